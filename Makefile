@@ -1,0 +1,36 @@
+# `make run`  : installs what is missing, builds the program and runs the main job
+#               (an unattended rip of a generated disc image, headless).
+# `make test` : installs what is missing, builds with AddressSanitizer and
+#               UndefinedBehaviorSanitizer and runs every test.
+# `make tsan` : the threaded tests under ThreadSanitizer.
+# `make bench`: the benchmarks, in a Release build.
+JOBS ?= $(shell nproc)
+CMAKE_GEN = -G Ninja
+
+.PHONY: deps test tsan bench run release clean
+
+deps:
+	@scripts/install-deps
+
+test: deps
+	cmake -S . -B build/asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DQV_SANITIZE=address,undefined
+	cmake --build build/asan -j $(JOBS)
+	cd build/asan && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+tsan: deps
+	cmake -S . -B build/tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DQV_SANITIZE=thread
+	cmake --build build/tsan -j $(JOBS)
+	cd build/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -L threaded --timeout 600
+
+release: deps
+	cmake -S . -B build/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DQV_BENCH=ON
+	cmake --build build/release -j $(JOBS)
+
+bench: release
+	@set -e; for b in build/release/bin/bench_*; do [ -x "$$b" ] && "$$b"; done; true
+
+run: release
+	scripts/run-main-job build/release
+
+clean:
+	rm -rf build

@@ -1,0 +1,28 @@
+# Helpers shared by every folder's CMakeLists.txt.
+
+# qv_library(<target> SOURCES ... [DEPS ...]): one folder's library. Sources of the
+# folder include each other by path from the repository root ("platform/base/text.h").
+function(qv_library target)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${target} STATIC ${ARG_SOURCES})
+  target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${target} PUBLIC ${ARG_DEPS})
+endfunction()
+
+# qv_test(<target> LABEL <folder> SOURCES ... [DEPS ...] [THREADED]): a GoogleTest
+# program registered with CTest under the folder's label. THREADED tests also run
+# under ThreadSanitizer (`make tsan`).
+function(qv_test target)
+  cmake_parse_arguments(ARG "THREADED" "LABEL" "SOURCES;DEPS" ${ARGN})
+  add_executable(${target} ${ARG_SOURCES})
+  target_link_libraries(${target} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main GTest::gmock
+                                          Threads::Threads)
+  target_compile_definitions(${target} PRIVATE QV_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+                                               QV_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  set(labels ${ARG_LABEL})
+  if(ARG_THREADED)
+    list(APPEND labels threaded)
+  endif()
+  gtest_discover_tests(${target} PROPERTIES LABELS "${labels}" DISCOVERY_TIMEOUT 60
+                       WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+endfunction()
