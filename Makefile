@@ -3,11 +3,12 @@
 # `make test` : installs what is missing, builds with AddressSanitizer and
 #               UndefinedBehaviorSanitizer and runs every test.
 # `make tsan` : the threaded tests under ThreadSanitizer.
+# `make fuzz` : the libFuzzer targets (clang), each run briefly.
 # `make bench`: the benchmarks, in a Release build.
 JOBS ?= $(shell nproc)
 CMAKE_GEN = -G Ninja
 
-.PHONY: deps test tsan bench run release clean
+.PHONY: deps test tsan fuzz bench run release clean
 
 deps:
 	@scripts/install-deps
@@ -21,6 +22,12 @@ tsan: deps
 	cmake -S . -B build/tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DQV_SANITIZE=thread
 	cmake --build build/tsan -j $(JOBS)
 	cd build/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -L threaded --timeout 600
+
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build/fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
+	  -DQV_SANITIZE=address,undefined -DQV_FUZZ=ON
+	cmake --build build/fuzz -j $(JOBS) --target fuzz_all
+	cd build/fuzz && ctest --output-on-failure -j $(JOBS) -L fuzz --no-tests=ignore
 
 release: deps
 	cmake -S . -B build/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DQV_BENCH=ON
