@@ -106,7 +106,8 @@ void DiscImage::ReadSectors(std::uint32_t lsn, std::uint32_t count,
                       " are outside the disc " + cuePath_);
   if (out.size() < std::size_t{count} * kCdSectorBytes)
     throw ECdromError("The buffer for sectors of " + cuePath_ + " is too small");
-  // libcdio reads a shortened file without complaint, so look at it first.
+  // libcdio keeps reading a BIN file that was removed or replaced after it opened it, so
+  // look at the file itself first.
   struct stat st {};
   if (::stat(binPath_.c_str(), &st) != 0 ||
       static_cast<std::uint64_t>(st.st_size) < std::uint64_t{lsn + count} * kCdSectorBytes)
