@@ -82,8 +82,9 @@ TEST(DiscImageTest, TocAndFormatsAgreeWithCdInfo) {
       EXPECT_EQ(info[i].Msf, Msf(t.StartLsn));
       EXPECT_EQ(info[i].Type, t.IsData() ? "data" : "audio");
       EXPECT_EQ(info[i].Copy, (t.Control & kCdControlCopyPermitted) ? "yes" : "no");
-      if (!t.IsData())
+      if (!t.IsData()) {
         EXPECT_EQ(info[i].PreEmphasis, (t.Control & kCdControlPreEmphasis) ? "yes" : "no");
+      }
     }
     EXPECT_EQ(info.back().Number, 170);
     EXPECT_EQ(info.back().Type, "leadout");
@@ -201,6 +202,33 @@ TEST(DiscImageTest, FindsTheBinFileBesideTheSheet) {
   std::filesystem::current_path(previous);
   EXPECT_EQ(ResolveBinPath("/a/b/disc.cue", "disc.bin"), "/a/b/disc.bin");
   EXPECT_EQ(ResolveBinPath("/a/b/disc.cue", "/c/x.bin"), "/c/x.bin");
+}
+
+}  // namespace
+}  // namespace qv
+
+namespace qv {
+namespace {
+
+TEST(DiscImageTest, ReadsTheFileTheSheetNamesWhateverTheSheetIsCalled) {
+  qv::testing::TempDir dir;
+  const CdToc toc = WriteDiscImage(qv::testing::AudioDisc(), dir / "disc.cue");
+  // A decoy named after the new sheet: the sheet's own FILE line must win.
+  DiscSpec decoy = qv::testing::AudioDisc();
+  decoy.Seed = 99;
+  (void)WriteDiscImage(decoy, dir / "Other Name.cue");
+  std::filesystem::copy_file(dir / "disc.cue", dir / "Other Name.cue",
+                             std::filesystem::copy_options::overwrite_existing);
+  const auto image = DiscImage::Open(dir / "Other Name.cue");
+  EXPECT_EQ(image->Toc(), toc);
+  EXPECT_EQ(image->BinPath(), dir / "disc.bin");
+  const std::vector<unsigned char> bin = qv::testing::ReadBytes(dir / "disc.bin");
+  std::vector<std::uint8_t> sector(kCdSectorBytes);
+  for (const std::uint32_t lsn : {0u, toc.LeadOutLsn - 1}) {
+    image->ReadSectors(lsn, 1, sector);
+    EXPECT_TRUE(std::equal(sector.begin(), sector.end(),
+                           bin.begin() + std::ptrdiff_t{lsn} * kCdSectorBytes));
+  }
 }
 
 }  // namespace
