@@ -400,6 +400,10 @@ bool TRegistry::Writable() const {
 std::string TRegistry::FullPath(const std::string& key) const {
   const char* root = RootName(root_);
   if (root == nullptr) return std::string();
+  // Key names cannot hold what would break the file's "[...]" lines.
+  if (std::any_of(key.begin(), key.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == ']'; }))
+    return std::string();
   std::string relative;
   if (!key.empty() && key[0] == '\\') {
     relative = CleanKeyPath(key);

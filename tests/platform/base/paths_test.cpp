@@ -82,6 +82,8 @@ TEST(PathsTest, FindFileNoCasePrefersTheExactName) {
   EXPECT_EQ(FindFileNoCase(dir.path() + "/", "cat.idx"), dir / "CAT.IDX");
   EXPECT_EQ(FindFileNoCase(dir.path(), "dog.idx"), "");
   EXPECT_EQ(FindFileNoCase(dir / "missing", "x"), "");
+  EXPECT_EQ(FindFileNoCase(dir.path(), ""), "");
+  EXPECT_EQ(FindFileNoCase(dir.path(), ".."), "");
 }
 
 TEST(PathsTest, ExecutableName) {

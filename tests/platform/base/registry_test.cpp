@@ -132,6 +132,10 @@ TEST_F(TRegistryTest, KeyTreeOperations) {
   EXPECT_TRUE(reg.KeyExists("\\Software\\Quorvel\\A"));
   reg.SetRootKey(HKEY_LOCAL_MACHINE);  // another root is another tree
   EXPECT_FALSE(reg.KeyExists("Software\\Quorvel\\A"));
+  // Names that would break the file's key lines are refused.
+  reg.SetRootKey(HKEY_CURRENT_USER);
+  EXPECT_FALSE(reg.CreateKey("Software\\Bad]\nName"));
+  EXPECT_FALSE(reg.OpenKey("Software\\Bad\nName", true));
   // Writing needs an open key.
   EXPECT_THROW(reg.WriteInteger("x", 1), ERegistryException);
 }

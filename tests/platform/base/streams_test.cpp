@@ -213,6 +213,14 @@ TEST(ReplaceFileSafelyTest, ReplacesAndKeepsPermissionBits) {
   EXPECT_EQ(CountEntries(dir.path()), 1);
 }
 
+TEST(ReplaceFileSafelyTest, WorksForTheLongestFileName) {
+  TempDir dir;
+  const std::string name = dir / std::string(255, 'n');
+  WriteFileAtomically(name, std::string_view("long"));
+  EXPECT_EQ(ReadFile(name), "long");
+  EXPECT_EQ(CountEntries(dir.path()), 1);
+}
+
 TEST(ReadFileBytesTest, LimitsAndErrors) {
   TempDir dir;
   WriteFile(dir / "f", "12345");

@@ -140,6 +140,7 @@ TEST(TThreadTest, SeveralWaitersFromSeveralThreads) {
   }
   EXPECT_FALSE(s.WaitFor(1ms));  // still running
   s.Terminate();
+  EXPECT_TRUE(s.WaitFor(kInfiniteWait));
   for (auto& t : waiters) t.join();
   EXPECT_EQ(done.load(), 4);
 }
@@ -172,6 +173,10 @@ TEST(TEventTest, ManualAndAutoReset) {
   EXPECT_EQ(manual.WaitFor(0ms), wrSignaled);  // stays set
   manual.ResetEvent();
   EXPECT_FALSE(manual.IsSet());
+
+  manual.SetEvent();
+  EXPECT_EQ(manual.WaitFor(kInfiniteWait), wrSignaled);  // no overflow in the deadline
+  EXPECT_EQ(manual.WaitFor(std::chrono::milliseconds(-5)), wrSignaled);
 
   TEvent automatic(false, true);
   EXPECT_EQ(automatic.WaitFor(0ms), wrSignaled);
