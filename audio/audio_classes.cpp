@@ -1,7 +1,14 @@
 #include "audio/audio_classes.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 
 namespace qv {
 
@@ -244,6 +251,80 @@ void TAudioOutput::HandleThreadException(const std::exception& E) {
   Active = false;
   busy_ = false;
   if (OnThreadException) OnThreadException(this, E);
+}
+
+// -------------------------------------------------------- TAudioStreamedOutput
+
+void TAudioStreamedOutput::Fail(const char* What) {
+  throw EAudioException(std::string(What) + " \"" + name_ + "\". " + std::strerror(errno));
+}
+
+void TAudioStreamedOutput::OpenStream(const std::string& FileName, bool Append) {
+  name_ = FileName;
+  created_ = false;
+  if (Append) {
+    fd_ = ::open(FileName.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd_ < 0 && errno != ENOENT) Fail("Cannot open file");
+  }
+  if (fd_ >= 0) {
+    // The class library's exclusive sharing: no second writer appends at once.
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0 || ::lseek(fd_, 0, SEEK_END) < 0) {
+      const int err = errno;
+      ::close(fd_);
+      fd_ = -1;
+      errno = err;
+      Fail("Cannot open file");
+    }
+    return;
+  }
+  // New files get 0666 less the umask: a mode of 0 would make them unreadable.
+  // Only a file this job created is removed again after a failed start.
+  fd_ = ::open(FileName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  created_ = fd_ >= 0;
+  if (fd_ < 0 && errno == EEXIST) fd_ = ::open(FileName.c_str(), O_RDWR | O_TRUNC | O_CLOEXEC);
+  if (fd_ < 0) Fail("Cannot create file");
+}
+
+void TAudioStreamedOutput::WriteStream(const void* Data, size_t Count) {
+  const auto* p = static_cast<const uint8_t*>(Data);
+  while (Count > 0) {
+    const ssize_t n = ::write(fd_, p, Count);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) Fail("Cannot write file");
+    p += n;
+    Count -= size_t(n);
+  }
+}
+
+void TAudioStreamedOutput::SeekStream(int64_t Offset) {
+  if (::lseek(fd_, off_t(Offset), SEEK_SET) < 0) Fail("Cannot seek in file");
+}
+
+int64_t TAudioStreamedOutput::TellStream() {
+  const off_t pos = ::lseek(fd_, 0, SEEK_CUR);
+  if (pos < 0) Fail("Cannot seek in file");
+  return int64_t(pos);
+}
+
+void TAudioStreamedOutput::CloseStream() {
+  if (fd_ < 0) return;
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0 && errno != EINTR) Fail("Cannot write file");
+}
+
+void TAudioStreamedOutput::DiscardStream() {
+  if (fd_ < 0) return;
+  ::close(fd_);
+  fd_ = -1;
+  if (created_) ::unlink(name_.c_str());
+}
+
+// -------------------------------------------------------------- TAudioFileOut
+
+void TAudioFileOut::OpenFile() {
+  if (FileName.empty()) throw EAudioException("File name is not assigned.");
+  OpenStream(FileName, fileMode_ == TFileOutputMode::foAppend);
 }
 
 }  // namespace qv

@@ -191,4 +191,39 @@ class TAudioOutput : public TAudioInputClient {
   std::mutex inputLock_;
 };
 
+// An output that writes its encoded bytes to a file of its own.
+class TAudioStreamedOutput : public TAudioOutput {
+ protected:
+  // Creates or truncates the file, or with Append opens an existing one for
+  // reading and writing (locked against other writers) at its end.
+  void OpenStream(const std::string& FileName, bool Append);
+  [[nodiscard]] bool StreamOpen() const { return fd_ >= 0; }
+  void WriteStream(const void* Data, size_t Count);
+  void SeekStream(int64_t Offset);
+  [[nodiscard]] int64_t TellStream();
+  // Closes the file; throws when the last bytes could not be stored.
+  void CloseStream();
+  // Closes the file after a failed start and removes it when this job created it.
+  void DiscardStream();
+
+ private:
+  [[noreturn]] void Fail(const char* What);
+  int fd_ = -1;
+  bool created_ = false;
+  std::string name_;
+};
+
+class TAudioFileOut : public TAudioStreamedOutput {
+ public:
+  std::string FileName;
+  [[nodiscard]] TFileOutputMode FileMode() const { return fileMode_; }
+  // Only an output that can append keeps foAppend.
+  virtual void SetFileMode(TFileOutputMode Value) { fileMode_ = TFileOutputMode::foRewrite; }
+
+ protected:
+  // Raises "File name is not assigned." or opens the file as FileMode says.
+  void OpenFile();
+  TFileOutputMode fileMode_ = TFileOutputMode::foRewrite;
+};
+
 }  // namespace qv

@@ -15,7 +15,7 @@ namespace qv::test {
 
 class JobWaiter {
  public:
-  explicit JobWaiter(TAudioOutput& Output) {
+  explicit JobWaiter(TAudioOutput& Output) : output_(Output) {
     Output.OnDone = [this](TAudioOutput*) {
       std::lock_guard lock(m_);
       ++done_;
@@ -33,6 +33,14 @@ class JobWaiter {
       progress_.push_back(Output.Progress());
     };
   }
+
+  ~JobWaiter() {
+    output_.OnDone = nullptr;
+    output_.OnThreadException = nullptr;
+    output_.OnProgress = nullptr;
+  }
+  JobWaiter(const JobWaiter&) = delete;
+  JobWaiter& operator=(const JobWaiter&) = delete;
 
   // Waits until `Count` jobs have ended either way; false on timeout.
   bool WaitEnded(int Count, std::chrono::seconds Deadline = std::chrono::seconds(60)) {
@@ -57,6 +65,7 @@ class JobWaiter {
   }
 
  private:
+  TAudioOutput& output_;
   std::mutex m_;
   std::condition_variable cv_;
   int done_ = 0;
@@ -74,6 +83,17 @@ bool WaitFor(F Condition, std::chrono::seconds Deadline = std::chrono::seconds(6
     std::this_thread::yield();
   }
   return true;
+}
+
+// Runs one job to its end; the messages of OnThreadException, empty on success.
+inline std::vector<std::string> RunJob(TAudioOutput& Output, TAudioInput& Input) {
+  JobWaiter waiter(Output);
+  Output.SetInput(&Input);
+  Output.Run();
+  if (!waiter.WaitEnded(1)) return {"job did not end"};
+  if (!WaitFor([&] { return Output.Status() == TOutputStatus::osIdle; }))
+    return {"output did not become idle"};
+  return waiter.Errors();
 }
 
 }  // namespace qv::test
