@@ -65,7 +65,7 @@ TEST(MD5Test, AgreesWithMd5sumOnRandomData) {
     test::WriteFile(f, inputs.back());
     files += " " + f;
   }
-  std::istringstream out(test::Run("md5sum" + files));
+  std::istringstream out(test::RunCommand("md5sum" + files));
   for (const auto& in : inputs) {
     SCOPED_TRACE(in.size());
     std::string line;

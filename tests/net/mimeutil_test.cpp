@@ -94,7 +94,7 @@ TEST(MimeUtilTest, AgreesWithCoreutilsBase64) {
     const std::string data = test::RandomBytes(rng, n);
     const std::string f = dir.File("d" + std::to_string(n));
     test::WriteFile(f, data);
-    const std::string oneLine = test::Run("base64 -w0 " + f);
+    const std::string oneLine = test::RunCommand("base64 -w0 " + f);
     EXPECT_EQ(MimeBase64Encode(data), oneLine);
     EXPECT_EQ(MimeBase64Decode(oneLine), data);
 
@@ -102,7 +102,7 @@ TEST(MimeUtilTest, AgreesWithCoreutilsBase64) {
     for (const auto& line : EncodeFileLines(f)) {
       if (!line.empty() || n == 0) wrapped += line + (n == 0 ? "" : "\n");
     }
-    EXPECT_EQ(wrapped, test::Run("base64 -w 72 " + f));
+    EXPECT_EQ(wrapped, test::RunCommand("base64 -w 72 " + f));
     if (n > 0) {
       const auto lines = EncodeFileLines(f);
       EXPECT_EQ(lines.size(), (n + 53) / 54) << "one line per 54 bytes, none empty";

@@ -41,7 +41,7 @@ inline void WriteFile(const std::string& path, const std::string& data) {
 }
 
 // Runs a shell command and returns its standard output; a failing command fails the test.
-inline std::string Run(const std::string& command) {
+inline std::string RunCommand(const std::string& command) {
   std::string out;
   FILE* p = popen(command.c_str(), "r");
   if (p == nullptr) {

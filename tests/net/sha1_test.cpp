@@ -101,7 +101,7 @@ TEST(Sha1Test, AgreesWithSha1sumAndOpenssl) {
     fileList += " " + files.back();
   }
   {
-    std::istringstream out(test::Run("sha1sum" + fileList));
+    std::istringstream out(test::RunCommand("sha1sum" + fileList));
     for (const auto& in : inputs) {
       SCOPED_TRACE(in.size());
       std::string line;
@@ -116,7 +116,7 @@ TEST(Sha1Test, AgreesWithSha1sumAndOpenssl) {
         test::Hex(reinterpret_cast<const unsigned char*>(key.data()), keyLength);
     // openssl refuses an empty hex key; an empty text key is the same key.
     const std::string mac = keyLength == 0 ? "-hmac ''" : "-mac HMAC -macopt hexkey:" + hexKey;
-    std::istringstream out(test::Run("openssl dgst -sha1 " + mac + fileList));
+    std::istringstream out(test::RunCommand("openssl dgst -sha1 " + mac + fileList));
     for (const auto& in : inputs) {
       SCOPED_TRACE(in.size());
       std::string line;
