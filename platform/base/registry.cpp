@@ -341,7 +341,6 @@ std::string Utf16LeToUtf8(const std::vector<uint8_t>& bytes) {
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
       cp = 0xFFFD;
     }
-    // Reuse the Latin-1 path for the small range, the general encoder otherwise.
     if (cp < 0x80) {
       out += char(cp);
     } else if (cp < 0x800) {
