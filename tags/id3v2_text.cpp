@@ -77,7 +77,9 @@ std::vector<uint8_t> EncodeTextFrame(std::string_view Text) {
     return out;
   }
   out.reserve(cps.size() * 2 + 3);
-  out.insert(out.end(), {1, 0xFF, 0xFE});
+  out.push_back(1);  // UTF-16, little-endian byte-order mark
+  out.push_back(0xFF);
+  out.push_back(0xFE);
   auto put = [&out](char32_t unit) {
     out.push_back(static_cast<uint8_t>(unit & 0xFF));
     out.push_back(static_cast<uint8_t>(unit >> 8));
