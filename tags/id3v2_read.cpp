@@ -251,7 +251,7 @@ bool Parser::Frames(TagSource& src, uint16_t& result) {
     const size_t got = src.Read(h.data(), want);
     if (IsPadding(h.data(), got)) {
       const int64_t measure = static_cast<int64_t>(got) + src.Remaining();
-      if (declaredPadding_ && tag_.PaddingSize != 0) {
+      if (declaredPadding_) {
         if (measure != tag_.PaddingSize) result |= kPaddingMismatch;
       } else {
         tag_.PaddingSize = measure;

@@ -236,7 +236,10 @@ void Writer::CompressionPass() {
     if (stored == wanted && !needSize) continue;
     tag_.Status = "Applying compression";
     if (rec.Flags[2] & kFormatUnsync) Frames().DeunsyncFrame(i);
-    if (stored) Frames().DecompressFrame(i);
+    if (stored) {
+      Frames().DecompressFrame(i);
+      rec.DecodedSize = static_cast<int32_t>(rec.Data.size());  // plain content's own length
+    }
     if (wanted) Frames().CompressFrame(i, level);
   }
   tag_.Percent = 5;

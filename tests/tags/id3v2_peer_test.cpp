@@ -215,6 +215,35 @@ TEST(Id3PeerTest, WeReadWhatMutagenWritesAndKeepItsFrames) {
   }
 }
 
+TEST(Id3PeerTest, FrameFlagChangesKeepAnHonestDataLength) {
+  TempDir dir;
+  const Bytes audio = testing::Mp3Audio(20, 5);
+  const std::string path = dir.Path("dli.mp3");
+  WriteFile(path, audio);
+  const std::string title = std::string(400, 't') + " \xC3\xBF";
+  Tid3v2tag tag;
+  tag.LoadFromFile(path);
+  tag.SetTextFrame("TIT2", title);
+  tag.Frames.SetWriteFlags(1, 2, id3::kFormatCompression);
+  ASSERT_EQ(tag.SaveToFile("=", 4, -1, 0xFF), id3::kOk);
+  ASSERT_EQ(tag.LoadFromFile(path), id3::kOk);
+  EXPECT_EQ(tag.Frames.ReadFlags(1, 2), id3::kFormatCompression | id3::kFormatDataLength);
+  // Now plain but still with its data length indicator, then unsynchronised as well.
+  for (const uint8_t format :
+       {id3::kFormatDataLength, uint8_t{id3::kFormatDataLength | id3::kFormatUnsync}}) {
+    SCOPED_TRACE(static_cast<int>(format));
+    ASSERT_EQ(tag.LoadFromFile(path), id3::kOk);
+    tag.Frames.SetWriteFlags(1, 2, format);
+    ASSERT_EQ(tag.SaveToFile(), id3::kOk);
+    Tid3v2tag back;
+    ASSERT_EQ(back.LoadFromFile(path), id3::kOk);
+    EXPECT_EQ(back.Frames.DecodedSize(1), 1 + 402);  // encoding byte and Latin-1 text
+    const std::vector<PeerFrame> peer = testing::PeerRead(path);
+    ASSERT_EQ(peer.size(), 1u);
+    EXPECT_EQ(peer[0].text, title);
+  }
+}
+
 TEST(Id3PeerTest, DecoderPlaysTheSameAudioAfterTagging) {
   TempDir dir;
   const Bytes audio = testing::Mp3Audio(80, 3);

@@ -260,6 +260,101 @@ TEST_F(Id3v2TagTest, NewTagIsPaddedToTheUnit) {
   EXPECT_EQ(Bytes(written.begin() + tag.Size, written.end()), big);
 }
 
+TEST_F(Id3v2TagTest, PaddingFollowsAnyUnit) {
+  for (const int64_t unit : {int64_t{1000}, int64_t{4096}, int64_t{1}, int64_t{0}}) {
+    SCOPED_TRACE(unit);
+    const std::string path = Make("unit.mp3", audio_);
+    Tid3v2tag tag;
+    tag.LoadFromFile(path);
+    tag.SetTextFrame("TIT2", "unit");
+    tag.PaddingUnit = unit;
+    tag.PaddingMode = 2;
+    ASSERT_EQ(tag.SaveToFile(), id3::kOk);
+    const int64_t size = static_cast<int64_t>(ReadFile(path).size());
+    EXPECT_EQ(size % std::max<int64_t>(unit, 1), 0);
+    EXPECT_GE(tag.PaddingSize, 1);
+    EXPECT_LE(tag.PaddingSize, std::max<int64_t>(unit, 1));
+  }
+}
+
+TEST_F(Id3v2TagTest, ExtendedHeaderFieldsSurviveARoundTrip) {
+  const std::string path = Make("ext.mp3", audio_);
+  Tid3v2tag tag;
+  tag.LoadFromFile(path);
+  tag.SetTextFrame("TIT2", "ext");
+  tag.SetTagIsUpdate(true);
+  tag.SetCRCPresent(true);
+  tag.SetTagRestrictions(true);
+  tag.Restrictions = 0x5A;
+  ASSERT_EQ(tag.SaveToFile("=", 4, -1, 0xFF), id3::kOk);
+  Tid3v2tag back;
+  ASSERT_EQ(back.LoadFromFile(path), id3::kOk);
+  EXPECT_TRUE(back.ExtendedHeader());
+  EXPECT_TRUE(back.TagIsUpdate());
+  EXPECT_TRUE(back.CRCPresent());
+  EXPECT_TRUE(back.TagRestrictions());
+  EXPECT_EQ(back.Restrictions, 0x5A);
+  EXPECT_EQ(back.ExtHeaderSize, 15);
+  EXPECT_EQ(back.CRC, tag.CRC);
+  EXPECT_NE(back.CRC, 0u);
+}
+
+TEST_F(Id3v2TagTest, BrokenCompressedFrameLoadsButIsNeverWrittenDecoded) {
+  Bytes packed(200);
+  uLongf packedSize = packed.size();
+  const Bytes plain = TextContent(std::string(500, 'q'));
+  ASSERT_EQ(compress(packed.data(), &packedSize, plain.data(), plain.size()), Z_OK);
+  packed.resize(packedSize / 2);  // the stream never ends
+  const Bytes original =
+      Concat({Tag(3, 0, Frame(3, "TIT2", Concat({BigEndian(500), packed}), 0, 0x80)), audio_});
+  const std::string path = Make("z.mp3", original);
+  Tid3v2tag tag;
+  ASSERT_EQ(tag.LoadFromFile(path), id3::kOk);
+  EXPECT_THROW(tag.Frames.DecompressFrame(1), EZDecompressionError);
+  EXPECT_TRUE(tag.Frames.StoredCompression(1));
+  tag.Frames.SetWriteFlags(1, 2, 0);  // ask for it plain
+  EXPECT_EQ(tag.SaveToFile(), id3::kMalformed);
+  EXPECT_EQ(ReadFile(path), original);
+  // Left compressed, it is carried over as it is.
+  tag.Frames.SetWriteFlags(1, 2, id3::kFormatCompression);
+  EXPECT_EQ(tag.SaveToFile("=", 4, -1, 0xFF), id3::kOk);
+  Tid3v2tag back;
+  ASSERT_EQ(back.LoadFromFile(path), id3::kOk);
+  EXPECT_EQ(back.Frames.Data(1), packed);
+  EXPECT_EQ(back.Frames.DecodedSize(1), 500);
+}
+
+TEST_F(Id3v2TagTest, LargeUnsynchronisedTagCrossesReadBlocks) {
+  // "ÿà" is $FF $E0 in Latin-1: a guard byte every second byte, over several 16 KB blocks.
+  std::string text;
+  for (int i = 0; i < 45000; ++i) text += "\xC3\xBF\xC3\xA0";
+  text += "\xC3\xBF";
+  for (const uint8_t version : {uint8_t{3}, uint8_t{4}}) {
+    SCOPED_TRACE(static_cast<int>(version));
+    const std::string path = Make("large.mp3", audio_);
+    Tid3v2tag tag;
+    tag.LoadFromFile(path);
+    tag.SetTextFrame("TIT2", "before");
+    tag.SetTextFrame("TALB", text);
+    tag.SetTextFrame("TPE1", "after");
+    tag.SetUnsynchronisation(true);
+    ASSERT_EQ(tag.SaveToFile("=", version, -1, 0xFF), id3::kOk);
+    Tid3v2tag back;
+    ASSERT_EQ(back.LoadFromFile(path), id3::kOk);
+    ASSERT_EQ(back.Frames.Count(), 3);
+    if (version == 4) {
+      EXPECT_EQ(back.Frames.DeunsyncFrame(2), 0);
+    }
+    EXPECT_EQ(FrameText(back, "TALB"), text);
+    EXPECT_EQ(FrameText(back, "TPE1"), "after");
+    const Bytes written = ReadFile(path);
+    EXPECT_EQ(Bytes(written.begin() + back.Size + 10, written.end()), audio_);
+    const std::vector<testing::PeerFrame> peer = testing::PeerRead(path);
+    ASSERT_EQ(peer.size(), 3u);
+    EXPECT_EQ(peer[1].text, text);
+  }
+}
+
 TEST_F(Id3v2TagTest, TagThatFitsIsWrittenInPlace) {
   const std::string path = Make("p.mp3", audio_);
   Tid3v2tag tag;
