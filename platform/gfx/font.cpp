@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cctype>
 #include <cmath>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <unordered_map>
@@ -133,8 +134,10 @@ class FreeTypeFace final : public FontFace {
     m.tmHeight = m.tmAscent + m.tmDescent;
     m.tmInternalLeading = std::max(0, m.tmHeight - em);
     m.tmMaxCharWidth = ScaleUp(face->max_advance_width, em, upem);
-    f->underlinePos_ = std::max(1, ScaleRound(-face->underline_position, em, upem));
     f->thickness_ = std::max(1, ScaleRound(face->underline_thickness, em, upem));
+    // FreeType gives the underline's centre; we keep the rows between it and the baseline.
+    f->underlinePos_ =
+        std::max(0, ScaleRound(-face->underline_position, em, upem) - (f->thickness_ + 1) / 2);
     f->synthBold_ = (style & fsBold) && !(face->style_flags & FT_STYLE_FLAG_BOLD);
     f->synthItalic_ = (style & fsItalic) && !(face->style_flags & FT_STYLE_FLAG_ITALIC);
     m.tmAveCharWidth = f->RenderLocked('x').Advance;
@@ -212,7 +215,12 @@ std::string LinuxFamily(const std::string& name) {
 }
 
 std::string MatchLocked(const std::string& name, TFontStyles style) {
-  static const bool ready = FcInit() == FcTrue;
+  static const bool ready = [] {
+    if (FcInit() != FcTrue) return false;
+    // Releases the configuration at exit, which fontconfig otherwise leaves allocated.
+    std::atexit(FcFini);
+    return true;
+  }();
   if (!ready) return {};
   const std::string family = LinuxFamily(name);
   FcPattern* pattern = FcPatternCreate();

@@ -64,7 +64,8 @@ class FontFace {
   [[nodiscard]] TFontStyles Style() const { return style_; }
   // The file the face was loaded from; empty for the built-in font.
   [[nodiscard]] const std::string& File() const { return file_; }
-  // Rows below the baseline where the underline starts, and its thickness.
+  // Rows between the baseline and the underline's top (0: the first row under the glyphs),
+  // and the thickness of underlines and strike-outs.
   [[nodiscard]] int UnderlinePosition() const { return underlinePos_; }
   [[nodiscard]] int LineThickness() const { return thickness_; }
 
@@ -77,7 +78,7 @@ class FontFace {
   TextMetric metrics_;
   TFontStyles style_ = 0;
   std::string file_;
-  int underlinePos_ = 1;
+  int underlinePos_ = 0;
   int thickness_ = 1;
 };
 
