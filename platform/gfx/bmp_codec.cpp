@@ -63,8 +63,9 @@ struct Channel {
   }
   [[nodiscard]] std::uint8_t Get(std::uint32_t v) const {
     if (Max == 0) return 0;
+    // Scaled down, as other decoders do: 5-bit 16 gives 131, not 132.
     const std::uint64_t c = (v >> Shift) & Max;
-    return static_cast<std::uint8_t>((c * 255 + Max / 2) / Max);
+    return static_cast<std::uint8_t>(c * 255 / Max);
   }
 };
 
