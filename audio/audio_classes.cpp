@@ -145,7 +145,8 @@ TAudioOutput::~TAudioOutput() {
 
 void TAudioOutput::StopWorker() {
   if (!Thread) return;
-  Thread->Stop = true;
+  // The worker leaves at the next block; a job cut short this way fires no
+  // event, since the owner's handlers may already be gone.
   Thread->Terminate();
   // A job cut short by the destruction still closes its file and its input.
   if (busy_) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <memory>
 
 #include "tests/audio/job_waiter.h"
@@ -253,17 +254,38 @@ TEST(AudioOutput, WithoutSuspendWhenIdleJobsStillRun) {
   EXPECT_EQ(waiter.Done(), 20);
 }
 
+// Silence that never ends.
+class TEndlessInput : public TAudioInput {
+ public:
+  int GetBitsPerSample() override { return 16; }
+  int GetChannels() override { return 2; }
+  int GetSampleRate() override { return 44100; }
+  int GetData(void* Buffer, int BufferSize) override {
+    std::memset(Buffer, 0, size_t(BufferSize));
+    return BufferSize;
+  }
+  void Init() override {
+    Size = -1;
+    Busy = true;
+  }
+  void Flush() override {
+    Busy = false;
+    ++Flushes;
+  }
+  std::atomic<int> Flushes{0};
+};
+
 TEST(AudioOutput, DestroyingABusyOutputClosesTheJob) {
-  TMemoryInput input(test::MakePcm(44100 * 5));
-  input.MaxChunk = 64;
+  TEndlessInput input;
   auto output = std::make_unique<TRecordingOutput>();
   output->SetInput(&input);
-  int events = 0;
+  std::atomic<int> events{0};
   output->OnDone = [&](TAudioOutput*) { ++events; };
   output->Run();
   ASSERT_TRUE(WaitFor([&] { return output->Blocks > 2; }));
   output.reset();
   EXPECT_EQ(input.Flushes, 1);
+  EXPECT_FALSE(input.Busy);
   EXPECT_EQ(events, 0);  // no handler runs while the owner tears down
 }
 
