@@ -19,6 +19,7 @@ using test::WaitFor;
 // Copies whatever arrives into memory, as an encoder would into its file.
 class TRecordingOutput : public TAudioOutput {
  public:
+  explicit TRecordingOutput(TComponent* AOwner = nullptr) : TAudioOutput(AOwner) {}
   ~TRecordingOutput() override { StopWorker(); }
 
   bool FailPrepare = false;
@@ -109,6 +110,7 @@ TEST(AudioOutput, RunRefusesWhileBusyOrWithoutInput) {
 // A settable input whose Position and Size the test controls.
 class TSizedInput : public TAudioInput {
  public:
+  TSizedInput() : TAudioInput(nullptr) {}
   int GetBitsPerSample() override { return 16; }
   int GetChannels() override { return 2; }
   int GetSampleRate() override { return 44100; }
@@ -257,6 +259,7 @@ TEST(AudioOutput, WithoutSuspendWhenIdleJobsStillRun) {
 // Silence that never ends.
 class TEndlessInput : public TAudioInput {
  public:
+  explicit TEndlessInput(TComponent* AOwner = nullptr) : TAudioInput(AOwner) {}
   int GetBitsPerSample() override { return 16; }
   int GetChannels() override { return 2; }
   int GetSampleRate() override { return 44100; }
@@ -314,6 +317,17 @@ TEST(AudioOutput, InputSwapWhileBusyAndInputRemoval) {
     output.SetInput(gone.get());
   }
   EXPECT_EQ(output.Input(), nullptr);
+}
+
+// The owner frees its outputs and inputs; a busy output still closes its job.
+TEST(AudioOutput, OwnerFreesItsComponents) {
+  auto owner = std::make_unique<TComponent>(nullptr);
+  auto* input = Create<TEndlessInput>(owner.get());
+  auto* output = Create<TRecordingOutput>(owner.get());
+  output->SetInput(input);
+  output->Run();
+  ASSERT_TRUE(WaitFor([&] { return output->Blocks > 2; }));
+  owner.reset();  // the output goes first (last inserted), then the input
 }
 
 }  // namespace
