@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <functional>
 
+#include "audio/audio_cdrom.h"
 #include "audio/audio_flac.h"
 #include "audio/audio_lame.h"
 #include "audio/audio_vorbis.h"
@@ -39,6 +40,7 @@ TEST(EncoderLibraries, AMissingLibraryIsReportedWhenTheOutputIsCreated) {
       {"QUORVEL_LIB_VORBIS", [] { TVorbisOut o; }, "libvorbis.so.0 library could not be loaded."},
       {"QUORVEL_LIB_VORBISENC", [] { TVorbisOut o; },
        "libvorbisenc.so.2 library could not be loaded."},
+      {"QUORVEL_LIB_CDRIP", [] { TCDIn o; }, "libcdrip.so could not be loaded."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.env);
