@@ -177,6 +177,7 @@ class TCustomWSocket : public TComponent {
   int GetPeerName(sockaddr_in& Name);
   int GetSockName(sockaddr_in& Name);
   [[nodiscard]] bool Terminated() const { return terminated_; }
+  [[nodiscard]] bool Paused() const { return paused_; }
 
  protected:
   virtual LRESULT WndProc(UINT Msg, WPARAM WParam, LPARAM LParam);

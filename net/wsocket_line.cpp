@@ -193,6 +193,12 @@ void TCustomLineWSocket::Redeliver() {
     if (lineMode_ && pass > 3 && !lineReceived_) break;
     if (!lineMode_ && rcvdCnt_ == before) break;
   }
+  // Bytes still waiting in the socket get no new notification until something reads
+  // them (a kept over-long line stopped reading): read on now.
+  if (rcvdCnt_ == 0 && hSocket_ != INVALID_SOCKET && !Paused()) {
+    unsigned long waiting = 0;
+    if (ioctlsocket(hSocket_, FIONREAD_, &waiting) == 0 && waiting > 0) ReceiveLoop(false);
+  }
 }
 
 LRESULT TCustomLineWSocket::WndProc(UINT Msg, WPARAM WParam, LPARAM LParam) {
