@@ -1,0 +1,27 @@
+// Base64 (RFC 4648) for mail and HTTP credentials, line-wise base64 of a file for
+// mail attachments, and a content type chosen from a file name.
+#pragma once
+
+#include <istream>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace qv {
+
+std::string MimeBase64Encode(std::string_view Text);
+// Groups of four from the start; "=" ends its group's output. A character outside the
+// alphabet counts as a zero digit, and a short last group yields the bytes it holds.
+std::string MimeBase64Decode(std::string_view Text);
+
+std::string FilenameToContentType(std::string_view FileName);
+
+// File sharing modes have no meaning here; the value is accepted and ignored.
+// Raises qv::Exception when the file cannot be opened.
+std::unique_ptr<std::istream> InitFileEncBase64(const std::string& FileName, int ShareMode);
+// Next base64 line (up to 54 bytes, 72 characters). More stays true while the file
+// has bytes beyond this line.
+std::string DoFileEncBase64(std::unique_ptr<std::istream>& Stream, bool& More);
+void EndFileEncBase64(std::unique_ptr<std::istream>& Stream);
+
+}  // namespace qv
