@@ -16,7 +16,7 @@ class TCddbLocalTest : public ::testing::Test {
  protected:
   void SetUp() override {
     cddb_.LocalCDDBPath = dir_.str();
-    cddb_.OnStatusMessage = [this](TObject*, const std::string& s) { statuses_.push_back(s); };
+    cddb_.OnStatusMessage = [this](TComponent*, const std::string& s) { statuses_.push_back(s); };
   }
   std::string LastStatus() const { return statuses_.empty() ? "" : statuses_.back(); }
 
