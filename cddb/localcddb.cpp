@@ -79,24 +79,23 @@ bool Exists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
-// Names in `dir` (without "." and ".."), with whether each is a real folder. Symbolic links
+// Calls `visit(name, isDirectory)` for each name in `dir` but "." and "..". Symbolic links
 // are not followed, so a category never leads outside the root.
-std::vector<std::pair<std::string, bool>> ListDir(const std::string& dir) {
-  std::vector<std::pair<std::string, bool>> names;
+template <typename Visit>
+void ForEachEntry(const std::string& dir, Visit&& visit) {
   DIR* d = ::opendir(dir.c_str());
-  if (d == nullptr) return names;
+  if (d == nullptr) return;
   while (const dirent* e = ::readdir(d)) {
-    const std::string name = e->d_name;
+    const std::string_view name = e->d_name;
     if (name == "." || name == "..") continue;
     bool isDir = e->d_type == DT_DIR;
     if (e->d_type == DT_UNKNOWN) {
       struct stat st {};
-      isDir = ::lstat((dir + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+      isDir = ::lstat((dir + e->d_name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     }
-    names.emplace_back(name, isDir);
+    visit(name, isDir);
   }
   ::closedir(d);
-  return names;
 }
 
 // `name` as it exists in `dir`: an exact match wins, else the first name equal without regard
@@ -105,10 +104,11 @@ std::vector<std::pair<std::string, bool>> ListDir(const std::string& dir) {
 std::string ResolveName(const std::string& dir, const std::string& name) {
   if (Exists(dir + name)) return name;
   std::string best;
-  for (const auto& [entry, isDir] : ListDir(dir)) {
-    if (::strcasecmp(entry.c_str(), name.c_str()) == 0 && (best.empty() || entry < best))
-      best = entry;
-  }
+  ForEachEntry(dir, [&](std::string_view entry, bool) {
+    if (entry.size() == name.size() && ::strncasecmp(entry.data(), name.data(), name.size()) == 0 &&
+        (best.empty() || entry < best))
+      best = std::string(entry);
+  });
   return best;
 }
 
@@ -179,22 +179,22 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
 }
 
 // A group file name "XXtoYY": the bounds of the identifier's first byte, or false.
-bool GroupRange(const std::string& name, int& lo, int& hi) {
-  if (name.size() != 6 || ::strncasecmp(name.c_str() + 2, "to", 2) != 0) return false;
-  lo = HexValue(std::string_view(name).substr(0, 2));
-  hi = HexValue(std::string_view(name).substr(4, 2));
+bool GroupRange(std::string_view name, int& lo, int& hi) {
+  if (name.size() != 6 || ::strncasecmp(name.data() + 2, "to", 2) != 0) return false;
+  lo = HexValue(name.substr(0, 2));
+  hi = HexValue(name.substr(4, 2));
   return lo >= 0 && hi >= 0;
 }
 
 // The group file in `dir` that takes identifiers starting with byte `first`; empty if none.
 std::string FindGroupFile(const std::string& dir, int first) {
   std::string found;
-  for (const auto& [name, isDir] : ListDir(dir)) {
+  ForEachEntry(dir, [&](std::string_view name, bool isDir) {
     int lo, hi;
     if (!isDir && GroupRange(name, lo, hi) && lo <= first && first <= hi &&
         (found.empty() || name < found))
-      found = name;
-  }
+      found = std::string(name);
+  });
   return found;
 }
 
@@ -610,13 +610,14 @@ void TLocalCDDB::BuildIndex() {
   const std::string rootLog = FRoot + "index.log";
 
   std::vector<std::string> names;
-  for (const auto& [name, isDir] : ListDir(FRoot)) {
-    if (!isDir) continue;
+  ForEachEntry(FRoot, [&](std::string_view name, bool isDir) {
+    if (!isDir) return;
     if (IsValidCategory(name))
-      names.push_back(name);
+      names.emplace_back(name);
     else
-      WriteLog(rootLog, "Folder " + name + " is not a category name; it is not indexed");
-  }
+      WriteLog(rootLog,
+               "Folder " + std::string(name) + " is not a category name; it is not indexed");
+  });
   std::sort(names.begin(), names.end());
   if (names.size() > FCategories.size()) {
     for (std::size_t k = FCategories.size(); k < names.size(); ++k)
@@ -638,33 +639,37 @@ void TLocalCDDB::BuildIndex() {
     char prefix[2];
   };
   std::array<std::vector<Item>, 100> index;
-  const auto add = [&](const std::string& categoryDir, const std::string& id, int letter) {
-    const int length = HexValue(std::string_view(id).substr(2, 4));
-    const int tracks = HexValue(std::string_view(id).substr(6, 2));
+  // `id` is 8 hexadecimal digits in either case.
+  const auto add = [&](const std::string& categoryDir, std::string_view id, int letter) {
+    const int length = HexValue(id.substr(2, 4));
+    const int tracks = HexValue(id.substr(6, 2));
     if (length > kMaxIndexedLength) {
-      WriteLog(categoryDir + "index.log", TooLongText(id, length));
+      WriteLog(categoryDir + "index.log", TooLongText(Lower(std::string(id)), length));
     } else if (tracks >= 1 && tracks <= 99) {
-      index[tracks].push_back(Item{
-          static_cast<std::uint16_t>(length), static_cast<char>('a' + letter), {id[0], id[1]}});
+      const auto lower = [](char c) { return c >= 'A' && c <= 'F' ? char(c - 'A' + 'a') : c; };
+      index[tracks].push_back(Item{static_cast<std::uint16_t>(length),
+                                   static_cast<char>('a' + letter),
+                                   {lower(id[0]), lower(id[1])}});
     }
   };
   for (std::size_t letter = 0; letter < names.size(); ++letter) {
     const std::string categoryDir = FRoot + names[letter] + "/";
-    for (const auto& [name, isDir] : ListDir(categoryDir)) {
-      if (isDir) continue;
+    ForEachEntry(categoryDir, [&](std::string_view name, bool isDir) {
+      if (isDir) return;
       int lo, hi;
       if (!FWindowsLayout && IsValidDiscId(name)) {
-        add(categoryDir, Lower(name), static_cast<int>(letter));
+        add(categoryDir, name, static_cast<int>(letter));
       } else if (FWindowsLayout && GroupRange(name, lo, hi)) {
         std::string content;
-        if (!ReadWholeFile(categoryDir + name, content)) {
-          WriteLog(categoryDir + "index.log", "ERROR: couldn't open file " + name + ".\n");
-          continue;
+        if (!ReadWholeFile(categoryDir + std::string(name), content)) {
+          WriteLog(categoryDir + "index.log",
+                   "ERROR: couldn't open file " + std::string(name) + ".\n");
+          return;
         }
         for (const GroupEntry& e : GroupEntries(content))
           add(categoryDir, e.id, static_cast<int>(letter));
       }
-    }
+    });
   }
 
   for (int tracks = 1; tracks <= 99; ++tracks) {
