@@ -1,8 +1,9 @@
+#include "platform/msg/timer.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <thread>
-#include <vector>
+#include <stdexcept>
 
 #include "platform/msg/clock.h"
 #include "platform/msg/message_queue.h"
@@ -14,137 +15,153 @@ namespace qv {
 namespace {
 
 using namespace std::chrono_literals;
-using test::Generous;
 using test::OnFreshThread;
-using test::ScopedWindow;
 
-// Everything a window received, as (message, wParam) pairs.
-struct Log {
-  std::vector<std::pair<UINT, WPARAM>> entries;
-  WndProc Procedure() {
-    return [this](HWND, UINT m, WPARAM w, LPARAM) -> LRESULT {
-      entries.emplace_back(m, w);
-      return 0;
-    };
-  }
-};
-
-std::shared_ptr<FakeClock> UseFakeClock() {
-  auto clock = std::make_shared<FakeClock>();
-  MessageQueue::Current().SetClock(clock);
-  return clock;
-}
-
-TEST(TimerTest, TimerWaitsForPostedMessagesAndCoalescesMissedTicks) {
-  OnFreshThread([] {
-    const auto clock = UseFakeClock();
-    Log log;
-    ScopedWindow window(log.Procedure());
-    ASSERT_NE(SetTimer(window.Handle(), 7, 100), 0u);
-    ProcessMessages();
-    EXPECT_TRUE(log.entries.empty()) << "not due yet";
-
-    // Ten intervals pass while two posted messages wait: the posts come first, and the
-    // missed ticks make one WM_TIMER.
-    clock->Advance(1s);
-    PostMessage(window.Handle(), WM_USER, 1, 0);
-    PostMessage(window.Handle(), WM_USER, 2, 0);
-    ProcessMessages();
-    const std::vector<std::pair<UINT, WPARAM>> expected{{WM_USER, 1}, {WM_USER, 2}, {WM_TIMER, 7}};
-    EXPECT_EQ(log.entries, expected);
-
-    // The next tick is a full interval after the last delivery, not on the old grid.
-    log.entries.clear();
-    clock->Advance(99ms);
-    ProcessMessages();
-    EXPECT_TRUE(log.entries.empty());
-    clock->Advance(1ms);
-    ProcessMessages();
-    EXPECT_EQ(log.entries, (std::vector<std::pair<UINT, WPARAM>>{{WM_TIMER, 7}}));
+// Runs `body` on a fresh thread whose queue uses a fake clock, with a form-like owner.
+void WithFakeClock(const std::function<void(FakeClock&, TComponent& owner)>& body) {
+  OnFreshThread([&] {
+    auto clock = std::make_shared<FakeClock>();
+    MessageQueue::Current().SetClock(clock);
+    TComponent owner(nullptr);
+    body(*clock, owner);
   });
 }
 
-TEST(TimerTest, DueTimersComeInDueOrder) {
-  OnFreshThread([] {
-    const auto clock = UseFakeClock();
-    Log log;
-    ScopedWindow window(log.Procedure());
-    SetTimer(window.Handle(), 1, 300);
-    SetTimer(window.Handle(), 2, 100);
-    SetTimer(window.Handle(), 3, 200);
-    clock->Advance(300ms);
-    ProcessMessages();
-    const std::vector<std::pair<UINT, WPARAM>> expected{
-        {WM_TIMER, 2}, {WM_TIMER, 3}, {WM_TIMER, 1}};
-    EXPECT_EQ(log.entries, expected);
-  });
-}
-
-TEST(TimerTest, KillRestartAndDestroy) {
-  OnFreshThread([] {
-    const auto clock = UseFakeClock();
-    Log log;
-    const HWND hwnd = AllocateHWnd(log.Procedure());
-    SetTimer(hwnd, 1, 100);
-    SetTimer(hwnd, 2, 100);
-    EXPECT_TRUE(KillTimer(hwnd, 1));
-    EXPECT_FALSE(KillTimer(hwnd, 1));
-    clock->Advance(60ms);
-    SetTimer(hwnd, 2, 100);  // setting it again restarts the count
-    clock->Advance(60ms);
-    ProcessMessages();
-    EXPECT_TRUE(log.entries.empty());
-    clock->Advance(40ms);
-    MSG msg;
-    ASSERT_TRUE(PeekMessage(msg, PM_NOREMOVE));
-    EXPECT_EQ(msg.message, WM_TIMER);
-    // Destroying the window takes its due timer with it.
-    DeallocateHWnd(hwnd);
-    EXPECT_FALSE(PeekMessage(msg, PM_REMOVE));
-    EXPECT_FALSE(KillTimer(hwnd, 2));
-  });
-}
-
-TEST(TimerTest, BlockedGetMessageWakesWhenTheClockMoves) {
-  OnFreshThread([] {
-    const auto clock = UseFakeClock();
-    ScopedWindow window(DefWindowProc);
-    SetTimer(window.Handle(), 9, 500);
-    std::thread mover([clock] { clock->Advance(500ms); });
-    MSG msg;
-    ASSERT_TRUE(GetMessage(msg));
-    mover.join();
-    EXPECT_EQ(msg.message, WM_TIMER);
-    EXPECT_EQ(msg.wParam, 9u);
-  });
-}
-
-TEST(TimerTest, RealClockTimerTicks) {
-  OnFreshThread([] {
+TEST(TimerTest, DefaultsTickEverySecondWithItselfAsSender) {
+  WithFakeClock([](FakeClock& clock, TComponent& owner) {
+    auto* timer = Create<TTimer>(&owner);
+    EXPECT_TRUE(timer->Enabled());
+    EXPECT_EQ(timer->Interval(), 1000u);
     int ticks = 0;
-    ScopedWindow window([&](HWND, UINT m, WPARAM, LPARAM) -> LRESULT {
-      if (m == WM_TIMER) ++ticks;
-      return 0;
-    });
-    SetTimer(window.Handle(), 1, 10);
-    EXPECT_EQ(PumpUntil([&] { return ticks >= 3; }, Generous()), PumpResult::Done);
+    timer->OnTimer = [&](TComponent* sender) {
+      EXPECT_EQ(sender, timer);
+      ++ticks;
+    };
+    clock.Advance(999ms);
+    ProcessMessages();
+    EXPECT_EQ(ticks, 0);
+    clock.Advance(1ms);
+    ProcessMessages();
+    EXPECT_EQ(ticks, 1);
+    clock.Advance(5s);  // missed ticks come as one
+    ProcessMessages();
+    EXPECT_EQ(ticks, 2);
   });
 }
 
-TEST(TimerTest, TimerSetFromAnotherThreadWakesTheOwner) {
-  OnFreshThread([] {
-    const auto clock = UseFakeClock();
-    ScopedWindow window(DefWindowProc);
-    const HWND hwnd = window.Handle();
-    std::thread setter([hwnd, clock] {
-      SetTimer(hwnd, 4, 50);
-      clock->Advance(50ms);
+TEST(TimerTest, ChangingEnabledOrIntervalRestartsTheCount) {
+  struct Case {
+    const char* name;
+    std::function<void(TTimer&)> change;  // applied 60 ms into a 100 ms interval
+    int ticksAt100;                       // ticks seen 100 ms after the start
+    int ticksAt160;                       // and 60 ms later
+  };
+  const Case cases[] = {
+      {"untouched", [](TTimer&) {}, 1, 1},
+      {"disabled", [](TTimer& t) { t.SetEnabled(false); }, 0, 0},
+      {"interval 0", [](TTimer& t) { t.SetInterval(0); }, 0, 0},
+      {"same interval keeps the count", [](TTimer& t) { t.SetInterval(100); }, 1, 1},
+      {"same Enabled keeps the count", [](TTimer& t) { t.SetEnabled(true); }, 1, 1},
+      {"new interval restarts", [](TTimer& t) { t.SetInterval(90); }, 0, 1},
+      {"off and on restarts",
+       [](TTimer& t) {
+         t.SetEnabled(false);
+         t.SetEnabled(true);
+       },
+       0, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WithFakeClock([&](FakeClock& clock, TComponent& owner) {
+      auto* timer = Create<TTimer>(&owner);
+      int ticks = 0;
+      timer->OnTimer = [&](TComponent*) { ++ticks; };
+      timer->SetInterval(100);
+      clock.Advance(60ms);
+      c.change(*timer);
+      clock.Advance(40ms);
+      ProcessMessages();
+      EXPECT_EQ(ticks, c.ticksAt100);
+      clock.Advance(60ms);
+      ProcessMessages();
+      EXPECT_EQ(ticks, c.ticksAt160);
     });
-    MSG msg;
-    ASSERT_TRUE(GetMessage(msg));
-    setter.join();
-    EXPECT_EQ(msg.message, WM_TIMER);
-    EXPECT_EQ(msg.wParam, 4u);
+  }
+}
+
+TEST(TimerTest, HandlerMayFreeItsTimer) {
+  WithFakeClock([](FakeClock& clock, TComponent& owner) {
+    auto* timer = Create<TTimer>(&owner);
+    const HWND handle = timer->Handle();
+    int ticks = 0;
+    timer->OnTimer = [&](TComponent* sender) {
+      ++ticks;
+      Free(sender);
+    };
+    clock.Advance(1s);
+    ProcessMessages();
+    clock.Advance(1s);
+    ProcessMessages();
+    EXPECT_EQ(ticks, 1);
+    EXPECT_EQ(owner.ComponentCount(), 0);
+    EXPECT_FALSE(IsWindow(handle));
+  });
+}
+
+TEST(TimerTest, OwnerTakesItsTimersAlong) {
+  WithFakeClock([](FakeClock& clock, TComponent& owner) {
+    auto* form = Create<TComponent>(&owner);
+    auto* timer = Create<TTimer>(form);
+    const HWND handle = timer->Handle();
+    int ticks = 0;
+    timer->OnTimer = [&](TComponent*) { ++ticks; };
+    Free(form);
+    clock.Advance(1s);
+    ProcessMessages();
+    EXPECT_EQ(ticks, 0);
+    EXPECT_FALSE(IsWindow(handle));
+  });
+}
+
+TEST(TimerTest, FailingHandlerKeepsTheTimerRunning) {
+  WithFakeClock([](FakeClock& clock, TComponent& owner) {
+    test::CaughtExceptions caught;
+    auto* timer = Create<TTimer>(&owner);
+    int ticks = 0;
+    timer->OnTimer = [&](TComponent*) {
+      if (++ticks == 1) throw std::runtime_error("tick failed");
+    };
+    clock.Advance(1s);
+    ProcessMessages();
+    clock.Advance(1s);
+    ProcessMessages();
+    EXPECT_EQ(ticks, 2);
+    EXPECT_EQ(caught.Texts(), std::vector<std::string>{"tick failed"});
+  });
+}
+
+// A derived timer extends the tick, as a fade timer steps its animation.
+TEST(TimerTest, DerivedTimerExtendsTheTick) {
+  class CountingTimer final : public TTimer {
+   public:
+    using TTimer::TTimer;
+    int steps = 0;
+
+   protected:
+    void Timer() override {
+      ++steps;
+      TTimer::Timer();
+    }
+  };
+  WithFakeClock([](FakeClock& clock, TComponent& owner) {
+    auto* timer = Create<CountingTimer>(&owner);
+    int fired = 0;
+    timer->OnTimer = [&](TComponent*) { ++fired; };
+    timer->SetInterval(10);
+    clock.Advance(10ms);
+    ProcessMessages();
+    EXPECT_EQ(timer->steps, 1);
+    EXPECT_EQ(fired, 1);
   });
 }
 
