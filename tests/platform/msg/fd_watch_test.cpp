@@ -15,6 +15,7 @@
 namespace qv {
 namespace {
 
+using namespace std::chrono_literals;
 using test::Generous;
 using test::OnFreshThread;
 using test::ScopedWindow;
@@ -149,6 +150,27 @@ TEST(FdWatchTest, BufferedInputIsServedWithoutSleeping) {
         [&] { return buffered > 0; });
     EXPECT_EQ(PumpUntil([&] { return served == 3; }, Generous()), PumpResult::Done);
     EXPECT_EQ(buffered, 0);
+  });
+}
+
+// An owner that closes a descriptor before removing its watch hears of it once, and the
+// loop does not keep waking up for it.
+TEST(FdWatchTest, ClosedDescriptorIsReportedOnceNotForever) {
+  OnFreshThread([] {
+    int fds[2] = {-1, -1};
+    ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    ::close(fds[1]);
+    std::vector<short> seen;
+    const WatchId id =
+        WatchFd(fds[0], POLLIN, [&](int, short revents) { seen.push_back(revents); });
+    ::close(fds[0]);
+    ProcessMessages();
+    ProcessMessages();
+    EXPECT_EQ(PumpUntil([] { return false; }, std::chrono::steady_clock::now() + 20ms),
+              PumpResult::TimedOut);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_NE(seen[0] & POLLNVAL, 0);
+    UnwatchFd(id);
   });
 }
 
