@@ -250,7 +250,10 @@ Point DC::MoveTo(int x, int y) {
 void DC::LineTo(int x, int y) {
   const Point from = std::exchange(state_.pos, Point{x, y});
   if (state_.pen.Style == PenStyle::psClear || !target_) return;
-  raster::LinePixels(from, {x, y}, [this](int px, int py) { PlotPen(px, py); });
+  // Only the part of the line near the visible area is walked.
+  const int margin = std::max(state_.pen.Width, 1);
+  const Rect limit = Visible().BoundingBox().Offset(-Dx(), -Dy()).Inflate(margin, margin);
+  raster::LinePixels(from, {x, y}, limit, [this](int px, int py) { PlotPen(px, py); });
 }
 
 void DC::Polyline(std::span<const Point> points) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/gfx/raster.h"
 #include "tests/platform/gfx/gfx_test_util.h"
 
 namespace qv {
@@ -38,6 +39,32 @@ TEST(DCTest, LinesLeaveOutTheirLastPixel) {
                               "........#.",  // (8, 5) starts the third; (5, 2) is left out
                               "..........",
                           }));
+}
+
+TEST(DCTest, LinesFarOutsideCostOnlyTheirVisiblePart) {
+  Bitmap bmp = White(6, 4);
+  DC dc(&bmp);
+  dc.MoveTo(-1000000000, 1);
+  dc.LineTo(1000000000, 1);
+  dc.MoveTo(-1000000, -1000000);
+  dc.LineTo(1000000, 1000000);
+  EXPECT_EQ(Picture(bmp), Picture({
+                              "#.....",
+                              "######",
+                              "..#...",
+                              "...#..",
+                          }));
+  // Walking only the visible steps lands on the same pixels as walking them all.
+  const Point ends[][2] = {{{-50, -13}, {60, 31}}, {{17, 40}, {3, -25}}, {{25, 2}, {-9, 11}}};
+  for (const auto& e : ends) {
+    Bitmap part = White(20, 20), full = White(20, 20);
+    DC pdc(&part);
+    pdc.MoveTo(e[0].X, e[0].Y);
+    pdc.LineTo(e[1].X, e[1].Y);
+    raster::LinePixels(e[0], e[1], Rect{-1000, -1000, 1000, 1000},
+                       [&](int x, int y) { full.SetPixel(x, y, 0); });
+    EXPECT_EQ(part, full);
+  }
 }
 
 TEST(DCTest, PolylineAndPolygon) {
