@@ -267,6 +267,41 @@ TEST(DCTest, StretchBltNearestAndHalftone) {
   EXPECT_FALSE(sm.StretchBlt(0, 0, -2, 1, cdc, 0, 0, 4, 2));
 }
 
+TEST(DCTest, StretchBltClipsTheSourceAndMayReadItsOwnBitmap) {
+  Bitmap src(2, 2);
+  src.Fill(0x0000FF);
+  Bitmap bmp = White(6, 2);
+  DC sdc(&src), dc(&bmp);
+  // Source (-1, 0, 3 wide): its first column lies off the bitmap, so the first two
+  // destination columns keep their pixels.
+  EXPECT_TRUE(dc.StretchBlt(0, 0, 6, 2, sdc, -1, 0, 3, 2));
+  EXPECT_EQ(Picture(bmp), Picture({
+                              "..rrrr",
+                              "..rrrr",
+                          }));
+
+  Bitmap self = White(4, 2);
+  self.SetPixel(0, 0, 0x000000);
+  DC sd(&self);
+  EXPECT_TRUE(sd.StretchBlt(2, 0, 2, 2, sd, 0, 0, 1, 1));  // magnify its own top-left pixel
+  EXPECT_EQ(Picture(self), Picture({
+                               "#.##",
+                               "..##",
+                           }));
+
+  // A cover shrunk into a picture control: a flat colour stays flat, the rest untouched.
+  Bitmap cover(600, 300);
+  cover.Fill(0x336699);
+  Bitmap control = White(300, 127);
+  DC cdc(&cover), pic(&control);
+  pic.SetStretchBltMode(HALFTONE);
+  EXPECT_TRUE(pic.StretchBlt(23, 0, 254, 127, cdc, 0, 0, 600, 300));
+  EXPECT_EQ(control.Pixel(23, 0), 0x336699u);
+  EXPECT_EQ(control.Pixel(276, 126), 0x336699u);
+  EXPECT_EQ(control.Pixel(22, 60), 0xFFFFFFu);
+  EXPECT_EQ(control.Pixel(277, 60), 0xFFFFFFu);
+}
+
 TEST(DCTest, SystemColoursAndWideFormats) {
   Bitmap bmp(3, 1, PixelFormat::pf32bit);
   DC dc(&bmp);
