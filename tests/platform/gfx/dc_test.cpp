@@ -317,6 +317,25 @@ TEST(DCTest, SystemColoursAndWideFormats) {
   EXPECT_EQ(ColorToRGB(SysColor(200)), 0u);  // past the table
 }
 
+TEST(BitmapTest, RowsPaddedResizeAndFormats) {
+  Bitmap b(5, 3);
+  EXPECT_EQ(b.Stride(), 16);  // 15 bytes of pixels, padded to a multiple of 4
+  EXPECT_EQ(b.ScanLine(1) - b.ScanLine(0), 16);
+  b.Fill(0x112233);
+  b.SetSize(7, 2);
+  EXPECT_EQ(b.Pixel(4, 1), 0x112233u);  // kept
+  EXPECT_EQ(b.Pixel(5, 0), 0u);         // new pixels are black
+  EXPECT_EQ(b.Pixel(7, 0), CLR_INVALID);
+  b.SetPixelFormat(PixelFormat::pf32bit);
+  EXPECT_EQ(b.Stride(), 28);
+  EXPECT_EQ(b.Pixel(4, 1), 0x112233u);
+  EXPECT_EQ(b.ScanLine(0)[3], 255);
+  b.SetPixelFormat(PixelFormat::pf24bit);
+  EXPECT_EQ(b.Pixel(4, 1), 0x112233u);
+  EXPECT_TRUE(Bitmap(0, 5).Empty());
+  EXPECT_TRUE(Bitmap(-3, 5).Empty());
+}
+
 TEST(DCTest, WidePensGrowInward) {
   Bitmap bmp = White(6, 6);
   DC dc(&bmp);
