@@ -1,0 +1,58 @@
+// Lossless FLAC files; the encoder seeks back through the output's file to
+// complete the stream information when it finishes.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "audio/audio_classes.h"
+
+namespace qv {
+
+struct TFLACApi;
+
+class TFLACOut : public TAudioFileOut {
+ public:
+  // Raises "libFLAC.so.12 library could not be loaded." when the library is missing.
+  explicit TFLACOut(TComponent* AOwner = nullptr);
+  ~TFLACOut() override;
+
+  bool Verify = false;
+  uint16_t BlockSize = 4608;
+  bool EnableMidSideStereo = true;
+  uint16_t MaxLPCOrder = 0;
+  uint16_t QLPCoeffPrecision = 0;
+  bool QLPCoeffPrecisionSearch = false;
+  uint16_t MaxResidualPartitionOrder = 0;
+  uint16_t MinResidualPartitionOrder = 0;
+
+  [[nodiscard]] bool BestModelSearch() const { return bestModelSearch_; }
+  // True also turns mid-side stereo on and loose mid-side stereo off.
+  void SetBestModelSearch(bool Value);
+  [[nodiscard]] bool EnableLooseMidSideStereo() const { return looseMidSide_; }
+  // True also turns mid-side stereo on.
+  void SetEnableLooseMidSideStereo(bool Value);
+
+ protected:
+  bool DoOutput(bool Abort) override;
+  void Done() override;
+  void Prepare() override;
+
+ private:
+  friend struct TFLACCallbacks;
+  void Release();
+
+  const TFLACApi* flac_;
+  bool bestModelSearch_ = false;
+  bool looseMidSide_ = false;
+  void* encoder_ = nullptr;  // the library's encoder
+  bool inputOpen_ = false;
+  bool endOfInput_ = false;
+  int bytesPerSample_ = 2;
+  int channels_ = 2;
+  int64_t start_ = 0;
+  std::vector<uint8_t> block_;
+  std::vector<int32_t> samples_;
+};
+
+}  // namespace qv

@@ -1,0 +1,230 @@
+#include "audio/audio_vorbis.h"
+
+#include <cstring>
+#include <exception>
+#include <random>
+
+#include "audio/codec.h"
+#include "audio/ogg.h"
+#include "audio/vorbisenc.h"
+
+namespace qv {
+
+struct TVorbisOut::TState {
+  ogg_stream_state os{};
+  ogg_page og{};
+  ogg_packet op{};
+  vorbis_info vi{};
+  vorbis_comment vc{};
+  vorbis_dsp_state vd{};
+  vorbis_block vb{};
+  bool infoInit = false, commentInit = false, dspInit = false, blockInit = false,
+       streamInit = false;
+  bool ended = false;  // the encoder was told that the stream ends
+  bool eos = false;    // the last page is written
+};
+
+int VorbisBitRateBps(TVorbisBitRate Value) {
+  static constexpr int kBps[] = {-1,     45000,  48000,  56000,  64000,  80000,  96000,  112000,
+                                 128000, 144000, 160000, 192000, 224000, 256000, 320000, 499000};
+  return kBps[int(Value)];
+}
+
+TVorbisOut::TVorbisOut(TComponent* AOwner)
+    : TAudioFileOut(AOwner), ogg_(LoadOgg()), vorbis_(LoadVorbis()), vorbisEnc_(LoadVorbisEnc()) {
+  if (ogg_ == nullptr) throw EAudioException("libogg.so.0 library could not be loaded.");
+  if (vorbis_ == nullptr) throw EAudioException("libvorbis.so.0 library could not be loaded.");
+  if (vorbisEnc_ == nullptr)
+    throw EAudioException("libvorbisenc.so.2 library could not be loaded.");
+}
+
+TVorbisOut::~TVorbisOut() {
+  StopWorker();
+}
+
+void TVorbisOut::SetDesiredNominalBitrate(TVorbisBitRate Value) {
+  nominal_ = Value;
+  if (minimum_ > Value) minimum_ = Value;
+  if (maximum_ < Value) maximum_ = Value;
+  if (Value == TVorbisBitRate::brAutoSelect) maximum_ = TVorbisBitRate::brAutoSelect;
+}
+
+void TVorbisOut::SetDesiredMaximumBitrate(TVorbisBitRate Value) {
+  if (nominal_ == TVorbisBitRate::brAutoSelect) return;
+  if (Value != TVorbisBitRate::brAutoSelect && Value < nominal_) return;
+  maximum_ = Value;
+}
+
+void TVorbisOut::SetMinimumBitrate(TVorbisBitRate Value) {
+  if (Value <= nominal_) minimum_ = Value;
+}
+
+void TVorbisOut::Prepare() {
+  OpenFile();
+  try {
+    TAudioInput* const input = Input();
+    input->Init();
+    inputOpen_ = true;
+    channels_ = input->GetChannels();
+    if (input->GetBitsPerSample() != 16 || (channels_ != 1 && channels_ != 2))
+      throw EAudioException("The Ogg Vorbis encoder takes 16-bit mono or stereo audio only.");
+    pending_ = 0;
+    state_ = std::make_unique<TState>();
+    TState& s = *state_;
+    vorbis_->vorbis_info_init(&s.vi);
+    s.infoInit = true;
+    int rc;
+    const long rate = input->GetSampleRate();
+    if (nominal_ == TVorbisBitRate::brAutoSelect) {
+      rc = vorbisEnc_->vorbis_encode_init_vbr(&s.vi, channels_, rate, Compression);
+    } else {
+      const long nominal = VorbisBitRateBps(nominal_);
+      long maximum = VorbisBitRateBps(maximum_);
+      if (maximum < nominal) maximum = nominal;
+      long minimum = VorbisBitRateBps(minimum_);
+      if (minimum < 0) minimum = nominal;
+      rc = vorbisEnc_->vorbis_encode_init(&s.vi, channels_, rate, maximum, nominal, minimum);
+    }
+    // The library crashes later when it goes on with settings it refused.
+    if (rc != 0) throw EAudioException("The Ogg Vorbis encoder refuses these settings.");
+    vorbis_->vorbis_comment_init(&s.vc);
+    s.commentInit = true;
+    for (const std::string& line : Comments) {
+      const size_t eq = line.find('=');
+      if (eq == std::string::npos || eq == 0) continue;
+      vorbis_->vorbis_comment_add_tag(&s.vc, line.substr(0, eq).c_str(),
+                                      line.substr(eq + 1).c_str());
+    }
+    if (vorbis_->vorbis_analysis_init(&s.vd, &s.vi) != 0)
+      throw EAudioException("The Ogg Vorbis encoder refuses these settings.");
+    s.dspInit = true;
+    vorbis_->vorbis_block_init(&s.vd, &s.vb);
+    s.blockInit = true;
+    int serial = Serial;
+    if (serial == 0) serial = int(std::random_device{}());
+    ogg_->ogg_stream_init(&s.os, serial);
+    s.streamInit = true;
+    ogg_packet header, comment, codebooks;
+    vorbis_->vorbis_analysis_headerout(&s.vd, &s.vc, &header, &comment, &codebooks);
+    ogg_->ogg_stream_packetin(&s.os, &header);
+    ogg_->ogg_stream_packetin(&s.os, &comment);
+    ogg_->ogg_stream_packetin(&s.os, &codebooks);
+    // The audio starts on a fresh page.
+    WritePages(true);
+    buffer_.resize(65536);
+  } catch (...) {
+    Release();
+    DiscardStream();
+    throw;
+  }
+}
+
+void TVorbisOut::WritePages(bool Flush) {
+  TState& s = *state_;
+  while (!s.eos) {
+    const int got =
+        Flush ? ogg_->ogg_stream_flush(&s.os, &s.og) : ogg_->ogg_stream_pageout(&s.os, &s.og);
+    if (got == 0) break;
+    WriteStream(s.og.header, size_t(s.og.header_len));
+    WriteStream(s.og.body, size_t(s.og.body_len));
+    if (ogg_->ogg_page_eos(&s.og) != 0) s.eos = true;
+  }
+}
+
+void TVorbisOut::Encode(int Frames) {
+  TState& s = *state_;
+  if (Frames > 0) {
+    float** out = vorbis_->vorbis_analysis_buffer(&s.vd, Frames);
+    const auto* pcm = buffer_.data();
+    for (int i = 0; i < Frames; ++i) {
+      for (int c = 0; c < channels_; ++c) {
+        const auto* b = pcm + (size_t(i) * channels_ + c) * 2;
+        out[c][i] = float(int16_t(uint16_t(b[0] | (b[1] << 8)))) / 32768.0f;
+      }
+    }
+    vorbis_->vorbis_analysis_wrote(&s.vd, Frames);
+  }
+  while (vorbis_->vorbis_analysis_blockout(&s.vd, &s.vb) == 1) {
+    vorbis_->vorbis_analysis(&s.vb, nullptr);
+    vorbis_->vorbis_bitrate_addblock(&s.vb);
+    while (vorbis_->vorbis_bitrate_flushpacket(&s.vd, &s.op) == 1)
+      ogg_->ogg_stream_packetin(&s.os, &s.op);
+    WritePages(false);
+  }
+}
+
+bool TVorbisOut::DoOutput(bool Abort) {
+  if (auto r = BeginBlock(Abort)) return *r;
+  TState& s = *state_;
+  if (s.eos) return false;
+  const int n = ReadInput(buffer_.data() + pending_, int(buffer_.size()) - pending_);
+  if (n > 0) {
+    const int total = pending_ + n;
+    const int frameBytes = 2 * channels_;
+    const int frames = total / frameBytes;
+    Encode(frames);
+    pending_ = total - frames * frameBytes;
+    std::memmove(buffer_.data(), buffer_.data() + frames * frameBytes, size_t(pending_));
+  } else {
+    s.ended = true;
+    vorbis_->vorbis_analysis_wrote(&s.vd, 0);
+    Encode(0);
+  }
+  return true;
+}
+
+void TVorbisOut::Release() {
+  if (state_) {
+    TState& s = *state_;
+    if (s.streamInit) ogg_->ogg_stream_clear(&s.os);
+    if (s.blockInit) vorbis_->vorbis_block_clear(&s.vb);
+    if (s.dspInit) vorbis_->vorbis_dsp_clear(&s.vd);
+    if (s.commentInit) vorbis_->vorbis_comment_clear(&s.vc);
+    if (s.infoInit) vorbis_->vorbis_info_clear(&s.vi);
+    state_.reset();
+  }
+  buffer_.clear();
+  if (inputOpen_) {
+    inputOpen_ = false;
+    try {
+      FlushInput();
+    } catch (...) {
+    }
+  }
+}
+
+void TVorbisOut::Done() {
+  std::exception_ptr failure;
+  // A stopped or failed job still ends its stream, so the file stays playable.
+  if (state_ && state_->streamInit && !state_->eos && StreamOpen()) {
+    try {
+      if (!state_->ended) {
+        state_->ended = true;
+        vorbis_->vorbis_analysis_wrote(&state_->vd, 0);
+      }
+      Encode(0);
+      WritePages(true);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  try {
+    CloseStream();
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
+  }
+  Comments.clear();
+  const bool hadInput = inputOpen_;
+  inputOpen_ = false;
+  Release();
+  if (hadInput) {
+    try {
+      FlushInput();
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace qv

@@ -1,0 +1,158 @@
+#include "platform/cdrom/disc_image.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/cdrom/cdio_support.h"
+#include "platform/cdrom/cdrom_error.h"
+
+namespace qv {
+
+// libcdio reads a cue image's sectors and takes its lead-out from "<sheet name>.bin", whatever
+// file the sheet names. So it is shown a private folder where "image.cue" links to the sheet and
+// "image.bin" to the file the sheet names; the folder lives as long as the handle.
+struct DiscImage::Handle {
+  std::filesystem::path Folder;
+  CdioHandle Cdio;
+
+  Handle(const std::string& cuePath, const std::string& binPath) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "qv-image-XXXXXX").string();
+    if (!::mkdtemp(pattern.data()))
+      throw ECdromError("Cannot create a folder for the disc image " + cuePath + ": " +
+                        std::strerror(errno));
+    Folder = pattern;
+    std::error_code ec;
+    std::filesystem::create_symlink(std::filesystem::absolute(cuePath), Folder / "image.cue", ec);
+    if (!ec)
+      std::filesystem::create_symlink(std::filesystem::absolute(binPath), Folder / "image.bin", ec);
+    if (ec) {
+      Remove();
+      throw ECdromError("Cannot prepare the disc image " + cuePath + ": " + ec.message());
+    }
+  }
+  ~Handle() {
+    Cdio.reset();
+    Remove();
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+
+  [[nodiscard]] std::string CuePath() const { return (Folder / "image.cue").string(); }
+
+ private:
+  void Remove() {
+    std::error_code ec;
+    std::filesystem::remove_all(Folder, ec);
+  }
+};
+
+namespace {
+
+std::string ReadCueFile(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0)
+    throw ECdromError("The cue sheet " + path + " cannot be opened: " + std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) throw ECdromError("The cue sheet " + path + " is not a file");
+  if (static_cast<std::uint64_t>(st.st_size) > kMaxCueSheetBytes)
+    throw ECdromError("The cue sheet " + path + " is too large");
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw ECdromError("The cue sheet " + path + " cannot be opened");
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (in.bad()) throw ECdromError("The cue sheet " + path + " cannot be read");
+  return text.str();
+}
+
+std::string Describe(const CdToc& toc) {
+  std::string s;
+  for (const CdTocTrack& t : toc.Tracks)
+    s += std::to_string(t.Number) + "@" + std::to_string(t.StartLsn) + (t.IsData() ? "d " : " ");
+  return s + "lead-out@" + std::to_string(toc.LeadOutLsn);
+}
+
+}  // namespace
+
+std::string ResolveBinPath(const std::string& cuePath, const std::string& fileName) {
+  const std::filesystem::path name(fileName);
+  if (name.is_absolute()) return name.string();
+  return (std::filesystem::path(cuePath).parent_path() / name).string();
+}
+
+DiscImage::~DiscImage() = default;
+
+std::unique_ptr<DiscImage> DiscImage::Open(const std::string& cuePath) {
+  std::unique_ptr<DiscImage> image(new DiscImage());
+  image->cuePath_ = cuePath;
+  try {
+    image->sheet_ = ParseCueSheet(ReadCueFile(cuePath));
+  } catch (const ECdromError& e) {
+    const std::string what = e.what();
+    if (what.rfind("The cue sheet " + cuePath, 0) == 0) throw;
+    throw ECdromError("The cue sheet " + cuePath + " is malformed: " + what);
+  }
+  image->binPath_ = ResolveBinPath(cuePath, image->sheet_.FileName);
+  const std::string& bin = image->binPath_;
+
+  struct stat st {};
+  if (::stat(bin.c_str(), &st) != 0)
+    throw ECdromError("The BIN file " + bin + " cannot be opened: " + std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) throw ECdromError("The BIN file " + bin + " is not a file");
+  const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+  if (size % kCdSectorBytes != 0)
+    throw ECdromError("The BIN file " + bin + " is truncated: " + std::to_string(size) +
+                      " bytes is not a whole number of 2352-byte sectors");
+  const std::uint64_t sectors = size / kCdSectorBytes;
+  const CueTrack& last = image->sheet_.Tracks.back();
+  if (sectors <= last.Index1)
+    throw ECdromError("The BIN file " + bin + " ends before track " + std::to_string(last.Number) +
+                      " starts");
+  if (sectors + kCdLeadInFrames > kCdMaxAbsoluteFrame)
+    throw ECdromError("The BIN file " + bin + " is longer than a CD");
+
+  // What the sheet says the disc is; libcdio must read the same.
+  CdToc expected;
+  for (const CueTrack& t : image->sheet_.Tracks)
+    expected.Tracks.push_back(CdTocTrack{t.Number, t.Index1, t.Control});
+  expected.LeadOutLsn = static_cast<std::uint32_t>(sectors);
+
+  QuietCdioLog();
+  auto handle = std::make_unique<Handle>(cuePath, bin);
+  handle->Cdio.reset(cdio_open_cue(handle->CuePath().c_str()));
+  if (!handle->Cdio) throw ECdromError("The disc image " + cuePath + " cannot be opened");
+  image->toc_ = TocFromCdio(handle->Cdio.get(), cuePath);
+  if (image->toc_ != expected)
+    throw ECdromError("The disc image " + cuePath + " is read inconsistently: the sheet says " +
+                      Describe(expected) + ", libcdio reads " + Describe(image->toc_));
+  image->handle_ = std::move(handle);
+  return image;
+}
+
+void DiscImage::ReadSectors(std::uint32_t lsn, std::uint32_t count,
+                            std::span<std::uint8_t> out) const {
+  if (count == 0) return;
+  if (lsn >= toc_.LeadOutLsn || count > toc_.LeadOutLsn - lsn)
+    throw ECdromError("Sectors " + std::to_string(lsn) + "-" + std::to_string(lsn + count - 1) +
+                      " are outside the disc " + cuePath_);
+  if (out.size() < std::size_t{count} * kCdSectorBytes)
+    throw ECdromError("The buffer for sectors of " + cuePath_ + " is too small");
+  // libcdio keeps reading a BIN file that was removed or replaced after it opened it, so
+  // look at the file itself first.
+  struct stat st {};
+  if (::stat(binPath_.c_str(), &st) != 0 ||
+      static_cast<std::uint64_t>(st.st_size) < std::uint64_t{lsn + count} * kCdSectorBytes)
+    throw ECdromError("Read error at sector " + std::to_string(lsn) + ": the BIN file " + binPath_ +
+                      " is missing or shorter than the disc");
+  const driver_return_code_t rc =
+      cdio_read_audio_sectors(handle_->Cdio.get(), out.data(), static_cast<lsn_t>(lsn), count);
+  if (rc != DRIVER_OP_SUCCESS)
+    throw ECdromError("Read error at sector " + std::to_string(lsn) + " of " + cuePath_ + ": " +
+                      cdio_driver_errmsg(rc));
+}
+
+}  // namespace qv

@@ -1,0 +1,334 @@
+#include "audio/audio_classes.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+
+#include "tests/audio/job_waiter.h"
+#include "tests/audio/memory_input.h"
+
+namespace qv {
+namespace {
+
+using test::JobWaiter;
+using test::TMemoryInput;
+using test::WaitFor;
+
+// Copies whatever arrives into memory, as an encoder would into its file.
+class TRecordingOutput : public TAudioOutput {
+ public:
+  explicit TRecordingOutput(TComponent* AOwner = nullptr) : TAudioOutput(AOwner) {}
+  ~TRecordingOutput() override { StopWorker(); }
+
+  bool FailPrepare = false;
+  std::vector<uint8_t> Data;
+  std::atomic<int> Prepares{0};
+  std::atomic<int> Dones{0};
+  std::atomic<int> Blocks{0};
+
+ protected:
+  bool DoOutput(bool Abort) override {
+    if (auto r = BeginBlock(Abort)) return *r;
+    uint8_t buffer[1000];
+    const int n = ReadInput(buffer, sizeof buffer);
+    if (n == 0) return false;
+    ++Blocks;
+    Data.insert(Data.end(), buffer, buffer + n);
+    return true;
+  }
+  void Done() override {
+    if (!open_) return;
+    open_ = false;
+    ++Dones;
+    FlushInput();
+  }
+  void Prepare() override {
+    ++Prepares;
+    if (FailPrepare) throw EAudioException("File name is not assigned.");
+    Input()->Init();
+    Data.clear();
+    open_ = true;
+  }
+
+ private:
+  bool open_ = false;
+};
+
+TEST(AudioOutput, DeliversEveryByteAndEndsOnTheWorker) {
+  TMemoryInput input(test::MakePcm(5000));
+  input.MaxChunk = 700;
+  TRecordingOutput output;
+  JobWaiter waiter(output);
+  output.SetInput(&input);
+  EXPECT_EQ(output.Status(), TOutputStatus::osIdle);
+  output.Run();
+  ASSERT_TRUE(waiter.WaitEnded(1));
+  ASSERT_TRUE(WaitFor([&] { return output.Status() == TOutputStatus::osIdle; }));
+  EXPECT_EQ(output.Data, input.Pcm());
+  EXPECT_EQ(waiter.Done(), 1);
+  EXPECT_TRUE(waiter.Errors().empty());
+  EXPECT_EQ(output.Dones, 1);
+  EXPECT_EQ(input.Flushes, 1);
+  EXPECT_NE(waiter.Threads().at(0), std::this_thread::get_id());
+  const auto progress = waiter.ProgressSeen();
+  ASSERT_FALSE(progress.empty());
+  EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+  EXPECT_EQ(progress.back(), 100);
+}
+
+TEST(AudioOutput, RunRefusesWhileBusyOrWithoutInput) {
+  TRecordingOutput output;
+  try {
+    output.Run();
+    FAIL() << "Run without input";
+  } catch (const EAudioException& e) {
+    EXPECT_STREQ(e.what(), "Input is not assigned");
+  }
+
+  TMemoryInput input(test::MakePcm(3000));
+  input.MaxChunk = 500;
+  JobWaiter waiter(output);
+  output.SetInput(&input);
+  input.Close();
+  output.Run();
+  try {
+    output.Run();
+    FAIL() << "second Run";
+  } catch (const EAudioException& e) {
+    EXPECT_STREQ(e.what(), "Component is buisy");
+  }
+  EXPECT_NE(output.Status(), TOutputStatus::osIdle);
+  input.Open();
+  ASSERT_TRUE(waiter.WaitEnded(1));
+  // The running job was left alone: one prepare, all data.
+  EXPECT_EQ(output.Prepares, 1);
+  EXPECT_EQ(output.Data, input.Pcm());
+}
+
+// A settable input whose Position and Size the test controls.
+class TSizedInput : public TAudioInput {
+ public:
+  TSizedInput() : TAudioInput(nullptr) {}
+  int GetBitsPerSample() override { return 16; }
+  int GetChannels() override { return 2; }
+  int GetSampleRate() override { return 44100; }
+  int GetData(void*, int) override { return 0; }
+  void Init() override {}
+  void Flush() override {}
+};
+
+TEST(AudioOutput, ProgressFollowsPositionAndSize) {
+  struct Case {
+    int64_t position, size;
+    int expected;
+  } const cases[] = {
+      {0, -1, -1},   {10, -1, -1}, {0, 0, 0},   {5, 0, 0},   {0, 100, 0}, {100, 100, 100},
+      {50, 200, 25}, {1, 200, 0},  {3, 200, 2}, {5, 200, 2}, {7, 200, 4},  // 3.5 rounds to the even
+                                                                           // 4
+  };
+  TRecordingOutput output;
+  EXPECT_EQ(output.Progress(), 0);  // no input
+  TSizedInput input;
+  output.SetInput(&input);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.position << "/" << c.size);
+    input.Position = c.position;
+    input.Size = c.size;
+    EXPECT_EQ(output.Progress(), c.expected);
+  }
+}
+
+TEST(AudioOutput, StopEndsTheJobOnceAndLeavesItIdle) {
+  TMemoryInput input(test::MakePcm(44100));
+  input.MaxChunk = 400;
+  TRecordingOutput output;
+  JobWaiter waiter(output);
+  output.SetInput(&input);
+  input.Close();
+  output.Run();
+  output.Stop();
+  input.Open();
+  ASSERT_TRUE(WaitFor([&] { return output.Status() == TOutputStatus::osIdle; }));
+  ASSERT_TRUE(waiter.WaitEnded(1));
+  EXPECT_EQ(waiter.Done(), 1);
+  EXPECT_TRUE(waiter.Errors().empty());
+  EXPECT_LT(output.Data.size(), input.Pcm().size());
+  EXPECT_EQ(output.Dones, 1);
+  EXPECT_EQ(input.Flushes, 1);
+
+  // The same object takes the next job, which is not aborted by the old request.
+  output.Run();
+  ASSERT_TRUE(waiter.WaitEnded(2));
+  EXPECT_EQ(waiter.Done(), 2);
+  EXPECT_EQ(output.Data, input.Pcm());
+}
+
+TEST(AudioOutput, PrepareFailureArrivesBeforeRunReturns) {
+  TMemoryInput input(test::MakePcm(1000));
+  TRecordingOutput output;
+  output.SetInput(&input);
+  std::vector<std::string> seen;
+  std::thread::id where;
+  output.OnThreadException = [&](TAudioOutput* sender, const std::exception& e) {
+    EXPECT_EQ(sender, &output);
+    seen.push_back(e.what());
+    where = std::this_thread::get_id();
+  };
+  output.FailPrepare = true;
+  output.Run();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0], "File name is not assigned.");
+  EXPECT_EQ(where, std::this_thread::get_id());
+  EXPECT_EQ(output.Status(), TOutputStatus::osIdle);
+  EXPECT_EQ(output.Dones, 0);
+
+  // A failed Init of the input is a Prepare failure as well.
+  output.FailPrepare = false;
+  input.FailInit = true;
+  output.Run();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[1], "The drive is not ready");
+  EXPECT_EQ(output.Status(), TOutputStatus::osIdle);
+
+  // Afterwards the output works normally.
+  input.FailInit = false;
+  JobWaiter waiter(output);
+  output.Run();
+  ASSERT_TRUE(waiter.WaitEnded(1));
+  EXPECT_EQ(output.Data, input.Pcm());
+}
+
+TEST(AudioOutput, ReadErrorEndsTheJobThroughThreadException) {
+  TMemoryInput input(test::MakePcm(4000));
+  input.MaxChunk = 1000;
+  input.ReadErrorAt = 3000;
+  TRecordingOutput output;
+  JobWaiter waiter(output);
+  output.SetInput(&input);
+  output.Run();
+  ASSERT_TRUE(waiter.WaitEnded(1));
+  ASSERT_TRUE(WaitFor([&] { return output.Status() == TOutputStatus::osIdle; }));
+  EXPECT_EQ(waiter.Done(), 0);
+  ASSERT_EQ(waiter.Errors().size(), 1u);
+  EXPECT_EQ(waiter.Errors()[0], "Read error");
+  EXPECT_NE(waiter.Threads().at(0), std::this_thread::get_id());
+  EXPECT_EQ(output.Dones, 1);  // the file is closed
+  EXPECT_EQ(input.Flushes, 1);
+  EXPECT_EQ(output.Data.size(), 3000u);
+}
+
+// The job after a job must start even when Run comes while the worker is still
+// finishing the previous one.
+TEST(AudioOutput, BackToBackJobsNeverHang) {
+  TMemoryInput input(test::MakePcm(600));
+  input.MaxChunk = 1000;
+  TRecordingOutput output;
+  JobWaiter waiter(output);
+  output.SetInput(&input);
+  constexpr int kJobs = 600;
+  for (int job = 1; job <= kJobs; ++job) {
+    output.Run();
+    ASSERT_TRUE(
+        WaitFor([&] { return output.Status() == TOutputStatus::osIdle; }, std::chrono::seconds(30)))
+        << "job " << job << " hangs";
+  }
+  ASSERT_TRUE(waiter.WaitEnded(kJobs));
+  EXPECT_EQ(waiter.Done(), kJobs);
+  EXPECT_EQ(output.Prepares, kJobs);
+  EXPECT_EQ(output.Dones, kJobs);
+  EXPECT_EQ(output.Data, input.Pcm());
+}
+
+TEST(AudioOutput, WithoutSuspendWhenIdleJobsStillRun) {
+  TMemoryInput input(test::MakePcm(2000));
+  TRecordingOutput output;
+  output.SetSuspendWhenIdle(false);
+  EXPECT_FALSE(output.SuspendWhenIdle());
+  JobWaiter waiter(output);
+  output.SetInput(&input);
+  for (int job = 1; job <= 20; ++job) {
+    output.Run();
+    ASSERT_TRUE(WaitFor([&] { return output.Status() == TOutputStatus::osIdle; }));
+  }
+  ASSERT_TRUE(waiter.WaitEnded(20));
+  EXPECT_EQ(waiter.Done(), 20);
+}
+
+// Silence that never ends.
+class TEndlessInput : public TAudioInput {
+ public:
+  explicit TEndlessInput(TComponent* AOwner = nullptr) : TAudioInput(AOwner) {}
+  int GetBitsPerSample() override { return 16; }
+  int GetChannels() override { return 2; }
+  int GetSampleRate() override { return 44100; }
+  int GetData(void* Buffer, int BufferSize) override {
+    std::memset(Buffer, 0, size_t(BufferSize));
+    return BufferSize;
+  }
+  void Init() override {
+    Size = -1;
+    Busy = true;
+  }
+  void Flush() override {
+    Busy = false;
+    ++Flushes;
+  }
+  std::atomic<int> Flushes{0};
+};
+
+TEST(AudioOutput, DestroyingABusyOutputClosesTheJob) {
+  TEndlessInput input;
+  auto output = std::make_unique<TRecordingOutput>();
+  output->SetInput(&input);
+  std::atomic<int> events{0};
+  output->OnDone = [&](TAudioOutput*) { ++events; };
+  output->Run();
+  ASSERT_TRUE(WaitFor([&] { return output->Blocks > 2; }));
+  output.reset();
+  EXPECT_EQ(input.Flushes, 1);
+  EXPECT_FALSE(input.Busy);
+  EXPECT_EQ(events, 0);  // no handler runs while the owner tears down
+}
+
+TEST(AudioOutput, InputSwapWhileBusyAndInputRemoval) {
+  TMemoryInput first(test::MakePcm(441000, 2, 1));
+  TMemoryInput second(test::MakePcm(2000, 2, 2));
+  first.MaxChunk = 400;
+  TRecordingOutput output;
+  JobWaiter waiter(output);
+  output.SetInput(&first);
+  first.Close();
+  output.Run();
+  // The worker may be inside a read of the first input; the swap waits for it.
+  std::thread swapper([&] { output.SetInput(&second); });
+  first.Open();
+  swapper.join();
+  EXPECT_EQ(second.Inits, 1);
+  EXPECT_EQ(first.Flushes, 1);
+  ASSERT_TRUE(waiter.WaitEnded(1));
+  // Whatever the worker had read before the swap, the rest came from the new input.
+  ASSERT_GE(output.Data.size(), second.Pcm().size());
+  EXPECT_TRUE(std::equal(second.Pcm().rbegin(), second.Pcm().rend(), output.Data.rbegin()));
+
+  {
+    auto gone = std::make_unique<TMemoryInput>();
+    output.SetInput(gone.get());
+  }
+  EXPECT_EQ(output.Input(), nullptr);
+}
+
+// The owner frees its outputs and inputs; a busy output still closes its job.
+TEST(AudioOutput, OwnerFreesItsComponents) {
+  auto owner = std::make_unique<TComponent>(nullptr);
+  auto* input = Create<TEndlessInput>(owner.get());
+  auto* output = Create<TRecordingOutput>(owner.get());
+  output->SetInput(input);
+  output->Run();
+  ASSERT_TRUE(WaitFor([&] { return output->Blocks > 2; }));
+  owner.reset();  // the output goes first (last inserted), then the input
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,84 @@
+// Helpers shared by the CD database tests: scratch folders, whole-file I/O, running a
+// peer program and building TOCs.
+#pragma once
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "cddb/cddb_types.h"
+
+namespace qv::testing {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "qv-cddb-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  [[nodiscard]] const std::filesystem::path& path() const { return path_; }
+  [[nodiscard]] std::string str() const { return path_.string() + "/"; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+inline std::string ReadFile(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+inline void WriteFile(const std::filesystem::path& p, const std::string& data) {
+  std::filesystem::create_directories(p.parent_path());
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out << data;
+}
+
+// Runs a shell command and returns its standard output; `status` gets the exit status.
+inline std::string RunCommand(const std::string& command, int* status = nullptr) {
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) throw std::runtime_error("popen failed");
+  std::string out;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  const int rc = ::pclose(pipe);
+  if (status != nullptr) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return out;
+}
+
+inline TTOCEntry MsfOf(int frames, bool audio = true) {
+  return TTOCEntry{static_cast<std::uint8_t>(frames / 4500),
+                   static_cast<std::uint8_t>(frames / 75 % 60),
+                   static_cast<std::uint8_t>(frames % 75), audio};
+}
+
+// A TOC from absolute frame offsets (lead-in included) and the lead-out offset.
+inline TCDTOC MakeToc(const std::vector<int>& offsets, int leadout) {
+  TCDTOC toc;
+  toc.TrackCount = static_cast<std::uint8_t>(offsets.size());
+  for (std::size_t i = 0; i < offsets.size(); ++i) toc.Tracks[i] = MsfOf(offsets[i]);
+  toc.LeadOut = MsfOf(leadout, false);
+  return toc;
+}
+
+}  // namespace qv::testing

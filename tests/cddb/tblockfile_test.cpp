@@ -1,0 +1,213 @@
+#include "cddb/tblockfile.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "tests/cddb/cddb_test_util.h"
+
+namespace qv {
+namespace {
+
+using testing::ReadFile;
+using testing::ScratchDir;
+using testing::WriteFile;
+
+// The file as a string and a position: what every operation must agree with.
+struct Model {
+  std::string data;
+  std::int64_t pos = 0;
+  [[nodiscard]] std::int64_t size() const { return static_cast<std::int64_t>(data.size()); }
+};
+
+std::string RandomText(std::mt19937& rng, std::size_t size) {
+  // Few distinct bytes, so that searches hit often; NUL and line ends included.
+  static constexpr char kAlphabet[] = {'a', 'b', 'c', '\n', '\r', '\0', 'L', '#'};
+  std::string s(size, ' ');
+  std::uniform_int_distribution<int> pick(0, sizeof kAlphabet - 1);
+  for (char& c : s) c = kAlphabet[pick(rng)];
+  return s;
+}
+
+void CheckAgainstModel(std::uint32_t seed, std::size_t initialSize) {
+  SCOPED_TRACE("seed " + std::to_string(seed) + " size " + std::to_string(initialSize));
+  std::mt19937 rng(seed);
+  ScratchDir dir;
+  const auto path = dir.path() / "file.idx";
+  Model m;
+  m.data = RandomText(rng, initialSize);
+  WriteFile(path, m.data);
+
+  TSearchFile f;
+  f.SetFileName(path.string());
+  ASSERT_TRUE(f.Open());
+  const auto anyPos = [&] {
+    return std::uniform_int_distribution<std::int64_t>(-5, m.size() + 20000)(rng);
+  };
+  for (int step = 0; step < 300; ++step) {
+    const int op = std::uniform_int_distribution<int>(0, 9)(rng);
+    if (op <= 1) {
+      const std::int64_t p = anyPos();
+      f.Seek(p);
+      m.pos = std::clamp<std::int64_t>(p, 0, m.size());
+    } else if (op <= 3) {
+      std::string text;
+      const std::size_t len = std::uniform_int_distribution<std::size_t>(1, 12)(rng);
+      const std::int64_t from = std::uniform_int_distribution<std::int64_t>(0, m.size())(rng);
+      text = op == 2 ? m.data.substr(from, len) : RandomText(rng, len);
+      if (text.empty()) text = "ab";
+      const auto at = m.data.find(text, m.pos);
+      ASSERT_EQ(f.Find(text), at != std::string::npos) << "step " << step;
+      m.pos = at != std::string::npos ? static_cast<std::int64_t>(at) : m.size();
+    } else if (op == 4) {
+      const std::int64_t count = std::uniform_int_distribution<std::int64_t>(0, 30000)(rng);
+      std::string text;
+      f.Read(count, text);
+      ASSERT_EQ(text, m.data.substr(m.pos, count)) << "step " << step;
+      m.pos += static_cast<std::int64_t>(text.size());
+    } else if (op <= 6) {
+      std::string text;
+      f.ReadLn(text);
+      const auto lf = m.data.find('\n', m.pos);
+      const std::size_t end = lf == std::string::npos ? m.data.size() : lf;
+      ASSERT_EQ(text, m.data.substr(m.pos, end - m.pos)) << "step " << step;
+      m.pos = lf == std::string::npos ? m.size() : static_cast<std::int64_t>(lf) + 1;
+    } else if (op == 7) {
+      std::int64_t from = anyPos(), to = anyPos();
+      if (from > to && step % 2 == 0) std::swap(from, to);
+      f.Delete(from, to);
+      from = std::clamp<std::int64_t>(from, 0, m.size());
+      to = std::clamp<std::int64_t>(to, 0, m.size());
+      if (from < to) {
+        m.data.erase(from, to - from);
+        if (m.pos >= m.size()) m.pos = std::max<std::int64_t>(m.size() - 1, 0);
+      }
+    } else if (op == 8) {
+      const std::int64_t p = anyPos();
+      const std::string text = RandomText(rng, std::uniform_int_distribution<int>(0, 9000)(rng));
+      const std::int64_t count = std::uniform_int_distribution<std::int64_t>(0, 9500)(rng);
+      f.Insert(p, text, count);
+      m.data.insert(std::clamp<std::int64_t>(p, 0, m.size()),
+                    text.substr(0, std::min<std::size_t>(count, text.size())));
+    } else {
+      ASSERT_EQ(f.Eof(), m.pos >= m.size()) << "step " << step;
+    }
+    ASSERT_EQ(f.FilePos(), m.pos) << "step " << step << " op " << op;
+  }
+  f.Close();
+  EXPECT_EQ(ReadFile(path), m.data);
+  EXPECT_FALSE(std::filesystem::exists(path.string() + "xXx"));
+}
+
+TEST(TSearchFileTest, AgreesWithAnInMemoryModel) {
+  const std::size_t sizes[] = {0, 1, 8191, 8192, 8193, 16384, 20000, 40000};
+  std::uint32_t seed = 1;
+  for (const std::size_t size : sizes) {
+    for (int round = 0; round < 3; ++round) CheckAgainstModel(seed++, size);
+  }
+}
+
+TEST(TSearchFileTest, EofAtTheEndOfFilesOfWholeBlocks) {
+  ScratchDir dir;
+  for (const std::size_t size : {std::size_t{0}, std::size_t{8192}, std::size_t{16384}}) {
+    SCOPED_TRACE(size);
+    const auto path = dir.path() / ("f" + std::to_string(size));
+    std::string data;
+    while (data.size() < size) data += std::string(63, 'x') + "\n";
+    WriteFile(path, data);
+    TSearchFile f;
+    f.SetFileName(path.string());
+    ASSERT_TRUE(f.Open());
+    f.Seek(static_cast<std::int64_t>(size));
+    EXPECT_TRUE(f.Eof());
+    f.Seek(0);
+    int lines = 0;
+    std::string line;
+    while (!f.Eof() && lines <= 1000) {
+      f.ReadLn(line);
+      ++lines;
+    }
+    EXPECT_EQ(lines, static_cast<int>(size / 64));
+  }
+}
+
+TEST(TSearchFileTest, FindsAcrossBlockBoundariesAndAfterZeroBytes) {
+  ScratchDir dir;
+  const auto path = dir.path() / "f";
+  std::string data(3 * 8192, 'x');
+  data.replace(8192 - 3, 10, "#FILENAME=");  // straddles the first boundary
+  data[100] = '\0';
+  data.replace(200, 5, "L01f4");  // after a zero byte in the same block
+  data.replace(2 * 8192 - 1, 2, "\n!");
+  WriteFile(path, data);
+  TSearchFile f;
+  f.SetFileName(path.string());
+  ASSERT_TRUE(f.Open());
+  ASSERT_TRUE(f.Find("L01f4"));
+  EXPECT_EQ(f.FilePos(), 200);
+  ASSERT_TRUE(f.Find("#FILENAME="));
+  EXPECT_EQ(f.FilePos(), 8192 - 3);
+  ASSERT_TRUE(f.Find("\n!"));
+  EXPECT_EQ(f.FilePos(), 2 * 8192 - 1);
+  EXPECT_FALSE(f.Find("#FILENAME="));
+  EXPECT_TRUE(f.Eof());
+  // A long read from the start spans every block.
+  f.Seek(0);
+  std::string all;
+  f.Read(1 << 20, all);
+  EXPECT_EQ(all, data);
+}
+
+TEST(TSearchFileTest, ClosedFileRaisesWithEachOperationsText) {
+  TSearchFile f;
+  std::string text;
+  const struct {
+    const char* message;
+    std::function<void()> call;
+  } cases[] = {
+      {"File position from closed file", [&] { (void)f.FilePos(); }},
+      {"File position from closed file", [&] { f.Seek(0); }},
+      {"EOF on closed file", [&] { (void)f.Eof(); }},
+      {"Find in closed file", [&] { f.Find("x"); }},
+      {"Read from closed file", [&] { f.Read(1, text); }},
+      {"Read from closed file", [&] { f.ReadLn(text); }},
+      {"Delete from closed file", [&] { f.Delete(0, 1); }},
+      {"Insert into closed file", [&] { f.Insert(0, "x", 1); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    try {
+      c.call();
+      ADD_FAILURE() << "no exception";
+    } catch (const EFileNotOpen& e) {
+      EXPECT_STREQ(e.what(), c.message);
+    }
+  }
+  EXPECT_FALSE(f.Open());  // no name
+  f.SetFileName("/nonexistent/qv-cddb/file");
+  EXPECT_FALSE(f.Open());
+  EXPECT_FALSE(f.IsOpen());
+}
+
+TEST(TSearchFileTest, RewriteKeepsModeAndLeavesNoTemporary) {
+  ScratchDir dir;
+  const auto path = dir.path() / "01.idx";
+  WriteFile(path, "L00aa01a\nL00bb02b\n");
+  std::filesystem::permissions(path, std::filesystem::perms::owner_read |
+                                         std::filesystem::perms::owner_write |
+                                         std::filesystem::perms::group_read);
+  TSearchFile f;
+  f.SetFileName(path.string());
+  ASSERT_TRUE(f.Open());
+  ASSERT_TRUE(f.Find("L00bb"));
+  f.Insert(f.FilePos(), "L00ab03c\n", 9);
+  f.Delete(0, 9);
+  EXPECT_EQ(ReadFile(path), "L00ab03c\nL00bb02b\n");
+  EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                std::filesystem::perms::group_read);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+}  // namespace
+}  // namespace qv

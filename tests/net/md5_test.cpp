@@ -1,0 +1,80 @@
+#include "net/md5.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "tests/net/oracle.h"
+
+namespace qv {
+namespace {
+
+std::string Md5Hex(const std::string& data, bool large) {
+  TMD5Context c;
+  MD5Init(c);
+  if (large) {
+    MD5UpdateLarge(c, data.data(), data.size());
+  } else {
+    // Uneven pieces, so block boundaries fall inside updates.
+    size_t pos = 0, step = 1;
+    while (pos < data.size()) {
+      const size_t n = std::min(step, data.size() - pos);
+      MD5UpdateBuffer(c, data.data() + pos, n);
+      pos += n;
+      step = step * 3 + 1;
+    }
+  }
+  TMD5Digest d;
+  MD5Final(d, c);
+  return test::Hex(d);
+}
+
+TEST(MD5Test, Rfc1321Vectors) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "d41d8cd98f00b204e9800998ecf8427e"},
+      {"a", "0cc175b9c0f1b6a831c399e269772661"},
+      {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+      {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+      {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+       "57edf4a22be3c955ac49da2e2107b67a"}};
+  for (const auto& [in, want] : cases) {
+    SCOPED_TRACE(in);
+    EXPECT_EQ(Md5Hex(in, false), want);
+    EXPECT_EQ(Md5Hex(in, true), want);
+  }
+}
+
+TEST(MD5Test, FinalClearsTheContext) {
+  TMD5Context c;
+  MD5Init(c);
+  MD5UpdateBuffer(c, "abc", 3);
+  TMD5Digest d;
+  MD5Final(d, c);
+  for (auto w : c.State) EXPECT_EQ(w, 0u);
+  EXPECT_EQ(c.Count[0], 0u);
+}
+
+TEST(MD5Test, AgreesWithMd5sumOnRandomData) {
+  test::TempDir dir;
+  std::mt19937 rng(1321);
+  std::vector<std::string> inputs;
+  std::string files;
+  for (size_t n : test::DigestSizes()) {
+    inputs.push_back(test::RandomBytes(rng, n));
+    const std::string f = dir.File("in" + std::to_string(inputs.size()));
+    test::WriteFile(f, inputs.back());
+    files += " " + f;
+  }
+  std::istringstream out(test::RunCommand("md5sum" + files));
+  for (const auto& in : inputs) {
+    SCOPED_TRACE(in.size());
+    std::string line;
+    ASSERT_TRUE(std::getline(out, line));
+    const std::string want = line.substr(0, 32);
+    EXPECT_EQ(Md5Hex(in, false), want);
+    EXPECT_EQ(Md5Hex(in, true), want);
+  }
+}
+
+}  // namespace
+}  // namespace qv

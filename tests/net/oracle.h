@@ -1,0 +1,95 @@
+// Helpers for tests that compare with command-line tools: a private temporary folder,
+// file writing and running a command to capture its output.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+namespace qv::test {
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string templ = (std::filesystem::temp_directory_path() / "qvnet.XXXXXX").string();
+    if (mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = templ;
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  [[nodiscard]] const std::filesystem::path& Path() const { return path_; }
+  [[nodiscard]] std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+inline void WriteFile(const std::string& path, const std::string& data) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(data.data(), std::streamsize(data.size()));
+  ASSERT_TRUE(out.good()) << path;
+}
+
+// Runs a shell command and returns its standard output; a failing command fails the test.
+inline std::string RunCommand(const std::string& command) {
+  std::string out;
+  FILE* p = popen(command.c_str(), "r");
+  if (p == nullptr) {
+    ADD_FAILURE() << "popen: " << command;
+    return out;
+  }
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  const int rc = pclose(p);
+  EXPECT_EQ(rc, 0) << command;
+  return out;
+}
+
+inline std::string RandomBytes(std::mt19937& rng, size_t n) {
+  std::string s(n, '\0');
+  for (auto& c : s) c = char(rng() & 0xFF);
+  return s;
+}
+
+inline std::string Hex(const unsigned char* p, size_t n) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string s;
+  for (size_t i = 0; i < n; ++i) {
+    s += kDigits[p[i] >> 4];
+    s += kDigits[p[i] & 15];
+  }
+  return s;
+}
+
+template <typename Array>
+std::string Hex(const Array& a) {
+  return Hex(a.data(), a.size());
+}
+
+// The first whitespace- or '='-delimited hex word of a tool's output line.
+inline std::string LastWordOrFirst(const std::string& out, bool last) {
+  std::string s = out;
+  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+  if (last) return s.substr(s.rfind(' ') + 1);
+  return s.substr(0, s.find(' '));
+}
+
+// Sizes around block boundaries, the 16 KiB step of the large update, and 1 MiB.
+inline const std::vector<size_t>& DigestSizes() {
+  static const std::vector<size_t> sizes = {
+      0, 1, 2, 3, 55, 56, 57, 63, 64, 65, 100, 119, 120, 121, 16383, 16384, 16385, 65537, 1 << 20};
+  return sizes;
+}
+
+}  // namespace qv::test

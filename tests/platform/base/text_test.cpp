@@ -1,0 +1,210 @@
+#include "platform/base/text.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+
+#include "platform/base/exception.h"
+
+namespace qv {
+namespace {
+
+constexpr unsigned char kUndefinedCp1252[] = {0x81, 0x8D, 0x8F, 0x90, 0x9D};
+
+TEST(TextTest, EveryCp1252ByteSurvivesARoundTrip) {
+  for (int b = 0; b < 256; ++b) {
+    SCOPED_TRACE(b);
+    const std::string byte(1, char(b));
+    const std::string utf8 = Cp1252ToUtf8(byte);
+    EXPECT_TRUE(IsValidUtf8(utf8));
+    bool lossless = false;
+    EXPECT_EQ(Utf8ToCp1252(utf8, &lossless), byte);
+    EXPECT_TRUE(lossless);
+  }
+}
+
+TEST(TextTest, Cp1252HighRangeMapsToTheRightCharacters) {
+  const struct {
+    unsigned char byte;
+    const char* utf8;
+  } cases[] = {{0x80, "\u20AC"}, {0x85, "\u2026"}, {0x8A, "\u0160"}, {0x92, "\u2019"},
+               {0x99, "\u2122"}, {0x9F, "\u0178"}, {0xA0, "\u00A0"}, {0xB0, "\u00B0"},
+               {0xE9, "\u00E9"}, {0xFF, "\u00FF"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(int(c.byte));
+    EXPECT_EQ(Cp1252ToUtf8(std::string(1, char(c.byte))), c.utf8);
+  }
+  // The undefined bytes become the C1 controls of the same value, both ways.
+  for (const unsigned char b : kUndefinedCp1252) {
+    SCOPED_TRACE(int(b));
+    const std::string utf8 = Cp1252ToUtf8(std::string(1, char(b)));
+    ASSERT_EQ(utf8.size(), 2u);
+    EXPECT_EQ((unsigned char)utf8[0], 0xC2);
+    EXPECT_EQ((unsigned char)utf8[1], b);
+    EXPECT_EQ(Latin1ToUtf8(std::string(1, char(b))), utf8);
+  }
+}
+
+TEST(TextTest, UnmappableAndInvalidInputBecomesQuestionMark) {
+  bool lossless = true;
+  EXPECT_EQ(Utf8ToCp1252("a\u4E2Db", &lossless), "a?b");
+  EXPECT_FALSE(lossless);
+  EXPECT_EQ(Utf8ToCp1252("\xFF\xFEx", &lossless), "??x");
+  EXPECT_FALSE(lossless);
+  // The euro sign is in Windows-1252 but not in ISO-8859-1.
+  EXPECT_EQ(Utf8ToCp1252("\u20AC", &lossless), "\x80");
+  EXPECT_TRUE(lossless);
+  EXPECT_EQ(Utf8ToLatin1("\u20AC\u00E9", &lossless), "?\xE9");
+  EXPECT_FALSE(lossless);
+  EXPECT_EQ(Utf8ToCp1252("plain"), "plain");
+}
+
+TEST(TextTest, Utf8Validity) {
+  const struct {
+    const char* text;
+    bool valid;
+  } cases[] = {
+      {"", true},
+      {"ascii", true},
+      {"\u00E9\u20AC\U0001F600", true},
+      {"\xC0\xAF", false},          // overlong '/'
+      {"\xE0\x80\xAF", false},      // overlong
+      {"\xED\xA0\x80", false},      // surrogate
+      {"\xF4\x90\x80\x80", false},  // above U+10FFFF
+      {"\xC3", false},              // truncated
+      {"\x80", false},              // lone continuation
+      {"abc\xE9", false},           // Windows-1252 e acute
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(IsValidUtf8(c.text), c.valid);
+  }
+  EXPECT_EQ(ToUtf8Auto("caf\xE9"), "caf\u00E9");
+  EXPECT_EQ(ToUtf8Auto("caf\u00E9"), "caf\u00E9");
+  EXPECT_EQ(ToUtf8Auto("RIP Track N\xB0"), "RIP Track N\u00B0");
+}
+
+TEST(TextTest, Utf8TruncateNeverSplitsACharacter) {
+  const std::string s = "a\u00E9\u20AC";  // 1 + 2 + 3 bytes
+  EXPECT_EQ(Utf8Truncate(s, 6), s);
+  EXPECT_EQ(Utf8Truncate(s, 5), "a\u00E9");
+  EXPECT_EQ(Utf8Truncate(s, 2), "a");
+  EXPECT_EQ(Utf8Truncate(s, 0), "");
+}
+
+TEST(TextTest, TrimAndCase) {
+  EXPECT_EQ(Trim(" \t\r\n x y \x01"), "x y");
+  EXPECT_EQ(TrimLeft("  x "), "x ");
+  EXPECT_EQ(TrimRight("  x "), "  x");
+  EXPECT_EQ(Trim(""), "");
+  EXPECT_EQ(Trim("   "), "");
+  EXPECT_EQ(UpperCase("abc\u00E9Z"), "ABC\u00E9Z");
+  EXPECT_EQ(LowerCase("ABC\u00C9z"), "abc\u00C9z");
+  EXPECT_TRUE(SameText("Proxy", "PROXY"));
+  EXPECT_FALSE(SameText("Proxy", "Proxy2"));
+  EXPECT_LT(CompareText("abc", "ABD"), 0);
+  EXPECT_EQ(CompareText("abc", "ABC"), 0);
+  EXPECT_GT(CompareText("abcd", "ABC"), 0);
+}
+
+TEST(TextTest, StrToIntFollowsTheClassLibrary) {
+  const struct {
+    const char* text;
+    bool ok;
+    int32_t value;
+  } cases[] = {
+      {"0", true, 0},
+      {"123", true, 123},
+      {"-123", true, -123},
+      {"+7", true, 7},
+      {"  42", true, 42},
+      {"$FF", true, 255},
+      {"$ff", true, 255},
+      {"0x1A", true, 26},
+      {"0X1a", true, 26},
+      {"-$10", true, -16},
+      {"$FFFFFFFF", true, -1},
+      {"$7FFFFFFF", true, 2147483647},
+      {"2147483647", true, 2147483647},
+      {"-2147483648", true, -2147483647 - 1},
+      {"2147483648", false, 0},
+      {"-2147483649", false, 0},
+      {"$100000000", false, 0},
+      {"", false, 0},
+      {"-", false, 0},
+      {"$", false, 0},
+      {"0x", false, 0},
+      {"42 ", false, 0},
+      {"4 2", false, 0},
+      {"12a", false, 0},
+      {"$G", false, 0},
+      {"1e3", false, 0},
+      {"99999999999999999999999", false, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    int32_t v = 0;
+    EXPECT_EQ(TryStrToInt(c.text, v), c.ok);
+    if (c.ok) {
+      EXPECT_EQ(v, c.value);
+    }
+    EXPECT_EQ(StrToIntDef(c.text, -99), c.ok ? c.value : -99);
+  }
+  EXPECT_EQ(StrToInt64("9223372036854775807"), INT64_MAX);
+  EXPECT_EQ(StrToInt64("-9223372036854775808"), INT64_MIN);
+  EXPECT_EQ(StrToInt64Def("9223372036854775808", 5), 5);
+}
+
+TEST(TextTest, StrToIntThrowsTheClassLibraryText) {
+  try {
+    (void)StrToInt("x1");
+    FAIL() << "no exception";
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.what(), "'x1' is not a valid integer value");
+  }
+  EXPECT_EQ(StrToInt("$10"), 16);
+}
+
+TEST(TextTest, IntToStrAndIntToHex) {
+  EXPECT_EQ(IntToStr(0), "0");
+  EXPECT_EQ(IntToStr(-2147483648LL), "-2147483648");
+  EXPECT_EQ(IntToHex(255, 4), "00FF");
+  EXPECT_EQ(IntToHex(0, 0), "0");
+  EXPECT_EQ(IntToHex(0xABCDEF, 2), "ABCDEF");
+  EXPECT_EQ(IntToHex(-1, 2), "FFFFFFFF");
+  EXPECT_EQ(IntToHex(int64_t(-1), 2), "FFFFFFFFFFFFFFFF");
+  EXPECT_EQ(IntToHex(uint8_t(0xFE), 1), "FE");
+}
+
+TEST(TextTest, RoundHalvesToEven) {
+  const struct {
+    double in;
+    int64_t out;
+  } cases[] = {{0.5, 0},    {1.5, 2},   {2.5, 2},   {3.5, 4},
+               {-0.5, 0},   {-1.5, -2}, {-2.5, -2}, {2.4999, 2},
+               {2.5001, 3}, {-2.6, -3}, {0.0, 0},   {1e15 + 0.5, 1000000000000000},
+               {7.0, 7},    {-7.49, -7}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.in);
+    EXPECT_EQ(Round(c.in), c.out);
+  }
+  EXPECT_THROW((void)Round(std::nan("")), Exception);
+  EXPECT_THROW((void)Round(1e300), Exception);
+  EXPECT_THROW((void)Round(-1e19), Exception);
+}
+
+TEST(TextTest, StringReplace) {
+  EXPECT_EQ(StringReplace("a-b-c", "-", "+", 0), "a+b-c");
+  EXPECT_EQ(StringReplace("a-b-c", "-", "+", rfReplaceAll), "a+b+c");
+  EXPECT_EQ(StringReplace("%Artist% %ARTIST%", "%artist%", "X", rfReplaceAll | rfIgnoreCase),
+            "X X");
+  EXPECT_EQ(StringReplace("%Artist%", "%artist%", "X", rfReplaceAll), "%Artist%");
+  EXPECT_EQ(StringReplace("aaa", "aa", "a", rfReplaceAll), "aa");
+  EXPECT_EQ(StringReplace("abc", "", "x", rfReplaceAll), "abc");
+  EXPECT_EQ(StringReplace("abc", "c", "", rfReplaceAll), "ab");
+}
+
+}  // namespace
+}  // namespace qv
