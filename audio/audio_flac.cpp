@@ -48,7 +48,7 @@ struct TFLACCallbacks {
   }
 };
 
-TFLACOut::TFLACOut() : flac_(LoadFLAC()) {
+TFLACOut::TFLACOut(TComponent* AOwner) : TAudioFileOut(AOwner), flac_(LoadFLAC()) {
   if (flac_ == nullptr) throw EAudioException("libFLAC.so.12 library could not be loaded.");
 }
 

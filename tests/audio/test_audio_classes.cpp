@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <memory>
 
 #include "tests/audio/job_waiter.h"
@@ -18,6 +19,7 @@ using test::WaitFor;
 // Copies whatever arrives into memory, as an encoder would into its file.
 class TRecordingOutput : public TAudioOutput {
  public:
+  explicit TRecordingOutput(TComponent* AOwner = nullptr) : TAudioOutput(AOwner) {}
   ~TRecordingOutput() override { StopWorker(); }
 
   bool FailPrepare = false;
@@ -108,6 +110,7 @@ TEST(AudioOutput, RunRefusesWhileBusyOrWithoutInput) {
 // A settable input whose Position and Size the test controls.
 class TSizedInput : public TAudioInput {
  public:
+  TSizedInput() : TAudioInput(nullptr) {}
   int GetBitsPerSample() override { return 16; }
   int GetChannels() override { return 2; }
   int GetSampleRate() override { return 44100; }
@@ -253,17 +256,39 @@ TEST(AudioOutput, WithoutSuspendWhenIdleJobsStillRun) {
   EXPECT_EQ(waiter.Done(), 20);
 }
 
+// Silence that never ends.
+class TEndlessInput : public TAudioInput {
+ public:
+  explicit TEndlessInput(TComponent* AOwner = nullptr) : TAudioInput(AOwner) {}
+  int GetBitsPerSample() override { return 16; }
+  int GetChannels() override { return 2; }
+  int GetSampleRate() override { return 44100; }
+  int GetData(void* Buffer, int BufferSize) override {
+    std::memset(Buffer, 0, size_t(BufferSize));
+    return BufferSize;
+  }
+  void Init() override {
+    Size = -1;
+    Busy = true;
+  }
+  void Flush() override {
+    Busy = false;
+    ++Flushes;
+  }
+  std::atomic<int> Flushes{0};
+};
+
 TEST(AudioOutput, DestroyingABusyOutputClosesTheJob) {
-  TMemoryInput input(test::MakePcm(44100 * 5));
-  input.MaxChunk = 64;
+  TEndlessInput input;
   auto output = std::make_unique<TRecordingOutput>();
   output->SetInput(&input);
-  int events = 0;
+  std::atomic<int> events{0};
   output->OnDone = [&](TAudioOutput*) { ++events; };
   output->Run();
   ASSERT_TRUE(WaitFor([&] { return output->Blocks > 2; }));
   output.reset();
   EXPECT_EQ(input.Flushes, 1);
+  EXPECT_FALSE(input.Busy);
   EXPECT_EQ(events, 0);  // no handler runs while the owner tears down
 }
 
@@ -292,6 +317,17 @@ TEST(AudioOutput, InputSwapWhileBusyAndInputRemoval) {
     output.SetInput(gone.get());
   }
   EXPECT_EQ(output.Input(), nullptr);
+}
+
+// The owner frees its outputs and inputs; a busy output still closes its job.
+TEST(AudioOutput, OwnerFreesItsComponents) {
+  auto owner = std::make_unique<TComponent>(nullptr);
+  auto* input = Create<TEndlessInput>(owner.get());
+  auto* output = Create<TRecordingOutput>(owner.get());
+  output->SetInput(input);
+  output->Run();
+  ASSERT_TRUE(WaitFor([&] { return output->Blocks > 2; }));
+  owner.reset();  // the output goes first (last inserted), then the input
 }
 
 }  // namespace
