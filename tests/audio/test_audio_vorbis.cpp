@@ -167,6 +167,7 @@ TEST(VorbisOut, StoppedJobEndsItsStream) {
   const long frames = DecodedFrames(output.FileName, dir.File("s.raw"));
   EXPECT_GT(frames, 44100);
   EXPECT_LT(frames, 44100 * 10);
+  EXPECT_EQ(frames, input.Position.load() / 4);  // all that was read, nothing more
 }
 
 TEST(VorbisOut, AppendedStreamsFormAValidChain) {
