@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <system_error>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -187,6 +188,7 @@ void MessageQueue::PollWatches() {
   do {
     ready = ::poll(set.fds.data(), set.fds.size(), 0);
   } while (ready < 0 && errno == EINTR);
+  if (ready < 0) throw std::system_error(errno, std::generic_category(), "poll");
   if (ready > 0 || set.buffered) watches_.Dispatch(set);
 }
 
@@ -263,13 +265,18 @@ void MessageQueue::Wait(const Deadline& deadline, WaitFor what) {
   set.fds.push_back(pollfd{wakeup_.Fd(), POLLIN, 0});
   if (what == WaitFor::Anything) watches_.Prepare(set);
   const int ready = ::poll(set.fds.data(), set.fds.size(), set.buffered ? 0 : timeout);
+  const int pollError = ready < 0 ? errno : 0;
   {
     const std::lock_guard lock(mutex_);
     waiting_ = false;
     wakePending_ = false;
   }
   if ((set.fds[0].revents & POLLIN) != 0) wakeup_.Drain();
-  // EINTR is no different from a spurious wake: the caller looks again.
+  // EINTR is no different from a spurious wake: the caller looks again. Any other
+  // failure would make every caller spin, so it is reported instead.
+  if (pollError != 0 && pollError != EINTR) {
+    throw std::system_error(pollError, std::generic_category(), "poll");
+  }
   if (ready > 0 || set.buffered) watches_.Dispatch(set);
 }
 

@@ -35,7 +35,7 @@ enum class PumpResult { Done, TimedOut, Quit };
 PumpResult PumpUntil(const std::function<bool()>& done,
                      std::optional<std::chrono::steady_clock::time_point> deadline = {});
 
-// True once ProcessMessages, PumpUntil or GetMessage met WM_QUIT on the calling thread.
+// True once WM_QUIT was taken from the calling thread's queue (by any of the above).
 [[nodiscard]] bool Terminated();
 
 // Where exceptions escaping a dispatched window procedure or a descriptor callback go.
