@@ -268,6 +268,178 @@ TEST(SmtpClientTest, MessageWithDotLinesAndAttachmentsArrivesIntact) {
   EXPECT_TRUE(multipart) << "the handler sees the replaced content type";
 }
 
+std::vector<std::string> HeaderLines(const std::string& message) {
+  std::vector<std::string> lines;
+  std::size_t pos = 0;
+  for (;;) {
+    const auto end = message.find("\r\n", pos);
+    if (end == std::string::npos || end == pos) break;
+    lines.push_back(message.substr(pos, end - pos));
+    pos = end + 2;
+  }
+  return lines;
+}
+
+TEST(SmtpClientTest, GeneratedHeaderComesInItsOrder) {
+  Aiosmtpd server;
+  TCustomSmtpClient cli;
+  Driver d(cli);
+  Use(cli, server);
+  cli.FromName = "rip";  // one word without "@": the null sender
+  TStrings rcpt;
+  rcpt.Add("a@example.test");
+  cli.SetRcptName(rcpt);
+  cli.HdrReplyTo = "r1@example.test, \"Doe; J\" <r2@example.test>";
+  cli.HdrReturnPath = "bounce@example.test";
+  cli.HdrFrom = "rip@example.test";
+  cli.HdrTo = "a@example.test";
+  cli.HdrCc = "c@example.test;d@example.test";
+  cli.HdrSubject = "S";
+  cli.HdrPriority = smtpPriorityHigh;
+  cli.SetContentType(smtpHtml);
+  cli.CharSet = "utf-8";
+  cli.OnProcessHeader = [](TCustomSmtpClient*, TStrings& lines) { lines.Add("X-Disc: 1"); };
+  const std::vector<std::string> text = {"<p>hi</p>", ".hidden"};
+  cli.OnGetData = [&](TCustomSmtpClient*, int n, std::string& line, int, bool& more) {
+    if (n > int(text.size())) {
+      more = false;
+      return;
+    }
+    line = text[std::size_t(n - 1)];
+  };
+  ASSERT_EQ(d.Open(), 0);
+  ASSERT_EQ(d.Run([&] { cli.Mail(); }, smtpMail), 0) << cli.ErrorMessage();
+  EXPECT_TRUE(d.Sent("MAIL FROM:<>"));
+  EXPECT_EQ(d.Quit(), 0);
+  ASSERT_EQ(server.Messages().size(), 1u);
+  const std::string stored = test::ReadFile(server.Messages()[0]);
+  auto lines = HeaderLines(stored);
+  ASSERT_GE(lines.size(), 3u);
+  lines.erase(lines.begin(), lines.begin() + 3);  // the server's own X-Envelope/X-Auth lines
+  const std::vector<std::string> expected = {
+      "Reply-To: r1@example.test,",
+      "\t\"Doe; J\" <r2@example.test>",
+      "Return-Path: bounce@example.test",
+      "From: rip@example.test",
+      "To: a@example.test",
+      "Cc: c@example.test,",
+      "\td@example.test",
+      "Subject: S",
+      "Sender: rip@example.test",
+      "Mime-Version: 1.0",
+      "Content-Type: text/html; charset=\"utf-8\"",
+      "DATE",
+      "X-Priority: 2",
+      "Priority: urgent",
+      "X-MSMail-Priority: High",
+      "X-Mailer: Sarnic SMTP Component V2.40",
+      "X-Disc: 1",
+  };
+  ASSERT_EQ(lines.size(), expected.size());
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (expected[i] == "DATE") {
+      EXPECT_EQ(lines[i].rfind("Date: ", 0), 0u);
+      EXPECT_EQ(lines[i].substr(lines[i].size() - 4), " GMT");
+    } else {
+      EXPECT_EQ(lines[i], expected[i]);
+    }
+  }
+  EXPECT_NE(stored.find("\r\n\r\n<p>hi</p>\r\n.hidden\r\n"), std::string::npos);
+}
+
+TEST(SmtpClientTest, FailedRecipientStopsTheMail) {
+  Aiosmtpd server;
+  TCustomSmtpClient cli;
+  Driver d(cli);
+  Use(cli, server);
+  cli.FromName = "rip@example.test";
+  TStrings rcpt;
+  rcpt.Add("a@example.test");
+  rcpt.Add("Broken <@@>");
+  rcpt.Add("c@example.test");
+  cli.SetRcptName(rcpt);
+  ASSERT_EQ(d.Open(), 0);
+  const int error = d.Run([&] { cli.Mail(); }, smtpMail);
+  EXPECT_EQ(cli.ErrorMessage().substr(0, 3), std::to_string(error));
+  EXPECT_EQ(error, 553);
+  EXPECT_TRUE(d.Sent("RCPT TO:<@@>"));
+  EXPECT_FALSE(d.Sent("RCPT TO:<c@"));
+  EXPECT_FALSE(d.Sent("DATA"));
+  EXPECT_EQ(d.Run([&] { cli.Rset(); }, smtpRset), 0);
+  EXPECT_EQ(d.Quit(), 0);
+  EXPECT_TRUE(server.Messages().empty());
+}
+
+TEST(SmtpClientTest, AttachmentHooksSkipOrAbort) {
+  Aiosmtpd server;
+  const auto dir = server.Dir() / "files";
+  std::filesystem::create_directories(dir);
+  TStrings names;
+  for (const char* n : {"one.txt", "two.txt", "three.txt"}) {
+    std::ofstream(dir / n, std::ios::binary) << n;
+    names.Add((dir / n).string());
+  }
+  const auto setUp = [&](TSmtpCli& cli) {
+    Use(cli, server);
+    cli.FromName = "rip@example.test";
+    TStrings rcpt;
+    rcpt.Add("a@example.test");
+    cli.SetRcptName(rcpt);
+    TStrings text;
+    text.Add("body");
+    cli.SetMailMessage(text);
+    cli.SetEmailFiles(names);
+  };
+  {
+    // Skipped before and after opening: only the middle file goes, and the
+    // multipart message is still closed properly.
+    TSmtpCli cli;
+    Driver d(cli);
+    setUp(cli);
+    cli.OnBeforeFileOpen = [](TCustomSmtpClient*, int idx, const std::string&, int& action) {
+      if (idx == 0) action = 1;
+    };
+    cli.OnAfterFileOpen = [](TCustomSmtpClient*, int idx, const std::string&,
+                             const std::exception* e, int& action) {
+      EXPECT_EQ(e, nullptr);
+      if (idx == 2) action = 1;
+    };
+    cli.OnAttachHeader = [](TCustomSmtpClient*, int, const std::string&, TStrings& lines) {
+      lines.Add("Content-Description: track list");
+    };
+    ASSERT_EQ(d.Open(), 0);
+    ASSERT_EQ(d.Run([&] { cli.Mail(); }, smtpMail), 0) << cli.ErrorMessage();
+    EXPECT_EQ(d.Quit(), 0);
+    ASSERT_EQ(server.Messages().size(), 1u);
+    const auto mail = test::ParseMail(server.Messages()[0], {});
+    ASSERT_TRUE(mail.error.empty()) << mail.error;
+    ASSERT_EQ(mail.parts.size(), 2u);
+    EXPECT_EQ(mail.parts[1].fileName, "two.txt");
+    EXPECT_EQ(mail.parts[1].payload, "two.txt");
+    EXPECT_NE(test::ReadFile(server.Messages()[0]).find("Content-Description: track list"),
+              std::string::npos);
+    std::filesystem::remove(server.Messages()[0]);
+  }
+  {
+    // A file that disappeared after it was chosen: the message is not sent without it.
+    TSmtpCli cli;
+    Driver d(cli);
+    setUp(cli);
+    std::filesystem::remove(dir / "three.txt");
+    bool reported = false;
+    cli.OnAfterFileOpen = [&](TCustomSmtpClient*, int idx, const std::string&,
+                              const std::exception* e, int&) {
+      if (idx == 2) reported = e != nullptr;
+    };
+    ASSERT_EQ(d.Open(), 0);
+    EXPECT_EQ(d.Run([&] { cli.Mail(); }, smtpMail), 426);
+    EXPECT_TRUE(reported);
+    EXPECT_FALSE(cli.Connected());
+    EXPECT_EQ(cli.State(), smtpReady);
+  }
+  EXPECT_TRUE(server.Messages().empty());
+}
+
 TEST(SmtpClientTest, ValuesWithLineBreaksAreRefusedBeforeAnythingIsSent) {
   Aiosmtpd server;
   TSmtpCli cli;
@@ -301,6 +473,11 @@ TEST(SmtpClientTest, RequestsRefusedInTheWrongState) {
   EXPECT_THROW(cli.Mail(), SmtpException);
   // QUIT without a connection completes at once, but still through the queue.
   EXPECT_EQ(d.Quit(), 0);
+  // A failing first step ends the high-level request through the queue as well.
+  cli.Host.clear();
+  EXPECT_EQ(d.Open(), 500);
+  EXPECT_EQ(cli.ErrorMessage().rfind("500 ", 0), 0u);
+  EXPECT_EQ(cli.State(), smtpReady);
   TStrings missing;
   missing.Add("/nonexistent/quorvel/file.bin");
   try {
