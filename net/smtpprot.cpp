@@ -894,7 +894,7 @@ void TSmtpCli::TriggerHeaderLine(std::string& Line, int Size) {
   TCustomSmtpClient::TriggerHeaderLine(Line, Size);
 }
 
-void TSmtpCli::TriggerGetData(int LineNum, std::string& MsgLine, int MaxLen, bool& More) {
+void TSmtpCli::TriggerGetData(int /*LineNum*/, std::string& MsgLine, int MaxLen, bool& More) {
   More = true;
   if (textPos_ < textLines_.size()) {
     MsgLine = std::move(textLines_[textPos_++]);
@@ -908,7 +908,6 @@ void TSmtpCli::TriggerGetData(int LineNum, std::string& MsgLine, int MaxLen, boo
     userMore_ = false;
     MsgLine.clear();
   }
-  (void)LineNum;
   if (!NextAttachmentLine(MsgLine, More)) More = false;
 }
 
@@ -939,19 +938,14 @@ bool TSmtpCli::NextAttachmentLine(std::string& MsgLine, bool& More) {
       Abort();
       return true;
     }
-    std::exception_ptr failure;
-    std::string reason;
+    std::unique_ptr<EFOpenError> failure;
     try {
       stream_ = InitFileEncBase64(name, std::uint16_t(ShareMode));
     } catch (const std::exception& e) {
-      failure = std::current_exception();
-      reason = e.what();
+      failure = std::make_unique<EFOpenError>(e.what());
     }
     action = 0;
-    if (OnAfterFileOpen) {
-      const EFOpenError err(reason);
-      OnAfterFileOpen(this, fileIndex_, name, failure ? &err : nullptr, action);
-    }
+    if (OnAfterFileOpen) OnAfterFileOpen(this, fileIndex_, name, failure.get(), action);
     if (action == 1) {
       EndFileEncBase64(stream_);
       ++fileIndex_;
