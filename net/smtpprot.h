@@ -136,7 +136,6 @@ class TCustomSmtpClient : public TComponent {
   [[nodiscard]] const TStrings& AuthTypesSupported() const { return authTypesSupp_; }
   [[nodiscard]] TSmtpRequest RequestType() const { return requestType_; }
   [[nodiscard]] HWND Handle() const { return hwnd_; }
-  [[nodiscard]] TWSocket& CtrlSocket() { return *socket_; }
 
   // Events, fired on the owning thread.
   TSmtpDisplay OnDisplay;
