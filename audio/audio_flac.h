@@ -14,7 +14,7 @@ struct TFLACApi;
 class TFLACOut : public TAudioFileOut {
  public:
   // Raises "libFLAC.so.12 library could not be loaded." when the library is missing.
-  TFLACOut();
+  explicit TFLACOut(TComponent* AOwner = nullptr);
   ~TFLACOut() override;
 
   bool Verify = false;

@@ -42,7 +42,7 @@ int MP3BitRateKbps(TMP3BitRate Value) {
   return kKbps[int(Value)];
 }
 
-TMP3Out::TMP3Out() : lame_(LoadLame()) {
+TMP3Out::TMP3Out(TComponent* AOwner) : TAudioFileOut(AOwner), lame_(LoadLame()) {
   if (lame_ == nullptr) throw EAudioException("libmp3lame.so.0 library could not be loaded.");
 }
 

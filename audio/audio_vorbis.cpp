@@ -30,7 +30,8 @@ int VorbisBitRateBps(TVorbisBitRate Value) {
   return kBps[int(Value)];
 }
 
-TVorbisOut::TVorbisOut() : ogg_(LoadOgg()), vorbis_(LoadVorbis()), vorbisEnc_(LoadVorbisEnc()) {
+TVorbisOut::TVorbisOut(TComponent* AOwner)
+    : TAudioFileOut(AOwner), ogg_(LoadOgg()), vorbis_(LoadVorbis()), vorbisEnc_(LoadVorbisEnc()) {
   if (ogg_ == nullptr) throw EAudioException("libogg.so.0 library could not be loaded.");
   if (vorbis_ == nullptr) throw EAudioException("libvorbis.so.0 library could not be loaded.");
   if (vorbisEnc_ == nullptr)

@@ -39,7 +39,7 @@ int VorbisBitRateBps(TVorbisBitRate Value);
 class TVorbisOut : public TAudioFileOut {
  public:
   // Raises "<library> library could not be loaded." for the first missing library.
-  TVorbisOut();
+  explicit TVorbisOut(TComponent* AOwner = nullptr);
   ~TVorbisOut() override;
 
   float Compression = 0.2f;

@@ -23,6 +23,9 @@ function(qv_test target)
   if(ARG_THREADED)
     list(APPEND labels threaded)
   endif()
+  # gtest_discover_tests splits lists in PROPERTIES; escape the separator so that the label
+  # list reaches the generated test file whole.
+  string(REPLACE ";" "\\\\\\\\\\\\\\\\;" labels "${labels}")
   gtest_discover_tests(${target} PROPERTIES LABELS "${labels}" DISCOVERY_TIMEOUT 60
                        WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
 endfunction()

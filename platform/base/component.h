@@ -13,6 +13,10 @@
 // its owner's list. A component without an owner is held in a std::unique_ptr by
 // whoever created it. A component with an owner must never live on the stack or in
 // a std::unique_ptr: the owner would free it a second time.
+//
+// An owner's own destructor body runs before its owned components are destroyed; a
+// class whose owned components need its members while they go calls
+// DestroyComponents() first in its destructor.
 #pragma once
 
 #include <cstdint>

@@ -141,6 +141,7 @@ bool RenameFile(const std::string& old_name, const std::string& new_name) {
 }
 
 std::string FindFileNoCase(std::string_view folder, std::string_view name) {
+  if (name.empty() || name == "." || name == "..") return std::string();
   const std::string dir = folder.empty() ? std::string("./") : IncludeTrailingPathDelimiter(folder);
   const std::string exact = dir + std::string(name);
   struct stat st {};

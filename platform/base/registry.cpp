@@ -341,7 +341,6 @@ std::string Utf16LeToUtf8(const std::vector<uint8_t>& bytes) {
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
       cp = 0xFFFD;
     }
-    // Reuse the Latin-1 path for the small range, the general encoder otherwise.
     if (cp < 0x80) {
       out += char(cp);
     } else if (cp < 0x800) {
@@ -400,6 +399,10 @@ bool TRegistry::Writable() const {
 std::string TRegistry::FullPath(const std::string& key) const {
   const char* root = RootName(root_);
   if (root == nullptr) return std::string();
+  // Key names cannot hold what would break the file's "[...]" lines.
+  if (std::any_of(key.begin(), key.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == ']'; }))
+    return std::string();
   std::string relative;
   if (!key.empty() && key[0] == '\\') {
     relative = CleanKeyPath(key);

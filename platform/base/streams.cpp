@@ -54,7 +54,10 @@ int CreateTempNextTo(const std::string& file_name, std::string& temp_name) {
   static std::atomic<unsigned> counter{0};
   std::random_device rd;
   const std::string folder = FolderOf(file_name);
-  const std::string prefix = (folder == "/" ? "" : folder) + "/." + BaseNameOf(file_name) + ".";
+  // The temporary's name must fit where the target's name does.
+  std::string base = BaseNameOf(file_name);
+  if (base.size() > 180) base.resize(180);
+  const std::string prefix = (folder == "/" ? "" : folder) + "/." + base + ".";
   for (int attempt = 0; attempt < 100; ++attempt) {
     char suffix[48];
     std::snprintf(suffix, sizeof suffix, "%d.%u.%08x.tmp", int(::getpid()), counter++, rd());

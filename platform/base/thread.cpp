@@ -4,6 +4,22 @@
 #include <cstdlib>
 
 namespace qv {
+namespace {
+
+// wait_for adds the timeout to the clock's now, which overflows for huge values;
+// anything beyond a year waits without a limit.
+template <class Predicate>
+bool WaitWithTimeout(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+                     std::chrono::milliseconds timeout, Predicate ready) {
+  if (timeout >= std::chrono::hours(24 * 366)) {
+    cv.wait(lock, ready);
+    return true;
+  }
+  if (timeout.count() < 0) timeout = std::chrono::milliseconds(0);
+  return cv.wait_for(lock, timeout, ready);
+}
+
+}  // namespace
 
 // --- TEvent --------------------------------------------------------------------
 
@@ -26,7 +42,7 @@ void TEvent::ResetEvent() {
 
 TWaitResult TEvent::WaitFor(std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
-  if (!cv_.wait_for(lock, timeout, [this] { return signaled_; })) return wrTimeout;
+  if (!WaitWithTimeout(cv_, lock, timeout, [this] { return signaled_; })) return wrTimeout;
   if (!manual_reset_) signaled_ = false;
   return wrSignaled;
 }
@@ -96,7 +112,8 @@ bool TThread::WaitFor(std::chrono::milliseconds timeout) {
     throw EThread("Cannot call WaitFor on the current thread");
   {
     std::unique_lock lock(mutex_);
-    if (!cv_.wait_for(lock, timeout, [this] { return !started_ || finished_; })) return false;
+    if (!WaitWithTimeout(cv_, lock, timeout, [this] { return !started_ || finished_; }))
+      return false;
   }
   std::lock_guard join_lock(join_mutex_);
   if (thread_.joinable()) thread_.join();
@@ -135,7 +152,7 @@ std::thread::id TThread::ThreadID() const {
 
 bool TThread::WaitForTerminate(std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
-  return cv_.wait_for(lock, timeout, [this] { return terminated_; });
+  return WaitWithTimeout(cv_, lock, timeout, [this] { return terminated_; });
 }
 
 void TThread::SetReturnValue(int value) {

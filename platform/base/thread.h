@@ -28,6 +28,9 @@ class EThread : public Exception {
 
 enum TWaitResult { wrSignaled, wrTimeout };
 
+// A timeout that never runs out.
+constexpr std::chrono::milliseconds kInfiniteWait = std::chrono::milliseconds::max();
+
 // An event as the platform has one: manual-reset (stays set until ResetEvent) or
 // auto-reset (one waiter takes it and it resets). Safe from any thread.
 class TEvent {

@@ -1,0 +1,226 @@
+#include "platform/base/registry.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/base/stringlist.h"
+#include "platform/base/text.h"
+#include "tests/platform/base/temp_dir.h"
+
+namespace qv {
+namespace {
+
+using qv::testing::CountEntries;
+using qv::testing::ReadFile;
+using qv::testing::RunningAsRoot;
+using qv::testing::TempDir;
+using qv::testing::WriteFile;
+
+const char kPolicies[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
+
+// Points QUORVEL_REGISTRY at a file in a fresh folder for one test.
+class TRegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    file_ = dir_ / "reg/registry.reg";
+    ::setenv("QUORVEL_REGISTRY", file_.c_str(), 1);
+  }
+  void TearDown() override { ::unsetenv("QUORVEL_REGISTRY"); }
+
+  TempDir dir_;
+  std::string file_;
+};
+
+TEST_F(TRegistryTest, FileNameFollowsTheEnvironment) {
+  EXPECT_EQ(RegistryFileName(), file_);
+  ::unsetenv("QUORVEL_REGISTRY");
+  const char* old_xdg = std::getenv("XDG_CONFIG_HOME");
+  const std::string saved_xdg = old_xdg ? old_xdg : "";
+  const std::string saved_home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  ::setenv("XDG_CONFIG_HOME", "/x/cfg", 1);
+  EXPECT_EQ(RegistryFileName(), "/x/cfg/quorvel/registry.reg");
+  ::setenv("XDG_CONFIG_HOME", "relative", 1);  // ignored, as the XDG rules say
+  ::setenv("HOME", "/home/u", 1);
+  EXPECT_EQ(RegistryFileName(), "/home/u/.config/quorvel/registry.reg");
+  ::unsetenv("XDG_CONFIG_HOME");
+  EXPECT_EQ(RegistryFileName(), "/home/u/.config/quorvel/registry.reg");
+  if (old_xdg) ::setenv("XDG_CONFIG_HOME", saved_xdg.c_str(), 1);
+  ::setenv("HOME", saved_home.c_str(), 1);
+}
+
+TEST_F(TRegistryTest, KeysAndValuesRoundTripThroughTheFile) {
+  {
+    TRegistry reg;
+    reg.SetRootKey(HKEY_CURRENT_USER);
+    EXPECT_FALSE(reg.OpenKey(kPolicies, false));
+    ASSERT_TRUE(reg.OpenKey(kPolicies, true));  // creates the folder and the file
+    EXPECT_EQ(reg.CurrentPath(), kPolicies);
+    reg.WriteInteger("NoDriveTypeAutoRun", 0x91);
+    reg.WriteString("Text", "a \"quoted\" C:\\path \u00E9");
+    reg.WriteBinaryData("Bin", {0x91, 0, 0, 0});
+    reg.WriteString("", "default");
+  }
+  const std::string text = ReadFile(file_);
+  EXPECT_NE(
+      text.find(
+          "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer]"),
+      std::string::npos);
+  EXPECT_NE(text.find("\"NoDriveTypeAutoRun\"=dword:00000091"), std::string::npos);
+  EXPECT_NE(text.find("\"Bin\"=hex:91,00,00,00"), std::string::npos);
+  EXPECT_NE(text.find("@=\"default\""), std::string::npos);
+
+  TRegistry reg(KEY_READ);
+  ASSERT_TRUE(reg.OpenKeyReadOnly(UpperCase(kPolicies)));
+  EXPECT_EQ(reg.ReadInteger("nodrivetypeautorun"), 0x91);
+  EXPECT_EQ(reg.GetDataType("NoDriveTypeAutoRun"), rdInteger);
+  EXPECT_EQ(reg.GetDataSize("NoDriveTypeAutoRun"), 4);
+  EXPECT_EQ(reg.ReadString("Text"), "a \"quoted\" C:\\path \u00E9");
+  EXPECT_EQ(reg.GetDataType("Bin"), rdBinary);
+  EXPECT_EQ(reg.ReadBinaryData("Bin"), (std::vector<uint8_t>{0x91, 0, 0, 0}));
+  EXPECT_EQ(reg.ReadBinaryData("NoDriveTypeAutoRun"), (std::vector<uint8_t>{0x91, 0, 0, 0}));
+  EXPECT_EQ(reg.ReadString(""), "default");
+  EXPECT_EQ(reg.GetDataSize("missing"), -1);
+  EXPECT_EQ(reg.GetDataType("missing"), rdUnknown);
+  EXPECT_EQ(reg.ReadString("missing"), "");
+  TStringList names;
+  reg.GetValueNames(names);
+  EXPECT_EQ(names.CommaText(), "NoDriveTypeAutoRun,Text,Bin,");
+  try {
+    (void)reg.ReadInteger("missing");
+    FAIL();
+  } catch (const ERegistryException& e) {
+    EXPECT_STREQ(e.what(), "Failed to get data for 'missing'");
+  }
+  try {
+    (void)reg.ReadInteger("Bin");
+    FAIL();
+  } catch (const ERegistryException& e) {
+    EXPECT_STREQ(e.what(), "Invalid data type for 'Bin'");
+  }
+  EXPECT_THROW((void)reg.ReadString("Bin"), ERegistryException);
+  // Opened read-only: writes are refused and the file is untouched.
+  EXPECT_THROW(reg.WriteInteger("NoDriveTypeAutoRun", 0), ERegistryException);
+  EXPECT_EQ(ReadFile(file_), text);
+}
+
+TEST_F(TRegistryTest, KeyTreeOperations) {
+  TRegistry reg;
+  EXPECT_TRUE(reg.CreateKey("Software\\Quorvel\\A"));
+  EXPECT_TRUE(reg.CreateKey("\\Software\\Quorvel\\B\\Deep"));
+  EXPECT_TRUE(reg.KeyExists("software\\quorvel"));  // implied by its sub-keys
+  EXPECT_FALSE(reg.KeyExists("Software\\Other"));
+  ASSERT_TRUE(reg.OpenKey("Software\\Quorvel", false));
+  TStringList keys;
+  reg.GetKeyNames(keys);
+  EXPECT_EQ(keys.CommaText(), "A,B");
+  ASSERT_TRUE(reg.OpenKey("B", false));  // relative to the open key
+  EXPECT_EQ(reg.CurrentPath(), "Software\\Quorvel\\B");
+  reg.WriteInteger("v", 1);
+  EXPECT_TRUE(reg.ValueExists("V"));
+  EXPECT_TRUE(reg.DeleteValue("v"));
+  EXPECT_FALSE(reg.DeleteValue("v"));
+  EXPECT_TRUE(reg.DeleteKey("\\Software\\Quorvel\\B"));
+  EXPECT_FALSE(reg.KeyExists("\\Software\\Quorvel\\B\\Deep"));
+  EXPECT_TRUE(reg.KeyExists("\\Software\\Quorvel\\A"));
+  reg.SetRootKey(HKEY_LOCAL_MACHINE);  // another root is another tree
+  EXPECT_FALSE(reg.KeyExists("Software\\Quorvel\\A"));
+  // Names that would break the file's key lines are refused.
+  reg.SetRootKey(HKEY_CURRENT_USER);
+  EXPECT_FALSE(reg.CreateKey("Software\\Bad]\nName"));
+  EXPECT_FALSE(reg.OpenKey("Software\\Bad\nName", true));
+  // Writing needs an open key.
+  EXPECT_THROW(reg.WriteInteger("x", 1), ERegistryException);
+}
+
+TEST_F(TRegistryTest, ReadsAHandWrittenFileAndKeepsWhatItCannotRead) {
+  ::mkdir((dir_ / "reg").c_str(), 0755);
+  WriteFile(file_,
+            "Windows Registry Editor Version 5.00\r\n\r\n"
+            "[HKEY_CURRENT_USER\\Software\\X]\r\n"
+            "\"Long\"=hex:01,02,\\\r\n  03,04\r\n"
+            "\"Bad\"=dword:xyz\r\n"
+            "\"Big\"=dword:123456789\r\n"
+            "this is not a value\r\n"
+            "\"Multi\"=hex(7):61,00,00,00,00,00\r\n"
+            "\"Exp\"=hex(2):25,00,41,00,25,00,00,00\r\n"
+            "\"Ok\"=dword:FFFFFFFF\r\n"
+            "[-HKEY_CURRENT_USER\\Software\\Gone]\r\n");
+  TRegistry reg;
+  ASSERT_TRUE(reg.OpenKey("Software\\X", false));
+  EXPECT_EQ(reg.ReadBinaryData("Long"), (std::vector<uint8_t>{1, 2, 3, 4}));
+  EXPECT_FALSE(reg.ValueExists("Bad"));
+  EXPECT_FALSE(reg.ValueExists("Big"));
+  EXPECT_EQ(reg.GetDataType("Multi"), rdUnknown);
+  EXPECT_EQ(reg.GetDataType("Exp"), rdExpandString);
+  EXPECT_EQ(reg.ReadString("Exp"), "%A%");
+  EXPECT_EQ(reg.ReadInteger("Ok"), -1);
+  reg.WriteInteger("New", 5);
+  const std::string text = ReadFile(file_);
+  EXPECT_NE(text.find("\"Bad\"=dword:xyz"), std::string::npos);
+  EXPECT_NE(text.find("this is not a value"), std::string::npos);
+  EXPECT_NE(text.find("\"Multi\"=hex(7):61,00,00,00,00,00"), std::string::npos);
+  EXPECT_NE(text.find("[-HKEY_CURRENT_USER\\Software\\Gone]"), std::string::npos);
+  EXPECT_NE(text.find("\"New\"=dword:00000005"), std::string::npos);
+  EXPECT_EQ(reg.ReadBinaryData("Long"), (std::vector<uint8_t>{1, 2, 3, 4}));
+}
+
+TEST_F(TRegistryTest, TheFileSurvivesAFailedWrite) {
+  TRegistry reg;
+  ASSERT_TRUE(reg.OpenKey(kPolicies, true));
+  reg.WriteInteger("NoDriveTypeAutoRun", 0x91);
+  const std::string before = ReadFile(file_);
+
+  // A write that cannot complete (the file-size limit stands in for a full disc).
+  {
+    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit lowered = old;
+    lowered.rlim_cur = 64;
+    ::setrlimit(RLIMIT_FSIZE, &lowered);
+    EXPECT_THROW(reg.WriteString("Long", std::string(500, 'x')), ERegistryException);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, old_handler);
+  }
+  EXPECT_EQ(ReadFile(file_), before);
+  EXPECT_EQ(CountEntries(dir_ / "reg"), 2);  // the file and its lock, no temporary
+  EXPECT_EQ(reg.ReadInteger("NoDriveTypeAutoRun"), 0x91);
+
+  // Values the file format cannot hold are refused before anything is written.
+  EXPECT_THROW(reg.WriteString("Lines", "a\nb"), ERegistryException);
+  EXPECT_EQ(ReadFile(file_), before);
+
+  if (!RunningAsRoot()) {
+    ASSERT_EQ(::chmod((dir_ / "reg").c_str(), 0500), 0);
+    EXPECT_THROW(reg.WriteInteger("NoDriveTypeAutoRun", 0), ERegistryException);
+    ASSERT_EQ(::chmod((dir_ / "reg").c_str(), 0700), 0);
+    EXPECT_EQ(ReadFile(file_), before);
+  }
+}
+
+TEST_F(TRegistryTest, AFileThatCannotBeReadIsNeverOverwritten) {
+  ::mkdir((dir_ / "reg").c_str(), 0755);
+  // Larger than any registry file we write: reading it fails, so writing must too.
+  const int fd = ::open(file_.c_str(), O_CREAT | O_WRONLY, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::ftruncate(fd, 65 << 20), 0);
+  ::close(fd);
+  TRegistry reg;
+  EXPECT_FALSE(reg.OpenKey(kPolicies, false));
+  EXPECT_FALSE(reg.OpenKey(kPolicies, true));
+  EXPECT_FALSE(reg.CreateKey("Software\\Y"));
+  struct stat st {};
+  ASSERT_EQ(::stat(file_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, 65 << 20);
+}
+
+}  // namespace
+}  // namespace qv

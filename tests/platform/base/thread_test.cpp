@@ -1,0 +1,216 @@
+#include "platform/base/thread.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace qv {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Generous: these waits end as soon as the condition holds; the limit only turns a
+// hang into a failure.
+constexpr auto kDeadline = 30s;
+
+// Works in steps until terminated; each step waits on the terminate signal.
+class Worker final : public TThread {
+ public:
+  ~Worker() override { Stop(); }
+  std::atomic<int> steps{0};
+  TEvent first_step;
+
+ protected:
+  void Execute() override {
+    while (!Terminated()) {
+      ++steps;
+      first_step.SetEvent();
+      if (WaitForTerminate(10ms)) break;
+    }
+    SetReturnValue(steps.load());
+  }
+};
+
+class Thrower final : public TThread {
+ public:
+  ~Thrower() override { Stop(); }
+
+ protected:
+  void Execute() override { throw std::runtime_error("boom"); }
+};
+
+// Waits on its own condition; Terminate must wake it through TerminatedSet.
+class Sleeper final : public TThread {
+ public:
+  ~Sleeper() override { Stop(); }
+  TEvent waiting;
+
+ protected:
+  void Execute() override {
+    waiting.SetEvent();
+    wake_.WaitFor();  // no timeout: only TerminatedSet can end this
+  }
+  void TerminatedSet() override { wake_.SetEvent(); }
+
+ private:
+  TEvent wake_;
+};
+
+TEST(TThreadTest, NothingRunsBeforeStart) {
+  Worker w;
+  EXPECT_FALSE(w.Started());
+  EXPECT_EQ(w.first_step.WaitFor(0ms), wrTimeout);
+  EXPECT_EQ(w.steps.load(), 0);
+  // Waiting for a thread that never started returns at once.
+  EXPECT_EQ(w.WaitFor(), 0);
+}
+
+TEST(TThreadTest, StartTerminateWaitFor) {
+  Worker w;
+  std::atomic<int> terminated_calls{0};
+  std::thread::id on_terminate_thread;
+  w.OnTerminate = [&](TThread& t) {
+    ++terminated_calls;
+    on_terminate_thread = std::this_thread::get_id();
+    EXPECT_TRUE(t.Terminated());
+  };
+  w.Start();
+  EXPECT_THROW(w.Start(), EThread);
+  ASSERT_EQ(w.first_step.WaitFor(kDeadline), wrSignaled);
+  EXPECT_TRUE(w.Started());
+  w.Terminate();
+  w.Terminate();  // idempotent
+  const int result = w.WaitFor();
+  EXPECT_TRUE(w.Finished());
+  EXPECT_GE(result, 1);
+  EXPECT_EQ(result, w.ReturnValue());
+  EXPECT_EQ(terminated_calls.load(), 1);
+  EXPECT_EQ(on_terminate_thread, w.ThreadID());  // fired on the worker
+  EXPECT_NE(on_terminate_thread, std::this_thread::get_id());
+  EXPECT_EQ(w.FatalException(), nullptr);
+  EXPECT_EQ(w.WaitFor(), result);  // again: returns at once
+}
+
+TEST(TThreadTest, TerminateWakesAWaitingExecute) {
+  Sleeper s;
+  s.Start();
+  ASSERT_EQ(s.waiting.WaitFor(kDeadline), wrSignaled);
+  s.Terminate();
+  EXPECT_TRUE(s.WaitFor(std::chrono::duration_cast<std::chrono::milliseconds>(kDeadline)));
+}
+
+TEST(TThreadTest, ExceptionsFromExecuteAreKept) {
+  Thrower t;
+  t.Start();
+  t.WaitFor();
+  ASSERT_NE(t.FatalException(), nullptr);
+  try {
+    std::rethrow_exception(t.FatalException());
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "boom");
+  }
+}
+
+TEST(TThreadTest, DestroyingARunningThreadStopsIt) {
+  std::atomic<bool> ended{false};
+  {
+    Worker w;
+    w.OnTerminate = [&](TThread&) { ended = true; };
+    w.Start();
+    ASSERT_EQ(w.first_step.WaitFor(kDeadline), wrSignaled);
+  }
+  EXPECT_TRUE(ended.load());
+}
+
+TEST(TThreadTest, SeveralWaitersFromSeveralThreads) {
+  Sleeper s;
+  s.Start();
+  ASSERT_EQ(s.waiting.WaitFor(kDeadline), wrSignaled);
+  std::vector<std::thread> waiters;
+  std::atomic<int> done{0};
+  for (int i = 0; i < 4; ++i) {
+    waiters.emplace_back([&] {
+      s.WaitFor();
+      ++done;
+    });
+  }
+  EXPECT_FALSE(s.WaitFor(1ms));  // still running
+  s.Terminate();
+  EXPECT_TRUE(s.WaitFor(kInfiniteWait));
+  for (auto& t : waiters) t.join();
+  EXPECT_EQ(done.load(), 4);
+}
+
+TEST(TThreadTest, WaitForFromTheWorkerItselfThrows) {
+  class SelfWaiter final : public TThread {
+   public:
+    ~SelfWaiter() override { Stop(); }
+    std::atomic<bool> threw{false};
+
+   protected:
+    void Execute() override {
+      try {
+        WaitFor();
+      } catch (const EThread&) {
+        threw = true;
+      }
+    }
+  } t;
+  t.Start();
+  t.WaitFor();
+  EXPECT_TRUE(t.threw.load());
+}
+
+TEST(TEventTest, ManualAndAutoReset) {
+  TEvent manual(true, false);
+  EXPECT_EQ(manual.WaitFor(0ms), wrTimeout);
+  manual.SetEvent();
+  EXPECT_EQ(manual.WaitFor(0ms), wrSignaled);
+  EXPECT_EQ(manual.WaitFor(0ms), wrSignaled);  // stays set
+  manual.ResetEvent();
+  EXPECT_FALSE(manual.IsSet());
+
+  manual.SetEvent();
+  EXPECT_EQ(manual.WaitFor(kInfiniteWait), wrSignaled);  // no overflow in the deadline
+  EXPECT_EQ(manual.WaitFor(std::chrono::milliseconds(-5)), wrSignaled);
+
+  TEvent automatic(false, true);
+  EXPECT_EQ(automatic.WaitFor(0ms), wrSignaled);
+  EXPECT_EQ(automatic.WaitFor(0ms), wrTimeout);  // taken by the first waiter
+}
+
+TEST(TEventTest, WakesAWaiterOnAnotherThread) {
+  TEvent go(false, false);
+  TEvent back(true, false);
+  std::thread t([&] {
+    if (go.WaitFor(kDeadline) == wrSignaled) back.SetEvent();
+  });
+  go.SetEvent();
+  EXPECT_EQ(back.WaitFor(kDeadline), wrSignaled);
+  t.join();
+}
+
+TEST(TCriticalSectionTest, GuardsSharedState) {
+  TCriticalSection cs;
+  int counter = 0;
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 4; ++i) {
+    threads.emplace_back([&] {
+      for (int k = 0; k < 1000; ++k) {
+        std::lock_guard lock(cs);
+        ++counter;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(counter, 4000);
+  EXPECT_TRUE(cs.TryEnter());
+  cs.Leave();
+}
+
+}  // namespace
+}  // namespace qv
