@@ -603,3 +603,31 @@ TEST(HttpUrlTest, Grammar) {
 
 }  // namespace
 }  // namespace qv
+
+namespace qv {
+namespace {
+
+TEST(HttpCliRunTest, BlockingRequestServesTheQueue) {
+  ResolverScope dns;
+  ScriptedPeer peer({ScriptedPeer::ReadUntil("\r\n\r\n"),
+                     ScriptedPeer::SendBytes("HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nrun")});
+  THttpCli h;
+  TMemoryStream body;
+  h.RcvdStream = &body;
+  int done = 0;
+  h.OnRequestDone = [&](THttpCli*, THttpRequest, std::uint16_t) { ++done; };
+  h.URL = "http://peer.test:" + std::to_string(peer.Port()) + "/r";
+  h.RunRequest(httpGET);
+  EXPECT_EQ(done, 1) << "OnRequestDone has been delivered when the call returns";
+  EXPECT_EQ(Text(body), "run");
+  h.URL = "http://nowhere.test/";
+  try {
+    h.RunRequest(httpGET);
+    ADD_FAILURE() << "a failed transport is not a normal return";
+  } catch (const EHttpException& e) {
+    EXPECT_EQ(e.ErrorCode, 11001);
+  }
+}
+
+}  // namespace
+}  // namespace qv
