@@ -38,10 +38,15 @@ bool WriteFileReplacing(const std::string& Path, const std::vector<uint8_t>& Byt
 
 // A final name not yet used in this rip: titles may repeat, and a pattern may leave out the
 // track number.
-std::string DistinctName(const std::string& Base, const std::string& Ext,
+std::string DistinctName(const std::string& Path, const std::string& Ext,
                          std::set<std::string>& Used) {
-  std::string name = Base + Ext;
-  for (int n = 2; Used.count(name) != 0; ++n) name = Base + " (" + IntToStr(n) + ")" + Ext;
+  // The file name with extension, a " (NN)" and the temporary ".part" must still fit in
+  // the file system's 255 bytes.
+  const std::string folder = ExtractFilePath(Path);
+  const size_t room = 255 - Ext.size() - 5 - 10;
+  const std::string base = folder + Utf8Truncate(ExtractFileName(Path), room);
+  std::string name = base + Ext;
+  for (int n = 2; Used.count(name) != 0; ++n) name = base + " (" + IntToStr(n) + ")" + Ext;
   Used.insert(name);
   return name;
 }
