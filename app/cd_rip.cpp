@@ -72,15 +72,7 @@ TCDRipper::TCDRipper(TCDIn& CDIn, TMP3Out& MP3Out, TVorbisOut& VorbisOut, TFLACO
   Install(vorbisOut_, "Ogg Vorbis");
 }
 
-TCDRipper::~TCDRipper() {
-  for (TAudioOutput* output :
-       {static_cast<TAudioOutput*>(&flacOut_), static_cast<TAudioOutput*>(&mp3Out_),
-        static_cast<TAudioOutput*>(&vorbisOut_)}) {
-    output->OnProgress = nullptr;
-    output->OnDone = nullptr;
-    output->OnThreadException = nullptr;
-  }
-}
+TCDRipper::~TCDRipper() = default;
 
 void TCDRipper::Install(TAudioOutput& Output, const std::string& Name) {
   // These run on the output's worker thread: they touch no control, they post.
@@ -89,12 +81,19 @@ void TCDRipper::Install(TAudioOutput& Output, const std::string& Name) {
     const int progress = Sender->Progress();
     window->PostToMain([window, progress] { window->SetProgress(progress); });
   };
-  Output.OnDone = [window](TAudioOutput*) { window->PostToMain([] {}); };
+  Output.OnDone = [this, window](TAudioOutput*) {
+    {
+      std::lock_guard guard(errorLock_);
+      jobEnded_ = true;
+    }
+    window->PostToMain([] {});
+  };
   Output.OnThreadException = [this, window, Name](TAudioOutput*, const std::exception& E) {
     log_.WriteLog(Name + " : Thread Exception : " + E.what());
     {
       std::lock_guard guard(errorLock_);
       jobError_ = E.what();
+      jobEnded_ = true;
     }
     window->PostToMain([] {});
   };
@@ -212,6 +211,7 @@ TCDRipper::TTrackResult TCDRipper::RipTrack(const TRipJob& Job, int Index, TAudi
   {
     std::lock_guard guard(errorLock_);
     jobError_.clear();
+    jobEnded_ = false;
   }
   try {
     cdIn_.SetStartTrack(track);

@@ -84,7 +84,9 @@ struct TRipOutcome {
 class TCDRipper {
  public:
   // The components belong to the window; the ripper takes over their OnProgress, OnDone and
-  // OnThreadException events for its lifetime.
+  // OnThreadException events. Those fire on the outputs' worker threads, also after an
+  // output already reports idle, so the window destroys the outputs (which joins their
+  // workers) before the ripper, and the ripper never touches them when it goes.
   TCDRipper(TCDIn& CDIn, TMP3Out& MP3Out, TVorbisOut& VorbisOut, TFLACOut& FLACOut,
             Tid3v2tag& Id3Tag, TRipLog& Log, TRipWindow& Window);
   ~TCDRipper();
@@ -117,7 +119,8 @@ class TCDRipper {
   bool ripping_ = false;
 
   std::mutex errorLock_;
-  std::string jobError_;  // guarded by errorLock_: the running job's failure
+  std::string jobError_;   // guarded by errorLock_: the running job's failure
+  bool jobEnded_ = false;  // guarded by errorLock_: its done or failure event came
 };
 
 }  // namespace qv

@@ -66,8 +66,9 @@ TRipSession::TRipSession(TRipWindow& Window)
 }
 
 TRipSession::~TRipSession() {
-  ripper_.reset();
+  // The outputs first: their workers may still be inside the ripper's handlers.
   owner_.reset();
+  ripper_.reset();
 }
 
 void TRipSession::Start(const std::vector<std::string>& Params) {
