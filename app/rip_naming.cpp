@@ -14,7 +14,7 @@ namespace {
 std::string SafeComponent(const std::string& Text, const TNameChars& Chars,
                           const std::string& Fallback) {
   std::string cleaned = CleanName(Text, Chars);
-  if (Trim(cleaned).empty()) cleaned = Fallback;
+  if (Trim(cleaned).empty()) cleaned = CleanName(Fallback, Chars);
   return SafePathComponent(cleaned);
 }
 
