@@ -76,7 +76,8 @@ void TRipSession::Start(const std::vector<std::string>& Params) {
   Log.Debug = true;
   Log.WriteLog("FormCreate started");
   Ready = false;
-  Cover = FileBytes("NOCOVER.jpg");
+  Placeholder = FileBytes("NOCOVER.jpg");
+  Cover = Placeholder;
 
   const auto problem = [this](const std::string& Text) { Log.Report(Text); };
   Config = LoadConfig(IniFileName(), problem);
@@ -158,6 +159,33 @@ std::string TRipSession::ApplyEntry(const TCDInfo& Info) {
       FillAlbumPlaceholders(Options.Pattern, Texts, TNameChars{Config.CDDBChar, Config.SpaceChar});
   Ready = true;
   return LangMessages[9] + " " + NormalizePath(Options.BasePath) + FolderPart(Destination);
+}
+
+void TRipSession::NewLookup() {
+  BeginLookup();
+  RefreshTrackList();
+  Cover = Placeholder;
+}
+
+std::string TRipSession::MediaArrived() {
+  if (ripper_->Ripping()) {
+    Log.WriteLog("CDEvents : disc arrival ignored during a rip");
+    return "";
+  }
+  NewLookup();
+  return LangMessages[11];
+}
+
+std::string TRipSession::MediaRemoved() {
+  if (ripper_->Ripping()) {
+    Log.WriteLog("CDEvents : disc removal ignored during a rip");
+    return "";
+  }
+  TrackLines.clear();
+  Texts = TAlbumTexts();
+  BeginLookup();
+  Cover = Placeholder;
+  return LangMessages[10];
 }
 
 TRipJob TRipSession::MakeJob() const {

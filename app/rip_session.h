@@ -53,6 +53,15 @@ class TRipSession {
   // "Destination : <base><folder>".
   std::string ApplyEntry(const TCDInfo& Info);
 
+  // The CDDB button and a disc arrival: a new lookup begins with a fresh track list and the
+  // placeholder picture (the database query itself is the CD database component's).
+  void NewLookup();
+  // Disc events of any drive. While a rip runs they are ignored (logged), so that nothing
+  // changes under it; otherwise they act and answer the status text to show ("CD Inserted !"
+  // / "CD Ejected !"), empty when ignored.
+  std::string MediaArrived();
+  std::string MediaRemoved();
+
   // The rip's data as the window shows it now.
   [[nodiscard]] TRipJob MakeJob() const;
   TRipOutcome CDrip();
@@ -72,7 +81,8 @@ class TRipSession {
   std::vector<std::string> Categories;  // the category box's list
   std::string Destination;              // empty until a lookup read an entry
   bool Ready = false;
-  std::vector<uint8_t> Cover;  // the shown picture's bytes ("NOCOVER.jpg" at start)
+  std::vector<uint8_t> Cover;        // the shown picture's bytes
+  std::vector<uint8_t> Placeholder;  // "NOCOVER.jpg", read at start
 
  private:
   TRipWindow& window_;

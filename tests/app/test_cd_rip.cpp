@@ -289,6 +289,36 @@ TEST_F(CDripTest, NothingIsRippedWithoutAFormatOrAnAudioDisc) {
   EXPECT_FALSE(std::filesystem::exists(dir_.File("o")));
 }
 
+// A disc arriving or leaving while a rip runs does not disturb it; outside a rip the window
+// is cleared and a new lookup begins.
+TEST_F(CDripTest, MediaEventsWaitForTheRip) {
+  MakeDisc({200, 60});
+  TRipSession& s = Start({"-format=flac", "-pathtoenc=" + dir_.File("o/")});
+  s.ApplyEntry(Entry());
+  std::vector<std::string> answers;
+  window_.OnTask = [&] {
+    if (answers.empty() && window_.Progress() > 0) {
+      answers.push_back(s.MediaRemoved());
+      answers.push_back(s.MediaArrived());
+    }
+  };
+  const TRipOutcome outcome = s.CDrip();
+  window_.OnTask = nullptr;
+  EXPECT_EQ(answers, (std::vector<std::string>{"", ""}));
+  EXPECT_EQ(outcome.ExitStatus(), 0);
+  EXPECT_EQ(outcome.Files.at(1), dir_.File("o/AC-DC/Live- Donington/02 - Who Made Who-.flac"));
+
+  s.Cover = {1, 2, 3};
+  EXPECT_EQ(s.MediaRemoved(), "CD Ejected !");
+  EXPECT_TRUE(s.TrackLines.empty());
+  EXPECT_EQ(s.Texts.Artist, "");
+  EXPECT_EQ(s.Destination, "");
+  EXPECT_FALSE(s.Ready);
+  EXPECT_EQ(s.Cover, s.Placeholder);
+  EXPECT_EQ(s.MediaArrived(), "CD Inserted !");
+  EXPECT_EQ(s.TrackLines, (std::vector<std::string>{"Track 1", "Track 2"}));
+}
+
 TEST_F(CDripTest, AlbumFolderStopsBeforeTheFirstPerTrackPlaceholder) {
   EXPECT_EQ(TCDRipper::AlbumFolder(".\\", "A\\B\\%TRACKNB% - %TRACKNAME%"), "./A/B/");
   EXPECT_EQ(TCDRipper::AlbumFolder("/o/", "A\\%tracknb%\\%TRACKNAME%"), "/o/A/");
