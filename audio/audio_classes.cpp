@@ -242,13 +242,18 @@ void TAudioStreamedOutput::OpenStream(const std::string& FileName, bool Append) 
   name_ = FileName;
   std::error_code ec;
   const bool exists = std::filesystem::exists(FileName, ec);
-  if (Append && exists) {
-    file_ = std::make_unique<TFileStream>(FileName, fmOpenReadWrite | fmShareExclusive);
-    file_->Seek(0, soFromEnd);
-  } else {
-    // New files get 0666 less the umask (the class library's access rights of 0
-    // would make them unreadable here).
-    file_ = std::make_unique<TFileStream>(FileName, fmCreate);
+  try {
+    if (Append && exists) {
+      file_ = std::make_unique<TFileStream>(FileName, fmOpenReadWrite | fmShareExclusive);
+      file_->Seek(0, soFromEnd);
+    } else {
+      // New files get 0666 less the umask (the class library's access rights of
+      // 0 would make them unreadable here).
+      file_ = std::make_unique<TFileStream>(FileName, fmCreate);
+    }
+  } catch (const EStreamError& e) {
+    file_.reset();
+    throw EAudioException(e.what());
   }
   created_ = !exists;
   Stream = file_.get();

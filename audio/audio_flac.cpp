@@ -132,18 +132,18 @@ bool TFLACOut::DoOutput(bool Abort) {
   if (frames == 0) return false;
   const size_t count = frames * size_t(channels_);
   const uint8_t* p = block_.data();
-  for (size_t i = 0; i < count; ++i, p += bytesPerSample_) {
-    switch (bytesPerSample_) {
-      case 1:  // 8-bit PCM is unsigned around 128
-        samples_[i] = int32_t(p[0]) - 128;
-        break;
-      case 2:
-        samples_[i] = int16_t(uint16_t(p[0] | (p[1] << 8)));
-        break;
-      default:
-        samples_[i] = int32_t(uint32_t(p[0] | (p[1] << 8) | (p[2] << 16)) << 8) >> 8;
-        break;
-    }
+  int32_t* out = samples_.data();
+  switch (bytesPerSample_) {
+    case 1:  // 8-bit PCM is unsigned around 128
+      for (size_t i = 0; i < count; ++i) out[i] = int32_t(p[i]) - 128;
+      break;
+    case 2:
+      for (size_t i = 0; i < count; ++i) out[i] = int16_t(uint16_t(p[2 * i] | (p[2 * i + 1] << 8)));
+      break;
+    default:
+      for (size_t i = 0; i < count; ++i, p += 3)
+        out[i] = int32_t(uint32_t(p[0] | (p[1] << 8) | (p[2] << 16)) << 8) >> 8;
+      break;
   }
   if (!flac_->process_interleaved(Enc(encoder_), samples_.data(), uint32_t(frames)))
     throw EAudioException("Failed to encode data.");

@@ -3,10 +3,14 @@
 #include <algorithm>
 #include <cassert>
 #include <cstring>
+#include <stdexcept>
 
 namespace qv {
 
 namespace {
+
+// Keeps the byte arithmetic of rows within int.
+constexpr int kMaxSide = 1 << 24;
 
 int StrideFor(int width, PixelFormat format) {
   const int bpp = format == PixelFormat::pf24bit ? 3 : 4;
@@ -15,17 +19,13 @@ int StrideFor(int width, PixelFormat format) {
 
 }  // namespace
 
-Bitmap::Bitmap(int width, int height, PixelFormat format)
-    : width_(std::max(width, 0)),
-      height_(std::max(height, 0)),
-      format_(format),
-      stride_(StrideFor(width_, format)),
-      data_(static_cast<std::size_t>(stride_) * static_cast<std::size_t>(height_)) {
-  if (width_ == 0 || height_ == 0) {
-    width_ = height_ = 0;
-    stride_ = 0;
-    data_.clear();
-  }
+Bitmap::Bitmap(int width, int height, PixelFormat format) : format_(format) {
+  if (width > kMaxSide || height > kMaxSide) throw std::length_error("bitmap too large");
+  if (width <= 0 || height <= 0) return;
+  width_ = width;
+  height_ = height;
+  stride_ = StrideFor(width, format);
+  data_.resize(static_cast<std::size_t>(stride_) * static_cast<std::size_t>(height_));
 }
 
 void Bitmap::SetSize(int width, int height) {

@@ -16,6 +16,8 @@ enum class PixelFormat { pf24bit, pf32bit };
 class Bitmap {
  public:
   Bitmap() = default;
+  // A size of 0 or less on either side makes an empty bitmap; a side past 2^24 pixels throws
+  // std::length_error.
   Bitmap(int width, int height, PixelFormat format = PixelFormat::pf24bit);
 
   [[nodiscard]] int Width() const { return width_; }

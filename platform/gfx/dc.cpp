@@ -250,7 +250,10 @@ Point DC::MoveTo(int x, int y) {
 void DC::LineTo(int x, int y) {
   const Point from = std::exchange(state_.pos, Point{x, y});
   if (state_.pen.Style == PenStyle::psClear || !target_) return;
-  raster::LinePixels(from, {x, y}, [this](int px, int py) { PlotPen(px, py); });
+  // Only the part of the line near the visible area is walked.
+  const int margin = std::max(state_.pen.Width, 1);
+  const Rect limit = Visible().BoundingBox().Offset(-Dx(), -Dy()).Inflate(margin, margin);
+  raster::LinePixels(from, {x, y}, limit, [this](int px, int py) { PlotPen(px, py); });
 }
 
 void DC::Polyline(std::span<const Point> points) {
@@ -364,51 +367,66 @@ bool DC::StretchBlt(int x, int y, int w, int h, const DC& src, int sx, int sy, i
   const Rect dst = Bounds(x + Dx(), y + Dy(), w, h);
   const int sx0 = sx + src.Dx();
   const int sy0 = sy + src.Dy();
+  // Source pixels outside the source bitmap contribute nothing; a destination pixel that
+  // gets none of its source pixels is left alone.
+  const Rect have = Intersect(Bounds(sx0, sy0, sw, sh), src.target_->BoundsRect());
   const Region area = Region(dst).Intersect(Visible());
-  if (area.IsEmpty()) return true;
-  // Copy the source rectangle first: it may be the destination bitmap itself.
-  Bitmap from(sw, sh, PixelFormat::pf24bit);
-  std::vector<bool> inside(static_cast<std::size_t>(sw) * static_cast<std::size_t>(sh), false);
-  for (int j = 0; j < sh; ++j) {
-    for (int i = 0; i < sw; ++i) {
-      const COLORREF c = src.target_->Pixel(sx0 + i, sy0 + j);
-      if (c == CLR_INVALID) continue;
-      from.SetPixel(i, j, c);
-      inside[static_cast<std::size_t>(j) * sw + i] = true;
-    }
+  if (area.IsEmpty() || have.IsEmpty()) return true;
+
+  // Stretching within one bitmap reads from a copy of the source part.
+  Bitmap snapshot;
+  const Bitmap* from = src.target_;
+  int shiftX = 0, shiftY = 0;  // absolute source coordinates to `from` coordinates
+  if (from == target_) {
+    snapshot = Bitmap(have.Width(), have.Height(), from->Format());
+    const int bpp = from->BytesPerPixel();
+    for (int row = 0; row < have.Height(); ++row)
+      std::memcpy(snapshot.ScanLine(row), from->ScanLine(have.Top + row) + have.Left * bpp,
+                  static_cast<std::size_t>(have.Width() * bpp));
+    from = &snapshot;
+    shiftX = have.Left;
+    shiftY = have.Top;
   }
+
   const bool halftone = state_.stretchMode == HALFTONE;
-  const auto range = [&](int d, int dn, int sn, int& a, int& b) {
+  // The source pixels [a, b) on one axis, in absolute coordinates, for destination step d.
+  const auto range = [&](long long d, long long dn, long long s0, long long sn, int lo, int hi,
+                         int& a, int& b) {
+    long long first = 0, end = 0;
     if (halftone) {
-      a = static_cast<int>(static_cast<long long>(d) * sn / dn);
-      b = std::max(a + 1, static_cast<int>((static_cast<long long>(d + 1) * sn + dn - 1) / dn));
+      first = d * sn / dn;
+      end = std::max(first + 1, ((d + 1) * sn + dn - 1) / dn);
     } else {
-      a = static_cast<int>((2LL * d + 1) * sn / (2LL * dn));
-      b = a + 1;
+      first = (2 * d + 1) * sn / (2 * dn);
+      end = first + 1;
     }
+    a = static_cast<int>(std::clamp<long long>(s0 + first, lo, hi));
+    b = static_cast<int>(std::clamp<long long>(s0 + end, lo, hi));
   };
+  const int sbpp = from->BytesPerPixel();
+  const int dbpp = target_->BytesPerPixel();
   for (const auto& band : area.Bands()) {
     for (int yy = band.Top; yy < band.Bottom; ++yy) {
       int ya = 0, yb = 0;
-      range(yy - dst.Top, h, sh, ya, yb);
+      range(yy - dst.Top, h, sy0, sh, have.Top, have.Bottom, ya, yb);
+      if (ya >= yb) continue;
       for (const auto& span : band.Spans) {
         for (int xx = span.X1; xx < span.X2; ++xx) {
           int xa = 0, xb = 0;
-          range(xx - dst.Left, w, sw, xa, xb);
-          unsigned sum[3] = {0, 0, 0};
-          unsigned count = 0;
+          range(xx - dst.Left, w, sx0, sw, have.Left, have.Right, xa, xb);
+          if (xa >= xb) continue;
+          unsigned long long sum[3] = {0, 0, 0};
           for (int j = ya; j < yb; ++j) {
-            for (int i = xa; i < xb; ++i) {
-              if (!inside[static_cast<std::size_t>(j) * sw + i]) continue;
-              const std::uint8_t* p = from.ScanLine(j) + 3 * i;
+            const std::uint8_t* p = from->ScanLine(j - shiftY) + (xa - shiftX) * sbpp;
+            for (int i = xa; i < xb; ++i, p += sbpp) {
               sum[0] += p[0];
               sum[1] += p[1];
               sum[2] += p[2];
-              ++count;
             }
           }
-          if (count == 0) continue;
-          PutPixel(target_->ScanLine(yy) + xx * target_->BytesPerPixel(), target_->BytesPerPixel(),
+          const unsigned long long count =
+              static_cast<unsigned long long>(yb - ya) * static_cast<unsigned long long>(xb - xa);
+          PutPixel(target_->ScanLine(yy) + xx * dbpp, dbpp,
                    RGB(static_cast<std::uint8_t>((sum[2] + count / 2) / count),
                        static_cast<std::uint8_t>((sum[1] + count / 2) / count),
                        static_cast<std::uint8_t>((sum[0] + count / 2) / count)));

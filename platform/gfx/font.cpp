@@ -120,11 +120,12 @@ class FreeTypeFace final : public FontFace {
       ascender = os2->usWinAscent;
       descender = os2->usWinDescent;
     }
+    // Sizes past 1000 pixels are drawn at 1000.
+    constexpr int kMaxEm = 1000;
     int em = kDefaultEm;
-    if (height < 0) em = -height;
+    if (height < 0) em = height < -kMaxEm ? kMaxEm : -height;
     if (height > 0)
-      em = std::max(1, ScaleRound(height, upem, static_cast<int>(ascender + descender)));
-    em = std::min(em, 1000);
+      em = std::clamp(ScaleRound(height, upem, static_cast<int>(ascender + descender)), 1, kMaxEm);
     f->em_ = em;
     if (FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(em)) != 0) return nullptr;
 

@@ -95,24 +95,26 @@ Region Outline(const Region& shape) {
   return shape.Subtract(inside);
 }
 
-void LinePixels(Point a, Point b, const std::function<void(int x, int y)>& plot) {
-  const long dx = std::labs(static_cast<long>(b.X) - a.X);
-  const long dy = -std::labs(static_cast<long>(b.Y) - a.Y);
-  const int sx = a.X < b.X ? 1 : -1;
-  const int sy = a.Y < b.Y ? 1 : -1;
-  long err = dx + dy;
-  int x = a.X, y = a.Y;
-  while (x != b.X || y != b.Y) {
-    plot(x, y);
-    const long e2 = 2 * err;
-    if (e2 >= dy) {
-      err += dy;
-      x += sx;
-    }
-    if (e2 <= dx) {
-      err += dx;
-      y += sy;
-    }
+void LinePixels(Point a, Point b, const Rect& limit,
+                const std::function<void(int x, int y)>& plot) {
+  const long long dx = static_cast<long long>(b.X) - a.X;
+  const long long dy = static_cast<long long>(b.Y) - a.Y;
+  const bool xMajor = std::llabs(dx) >= std::llabs(dy);
+  const long long n = xMajor ? std::llabs(dx) : std::llabs(dy);
+  if (n == 0) return;
+  const long long minor = xMajor ? dy : dx;
+  const long long m0 = xMajor ? a.X : a.Y;
+  const long long step = (xMajor ? dx : dy) > 0 ? 1 : -1;
+  const long long lo = xMajor ? limit.Left : limit.Top;
+  const long long hi = xMajor ? limit.Right : limit.Bottom;
+  // The steps i in [first, last) whose coordinate m0 + step * i lies in [lo, hi).
+  const long long first = std::max(0LL, step > 0 ? lo - m0 : m0 - (hi - 1));
+  const long long last = std::min(n, step > 0 ? hi - m0 : m0 - lo + 1);
+  for (long long i = first; i < last; ++i) {
+    const long long offset = (2 * i * std::llabs(minor) + n) / (2 * n);
+    const long long other = (xMajor ? a.Y : a.X) + (minor < 0 ? -offset : offset);
+    const long long major = m0 + step * i;
+    plot(static_cast<int>(xMajor ? major : other), static_cast<int>(xMajor ? other : major));
   }
 }
 

@@ -27,7 +27,10 @@ constexpr int kAllRowsMax = INT_MAX / 4;
 // The pixels of `shape` that have a 4-neighbour outside it.
 [[nodiscard]] Region Outline(const Region& shape);
 
-// Pixels of a line from `a` towards `b`; `b` itself is not plotted (Bresenham).
-void LinePixels(Point a, Point b, const std::function<void(int x, int y)>& plot);
+// Pixels of a line from `a` towards `b`; `b` itself is not plotted. Step i along the longer
+// axis puts the other coordinate at the nearest pixel, halves rounded away from `a`. Only the
+// steps whose longer-axis coordinate lies in [lo, hi) of `limit` are visited, so a line far
+// longer than the surface costs only what can be seen.
+void LinePixels(Point a, Point b, const Rect& limit, const std::function<void(int x, int y)>& plot);
 
 }  // namespace qv::raster

@@ -319,6 +319,70 @@ TEST(AudioOutput, InputSwapWhileBusyAndInputRemoval) {
   EXPECT_EQ(output.Input(), nullptr);
 }
 
+// Passes its input through, halving every sample.
+class THalfConverter : public TAudioConverter {
+ public:
+  THalfConverter() : TAudioConverter(nullptr) {}
+  int GetBitsPerSample() override { return 16; }
+  int GetChannels() override { return 2; }
+  int GetSampleRate() override { return 44100; }
+  int GetData(void* Buffer, int BufferSize) override {
+    std::lock_guard guard(InputLock);
+    TAudioInput* const input = Input();
+    const int n = input == nullptr ? 0 : input->GetData(Buffer, BufferSize & ~1);
+    auto* s = static_cast<int16_t*>(Buffer);
+    for (int i = 0; i < n / 2; ++i) s[i] = int16_t(s[i] / 2);
+    Position += n;
+    return n;
+  }
+  void Init() override {
+    if (Input() != nullptr) Input()->Init();
+    Position = 0;
+    Size = Input() != nullptr ? Input()->Size.load() : -1;
+    Busy = true;
+  }
+  void Flush() override {
+    if (Input() != nullptr) Input()->Flush();
+    Busy = false;
+  }
+};
+
+TEST(AudioConverter, ChainsAndUnlocksAfterAFailure) {
+  TMemoryInput source(test::MakePcm(3000));
+  source.MaxChunk = 1000;
+  THalfConverter converter;
+  converter.SetInput(&converter);  // a converter is never its own input
+  EXPECT_EQ(converter.Input(), nullptr);
+  converter.SetInput(&source);
+  TRecordingOutput output;
+  JobWaiter waiter(output);
+  output.SetInput(&converter);
+  output.Run();
+  ASSERT_TRUE(waiter.WaitEnded(1));
+  ASSERT_EQ(output.Data.size(), source.Pcm().size());
+  int16_t first, half;
+  std::memcpy(&first, source.Pcm().data() + 2000, 2);
+  std::memcpy(&half, output.Data.data() + 2000, 2);
+  EXPECT_EQ(half, first / 2);
+  EXPECT_EQ(source.Flushes, 1);
+
+  // A read error below the converter ends the job; the chain is usable again.
+  source.ReadErrorAt = 4000;
+  output.Run();
+  ASSERT_TRUE(waiter.WaitEnded(2));
+  EXPECT_EQ(waiter.Errors(), std::vector<std::string>{"Read error"});
+  source.ReadErrorAt = -1;
+  output.Run();
+  ASSERT_TRUE(waiter.WaitEnded(3));
+  EXPECT_EQ(waiter.Done(), 2);
+  EXPECT_EQ(output.Data.size(), source.Pcm().size());
+  {
+    TMemoryInput gone;
+    converter.SetInput(&gone);
+  }
+  EXPECT_EQ(converter.Input(), nullptr);
+}
+
 // The owner frees its outputs and inputs; a busy output still closes its job.
 TEST(AudioOutput, OwnerFreesItsComponents) {
   auto owner = std::make_unique<TComponent>(nullptr);

@@ -164,6 +164,8 @@ TEST(MP3Out, StoppedJobLeavesAShorterPlayableFile) {
   const auto decoded = Decode(output.FileName, dir.File("s.raw"), &log);
   EXPECT_GT(decoded.size(), size_t(44100 * 4));
   EXPECT_LT(decoded.size(), input.Pcm().size());
+  // Exactly what was read before the stop: the info frame tells the real length.
+  EXPECT_EQ(decoded.size(), size_t(input.Position.load()));
   EXPECT_TRUE(Mp3ValClean(output.FileName));
 }
 

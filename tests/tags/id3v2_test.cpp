@@ -482,6 +482,20 @@ TEST_F(Id3v2TagTest, FailedRebuildKeepsTheOriginal) {
   EXPECT_EQ(entries, 1u) << "the temporary copy was left behind";
 }
 
+TEST_F(Id3v2TagTest, RebuildThroughALinkReplacesTheFileItNames) {
+  const std::string target = Make("target.mp3", audio_);
+  const std::string link = dir_.Path("link.mp3");
+  std::filesystem::create_symlink(target, link);
+  Tid3v2tag tag;
+  tag.LoadFromFile(link);
+  tag.SetTextFrame("TIT2", "through the link");
+  ASSERT_EQ(tag.SaveToFile(), id3::kOk);
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  Tid3v2tag check;
+  ASSERT_EQ(check.LoadFromFile(target), id3::kOk);
+  EXPECT_EQ(FrameText(check, "TIT2"), "through the link");
+}
+
 TEST_F(Id3v2TagTest, FooterIsDroppedAndCountedAsOldTag) {
   const Bytes body = Frame(4, "TIT2", TextContent("footer"));
   const Bytes footer =

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/gfx/raster.h"
 #include "tests/platform/gfx/gfx_test_util.h"
 
 namespace qv {
@@ -38,6 +39,32 @@ TEST(DCTest, LinesLeaveOutTheirLastPixel) {
                               "........#.",  // (8, 5) starts the third; (5, 2) is left out
                               "..........",
                           }));
+}
+
+TEST(DCTest, LinesFarOutsideCostOnlyTheirVisiblePart) {
+  Bitmap bmp = White(6, 4);
+  DC dc(&bmp);
+  dc.MoveTo(-1000000000, 1);
+  dc.LineTo(1000000000, 1);
+  dc.MoveTo(-1000000, -1000000);
+  dc.LineTo(1000000, 1000000);
+  EXPECT_EQ(Picture(bmp), Picture({
+                              "#.....",
+                              "######",
+                              "..#...",
+                              "...#..",
+                          }));
+  // Walking only the visible steps lands on the same pixels as walking them all.
+  const Point ends[][2] = {{{-50, -13}, {60, 31}}, {{17, 40}, {3, -25}}, {{25, 2}, {-9, 11}}};
+  for (const auto& e : ends) {
+    Bitmap part = White(20, 20), full = White(20, 20);
+    DC pdc(&part);
+    pdc.MoveTo(e[0].X, e[0].Y);
+    pdc.LineTo(e[1].X, e[1].Y);
+    raster::LinePixels(e[0], e[1], Rect{-1000, -1000, 1000, 1000},
+                       [&](int x, int y) { full.SetPixel(x, y, 0); });
+    EXPECT_EQ(part, full);
+  }
 }
 
 TEST(DCTest, PolylineAndPolygon) {
@@ -240,6 +267,41 @@ TEST(DCTest, StretchBltNearestAndHalftone) {
   EXPECT_FALSE(sm.StretchBlt(0, 0, -2, 1, cdc, 0, 0, 4, 2));
 }
 
+TEST(DCTest, StretchBltClipsTheSourceAndMayReadItsOwnBitmap) {
+  Bitmap src(2, 2);
+  src.Fill(0x0000FF);
+  Bitmap bmp = White(6, 2);
+  DC sdc(&src), dc(&bmp);
+  // Source (-1, 0, 3 wide): its first column lies off the bitmap, so the first two
+  // destination columns keep their pixels.
+  EXPECT_TRUE(dc.StretchBlt(0, 0, 6, 2, sdc, -1, 0, 3, 2));
+  EXPECT_EQ(Picture(bmp), Picture({
+                              "..rrrr",
+                              "..rrrr",
+                          }));
+
+  Bitmap self = White(4, 2);
+  self.SetPixel(0, 0, 0x000000);
+  DC sd(&self);
+  EXPECT_TRUE(sd.StretchBlt(2, 0, 2, 2, sd, 0, 0, 1, 1));  // magnify its own top-left pixel
+  EXPECT_EQ(Picture(self), Picture({
+                               "#.##",
+                               "..##",
+                           }));
+
+  // A cover shrunk into a picture control: a flat colour stays flat, the rest untouched.
+  Bitmap cover(600, 300);
+  cover.Fill(0x336699);
+  Bitmap control = White(300, 127);
+  DC cdc(&cover), pic(&control);
+  pic.SetStretchBltMode(HALFTONE);
+  EXPECT_TRUE(pic.StretchBlt(23, 0, 254, 127, cdc, 0, 0, 600, 300));
+  EXPECT_EQ(control.Pixel(23, 0), 0x336699u);
+  EXPECT_EQ(control.Pixel(276, 126), 0x336699u);
+  EXPECT_EQ(control.Pixel(22, 60), 0xFFFFFFu);
+  EXPECT_EQ(control.Pixel(277, 60), 0xFFFFFFu);
+}
+
 TEST(DCTest, SystemColoursAndWideFormats) {
   Bitmap bmp(3, 1, PixelFormat::pf32bit);
   DC dc(&bmp);
@@ -253,6 +315,25 @@ TEST(DCTest, SystemColoursAndWideFormats) {
   EXPECT_EQ(bmp.Pixel(2, 0), 0x123456u);
   EXPECT_EQ(ColorToRGB(clNone), 0xFFFFFFu);
   EXPECT_EQ(ColorToRGB(SysColor(200)), 0u);  // past the table
+}
+
+TEST(BitmapTest, RowsPaddedResizeAndFormats) {
+  Bitmap b(5, 3);
+  EXPECT_EQ(b.Stride(), 16);  // 15 bytes of pixels, padded to a multiple of 4
+  EXPECT_EQ(b.ScanLine(1) - b.ScanLine(0), 16);
+  b.Fill(0x112233);
+  b.SetSize(7, 2);
+  EXPECT_EQ(b.Pixel(4, 1), 0x112233u);  // kept
+  EXPECT_EQ(b.Pixel(5, 0), 0u);         // new pixels are black
+  EXPECT_EQ(b.Pixel(7, 0), CLR_INVALID);
+  b.SetPixelFormat(PixelFormat::pf32bit);
+  EXPECT_EQ(b.Stride(), 28);
+  EXPECT_EQ(b.Pixel(4, 1), 0x112233u);
+  EXPECT_EQ(b.ScanLine(0)[3], 255);
+  b.SetPixelFormat(PixelFormat::pf24bit);
+  EXPECT_EQ(b.Pixel(4, 1), 0x112233u);
+  EXPECT_TRUE(Bitmap(0, 5).Empty());
+  EXPECT_TRUE(Bitmap(-3, 5).Empty());
 }
 
 TEST(DCTest, WidePensGrowInward) {

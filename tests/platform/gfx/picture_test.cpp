@@ -73,6 +73,11 @@ q.save(os.path.join(d, 'animated.gif'), save_all=True,
        append_images=[pattern(37, 23).transpose(Image.FLIP_LEFT_RIGHT).quantize(colors=20)],
        duration=[50, 70], loop=0)
 
+p.quantize(colors=16).save(os.path.join(d, 'transparent.gif'), transparency=3)
+t = Image.open(os.path.join(d, 'transparent.gif'))
+with open(os.path.join(d, 'transparent.gif.idx'), 'wb') as f:
+    f.write(bytes([t.info['transparency']]) + t.tobytes())
+
 p.save(os.path.join(d, 'rgb24.bmp'))
 p.convert('L').save(os.path.join(d, 'grey8.bmp'))
 q.save(os.path.join(d, 'palette8.bmp'))
@@ -239,6 +244,25 @@ TEST_F(PictureTest, GifGivesTheFirstImageAndItsOpaquePart) {
   const GifPicture gif = LoadGif(ReadFileBytes(Path("animated.gif")));
   EXPECT_EQ(gif.Image.Width(), 37);
   EXPECT_EQ(gif.Opaque, Region(Rect{0, 0, 37, 23}));
+}
+
+TEST_F(PictureTest, GifTransparentPixelsAreLeftOutOfTheOpaqueRegion) {
+  const GifPicture gif = LoadGif(ReadFileBytes(Path("transparent.gif")));
+  const std::vector<std::uint8_t> idx = ReadFileBytes(Path("transparent.gif.idx"));
+  const Decoded peer = Peer("transparent.gif");
+  ASSERT_EQ(idx.size(), 1u + 37 * 23);
+  int transparent = 0;
+  for (int y = 0; y < 23; ++y) {
+    for (int x = 0; x < 37; ++x) {
+      const bool clear = idx[1 + static_cast<std::size_t>(y) * 37 + x] == idx[0];
+      transparent += clear;
+      ASSERT_EQ(gif.Opaque.Contains({x, y}), !clear) << x << ", " << y;
+      if (clear) continue;
+      const auto* p = reinterpret_cast<const std::uint8_t*>(peer.rgb.data()) + 3 * (y * 37 + x);
+      ASSERT_EQ(gif.Image.Pixel(x, y), RGB(p[0], p[1], p[2])) << x << ", " << y;
+    }
+  }
+  EXPECT_GT(transparent, 0);
 }
 
 TEST_F(PictureTest, MalformedFilesFailCleanly) {
