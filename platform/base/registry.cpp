@@ -325,6 +325,25 @@ void Modify(const std::function<bool(RegData&)>& change) {
   WriteFileAtomically(file_name, Serialize(data));
 }
 
+// Modify for the calls that report a failed write as false.
+bool TryModify(const std::function<bool(RegData&)>& change) {
+  try {
+    Modify(change);
+  } catch (const Exception&) {
+    return false;
+  }
+  return true;
+}
+
+// Writes the key unless it exists already; false when the file cannot be written.
+bool AddKey(const std::string& full) {
+  return TryModify([&](RegData& data) {
+    if (data.Exists(full)) return false;
+    data.keys.push_back(RegKey{full, {}});
+    return true;
+  });
+}
+
 std::string Utf16LeToUtf8(const std::vector<uint8_t>& bytes) {
   std::u16string units;
   for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
@@ -407,16 +426,7 @@ bool TRegistry::OpenKey(const std::string& key, bool can_create) {
       full.find('\\') == std::string::npos ? "" : full.substr(full.find('\\') + 1);
   bool exists = relative.empty() || Load(RegistryFileName(), false).Exists(full);
   if (!exists) {
-    if (!can_create || (access_ & 0x4) == 0) return false;
-    try {
-      Modify([&](RegData& data) {
-        if (data.Exists(full)) return false;
-        data.keys.push_back(RegKey{full, {}});
-        return true;
-      });
-    } catch (const Exception&) {
-      return false;
-    }
+    if (!can_create || (access_ & 0x4) == 0 || !AddKey(full)) return false;
   }
   open_ = true;
   open_read_only_ = false;
@@ -439,37 +449,24 @@ bool TRegistry::OpenKeyReadOnly(const std::string& key) {
 bool TRegistry::CreateKey(const std::string& key) {
   const std::string full = FullPath(key);
   if (full.empty() || full.find('\\') == std::string::npos) return false;
-  try {
-    Modify([&](RegData& data) {
-      if (data.Exists(full)) return false;
-      data.keys.push_back(RegKey{full, {}});
-      return true;
-    });
-  } catch (const Exception&) {
-    return false;
-  }
-  return true;
+  return AddKey(full);
 }
 
 bool TRegistry::DeleteKey(const std::string& key) {
   const std::string full = FullPath(key);
   if (full.empty() || full.find('\\') == std::string::npos) return false;
   bool removed = false;
-  try {
-    Modify([&](RegData& data) {
-      const auto before = data.keys.size();
-      std::erase_if(data.keys, [&](const RegKey& k) {
-        return SameText(k.path, full) ||
-               (k.path.size() > full.size() && k.path[full.size()] == '\\' &&
-                SameText(std::string_view(k.path).substr(0, full.size()), full));
-      });
-      removed = data.keys.size() != before;
-      return removed;
+  const bool written = TryModify([&](RegData& data) {
+    const auto before = data.keys.size();
+    std::erase_if(data.keys, [&](const RegKey& k) {
+      return SameText(k.path, full) ||
+             (k.path.size() > full.size() && k.path[full.size()] == '\\' &&
+              SameText(std::string_view(k.path).substr(0, full.size()), full));
     });
-  } catch (const Exception&) {
-    return false;
-  }
-  return removed;
+    removed = data.keys.size() != before;
+    return removed;
+  });
+  return written && removed;
 }
 
 bool TRegistry::KeyExists(const std::string& key) {
@@ -528,19 +525,15 @@ bool TRegistry::DeleteValue(const std::string& name) {
   if (!Writable()) return false;
   const std::string full = FullPath("\\" + current_path_);
   bool removed = false;
-  try {
-    Modify([&](RegData& data) {
-      RegKey* key = data.Find(full);
-      if (key == nullptr) return false;
-      removed = std::erase_if(key->values, [&](const RegValue& v) {
-                  return !v.raw_only && SameText(v.name, name);
-                }) != 0;
-      return removed;
-    });
-  } catch (const Exception&) {
-    return false;
-  }
-  return removed;
+  const bool written = TryModify([&](RegData& data) {
+    RegKey* key = data.Find(full);
+    if (key == nullptr) return false;
+    removed = std::erase_if(key->values, [&](const RegValue& v) {
+                return !v.raw_only && SameText(v.name, name);
+              }) != 0;
+    return removed;
+  });
+  return written && removed;
 }
 
 TRegDataType TRegistry::GetDataType(const std::string& name) {

@@ -187,6 +187,9 @@ TEST_F(TRegistryTest, TheFileSurvivesAFailedWrite) {
     lowered.rlim_cur = 64;
     ::setrlimit(RLIMIT_FSIZE, &lowered);
     EXPECT_THROW(reg.WriteString("Long", std::string(500, 'x')), ERegistryException);
+    // Deleting what is there reports the failed write as nothing deleted.
+    EXPECT_FALSE(reg.DeleteValue("NoDriveTypeAutoRun"));
+    EXPECT_FALSE(reg.DeleteKey(kPolicies));
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, old_handler);
   }
