@@ -36,6 +36,12 @@ struct RegKey {
   std::vector<RegValue> values;
 };
 
+// True when `path` names a key somewhere below `key` (key names ignore case).
+bool IsBelow(std::string_view path, std::string_view key) {
+  return path.size() > key.size() && path[key.size()] == '\\' &&
+         SameText(path.substr(0, key.size()), key);
+}
+
 struct RegData {
   std::vector<std::string> preamble;
   std::vector<RegKey> keys;
@@ -49,9 +55,7 @@ struct RegData {
   bool Exists(std::string_view path) const {
     for (const RegKey& k : keys) {
       if (SameText(k.path, path)) return true;
-      if (k.path.size() > path.size() && k.path[path.size()] == '\\' &&
-          SameText(std::string_view(k.path).substr(0, path.size()), path))
-        return true;
+      if (IsBelow(k.path, path)) return true;
     }
     return false;
   }
@@ -458,11 +462,8 @@ bool TRegistry::DeleteKey(const std::string& key) {
   bool removed = false;
   const bool written = TryModify([&](RegData& data) {
     const auto before = data.keys.size();
-    std::erase_if(data.keys, [&](const RegKey& k) {
-      return SameText(k.path, full) ||
-             (k.path.size() > full.size() && k.path[full.size()] == '\\' &&
-              SameText(std::string_view(k.path).substr(0, full.size()), full));
-    });
+    std::erase_if(data.keys,
+                  [&](const RegKey& k) { return SameText(k.path, full) || IsBelow(k.path, full); });
     removed = data.keys.size() != before;
     return removed;
   });
@@ -481,9 +482,8 @@ void TRegistry::GetKeyNames(TStringList& strings) {
   const std::string full = FullPath("\\" + current_path_);
   const RegData data = Load(RegistryFileName(), false);
   for (const RegKey& k : data.keys) {
-    if (k.path.size() <= full.size() + 1 || k.path[full.size()] != '\\' ||
-        !SameText(std::string_view(k.path).substr(0, full.size()), full))
-      continue;
+    // A key written with a trailing separator names no child.
+    if (!IsBelow(k.path, full) || k.path.size() == full.size() + 1) continue;
     const std::string rest = k.path.substr(full.size() + 1);
     const std::string child = rest.substr(0, rest.find('\\'));
     bool seen = false;
