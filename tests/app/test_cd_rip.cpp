@@ -211,6 +211,21 @@ TEST_F(CDripTest, RepeatedTitlesDoNotOverwriteEachOther) {
       (std::vector<std::string>{"Intro (2).flac", "Intro (3).flac", "Intro.flac", "cover.jpg"}));
 }
 
+// A title as long as a file name may be still leaves room for the extension and the
+// temporary name.
+TEST_F(CDripTest, LongTitlesStillGiveAFile) {
+  MakeDisc({40});
+  TRipSession& s =
+      Start({"-format=flac", "-pathtoenc=" + dir_.File("o/"), "-filename=%TRACKNAME%"});
+  TCDInfo info = Entry();
+  info.TrackTitles[0] = std::string(300, 'x');
+  s.ApplyEntry(info);
+  const TRipOutcome outcome = s.CDrip();
+  EXPECT_EQ(outcome.ExitStatus(), 0);
+  ASSERT_EQ(outcome.Files.size(), 1u);
+  EXPECT_EQ(std::filesystem::path(outcome.Files[0]).filename().string().size(), 255u - 15u);
+}
+
 // ESC during a long track: the output stops, its partial file goes, and no later track is
 // written.
 TEST_F(CDripTest, AbortLeavesNoPartialFile) {
