@@ -101,9 +101,14 @@ int Run(const std::vector<std::string>& Params) {
                  "quorvel: this build has no window yet; run it with -auto to rip the disc\n");
     return 2;
   }
-  // Without a database entry the tracks are named from the fields; the lookup comes with
-  // the CD database component.
-  session.LookupFailed();
+  // The local database only, until the CD database component brings the server; without an
+  // entry the tracks are named from the fields.
+  session.BeginLookup();
+  const std::string found = session.CDDBQueryLocal();
+  if (found.empty())
+    session.LookupFailed();
+  else
+    window.SetStatus(found);
   const qv::TRipOutcome outcome = session.CDrip();
   for (const std::string& file : outcome.Files)
     std::printf("Written: %s\n", qv::ExpandFileName(file).c_str());
