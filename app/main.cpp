@@ -22,6 +22,7 @@
 #include "platform/base/paths.h"
 #include "platform/base/text.h"
 #include "platform/msg/fd_watch.h"
+#include "platform/msg/timer.h"
 
 namespace {
 
@@ -101,6 +102,13 @@ int Run(const std::vector<std::string>& Params) {
                  "quorvel: this build has no window yet; run it with -auto to rip the disc\n");
     return 2;
   }
+  // The start timer: an unattended rip begins when it has ticked and the lookup has ended.
+  qv::TTimer startTimer(nullptr);
+  startTimer.SetInterval(1000);
+  startTimer.OnTimer = [&session, &startTimer](qv::TComponent*) {
+    startTimer.SetEnabled(false);
+    session.StartTimerFired();
+  };
   // The local database only, until the CD database component brings the server; without an
   // entry the tracks are named from the fields.
   session.BeginLookup();
@@ -109,7 +117,10 @@ int Run(const std::vector<std::string>& Params) {
     session.LookupFailed();
   else
     window.SetStatus(found);
-  const qv::TRipOutcome outcome = session.CDrip();
+  session.LookupEnded();
+  window.PumpUntil([&window] { return window.Closed(); });
+  const qv::TRipOutcome outcome =
+      session.AutoRipDone() ? session.AutoRipOutcome() : qv::TRipOutcome();
   for (const std::string& file : outcome.Files)
     std::printf("Written: %s\n", qv::ExpandFileName(file).c_str());
   if (!outcome.Started) std::fprintf(stderr, "quorvel: nothing to rip\n");

@@ -254,4 +254,19 @@ TRipOutcome TRipSession::CDrip() {
   return ripper_->CDrip(MakeJob());
 }
 
+void TRipSession::StartTimerFired() {
+  timerFired_ = true;
+  MaybeAutoRip();
+}
+
+void TRipSession::LookupEnded() {
+  MaybeAutoRip();
+}
+
+void TRipSession::MaybeAutoRip() {
+  if (!Options.AutoRip || !timerFired_ || !Ready || autoRip_ || ripper_->Ripping()) return;
+  autoRip_ = CDrip();
+  window_.Close();
+}
+
 }  // namespace qv

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,15 @@ class TRipSession {
   [[nodiscard]] TRipJob MakeJob() const;
   TRipOutcome CDrip();
 
+  // An unattended ("-auto") run: the start timer's tick and the end of each lookup call
+  // these. The rip starts once both happened and the disc data is ready, whichever comes
+  // last, and only once; the window is then closed whatever the rip did, so the run always
+  // ends. `AutoRipOutcome` tells how it went.
+  void StartTimerFired();
+  void LookupEnded();
+  [[nodiscard]] bool AutoRipDone() const { return autoRip_.has_value(); }
+  [[nodiscard]] const TRipOutcome& AutoRipOutcome() const { return *autoRip_; }
+
   // Components and state, for the window to show and change.
   TCDIn* CDIn1 = nullptr;
   TMP3Out* MP3Out1 = nullptr;
@@ -91,7 +101,11 @@ class TRipSession {
   std::vector<uint8_t> Placeholder;  // "NOCOVER.jpg", read at start
 
  private:
+  void MaybeAutoRip();
+
   TRipWindow& window_;
+  bool timerFired_ = false;
+  std::optional<TRipOutcome> autoRip_;
   std::unique_ptr<TComponent> owner_;  // owns the CD input and the outputs
   std::unique_ptr<TCDRipper> ripper_;
 };

@@ -211,6 +211,33 @@ TEST_F(CDripTest, RepeatedTitlesDoNotOverwriteEachOther) {
       (std::vector<std::string>{"Intro (2).flac", "Intro (3).flac", "Intro.flac", "cover.jpg"}));
 }
 
+// "-auto": the rip starts when both the start timer has ticked and the lookup has ended,
+// in either order, once; a lookup that ends late still starts it.
+TEST_F(CDripTest, AutoRipStartsWhenTimerAndLookupAreBothDone) {
+  MakeDisc({30});
+  TRipSession& s = Start({"-auto", "-format=flac", "-pathtoenc=" + dir_.File("a/")});
+  s.LookupEnded();  // the lookup has not ended: nothing is ready
+  s.StartTimerFired();
+  EXPECT_FALSE(s.AutoRipDone());
+  s.LookupFailed();
+  s.LookupEnded();
+  ASSERT_TRUE(s.AutoRipDone());
+  EXPECT_EQ(s.AutoRipOutcome().ExitStatus(), 0);
+  EXPECT_TRUE(window_.Closed());
+  s.LookupEnded();
+  s.StartTimerFired();
+  EXPECT_EQ(FilesBelow(dir_.File("a")).size(), 2u);  // one track and the cover, once
+
+  THeadlessWindow other;
+  TRipSession manual(other);
+  manual.Start({"-format=flac", "-pathtoenc=" + dir_.File("b/")});
+  manual.LookupFailed();
+  manual.LookupEnded();
+  manual.StartTimerFired();
+  EXPECT_FALSE(manual.AutoRipDone());
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("b")));
+}
+
 // A title as long as a file name may be still leaves room for the extension and the
 // temporary name.
 TEST_F(CDripTest, LongTitlesStillGiveAFile) {
