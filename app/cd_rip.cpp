@@ -137,6 +137,20 @@ TRipOutcome TCDRipper::CDrip(const TRipJob& Job) {
   outcome.Started = true;
   ripping_ = true;
   window_.SetRipping(true);
+  // Whatever escapes the loop must not leave RIP and CDDB disabled for good.
+  struct TControlsBack {
+    TCDRipper& ripper;
+    bool armed = true;
+    ~TControlsBack() {
+      if (!armed) return;
+      ripper.ripping_ = false;
+      try {
+        ripper.window_.SetRipping(false);
+      } catch (...) {
+        // Already unwinding from another failure; that one is reported.
+      }
+    }
+  } controlsBack{*this};
 
   // Without a finished lookup the names come from the fields as they are now, never from
   // the previous disc.
@@ -173,6 +187,7 @@ TRipOutcome TCDRipper::CDrip(const TRipJob& Job) {
       break;
     }
   }
+  controlsBack.armed = false;
   ripping_ = false;
   if (outcome.Aborted) {
     // The window is closing: the controls stay as they are.
