@@ -211,6 +211,30 @@ void TAudioOutput::FlushInput() {
   if (auto* input = input_.load()) input->Flush();
 }
 
+void TAudioOutput::InitInput(TAudioInput* In) {
+  In->Init();
+  inputOpen_ = true;
+}
+
+void TAudioOutput::CloseInput(std::exception_ptr* Failure) {
+  if (!inputOpen_) return;
+  inputOpen_ = false;
+  try {
+    FlushInput();
+  } catch (...) {
+    if (Failure != nullptr && !*Failure) *Failure = std::current_exception();
+  }
+}
+
+void TAudioOutput::KeepFirstFailure(std::exception_ptr& Failure,
+                                    const std::function<void()>& Step) {
+  try {
+    Step();
+  } catch (...) {
+    if (!Failure) Failure = std::current_exception();
+  }
+}
+
 void TAudioOutput::WhenDone() {
   if (!busy_) return;
   Active = false;

@@ -172,13 +172,7 @@ TEST(VorbisOut, StoppedJobEndsItsStream) {
   input.MaxChunk = 16384;
   TVorbisOut output;
   output.FileName = dir.File("stop.ogg");
-  JobWaiter waiter(output);
-  output.SetInput(&input);
-  output.Run();
-  ASSERT_TRUE(WaitFor([&] { return input.Position > 44100 * 4; }));
-  output.Stop();
-  ASSERT_TRUE(waiter.WaitEnded(1));
-  EXPECT_EQ(waiter.Done(), 1);
+  ASSERT_EQ(RunAndStop(output, input, 44100 * 4), std::vector<std::string>{});
   std::string report;
   EXPECT_EQ(OggWarnings(output.FileName, &report), "") << report;
   const long frames = DecodedFrames(output.FileName, dir.File("s.raw"));
