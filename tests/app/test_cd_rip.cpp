@@ -211,6 +211,24 @@ TEST_F(CDripTest, RepeatedTitlesDoNotOverwriteEachOther) {
       (std::vector<std::string>{"Intro (2).flac", "Intro (3).flac", "Intro.flac", "cover.jpg"}));
 }
 
+// The category list comes from the INI's genre file; an entry's category already there in
+// another case is selected, not added again.
+TEST_F(CDripTest, CategoryListFromTheGenreFile) {
+  MakeDisc({30});
+  WriteText(dir_.File("genres.txt"), "Blues\nRock\nJazz\n");
+  WriteText(dir_.File("q.ini"), "[CONF]\ngenre_file=" + dir_.File("genres.txt") + "\n");
+  TRipSession& s = Start({});
+  EXPECT_EQ(s.Categories, (std::vector<std::string>{"Blues", "Rock", "Jazz"}));
+  s.ApplyEntry(Entry());  // category "rock"
+  EXPECT_EQ(s.Texts.Genre, "Rock");
+  EXPECT_EQ(s.Categories.size(), 3u);
+  TCDInfo other = Entry();
+  other.Category = "newage";
+  s.ApplyEntry(other);
+  EXPECT_EQ(s.Texts.Genre, "newage");
+  EXPECT_EQ(s.Categories.back(), "newage");
+}
+
 // "-auto": the rip starts when both the start timer has ticked and the lookup has ended,
 // in either order, once; a lookup that ends late still starts it.
 TEST_F(CDripTest, AutoRipStartsWhenTimerAndLookupAreBothDone) {
