@@ -141,9 +141,19 @@ void TRipSession::BeginLookup() {
   Destination.clear();
 }
 
-void TRipSession::LookupFailed() {
+std::string TRipSession::LookupFailed(TLookupFailure Reason) {
   Destination.clear();
+  // Every end of a lookup makes the disc ready, not only a failed request: an unattended
+  // run must rip what it can and end.
   Ready = true;
+  switch (Reason) {
+    case TLookupFailure::NotConnected:
+      return LangMessages[0];
+    case TLookupFailure::NoMatch:
+      return LangMessages[1];
+    default:
+      return "";
+  }
 }
 
 std::string TRipSession::ApplyEntry(const TCDInfo& Info) {

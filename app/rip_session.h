@@ -46,9 +46,12 @@ class TRipSession {
   void RefreshTrackList();
   // A new lookup begins: nothing of the previous disc may name this one's files.
   void BeginLookup();
-  // A lookup ended without an entry (no match, failure, time-out): ready to rip with the
-  // names the fields give.
-  void LookupFailed();
+  // How a lookup ended without an entry.
+  enum class TLookupFailure { NotConnected, NoMatch, Other };
+  // A lookup ended without an entry (failed request, no match, failed read, time-out): ready
+  // to rip with the names the fields give. Answers the status text to show: "Not Connected",
+  // "unknown CD Audio", or empty.
+  std::string LookupFailed(TLookupFailure Reason = TLookupFailure::Other);
   // A lookup read `Info`: fills the texts, the category, the year and the track titles, fixes
   // the album-wide part of the names and answers the status text
   // "Destination : <base><folder>".

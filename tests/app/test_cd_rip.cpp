@@ -188,8 +188,9 @@ TEST_F(CDripTest, WithoutAnEntryTracksGetDistinctSafeNames) {
   s.ApplyEntry(Entry());  // a previous disc's entry ...
   s.RefreshTrackList();
   s.BeginLookup();
-  s.LookupFailed();  // ... and this disc's lookup failed
-  EXPECT_TRUE(s.Ready);
+  EXPECT_EQ(s.LookupFailed(TRipSession::TLookupFailure::NoMatch), "unknown CD Audio");
+  EXPECT_TRUE(s.Ready);  // ... this disc's lookup found nothing, and it is still ripped
+  EXPECT_EQ(s.LookupFailed(TRipSession::TLookupFailure::NotConnected), "Not Connected");
   const TRipOutcome outcome = s.CDrip();
   EXPECT_EQ(outcome.ExitStatus(), 0);
   EXPECT_EQ(FilesBelow(dir_.File("o")),
