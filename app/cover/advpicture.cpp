@@ -292,9 +292,10 @@ void TAdvPicture::StopHelper() {
   helper_ = 0;
 }
 
-void TAdvPicture::Loaded(int pixelsPerInchX, int pixelsPerInchY) {
-  picture_.PixelsPerInchX = pixelsPerInchX;
-  picture_.PixelsPerInchY = pixelsPerInchY;
+void TAdvPicture::Loaded() {
+  TComponent::Loaded();
+  picture_.PixelsPerInchX = DevicePixelsPerInchX;
+  picture_.PixelsPerInchY = DevicePixelsPerInchY;
   animatedGif_ = !picture_.Empty() && IsGifData(picture_.Data()) && picture_.FrameCount() > 1;
 }
 

@@ -127,8 +127,11 @@ class TAdvPicture : public TComponent {
   void SetBounds(int left, int top, int width, int height);
   [[nodiscard]] Rect BoundsRect() const { return Bounds(left_, top_, width_, height_); }
 
-  // Takes the device's pixels per inch and notes whether the picture is an animated GIF.
-  void Loaded(int pixelsPerInchX = 96, int pixelsPerInchY = 96);
+  // Takes the device's pixels per inch (set below by the window that owns the device)
+  // and notes whether the picture is an animated GIF.
+  void Loaded() override;
+  int DevicePixelsPerInchX = 96;
+  int DevicePixelsPerInchY = 96;
   // Paints the control with its client area at `client` on the canvas (its size is the
   // control's size for the placement).
   void PaintTo(DC& canvas, const Rect& client);
