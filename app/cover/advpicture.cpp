@@ -75,10 +75,6 @@ void TIPicture::LoadData(std::vector<std::uint8_t> data) {
   Changed();
 }
 
-void TIPicture::Changed() {
-  if (OnChange) OnChange(this);
-}
-
 void TIPicture::LoadFromFile(const std::string& fileName) {
   try {
     const std::string bytes = ReadFileBytes(fileName, kMaxPictureFileBytes);
@@ -103,8 +99,14 @@ void TIPicture::SaveToStream(TStream& stream) const {
   if (!data_.empty()) stream.WriteBuffer(data_.data(), int64_t(data_.size()));
 }
 
-void TIPicture::SaveToFile(const std::string& fileName) const {
-  WriteFileBytes(fileName, data_);
+std::unique_ptr<TGraphic> TIPicture::NewEmpty() const {
+  return std::make_unique<TIPicture>();
+}
+
+void TIPicture::Assign(const TGraphic& source) {
+  const auto* picture = dynamic_cast<const TIPicture*>(&source);
+  if (picture == nullptr) CannotAssign(source);
+  Assign(picture);
 }
 
 void TIPicture::Assign(const TIPicture* source) {
@@ -139,7 +141,11 @@ int TIPicture::Height() const {
   return MulDiv(MulDiv(image_.Height(), 2540, 96), PixelsPerInchY, 2540);
 }
 
-void TIPicture::Draw(DC& canvas, const Rect& rect) const {
+void TIPicture::Draw(TCanvas& canvas, const Rect& rect) const {
+  DrawTo(*canvas.Handle(), rect);
+}
+
+void TIPicture::DrawTo(DC& canvas, const Rect& rect) const {
   if (image_.Empty() || rect.IsEmpty()) return;
   // The source DC only reads the bitmap.
   DC source(const_cast<Bitmap*>(&image_));
@@ -224,7 +230,7 @@ std::vector<Rect> PicturePlacement(TPicturePosition position, TStretchMode mode,
 // --- TAdvPicture -------------------------------------------------------------------------
 
 TAdvPicture::TAdvPicture(TComponent* owner) : TComponent(owner) {
-  picture_.OnChange = [this](TIPicture*) { PictureChanged(); };
+  picture_.OnChange = [this](TGraphic*) { PictureChanged(); };
 }
 
 TAdvPicture::~TAdvPicture() {
@@ -350,7 +356,7 @@ void TAdvPicture::PaintTo(DC& canvas, const Rect& client) {
   const std::vector<Rect> rects = PicturePlacement(position_, stretchMode_, W, H, pw, ph);
   canvas.SaveDC();
   canvas.IntersectClipRect(client.Left, client.Top, client.Right, client.Bottom);
-  for (const Rect& r : rects) picture_.Draw(canvas, r.Offset(client.Left, client.Top));
+  for (const Rect& r : rects) picture_.DrawTo(canvas, r.Offset(client.Left, client.Top));
   canvas.RestoreDC(-1);
 }
 

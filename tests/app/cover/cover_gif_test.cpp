@@ -104,7 +104,7 @@ TEST_F(AnimatedGifTest, FramesDecodeOneAtATime) {
     EXPECT_EQ(picture.FrameDisposal(), 1);
     Bitmap canvas(20, 10);
     DC dc(&canvas);
-    picture.Draw(dc, Rect{0, 0, 20, 10});
+    picture.DrawTo(dc, Rect{0, 0, 20, 10});
     EXPECT_EQ(canvas.Pixel(10, 5), colours[f - 1]);
   }
   EXPECT_EQ(changes, 3);

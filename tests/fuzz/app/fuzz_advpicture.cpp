@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (int f = 1; f <= picture.FrameCount() && f <= 4; ++f) {
     try {
       picture.SetFrame(f);
-      picture.Draw(dc, qv::Rect{0, 0, 32, 32});
+      picture.DrawTo(dc, qv::Rect{0, 0, 32, 32});
     } catch (const qv::EInvalidGraphic&) {
     }
   }
