@@ -175,6 +175,21 @@ TEST_F(CoverSearchTest, FailedSearchesEndWithThePlaceholder) {
   EXPECT_GE(errors.size(), 3u);
 }
 
+TEST_F(CoverSearchTest, ManyStalledPicturesAreBoundedByTheSearchTimeLimit) {
+  const std::string stall = server.Url("/stall.jpg");
+  Answer("200 text/xml answer.xml", {stall, stall, stall, stall, stall, stall});
+  search.HTTPClient().ReadTimeout = std::chrono::milliseconds(0);
+  search.SearchTimeLimit = std::chrono::milliseconds(1500);
+  search.SearchCovers("Album", "Artist");
+  ExpectOnlyPlaceholder();
+  int fetched = 0;
+  for (const auto& r : server.Requests()) fetched += r.rfind("/stall.jpg", 0) == 0 ? 1 : 0;
+  EXPECT_GE(fetched, 1);
+  EXPECT_LT(fetched, 6);
+  // The client's own bound is left as it was.
+  EXPECT_EQ(search.HTTPClient().TotalTimeout, std::chrono::milliseconds(20000));
+}
+
 TEST_F(CoverSearchTest, WithoutPlaceholderNothingIsShownAndTheSlideIsSafe) {
   std::filesystem::remove(work.Path() / "NOCOVER.jpg");
   search.ClearCovers(true);
