@@ -4,6 +4,7 @@
 
 #include "platform/base/streams.h"
 #include "platform/gfx/dc.h"
+#include "platform/gfx/gif_codec.h"
 #include "platform/gfx/picture.h"
 #include "platform/msg/message_queue.h"
 #include "platform/msg/window.h"
@@ -26,6 +27,8 @@ int MulDiv(long long a, long long b, long long c) {
 
 void TIPicture::Decode() {
   image_ = {};
+  opaque_ = {};
+  transparent_ = false;
   info_ = {};
   if (data_.empty()) throw EInvalidGraphic("Empty image stream created");
   std::span<const std::uint8_t> bytes(data_);
@@ -47,7 +50,15 @@ void TIPicture::Decode() {
     throw EInvalidGraphic("Could not load image. Invalid format");
   }
   try {
-    image_ = LoadPicture(bytes);
+    if (format == PictureFormat::Gif) {
+      // Transparent pixels are left out when drawing, as the picture service does.
+      GifPicture gif = LoadGif(bytes);
+      image_ = std::move(gif.Image);
+      transparent_ = !gif.Opaque.ContainsRect(image_.BoundsRect());
+      if (transparent_) opaque_ = std::move(gif.Opaque);
+    } else {
+      image_ = LoadPicture(bytes);
+    }
   } catch (const EInvalidGraphic&) {
     throw EInvalidGraphic("Could not load image. Invalid format");
   }
@@ -121,6 +132,8 @@ void TIPicture::Assign(const TIPicture* source) {
 void TIPicture::Clear() {
   data_.clear();
   image_ = {};
+  opaque_ = {};
+  transparent_ = false;
   info_ = {};
   empty_ = true;
   frame_ = 1;
@@ -152,8 +165,25 @@ void TIPicture::DrawTo(DC& canvas, const Rect& rect) const {
   canvas.SaveDC();
   const bool shrinking = rect.Width() < image_.Width() || rect.Height() < image_.Height();
   canvas.SetStretchBltMode(shrinking ? HALFTONE : COLORONCOLOR);
-  canvas.StretchBlt(rect.Left, rect.Top, rect.Width(), rect.Height(), source, 0, 0, image_.Width(),
-                    image_.Height());
+  const int iw = image_.Width();
+  const int ih = image_.Height();
+  if (!transparent_) {
+    canvas.StretchBlt(rect.Left, rect.Top, rect.Width(), rect.Height(), source, 0, 0, iw, ih);
+  } else {
+    // Each opaque piece goes where the whole picture's scaling puts it.
+    const auto X = [&](int x) {
+      return rect.Left + static_cast<int>(static_cast<long long>(x) * rect.Width() / iw);
+    };
+    const auto Y = [&](int y) {
+      return rect.Top + static_cast<int>(static_cast<long long>(y) * rect.Height() / ih);
+    };
+    for (const Rect& r : opaque_.Rects()) {
+      const Rect d{X(r.Left), Y(r.Top), X(r.Right), Y(r.Bottom)};
+      if (d.IsEmpty()) continue;
+      canvas.StretchBlt(d.Left, d.Top, d.Width(), d.Height(), source, r.Left, r.Top, r.Width(),
+                        r.Height());
+    }
+  }
   canvas.RestoreDC(-1);
 }
 

@@ -17,6 +17,7 @@
 #include "platform/base/component.h"
 #include "platform/gfx/bitmap.h"
 #include "platform/gfx/geometry.h"
+#include "platform/gfx/region.h"
 #include "platform/msg/messages.h"
 #include "platform/vcl/graphics.h"
 
@@ -87,6 +88,8 @@ class TIPicture final : public TGraphic {
   std::vector<std::uint8_t> data_;
   bool empty_ = true;
   Bitmap image_;
+  Region opaque_;             // of a GIF with transparent pixels: what is drawn
+  bool transparent_ = false;  // the decoded picture has pixels that are not drawn
   int frame_ = 1;
   int frameCount_ = -1;
   int gifWidth_ = 0;
