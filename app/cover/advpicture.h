@@ -144,6 +144,7 @@ class TAdvPicture : public TComponent {
   // Paints the control with its client area at `client` on the canvas (its size is the
   // control's size for the placement).
   void PaintTo(DC& canvas, const Rect& client);
+  void PaintTo(TCanvas& canvas, const Rect& client) { PaintTo(*canvas.Handle(), client); }
 
   std::function<void(TAdvPicture* Sender)> OnFrameChange;
   // Asks the window to repaint part of the control, in client coordinates; `erase`: the
