@@ -3,7 +3,6 @@
 // same bytes; the ratios are printed last.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
-#include <openssl/evp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,6 +18,10 @@
 #include "net/sha1.h"
 #include "net/wsocket.h"
 #include "platform/msg/pump.h"
+
+#ifdef QV_BENCH_OPENSSL
+#include <openssl/evp.h>
+#endif
 
 namespace {
 
@@ -47,6 +50,7 @@ void BM_SHA1(benchmark::State& state) {
 }
 BENCHMARK(BM_SHA1)->Unit(benchmark::kMillisecond);
 
+#ifdef QV_BENCH_OPENSSL
 void OpenSslDigest(benchmark::State& state, const EVP_MD* md) {
   unsigned char d[EVP_MAX_MD_SIZE];
   unsigned int len = 0;
@@ -60,6 +64,7 @@ void BM_SHA1_OpenSSL(benchmark::State& state) {
   OpenSslDigest(state, EVP_sha1());
 }
 BENCHMARK(BM_SHA1_OpenSSL)->Unit(benchmark::kMillisecond);
+#endif
 
 void BM_MD5(benchmark::State& state) {
   TMD5Digest d;
@@ -74,10 +79,12 @@ void BM_MD5(benchmark::State& state) {
 }
 BENCHMARK(BM_MD5)->Unit(benchmark::kMillisecond);
 
+#ifdef QV_BENCH_OPENSSL
 void BM_MD5_OpenSSL(benchmark::State& state) {
   OpenSslDigest(state, EVP_md5());
 }
 BENCHMARK(BM_MD5_OpenSSL)->Unit(benchmark::kMillisecond);
+#endif
 
 // A 1 MiB body in 4 KiB chunks, fed in socket-sized pieces.
 const std::string& ChunkedBody() {
