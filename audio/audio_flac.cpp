@@ -77,8 +77,7 @@ void TFLACOut::Prepare() {
     encoder_ = flac_->new_();
     if (encoder_ == nullptr) throw EAudioException("Failed to initialize FLAC encoder.");
     TAudioInput* const input = Input();
-    input->Init();
-    inputOpen_ = true;
+    InitInput(input);
     const int bits = input->GetBitsPerSample();
     channels_ = input->GetChannels();
     bytesPerSample_ = bits / 8;
@@ -111,6 +110,7 @@ void TFLACOut::Prepare() {
     samples_.resize(block_.size() / size_t(bytesPerSample_));
   } catch (...) {
     Release();
+    CloseInput();
     DiscardStream();
     throw;
   }
@@ -155,13 +155,6 @@ void TFLACOut::Release() {
   encoder_ = nullptr;
   block_.clear();
   samples_.clear();
-  if (inputOpen_) {
-    inputOpen_ = false;
-    try {
-      FlushInput();
-    } catch (...) {
-    }
-  }
 }
 
 void TFLACOut::Done() {
@@ -171,25 +164,11 @@ void TFLACOut::Done() {
     const bool finished = flac_->get_state(Enc(encoder_)) == FLAC__STREAM_ENCODER_OK
                               ? bool(flac_->finish(Enc(encoder_)))
                               : (flac_->finish(Enc(encoder_)), false);
-    flac_->delete_(Enc(encoder_));
-    encoder_ = nullptr;
     if (!finished) failure = std::make_exception_ptr(EAudioException("Failed to encode data."));
   }
-  try {
-    CloseStream();
-  } catch (...) {
-    if (!failure) failure = std::current_exception();
-  }
-  block_.clear();
-  samples_.clear();
-  if (inputOpen_) {
-    inputOpen_ = false;
-    try {
-      FlushInput();
-    } catch (...) {
-      if (!failure) failure = std::current_exception();
-    }
-  }
+  Release();
+  KeepFirstFailure(failure, [this] { CloseStream(); });
+  CloseInput(&failure);
   if (failure) std::rethrow_exception(failure);
 }
 

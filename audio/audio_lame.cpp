@@ -4,35 +4,13 @@
 #include <exception>
 
 #include "audio/lame.h"
+#include "platform/base/text.h"
 
 namespace qv {
 
 namespace {
 
 constexpr int kOutBufSize = 17440;  // LAME's bound for a 16384-byte block, plus its margin
-
-// ID3v1 holds Latin-1; characters beyond it become "?".
-std::string ToLatin1(const std::string& Utf8) {
-  std::string out;
-  for (size_t i = 0; i < Utf8.size();) {
-    const auto c = uint8_t(Utf8[i]);
-    uint32_t cp = c;
-    size_t len = 1;
-    if (c >= 0xC0 && c < 0xE0 && i + 1 < Utf8.size()) {
-      cp = ((c & 0x1Fu) << 6) | (uint8_t(Utf8[i + 1]) & 0x3Fu);
-      len = 2;
-    } else if (c >= 0xE0 && c < 0xF0) {
-      len = 3;
-      cp = 0x100;
-    } else if (c >= 0xF0) {
-      len = 4;
-      cp = 0x100;
-    }
-    out.push_back(cp < 0x100 ? char(cp) : '?');
-    i += len;
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -55,8 +33,7 @@ void TMP3Out::Prepare() {
   try {
     start_ = TellStream();
     TAudioInput* const input = Input();
-    input->Init();
-    inputOpen_ = true;
+    InitInput(input);
     channels_ = input->GetChannels();
     frameBytes_ = input->GetBitsPerSample() / 8 * channels_;
     if (input->GetBitsPerSample() != 16 || (channels_ != 1 && channels_ != 2))
@@ -75,13 +52,7 @@ void TMP3Out::Prepare() {
   } catch (...) {
     if (handle_ != nullptr) lame_->lame_close(handle_);
     handle_ = nullptr;
-    if (inputOpen_) {
-      inputOpen_ = false;
-      try {
-        FlushInput();
-      } catch (...) {
-      }
-    }
+    CloseInput();
     DiscardStream();
     throw;
   }
@@ -107,13 +78,14 @@ bool TMP3Out::DoOutput(bool Abort) {
 
 void TMP3Out::Finish() {
   auto* h = handle_;
+  // ID3v1 holds Latin-1; characters beyond it become "?".
   lame_->id3tag_init(h);
-  lame_->id3tag_set_title(h, ToLatin1(Id3TagTitle).c_str());
-  lame_->id3tag_set_artist(h, ToLatin1(Id3TagArtist).c_str());
-  lame_->id3tag_set_album(h, ToLatin1(Id3TagAlbum).c_str());
-  lame_->id3tag_set_year(h, ToLatin1(Id3TagYear).c_str());
-  lame_->id3tag_set_track(h, ToLatin1(Id3TagTrack).c_str());
-  lame_->id3tag_set_comment(h, ToLatin1(Id3TagComment).c_str());
+  lame_->id3tag_set_title(h, Utf8ToLatin1(Id3TagTitle).c_str());
+  lame_->id3tag_set_artist(h, Utf8ToLatin1(Id3TagArtist).c_str());
+  lame_->id3tag_set_album(h, Utf8ToLatin1(Id3TagAlbum).c_str());
+  lame_->id3tag_set_year(h, Utf8ToLatin1(Id3TagYear).c_str());
+  lame_->id3tag_set_track(h, Utf8ToLatin1(Id3TagTrack).c_str());
+  lame_->id3tag_set_comment(h, Utf8ToLatin1(Id3TagComment).c_str());
   const int r = lame_->lame_encode_flush(h, out_.data(), kOutBufSize);
   if (r < 0) throw EAudioException("Failed to encode data.");
   WriteStream(out_.data(), size_t(r));
@@ -132,28 +104,13 @@ void TMP3Out::Finish() {
 void TMP3Out::Done() {
   std::exception_ptr failure;
   if (handle_ != nullptr) {
-    try {
-      Finish();
-    } catch (...) {
-      failure = std::current_exception();
-    }
+    KeepFirstFailure(failure, [this] { Finish(); });
     lame_->lame_close(handle_);
     handle_ = nullptr;
   }
-  try {
-    CloseStream();
-  } catch (...) {
-    if (!failure) failure = std::current_exception();
-  }
+  KeepFirstFailure(failure, [this] { CloseStream(); });
   out_.clear();
-  if (inputOpen_) {
-    inputOpen_ = false;
-    try {
-      FlushInput();
-    } catch (...) {
-      if (!failure) failure = std::current_exception();
-    }
-  }
+  CloseInput(&failure);
   if (failure) std::rethrow_exception(failure);
 }
 

@@ -384,6 +384,68 @@ TEST(AudioConverter, ChainsAndUnlocksAfterAFailure) {
 }
 
 // The owner frees its outputs and inputs; a busy output still closes its job.
+// Opens the job-end helpers the encoders share to the test.
+class TJobEndOutput : public TAudioOutput {
+ public:
+  TJobEndOutput() : TAudioOutput(nullptr) {}
+  ~TJobEndOutput() override { StopWorker(); }
+  using TAudioOutput::CloseInput;
+  using TAudioOutput::InitInput;
+  using TAudioOutput::KeepFirstFailure;
+
+ protected:
+  bool DoOutput(bool) override { return false; }
+  void Done() override {}
+  void Prepare() override {}
+};
+
+class TFailingFlushInput : public TMemoryInput {
+ public:
+  using TMemoryInput::TMemoryInput;
+  void Flush() override {
+    TMemoryInput::Flush();
+    throw EAudioException("The drive is not ready");
+  }
+};
+
+std::string MessageOf(const std::exception_ptr& Failure) {
+  try {
+    std::rethrow_exception(Failure);
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+}
+
+TEST(AudioOutput, JobEndFlushesTheInputOnceAndKeepsTheFirstFailure) {
+  TFailingFlushInput input(test::MakePcm(10));
+  TJobEndOutput output;
+  output.SetInput(&input);
+  std::exception_ptr failure;
+  output.CloseInput(&failure);  // nothing was opened
+  EXPECT_EQ(input.Flushes, 0);
+  EXPECT_FALSE(failure);
+
+  output.InitInput(&input);
+  EXPECT_EQ(input.Inits, 1);
+  output.KeepFirstFailure(failure, [] { throw EAudioException("Cannot write file"); });
+  output.KeepFirstFailure(failure, [] {});
+  output.CloseInput(&failure);
+  output.CloseInput(&failure);
+  EXPECT_EQ(input.Flushes, 1);
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(MessageOf(failure), "Cannot write file");
+
+  // Alone, the flush failure is the one reported; without a holder it is swallowed.
+  std::exception_ptr flushFailure;
+  output.InitInput(&input);
+  output.CloseInput(&flushFailure);
+  ASSERT_TRUE(flushFailure);
+  EXPECT_EQ(MessageOf(flushFailure), "The drive is not ready");
+  output.InitInput(&input);
+  EXPECT_NO_THROW(output.CloseInput());
+  EXPECT_EQ(input.Flushes, 3);
+}
+
 TEST(AudioOutput, OwnerFreesItsComponents) {
   auto owner = std::make_unique<TComponent>(nullptr);
   auto* input = Create<TEndlessInput>(owner.get());

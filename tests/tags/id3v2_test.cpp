@@ -1,13 +1,12 @@
 #include "tags/id3v2.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <zlib.h>
 
 #include <filesystem>
 #include <functional>
 
+#include "tests/platform/base/file_size_limit.h"
 #include "tests/tags/tag_fixtures.h"
 
 namespace qv {
@@ -465,15 +464,12 @@ TEST_F(Id3v2TagTest, FailedRebuildKeepsTheOriginal) {
   ASSERT_EQ(tag.LoadFromFile(path), id3::kOk);
   tag.SetTextFrame("TALB", std::string(9000, 'x'));  // forces the audio to move
   // Let no file grow past half the original, so the new copy cannot be completed.
-  struct rlimit old {};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-  const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
-  struct rlimit limit = old;
-  limit.rlim_cur = original.size() / 2;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-  const uint16_t result = tag.SaveToFile();
-  setrlimit(RLIMIT_FSIZE, &old);
-  signal(SIGXFSZ, oldHandler);
+  uint16_t result;
+  {
+    qv::testing::FileSizeLimit limit(original.size() / 2);
+    ASSERT_TRUE(limit.ok());
+    result = tag.SaveToFile();
+  }
   EXPECT_EQ(result, id3::kWriteError);
   EXPECT_EQ(ReadFile(path), original);
   size_t entries = 0;

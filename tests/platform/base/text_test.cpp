@@ -86,6 +86,56 @@ TEST(TextTest, Utf8Validity) {
   EXPECT_EQ(ToUtf8Auto("RIP Track N\xB0"), "RIP Track N\u00B0");
 }
 
+TEST(TextTest, DecodeUtf8ReadsOneCharacterOrRefusesIt) {
+  const struct {
+    std::string text;
+    size_t at;
+    size_t length;
+    char32_t cp;
+  } cases[] = {
+      {"ab", 1, 1, U'b'},
+      {"x\xC3\xA9", 1, 2, 0xE9},
+      {"\xE2\x82\xAC", 0, 3, 0x20AC},
+      {"\xF0\x9F\x8E\xB5", 0, 4, 0x1F3B5},
+      {"\xC3", 0, 0, 0},              // cut short
+      {"\xC0\xAF", 0, 0, 0},          // overlong
+      {"\xED\xA0\x80", 0, 0, 0},      // a surrogate
+      {"\xF4\x90\x80\x80", 0, 0, 0},  // above U+10FFFF
+      {"\xC3(", 0, 0, 0},             // not a continuation byte
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    char32_t cp = 0;
+    EXPECT_EQ(DecodeUtf8(c.text, c.at, cp), c.length);
+    if (c.length != 0) EXPECT_EQ(cp, c.cp);
+  }
+  EXPECT_EQ(Cp1252ToCodePoint(0x80), char32_t{0x20AC});
+  EXPECT_EQ(Cp1252ToCodePoint(0x81), char32_t{0x81});
+  EXPECT_EQ(Cp1252ToCodePoint(0xE9), char32_t{0xE9});
+}
+
+TEST(TextTest, AppendUtf8EncodesEachLengthAtItsBoundaries) {
+  const struct {
+    char32_t cp;
+    std::string utf8;
+  } cases[] = {
+      {0x00, std::string(1, '\0')},
+      {0x7F, "\x7F"},
+      {0x80, "\xC2\x80"},
+      {0x7FF, "\xDF\xBF"},
+      {0x800, "\xE0\xA0\x80"},
+      {0xFFFD, "\xEF\xBF\xBD"},
+      {0x10000, "\xF0\x90\x80\x80"},
+      {0x10FFFF, "\xF4\x8F\xBF\xBF"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<uint32_t>(c.cp));
+    std::string out = "x";
+    AppendUtf8(out, c.cp);
+    EXPECT_EQ(out, "x" + c.utf8);
+  }
+}
+
 TEST(TextTest, Utf8TruncateNeverSplitsACharacter) {
   const std::string s = "a\u00E9\u20AC";  // 1 + 2 + 3 bytes
   EXPECT_EQ(Utf8Truncate(s, 6), s);
