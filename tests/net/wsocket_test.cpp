@@ -458,3 +458,24 @@ TEST(WSocketTest, InProcessTransferBothEndsOnOneThread) {
 
 }  // namespace
 }  // namespace qv
+
+namespace qv {
+namespace {
+
+TEST(WSocketTest, WaitForCloseDeliversTheRestFirst) {
+  ScriptedPeer peer({ScriptedPeer::SendBytes("goodbye"), ScriptedPeer::CloseNow()});
+  TWSocket s;
+  Log log;
+  log.Wire(s);
+  s.SetAddr("127.0.0.1");
+  s.SetPort(std::to_string(peer.Port()));
+  s.Connect();
+  ASSERT_TRUE(WaitFor([&] { return log.connected == 0; }));
+  s.WaitForClose();
+  EXPECT_EQ(s.State(), wsClosed);
+  EXPECT_EQ(log.data, "goodbye");
+  EXPECT_EQ(log.closedCount, 1);
+}
+
+}  // namespace
+}  // namespace qv
