@@ -395,7 +395,15 @@ int send(SOCKET s, const void* buf, int len, int flags) {
   auto st = Find(s);
   if (!st) return Fail(WSAENOTSOCK);
   const ssize_t n = ::send(st->fd, buf, std::size_t(len), (flags & 1 ? MSG_OOB : 0) | MSG_NOSIGNAL);
-  if (n >= 0) return int(n);
+  if (n >= 0) {
+    // A short send means the buffer is full, as would-block does on the next call:
+    // FD_WRITE comes when there is room again.
+    if (n < len && !st->writeWanted) {
+      st->writeWanted = true;
+      UpdateWatch(*st);
+    }
+    return int(n);
+  }
   if (errno == EAGAIN || errno == EWOULDBLOCK) {
     st->writeWanted = true;
     UpdateWatch(*st);
