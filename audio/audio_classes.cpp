@@ -1,24 +1,12 @@
 #include "audio/audio_classes.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
+#include <filesystem>
 
 namespace qv {
 
 // ---------------------------------------------------------------- TAudioInput
-
-TAudioInput::~TAudioInput() {
-  // Copy first: a client forgets this input while being told.
-  const auto clients = clients_;
-  for (auto* client : clients) client->InputRemoved(this);
-}
 
 void TAudioInput::Reset() {
   try {
@@ -28,20 +16,7 @@ void TAudioInput::Reset() {
   Busy = false;
 }
 
-void TAudioInput::AddClient(TAudioInputClient* Client) {
-  if (std::find(clients_.begin(), clients_.end(), Client) == clients_.end())
-    clients_.push_back(Client);
-}
-
-void TAudioInput::RemoveClient(TAudioInputClient* Client) {
-  clients_.erase(std::remove(clients_.begin(), clients_.end(), Client), clients_.end());
-}
-
 // ------------------------------------------------------------ TAudioConverter
-
-TAudioConverter::~TAudioConverter() {
-  if (auto* input = input_.load()) input->RemoveClient(this);
-}
 
 void TAudioConverter::SetInput(TAudioInput* Value) {
   if (Value == this) return;
@@ -52,14 +27,16 @@ void TAudioConverter::SetInput(TAudioInput* Value) {
     std::lock_guard guard(InputLock);
     input_ = Value;
   }
-  if (old != nullptr) old->RemoveClient(this);
-  if (Value != nullptr) Value->AddClient(this);
+  if (old != nullptr) RemoveFreeNotification(old);
+  if (Value != nullptr) FreeNotification(Value);
   if (Busy && old != nullptr) old->Flush();
 }
 
-void TAudioConverter::InputRemoved(TAudioInput* Removed) {
+void TAudioConverter::Notification(TComponent* AComponent, TOperation Operation) {
+  TAudioInput::Notification(AComponent, Operation);
+  if (Operation != opRemove) return;
   std::lock_guard guard(InputLock);
-  if (input_.load() == Removed) input_ = nullptr;
+  if (static_cast<TComponent*>(input_.load()) == AComponent) input_ = nullptr;
 }
 
 // --------------------------------------------------------------- TAudioThread
@@ -131,8 +108,9 @@ void TAudioThread::RunJob() {
 
 // --------------------------------------------------------------- TAudioOutput
 
-TAudioOutput::TAudioOutput()
-    : Thread(std::make_unique<TAudioThread>(
+TAudioOutput::TAudioOutput(TComponent* AOwner)
+    : TComponent(AOwner),
+      Thread(std::make_unique<TAudioThread>(
           [this](bool abort) { return DoOutput(abort); }, [this] { WhenDone(); },
           [this](const std::exception& e) { HandleThreadException(e); })) {}
 
@@ -140,12 +118,12 @@ TAudioOutput::~TAudioOutput() {
   // A concrete output has already stopped its worker; this only covers one
   // that did not, without touching state that no longer exists.
   if (Thread) Thread->Terminate();
-  if (auto* input = input_.load()) input->RemoveClient(this);
 }
 
 void TAudioOutput::StopWorker() {
   if (!Thread) return;
-  Thread->Stop = true;
+  // The worker leaves at the next block; a job cut short this way fires no
+  // event, since the owner's handlers may already be gone.
   Thread->Terminate();
   // A job cut short by the destruction still closes its file and its input.
   if (busy_) {
@@ -166,14 +144,16 @@ void TAudioOutput::SetInput(TAudioInput* Value) {
     std::lock_guard guard(inputLock_);
     input_ = Value;
   }
-  if (old != nullptr) old->RemoveClient(this);
-  if (Value != nullptr) Value->AddClient(this);
+  if (old != nullptr) RemoveFreeNotification(old);
+  if (Value != nullptr) FreeNotification(Value);
   if (busy_ && old != nullptr) old->Flush();
 }
 
-void TAudioOutput::InputRemoved(TAudioInput* Removed) {
+void TAudioOutput::Notification(TComponent* AComponent, TOperation Operation) {
+  TComponent::Notification(AComponent, Operation);
+  if (Operation != opRemove) return;
   std::lock_guard guard(inputLock_);
-  if (input_.load() == Removed) input_ = nullptr;
+  if (static_cast<TComponent*>(input_.load()) == AComponent) input_ = nullptr;
 }
 
 void TAudioOutput::Run() {
@@ -231,6 +211,30 @@ void TAudioOutput::FlushInput() {
   if (auto* input = input_.load()) input->Flush();
 }
 
+void TAudioOutput::InitInput(TAudioInput* In) {
+  In->Init();
+  inputOpen_ = true;
+}
+
+void TAudioOutput::CloseInput(std::exception_ptr* Failure) {
+  if (!inputOpen_) return;
+  inputOpen_ = false;
+  try {
+    FlushInput();
+  } catch (...) {
+    if (Failure != nullptr && !*Failure) *Failure = std::current_exception();
+  }
+}
+
+void TAudioOutput::KeepFirstFailure(std::exception_ptr& Failure,
+                                    const std::function<void()>& Step) {
+  try {
+    Step();
+  } catch (...) {
+    if (!Failure) Failure = std::current_exception();
+  }
+}
+
 void TAudioOutput::WhenDone() {
   if (!busy_) return;
   Active = false;
@@ -255,69 +259,58 @@ void TAudioOutput::HandleThreadException(const std::exception& E) {
 
 // -------------------------------------------------------- TAudioStreamedOutput
 
-void TAudioStreamedOutput::Fail(const char* What) {
-  throw EAudioException(std::string(What) + " \"" + name_ + "\". " + std::strerror(errno));
-}
+TAudioStreamedOutput::~TAudioStreamedOutput() = default;
 
 void TAudioStreamedOutput::OpenStream(const std::string& FileName, bool Append) {
+  if (StreamAssigned) return;
   name_ = FileName;
-  created_ = false;
-  if (Append) {
-    fd_ = ::open(FileName.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd_ < 0 && errno != ENOENT) Fail("Cannot open file");
-  }
-  if (fd_ >= 0) {
-    // The class library's exclusive sharing: no second writer appends at once.
-    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0 || ::lseek(fd_, 0, SEEK_END) < 0) {
-      const int err = errno;
-      ::close(fd_);
-      fd_ = -1;
-      errno = err;
-      Fail("Cannot open file");
+  std::error_code ec;
+  const bool exists = std::filesystem::exists(FileName, ec);
+  try {
+    if (Append && exists) {
+      file_ = std::make_unique<TFileStream>(FileName, fmOpenReadWrite | fmShareExclusive);
+      file_->Seek(0, soFromEnd);
+    } else {
+      // New files get 0666 less the umask (the class library's access rights of
+      // 0 would make them unreadable here).
+      file_ = std::make_unique<TFileStream>(FileName, fmCreate);
     }
-    return;
+  } catch (const EStreamError& e) {
+    file_.reset();
+    throw EAudioException(e.what());
   }
-  // New files get 0666 less the umask: a mode of 0 would make them unreadable.
-  // Only a file this job created is removed again after a failed start.
-  fd_ = ::open(FileName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  created_ = fd_ >= 0;
-  if (fd_ < 0 && errno == EEXIST) fd_ = ::open(FileName.c_str(), O_RDWR | O_TRUNC | O_CLOEXEC);
-  if (fd_ < 0) Fail("Cannot create file");
+  created_ = !exists;
+  Stream = file_.get();
 }
 
 void TAudioStreamedOutput::WriteStream(const void* Data, size_t Count) {
-  const auto* p = static_cast<const uint8_t*>(Data);
-  while (Count > 0) {
-    const ssize_t n = ::write(fd_, p, Count);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) Fail("Cannot write file");
-    p += n;
-    Count -= size_t(n);
+  try {
+    Stream->WriteBuffer(Data, int64_t(Count));
+  } catch (const EStreamError& e) {
+    throw EAudioException("Cannot write file \"" + name_ + "\". " + e.what());
   }
 }
 
 void TAudioStreamedOutput::SeekStream(int64_t Offset) {
-  if (::lseek(fd_, off_t(Offset), SEEK_SET) < 0) Fail("Cannot seek in file");
+  Stream->Seek(Offset, soFromBeginning);
 }
 
 int64_t TAudioStreamedOutput::TellStream() {
-  const off_t pos = ::lseek(fd_, 0, SEEK_CUR);
-  if (pos < 0) Fail("Cannot seek in file");
-  return int64_t(pos);
+  return Stream->Position();
 }
 
 void TAudioStreamedOutput::CloseStream() {
-  if (fd_ < 0) return;
-  const int fd = fd_;
-  fd_ = -1;
-  if (::close(fd) != 0 && errno != EINTR) Fail("Cannot write file");
+  if (StreamAssigned) return;
+  Stream = nullptr;
+  file_.reset();
 }
 
 void TAudioStreamedOutput::DiscardStream() {
-  if (fd_ < 0) return;
-  ::close(fd_);
-  fd_ = -1;
-  if (created_) ::unlink(name_.c_str());
+  if (StreamAssigned || !file_) return;
+  Stream = nullptr;
+  file_.reset();
+  std::error_code ec;
+  if (created_) std::filesystem::remove(name_, ec);
 }
 
 // -------------------------------------------------------------- TAudioFileOut

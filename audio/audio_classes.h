@@ -14,7 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/base/component.h"
 #include "platform/base/exception.h"
+#include "platform/base/streams.h"
 
 namespace qv {
 
@@ -26,25 +28,10 @@ class EAudioException : public Exception {
 enum class TOutputStatus : uint8_t { osRunning = 0, osPaused = 1, osIdle = 2 };
 enum class TFileOutputMode : uint8_t { foRewrite = 0, foAppend = 1 };
 
-class TAudioInput;
-
-// Whoever holds a pointer to an input: told when the input goes away, so the
-// pointer never dangles (the class library's free notification).
-class TAudioInputClient {
- public:
-  virtual void InputRemoved(TAudioInput* Removed) = 0;
-
- protected:
-  ~TAudioInputClient() = default;
-};
-
 // Abstract source of interleaved little-endian PCM.
-class TAudioInput {
+class TAudioInput : public TComponent {
  public:
-  TAudioInput() = default;
-  TAudioInput(const TAudioInput&) = delete;
-  TAudioInput& operator=(const TAudioInput&) = delete;
-  virtual ~TAudioInput();
+  explicit TAudioInput(TComponent* AOwner) : TComponent(AOwner) {}
 
   // Bytes delivered since Init; read by the owner's thread while the worker reads data.
   std::atomic<int64_t> Position{0};
@@ -65,26 +52,20 @@ class TAudioInput {
   virtual void Reset();
   virtual void Init() = 0;
   virtual void Flush() = 0;
-
-  void AddClient(TAudioInputClient* Client);
-  void RemoveClient(TAudioInputClient* Client);
-
- private:
-  std::vector<TAudioInputClient*> clients_;
 };
 
 // An input that reads another input. Nothing concrete is built on it here;
 // outputs treat chains of them correctly.
-class TAudioConverter : public TAudioInput, public TAudioInputClient {
+class TAudioConverter : public TAudioInput {
  public:
-  ~TAudioConverter() override;
+  using TAudioInput::TAudioInput;
   [[nodiscard]] TAudioInput* Input() const { return input_.load(); }
   virtual void SetInput(TAudioInput* Value);
 
  protected:
   // Held around each read of Input and around an input swap.
   std::mutex InputLock;
-  void InputRemoved(TAudioInput* Removed) override;
+  void Notification(TComponent* AComponent, TOperation Operation) override;
 
  private:
   std::atomic<TAudioInput*> input_{nullptr};
@@ -135,12 +116,10 @@ class TAudioThread {
 
 // Abstract sink. Each concrete output must call StopWorker() first thing in
 // its destructor, while its own state still exists.
-class TAudioOutput : public TAudioInputClient {
+class TAudioOutput : public TComponent {
  public:
-  TAudioOutput();
-  TAudioOutput(const TAudioOutput&) = delete;
-  TAudioOutput& operator=(const TAudioOutput&) = delete;
-  virtual ~TAudioOutput();
+  explicit TAudioOutput(TComponent* AOwner);
+  ~TAudioOutput() override;
 
   [[nodiscard]] TAudioInput* Input() const { return input_.load(); }
   virtual void SetInput(TAudioInput* Value);
@@ -174,10 +153,18 @@ class TAudioOutput : public TAudioInputClient {
   int ReadInput(void* Buffer, int BufferSize);
   // Input.Flush when there is an input.
   void FlushInput();
+  // Input.Init for a job, remembering that the job's end must flush the input.
+  void InitInput(TAudioInput* In);
+  // Flushes the input opened by InitInput, once per job. Without `Failure` a
+  // failure is swallowed; with it, it is kept there unless it already holds one.
+  void CloseInput(std::exception_ptr* Failure = nullptr);
+  // Runs `Step`; a failure is kept in `Failure` unless it already holds one, so
+  // that a job's end goes on releasing and reports the first thing that failed.
+  static void KeepFirstFailure(std::exception_ptr& Failure, const std::function<void()>& Step);
 
   void WhenDone();
   void HandleThreadException(const std::exception& E);
-  void InputRemoved(TAudioInput* Removed) override;
+  void Notification(TComponent* AComponent, TOperation Operation) override;
   void StopWorker();
 
   std::atomic<bool> Active{false};
@@ -187,34 +174,46 @@ class TAudioOutput : public TAudioInputClient {
  private:
   std::atomic<TAudioInput*> input_{nullptr};
   std::atomic<bool> busy_{false};
+  // Set by InitInput, cleared by CloseInput.
+  bool inputOpen_ = false;
   // Held around each GetData and around an input swap.
   std::mutex inputLock_;
 };
 
-// An output that writes its encoded bytes to a file of its own.
+// An output that writes its encoded bytes to a stream: one the caller supplies,
+// or a file it opens for each job.
 class TAudioStreamedOutput : public TAudioOutput {
+ public:
+  using TAudioOutput::TAudioOutput;
+  ~TAudioStreamedOutput() override;
+
+  // The output stream of the running job.
+  TStream* Stream = nullptr;
+  // True when the caller supplied Stream; otherwise each job opens its file.
+  bool StreamAssigned = false;
+
  protected:
   // Creates or truncates the file, or with Append opens an existing one for
-  // reading and writing (locked against other writers) at its end.
+  // reading and writing at its end; a supplied stream is used as it is.
   void OpenStream(const std::string& FileName, bool Append);
-  [[nodiscard]] bool StreamOpen() const { return fd_ >= 0; }
+  [[nodiscard]] bool StreamOpen() const { return Stream != nullptr; }
   void WriteStream(const void* Data, size_t Count);
   void SeekStream(int64_t Offset);
   [[nodiscard]] int64_t TellStream();
-  // Closes the file; throws when the last bytes could not be stored.
+  // Closes the file opened for the job; a supplied stream stays.
   void CloseStream();
   // Closes the file after a failed start and removes it when this job created it.
   void DiscardStream();
 
  private:
-  [[noreturn]] void Fail(const char* What);
-  int fd_ = -1;
+  std::unique_ptr<TStream> file_;
   bool created_ = false;
   std::string name_;
 };
 
 class TAudioFileOut : public TAudioStreamedOutput {
  public:
+  using TAudioStreamedOutput::TAudioStreamedOutput;
   std::string FileName;
   [[nodiscard]] TFileOutputMode FileMode() const { return fileMode_; }
   // Only an output that can append keeps foAppend.

@@ -39,7 +39,7 @@ int MP3BitRateKbps(TMP3BitRate Value);
 class TMP3Out : public TAudioFileOut {
  public:
   // Raises "libmp3lame.so.0 library could not be loaded." when the encoder is missing.
-  TMP3Out();
+  explicit TMP3Out(TComponent* AOwner = nullptr);
   ~TMP3Out() override;
 
   TMP3BitRate BitRate = TMP3BitRate::br128;
@@ -55,7 +55,6 @@ class TMP3Out : public TAudioFileOut {
 
   const TLameApi* lame_;
   lame_global_struct* handle_ = nullptr;
-  bool inputOpen_ = false;
   int frameBytes_ = 4;
   int channels_ = 2;
   int pending_ = 0;    // bytes of an incomplete sample frame kept for the next block

@@ -6,7 +6,7 @@ namespace qv {
 
 namespace {
 struct TVorbisLibrary {
-  TLibraryLoader loader{"VORBIS", "libvorbis.so.0"};
+  TLibraryLoader loader{"libvorbis.so.0"};
   TVorbisApi api{};
   TVorbisLibrary() {
     auto& l = loader;

@@ -7,7 +7,7 @@ namespace qv {
 namespace {
 
 struct TFLACLibrary {
-  TLibraryLoader loader{"FLAC", "libFLAC.so.12"};
+  TLibraryLoader loader{"libFLAC.so.12"};
   TFLACApi api{};
   TFLACLibrary() {
     auto& l = loader;

@@ -10,7 +10,7 @@ namespace qv {
 namespace {
 
 struct TLameLibrary {
-  TLibraryLoader loader{"MP3LAME", "libmp3lame.so.0"};
+  TLibraryLoader loader{"libmp3lame.so.0"};
   TLameApi api{};
   TLameLibrary() {
     auto& l = loader;

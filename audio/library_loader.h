@@ -1,32 +1,26 @@
-// Binds an encoder library at run time. QUORVEL_LIB_<NAME> in the environment
-// names another file to load instead, so a missing library can be tried out.
+// Binds an encoder library at run time (see TDynLib for the QUORVEL_LIB_<NAME>
+// override), and tells whether every entry point the output needs is there.
 #pragma once
 
-#include <string>
+#include "platform/base/dynlib.h"
 
 namespace qv {
 
 class TLibraryLoader {
  public:
-  // Loads `FileName` (or the override of QUORVEL_LIB_<EnvName>); Handle() stays
-  // null when it cannot be loaded.
-  TLibraryLoader(const char* EnvName, const char* FileName);
-  TLibraryLoader(const TLibraryLoader&) = delete;
-  TLibraryLoader& operator=(const TLibraryLoader&) = delete;
-  ~TLibraryLoader();
+  explicit TLibraryLoader(const char* FileName) { lib_.Load(FileName); }
 
-  [[nodiscard]] void* Handle() const { return handle_; }
-  // Looks up one entry point; a missing one marks the whole library unusable.
+  // Looks up one entry point; a missing one makes the whole library unusable.
   template <class F>
   void Bind(F& Target, const char* Name) {
-    Target = reinterpret_cast<F>(Symbol(Name));
+    Target = lib_.Proc<F>(Name);
+    if (Target == nullptr) missing_ = true;
   }
   // True when the library loaded and every Bind found its entry point.
-  [[nodiscard]] bool Complete() const { return handle_ != nullptr && !missing_; }
+  [[nodiscard]] bool Complete() const { return lib_.Loaded() && !missing_; }
 
  private:
-  void* Symbol(const char* Name);
-  void* handle_ = nullptr;
+  TDynLib lib_;
   bool missing_ = false;
 };
 

@@ -6,7 +6,7 @@ namespace qv {
 
 namespace {
 struct TOggLibrary {
-  TLibraryLoader loader{"OGG", "libogg.so.0"};
+  TLibraryLoader loader{"libogg.so.0"};
   TOggApi api{};
   TOggLibrary() {
     loader.Bind(api.ogg_stream_init, "ogg_stream_init");

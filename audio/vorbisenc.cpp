@@ -6,7 +6,7 @@ namespace qv {
 
 namespace {
 struct TVorbisEncLibrary {
-  TLibraryLoader loader{"VORBISENC", "libvorbisenc.so.2"};
+  TLibraryLoader loader{"libvorbisenc.so.2"};
   TVorbisEncApi api{};
   TVorbisEncLibrary() {
     loader.Bind(api.vorbis_encode_init, "vorbis_encode_init");

@@ -12,7 +12,7 @@
 
 namespace qv {
 
-class TObject;
+class TComponent;
 
 // One track start (or the lead-out) as an absolute MSF address, lead-in included.
 struct TTOCEntry {
@@ -104,9 +104,10 @@ enum TCddbState : int {
   cdsSubmitRejected = 23,
 };
 
-using TStatusEvent = std::function<void(TObject* Sender, const std::string& Status)>;
+using TStatusEvent = std::function<void(TComponent* Sender, const std::string& Status)>;
 // `RightOne` comes in as 0 and goes back as the chosen line's index, or -1 for none.
-using TMatchEvent = std::function<void(TObject* Sender, const TMatchArray& Matches, int& RightOne)>;
+using TMatchEvent =
+    std::function<void(TComponent* Sender, const TMatchArray& Matches, int& RightOne)>;
 
 // Sum of the decimal digits of `n` (0 for numbers below 1).
 [[nodiscard]] int CddbDigitSum(int n);

@@ -135,7 +135,8 @@ int XmcdGenerate(const TCDInfo& info, std::string_view clientText, TEntryArray& 
   put("# Revision: " + std::to_string(info.Revision));
   put("# Submitted via: " + std::string(clientText));
   put("#");
-  put("DISCID=" + info.DiscID);
+  // A real identifier has nothing to escape; anything else must not break the line.
+  put("DISCID=" + XmcdEscape(info.DiscID));
   AppendKeyLines("DTITLE", info.Artist + " / " + info.Title, lines, next, overflow);
   AppendKeyLines("DYEAR", info.Year, lines, next, overflow);
   AppendKeyLines("DGENRE", info.Genre, lines, next, overflow);

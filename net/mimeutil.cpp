@@ -2,11 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-
-#include "platform/base/exception.h"
+#include "platform/base/streams.h"
 
 namespace qv {
 namespace {
@@ -76,27 +72,22 @@ std::string FilenameToContentType(std::string_view FileName) {
   return "application/octet-stream";
 }
 
-std::unique_ptr<std::istream> InitFileEncBase64(const std::string& FileName, int ShareMode) {
-  auto stream = std::make_unique<std::ifstream>(FileName, std::ios::binary);
-  if (!stream->is_open()) {
-    throw Exception("Cannot open file \"" + FileName + "\". " + std::strerror(errno));
-  }
-  return stream;
+std::unique_ptr<TStream> InitFileEncBase64(const std::string& FileName, std::uint16_t ShareMode) {
+  return std::make_unique<TFileStream>(FileName, std::uint16_t(fmOpenRead | ShareMode));
 }
 
-std::string DoFileEncBase64(std::unique_ptr<std::istream>& Stream, bool& More) {
+std::string DoFileEncBase64(std::unique_ptr<TStream>& Stream, bool& More) {
   More = false;
   if (!Stream) return {};
   unsigned char block[54];
-  Stream->read(reinterpret_cast<char*>(block), sizeof block);
-  const auto got = static_cast<std::size_t>(Stream->gcount());
+  const auto got = static_cast<std::size_t>(Stream->Read(block, sizeof block));
   // Decided by the end of the file rather than by a full last group, so a file whose
   // length is a multiple of three gets no empty line at its end.
-  More = got == sizeof block && Stream->peek() != std::char_traits<char>::eof();
+  More = got == sizeof block && Stream->Position() < Stream->Size();
   return Encode(block, got);
 }
 
-void EndFileEncBase64(std::unique_ptr<std::istream>& Stream) {
+void EndFileEncBase64(std::unique_ptr<TStream>& Stream) {
   Stream.reset();
 }
 

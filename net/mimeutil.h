@@ -2,12 +2,14 @@
 // mail attachments, and a content type chosen from a file name.
 #pragma once
 
-#include <istream>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 
 namespace qv {
+
+class TStream;
 
 std::string MimeBase64Encode(std::string_view Text);
 // Groups of four from the start; "=" ends its group's output. A character outside the
@@ -16,12 +18,12 @@ std::string MimeBase64Decode(std::string_view Text);
 
 std::string FilenameToContentType(std::string_view FileName);
 
-// File sharing modes have no meaning here; the value is accepted and ignored.
-// Raises qv::Exception when the file cannot be opened.
-std::unique_ptr<std::istream> InitFileEncBase64(const std::string& FileName, int ShareMode);
+// Opens the file for reading (sharing modes are accepted and ignored); raises
+// EFOpenError when it cannot be opened.
+std::unique_ptr<TStream> InitFileEncBase64(const std::string& FileName, std::uint16_t ShareMode);
 // Next base64 line (up to 54 bytes, 72 characters). More stays true while the file
 // has bytes beyond this line.
-std::string DoFileEncBase64(std::unique_ptr<std::istream>& Stream, bool& More);
-void EndFileEncBase64(std::unique_ptr<std::istream>& Stream);
+std::string DoFileEncBase64(std::unique_ptr<TStream>& Stream, bool& More);
+void EndFileEncBase64(std::unique_ptr<TStream>& Stream);
 
 }  // namespace qv

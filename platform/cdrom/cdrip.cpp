@@ -4,15 +4,14 @@
 #include "platform/cdrom/cdrip.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/base/inifile.h"
 #include "platform/cdrom/cd_drive.h"
 #include "platform/cdrom/cdrom_error.h"
 #include "platform/cdrom/drive_list.h"
@@ -53,41 +52,6 @@ Library& State() {
   return library;
 }
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-std::string Trim(const std::string& s) {
-  const std::size_t b = s.find_first_not_of(" \t\r");
-  if (b == std::string::npos) return {};
-  return s.substr(b, s.find_last_not_of(" \t\r") - b + 1);
-}
-
-// The value of key `key` in section `section` of an INI file, names matched without regard to
-// case as the settings file's home platform does.
-std::optional<std::string> IniValue(const char* path, const std::string& section,
-                                    const std::string& key) {
-  if (!path) return std::nullopt;
-  std::ifstream in(path);
-  std::string line;
-  bool inSection = false;
-  while (std::getline(in, line)) {
-    line = Trim(line);
-    if (line.empty() || line[0] == ';') continue;
-    if (line.front() == '[') {
-      const std::size_t close = line.find(']');
-      inSection =
-          close != std::string::npos && Lower(Trim(line.substr(1, close - 1))) == Lower(section);
-      continue;
-    }
-    const std::size_t eq = line.find('=');
-    if (inSection && eq != std::string::npos && Lower(Trim(line.substr(0, eq))) == Lower(key))
-      return Trim(line.substr(eq + 1));
-  }
-  return std::nullopt;
-}
-
 // Runs `body` under the library's lock once CR_Init has been called, turning exceptions into
 // codes; `failure` is the code for an ECdromError.
 template <typename Body>
@@ -125,12 +89,10 @@ int32_t CR_Init(const char* settingsFile) {
     lib.Drives.clear();
   }
   lib.Opened.resize(lib.Drives.size());
-  if (const std::optional<std::string> active = qv::IniValue(settingsFile, "CD-ROM", "nActive")) {
-    char* end = nullptr;
-    const long index = std::strtol(active->c_str(), &end, 10);
-    if (end != active->c_str() && *end == '\0' && index >= 0 &&
-        static_cast<std::size_t>(index) < lib.Drives.size())
-      lib.Active = static_cast<std::size_t>(index);
+  if (settingsFile) {
+    const std::int32_t active = qv::TIniFile(settingsFile).ReadInteger("CD-ROM", "nActive", 0);
+    if (active >= 0 && static_cast<std::size_t>(active) < lib.Drives.size())
+      lib.Active = static_cast<std::size_t>(active);
   }
   lib.Initialized = true;
   return CR_OK;

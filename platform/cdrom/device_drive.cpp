@@ -126,7 +126,8 @@ MediaStatus DeviceDrive::GetMediaStatus() {
 }
 
 std::shared_ptr<DeviceDrive::Session> DeviceDrive::Open() {
-  if (GetMediaStatus().State != MediaState::Present)
+  // A drive that cannot tell its state may still read a disc; only a known absence stops here.
+  if (GetMediaStatus().State == MediaState::Absent)
     throw ECdromError("There is no disc in drive " + Info().Path);
   // A fresh handle per table read, so a changed disc is never read with the old one's layout.
   QuietCdioLog();

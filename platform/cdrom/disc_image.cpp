@@ -1,5 +1,6 @@
 #include "platform/cdrom/disc_image.h"
 
+#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -13,8 +14,42 @@
 
 namespace qv {
 
+// libcdio reads a cue image's sectors and takes its lead-out from "<sheet name>.bin", whatever
+// file the sheet names. So it is shown a private folder where "image.cue" links to the sheet and
+// "image.bin" to the file the sheet names; the folder lives as long as the handle.
 struct DiscImage::Handle {
+  std::filesystem::path Folder;
   CdioHandle Cdio;
+
+  Handle(const std::string& cuePath, const std::string& binPath) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "qv-image-XXXXXX").string();
+    if (!::mkdtemp(pattern.data()))
+      throw ECdromError("Cannot create a folder for the disc image " + cuePath + ": " +
+                        std::strerror(errno));
+    Folder = pattern;
+    std::error_code ec;
+    std::filesystem::create_symlink(std::filesystem::absolute(cuePath), Folder / "image.cue", ec);
+    if (!ec)
+      std::filesystem::create_symlink(std::filesystem::absolute(binPath), Folder / "image.bin", ec);
+    if (ec) {
+      Remove();
+      throw ECdromError("Cannot prepare the disc image " + cuePath + ": " + ec.message());
+    }
+  }
+  ~Handle() {
+    Cdio.reset();
+    Remove();
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+
+  [[nodiscard]] std::string CuePath() const { return (Folder / "image.cue").string(); }
+
+ private:
+  void Remove() {
+    std::error_code ec;
+    std::filesystem::remove_all(Folder, ec);
+  }
 };
 
 namespace {
@@ -87,8 +122,8 @@ std::unique_ptr<DiscImage> DiscImage::Open(const std::string& cuePath) {
   expected.LeadOutLsn = static_cast<std::uint32_t>(sectors);
 
   QuietCdioLog();
-  auto handle = std::make_unique<Handle>();
-  handle->Cdio.reset(cdio_open_cue(cuePath.c_str()));
+  auto handle = std::make_unique<Handle>(cuePath, bin);
+  handle->Cdio.reset(cdio_open_cue(handle->CuePath().c_str()));
   if (!handle->Cdio) throw ECdromError("The disc image " + cuePath + " cannot be opened");
   image->toc_ = TocFromCdio(handle->Cdio.get(), cuePath);
   if (image->toc_ != expected)
@@ -106,7 +141,8 @@ void DiscImage::ReadSectors(std::uint32_t lsn, std::uint32_t count,
                       " are outside the disc " + cuePath_);
   if (out.size() < std::size_t{count} * kCdSectorBytes)
     throw ECdromError("The buffer for sectors of " + cuePath_ + " is too small");
-  // libcdio reads a shortened file without complaint, so look at it first.
+  // libcdio keeps reading a BIN file that was removed or replaced after it opened it, so
+  // look at the file itself first.
   struct stat st {};
   if (::stat(binPath_.c_str(), &st) != 0 ||
       static_cast<std::uint64_t>(st.st_size) < std::uint64_t{lsn + count} * kCdSectorBytes)

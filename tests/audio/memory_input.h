@@ -38,7 +38,7 @@ inline std::vector<uint8_t> MakePcm(int frames, int channels = 2, uint32_t seed 
 class TMemoryInput : public TAudioInput {
  public:
   explicit TMemoryInput(std::vector<uint8_t> Pcm = {}, int Channels = 2)
-      : pcm_(std::move(Pcm)), channels_(Channels) {}
+      : TAudioInput(nullptr), pcm_(std::move(Pcm)), channels_(Channels) {}
   ~TMemoryInput() override { Open(); }
 
   int GetBitsPerSample() override { return 16; }

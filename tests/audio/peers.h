@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -11,7 +12,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -40,9 +40,16 @@ inline std::string Quote(const std::string& S) {
   return out + "'";
 }
 
-inline std::vector<uint8_t> ReadBytes(const std::string& Path) {
+// The file's bytes, or its first Limit bytes.
+inline std::vector<uint8_t> ReadBytes(const std::string& Path, size_t Limit = SIZE_MAX) {
   std::ifstream in(Path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  in.seekg(0, std::ios::end);
+  const auto size = std::min(size_t(std::max<std::streamoff>(in.tellg(), 0)), Limit);
+  in.seekg(0);
+  std::vector<uint8_t> bytes(size);
+  in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(size));
+  bytes.resize(size_t(in.gcount()));
+  return bytes;
 }
 
 inline void WriteBytes(const std::string& Path, const std::vector<uint8_t>& Bytes) {

@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "platform/base/exception.h"
+#include "platform/base/streams.h"
 #include "tests/net/oracle.h"
 
 namespace qv {
@@ -78,7 +78,7 @@ TEST(MimeUtilTest, FileLinesOf100Bytes) {
 
 TEST(MimeUtilTest, MissingFileRaises) {
   test::TempDir dir;
-  EXPECT_THROW(InitFileEncBase64(dir.File("absent"), 0), Exception);
+  EXPECT_THROW(InitFileEncBase64(dir.File("absent"), fmShareDenyWrite), EFOpenError);
 }
 
 // Random data of many lengths against coreutils' base64, both the one-line form and the

@@ -176,6 +176,10 @@ CdToc WriteDiscImage(const DiscSpec& spec, const std::filesystem::path& cuePath)
   std::filesystem::path binPath = cuePath;
   binPath.replace_extension(".bin");
   if (binPath == cuePath) throw ECdromError("The cue sheet must not end in .bin");
+  for (const std::filesystem::path& p : {cuePath, binPath}) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(p, ec)) throw ECdromError(p.string() + " is a folder");
+  }
 
   AtomicFile bin(binPath);
   std::vector<std::uint8_t> buffer(75 * kCdSectorBytes);
@@ -209,7 +213,13 @@ CdToc WriteDiscImage(const DiscSpec& spec, const std::filesystem::path& cuePath)
   cue.Write(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()),
                                           text.size()));
   bin.Commit();
-  cue.Commit();
+  try {
+    cue.Commit();
+  } catch (const ECdromError&) {
+    // A BIN file without its sheet is no image; don't leave it behind.
+    ::unlink(binPath.c_str());
+    throw;
+  }
   return toc;
 }
 

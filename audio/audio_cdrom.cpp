@@ -1,0 +1,235 @@
+#include "audio/audio_cdrom.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "audio/cdrip.h"
+#include "platform/base/paths.h"
+
+namespace qv {
+
+namespace {
+
+// A track is audio unless its control bits mark data; copy and pre-emphasis
+// bits leave it audio.
+bool IsData(const CR_TOCENTRY& Entry) {
+  return (Entry.Flag & CR_TOC_FLAG_DATA) != 0;
+}
+
+// Between the audio session of an enhanced CD and its data session lie the
+// first session's lead-out and the second's lead-in and pregap: no audio there.
+constexpr int kSessionGapSectors = 11400;
+
+}  // namespace
+
+TMSF FramesToMSF(int Frames) {
+  return {uint8_t(Frames / 75 / 60), uint8_t((Frames / 75) % 60), uint8_t(Frames % 75)};
+}
+
+int MSFToFrames(TMSF MSF) {
+  return (MSF.Minute * 60 + MSF.Second) * 75 + MSF.Frame;
+}
+
+TCDIn::TCDIn(TComponent* AOwner)
+    : TAudioInput(AOwner), cdrip_(LoadCDRip(IncludeTrailingPathDelimiter(ExeDir()))) {
+  if (cdrip_ == nullptr) throw EAudioException("libcdrip.so could not be loaded.");
+}
+
+TCDIn::~TCDIn() {
+  if (Busy) Reset();
+}
+
+void TCDIn::OpenCD() {
+  std::lock_guard guard(openLock_);
+  if (openCount_ == 0) cdrip_->CR_SetActiveCDROM(currentDrive_);
+  ++openCount_;
+}
+
+void TCDIn::CloseCD() {
+  std::lock_guard guard(openLock_);
+  if (openCount_ > 0) --openCount_;
+}
+
+void TCDIn::CheckIdle() const {
+  if (Busy) throw EAudioException("The component is buisy");
+}
+
+int TCDIn::DrivesCount() {
+  OpenCD();
+  const int n = cdrip_->CR_GetNumCDROM();
+  CloseCD();
+  return n;
+}
+
+std::string TCDIn::DriveName() {
+  OpenCD();
+  CR_CDROMPARAMS params{};
+  const int rc = cdrip_->CR_GetCDROMParameters(&params);
+  CloseCD();
+  if (rc != CR_OK) return {};
+  return std::string(params.DriveName, strnlen(params.DriveName, 255));
+}
+
+void TCDIn::SetCurrentDrive(int Value) {
+  if (Value >= 0 && Value < DrivesCount()) currentDrive_ = Value;
+}
+
+void TCDIn::SetStartTrack(int Value) {
+  CheckIdle();
+  startTrack_ = Value;
+  startPos_ = {Value, {}};
+}
+
+void TCDIn::SetEndTrack(int Value) {
+  CheckIdle();
+  endTrack_ = Value;
+  endPos_ = {Value + 1, {}};
+}
+
+TCDDiscInfo TCDIn::DiscInfo() {
+  auto result = TCDDiscInfo::cdiDiscUnknown;
+  OpenCD();
+  int32_t status = CR_MEDIA_PRESENT;
+  if (cdrip_->CR_IsMediaLoaded(&status) == CR_OK && status != CR_MEDIA_PRESENT) {
+    result = TCDDiscInfo::cdiDiscNone;
+  } else if (cdrip_->CR_ReadToc() == CR_OK) {
+    const int n = cdrip_->CR_GetNumTocEntries();
+    for (int i = 0; i < n; ++i) {
+      const bool data = IsData(cdrip_->CR_GetTocEntry(i));
+      if (!data) {
+        if (result == TCDDiscInfo::cdiDiscUnknown) result = TCDDiscInfo::cdiDiscAudio;
+        if (result == TCDDiscInfo::cdiDiscData) result = TCDDiscInfo::cdiDiscMixed;
+      } else {
+        if (result == TCDDiscInfo::cdiDiscUnknown) result = TCDDiscInfo::cdiDiscData;
+        if (result == TCDDiscInfo::cdiDiscAudio) result = TCDDiscInfo::cdiDiscMixed;
+      }
+    }
+  }
+  CloseCD();
+  return result;
+}
+
+int TCDIn::TracksCount() {
+  OpenCD();
+  const int n = cdrip_->CR_ReadToc() == CR_OK ? cdrip_->CR_GetNumTocEntries() : -1;
+  CloseCD();
+  return n;
+}
+
+int TCDIn::Status() {
+  OpenCD();
+  int result = 1;
+  int32_t status = CR_MEDIA_ABSENT;
+  // A drive that cannot tell is as good as one without a disc.
+  if (cdrip_->CR_IsMediaLoaded(&status) != CR_OK || status != CR_MEDIA_PRESENT)
+    result = 0;
+  else if (cdrip_->CR_IsAudioPlaying() != 0)
+    result = 2;
+  CloseCD();
+  return result;
+}
+
+TCDTrackInfo TCDIn::TrackInfo(int Track) {
+  CheckIdle();
+  const int count = TracksCount();
+  if (Track < 1 || Track > count) throw EAudioException("Track out of range.");
+  OpenCD();
+  const CR_TOCENTRY entry = cdrip_->CR_GetTocEntry(Track - 1);
+  const CR_TOCENTRY next = cdrip_->CR_GetTocEntry(Track);
+  CloseCD();
+  return {FramesToMSF(int(next.StartSector) - int(entry.StartSector)), IsData(entry)};
+}
+
+bool TCDIn::Range(int& Start, int& End) {
+  const int count = cdrip_->CR_GetNumTocEntries();
+  if (startPos_.Track < 1 || startPos_.Track > count || endPos_.Track < 1 ||
+      endPos_.Track > count + 1)
+    return false;
+  const CR_TOCENTRY first = cdrip_->CR_GetTocEntry(startPos_.Track - 1);
+  const CR_TOCENTRY after = cdrip_->CR_GetTocEntry(endPos_.Track - 1);
+  Start = int(first.StartSector) + MSFToFrames(startPos_.Offset);
+  End = int(after.StartSector) + MSFToFrames(endPos_.Offset);
+  // The last audio track before the data session of an enhanced CD ends where
+  // the audio session ends, not at the data track.
+  if (endPos_.Track <= count && IsData(after) && endPos_.Track >= 2 &&
+      !IsData(cdrip_->CR_GetTocEntry(endPos_.Track - 2)) && End - kSessionGapSectors > Start)
+    End -= kSessionGapSectors;
+  return End >= Start;
+}
+
+int64_t TCDIn::GetSize() {
+  if (Busy) return rangeSize_;
+  OpenCD();
+  int start = 0, end = 0;
+  const bool ok = cdrip_->CR_ReadToc() == CR_OK && Range(start, end);
+  CloseCD();
+  return ok ? int64_t(end - start) * CR_SECTOR_BYTES : 0;
+}
+
+void TCDIn::Eject() {
+  CheckIdle();
+  cdrip_->CR_EjectCD(1);
+}
+
+void TCDIn::Init() {
+  CheckIdle();
+  if (Status() == 0) throw EAudioException("The drive is not ready");
+  const int count = TracksCount();
+  if (startPos_.Track < 1 || startPos_.Track > count)
+    throw EAudioException("The start track out of range");
+  if (TrackInfo(startPos_.Track).DataTrack) throw EAudioException("Trying to rip a data track");
+  // An end before the start would make an empty or negative range.
+  if (endPos_.Track < 1 || endPos_.Track > count + 1 || endPos_.Track <= startPos_.Track)
+    throw EAudioException("The end track out of range");
+  OpenCD();
+  int start = 0, end = 0;
+  if (cdrip_->CR_ReadToc() != CR_OK || !Range(start, end)) {
+    CloseCD();
+    throw EAudioException("The end track out of range");
+  }
+  chunkSize_ = kChunkSize;
+  int32_t chunk = chunkSize_;
+  if (cdrip_->CR_OpenRipper(&chunk, start, end) != CR_OK) {
+    CloseCD();
+    throw EAudioException("The drive is not ready");
+  }
+  ripperOpen_ = true;
+  ripBuffer_.resize(size_t(chunk));
+  rangeSize_ = int64_t(end - start) * CR_SECTOR_BYTES;
+  Size = rangeSize_;
+  BufStart = 1;
+  BufEnd = 0;
+  Position = 0;
+  Busy = true;
+}
+
+int TCDIn::GetData(void* Buffer, int BufferSize) {
+  if (!Busy) throw EAudioException("The Stream is not opened");
+  if (BufStart > BufEnd) {
+    BufStart = 1;
+    BufEnd = 0;
+    int32_t bytes = 0, abort = 0;
+    // A failed read ends the job: the buffer's old audio must never go out again.
+    if (cdrip_->CR_RipChunk(ripBuffer_.data(), &bytes, &abort) != CR_OK)
+      throw EAudioException("Read error on the disc");
+    BufEnd = std::clamp(int(bytes), 0, int(ripBuffer_.size()));
+  }
+  const int count = std::min(BufEnd - BufStart + 1, BufferSize);
+  if (count <= 0) return 0;
+  std::memcpy(Buffer, ripBuffer_.data() + BufStart - 1, size_t(count));
+  BufStart += count;
+  Position += count;
+  return count;
+}
+
+void TCDIn::Flush() {
+  if (ripperOpen_) {
+    ripperOpen_ = false;
+    cdrip_->CR_CloseRipper();
+    CloseCD();
+  }
+  Busy = false;
+  Size = 0;
+}
+
+}  // namespace qv

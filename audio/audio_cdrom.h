@@ -1,0 +1,98 @@
+// CD-audio input: the digital audio of a range of tracks as 16-bit stereo PCM
+// at 44100 Hz, read through the CD ripping library, and the drive and disc
+// questions the main window asks.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "audio/audio_classes.h"
+
+namespace qv {
+
+struct TCDRipApi;
+
+enum class TCDDiscInfo : uint8_t {
+  cdiDiscNone = 0,
+  cdiDiscAudio = 1,
+  cdiDiscData = 2,
+  cdiDiscMixed = 3,
+  cdiDiscUnknown = 4
+};
+
+struct TMSF {
+  uint8_t Minute = 0, Second = 0, Frame = 0;
+  friend bool operator==(const TMSF&, const TMSF&) = default;
+};
+TMSF FramesToMSF(int Frames);
+int MSFToFrames(TMSF MSF);
+
+// A position on the disc: a track and an offset into it.
+struct TCDPosition {
+  int Track = 0;
+  TMSF Offset;
+};
+
+struct TCDTrackInfo {
+  TMSF Length;
+  bool DataTrack = false;
+};
+
+class TCDIn : public TAudioInput {
+ public:
+  // Raises "libcdrip.so could not be loaded." when the library is missing.
+  explicit TCDIn(TComponent* AOwner = nullptr);
+  ~TCDIn() override;
+
+  int GetBitsPerSample() override { return 16; }
+  int GetChannels() override { return 2; }
+  int GetSampleRate() override { return 44100; }
+  int GetData(void* Buffer, int BufferSize) override;
+  void Init() override;
+  void Flush() override;
+
+  [[nodiscard]] int DrivesCount();
+  [[nodiscard]] std::string DriveName();
+  [[nodiscard]] int CurrentDrive() const { return currentDrive_; }
+  // Out-of-range values are ignored.
+  void SetCurrentDrive(int Value);
+  [[nodiscard]] int StartTrack() const { return startTrack_; }
+  [[nodiscard]] int EndTrack() const { return endTrack_; }
+  void SetStartTrack(int Value);
+  void SetEndTrack(int Value);
+
+  [[nodiscard]] TCDDiscInfo DiscInfo();
+  // -1 when the table of contents cannot be read.
+  [[nodiscard]] int TracksCount();
+  // 0 no medium, 2 playing audio, 1 otherwise.
+  [[nodiscard]] int Status();
+  [[nodiscard]] TCDTrackInfo TrackInfo(int Track);
+  [[nodiscard]] int64_t GetSize();
+  void Eject();
+
+ private:
+  static constexpr int kChunkSize = 176400;  // 75 sectors: one second of audio
+
+  void OpenCD();
+  void CloseCD();
+  void CheckIdle() const;
+  // The sector range [Start, End) of the tracks set; false when the table has no such tracks.
+  bool Range(int& Start, int& End);
+
+  const TCDRipApi* cdrip_;
+  std::mutex openLock_;
+  int openCount_ = 0;
+  int currentDrive_ = 0;
+  int startTrack_ = 0;
+  int endTrack_ = 0;
+  TCDPosition startPos_;
+  TCDPosition endPos_;
+  int64_t rangeSize_ = 0;
+  int chunkSize_ = kChunkSize;
+  bool ripperOpen_ = false;
+  std::vector<uint8_t> ripBuffer_;
+};
+
+}  // namespace qv

@@ -1,0 +1,1312 @@
+#include "net/wsocket.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/tcp.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "net/wsockbuf.h"
+#include "platform/msg/message_queue.h"
+#include "platform/msg/pump.h"
+#include "platform/msg/window.h"
+
+namespace qv {
+namespace {
+
+// Process-wide library state: the use count of socket components, whether the socket
+// library is started, and the version it is started with.
+std::mutex gLibraryMutex;
+int gUseCount = 0;                             // guarded
+bool gLoaded = false;                          // guarded
+std::uint8_t gReqVerLow = 1, gReqVerHigh = 1;  // guarded
+
+// The handle of a look-up that needed no resolver (a dotted address); its answer is
+// posted like any other so the caller never sees it inside DnsLookup.
+constexpr WSAHANDLE kDottedLookup = ~WSAHANDLE(0);
+
+std::string Trim(const std::string& s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+  return s.substr(b, e - b);
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string Dotted(const in_addr& a) {
+  char text[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &a, text, sizeof text);
+  return text;
+}
+
+// Own decimal parser: glibc's inet_addr reads "010" as octal.
+bool ParseDotted(const std::string& s, in_addr& out) {
+  if (!WSocketIsDottedIP(s)) return false;
+  const std::string t = Trim(s);
+  std::uint32_t value = 0;
+  unsigned part = 0;
+  for (char c : t) {
+    if (c == '.') {
+      value = value << 8 | part;
+      part = 0;
+    } else {
+      part = part * 10 + unsigned(c - '0');
+    }
+  }
+  value = value << 8 | part;
+  out.s_addr = htonl(value);
+  return true;
+}
+
+std::string Format(const char* fmt, const std::string& s, int n) {
+  char buf[512];
+  std::snprintf(buf, sizeof buf, fmt, s.c_str(), n);
+  return buf;
+}
+
+}  // namespace
+
+bool WSocketLoaded() {
+  std::lock_guard lock(gLibraryMutex);
+  return gLoaded;
+}
+
+bool WSocketIsDottedIP(const std::string& S) {
+  std::size_t i = 0;
+  while (i < S.size() && S[i] == ' ') ++i;
+  if (i == S.size() || S[i] == '.') return false;
+  int dots = 0;
+  unsigned part = 0;
+  bool digit = false;
+  for (; i < S.size(); ++i) {
+    const char c = S[i];
+    if (c == ' ') break;
+    if (c == '.') {
+      if (!digit) return false;
+      ++dots;
+      part = 0;
+      digit = false;
+    } else if (c >= '0' && c <= '9') {
+      part = part * 10 + unsigned(c - '0');
+      if (part > 255) return false;
+      digit = true;
+    } else {
+      return false;
+    }
+  }
+  for (; i < S.size(); ++i) {
+    if (S[i] != ' ') return false;
+  }
+  return dots == 3 && digit;
+}
+
+in_addr WSocketResolveHost(const std::string& Host) {
+  if (Host.empty() || Host.size() >= 257) {
+    throw ESocketException("WSocketResolveHost: '" + Host + "' Invalid Hostname.");
+  }
+  in_addr a{};
+  if (WSocketIsDottedIP(Host)) {
+    ParseDotted(Host, a);
+    if (a.s_addr == INADDR_NONE && Trim(Host) != "255.255.255.255") {
+      throw ESocketException("WSocketResolveHost: '" + Host + "' Invalid IP address.");
+    }
+    return a;
+  }
+  std::vector<in_addr> list;
+  const int err = ResolveHostName(Host, list);
+  if (err != 0 || list.empty()) {
+    throw ESocketException(Format("WSocketResolveHost: Cannot convert host address '%s', Error #%d",
+                                  Host, err != 0 ? err : WSANO_DATA));
+  }
+  return list.front();
+}
+
+std::uint16_t WSocketResolvePort(const std::string& Port, const std::string& Proto) {
+  if (Port.empty() || Port.size() >= 32)
+    throw ESocketException("WSocketResolvePort: Invalid Port.");
+  if (Proto.empty() || Proto.size() >= 32) {
+    throw ESocketException("WSocketResolvePort: Invalid Proto.");
+  }
+  std::size_t i = 0;
+  while (i < Port.size() && Port[i] == ' ') ++i;
+  if (i < Port.size() && std::isdigit(static_cast<unsigned char>(Port[i]))) {
+    unsigned long n = 0;
+    for (; i < Port.size() && std::isdigit(static_cast<unsigned char>(Port[i])); ++i) {
+      n = n * 10 + unsigned(Port[i] - '0');
+      // Beyond 65535 a port would silently wrap to another one.
+      if (n > 65535) throw ESocketException("WSocketResolvePort: Invalid Port.");
+    }
+    return std::uint16_t(n);
+  }
+  servent se{};
+  servent* result = nullptr;
+  char buf[1024];
+  const std::string p = Trim(Port), pr = Trim(Proto);
+  if (getservbyname_r(p.c_str(), pr.c_str(), &se, buf, sizeof buf, &result) != 0 ||
+      result == nullptr) {
+    throw ESocketException(
+        Format("WSocketResolvePort: Cannot convert port '%s', Error #%d", Port, WSANO_DATA));
+  }
+  return ntohs(std::uint16_t(result->s_port));
+}
+
+int WSocketResolveProto(const std::string& Proto) {
+  if (Proto.empty() || Proto.size() >= 32) {
+    throw ESocketException("WSocketResolveProto: Invalid Protocol.");
+  }
+  std::size_t i = 0;
+  while (i < Proto.size() && Proto[i] == ' ') ++i;
+  if (i < Proto.size() && std::isdigit(static_cast<unsigned char>(Proto[i]))) {
+    int n = 0;
+    for (; i < Proto.size() && std::isdigit(static_cast<unsigned char>(Proto[i])) && n < 100000;
+         ++i) {
+      n = n * 10 + (Proto[i] - '0');
+    }
+    return n;
+  }
+  const std::string p = Lower(Trim(Proto));
+  if (p == "tcp") return 6;
+  if (p == "udp") return 17;
+  if (p == "raw") return 255;
+  protoent pe{};
+  protoent* result = nullptr;
+  char buf[1024];
+  if (getprotobyname_r(p.c_str(), &pe, buf, sizeof buf, &result) != 0 || result == nullptr) {
+    throw ESocketException(
+        Format("WSocketResolveProto: Cannot convert protocol '%s', Error #%d", Proto, WSANO_DATA));
+  }
+  return result->p_proto;
+}
+
+std::string LocalHostName() {
+  char buf[64] = {};
+  if (gethostname(buf, sizeof buf - 1) != 0) throw ESocketException("Winsock.GetHostName failed");
+  return buf;
+}
+
+std::string WSocketErrorDesc(int Code) {
+  switch (Code) {
+    case 0:
+      return "No Error";
+    case 10004:
+      return "Interrupted system call";
+    case 10009:
+      return "Bad file number";
+    case 10013:
+      return "Permission denied";
+    case 10014:
+      return "Bad address";
+    case 10022:
+      return "Invalid argument";
+    case 10024:
+      return "Too many open files";
+    case 10035:
+      return "Operation would block";
+    case 10036:
+      return "Operation now in progress";
+    case 10037:
+      return "Operation already in progress";
+    case 10038:
+      return "Socket operation on non-socket";
+    case 10039:
+      return "Destination address required";
+    case 10040:
+      return "Message too long";
+    case 10041:
+      return "Protocol wrong type for socket";
+    case 10042:
+      return "Protocol not available";
+    case 10043:
+      return "Protocol not supported";
+    case 10044:
+      return "Socket type not supported";
+    case 10045:
+      return "Operation not supported on socket";
+    case 10046:
+      return "Protocol family not supported";
+    case 10047:
+      return "Address family not supported by protocol family";
+    case 10048:
+      return "Address already in use";
+    case 10049:
+      return "Address not available";
+    case 10050:
+      return "Network is down";
+    case 10051:
+      return "Network is unreachable";
+    case 10052:
+      return "Network dropped connection on reset";
+    case 10053:
+      return "Connection aborted";
+    case 10054:
+      return "Connection reset by peer";
+    case 10055:
+      return "No buffer space available";
+    case 10056:
+      return "Socket is already connected";
+    case 10057:
+      return "Socket is not connected";
+    case 10058:
+      return "Can't send after socket shutdown";
+    case 10059:
+      return "Too many references: can't splice";
+    case 10060:
+      return "Connection timed out";
+    case 10061:
+      return "Connection refused";
+    case 10062:
+      return "Too many levels of symbolic links";
+    case 10063:
+      return "File name too long";
+    case 10064:
+      return "Host is down";
+    case 10065:
+      return "No route to host";
+    case 10066:
+      return "Directory not empty";
+    case 10067:
+      return "Too many processes";
+    case 10068:
+      return "Too many users";
+    case 10069:
+      return "Disc quota exceeded";
+    case 10070:
+      return "Stale NFS file handle";
+    case 10071:
+      return "Too many levels of remote in path";
+    case 10091:
+      return "Network sub-system is unusable";
+    case 10092:
+      return "WinSock DLL cannot support this application";
+    case 10093:
+      return "WinSock not initialized";
+    case 11001:
+      return "Host not found";
+    case 11002:
+      return "Non-authoritative host not found";
+    case 11003:
+      return "Non-recoverable error";
+    case 11004:
+      return "No Data";
+    default:
+      return "Not a WinSock error";
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// TCustomWSocket
+
+TCustomWSocket::TCustomWSocket(TComponent* AOwner) : TComponent(AOwner) {
+  {
+    std::lock_guard lock(gLibraryMutex);
+    ++gUseCount;
+  }
+  handle_ = AllocateHWnd([this](HWND, UINT m, WPARAM w, LPARAM l) { return WndProc(m, w, l); });
+  if (handle_ == 0) throw ESocketException("Cannot create a hidden window for TWSocket");
+  AssignDefaultValue();
+}
+
+TCustomWSocket::~TCustomWSocket() {
+  destroying_ = true;
+  if (dnsHandle_ != 0 && dnsHandle_ != kDottedLookup) WSACancelAsyncRequest(dnsHandle_);
+  dnsHandle_ = 0;
+  if (hSocket_ != INVALID_SOCKET) closesocket(hSocket_);
+  hSocket_ = INVALID_SOCKET;
+  DeallocateHWnd(handle_);
+  std::lock_guard lock(gLibraryMutex);
+  if (--gUseCount < 1 && gLoaded) {
+    WSACleanup();
+    gLoaded = false;
+  }
+}
+
+void TCustomWSocket::EnsureLoaded() {
+  std::lock_guard lock(gLibraryMutex);
+  if (gLoaded) return;
+  WSAStartup(std::uint16_t(gReqVerLow | gReqVerHigh << 8));
+  gLoaded = true;
+}
+
+std::uint8_t TCustomWSocket::ReqVerLow() const {
+  std::lock_guard lock(gLibraryMutex);
+  return gReqVerLow;
+}
+
+std::uint8_t TCustomWSocket::ReqVerHigh() const {
+  std::lock_guard lock(gLibraryMutex);
+  return gReqVerHigh;
+}
+
+void TCustomWSocket::SetReqVerLow(std::uint8_t Value) {
+  {
+    std::lock_guard lock(gLibraryMutex);
+    if (gReqVerLow == Value) return;
+    if (!gLoaded) {
+      gReqVerLow = Value;
+      return;
+    }
+  }
+  RaiseException("SetReqVerLow: WinSock version can't be changed now");
+}
+
+void TCustomWSocket::SetReqVerHigh(std::uint8_t Value) {
+  {
+    std::lock_guard lock(gLibraryMutex);
+    if (gReqVerHigh == Value) return;
+    if (!gLoaded) {
+      gReqVerHigh = Value;
+      return;
+    }
+  }
+  RaiseException("SetReqVerHigh: WinSock version can't be changed now");
+}
+
+void TCustomWSocket::SetSendFlags(int Value) {
+  if (Value != wsSendNormal && Value != wsSendUrgent) {
+    RaiseException("Invalid SendFlags");
+    return;
+  }
+  sendFlags_ = TSocketSendFlags(Value);
+}
+
+void TCustomWSocket::AssignDefaultValue() {
+  hSocket_ = INVALID_SOCKET;
+  addrStr_.clear();
+  portStr_.clear();
+  protoStr_ = "tcp";
+  localAddr_ = "0.0.0.0";
+  localPortStr_ = "0";
+  addrAssigned_ = portAssigned_ = false;
+  protoAssigned_ = true;
+  addrResolved_ = portResolved_ = localPortResolved_ = protoResolved_ = false;
+  sin_ = sockaddr_in{};
+  sin_.sin_family = AF_INET;
+  sockType_ = SOCK_STREAM;
+  proto_ = 6;
+  localPortNum_ = 0;
+  allSent_ = true;
+  paused_ = false;
+  closeInvoked_ = false;
+  selectEvent_ = 0;
+  curEvent_ = 0;
+  readCount_ = 0;
+  state_ = wsClosed;
+}
+
+void TCustomWSocket::SetAddr(const std::string& Value) {
+  const std::string v = Trim(Value);
+  if (state_ != wsClosed) {
+    if (addrAssigned_ && v == addrStr_) return;
+    RaiseException("Cannot change Addr if not closed");
+    return;
+  }
+  addrStr_ = v;
+  addrAssigned_ = !v.empty();
+  addrResolved_ = false;
+}
+
+void TCustomWSocket::SetPort(const std::string& Value) {
+  const std::string v = Trim(Value);
+  if (state_ != wsClosed) {
+    if (portAssigned_ && v == portStr_) return;
+    RaiseException("Cannot change Port if not closed");
+    return;
+  }
+  portStr_ = v;
+  portAssigned_ = !v.empty();
+  portResolved_ = false;
+}
+
+void TCustomWSocket::SetProto(const std::string& Value) {
+  const std::string v = Trim(Value);
+  if (state_ != wsClosed) {
+    if (protoAssigned_ && v == protoStr_) return;
+    RaiseException("Cannot change Proto if not closed");
+    return;
+  }
+  protoStr_ = v;
+  protoAssigned_ = !v.empty();
+  protoResolved_ = false;
+}
+
+void TCustomWSocket::SetLocalAddr(const std::string& Value) {
+  std::string v = Trim(Value);
+  if (v.empty()) v = "0.0.0.0";
+  if (state_ != wsClosed) {
+    if (v == localAddr_) return;
+    RaiseException("Cannot change LocalAddr if not closed");
+    return;
+  }
+  localAddr_ = v;
+}
+
+void TCustomWSocket::SetLocalPort(const std::string& Value) {
+  const std::string v = Trim(Value);
+  if (state_ != wsClosed) {
+    if (v == localPortStr_) return;
+    RaiseException("Cannot change LocalPort if not closed");
+    return;
+  }
+  localPortStr_ = v;
+  localPortResolved_ = false;
+}
+
+void TCustomWSocket::RaiseException(const std::string& Msg) {
+  if (OnError) {
+    OnError(this);
+    return;
+  }
+  throw ESocketException(Msg);
+}
+
+void TCustomWSocket::SocketError(const std::string& Context) {
+  const int code = WSAGetLastError();
+  const std::string line =
+      "Error " + std::to_string(code) + " in function " + Context + "\r\n" + WSocketErrorDesc(code);
+  if (code == WSAECONNRESET || code == WSAENOTCONN) {
+    if (hSocket_ != INVALID_SOCKET) closesocket(hSocket_);
+    hSocket_ = INVALID_SOCKET;
+    if (state_ != wsClosed) {
+      closeInvoked_ = true;
+      TriggerSessionClosed(std::uint16_t(code));
+    }
+    ChangeState(wsClosed);
+  }
+  lastError_ = code;
+  RaiseException(line);
+}
+
+void TCustomWSocket::ChangeState(TSocketState NewState) {
+  const TSocketState old = state_;
+  state_ = NewState;
+  if (old != NewState) TriggerChangeState(old, NewState);
+}
+
+void TCustomWSocket::HandleBackGroundException(const std::exception& E) {
+  bool canClose = true;
+  if (OnBgException) OnBgException(this, E, canClose);
+  if (canClose) Abort();
+}
+
+LRESULT TCustomWSocket::WndProc(UINT Msg, WPARAM WParam, LPARAM LParam) {
+  try {
+    switch (Msg) {
+      case WM_ASYNCSELECT: {
+        if (SOCKET(std::intptr_t(WParam)) != hSocket_ || paused_) return 0;
+        const long events = LOWORD(std::uintptr_t(LParam));
+        const std::uint16_t error = HIWORD(std::uintptr_t(LParam));
+        for (long ev : {FD_CONNECT, FD_READ, FD_WRITE, FD_ACCEPT, FD_CLOSE}) {
+          if (!(events & ev)) continue;
+          curEvent_ = ev;
+          switch (ev) {
+            case FD_CONNECT:
+              Do_FD_CONNECT(error);
+              break;
+            case FD_READ:
+              Do_FD_READ(error);
+              break;
+            case FD_WRITE:
+              Do_FD_WRITE(error);
+              break;
+            case FD_ACCEPT:
+              Do_FD_ACCEPT(error);
+              break;
+            case FD_CLOSE:
+              Do_FD_CLOSE(error);
+              break;
+          }
+        }
+        curEvent_ = 0;
+        return 0;
+      }
+      case WM_ASYNCGETHOSTBYNAME:
+        HandleDnsReply(WSAHANDLE(WParam), HIWORD(std::uintptr_t(LParam)), false);
+        return 0;
+      case WM_ASYNCGETHOSTBYADDR:
+        HandleDnsReply(WSAHANDLE(WParam), HIWORD(std::uintptr_t(LParam)), true);
+        return 0;
+      case WM_CLOSE_DELAYED:
+        Close();
+        return 0;
+      case WM_WSOCKET_RELEASE:
+        // Release is documented for components created with new and owned by nobody.
+        delete this;
+        return 0;
+      case WM_TRIGGER_EXCEPTION:
+        throw ESocketException("Test exception in WSocket");
+      default:
+        return DefWindowProc(handle_, Msg, WParam, LParam);
+    }
+  } catch (const std::exception& e) {
+    HandleBackGroundException(e);
+  }
+  return 0;
+}
+
+void TCustomWSocket::HandleDnsReply(WSAHANDLE Handle, std::uint16_t Error, bool Reverse) {
+  // An answer to a cancelled or superseded look-up.
+  if (dnsHandle_ == 0 || Handle != dnsHandle_ || Reverse != dnsReverse_) return;
+  dnsHandle_ = 0;
+  const auto entry = std::move(dnsEntry_);
+  if (Error == 0 && entry) {
+    if (Reverse) {
+      dnsResult_ = entry->Name;
+      dnsResultList_ = {entry->Name};
+    } else {
+      dnsResultList_.clear();
+      for (const auto& a : entry->Addresses) dnsResultList_.push_back(Dotted(a));
+      dnsResult_ = dnsResultList_.empty() ? std::string() : dnsResultList_.front();
+    }
+  }
+  TriggerDNSLookupDone(Error);
+}
+
+void TCustomWSocket::Do_FD_CONNECT(std::uint16_t Error) {
+  if (state_ == wsConnected) return;
+  ChangeState(wsConnected);
+  TriggerSessionConnected(Error);
+  if (Error != 0 && state_ != wsClosed) {
+    // No session was ever open: the failure is reported by OnSessionConnected alone.
+    closeInvoked_ = true;
+    Close();
+  }
+}
+
+void TCustomWSocket::Do_FD_READ(std::uint16_t Error) {
+  if (state_ != wsConnected) {
+    ChangeState(wsConnected);
+    TriggerSessionConnected(Error);
+  }
+  ReceiveLoop((ComponentOptions & wsoNoReceiveLoop) != 0);
+}
+
+void TCustomWSocket::Do_FD_WRITE(std::uint16_t Error) {
+  TryToSend();
+  if (allSent_) TriggerDataSent(Error);
+}
+
+void TCustomWSocket::Do_FD_ACCEPT(std::uint16_t Error) {
+  TriggerSessionAvailable(Error);
+}
+
+void TCustomWSocket::Do_FD_CLOSE(std::uint16_t Error) {
+  if (state_ == wsConnecting) return;
+  ReceiveLoop(false);
+  if (!closeInvoked_) {
+    closeInvoked_ = true;
+    TriggerSessionClosed(Error);
+  }
+  if (state_ != wsClosed) Close();
+}
+
+void TCustomWSocket::ReceiveLoop(bool noLoop) {
+  for (;;) {
+    if (hSocket_ == INVALID_SOCKET) return;
+    lastError_ = 0;
+    const std::uint64_t before = bytesTaken_;
+    if (!TriggerDataAvailable(0)) {
+      char scratch[1024];
+      const int n = DoRecv(scratch, sizeof scratch, 0);
+      if (n < 0) {
+        lastError_ = WSAGetLastError() == WSAEWOULDBLOCK ? 0 : WSAGetLastError();
+        return;
+      }
+    }
+    if (noLoop) return;
+    if (lastError_ != 0) {
+      if (lastError_ == -1) lastError_ = 0;
+      return;
+    }
+    // A handler that took nothing would be called forever for the same bytes.
+    if (bytesTaken_ == before || hSocket_ == INVALID_SOCKET) return;
+    unsigned long waiting = 0;
+    if (ioctlsocket(hSocket_, FIONREAD_, &waiting) != 0) {
+      lastError_ = WSAGetLastError();
+      return;
+    }
+    if (waiting == 0) return;
+  }
+}
+
+bool TCustomWSocket::TriggerDataAvailable(std::uint16_t Error) {
+  if (!OnDataAvailable) return false;
+  OnDataAvailable(this, Error);
+  return true;
+}
+
+void TCustomWSocket::TriggerSessionAvailable(std::uint16_t Error) {
+  if (OnSessionAvailable) OnSessionAvailable(this, Error);
+}
+
+void TCustomWSocket::TriggerSessionConnected(std::uint16_t Error) {
+  if (OnSessionConnected) OnSessionConnected(this, Error);
+}
+
+void TCustomWSocket::TriggerSessionClosed(std::uint16_t Error) {
+  if (OnSessionClosed) OnSessionClosed(this, Error);
+}
+
+void TCustomWSocket::TriggerDataSent(std::uint16_t Error) {
+  if (OnDataSent) OnDataSent(this, Error);
+}
+
+void TCustomWSocket::TriggerChangeState(TSocketState OldState, TSocketState NewState) {
+  if (OnChangeState) OnChangeState(this, OldState, NewState);
+}
+
+void TCustomWSocket::TriggerDNSLookupDone(std::uint16_t Error) {
+  if (OnDnsLookupDone) OnDnsLookupDone(this, Error);
+}
+
+void TCustomWSocket::TriggerError() {
+  if (OnError) OnError(this);
+}
+
+int TCustomWSocket::DoRecv(void* Buffer, int Size, int Flags) {
+  const int n = recv(hSocket_, Buffer, Size, Flags);
+  if (n > 0) bytesTaken_ += std::uint64_t(n);
+  return n;
+}
+
+int TCustomWSocket::DoRecvFrom(void* Buffer, int Size, int Flags, sockaddr_in& From) {
+  socklen_t len = sizeof From;
+  const int n = recvfrom(hSocket_, Buffer, Size, Flags, reinterpret_cast<sockaddr*>(&From), &len);
+  if (n > 0) bytesTaken_ += std::uint64_t(n);
+  return n;
+}
+
+int TCustomWSocket::Receive(void* Buffer, int Size) {
+  const int n = DoRecv(Buffer, Size, 0);
+  if (n < 0) {
+    lastError_ = WSAGetLastError();
+  } else {
+    readCount_ += n;
+  }
+  return n;
+}
+
+std::string TCustomWSocket::ReceiveStr() {
+  int size = GetRcvdCount();
+  if (size < 0) return {};
+  if (size == 0) size = 255;
+  std::string s(std::size_t(size), '\0');
+  const int n = Receive(s.data(), size);
+  if (n <= 0) return {};
+  s.resize(std::size_t(n));
+  return s;
+}
+
+int TCustomWSocket::ReceiveFrom(void* Buffer, int Size, sockaddr_in& From) {
+  const int n = DoRecvFrom(Buffer, Size, 0, From);
+  if (n < 0) {
+    lastError_ = WSAGetLastError();
+  } else {
+    readCount_ += n;
+  }
+  return n;
+}
+
+int TCustomWSocket::GetRcvdCount() {
+  if (HasState(csDesigning)) return -1;
+  if (hSocket_ == INVALID_SOCKET) return 0;
+  unsigned long n = 0;
+  if (ioctlsocket(hSocket_, FIONREAD_, &n) != 0) {
+    SocketError("ioctlSocket");
+    return -1;
+  }
+  return int(std::min<unsigned long>(n, 0x7FFFFFFF));
+}
+
+void TCustomWSocket::SetLingerOption() {
+  if (LingerOnOff == wsLingerNoSet) return;
+  if (hSocket_ == INVALID_SOCKET) {
+    RaiseException("Cannot set linger option at this time");
+    return;
+  }
+  linger l{LingerOnOff == wsLingerOn ? 1 : 0, LingerTimeout};
+  if (setsockopt(hSocket_, SOL_SOCKET, SO_LINGER, &l, sizeof l) != 0) {
+    SocketError("setsockopt(SO_LINGER)");
+  }
+}
+
+void TCustomWSocket::BindSocket() {
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(WSocketResolvePort(localPortStr_, protoStr_));
+  local.sin_addr = WSocketResolveHost(localAddr_);
+  if (bind(hSocket_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+    RaiseException("winsock.bind failed, error #" + std::to_string(WSAGetLastError()));
+    return;
+  }
+  socklen_t len = sizeof local;
+  if (getsockname(hSocket_, reinterpret_cast<sockaddr*>(&local), &len) != 0) {
+    RaiseException("winsock.getsockname failed, error #" + std::to_string(WSAGetLastError()));
+    return;
+  }
+  localPortStr_ = std::to_string(ntohs(local.sin_port));
+}
+
+void TCustomWSocket::Connect() {
+  if (hSocket_ != INVALID_SOCKET && state_ != wsClosed) {
+    RaiseException("Connect: Socket already in use");
+    return;
+  }
+  if (!portAssigned_) {
+    RaiseException("Connect: No Port Specified");
+    return;
+  }
+  if (!addrAssigned_) {
+    RaiseException("Connect: No IP Address Specified");
+    return;
+  }
+  if (!protoAssigned_) {
+    RaiseException("Connect: No Protocol Specified");
+    return;
+  }
+  EnsureLoaded();
+  if (!protoResolved_) {
+    proto_ = WSocketResolveProto(protoStr_);
+    sockType_ = proto_ == 6 ? SOCK_STREAM : proto_ == 17 ? SOCK_DGRAM : SOCK_RAW;
+    protoResolved_ = true;
+  }
+  if (!portResolved_) {
+    sin_.sin_port = htons(WSocketResolvePort(portStr_, protoStr_));
+    portResolved_ = true;
+  }
+  if (!localPortResolved_) {
+    localPortNum_ = WSocketResolvePort(localPortStr_, protoStr_);
+    localPortResolved_ = true;
+  }
+  if (!addrResolved_) {
+    sin_.sin_addr = WSocketResolveHost(addrStr_);
+    addrResolved_ = true;
+  }
+  sin_.sin_family = AF_INET;
+  DeleteBufferedData();
+  hSocket_ = socket(AF_INET, sockType_, sockType_ == SOCK_RAW ? proto_ : 0);
+  if (hSocket_ == INVALID_SOCKET) {
+    SocketError("Connect (socket)");
+    return;
+  }
+  ChangeState(wsOpened);
+  if (state_ != wsOpened) {
+    WSASetLastError(WSAEINVAL);
+    SocketError("Connect (Invalid operation in OnChangeState)");
+    return;
+  }
+  if (sockType_ == SOCK_STREAM) {
+    const int on = 1;
+    if (setsockopt(hSocket_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
+      SocketError("setsockopt(SO_REUSEADDR)");
+      return;
+    }
+    if ((ComponentOptions & wsoTcpNoDelay) &&
+        setsockopt(hSocket_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0) {
+      SocketError("setsockopt(IPPROTO_TCP, TCP_NODELAY)");
+      return;
+    }
+    SetLingerOption();
+    if (setsockopt(hSocket_, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0) {
+      SocketError("setsockopt(SO_KEEPALIVE)");
+      return;
+    }
+    if (localPortNum_ != 0 || localAddr_ != "0.0.0.0") BindSocket();
+  } else if (sockType_ == SOCK_DGRAM) {
+    BindSocket();
+    if (MultiCast) {
+      if (MultiCastIpTTL != 1) {
+        const unsigned char ttl = static_cast<unsigned char>(MultiCastIpTTL);
+        if (setsockopt(hSocket_, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) != 0) {
+          SocketError("setsockopt(IP_MULTICAST_TTL)");
+          return;
+        }
+      }
+      if (!MultiCastAddrStr.empty() && MultiCastAddrStr != "0.0.0.0") {
+        const in_addr ifAddr = WSocketResolveHost(MultiCastAddrStr);
+        if (setsockopt(hSocket_, IPPROTO_IP, IP_MULTICAST_IF, &ifAddr, sizeof ifAddr) != 0) {
+          SocketError("setsockopt(IP_MULTICAST_IF)");
+          return;
+        }
+      }
+    }
+    if (sin_.sin_addr.s_addr == INADDR_BROADCAST) {
+      const int on = 1;
+      if (setsockopt(hSocket_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
+        SocketError("setsockopt(SO_BROADCAST)");
+        return;
+      }
+    }
+  }
+  selectEvent_ = FD_READ | FD_WRITE | FD_ACCEPT | FD_CONNECT | FD_CLOSE;
+  if (WSAAsyncSelect(hSocket_, handle_, WM_ASYNCSELECT, selectEvent_) != 0) {
+    SocketError("WSAAsyncSelect");
+    return;
+  }
+  if (sockType_ == SOCK_STREAM) {
+    if (connect(hSocket_, reinterpret_cast<sockaddr*>(&sin_), sizeof sin_) != 0 &&
+        WSAGetLastError() != WSAEWOULDBLOCK) {
+      lastError_ = WSAGetLastError();
+      SocketError("Connect");
+      return;
+    }
+    ChangeState(wsConnecting);
+  } else {
+    ChangeState(wsConnected);
+    TriggerSessionConnected(0);
+  }
+}
+
+void TCustomWSocket::Listen() {
+  if (!portAssigned_) {
+    WSASetLastError(WSAEINVAL);
+    SocketError("listen: port not assigned");
+    return;
+  }
+  if (!protoAssigned_) {
+    WSASetLastError(WSAEINVAL);
+    SocketError("listen: protocol not assigned");
+    return;
+  }
+  if (!addrAssigned_) {
+    WSASetLastError(WSAEINVAL);
+    SocketError("listen: address not assigned");
+    return;
+  }
+  EnsureLoaded();
+  const std::string p = Lower(Trim(protoStr_));
+  if (p.rfind("raw_", 0) == 0) {
+    sockType_ = SOCK_RAW;
+    proto_ = WSocketResolveProto(p.substr(4));
+  } else {
+    proto_ = WSocketResolveProto(protoStr_);
+    sockType_ = proto_ == 17 ? SOCK_DGRAM : SOCK_STREAM;
+  }
+  sin_.sin_family = AF_INET;
+  sin_.sin_port = htons(WSocketResolvePort(portStr_, sockType_ == SOCK_RAW ? "tcp" : protoStr_));
+  sin_.sin_addr = WSocketResolveHost(addrStr_);
+  hSocket_ = socket(AF_INET, sockType_, sockType_ == SOCK_RAW ? proto_ : 0);
+  if (hSocket_ == INVALID_SOCKET) {
+    SocketError("socket");
+    return;
+  }
+  ChangeState(wsOpened);
+  const int on = 1;
+  if (sockType_ == SOCK_DGRAM && ReuseAddr) {
+    setsockopt(hSocket_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  }
+  if (bind(hSocket_, reinterpret_cast<sockaddr*>(&sin_), sizeof sin_) != 0) {
+    const int err = WSAGetLastError();
+    Close();
+    WSASetLastError(err);
+    SocketError("Bind");
+    return;
+  }
+  socklen_t len = sizeof sin_;
+  getsockname(hSocket_, reinterpret_cast<sockaddr*>(&sin_), &len);
+  ChangeState(wsBound);
+  if (sockType_ == SOCK_STREAM) {
+    if (listen(hSocket_, ListenBacklog) != 0) {
+      SocketError("Listen");
+      return;
+    }
+    ChangeState(wsListening);
+  } else if (sockType_ == SOCK_DGRAM) {
+    if (MultiCast) {
+      ip_mreq mreq{};
+      mreq.imr_multiaddr = WSocketResolveHost(MultiCastAddrStr);
+      mreq.imr_interface = sin_.sin_addr;
+      if (setsockopt(hSocket_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &mreq, sizeof mreq) != 0) {
+        SocketError("setsockopt(IP_ADD_MEMBERSHIP)");
+        return;
+      }
+    }
+    ChangeState(wsListening);
+    ChangeState(wsConnected);
+    TriggerSessionConnected(0);
+  } else {
+    if (ComponentOptions & wsoSIO_RCVALL) {
+      unsigned long in = 1, out = 0;
+      if (WSAIoctl(hSocket_, SIO_RCVALL, &in, sizeof in, nullptr, 0, &out) != 0) {
+        const int err = WSAGetLastError();
+        Close();
+        WSASetLastError(err);
+        SocketError("WSAIoctl(SIO_RCVALL)");
+        return;
+      }
+    }
+    ChangeState(wsListening);
+    ChangeState(wsConnected);
+    TriggerSessionConnected(0);
+  }
+  selectEvent_ = FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE;
+  if (WSAAsyncSelect(hSocket_, handle_, WM_ASYNCSELECT, selectEvent_) != 0) {
+    SocketError("WSAASyncSelect");
+  }
+}
+
+SOCKET TCustomWSocket::Accept() {
+  if (state_ != wsListening) {
+    WSASetLastError(WSAEINVAL);
+    SocketError("not a listening socket");
+    return INVALID_SOCKET;
+  }
+  socklen_t len = sizeof sin_;
+  const SOCKET s = accept(hSocket_, reinterpret_cast<sockaddr*>(&sin_), &len);
+  if (s == INVALID_SOCKET) {
+    SocketError("Accept");
+    return INVALID_SOCKET;
+  }
+  return s;
+}
+
+void TCustomWSocket::Dup(SOCKET NewHSocket) {
+  if (NewHSocket == INVALID_SOCKET) {
+    WSASetLastError(WSAEINVAL);
+    SocketError("Dup");
+    return;
+  }
+  EnsureLoaded();
+  if (hSocket_ != INVALID_SOCKET) {
+    if (closesocket(hSocket_) != 0) {
+      hSocket_ = INVALID_SOCKET;
+      SocketError("Dup (closesocket)");
+      return;
+    }
+    ChangeState(wsClosed);
+  }
+  hSocket_ = NewHSocket;
+  SetLingerOption();
+  selectEvent_ = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
+  if (WSAAsyncSelect(hSocket_, handle_, WM_ASYNCSELECT, selectEvent_) != 0) {
+    SocketError("WSAAsyncSelect");
+    return;
+  }
+  DupConnected();
+}
+
+void TCustomWSocket::DupConnected() {
+  ChangeState(wsConnected);
+}
+
+void TCustomWSocket::DeleteBufferedData() {
+  bufList_.clear();
+  allSent_ = true;
+}
+
+int TCustomWSocket::RealSend(const void* Data, int Len) {
+  int n;
+  if (sockType_ == SOCK_DGRAM) {
+    n = sendto(hSocket_, Data, Len, sendFlags_, reinterpret_cast<const sockaddr*>(&sin_),
+               sizeof sin_);
+  } else {
+    n = send(hSocket_, Data, Len, sendFlags_);
+  }
+  if (n > 0 && OnSendData) OnSendData(this, n);
+  return n;
+}
+
+void TCustomWSocket::TryToSend() {
+  if (hSocket_ == INVALID_SOCKET) return;
+  if (bufList_.empty()) {
+    allSent_ = true;
+    return;
+  }
+  for (;;) {
+    int len = 0;
+    const std::uint8_t* p = bufList_.front()->Peek(len);
+    if (len <= 0) {
+      if (bufList_.size() > 1) {
+        bufList_.pop_front();
+        continue;
+      }
+      allSent_ = true;
+      return;
+    }
+    const int count = RealSend(p, len);
+    if (count == 0) return;
+    if (count < 0) {
+      const int err = WSAGetLastError();
+      if (err == WSAECONNRESET || err == WSAENOTSOCK || err == WSAENOTCONN || err == WSAEINVAL ||
+          err == WSAECONNABORTED) {
+        lastError_ = err;
+        const bool reported = closeInvoked_;
+        closeInvoked_ = true;
+        Close();
+        if (!reported) TriggerSessionClosed(std::uint16_t(err));
+      } else if (err != WSAEWOULDBLOCK) {
+        SocketError("TryToSend failed");
+      }
+      return;
+    }
+    if (bufList_.empty()) return;  // closed from OnSendData
+    bufList_.front()->Remove(count);
+    if (count < len) return;
+  }
+}
+
+int TCustomWSocket::Send(const void* Data, int Len) {
+  if (state_ != wsConnected && state_ != wsSocksConnected) {
+    WSASetLastError(WSAENOTCONN);
+    SocketError("Send");
+    return -1;
+  }
+  if (Len <= 0) return 0;
+  allSent_ = false;
+  const auto* p = static_cast<const std::uint8_t*>(Data);
+  int left = Len;
+  if (!bufList_.empty()) {
+    const int n = bufList_.back()->Write(p, left);
+    p += n;
+    left -= n;
+  }
+  while (left > 0) {
+    bufList_.push_back(std::make_unique<TBuffer>(BufSize));
+    const int n = bufList_.back()->Write(p, left);
+    p += n;
+    left -= n;
+  }
+  TryToSend();
+  // OnDataSent comes from the message loop, never from inside this call.
+  if (allSent_ && hSocket_ != INVALID_SOCKET) {
+    PostMessage(handle_, WM_ASYNCSELECT, WPARAM(static_cast<std::intptr_t>(hSocket_)),
+                MAKELONG(std::uint16_t(FD_WRITE), 0));
+  }
+  return Len;
+}
+
+int TCustomWSocket::SendStr(const std::string& Str) {
+  if (Str.empty()) return 0;
+  return Send(Str.data(), int(Str.size()));
+}
+
+int TCustomWSocket::SendTo(const sockaddr_in& Dest, const void* Data, int Len) {
+  const int n = sendto(hSocket_, Data, Len, sendFlags_, reinterpret_cast<const sockaddr*>(&Dest),
+                       sizeof Dest);
+  if (n > 0 && OnSendData) OnSendData(this, n);
+  if (n < 0) lastError_ = WSAGetLastError();
+  if (sockType_ == SOCK_DGRAM && hSocket_ != INVALID_SOCKET) {
+    PostMessage(handle_, WM_ASYNCSELECT, WPARAM(static_cast<std::intptr_t>(hSocket_)),
+                MAKELONG(std::uint16_t(FD_WRITE), 0));
+  }
+  return n;
+}
+
+void TCustomWSocket::Close() {
+  InternalClose(true, 0);
+}
+
+void TCustomWSocket::CloseDelayed() {
+  PostMessage(handle_, WM_CLOSE_DELAYED, 0, 0);
+}
+
+void TCustomWSocket::Release() {
+  PostMessage(handle_, WM_WSOCKET_RELEASE, 0, 0);
+}
+
+void TCustomWSocket::Abort() {
+  InternalAbort(0);
+}
+
+void TCustomWSocket::InternalAbort(std::uint16_t ErrCode) {
+  CancelDnsLookup();
+  DeleteBufferedData();
+  if (hSocket_ != INVALID_SOCKET && sockType_ == SOCK_STREAM &&
+      (state_ == wsConnected || state_ == wsSocksConnected)) {
+    // A hard close: the connection is reset and unsent data dropped.
+    linger l{1, 0};
+    setsockopt(hSocket_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  }
+  InternalClose(false, ErrCode);
+}
+
+void TCustomWSocket::InternalClose(bool bShut, std::uint16_t Error) {
+  if (hSocket_ != INVALID_SOCKET && state_ != wsClosed) {
+    if (bShut) ShutDown(1);
+    const SOCKET s = hSocket_;
+    hSocket_ = INVALID_SOCKET;
+    if (closesocket(s) != 0) {
+      const int err = WSAGetLastError();
+      if (err != WSANOTINITIALISED) {
+        lastError_ = err;
+        SocketError("Disconnect (closesocket)");
+        return;
+      }
+    }
+    ChangeState(wsClosed);
+    if (!destroying_ && !closeInvoked_) {
+      closeInvoked_ = true;
+      TriggerSessionClosed(Error);
+    }
+  } else {
+    if (hSocket_ != INVALID_SOCKET) closesocket(hSocket_);
+    hSocket_ = INVALID_SOCKET;
+    if (state_ != wsClosed) ChangeState(wsClosed);
+  }
+  // An event handler may have started a new connection meanwhile.
+  if (hSocket_ == INVALID_SOCKET) AssignDefaultValue();
+}
+
+void TCustomWSocket::ShutDown(int How) {
+  if (hSocket_ != INVALID_SOCKET) shutdown(hSocket_, How);
+}
+
+void TCustomWSocket::Flush() {
+  TryToSend();
+  PumpUntil([this] { return hSocket_ == INVALID_SOCKET || allSent_; });
+}
+
+void TCustomWSocket::WaitForClose() {
+  // Data and the end of the connection arrive through the ordinary notifications.
+  PumpUntil([this] { return hSocket_ == INVALID_SOCKET || state_ == wsClosed; });
+}
+
+void TCustomWSocket::Pause() {
+  paused_ = true;
+  if (hSocket_ != INVALID_SOCKET) WSAAsyncSelect(hSocket_, handle_, 0, 0);
+}
+
+void TCustomWSocket::Resume() {
+  paused_ = false;
+  if (hSocket_ != INVALID_SOCKET) WSAAsyncSelect(hSocket_, handle_, WM_ASYNCSELECT, selectEvent_);
+}
+
+void TCustomWSocket::MessagePump() {
+  if (!MultiThreaded) {
+    ProcessMessages();
+    return;
+  }
+  MSG msg;
+  while (PeekMessage(msg, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      terminated_ = true;
+      break;
+    }
+    DispatchMessage(msg);
+  }
+}
+
+void TCustomWSocket::DnsLookup(const std::string& HostName) {
+  if (HostName.empty()) {
+    RaiseException("DNS lookup: invalid host name.");
+    TriggerDNSLookupDone(WSAEINVAL);
+    return;
+  }
+  EnsureLoaded();
+  if (dnsHandle_ != 0 && dnsHandle_ != kDottedLookup) WSACancelAsyncRequest(dnsHandle_);
+  dnsHandle_ = 0;
+  dnsResult_.clear();
+  dnsResultList_.clear();
+  dnsReverse_ = false;
+  in_addr a{};
+  if (ParseDotted(HostName, a)) {
+    dnsEntry_ = std::make_shared<HostEntry>();
+    dnsEntry_->Addresses.push_back(a);
+    dnsHandle_ = kDottedLookup;
+    PostMessage(handle_, WM_ASYNCGETHOSTBYNAME, WPARAM(kDottedLookup), 0);
+    return;
+  }
+  if (handle_ == 0) {
+    RaiseException("DnsLookup: Window not assigned");
+    return;
+  }
+  dnsEntry_ = std::make_shared<HostEntry>();
+  dnsHandle_ = WSAAsyncGetHostByName(handle_, WM_ASYNCGETHOSTBYNAME, HostName, dnsEntry_);
+  if (dnsHandle_ == 0) {
+    RaiseException(Format("%s: can't start DNS lookup, error #%d", HostName, WSAGetLastError()));
+  }
+}
+
+void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr) {
+  in_addr a{};
+  if (HostAddr.empty() || !ParseDotted(HostAddr, a)) {
+    RaiseException("ReverseDnsLookup: Invalid host name.");
+    TriggerDNSLookupDone(WSAEINVAL);
+    return;
+  }
+  EnsureLoaded();
+  if (dnsHandle_ != 0 && dnsHandle_ != kDottedLookup) WSACancelAsyncRequest(dnsHandle_);
+  dnsHandle_ = 0;
+  dnsResult_.clear();
+  dnsResultList_.clear();
+  if (handle_ == 0) {
+    RaiseException("ReverseDnsLookup: Window not assigned");
+    return;
+  }
+  dnsReverse_ = true;
+  dnsEntry_ = std::make_shared<HostEntry>();
+  dnsHandle_ = WSAAsyncGetHostByAddr(handle_, WM_ASYNCGETHOSTBYADDR, a, dnsEntry_);
+  if (dnsHandle_ == 0) {
+    RaiseException(Format("%s: can't start DNS lookup, error #%d", HostAddr, WSAGetLastError()));
+  }
+}
+
+void TCustomWSocket::CancelDnsLookup() {
+  if (dnsHandle_ == 0) return;
+  // An answer already on its way is dropped when it arrives: the handle no longer matches.
+  if (dnsHandle_ != kDottedLookup) WSACancelAsyncRequest(dnsHandle_);
+  dnsHandle_ = 0;
+  dnsEntry_.reset();
+  if (!destroying_) TriggerDNSLookupDone(WSAEINTR);
+}
+
+int TCustomWSocket::GetPeerName(sockaddr_in& Name) {
+  if (state_ != wsConnected) return -1;
+  socklen_t len = sizeof Name;
+  return getpeername(hSocket_, reinterpret_cast<sockaddr*>(&Name), &len);
+}
+
+int TCustomWSocket::GetSockName(sockaddr_in& Name) {
+  socklen_t len = sizeof Name;
+  return getsockname(hSocket_, reinterpret_cast<sockaddr*>(&Name), &len);
+}
+
+std::string TCustomWSocket::PeerAddr() {
+  if (state_ != wsConnected) return "error";
+  sockaddr_in a{};
+  if (GetPeerName(a) != 0) {
+    SocketError("GetPeerName");
+    return "error";
+  }
+  return Dotted(a.sin_addr);
+}
+
+std::string TCustomWSocket::PeerPort() {
+  if (state_ != wsConnected) return "error";
+  sockaddr_in a{};
+  if (GetPeerName(a) != 0) {
+    SocketError("GetPeerPort");
+    return "error";
+  }
+  return std::to_string(ntohs(a.sin_port));
+}
+
+std::string TCustomWSocket::GetXAddr() {
+  if (state_ != wsBound && state_ != wsConnected && state_ != wsListening) return "error";
+  sockaddr_in a{};
+  if (GetSockName(a) != 0) {
+    SocketError("GetSockName");
+    return "error";
+  }
+  return Dotted(a.sin_addr);
+}
+
+std::string TCustomWSocket::GetXPort() {
+  if (state_ != wsBound && state_ != wsConnected && state_ != wsListening) return "error";
+  sockaddr_in a{};
+  if (GetSockName(a) != 0) {
+    SocketError("GetSockName");
+    return "error";
+  }
+  return std::to_string(ntohs(a.sin_port));
+}
+
+}  // namespace qv

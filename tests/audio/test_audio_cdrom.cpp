@@ -1,0 +1,262 @@
+#include "audio/audio_cdrom.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+#include "audio/audio_flac.h"
+#include "audio/audio_lame.h"
+#include "audio/audio_vorbis.h"
+#include "tests/audio/job_waiter.h"
+#include "tests/audio/peers.h"
+#include "tools/mkdisc/disc_maker.h"
+
+namespace qv {
+namespace {
+
+using namespace qv::test;
+
+// An enhanced CD: three short audio tracks (the second with copy and
+// pre-emphasis bits) and a data track in a second session.
+class CDInTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    spec_.AudioTracks = {{150, false, false}, {113, true, true}, {90, false, false}};
+    spec_.DataSectors = 40;
+    spec_.Seed = 7;
+    cue_ = dir_.File("disc.cue");
+    toc_ = WriteDiscImage(spec_, cue_);
+    ::setenv("QUORVEL_CDROM", cue_.c_str(), 1);
+    cd_ = std::make_unique<TCDIn>();
+    bin_ = ReadBytes(dir_.File("disc.bin"), size_t(150 + 113 + 90) * 2352);
+  }
+  void TearDown() override {
+    cd_.reset();
+    ::unsetenv("QUORVEL_CDROM");
+  }
+
+  // The track's audio as the image holds it.
+  std::vector<uint8_t> TrackPcm(int Track) const {
+    const auto& t = toc_.Tracks.at(size_t(Track - 1));
+    const size_t from = size_t(t.StartLsn) * 2352;
+    return {
+        bin_.begin() + long(from),
+        bin_.begin() + long(from + size_t(spec_.AudioTracks.at(size_t(Track - 1)).Sectors) * 2352)};
+  }
+  void SelectTrack(int Track) {
+    cd_->SetStartTrack(Track);
+    cd_->SetEndTrack(Track);
+  }
+
+  TempDir dir_;
+  DiscSpec spec_;
+  CdToc toc_;
+  std::string cue_;
+  std::unique_ptr<TCDIn> cd_;
+  std::vector<uint8_t> bin_;
+};
+
+TEST_F(CDInTest, DriveAndDiscQueries) {
+  EXPECT_GE(cd_->DrivesCount(), 1);
+  EXPECT_NE(cd_->DriveName(), "");
+  EXPECT_EQ(cd_->DiscInfo(), TCDDiscInfo::cdiDiscMixed);
+  EXPECT_EQ(cd_->TracksCount(), 4);
+  EXPECT_EQ(cd_->Status(), 1);
+  // Copy and pre-emphasis bits leave a track audio.
+  const int lengths[] = {150, 113, 90};
+  for (int track = 1; track <= 3; ++track) {
+    SCOPED_TRACE(track);
+    const TCDTrackInfo info = cd_->TrackInfo(track);
+    EXPECT_FALSE(info.DataTrack);
+    EXPECT_EQ(info.Length, FramesToMSF(lengths[track - 1] + (track == 3 ? 11400 : 0)));
+  }
+  EXPECT_TRUE(cd_->TrackInfo(4).DataTrack);
+  for (int bad : {0, 5, -1}) {
+    SCOPED_TRACE(bad);
+    try {
+      (void)cd_->TrackInfo(bad);
+      ADD_FAILURE() << "no exception";
+    } catch (const EAudioException& e) {
+      EXPECT_STREQ(e.what(), "Track out of range.");
+    }
+  }
+  const int drives = cd_->DrivesCount();
+  cd_->SetCurrentDrive(drives);
+  EXPECT_EQ(cd_->CurrentDrive(), 0);
+  EXPECT_EQ(FramesToMSF(4500), (TMSF{1, 0, 0}));
+  EXPECT_EQ(MSFToFrames({0, 2, 0}), 150);
+
+  // Sizes: nothing selected, one track, the last audio track before the data
+  // session (which ends where the audio session ends), and all audio tracks.
+  EXPECT_EQ(cd_->GetSize(), 0);
+  SelectTrack(2);
+  EXPECT_EQ(cd_->GetSize(), 113 * 2352);
+  SelectTrack(3);
+  EXPECT_EQ(cd_->GetSize(), 90 * 2352);
+  cd_->SetStartTrack(1);
+  EXPECT_EQ(cd_->GetSize(), (150 + 113 + 90) * 2352);
+}
+
+TEST_F(CDInTest, RangeErrorsEndTheJobWithTheirTexts) {
+  struct Case {
+    int start, end;
+    const char* message;
+  } const cases[] = {
+      {0, 1, "The start track out of range"}, {5, 5, "The start track out of range"},
+      {4, 4, "Trying to rip a data track"},   {1, 5, "The end track out of range"},
+      {3, 2, "The end track out of range"},   {1, -1, "The end track out of range"},
+  };
+  TFLACOut output;
+  output.FileName = dir_.File("x.flac");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.start << ".." << c.end);
+    cd_->SetStartTrack(c.start);
+    cd_->SetEndTrack(c.end);
+    EXPECT_EQ(RunJob(output, *cd_), std::vector<std::string>{c.message});
+    EXPECT_FALSE(cd_->Busy);
+  }
+}
+
+TEST_F(CDInTest, SettersRefuseWhileRipping) {
+  SelectTrack(1);
+  cd_->Init();
+  for (auto* call : {+[](TCDIn& cd) { cd.SetStartTrack(2); }, +[](TCDIn& cd) { cd.SetEndTrack(2); },
+                     +[](TCDIn& cd) { cd.Eject(); }, +[](TCDIn& cd) { (void)cd.TrackInfo(1); },
+                     +[](TCDIn& cd) { cd.Init(); }}) {
+    try {
+      call(*cd_);
+      ADD_FAILURE() << "no exception";
+    } catch (const EAudioException& e) {
+      EXPECT_STREQ(e.what(), "The component is buisy");
+    }
+  }
+  EXPECT_EQ(cd_->GetSize(), 150 * 2352);
+  cd_->Flush();
+  EXPECT_FALSE(cd_->Busy);
+  uint8_t buffer[16];
+  try {
+    (void)cd_->GetData(buffer, sizeof buffer);
+    ADD_FAILURE() << "no exception";
+  } catch (const EAudioException& e) {
+    EXPECT_STREQ(e.what(), "The Stream is not opened");
+  }
+}
+
+TEST_F(CDInTest, RipsEachTrackToFLACBitExact) {
+  TFLACOut output;
+  for (int track = 1; track <= 3; ++track) {
+    SCOPED_TRACE(track);
+    SelectTrack(track);
+    output.FileName = dir_.File("t" + std::to_string(track) + ".flac");
+    int lastProgress = -2;
+    JobWaiter waiter(output);
+    output.OnProgress = [&](TAudioOutput* o) { lastProgress = o->Progress(); };
+    output.SetInput(cd_.get());
+    output.Run();
+    ASSERT_TRUE(waiter.WaitEnded(1));
+    ASSERT_TRUE(WaitFor([&] { return output.Status() == TOutputStatus::osIdle; }));
+    EXPECT_TRUE(waiter.Errors().empty());
+    EXPECT_EQ(lastProgress, 100);
+    const auto test = RunCommand("flac -t -s " + Quote(output.FileName));
+    EXPECT_EQ(test.status, 0) << test.output;
+    auto md5 = RunCommand("metaflac --show-md5sum " + Quote(output.FileName)).output;
+    EXPECT_EQ(md5.substr(0, 32), Md5Of(TrackPcm(track), dir_.File("pcm")));
+    auto samples = RunCommand("metaflac --show-total-samples " + Quote(output.FileName)).output;
+    EXPECT_EQ(std::stol(samples), long(spec_.AudioTracks[size_t(track - 1)].Sectors) * 588);
+  }
+}
+
+TEST_F(CDInTest, RipsEachTrackToMP3AtEveryFullRateBitRate) {
+  // The bit rates at which the encoder keeps 44.1 kHz.
+  const TMP3BitRate rates[] = {TMP3BitRate::br112, TMP3BitRate::br128, TMP3BitRate::br144,
+                               TMP3BitRate::br160, TMP3BitRate::br192, TMP3BitRate::br224,
+                               TMP3BitRate::br256, TMP3BitRate::br320};
+  TMP3Out output;
+  int i = 0;
+  for (const auto rate : rates) {
+    const int track = 1 + i++ % 3;
+    SCOPED_TRACE(testing::Message() << MP3BitRateKbps(rate) << " kbit/s, track " << track);
+    SelectTrack(track);
+    output.BitRate = rate;
+    output.FileName = dir_.File("t.mp3");
+    ASSERT_TRUE(RunJob(output, *cd_).empty());
+    const auto r =
+        RunCommand("mpg123 -q -s " + Quote(output.FileName) + " > " + Quote(dir_.File("t.raw")));
+    ASSERT_EQ(r.status, 0) << r.output;
+    const auto decoded = ReadBytes(dir_.File("t.raw"));
+    const auto source = TrackPcm(track);
+    ASSERT_EQ(decoded.size(), source.size());
+    for (int channel = 0; channel < 2; ++channel) {
+      const double c = Correlation(Channel(source, 2, channel), Channel(decoded, 2, channel));
+      EXPECT_GT(c, 0.95) << "channel " << channel << " correlation " << c;
+    }
+  }
+}
+
+TEST_F(CDInTest, RipsEachTrackToOggVorbis) {
+  TVorbisOut output;
+  for (int track = 1; track <= 3; ++track) {
+    SCOPED_TRACE(track);
+    SelectTrack(track);
+    output.FileName = dir_.File("t.ogg");
+    output.Comments = {"TRACKNUMBER=" + std::to_string(track), "ARTIST=A", "ARTIST=B"};
+    ASSERT_TRUE(RunJob(output, *cd_).empty());
+    const auto info = RunCommand("ogginfo " + Quote(output.FileName));
+    EXPECT_EQ(info.status, 0) << info.output;
+    EXPECT_EQ(info.output.find("WARNING"), std::string::npos) << info.output;
+    const auto dec =
+        RunCommand("oggdec -Q -R -o " + Quote(dir_.File("t.raw")) + " " + Quote(output.FileName));
+    ASSERT_EQ(dec.status, 0) << dec.output;
+    EXPECT_EQ(ReadBytes(dir_.File("t.raw")).size(), TrackPcm(track).size());
+    EXPECT_EQ(RunCommand("vorbiscomment -l " + Quote(output.FileName)).output,
+              "TRACKNUMBER=" + std::to_string(track) + "\nARTIST=A\nARTIST=B\n");
+  }
+}
+
+TEST_F(CDInTest, ReadErrorEndsTheRangeWithoutStaleAudio) {
+  SelectTrack(1);
+  cd_->Init();
+  // The image loses its end while the range is open: the first second of
+  // track 1 is still there, the second is not.
+  std::filesystem::resize_file(dir_.File("disc.bin"), 100 * 2352);
+  std::vector<uint8_t> got;
+  std::vector<uint8_t> buffer(16384);
+  try {
+    for (;;) {
+      const int n = cd_->GetData(buffer.data(), int(buffer.size()));
+      if (n == 0) break;
+      got.insert(got.end(), buffer.begin(), buffer.begin() + n);
+    }
+    ADD_FAILURE() << "the range ended normally after " << got.size() << " bytes";
+  } catch (const EAudioException& e) {
+    EXPECT_STREQ(e.what(), "Read error on the disc");
+  }
+  // Only audio that was really read came out, and the failed chunk is not
+  // delivered again.
+  const auto pcm = TrackPcm(1);
+  ASSERT_LE(got.size(), 100u * 2352);
+  EXPECT_TRUE(std::equal(got.begin(), got.end(), pcm.begin()));
+  EXPECT_THROW((void)cd_->GetData(buffer.data(), int(buffer.size())), EAudioException);
+  cd_->Flush();
+  EXPECT_FALSE(cd_->Busy);
+}
+
+TEST_F(CDInTest, NoDiscMeansNotReady) {
+  std::filesystem::remove(cue_);
+  EXPECT_EQ(cd_->DiscInfo(), TCDDiscInfo::cdiDiscNone);
+  EXPECT_EQ(cd_->Status(), 0);
+  SelectTrack(1);
+  TMP3Out output;
+  output.FileName = dir_.File("n.mp3");
+  EXPECT_EQ(RunJob(output, *cd_), std::vector<std::string>{"The drive is not ready"});
+  EXPECT_FALSE(std::filesystem::exists(output.FileName));
+  // The queries leave the drive closed: with the disc back, a rip works.
+  WriteDiscImage(spec_, cue_);
+  EXPECT_EQ(cd_->DiscInfo(), TCDDiscInfo::cdiDiscMixed);
+  EXPECT_TRUE(RunJob(output, *cd_).empty());
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,411 @@
+#include "cddb/localcddb.h"
+
+#include <gtest/gtest.h>
+
+#include "cddb/localcddb_xmcd.h"
+#include "cddb/tblockfile.h"
+#include "tests/cddb/cddb_test_util.h"
+
+namespace qv {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::MakeToc;
+using testing::ReadFile;
+using testing::ScratchDir;
+using testing::WriteFile;
+
+// A TOC whose inter-track lengths (first element: the first offset) are `lengths`.
+TCDTOC TocFromLengths(const std::vector<int>& lengths, int lastTrack = 20000) {
+  std::vector<int> offsets;
+  int at = 0;
+  for (const int l : lengths) {
+    at += l;
+    offsets.push_back(at);
+  }
+  return MakeToc(offsets, at + lastTrack);
+}
+
+TCDInfo Disc(const TCDTOC& toc, const std::string& category, const std::string& artist) {
+  TCDInfo info;
+  info.TOC = toc;
+  info.DiscID = CddbDiscId(toc);
+  info.Category = category;
+  info.Artist = artist;
+  info.Title = "Album of " + artist;
+  for (int i = 0; i < toc.TrackCount; ++i) info.TrackTitles[i] = "Track " + std::to_string(i + 1);
+  return info;
+}
+
+TEST(TLocalCDDBCompareTest, ToleranceEdges) {
+  // Ten compared lengths: 150 and nine of 20000 frames. Per track 2.05 % of 20000 = 410
+  // frames; in total 0.85 % of 180150 = 1531 frames; the first offset gets the 40-frame floor.
+  const std::vector<int> base = {150,   20000, 20000, 20000, 20000,
+                                 20000, 20000, 20000, 20000, 20000};
+  const auto changed = [&](std::vector<std::pair<int, int>> deltas) {
+    std::vector<int> lengths = base;
+    for (const auto& [index, delta] : deltas) lengths[index] += delta;
+    return TocFromLengths(lengths);
+  };
+  const struct {
+    const char* what;
+    TCDTOC stored;
+    int expected;
+  } cases[] = {
+      {"identical", changed({}), 1},
+      {"only the last track differs", TocFromLengths(base, 99), 1},
+      {"one track at its allowance", changed({{3, 410}}), 2},
+      {"one track past its allowance", changed({{3, 411}}), 0},
+      {"shorter by the allowance", changed({{3, -410}}), 2},
+      {"first offset at the floor", changed({{0, 40}}), 2},
+      {"first offset past the floor", changed({{0, 41}}), 0},
+      {"three tracks within the total", changed({{1, 400}, {2, 400}, {3, 400}}), 2},
+      {"four tracks past the total", changed({{1, 400}, {2, 400}, {3, 400}, {4, 400}}), 0},
+      {"fewer tracks stored", TocFromLengths({150, 20000, 20000}), 0},
+      {"more tracks stored",
+       TocFromLengths({150, 20000, 20000, 20000, 20000, 20000, 20000, 20000, 20000, 20000, 20000}),
+       0},
+  };
+  const TCDTOC disc = TocFromLengths(base);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(TLocalCDDB::CompareTOC(c.stored, disc), c.expected);
+  }
+}
+
+TEST(TIDListTest, KeepsIdentifiersSortedAndUnique) {
+  TIDList list;
+  for (const char* id : {"30000003", "10000001", "20000002", "10000001", "00000000"}) list.Add(id);
+  EXPECT_EQ(list.Items(),
+            (std::vector<std::string>{"00000000", "10000001", "20000002", "30000003"}));
+}
+
+class TLocalCDDBLayoutTest : public ::testing::TestWithParam<TLocalCDDBType> {
+ protected:
+  TLocalCDDB Open() const {
+    TLocalCDDB db;
+    db.SetLayout(GetParam());
+    db.SetRoot(dir_.str());
+    return db;
+  }
+  int Save(const TCDInfo& info) {
+    TLocalCDDB db = Open();
+    return db.WriteEntry(info);
+  }
+  int Query(const TCDInfo& disc, TLocalMatchArray& matches) {
+    TLocalCDDB db = Open();
+    return db.Query(disc, matches);
+  }
+  void Rebuild() {
+    TLocalCDDB db = Open();
+    db.BuildIndex();
+  }
+
+  ScratchDir dir_;
+  const TCDTOC tocA_ = MakeToc({150, 15000, 30000}, 45000);
+  const TCDTOC tocB_ = MakeToc({150, 20000, 40000, 60000}, 80000);
+};
+
+TEST_P(TLocalCDDBLayoutTest, SavedEntriesAreFoundAndReadBack) {
+  const TCDInfo a = Disc(tocA_, "rock", "Alpha");
+  const TCDInfo b = Disc(tocB_, "jazz", "Beta");
+  EXPECT_GT(Save(a), 0);
+  EXPECT_GT(Save(b), 0);
+  Rebuild();
+  EXPECT_EQ(ReadFile(dir_.path() / "cat.idx"), "jazz\nrock\n");
+  EXPECT_EQ(ReadFile(dir_.path() / "03.idx"), "L0256" + a.DiscID.substr(0, 2) + "b\n");
+  EXPECT_EQ(ReadFile(dir_.path() / "04.idx"), "L0428" + b.DiscID.substr(0, 2) + "a\n");
+  EXPECT_EQ(ReadFile(dir_.path() / "05.idx"), "");
+
+  TLocalMatchArray matches;
+  TCDInfo query;
+  query.TOC = tocA_;
+  query.DiscID = a.DiscID;
+  ASSERT_EQ(Query(query, matches), 0);
+  EXPECT_EQ(matches[0].Category, "rock");
+  EXPECT_EQ(matches[0].DiscID, a.DiscID);
+  EXPECT_TRUE(matches[1].DiscID.empty());
+
+  TCDInfo read;
+  read.Category = "jazz";
+  read.DiscID = b.DiscID;
+  read.TOC = tocA_;  // kept: the drive's TOC wins over the stored one
+  TLocalCDDB db = Open();
+  ASSERT_EQ(db.ReadEntry(read), 0);
+  EXPECT_EQ(read.Artist, "Beta");
+  EXPECT_EQ(read.TrackTitles[3], "Track 4");
+  EXPECT_EQ(read.TOC.TrackCount, 3);
+}
+
+TEST_P(TLocalCDDBLayoutTest, InexactDiscIsFoundInTheNeighbourhood) {
+  const TCDInfo stored = Disc(tocA_, "rock", "Alpha");
+  ASSERT_GT(Save(stored), 0);
+  Rebuild();
+  // Three seconds longer and each track shifted by less than the tolerances: another id.
+  TCDInfo disc;
+  disc.TOC = MakeToc({150, 15030, 30060}, 45000 + 225);
+  disc.DiscID = CddbDiscId(disc.TOC);
+  ASSERT_NE(disc.DiscID, stored.DiscID);
+  TLocalMatchArray matches;
+  ASSERT_EQ(Query(disc, matches), 1);
+  EXPECT_EQ(matches[0].DiscID, stored.DiscID);
+  EXPECT_EQ(matches[0].Category, "rock");
+
+  // Further away than the neighbourhood: nothing.
+  disc.TOC = MakeToc({150, 15030, 30060}, 45000 + 75 * 60);
+  disc.DiscID = CddbDiscId(disc.TOC);
+  EXPECT_EQ(Query(disc, matches), -1);
+  EXPECT_TRUE(matches[0].DiscID.empty());
+}
+
+TEST_P(TLocalCDDBLayoutTest, ExactMatchesComeFirstWhateverTheCategoryLetter) {
+  // "blues" (letter a) holds an inexact neighbour, "rock" (letter b) the disc itself. A stale
+  // category filter ("blues") hides the exact entry from the exact phase; the neighbourhood
+  // search must still list the exact entry first.
+  TCDInfo neighbour = Disc(MakeToc({150, 15030, 30060}, 45225), "blues", "Near");
+  const TCDInfo exact = Disc(tocA_, "rock", "Exact");
+  ASSERT_GT(Save(neighbour), 0);
+  ASSERT_GT(Save(exact), 0);
+  Rebuild();
+  TCDInfo disc = exact;
+  disc.Category = "blues";
+  TLocalMatchArray matches;
+  ASSERT_EQ(Query(disc, matches), 1);
+  EXPECT_EQ(matches[0].Category, "rock");
+  EXPECT_EQ(matches[0].DiscID, exact.DiscID);
+  EXPECT_EQ(matches[1].Category, "blues");
+}
+
+TEST_P(TLocalCDDBLayoutTest, WritingKeepsTheIndexCurrentWithoutARebuild) {
+  Rebuild();  // an empty database with its category index
+  const TCDInfo a = Disc(tocA_, "rock", "Alpha");
+  TCDInfo twin = Disc(tocA_, "folk", "Twin");
+  ASSERT_GT(Save(a), 0);
+  ASSERT_GT(Save(twin), 0);
+  ASSERT_GT(Save(a), 0);  // again: neither a second index entry nor a second copy
+  EXPECT_EQ(ReadFile(dir_.path() / "cat.idx"), "rock\nfolk\n");
+  const std::string p = a.DiscID.substr(0, 2);
+  EXPECT_EQ(ReadFile(dir_.path() / "03.idx"), "L0256" + p + "a" + p + "b\n");
+  TLocalMatchArray matches;
+  TCDInfo disc;
+  disc.TOC = tocA_;
+  disc.DiscID = a.DiscID;
+  ASSERT_EQ(Query(disc, matches), 1);  // the same disc in two categories
+  EXPECT_EQ(matches[0].Category, "rock");
+  EXPECT_EQ(matches[1].Category, "folk");
+}
+
+TEST_P(TLocalCDDBLayoutTest, DeletedEntriesLeaveTheIndexAtTheNextRebuild) {
+  const TCDInfo a = Disc(tocA_, "rock", "Alpha");
+  const TCDInfo b = Disc(tocB_, "rock", "Beta");
+  ASSERT_GT(Save(a), 0);
+  ASSERT_GT(Save(b), 0);
+  if (GetParam() == lctUNIX) {
+    fs::remove(dir_.path() / "rock" / a.DiscID);
+  } else {
+    // Cut A's block out of the group file, as an edit of the file would.
+    TSearchFile group;
+    group.SetFileName((dir_.path() / "rock" / "00toFF").string());
+    ASSERT_TRUE(group.Open());
+    ASSERT_TRUE(group.Find("#FILENAME=" + a.DiscID));
+    const std::int64_t from = group.FilePos();
+    group.Seek(from + 1);
+    group.Find("#FILENAME=");  // the next entry, or the end of the file
+    const std::int64_t to = group.FilePos();
+    group.Delete(from, to);
+  }
+  Rebuild();
+  TLocalMatchArray matches;
+  TCDInfo disc;
+  disc.TOC = tocA_;
+  disc.DiscID = a.DiscID;
+  EXPECT_EQ(Query(disc, matches), -1);
+  disc.TOC = tocB_;
+  disc.DiscID = b.DiscID;
+  ASSERT_EQ(Query(disc, matches), 0);
+  TCDInfo read;
+  read.Category = "rock";
+  read.DiscID = b.DiscID;
+  TLocalCDDB db = Open();
+  ASSERT_EQ(db.ReadEntry(read), 0);
+  EXPECT_EQ(read.Artist, "Beta");
+}
+
+TEST_P(TLocalCDDBLayoutTest, HostileNamesNeverLeaveTheRoot) {
+  const fs::path root = dir_.path() / "db";
+  fs::create_directories(root);
+  TLocalCDDB db;
+  db.SetLayout(GetParam());
+  db.SetRoot(root.string());
+  TCDInfo info = Disc(tocA_, "../escape", "X");
+  EXPECT_EQ(db.WriteEntry(info), -1);
+  info.Category = "..";
+  EXPECT_EQ(db.WriteEntry(info), -1);
+  info.Category = "rock";
+  info.DiscID = "../../x";
+  EXPECT_EQ(db.WriteEntry(info), -1);
+  info.DiscID = "1500e103,0a0b0c0d";  // several ids, as some entries carry
+  EXPECT_EQ(db.WriteEntry(info), -1);
+  EXPECT_EQ(db.ReadEntry(info), -1);
+  info.Category = "/etc";
+  info.DiscID = "1500e103";
+  EXPECT_EQ(db.ReadEntry(info), -1);
+  // Nothing was created anywhere.
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), {}), 1);
+  // (only the log line saying that the category index is missing)
+  for (const auto& entry : fs::directory_iterator(root))
+    EXPECT_EQ(entry.path().filename(), "index.log");
+
+  // A category index naming a way out: that letter is unusable, the others still work.
+  ASSERT_GT(db.WriteEntry(Disc(tocA_, "rock", "Alpha")), 0);
+  WriteFile(root / "Cat.idx", "../../etc\nrock\n");
+  WriteFile(root / "03.idx", "L0256" + CddbDiscId(tocA_).substr(0, 2) + "a" +
+                                 CddbDiscId(tocA_).substr(0, 2) + "b\n");
+  db.SetRoot(root.string());
+  EXPECT_TRUE(db.Categories()[0].empty());
+  TLocalMatchArray matches;
+  TCDInfo disc;
+  disc.TOC = tocA_;
+  disc.DiscID = CddbDiscId(tocA_);
+  ASSERT_EQ(db.Query(disc, matches), 0);
+  EXPECT_EQ(matches[0].Category, "rock");
+}
+
+TEST_P(TLocalCDDBLayoutTest, CorruptIndexesAndEntriesGiveCodesNotCrashes) {
+  const TCDInfo a = Disc(tocA_, "rock", "Alpha");
+  ASSERT_GT(Save(a), 0);
+  Rebuild();
+  TCDInfo disc;
+  disc.TOC = tocA_;
+  disc.DiscID = a.DiscID;
+  TLocalMatchArray matches;
+  const std::string p = a.DiscID.substr(0, 2);
+  const std::string garbage[] = {
+      "",
+      "L",
+      "L02",
+      "Lzzzz" + p + "a\n",
+      "L0256" + p + "{\n",                       // no such letter
+      "L0256" + p + "q\n",                       // a letter without a category
+      "L0256" + p,                               // no line end, letter missing
+      std::string("L0256\0\0\0\n\xff\xfe", 11),  // binary
+      "\n\n\nL0256" + p + "\n",
+  };
+  for (const std::string& text : garbage) {
+    SCOPED_TRACE(text);
+    WriteFile(dir_.path() / "03.idx", text);
+    EXPECT_EQ(Query(disc, matches), -1);
+  }
+  EXPECT_EQ(Query(TCDInfo{}, matches), -1);  // no disc id at all
+  std::remove((dir_.path() / "03.idx").c_str());
+  EXPECT_EQ(Query(disc, matches), -1);
+
+  // A stored entry cut short: reading it says corrupt, the query skips it.
+  Rebuild();
+  const fs::path file =
+      GetParam() == lctUNIX ? dir_.path() / "rock" / a.DiscID : dir_.path() / "rock" / "00toFF";
+  const std::string whole = ReadFile(file);
+  WriteFile(file, whole.substr(0, whole.find("# Track frame offsets:") + 30));
+  EXPECT_EQ(Query(disc, matches), -1);
+  TCDInfo read;
+  read.Category = "rock";
+  read.DiscID = a.DiscID;
+  TLocalCDDB db = Open();
+  EXPECT_EQ(db.ReadEntry(read), -4);
+
+  // A stored entry with fewer tracks than its identifier says, at the disc's exact place.
+  std::string shorter = whole;
+  const auto third = shorter.find("#\t30000\n");
+  ASSERT_NE(third, std::string::npos);
+  shorter.erase(third, 8);
+  WriteFile(file, shorter);
+  EXPECT_EQ(Query(disc, matches), -1);
+}
+
+TEST_P(TLocalCDDBLayoutTest, MissingCategoryIndexAndOverlongDiscs) {
+  TLocalMatchArray matches;
+  TCDInfo disc = Disc(tocA_, "", "x");
+  {
+    TLocalCDDB db = Open();
+    EXPECT_FALSE(db.Initialized());
+    EXPECT_EQ(db.Query(disc, matches), -2);
+  }
+  EXPECT_NE(ReadFile(dir_.path() / "index.log").find("Cannot find the file"), std::string::npos);
+
+  // 5401 seconds is past what the index holds: logged in the category folder, not indexed.
+  const TCDInfo longDisc = Disc(MakeToc({150, 200000}, 150 + 5401 * 75), "misc", "Long");
+  ASSERT_GT(Save(longDisc), 0);
+  Rebuild();
+  EXPECT_EQ(ReadFile(dir_.path() / "02.idx"), "");
+  const std::string log = ReadFile(dir_.path() / "misc" / "index.log");
+  EXPECT_NE(log.find("Couldn't add entry " + longDisc.DiscID +
+                     " into the index. Error message: 'Disc too long to fit any CD "
+                     "specifications'. Disc length = 5401 seconds"),
+            std::string::npos);
+}
+
+TEST_P(TLocalCDDBLayoutTest, RebuildTakesAtMostTwentySixCategories) {
+  for (char c = 'a'; c <= 'z'; ++c) fs::create_directories(dir_.path() / (std::string("c") + c));
+  fs::create_directories(dir_.path() / "zz-extra");
+  fs::create_directories(dir_.path() / "not a name");
+  Rebuild();
+  const std::string cat = ReadFile(dir_.path() / "cat.idx");
+  EXPECT_EQ(std::count(cat.begin(), cat.end(), '\n'), 26);
+  EXPECT_EQ(cat.find("zz-extra"), std::string::npos);
+  const std::string log = ReadFile(dir_.path() / "index.log");
+  EXPECT_NE(log.find("zz-extra"), std::string::npos);
+  EXPECT_NE(log.find("not a name"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, TLocalCDDBLayoutTest, ::testing::Values(lctUNIX, lctWIN),
+                         [](const auto& info) {
+                           return std::string(info.param == lctUNIX ? "Unix" : "Windows");
+                         });
+
+TEST(TLocalCDDBWindowsTest, GroupFilesStaySortedWithOneEntryPerDisc) {
+  ScratchDir dir;
+  TLocalCDDB db;
+  db.SetLayout(lctWIN);
+  db.SetRoot(dir.str());
+  std::vector<std::string> ids;
+  for (const int extra : {300, 100, 200}) {
+    TCDInfo info = Disc(MakeToc({150, 15000 + extra}, 45000 + extra * 75), "rock", "A");
+    ids.push_back(info.DiscID);
+    ASSERT_GT(db.WriteEntry(info), 0);
+    info.Artist = "A again";
+    ASSERT_EQ(db.WriteEntry(info), static_cast<int>(XmcdJoinLines([&] {
+                                                      TEntryArray l;
+                                                      (void)db.GenerateEntry(info, l);
+                                                      return l;
+                                                    }())
+                                                        .size()) +
+                                       19);
+  }
+  std::sort(ids.begin(), ids.end());
+  const std::string group = ReadFile(dir.path() / "rock" / "00toFF");
+  std::vector<std::string> stored;
+  for (std::size_t at = 0; (at = group.find("#FILENAME=", at)) != std::string::npos; at += 10)
+    stored.push_back(group.substr(at + 10, 8));
+  EXPECT_EQ(stored, ids);
+  EXPECT_EQ(group.find("DTITLE=A / "), std::string::npos);
+
+  // A group file written elsewhere with CR LF line ends reads the same.
+  std::string crlf;
+  for (const char c : group) {
+    if (c == '\n') crlf += '\r';
+    crlf += c;
+  }
+  WriteFile(dir.path() / "rock" / "00toFF", crlf);
+  TCDInfo read;
+  read.Category = "rock";
+  read.DiscID = ids[1];
+  ASSERT_EQ(db.ReadEntry(read), 0);
+  EXPECT_EQ(read.Artist, "A again");
+
+  // Only a group file whose range holds the first byte is used; none at all: -2.
+  fs::rename(dir.path() / "rock" / "00toFF", dir.path() / "rock" / "F0toFF");
+  EXPECT_EQ(db.ReadEntry(read), -2);
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,46 @@
+// Any byte string as a stored or received xmcd entry: split into lines and parsed. When the
+// parse yields tracks, writing the record and parsing it again must give the same record.
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "cddb/cddb_types.h"
+#include "cddb/localcddb_xmcd.h"
+
+namespace {
+
+bool SameEntry(const qv::TCDInfo& a, const qv::TCDInfo& b) {
+  if (a.DiscID != b.DiscID || a.Artist != b.Artist || a.Title != b.Title || a.Year != b.Year ||
+      a.Genre != b.Genre || a.ExtD != b.ExtD || a.Revision != b.Revision ||
+      a.TOC.TrackCount != b.TOC.TrackCount)
+    return false;
+  for (int i = 0; i < a.TOC.TrackCount; ++i) {
+    if (a.TrackTitles[i] != b.TrackTitles[i] || a.TrackExt[i] != b.TrackExt[i] ||
+        qv::FrameOffset(a.TOC.Tracks[i]) != qv::FrameOffset(b.TOC.Tracks[i]))
+      return false;
+  }
+  return a.TOC.LeadOut.Minute == b.TOC.LeadOut.Minute &&
+         a.TOC.LeadOut.Second == b.TOC.LeadOut.Second;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static qv::TEntryArray lines, again;
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  qv::XmcdSplitText(qv::CddbTextToUtf8(text), lines);
+  qv::TCDInfo info;
+  const int result = qv::XmcdParse(info, lines);
+  if (result != 0 && result != -4) std::abort();
+  if (info.TOC.TrackCount > 100) std::abort();
+  if (info.TOC.TrackCount == 0) return 0;
+  for (auto& line : again) line.clear();
+  if (qv::XmcdGenerate(info, "fuzz", again) != 0) return 0;
+  for (const auto& line : again) {
+    if (line.empty()) break;
+    if (line.size() > qv::kXmcdLineLimit && line.rfind("# Submitted via:", 0) != 0) std::abort();
+  }
+  qv::TCDInfo back;
+  if (qv::XmcdParse(back, again) != 0 || !SameEntry(info, back)) std::abort();
+  return 0;
+}

@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <chrono>
+
+#include "net/wsocket.h"
+#include "platform/msg/pump.h"
+#include "tests/net/scripted_peer.h"
+
+namespace qv {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ScriptedPeer;
+
+bool WaitFor(const std::function<bool()>& done) {
+  return PumpUntil(done, std::chrono::steady_clock::now() + 20s) == PumpResult::Done;
+}
+
+struct Lines {
+  std::vector<std::string> lines;
+  std::vector<std::string> order;
+  int connected = -1;
+  bool closed = false;
+};
+
+void Connect(TWSocket& s, Lines& out, int port) {
+  s.OnSessionConnected = [&out](TCustomWSocket*, std::uint16_t e) { out.connected = e; };
+  s.OnSessionClosed = [&out](TCustomWSocket*, std::uint16_t) {
+    out.closed = true;
+    out.order.push_back("closed");
+  };
+  if (!s.OnDataAvailable) {
+    s.OnDataAvailable = [&out](TCustomWSocket* sender, std::uint16_t) {
+      out.lines.push_back(sender->ReceiveStr());
+      out.order.push_back("line");
+    };
+  }
+  s.SetLineMode(true);
+  s.SetAddr("127.0.0.1");
+  s.SetPort(std::to_string(port));
+  s.Connect();
+}
+
+TEST(LineModeTest, LineEndSplitAcrossReceives) {
+  ScriptedPeer peer({ScriptedPeer::SendBytes("abc\r"), ScriptedPeer::ReadBytes(1),
+                     ScriptedPeer::SendBytes("\ndef\r\n"), ScriptedPeer::ReadUntil("end")});
+  TWSocket s;
+  Lines got;
+  Connect(s, got, peer.Port());
+  // Only once "abc\r" sits in the buffer does the peer send the rest.
+  ASSERT_TRUE(WaitFor([&] { return s.BufferedBytes() == 4; }));
+  EXPECT_TRUE(got.lines.empty());
+  s.SendStr("k");
+  ASSERT_TRUE(WaitFor([&] { return got.lines.size() == 2; }));
+  EXPECT_EQ(got.lines, (std::vector<std::string>{"abc\r\n", "def\r\n"}));
+  EXPECT_EQ(s.SendLine("end"), 5);
+  EXPECT_EQ(s.SendLine(""), 0);
+  ASSERT_TRUE(WaitFor([&] { return got.closed; }));
+}
+
+TEST(LineModeTest, TwoLinesInOneSegmentThenLastLineAtClose) {
+  ScriptedPeer peer({ScriptedPeer::SendBytes("one\r\ntwo\r\nlast"), ScriptedPeer::CloseNow()});
+  TWSocket s;
+  Lines got;
+  Connect(s, got, peer.Port());
+  ASSERT_TRUE(WaitFor([&] { return got.closed; }));
+  EXPECT_EQ(got.lines, (std::vector<std::string>{"one\r\n", "two\r\n", "last"}));
+  EXPECT_EQ(got.order, (std::vector<std::string>{"line", "line", "line", "closed"}))
+      << "the unterminated rest arrives before OnSessionClosed";
+}
+
+TEST(LineModeTest, SwitchingLineModeOffDeliversTheRestRaw) {
+  ScriptedPeer peer(
+      {ScriptedPeer::SendBytes("head\r\nraw bytes\r\nmore"), ScriptedPeer::CloseNow()});
+  TWSocket s;
+  Lines got;
+  s.OnDataAvailable = [&](TCustomWSocket* sender, std::uint16_t) {
+    auto* ws = static_cast<TWSocket*>(sender);
+    const bool wasLine = ws->LineMode();
+    const std::string text = ws->ReceiveStr();
+    if (text.empty()) return;
+    got.lines.push_back((wasLine ? "L:" : "R:") + text);
+    if (wasLine) ws->SetLineMode(false);
+  };
+  Connect(s, got, peer.Port());
+  ASSERT_TRUE(WaitFor([&] { return got.closed; }));
+  ASSERT_GE(got.lines.size(), 2u);
+  EXPECT_EQ(got.lines[0], "L:head\r\n");
+  std::string raw;
+  for (std::size_t i = 1; i < got.lines.size(); ++i) {
+    ASSERT_EQ(got.lines[i].substr(0, 2), "R:");
+    raw += got.lines[i].substr(2);
+  }
+  EXPECT_EQ(raw, "raw bytes\r\nmore");
+}
+
+TEST(LineModeTest, LineLimitBoundsTheBuffer) {
+  ScriptedPeer peer({ScriptedPeer::SendBytes(std::string(70000, 'x') + "\r\nok\r\n"),
+                     ScriptedPeer::ReadUntil("end")});
+  TWSocket s;
+  Lines got;
+  std::vector<int> exceeded;
+  std::size_t largest = 0;
+  s.OnLineLimitExceeded = [&](TCustomWSocket*, int n, bool& clear) {
+    exceeded.push_back(n);
+    EXPECT_TRUE(clear) << "data is discarded unless the handler says otherwise";
+  };
+  s.OnDataAvailable = [&](TCustomWSocket* sender, std::uint16_t) {
+    largest = std::max(largest, static_cast<TWSocket*>(sender)->BufferedBytes());
+    got.lines.push_back(sender->ReceiveStr());
+  };
+  Connect(s, got, peer.Port());
+  ASSERT_TRUE(WaitFor([&] { return !got.lines.empty() && got.lines.back() == "ok\r\n"; }));
+  ASSERT_FALSE(exceeded.empty());
+  EXPECT_EQ(exceeded[0], 65537);
+  EXPECT_LE(largest, 65537u);
+  EXPECT_EQ(got.lines.size(), 2u) << "the tail of the long line, then ok";
+  s.SendLine("end");
+  s.Close();
+}
+
+TEST(LineModeTest, KeptOverlongDataStopsReading) {
+  ScriptedPeer peer(
+      {ScriptedPeer::SendBytes(std::string(200000, 'y')), ScriptedPeer::ReadUntil("end")});
+  TWSocket s;
+  Lines got;
+  int exceeded = 0;
+  s.LineLimit = 1000;
+  s.OnLineLimitExceeded = [&](TCustomWSocket*, int, bool& clear) {
+    ++exceeded;
+    clear = false;
+  };
+  Connect(s, got, peer.Port());
+  ASSERT_TRUE(WaitFor([&] { return exceeded > 0; }));
+  ProcessMessages();
+  EXPECT_EQ(exceeded, 1);
+  EXPECT_EQ(s.BufferedBytes(), 1001u) << "kept, but never more than the limit plus one byte";
+  s.SetLineMode(false);
+  std::string raw;
+  s.OnDataAvailable = [&](TCustomWSocket* sender, std::uint16_t) { raw += sender->ReceiveStr(); };
+  ASSERT_TRUE(WaitFor([&] { return raw.size() == 200000; })) << raw.size();
+  s.SendStr("end");
+  s.Close();
+}
+
+TEST(LineModeTest, WithoutHandlerLinesAreDropped) {
+  ScriptedPeer peer({ScriptedPeer::SendBytes("a\r\nb\r\nc\r\n"), ScriptedPeer::ReadUntil("end")});
+  TWSocket s;
+  Lines got;
+  s.OnDataAvailable = [](TCustomWSocket*, std::uint16_t) {};  // replaced below
+  Connect(s, got, peer.Port());
+  s.OnDataAvailable = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return got.connected == 0; }));
+  bool sent = false;
+  ASSERT_TRUE(WaitFor([&] {
+    // Once the three lines have been read and dropped, nothing stays buffered.
+    if (!sent && s.ReadCount() == 0 && s.BufferedBytes() == 0) {
+      unsigned long n = 0;
+      ioctlsocket(s.HSocket(), FIONREAD_, &n);
+      if (n == 0 && peer.Received().empty()) {
+        sent = true;
+        s.SendStr("end");
+      }
+    }
+    return sent;
+  }));
+  EXPECT_EQ(s.BufferedBytes(), 0u);
+  s.Close();
+}
+
+TEST(LineModeTest, WaitUntilReadyTimesOutWithoutSpinning) {
+  TWSocket s;
+  s.Timeout = 1000;
+  bool done = false;
+  rusage before{}, after{};
+  getrusage(RUSAGE_THREAD, &before);
+  EXPECT_EQ(s.WaitUntilReady(done), 12001);
+  getrusage(RUSAGE_THREAD, &after);
+  const auto cpu = [](const rusage& r) {
+    return r.ru_utime.tv_sec * 1000000L + r.ru_utime.tv_usec + r.ru_stime.tv_sec * 1000000L +
+           r.ru_stime.tv_usec;
+  };
+  // A second of waiting costs next to no processor time when the wait sleeps in poll.
+  EXPECT_LT(cpu(after) - cpu(before), 300000L);
+  done = true;
+  EXPECT_EQ(s.WaitUntilReady(done), 0);
+  // Synchronize sets the flag false, runs the procedure, waits for the flag.
+  s.Timeout = 0;
+  EXPECT_EQ(s.Synchronize([&] { done = true; }, done), 0);
+}
+
+}  // namespace
+}  // namespace qv

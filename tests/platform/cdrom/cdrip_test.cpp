@@ -1,0 +1,327 @@
+// The CD ripping library as the program uses it: loaded with dlopen from the build's bin folder
+// and called only through the C entry points.
+#include "platform/cdrom/cdrip.h"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include "tests/platform/cdrom/cdrom_test_support.h"
+#include "tests/platform/cdrom/image_fixture.h"
+
+namespace qv {
+namespace {
+
+constexpr std::int32_t kChunk = 176400;
+
+struct CdRip {
+  void* Handle = nullptr;
+  decltype(&CR_Init) Init = nullptr;
+  decltype(&CR_DeInit) DeInit = nullptr;
+  decltype(&CR_GetNumCDROM) GetNumCDROM = nullptr;
+  decltype(&CR_GetActiveCDROM) GetActiveCDROM = nullptr;
+  decltype(&CR_SetActiveCDROM) SetActiveCDROM = nullptr;
+  decltype(&CR_GetCDROMParameters) GetCDROMParameters = nullptr;
+  decltype(&CR_IsMediaLoaded) IsMediaLoaded = nullptr;
+  decltype(&CR_IsAudioPlaying) IsAudioPlaying = nullptr;
+  decltype(&CR_ReadToc) ReadToc = nullptr;
+  decltype(&CR_GetNumTocEntries) GetNumTocEntries = nullptr;
+  decltype(&CR_GetTocEntry) GetTocEntry = nullptr;
+  decltype(&CR_OpenRipper) OpenRipper = nullptr;
+  decltype(&CR_RipChunk) RipChunk = nullptr;
+  decltype(&CR_CloseRipper) CloseRipper = nullptr;
+  decltype(&CR_EjectCD) EjectCD = nullptr;
+};
+
+template <typename F>
+void Bind(void* handle, F& f, const char* name) {
+  f = reinterpret_cast<F>(::dlsym(handle, name));
+  ASSERT_NE(f, nullptr) << name;
+}
+
+const CdRip& Library() {
+  static CdRip lib = [] {
+    CdRip l;
+    l.Handle = ::dlopen(qv::testing::ToolPath("libcdrip.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    EXPECT_NE(l.Handle, nullptr) << ::dlerror();
+    if (!l.Handle) return l;
+    Bind(l.Handle, l.Init, "CR_Init");
+    Bind(l.Handle, l.DeInit, "CR_DeInit");
+    Bind(l.Handle, l.GetNumCDROM, "CR_GetNumCDROM");
+    Bind(l.Handle, l.GetActiveCDROM, "CR_GetActiveCDROM");
+    Bind(l.Handle, l.SetActiveCDROM, "CR_SetActiveCDROM");
+    Bind(l.Handle, l.GetCDROMParameters, "CR_GetCDROMParameters");
+    Bind(l.Handle, l.IsMediaLoaded, "CR_IsMediaLoaded");
+    Bind(l.Handle, l.IsAudioPlaying, "CR_IsAudioPlaying");
+    Bind(l.Handle, l.ReadToc, "CR_ReadToc");
+    Bind(l.Handle, l.GetNumTocEntries, "CR_GetNumTocEntries");
+    Bind(l.Handle, l.GetTocEntry, "CR_GetTocEntry");
+    Bind(l.Handle, l.OpenRipper, "CR_OpenRipper");
+    Bind(l.Handle, l.RipChunk, "CR_RipChunk");
+    Bind(l.Handle, l.CloseRipper, "CR_CloseRipper");
+    Bind(l.Handle, l.EjectCD, "CR_EjectCD");
+    return l;
+  }();
+  return lib;
+}
+
+class CdRipTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(cr_.Handle, nullptr);
+    toc_ = WriteDiscImage(qv::testing::MixedDisc(600), disc_);
+    bin_ = qv::testing::ReadBytes(dir_ / "disc.bin");
+    ::setenv("QUORVEL_CDROM", (disc_ + ";" + (dir_ / "absent.cue") + ";" + broken_).c_str(), 1);
+    qv::testing::WriteText(broken_, "FILE \"disc.bin\" BINARY\n  TRACK 01 AUDIO\n");
+    Init("[CD-ROM]\nnActive=0\n");
+  }
+  void TearDown() override {
+    cr_.DeInit();
+    ::unsetenv("QUORVEL_CDROM");
+  }
+
+  void Init(const std::string& ini) {
+    qv::testing::WriteText(ini_, ini);
+    ASSERT_EQ(cr_.Init(ini_.c_str()), CR_OK);
+  }
+
+  // Rips [start, end) in chunks of kChunk and returns the bytes; checks every chunk's size.
+  std::vector<std::uint8_t> Rip(std::int32_t start, std::int32_t end) {
+    std::int32_t chunk = kChunk;
+    EXPECT_EQ(cr_.OpenRipper(&chunk, start, end), CR_OK);
+    EXPECT_EQ(chunk, kChunk);
+    std::vector<std::uint8_t> out, buffer(kChunk);
+    for (;;) {
+      std::int32_t bytes = -1, abort = 0;
+      EXPECT_EQ(cr_.RipChunk(buffer.data(), &bytes, &abort), CR_OK);
+      if (bytes <= 0) break;
+      const std::size_t left = std::size_t(end - start) * CR_SECTOR_BYTES - out.size();
+      EXPECT_EQ(std::size_t(bytes), std::min<std::size_t>(kChunk, left));
+      out.insert(out.end(), buffer.begin(), buffer.begin() + bytes);
+    }
+    EXPECT_EQ(cr_.CloseRipper(), CR_OK);
+    return out;
+  }
+
+  std::vector<std::uint8_t> BinSlice(std::uint32_t start, std::uint32_t end) const {
+    return {bin_.begin() + std::ptrdiff_t(start) * CR_SECTOR_BYTES,
+            bin_.begin() + std::ptrdiff_t(end) * CR_SECTOR_BYTES};
+  }
+
+  const CdRip& cr_ = Library();
+  qv::testing::TempDir dir_;
+  std::string disc_ = dir_ / "disc.cue";
+  std::string broken_ = dir_ / "broken.cue";
+  std::string ini_ = dir_ / "cdr.ini";
+  CdToc toc_;
+  std::vector<unsigned char> bin_;
+};
+
+TEST_F(CdRipTest, ExportsOnlyTheEntryPoints) {
+  EXPECT_EQ(::dlsym(cr_.Handle, "_ZN2qv10ListDrivesEv"), nullptr);
+}
+
+TEST_F(CdRipTest, ListsTheDrivesWithTheirNames) {
+  ASSERT_GE(cr_.GetNumCDROM(), 3);
+  EXPECT_EQ(cr_.GetActiveCDROM(), 0);
+  CR_CDROMPARAMS params;
+  ASSERT_EQ(cr_.GetCDROMParameters(&params), CR_OK);
+  EXPECT_STREQ(params.DriveName, "Disc image disc.cue");
+  EXPECT_EQ(std::string(params.DevicePath), disc_);
+  EXPECT_EQ(params.DriveLetter, 'D');
+  EXPECT_EQ(params.IsImage, 1);
+  EXPECT_EQ(cr_.GetCDROMParameters(nullptr), CR_ERR_ARGUMENT);
+
+  ASSERT_EQ(cr_.SetActiveCDROM(1), CR_OK);
+  ASSERT_EQ(cr_.GetCDROMParameters(&params), CR_OK);
+  EXPECT_STREQ(params.DriveName, "Disc image absent.cue");
+  EXPECT_EQ(params.DriveLetter, 'E');
+
+  const int count = cr_.GetNumCDROM();
+  for (const int bad : {count, count + 5, -1}) {
+    SCOPED_TRACE(bad);
+    EXPECT_EQ(cr_.SetActiveCDROM(bad), CR_ERR_NO_DRIVE);
+    EXPECT_EQ(cr_.GetActiveCDROM(), 1);
+  }
+
+  cr_.DeInit();
+  EXPECT_EQ(cr_.GetNumCDROM(), 0);
+  EXPECT_EQ(cr_.ReadToc(), CR_ERR_NOT_INITIALIZED);
+  EXPECT_EQ(cr_.SetActiveCDROM(0), CR_ERR_NOT_INITIALIZED);
+  EXPECT_EQ(cr_.GetNumTocEntries(), 0);
+}
+
+TEST_F(CdRipTest, SettingsFileChoosesTheActiveDrive) {
+  const struct {
+    const char* ini;
+    int active;
+  } cases[] = {
+      {"[CD-ROM]\nnActive=1\n", 1},  {"[other]\nnActive=2\n[cd-rom]\r\n NACTIVE = 2 \r\n", 2},
+      {"[CD-ROM]\nnActive=99\n", 0}, {"[CD-ROM]\nnActive=-1\n", 0},
+      {"[CD-ROM]\nnActive=1x\n", 0}, {"", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.ini);
+    Init(c.ini);
+    EXPECT_EQ(cr_.GetActiveCDROM(), c.active);
+  }
+  ASSERT_EQ(cr_.Init((dir_ / "no-such.ini").c_str()), CR_OK);
+  EXPECT_EQ(cr_.GetActiveCDROM(), 0);
+  ASSERT_EQ(cr_.Init(nullptr), CR_OK);
+  EXPECT_EQ(cr_.GetActiveCDROM(), 0);
+}
+
+TEST_F(CdRipTest, MediaStateFollowsTheImageFile) {
+  std::int32_t status = -1;
+  ASSERT_EQ(cr_.IsMediaLoaded(&status), CR_OK);
+  EXPECT_EQ(status, CR_MEDIA_PRESENT);
+  EXPECT_EQ(cr_.IsAudioPlaying(), 0);
+  EXPECT_EQ(cr_.IsMediaLoaded(nullptr), CR_ERR_ARGUMENT);
+
+  ASSERT_EQ(cr_.SetActiveCDROM(1), CR_OK);
+  ASSERT_EQ(cr_.IsMediaLoaded(&status), CR_OK);
+  EXPECT_EQ(status, CR_MEDIA_ABSENT);
+  EXPECT_EQ(cr_.ReadToc(), CR_ERR_NO_MEDIUM);
+  EXPECT_EQ(cr_.GetNumTocEntries(), 0);
+
+  std::filesystem::copy_file(disc_, dir_ / "absent.cue");
+  ASSERT_EQ(cr_.IsMediaLoaded(&status), CR_OK);
+  EXPECT_EQ(status, CR_MEDIA_PRESENT);
+  EXPECT_EQ(cr_.ReadToc(), CR_OK);
+}
+
+TEST_F(CdRipTest, TableEntriesCarryStartsNumbersAndFlags) {
+  ASSERT_EQ(cr_.ReadToc(), CR_OK);
+  ASSERT_EQ(cr_.GetNumTocEntries(), 5);
+  const std::uint8_t flags[] = {0x10, 0x12, 0x11, 0x13, 0x14};
+  for (int i = 0; i < 5; ++i) {
+    SCOPED_TRACE(i);
+    const CR_TOCENTRY e = cr_.GetTocEntry(i);
+    EXPECT_EQ(e.StartSector, toc_.Tracks[i].StartLsn);
+    EXPECT_EQ(e.TrackNumber, i + 1);
+    EXPECT_EQ(e.Flag, flags[i]);
+  }
+  const CR_TOCENTRY leadOut = cr_.GetTocEntry(5);
+  EXPECT_EQ(leadOut.StartSector, toc_.LeadOutLsn);
+  EXPECT_EQ(leadOut.TrackNumber, CR_LEADOUT_TRACK);
+  for (const int bad : {-1, 6, 1000}) {
+    SCOPED_TRACE(bad);
+    const CR_TOCENTRY e = cr_.GetTocEntry(bad);
+    EXPECT_EQ(e.StartSector, 0u);
+    EXPECT_EQ(e.Flag, 0);
+    EXPECT_EQ(e.TrackNumber, 0);
+  }
+}
+
+TEST_F(CdRipTest, RipsEveryTrackAsInTheBinFile) {
+  ASSERT_EQ(cr_.ReadToc(), CR_OK);
+  for (int i = 0; i < cr_.GetNumTocEntries(); ++i) {
+    SCOPED_TRACE(i);
+    const std::uint32_t start = cr_.GetTocEntry(i).StartSector;
+    const std::uint32_t end = cr_.GetTocEntry(i + 1).StartSector;
+    EXPECT_TRUE(Rip(std::int32_t(start), std::int32_t(end)) == BinSlice(start, end));
+  }
+  // The whole disc in one range: several full chunks and a partial one.
+  EXPECT_TRUE(Rip(0, std::int32_t(toc_.LeadOutLsn)) == BinSlice(0, toc_.LeadOutLsn));
+  EXPECT_TRUE(Rip(10, 10).empty());
+}
+
+TEST_F(CdRipTest, RefusesRangesOutsideTheDisc) {
+  ASSERT_EQ(cr_.ReadToc(), CR_OK);
+  const std::int32_t leadOut = std::int32_t(toc_.LeadOutLsn);
+  const struct {
+    const char* name;
+    std::int32_t start, end;
+  } cases[] = {{"end before start", 100, 99},
+               {"past the lead-out", 0, leadOut + 1},
+               {"wholly past the lead-out", leadOut + 10, leadOut + 20},
+               {"negative start", -1, 10}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::int32_t chunk = kChunk;
+    EXPECT_EQ(cr_.OpenRipper(&chunk, c.start, c.end), CR_ERR_RANGE);
+    std::vector<std::uint8_t> buffer(kChunk);
+    std::int32_t bytes = -1;
+    EXPECT_EQ(cr_.RipChunk(buffer.data(), &bytes, nullptr), CR_ERR_NOT_OPEN);
+    EXPECT_EQ(bytes, 0);
+  }
+  std::int32_t tiny = 100, odd = kChunk + 1;
+  EXPECT_EQ(cr_.OpenRipper(&tiny, 0, 10), CR_ERR_ARGUMENT);
+  EXPECT_EQ(cr_.OpenRipper(nullptr, 0, 10), CR_ERR_ARGUMENT);
+  ASSERT_EQ(cr_.OpenRipper(&odd, 0, 10), CR_OK);
+  EXPECT_EQ(odd, kChunk);
+  EXPECT_EQ(cr_.CloseRipper(), CR_OK);
+  EXPECT_EQ(cr_.CloseRipper(), CR_ERR_NOT_OPEN);
+}
+
+TEST_F(CdRipTest, ReadErrorsAreReportedAndNeverRepeatOldAudio) {
+  ASSERT_EQ(cr_.ReadToc(), CR_OK);
+  std::int32_t chunk = kChunk;
+  ASSERT_EQ(cr_.OpenRipper(&chunk, 0, std::int32_t(toc_.LeadOutLsn)), CR_OK);
+  std::vector<std::uint8_t> buffer(kChunk);
+  std::int32_t bytes = 0, abort = 0;
+  ASSERT_EQ(cr_.RipChunk(buffer.data(), &bytes, &abort), CR_OK);
+  ASSERT_EQ(bytes, kChunk);
+  std::filesystem::resize_file(dir_ / "disc.bin", std::uintmax_t{100} * CR_SECTOR_BYTES);
+  EXPECT_EQ(cr_.RipChunk(buffer.data(), &bytes, &abort), CR_ERR_READ);
+  EXPECT_EQ(bytes, 0);
+  abort = 1;
+  EXPECT_EQ(cr_.RipChunk(buffer.data(), &bytes, &abort), CR_ERR_ABORTED);
+  EXPECT_EQ(bytes, 0);
+  EXPECT_EQ(cr_.RipChunk(buffer.data(), nullptr, &abort), CR_ERR_ARGUMENT);
+  EXPECT_EQ(cr_.CloseRipper(), CR_OK);
+}
+
+TEST_F(CdRipTest, AnOpenRipperHoldsTheDrive) {
+  ASSERT_EQ(cr_.ReadToc(), CR_OK);
+  std::int32_t chunk = kChunk;
+  ASSERT_EQ(cr_.OpenRipper(&chunk, 0, 75), CR_OK);
+  EXPECT_EQ(cr_.SetActiveCDROM(1), CR_ERR_BUSY);
+  EXPECT_EQ(cr_.EjectCD(1), CR_ERR_BUSY);
+  EXPECT_EQ(cr_.GetActiveCDROM(), 0);
+  EXPECT_EQ(cr_.CloseRipper(), CR_OK);
+  EXPECT_EQ(cr_.EjectCD(1), CR_ERR_NOT_SUPPORTED);  // an image has no tray
+  EXPECT_EQ(cr_.SetActiveCDROM(1), CR_OK);
+}
+
+TEST_F(CdRipTest, AnUnreadableImageHasMediaButNoTable) {
+  ASSERT_EQ(cr_.SetActiveCDROM(2), CR_OK);
+  std::int32_t status = -1;
+  ASSERT_EQ(cr_.IsMediaLoaded(&status), CR_OK);
+  EXPECT_EQ(status, CR_MEDIA_PRESENT);
+  EXPECT_EQ(cr_.ReadToc(), CR_ERR_TOC);
+  EXPECT_EQ(cr_.GetNumTocEntries(), 0);
+  std::int32_t chunk = kChunk;
+  EXPECT_NE(cr_.OpenRipper(&chunk, 0, 10), CR_OK);
+}
+
+TEST_F(CdRipTest, RipOnAWorkerWhileTheMainThreadAsks) {
+  ASSERT_EQ(cr_.ReadToc(), CR_OK);
+  std::atomic<bool> done{false};
+  std::vector<std::uint8_t> ripped;
+  std::thread worker([&] {
+    ripped = Rip(0, std::int32_t(toc_.LeadOutLsn));
+    done = true;
+  });
+  int queries = 0;
+  while (!done) {
+    std::int32_t status = -1;
+    EXPECT_EQ(cr_.IsMediaLoaded(&status), CR_OK);
+    EXPECT_EQ(cr_.GetTocEntry(1).StartSector, toc_.Tracks[1].StartLsn);
+    CR_CDROMPARAMS params;
+    EXPECT_EQ(cr_.GetCDROMParameters(&params), CR_OK);
+    // Switching drives waits for the ripper to close; it never disturbs it.
+    const std::int32_t rc = cr_.SetActiveCDROM(0);
+    EXPECT_TRUE(rc == CR_OK || rc == CR_ERR_BUSY) << rc;
+    ++queries;
+  }
+  worker.join();
+  EXPECT_GT(queries, 0);
+  EXPECT_TRUE(ripped == BinSlice(0, toc_.LeadOutLsn));
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,60 @@
+#include "platform/cdrom/drive_list.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "tests/platform/cdrom/cdrom_test_support.h"
+
+namespace qv {
+namespace {
+
+using qv::testing::TempDir;
+
+TEST(DriveListTest, ImagesFirstThenDevicesInNumberOrder) {
+  TempDir dev;
+  for (const char* name : {"sr10", "sr2", "sr0", "sg0", "srx", "sr", "cdrom", "sr1a"})
+    qv::testing::WriteText(dev / name, "");
+  const std::vector<DriveInfo> drives =
+      ListDrives(" /a/one.cue ;;/b/two.cue;", dev.Path().string());
+  const std::vector<DriveInfo> expected = {
+      {DriveKind::Image, "/a/one.cue", 'D'},  {DriveKind::Image, "/b/two.cue", 'E'},
+      {DriveKind::Device, dev / "sr0", 'F'},  {DriveKind::Device, dev / "sr2", 'G'},
+      {DriveKind::Device, dev / "sr10", 'H'},
+  };
+  EXPECT_EQ(drives, expected);
+}
+
+TEST(DriveListTest, NoDrivesIsAValidList) {
+  TempDir dev;
+  EXPECT_TRUE(ListDrives("", dev.Path().string()).empty());
+  EXPECT_TRUE(ListDrives(";;", "/nonexistent").empty());
+}
+
+TEST(DriveListTest, RelativeImagePathsBecomeAbsolute) {
+  const std::vector<DriveInfo> drives = ListDrives("discs/../x.cue", "/nonexistent");
+  ASSERT_EQ(drives.size(), 1u);
+  EXPECT_EQ(drives[0].Path, (std::filesystem::current_path() / "x.cue").string());
+}
+
+TEST(DriveListTest, StopsAtTheLastLetter) {
+  std::string images;
+  for (int i = 0; i < 30; ++i) images += "/d/" + std::to_string(i) + ".cue;";
+  const std::vector<DriveInfo> drives = ListDrives(images, "/nonexistent");
+  ASSERT_EQ(drives.size(), kMaxDrives);
+  EXPECT_EQ(drives.back().Letter, 'Z');
+  EXPECT_EQ(drives.back().Path, "/d/22.cue");
+}
+
+TEST(DriveListTest, ReadsTheEnvironment) {
+  ::setenv("QUORVEL_CDROM", "/x/first.cue;/x/second.cue", 1);
+  const std::vector<DriveInfo> drives = ListDrives();
+  ::unsetenv("QUORVEL_CDROM");
+  ASSERT_GE(drives.size(), 2u);
+  EXPECT_EQ(drives[0].Path, "/x/first.cue");
+  EXPECT_EQ(drives[1].Path, "/x/second.cue");
+}
+
+}  // namespace
+}  // namespace qv

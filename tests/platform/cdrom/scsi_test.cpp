@@ -1,0 +1,151 @@
+#include "platform/cdrom/scsi.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/cdrom/cdrom_error.h"
+
+namespace qv {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+CdToc SampleToc() {
+  CdToc toc;
+  toc.Tracks = {{1, 0, 0x00}, {2, 4500, 0x02}, {3, 7913, 0x01}, {4, 19548, 0x04}};
+  toc.LeadOutLsn = 19848;
+  return toc;
+}
+
+TEST(ScsiTest, CommandBlocksAreTheOnesDrivesExpect) {
+  const auto inquiry = InquiryCdb(100);
+  EXPECT_EQ(Bytes(inquiry.begin(), inquiry.end()), (Bytes{0x12, 0, 0, 0, 0x64, 0}));
+  const auto toc = ReadTocCdb(true, kTocFormatToc, 0, 804);
+  EXPECT_EQ(Bytes(toc.begin(), toc.end()), (Bytes{0x43, 0x02, 0, 0, 0, 0, 0, 0x03, 0x24, 0}));
+  const auto lba = ReadTocCdb(false, kTocFormatSessionInfo, 5, 12);
+  EXPECT_EQ(Bytes(lba.begin(), lba.end()), (Bytes{0x43, 0, 0x01, 0, 0, 0, 5, 0, 12, 0}));
+}
+
+TEST(ScsiTest, DecodesFixedAndDescriptorSense) {
+  Bytes fixedShort = MakeSense(kSenseKeyNotReady, 0x3A, 0x01);
+  fixedShort.resize(14);  // what a 14-byte sense area receives
+  Bytes noAdditional = MakeSense(kSenseKeyMediumError, 0x11, 0x05);
+  noAdditional[7] = 0;  // the drive claims no additional bytes
+  const struct {
+    const char* name;
+    Bytes sense;
+    SenseInfo expected;
+  } cases[] = {
+      {"fixed", MakeSense(kSenseKeyIllegalRequest, 0x20, 0x00), {true, 5, 0x20, 0x00}},
+      {"fixed, deferred, extra bits",
+       {0xF1, 0, 0xE6, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x28, 0x00},
+       {true, 6, 0x28, 0}},
+      {"fixed cut to 14 bytes", fixedShort, {true, 2, 0x3A, 0x01}},
+      {"fixed without additional bytes", noAdditional, {true, 3, 0, 0}},
+      {"descriptor", {0x72, 0x05, 0x24, 0x00, 0, 0, 0, 0}, {true, 5, 0x24, 0}},
+      {"descriptor, short", {0x73, 0x02, 0x3A}, {}},
+      {"empty", {}, {}},
+      {"unknown response code", {0x00, 0x00, 0x05}, {}},
+      {"fixed too short for the key", {0x70, 0x00}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(DecodeSense(c.sense), c.expected);
+  }
+  EXPECT_EQ(DescribeSense(DecodeSense(MakeSense(kSenseKeyNotReady, 0x3A, 0))),
+            "no medium (sense 2/3A/00)");
+  EXPECT_EQ(DescribeSense(DecodeSense(MakeSense(kSenseKeyIllegalRequest, 0x20, 0))),
+            "invalid command (sense 5/20/00)");
+}
+
+TEST(ScsiTest, TocAnswerRoundTripsInMsfAndLba) {
+  const CdToc toc = SampleToc();
+  for (const bool msf : {true, false}) {
+    SCOPED_TRACE(msf ? "MSF" : "LBA");
+    const Bytes answer = BuildTocResponse(toc, msf);
+    ASSERT_EQ(answer.size(), 4u + 8 * 5);
+    EXPECT_EQ(answer[0] << 8 | answer[1], 42);  // length excludes its own two bytes
+    EXPECT_EQ(answer[2], 1);
+    EXPECT_EQ(answer[3], 4);
+    EXPECT_EQ(answer[4 + 8 * 1 + 1], 0x12);  // ADR 1, copy permitted
+    EXPECT_EQ(answer[4 + 8 * 3 + 1], 0x14);  // data
+    EXPECT_EQ(answer[4 + 8 * 4 + 2], 0xAA);
+    EXPECT_EQ(ParseTocResponse(answer, msf), toc);
+  }
+  // Track 2 at LSN 4500 is 01:02:00 absolute.
+  const Bytes answer = BuildTocResponse(toc, true);
+  EXPECT_EQ(Bytes(answer.begin() + 12 + 4, answer.begin() + 12 + 8), (Bytes{0, 1, 2, 0}));
+}
+
+TEST(ScsiTest, TocAnswerFromAStartTrack) {
+  const CdToc toc = SampleToc();
+  const Bytes fromThree = BuildTocResponse(toc, false, 3);
+  ASSERT_EQ(fromThree.size(), 4u + 8 * 3);
+  EXPECT_EQ(fromThree[4 + 2], 3);
+  const Bytes leadOutOnly = BuildTocResponse(toc, false, 0xAA);
+  ASSERT_EQ(leadOutOnly.size(), 12u);
+  EXPECT_EQ(leadOutOnly[6], 0xAA);
+  EXPECT_THROW((void)BuildTocResponse(toc, false, 5), ECdromError);
+}
+
+TEST(ScsiTest, RejectsInconsistentTocAnswers) {
+  const Bytes good = BuildTocResponse(SampleToc(), true);
+  auto with = [&good](std::size_t at, std::uint8_t value) {
+    Bytes b = good;
+    b[at] = value;
+    return b;
+  };
+  const struct {
+    const char* name;
+    Bytes answer;
+  } cases[] = {
+      {"header only", Bytes(good.begin(), good.begin() + 4)},
+      {"no tracks (first and last 0)",
+       [&] {
+         Bytes b = with(2, 0);
+         b[3] = 0;
+         return b;
+       }()},
+      {"last before first", with(2, 3)},
+      {"last past 99",
+       [&] {
+         Bytes b = with(2, 99);
+         b[3] = 100;
+         return b;
+       }()},
+      {"length too small", with(1, 20)},
+      {"cut short", Bytes(good.begin(), good.end() - 8)},
+      {"track out of order", with(4 + 8 + 2, 7)},
+      {"no lead-out", with(4 + 32 + 2, 5)},
+      {"frame 75", with(4 + 8 + 7, 75)},
+      {"before 00:02:00", with(4 + 6, 0)},
+      {"descending addresses", with(4 + 8 + 5, 10)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_THROW((void)ParseTocResponse(c.answer, true), ECdromError);
+  }
+}
+
+TEST(ScsiTest, InquiryTextsArePaddedAndCut) {
+  InquiryData data;
+  data.DeviceType = 5;
+  data.VendorId = "QUORVEL";
+  data.ProductId = "A PRODUCT NAME LONGER THAN 16";
+  data.Revision = "1.0";
+  data.VendorSpecific = "disc.cue";
+  const Bytes answer = BuildInquiry(data);
+  ASSERT_GE(answer.size(), 56u);
+  EXPECT_EQ(answer[0], 5);
+  EXPECT_EQ(std::string(answer.begin() + 8, answer.begin() + 16), "QUORVEL ");
+  const InquiryData back = ParseInquiry(answer);
+  EXPECT_EQ(back.VendorId, "QUORVEL");
+  EXPECT_EQ(back.ProductId, "A PRODUCT NAME L");
+  EXPECT_EQ(back.Revision, "1.0");
+  EXPECT_EQ(back.VendorSpecific, "disc.cue");
+  EXPECT_THROW((void)ParseInquiry(std::span(answer.data(), 35)), ECdromError);
+}
+
+}  // namespace
+}  // namespace qv

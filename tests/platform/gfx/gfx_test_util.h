@@ -1,0 +1,93 @@
+// Helpers shared by the drawing tests: pictures as ASCII art, temporary folders, and running
+// Debian's Python (with PIL) as an independent decoder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/gfx/bitmap.h"
+
+namespace qv::test {
+
+// One character per pixel by colour; '?' for a colour the legend does not know.
+inline std::vector<std::string> Art(const Bitmap& bmp, const std::map<COLORREF, char>& legend) {
+  std::vector<std::string> rows;
+  for (int y = 0; y < bmp.Height(); ++y) {
+    std::string row;
+    for (int x = 0; x < bmp.Width(); ++x) {
+      const auto it = legend.find(bmp.Pixel(x, y));
+      row += it == legend.end() ? '?' : it->second;
+    }
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// The default legend: white '.', black '#', red 'r', green 'g', blue 'b'.
+inline std::vector<std::string> Art(const Bitmap& bmp) {
+  return Art(bmp,
+             {{0xFFFFFF, '.'}, {0x000000, '#'}, {0x0000FF, 'r'}, {0x00FF00, 'g'}, {0xFF0000, 'b'}});
+}
+
+inline std::string Joined(const std::vector<std::string>& rows) {
+  std::string s = "\n";
+  for (const auto& r : rows) s += r + "\n";
+  return s;
+}
+
+// Pictures compare as joined text, so a failure prints both of them.
+inline std::string Picture(const Bitmap& bmp) {
+  return Joined(Art(bmp));
+}
+inline std::string Picture(const std::vector<std::string>& rows) {
+  return Joined(rows);
+}
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "qv-gfx-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  [[nodiscard]] std::string operator/(const std::string& name) const {
+    return (path_ / name).string();
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Runs a Python program under /usr/bin/python3 (the interpreter with Debian's modules);
+// returns its exit status and stdout.
+inline int RunPython(const TempDir& dir, const std::string& program, std::string* out = nullptr) {
+  const std::string script = dir / "script.py";
+  if (FILE* f = std::fopen(script.c_str(), "w")) {
+    std::fputs(program.c_str(), f);
+    std::fclose(f);
+  }
+  FILE* p = popen(("/usr/bin/python3 '" + script + "' 2>&1").c_str(), "r");
+  if (!p) return -1;
+  std::string text;
+  char buf[4096];
+  while (const std::size_t n = std::fread(buf, 1, sizeof buf, p)) text.append(buf, n);
+  const int status = pclose(p);
+  if (out) *out = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace qv::test

@@ -1,0 +1,272 @@
+#include "platform/sock/winsock.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <netdb.h>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+#include "platform/msg/pump.h"
+#include "platform/msg/window.h"
+#include "platform/sock/async_dns.h"
+#include "tests/net/scripted_peer.h"
+
+namespace qv {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Note {
+  UINT message;
+  WPARAM wParam;
+  long event;
+  int error;
+};
+
+// A hidden window that records every notification it receives.
+class Recorder {
+ public:
+  Recorder() {
+    hwnd_ = AllocateHWnd([this](HWND, UINT m, WPARAM w, LPARAM l) {
+      notes.push_back({m, w, LOWORD(std::uintptr_t(l)), HIWORD(std::uintptr_t(l))});
+      return LRESULT(0);
+    });
+  }
+  ~Recorder() { DeallocateHWnd(hwnd_); }
+  [[nodiscard]] HWND Hwnd() const { return hwnd_; }
+  bool WaitFor(const std::function<bool()>& done) {
+    return PumpUntil(done, std::chrono::steady_clock::now() + 20s) == PumpResult::Done;
+  }
+  int Count(long event) const {
+    int n = 0;
+    for (const auto& x : notes) n += x.message == WM_USER + 1 && x.event == event;
+    return n;
+  }
+  std::vector<Note> notes;
+
+ private:
+  HWND hwnd_ = 0;
+};
+
+sockaddr_in Loopback(int port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(std::uint16_t(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return a;
+}
+
+class WinsockTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(WSAStartup(0x0101), 0); }
+  void TearDown() override { WSACleanup(); }
+};
+
+TEST(WinsockErrorsTest, ErrnoAndResolverCodes) {
+  const std::pair<int, int> errnos[] = {
+      {EINTR, 10004},      {EBADF, 10009},         {EACCES, 10013},       {EPERM, 10013},
+      {EINVAL, 10022},     {EMFILE, 10024},        {EAGAIN, 10035},       {EINPROGRESS, 10036},
+      {EALREADY, 10037},   {ENOTSOCK, 10038},      {EMSGSIZE, 10040},     {EOPNOTSUPP, 10045},
+      {EADDRINUSE, 10048}, {EADDRNOTAVAIL, 10049}, {ENETUNREACH, 10051},  {ECONNABORTED, 10053},
+      {ECONNRESET, 10054}, {ENOBUFS, 10055},       {EISCONN, 10056},      {ENOTCONN, 10057},
+      {ESHUTDOWN, 10058},  {ETIMEDOUT, 10060},     {ECONNREFUSED, 10061}, {EHOSTUNREACH, 10065},
+      {EDQUOT, 10069},     {EDEADLK, 10022}};  // unknown: never 10000 + errno
+  for (const auto& [err, code] : errnos) {
+    SCOPED_TRACE(err);
+    EXPECT_EQ(WSAErrorFromErrno(err), code);
+  }
+  EXPECT_EQ(WSAErrorFromGai(EAI_NONAME, 0), 11001);
+  EXPECT_EQ(WSAErrorFromGai(EAI_AGAIN, 0), 11002);
+  EXPECT_EQ(WSAErrorFromGai(EAI_FAIL, 0), 11003);
+  EXPECT_EQ(WSAErrorFromGai(EAI_SYSTEM, ECONNREFUSED), 10061);
+}
+
+TEST(WinsockErrorsTest, CallsBeforeStartupFail) {
+  ASSERT_FALSE(WSAIsStarted());
+  EXPECT_EQ(qv::socket(AF_INET, SOCK_STREAM, 0), INVALID_SOCKET);
+  EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
+}
+
+TEST_F(WinsockTest, ConnectWriteReadAndCloseNotifications) {
+  test::ScriptedPeer peer({test::ScriptedPeer::ReadBytes(4), test::ScriptedPeer::SendBytes("pong"),
+                           test::ScriptedPeer::CloseNow()});
+  Recorder rec;
+  const SOCKET s = qv::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_NE(s, INVALID_SOCKET);
+  ASSERT_EQ(WSAAsyncSelect(s, rec.Hwnd(), WM_USER + 1, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE),
+            0);
+  const sockaddr_in a = Loopback(peer.Port());
+  const int rc = connect(s, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+  EXPECT_TRUE(rc == 0 || WSAGetLastError() == WSAEWOULDBLOCK);
+  ASSERT_TRUE(rec.WaitFor([&] { return rec.Count(FD_WRITE) > 0; }));
+  ASSERT_EQ(rec.notes.front().event, FD_CONNECT) << "FD_CONNECT first, then FD_WRITE";
+  EXPECT_EQ(rec.notes.front().error, 0);
+  EXPECT_EQ(rec.notes.front().wParam, WPARAM(static_cast<std::intptr_t>(s)));
+  ASSERT_EQ(send(s, "ping", 4, 0), 4);
+  ASSERT_TRUE(rec.WaitFor([&] { return rec.Count(FD_READ) > 0; }));
+  // FD_READ is not posted again until the data is read, however long we pump.
+  ProcessMessages();
+  EXPECT_EQ(rec.Count(FD_READ), 1);
+  char buf[16];
+  ASSERT_TRUE(rec.WaitFor([&] {
+    unsigned long n = 0;
+    ioctlsocket(s, FIONREAD_, &n);
+    return n == 4;
+  }));
+  EXPECT_EQ(recv(s, buf, sizeof buf, 0), 4);
+  EXPECT_EQ(std::string(buf, 4), "pong");
+  ASSERT_TRUE(rec.WaitFor([&] { return rec.Count(FD_CLOSE) > 0; }));
+  EXPECT_EQ(rec.Count(FD_CLOSE), 1);
+  EXPECT_EQ(rec.Count(FD_WRITE), 1) << "no FD_WRITE while merely writable";
+  EXPECT_EQ(closesocket(s), 0);
+  EXPECT_EQ(closesocket(s), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
+}
+
+TEST_F(WinsockTest, RefusedConnectIsFdConnectOnly) {
+  const int port = [] {
+    test::ScriptedPeer gone({});
+    return gone.Port();
+  }();
+  Recorder rec;
+  const SOCKET s = qv::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_EQ(WSAAsyncSelect(s, rec.Hwnd(), WM_USER + 1, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE),
+            0);
+  const sockaddr_in a = Loopback(port);
+  connect(s, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+  ASSERT_TRUE(rec.WaitFor([&] { return !rec.notes.empty(); }));
+  ProcessMessages();
+  ASSERT_EQ(rec.notes.size(), 1u);
+  EXPECT_EQ(rec.notes[0].event, FD_CONNECT);
+  EXPECT_EQ(rec.notes[0].error, WSAECONNREFUSED);
+  closesocket(s);
+}
+
+TEST_F(WinsockTest, HandlesAreNeverReusedAndClosedSocketsStaySilent) {
+  test::ScriptedPeer peer({test::ScriptedPeer::SendBytes("x"), test::ScriptedPeer::CloseNow()});
+  Recorder rec;
+  const SOCKET first = qv::socket(AF_INET, SOCK_STREAM, 0);
+  WSAAsyncSelect(first, rec.Hwnd(), WM_USER + 1, FD_READ | FD_CONNECT | FD_CLOSE);
+  const sockaddr_in a = Loopback(peer.Port());
+  connect(first, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+  ASSERT_TRUE(rec.WaitFor([&] { return rec.Count(FD_READ) > 0; }));
+  closesocket(first);
+  // The descriptor number comes back at once; the handle does not.
+  const SOCKET second = qv::socket(AF_INET, SOCK_STREAM, 0);
+  EXPECT_NE(second, first);
+  const std::size_t before = rec.notes.size();
+  ProcessMessages();
+  for (std::size_t i = before; i < rec.notes.size(); ++i) {
+    EXPECT_NE(rec.notes[i].wParam, WPARAM(static_cast<std::intptr_t>(first)));
+  }
+  closesocket(second);
+}
+
+TEST_F(WinsockTest, ListenerAcceptsAndReArms) {
+  Recorder rec;
+  const SOCKET l = qv::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a = Loopback(0);
+  ASSERT_EQ(bind(l, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  socklen_t len = sizeof a;
+  getsockname(l, reinterpret_cast<sockaddr*>(&a), &len);
+  ASSERT_EQ(listen(l, 5), 0);
+  ASSERT_EQ(WSAAsyncSelect(l, rec.Hwnd(), WM_USER + 1, FD_ACCEPT), 0);
+  std::vector<int> clients;
+  for (int i = 0; i < 2; ++i) {
+    const int c = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    clients.push_back(c);
+    ASSERT_TRUE(rec.WaitFor([&] { return rec.Count(FD_ACCEPT) == i + 1; }));
+    const SOCKET s = accept(l, nullptr, nullptr);
+    ASSERT_NE(s, INVALID_SOCKET);
+    closesocket(s);
+  }
+  for (int c : clients) ::close(c);
+  closesocket(l);
+}
+
+TEST_F(WinsockTest, AsyncLookupsUseTheInjectedResolver) {
+  SetHostResolver([](const std::string& name, std::vector<in_addr>& out) {
+    if (name != "peer.test") return WSAHOST_NOT_FOUND;
+    in_addr a{};
+    inet_pton(AF_INET, "127.0.0.7", &a);
+    out.push_back(a);
+    return 0;
+  });
+  SetAddrResolver([](const in_addr&, std::string& name) {
+    name = "peer.test";
+    return 0;
+  });
+  Recorder rec;
+  auto ok = std::make_shared<HostEntry>();
+  auto bad = std::make_shared<HostEntry>();
+  auto rev = std::make_shared<HostEntry>();
+  const WSAHANDLE h1 = WSAAsyncGetHostByName(rec.Hwnd(), WM_USER + 2, "peer.test", ok);
+  const WSAHANDLE h2 = WSAAsyncGetHostByName(rec.Hwnd(), WM_USER + 2, "nowhere.test", bad);
+  in_addr a{};
+  inet_pton(AF_INET, "127.0.0.7", &a);
+  const WSAHANDLE h3 = WSAAsyncGetHostByAddr(rec.Hwnd(), WM_USER + 3, a, rev);
+  ASSERT_TRUE(h1 && h2 && h3);
+  ASSERT_TRUE(rec.WaitFor([&] { return rec.notes.size() == 3; }));
+  for (const auto& n : rec.notes) {
+    if (n.wParam == h1) {
+      EXPECT_EQ(n.error, 0);
+      ASSERT_EQ(ok->Addresses.size(), 1u);
+      EXPECT_EQ(ok->Addresses[0].s_addr, a.s_addr);
+    } else if (n.wParam == h2) {
+      EXPECT_EQ(n.error, WSAHOST_NOT_FOUND);
+      EXPECT_TRUE(bad->Addresses.empty());
+    } else {
+      EXPECT_EQ(n.wParam, h3);
+      EXPECT_EQ(n.message, WM_USER + 3u);
+      EXPECT_EQ(rev->Name, "peer.test");
+    }
+  }
+  SetHostResolver({});
+  SetAddrResolver({});
+}
+
+TEST_F(WinsockTest, CancelledLookupIsNeverAnswered) {
+  // The resolver holds its own state: a worker may enter it after the test is over.
+  struct Gate {
+    std::mutex m;
+    std::condition_variable cv;
+    bool release = false;
+  };
+  auto gate = std::make_shared<Gate>();
+  SetHostResolver([gate](const std::string& name, std::vector<in_addr>& out) {
+    if (name == "slow.test") {
+      std::unique_lock lock(gate->m);
+      gate->cv.wait(lock, [&] { return gate->release; });
+    }
+    out.push_back(in_addr{htonl(INADDR_LOOPBACK)});
+    return 0;
+  });
+  Recorder rec;
+  auto slow = std::make_shared<HostEntry>();
+  const WSAHANDLE h = WSAAsyncGetHostByName(rec.Hwnd(), WM_USER + 2, "slow.test", slow);
+  ASSERT_NE(h, 0u);
+  EXPECT_EQ(WSACancelAsyncRequest(h), 0);
+  EXPECT_EQ(WSACancelAsyncRequest(h), SOCKET_ERROR);
+  {
+    std::lock_guard lock(gate->m);
+    gate->release = true;
+  }
+  gate->cv.notify_all();
+  const WSAHANDLE h2 =
+      WSAAsyncGetHostByName(rec.Hwnd(), WM_USER + 2, "fast.test", std::make_shared<HostEntry>());
+  ASSERT_TRUE(rec.WaitFor([&] { return !rec.notes.empty(); }));
+  ProcessMessages();
+  ASSERT_EQ(rec.notes.size(), 1u);
+  EXPECT_EQ(rec.notes[0].wParam, h2);
+  EXPECT_TRUE(slow->Addresses.empty());
+  SetHostResolver({});
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include "tags/id3v2.h"
+#include "tags/id3v2_codec.h"
+#include "tags/id3v2_text.h"
+#include "tests/tags/tag_fixtures.h"
+
+namespace qv {
+namespace {
+
+using testing::Bytes;
+
+TEST(Id3CodecTest, UnsyncInsertsGuardBytesAndDeunsyncRemovesThem) {
+  const struct {
+    Bytes plain;
+    Bytes unsynced;
+  } cases[] = {
+      {{0xFF, 0x00}, {0xFF, 0x00, 0x00}},
+      {{0xFF, 0xE0}, {0xFF, 0x00, 0xE0}},
+      {{0xFF, 0xDF}, {0xFF, 0xDF}},
+      {{0xFF, 0xFF, 0x00}, {0xFF, 0x00, 0xFF, 0x00, 0x00}},
+      {{0x41, 0xFF}, {0x41, 0xFF}},
+      {{0xFF, 0xFB, 0x90}, {0xFF, 0x00, 0xFB, 0x90}},
+      {{}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.plain));
+    Bytes buf = c.plain;
+    buf.resize(buf.size() + static_cast<size_t>(id3::UnsyncCount(c.plain)));
+    EXPECT_EQ(id3::UnsyncBuffer(buf.data(), static_cast<int64_t>(c.plain.size())),
+              static_cast<int64_t>(c.unsynced.size() - c.plain.size()));
+    EXPECT_EQ(buf, c.unsynced);
+    buf.resize(
+        static_cast<size_t>(id3::DeunsyncBuffer(buf.data(), static_cast<int64_t>(buf.size()))));
+    EXPECT_EQ(buf, c.plain);
+  }
+  EXPECT_EQ(id3::UnsyncCount(0xFF00FFE0u), 2);
+}
+
+TEST(Id3CodecTest, DeunsyncRemovesEveryZeroAfterFF) {
+  // Readers decode by the standard rule, which also undoes other writers' encodings.
+  Bytes a = {0xFF, 0x00, 0x41};
+  a.resize(static_cast<size_t>(id3::DeunsyncBuffer(a.data(), 3)));
+  EXPECT_EQ(a, (Bytes{0xFF, 0x41}));
+  Bytes b = {0xFF, 0x00, 0x00, 0x41};
+  b.resize(static_cast<size_t>(id3::DeunsyncBuffer(b.data(), 4)));
+  EXPECT_EQ(b, (Bytes{0xFF, 0x00, 0x41}));
+}
+
+TEST(Id3CodecTest, CrcIsTheStandardCrc32) {
+  const Bytes abc = {'a', 'b', 'c'};
+  EXPECT_EQ(id3::CRC32(abc), 0x352441C2u);
+  Bytes big(100000);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 7);
+  EXPECT_EQ(id3::CRC32(big), crc32(0, big.data(), static_cast<uInt>(big.size())));
+}
+
+TEST(Id3CodecTest, CompressRoundTripsAtEveryLevel) {
+  Bytes data(50000);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>((i / 100) & 0xFF);
+  for (int level = -1; level <= 4; ++level) {
+    SCOPED_TRACE(level);
+    const Bytes packed = id3::CompressBuf(data, level);
+    EXPECT_EQ(id3::DecompressBuf(packed, 0, 1 << 20), data);
+  }
+  const Bytes empty = id3::CompressBuf({}, 2);
+  EXPECT_GE(empty.size(), 2u);
+  EXPECT_TRUE(id3::DecompressBuf(empty, 0, 100).empty());
+}
+
+TEST(Id3CodecTest, BadStreamsRaiseInsteadOfLooping) {
+  Bytes data(20000, 'x');
+  const Bytes packed = id3::CompressBuf(data, 2);
+  // A stream cut short never reaches its end.
+  const Bytes cut(packed.begin(), packed.begin() + static_cast<long>(packed.size() / 2));
+  EXPECT_THROW(id3::DecompressBuf(cut, 0, 1 << 20), EZDecompressionError);
+  // A stream that needs a preset dictionary.
+  z_stream zs{};
+  ASSERT_EQ(deflateInit(&zs, 6), Z_OK);
+  const Bytes dict = {'d', 'i', 'c', 't'};
+  ASSERT_EQ(deflateSetDictionary(&zs, dict.data(), 4), Z_OK);
+  Bytes out(256);
+  zs.next_in = data.data();
+  zs.avail_in = 100;
+  zs.next_out = out.data();
+  zs.avail_out = 256;
+  ASSERT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
+  out.resize(zs.total_out);
+  deflateEnd(&zs);
+  try {
+    id3::DecompressBuf(out, 0, 1 << 20);
+    FAIL() << "no exception";
+  } catch (const EZDecompressionError& e) {
+    EXPECT_STREQ(e.what(), "need dictionary");
+  }
+  // Output beyond the limit stops the inflate.
+  EXPECT_THROW(id3::DecompressBuf(packed, 0, 1000), EZDecompressionError);
+  EXPECT_THROW(id3::DecompressBuf(Bytes{1, 2, 3, 4}, 0, 1000), EZDecompressionError);
+}
+
+TEST(Id3CodecTest, FrameOperationsRefuseWhatTheyCannotDo) {
+  TFrameIndex frames;
+  const int i = frames.Add("TIT2");
+  frames.SetData(i, Bytes(300, 0xFF));
+  EXPECT_EQ(frames.DeunsyncFrame(i), -1);
+  EXPECT_EQ(frames.DecompressFrame(i), -1);
+  EXPECT_EQ(frames.UnsyncFrame(i), 0);
+  EXPECT_EQ(frames.DecodedSize(i), 300);
+  EXPECT_EQ(frames.DataSize(i), 600);  // a guard after every $FF, the last one included
+  EXPECT_EQ(frames.UnsyncFrame(i), -1);
+  const Bytes unsynced = frames.Data(i);
+  EXPECT_EQ(frames.CompressFrame(i, 2), 2);
+  EXPECT_EQ(frames.Data(i), unsynced);
+  EXPECT_EQ(frames.DeunsyncFrame(i), 0);
+  EXPECT_EQ(frames.Data(i), Bytes(300, 0xFF));
+
+  EXPECT_EQ(frames.CompressFrame(i, 3), 0);
+  EXPECT_TRUE(frames.StoredCompression(i));
+  EXPECT_EQ(frames.DecodedSize(i), 300);
+  EXPECT_EQ(frames.CompressFrame(i, 3), -1);
+  EXPECT_EQ(frames.DecompressFrame(i), 0);
+  EXPECT_EQ(frames.Data(i), Bytes(300, 0xFF));
+
+  // A declared size that is too small: the data is replaced, the caller is told.
+  EXPECT_EQ(frames.CompressFrame(i, 2), 0);
+  frames.SetDecodedSize(i, 299);
+  EXPECT_THROW(frames.DecompressFrame(i), EZDecompressionError);
+  frames.SetDecodedSize(i, 301);
+  EXPECT_EQ(frames.DecompressFrame(i), -2);
+  EXPECT_EQ(frames.DataSize(i), 300);
+
+  frames.SetReadFlags(i, 2, id3::kFormatEncryption);
+  EXPECT_EQ(frames.CompressFrame(i, 2), 1);
+  frames.SetReadFlags(i, 2, id3::kFormatEncryption | id3::kFormatCompression);
+  EXPECT_EQ(frames.DecompressFrame(i), 1);
+}
+
+TEST(Id3CodecTest, TextIsLatin1WhenItFitsElseUtf16) {
+  EXPECT_EQ(id3::EncodeTextFrame("Caf\xC3\xA9"), (Bytes{0, 'C', 'a', 'f', 0xE9}));
+  // Not UTF-8: taken as Windows-1252, where 0x80 is the euro sign.
+  EXPECT_EQ(id3::EncodeTextFrame("\x80"), (Bytes{1, 0xFF, 0xFE, 0xAC, 0x20}));
+  EXPECT_EQ(id3::EncodeTextFrame("\xE2\x98\x95\xF0\x9F\x8E\xB5"),
+            (Bytes{1, 0xFF, 0xFE, 0x15, 0x26, 0x3C, 0xD8, 0xB5, 0xDF}));
+  EXPECT_EQ(testing::DecodeTextFrame(id3::EncodeTextFrame("\xE2\x98\x95 \xC3\xBF")),
+            "\xE2\x98\x95 \xC3\xBF");
+}
+
+}  // namespace
+}  // namespace qv
