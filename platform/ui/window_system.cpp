@@ -1542,11 +1542,14 @@ bool RedrawWindow(HWND hwnd, const Rect* rect, const Region* region, UINT flags)
       Region inTop = area;
       inTop.Offset(o.X + w->client.Left, o.Y + w->client.Top);
       inTop = inTop.Intersect(WindowArea(*w));
-      const HWND root = RootOf(hwnd);
       ForEachInTree(hwnd, [&](UiWindow& x) {
         if (x.hwnd == hwnd) {
           AddUpdate(x, area, (flags & RDW_ERASE) != 0);
           return;
+        }
+        if ((flags & RDW_FRAME) && !VisibleRegion(x, false).Intersect(inTop).IsEmpty()) {
+          x.ncDirty = true;
+          SchedulePaint();
         }
         const Region hit = VisibleRegion(x, true).Intersect(inTop);
         if (hit.IsEmpty()) return;
@@ -1555,7 +1558,6 @@ bool RedrawWindow(HWND hwnd, const Rect* rect, const Region* region, UINT flags)
         local.Offset(-(xo.X + x.client.Left), -(xo.Y + x.client.Top));
         AddUpdate(x, local, (flags & RDW_ERASE) != 0);
       });
-      (void)root;
     } else {
       AddUpdate(*w, area, (flags & RDW_ERASE) != 0);
     }

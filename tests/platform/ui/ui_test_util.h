@@ -58,6 +58,7 @@ class UiTest : public ::testing::Test {
     return h;
   }
 
+ public:
   virtual LRESULT Proc(HWND h, UINT m, WPARAM w, LPARAM l) {
     if (record) log.push_back({h, m, w, l});
     if (m == WM_PAINT) {
@@ -74,6 +75,7 @@ class UiTest : public ::testing::Test {
     return DefWindowProcA(h, m, w, l);
   }
 
+ protected:
   void Pump() { ProcessMessages(); }
 
   std::vector<UINT> MessagesOf(HWND h, std::initializer_list<UINT> only = {}) const {
