@@ -1,11 +1,13 @@
 #include "platform/ui/window_system.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <unordered_map>
 #include <utility>
@@ -140,19 +142,26 @@ class Manager final : public DisplayEvents {
   void MoveSizeInput(const InputEvent& event);
 };
 
-std::unique_ptr<Manager>& TheManager() {
-  static std::unique_ptr<Manager> manager;
-  return manager;
+// Not a static object with a destructor: a window system still running when the program
+// ends is left as it is rather than torn down after the thread's queue is gone.
+Manager* g_manager = nullptr;
+std::atomic<std::thread::id> g_guiThread{};
+
+bool OnGuiThread() {
+  return g_guiThread.load() == std::this_thread::get_id();
 }
 
 Manager& M() {
-  auto& manager = TheManager();
-  if (!manager) StartWindowSystem(CreateDisplayBackendFromEnvironment());
-  return *manager;
+  const std::thread::id owner = g_guiThread.load();
+  if (owner != std::thread::id() && owner != std::this_thread::get_id()) {
+    throw std::logic_error("the window system belongs to another thread");
+  }
+  if (!g_manager) StartWindowSystem(CreateDisplayBackendFromEnvironment());
+  return *g_manager;
 }
 
 UiWindow* Get(HWND hwnd) {
-  if (hwnd == 0 || !TheManager()) return nullptr;
+  if (hwnd == 0 || !OnGuiThread()) return nullptr;
   if (GetWindowThreadId(hwnd) != std::this_thread::get_id()) return nullptr;
   return dynamic_cast<UiWindow*>(GetWindowExtra(hwnd));
 }
@@ -817,8 +826,8 @@ void Manager::RouteMouse(const InputEvent& e) {
 }
 
 void Manager::RouteKey(const InputEvent& e) {
-  if (e.vk < 256) keys[e.vk] = e.down;
   const bool wasDown = e.vk < 256 && keys[e.vk];
+  if (e.vk < 256) keys[e.vk] = e.down;
   modifiers = e.modifiers;
   keys[VK_SHIFT] = (e.modifiers & kModShift) != 0 || (e.vk == VK_SHIFT && e.down);
   keys[VK_CONTROL] = (e.modifiers & kModControl) != 0 || (e.vk == VK_CONTROL && e.down);
@@ -840,8 +849,8 @@ void Manager::RouteKey(const InputEvent& e) {
   LPARAM lParam = 1 | (static_cast<LPARAM>(e.scanCode & 0xFF) << 16);
   if (IsExtendedKey(e.vk)) lParam |= LPARAM(1) << 24;
   if (alt) lParam |= LPARAM(1) << 29;
+  if (wasDown) lParam |= LPARAM(1) << 30;  // a repeat, or the release of a held key
   if (!e.down) lParam |= (LPARAM(1) << 30) | (LPARAM(1) << 31);
-  (void)wasDown;
   const UINT message = e.down ? (alt ? WM_SYSKEYDOWN : WM_KEYDOWN) : (alt ? WM_SYSKEYUP : WM_KEYUP);
   Send(target, message, e.vk, lParam);
   if (!e.down || e.text.empty()) return;
@@ -870,15 +879,18 @@ void Manager::RouteKey(const InputEvent& e) {
 // ---------------------------------------------------------------- start and stop
 
 bool StartWindowSystem(std::unique_ptr<DisplayBackend> backend) {
-  auto& manager = TheManager();
-  if (manager) {
-    if (!manager->tops.empty()) return false;
+  const std::thread::id owner = g_guiThread.load();
+  if (owner != std::thread::id() && owner != std::this_thread::get_id()) return false;
+  if (g_manager) {
+    if (!g_manager->tops.empty()) return false;
     StopWindowSystem();
   }
   if (!backend) return false;
-  manager = std::make_unique<Manager>(std::move(backend));
+  auto* manager = new Manager(std::move(backend));
+  g_manager = manager;
+  g_guiThread.store(std::this_thread::get_id());
   manager->service = AllocateHWnd(ServiceProc);
-  manager->backend->Start(manager.get());
+  manager->backend->Start(manager);
   const auto monitors = manager->backend->Monitors();
   Rect screen{0, 0, 1024, 768};
   Rect work = screen;
@@ -894,12 +906,12 @@ bool StartWindowSystem(std::unique_ptr<DisplayBackend> backend) {
 }
 
 void StopWindowSystem() {
-  auto& manager = TheManager();
-  if (!manager) return;
-  const std::vector<HWND> tops = manager->tops;
+  if (!g_manager || !OnGuiThread()) return;
+  const std::vector<HWND> tops = g_manager->tops;
   for (HWND top : tops) DestroyWindow(top);
-  DeallocateHWnd(manager->service);
-  manager.reset();
+  DeallocateHWnd(g_manager->service);
+  delete std::exchange(g_manager, nullptr);
+  g_guiThread.store(std::thread::id());
 }
 
 DisplayBackend& CurrentDisplayBackend() {
@@ -1608,8 +1620,8 @@ HDC GetWindowDC(HWND hwnd) {
 }
 
 bool ReleaseDC(HWND, HDC dc) {
-  if (!TheManager()) return false;
-  Manager& m = M();
+  if (!g_manager || !OnGuiThread()) return false;
+  Manager& m = *g_manager;
   const auto it = m.dcs.find(dc);
   if (it == m.dcs.end()) return false;
   DcEntry entry = std::move(it->second);

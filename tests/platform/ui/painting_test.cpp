@@ -1,6 +1,11 @@
 // Painting: order, composition into the top-level back buffer, clipping and presenting.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "platform/gfx/png_codec.h"
 #include "tests/platform/ui/ui_test_util.h"
 
 namespace qv::test {
@@ -182,6 +187,20 @@ TEST_F(PaintingTest, NonClientAreaFromTheMetricsTable) {
   SetWindowPos(top, 0, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
   ASSERT_TRUE(GetClientRect(top, client));
   EXPECT_EQ(client, Rect(0, 0, 200, 150));
+}
+
+TEST_F(PaintingTest, SnapshotAsPng) {
+  const HWND top = Make(0, {0, 0, 30, 20}, kGrey, WS_VISIBLE);
+  Make(top, {5, 5, 15, 15}, kBlue, WS_VISIBLE);
+  Pump();
+  const auto path = std::filesystem::path(testing::TempDir()) / "ui_snapshot.png";
+  ASSERT_TRUE(headless->SavePng(top, path.string()));
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                        std::istreambuf_iterator<char>());
+  EXPECT_EQ(LoadPng(bytes), SnapshotWindow(top));
+  EXPECT_FALSE(headless->SavePng(top, "/nonexistent-dir/x.png"));
+  std::filesystem::remove(path);
 }
 
 }  // namespace
