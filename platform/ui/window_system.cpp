@@ -140,6 +140,9 @@ class Manager final : public DisplayEvents {
   void RouteMouse(const InputEvent& event);
   void RouteKey(const InputEvent& event);
   void MoveSizeInput(const InputEvent& event);
+  void Deliver(MSG& msg);
+
+  InputHook inputHook;
 };
 
 // Not a static object with a destructor: a window system still running when the program
@@ -481,9 +484,12 @@ void CandidatesAt(HWND hwnd, Point top, std::vector<HWND>& out) {
 }
 
 // The window that gets a mouse event at a screen point, and its hit-test code.
-HWND MouseTarget(Point screen, int& hit) {
+// `preferred` is the top-level the display reported the event on: the display knows the
+// stacking of top-level windows better than we do when something else restacked them.
+HWND MouseTarget(Point screen, int& hit, HWND preferred = 0) {
   Manager& m = M();
-  const std::vector<HWND> tops = m.tops;
+  std::vector<HWND> tops = m.tops;
+  if (preferred && std::erase(tops, preferred)) tops.insert(tops.begin(), preferred);
   for (HWND top : tops) {
     UiWindow* t = Get(top);
     if (!t || !Shown(*t) || (t->style & WS_MINIMIZE)) continue;
@@ -772,7 +778,7 @@ void Manager::RouteMouse(const InputEvent& e) {
     return;
   }
   int hit = HTNOWHERE;
-  const HWND under = MouseTarget(e.screen, hit);
+  const HWND under = MouseTarget(e.screen, hit, e.top);
   UpdateTracking(*this, under, hit);
   HWND target = under;
   if (capture && Get(capture)) {
@@ -816,13 +822,23 @@ void Manager::RouteMouse(const InputEvent& e) {
          MAKELONG(static_cast<std::uint16_t>(hit), static_cast<std::uint16_t>(message)));
     if (!Get(target)) return;
   }
-  if (nc) {
-    Send(target, message, static_cast<WPARAM>(hit), PointParam(e.screen));
-  } else {
+  MSG msg{target, message, static_cast<WPARAM>(hit), PointParam(e.screen)};
+  if (!nc) {
     Point p = e.screen;
     ScreenToClient(target, p);
-    Send(target, message, MouseKeys(*this), PointParam(p));
+    msg.wParam = MouseKeys(*this);
+    msg.lParam = PointParam(p);
   }
+  Deliver(msg);
+}
+
+void Manager::Deliver(MSG& msg) {
+  if (inputHook) {
+    // The hook may replace itself; keep the one running alive.
+    const InputHook hook = inputHook;
+    if (hook(msg)) return;
+  }
+  if (Get(msg.hwnd)) Send(msg.hwnd, msg.message, msg.wParam, msg.lParam);
 }
 
 void Manager::RouteKey(const InputEvent& e) {
@@ -852,7 +868,8 @@ void Manager::RouteKey(const InputEvent& e) {
   if (wasDown) lParam |= LPARAM(1) << 30;  // a repeat, or the release of a held key
   if (!e.down) lParam |= (LPARAM(1) << 30) | (LPARAM(1) << 31);
   const UINT message = e.down ? (alt ? WM_SYSKEYDOWN : WM_KEYDOWN) : (alt ? WM_SYSKEYUP : WM_KEYUP);
-  Send(target, message, e.vk, lParam);
+  MSG key{target, message, e.vk, lParam};
+  Deliver(key);
   if (!e.down || e.text.empty()) return;
   // The characters the key types, as TranslateMessage makes them: Latin-1 code points.
   const auto* s = reinterpret_cast<const unsigned char*>(e.text.data());
@@ -871,8 +888,9 @@ void Manager::RouteKey(const InputEvent& e) {
       len = 4;
     }
     i += len;
-    if (!Get(target)) return;
-    Send(target, alt ? WM_SYSCHAR : WM_CHAR, code, lParam);
+    if (!Get(target)) return;  // as TranslateMessage: to the key's window
+    MSG ch{target, static_cast<UINT>(alt ? WM_SYSCHAR : WM_CHAR), code, lParam};
+    Deliver(ch);
   }
 }
 
@@ -1757,6 +1775,10 @@ std::int16_t GetKeyState(int vk) {
   Manager& m = M();
   if (vk < 0 || vk > 255) return 0;
   return m.keys[vk] ? static_cast<std::int16_t>(0x8000) : 0;
+}
+
+InputHook SetInputHook(InputHook hook) {
+  return std::exchange(M().inputHook, std::move(hook));
 }
 
 UINT RegisterWindowMessage(std::string_view name) {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -333,6 +334,12 @@ HWND SetActiveWindow(HWND hwnd);
 bool SetForegroundWindow(HWND hwnd);
 // Bit 15 set while the key is down (VK_SHIFT, VK_CONTROL, VK_MENU, the mouse buttons).
 [[nodiscard]] std::int16_t GetKeyState(int vk);
+
+// Sees every mouse and key message before its window does (the application's message
+// hook: dialog keys, key preview). It may change the message; true means handled, the
+// window does not get it. Returns the hook it replaces.
+using InputHook = std::function<bool(MSG& msg)>;
+InputHook SetInputHook(InputHook hook);
 
 // Message numbers shared between windows by name (case-insensitive), from 0xC000 up.
 UINT RegisterWindowMessage(std::string_view name);

@@ -364,5 +364,30 @@ TEST_F(InputTest, SubclassesAddedAndRemovedInAnyOrder) {
             (std::vector<UINT>{WM_RBUTTONUP, WM_RBUTTONDOWN}));
 }
 
+TEST_F(InputTest, TheInputHookSeesAndMayTakeInput) {
+  const HWND top = Make(0, {0, 0, 100, 100}, kGrey, WS_VISIBLE);
+  Pump();
+  std::vector<UINT> seen;
+  SetInputHook([&](MSG& msg) {
+    seen.push_back(msg.message);
+    if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE) return true;
+    if (msg.message == WM_CHAR && msg.wParam == 'q') msg.wParam = 'X';
+    return false;
+  });
+  log.clear();
+  headless->InjectKey(VK_ESCAPE, true, "\x1b");
+  headless->InjectKey('Q', true, "q");
+  headless->InjectClick({5, 5});
+  Pump();
+  EXPECT_EQ(seen, (std::vector<UINT>{WM_KEYDOWN, WM_CHAR, WM_KEYDOWN, WM_CHAR, WM_MOUSEMOVE,
+                                     WM_LBUTTONDOWN, WM_LBUTTONUP}));
+  const auto keys = Of({WM_KEYDOWN, WM_CHAR});
+  ASSERT_EQ(keys.size(), 3u);  // the Escape key-down was taken
+  EXPECT_EQ(keys[0].wParam, WPARAM{27});
+  EXPECT_EQ(keys[2].wParam, WPARAM{'X'});
+  EXPECT_EQ(MessagesOf(top, {WM_LBUTTONDOWN}).size(), 1u);
+  SetInputHook({});
+}
+
 }  // namespace
 }  // namespace qv::test
