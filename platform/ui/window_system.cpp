@@ -583,11 +583,29 @@ LRESULT ServiceProc(HWND, UINT message, WPARAM, LPARAM) {
   return 0;
 }
 
-void ClampTrackSize(HWND hwnd, Rect& r, WPARAM edge) {
+// The sizes WM_GETMINMAXINFO settles. By default a maximised window fills the work area
+// (or its parent's client area) with its frame just outside it.
+MINMAXINFO MinMaxInfo(HWND hwnd) {
   MINMAXINFO info;
   info.ptMinTrackSize = {GetSystemMetrics(SM_CXMINTRACK), GetSystemMetrics(SM_CYMINTRACK)};
   info.ptMaxTrackSize = {1 << 15, 1 << 15};
+  if (UiWindow* w = Get(hwnd)) {
+    Rect area;
+    if (IsTop(*w)) {
+      SystemParametersInfo(SPI_GETWORKAREA, 0, &area, 0);
+    } else if (UiWindow* parent = Get(w->parent)) {
+      area = {0, 0, parent->client.Width(), parent->client.Height()};
+    }
+    const int frame = nonclient::Compute(w->style | WS_MAXIMIZE, w->exStyle, WindowSize(*w)).frame;
+    info.ptMaxPosition = {area.Left - frame, area.Top - frame};
+    info.ptMaxSize = {area.Width() + 2 * frame, area.Height() + 2 * frame};
+  }
   Send(hwnd, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+  return info;
+}
+
+void ClampTrackSize(HWND hwnd, Rect& r, WPARAM edge) {
+  const MINMAXINFO info = MinMaxInfo(hwnd);
   const int w = std::clamp(r.Width(), info.ptMinTrackSize.X, info.ptMaxTrackSize.X);
   const int h = std::clamp(r.Height(), info.ptMinTrackSize.Y, info.ptMaxTrackSize.Y);
   const bool left = edge == WMSZ_LEFT || edge == WMSZ_TOPLEFT || edge == WMSZ_BOTTOMLEFT;
@@ -782,7 +800,10 @@ void Manager::RouteMouse(const InputEvent& e) {
   UpdateTracking(*this, under, hit);
   HWND target = under;
   if (capture && Get(capture)) {
+    // The capturing window is still asked, as the platform does (some controls track a
+    // drag there); its messages stay client messages whatever it answers.
     target = capture;
+    Send(target, WM_NCHITTEST, 0, PointParam(e.screen));
     hit = HTCLIENT;
   }
   UiWindow* w = Get(target);
@@ -983,7 +1004,9 @@ HWND CreateWindowEx(DWORD exStyle, std::string_view className, std::string_view 
     m.tops.insert(m.tops.begin(), hwnd);
     w->buffer =
         std::make_unique<Bitmap>(std::max(w->rect.Width(), 1), std::max(w->rect.Height(), 1));
-    m.backend->CreateTopLevel(hwnd, w->rect, w->text, (style & WS_POPUP) != 0);
+    const DWORD transient = WS_EX_TOOLWINDOW | WS_EX_TOPMOST;
+    m.backend->CreateTopLevel(hwnd, w->rect, w->text,
+                              (style & WS_POPUP) && (exStyle & transient) == transient);
   }
   CREATESTRUCT cs;
   FillCreateStruct(cs, *w, param);
@@ -1249,15 +1272,14 @@ bool ShowWindow(HWND hwnd, int command) {
       return wasVisible;
     case SW_MAXIMIZE:
       if (!(w->style & WS_MAXIMIZE)) {
-        Rect area;
-        if (top) {
-          SystemParametersInfo(SPI_GETWORKAREA, 0, &area, 0);
-        } else if (!GetClientRect(w->parent, area)) {
-          return wasVisible;
-        }
+        const MINMAXINFO info = MinMaxInfo(hwnd);
+        w = Get(hwnd);
+        if (!w) return wasVisible;
         w->restoreRect = w->rect;
         w->style = (w->style | WS_MAXIMIZE) & ~WS_MINIMIZE;
-        SetWindowPos(hwnd, 0, area.Left, area.Top, area.Width(), area.Height(),
+        SetWindowPos(hwnd, 0, info.ptMaxPosition.X, info.ptMaxPosition.Y,
+                     std::min(info.ptMaxSize.X, info.ptMaxTrackSize.X),
+                     std::min(info.ptMaxSize.Y, info.ptMaxTrackSize.Y),
                      SWP_NOZORDER | SWP_FRAMECHANGED);
         if (!Get(hwnd)) return wasVisible;
       }
@@ -1972,6 +1994,10 @@ LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_MOUSEACTIVATE:
       return 1;  // MA_ACTIVATE
+    case WM_SETCURSOR:
+      // The parent may set the cursor for its children.
+      if (w->parent && Send(w->parent, WM_SETCURSOR, wParam, lParam)) return 1;
+      return 0;
     default:
       return DefWindowProc(hwnd, message, wParam, lParam);
   }

@@ -98,7 +98,9 @@ struct CREATESTRUCT {
 };
 
 // Creates a window of a registered class. A WS_CHILD window lies in its parent's client
-// area at (x, y); any other window is top-level, at screen coordinates. 0 when the class is
+// area at (x, y); any other window is top-level, at screen coordinates. A WS_POPUP window
+// with WS_EX_TOOLWINDOW and WS_EX_TOPMOST (a menu, a drop-down list) is shown without the
+// desktop's window manager taking charge of it. 0 when the class is
 // unknown, a child has no live parent, or WM_NCCREATE/WM_CREATE refused (answered 0/-1).
 HWND CreateWindowEx(DWORD exStyle, std::string_view className, std::string_view windowName,
                     DWORD style, int x, int y, int width, int height, HWND parent,

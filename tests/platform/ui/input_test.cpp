@@ -111,6 +111,12 @@ TEST_F(InputTest, CaptureKeepsTheMouseUntilReleased) {
   EXPECT_EQ(LParamPoint(moves[2].lParam), (Point{200, 300}));
   EXPECT_EQ(moves[3].hwnd, b);
   EXPECT_EQ(LParamPoint(moves[3].lParam), (Point{10, 10}));
+  // While it held the capture, a was asked for hit codes even for points far outside it.
+  bool askedOutside = false;
+  for (const auto& e : Of({WM_NCHITTEST})) {
+    askedOutside = askedOutside || (e.hwnd == a && LParamPoint(e.lParam) == Point{200, 300});
+  }
+  EXPECT_TRUE(askedOutside);
   EXPECT_EQ(GetCapture(), HWND{0});
   EXPECT_FALSE(headless->Grabbed());
 
@@ -387,6 +393,39 @@ TEST_F(InputTest, TheInputHookSeesAndMayTakeInput) {
   EXPECT_EQ(keys[2].wParam, WPARAM{'X'});
   EXPECT_EQ(MessagesOf(top, {WM_LBUTTONDOWN}).size(), 1u);
   SetInputHook({});
+}
+
+TEST_F(InputTest, MaximiseAndRestoreFollowMinMaxInfo) {
+  const HWND top = Make(0, {100, 100, 300, 250}, kGrey,
+                        WS_VISIBLE | WS_CAPTION | WS_THICKFRAME | WS_SYSMENU | WS_MAXIMIZEBOX);
+  Pump();
+  Rect work;
+  ASSERT_TRUE(SystemParametersInfo(SPI_GETWORKAREA, 0, &work, 0));
+  const int frame = GetSystemMetrics(SM_CXFRAME);
+  ShowWindow(top, SW_MAXIMIZE);
+  Rect r;
+  ASSERT_TRUE(GetWindowRect(top, r));
+  EXPECT_EQ(r, work.Inflate(frame, frame));
+  EXPECT_TRUE(IsZoomed(top));
+  // The maximise button of the caption restores it again (press and release on it).
+  const int closeLeft = r.Right - frame - 2 - 16;
+  const Point maxButton{closeLeft - 2 - 8, r.Top + frame + 6};
+  EXPECT_EQ(SendMessage(top, WM_NCHITTEST, 0, MAKELONG(maxButton.X, maxButton.Y)), HTMAXBUTTON);
+  headless->InjectClick(maxButton);
+  Pump();
+  EXPECT_FALSE(IsZoomed(top));
+  ASSERT_TRUE(GetWindowRect(top, r));
+  EXPECT_EQ(r, Rect(100, 100, 300, 250));
+
+  // A handler may bound the maximised size.
+  SubclassWindow(top, [](HWND h, UINT m, WPARAM w, LPARAM l, const WndProc& inherited) {
+    if (m == WM_GETMINMAXINFO) reinterpret_cast<MINMAXINFO*>(l)->ptMaxTrackSize = {400, 300};
+    return inherited(h, m, w, l);
+  });
+  ShowWindow(top, SW_MAXIMIZE);
+  ASSERT_TRUE(GetWindowRect(top, r));
+  EXPECT_EQ(r.Width(), 400);
+  EXPECT_EQ(r.Height(), 300);
 }
 
 }  // namespace
