@@ -131,6 +131,7 @@ class Manager final : public DisplayEvents {
   unsigned modifiers = 0;
   bool keys[256] = {};
   bool paintPosted = false;
+  bool painting = false;  // inside PaintPendingWindows, which presents at its end
   std::deque<InputEvent> input;
   ClickRecord lastClick;
   MoveSizeState moveSize;
@@ -1102,12 +1103,15 @@ HWND SetParent(HWND hwnd, HWND newParent) {
   if (!np || IsSelfOrDescendant(hwnd, newParent)) return 0;
   const HWND old = w->parent;
   const bool shown = Shown(*w);
-  if (shown) InvalidateTreeArea(RootOf(hwnd), WindowArea(*w));
+  const HWND oldRoot = RootOf(hwnd);
+  const Region before = shown ? WindowArea(*w) : Region();
   if (UiWindow* op = Get(old)) std::erase(op->children, hwnd);
   DropDcsOf(hwnd, false);
   w->parent = newParent;
   np->children.insert(np->children.begin(), hwnd);
   if (m.capture && IsSelfOrDescendant(hwnd, m.capture)) ReleaseCapture();
+  // What it uncovered goes to the windows that show there now.
+  InvalidateTreeArea(oldRoot, before);
   if (shown) {
     ForEachInTree(hwnd, [](UiWindow& x) { InvalidateWhole(x); });
   }
@@ -1571,9 +1575,11 @@ HDC MakeDc(UiWindow& w, bool clientOnly, const Region* within) {
 
 void PaintPendingWindows() {
   Manager& m = M();
+  const bool outer = !std::exchange(m.painting, true);
   const std::vector<HWND> tops = m.tops;
   for (auto it = tops.rbegin(); it != tops.rend(); ++it) PaintTree(*it);
   for (HWND top : tops) Present(top);
+  if (outer) m.painting = false;
 }
 
 bool UpdateWindow(HWND hwnd) {
@@ -1669,7 +1675,7 @@ bool ReleaseDC(HWND, HDC dc) {
   if (UiWindow* top = Get(entry.top)) {
     top->dirty = top->dirty.Union(entry.area);
     // Drawing outside a paint pass shows once the queue is idle, with the other changes.
-    if (!entry.area.IsEmpty()) SchedulePaint();
+    if (!entry.area.IsEmpty() && !m.painting) SchedulePaint();
   }
   return true;
 }

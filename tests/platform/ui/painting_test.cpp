@@ -189,6 +189,34 @@ TEST_F(PaintingTest, NonClientAreaFromTheMetricsTable) {
   EXPECT_EQ(client, Rect(0, 0, 200, 150));
 }
 
+TEST_F(PaintingTest, ZOrderAndReparenting) {
+  const HWND top = Make(0, {0, 0, 100, 100}, kGrey, WS_VISIBLE);
+  const HWND below = Make(top, {10, 10, 60, 60}, kRed, WS_VISIBLE);
+  const HWND above = Make(top, {40, 40, 90, 90}, kGreen, WS_VISIBLE);
+  Pump();
+  EXPECT_EQ(GetWindow(top, GW_CHILD), above);
+  EXPECT_EQ(GetWindow(above, GW_HWNDNEXT), below);
+  EXPECT_EQ(At(top, 50, 50), kGreen);
+  BringWindowToTop(below);
+  Pump();
+  EXPECT_EQ(GetWindow(top, GW_CHILD), below);
+  EXPECT_EQ(GetWindow(below, GW_HWNDPREV), HWND{0});
+  EXPECT_EQ(At(top, 50, 50), kRed);
+  SetWindowPos(below, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  Pump();
+  EXPECT_EQ(At(top, 50, 50), kGreen);
+
+  // Moving `above` into `below`: it now lies in below's client area, clipped by it.
+  EXPECT_EQ(SetParent(above, below), top);
+  EXPECT_EQ(GetParent(above), below);
+  EXPECT_TRUE(IsChild(top, above));
+  EXPECT_EQ(SetParent(below, above), HWND{0});  // no cycles
+  Pump();
+  EXPECT_EQ(At(top, 45, 45), kRed);    // its old place, below's own again
+  EXPECT_EQ(At(top, 55, 55), kGreen);  // below's (40, 40) .. (50, 50)
+  EXPECT_EQ(At(top, 65, 65), kGrey);   // outside below: cut away
+}
+
 TEST_F(PaintingTest, SnapshotAsPng) {
   const HWND top = Make(0, {0, 0, 30, 20}, kGrey, WS_VISIBLE);
   Make(top, {5, 5, 15, 15}, kBlue, WS_VISIBLE);
