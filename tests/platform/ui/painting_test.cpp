@@ -1,11 +1,8 @@
 // Painting: order, composition into the top-level back buffer, clipping and presenting.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-
 #include "platform/gfx/png_codec.h"
+#include "tests/platform/base/temp_dir.h"
 #include "tests/platform/ui/ui_test_util.h"
 
 namespace qv::test {
@@ -14,6 +11,8 @@ namespace {
 constexpr COLORREF kGrey = 0xC0C0C0, kRed = 0x0000FF, kGreen = 0x00FF00, kBlue = 0xFF0000;
 
 using PaintingTest = UiTest;
+using qv::testing::ReadFile;
+using qv::testing::TempDir;
 
 TEST_F(PaintingTest, ParentsPaintBeforeChildrenAfterThePostedMessages) {
   const HWND top = Make(0, {10, 10, 210, 160}, kGrey);
@@ -221,14 +220,13 @@ TEST_F(PaintingTest, SnapshotAsPng) {
   const HWND top = Make(0, {0, 0, 30, 20}, kGrey, WS_VISIBLE);
   Make(top, {5, 5, 15, 15}, kBlue, WS_VISIBLE);
   Pump();
-  const auto path = std::filesystem::path(testing::TempDir()) / "ui_snapshot.png";
-  ASSERT_TRUE(headless->SavePng(top, path.string()));
-  std::ifstream in(path, std::ios::binary);
-  const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                        std::istreambuf_iterator<char>());
-  EXPECT_EQ(LoadPng(bytes), SnapshotWindow(top));
-  EXPECT_FALSE(headless->SavePng(top, "/nonexistent-dir/x.png"));
-  std::filesystem::remove(path);
+  const TempDir dir;
+  const std::string path = dir / "snapshot.png";
+  ASSERT_TRUE(headless->SavePng(top, path));
+  const std::string bytes = ReadFile(path);
+  EXPECT_EQ(LoadPng({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}),
+            SnapshotWindow(top));
+  EXPECT_FALSE(headless->SavePng(top, dir / "missing/x.png"));
 }
 
 }  // namespace
