@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -121,6 +122,7 @@ class Manager final : public DisplayEvents {
   std::vector<HWND> tops;  // z-order, front first
   std::map<std::string, WNDCLASS, CaseLess> classes;
   std::unordered_map<HDC, DcEntry> dcs;
+  std::unordered_set<HWND> windows;  // every live window of the window system
   HWND capture = 0;
   HWND focus = 0;
   HWND active = 0;
@@ -165,8 +167,10 @@ Manager& M() {
 }
 
 UiWindow* Get(HWND hwnd) {
-  if (hwnd == 0 || !OnGuiThread()) return nullptr;
-  if (GetWindowThreadId(hwnd) != std::this_thread::get_id()) return nullptr;
+  // Only our own handles: another thread's window data is that thread's business.
+  if (hwnd == 0 || !OnGuiThread() || !g_manager || !g_manager->windows.contains(hwnd)) {
+    return nullptr;
+  }
   return dynamic_cast<UiWindow*>(GetWindowExtra(hwnd));
 }
 
@@ -224,6 +228,17 @@ Region Shape(const UiWindow& w) {
   return r;
 }
 
+// Takes `other`'s pixels out of `area`; the bounding boxes rule out most pairs cheaply.
+void Cut(Region& area, const UiWindow& other) {
+  if (area.IsEmpty()) return;
+  const Point o = OriginInTop(other);
+  const Rect box = Intersect(WindowSize(other).Offset(o.X, o.Y), area.BoundingBox());
+  if (box.IsEmpty()) return;
+  Region shape = Shape(other);
+  shape.Offset(o.X, o.Y);
+  area = area.Subtract(shape);
+}
+
 Region ShapeInTop(const UiWindow& w) {
   Region r = Shape(w);
   const Point o = OriginInTop(w);
@@ -248,7 +263,7 @@ Region WindowArea(const UiWindow& w) {
     for (HWND sibling : parent->children) {
       if (sibling == cur->hwnd) break;
       const UiWindow* s = Get(sibling);
-      if (s && Shown(*s)) area = area.Subtract(ShapeInTop(*s));
+      if (s && Shown(*s)) Cut(area, *s);
     }
     const Point po = OriginInTop(*parent);
     Region parentClient(parent->client.Offset(po.X, po.Y));
@@ -267,7 +282,7 @@ Region VisibleRegion(const UiWindow& w, bool clientOnly) {
   if (clientOnly) area = area.Intersect(Region(w.client.Offset(o.X, o.Y)));
   for (HWND child : w.children) {
     const UiWindow* c = Get(child);
-    if (c && Shown(*c)) area = area.Subtract(ShapeInTop(*c));
+    if (c && Shown(*c)) Cut(area, *c);
   }
   return area;
 }
@@ -407,6 +422,7 @@ void DestroyTree(HWND hwnd) {
   } else if (UiWindow* parent = Get(w->parent)) {
     std::erase(parent->children, hwnd);
   }
+  m.windows.erase(hwnd);
   DeallocateHWnd(hwnd);
 }
 
@@ -999,6 +1015,7 @@ HWND CreateWindowEx(DWORD exStyle, std::string_view className, std::string_view 
   w->rect = Bounds(x, y, std::max(width, 0), std::max(height, 0));
   w->client = WindowSize(*w);
   SetWindowExtra(hwnd, std::move(owned));
+  m.windows.insert(hwnd);
   if (child) {
     parentWindow->children.insert(parentWindow->children.begin(), hwnd);
   } else {
