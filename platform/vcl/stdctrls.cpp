@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/msg/message_queue.h"
 #include "platform/ui/window_system.h"
 #include "platform/vcl/forms.h"
 
@@ -677,12 +678,13 @@ class TComboDropDown final : public TCustomControl {
         return;
       }
       if (m.Msg == WM_LBUTTONDOWN && i < 0) {
-        combo_->CloseUp(false);  // a click elsewhere; this window is gone now
+        // A click elsewhere. The list closes once this message is done with it.
+        PostMessage(combo_->Handle(), CM_CLOSEUP, 0, 0);
         return;
       }
       if (m.Msg == WM_LBUTTONUP && i >= 0) {
         hot_ = i;
-        combo_->CloseUp(true);
+        PostMessage(combo_->Handle(), CM_CLOSEUP, 1, 0);
       }
       return;
     }
@@ -841,6 +843,10 @@ void TComboBox::MouseDown(TMouseButton button, TShiftState shift, int x, int y) 
 }
 
 void TComboBox::WndProc(TMessage& m) {
+  if (m.Msg == CM_CLOSEUP) {
+    CloseUp(m.WParam != 0);
+    return;
+  }
   if (m.Msg == WM_KILLFOCUS) CloseUp(false);
   TCustomControl::WndProc(m);
 }

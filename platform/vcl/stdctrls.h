@@ -202,6 +202,9 @@ class TListBox : public TCustomControl {
 
 class TComboDropDown;
 
+// The dropped list asks its combo box to close it (wParam 1: take the highlighted item).
+constexpr UINT CM_CLOSEUP = 0xB1F1;
+
 enum class TComboBoxStyle { csDropDown, csDropDownList };
 
 // A field showing the chosen item and a button that drops the list down. The field's text
