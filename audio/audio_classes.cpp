@@ -211,6 +211,30 @@ void TAudioOutput::FlushInput() {
   if (auto* input = input_.load()) input->Flush();
 }
 
+void TAudioOutput::InitInput(TAudioInput* In) {
+  In->Init();
+  inputOpen_ = true;
+}
+
+void TAudioOutput::CloseInput(std::exception_ptr* Failure) {
+  if (!inputOpen_) return;
+  inputOpen_ = false;
+  try {
+    FlushInput();
+  } catch (...) {
+    if (Failure != nullptr && !*Failure) *Failure = std::current_exception();
+  }
+}
+
+void TAudioOutput::KeepFirstFailure(std::exception_ptr& Failure,
+                                    const std::function<void()>& Step) {
+  try {
+    Step();
+  } catch (...) {
+    if (!Failure) Failure = std::current_exception();
+  }
+}
+
 void TAudioOutput::WhenDone() {
   if (!busy_) return;
   Active = false;
@@ -242,13 +266,18 @@ void TAudioStreamedOutput::OpenStream(const std::string& FileName, bool Append) 
   name_ = FileName;
   std::error_code ec;
   const bool exists = std::filesystem::exists(FileName, ec);
-  if (Append && exists) {
-    file_ = std::make_unique<TFileStream>(FileName, fmOpenReadWrite | fmShareExclusive);
-    file_->Seek(0, soFromEnd);
-  } else {
-    // New files get 0666 less the umask (the class library's access rights of 0
-    // would make them unreadable here).
-    file_ = std::make_unique<TFileStream>(FileName, fmCreate);
+  try {
+    if (Append && exists) {
+      file_ = std::make_unique<TFileStream>(FileName, fmOpenReadWrite | fmShareExclusive);
+      file_->Seek(0, soFromEnd);
+    } else {
+      // New files get 0666 less the umask (the class library's access rights of
+      // 0 would make them unreadable here).
+      file_ = std::make_unique<TFileStream>(FileName, fmCreate);
+    }
+  } catch (const EStreamError& e) {
+    file_.reset();
+    throw EAudioException(e.what());
   }
   created_ = !exists;
   Stream = file_.get();

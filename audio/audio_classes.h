@@ -153,6 +153,14 @@ class TAudioOutput : public TComponent {
   int ReadInput(void* Buffer, int BufferSize);
   // Input.Flush when there is an input.
   void FlushInput();
+  // Input.Init for a job, remembering that the job's end must flush the input.
+  void InitInput(TAudioInput* In);
+  // Flushes the input opened by InitInput, once per job. Without `Failure` a
+  // failure is swallowed; with it, it is kept there unless it already holds one.
+  void CloseInput(std::exception_ptr* Failure = nullptr);
+  // Runs `Step`; a failure is kept in `Failure` unless it already holds one, so
+  // that a job's end goes on releasing and reports the first thing that failed.
+  static void KeepFirstFailure(std::exception_ptr& Failure, const std::function<void()>& Step);
 
   void WhenDone();
   void HandleThreadException(const std::exception& E);
@@ -166,6 +174,8 @@ class TAudioOutput : public TComponent {
  private:
   std::atomic<TAudioInput*> input_{nullptr};
   std::atomic<bool> busy_{false};
+  // Set by InitInput, cleared by CloseInput.
+  bool inputOpen_ = false;
   // Held around each GetData and around an input swap.
   std::mutex inputLock_;
 };

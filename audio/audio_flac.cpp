@@ -77,8 +77,7 @@ void TFLACOut::Prepare() {
     encoder_ = flac_->new_();
     if (encoder_ == nullptr) throw EAudioException("Failed to initialize FLAC encoder.");
     TAudioInput* const input = Input();
-    input->Init();
-    inputOpen_ = true;
+    InitInput(input);
     const int bits = input->GetBitsPerSample();
     channels_ = input->GetChannels();
     bytesPerSample_ = bits / 8;
@@ -111,6 +110,7 @@ void TFLACOut::Prepare() {
     samples_.resize(block_.size() / size_t(bytesPerSample_));
   } catch (...) {
     Release();
+    CloseInput();
     DiscardStream();
     throw;
   }
@@ -132,18 +132,18 @@ bool TFLACOut::DoOutput(bool Abort) {
   if (frames == 0) return false;
   const size_t count = frames * size_t(channels_);
   const uint8_t* p = block_.data();
-  for (size_t i = 0; i < count; ++i, p += bytesPerSample_) {
-    switch (bytesPerSample_) {
-      case 1:  // 8-bit PCM is unsigned around 128
-        samples_[i] = int32_t(p[0]) - 128;
-        break;
-      case 2:
-        samples_[i] = int16_t(uint16_t(p[0] | (p[1] << 8)));
-        break;
-      default:
-        samples_[i] = int32_t(uint32_t(p[0] | (p[1] << 8) | (p[2] << 16)) << 8) >> 8;
-        break;
-    }
+  int32_t* out = samples_.data();
+  switch (bytesPerSample_) {
+    case 1:  // 8-bit PCM is unsigned around 128
+      for (size_t i = 0; i < count; ++i) out[i] = int32_t(p[i]) - 128;
+      break;
+    case 2:
+      for (size_t i = 0; i < count; ++i) out[i] = int16_t(uint16_t(p[2 * i] | (p[2 * i + 1] << 8)));
+      break;
+    default:
+      for (size_t i = 0; i < count; ++i, p += 3)
+        out[i] = int32_t(uint32_t(p[0] | (p[1] << 8) | (p[2] << 16)) << 8) >> 8;
+      break;
   }
   if (!flac_->process_interleaved(Enc(encoder_), samples_.data(), uint32_t(frames)))
     throw EAudioException("Failed to encode data.");
@@ -155,13 +155,6 @@ void TFLACOut::Release() {
   encoder_ = nullptr;
   block_.clear();
   samples_.clear();
-  if (inputOpen_) {
-    inputOpen_ = false;
-    try {
-      FlushInput();
-    } catch (...) {
-    }
-  }
 }
 
 void TFLACOut::Done() {
@@ -171,25 +164,11 @@ void TFLACOut::Done() {
     const bool finished = flac_->get_state(Enc(encoder_)) == FLAC__STREAM_ENCODER_OK
                               ? bool(flac_->finish(Enc(encoder_)))
                               : (flac_->finish(Enc(encoder_)), false);
-    flac_->delete_(Enc(encoder_));
-    encoder_ = nullptr;
     if (!finished) failure = std::make_exception_ptr(EAudioException("Failed to encode data."));
   }
-  try {
-    CloseStream();
-  } catch (...) {
-    if (!failure) failure = std::current_exception();
-  }
-  block_.clear();
-  samples_.clear();
-  if (inputOpen_) {
-    inputOpen_ = false;
-    try {
-      FlushInput();
-    } catch (...) {
-      if (!failure) failure = std::current_exception();
-    }
-  }
+  Release();
+  KeepFirstFailure(failure, [this] { CloseStream(); });
+  CloseInput(&failure);
   if (failure) std::rethrow_exception(failure);
 }
 

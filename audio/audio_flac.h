@@ -40,13 +40,13 @@ class TFLACOut : public TAudioFileOut {
 
  private:
   friend struct TFLACCallbacks;
+  // Frees the encoder and its buffers; the caller closes the input and the stream.
   void Release();
 
   const TFLACApi* flac_;
   bool bestModelSearch_ = false;
   bool looseMidSide_ = false;
   void* encoder_ = nullptr;  // the library's encoder
-  bool inputOpen_ = false;
   bool endOfInput_ = false;
   int bytesPerSample_ = 2;
   int channels_ = 2;

@@ -55,8 +55,7 @@ void TMP3Out::Prepare() {
   try {
     start_ = TellStream();
     TAudioInput* const input = Input();
-    input->Init();
-    inputOpen_ = true;
+    InitInput(input);
     channels_ = input->GetChannels();
     frameBytes_ = input->GetBitsPerSample() / 8 * channels_;
     if (input->GetBitsPerSample() != 16 || (channels_ != 1 && channels_ != 2))
@@ -75,13 +74,7 @@ void TMP3Out::Prepare() {
   } catch (...) {
     if (handle_ != nullptr) lame_->lame_close(handle_);
     handle_ = nullptr;
-    if (inputOpen_) {
-      inputOpen_ = false;
-      try {
-        FlushInput();
-      } catch (...) {
-      }
-    }
+    CloseInput();
     DiscardStream();
     throw;
   }
@@ -132,28 +125,13 @@ void TMP3Out::Finish() {
 void TMP3Out::Done() {
   std::exception_ptr failure;
   if (handle_ != nullptr) {
-    try {
-      Finish();
-    } catch (...) {
-      failure = std::current_exception();
-    }
+    KeepFirstFailure(failure, [this] { Finish(); });
     lame_->lame_close(handle_);
     handle_ = nullptr;
   }
-  try {
-    CloseStream();
-  } catch (...) {
-    if (!failure) failure = std::current_exception();
-  }
+  KeepFirstFailure(failure, [this] { CloseStream(); });
   out_.clear();
-  if (inputOpen_) {
-    inputOpen_ = false;
-    try {
-      FlushInput();
-    } catch (...) {
-      if (!failure) failure = std::current_exception();
-    }
-  }
+  CloseInput(&failure);
   if (failure) std::rethrow_exception(failure);
 }
 

@@ -55,7 +55,6 @@ class TMP3Out : public TAudioFileOut {
 
   const TLameApi* lame_;
   lame_global_struct* handle_ = nullptr;
-  bool inputOpen_ = false;
   int frameBytes_ = 4;
   int channels_ = 2;
   int pending_ = 0;    // bytes of an incomplete sample frame kept for the next block

@@ -63,8 +63,7 @@ void TVorbisOut::Prepare() {
   OpenFile();
   try {
     TAudioInput* const input = Input();
-    input->Init();
-    inputOpen_ = true;
+    InitInput(input);
     channels_ = input->GetChannels();
     if (input->GetBitsPerSample() != 16 || (channels_ != 1 && channels_ != 2))
       throw EAudioException("The Ogg Vorbis encoder takes 16-bit mono or stereo audio only.");
@@ -114,6 +113,7 @@ void TVorbisOut::Prepare() {
     buffer_.resize(65536);
   } catch (...) {
     Release();
+    CloseInput();
     DiscardStream();
     throw;
   }
@@ -184,46 +184,25 @@ void TVorbisOut::Release() {
     state_.reset();
   }
   buffer_.clear();
-  if (inputOpen_) {
-    inputOpen_ = false;
-    try {
-      FlushInput();
-    } catch (...) {
-    }
-  }
 }
 
 void TVorbisOut::Done() {
   std::exception_ptr failure;
   // A stopped or failed job still ends its stream, so the file stays playable.
   if (state_ && state_->streamInit && !state_->eos && StreamOpen()) {
-    try {
+    KeepFirstFailure(failure, [this] {
       if (!state_->ended) {
         state_->ended = true;
         vorbis_->vorbis_analysis_wrote(&state_->vd, 0);
       }
       Encode(0);
       WritePages(true);
-    } catch (...) {
-      failure = std::current_exception();
-    }
+    });
   }
-  try {
-    CloseStream();
-  } catch (...) {
-    if (!failure) failure = std::current_exception();
-  }
+  KeepFirstFailure(failure, [this] { CloseStream(); });
   Comments.clear();
-  const bool hadInput = inputOpen_;
-  inputOpen_ = false;
   Release();
-  if (hadInput) {
-    try {
-      FlushInput();
-    } catch (...) {
-      if (!failure) failure = std::current_exception();
-    }
-  }
+  CloseInput(&failure);
   if (failure) std::rethrow_exception(failure);
 }
 

@@ -66,6 +66,7 @@ class TVorbisOut : public TAudioFileOut {
   struct TState;
   void WritePages(bool Flush);
   void Encode(int Frames);
+  // Frees the encoder and its buffers; the caller closes the input and the stream.
   void Release();
 
   const TOggApi* ogg_;
@@ -75,7 +76,6 @@ class TVorbisOut : public TAudioFileOut {
   TVorbisBitRate maximum_ = TVorbisBitRate::brAutoSelect;
   TVorbisBitRate minimum_ = TVorbisBitRate::brAutoSelect;
   std::unique_ptr<TState> state_;
-  bool inputOpen_ = false;
   int channels_ = 2;
   int pending_ = 0;
   std::vector<uint8_t> buffer_;

@@ -632,13 +632,9 @@ void TLocalCDDB::BuildIndex() {
   std::copy(names.begin(), names.end(), FCategories.begin());
   FInitialized = ReadCategories();
 
-  // (length, letter, first id byte) per track count; sorted, this is the index file's order.
-  struct Item {
-    std::uint16_t length;
-    char letter;
-    char prefix[2];
-  };
-  std::array<std::vector<Item>, 100> index;
+  // Per track count, each entry as one number: length, then letter, then the first id byte.
+  // Sorted, that is the index file's order.
+  std::array<std::vector<std::uint32_t>, 100> index;
   // `id` is 8 hexadecimal digits in either case.
   const auto add = [&](const std::string& categoryDir, std::string_view id, int letter) {
     const int length = HexValue(id.substr(2, 4));
@@ -646,10 +642,9 @@ void TLocalCDDB::BuildIndex() {
     if (length > kMaxIndexedLength) {
       WriteLog(categoryDir + "index.log", TooLongText(Lower(std::string(id)), length));
     } else if (tracks >= 1 && tracks <= 99) {
-      const auto lower = [](char c) { return c >= 'A' && c <= 'F' ? char(c - 'A' + 'a') : c; };
-      index[tracks].push_back(Item{static_cast<std::uint16_t>(length),
-                                   static_cast<char>('a' + letter),
-                                   {lower(id[0]), lower(id[1])}});
+      index[tracks].push_back(static_cast<std::uint32_t>(length) << 13 |
+                              static_cast<std::uint32_t>(letter) << 8 |
+                              static_cast<std::uint32_t>(HexValue(id.substr(0, 2))));
     }
   };
   for (std::size_t letter = 0; letter < names.size(); ++letter) {
@@ -673,22 +668,21 @@ void TLocalCDDB::BuildIndex() {
   }
 
   for (int tracks = 1; tracks <= 99; ++tracks) {
-    std::vector<Item>& items = index[tracks];
-    std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) {
-      return std::tie(a.length, a.letter, a.prefix[0], a.prefix[1]) <
-             std::tie(b.length, b.letter, b.prefix[0], b.prefix[1]);
-    });
+    std::vector<std::uint32_t>& items = index[tracks];
+    std::sort(items.begin(), items.end());
+    static constexpr char kHex[] = "0123456789abcdef";
     std::string text;
     text.reserve(items.size() * 8);
     for (std::size_t k = 0; k < items.size(); ++k) {
-      if (k == 0 || items[k].length != items[k - 1].length) {
+      const std::uint32_t length = items[k] >> 13;
+      if (k == 0 || length != items[k - 1] >> 13) {
         if (k > 0) text += '\n';
         text += 'L';
-        text += Hex(items[k].length, 4);
+        text += Hex(static_cast<int>(length), 4);
       }
-      text += items[k].prefix[0];
-      text += items[k].prefix[1];
-      text += items[k].letter;
+      text += kHex[items[k] >> 4 & 15];
+      text += kHex[items[k] & 15];
+      text += static_cast<char>('a' + (items[k] >> 8 & 31));
     }
     if (!items.empty()) text += '\n';
     const std::string name = FRoot + TrackIndexName(tracks);

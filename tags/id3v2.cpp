@@ -1,13 +1,13 @@
 #include "tags/id3v2.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 
+#include "platform/base/paths.h"
+#include "platform/base/streams.h"
+#include "platform/base/text.h"
 #include "tags/id3v2_codec.h"
-#include "tags/id3v2_file.h"
 #include "tags/id3v2_read.h"
 #include "tags/id3v2_text.h"
 #include "tags/id3v2_write.h"
@@ -17,17 +17,6 @@ namespace {
 
 bool ValidIdChar(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
-
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
-bool FileExists(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 // Results after which the file simply had no tag to parse: saving may build a new one.
@@ -51,7 +40,7 @@ const TFrameRecord& TFrameIndex::At(int Index) const {
 }
 
 int TFrameIndex::Add(std::string_view ID) {
-  const std::string id = Upper(ID);
+  const std::string id = UpperCase(ID);
   if (id.size() != 4 || !std::all_of(id.begin(), id.end(), ValidIdChar)) return 0;
   TFrameRecord& rec = frames_.emplace_back();
   std::copy(id.begin(), id.end(), rec.ID.begin());
@@ -66,7 +55,7 @@ int TFrameIndex::Delete(int Index) {
 }
 
 int TFrameIndex::IndexOf(std::string_view ID) const {
-  const std::string id = Upper(ID);
+  const std::string id = UpperCase(ID);
   for (size_t i = 0; i < frames_.size(); ++i) {
     if (std::string_view(frames_[i].ID.data(), 4) == id) return static_cast<int>(i + 1);
   }
@@ -258,19 +247,19 @@ uint16_t Tid3v2tag::LoadFromFile(const std::string& FileName_, int64_t Offset) {
   if (!FileExists(FileName_)) return finish(id3::kNoFile);
   ReadOnly = ::access(FileName_.c_str(), W_OK) != 0 ? 1 : 0;
   try {
-    const id3::TagFile file(FileName_, id3::TagFile::Access::Read);
+    TFileStream file(FileName_, fmOpenRead | fmShareDenyNone);
     if (Offset < 0 || Offset >= file.Size()) return finish(id3::kBadOffset);
     return finish(id3::LoadTag(*this, file, Offset));
-  } catch (const id3::FileReadError&) {
+  } catch (const EReadError&) {
     return finish(id3::kReadError);
-  } catch (const id3::FileIoError&) {
+  } catch (const EStreamError&) {
     return finish(id3::kIoError);
   }
 }
 
 uint8_t Tid3v2tag::SetTextFrame(std::string_view ID, std::string_view Text) {
   if (ID.size() != 4 || ID[0] != 'T') return 3;
-  const std::string id = Upper(ID);
+  const std::string id = UpperCase(ID);
   if (id == "TXXX") return 3;
   if (const int index = Frames.IndexOf(id); index != 0) {
     if (Text.empty()) {

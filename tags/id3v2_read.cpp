@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/base/streams.h"
 #include "tags/id3v2.h"
-#include "tags/id3v2_file.h"
 
 namespace qv::id3 {
 namespace {
@@ -40,7 +40,7 @@ bool IsPadding(const uint8_t* header, size_t count) {
 // the tag-level unsynchronisation of a version-2.3 tag removed as the bytes arrive.
 class TagSource {
  public:
-  TagSource(const TagFile& file, int64_t bodyStart, int64_t bodyLength, bool unsync)
+  TagSource(TStream& file, int64_t bodyStart, int64_t bodyLength, bool unsync)
       : file_(file), pos_(bodyStart), rawLeft_(bodyLength), unsync_(unsync) {}
 
   // Bytes the body may still yield; an upper bound while unsynchronised bytes are unread.
@@ -79,7 +79,7 @@ class TagSource {
     while (tail_ < kRingSize && rawLeft_ > 0) {
       const size_t want = static_cast<size_t>(std::min<int64_t>(
           {rawLeft_, static_cast<int64_t>(kBlockSize), static_cast<int64_t>(kRingSize - tail_)}));
-      const size_t got = file_.ReadAt(pos_, ring_.data() + tail_, want);
+      const size_t got = ReadAt(file_, pos_, ring_.data() + tail_, want);
       if (got == 0) {
         rawLeft_ = 0;  // the file shrank under us: end the body here
         break;
@@ -107,7 +107,7 @@ class TagSource {
     return out - start;
   }
 
-  const TagFile& file_;
+  TStream& file_;
   int64_t pos_;
   int64_t rawLeft_;
   bool unsync_;
@@ -125,8 +125,7 @@ uint16_t Stop(uint16_t result, uint16_t errorClass) {
 
 class Parser {
  public:
-  Parser(Tid3v2tag& tag, const TagFile& file, int64_t offset)
-      : tag_(tag), file_(file), offset_(offset) {}
+  Parser(Tid3v2tag& tag, TStream& file, int64_t offset) : tag_(tag), file_(file), offset_(offset) {}
 
   uint16_t Run(const uint8_t* header, uint16_t result);
 
@@ -141,7 +140,7 @@ class Parser {
   bool Frames(TagSource& src, uint16_t& result);
 
   Tid3v2tag& tag_;
-  const TagFile& file_;
+  TStream& file_;
   int64_t offset_;
   bool declaredPadding_ = false;
 };
@@ -346,13 +345,13 @@ bool Parser::Frames(TagSource& src, uint16_t& result) {
 
 }  // namespace
 
-uint16_t LoadTag(Tid3v2tag& Tag, const TagFile& File, int64_t Offset) {
+uint16_t LoadTag(Tid3v2tag& Tag, TStream& File, int64_t Offset) {
   Tag.Done = 0;
   Tag.Percent = 0;
   Tag.Status = "Loading tag";
   if (File.Size() - Offset < 10) return kNoTag;
   std::array<uint8_t, 10> h{};
-  if (File.ReadAt(Offset, h.data(), h.size()) != h.size() || !ValidHeader(h.data())) {
+  if (ReadAt(File, Offset, h.data(), h.size()) != h.size() || !ValidHeader(h.data())) {
     return kNoTag;
   }
   Tag.Version = h[3];
@@ -373,16 +372,28 @@ uint16_t LoadTag(Tid3v2tag& Tag, const TagFile& File, int64_t Offset) {
   return result;
 }
 
-int64_t ExistingTagSize(const TagFile& File, int64_t Offset) {
+int64_t ExistingTagSize(TStream& File, int64_t Offset) {
   const int64_t available = File.Size() - Offset;
   if (available < 10) return 0;
   std::array<uint8_t, 10> h{};
-  if (File.ReadAt(Offset, h.data(), h.size()) != h.size() || !ValidHeader(h.data())) return 0;
+  if (ReadAt(File, Offset, h.data(), h.size()) != h.size() || !ValidHeader(h.data())) return 0;
   uint32_t size = 0;
   SyncSafe32(h.data() + 6, size);
   int64_t total = int64_t{size} + 10;
   if (h[3] == 4 && (h[5] & 0x10)) total += 10;  // the footer belongs to the old tag too
   return std::min(total, available);
+}
+
+size_t ReadAt(TStream& File, int64_t Pos, void* Dest, size_t Count) {
+  File.SetPosition(Pos);
+  size_t done = 0;
+  auto* out = static_cast<uint8_t*>(Dest);
+  while (done < Count) {
+    const int64_t n = File.Read(out + done, static_cast<int64_t>(Count - done));
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return done;
 }
 
 }  // namespace qv::id3

@@ -12,7 +12,4 @@ namespace qv::id3 {
 // are not valid UTF-8 are taken as Windows-1252. No terminator is added.
 std::vector<uint8_t> EncodeTextFrame(std::string_view Text);
 
-// Decodes `Text` (UTF-8, or Windows-1252 when it is not valid UTF-8) into code points.
-std::vector<char32_t> DecodeText(std::string_view Text);
-
 }  // namespace qv::id3

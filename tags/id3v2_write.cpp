@@ -4,9 +4,12 @@
 #include <array>
 #include <vector>
 
+#include <climits>
+#include <cstdlib>
+
+#include "platform/base/streams.h"
 #include "tags/id3v2.h"
 #include "tags/id3v2_codec.h"
-#include "tags/id3v2_file.h"
 #include "tags/id3v2_read.h"
 
 namespace qv::id3 {
@@ -51,10 +54,10 @@ class CrcSink final : public Sink {
   uint32_t crc_ = 0xFFFFFFFFu;
 };
 
-// Collects bytes and writes them to the file 16 KB at a time.
-class FileSink final : public Sink {
+// Collects bytes and writes them to the stream 16 KB at a time, from its position on.
+class StreamSink final : public Sink {
  public:
-  FileSink(TagFile& file, int64_t pos) : file_(file), pos_(pos) { buf_.reserve(kBlockSize); }
+  explicit StreamSink(TStream& stream) : stream_(stream) { buf_.reserve(kBlockSize); }
   using Sink::Put;
   void Put(const uint8_t* data, size_t count) override {
     while (count > 0) {
@@ -66,16 +69,32 @@ class FileSink final : public Sink {
     }
   }
   void Flush() {
-    file_.WriteAt(pos_, buf_.data(), buf_.size());
-    pos_ += static_cast<int64_t>(buf_.size());
+    stream_.WriteBuffer(buf_.data(), static_cast<int64_t>(buf_.size()));
     buf_.clear();
   }
 
  private:
-  TagFile& file_;
-  int64_t pos_;
+  TStream& stream_;
   std::vector<uint8_t> buf_;
 };
+
+// Copies `count` bytes from `from` at `pos` to `to` at its position, 16 KB at a time.
+void CopyRange(TStream& from, int64_t pos, TStream& to, int64_t count) {
+  std::vector<uint8_t> block(kBlockSize);
+  from.SetPosition(pos);
+  while (count > 0) {
+    const int64_t n = std::min<int64_t>(count, kBlockSize);
+    from.ReadBuffer(block.data(), n);
+    to.WriteBuffer(block.data(), n);
+    count -= n;
+  }
+}
+
+// The file a symbolic link names is the one to replace, not the link.
+std::string RealPath(const std::string& path) {
+  char resolved[PATH_MAX];
+  return ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
+}
 
 // Tag-level unsynchronisation of a version-2.3 tag as a stream: a $00 goes in after every
 // $FF that is followed by $00 or a byte of $E0 or more, and after a $FF that ends the frames,
@@ -428,7 +447,7 @@ uint16_t Writer::Run() {
   if (Frames().Count() == 0) throw StopWith{kNoFrames};
   tag_.Percent = 0;
   tag_.Status = "Preparing tag";
-  TagFile file(path_, TagFile::Access::ReadWrite);
+  TFileStream file(path_, fmOpenReadWrite | fmShareDenyWrite);
   const int64_t fileSize = file.Size();
   if (fileSize < offset_) throw StopWith{kBadOffset};
 
@@ -473,7 +492,8 @@ uint16_t Writer::Run() {
 
   if (newSize_ == oldSize_) {
     tag_.Status = "Writing new tag";
-    FileSink out(file, offset_);
+    file.SetPosition(offset_);
+    StreamSink out(file);
     EmitTag(out);
     out.Flush();
   } else {
@@ -481,12 +501,12 @@ uint16_t Writer::Run() {
     // anywhere leaves the original as it was.
     tag_.Status = "Re-positioning audio data";
     const int64_t audio = std::max<int64_t>(fileSize - offset_ - oldSize_, 0);
-    ReplaceFile(path_, [&](TagFile& out) {
-      CopyRange(file, 0, out, 0, offset_);
-      FileSink sink(out, offset_);
+    ReplaceFileSafely(RealPath(path_), [&](TStream& out) {
+      CopyRange(file, 0, out, offset_);
+      StreamSink sink(out);
       EmitTag(sink);
       sink.Flush();
-      CopyRange(file, offset_ + oldSize_, out, offset_ + newSize_, audio);
+      CopyRange(file, offset_ + oldSize_, out, audio);
     });
   }
   Finish();
@@ -505,11 +525,11 @@ uint16_t WriteTag(Tid3v2tag& Tag, const std::string& Path, uint8_t Version, int6
     return writer.Run();
   } catch (const StopWith& stop) {
     return fail(stop.errorClass);
-  } catch (const FileReadError&) {
+  } catch (const EReadError&) {
     return fail(kReadError);
-  } catch (const FileWriteError&) {
+  } catch (const EWriteError&) {
     return fail(kWriteError);
-  } catch (const FileIoError&) {
+  } catch (const EStreamError&) {
     return fail(kIoError);
   } catch (const EZLibError&) {
     // A frame whose compressed content cannot be decoded: nothing was written.

@@ -36,6 +36,12 @@ struct RegKey {
   std::vector<RegValue> values;
 };
 
+// True when `path` names a key somewhere below `key` (key names ignore case).
+bool IsBelow(std::string_view path, std::string_view key) {
+  return path.size() > key.size() && path[key.size()] == '\\' &&
+         SameText(path.substr(0, key.size()), key);
+}
+
 struct RegData {
   std::vector<std::string> preamble;
   std::vector<RegKey> keys;
@@ -49,9 +55,7 @@ struct RegData {
   bool Exists(std::string_view path) const {
     for (const RegKey& k : keys) {
       if (SameText(k.path, path)) return true;
-      if (k.path.size() > path.size() && k.path[path.size()] == '\\' &&
-          SameText(std::string_view(k.path).substr(0, path.size()), path))
-        return true;
+      if (IsBelow(k.path, path)) return true;
     }
     return false;
   }
@@ -325,6 +329,25 @@ void Modify(const std::function<bool(RegData&)>& change) {
   WriteFileAtomically(file_name, Serialize(data));
 }
 
+// Modify for the calls that report a failed write as false.
+bool TryModify(const std::function<bool(RegData&)>& change) {
+  try {
+    Modify(change);
+  } catch (const Exception&) {
+    return false;
+  }
+  return true;
+}
+
+// Writes the key unless it exists already; false when the file cannot be written.
+bool AddKey(const std::string& full) {
+  return TryModify([&](RegData& data) {
+    if (data.Exists(full)) return false;
+    data.keys.push_back(RegKey{full, {}});
+    return true;
+  });
+}
+
 std::string Utf16LeToUtf8(const std::vector<uint8_t>& bytes) {
   std::u16string units;
   for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
@@ -341,21 +364,7 @@ std::string Utf16LeToUtf8(const std::vector<uint8_t>& bytes) {
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
       cp = 0xFFFD;
     }
-    if (cp < 0x80) {
-      out += char(cp);
-    } else if (cp < 0x800) {
-      out += char(0xC0 | (cp >> 6));
-      out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += char(0xE0 | (cp >> 12));
-      out += char(0x80 | ((cp >> 6) & 0x3F));
-      out += char(0x80 | (cp & 0x3F));
-    } else {
-      out += char(0xF0 | (cp >> 18));
-      out += char(0x80 | ((cp >> 12) & 0x3F));
-      out += char(0x80 | ((cp >> 6) & 0x3F));
-      out += char(0x80 | (cp & 0x3F));
-    }
+    AppendUtf8(out, cp);
   }
   return out;
 }
@@ -421,16 +430,7 @@ bool TRegistry::OpenKey(const std::string& key, bool can_create) {
       full.find('\\') == std::string::npos ? "" : full.substr(full.find('\\') + 1);
   bool exists = relative.empty() || Load(RegistryFileName(), false).Exists(full);
   if (!exists) {
-    if (!can_create || (access_ & 0x4) == 0) return false;
-    try {
-      Modify([&](RegData& data) {
-        if (data.Exists(full)) return false;
-        data.keys.push_back(RegKey{full, {}});
-        return true;
-      });
-    } catch (const Exception&) {
-      return false;
-    }
+    if (!can_create || (access_ & 0x4) == 0 || !AddKey(full)) return false;
   }
   open_ = true;
   open_read_only_ = false;
@@ -453,37 +453,21 @@ bool TRegistry::OpenKeyReadOnly(const std::string& key) {
 bool TRegistry::CreateKey(const std::string& key) {
   const std::string full = FullPath(key);
   if (full.empty() || full.find('\\') == std::string::npos) return false;
-  try {
-    Modify([&](RegData& data) {
-      if (data.Exists(full)) return false;
-      data.keys.push_back(RegKey{full, {}});
-      return true;
-    });
-  } catch (const Exception&) {
-    return false;
-  }
-  return true;
+  return AddKey(full);
 }
 
 bool TRegistry::DeleteKey(const std::string& key) {
   const std::string full = FullPath(key);
   if (full.empty() || full.find('\\') == std::string::npos) return false;
   bool removed = false;
-  try {
-    Modify([&](RegData& data) {
-      const auto before = data.keys.size();
-      std::erase_if(data.keys, [&](const RegKey& k) {
-        return SameText(k.path, full) ||
-               (k.path.size() > full.size() && k.path[full.size()] == '\\' &&
-                SameText(std::string_view(k.path).substr(0, full.size()), full));
-      });
-      removed = data.keys.size() != before;
-      return removed;
-    });
-  } catch (const Exception&) {
-    return false;
-  }
-  return removed;
+  const bool written = TryModify([&](RegData& data) {
+    const auto before = data.keys.size();
+    std::erase_if(data.keys,
+                  [&](const RegKey& k) { return SameText(k.path, full) || IsBelow(k.path, full); });
+    removed = data.keys.size() != before;
+    return removed;
+  });
+  return written && removed;
 }
 
 bool TRegistry::KeyExists(const std::string& key) {
@@ -498,9 +482,8 @@ void TRegistry::GetKeyNames(TStringList& strings) {
   const std::string full = FullPath("\\" + current_path_);
   const RegData data = Load(RegistryFileName(), false);
   for (const RegKey& k : data.keys) {
-    if (k.path.size() <= full.size() + 1 || k.path[full.size()] != '\\' ||
-        !SameText(std::string_view(k.path).substr(0, full.size()), full))
-      continue;
+    // A key written with a trailing separator names no child.
+    if (!IsBelow(k.path, full) || k.path.size() == full.size() + 1) continue;
     const std::string rest = k.path.substr(full.size() + 1);
     const std::string child = rest.substr(0, rest.find('\\'));
     bool seen = false;
@@ -542,19 +525,15 @@ bool TRegistry::DeleteValue(const std::string& name) {
   if (!Writable()) return false;
   const std::string full = FullPath("\\" + current_path_);
   bool removed = false;
-  try {
-    Modify([&](RegData& data) {
-      RegKey* key = data.Find(full);
-      if (key == nullptr) return false;
-      removed = std::erase_if(key->values, [&](const RegValue& v) {
-                  return !v.raw_only && SameText(v.name, name);
-                }) != 0;
-      return removed;
-    });
-  } catch (const Exception&) {
-    return false;
-  }
-  return removed;
+  const bool written = TryModify([&](RegData& data) {
+    RegKey* key = data.Find(full);
+    if (key == nullptr) return false;
+    removed = std::erase_if(key->values, [&](const RegValue& v) {
+                return !v.raw_only && SameText(v.name, name);
+              }) != 0;
+    return removed;
+  });
+  return written && removed;
 }
 
 TRegDataType TRegistry::GetDataType(const std::string& name) {

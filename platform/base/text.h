@@ -28,6 +28,9 @@ namespace qv {
 [[nodiscard]] std::string Utf8ToLatin1(std::string_view utf8, bool* lossless = nullptr);
 // Bytes from outside: kept when they are valid UTF-8, else read as Windows-1252.
 [[nodiscard]] std::string ToUtf8Auto(std::string_view bytes);
+// Appends the UTF-8 form of the code point `cp` (which the caller has checked is a
+// scalar value) to `out`.
+void AppendUtf8(std::string& out, char32_t cp);
 // Cuts `utf8` to at most `max_bytes` bytes without splitting a character.
 [[nodiscard]] std::string Utf8Truncate(std::string_view utf8, size_t max_bytes);
 

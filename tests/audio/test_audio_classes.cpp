@@ -319,7 +319,133 @@ TEST(AudioOutput, InputSwapWhileBusyAndInputRemoval) {
   EXPECT_EQ(output.Input(), nullptr);
 }
 
+// Passes its input through, halving every sample.
+class THalfConverter : public TAudioConverter {
+ public:
+  THalfConverter() : TAudioConverter(nullptr) {}
+  int GetBitsPerSample() override { return 16; }
+  int GetChannels() override { return 2; }
+  int GetSampleRate() override { return 44100; }
+  int GetData(void* Buffer, int BufferSize) override {
+    std::lock_guard guard(InputLock);
+    TAudioInput* const input = Input();
+    const int n = input == nullptr ? 0 : input->GetData(Buffer, BufferSize & ~1);
+    auto* s = static_cast<int16_t*>(Buffer);
+    for (int i = 0; i < n / 2; ++i) s[i] = int16_t(s[i] / 2);
+    Position += n;
+    return n;
+  }
+  void Init() override {
+    if (Input() != nullptr) Input()->Init();
+    Position = 0;
+    Size = Input() != nullptr ? Input()->Size.load() : -1;
+    Busy = true;
+  }
+  void Flush() override {
+    if (Input() != nullptr) Input()->Flush();
+    Busy = false;
+  }
+};
+
+TEST(AudioConverter, ChainsAndUnlocksAfterAFailure) {
+  TMemoryInput source(test::MakePcm(3000));
+  source.MaxChunk = 1000;
+  THalfConverter converter;
+  converter.SetInput(&converter);  // a converter is never its own input
+  EXPECT_EQ(converter.Input(), nullptr);
+  converter.SetInput(&source);
+  TRecordingOutput output;
+  JobWaiter waiter(output);
+  output.SetInput(&converter);
+  output.Run();
+  ASSERT_TRUE(waiter.WaitEnded(1));
+  ASSERT_EQ(output.Data.size(), source.Pcm().size());
+  int16_t first, half;
+  std::memcpy(&first, source.Pcm().data() + 2000, 2);
+  std::memcpy(&half, output.Data.data() + 2000, 2);
+  EXPECT_EQ(half, first / 2);
+  EXPECT_EQ(source.Flushes, 1);
+
+  // A read error below the converter ends the job; the chain is usable again.
+  source.ReadErrorAt = 4000;
+  output.Run();
+  ASSERT_TRUE(waiter.WaitEnded(2));
+  EXPECT_EQ(waiter.Errors(), std::vector<std::string>{"Read error"});
+  source.ReadErrorAt = -1;
+  output.Run();
+  ASSERT_TRUE(waiter.WaitEnded(3));
+  EXPECT_EQ(waiter.Done(), 2);
+  EXPECT_EQ(output.Data.size(), source.Pcm().size());
+  {
+    TMemoryInput gone;
+    converter.SetInput(&gone);
+  }
+  EXPECT_EQ(converter.Input(), nullptr);
+}
+
 // The owner frees its outputs and inputs; a busy output still closes its job.
+// Opens the job-end helpers the encoders share to the test.
+class TJobEndOutput : public TAudioOutput {
+ public:
+  TJobEndOutput() : TAudioOutput(nullptr) {}
+  ~TJobEndOutput() override { StopWorker(); }
+  using TAudioOutput::CloseInput;
+  using TAudioOutput::InitInput;
+  using TAudioOutput::KeepFirstFailure;
+
+ protected:
+  bool DoOutput(bool) override { return false; }
+  void Done() override {}
+  void Prepare() override {}
+};
+
+class TFailingFlushInput : public TMemoryInput {
+ public:
+  using TMemoryInput::TMemoryInput;
+  void Flush() override {
+    TMemoryInput::Flush();
+    throw EAudioException("The drive is not ready");
+  }
+};
+
+std::string MessageOf(const std::exception_ptr& Failure) {
+  try {
+    std::rethrow_exception(Failure);
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+}
+
+TEST(AudioOutput, JobEndFlushesTheInputOnceAndKeepsTheFirstFailure) {
+  TFailingFlushInput input(test::MakePcm(10));
+  TJobEndOutput output;
+  output.SetInput(&input);
+  std::exception_ptr failure;
+  output.CloseInput(&failure);  // nothing was opened
+  EXPECT_EQ(input.Flushes, 0);
+  EXPECT_FALSE(failure);
+
+  output.InitInput(&input);
+  EXPECT_EQ(input.Inits, 1);
+  output.KeepFirstFailure(failure, [] { throw EAudioException("Cannot write file"); });
+  output.KeepFirstFailure(failure, [] {});
+  output.CloseInput(&failure);
+  output.CloseInput(&failure);
+  EXPECT_EQ(input.Flushes, 1);
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(MessageOf(failure), "Cannot write file");
+
+  // Alone, the flush failure is the one reported; without a holder it is swallowed.
+  std::exception_ptr flushFailure;
+  output.InitInput(&input);
+  output.CloseInput(&flushFailure);
+  ASSERT_TRUE(flushFailure);
+  EXPECT_EQ(MessageOf(flushFailure), "The drive is not ready");
+  output.InitInput(&input);
+  EXPECT_NO_THROW(output.CloseInput());
+  EXPECT_EQ(input.Flushes, 3);
+}
+
 TEST(AudioOutput, OwnerFreesItsComponents) {
   auto owner = std::make_unique<TComponent>(nullptr);
   auto* input = Create<TEndlessInput>(owner.get());

@@ -54,13 +54,7 @@ TEST(FLACOut, StoppedJobLeavesAShorterValidFile) {
   input.MaxChunk = 16384;
   TFLACOut output;
   output.FileName = dir.File("stop.flac");
-  JobWaiter waiter(output);
-  output.SetInput(&input);
-  output.Run();
-  ASSERT_TRUE(WaitFor([&] { return input.Position > 44100 * 4; }));
-  output.Stop();
-  ASSERT_TRUE(waiter.WaitEnded(1));
-  EXPECT_EQ(waiter.Done(), 1);
+  ASSERT_EQ(RunAndStop(output, input, 44100 * 4), std::vector<std::string>{});
   const auto test = RunCommand("flac -t -s " + Quote(output.FileName));
   EXPECT_EQ(test.status, 0) << test.output;
   const long samples = std::stol(Metaflac("--show-total-samples", output.FileName));

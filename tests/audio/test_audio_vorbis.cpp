@@ -69,6 +69,23 @@ TEST(VorbisOut, QualityModeWithComments) {
       (std::vector<std::string>{"ARTIST=First", "TITLE=Song = one", "ARTIST=Second", "ALBUM="}));
 }
 
+TEST(VorbisOut, MonoInput) {
+  TempDir dir;
+  TMemoryInput mono(MakePcm(30000, 1), 1);
+  TVorbisOut output;
+  output.FileName = dir.File("mono.ogg");
+  ASSERT_TRUE(RunJob(output, mono).empty());
+  std::string report;
+  EXPECT_EQ(OggWarnings(output.FileName, &report), "") << report;
+  EXPECT_NE(report.find("Channels: 1"), std::string::npos) << report;
+  const auto r =
+      RunCommand("oggdec -Q -R -o " + Quote(dir.File("m.raw")) + " " + Quote(output.FileName));
+  ASSERT_EQ(r.status, 0) << r.output;
+  const auto decoded = ReadBytes(dir.File("m.raw"));
+  ASSERT_EQ(decoded.size(), mono.Pcm().size());
+  EXPECT_GT(Correlation(Channel(mono.Pcm(), 1, 0), Channel(decoded, 1, 0)), 0.95);
+}
+
 TEST(VorbisOut, ManagedBitRates) {
   struct Case {
     TVorbisBitRate nominal;
@@ -155,18 +172,13 @@ TEST(VorbisOut, StoppedJobEndsItsStream) {
   input.MaxChunk = 16384;
   TVorbisOut output;
   output.FileName = dir.File("stop.ogg");
-  JobWaiter waiter(output);
-  output.SetInput(&input);
-  output.Run();
-  ASSERT_TRUE(WaitFor([&] { return input.Position > 44100 * 4; }));
-  output.Stop();
-  ASSERT_TRUE(waiter.WaitEnded(1));
-  EXPECT_EQ(waiter.Done(), 1);
+  ASSERT_EQ(RunAndStop(output, input, 44100 * 4), std::vector<std::string>{});
   std::string report;
   EXPECT_EQ(OggWarnings(output.FileName, &report), "") << report;
   const long frames = DecodedFrames(output.FileName, dir.File("s.raw"));
   EXPECT_GT(frames, 44100);
   EXPECT_LT(frames, 44100 * 10);
+  EXPECT_EQ(frames, input.Position.load() / 4);  // all that was read, nothing more
 }
 
 TEST(VorbisOut, AppendedStreamsFormAValidChain) {

@@ -1,9 +1,5 @@
 // The loopback CDDB fixture speaks the protocol: libcddb, a real client, queries and reads
 // through it; the error, slow and proxy modes answer as documented.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/time.h>
 
 #include <gtest/gtest.h>
 
@@ -17,28 +13,7 @@ namespace {
 using testing::MakeToc;
 using testing::ScratchDir;
 
-// One HTTP/1.0 exchange with the server; the whole answer, headers included.
-std::string HttpGet(int port, const std::string& target) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  timeval timeout{60, 0};  // fails the test instead of hanging it
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<std::uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::string answer;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-    const std::string request = "GET " + target + " HTTP/1.0\r\nHost: cddb.test\r\n\r\n";
-    if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
-        static_cast<ssize_t>(request.size())) {
-      char buffer[4096];
-      ssize_t n;
-      while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) answer.append(buffer, n);
-    }
-  }
-  ::close(fd);
-  return answer;
-}
+using testing::HttpGet;
 
 std::string Body(const std::string& answer) {
   const auto at = answer.find("\r\n\r\n");

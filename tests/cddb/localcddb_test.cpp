@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "cddb/localcddb_xmcd.h"
+#include "cddb/tblockfile.h"
 #include "tests/cddb/cddb_test_util.h"
 
 namespace qv {
@@ -192,6 +193,42 @@ TEST_P(TLocalCDDBLayoutTest, WritingKeepsTheIndexCurrentWithoutARebuild) {
   ASSERT_EQ(Query(disc, matches), 1);  // the same disc in two categories
   EXPECT_EQ(matches[0].Category, "rock");
   EXPECT_EQ(matches[1].Category, "folk");
+}
+
+TEST_P(TLocalCDDBLayoutTest, DeletedEntriesLeaveTheIndexAtTheNextRebuild) {
+  const TCDInfo a = Disc(tocA_, "rock", "Alpha");
+  const TCDInfo b = Disc(tocB_, "rock", "Beta");
+  ASSERT_GT(Save(a), 0);
+  ASSERT_GT(Save(b), 0);
+  if (GetParam() == lctUNIX) {
+    fs::remove(dir_.path() / "rock" / a.DiscID);
+  } else {
+    // Cut A's block out of the group file, as an edit of the file would.
+    TSearchFile group;
+    group.SetFileName((dir_.path() / "rock" / "00toFF").string());
+    ASSERT_TRUE(group.Open());
+    ASSERT_TRUE(group.Find("#FILENAME=" + a.DiscID));
+    const std::int64_t from = group.FilePos();
+    group.Seek(from + 1);
+    group.Find("#FILENAME=");  // the next entry, or the end of the file
+    const std::int64_t to = group.FilePos();
+    group.Delete(from, to);
+  }
+  Rebuild();
+  TLocalMatchArray matches;
+  TCDInfo disc;
+  disc.TOC = tocA_;
+  disc.DiscID = a.DiscID;
+  EXPECT_EQ(Query(disc, matches), -1);
+  disc.TOC = tocB_;
+  disc.DiscID = b.DiscID;
+  ASSERT_EQ(Query(disc, matches), 0);
+  TCDInfo read;
+  read.Category = "rock";
+  read.DiscID = b.DiscID;
+  TLocalCDDB db = Open();
+  ASSERT_EQ(db.ReadEntry(read), 0);
+  EXPECT_EQ(read.Artist, "Beta");
 }
 
 TEST_P(TLocalCDDBLayoutTest, HostileNamesNeverLeaveTheRoot) {

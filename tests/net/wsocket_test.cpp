@@ -326,3 +326,97 @@ TEST(WSocketTest, LibraryUnloadsWithTheLastSocket) {
 
 }  // namespace
 }  // namespace qv
+
+namespace qv {
+namespace {
+
+TEST(WSocketTest, FlushPauseResumeAndRelease) {
+  test::SocatEcho echo;
+  ASSERT_TRUE(echo.Ok()) << echo.Error();
+  struct Probe : TWSocket {
+    bool* destroyed = nullptr;
+    ~Probe() override { *destroyed = true; }
+  };
+  bool destroyed = false;
+  auto* s = new Probe;  // given to Release below
+  s->destroyed = &destroyed;
+  Log log;
+  log.Wire(*s);
+  s->SetAddr("127.0.0.1");
+  s->SetPort(std::to_string(echo.Port()));
+  s->Connect();
+  ASSERT_TRUE(WaitFor([&] { return log.connected == 0; }));
+  const std::string big(300000, 'f');
+  s->SendStr(big);
+  s->Flush();
+  EXPECT_TRUE(s->AllSent());
+  ASSERT_TRUE(WaitFor([&] { return log.data.size() == big.size(); }));
+  // Paused, nothing is delivered; resumed, the waiting bytes arrive.
+  s->Pause();
+  s->SendStr("late");
+  ProcessMessages();
+  const std::size_t before = log.data.size();
+  s->Resume();
+  ASSERT_TRUE(WaitFor([&] { return log.data.size() == before + 4; }));
+  s->Release();
+  EXPECT_FALSE(destroyed) << "destroyed from the message loop, not inside Release";
+  ASSERT_TRUE(WaitFor([&] { return destroyed; }));
+}
+
+TEST(WSocketTest, SocketOnAWorkerThread) {
+  test::SocatEcho echo;
+  ASSERT_TRUE(echo.Ok()) << echo.Error();
+  std::string got;
+  int waitConnect = -1, waitEcho = -1;
+  std::thread worker([&] {
+    // The worker's own queue carries the socket's notifications; the synchronous waits
+    // serve that queue.
+    TWSocket s;
+    s.MultiThreaded = true;
+    s.Timeout = 20000;
+    bool connected = false, echoed = false;
+    s.OnSessionConnected = [&](TCustomWSocket*, std::uint16_t e) { connected = e == 0; };
+    s.OnDataAvailable = [&](TCustomWSocket* sender, std::uint16_t) {
+      got += sender->ReceiveStr();
+      echoed = got == "from a thread";
+    };
+    s.SetAddr("127.0.0.1");
+    s.SetPort(std::to_string(echo.Port()));
+    waitConnect = s.Synchronize([&] { s.Connect(); }, connected);
+    waitEcho = s.Synchronize([&] { s.SendStr("from a thread"); }, echoed);
+    s.Close();
+  });
+  worker.join();
+  EXPECT_EQ(waitConnect, 0);
+  EXPECT_EQ(waitEcho, 0);
+  EXPECT_EQ(got, "from a thread");
+}
+
+TEST(WSocketTest, UdpEcho) {
+  const int port = test::FreePort();
+  test::PeerProcess socat;
+  ASSERT_TRUE(
+      socat.Start({"/usr/bin/socat",
+                   "UDP-RECVFROM:" + std::to_string(port) + ",bind=127.0.0.1,fork", "EXEC:cat"},
+                  "/dev/null"));
+  TWSocket s;
+  std::string got;
+  s.OnDataAvailable = [&](TCustomWSocket* sender, std::uint16_t) { got += sender->ReceiveStr(); };
+  int connected = -1;
+  s.OnSessionConnected = [&](TCustomWSocket*, std::uint16_t e) { connected = e; };
+  s.SetProto("udp");
+  s.SetAddr("127.0.0.1");
+  s.SetPort(std::to_string(port));
+  s.Connect();
+  EXPECT_EQ(connected, 0) << "a datagram socket is connected at once";
+  // socat may not listen yet: send until an answer comes.
+  ASSERT_TRUE(WaitFor([&] {
+    if (got.empty()) s.SendStr("dgram");
+    return !got.empty();
+  }));
+  EXPECT_EQ(got.substr(0, 5), "dgram");
+  s.Close();
+}
+
+}  // namespace
+}  // namespace qv

@@ -215,6 +215,37 @@ TEST(Id3PeerTest, WeReadWhatMutagenWritesAndKeepItsFrames) {
   }
 }
 
+TEST(Id3PeerTest, WeReadWhatEyeD3Writes) {
+  TempDir dir;
+  const std::string path = dir.Path("e.mp3");
+  WriteFile(path, testing::Mp3Audio(20, 11));
+  const auto wrote = testing::RunShell(
+      "eyeD3 -Q -t 'T\xC3\xAFtle \xE2\x98\x95' -a Artist -A Album "
+      "-n 3 --add-comment hello " +
+      path + " 2>&1");
+  ASSERT_EQ(wrote.first, 0) << wrote.second;
+  for (const int version : {4, 3}) {
+    SCOPED_TRACE(version);
+    if (version == 3) {
+      const auto converted = testing::RunShell("eyeD3 -Q --to-v2.3 " + path + " 2>&1");
+      ASSERT_EQ(converted.first, 0) << converted.second;
+    }
+    const std::vector<PeerFrame> expected =
+        testing::PeerRead(path, nullptr, testing::Reader::EyeD3);
+    Tid3v2tag tag;
+    ASSERT_EQ(tag.LoadFromFile(path), id3::kOk);
+    EXPECT_EQ(tag.Version, version);
+    ASSERT_EQ(tag.Frames.Count(), static_cast<int>(expected.size()));
+    for (const PeerFrame& want : expected) {
+      const int i = tag.Frames.IndexOf(want.id);
+      ASSERT_NE(i, 0) << want.id;
+      if (!want.text.empty()) {
+        EXPECT_EQ(testing::DecodeTextFrame(tag.Frames.Data(i)), want.text) << want.id;
+      }
+    }
+  }
+}
+
 TEST(Id3PeerTest, FrameFlagChangesKeepAnHonestDataLength) {
   TempDir dir;
   const Bytes audio = testing::Mp3Audio(20, 5);

@@ -1,13 +1,12 @@
 #include "tags/id3v2.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <zlib.h>
 
 #include <filesystem>
 #include <functional>
 
+#include "tests/platform/base/file_size_limit.h"
 #include "tests/tags/tag_fixtures.h"
 
 namespace qv {
@@ -465,21 +464,32 @@ TEST_F(Id3v2TagTest, FailedRebuildKeepsTheOriginal) {
   ASSERT_EQ(tag.LoadFromFile(path), id3::kOk);
   tag.SetTextFrame("TALB", std::string(9000, 'x'));  // forces the audio to move
   // Let no file grow past half the original, so the new copy cannot be completed.
-  struct rlimit old {};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-  const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
-  struct rlimit limit = old;
-  limit.rlim_cur = original.size() / 2;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-  const uint16_t result = tag.SaveToFile();
-  setrlimit(RLIMIT_FSIZE, &old);
-  signal(SIGXFSZ, oldHandler);
+  uint16_t result;
+  {
+    qv::testing::FileSizeLimit limit(original.size() / 2);
+    ASSERT_TRUE(limit.ok());
+    result = tag.SaveToFile();
+  }
   EXPECT_EQ(result, id3::kWriteError);
   EXPECT_EQ(ReadFile(path), original);
   size_t entries = 0;
   for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir_.Path("")))
     ++entries;
   EXPECT_EQ(entries, 1u) << "the temporary copy was left behind";
+}
+
+TEST_F(Id3v2TagTest, RebuildThroughALinkReplacesTheFileItNames) {
+  const std::string target = Make("target.mp3", audio_);
+  const std::string link = dir_.Path("link.mp3");
+  std::filesystem::create_symlink(target, link);
+  Tid3v2tag tag;
+  tag.LoadFromFile(link);
+  tag.SetTextFrame("TIT2", "through the link");
+  ASSERT_EQ(tag.SaveToFile(), id3::kOk);
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  Tid3v2tag check;
+  ASSERT_EQ(check.LoadFromFile(target), id3::kOk);
+  EXPECT_EQ(FrameText(check, "TIT2"), "through the link");
 }
 
 TEST_F(Id3v2TagTest, FooterIsDroppedAndCountedAsOldTag) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "tags/id3v2.h"
@@ -25,8 +26,9 @@ const std::string& InputPath() {
 // A real file for the writer, which may replace the file through a temporary copy.
 const std::string& SavePath() {
   static const std::string path = [] {
-    char dir[] = "/tmp/qv-fuzz-id3v2-XXXXXX";
+    static char dir[] = "/tmp/qv-fuzz-id3v2-XXXXXX";
     if (mkdtemp(dir) == nullptr) std::abort();
+    std::atexit([] { std::filesystem::remove_all(dir); });
     return std::string(dir) + "/input.mp3";
   }();
   return path;

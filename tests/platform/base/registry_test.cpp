@@ -2,23 +2,23 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "platform/base/stringlist.h"
 #include "platform/base/text.h"
+#include "tests/platform/base/file_size_limit.h"
 #include "tests/platform/base/temp_dir.h"
 
 namespace qv {
 namespace {
 
 using qv::testing::CountEntries;
+using qv::testing::FileSizeLimit;
 using qv::testing::ReadFile;
 using qv::testing::RunningAsRoot;
 using qv::testing::TempDir;
@@ -180,15 +180,12 @@ TEST_F(TRegistryTest, TheFileSurvivesAFailedWrite) {
 
   // A write that cannot complete (the file-size limit stands in for a full disc).
   {
-    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    ::getrlimit(RLIMIT_FSIZE, &old);
-    rlimit lowered = old;
-    lowered.rlim_cur = 64;
-    ::setrlimit(RLIMIT_FSIZE, &lowered);
+    FileSizeLimit limit(64);
+    ASSERT_TRUE(limit.ok());
     EXPECT_THROW(reg.WriteString("Long", std::string(500, 'x')), ERegistryException);
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, old_handler);
+    // Deleting what is there reports the failed write as nothing deleted.
+    EXPECT_FALSE(reg.DeleteValue("NoDriveTypeAutoRun"));
+    EXPECT_FALSE(reg.DeleteKey(kPolicies));
   }
   EXPECT_EQ(ReadFile(file_), before);
   EXPECT_EQ(CountEntries(dir_ / "reg"), 2);  // the file and its lock, no temporary

@@ -1,43 +1,23 @@
 #include "platform/base/streams.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <csignal>
 #include <cstring>
 #include <stdexcept>
 #include <string>
 
+#include "tests/platform/base/file_size_limit.h"
 #include "tests/platform/base/temp_dir.h"
 
 namespace qv {
 namespace {
 
 using qv::testing::CountEntries;
+using qv::testing::FileSizeLimit;
 using qv::testing::ReadFile;
 using qv::testing::TempDir;
 using qv::testing::WriteFile;
-
-// Lowers the file-size limit for the scope, so writes fail with EFBIG even for root.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
-    ::getrlimit(RLIMIT_FSIZE, &old_);
-    rlimit lowered = old_;
-    lowered.rlim_cur = bytes;
-    ::setrlimit(RLIMIT_FSIZE, &lowered);
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &old_);
-    std::signal(SIGXFSZ, old_handler_);
-  }
-
- private:
-  rlimit old_{};
-  void (*old_handler_)(int) = nullptr;
-};
 
 TEST(TFileStreamTest, PositionsPastFourGiBInASparseFile) {
   TempDir dir;
@@ -188,6 +168,7 @@ TEST(ReplaceFileSafelyTest, AFullDiscLeavesTheOldFileAndNoTemporary) {
   WriteFile(name, "old contents");
   {
     FileSizeLimit limit(16);
+    ASSERT_TRUE(limit.ok());
     EXPECT_THROW(WriteFileAtomically(name, std::string(1000, 'x')), EWriteError);
   }
   EXPECT_EQ(ReadFile(name), "old contents");

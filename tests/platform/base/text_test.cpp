@@ -86,6 +86,28 @@ TEST(TextTest, Utf8Validity) {
   EXPECT_EQ(ToUtf8Auto("RIP Track N\xB0"), "RIP Track N\u00B0");
 }
 
+TEST(TextTest, AppendUtf8EncodesEachLengthAtItsBoundaries) {
+  const struct {
+    char32_t cp;
+    std::string utf8;
+  } cases[] = {
+      {0x00, std::string(1, '\0')},
+      {0x7F, "\x7F"},
+      {0x80, "\xC2\x80"},
+      {0x7FF, "\xDF\xBF"},
+      {0x800, "\xE0\xA0\x80"},
+      {0xFFFD, "\xEF\xBF\xBD"},
+      {0x10000, "\xF0\x90\x80\x80"},
+      {0x10FFFF, "\xF4\x8F\xBF\xBF"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<uint32_t>(c.cp));
+    std::string out = "x";
+    AppendUtf8(out, c.cp);
+    EXPECT_EQ(out, "x" + c.utf8);
+  }
+}
+
 TEST(TextTest, Utf8TruncateNeverSplitsACharacter) {
   const std::string s = "a\u00E9\u20AC";  // 1 + 2 + 3 bytes
   EXPECT_EQ(Utf8Truncate(s, 6), s);

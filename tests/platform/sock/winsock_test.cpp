@@ -232,13 +232,17 @@ TEST_F(WinsockTest, AsyncLookupsUseTheInjectedResolver) {
 }
 
 TEST_F(WinsockTest, CancelledLookupIsNeverAnswered) {
-  std::mutex m;
-  std::condition_variable cv;
-  bool release = false;
-  SetHostResolver([&](const std::string& name, std::vector<in_addr>& out) {
+  // The resolver holds its own state: a worker may enter it after the test is over.
+  struct Gate {
+    std::mutex m;
+    std::condition_variable cv;
+    bool release = false;
+  };
+  auto gate = std::make_shared<Gate>();
+  SetHostResolver([gate](const std::string& name, std::vector<in_addr>& out) {
     if (name == "slow.test") {
-      std::unique_lock lock(m);
-      cv.wait(lock, [&] { return release; });
+      std::unique_lock lock(gate->m);
+      gate->cv.wait(lock, [&] { return gate->release; });
     }
     out.push_back(in_addr{htonl(INADDR_LOOPBACK)});
     return 0;
@@ -250,10 +254,10 @@ TEST_F(WinsockTest, CancelledLookupIsNeverAnswered) {
   EXPECT_EQ(WSACancelAsyncRequest(h), 0);
   EXPECT_EQ(WSACancelAsyncRequest(h), SOCKET_ERROR);
   {
-    std::lock_guard lock(m);
-    release = true;
+    std::lock_guard lock(gate->m);
+    gate->release = true;
   }
-  cv.notify_all();
+  gate->cv.notify_all();
   const WSAHANDLE h2 =
       WSAAsyncGetHostByName(rec.Hwnd(), WM_USER + 2, "fast.test", std::make_shared<HostEntry>());
   ASSERT_TRUE(rec.WaitFor([&] { return !rec.notes.empty(); }));

@@ -1,0 +1,93 @@
+// Disc arrival and removal for the main window, and the AutoRun policy while the program
+// runs. `TCDEvents` decodes the system's device-change broadcast as the hidden window of
+// the platform it was written for receives it; here the broadcasts are made from the media
+// watcher's polls of the drive list (`PollMedia`, called from a timer of the owner's message
+// loop). `TCDOptions` switches AutoRun for CD drives off in the registry stand-in and puts
+// the earlier value back at the end; it never touches the desktop's own settings. Main
+// thread only.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/base/component.h"
+
+namespace qv {
+
+class MediaWatcher;
+
+// The device-change broadcast and what it carries.
+inline constexpr uint32_t WM_DEVICECHANGE = 0x0219;
+inline constexpr uintptr_t DBT_DEVICEARRIVAL = 0x8000;
+inline constexpr uintptr_t DBT_DEVICEREMOVECOMPLETE = 0x8004;
+inline constexpr uint32_t DBT_DEVTYP_VOLUME = 2;
+inline constexpr uint16_t DBTF_MEDIA = 1;
+
+struct DEV_BROADCAST_HDR {
+  uint32_t dbch_size = 0;
+  uint32_t dbch_devicetype = 0;
+  uint32_t dbch_reserved = 0;
+};
+struct DEV_BROADCAST_VOLUME {
+  DEV_BROADCAST_HDR dbcv_hdr{sizeof(DEV_BROADCAST_VOLUME), DBT_DEVTYP_VOLUME, 0};
+  uint32_t dbcv_unitmask = 0;
+  uint16_t dbcv_flags = 0;
+};
+
+class TCDOptions {
+ public:
+  // Remembers the current AutoRun state.
+  TCDOptions();
+  // Writes the remembered state back when `Reset` is set.
+  ~TCDOptions();
+  TCDOptions(const TCDOptions&) = delete;
+  TCDOptions& operator=(const TCDOptions&) = delete;
+  // Copies the fields (the property assignment).
+  void Assign(const TCDOptions& Source);
+
+  // True unless the policy value has the CD-ROM bit (0x20); a missing key or value is True.
+  [[nodiscard]] bool AutoRun() const;
+  // Changes the bit of an existing value, keeping its type (integer or 4 binary bytes);
+  // a missing value, or one of another type, is left alone.
+  void SetAutoRun(bool Value);
+  bool Reset = true;
+
+ private:
+  bool initial_ = true;
+};
+
+enum class TNotifyMode { nmNone, nmEvent, nmScan };
+using TDeviceChangeEvent = std::function<void(TComponent* Sender, char FirstDriveLetter)>;
+
+class TCDEvents : public TComponent {
+ public:
+  explicit TCDEvents(TComponent* AOwner);
+  ~TCDEvents() override;
+
+  [[nodiscard]] TCDOptions& Options() { return *options_; }
+  void SetOptions(const TCDOptions& Value) { options_->Assign(Value); }
+  bool Enabled = true;
+  TNotifyMode NotifyMode = TNotifyMode::nmEvent;
+  TDeviceChangeEvent AfterArrival;
+  TDeviceChangeEvent AfterRemove;
+
+  // The roots of the CD drives found at creation ("D:\", ...).
+  [[nodiscard]] const std::vector<std::string>& Drives() const { return drives_; }
+
+  // The hidden window's procedure: the device-change broadcast is decoded, anything else
+  // gets the default answer (0).
+  intptr_t WndProc(uint32_t Msg, uintptr_t WParam, intptr_t LParam);
+  // Turns the watcher's changes since its last poll into broadcasts to `WndProc`.
+  void PollMedia(MediaWatcher& Watcher);
+
+ private:
+  void DeviceChange(uintptr_t Event, const DEV_BROADCAST_HDR* Header);
+
+  std::unique_ptr<TCDOptions> options_;
+  std::vector<std::string> drives_;
+};
+
+}  // namespace qv

@@ -1,0 +1,166 @@
+// The cover picture control. `TIPicture` keeps a picture file's bytes exactly as loaded
+// (so saving writes the same file back) and decodes JPEG, GIF and BMP for display; for a
+// GIF with several frames it shows one frame at a time. `TAdvPicture` places the picture
+// in its client area (eight positions, optional shrink-to-fit) and animates GIF frames from
+// the 10 ms timer of a hidden helper window. Both live on the thread that created them
+// (the main thread); the animation ticks arrive through that thread's message queue.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "app/cover/advpicture_gif.h"
+#include "platform/base/component.h"
+#include "platform/gfx/bitmap.h"
+#include "platform/gfx/geometry.h"
+#include "platform/msg/messages.h"
+
+namespace qv {
+
+class DC;
+class TStream;
+
+class TIPicture {
+ public:
+  TIPicture() = default;
+  TIPicture(const TIPicture&) = delete;
+  TIPicture& operator=(const TIPicture&) = delete;
+
+  // Never raises: a missing or undecodable file leaves an empty picture.
+  void LoadFromFile(const std::string& fileName);
+  // Takes the whole stream; decoding failures raise EInvalidGraphic ("Could not load
+  // image. Invalid format", ...) and leave an empty picture.
+  void LoadFromStream(TStream& stream);
+  void LoadFromBytes(std::span<const std::uint8_t> bytes);
+  // The stored bytes, unchanged.
+  void SaveToStream(TStream& stream) const;
+  void SaveToFile(const std::string& fileName) const;
+  // Copies another picture's bytes and decodes them; null clears.
+  void Assign(const TIPicture* source);
+  void Clear();
+
+  [[nodiscard]] bool Empty() const { return empty_; }
+  [[nodiscard]] const std::vector<std::uint8_t>& Data() const { return data_; }
+  // The decoded picture's extent at the pixels per inch below (0 when nothing is decoded).
+  [[nodiscard]] int Width() const;
+  [[nodiscard]] int Height() const;
+  // Renders the decoded picture into the rectangle, stretched to it.
+  void Draw(DC& canvas, const Rect& rect) const;
+
+  // GIF frames, 1-based; 0 or 1 shows the first. Setting it re-decodes (raising like
+  // LoadFromStream) and raises OnFrameChange.
+  [[nodiscard]] int Frame() const { return frame_; }
+  void SetFrame(int frame);
+  [[nodiscard]] int FrameCount();
+  // Of the shown frame (zeros for other files).
+  [[nodiscard]] int FrameLeft() const { return info_.Left; }
+  [[nodiscard]] int FrameTop() const { return info_.Top; }
+  [[nodiscard]] int FrameWidth() const { return info_.Width; }
+  [[nodiscard]] int FrameHeight() const { return info_.Height; }
+  [[nodiscard]] bool FrameTransparent() const { return info_.Transparent; }
+  [[nodiscard]] int FrameDisposal() const { return info_.Disposal; }
+  [[nodiscard]] int FrameDelay() const { return info_.Delay; }
+  [[nodiscard]] int GifScreenWidth() const { return gifWidth_; }
+  [[nodiscard]] int GifScreenHeight() const { return gifHeight_; }
+
+  bool Stretch = false;  // stored only
+  int PixelsPerInchX = 96;
+  int PixelsPerInchY = 96;
+
+  std::function<void(TIPicture* Sender)> OnFrameChange;
+  std::function<void(TIPicture* Sender)> OnChange;  // after every load
+
+ private:
+  void Decode();
+  void LoadData(std::vector<std::uint8_t> data);
+  void Changed();
+
+  std::vector<std::uint8_t> data_;
+  bool empty_ = true;
+  Bitmap image_;
+  int frame_ = 1;
+  int frameCount_ = -1;
+  int gifWidth_ = 0;
+  int gifHeight_ = 0;
+  TGifFrameInfo info_;
+};
+
+enum TPicturePosition {
+  bpTopLeft,
+  bpTopRight,
+  bpBottomLeft,
+  bpBottomRight,
+  bpCenter,
+  bpTiled,
+  bpStretched,
+  bpStretchedWithAspect
+};
+enum TStretchMode { smNever, smShrink };
+
+// Where a pw x ph picture goes in a W x H control: one rectangle, or the tiles of bpTiled.
+// Empty when the picture or the control has no size.
+[[nodiscard]] std::vector<Rect> PicturePlacement(TPicturePosition position, TStretchMode mode,
+                                                 int W, int H, int pw, int ph);
+
+class TAdvPicture : public TComponent {
+ public:
+  explicit TAdvPicture(TComponent* owner);
+  ~TAdvPicture() override;
+
+  [[nodiscard]] TIPicture& Picture() { return picture_; }
+  // Copies the bytes of `source`.
+  void SetPicture(const TIPicture& source);
+  [[nodiscard]] TPicturePosition PicturePosition() const { return position_; }
+  void SetPicturePosition(TPicturePosition value);
+  [[nodiscard]] TStretchMode StretchMode() const { return stretchMode_; }
+  void SetStretchMode(TStretchMode value);
+  [[nodiscard]] bool Animate() const { return animate_; }
+  void SetAnimate(bool value);
+  [[nodiscard]] bool AutoSize() const { return autoSize_; }
+  void SetAutoSize(bool value);
+
+  [[nodiscard]] int Width() const { return width_; }
+  [[nodiscard]] int Height() const { return height_; }
+  void SetBounds(int left, int top, int width, int height);
+  [[nodiscard]] Rect BoundsRect() const { return Bounds(left_, top_, width_, height_); }
+
+  // Takes the device's pixels per inch and notes whether the picture is an animated GIF.
+  void Loaded(int pixelsPerInchX = 96, int pixelsPerInchY = 96);
+  // Paints the control with its client area at `client` on the canvas (its size is the
+  // control's size for the placement).
+  void PaintTo(DC& canvas, const Rect& client);
+
+  std::function<void(TAdvPicture* Sender)> OnFrameChange;
+  // Asks the window to repaint part of the control, in client coordinates; `erase`: the
+  // parent's background first (a GIF frame that restores to the background).
+  std::function<void(const Rect& area, bool erase)> OnInvalidate;
+
+  // One tick of the animation timer.
+  void Tick();
+  [[nodiscard]] HWND HelperWindow() const { return helper_; }
+
+ private:
+  void Invalidate();
+  void PictureChanged();
+  void StartHelper();
+  void StopHelper();
+
+  TIPicture picture_;
+  TPicturePosition position_ = bpTopLeft;
+  TStretchMode stretchMode_ = smNever;
+  bool animate_ = false;
+  bool autoSize_ = false;
+  bool animatedGif_ = false;
+  int left_ = 0;
+  int top_ = 0;
+  int width_ = 100;
+  int height_ = 100;
+  long long tick_ = 0;
+  long long nextFrameTick_ = 0;
+  HWND helper_ = 0;  // the helper window; its timer drives Tick
+};
+
+}  // namespace qv

@@ -1,0 +1,92 @@
+// The cover-art search of the main window. After a lookup it asks the XML search service
+// for pictures of the album, downloads each large picture the answer lists, keeps those
+// that arrive as JPEG and decode, and shows the last one; the slide button steps through
+// them. The list starts with the placeholder picture "NOCOVER.jpg" when that file exists.
+// Lives on the main thread; the downloads block the search but the thread's message queue
+// is served meanwhile, so the window's other handlers can run (and may clear the list,
+// which ends a running search quietly).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/services/http_client.h"
+
+namespace qv {
+
+class TAdvPicture;
+
+// What the window lends the search: its translatable texts, status line and slide button.
+class ICoverSearchView {
+ public:
+  virtual ~ICoverSearchView() = default;
+  // The window's `LangMessages` entry.
+  [[nodiscard]] virtual std::string LangMessage(int index) const = 0;
+  // Sets the status line and repaints it at once.
+  virtual void ShowStatus(const std::string& text) = 0;
+  virtual void SetSlideCaption(const std::string& caption) = 0;
+};
+
+// The search URL when the INI file names none. The host never resolves: the service and
+// its credentials are the user's to configure.
+inline constexpr const char* kDefaultSearchURL =
+    "http://covers.invalid/onca/"
+    "xml3?t=tonearmfeed-31&dev-t=qelvTok&KeywordSearch=#SEARCH#&mode=music&bcm=&type=lite&"
+    "page=1&ct=text/xml&f=xml&locale=uk";
+
+class TCoverSearch {
+ public:
+  // Neither argument is owned; both outlive the search.
+  TCoverSearch(ICoverSearchView& view, TAdvPicture& picture);
+  TCoverSearch(const TCoverSearch&) = delete;
+  TCoverSearch& operator=(const TCoverSearch&) = delete;
+
+  std::string SearchURL = kDefaultSearchURL;  // each "#SEARCH#" takes the search words
+  std::string PlaceholderFile = "NOCOVER.jpg";
+  int MaxCovers = 32;  // listed pictures looked at per search
+  // Told why a search or a download failed (for the log); the search goes on without it.
+  std::function<void(const std::string& message)> OnError;
+
+  // The client of the searches: headers, proxy and time-outs are set on it.
+  [[nodiscard]] THTTPClient& HTTPClient() { return http_; }
+
+  void ClearCovers(bool addPlaceholder);
+  void ShowCover(int n);
+  void SearchCovers(const std::string& album, const std::string& artist);
+  // The slide button: the next entry, after the last the first.
+  void SlideClick();
+
+  [[nodiscard]] int CoverCount() const { return static_cast<int>(covers_.size()); }
+  [[nodiscard]] const std::vector<std::vector<std::uint8_t>>& Covers() const { return covers_; }
+  [[nodiscard]] int CoverIndex() const { return coverIndex_; }
+  [[nodiscard]] bool HasPlaceholder() const { return placeholder_; }
+  [[nodiscard]] bool Searching() const { return searching_; }
+  // The bytes of the picture on show, as loaded: what the rip saves as the cover file.
+  [[nodiscard]] const std::vector<std::uint8_t>& ShownCover() const;
+
+  // The template with every "#SEARCH#" (any case) replaced by the percent-encoded words,
+  // and any space left in it sent as "%20".
+  [[nodiscard]] static std::string BuildSearchURL(const std::string& templ,
+                                                  const std::string& words);
+  // UTF-8 bytes percent-encoded, all but the unreserved A-Z a-z 0-9 - . _ ~.
+  [[nodiscard]] static std::string EscapeSearchWords(const std::string& words);
+
+ private:
+  [[nodiscard]] bool Cancelled(unsigned generation) const { return generation != generation_; }
+  void Report(const std::string& message);
+  [[nodiscard]] std::string Message(int index) const { return view_.LangMessage(index); }
+  void ValidateCover(const std::string& url, unsigned generation);
+
+  ICoverSearchView& view_;
+  TAdvPicture& picture_;
+  THTTPClient http_;
+  std::vector<std::vector<std::uint8_t>> covers_;
+  int coverIndex_ = 0;
+  bool placeholder_ = false;
+  bool searching_ = false;
+  unsigned generation_ = 0;  // grows at every ClearCovers, ending a running search
+};
+
+}  // namespace qv

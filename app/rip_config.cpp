@@ -1,0 +1,145 @@
+#include "app/rip_config.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+
+#include "platform/base/inifile.h"
+#include "platform/base/paths.h"
+#include "platform/base/text.h"
+
+namespace qv {
+
+namespace {
+
+// An integer key: the default when missing or empty, and when the text is no integer (then
+// reported, where the class library would have raised and stopped the start-up).
+int ReadIntKey(TCustomIniFile& Ini, const std::string& Section, const std::string& Key, int Default,
+               const TProblemEvent& Problem) {
+  const std::string text = Trim(Ini.ReadString(Section, Key, ""));
+  if (text.empty()) return Default;
+  int32_t value;
+  if (TryStrToInt(text, value)) return value;
+  if (Problem)
+    Problem("LoadConfig : " + Section + " " + Key + " '" + text +
+            "' is not a valid integer value, using " + IntToStr(Default));
+  return Default;
+}
+
+// A decimal number with "." as separator, whatever the locale.
+bool TryStrToFloat(const std::string& Text, double& Value) {
+  const std::string text = Trim(Text);
+  if (text.empty()) return false;
+  const char* first = text.data();
+  if (*first == '+') ++first;
+  const auto [end, ec] = std::from_chars(first, text.data() + text.size(), Value);
+  return ec == std::errc() && end == text.data() + text.size() && std::isfinite(Value);
+}
+
+}  // namespace
+
+std::string IniFileName() {
+  if (const char* env = std::getenv("QUORVEL_INI"); env != nullptr && *env != '\0') return env;
+  const std::string name = ExtractFileName(ExeName()) + ".ini";
+  const std::string found = FindFileNoCase(ExeDir(), name);
+  return found.empty() ? ExeDir() + name : found;
+}
+
+TRipConfig LoadConfig(const std::string& IniFile, const TProblemEvent& Problem) {
+  TRipConfig c;
+  TMemIniFile ini(IniFile);
+  c.Proxy.ProxyIP = ini.ReadString("PROXY", "ProxyIP", "");
+  c.Proxy.ProxyPort = ini.ReadString("PROXY", "ProxyPort", "");
+  c.Proxy.ProxyUser = ini.ReadString("PROXY", "ProxyUser", "");
+  c.Proxy.ProxyPass = ini.ReadString("PROXY", "ProxyPass", "");
+  if (!c.Proxy.ProxyPort.empty()) {
+    int32_t port;
+    if (TryStrToInt(c.Proxy.ProxyPort, port) && port > 0 && port < 65536) {
+      c.Proxy.HttpPort = port;
+    } else if (Problem) {
+      Problem("LoadConfig : PROXY ProxyPort '" + c.Proxy.ProxyPort +
+              "' is not a valid port, the proxy port is ignored");
+    }
+  }
+  c.Zentha = ini.ReadString("CONF", "Zentha", "");
+  c.LocalCDDB = ini.ReadString("CONF", "localCDDB", "");
+  c.Background = ini.ReadString("CONF", "Background", "");
+  c.SearchURL = ini.ReadString("CONF", "search", "");
+  c.CDDBChar = ini.ReadString("CONF", "CDDB_Char", "-");
+  c.SpaceChar = ini.ReadString("CONF", "space_char", "");
+  c.CoverName = ini.ReadString("CONF", "cover_name", "cover.jpg");
+  c.EmptyEject = ReadIntKey(ini, "CONF", "empty_eject", 0, Problem);
+  c.GenreFile = ini.ReadString("CONF", "genre_file", "");
+  c.Monitor = ReadIntKey(ini, "CONF", "Monitor", 0, Problem);
+  c.EscKey = ReadIntKey(ini, "KEYS", "ESC", 27, Problem);
+  c.BackKey = ReadIntKey(ini, "KEYS", "BACK", 8, Problem);
+  // The cover file is written into the album folder: it must stay a plain name there.
+  if (c.CoverName.empty() || SafePathComponent(c.CoverName) != c.CoverName) {
+    const std::string safe = c.CoverName.empty() ? "cover.jpg" : SafePathComponent(c.CoverName);
+    if (Problem)
+      Problem("LoadConfig : CONF cover_name '" + c.CoverName + "' is not a file name, using '" +
+              safe + "'");
+    c.CoverName = safe;
+  }
+  return c;
+}
+
+int ClampMonitor(int M, int Count) {
+  if (Count <= 0) return 0;
+  if (M >= Count) return Count - 1;
+  return M < 0 ? 0 : M;
+}
+
+void GetParamValue(const std::string& Param, std::string& Value) {
+  const size_t eq = Param.find('=');
+  if (eq != std::string::npos) Value = Param.substr(eq + 1);
+}
+
+void ParseCommandLine(const std::vector<std::string>& Params, TRipOptions& Options,
+                      const std::function<void(int)>& SetCDrive,
+                      const std::function<void()>& DebugOn, const TProblemEvent& Problem) {
+  for (const std::string& param : Params) {
+    const std::string name = param.substr(0, param.find('='));
+    std::string value;
+    GetParamValue(param, value);
+    if (SameText(name, "-cddbchoice")) {
+      Options.ChooseAlbum = true;
+    } else if (SameText(name, "-bitrate")) {
+      Options.MP3BitRateValue = -1;
+      for (int i = 0; i <= int(TMP3BitRate::br320); ++i) {
+        if (SameText("br" + value, "br" + IntToStr(MP3BitRateKbps(TMP3BitRate(i))))) {
+          Options.MP3BitRateValue = i;
+          Options.BitRate = TMP3BitRate(i);
+        }
+      }
+    } else if (SameText(name, "-compression")) {
+      double number;
+      if (!TryStrToFloat(value, number)) {
+        if (Problem) Problem("ParseCommandLine : -compression '" + value + "' is not a number");
+        continue;
+      }
+      Options.Compression = number > 10.0 ? 0.2f : float(number);
+    } else if (SameText(name, "-pathtoenc")) {
+      Options.BasePath = value;
+    } else if (SameText(name, "-filename")) {
+      Options.Pattern = value;
+    } else if (SameText(name, "-format")) {
+      const std::string upper = UpperCase(value);
+      Options.FormatIndex = upper == "MP3" ? 0 : upper == "OGG" ? 1 : upper == "FLAC" ? 2 : -1;
+    } else if (SameText(name, "-cddrive")) {
+      int32_t drive;
+      if (!TryStrToInt(value, drive)) {
+        if (Problem) Problem("ParseCommandLine : -cddrive '" + value + "' is not a drive number");
+        drive = -1;
+      }
+      if (SetCDrive) SetCDrive(drive);
+    } else if (SameText(name, "-auto")) {
+      Options.AutoRip = true;
+    } else if (SameText(name, "-debug")) {
+      Options.Debug = true;
+      if (DebugOn) DebugOn();
+    }
+  }
+}
+
+}  // namespace qv

@@ -1,0 +1,83 @@
+// The ripper's configuration: the INI file named after the executable (read once, never
+// written) and the command line by which a front end drives unattended rips. Both fill plain
+// records; the main window hands the values on to its components. A value that cannot be
+// converted counts as absent and is reported through `Problem`, so a bad setting never stops
+// the start-up half-way.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "audio/audio_lame.h"
+
+namespace qv {
+
+inline constexpr const char* kDefaultPattern = "%ARTIST%\\%ALBUM%\\%TRACKNB% - %TRACKNAME%";
+inline constexpr const char* kDefaultBasePath = ".\\";
+
+// Reported for a value that was ignored, e.g. "LoadConfig : ProxyPort ignored: 'x' ...".
+using TProblemEvent = std::function<void(const std::string& Text)>;
+
+struct TProxySettings {
+  std::string ProxyIP;
+  std::string ProxyPort;  // as written; the CD database takes the text
+  std::string ProxyUser;
+  std::string ProxyPass;
+  int HttpPort = 0;  // the cover-art client's port: 0 when none was given or it was not a number
+};
+
+// What `LoadConfig` reads, with the defaults of a missing file, section or key.
+struct TRipConfig {
+  TProxySettings Proxy;
+  std::string Zentha;      // the suite's folder (theme and language)
+  std::string LocalCDDB;   // empty: the stored ".\CDDB\" stays
+  std::string Background;  // empty: the theme's picture
+  std::string SearchURL;   // cover search; empty leaves the search off
+  std::string CDDBChar = "-";
+  std::string SpaceChar;
+  std::string CoverName = "cover.jpg";
+  int EmptyEject = 0;
+  std::string GenreFile;
+  int Monitor = 0;
+  int EscKey = 27;
+  int BackKey = 8;
+};
+
+// `QUORVEL_INI` when set, else the executable's folder and name with ".ini" appended,
+// matched without regard to case (an exact match wins).
+[[nodiscard]] std::string IniFileName();
+
+// Reads the sections PROXY, CONF and KEYS. The LANGUAGE section is the theme's business.
+[[nodiscard]] TRipConfig LoadConfig(const std::string& IniFile,
+                                    const TProblemEvent& Problem = nullptr);
+
+// The monitor the window fills: M clamped to 0 .. Count - 1 (0 without monitors).
+[[nodiscard]] int ClampMonitor(int M, int Count);
+
+// What the command line sets, with the values the window starts with.
+struct TRipOptions {
+  bool ChooseAlbum = false;  // -cddbchoice
+  bool AutoRip = false;      // -auto
+  bool Debug = false;        // -debug
+  int MP3BitRateValue = -1;  // ordinal named by the last -bitrate, -1 for no such name
+  TMP3BitRate BitRate = TMP3BitRate::br192;
+  float Compression = 0.2f;
+  std::string BasePath = kDefaultBasePath;
+  std::string Pattern = kDefaultPattern;
+  int FormatIndex = 0;  // 0 MP3, 1 OGG, 2 FLAC, -1 none
+};
+
+// Applies "-name" and "-name=value" parameters in order (later ones override earlier ones;
+// names without regard to case; unknown names ignored). `SetCDrive` gets the drive number of
+// each "-cddrive" (-1 when the value is not an integer); `DebugOn` runs when "-debug" is met,
+// so the lines of later steps are logged.
+void ParseCommandLine(const std::vector<std::string>& Params, TRipOptions& Options,
+                      const std::function<void(int Drive)>& SetCDrive = nullptr,
+                      const std::function<void()>& DebugOn = nullptr,
+                      const TProblemEvent& Problem = nullptr);
+
+// Value := the text after the first "=" of Param; unchanged when there is none.
+void GetParamValue(const std::string& Param, std::string& Value);
+
+}  // namespace qv

@@ -1,0 +1,217 @@
+#include "app/rip_session.h"
+
+#include "audio/audio_cdrom.h"
+#include "audio/audio_flac.h"
+#include "audio/audio_lame.h"
+#include "audio/audio_vorbis.h"
+#include "cddb/cddb_types.h"
+#include "platform/base/paths.h"
+#include "platform/base/streams.h"
+#include "platform/base/stringlist.h"
+#include "platform/base/text.h"
+#include "tags/id3v2.h"
+
+namespace qv {
+
+namespace {
+
+const char* const kLangMessages[kLangMessageCount] = {
+    "Not Connected",
+    "unknown CD Audio",
+    "Slide",
+    "of",
+    "Check cover list",
+    "Validate cover",
+    "No cover was found !",
+    "RIP Track N\u00b0",
+    "Rip done !",
+    "Destination :",
+    "CD Ejected !",
+    "CD Inserted !",
+};
+
+// The file's bytes; nothing when it is missing or unreadable (the picture stays empty).
+std::vector<uint8_t> FileBytes(const std::string& Path) {
+  try {
+    const std::string bytes = ReadFileBytes(Path);
+    return {bytes.begin(), bytes.end()};
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+}  // namespace
+
+const char* DefaultLangMessage(int Index) {
+  return Index >= 0 && Index < kLangMessageCount ? kLangMessages[Index] : "";
+}
+
+TRipSession::TRipSession(TRipWindow& Window)
+    : Id3Tag(std::make_unique<Tid3v2tag>()),
+      window_(Window),
+      owner_(std::make_unique<TComponent>(nullptr)) {
+  for (int i = 0; i < kLangMessageCount; ++i) LangMessages.emplace_back(kLangMessages[i]);
+  CDIn1 = Create<TCDIn>(owner_.get());
+  VorbisOut1 = Create<TVorbisOut>(owner_.get());
+  MP3Out1 = Create<TMP3Out>(owner_.get());
+  FLACOut1 = Create<TFLACOut>(owner_.get());
+  VorbisOut1->SetInput(CDIn1);
+  MP3Out1->SetInput(CDIn1);
+  MP3Out1->BitRate = TMP3BitRate::br192;
+  FLACOut1->SetInput(CDIn1);
+  FLACOut1->BlockSize = 4608;
+  FLACOut1->EnableMidSideStereo = true;
+  ripper_ =
+      std::make_unique<TCDRipper>(*CDIn1, *MP3Out1, *VorbisOut1, *FLACOut1, *Id3Tag, Log, window_);
+}
+
+TRipSession::~TRipSession() {
+  // The outputs first: their workers may still be inside the ripper's handlers.
+  owner_.reset();
+  ripper_.reset();
+}
+
+void TRipSession::Start(const std::vector<std::string>& Params) {
+  Log.OpenLog();
+  Log.Debug = true;
+  Log.WriteLog("FormCreate started");
+  Ready = false;
+  Placeholder = FileBytes("NOCOVER.jpg");
+  Cover = Placeholder;
+
+  const auto problem = [this](const std::string& Text) { Log.Report(Text); };
+  Config = LoadConfig(IniFileName(), problem);
+  if (!Config.GenreFile.empty() && FileExists(Config.GenreFile)) {
+    TStringList genres;
+    try {
+      genres.LoadFromFile(Config.GenreFile);
+      for (int i = 0; i < genres.Count(); ++i) Categories.push_back(genres[i]);
+    } catch (const std::exception& e) {
+      problem("LoadConfig : genre_file " + Config.GenreFile + " : " + e.what());
+    }
+  }
+  Options = TRipOptions();
+  window_.SelectCddbDrive(0);
+  Log.WriteLog("FormCreate : CDRip drive " + CDIn1->DriveName());
+  Log.WriteLog("FormCreate : CDDB drive " + window_.CddbDriveName());
+  Log.Debug = false;
+
+  ParseCommandLine(
+      Params, Options, [this](int N) { SetCDrive(N); }, [this] { Log.Debug = true; }, problem);
+  MP3Out1->BitRate = Options.BitRate;
+  VorbisOut1->Compression = Options.Compression;
+  RefreshTrackList();
+  Log.WriteLog("FormCreate finished");
+}
+
+void TRipSession::SetCDrive(int N) {
+  if (N >= 0 && N < CDIn1->DrivesCount()) {
+    CDIn1->SetCurrentDrive(N);
+    CDIn1->Reset();
+    Log.WriteLog("SetCDrive : Select CDRip drive " + CDIn1->DriveName());
+    window_.SelectCddbDrive(N);
+    Log.WriteLog("SetCDrive : Select CDDB drive " + window_.CddbDriveName());
+  }
+  RefreshTrackList();
+}
+
+void TRipSession::RefreshTrackList() {
+  TrackLines.clear();
+  Texts = TAlbumTexts();
+  CDIn1->Reset();
+  const TCDDiscInfo info = CDIn1->DiscInfo();
+  if (info != TCDDiscInfo::cdiDiscAudio && info != TCDDiscInfo::cdiDiscMixed &&
+      Config.EmptyEject == 1) {
+    CDIn1->Eject();
+    return;
+  }
+  const int count = CDIn1->TracksCount();
+  for (int n = 1; n <= count; ++n) TrackLines.push_back("Track " + IntToStr(n));
+  window_.SelectTrackLine(TrackLines.empty() ? -1 : 0);
+}
+
+void TRipSession::BeginLookup() {
+  Ready = false;
+  Destination.clear();
+}
+
+void TRipSession::LookupFailed() {
+  Destination.clear();
+  Ready = true;
+}
+
+std::string TRipSession::ApplyEntry(const TCDInfo& Info) {
+  Texts.Album = Info.Title;
+  Texts.Artist = Info.Artist;
+  int found = -1;
+  for (size_t i = 0; i < Categories.size() && found < 0; ++i)
+    if (SameText(Categories[i], Info.Category)) found = int(i);
+  if (found < 0) {
+    Categories.push_back(Info.Category);
+    found = int(Categories.size()) - 1;
+  }
+  Texts.Genre = Categories[size_t(found)];
+  Texts.Year = Info.Year;
+  // The list may be shorter than the entry (a disc changed under the lookup).
+  for (size_t n = 0; n < TrackLines.size() && n < Info.TrackTitles.size(); ++n)
+    TrackLines[n] = Info.TrackTitles[n];
+  Destination =
+      FillAlbumPlaceholders(Options.Pattern, Texts, TNameChars{Config.CDDBChar, Config.SpaceChar});
+  Ready = true;
+  return LangMessages[9] + " " + NormalizePath(Options.BasePath) + FolderPart(Destination);
+}
+
+void TRipSession::NewLookup() {
+  BeginLookup();
+  RefreshTrackList();
+  Cover = Placeholder;
+}
+
+std::string TRipSession::MediaArrived() {
+  if (ripper_->Ripping()) {
+    Log.WriteLog("CDEvents : disc arrival ignored during a rip");
+    return "";
+  }
+  NewLookup();
+  return LangMessages[11];
+}
+
+std::string TRipSession::MediaRemoved() {
+  if (ripper_->Ripping()) {
+    Log.WriteLog("CDEvents : disc removal ignored during a rip");
+    return "";
+  }
+  TrackLines.clear();
+  Texts = TAlbumTexts();
+  BeginLookup();
+  Cover = Placeholder;
+  return LangMessages[10];
+}
+
+TRipJob TRipSession::MakeJob() const {
+  TRipJob job;
+  job.FormatIndex = Options.FormatIndex;
+  job.FormatText = Options.FormatIndex >= 0 ? FormatItems()[size_t(Options.FormatIndex)] : "";
+  const std::vector<std::string> items = BitrateItems(Options.FormatIndex);
+  const int item =
+      BitrateItemByText(Options.FormatIndex, MP3Out1->BitRate, VorbisOut1->Compression);
+  job.BitrateText = item >= 0 && item < int(items.size()) ? items[size_t(item)] : "";
+  job.Texts = Texts;
+  job.TrackLines = TrackLines;
+  job.Destination = Destination;
+  job.Pattern = Options.Pattern;
+  job.BasePath = Options.BasePath;
+  job.Chars = TNameChars{Config.CDDBChar, Config.SpaceChar};
+  job.CoverName = Config.CoverName;
+  job.Cover = Cover;
+  job.AutoRip = Options.AutoRip;
+  job.RipTrackText = LangMessages[7];
+  job.RipDoneText = LangMessages[8];
+  return job;
+}
+
+TRipOutcome TRipSession::CDrip() {
+  return ripper_->CDrip(MakeJob());
+}
+
+}  // namespace qv

@@ -1,0 +1,93 @@
+// The main window's state and workflows that need no window: start-up (log, INI file,
+// command line, drive, track list), the album data a lookup fills in, and the rip. The
+// window (or, until it exists, the headless stand-in) owns one session and reaches the user
+// through `TRipWindow`; it only adds controls and wiring. Main thread only.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/cd_rip.h"
+#include "app/rip_config.h"
+#include "app/rip_log.h"
+#include "platform/base/component.h"
+
+namespace qv {
+
+class TCDIn;
+class TFLACOut;
+class TMP3Out;
+class TVorbisOut;
+class Tid3v2tag;
+struct TCDInfo;
+
+// The status texts a language file may replace, in their fixed order.
+inline constexpr int kLangMessageCount = 12;
+[[nodiscard]] const char* DefaultLangMessage(int Index);
+
+class TRipSession {
+ public:
+  // Creates the CD input and the three outputs (as the window's stored form data does);
+  // raises when the CD ripping library or an encoder library cannot be loaded.
+  explicit TRipSession(TRipWindow& Window);
+  ~TRipSession();
+  TRipSession(const TRipSession&) = delete;
+  TRipSession& operator=(const TRipSession&) = delete;
+
+  // The creation handler's steps that need no window, in its order: log, configuration,
+  // defaults, drive lines, command line, track list.
+  void Start(const std::vector<std::string>& Params);
+
+  // Selects CD drive N for the input when it exists; refreshes the track list in any case.
+  void SetCDrive(int N);
+  // "Track 1" .. "Track N" for the disc in the drive; clears the album texts.
+  void RefreshTrackList();
+  // A new lookup begins: nothing of the previous disc may name this one's files.
+  void BeginLookup();
+  // A lookup ended without an entry (no match, failure, time-out): ready to rip with the
+  // names the fields give.
+  void LookupFailed();
+  // A lookup read `Info`: fills the texts, the category, the year and the track titles, fixes
+  // the album-wide part of the names and answers the status text
+  // "Destination : <base><folder>".
+  std::string ApplyEntry(const TCDInfo& Info);
+
+  // The CDDB button and a disc arrival: a new lookup begins with a fresh track list and the
+  // placeholder picture (the database query itself is the CD database component's).
+  void NewLookup();
+  // Disc events of any drive. While a rip runs they are ignored (logged), so that nothing
+  // changes under it; otherwise they act and answer the status text to show ("CD Inserted !"
+  // / "CD Ejected !"), empty when ignored.
+  std::string MediaArrived();
+  std::string MediaRemoved();
+
+  // The rip's data as the window shows it now.
+  [[nodiscard]] TRipJob MakeJob() const;
+  TRipOutcome CDrip();
+
+  // Components and state, for the window to show and change.
+  TCDIn* CDIn1 = nullptr;
+  TMP3Out* MP3Out1 = nullptr;
+  TVorbisOut* VorbisOut1 = nullptr;
+  TFLACOut* FLACOut1 = nullptr;
+  std::unique_ptr<Tid3v2tag> Id3Tag;
+  TRipLog Log;
+  TRipConfig Config;
+  TRipOptions Options;
+  std::vector<std::string> LangMessages;
+  std::vector<std::string> TrackLines;
+  TAlbumTexts Texts;
+  std::vector<std::string> Categories;  // the category box's list
+  std::string Destination;              // empty until a lookup read an entry
+  bool Ready = false;
+  std::vector<uint8_t> Cover;        // the shown picture's bytes
+  std::vector<uint8_t> Placeholder;  // "NOCOVER.jpg", read at start
+
+ private:
+  TRipWindow& window_;
+  std::unique_ptr<TComponent> owner_;  // owns the CD input and the outputs
+  std::unique_ptr<TCDRipper> ripper_;
+};
+
+}  // namespace qv

@@ -1,0 +1,371 @@
+#include "cddb/cddb_protocol.h"
+
+#include <exception>
+
+namespace qv {
+
+namespace {
+
+// TCddbResponseTraits bits.
+constexpr int kTraitError = 1, kTraitRefused = 2, kTraitInformative = 4, kTraitPartial = 8,
+              kTraitOk = 16, kTraitClose = 32, kTraitMoreInput = 64, kTraitMoreOutput = 128,
+              kTraitReady = 256;
+
+std::string Trim(std::string_view s) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+  return std::string(s);
+}
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+}  // namespace
+
+std::string TCddbProtocol::UrlEncode(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == ' ') {
+      out += '+';
+    } else if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
+      out += ch;
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+std::string TCddbProtocol::ReplaceAt(std::string_view address) {
+  const auto at = address.rfind('@');
+  if (at == std::string_view::npos) return {};
+  std::string out(address);
+  out[at] = ' ';
+  return out;
+}
+
+std::string TCddbProtocol::BuildQueryCommand(const TCDTOC& toc) {
+  std::string command = "cddb query " + CddbDiscId(toc) + " " + std::to_string(toc.TrackCount);
+  const int count = toc.TrackCount <= toc.Tracks.size() ? toc.TrackCount : 0;
+  for (int i = 0; i < count; ++i) command += " " + std::to_string(FrameOffset(toc.Tracks[i]));
+  command += " " + std::to_string(toc.LeadOut.Minute * 60 + toc.LeadOut.Second);
+  return command;
+}
+
+std::vector<std::string> TCddbProtocol::SplitLines(std::string_view document) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < document.size()) {
+    std::size_t end = document.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) end = document.size();
+    lines.emplace_back(document.substr(start, end - start));
+    start = end + 1;
+    if (end < document.size() && document[end] == '\r' && start < document.size() &&
+        document[start] == '\n')
+      ++start;
+  }
+  return lines;
+}
+
+std::string TCddbProtocol::QueryURL() const {
+  return "http://" + ServerAddr + ":" + ServerPort + ServerAdditionalAddr +
+         "?cmd=" + UrlEncode(BuildQueryCommand(CDInfo.TOC)) +
+         "&hello=" + UrlEncode(ReplaceAt(EmailUser)) + "+" + UrlEncode(ClientName) + "+" +
+         UrlEncode(ClientVersion) + "&proto=5";
+}
+
+std::string TCddbProtocol::ReadURL() const {
+  // Category and identifier were checked when they arrived; encoding them as well keeps any
+  // other text from adding parameters.
+  return "http://" + ServerAddr + ":" + ServerPort + ServerAdditionalAddr + "?cmd=cddb+read+" +
+         UrlEncode(Trim(CDInfo.Category)) + "+" + UrlEncode(Trim(CDInfo.DiscID)) +
+         "&hello=" + UrlEncode(ReplaceAt(EmailUser)) + "+" + UrlEncode(ClientName) + "+" +
+         UrlEncode(ClientVersion) + "&proto=5";
+}
+
+void TCddbProtocol::DataExchange(const std::string& text) const {
+  if (OnDataExchange) OnDataExchange(Sender, text);
+}
+
+int TCddbProtocol::Start(const std::string& url, int newState) {
+  try {
+    DataExchange(url + "\r\n");
+    StartGet(url);
+  } catch (const std::exception&) {
+    State = cdsHttpError;
+    Status("CDDB Component Internal Error: THttpCli.GetAsync failed because of error \"" +
+           RequestReasonPhrase() + "\"");
+    return -1;
+  }
+  State = newState;
+  return 0;
+}
+
+int TCddbProtocol::Query() {
+  if (ServerType != TServerType::HTTP) {
+    Status("Selected server not an HTTP server");
+    return -1;
+  }
+  // Without a table of contents there is no disc to ask about.
+  if (CDInfo.TOC.TrackCount == 0) {
+    Status("No CD in CD/DVD drive!");
+    return -1;
+  }
+  // The owner's status handler reads `State`: it must not see the previous look-up's end.
+  State = cdsIdle;
+  Status("Querying CD");
+  return Start(QueryURL(), cdsQuerying);
+}
+
+int TCddbProtocol::ReadEntry() {
+  if (State == cdsNoMatch) {
+    Status("Can't perform a CDDB READ without a successful CDDB QUERY!");
+    return -1;
+  }
+  if (ServerType != TServerType::HTTP) {
+    Status("Selected server not an HTTP server");
+    return -1;
+  }
+  if (!IsValidCategory(Trim(CDInfo.Category)) || !IsValidDiscId(Trim(CDInfo.DiscID))) {
+    Status("Invalid arguments");
+    return -1;
+  }
+  // Lines of an earlier entry must not stand in for a read that brings none.
+  for (std::string& line : EntryLines) line.clear();
+  Status("Reading CD info");
+  return Start(ReadURL(), cdsReading);
+}
+
+void TCddbProtocol::HttpRequestDone(int error) {
+  const int entryState = State;
+  const int status = RequestStatusCode();
+  if (error != 0 || ((entryState == cdsQuerying || entryState == cdsReading) && status != 0 &&
+                     (status < 200 || status > 299))) {
+    State = cdsHttpError;
+    Status(std::string("CDDB Component Internal Error: THttpCli.") +
+           (entryState == cdsSubmitting ? "PostAsync" : "GetAsync") +
+           " failed because of error \"" + RequestReasonPhrase() + "\"");
+    return;
+  }
+  if (entryState != cdsQuerying && entryState != cdsReading) return;
+  const std::vector<std::string> lines = SplitLines(CddbTextToUtf8(ReceivedDocument()));
+  for (const std::string& line : lines) {
+    DataExchange(line);
+    if (entryState == cdsQuerying)
+      HandleQueryResponse(line);
+    else
+      HandleReadResponse(line);
+  }
+  // A document that ended without a final answer (an ignored code, a page that is no CDDB
+  // reply, a cut-off list) must still end the request.
+  if (State == cdsQuerying) {
+    State = cdsNoMatch;
+    Status("No match found");
+  } else if (State == cdsReading) {
+    State = cdsReadFailed;
+    Status("Incomplete server reply");
+  }
+  if (entryState == cdsReading) ParseEntryLines();
+}
+
+int TCddbProtocol::ChooseMatch() {
+  int rightOne = 0;
+  if (OnMatch) OnMatch(Sender, Matches, rightOne);
+  if (rightOne < 0 || rightOne >= static_cast<int>(Matches.size()) || Matches[rightOne].empty())
+    return -1;
+  return rightOne;
+}
+
+bool TCddbProtocol::TakeMatch(const std::string& line, bool idFromLine) {
+  const auto space = line.find(' ');
+  const std::string category = Trim(line.substr(0, space));
+  const std::string id = idFromLine ? (space == std::string::npos ? "" : line.substr(space + 1, 8))
+                                    : CddbDiscId(CDInfo.TOC);
+  if (!IsValidCategory(category) || !IsValidDiscId(id)) {
+    State = cdsNoMatch;
+    Status("Invalid server reply");
+    return false;
+  }
+  CDInfo.Category = category;
+  CDInfo.DiscID = Lower(id);
+  return true;
+}
+
+int TCddbProtocol::HandleQueryResponse(const std::string& line) {
+  const std::string_view code = std::string_view(line).substr(0, 3);
+  if (code == "200") {
+    State = cdsMatchFound;
+    Status("Found exact match");
+    Matches = {};
+    Matches[0] = Trim(line.size() > 4 ? line.substr(4) : "");
+    if (ChooseMatch() < 0)
+      State = cdsNoMatch;
+    else
+      TakeMatch(Matches[0], false);
+    return kTraitOk + kTraitReady;
+  }
+  if (code == "210" || code == "211") {
+    Status(code == "210" ? "Found exact matches" : "Found inexact matches");
+    Matches = {};
+    Status("OK, receiving matches");
+    return kTraitOk + kTraitMoreOutput;
+  }
+  if (code == "202") {
+    State = cdsNoMatch;
+    Status("No match found");
+    return kTraitOk + kTraitReady;
+  }
+  if (code == "403" || code == "409") {
+    State = cdsNoMatch;
+    if (code == "409") FHandshaken = false;
+    Status(code == "403" ? "Database entry is corrupt" : "No handshake");
+    return kTraitRefused + kTraitReady;
+  }
+  if (!line.empty() && IsDigit(line[0])) return InterpretResponseCode(line);
+  if (!line.empty() && line[0] == '.') {
+    State = cdsMatchesReceived;
+    Status("Received matches");
+    if (Matches[0].empty()) {
+      State = cdsNoMatch;
+      Status("No match found");
+      return kTraitOk + kTraitReady;
+    }
+    const int chosen = ChooseMatch();
+    if (chosen < 0)
+      State = cdsNoMatch;
+    else if (TakeMatch(Matches[chosen], true))
+      State = cdsMatchFound;
+    return kTraitOk + kTraitReady;
+  }
+  for (std::string& slot : Matches) {
+    if (slot.empty()) {
+      slot = Trim(line);
+      break;
+    }
+  }
+  return kTraitOk + kTraitMoreOutput;
+}
+
+int TCddbProtocol::HandleReadResponse(const std::string& line) {
+  const std::string_view code = std::string_view(line).substr(0, 3);
+  if (code == "210") {
+    Status("OK, CDDB database entry follows");
+    for (std::string& slot : EntryLines) slot.clear();
+    return kTraitOk + kTraitMoreOutput;
+  }
+  if (code == "401" || code == "403" || code == "409") {
+    State = cdsReadFailed;
+    if (code == "409") FHandshaken = false;
+    Status(code == "401"   ? "Specified CDDB entry not found"
+           : code == "403" ? "Database entry is corrupt"
+                           : "No handshake");
+    return kTraitRefused + kTraitReady;
+  }
+  if (code == "402") return 0;
+  if (!line.empty() && line[0] == '.') {
+    State = cdsEntryRead;
+    Status("Entry read");
+    return kTraitOk + kTraitReady;
+  }
+  if (!line.empty() && std::string_view("#TDEP").find(line[0]) != std::string_view::npos) {
+    // Kept as sent: a value cut at a space must keep it when the lines are joined.
+    for (std::string& slot : EntryLines) {
+      if (slot.empty()) {
+        slot = line;
+        break;
+      }
+    }
+    return kTraitOk + kTraitMoreOutput;
+  }
+  State = cdsReadFailed;
+  return InterpretResponseCode(line);
+}
+
+int TCddbProtocol::InterpretResponseCode(const std::string& line) {
+  if (line.size() < 3 || !IsDigit(line[0]) || !IsDigit(line[1]) || !IsDigit(line[2])) {
+    Status("Invalid server reply");
+    return 0;
+  }
+  const int code = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+  switch (code) {
+    case 402:
+      Status("Server error");
+      return kTraitRefused + kTraitReady;
+    case 408:
+      Status("CGI environment error");
+      return kTraitRefused + kTraitReady;
+    case 500:
+      Status("Command syntax error, command unknown, command unimplemented");
+      return kTraitError + kTraitReady;
+    case 530:
+      FHandshaken = false;
+      Status("Server error, server timeout");
+      return kTraitError + kTraitReady;
+    default:
+      break;
+  }
+  std::string text;
+  int traits = 0;
+  switch (code / 100) {
+    case 1:
+      text = "Informative message";
+      traits = kTraitInformative;
+      break;
+    case 2:
+      text = "Command OK";
+      traits = kTraitOk;
+      break;
+    case 3:
+      text = "Command OK so far";
+      traits = kTraitPartial;
+      break;
+    case 4:
+      text = "Command OK, but cannot be performed";
+      traits = kTraitRefused;
+      break;
+    case 5:
+      text = "Command unimplemented, incorrect, or program error";
+      traits = kTraitError;
+      break;
+    default:
+      break;
+  }
+  switch (code % 100) {
+    case 0:
+      text += ", ready for further commands";
+      traits += kTraitReady;
+      break;
+    case 10:
+      text += ", more server-to-client output follows";
+      traits += kTraitMoreOutput;
+      break;
+    case 20:
+      text += ", more client-to-server input follows";
+      traits += kTraitMoreInput;
+      break;
+    case 30:
+      text += ", connection will close";
+      traits += kTraitClose;
+      State = cdsIdle;
+      FHandshaken = false;
+      break;
+    default:
+      break;
+  }
+  if (!text.empty()) Status(text);
+  return traits;
+}
+
+}  // namespace qv

@@ -1,0 +1,80 @@
+// The protocol side of the CD database component: "cddb query" and "cddb read" as HTTP GET
+// URLs (protocol level 5), and the parsing of the documents that come back, line by line,
+// by the state the request was made in. The HTTP client itself is reached through four
+// hooks that `TCddb` fills in (start a GET, and the status, reason phrase and body of the
+// finished request), so the parsing can be driven by any document. Main thread only; events
+// fire from `HttpRequestDone`, which the owner calls when the request has ended.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cddb/cddb_local.h"
+#include "cddb/cddb_types.h"
+
+namespace qv {
+
+class TCddbProtocol : public TCddbLocal {
+ public:
+  static constexpr const char* kDefaultCgiPath = "/~cddb/cddb.cgi";
+
+  // Space -> "+", letters and digits kept, every other byte -> "%XX" (upper case).
+  [[nodiscard]] static std::string UrlEncode(std::string_view text);
+  // The address with its last "@" made a space; "" without one.
+  [[nodiscard]] static std::string ReplaceAt(std::string_view address);
+  // "cddb query <id> <n> <offset>... <seconds>" from the TOC.
+  [[nodiscard]] static std::string BuildQueryCommand(const TCDTOC& toc);
+  // A document cut at CR, LF or CR LF; the last line runs to the end of the document.
+  [[nodiscard]] static std::vector<std::string> SplitLines(std::string_view document);
+
+  [[nodiscard]] std::string QueryURL() const;
+  [[nodiscard]] std::string ReadURL() const;
+
+  // 0 when the request was started, -1 otherwise (with a status text).
+  int Query();
+  int ReadEntry();
+  // The end of the request started last: `error` is the HTTP client's error code (0: a
+  // document arrived).
+  void HttpRequestDone(int error);
+
+  void SetNoteToUser(const std::string& note) { FNoteToUser = note.substr(0, 70); }
+  [[nodiscard]] const std::string& NoteToUser() const { return FNoteToUser; }
+
+  int State = cdsIdle;  // a `TCddbState`
+  TMatchArray Matches;
+  TServerType ServerType = TServerType::HTTP;
+  std::string ServerAddr;
+  std::string ServerPort = "80";
+  std::string ServerAdditionalAddr = kDefaultCgiPath;
+  std::string EmailUser;
+  TStatusEvent OnDataExchange;
+  TMatchEvent OnMatch;
+
+ protected:
+  // Starts an asynchronous GET of `url`; throws on failure.
+  virtual void StartGet(const std::string& url) = 0;
+  // Of the request that ended: the HTTP status (0 when none arrived), its reason phrase and
+  // the bytes received.
+  [[nodiscard]] virtual int RequestStatusCode() const = 0;
+  [[nodiscard]] virtual std::string RequestReasonPhrase() const = 0;
+  [[nodiscard]] virtual std::string ReceivedDocument() const = 0;
+
+  // The reply handlers; each returns its `TCddbResponseTraits` bits.
+  int HandleQueryResponse(const std::string& line);
+  int HandleReadResponse(const std::string& line);
+  int InterpretResponseCode(const std::string& line);
+
+ private:
+  int Start(const std::string& url, int newState);
+  void DataExchange(const std::string& text) const;
+  // `OnMatch` over `Matches`; the chosen index, or -1.
+  int ChooseMatch();
+  // Category and disc id of a server's match line; false when they could not name a file.
+  bool TakeMatch(const std::string& line, bool idFromLine);
+
+  bool FHandshaken = false;
+  std::string FNoteToUser = "Quorvel CD database client";
+};
+
+}  // namespace qv

@@ -1,0 +1,90 @@
+// Shared helpers of the application's tests: scratch folders, files, commands.
+#pragma once
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace qv::test {
+
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "qvapp-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  [[nodiscard]] const std::string& Path() const { return path_; }
+  [[nodiscard]] std::string File(const std::string& Name) const { return path_ + "/" + Name; }
+
+ private:
+  std::string path_;
+};
+
+inline void WriteText(const std::string& Path, const std::string& Text) {
+  std::ofstream out(Path, std::ios::binary);
+  out << Text;
+}
+
+inline std::string ReadText(const std::string& Path) {
+  std::ifstream in(Path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+inline std::vector<std::string> Lines(const std::string& Text) {
+  std::vector<std::string> lines;
+  std::stringstream s(Text);
+  for (std::string line; std::getline(s, line);) lines.push_back(line);
+  return lines;
+}
+
+struct CommandResult {
+  int status = -1;
+  std::string output;
+};
+
+// Runs a shell command; stdout and stderr together.
+inline CommandResult RunCommand(const std::string& Command) {
+  CommandResult result;
+  FILE* pipe = ::popen((Command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
+  const int raw = ::pclose(pipe);
+  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return result;
+}
+
+inline std::string Quote(const std::string& S) {
+  std::string out = "'";
+  for (char c : S) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+// Files below `Root`, relative, sorted.
+inline std::vector<std::string> FilesBelow(const std::string& Root) {
+  std::vector<std::string> files;
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(Root, ec);
+       it != std::filesystem::recursive_directory_iterator(); ++it)
+    if (it->is_regular_file()) files.push_back(std::filesystem::relative(it->path(), Root));
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+}  // namespace qv::test

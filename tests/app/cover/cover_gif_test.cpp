@@ -1,0 +1,180 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <thread>
+
+#include "app/cover/advpicture.h"
+#include "app/cover/advpicture_gif.h"
+#include "platform/gfx/dc.h"
+#include "platform/gfx/picture.h"
+#include "platform/msg/clock.h"
+#include "platform/msg/message_queue.h"
+#include "platform/msg/pump.h"
+#include "tests/app/cover/cover_test_util.h"
+
+namespace qv {
+namespace {
+
+using testing::TempDir;
+
+// Header, logical screen 0x0102 x 0x0304, then the given bytes.
+std::vector<std::uint8_t> GifBytes(std::vector<std::uint8_t> tail) {
+  std::vector<std::uint8_t> d = {'G', 'I', 'F', '8', '9', 'a', 0x02, 0x01, 0x04, 0x03, 0, 0, 0};
+  d.insert(d.end(), tail.begin(), tail.end());
+  return d;
+}
+
+TEST(GifFrameScanTest, FrameStartsNeedTheWholeDescriptorInsideTheData) {
+  // Extension: packed 0x09 (transparent, disposal 2), delay 0x0105, then the descriptor at
+  // left 1, top 2, width 3, height 4.
+  const std::vector<std::uint8_t> frame = {0x21, 0xF9, 0x04, 0x09, 0x05, 0x01, 0x00, 0x00, 0x2C,
+                                           0x01, 0x00, 0x02, 0x00, 0x03, 0x00, 0x04, 0x00};
+  // Exactly sized copies: AddressSanitizer catches any read past the end.
+  for (std::size_t cut = 0; cut <= frame.size(); ++cut) {
+    SCOPED_TRACE(cut);
+    const auto data = std::make_unique<std::vector<std::uint8_t>>(
+        GifBytes(std::vector<std::uint8_t>(frame.begin(), frame.begin() + std::ptrdiff_t(cut))));
+    const auto starts = GifFrameStarts(*data);
+    EXPECT_EQ(starts.size(), cut == frame.size() ? 1u : 0u);
+  }
+  const std::vector<std::uint8_t> data = GifBytes(frame);
+  const auto starts = GifFrameStarts(data);
+  ASSERT_EQ(starts.size(), 1u);
+  const TGifFrameInfo info = GifFrameAt(data, starts[0]);
+  EXPECT_EQ(info.Delay, 0x0105);
+  EXPECT_TRUE(info.Transparent);
+  EXPECT_EQ(info.Disposal, 2);
+  EXPECT_EQ((Rect{info.Left, info.Top, info.Width, info.Height}), (Rect{1, 2, 3, 4}));
+  // A start past the data gives nothing rather than reading on.
+  EXPECT_EQ(GifFrameAt(data, data.size() - 3).Width, 0);
+
+  int w = 0;
+  int h = 0;
+  EXPECT_TRUE(GifScreenSize(data, w, h));
+  EXPECT_EQ(w, 0x0102);
+  EXPECT_EQ(h, 0x0304);
+  // Five bytes are a GIF signature but too short for the screen size.
+  const std::vector<std::uint8_t> five = {'G', 'I', 'F', '8', '9'};
+  EXPECT_TRUE(IsGifData(five));
+  EXPECT_FALSE(GifScreenSize(five, w, h));
+  EXPECT_TRUE(GifFrameStarts(five).empty());
+}
+
+TEST(GifFrameScanTest, EarlierFramesAreLeftOut) {
+  const std::vector<std::uint8_t> a = {0x21, 0xF9, 0x04, 0, 1, 0, 0, 0, 0x2C,
+                                       1,    0,    1,    0, 1, 0, 1, 0, 0xAA};
+  const std::vector<std::uint8_t> b = {0x21, 0xF9, 0x04, 0, 2, 0, 0, 0, 0x2C,
+                                       2,    0,    2,    0, 2, 0, 2, 0, 0xBB};
+  std::vector<std::uint8_t> tail = a;
+  tail.insert(tail.end(), b.begin(), b.end());
+  tail.push_back(0x3B);
+  const std::vector<std::uint8_t> data = GifBytes(tail);
+  const auto starts = GifFrameStarts(data);
+  ASSERT_EQ(starts.size(), 2u);
+  EXPECT_EQ(GifWithoutEarlierFrames(data, starts, 0), data);
+  EXPECT_EQ(GifWithoutEarlierFrames(data, starts, 1), data);
+  std::vector<std::uint8_t> second = GifBytes(b);
+  second.push_back(0x3B);
+  EXPECT_EQ(GifWithoutEarlierFrames(data, starts, 2), second);
+  EXPECT_EQ(GifWithoutEarlierFrames(data, starts, 3), GifBytes({}));
+}
+
+class AnimatedGifTest : public ::testing::Test {
+ protected:
+  TempDir dir;
+};
+
+TEST_F(AnimatedGifTest, FramesDecodeOneAtATime) {
+  const auto gif = testing::PilAnimatedGif(dir.Path(), 20, 10,
+                                           {"(255,0,0)", "(0,255,0)", "(0,0,255)"}, {3, 5, 7}, 1);
+  ASSERT_FALSE(gif.empty()) << "PIL could not write the GIF";
+  TIPicture picture;
+  picture.LoadFromBytes(gif);
+  ASSERT_EQ(picture.FrameCount(), 3);
+  EXPECT_EQ(picture.GifScreenWidth(), 20);
+  EXPECT_EQ(picture.GifScreenHeight(), 10);
+  const COLORREF colours[] = {RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 0, 255)};
+  const int delays[] = {3, 5, 7};
+  int changes = 0;
+  picture.OnFrameChange = [&](TIPicture*) { ++changes; };
+  for (int f = 1; f <= 3; ++f) {
+    SCOPED_TRACE(f);
+    picture.SetFrame(f);
+    EXPECT_EQ(picture.FrameDelay(), delays[f - 1]);
+    EXPECT_EQ(picture.FrameDisposal(), 1);
+    Bitmap canvas(20, 10);
+    DC dc(&canvas);
+    picture.Draw(dc, Rect{0, 0, 20, 10});
+    EXPECT_EQ(canvas.Pixel(10, 5), colours[f - 1]);
+  }
+  EXPECT_EQ(changes, 3);
+  EXPECT_THROW(picture.SetFrame(4), EInvalidGraphic);
+}
+
+// Runs the animation under a fake clock on a thread of its own, advancing 10 ms at a time,
+// and records each frame change with the tick it happened at.
+struct Change {
+  int frame;
+  int tick;
+  bool erase;
+};
+std::vector<Change> Animate(const std::vector<std::uint8_t>& gif, int ticks) {
+  std::vector<Change> changes;
+  std::thread([&] {
+    auto clock = std::make_shared<FakeClock>();
+    MessageQueue::Current().SetClock(clock);
+    TAdvPicture control(nullptr);
+    control.Picture().LoadFromBytes(gif);
+    control.Loaded();
+    int tick = 0;
+    bool erase = false;
+    control.OnInvalidate = [&](const Rect&, bool e) { erase = e; };
+    control.OnFrameChange = [&](TAdvPicture* p) {
+      changes.push_back({p->Picture().Frame(), tick, erase});
+    };
+    control.SetAnimate(true);
+    for (tick = 0; tick < ticks; ++tick) {
+      clock->Advance(std::chrono::milliseconds(10));
+      ProcessMessages();
+    }
+    control.SetAnimate(false);
+  }).join();
+  return changes;
+}
+
+TEST_F(AnimatedGifTest, AnimationCyclesWithEachFramesOwnDelay) {
+  const auto gif = testing::PilAnimatedGif(dir.Path(), 8, 8,
+                                           {"(255,0,0)", "(0,255,0)", "(0,0,255)"}, {3, 5, 7}, 1);
+  ASSERT_FALSE(gif.empty());
+  const std::vector<Change> changes = Animate(gif, 3 + 5 + 7 + 3);
+  ASSERT_EQ(changes.size(), 4u);
+  const int frames[] = {1, 2, 3, 1};
+  const int at[] = {0, 3, 8, 15};
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(changes[i].frame, frames[i]);
+    EXPECT_EQ(changes[i].tick, at[i]);
+    EXPECT_FALSE(changes[i].erase);
+  }
+}
+
+TEST_F(AnimatedGifTest, ZeroDelaysKeepAnimatingAndDisposalTwoErases) {
+  const auto gif = testing::PilAnimatedGif(dir.Path(), 8, 8, {"(255,0,0)", "(0,255,0)"}, {0, 0}, 2);
+  ASSERT_FALSE(gif.empty());
+  const std::vector<Change> changes = Animate(gif, 6);
+  ASSERT_GE(changes.size(), 5u);
+  EXPECT_EQ(changes[0].frame, 1);
+  EXPECT_EQ(changes[1].frame, 2);
+  EXPECT_EQ(changes[2].frame, 1);
+  EXPECT_TRUE(changes[1].erase);
+}
+
+TEST_F(AnimatedGifTest, StillPicturesDoNotAnimate) {
+  const auto gif = testing::PilAnimatedGif(dir.Path(), 8, 8, {"(255,0,0)"}, {5}, 1);
+  ASSERT_FALSE(gif.empty());
+  EXPECT_TRUE(Animate(gif, 20).empty());
+  EXPECT_TRUE(Animate(testing::SolidBmp(8, 8, RGB(1, 2, 3)), 20).empty());
+}
+
+}  // namespace
+}  // namespace qv

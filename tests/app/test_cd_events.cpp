@@ -1,0 +1,140 @@
+#include "app/cd_events.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "platform/cdrom/media_watcher.h"
+#include "tests/app/app_test_util.h"
+
+namespace qv {
+namespace {
+
+using namespace qv::test;
+
+const std::string kKey =
+    "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer]\n";
+
+class CDEventsTest : public testing::Test {
+ protected:
+  void SetUp() override { ::setenv("QUORVEL_REGISTRY", dir_.File("registry.reg").c_str(), 1); }
+  void TearDown() override { ::unsetenv("QUORVEL_REGISTRY"); }
+
+  void WriteRegistry(const std::string& Values) {
+    WriteText(dir_.File("registry.reg"),
+              "Windows Registry Editor Version 5.00\n\n" + kKey + Values + "\n");
+  }
+  std::string Registry() const { return ReadText(dir_.File("registry.reg")); }
+
+  ScratchDir dir_;
+  TComponent owner_{nullptr};
+};
+
+TEST_F(CDEventsTest, AutoRunIsSwitchedOffWhileTheWindowLives) {
+  WriteRegistry("\"NoDriveTypeAutoRun\"=dword:00000091\n");
+  auto* events = Create<TCDEvents>(&owner_);
+  EXPECT_TRUE(events->Options().AutoRun());
+  events->Options().SetAutoRun(false);  // the window's stored setting
+  EXPECT_FALSE(events->Options().AutoRun());
+  EXPECT_NE(Registry().find("\"NoDriveTypeAutoRun\"=dword:000000b1"), std::string::npos)
+      << Registry();
+  Free(events);
+  EXPECT_NE(Registry().find("\"NoDriveTypeAutoRun\"=dword:00000091"), std::string::npos)
+      << Registry();
+}
+
+TEST_F(CDEventsTest, BinaryPolicyStaysBinary) {
+  WriteRegistry("\"NoDriveTypeAutoRun\"=hex:91,00,00,00\n");
+  {
+    TCDOptions options;
+    options.SetAutoRun(false);
+    EXPECT_NE(Registry().find("=hex:b1,00,00,00"), std::string::npos) << Registry();
+  }
+  EXPECT_NE(Registry().find("=hex:91,00,00,00"), std::string::npos) << Registry();
+}
+
+TEST_F(CDEventsTest, MissingOrOddValuesAreLeftAlone) {
+  {
+    TCDOptions options;  // no file at all
+    EXPECT_TRUE(options.AutoRun());
+    options.SetAutoRun(false);
+    EXPECT_TRUE(options.AutoRun());
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("registry.reg")));
+  WriteRegistry("\"NoDriveTypeAutoRun\"=\"text\"\n");
+  const std::string before = Registry();
+  {
+    TCDOptions options;
+    options.SetAutoRun(false);
+    EXPECT_TRUE(options.AutoRun());
+  }
+  EXPECT_EQ(Registry(), before);
+  // Without Reset the state set stays after the end.
+  WriteRegistry("\"NoDriveTypeAutoRun\"=dword:00000000\n");
+  {
+    TCDOptions options;
+    options.Reset = false;
+    options.SetAutoRun(false);
+  }
+  EXPECT_NE(Registry().find("dword:00000020"), std::string::npos);
+}
+
+TEST_F(CDEventsTest, BroadcastsAreDecodedToTheDriveLetter) {
+  auto* events = Create<TCDEvents>(&owner_);
+  std::vector<std::string> seen;
+  events->AfterArrival = [&](TComponent* s, char l) {
+    EXPECT_EQ(s, events);
+    seen.push_back(std::string("+") + l);
+  };
+  events->AfterRemove = [&](TComponent*, char l) { seen.push_back(std::string("-") + l); };
+  const auto send = [&](uintptr_t event, uint32_t mask, uint16_t flags,
+                        uint32_t type = DBT_DEVTYP_VOLUME) {
+    DEV_BROADCAST_VOLUME v;
+    v.dbcv_hdr.dbch_devicetype = type;
+    v.dbcv_unitmask = mask;
+    v.dbcv_flags = flags;
+    events->WndProc(WM_DEVICECHANGE, event, reinterpret_cast<intptr_t>(&v.dbcv_hdr));
+  };
+  send(DBT_DEVICEARRIVAL, 1u << 4, DBTF_MEDIA);              // E:
+  send(DBT_DEVICEREMOVECOMPLETE, (1u << 3) | (1u << 5), 1);  // lowest bit: D:
+  send(DBT_DEVICEARRIVAL, 1u << 4, 0);                       // a new drive, no media
+  send(DBT_DEVICEARRIVAL, 0, DBTF_MEDIA);                    // no drive named
+  send(DBT_DEVICEARRIVAL, 1, DBTF_MEDIA, 3);                 // not a volume
+  send(0x8001, 1u << 4, DBTF_MEDIA);                         // another event
+  events->WndProc(0x0400, DBT_DEVICEARRIVAL, 0);             // another message
+  EXPECT_EQ(seen, (std::vector<std::string>{"+E", "-D"}));
+  events->Enabled = false;
+  send(DBT_DEVICEARRIVAL, 1, DBTF_MEDIA);
+  events->Enabled = true;
+  events->NotifyMode = TNotifyMode::nmScan;
+  send(DBT_DEVICEARRIVAL, 1, DBTF_MEDIA);
+  EXPECT_EQ(seen.size(), 2u);
+}
+
+TEST_F(CDEventsTest, MediaWatcherChangesBecomeEvents) {
+  const std::vector<DriveInfo> drives{{DriveKind::Image, "/a.cue", 'D'},
+                                      {DriveKind::Image, "/b.cue", 'E'}};
+  std::vector<MediaState> states{MediaState::Present, MediaState::Absent};
+  MediaWatcher watcher(drives, [&](std::size_t i) { return MediaStatus{states[i], 1}; });
+  auto* events = Create<TCDEvents>(&owner_);
+  std::vector<std::string> seen;
+  events->AfterArrival = [&](TComponent*, char l) { seen.push_back(std::string("+") + l); };
+  events->AfterRemove = [&](TComponent*, char l) { seen.push_back(std::string("-") + l); };
+  events->PollMedia(watcher);  // the first poll only learns what is there
+  states = {MediaState::Absent, MediaState::Present};
+  events->PollMedia(watcher);
+  EXPECT_EQ(seen, (std::vector<std::string>{"-D", "+E"}));
+}
+
+TEST_F(CDEventsTest, DriveRootsComeFromTheDriveList) {
+  WriteText(dir_.File("x.cue"), "");
+  ::setenv("QUORVEL_CDROM", (dir_.File("x.cue") + ";" + dir_.File("y.cue")).c_str(), 1);
+  auto* events = Create<TCDEvents>(&owner_);
+  ::unsetenv("QUORVEL_CDROM");
+  ASSERT_GE(events->Drives().size(), 2u);
+  EXPECT_EQ(events->Drives()[0], "D:\\");
+  EXPECT_EQ(events->Drives()[1], "E:\\");
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,329 @@
+#include "app/cd_rip.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "app/headless_window.h"
+#include "app/rip_session.h"
+#include "audio/audio_cdrom.h"
+#include "audio/audio_flac.h"
+#include "audio/audio_vorbis.h"
+#include "cddb/cddb_types.h"
+#include "tests/app/app_test_util.h"
+#include "tools/mkdisc/disc_maker.h"
+
+namespace qv {
+namespace {
+
+using namespace qv::test;
+
+// A generated disc image in the drive list, a scratch folder as the current folder (the log
+// and "NOCOVER.jpg" live there) and an INI file; then the session as the window creates it.
+class CDripTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ::getcwd(oldCwd_, sizeof oldCwd_);
+    ASSERT_EQ(::chdir(dir_.Path().c_str()), 0);
+    WriteText(dir_.File("NOCOVER.jpg"), "placeholder picture bytes");
+    WriteText(dir_.File("q.ini"), "[CONF]\nCDDB_Char=-\n");
+    ::setenv("QUORVEL_INI", dir_.File("q.ini").c_str(), 1);
+  }
+  void TearDown() override {
+    session_.reset();
+    ::unsetenv("QUORVEL_CDROM");
+    ::unsetenv("QUORVEL_INI");
+    ::chdir(oldCwd_);
+  }
+
+  void MakeDisc(std::vector<uint32_t> Sectors, uint32_t DataSectors = 0) {
+    for (uint32_t n : Sectors) spec_.AudioTracks.push_back({n});
+    spec_.DataSectors = DataSectors;
+    spec_.Seed = 3;
+    toc_ = WriteDiscImage(spec_, dir_.File("disc.cue"));
+    ::setenv("QUORVEL_CDROM", dir_.File("disc.cue").c_str(), 1);
+  }
+
+  TRipSession& Start(const std::vector<std::string>& Params) {
+    session_ = std::make_unique<TRipSession>(window_);
+    session_->Start(Params);
+    return *session_;
+  }
+
+  static TCDInfo Entry() {
+    TCDInfo info;
+    info.Artist = "AC/DC";
+    info.Title = "Live: Donington";
+    info.Year = "1992";
+    info.Category = "rock";
+    info.TrackTitles[0] = "Thunderstruck";
+    info.TrackTitles[1] = "Who Made Who?";
+    info.TrackTitles[2] = "Hells Bells";
+    return info;
+  }
+
+  // The PCM of audio track `Track` as the image holds it.
+  std::string TrackPcm(int Track) const {
+    const std::string bin = ReadText(dir_.File("disc.bin"));
+    const auto& t = toc_.Tracks.at(size_t(Track - 1));
+    return bin.substr(size_t(t.StartLsn) * 2352,
+                      size_t(spec_.AudioTracks[Track - 1].Sectors) * 2352);
+  }
+
+  ScratchDir dir_;
+  char oldCwd_[4096] = {};
+  DiscSpec spec_;
+  CdToc toc_;
+  THeadlessWindow window_;
+  std::unique_ptr<TRipSession> session_;
+};
+
+TEST_F(CDripTest, FlacFilesAreBitExactAndNamedByTheEntry) {
+  MakeDisc({150, 113, 90});
+  TRipSession& s = Start({"-format=FLAC", "-pathtoenc=" + dir_.File("out/"), "-debug"});
+  s.BeginLookup();
+  const std::string status = s.ApplyEntry(Entry());
+  EXPECT_EQ(status, "Destination : " + dir_.File("out/AC-DC/Live- Donington/"));
+  const TRipOutcome outcome = s.CDrip();
+  EXPECT_EQ(outcome.ExitStatus(), 0);
+  EXPECT_EQ(FilesBelow(dir_.File("out")),
+            (std::vector<std::string>{"AC-DC/Live- Donington/01 - Thunderstruck.flac",
+                                      "AC-DC/Live- Donington/02 - Who Made Who-.flac",
+                                      "AC-DC/Live- Donington/03 - Hells Bells.flac",
+                                      "AC-DC/Live- Donington/cover.jpg"}));
+  // The cover is the shown picture, the placeholder included.
+  EXPECT_EQ(ReadText(dir_.File("out/AC-DC/Live- Donington/cover.jpg")),
+            "placeholder picture bytes");
+  for (int track = 1; track <= 3; ++track) {
+    SCOPED_TRACE(track);
+    const std::string& file = outcome.Files.at(size_t(track - 1));
+    const auto decoded = RunCommand(
+        "flac -s -d -c --force-raw-format --endian=little "
+        "--sign=signed " +
+        Quote(file) + " > " + Quote(file + ".raw"));
+    ASSERT_EQ(decoded.status, 0) << decoded.output;
+    EXPECT_TRUE(ReadText(file + ".raw") == TrackPcm(track));
+    std::remove((file + ".raw").c_str());
+    // No tags of any kind.
+    const auto tags = RunCommand("metaflac --export-tags-to=- " + Quote(file));
+    EXPECT_EQ(tags.output, "");
+  }
+  EXPECT_EQ(window_.Status(), "Rip done !");
+  EXPECT_EQ(window_.Progress(), 100);
+  EXPECT_FALSE(window_.RippingControls());
+  EXPECT_FALSE(window_.Closed());
+
+  const auto log = Lines(ReadText(dir_.File("Quorvel.log")));
+  const std::vector<std::string> head(log.begin(), log.begin() + 4);
+  EXPECT_EQ(head[0], "FormCreate started");
+  EXPECT_EQ(head[1].rfind("FormCreate : CDRip drive ", 0), 0u);
+  EXPECT_EQ(head[2].rfind("FormCreate : CDDB drive ", 0), 0u);
+  EXPECT_EQ(head[3], "FormCreate finished");
+  for (const char* line :
+       {"CDrip : Starting", "CDRip : audioFormat FLAC", "CDRip : bitrate ",
+        "CDrip : DiscInfo OK cdiDiscMixed or cdiDiscAudio", "CDrip : Process 3 tracks",
+        "CDrip : Process track number 2", "CDrip : start ripping", "CDrip : ripping done"}) {
+    SCOPED_TRACE(line);
+    EXPECT_NE(std::find(log.begin(), log.end(), line), log.end());
+  }
+}
+
+TEST_F(CDripTest, Mp3FramesCarryTheEntrysTexts) {
+  MakeDisc({120, 100});
+  TRipSession& s = Start({"-pathtoenc=" + dir_.File("out/"), "-bitrate=128",
+                          "-filename=%genre%\\%Year% %ALBUM%\\%TRACKNB%. %trackname%"});
+  s.BeginLookup();
+  s.ApplyEntry(Entry());
+  const TRipOutcome outcome = s.CDrip();
+  ASSERT_EQ(outcome.ExitStatus(), 0);
+  ASSERT_EQ(outcome.Files.size(), 2u);
+  EXPECT_EQ(outcome.Files[1], dir_.File("out/rock/1992 Live- Donington/02. Who Made Who-.mp3"));
+  const std::string script =
+      "import sys, mutagen.id3, mutagen.mp3\n"
+      "t = mutagen.id3.ID3(sys.argv[1], translate=False)\n"
+      "year = 'TDRC' if t.version[1] == 4 else 'TYER'\n"
+      "for k in ('TIT2','TPE1','TALB',year,'TCON','TRCK'):\n"
+      "  print(k, str(t[k]) if k in t else '-')\n"
+      "print('kbps', round(mutagen.mp3.MP3(sys.argv[1]).info.bitrate / 1000))\n";
+  WriteText(dir_.File("tags.py"), script);
+  const auto r =
+      RunCommand("/usr/bin/python3 " + Quote(dir_.File("tags.py")) + " " + Quote(outcome.Files[1]));
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(r.output,
+            "TIT2 Who Made Who?\nTPE1 AC/DC\nTALB Live: Donington\nTYER 1992\nTCON rock\n"
+            "TRCK 02\nkbps 128\n");
+  const auto decode = RunCommand("mpg123 -q -t " + Quote(outcome.Files[0]));
+  EXPECT_EQ(decode.status, 0) << decode.output;
+}
+
+TEST_F(CDripTest, OggFilesGetExactlyThreeCommentsEach) {
+  MakeDisc({90, 80, 70});
+  TRipSession& s = Start({"-format=OGG", "-compression=0.5", "-pathtoenc=" + dir_.File("o/")});
+  s.BeginLookup();
+  s.ApplyEntry(Entry());
+  const TRipOutcome outcome = s.CDrip();
+  ASSERT_EQ(outcome.ExitStatus(), 0);
+  WriteText(dir_.File("c.py"),
+            "import sys, mutagen.oggvorbis\n"
+            "for f in sys.argv[1:]:\n"
+            "  print(sorted((k.upper(), v) for k, v in mutagen.oggvorbis.OggVorbis(f).tags))\n");
+  std::string args;
+  for (const auto& f : outcome.Files) args += " " + Quote(f);
+  const auto r = RunCommand("/usr/bin/python3 " + Quote(dir_.File("c.py")) + args);
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(r.output,
+            "[('ALBUM', 'Live: Donington'), ('ARTIST', 'AC/DC'), ('TITLE', 'Thunderstruck')]\n"
+            "[('ALBUM', 'Live: Donington'), ('ARTIST', 'AC/DC'), ('TITLE', 'Who Made Who?')]\n"
+            "[('ALBUM', 'Live: Donington'), ('ARTIST', 'AC/DC'), ('TITLE', 'Hells Bells')]\n");
+  EXPECT_EQ(RunCommand("ogginfo " + Quote(outcome.Files[2])).status, 0);
+}
+
+// Without a lookup result (or after a failed one) the names come from the fields as they
+// are, never from the previous disc, and stay distinct.
+TEST_F(CDripTest, WithoutAnEntryTracksGetDistinctSafeNames) {
+  MakeDisc({60, 60});
+  TRipSession& s = Start({"-format=flac", "-pathtoenc=" + dir_.File("o/")});
+  s.BeginLookup();
+  s.ApplyEntry(Entry());  // a previous disc's entry ...
+  s.RefreshTrackList();
+  s.BeginLookup();
+  s.LookupFailed();  // ... and this disc's lookup failed
+  EXPECT_TRUE(s.Ready);
+  const TRipOutcome outcome = s.CDrip();
+  EXPECT_EQ(outcome.ExitStatus(), 0);
+  EXPECT_EQ(FilesBelow(dir_.File("o")),
+            (std::vector<std::string>{"Unknown Artist/Unknown Album/01 - Track 1.flac",
+                                      "Unknown Artist/Unknown Album/02 - Track 2.flac",
+                                      "Unknown Artist/Unknown Album/cover.jpg"}));
+}
+
+TEST_F(CDripTest, RepeatedTitlesDoNotOverwriteEachOther) {
+  MakeDisc({40, 40, 40});
+  TRipSession& s =
+      Start({"-format=flac", "-pathtoenc=" + dir_.File("o/"), "-filename=%TRACKNAME%"});
+  TCDInfo info = Entry();
+  info.TrackTitles[0] = info.TrackTitles[1] = info.TrackTitles[2] = "Intro";
+  s.ApplyEntry(info);
+  EXPECT_EQ(s.CDrip().ExitStatus(), 0);
+  EXPECT_EQ(
+      FilesBelow(dir_.File("o")),
+      (std::vector<std::string>{"Intro (2).flac", "Intro (3).flac", "Intro.flac", "cover.jpg"}));
+}
+
+// ESC during a long track: the output stops, its partial file goes, and no later track is
+// written.
+TEST_F(CDripTest, AbortLeavesNoPartialFile) {
+  MakeDisc({6000, 50});
+  TRipSession& s = Start({"-format=flac", "-pathtoenc=" + dir_.File("o/"), "-auto"});
+  s.LookupFailed();
+  window_.OnTask = [this] {
+    if (window_.Progress() >= 5) window_.RequestAbort();
+  };
+  const TRipOutcome outcome = s.CDrip();
+  EXPECT_TRUE(outcome.Aborted);
+  EXPECT_EQ(outcome.Written, 0);
+  EXPECT_EQ(outcome.ExitStatus(), 2);
+  EXPECT_EQ(FilesBelow(dir_.File("o")),
+            std::vector<std::string>{"Unknown Artist/Unknown Album/cover.jpg"});
+  // The window is closing: the controls stay as the rip left them.
+  EXPECT_TRUE(window_.RippingControls());
+  EXPECT_EQ(s.FLACOut1->Status(), TOutputStatus::osIdle);
+}
+
+TEST_F(CDripTest, FailedTracksAreCountedAndLeaveNothing) {
+  MakeDisc({40, 40, 40});
+  TRipSession& s = Start({"-format=flac", "-pathtoenc=" + dir_.File("o/"),
+                          "-filename=%TRACKNAME%\\%TRACKNB%", "-auto"});
+  TCDInfo info = Entry();
+  info.TrackTitles[1] = "Blocked";
+  s.ApplyEntry(info);
+  std::filesystem::create_directories(dir_.File("o"));
+  WriteText(dir_.File("o/Blocked"), "a file where track 2's folder would go");
+  const TRipOutcome outcome = s.CDrip();
+  EXPECT_EQ(outcome.Written, 2);
+  EXPECT_EQ(outcome.Failed, 1);
+  EXPECT_EQ(outcome.ExitStatus(), 1);
+  EXPECT_EQ(window_.Status(), "Rip done ! (1 failed)");
+  EXPECT_FALSE(window_.RippingControls());  // re-enabled after a failure too
+  EXPECT_TRUE(window_.Closed());            // an unattended rip still ends
+  EXPECT_EQ(FilesBelow(dir_.File("o")),
+            (std::vector<std::string>{"Blocked", "Hells Bells/03.flac", "Thunderstruck/01.flac",
+                                      "cover.jpg"}));
+  // Failures are logged even without -debug.
+  EXPECT_NE(ReadText(dir_.File("Quorvel.log")).find("CDrip : track 2 failed : "),
+            std::string::npos);
+}
+
+TEST_F(CDripTest, EncoderRefusingItsSettingsFailsEveryTrack) {
+  MakeDisc({40, 40});
+  TRipSession& s = Start({"-format=ogg", "-compression=-5", "-pathtoenc=" + dir_.File("o/")});
+  EXPECT_FLOAT_EQ(s.VorbisOut1->Compression, -5.0f);
+  s.LookupFailed();
+  const TRipOutcome outcome = s.CDrip();
+  EXPECT_EQ(outcome.Failed, 2);
+  EXPECT_EQ(outcome.ExitStatus(), 2);
+  EXPECT_EQ(FilesBelow(dir_.File("o")),
+            std::vector<std::string>{"Unknown Artist/Unknown Album/cover.jpg"});
+}
+
+TEST_F(CDripTest, DataTracksAreSkippedAndDataDiscsNotRipped) {
+  MakeDisc({40, 40}, 30);
+  TRipSession& s = Start({"-format=flac", "-pathtoenc=" + dir_.File("o/")});
+  EXPECT_EQ(s.TrackLines.size(), 3u);
+  s.LookupFailed();
+  const TRipOutcome outcome = s.CDrip();
+  EXPECT_EQ(outcome.Written, 2);
+  EXPECT_EQ(outcome.Failed, 0);
+  EXPECT_EQ(outcome.ExitStatus(), 0);
+}
+
+TEST_F(CDripTest, NothingIsRippedWithoutAFormatOrAnAudioDisc) {
+  MakeDisc({40});
+  TRipSession& s = Start({"-format=wav", "-pathtoenc=" + dir_.File("o/"), "-auto"});
+  s.LookupFailed();
+  const TRipOutcome outcome = s.CDrip();
+  EXPECT_FALSE(outcome.Started);
+  EXPECT_EQ(outcome.ExitStatus(), 2);
+  EXPECT_TRUE(window_.Closed());
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("o")));
+}
+
+// A disc arriving or leaving while a rip runs does not disturb it; outside a rip the window
+// is cleared and a new lookup begins.
+TEST_F(CDripTest, MediaEventsWaitForTheRip) {
+  MakeDisc({200, 60});
+  TRipSession& s = Start({"-format=flac", "-pathtoenc=" + dir_.File("o/")});
+  s.ApplyEntry(Entry());
+  std::vector<std::string> answers;
+  window_.OnTask = [&] {
+    if (answers.empty() && window_.Progress() > 0) {
+      answers.push_back(s.MediaRemoved());
+      answers.push_back(s.MediaArrived());
+    }
+  };
+  const TRipOutcome outcome = s.CDrip();
+  window_.OnTask = nullptr;
+  EXPECT_EQ(answers, (std::vector<std::string>{"", ""}));
+  EXPECT_EQ(outcome.ExitStatus(), 0);
+  EXPECT_EQ(outcome.Files.at(1), dir_.File("o/AC-DC/Live- Donington/02 - Who Made Who-.flac"));
+
+  s.Cover = {1, 2, 3};
+  EXPECT_EQ(s.MediaRemoved(), "CD Ejected !");
+  EXPECT_TRUE(s.TrackLines.empty());
+  EXPECT_EQ(s.Texts.Artist, "");
+  EXPECT_EQ(s.Destination, "");
+  EXPECT_FALSE(s.Ready);
+  EXPECT_EQ(s.Cover, s.Placeholder);
+  EXPECT_EQ(s.MediaArrived(), "CD Inserted !");
+  EXPECT_EQ(s.TrackLines, (std::vector<std::string>{"Track 1", "Track 2"}));
+}
+
+TEST_F(CDripTest, AlbumFolderStopsBeforeTheFirstPerTrackPlaceholder) {
+  EXPECT_EQ(TCDRipper::AlbumFolder(".\\", "A\\B\\%TRACKNB% - %TRACKNAME%"), "./A/B/");
+  EXPECT_EQ(TCDRipper::AlbumFolder("/o/", "A\\%tracknb%\\%TRACKNAME%"), "/o/A/");
+  EXPECT_EQ(TCDRipper::AlbumFolder("/o/", "%TRACKNAME%"), "/o/");
+}
+
+}  // namespace
+}  // namespace qv

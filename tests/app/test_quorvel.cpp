@@ -1,0 +1,165 @@
+// The `quorvel` program as a front end runs it: headless, against generated disc images.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "tests/app/app_test_util.h"
+#include "tools/mkdisc/disc_maker.h"
+
+namespace qv {
+namespace {
+
+using namespace qv::test;
+
+const std::string kQuorvel = std::string(QV_BINARY_DIR) + "/bin/quorvel";
+
+class QuorvelTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ::chmod(dir_.Path().c_str(), 0700);
+    WriteText(dir_.File("Quorvel.ini"), "[CONF]\nspace_char=_\n");
+  }
+
+  void MakeDisc(std::vector<uint32_t> Sectors, uint32_t DataSectors = 0) {
+    DiscSpec spec;
+    for (uint32_t n : Sectors) spec.AudioTracks.push_back({n});
+    spec.DataSectors = DataSectors;
+    WriteDiscImage(spec, dir_.File("disc.cue"));
+  }
+
+  std::string Environment() const {
+    return "cd " + Quote(dir_.Path()) + " && QUORVEL_CDROM=" + Quote(dir_.File("disc.cue")) +
+           " QUORVEL_INI=" + Quote(dir_.File("Quorvel.ini")) +
+           " XDG_RUNTIME_DIR=" + Quote(dir_.Path()) + " ";
+  }
+
+  CommandResult Quorvel(const std::string& Args) {
+    return RunCommand(Environment() + "timeout 300 " + Quote(kQuorvel) + " " + Args);
+  }
+
+  // Starts quorvel in the background; its output goes to `Output`.
+  pid_t Spawn(const std::string& Args, const std::string& Output) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const std::string command =
+          Environment() + "exec " + Quote(kQuorvel) + " " + Args + " > " + Quote(Output) + " 2>&1";
+      ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    return pid;
+  }
+
+  static int Wait(pid_t Pid) {
+    int status = 0;
+    ::waitpid(Pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  // Checks `Condition` until it holds or a generous deadline passes.
+  template <class F>
+  static bool Eventually(F Condition) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (!Condition()) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+  }
+
+  ScratchDir dir_;
+};
+
+TEST_F(QuorvelTest, AutoRipWritesEveryTrackAndSaysWhere) {
+  MakeDisc({100, 80});
+  const auto r = Quorvel("-auto -format=FLAC -pathtoenc=" + Quote(dir_.File("out/")));
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(
+      r.output.find("Written: " + dir_.File("out/Unknown_Artist/Unknown_Album/01 - Track_1.flac")),
+      std::string::npos)
+      << r.output;
+  EXPECT_EQ(FilesBelow(dir_.File("out")),
+            (std::vector<std::string>{"Unknown_Artist/Unknown_Album/01 - Track_1.flac",
+                                      "Unknown_Artist/Unknown_Album/02 - Track_2.flac"}));
+  EXPECT_NE(r.output.find("Rip done !"), std::string::npos);
+}
+
+// Without options the log holds the creation handler's first lines only.
+TEST_F(QuorvelTest, LogWithAndWithoutDebug) {
+  MakeDisc({40});
+  const auto plain = Quorvel("");
+  EXPECT_EQ(plain.status, 2);
+  const auto lines = Lines(ReadText(dir_.File("Quorvel.log")));
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "FormCreate started");
+  EXPECT_EQ(lines[1], "FormCreate : CDRip drive Disc image disc.cue");
+  EXPECT_EQ(lines[2].rfind("FormCreate : CDDB drive ", 0), 0u);
+
+  // "-debug" after "-cddrive": the drive's lines are not logged, the later ones are.
+  const auto debug = Quorvel("-cddrive=0 -auto -format=flac -pathtoenc=o/ -DEBUG");
+  EXPECT_EQ(debug.status, 0) << debug.output;
+  const std::string log = ReadText(dir_.File("Quorvel.log"));
+  EXPECT_EQ(log.find("SetCDrive :"), std::string::npos);
+  EXPECT_NE(log.find("FormCreate finished\n"), std::string::npos);
+  EXPECT_NE(log.find("CDrip : ripping done\n"), std::string::npos);
+  const auto first = Quorvel("-debug -cddrive=0 -auto -format=flac -pathtoenc=o/");
+  EXPECT_NE(ReadText(dir_.File("Quorvel.log")).find("SetCDrive : Select CDRip drive "),
+            std::string::npos);
+  // Each start empties the log.
+  EXPECT_EQ(ReadText(dir_.File("Quorvel.log")).find("FormCreate started"), 0u);
+}
+
+TEST_F(QuorvelTest, ExitStatusWhenNothingCanBeRipped) {
+  MakeDisc({}, 60);  // a data disc
+  EXPECT_EQ(Quorvel("-auto -format=flac -pathtoenc=o/").status, 2);
+  MakeDisc({40});
+  EXPECT_EQ(Quorvel("-auto -format=wav -pathtoenc=o/").status, 2);
+  // A drive number out of range selects nothing; the rip uses the first drive.
+  EXPECT_EQ(Quorvel("-auto -format=flac -cddrive=9 -pathtoenc=o/").status, 0);
+  ::setenv("QUORVEL_LIB_CDRIP", "/nonexistent/libcdrip.so", 1);
+  const auto noLibrary = Quorvel("-auto");
+  ::unsetenv("QUORVEL_LIB_CDRIP");
+  EXPECT_EQ(noLibrary.status, 2);
+}
+
+// SIGTERM acts as ESC: the running track stops and leaves nothing behind.
+TEST_F(QuorvelTest, TerminationSignalAbortsTheRipCleanly) {
+  MakeDisc({9000, 40});
+  const pid_t pid = Spawn("-auto -debug -format=mp3 -pathtoenc=" + Quote(dir_.File("out/")),
+                          dir_.File("run.txt"));
+  ASSERT_TRUE(Eventually([&] {
+    return ReadText(dir_.File("Quorvel.log")).find("CDrip : start ripping") != std::string::npos;
+  }));
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(Wait(pid), 2) << ReadText(dir_.File("run.txt"));
+  EXPECT_TRUE(FilesBelow(dir_.File("out")).empty());
+  EXPECT_NE(ReadText(dir_.File("Quorvel.log")).find("CDrip : Abort ripping"), std::string::npos);
+}
+
+// A second copy ends at once without touching the first one's log, and the first one hears
+// its request to come to the front.
+TEST_F(QuorvelTest, SecondCopyExitsAndRaisesTheFirst) {
+  MakeDisc({9000});
+  const pid_t first = Spawn("-auto -debug -format=mp3 -pathtoenc=" + Quote(dir_.File("out/")),
+                            dir_.File("run.txt"));
+  ASSERT_TRUE(Eventually([&] {
+    return ReadText(dir_.File("Quorvel.log")).find("CDrip : start ripping") != std::string::npos;
+  }));
+  const auto second = Quorvel("-auto -debug");
+  EXPECT_EQ(second.status, 2);
+  EXPECT_EQ(Quorvel("").status, 0);
+  EXPECT_TRUE(Eventually([&] {
+    return ReadText(dir_.File("Quorvel.log"))
+               .find("OneInstance : another copy asked to raise the window") != std::string::npos;
+  }));
+  EXPECT_EQ(ReadText(dir_.File("Quorvel.log")).find("FormCreate started\n"), 0u);
+  ::kill(first, SIGTERM);
+  EXPECT_EQ(Wait(first), 2);
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,421 @@
+#include "cddb/cddb_protocol.h"
+
+#include <gtest/gtest.h>
+
+#include "cddb/localcddb.h"
+#include "platform/base/exception.h"
+#include "tests/cddb/cddb_test_util.h"
+#include "tests/fixtures/cddb/cddb_fixture.h"
+
+namespace qv {
+namespace {
+
+using testing::MakeToc;
+
+// The component's protocol side with a scripted HTTP client: the test decides what the
+// request that was started brings back.
+class ScriptedCddb final : public TCddbProtocol {
+ public:
+  using TCddbProtocol::InterpretResponseCode;
+
+  std::vector<std::string> urls;
+  int statusCode = 200;
+  std::string reason = "OK";
+  std::string document;
+  bool refuseStart = false;
+
+ protected:
+  void StartGet(const std::string& url) override {
+    if (refuseStart) throw Exception("no connection");
+    urls.push_back(url);
+  }
+  int RequestStatusCode() const override { return statusCode; }
+  std::string RequestReasonPhrase() const override { return reason; }
+  std::string ReceivedDocument() const override { return document; }
+};
+
+class TCddbProtocolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    cddb_.ServerAddr = "cddb.example";
+    cddb_.ServerPort = "80";
+    cddb_.EmailUser = "me@host.example";
+    cddb_.ClientName = "Quorvel";
+    cddb_.ClientVersion = "1.0";
+    cddb_.OnStatusMessage = [this](TComponent*, const std::string& s) {
+      statuses_.push_back(s);
+      statesAtStatus_.push_back(cddb_.State);
+    };
+    cddb_.OnMatch = [this](TComponent*, const TMatchArray& m, int& rightOne) {
+      ++matchCalls_;
+      offered_ = m;
+      rightOne = choice_;
+    };
+    cddb_.AssignTOC(MakeToc({150, 4650, 10314}, 17087));
+  }
+
+  // Runs a query whose document is `document`; returns the statuses it produced.
+  std::vector<std::string> QueryWith(const std::string& document) {
+    statuses_.clear();
+    cddb_.document = document;
+    EXPECT_EQ(cddb_.Query(), 0);
+    cddb_.HttpRequestDone(0);
+    return statuses_;
+  }
+  std::vector<std::string> ReadWith(const std::string& document) {
+    cddb_.CDInfo.Category = "rock";
+    cddb_.CDInfo.DiscID = "1500e103";
+    cddb_.State = cdsMatchFound;
+    statuses_.clear();
+    cddb_.document = document;
+    EXPECT_EQ(cddb_.ReadEntry(), 0);
+    cddb_.HttpRequestDone(0);
+    return statuses_;
+  }
+
+  ScriptedCddb cddb_;
+  std::vector<std::string> statuses_;
+  std::vector<int> statesAtStatus_;
+  int matchCalls_ = 0;
+  int choice_ = 0;
+  TMatchArray offered_;
+};
+
+TEST_F(TCddbProtocolTest, RequestUrlsUseProtocolLevelFiveAndEncodeTheHello) {
+  EXPECT_EQ(cddb_.QueryURL(),
+            "http://cddb.example:80/~cddb/cddb.cgi?cmd=cddb+query+1500e103+3+150+4650+10314+227"
+            "&hello=me+host%2Eexample+Quorvel+1%2E0&proto=5");
+  cddb_.EmailUser = "nobody";
+  cddb_.CDInfo.Category = "rock";
+  EXPECT_EQ(cddb_.ReadURL(),
+            "http://cddb.example:80/~cddb/cddb.cgi?cmd=cddb+read+rock+1500e103"
+            "&hello=+Quorvel+1%2E0&proto=5");
+  EXPECT_EQ(TCddbProtocol::UrlEncode("a b&c=d/\xc3\xa9"), "a+b%26c%3Dd%2F%C3%A9");
+  EXPECT_EQ(TCddbProtocol::ReplaceAt("a@b@c"), "a@b c");
+  EXPECT_EQ(TCddbProtocol::SplitLines("a\r\nb\rc\nd"),
+            (std::vector<std::string>{"a", "b", "c", "d"}));
+  EXPECT_EQ(TCddbProtocol::SplitLines("a\r\n\r\n."), (std::vector<std::string>{"a", "", "."}));
+}
+
+TEST_F(TCddbProtocolTest, QueryRepliesEndInTheirStatesAndTexts) {
+  const struct {
+    const char* what;
+    std::string document;
+    int choice;
+    int state;
+    std::vector<std::string> statuses;
+    std::string category, discid;
+  } cases[] = {
+      {"one exact match, id from the disc",
+       "200 rock 0a0b0c0d Artist / Album\r\n",
+       0,
+       cdsMatchFound,
+       {"Querying CD", "Found exact match"},
+       "rock",
+       "1500e103"},
+      {"exact list, second chosen",
+       "210 Found exact matches, list follows\r\nrock 1500e103 A / B\r\njazz 1500e103 C / "
+       "D\r\n.\r\n",
+       1,
+       cdsMatchFound,
+       {"Querying CD", "Found exact matches", "OK, receiving matches", "Received matches"},
+       "jazz",
+       "1500e103"},
+      {"inexact list, last line without line end",
+       "211 Found inexact matches\r\nfolk 1500e104 A / B\r\n.",
+       0,
+       cdsMatchFound,
+       {"Querying CD", "Found inexact matches", "OK, receiving matches", "Received matches"},
+       "folk",
+       "1500e104"},
+      {"no match",
+       "202 No match for disc ID 1500e103.\r\n",
+       0,
+       cdsNoMatch,
+       {"Querying CD", "No match found"},
+       "",
+       "1500e103"},
+      {"corrupt",
+       "403 Database entry is corrupt.\r\n",
+       0,
+       cdsNoMatch,
+       {"Querying CD", "Database entry is corrupt"},
+       "",
+       "1500e103"},
+      {"no handshake",
+       "409 No handshake.\r\n",
+       0,
+       cdsNoMatch,
+       {"Querying CD", "No handshake"},
+       "",
+       "1500e103"},
+      {"owner declines",
+       "200 rock 1500e103 A / B\r\n",
+       -1,
+       cdsNoMatch,
+       {"Querying CD", "Found exact match"},
+       "",
+       "1500e103"},
+      {"owner picks an empty line",
+       "210 x\r\nrock 1500e103 A\r\n.\r\n",
+       5,
+       cdsNoMatch,
+       {"Querying CD", "Found exact matches", "OK, receiving matches", "Received matches"},
+       "",
+       "1500e103"},
+      {"empty list",
+       "210 x\r\n.\r\n",
+       0,
+       cdsNoMatch,
+       {"Querying CD", "Found exact matches", "OK, receiving matches", "Received matches",
+        "No match found"},
+       "",
+       "1500e103"},
+      {"category leaving the database",
+       "200 ../../x 1500e103 A / B\r\n",
+       0,
+       cdsNoMatch,
+       {"Querying CD", "Found exact match", "Invalid server reply"},
+       "",
+       "1500e103"},
+      {"listed id not an id",
+       "211 x\r\nrock 1500e1\r\n.\r\n",
+       0,
+       cdsNoMatch,
+       {"Querying CD", "Found inexact matches", "OK, receiving matches", "Received matches",
+        "Invalid server reply"},
+       "",
+       "1500e103"},
+      {"server error code",
+       "500 Command syntax error.\r\n",
+       0,
+       cdsNoMatch,
+       {"Querying CD", "Command syntax error, command unknown, command unimplemented",
+        "No match found"},
+       "",
+       "1500e103"},
+      {"an HTML page",
+       "<html>\n<body>Busy</body>\n</html>\n",
+       0,
+       cdsNoMatch,
+       {"Querying CD", "No match found"},
+       "",
+       "1500e103"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    cddb_.CDInfo.Category.clear();
+    cddb_.CDInfo.DiscID = "1500e103";
+    choice_ = c.choice;
+    EXPECT_EQ(QueryWith(c.document), c.statuses);
+    EXPECT_EQ(cddb_.State, c.state);
+    EXPECT_EQ(cddb_.CDInfo.Category, c.category);
+    EXPECT_EQ(cddb_.CDInfo.DiscID, c.discid);
+  }
+}
+
+TEST_F(TCddbProtocolTest, ListsKeepAHundredLinesAndFailuresAreHttpErrors) {
+  std::string list = "210 many\r\n";
+  for (int i = 0; i < 101; ++i)
+    list += "rock " + std::string(8, "0123456789abcdef"[i % 16]) + "\r\n";
+  list += ".\r\n";
+  choice_ = 99;
+  QueryWith(list);
+  EXPECT_EQ(offered_[99], "rock 33333333");  // the 100th line; the 101st was dropped
+  EXPECT_EQ(cddb_.State, cdsMatchFound);
+
+  cddb_.statusCode = 404;
+  cddb_.reason = "Not Found";
+  EXPECT_EQ(QueryWith("<html>404</html>"),
+            (std::vector<std::string>{
+                "Querying CD",
+                "CDDB Component Internal Error: THttpCli.GetAsync failed because of error "
+                "\"Not Found\""}));
+  EXPECT_EQ(cddb_.State, cdsHttpError);
+
+  cddb_.statusCode = 0;
+  cddb_.reason = "Connection refused";
+  statuses_.clear();
+  ASSERT_EQ(cddb_.Query(), 0);
+  // The status handler saw the new look-up begin from idle, not from the last failure.
+  EXPECT_EQ(statesAtStatus_.back(), cdsIdle);
+  cddb_.HttpRequestDone(10061);
+  EXPECT_EQ(cddb_.State, cdsHttpError);
+  EXPECT_EQ(statuses_.back(),
+            "CDDB Component Internal Error: THttpCli.GetAsync failed because of error "
+            "\"Connection refused\"");
+
+  cddb_.refuseStart = true;
+  EXPECT_EQ(cddb_.Query(), -1);
+  EXPECT_EQ(cddb_.State, cdsHttpError);
+
+  cddb_.ServerType = TServerType::CDDBP;
+  EXPECT_EQ(cddb_.Query(), -1);
+  EXPECT_EQ(statuses_.back(), "Selected server not an HTTP server");
+  cddb_.ServerType = TServerType::HTTP;
+  cddb_.refuseStart = false;
+  cddb_.AssignTOC(TCDTOC{});
+  EXPECT_EQ(cddb_.Query(), -1);
+  EXPECT_EQ(statuses_.back(), "No CD in CD/DVD drive!");
+}
+
+TEST_F(TCddbProtocolTest, ReadRepliesFillTheRecordOrFailCleanly) {
+  const std::string entry =
+      "# xmcd\r\n#\r\n# Track frame offsets:\r\n#\t150\r\n#\t4650\r\n#\t10314\r\n#\r\n"
+      "# Disc length: 227 seconds\r\n#\r\n# Revision: 2\r\n#\r\nDISCID=1500e103\r\n"
+      "DTITLE=The Quick \r\nDTITLE=Brown Fox / Bj\xf6rk\\nsongs\r\nDYEAR=1999\r\nDGENRE=Rock\r\n"
+      "TTITLE0=One\r\nTTITLE1=Two\r\nTTITLE2=Three\r\nEXTD=C:\\\\new\r\nEXTT0=\r\nEXTT1=\r\n"
+      "EXTT2=\r\nPLAYORDER=\r\n";
+  EXPECT_EQ(ReadWith("210 rock 1500e103 CD database entry follows\r\n" + entry + ".\r\n"),
+            (std::vector<std::string>{"Reading CD info", "OK, CDDB database entry follows",
+                                      "Entry read"}));
+  EXPECT_EQ(cddb_.State, cdsEntryRead);
+  EXPECT_EQ(cddb_.CDInfo.Artist, "The Quick Brown Fox");
+  EXPECT_EQ(cddb_.CDInfo.Title, "Bj\xc3\xb6rk\nsongs");
+  EXPECT_EQ(cddb_.CDInfo.ExtD, "C:\\new");
+  EXPECT_EQ(cddb_.CDInfo.TrackTitles[2], "Three");
+  EXPECT_EQ(cddb_.CDInfo.Category, "rock");
+  EXPECT_EQ(cddb_.CDInfo.Revision, 2);
+
+  const struct {
+    const char* what;
+    std::string document;
+    int state;
+    std::string status;
+  } failures[] = {
+      {"no such entry", "401 rock 1500e103 No such CD entry in database.\r\n", cdsReadFailed,
+       "Specified CDDB entry not found"},
+      {"corrupt", "403 Database entry is corrupt.\r\n", cdsReadFailed, "Database entry is corrupt"},
+      {"a lower-case line", "210 ok\r\n# xmcd\r\nerror\r\n.\r\n", cdsEntryRead, "Entry read"},
+      {"a page that is no reply", "<html><body>Busy</body></html>", cdsReadFailed,
+       "The entry is corrupt"},
+      {"server timeout", "530 Server timeout\r\n", cdsReadFailed, "The entry is corrupt"},
+      {"cut off", "210 ok\r\n" + entry, cdsReadFailed, "Incomplete server reply"},
+  };
+  for (const auto& c : failures) {
+    SCOPED_TRACE(c.what);
+    ReadWith(c.document);
+    if (std::string(c.what) == "a lower-case line") {
+      // The stray line ends the read as failed; the terminator that follows still counts.
+      EXPECT_NE(std::find(statuses_.begin(), statuses_.end(), "Invalid server reply"),
+                statuses_.end());
+    }
+    EXPECT_EQ(cddb_.State, c.state);
+    EXPECT_NE(std::find(statuses_.begin(), statuses_.end(), c.status), statuses_.end());
+  }
+
+  cddb_.State = cdsNoMatch;
+  statuses_.clear();
+  EXPECT_EQ(cddb_.ReadEntry(), -1);
+  EXPECT_EQ(statuses_.back(), "Can't perform a CDDB READ without a successful CDDB QUERY!");
+  cddb_.State = cdsMatchFound;
+  cddb_.CDInfo.Category = "rock&cmd=x";
+  EXPECT_EQ(cddb_.ReadEntry(), -1);
+  EXPECT_EQ(statuses_.back(), "Invalid arguments");
+}
+
+TEST_F(TCddbProtocolTest, EntryLinesStopAtTheirCapacity) {
+  std::string document = "210 ok\r\n";
+  for (int i = 0; i < 1030; ++i) document += "EXTD=" + std::to_string(i) + "\r\n";
+  document += ".\r\n";
+  ReadWith(document);
+  EXPECT_EQ(cddb_.EntryLines[1023], "EXTD=1023");
+}
+
+TEST_F(TCddbProtocolTest, GenericInterpreterTexts) {
+  const struct {
+    const char* line;
+    std::string status;
+    int traits;
+  } cases[] = {
+      {"402 x", "Server error", 258},
+      {"408 x", "CGI environment error", 258},
+      {"500 x", "Command syntax error, command unknown, command unimplemented", 257},
+      {"530 x", "Server error, server timeout", 257},
+      {"100 x", "Informative message, ready for further commands", 260},
+      {"211 x", "Command OK", 16},
+      {"310 x", "Command OK so far, more server-to-client output follows", 136},
+      {"420 x", "Command OK, but cannot be performed, more client-to-server input follows", 66},
+      {"530", "Server error, server timeout", 257},
+      {"230 bye", "Command OK, connection will close", 48},
+      {"610 x", ", more server-to-client output follows", 128},
+      {"abc", "Invalid server reply", 0},
+      {"4", "Invalid server reply", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    statuses_.clear();
+    cddb_.State = cdsQuerying;
+    EXPECT_EQ(cddb_.InterpretResponseCode(c.line), c.traits);
+    ASSERT_EQ(statuses_.size(), 1u);
+    EXPECT_EQ(statuses_[0], c.status);
+  }
+  EXPECT_EQ(cddb_.State, cdsQuerying);
+  cddb_.InterpretResponseCode("230 bye");
+  EXPECT_EQ(cddb_.State, cdsIdle);
+}
+
+// Query and read against the loopback server, the request going through it as a proxy.
+TEST_F(TCddbProtocolTest, LookUpThroughTheFixtureFillsTheRecordExactly) {
+  testing::ScratchDir root;
+  TCDInfo stored;
+  stored.TOC = MakeToc({150, 4650, 10314}, 17087);
+  stored.DiscID = "1500e103";
+  stored.Category = "rock";
+  stored.Artist = "Artist \\ Name";
+  stored.Title = std::string(300, 'T') + " / part";
+  stored.Year = "1987";
+  stored.Genre = "Synth";
+  stored.ExtD = "line one\nline\ttwo";
+  stored.TrackTitles = {"One", "Two \\n not a break", "Three"};
+  stored.TrackExt[1] = "ext two";
+  TLocalCDDB db;
+  db.SetRoot(root.str());
+  ASSERT_GT(db.WriteEntry(stored), 0);
+  stored.Category = "jazz";
+  ASSERT_GT(db.WriteEntry(stored), 0);
+  testing::CddbFixtureServer server(
+      std::string(QV_SOURCE_DIR) + "/tests/fixtures/cddb/cddb_server.py", root.path().string());
+
+  const auto complete = [&] {
+    const testing::HttpAnswer answer =
+        testing::SplitHttpAnswer(testing::HttpGet(server.port(), cddb_.urls.back()));
+    cddb_.statusCode = answer.Status;
+    cddb_.reason = answer.Reason;
+    cddb_.document = answer.Body;
+    cddb_.HttpRequestDone(0);
+  };
+  choice_ = 1;
+  ASSERT_EQ(cddb_.Query(), 0);
+  complete();
+  ASSERT_EQ(cddb_.State, cdsMatchFound);
+  EXPECT_EQ(matchCalls_, 1);
+  EXPECT_EQ(cddb_.CDInfo.Category, "rock");  // jazz, rock: the second line
+  ASSERT_EQ(cddb_.ReadEntry(), 0);
+  complete();
+  ASSERT_EQ(cddb_.State, cdsEntryRead);
+  const TCDInfo& got = cddb_.CDInfo;
+  EXPECT_EQ(got.Artist, stored.Artist);
+  EXPECT_EQ(got.Title, stored.Title);
+  EXPECT_EQ(got.Year, stored.Year);
+  EXPECT_EQ(got.Genre, stored.Genre);
+  EXPECT_EQ(got.ExtD, stored.ExtD);
+  EXPECT_EQ(got.TrackTitles, stored.TrackTitles);
+  EXPECT_EQ(got.TrackExt, stored.TrackExt);
+  EXPECT_EQ(got.Category, "rock");
+
+  // A disc the server does not know; then a server that refuses.
+  cddb_.AssignTOC(MakeToc({150, 30000}, 70000));
+  ASSERT_EQ(cddb_.Query(), 0);
+  complete();
+  EXPECT_EQ(cddb_.State, cdsNoMatch);
+  EXPECT_EQ(statuses_.back(), "No match found");
+  testing::WriteFile(root.path() / "_control" / ("query." + cddb_.CDInfo.DiscID), "409");
+  ASSERT_EQ(cddb_.Query(), 0);
+  complete();
+  EXPECT_EQ(cddb_.State, cdsNoMatch);
+  EXPECT_EQ(statuses_.back(), "No handshake");
+}
+
+}  // namespace
+}  // namespace qv

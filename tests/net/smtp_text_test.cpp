@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "net/smtpprot_text.h"
+
+namespace qv::smtp {
+namespace {
+
+TEST(SmtpTextTest, AddressesFromNames) {
+  const struct {
+    const char* text;
+    const char* address;
+  } cases[] = {
+      {"Some One <one@example.test>", "one@example.test"},
+      {"\"Doe, <John>\" <john@example.test>", "john@example.test"},
+      {"'Doe' john@example.test", "john@example.test"},
+      {"  plain@example.test  ", "plain@example.test"},
+      {"John Smith john@example.test", "john@example.test"},
+      {"Name addr@example.test", "addr@example.test"},
+      {"dave", ""},
+      {"<>", ""},
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(ParseAddress(c.text), c.address);
+  }
+}
+
+TEST(SmtpTextTest, AddressListsBecomeFoldedHeaderLines) {
+  EXPECT_EQ(AddressHeaderLines("To:", "a@x.test; b@y.test"),
+            (std::vector<std::string>{"To: a@x.test,", "\tb@y.test"}));
+  // Separators inside quotes belong to the name; empty items disappear.
+  EXPECT_EQ(AddressHeaderLines("Cc:", "\"Doe; John\" <j@x.test>, ,c@z.test;"),
+            (std::vector<std::string>{"Cc: \"Doe; John\" <j@x.test>,", "\tc@z.test"}));
+  EXPECT_TRUE(AddressHeaderLines("To:", " ; , ").empty());
+}
+
+TEST(SmtpTextTest, ReplyCodes) {
+  const struct {
+    const char* line;
+    int code;
+    bool number, continuation;
+  } cases[] = {
+      {"250 OK", 250, true, false},    {"250-SIZE 100", 250, true, true},
+      {" \t354 go", 354, true, false}, {"ok", 0, false, false},
+      {"", 0, false, false},           {"-", 0, false, false},
+      {"220", 220, true, false},       {"99999999999 x", 100000, true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    const auto r = ParseReplyCode(c.line);
+    EXPECT_EQ(r.HasNumber, c.number);
+    EXPECT_EQ(r.Continuation, c.continuation);
+    if (c.number && c.code < 100000) {
+      EXPECT_EQ(r.Code, c.code);
+    }
+  }
+}
+
+TEST(SmtpTextTest, DateIsEnglishAndUtc) {
+  EXPECT_EQ(MailDate(0), "Thu, 1 Jan 1970 00:00:00 GMT");
+  EXPECT_EQ(MailDate(1796550313), "Sun, 6 Dec 2026 09:45:13 GMT");
+}
+
+TEST(SmtpTextTest, HmacAnswersMatchTheRfcVectors) {
+  // RFC 2202 test cases 2 and 6 (the latter with an 80-byte key, hashed first).
+  EXPECT_EQ(HmacMd5Hex("Jefe", "what do ya want for nothing?"), "750c783e6ab0b503eaa86e310a5db738");
+  EXPECT_EQ(
+      HmacMd5Hex(std::string(80, '\xaa'), "Test Using Larger Than Block-Size Key - Hash Key First"),
+      "6b1ab7fe4bd7bf8f0b62e6ce61b9d0cd");
+  EXPECT_EQ(HmacSha1Hex("Jefe", "what do ya want for nothing?"),
+            "effcdf6ae5eb2fa2d27416d5f184df9c259a7c79");
+  // RFC 2195's CRAM-MD5 example.
+  EXPECT_EQ(HmacMd5Hex("tanstaaftanstaaf", "<1896.697170952@postoffice.reston.mci.net>"),
+            "b913a602c7eda7a495b4e6e7334d3890");
+}
+
+TEST(SmtpTextTest, TextLinesCannotEndTheMessage) {
+  const struct {
+    std::string line;
+    std::vector<std::string> wire;
+  } cases[] = {
+      {".", {".."}},
+      {"..x", {"...x"}},
+      {"a.b", {"a.b"}},
+      {"", {""}},
+      {"one\r\n.\r\nMAIL FROM:<x>", {"one", "..", "MAIL FROM:<x>"}},
+      {"a\nb\rc\r\n", {"a", "b", "c"}},
+      {"x\r\n\r\ny", {"x", "", "y"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(DataWireLines(c.line), c.wire);
+  }
+  EXPECT_TRUE(HasLineBreak("a\rb"));
+  EXPECT_TRUE(HasLineBreak(std::string("a\0b", 3)));
+  EXPECT_FALSE(HasLineBreak("a b\t"));
+}
+
+}  // namespace
+}  // namespace qv::smtp

@@ -1,0 +1,264 @@
+#include "platform/msg/message_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <latch>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/msg/pump.h"
+#include "platform/msg/window.h"
+#include "tests/platform/msg/msg_test_util.h"
+
+namespace qv {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Generous;
+using test::OnFreshThread;
+using test::ScopedWindow;
+
+constexpr int kSenders = 8;
+constexpr int kPerSender = 4000;
+
+// A thread that owns one window and pumps until told to quit.
+class WindowThread {
+ public:
+  explicit WindowThread(WndProc procedure) {
+    std::latch ready(1);
+    thread_ = std::thread([&, procedure = std::move(procedure)] {
+      hwnd_ = AllocateHWnd(procedure);
+      id_ = std::this_thread::get_id();
+      ready.count_down();
+      MSG msg;
+      while (GetMessage(msg)) DispatchMessage(msg);
+    });
+    ready.wait();
+  }
+  ~WindowThread() { Stop(); }
+  void Stop() {
+    if (!thread_.joinable()) return;
+    PostThreadMessage(id_, WM_QUIT, 0, 0);  // never dispatched: GetMessage ends the loop
+    thread_.join();
+  }
+  [[nodiscard]] HWND Handle() const { return hwnd_; }
+  [[nodiscard]] std::thread::id Id() const { return id_; }
+
+ private:
+  std::thread thread_;
+  HWND hwnd_ = 0;
+  std::thread::id id_;
+};
+
+TEST(MessageQueueTest, PostsFromManyThreadsArriveAllInSenderOrder) {
+  std::vector<int> next(kSenders, 0);
+  int received = 0;
+  bool inOrder = true;
+  ScopedWindow window([&](HWND, UINT m, WPARAM sender, LPARAM seq) -> LRESULT {
+    if (m != WM_USER) return 0;
+    inOrder = inOrder && seq == next[sender];
+    next[sender] = int(seq) + 1;
+    ++received;
+    return 0;
+  });
+  std::vector<std::thread> senders;
+  for (int s = 0; s < kSenders; ++s) {
+    senders.emplace_back([&, s] {
+      for (int i = 0; i < kPerSender; ++i) {
+        ASSERT_TRUE(PostMessage(window.Handle(), WM_USER, WPARAM(s), i));
+      }
+    });
+  }
+  EXPECT_EQ(PumpUntil([&] { return received == kSenders * kPerSender; }, Generous()),
+            PumpResult::Done);
+  for (auto& sender : senders) sender.join();
+  ProcessMessages();
+  EXPECT_EQ(received, kSenders * kPerSender);
+  EXPECT_TRUE(inOrder);
+}
+
+TEST(MessageQueueTest, SendsFromManyThreadsAllGetTheirOwnAnswer) {
+  std::atomic<int> handled = 0;
+  WindowThread target([&](HWND, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+    if (m != WM_USER) return 0;
+    handled.fetch_add(1, std::memory_order_relaxed);
+    return LRESULT(w) * 1000 + l;
+  });
+  std::atomic<int> wrong = 0;
+  std::vector<std::thread> senders;
+  for (int s = 0; s < kSenders; ++s) {
+    senders.emplace_back([&, s] {
+      for (int i = 0; i < kPerSender / 4; ++i) {
+        if (SendMessage(target.Handle(), WM_USER, WPARAM(s), i) != s * 1000 + i) ++wrong;
+      }
+    });
+  }
+  for (auto& sender : senders) sender.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(handled.load(), kSenders * (kPerSender / 4));
+}
+
+TEST(MessageQueueTest, SendToOwnThreadIsADirectCall) {
+  std::thread::id seenOn;
+  ScopedWindow window([&](HWND, UINT, WPARAM, LPARAM) -> LRESULT {
+    seenOn = std::this_thread::get_id();
+    return 42;
+  });
+  EXPECT_EQ(SendMessage(window.Handle(), WM_USER, 0, 0), 42);
+  EXPECT_EQ(seenOn, std::this_thread::get_id());
+}
+
+TEST(MessageQueueTest, TwoThreadsSendingToEachOtherDoNotDeadlock) {
+  constexpr int kRounds = 300;
+  // Each side answers a message by first sending one back to the other side.
+  std::atomic<HWND> left = 0;
+  std::atomic<HWND> right = 0;
+  const auto bounce = [](std::atomic<HWND>& other) {
+    return [&other](HWND, UINT m, WPARAM w, LPARAM) -> LRESULT {
+      if (m == WM_USER) return LRESULT(w) + SendMessage(other.load(), WM_USER + 1, w, 0);
+      if (m == WM_USER + 1) return LRESULT(w);
+      return 0;
+    };
+  };
+  WindowThread a(bounce(right));
+  WindowThread b(bounce(left));
+  left = a.Handle();
+  right = b.Handle();
+  std::atomic<int> wrong = 0;
+  std::thread fromA([&] {
+    for (int i = 0; i < kRounds; ++i) {
+      LRESULT r = 0;
+      // Ask `a`, which sends to `b` while `b` is being asked to send to `a`.
+      if (!SendMessageTimeout(a.Handle(), WM_USER, WPARAM(i), 0, SMTO_NORMAL, 30s, &r) ||
+          r != 2 * i) {
+        ++wrong;
+      }
+    }
+  });
+  std::thread fromB([&] {
+    for (int i = 0; i < kRounds; ++i) {
+      if (SendMessage(b.Handle(), WM_USER, WPARAM(i), 0) != 2 * i) ++wrong;
+    }
+  });
+  fromA.join();
+  fromB.join();
+  EXPECT_EQ(wrong.load(), 0);
+}
+
+TEST(MessageQueueTest, SendTimeoutWithdrawsAMessageNobodyStarted) {
+  std::mutex gate;
+  std::unique_lock closed(gate);
+  std::latch entered(1);
+  std::atomic<int> handledNull = 0;
+  WindowThread target([&](HWND, UINT m, WPARAM, LPARAM) -> LRESULT {
+    if (m == WM_USER) {
+      entered.count_down();
+      const std::lock_guard wait(gate);  // a hung thread, until the test opens the gate
+    }
+    if (m == WM_NULL) ++handledNull;
+    return 1;
+  });
+  ASSERT_TRUE(PostMessage(target.Handle(), WM_USER, 0, 0));
+  entered.wait();
+  LRESULT result = -1;
+  EXPECT_FALSE(SendMessageTimeout(target.Handle(), WM_NULL, 0, 0, SMTO_BLOCK, 50ms, &result));
+  EXPECT_EQ(result, 0);
+  closed.unlock();
+  // Once the target is free again a fresh send is answered; the withdrawn one never ran.
+  EXPECT_TRUE(SendMessageTimeout(target.Handle(), WM_NULL, 0, 0, SMTO_BLOCK, 30s, &result));
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(handledNull.load(), 1);
+}
+
+TEST(MessageQueueTest, SenderIsReleasedWhenTheWindowGoesAway) {
+  std::latch created(1);
+  std::latch release(1);
+  std::atomic<HWND> victim = 0;
+  std::atomic<int> victimCalls = 0;
+  std::thread owner([&] {  // owns the window but never pumps
+    victim = AllocateHWnd([&](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return ++victimCalls; });
+    created.count_down();
+    release.wait();
+  });
+  created.wait();
+  // The sender answers a message of ours only from inside its own wait, which tells us
+  // its send to the victim is queued by then.
+  std::atomic<HWND> senderWindow = 0;
+  std::latch senderReady(1);
+  std::atomic<int> outcome = -1;
+  std::thread sender([&] {
+    ScopedWindow own([](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 1; });
+    senderWindow = own.Handle();
+    senderReady.count_down();
+    LRESULT r = 0;
+    outcome = SendMessageTimeout(victim.load(), WM_USER, 0, 0, SMTO_NORMAL, 30s, &r) ? 1 : 0;
+  });
+  senderReady.wait();
+  EXPECT_EQ(SendMessage(senderWindow.load(), WM_USER, 0, 0), 1);
+  DeallocateHWnd(victim.load());
+  sender.join();
+  release.count_down();
+  owner.join();
+  EXPECT_EQ(outcome.load(), 0);
+  EXPECT_EQ(victimCalls.load(), 0);
+}
+
+TEST(MessageQueueTest, SenderIsReleasedWhenTheTargetThreadEnds) {
+  std::latch inHandler(1);
+  std::latch release(1);
+  std::atomic<HWND> hwnd = 0;
+  std::thread owner([&] {
+    hwnd = AllocateHWnd(DefWindowProc);
+    inHandler.count_down();
+    release.wait();  // never pumps: the send below can only end by the thread ending
+  });
+  inHandler.wait();
+  std::atomic<int> outcome = -1;
+  std::thread sender([&] {
+    LRESULT r = 0;
+    outcome = SendMessageTimeout(hwnd.load(), WM_USER, 0, 0, SMTO_NORMAL, 30s, &r) ? 1 : 0;
+  });
+  release.count_down();
+  owner.join();
+  sender.join();
+  EXPECT_EQ(outcome.load(), 0);
+}
+
+TEST(MessageQueueTest, BlockedGetMessageWakesForAPostFromAnotherThread) {
+  OnFreshThread([] {
+    ScopedWindow window(DefWindowProc);
+    const HWND hwnd = window.Handle();
+    std::thread poster([hwnd] { PostMessage(hwnd, WM_USER + 3, 11, 22); });
+    MSG msg;
+    ASSERT_TRUE(GetMessage(msg));
+    poster.join();
+    EXPECT_EQ(msg.hwnd, hwnd);
+    EXPECT_EQ(msg.message, WM_USER + 3);
+    EXPECT_EQ(msg.wParam, 11u);
+    EXPECT_EQ(msg.lParam, 22);
+  });
+}
+
+TEST(MessageQueueTest, ThreadMessagesAndQuitReachGetMessage) {
+  OnFreshThread([] {
+    MessageQueue::Current();  // a thread without a queue cannot be posted to
+    const auto self = std::this_thread::get_id();
+    std::thread poster([self] {
+      PostThreadMessage(self, WM_APP, 1, 0);
+      PostThreadMessage(self, WM_QUIT, 3, 0);
+    });
+    MSG msg;
+    ASSERT_TRUE(GetMessage(msg));
+    EXPECT_EQ(msg.hwnd, 0u);
+    EXPECT_EQ(msg.message, WM_APP);
+    EXPECT_FALSE(GetMessage(msg));
+    EXPECT_EQ(msg.wParam, 3u);
+    poster.join();
+  });
+}
+
+}  // namespace
+}  // namespace qv

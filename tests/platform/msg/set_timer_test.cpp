@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "platform/msg/clock.h"
+#include "platform/msg/message_queue.h"
+#include "platform/msg/pump.h"
+#include "platform/msg/window.h"
+#include "tests/platform/msg/msg_test_util.h"
+
+namespace qv {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Generous;
+using test::OnFreshThread;
+using test::ScopedWindow;
+
+// Everything a window received, as (message, wParam) pairs.
+struct Log {
+  std::vector<std::pair<UINT, WPARAM>> entries;
+  WndProc Procedure() {
+    return [this](HWND, UINT m, WPARAM w, LPARAM) -> LRESULT {
+      entries.emplace_back(m, w);
+      return 0;
+    };
+  }
+};
+
+std::shared_ptr<FakeClock> UseFakeClock() {
+  auto clock = std::make_shared<FakeClock>();
+  MessageQueue::Current().SetClock(clock);
+  return clock;
+}
+
+TEST(SetTimerTest, TimerWaitsForPostedMessagesAndCoalescesMissedTicks) {
+  OnFreshThread([] {
+    const auto clock = UseFakeClock();
+    Log log;
+    ScopedWindow window(log.Procedure());
+    ASSERT_NE(SetTimer(window.Handle(), 7, 100), 0u);
+    ProcessMessages();
+    EXPECT_TRUE(log.entries.empty()) << "not due yet";
+
+    // Ten intervals pass while two posted messages wait: the posts come first, and the
+    // missed ticks make one WM_TIMER.
+    clock->Advance(1s);
+    PostMessage(window.Handle(), WM_USER, 1, 0);
+    PostMessage(window.Handle(), WM_USER, 2, 0);
+    ProcessMessages();
+    const std::vector<std::pair<UINT, WPARAM>> expected{{WM_USER, 1}, {WM_USER, 2}, {WM_TIMER, 7}};
+    EXPECT_EQ(log.entries, expected);
+
+    // The next tick is a full interval after the last delivery, not on the old grid.
+    log.entries.clear();
+    clock->Advance(99ms);
+    ProcessMessages();
+    EXPECT_TRUE(log.entries.empty());
+    clock->Advance(1ms);
+    ProcessMessages();
+    EXPECT_EQ(log.entries, (std::vector<std::pair<UINT, WPARAM>>{{WM_TIMER, 7}}));
+  });
+}
+
+TEST(SetTimerTest, DueTimersComeInDueOrder) {
+  OnFreshThread([] {
+    const auto clock = UseFakeClock();
+    Log log;
+    ScopedWindow window(log.Procedure());
+    SetTimer(window.Handle(), 1, 300);
+    SetTimer(window.Handle(), 2, 100);
+    SetTimer(window.Handle(), 3, 200);
+    clock->Advance(300ms);
+    ProcessMessages();
+    const std::vector<std::pair<UINT, WPARAM>> expected{
+        {WM_TIMER, 2}, {WM_TIMER, 3}, {WM_TIMER, 1}};
+    EXPECT_EQ(log.entries, expected);
+  });
+}
+
+TEST(SetTimerTest, KillRestartAndDestroy) {
+  OnFreshThread([] {
+    const auto clock = UseFakeClock();
+    Log log;
+    const HWND hwnd = AllocateHWnd(log.Procedure());
+    SetTimer(hwnd, 1, 100);
+    SetTimer(hwnd, 2, 100);
+    EXPECT_TRUE(KillTimer(hwnd, 1));
+    EXPECT_FALSE(KillTimer(hwnd, 1));
+    clock->Advance(60ms);
+    SetTimer(hwnd, 2, 100);  // setting it again restarts the count
+    clock->Advance(60ms);
+    ProcessMessages();
+    EXPECT_TRUE(log.entries.empty());
+    clock->Advance(40ms);
+    MSG msg;
+    ASSERT_TRUE(PeekMessage(msg, PM_NOREMOVE));
+    EXPECT_EQ(msg.message, WM_TIMER);
+    // Destroying the window takes its due timer with it.
+    DeallocateHWnd(hwnd);
+    EXPECT_FALSE(PeekMessage(msg, PM_REMOVE));
+    EXPECT_FALSE(KillTimer(hwnd, 2));
+  });
+}
+
+TEST(SetTimerTest, BlockedGetMessageWakesWhenTheClockMoves) {
+  OnFreshThread([] {
+    const auto clock = UseFakeClock();
+    ScopedWindow window(DefWindowProc);
+    SetTimer(window.Handle(), 9, 500);
+    std::thread mover([clock] { clock->Advance(500ms); });
+    MSG msg;
+    ASSERT_TRUE(GetMessage(msg));
+    mover.join();
+    EXPECT_EQ(msg.message, WM_TIMER);
+    EXPECT_EQ(msg.wParam, 9u);
+  });
+}
+
+TEST(SetTimerTest, RealClockTimerTicks) {
+  OnFreshThread([] {
+    int ticks = 0;
+    ScopedWindow window([&](HWND, UINT m, WPARAM, LPARAM) -> LRESULT {
+      if (m == WM_TIMER) ++ticks;
+      return 0;
+    });
+    SetTimer(window.Handle(), 1, 10);
+    EXPECT_EQ(PumpUntil([&] { return ticks >= 3; }, Generous()), PumpResult::Done);
+  });
+}
+
+TEST(SetTimerTest, TimerSetFromAnotherThreadWakesTheOwner) {
+  OnFreshThread([] {
+    const auto clock = UseFakeClock();
+    ScopedWindow window(DefWindowProc);
+    const HWND hwnd = window.Handle();
+    std::thread setter([hwnd, clock] {
+      SetTimer(hwnd, 4, 50);
+      clock->Advance(50ms);
+    });
+    MSG msg;
+    ASSERT_TRUE(GetMessage(msg));
+    setter.join();
+    EXPECT_EQ(msg.message, WM_TIMER);
+    EXPECT_EQ(msg.wParam, 4u);
+  });
+}
+
+}  // namespace
+}  // namespace qv
