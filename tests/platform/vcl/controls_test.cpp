@@ -648,6 +648,55 @@ TEST_F(ControlsTest, ExceptionsFromHandlersGoToTheApplication) {
   EXPECT_EQ(err, "Quorvel: Disc not ready\nQuorvel: Overwrite?\n");
 }
 
+TEST_F(ControlsTest, RunServesTheMainFormUntilItCloses) {
+  TForm* main = nullptr;
+  Application()->CreateForm(main);
+  main->SetBounds(0, 0, 100, 100);
+  main->Show();
+  std::vector<UINT> seenByHook;
+  std::vector<UINT> seenByWindow;
+  const HWND helper = AllocateHWnd([&](HWND, UINT m, WPARAM, LPARAM) -> LRESULT {
+    seenByWindow.push_back(m);
+    if (m == WM_USER + 2) main->Close();
+    return 0;
+  });
+  Application()->OnMessage = [&](MSG& msg, bool& handled) {
+    if (msg.hwnd != helper) return;
+    seenByHook.push_back(msg.message);
+    handled = msg.message == WM_USER + 1;  // kept from the window
+  };
+  PostMessage(helper, WM_USER + 1, 0, 0);
+  PostMessage(helper, WM_USER + 2, 0, 0);
+  Application()->Run();
+  EXPECT_TRUE(Application()->Terminated());
+  EXPECT_EQ(seenByHook, (std::vector<UINT>{WM_USER + 1, WM_USER + 2}));
+  EXPECT_EQ(seenByWindow, (std::vector<UINT>{WM_USER + 2}));
+  DeallocateHWnd(helper);
+}
+
+TEST_F(ControlsTest, WindowProcCanBeReplacedAndPassesOn) {
+  TForm* form = MakeForm();
+  auto* button = Place<TButton>(form, {10, 10, 85, 35});
+  int clicks = 0;
+  button->OnClick = [&](TComponent*) { ++clicks; };
+  ShowForm(form);
+  const auto inherited = button->WindowProc;
+  std::vector<UINT> texts;
+  button->WindowProc = [&](TMessage& m) {
+    if (m.Msg == WM_LBUTTONDOWN) return;  // swallowed: no press, so no click
+    if (m.Msg == CM_TEXTCHANGED) texts.push_back(m.Msg);
+    inherited(m);
+  };
+  Click(button, {10, 10});
+  EXPECT_EQ(clicks, 0);
+  button->SetCaption("Rip");
+  EXPECT_EQ(texts.size(), 1u);
+  EXPECT_EQ(button->Perform(WM_GETDLGCODE), 0);
+  button->WindowProc = inherited;
+  Click(button, {10, 10});
+  EXPECT_EQ(clicks, 1);
+}
+
 TEST_F(ControlsTest, ScreenReportsTheBackEndsMonitors) {
   StopWindowSystem();
   auto backend = std::make_unique<HeadlessBackend>(

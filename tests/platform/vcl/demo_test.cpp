@@ -14,10 +14,13 @@
 
 #include "platform/gfx/font.h"
 #include "platform/gfx/png_codec.h"
+#include "platform/msg/message_queue.h"
 #include "platform/msg/pump.h"
+#include "platform/msg/window.h"
 #include "platform/ui/headless_backend.h"
 #include "platform/ui/window_system.h"
 #include "platform/ui/x11_backend.h"
+#include "platform/vcl/dialogs.h"
 #include "platform/vcl/extctrls.h"
 #include "platform/vcl/forms.h"
 #include "platform/vcl/menus.h"
@@ -190,6 +193,53 @@ TEST(DemoFormTest, HeadlessAndXvfbDrawTheSamePixels) {
   for (int y = 0; y < 300; ++y)
     for (int x = 0; x < 420; ++x) differing += shown.Pixel(x, y) != headless.Pixel(x, y);
   EXPECT_EQ(differing, 0);
+}
+
+TEST(MessageBoxTest, IsAModalWindowOnAnXServer) {
+  Xvfb server;
+  ASSERT_FALSE(server.Display().empty()) << "Xvfb did not start";
+  auto x11 = X11Backend::Open(server.Display().c_str());
+  ASSERT_NE(x11, nullptr);
+  X11Backend* backend = x11.get();
+  ASSERT_TRUE(StartWindowSystem(std::move(x11)));
+  TForm* main = nullptr;
+  Application()->CreateForm(main);
+  main->SetBounds(10, 10, 200, 100);
+  main->Show();
+  // The user answers with one key once the box is up.
+  unsigned long keysym = 0;
+  bool mainEnabledMeanwhile = true;
+  const HWND helper = AllocateHWnd([&](HWND, UINT m, WPARAM, LPARAM) -> LRESULT {
+    if (m == WM_USER) {
+      TCustomForm* box = Screen()->Forms(Screen()->FormCount() - 1);
+      mainEnabledMeanwhile = IsWindowEnabled(main->Handle());
+      EXPECT_NE(box, main);
+      EXPECT_EQ(GetWindowText(box->Handle()), "Quorvel");
+      test::SendXKey(server.Display(), backend->XWindow(box->Handle()), keysym);
+    }
+    return 0;
+  });
+  struct Case {
+    unsigned flags;
+    unsigned long keysym;
+    int answer;
+  };
+  for (const Case c :
+       {Case{MB_YESNO | MB_DEFBUTTON2, 0xFF0D /* Return */, IDNO}, Case{MB_YESNO, 0xFF0D, IDYES},
+        Case{MB_OKCANCEL, 0xFF1B /* Escape */, IDCANCEL}, Case{MB_OK, 0xFF1B, IDOK}}) {
+    SCOPED_TRACE(c.flags);
+    keysym = c.keysym;
+    PostMessage(helper, WM_USER, 0, 0);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(MessageBox("Overwrite the file?", "Quorvel", c.flags), c.answer);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");  // shown, not printed
+    EXPECT_FALSE(mainEnabledMeanwhile);
+    EXPECT_TRUE(IsWindowEnabled(main->Handle()));
+    EXPECT_EQ(Screen()->FormCount(), 1);
+  }
+  DeallocateHWnd(helper);
+  DestroyApplication();
+  StopWindowSystem();
 }
 
 }  // namespace

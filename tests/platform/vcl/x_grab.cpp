@@ -24,3 +24,24 @@ Bitmap GrabXWindow(const std::string& display, unsigned long window, int width, 
 }
 
 }  // namespace qv::test
+
+namespace qv::test {
+
+bool SendXKey(const std::string& display, unsigned long window, unsigned long keysym) {
+  ::Display* dpy = XOpenDisplay(display.c_str());
+  if (dpy == nullptr) return false;
+  XKeyEvent key{};
+  key.type = KeyPress;
+  key.display = dpy;
+  key.window = window;
+  key.root = DefaultRootWindow(dpy);
+  key.keycode = XKeysymToKeycode(dpy, keysym);
+  key.same_screen = True;
+  const bool sent =
+      XSendEvent(dpy, window, False, KeyPressMask, reinterpret_cast<XEvent*>(&key)) != 0;
+  XSync(dpy, False);
+  XCloseDisplay(dpy);
+  return sent;
+}
+
+}  // namespace qv::test

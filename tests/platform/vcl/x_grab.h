@@ -12,3 +12,10 @@ namespace qv::test {
 Bitmap GrabXWindow(const std::string& display, unsigned long window, int width, int height);
 
 }  // namespace qv::test
+
+namespace qv::test {
+
+// Sends a key press (an X keysym) to a window, as the X server delivers a user's key.
+bool SendXKey(const std::string& display, unsigned long window, unsigned long keysym);
+
+}  // namespace qv::test
