@@ -28,7 +28,7 @@ ControlRegistry& Registry() {
   return registry;
 }
 
-TWinControl* creating = nullptr;  // the control whose window is being made
+thread_local TWinControl* creating = nullptr;  // the control whose window is being made
 
 LRESULT ControlWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -200,7 +200,8 @@ class TScreen {
 };
 
 // The program's application and screen, made on first use on the GUI thread. The
-// application is freed with its forms by DestroyApplication (or at exit).
+// application and its forms are freed by DestroyApplication, which the program calls
+// before it stops the window system (at the end of main).
 [[nodiscard]] TApplication* Application();
 [[nodiscard]] TScreen* Screen();
 void DestroyApplication();

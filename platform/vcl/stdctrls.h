@@ -205,10 +205,9 @@ class TComboDropDown;
 // The dropped list asks its combo box to close it (wParam 1: take the highlighted item).
 constexpr UINT CM_CLOSEUP = 0xB1F1;
 
-enum class TComboBoxStyle { csDropDown, csDropDownList };
-
-// A field showing the chosen item and a button that drops the list down. The field's text
-// is the chosen item; a program may set another text.
+// A field showing the chosen item and a button that drops the list down (the class
+// library's drop-down-list style). The field's text is the chosen item; a program may set
+// another text, the user cannot type one.
 class TComboBox : public TCustomControl {
  public:
   explicit TComboBox(TComponent* owner);
@@ -217,8 +216,6 @@ class TComboBox : public TCustomControl {
   [[nodiscard]] TControlStrings& Items() { return items_; }
   [[nodiscard]] int ItemIndex() const { return itemIndex_; }
   void SetItemIndex(int index);
-  [[nodiscard]] TComboBoxStyle Style() const { return style_; }
-  void SetStyle(TComboBoxStyle style) { style_ = style; }
   [[nodiscard]] int DropDownCount() const { return dropDownCount_; }
   void SetDropDownCount(int value) { dropDownCount_ = value; }
   [[nodiscard]] bool DroppedDown() const { return dropDown_ != nullptr; }
@@ -244,7 +241,6 @@ class TComboBox : public TCustomControl {
 
   TControlStrings items_{this};
   int itemIndex_ = -1;
-  TComboBoxStyle style_ = TComboBoxStyle::csDropDownList;
   int dropDownCount_ = 8;
   TComboDropDown* dropDown_ = nullptr;  // owned by this control while shown
 };
