@@ -331,6 +331,7 @@ void TControl::WndProc(TMessage& m) {
     case CM_TEXTCHANGED:
     case CM_ENABLEDCHANGED:
     case CM_VISIBLECHANGED:
+    case CM_SYSCOLORCHANGE:
       Invalidate();
       return;
     case WM_PAINT:
@@ -863,9 +864,34 @@ void TWinControl::WndProc(TMessage& m) {
     case CM_TEXTCHANGED:
       Invalidate();
       return;
+    case CM_RECREATEWND:
+      RecreateWnd();
+      return;
+    case WM_SYSCOLORCHANGE:
+    case CM_SYSCOLORCHANGE:
+      // System colours are resolved when drawn: paint again, and tell the children.
+      Invalidate();
+      for (TControl* c : std::vector<TControl*>(controls_)) c->Perform(CM_SYSCOLORCHANGE);
+      return;
+    case CM_FOCUSCHANGED:
+      for (TControl* c : std::vector<TControl*>(controls_))
+        c->Perform(CM_FOCUSCHANGED, 0, m.LParam);
+      return;
     default:
       TControl::WndProc(m);
   }
+}
+
+void TWinControl::RecreateWnd() {
+  if (handle_ == 0) return;
+  // The children's windows go with ours and come back with it, and so does the focus.
+  TWinControl* focused = FromHandle(GetFocus());
+  bool inside = false;
+  for (TControl* c = focused; c != nullptr && !inside; c = c->Parent()) inside = c == this;
+  DestroyWnd();
+  CreateHandle();
+  if (Showing()) ShowWindow(handle_, Parent() == nullptr ? SW_SHOW : SW_SHOWNA);
+  if (inside && focused->CanFocus()) ::qv::SetFocus(focused->Handle());
 }
 
 // ---- graphic and custom controls ------------------------------------------------------

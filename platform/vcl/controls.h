@@ -253,6 +253,9 @@ class TWinControl : public TControl {
   void Realign();
   void Loaded() override;
 
+  // Makes the window (and its children's) again, as CM_RECREATEWND asks.
+  void RecreateWnd();
+
   // The window system's entry: every message of the control's window comes here.
   LRESULT ProcedureFor(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 

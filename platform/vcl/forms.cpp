@@ -144,6 +144,8 @@ void TCustomForm::SetActiveControl(TWinControl* control) {
 
 void TCustomForm::FocusChanged(TWinControl* control) {
   activeControl_ = control;
+  // Every control hears where the focus went (buttons change their default look).
+  Perform(CM_FOCUSCHANGED, 0, reinterpret_cast<LPARAM>(control));
 }
 
 void TCustomForm::ControlDestroying(TControl* control) {

@@ -174,6 +174,10 @@ void TButton::WndProc(TMessage& m) {
     spaceDown_ = false;
     SetPressed(false);
   }
+  if (m.Msg == CM_FOCUSCHANGED) {
+    Invalidate();  // the default button's frame follows the focus
+    return;
+  }
   TCustomControl::WndProc(m);
 }
 
@@ -181,7 +185,11 @@ void TButton::Paint() {
   TCanvas& c = Canvas();
   Rect r = ClientRect();
   DC* dc = c.Handle();
-  const bool focusedLook = Focused() || (default_ && Enabled());
+  // The default button looks it unless another button has the focus.
+  const TCustomForm* form = GetParentForm();
+  const bool otherButton = form != nullptr && form->ActiveControl() != this &&
+                           dynamic_cast<const TButton*>(form->ActiveControl()) != nullptr;
+  const bool focusedLook = Focused() || (default_ && Enabled() && !otherButton);
   if (focusedLook) Frame3D(c, r, clBlack, clBlack, 1);
   if (pressed_) {
     Frame3D(c, r, clBtnShadow, clBtnShadow, 1);

@@ -697,6 +697,36 @@ TEST_F(ControlsTest, WindowProcCanBeReplacedAndPassesOn) {
   EXPECT_EQ(clicks, 1);
 }
 
+TEST_F(ControlsTest, RecreatedWindowsComeBackWithTheirChildren) {
+  TForm* form = MakeForm(200, 120);
+  auto* panel = Place<TPanel>(form, {10, 10, 190, 110});
+  panel->SetCaption("Panel");
+  auto* edit = Create<TEdit>(form);
+  edit->SetParent(panel);
+  edit->SetBounds(10, 10, 100, 21);
+  edit->SetText("kept");
+  ShowForm(form);
+  PaintPendingWindows();
+  const Bitmap before = SnapshotWindow(form->Handle());
+  const HWND oldPanel = panel->Handle();
+  const HWND oldEdit = edit->Handle();
+  panel->Perform(CM_RECREATEWND);
+  Pump();
+  PaintPendingWindows();
+  EXPECT_NE(panel->Handle(), oldPanel);
+  EXPECT_NE(edit->Handle(), oldEdit);
+  EXPECT_FALSE(IsWindow(oldPanel));
+  EXPECT_FALSE(IsWindow(oldEdit));
+  EXPECT_TRUE(IsWindowVisible(edit->Handle()));
+  EXPECT_EQ(TWinControl::FromHandle(edit->Handle()), edit);
+  EXPECT_EQ(TWinControl::FromHandle(oldEdit), nullptr);
+  EXPECT_TRUE(SnapshotWindow(form->Handle()) == before);
+  // The new windows work: a click focuses the edit, typing reaches it.
+  Click(edit, {50, 10});
+  Type("!");
+  EXPECT_EQ(edit->Text(), "kept!");
+}
+
 TEST_F(ControlsTest, ScreenReportsTheBackEndsMonitors) {
   StopWindowSystem();
   auto backend = std::make_unique<HeadlessBackend>(
