@@ -648,6 +648,35 @@ TEST_F(ControlsTest, ExceptionsFromHandlersGoToTheApplication) {
   EXPECT_EQ(err, "Quorvel: Disc not ready\nQuorvel: Overwrite?\n");
 }
 
+// A form whose creation handler fails part way still opens; the failure is reported.
+class FailingForm : public TForm {
+ public:
+  explicit FailingForm(TComponent* owner) : TForm(owner) {
+    ReadFormData(this, [this] {
+      SetBorderStyle(TFormBorderStyle::bsNone);
+      SetBounds(0, 0, 100, 80);
+      SetVisible(true);
+    });
+    OnCreate = [this](TComponent*) {
+      steps = 1;
+      throw Exception("Cannot open the log");
+    };
+  }
+  int steps = 0;
+};
+
+TEST_F(ControlsTest, AFailingCreationHandlerIsReportedAndTheFormStillOpens) {
+  Application()->SetTitle("Quorvel");
+  testing::internal::CaptureStderr();
+  FailingForm* form = nullptr;
+  Application()->CreateForm(form);
+  Pump();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Quorvel: Cannot open the log\n");
+  EXPECT_EQ(form->steps, 1);
+  EXPECT_TRUE(headless->IsShown(form->Handle()));
+  EXPECT_EQ(Application()->MainForm(), form);
+}
+
 TEST_F(ControlsTest, RunServesTheMainFormUntilItCloses) {
   TForm* main = nullptr;
   Application()->CreateForm(main);

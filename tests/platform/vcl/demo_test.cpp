@@ -237,6 +237,13 @@ TEST(MessageBoxTest, IsAModalWindowOnAnXServer) {
     EXPECT_TRUE(IsWindowEnabled(main->Handle()));
     EXPECT_EQ(Screen()->FormCount(), 1);
   }
+  // Unattended runs never wait for a user, display or not.
+  SetMessageBoxesUnattended(true);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(MessageBox("No disc", "Quorvel", MB_OKCANCEL), IDOK);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Quorvel: No disc\n");
+  EXPECT_EQ(Screen()->FormCount(), 1);
+  SetMessageBoxesUnattended(false);
   DeallocateHWnd(helper);
   DestroyApplication();
   StopWindowSystem();
