@@ -387,39 +387,41 @@ TEST_F(ControlsTest, ModalFormRunsANestedLoopUntilItHasAResult) {
 }
 
 TEST_F(ControlsTest, ClosingDuringAClickHandlerWaitsForTheHandler) {
-  TForm* main = nullptr;
-  Application()->CreateForm(main);
-  ASSERT_EQ(Application()->MainForm(), main);
-  main->Show();
-  Pump();
-  auto* second = Create<TForm>(Application());
-  second->SetBounds(150, 150, 200, 100);
-  auto* button = Create<TButton>(second);
-  button->SetParent(second);
-  button->SetBounds(10, 10, 75, 25);
-  bool destroyed = false;
-  second->OnDestroy = [&](TComponent*) { destroyed = true; };
-  second->OnClose = [](TComponent*, TCloseAction& action) { action = TCloseAction::caFree; };
-  bool aliveAfterClose = false;
-  button->OnClick = [&](TComponent*) {
-    second->Close();
-    // Still here: the handler goes on with its form and its button.
-    aliveAfterClose = !destroyed && second->Visible();
-    button->SetCaption("clicked");
-  };
-  second->AfterConstruction();
-  second->Show();
-  Pump();
-  Click(button, {10, 10});
-  EXPECT_TRUE(aliveAfterClose);
-  EXPECT_TRUE(destroyed);
-  EXPECT_EQ(Screen()->FormCount(), 1);
+  OnOwnGuiThread([&] {
+    TForm* main = nullptr;
+    Application()->CreateForm(main);
+    ASSERT_EQ(Application()->MainForm(), main);
+    main->Show();
+    Pump();
+    auto* second = Create<TForm>(Application());
+    second->SetBounds(150, 150, 200, 100);
+    auto* button = Create<TButton>(second);
+    button->SetParent(second);
+    button->SetBounds(10, 10, 75, 25);
+    bool destroyed = false;
+    second->OnDestroy = [&](TComponent*) { destroyed = true; };
+    second->OnClose = [](TComponent*, TCloseAction& action) { action = TCloseAction::caFree; };
+    bool aliveAfterClose = false;
+    button->OnClick = [&](TComponent*) {
+      second->Close();
+      // Still here: the handler goes on with its form and its button.
+      aliveAfterClose = !destroyed && second->Visible();
+      button->SetCaption("clicked");
+    };
+    second->AfterConstruction();
+    second->Show();
+    Pump();
+    Click(button, {10, 10});
+    EXPECT_TRUE(aliveAfterClose);
+    EXPECT_TRUE(destroyed);
+    EXPECT_EQ(Screen()->FormCount(), 1);
 
-  // Closing the main form ends the application.
-  EXPECT_FALSE(Application()->Terminated());
-  main->Close();
-  Pump();
-  EXPECT_TRUE(Application()->Terminated());
+    // Closing the main form ends the application.
+    EXPECT_FALSE(Application()->Terminated());
+    main->Close();
+    Pump();
+    EXPECT_TRUE(Application()->Terminated());
+  });
 }
 
 TEST_F(ControlsTest, APopupMenuChoosesAnItem) {
@@ -678,29 +680,31 @@ TEST_F(ControlsTest, AFailingCreationHandlerIsReportedAndTheFormStillOpens) {
 }
 
 TEST_F(ControlsTest, RunServesTheMainFormUntilItCloses) {
-  TForm* main = nullptr;
-  Application()->CreateForm(main);
-  main->SetBounds(0, 0, 100, 100);
-  main->Show();
-  std::vector<UINT> seenByHook;
-  std::vector<UINT> seenByWindow;
-  const HWND helper = AllocateHWnd([&](HWND, UINT m, WPARAM, LPARAM) -> LRESULT {
-    seenByWindow.push_back(m);
-    if (m == WM_USER + 2) main->Close();
-    return 0;
+  OnOwnGuiThread([&] {
+    TForm* main = nullptr;
+    Application()->CreateForm(main);
+    main->SetBounds(0, 0, 100, 100);
+    main->Show();
+    std::vector<UINT> seenByHook;
+    std::vector<UINT> seenByWindow;
+    const HWND helper = AllocateHWnd([&](HWND, UINT m, WPARAM, LPARAM) -> LRESULT {
+      seenByWindow.push_back(m);
+      if (m == WM_USER + 2) main->Close();
+      return 0;
+    });
+    Application()->OnMessage = [&](MSG& msg, bool& handled) {
+      if (msg.hwnd != helper) return;
+      seenByHook.push_back(msg.message);
+      handled = msg.message == WM_USER + 1;  // kept from the window
+    };
+    PostMessage(helper, WM_USER + 1, 0, 0);
+    PostMessage(helper, WM_USER + 2, 0, 0);
+    Application()->Run();
+    EXPECT_TRUE(Application()->Terminated());
+    EXPECT_EQ(seenByHook, (std::vector<UINT>{WM_USER + 1, WM_USER + 2}));
+    EXPECT_EQ(seenByWindow, (std::vector<UINT>{WM_USER + 2}));
+    DeallocateHWnd(helper);
   });
-  Application()->OnMessage = [&](MSG& msg, bool& handled) {
-    if (msg.hwnd != helper) return;
-    seenByHook.push_back(msg.message);
-    handled = msg.message == WM_USER + 1;  // kept from the window
-  };
-  PostMessage(helper, WM_USER + 1, 0, 0);
-  PostMessage(helper, WM_USER + 2, 0, 0);
-  Application()->Run();
-  EXPECT_TRUE(Application()->Terminated());
-  EXPECT_EQ(seenByHook, (std::vector<UINT>{WM_USER + 1, WM_USER + 2}));
-  EXPECT_EQ(seenByWindow, (std::vector<UINT>{WM_USER + 2}));
-  DeallocateHWnd(helper);
 }
 
 TEST_F(ControlsTest, WindowProcCanBeReplacedAndPassesOn) {

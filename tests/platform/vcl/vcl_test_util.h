@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "platform/gfx/font.h"
 #include "platform/msg/pump.h"
@@ -45,6 +47,25 @@ class VclTest : public ::testing::Test {
   }
 
   void Pump() { Application()->ProcessMessages(); }
+
+  // Terminating the application ends its thread's loop for good, as the message layer
+  // has it; tests that terminate do so on a GUI thread of their own.
+  void OnOwnGuiThread(const std::function<void()>& body) {
+    DestroyApplication();
+    StopWindowSystem();
+    std::thread gui([&] {
+      auto backend = std::make_unique<HeadlessBackend>();
+      headless = backend.get();
+      ASSERT_TRUE(StartWindowSystem(std::move(backend)));
+      body();
+      DestroyApplication();
+      StopWindowSystem();
+    });
+    gui.join();
+    auto backend = std::make_unique<HeadlessBackend>();
+    headless = backend.get();
+    ASSERT_TRUE(StartWindowSystem(std::move(backend)));
+  }
 
   void Key(unsigned vk, std::string_view text = {}, unsigned modifiers = 0) {
     headless->InjectKey(vk, true, text, modifiers);
