@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 
@@ -135,13 +136,45 @@ TEST_F(TCddbTest, LookUpThroughAProxy) {
   EXPECT_EQ(cddb_->State, cdsMatchFound);
 }
 
-TEST_F(TCddbTest, ServerFailuresAndAbort) {
+TEST_F(TCddbTest, ServerAnswersEndInTheirStatesAndTexts) {
   ASSERT_TRUE(cddb_->RefreshTOC());
-  testing::WriteFile(root_.path() / "_control" / ("query." + discId_), "http 503");
+  const struct {
+    const char* control;
+    int state;
+    std::string status;
+  } cases[] = {
+      {"slow 1", cdsMatchFound, "Found exact match"},
+      {"403", cdsNoMatch, "Database entry is corrupt"},
+      {"409", cdsNoMatch, "No handshake"},
+      {"500", cdsNoMatch, "Command syntax error, command unknown, command unimplemented"},
+      {"html", cdsNoMatch, "No match found"},
+      {"http 503", cdsHttpError,
+       "CDDB Component Internal Error: THttpCli.GetAsync failed because of error "
+       "\"Service Unavailable\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.control);
+    testing::WriteFile(root_.path() / "_control" / ("query." + discId_), c.control);
+    statuses_.clear();
+    ASSERT_EQ(cddb_->Query(), 0);
+    WaitForEnd();
+    EXPECT_EQ(cddb_->State, c.state);
+    EXPECT_NE(std::find(statuses_.begin(), statuses_.end(), c.status), statuses_.end());
+  }
+  // A read the server refuses.
+  std::remove((root_.path() / "_control" / ("query." + discId_)).c_str());
   ASSERT_EQ(cddb_->Query(), 0);
   WaitForEnd();
-  EXPECT_EQ(cddb_->State, cdsHttpError);
+  testing::WriteFile(root_.path() / "_control" / ("read." + discId_), "401");
+  ASSERT_EQ(cddb_->ReadEntry(), 0);
+  WaitForEnd();
+  EXPECT_EQ(cddb_->State, cdsReadFailed);
+  EXPECT_NE(std::find(statuses_.begin(), statuses_.end(), "Specified CDDB entry not found"),
+            statuses_.end());
+}
 
+TEST_F(TCddbTest, AbortEndsASlowLookUp) {
+  ASSERT_TRUE(cddb_->RefreshTOC());
   testing::WriteFile(root_.path() / "_control" / ("query." + discId_), "slow 60");
   ASSERT_EQ(cddb_->Query(), 0);
   cddb_->Abort();
