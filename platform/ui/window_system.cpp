@@ -47,6 +47,9 @@ struct UiWindow final : WindowExtra {
   bool destroying = false;
   Rect restoreRect;
   int ncPressed = HTNOWHERE;
+  bool redraw = true;  // WM_SETREDRAW
+  nonclient::ScrollState scroll[3];
+  int trackPos[3] = {};
   // Top-level windows only.
   std::unique_ptr<Bitmap> buffer;
   Region dirty;  // window coordinates: drawn but not presented
@@ -88,6 +91,14 @@ struct MoveSizeState {
   bool byMouse = false;
   Point start;
   Rect startRect;  // parent coordinates
+};
+
+struct ScrollDrag {
+  bool active = false;
+  HWND hwnd = 0;
+  bool vertical = false;
+  int grab = 0;  // pointer offset into the thumb along the axis
+  int pos = 0;
 };
 
 struct CaseLess {
@@ -137,12 +148,14 @@ class Manager final : public DisplayEvents {
   std::deque<InputEvent> input;
   ClickRecord lastClick;
   MoveSizeState moveSize;
+  ScrollDrag scrollDrag;
 
   void Queue(InputEvent event);
   void Route(const InputEvent& event);
   void RouteMouse(const InputEvent& event);
   void RouteKey(const InputEvent& event);
   void MoveSizeInput(const InputEvent& event);
+  void ScrollDragInput(const InputEvent& event);
   void Deliver(MSG& msg);
 
   InputHook inputHook;
@@ -796,6 +809,36 @@ void Manager::MoveSizeInput(const InputEvent& e) {
   }
 }
 
+void Manager::ScrollDragInput(const InputEvent& e) {
+  UiWindow* w = Get(scrollDrag.hwnd);
+  if (!w) {
+    scrollDrag.active = false;
+    return;
+  }
+  const bool vertical = scrollDrag.vertical;
+  const UINT message = vertical ? WM_VSCROLL : WM_HSCROLL;
+  const nonclient::ScrollState& state = w->scroll[vertical ? SB_VERT : SB_HORZ];
+  const Rect bar = vertical ? nonclient::Compute(w->style, w->exStyle, WindowSize(*w)).vscroll
+                            : nonclient::Compute(w->style, w->exStyle, WindowSize(*w)).hscroll;
+  const Point o = OriginOnScreen(*w);
+  const int along = vertical ? e.screen.Y - o.Y - bar.Top : e.screen.X - o.X - bar.Left;
+  const nonclient::ScrollParts parts = nonclient::ScrollBarParts(bar, vertical, state);
+  const int arrow = vertical ? parts.first.Height() : parts.first.Width();
+  const int pos = nonclient::ScrollPosAt(bar, vertical, state, along - arrow - scrollDrag.grab);
+  const HWND hwnd = scrollDrag.hwnd;
+  if (e.kind == InputEvent::Kind::Button && !e.down) {
+    scrollDrag.active = false;
+    Send(hwnd, message, MAKELONG(SB_THUMBPOSITION, static_cast<std::uint16_t>(scrollDrag.pos)));
+    if (Get(hwnd)) Send(hwnd, message, SB_ENDSCROLL);
+    return;
+  }
+  if (e.kind == InputEvent::Kind::Move && pos != scrollDrag.pos) {
+    scrollDrag.pos = pos;
+    w->trackPos[vertical ? SB_VERT : SB_HORZ] = pos;
+    Send(hwnd, message, MAKELONG(SB_THUMBTRACK, static_cast<std::uint16_t>(pos)));
+  }
+}
+
 void Manager::RouteMouse(const InputEvent& e) {
   cursor = e.screen;
   pointerInside = true;
@@ -810,6 +853,10 @@ void Manager::RouteMouse(const InputEvent& e) {
   }
   if (moveSize.active) {
     MoveSizeInput(e);
+    return;
+  }
+  if (scrollDrag.active) {
+    ScrollDragInput(e);
     return;
   }
   int hit = HTNOWHERE;
@@ -1538,7 +1585,7 @@ namespace {
 
 void PaintOne(HWND hwnd) {
   UiWindow* w = Get(hwnd);
-  if (!w || !IsWindowVisible(hwnd) || IsIconic(RootOf(hwnd))) return;
+  if (!w || !w->redraw || !IsWindowVisible(hwnd) || IsIconic(RootOf(hwnd))) return;
   if (w->ncDirty) {
     w->ncDirty = false;
     Send(hwnd, WM_NCPAINT, 1, 0);
@@ -1855,6 +1902,127 @@ Bitmap SnapshotWindow(HWND hwnd) {
   return out;
 }
 
+// ---------------------------------------------------------------- scroll bars
+
+namespace {
+
+nonclient::ScrollState* ScrollOf(HWND hwnd, int bar, UiWindow** window = nullptr) {
+  UiWindow* w = Get(hwnd);
+  if (!w || bar < SB_HORZ || bar > SB_CTL) return nullptr;
+  if (window) *window = w;
+  return &w->scroll[bar];
+}
+
+void ScrollChanged(UiWindow& w, int bar, bool redraw) {
+  if (!redraw || bar == SB_CTL) return;
+  if ((bar == SB_VERT && (w.style & WS_VSCROLL)) || (bar == SB_HORZ && (w.style & WS_HSCROLL))) {
+    w.ncDirty = true;
+    SchedulePaint();
+  }
+}
+
+// A press on a window's own scroll bar: the arrows and the track scroll by a line or a
+// page; the thumb is dragged in a loop of its own until the button comes up.
+void ScrollBarPress(HWND hwnd, bool vertical, LPARAM screenPoint) {
+  Manager& m = M();
+  UiWindow* w = Get(hwnd);
+  if (!w || m.scrollDrag.active) return;
+  const nonclient::Layout layout = nonclient::Compute(w->style, w->exStyle, WindowSize(*w));
+  const Rect bar = vertical ? layout.vscroll : layout.hscroll;
+  const nonclient::ScrollState state = w->scroll[vertical ? SB_VERT : SB_HORZ];
+  const nonclient::ScrollParts parts = nonclient::ScrollBarParts(bar, vertical, state);
+  const Point o = OriginOnScreen(*w);
+  const Point p{static_cast<std::int16_t>(LOWORD(static_cast<WPARAM>(screenPoint))) - o.X,
+                static_cast<std::int16_t>(HIWORD(static_cast<WPARAM>(screenPoint))) - o.Y};
+  const UINT message = vertical ? WM_VSCROLL : WM_HSCROLL;
+  WPARAM code = SB_ENDSCROLL;
+  if (parts.first.Contains(p))
+    code = SB_LINEUP;
+  else if (parts.last.Contains(p))
+    code = SB_LINEDOWN;
+  else if (parts.trackBefore.Contains(p))
+    code = SB_PAGEUP;
+  else if (parts.trackAfter.Contains(p))
+    code = SB_PAGEDOWN;
+  if (code != SB_ENDSCROLL) {
+    Send(hwnd, message, code);
+    if (Get(hwnd)) Send(hwnd, message, SB_ENDSCROLL);
+    return;
+  }
+  if (!parts.thumb.Contains(p) || !(m.buttons & MK_LBUTTON)) return;
+  m.scrollDrag = ScrollDrag{true, hwnd, vertical,
+                            vertical ? p.Y - parts.thumb.Top : p.X - parts.thumb.Left, state.pos};
+  SetCapture(hwnd);
+  PumpUntil([&] { return !m.scrollDrag.active || !Get(hwnd) || Terminated(); });
+  m.scrollDrag.active = false;
+  if (Get(hwnd) && m.capture == hwnd) ReleaseCapture();
+}
+
+}  // namespace
+
+int SetScrollInfo(HWND hwnd, int bar, const SCROLLINFO& info, bool redraw) {
+  UiWindow* w = nullptr;
+  nonclient::ScrollState* s = ScrollOf(hwnd, bar, &w);
+  if (!s) return 0;
+  if (info.fMask & SIF_RANGE) {
+    s->min = info.nMin;
+    s->max = std::max(info.nMax, info.nMin);
+  }
+  if (info.fMask & SIF_PAGE) s->page = info.nPage;
+  const long long range = static_cast<long long>(s->max) - s->min + 1;
+  s->page = static_cast<unsigned>(std::min<long long>(s->page, range));
+  if (info.fMask & SIF_POS) s->pos = info.nPos;
+  const long long top = static_cast<long long>(s->max) - std::max<long long>(s->page - 1LL, 0);
+  s->pos =
+      static_cast<int>(std::clamp<long long>(s->pos, s->min, std::max<long long>(top, s->min)));
+  ScrollChanged(*w, bar, redraw);
+  return s->pos;
+}
+
+bool GetScrollInfo(HWND hwnd, int bar, SCROLLINFO& info) {
+  UiWindow* w = nullptr;
+  const nonclient::ScrollState* s = ScrollOf(hwnd, bar, &w);
+  if (!s) return false;
+  if (info.fMask & SIF_RANGE) {
+    info.nMin = s->min;
+    info.nMax = s->max;
+  }
+  if (info.fMask & SIF_PAGE) info.nPage = s->page;
+  if (info.fMask & SIF_POS) info.nPos = s->pos;
+  if (info.fMask & SIF_TRACKPOS) {
+    const bool dragging = M().scrollDrag.active && M().scrollDrag.hwnd == hwnd &&
+                          (bar == SB_VERT) == M().scrollDrag.vertical;
+    info.nTrackPos = dragging ? w->trackPos[bar] : s->pos;
+  }
+  return true;
+}
+
+int SetScrollPos(HWND hwnd, int bar, int pos, bool redraw) {
+  const nonclient::ScrollState* s = ScrollOf(hwnd, bar);
+  if (!s) return 0;
+  const int old = s->pos;
+  SCROLLINFO info;
+  info.fMask = SIF_POS;
+  info.nPos = pos;
+  SetScrollInfo(hwnd, bar, info, redraw);
+  return old;
+}
+
+int GetScrollPos(HWND hwnd, int bar) {
+  const nonclient::ScrollState* s = ScrollOf(hwnd, bar);
+  return s ? s->pos : 0;
+}
+
+bool SetScrollRange(HWND hwnd, int bar, int minPos, int maxPos, bool redraw) {
+  if (!ScrollOf(hwnd, bar)) return false;
+  SCROLLINFO info;
+  info.fMask = SIF_RANGE;
+  info.nMin = minPos;
+  info.nMax = maxPos;
+  SetScrollInfo(hwnd, bar, info, redraw);
+  return true;
+}
+
 // ---------------------------------------------------------------- default processing
 
 LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -1883,7 +2051,8 @@ LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
       HDC dc = GetWindowDC(hwnd);
       if (!dc) return 0;
       const bool active = M().active == RootOf(hwnd);
-      nonclient::Paint(*dc, w->style, w->exStyle, WindowSize(*w), w->client, w->text, active);
+      nonclient::Paint(*dc, w->style, w->exStyle, WindowSize(*w), w->client, w->text, active,
+                       w->scroll[SB_HORZ], w->scroll[SB_VERT]);
       ReleaseDC(hwnd, dc);
       return 0;
     }
@@ -1946,7 +2115,9 @@ LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_NCLBUTTONDOWN: {
       const int hit = static_cast<int>(wParam);
       w->ncPressed = hit;
-      if (hit == HTCAPTION) {
+      if (hit == HTVSCROLL || hit == HTHSCROLL) {
+        ScrollBarPress(hwnd, hit == HTVSCROLL, lParam);
+      } else if (hit == HTCAPTION) {
         Send(hwnd, WM_SYSCOMMAND, SC_MOVE | WPARAM{HTCAPTION}, lParam);
       } else if (hit >= HTLEFT && hit <= HTBOTTOMRIGHT) {
         Send(hwnd, WM_SYSCOMMAND, SC_SIZE | static_cast<WPARAM>(hit - HTLEFT + 1), lParam);
@@ -2017,6 +2188,11 @@ LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_MOUSEACTIVATE:
       return 1;  // MA_ACTIVATE
+    case WM_SETREDRAW:
+      // Updates collect while drawing is off; turning it on paints nothing by itself.
+      w->redraw = wParam != 0;
+      if (w->redraw && (!w->update.IsEmpty() || w->ncDirty)) SchedulePaint();
+      return 0;
     case WM_SETCURSOR:
       // The parent may set the cursor for its children.
       if (w->parent && Send(w->parent, WM_SETCURSOR, wParam, lParam)) return 1;

@@ -428,5 +428,73 @@ TEST_F(InputTest, MaximiseAndRestoreFollowMinMaxInfo) {
   EXPECT_EQ(r.Height(), 300);
 }
 
+TEST_F(InputTest, WindowScrollBars) {
+  // 100 x 100 with a vertical bar: arrows 16 high, track 68 pixels from y 16.
+  const HWND top = Make(0, {0, 0, 100, 100}, kGrey, WS_VISIBLE | WS_VSCROLL);
+  SCROLLINFO info;
+  info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+  info.nMin = 0;
+  info.nMax = 99;
+  info.nPage = 25;
+  info.nPos = 500;
+  EXPECT_EQ(SetScrollInfo(top, SB_VERT, info, true), 75);  // 99 - (25 - 1)
+  EXPECT_EQ(SetScrollPos(top, SB_VERT, -4, true), 75);
+  EXPECT_EQ(GetScrollPos(top, SB_VERT), 0);
+  SCROLLINFO got;
+  got.fMask = SIF_ALL;
+  ASSERT_TRUE(GetScrollInfo(top, SB_VERT, got));
+  EXPECT_EQ(got.nMax, 99);
+  EXPECT_EQ(got.nPage, 25u);
+  EXPECT_FALSE(GetScrollInfo(top, 7, got));
+  Pump();
+  // The thumb: a quarter of the track at the top of it.
+  const COLORREF face = GetSysColor(COLOR_BTNFACE), track = GetSysColor(COLOR_SCROLLBAR);
+  EXPECT_EQ(At(top, 92, 16 + 8), face);
+  EXPECT_EQ(At(top, 92, 16 + 17 + 4), track);
+
+  struct Case {
+    int y;
+    WPARAM code;
+  } cases[] = {{5, SB_LINEUP}, {95, SB_LINEDOWN}, {60, SB_PAGEDOWN}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.y);
+    log.clear();
+    headless->InjectClick({92, c.y});
+    Pump();
+    const auto scrolls = Of({WM_VSCROLL});
+    ASSERT_EQ(scrolls.size(), 2u);
+    EXPECT_EQ(LOWORD(scrolls[0].wParam), c.code);
+    EXPECT_EQ(LOWORD(scrolls[1].wParam), SB_ENDSCROLL);
+  }
+
+  // Dragging the thumb half-way down the track: positions as it goes, then the last one.
+  log.clear();
+  headless->InjectButton({92, 20}, MouseButton::Left, true);
+  headless->InjectMouseMove({92, 20 + 25});
+  headless->InjectMouseMove({92, 20 + 51});  // the whole room: 68 - 17
+  headless->InjectButton({92, 20 + 51}, MouseButton::Left, false);
+  Pump();
+  std::vector<std::pair<WPARAM, int>> got2;
+  for (const auto& e : Of({WM_VSCROLL})) got2.emplace_back(LOWORD(e.wParam), HIWORD(e.wParam));
+  EXPECT_EQ(
+      got2,
+      (std::vector<std::pair<WPARAM, int>>{
+          {SB_THUMBTRACK, 37}, {SB_THUMBTRACK, 75}, {SB_THUMBPOSITION, 75}, {SB_ENDSCROLL, 0}}));
+  EXPECT_EQ(GetCapture(), HWND{0});
+}
+
+TEST_F(InputTest, SetRedrawHoldsPaintingBack) {
+  const HWND top = Make(0, {0, 0, 50, 50}, kGrey, WS_VISIBLE);
+  Pump();
+  SendMessage(top, WM_SETREDRAW, 0, 0);
+  InvalidateRect(top, nullptr, false);
+  log.clear();
+  Pump();
+  EXPECT_TRUE(MessagesOf(top, {WM_PAINT}).empty());
+  SendMessage(top, WM_SETREDRAW, 1, 0);
+  Pump();
+  EXPECT_EQ(MessagesOf(top, {WM_PAINT}).size(), 1u);
+}
+
 }  // namespace
 }  // namespace qv::test
