@@ -51,6 +51,8 @@ class DisplayEvents {
   virtual void Configured(HWND top, const Rect& screenBounds) = 0;
   virtual void FocusChanged(HWND top, bool focused) = 0;
   virtual void CloseRequested(HWND top) = 0;
+  // The user brought a minimised window back (from a task bar).
+  virtual void Restored(HWND top) = 0;
 };
 
 class DisplayBackend {

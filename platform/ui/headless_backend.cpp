@@ -217,6 +217,13 @@ void HeadlessBackend::InjectClose(HWND top) {
   if (windows_.count(top)) events_->CloseRequested(top);
 }
 
+void HeadlessBackend::InjectRestore(HWND top) {
+  const auto it = windows_.find(top);
+  if (it == windows_.end() || !it->second.minimized) return;
+  it->second.minimized = false;
+  events_->Restored(top);
+}
+
 const Bitmap* HeadlessBackend::Presented(HWND top) const {
   const auto it = windows_.find(top);
   return it == windows_.end() ? nullptr : &it->second.screen;

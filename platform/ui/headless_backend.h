@@ -49,6 +49,8 @@ class HeadlessBackend final : public DisplayBackend {
   // `text` is what the key types (WM_CHAR), empty for keys that type nothing.
   void InjectKey(unsigned vk, bool down, std::string_view text = {}, unsigned modifiers = 0);
   void InjectClose(HWND top);
+  // The user restores a minimised window (from a task bar).
+  void InjectRestore(HWND top);
 
   // The fake clock of the thread that started the back end: timers and double clicks.
   [[nodiscard]] FakeClock& Clock() { return *clock_; }

@@ -63,7 +63,7 @@ struct DcEntry {
 };
 
 struct InputEvent {
-  enum class Kind { Move, Button, Left, Key, Focus, Close, Configure } kind;
+  enum class Kind { Move, Button, Left, Key, Focus, Close, Configure, Restore } kind;
   HWND top = 0;
   Point screen{};
   MouseButton button = MouseButton::Left;
@@ -126,6 +126,7 @@ class Manager final : public DisplayEvents {
   void Configured(HWND top, const Rect& screenBounds) override;
   void FocusChanged(HWND top, bool focused) override;
   void CloseRequested(HWND top) override;
+  void Restored(HWND top) override;
 
   std::unique_ptr<DisplayBackend> backend;
   std::thread::id thread;
@@ -454,6 +455,21 @@ void ActivateTop(HWND top, WPARAM how) {
   }
 }
 
+// When the active window goes away the front-most remaining one takes over, so that the
+// keyboard keeps working after a dialog closes.
+void ActivateNext(HWND leaving) {
+  Manager& m = M();
+  for (HWND top : m.tops) {
+    UiWindow* t = Get(top);
+    if (!t || top == leaving || t->destroying || !Shown(*t)) continue;
+    if (t->style & (WS_MINIMIZE | WS_DISABLED)) continue;
+    ActivateTop(top, WA_ACTIVE);
+    m.backend->SetInputFocus(top);
+    return;
+  }
+  ActivateTop(0, WA_INACTIVE);
+}
+
 void SetVisibility(UiWindow& w, bool show) {
   Manager& m = M();
   const HWND hwnd = w.hwnd;
@@ -482,7 +498,7 @@ void SetVisibility(UiWindow& w, bool show) {
       Send(old, WM_KILLFOCUS, 0, 0);
     }
     if (m.capture && IsSelfOrDescendant(hwnd, m.capture)) ReleaseCapture();
-    if (m.active == hwnd) ActivateTop(0, WA_INACTIVE);
+    if (m.active == hwnd) ActivateNext(hwnd);
   }
 }
 
@@ -744,6 +760,10 @@ void Manager::CloseRequested(HWND top) {
   Queue({.kind = InputEvent::Kind::Close, .top = top});
 }
 
+void Manager::Restored(HWND top) {
+  Queue({.kind = InputEvent::Kind::Restore, .top = top});
+}
+
 void Manager::Route(const InputEvent& e) {
   switch (e.kind) {
     case InputEvent::Kind::Move:
@@ -765,6 +785,9 @@ void Manager::Route(const InputEvent& e) {
       break;
     case InputEvent::Kind::Close:
       if (Get(e.top)) Send(e.top, WM_SYSCOMMAND, SC_CLOSE, 0);
+      break;
+    case InputEvent::Kind::Restore:
+      if (IsIconic(e.top)) Send(e.top, WM_SYSCOMMAND, SC_RESTORE, 0);
       break;
     case InputEvent::Kind::Configure:
       if (UiWindow* w = Get(e.top)) {
@@ -1109,6 +1132,10 @@ bool DestroyWindow(HWND hwnd) {
     if (!w) return true;
   }
   Manager& m = M();
+  if (m.active == hwnd) {
+    ActivateNext(hwnd);
+    if (!Get(hwnd)) return true;
+  }
   if (m.focus && IsSelfOrDescendant(hwnd, m.focus)) m.focus = 0;
   if (m.capture && IsSelfOrDescendant(hwnd, m.capture)) ReleaseCapture();
   DestroyTree(hwnd);
@@ -1335,7 +1362,7 @@ bool ShowWindow(HWND hwnd, int command) {
         if (!Get(hwnd)) return wasVisible;
         if (top) m.backend->Minimize(hwnd);
         Send(hwnd, WM_SIZE, SIZE_MINIMIZED, 0);
-        if (m.active == hwnd) ActivateTop(0, WA_INACTIVE);
+        if (m.active == hwnd) ActivateNext(hwnd);
       }
       return wasVisible;
     case SW_MAXIMIZE:
@@ -1359,6 +1386,10 @@ bool ShowWindow(HWND hwnd, int command) {
           m.backend->SetVisible(hwnd, true);
           InvalidateWhole(*w);
         }
+        Send(hwnd, WM_SIZE, (w->style & WS_MAXIMIZE) ? SIZE_MAXIMIZED : SIZE_RESTORED,
+             MAKELONG(static_cast<std::uint16_t>(w->client.Width()),
+                      static_cast<std::uint16_t>(w->client.Height())));
+        if (!Get(hwnd)) return wasVisible;
       } else if (w->style & WS_MAXIMIZE) {
         w->style &= ~WS_MAXIMIZE;
         const Rect r = w->restoreRect;

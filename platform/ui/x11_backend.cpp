@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <utility>
 
 #include "platform/msg/fd_watch.h"
 #include "platform/ui/virtual_keys.h"
@@ -89,6 +90,7 @@ struct X11Backend::Impl {
     Rect bounds;
     bool mapped = false;
     bool wantFocus = false;
+    bool iconified = false;
   };
   std::map<HWND, Win> windows;
   std::map<::Window, HWND> byX;
@@ -253,6 +255,7 @@ void X11Backend::HandlePending() {
       }
       case MapNotify:
         win->mapped = true;
+        if (std::exchange(win->iconified, false)) x.events->Restored(hwnd);
         if (win->wantFocus) {
           win->wantFocus = false;
           XSetInputFocus(x.dpy, win->xid, RevertToParent, CurrentTime);
@@ -305,7 +308,7 @@ void X11Backend::CreateTopLevel(HWND hwnd, const Rect& bounds, std::string_view 
   XSetWMNormalHints(x.dpy, xid, &size);
   XClassHint cls{const_cast<char*>("quorvel"), const_cast<char*>("Quorvel")};
   XSetClassHint(x.dpy, xid, &cls);
-  x.windows[hwnd] = {xid, bounds, false, false};
+  x.windows[hwnd] = {xid, bounds, false, false, false};
   x.byX[xid] = hwnd;
   SetTitle(hwnd, title);
   XFlush(x.dpy);
@@ -445,6 +448,7 @@ void X11Backend::Raise(HWND hwnd) {
 void X11Backend::Minimize(HWND hwnd) {
   Impl& x = *impl_;
   if (Impl::Win* win = x.Find(hwnd)) {
+    win->iconified = true;
     XIconifyWindow(x.dpy, win->xid, x.screen);
     XFlush(x.dpy);
   }

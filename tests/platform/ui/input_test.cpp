@@ -496,5 +496,34 @@ TEST_F(InputTest, SetRedrawHoldsPaintingBack) {
   EXPECT_EQ(MessagesOf(top, {WM_PAINT}).size(), 1u);
 }
 
+TEST_F(InputTest, ActivationMovesOnAndMinimisedWindowsComeBack) {
+  const HWND main = Make(0, {0, 0, 100, 100}, kGrey, WS_VISIBLE);
+  const HWND dialog = Make(0, {20, 20, 80, 80}, kRed, WS_VISIBLE);
+  Pump();
+  EXPECT_EQ(GetActiveWindow(), dialog);
+  EXPECT_EQ(GetFocus(), dialog);
+  log.clear();
+  DestroyWindow(dialog);
+  EXPECT_EQ(GetActiveWindow(), main);
+  EXPECT_EQ(GetFocus(), main);
+  EXPECT_EQ(MessagesOf(main, {WM_ACTIVATE, WM_SETFOCUS}),
+            (std::vector<UINT>{WM_ACTIVATE, WM_SETFOCUS}));
+
+  ShowWindow(main, SW_MINIMIZE);
+  EXPECT_TRUE(IsIconic(main));
+  EXPECT_FALSE(headless->IsShown(main));
+  EXPECT_EQ(GetActiveWindow(), HWND{0});
+  SetWindowLong(main, GWL_USERDATA, kGreen);
+  InvalidateRect(main, nullptr, true);
+  Pump();
+  log.clear();
+  headless->InjectRestore(main);
+  Pump();
+  EXPECT_FALSE(IsIconic(main));
+  EXPECT_TRUE(headless->IsShown(main));
+  EXPECT_EQ(headless->Presented(main)->Pixel(50, 50), kGreen);
+  EXPECT_EQ(MessagesOf(main, {WM_SIZE}).size(), 1u);
+}
+
 }  // namespace
 }  // namespace qv::test
