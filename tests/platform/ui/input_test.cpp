@@ -230,7 +230,7 @@ TEST_F(InputTest, DoubleClicksNeedTheClassStyleAndTheFakeClock) {
   headless->InjectClick({10, 10});
   headless->InjectClick({11, 10});
   Pump();
-  headless->Clock().Advance(std::chrono::milliseconds(GetDoubleClickTime() + 1));
+  headless->Clock()->Advance(std::chrono::milliseconds(GetDoubleClickTime() + 1));
   headless->InjectClick({11, 10});
   Pump();
   EXPECT_EQ(MessagesOf(top, {WM_LBUTTONDOWN, WM_LBUTTONDBLCLK}),
