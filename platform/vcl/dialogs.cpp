@@ -1,0 +1,91 @@
+#include "platform/vcl/dialogs.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/ui/window_system.h"
+#include "platform/vcl/forms.h"
+#include "platform/vcl/stdctrls.h"
+
+namespace qv {
+
+namespace {
+
+bool unattended = false;
+
+struct ButtonSpec {
+  int id;
+  const char* caption;
+};
+
+std::vector<ButtonSpec> ButtonsOf(unsigned flags) {
+  switch (flags & 0x0F) {
+    case MB_OKCANCEL:
+      return {{IDOK, "OK"}, {IDCANCEL, "Cancel"}};
+    case MB_ABORTRETRYIGNORE:
+      return {{IDABORT, "&Abort"}, {IDRETRY, "&Retry"}, {IDIGNORE, "&Ignore"}};
+    case MB_YESNOCANCEL:
+      return {{IDYES, "&Yes"}, {IDNO, "&No"}, {IDCANCEL, "Cancel"}};
+    case MB_YESNO:
+      return {{IDYES, "&Yes"}, {IDNO, "&No"}};
+    case MB_RETRYCANCEL:
+      return {{IDRETRY, "&Retry"}, {IDCANCEL, "Cancel"}};
+    default:
+      return {{IDOK, "OK"}};
+  }
+}
+
+}  // namespace
+
+void SetMessageBoxesUnattended(bool value) {
+  unattended = value;
+}
+
+int MessageBox(std::string_view text, std::string_view caption, unsigned flags) {
+  const std::vector<ButtonSpec> buttons = ButtonsOf(flags);
+  const std::size_t def = std::min<std::size_t>((flags >> 8) & 0x0F, buttons.size() - 1);
+  if (unattended || CurrentDisplayBackend().Name() == "headless") {
+    std::fprintf(stderr, "%.*s: %.*s\n", int(caption.size()), caption.data(), int(text.size()),
+                 text.data());
+    return buttons[def].id;
+  }
+  auto* form = new TForm(Application());
+  form->SetBorderStyle(TFormBorderStyle::bsDialog);
+  form->SetPosition(TPosition::poScreenCenter);
+  form->SetCaption(caption);
+  const int buttonW = 75;
+  const int gap = 8;
+  const int rowW = int(buttons.size()) * buttonW + (int(buttons.size()) - 1) * gap;
+  const int width = std::max(rowW + 2 * 16, 300);
+  form->SetClientSize(width, 110);
+  auto* label = Create<TLabel>(form);
+  label->SetParent(form);
+  label->SetWordWrap(true);
+  label->SetBounds(16, 16, width - 32, 50);
+  label->SetCaption(text);
+  int x = (width - rowW) / 2;
+  int cancelId = 0;
+  for (const ButtonSpec& b : buttons)
+    if (b.id == IDCANCEL || (cancelId == 0 && b.id == IDNO)) cancelId = b.id;
+  for (std::size_t i = 0; i < buttons.size(); ++i) {
+    auto* button = Create<TButton>(form);
+    button->SetParent(form);
+    button->SetBounds(x, 72, buttonW, 25);
+    std::string c = buttons[i].caption;
+    c.erase(std::remove(c.begin(), c.end(), '&'), c.end());
+    button->SetCaption(c);
+    button->SetModalResult(buttons[i].id);
+    button->SetDefault(i == def);
+    button->SetCancel(buttons[i].id == cancelId || buttons.size() == 1);
+    if (i == def) form->SetActiveControl(button);
+    x += buttonW + gap;
+  }
+  form->AfterConstruction();
+  int result = form->ShowModal();
+  if (result == mrCancel && cancelId == 0) result = buttons[def].id;
+  Free(form);
+  return result;
+}
+
+}  // namespace qv

@@ -1,0 +1,214 @@
+// Forms, the application object and the screen. A form is a top-level window holding
+// controls. `Close` only posts the request: the form closes once the handler that asked
+// has returned, so no handler runs on a destroyed form. `ShowModal` serves the queue in a
+// nested loop until `ModalResult` is set. The application runs the main loop, routes
+// every message past its `OnMessage` hook and reports exceptions that escape handlers in
+// the standard error box. All of it lives on the GUI thread.
+#pragma once
+
+#include <exception>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/ui/display_backend.h"
+#include "platform/vcl/controls.h"
+
+namespace qv {
+
+enum class TFormBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin };
+enum TBorderIcon : unsigned { biSystemMenu = 1, biMinimize = 2, biMaximize = 4, biHelp = 8 };
+using TBorderIcons = unsigned;
+enum class TPosition {
+  poDesigned,
+  poDefault,
+  poDefaultPosOnly,
+  poDefaultSizeOnly,
+  poScreenCenter,
+  poDesktopCenter,
+  poMainFormCenter,
+  poOwnerFormCenter,
+};
+enum class TCloseAction { caNone, caHide, caFree, caMinimize };
+
+using TModalResult = int;
+enum : TModalResult {
+  mrNone = 0,
+  mrOk = 1,
+  mrCancel = 2,
+  mrAbort = 3,
+  mrRetry = 4,
+  mrIgnore = 5,
+  mrYes = 6,
+  mrNo = 7,
+};
+
+// Frees a form once its handlers have returned (posted to the application's window).
+constexpr UINT CM_RELEASE = 0xB1F0;
+
+using TCloseEvent = std::function<void(TComponent* Sender, TCloseAction& Action)>;
+using TCloseQueryEvent = std::function<void(TComponent* Sender, bool& CanClose)>;
+
+class TCustomForm : public TWinControl {
+ public:
+  explicit TCustomForm(TComponent* owner);
+  ~TCustomForm() override;
+
+  // Raises OnCreate; called by TApplication::CreateForm once the form data is in.
+  virtual void AfterConstruction();
+
+  [[nodiscard]] TFormBorderStyle BorderStyle() const { return borderStyle_; }
+  void SetBorderStyle(TFormBorderStyle style);
+  [[nodiscard]] TBorderIcons BorderIcons() const { return borderIcons_; }
+  void SetBorderIcons(TBorderIcons icons) { borderIcons_ = icons; }
+  [[nodiscard]] TPosition Position() const { return position_; }
+  void SetPosition(TPosition position) { position_ = position; }
+  [[nodiscard]] bool KeyPreview() const { return keyPreview_; }
+  void SetKeyPreview(bool value) { keyPreview_ = value; }
+
+  [[nodiscard]] TWinControl* ActiveControl() const { return activeControl_; }
+  void SetActiveControl(TWinControl* control);
+
+  [[nodiscard]] TModalResult ModalResult() const { return modalResult_; }
+  void SetModalResult(TModalResult result) { modalResult_ = result; }
+  [[nodiscard]] bool Modal() const { return modal_; }
+
+  Rect ClientRect() const override;
+
+  // Asks the form to close once the current handler is done (a posted WM_CLOSE).
+  void Close();
+  // Shows the form and serves messages until ModalResult is set; returns it.
+  TModalResult ShowModal();
+  // Frees the form after the current handler (a posted CM_RELEASE).
+  void Release();
+
+  TNotifyEvent OnCreate;
+  TNotifyEvent OnDestroy;
+  TNotifyEvent OnShow;
+  TNotifyEvent OnHide;
+  TCloseEvent OnClose;
+  TCloseQueryEvent OnCloseQuery;
+
+  // The control tree tells its form what happens to focus and to controls.
+  void FocusChanged(TWinControl* control);
+  void ControlDestroying(TControl* control);
+
+ protected:
+  void CreateParamsFor(CreateParams& params) override;
+  void WndProc(TMessage& message) override;
+  // The dialog-key message: Tab and the arrows move the focus, other keys go to the
+  // controls (default and cancel buttons) until one takes them. Result 1: taken.
+  virtual void CMDialogKey(TMessage& message);
+  // WM_CLOSE: the close query, OnClose and its action.
+  virtual void DoClose();
+  virtual bool CloseQuery();
+  void Paint() override {}
+
+ private:
+  void ShowForm();
+  void PlaceOnScreen();
+  void FocusFirst();
+  bool BroadcastDialogKey(TWinControl* parent, TMessage& message);
+
+  TFormBorderStyle borderStyle_ = TFormBorderStyle::bsSizeable;
+  TBorderIcons borderIcons_ = biSystemMenu | biMinimize | biMaximize;
+  TPosition position_ = TPosition::poDesigned;
+  bool keyPreview_ = false;
+  TWinControl* activeControl_ = nullptr;  // a control of this form, not owned
+  TModalResult modalResult_ = mrNone;
+  bool modal_ = false;
+  bool created_ = false;
+};
+
+class TForm : public TCustomForm {
+ public:
+  explicit TForm(TComponent* owner) : TCustomForm(owner) {}
+};
+
+// The application object: one per program, on the GUI thread.
+class TApplication : public TComponent {
+ public:
+  explicit TApplication(TComponent* owner);
+  ~TApplication() override;
+
+  [[nodiscard]] const std::string& Title() const { return title_; }
+  void SetTitle(std::string title) { title_ = std::move(title); }
+  [[nodiscard]] TCustomForm* MainForm() const { return mainForm_; }
+
+  // Makes a form owned by the application; the first one becomes the main form.
+  template <class T>
+  void CreateForm(T*& reference) {
+    T* form = new T(this);
+    reference = form;
+    if (mainForm_ == nullptr) mainForm_ = form;
+    form->AfterConstruction();
+  }
+
+  // Shows the main form (when its form data makes it visible) and serves messages until
+  // Terminate or the main form closes.
+  void Run();
+  // One message, waiting for it; false once the loop should end.
+  bool HandleMessage();
+  // Everything that is ready, without waiting.
+  void ProcessMessages();
+  void Terminate();
+  [[nodiscard]] bool Terminated() const;
+
+  // Sees every message the loops take before it is dispatched; Handled = true keeps it.
+  std::function<void(MSG& Msg, bool& Handled)> OnMessage;
+  // Replaces the standard error box.
+  std::function<void(TComponent* Sender, const std::exception& E)> OnException;
+
+  // Reports an exception that escaped a handler: OnException, or the standard error box
+  // with the exception's text. The loop then goes on.
+  [[gnu::noinline]] void HandleException(std::exception_ptr error);
+
+  // The hidden window that frees released forms.
+  [[nodiscard]] HWND Handle() const { return handle_; }
+
+  // For the forms: the main form went away.
+  void FormDestroyed(TCustomForm* form);
+
+ private:
+  void ProcessMessage(MSG& msg);
+
+  std::string title_;
+  TCustomForm* mainForm_ = nullptr;  // owned as a component
+  HWND handle_ = 0;
+};
+
+// The screen: monitors from the display back end, and the forms of the program.
+class TScreen {
+ public:
+  [[nodiscard]] std::vector<Monitor> Monitors() const;
+  [[nodiscard]] int MonitorCount() const { return int(Monitors().size()); }
+  // The primary monitor's size and work area.
+  [[nodiscard]] int Width() const;
+  [[nodiscard]] int Height() const;
+  [[nodiscard]] Rect WorkAreaRect() const;
+
+  [[nodiscard]] int FormCount() const { return int(forms_.size()); }
+  [[nodiscard]] TCustomForm* Forms(int index) const { return forms_.at(std::size_t(index)); }
+  // The form of the active window, null when another program's window is active.
+  [[nodiscard]] TCustomForm* ActiveForm() const;
+
+  void AddForm(TCustomForm* form) { forms_.push_back(form); }
+  void RemoveForm(TCustomForm* form);
+
+ private:
+  std::vector<TCustomForm*> forms_;  // not owned
+};
+
+// The program's application and screen, made on first use on the GUI thread. The
+// application and its forms are freed by DestroyApplication, which the program calls
+// before it stops the window system (at the end of main).
+[[nodiscard]] TApplication* Application();
+[[nodiscard]] TScreen* Screen();
+void DestroyApplication();
+
+// Stored form data: runs `body` (which creates the components in the stored order and sets
+// their stored properties) with the form loading, then calls Loaded on every component the
+// form owns, in order, and on the form.
+void ReadFormData(TComponent* form, const std::function<void()>& body);
+
+}  // namespace qv

@@ -1,0 +1,125 @@
+// Menus: items in a tree, a main menu (a holder of items; no menu bar is drawn) and a popup
+// menu shown as a modal popup window. An item's OnClick runs after the popup has closed.
+// Owner drawing: OnMeasureItem sizes an item and OnAdvancedDrawItem paints it instead of
+// the plain look. GUI thread only.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/vcl/controls.h"
+
+namespace qv {
+
+enum TOwnerDrawStateFlag : unsigned {
+  odSelected = 0x01,
+  odGrayed = 0x02,
+  odDisabled = 0x04,
+  odChecked = 0x08,
+  odFocused = 0x10,
+  odDefault = 0x20,
+};
+using TOwnerDrawState = unsigned;
+
+class TMenuItem;
+using TMenuMeasureItemEvent =
+    std::function<void(TComponent* Sender, TCanvas& ACanvas, int& Width, int& Height)>;
+using TAdvancedMenuDrawItemEvent = std::function<void(TComponent* Sender, TCanvas& ACanvas,
+                                                      const Rect& ARect, TOwnerDrawState State)>;
+
+// Shortcut values: a virtual key with these flags.
+enum : std::uint16_t { scShift = 0x2000, scCtrl = 0x4000, scAlt = 0x8000 };
+[[nodiscard]] std::string ShortCutToText(std::uint16_t shortCut);
+
+class TMenuItem : public TComponent {
+ public:
+  explicit TMenuItem(TComponent* owner);
+  ~TMenuItem() override;
+
+  [[nodiscard]] const std::string& Caption() const { return caption_; }
+  void SetCaption(std::string value) { caption_ = std::move(value); }
+  // A caption of "-" makes a separator line.
+  [[nodiscard]] bool IsLine() const { return caption_ == "-"; }
+  [[nodiscard]] bool Checked() const { return checked_; }
+  void SetChecked(bool value) { checked_ = value; }
+  [[nodiscard]] bool Enabled() const { return enabled_; }
+  void SetEnabled(bool value) { enabled_ = value; }
+  [[nodiscard]] bool Visible() const { return visible_; }
+  void SetVisible(bool value) { visible_ = value; }
+  [[nodiscard]] bool Default() const { return default_; }
+  void SetDefault(bool value) { default_ = value; }
+  [[nodiscard]] int ImageIndex() const { return imageIndex_; }
+  void SetImageIndex(int value) { imageIndex_ = value; }
+  [[nodiscard]] int GroupIndex() const { return groupIndex_; }
+  void SetGroupIndex(int value) { groupIndex_ = value; }
+  [[nodiscard]] std::uint16_t ShortCut() const { return shortCut_; }
+  void SetShortCut(std::uint16_t value) { shortCut_ = value; }
+  // A number unique among the program's items, as menu commands carry.
+  [[nodiscard]] int Command() const { return command_; }
+
+  [[nodiscard]] TMenuItem* Parent() const { return parent_; }
+  [[nodiscard]] int Count() const { return int(items_.size()); }
+  [[nodiscard]] TMenuItem* Items(int index) const { return items_.at(std::size_t(index)); }
+  [[nodiscard]] int MenuIndex() const;
+  void Add(TMenuItem* item);
+  void Insert(int index, TMenuItem* item);
+  // Takes the item out of this one (it stays alive); Delete frees it.
+  void Remove(TMenuItem* item);
+  void Delete(int index);
+
+  virtual void Click();
+
+  TNotifyEvent OnClick;
+  TMenuMeasureItemEvent OnMeasureItem;
+  TAdvancedMenuDrawItemEvent OnAdvancedDrawItem;
+
+ private:
+  std::string caption_;
+  bool checked_ = false;
+  bool enabled_ = true;
+  bool visible_ = true;
+  bool default_ = false;
+  int imageIndex_ = -1;
+  int groupIndex_ = 0;
+  std::uint16_t shortCut_ = 0;
+  int command_ = 0;
+  TMenuItem* parent_ = nullptr;    // not owned
+  std::vector<TMenuItem*> items_;  // owned as components by their owner
+};
+
+class TMenu : public TComponent {
+ public:
+  explicit TMenu(TComponent* owner);
+  [[nodiscard]] TMenuItem* Items() const { return items_; }
+  [[nodiscard]] bool OwnerDraw() const { return ownerDraw_; }
+  void SetOwnerDraw(bool value) { ownerDraw_ = value; }
+
+ private:
+  TMenuItem* items_;  // owned as a component
+  bool ownerDraw_ = false;
+};
+
+class TMainMenu : public TMenu {
+ public:
+  explicit TMainMenu(TComponent* owner) : TMenu(owner) {}
+};
+
+class TPopupMenu : public TMenu {
+ public:
+  explicit TPopupMenu(TComponent* owner) : TMenu(owner) {}
+
+  // Shows the visible items at a screen point and waits until one is chosen (its OnClick
+  // runs before Popup returns) or the menu is dismissed (Escape, a click elsewhere).
+  void Popup(int x, int y);
+  // The popup window while it is shown, 0 otherwise.
+  [[nodiscard]] HWND WindowHandle() const { return window_; }
+
+  TNotifyEvent OnPopup;
+
+ private:
+  HWND window_ = 0;
+};
+
+}  // namespace qv
