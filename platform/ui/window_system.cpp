@@ -22,6 +22,10 @@ namespace qv {
 
 namespace {
 
+// The scroll codes of WM_HSCROLL/WM_VSCROLL this file sends.
+constexpr WPARAM kLineUp = 0, kLineDown = 1, kPageUp = 2, kPageDown = 3, kThumbPosition = 4,
+                 kThumbTrack = 5, kEndScroll = 8;
+
 // Our own messages to the window system's service window.
 constexpr UINT UM_PAINTWHENIDLE = 0xB200;  // paint once the posted messages are handled
 constexpr UINT UM_INPUT = 0xB201;          // route the oldest input event
@@ -851,14 +855,14 @@ void Manager::ScrollDragInput(const InputEvent& e) {
   const HWND hwnd = scrollDrag.hwnd;
   if (e.kind == InputEvent::Kind::Button && !e.down) {
     scrollDrag.active = false;
-    Send(hwnd, message, MAKELONG(SB_THUMBPOSITION, static_cast<std::uint16_t>(scrollDrag.pos)));
-    if (Get(hwnd)) Send(hwnd, message, SB_ENDSCROLL);
+    Send(hwnd, message, MAKELONG(kThumbPosition, static_cast<std::uint16_t>(scrollDrag.pos)));
+    if (Get(hwnd)) Send(hwnd, message, kEndScroll);
     return;
   }
   if (e.kind == InputEvent::Kind::Move && pos != scrollDrag.pos) {
     scrollDrag.pos = pos;
     w->trackPos[vertical ? SB_VERT : SB_HORZ] = pos;
-    Send(hwnd, message, MAKELONG(SB_THUMBTRACK, static_cast<std::uint16_t>(pos)));
+    Send(hwnd, message, MAKELONG(kThumbTrack, static_cast<std::uint16_t>(pos)));
   }
 }
 
@@ -1966,18 +1970,18 @@ void ScrollBarPress(HWND hwnd, bool vertical, LPARAM screenPoint) {
   const Point p{static_cast<std::int16_t>(LOWORD(static_cast<WPARAM>(screenPoint))) - o.X,
                 static_cast<std::int16_t>(HIWORD(static_cast<WPARAM>(screenPoint))) - o.Y};
   const UINT message = vertical ? WM_VSCROLL : WM_HSCROLL;
-  WPARAM code = SB_ENDSCROLL;
+  WPARAM code = kEndScroll;
   if (parts.first.Contains(p))
-    code = SB_LINEUP;
+    code = kLineUp;
   else if (parts.last.Contains(p))
-    code = SB_LINEDOWN;
+    code = kLineDown;
   else if (parts.trackBefore.Contains(p))
-    code = SB_PAGEUP;
+    code = kPageUp;
   else if (parts.trackAfter.Contains(p))
-    code = SB_PAGEDOWN;
-  if (code != SB_ENDSCROLL) {
+    code = kPageDown;
+  if (code != kEndScroll) {
     Send(hwnd, message, code);
-    if (Get(hwnd)) Send(hwnd, message, SB_ENDSCROLL);
+    if (Get(hwnd)) Send(hwnd, message, kEndScroll);
     return;
   }
   if (!parts.thumb.Contains(p) || !(m.buttons & MK_LBUTTON)) return;

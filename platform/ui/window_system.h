@@ -225,23 +225,10 @@ enum : UINT {
   SIF_TRACKPOS = 0x10,
   SIF_ALL = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_TRACKPOS,
 };
-// WM_HSCROLL/WM_VSCROLL codes (low word of wParam; the high word carries the thumb
-// position for SB_THUMBTRACK and SB_THUMBPOSITION).
-enum : WPARAM {
-  SB_LINEUP = 0,
-  SB_LINELEFT = 0,
-  SB_LINEDOWN = 1,
-  SB_LINERIGHT = 1,
-  SB_PAGEUP = 2,
-  SB_PAGELEFT = 2,
-  SB_PAGEDOWN = 3,
-  SB_PAGERIGHT = 3,
-  SB_THUMBPOSITION = 4,
-  SB_THUMBTRACK = 5,
-  SB_TOP = 6,
-  SB_BOTTOM = 7,
-  SB_ENDSCROLL = 8,
-};
+// WM_HSCROLL/WM_VSCROLL carry the platform's scroll codes in the low word of wParam
+// (SB_LINEUP 0, SB_LINEDOWN 1, SB_PAGEUP 2, SB_PAGEDOWN 3, SB_THUMBPOSITION 4 and
+// SB_THUMBTRACK 5 with the thumb's position in the high word, SB_ENDSCROLL 8); the class
+// library names them.
 struct SCROLLINFO {
   UINT cbSize = sizeof(SCROLLINFO);
   UINT fMask = 0;

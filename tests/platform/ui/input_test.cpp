@@ -428,6 +428,10 @@ TEST_F(InputTest, MaximiseAndRestoreFollowMinMaxInfo) {
   EXPECT_EQ(r.Height(), 300);
 }
 
+// The platform's scroll codes (the class library gives them names).
+constexpr WPARAM SB_LINEUP = 0, SB_LINEDOWN = 1, SB_PAGEDOWN = 3, SB_THUMBPOSITION = 4,
+                 SB_THUMBTRACK = 5, SB_ENDSCROLL = 8;
+
 TEST_F(InputTest, WindowScrollBars) {
   // 100 x 100 with a vertical bar: arrows 16 high, track 68 pixels from y 16.
   const HWND top = Make(0, {0, 0, 100, 100}, kGrey, WS_VISIBLE | WS_VSCROLL);
