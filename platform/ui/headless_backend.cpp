@@ -210,6 +210,12 @@ void HeadlessBackend::InjectClick(Point screen, MouseButton button) {
   InjectButton(screen, button, false);
 }
 
+void HeadlessBackend::InjectWheel(Point screen, int delta, unsigned modifiers) {
+  if (screen != pointer_) InjectMouseMove(screen, modifiers);
+  const HWND top = PointerOwner(screen);
+  if (top) events_->MouseWheel(top, screen, delta, modifiers, Now());
+}
+
 void HeadlessBackend::InjectMouseLeave() {
   pointer_ = {-100000, -100000};
   if (under_) events_->MouseLeft(under_);

@@ -49,6 +49,8 @@ class HeadlessBackend final : public DisplayBackend {
   void InjectMouseMove(Point screen, unsigned modifiers = 0);
   void InjectButton(Point screen, MouseButton button, bool down, unsigned modifiers = 0);
   void InjectClick(Point screen, MouseButton button = MouseButton::Left);
+  // `delta` in the platform's units: 120 a notch, positive away from the user.
+  void InjectWheel(Point screen, int delta, unsigned modifiers = 0);
   // The pointer leaves every window of the program.
   void InjectMouseLeave();
   // `text` is what the key types (WM_CHAR), empty for keys that type nothing.

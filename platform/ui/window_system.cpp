@@ -67,7 +67,7 @@ struct DcEntry {
 };
 
 struct InputEvent {
-  enum class Kind { Move, Button, Left, Key, Focus, Close, Configure, Restore } kind;
+  enum class Kind { Move, Button, Wheel, Left, Key, Focus, Close, Configure, Restore } kind;
   HWND top = 0;
   Point screen{};
   MouseButton button = MouseButton::Left;
@@ -75,6 +75,7 @@ struct InputEvent {
   unsigned modifiers = 0;
   unsigned vk = 0;
   unsigned scanCode = 0;
+  int delta = 0;
   std::string text{};
   std::uint32_t time = 0;
   Rect bounds{};
@@ -123,6 +124,8 @@ class Manager final : public DisplayEvents {
   void MouseMove(HWND top, Point screen, unsigned modifiers, std::uint32_t time) override;
   void MouseButton(HWND top, Point screen, qv::MouseButton button, bool down, unsigned modifiers,
                    std::uint32_t time) override;
+  void MouseWheel(HWND top, Point screen, int delta, unsigned modifiers,
+                  std::uint32_t time) override;
   void MouseLeft(HWND top) override;
   void Key(HWND top, unsigned vk, bool down, unsigned modifiers, unsigned scanCode,
            std::string_view text, std::uint32_t time) override;
@@ -729,6 +732,15 @@ void Manager::MouseButton(HWND top, Point screen, qv::MouseButton button, bool d
          .time = time});
 }
 
+void Manager::MouseWheel(HWND top, Point screen, int delta, unsigned mods, std::uint32_t time) {
+  Queue({.kind = InputEvent::Kind::Wheel,
+         .top = top,
+         .screen = screen,
+         .modifiers = mods,
+         .delta = delta,
+         .time = time});
+}
+
 void Manager::MouseLeft(HWND top) {
   Queue({.kind = InputEvent::Kind::Left, .top = top});
 }
@@ -774,6 +786,21 @@ void Manager::Route(const InputEvent& e) {
     case InputEvent::Kind::Button:
       RouteMouse(e);
       break;
+    case InputEvent::Kind::Wheel: {
+      // To the keyboard focus, as the platform sends it; unhandled, it goes up to the parents.
+      cursor = e.screen;
+      modifiers = e.modifiers;
+      const HWND target = Get(focus) ? focus : active;
+      if (!Get(target) || moveSize.active || scrollDrag.active) break;
+      const WPARAM keys = MouseKeys(*this);
+      MSG msg{target, WM_MOUSEWHEEL,
+              static_cast<WPARAM>(
+                  MAKELONG(static_cast<std::uint16_t>(keys),
+                           static_cast<std::uint16_t>(static_cast<std::int16_t>(e.delta)))),
+              PointParam(e.screen)};
+      Deliver(msg);
+      break;
+    }
     case InputEvent::Kind::Left:
       pointerInside = false;
       if (!capture && !moveSize.active) UpdateTracking(*this, 0, HTNOWHERE);
@@ -2223,6 +2250,8 @@ LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_MOUSEACTIVATE:
       return 1;  // MA_ACTIVATE
+    case WM_MOUSEWHEEL:
+      return w->parent ? Send(w->parent, message, wParam, lParam) : 0;
     case WM_SETREDRAW:
       // Updates collect while drawing is off; turning it on paints nothing by itself.
       w->redraw = wParam != 0;

@@ -215,8 +215,17 @@ void X11Backend::HandlePending() {
           case Button3:
             button = MouseButton::Right;
             break;
+          case Button4:
+          case Button5:
+            if (ev.type == ButtonPress) {
+              x.events->MouseWheel(hwnd, {origin.X + ev.xbutton.x, origin.Y + ev.xbutton.y},
+                                   ev.xbutton.button == Button4 ? 120 : -120,
+                                   Modifiers(ev.xbutton.state),
+                                   static_cast<std::uint32_t>(ev.xbutton.time));
+            }
+            continue;
           default:
-            continue;  // wheel and extra buttons: nothing in the window system takes them
+            continue;  // sideways scrolling and extra buttons: nothing takes them
         }
         x.events->MouseButton(hwnd, {origin.X + ev.xbutton.x, origin.Y + ev.xbutton.y}, button,
                               ev.type == ButtonPress, Modifiers(ev.xbutton.state),

@@ -487,6 +487,23 @@ TEST_F(InputTest, WindowScrollBars) {
   EXPECT_EQ(GetCapture(), HWND{0});
 }
 
+TEST_F(InputTest, TheWheelGoesToTheFocusAndUpToItsParents) {
+  const HWND top = Make(0, {0, 0, 100, 100}, kGrey, WS_VISIBLE);
+  const HWND list = Make(top, {0, 0, 50, 50}, kRed, WS_VISIBLE);
+  Pump();
+  SetFocus(list);
+  log.clear();
+  headless->InjectWheel({80, 80}, -240, kModShift);
+  Pump();
+  const auto wheels = Of({WM_MOUSEWHEEL});
+  ASSERT_EQ(wheels.size(), 2u);  // the list does not take it: its parent gets it too
+  EXPECT_EQ(wheels[0].hwnd, list);
+  EXPECT_EQ(wheels[1].hwnd, top);
+  EXPECT_EQ(static_cast<std::int16_t>(HIWORD(wheels[0].wParam)), -240);
+  EXPECT_EQ(LOWORD(wheels[0].wParam), MK_SHIFT);
+  EXPECT_EQ(LParamPoint(wheels[0].lParam), (Point{80, 80}));
+}
+
 TEST_F(InputTest, SetRedrawHoldsPaintingBack) {
   const HWND top = Make(0, {0, 0, 50, 50}, kGrey, WS_VISIBLE);
   Pump();
