@@ -2195,11 +2195,13 @@ LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         case HTCLOSE:
           Send(root, WM_SYSCOMMAND, SC_CLOSE, lParam);
           break;
-        case HTMINBUTTON:
-          Send(root, WM_SYSCOMMAND, SC_MINIMIZE, lParam);
+        case HTMINBUTTON:  // shown (disabled) beside a maximise box without a minimise box
+          if (w->style & WS_MINIMIZEBOX) Send(root, WM_SYSCOMMAND, SC_MINIMIZE, lParam);
           break;
         case HTMAXBUTTON:
-          Send(root, WM_SYSCOMMAND, IsZoomed(root) ? SC_RESTORE : SC_MAXIMIZE, lParam);
+          if (w->style & WS_MAXIMIZEBOX) {
+            Send(root, WM_SYSCOMMAND, IsZoomed(root) ? SC_RESTORE : SC_MAXIMIZE, lParam);
+          }
           break;
         case HTHELP:
           Send(root, WM_SYSCOMMAND, SC_CONTEXTHELP, lParam);

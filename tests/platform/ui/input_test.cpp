@@ -417,6 +417,18 @@ TEST_F(InputTest, MaximiseAndRestoreFollowMinMaxInfo) {
   ASSERT_TRUE(GetWindowRect(top, r));
   EXPECT_EQ(r, Rect(100, 100, 300, 250));
 
+  // A caption button acts only when the press began on it.
+  ASSERT_TRUE(GetWindowRect(top, r));
+  const Point minButton{r.Right - frame - 2 - 16 - 2 - 16 - 8, r.Top + frame + 6};
+  const Point closeButton{r.Right - frame - 2 - 8, r.Top + frame + 6};
+  EXPECT_EQ(SendMessage(top, WM_NCHITTEST, 0, MAKELONG(minButton.X, minButton.Y)), HTMINBUTTON);
+  EXPECT_EQ(SendMessage(top, WM_NCHITTEST, 0, MAKELONG(closeButton.X, closeButton.Y)), HTCLOSE);
+  headless->InjectButton(minButton, MouseButton::Left, true);
+  headless->InjectButton(closeButton, MouseButton::Left, false);
+  Pump();
+  EXPECT_TRUE(IsWindow(top));
+  EXPECT_FALSE(IsIconic(top));
+
   // A handler may bound the maximised size.
   SubclassWindow(top, [](HWND h, UINT m, WPARAM w, LPARAM l, const WndProc& inherited) {
     if (m == WM_GETMINMAXINFO) reinterpret_cast<MINMAXINFO*>(l)->ptMaxTrackSize = {400, 300};
