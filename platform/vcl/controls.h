@@ -17,7 +17,6 @@
 #include "platform/base/component.h"
 #include "platform/gfx/geometry.h"
 #include "platform/msg/messages.h"
-#include "platform/ui/window_system.h"
 #include "platform/vcl/graphics.h"
 
 namespace qv {

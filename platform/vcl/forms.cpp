@@ -7,6 +7,7 @@
 #include "platform/msg/pump.h"
 #include "platform/msg/window.h"
 #include "platform/ui/nonclient.h"
+#include "platform/ui/window_system.h"
 #include "platform/vcl/dialogs.h"
 
 namespace qv {

@@ -5,6 +5,7 @@
 
 #include "platform/msg/message_queue.h"
 #include "platform/msg/window.h"
+#include "platform/ui/window_system.h"
 #include "platform/vcl/dialogs.h"
 #include "platform/vcl/extctrls.h"
 #include "platform/vcl/forms.h"
