@@ -149,6 +149,8 @@ class TControl : public TComponent {
   [[nodiscard]] TCustomForm* GetParentForm() const;
 
   void BringToFront();
+  // Text is laid out left to right only: the DrawText flags come back as given.
+  [[nodiscard]] unsigned DrawTextBiDiModeFlags(unsigned flags) const { return flags; }
 
   TNotifyEvent OnClick;
   TNotifyEvent OnDblClick;

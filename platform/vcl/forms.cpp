@@ -191,6 +191,22 @@ void TCustomForm::FocusFirst() {
   ::qv::SetFocus(Handle());
 }
 
+TWindowState TCustomForm::WindowState() const {
+  if (!HandleAllocated()) return TWindowState::wsNormal;
+  const HWND h = const_cast<TCustomForm*>(this)->Handle();
+  if (IsIconic(h)) return TWindowState::wsMinimized;
+  if (IsZoomed(h)) return TWindowState::wsMaximized;
+  return TWindowState::wsNormal;
+}
+
+void TCustomForm::SetWindowState(TWindowState state) {
+  if (state == WindowState()) return;
+  const int command = state == TWindowState::wsMinimized   ? SW_MINIMIZE
+                      : state == TWindowState::wsMaximized ? SW_MAXIMIZE
+                                                           : SW_RESTORE;
+  ShowWindow(Handle(), command);
+}
+
 void TCustomForm::Close() {
   if (HandleAllocated()) PostMessage(Handle(), WM_CLOSE, 0, 0);
 }
@@ -358,17 +374,38 @@ void TCustomForm::WndProc(TMessage& m) {
 // ---- TApplication ---------------------------------------------------------------------
 
 TApplication::TApplication(TComponent* owner) : TComponent(owner) {
-  handle_ = AllocateHWnd([](HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
-    if (message == CM_RELEASE) {
-      if (TWinControl* form = TWinControl::FromHandle(HWND(lParam))) {
-        form->Destroying();
-        delete form;
-      }
-      return 0;
-    }
-    return DefWindowProc(hwnd, message, wParam, lParam);
+  handle_ = AllocateHWnd([this](HWND, UINT message, WPARAM wParam, LPARAM lParam) {
+    return MainWindowProc(message, wParam, lParam);
   });
   SetApplicationExceptionHandler([this](std::exception_ptr e) { HandleException(e); });
+}
+
+LRESULT TApplication::MainWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  TMessage m{message, wParam, lParam, 0};
+  // A hook may unhook itself: walk a copy.
+  for (const auto& [id, hook] : std::vector<std::pair<int, TWindowHook>>(hooks_))
+    if (hook(m)) return m.Result;
+  if (message == CM_RELEASE) {
+    if (TWinControl* form = TWinControl::FromHandle(HWND(lParam))) {
+      form->Destroying();
+      delete form;
+    }
+    return 0;
+  }
+  return DefWindowProc(handle_, message, wParam, lParam);
+}
+
+int TApplication::HookMainWindow(TWindowHook hook) {
+  hooks_.emplace_back(nextHook_, std::move(hook));
+  return nextHook_++;
+}
+
+void TApplication::UnhookMainWindow(int id) {
+  std::erase_if(hooks_, [id](const auto& h) { return h.first == id; });
+}
+
+void TApplication::Minimize() {
+  if (mainForm_ != nullptr) mainForm_->SetWindowState(TWindowState::wsMinimized);
 }
 
 TApplication::~TApplication() {

@@ -9,6 +9,7 @@
 #include <exception>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/ui/display_backend.h"
@@ -30,6 +31,7 @@ enum class TPosition {
   poOwnerFormCenter,
 };
 enum class TCloseAction { caNone, caHide, caFree, caMinimize };
+enum class TWindowState { wsNormal, wsMinimized, wsMaximized };
 
 using TModalResult = int;
 enum : TModalResult {
@@ -68,6 +70,10 @@ class TCustomForm : public TWinControl {
 
   [[nodiscard]] TWinControl* ActiveControl() const { return activeControl_; }
   void SetActiveControl(TWinControl* control);
+
+  // What the window system shows: normal, minimised (iconic) or maximised (zoomed).
+  [[nodiscard]] TWindowState WindowState() const;
+  void SetWindowState(TWindowState state);
 
   [[nodiscard]] TModalResult ModalResult() const { return modalResult_; }
   void SetModalResult(TModalResult result) { modalResult_ = result; }
@@ -153,6 +159,13 @@ class TApplication : public TComponent {
   void ProcessMessages();
   void Terminate();
   [[nodiscard]] bool Terminated() const;
+  // Minimises the main form.
+  void Minimize();
+
+  // Hooks see every message of the application's hidden window first; true keeps it.
+  using TWindowHook = std::function<bool(TMessage& Message)>;
+  int HookMainWindow(TWindowHook hook);
+  void UnhookMainWindow(int id);
 
   // Sees every message the loops take before it is dispatched; Handled = true keeps it.
   std::function<void(MSG& Msg, bool& Handled)> OnMessage;
@@ -172,9 +185,13 @@ class TApplication : public TComponent {
  private:
   void ProcessMessage(MSG& msg);
 
+  LRESULT MainWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+
   std::string title_;
   TCustomForm* mainForm_ = nullptr;  // owned as a component
   HWND handle_ = 0;
+  std::vector<std::pair<int, TWindowHook>> hooks_;
+  int nextHook_ = 1;
 };
 
 // The screen: monitors from the display back end, and the forms of the program.
@@ -187,6 +204,9 @@ class TScreen {
   [[nodiscard]] int Height() const;
   [[nodiscard]] Rect WorkAreaRect() const;
 
+  // The font menus are drawn with.
+  [[nodiscard]] TFont& MenuFont() { return menuFont_; }
+
   [[nodiscard]] int FormCount() const { return int(forms_.size()); }
   [[nodiscard]] TCustomForm* Forms(int index) const { return forms_.at(std::size_t(index)); }
   // The form of the active window, null when another program's window is active.
@@ -197,6 +217,7 @@ class TScreen {
 
  private:
   std::vector<TCustomForm*> forms_;  // not owned
+  TFont menuFont_;
 };
 
 // The program's application and screen, made on first use on the GUI thread. The

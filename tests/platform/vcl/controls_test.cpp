@@ -761,6 +761,35 @@ TEST_F(ControlsTest, RecreatedWindowsComeBackWithTheirChildren) {
   EXPECT_EQ(edit->Text(), "kept!");
 }
 
+TEST_F(ControlsTest, WindowStateAndTheApplicationWindowHooks) {
+  TForm* main = nullptr;
+  Application()->CreateForm(main);
+  main->SetBorderStyle(TFormBorderStyle::bsSizeable);
+  main->SetBounds(10, 10, 200, 150);
+  main->Show();
+  Pump();
+  EXPECT_EQ(main->WindowState(), TWindowState::wsNormal);
+  main->SetWindowState(TWindowState::wsMaximized);
+  EXPECT_EQ(main->WindowState(), TWindowState::wsMaximized);
+  main->SetWindowState(TWindowState::wsNormal);
+  EXPECT_EQ(main->WindowState(), TWindowState::wsNormal);
+  Application()->Minimize();
+  EXPECT_EQ(main->WindowState(), TWindowState::wsMinimized);
+
+  std::vector<UINT> hooked;
+  const int id = Application()->HookMainWindow([&](TMessage& m) {
+    hooked.push_back(m.Msg);
+    if (m.Msg != WM_USER + 7) return false;
+    m.Result = 42;
+    return true;
+  });
+  EXPECT_EQ(SendMessage(Application()->Handle(), WM_USER + 7, 0, 0), 42);
+  EXPECT_EQ(SendMessage(Application()->Handle(), WM_USER + 8, 0, 0), 0);
+  Application()->UnhookMainWindow(id);
+  EXPECT_EQ(SendMessage(Application()->Handle(), WM_USER + 7, 0, 0), 0);
+  EXPECT_EQ(hooked, (std::vector<UINT>{WM_USER + 7, WM_USER + 8}));
+}
+
 TEST_F(ControlsTest, ScreenReportsTheBackEndsMonitors) {
   StopWindowSystem();
   auto backend = std::make_unique<HeadlessBackend>(
