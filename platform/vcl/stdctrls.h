@@ -245,6 +245,12 @@ class TComboBox : public TCustomControl {
   TComboDropDown* dropDown_ = nullptr;  // owned by this control while shown
 };
 
+// The class library derives its published controls from these; here the published classes
+// are the bases, with every property public and the behaviour virtual.
+using TCustomEdit = TEdit;
+using TCustomListBox = TListBox;
+using TCustomComboBox = TComboBox;
+
 enum class TScrollBarKind { sbHorizontal, sbVertical };
 enum TScrollCode {
   scLineUp,

@@ -295,6 +295,47 @@ TEST_F(ControlsTest, DialogKeysReachTheFormWhicheverControlHasTheFocus) {
   EXPECT_EQ(edit->Text(), "aby");
 }
 
+// A combo box that asks for every key, as the program's own combo boxes do.
+class AllKeysCombo : public TCustomComboBox {
+ public:
+  explicit AllKeysCombo(TComponent* owner) : TCustomComboBox(owner) {}
+
+ protected:
+  LRESULT DialogCode() const override { return DLGC_WANTALLKEYS; }
+  void KeyPress(char& key) override {
+    if (key == '\r' && !DroppedDown()) {
+      SetDroppedDown(true);
+      key = 0;
+      return;
+    }
+    TCustomComboBox::KeyPress(key);
+  }
+};
+
+TEST_F(ControlsTest, AControlAskingForAllKeysPassesThemToTheFormAsTyping) {
+  auto* form = Create<KeyForm>(Application());
+  form->SetBounds(100, 100, 300, 200);
+  form->SetKeyPreview(true);
+  std::string typed;
+  form->OnKeyPress = [&](TComponent*, char& k) { typed += k; };
+  auto* combo = Create<AllKeysCombo>(form);
+  combo->SetParent(form);
+  combo->SetBounds(10, 10, 150, 21);
+  combo->Items().Add("MP3");
+  combo->Items().Add("OGG");
+  ShowForm(form);
+  combo->SetFocus();
+  Pump();
+  Key(VK_RETURN, "\r");  // opens the list
+  EXPECT_TRUE(combo->DroppedDown());
+  Key(VK_ESCAPE, "\x1b");  // closes it, and is used up
+  EXPECT_FALSE(combo->DroppedDown());
+  EXPECT_EQ(typed, "\r");
+  Key(VK_ESCAPE, "\x1b");  // with the list closed it reaches the form as a typed key
+  EXPECT_EQ(typed, "\r\x1b");
+  EXPECT_TRUE(form->dialogKeys.empty());
+}
+
 TEST_F(ControlsTest, TabMovesThroughTheTabStopsInTabOrder) {
   TForm* form = MakeForm();
   auto* a = Place<TEdit>(form, {10, 10, 100, 31});
