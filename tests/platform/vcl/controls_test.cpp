@@ -539,6 +539,67 @@ TEST_F(ControlsTest, APopupMenuChoosesAnItem) {
   EXPECT_EQ(menu->WindowHandle(), HWND(0));
 }
 
+TEST_F(ControlsTest, APopupMenuCascadesIntoSubmenus) {
+  TForm* form = MakeForm();
+  ShowForm(form);
+  auto* menu = Create<TPopupMenu>(form);
+  std::vector<std::string> clicked;
+  auto add = [&](TMenuItem* parent, const char* caption) {
+    auto* item = Create<TMenuItem>(form);
+    item->SetCaption(caption);
+    item->OnClick = [&clicked, item](TComponent*) { clicked.push_back(item->Caption()); };
+    parent->Add(item);
+    return item;
+  };
+  TMenuItem* file = add(menu->Items(), "File");
+  add(file, "Open");
+  add(file, "Save");
+  add(menu->Items(), "Exit");
+  auto popupWith = [&](std::function<void()> user) {
+    const HWND helper = AllocateHWnd([&](HWND, UINT m, WPARAM, LPARAM) -> LRESULT {
+      if (m == WM_USER) user();
+      return 0;
+    });
+    PostMessage(helper, WM_USER, 0, 0);
+    menu->Popup(300, 300);
+    DeallocateHWnd(helper);
+  };
+  const int rowH = 12 + 6;
+  const int fileY = 300 + 2 + rowH / 2;
+  // Rows of the first level start 2 pixels in; "File" cascades beside its row.
+  popupWith([&] {
+    headless->InjectMouseMove({310, fileY});
+    // The submenu lies to the right of the first level, its first row level with "File".
+    headless->InjectMouseMove({300 + 100, fileY + rowH});
+    headless->InjectClick({300 + 100, fileY + rowH});
+  });
+  EXPECT_EQ(clicked, (std::vector<std::string>{"Save"}));
+  // Keys: Right opens the submenu on its first item, Left closes it again, Escape closes
+  // the whole menu.
+  popupWith([&] {
+    headless->InjectKey(VK_DOWN, true);
+    headless->InjectKey(VK_RIGHT, true);
+    headless->InjectKey(VK_RETURN, true, "\r");
+  });
+  EXPECT_EQ(clicked, (std::vector<std::string>{"Save", "Open"}));
+  popupWith([&] {
+    headless->InjectKey(VK_DOWN, true);
+    headless->InjectKey(VK_RIGHT, true);
+    headless->InjectKey(VK_LEFT, true);
+    headless->InjectKey(VK_DOWN, true);
+    headless->InjectKey(VK_RETURN, true, "\r");
+  });
+  EXPECT_EQ(clicked, (std::vector<std::string>{"Save", "Open", "Exit"}));
+  popupWith([&] {
+    headless->InjectKey(VK_DOWN, true);
+    headless->InjectKey(VK_RETURN, true, "\r");    // opens the submenu
+    headless->InjectKey(VK_ESCAPE, true, "\x1b");  // closes it
+    headless->InjectKey(VK_ESCAPE, true, "\x1b");  // closes the menu
+  });
+  EXPECT_EQ(clicked.size(), 3u);
+  EXPECT_EQ(menu->WindowHandle(), HWND(0));
+}
+
 TEST_F(ControlsTest, MouseEnterAndLeaveFollowThePointer) {
   TForm* form = MakeForm();
   auto* panel = Place<TPanel>(form, {10, 10, 110, 60});
