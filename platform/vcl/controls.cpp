@@ -782,6 +782,12 @@ void TWinControl::WndProc(TMessage& m) {
     case WM_SYSKEYDOWN: {
       reg.swallowChar = false;
       auto key = static_cast<std::uint16_t>(m.WParam);
+      // Menu shortcuts come first, then dialog keys, then the control.
+      if (TCustomForm* form = GetParentForm();
+          form != nullptr && form->IsShortCut(key, KeyboardShiftState())) {
+        reg.swallowChar = true;
+        return;
+      }
       if (SendDialogKey(key, m.LParam)) {
         reg.swallowChar = true;
         return;

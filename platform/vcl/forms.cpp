@@ -9,6 +9,7 @@
 #include "platform/ui/nonclient.h"
 #include "platform/ui/window_system.h"
 #include "platform/vcl/dialogs.h"
+#include "platform/vcl/menus.h"
 
 namespace qv {
 
@@ -147,6 +148,27 @@ void TCustomForm::FocusChanged(TWinControl* control) {
   activeControl_ = control;
   // Every control hears where the focus went (buttons change their default look).
   Perform(CM_FOCUSCHANGED, 0, reinterpret_cast<LPARAM>(control));
+}
+
+void TCustomForm::SetMenu(TMainMenu* menu) {
+  if (menu == menu_) return;
+  if (menu_ != nullptr) RemoveFreeNotification(static_cast<TComponent*>(menu_));
+  menu_ = menu;
+  if (menu_ != nullptr) FreeNotification(static_cast<TComponent*>(menu_));
+}
+
+void TCustomForm::Notification(TComponent* component, TOperation operation) {
+  TWinControl::Notification(component, operation);
+  if (operation == opRemove && component == static_cast<TComponent*>(menu_)) menu_ = nullptr;
+}
+
+bool TCustomForm::IsShortCut(std::uint16_t key, TShiftState shift) {
+  if (menu_ == nullptr || key == 0) return false;
+  std::uint16_t shortCut = key & 0xFF;
+  if (shift & ssShift) shortCut |= scShift;
+  if (shift & ssCtrl) shortCut |= scCtrl;
+  if (shift & ssAlt) shortCut |= scAlt;
+  return menu_->IsShortCut(shortCut);
 }
 
 void TCustomForm::ControlDestroying(TControl* control) {

@@ -17,6 +17,8 @@
 
 namespace qv {
 
+class TMainMenu;
+
 enum class TFormBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin };
 enum TBorderIcon : unsigned { biSystemMenu = 1, biMinimize = 2, biMaximize = 4, biHelp = 8 };
 using TBorderIcons = unsigned;
@@ -65,6 +67,12 @@ class TCustomForm : public TWinControl {
   void SetBorderIcons(TBorderIcons icons) { borderIcons_ = icons; }
   [[nodiscard]] TPosition Position() const { return position_; }
   void SetPosition(TPosition position) { position_ = position; }
+  // The form's main menu (not owned); its shortcuts are tried before dialog keys.
+  [[nodiscard]] TMainMenu* Menu() const { return menu_; }
+  void SetMenu(TMainMenu* menu);
+  // A key with its shift state as a menu shortcut: true when an item took it.
+  bool IsShortCut(std::uint16_t key, TShiftState shift);
+
   [[nodiscard]] bool KeyPreview() const { return keyPreview_; }
   void SetKeyPreview(bool value) { keyPreview_ = value; }
 
@@ -109,6 +117,7 @@ class TCustomForm : public TWinControl {
   virtual void DoClose();
   virtual bool CloseQuery();
   void Paint() override {}
+  void Notification(TComponent* component, TOperation operation) override;
 
  private:
   void ShowForm();
@@ -121,6 +130,7 @@ class TCustomForm : public TWinControl {
   TPosition position_ = TPosition::poDesigned;
   bool keyPreview_ = false;
   TWinControl* activeControl_ = nullptr;  // a control of this form, not owned
+  TMainMenu* menu_ = nullptr;             // a component of this form, not owned
   TModalResult modalResult_ = mrNone;
   bool modal_ = false;
   bool created_ = false;

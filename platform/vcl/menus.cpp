@@ -51,6 +51,7 @@ class TPopupWindow final : public TCustomControl {
     rows_.clear();
     for (TMenuItem* item : items_) {
       int w = measure.TextWidth(item->Caption()) + 40;
+      if (item->ShortCut() != 0) w += measure.TextWidth(ShortCutToText(item->ShortCut())) + 16;
       int h = item->IsLine() ? kSeparatorHeight : measure.GetTextMetrics().tmHeight + 6;
       if (item->OnMeasureItem) item->OnMeasureItem(item, canvas, w, h);
       rows_.push_back({2, y, 0, y + h});
@@ -260,6 +261,10 @@ class TPopupWindow final : public TCustomControl {
       dc->SelectFont(f);
       Rect text{r.Left + 20, r.Top, r.Right - 4, r.Bottom};
       dc->DrawText(item->Caption(), text, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
+      if (item->ShortCut() != 0) {
+        Rect keys{r.Left + 20, r.Top, r.Right - 14, r.Bottom};
+        dc->DrawText(ShortCutToText(item->ShortCut()), keys, DT_RIGHT | DT_VCENTER | DT_SINGLELINE);
+      }
       const TColor mark = dc->GetTextColor();
       const int cy = (r.Top + r.Bottom) / 2;
       if (item->Checked()) {
@@ -370,6 +375,26 @@ void TMenuItem::Click() {
 }
 
 TMenu::TMenu(TComponent* owner) : TComponent(owner), items_(Create<TMenuItem>(this)) {}
+
+namespace {
+TMenuItem* FindShortCut(TMenuItem* item, std::uint16_t shortCut) {
+  for (int i = 0; i < item->Count(); ++i) {
+    TMenuItem* c = item->Items(i);
+    if (!c->Visible() || !c->Enabled()) continue;
+    if (c->ShortCut() == shortCut && c->Count() == 0) return c;
+    if (TMenuItem* found = FindShortCut(c, shortCut)) return found;
+  }
+  return nullptr;
+}
+}  // namespace
+
+bool TMenu::IsShortCut(std::uint16_t shortCut) {
+  if (shortCut == 0) return false;
+  TMenuItem* item = FindShortCut(items_, shortCut);
+  if (item == nullptr) return false;
+  item->Click();
+  return true;
+}
 
 void TPopupMenu::Popup(int x, int y) {
   if (window_ != 0) return;

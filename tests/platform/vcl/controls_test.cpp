@@ -600,6 +600,37 @@ TEST_F(ControlsTest, APopupMenuCascadesIntoSubmenus) {
   EXPECT_EQ(menu->WindowHandle(), HWND(0));
 }
 
+TEST_F(ControlsTest, MainMenuShortcutsWorkOnTheForm) {
+  TForm* form = MakeForm();
+  auto* edit = Place<TEdit>(form, {10, 10, 150, 31});
+  auto* menu = Create<TMainMenu>(form);
+  int saves = 0;
+  auto* file = Create<TMenuItem>(form);
+  file->SetCaption("File");
+  menu->Items()->Add(file);
+  auto* save = Create<TMenuItem>(form);
+  save->SetCaption("Save");
+  save->SetShortCut(scCtrl | 'S');
+  save->OnClick = [&](TComponent*) { ++saves; };
+  file->Add(save);
+  form->SetMenu(menu);
+  ShowForm(form);
+  edit->SetFocus();
+  Key('S', "\x13", kModControl);
+  EXPECT_EQ(saves, 1);
+  Key('S', "s");  // without Ctrl it is typing
+  EXPECT_EQ(saves, 1);
+  EXPECT_EQ(edit->Text(), "s");
+  EXPECT_EQ(ShortCutToText(save->ShortCut()), "Ctrl+S");
+  EXPECT_EQ(ShortCutToText(std::uint16_t(scShift) | std::uint16_t(VK_F4)), "Shift+F4");
+  save->SetEnabled(false);
+  Key('S', "\x13", kModControl);
+  EXPECT_EQ(saves, 1);
+  Free(menu);  // the form forgets a menu that goes
+  EXPECT_EQ(form->Menu(), nullptr);
+  Key('S', "\x13", kModControl);
+}
+
 TEST_F(ControlsTest, MouseEnterAndLeaveFollowThePointer) {
   TForm* form = MakeForm();
   auto* panel = Place<TPanel>(form, {10, 10, 110, 60});
