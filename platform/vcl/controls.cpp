@@ -580,6 +580,11 @@ void TWinControl::Loaded() {
   Realign();
 }
 
+bool TWinControl::FocusOnClick() const {
+  // Controls take the focus when clicked; containers and forms leave it where it is.
+  return !(ControlStyle() & csAcceptsControls) && GetParentForm() != this;
+}
+
 void TWinControl::Realign() {
   if (aligning_ || HasState(csLoading) || HasState(csDestroying)) return;
   aligning_ = true;
@@ -758,10 +763,7 @@ void TWinControl::WndProc(TMessage& m) {
     }
     if (!Enabled()) return;
     if (m.Msg == WM_LBUTTONDOWN) {
-      // Controls take the focus when clicked; containers and forms leave it where it is.
-      if (!(ControlStyle() & csAcceptsControls) && GetParentForm() != this && CanFocus() &&
-          !Focused())
-        SetFocus();
+      if (FocusOnClick() && CanFocus() && !Focused()) SetFocus();
       if (ControlStyle() & csCaptureMouse) SetCapture(handle_);
     }
     TControl::WndProc(m);

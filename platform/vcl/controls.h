@@ -292,6 +292,8 @@ class TWinControl : public TControl {
   virtual void DoExit();
   // WM_GETDLGCODE's answer.
   [[nodiscard]] virtual LRESULT DialogCode() const { return 0; }
+  // Whether a click gives this control the focus.
+  [[nodiscard]] virtual bool FocusOnClick() const;
 
   // Children join and leave through SetParent.
   void InsertControl(TControl* control);

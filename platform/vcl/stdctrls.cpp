@@ -472,7 +472,35 @@ TListBox::TListBox(TComponent* owner) : TCustomControl(owner) {
   items_.OnChange = [this] {
     if (itemIndex_ >= items_.Count()) itemIndex_ = -1;
     topIndex_ = std::clamp(topIndex_, 0, std::max(items_.Count() - 1, 0));
+    UpdateScrollBar();
   };
+}
+
+void TListBox::UpdateScrollBar() {
+  const int rows = VisibleRows();
+  const bool needed = items_.Count() > rows && Width() > 2 * Border() + 16;
+  if (!needed) {
+    if (scrollBar_ != nullptr) scrollBar_->SetVisible(false);
+    return;
+  }
+  if (scrollBar_ == nullptr) {
+    scrollBar_ = Create<TScrollBar>(this);
+    scrollBar_->SetKind(TScrollBarKind::sbVertical);
+    scrollBar_->SetTabStop(false);
+    scrollBar_->SetParent(this);
+    scrollBar_->OnChange = [this](TComponent*) { SetTopIndex(scrollBar_->Position()); };
+  }
+  scrollBar_->SetBounds(Width() - Border() - 16, Border(), 16, Height() - 2 * Border());
+  scrollBar_->SetLargeChange(std::max(rows - 1, 1));
+  scrollBar_->SetPageSize(0);
+  scrollBar_->SetParams(std::min(topIndex_, items_.Count() - rows), 0, items_.Count() - rows);
+  scrollBar_->SetPageSize(rows);
+  scrollBar_->SetVisible(true);
+}
+
+int TListBox::RowsRight() const {
+  const int right = Width() - Border();
+  return scrollBar_ != nullptr && scrollBar_->Visible() ? right - scrollBar_->Width() : right;
 }
 
 int TListBox::ItemHeight() const {
@@ -505,6 +533,7 @@ void TListBox::SetTopIndex(int index) {
   if (index == topIndex_) return;
   topIndex_ = index;
   Invalidate();
+  UpdateScrollBar();
 }
 
 void TListBox::MakeVisible(int index) {
@@ -514,7 +543,7 @@ void TListBox::MakeVisible(int index) {
 }
 
 int TListBox::ItemAtPos(Point p) const {
-  if (p.X < Border() || p.X >= Width() - Border() || p.Y < Border()) return -1;
+  if (p.X < Border() || p.X >= RowsRight() || p.Y < Border()) return -1;
   const int i = topIndex_ + (p.Y - Border()) / ItemHeight();
   return i < items_.Count() ? i : -1;
 }
@@ -605,6 +634,7 @@ void TListBox::Paint() {
   const int save = dc->SaveDC();
   dc->IntersectClipRect(r.Left, r.Top, r.Right, r.Bottom);
   dc->SetBkMode(TRANSPARENT);
+  r.Right = RowsRight();
   for (int i = topIndex_, y = r.Top; i < items_.Count() && y < r.Bottom; ++i, y += h) {
     const Rect row{r.Left, y, r.Right, y + h};
     const bool selected = i == itemIndex_;

@@ -116,12 +116,21 @@ TEST_F(ControlsTest, ChoosingInAListBoxWithKeysAndMouse) {
   const int h = list->ItemHeight();
   Click(list, {20, 2 + 2 * h + h / 2});
   EXPECT_EQ(list->ItemIndex(), 2);
-  EXPECT_EQ(clicks, (std::vector<int>{0, 1, 11, 0, 4, 3, 2}));
+  // More items than rows: a scroll bar at the right moves the rows, the focus stays.
+  const int topBefore = list->TopIndex();
+  Click(list, {140 - 2 - 8, 100 - 2 - 8});  // its down arrow
+  EXPECT_EQ(list->TopIndex(), topBefore + 1);
+  EXPECT_TRUE(list->Focused());
+  Key(VK_HOME);
+  EXPECT_EQ(list->TopIndex(), 0);
+  Key(VK_DOWN);
+  Key(VK_DOWN);
+  EXPECT_EQ(clicks, (std::vector<int>{0, 1, 11, 0, 4, 3, 2, 0, 1, 2}));
   // Clicking the chosen item again is no new choice; the empty area below is none.
   Click(list, {20, 2 + 2 * h + h / 2});
   list->Items().Delete(11);
   list->Items().Delete(10);
-  EXPECT_EQ(clicks.size(), 7u);
+  EXPECT_EQ(clicks.size(), 10u);
 
   // A disabled list ignores the user.
   list->SetEnabled(false);
