@@ -1,10 +1,13 @@
 #include "app/cd_events.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/base/registry.h"
 #include "platform/cdrom/drive_list.h"
 #include "platform/cdrom/media_watcher.h"
+#include "platform/msg/message_queue.h"
+#include "platform/msg/window.h"
 
 namespace qv {
 
@@ -14,6 +17,7 @@ constexpr const char* kPolicyKey =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
 constexpr const char* kPolicyValue = "NoDriveTypeAutoRun";
 constexpr uint32_t kCdRomBit = 0x20;
+constexpr std::uintptr_t kPollTimer = 1;
 
 // The policy value as stored, when it is an integer or 4 binary bytes.
 bool ReadPolicy(TRegistry& Registry, uint32_t& Value, bool& Binary) {
@@ -87,20 +91,42 @@ void TCDOptions::SetAutoRun(bool Value) {
 
 TCDEvents::TCDEvents(TComponent* AOwner)
     : TComponent(AOwner), options_(std::make_unique<TCDOptions>()) {
+  handle_ =
+      AllocateHWnd([this](HWND h, UINT m, WPARAM w, LPARAM l) { return WndProc(h, m, w, l); });
   for (const DriveInfo& drive : ListDrives())
     drives_.push_back(std::string(1, drive.Letter) + ":\\");
 }
 
-TCDEvents::~TCDEvents() = default;
+TCDEvents::~TCDEvents() {
+  DeallocateHWnd(handle_);
+}
 
-intptr_t TCDEvents::WndProc(uint32_t Msg, uintptr_t WParam, intptr_t LParam) {
-  if (Msg != WM_DEVICECHANGE) return 0;
+void TCDEvents::WatchMedia(std::unique_ptr<MediaWatcher> Watcher,
+                           std::chrono::milliseconds Interval) {
+  watcher_ = Watcher ? std::move(Watcher) : std::make_unique<MediaWatcher>();
+  // The first poll only learns what is there.
+  watcher_->Poll();
+  long ms = long(Interval.count());
+  if (ms <= 0) {
+    const char* env = std::getenv("QUORVEL_MEDIA_POLL_MS");
+    ms = env != nullptr ? std::strtol(env, nullptr, 10) : 0;
+    if (ms <= 0) ms = 1000;
+  }
+  SetTimer(handle_, kPollTimer, UINT(ms));
+}
+
+LRESULT TCDEvents::WndProc(HWND Handle, UINT Msg, WPARAM WParam, LPARAM LParam) {
+  if (Msg == WM_TIMER && WParam == kPollTimer && watcher_) {
+    PollMedia(*watcher_);
+    return 0;
+  }
+  if (Msg != WM_DEVICECHANGE) return DefWindowProc(Handle, Msg, WParam, LParam);
   if (Enabled && NotifyMode == TNotifyMode::nmEvent)
     DeviceChange(WParam, reinterpret_cast<const DEV_BROADCAST_HDR*>(LParam));
   return 0;
 }
 
-void TCDEvents::DeviceChange(uintptr_t Event, const DEV_BROADCAST_HDR* Header) {
+void TCDEvents::DeviceChange(WPARAM Event, const DEV_BROADCAST_HDR* Header) {
   if (Event != DBT_DEVICEARRIVAL && Event != DBT_DEVICEREMOVECOMPLETE) return;
   if (Header == nullptr || Header->dbch_devicetype != DBT_DEVTYP_VOLUME ||
       Header->dbch_size < sizeof(DEV_BROADCAST_VOLUME))
@@ -123,8 +149,9 @@ void TCDEvents::PollMedia(MediaWatcher& Watcher) {
     DEV_BROADCAST_VOLUME volume;
     volume.dbcv_unitmask = 1u << (change.Letter - 'A');
     volume.dbcv_flags = DBTF_MEDIA;
-    WndProc(WM_DEVICECHANGE, change.Arrived ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE,
-            reinterpret_cast<intptr_t>(&volume.dbcv_hdr));
+    SendMessage(handle_, WM_DEVICECHANGE,
+                change.Arrived ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE,
+                reinterpret_cast<LPARAM>(&volume.dbcv_hdr));
   }
 }
 

@@ -7,6 +7,7 @@
 // thread only.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -14,15 +15,13 @@
 #include <vector>
 
 #include "platform/base/component.h"
+#include "platform/msg/messages.h"
 
 namespace qv {
 
 class MediaWatcher;
 
-// The device-change broadcast and what it carries.
-inline constexpr uint32_t WM_DEVICECHANGE = 0x0219;
-inline constexpr uintptr_t DBT_DEVICEARRIVAL = 0x8000;
-inline constexpr uintptr_t DBT_DEVICEREMOVECOMPLETE = 0x8004;
+// What the device-change broadcast carries.
 inline constexpr uint32_t DBT_DEVTYP_VOLUME = 2;
 inline constexpr uint16_t DBTF_MEDIA = 1;
 
@@ -77,17 +76,24 @@ class TCDEvents : public TComponent {
   // The roots of the CD drives found at creation ("D:\", ...).
   [[nodiscard]] const std::vector<std::string>& Drives() const { return drives_; }
 
-  // The hidden window's procedure: the device-change broadcast is decoded, anything else
-  // gets the default answer (0).
-  intptr_t WndProc(uint32_t Msg, uintptr_t WParam, intptr_t LParam);
-  // Turns the watcher's changes since its last poll into broadcasts to `WndProc`.
+  // The hidden window: it decodes the device-change broadcast (WM_DEVICECHANGE with a
+  // DEV_BROADCAST_VOLUME in LParam); anything else gets the default answer.
+  [[nodiscard]] HWND Handle() const { return handle_; }
+  // Polls `Watcher` (null: the program's drive list) every `Interval` (0: 1000 ms, or
+  // QUORVEL_MEDIA_POLL_MS) from a timer of the hidden window.
+  void WatchMedia(std::unique_ptr<MediaWatcher> Watcher = nullptr,
+                  std::chrono::milliseconds Interval = {});
+  // Sends the watcher's changes since its last poll to the hidden window as broadcasts.
   void PollMedia(MediaWatcher& Watcher);
 
  private:
-  void DeviceChange(uintptr_t Event, const DEV_BROADCAST_HDR* Header);
+  LRESULT WndProc(HWND Handle, UINT Msg, WPARAM WParam, LPARAM LParam);
+  void DeviceChange(WPARAM Event, const DEV_BROADCAST_HDR* Header);
 
+  HWND handle_ = 0;
   std::unique_ptr<TCDOptions> options_;
   std::vector<std::string> drives_;
+  std::unique_ptr<MediaWatcher> watcher_;
 };
 
 }  // namespace qv

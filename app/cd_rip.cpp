@@ -77,25 +77,21 @@ TCDRipper::~TCDRipper() = default;
 void TCDRipper::Install(TAudioOutput& Output, const std::string& Name) {
   // These run on the output's worker thread: they touch no control, they post.
   TRipWindow* const window = &window_;
+  TRipLog* const log = &log_;
   Output.OnProgress = [window](TAudioOutput* Sender) {
     const int progress = Sender->Progress();
     window->PostToMain([window, progress] { window->SetProgress(progress); });
   };
   Output.OnDone = [this, window](TAudioOutput*) {
-    {
-      std::lock_guard guard(errorLock_);
-      jobEnded_ = true;
-    }
-    window->PostToMain([] {});
+    window->PostToMain([job = job_] { job->Ended = true; });
   };
-  Output.OnThreadException = [this, window, Name](TAudioOutput*, const std::exception& E) {
-    log_.WriteLog(Name + " : Thread Exception : " + E.what());
-    {
-      std::lock_guard guard(errorLock_);
-      jobError_ = E.what();
-      jobEnded_ = true;
-    }
-    window->PostToMain([] {});
+  Output.OnThreadException = [this, window, log, Name](TAudioOutput*, const std::exception& E) {
+    const std::string error = E.what();
+    log->WriteLog(Name + " : Thread Exception : " + error);
+    window->PostToMain([job = job_, error] {
+      job->Error = error;
+      job->Ended = true;
+    });
   };
 }
 
@@ -141,6 +137,20 @@ TRipOutcome TCDRipper::CDrip(const TRipJob& Job) {
   outcome.Started = true;
   ripping_ = true;
   window_.SetRipping(true);
+  // Whatever escapes the loop must not leave RIP and CDDB disabled for good.
+  struct TControlsBack {
+    TCDRipper& ripper;
+    bool armed = true;
+    ~TControlsBack() {
+      if (!armed) return;
+      ripper.ripping_ = false;
+      try {
+        ripper.window_.SetRipping(false);
+      } catch (...) {
+        // Already unwinding from another failure; that one is reported.
+      }
+    }
+  } controlsBack{*this};
 
   // Without a finished lookup the names come from the fields as they are now, never from
   // the previous disc.
@@ -177,6 +187,7 @@ TRipOutcome TCDRipper::CDrip(const TRipJob& Job) {
       break;
     }
   }
+  controlsBack.armed = false;
   ripping_ = false;
   if (outcome.Aborted) {
     // The window is closing: the controls stay as they are.
@@ -208,11 +219,8 @@ TCDRipper::TTrackResult TCDRipper::RipTrack(const TRipJob& Job, int Index, TAudi
   // The track is encoded under a temporary name and gets its final name only when it is
   // complete, so an abort or a failure never leaves half a file under the final name.
   const std::string temp = FileName + ".part";
-  {
-    std::lock_guard guard(errorLock_);
-    jobError_.clear();
-    jobEnded_ = false;
-  }
+  const std::shared_ptr<TJobState> job = std::make_shared<TJobState>();
+  job_ = job;
   try {
     cdIn_.SetStartTrack(track);
     cdIn_.SetEndTrack(track);
@@ -243,23 +251,22 @@ TCDRipper::TTrackResult TCDRipper::RipTrack(const TRipJob& Job, int Index, TAudi
     log_.WriteLog("CDrip : start ripping");
     Output.Run();
   } catch (const std::exception& e) {
-    std::lock_guard guard(errorLock_);
-    jobError_ = e.what();
+    // Raised before the job started: no event will come.
+    job->Error = e.what();
+    job->Ended = true;
   }
 
-  window_.PumpUntil(
-      [&] { return Output.Status() == TOutputStatus::osIdle || window_.AbortRequested(); });
-  if (Output.Status() != TOutputStatus::osIdle) {
+  // The job's end is its event, not the idle status: the output reports idle just before it
+  // tells how the job ended.
+  const auto ended = [&job] { return job->Ended; };
+  window_.PumpUntil([&] { return ended() || window_.AbortRequested(); });
+  if (!ended()) {
     Output.Stop();
     log_.WriteLog("CDrip : Abort ripping");
     // The partial file may only go once the worker has let go of it.
-    window_.PumpUntil([&] { return Output.Status() == TOutputStatus::osIdle; });
+    window_.PumpUntil(ended);
   }
-  std::string error;
-  {
-    std::lock_guard guard(errorLock_);
-    error = jobError_;
-  }
+  std::string error = job->Error;
   if (window_.AbortRequested()) {
     DeleteFile(temp);
     return TTrackResult::Aborted;

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -118,9 +118,15 @@ class TCDRipper {
   TRipWindow& window_;
   bool ripping_ = false;
 
-  std::mutex errorLock_;
-  std::string jobError_;   // guarded by errorLock_: the running job's failure
-  bool jobEnded_ = false;  // guarded by errorLock_: its done or failure event came
+  // How the running track's job ended. Its events post the outcome to the main thread, after
+  // the progress they posted before, so the bar is up to date when the track is over.
+  struct TJobState {
+    bool Ended = false;
+    std::string Error;
+  };
+  // Set by the main thread before each job starts; a worker reads it only while its job
+  // runs.
+  std::shared_ptr<TJobState> job_ = std::make_shared<TJobState>();
 };
 
 }  // namespace qv

@@ -1,8 +1,23 @@
 #include "app/headless_window.h"
 
 #include "cddb/cdaccess.h"
+#include "platform/msg/message_queue.h"
+#include "platform/msg/pump.h"
+#include "platform/msg/window.h"
 
 namespace qv {
+
+THeadlessWindow::THeadlessWindow(std::FILE* Echo) : echo_(Echo) {
+  handle_ = AllocateHWnd([this](HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != CM_RUNTASKS) return DefWindowProc(hwnd, message, wParam, lParam);
+    RunTasks();
+    return LRESULT(0);
+  });
+}
+
+THeadlessWindow::~THeadlessWindow() {
+  DeallocateHWnd(handle_);
+}
 
 void THeadlessWindow::SelectCddbDrive(int Index) {
   TCDDriveList list;
@@ -29,40 +44,36 @@ void THeadlessWindow::PostToMain(std::function<void()> Task) {
     std::lock_guard guard(lock_);
     tasks_.push_back(std::move(Task));
   }
-  wake_.notify_one();
+  posted_.notify_one();
+  PostMessage(handle_, CM_RUNTASKS, 0, 0);
 }
 
 void THeadlessWindow::RequestAbort() {
   PostToMain([this] { abort_ = true; });
 }
 
-void THeadlessWindow::ProcessMessages() {
-  for (;;) {
-    std::function<void()> task;
-    {
-      std::lock_guard guard(lock_);
-      if (tasks_.empty()) return;
-      task = std::move(tasks_.front());
-      tasks_.pop_front();
-    }
-    task();
-    if (OnTask) OnTask();
+bool THeadlessWindow::RunTasks() {
+  std::deque<std::function<void()>> tasks;
+  {
+    std::lock_guard guard(lock_);
+    tasks.swap(tasks_);
   }
+  if (tasks.empty()) return false;
+  // Outside the lock: a task may post again.
+  for (auto& task : tasks) task();
+  if (OnTask) OnTask();
+  return true;
 }
 
 void THeadlessWindow::PumpUntil(const std::function<bool()>& Done) {
+  if (qv::PumpUntil(Done) != PumpResult::Quit) return;
+  // The loop is ending: the rip stops, and what it still waits for (its output letting go
+  // of the file) arrives as posted tasks.
+  abort_ = true;
   while (!Done()) {
-    std::function<void()> task;
-    {
-      std::unique_lock guard(lock_);
-      // Whatever can make `Done` true posts a task, so waiting for one misses nothing.
-      wake_.wait(guard, [this] { return !tasks_.empty(); });
-      task = std::move(tasks_.front());
-      tasks_.pop_front();
-    }
-    // Outside the lock: a task may post again.
-    task();
-    if (OnTask) OnTask();
+    if (RunTasks()) continue;
+    std::unique_lock guard(lock_);
+    posted_.wait(guard, [this] { return !tasks_.empty(); });
   }
 }
 

@@ -1,7 +1,7 @@
 // The stand-in for the main window while there is none: it keeps the texts the window would
-// show, echoes the status line to a stream, and serves a small queue of tasks posted from
-// other threads, so the rip can wait for its outputs without polling. Main thread only,
-// except `PostToMain` and `RequestAbort`.
+// show, echoes the status line to a stream, and runs tasks posted from other threads on the
+// main thread's message loop (a hidden window of its own receives them). Created, used and
+// destroyed on the main thread, except `PostToMain` and `RequestAbort`.
 #pragma once
 
 #include <condition_variable>
@@ -12,19 +12,28 @@
 #include <string>
 
 #include "app/cd_rip.h"
+#include "platform/msg/messages.h"
 
 namespace qv {
+
+// The hidden window's message: run the posted tasks.
+inline constexpr UINT CM_RUNTASKS = 0xB300;
 
 class THeadlessWindow final : public TRipWindow {
  public:
   // Status lines go to `Echo` (none: kept only).
-  explicit THeadlessWindow(std::FILE* Echo = nullptr) : echo_(Echo) {}
+  explicit THeadlessWindow(std::FILE* Echo = nullptr);
+  ~THeadlessWindow() override;
+  THeadlessWindow(const THeadlessWindow&) = delete;
+  THeadlessWindow& operator=(const THeadlessWindow&) = delete;
 
   void SelectTrackLine(int Index) override { selected_ = Index; }
   void SetStatus(const std::string& Text) override;
   void SetProgress(int Position) override;
   void SetRipping(bool Ripping) override { ripping_ = Ripping; }
   [[nodiscard]] bool AbortRequested() override { return abort_; }
+  // Serves the thread's message loop; when the loop is told to quit meanwhile, the rip is
+  // aborted and only the posted tasks are served until `Done`.
   void PumpUntil(const std::function<bool()>& Done) override;
   void PostToMain(std::function<void()> Task) override;
   // The drive's identity from the CD database's drive access (its INQUIRY answer).
@@ -34,10 +43,8 @@ class THeadlessWindow final : public TRipWindow {
 
   // From any thread: the ESC key of a window that does not exist (a signal, a test).
   void RequestAbort();
-  // Runs the tasks posted so far.
-  void ProcessMessages();
 
-  // Called on the main thread after each task the loop ran; lets a test act at a point
+  // Called on the main thread after each batch of posted tasks; lets a test act at a point
   // of the rip.
   std::function<void()> OnTask;
 
@@ -48,7 +55,11 @@ class THeadlessWindow final : public TRipWindow {
   [[nodiscard]] bool Closed() const { return closed_; }
 
  private:
+  // Runs the tasks posted so far; true when there were any.
+  bool RunTasks();
+
   std::FILE* echo_;
+  HWND handle_ = 0;
   std::string cddbDrive_;
   std::string status_;
   int progress_ = 0;
@@ -58,7 +69,7 @@ class THeadlessWindow final : public TRipWindow {
   bool closed_ = false;
 
   std::mutex lock_;
-  std::condition_variable wake_;
+  std::condition_variable posted_;
   std::deque<std::function<void()>> tasks_;  // guarded by lock_
 };
 

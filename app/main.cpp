@@ -5,7 +5,6 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -15,7 +14,6 @@
 #include <cstdio>
 #include <exception>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/headless_window.h"
@@ -23,57 +21,42 @@
 #include "app/rip_session.h"
 #include "platform/base/paths.h"
 #include "platform/base/text.h"
+#include "platform/msg/fd_watch.h"
+#include "platform/msg/timer.h"
 
 namespace {
 
-// Until the message loop can watch descriptors, one thread waits for what comes from
-// outside: SIGINT and SIGTERM (the ESC key of the missing window) and a later copy's
-// request to raise this one. It only posts to the main thread.
-class OutsideEvents {
+// SIGINT and SIGTERM arrive through a descriptor the message loop watches: they act as
+// the ESC key of the missing window while a rip serves the loop.
+class StopSignals {
  public:
-  OutsideEvents(qv::THeadlessWindow& Window, qv::TOneInstance& Guard) {
+  StopSignals() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
     // Blocked before any other thread exists, so every thread inherits the mask.
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    signalFd_ = ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
-    stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    thread_ = std::thread([this, &Window, &Guard] { Watch(Window, Guard); });
+    fd_ = ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
   }
-  ~OutsideEvents() {
-    const uint64_t one = 1;
-    (void)::write(stopFd_, &one, sizeof one);
-    thread_.join();
-    ::close(signalFd_);
-    ::close(stopFd_);
+  ~StopSignals() {
+    if (watch_ != 0) qv::UnwatchFd(watch_);
+    if (fd_ >= 0) ::close(fd_);
   }
-  OutsideEvents(const OutsideEvents&) = delete;
-  OutsideEvents& operator=(const OutsideEvents&) = delete;
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+  void Watch(qv::THeadlessWindow& Window) {
+    if (fd_ < 0) return;
+    watch_ = qv::WatchFd(fd_, POLLIN, [this, &Window](int, short) {
+      signalfd_siginfo info;
+      while (::read(fd_, &info, sizeof info) == ssize_t(sizeof info)) Window.RequestAbort();
+    });
+  }
 
  private:
-  void Watch(qv::THeadlessWindow& Window, qv::TOneInstance& Guard) {
-    for (;;) {
-      pollfd fds[3] = {{stopFd_, POLLIN, 0}, {signalFd_, POLLIN, 0}, {Guard.ListenFd(), POLLIN, 0}};
-      if (::poll(fds, Guard.ListenFd() >= 0 ? 3 : 2, -1) < 0) {
-        if (errno == EINTR) continue;
-        return;
-      }
-      if (fds[0].revents != 0) return;
-      if (fds[1].revents != 0) {
-        signalfd_siginfo info;
-        while (::read(signalFd_, &info, sizeof info) == ssize_t(sizeof info)) Window.RequestAbort();
-      }
-      // Accepting here keeps the descriptor from staying readable; the raise itself is the
-      // main thread's.
-      if (fds[2].revents != 0) Guard.ServeRaiseRequests();
-    }
-  }
-
-  int signalFd_ = -1;
-  int stopFd_ = -1;
-  std::thread thread_;
+  int fd_ = -1;
+  qv::WatchId watch_ = 0;
 };
 
 bool HasOption(const std::vector<std::string>& Params, const std::string& Name) {
@@ -83,6 +66,7 @@ bool HasOption(const std::vector<std::string>& Params, const std::string& Name) 
 }
 
 int Run(const std::vector<std::string>& Params) {
+  StopSignals signals;
   qv::THeadlessWindow window(stdout);
   // The guard decides before anything else happens: a second copy must not touch the first
   // one's log, database or drive.
@@ -96,23 +80,47 @@ int Run(const std::vector<std::string>& Params) {
   guard->Loaded();
   if (terminated) return HasOption(Params, "-auto") ? 2 : 0;
 
-  OutsideEvents outside(window, *guard);
+  signals.Watch(window);
   qv::TRipSession session(window);
-  guard->OnRaiseRequest = [&window, &session] {
-    window.PostToMain([&session] {
-      session.Log.WriteLog("OneInstance : another copy asked to raise the window");
-    });
+  // No window to raise yet: the request is only logged.
+  guard->OnRaiseRequest = [&session] {
+    session.Log.WriteLog("OneInstance : another copy asked to raise the window");
   };
+  const qv::WatchId raiseWatch =
+      guard->ListenFd() >= 0 ? qv::WatchFd(guard->ListenFd(), POLLIN,
+                                           [guard](int, short) { guard->ServeRaiseRequests(); })
+                             : 0;
+  struct Unwatch {
+    qv::WatchId id;
+    ~Unwatch() {
+      if (id != 0) qv::UnwatchFd(id);
+    }
+  } unwatch{raiseWatch};
   session.Start(Params);
   if (!session.Options.AutoRip) {
     std::fprintf(stderr,
                  "quorvel: this build has no window yet; run it with -auto to rip the disc\n");
     return 2;
   }
-  // Without a database entry the tracks are named from the fields; the lookup comes with
-  // the CD database component.
-  session.LookupFailed();
-  const qv::TRipOutcome outcome = session.CDrip();
+  // The start timer: an unattended rip begins when it has ticked and the lookup has ended.
+  qv::TTimer startTimer(nullptr);
+  startTimer.SetInterval(1000);
+  startTimer.OnTimer = [&session, &startTimer](qv::TComponent*) {
+    startTimer.SetEnabled(false);
+    session.StartTimerFired();
+  };
+  // The local database only, until the CD database component brings the server; without an
+  // entry the tracks are named from the fields.
+  session.BeginLookup();
+  const std::string found = session.CDDBQueryLocal();
+  if (found.empty())
+    session.LookupFailed();
+  else
+    window.SetStatus(found);
+  session.LookupEnded();
+  window.PumpUntil([&window] { return window.Closed(); });
+  const qv::TRipOutcome outcome =
+      session.AutoRipDone() ? session.AutoRipOutcome() : qv::TRipOutcome();
   for (const std::string& file : outcome.Files)
     std::printf("Written: %s\n", qv::ExpandFileName(file).c_str());
   if (!outcome.Started) std::fprintf(stderr, "quorvel: nothing to rip\n");

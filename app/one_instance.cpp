@@ -63,8 +63,10 @@ TOneInstance::~TOneInstance() {
 }
 
 std::string TOneInstance::LockFolder() {
+  // A runtime folder that is named but missing (a stale environment) is no reason to refuse
+  // to start.
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  const std::string folder = runtime != nullptr && *runtime != '\0'
+  const std::string folder = runtime != nullptr && *runtime != '\0' && DirectoryExists(runtime)
                                  ? std::string(runtime) + "/quorvel"
                                  : "/tmp/quorvel-" + std::to_string(::getuid());
   if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)

@@ -55,9 +55,9 @@ class TOneInstance : public TComponent {
   // Answers the requests waiting on `ListenFd` without blocking on a silent peer for long.
   void ServeRaiseRequests();
 
-  // The user's private folder of the locks: $XDG_RUNTIME_DIR/quorvel, else
-  // /tmp/quorvel-<uid>; created with mode 0700 and refused when someone else owns it or it
-  // is open to others.
+  // The user's private folder of the locks: $XDG_RUNTIME_DIR/quorvel when that folder
+  // exists, else /tmp/quorvel-<uid>; created with mode 0700 and refused when someone else owns it
+  // or it is open to others.
   [[nodiscard]] static std::string LockFolder();
 
  private:

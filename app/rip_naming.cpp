@@ -19,12 +19,15 @@ std::string SafeComponent(const std::string& Text, const TNameChars& Chars,
 }
 
 // Splits a relative name at its separators and drops the components that would leave the
-// folder or mean nothing: "", "." and ".." (the latter becomes "__", like any other text).
+// folder or mean nothing: "", "." and ".." (the latter becomes "__", like any other text);
+// each component is cut to 255 bytes.
 std::string SafeRelative(const std::string& Path) {
   std::string out;
   std::string part;
   auto flush = [&](bool last) {
     if (part == "..") part = "__";
+    // Texts side by side ("%GENRE%%YEAR%") may together be longer than a file name may be.
+    part = Utf8Truncate(part, 255);
     if (!part.empty() && part != ".") {
       out += part;
       if (!last) out += '/';

@@ -4,6 +4,8 @@
 #include "audio/audio_flac.h"
 #include "audio/audio_lame.h"
 #include "audio/audio_vorbis.h"
+#include "cddb/cdaccess.h"
+#include "cddb/cddb_local.h"
 #include "cddb/cddb_types.h"
 #include "platform/base/paths.h"
 #include "platform/base/streams.h"
@@ -66,6 +68,8 @@ TRipSession::TRipSession(TRipWindow& Window)
 }
 
 TRipSession::~TRipSession() {
+  Log.WriteLog("Quorvel closing");
+  Log.CloseLog();
   // The outputs first: their workers may still be inside the ripper's handlers.
   owner_.reset();
   ripper_.reset();
@@ -81,6 +85,8 @@ void TRipSession::Start(const std::vector<std::string>& Params) {
 
   const auto problem = [this](const std::string& Text) { Log.Report(Text); };
   Config = LoadConfig(IniFileName(), problem);
+  if (!Config.LocalCDDB.empty() && !ForceDirectories(Config.LocalCDDB))
+    problem("LoadConfig : CONF localCDDB " + Config.LocalCDDB + " cannot be created");
   if (!Config.GenreFile.empty() && FileExists(Config.GenreFile)) {
     TStringList genres;
     try {
@@ -135,9 +141,19 @@ void TRipSession::BeginLookup() {
   Destination.clear();
 }
 
-void TRipSession::LookupFailed() {
+std::string TRipSession::LookupFailed(TLookupFailure Reason) {
   Destination.clear();
+  // Every end of a lookup makes the disc ready, not only a failed request: an unattended
+  // run must rip what it can and end.
   Ready = true;
+  switch (Reason) {
+    case TLookupFailure::NotConnected:
+      return LangMessages[0];
+    case TLookupFailure::NoMatch:
+      return LangMessages[1];
+    default:
+      return "";
+  }
 }
 
 std::string TRipSession::ApplyEntry(const TCDInfo& Info) {
@@ -159,6 +175,40 @@ std::string TRipSession::ApplyEntry(const TCDInfo& Info) {
       FillAlbumPlaceholders(Options.Pattern, Texts, TNameChars{Config.CDDBChar, Config.SpaceChar});
   Ready = true;
   return LangMessages[9] + " " + NormalizePath(Options.BasePath) + FolderPart(Destination);
+}
+
+std::string TRipSession::CDDBQueryLocal() {
+  try {
+    Log.WriteLog("CDDBQuery : Starting");
+    Log.WriteLog("CDDBQuery : CDRip drive " + CDIn1->DriveName());
+    Log.WriteLog("CDDBQuery : CDDB drive " + window_.CddbDriveName());
+    TCDDriveList drives;
+    GetCDDrives(drives, cdiAutoDetect);
+    TCDTOC toc;
+    if (ReadCDTOC(drives, CDIn1->CurrentDrive(), toc, cdiAutoDetect)) return "";
+    const TCDDiscInfo info = CDIn1->DiscInfo();
+    if (info != TCDDiscInfo::cdiDiscAudio && info != TCDDiscInfo::cdiDiscMixed) return "";
+    Log.WriteLog("CDDBQuery : DiscInfo OK cdiDiscMixed or cdiDiscAudio");
+    TCddbLocal local;
+    local.LocalCDDBPath = Config.LocalCDDB.empty() ? "./CDDB/" : Config.LocalCDDB;
+    local.AssignTOC(toc);
+    local.BuildLocalIndex();
+    TLocalMatchArray matches{};
+    local.QueryLocalCDDB(matches);
+    Log.WriteLog("CDDBQuery : DiscID " + matches[0].DiscID);
+    Log.WriteLog("Query local CDDB");
+    if (matches[0].DiscID.empty() || local.ReadFromLocalCDDB() < 0) {
+      Log.WriteLog("CDDBQuery : No local CDDB");
+      return "";
+    }
+    // An entry found locally is not written back: that would only raise its revision.
+    const std::string status = ApplyEntry(local.CDInfo);
+    Log.WriteLog("CDDBQuery : Local CDDB OK");
+    return status;
+  } catch (const std::exception& e) {
+    Log.Report("CDDBQuery : unknown CD / CDDB Error : " + std::string(e.what()));
+    return "";
+  }
 }
 
 void TRipSession::NewLookup() {
@@ -212,6 +262,21 @@ TRipJob TRipSession::MakeJob() const {
 
 TRipOutcome TRipSession::CDrip() {
   return ripper_->CDrip(MakeJob());
+}
+
+void TRipSession::StartTimerFired() {
+  timerFired_ = true;
+  MaybeAutoRip();
+}
+
+void TRipSession::LookupEnded() {
+  MaybeAutoRip();
+}
+
+void TRipSession::MaybeAutoRip() {
+  if (!Options.AutoRip || !timerFired_ || !Ready || autoRip_ || ripper_->Ripping()) return;
+  autoRip_ = CDrip();
+  window_.Close();
 }
 
 }  // namespace qv

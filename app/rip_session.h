@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,13 +46,22 @@ class TRipSession {
   void RefreshTrackList();
   // A new lookup begins: nothing of the previous disc may name this one's files.
   void BeginLookup();
-  // A lookup ended without an entry (no match, failure, time-out): ready to rip with the
-  // names the fields give.
-  void LookupFailed();
+  // How a lookup ended without an entry.
+  enum class TLookupFailure { NotConnected, NoMatch, Other };
+  // A lookup ended without an entry (failed request, no match, failed read, time-out): ready
+  // to rip with the names the fields give. Answers the status text to show: "Not Connected",
+  // "unknown CD Audio", or empty.
+  std::string LookupFailed(TLookupFailure Reason = TLookupFailure::Other);
   // A lookup read `Info`: fills the texts, the category, the year and the track titles, fixes
   // the album-wide part of the names and answers the status text
   // "Destination : <base><folder>".
   std::string ApplyEntry(const TCDInfo& Info);
+
+  // The lookup's local half, until the CD database component brings the server half:
+  // the drive's table of contents looked up in the local database. A hit fills the window
+  // as a read entry does, without storing it again, and answers the status text; otherwise
+  // it answers "" (no disc, no audio, no entry, or a failure, which is logged).
+  std::string CDDBQueryLocal();
 
   // The CDDB button and a disc arrival: a new lookup begins with a fresh track list and the
   // placeholder picture (the database query itself is the CD database component's).
@@ -65,6 +75,15 @@ class TRipSession {
   // The rip's data as the window shows it now.
   [[nodiscard]] TRipJob MakeJob() const;
   TRipOutcome CDrip();
+
+  // An unattended ("-auto") run: the start timer's tick and the end of each lookup call
+  // these. The rip starts once both happened and the disc data is ready, whichever comes
+  // last, and only once; the window is then closed whatever the rip did, so the run always
+  // ends. `AutoRipOutcome` tells how it went.
+  void StartTimerFired();
+  void LookupEnded();
+  [[nodiscard]] bool AutoRipDone() const { return autoRip_.has_value(); }
+  [[nodiscard]] const TRipOutcome& AutoRipOutcome() const { return *autoRip_; }
 
   // Components and state, for the window to show and change.
   TCDIn* CDIn1 = nullptr;
@@ -85,7 +104,11 @@ class TRipSession {
   std::vector<uint8_t> Placeholder;  // "NOCOVER.jpg", read at start
 
  private:
+  void MaybeAutoRip();
+
   TRipWindow& window_;
+  bool timerFired_ = false;
+  std::optional<TRipOutcome> autoRip_;
   std::unique_ptr<TComponent> owner_;  // owns the CD input and the outputs
   std::unique_ptr<TCDRipper> ripper_;
 };

@@ -137,16 +137,20 @@ void TAudioOutput::StopWorker() {
 }
 
 void TAudioOutput::SetInput(TAudioInput* Value) {
-  TAudioInput* const old = input_.load();
-  if (Value == old) return;
-  if (busy_ && Value != nullptr) Value->Init();
+  TAudioInput* old = nullptr;
   {
+    // Deciding under the input lock keeps the swap and the job's end apart: either the
+    // job still has its input open, and the new input is opened and the old one closed
+    // here, or the job has already closed it and the swap opens nothing.
     std::lock_guard guard(inputLock_);
+    old = input_.load();
+    if (Value == old) return;
+    if (inputOpen_ && Value != nullptr) Value->Init();
     input_ = Value;
+    if (inputOpen_ && old != nullptr) old->Flush();
   }
   if (old != nullptr) RemoveFreeNotification(old);
   if (Value != nullptr) FreeNotification(Value);
-  if (busy_ && old != nullptr) old->Flush();
 }
 
 void TAudioOutput::Notification(TComponent* AComponent, TOperation Operation) {
@@ -207,20 +211,18 @@ int TAudioOutput::ReadInput(void* Buffer, int BufferSize) {
   return input == nullptr ? 0 : input->GetData(Buffer, BufferSize);
 }
 
-void TAudioOutput::FlushInput() {
-  if (auto* input = input_.load()) input->Flush();
-}
-
 void TAudioOutput::InitInput(TAudioInput* In) {
+  std::lock_guard guard(inputLock_);
   In->Init();
   inputOpen_ = true;
 }
 
 void TAudioOutput::CloseInput(std::exception_ptr* Failure) {
+  std::lock_guard guard(inputLock_);
   if (!inputOpen_) return;
   inputOpen_ = false;
   try {
-    FlushInput();
+    if (auto* input = input_.load()) input->Flush();
   } catch (...) {
     if (Failure != nullptr && !*Failure) *Failure = std::current_exception();
   }

@@ -151,8 +151,6 @@ class TAudioOutput : public TComponent {
   std::optional<bool> BeginBlock(bool Abort);
   // Input.GetData under the input lock; 0 once the input is gone.
   int ReadInput(void* Buffer, int BufferSize);
-  // Input.Flush when there is an input.
-  void FlushInput();
   // Input.Init for a job, remembering that the job's end must flush the input.
   void InitInput(TAudioInput* In);
   // Flushes the input opened by InitInput, once per job. Without `Failure` a
@@ -174,7 +172,7 @@ class TAudioOutput : public TComponent {
  private:
   std::atomic<TAudioInput*> input_{nullptr};
   std::atomic<bool> busy_{false};
-  // Set by InitInput, cleared by CloseInput.
+  // Set by InitInput, cleared by CloseInput; guarded by inputLock_.
   bool inputOpen_ = false;
   // Held around each GetData and around an input swap.
   std::mutex inputLock_;

@@ -4,35 +4,13 @@
 #include <exception>
 
 #include "audio/lame.h"
+#include "platform/base/text.h"
 
 namespace qv {
 
 namespace {
 
 constexpr int kOutBufSize = 17440;  // LAME's bound for a 16384-byte block, plus its margin
-
-// ID3v1 holds Latin-1; characters beyond it become "?".
-std::string ToLatin1(const std::string& Utf8) {
-  std::string out;
-  for (size_t i = 0; i < Utf8.size();) {
-    const auto c = uint8_t(Utf8[i]);
-    uint32_t cp = c;
-    size_t len = 1;
-    if (c >= 0xC0 && c < 0xE0 && i + 1 < Utf8.size()) {
-      cp = ((c & 0x1Fu) << 6) | (uint8_t(Utf8[i + 1]) & 0x3Fu);
-      len = 2;
-    } else if (c >= 0xE0 && c < 0xF0) {
-      len = 3;
-      cp = 0x100;
-    } else if (c >= 0xF0) {
-      len = 4;
-      cp = 0x100;
-    }
-    out.push_back(cp < 0x100 ? char(cp) : '?');
-    i += len;
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -100,13 +78,14 @@ bool TMP3Out::DoOutput(bool Abort) {
 
 void TMP3Out::Finish() {
   auto* h = handle_;
+  // ID3v1 holds Latin-1; characters beyond it become "?".
   lame_->id3tag_init(h);
-  lame_->id3tag_set_title(h, ToLatin1(Id3TagTitle).c_str());
-  lame_->id3tag_set_artist(h, ToLatin1(Id3TagArtist).c_str());
-  lame_->id3tag_set_album(h, ToLatin1(Id3TagAlbum).c_str());
-  lame_->id3tag_set_year(h, ToLatin1(Id3TagYear).c_str());
-  lame_->id3tag_set_track(h, ToLatin1(Id3TagTrack).c_str());
-  lame_->id3tag_set_comment(h, ToLatin1(Id3TagComment).c_str());
+  lame_->id3tag_set_title(h, Utf8ToLatin1(Id3TagTitle).c_str());
+  lame_->id3tag_set_artist(h, Utf8ToLatin1(Id3TagArtist).c_str());
+  lame_->id3tag_set_album(h, Utf8ToLatin1(Id3TagAlbum).c_str());
+  lame_->id3tag_set_year(h, Utf8ToLatin1(Id3TagYear).c_str());
+  lame_->id3tag_set_track(h, Utf8ToLatin1(Id3TagTrack).c_str());
+  lame_->id3tag_set_comment(h, Utf8ToLatin1(Id3TagComment).c_str());
   const int r = lame_->lame_encode_flush(h, out_.data(), kOutBufSize);
   if (r < 0) throw EAudioException("Failed to encode data.");
   WriteStream(out_.data(), size_t(r));

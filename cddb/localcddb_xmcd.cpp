@@ -30,6 +30,13 @@ bool LeadingNumber(std::string_view s, long& value) {
   return ec == std::errc() && end != s.data() && value >= 0;
 }
 
+// All of `s` (after blanks) as a decimal number.
+bool WholeNumber(std::string_view s, long& value) {
+  s = Trim(s);
+  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+  return ec == std::errc() && !s.empty() && end == s.data() + s.size() && value >= 0;
+}
+
 bool TwoDigitIndex(std::string_view digits, int& index) {
   index = 0;
   for (const char c : digits) {
@@ -135,8 +142,9 @@ int XmcdGenerate(const TCDInfo& info, std::string_view clientText, TEntryArray& 
   put("# Revision: " + std::to_string(info.Revision));
   put("# Submitted via: " + std::string(clientText));
   put("#");
-  // A real identifier has nothing to escape; anything else must not break the line.
-  put("DISCID=" + XmcdEscape(info.DiscID));
+  // A real identifier has nothing to escape and fits one line; anything else must not
+  // break the line or its limit.
+  AppendKeyLines("DISCID", info.DiscID, lines, next, overflow);
   AppendKeyLines("DTITLE", info.Artist + " / " + info.Title, lines, next, overflow);
   AppendKeyLines("DYEAR", info.Year, lines, next, overflow);
   AppendKeyLines("DGENRE", info.Genre, lines, next, overflow);
@@ -188,7 +196,7 @@ int XmcdParse(TCDInfo& info, const TEntryArray& lines) {
             break;
           }
           long offset = 0;
-          if (!LeadingNumber(text, offset) || offset > 255 * 4500 + 59 * 75 + 74) {
+          if (!WholeNumber(text, offset) || offset > 255 * 4500 + 59 * 75 + 74) {
             corrupt = true;
             continue;
           }

@@ -1,5 +1,7 @@
 #include "net/sha1.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace qv {
@@ -84,14 +86,23 @@ int SHA1Input(SHA1Context& Context, const void* Data, std::size_t Length) {
   }
   // Once the count has overflowed the digest is meaningless; refuse more input.
   if (Context.Corrupted != 0) return Context.Corrupted;
+  // The 64-bit bit count must not wrap.
+  const std::uint64_t bits = std::uint64_t(Context.Length_High) << 32 | Context.Length_Low;
+  if (Length > (UINT64_MAX - bits) / 8) {
+    Context.Corrupted = shaNull;
+    return shaNull;
+  }
+  const std::uint64_t total = bits + std::uint64_t(Length) * 8;
+  Context.Length_Low = std::uint32_t(total);
+  Context.Length_High = std::uint32_t(total >> 32);
   const auto* in = static_cast<const std::uint8_t*>(Data);
-  for (std::size_t i = 0; i < Length; ++i) {
-    Context.Message_Block[Context.Message_Block_Index++] = in[i];
-    Context.Length_Low += 8;
-    if (Context.Length_Low == 0 && ++Context.Length_High == 0) {
-      Context.Corrupted = shaNull;
-      return shaNull;
-    }
+  while (Length > 0) {
+    const std::size_t n =
+        std::min<std::size_t>(Length, 64 - std::size_t(Context.Message_Block_Index));
+    std::memcpy(Context.Message_Block + Context.Message_Block_Index, in, n);
+    Context.Message_Block_Index += int(n);
+    in += n;
+    Length -= n;
     if (Context.Message_Block_Index == 64) ProcessMessageBlock(Context);
   }
   return shaSuccess;

@@ -25,13 +25,12 @@ std::vector<uint8_t> EncodeTextFrame(std::string_view Text) {
     out.push_back(static_cast<uint8_t>(unit & 0xFF));
     out.push_back(static_cast<uint8_t>(unit >> 8));
   };
-  // `utf8` is well-formed here, so each lead byte gives its sequence's length.
   for (size_t i = 0; i < utf8.size();) {
-    const auto b0 = static_cast<uint8_t>(utf8[i]);
-    const int len = b0 < 0x80 ? 1 : b0 < 0xE0 ? 2 : b0 < 0xF0 ? 3 : 4;
-    char32_t cp = len == 1 ? b0 : len == 2 ? (b0 & 0x1F) : len == 3 ? (b0 & 0x0F) : (b0 & 0x07);
-    for (int k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<uint8_t>(utf8[i + k]) & 0x3F);
-    i += static_cast<size_t>(len);
+    char32_t cp = 0;
+    const size_t len = DecodeUtf8(utf8, i, cp);
+    // `utf8` is well-formed here; the guard only keeps the loop finite.
+    if (len == 0) cp = 0xFFFD;
+    i += len == 0 ? 1 : len;
     if (cp >= 0x10000) {
       put(0xD800 + ((cp - 0x10000) >> 10));
       put(0xDC00 + ((cp - 0x10000) & 0x3FF));

@@ -4,6 +4,7 @@
 
 #include "platform/base/streams.h"
 #include "platform/gfx/dc.h"
+#include "platform/gfx/gif_codec.h"
 #include "platform/gfx/picture.h"
 #include "platform/msg/message_queue.h"
 #include "platform/msg/window.h"
@@ -26,6 +27,8 @@ int MulDiv(long long a, long long b, long long c) {
 
 void TIPicture::Decode() {
   image_ = {};
+  opaque_ = {};
+  transparent_ = false;
   info_ = {};
   if (data_.empty()) throw EInvalidGraphic("Empty image stream created");
   std::span<const std::uint8_t> bytes(data_);
@@ -47,7 +50,15 @@ void TIPicture::Decode() {
     throw EInvalidGraphic("Could not load image. Invalid format");
   }
   try {
-    image_ = LoadPicture(bytes);
+    if (format == PictureFormat::Gif) {
+      // Transparent pixels are left out when drawing, as the picture service does.
+      GifPicture gif = LoadGif(bytes);
+      image_ = std::move(gif.Image);
+      transparent_ = !gif.Opaque.ContainsRect(image_.BoundsRect());
+      if (transparent_) opaque_ = std::move(gif.Opaque);
+    } else {
+      image_ = LoadPicture(bytes);
+    }
   } catch (const EInvalidGraphic&) {
     throw EInvalidGraphic("Could not load image. Invalid format");
   }
@@ -75,10 +86,6 @@ void TIPicture::LoadData(std::vector<std::uint8_t> data) {
   Changed();
 }
 
-void TIPicture::Changed() {
-  if (OnChange) OnChange(this);
-}
-
 void TIPicture::LoadFromFile(const std::string& fileName) {
   try {
     const std::string bytes = ReadFileBytes(fileName, kMaxPictureFileBytes);
@@ -103,8 +110,14 @@ void TIPicture::SaveToStream(TStream& stream) const {
   if (!data_.empty()) stream.WriteBuffer(data_.data(), int64_t(data_.size()));
 }
 
-void TIPicture::SaveToFile(const std::string& fileName) const {
-  WriteFileBytes(fileName, data_);
+std::unique_ptr<TGraphic> TIPicture::NewEmpty() const {
+  return std::make_unique<TIPicture>();
+}
+
+void TIPicture::Assign(const TGraphic& source) {
+  const auto* picture = dynamic_cast<const TIPicture*>(&source);
+  if (picture == nullptr) CannotAssign(source);
+  Assign(picture);
 }
 
 void TIPicture::Assign(const TIPicture* source) {
@@ -119,6 +132,8 @@ void TIPicture::Assign(const TIPicture* source) {
 void TIPicture::Clear() {
   data_.clear();
   image_ = {};
+  opaque_ = {};
+  transparent_ = false;
   info_ = {};
   empty_ = true;
   frame_ = 1;
@@ -139,15 +154,36 @@ int TIPicture::Height() const {
   return MulDiv(MulDiv(image_.Height(), 2540, 96), PixelsPerInchY, 2540);
 }
 
-void TIPicture::Draw(DC& canvas, const Rect& rect) const {
+void TIPicture::Draw(TCanvas& canvas, const Rect& rect) const {
+  DrawTo(*canvas.Handle(), rect);
+}
+
+void TIPicture::DrawTo(DC& canvas, const Rect& rect) const {
   if (image_.Empty() || rect.IsEmpty()) return;
   // The source DC only reads the bitmap.
   DC source(const_cast<Bitmap*>(&image_));
   canvas.SaveDC();
   const bool shrinking = rect.Width() < image_.Width() || rect.Height() < image_.Height();
   canvas.SetStretchBltMode(shrinking ? HALFTONE : COLORONCOLOR);
-  canvas.StretchBlt(rect.Left, rect.Top, rect.Width(), rect.Height(), source, 0, 0, image_.Width(),
-                    image_.Height());
+  const int iw = image_.Width();
+  const int ih = image_.Height();
+  if (!transparent_) {
+    canvas.StretchBlt(rect.Left, rect.Top, rect.Width(), rect.Height(), source, 0, 0, iw, ih);
+  } else {
+    // Each opaque piece goes where the whole picture's scaling puts it.
+    const auto X = [&](int x) {
+      return rect.Left + static_cast<int>(static_cast<long long>(x) * rect.Width() / iw);
+    };
+    const auto Y = [&](int y) {
+      return rect.Top + static_cast<int>(static_cast<long long>(y) * rect.Height() / ih);
+    };
+    for (const Rect& r : opaque_.Rects()) {
+      const Rect d{X(r.Left), Y(r.Top), X(r.Right), Y(r.Bottom)};
+      if (d.IsEmpty()) continue;
+      canvas.StretchBlt(d.Left, d.Top, d.Width(), d.Height(), source, r.Left, r.Top, r.Width(),
+                        r.Height());
+    }
+  }
   canvas.RestoreDC(-1);
 }
 
@@ -224,7 +260,7 @@ std::vector<Rect> PicturePlacement(TPicturePosition position, TStretchMode mode,
 // --- TAdvPicture -------------------------------------------------------------------------
 
 TAdvPicture::TAdvPicture(TComponent* owner) : TComponent(owner) {
-  picture_.OnChange = [this](TIPicture*) { PictureChanged(); };
+  picture_.OnChange = [this](TGraphic*) { PictureChanged(); };
 }
 
 TAdvPicture::~TAdvPicture() {
@@ -292,9 +328,10 @@ void TAdvPicture::StopHelper() {
   helper_ = 0;
 }
 
-void TAdvPicture::Loaded(int pixelsPerInchX, int pixelsPerInchY) {
-  picture_.PixelsPerInchX = pixelsPerInchX;
-  picture_.PixelsPerInchY = pixelsPerInchY;
+void TAdvPicture::Loaded() {
+  TComponent::Loaded();
+  picture_.PixelsPerInchX = DevicePixelsPerInchX;
+  picture_.PixelsPerInchY = DevicePixelsPerInchY;
   animatedGif_ = !picture_.Empty() && IsGifData(picture_.Data()) && picture_.FrameCount() > 1;
 }
 
@@ -349,7 +386,7 @@ void TAdvPicture::PaintTo(DC& canvas, const Rect& client) {
   const std::vector<Rect> rects = PicturePlacement(position_, stretchMode_, W, H, pw, ph);
   canvas.SaveDC();
   canvas.IntersectClipRect(client.Left, client.Top, client.Right, client.Bottom);
-  for (const Rect& r : rects) picture_.Draw(canvas, r.Offset(client.Left, client.Top));
+  for (const Rect& r : rects) picture_.DrawTo(canvas, r.Offset(client.Left, client.Top));
   canvas.RestoreDC(-1);
 }
 

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -16,39 +17,46 @@
 #include "platform/base/component.h"
 #include "platform/gfx/bitmap.h"
 #include "platform/gfx/geometry.h"
+#include "platform/gfx/region.h"
 #include "platform/msg/messages.h"
+#include "platform/vcl/graphics.h"
 
 namespace qv {
 
 class DC;
-class TStream;
 
-class TIPicture {
+class TIPicture final : public TGraphic {
  public:
   TIPicture() = default;
-  TIPicture(const TIPicture&) = delete;
-  TIPicture& operator=(const TIPicture&) = delete;
 
   // Never raises: a missing or undecodable file leaves an empty picture.
   void LoadFromFile(const std::string& fileName);
   // Takes the whole stream; decoding failures raise EInvalidGraphic ("Could not load
   // image. Invalid format", ...) and leave an empty picture.
-  void LoadFromStream(TStream& stream);
+  void LoadFromStream(TStream& stream) override;
   void LoadFromBytes(std::span<const std::uint8_t> bytes);
-  // The stored bytes, unchanged.
-  void SaveToStream(TStream& stream) const;
-  void SaveToFile(const std::string& fileName) const;
-  // Copies another picture's bytes and decodes them; null clears.
+  // The stored bytes, unchanged (SaveToFile writes them through a temporary file).
+  void SaveToStream(TStream& stream) const override;
+  // Copies another picture's bytes and decodes them; null clears. Other graphics raise
+  // EConvertError.
+  void Assign(const TGraphic& source) override;
   void Assign(const TIPicture* source);
   void Clear();
 
-  [[nodiscard]] bool Empty() const { return empty_; }
+  [[nodiscard]] bool Empty() const override { return empty_; }
   [[nodiscard]] const std::vector<std::uint8_t>& Data() const { return data_; }
   // The decoded picture's extent at the pixels per inch below (0 when nothing is decoded).
-  [[nodiscard]] int Width() const;
-  [[nodiscard]] int Height() const;
+  [[nodiscard]] int Width() const override;
+  [[nodiscard]] int Height() const override;
+  // The size comes from the picture: these do nothing.
+  void SetWidth(int) override {}
+  void SetHeight(int) override {}
+  [[nodiscard]] const char* ClassName() const override { return "TIPicture"; }
+  [[nodiscard]] std::unique_ptr<TGraphic> NewEmpty() const override;
+
   // Renders the decoded picture into the rectangle, stretched to it.
-  void Draw(DC& canvas, const Rect& rect) const;
+  void Draw(TCanvas& canvas, const Rect& rect) const override;
+  void DrawTo(DC& dc, const Rect& rect) const;
 
   // GIF frames, 1-based; 0 or 1 shows the first. Setting it re-decodes (raising like
   // LoadFromStream) and raises OnFrameChange.
@@ -71,16 +79,17 @@ class TIPicture {
   int PixelsPerInchY = 96;
 
   std::function<void(TIPicture* Sender)> OnFrameChange;
-  std::function<void(TIPicture* Sender)> OnChange;  // after every load
+  // OnChange (of TGraphic) fires after every load.
 
  private:
   void Decode();
   void LoadData(std::vector<std::uint8_t> data);
-  void Changed();
 
   std::vector<std::uint8_t> data_;
   bool empty_ = true;
   Bitmap image_;
+  Region opaque_;             // of a GIF with transparent pixels: what is drawn
+  bool transparent_ = false;  // the decoded picture has pixels that are not drawn
   int frame_ = 1;
   int frameCount_ = -1;
   int gifWidth_ = 0;
@@ -127,11 +136,15 @@ class TAdvPicture : public TComponent {
   void SetBounds(int left, int top, int width, int height);
   [[nodiscard]] Rect BoundsRect() const { return Bounds(left_, top_, width_, height_); }
 
-  // Takes the device's pixels per inch and notes whether the picture is an animated GIF.
-  void Loaded(int pixelsPerInchX = 96, int pixelsPerInchY = 96);
+  // Takes the device's pixels per inch (set below by the window that owns the device)
+  // and notes whether the picture is an animated GIF.
+  void Loaded() override;
+  int DevicePixelsPerInchX = 96;
+  int DevicePixelsPerInchY = 96;
   // Paints the control with its client area at `client` on the canvas (its size is the
   // control's size for the placement).
   void PaintTo(DC& canvas, const Rect& client);
+  void PaintTo(TCanvas& canvas, const Rect& client) { PaintTo(*canvas.Handle(), client); }
 
   std::function<void(TAdvPicture* Sender)> OnFrameChange;
   // Asks the window to repaint part of the control, in client coordinates; `erase`: the

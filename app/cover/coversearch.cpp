@@ -1,5 +1,6 @@
 #include "app/cover/coversearch.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "app/cover/advpicture.h"
@@ -118,6 +119,30 @@ const std::vector<std::uint8_t>& TCoverSearch::ShownCover() const {
   return picture_.Picture().Data();
 }
 
+bool TCoverSearch::Fetch(const std::string& url, Deadline deadline, std::string* text,
+                         TStream* stream) {
+  using std::chrono::milliseconds;
+  const auto left =
+      std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
+  if (left.count() <= 0) {
+    Report("Cover search time limit reached before " + url);
+    return false;
+  }
+  const milliseconds total = http_.TotalTimeout;
+  http_.TotalTimeout = std::min(total, left);
+  struct Restore {
+    THTTPClient& http;
+    milliseconds total;
+    ~Restore() { http.TotalTimeout = total; }
+  } restore{http_, total};
+  if (stream != nullptr) {
+    http_.Get(url, *stream);
+  } else {
+    *text = http_.Get(url);
+  }
+  return true;
+}
+
 void TCoverSearch::ValidateCover(const std::string& url, unsigned generation) {
   if (!IsHttpUrl(url)) {
     Report("Cover URL refused: " + url);
@@ -125,7 +150,7 @@ void TCoverSearch::ValidateCover(const std::string& url, unsigned generation) {
   }
   TMemoryStream buffer;
   try {
-    http_.Get(url, buffer);
+    if (!Fetch(url, deadline_, nullptr, &buffer)) return;
   } catch (const EHTTPClientError& e) {
     if (!Cancelled(generation)) Report(url + ": " + e.Message());
     return;
@@ -151,14 +176,14 @@ void TCoverSearch::SearchCovers(const std::string& album, const std::string& art
     ~Done() { flag = false; }
   } done{searching_};
   const unsigned generation = generation_;
+  deadline_ = std::chrono::steady_clock::now() + SearchTimeLimit;
 
   std::string answer;
   int status = 0;
   if (!SearchURL.empty()) {
     const std::string url = BuildSearchURL(SearchURL, album + " " + artist);
     try {
-      answer = http_.Get(url);
-      status = http_.ResponseCode();
+      if (Fetch(url, deadline_, &answer, nullptr)) status = http_.ResponseCode();
     } catch (const EHTTPClientError& e) {
       if (Cancelled(generation)) return;
       Report("Cover search failed: " + e.Message());
@@ -178,6 +203,10 @@ void TCoverSearch::SearchCovers(const std::string& album, const std::string& art
                        " " + std::to_string(count));
       ValidateCover(nodes.Item(i).Text(), generation);
       if (Cancelled(generation)) return;
+      if (std::chrono::steady_clock::now() >= deadline_) {
+        Report("Cover search time limit reached");
+        break;
+      }
     }
   }
 

@@ -7,6 +7,7 @@
 // which ends a running search quietly).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -17,6 +18,7 @@
 namespace qv {
 
 class TAdvPicture;
+class TStream;
 
 // What the window lends the search: its translatable texts, status line and slide button.
 class ICoverSearchView {
@@ -46,6 +48,8 @@ class TCoverSearch {
   std::string SearchURL = kDefaultSearchURL;  // each "#SEARCH#" takes the search words
   std::string PlaceholderFile = "NOCOVER.jpg";
   int MaxCovers = 32;  // listed pictures looked at per search
+  // Bounds a whole search, however many pictures stall: later ones are not fetched.
+  std::chrono::milliseconds SearchTimeLimit{60000};
   // Told why a search or a download failed (for the log); the search goes on without it.
   std::function<void(const std::string& message)> OnError;
 
@@ -78,6 +82,9 @@ class TCoverSearch {
   void Report(const std::string& message);
   [[nodiscard]] std::string Message(int index) const { return view_.LangMessage(index); }
   void ValidateCover(const std::string& url, unsigned generation);
+  // GET within what is left of the search's time; false (reported) when time is up.
+  using Deadline = std::chrono::steady_clock::time_point;
+  bool Fetch(const std::string& url, Deadline deadline, std::string* text, TStream* stream);
 
   ICoverSearchView& view_;
   TAdvPicture& picture_;
@@ -87,6 +94,7 @@ class TCoverSearch {
   bool placeholder_ = false;
   bool searching_ = false;
   unsigned generation_ = 0;  // grows at every ClearCovers, ending a running search
+  Deadline deadline_{};      // of the running search
 };
 
 }  // namespace qv

@@ -14,35 +14,6 @@ constexpr char32_t kCp1252High[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-// Decodes one character at `i`; returns its length, or 0 when the bytes there are
-// not well-formed UTF-8.
-size_t DecodeUtf8(std::string_view s, size_t i, char32_t& cp) {
-  const auto b0 = static_cast<unsigned char>(s[i]);
-  if (b0 < 0x80) {
-    cp = b0;
-    return 1;
-  }
-  size_t len;
-  char32_t min;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    len = 2, min = 0x80, cp = b0 & 0x1F;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    len = 3, min = 0x800, cp = b0 & 0x0F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    len = 4, min = 0x10000, cp = b0 & 0x07;
-  } else {
-    return 0;
-  }
-  if (s.size() - i < len) return 0;
-  for (size_t k = 1; k < len; ++k) {
-    const auto b = static_cast<unsigned char>(s[i + k]);
-    if ((b & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (b & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return len;
-}
-
 int Cp1252FromCodePoint(char32_t cp) {
   if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return int(cp);
   for (int k = 0; k < 32; ++k)
@@ -154,6 +125,37 @@ bool ParseInteger(std::string_view s, int bits, int64_t& value) {
 
 }  // namespace
 
+size_t DecodeUtf8(std::string_view s, size_t i, char32_t& cp) {
+  const auto b0 = static_cast<unsigned char>(s[i]);
+  if (b0 < 0x80) {
+    cp = b0;
+    return 1;
+  }
+  size_t len;
+  char32_t min;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    len = 2, min = 0x80, cp = b0 & 0x1F;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    len = 3, min = 0x800, cp = b0 & 0x0F;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    len = 4, min = 0x10000, cp = b0 & 0x07;
+  } else {
+    return 0;
+  }
+  if (s.size() - i < len) return 0;
+  for (size_t k = 1; k < len; ++k) {
+    const auto b = static_cast<unsigned char>(s[i + k]);
+    if ((b & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return len;
+}
+
+char32_t Cp1252ToCodePoint(unsigned char byte) {
+  return byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte;
+}
+
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out += char(cp);
@@ -186,14 +188,7 @@ std::string Cp1252ToUtf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size() + bytes.size() / 4);
   for (const char c : bytes) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b < 0x80) {
-      out += c;
-    } else if (b < 0xA0) {
-      AppendUtf8(out, kCp1252High[b - 0x80]);
-    } else {
-      AppendUtf8(out, b);
-    }
+    AppendUtf8(out, Cp1252ToCodePoint(static_cast<unsigned char>(c)));
   }
   return out;
 }

@@ -28,6 +28,12 @@ namespace qv {
 [[nodiscard]] std::string Utf8ToLatin1(std::string_view utf8, bool* lossless = nullptr);
 // Bytes from outside: kept when they are valid UTF-8, else read as Windows-1252.
 [[nodiscard]] std::string ToUtf8Auto(std::string_view bytes);
+// Decodes the character at byte `i` (< text.size()) of `text` into `cp` and returns
+// its length, or 0 when the bytes there are not well-formed UTF-8.
+size_t DecodeUtf8(std::string_view text, size_t i, char32_t& cp);
+// The character a Windows-1252 byte stands for, with the rule of Cp1252ToUtf8 for
+// the five undefined bytes.
+[[nodiscard]] char32_t Cp1252ToCodePoint(unsigned char byte);
 // Appends the UTF-8 form of the code point `cp` (which the caller has checked is a
 // scalar value) to `out`.
 void AppendUtf8(std::string& out, char32_t cp);

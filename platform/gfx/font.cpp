@@ -7,7 +7,6 @@
 #include FT_TRUETYPE_TABLES_H
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <cctype>
 #include <cmath>
@@ -16,6 +15,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/base/text.h"
 #include "platform/gfx/builtin_font.h"
 
 namespace qv {
@@ -285,47 +285,18 @@ std::shared_ptr<FontFace> FontFace::Get(const Font& font) {
 }
 
 std::u32string DecodeText(std::string_view text) {
-  // Windows-1252's characters in 0x80..0x9F; 0 where it has none (kept as the byte).
-  static constexpr std::array<char16_t, 32> kCp1252 = {
-      0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-      0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
   std::u32string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    int len = 0;
     char32_t cp = 0;
-    if (b < 0x80) {
-      len = 1;
-      cp = b;
-    } else if ((b & 0xE0) == 0xC0 && b >= 0xC2) {
-      len = 2;
-      cp = b & 0x1F;
-    } else if ((b & 0xF0) == 0xE0) {
-      len = 3;
-      cp = b & 0x0F;
-    } else if ((b & 0xF8) == 0xF0 && b <= 0xF4) {
-      len = 4;
-      cp = b & 0x07;
-    }
-    bool valid = len > 0 && i + static_cast<std::size_t>(len) <= text.size();
-    for (int k = 1; valid && k < len; ++k) {
-      const auto c = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
-      if ((c & 0xC0) != 0x80) valid = false;
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    // Overlong forms and surrogates are not valid UTF-8.
-    if (valid && ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-                  (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))))
-      valid = false;
-    if (!valid) {
-      cp = b;
-      if (b >= 0x80 && b < 0xA0 && kCp1252[b - 0x80] != 0) cp = kCp1252[b - 0x80];
+    std::size_t len = DecodeUtf8(text, i, cp);
+    // A byte that does not start well-formed UTF-8 is read as Windows-1252.
+    if (len == 0) {
+      cp = Cp1252ToCodePoint(static_cast<unsigned char>(text[i]));
       len = 1;
     }
     out.push_back(cp);
-    i += static_cast<std::size_t>(len);
+    i += len;
   }
   return out;
 }

@@ -5,6 +5,8 @@
 #include <cstdlib>
 
 #include "platform/cdrom/media_watcher.h"
+#include "platform/msg/message_queue.h"
+#include "platform/msg/pump.h"
 #include "tests/app/app_test_util.h"
 
 namespace qv {
@@ -93,15 +95,15 @@ TEST_F(CDEventsTest, BroadcastsAreDecodedToTheDriveLetter) {
     v.dbcv_hdr.dbch_devicetype = type;
     v.dbcv_unitmask = mask;
     v.dbcv_flags = flags;
-    events->WndProc(WM_DEVICECHANGE, event, reinterpret_cast<intptr_t>(&v.dbcv_hdr));
+    SendMessage(events->Handle(), WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&v.dbcv_hdr));
   };
-  send(DBT_DEVICEARRIVAL, 1u << 4, DBTF_MEDIA);              // E:
-  send(DBT_DEVICEREMOVECOMPLETE, (1u << 3) | (1u << 5), 1);  // lowest bit: D:
-  send(DBT_DEVICEARRIVAL, 1u << 4, 0);                       // a new drive, no media
-  send(DBT_DEVICEARRIVAL, 0, DBTF_MEDIA);                    // no drive named
-  send(DBT_DEVICEARRIVAL, 1, DBTF_MEDIA, 3);                 // not a volume
-  send(0x8001, 1u << 4, DBTF_MEDIA);                         // another event
-  events->WndProc(0x0400, DBT_DEVICEARRIVAL, 0);             // another message
+  send(DBT_DEVICEARRIVAL, 1u << 4, DBTF_MEDIA);                  // E:
+  send(DBT_DEVICEREMOVECOMPLETE, (1u << 3) | (1u << 5), 1);      // lowest bit: D:
+  send(DBT_DEVICEARRIVAL, 1u << 4, 0);                           // a new drive, no media
+  send(DBT_DEVICEARRIVAL, 0, DBTF_MEDIA);                        // no drive named
+  send(DBT_DEVICEARRIVAL, 1, DBTF_MEDIA, 3);                     // not a volume
+  send(0x8001, 1u << 4, DBTF_MEDIA);                             // another event
+  SendMessage(events->Handle(), WM_USER, DBT_DEVICEARRIVAL, 0);  // another message
   EXPECT_EQ(seen, (std::vector<std::string>{"+E", "-D"}));
   events->Enabled = false;
   send(DBT_DEVICEARRIVAL, 1, DBTF_MEDIA);
@@ -124,6 +126,27 @@ TEST_F(CDEventsTest, MediaWatcherChangesBecomeEvents) {
   states = {MediaState::Absent, MediaState::Present};
   events->PollMedia(watcher);
   EXPECT_EQ(seen, (std::vector<std::string>{"-D", "+E"}));
+}
+
+// Removing and re-adding a disc image is seen by the timer's polls of the drive list.
+TEST_F(CDEventsTest, ImageFilesComingAndGoingRaiseEvents) {
+  WriteText(dir_.File("a.cue"), "FILE \"a.bin\" BINARY\n");
+  const std::vector<DriveInfo> drives{{DriveKind::Image, dir_.File("a.cue"), 'D'}};
+  bool present = true;
+  auto watcher = std::make_unique<MediaWatcher>(drives, [&](std::size_t) {
+    return MediaStatus{present ? MediaState::Present : MediaState::Absent, 1};
+  });
+  auto* events = Create<TCDEvents>(&owner_);
+  std::vector<std::string> seen;
+  events->AfterArrival = [&](TComponent*, char l) { seen.push_back(std::string("+") + l); };
+  events->AfterRemove = [&](TComponent*, char l) { seen.push_back(std::string("-") + l); };
+  events->WatchMedia(std::move(watcher), std::chrono::milliseconds(5));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  present = false;
+  EXPECT_EQ(PumpUntil([&] { return seen.size() == 1; }, deadline), PumpResult::Done);
+  present = true;
+  EXPECT_EQ(PumpUntil([&] { return seen.size() == 2; }, deadline), PumpResult::Done);
+  EXPECT_EQ(seen, (std::vector<std::string>{"-D", "+D"}));
 }
 
 TEST_F(CDEventsTest, DriveRootsComeFromTheDriveList) {

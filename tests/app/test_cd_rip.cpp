@@ -188,8 +188,9 @@ TEST_F(CDripTest, WithoutAnEntryTracksGetDistinctSafeNames) {
   s.ApplyEntry(Entry());  // a previous disc's entry ...
   s.RefreshTrackList();
   s.BeginLookup();
-  s.LookupFailed();  // ... and this disc's lookup failed
-  EXPECT_TRUE(s.Ready);
+  EXPECT_EQ(s.LookupFailed(TRipSession::TLookupFailure::NoMatch), "unknown CD Audio");
+  EXPECT_TRUE(s.Ready);  // ... this disc's lookup found nothing, and it is still ripped
+  EXPECT_EQ(s.LookupFailed(TRipSession::TLookupFailure::NotConnected), "Not Connected");
   const TRipOutcome outcome = s.CDrip();
   EXPECT_EQ(outcome.ExitStatus(), 0);
   EXPECT_EQ(FilesBelow(dir_.File("o")),
@@ -209,6 +210,66 @@ TEST_F(CDripTest, RepeatedTitlesDoNotOverwriteEachOther) {
   EXPECT_EQ(
       FilesBelow(dir_.File("o")),
       (std::vector<std::string>{"Intro (2).flac", "Intro (3).flac", "Intro.flac", "cover.jpg"}));
+}
+
+// The category list comes from the INI's genre file; an entry's category already there in
+// another case is selected, not added again.
+TEST_F(CDripTest, CategoryListFromTheGenreFile) {
+  MakeDisc({30});
+  WriteText(dir_.File("genres.txt"), "Blues\nRock\nJazz\n");
+  WriteText(dir_.File("q.ini"), "[CONF]\ngenre_file=" + dir_.File("genres.txt") + "\n");
+  TRipSession& s = Start({});
+  EXPECT_EQ(s.Categories, (std::vector<std::string>{"Blues", "Rock", "Jazz"}));
+  s.ApplyEntry(Entry());  // category "rock"
+  EXPECT_EQ(s.Texts.Genre, "Rock");
+  EXPECT_EQ(s.Categories.size(), 3u);
+  TCDInfo other = Entry();
+  other.Category = "newage";
+  s.ApplyEntry(other);
+  EXPECT_EQ(s.Texts.Genre, "newage");
+  EXPECT_EQ(s.Categories.back(), "newage");
+}
+
+// "-auto": the rip starts when both the start timer has ticked and the lookup has ended,
+// in either order, once; a lookup that ends late still starts it.
+TEST_F(CDripTest, AutoRipStartsWhenTimerAndLookupAreBothDone) {
+  MakeDisc({30});
+  TRipSession& s = Start({"-auto", "-format=flac", "-pathtoenc=" + dir_.File("a/")});
+  s.LookupEnded();  // the lookup has not ended: nothing is ready
+  s.StartTimerFired();
+  EXPECT_FALSE(s.AutoRipDone());
+  s.LookupFailed();
+  s.LookupEnded();
+  ASSERT_TRUE(s.AutoRipDone());
+  EXPECT_EQ(s.AutoRipOutcome().ExitStatus(), 0);
+  EXPECT_TRUE(window_.Closed());
+  s.LookupEnded();
+  s.StartTimerFired();
+  EXPECT_EQ(FilesBelow(dir_.File("a")).size(), 2u);  // one track and the cover, once
+
+  THeadlessWindow other;
+  TRipSession manual(other);
+  manual.Start({"-format=flac", "-pathtoenc=" + dir_.File("b/")});
+  manual.LookupFailed();
+  manual.LookupEnded();
+  manual.StartTimerFired();
+  EXPECT_FALSE(manual.AutoRipDone());
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("b")));
+}
+
+// A title as long as a file name may be still leaves room for the extension and the
+// temporary name.
+TEST_F(CDripTest, LongTitlesStillGiveAFile) {
+  MakeDisc({40});
+  TRipSession& s =
+      Start({"-format=flac", "-pathtoenc=" + dir_.File("o/"), "-filename=%TRACKNAME%"});
+  TCDInfo info = Entry();
+  info.TrackTitles[0] = std::string(300, 'x');
+  s.ApplyEntry(info);
+  const TRipOutcome outcome = s.CDrip();
+  EXPECT_EQ(outcome.ExitStatus(), 0);
+  ASSERT_EQ(outcome.Files.size(), 1u);
+  EXPECT_EQ(std::filesystem::path(outcome.Files[0]).filename().string().size(), 255u - 15u);
 }
 
 // ESC during a long track: the output stops, its partial file goes, and no later track is

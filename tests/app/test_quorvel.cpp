@@ -88,6 +88,35 @@ TEST_F(QuorvelTest, AutoRipWritesEveryTrackAndSaysWhere) {
   EXPECT_NE(r.output.find("Rip done !"), std::string::npos);
 }
 
+// A local database entry names and tags the files; it is read, not written back.
+TEST_F(QuorvelTest, LocalDatabaseEntryNamesAndTagsTheFiles) {
+  MakeDisc({120, 90});
+  const auto entry =
+      RunCommand(Environment() + Quote(std::string(QV_BINARY_DIR) + "/bin/qv-demo-entry") +
+                 " db misc 'Jane Doe' 'Songs: 1' 2001 'First / One' 'Second'");
+  ASSERT_EQ(entry.status, 0) << entry.output;
+  WriteText(dir_.File("Quorvel.ini"), "[CONF]\nlocalCDDB=db\n");
+  const std::string stored = ReadText(dir_.File("db/" + Lines(entry.output).back()));
+  ASSERT_FALSE(stored.empty());
+  const auto r = Quorvel("-auto -format=mp3 -pathtoenc=" + Quote(dir_.File("out/")));
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("Destination : " + dir_.File("out/Jane Doe/Songs- 1/")),
+            std::string::npos)
+      << r.output;
+  EXPECT_EQ(FilesBelow(dir_.File("out")), (std::vector<std::string>{
+                                              "Jane Doe/Songs- 1/01 - First - One.mp3",
+                                              "Jane Doe/Songs- 1/02 - Second.mp3",
+                                          }));
+  WriteText(dir_.File("tags.py"),
+            "import sys, mutagen.id3\n"
+            "t = mutagen.id3.ID3(sys.argv[1])\n"
+            "print('|'.join(str(t[k]) for k in ('TPE1','TALB','TIT2','TCON','TRCK','TDRC')))\n");
+  const auto tags = RunCommand("/usr/bin/python3 " + Quote(dir_.File("tags.py")) + " " +
+                               Quote(dir_.File("out/Jane Doe/Songs- 1/01 - First - One.mp3")));
+  EXPECT_EQ(tags.output, "Jane Doe|Songs: 1|First / One|misc|01|2001\n");
+  EXPECT_EQ(ReadText(dir_.File("db/" + Lines(entry.output).back())), stored);
+}
+
 // Without options the log holds the creation handler's first lines only.
 TEST_F(QuorvelTest, LogWithAndWithoutDebug) {
   MakeDisc({40});
@@ -106,6 +135,7 @@ TEST_F(QuorvelTest, LogWithAndWithoutDebug) {
   EXPECT_EQ(log.find("SetCDrive :"), std::string::npos);
   EXPECT_NE(log.find("FormCreate finished\n"), std::string::npos);
   EXPECT_NE(log.find("CDrip : ripping done\n"), std::string::npos);
+  EXPECT_EQ(Lines(log).back(), "Quorvel closing");
   const auto first = Quorvel("-debug -cddrive=0 -auto -format=flac -pathtoenc=o/");
   EXPECT_NE(ReadText(dir_.File("Quorvel.log")).find("SetCDrive : Select CDRip drive "),
             std::string::npos);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace qv {
 namespace {
 
@@ -75,6 +77,45 @@ TEST(FileNamingTest, HostileTextsStayInsideTheBaseFolder) {
   const std::string dest = FillAlbumPlaceholders("%ARTIST%/%TRACKNAME%", {"a/b\\c"}, chars);
   const std::string name = TrackFileName("/out/", dest, 1, std::string(400, 'x'), chars);
   EXPECT_EQ(name, "/out/a-b-c/" + std::string(255, 'x'));
+}
+
+// Whatever a database sends, the name stays below the base folder: no component is empty,
+// "." or "..", none holds a control character, none is longer than a file name may be.
+TEST(FileNamingTest, RandomTextsNeverLeaveTheBaseFolder) {
+  std::mt19937 random(12345);
+  const std::string alphabet = std::string("./\\:*?\"<>| \t\n\x01\x7f%aZ") + "\xc3\xa9\xff";
+  const auto text = [&] {
+    std::string t;
+    const int length = int(random() % 12) * (random() % 8 == 0 ? 40 : 1);
+    for (int i = 0; i < length; ++i) t += alphabet[random() % alphabet.size()];
+    return t;
+  };
+  for (int round = 0; round < 3000; ++round) {
+    const TNameChars chars{random() % 3 == 0 ? ""
+                           : random() % 2    ? "."
+                                             : "-",
+                           random() % 3 == 0 ? "/" : ""};
+    const std::string dest =
+        FillAlbumPlaceholders("%ARTIST%\\%ALBUM%\\%GENRE%%YEAR%\\%TRACKNB% - %TRACKNAME%",
+                              {text(), text(), text(), text()}, chars);
+    const std::string name = TrackFileName("/base/", dest, 1 + int(random() % 99), text(), chars);
+    SCOPED_TRACE(name);
+    ASSERT_EQ(name.rfind("/base/", 0), 0u);
+    std::string rest = name.substr(6);
+    size_t start = 0;
+    for (;;) {
+      const size_t end = rest.find('/', start);
+      const std::string part =
+          rest.substr(start, end == std::string::npos ? std::string::npos : end - start);
+      ASSERT_FALSE(part.empty());
+      ASSERT_NE(part, ".");
+      ASSERT_NE(part, "..");
+      ASSERT_LE(part.size(), 255u);
+      for (unsigned char c : part) ASSERT_TRUE(c >= 0x20 && c != 0x7f);
+      if (end == std::string::npos) break;
+      start = end + 1;
+    }
+  }
 }
 
 TEST(FileNamingTest, PatternsThatNameNoFileStillGiveDistinctNames) {

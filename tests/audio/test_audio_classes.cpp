@@ -42,12 +42,12 @@ class TRecordingOutput : public TAudioOutput {
     if (!open_) return;
     open_ = false;
     ++Dones;
-    FlushInput();
+    CloseInput();
   }
   void Prepare() override {
     ++Prepares;
     if (FailPrepare) throw EAudioException("File name is not assigned.");
-    Input()->Init();
+    InitInput(Input());
     Data.clear();
     open_ = true;
   }

@@ -219,6 +219,12 @@ TEST_F(HttpCliTest, ChunkedAnswerAndKeepAliveReuse) {
   EXPECT_EQ(r.socketConnects, 1) << "OnSessionConnected once per request, same socket";
   EXPECT_EQ(Text(third), "part1-part2\n");
   Unwire(h);
+  // httpCLOSE ends the kept connection and completes like any request.
+  r = Fetch(h, httpCLOSE);
+  EXPECT_EQ(r.type, httpCLOSE);
+  EXPECT_EQ(r.error, 0);
+  EXPECT_EQ(h.StatusCode(), 200);
+  EXPECT_EQ(h.CtrlSocket().State(), wsClosed);
 }
 
 TEST_F(HttpCliTest, Relocations) {

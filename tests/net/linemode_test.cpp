@@ -192,3 +192,26 @@ TEST(LineModeTest, WaitUntilReadyTimesOutWithoutSpinning) {
 
 }  // namespace
 }  // namespace qv
+
+namespace qv {
+namespace {
+
+TEST(LineModeTest, EditAndEcho) {
+  const std::string echo = "ab      c\b \bd\r\n";
+  ScriptedPeer peer({ScriptedPeer::SendBytes("ab\tc\bd\r\n"), ScriptedPeer::ReadBytes(echo.size()),
+                     ScriptedPeer::ReadUntil("end")});
+  TWSocket s;
+  s.LineEdit = true;
+  s.LineEcho = true;
+  Lines got;
+  Connect(s, got, peer.Port());
+  ASSERT_TRUE(WaitFor([&] { return got.lines.size() == 1; }));
+  EXPECT_EQ(got.lines[0], "ab      d\r\n") << "tab to the next multiple of 8, backspace removes";
+  ASSERT_TRUE(WaitFor([&] { return peer.Received().size() >= echo.size(); }));
+  EXPECT_EQ(peer.Received(), echo);
+  s.SendLine("end");
+  s.Close();
+}
+
+}  // namespace
+}  // namespace qv

@@ -126,22 +126,22 @@ void Peer::WriteText(const std::filesystem::path& path, const std::string& text)
   out << text;
 }
 
-void Peer::Launch(const std::vector<std::string>& argv) {
-  if (access(argv[0].c_str(), X_OK) != 0) {
-    error_ = argv[0] + " is not installed";
-    return;
-  }
-  for (int attempt = 0; attempt < 3; ++attempt) {
+void Peer::Launch(const std::function<std::vector<std::string>(int port)>& prepare) {
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    port_ = FreePort();
+    const std::vector<std::string> argv = prepare(port_);
+    if (access(argv[0].c_str(), X_OK) != 0) {
+      error_ = argv[0] + " is not installed";
+      return;
+    }
     if (!process_.Start(argv, (dir_ / "log").string())) {
       error_ = "cannot start " + argv[0];
       return;
     }
-    if (WaitForPort(port_)) {
-      // Still our process, not someone else who took the port in between.
-      if (waitpid(process_.Pid(), nullptr, WNOHANG) == 0) {
-        error_.clear();
-        return;
-      }
+    // Accepting, and still our process: not someone else who took the port meanwhile.
+    if (WaitForPort(port_) && waitpid(process_.Pid(), nullptr, WNOHANG) == 0) {
+      error_.clear();
+      return;
     }
     process_.Stop();
     std::ifstream log(dir_ / "log");
@@ -150,10 +150,23 @@ void Peer::Launch(const std::vector<std::string>& argv) {
   }
 }
 
+void Peer::Launch(const std::vector<std::string>& argv) {
+  if (access(argv[0].c_str(), X_OK) != 0) {
+    error_ = argv[0] + " is not installed";
+    return;
+  }
+  if (!process_.Start(argv, (dir_ / "log").string())) {
+    error_ = "cannot start " + argv[0];
+    return;
+  }
+  if (WaitForPort(port_) && waitpid(process_.Pid(), nullptr, WNOHANG) == 0) return;
+  process_.Stop();
+  std::ifstream log(dir_ / "log");
+  error_ = argv[0] + " did not start: " +
+           std::string(std::istreambuf_iterator<char>(log), std::istreambuf_iterator<char>());
+}
+
 Lighttpd::Lighttpd() {
-  port_ = FreePort();
-  const std::string dir = dir_.string();
-  const std::string p = std::to_string(port_);
   WriteText(Www() / "five.txt", "abcde");
   WriteText(Www() / "dir" / "index.html", "<html>index</html>\n");
   WriteText(Www() / "secret" / "s.txt", "secret");
@@ -164,94 +177,117 @@ Lighttpd::Lighttpd() {
             "printf 'Content-Type: text/plain\\r\\n\\r\\n'\n"
             "printf 'part1-'\nsleep 0.3\nprintf 'part2\\n'\n");
   WriteText(dir_ / "users", "carol:pw2\n");
-  WriteText(dir_ / "lighttpd.conf",
-            "server.document-root = \"" + dir +
-                "/www\"\n"
-                "server.port = " +
-                p +
-                "\n"
-                "server.bind = \"127.0.0.1\"\n"
-                "server.pid-file = \"" +
-                dir +
-                "/pid\"\n"
-                "server.modules = (\"mod_access\",\"mod_auth\",\"mod_authn_file\",\"mod_redirect\","
-                "\"mod_cgi\")\n"
-                "url.redirect = (\"^/old$\" => \"/five.txt\", "
-                "\"^/abs$\" => \"http://127.0.0.1:" +
-                p +
-                "/five.txt\", "
-                "\"^/other$\" => \"http://localhost:" +
-                p +
-                "/five.txt\", "
-                "\"^/rel$\" => \"dir/index.html\", \"^/loop$\" => \"/loop\")\n"
-                "auth.backend = \"plain\"\n"
-                "auth.backend.plain.userfile = \"" +
-                dir +
-                "/users\"\n"
-                "auth.require = (\"/secret/\" => (\"method\" => \"basic\", \"realm\" => \"r\", "
-                "\"require\" => \"valid-user\"))\n"
-                "cgi.assign = (\".sh\" => \"/bin/sh\")\n"
-                "server.stream-response-body = 1\n"
-                "mimetype.assign = (\".txt\" => \"text/plain\", \".html\" => \"text/html\", "
-                "\".bin\" => \"application/octet-stream\")\n");
-  Launch({"/usr/sbin/lighttpd", "-D", "-f", (dir_ / "lighttpd.conf").string()});
+  Launch([this](int port) {
+    const std::string dir = dir_.string();
+    const std::string p = std::to_string(port);
+    WriteText(
+        dir_ / "lighttpd.conf",
+        "server.document-root = \"" + dir +
+            "/www\"\n"
+            "server.port = " +
+            p +
+            "\n"
+            "server.bind = \"127.0.0.1\"\n"
+            "server.pid-file = \"" +
+            dir +
+            "/pid\"\n"
+            "server.modules = (\"mod_access\",\"mod_auth\",\"mod_authn_file\",\"mod_redirect\","
+            "\"mod_cgi\")\n"
+            "url.redirect = (\"^/old$\" => \"/five.txt\", "
+            "\"^/abs$\" => \"http://127.0.0.1:" +
+            p +
+            "/five.txt\", "
+            "\"^/other$\" => \"http://localhost:" +
+            p +
+            "/five.txt\", "
+            "\"^/rel$\" => \"dir/index.html\", \"^/loop$\" => \"/loop\")\n"
+            "auth.backend = \"plain\"\n"
+            "auth.backend.plain.userfile = \"" +
+            dir +
+            "/users\"\n"
+            "auth.require = (\"/secret/\" => (\"method\" => \"basic\", \"realm\" => \"r\", "
+            "\"require\" => \"valid-user\"))\n"
+            "cgi.assign = (\".sh\" => \"/bin/sh\")\n"
+            "server.stream-response-body = 1\n"
+            "mimetype.assign = (\".txt\" => \"text/plain\", \".html\" => \"text/html\", "
+            "\".bin\" => \"application/octet-stream\")\n");
+    return std::vector<std::string>{"/usr/sbin/lighttpd", "-D", "-f",
+                                    (dir_ / "lighttpd.conf").string()};
+  });
 }
 
 Tinyproxy::Tinyproxy(bool auth, int connectPort) {
-  port_ = FreePort();
-  std::string conf = "User nobody\nGroup nogroup\nPort " + std::to_string(port_) +
-                     "\nListen 127.0.0.1\nAllow 127.0.0.1\nLogLevel Info\n";
-  if (connectPort > 0) conf += "ConnectPort " + std::to_string(connectPort) + "\n";
-  if (auth) conf += "BasicAuth bob pw1\n";
-  WriteText(dir_ / "tinyproxy.conf", conf);
-  Launch({"/usr/bin/tinyproxy", "-d", "-c", (dir_ / "tinyproxy.conf").string()});
+  Launch([this, auth, connectPort](int port) {
+    std::string conf = "User nobody\nGroup nogroup\nPort " + std::to_string(port) +
+                       "\nListen 127.0.0.1\nAllow 127.0.0.1\nLogLevel Info\n";
+    if (connectPort > 0) conf += "ConnectPort " + std::to_string(connectPort) + "\n";
+    if (auth) conf += "BasicAuth bob pw1\n";
+    WriteText(dir_ / "tinyproxy.conf", conf);
+    return std::vector<std::string>{"/usr/bin/tinyproxy", "-d", "-c",
+                                    (dir_ / "tinyproxy.conf").string()};
+  });
 }
 
 Danted::Danted() {
-  port_ = FreePort();
-  WriteText(dir_ / "danted.conf",
-            "logoutput: stderr\n"
-            "internal: 127.0.0.1 port = " +
-                std::to_string(port_) +
-                "\n"
-                "external: 127.0.0.1\n"
-                "clientmethod: none\n"
-                "socksmethod: none\n"
-                "user.privileged: root\n"
-                "user.unprivileged: nobody\n"
-                "client pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
-                "socks pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n  protocol: tcp\n"
-                "  command: connect\n}\n");
-  Launch(
-      {"/usr/sbin/danted", "-f", (dir_ / "danted.conf").string(), "-p", (dir_ / "pid").string()});
+  Launch([this](int port) {
+    WriteText(dir_ / "danted.conf",
+              "logoutput: stderr\n"
+              "internal: 127.0.0.1 port = " +
+                  std::to_string(port) +
+                  "\n"
+                  "external: 127.0.0.1\n"
+                  "clientmethod: none\n"
+                  "socksmethod: none\n"
+                  "user.privileged: root\n"
+                  "user.unprivileged: nobody\n"
+                  "client pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
+                  "socks pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n  protocol: tcp\n"
+                  "  command: connect\n}\n");
+    return std::vector<std::string>{"/usr/sbin/danted", "-f", (dir_ / "danted.conf").string(), "-p",
+                                    (dir_ / "pid").string()};
+  });
 }
 
 Microsocks::Microsocks(bool auth) {
-  port_ = FreePort();
-  std::vector<std::string> argv = {"/usr/bin/microsocks", "-i", "127.0.0.1", "-p",
-                                   std::to_string(port_)};
-  if (auth) argv.insert(argv.end(), {"-u", "alice", "-P", "s3cret"});
-  Launch(argv);
+  Launch([auth](int port) {
+    std::vector<std::string> argv = {"/usr/bin/microsocks", "-i", "127.0.0.1", "-p",
+                                     std::to_string(port)};
+    if (auth) argv.insert(argv.end(), {"-u", "alice", "-P", "s3cret"});
+    return argv;
+  });
 }
 
 TwistdSocks::TwistdSocks() {
-  port_ = FreePort();
-  Launch({"/usr/bin/twistd3", "-n", "--pidfile", (dir_ / "pid").string(), "--logfile",
-          (dir_ / "twistd.log").string(), "socks", "-p", std::to_string(port_), "-i", "127.0.0.1"});
+  Launch([this](int port) {
+    return std::vector<std::string>{"/usr/bin/twistd3",
+                                    "-n",
+                                    "--pidfile",
+                                    (dir_ / "pid").string(),
+                                    "--logfile",
+                                    (dir_ / "twistd.log").string(),
+                                    "socks",
+                                    "-p",
+                                    std::to_string(port),
+                                    "-i",
+                                    "127.0.0.1"};
+  });
 }
 
 SocatEcho::SocatEcho() {
-  port_ = FreePort();
-  Launch({"/usr/bin/socat",
-          "TCP-LISTEN:" + std::to_string(port_) + ",bind=127.0.0.1,reuseaddr,fork", "PIPE"});
+  Launch([](int port) {
+    return std::vector<std::string>{
+        "/usr/bin/socat", "TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.1,reuseaddr,fork",
+        "PIPE"};
+  });
 }
 
 SocatGreeter::SocatGreeter(const std::string& line) {
-  port_ = FreePort();
   WriteText(dir_ / "line", line + "\n");
-  Launch({"/usr/bin/socat",
-          "TCP-LISTEN:" + std::to_string(port_) + ",bind=127.0.0.1,reuseaddr,fork",
-          "SYSTEM:cat " + (dir_ / "line").string()});
+  Launch([this](int port) {
+    return std::vector<std::string>{
+        "/usr/bin/socat", "TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.1,reuseaddr,fork",
+        "SYSTEM:cat " + (dir_ / "line").string()};
+  });
 }
 
 }  // namespace qv::test

@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,10 @@ class Peer {
   [[nodiscard]] const std::string& Error() const { return error_; }
 
  protected:
+  // Starts the peer on a free port; `prepare` writes its configuration for that port and
+  // gives the command line. A port taken by someone else meanwhile means another try.
+  void Launch(const std::function<std::vector<std::string>(int port)>& prepare);
+  // Starts a peer whose command line already names port_ (set by the caller).
   void Launch(const std::vector<std::string>& argv);
   void WriteText(const std::filesystem::path& path, const std::string& text);
   int port_ = 0;

@@ -131,7 +131,7 @@ TEST(IPictureTest, KeepsTheBytesAndReportsTheExtent) {
   WriteFileBytes(path, jpeg);
   TIPicture picture;
   int changes = 0;
-  picture.OnChange = [&](TIPicture*) { ++changes; };
+  picture.OnChange = [&](TGraphic*) { ++changes; };
   picture.LoadFromFile(path);
   ASSERT_FALSE(picture.Empty());
   EXPECT_EQ(changes, 1);
@@ -157,6 +157,21 @@ TEST(IPictureTest, KeepsTheBytesAndReportsTheExtent) {
   copy.Assign(nullptr);
   EXPECT_TRUE(copy.Empty());
   EXPECT_TRUE(copy.Data().empty());
+  TBitmap bitmap;
+  EXPECT_THROW(copy.Assign(static_cast<const TGraphic&>(bitmap)), EConvertError);
+
+  // Drawn like any graphic through a canvas.
+  Bitmap target(120, 80);
+  target.Fill(kWhite);
+  DC dc(&target);
+  TCanvas canvas;
+  canvas.SetHandle(&dc);
+  canvas.StretchDraw(Rect{0, 0, 60, 40}, &picture);
+  canvas.SetHandle(nullptr);
+  const COLORREF c = target.Pixel(30, 20);
+  EXPECT_GT(GetRValue(c), 150);
+  EXPECT_LT(GetGValue(c), 60);
+  EXPECT_EQ(target.Pixel(61, 41), kWhite);
 }
 
 TEST(IPictureTest, BadInputLeavesAnEmptyPicture) {

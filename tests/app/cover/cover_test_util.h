@@ -41,6 +41,12 @@ inline std::vector<std::uint8_t> ReadAll(const std::filesystem::path& p) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+inline void WriteFileBytesPlain(const std::filesystem::path& p,
+                                const std::vector<std::uint8_t>& bytes) {
+  std::ofstream(p, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
 // A private folder removed with the object.
 class TempDir {
  public:

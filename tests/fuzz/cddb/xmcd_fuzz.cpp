@@ -10,9 +10,13 @@
 namespace {
 
 bool SameEntry(const qv::TCDInfo& a, const qv::TCDInfo& b) {
-  if (a.DiscID != b.DiscID || a.Artist != b.Artist || a.Title != b.Title || a.Year != b.Year ||
-      a.Genre != b.Genre || a.ExtD != b.ExtD || a.Revision != b.Revision ||
-      a.TOC.TrackCount != b.TOC.TrackCount)
+  // "Artist / Title" cannot tell an artist ending in " /" from the separator: such a title
+  // line (one without a separator) reads back split differently, as it would anywhere.
+  const bool ambiguous =
+      a.Artist.size() >= 2 && a.Artist.compare(a.Artist.size() - 2, 2, " /") == 0;
+  if (!ambiguous && (a.Artist != b.Artist || a.Title != b.Title)) return false;
+  if (a.DiscID != b.DiscID || a.Year != b.Year || a.Genre != b.Genre || a.ExtD != b.ExtD ||
+      a.Revision != b.Revision || a.TOC.TrackCount != b.TOC.TrackCount)
     return false;
   for (int i = 0; i < a.TOC.TrackCount; ++i) {
     if (a.TrackTitles[i] != b.TrackTitles[i] || a.TrackExt[i] != b.TrackExt[i] ||

@@ -9,21 +9,17 @@
 #include <vector>
 
 #include "platform/base/stringlist.h"
+#include "tests/platform/base/list_items.h"
 #include "tests/platform/base/temp_dir.h"
 
 namespace qv {
 namespace {
 
 using qv::testing::CountEntries;
+using qv::testing::Items;
 using qv::testing::ReadFile;
 using qv::testing::TempDir;
 using qv::testing::WriteFile;
-
-std::vector<std::string> Items(const TStringList& list) {
-  std::vector<std::string> out;
-  for (int i = 0; i < list.Count(); ++i) out.push_back(list[i]);
-  return out;
-}
 
 const char kSample[] =
     "stray=before any section\r\n"

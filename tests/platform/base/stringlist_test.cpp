@@ -7,20 +7,16 @@
 
 #include "platform/base/streams.h"
 #include "platform/base/text.h"
+#include "tests/platform/base/list_items.h"
 #include "tests/platform/base/temp_dir.h"
 
 namespace qv {
 namespace {
 
+using qv::testing::Items;
 using qv::testing::ReadFile;
 using qv::testing::TempDir;
 using qv::testing::WriteFile;
-
-std::vector<std::string> Items(const TStringList& list) {
-  std::vector<std::string> out;
-  for (int i = 0; i < list.Count(); ++i) out.push_back(list[i]);
-  return out;
-}
 
 TEST(TStringListTest, OrderInsertDeleteAndObjects) {
   TStringList l;

@@ -15,7 +15,7 @@ namespace qv::testing {
 class TempDir {
  public:
   TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "qvbase.XXXXXX").string();
+    std::string tmpl = (std::filesystem::temp_directory_path() / "qvtest.XXXXXX").string();
     if (::mkdtemp(tmpl.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
     path_ = tmpl;
   }

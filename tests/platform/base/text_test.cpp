@@ -86,6 +86,34 @@ TEST(TextTest, Utf8Validity) {
   EXPECT_EQ(ToUtf8Auto("RIP Track N\xB0"), "RIP Track N\u00B0");
 }
 
+TEST(TextTest, DecodeUtf8ReadsOneCharacterOrRefusesIt) {
+  const struct {
+    std::string text;
+    size_t at;
+    size_t length;
+    char32_t cp;
+  } cases[] = {
+      {"ab", 1, 1, U'b'},
+      {"x\xC3\xA9", 1, 2, 0xE9},
+      {"\xE2\x82\xAC", 0, 3, 0x20AC},
+      {"\xF0\x9F\x8E\xB5", 0, 4, 0x1F3B5},
+      {"\xC3", 0, 0, 0},              // cut short
+      {"\xC0\xAF", 0, 0, 0},          // overlong
+      {"\xED\xA0\x80", 0, 0, 0},      // a surrogate
+      {"\xF4\x90\x80\x80", 0, 0, 0},  // above U+10FFFF
+      {"\xC3(", 0, 0, 0},             // not a continuation byte
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    char32_t cp = 0;
+    EXPECT_EQ(DecodeUtf8(c.text, c.at, cp), c.length);
+    if (c.length != 0) EXPECT_EQ(cp, c.cp);
+  }
+  EXPECT_EQ(Cp1252ToCodePoint(0x80), char32_t{0x20AC});
+  EXPECT_EQ(Cp1252ToCodePoint(0x81), char32_t{0x81});
+  EXPECT_EQ(Cp1252ToCodePoint(0xE9), char32_t{0xE9});
+}
+
 TEST(TextTest, AppendUtf8EncodesEachLengthAtItsBoundaries) {
   const struct {
     char32_t cp;

@@ -1,5 +1,5 @@
-// Helpers for the CD layer's tests: a temporary folder removed afterwards, running a command and
-// capturing its output, reading a file's bytes.
+// Helpers for the CD layer's tests: the shared temporary folder, running a command and capturing
+// its output, reading a file's bytes.
 #pragma once
 
 #include <sys/wait.h>
@@ -13,29 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/platform/base/temp_dir.h"
+
 namespace qv::testing {
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qv-cdrom-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) std::abort();
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  [[nodiscard]] const std::filesystem::path& Path() const { return path_; }
-  [[nodiscard]] std::string operator/(const std::string& name) const {
-    return (path_ / name).string();
-  }
-
- private:
-  std::filesystem::path path_;
-};
 
 struct CommandResult {
   int ExitCode = -1;

@@ -16,8 +16,7 @@ TEST(DriveListTest, ImagesFirstThenDevicesInNumberOrder) {
   TempDir dev;
   for (const char* name : {"sr10", "sr2", "sr0", "sg0", "srx", "sr", "cdrom", "sr1a"})
     qv::testing::WriteText(dev / name, "");
-  const std::vector<DriveInfo> drives =
-      ListDrives(" /a/one.cue ;;/b/two.cue;", dev.Path().string());
+  const std::vector<DriveInfo> drives = ListDrives(" /a/one.cue ;;/b/two.cue;", dev.path());
   const std::vector<DriveInfo> expected = {
       {DriveKind::Image, "/a/one.cue", 'D'},  {DriveKind::Image, "/b/two.cue", 'E'},
       {DriveKind::Device, dev / "sr0", 'F'},  {DriveKind::Device, dev / "sr2", 'G'},
@@ -28,7 +27,7 @@ TEST(DriveListTest, ImagesFirstThenDevicesInNumberOrder) {
 
 TEST(DriveListTest, NoDrivesIsAValidList) {
   TempDir dev;
-  EXPECT_TRUE(ListDrives("", dev.Path().string()).empty());
+  EXPECT_TRUE(ListDrives("", dev.path()).empty());
   EXPECT_TRUE(ListDrives(";;", "/nonexistent").empty());
 }
 

@@ -131,10 +131,9 @@ TEST(MkDiscTest, ProgramRefusesBadArgumentsAndLeavesNothingBehind) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const auto r =
-        RunCommand("cd '" + dir.Path().string() + "' && " + tool + " " + c.args + " 2>/dev/null");
+    const auto r = RunCommand("cd '" + dir.path() + "' && " + tool + " " + c.args + " 2>/dev/null");
     EXPECT_EQ(r.ExitCode, c.exit);
-    EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
   }
 }
 
@@ -151,7 +150,7 @@ TEST(MkDiscTest, AFailedWriteKeepsTheOldImageAndNoTemporaryFiles) {
   EXPECT_THROW((void)WriteDiscImage(spec, dir / "blocked.cue"), ECdromError);
   EXPECT_THROW((void)WriteDiscImage(spec, dir / "blocked2.cue"), ECdromError);
   std::set<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir.Path()))
+  for (const auto& e : std::filesystem::directory_iterator(dir.path()))
     names.insert(e.path().filename());
   EXPECT_EQ(names, (std::set<std::string>{"blocked.cue", "blocked2.bin", "disc.bin", "disc.cue"}));
   EXPECT_EQ(qv::testing::ReadBytes(dir / "disc.bin"), before);

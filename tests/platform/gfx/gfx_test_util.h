@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/gfx/bitmap.h"
+#include "tests/platform/base/temp_dir.h"
 
 namespace qv::test {
 
@@ -51,26 +52,7 @@ inline std::string Picture(const std::vector<std::string>& rows) {
   return Joined(rows);
 }
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qv-gfx-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  [[nodiscard]] std::string operator/(const std::string& name) const {
-    return (path_ / name).string();
-  }
-
- private:
-  std::filesystem::path path_;
-};
+using qv::testing::TempDir;
 
 // Runs a Python program under /usr/bin/python3 (the interpreter with Debian's modules);
 // returns its exit status and stdout.

@@ -1,0 +1,122 @@
+#include "cddb/cddb.h"
+
+#include "net/httpprot.h"
+#include "platform/base/streams.h"
+
+namespace qv {
+
+TCddb::TCddb(TComponent* AOwner)
+    : TComponent(AOwner),
+      FRcvdStream(std::make_unique<TMemoryStream>()),
+      FSendStream(std::make_unique<TMemoryStream>()),
+      FHttpCli(std::make_unique<THttpCli>(nullptr)) {
+  Sender = this;
+  State = cdsIdle;
+  ServerAddr = kDefaultServer;
+  ServerPort = "80";
+  ServerAdditionalAddr = kDefaultCgiPath;
+  ClientName = "Quorvel";
+  ClientVersion = "1.0";
+  LocalCDDBPath = "./";
+  LocalCDDBType = lctUNIX;
+  if (CDAccessAvailable()) {
+    InternalTOCRetrieve = true;
+    GetCDDrives(DriveList, CDInterface);
+    if (DriveList.DriveCount > 0) {
+      // The identifier is computed by the first `RefreshTOC`, as the owner expects.
+      TCDTOC toc;
+      ReadCDTOC(DriveList, 0, toc, CDInterface);
+      CDInfo.TOC = toc;
+      DriveList.CurrentDrive = 0;
+    }
+  }
+  FHttpCli->OnRequestDone = [this](THttpCli*, THttpRequest, std::uint16_t ErrCode) {
+    HttpRequestDone(ErrCode);
+  };
+  FHttpCli->RcvdStream = FRcvdStream.get();
+  FHttpCli->SendStream = FSendStream.get();
+}
+
+TCddb::~TCddb() = default;
+
+bool TCddb::SelectDrive(std::uint8_t Index) {
+  if (!InternalTOCRetrieve) {
+    Status("No CD-ROM interface detected!");
+    return false;
+  }
+  GetCDDrives(DriveList, CDInterface);
+  if (Index >= DriveList.DriveCount) return false;
+  TCDTOC toc;
+  const bool result = !ReadCDTOC(DriveList, Index, toc, CDInterface);
+  if (!result) Status("No CD in CD/DVD drive!");
+  AssignTOC(toc);
+  DriveList.CurrentDrive = Index;
+  return result;
+}
+
+bool TCddb::RefreshTOC() {
+  return SelectDrive(DriveList.CurrentDrive);
+}
+
+void TCddb::Abort() {
+  if (FHttpCli->State() != httpReady) {
+    // The request ends through `HttpRequestDone` with the client's abort code, which makes
+    // the state `cdsHttpError`.
+    FHttpCli->Abort();
+    return;
+  }
+  // An idle client would answer with a request-done of no error at once, and the last
+  // document would be parsed again. A look-up still waiting for a request must end anyway,
+  // or the owner waits for ever.
+  if (State == cdsQuerying || State == cdsReading) {
+    State = cdsHttpError;
+    Status("CDDB Component Internal Error: THttpCli.GetAsync failed because of error \"" +
+           FHttpCli->ReasonPhrase() + "\"");
+  }
+}
+
+void TCddb::StartGet(const std::string& url) {
+  FRcvdStream->Clear();
+  FRcvdStream->Seek(0, soBeginning);
+  FHttpCli->RcvdStream = FRcvdStream.get();
+  FHttpCli->URL = url;
+  FHttpCli->GetAsync();
+}
+
+int TCddb::RequestStatusCode() const {
+  return FHttpCli->StatusCode();
+}
+std::string TCddb::RequestReasonPhrase() const {
+  return FHttpCli->ReasonPhrase();
+}
+std::string TCddb::ReceivedDocument() const {
+  const std::vector<std::uint8_t>& bytes = FRcvdStream->Bytes();
+  return std::string(bytes.begin(), bytes.end());
+}
+
+std::string TCddb::ProxyAddress() const {
+  return FHttpCli->Proxy;
+}
+void TCddb::SetProxyAddress(const std::string& value) {
+  FHttpCli->Proxy = value;
+}
+std::string TCddb::ProxyPort() const {
+  return FHttpCli->ProxyPort;
+}
+void TCddb::SetProxyPort(const std::string& value) {
+  FHttpCli->ProxyPort = value;
+}
+std::string TCddb::ProxyUsername() const {
+  return FHttpCli->ProxyUsername;
+}
+void TCddb::SetProxyUsername(const std::string& value) {
+  FHttpCli->ProxyUsername = value;
+}
+std::string TCddb::ProxyPassword() const {
+  return FHttpCli->ProxyPassword;
+}
+void TCddb::SetProxyPassword(const std::string& value) {
+  FHttpCli->ProxyPassword = value;
+}
+
+}  // namespace qv

@@ -1,0 +1,261 @@
+#include "platform/ui/headless_backend.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+#include "platform/gfx/png_codec.h"
+#include "platform/msg/message_queue.h"
+
+namespace qv {
+
+namespace {
+
+// "1920x1080+0+0": false when the text is not such a geometry.
+bool ParseGeometry(const std::string& text, Rect& r) {
+  int w = 0, h = 0, x = 0, y = 0;
+  char tail = 0;
+  if (std::sscanf(text.c_str(), "%dx%d%d%d%c", &w, &h, &x, &y, &tail) != 4) return false;
+  if (w <= 0 || h <= 0) return false;
+  r = Bounds(x, y, w, h);
+  return true;
+}
+
+}  // namespace
+
+HeadlessBackend::HeadlessBackend(std::vector<Monitor> monitors)
+    : monitors_(std::move(monitors)), clock_(std::make_shared<FakeClock>()) {
+  if (monitors_.empty()) monitors_.push_back({{0, 0, 1024, 768}, {0, 0, 1024, 768}, true});
+}
+
+std::unique_ptr<HeadlessBackend> HeadlessBackend::FromEnvironment() {
+  std::vector<Monitor> monitors;
+  if (const char* env = std::getenv("QUORVEL_MONITORS")) {
+    std::string list(env);
+    std::size_t start = 0;
+    while (start <= list.size()) {
+      const std::size_t comma = std::min(list.find(',', start), list.size());
+      Rect r;
+      if (ParseGeometry(list.substr(start, comma - start), r)) {
+        monitors.push_back({r, r, monitors.empty()});
+      } else {
+        std::fprintf(stderr, "quorvel: QUORVEL_MONITORS entry \"%s\" ignored\n",
+                     list.substr(start, comma - start).c_str());
+      }
+      start = comma + 1;
+    }
+  }
+  return std::make_unique<HeadlessBackend>(std::move(monitors));
+}
+
+void HeadlessBackend::Start(DisplayEvents* events) {
+  events_ = events;
+  MessageQueue::Current().SetClock(clock_);
+}
+
+std::uint32_t HeadlessBackend::Now() const {
+  return static_cast<std::uint32_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(clock_->Now().time_since_epoch())
+          .count());
+}
+
+void HeadlessBackend::CreateTopLevel(HWND hwnd, const Rect& bounds, std::string_view title, bool) {
+  Window& w = windows_[hwnd];
+  w.bounds = bounds;
+  w.title = std::string(title);
+  w.screen = Bitmap(std::max(bounds.Width(), 1), std::max(bounds.Height(), 1));
+  stack_.insert(stack_.begin(), hwnd);
+}
+
+void HeadlessBackend::DestroyTopLevel(HWND hwnd) {
+  windows_.erase(hwnd);
+  std::erase(stack_, hwnd);
+  if (grab_ == hwnd) grab_ = 0;
+  if (focus_ == hwnd) focus_ = 0;
+  if (under_ == hwnd) under_ = 0;
+  if (pressTop_ == hwnd) pressTop_ = 0;
+}
+
+void HeadlessBackend::SetBounds(HWND hwnd, const Rect& bounds) {
+  const auto it = windows_.find(hwnd);
+  if (it == windows_.end()) return;
+  it->second.bounds = bounds;
+  it->second.screen.SetSize(std::max(bounds.Width(), 1), std::max(bounds.Height(), 1));
+}
+
+void HeadlessBackend::SetVisible(HWND hwnd, bool visible) {
+  const auto it = windows_.find(hwnd);
+  if (it == windows_.end()) return;
+  it->second.shown = visible;
+  if (visible) it->second.minimized = false;
+}
+
+void HeadlessBackend::SetTitle(HWND hwnd, std::string_view title) {
+  const auto it = windows_.find(hwnd);
+  if (it != windows_.end()) it->second.title = std::string(title);
+}
+
+void HeadlessBackend::SetShape(HWND hwnd, const Region* shape) {
+  const auto it = windows_.find(hwnd);
+  if (it == windows_.end()) return;
+  if (shape) {
+    it->second.shape = *shape;
+  } else {
+    it->second.shape.reset();
+  }
+}
+
+void HeadlessBackend::Present(HWND hwnd, const Bitmap& buffer, const Region& dirty) {
+  const auto it = windows_.find(hwnd);
+  if (it == windows_.end()) return;
+  Window& w = it->second;
+  if (w.screen.Width() != buffer.Width() || w.screen.Height() != buffer.Height()) {
+    w.screen.SetSize(buffer.Width(), buffer.Height());
+  }
+  const Region area = dirty.Intersect(Region(buffer.BoundsRect()));
+  for (const Rect& r : area.Rects()) {
+    for (int y = r.Top; y < r.Bottom; ++y) {
+      std::memcpy(w.screen.ScanLine(y) + 3 * r.Left, buffer.ScanLine(y) + 3 * r.Left,
+                  3 * static_cast<std::size_t>(r.Width()));
+    }
+  }
+  w.lastPresented = area;
+  ++w.presents;
+}
+
+void HeadlessBackend::Raise(HWND hwnd) {
+  if (!windows_.count(hwnd)) return;
+  std::erase(stack_, hwnd);
+  stack_.insert(stack_.begin(), hwnd);
+}
+
+void HeadlessBackend::Minimize(HWND hwnd) {
+  const auto it = windows_.find(hwnd);
+  if (it != windows_.end()) it->second.minimized = true;
+}
+
+void HeadlessBackend::GrabPointer(HWND hwnd, bool grab) {
+  if (grab) {
+    grab_ = hwnd;
+  } else if (grab_ == hwnd) {
+    grab_ = 0;
+  }
+}
+
+void HeadlessBackend::SetInputFocus(HWND hwnd) {
+  if (windows_.count(hwnd)) focus_ = hwnd;
+}
+
+bool HeadlessBackend::RaiseWindowByTitle(std::string_view title) {
+  for (HWND hwnd : stack_) {
+    if (windows_[hwnd].title == title) {
+      Raise(hwnd);
+      return true;
+    }
+  }
+  return false;
+}
+
+HWND HeadlessBackend::TopAt(Point screen) const {
+  for (HWND hwnd : stack_) {
+    const Window& w = windows_.at(hwnd);
+    if (!w.shown || w.minimized || !w.bounds.Contains(screen)) continue;
+    if (w.shape && !w.shape->Contains({screen.X - w.bounds.Left, screen.Y - w.bounds.Top})) {
+      continue;
+    }
+    return hwnd;
+  }
+  return 0;
+}
+
+HWND HeadlessBackend::PointerOwner(Point screen) const {
+  // An explicit grab, then the implicit one a pressed button makes, as an X server does.
+  if (grab_) return grab_;
+  if (buttons_ && pressTop_ && windows_.count(pressTop_)) return pressTop_;
+  return TopAt(screen);
+}
+
+void HeadlessBackend::InjectMouseMove(Point screen, unsigned modifiers) {
+  pointer_ = screen;
+  const HWND top = PointerOwner(screen);
+  if (under_ && under_ != top && !grab_) events_->MouseLeft(under_);
+  under_ = top;
+  if (top) events_->MouseMove(top, screen, modifiers, Now());
+}
+
+void HeadlessBackend::InjectButton(Point screen, MouseButton button, bool down,
+                                   unsigned modifiers) {
+  if (screen != pointer_) InjectMouseMove(screen, modifiers);
+  const HWND top = PointerOwner(screen);
+  const unsigned bit = 1u << static_cast<unsigned>(button);
+  if (down) {
+    if (!buttons_) pressTop_ = top;
+    buttons_ |= bit;
+  } else {
+    buttons_ &= ~bit;
+  }
+  if (top) events_->MouseButton(top, screen, button, down, modifiers, Now());
+}
+
+void HeadlessBackend::InjectClick(Point screen, MouseButton button) {
+  InjectButton(screen, button, true);
+  InjectButton(screen, button, false);
+}
+
+void HeadlessBackend::InjectMouseLeave() {
+  pointer_ = {-100000, -100000};
+  if (under_) events_->MouseLeft(under_);
+  under_ = 0;
+}
+
+void HeadlessBackend::InjectKey(unsigned vk, bool down, std::string_view text, unsigned modifiers) {
+  events_->Key(focus_, vk, down, modifiers, 0, text, Now());
+}
+
+void HeadlessBackend::InjectClose(HWND top) {
+  if (windows_.count(top)) events_->CloseRequested(top);
+}
+
+const Bitmap* HeadlessBackend::Presented(HWND top) const {
+  const auto it = windows_.find(top);
+  return it == windows_.end() ? nullptr : &it->second.screen;
+}
+
+Region HeadlessBackend::LastPresented(HWND top) const {
+  const auto it = windows_.find(top);
+  return it == windows_.end() ? Region() : it->second.lastPresented;
+}
+
+int HeadlessBackend::PresentCount(HWND top) const {
+  const auto it = windows_.find(top);
+  return it == windows_.end() ? 0 : it->second.presents;
+}
+
+bool HeadlessBackend::IsShown(HWND top) const {
+  const auto it = windows_.find(top);
+  return it != windows_.end() && it->second.shown && !it->second.minimized;
+}
+
+const Region* HeadlessBackend::Shape(HWND top) const {
+  const auto it = windows_.find(top);
+  return it == windows_.end() || !it->second.shape ? nullptr : &*it->second.shape;
+}
+
+std::string HeadlessBackend::Title(HWND top) const {
+  const auto it = windows_.find(top);
+  return it == windows_.end() ? std::string() : it->second.title;
+}
+
+bool HeadlessBackend::SavePng(HWND top, const std::string& path) const {
+  const Bitmap* bitmap = Presented(top);
+  if (!bitmap) return false;
+  const auto bytes = qv::SavePng(*bitmap);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return static_cast<bool>(out);
+}
+
+}  // namespace qv

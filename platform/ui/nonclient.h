@@ -1,0 +1,36 @@
+// The emulated non-client area: where the frame, caption, caption buttons and scroll bars
+// of a window with a given style lie, what a point on them hits, and their plain look.
+// All rectangles are in window coordinates (the window's top-left is (0, 0)).
+#pragma once
+
+#include <string_view>
+
+#include "platform/gfx/dc.h"
+#include "platform/gfx/geometry.h"
+
+namespace qv::nonclient {
+
+struct Layout {
+  int frame = 0;     // width of the frame or border on each side
+  Rect caption;      // empty without WS_CAPTION
+  Rect sysMenu;      // the icon at the caption's left
+  Rect closeButton;  // empty without WS_SYSMENU
+  Rect maxButton;    // empty without a maximise or minimise box
+  Rect minButton;
+  Rect helpButton;  // WS_EX_CONTEXTHELP without the min/max boxes
+  Rect edge;        // inside of the client edge (the client area with scroll bars)
+  Rect vscroll;     // empty without WS_VSCROLL
+  Rect hscroll;     // empty without WS_HSCROLL
+  Rect client;
+};
+
+[[nodiscard]] Layout Compute(unsigned style, unsigned exStyle, const Rect& window);
+[[nodiscard]] Rect ClientArea(unsigned style, unsigned exStyle, const Rect& window);
+// HTCLIENT, HTCAPTION, HTLEFT ... for a point inside the window.
+[[nodiscard]] int HitTest(unsigned style, unsigned exStyle, const Rect& window, const Rect& client,
+                          Point p);
+// Draws everything but the client area on a window DC.
+void Paint(DC& dc, unsigned style, unsigned exStyle, const Rect& window, const Rect& client,
+           std::string_view caption, bool active);
+
+}  // namespace qv::nonclient

@@ -1,0 +1,560 @@
+#include "platform/ui/x11_backend.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
+#include <X11/extensions/shape.h>
+#include <poll.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+
+#include "platform/msg/fd_watch.h"
+#include "platform/ui/virtual_keys.h"
+
+namespace qv {
+
+namespace {
+
+// Xlib's default error handler ends the process; a request on a window the server has
+// already dropped (a race with the user closing it) must not.
+int IgnoreXError(Display*, XErrorEvent*) {
+  return 0;
+}
+
+struct MotifHints {
+  unsigned long flags;
+  unsigned long functions;
+  unsigned long decorations;
+  long inputMode;
+  unsigned long status;
+};
+
+int ShiftOf(unsigned long mask) {
+  int shift = 0;
+  while (mask && !(mask & 1)) {
+    mask >>= 1;
+    ++shift;
+  }
+  return shift;
+}
+
+int BitsOf(unsigned long mask) {
+  int bits = 0;
+  for (; mask; mask >>= 1) bits += static_cast<int>(mask & 1);
+  return bits;
+}
+
+unsigned Modifiers(unsigned state) {
+  unsigned m = 0;
+  if (state & ShiftMask) m |= kModShift;
+  if (state & ControlMask) m |= kModControl;
+  if (state & Mod1Mask) m |= kModAlt;
+  return m;
+}
+
+std::string Latin1ToUtf8(const char* text, int length) {
+  std::string out;
+  for (int i = 0; i < length; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+struct X11Backend::Impl {
+  Display* dpy = nullptr;
+  int screen = 0;
+  ::Window root = 0;
+  Visual* visual = nullptr;
+  int depth = 0;
+  GC gc = nullptr;
+  Atom wmProtocols = 0, wmDelete = 0, motifHints = 0, netWmName = 0, utf8 = 0, netActive = 0,
+       netWorkArea = 0;
+  bool shapeExtension = false;
+  DisplayEvents* events = nullptr;
+  WatchId watch = 0;
+  struct Win {
+    ::Window xid = 0;
+    Rect bounds;
+    bool mapped = false;
+    bool wantFocus = false;
+  };
+  std::map<HWND, Win> windows;
+  std::map<::Window, HWND> byX;
+  XErrorHandler oldHandler = nullptr;
+
+  Win* Find(HWND hwnd) {
+    const auto it = windows.find(hwnd);
+    return it == windows.end() ? nullptr : &it->second;
+  }
+  HWND Of(::Window xid) const {
+    const auto it = byX.find(xid);
+    return it == byX.end() ? 0 : it->second;
+  }
+  std::string TitleOf(::Window w) const {
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    std::string title;
+    if (XGetWindowProperty(dpy, w, netWmName, 0, 1024, False, utf8, &type, &format, &count, &after,
+                           &data) == Success &&
+        data && type == utf8 && format == 8) {
+      title.assign(reinterpret_cast<char*>(data), count);
+      XFree(data);
+      return title;
+    }
+    if (data) XFree(data);
+    char* name = nullptr;
+    if (XFetchName(dpy, w, &name) && name) {
+      title = name;
+      XFree(name);
+    }
+    return title;
+  }
+  ::Window FindByTitle(::Window w, std::string_view title, int depthLeft) const {
+    ::Window rootReturn = 0, parent = 0;
+    ::Window* children = nullptr;
+    unsigned n = 0;
+    if (!XQueryTree(dpy, w, &rootReturn, &parent, &children, &n)) return 0;
+    ::Window found = 0;
+    // Front-most first: XQueryTree lists children bottom to top.
+    for (unsigned i = n; i-- > 0 && !found;) {
+      if (TitleOf(children[i]) == title) found = children[i];
+    }
+    for (unsigned i = n; i-- > 0 && !found && depthLeft > 0;) {
+      found = FindByTitle(children[i], title, depthLeft - 1);
+    }
+    if (children) XFree(children);
+    return found;
+  }
+};
+
+std::unique_ptr<X11Backend> X11Backend::Open(const char* displayName) {
+  Display* dpy = XOpenDisplay(displayName);
+  if (!dpy) return nullptr;
+  auto impl = std::make_unique<Impl>();
+  impl->dpy = dpy;
+  impl->oldHandler = XSetErrorHandler(IgnoreXError);
+  impl->screen = DefaultScreen(dpy);
+  impl->root = RootWindow(dpy, impl->screen);
+  impl->visual = DefaultVisual(dpy, impl->screen);
+  impl->depth = DefaultDepth(dpy, impl->screen);
+  impl->gc = XCreateGC(dpy, impl->root, 0, nullptr);
+  impl->wmProtocols = XInternAtom(dpy, "WM_PROTOCOLS", False);
+  impl->wmDelete = XInternAtom(dpy, "WM_DELETE_WINDOW", False);
+  impl->motifHints = XInternAtom(dpy, "_MOTIF_WM_HINTS", False);
+  impl->netWmName = XInternAtom(dpy, "_NET_WM_NAME", False);
+  impl->utf8 = XInternAtom(dpy, "UTF8_STRING", False);
+  impl->netActive = XInternAtom(dpy, "_NET_ACTIVE_WINDOW", False);
+  impl->netWorkArea = XInternAtom(dpy, "_NET_WORKAREA", False);
+  int shapeEvent = 0, shapeError = 0;
+  impl->shapeExtension = XShapeQueryExtension(dpy, &shapeEvent, &shapeError);
+  return std::unique_ptr<X11Backend>(new X11Backend(std::move(impl)));
+}
+
+X11Backend::X11Backend(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+X11Backend::~X11Backend() {
+  if (impl_->watch) UnwatchFd(impl_->watch);
+  for (auto& [hwnd, win] : impl_->windows) XDestroyWindow(impl_->dpy, win.xid);
+  XFreeGC(impl_->dpy, impl_->gc);
+  XCloseDisplay(impl_->dpy);
+}
+
+void X11Backend::Start(DisplayEvents* events) {
+  impl_->events = events;
+  Display* dpy = impl_->dpy;
+  impl_->watch = WatchFd(
+      ConnectionNumber(dpy), POLLIN, [this](int, short) { HandlePending(); },
+      [dpy] { return XQLength(dpy) > 0; });
+}
+
+void X11Backend::HandlePending() {
+  Impl& x = *impl_;
+  while (XPending(x.dpy) > 0) {
+    XEvent ev;
+    XNextEvent(x.dpy, &ev);
+    const HWND hwnd = x.Of(ev.xany.window);
+    Impl::Win* win = x.Find(hwnd);
+    if (!win || !x.events) continue;
+    const Point origin{win->bounds.Left, win->bounds.Top};
+    switch (ev.type) {
+      case Expose:
+        x.events->Exposed(hwnd,
+                          Bounds(ev.xexpose.x, ev.xexpose.y, ev.xexpose.width, ev.xexpose.height));
+        break;
+      case MotionNotify:
+        x.events->MouseMove(hwnd, {origin.X + ev.xmotion.x, origin.Y + ev.xmotion.y},
+                            Modifiers(ev.xmotion.state),
+                            static_cast<std::uint32_t>(ev.xmotion.time));
+        break;
+      case ButtonPress:
+      case ButtonRelease: {
+        MouseButton button;
+        switch (ev.xbutton.button) {
+          case Button1:
+            button = MouseButton::Left;
+            break;
+          case Button2:
+            button = MouseButton::Middle;
+            break;
+          case Button3:
+            button = MouseButton::Right;
+            break;
+          default:
+            continue;  // wheel and extra buttons: nothing in the window system takes them
+        }
+        x.events->MouseButton(hwnd, {origin.X + ev.xbutton.x, origin.Y + ev.xbutton.y}, button,
+                              ev.type == ButtonPress, Modifiers(ev.xbutton.state),
+                              static_cast<std::uint32_t>(ev.xbutton.time));
+        break;
+      }
+      case LeaveNotify:
+        if (ev.xcrossing.mode == NotifyNormal && ev.xcrossing.detail != NotifyInferior) {
+          x.events->MouseLeft(hwnd);
+        }
+        break;
+      case KeyPress:
+      case KeyRelease: {
+        char text[32];
+        KeySym keysym = NoSymbol;
+        const int length = XLookupString(&ev.xkey, text, sizeof text, &keysym, nullptr);
+        unsigned vk = VirtualKeyFromKeysym(static_cast<std::uint32_t>(keysym));
+        if (vk == 0)
+          vk = VirtualKeyFromKeysym(static_cast<std::uint32_t>(XLookupKeysym(&ev.xkey, 0)));
+        const bool down = ev.type == KeyPress;
+        x.events->Key(hwnd, vk, down, Modifiers(ev.xkey.state), ev.xkey.keycode - 8,
+                      down ? Latin1ToUtf8(text, length) : std::string(),
+                      static_cast<std::uint32_t>(ev.xkey.time));
+        break;
+      }
+      case ConfigureNotify: {
+        int rx = 0, ry = 0;
+        ::Window child = 0;
+        XTranslateCoordinates(x.dpy, win->xid, x.root, 0, 0, &rx, &ry, &child);
+        const Rect bounds = Bounds(rx, ry, ev.xconfigure.width, ev.xconfigure.height);
+        if (bounds != win->bounds) {
+          win->bounds = bounds;
+          x.events->Configured(hwnd, bounds);
+        }
+        break;
+      }
+      case MapNotify:
+        win->mapped = true;
+        if (win->wantFocus) {
+          win->wantFocus = false;
+          XSetInputFocus(x.dpy, win->xid, RevertToParent, CurrentTime);
+        }
+        break;
+      case UnmapNotify:
+        win->mapped = false;
+        break;
+      case FocusIn:
+      case FocusOut:
+        if (ev.xfocus.mode == NotifyNormal || ev.xfocus.mode == NotifyWhileGrabbed) {
+          x.events->FocusChanged(hwnd, ev.type == FocusIn);
+        }
+        break;
+      case ClientMessage:
+        if (ev.xclient.message_type == x.wmProtocols &&
+            static_cast<Atom>(ev.xclient.data.l[0]) == x.wmDelete) {
+          x.events->CloseRequested(hwnd);
+        }
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+void X11Backend::CreateTopLevel(HWND hwnd, const Rect& bounds, std::string_view title, bool popup) {
+  Impl& x = *impl_;
+  XSetWindowAttributes attrs{};
+  attrs.background_pixmap = None;  // we paint every pixel ourselves
+  attrs.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
+                     KeyPressMask | KeyReleaseMask | EnterWindowMask | LeaveWindowMask |
+                     StructureNotifyMask | FocusChangeMask;
+  attrs.override_redirect = popup ? True : False;
+  attrs.bit_gravity = NorthWestGravity;
+  const ::Window xid = XCreateWindow(
+      x.dpy, x.root, bounds.Left, bounds.Top, static_cast<unsigned>(std::max(bounds.Width(), 1)),
+      static_cast<unsigned>(std::max(bounds.Height(), 1)), 0, x.depth, InputOutput, x.visual,
+      CWBackPixmap | CWEventMask | CWOverrideRedirect | CWBitGravity, &attrs);
+  MotifHints hints{2, 0, 0, 0, 0};  // decorations: none
+  XChangeProperty(x.dpy, xid, x.motifHints, x.motifHints, 32, PropModeReplace,
+                  reinterpret_cast<unsigned char*>(&hints), 5);
+  XSetWMProtocols(x.dpy, xid, &x.wmDelete, 1);
+  XSizeHints size{};
+  size.flags = USPosition | USSize;
+  size.x = bounds.Left;
+  size.y = bounds.Top;
+  size.width = bounds.Width();
+  size.height = bounds.Height();
+  XSetWMNormalHints(x.dpy, xid, &size);
+  XClassHint cls{const_cast<char*>("quorvel"), const_cast<char*>("Quorvel")};
+  XSetClassHint(x.dpy, xid, &cls);
+  x.windows[hwnd] = {xid, bounds, false, false};
+  x.byX[xid] = hwnd;
+  SetTitle(hwnd, title);
+  XFlush(x.dpy);
+}
+
+void X11Backend::DestroyTopLevel(HWND hwnd) {
+  Impl& x = *impl_;
+  Impl::Win* win = x.Find(hwnd);
+  if (!win) return;
+  XDestroyWindow(x.dpy, win->xid);
+  x.byX.erase(win->xid);
+  x.windows.erase(hwnd);
+  XFlush(x.dpy);
+}
+
+void X11Backend::SetBounds(HWND hwnd, const Rect& bounds) {
+  Impl& x = *impl_;
+  Impl::Win* win = x.Find(hwnd);
+  if (!win) return;
+  win->bounds = bounds;
+  XMoveResizeWindow(x.dpy, win->xid, bounds.Left, bounds.Top,
+                    static_cast<unsigned>(std::max(bounds.Width(), 1)),
+                    static_cast<unsigned>(std::max(bounds.Height(), 1)));
+  XFlush(x.dpy);
+}
+
+void X11Backend::SetVisible(HWND hwnd, bool visible) {
+  Impl& x = *impl_;
+  Impl::Win* win = x.Find(hwnd);
+  if (!win) return;
+  if (visible) {
+    XMapRaised(x.dpy, win->xid);
+  } else {
+    XUnmapWindow(x.dpy, win->xid);
+  }
+  XFlush(x.dpy);
+}
+
+void X11Backend::SetTitle(HWND hwnd, std::string_view title) {
+  Impl& x = *impl_;
+  Impl::Win* win = x.Find(hwnd);
+  if (!win) return;
+  const std::string text(title);
+  XStoreName(x.dpy, win->xid, text.c_str());
+  XChangeProperty(x.dpy, win->xid, x.netWmName, x.utf8, 8, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(text.data()),
+                  static_cast<int>(text.size()));
+  XFlush(x.dpy);
+}
+
+void X11Backend::SetShape(HWND hwnd, const Region* shape) {
+  Impl& x = *impl_;
+  Impl::Win* win = x.Find(hwnd);
+  if (!win || !x.shapeExtension) return;
+  if (!shape) {
+    XShapeCombineMask(x.dpy, win->xid, ShapeBounding, 0, 0, None, ShapeSet);
+  } else {
+    std::vector<XRectangle> rects;
+    for (const Rect& r : shape->Rects()) {
+      rects.push_back({static_cast<short>(r.Left), static_cast<short>(r.Top),
+                       static_cast<unsigned short>(r.Width()),
+                       static_cast<unsigned short>(r.Height())});
+    }
+    XShapeCombineRectangles(x.dpy, win->xid, ShapeBounding, 0, 0, rects.data(),
+                            static_cast<int>(rects.size()), ShapeSet, YXBanded);
+  }
+  XFlush(x.dpy);
+}
+
+void X11Backend::Present(HWND hwnd, const Bitmap& buffer, const Region& dirty) {
+  Impl& x = *impl_;
+  Impl::Win* win = x.Find(hwnd);
+  if (!win) return;
+  Region area = dirty.Intersect(Region(buffer.BoundsRect()));
+  std::vector<Rect> rects = area.Rects();
+  // Many small pieces cost more in requests than the pixels between them.
+  if (rects.size() > 32) rects = {area.BoundingBox()};
+  const unsigned long rm = x.visual->red_mask, gm = x.visual->green_mask, bm = x.visual->blue_mask;
+  const bool fast = x.depth >= 24 && rm == 0xFF0000 && gm == 0x00FF00 && bm == 0x0000FF;
+  const int rs = ShiftOf(rm), gs = ShiftOf(gm), bs = ShiftOf(bm);
+  const int rb = BitsOf(rm), gb = BitsOf(gm), bb = BitsOf(bm);
+  for (const Rect& r : rects) {
+    if (r.IsEmpty()) continue;
+    XImage* image =
+        XCreateImage(x.dpy, x.visual, static_cast<unsigned>(x.depth), ZPixmap, 0, nullptr,
+                     static_cast<unsigned>(r.Width()), static_cast<unsigned>(r.Height()), 32, 0);
+    if (!image) continue;
+    image->data = static_cast<char*>(
+        std::malloc(static_cast<std::size_t>(image->bytes_per_line) * r.Height()));
+    if (!image->data) {
+      XDestroyImage(image);
+      continue;
+    }
+    for (int y = 0; y < r.Height(); ++y) {
+      const std::uint8_t* src = buffer.ScanLine(r.Top + y) + 3 * r.Left;
+      if (fast && image->bits_per_pixel == 32) {
+        auto* dst = reinterpret_cast<std::uint8_t*>(image->data + y * image->bytes_per_line);
+        const bool msb = image->byte_order == MSBFirst;
+        for (int i = 0; i < r.Width(); ++i, src += 3, dst += 4) {
+          if (msb) {
+            dst[0] = 0;
+            dst[1] = src[2];
+            dst[2] = src[1];
+            dst[3] = src[0];
+          } else {
+            dst[0] = src[0];
+            dst[1] = src[1];
+            dst[2] = src[2];
+            dst[3] = 0;
+          }
+        }
+      } else {
+        for (int i = 0; i < r.Width(); ++i, src += 3) {
+          const unsigned long pixel =
+              ((static_cast<unsigned long>(src[2]) >> (8 - std::min(rb, 8))) << rs) |
+              ((static_cast<unsigned long>(src[1]) >> (8 - std::min(gb, 8))) << gs) |
+              ((static_cast<unsigned long>(src[0]) >> (8 - std::min(bb, 8))) << bs);
+          XPutPixel(image, i, y, pixel);
+        }
+      }
+    }
+    XPutImage(x.dpy, win->xid, x.gc, image, 0, 0, r.Left, r.Top, static_cast<unsigned>(r.Width()),
+              static_cast<unsigned>(r.Height()));
+    XDestroyImage(image);
+  }
+  XFlush(x.dpy);
+}
+
+void X11Backend::Raise(HWND hwnd) {
+  Impl& x = *impl_;
+  if (Impl::Win* win = x.Find(hwnd)) {
+    XRaiseWindow(x.dpy, win->xid);
+    XFlush(x.dpy);
+  }
+}
+
+void X11Backend::Minimize(HWND hwnd) {
+  Impl& x = *impl_;
+  if (Impl::Win* win = x.Find(hwnd)) {
+    XIconifyWindow(x.dpy, win->xid, x.screen);
+    XFlush(x.dpy);
+  }
+}
+
+void X11Backend::GrabPointer(HWND hwnd, bool grab) {
+  Impl& x = *impl_;
+  Impl::Win* win = x.Find(hwnd);
+  if (!win) return;
+  if (grab) {
+    XGrabPointer(x.dpy, win->xid, False, ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
+                 GrabModeAsync, GrabModeAsync, None, None, CurrentTime);
+  } else {
+    XUngrabPointer(x.dpy, CurrentTime);
+  }
+  XFlush(x.dpy);
+}
+
+void X11Backend::SetInputFocus(HWND hwnd) {
+  Impl& x = *impl_;
+  Impl::Win* win = x.Find(hwnd);
+  if (!win) return;
+  // The server refuses focus for a window that is not viewable yet; MapNotify does it then.
+  if (win->mapped) {
+    XSetInputFocus(x.dpy, win->xid, RevertToParent, CurrentTime);
+    XFlush(x.dpy);
+  } else {
+    win->wantFocus = true;
+  }
+}
+
+std::vector<Monitor> X11Backend::Monitors() {
+  Impl& x = *impl_;
+  std::vector<Monitor> monitors;
+  int n = 0;
+  int eventBase = 0, errorBase = 0;
+  if (XRRQueryExtension(x.dpy, &eventBase, &errorBase)) {
+    if (XRRMonitorInfo* info = XRRGetMonitors(x.dpy, x.root, True, &n)) {
+      for (int i = 0; i < n; ++i) {
+        const Rect r = Bounds(info[i].x, info[i].y, info[i].width, info[i].height);
+        monitors.push_back({r, r, info[i].primary != 0});
+      }
+      XRRFreeMonitors(info);
+    }
+  }
+  if (monitors.empty()) {
+    const Rect r{0, 0, DisplayWidth(x.dpy, x.screen), DisplayHeight(x.dpy, x.screen)};
+    monitors.push_back({r, r, true});
+  }
+  if (std::none_of(monitors.begin(), monitors.end(), [](const Monitor& m) { return m.Primary; })) {
+    monitors.front().Primary = true;
+  }
+  // A desktop's panels: the work area it publishes, cut to each monitor.
+  Atom type = 0;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  if (XGetWindowProperty(x.dpy, x.root, x.netWorkArea, 0, 4, False, XA_CARDINAL, &type, &format,
+                         &count, &after, &data) == Success &&
+      data && format == 32 && count >= 4) {
+    const long* v = reinterpret_cast<const long*>(data);
+    const Rect work = Bounds(static_cast<int>(v[0]), static_cast<int>(v[1]), static_cast<int>(v[2]),
+                             static_cast<int>(v[3]));
+    for (auto& m : monitors) {
+      const Rect cut = Intersect(m.Bounds, work);
+      if (!cut.IsEmpty()) m.WorkArea = cut;
+    }
+  }
+  if (data) XFree(data);
+  return monitors;
+}
+
+Point X11Backend::CursorPos() {
+  Impl& x = *impl_;
+  ::Window rootReturn = 0, child = 0;
+  int rx = 0, ry = 0, wx = 0, wy = 0;
+  unsigned mask = 0;
+  XQueryPointer(x.dpy, x.root, &rootReturn, &child, &rx, &ry, &wx, &wy, &mask);
+  return {rx, ry};
+}
+
+bool X11Backend::RaiseWindowByTitle(std::string_view title) {
+  Impl& x = *impl_;
+  const ::Window found = x.FindByTitle(x.root, title, 2);
+  if (!found) return false;
+  XMapRaised(x.dpy, found);
+  XEvent ev{};
+  ev.xclient.type = ClientMessage;
+  ev.xclient.window = found;
+  ev.xclient.message_type = x.netActive;
+  ev.xclient.format = 32;
+  ev.xclient.data.l[0] = 1;  // from an application
+  ev.xclient.data.l[1] = CurrentTime;
+  XSendEvent(x.dpy, x.root, False, SubstructureRedirectMask | SubstructureNotifyMask, &ev);
+  XFlush(x.dpy);
+  return true;
+}
+
+unsigned long X11Backend::XWindow(HWND hwnd) const {
+  const auto it = impl_->windows.find(hwnd);
+  return it == impl_->windows.end() ? 0 : it->second.xid;
+}
+
+bool X11Backend::Mapped(HWND hwnd) const {
+  const auto it = impl_->windows.find(hwnd);
+  return it != impl_->windows.end() && it->second.mapped;
+}
+
+void X11Backend::Sync() {
+  XSync(impl_->dpy, False);
+}
+
+}  // namespace qv

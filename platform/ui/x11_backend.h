@@ -1,0 +1,54 @@
+// The display back end on an X server through Xlib: one undecorated X window per top-level
+// window, the window region as its XShape, XPutImage of the changed part of the back
+// buffer, key codes to virtual keys, monitors from XRandR. The X connection is one more
+// descriptor the thread's message loop watches.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/ui/display_backend.h"
+
+namespace qv {
+
+class X11Backend final : public DisplayBackend {
+ public:
+  // Connects to `displayName` (null: $DISPLAY); null when no display opens.
+  static std::unique_ptr<X11Backend> Open(const char* displayName);
+  ~X11Backend() override;
+
+  [[nodiscard]] std::string_view Name() const override { return "x11"; }
+  void Start(DisplayEvents* events) override;
+  void CreateTopLevel(HWND hwnd, const Rect& screenBounds, std::string_view title,
+                      bool popup) override;
+  void DestroyTopLevel(HWND hwnd) override;
+  void SetBounds(HWND hwnd, const Rect& screenBounds) override;
+  void SetVisible(HWND hwnd, bool visible) override;
+  void SetTitle(HWND hwnd, std::string_view title) override;
+  void SetShape(HWND hwnd, const Region* shape) override;
+  void Present(HWND hwnd, const Bitmap& backBuffer, const Region& dirty) override;
+  void Raise(HWND hwnd) override;
+  void Minimize(HWND hwnd) override;
+  void GrabPointer(HWND hwnd, bool grab) override;
+  void SetInputFocus(HWND hwnd) override;
+  [[nodiscard]] std::vector<Monitor> Monitors() override;
+  [[nodiscard]] Point CursorPos() override;
+  bool RaiseWindowByTitle(std::string_view title) override;
+
+  // The X window of a top-level window (0 for none), and whether the X server has mapped
+  // it: for tests that look at the server's side.
+  [[nodiscard]] unsigned long XWindow(HWND hwnd) const;
+  [[nodiscard]] bool Mapped(HWND hwnd) const;
+  // Sends everything buffered and waits until the server has handled it.
+  void Sync();
+
+ private:
+  struct Impl;
+  explicit X11Backend(std::unique_ptr<Impl> impl);
+  void HandlePending();
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace qv

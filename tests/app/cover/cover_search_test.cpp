@@ -1,0 +1,276 @@
+#include "app/cover/coversearch.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "app/cover/advpicture.h"
+#include "platform/msg/message_queue.h"
+#include "platform/msg/window.h"
+#include "tests/app/cover/cover_test_util.h"
+#include "tests/fixtures/cover/cover_fixture.h"
+
+namespace qv {
+namespace {
+
+using testing::AsString;
+using testing::CoverServer;
+using testing::SolidJpeg;
+
+const char* const kLang[12] = {"Not Connected",
+                               "unknown CD Audio",
+                               "Slide",
+                               "of",
+                               "Check cover list",
+                               "Validate cover",
+                               "No cover was found !",
+                               "RIP Track N\xC2\xB0",
+                               "Rip done !",
+                               "Destination :",
+                               "CD Ejected !",
+                               "CD Inserted !"};
+
+class RecordingView : public ICoverSearchView {
+ public:
+  std::string LangMessage(int index) const override { return kLang[index]; }
+  void ShowStatus(const std::string& text) override { statuses.push_back(text); }
+  void SetSlideCaption(const std::string& caption) override { this->caption = caption; }
+
+  std::vector<std::string> statuses;
+  std::string caption;
+};
+
+std::string Xml(const std::vector<std::string>& urls) {
+  std::string x = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ProductInfo>";
+  for (const auto& u : urls) {
+    x += "<Details url=\"x\"><ProductName>p</ProductName><ImageUrlLarge>" + u +
+         "</ImageUrlLarge></Details>";
+  }
+  return x + "</ProductInfo>";
+}
+
+class CoverSearchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    oldDir = std::filesystem::current_path();
+    std::filesystem::current_path(work.Path());
+    placeholder = SolidJpeg(30, 30, RGB(128, 128, 128));
+    coverA = SolidJpeg(60, 60, RGB(200, 0, 0));
+    coverB = SolidJpeg(600, 300, RGB(0, 0, 200));
+    testing::WriteFileBytesPlain(work.Path() / "NOCOVER.jpg", placeholder);
+    server.WriteFile("a.jpg", AsString(coverA));
+    server.WriteFile("b.jpg", AsString(coverB));
+    server.WriteFile("b.png", "\x89PNG\r\n\x1a\n not really");
+    server.WriteFile("junk.jpg", "this is not a picture at all");
+    search.SearchURL = server.Url("/onca/xml3?KeywordSearch=#SEARCH#&mode=music");
+    search.HTTPClient().ReadTimeout = std::chrono::milliseconds(1000);
+    search.HTTPClient().TotalTimeout = std::chrono::milliseconds(20000);
+    search.OnError = [this](const std::string& m) { errors.push_back(m); };
+    search.ClearCovers(true);
+  }
+  void TearDown() override { std::filesystem::current_path(oldDir); }
+
+  void Answer(const std::string& routeOfSearch, const std::vector<std::string>& urls) {
+    server.WriteFile("answer.xml", Xml(urls));
+    server.SetRoutes("/onca/xml3 " + routeOfSearch +
+                     "\n/a.jpg 200 image/jpeg a.jpg\n/b.jpg 200 image/jpeg b.jpg\n"
+                     "/b.png 200 image/png b.png\n/typed.jpg 200 image/jpeg;%20q=1 a.jpg\n"
+                     "/junk.jpg 200 image/jpeg junk.jpg\n/stall.jpg 200 image/jpeg b.jpg stall\n");
+  }
+  // The placeholder and the final status after a search that found nothing.
+  void ExpectOnlyPlaceholder() {
+    EXPECT_EQ(search.CoverCount(), 1);
+    EXPECT_EQ(view.statuses.back(), "No cover was found !");
+    EXPECT_EQ(view.caption, "Slide 1 of 1");
+    EXPECT_EQ(search.ShownCover(), placeholder);
+  }
+
+  testing::TempDir work;
+  std::filesystem::path oldDir;
+  CoverServer server;
+  RecordingView view;
+  TAdvPicture picture{nullptr};
+  TCoverSearch search{view, picture};
+  std::vector<std::string> errors;
+  std::vector<std::uint8_t> placeholder, coverA, coverB;
+};
+
+TEST_F(CoverSearchTest, FoundCoversAreShownAndBrowsedWithTheSlide) {
+  Answer("200 text/xml answer.xml",
+         {server.Url("/a.jpg"), server.Url("/b.png"), server.Url("/b.jpg")});
+  search.SearchCovers("Two Words", "Other Name");
+
+  const std::vector<std::string> expected = {"Check cover list", "Validate cover 1 of 3",
+                                             "Validate cover 2 of 3", "Validate cover 3 of 3",
+                                             "2 covers found !"};
+  EXPECT_EQ(view.statuses, expected);
+  ASSERT_EQ(search.CoverCount(), 3);
+  EXPECT_EQ(search.Covers()[0], placeholder);
+  EXPECT_EQ(search.Covers()[1], coverA);
+  EXPECT_EQ(search.Covers()[2], coverB);
+  EXPECT_EQ(view.caption, "Slide 3 of 3");
+  // The second found cover is on show, and its bytes are what the rip saves.
+  EXPECT_EQ(search.ShownCover(), coverB);
+  EXPECT_EQ(picture.Picture().Width(), 600);
+  EXPECT_TRUE(errors.empty());
+
+  // The search words went out as one parameter, each space as "%20".
+  const auto requests = server.Requests();
+  ASSERT_FALSE(requests.empty());
+  EXPECT_EQ(requests[0].substr(0, requests[0].find('\t')),
+            "/onca/xml3?KeywordSearch=Two%20Words%20Other%20Name&mode=music");
+
+  // The slide index starts at 0 and wraps after the last entry to the placeholder.
+  search.SlideClick();
+  EXPECT_EQ(view.caption, "Slide 2 of 3");
+  EXPECT_EQ(search.ShownCover(), coverA);
+  search.SlideClick();
+  EXPECT_EQ(view.caption, "Slide 3 of 3");
+  EXPECT_EQ(search.ShownCover(), coverB);
+  search.SlideClick();
+  EXPECT_EQ(view.caption, "Slide 1 of 3");
+  EXPECT_EQ(search.ShownCover(), placeholder);
+
+  // A new lookup empties the list and puts the placeholder back.
+  search.ClearCovers(true);
+  EXPECT_EQ(view.caption, "Slide");
+  EXPECT_EQ(search.CoverCount(), 1);
+}
+
+TEST_F(CoverSearchTest, OneCoverAndTheExactContentType) {
+  Answer("200 text/xml answer.xml", {server.Url("/typed.jpg"), server.Url("/a.jpg")});
+  search.SearchCovers("A", "B");
+  EXPECT_EQ(view.statuses.back(), "1 cover found !");
+  EXPECT_EQ(search.CoverCount(), 2);
+  EXPECT_EQ(search.ShownCover(), coverA);
+}
+
+TEST_F(CoverSearchTest, FailedSearchesEndWithThePlaceholder) {
+  struct Case {
+    const char* name;
+    std::string route;
+    std::vector<std::string> urls;
+  };
+  const Case cases[] = {
+      {"status 503", "503 text/xml answer.xml", {server.Url("/a.jpg")}},
+      {"not XML", "200 text/html junk.jpg", {}},
+      {"no pictures listed", "200 text/xml answer.xml", {}},
+      {"not a picture", "200 text/xml answer.xml", {server.Url("/junk.jpg")}},
+      {"not JPEG", "200 text/xml answer.xml", {server.Url("/b.png")}},
+      {"missing picture", "200 text/xml answer.xml", {server.Url("/gone.jpg")}},
+      {"stalled picture", "200 text/xml answer.xml", {server.Url("/stall.jpg")}},
+      {"stalled search", "200 text/xml answer.xml hang", {server.Url("/a.jpg")}},
+      {"not http", "200 text/xml answer.xml", {"file:///etc/passwd", "ftp://127.0.0.1/x"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    view.statuses.clear();
+    search.ClearCovers(true);
+    Answer(c.route, c.urls);
+    search.SearchCovers("Album", "Artist");
+    ExpectOnlyPlaceholder();
+  }
+  // The time-outs and refused URLs were reported, not swallowed.
+  EXPECT_GE(errors.size(), 3u);
+}
+
+TEST_F(CoverSearchTest, ManyStalledPicturesAreBoundedByTheSearchTimeLimit) {
+  const std::string stall = server.Url("/stall.jpg");
+  Answer("200 text/xml answer.xml", {stall, stall, stall, stall, stall, stall});
+  search.HTTPClient().ReadTimeout = std::chrono::milliseconds(0);
+  search.SearchTimeLimit = std::chrono::milliseconds(1500);
+  search.SearchCovers("Album", "Artist");
+  ExpectOnlyPlaceholder();
+  int fetched = 0;
+  for (const auto& r : server.Requests()) fetched += r.rfind("/stall.jpg", 0) == 0 ? 1 : 0;
+  EXPECT_GE(fetched, 1);
+  EXPECT_LT(fetched, 6);
+  // The client's own bound is left as it was.
+  EXPECT_EQ(search.HTTPClient().TotalTimeout, std::chrono::milliseconds(20000));
+}
+
+TEST_F(CoverSearchTest, WithoutPlaceholderNothingIsShownAndTheSlideIsSafe) {
+  std::filesystem::remove(work.Path() / "NOCOVER.jpg");
+  search.ClearCovers(true);
+  EXPECT_EQ(search.CoverCount(), 0);
+  Answer("404 text/html junk.jpg", {});
+  search.SearchCovers("Album", "Artist");
+  EXPECT_EQ(view.statuses.back(), "No cover was found !");
+  EXPECT_EQ(view.caption, "Slide");
+  EXPECT_TRUE(picture.Picture().Empty());
+  EXPECT_TRUE(search.ShownCover().empty());
+  search.SlideClick();
+  EXPECT_EQ(view.caption, "Slide");
+
+  // Found covers are counted as such when there is no placeholder.
+  Answer("200 text/xml answer.xml", {server.Url("/a.jpg"), server.Url("/b.jpg")});
+  search.SearchCovers("Album", "Artist");
+  EXPECT_EQ(view.statuses.back(), "2 covers found !");
+  EXPECT_EQ(view.caption, "Slide 2 of 2");
+}
+
+TEST_F(CoverSearchTest, SearchWordsAreEscaped) {
+  Answer("200 text/xml answer.xml", {});
+  search.SearchCovers("Rock & Roll", "AC/DC #1 +100%");
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].substr(0, requests[0].find('\t')),
+            "/onca/xml3?KeywordSearch=Rock%20%26%20Roll%20AC%2FDC%20%231%20%2B100%25&mode=music");
+
+  EXPECT_EQ(TCoverSearch::BuildSearchURL("http://h/x?a=#search#&b=#Search# c", "caf\xC3\xA9 x"),
+            "http://h/x?a=caf%C3%A9%20x&b=caf%C3%A9%20x%20c");
+  // The default template names a host that never resolves.
+  EXPECT_NE(std::string(kDefaultSearchURL).find("covers.invalid/onca/xml3?"), std::string::npos);
+}
+
+// Posts a message once the first picture download is about to start.
+class PostingView : public RecordingView {
+ public:
+  void ShowStatus(const std::string& text) override {
+    RecordingView::ShowStatus(text);
+    if (text == "Validate cover 1 of 2") PostMessage(target, message, 0, 0);
+  }
+  HWND target = 0;
+  UINT message = 0;
+};
+
+TEST_F(CoverSearchTest, ClearingTheListDuringASearchEndsItQuietly) {
+  Answer("200 text/xml answer.xml", {server.Url("/stall.jpg"), server.Url("/a.jpg")});
+  PostingView postingView;
+  TAdvPicture otherPicture(nullptr);
+  TCoverSearch other(postingView, otherPicture);
+  other.SearchURL = search.SearchURL;
+  other.HTTPClient().ReadTimeout = std::chrono::milliseconds(0);
+  // A disc removal handled while the stalled download waits.
+  constexpr UINT kRemoved = WM_USER + 7;
+  const HWND wnd = AllocateHWnd([&](HWND, UINT message, WPARAM, LPARAM) -> LRESULT {
+    if (message == kRemoved) {
+      EXPECT_TRUE(other.Searching());
+      // A second search from a handler is refused while one runs.
+      other.SearchCovers("Other", "Disc");
+      other.ClearCovers(true);
+      postingView.statuses.push_back("CD Ejected !");
+    }
+    return 0;
+  });
+  postingView.target = wnd;
+  postingView.message = kRemoved;
+  other.ClearCovers(true);
+  other.SearchCovers("Album", "Artist");
+  EXPECT_FALSE(other.Searching());
+  EXPECT_EQ(postingView.statuses.back(), "CD Ejected !");
+  EXPECT_EQ(other.CoverCount(), 1);  // the placeholder only
+  EXPECT_EQ(postingView.caption, "Slide");
+  // Only one search went out, and the second picture was never fetched.
+  int searches = 0;
+  for (const auto& r : server.Requests()) {
+    if (r.rfind("/onca/xml3", 0) == 0) ++searches;
+    EXPECT_NE(r.rfind("/a.jpg", 0), 0u) << r;
+  }
+  EXPECT_EQ(searches, 1);
+  DeallocateHWnd(wnd);
+}
+
+}  // namespace
+}  // namespace qv

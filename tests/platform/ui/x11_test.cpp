@@ -1,0 +1,292 @@
+// The X11 back end against a real X server: Xvfb, started on a display number it picks
+// itself (-displayfd) and stopped by its process id. The same window drawn headless and on
+// the server must give the same bytes; regions cut the X window's shape; a click sent to
+// the X window reaches the child under it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+#include "platform/ui/x11_backend.h"
+#include "tests/platform/ui/ui_test_util.h"
+
+// After everything else: Xlib's macros (None, Bool, Status) would break the other headers.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/shape.h>
+#include <X11/keysym.h>
+
+namespace qv::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class Xvfb {
+ public:
+  Xvfb() {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(fds[0]);
+      const int null = open("/dev/null", O_WRONLY);
+      if (null >= 0) dup2(null, 2);
+      const std::string fd = std::to_string(fds[1]);
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten",
+             "tcp", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    // Xvfb writes its display number once it accepts connections.
+    std::string number;
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (number.find('\n') == std::string::npos) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      pollfd p{fds[0], POLLIN, 0};
+      if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+      char buffer[32];
+      const ssize_t n = read(fds[0], buffer, sizeof buffer);
+      if (n <= 0) break;
+      number.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(fds[0]);
+    if (number.find('\n') != std::string::npos)
+      display_ = ":" + number.substr(0, number.find('\n'));
+  }
+  ~Xvfb() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  [[nodiscard]] const std::string& Display() const { return display_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string display_;
+};
+
+constexpr TColor kGrey = 0xC0C0C0, kRed = 0x0000FF, kGreen = 0x00FF00, kBlue = 0xFF0000;
+
+class X11Test : public UiTest {
+ protected:
+  static void SetUpTestSuite() { server = new Xvfb(); }
+  static void TearDownTestSuite() {
+    delete server;
+    server = nullptr;
+  }
+  void SetUp() override {
+    ASSERT_FALSE(server->Display().empty()) << "Xvfb did not start";
+    peer = XOpenDisplay(server->Display().c_str());
+    ASSERT_NE(peer, nullptr);
+  }
+  void TearDown() override {
+    StopWindowSystem();
+    if (peer) XCloseDisplay(peer);
+  }
+
+  void UseHeadless() {
+    StopWindowSystem();
+    auto backend = std::make_unique<HeadlessBackend>();
+    headless = backend.get();
+    ASSERT_TRUE(StartWindowSystem(std::move(backend)));
+    Register();
+  }
+  void UseX11() {
+    StopWindowSystem();
+    auto backend = X11Backend::Open(server->Display().c_str());
+    ASSERT_NE(backend, nullptr);
+    x11 = backend.get();
+    ASSERT_TRUE(StartWindowSystem(std::move(backend)));
+    Register();
+  }
+  void Register() {
+    current = this;
+    WNDCLASS cls;
+    cls.lpszClassName = kClass;
+    cls.hbrBackground = clNone;
+    cls.lpfnWndProc = [](HWND h, UINT m, WPARAM w, LPARAM l) { return current->Proc(h, m, w, l); };
+    RegisterClass(cls);
+  }
+
+  LRESULT Proc(HWND h, UINT m, WPARAM w, LPARAM l) override {
+    if (m == WM_PAINT && h == label) {
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(h, ps);
+      Rect r;
+      if (GetClientRect(h, r)) {
+        dc->FillRect(r, Brush{BrushStyle::bsSolid, kGreen});
+        dc->SetBkMode(TRANSPARENT);
+        dc->DrawText("Quorvel 0.8", r, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+        dc->MoveTo(0, 0);
+        dc->LineTo(r.Right, r.Bottom);
+      }
+      EndPaint(h, ps);
+      log.push_back({h, m, w, l});
+      return 0;
+    }
+    return UiTest::Proc(h, m, w, l);
+  }
+
+  // The same window both ways: a framed top-level, two overlapping children, a grandchild
+  // and a child with a client edge and text.
+  void BuildScene() {
+    top = Make(0, {40, 30, 260, 190}, kGrey, WS_BORDER | WS_CAPTION | WS_SYSMENU, 0, "ui x11 test");
+    red = Make(top, {10, 10, 110, 80}, kRed, WS_VISIBLE);
+    Make(red, {5, 5, 25, 25}, kBlue, WS_VISIBLE);
+    label = Make(top, {60, 50, 200, 120}, kGreen, WS_VISIBLE, WS_EX_CLIENTEDGE);
+    ShowWindow(top, SW_SHOW);
+  }
+
+  // Waits for the server to map the window and for the exposures that follow.
+  void WaitUntilShown() {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    ASSERT_EQ(PumpUntil([&] { return x11->Mapped(top); }, deadline), PumpResult::Done);
+    x11->Sync();
+    ProcessMessages();
+    x11->Sync();
+  }
+
+  Bitmap Grab(unsigned long window, int width, int height) {
+    XImage* image = XGetImage(peer, window, 0, 0, static_cast<unsigned>(width),
+                              static_cast<unsigned>(height), AllPlanes, ZPixmap);
+    Bitmap out(width, height);
+    if (!image) return {};
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        const unsigned long p = XGetPixel(image, x, y);
+        std::uint8_t* dst = out.ScanLine(y) + 3 * x;
+        dst[0] = static_cast<std::uint8_t>(p & 0xFF);
+        dst[1] = static_cast<std::uint8_t>((p >> 8) & 0xFF);
+        dst[2] = static_cast<std::uint8_t>((p >> 16) & 0xFF);
+      }
+    }
+    XDestroyImage(image);
+    return out;
+  }
+
+  static inline Xvfb* server = nullptr;
+  Display* peer = nullptr;
+  X11Backend* x11 = nullptr;
+  HWND top = 0, red = 0, label = 0;
+};
+
+TEST_F(X11Test, TheServerShowsExactlyTheHeadlessPixels) {
+  UseHeadless();
+  BuildScene();
+  ProcessMessages();
+  const Bitmap expected = SnapshotWindow(top);
+  ASSERT_EQ(expected.Width(), 220);
+  ASSERT_EQ(*headless->Presented(top), expected);
+
+  UseX11();
+  BuildScene();
+  WaitUntilShown();
+  const unsigned long xid = x11->XWindow(top);
+  ASSERT_NE(xid, 0u);
+  const Bitmap shown = Grab(xid, 220, 160);
+  ASSERT_FALSE(shown.Empty());
+  EXPECT_TRUE(shown == expected) << "the X server shows other pixels than the headless render";
+  EXPECT_EQ(shown.Pixel(100, 40), ColorToRGB(kRed));
+
+  // A later change reaches the server as well.
+  SetWindowLong(red, GWL_USERDATA, kBlue);
+  InvalidateRect(red, nullptr, true);
+  ProcessMessages();
+  x11->Sync();
+  const Bitmap after = Grab(xid, 220, 160);
+  Point p{100, 40};
+  EXPECT_EQ(after.Pixel(p.X, p.Y), ColorToRGB(kBlue));
+  EXPECT_EQ(after, SnapshotWindow(top));
+
+  EXPECT_TRUE(x11->RaiseWindowByTitle("ui x11 test"));
+  EXPECT_FALSE(x11->RaiseWindowByTitle("no window has this title"));
+  const auto monitors = x11->Monitors();
+  ASSERT_FALSE(monitors.empty());
+  EXPECT_EQ(monitors.front().Bounds, Rect(0, 0, 640, 480));
+}
+
+TEST_F(X11Test, AWindowRegionCutsTheShape) {
+  UseX11();
+  BuildScene();
+  WaitUntilShown();
+  const Region shape = CreateRoundRectRgn(0, 0, 220, 160, 40, 40);
+  ASSERT_TRUE(SetWindowRgn(top, shape, true));
+  ProcessMessages();
+  x11->Sync();
+  int count = 0, ordering = 0;
+  XRectangle* rects =
+      XShapeGetRectangles(peer, x11->XWindow(top), ShapeBounding, &count, &ordering);
+  ASSERT_NE(rects, nullptr);
+  Region got;
+  for (int i = 0; i < count; ++i) {
+    got = got.Union(Region(Bounds(rects[i].x, rects[i].y, rects[i].width, rects[i].height)));
+  }
+  XFree(rects);
+  EXPECT_EQ(got, shape);
+  EXPECT_FALSE(got.Contains({0, 0}));
+  EXPECT_TRUE(got.Contains({110, 80}));
+
+  SetWindowRgn(top, std::nullopt, true);
+  x11->Sync();
+  rects = XShapeGetRectangles(peer, x11->XWindow(top), ShapeBounding, &count, &ordering);
+  ASSERT_EQ(count, 1);
+  EXPECT_EQ(Bounds(rects[0].x, rects[0].y, rects[0].width, rects[0].height), Rect(0, 0, 220, 160));
+  XFree(rects);
+}
+
+TEST_F(X11Test, ASyntheticClickReachesTheChildUnderIt) {
+  UseX11();
+  BuildScene();
+  WaitUntilShown();
+  log.clear();
+  const unsigned long xid = x11->XWindow(top);
+  // (100, 80) in the window: inside the label child (which lies above the red one).
+  for (int type : {ButtonPress, ButtonRelease}) {
+    XEvent ev{};
+    ev.xbutton.type = type;
+    ev.xbutton.display = peer;
+    ev.xbutton.window = xid;
+    ev.xbutton.root = DefaultRootWindow(peer);
+    ev.xbutton.x = 100;
+    ev.xbutton.y = 80;
+    ev.xbutton.x_root = 140;
+    ev.xbutton.y_root = 110;
+    ev.xbutton.button = Button1;
+    ev.xbutton.same_screen = True;
+    ev.xbutton.time = CurrentTime;
+    XSendEvent(peer, xid, False, type == ButtonPress ? ButtonPressMask : ButtonReleaseMask, &ev);
+  }
+  XKeyEvent key{};
+  key.type = KeyPress;
+  key.display = peer;
+  key.window = xid;
+  key.root = DefaultRootWindow(peer);
+  key.keycode = XKeysymToKeycode(peer, XK_a);
+  key.same_screen = True;
+  XSendEvent(peer, xid, False, KeyPressMask, reinterpret_cast<XEvent*>(&key));
+  XFlush(peer);
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  ASSERT_EQ(PumpUntil([&] { return !Of({WM_CHAR}).empty(); }, deadline), PumpResult::Done);
+  const auto clicks = Of({WM_LBUTTONDOWN, WM_LBUTTONUP});
+  ASSERT_EQ(clicks.size(), 2u);
+  for (const auto& c : clicks) EXPECT_EQ(c.hwnd, label);
+  // In the label's client coordinates: inside its edge, inside the top's frame and caption.
+  Point client{140, 110};
+  ScreenToClient(label, client);
+  EXPECT_EQ(LParamPoint(clicks[0].lParam), client);
+  const auto keys = Of({WM_KEYDOWN, WM_CHAR});
+  ASSERT_EQ(keys.size(), 2u);
+  EXPECT_EQ(keys[0].wParam, WPARAM{'A'});
+  EXPECT_EQ(keys[1].wParam, WPARAM{'a'});
+}
+
+}  // namespace
+}  // namespace qv::test
