@@ -316,6 +316,10 @@ void TEdit::KeyDown(std::uint16_t& key, TShiftState shift) {
     case VK_HOME:
       MoveCaret(0, extend);
       break;
+    case 'A':
+      if (!(shift & ssCtrl)) return;
+      SelectAll();
+      break;
     case VK_END:
       MoveCaret(int(s.size()), extend);
       break;
@@ -367,7 +371,24 @@ int TEdit::PosFromX(int x) {
 }
 
 void TEdit::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
-  if (button == TMouseButton::mbLeft) MoveCaret(PosFromX(x), (shift & ssShift) != 0);
+  if (button == TMouseButton::mbLeft) {
+    if (shift & ssDouble) {
+      // A double click selects the word under the pointer.
+      const std::string& s = Caption();
+      const auto isWord = [&](int pos) {
+        return pos < int(s.size()) && s[std::size_t(pos)] != ' ' && s[std::size_t(pos)] != '\t';
+      };
+      int start = PosFromX(x);
+      int end = start;
+      while (start > 0 && isWord(PrevChar(s, start))) start = PrevChar(s, start);
+      while (isWord(end)) end = NextChar(s, end);
+      anchor_ = start;
+      caret_ = end;
+      Invalidate();
+    } else {
+      MoveCaret(PosFromX(x), (shift & ssShift) != 0);
+    }
+  }
   TCustomControl::MouseDown(button, shift, x, y);
 }
 

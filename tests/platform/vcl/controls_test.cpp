@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,20 @@ TEST_F(ControlsTest, TypingAndSelectingInAnEdit) {
   Click(edit, {1, 10});
   EXPECT_EQ(edit->CaretPos(), 0);
   EXPECT_EQ(edit->SelLength(), 0);
+  // Dragging selects; a double click selects a word; Ctrl+A everything.
+  const std::string kept = edit->Text();
+  edit->SetText("rip the disc");
+  Press(edit, {3 + 6 * 4, 10});
+  MoveTo(edit, {3 + 6 * 8, 10});
+  Release(edit, {3 + 6 * 8, 10});
+  EXPECT_EQ(edit->SelText(), "the ");
+  headless->Clock().Advance(std::chrono::seconds(2));  // not a double click with the last
+  Click(edit, {3 + 6 * 10, 10});
+  Click(edit, {3 + 6 * 10, 10});
+  EXPECT_EQ(edit->SelText(), "disc");
+  Key('A', "\x01", kModControl);
+  EXPECT_EQ(edit->SelText(), "rip the disc");
+  edit->SetText(kept);
 
   // Read-only: the caret moves, the text stays.
   edit->SetReadOnly(true);
