@@ -74,7 +74,7 @@ TEST_F(ControlsTest, TypingAndSelectingInAnEdit) {
   MoveTo(edit, {3 + 6 * 8, 10});
   Release(edit, {3 + 6 * 8, 10});
   EXPECT_EQ(edit->SelText(), "the ");
-  headless->Clock().Advance(std::chrono::seconds(2));  // not a double click with the last
+  headless->Clock()->Advance(std::chrono::seconds(2));  // not a double click with the last
   Click(edit, {3 + 6 * 10, 10});
   Click(edit, {3 + 6 * 10, 10});
   EXPECT_EQ(edit->SelText(), "disc");
