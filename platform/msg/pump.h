@@ -28,6 +28,7 @@ bool GetMessage(MSG& msg);
 // the handler it replaces; null removes it.
 using IdleHandler = std::function<bool(MSG& msg, bool remove)>;
 IdleHandler SetIdleHandler(IdleHandler handler);
+
 // Hands a message to its window's chain. An exception escaping the procedure goes to the
 // application's exception handler and 0 is answered. A window gone meanwhile gets
 // nothing; thread messages (hwnd 0) are not dispatched.
