@@ -27,8 +27,8 @@ constexpr WPARAM kLineUp = 0, kLineDown = 1, kPageUp = 2, kPageDown = 3, kThumbP
                  kThumbTrack = 5, kEndScroll = 8;
 
 // Our own messages to the window system's service window.
-constexpr UINT UM_PAINTWHENIDLE = 0xB200;  // paint once the posted messages are handled
-constexpr UINT UM_INPUT = 0xB201;          // route the oldest input event
+constexpr UINT UM_PAINT = 0xB200;  // from the idle handler: paint the pending windows
+constexpr UINT UM_INPUT = 0xB201;  // route the oldest input event
 
 struct UiWindow final : WindowExtra {
   HWND hwnd = 0;
@@ -151,8 +151,9 @@ class Manager final : public DisplayEvents {
   unsigned buttons = 0;        // MK_*BUTTON
   unsigned modifiers = 0;
   bool keys[256] = {};
-  bool paintPosted = false;
-  bool painting = false;  // inside PaintPendingWindows, which presents at its end
+  bool paintPending = false;  // the idle handler offers UM_PAINT
+  IdleHandler outerIdle;      // the thread's idle handler before ours
+  bool painting = false;      // inside PaintPendingWindows, which presents at its end
   std::deque<InputEvent> input;
   ClickRecord lastClick;
   MoveSizeState moveSize;
@@ -308,10 +309,9 @@ Region VisibleRegion(const UiWindow& w, bool clientOnly) {
   return area;
 }
 
+// Painting comes from the queue's idle handler: after the posted messages, before timers.
 void SchedulePaint() {
-  Manager& m = M();
-  if (m.paintPosted) return;
-  m.paintPosted = PostMessage(m.service, UM_PAINTWHENIDLE, 0, 0);
+  M().paintPending = true;
 }
 
 // Adds `area` (client coordinates) to the window's update region.
@@ -615,15 +615,7 @@ WPARAM MouseKeys(const Manager& m) {
 
 LRESULT ServiceProc(HWND, UINT message, WPARAM, LPARAM) {
   Manager& m = M();
-  if (message == UM_PAINTWHENIDLE) {
-    m.paintPosted = false;
-    MSG next;
-    // Painting waits for the posted messages, but not for timers (they come after it) or
-    // a pending quit.
-    if (PeekMessage(next, PM_NOREMOVE) && next.message != WM_TIMER && next.message != WM_QUIT) {
-      SchedulePaint();
-      return 0;
-    }
+  if (message == UM_PAINT) {
     PaintPendingWindows();
     return 0;
   }
@@ -1047,6 +1039,16 @@ bool StartWindowSystem(std::unique_ptr<DisplayBackend> backend) {
   g_manager = manager;
   g_guiThread.store(std::this_thread::get_id());
   manager->service = AllocateHWnd(ServiceProc);
+  manager->outerIdle = SetIdleHandler([](MSG& msg, bool remove) {
+    Manager* m = g_manager;
+    if (m && m->paintPending) {
+      // Taken means handled: a loop that drops it loses this pass, not the update regions.
+      if (remove) m->paintPending = false;
+      msg = MSG{m->service, UM_PAINT, 0, 0};
+      return true;
+    }
+    return m && m->outerIdle && m->outerIdle(msg, remove);
+  });
   manager->backend->Start(manager);
   const auto monitors = manager->backend->Monitors();
   Rect screen{0, 0, 1024, 768};
@@ -1067,6 +1069,7 @@ void StopWindowSystem() {
   const std::vector<HWND> tops = g_manager->tops;
   for (HWND top : tops) DestroyWindow(top);
   DeallocateHWnd(g_manager->service);
+  SetIdleHandler(std::move(g_manager->outerIdle));
   delete std::exchange(g_manager, nullptr);
   g_guiThread.store(std::thread::id());
 }
@@ -1097,6 +1100,8 @@ HWND CreateWindowEx(DWORD exStyle, std::string_view className, std::string_view 
   if (child && (!parentWindow || parentWindow->destroying)) return 0;
   WndProc proc = cls->second.lpfnWndProc ? cls->second.lpfnWndProc : WndProc(DefWindowProcA);
   const HWND hwnd = AllocateHWnd(proc);
+  // A chain ending in the queue layer's DefWindowProc gets this window system's defaults.
+  SetDefaultWindowProc(hwnd, DefWindowProcA);
   auto owned = std::make_unique<UiWindow>();
   UiWindow* w = owned.get();
   w->hwnd = hwnd;
@@ -2089,7 +2094,8 @@ bool SetScrollRange(HWND hwnd, int bar, int minPos, int maxPos, bool redraw) {
 
 LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   UiWindow* w = Get(hwnd);
-  if (!w) return DefWindowProc(hwnd, message, wParam, lParam);
+  // Not DefWindowProc: it hands our windows back to this procedure.
+  if (!w) return 0;
   switch (message) {
     case WM_NCCREATE:
       return 1;
@@ -2264,7 +2270,7 @@ LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
       if (w->parent && Send(w->parent, WM_SETCURSOR, wParam, lParam)) return 1;
       return 0;
     default:
-      return DefWindowProc(hwnd, message, wParam, lParam);
+      return 0;
   }
 }
 

@@ -111,8 +111,8 @@ bool DestroyWindow(HWND hwnd);
 
 // The default processing of visible windows: text, non-client size, hit testing and
 // painting, background erasing, the WM_NC* mouse messages, system commands (including the
-// interactive move/size loop) and closing. Hidden AllocateHWnd windows keep the message
-// layer's DefWindowProc.
+// interactive move/size loop) and closing. The message layer's DefWindowProc hands the
+// window system's windows to it; hidden AllocateHWnd windows keep answering 0 there.
 LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Tree and z-order.
