@@ -64,6 +64,7 @@ void TForm1::CreateComponents() {
   SetPosition(TPosition::poScreenCenter);
   SetKeyPreview(true);
   SetTag(1);
+  SetVisibleFlag(true);  // shown once the creation handler has run
   Font().SetName("MS Sans Serif");
   Font().SetHeight(-11);
   OnKeyPress = [this](TComponent* Sender, char& Key) { FormKeyPress(Sender, Key); };
@@ -331,7 +332,7 @@ bool TForm1::ChooseAlbum() const {
 void TForm1::FormCreate(TComponent*) {
   // A second copy ends here, before it touches the first one's log, database or drive.
   if (secondInstance_) {
-    SetVisible(false);
+    SetVisibleFlag(false);
     return;
   }
   Form1 = this;
