@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "tests/app/app_test_util.h"
+#include "tests/fixtures/cddb/cddb_fixture.h"
 #include "tools/mkdisc/disc_maker.h"
 
 namespace qv {
@@ -17,12 +18,15 @@ namespace {
 using namespace qv::test;
 
 const std::string kQuorvel = std::string(QV_BINARY_DIR) + "/bin/quorvel";
+// The CD database server is reached through a proxy on a closed port: a lookup without a
+// local entry fails at once instead of asking the internet.
+constexpr const char* kNoServer = "[PROXY]\nProxyIP=127.0.0.1\nProxyPort=1\n";
 
-class QuorvelTest : public testing::Test {
+class QuorvelTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ::chmod(dir_.Path().c_str(), 0700);
-    WriteText(dir_.File("Quorvel.ini"), "[CONF]\nspace_char=_\n");
+    WriteText(dir_.File("Quorvel.ini"), std::string(kNoServer) + "[CONF]\nspace_char=_\n");
   }
 
   void MakeDisc(std::vector<uint32_t> Sectors, uint32_t DataSectors = 0) {
@@ -35,7 +39,7 @@ class QuorvelTest : public testing::Test {
   std::string Environment() const {
     return "cd " + Quote(dir_.Path()) + " && QUORVEL_CDROM=" + Quote(dir_.File("disc.cue")) +
            " QUORVEL_INI=" + Quote(dir_.File("Quorvel.ini")) +
-           " XDG_RUNTIME_DIR=" + Quote(dir_.Path()) + " ";
+           " XDG_RUNTIME_DIR=" + Quote(dir_.Path()) + " QUORVEL_DISPLAY=headless ";
   }
 
   CommandResult Quorvel(const std::string& Args) {
@@ -95,7 +99,7 @@ TEST_F(QuorvelTest, LocalDatabaseEntryNamesAndTagsTheFiles) {
       RunCommand(Environment() + Quote(std::string(QV_BINARY_DIR) + "/bin/qv-demo-entry") +
                  " db misc 'Jane Doe' 'Songs: 1' 2001 'First / One' 'Second'");
   ASSERT_EQ(entry.status, 0) << entry.output;
-  WriteText(dir_.File("Quorvel.ini"), "[CONF]\nlocalCDDB=db\n");
+  WriteText(dir_.File("Quorvel.ini"), std::string(kNoServer) + "[CONF]\nlocalCDDB=db\n");
   const std::string stored = ReadText(dir_.File("db/" + Lines(entry.output).back()));
   ASSERT_FALSE(stored.empty());
   const auto r = Quorvel("-auto -format=mp3 -pathtoenc=" + Quote(dir_.File("out/")));
@@ -120,8 +124,12 @@ TEST_F(QuorvelTest, LocalDatabaseEntryNamesAndTagsTheFiles) {
 // Without options the log holds the creation handler's first lines only.
 TEST_F(QuorvelTest, LogWithAndWithoutDebug) {
   MakeDisc({40});
-  const auto plain = Quorvel("");
-  EXPECT_EQ(plain.status, 2);
+  // Without "-auto" the window stays until it is closed; SIGTERM acts as ESC.
+  const pid_t plain = Spawn("", dir_.File("plain.txt"));
+  ASSERT_TRUE(Eventually(
+      [&] { return ReadText(dir_.File("plain.txt")).find("Not Connected") != std::string::npos; }));
+  ::kill(plain, SIGTERM);
+  EXPECT_EQ(Wait(plain), 0) << ReadText(dir_.File("plain.txt"));
   const auto lines = Lines(ReadText(dir_.File("Quorvel.log")));
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "FormCreate started");
@@ -189,6 +197,99 @@ TEST_F(QuorvelTest, SecondCopyExitsAndRaisesTheFirst) {
   EXPECT_EQ(ReadText(dir_.File("Quorvel.log")).find("FormCreate started\n"), 0u);
   ::kill(first, SIGTERM);
   EXPECT_EQ(Wait(first), 2);
+}
+
+// The lookup through the CD database server, reached as the INI file's proxy.
+class QuorvelServerTest : public QuorvelTest {
+ protected:
+  // An entry for the disc in the server's folder (and nowhere else); returns its disc id.
+  std::string ServerEntry(const std::string& Category, const std::string& Artist,
+                          const std::string& Album) {
+    const auto r =
+        RunCommand(Environment() + Quote(std::string(QV_BINARY_DIR) + "/bin/qv-demo-entry") + " " +
+                   Quote(dir_.File("server")) + " " + Category + " " + Quote(Artist) + " " +
+                   Quote(Album) + " 1999 'One' 'Two'");
+    EXPECT_EQ(r.status, 0) << r.output;
+    const std::string last = Lines(r.output).back();
+    return last.substr(last.find('/') + 1);
+  }
+  void StartServer() {
+    server_ = std::make_unique<testing::CddbFixtureServer>(
+        std::string(QV_SOURCE_DIR) + "/tests/fixtures/cddb/cddb_server.py", dir_.File("server"),
+        dir_.File("requests.log"));
+    WriteText(dir_.File("Quorvel.ini"),
+              "[PROXY]\nProxyIP=127.0.0.1\nProxyPort=" + std::to_string(server_->port()) +
+                  "\n[CONF]\nlocalCDDB=db\nsearch=http://127.0.0.1:" +
+                  std::to_string(server_->port()) + "/covers?q=#SEARCH#\n");
+  }
+  std::vector<std::string> Requests() { return Lines(ReadText(dir_.File("requests.log"))); }
+
+  std::unique_ptr<testing::CddbFixtureServer> server_;
+};
+
+TEST_F(QuorvelServerTest, ServerEntryNamesTheFilesAndIsSavedForTheNextRun) {
+  MakeDisc({100, 80});
+  const std::string id = ServerEntry("rock", "Band Name", "Live");
+  StartServer();
+  const auto r = Quorvel("-auto -format=flac -pathtoenc=" + Quote(dir_.File("out/")));
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(
+      FilesBelow(dir_.File("out")),
+      (std::vector<std::string>{"Band Name/Live/01 - One.flac", "Band Name/Live/02 - Two.flac"}));
+  // Query, then read, through the proxy.
+  const auto requests = Requests();
+  ASSERT_EQ(requests.size(), 3u) << ReadText(dir_.File("requests.log"));
+  EXPECT_NE(requests[0].find("cmd=cddb+query+" + id), std::string::npos) << requests[0];
+  EXPECT_NE(requests[1].find("cmd=cddb+read+rock+" + id), std::string::npos) << requests[1];
+  EXPECT_NE(requests[2].find("/covers?q=Live%20Band%20Name"), std::string::npos) << requests[2];
+  EXPECT_FALSE(ReadText(dir_.File("db/rock/" + id)).empty());
+
+  // The second run finds it locally: no request reaches the server for the disc.
+  ::remove(dir_.File("requests.log").c_str());
+  const auto again = Quorvel("-auto -format=flac -pathtoenc=" + Quote(dir_.File("again/")));
+  ASSERT_EQ(again.status, 0) << again.output;
+  EXPECT_EQ(FilesBelow(dir_.File("again")), FilesBelow(dir_.File("out")));
+  for (const std::string& line : Requests())
+    EXPECT_EQ(line.find("cddb"), std::string::npos) << line;
+}
+
+TEST_F(QuorvelServerTest, SeveralMatchesWithoutChoiceReadTheFirst) {
+  MakeDisc({100, 80});
+  const std::string id = ServerEntry("misc", "First Artist", "First Album");
+  ServerEntry("rock", "Second Artist", "Second Album");
+  StartServer();
+  const auto r = Quorvel("-auto -format=flac -pathtoenc=" + Quote(dir_.File("out/")));
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(FilesBelow(dir_.File("out")),
+            (std::vector<std::string>{"First Artist/First Album/01 - One.flac",
+                                      "First Artist/First Album/02 - Two.flac"}));
+  // Headless, nobody can answer "-cddbchoice": the first match is read all the same.
+  const auto choice =
+      Quorvel("-auto -cddbchoice -format=flac -pathtoenc=" + Quote(dir_.File("choice/")));
+  ASSERT_EQ(choice.status, 0) << choice.output;
+  EXPECT_EQ(FilesBelow(dir_.File("choice")), FilesBelow(dir_.File("out")));
+}
+
+// A failed request and a server that does not answer end the lookup; the unattended run still
+// rips, with the tracks' own names.
+TEST_F(QuorvelServerTest, ServerFailureAndTimeOutStillRip) {
+  MakeDisc({100, 80});
+  const std::string id = ServerEntry("misc", "A", "B");
+  ::mkdir(dir_.File("server/_control").c_str(), 0700);
+  StartServer();
+  const std::vector<std::string> expected = {"Unknown Artist/Unknown Album/01 - Track 1.flac",
+                                             "Unknown Artist/Unknown Album/02 - Track 2.flac"};
+  for (const std::string control : {"http 500", "slow 40"}) {
+    SCOPED_TRACE(control);
+    WriteText(dir_.File("server/_control/query." + id), control + "\n");
+    const std::string out = dir_.File(control.substr(0, 4) + "/");
+    const auto r = Quorvel("-auto -format=flac -pathtoenc=" + Quote(out));
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("Not Connected"), std::string::npos) << r.output;
+    EXPECT_EQ(FilesBelow(out), expected);
+    for (const std::string& file : FilesBelow(dir_.File("db")))
+      EXPECT_EQ(file.find(id), std::string::npos) << file;  // nothing was read, nothing saved
+  }
 }
 
 }  // namespace

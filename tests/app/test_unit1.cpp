@@ -1,0 +1,213 @@
+// The main window headless: its size and controls, the keys and the EXIT button that close
+// it, and the choice list of several server matches.
+#include <gtest/gtest.h>
+
+#include "app/cd_rip.h"
+#include "app/rip_session.h"
+#include "app/select_album.h"
+#include "cddb/cddb.h"
+#include "platform/ui/headless_backend.h"
+#include "tests/app/form_test_util.h"
+#include "tests/fixtures/cddb/cddb_fixture.h"
+
+namespace qv::test {
+namespace {
+
+class HeadlessFormTest : public FormTest {
+ protected:
+  void Start(const std::vector<std::string>& Params,
+             std::vector<Monitor> Monitors = {{{0, 0, 1280, 800}, {0, 0, 1280, 800}, true}}) {
+    auto backend = std::make_unique<HeadlessBackend>(std::move(Monitors));
+    headless_ = backend.get();
+    ASSERT_TRUE(StartWindowSystem(std::move(backend)));
+    Open(Params);
+  }
+  // The control's rectangle in the window's client area.
+  Rect Place(TControl* Control) {
+    const Point origin = form_->ScreenToClient(Control->ClientToScreen({0, 0}));
+    return Bounds(origin.X, origin.Y, Control->Width(), Control->Height());
+  }
+  Point Centre(TControl* Control) {
+    return Control->ClientToScreen({Control->Width() / 2, Control->Height() / 2});
+  }
+  void Key(unsigned Vk, const std::string& Text) {
+    headless_->InjectKey(Vk, true, Text);
+    headless_->InjectKey(Vk, false);
+  }
+  bool Quits() {
+    return PumpUntil([] { return false; }, std::chrono::steady_clock::now() +
+                                               std::chrono::seconds(30)) == PumpResult::Quit;
+  }
+
+  HeadlessBackend* headless_ = nullptr;
+};
+
+TEST_F(HeadlessFormTest, FillsTheConfiguredMonitorWithEveryControlInPlace) {
+  WriteText(dir_.File("Quorvel.ini"), std::string(kNoServer) + "[CONF]\nMonitor=1\n");
+  Start({}, {{{0, 0, 1280, 800}, {0, 0, 1280, 800}, true},
+             {{1280, 0, 1280 + 1024, 768}, {1280, 0, 1280 + 1024, 768}, false}});
+  EXPECT_EQ(form_->BoundsRect(), Rect(1280, 0, 1280 + 1024, 768));
+  EXPECT_EQ(form_->Caption(), "Quorvel");
+  EXPECT_EQ(form_->BorderStyle(), TFormBorderStyle::bsNone);
+  EXPECT_TRUE(form_->KeyPreview());
+  const Rect client = form_->ClientRect();
+  EXPECT_EQ(client.Width(), 1024);
+  std::vector<TControl*> controls = {
+      form_->trackList, form_->cddbbtn,        form_->sPanel1,    form_->ProgressBar1Control,
+      form_->ripbtn,    form_->exitbtn,        form_->sPanel2,    form_->sLabel1,
+      form_->sLabel2,   form_->sLabel3,        form_->artist,     form_->album,
+      form_->sPanel3,   form_->sLabel4,        form_->sPanel4,    form_->AdvPicture1Control,
+      form_->slideBtn,  form_->audioformatBox, form_->bitrateBox, form_->category};
+  for (TControl* c : controls) {
+    SCOPED_TRACE(c->Name());
+    EXPECT_TRUE(c->Showing());
+    const Rect r = Place(c);
+    EXPECT_GT(r.Width(), 0);
+    EXPECT_GT(r.Height(), 0);
+    EXPECT_TRUE(r.Left >= 0 && r.Top >= 0 && r.Right <= client.Right && r.Bottom <= client.Bottom)
+        << r.Left << "," << r.Top << "," << r.Right << "," << r.Bottom;
+  }
+  // The strips lie at the bottom, the status one above the progress bar.
+  EXPECT_EQ(Place(form_->sPanel1).Bottom, client.Bottom);
+  EXPECT_EQ(Place(form_->sPanel1).Height(), 41);
+  EXPECT_EQ(Place(form_->sPanel3).Bottom, Place(form_->sPanel1).Top);
+  EXPECT_EQ(Place(form_->sPanel3).Height(), 60);
+  // No two of the buttons and boxes overlap.
+  const std::vector<TControl*> row = {form_->cddbbtn,   form_->ripbtn,         form_->exitbtn,
+                                      form_->slideBtn,  form_->audioformatBox, form_->bitrateBox,
+                                      form_->trackList, form_->sPanel4};
+  for (size_t i = 0; i < row.size(); ++i)
+    for (size_t j = i + 1; j < row.size(); ++j) {
+      const Rect a = Place(row[i]), b = Place(row[j]);
+      EXPECT_FALSE(a.Left < b.Right && b.Left < a.Right && a.Top < b.Bottom && b.Top < a.Bottom)
+          << row[i]->Name() << " overlaps " << row[j]->Name();
+    }
+  EXPECT_EQ(form_->cddbbtn->Caption(), "CDDB");
+  EXPECT_EQ(form_->ripbtn->Caption(), "RIP");
+  EXPECT_EQ(form_->exitbtn->Caption(), "EXIT");
+  EXPECT_EQ(form_->audioformatBox->Text(), "MP3");
+  EXPECT_EQ(form_->bitrateBox->Text(), "br192");
+  EXPECT_EQ(form_->trackList->Items().Count(), 2);
+  EXPECT_EQ(form_->trackList->Items()[1], "Track 2");
+  EXPECT_FALSE(form_->trackList->Enabled());
+  EXPECT_EQ(form_->sLabel4->Caption(), "Not Connected");
+  EXPECT_EQ(form_->ActiveControl(), form_->cddbbtn);
+  EXPECT_EQ(SnapshotWindow(form_->Handle()).Width(), 1024);
+
+  // A monitor number past the last one takes the last.
+  Close();
+  WriteText(dir_.File("Quorvel.ini"), std::string(kNoServer) + "[CONF]\nMonitor=7\n");
+  Start({}, {{{0, 0, 800, 600}, {0, 0, 800, 600}, true},
+             {{800, 0, 1824, 768}, {800, 0, 1824, 768}, false}});
+  EXPECT_EQ(form_->BoundsRect(), Rect(800, 0, 1824, 768));
+}
+
+TEST_F(HeadlessFormTest, EscapeKeyClosesTheWindow) {
+  Start({});
+  Key(VK_ESCAPE, "\x1b");
+  EXPECT_TRUE(Quits());
+  EXPECT_TRUE(form_->FAbort);
+}
+
+TEST_F(HeadlessFormTest, EscapeClosesWhicheverBoxHasTheFocus) {
+  Start({});
+  form_->audioformatBox->SetFocus();
+  Key(VK_ESCAPE, "\x1b");
+  EXPECT_TRUE(Quits());
+}
+
+TEST_F(HeadlessFormTest, ExitButtonClosesTheWindow) {
+  Start({});
+  headless_->InjectClick(Centre(form_->exitbtn));
+  EXPECT_TRUE(Quits());
+  EXPECT_TRUE(form_->FAbort);
+}
+
+TEST_F(HeadlessFormTest, EscKeyFromTheIniFile) {
+  WriteText(dir_.File("Quorvel.ini"), std::string(kNoServer) + "[KEYS]\nESC=13\n");
+  Start({});
+  EXPECT_EQ(form_->FEscKey, 13);
+  // Escape no longer closes; Enter does.
+  Key(VK_ESCAPE, "\x1b");
+  EXPECT_FALSE(PumpUntil([] { return false; },
+                         std::chrono::steady_clock::now() + std::chrono::milliseconds(300)) ==
+               PumpResult::Quit);
+  Key(VK_RETURN, "\r");
+  EXPECT_TRUE(Quits());
+}
+
+// Several server matches with "-cddbchoice": the list shows the server's lines; Enter reads
+// the highlighted one, Backspace reads none.
+TEST_F(HeadlessFormTest, ChoiceListPicksAmongSeveralMatches) {
+  const std::string entry = std::string(QV_BINARY_DIR) + "/bin/qv-demo-entry";
+  for (const char* args : {"misc 'First Artist' 'First Album'", "rock 'Second Artist' 'Second'"})
+    ASSERT_EQ(
+        RunCommand(Quote(entry) + " " + Quote(dir_.File("server")) + " " + args + " 1999 One Two")
+            .status,
+        0);
+  testing::CddbFixtureServer server(
+      std::string(QV_SOURCE_DIR) + "/tests/fixtures/cddb/cddb_server.py", dir_.File("server"));
+  WriteText(dir_.File("Quorvel.ini"),
+            "[PROXY]\nProxyIP=127.0.0.1\nProxyPort=" + std::to_string(server.port()) +
+                "\n[CONF]\nlocalCDDB=db\nsearch=http://127.0.0.1:" + std::to_string(server.port()) +
+                "/none?#SEARCH#\n");
+  auto backend = std::make_unique<HeadlessBackend>();
+  headless_ = backend.get();
+  ASSERT_TRUE(StartWindowSystem(std::move(backend)));
+  std::vector<std::string> shown;
+  int choices = 0;
+  TForm1::CommandLine = {"-cddbchoice"};
+  Application()->SetTitle("Quorvel");
+  // The handler is set before the lookup of the creation handler needs it.
+  struct Hook {
+    static void Install(TForm1* Form, std::vector<std::string>& Shown, int& Choices,
+                        HeadlessBackend* Headless, bool Cancel) {
+      Form->OnChoiceShown = [Form, &Shown, &Choices, Headless, Cancel](TselectAlbumFrm& Choice) {
+        ++Choices;
+        Shown.clear();
+        for (int i = 0; i < Choice.ListBox1->Items().Count(); ++i)
+          Shown.push_back(Choice.ListBox1->Items()[i]);
+        // Once the list is up: the user moves down and answers.
+        Form->PostToMain([Headless, Cancel] {
+          Headless->InjectKey(VK_DOWN, true);
+          Headless->InjectKey(VK_DOWN, false);
+          const unsigned key = Cancel ? VK_BACK : VK_RETURN;
+          Headless->InjectKey(key, true, Cancel ? "\b" : "\r");
+          Headless->InjectKey(key, false);
+        });
+      };
+    }
+  };
+  // The creation handler's own lookup reads the first match unasked (and stores it); the
+  // CDDB button then asks the server again, with the list.
+  TForm1::ChoiceUnattendedDefault = true;
+  Application()->CreateForm(form_);
+  TForm1::ChoiceUnattendedDefault = false;
+  ASSERT_TRUE(Pump([this] { return !form_->LookupRunning(); }));
+  EXPECT_EQ(form_->artist->Text(), "First Artist");
+  std::filesystem::remove_all(dir_.File("db"));
+  form_->ChoiceUnattended = false;
+  Hook::Install(form_, shown, choices, headless_, false);
+  form_->cddbbtnClick(form_);
+  ASSERT_TRUE(Pump([this] { return !form_->LookupRunning(); }));
+  EXPECT_EQ(choices, 1);
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[0].rfind("misc ", 0), 0u) << shown[0];
+  EXPECT_NE(shown[0].find("First Artist / First Album"), std::string::npos) << shown[0];
+  EXPECT_EQ(shown[1].rfind("rock ", 0), 0u) << shown[1];
+  EXPECT_EQ(form_->artist->Text(), "Second Artist");
+  EXPECT_EQ(form_->trackList->Items()[0], "One");
+
+  // Backspace: nothing is read. (The entry is local now: remove it to ask the server.)
+  std::filesystem::remove_all(dir_.File("db"));
+  Hook::Install(form_, shown, choices, headless_, true);
+  form_->cddbbtnClick(form_);
+  ASSERT_TRUE(Pump([this] { return !form_->LookupRunning(); }));
+  EXPECT_EQ(choices, 2);
+  EXPECT_EQ(form_->artist->Text(), "");
+  EXPECT_EQ(form_->trackList->Items()[0], "Track 1");
+  EXPECT_EQ(form_->sLabel4->Caption(), "unknown CD Audio");
+}
+
+}  // namespace
+}  // namespace qv::test
