@@ -1,5 +1,5 @@
 // The loopback CDDB fixture speaks the protocol: libcddb, a real client, queries and reads
-// through it; the error, slow and proxy modes answer as documented.
+// through it; the error modes answer as documented.
 
 #include <gtest/gtest.h>
 
@@ -43,8 +43,7 @@ class CddbFixtureTest : public ::testing::Test {
     save(tocTwo_, "jazz", "Two Jazz");
     save(tocNear_, "folk", "Near Artist");
     server_ = std::make_unique<testing::CddbFixtureServer>(
-        std::string(QV_SOURCE_DIR) + "/tests/fixtures/cddb/cddb_server.py", root_.path().string(),
-        (log_.path() / "requests.log").string());
+        std::string(QV_SOURCE_DIR) + "/tests/fixtures/cddb/cddb_server.py", root_.path().string());
   }
 
   std::string Peer(const TCDTOC& toc, int* status) const {
@@ -60,7 +59,7 @@ class CddbFixtureTest : public ::testing::Test {
     testing::WriteFile(root_.path() / "_control" / name, text);
   }
 
-  ScratchDir root_, log_;
+  ScratchDir root_;
   const TCDTOC tocOne_ = MakeToc({150, 4650, 10314}, 17087);
   const TCDTOC tocTwo_ = MakeToc({150, 9000}, 22500);
   const TCDTOC tocNear_ = MakeToc({150, 20000, 40000, 60000}, 80000);
@@ -104,11 +103,6 @@ TEST_F(CddbFixtureTest, ErrorSlowAndProxyModes) {
       {nullptr, nullptr, cgi + query, "200 rock 1500e103 One Artist / Album\r\n"},
       {nullptr, nullptr, cgi + "cddb+query+0a0b0c02+2+150+30000+900",
        "202 No match for disc ID 0a0b0c02.\r\n"},
-      {"query.1500e103", "403", cgi + query, "403 "},
-      {"query.1500e103", "409", cgi + query, "409 "},
-      {"query.1500e103", "500", cgi + query, "500 "},
-      {"query.1500e103", "slow 1", cgi + query, "200 rock 1500e103"},
-      {"query.1500e103", "html", cgi + query, "<html>"},
       {"query.1500e103", "noeol", cgi + query, "200 rock 1500e103 One Artist / Album"},
       {"read.1500e103", "409", cgi + "cddb+read+rock+1500e103", "409 "},
       {nullptr, nullptr, cgi + "cddb+read+rock+1500e103",
@@ -117,8 +111,6 @@ TEST_F(CddbFixtureTest, ErrorSlowAndProxyModes) {
       {nullptr, nullptr, cgi + "cddb+read+..+1500e103", "500 "},
       {nullptr, nullptr, cgi + "cddb+read+%2E%2E%2Fetc+passwd", "500 "},
       {nullptr, nullptr, cgi + "cddb+stat", "500 Unrecognized command."},
-      // As a proxy: an absolute URI naming a host that is never resolved.
-      {nullptr, nullptr, "http://cddb.invalid:80" + cgi + query, "200 rock 1500e103"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.target + (c.control ? std::string(" with ") + c.text : ""));
@@ -135,24 +127,6 @@ TEST_F(CddbFixtureTest, ErrorSlowAndProxyModes) {
   Control("read.1500e103", "http 503");
   EXPECT_EQ(HttpGet(server_->port(), cgi + "cddb+read+rock+1500e103").rfind("HTTP/1.0 503", 0), 0u);
   EXPECT_EQ(HttpGet(server_->port(), "/other").rfind("HTTP/1.0 404", 0), 0u);
-  const std::string log = testing::ReadFile(log_.path() / "requests.log");
-  EXPECT_NE(log.find("GET http://cddb.invalid:80/~cddb/cddb.cgi?"), std::string::npos);
-}
-
-TEST_F(CddbFixtureTest, LevelFiveAnswersAreLatin1AndLevelSixUtf8) {
-  TLocalCDDB db;
-  db.SetRoot(root_.str());
-  TCDInfo info;
-  info.TOC = MakeToc({150, 30000}, 70000);
-  info.DiscID = CddbDiscId(info.TOC);
-  info.Category = "misc";
-  info.Artist = "Bj\xc3\xb6rk";
-  ASSERT_GT(db.WriteEntry(info), 0);
-  const std::string read = "/~cddb/cddb.cgi?hello=a+b+c+1&cmd=cddb+read+misc+" + info.DiscID;
-  EXPECT_NE(Body(HttpGet(server_->port(), read + "&proto=5")).find("DTITLE=Bj\xf6rk / "),
-            std::string::npos);
-  EXPECT_NE(Body(HttpGet(server_->port(), read + "&proto=6")).find("DTITLE=Bj\xc3\xb6rk / "),
-            std::string::npos);
 }
 
 }  // namespace
