@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "cddb/localcddb.h"
 #include "platform/base/exception.h"
 #include "tests/cddb/cddb_test_util.h"
-#include "tests/fixtures/cddb/cddb_fixture.h"
 
 namespace qv {
 namespace {
@@ -282,68 +280,6 @@ TEST_F(TCddbProtocolTest, GenericInterpreterTexts) {
   EXPECT_EQ(cddb_.State, cdsQuerying);
   cddb_.InterpretResponseCode("230 bye");
   EXPECT_EQ(cddb_.State, cdsIdle);
-}
-
-// Query and read against the loopback server, the request going through it as a proxy.
-TEST_F(TCddbProtocolTest, LookUpThroughTheFixtureFillsTheRecordExactly) {
-  testing::ScratchDir root;
-  TCDInfo stored;
-  stored.TOC = MakeToc({150, 4650, 10314}, 17087);
-  stored.DiscID = "1500e103";
-  stored.Category = "rock";
-  stored.Artist = "Bj\xc3\xb6rk \\ Name";  // sent as Latin-1 at level 5, read back as UTF-8
-  stored.Title = std::string(300, 'T') + " / part";
-  stored.Year = "1987";
-  stored.Genre = "Synth";
-  stored.ExtD = "line one\nline\ttwo";
-  stored.TrackTitles = {"One", "Two \\n not a break", "Three"};
-  stored.TrackExt[1] = "ext two";
-  TLocalCDDB db;
-  db.SetRoot(root.str());
-  ASSERT_GT(db.WriteEntry(stored), 0);
-  stored.Category = "jazz";
-  ASSERT_GT(db.WriteEntry(stored), 0);
-  testing::CddbFixtureServer server(
-      std::string(QV_SOURCE_DIR) + "/tests/fixtures/cddb/cddb_server.py", root.path().string());
-
-  const auto complete = [&] {
-    const testing::HttpAnswer answer =
-        testing::SplitHttpAnswer(testing::HttpGet(server.port(), cddb_.urls.back()));
-    cddb_.statusCode = answer.Status;
-    cddb_.reason = answer.Reason;
-    cddb_.document = answer.Body;
-    cddb_.HttpRequestDone(0);
-  };
-  choice_ = 1;
-  ASSERT_EQ(cddb_.Query(), 0);
-  complete();
-  ASSERT_EQ(cddb_.State, cdsMatchFound);
-  EXPECT_EQ(matchCalls_, 1);
-  EXPECT_EQ(cddb_.CDInfo.Category, "rock");  // jazz, rock: the second line
-  ASSERT_EQ(cddb_.ReadEntry(), 0);
-  complete();
-  ASSERT_EQ(cddb_.State, cdsEntryRead);
-  const TCDInfo& got = cddb_.CDInfo;
-  EXPECT_EQ(got.Artist, stored.Artist);
-  EXPECT_EQ(got.Title, stored.Title);
-  EXPECT_EQ(got.Year, stored.Year);
-  EXPECT_EQ(got.Genre, stored.Genre);
-  EXPECT_EQ(got.ExtD, stored.ExtD);
-  EXPECT_EQ(got.TrackTitles, stored.TrackTitles);
-  EXPECT_EQ(got.TrackExt, stored.TrackExt);
-  EXPECT_EQ(got.Category, "rock");
-
-  // A disc the server does not know; then a server that refuses.
-  cddb_.AssignTOC(MakeToc({150, 30000}, 70000));
-  ASSERT_EQ(cddb_.Query(), 0);
-  complete();
-  EXPECT_EQ(cddb_.State, cdsNoMatch);
-  EXPECT_EQ(statuses_.back(), "No match found");
-  testing::WriteFile(root.path() / "_control" / ("query." + cddb_.CDInfo.DiscID), "409");
-  ASSERT_EQ(cddb_.Query(), 0);
-  complete();
-  EXPECT_EQ(cddb_.State, cdsNoMatch);
-  EXPECT_EQ(statuses_.back(), "No handshake");
 }
 
 }  // namespace
