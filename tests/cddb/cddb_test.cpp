@@ -148,6 +148,7 @@ TEST_F(TCddbTest, ServerAnswersEndInTheirStatesAndTexts) {
     std::string status;
   } cases[] = {
       {"slow 1", cdsMatchFound, "Found exact match"},
+      {"noeol", cdsMatchFound, "Found exact match"},
       {"409", cdsNoMatch, "No handshake"},
       {"html", cdsNoMatch, "No match found"},
       {"http 503", cdsHttpError,
