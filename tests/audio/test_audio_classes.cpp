@@ -107,18 +107,6 @@ TEST(AudioOutput, RunRefusesWhileBusyOrWithoutInput) {
   EXPECT_EQ(output.Data, input.Pcm());
 }
 
-// A settable input whose Position and Size the test controls.
-class TSizedInput : public TAudioInput {
- public:
-  TSizedInput() : TAudioInput(nullptr) {}
-  int GetBitsPerSample() override { return 16; }
-  int GetChannels() override { return 2; }
-  int GetSampleRate() override { return 44100; }
-  int GetData(void*, int) override { return 0; }
-  void Init() override {}
-  void Flush() override {}
-};
-
 TEST(AudioOutput, ProgressFollowsPositionAndSize) {
   struct Case {
     int64_t position, size;
@@ -130,7 +118,7 @@ TEST(AudioOutput, ProgressFollowsPositionAndSize) {
   };
   TRecordingOutput output;
   EXPECT_EQ(output.Progress(), 0);  // no input
-  TSizedInput input;
+  TMemoryInput input;               // Position and Size set by the test
   output.SetInput(&input);
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.position << "/" << c.size);

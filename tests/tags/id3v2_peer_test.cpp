@@ -13,12 +13,9 @@ namespace {
 using testing::Bytes;
 using testing::PeerFrame;
 using testing::ReadFile;
+using testing::TagLength;
 using testing::TempDir;
 using testing::WriteFile;
-
-size_t TagLength(const Bytes& file) {
-  return 10 + ((file[6] << 21) | (file[7] << 14) | (file[8] << 7) | file[9]);
-}
 
 std::string Hex(std::string_view s) {
   static const char* kDigits = "0123456789abcdef";

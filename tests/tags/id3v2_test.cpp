@@ -19,6 +19,7 @@ using testing::Frame;
 using testing::ReadFile;
 using testing::SyncSafe;
 using testing::Tag;
+using testing::TagLength;
 using testing::TempDir;
 using testing::Text;
 using testing::WriteFile;
@@ -30,11 +31,6 @@ Bytes TextContent(std::string_view s) {
 std::string FrameText(const Tid3v2tag& tag, std::string_view id) {
   const int i = tag.Frames.IndexOf(id);
   return i == 0 ? "<none>" : testing::DecodeTextFrame(tag.Frames.Data(i));
-}
-
-// The total length of the ID3v2 tag at the start of `file`.
-size_t TagLength(const Bytes& file) {
-  return 10 + ((file[6] << 21) | (file[7] << 14) | (file[8] << 7) | file[9]);
 }
 
 class Id3v2TagTest : public ::testing::Test {

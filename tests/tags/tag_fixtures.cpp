@@ -11,6 +11,8 @@
 #include <random>
 #include <sstream>
 
+#include "platform/base/text.h"
+
 namespace qv::testing {
 
 TempDir::TempDir() {
@@ -92,24 +94,6 @@ Bytes Frame(uint8_t version, std::string_view id, const Bytes& content, uint8_t 
 
 namespace {
 
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 std::string Utf16(const Bytes& c, size_t pos, bool bigEndian) {
   std::string out;
   for (; pos + 1 < c.size(); pos += 2) {
@@ -121,7 +105,7 @@ std::string Utf16(const Bytes& c, size_t pos, bool bigEndian) {
       unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
       pos += 2;
     }
-    AppendUtf8(out, unit);
+    qv::AppendUtf8(out, unit);
   }
   return out;
 }
@@ -141,7 +125,7 @@ std::string DecodeTextFrame(const Bytes& c) {
   std::string out;
   switch (c[0]) {
     case 0:
-      for (size_t i = 1; i < c.size() && c[i] != 0; ++i) AppendUtf8(out, c[i]);
+      for (size_t i = 1; i < c.size() && c[i] != 0; ++i) qv::AppendUtf8(out, c[i]);
       return out;
     case 1: {
       if (c.size() < 3) return "";

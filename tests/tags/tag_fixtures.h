@@ -43,6 +43,11 @@ Bytes Tag(uint8_t version, uint8_t flags, const Bytes& body, uint8_t revision = 
 Bytes Frame(uint8_t version, std::string_view id, const Bytes& content, uint8_t status = 0,
             uint8_t format = 0, int64_t size = -1);
 
+// The total length of the ID3v2 tag at the start of `file`.
+inline size_t TagLength(const Bytes& file) {
+  return 10 + ((file[6] << 21) | (file[7] << 14) | (file[8] << 7) | file[9]);
+}
+
 // Text content of a text frame in any of the four encodings, as UTF-8.
 std::string DecodeTextFrame(const Bytes& content);
 

@@ -59,7 +59,7 @@ TEST(ScsiTest, DecodesFixedAndDescriptorSense) {
             "invalid command (sense 5/20/00)");
 }
 
-TEST(ScsiTest, TocAnswerRoundTripsInMsfAndLba) {
+TEST(ScsiTest, TocAnswerRoundTripsInMsfAndLbaAndFromAStartTrack) {
   const CdToc toc = SampleToc();
   for (const bool msf : {true, false}) {
     SCOPED_TRACE(msf ? "MSF" : "LBA");
@@ -76,10 +76,8 @@ TEST(ScsiTest, TocAnswerRoundTripsInMsfAndLba) {
   // Track 2 at LSN 4500 is 01:02:00 absolute.
   const Bytes answer = BuildTocResponse(toc, true);
   EXPECT_EQ(Bytes(answer.begin() + 12 + 4, answer.begin() + 12 + 8), (Bytes{0, 1, 2, 0}));
-}
 
-TEST(ScsiTest, TocAnswerFromAStartTrack) {
-  const CdToc toc = SampleToc();
+  // From a start track: that track on, or only the lead-out; past the last track, nothing.
   const Bytes fromThree = BuildTocResponse(toc, false, 3);
   ASSERT_EQ(fromThree.size(), 4u + 8 * 3);
   EXPECT_EQ(fromThree[4 + 2], 3);
