@@ -17,6 +17,7 @@
 #include "cddb/cddb.h"
 #include "platform/base/paths.h"
 #include "platform/base/text.h"
+#include "platform/cdrom/media_watcher.h"
 #include "platform/msg/fd_watch.h"
 #include "platform/msg/message_queue.h"
 #include "platform/msg/pump.h"
@@ -369,6 +370,8 @@ void TForm1::FormCreate(TComponent*) {
   ShowSessionData();
   ClearCovers(true);
   CDDBQuery();
+  // Disc arrivals and removals in any drive.
+  CDEvents1->WatchMedia();
   Application()->OnMessage = [](MSG&, bool&) {};  // AppMessage: nothing to do
 }
 
