@@ -136,6 +136,32 @@ TEST_F(HeadlessFormTest, EscKeyFromTheIniFile) {
   EXPECT_TRUE(Quits());
 }
 
+// ESC during a long track of an unattended rip: the rip stops, the window closes, no later
+// track is written and nothing is left under a final name or half-written.
+TEST_F(HeadlessFormTest, EscapeDuringARipStopsIt) {
+  DiscSpec spec;
+  spec.AudioTracks = {{9000}, {80}};
+  WriteDiscImage(spec, dir_.File("disc.cue"));
+  Start({"-auto", "-format=mp3", "-pathtoenc=" + dir_.File("out/")});
+  // The key goes in once the first track's progress shows, from inside the rip's own loop.
+  bool pressed = false;
+  form_->ProgressBar1->OnRepaint = [&] {
+    if (pressed || form_->ProgressBar1->Position() <= 0) return;
+    pressed = true;
+    Key(VK_ESCAPE, "\x1b");
+  };
+  headless_->Clock().Advance(std::chrono::milliseconds(1100));  // the start timer
+  EXPECT_TRUE(Quits());
+  EXPECT_TRUE(pressed);
+  ASSERT_TRUE(form_->Session().AutoRipDone());
+  const TRipOutcome& outcome = form_->Session().AutoRipOutcome();
+  EXPECT_TRUE(outcome.Aborted);
+  EXPECT_EQ(outcome.Written, 0);
+  EXPECT_EQ(outcome.ExitStatus(), 2);
+  for (const std::string& file : FilesBelow(dir_.File("out")))
+    EXPECT_EQ(file.find(".mp3"), std::string::npos) << file;
+}
+
 // Several server matches with "-cddbchoice": the list shows the server's lines; Enter reads
 // the highlighted one, Backspace reads none.
 TEST_F(HeadlessFormTest, ChoiceListPicksAmongSeveralMatches) {
