@@ -116,6 +116,18 @@ TEST_F(HeadlessFormTest, EscapeClosesWhicheverBoxHasTheFocus) {
   EXPECT_TRUE(Quits());
 }
 
+// The combo boxes open their list on Enter and close it on Enter again.
+TEST_F(HeadlessFormTest, EnterOpensAndClosesTheFormatList) {
+  Start({});
+  form_->audioformatBox->SetFocus();
+  Key(VK_RETURN, "\r");
+  ASSERT_TRUE(Pump([this] { return form_->audioformatBox->DroppedDown(); }));
+  Key(VK_RETURN, "\r");
+  ASSERT_TRUE(Pump([this] { return !form_->audioformatBox->DroppedDown(); }));
+  EXPECT_EQ(form_->audioformatBox->Text(), "MP3");
+  EXPECT_FALSE(form_->FAbort);
+}
+
 TEST_F(HeadlessFormTest, ExitButtonClosesTheWindow) {
   Start({});
   headless_->InjectClick(Centre(form_->exitbtn));
