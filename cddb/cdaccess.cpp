@@ -22,7 +22,7 @@ using namespace std::chrono_literals;
 constexpr const char* kNoInterface =
     "No usable interface available or selected interface not available";
 
-// The Part's three-step choice: ASPI (never present here), else pass-through.
+// The three-step choice: ASPI (never present here), else pass-through.
 bool PassThroughUsable(TCDInterface iface) {
   return AspiHostAdapterCount() <= 0 && CDAccessAvailable() &&
          (iface == cdiNTSCSI || iface == cdiAutoDetect);

@@ -41,7 +41,7 @@ class TCddbLocal {
   std::string ClientVersion = "1.0";
   std::string ClientComments;
   TStatusEvent OnStatusMessage;
-  TComponent* Sender = nullptr;  // handed to the events; the component that owns this part
+  TComponent* Sender = nullptr;  // handed to the events: the component this belongs to
 
  protected:
   // Reads the drive's TOC into `CDInfo` again; false when there is none. Without a drive

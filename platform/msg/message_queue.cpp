@@ -196,12 +196,18 @@ bool MessageQueue::Peek(MSG& msg, UINT remove) {
   ServeSentMessages();
   if (!watches_.Empty()) PollWatches();
   const bool take = (remove & PM_REMOVE) != 0;
-  const std::lock_guard lock(mutex_);
-  if (!posted_.empty()) {
-    msg = posted_.front();
-    if (take) posted_.pop_front();
-    return true;
+  {
+    const std::lock_guard lock(mutex_);
+    if (!posted_.empty()) {
+      msg = posted_.front();
+      if (take) posted_.pop_front();
+      return true;
+    }
   }
+  // Outside the lock: the handler may post, send or replace itself (the copy keeps it
+  // alive meanwhile).
+  if (const auto idle = idle_; idle && (*idle)(msg, take)) return true;
+  const std::lock_guard lock(mutex_);
   if (quit_) {
     msg = MSG{0, WM_QUIT, WPARAM(*quit_), 0};
     if (take) quit_.reset();
@@ -212,6 +218,12 @@ bool MessageQueue::Peek(MSG& msg, UINT remove) {
     return true;
   }
   return false;
+}
+
+MessageQueue::IdleHandler MessageQueue::SetIdleHandler(IdleHandler handler) {
+  auto old = std::exchange(
+      idle_, handler ? std::make_shared<const IdleHandler>(std::move(handler)) : nullptr);
+  return old ? *old : nullptr;
 }
 
 void MessageQueue::PostQuit(int exitCode) {
@@ -308,6 +320,7 @@ void MessageQueue::Close() {
   for (const auto& sent : orphans) Finish(sent, false, 0);
   clock->Detach(this);
   watches_.Clear();
+  idle_.reset();
   auto& table = Threads();
   const std::lock_guard lock(table.mutex);
   const auto it = table.queues.find(owner_);

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -52,8 +53,12 @@ class MessageQueue : public std::enable_shared_from_this<MessageQueue> {
   bool Withdraw(const std::shared_ptr<SentMessage>& sent);
 
   // Owning thread only. Handles the messages other threads sent, then the ready
-  // descriptors, then takes a posted message, WM_QUIT or a due WM_TIMER in that order.
+  // descriptors, then takes a posted message, the idle handler's message, WM_QUIT or a
+  // due WM_TIMER in that order.
   bool Peek(MSG& msg, UINT remove);
+  // Owning thread only: see qv::SetIdleHandler.
+  using IdleHandler = std::function<bool(MSG& msg, bool remove)>;
+  IdleHandler SetIdleHandler(IdleHandler handler);
   // Owning thread only. Serves the messages other threads sent and waiting senders.
   void ServeSentMessages();
   // What ends a wait of the owning thread besides the deadline and an explicit Wake.
@@ -82,7 +87,8 @@ class MessageQueue : public std::enable_shared_from_this<MessageQueue> {
 
   const std::thread::id owner_;
   EventFd wakeup_;
-  FdWatchList watches_;  // owning thread only
+  FdWatchList watches_;                      // owning thread only
+  std::shared_ptr<const IdleHandler> idle_;  // owning thread only
 
   mutable std::mutex mutex_;
   // Guarded by `mutex_`.

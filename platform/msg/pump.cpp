@@ -43,6 +43,10 @@ bool GetMessage(MSG& msg) {
   return !(msg.message == WM_QUIT && msg.hwnd == 0);
 }
 
+IdleHandler SetIdleHandler(IdleHandler handler) {
+  return MessageQueue::Current().SetIdleHandler(std::move(handler));
+}
+
 LRESULT DispatchMessage(const MSG& msg) {
   if (msg.hwnd == 0) return 0;
   LRESULT result = 0;

@@ -13,11 +13,22 @@
 namespace qv {
 
 // Handles the messages other threads sent, runs the ready descriptor watches, then takes
-// (PM_REMOVE) or looks at (PM_NOREMOVE) the next posted message, WM_QUIT, or a due
-// WM_TIMER. False when there is nothing. Never blocks.
+// (PM_REMOVE) or looks at (PM_NOREMOVE) the next posted message, the idle handler's
+// message, WM_QUIT, or a due WM_TIMER. False when there is nothing. Never blocks.
 bool PeekMessage(MSG& msg, UINT remove);
 // Waits for the next message as PeekMessage takes it; false for WM_QUIT.
 bool GetMessage(MSG& msg);
+
+// What the calling thread's queue yields once no sent or posted message waits, ahead of
+// a pending WM_QUIT and of due timers (so that, say, painting comes when the queue is
+// otherwise idle). The handler runs on this thread inside PeekMessage/GetMessage: it
+// fills `msg` and answers true, or answers false when it has nothing, and GetMessage
+// then sleeps as before. `remove` is false for PM_NOREMOVE; a handler hands out the same
+// message until it is removed, and must not offer it forever without new cause. Returns
+// the handler it replaces; null removes it.
+using IdleHandler = std::function<bool(MSG& msg, bool remove)>;
+IdleHandler SetIdleHandler(IdleHandler handler);
+
 // Hands a message to its window's chain. An exception escaping the procedure goes to the
 // application's exception handler and 0 is answered. A window gone meanwhile gets
 // nothing; thread messages (hwnd 0) are not dispatched.

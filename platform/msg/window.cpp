@@ -22,6 +22,7 @@ struct Window {
   std::shared_ptr<MessageQueue> queue;
   std::shared_ptr<const Chain> chain;
   std::unique_ptr<WindowExtra> extra;
+  DefaultWindowProc defaultProc = nullptr;
 };
 
 struct Registry {
@@ -64,7 +65,7 @@ HWND AllocateHWnd(WndProc procedure) {
   auto& registry = TheRegistry();
   const std::unique_lock lock(registry.mutex);
   const HWND hwnd = registry.nextHandle++;
-  registry.windows.emplace(hwnd, Window{std::move(queue), std::move(chain), nullptr});
+  registry.windows.emplace(hwnd, Window{std::move(queue), std::move(chain), nullptr, nullptr});
   return hwnd;
 }
 
@@ -97,8 +98,24 @@ std::thread::id GetWindowThreadId(HWND hwnd) {
   return it == registry.windows.end() ? std::thread::id() : it->second.queue->ThreadId();
 }
 
-LRESULT DefWindowProc(HWND, UINT, WPARAM, LPARAM) {
-  return 0;
+LRESULT DefWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  DefaultWindowProc procedure = nullptr;
+  {
+    auto& registry = TheRegistry();
+    const std::shared_lock lock(registry.mutex);
+    const auto it = registry.windows.find(hwnd);
+    if (it != registry.windows.end()) procedure = it->second.defaultProc;
+  }
+  return procedure ? procedure(hwnd, message, wParam, lParam) : 0;
+}
+
+bool SetDefaultWindowProc(HWND hwnd, DefaultWindowProc procedure) {
+  auto& registry = TheRegistry();
+  const std::unique_lock lock(registry.mutex);
+  const auto it = registry.windows.find(hwnd);
+  if (it == registry.windows.end()) return false;
+  it->second.defaultProc = procedure;
+  return true;
 }
 
 SubclassId SubclassWindow(HWND hwnd, SubclassProc procedure) {

@@ -40,8 +40,16 @@ void DeallocateHWnd(HWND hwnd);
 // The thread that owns the window; a default id when the window does not exist.
 [[nodiscard]] std::thread::id GetWindowThreadId(HWND hwnd);
 
-// The end of every chain for messages nobody handled: answers 0.
+// The end of every chain for messages nobody handled: the window's default procedure
+// when it has one (the window system's windows do), else 0.
 LRESULT DefWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The default processing of whoever builds visible windows on the record. It must not
+// call DefWindowProc itself: it is what DefWindowProc calls.
+using DefaultWindowProc = LRESULT (*)(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+// Makes DefWindowProc hand the window's messages to `procedure` (null: answer 0); false
+// when the window does not exist.
+bool SetDefaultWindowProc(HWND hwnd, DefaultWindowProc procedure);
 
 // Installs `procedure` on top of the window's chain; 0 when the window does not exist.
 // Subclasses can be removed in any order: each keeps calling whatever is below it now.

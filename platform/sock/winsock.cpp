@@ -14,6 +14,7 @@
 
 #include "platform/msg/fd_watch.h"
 #include "platform/msg/message_queue.h"
+#include "platform/msg/window.h"
 
 namespace qv {
 namespace {
@@ -67,8 +68,35 @@ bool Started() {
   return false;
 }
 
+constexpr UINT WM_SOCKET_RELAY = WM_USER + 0x7A0;
+
+// Notifications travel through a hidden window of the socket's thread, which hands each
+// one to the socket's window only if the socket still exists: closing a socket drops
+// whatever of its notifications is still queued.
+LRESULT RelayProc(HWND, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_SOCKET_RELAY) return 0;
+  HWND target = 0;
+  UINT targetMessage = 0;
+  {
+    std::lock_guard lock(gRegistryMutex);
+    const auto it = gSockets.find(static_cast<std::intptr_t>(wParam));
+    if (it == gSockets.end() || it->second->hwnd == 0) return 0;
+    target = it->second->hwnd;
+    targetMessage = it->second->message;
+  }
+  LRESULT result = 0;
+  CallWindowChain(target, targetMessage, wParam, lParam, result);
+  return result;
+}
+
+HWND RelayWindow() {
+  thread_local HWND relay = 0;
+  if (relay == 0 || !IsWindow(relay)) relay = AllocateHWnd(RelayProc);
+  return relay;
+}
+
 void Post(const SocketState& st, SOCKET s, long event, int error) {
-  PostMessage(st.hwnd, st.message, WPARAM(static_cast<std::intptr_t>(s)),
+  PostMessage(RelayWindow(), WM_SOCKET_RELAY, WPARAM(static_cast<std::intptr_t>(s)),
               MAKELONG(std::uint16_t(event), std::uint16_t(error)));
 }
 

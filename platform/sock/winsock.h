@@ -3,9 +3,9 @@
 // WSAGetLastError() with the Windows codes; WSAAsyncSelect turns readiness into messages
 // posted to a window, with the Windows re-enabling rules (FD_READ again only after the
 // next recv, FD_WRITE only after a send that would have blocked, FD_ACCEPT after accept,
-// FD_CONNECT and FD_CLOSE once). SOCKET values are handles that are never reused, so a
-// notification still queued for a closed socket never matches a newer one. A socket is
-// used by the thread that registered it with WSAAsyncSelect.
+// FD_CONNECT and FD_CLOSE once). Closing a socket drops its notifications still queued,
+// and SOCKET values are handles that are never reused. A socket is used by the thread
+// that registered it with WSAAsyncSelect.
 #pragma once
 
 #include <netinet/in.h>

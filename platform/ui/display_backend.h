@@ -40,6 +40,9 @@ class DisplayEvents {
   virtual void MouseMove(HWND top, Point screen, unsigned modifiers, std::uint32_t time) = 0;
   virtual void MouseButton(HWND top, Point screen, MouseButton button, bool down,
                            unsigned modifiers, std::uint32_t time) = 0;
+  // One notch of the wheel is 120, positive away from the user.
+  virtual void MouseWheel(HWND top, Point screen, int delta, unsigned modifiers,
+                          std::uint32_t time) = 0;
   // The pointer left the top-level window (not into one of its children: those are ours).
   virtual void MouseLeft(HWND top) = 0;
   // `vk` from VirtualKeyFromKeysym; `text` the UTF-8 characters the key types (key down).
@@ -51,6 +54,8 @@ class DisplayEvents {
   virtual void Configured(HWND top, const Rect& screenBounds) = 0;
   virtual void FocusChanged(HWND top, bool focused) = 0;
   virtual void CloseRequested(HWND top) = 0;
+  // The user brought a minimised window back (from a task bar).
+  virtual void Restored(HWND top) = 0;
 };
 
 class DisplayBackend {

@@ -24,8 +24,8 @@ bool ParseGeometry(const std::string& text, Rect& r) {
 
 }  // namespace
 
-HeadlessBackend::HeadlessBackend(std::vector<Monitor> monitors)
-    : monitors_(std::move(monitors)), clock_(std::make_shared<FakeClock>()) {
+HeadlessBackend::HeadlessBackend(std::vector<Monitor> monitors, std::shared_ptr<FakeClock> clock)
+    : monitors_(std::move(monitors)), clock_(std::move(clock)) {
   if (monitors_.empty()) monitors_.push_back({{0, 0, 1024, 768}, {0, 0, 1024, 768}, true});
 }
 
@@ -46,18 +46,25 @@ std::unique_ptr<HeadlessBackend> HeadlessBackend::FromEnvironment() {
       start = comma + 1;
     }
   }
-  return std::make_unique<HeadlessBackend>(std::move(monitors));
+  return std::make_unique<HeadlessBackend>(std::move(monitors), nullptr);
+}
+
+HeadlessBackend::~HeadlessBackend() {
+  if (clockInstalled_) MessageQueue::Current().SetClock(SteadyClock::Instance());
 }
 
 void HeadlessBackend::Start(DisplayEvents* events) {
   events_ = events;
-  MessageQueue::Current().SetClock(clock_);
+  if (clock_) {
+    MessageQueue::Current().SetClock(clock_);
+    clockInstalled_ = true;
+  }
 }
 
 std::uint32_t HeadlessBackend::Now() const {
+  const auto now = clock_ ? clock_->Now() : SteadyClock::Instance()->Now();
   return static_cast<std::uint32_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(clock_->Now().time_since_epoch())
-          .count());
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count());
 }
 
 void HeadlessBackend::CreateTopLevel(HWND hwnd, const Rect& bounds, std::string_view title, bool) {
@@ -203,6 +210,12 @@ void HeadlessBackend::InjectClick(Point screen, MouseButton button) {
   InjectButton(screen, button, false);
 }
 
+void HeadlessBackend::InjectWheel(Point screen, int delta, unsigned modifiers) {
+  if (screen != pointer_) InjectMouseMove(screen, modifiers);
+  const HWND top = PointerOwner(screen);
+  if (top) events_->MouseWheel(top, screen, delta, modifiers, Now());
+}
+
 void HeadlessBackend::InjectMouseLeave() {
   pointer_ = {-100000, -100000};
   if (under_) events_->MouseLeft(under_);
@@ -215,6 +228,13 @@ void HeadlessBackend::InjectKey(unsigned vk, bool down, std::string_view text, u
 
 void HeadlessBackend::InjectClose(HWND top) {
   if (windows_.count(top)) events_->CloseRequested(top);
+}
+
+void HeadlessBackend::InjectRestore(HWND top) {
+  const auto it = windows_.find(top);
+  if (it == windows_.end() || !it->second.minimized) return;
+  it->second.minimized = false;
+  events_->Restored(top);
 }
 
 const Bitmap* HeadlessBackend::Presented(HWND top) const {

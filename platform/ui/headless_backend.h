@@ -1,6 +1,7 @@
 // The display back end without a display: top-level windows exist only as the window
 // system's back buffers. Tests script input through it (it plays the part of the user) and
-// move its fake clock, which it installs on the thread that starts it.
+// move its fake clock, which it installs on the thread that starts it; the program running
+// without a display (FromEnvironment) keeps real time.
 #pragma once
 
 #include <map>
@@ -16,10 +17,14 @@ namespace qv {
 
 class HeadlessBackend final : public DisplayBackend {
  public:
-  // `monitors` empty: one 1024x768 screen.
-  explicit HeadlessBackend(std::vector<Monitor> monitors = {});
-  // Monitors from QUORVEL_MONITORS ("1920x1080+0+0,1280x1024+1920+0"), else the default.
+  // `monitors` empty: one 1024x768 screen. `clock` null: timers keep the real clock.
+  explicit HeadlessBackend(std::vector<Monitor> monitors = {},
+                           std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>());
+  // For the program without a display: real time, monitors from QUORVEL_MONITORS
+  // ("1920x1080+0+0,1280x1024+1920+0"), else the default.
   static std::unique_ptr<HeadlessBackend> FromEnvironment();
+  // Gives the thread its real clock back when the fake one was installed.
+  ~HeadlessBackend() override;
 
   [[nodiscard]] std::string_view Name() const override { return "headless"; }
   void Start(DisplayEvents* events) override;
@@ -44,14 +49,19 @@ class HeadlessBackend final : public DisplayBackend {
   void InjectMouseMove(Point screen, unsigned modifiers = 0);
   void InjectButton(Point screen, MouseButton button, bool down, unsigned modifiers = 0);
   void InjectClick(Point screen, MouseButton button = MouseButton::Left);
+  // `delta` in the platform's units: 120 a notch, positive away from the user.
+  void InjectWheel(Point screen, int delta, unsigned modifiers = 0);
   // The pointer leaves every window of the program.
   void InjectMouseLeave();
   // `text` is what the key types (WM_CHAR), empty for keys that type nothing.
   void InjectKey(unsigned vk, bool down, std::string_view text = {}, unsigned modifiers = 0);
   void InjectClose(HWND top);
+  // The user restores a minimised window (from a task bar).
+  void InjectRestore(HWND top);
 
-  // The fake clock of the thread that started the back end: timers and double clicks.
-  [[nodiscard]] FakeClock& Clock() { return *clock_; }
+  // The fake clock of the thread that started the back end (timers and double clicks);
+  // null when the back end keeps real time.
+  [[nodiscard]] FakeClock* Clock() { return clock_.get(); }
 
   // What the "screen" shows of a top-level window: the presented pixels.
   [[nodiscard]] const Bitmap* Presented(HWND top) const;
@@ -84,6 +94,7 @@ class HeadlessBackend final : public DisplayBackend {
   std::vector<Monitor> monitors_;
   DisplayEvents* events_ = nullptr;
   std::shared_ptr<FakeClock> clock_;
+  bool clockInstalled_ = false;
   std::map<HWND, Window> windows_;
   std::vector<HWND> stack_;  // front first
   HWND grab_ = 0;

@@ -83,7 +83,62 @@ void Glyph(DC& dc, const Rect& r, int kind) {
   }
 }
 
+struct Track {
+  int start = 0;   // first pixel of the track along the axis
+  int length = 0;  // pixels between the arrows
+  int arrow = 0;
+  int thumb = 0;  // thumb length, 0 for none
+  int span = 0;   // positions the thumb can take (range less the page)
+};
+
+Track TrackOf(const Rect& bar, bool vertical, const ScrollState& s) {
+  Track t;
+  const int length = vertical ? bar.Height() : bar.Width();
+  t.arrow = std::min(GetSystemMetrics(vertical ? SM_CYVSCROLL : SM_CXHSCROLL), length / 2);
+  t.start = (vertical ? bar.Top : bar.Left) + t.arrow;
+  t.length = std::max(length - 2 * t.arrow, 0);
+  const long long range = static_cast<long long>(s.max) - s.min + 1;
+  const long long page = std::min<long long>(s.page, range);
+  if (range <= 1 || page >= range) return t;
+  const int minimum = 8;
+  int thumb = page > 0 ? static_cast<int>(t.length * page / range) : t.arrow;
+  thumb = std::max(thumb, minimum);
+  if (thumb > t.length) return t;
+  t.thumb = thumb;
+  t.span = static_cast<int>(range - std::max<long long>(page, 1));
+  return t;
+}
+
 }  // namespace
+
+ScrollParts ScrollBarParts(const Rect& bar, bool vertical, const ScrollState& s) {
+  ScrollParts parts;
+  const Track t = TrackOf(bar, vertical, s);
+  auto along = [&](int from, int to) {
+    return vertical ? Rect{bar.Left, from, bar.Right, to} : Rect{from, bar.Top, to, bar.Bottom};
+  };
+  parts.first = along(t.start - t.arrow, t.start);
+  parts.last = along(t.start + t.length, t.start + t.length + t.arrow);
+  if (t.thumb == 0) {
+    parts.trackBefore = along(t.start, t.start + t.length);
+    return parts;
+  }
+  const long long pos = std::clamp<long long>(static_cast<long long>(s.pos) - s.min, 0, t.span);
+  const int offset = t.span > 0 ? static_cast<int>(pos * (t.length - t.thumb) / t.span) : 0;
+  parts.trackBefore = along(t.start, t.start + offset);
+  parts.thumb = along(t.start + offset, t.start + offset + t.thumb);
+  parts.trackAfter = along(t.start + offset + t.thumb, t.start + t.length);
+  return parts;
+}
+
+int ScrollPosAt(const Rect& bar, bool vertical, const ScrollState& s, int offset) {
+  const Track t = TrackOf(bar, vertical, s);
+  if (t.thumb == 0 || t.length <= t.thumb) return s.min;
+  const long long room = t.length - t.thumb;
+  const long long at = std::clamp<long long>(offset, 0, room);
+  // Nearest position, as the thumb's pixel offsets are rounded down from positions.
+  return s.min + static_cast<int>((at * t.span + room / 2) / room);
+}
 
 Layout Compute(unsigned style, unsigned exStyle, const Rect& window) {
   Layout l;
@@ -178,7 +233,8 @@ int HitTest(unsigned style, unsigned exStyle, const Rect& window, const Rect& cl
 }
 
 void Paint(DC& dc, unsigned style, unsigned exStyle, const Rect& window, const Rect& client,
-           std::string_view caption, bool active) {
+           std::string_view caption, bool active, const ScrollState& horizontal,
+           const ScrollState& vertical) {
   const Layout l = Compute(style, exStyle, window);
   dc.SaveDC();
   dc.ExcludeClipRect(client.Left, client.Top, client.Right, client.Bottom);
@@ -227,14 +283,11 @@ void Paint(DC& dc, unsigned style, unsigned exStyle, const Rect& window, const R
   for (const Rect* bar : {&l.vscroll, &l.hscroll}) {
     if (bar->IsEmpty()) continue;
     Fill(dc, *bar, COLOR_SCROLLBAR);
-    const bool vertical = bar == &l.vscroll;
-    const int size = GetSystemMetrics(SM_CXVSCROLL);
-    const Rect first = vertical ? Rect{bar->Left, bar->Top, bar->Right, bar->Top + size}
-                                : Rect{bar->Left, bar->Top, bar->Left + size, bar->Bottom};
-    const Rect last = vertical ? Rect{bar->Left, bar->Bottom - size, bar->Right, bar->Bottom}
-                               : Rect{bar->Right - size, bar->Top, bar->Right, bar->Bottom};
-    Button(dc, Intersect(first, *bar));
-    Button(dc, Intersect(last, *bar));
+    const bool isVertical = bar == &l.vscroll;
+    const ScrollParts parts = ScrollBarParts(*bar, isVertical, isVertical ? vertical : horizontal);
+    Button(dc, parts.first);
+    Button(dc, parts.last);
+    Button(dc, parts.thumb);
   }
   if (!l.vscroll.IsEmpty() && !l.hscroll.IsEmpty()) {
     Fill(dc, {l.vscroll.Left, l.hscroll.Top, l.vscroll.Right, l.hscroll.Bottom}, COLOR_BTNFACE);

@@ -24,6 +24,27 @@ struct Layout {
   Rect client;
 };
 
+// What a window's scroll bar shows: the range, the page and the position.
+struct ScrollState {
+  int min = 0;
+  int max = 0;
+  unsigned page = 0;
+  int pos = 0;
+};
+
+// The parts of a scroll bar, along its axis: the two arrow buttons, the thumb (empty when
+// the whole range fits or the bar is too short) and the track on either side of it.
+struct ScrollParts {
+  Rect first;
+  Rect last;
+  Rect thumb;
+  Rect trackBefore;
+  Rect trackAfter;
+};
+[[nodiscard]] ScrollParts ScrollBarParts(const Rect& bar, bool vertical, const ScrollState& s);
+// The position a thumb dragged to `offset` pixels from the track's start stands for.
+[[nodiscard]] int ScrollPosAt(const Rect& bar, bool vertical, const ScrollState& s, int offset);
+
 [[nodiscard]] Layout Compute(unsigned style, unsigned exStyle, const Rect& window);
 [[nodiscard]] Rect ClientArea(unsigned style, unsigned exStyle, const Rect& window);
 // HTCLIENT, HTCAPTION, HTLEFT ... for a point inside the window.
@@ -31,6 +52,7 @@ struct Layout {
                           Point p);
 // Draws everything but the client area on a window DC.
 void Paint(DC& dc, unsigned style, unsigned exStyle, const Rect& window, const Rect& client,
-           std::string_view caption, bool active);
+           std::string_view caption, bool active, const ScrollState& horizontal = {},
+           const ScrollState& vertical = {});
 
 }  // namespace qv::nonclient

@@ -22,9 +22,13 @@ namespace qv {
 
 namespace {
 
+// The scroll codes of WM_HSCROLL/WM_VSCROLL this file sends.
+constexpr WPARAM kLineUp = 0, kLineDown = 1, kPageUp = 2, kPageDown = 3, kThumbPosition = 4,
+                 kThumbTrack = 5, kEndScroll = 8;
+
 // Our own messages to the window system's service window.
-constexpr UINT UM_PAINTWHENIDLE = 0xB200;  // paint once the posted messages are handled
-constexpr UINT UM_INPUT = 0xB201;          // route the oldest input event
+constexpr UINT UM_PAINT = 0xB200;  // from the idle handler: paint the pending windows
+constexpr UINT UM_INPUT = 0xB201;  // route the oldest input event
 
 struct UiWindow final : WindowExtra {
   HWND hwnd = 0;
@@ -47,6 +51,9 @@ struct UiWindow final : WindowExtra {
   bool destroying = false;
   Rect restoreRect;
   int ncPressed = HTNOWHERE;
+  bool redraw = true;  // WM_SETREDRAW
+  nonclient::ScrollState scroll[3];
+  int trackPos[3] = {};
   // Top-level windows only.
   std::unique_ptr<Bitmap> buffer;
   Region dirty;  // window coordinates: drawn but not presented
@@ -60,7 +67,7 @@ struct DcEntry {
 };
 
 struct InputEvent {
-  enum class Kind { Move, Button, Left, Key, Focus, Close, Configure } kind;
+  enum class Kind { Move, Button, Wheel, Left, Key, Focus, Close, Configure, Restore } kind;
   HWND top = 0;
   Point screen{};
   MouseButton button = MouseButton::Left;
@@ -68,6 +75,7 @@ struct InputEvent {
   unsigned modifiers = 0;
   unsigned vk = 0;
   unsigned scanCode = 0;
+  int delta = 0;
   std::string text{};
   std::uint32_t time = 0;
   Rect bounds{};
@@ -90,6 +98,14 @@ struct MoveSizeState {
   Rect startRect;  // parent coordinates
 };
 
+struct ScrollDrag {
+  bool active = false;
+  HWND hwnd = 0;
+  bool vertical = false;
+  int grab = 0;  // pointer offset into the thumb along the axis
+  int pos = 0;
+};
+
 struct CaseLess {
   bool operator()(const std::string& a, const std::string& b) const {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
@@ -108,6 +124,8 @@ class Manager final : public DisplayEvents {
   void MouseMove(HWND top, Point screen, unsigned modifiers, std::uint32_t time) override;
   void MouseButton(HWND top, Point screen, qv::MouseButton button, bool down, unsigned modifiers,
                    std::uint32_t time) override;
+  void MouseWheel(HWND top, Point screen, int delta, unsigned modifiers,
+                  std::uint32_t time) override;
   void MouseLeft(HWND top) override;
   void Key(HWND top, unsigned vk, bool down, unsigned modifiers, unsigned scanCode,
            std::string_view text, std::uint32_t time) override;
@@ -115,6 +133,7 @@ class Manager final : public DisplayEvents {
   void Configured(HWND top, const Rect& screenBounds) override;
   void FocusChanged(HWND top, bool focused) override;
   void CloseRequested(HWND top) override;
+  void Restored(HWND top) override;
 
   std::unique_ptr<DisplayBackend> backend;
   std::thread::id thread;
@@ -132,17 +151,20 @@ class Manager final : public DisplayEvents {
   unsigned buttons = 0;        // MK_*BUTTON
   unsigned modifiers = 0;
   bool keys[256] = {};
-  bool paintPosted = false;
-  bool painting = false;  // inside PaintPendingWindows, which presents at its end
+  bool paintPending = false;  // the idle handler offers UM_PAINT
+  IdleHandler outerIdle;      // the thread's idle handler before ours
+  bool painting = false;      // inside PaintPendingWindows, which presents at its end
   std::deque<InputEvent> input;
   ClickRecord lastClick;
   MoveSizeState moveSize;
+  ScrollDrag scrollDrag;
 
   void Queue(InputEvent event);
   void Route(const InputEvent& event);
   void RouteMouse(const InputEvent& event);
   void RouteKey(const InputEvent& event);
   void MoveSizeInput(const InputEvent& event);
+  void ScrollDragInput(const InputEvent& event);
   void Deliver(MSG& msg);
 
   InputHook inputHook;
@@ -287,10 +309,9 @@ Region VisibleRegion(const UiWindow& w, bool clientOnly) {
   return area;
 }
 
+// Painting comes from the queue's idle handler: after the posted messages, before timers.
 void SchedulePaint() {
-  Manager& m = M();
-  if (m.paintPosted) return;
-  m.paintPosted = PostMessage(m.service, UM_PAINTWHENIDLE, 0, 0);
+  M().paintPending = true;
 }
 
 // Adds `area` (client coordinates) to the window's update region.
@@ -441,6 +462,21 @@ void ActivateTop(HWND top, WPARAM how) {
   }
 }
 
+// When the active window goes away the front-most remaining one takes over, so that the
+// keyboard keeps working after a dialog closes.
+void ActivateNext(HWND leaving) {
+  Manager& m = M();
+  for (HWND top : m.tops) {
+    UiWindow* t = Get(top);
+    if (!t || top == leaving || t->destroying || !Shown(*t)) continue;
+    if (t->style & (WS_MINIMIZE | WS_DISABLED)) continue;
+    ActivateTop(top, WA_ACTIVE);
+    m.backend->SetInputFocus(top);
+    return;
+  }
+  ActivateTop(0, WA_INACTIVE);
+}
+
 void SetVisibility(UiWindow& w, bool show) {
   Manager& m = M();
   const HWND hwnd = w.hwnd;
@@ -469,7 +505,7 @@ void SetVisibility(UiWindow& w, bool show) {
       Send(old, WM_KILLFOCUS, 0, 0);
     }
     if (m.capture && IsSelfOrDescendant(hwnd, m.capture)) ReleaseCapture();
-    if (m.active == hwnd) ActivateTop(0, WA_INACTIVE);
+    if (m.active == hwnd) ActivateNext(hwnd);
   }
 }
 
@@ -579,15 +615,7 @@ WPARAM MouseKeys(const Manager& m) {
 
 LRESULT ServiceProc(HWND, UINT message, WPARAM, LPARAM) {
   Manager& m = M();
-  if (message == UM_PAINTWHENIDLE) {
-    m.paintPosted = false;
-    MSG next;
-    // Painting waits for the posted messages, but not for timers (they come after it) or
-    // a pending quit.
-    if (PeekMessage(next, PM_NOREMOVE) && next.message != WM_TIMER && next.message != WM_QUIT) {
-      SchedulePaint();
-      return 0;
-    }
+  if (message == UM_PAINT) {
     PaintPendingWindows();
     return 0;
   }
@@ -696,6 +724,15 @@ void Manager::MouseButton(HWND top, Point screen, qv::MouseButton button, bool d
          .time = time});
 }
 
+void Manager::MouseWheel(HWND top, Point screen, int delta, unsigned mods, std::uint32_t time) {
+  Queue({.kind = InputEvent::Kind::Wheel,
+         .top = top,
+         .screen = screen,
+         .modifiers = mods,
+         .delta = delta,
+         .time = time});
+}
+
 void Manager::MouseLeft(HWND top) {
   Queue({.kind = InputEvent::Kind::Left, .top = top});
 }
@@ -731,12 +768,31 @@ void Manager::CloseRequested(HWND top) {
   Queue({.kind = InputEvent::Kind::Close, .top = top});
 }
 
+void Manager::Restored(HWND top) {
+  Queue({.kind = InputEvent::Kind::Restore, .top = top});
+}
+
 void Manager::Route(const InputEvent& e) {
   switch (e.kind) {
     case InputEvent::Kind::Move:
     case InputEvent::Kind::Button:
       RouteMouse(e);
       break;
+    case InputEvent::Kind::Wheel: {
+      // To the keyboard focus, as the platform sends it; unhandled, it goes up to the parents.
+      cursor = e.screen;
+      modifiers = e.modifiers;
+      const HWND target = Get(focus) ? focus : active;
+      if (!Get(target) || moveSize.active || scrollDrag.active) break;
+      const WPARAM keys = MouseKeys(*this);
+      MSG msg{target, WM_MOUSEWHEEL,
+              static_cast<WPARAM>(
+                  MAKELONG(static_cast<std::uint16_t>(keys),
+                           static_cast<std::uint16_t>(static_cast<std::int16_t>(e.delta)))),
+              PointParam(e.screen)};
+      Deliver(msg);
+      break;
+    }
     case InputEvent::Kind::Left:
       pointerInside = false;
       if (!capture && !moveSize.active) UpdateTracking(*this, 0, HTNOWHERE);
@@ -752,6 +808,9 @@ void Manager::Route(const InputEvent& e) {
       break;
     case InputEvent::Kind::Close:
       if (Get(e.top)) Send(e.top, WM_SYSCOMMAND, SC_CLOSE, 0);
+      break;
+    case InputEvent::Kind::Restore:
+      if (IsIconic(e.top)) Send(e.top, WM_SYSCOMMAND, SC_RESTORE, 0);
       break;
     case InputEvent::Kind::Configure:
       if (UiWindow* w = Get(e.top)) {
@@ -796,6 +855,36 @@ void Manager::MoveSizeInput(const InputEvent& e) {
   }
 }
 
+void Manager::ScrollDragInput(const InputEvent& e) {
+  UiWindow* w = Get(scrollDrag.hwnd);
+  if (!w) {
+    scrollDrag.active = false;
+    return;
+  }
+  const bool vertical = scrollDrag.vertical;
+  const UINT message = vertical ? WM_VSCROLL : WM_HSCROLL;
+  const nonclient::ScrollState& state = w->scroll[vertical ? SB_VERT : SB_HORZ];
+  const Rect bar = vertical ? nonclient::Compute(w->style, w->exStyle, WindowSize(*w)).vscroll
+                            : nonclient::Compute(w->style, w->exStyle, WindowSize(*w)).hscroll;
+  const Point o = OriginOnScreen(*w);
+  const int along = vertical ? e.screen.Y - o.Y - bar.Top : e.screen.X - o.X - bar.Left;
+  const nonclient::ScrollParts parts = nonclient::ScrollBarParts(bar, vertical, state);
+  const int arrow = vertical ? parts.first.Height() : parts.first.Width();
+  const int pos = nonclient::ScrollPosAt(bar, vertical, state, along - arrow - scrollDrag.grab);
+  const HWND hwnd = scrollDrag.hwnd;
+  if (e.kind == InputEvent::Kind::Button && !e.down) {
+    scrollDrag.active = false;
+    Send(hwnd, message, MAKELONG(kThumbPosition, static_cast<std::uint16_t>(scrollDrag.pos)));
+    if (Get(hwnd)) Send(hwnd, message, kEndScroll);
+    return;
+  }
+  if (e.kind == InputEvent::Kind::Move && pos != scrollDrag.pos) {
+    scrollDrag.pos = pos;
+    w->trackPos[vertical ? SB_VERT : SB_HORZ] = pos;
+    Send(hwnd, message, MAKELONG(kThumbTrack, static_cast<std::uint16_t>(pos)));
+  }
+}
+
 void Manager::RouteMouse(const InputEvent& e) {
   cursor = e.screen;
   pointerInside = true;
@@ -810,6 +899,10 @@ void Manager::RouteMouse(const InputEvent& e) {
   }
   if (moveSize.active) {
     MoveSizeInput(e);
+    return;
+  }
+  if (scrollDrag.active) {
+    ScrollDragInput(e);
     return;
   }
   int hit = HTNOWHERE;
@@ -946,6 +1039,16 @@ bool StartWindowSystem(std::unique_ptr<DisplayBackend> backend) {
   g_manager = manager;
   g_guiThread.store(std::this_thread::get_id());
   manager->service = AllocateHWnd(ServiceProc);
+  manager->outerIdle = SetIdleHandler([](MSG& msg, bool remove) {
+    Manager* m = g_manager;
+    if (m && m->paintPending) {
+      // Taken means handled: a loop that drops it loses this pass, not the update regions.
+      if (remove) m->paintPending = false;
+      msg = MSG{m->service, UM_PAINT, 0, 0};
+      return true;
+    }
+    return m && m->outerIdle && m->outerIdle(msg, remove);
+  });
   manager->backend->Start(manager);
   const auto monitors = manager->backend->Monitors();
   Rect screen{0, 0, 1024, 768};
@@ -966,6 +1069,7 @@ void StopWindowSystem() {
   const std::vector<HWND> tops = g_manager->tops;
   for (HWND top : tops) DestroyWindow(top);
   DeallocateHWnd(g_manager->service);
+  SetIdleHandler(std::move(g_manager->outerIdle));
   delete std::exchange(g_manager, nullptr);
   g_guiThread.store(std::thread::id());
 }
@@ -996,6 +1100,8 @@ HWND CreateWindowEx(DWORD exStyle, std::string_view className, std::string_view 
   if (child && (!parentWindow || parentWindow->destroying)) return 0;
   WndProc proc = cls->second.lpfnWndProc ? cls->second.lpfnWndProc : WndProc(DefWindowProcA);
   const HWND hwnd = AllocateHWnd(proc);
+  // A chain ending in the queue layer's DefWindowProc gets this window system's defaults.
+  SetDefaultWindowProc(hwnd, DefWindowProcA);
   auto owned = std::make_unique<UiWindow>();
   UiWindow* w = owned.get();
   w->hwnd = hwnd;
@@ -1062,6 +1168,10 @@ bool DestroyWindow(HWND hwnd) {
     if (!w) return true;
   }
   Manager& m = M();
+  if (m.active == hwnd) {
+    ActivateNext(hwnd);
+    if (!Get(hwnd)) return true;
+  }
   if (m.focus && IsSelfOrDescendant(hwnd, m.focus)) m.focus = 0;
   if (m.capture && IsSelfOrDescendant(hwnd, m.capture)) ReleaseCapture();
   DestroyTree(hwnd);
@@ -1288,7 +1398,7 @@ bool ShowWindow(HWND hwnd, int command) {
         if (!Get(hwnd)) return wasVisible;
         if (top) m.backend->Minimize(hwnd);
         Send(hwnd, WM_SIZE, SIZE_MINIMIZED, 0);
-        if (m.active == hwnd) ActivateTop(0, WA_INACTIVE);
+        if (m.active == hwnd) ActivateNext(hwnd);
       }
       return wasVisible;
     case SW_MAXIMIZE:
@@ -1312,6 +1422,10 @@ bool ShowWindow(HWND hwnd, int command) {
           m.backend->SetVisible(hwnd, true);
           InvalidateWhole(*w);
         }
+        Send(hwnd, WM_SIZE, (w->style & WS_MAXIMIZE) ? SIZE_MAXIMIZED : SIZE_RESTORED,
+             MAKELONG(static_cast<std::uint16_t>(w->client.Width()),
+                      static_cast<std::uint16_t>(w->client.Height())));
+        if (!Get(hwnd)) return wasVisible;
       } else if (w->style & WS_MAXIMIZE) {
         w->style &= ~WS_MAXIMIZE;
         const Rect r = w->restoreRect;
@@ -1538,7 +1652,7 @@ namespace {
 
 void PaintOne(HWND hwnd) {
   UiWindow* w = Get(hwnd);
-  if (!w || !IsWindowVisible(hwnd) || IsIconic(RootOf(hwnd))) return;
+  if (!w || !w->redraw || !IsWindowVisible(hwnd) || IsIconic(RootOf(hwnd))) return;
   if (w->ncDirty) {
     w->ncDirty = false;
     Send(hwnd, WM_NCPAINT, 1, 0);
@@ -1855,11 +1969,133 @@ Bitmap SnapshotWindow(HWND hwnd) {
   return out;
 }
 
+// ---------------------------------------------------------------- scroll bars
+
+namespace {
+
+nonclient::ScrollState* ScrollOf(HWND hwnd, int bar, UiWindow** window = nullptr) {
+  UiWindow* w = Get(hwnd);
+  if (!w || bar < SB_HORZ || bar > SB_CTL) return nullptr;
+  if (window) *window = w;
+  return &w->scroll[bar];
+}
+
+void ScrollChanged(UiWindow& w, int bar, bool redraw) {
+  if (!redraw || bar == SB_CTL) return;
+  if ((bar == SB_VERT && (w.style & WS_VSCROLL)) || (bar == SB_HORZ && (w.style & WS_HSCROLL))) {
+    w.ncDirty = true;
+    SchedulePaint();
+  }
+}
+
+// A press on a window's own scroll bar: the arrows and the track scroll by a line or a
+// page; the thumb is dragged in a loop of its own until the button comes up.
+void ScrollBarPress(HWND hwnd, bool vertical, LPARAM screenPoint) {
+  Manager& m = M();
+  UiWindow* w = Get(hwnd);
+  if (!w || m.scrollDrag.active) return;
+  const nonclient::Layout layout = nonclient::Compute(w->style, w->exStyle, WindowSize(*w));
+  const Rect bar = vertical ? layout.vscroll : layout.hscroll;
+  const nonclient::ScrollState state = w->scroll[vertical ? SB_VERT : SB_HORZ];
+  const nonclient::ScrollParts parts = nonclient::ScrollBarParts(bar, vertical, state);
+  const Point o = OriginOnScreen(*w);
+  const Point p{static_cast<std::int16_t>(LOWORD(static_cast<WPARAM>(screenPoint))) - o.X,
+                static_cast<std::int16_t>(HIWORD(static_cast<WPARAM>(screenPoint))) - o.Y};
+  const UINT message = vertical ? WM_VSCROLL : WM_HSCROLL;
+  WPARAM code = kEndScroll;
+  if (parts.first.Contains(p))
+    code = kLineUp;
+  else if (parts.last.Contains(p))
+    code = kLineDown;
+  else if (parts.trackBefore.Contains(p))
+    code = kPageUp;
+  else if (parts.trackAfter.Contains(p))
+    code = kPageDown;
+  if (code != kEndScroll) {
+    Send(hwnd, message, code);
+    if (Get(hwnd)) Send(hwnd, message, kEndScroll);
+    return;
+  }
+  if (!parts.thumb.Contains(p) || !(m.buttons & MK_LBUTTON)) return;
+  m.scrollDrag = ScrollDrag{true, hwnd, vertical,
+                            vertical ? p.Y - parts.thumb.Top : p.X - parts.thumb.Left, state.pos};
+  SetCapture(hwnd);
+  PumpUntil([&] { return !m.scrollDrag.active || !Get(hwnd) || Terminated(); });
+  m.scrollDrag.active = false;
+  if (Get(hwnd) && m.capture == hwnd) ReleaseCapture();
+}
+
+}  // namespace
+
+int SetScrollInfo(HWND hwnd, int bar, const SCROLLINFO& info, bool redraw) {
+  UiWindow* w = nullptr;
+  nonclient::ScrollState* s = ScrollOf(hwnd, bar, &w);
+  if (!s) return 0;
+  if (info.fMask & SIF_RANGE) {
+    s->min = info.nMin;
+    s->max = std::max(info.nMax, info.nMin);
+  }
+  if (info.fMask & SIF_PAGE) s->page = info.nPage;
+  const long long range = static_cast<long long>(s->max) - s->min + 1;
+  s->page = static_cast<unsigned>(std::min<long long>(s->page, range));
+  if (info.fMask & SIF_POS) s->pos = info.nPos;
+  const long long top = static_cast<long long>(s->max) - std::max<long long>(s->page - 1LL, 0);
+  s->pos =
+      static_cast<int>(std::clamp<long long>(s->pos, s->min, std::max<long long>(top, s->min)));
+  ScrollChanged(*w, bar, redraw);
+  return s->pos;
+}
+
+bool GetScrollInfo(HWND hwnd, int bar, SCROLLINFO& info) {
+  UiWindow* w = nullptr;
+  const nonclient::ScrollState* s = ScrollOf(hwnd, bar, &w);
+  if (!s) return false;
+  if (info.fMask & SIF_RANGE) {
+    info.nMin = s->min;
+    info.nMax = s->max;
+  }
+  if (info.fMask & SIF_PAGE) info.nPage = s->page;
+  if (info.fMask & SIF_POS) info.nPos = s->pos;
+  if (info.fMask & SIF_TRACKPOS) {
+    const bool dragging = M().scrollDrag.active && M().scrollDrag.hwnd == hwnd &&
+                          (bar == SB_VERT) == M().scrollDrag.vertical;
+    info.nTrackPos = dragging ? w->trackPos[bar] : s->pos;
+  }
+  return true;
+}
+
+int SetScrollPos(HWND hwnd, int bar, int pos, bool redraw) {
+  const nonclient::ScrollState* s = ScrollOf(hwnd, bar);
+  if (!s) return 0;
+  const int old = s->pos;
+  SCROLLINFO info;
+  info.fMask = SIF_POS;
+  info.nPos = pos;
+  SetScrollInfo(hwnd, bar, info, redraw);
+  return old;
+}
+
+int GetScrollPos(HWND hwnd, int bar) {
+  const nonclient::ScrollState* s = ScrollOf(hwnd, bar);
+  return s ? s->pos : 0;
+}
+
+bool SetScrollRange(HWND hwnd, int bar, int minPos, int maxPos, bool redraw) {
+  if (!ScrollOf(hwnd, bar)) return false;
+  SCROLLINFO info;
+  info.fMask = SIF_RANGE;
+  info.nMin = minPos;
+  info.nMax = maxPos;
+  SetScrollInfo(hwnd, bar, info, redraw);
+  return true;
+}
+
 // ---------------------------------------------------------------- default processing
 
 LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   UiWindow* w = Get(hwnd);
-  if (!w) return DefWindowProc(hwnd, message, wParam, lParam);
+  // Not DefWindowProc: it hands our windows back to this procedure.
+  if (!w) return 0;
   switch (message) {
     case WM_NCCREATE:
       return 1;
@@ -1883,7 +2119,8 @@ LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
       HDC dc = GetWindowDC(hwnd);
       if (!dc) return 0;
       const bool active = M().active == RootOf(hwnd);
-      nonclient::Paint(*dc, w->style, w->exStyle, WindowSize(*w), w->client, w->text, active);
+      nonclient::Paint(*dc, w->style, w->exStyle, WindowSize(*w), w->client, w->text, active,
+                       w->scroll[SB_HORZ], w->scroll[SB_VERT]);
       ReleaseDC(hwnd, dc);
       return 0;
     }
@@ -1946,7 +2183,9 @@ LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_NCLBUTTONDOWN: {
       const int hit = static_cast<int>(wParam);
       w->ncPressed = hit;
-      if (hit == HTCAPTION) {
+      if (hit == HTVSCROLL || hit == HTHSCROLL) {
+        ScrollBarPress(hwnd, hit == HTVSCROLL, lParam);
+      } else if (hit == HTCAPTION) {
         Send(hwnd, WM_SYSCOMMAND, SC_MOVE | WPARAM{HTCAPTION}, lParam);
       } else if (hit >= HTLEFT && hit <= HTBOTTOMRIGHT) {
         Send(hwnd, WM_SYSCOMMAND, SC_SIZE | static_cast<WPARAM>(hit - HTLEFT + 1), lParam);
@@ -1962,11 +2201,13 @@ LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         case HTCLOSE:
           Send(root, WM_SYSCOMMAND, SC_CLOSE, lParam);
           break;
-        case HTMINBUTTON:
-          Send(root, WM_SYSCOMMAND, SC_MINIMIZE, lParam);
+        case HTMINBUTTON:  // shown (disabled) beside a maximise box without a minimise box
+          if (w->style & WS_MINIMIZEBOX) Send(root, WM_SYSCOMMAND, SC_MINIMIZE, lParam);
           break;
         case HTMAXBUTTON:
-          Send(root, WM_SYSCOMMAND, IsZoomed(root) ? SC_RESTORE : SC_MAXIMIZE, lParam);
+          if (w->style & WS_MAXIMIZEBOX) {
+            Send(root, WM_SYSCOMMAND, IsZoomed(root) ? SC_RESTORE : SC_MAXIMIZE, lParam);
+          }
           break;
         case HTHELP:
           Send(root, WM_SYSCOMMAND, SC_CONTEXTHELP, lParam);
@@ -2017,12 +2258,19 @@ LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_MOUSEACTIVATE:
       return 1;  // MA_ACTIVATE
+    case WM_MOUSEWHEEL:
+      return w->parent ? Send(w->parent, message, wParam, lParam) : 0;
+    case WM_SETREDRAW:
+      // Updates collect while drawing is off; turning it on paints nothing by itself.
+      w->redraw = wParam != 0;
+      if (w->redraw && (!w->update.IsEmpty() || w->ncDirty)) SchedulePaint();
+      return 0;
     case WM_SETCURSOR:
       // The parent may set the cursor for its children.
       if (w->parent && Send(w->parent, WM_SETCURSOR, wParam, lParam)) return 1;
       return 0;
     default:
-      return DefWindowProc(hwnd, message, wParam, lParam);
+      return 0;
   }
 }
 

@@ -111,8 +111,8 @@ bool DestroyWindow(HWND hwnd);
 
 // The default processing of visible windows: text, non-client size, hit testing and
 // painting, background erasing, the WM_NC* mouse messages, system commands (including the
-// interactive move/size loop) and closing. Hidden AllocateHWnd windows keep the message
-// layer's DefWindowProc.
+// interactive move/size loop) and closing. The message layer's DefWindowProc hands the
+// window system's windows to it; hidden AllocateHWnd windows keep answering 0 there.
 LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Tree and z-order.
@@ -213,6 +213,38 @@ std::intptr_t SetWindowLong(HWND hwnd, int index, std::intptr_t value);
 bool SetWindowRgn(HWND hwnd, std::optional<Region> region, bool redraw);
 // NULLREGION when the window has no region (then `region` is left alone), else its kind.
 int GetWindowRgn(HWND hwnd, Region& region);
+
+// Scroll bars: a window's own (SB_HORZ, SB_VERT: drawn in its non-client area with
+// WS_HSCROLL/WS_VSCROLL) and a scroll-bar control's (SB_CTL: kept for the control to draw).
+enum : int { SB_HORZ = 0, SB_VERT = 1, SB_CTL = 2 };
+enum : UINT {
+  SIF_RANGE = 0x01,
+  SIF_PAGE = 0x02,
+  SIF_POS = 0x04,
+  SIF_DISABLENOSCROLL = 0x08,
+  SIF_TRACKPOS = 0x10,
+  SIF_ALL = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_TRACKPOS,
+};
+// WM_HSCROLL/WM_VSCROLL carry the platform's scroll codes in the low word of wParam
+// (SB_LINEUP 0, SB_LINEDOWN 1, SB_PAGEUP 2, SB_PAGEDOWN 3, SB_THUMBPOSITION 4 and
+// SB_THUMBTRACK 5 with the thumb's position in the high word, SB_ENDSCROLL 8); the class
+// library names them.
+struct SCROLLINFO {
+  UINT cbSize = sizeof(SCROLLINFO);
+  UINT fMask = 0;
+  int nMin = 0;
+  int nMax = 0;
+  UINT nPage = 0;
+  int nPos = 0;
+  int nTrackPos = 0;
+};
+// Sets what fMask names; the page is kept within the range and the position within
+// [nMin, nMax - max(nPage - 1, 0)]. Returns the position.
+int SetScrollInfo(HWND hwnd, int bar, const SCROLLINFO& info, bool redraw);
+bool GetScrollInfo(HWND hwnd, int bar, SCROLLINFO& info);
+int SetScrollPos(HWND hwnd, int bar, int pos, bool redraw);  // returns the previous position
+[[nodiscard]] int GetScrollPos(HWND hwnd, int bar);
+bool SetScrollRange(HWND hwnd, int bar, int minPos, int maxPos, bool redraw);
 
 // Hit testing.
 [[nodiscard]] HWND WindowFromPoint(Point screen);

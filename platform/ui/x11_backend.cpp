@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <utility>
 
 #include "platform/msg/fd_watch.h"
 #include "platform/ui/virtual_keys.h"
@@ -89,6 +90,7 @@ struct X11Backend::Impl {
     Rect bounds;
     bool mapped = false;
     bool wantFocus = false;
+    bool iconified = false;
   };
   std::map<HWND, Win> windows;
   std::map<::Window, HWND> byX;
@@ -213,8 +215,17 @@ void X11Backend::HandlePending() {
           case Button3:
             button = MouseButton::Right;
             break;
+          case Button4:
+          case Button5:
+            if (ev.type == ButtonPress) {
+              x.events->MouseWheel(hwnd, {origin.X + ev.xbutton.x, origin.Y + ev.xbutton.y},
+                                   ev.xbutton.button == Button4 ? 120 : -120,
+                                   Modifiers(ev.xbutton.state),
+                                   static_cast<std::uint32_t>(ev.xbutton.time));
+            }
+            continue;
           default:
-            continue;  // wheel and extra buttons: nothing in the window system takes them
+            continue;  // sideways scrolling and extra buttons: nothing takes them
         }
         x.events->MouseButton(hwnd, {origin.X + ev.xbutton.x, origin.Y + ev.xbutton.y}, button,
                               ev.type == ButtonPress, Modifiers(ev.xbutton.state),
@@ -253,6 +264,7 @@ void X11Backend::HandlePending() {
       }
       case MapNotify:
         win->mapped = true;
+        if (std::exchange(win->iconified, false)) x.events->Restored(hwnd);
         if (win->wantFocus) {
           win->wantFocus = false;
           XSetInputFocus(x.dpy, win->xid, RevertToParent, CurrentTime);
@@ -305,7 +317,7 @@ void X11Backend::CreateTopLevel(HWND hwnd, const Rect& bounds, std::string_view 
   XSetWMNormalHints(x.dpy, xid, &size);
   XClassHint cls{const_cast<char*>("quorvel"), const_cast<char*>("Quorvel")};
   XSetClassHint(x.dpy, xid, &cls);
-  x.windows[hwnd] = {xid, bounds, false, false};
+  x.windows[hwnd] = {xid, bounds, false, false, false};
   x.byX[xid] = hwnd;
   SetTitle(hwnd, title);
   XFlush(x.dpy);
@@ -445,6 +457,7 @@ void X11Backend::Raise(HWND hwnd) {
 void X11Backend::Minimize(HWND hwnd) {
   Impl& x = *impl_;
   if (Impl::Win* win = x.Find(hwnd)) {
+    win->iconified = true;
     XIconifyWindow(x.dpy, win->xid, x.screen);
     XFlush(x.dpy);
   }

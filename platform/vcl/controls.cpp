@@ -580,6 +580,11 @@ void TWinControl::Loaded() {
   Realign();
 }
 
+bool TWinControl::FocusOnClick() const {
+  // Controls take the focus when clicked; containers and forms leave it where it is.
+  return !(ControlStyle() & csAcceptsControls) && GetParentForm() != this;
+}
+
 void TWinControl::Realign() {
   if (aligning_ || HasState(csLoading) || HasState(csDestroying)) return;
   aligning_ = true;
@@ -758,10 +763,7 @@ void TWinControl::WndProc(TMessage& m) {
     }
     if (!Enabled()) return;
     if (m.Msg == WM_LBUTTONDOWN) {
-      // Controls take the focus when clicked; containers and forms leave it where it is.
-      if (!(ControlStyle() & csAcceptsControls) && GetParentForm() != this && CanFocus() &&
-          !Focused())
-        SetFocus();
+      if (FocusOnClick() && CanFocus() && !Focused()) SetFocus();
       if (ControlStyle() & csCaptureMouse) SetCapture(handle_);
     }
     TControl::WndProc(m);
@@ -782,6 +784,12 @@ void TWinControl::WndProc(TMessage& m) {
     case WM_SYSKEYDOWN: {
       reg.swallowChar = false;
       auto key = static_cast<std::uint16_t>(m.WParam);
+      // Menu shortcuts come first, then dialog keys, then the control.
+      if (TCustomForm* form = GetParentForm();
+          form != nullptr && form->IsShortCut(key, KeyboardShiftState())) {
+        reg.swallowChar = true;
+        return;
+      }
       if (SendDialogKey(key, m.LParam)) {
         reg.swallowChar = true;
         return;

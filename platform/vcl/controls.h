@@ -17,7 +17,6 @@
 #include "platform/base/component.h"
 #include "platform/gfx/geometry.h"
 #include "platform/msg/messages.h"
-#include "platform/ui/window_system.h"
 #include "platform/vcl/graphics.h"
 
 namespace qv {
@@ -150,6 +149,8 @@ class TControl : public TComponent {
   [[nodiscard]] TCustomForm* GetParentForm() const;
 
   void BringToFront();
+  // Text is laid out left to right only: the DrawText flags come back as given.
+  [[nodiscard]] unsigned DrawTextBiDiModeFlags(unsigned flags) const { return flags; }
 
   TNotifyEvent OnClick;
   TNotifyEvent OnDblClick;
@@ -291,6 +292,8 @@ class TWinControl : public TControl {
   virtual void DoExit();
   // WM_GETDLGCODE's answer.
   [[nodiscard]] virtual LRESULT DialogCode() const { return 0; }
+  // Whether a click gives this control the focus.
+  [[nodiscard]] virtual bool FocusOnClick() const;
 
   // Children join and leave through SetParent.
   void InsertControl(TControl* control);

@@ -40,4 +40,6 @@ class TPanel : public TCustomControl {
   TAlignment alignment_ = TAlignment::taCenter;
 };
 
+using TCustomPanel = TPanel;
+
 }  // namespace qv

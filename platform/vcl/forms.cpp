@@ -7,7 +7,9 @@
 #include "platform/msg/pump.h"
 #include "platform/msg/window.h"
 #include "platform/ui/nonclient.h"
+#include "platform/ui/window_system.h"
 #include "platform/vcl/dialogs.h"
+#include "platform/vcl/menus.h"
 
 namespace qv {
 
@@ -148,6 +150,27 @@ void TCustomForm::FocusChanged(TWinControl* control) {
   Perform(CM_FOCUSCHANGED, 0, reinterpret_cast<LPARAM>(control));
 }
 
+void TCustomForm::SetMenu(TMainMenu* menu) {
+  if (menu == menu_) return;
+  if (menu_ != nullptr) RemoveFreeNotification(static_cast<TComponent*>(menu_));
+  menu_ = menu;
+  if (menu_ != nullptr) FreeNotification(static_cast<TComponent*>(menu_));
+}
+
+void TCustomForm::Notification(TComponent* component, TOperation operation) {
+  TWinControl::Notification(component, operation);
+  if (operation == opRemove && component == static_cast<TComponent*>(menu_)) menu_ = nullptr;
+}
+
+bool TCustomForm::IsShortCut(std::uint16_t key, TShiftState shift) {
+  if (menu_ == nullptr || key == 0) return false;
+  std::uint16_t shortCut = key & 0xFF;
+  if (shift & ssShift) shortCut |= scShift;
+  if (shift & ssCtrl) shortCut |= scCtrl;
+  if (shift & ssAlt) shortCut |= scAlt;
+  return menu_->IsShortCut(shortCut);
+}
+
 void TCustomForm::ControlDestroying(TControl* control) {
   if (activeControl_ == control) activeControl_ = nullptr;
 }
@@ -188,6 +211,22 @@ void TCustomForm::FocusFirst() {
     return;
   }
   ::qv::SetFocus(Handle());
+}
+
+TWindowState TCustomForm::WindowState() const {
+  if (!HandleAllocated()) return TWindowState::wsNormal;
+  const HWND h = const_cast<TCustomForm*>(this)->Handle();
+  if (IsIconic(h)) return TWindowState::wsMinimized;
+  if (IsZoomed(h)) return TWindowState::wsMaximized;
+  return TWindowState::wsNormal;
+}
+
+void TCustomForm::SetWindowState(TWindowState state) {
+  if (state == WindowState()) return;
+  const int command = state == TWindowState::wsMinimized   ? SW_MINIMIZE
+                      : state == TWindowState::wsMaximized ? SW_MAXIMIZE
+                                                           : SW_RESTORE;
+  ShowWindow(Handle(), command);
 }
 
 void TCustomForm::Close() {
@@ -357,17 +396,38 @@ void TCustomForm::WndProc(TMessage& m) {
 // ---- TApplication ---------------------------------------------------------------------
 
 TApplication::TApplication(TComponent* owner) : TComponent(owner) {
-  handle_ = AllocateHWnd([](HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
-    if (message == CM_RELEASE) {
-      if (TWinControl* form = TWinControl::FromHandle(HWND(lParam))) {
-        form->Destroying();
-        delete form;
-      }
-      return 0;
-    }
-    return DefWindowProc(hwnd, message, wParam, lParam);
+  handle_ = AllocateHWnd([this](HWND, UINT message, WPARAM wParam, LPARAM lParam) {
+    return MainWindowProc(message, wParam, lParam);
   });
   SetApplicationExceptionHandler([this](std::exception_ptr e) { HandleException(e); });
+}
+
+LRESULT TApplication::MainWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+  TMessage m{message, wParam, lParam, 0};
+  // A hook may unhook itself: walk a copy.
+  for (const auto& [id, hook] : std::vector<std::pair<int, TWindowHook>>(hooks_))
+    if (hook(m)) return m.Result;
+  if (message == CM_RELEASE) {
+    if (TWinControl* form = TWinControl::FromHandle(HWND(lParam))) {
+      form->Destroying();
+      delete form;
+    }
+    return 0;
+  }
+  return DefWindowProc(handle_, message, wParam, lParam);
+}
+
+int TApplication::HookMainWindow(TWindowHook hook) {
+  hooks_.emplace_back(nextHook_, std::move(hook));
+  return nextHook_++;
+}
+
+void TApplication::UnhookMainWindow(int id) {
+  std::erase_if(hooks_, [id](const auto& h) { return h.first == id; });
+}
+
+void TApplication::Minimize() {
+  if (mainForm_ != nullptr) mainForm_->SetWindowState(TWindowState::wsMinimized);
 }
 
 TApplication::~TApplication() {

@@ -9,12 +9,15 @@
 #include <exception>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/ui/display_backend.h"
 #include "platform/vcl/controls.h"
 
 namespace qv {
+
+class TMainMenu;
 
 enum class TFormBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin };
 enum TBorderIcon : unsigned { biSystemMenu = 1, biMinimize = 2, biMaximize = 4, biHelp = 8 };
@@ -30,6 +33,7 @@ enum class TPosition {
   poOwnerFormCenter,
 };
 enum class TCloseAction { caNone, caHide, caFree, caMinimize };
+enum class TWindowState { wsNormal, wsMinimized, wsMaximized };
 
 using TModalResult = int;
 enum : TModalResult {
@@ -63,11 +67,21 @@ class TCustomForm : public TWinControl {
   void SetBorderIcons(TBorderIcons icons) { borderIcons_ = icons; }
   [[nodiscard]] TPosition Position() const { return position_; }
   void SetPosition(TPosition position) { position_ = position; }
+  // The form's main menu (not owned); its shortcuts are tried before dialog keys.
+  [[nodiscard]] TMainMenu* Menu() const { return menu_; }
+  void SetMenu(TMainMenu* menu);
+  // A key with its shift state as a menu shortcut: true when an item took it.
+  bool IsShortCut(std::uint16_t key, TShiftState shift);
+
   [[nodiscard]] bool KeyPreview() const { return keyPreview_; }
   void SetKeyPreview(bool value) { keyPreview_ = value; }
 
   [[nodiscard]] TWinControl* ActiveControl() const { return activeControl_; }
   void SetActiveControl(TWinControl* control);
+
+  // What the window system shows: normal, minimised (iconic) or maximised (zoomed).
+  [[nodiscard]] TWindowState WindowState() const;
+  void SetWindowState(TWindowState state);
 
   [[nodiscard]] TModalResult ModalResult() const { return modalResult_; }
   void SetModalResult(TModalResult result) { modalResult_ = result; }
@@ -103,6 +117,7 @@ class TCustomForm : public TWinControl {
   virtual void DoClose();
   virtual bool CloseQuery();
   void Paint() override {}
+  void Notification(TComponent* component, TOperation operation) override;
 
  private:
   void ShowForm();
@@ -115,6 +130,7 @@ class TCustomForm : public TWinControl {
   TPosition position_ = TPosition::poDesigned;
   bool keyPreview_ = false;
   TWinControl* activeControl_ = nullptr;  // a control of this form, not owned
+  TMainMenu* menu_ = nullptr;             // a component of this form, not owned
   TModalResult modalResult_ = mrNone;
   bool modal_ = false;
   bool created_ = false;
@@ -153,6 +169,13 @@ class TApplication : public TComponent {
   void ProcessMessages();
   void Terminate();
   [[nodiscard]] bool Terminated() const;
+  // Minimises the main form.
+  void Minimize();
+
+  // Hooks see every message of the application's hidden window first; true keeps it.
+  using TWindowHook = std::function<bool(TMessage& Message)>;
+  int HookMainWindow(TWindowHook hook);
+  void UnhookMainWindow(int id);
 
   // Sees every message the loops take before it is dispatched; Handled = true keeps it.
   std::function<void(MSG& Msg, bool& Handled)> OnMessage;
@@ -172,9 +195,13 @@ class TApplication : public TComponent {
  private:
   void ProcessMessage(MSG& msg);
 
+  LRESULT MainWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+
   std::string title_;
   TCustomForm* mainForm_ = nullptr;  // owned as a component
   HWND handle_ = 0;
+  std::vector<std::pair<int, TWindowHook>> hooks_;
+  int nextHook_ = 1;
 };
 
 // The screen: monitors from the display back end, and the forms of the program.
@@ -187,6 +214,9 @@ class TScreen {
   [[nodiscard]] int Height() const;
   [[nodiscard]] Rect WorkAreaRect() const;
 
+  // The font menus are drawn with.
+  [[nodiscard]] TFont& MenuFont() { return menuFont_; }
+
   [[nodiscard]] int FormCount() const { return int(forms_.size()); }
   [[nodiscard]] TCustomForm* Forms(int index) const { return forms_.at(std::size_t(index)); }
   // The form of the active window, null when another program's window is active.
@@ -197,6 +227,7 @@ class TScreen {
 
  private:
   std::vector<TCustomForm*> forms_;  // not owned
+  TFont menuFont_;
 };
 
 // The program's application and screen, made on first use on the GUI thread. The

@@ -17,13 +17,26 @@ Brush Solid(TColor c) {
 
 constexpr int kSeparatorHeight = 8;
 
-// The shown popup: rows of the visible items, a highlighted one, and the outcome.
+Point MsgPoint(LPARAM l) {
+  return {static_cast<std::int16_t>(LOWORD(std::uintptr_t(l))),
+          static_cast<std::int16_t>(HIWORD(std::uintptr_t(l)))};
+}
+
+// One shown level of a popup menu: rows of an item's visible children, a highlighted one,
+// and a cascaded level for a highlighted item that has children. The first level holds the
+// mouse and the keys and hands them to the deepest level they concern; the outcome is kept
+// on the first level.
 class TPopupWindow final : public TCustomControl {
  public:
-  TPopupWindow(TComponent* owner, TMenu* menu) : TCustomControl(owner), menu_(menu) {
+  TPopupWindow(TComponent* owner, TMenu* menu, TMenuItem* source, TPopupWindow* root)
+      : TCustomControl(owner), menu_(menu), root_(root ? root : this) {
     SetColor(clMenu);
-    for (int i = 0; i < menu->Items()->Count(); ++i)
-      if (menu->Items()->Items(i)->Visible()) items_.push_back(menu->Items()->Items(i));
+    for (int i = 0; i < source->Count(); ++i)
+      if (source->Items(i)->Visible()) items_.push_back(source->Items(i));
+  }
+  ~TPopupWindow() override {
+    CloseChild();
+    if (parent_ != nullptr && parent_->child_ == this) parent_->child_ = nullptr;
   }
 
   // Measures the rows (asking owner-drawn items) and returns the window's size.
@@ -38,6 +51,7 @@ class TPopupWindow final : public TCustomControl {
     rows_.clear();
     for (TMenuItem* item : items_) {
       int w = measure.TextWidth(item->Caption()) + 40;
+      if (item->ShortCut() != 0) w += measure.TextWidth(ShortCutToText(item->ShortCut())) + 16;
       int h = item->IsLine() ? kSeparatorHeight : measure.GetTextMetrics().tmHeight + 6;
       if (item->OnMeasureItem) item->OnMeasureItem(item, canvas, w, h);
       rows_.push_back({2, y, 0, y + h});
@@ -48,16 +62,13 @@ class TPopupWindow final : public TCustomControl {
     return {width + 4, y + 2};
   }
 
-  void MoveHot(int step) {
-    const int n = int(items_.size());
-    for (int k = 1; k <= n; ++k) {
-      const int i = ((hot_ < 0 ? (step > 0 ? -1 : n) : hot_) + step * k % n + n) % n;
-      if (!items_[std::size_t(i)]->IsLine() && items_[std::size_t(i)]->Enabled()) {
-        hot_ = i;
-        break;
-      }
-    }
-    Invalidate();
+  // Places the level with its top-left at a screen point, kept on the screen, and shows it.
+  void ShowAt(int x, int y) {
+    const Size size = Layout();
+    x = std::clamp(x, 0, std::max(Screen()->Width() - size.cx, 0));
+    y = std::clamp(y, 0, std::max(Screen()->Height() - size.cy, 0));
+    SetBounds(x, y, size.cx, size.cy);
+    ShowWindow(Handle(), SW_SHOWNA);
   }
 
   bool done = false;
@@ -69,65 +80,142 @@ class TPopupWindow final : public TCustomControl {
     p.Style = WS_POPUP;
   }
 
-  int RowAt(Point p) const {
+  [[nodiscard]] TPopupWindow* Deepest() {
+    TPopupWindow* p = this;
+    while (p->child_ != nullptr) p = p->child_;
+    return p;
+  }
+  [[nodiscard]] bool Selectable(int row) const {
+    if (row < 0 || row >= int(items_.size())) return false;
+    const TMenuItem* item = items_[std::size_t(row)];
+    return !item->IsLine() && item->Enabled();
+  }
+  [[nodiscard]] int RowAt(Point p) const {
     for (std::size_t i = 0; i < rows_.size(); ++i)
       if (rows_[i].Contains(p)) return int(i);
     return -1;
   }
 
+  void SetHot(int row) {
+    if (row == hot_) return;
+    hot_ = row;
+    Invalidate();
+  }
+  void MoveHot(int step) {
+    const int n = int(items_.size());
+    for (int k = 1; k <= n; ++k) {
+      const int i = ((hot_ < 0 ? (step > 0 ? -1 : n) : hot_) + step * k % n + n) % n;
+      if (Selectable(i)) {
+        SetHot(i);
+        break;
+      }
+    }
+  }
+
+  void CloseChild() {
+    if (child_ == nullptr) return;
+    TPopupWindow* c = child_;
+    child_ = nullptr;
+    Free(c);
+  }
+  // Shows the children of the hot item beside its row.
+  void OpenChild() {
+    if (!Selectable(hot_) || items_[std::size_t(hot_)]->Count() == 0) return;
+    TMenuItem* item = items_[std::size_t(hot_)];
+    if (child_ != nullptr && child_->source_ == item) return;
+    CloseChild();
+    child_ = Create<TPopupWindow>(menu_, menu_, item, root_);
+    child_->source_ = item;
+    child_->parent_ = this;
+    const Point at = ClientToScreen({rows_[std::size_t(hot_)].Right, rows_[std::size_t(hot_)].Top});
+    child_->ShowAt(at.X, at.Y - 2);
+  }
   void Choose(int row) {
-    if (row < 0) return;
+    if (!Selectable(row)) return;
     TMenuItem* item = items_[std::size_t(row)];
-    if (item->IsLine() || !item->Enabled()) return;
-    chosen = item;
-    done = true;
+    if (item->Count() > 0) {
+      SetHot(row);
+      OpenChild();
+      return;
+    }
+    root_->chosen = item;
+    root_->done = true;
+  }
+
+  // Mouse input for this level, in its client coordinates.
+  void Mouse(UINT msg, Point p) {
+    const int row = RowAt(p);
+    if (msg == WM_MOUSEMOVE) {
+      if (row < 0) return;
+      SetHot(row);
+      if (Selectable(row) && items_[std::size_t(row)]->Count() > 0) {
+        OpenChild();
+      } else {
+        CloseChild();
+      }
+    } else if (msg == WM_LBUTTONUP || msg == WM_RBUTTONUP) {
+      Choose(row);
+    }
+  }
+
+  void Key(WPARAM vk) {
+    switch (vk) {
+      case VK_UP:
+        MoveHot(-1);
+        break;
+      case VK_DOWN:
+        MoveHot(1);
+        break;
+      case VK_RIGHT:
+        if (Selectable(hot_) && items_[std::size_t(hot_)]->Count() > 0) {
+          OpenChild();
+          child_->MoveHot(1);
+        }
+        break;
+      case VK_RETURN:
+        Choose(hot_);
+        if (child_ != nullptr && child_->hot_ < 0) child_->MoveHot(1);
+        break;
+      case VK_LEFT:
+      case VK_ESCAPE:
+        if (parent_ != nullptr) {
+          parent_->CloseChild();  // this level goes; nothing may touch it after
+        } else if (vk == VK_ESCAPE) {
+          done = true;
+        }
+        break;
+      default:
+        break;
+    }
   }
 
   void WndProc(TMessage& m) override {
     switch (m.Msg) {
-      case WM_MOUSEMOVE: {
-        const int row = RowAt({static_cast<std::int16_t>(LOWORD(std::uintptr_t(m.LParam))),
-                               static_cast<std::int16_t>(HIWORD(std::uintptr_t(m.LParam)))});
-        if (row != hot_ && row >= 0) {
-          hot_ = row;
-          Invalidate();
-        }
-        return;
-      }
+      case WM_MOUSEMOVE:
       case WM_LBUTTONDOWN:
-      case WM_RBUTTONDOWN: {
-        const Point p{static_cast<std::int16_t>(LOWORD(std::uintptr_t(m.LParam))),
-                      static_cast<std::int16_t>(HIWORD(std::uintptr_t(m.LParam)))};
-        if (!ClientRect().Contains(p)) done = true;  // a click elsewhere dismisses it
+      case WM_RBUTTONDOWN:
+      case WM_LBUTTONUP:
+      case WM_RBUTTONUP: {
+        // The first level holds the mouse: find the level under the pointer.
+        const Point screen = ClientToScreen(MsgPoint(m.LParam));
+        for (TPopupWindow* p = Deepest(); p != nullptr; p = p->parent_) {
+          const Point local = p->ScreenToClient(screen);
+          if (p->ClientRect().Contains(local)) {
+            p->Mouse(m.Msg, local);
+            return;
+          }
+        }
+        // A press outside every level dismisses the menu.
+        if (m.Msg == WM_LBUTTONDOWN || m.Msg == WM_RBUTTONDOWN) done = true;
         return;
       }
-      case WM_LBUTTONUP:
-      case WM_RBUTTONUP:
-        Choose(RowAt({static_cast<std::int16_t>(LOWORD(std::uintptr_t(m.LParam))),
-                      static_cast<std::int16_t>(HIWORD(std::uintptr_t(m.LParam)))}));
-        return;
       case WM_KEYDOWN:
-        switch (m.WParam) {
-          case VK_UP:
-            MoveHot(-1);
-            break;
-          case VK_DOWN:
-            MoveHot(1);
-            break;
-          case VK_RETURN:
-            Choose(hot_);
-            break;
-          case VK_ESCAPE:
-            done = true;
-            break;
-          default:
-            break;
-        }
+        Deepest()->Key(m.WParam);
         return;
       case WM_CHAR:
         return;
       case WM_KILLFOCUS:
-        done = true;
+        if (parent_ == nullptr) done = true;
         return;
       default:
         TCustomControl::WndProc(m);
@@ -154,7 +242,7 @@ class TPopupWindow final : public TCustomControl {
         dc->IntersectClipRect(r.Left, r.Top, r.Right, r.Bottom);
         item->OnAdvancedDrawItem(item, c, r, state);
         dc->RestoreDC(save);
-        // The canvas objects may have been changed by the handler; start afresh next row.
+        // The handler may have changed the canvas objects; the next row starts afresh.
         c.SetHandle(dc);
         continue;
       }
@@ -173,17 +261,31 @@ class TPopupWindow final : public TCustomControl {
       dc->SelectFont(f);
       Rect text{r.Left + 20, r.Top, r.Right - 4, r.Bottom};
       dc->DrawText(item->Caption(), text, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
+      if (item->ShortCut() != 0) {
+        Rect keys{r.Left + 20, r.Top, r.Right - 14, r.Bottom};
+        dc->DrawText(ShortCutToText(item->ShortCut()), keys, DT_RIGHT | DT_VCENTER | DT_SINGLELINE);
+      }
+      const TColor mark = dc->GetTextColor();
+      const int cy = (r.Top + r.Bottom) / 2;
       if (item->Checked()) {
         const int cx = r.Left + 9;
-        const int cy = (r.Top + r.Bottom) / 2;
-        dc->FillRect({cx - 2, cy - 2, cx + 3, cy + 3}, Solid(dc->GetTextColor()));
+        dc->FillRect({cx - 2, cy - 2, cx + 3, cy + 3}, Solid(mark));
+      }
+      if (item->Count() > 0) {  // an arrow towards the cascaded level
+        const int ax = r.Right - 10;
+        for (int k = 0; k < 4; ++k)
+          dc->FillRect({ax + k, cy - 3 + k, ax + k + 1, cy + 4 - k}, Solid(mark));
       }
     }
   }
 
  private:
   TMenu* menu_;
-  std::vector<TMenuItem*> items_;  // the visible items, owned by the menu's owner
+  TPopupWindow* root_;              // the first level (this one for the first)
+  TPopupWindow* parent_ = nullptr;  // the level this one cascades from
+  TPopupWindow* child_ = nullptr;   // owned as a component by the menu; freed by this one
+  TMenuItem* source_ = nullptr;     // whose children this level shows
+  std::vector<TMenuItem*> items_;   // the visible items, owned by the menu's owner
   std::vector<Rect> rows_;
   int hot_ = -1;
 };
@@ -274,18 +376,33 @@ void TMenuItem::Click() {
 
 TMenu::TMenu(TComponent* owner) : TComponent(owner), items_(Create<TMenuItem>(this)) {}
 
+namespace {
+TMenuItem* FindShortCut(TMenuItem* item, std::uint16_t shortCut) {
+  for (int i = 0; i < item->Count(); ++i) {
+    TMenuItem* c = item->Items(i);
+    if (!c->Visible() || !c->Enabled()) continue;
+    if (c->ShortCut() == shortCut && c->Count() == 0) return c;
+    if (TMenuItem* found = FindShortCut(c, shortCut)) return found;
+  }
+  return nullptr;
+}
+}  // namespace
+
+bool TMenu::IsShortCut(std::uint16_t shortCut) {
+  if (shortCut == 0) return false;
+  TMenuItem* item = FindShortCut(items_, shortCut);
+  if (item == nullptr) return false;
+  item->Click();
+  return true;
+}
+
 void TPopupMenu::Popup(int x, int y) {
   if (window_ != 0) return;
   if (OnPopup) OnPopup(this);
-  auto* popup = Create<TPopupWindow>(this, this);
-  const Size size = popup->Layout();
-  // Kept on the screen.
-  const int sx = std::clamp(x, 0, std::max(Screen()->Width() - size.cx, 0));
-  const int sy = std::clamp(y, 0, std::max(Screen()->Height() - size.cy, 0));
-  popup->SetBounds(sx, sy, size.cx, size.cy);
+  auto* popup = Create<TPopupWindow>(this, this, Items(), nullptr);
   const HWND previousFocus = GetFocus();
+  popup->ShowAt(x, y);
   window_ = popup->Handle();
-  ShowWindow(window_, SW_SHOW);
   SetCapture(window_);
   ::qv::SetFocus(window_);
   while (!popup->done) {
@@ -296,6 +413,7 @@ void TPopupMenu::Popup(int x, int y) {
   window_ = 0;
   Free(popup);
   if (previousFocus != 0 && IsWindow(previousFocus)) ::qv::SetFocus(previousFocus);
+  // The command runs once the menu is gone, as a posted menu command would.
   if (chosen != nullptr) chosen->Click();
 }
 

@@ -95,12 +95,15 @@ class TMenu : public TComponent {
   [[nodiscard]] TMenuItem* Items() const { return items_; }
   [[nodiscard]] bool OwnerDraw() const { return ownerDraw_; }
   void SetOwnerDraw(bool value) { ownerDraw_ = value; }
+  // Clicks the enabled, visible item with this shortcut; false when there is none.
+  bool IsShortCut(std::uint16_t shortCut);
 
  private:
   TMenuItem* items_;  // owned as a component
   bool ownerDraw_ = false;
 };
 
+// The form's menu: no menu bar is drawn, its items' shortcuts work on the form.
 class TMainMenu : public TMenu {
  public:
   explicit TMainMenu(TComponent* owner) : TMenu(owner) {}

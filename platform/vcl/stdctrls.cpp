@@ -316,6 +316,10 @@ void TEdit::KeyDown(std::uint16_t& key, TShiftState shift) {
     case VK_HOME:
       MoveCaret(0, extend);
       break;
+    case 'A':
+      if (!(shift & ssCtrl)) return;
+      SelectAll();
+      break;
     case VK_END:
       MoveCaret(int(s.size()), extend);
       break;
@@ -367,7 +371,24 @@ int TEdit::PosFromX(int x) {
 }
 
 void TEdit::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
-  if (button == TMouseButton::mbLeft) MoveCaret(PosFromX(x), (shift & ssShift) != 0);
+  if (button == TMouseButton::mbLeft) {
+    if (shift & ssDouble) {
+      // A double click selects the word under the pointer.
+      const std::string& s = Caption();
+      const auto isWord = [&](int pos) {
+        return pos < int(s.size()) && s[std::size_t(pos)] != ' ' && s[std::size_t(pos)] != '\t';
+      };
+      int start = PosFromX(x);
+      int end = start;
+      while (start > 0 && isWord(PrevChar(s, start))) start = PrevChar(s, start);
+      while (isWord(end)) end = NextChar(s, end);
+      anchor_ = start;
+      caret_ = end;
+      Invalidate();
+    } else {
+      MoveCaret(PosFromX(x), (shift & ssShift) != 0);
+    }
+  }
   TCustomControl::MouseDown(button, shift, x, y);
 }
 
@@ -472,7 +493,35 @@ TListBox::TListBox(TComponent* owner) : TCustomControl(owner) {
   items_.OnChange = [this] {
     if (itemIndex_ >= items_.Count()) itemIndex_ = -1;
     topIndex_ = std::clamp(topIndex_, 0, std::max(items_.Count() - 1, 0));
+    UpdateScrollBar();
   };
+}
+
+void TListBox::UpdateScrollBar() {
+  const int rows = VisibleRows();
+  const bool needed = items_.Count() > rows && Width() > 2 * Border() + 16;
+  if (!needed) {
+    if (scrollBar_ != nullptr) scrollBar_->SetVisible(false);
+    return;
+  }
+  if (scrollBar_ == nullptr) {
+    scrollBar_ = Create<TScrollBar>(this);
+    scrollBar_->SetKind(TScrollBarKind::sbVertical);
+    scrollBar_->SetTabStop(false);
+    scrollBar_->SetParent(this);
+    scrollBar_->OnChange = [this](TComponent*) { SetTopIndex(scrollBar_->Position()); };
+  }
+  scrollBar_->SetBounds(Width() - Border() - 16, Border(), 16, Height() - 2 * Border());
+  scrollBar_->SetLargeChange(std::max(rows - 1, 1));
+  scrollBar_->SetPageSize(0);
+  scrollBar_->SetParams(std::min(topIndex_, items_.Count() - rows), 0, items_.Count() - rows);
+  scrollBar_->SetPageSize(rows);
+  scrollBar_->SetVisible(true);
+}
+
+int TListBox::RowsRight() const {
+  const int right = Width() - Border();
+  return scrollBar_ != nullptr && scrollBar_->Visible() ? right - scrollBar_->Width() : right;
 }
 
 int TListBox::ItemHeight() const {
@@ -505,6 +554,7 @@ void TListBox::SetTopIndex(int index) {
   if (index == topIndex_) return;
   topIndex_ = index;
   Invalidate();
+  UpdateScrollBar();
 }
 
 void TListBox::MakeVisible(int index) {
@@ -514,7 +564,7 @@ void TListBox::MakeVisible(int index) {
 }
 
 int TListBox::ItemAtPos(Point p) const {
-  if (p.X < Border() || p.X >= Width() - Border() || p.Y < Border()) return -1;
+  if (p.X < Border() || p.X >= RowsRight() || p.Y < Border()) return -1;
   const int i = topIndex_ + (p.Y - Border()) / ItemHeight();
   return i < items_.Count() ? i : -1;
 }
@@ -605,6 +655,7 @@ void TListBox::Paint() {
   const int save = dc->SaveDC();
   dc->IntersectClipRect(r.Left, r.Top, r.Right, r.Bottom);
   dc->SetBkMode(TRANSPARENT);
+  r.Right = RowsRight();
   for (int i = topIndex_, y = r.Top; i < items_.Count() && y < r.Bottom; ++i, y += h) {
     const Rect row{r.Left, y, r.Right, y + h};
     const bool selected = i == itemIndex_;

@@ -160,6 +160,8 @@ class TControlStrings {
   int updating_ = 0;
 };
 
+class TScrollBar;
+
 class TListBox : public TCustomControl {
  public:
   explicit TListBox(TComponent* owner);
@@ -186,18 +188,23 @@ class TListBox : public TCustomControl {
   void MouseDown(TMouseButton button, TShiftState shift, int x, int y) override;
   void MouseMove(TShiftState shift, int x, int y) override;
   void Click() override {}  // OnClick follows the choice, not the mouse button
+  void Resized() override { UpdateScrollBar(); }
 
  private:
   [[nodiscard]] int Border() const { return borderStyle_ == TBorderStyle::bsSingle ? 2 : 0; }
   [[nodiscard]] int VisibleRows() const;
   void Choose(int index);
   void MakeVisible(int index);
+  // Shows a vertical scroll bar while there are more items than rows, in step with TopIndex.
+  void UpdateScrollBar();
+  [[nodiscard]] int RowsRight() const;
 
   TControlStrings items_{this};
   int itemIndex_ = -1;
   int topIndex_ = 0;
   int itemHeight_ = 0;  // 0: from the font
   TBorderStyle borderStyle_ = TBorderStyle::bsSingle;
+  TScrollBar* scrollBar_ = nullptr;  // a child owned by this control, made when needed
 };
 
 class TComboDropDown;
@@ -244,6 +251,12 @@ class TComboBox : public TCustomControl {
   int dropDownCount_ = 8;
   TComboDropDown* dropDown_ = nullptr;  // owned by this control while shown
 };
+
+// The class library derives its published controls from these; here the published classes
+// are the bases, with every property public and the behaviour virtual.
+using TCustomEdit = TEdit;
+using TCustomListBox = TListBox;
+using TCustomComboBox = TComboBox;
 
 enum class TScrollBarKind { sbHorizontal, sbVertical };
 enum TScrollCode {
@@ -303,6 +316,8 @@ class TScrollBar : public TCustomControl {
  protected:
   void Paint() override;
   LRESULT DialogCode() const override { return DLGC_WANTARROWS; }
+  // A scroll bar that is no tab stop (one inside a list) leaves the focus where it is.
+  bool FocusOnClick() const override { return TabStop(); }
   void KeyDown(std::uint16_t& key, TShiftState shift) override;
   void MouseDown(TMouseButton button, TShiftState shift, int x, int y) override;
   void MouseMove(TShiftState shift, int x, int y) override;

@@ -168,51 +168,32 @@ TEST_F(CDInTest, RipsEachTrackToFLACBitExact) {
   }
 }
 
-TEST_F(CDInTest, RipsEachTrackToMP3AtEveryFullRateBitRate) {
-  // The bit rates at which the encoder keeps 44.1 kHz.
-  const TMP3BitRate rates[] = {TMP3BitRate::br112, TMP3BitRate::br128, TMP3BitRate::br144,
-                               TMP3BitRate::br160, TMP3BitRate::br192, TMP3BitRate::br224,
-                               TMP3BitRate::br256, TMP3BitRate::br320};
-  TMP3Out output;
-  int i = 0;
-  for (const auto rate : rates) {
-    const int track = 1 + i++ % 3;
-    SCOPED_TRACE(testing::Message() << MP3BitRateKbps(rate) << " kbit/s, track " << track);
-    SelectTrack(track);
-    output.BitRate = rate;
-    output.FileName = dir_.File("t.mp3");
-    ASSERT_TRUE(RunJob(output, *cd_).empty());
-    const auto r =
-        RunCommand("mpg123 -q -s " + Quote(output.FileName) + " > " + Quote(dir_.File("t.raw")));
-    ASSERT_EQ(r.status, 0) << r.output;
-    const auto decoded = ReadBytes(dir_.File("t.raw"));
-    const auto source = TrackPcm(track);
-    ASSERT_EQ(decoded.size(), source.size());
-    for (int channel = 0; channel < 2; ++channel) {
-      const double c = Correlation(Channel(source, 2, channel), Channel(decoded, 2, channel));
-      EXPECT_GT(c, 0.95) << "channel " << channel << " correlation " << c;
-    }
-  }
-}
+// The lossy encoders take the drive's audio too: track 1 at 128 kbit/s, track 2 to Ogg.
+TEST_F(CDInTest, RipsToMP3AndOggVorbis) {
+  TMP3Out mp3;
+  SelectTrack(1);
+  mp3.FileName = dir_.File("t.mp3");
+  ASSERT_TRUE(RunJob(mp3, *cd_).empty());
+  const auto r =
+      RunCommand("mpg123 -q -s " + Quote(mp3.FileName) + " > " + Quote(dir_.File("t.raw")));
+  ASSERT_EQ(r.status, 0) << r.output;
+  const auto decoded = ReadBytes(dir_.File("t.raw"));
+  const auto source = TrackPcm(1);
+  ASSERT_EQ(decoded.size(), source.size());
+  for (int channel = 0; channel < 2; ++channel)
+    EXPECT_GT(Correlation(Channel(source, 2, channel), Channel(decoded, 2, channel)), 0.95);
 
-TEST_F(CDInTest, RipsEachTrackToOggVorbis) {
-  TVorbisOut output;
-  for (int track = 1; track <= 3; ++track) {
-    SCOPED_TRACE(track);
-    SelectTrack(track);
-    output.FileName = dir_.File("t.ogg");
-    output.Comments = {"TRACKNUMBER=" + std::to_string(track), "ARTIST=A", "ARTIST=B"};
-    ASSERT_TRUE(RunJob(output, *cd_).empty());
-    const auto info = RunCommand("ogginfo " + Quote(output.FileName));
-    EXPECT_EQ(info.status, 0) << info.output;
-    EXPECT_EQ(info.output.find("WARNING"), std::string::npos) << info.output;
-    const auto dec =
-        RunCommand("oggdec -Q -R -o " + Quote(dir_.File("t.raw")) + " " + Quote(output.FileName));
-    ASSERT_EQ(dec.status, 0) << dec.output;
-    EXPECT_EQ(ReadBytes(dir_.File("t.raw")).size(), TrackPcm(track).size());
-    EXPECT_EQ(RunCommand("vorbiscomment -l " + Quote(output.FileName)).output,
-              "TRACKNUMBER=" + std::to_string(track) + "\nARTIST=A\nARTIST=B\n");
-  }
+  TVorbisOut ogg;
+  SelectTrack(2);
+  ogg.FileName = dir_.File("t.ogg");
+  ASSERT_TRUE(RunJob(ogg, *cd_).empty());
+  const auto info = RunCommand("ogginfo " + Quote(ogg.FileName));
+  EXPECT_EQ(info.status, 0) << info.output;
+  EXPECT_EQ(info.output.find("WARNING"), std::string::npos) << info.output;
+  const auto dec =
+      RunCommand("oggdec -Q -R -o " + Quote(dir_.File("o.raw")) + " " + Quote(ogg.FileName));
+  ASSERT_EQ(dec.status, 0) << dec.output;
+  EXPECT_EQ(ReadBytes(dir_.File("o.raw")).size(), TrackPcm(2).size());
 }
 
 TEST_F(CDInTest, ReadErrorEndsTheRangeWithoutStaleAudio) {

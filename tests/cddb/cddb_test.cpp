@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 
@@ -42,15 +43,18 @@ class TCddbTest : public ::testing::Test {
     stored.TOC.LeadOut = {std::uint8_t(lead / 4500), std::uint8_t(lead / 75 % 60), 0, false};
     stored.DiscID = discId_;
     stored.Category = "rock";
-    stored.Artist = "Image Artist";
-    stored.Title = "Image \\ Album";
+    // Escapes, a title cut over lines, and text sent as Latin-1 at level 5.
+    stored.Artist = "Bj\xc3\xb6rk \\ Name";
+    stored.Title = std::string(300, 'T') + " / part";
     stored.Year = "2024";
     stored.Genre = "Test";
-    stored.ExtD = "about\nthe disc";
-    stored.TrackTitles = {"one", "two", "three"};
+    stored.ExtD = "line one\nline\ttwo";
+    stored.TrackTitles = {"One", "Two \\n not a break", "Three"};
+    stored.TrackExt[1] = "ext two";
     TLocalCDDB db;
     db.SetRoot(root_.str());
     ASSERT_GT(db.WriteEntry(stored), 0);
+    stored_ = stored;
     server_ = std::make_unique<testing::CddbFixtureServer>(
         std::string(QV_SOURCE_DIR) + "/tests/fixtures/cddb/cddb_server.py", root_.path().string());
 
@@ -79,33 +83,31 @@ class TCddbTest : public ::testing::Test {
   testing::ScratchDir images_, root_;
   CdToc disc_;
   std::string discId_, oldDrives_;
+  TCDInfo stored_;
   std::unique_ptr<testing::CddbFixtureServer> server_;
   std::unique_ptr<TCddb> cddb_;
   std::vector<std::string> statuses_;
 };
 
-TEST_F(TCddbTest, CreationDefaults) {
-  EXPECT_EQ(cddb_->GetLocalCDDBType(), lctUNIX);
-  EXPECT_EQ(cddb_->State, cdsIdle);
-  EXPECT_TRUE(cddb_->InternalTOCRetrieve);
-  EXPECT_EQ(cddb_->DriveList.DriveCount, 1);
-  EXPECT_EQ(cddb_->GetCDInfo()->TOC.TrackCount, 3);
+TEST_F(TCddbTest, LookUpOfTheDiscInTheDrive) {
   EXPECT_TRUE(cddb_->GetCDInfo()->DiscID.empty());  // computed by the first refresh
   cddb_->SetNoteToUser(std::string(80, 'n'));
   EXPECT_EQ(cddb_->NoteToUser(), std::string(70, 'n'));
-  EXPECT_EQ(cddb_->ServerAdditionalAddr, "/~cddb/cddb.cgi");
-}
-
-TEST_F(TCddbTest, LookUpOfTheDiscInTheDrive) {
   ASSERT_TRUE(cddb_->RefreshTOC());
   EXPECT_EQ(cddb_->GetCDInfo()->DiscID, discId_);
   EXPECT_FALSE(cddb_->SelectDrive(1));  // no such drive: nothing changes
   EXPECT_EQ(cddb_->GetCDInfo()->DiscID, discId_);
 
+  // The same disc in a second category: the owner picks the second line (jazz, rock).
+  TCDInfo twin = stored_;
+  twin.Category = "jazz";
+  TLocalCDDB db;
+  db.SetRoot(root_.str());
+  ASSERT_GT(db.WriteEntry(twin), 0);
   int offered = 0;
   cddb_->OnMatch = [&](TComponent*, const TMatchArray&, int& rightOne) {
     ++offered;
-    rightOne = 0;
+    rightOne = 1;
   };
   ASSERT_EQ(cddb_->Query(), 0);
   WaitForEnd();
@@ -115,10 +117,13 @@ TEST_F(TCddbTest, LookUpOfTheDiscInTheDrive) {
   WaitForEnd();
   ASSERT_EQ(cddb_->State, cdsEntryRead);
   const TCDInfo& info = *cddb_->GetCDInfo();
-  EXPECT_EQ(info.Artist, "Image Artist");
-  EXPECT_EQ(info.Title, "Image \\ Album");
-  EXPECT_EQ(info.ExtD, "about\nthe disc");
-  EXPECT_EQ(info.TrackTitles[2], "three");
+  EXPECT_EQ(info.Artist, stored_.Artist);
+  EXPECT_EQ(info.Title, stored_.Title);
+  EXPECT_EQ(info.Year, stored_.Year);
+  EXPECT_EQ(info.Genre, stored_.Genre);
+  EXPECT_EQ(info.ExtD, stored_.ExtD);
+  EXPECT_EQ(info.TrackTitles, stored_.TrackTitles);
+  EXPECT_EQ(info.TrackExt, stored_.TrackExt);
   EXPECT_EQ(info.Category, "rock");
   EXPECT_EQ(info.DiscID, discId_);  // from the drive again after the parse
   EXPECT_EQ(statuses_.back(), "Entry read");
@@ -135,13 +140,44 @@ TEST_F(TCddbTest, LookUpThroughAProxy) {
   EXPECT_EQ(cddb_->State, cdsMatchFound);
 }
 
-TEST_F(TCddbTest, ServerFailuresAndAbort) {
+TEST_F(TCddbTest, ServerAnswersEndInTheirStatesAndTexts) {
   ASSERT_TRUE(cddb_->RefreshTOC());
-  testing::WriteFile(root_.path() / "_control" / ("query." + discId_), "http 503");
+  const struct {
+    const char* control;
+    int state;
+    std::string status;
+  } cases[] = {
+      {"slow 1", cdsMatchFound, "Found exact match"},
+      {"noeol", cdsMatchFound, "Found exact match"},
+      {"409", cdsNoMatch, "No handshake"},
+      {"html", cdsNoMatch, "No match found"},
+      {"http 503", cdsHttpError,
+       "CDDB Component Internal Error: THttpCli.GetAsync failed because of error "
+       "\"Service Unavailable\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.control);
+    testing::WriteFile(root_.path() / "_control" / ("query." + discId_), c.control);
+    statuses_.clear();
+    ASSERT_EQ(cddb_->Query(), 0);
+    WaitForEnd();
+    EXPECT_EQ(cddb_->State, c.state);
+    EXPECT_NE(std::find(statuses_.begin(), statuses_.end(), c.status), statuses_.end());
+  }
+  // A read the server refuses.
+  std::remove((root_.path() / "_control" / ("query." + discId_)).c_str());
   ASSERT_EQ(cddb_->Query(), 0);
   WaitForEnd();
-  EXPECT_EQ(cddb_->State, cdsHttpError);
+  testing::WriteFile(root_.path() / "_control" / ("read." + discId_), "401");
+  ASSERT_EQ(cddb_->ReadEntry(), 0);
+  WaitForEnd();
+  EXPECT_EQ(cddb_->State, cdsReadFailed);
+  EXPECT_NE(std::find(statuses_.begin(), statuses_.end(), "Specified CDDB entry not found"),
+            statuses_.end());
+}
 
+TEST_F(TCddbTest, AbortEndsASlowLookUp) {
+  ASSERT_TRUE(cddb_->RefreshTOC());
   testing::WriteFile(root_.path() / "_control" / ("query." + discId_), "slow 60");
   ASSERT_EQ(cddb_->Query(), 0);
   cddb_->Abort();

@@ -107,30 +107,6 @@ TEST(TSearchFileTest, AgreesWithAnInMemoryModel) {
   }
 }
 
-TEST(TSearchFileTest, EofAtTheEndOfFilesOfWholeBlocks) {
-  ScratchDir dir;
-  for (const std::size_t size : {std::size_t{0}, std::size_t{8192}, std::size_t{16384}}) {
-    SCOPED_TRACE(size);
-    const auto path = dir.path() / ("f" + std::to_string(size));
-    std::string data;
-    while (data.size() < size) data += std::string(63, 'x') + "\n";
-    WriteFile(path, data);
-    TSearchFile f;
-    f.SetFileName(path.string());
-    ASSERT_TRUE(f.Open());
-    f.Seek(static_cast<std::int64_t>(size));
-    EXPECT_TRUE(f.Eof());
-    f.Seek(0);
-    int lines = 0;
-    std::string line;
-    while (!f.Eof() && lines <= 1000) {
-      f.ReadLn(line);
-      ++lines;
-    }
-    EXPECT_EQ(lines, static_cast<int>(size / 64));
-  }
-}
-
 TEST(TSearchFileTest, FindsAcrossBlockBoundariesAndAfterZeroBytes) {
   ScratchDir dir;
   const auto path = dir.path() / "f";

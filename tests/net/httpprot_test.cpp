@@ -201,7 +201,6 @@ TEST_F(HttpCliTest, ChunkedAnswerAndKeepAliveReuse) {
   EXPECT_EQ(Text(second), "abcde");
   EXPECT_EQ(h.CtrlSocket().State(), wsConnected);
   int states = 0;
-  h.OnStateChange = [&](THttpCli* s) { states += s->State() == httpDnsLookup; };
   TMemoryStream third;
   h.URL = Url(*web_, "/parts.sh");
   r = Result{};
@@ -606,12 +605,6 @@ TEST(HttpUrlTest, Grammar) {
   THttpCli h;
   EXPECT_THROW(h.SetRequestVer("2.0"), EHttpException);
 }
-
-}  // namespace
-}  // namespace qv
-
-namespace qv {
-namespace {
 
 TEST(HttpCliRunTest, BlockingRequestServesTheQueue) {
   ResolverScope dns;

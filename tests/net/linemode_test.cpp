@@ -190,12 +190,6 @@ TEST(LineModeTest, WaitUntilReadyTimesOutWithoutSpinning) {
   EXPECT_EQ(s.Synchronize([&] { done = true; }, done), 0);
 }
 
-}  // namespace
-}  // namespace qv
-
-namespace qv {
-namespace {
-
 TEST(LineModeTest, EditAndEcho) {
   const std::string echo = "ab      c\b \bd\r\n";
   ScriptedPeer peer({ScriptedPeer::SendBytes("ab\tc\bd\r\n"), ScriptedPeer::ReadBytes(echo.size()),

@@ -43,6 +43,14 @@ class ResolverScope {
   }
 };
 
+// Connects `s` to a loopback port.
+template <class Socket>
+void Dial(Socket& s, int port) {
+  s.SetAddr("127.0.0.1");
+  s.SetPort(std::to_string(port));
+  s.Connect();
+}
+
 // Everything one connection reports, in order.
 struct Log {
   std::vector<std::string> events;
@@ -128,9 +136,7 @@ TEST(WSocketTest, EchoConnectSendReceiveClose) {
   s.OnChangeState = [&](TCustomWSocket*, TSocketState a, TSocketState b) {
     states.push_back({a, b});
   };
-  s.SetAddr("127.0.0.1");
-  s.SetPort(std::to_string(echo.Port()));
-  s.Connect();
+  Dial(s, echo.Port());
   EXPECT_EQ(s.State(), wsConnecting);
   EXPECT_EQ(log.connected, -1) << "the connection is reported from the message loop";
   ASSERT_TRUE(WaitFor([&] { return log.connected == 0; }));
@@ -175,9 +181,7 @@ TEST(WSocketTest, LargeTransferDrainsTheSendQueue) {
   std::int64_t bytesSent = 0;
   s.OnDataSent = [&](TCustomWSocket*, std::uint16_t) { ++dataSent; };
   s.OnSendData = [&](TCustomWSocket*, int n) { bytesSent += n; };
-  s.SetAddr("127.0.0.1");
-  s.SetPort(std::to_string(echo.Port()));
-  s.Connect();
+  Dial(s, echo.Port());
   ASSERT_TRUE(WaitFor([&] { return log.connected == 0; }));
   dataSent = 0;
   ASSERT_EQ(s.Send(payload.data(), int(payload.size())), int(payload.size()));
@@ -195,9 +199,7 @@ TEST(WSocketTest, SendBeforeConnectedIsRefused) {
   TWSocket s;
   Log log;
   log.Wire(s);
-  s.SetAddr("127.0.0.1");
-  s.SetPort(std::to_string(peer.Port()));
-  s.Connect();
+  Dial(s, peer.Port());
   // Before the connection is made nothing can be queued.
   s.OnError = [](TCustomWSocket*) {};
   EXPECT_EQ(s.Send("x", 1), -1);
@@ -213,9 +215,7 @@ TEST(WSocketTest, RefusedConnectionReportsOnlyThroughSessionConnected) {
   TWSocket s;
   Log log;
   log.Wire(s);
-  s.SetAddr("127.0.0.1");
-  s.SetPort(std::to_string(port));
-  s.Connect();
+  Dial(s, port);
   ASSERT_TRUE(WaitFor([&] { return log.connected != -1; }));
   EXPECT_EQ(log.connected, 10061);
   ProcessMessages();
@@ -295,9 +295,7 @@ TEST(WSocketTest, OnErrorInsteadOfRaising) {
   s.OnError = [&](TCustomWSocket*) { ++errors; };
   Log log;
   log.Wire(s);
-  s.SetAddr("127.0.0.1");
-  s.SetPort(std::to_string(echo.Port()));
-  s.Connect();
+  Dial(s, echo.Port());
   s.Connect();  // "Connect: Socket already in use"
   EXPECT_EQ(errors, 1);
   s.SetSocksLevel("4a");
@@ -324,12 +322,6 @@ TEST(WSocketTest, LibraryUnloadsWithTheLastSocket) {
   c.SetReqVerHigh(2);
 }
 
-}  // namespace
-}  // namespace qv
-
-namespace qv {
-namespace {
-
 TEST(WSocketTest, FlushPauseResumeAndRelease) {
   test::SocatEcho echo;
   ASSERT_TRUE(echo.Ok()) << echo.Error();
@@ -342,9 +334,7 @@ TEST(WSocketTest, FlushPauseResumeAndRelease) {
   s->destroyed = &destroyed;
   Log log;
   log.Wire(*s);
-  s->SetAddr("127.0.0.1");
-  s->SetPort(std::to_string(echo.Port()));
-  s->Connect();
+  Dial(*s, echo.Port());
   ASSERT_TRUE(WaitFor([&] { return log.connected == 0; }));
   const std::string big(300000, 'f');
   s->SendStr(big);
@@ -405,9 +395,7 @@ TEST(WSocketTest, UdpEcho) {
   int connected = -1;
   s.OnSessionConnected = [&](TCustomWSocket*, std::uint16_t e) { connected = e; };
   s.SetProto("udp");
-  s.SetAddr("127.0.0.1");
-  s.SetPort(std::to_string(port));
-  s.Connect();
+  Dial(s, port);
   EXPECT_EQ(connected, 0) << "a datagram socket is connected at once";
   // socat may not listen yet: send until an answer comes.
   ASSERT_TRUE(WaitFor([&] {
@@ -417,12 +405,6 @@ TEST(WSocketTest, UdpEcho) {
   EXPECT_EQ(got.substr(0, 5), "dgram");
   s.Close();
 }
-
-}  // namespace
-}  // namespace qv
-
-namespace qv {
-namespace {
 
 TEST(WSocketTest, InProcessTransferBothEndsOnOneThread) {
   TWSocket server;
@@ -456,32 +438,18 @@ TEST(WSocketTest, InProcessTransferBothEndsOnOneThread) {
   }
 }
 
-}  // namespace
-}  // namespace qv
-
-namespace qv {
-namespace {
-
 TEST(WSocketTest, WaitForCloseDeliversTheRestFirst) {
   ScriptedPeer peer({ScriptedPeer::SendBytes("goodbye"), ScriptedPeer::CloseNow()});
   TWSocket s;
   Log log;
   log.Wire(s);
-  s.SetAddr("127.0.0.1");
-  s.SetPort(std::to_string(peer.Port()));
-  s.Connect();
+  Dial(s, peer.Port());
   ASSERT_TRUE(WaitFor([&] { return log.connected == 0; }));
   s.WaitForClose();
   EXPECT_EQ(s.State(), wsClosed);
   EXPECT_EQ(log.data, "goodbye");
   EXPECT_EQ(log.closedCount, 1);
 }
-
-}  // namespace
-}  // namespace qv
-
-namespace qv {
-namespace {
 
 TEST(WSocketTest, HandlerThatReadsNothingDoesNotSpin) {
   ScriptedPeer peer({ScriptedPeer::SendBytes("unread"), ScriptedPeer::ReadUntil("end")});
@@ -490,9 +458,7 @@ TEST(WSocketTest, HandlerThatReadsNothingDoesNotSpin) {
   bool connected = false;
   s.OnSessionConnected = [&](TCustomWSocket*, std::uint16_t) { connected = true; };
   s.OnDataAvailable = [&](TCustomWSocket*, std::uint16_t) { ++calls; };
-  s.SetAddr("127.0.0.1");
-  s.SetPort(std::to_string(peer.Port()));
-  s.Connect();
+  Dial(s, peer.Port());
   ASSERT_TRUE(WaitFor([&] { return calls > 0; }));
   ProcessMessages();
   // The bytes stay in the socket for a later read; nothing calls the handler in a loop.

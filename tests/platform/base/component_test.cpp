@@ -62,6 +62,16 @@ TEST(TComponentTest, OwnedComponentsAreDestroyedInReverseOrder) {
   }
   const std::vector<std::string> expected = {"~form", "~c!", "~b!", "~b1!", "~a!"};
   EXPECT_EQ(Only(log, '~'), expected);
+
+  // DestroyComponents empties the list the same way and leaves the owner alive.
+  log.clear();
+  auto form = std::make_unique<Probe>(nullptr, "form", &log);
+  Create<Probe>(form.get(), "a", &log);
+  Create<Probe>(form.get(), "b", &log);
+  form->DestroyComponents();
+  EXPECT_EQ(form->ComponentCount(), 0);
+  EXPECT_EQ(Only(log, '~'), (std::vector<std::string>{"~b", "~a"}));
+  EXPECT_FALSE(form->HasState(csDestroying));
 }
 
 TEST(TComponentTest, TheOwnerAndSiblingsHearOfInsertAndRemove) {
@@ -94,18 +104,15 @@ TEST(TComponentTest, FreeNotificationWorksBothWays) {
   output->FreeNotification(again.get());  // registered from the other side
   output.reset();
   EXPECT_EQ(again->partner, nullptr);
-}
 
-TEST(TComponentTest, RemoveFreeNotificationStopsTheCall) {
-  std::vector<std::string> log;
-  auto a = std::make_unique<Probe>(nullptr, "a", &log);
+  // Registered twice, removed once: the call stops.
   auto b = std::make_unique<Probe>(nullptr, "b", &log);
-  a->FreeNotification(b.get());
-  a->FreeNotification(b.get());  // twice counts once
-  b->RemoveFreeNotification(a.get());
+  again->FreeNotification(b.get());
+  again->FreeNotification(b.get());
+  b->RemoveFreeNotification(again.get());
   log.clear();
   b.reset();
-  EXPECT_EQ(log, std::vector<std::string>{"~b"});  // a heard nothing
+  EXPECT_EQ(log, std::vector<std::string>{"~b"});  // again heard nothing
 }
 
 TEST(TComponentTest, PartnersInsideOneOwnerDyingTogetherAreSafe) {
@@ -162,17 +169,6 @@ TEST(TComponentTest, StateFlagsAndLoaded) {
   EXPECT_EQ(log, (std::vector<std::string>{"~child!", "form -?"}));
   Free(nullptr);
   EXPECT_THROW(Create<Probe>(nullptr, "x", &log), std::invalid_argument);
-}
-
-TEST(TComponentTest, DestroyComponentsEmptiesTheList) {
-  std::vector<std::string> log;
-  auto form = std::make_unique<Probe>(nullptr, "form", &log);
-  Create<Probe>(form.get(), "a", &log);
-  Create<Probe>(form.get(), "b", &log);
-  form->DestroyComponents();
-  EXPECT_EQ(form->ComponentCount(), 0);
-  EXPECT_EQ(Only(log, '~'), (std::vector<std::string>{"~b", "~a"}));
-  EXPECT_FALSE(form->HasState(csDestroying));
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ using qv::testing::ReadFile;
 using qv::testing::TempDir;
 using qv::testing::WriteFile;
 
-TEST(PathsTest, NameParts) {
+TEST(PathsTest, NamePartsAndExpansion) {
   const struct {
     const char *path, *dir, *name, *ext;
   } cases[] = {
@@ -42,9 +42,6 @@ TEST(PathsTest, NameParts) {
   EXPECT_EQ(ExcludeTrailingPathDelimiter("a//"), "a");
   EXPECT_EQ(ExcludeTrailingPathDelimiter("/"), "/");
   EXPECT_EQ(NormalizePath(".\\CDDB\\"), "./CDDB/");
-}
-
-TEST(PathsTest, ExpandFileName) {
   char cwd[4096];
   ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
   EXPECT_EQ(ExpandFileName("/a/./b/../c"), "/a/c");

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <latch>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -101,14 +102,16 @@ TEST(MessageQueueTest, SendsFromManyThreadsAllGetTheirOwnAnswer) {
   EXPECT_EQ(handled.load(), kSenders * (kPerSender / 4));
 }
 
-TEST(MessageQueueTest, SendToOwnThreadIsADirectCall) {
+TEST(MessageQueueTest, SendToOwnThreadIsADirectCallThatLetsExceptionsThrough) {
   std::thread::id seenOn;
-  ScopedWindow window([&](HWND, UINT, WPARAM, LPARAM) -> LRESULT {
+  ScopedWindow window([&](HWND, UINT m, WPARAM, LPARAM) -> LRESULT {
     seenOn = std::this_thread::get_id();
+    if (m == WM_USER + 1) throw std::runtime_error("direct");
     return 42;
   });
   EXPECT_EQ(SendMessage(window.Handle(), WM_USER, 0, 0), 42);
   EXPECT_EQ(seenOn, std::this_thread::get_id());
+  EXPECT_THROW(SendMessage(window.Handle(), WM_USER + 1, 0, 0), std::runtime_error);
 }
 
 TEST(MessageQueueTest, TwoThreadsSendingToEachOtherDoNotDeadlock) {
@@ -227,30 +230,26 @@ TEST(MessageQueueTest, SenderIsReleasedWhenTheTargetThreadEnds) {
   EXPECT_EQ(outcome.load(), 0);
 }
 
-TEST(MessageQueueTest, BlockedGetMessageWakesForAPostFromAnotherThread) {
+// A blocked GetMessage wakes for a window post, a thread message and WM_QUIT from elsewhere.
+TEST(MessageQueueTest, BlockedGetMessageWakesForPostsFromAnotherThread) {
   OnFreshThread([] {
     ScopedWindow window(DefWindowProc);
     const HWND hwnd = window.Handle();
-    std::thread poster([hwnd] { PostMessage(hwnd, WM_USER + 3, 11, 22); });
-    MSG msg;
-    ASSERT_TRUE(GetMessage(msg));
-    poster.join();
-    EXPECT_EQ(msg.hwnd, hwnd);
-    EXPECT_EQ(msg.message, WM_USER + 3);
-    EXPECT_EQ(msg.wParam, 11u);
-    EXPECT_EQ(msg.lParam, 22);
-  });
-}
-
-TEST(MessageQueueTest, ThreadMessagesAndQuitReachGetMessage) {
-  OnFreshThread([] {
-    MessageQueue::Current();  // a thread without a queue cannot be posted to
     const auto self = std::this_thread::get_id();
-    std::thread poster([self] {
+    std::latch first(1);
+    std::thread poster([&] {
+      PostMessage(hwnd, WM_USER + 3, 11, 22);
+      first.wait();
       PostThreadMessage(self, WM_APP, 1, 0);
       PostThreadMessage(self, WM_QUIT, 3, 0);
     });
     MSG msg;
+    ASSERT_TRUE(GetMessage(msg));
+    EXPECT_EQ(msg.hwnd, hwnd);
+    EXPECT_EQ(msg.message, WM_USER + 3);
+    EXPECT_EQ(msg.wParam, 11u);
+    EXPECT_EQ(msg.lParam, 22);
+    first.count_down();
     ASSERT_TRUE(GetMessage(msg));
     EXPECT_EQ(msg.hwnd, 0u);
     EXPECT_EQ(msg.message, WM_APP);

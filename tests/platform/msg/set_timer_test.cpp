@@ -105,18 +105,26 @@ TEST(SetTimerTest, KillRestartAndDestroy) {
   });
 }
 
-TEST(SetTimerTest, BlockedGetMessageWakesWhenTheClockMoves) {
-  OnFreshThread([] {
-    const auto clock = UseFakeClock();
-    ScopedWindow window(DefWindowProc);
-    SetTimer(window.Handle(), 9, 500);
-    std::thread mover([clock] { clock->Advance(500ms); });
-    MSG msg;
-    ASSERT_TRUE(GetMessage(msg));
-    mover.join();
-    EXPECT_EQ(msg.message, WM_TIMER);
-    EXPECT_EQ(msg.wParam, 9u);
-  });
+// A blocked GetMessage wakes when another thread moves the clock, or sets the timer itself.
+TEST(SetTimerTest, BlockedGetMessageWakesForATimerMovedOrSetElsewhere) {
+  for (const bool setElsewhere : {false, true}) {
+    SCOPED_TRACE(setElsewhere);
+    OnFreshThread([setElsewhere] {
+      const auto clock = UseFakeClock();
+      ScopedWindow window(DefWindowProc);
+      const HWND hwnd = window.Handle();
+      if (!setElsewhere) SetTimer(hwnd, 9, 500);
+      std::thread other([=] {
+        if (setElsewhere) SetTimer(hwnd, 9, 500);
+        clock->Advance(500ms);
+      });
+      MSG msg;
+      ASSERT_TRUE(GetMessage(msg));
+      other.join();
+      EXPECT_EQ(msg.message, WM_TIMER);
+      EXPECT_EQ(msg.wParam, 9u);
+    });
+  }
 }
 
 TEST(SetTimerTest, RealClockTimerTicks) {
@@ -128,23 +136,6 @@ TEST(SetTimerTest, RealClockTimerTicks) {
     });
     SetTimer(window.Handle(), 1, 10);
     EXPECT_EQ(PumpUntil([&] { return ticks >= 3; }, Generous()), PumpResult::Done);
-  });
-}
-
-TEST(SetTimerTest, TimerSetFromAnotherThreadWakesTheOwner) {
-  OnFreshThread([] {
-    const auto clock = UseFakeClock();
-    ScopedWindow window(DefWindowProc);
-    const HWND hwnd = window.Handle();
-    std::thread setter([hwnd, clock] {
-      SetTimer(hwnd, 4, 50);
-      clock->Advance(50ms);
-    });
-    MSG msg;
-    ASSERT_TRUE(GetMessage(msg));
-    setter.join();
-    EXPECT_EQ(msg.message, WM_TIMER);
-    EXPECT_EQ(msg.wParam, 4u);
   });
 }
 

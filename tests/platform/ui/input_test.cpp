@@ -230,7 +230,7 @@ TEST_F(InputTest, DoubleClicksNeedTheClassStyleAndTheFakeClock) {
   headless->InjectClick({10, 10});
   headless->InjectClick({11, 10});
   Pump();
-  headless->Clock().Advance(std::chrono::milliseconds(GetDoubleClickTime() + 1));
+  headless->Clock()->Advance(std::chrono::milliseconds(GetDoubleClickTime() + 1));
   headless->InjectClick({11, 10});
   Pump();
   EXPECT_EQ(MessagesOf(top, {WM_LBUTTONDOWN, WM_LBUTTONDBLCLK}),
@@ -417,6 +417,18 @@ TEST_F(InputTest, MaximiseAndRestoreFollowMinMaxInfo) {
   ASSERT_TRUE(GetWindowRect(top, r));
   EXPECT_EQ(r, Rect(100, 100, 300, 250));
 
+  // A caption button acts only when the press began on it.
+  ASSERT_TRUE(GetWindowRect(top, r));
+  const Point minButton{r.Right - frame - 2 - 16 - 2 - 16 - 8, r.Top + frame + 6};
+  const Point closeButton{r.Right - frame - 2 - 8, r.Top + frame + 6};
+  EXPECT_EQ(SendMessage(top, WM_NCHITTEST, 0, MAKELONG(minButton.X, minButton.Y)), HTMINBUTTON);
+  EXPECT_EQ(SendMessage(top, WM_NCHITTEST, 0, MAKELONG(closeButton.X, closeButton.Y)), HTCLOSE);
+  headless->InjectButton(minButton, MouseButton::Left, true);
+  headless->InjectButton(closeButton, MouseButton::Left, false);
+  Pump();
+  EXPECT_TRUE(IsWindow(top));
+  EXPECT_FALSE(IsIconic(top));
+
   // A handler may bound the maximised size.
   SubclassWindow(top, [](HWND h, UINT m, WPARAM w, LPARAM l, const WndProc& inherited) {
     if (m == WM_GETMINMAXINFO) reinterpret_cast<MINMAXINFO*>(l)->ptMaxTrackSize = {400, 300};
@@ -426,6 +438,124 @@ TEST_F(InputTest, MaximiseAndRestoreFollowMinMaxInfo) {
   ASSERT_TRUE(GetWindowRect(top, r));
   EXPECT_EQ(r.Width(), 400);
   EXPECT_EQ(r.Height(), 300);
+}
+
+// The platform's scroll codes (the class library gives them names).
+constexpr WPARAM SB_LINEUP = 0, SB_LINEDOWN = 1, SB_PAGEDOWN = 3, SB_THUMBPOSITION = 4,
+                 SB_THUMBTRACK = 5, SB_ENDSCROLL = 8;
+
+TEST_F(InputTest, WindowScrollBars) {
+  // 100 x 100 with a vertical bar: arrows 16 high, track 68 pixels from y 16.
+  const HWND top = Make(0, {0, 0, 100, 100}, kGrey, WS_VISIBLE | WS_VSCROLL);
+  SCROLLINFO info;
+  info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+  info.nMin = 0;
+  info.nMax = 99;
+  info.nPage = 25;
+  info.nPos = 500;
+  EXPECT_EQ(SetScrollInfo(top, SB_VERT, info, true), 75);  // 99 - (25 - 1)
+  EXPECT_EQ(SetScrollPos(top, SB_VERT, -4, true), 75);
+  EXPECT_EQ(GetScrollPos(top, SB_VERT), 0);
+  SCROLLINFO got;
+  got.fMask = SIF_ALL;
+  ASSERT_TRUE(GetScrollInfo(top, SB_VERT, got));
+  EXPECT_EQ(got.nMax, 99);
+  EXPECT_EQ(got.nPage, 25u);
+  EXPECT_FALSE(GetScrollInfo(top, 7, got));
+  Pump();
+  // The thumb: a quarter of the track at the top of it.
+  const COLORREF face = GetSysColor(COLOR_BTNFACE), track = GetSysColor(COLOR_SCROLLBAR);
+  EXPECT_EQ(At(top, 92, 16 + 8), face);
+  EXPECT_EQ(At(top, 92, 16 + 17 + 4), track);
+
+  struct Case {
+    int y;
+    WPARAM code;
+  } cases[] = {{5, SB_LINEUP}, {95, SB_LINEDOWN}, {60, SB_PAGEDOWN}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.y);
+    log.clear();
+    headless->InjectClick({92, c.y});
+    Pump();
+    const auto scrolls = Of({WM_VSCROLL});
+    ASSERT_EQ(scrolls.size(), 2u);
+    EXPECT_EQ(LOWORD(scrolls[0].wParam), c.code);
+    EXPECT_EQ(LOWORD(scrolls[1].wParam), SB_ENDSCROLL);
+  }
+
+  // Dragging the thumb half-way down the track: positions as it goes, then the last one.
+  log.clear();
+  headless->InjectButton({92, 20}, MouseButton::Left, true);
+  headless->InjectMouseMove({92, 20 + 25});
+  headless->InjectMouseMove({92, 20 + 51});  // the whole room: 68 - 17
+  headless->InjectButton({92, 20 + 51}, MouseButton::Left, false);
+  Pump();
+  std::vector<std::pair<WPARAM, int>> got2;
+  for (const auto& e : Of({WM_VSCROLL})) got2.emplace_back(LOWORD(e.wParam), HIWORD(e.wParam));
+  EXPECT_EQ(
+      got2,
+      (std::vector<std::pair<WPARAM, int>>{
+          {SB_THUMBTRACK, 37}, {SB_THUMBTRACK, 75}, {SB_THUMBPOSITION, 75}, {SB_ENDSCROLL, 0}}));
+  EXPECT_EQ(GetCapture(), HWND{0});
+}
+
+TEST_F(InputTest, TheWheelGoesToTheFocusAndUpToItsParents) {
+  const HWND top = Make(0, {0, 0, 100, 100}, kGrey, WS_VISIBLE);
+  const HWND list = Make(top, {0, 0, 50, 50}, kRed, WS_VISIBLE);
+  Pump();
+  SetFocus(list);
+  log.clear();
+  headless->InjectWheel({80, 80}, -240, kModShift);
+  Pump();
+  const auto wheels = Of({WM_MOUSEWHEEL});
+  ASSERT_EQ(wheels.size(), 2u);  // the list does not take it: its parent gets it too
+  EXPECT_EQ(wheels[0].hwnd, list);
+  EXPECT_EQ(wheels[1].hwnd, top);
+  EXPECT_EQ(static_cast<std::int16_t>(HIWORD(wheels[0].wParam)), -240);
+  EXPECT_EQ(LOWORD(wheels[0].wParam), MK_SHIFT);
+  EXPECT_EQ(LParamPoint(wheels[0].lParam), (Point{80, 80}));
+}
+
+TEST_F(InputTest, SetRedrawHoldsPaintingBack) {
+  const HWND top = Make(0, {0, 0, 50, 50}, kGrey, WS_VISIBLE);
+  Pump();
+  SendMessage(top, WM_SETREDRAW, 0, 0);
+  InvalidateRect(top, nullptr, false);
+  log.clear();
+  Pump();
+  EXPECT_TRUE(MessagesOf(top, {WM_PAINT}).empty());
+  SendMessage(top, WM_SETREDRAW, 1, 0);
+  Pump();
+  EXPECT_EQ(MessagesOf(top, {WM_PAINT}).size(), 1u);
+}
+
+TEST_F(InputTest, ActivationMovesOnAndMinimisedWindowsComeBack) {
+  const HWND main = Make(0, {0, 0, 100, 100}, kGrey, WS_VISIBLE);
+  const HWND dialog = Make(0, {20, 20, 80, 80}, kRed, WS_VISIBLE);
+  Pump();
+  EXPECT_EQ(GetActiveWindow(), dialog);
+  EXPECT_EQ(GetFocus(), dialog);
+  log.clear();
+  DestroyWindow(dialog);
+  EXPECT_EQ(GetActiveWindow(), main);
+  EXPECT_EQ(GetFocus(), main);
+  EXPECT_EQ(MessagesOf(main, {WM_ACTIVATE, WM_SETFOCUS}),
+            (std::vector<UINT>{WM_ACTIVATE, WM_SETFOCUS}));
+
+  ShowWindow(main, SW_MINIMIZE);
+  EXPECT_TRUE(IsIconic(main));
+  EXPECT_FALSE(headless->IsShown(main));
+  EXPECT_EQ(GetActiveWindow(), HWND{0});
+  SetWindowLong(main, GWL_USERDATA, kGreen);
+  InvalidateRect(main, nullptr, true);
+  Pump();
+  log.clear();
+  headless->InjectRestore(main);
+  Pump();
+  EXPECT_FALSE(IsIconic(main));
+  EXPECT_TRUE(headless->IsShown(main));
+  EXPECT_EQ(headless->Presented(main)->Pixel(50, 50), kGreen);
+  EXPECT_EQ(MessagesOf(main, {WM_SIZE}).size(), 1u);
 }
 
 }  // namespace

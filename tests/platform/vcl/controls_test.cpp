@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "platform/msg/message_queue.h"
 #include "platform/msg/window.h"
+#include "platform/ui/window_system.h"
 #include "platform/vcl/dialogs.h"
 #include "platform/vcl/extctrls.h"
 #include "platform/vcl/forms.h"
@@ -65,6 +67,20 @@ TEST_F(ControlsTest, TypingAndSelectingInAnEdit) {
   Click(edit, {1, 10});
   EXPECT_EQ(edit->CaretPos(), 0);
   EXPECT_EQ(edit->SelLength(), 0);
+  // Dragging selects; a double click selects a word; Ctrl+A everything.
+  const std::string kept = edit->Text();
+  edit->SetText("rip the disc");
+  Press(edit, {3 + 6 * 4, 10});
+  MoveTo(edit, {3 + 6 * 8, 10});
+  Release(edit, {3 + 6 * 8, 10});
+  EXPECT_EQ(edit->SelText(), "the ");
+  headless->Clock()->Advance(std::chrono::seconds(2));  // not a double click with the last
+  Click(edit, {3 + 6 * 10, 10});
+  Click(edit, {3 + 6 * 10, 10});
+  EXPECT_EQ(edit->SelText(), "disc");
+  Key('A', "\x01", kModControl);
+  EXPECT_EQ(edit->SelText(), "rip the disc");
+  edit->SetText(kept);
 
   // Read-only: the caret moves, the text stays.
   edit->SetReadOnly(true);
@@ -115,12 +131,21 @@ TEST_F(ControlsTest, ChoosingInAListBoxWithKeysAndMouse) {
   const int h = list->ItemHeight();
   Click(list, {20, 2 + 2 * h + h / 2});
   EXPECT_EQ(list->ItemIndex(), 2);
-  EXPECT_EQ(clicks, (std::vector<int>{0, 1, 11, 0, 4, 3, 2}));
+  // More items than rows: a scroll bar at the right moves the rows, the focus stays.
+  const int topBefore = list->TopIndex();
+  Click(list, {140 - 2 - 8, 100 - 2 - 8});  // its down arrow
+  EXPECT_EQ(list->TopIndex(), topBefore + 1);
+  EXPECT_TRUE(list->Focused());
+  Key(VK_HOME);
+  EXPECT_EQ(list->TopIndex(), 0);
+  Key(VK_DOWN);
+  Key(VK_DOWN);
+  EXPECT_EQ(clicks, (std::vector<int>{0, 1, 11, 0, 4, 3, 2, 0, 1, 2}));
   // Clicking the chosen item again is no new choice; the empty area below is none.
   Click(list, {20, 2 + 2 * h + h / 2});
   list->Items().Delete(11);
   list->Items().Delete(10);
-  EXPECT_EQ(clicks.size(), 7u);
+  EXPECT_EQ(clicks.size(), 10u);
 
   // A disabled list ignores the user.
   list->SetEnabled(false);
@@ -292,6 +317,47 @@ TEST_F(ControlsTest, DialogKeysReachTheFormWhicheverControlHasTheFocus) {
   };
   Type("xy");
   EXPECT_EQ(edit->Text(), "aby");
+}
+
+// A combo box that asks for every key, as the program's own combo boxes do.
+class AllKeysCombo : public TCustomComboBox {
+ public:
+  explicit AllKeysCombo(TComponent* owner) : TCustomComboBox(owner) {}
+
+ protected:
+  LRESULT DialogCode() const override { return DLGC_WANTALLKEYS; }
+  void KeyPress(char& key) override {
+    if (key == '\r' && !DroppedDown()) {
+      SetDroppedDown(true);
+      key = 0;
+      return;
+    }
+    TCustomComboBox::KeyPress(key);
+  }
+};
+
+TEST_F(ControlsTest, AControlAskingForAllKeysPassesThemToTheFormAsTyping) {
+  auto* form = Create<KeyForm>(Application());
+  form->SetBounds(100, 100, 300, 200);
+  form->SetKeyPreview(true);
+  std::string typed;
+  form->OnKeyPress = [&](TComponent*, char& k) { typed += k; };
+  auto* combo = Create<AllKeysCombo>(form);
+  combo->SetParent(form);
+  combo->SetBounds(10, 10, 150, 21);
+  combo->Items().Add("MP3");
+  combo->Items().Add("OGG");
+  ShowForm(form);
+  combo->SetFocus();
+  Pump();
+  Key(VK_RETURN, "\r");  // opens the list
+  EXPECT_TRUE(combo->DroppedDown());
+  Key(VK_ESCAPE, "\x1b");  // closes it, and is used up
+  EXPECT_FALSE(combo->DroppedDown());
+  EXPECT_EQ(typed, "\r");
+  Key(VK_ESCAPE, "\x1b");  // with the list closed it reaches the form as a typed key
+  EXPECT_EQ(typed, "\r\x1b");
+  EXPECT_TRUE(form->dialogKeys.empty());
 }
 
 TEST_F(ControlsTest, TabMovesThroughTheTabStopsInTabOrder) {
@@ -495,6 +561,98 @@ TEST_F(ControlsTest, APopupMenuChoosesAnItem) {
   popupWith([&] { headless->InjectClick({10, 10}); });
   EXPECT_EQ(clicked.size(), 2u);
   EXPECT_EQ(menu->WindowHandle(), HWND(0));
+}
+
+TEST_F(ControlsTest, APopupMenuCascadesIntoSubmenus) {
+  TForm* form = MakeForm();
+  ShowForm(form);
+  auto* menu = Create<TPopupMenu>(form);
+  std::vector<std::string> clicked;
+  auto add = [&](TMenuItem* parent, const char* caption) {
+    auto* item = Create<TMenuItem>(form);
+    item->SetCaption(caption);
+    item->OnClick = [&clicked, item](TComponent*) { clicked.push_back(item->Caption()); };
+    parent->Add(item);
+    return item;
+  };
+  TMenuItem* file = add(menu->Items(), "File");
+  add(file, "Open");
+  add(file, "Save");
+  add(menu->Items(), "Exit");
+  auto popupWith = [&](std::function<void()> user) {
+    const HWND helper = AllocateHWnd([&](HWND, UINT m, WPARAM, LPARAM) -> LRESULT {
+      if (m == WM_USER) user();
+      return 0;
+    });
+    PostMessage(helper, WM_USER, 0, 0);
+    menu->Popup(300, 300);
+    DeallocateHWnd(helper);
+  };
+  const int rowH = 12 + 6;
+  const int fileY = 300 + 2 + rowH / 2;
+  // Rows of the first level start 2 pixels in; "File" cascades beside its row.
+  popupWith([&] {
+    headless->InjectMouseMove({310, fileY});
+    // The submenu lies to the right of the first level, its first row level with "File".
+    headless->InjectMouseMove({300 + 100, fileY + rowH});
+    headless->InjectClick({300 + 100, fileY + rowH});
+  });
+  EXPECT_EQ(clicked, (std::vector<std::string>{"Save"}));
+  // Keys: Right opens the submenu on its first item, Left closes it again, Escape closes
+  // the whole menu.
+  popupWith([&] {
+    headless->InjectKey(VK_DOWN, true);
+    headless->InjectKey(VK_RIGHT, true);
+    headless->InjectKey(VK_RETURN, true, "\r");
+  });
+  EXPECT_EQ(clicked, (std::vector<std::string>{"Save", "Open"}));
+  popupWith([&] {
+    headless->InjectKey(VK_DOWN, true);
+    headless->InjectKey(VK_RIGHT, true);
+    headless->InjectKey(VK_LEFT, true);
+    headless->InjectKey(VK_DOWN, true);
+    headless->InjectKey(VK_RETURN, true, "\r");
+  });
+  EXPECT_EQ(clicked, (std::vector<std::string>{"Save", "Open", "Exit"}));
+  popupWith([&] {
+    headless->InjectKey(VK_DOWN, true);
+    headless->InjectKey(VK_RETURN, true, "\r");    // opens the submenu
+    headless->InjectKey(VK_ESCAPE, true, "\x1b");  // closes it
+    headless->InjectKey(VK_ESCAPE, true, "\x1b");  // closes the menu
+  });
+  EXPECT_EQ(clicked.size(), 3u);
+  EXPECT_EQ(menu->WindowHandle(), HWND(0));
+}
+
+TEST_F(ControlsTest, MainMenuShortcutsWorkOnTheForm) {
+  TForm* form = MakeForm();
+  auto* edit = Place<TEdit>(form, {10, 10, 150, 31});
+  auto* menu = Create<TMainMenu>(form);
+  int saves = 0;
+  auto* file = Create<TMenuItem>(form);
+  file->SetCaption("File");
+  menu->Items()->Add(file);
+  auto* save = Create<TMenuItem>(form);
+  save->SetCaption("Save");
+  save->SetShortCut(scCtrl | 'S');
+  save->OnClick = [&](TComponent*) { ++saves; };
+  file->Add(save);
+  form->SetMenu(menu);
+  ShowForm(form);
+  edit->SetFocus();
+  Key('S', "\x13", kModControl);
+  EXPECT_EQ(saves, 1);
+  Key('S', "s");  // without Ctrl it is typing
+  EXPECT_EQ(saves, 1);
+  EXPECT_EQ(edit->Text(), "s");
+  EXPECT_EQ(ShortCutToText(save->ShortCut()), "Ctrl+S");
+  EXPECT_EQ(ShortCutToText(std::uint16_t(scShift) | std::uint16_t(VK_F4)), "Shift+F4");
+  save->SetEnabled(false);
+  Key('S', "\x13", kModControl);
+  EXPECT_EQ(saves, 1);
+  Free(menu);  // the form forgets a menu that goes
+  EXPECT_EQ(form->Menu(), nullptr);
+  Key('S', "\x13", kModControl);
 }
 
 TEST_F(ControlsTest, MouseEnterAndLeaveFollowThePointer) {
@@ -758,6 +916,35 @@ TEST_F(ControlsTest, RecreatedWindowsComeBackWithTheirChildren) {
   Click(edit, {50, 10});
   Type("!");
   EXPECT_EQ(edit->Text(), "kept!");
+}
+
+TEST_F(ControlsTest, WindowStateAndTheApplicationWindowHooks) {
+  TForm* main = nullptr;
+  Application()->CreateForm(main);
+  main->SetBorderStyle(TFormBorderStyle::bsSizeable);
+  main->SetBounds(10, 10, 200, 150);
+  main->Show();
+  Pump();
+  EXPECT_EQ(main->WindowState(), TWindowState::wsNormal);
+  main->SetWindowState(TWindowState::wsMaximized);
+  EXPECT_EQ(main->WindowState(), TWindowState::wsMaximized);
+  main->SetWindowState(TWindowState::wsNormal);
+  EXPECT_EQ(main->WindowState(), TWindowState::wsNormal);
+  Application()->Minimize();
+  EXPECT_EQ(main->WindowState(), TWindowState::wsMinimized);
+
+  std::vector<UINT> hooked;
+  const int id = Application()->HookMainWindow([&](TMessage& m) {
+    hooked.push_back(m.Msg);
+    if (m.Msg != WM_USER + 7) return false;
+    m.Result = 42;
+    return true;
+  });
+  EXPECT_EQ(SendMessage(Application()->Handle(), WM_USER + 7, 0, 0), 42);
+  EXPECT_EQ(SendMessage(Application()->Handle(), WM_USER + 8, 0, 0), 0);
+  Application()->UnhookMainWindow(id);
+  EXPECT_EQ(SendMessage(Application()->Handle(), WM_USER + 7, 0, 0), 0);
+  EXPECT_EQ(hooked, (std::vector<UINT>{WM_USER + 7, WM_USER + 8}));
 }
 
 TEST_F(ControlsTest, ScreenReportsTheBackEndsMonitors) {

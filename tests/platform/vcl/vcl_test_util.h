@@ -22,7 +22,8 @@ class VclTest : public ::testing::Test {
  protected:
   void SetUp() override {
     UseBuiltinFontEverywhere(true);
-    auto backend = std::make_unique<HeadlessBackend>();
+    auto backend =
+        std::make_unique<HeadlessBackend>(std::vector<Monitor>{}, std::make_shared<FakeClock>());
     headless = backend.get();
     ASSERT_TRUE(StartWindowSystem(std::move(backend)));
   }
@@ -54,7 +55,8 @@ class VclTest : public ::testing::Test {
     DestroyApplication();
     StopWindowSystem();
     std::thread gui([&] {
-      auto backend = std::make_unique<HeadlessBackend>();
+      auto backend =
+          std::make_unique<HeadlessBackend>(std::vector<Monitor>{}, std::make_shared<FakeClock>());
       headless = backend.get();
       ASSERT_TRUE(StartWindowSystem(std::move(backend)));
       body();
@@ -62,7 +64,8 @@ class VclTest : public ::testing::Test {
       StopWindowSystem();
     });
     gui.join();
-    auto backend = std::make_unique<HeadlessBackend>();
+    auto backend =
+        std::make_unique<HeadlessBackend>(std::vector<Monitor>{}, std::make_shared<FakeClock>());
     headless = backend.get();
     ASSERT_TRUE(StartWindowSystem(std::move(backend)));
   }

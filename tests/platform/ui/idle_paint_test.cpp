@@ -1,0 +1,161 @@
+// Painting's place in the queue (after posted messages, before timers) and the message
+// layer's DefWindowProc reaching the window system's defaults.
+#include <gtest/gtest.h>
+
+#include "tests/platform/ui/ui_test_util.h"
+
+namespace qv::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr COLORREF kGrey = 0xC0C0C0;
+constexpr UINT kMine = WM_USER + 9;
+
+class IdlePaintTest : public UiTest {
+ protected:
+  // Takes and dispatches `count` messages one at a time, as an application loop would.
+  void Step(int count) {
+    for (int i = 0; i < count; ++i) {
+      MSG msg;
+      ASSERT_TRUE(PeekMessage(msg, PM_REMOVE)) << "step " << i;
+      DispatchMessage(msg);
+    }
+  }
+
+  std::vector<UINT> Sequence(std::initializer_list<UINT> only) const {
+    std::vector<UINT> out;
+    for (const auto& e : Of(only)) out.push_back(e.message);
+    return out;
+  }
+};
+
+TEST_F(IdlePaintTest, PaintComesAfterThePostedMessagesAndBeforeTimersAndQuit) {
+  const HWND top = Make(0, {0, 0, 50, 50}, kGrey, WS_VISIBLE);
+  Pump();
+  SetTimer(top, 1, 10);
+  headless->Clock()->Advance(1s);
+  InvalidateRect(top, nullptr, true);
+  PostMessage(top, kMine, 0, 0);
+  PostMessage(top, kMine, 1, 0);
+  log.clear();
+  Pump();
+  EXPECT_EQ(Sequence({kMine, WM_PAINT, WM_TIMER}),
+            (std::vector<UINT>{kMine, kMine, WM_PAINT, WM_TIMER}));
+
+  // Looking does not use painting up, and a pending quit waits for it.
+  InvalidateRect(top, nullptr, false);
+  PostQuitMessage(0);
+  MSG msg;
+  ASSERT_TRUE(PeekMessage(msg, PM_NOREMOVE));
+  ASSERT_TRUE(PeekMessage(msg, PM_NOREMOVE));
+  log.clear();
+  Pump();  // stops at WM_QUIT and leaves it pending
+  EXPECT_EQ(Sequence({WM_PAINT}), (std::vector<UINT>{WM_PAINT}));
+  ASSERT_TRUE(PeekMessage(msg, PM_REMOVE));
+  EXPECT_EQ(msg.message, WM_QUIT);
+  KillTimer(top, 1);
+}
+
+TEST_F(IdlePaintTest, ATimerThatAlwaysInvalidatesDoesNotStarvePainting) {
+  const HWND top = Make(0, {0, 0, 50, 50}, kGrey, WS_VISIBLE);
+  Pump();
+  SubclassWindow(top, [&](HWND h, UINT m, WPARAM w, LPARAM l, const WndProc& inherited) {
+    if (m == WM_TIMER) {
+      InvalidateRect(h, nullptr, false);
+      headless->Clock()->Advance(1s);  // due again at once
+    }
+    return inherited(h, m, w, l);
+  });
+  SetTimer(top, 1, 10);
+  headless->Clock()->Advance(1s);
+  log.clear();
+  Step(8);
+  EXPECT_EQ(Sequence({WM_TIMER, WM_PAINT}),
+            (std::vector<UINT>{WM_TIMER, WM_PAINT, WM_TIMER, WM_PAINT, WM_TIMER, WM_PAINT, WM_TIMER,
+                               WM_PAINT}));
+  KillTimer(top, 1);
+}
+
+TEST_F(IdlePaintTest, PaintingThatAlwaysCausesMoreDoesNotStarvePostedMessages) {
+  const HWND top = Make(0, {0, 0, 50, 50}, kGrey, WS_VISIBLE);
+  Pump();
+  // Each paint posts a message whose handler invalidates again.
+  SubclassWindow(top, [&](HWND h, UINT m, WPARAM w, LPARAM l, const WndProc& inherited) {
+    if (m == WM_PAINT) PostMessage(h, kMine, 0, 0);
+    if (m == kMine) InvalidateRect(h, nullptr, false);
+    return inherited(h, m, w, l);
+  });
+  SetTimer(top, 1, 10);
+  headless->Clock()->Advance(1s);
+  InvalidateRect(top, nullptr, false);
+  log.clear();
+  Step(6);
+  // The timer stays behind both: it has the lowest priority.
+  EXPECT_EQ(Sequence({kMine, WM_PAINT, WM_TIMER}),
+            (std::vector<UINT>{WM_PAINT, kMine, WM_PAINT, kMine, WM_PAINT, kMine}));
+  KillTimer(top, 1);
+}
+
+TEST_F(IdlePaintTest, NothingToPaintLeavesTheQueueEmpty) {
+  const HWND top = Make(0, {0, 0, 50, 50}, kGrey, WS_VISIBLE);
+  Pump();
+  MSG msg;
+  EXPECT_FALSE(PeekMessage(msg, PM_NOREMOVE));
+  // An update on a hidden window is kept for later, without being offered over and over.
+  ShowWindow(top, SW_HIDE);
+  Pump();
+  InvalidateRect(top, nullptr, false);
+  Pump();
+  EXPECT_FALSE(PeekMessage(msg, PM_NOREMOVE));
+  log.clear();
+  ShowWindow(top, SW_SHOW);
+  Pump();
+  EXPECT_EQ(Sequence({WM_PAINT}), (std::vector<UINT>{WM_PAINT}));
+}
+
+TEST_F(IdlePaintTest, AChainEndingInDefWindowProcGetsTheWindowSystemsDefaults) {
+  WNDCLASS plain;
+  plain.lpszClassName = "EndsInDefWindowProc";
+  plain.hbrBackground = kGrey;
+  plain.lpfnWndProc = DefWindowProc;  // the message layer's, not DefWindowProcA
+  ASSERT_TRUE(RegisterClass(plain));
+  // Creation itself needs the defaults: WM_NCCREATE must answer nonzero.
+  const HWND bare = CreateWindowEx(0, plain.lpszClassName, "Bare", WS_POPUP | WS_OVERLAPPEDWINDOW,
+                                   100, 100, 200, 150, 0);
+  ASSERT_NE(bare, 0u);
+  const HWND recorder = Make(0, {100, 100, 300, 250}, kGrey, WS_OVERLAPPEDWINDOW, 0, "Hits");
+  // A subclass that ends the chain itself, skipping the class procedure.
+  SubclassWindow(recorder, [](HWND h, UINT m, WPARAM w, LPARAM l, const WndProc&) {
+    return DefWindowProc(h, m, w, l);
+  });
+  struct Case {
+    Point p;  // window coordinates
+    int hit;
+  } cases[] = {{{100, 80}, HTCLIENT},
+               {{100, 10}, HTCAPTION},
+               {{186, 10}, HTCLOSE},
+               {{1, 80}, HTLEFT},
+               {{250, 80}, HTNOWHERE}};
+  for (const HWND hwnd : {bare, recorder}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(::testing::Message() << hwnd << " at " << c.p.X << "," << c.p.Y);
+      EXPECT_EQ(SendMessage(hwnd, WM_NCHITTEST, 0, MAKELONG(c.p.X + 100, c.p.Y + 100)), c.hit);
+    }
+  }
+  // The default erase fills the client area with the class background.
+  ShowWindow(bare, SW_SHOW);
+  Pump();
+  Point origin{0, 0};
+  ClientToScreen(bare, origin);
+  EXPECT_EQ(At(bare, origin.X - 100 + 5, origin.Y - 100 + 5), kGrey);
+  DestroyWindow(bare);
+  DestroyWindow(recorder);
+  // Hidden windows keep the plain answer.
+  const HWND hidden = AllocateHWnd(DefWindowProc);
+  EXPECT_EQ(SendMessage(hidden, WM_NCHITTEST, 0, 0), 0);
+  DeallocateHWnd(hidden);
+}
+
+}  // namespace
+}  // namespace qv::test
