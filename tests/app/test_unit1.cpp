@@ -162,7 +162,7 @@ TEST_F(HeadlessFormTest, EscapeDuringARipStopsIt) {
     pressed = true;
     Key(VK_ESCAPE, "\x1b");
   };
-  headless_->Clock().Advance(std::chrono::milliseconds(1100));  // the start timer
+  headless_->Clock()->Advance(std::chrono::milliseconds(1100));  // the start timer
   EXPECT_TRUE(Quits());
   EXPECT_TRUE(pressed);
   ASSERT_TRUE(form_->Session().AutoRipDone());
