@@ -476,6 +476,7 @@ void TForm1::cddbbtnClick(TComponent*) {
   if (lookupRunning_) {
     // The previous request is dropped; its late events must not end the new lookup.
     TimerCDDB->SetEnabled(false);
+    lookupRunning_ = false;
     Cddb1->Abort();
   }
   session_->NewLookup();
