@@ -351,6 +351,7 @@ void TForm1::FormCreate(TComponent*) {
     };
   }
   TRipSession& s = *session_;
+  s.LogCreateFinished = false;
   try {
     s.Start(CommandLine);
   } catch (...) {
@@ -370,6 +371,7 @@ void TForm1::FormCreate(TComponent*) {
   ShowSessionData();
   ClearCovers(true);
   CDDBQuery();
+  s.Log.WriteLog("FormCreate finished");
   // Disc arrivals and removals in any drive.
   CDEvents1->WatchMedia();
   Application()->OnMessage = [](MSG&, bool&) {};  // AppMessage: nothing to do

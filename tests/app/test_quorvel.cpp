@@ -142,6 +142,8 @@ TEST_F(QuorvelTest, LogWithAndWithoutDebug) {
   const std::string log = ReadText(dir_.File("Quorvel.log"));
   EXPECT_EQ(log.find("SetCDrive :"), std::string::npos);
   EXPECT_NE(log.find("FormCreate finished\n"), std::string::npos);
+  // The creation handler's last line follows its lookup.
+  EXPECT_LT(log.find("CDDBQuery : Starting\n"), log.find("FormCreate finished\n"));
   EXPECT_NE(log.find("CDrip : ripping done\n"), std::string::npos);
   EXPECT_EQ(Lines(log).back(), "Quorvel closing");
   const auto first = Quorvel("-debug -cddrive=0 -auto -format=flac -pathtoenc=o/");
