@@ -2,6 +2,8 @@
 // it, and the choice list of several server matches.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "app/cd_rip.h"
 #include "app/rip_session.h"
 #include "app/select_album.h"
@@ -172,6 +174,37 @@ TEST_F(HeadlessFormTest, EscapeDuringARipStopsIt) {
   EXPECT_EQ(outcome.ExitStatus(), 2);
   for (const std::string& file : FilesBelow(dir_.File("out")))
     EXPECT_EQ(file.find(".mp3"), std::string::npos) << file;
+}
+
+// The suite's theme and the INI file's LANGUAGE section.
+TEST_F(HeadlessFormTest, ThemeAndLanguageFromTheSuiteFolder) {
+  std::filesystem::create_directories(dir_.File("suite"));
+  WriteText(dir_.File("suite/Zentha.cfg"),
+            "<Zentha><Display><DefaultTheme>"
+            "<CaptionFont Name='DejaVu Sans' Size='9'/>"
+            "<MainMenuFont Name='DejaVu Serif' Size='30'><FontColor R='0' G='128' B='255'/>"
+            "</MainMenuFont>"
+            "<FrameColor R='255' G='0' B='0'/><SelectedFrameColor R='300' G='x' B='0'/>"
+            "</DefaultTheme></Display></Zentha>");
+  WriteText(dir_.File("Quorvel.ini"), std::string(kNoServer) +
+                                          "[CONF]\nZentha=" + dir_.File("suite") +
+                                          "\n[LANGUAGE]\nRIP=\nEXIT=Quitter\n"
+                                          "Not Connected=Hors ligne\nRip done !=Fini\n");
+  Start({});
+  EXPECT_EQ(form_->FFrameColor, TColor(0x0000FF));  // pure red
+  EXPECT_EQ(form_->FSelectedFrameColor, clNone);    // "x" is no number: left alone
+  EXPECT_EQ(form_->ripbtn->PaintingColor, TColor(0x0000FF));
+  EXPECT_EQ(form_->ripbtn->Font().Color(), TColor(0xFF8000));
+  EXPECT_EQ(form_->sLabel4->Font().Size(), 18);
+  EXPECT_EQ(form_->Font().Name(), "DejaVu Sans");
+  EXPECT_EQ(form_->FBackgroundFile, dir_.File("suite") + "/images/background.jpg");
+  EXPECT_EQ(form_->ripbtn->Caption(), "RIP");
+  EXPECT_EQ(form_->exitbtn->Caption(), "Quitter");
+  EXPECT_EQ(form_->sLabel1->Caption(), "Artist");
+  EXPECT_EQ(form_->slideBtn->Caption(), "Slide");
+  EXPECT_EQ(form_->sLabel4->Caption(), "Hors ligne");
+  EXPECT_EQ(form_->Session().LangMessages[8], "Fini");
+  EXPECT_EQ(TForm1::MakeColor("0", "0", "999"), TColor(0x0000FF));
 }
 
 // Several server matches with "-cddbchoice": the list shows the server's lines; Enter reads
