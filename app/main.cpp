@@ -19,10 +19,7 @@
 #include "app/unit1.h"
 #include "platform/base/paths.h"
 #include "platform/base/text.h"
-#include "platform/msg/clock.h"
 #include "platform/msg/fd_watch.h"
-#include "platform/msg/message_queue.h"
-#include "platform/ui/headless_backend.h"
 #include "platform/ui/window_system.h"
 #include "platform/vcl/dialogs.h"
 #include "platform/vcl/forms.h"
@@ -73,8 +70,6 @@ int Run(const std::vector<std::string>& Params) {
   auto backend = qv::CreateDisplayBackendFromEnvironment();
   const bool headless = backend->Name() == "headless";
   qv::StartWindowSystem(std::move(backend));
-  // The headless display keeps a clock for tests; a real run's timers follow real time.
-  if (headless) qv::MessageQueue::Current().SetClock(qv::SteadyClock::Instance());
   if (headless) qv::SetMessageBoxesUnattended(true);
   signals.Watch();
 

@@ -107,7 +107,7 @@ void TRipSession::Start(const std::vector<std::string>& Params) {
   MP3Out1->BitRate = Options.BitRate;
   VorbisOut1->Compression = Options.Compression;
   RefreshTrackList();
-  Log.WriteLog("FormCreate finished");
+  if (LogCreateFinished) Log.WriteLog("FormCreate finished");
 }
 
 void TRipSession::SetCDrive(int N) {

@@ -39,6 +39,9 @@ class TRipSession {
   // The creation handler's steps that need no window, in its order: log, configuration,
   // defaults, drive lines, command line, track list.
   void Start(const std::vector<std::string>& Params);
+  // Whether `Start` ends with the line "FormCreate finished"; the window logs it itself,
+  // after its first lookup has started.
+  bool LogCreateFinished = true;
 
   // Selects CD drive N for the input when it exists; refreshes the track list in any case.
   void SetCDrive(int N);

@@ -15,11 +15,14 @@
 #include "audio/audio_lame.h"
 #include "audio/audio_vorbis.h"
 #include "cddb/cddb.h"
+#include "platform/base/inifile.h"
 #include "platform/base/paths.h"
 #include "platform/base/text.h"
+#include "platform/cdrom/media_watcher.h"
 #include "platform/msg/fd_watch.h"
 #include "platform/msg/message_queue.h"
 #include "platform/msg/pump.h"
+#include "platform/services/xml_dom.h"
 #include "platform/ui/window_system.h"
 #include "platform/vcl/dialogs.h"
 
@@ -350,6 +353,7 @@ void TForm1::FormCreate(TComponent*) {
     };
   }
   TRipSession& s = *session_;
+  s.LogCreateFinished = false;
   try {
     s.Start(CommandLine);
   } catch (...) {
@@ -369,6 +373,9 @@ void TForm1::FormCreate(TComponent*) {
   ShowSessionData();
   ClearCovers(true);
   CDDBQuery();
+  s.Log.WriteLog("FormCreate finished");
+  // Disc arrivals and removals in any drive.
+  CDEvents1->WatchMedia();
   Application()->OnMessage = [](MSG&, bool&) {};  // AppMessage: nothing to do
 }
 
@@ -387,9 +394,14 @@ void TForm1::ApplyConfig() {
   coverSearch_->OnError = [this](const std::string& Message) {
     session_->Log.WriteLog("SearchCovers : " + Message);
   };
-  if (!c.Background.empty()) {
-    sSkinManager1->ChangeImage("FORM", "IMAGEFILE", c.Background);
-    sSkinManager1->ChangeImage("FORM", "HOTIMAGEFILE", c.Background);
+  if (!c.Zentha.empty() && DirectoryExists(c.Zentha)) {
+    LoadTheme(c.Zentha);
+    LoadLanguage(IniFileName());
+  }
+  if (!c.Background.empty()) FBackgroundFile = c.Background;
+  if (!FBackgroundFile.empty()) {
+    sSkinManager1->ChangeImage("FORM", "IMAGEFILE", FBackgroundFile);
+    sSkinManager1->ChangeImage("FORM", "HOTIMAGEFILE", FBackgroundFile);
   }
   for (const std::string& genre : session_->Categories) category->Items().Add(genre);
   FEscKey = c.EscKey;
@@ -401,6 +413,88 @@ void TForm1::ApplyConfig() {
     SetPosition(TPosition::poDesigned);
     SetBounds(r.Left, r.Top, r.Width(), r.Height());
     ArrangeControls();
+  }
+}
+
+TColor TForm1::MakeColor(const std::string& B, const std::string& G, const std::string& R) {
+  const auto component = [](const std::string& Text) {
+    return std::clamp(StrToIntDef(Trim(Text), 0), 0, 255);
+  };
+  return TColor(component(R) | component(G) << 8 | component(B) << 16);
+}
+
+void TForm1::LoadTheme(const std::string& Folder) {
+  std::string folder = Folder;
+  if (folder.empty() || (folder.back() != '\\' && folder.back() != '/')) folder += '/';
+  XmlDocument xml;
+  xml.Load(NormalizePath(folder + "Zentha.cfg"));
+  if (xml.DocumentElement().IsNull()) return;
+  TRipLog& log = session_->Log;
+  // A value that is not a number leaves its setting as it was.
+  const auto number = [&log](const XmlNode& Node, const char* Name, int& Value) {
+    if (!Node.HasAttr(Name)) return false;
+    if (TryStrToInt(Trim(Node.Attr(Name)), Value)) return true;
+    log.Report("LoadTheme : " + std::string(Name) + " ignored: '" + Node.Attr(Name) + "'");
+    return false;
+  };
+  const auto colour = [&](const XmlNode& Node, TColor& Value) {
+    int r, g, b;
+    if (!number(Node, "R", r) || !number(Node, "G", g) || !number(Node, "B", b)) return false;
+    Value = MakeColor(IntToStr(b), IntToStr(g), IntToStr(r));
+    return true;
+  };
+  const auto first = [&xml](const char* Path) { return xml.SelectSingleNode(Path); };
+  if (const XmlNode n = first("//Display/DefaultTheme"); n && n.HasAttr("BackgroundFile"))
+    FBackgroundFile = n.Attr("BackgroundFile");
+  if (const XmlNode n = first("//Display/DefaultTheme/CaptionFont")) {
+    int size;
+    if (n.HasAttr("Name")) Font().SetName(n.Attr("Name"));
+    if (number(n, "Size", size)) Font().SetSize(size);
+  }
+  if (const XmlNode n = first("//Display/DefaultTheme/MainMenuFont")) {
+    int size = 0;
+    const bool sized = number(n, "Size", size);
+    for (TControl* c : {static_cast<TControl*>(exitbtn), static_cast<TControl*>(ripbtn),
+                        static_cast<TControl*>(cddbbtn), static_cast<TControl*>(slideBtn)}) {
+      c->SetParentFont(false);
+      if (n.HasAttr("Name")) c->Font().SetName(n.Attr("Name"));
+      if (sized) c->Font().SetSize(size);
+    }
+    if (n.HasAttr("Name")) sLabel4->Font().SetName(n.Attr("Name"));
+    sLabel4->Font().SetSize(18);
+  }
+  if (const XmlNode n = first("//Display/DefaultTheme/MainMenuFont/FontColor")) {
+    TColor color;
+    if (colour(n, color))
+      for (TControl* c : {static_cast<TControl*>(exitbtn), static_cast<TControl*>(ripbtn),
+                          static_cast<TControl*>(cddbbtn), static_cast<TControl*>(slideBtn)})
+        c->Font().SetColor(color);
+  }
+  if (const XmlNode n = first("//Display/DefaultTheme/FrameColor")) colour(n, FFrameColor);
+  if (const XmlNode n = first("//Display/DefaultTheme/SelectedFrameColor"))
+    colour(n, FSelectedFrameColor);
+  if (FBackgroundFile.empty()) FBackgroundFile = folder + "images/background.jpg";
+  for (TsButton* b : {ripbtn, cddbbtn, exitbtn, slideBtn}) {
+    b->PaintingColor = FFrameColor;
+    b->HotPaintingColor = FSelectedFrameColor;
+  }
+  sSkinManager1->UpdateSkin();
+}
+
+void TForm1::LoadLanguage(const std::string& IniFile) {
+  if (!FileExists(IniFile)) return;
+  TIniFile ini(IniFile);
+  const auto text = [&ini](const std::string& Key) { return ini.ReadString("LANGUAGE", Key, ""); };
+  const std::pair<const char*, TControl*> captions[] = {
+      {"CDDB", cddbbtn},   {"RIP", ripbtn},    {"EXIT", exitbtn}, {"SLIDE", slideBtn},
+      {"Artist", sLabel1}, {"Album", sLabel2}, {"Genre", sLabel3}};
+  for (const auto& [key, control] : captions) {
+    const std::string value = text(key);
+    control->SetCaption(value.empty() ? key : value);
+  }
+  for (std::string& message : session_->LangMessages) {
+    const std::string value = text(message);
+    if (!value.empty()) message = value;
   }
 }
 
@@ -473,6 +567,7 @@ void TForm1::cddbbtnClick(TComponent*) {
   if (lookupRunning_) {
     // The previous request is dropped; its late events must not end the new lookup.
     TimerCDDB->SetEnabled(false);
+    lookupRunning_ = false;
     Cddb1->Abort();
   }
   session_->NewLookup();

@@ -130,6 +130,14 @@ class TForm1 : public TForm, public TRipWindow, public ICoverSearchView {
   void Cddb1StatusMessage(TComponent* Sender, const std::string& Msg);
   void WMCddbChoice(TMessage& Message);
 
+  // The suite's theme ("Zentha.cfg" in `Folder`) and the INI file's translated texts.
+  void LoadTheme(const std::string& Folder);
+  void LoadLanguage(const std::string& IniFile);
+  // A colour from decimal red, green and blue texts; each component is held to 0..255.
+  [[nodiscard]] static TColor MakeColor(const std::string& B, const std::string& G,
+                                        const std::string& R);
+  std::string FBackgroundFile;
+
   void RefreshTrackList();
   void CDDBQuery();
   void ClearCovers(bool AddPlaceholder);

@@ -2,6 +2,8 @@
 // it, and the choice list of several server matches.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "app/cd_rip.h"
 #include "app/rip_session.h"
 #include "app/select_album.h"
@@ -116,6 +118,18 @@ TEST_F(HeadlessFormTest, EscapeClosesWhicheverBoxHasTheFocus) {
   EXPECT_TRUE(Quits());
 }
 
+// The combo boxes open their list on Enter and close it on Enter again.
+TEST_F(HeadlessFormTest, EnterOpensAndClosesTheFormatList) {
+  Start({});
+  form_->audioformatBox->SetFocus();
+  Key(VK_RETURN, "\r");
+  ASSERT_TRUE(Pump([this] { return form_->audioformatBox->DroppedDown(); }));
+  Key(VK_RETURN, "\r");
+  ASSERT_TRUE(Pump([this] { return !form_->audioformatBox->DroppedDown(); }));
+  EXPECT_EQ(form_->audioformatBox->Text(), "MP3");
+  EXPECT_FALSE(form_->FAbort);
+}
+
 TEST_F(HeadlessFormTest, ExitButtonClosesTheWindow) {
   Start({});
   headless_->InjectClick(Centre(form_->exitbtn));
@@ -134,6 +148,63 @@ TEST_F(HeadlessFormTest, EscKeyFromTheIniFile) {
                PumpResult::Quit);
   Key(VK_RETURN, "\r");
   EXPECT_TRUE(Quits());
+}
+
+// ESC during a long track of an unattended rip: the rip stops, the window closes, no later
+// track is written and nothing is left under a final name or half-written.
+TEST_F(HeadlessFormTest, EscapeDuringARipStopsIt) {
+  DiscSpec spec;
+  spec.AudioTracks = {{9000}, {80}};
+  WriteDiscImage(spec, dir_.File("disc.cue"));
+  Start({"-auto", "-format=mp3", "-pathtoenc=" + dir_.File("out/")});
+  // The key goes in once the first track's progress shows, from inside the rip's own loop.
+  bool pressed = false;
+  form_->ProgressBar1->OnRepaint = [&] {
+    if (pressed || form_->ProgressBar1->Position() <= 0) return;
+    pressed = true;
+    Key(VK_ESCAPE, "\x1b");
+  };
+  headless_->Clock()->Advance(std::chrono::milliseconds(1100));  // the start timer
+  EXPECT_TRUE(Quits());
+  EXPECT_TRUE(pressed);
+  ASSERT_TRUE(form_->Session().AutoRipDone());
+  const TRipOutcome& outcome = form_->Session().AutoRipOutcome();
+  EXPECT_TRUE(outcome.Aborted);
+  EXPECT_EQ(outcome.Written, 0);
+  EXPECT_EQ(outcome.ExitStatus(), 2);
+  for (const std::string& file : FilesBelow(dir_.File("out")))
+    EXPECT_EQ(file.find(".mp3"), std::string::npos) << file;
+}
+
+// The suite's theme and the INI file's LANGUAGE section.
+TEST_F(HeadlessFormTest, ThemeAndLanguageFromTheSuiteFolder) {
+  std::filesystem::create_directories(dir_.File("suite"));
+  WriteText(dir_.File("suite/Zentha.cfg"),
+            "<Zentha><Display><DefaultTheme>"
+            "<CaptionFont Name='DejaVu Sans' Size='9'/>"
+            "<MainMenuFont Name='DejaVu Serif' Size='30'><FontColor R='0' G='128' B='255'/>"
+            "</MainMenuFont>"
+            "<FrameColor R='255' G='0' B='0'/><SelectedFrameColor R='300' G='x' B='0'/>"
+            "</DefaultTheme></Display></Zentha>");
+  WriteText(dir_.File("Quorvel.ini"), std::string(kNoServer) +
+                                          "[CONF]\nZentha=" + dir_.File("suite") +
+                                          "\n[LANGUAGE]\nRIP=\nEXIT=Quitter\n"
+                                          "Not Connected=Hors ligne\nRip done !=Fini\n");
+  Start({});
+  EXPECT_EQ(form_->FFrameColor, TColor(0x0000FF));  // pure red
+  EXPECT_EQ(form_->FSelectedFrameColor, clNone);    // "x" is no number: left alone
+  EXPECT_EQ(form_->ripbtn->PaintingColor, TColor(0x0000FF));
+  EXPECT_EQ(form_->ripbtn->Font().Color(), TColor(0xFF8000));
+  EXPECT_EQ(form_->sLabel4->Font().Size(), 18);
+  EXPECT_EQ(form_->Font().Name(), "DejaVu Sans");
+  EXPECT_EQ(form_->FBackgroundFile, dir_.File("suite") + "/images/background.jpg");
+  EXPECT_EQ(form_->ripbtn->Caption(), "RIP");
+  EXPECT_EQ(form_->exitbtn->Caption(), "Quitter");
+  EXPECT_EQ(form_->sLabel1->Caption(), "Artist");
+  EXPECT_EQ(form_->slideBtn->Caption(), "Slide");
+  EXPECT_EQ(form_->sLabel4->Caption(), "Hors ligne");
+  EXPECT_EQ(form_->Session().LangMessages[8], "Fini");
+  EXPECT_EQ(TForm1::MakeColor("0", "0", "999"), TColor(0x0000FF));
 }
 
 // Several server matches with "-cddbchoice": the list shows the server's lines; Enter reads

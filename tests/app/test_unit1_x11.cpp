@@ -147,6 +147,69 @@ TEST_F(X11FormTest, TheServerShowsTheHeadlessWindow) {
   XCloseDisplay(peer);
 }
 
+// Finds the top-level window titled `Title` (the window manager-less server keeps them as
+// children of the root); 0 when there is none.
+unsigned long FindTitled(::Display* Peer, const char* Title) {
+  ::Window root, parent, *children = nullptr;
+  unsigned count = 0;
+  unsigned long found = 0;
+  if (XQueryTree(Peer, DefaultRootWindow(Peer), &root, &parent, &children, &count) == 0) return 0;
+  for (unsigned i = 0; i < count && found == 0; ++i) {
+    char* name = nullptr;
+    if (XFetchName(Peer, children[i], &name) != 0 && name != nullptr) {
+      if (std::string(name) == Title) found = children[i];
+      XFree(name);
+    }
+  }
+  if (children != nullptr) XFree(children);
+  return found;
+}
+
+// The program on the X server: its window fills the screen and the Escape key ends it with
+// status 0.
+TEST_F(X11FormTest, TheProgramsWindowClosesOnEscape) {
+  ASSERT_FALSE(server->Display().empty()) << "Xvfb did not start";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setenv("DISPLAY", server->Display().c_str(), 1);
+    ::setenv("QUORVEL_DISPLAY", "x11", 1);
+    const std::string program = std::string(QV_BINARY_DIR) + "/bin/quorvel";
+    ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::Display* peer = XOpenDisplay(server->Display().c_str());
+  ASSERT_NE(peer, nullptr);
+  unsigned long xid = 0;
+  XWindowAttributes attributes{};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  // Polls the server (another process) until the window is mapped.
+  while (std::chrono::steady_clock::now() < deadline) {
+    xid = FindTitled(peer, "Quorvel");
+    if (xid != 0 && XGetWindowAttributes(peer, xid, &attributes) != 0 &&
+        attributes.map_state == IsViewable)
+      break;
+    xid = 0;
+    ::poll(nullptr, 0, 20);
+  }
+  ASSERT_NE(xid, 0u);
+  EXPECT_EQ(attributes.width, 1024);
+  EXPECT_EQ(attributes.height, 768);
+  XKeyEvent key{};
+  key.type = KeyPress;
+  key.display = peer;
+  key.window = xid;
+  key.root = DefaultRootWindow(peer);
+  key.keycode = XKeysymToKeycode(peer, XK_Escape);
+  key.same_screen = True;
+  XSendEvent(peer, xid, False, KeyPressMask, reinterpret_cast<XEvent*>(&key));
+  XFlush(peer);
+  int status = -1;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  XCloseDisplay(peer);
+}
+
 // The program itself on the X server: an unattended rip through the real window.
 TEST_F(X11FormTest, AutoRipRunsWithTheRealWindow) {
   ASSERT_FALSE(server->Display().empty()) << "Xvfb did not start";
