@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -30,18 +29,6 @@ std::uint8_t gReqVerLow = 1, gReqVerHigh = 1;  // guarded
 // The handle of a look-up that needed no resolver (a dotted address); its answer is
 // posted like any other so the caller never sees it inside DnsLookup.
 constexpr WSAHANDLE kDottedLookup = ~WSAHANDLE(0);
-
-std::string Trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return s.substr(b, e - b);
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 std::string Dotted(const in_addr& a) {
   char text[INET_ADDRSTRLEN] = {};
@@ -163,7 +150,7 @@ void TCustomWSocket::AssignDefaultValue() {
 }
 
 void TCustomWSocket::SetAddr(const std::string& Value) {
-  const std::string v = Trim(Value);
+  const std::string v = WSocketTrim(Value);
   if (state_ != wsClosed) {
     if (addrAssigned_ && v == addrStr_) return;
     RaiseException("Cannot change Addr if not closed");
@@ -175,7 +162,7 @@ void TCustomWSocket::SetAddr(const std::string& Value) {
 }
 
 void TCustomWSocket::SetPort(const std::string& Value) {
-  const std::string v = Trim(Value);
+  const std::string v = WSocketTrim(Value);
   if (state_ != wsClosed) {
     if (portAssigned_ && v == portStr_) return;
     RaiseException("Cannot change Port if not closed");
@@ -187,7 +174,7 @@ void TCustomWSocket::SetPort(const std::string& Value) {
 }
 
 void TCustomWSocket::SetProto(const std::string& Value) {
-  const std::string v = Trim(Value);
+  const std::string v = WSocketTrim(Value);
   if (state_ != wsClosed) {
     if (protoAssigned_ && v == protoStr_) return;
     RaiseException("Cannot change Proto if not closed");
@@ -199,7 +186,7 @@ void TCustomWSocket::SetProto(const std::string& Value) {
 }
 
 void TCustomWSocket::SetLocalAddr(const std::string& Value) {
-  std::string v = Trim(Value);
+  std::string v = WSocketTrim(Value);
   if (v.empty()) v = "0.0.0.0";
   if (state_ != wsClosed) {
     if (v == localAddr_) return;
@@ -210,7 +197,7 @@ void TCustomWSocket::SetLocalAddr(const std::string& Value) {
 }
 
 void TCustomWSocket::SetLocalPort(const std::string& Value) {
-  const std::string v = Trim(Value);
+  const std::string v = WSocketTrim(Value);
   if (state_ != wsClosed) {
     if (v == localPortStr_) return;
     RaiseException("Cannot change LocalPort if not closed");
@@ -642,7 +629,7 @@ void TCustomWSocket::Listen() {
     return;
   }
   EnsureLoaded();
-  const std::string p = Lower(Trim(protoStr_));
+  const std::string p = WSocketLower(WSocketTrim(protoStr_));
   if (p.rfind("raw_", 0) == 0) {
     sockType_ = SOCK_RAW;
     proto_ = WSocketResolveProto(p.substr(4));
