@@ -8,11 +8,11 @@
 
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <random>
 #include <string>
 #include <thread>
 
+#include "bench/bench_util.h"
 #include "net/httpprot_parse.h"
 #include "net/md5.h"
 #include "net/sha1.h"
@@ -216,43 +216,15 @@ void BM_TransferBaseline(benchmark::State& state) {
 }
 BENCHMARK(BM_TransferBaseline)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const auto& run : runs) {
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-        times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-      }
-    }
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    Ratio("BM_SHA1", "BM_SHA1_OpenSSL", "SHA-1, 1 MiB", "OpenSSL");
-    Ratio("BM_MD5", "BM_MD5_OpenSSL", "MD5, 1 MiB", "OpenSSL");
-    Ratio("BM_ChunkDecode", "BM_ChunkBaseline", "chunked decoding, 1 MiB", "a plain copy");
-    Ratio("BM_WSocketTransfer/real_time", "BM_TransferBaseline/real_time", "8 MiB over loopback",
-          "blocking sockets");
-  }
-
- private:
-  void Ratio(const std::string& measured, const std::string& baseline, const char* what,
-             const char* against) {
-    const auto m = times_.find(measured);
-    const auto b = times_.find(baseline);
-    if (m == times_.end() || b == times_.end() || b->second <= 0) return;
-    std::printf("%-28s %6.2fx %s\n", what, m->second / b->second, against);
-  }
-  std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  qv::bench::RatioReporter reporter({
+      {"BM_SHA1", "BM_SHA1_OpenSSL", "SHA-1, 1 MiB", "OpenSSL", 28},
+      {"BM_MD5", "BM_MD5_OpenSSL", "MD5, 1 MiB", "OpenSSL", 28},
+      {"BM_ChunkDecode", "BM_ChunkBaseline", "chunked decoding, 1 MiB", "a plain copy", 28},
+      {"BM_WSocketTransfer/real_time", "BM_TransferBaseline/real_time", "8 MiB over loopback",
+       "blocking sockets", 28},
+  });
+  return qv::bench::RunBenchmarks(argc, argv, reporter);
 }
