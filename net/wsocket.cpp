@@ -149,40 +149,30 @@ void TCustomWSocket::AssignDefaultValue() {
   state_ = wsClosed;
 }
 
-void TCustomWSocket::SetAddr(const std::string& Value) {
+// Addr, Port and Proto change only while closed; the same value again is no change.
+void TCustomWSocket::SetWhileClosed(std::string& field, bool& assigned, bool& resolved,
+                                    const std::string& Value, const char* name) {
   const std::string v = WSocketTrim(Value);
   if (state_ != wsClosed) {
-    if (addrAssigned_ && v == addrStr_) return;
-    RaiseException("Cannot change Addr if not closed");
+    if (assigned && v == field) return;
+    RaiseException(std::string("Cannot change ") + name + " if not closed");
     return;
   }
-  addrStr_ = v;
-  addrAssigned_ = !v.empty();
-  addrResolved_ = false;
+  field = v;
+  assigned = !v.empty();
+  resolved = false;
+}
+
+void TCustomWSocket::SetAddr(const std::string& Value) {
+  SetWhileClosed(addrStr_, addrAssigned_, addrResolved_, Value, "Addr");
 }
 
 void TCustomWSocket::SetPort(const std::string& Value) {
-  const std::string v = WSocketTrim(Value);
-  if (state_ != wsClosed) {
-    if (portAssigned_ && v == portStr_) return;
-    RaiseException("Cannot change Port if not closed");
-    return;
-  }
-  portStr_ = v;
-  portAssigned_ = !v.empty();
-  portResolved_ = false;
+  SetWhileClosed(portStr_, portAssigned_, portResolved_, Value, "Port");
 }
 
 void TCustomWSocket::SetProto(const std::string& Value) {
-  const std::string v = WSocketTrim(Value);
-  if (state_ != wsClosed) {
-    if (protoAssigned_ && v == protoStr_) return;
-    RaiseException("Cannot change Proto if not closed");
-    return;
-  }
-  protoStr_ = v;
-  protoAssigned_ = !v.empty();
-  protoResolved_ = false;
+  SetWhileClosed(protoStr_, protoAssigned_, protoResolved_, Value, "Proto");
 }
 
 void TCustomWSocket::SetLocalAddr(const std::string& Value) {

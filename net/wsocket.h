@@ -237,6 +237,8 @@ class TCustomWSocket : public TComponent {
 
  private:
   void HandleDnsReply(WSAHANDLE Handle, std::uint16_t Error, bool Reverse);
+  void SetWhileClosed(std::string& field, bool& assigned, bool& resolved, const std::string& Value,
+                      const char* name);
 
   std::deque<std::unique_ptr<TBuffer>> bufList_;
   bool allSent_ = true;
