@@ -492,19 +492,24 @@ void TCustomWSocket::BindSocket() {
   localPortStr_ = std::to_string(ntohs(local.sin_port));
 }
 
-void TCustomWSocket::Connect() {
+bool TCustomWSocket::CanConnect() {
   if (hSocket_ != INVALID_SOCKET && state_ != wsClosed) {
     RaiseException("Connect: Socket already in use");
-    return;
+    return false;
   }
   if (!portAssigned_) {
     RaiseException("Connect: No Port Specified");
-    return;
+    return false;
   }
   if (!addrAssigned_) {
     RaiseException("Connect: No IP Address Specified");
-    return;
+    return false;
   }
+  return true;
+}
+
+void TCustomWSocket::Connect() {
+  if (!CanConnect()) return;
   if (!protoAssigned_) {
     RaiseException("Connect: No Protocol Specified");
     return;

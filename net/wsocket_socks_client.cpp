@@ -70,18 +70,7 @@ void TCustomSocksWSocket::Connect() {
     RaiseException("tcp is the only protocol supported thru socks server");
     return;
   }
-  if (hSocket_ != INVALID_SOCKET && state_ != wsClosed) {
-    RaiseException("Connect: Socket already in use");
-    return;
-  }
-  if (!portAssigned_) {
-    RaiseException("Connect: No Port Specified");
-    return;
-  }
-  if (!addrAssigned_) {
-    RaiseException("Connect: No IP Address Specified");
-    return;
-  }
+  if (!CanConnect()) return;
   // Every length on the wire is one byte; refuse before anything is sent.
   if (addrStr_.size() > 255 || SocksUsercode.size() > 255 || SocksPassword.size() > 255) {
     RaiseException("Connect: socks host name, user code or password longer than 255 bytes");
