@@ -18,6 +18,7 @@
 #include "net/sha1.h"
 #include "net/wsocket.h"
 #include "platform/msg/pump.h"
+#include "tests/net/loopback_transfer.h"
 
 #ifdef QV_BENCH_OPENSSL
 #include <openssl/evp.h>
@@ -142,37 +143,16 @@ constexpr std::size_t kTransfer = 8 << 20;
 
 // Client and server components on this thread's queue; 8 MiB from one to the other.
 void BM_WSocketTransfer(benchmark::State& state) {
-  TWSocket server;
-  std::unique_ptr<TWSocket> peer;
-  std::size_t received = 0;
-  server.SetAddr("127.0.0.1");
-  server.SetPort("0");
-  server.OnSessionAvailable = [&](TCustomWSocket* s, std::uint16_t) {
-    peer = std::make_unique<TWSocket>();
-    peer->OnDataAvailable = [&](TCustomWSocket* p, std::uint16_t) {
-      char buf[65536];
-      const int n = p->Receive(buf, sizeof buf);
-      if (n > 0) received += std::size_t(n);
-    };
-    peer->Dup(s->Accept());
-  };
-  server.Listen();
-  TWSocket client;
-  bool connected = false;
-  client.OnSessionConnected = [&](TCustomWSocket*, std::uint16_t e) { connected = e == 0; };
-  client.BufSize = 65536;
-  client.SetAddr("127.0.0.1");
-  client.SetPort(server.GetXPort());
-  client.Connect();
-  PumpUntil([&] { return connected && peer; });
+  qv::test::LoopbackTransfer t;
+  PumpUntil([&] { return t.Ready(); });
   const std::string block(kTransfer, 'x');
   for (auto _ : state) {
-    received = 0;
-    client.Send(block.data(), int(block.size()));
-    PumpUntil([&] { return received == kTransfer; });
+    t.received = 0;
+    t.client.Send(block.data(), int(block.size()));
+    PumpUntil([&] { return t.received == kTransfer; });
   }
   state.SetBytesProcessed(state.iterations() * std::int64_t(kTransfer));
-  client.Close();
+  t.client.Close();
 }
 BENCHMARK(BM_WSocketTransfer)->UseRealTime()->Unit(benchmark::kMillisecond);
 
