@@ -93,28 +93,25 @@ std::uint8_t TCustomWSocket::ReqVerHigh() const {
   return gReqVerHigh;
 }
 
-void TCustomWSocket::SetReqVerLow(std::uint8_t Value) {
+// The requested version is fixed once the library is started.
+void TCustomWSocket::SetReqVer(std::uint8_t& field, std::uint8_t Value, const char* name) {
   {
     std::lock_guard lock(gLibraryMutex);
-    if (gReqVerLow == Value) return;
+    if (field == Value) return;
     if (!gLoaded) {
-      gReqVerLow = Value;
+      field = Value;
       return;
     }
   }
-  RaiseException("SetReqVerLow: WinSock version can't be changed now");
+  RaiseException(std::string(name) + ": WinSock version can't be changed now");
+}
+
+void TCustomWSocket::SetReqVerLow(std::uint8_t Value) {
+  SetReqVer(gReqVerLow, Value, "SetReqVerLow");
 }
 
 void TCustomWSocket::SetReqVerHigh(std::uint8_t Value) {
-  {
-    std::lock_guard lock(gLibraryMutex);
-    if (gReqVerHigh == Value) return;
-    if (!gLoaded) {
-      gReqVerHigh = Value;
-      return;
-    }
-  }
-  RaiseException("SetReqVerHigh: WinSock version can't be changed now");
+  SetReqVer(gReqVerHigh, Value, "SetReqVerHigh");
 }
 
 void TCustomWSocket::SetSendFlags(int Value) {

@@ -239,6 +239,8 @@ class TCustomWSocket : public TComponent {
 
  private:
   void HandleDnsReply(WSAHANDLE Handle, std::uint16_t Error, bool Reverse);
+  // `field`: one of the guarded global version bytes.
+  void SetReqVer(std::uint8_t& field, std::uint8_t Value, const char* name);
   void SetWhileClosed(std::string& field, bool& assigned, bool& resolved, const std::string& Value,
                       const char* name);
 
