@@ -6,6 +6,7 @@
 #include "net/wsocket.h"
 #include "platform/msg/pump.h"
 #include "tests/net/scripted_peer.h"
+#include "tests/net/wait_for.h"
 #include "tests/peers/peers.h"
 
 namespace qv {
@@ -13,10 +14,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::ScriptedPeer;
-
-bool WaitFor(const std::function<bool()>& done) {
-  return PumpUntil(done, std::chrono::steady_clock::now() + 20s) == PumpResult::Done;
-}
+using test::WaitFor;
 
 struct SocksRun {
   int connected = -1;

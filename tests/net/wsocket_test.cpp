@@ -11,6 +11,7 @@
 #include "platform/msg/pump.h"
 #include "tests/net/loopback_transfer.h"
 #include "tests/net/scripted_peer.h"
+#include "tests/net/wait_for.h"
 #include "tests/peers/peers.h"
 
 namespace qv {
@@ -18,10 +19,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::ScriptedPeer;
-
-bool WaitFor(const std::function<bool()>& done) {
-  return PumpUntil(done, std::chrono::steady_clock::now() + 20s) == PumpResult::Done;
-}
+using test::WaitFor;
 
 // Answers "peer.test" and "localhost" without leaving the machine; nothing else exists.
 class ResolverScope {
