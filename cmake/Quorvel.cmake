@@ -29,3 +29,14 @@ function(qv_test target)
   gtest_discover_tests(${target} PROPERTIES LABELS "${labels}" DISCOVERY_TIMEOUT 60
                        WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
 endfunction()
+
+# qv_add_subfolders(): adds each folder below the current one that has a CMakeLists.txt
+# (the per-area benchmark and fuzz folders).
+function(qv_add_subfolders)
+  file(GLOB areas LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(area IN LISTS areas)
+    if(EXISTS ${area}/CMakeLists.txt)
+      add_subdirectory(${area})
+    endif()
+  endforeach()
+endfunction()

@@ -745,13 +745,7 @@ void THttpCli::EndHeader() {
   if (noBody) {
     nextLine_ = NextLine::None;
     SetState(httpBodyReceived);
-    if (relocationPending_) {
-      StartRelocation();
-    } else if (KeepAlive()) {
-      SetReady();
-    } else {
-      socket_->CloseDelayed();
-    }
+    FinishResponse();
     return;
   }
   if (contentType_ == "text/html") {
@@ -807,6 +801,10 @@ void THttpCli::DocComplete() {
 
 void THttpCli::AfterDocument() {
   if (state_ != httpBodyReceived) return;
+  FinishResponse();
+}
+
+void THttpCli::FinishResponse() {
   if (relocationPending_) {
     StartRelocation();
   } else if (KeepAlive()) {

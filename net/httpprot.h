@@ -184,6 +184,9 @@ class THttpCli : public TComponent {
   void EndHeader();
   void DocComplete();
   void AfterDocument();
+  // After a whole answer: follow a relocation, keep the connection for the next request,
+  // or close it.
+  void FinishResponse();
   void ComputeTarget();
   void SetLocationTarget(const std::string& Value);
   void EndRequestLocally(std::uint16_t Error, int Status, const std::string& Reason);

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -30,18 +29,6 @@ std::uint8_t gReqVerLow = 1, gReqVerHigh = 1;  // guarded
 // The handle of a look-up that needed no resolver (a dotted address); its answer is
 // posted like any other so the caller never sees it inside DnsLookup.
 constexpr WSAHANDLE kDottedLookup = ~WSAHANDLE(0);
-
-std::string Trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return s.substr(b, e - b);
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 std::string Dotted(const in_addr& a) {
   char text[INET_ADDRSTRLEN] = {};
@@ -106,28 +93,25 @@ std::uint8_t TCustomWSocket::ReqVerHigh() const {
   return gReqVerHigh;
 }
 
-void TCustomWSocket::SetReqVerLow(std::uint8_t Value) {
+// The requested version is fixed once the library is started.
+void TCustomWSocket::SetReqVer(std::uint8_t& field, std::uint8_t Value, const char* name) {
   {
     std::lock_guard lock(gLibraryMutex);
-    if (gReqVerLow == Value) return;
+    if (field == Value) return;
     if (!gLoaded) {
-      gReqVerLow = Value;
+      field = Value;
       return;
     }
   }
-  RaiseException("SetReqVerLow: WinSock version can't be changed now");
+  RaiseException(std::string(name) + ": WinSock version can't be changed now");
+}
+
+void TCustomWSocket::SetReqVerLow(std::uint8_t Value) {
+  SetReqVer(gReqVerLow, Value, "SetReqVerLow");
 }
 
 void TCustomWSocket::SetReqVerHigh(std::uint8_t Value) {
-  {
-    std::lock_guard lock(gLibraryMutex);
-    if (gReqVerHigh == Value) return;
-    if (!gLoaded) {
-      gReqVerHigh = Value;
-      return;
-    }
-  }
-  RaiseException("SetReqVerHigh: WinSock version can't be changed now");
+  SetReqVer(gReqVerHigh, Value, "SetReqVerHigh");
 }
 
 void TCustomWSocket::SetSendFlags(int Value) {
@@ -162,44 +146,34 @@ void TCustomWSocket::AssignDefaultValue() {
   state_ = wsClosed;
 }
 
-void TCustomWSocket::SetAddr(const std::string& Value) {
-  const std::string v = Trim(Value);
+// Addr, Port and Proto change only while closed; the same value again is no change.
+void TCustomWSocket::SetWhileClosed(std::string& field, bool& assigned, bool& resolved,
+                                    const std::string& Value, const char* name) {
+  const std::string v = WSocketTrim(Value);
   if (state_ != wsClosed) {
-    if (addrAssigned_ && v == addrStr_) return;
-    RaiseException("Cannot change Addr if not closed");
+    if (assigned && v == field) return;
+    RaiseException(std::string("Cannot change ") + name + " if not closed");
     return;
   }
-  addrStr_ = v;
-  addrAssigned_ = !v.empty();
-  addrResolved_ = false;
+  field = v;
+  assigned = !v.empty();
+  resolved = false;
+}
+
+void TCustomWSocket::SetAddr(const std::string& Value) {
+  SetWhileClosed(addrStr_, addrAssigned_, addrResolved_, Value, "Addr");
 }
 
 void TCustomWSocket::SetPort(const std::string& Value) {
-  const std::string v = Trim(Value);
-  if (state_ != wsClosed) {
-    if (portAssigned_ && v == portStr_) return;
-    RaiseException("Cannot change Port if not closed");
-    return;
-  }
-  portStr_ = v;
-  portAssigned_ = !v.empty();
-  portResolved_ = false;
+  SetWhileClosed(portStr_, portAssigned_, portResolved_, Value, "Port");
 }
 
 void TCustomWSocket::SetProto(const std::string& Value) {
-  const std::string v = Trim(Value);
-  if (state_ != wsClosed) {
-    if (protoAssigned_ && v == protoStr_) return;
-    RaiseException("Cannot change Proto if not closed");
-    return;
-  }
-  protoStr_ = v;
-  protoAssigned_ = !v.empty();
-  protoResolved_ = false;
+  SetWhileClosed(protoStr_, protoAssigned_, protoResolved_, Value, "Proto");
 }
 
 void TCustomWSocket::SetLocalAddr(const std::string& Value) {
-  std::string v = Trim(Value);
+  std::string v = WSocketTrim(Value);
   if (v.empty()) v = "0.0.0.0";
   if (state_ != wsClosed) {
     if (v == localAddr_) return;
@@ -210,7 +184,7 @@ void TCustomWSocket::SetLocalAddr(const std::string& Value) {
 }
 
 void TCustomWSocket::SetLocalPort(const std::string& Value) {
-  const std::string v = Trim(Value);
+  const std::string v = WSocketTrim(Value);
   if (state_ != wsClosed) {
     if (v == localPortStr_) return;
     RaiseException("Cannot change LocalPort if not closed");
@@ -515,19 +489,24 @@ void TCustomWSocket::BindSocket() {
   localPortStr_ = std::to_string(ntohs(local.sin_port));
 }
 
-void TCustomWSocket::Connect() {
+bool TCustomWSocket::CanConnect() {
   if (hSocket_ != INVALID_SOCKET && state_ != wsClosed) {
     RaiseException("Connect: Socket already in use");
-    return;
+    return false;
   }
   if (!portAssigned_) {
     RaiseException("Connect: No Port Specified");
-    return;
+    return false;
   }
   if (!addrAssigned_) {
     RaiseException("Connect: No IP Address Specified");
-    return;
+    return false;
   }
+  return true;
+}
+
+void TCustomWSocket::Connect() {
+  if (!CanConnect()) return;
   if (!protoAssigned_) {
     RaiseException("Connect: No Protocol Specified");
     return;
@@ -642,7 +621,7 @@ void TCustomWSocket::Listen() {
     return;
   }
   EnsureLoaded();
-  const std::string p = Lower(Trim(protoStr_));
+  const std::string p = WSocketLower(WSocketTrim(protoStr_));
   if (p.rfind("raw_", 0) == 0) {
     sockType_ = SOCK_RAW;
     proto_ = WSocketResolveProto(p.substr(4));

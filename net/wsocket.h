@@ -215,6 +215,8 @@ class TCustomWSocket : public TComponent {
   void DeleteBufferedData();
   void SetLingerOption();
   void EnsureLoaded();
+  // False, after RaiseException, while the socket is in use or Port or Addr is missing.
+  bool CanConnect();
   // Total bytes taken from the socket; the receive loop stops when a pass takes none.
   std::uint64_t bytesTaken_ = 0;
 
@@ -237,6 +239,10 @@ class TCustomWSocket : public TComponent {
 
  private:
   void HandleDnsReply(WSAHANDLE Handle, std::uint16_t Error, bool Reverse);
+  // `field`: one of the guarded global version bytes.
+  void SetReqVer(std::uint8_t& field, std::uint8_t Value, const char* name);
+  void SetWhileClosed(std::string& field, bool& assigned, bool& resolved, const std::string& Value,
+                      const char* name);
 
   std::deque<std::unique_ptr<TBuffer>> bufList_;
   bool allSent_ = true;

@@ -12,18 +12,6 @@
 namespace qv {
 namespace {
 
-std::string Trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return s.substr(b, e - b);
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 std::string Format(const char* fmt, const std::string& s, int n) {
   char buf[512];
   std::snprintf(buf, sizeof buf, fmt, s.c_str(), n);
@@ -32,10 +20,22 @@ std::string Format(const char* fmt, const std::string& s, int n) {
 
 }  // namespace
 
+std::string WSocketTrim(const std::string& s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+  return s.substr(b, e - b);
+}
+
+std::string WSocketLower(std::string s) {
+  for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
 // Own decimal parser: glibc's inet_addr reads "010" as octal.
 bool WSocketParseDotted(const std::string& s, in_addr& out) {
   if (!WSocketIsDottedIP(s)) return false;
-  const std::string t = Trim(s);
+  const std::string t = WSocketTrim(s);
   std::uint32_t value = 0;
   unsigned part = 0;
   for (char c : t) {
@@ -87,7 +87,7 @@ in_addr WSocketResolveHost(const std::string& Host) {
   in_addr a{};
   if (WSocketIsDottedIP(Host)) {
     WSocketParseDotted(Host, a);
-    if (a.s_addr == INADDR_NONE && Trim(Host) != "255.255.255.255") {
+    if (a.s_addr == INADDR_NONE && WSocketTrim(Host) != "255.255.255.255") {
       throw ESocketException("WSocketResolveHost: '" + Host + "' Invalid IP address.");
     }
     return a;
@@ -121,7 +121,7 @@ std::uint16_t WSocketResolvePort(const std::string& Port, const std::string& Pro
   servent se{};
   servent* result = nullptr;
   char buf[1024];
-  const std::string p = Trim(Port), pr = Trim(Proto);
+  const std::string p = WSocketTrim(Port), pr = WSocketTrim(Proto);
   if (getservbyname_r(p.c_str(), pr.c_str(), &se, buf, sizeof buf, &result) != 0 ||
       result == nullptr) {
     throw ESocketException(
@@ -144,7 +144,7 @@ int WSocketResolveProto(const std::string& Proto) {
     }
     return n;
   }
-  const std::string p = Lower(Trim(Proto));
+  const std::string p = WSocketLower(WSocketTrim(Proto));
   if (p == "tcp") return 6;
   if (p == "udp") return 17;
   if (p == "raw") return 255;

@@ -1,22 +1,12 @@
 // The SOCKS client of the socket component.
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 
 #include "net/wsocket.h"
+#include "net/wsocket_resolve.h"
 #include "net/wsocket_socks.h"
 
 namespace qv {
-namespace {
-
-std::string TrimText(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return s.substr(b, e - b);
-}
-
-}  // namespace
 
 TCustomSocksWSocket::TCustomSocksWSocket(TComponent* AOwner) : TCustomWSocket(AOwner) {
   reply_.reserve(kSocksMaxReply + 16);
@@ -37,7 +27,7 @@ void TCustomSocksWSocket::SetSocksServer(const std::string& Value) {
     RaiseException("Can't change socks server if not closed");
     return;
   }
-  socksServer_ = TrimText(Value);
+  socksServer_ = WSocketTrim(Value);
   socksServerAssigned_ = !socksServer_.empty();
 }
 
@@ -46,7 +36,7 @@ void TCustomSocksWSocket::SetSocksPort(const std::string& Value) {
     RaiseException("Can't change socks port if not closed");
     return;
   }
-  socksPort_ = TrimText(Value);
+  socksPort_ = WSocketTrim(Value);
   socksPortAssigned_ = !socksPort_.empty();
 }
 
@@ -75,24 +65,12 @@ void TCustomSocksWSocket::Connect() {
     TCustomWSocket::Connect();
     return;
   }
-  std::string proto = TrimText(protoStr_);
-  for (char& c : proto) c = char(std::tolower(static_cast<unsigned char>(c)));
+  const std::string proto = WSocketLower(WSocketTrim(protoStr_));
   if (proto != "tcp") {
     RaiseException("tcp is the only protocol supported thru socks server");
     return;
   }
-  if (hSocket_ != INVALID_SOCKET && state_ != wsClosed) {
-    RaiseException("Connect: Socket already in use");
-    return;
-  }
-  if (!portAssigned_) {
-    RaiseException("Connect: No Port Specified");
-    return;
-  }
-  if (!addrAssigned_) {
-    RaiseException("Connect: No IP Address Specified");
-    return;
-  }
+  if (!CanConnect()) return;
   // Every length on the wire is one byte; refuse before anything is sent.
   if (addrStr_.size() > 255 || SocksUsercode.size() > 255 || SocksPassword.size() > 255) {
     RaiseException("Connect: socks host name, user code or password longer than 255 bytes");

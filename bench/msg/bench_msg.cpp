@@ -3,14 +3,13 @@
 #include <benchmark/benchmark.h>
 
 #include <condition_variable>
-#include <cstdio>
 #include <deque>
 #include <latch>
-#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include "bench/bench_util.h"
 #include "platform/msg/message_queue.h"
 #include "platform/msg/pump.h"
 #include "platform/msg/window.h"
@@ -132,41 +131,14 @@ void BM_SendBaseline(benchmark::State& state) {
 }
 BENCHMARK(BM_SendBaseline)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
-// Prints each measurement's time relative to its baseline after the usual table.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const auto& run : runs) {
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-        const std::string name = run.benchmark_name();
-        times_[name.substr(0, name.find('/'))] = run.GetAdjustedRealTime();
-      }
-    }
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    Ratio("BM_PostMessage", "BM_PostBaseline", "posted messages, time per batch");
-    Ratio("BM_SendMessageCrossThread", "BM_SendBaseline", "cross-thread SendMessage latency");
-  }
-
- private:
-  void Ratio(const std::string& measured, const std::string& baseline, const char* what) {
-    const auto m = times_.find(measured);
-    const auto b = times_.find(baseline);
-    if (m == times_.end() || b == times_.end() || b->second <= 0) return;
-    std::printf("%-40s %6.2fx the mutex+condvar baseline\n", what, m->second / b->second);
-  }
-  std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  qv::bench::RatioReporter reporter({
+      {"BM_PostMessage/real_time", "BM_PostBaseline/real_time", "posted messages, time per batch",
+       "the mutex+condvar baseline"},
+      {"BM_SendMessageCrossThread/real_time", "BM_SendBaseline/real_time",
+       "cross-thread SendMessage latency", "the mutex+condvar baseline"},
+  });
+  return qv::bench::RunBenchmarks(argc, argv, reporter);
 }

@@ -8,16 +8,17 @@
 
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <random>
 #include <string>
 #include <thread>
 
+#include "bench/bench_util.h"
 #include "net/httpprot_parse.h"
 #include "net/md5.h"
 #include "net/sha1.h"
 #include "net/wsocket.h"
 #include "platform/msg/pump.h"
+#include "tests/net/loopback_transfer.h"
 
 #ifdef QV_BENCH_OPENSSL
 #include <openssl/evp.h>
@@ -142,37 +143,16 @@ constexpr std::size_t kTransfer = 8 << 20;
 
 // Client and server components on this thread's queue; 8 MiB from one to the other.
 void BM_WSocketTransfer(benchmark::State& state) {
-  TWSocket server;
-  std::unique_ptr<TWSocket> peer;
-  std::size_t received = 0;
-  server.SetAddr("127.0.0.1");
-  server.SetPort("0");
-  server.OnSessionAvailable = [&](TCustomWSocket* s, std::uint16_t) {
-    peer = std::make_unique<TWSocket>();
-    peer->OnDataAvailable = [&](TCustomWSocket* p, std::uint16_t) {
-      char buf[65536];
-      const int n = p->Receive(buf, sizeof buf);
-      if (n > 0) received += std::size_t(n);
-    };
-    peer->Dup(s->Accept());
-  };
-  server.Listen();
-  TWSocket client;
-  bool connected = false;
-  client.OnSessionConnected = [&](TCustomWSocket*, std::uint16_t e) { connected = e == 0; };
-  client.BufSize = 65536;
-  client.SetAddr("127.0.0.1");
-  client.SetPort(server.GetXPort());
-  client.Connect();
-  PumpUntil([&] { return connected && peer; });
+  qv::test::LoopbackTransfer t;
+  PumpUntil([&] { return t.Ready(); });
   const std::string block(kTransfer, 'x');
   for (auto _ : state) {
-    received = 0;
-    client.Send(block.data(), int(block.size()));
-    PumpUntil([&] { return received == kTransfer; });
+    t.received = 0;
+    t.client.Send(block.data(), int(block.size()));
+    PumpUntil([&] { return t.received == kTransfer; });
   }
   state.SetBytesProcessed(state.iterations() * std::int64_t(kTransfer));
-  client.Close();
+  t.client.Close();
 }
 BENCHMARK(BM_WSocketTransfer)->UseRealTime()->Unit(benchmark::kMillisecond);
 
@@ -216,43 +196,15 @@ void BM_TransferBaseline(benchmark::State& state) {
 }
 BENCHMARK(BM_TransferBaseline)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const auto& run : runs) {
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-        times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-      }
-    }
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    Ratio("BM_SHA1", "BM_SHA1_OpenSSL", "SHA-1, 1 MiB", "OpenSSL");
-    Ratio("BM_MD5", "BM_MD5_OpenSSL", "MD5, 1 MiB", "OpenSSL");
-    Ratio("BM_ChunkDecode", "BM_ChunkBaseline", "chunked decoding, 1 MiB", "a plain copy");
-    Ratio("BM_WSocketTransfer/real_time", "BM_TransferBaseline/real_time", "8 MiB over loopback",
-          "blocking sockets");
-  }
-
- private:
-  void Ratio(const std::string& measured, const std::string& baseline, const char* what,
-             const char* against) {
-    const auto m = times_.find(measured);
-    const auto b = times_.find(baseline);
-    if (m == times_.end() || b == times_.end() || b->second <= 0) return;
-    std::printf("%-28s %6.2fx %s\n", what, m->second / b->second, against);
-  }
-  std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  qv::bench::RatioReporter reporter({
+      {"BM_SHA1", "BM_SHA1_OpenSSL", "SHA-1, 1 MiB", "OpenSSL", 28},
+      {"BM_MD5", "BM_MD5_OpenSSL", "MD5, 1 MiB", "OpenSSL", 28},
+      {"BM_ChunkDecode", "BM_ChunkBaseline", "chunked decoding, 1 MiB", "a plain copy", 28},
+      {"BM_WSocketTransfer/real_time", "BM_TransferBaseline/real_time", "8 MiB over loopback",
+       "blocking sockets", 28},
+  });
+  return qv::bench::RunBenchmarks(argc, argv, reporter);
 }

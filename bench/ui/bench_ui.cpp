@@ -3,10 +3,9 @@
 // in the same run; the ratio is printed last.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-#include <map>
 #include <string>
 
+#include "bench/bench_util.h"
 #include "platform/msg/pump.h"
 #include "platform/ui/headless_backend.h"
 #include "platform/ui/window_system.h"
@@ -78,36 +77,11 @@ void BM_FillBaseline(benchmark::State& state) {
 }
 BENCHMARK(BM_FillBaseline)->Unit(benchmark::kMicrosecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const auto& run : runs) {
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-        times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-      }
-    }
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    const auto tree = times_.find("BM_RepaintTree"), base = times_.find("BM_FillBaseline");
-    if (tree != times_.end() && base != times_.end() && base->second > 0) {
-      std::printf("%-40s %6.2fx filling the same rectangles directly\n",
-                  "repaint of 1 + 48 windows", tree->second / base->second);
-    }
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  qv::bench::RatioReporter reporter(
+      {{"BM_RepaintTree", "BM_FillBaseline", "repaint of 1 + 48 windows",
+        "filling the same rectangles directly"}});
+  return qv::bench::RunBenchmarks(argc, argv, reporter);
 }

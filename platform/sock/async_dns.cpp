@@ -158,6 +158,18 @@ class Resolver {
   bool stop_ = false;
 };
 
+// Hands a look-up to the workers; 0 with WSANOTINITIALISED before WSAStartup.
+WSAHANDLE StartLookup(Request req, HWND hwnd, UINT message, std::shared_ptr<HostEntry> result) {
+  if (!WSAIsStarted()) {
+    WSASetLastError(WSANOTINITIALISED);
+    return 0;
+  }
+  req.hwnd = hwnd;
+  req.message = message;
+  req.result = std::move(result);
+  return Resolver::Instance().Start(std::move(req));
+}
+
 }  // namespace
 
 HostResolver SetHostResolver(HostResolver resolver) {
@@ -178,31 +190,17 @@ int ResolveHostAddr(const in_addr& addr, std::string& name) {
 
 WSAHANDLE WSAAsyncGetHostByName(HWND hwnd, UINT message, const std::string& name,
                                 std::shared_ptr<HostEntry> result) {
-  if (!WSAIsStarted()) {
-    WSASetLastError(WSANOTINITIALISED);
-    return 0;
-  }
   Request req;
-  req.hwnd = hwnd;
-  req.message = message;
   req.name = name;
-  req.result = std::move(result);
-  return Resolver::Instance().Start(std::move(req));
+  return StartLookup(std::move(req), hwnd, message, std::move(result));
 }
 
 WSAHANDLE WSAAsyncGetHostByAddr(HWND hwnd, UINT message, const in_addr& addr,
                                 std::shared_ptr<HostEntry> result) {
-  if (!WSAIsStarted()) {
-    WSASetLastError(WSANOTINITIALISED);
-    return 0;
-  }
   Request req;
-  req.hwnd = hwnd;
-  req.message = message;
   req.reverse = true;
   req.addr = addr;
-  req.result = std::move(result);
-  return Resolver::Instance().Start(std::move(req));
+  return StartLookup(std::move(req), hwnd, message, std::move(result));
 }
 
 int WSACancelAsyncRequest(WSAHANDLE handle) {

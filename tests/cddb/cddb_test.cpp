@@ -117,13 +117,7 @@ TEST_F(TCddbTest, LookUpOfTheDiscInTheDrive) {
   WaitForEnd();
   ASSERT_EQ(cddb_->State, cdsEntryRead);
   const TCDInfo& info = *cddb_->GetCDInfo();
-  EXPECT_EQ(info.Artist, stored_.Artist);
-  EXPECT_EQ(info.Title, stored_.Title);
-  EXPECT_EQ(info.Year, stored_.Year);
-  EXPECT_EQ(info.Genre, stored_.Genre);
-  EXPECT_EQ(info.ExtD, stored_.ExtD);
-  EXPECT_EQ(info.TrackTitles, stored_.TrackTitles);
-  EXPECT_EQ(info.TrackExt, stored_.TrackExt);
+  testing::ExpectSameTexts(info, stored_);
   EXPECT_EQ(info.Category, "rock");
   EXPECT_EQ(info.DiscID, discId_);  // from the drive again after the parse
   EXPECT_EQ(statuses_.back(), "Entry read");

@@ -1,5 +1,5 @@
 // Helpers shared by the CD database tests: scratch folders, whole-file I/O, running a
-// peer program and building TOCs.
+// peer program, building TOCs and comparing entries.
 #pragma once
 
 #include <sys/wait.h>
@@ -13,6 +13,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "cddb/cddb_types.h"
 
@@ -79,6 +81,18 @@ inline TCDTOC MakeToc(const std::vector<int>& offsets, int leadout) {
   for (std::size_t i = 0; i < offsets.size(); ++i) toc.Tracks[i] = MsfOf(offsets[i]);
   toc.LeadOut = MsfOf(leadout, false);
   return toc;
+}
+
+// The texts of two entries agree: artist, title, year, genre, extended data, track titles
+// and track notes.
+inline void ExpectSameTexts(const TCDInfo& a, const TCDInfo& b) {
+  EXPECT_EQ(a.Artist, b.Artist);
+  EXPECT_EQ(a.Title, b.Title);
+  EXPECT_EQ(a.Year, b.Year);
+  EXPECT_EQ(a.Genre, b.Genre);
+  EXPECT_EQ(a.ExtD, b.ExtD);
+  EXPECT_EQ(a.TrackTitles, b.TrackTitles);
+  EXPECT_EQ(a.TrackExt, b.TrackExt);
 }
 
 }  // namespace qv::testing

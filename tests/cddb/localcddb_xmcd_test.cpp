@@ -29,13 +29,7 @@ TCDInfo SampleInfo() {
 
 void ExpectSameEntry(const TCDInfo& a, const TCDInfo& b) {
   EXPECT_EQ(a.DiscID, b.DiscID);
-  EXPECT_EQ(a.Artist, b.Artist);
-  EXPECT_EQ(a.Title, b.Title);
-  EXPECT_EQ(a.Year, b.Year);
-  EXPECT_EQ(a.Genre, b.Genre);
-  EXPECT_EQ(a.ExtD, b.ExtD);
-  EXPECT_EQ(a.TrackTitles, b.TrackTitles);
-  EXPECT_EQ(a.TrackExt, b.TrackExt);
+  testing::ExpectSameTexts(a, b);
   EXPECT_EQ(a.Revision, b.Revision);
   EXPECT_EQ(a.Category, b.Category);
   ASSERT_EQ(a.TOC.TrackCount, b.TOC.TrackCount);

@@ -6,16 +6,14 @@
 #include "net/wsocket.h"
 #include "platform/msg/pump.h"
 #include "tests/net/scripted_peer.h"
+#include "tests/net/wait_for.h"
 
 namespace qv {
 namespace {
 
 using namespace std::chrono_literals;
 using test::ScriptedPeer;
-
-bool WaitFor(const std::function<bool()>& done) {
-  return PumpUntil(done, std::chrono::steady_clock::now() + 20s) == PumpResult::Done;
-}
+using test::WaitFor;
 
 struct Lines {
   std::vector<std::string> lines;

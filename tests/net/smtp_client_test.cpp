@@ -76,6 +76,15 @@ void Use(TCustomSmtpClient& cli, const test::Peer& peer) {
   cli.Port = std::to_string(peer.Port());
 }
 
+// Use, logging in with `type` as `user`.
+void Use(TCustomSmtpClient& cli, const test::Peer& peer, TSmtpAuthType type,
+         const std::string& user, const std::string& password) {
+  Use(cli, peer);
+  cli.AuthType = type;
+  cli.Username = user;
+  cli.Password = password;
+}
+
 TEST(SmtpClientTest, EachAuthenticationMethodIsAccepted) {
   Aiosmtpd server;
   const struct {
@@ -96,10 +105,7 @@ TEST(SmtpClientTest, EachAuthenticationMethodIsAccepted) {
     SCOPED_TRACE(std::string(c.mech) + " " + c.user);
     TSmtpCli cli;
     Driver d(cli);
-    Use(cli, server);
-    cli.AuthType = c.type;
-    cli.Username = c.user;
-    cli.Password = c.password;
+    Use(cli, server, c.type, c.user, c.password);
     // The envelope sender is no authentication identity.
     cli.FromName = "Some One <one@example.test>";
     EXPECT_EQ(d.Open(), 0) << cli.ErrorMessage();
@@ -127,10 +133,7 @@ TEST(SmtpClientTest, AutomaticChoiceTakesTheStrongestOffered) {
     Aiosmtpd server(Aiosmtpd::Options{false, c.offered});
     TSmtpCli cli;
     Driver d(cli);
-    Use(cli, server);
-    cli.AuthType = smtpAuthAutoSelect;
-    cli.Username = "dave";
-    cli.Password = "pw3";
+    Use(cli, server, smtpAuthAutoSelect, "dave", "pw3");
     EXPECT_EQ(d.Open(), 0) << cli.ErrorMessage();
     EXPECT_TRUE(d.Sent(std::string("AUTH ") + c.chosen));
     EXPECT_EQ(server.AuthLog(), std::vector<std::string>{std::string(c.chosen) + " dave ok"});
@@ -146,10 +149,7 @@ TEST(SmtpClientTest, WrongPasswordFailsWithTheServersCode) {
     SCOPED_TRACE(int(type));
     TSmtpCli cli;
     Driver d(cli);
-    Use(cli, server);
-    cli.AuthType = type;
-    cli.Username = "dave";
-    cli.Password = "wrong";
+    Use(cli, server, type, "dave", "wrong");
     EXPECT_EQ(d.Open(), 535);
     EXPECT_EQ(cli.LastResponse().substr(0, 3), "535");
     EXPECT_TRUE(cli.Connected()) << "the session stays open for another try";
@@ -162,10 +162,7 @@ TEST(SmtpClientTest, HeloWhenEhloIsRefused) {
   {
     TSmtpCli cli;
     Driver d(cli);
-    Use(cli, server);
-    cli.AuthType = smtpAuthAutoSelect;
-    cli.Username = "dave";
-    cli.Password = "pw3";
+    Use(cli, server, smtpAuthAutoSelect, "dave", "pw3");
     EXPECT_EQ(d.Open(), 0) << cli.ErrorMessage();
     EXPECT_EQ(d.commands, (std::vector<std::string>{"EHLO quorvel_test", "HELO quorvel_test"}));
     EXPECT_FALSE(cli.ESmtp());

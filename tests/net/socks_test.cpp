@@ -6,6 +6,7 @@
 #include "net/wsocket.h"
 #include "platform/msg/pump.h"
 #include "tests/net/scripted_peer.h"
+#include "tests/net/wait_for.h"
 #include "tests/peers/peers.h"
 
 namespace qv {
@@ -13,10 +14,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::ScriptedPeer;
-
-bool WaitFor(const std::function<bool()>& done) {
-  return PumpUntil(done, std::chrono::steady_clock::now() + 20s) == PumpResult::Done;
-}
+using test::WaitFor;
 
 struct SocksRun {
   int connected = -1;
@@ -46,6 +44,18 @@ void Wire(TWSocket& s, SocksRun& r) {
     if (!got.empty()) r.order.push_back("data");
     r.data += got;
   };
+}
+
+// Wires `s` to `r` and connects it to peer.test:<port> through the scripted SOCKS
+// server; false when no connect result came.
+bool ConnectThrough(TWSocket& s, SocksRun& r, const ScriptedPeer& peer, const std::string& port) {
+  Wire(s, r);
+  s.SetSocksServer("127.0.0.1");
+  s.SetSocksPort(std::to_string(peer.Port()));
+  s.SetAddr("peer.test");
+  s.SetPort(port);
+  s.Connect();
+  return WaitFor([&] { return r.connected != -1; });
 }
 
 // A GET of /five.txt from lighttpd through the SOCKS server; returns what came back.
@@ -195,13 +205,7 @@ TEST(SocksTest, Ipv6BoundAddressAndLongNames) {
                      ScriptedPeer::ReadUntil("x")});
   TWSocket s;
   SocksRun r;
-  Wire(s, r);
-  s.SetSocksServer("127.0.0.1");
-  s.SetSocksPort(std::to_string(peer.Port()));
-  s.SetAddr("peer.test");
-  s.SetPort("443");
-  s.Connect();
-  ASSERT_TRUE(WaitFor([&] { return r.connected != -1; }));
+  ASSERT_TRUE(ConnectThrough(s, r, peer, "443"));
   EXPECT_EQ(r.connected, 0) << "an IPv6 bound address does not fail a working connection";
   EXPECT_EQ(s.BoundAddr(), "::1");
   s.SendStr("x");
@@ -227,13 +231,7 @@ TEST(SocksTest, BadVersionByte) {
       {ScriptedPeer::ReadBytes(3), ScriptedPeer::SendBytes(std::string("\x04\x00", 2))});
   TWSocket s;
   SocksRun r;
-  Wire(s, r);
-  s.SetSocksServer("127.0.0.1");
-  s.SetSocksPort(std::to_string(peer.Port()));
-  s.SetAddr("peer.test");
-  s.SetPort("80");
-  s.Connect();
-  ASSERT_TRUE(WaitFor([&] { return r.connected != -1; }));
+  ASSERT_TRUE(ConnectThrough(s, r, peer, "80"));
   EXPECT_EQ(r.connected, 20002);
   EXPECT_EQ(r.socksMsg, "socks version error");
   EXPECT_EQ(s.State(), wsClosed);

@@ -9,7 +9,9 @@
 
 #include "net/wsockbuf.h"
 #include "platform/msg/pump.h"
+#include "tests/net/loopback_transfer.h"
 #include "tests/net/scripted_peer.h"
+#include "tests/net/wait_for.h"
 #include "tests/peers/peers.h"
 
 namespace qv {
@@ -17,10 +19,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::ScriptedPeer;
-
-bool WaitFor(const std::function<bool()>& done) {
-  return PumpUntil(done, std::chrono::steady_clock::now() + 20s) == PumpResult::Done;
-}
+using test::WaitFor;
 
 // Answers "peer.test" and "localhost" without leaving the machine; nothing else exists.
 class ResolverScope {
@@ -407,34 +406,13 @@ TEST(WSocketTest, UdpEcho) {
 }
 
 TEST(WSocketTest, InProcessTransferBothEndsOnOneThread) {
-  TWSocket server;
-  std::unique_ptr<TWSocket> peer;
-  std::size_t received = 0;
-  server.SetAddr("127.0.0.1");
-  server.SetPort("0");
-  server.OnSessionAvailable = [&](TCustomWSocket* s, std::uint16_t) {
-    peer = std::make_unique<TWSocket>();
-    peer->OnDataAvailable = [&](TCustomWSocket* p, std::uint16_t) {
-      char buf[65536];
-      const int n = p->Receive(buf, sizeof buf);
-      if (n > 0) received += std::size_t(n);
-    };
-    peer->Dup(s->Accept());
-  };
-  server.Listen();
-  TWSocket client;
-  bool connected = false;
-  client.OnSessionConnected = [&](TCustomWSocket*, std::uint16_t e) { connected = e == 0; };
-  client.BufSize = 65536;
-  client.SetAddr("127.0.0.1");
-  client.SetPort(server.GetXPort());
-  client.Connect();
-  ASSERT_TRUE(WaitFor([&] { return connected && peer; }));
+  test::LoopbackTransfer t;
+  ASSERT_TRUE(WaitFor([&] { return t.Ready(); }));
   const std::string block(8 << 20, 'x');
   for (int round = 0; round < 2; ++round) {
-    received = 0;
-    client.Send(block.data(), int(block.size()));
-    ASSERT_TRUE(WaitFor([&] { return received == block.size(); })) << received;
+    t.received = 0;
+    t.client.Send(block.data(), int(block.size()));
+    ASSERT_TRUE(WaitFor([&] { return t.received == block.size(); })) << t.received;
   }
 }
 

@@ -126,44 +126,37 @@ void Peer::WriteText(const std::filesystem::path& path, const std::string& text)
   out << text;
 }
 
-void Peer::Launch(const std::function<std::vector<std::string>(int port)>& prepare) {
-  for (int attempt = 0; attempt < 5; ++attempt) {
-    port_ = FreePort();
-    const std::vector<std::string> argv = prepare(port_);
-    if (access(argv[0].c_str(), X_OK) != 0) {
-      error_ = argv[0] + " is not installed";
-      return;
-    }
-    if (!process_.Start(argv, (dir_ / "log").string())) {
-      error_ = "cannot start " + argv[0];
-      return;
-    }
-    // Accepting, and still our process: not someone else who took the port meanwhile.
-    if (WaitForPort(port_) && waitpid(process_.Pid(), nullptr, WNOHANG) == 0) {
-      error_.clear();
-      return;
-    }
-    process_.Stop();
-    std::ifstream log(dir_ / "log");
-    error_ = argv[0] + " did not start: " +
-             std::string(std::istreambuf_iterator<char>(log), std::istreambuf_iterator<char>());
-  }
-}
-
-void Peer::Launch(const std::vector<std::string>& argv) {
+Peer::Attempt Peer::TryStart(const std::vector<std::string>& argv) {
   if (access(argv[0].c_str(), X_OK) != 0) {
     error_ = argv[0] + " is not installed";
-    return;
+    return Attempt::kFatal;
   }
   if (!process_.Start(argv, (dir_ / "log").string())) {
     error_ = "cannot start " + argv[0];
-    return;
+    return Attempt::kFatal;
   }
-  if (WaitForPort(port_) && waitpid(process_.Pid(), nullptr, WNOHANG) == 0) return;
+  // Accepting, and still our process: not someone else who took the port meanwhile.
+  if (WaitForPort(port_) && waitpid(process_.Pid(), nullptr, WNOHANG) == 0) {
+    return Attempt::kStarted;
+  }
   process_.Stop();
   std::ifstream log(dir_ / "log");
   error_ = argv[0] + " did not start: " +
            std::string(std::istreambuf_iterator<char>(log), std::istreambuf_iterator<char>());
+  return Attempt::kRetry;
+}
+
+void Peer::Launch(const std::function<std::vector<std::string>(int port)>& prepare) {
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    port_ = FreePort();
+    const Attempt result = TryStart(prepare(port_));
+    if (result == Attempt::kStarted) error_.clear();
+    if (result != Attempt::kRetry) return;
+  }
+}
+
+void Peer::Launch(const std::vector<std::string>& argv) {
+  TryStart(argv);
 }
 
 Lighttpd::Lighttpd() {

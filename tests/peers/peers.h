@@ -59,6 +59,12 @@ class Peer {
   std::filesystem::path dir_;
   std::string error_;
   PeerProcess process_;
+
+ private:
+  enum class Attempt { kStarted, kRetry, kFatal };
+  // One start of `argv` on port_; error_ says why when it is not kStarted (kRetry: it ran
+  // but did not accept there, its log attached).
+  Attempt TryStart(const std::vector<std::string>& argv);
 };
 
 // lighttpd with: /five.txt ("abcde"), /dir/index.html, redirects /old (absolute path),
