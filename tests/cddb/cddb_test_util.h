@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "cddb/cddb_types.h"
+#include "tests/fixtures/run_command.h"
 
 namespace qv::testing {
 
@@ -57,15 +58,9 @@ inline void WriteFile(const std::filesystem::path& p, const std::string& data) {
 
 // Runs a shell command and returns its standard output; `status` gets the exit status.
 inline std::string RunCommand(const std::string& command, int* status = nullptr) {
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) throw std::runtime_error("popen failed");
-  std::string out;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  const int rc = ::pclose(pipe);
-  if (status != nullptr) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  return out;
+  auto result = qv::test::RunShellCommand(command);
+  if (status != nullptr) *status = result.status;
+  return std::move(result.output);
 }
 
 inline TTOCEntry MsfOf(int frames, bool audio = true) {

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include "tests/fixtures/run_command.h"
 
 namespace qv::test {
 
@@ -42,18 +43,9 @@ inline void WriteFile(const std::string& path, const std::string& data) {
 
 // Runs a shell command and returns its standard output; a failing command fails the test.
 inline std::string RunCommand(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) {
-    ADD_FAILURE() << "popen: " << command;
-    return out;
-  }
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  const int rc = pclose(p);
-  EXPECT_EQ(rc, 0) << command;
-  return out;
+  const auto result = qv::test::RunShellCommand(command);
+  EXPECT_EQ(result.status, 0) << command;
+  return result.output;
 }
 
 inline std::string RandomBytes(std::mt19937& rng, size_t n) {

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "platform/base/text.h"
+#include "tests/fixtures/run_command.h"
 
 namespace qv::testing {
 
@@ -141,14 +142,8 @@ std::string DecodeTextFrame(const Bytes& c) {
 }
 
 std::pair<int, std::string> RunShell(const std::string& command) {
-  std::string output;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return {-1, ""};
-  char buf[4096];
-  size_t n = 0;
-  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) output.append(buf, n);
-  const int status = ::pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+  auto result = qv::test::RunShellCommand(command);
+  return {result.status, std::move(result.output)};
 }
 
 std::pair<int, std::string> RunPeer(const std::vector<std::string>& args) {

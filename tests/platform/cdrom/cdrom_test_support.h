@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/fixtures/run_command.h"
 #include "tests/platform/base/temp_dir.h"
 
 namespace qv::testing {
@@ -23,15 +24,8 @@ struct CommandResult {
 };
 
 inline CommandResult RunCommand(const std::string& command) {
-  CommandResult result;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return result;
-  char buffer[4096];
-  std::size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.Output.append(buffer, n);
-  const int status = ::pclose(pipe);
-  result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+  auto shell = qv::test::RunShellCommand(command);
+  return {shell.status, std::move(shell.output)};
 }
 
 inline std::vector<unsigned char> ReadBytes(const std::string& path) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/gfx/bitmap.h"
+#include "tests/fixtures/run_command.h"
 #include "tests/platform/base/temp_dir.h"
 
 namespace qv::test {
@@ -62,14 +63,9 @@ inline int RunPython(const TempDir& dir, const std::string& program, std::string
     std::fputs(program.c_str(), f);
     std::fclose(f);
   }
-  FILE* p = popen(("/usr/bin/python3 '" + script + "' 2>&1").c_str(), "r");
-  if (!p) return -1;
-  std::string text;
-  char buf[4096];
-  while (const std::size_t n = std::fread(buf, 1, sizeof buf, p)) text.append(buf, n);
-  const int status = pclose(p);
-  if (out) *out = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const auto result = RunShellCommand("/usr/bin/python3 " + ShellQuote(script) + " 2>&1");
+  if (out) *out = result.output;
+  return result.status;
 }
 
 }  // namespace qv::test
