@@ -5,7 +5,9 @@
 #include "platform/gfx/dc.h"
 #include "platform/gfx/picture.h"
 #include "platform/gfx/png_codec.h"
+#include "platform/ui/window_system.h"
 #include "tests/app/cover/cover_test_util.h"
+#include "tests/platform/vcl/vcl_test_util.h"
 
 namespace qv {
 namespace {
@@ -212,6 +214,47 @@ TEST(IPictureTest, BadInputLeavesAnEmptyPicture) {
   TIPicture missing;
   missing.LoadFromFile((dir.Path() / "nothing.jpg").string());
   EXPECT_TRUE(missing.Empty());
+}
+
+// On a form the control paints on its parent's canvas at its place, and repaints when asked.
+class AdvPictureOnFormTest : public test::VclTest {};
+
+TEST_F(AdvPictureOnFormTest, CoverIsDrawnShrunkAndCentredInTheWindow) {
+  TForm* form = MakeForm(400, 200);
+  form->SetColor(TColor(kWhite));
+  auto* control = Create<TAdvPicture>(form);
+  EXPECT_EQ(control->Width(), 100);
+  EXPECT_EQ(control->Height(), 100);
+  control->SetParent(form);
+  control->SetBounds(50, 40, 300, 127);
+  control->SetPicturePosition(bpCenter);
+  control->SetStretchMode(smShrink);
+  ShowForm(form);
+  const auto at = [&](int x, int y) {
+    return SnapshotWindow(form->Handle()).Pixel(50 + x, 40 + y);
+  };
+  EXPECT_EQ(at(150, 63), kWhite);  // nothing to show yet
+
+  control->Picture().LoadFromBytes(SolidBmp(600, 300, kRed));
+  Pump();
+  EXPECT_EQ(at(22, 63), kWhite);
+  EXPECT_EQ(at(23, 63), kRed);
+  EXPECT_EQ(at(276, 63), kRed);
+  EXPECT_EQ(at(277, 63), kWhite);
+  EXPECT_EQ(at(100, 0), kRed);
+  EXPECT_EQ(at(100, 126), kRed);
+  EXPECT_EQ(at(100, 127), kWhite);  // below the control
+
+  control->SetPicturePosition(bpTopRight);
+  Pump();
+  EXPECT_EQ(at(45, 63), kWhite);
+  EXPECT_EQ(at(46, 63), kRed);
+  EXPECT_EQ(at(23, 63), kWhite);
+
+  control->Picture().Clear();
+  control->Invalidate();
+  Pump();
+  EXPECT_EQ(at(150, 63), kWhite);
 }
 
 }  // namespace
