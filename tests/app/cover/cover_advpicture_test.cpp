@@ -257,5 +257,40 @@ TEST_F(AdvPictureOnFormTest, CoverIsDrawnShrunkAndCentredInTheWindow) {
   EXPECT_EQ(at(150, 63), kWhite);
 }
 
+// A frame change asks the parent to paint again: for a frame that restores to the background
+// only the frame's rectangle, erased; otherwise the whole control.
+TEST_F(AdvPictureOnFormTest, AnimationInvalidatesOnTheParent) {
+  TempDir dir;
+  for (const int disposal : {1, 2}) {
+    SCOPED_TRACE(disposal);
+    const auto gif =
+        testing::PilAnimatedGif(dir.Path(), 8, 8, {"(255,0,0)", "(0,255,0)"}, {2, 2}, disposal);
+    ASSERT_FALSE(gif.empty());
+    TForm* form = MakeForm(400, 200);
+    auto* control = Create<TAdvPicture>(form);
+    control->SetParent(form);
+    control->SetBounds(50, 40, 300, 127);
+    control->Picture().LoadFromBytes(gif);
+    control->Loaded();
+    control->SetAnimate(true);
+    ShowForm(form);
+    Rect pending;
+    ASSERT_FALSE(GetUpdateRect(form->Handle(), &pending, false));
+    control->Tick();  // the first tick shows frame 1
+    ASSERT_EQ(control->Picture().Frame(), 1);
+    ASSERT_TRUE(GetUpdateRect(form->Handle(), &pending, false));
+    if (disposal == 2) {
+      const TIPicture& p = control->Picture();
+      EXPECT_EQ(pending,
+                Bounds(50 + p.FrameLeft(), 40 + p.FrameTop(), p.FrameWidth(), p.FrameHeight()));
+      EXPECT_LT(pending.Width(), 300);
+    } else {
+      EXPECT_EQ(pending, Bounds(50, 40, 300, 127));
+    }
+    control->SetAnimate(false);
+    delete form;
+  }
+}
+
 }  // namespace
 }  // namespace qv
