@@ -33,10 +33,6 @@ std::vector<std::string> TForm1::CommandLine;
 std::FILE* TForm1::StatusEcho = nullptr;
 bool TForm1::ChoiceUnattendedDefault = false;
 
-void TPaintedControl::Paint() {
-  if (OnPaint) OnPaint(*Canvas().Handle(), Rect{0, 0, Width(), Height()});
-}
-
 TForm1::TForm1(TComponent* owner) : TForm(owner) {
   ReadFormData(this, [this] { CreateComponents(); });
 }
@@ -94,23 +90,15 @@ void TForm1::CreateComponents() {
   sPanel1->SetParent(this);
   sPanel1->SetHeight(41);
 
-  ProgressBar1 = std::make_unique<TXiProgressBar>();
-  ProgressBar1Control = Create<TPaintedControl>(this);
-  ProgressBar1Control->SetName("ProgressBar1");
-  ProgressBar1Control->SetParent(sPanel1);
-  ProgressBar1Control->SetAlign(TAlign::alClient);
+  ProgressBar1 = Create<TXiProgressBar>(this);
+  ProgressBar1->SetName("ProgressBar1");
+  ProgressBar1->SetParent(sPanel1);
+  ProgressBar1->SetAlign(TAlign::alClient);
   ProgressBar1->SetColorScheme(TColorScheme::csSun);
   ProgressBar1->SetMin(0);
   ProgressBar1->SetMax(100);
   ProgressBar1->SetStep(10);
   ProgressBar1->SetOrientation(TProgressBarOrientation::pbHorizontal);
-  ProgressBar1->OnRepaint = [this] { ProgressBar1Control->Repaint(); };
-  ProgressBar1->OnInvalidate = [this] { ProgressBar1Control->Invalidate(); };
-  ProgressBar1Control->OnPaint = [this](DC& Canvas, const Rect& Client) {
-    ProgressBar1->Width = Client.Width();
-    ProgressBar1->Height = Client.Height();
-    ProgressBar1->Paint(Canvas, Client.Left, Client.Top);
-  };
 
   ripbtn = Create<TsButton>(this);
   ripbtn->SetName("ripbtn");
@@ -171,20 +159,11 @@ void TForm1::CreateComponents() {
   sPanel4->SetParent(this);
   AdvPicture1 = Create<TAdvPicture>(this);
   AdvPicture1->SetName("AdvPicture1");
+  AdvPicture1->SetParent(sPanel4);
+  AdvPicture1->SetAlign(TAlign::alClient);
   AdvPicture1->SetPicturePosition(bpCenter);
   AdvPicture1->SetStretchMode(smShrink);
   AdvPicture1->SetAnimate(false);
-  AdvPicture1Control = Create<TPaintedControl>(this);
-  AdvPicture1Control->SetName("AdvPicture1Control");
-  AdvPicture1Control->SetParent(sPanel4);
-  AdvPicture1Control->SetAlign(TAlign::alClient);
-  AdvPicture1Control->OnPaint = [this](DC& Canvas, const Rect& Client) {
-    AdvPicture1->PaintTo(Canvas, Client);
-  };
-  AdvPicture1Control->OnResize = [this] {
-    AdvPicture1->SetBounds(0, 0, AdvPicture1Control->Width(), AdvPicture1Control->Height());
-  };
-  AdvPicture1->OnInvalidate = [this](const Rect&, bool) { AdvPicture1Control->Invalidate(); };
 
   slideBtn = Create<TsButton>(this);
   slideBtn->SetName("slideBtn");
@@ -642,7 +621,7 @@ void TForm1::ClearCovers(bool AddPlaceholder) {
   coverSearch_->ClearCovers(AddPlaceholder);
   if (AddPlaceholder && coverSearch_->CoverCount() > 0) coverSearch_->ShowCover(0);
   if (!AddPlaceholder || coverSearch_->CoverCount() == 0) AdvPicture1->Picture().Clear();
-  AdvPicture1Control->Invalidate();
+  AdvPicture1->Invalidate();
 }
 
 void TForm1::RefreshTrackList() {

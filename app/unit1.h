@@ -45,23 +45,6 @@ inline constexpr UINT WM_CDDBCHOICE = 0x800;
 // Posted tasks from the outputs' worker threads.
 inline constexpr UINT CM_FORMTASKS = 0xB310;
 
-// A graphic control that leaves its painting to a drawing object (the progress bar, the
-// picture), which draws on the control's canvas at the control's size.
-class TPaintedControl : public TGraphicControl {
- public:
-  explicit TPaintedControl(TComponent* owner) : TGraphicControl(owner) {}
-  std::function<void(DC& Canvas, const Rect& Client)> OnPaint;
-
- protected:
-  void Paint() override;
-  void Resized() override {
-    if (OnResize) OnResize();
-  }
-
- public:
-  std::function<void()> OnResize;
-};
-
 class TForm1 : public TForm, public TRipWindow, public ICoverSearchView {
  public:
   // The command line the creation handler reads (the program's parameters, without its
@@ -75,8 +58,7 @@ class TForm1 : public TForm, public TRipWindow, public ICoverSearchView {
   TListBox* trackList = nullptr;
   TsButton* cddbbtn = nullptr;
   TsPanel* sPanel1 = nullptr;
-  std::unique_ptr<TXiProgressBar> ProgressBar1;
-  TPaintedControl* ProgressBar1Control = nullptr;
+  TXiProgressBar* ProgressBar1 = nullptr;
   TsButton* ripbtn = nullptr;
   TsButton* exitbtn = nullptr;
   TsPanel* sPanel2 = nullptr;
@@ -89,7 +71,6 @@ class TForm1 : public TForm, public TRipWindow, public ICoverSearchView {
   TsLabel* sLabel4 = nullptr;
   TsPanel* sPanel4 = nullptr;
   TAdvPicture* AdvPicture1 = nullptr;
-  TPaintedControl* AdvPicture1Control = nullptr;
   TsButton* slideBtn = nullptr;
   TmyComboBox* audioformatBox = nullptr;
   TmyComboBox* bitrateBox = nullptr;

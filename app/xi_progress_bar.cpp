@@ -57,7 +57,8 @@ void Line(DC& Canvas, int X1, int Y1, int X2, int Y2, COLORREF Color) {
 
 }  // namespace
 
-TXiProgressBar::TXiProgressBar() {
+TXiProgressBar::TXiProgressBar(TComponent* owner) : TGraphicControl(owner) {
+  SetBounds(0, 0, 200, 16);
   SetColorScheme(TColorScheme::csDesert);
 }
 
@@ -125,10 +126,10 @@ void TXiProgressBar::SetOrientation(TProgressBarOrientation Value) {
 }
 
 Bitmap TXiProgressBar::Render() const {
-  if (!Visible || Width <= 0 || Height <= 0) return {};
-  Bitmap picture(Width, Height);
+  const int w = Width(), h = Height();
+  if (!Visible() || w <= 0 || h <= 0) return {};
+  Bitmap picture(w, h);
   DC canvas(&picture);
-  const int w = Width, h = Height;
   // With Min = Max there is no range to show: the bar stays empty.
   const double range = double(max_) - double(min_);
   const double fraction = range == 0 ? 0.0 : (double(position_) - double(min_)) / range;
@@ -151,11 +152,11 @@ Bitmap TXiProgressBar::Render() const {
   return picture;
 }
 
-void TXiProgressBar::Paint(DC& Canvas, int X, int Y) const {
+void TXiProgressBar::Paint() {
   Bitmap picture = Render();
   if (picture.Empty()) return;
   DC source(&picture);
-  Canvas.BitBlt(X, Y, picture.Width(), picture.Height(), source, 0, 0, SRCCOPY);
+  Canvas().Handle()->BitBlt(0, 0, picture.Width(), picture.Height(), source, 0, 0, SRCCOPY);
 }
 
 }  // namespace qv

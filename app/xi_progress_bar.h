@@ -1,18 +1,15 @@
 // The rip's progress bar: a two-colour gradient background, a gradient bar and a border,
 // from one of twelve colour schemes or five colours of its own. A new position is painted at
-// once, so the bar moves while the rip loop serves messages. Until the control library
-// exists it renders into a bitmap of its own; the control will copy that to the screen
-// through the two hooks. Main thread only.
+// once, so the bar moves while the rip loop serves messages. It is painted by its parent:
+// the picture is drawn into an off-screen bitmap and copied onto the control's canvas.
+// Main thread only.
 #pragma once
-
-#include <functional>
 
 #include "platform/gfx/bitmap.h"
 #include "platform/gfx/color.h"
+#include "platform/vcl/controls.h"
 
 namespace qv {
-
-class DC;
 
 enum class TColorScheme {
   csCustom,
@@ -31,9 +28,10 @@ enum class TColorScheme {
 };
 enum class TProgressBarOrientation { pbHorizontal, pbVertical };
 
-class TXiProgressBar {
+class TXiProgressBar : public TGraphicControl {
  public:
-  TXiProgressBar();
+  // 200 x 16.
+  explicit TXiProgressBar(TComponent* owner = nullptr);
 
   [[nodiscard]] TColorScheme ColorScheme() const { return scheme_; }
   // Sets the five colours; csCustom keeps them.
@@ -65,27 +63,15 @@ class TXiProgressBar {
   [[nodiscard]] TProgressBarOrientation Orientation() const { return orientation_; }
   void SetOrientation(TProgressBarOrientation Value);
 
-  int Width = 200;
-  int Height = 16;
-  bool Visible = true;
-
-  // The control's paint-now and invalidate; without them nothing happens.
-  std::function<void()> OnRepaint;
-  std::function<void()> OnInvalidate;
-
   // The control's picture at its size (empty when not visible or of no size).
   [[nodiscard]] Bitmap Render() const;
-  // Paints the picture onto `Canvas` at (X, Y).
-  void Paint(DC& Canvas, int X, int Y) const;
+
+ protected:
+  // Copies the picture onto the control's canvas.
+  void Paint() override;
 
  private:
   void SetColor(TColor& Field, TColor Value);
-  void Repaint() const {
-    if (OnRepaint) OnRepaint();
-  }
-  void Invalidate() const {
-    if (OnInvalidate) OnInvalidate();
-  }
 
   TColorScheme scheme_ = TColorScheme::csDesert;
   TColor border_ = 0, backFace_ = 0, backGrad_ = 0, foreFace_ = 0, foreGrad_ = 0;

@@ -259,7 +259,8 @@ std::vector<Rect> PicturePlacement(TPicturePosition position, TStretchMode mode,
 
 // --- TAdvPicture -------------------------------------------------------------------------
 
-TAdvPicture::TAdvPicture(TComponent* owner) : TComponent(owner) {
+TAdvPicture::TAdvPicture(TComponent* owner) : TGraphicControl(owner) {
+  SetBounds(0, 0, 100, 100);
   picture_.OnChange = [this](TGraphic*) { PictureChanged(); };
 }
 
@@ -285,15 +286,7 @@ void TAdvPicture::SetStretchMode(TStretchMode value) {
 
 void TAdvPicture::SetAutoSize(bool value) {
   autoSize_ = value;
-  if (autoSize_ && !picture_.Empty()) SetBounds(left_, top_, picture_.Width(), picture_.Height());
-}
-
-void TAdvPicture::SetBounds(int left, int top, int width, int height) {
-  left_ = left;
-  top_ = top;
-  width_ = width;
-  height_ = height;
-  Invalidate();
+  if (autoSize_ && !picture_.Empty()) SetBounds(Left(), Top(), picture_.Width(), picture_.Height());
 }
 
 void TAdvPicture::SetAnimate(bool value) {
@@ -329,24 +322,22 @@ void TAdvPicture::StopHelper() {
 }
 
 void TAdvPicture::Loaded() {
-  TComponent::Loaded();
+  TGraphicControl::Loaded();
   picture_.PixelsPerInchX = DevicePixelsPerInchX;
   picture_.PixelsPerInchY = DevicePixelsPerInchY;
   animatedGif_ = !picture_.Empty() && IsGifData(picture_.Data()) && picture_.FrameCount() > 1;
 }
 
 void TAdvPicture::PictureChanged() {
-  if (autoSize_ && !picture_.Empty()) {
-    width_ = picture_.Width();
-    height_ = picture_.Height();
-  }
+  if (autoSize_ && !picture_.Empty()) SetBounds(Left(), Top(), picture_.Width(), picture_.Height());
   animatedGif_ = !picture_.Empty() && IsGifData(picture_.Data()) && picture_.FrameCount() > 1;
   picture_.SetFrame(0);
   Invalidate();
 }
 
 void TAdvPicture::Invalidate() {
-  if (OnInvalidate) OnInvalidate(Rect{0, 0, width_, height_}, false);
+  TGraphicControl::Invalidate();
+  if (OnInvalidate) OnInvalidate(Rect{0, 0, Width(), Height()}, false);
 }
 
 void TAdvPicture::Tick() {
@@ -360,17 +351,21 @@ void TAdvPicture::Tick() {
     // again and the animation would stop for good.
     nextFrameTick_ += std::max(1, picture_.FrameDelay());
     if (picture_.FrameDisposal() == 2) {
-      if (OnInvalidate) {
-        OnInvalidate(Bounds(picture_.FrameLeft(), picture_.FrameTop(), picture_.FrameWidth(),
-                            picture_.FrameHeight()),
-                     true);
-      }
+      // The frame restores to the background: the parent erases just its rectangle.
+      const Rect frame = Bounds(picture_.FrameLeft(), picture_.FrameTop(), picture_.FrameWidth(),
+                                picture_.FrameHeight());
+      if (Parent() != nullptr && Visible()) Parent()->InvalidateArea(frame.Offset(Left(), Top()));
+      if (OnInvalidate) OnInvalidate(frame, true);
     } else {
       Invalidate();
     }
     if (OnFrameChange) OnFrameChange(this);
   }
   ++tick_;
+}
+
+void TAdvPicture::Paint() {
+  PaintTo(Canvas(), ClientRect());
 }
 
 void TAdvPicture::PaintTo(DC& canvas, const Rect& client) {

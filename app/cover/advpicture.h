@@ -19,6 +19,7 @@
 #include "platform/gfx/geometry.h"
 #include "platform/gfx/region.h"
 #include "platform/msg/messages.h"
+#include "platform/vcl/controls.h"
 #include "platform/vcl/graphics.h"
 
 namespace qv {
@@ -114,8 +115,9 @@ enum TStretchMode { smNever, smShrink };
 [[nodiscard]] std::vector<Rect> PicturePlacement(TPicturePosition position, TStretchMode mode,
                                                  int W, int H, int pw, int ph);
 
-class TAdvPicture : public TComponent {
+class TAdvPicture : public TGraphicControl {
  public:
+  // 100 x 100.
   explicit TAdvPicture(TComponent* owner);
   ~TAdvPicture() override;
 
@@ -131,32 +133,31 @@ class TAdvPicture : public TComponent {
   [[nodiscard]] bool AutoSize() const { return autoSize_; }
   void SetAutoSize(bool value);
 
-  [[nodiscard]] int Width() const { return width_; }
-  [[nodiscard]] int Height() const { return height_; }
-  void SetBounds(int left, int top, int width, int height);
-  [[nodiscard]] Rect BoundsRect() const { return Bounds(left_, top_, width_, height_); }
-
   // Takes the device's pixels per inch (set below by the window that owns the device)
   // and notes whether the picture is an animated GIF.
   void Loaded() override;
   int DevicePixelsPerInchX = 96;
   int DevicePixelsPerInchY = 96;
-  // Paints the control with its client area at `client` on the canvas (its size is the
-  // control's size for the placement).
+  // Draws the picture as the control would with its client area at `client` on `canvas`
+  // (its size stands for the control's size in the placement). Paint uses it.
   void PaintTo(DC& canvas, const Rect& client);
   void PaintTo(TCanvas& canvas, const Rect& client) { PaintTo(*canvas.Handle(), client); }
 
   std::function<void(TAdvPicture* Sender)> OnFrameChange;
-  // Asks the window to repaint part of the control, in client coordinates; `erase`: the
-  // parent's background first (a GIF frame that restores to the background).
+  // Raised after the control asked its parent for a repaint, with the area in client
+  // coordinates; `erase`: only a GIF frame that restores to the background, erased.
   std::function<void(const Rect& area, bool erase)> OnInvalidate;
 
+  // Marks the whole control for painting.
+  void Invalidate() override;
   // One tick of the animation timer.
   void Tick();
   [[nodiscard]] HWND HelperWindow() const { return helper_; }
 
+ protected:
+  void Paint() override;
+
  private:
-  void Invalidate();
   void PictureChanged();
   void StartHelper();
   void StopHelper();
@@ -167,10 +168,6 @@ class TAdvPicture : public TComponent {
   bool animate_ = false;
   bool autoSize_ = false;
   bool animatedGif_ = false;
-  int left_ = 0;
-  int top_ = 0;
-  int width_ = 100;
-  int height_ = 100;
   long long tick_ = 0;
   long long nextFrameTick_ = 0;
   HWND helper_ = 0;  // the helper window; its timer drives Tick

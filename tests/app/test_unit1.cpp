@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "app/cd_rip.h"
+#include "app/cover/advpicture.h"
 #include "app/rip_session.h"
 #include "app/select_album.h"
 #include "cddb/cddb.h"
@@ -55,10 +56,10 @@ TEST_F(HeadlessFormTest, FillsTheConfiguredMonitorWithEveryControlInPlace) {
   const Rect client = form_->ClientRect();
   EXPECT_EQ(client.Width(), 1024);
   std::vector<TControl*> controls = {
-      form_->trackList, form_->cddbbtn,        form_->sPanel1,    form_->ProgressBar1Control,
+      form_->trackList, form_->cddbbtn,        form_->sPanel1,    form_->ProgressBar1,
       form_->ripbtn,    form_->exitbtn,        form_->sPanel2,    form_->sLabel1,
       form_->sLabel2,   form_->sLabel3,        form_->artist,     form_->album,
-      form_->sPanel3,   form_->sLabel4,        form_->sPanel4,    form_->AdvPicture1Control,
+      form_->sPanel3,   form_->sLabel4,        form_->sPanel4,    form_->AdvPicture1,
       form_->slideBtn,  form_->audioformatBox, form_->bitrateBox, form_->category};
   for (TControl* c : controls) {
     SCOPED_TRACE(c->Name());
@@ -159,8 +160,10 @@ TEST_F(HeadlessFormTest, EscapeDuringARipStopsIt) {
   Start({"-auto", "-format=mp3", "-pathtoenc=" + dir_.File("out/")});
   // The key goes in once the first track's progress shows, from inside the rip's own loop.
   bool pressed = false;
-  form_->ProgressBar1->OnRepaint = [&] {
-    if (pressed || form_->ProgressBar1->Position() <= 0) return;
+  auto barProc = form_->ProgressBar1->WindowProc;
+  form_->ProgressBar1->WindowProc = [&, barProc](TMessage& M) {
+    barProc(M);
+    if (M.Msg != WM_PAINT || pressed || form_->ProgressBar1->Position() <= 0) return;
     pressed = true;
     Key(VK_ESCAPE, "\x1b");
   };

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/gfx/dc.h"
+#include "platform/ui/window_system.h"
+#include "tests/platform/vcl/vcl_test_util.h"
 
 namespace qv {
 namespace {
@@ -42,29 +44,6 @@ TEST(XiProgressBarTest, HorizontalBarAtSeveralPositions) {
       EXPECT_EQ(picture.Pixel(p.x, p.y), p.expected);
     }
   }
-}
-
-TEST(XiProgressBarTest, PositionBelowMinIsIgnoredAndOthersPaintAtOnce) {
-  TXiProgressBar bar;
-  int repaints = 0, invalidates = 0;
-  bar.OnRepaint = [&] { ++repaints; };
-  bar.OnInvalidate = [&] { ++invalidates; };
-  bar.SetPosition(40);
-  EXPECT_EQ(repaints, 1);
-  bar.SetPosition(-1);  // an output that cannot tell its size
-  EXPECT_EQ(bar.Position(), 40);
-  EXPECT_EQ(repaints, 1);
-  bar.SetPosition(130);
-  EXPECT_EQ(bar.Position(), 130);
-  bar.SetMin(101);  // above Max: ignored
-  EXPECT_EQ(bar.Min(), 0);
-  bar.SetMax(50);
-  bar.SetMax(-5);  // below Min: ignored
-  EXPECT_EQ(bar.Max(), 50);
-  EXPECT_EQ(repaints, 3);
-  EXPECT_EQ(invalidates, 0);
-  bar.SetOrientation(TProgressBarOrientation::pbVertical);
-  EXPECT_EQ(invalidates, 1);
 }
 
 TEST(XiProgressBarTest, SchemesAndCustomColours) {
@@ -112,8 +91,7 @@ TEST(XiProgressBarTest, EqualMinAndMaxDrawAnEmptyBar) {
 
 TEST(XiProgressBarTest, VerticalBarGrowsFromTheBottom) {
   TXiProgressBar bar;
-  bar.Width = 16;
-  bar.Height = 100;
+  bar.SetBounds(0, 0, 16, 100);
   bar.SetOrientation(TProgressBarOrientation::pbVertical);
   bar.SetPosition(50);
   const Bitmap p = bar.Render();
@@ -123,18 +101,63 @@ TEST(XiProgressBarTest, VerticalBarGrowsFromTheBottom) {
   EXPECT_EQ(p.Pixel(0, 70), kDesertBorder);
 }
 
-TEST(XiProgressBarTest, PaintCopiesThePictureAndHiddenPaintsNothing) {
-  TXiProgressBar bar;
-  bar.SetPosition(100);
-  Bitmap screen(300, 40);
-  screen.Fill(RGB(1, 2, 3));
-  DC dc(&screen);
-  bar.Paint(dc, 50, 10);
-  EXPECT_EQ(screen.Pixel(49, 10), RGB(1, 2, 3));
-  EXPECT_EQ(screen.Pixel(50, 10), kDesertBorder);
-  EXPECT_EQ(screen.Pixel(50 + 100, 10 + 8), kBarMiddle);
-  bar.Visible = false;
-  EXPECT_TRUE(bar.Render().Empty());
+// On a form: the bar paints on its parent's canvas at its place; a new position is painted
+// before the call returns, the other setters only mark it for the next paint.
+class XiProgressBarOnFormTest : public test::VclTest {
+ protected:
+  void SetUp() override {
+    VclTest::SetUp();
+    form = MakeForm(300, 40);
+    form->SetColor(TColor(RGB(1, 2, 3)));
+    bar = Create<TXiProgressBar>(form);
+    bar->SetParent(form);
+    bar->SetBounds(50, 10, 200, 16);
+    ShowForm(form);
+    auto proc = bar->WindowProc;
+    bar->WindowProc = [this, proc](TMessage& m) {
+      proc(m);
+      if (m.Msg == WM_PAINT) ++paints;
+    };
+  }
+  COLORREF At(int x, int y) { return SnapshotWindow(form->Handle()).Pixel(x, y); }
+
+  TForm* form = nullptr;
+  TXiProgressBar* bar = nullptr;
+  int paints = 0;
+};
+
+TEST_F(XiProgressBarOnFormTest, PaintsOnItsParentAtItsPlace) {
+  bar->SetPosition(100);
+  EXPECT_EQ(At(49, 10), RGB(1, 2, 3));
+  EXPECT_EQ(At(50, 10), kDesertBorder);
+  EXPECT_EQ(At(50 + 100, 10 + 8), kBarMiddle);
+  EXPECT_EQ(At(50 + 200, 10 + 8), RGB(1, 2, 3));
+  bar->SetVisible(false);
+  EXPECT_TRUE(bar->Render().Empty());
+  Pump();
+  EXPECT_EQ(At(50 + 100, 10 + 8), RGB(1, 2, 3));
+}
+
+TEST_F(XiProgressBarOnFormTest, PositionBelowMinIsIgnoredAndOthersPaintAtOnce) {
+  bar->SetPosition(40);
+  EXPECT_EQ(paints, 1);  // before any message was served
+  EXPECT_EQ(At(50 + 70, 10 + 8), kBarMiddle);
+  bar->SetPosition(-1);  // an output that cannot tell its size
+  EXPECT_EQ(bar->Position(), 40);
+  EXPECT_EQ(paints, 1);
+  bar->SetPosition(130);
+  EXPECT_EQ(bar->Position(), 130);
+  EXPECT_EQ(paints, 2);
+  bar->SetMin(101);  // above Max: ignored
+  EXPECT_EQ(bar->Min(), 0);
+  bar->SetMax(50);
+  bar->SetMax(-5);  // below Min: ignored
+  EXPECT_EQ(bar->Max(), 50);
+  EXPECT_EQ(paints, 3);
+  bar->SetOrientation(TProgressBarOrientation::pbVertical);
+  EXPECT_EQ(paints, 3);  // marked only
+  Pump();
+  EXPECT_EQ(paints, 4);
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 #include "platform/gfx/dc.h"
 #include "platform/gfx/picture.h"
 #include "platform/gfx/png_codec.h"
+#include "platform/ui/window_system.h"
 #include "tests/app/cover/cover_test_util.h"
+#include "tests/platform/vcl/vcl_test_util.h"
 
 namespace qv {
 namespace {
@@ -212,6 +214,82 @@ TEST(IPictureTest, BadInputLeavesAnEmptyPicture) {
   TIPicture missing;
   missing.LoadFromFile((dir.Path() / "nothing.jpg").string());
   EXPECT_TRUE(missing.Empty());
+}
+
+// On a form the control paints on its parent's canvas at its place, and repaints when asked.
+class AdvPictureOnFormTest : public test::VclTest {};
+
+TEST_F(AdvPictureOnFormTest, CoverIsDrawnShrunkAndCentredInTheWindow) {
+  TForm* form = MakeForm(400, 200);
+  form->SetColor(TColor(kWhite));
+  auto* control = Create<TAdvPicture>(form);
+  EXPECT_EQ(control->Width(), 100);
+  EXPECT_EQ(control->Height(), 100);
+  control->SetParent(form);
+  control->SetBounds(50, 40, 300, 127);
+  control->SetPicturePosition(bpCenter);
+  control->SetStretchMode(smShrink);
+  ShowForm(form);
+  const auto at = [&](int x, int y) {
+    return SnapshotWindow(form->Handle()).Pixel(50 + x, 40 + y);
+  };
+  EXPECT_EQ(at(150, 63), kWhite);  // nothing to show yet
+
+  control->Picture().LoadFromBytes(SolidBmp(600, 300, kRed));
+  Pump();
+  EXPECT_EQ(at(22, 63), kWhite);
+  EXPECT_EQ(at(23, 63), kRed);
+  EXPECT_EQ(at(276, 63), kRed);
+  EXPECT_EQ(at(277, 63), kWhite);
+  EXPECT_EQ(at(100, 0), kRed);
+  EXPECT_EQ(at(100, 126), kRed);
+  EXPECT_EQ(at(100, 127), kWhite);  // below the control
+
+  control->SetPicturePosition(bpTopRight);
+  Pump();
+  EXPECT_EQ(at(45, 63), kWhite);
+  EXPECT_EQ(at(46, 63), kRed);
+  EXPECT_EQ(at(23, 63), kWhite);
+
+  control->Picture().Clear();
+  control->Invalidate();
+  Pump();
+  EXPECT_EQ(at(150, 63), kWhite);
+}
+
+// A frame change asks the parent to paint again: for a frame that restores to the background
+// only the frame's rectangle, erased; otherwise the whole control.
+TEST_F(AdvPictureOnFormTest, AnimationInvalidatesOnTheParent) {
+  TempDir dir;
+  for (const int disposal : {1, 2}) {
+    SCOPED_TRACE(disposal);
+    const auto gif =
+        testing::PilAnimatedGif(dir.Path(), 8, 8, {"(255,0,0)", "(0,255,0)"}, {2, 2}, disposal);
+    ASSERT_FALSE(gif.empty());
+    TForm* form = MakeForm(400, 200);
+    auto* control = Create<TAdvPicture>(form);
+    control->SetParent(form);
+    control->SetBounds(50, 40, 300, 127);
+    control->Picture().LoadFromBytes(gif);
+    control->Loaded();
+    control->SetAnimate(true);
+    ShowForm(form);
+    Rect pending;
+    ASSERT_FALSE(GetUpdateRect(form->Handle(), &pending, false));
+    control->Tick();  // the first tick shows frame 1
+    ASSERT_EQ(control->Picture().Frame(), 1);
+    ASSERT_TRUE(GetUpdateRect(form->Handle(), &pending, false));
+    if (disposal == 2) {
+      const TIPicture& p = control->Picture();
+      EXPECT_EQ(pending,
+                Bounds(50 + p.FrameLeft(), 40 + p.FrameTop(), p.FrameWidth(), p.FrameHeight()));
+      EXPECT_LT(pending.Width(), 300);
+    } else {
+      EXPECT_EQ(pending, Bounds(50, 40, 300, 127));
+    }
+    control->SetAnimate(false);
+    delete form;
+  }
 }
 
 }  // namespace
