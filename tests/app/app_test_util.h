@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 #include <vector>
+#include "tests/fixtures/run_command.h"
 
 namespace qv::test {
 
@@ -59,21 +60,12 @@ struct CommandResult {
 
 // Runs a shell command; stdout and stderr together.
 inline CommandResult RunCommand(const std::string& Command) {
-  CommandResult result;
-  FILE* pipe = ::popen((Command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
-  const int raw = ::pclose(pipe);
-  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return result;
+  auto shell = RunShellCommand(Command + " 2>&1");
+  return {shell.status, std::move(shell.output)};
 }
 
 inline std::string Quote(const std::string& S) {
-  std::string out = "'";
-  for (char c : S) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
+  return ShellQuote(S);
 }
 
 // Files below `Root`, relative, sorted.
