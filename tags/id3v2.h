@@ -218,9 +218,10 @@ class Tid3v2tag {
   uint8_t Tolerant = 0;       // let the writer drop flag changes it cannot carry out
   uint8_t Tidy = 1;           // data length indicator for compressed frames; drop empty frames
   uint8_t Level = 2;          // compression level: 0 none, 1 fastest, 2 zlib default, 3 best
-  uint8_t PaddingMode = 1;    // 0 keep `PaddingSize`, 1 align when the tag grows, 2 always align
+  uint8_t PaddingMode = 1;  // 0 keep `PaddingSize`, 1 align as `PaddingLimit` says, 2 always align
   int64_t PaddingUnit = 4096;
-  // A tag that fits its old space keeps it as long as the padding left is at most this.
+  // Below `PaddingUnit`, a tag that fits its old space keeps its length in mode 1; otherwise
+  // mode 1 re-aligns such a tag too.
   int64_t PaddingLimit = 4096;
 
  private:

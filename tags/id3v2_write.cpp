@@ -395,7 +395,7 @@ void Writer::ChoosePadding(int64_t fileSize) {
   int64_t padding = aligned;
   if (tag_.PaddingMode == 0) {
     padding = std::max<int64_t>(tag_.PaddingSize, 0);
-  } else if (tag_.PaddingMode == 1 && bare <= oldSize_ && oldSize_ - bare <= tag_.PaddingLimit) {
+  } else if (tag_.PaddingMode == 1 && bare <= oldSize_ && tag_.PaddingLimit < unit) {
     padding = oldSize_ - bare;  // keep the old length: the audio stays where it is
   }
   // A version-2.3 unsynchronised extended header may grow with the padding value it holds;

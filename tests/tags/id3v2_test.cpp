@@ -363,24 +363,44 @@ TEST_F(Id3v2TagTest, TagThatFitsIsWrittenInPlace) {
   EXPECT_EQ(Bytes(written.begin() + tag.Size, written.end()), audio_);
 }
 
-TEST_F(Id3v2TagTest, ShrinkingFarBelowItsSpaceRealigns) {
-  const std::string path = Make("s.mp3", audio_);
-  Tid3v2tag tag;
-  tag.LoadFromFile(path);
-  tag.SetTextFrame("TIT2", "t");
-  tag.PaddingMode = 0;
-  tag.PaddingSize = 20000;
-  ASSERT_EQ(tag.SaveToFile(), id3::kOk);
-  ASSERT_GT(ReadFile(path).size(), 20000 + audio_.size());
-
-  Tid3v2tag again;
-  ASSERT_EQ(again.LoadFromFile(path), id3::kOk);
-  EXPECT_EQ(again.PaddingSize, 20000);
-  ASSERT_EQ(again.SaveToFile(), id3::kOk);
-  const Bytes written = ReadFile(path);
-  EXPECT_EQ(written.size() % 4096, 0u);
-  EXPECT_LT(written.size(), 4096 + audio_.size() + 4096);
-  EXPECT_EQ(Bytes(written.begin() + again.Size, written.end()), audio_);
+// A shrinking tag in a file of any length re-aligns under the defaults; only a padding limit
+// below the unit keeps the old length and writes in place.
+TEST_F(Id3v2TagTest, ShrinkingTagRealignsUnlessTheLimitIsBelowTheUnit) {
+  const struct {
+    const char* what;
+    size_t padding;
+    int64_t limit;
+    bool kept;
+  } cases[] = {
+      {"a little, defaults", 1000, 4096, false},
+      {"far, defaults", 20000, 4096, false},
+      {"a little, limit below the unit", 1000, 0, true},
+      {"far, limit below the unit", 20000, 4095, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Bytes original = Concat(
+        {Tag(3, 0, Concat({Frame(3, "TIT2", TextContent("a longer title")), Bytes(c.padding)})),
+         audio_});
+    const std::string path = Make("s.mp3", original);
+    const uint64_t inode = testing::Inode(path);
+    Tid3v2tag tag;
+    ASSERT_EQ(tag.LoadFromFile(path), id3::kOk);
+    EXPECT_EQ(tag.PaddingSize, static_cast<int64_t>(c.padding));
+    tag.PaddingLimit = c.limit;
+    tag.SetTextFrame("TIT2", "short");
+    ASSERT_EQ(tag.SaveToFile(), id3::kOk);
+    const Bytes written = ReadFile(path);
+    if (c.kept) {
+      EXPECT_EQ(written.size(), original.size());
+      EXPECT_EQ(testing::Inode(path), inode);
+    } else {
+      EXPECT_EQ(written.size() % 4096, 0u);
+      EXPECT_LT(written.size(), original.size() + 4096 - c.padding);
+    }
+    EXPECT_EQ(tag.Size, static_cast<int64_t>(TagLength(written)));
+    EXPECT_EQ(Bytes(written.begin() + tag.Size, written.end()), audio_);
+  }
 }
 
 TEST_F(Id3v2TagTest, TagWithoutAudioShrinksTheFileToItsLength) {
