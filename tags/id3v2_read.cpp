@@ -47,6 +47,8 @@ class TagSource {
   [[nodiscard]] int64_t Remaining() const { return rawLeft_ + static_cast<int64_t>(tail_ - head_); }
   [[nodiscard]] int64_t FilePosition() const { return pos_; }
   [[nodiscard]] int64_t Consumed() const { return consumed_; }
+  // True when the body has no byte left, unsynchronisation taken into account.
+  bool AtEnd() { return head_ == tail_ && !Refill(); }
 
   size_t Read(uint8_t* dest, size_t count) {
     size_t done = 0;
@@ -257,8 +259,11 @@ bool Parser::Frames(TagSource& src, uint16_t& result) {
       }
       return true;
     }
-    if (got < 10) {
-      result = Stop(result, kMalformed);  // the tag ends inside a frame header
+    if (got < 10 || src.AtEnd()) {
+      // No frame fits in what is left: a tag that declares padding ends here, any other
+      // ends inside a frame.
+      if (tag_.PaddingSize != 0) return true;
+      result = Stop(result, kMalformed);
       return false;
     }
     const int index = tag_.Frames.Add(std::string_view(reinterpret_cast<char*>(h.data()), 4));
