@@ -165,7 +165,6 @@ void TAudioOutput::Run() {
   if (input_.load() == nullptr) throw EAudioException("Input is not assigned");
   try {
     Prepare();
-    LastProgress = 0;
     busy_ = true;
     Thread->Stop = false;
     Active = true;

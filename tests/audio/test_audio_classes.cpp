@@ -76,6 +76,15 @@ TEST(AudioOutput, DeliversEveryByteAndEndsOnTheWorker) {
   ASSERT_FALSE(progress.empty());
   EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
   EXPECT_EQ(progress.back(), 100);
+
+  // The next job on the same output reports its start: the bar leaves the
+  // last job's 100 at once.
+  output.Run();
+  ASSERT_TRUE(waiter.WaitEnded(2));
+  const auto next = waiter.ProgressSeen();
+  ASSERT_GT(next.size(), progress.size());
+  EXPECT_EQ(next[progress.size()], 0);
+  EXPECT_EQ(next.back(), 100);
 }
 
 TEST(AudioOutput, RunRefusesWhileBusyOrWithoutInput) {

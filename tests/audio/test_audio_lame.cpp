@@ -130,6 +130,10 @@ TEST(MP3Out, MonoUnknownSizeAndTags) {
   output.FileName = dir.File("mono.mp3");
   output.Id3TagTitle = "Caf\xc3\xa9 Song";
   output.Id3TagArtist = "Artist";
+  output.Id3TagAlbum = "Album";
+  output.Id3TagYear = "1999";
+  output.Id3TagTrack = "7";
+  output.Id3TagComment = "Note";
   ASSERT_TRUE(RunJob(output, mono).empty());
   const auto decoded = Decode(output.FileName, dir.File("m.raw"), nullptr);
   ASSERT_EQ(decoded.size(), size_t(frames) * 4);
@@ -144,6 +148,11 @@ TEST(MP3Out, MonoUnknownSizeAndTags) {
   EXPECT_EQ(tag.substr(0, 3), "TAG");
   EXPECT_EQ(tag.substr(3, 9), "Caf\xe9 Song");
   EXPECT_EQ(tag.substr(33, 6), "Artist");
+  EXPECT_EQ(tag.substr(63, 5), "Album");
+  EXPECT_EQ(tag.substr(93, 4), "1999");
+  EXPECT_EQ(tag.substr(97, 4), "Note");
+  EXPECT_EQ(tag[125], '\0');  // ID3v1.1: the byte before the track number
+  EXPECT_EQ(tag[126], '\x07');
 }
 
 TEST(MP3Out, StoppedJobLeavesAShorterPlayableFile) {
