@@ -33,6 +33,7 @@ TCddb::TCddb(TComponent* AOwner)
   FHttpCli->OnRequestDone = [this](THttpCli*, THttpRequest, std::uint16_t ErrCode) {
     HttpRequestDone(ErrCode);
   };
+  FHttpCli->OnCommand = [this](THttpCli*, std::string& line) { HttpCommand(line); };
   FHttpCli->RcvdStream = FRcvdStream.get();
   FHttpCli->SendStream = FSendStream.get();
 }
@@ -78,6 +79,7 @@ void TCddb::Abort() {
 void TCddb::StartGet(const std::string& url) {
   FRcvdStream->Clear();
   FRcvdStream->Seek(0, soBeginning);
+  FHttpCli->OnCommand = [this](THttpCli*, std::string& line) { HttpCommand(line); };
   FHttpCli->RcvdStream = FRcvdStream.get();
   FHttpCli->URL = url;
   FHttpCli->GetAsync();

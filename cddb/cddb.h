@@ -54,7 +54,6 @@ class TCddb final : public TComponent, public TCddbProtocol {
   std::string EmailSubmit = "freedb-submit@freedb.org";
   std::string EmailTestSubmit = "test-submit@freedb.org";
   std::string ServerLatitude, ServerLongitude, ServerDescription;  // stored only
-  TSubmissionType SubmissionType = TSubmissionType::TEST;
   std::string MailServerAddress;
   std::string MailServerPort = "25";
 

@@ -1,5 +1,7 @@
 #include "cddb/cddb_protocol.h"
 
+#include <algorithm>
+#include <charconv>
 #include <exception>
 
 namespace qv {
@@ -151,22 +153,33 @@ int TCddbProtocol::ReadEntry() {
 void TCddbProtocol::HttpRequestDone(int error) {
   const int entryState = State;
   const int status = RequestStatusCode();
-  if (error != 0 || ((entryState == cdsQuerying || entryState == cdsReading) && status != 0 &&
-                     (status < 200 || status > 299))) {
+  const bool parsed = entryState == cdsQuerying || entryState == cdsReading ||
+                      entryState == cdsSites || entryState == cdsSubmitting;
+  if (error != 0 || (parsed && status != 0 && (status < 200 || status > 299))) {
     State = cdsHttpError;
     Status(std::string("CDDB Component Internal Error: THttpCli.") +
            (entryState == cdsSubmitting ? "PostAsync" : "GetAsync") +
            " failed because of error \"" + RequestReasonPhrase() + "\"");
     return;
   }
-  if (entryState != cdsQuerying && entryState != cdsReading) return;
+  if (!parsed) return;
   const std::vector<std::string> lines = SplitLines(CddbTextToUtf8(ReceivedDocument()));
   for (const std::string& line : lines) {
     DataExchange(line);
-    if (entryState == cdsQuerying)
-      HandleQueryResponse(line);
-    else
-      HandleReadResponse(line);
+    switch (entryState) {
+      case cdsQuerying:
+        HandleQueryResponse(line);
+        break;
+      case cdsReading:
+        HandleReadResponse(line);
+        break;
+      case cdsSites:
+        HandleSitesResponse(line);
+        break;
+      default:
+        HandleSubmitResponse(line);
+        break;
+    }
   }
   // A document that ended without a final answer (an ignored code, a page that is no CDDB
   // reply, a cut-off list) must still end the request.
@@ -291,6 +304,78 @@ int TCddbProtocol::HandleReadResponse(const std::string& line) {
   }
   State = cdsReadFailed;
   return InterpretResponseCode(line);
+}
+
+int TCddbProtocol::HandleSitesResponse(const std::string& line) {
+  const std::string_view code = std::string_view(line).substr(0, 3);
+  if (!line.empty() && line[0] == '.') {
+    State = cdsSitesReceived;
+    Status("Got sites");
+    return kTraitOk + kTraitReady;
+  }
+  if (code == "210") {
+    Status("OK, receiving sites");
+    Sites = {};
+    return kTraitOk + kTraitMoreOutput;
+  }
+  if (code == "401") {
+    State = cdsNoSites;
+    Status("No site information available");
+    return kTraitRefused + kTraitReady;
+  }
+  // "site protocol port address latitude longitude description..."
+  std::string_view rest = line;
+  std::string words[6];
+  for (std::string& word : words) {
+    while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
+    const std::size_t end = std::min(rest.find(' '), rest.size());
+    word = rest.substr(0, end);
+    rest.remove_prefix(end);
+  }
+  if (words[0].empty()) return kTraitOk + kTraitMoreOutput;
+  for (TServer& site : Sites) {
+    if (!site.Site.empty()) continue;
+    site.Site = words[0];
+    site.IsHttp = Lower(words[1]) == "http";
+    site.Port = 0;
+    std::from_chars(words[2].data(), words[2].data() + words[2].size(), site.Port);
+    site.Address = words[3];
+    site.Location.Latitude = words[4];
+    site.Location.Longitude = words[5];
+    site.Location.Description = Trim(rest);
+    break;
+  }
+  return kTraitOk + kTraitMoreOutput;
+}
+
+int TCddbProtocol::HandleSubmitResponse(const std::string& line) {
+  const std::string_view code = std::string_view(line).substr(0, 3);
+  if (code == "200") {
+    State = cdsSubmitted;
+    Status("OK, submission has been sent.");
+    return kTraitOk + kTraitReady;
+  }
+  if (code == "500" || code == "501") {
+    State = cdsSubmitRejected;
+    Status(code == "500" ? "Missing required header information." : "Invalid header information.");
+    return kTraitError + kTraitReady;
+  }
+  return InterpretResponseCode(line);
+}
+
+void TCddbProtocol::HttpCommand(std::string& line) const {
+  if (State != cdsSubmitting || !line.starts_with("Content-Length:")) return;
+  // A value must not end its header early and start another.
+  const auto field = [](std::string_view name, std::string_view value) {
+    std::string text = "\r\n" + std::string(name) + ": ";
+    for (const char c : value)
+      if (c != '\r' && c != '\n') text += c;
+    return text;
+  };
+  line += field("Category", Trim(CDInfo.Category)) + field("Discid", Trim(CDInfo.DiscID)) +
+          field("User-Email", EmailUser) +
+          field("Submit-Mode", SubmissionType == TSubmissionType::TEST ? "test" : "submit") +
+          field("X-Cddbd-Note", FNoteToUser);
 }
 
 int TCddbProtocol::InterpretResponseCode(const std::string& line) {

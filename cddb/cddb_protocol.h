@@ -37,6 +37,9 @@ class TCddbProtocol : public TCddbLocal {
   // The end of the request started last: `error` is the HTTP client's error code (0: a
   // document arrived).
   void HttpRequestDone(int error);
+  // The HTTP client's hook for each request line: while an entry is submitted, its headers
+  // follow the "Content-Length:" line.
+  void HttpCommand(std::string& line) const;
 
   void SetNoteToUser(const std::string& note) { FNoteToUser = note.substr(0, 70); }
   [[nodiscard]] const std::string& NoteToUser() const { return FNoteToUser; }
@@ -48,6 +51,8 @@ class TCddbProtocol : public TCddbLocal {
   std::string ServerPort = "80";
   std::string ServerAdditionalAddr = kDefaultCgiPath;
   std::string EmailUser;
+  TSubmissionType SubmissionType = TSubmissionType::TEST;
+  TServerArray Sites;
   TStatusEvent OnDataExchange;
   TMatchEvent OnMatch;
 
@@ -63,6 +68,8 @@ class TCddbProtocol : public TCddbLocal {
   // The reply handlers; each returns its `TCddbResponseTraits` bits.
   int HandleQueryResponse(const std::string& line);
   int HandleReadResponse(const std::string& line);
+  int HandleSitesResponse(const std::string& line);
+  int HandleSubmitResponse(const std::string& line);
   int InterpretResponseCode(const std::string& line);
 
  private:

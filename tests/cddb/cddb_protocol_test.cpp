@@ -249,6 +249,72 @@ TEST_F(TCddbProtocolTest, EntryLinesStopAtTheirCapacity) {
   EXPECT_EQ(cddb_.EntryLines[1023], "EXTD=1023");
 }
 
+TEST_F(TCddbProtocolTest, SiteListsAndSubmissionRepliesEndInTheirStates) {
+  const struct {
+    const char* what;
+    int state;
+    std::string document;
+    int endState;
+    std::string lastStatus;
+  } cases[] = {
+      {"sites", cdsSites,
+       "210 OK, site information follows\r\n"
+       "cddb.example http 8080 /~cddb/cddb.cgi N047.38  W122.12 Example  site, one\r\n"
+       "other.example cddbp x - S000.00 E000.00\r\n.\r\n",
+       cdsSitesReceived, "Got sites"},
+      {"no sites", cdsSites, "401 No site information available.\r\n", cdsNoSites,
+       "No site information available"},
+      {"submitted", cdsSubmitting, "200 OK, submission has been sent.\r\n", cdsSubmitted,
+       "OK, submission has been sent."},
+      {"missing headers", cdsSubmitting, "500 Missing required header information.\r\n",
+       cdsSubmitRejected, "Missing required header information."},
+      {"bad headers", cdsSubmitting, "501 Invalid header information.\r\n", cdsSubmitRejected,
+       "Invalid header information."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    statuses_.clear();
+    cddb_.State = c.state;
+    cddb_.document = c.document;
+    cddb_.HttpRequestDone(0);
+    EXPECT_EQ(cddb_.State, c.endState);
+    ASSERT_FALSE(statuses_.empty());
+    EXPECT_EQ(statuses_.back(), c.lastStatus);
+  }
+  const TServer& first = cddb_.Sites[0];
+  EXPECT_EQ(first.Site, "cddb.example");
+  EXPECT_TRUE(first.IsHttp);
+  EXPECT_EQ(first.Port, 8080);
+  EXPECT_EQ(first.Address, "/~cddb/cddb.cgi");
+  EXPECT_EQ(first.Location.Latitude, "N047.38");
+  EXPECT_EQ(first.Location.Longitude, "W122.12");
+  EXPECT_EQ(first.Location.Description, "Example  site, one");
+  EXPECT_FALSE(cddb_.Sites[1].IsHttp);
+  EXPECT_EQ(cddb_.Sites[1].Port, 0);
+  EXPECT_TRUE(cddb_.Sites[2].Site.empty());
+
+  // A failed submission names the POST.
+  cddb_.State = cdsSubmitting;
+  cddb_.HttpRequestDone(10061);
+  EXPECT_EQ(statuses_.back(),
+            "CDDB Component Internal Error: THttpCli.PostAsync failed because of error \"OK\"");
+
+  // The entry's headers follow the body length, only while submitting.
+  cddb_.CDInfo.Category = " rock ";
+  cddb_.CDInfo.DiscID = "1500e103";
+  cddb_.SetNoteToUser("a note\r\nX-Evil: 1");
+  std::string line = "Content-Length: 12";
+  cddb_.State = cdsSubmitting;
+  cddb_.HttpCommand(line);
+  EXPECT_EQ(line,
+            "Content-Length: 12\r\nCategory: rock\r\nDiscid: 1500e103\r\nUser-Email: "
+            "me@host.example\r\nSubmit-Mode: test\r\nX-Cddbd-Note: a noteX-Evil: 1");
+  line = "Content-Length: 12";
+  cddb_.State = cdsQuerying;
+  cddb_.HttpCommand(line);
+  EXPECT_EQ(line, "Content-Length: 12");
+}
+
 TEST_F(TCddbProtocolTest, GenericInterpreterTexts) {
   const struct {
     const char* line;
