@@ -348,6 +348,99 @@ int TCddbProtocol::HandleSitesResponse(const std::string& line) {
   return kTraitOk + kTraitMoreOutput;
 }
 
+void TCddbProtocol::SocketSessionConnected() {
+  State = cdsConnected;
+}
+
+void TCddbProtocol::SocketSessionClosed() {
+  const int was = State;
+  State = cdsIdle;
+  if (was != cdsIdle) Status("Connection closed");
+}
+
+void TCddbProtocol::SocketLine(const std::string& received) {
+  const std::string line = Trim(received);
+  DataExchange(line);
+  switch (State) {
+    case cdsConnected:
+      HandleBannerResponse(line);
+      break;
+    case cdsHello:
+      HandleHelloResponse(line);
+      break;
+    case cdsSites:
+      HandleSitesResponse(line);
+      break;
+    case cdsProto:
+      HandleProtoResponse(line);
+      break;
+    case cdsQuerying:
+      HandleQueryResponse(line);
+      break;
+    case cdsReading:
+      HandleReadResponse(line);
+      break;
+    case cdsQuitting:
+      Status("Connection closed");
+      State = cdsIdle;
+      break;
+    default:
+      InterpretResponseCode(line);
+      break;
+  }
+}
+
+int TCddbProtocol::HandleBannerResponse(const std::string& line) {
+  const std::string_view code = std::string_view(line).substr(0, 3);
+  FHandshaken = false;
+  if (code == "200" || code == "201") {
+    State = code == "200" ? cdsReadWrite : cdsReadOnly;
+    Status(code == "200" ? "OK, read/write allowed" : "OK, read only");
+    return kTraitOk + kTraitReady;
+  }
+  const char* refusal = code == "432" ? "No connections allowed: permission denied"
+                        : code == "433"
+                            ? "No connections allowed: X users allowed, Y currently active"
+                        : code == "434" ? "No connections allowed: system load too high"
+                                        : nullptr;
+  if (refusal == nullptr) return InterpretResponseCode(line);
+  State = cdsIdle;
+  Status(refusal);
+  return kTraitRefused + kTraitClose;
+}
+
+int TCddbProtocol::HandleHelloResponse(const std::string& line) {
+  const std::string_view code = std::string_view(line).substr(0, 3);
+  if (code == "200" || code == "402") {
+    State = cdsHandshaken;
+    FHandshaken = true;
+    Status(code == "200" ? "Handshake successful" : "Already shook hands");
+    return code == "200" ? kTraitOk + kTraitReady : kTraitRefused + kTraitReady;
+  }
+  if (code == "431") {
+    State = cdsIdle;
+    FHandshaken = false;
+    Status("Handshake not successful, closing connection");
+    return kTraitRefused + kTraitClose;
+  }
+  return InterpretResponseCode(line);
+}
+
+int TCddbProtocol::HandleProtoResponse(const std::string& line) {
+  const std::string_view code = std::string_view(line).substr(0, 3);
+  if (code == "201" || code == "502") {
+    State = cdsProtoSet;
+    Status(code == "201" ? "OK, protocol level now: 5" : "Protocol level already 5");
+    return code == "201" ? kTraitOk + kTraitReady : kTraitError + kTraitReady;
+  }
+  if (code == "501") {
+    State = cdsConnected;
+    Status("Illegal protocol level");
+    return kTraitError + kTraitReady;
+  }
+  return InterpretResponseCode(line);
+}
+
 int TCddbProtocol::HandleSubmitResponse(const std::string& line) {
   const std::string_view code = std::string_view(line).substr(0, 3);
   if (code == "200") {

@@ -37,6 +37,12 @@ class TCddbProtocol : public TCddbLocal {
   // The end of the request started last: `error` is the HTTP client's error code (0: a
   // document arrived).
   void HttpRequestDone(int error);
+  // The CDDB line protocol's replies over a plain socket. Nothing here connects one; these
+  // take the socket's events: connected, closed, and each received line.
+  void SocketSessionConnected();
+  void SocketSessionClosed();
+  void SocketLine(const std::string& line);
+  [[nodiscard]] bool Handshaken() const { return FHandshaken; }
   // The HTTP client's hook for each request line: while an entry is submitted, its headers
   // follow the "Content-Length:" line.
   void HttpCommand(std::string& line) const;
@@ -69,6 +75,9 @@ class TCddbProtocol : public TCddbLocal {
   int HandleQueryResponse(const std::string& line);
   int HandleReadResponse(const std::string& line);
   int HandleSitesResponse(const std::string& line);
+  int HandleBannerResponse(const std::string& line);
+  int HandleHelloResponse(const std::string& line);
+  int HandleProtoResponse(const std::string& line);
   int HandleSubmitResponse(const std::string& line);
   int InterpretResponseCode(const std::string& line);
 

@@ -315,6 +315,57 @@ TEST_F(TCddbProtocolTest, SiteListsAndSubmissionRepliesEndInTheirStates) {
   EXPECT_EQ(line, "Content-Length: 12");
 }
 
+TEST_F(TCddbProtocolTest, LineProtocolRepliesByState) {
+  const struct {
+    int state;
+    const char* line;
+    int endState;
+    const char* status;  // "" for none
+    bool handshaken;
+  } cases[] = {
+      {cdsConnected, "200 cddb.example CDDBP server ready", cdsReadWrite, "OK, read/write allowed",
+       false},
+      {cdsConnected, "201 cddb.example read only", cdsReadOnly, "OK, read only", false},
+      {cdsConnected, "432 No connections allowed", cdsIdle,
+       "No connections allowed: permission denied", false},
+      {cdsConnected, "433 x", cdsIdle,
+       "No connections allowed: X users allowed, Y currently active", false},
+      {cdsConnected, "434 x", cdsIdle, "No connections allowed: system load too high", false},
+      {cdsHello, "200 hello and welcome", cdsHandshaken, "Handshake successful", true},
+      {cdsHello, " 402 Already shook hands ", cdsHandshaken, "Already shook hands", true},
+      {cdsHello, "431 no", cdsIdle, "Handshake not successful, closing connection", false},
+      {cdsProto, "201 OK, CDDB protocol level now: 5", cdsProtoSet, "OK, protocol level now: 5",
+       false},
+      {cdsProto, "501 Illegal", cdsConnected, "Illegal protocol level", false},
+      {cdsProto, "502 already", cdsProtoSet, "Protocol level already 5", false},
+      {cdsQuitting, "230 bye", cdsIdle, "Connection closed", false},
+      {cdsQuerying, "202 No match", cdsNoMatch, "No match found", false},
+      {cdsHandshaken, "530 timeout", cdsHandshaken, "Server error, server timeout", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    statuses_.clear();
+    cddb_.SocketSessionConnected();
+    EXPECT_EQ(cddb_.State, cdsConnected);
+    cddb_.SocketLine("200 banner");  // the handshake flag starts cleared
+    cddb_.State = c.state;
+    statuses_.clear();
+    cddb_.SocketLine(c.line);
+    EXPECT_EQ(cddb_.State, c.endState);
+    ASSERT_FALSE(statuses_.empty());
+    EXPECT_EQ(statuses_.back(), c.status);
+    EXPECT_EQ(cddb_.Handshaken(), c.handshaken);
+  }
+  statuses_.clear();
+  cddb_.State = cdsIdle;
+  cddb_.SocketSessionClosed();
+  EXPECT_TRUE(statuses_.empty());  // already idle
+  cddb_.State = cdsReadWrite;
+  cddb_.SocketSessionClosed();
+  EXPECT_EQ(cddb_.State, cdsIdle);
+  EXPECT_EQ(statuses_, (std::vector<std::string>{"Connection closed"}));
+}
+
 TEST_F(TCddbProtocolTest, GenericInterpreterTexts) {
   const struct {
     const char* line;
