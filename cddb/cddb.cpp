@@ -1,6 +1,7 @@
 #include "cddb/cddb.h"
 
 #include "net/httpprot.h"
+#include "net/smtpprot.h"
 #include "platform/base/streams.h"
 
 namespace qv {
@@ -9,7 +10,8 @@ TCddb::TCddb(TComponent* AOwner)
     : TComponent(AOwner),
       FRcvdStream(std::make_unique<TMemoryStream>()),
       FSendStream(std::make_unique<TMemoryStream>()),
-      FHttpCli(std::make_unique<THttpCli>(nullptr)) {
+      FHttpCli(std::make_unique<THttpCli>(nullptr)),
+      FSmtpCli(std::make_unique<TSmtpCli>(nullptr)) {
   Sender = this;
   State = cdsIdle;
   ServerAddr = kDefaultServer;
@@ -36,6 +38,32 @@ TCddb::TCddb(TComponent* AOwner)
   FHttpCli->OnCommand = [this](THttpCli*, std::string& line) { HttpCommand(line); };
   FHttpCli->RcvdStream = FRcvdStream.get();
   FHttpCli->SendStream = FSendStream.get();
+  FSmtpCli->OnRequestDone = [this](TCustomSmtpClient*, TSmtpRequest request,
+                                   std::uint16_t ErrorCode) {
+    TMailStep step;
+    switch (request) {
+      case smtpConnect:
+        step = TMailStep::Connect;
+        break;
+      case smtpHelo:
+        step = TMailStep::Helo;
+        break;
+      case smtpMail:
+        step = TMailStep::Mail;
+        break;
+      case smtpQuit:
+        step = TMailStep::Quit;
+        break;
+      default:
+        return;
+    }
+    SmtpRequestDone(step, ErrorCode, FSmtpCli->ErrorMessage());
+  };
+  FSmtpCli->OnDisplay = [this](TCustomSmtpClient*, const std::string& text) { SmtpDisplay(text); };
+  FSmtpCli->OnHeaderLine = [this](TCustomSmtpClient*, std::string& line, int) {
+    SmtpHeaderLine(line);
+  };
+  MailServerPort = FSmtpCli->Port;
 }
 
 TCddb::~TCddb() = default;
@@ -83,6 +111,23 @@ void TCddb::StartGet(const std::string& url) {
   FHttpCli->RcvdStream = FRcvdStream.get();
   FHttpCli->URL = url;
   FHttpCli->GetAsync();
+}
+
+void TCddb::StartMailStep(TMailStep step) {
+  switch (step) {
+    case TMailStep::Connect:
+      FSmtpCli->Connect();
+      break;
+    case TMailStep::Helo:
+      FSmtpCli->Helo();
+      break;
+    case TMailStep::Mail:
+      FSmtpCli->Mail();
+      break;
+    case TMailStep::Quit:
+      FSmtpCli->Quit();
+      break;
+  }
 }
 
 int TCddb::RequestStatusCode() const {

@@ -18,6 +18,7 @@ namespace qv {
 
 class THttpCli;
 class TMemoryStream;
+class TSmtpCli;
 
 class TCddb final : public TComponent, public TCddbProtocol {
  public:
@@ -55,18 +56,20 @@ class TCddb final : public TComponent, public TCddbProtocol {
   std::string EmailTestSubmit = "test-submit@freedb.org";
   std::string ServerLatitude, ServerLongitude, ServerDescription;  // stored only
   std::string MailServerAddress;
-  std::string MailServerPort = "25";
+  std::string MailServerPort;  // the SMTP client's port
 
  protected:
   void StartGet(const std::string& url) override;
   [[nodiscard]] int RequestStatusCode() const override;
   [[nodiscard]] std::string RequestReasonPhrase() const override;
   [[nodiscard]] std::string ReceivedDocument() const override;
+  void StartMailStep(TMailStep step) override;
 
  private:
   std::unique_ptr<TMemoryStream> FRcvdStream;
   std::unique_ptr<TMemoryStream> FSendStream;
   std::unique_ptr<THttpCli> FHttpCli;
+  std::unique_ptr<TSmtpCli> FSmtpCli;
 };
 
 }  // namespace qv

@@ -456,6 +456,42 @@ int TCddbProtocol::HandleSubmitResponse(const std::string& line) {
   return InterpretResponseCode(line);
 }
 
+void TCddbProtocol::SmtpRequestDone(TMailStep step, int error, const std::string& errorMessage) {
+  static constexpr const char* kNames[] = {"Connect", "Helo", "Mail", "Quit"};
+  if (error != 0) {
+    State = cdsMailFailed;
+    Status(std::string("CDDB Component Internal Error: TSmtpCli.") +
+           kNames[static_cast<int>(step)] + " failed because of error \"" + errorMessage + "\"");
+    return;
+  }
+  switch (step) {
+    case TMailStep::Connect:
+      StartMailStep(TMailStep::Helo);
+      break;
+    case TMailStep::Helo:
+      StartMailStep(TMailStep::Mail);
+      break;
+    case TMailStep::Mail:
+      StartMailStep(TMailStep::Quit);
+      break;
+    case TMailStep::Quit:
+      Status("OK, submission has been sent.");
+      break;
+  }
+}
+
+void TCddbProtocol::SmtpDisplay(const std::string& text) const {
+  DataExchange(text);
+}
+
+void TCddbProtocol::SmtpHeaderLine(std::string& line) const {
+  if (!line.starts_with("From:")) return;
+  line += "\r\nX-Cddbd-Note: ";
+  // A note must not end the header early and start another.
+  for (const char c : FNoteToUser)
+    if (c != '\r' && c != '\n') line += c;
+}
+
 void TCddbProtocol::HttpCommand(std::string& line) const {
   if (State != cdsSubmitting || !line.starts_with("Content-Length:")) return;
   // A value must not end its header early and start another.

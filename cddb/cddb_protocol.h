@@ -43,6 +43,13 @@ class TCddbProtocol : public TCddbLocal {
   void SocketSessionClosed();
   void SocketLine(const std::string& line);
   [[nodiscard]] bool Handshaken() const { return FHandshaken; }
+  // An e-mail submission's SMTP steps, in their order, and the SMTP client's events: each
+  // step that succeeds starts the next; one that fails ends the submission as `cdsMailFailed`.
+  enum class TMailStep { Connect, Helo, Mail, Quit };
+  void SmtpRequestDone(TMailStep step, int error, const std::string& errorMessage);
+  void SmtpDisplay(const std::string& text) const;
+  // The note to the database's maintainers follows the "From:" header line.
+  void SmtpHeaderLine(std::string& line) const;
   // The HTTP client's hook for each request line: while an entry is submitted, its headers
   // follow the "Content-Length:" line.
   void HttpCommand(std::string& line) const;
@@ -70,6 +77,8 @@ class TCddbProtocol : public TCddbLocal {
   [[nodiscard]] virtual int RequestStatusCode() const = 0;
   [[nodiscard]] virtual std::string RequestReasonPhrase() const = 0;
   [[nodiscard]] virtual std::string ReceivedDocument() const = 0;
+  // Starts the SMTP client's request for `step`.
+  virtual void StartMailStep(TMailStep /*step*/) {}
 
   // The reply handlers; each returns its `TCddbResponseTraits` bits.
   int HandleQueryResponse(const std::string& line);

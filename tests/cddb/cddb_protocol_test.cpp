@@ -30,6 +30,10 @@ class ScriptedCddb final : public TCddbProtocol {
   int RequestStatusCode() const override { return statusCode; }
   std::string RequestReasonPhrase() const override { return reason; }
   std::string ReceivedDocument() const override { return document; }
+  void StartMailStep(TMailStep step) override { mailSteps.push_back(step); }
+
+ public:
+  std::vector<TMailStep> mailSteps;
 };
 
 class TCddbProtocolTest : public ::testing::Test {
@@ -364,6 +368,32 @@ TEST_F(TCddbProtocolTest, LineProtocolRepliesByState) {
   cddb_.SocketSessionClosed();
   EXPECT_EQ(cddb_.State, cdsIdle);
   EXPECT_EQ(statuses_, (std::vector<std::string>{"Connection closed"}));
+}
+
+TEST_F(TCddbProtocolTest, MailSubmissionStepsFollowEachOther) {
+  using Step = TCddbProtocol::TMailStep;
+  std::vector<std::string> exchanged;
+  cddb_.OnDataExchange = [&](TComponent*, const std::string& s) { exchanged.push_back(s); };
+  cddb_.State = cdsSubmitting;
+  for (const Step step : {Step::Connect, Step::Helo, Step::Mail, Step::Quit})
+    cddb_.SmtpRequestDone(step, 0, "");
+  EXPECT_EQ(cddb_.mailSteps, (std::vector<Step>{Step::Helo, Step::Mail, Step::Quit}));
+  EXPECT_EQ(statuses_.back(), "OK, submission has been sent.");
+  cddb_.SmtpRequestDone(Step::Helo, 501, "501 Syntax error");
+  EXPECT_EQ(cddb_.State, cdsMailFailed);
+  EXPECT_EQ(statuses_.back(),
+            "CDDB Component Internal Error: TSmtpCli.Helo failed because of error \"501 Syntax "
+            "error\"");
+  EXPECT_EQ(cddb_.mailSteps.size(), 3u);  // nothing more after a failure
+
+  cddb_.SmtpDisplay("> HELO host");
+  EXPECT_EQ(exchanged, (std::vector<std::string>{"> HELO host"}));
+  cddb_.SetNoteToUser("hi\r\nBcc: x");
+  std::string from = "From: me@host.example", to = "To: them";
+  cddb_.SmtpHeaderLine(from);
+  cddb_.SmtpHeaderLine(to);
+  EXPECT_EQ(from, "From: me@host.example\r\nX-Cddbd-Note: hiBcc: x");
+  EXPECT_EQ(to, "To: them");
 }
 
 TEST_F(TCddbProtocolTest, GenericInterpreterTexts) {
