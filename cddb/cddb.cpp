@@ -2,18 +2,33 @@
 
 #include "net/httpprot.h"
 #include "net/smtpprot.h"
+#include "net/wsocket.h"
 #include "platform/base/streams.h"
 
 namespace qv {
 
 TCddb::TCddb(TComponent* AOwner)
     : TComponent(AOwner),
+      FSocket(std::make_unique<TWSocket>(nullptr)),
       FRcvdStream(std::make_unique<TMemoryStream>()),
       FSendStream(std::make_unique<TMemoryStream>()),
       FHttpCli(std::make_unique<THttpCli>(nullptr)),
       FSmtpCli(std::make_unique<TSmtpCli>(nullptr)) {
   Sender = this;
   State = cdsIdle;
+  FSocket->OnDataAvailable = [this](TCustomWSocket*, std::uint16_t) {
+    SocketLine(FSocket->ReceiveStr());
+  };
+  FSocket->OnSessionConnected = [this](TCustomWSocket*, std::uint16_t) {
+    SocketSessionConnected();
+  };
+  FSocket->OnSessionClosed = [this](TCustomWSocket*, std::uint16_t) { SocketSessionClosed(); };
+  FSocket->MultiThreaded = false;
+  FSocket->SetLineMode(true);
+  FSocket->LineEnd = "\r\n";
+  FSocket->SetProto("tcp");
+  FSocket->SetPort("8880");
+  FSocket->SetAddr(kDefaultServer);
   ServerAddr = kDefaultServer;
   ServerPort = "80";
   ServerAdditionalAddr = kDefaultCgiPath;

@@ -19,6 +19,7 @@ namespace qv {
 class THttpCli;
 class TMemoryStream;
 class TSmtpCli;
+class TWSocket;
 
 class TCddb final : public TComponent, public TCddbProtocol {
  public:
@@ -66,6 +67,7 @@ class TCddb final : public TComponent, public TCddbProtocol {
   void StartMailStep(TMailStep step) override;
 
  private:
+  std::unique_ptr<TWSocket> FSocket;  // the line protocol's; nothing here connects it
   std::unique_ptr<TMemoryStream> FRcvdStream;
   std::unique_ptr<TMemoryStream> FSendStream;
   std::unique_ptr<THttpCli> FHttpCli;
