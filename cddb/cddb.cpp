@@ -1,17 +1,34 @@
 #include "cddb/cddb.h"
 
 #include "net/httpprot.h"
+#include "net/smtpprot.h"
+#include "net/wsocket.h"
 #include "platform/base/streams.h"
 
 namespace qv {
 
 TCddb::TCddb(TComponent* AOwner)
     : TComponent(AOwner),
+      FSocket(std::make_unique<TWSocket>(nullptr)),
       FRcvdStream(std::make_unique<TMemoryStream>()),
       FSendStream(std::make_unique<TMemoryStream>()),
-      FHttpCli(std::make_unique<THttpCli>(nullptr)) {
+      FHttpCli(std::make_unique<THttpCli>(nullptr)),
+      FSmtpCli(std::make_unique<TSmtpCli>(nullptr)) {
   Sender = this;
   State = cdsIdle;
+  FSocket->OnDataAvailable = [this](TCustomWSocket*, std::uint16_t) {
+    SocketLine(FSocket->ReceiveStr());
+  };
+  FSocket->OnSessionConnected = [this](TCustomWSocket*, std::uint16_t) {
+    SocketSessionConnected();
+  };
+  FSocket->OnSessionClosed = [this](TCustomWSocket*, std::uint16_t) { SocketSessionClosed(); };
+  FSocket->MultiThreaded = false;
+  FSocket->SetLineMode(true);
+  FSocket->LineEnd = "\r\n";
+  FSocket->SetProto("tcp");
+  FSocket->SetPort("8880");
+  FSocket->SetAddr(kDefaultServer);
   ServerAddr = kDefaultServer;
   ServerPort = "80";
   ServerAdditionalAddr = kDefaultCgiPath;
@@ -33,8 +50,35 @@ TCddb::TCddb(TComponent* AOwner)
   FHttpCli->OnRequestDone = [this](THttpCli*, THttpRequest, std::uint16_t ErrCode) {
     HttpRequestDone(ErrCode);
   };
+  FHttpCli->OnCommand = [this](THttpCli*, std::string& line) { HttpCommand(line); };
   FHttpCli->RcvdStream = FRcvdStream.get();
   FHttpCli->SendStream = FSendStream.get();
+  FSmtpCli->OnRequestDone = [this](TCustomSmtpClient*, TSmtpRequest request,
+                                   std::uint16_t ErrorCode) {
+    TMailStep step;
+    switch (request) {
+      case smtpConnect:
+        step = TMailStep::Connect;
+        break;
+      case smtpHelo:
+        step = TMailStep::Helo;
+        break;
+      case smtpMail:
+        step = TMailStep::Mail;
+        break;
+      case smtpQuit:
+        step = TMailStep::Quit;
+        break;
+      default:
+        return;
+    }
+    SmtpRequestDone(step, ErrorCode, FSmtpCli->ErrorMessage());
+  };
+  FSmtpCli->OnDisplay = [this](TCustomSmtpClient*, const std::string& text) { SmtpDisplay(text); };
+  FSmtpCli->OnHeaderLine = [this](TCustomSmtpClient*, std::string& line, int) {
+    SmtpHeaderLine(line);
+  };
+  MailServerPort = FSmtpCli->Port;
 }
 
 TCddb::~TCddb() = default;
@@ -78,9 +122,27 @@ void TCddb::Abort() {
 void TCddb::StartGet(const std::string& url) {
   FRcvdStream->Clear();
   FRcvdStream->Seek(0, soBeginning);
+  FHttpCli->OnCommand = [this](THttpCli*, std::string& line) { HttpCommand(line); };
   FHttpCli->RcvdStream = FRcvdStream.get();
   FHttpCli->URL = url;
   FHttpCli->GetAsync();
+}
+
+void TCddb::StartMailStep(TMailStep step) {
+  switch (step) {
+    case TMailStep::Connect:
+      FSmtpCli->Connect();
+      break;
+    case TMailStep::Helo:
+      FSmtpCli->Helo();
+      break;
+    case TMailStep::Mail:
+      FSmtpCli->Mail();
+      break;
+    case TMailStep::Quit:
+      FSmtpCli->Quit();
+      break;
+  }
 }
 
 int TCddb::RequestStatusCode() const {

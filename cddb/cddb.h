@@ -18,6 +18,8 @@ namespace qv {
 
 class THttpCli;
 class TMemoryStream;
+class TSmtpCli;
+class TWSocket;
 
 class TCddb final : public TComponent, public TCddbProtocol {
  public:
@@ -54,20 +56,22 @@ class TCddb final : public TComponent, public TCddbProtocol {
   std::string EmailSubmit = "freedb-submit@freedb.org";
   std::string EmailTestSubmit = "test-submit@freedb.org";
   std::string ServerLatitude, ServerLongitude, ServerDescription;  // stored only
-  TSubmissionType SubmissionType = TSubmissionType::TEST;
   std::string MailServerAddress;
-  std::string MailServerPort = "25";
+  std::string MailServerPort;  // the SMTP client's port
 
  protected:
   void StartGet(const std::string& url) override;
   [[nodiscard]] int RequestStatusCode() const override;
   [[nodiscard]] std::string RequestReasonPhrase() const override;
   [[nodiscard]] std::string ReceivedDocument() const override;
+  void StartMailStep(TMailStep step) override;
 
  private:
+  std::unique_ptr<TWSocket> FSocket;  // the line protocol's; nothing here connects it
   std::unique_ptr<TMemoryStream> FRcvdStream;
   std::unique_ptr<TMemoryStream> FSendStream;
   std::unique_ptr<THttpCli> FHttpCli;
+  std::unique_ptr<TSmtpCli> FSmtpCli;
 };
 
 }  // namespace qv

@@ -1,5 +1,7 @@
 #include "cddb/cddb_protocol.h"
 
+#include <algorithm>
+#include <charconv>
 #include <exception>
 
 namespace qv {
@@ -151,22 +153,33 @@ int TCddbProtocol::ReadEntry() {
 void TCddbProtocol::HttpRequestDone(int error) {
   const int entryState = State;
   const int status = RequestStatusCode();
-  if (error != 0 || ((entryState == cdsQuerying || entryState == cdsReading) && status != 0 &&
-                     (status < 200 || status > 299))) {
+  const bool parsed = entryState == cdsQuerying || entryState == cdsReading ||
+                      entryState == cdsSites || entryState == cdsSubmitting;
+  if (error != 0 || (parsed && status != 0 && (status < 200 || status > 299))) {
     State = cdsHttpError;
     Status(std::string("CDDB Component Internal Error: THttpCli.") +
            (entryState == cdsSubmitting ? "PostAsync" : "GetAsync") +
            " failed because of error \"" + RequestReasonPhrase() + "\"");
     return;
   }
-  if (entryState != cdsQuerying && entryState != cdsReading) return;
+  if (!parsed) return;
   const std::vector<std::string> lines = SplitLines(CddbTextToUtf8(ReceivedDocument()));
   for (const std::string& line : lines) {
     DataExchange(line);
-    if (entryState == cdsQuerying)
-      HandleQueryResponse(line);
-    else
-      HandleReadResponse(line);
+    switch (entryState) {
+      case cdsQuerying:
+        HandleQueryResponse(line);
+        break;
+      case cdsReading:
+        HandleReadResponse(line);
+        break;
+      case cdsSites:
+        HandleSitesResponse(line);
+        break;
+      default:
+        HandleSubmitResponse(line);
+        break;
+    }
   }
   // A document that ended without a final answer (an ignored code, a page that is no CDDB
   // reply, a cut-off list) must still end the request.
@@ -291,6 +304,207 @@ int TCddbProtocol::HandleReadResponse(const std::string& line) {
   }
   State = cdsReadFailed;
   return InterpretResponseCode(line);
+}
+
+int TCddbProtocol::HandleSitesResponse(const std::string& line) {
+  const std::string_view code = std::string_view(line).substr(0, 3);
+  if (!line.empty() && line[0] == '.') {
+    State = cdsSitesReceived;
+    Status("Got sites");
+    return kTraitOk + kTraitReady;
+  }
+  if (code == "210") {
+    Status("OK, receiving sites");
+    Sites = {};
+    return kTraitOk + kTraitMoreOutput;
+  }
+  if (code == "401") {
+    State = cdsNoSites;
+    Status("No site information available");
+    return kTraitRefused + kTraitReady;
+  }
+  // "site protocol port address latitude longitude description..."
+  std::string_view rest = line;
+  std::string words[6];
+  for (std::string& word : words) {
+    while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
+    const std::size_t end = std::min(rest.find(' '), rest.size());
+    word = rest.substr(0, end);
+    rest.remove_prefix(end);
+  }
+  if (words[0].empty()) return kTraitOk + kTraitMoreOutput;
+  for (TServer& site : Sites) {
+    if (!site.Site.empty()) continue;
+    site.Site = words[0];
+    site.IsHttp = Lower(words[1]) == "http";
+    site.Port = 0;
+    std::from_chars(words[2].data(), words[2].data() + words[2].size(), site.Port);
+    site.Address = words[3];
+    site.Location.Latitude = words[4];
+    site.Location.Longitude = words[5];
+    site.Location.Description = Trim(rest);
+    break;
+  }
+  return kTraitOk + kTraitMoreOutput;
+}
+
+void TCddbProtocol::SocketSessionConnected() {
+  State = cdsConnected;
+}
+
+void TCddbProtocol::SocketSessionClosed() {
+  const int was = State;
+  State = cdsIdle;
+  if (was != cdsIdle) Status("Connection closed");
+}
+
+void TCddbProtocol::SocketLine(const std::string& received) {
+  const std::string line = Trim(received);
+  DataExchange(line);
+  switch (State) {
+    case cdsConnected:
+      HandleBannerResponse(line);
+      break;
+    case cdsHello:
+      HandleHelloResponse(line);
+      break;
+    case cdsSites:
+      HandleSitesResponse(line);
+      break;
+    case cdsProto:
+      HandleProtoResponse(line);
+      break;
+    case cdsQuerying:
+      HandleQueryResponse(line);
+      break;
+    case cdsReading:
+      HandleReadResponse(line);
+      break;
+    case cdsQuitting:
+      Status("Connection closed");
+      State = cdsIdle;
+      break;
+    default:
+      InterpretResponseCode(line);
+      break;
+  }
+}
+
+int TCddbProtocol::HandleBannerResponse(const std::string& line) {
+  const std::string_view code = std::string_view(line).substr(0, 3);
+  FHandshaken = false;
+  if (code == "200" || code == "201") {
+    State = code == "200" ? cdsReadWrite : cdsReadOnly;
+    Status(code == "200" ? "OK, read/write allowed" : "OK, read only");
+    return kTraitOk + kTraitReady;
+  }
+  const char* refusal = code == "432" ? "No connections allowed: permission denied"
+                        : code == "433"
+                            ? "No connections allowed: X users allowed, Y currently active"
+                        : code == "434" ? "No connections allowed: system load too high"
+                                        : nullptr;
+  if (refusal == nullptr) return InterpretResponseCode(line);
+  State = cdsIdle;
+  Status(refusal);
+  return kTraitRefused + kTraitClose;
+}
+
+int TCddbProtocol::HandleHelloResponse(const std::string& line) {
+  const std::string_view code = std::string_view(line).substr(0, 3);
+  if (code == "200" || code == "402") {
+    State = cdsHandshaken;
+    FHandshaken = true;
+    Status(code == "200" ? "Handshake successful" : "Already shook hands");
+    return code == "200" ? kTraitOk + kTraitReady : kTraitRefused + kTraitReady;
+  }
+  if (code == "431") {
+    State = cdsIdle;
+    FHandshaken = false;
+    Status("Handshake not successful, closing connection");
+    return kTraitRefused + kTraitClose;
+  }
+  return InterpretResponseCode(line);
+}
+
+int TCddbProtocol::HandleProtoResponse(const std::string& line) {
+  const std::string_view code = std::string_view(line).substr(0, 3);
+  if (code == "201" || code == "502") {
+    State = cdsProtoSet;
+    Status(code == "201" ? "OK, protocol level now: 5" : "Protocol level already 5");
+    return code == "201" ? kTraitOk + kTraitReady : kTraitError + kTraitReady;
+  }
+  if (code == "501") {
+    State = cdsConnected;
+    Status("Illegal protocol level");
+    return kTraitError + kTraitReady;
+  }
+  return InterpretResponseCode(line);
+}
+
+int TCddbProtocol::HandleSubmitResponse(const std::string& line) {
+  const std::string_view code = std::string_view(line).substr(0, 3);
+  if (code == "200") {
+    State = cdsSubmitted;
+    Status("OK, submission has been sent.");
+    return kTraitOk + kTraitReady;
+  }
+  if (code == "500" || code == "501") {
+    State = cdsSubmitRejected;
+    Status(code == "500" ? "Missing required header information." : "Invalid header information.");
+    return kTraitError + kTraitReady;
+  }
+  return InterpretResponseCode(line);
+}
+
+void TCddbProtocol::SmtpRequestDone(TMailStep step, int error, const std::string& errorMessage) {
+  static constexpr const char* kNames[] = {"Connect", "Helo", "Mail", "Quit"};
+  if (error != 0) {
+    State = cdsMailFailed;
+    Status(std::string("CDDB Component Internal Error: TSmtpCli.") +
+           kNames[static_cast<int>(step)] + " failed because of error \"" + errorMessage + "\"");
+    return;
+  }
+  switch (step) {
+    case TMailStep::Connect:
+      StartMailStep(TMailStep::Helo);
+      break;
+    case TMailStep::Helo:
+      StartMailStep(TMailStep::Mail);
+      break;
+    case TMailStep::Mail:
+      StartMailStep(TMailStep::Quit);
+      break;
+    case TMailStep::Quit:
+      Status("OK, submission has been sent.");
+      break;
+  }
+}
+
+void TCddbProtocol::SmtpDisplay(const std::string& text) const {
+  DataExchange(text);
+}
+
+void TCddbProtocol::SmtpHeaderLine(std::string& line) const {
+  if (!line.starts_with("From:")) return;
+  line += "\r\nX-Cddbd-Note: ";
+  // A note must not end the header early and start another.
+  for (const char c : FNoteToUser)
+    if (c != '\r' && c != '\n') line += c;
+}
+
+void TCddbProtocol::HttpCommand(std::string& line) const {
+  if (State != cdsSubmitting || !line.starts_with("Content-Length:")) return;
+  // A value must not end its header early and start another.
+  const auto field = [](std::string_view name, std::string_view value) {
+    std::string text = "\r\n" + std::string(name) + ": ";
+    for (const char c : value)
+      if (c != '\r' && c != '\n') text += c;
+    return text;
+  };
+  line += field("Category", Trim(CDInfo.Category)) + field("Discid", Trim(CDInfo.DiscID)) +
+          field("User-Email", EmailUser) +
+          field("Submit-Mode", SubmissionType == TSubmissionType::TEST ? "test" : "submit") +
+          field("X-Cddbd-Note", FNoteToUser);
 }
 
 int TCddbProtocol::InterpretResponseCode(const std::string& line) {

@@ -37,6 +37,22 @@ class TCddbProtocol : public TCddbLocal {
   // The end of the request started last: `error` is the HTTP client's error code (0: a
   // document arrived).
   void HttpRequestDone(int error);
+  // The CDDB line protocol's replies over a plain socket. Nothing here connects one; these
+  // take the socket's events: connected, closed, and each received line.
+  void SocketSessionConnected();
+  void SocketSessionClosed();
+  void SocketLine(const std::string& line);
+  [[nodiscard]] bool Handshaken() const { return FHandshaken; }
+  // An e-mail submission's SMTP steps, in their order, and the SMTP client's events: each
+  // step that succeeds starts the next; one that fails ends the submission as `cdsMailFailed`.
+  enum class TMailStep { Connect, Helo, Mail, Quit };
+  void SmtpRequestDone(TMailStep step, int error, const std::string& errorMessage);
+  void SmtpDisplay(const std::string& text) const;
+  // The note to the database's maintainers follows the "From:" header line.
+  void SmtpHeaderLine(std::string& line) const;
+  // The HTTP client's hook for each request line: while an entry is submitted, its headers
+  // follow the "Content-Length:" line.
+  void HttpCommand(std::string& line) const;
 
   void SetNoteToUser(const std::string& note) { FNoteToUser = note.substr(0, 70); }
   [[nodiscard]] const std::string& NoteToUser() const { return FNoteToUser; }
@@ -48,6 +64,8 @@ class TCddbProtocol : public TCddbLocal {
   std::string ServerPort = "80";
   std::string ServerAdditionalAddr = kDefaultCgiPath;
   std::string EmailUser;
+  TSubmissionType SubmissionType = TSubmissionType::TEST;
+  TServerArray Sites;
   TStatusEvent OnDataExchange;
   TMatchEvent OnMatch;
 
@@ -59,10 +77,17 @@ class TCddbProtocol : public TCddbLocal {
   [[nodiscard]] virtual int RequestStatusCode() const = 0;
   [[nodiscard]] virtual std::string RequestReasonPhrase() const = 0;
   [[nodiscard]] virtual std::string ReceivedDocument() const = 0;
+  // Starts the SMTP client's request for `step`.
+  virtual void StartMailStep(TMailStep /*step*/) {}
 
   // The reply handlers; each returns its `TCddbResponseTraits` bits.
   int HandleQueryResponse(const std::string& line);
   int HandleReadResponse(const std::string& line);
+  int HandleSitesResponse(const std::string& line);
+  int HandleBannerResponse(const std::string& line);
+  int HandleHelloResponse(const std::string& line);
+  int HandleProtoResponse(const std::string& line);
+  int HandleSubmitResponse(const std::string& line);
   int InterpretResponseCode(const std::string& line);
 
  private:

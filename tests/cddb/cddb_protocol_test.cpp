@@ -30,6 +30,10 @@ class ScriptedCddb final : public TCddbProtocol {
   int RequestStatusCode() const override { return statusCode; }
   std::string RequestReasonPhrase() const override { return reason; }
   std::string ReceivedDocument() const override { return document; }
+  void StartMailStep(TMailStep step) override { mailSteps.push_back(step); }
+
+ public:
+  std::vector<TMailStep> mailSteps;
 };
 
 class TCddbProtocolTest : public ::testing::Test {
@@ -247,6 +251,149 @@ TEST_F(TCddbProtocolTest, EntryLinesStopAtTheirCapacity) {
   document += ".\r\n";
   ReadWith(document);
   EXPECT_EQ(cddb_.EntryLines[1023], "EXTD=1023");
+}
+
+TEST_F(TCddbProtocolTest, SiteListsAndSubmissionRepliesEndInTheirStates) {
+  const struct {
+    const char* what;
+    int state;
+    std::string document;
+    int endState;
+    std::string lastStatus;
+  } cases[] = {
+      {"sites", cdsSites,
+       "210 OK, site information follows\r\n"
+       "cddb.example http 8080 /~cddb/cddb.cgi N047.38  W122.12 Example  site, one\r\n"
+       "other.example cddbp x - S000.00 E000.00\r\n.\r\n",
+       cdsSitesReceived, "Got sites"},
+      {"no sites", cdsSites, "401 No site information available.\r\n", cdsNoSites,
+       "No site information available"},
+      {"submitted", cdsSubmitting, "200 OK, submission has been sent.\r\n", cdsSubmitted,
+       "OK, submission has been sent."},
+      {"missing headers", cdsSubmitting, "500 Missing required header information.\r\n",
+       cdsSubmitRejected, "Missing required header information."},
+      {"bad headers", cdsSubmitting, "501 Invalid header information.\r\n", cdsSubmitRejected,
+       "Invalid header information."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    statuses_.clear();
+    cddb_.State = c.state;
+    cddb_.document = c.document;
+    cddb_.HttpRequestDone(0);
+    EXPECT_EQ(cddb_.State, c.endState);
+    ASSERT_FALSE(statuses_.empty());
+    EXPECT_EQ(statuses_.back(), c.lastStatus);
+  }
+  const TServer& first = cddb_.Sites[0];
+  EXPECT_EQ(first.Site, "cddb.example");
+  EXPECT_TRUE(first.IsHttp);
+  EXPECT_EQ(first.Port, 8080);
+  EXPECT_EQ(first.Address, "/~cddb/cddb.cgi");
+  EXPECT_EQ(first.Location.Latitude, "N047.38");
+  EXPECT_EQ(first.Location.Longitude, "W122.12");
+  EXPECT_EQ(first.Location.Description, "Example  site, one");
+  EXPECT_FALSE(cddb_.Sites[1].IsHttp);
+  EXPECT_EQ(cddb_.Sites[1].Port, 0);
+  EXPECT_TRUE(cddb_.Sites[2].Site.empty());
+
+  // A failed submission names the POST.
+  cddb_.State = cdsSubmitting;
+  cddb_.HttpRequestDone(10061);
+  EXPECT_EQ(statuses_.back(),
+            "CDDB Component Internal Error: THttpCli.PostAsync failed because of error \"OK\"");
+
+  // The entry's headers follow the body length, only while submitting.
+  cddb_.CDInfo.Category = " rock ";
+  cddb_.CDInfo.DiscID = "1500e103";
+  cddb_.SetNoteToUser("a note\r\nX-Evil: 1");
+  std::string line = "Content-Length: 12";
+  cddb_.State = cdsSubmitting;
+  cddb_.HttpCommand(line);
+  EXPECT_EQ(line,
+            "Content-Length: 12\r\nCategory: rock\r\nDiscid: 1500e103\r\nUser-Email: "
+            "me@host.example\r\nSubmit-Mode: test\r\nX-Cddbd-Note: a noteX-Evil: 1");
+  line = "Content-Length: 12";
+  cddb_.State = cdsQuerying;
+  cddb_.HttpCommand(line);
+  EXPECT_EQ(line, "Content-Length: 12");
+}
+
+TEST_F(TCddbProtocolTest, LineProtocolRepliesByState) {
+  const struct {
+    int state;
+    const char* line;
+    int endState;
+    const char* status;  // "" for none
+    bool handshaken;
+  } cases[] = {
+      {cdsConnected, "200 cddb.example CDDBP server ready", cdsReadWrite, "OK, read/write allowed",
+       false},
+      {cdsConnected, "201 cddb.example read only", cdsReadOnly, "OK, read only", false},
+      {cdsConnected, "432 No connections allowed", cdsIdle,
+       "No connections allowed: permission denied", false},
+      {cdsConnected, "433 x", cdsIdle,
+       "No connections allowed: X users allowed, Y currently active", false},
+      {cdsConnected, "434 x", cdsIdle, "No connections allowed: system load too high", false},
+      {cdsHello, "200 hello and welcome", cdsHandshaken, "Handshake successful", true},
+      {cdsHello, " 402 Already shook hands ", cdsHandshaken, "Already shook hands", true},
+      {cdsHello, "431 no", cdsIdle, "Handshake not successful, closing connection", false},
+      {cdsProto, "201 OK, CDDB protocol level now: 5", cdsProtoSet, "OK, protocol level now: 5",
+       false},
+      {cdsProto, "501 Illegal", cdsConnected, "Illegal protocol level", false},
+      {cdsProto, "502 already", cdsProtoSet, "Protocol level already 5", false},
+      {cdsQuitting, "230 bye", cdsIdle, "Connection closed", false},
+      {cdsQuerying, "202 No match", cdsNoMatch, "No match found", false},
+      {cdsHandshaken, "530 timeout", cdsHandshaken, "Server error, server timeout", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    statuses_.clear();
+    cddb_.SocketSessionConnected();
+    EXPECT_EQ(cddb_.State, cdsConnected);
+    cddb_.SocketLine("200 banner");  // the handshake flag starts cleared
+    cddb_.State = c.state;
+    statuses_.clear();
+    cddb_.SocketLine(c.line);
+    EXPECT_EQ(cddb_.State, c.endState);
+    ASSERT_FALSE(statuses_.empty());
+    EXPECT_EQ(statuses_.back(), c.status);
+    EXPECT_EQ(cddb_.Handshaken(), c.handshaken);
+  }
+  statuses_.clear();
+  cddb_.State = cdsIdle;
+  cddb_.SocketSessionClosed();
+  EXPECT_TRUE(statuses_.empty());  // already idle
+  cddb_.State = cdsReadWrite;
+  cddb_.SocketSessionClosed();
+  EXPECT_EQ(cddb_.State, cdsIdle);
+  EXPECT_EQ(statuses_, (std::vector<std::string>{"Connection closed"}));
+}
+
+TEST_F(TCddbProtocolTest, MailSubmissionStepsFollowEachOther) {
+  using Step = TCddbProtocol::TMailStep;
+  std::vector<std::string> exchanged;
+  cddb_.OnDataExchange = [&](TComponent*, const std::string& s) { exchanged.push_back(s); };
+  cddb_.State = cdsSubmitting;
+  for (const Step step : {Step::Connect, Step::Helo, Step::Mail, Step::Quit})
+    cddb_.SmtpRequestDone(step, 0, "");
+  EXPECT_EQ(cddb_.mailSteps, (std::vector<Step>{Step::Helo, Step::Mail, Step::Quit}));
+  EXPECT_EQ(statuses_.back(), "OK, submission has been sent.");
+  cddb_.SmtpRequestDone(Step::Helo, 501, "501 Syntax error");
+  EXPECT_EQ(cddb_.State, cdsMailFailed);
+  EXPECT_EQ(statuses_.back(),
+            "CDDB Component Internal Error: TSmtpCli.Helo failed because of error \"501 Syntax "
+            "error\"");
+  EXPECT_EQ(cddb_.mailSteps.size(), 3u);  // nothing more after a failure
+
+  cddb_.SmtpDisplay("> HELO host");
+  EXPECT_EQ(exchanged, (std::vector<std::string>{"> HELO host"}));
+  cddb_.SetNoteToUser("hi\r\nBcc: x");
+  std::string from = "From: me@host.example", to = "To: them";
+  cddb_.SmtpHeaderLine(from);
+  cddb_.SmtpHeaderLine(to);
+  EXPECT_EQ(from, "From: me@host.example\r\nX-Cddbd-Note: hiBcc: x");
+  EXPECT_EQ(to, "To: them");
 }
 
 TEST_F(TCddbProtocolTest, GenericInterpreterTexts) {

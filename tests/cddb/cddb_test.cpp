@@ -93,6 +93,7 @@ TEST_F(TCddbTest, LookUpOfTheDiscInTheDrive) {
   EXPECT_TRUE(cddb_->GetCDInfo()->DiscID.empty());  // computed by the first refresh
   cddb_->SetNoteToUser(std::string(80, 'n'));
   EXPECT_EQ(cddb_->NoteToUser(), std::string(70, 'n'));
+  EXPECT_EQ(cddb_->MailServerPort, "smtp");  // the SMTP client's own port
   ASSERT_TRUE(cddb_->RefreshTOC());
   EXPECT_EQ(cddb_->GetCDInfo()->DiscID, discId_);
   EXPECT_FALSE(cddb_->SelectDrive(1));  // no such drive: nothing changes
