@@ -540,7 +540,8 @@ void THttpCli::SocketDataSent(std::uint16_t Error) {
 }
 
 void THttpCli::SocketDataAvailable(std::uint16_t Error) {
-  const std::size_t room = sizeof rcvBuf_ - 1 - rcvLen_;
+  // 8192 bytes at most, the NUL behind them included in the buffer's size.
+  const std::size_t room = sizeof rcvBuf_ - 2 - rcvLen_;
   if (room == 0) {
     // The socket's background handling aborts the connection; the request then ends
     // with this error rather than as a success.
@@ -591,6 +592,11 @@ void THttpCli::SocketDataAvailable(std::uint16_t Error) {
     }
     if (state_ == httpReady || state_ == httpAborting) return;
   }
+  // A failed answer whose header came without body bytes: nothing more is read.
+  if (closeAfterBuffered_ && state_ == httpWaitingBody) {
+    closeAfterBuffered_ = false;
+    socket_->CloseDelayed();
+  }
 }
 
 void THttpCli::GetHeaderLineNext(const std::string& Line) {
@@ -625,7 +631,9 @@ void THttpCli::GetHeaderLineNext(const std::string& Line) {
         break;
       case TStatusLine::Malformed:
         if (requestDoneError_ == 0) requestDoneError_ = httperrInvalidResponse;
-        throw EHttpException("'" + Line.substr(9, 3) + "' is not a valid integer value", 4);
+        throw EHttpException("'" + (Line.size() > 9 ? Line.substr(9, 3) : std::string()) +
+                                 "' is not a valid integer value",
+                             4);
       case TStatusLine::Ok:
         break;
     }
@@ -887,10 +895,12 @@ void THttpCli::SocketSessionClosed(std::uint16_t Error) {
     if ((chunked || contentLength_ >= 0) && requestDoneError_ == 0 && statusCode_ < 400) {
       requestDoneError_ = httperrConnectionEnded;
     }
+    // OnDocEnd closes an OnDocBegin: none when no body byte arrived.
+    const bool begun = bodyLineCount_ > 0;
     bodyLineCount_ = 0;
     nextLine_ = NextLine::None;
     SetState(httpBodyReceived);
-    if (OnDocEnd) OnDocEnd(this);
+    if (begun && OnDocEnd) OnDocEnd(this);
   }
   if (OnSessionClosed) OnSessionClosed(this);
   if (relocationPending_ && requestDoneError_ == 0 && state_ == httpBodyReceived) {

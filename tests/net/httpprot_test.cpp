@@ -426,11 +426,15 @@ struct ScriptCase {
   std::string body;
   int headerBegins = 1;
   int docBegins = 1;
+  // Sent only once the client has closed (or after the peer's read limit).
+  std::string late = "";
 };
 
 TEST(HttpCliScriptTest, AnswersAndFaults) {
   ResolverScope dns;
   const std::string longLine(9000, 'h');
+  // With "X: " and the LF, 8192 bytes: the most the receive buffer holds.
+  const std::string fullLine(8188, 'h');
   const ScriptCase cases[] = {
       {"interim 100", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok",
        "1.0", 0, 200, "ok"},
@@ -454,6 +458,14 @@ TEST(HttpCliScriptTest, AnswersAndFaults) {
       {"bad status code", "HTTP/1.0 2x0 OK\r\n\r\n", "1.0", httperrInvalidResponse, 0, "", 1, 0},
       {"line too long", "HTTP/1.0 200 OK\r\nX: " + longLine + "\r\n\r\n", "1.0",
        httperrInvalidResponse, 200, "", 1, 0},
+      {"line filling the buffer", "HTTP/1.0 200 OK\r\nX: " + fullLine + "\n\r\n", "1.0", 0, 200, "",
+       1, 0},
+      {"line one byte over", "HTTP/1.0 200 OK\r\nX: " + fullLine + "h\n\r\n", "1.0",
+       httperrInvalidResponse, 200, "", 1, 0},
+      {"length never reached, no body", "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\n", "1.0",
+       httperrConnectionEnded, 200, "", 1, 0},
+      {"404 header alone", "HTTP/1.0 404 Not Found\r\nContent-Length: 4\r\n\r\n", "1.0", 0, 404, "",
+       1, 0, "late"},
       {"https location",
        "HTTP/1.0 301 Moved\r\nLocation: https://peer.test/x\r\nContent-Length: 0\r\n\r\n", "1.0",
        httperrUnsupportedScheme, 301, "", 1, 0},
@@ -462,7 +474,8 @@ TEST(HttpCliScriptTest, AnswersAndFaults) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ScriptedPeer peer({ScriptedPeer::ReadUntil("\r\n\r\n"), ScriptedPeer::SendBytes(c.answer),
-                       ScriptedPeer::CloseNow()});
+                       c.late.empty() ? ScriptedPeer::CloseNow() : ScriptedPeer::ReadUntil("never"),
+                       ScriptedPeer::SendBytes(c.late)});
     THttpCli h;
     h.SetRequestVer(c.ver);
     h.URL = "http://peer.test:" + std::to_string(peer.Port()) + "/doc";
@@ -473,6 +486,7 @@ TEST(HttpCliScriptTest, AnswersAndFaults) {
     EXPECT_EQ(Text(body), c.body);
     EXPECT_EQ(std::count(r.events.begin(), r.events.end(), "HeaderBegin"), c.headerBegins);
     EXPECT_EQ(std::count(r.events.begin(), r.events.end(), "DocBegin"), c.docBegins);
+    EXPECT_EQ(std::count(r.events.begin(), r.events.end(), "DocEnd"), c.docBegins);
     EXPECT_EQ(r.done, 1);
   }
 }
