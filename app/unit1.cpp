@@ -378,9 +378,9 @@ void TForm1::ApplyConfig() {
     LoadLanguage(IniFileName());
   }
   if (!c.Background.empty()) FBackgroundFile = c.Background;
-  if (!FBackgroundFile.empty()) {
-    sSkinManager1->ChangeImage("FORM", "IMAGEFILE", FBackgroundFile);
-    sSkinManager1->ChangeImage("FORM", "HOTIMAGEFILE", FBackgroundFile);
+  if (!FBackgroundFile.empty() && FileExists(NormalizePath(FBackgroundFile))) {
+    sSkinManager1->ChangeImage("FORM", "IMAGEFILE", NormalizePath(FBackgroundFile));
+    sSkinManager1->ChangeImage("FORM", "HOTIMAGEFILE", NormalizePath(FBackgroundFile));
   }
   for (const std::string& genre : session_->Categories) category->Items().Add(genre);
   FEscKey = c.EscKey;
@@ -538,7 +538,7 @@ void TForm1::Abort() {
 
 void TForm1::Timer1Timer(TComponent*) {
   Timer1->SetEnabled(false);
-  session_->Cover = coverSearch_->ShownCover();
+  TakeRipState();
   session_->StartTimerFired();
 }
 
@@ -556,8 +556,14 @@ void TForm1::cddbbtnClick(TComponent*) {
 }
 
 void TForm1::ripBtnClick(TComponent*) {
-  session_->Cover = coverSearch_->ShownCover();
+  TakeRipState();
   session_->CDrip();
+}
+
+void TForm1::TakeRipState() {
+  session_->Cover = coverSearch_->ShownCover();
+  // The user may have chosen another category since the lookup; the tags take the box's.
+  session_->Texts.Genre = category->Text();
 }
 
 void TForm1::exitbtnClick(TComponent*) {
@@ -675,7 +681,8 @@ void TForm1::CDDBQuery() {
       TimerCDDB->SetEnabled(true);
     }
   } catch (const std::exception& e) {
-    log.Report("CDDBQuery : unknown CD / CDDB Error : " + std::string(e.what()));
+    log.Report("CDDBQuery : unknown CD / CDDB Error");
+    log.Report("CDDBQuery : " + std::string(e.what()));
     if (lookupRunning_) {
       s.LookupFailed();
       LookupFinished();
@@ -737,7 +744,6 @@ void TForm1::WMCddbChoice(TMessage& Message) {
 }
 
 void TForm1::Cddb1StatusMessage(TComponent*, const std::string& Msg) {
-  session_->Log.WriteLog("Cddb1 : " + Msg);
   const int state = Cddb1->State;
   if (Msg != "LocalOK" && state == cdsHttpError) {
     SetStatus(session_->LangMessages[0]);
@@ -794,7 +800,7 @@ void TForm1::LookupFinished() {
   // After the handler that ended the lookup has returned: an unattended rip must not run
   // inside the CD database component's own event.
   PostToMain([this] {
-    session_->Cover = coverSearch_->ShownCover();
+    TakeRipState();
     session_->LookupEnded();
   });
 }
