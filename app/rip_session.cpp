@@ -264,9 +264,9 @@ TRipOutcome TRipSession::CDrip() {
   return ripper_->CDrip(MakeJob());
 }
 
-void TRipSession::StartTimerFired() {
+void TRipSession::StartTimerFired(bool MayRipNow) {
   timerFired_ = true;
-  MaybeAutoRip();
+  if (MayRipNow) MaybeAutoRip();
 }
 
 void TRipSession::LookupEnded() {

@@ -83,7 +83,8 @@ class TRipSession {
   // these. The rip starts once both happened and the disc data is ready, whichever comes
   // last, and only once; the window is then closed whatever the rip did, so the run always
   // ends. `AutoRipOutcome` tells how it went.
-  void StartTimerFired();
+  // `MayRipNow` false: the lookup is still finishing; its end starts the rip.
+  void StartTimerFired(bool MayRipNow = true);
   void LookupEnded();
   [[nodiscard]] bool AutoRipDone() const { return autoRip_.has_value(); }
   [[nodiscard]] const TRipOutcome& AutoRipOutcome() const { return *autoRip_; }

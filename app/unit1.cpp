@@ -539,7 +539,9 @@ void TForm1::Abort() {
 void TForm1::Timer1Timer(TComponent*) {
   Timer1->SetEnabled(false);
   TakeRipState();
-  session_->StartTimerFired();
+  // A cover search that is still downloading is part of the lookup: the rip waits for the
+  // lookup's end, so that it saves the cover the search finds.
+  session_->StartTimerFired(!coverSearch_->Searching());
 }
 
 void TForm1::cddbbtnClick(TComponent*) {
