@@ -873,7 +873,8 @@ void TForm1::SelectCddbDrive(int Index) {
 std::string TForm1::CddbDriveName() {
   const TCDDriveList& list = Cddb1->DriveList;
   const int i = list.CurrentDrive;
-  return i >= 0 && i < list.DriveCount ? list.Drives[size_t(i)].Description : std::string();
+  // The log names the drive by its product name.
+  return i >= 0 && i < list.DriveCount ? list.Drives[size_t(i)].ProductId : std::string();
 }
 
 void TForm1::WndProc(TMessage& Message) {
