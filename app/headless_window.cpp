@@ -22,8 +22,8 @@ THeadlessWindow::~THeadlessWindow() {
 void THeadlessWindow::SelectCddbDrive(int Index) {
   TCDDriveList list;
   GetCDDrives(list, cdiAutoDetect);
-  cddbDrive_ = Index >= 0 && Index < list.DriveCount ? list.Drives[size_t(Index)].Description
-                                                     : std::string();
+  cddbDrive_ =
+      Index >= 0 && Index < list.DriveCount ? list.Drives[size_t(Index)].ProductId : std::string();
 }
 
 void THeadlessWindow::SetStatus(const std::string& Text) {

@@ -40,7 +40,8 @@ bool TryStrToFloat(const std::string& Text, double& Value) {
 
 std::string IniFileName() {
   if (const char* env = std::getenv("QUORVEL_INI"); env != nullptr && *env != '\0') return env;
-  const std::string name = ExtractFileName(ExeName()) + ".ini";
+  // The executable's name with its extension (if any) replaced.
+  const std::string name = ExtractFileName(ChangeFileExt(ExeName(), ".INI"));
   const std::string found = FindFileNoCase(ExeDir(), name);
   return found.empty() ? ExeDir() + name : found;
 }

@@ -44,7 +44,7 @@ struct TRipConfig {
   int BackKey = 8;
 };
 
-// `QUORVEL_INI` when set, else the executable's folder and name with ".ini" appended,
+// `QUORVEL_INI` when set, else the executable's path with its extension replaced by ".INI",
 // matched without regard to case (an exact match wins).
 [[nodiscard]] std::string IniFileName();
 

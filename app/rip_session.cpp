@@ -4,8 +4,6 @@
 #include "audio/audio_flac.h"
 #include "audio/audio_lame.h"
 #include "audio/audio_vorbis.h"
-#include "cddb/cdaccess.h"
-#include "cddb/cddb_local.h"
 #include "cddb/cddb_types.h"
 #include "platform/base/paths.h"
 #include "platform/base/streams.h"
@@ -177,40 +175,6 @@ std::string TRipSession::ApplyEntry(const TCDInfo& Info) {
   return LangMessages[9] + " " + NormalizePath(Options.BasePath) + FolderPart(Destination);
 }
 
-std::string TRipSession::CDDBQueryLocal() {
-  try {
-    Log.WriteLog("CDDBQuery : Starting");
-    Log.WriteLog("CDDBQuery : CDRip drive " + CDIn1->DriveName());
-    Log.WriteLog("CDDBQuery : CDDB drive " + window_.CddbDriveName());
-    TCDDriveList drives;
-    GetCDDrives(drives, cdiAutoDetect);
-    TCDTOC toc;
-    if (ReadCDTOC(drives, CDIn1->CurrentDrive(), toc, cdiAutoDetect)) return "";
-    const TCDDiscInfo info = CDIn1->DiscInfo();
-    if (info != TCDDiscInfo::cdiDiscAudio && info != TCDDiscInfo::cdiDiscMixed) return "";
-    Log.WriteLog("CDDBQuery : DiscInfo OK cdiDiscMixed or cdiDiscAudio");
-    TCddbLocal local;
-    local.LocalCDDBPath = Config.LocalCDDB.empty() ? "./CDDB/" : Config.LocalCDDB;
-    local.AssignTOC(toc);
-    local.BuildLocalIndex();
-    TLocalMatchArray matches{};
-    local.QueryLocalCDDB(matches);
-    Log.WriteLog("CDDBQuery : DiscID " + matches[0].DiscID);
-    Log.WriteLog("Query local CDDB");
-    if (matches[0].DiscID.empty() || local.ReadFromLocalCDDB() < 0) {
-      Log.WriteLog("CDDBQuery : No local CDDB");
-      return "";
-    }
-    // An entry found locally is not written back: that would only raise its revision.
-    const std::string status = ApplyEntry(local.CDInfo);
-    Log.WriteLog("CDDBQuery : Local CDDB OK");
-    return status;
-  } catch (const std::exception& e) {
-    Log.Report("CDDBQuery : unknown CD / CDDB Error : " + std::string(e.what()));
-    return "";
-  }
-}
-
 void TRipSession::NewLookup() {
   BeginLookup();
   RefreshTrackList();
@@ -264,9 +228,9 @@ TRipOutcome TRipSession::CDrip() {
   return ripper_->CDrip(MakeJob());
 }
 
-void TRipSession::StartTimerFired() {
+void TRipSession::StartTimerFired(bool MayRipNow) {
   timerFired_ = true;
-  MaybeAutoRip();
+  if (MayRipNow) MaybeAutoRip();
 }
 
 void TRipSession::LookupEnded() {

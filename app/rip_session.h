@@ -60,12 +60,6 @@ class TRipSession {
   // "Destination : <base><folder>".
   std::string ApplyEntry(const TCDInfo& Info);
 
-  // The lookup's local half, until the CD database component brings the server half:
-  // the drive's table of contents looked up in the local database. A hit fills the window
-  // as a read entry does, without storing it again, and answers the status text; otherwise
-  // it answers "" (no disc, no audio, no entry, or a failure, which is logged).
-  std::string CDDBQueryLocal();
-
   // The CDDB button and a disc arrival: a new lookup begins with a fresh track list and the
   // placeholder picture (the database query itself is the CD database component's).
   void NewLookup();
@@ -83,7 +77,8 @@ class TRipSession {
   // these. The rip starts once both happened and the disc data is ready, whichever comes
   // last, and only once; the window is then closed whatever the rip did, so the run always
   // ends. `AutoRipOutcome` tells how it went.
-  void StartTimerFired();
+  // `MayRipNow` false: the lookup is still finishing; its end starts the rip.
+  void StartTimerFired(bool MayRipNow = true);
   void LookupEnded();
   [[nodiscard]] bool AutoRipDone() const { return autoRip_.has_value(); }
   [[nodiscard]] const TRipOutcome& AutoRipOutcome() const { return *autoRip_; }

@@ -378,9 +378,9 @@ void TForm1::ApplyConfig() {
     LoadLanguage(IniFileName());
   }
   if (!c.Background.empty()) FBackgroundFile = c.Background;
-  if (!FBackgroundFile.empty()) {
-    sSkinManager1->ChangeImage("FORM", "IMAGEFILE", FBackgroundFile);
-    sSkinManager1->ChangeImage("FORM", "HOTIMAGEFILE", FBackgroundFile);
+  if (!FBackgroundFile.empty() && FileExists(NormalizePath(FBackgroundFile))) {
+    sSkinManager1->ChangeImage("FORM", "IMAGEFILE", NormalizePath(FBackgroundFile));
+    sSkinManager1->ChangeImage("FORM", "HOTIMAGEFILE", NormalizePath(FBackgroundFile));
   }
   for (const std::string& genre : session_->Categories) category->Items().Add(genre);
   FEscKey = c.EscKey;
@@ -538,8 +538,10 @@ void TForm1::Abort() {
 
 void TForm1::Timer1Timer(TComponent*) {
   Timer1->SetEnabled(false);
-  session_->Cover = coverSearch_->ShownCover();
-  session_->StartTimerFired();
+  TakeRipState();
+  // A cover search that is still downloading is part of the lookup: the rip waits for the
+  // lookup's end, so that it saves the cover the search finds.
+  session_->StartTimerFired(!coverSearch_->Searching());
 }
 
 void TForm1::cddbbtnClick(TComponent*) {
@@ -556,8 +558,14 @@ void TForm1::cddbbtnClick(TComponent*) {
 }
 
 void TForm1::ripBtnClick(TComponent*) {
-  session_->Cover = coverSearch_->ShownCover();
+  TakeRipState();
   session_->CDrip();
+}
+
+void TForm1::TakeRipState() {
+  session_->Cover = coverSearch_->ShownCover();
+  // The user may have chosen another category since the lookup; the tags take the box's.
+  session_->Texts.Genre = category->Text();
 }
 
 void TForm1::exitbtnClick(TComponent*) {
@@ -675,7 +683,8 @@ void TForm1::CDDBQuery() {
       TimerCDDB->SetEnabled(true);
     }
   } catch (const std::exception& e) {
-    log.Report("CDDBQuery : unknown CD / CDDB Error : " + std::string(e.what()));
+    log.Report("CDDBQuery : unknown CD / CDDB Error");
+    log.Report("CDDBQuery : " + std::string(e.what()));
     if (lookupRunning_) {
       s.LookupFailed();
       LookupFinished();
@@ -737,7 +746,6 @@ void TForm1::WMCddbChoice(TMessage& Message) {
 }
 
 void TForm1::Cddb1StatusMessage(TComponent*, const std::string& Msg) {
-  session_->Log.WriteLog("Cddb1 : " + Msg);
   const int state = Cddb1->State;
   if (Msg != "LocalOK" && state == cdsHttpError) {
     SetStatus(session_->LangMessages[0]);
@@ -794,7 +802,7 @@ void TForm1::LookupFinished() {
   // After the handler that ended the lookup has returned: an unattended rip must not run
   // inside the CD database component's own event.
   PostToMain([this] {
-    session_->Cover = coverSearch_->ShownCover();
+    TakeRipState();
     session_->LookupEnded();
   });
 }
@@ -865,7 +873,8 @@ void TForm1::SelectCddbDrive(int Index) {
 std::string TForm1::CddbDriveName() {
   const TCDDriveList& list = Cddb1->DriveList;
   const int i = list.CurrentDrive;
-  return i >= 0 && i < list.DriveCount ? list.Drives[size_t(i)].Description : std::string();
+  // The log names the drive by its product name.
+  return i >= 0 && i < list.DriveCount ? list.Drives[size_t(i)].ProductId : std::string();
 }
 
 void TForm1::WndProc(TMessage& Message) {

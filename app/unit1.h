@@ -173,6 +173,8 @@ class TForm1 : public TForm, public TRipWindow, public ICoverSearchView {
   void ApplyConfig();
   void ShowSessionData();
   void LookupFinished();
+  // What the rip takes from the controls when it starts: the shown cover, the category.
+  void TakeRipState();
   void RaiseSuite();
   bool RunTasks();
   // ICoverSearchView.

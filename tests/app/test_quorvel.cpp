@@ -102,8 +102,32 @@ TEST_F(QuorvelTest, LocalDatabaseEntryNamesAndTagsTheFiles) {
   WriteText(dir_.File("Quorvel.ini"), std::string(kNoServer) + "[CONF]\nlocalCDDB=db\n");
   const std::string stored = ReadText(dir_.File("db/" + Lines(entry.output).back()));
   ASSERT_FALSE(stored.empty());
-  const auto r = Quorvel("-auto -format=mp3 -pathtoenc=" + Quote(dir_.File("out/")));
+  const auto r = Quorvel("-auto -format=mp3 -debug -pathtoenc=" + Quote(dir_.File("out/")));
   ASSERT_EQ(r.status, 0) << r.output;
+  // The creation handler's and the local lookup's lines, in their order (the cover search's
+  // complaints about the unconfigured service aside).
+  std::vector<std::string> head;
+  for (const std::string& line : Lines(ReadText(dir_.File("Quorvel.log")))) {
+    if (line.rfind("SearchCovers : ", 0) == 0) continue;
+    head.push_back(line);
+    if (line == "FormCreate finished") break;
+  }
+  // The CD database names the drive by its product name.
+  const std::string cddbDrive = "DISC IMAGE";
+  const std::string id = Lines(entry.output).back();
+  EXPECT_EQ(head, (std::vector<std::string>{
+                      "FormCreate started",
+                      "FormCreate : CDRip drive Disc image disc.cue",
+                      "FormCreate : CDDB drive " + cddbDrive,
+                      "CDDBQuery : Starting",
+                      "CDDBQuery : CDRip drive Disc image disc.cue",
+                      "CDDBQuery : CDDB drive " + cddbDrive,
+                      "CDDBQuery : DiscInfo OK cdiDiscMixed or cdiDiscAudio",
+                      "CDDBQuery : DiscID " + id.substr(id.find('/') + 1),
+                      "Query local CDDB",
+                      "CDDBQuery : Local CDDB OK",
+                      "FormCreate finished",
+                  }));
   EXPECT_NE(r.output.find("Destination : " + dir_.File("out/Jane Doe/Songs- 1/")),
             std::string::npos)
       << r.output;

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 
+#include "platform/base/paths.h"
 #include "tests/app/app_test_util.h"
 
 namespace qv {
@@ -88,8 +90,13 @@ TEST(RipConfigTest, IniFileNameFollowsTheEnvironment) {
   ::setenv("QUORVEL_INI", "/some/where/x.ini", 1);
   EXPECT_EQ(IniFileName(), "/some/where/x.ini");
   ::unsetenv("QUORVEL_INI");
-  // Beside the executable, named after it.
-  EXPECT_EQ(IniFileName().substr(IniFileName().rfind('/') + 1), "test_rip_config.ini");
+  // Beside the executable, named after it with the extension ".INI"; a file of that name in
+  // another case is found too.
+  EXPECT_EQ(IniFileName(), ExeDir() + "test_rip_config.INI");
+  const std::string lower = ExeDir() + "test_rip_config.ini";
+  WriteText(lower, "[CONF]\n");
+  EXPECT_EQ(IniFileName(), lower);
+  std::remove(lower.c_str());
 }
 
 struct ParseResult {

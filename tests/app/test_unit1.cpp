@@ -179,6 +179,17 @@ TEST_F(HeadlessFormTest, EscapeDuringARipStopsIt) {
     EXPECT_EQ(file.find(".mp3"), std::string::npos) << file;
 }
 
+// The rip takes the category box's text as it is when the rip starts, also one the user
+// chose after the lookup.
+TEST_F(HeadlessFormTest, RipTakesTheCategoryBoxText) {
+  Start({"-format=flac", "-pathtoenc=" + dir_.File("out/"), "-filename=%GENRE%/%TRACKNB%"});
+  form_->category->SetText("Jazz");
+  form_->ripBtnClick(form_);
+  EXPECT_EQ(FilesBelow(dir_.File("out")),
+            (std::vector<std::string>{"Jazz/01.flac", "Jazz/02.flac"}));
+  EXPECT_EQ(form_->sLabel4->Caption(), "Rip done !");
+}
+
 // The suite's theme and the INI file's LANGUAGE section.
 TEST_F(HeadlessFormTest, ThemeAndLanguageFromTheSuiteFolder) {
   std::filesystem::create_directories(dir_.File("suite"));
@@ -208,6 +219,18 @@ TEST_F(HeadlessFormTest, ThemeAndLanguageFromTheSuiteFolder) {
   EXPECT_EQ(form_->sLabel4->Caption(), "Hors ligne");
   EXPECT_EQ(form_->Session().LangMessages[8], "Fini");
   EXPECT_EQ(TForm1::MakeColor("0", "0", "999"), TColor(0x0000FF));
+  // The theme's background picture is missing: the skin keeps its own.
+  EXPECT_TRUE(form_->sSkinManager1->ImageChanges.empty());
+
+  Close();
+  const std::string background = dir_.File("suite") + "/images/background.jpg";
+  std::filesystem::create_directories(dir_.File("suite/images"));
+  WriteText(background, "picture");
+  Start({});
+  using Change = std::pair<std::string, std::string>;
+  EXPECT_EQ(
+      form_->sSkinManager1->ImageChanges,
+      (std::vector<Change>{{"FORM.IMAGEFILE", background}, {"FORM.HOTIMAGEFILE", background}}));
 }
 
 // Several server matches with "-cddbchoice": the list shows the server's lines; Enter reads

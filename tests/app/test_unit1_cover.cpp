@@ -13,6 +13,8 @@
 #include "app/cover/advpicture.h"
 #include "app/cover/coversearch.h"
 #include "app/rip_session.h"
+#include "platform/msg/message_queue.h"
+#include "platform/msg/window.h"
 #include "platform/ui/headless_backend.h"
 #include "tests/app/cover/cover_test_util.h"
 #include "tests/app/form_test_util.h"
@@ -235,6 +237,37 @@ TEST_F(CoverFormTest, FailedSearchesEndWithThePlaceholder) {
     EXPECT_EQ(form_->slideBtn->Caption(), "Slide 1 of 1");
     EXPECT_EQ(RipAndReadCover(), placeholder_);
   }
+}
+
+// An unattended rip whose start timer ticks while the cover search still downloads waits for
+// the search: it saves the cover found, not the placeholder on show meanwhile.
+TEST_F(CoverFormTest, UnattendedRipWaitsForTheCoverSearch) {
+  Answer("200 text/xml answer.xml", {"/blue.jpg"});
+  auto backend = std::make_unique<HeadlessBackend>(
+      std::vector<Monitor>{{{0, 0, 1024, 768}, {0, 0, 1024, 768}, true}});
+  FakeClock* clock = backend->Clock();
+  ASSERT_TRUE(StartWindowSystem(std::move(backend)));
+  // The start timer's second passes at the first message served: inside the search's wait.
+  bool ticked = false;
+  const HWND hidden = AllocateHWnd([&](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+    if (m != WM_USER) return DefWindowProc(h, m, w, l);
+    ticked = form_ != nullptr && form_->CoverSearch().Searching();
+    clock->Advance(std::chrono::milliseconds(1100));
+    return 0;
+  });
+  PostMessage(hidden, WM_USER, 0, 0);
+  TForm1::CommandLine = {"-auto", "-format=flac", "-pathtoenc=" + dir_.File("out/")};
+  TForm1::StatusEcho = nullptr;
+  Application()->SetTitle("Quorvel");
+  Application()->CreateForm(form_);
+  EXPECT_EQ(
+      PumpUntil([] { return false; }, std::chrono::steady_clock::now() + std::chrono::seconds(60)),
+      PumpResult::Quit);
+  DeallocateHWnd(hidden);
+  EXPECT_TRUE(ticked);
+  ASSERT_TRUE(form_->Session().AutoRipDone());
+  EXPECT_EQ(form_->Session().AutoRipOutcome().Written, 2);
+  EXPECT_EQ(testing::ReadAll(dir_.File("out/Two Words/Album Title/cover.jpg")), blue_);
 }
 
 }  // namespace
