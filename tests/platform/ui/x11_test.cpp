@@ -2,95 +2,31 @@
 // itself (-displayfd) and stopped by its process id. The same window drawn headless and on
 // the server must give the same bytes; regions cut the X window's shape; a click sent to
 // the X window reaches the child under it.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <string>
 
 #include "platform/ui/x11_backend.h"
 #include "tests/platform/ui/ui_test_util.h"
-
-// After everything else: Xlib's macros (None, Bool, Status) would break the other headers.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <X11/extensions/shape.h>
-#include <X11/keysym.h>
+#include "tests/platform/ui/xvfb_server.h"
 
 namespace qv::test {
 namespace {
 
 using namespace std::chrono_literals;
 
-class Xvfb {
- public:
-  Xvfb() {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(fds[0]);
-      const int null = open("/dev/null", O_WRONLY);
-      if (null >= 0) dup2(null, 2);
-      const std::string fd = std::to_string(fds[1]);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten",
-             "tcp", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    // Xvfb writes its display number once it accepts connections.
-    std::string number;
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (number.find('\n') == std::string::npos) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      pollfd p{fds[0], POLLIN, 0};
-      if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
-      char buffer[32];
-      const ssize_t n = read(fds[0], buffer, sizeof buffer);
-      if (n <= 0) break;
-      number.append(buffer, static_cast<std::size_t>(n));
-    }
-    close(fds[0]);
-    if (number.find('\n') != std::string::npos)
-      display_ = ":" + number.substr(0, number.find('\n'));
-  }
-  ~Xvfb() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  [[nodiscard]] const std::string& Display() const { return display_; }
-
- private:
-  pid_t pid_ = -1;
-  std::string display_;
-};
-
 constexpr TColor kGrey = 0xC0C0C0, kRed = 0x0000FF, kGreen = 0x00FF00, kBlue = 0xFF0000;
 
 class X11Test : public UiTest {
  protected:
-  static void SetUpTestSuite() { server = new Xvfb(); }
+  static void SetUpTestSuite() { server = new XvfbServer(); }
   static void TearDownTestSuite() {
     delete server;
     server = nullptr;
   }
-  void SetUp() override {
-    ASSERT_FALSE(server->Display().empty()) << "Xvfb did not start";
-    peer = XOpenDisplay(server->Display().c_str());
-    ASSERT_NE(peer, nullptr);
-  }
-  void TearDown() override {
-    StopWindowSystem();
-    if (peer) XCloseDisplay(peer);
-  }
+  void SetUp() override { ASSERT_FALSE(server->Display().empty()) << "Xvfb did not start"; }
+  void TearDown() override { StopWindowSystem(); }
 
   void UseHeadless() {
     StopWindowSystem();
@@ -155,25 +91,10 @@ class X11Test : public UiTest {
   }
 
   Bitmap Grab(unsigned long window, int width, int height) {
-    XImage* image = XGetImage(peer, window, 0, 0, static_cast<unsigned>(width),
-                              static_cast<unsigned>(height), AllPlanes, ZPixmap);
-    Bitmap out(width, height);
-    if (!image) return {};
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width; ++x) {
-        const unsigned long p = XGetPixel(image, x, y);
-        std::uint8_t* dst = out.ScanLine(y) + 3 * x;
-        dst[0] = static_cast<std::uint8_t>(p & 0xFF);
-        dst[1] = static_cast<std::uint8_t>((p >> 8) & 0xFF);
-        dst[2] = static_cast<std::uint8_t>((p >> 16) & 0xFF);
-      }
-    }
-    XDestroyImage(image);
-    return out;
+    return GrabXWindow(server->Display(), window, width, height);
   }
 
-  static inline Xvfb* server = nullptr;
-  Display* peer = nullptr;
+  static inline XvfbServer* server = nullptr;
   X11Backend* x11 = nullptr;
   HWND top = 0, red = 0, label = 0;
 };
@@ -221,25 +142,20 @@ TEST_F(X11Test, AWindowRegionCutsTheShape) {
   ASSERT_TRUE(SetWindowRgn(top, shape, true));
   ProcessMessages();
   x11->Sync();
-  int count = 0, ordering = 0;
-  XRectangle* rects =
-      XShapeGetRectangles(peer, x11->XWindow(top), ShapeBounding, &count, &ordering);
-  ASSERT_NE(rects, nullptr);
+  auto rects = XShapeRectangles(server->Display(), x11->XWindow(top));
+  ASSERT_TRUE(rects.has_value());
   Region got;
-  for (int i = 0; i < count; ++i) {
-    got = got.Union(Region(Bounds(rects[i].x, rects[i].y, rects[i].width, rects[i].height)));
-  }
-  XFree(rects);
+  for (const Rect& r : *rects) got = got.Union(Region(r));
   EXPECT_EQ(got, shape);
   EXPECT_FALSE(got.Contains({0, 0}));
   EXPECT_TRUE(got.Contains({110, 80}));
 
   SetWindowRgn(top, std::nullopt, true);
   x11->Sync();
-  rects = XShapeGetRectangles(peer, x11->XWindow(top), ShapeBounding, &count, &ordering);
-  ASSERT_EQ(count, 1);
-  EXPECT_EQ(Bounds(rects[0].x, rects[0].y, rects[0].width, rects[0].height), Rect(0, 0, 220, 160));
-  XFree(rects);
+  rects = XShapeRectangles(server->Display(), x11->XWindow(top));
+  ASSERT_TRUE(rects.has_value());
+  ASSERT_EQ(rects->size(), 1u);
+  EXPECT_EQ(rects->front(), Rect(0, 0, 220, 160));
 }
 
 TEST_F(X11Test, ASyntheticClickReachesTheChildUnderIt) {
@@ -249,30 +165,8 @@ TEST_F(X11Test, ASyntheticClickReachesTheChildUnderIt) {
   log.clear();
   const unsigned long xid = x11->XWindow(top);
   // (100, 80) in the window: inside the label child (which lies above the red one).
-  for (int type : {ButtonPress, ButtonRelease}) {
-    XEvent ev{};
-    ev.xbutton.type = type;
-    ev.xbutton.display = peer;
-    ev.xbutton.window = xid;
-    ev.xbutton.root = DefaultRootWindow(peer);
-    ev.xbutton.x = 100;
-    ev.xbutton.y = 80;
-    ev.xbutton.x_root = 140;
-    ev.xbutton.y_root = 110;
-    ev.xbutton.button = Button1;
-    ev.xbutton.same_screen = True;
-    ev.xbutton.time = CurrentTime;
-    XSendEvent(peer, xid, False, type == ButtonPress ? ButtonPressMask : ButtonReleaseMask, &ev);
-  }
-  XKeyEvent key{};
-  key.type = KeyPress;
-  key.display = peer;
-  key.window = xid;
-  key.root = DefaultRootWindow(peer);
-  key.keycode = XKeysymToKeycode(peer, XK_a);
-  key.same_screen = True;
-  XSendEvent(peer, xid, False, KeyPressMask, reinterpret_cast<XEvent*>(&key));
-  XFlush(peer);
+  ASSERT_TRUE(SendXClick(server->Display(), xid, 100, 80, 140, 110));
+  ASSERT_TRUE(SendXKey(server->Display(), xid, 'a'));  // the keysym of "a" is its code
   const auto deadline = std::chrono::steady_clock::now() + 20s;
   ASSERT_EQ(PumpUntil([&] { return !Of({WM_CHAR}).empty(); }, deadline), PumpResult::Done);
   const auto clicks = Of({WM_LBUTTONDOWN, WM_LBUTTONUP});

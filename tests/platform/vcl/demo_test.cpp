@@ -1,12 +1,7 @@
 // A form with every control, drawn by the headless back end and by an X server (Xvfb): the
 // X server must show exactly the pixels the headless back end keeps. Both pictures are
 // written as PNG files into the build folder for a person to look at.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -25,9 +20,7 @@
 #include "platform/vcl/forms.h"
 #include "platform/vcl/menus.h"
 #include "platform/vcl/stdctrls.h"
-#include "tests/platform/vcl/x_grab.h"
-
-extern char** environ;
+#include "tests/platform/ui/xvfb_server.h"
 
 namespace qv {
 namespace {
@@ -112,48 +105,6 @@ Bitmap DrawDemo(HWND* formHandle) {
   return SnapshotWindow(form->Handle());
 }
 
-// An X server of our own on a display number it picks itself.
-class Xvfb {
- public:
-  Xvfb() {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    const std::string fd = std::to_string(fds[1]);
-    const char* argv[] = {"Xvfb",        "-displayfd", fd.c_str(), "-screen", "0",
-                          "1024x768x24", "-nolisten",  "tcp",      nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const int rc =
-        posix_spawnp(&pid_, "Xvfb", &actions, nullptr, const_cast<char**>(argv), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    if (rc != 0) {
-      pid_ = 0;
-      close(fds[0]);
-      return;
-    }
-    // The server writes its display number once it accepts connections.
-    std::string number;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
-    if (!number.empty()) display_ = ":" + number;
-  }
-  ~Xvfb() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  [[nodiscard]] const std::string& Display() const { return display_; }
-
- private:
-  pid_t pid_ = 0;
-  std::string display_;
-};
-
 TEST(DemoFormTest, HeadlessAndXvfbDrawTheSamePixels) {
   UseBuiltinFontEverywhere(true);
   ASSERT_TRUE(StartWindowSystem(std::make_unique<HeadlessBackend>()));
@@ -168,7 +119,7 @@ TEST(DemoFormTest, HeadlessAndXvfbDrawTheSamePixels) {
   EXPECT_EQ(headless.Pixel(200, 280), ColorToRGB(clNavy));
   EXPECT_EQ(headless.Pixel(100, 72 + 2 * 12 + 6), ColorToRGB(clHighlight));
 
-  Xvfb server;
+  const test::XvfbServer server("1024x768x24");
   ASSERT_FALSE(server.Display().empty()) << "Xvfb did not start";
   auto x11 = X11Backend::Open(server.Display().c_str());
   ASSERT_NE(x11, nullptr);
@@ -196,7 +147,7 @@ TEST(DemoFormTest, HeadlessAndXvfbDrawTheSamePixels) {
 }
 
 TEST(MessageBoxTest, IsAModalWindowOnAnXServer) {
-  Xvfb server;
+  const test::XvfbServer server("1024x768x24");
   ASSERT_FALSE(server.Display().empty()) << "Xvfb did not start";
   auto x11 = X11Backend::Open(server.Display().c_str());
   ASSERT_NE(x11, nullptr);

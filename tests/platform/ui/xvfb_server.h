@@ -1,0 +1,61 @@
+// An X server of the test's own (Xvfb on a display number it picks itself, stopped by its
+// process id) and what a peer client does to it: read a window's pixels, send a key or a
+// click, read a window's shape. Xlib stays in the .cpp: its macros (None, Bool, Status)
+// clash with everything else.
+#pragma once
+
+#include <sys/types.h>
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/gfx/bitmap.h"
+#include "platform/gfx/geometry.h"
+
+namespace qv::test {
+
+class XvfbServer {
+ public:
+  // Display() stays empty when the server does not come up before `deadline`: the test
+  // fails on that instead of waiting for ever.
+  explicit XvfbServer(const std::string& screen = "640x480x24",
+                      std::chrono::seconds deadline = std::chrono::seconds(30));
+  ~XvfbServer();
+  XvfbServer(const XvfbServer&) = delete;
+  XvfbServer& operator=(const XvfbServer&) = delete;
+  [[nodiscard]] const std::string& Display() const { return display_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string display_;
+};
+
+// Each call below opens a connection of its own to `display` and waits until the server has
+// handled the request before it returns.
+
+// Empty when the display does not open or the window cannot be read.
+Bitmap GrabXWindow(const std::string& display, unsigned long window, int width, int height);
+
+// Sends a key press (an X keysym) to a window, as the X server delivers a user's key.
+bool SendXKey(const std::string& display, unsigned long window, unsigned long keysym);
+
+// Sends a press and a release of the first button at (x, y) in the window, (xRoot, yRoot)
+// on the screen.
+bool SendXClick(const std::string& display, unsigned long window, int x, int y, int xRoot,
+                int yRoot);
+
+// The rectangles of the window's bounding shape; nothing when they cannot be read.
+std::optional<std::vector<Rect>> XShapeRectangles(const std::string& display, unsigned long window);
+
+// A viewable top-level window titled `title`, with its size.
+struct XTopLevel {
+  unsigned long window = 0;
+  int width = 0, height = 0;
+};
+// Polls the server (the window may belong to another process) until such a window is
+// viewable or `deadline` passes; window 0 then.
+XTopLevel WaitForViewableXWindow(const std::string& display, const std::string& title,
+                                 std::chrono::steady_clock::time_point deadline);
+
+}  // namespace qv::test
