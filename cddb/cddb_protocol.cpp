@@ -1,4 +1,5 @@
 #include "cddb/cddb_protocol.h"
+#include "platform/base/text.h"
 
 #include <algorithm>
 #include <charconv>
@@ -12,13 +13,6 @@ namespace {
 constexpr int kTraitError = 1, kTraitRefused = 2, kTraitInformative = 4, kTraitPartial = 8,
               kTraitOk = 16, kTraitClose = 32, kTraitMoreInput = 64, kTraitMoreOutput = 128,
               kTraitReady = 256;
-
-std::string Trim(std::string_view s) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
-  return std::string(s);
-}
 
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
@@ -163,7 +157,7 @@ void TCddbProtocol::HttpRequestDone(int error) {
     return;
   }
   if (!parsed) return;
-  const std::vector<std::string> lines = SplitLines(CddbTextToUtf8(ReceivedDocument()));
+  const std::vector<std::string> lines = SplitLines(ToUtf8Auto(ReceivedDocument()));
   for (const std::string& line : lines) {
     DataExchange(line);
     switch (entryState) {

@@ -127,8 +127,4 @@ using TMatchEvent =
 [[nodiscard]] bool IsValidDiscId(std::string_view id);
 [[nodiscard]] bool IsValidCategory(std::string_view category);
 
-// Bytes from a file or a server as UTF-8: kept when they are valid UTF-8, else read as
-// Windows-1252 (what older entries and protocol level 5 carry).
-[[nodiscard]] std::string CddbTextToUtf8(std::string_view bytes);
-
 }  // namespace qv

@@ -17,6 +17,7 @@
 
 #include "cddb/localcddb_xmcd.h"
 #include "cddb/tblockfile.h"
+#include "platform/base/text.h"
 
 namespace qv {
 
@@ -350,7 +351,7 @@ int TLocalCDDB::ReadEntry(TCDInfo& info) {
   std::string text;
   if (const int code = ReadEntryText(info.Category, id, text); code < 0) return code;
   TEntryArray lines;
-  XmcdSplitText(CddbTextToUtf8(text), lines);
+  XmcdSplitText(ToUtf8Auto(text), lines);
   const TCDTOC toc = info.TOC;
   const int result = XmcdParse(info, lines);
   info.TOC = toc;
@@ -363,7 +364,7 @@ int TLocalCDDB::ReadCandidate(const std::string& category, const std::string& id
   std::string text;
   if (const int code = ReadEntryText(category, id, text); code < 0) return code;
   TEntryArray lines;
-  XmcdSplitText(CddbTextToUtf8(text), lines);
+  XmcdSplitText(ToUtf8Auto(text), lines);
   info.Category = category;
   return XmcdParse(info, lines);
 }

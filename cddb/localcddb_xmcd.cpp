@@ -1,4 +1,5 @@
 #include "cddb/localcddb_xmcd.h"
+#include "platform/base/text.h"
 
 #include <charconv>
 #include <cstdio>
@@ -16,23 +17,16 @@ std::string_view Sub(std::string_view s, std::size_t pos, std::size_t n = std::s
   return pos >= s.size() ? std::string_view{} : s.substr(pos, n);
 }
 
-std::string_view Trim(std::string_view s) {
-  const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
-  while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
-  return s;
-}
-
 // The leading decimal number of `s` after blanks; false when there is none or it overflows.
 bool LeadingNumber(std::string_view s, long& value) {
-  s = Trim(s);
+  s = TrimSpaces(s);
   const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
   return ec == std::errc() && end != s.data() && value >= 0;
 }
 
 // All of `s` (after blanks) as a decimal number.
 bool WholeNumber(std::string_view s, long& value) {
-  s = Trim(s);
+  s = TrimSpaces(s);
   const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
   return ec == std::errc() && !s.empty() && end == s.data() + s.size() && value >= 0;
 }
@@ -189,7 +183,7 @@ int XmcdParse(TCDInfo& info, const TEntryArray& lines) {
         for (; i < lines.size() && !lines[i].empty(); ++i) {
           const std::string_view offsetLine(lines[i]);
           if (offsetLine.front() != '#' || Sub(offsetLine, 2, 12) == "Disc length:") break;
-          const std::string_view text = Trim(offsetLine.substr(1));
+          const std::string_view text = TrimSpaces(offsetLine.substr(1));
           // Some writers put a bare "#" before the first offset; only later ones end the block.
           if (text.empty()) {
             if (trackCount == 0) continue;

@@ -8,6 +8,7 @@
 
 #include "net/mimeutil.h"
 #include "platform/base/streams.h"
+#include "platform/base/text.h"
 #include "platform/msg/message_queue.h"
 #include "platform/msg/pump.h"
 #include "platform/msg/window.h"
@@ -20,18 +21,6 @@ constexpr UINT WM_HTTP_SET_READY = WM_USER + 2;
 constexpr UINT WM_HTTP_LOGIN = WM_USER + 3;
 constexpr std::size_t kMaxHeaderBytes = 256 * 1024;
 constexpr int kMaxHeaderLines = 1000;
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-std::string Trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return s.substr(b, e - b);
-}
 
 bool HasControl(const std::string& s) {
   return std::any_of(s.begin(), s.end(),
@@ -79,7 +68,7 @@ bool SplitScheme(const std::string& url, std::string& scheme) {
       return false;
     }
   }
-  scheme = Lower(url.substr(0, at));
+  scheme = LowerCase(url.substr(0, at));
   return true;
 }
 
@@ -142,14 +131,14 @@ void ParseURL(const std::string& URL, std::string& Proto, std::string& User, std
   if (SplitScheme(URL, scheme)) {
     Proto = scheme;
     rest = URL.substr(URL.find("://") + 3);
-  } else if (Lower(URL.substr(0, 5)) == "http:") {
+  } else if (LowerCase(URL.substr(0, 5)) == "http:") {
     Proto = "http";
     if (URL.size() <= 5 || URL[5] != '/') {
       Path = URL.substr(4);
       return;
     }
     rest = URL.substr(5);
-  } else if (Lower(URL.substr(0, 7)) == "mailto:") {
+  } else if (LowerCase(URL.substr(0, 7)) == "mailto:") {
     Proto = "mailto";
     rest = URL.substr(7);
   } else if (URL[0] == '/') {
@@ -556,7 +545,7 @@ void THttpCli::SocketDataAvailable(std::uint16_t Error) {
   while (rcvLen_ > 0) {
     if (state_ == httpWaitingBody) {
       std::size_t len = rcvLen_;
-      const bool chunked = Lower(Trim(transferEncoding_)) == "chunked";
+      const bool chunked = LowerCase(TrimSpaces(transferEncoding_)) == "chunked";
       if (!chunked && contentLength_ >= 0) {
         len = std::size_t(std::min<std::int64_t>(std::int64_t(len), contentLength_ - rcvdCount_));
       }
@@ -612,7 +601,7 @@ void THttpCli::GetHeaderLineNext(const std::string& Line) {
     if (requestDoneError_ == 0) requestDoneError_ = httperrInvalidResponse;
     throw EHttpException("HTTP header too large", 4);
   }
-  if (headerLineCount_ == 1 && Lower(Line.substr(0, 6)) == "<html>") {
+  if (headerLineCount_ == 1 && LowerCase(Line.substr(0, 6)) == "<html>") {
     // An answer without header: the line is the start of the document.
     if (contentType_.empty()) contentType_ = "text/html";
     SetState(httpWaitingBody);
@@ -655,14 +644,14 @@ void THttpCli::GetHeaderLineNext(const std::string& Line) {
       } else if (name == "accept-ranges") {
         acceptRanges_ = value;
       } else if (name == "content-type") {
-        contentType_ = Lower(value);
+        contentType_ = LowerCase(value);
       } else if (name == "www-authenticate") {
         authenticate_.Add(value);
       } else if (name == "set-cookie") {
         bool accept = true;
         if (OnCookie) OnCookie(this, value, accept);
       } else if (name == "connection") {
-        if (Lower(Trim(value)) == "close") closeRequested_ = true;
+        if (LowerCase(TrimSpaces(value)) == "close") closeRequested_ = true;
       }
     }
   }
@@ -674,7 +663,7 @@ void THttpCli::GetHeaderLineNext(const std::string& Line) {
 }
 
 void THttpCli::SetLocationTarget(const std::string& Value) {
-  const std::string v = Trim(Value);
+  const std::string v(TrimSpaces(Value));
   if (v.empty()) return;
   if (relocations_ >= kHttpMaxRelocations) {
     requestDoneError_ = httperrRedirectLimit;
@@ -758,7 +747,7 @@ void THttpCli::EndHeader() {
   }
   if (contentType_ == "text/html") {
     const auto dot = docName_.rfind('.');
-    const std::string ext = dot == std::string::npos ? "" : Lower(docName_.substr(dot));
+    const std::string ext = dot == std::string::npos ? "" : LowerCase(docName_.substr(dot));
     if (ext.empty() || ext == ".exe") {
       docName_ = (dot == std::string::npos ? docName_ : docName_.substr(0, dot)) + ".htm";
     }
@@ -780,7 +769,7 @@ std::size_t THttpCli::GetBodyLineNext(const char* Data, std::size_t Len) {
     if (RcvdStream != nullptr) RcvdStream->WriteBuffer(p, std::int64_t(n));
     if (OnDocData) OnDocData(this, p, int(n));
   };
-  if (Lower(Trim(transferEncoding_)) == "chunked") {
+  if (LowerCase(TrimSpaces(transferEncoding_)) == "chunked") {
     std::size_t used = 0;
     switch (chunks_.Feed(Data, Len, used, deliver)) {
       case THttpChunkDecoder::Complete:
@@ -890,7 +879,7 @@ void THttpCli::SocketSessionClosed(std::uint16_t Error) {
     return;
   }
   if (state_ == httpWaitingBody) {
-    const bool chunked = Lower(Trim(transferEncoding_)) == "chunked";
+    const bool chunked = LowerCase(TrimSpaces(transferEncoding_)) == "chunked";
     // Without a length, the close is the end of the document; otherwise it came early.
     if ((chunked || contentLength_ >= 0) && requestDoneError_ == 0 && statusCode_ < 400) {
       requestDoneError_ = httperrConnectionEnded;

@@ -1,4 +1,5 @@
 #include "net/httpprot_parse.h"
+#include "platform/base/text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,12 +9,6 @@ namespace {
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (IsBlank(s.front()) || s.front() == '\r')) s.remove_prefix(1);
-  while (!s.empty() && (IsBlank(s.back()) || s.back() == '\r')) s.remove_suffix(1);
-  return s;
 }
 
 int HexDigit(char c) {
@@ -56,7 +51,7 @@ bool SplitHeaderField(std::string_view Line, std::string& Name, std::string& Val
 }
 
 std::int64_t ParseContentLength(std::string_view Value) {
-  const std::string_view v = Trim(Value);
+  const std::string_view v = TrimSpaces(Value);
   if (v.empty() || v.size() > 18) return -1;
   std::int64_t n = 0;
   for (char c : v) {
@@ -73,9 +68,9 @@ void ParseContentRange(std::string_view Value, std::string& Begin, std::string& 
   const std::string_view range = Value.substr(6);  // after "bytes "
   const auto dash = range.find('-');
   if (dash == std::string_view::npos) return;
-  Begin.assign(Trim(range.substr(0, dash)));
+  Begin.assign(TrimSpaces(range.substr(0, dash)));
   const auto slash = range.find('/', dash + 1);
-  End.assign(Trim(range.substr(
+  End.assign(TrimSpaces(range.substr(
       dash + 1, slash == std::string_view::npos ? std::string_view::npos : slash - dash - 1)));
 }
 

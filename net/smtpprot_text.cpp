@@ -5,20 +5,13 @@
 
 #include "net/md5.h"
 #include "net/sha1.h"
+#include "platform/base/text.h"
 
 namespace qv::smtp {
 namespace {
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
-}
-
-std::string_view TrimView(std::string_view s) {
-  while (!s.empty() && (IsBlank(s.front()) || s.front() == '\r' || s.front() == '\n'))
-    s.remove_prefix(1);
-  while (!s.empty() && (IsBlank(s.back()) || s.back() == '\r' || s.back() == '\n'))
-    s.remove_suffix(1);
-  return s;
 }
 
 template <std::size_t N>
@@ -45,15 +38,16 @@ std::string Md5(std::string_view a, std::string_view b = {}) {
 }  // namespace
 
 std::string ParseAddress(std::string_view Text) {
-  std::string_view s = TrimView(Text);
+  std::string_view s = TrimSpaces(Text);
   // A quoted display name may hold anything, "<" and blanks included.
   if (!s.empty() && (s.front() == '"' || s.front() == '\'')) {
     const auto close = s.find(s.front(), 1);
-    s = close == std::string_view::npos ? std::string_view() : TrimView(s.substr(close + 1));
+    s = close == std::string_view::npos ? std::string_view() : TrimSpaces(s.substr(close + 1));
   }
   if (const auto lt = s.find('<'); lt != std::string_view::npos) {
     const auto gt = s.find('>', lt + 1);
-    return std::string(TrimView(s.substr(lt + 1, gt == std::string_view::npos ? gt : gt - lt - 1)));
+    return std::string(
+        TrimSpaces(s.substr(lt + 1, gt == std::string_view::npos ? gt : gt - lt - 1)));
   }
   const auto blank = s.find_first_of(" \t");
   if (blank == std::string_view::npos) {
@@ -61,7 +55,7 @@ std::string ParseAddress(std::string_view Text) {
   }
   // "John Smith john@x": the address is the last word, not everything after the first.
   const auto last = s.find_last_of(" \t");
-  return std::string(TrimView(s.substr(last + 1)));
+  return std::string(TrimSpaces(s.substr(last + 1)));
 }
 
 std::vector<std::string> SplitAddressList(std::string_view Text) {
@@ -69,7 +63,7 @@ std::vector<std::string> SplitAddressList(std::string_view Text) {
   std::string cur;
   bool quoted = false;
   const auto flush = [&] {
-    std::string t(TrimView(cur));
+    std::string t(TrimSpaces(cur));
     if (!t.empty()) items.push_back(std::move(t));
     cur.clear();
   };

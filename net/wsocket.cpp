@@ -12,6 +12,7 @@
 
 #include "net/wsockbuf.h"
 #include "net/wsocket_resolve.h"
+#include "platform/base/text.h"
 #include "platform/msg/message_queue.h"
 #include "platform/msg/pump.h"
 #include "platform/msg/window.h"
@@ -64,8 +65,7 @@ TCustomWSocket::TCustomWSocket(TComponent* AOwner) : TComponent(AOwner) {
 
 TCustomWSocket::~TCustomWSocket() {
   destroying_ = true;
-  if (dnsHandle_ != 0 && dnsHandle_ != kDottedLookup) WSACancelAsyncRequest(dnsHandle_);
-  dnsHandle_ = 0;
+  DropDnsLookup();
   if (hSocket_ != INVALID_SOCKET) closesocket(hSocket_);
   hSocket_ = INVALID_SOCKET;
   DeallocateHWnd(handle_);
@@ -149,7 +149,7 @@ void TCustomWSocket::AssignDefaultValue() {
 // Addr, Port and Proto change only while closed; the same value again is no change.
 void TCustomWSocket::SetWhileClosed(std::string& field, bool& assigned, bool& resolved,
                                     const std::string& Value, const char* name) {
-  const std::string v = WSocketTrim(Value);
+  const std::string v = std::string(TrimSpaces(Value));
   if (state_ != wsClosed) {
     if (assigned && v == field) return;
     RaiseException(std::string("Cannot change ") + name + " if not closed");
@@ -173,7 +173,7 @@ void TCustomWSocket::SetProto(const std::string& Value) {
 }
 
 void TCustomWSocket::SetLocalAddr(const std::string& Value) {
-  std::string v = WSocketTrim(Value);
+  std::string v = std::string(TrimSpaces(Value));
   if (v.empty()) v = "0.0.0.0";
   if (state_ != wsClosed) {
     if (v == localAddr_) return;
@@ -184,7 +184,7 @@ void TCustomWSocket::SetLocalAddr(const std::string& Value) {
 }
 
 void TCustomWSocket::SetLocalPort(const std::string& Value) {
-  const std::string v = WSocketTrim(Value);
+  const std::string v = std::string(TrimSpaces(Value));
   if (state_ != wsClosed) {
     if (v == localPortStr_) return;
     RaiseException("Cannot change LocalPort if not closed");
@@ -621,7 +621,7 @@ void TCustomWSocket::Listen() {
     return;
   }
   EnsureLoaded();
-  const std::string p = WSocketLower(WSocketTrim(protoStr_));
+  const std::string p = LowerCase(TrimSpaces(protoStr_));
   if (p.rfind("raw_", 0) == 0) {
     sockType_ = SOCK_RAW;
     proto_ = WSocketResolveProto(p.substr(4));
@@ -940,8 +940,7 @@ void TCustomWSocket::DnsLookup(const std::string& HostName) {
     return;
   }
   EnsureLoaded();
-  if (dnsHandle_ != 0 && dnsHandle_ != kDottedLookup) WSACancelAsyncRequest(dnsHandle_);
-  dnsHandle_ = 0;
+  DropDnsLookup();
   dnsResult_.clear();
   dnsResultList_.clear();
   dnsReverse_ = false;
@@ -972,8 +971,7 @@ void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr) {
     return;
   }
   EnsureLoaded();
-  if (dnsHandle_ != 0 && dnsHandle_ != kDottedLookup) WSACancelAsyncRequest(dnsHandle_);
-  dnsHandle_ = 0;
+  DropDnsLookup();
   dnsResult_.clear();
   dnsResultList_.clear();
   if (handle_ == 0) {
@@ -988,11 +986,15 @@ void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr) {
   }
 }
 
+void TCustomWSocket::DropDnsLookup() {
+  // An answer already on its way is dropped when it arrives: the handle no longer matches.
+  if (dnsHandle_ != 0 && dnsHandle_ != kDottedLookup) WSACancelAsyncRequest(dnsHandle_);
+  dnsHandle_ = 0;
+}
+
 void TCustomWSocket::CancelDnsLookup() {
   if (dnsHandle_ == 0) return;
-  // An answer already on its way is dropped when it arrives: the handle no longer matches.
-  if (dnsHandle_ != kDottedLookup) WSACancelAsyncRequest(dnsHandle_);
-  dnsHandle_ = 0;
+  DropDnsLookup();
   dnsEntry_.reset();
   if (!destroying_) TriggerDNSLookupDone(WSAEINTR);
 }

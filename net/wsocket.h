@@ -215,6 +215,8 @@ class TCustomWSocket : public TComponent {
   void DeleteBufferedData();
   void SetLingerOption();
   void EnsureLoaded();
+  // Forgets the look-up in progress, if any, without an event.
+  void DropDnsLookup();
   // False, after RaiseException, while the socket is in use or Port or Addr is missing.
   bool CanConnect();
   // Total bytes taken from the socket; the receive loop stops when a pass takes none.

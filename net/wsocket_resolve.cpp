@@ -8,6 +8,7 @@
 
 #include "net/wsocket.h"
 #include "net/wsocket_resolve.h"
+#include "platform/base/text.h"
 
 namespace qv {
 namespace {
@@ -20,22 +21,10 @@ std::string Format(const char* fmt, const std::string& s, int n) {
 
 }  // namespace
 
-std::string WSocketTrim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return s.substr(b, e - b);
-}
-
-std::string WSocketLower(std::string s) {
-  for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 // Own decimal parser: glibc's inet_addr reads "010" as octal.
 bool WSocketParseDotted(const std::string& s, in_addr& out) {
   if (!WSocketIsDottedIP(s)) return false;
-  const std::string t = WSocketTrim(s);
+  const std::string t = std::string(TrimSpaces(s));
   std::uint32_t value = 0;
   unsigned part = 0;
   for (char c : t) {
@@ -87,7 +76,7 @@ in_addr WSocketResolveHost(const std::string& Host) {
   in_addr a{};
   if (WSocketIsDottedIP(Host)) {
     WSocketParseDotted(Host, a);
-    if (a.s_addr == INADDR_NONE && WSocketTrim(Host) != "255.255.255.255") {
+    if (a.s_addr == INADDR_NONE && TrimSpaces(Host) != "255.255.255.255") {
       throw ESocketException("WSocketResolveHost: '" + Host + "' Invalid IP address.");
     }
     return a;
@@ -121,7 +110,7 @@ std::uint16_t WSocketResolvePort(const std::string& Port, const std::string& Pro
   servent se{};
   servent* result = nullptr;
   char buf[1024];
-  const std::string p = WSocketTrim(Port), pr = WSocketTrim(Proto);
+  const std::string p(TrimSpaces(Port)), pr(TrimSpaces(Proto));
   if (getservbyname_r(p.c_str(), pr.c_str(), &se, buf, sizeof buf, &result) != 0 ||
       result == nullptr) {
     throw ESocketException(
@@ -144,7 +133,7 @@ int WSocketResolveProto(const std::string& Proto) {
     }
     return n;
   }
-  const std::string p = WSocketLower(WSocketTrim(Proto));
+  const std::string p = LowerCase(TrimSpaces(Proto));
   if (p == "tcp") return 6;
   if (p == "udp") return 17;
   if (p == "raw") return 255;

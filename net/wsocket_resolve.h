@@ -11,9 +11,4 @@ namespace qv {
 // anything WSocketIsDottedIP refuses.
 bool WSocketParseDotted(const std::string& s, in_addr& out);
 
-// `s` without the white space (isspace) at either end.
-std::string WSocketTrim(const std::string& s);
-// `s` with ASCII letters in lower case.
-std::string WSocketLower(std::string s);
-
 }  // namespace qv

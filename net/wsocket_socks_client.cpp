@@ -5,6 +5,7 @@
 #include "net/wsocket.h"
 #include "net/wsocket_resolve.h"
 #include "net/wsocket_socks.h"
+#include "platform/base/text.h"
 
 namespace qv {
 
@@ -27,7 +28,7 @@ void TCustomSocksWSocket::SetSocksServer(const std::string& Value) {
     RaiseException("Can't change socks server if not closed");
     return;
   }
-  socksServer_ = WSocketTrim(Value);
+  socksServer_ = std::string(TrimSpaces(Value));
   socksServerAssigned_ = !socksServer_.empty();
 }
 
@@ -36,7 +37,7 @@ void TCustomSocksWSocket::SetSocksPort(const std::string& Value) {
     RaiseException("Can't change socks port if not closed");
     return;
   }
-  socksPort_ = WSocketTrim(Value);
+  socksPort_ = std::string(TrimSpaces(Value));
   socksPortAssigned_ = !socksPort_.empty();
 }
 
@@ -65,7 +66,7 @@ void TCustomSocksWSocket::Connect() {
     TCustomWSocket::Connect();
     return;
   }
-  const std::string proto = WSocketLower(WSocketTrim(protoStr_));
+  const std::string proto = LowerCase(TrimSpaces(protoStr_));
   if (proto != "tcp") {
     RaiseException("tcp is the only protocol supported thru socks server");
     return;

@@ -221,6 +221,15 @@ std::string Utf8Truncate(std::string_view utf8, size_t max_bytes) {
   return std::string(utf8.substr(0, end));
 }
 
+std::string_view TrimSpaces(std::string_view s) {
+  const auto space = [](char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+  };
+  while (!s.empty() && space(s.front())) s.remove_prefix(1);
+  while (!s.empty() && space(s.back())) s.remove_suffix(1);
+  return s;
+}
+
 std::string Trim(std::string_view s) {
   size_t b = 0, e = s.size();
   while (b < e && IsBlank(s[b])) ++b;

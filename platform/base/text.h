@@ -43,6 +43,9 @@ void AppendUtf8(std::string& out, char32_t cp);
 // The class library's trimming: every character up to and including ' ' (controls
 // as well as spaces) is removed.
 [[nodiscard]] std::string Trim(std::string_view s);
+// Strips white space in the C locale's sense (space, tab, CR, LF, VT, FF) from both ends; unlike
+// Trim it keeps other control characters. Protocol and file parsers use it.
+[[nodiscard]] std::string_view TrimSpaces(std::string_view s);
 [[nodiscard]] std::string TrimLeft(std::string_view s);
 [[nodiscard]] std::string TrimRight(std::string_view s);
 // ASCII only, like the class library's UpperCase/LowerCase; other bytes are kept.

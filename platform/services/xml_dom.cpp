@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "platform/base/streams.h"
+#include "platform/base/text.h"
 
 namespace qv {
 
@@ -42,15 +43,6 @@ void InitLibxml() {
 // substitution, and no messages on stderr.
 constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
 
-std::string Trim(std::string s) {
-  const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  std::size_t b = 0;
-  std::size_t e = s.size();
-  while (b < e && space(s[b])) ++b;
-  while (e > b && space(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
-
 std::string Owned(xmlChar* text) {
   if (text == nullptr) return {};
   std::string s(reinterpret_cast<const char*>(text));
@@ -68,7 +60,7 @@ std::string XmlNode::NodeName() const {
 
 std::string XmlNode::Text() const {
   if (node_ == nullptr) return {};
-  return Trim(Owned(xmlNodeGetContent(static_cast<xmlNodePtr>(node_))));
+  return std::string(TrimSpaces(Owned(xmlNodeGetContent(static_cast<xmlNodePtr>(node_)))));
 }
 
 bool XmlNode::HasAttr(std::string_view name) const {
@@ -145,8 +137,8 @@ bool XmlDocument::LoadXML(std::string_view text) {
                                   nullptr, kParseOptions);
   if (d == nullptr || !ctxt->wellFormed) {
     const xmlError* err = xmlCtxtGetLastError(ctxt);
-    parseError_ = Trim(err != nullptr && err->message != nullptr ? err->message
-                                                                 : "Not a well-formed document");
+    parseError_ = TrimSpaces(
+        err != nullptr && err->message != nullptr ? err->message : "Not a well-formed document");
     if (d != nullptr) xmlFreeDoc(d);
     xmlFreeParserCtxt(ctxt);
     return false;

@@ -5,6 +5,7 @@
 #include <random>
 #include <sstream>
 
+#include "platform/base/text.h"
 #include "tests/cddb/cddb_test_util.h"
 
 namespace qv {
@@ -93,7 +94,7 @@ TEST(CddbTextTest, ValidUtf8StaysOtherBytesAreWindows1252) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.in);
-    EXPECT_EQ(CddbTextToUtf8(c.in), c.out);
+    EXPECT_EQ(ToUtf8Auto(c.in), c.out);
   }
 }
 

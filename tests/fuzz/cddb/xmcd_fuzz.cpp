@@ -6,6 +6,7 @@
 
 #include "cddb/cddb_types.h"
 #include "cddb/localcddb_xmcd.h"
+#include "platform/base/text.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ bool SameEntry(const qv::TCDInfo& a, const qv::TCDInfo& b) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static qv::TEntryArray lines, again;
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  qv::XmcdSplitText(qv::CddbTextToUtf8(text), lines);
+  qv::XmcdSplitText(qv::ToUtf8Auto(text), lines);
   qv::TCDInfo info;
   const int result = qv::XmcdParse(info, lines);
   if (result != 0 && result != -4) std::abort();

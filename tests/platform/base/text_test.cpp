@@ -150,6 +150,9 @@ TEST(TextTest, TrimAndCase) {
   EXPECT_EQ(TrimRight("  x "), "  x");
   EXPECT_EQ(Trim(""), "");
   EXPECT_EQ(Trim("   "), "");
+  // The parsers trim white space only: a control byte stays and is refused by what follows.
+  EXPECT_EQ(TrimSpaces(" \t\r\n\v\f x y \x01\n"), "x y \x01");
+  EXPECT_EQ(TrimSpaces(" \r\n "), "");
   EXPECT_EQ(UpperCase("abc\u00E9Z"), "ABC\u00E9Z");
   EXPECT_EQ(LowerCase("ABC\u00C9z"), "abc\u00C9z");
   EXPECT_TRUE(SameText("Proxy", "PROXY"));
