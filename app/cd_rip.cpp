@@ -23,17 +23,12 @@ bool IsAudioDisc(TCDDiscInfo Info) {
 
 // Writes `Bytes` to `Path` by way of a temporary file in the same folder.
 bool WriteFileReplacing(const std::string& Path, const std::vector<uint8_t>& Bytes) {
-  const std::string temp = Path + ".part";
   try {
-    {
-      TFileStream out(temp, fmCreate);
-      out.WriteBuffer(Bytes.data(), int64_t(Bytes.size()));
-    }
-    if (std::rename(temp.c_str(), Path.c_str()) == 0) return true;
+    WriteFileAtomically(Path, std::span<const uint8_t>(Bytes));
+    return true;
   } catch (const std::exception&) {
+    return false;
   }
-  DeleteFile(temp);
-  return false;
 }
 
 // A final name not yet used in this rip: titles may repeat, and a pattern may leave out the
