@@ -5,13 +5,13 @@
 
 #include <cstdlib>
 
-#include "app/headless_window.h"
 #include "app/rip_session.h"
 #include "audio/audio_cdrom.h"
 #include "audio/audio_flac.h"
 #include "audio/audio_vorbis.h"
 #include "cddb/cddb_types.h"
 #include "tests/app/app_test_util.h"
+#include "tests/app/headless_window.h"
 #include "tools/mkdisc/disc_maker.h"
 
 namespace qv {

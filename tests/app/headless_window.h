@@ -1,4 +1,4 @@
-// The stand-in for the main window while there is none: it keeps the texts the window would
+// A window for the rip loop without a form, for the tests: it keeps the texts the window would
 // show, echoes the status line to a stream, and runs tasks posted from other threads on the
 // main thread's message loop (a hidden window of its own receives them). Created, used and
 // destroyed on the main thread, except `PostToMain` and `RequestAbort`.

@@ -1,4 +1,4 @@
-#include "app/headless_window.h"
+#include "tests/app/headless_window.h"
 
 #include "cddb/cdaccess.h"
 #include "platform/msg/message_queue.h"
