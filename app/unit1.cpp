@@ -841,29 +841,12 @@ void TForm1::PumpUntil(const std::function<bool()>& Done) {
   // of the file) arrives as posted tasks.
   FAbort = true;
   while (!Done()) {
-    if (RunTasks()) continue;
-    std::unique_lock guard(tasksLock_);
-    tasksPosted_.wait(guard, [this] { return !tasks_.empty(); });
+    if (!tasks_.Run()) tasks_.Wait();
   }
 }
 
 void TForm1::PostToMain(std::function<void()> Task) {
-  {
-    std::lock_guard guard(tasksLock_);
-    tasks_.push_back(std::move(Task));
-  }
-  tasksPosted_.notify_one();
-  PostMessage(handle_, CM_FORMTASKS, 0, 0);
-}
-
-bool TForm1::RunTasks() {
-  std::deque<std::function<void()>> tasks;
-  {
-    std::lock_guard guard(tasksLock_);
-    tasks.swap(tasks_);
-  }
-  for (auto& task : tasks) task();
-  return !tasks.empty();
+  tasks_.Post(handle_, CM_FORMTASKS, std::move(Task));
 }
 
 void TForm1::SelectCddbDrive(int Index) {
@@ -879,7 +862,7 @@ std::string TForm1::CddbDriveName() {
 
 void TForm1::WndProc(TMessage& Message) {
   if (Message.Msg == CM_FORMTASKS) {
-    RunTasks();
+    tasks_.Run();
     return;
   }
   if (Message.Msg == WM_CDDBCHOICE) {

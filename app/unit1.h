@@ -6,17 +6,15 @@
 // its data in the controls and serves the rip as its `TRipWindow`. Main thread only.
 #pragma once
 
-#include <condition_variable>
 #include <cstdio>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/cd_rip.h"
 #include "app/cover/coversearch.h"
+#include "app/main_tasks.h"
 #include "app/my_combo_box.h"
 #include "app/skin_standins.h"
 #include "app/unused_components.h"
@@ -176,7 +174,6 @@ class TForm1 : public TForm, public TRipWindow, public ICoverSearchView {
   // What the rip takes from the controls when it starts: the shown cover, the category.
   void TakeRipState();
   void RaiseSuite();
-  bool RunTasks();
   // ICoverSearchView.
   [[nodiscard]] std::string LangMessage(int index) const override;
   void ShowStatus(const std::string& text) override;
@@ -192,9 +189,7 @@ class TForm1 : public TForm, public TRipWindow, public ICoverSearchView {
   int raiseWatch_ = 0;
   HWND handle_ = 0;  // the window's handle, for the workers' posts
 
-  std::mutex tasksLock_;
-  std::deque<std::function<void()>> tasks_;  // guarded by tasksLock_
-  std::condition_variable tasksPosted_;
+  TMainTasks tasks_;
 };
 
 extern TForm1* Form1;

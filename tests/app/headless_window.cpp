@@ -40,12 +40,7 @@ void THeadlessWindow::SetProgress(int Position) {
 }
 
 void THeadlessWindow::PostToMain(std::function<void()> Task) {
-  {
-    std::lock_guard guard(lock_);
-    tasks_.push_back(std::move(Task));
-  }
-  posted_.notify_one();
-  PostMessage(handle_, CM_RUNTASKS, 0, 0);
+  tasks_.Post(handle_, CM_RUNTASKS, std::move(Task));
 }
 
 void THeadlessWindow::RequestAbort() {
@@ -53,14 +48,7 @@ void THeadlessWindow::RequestAbort() {
 }
 
 bool THeadlessWindow::RunTasks() {
-  std::deque<std::function<void()>> tasks;
-  {
-    std::lock_guard guard(lock_);
-    tasks.swap(tasks_);
-  }
-  if (tasks.empty()) return false;
-  // Outside the lock: a task may post again.
-  for (auto& task : tasks) task();
+  if (!tasks_.Run()) return false;
   if (OnTask) OnTask();
   return true;
 }
@@ -71,9 +59,7 @@ void THeadlessWindow::PumpUntil(const std::function<bool()>& Done) {
   // of the file) arrives as posted tasks.
   abort_ = true;
   while (!Done()) {
-    if (RunTasks()) continue;
-    std::unique_lock guard(lock_);
-    posted_.wait(guard, [this] { return !tasks_.empty(); });
+    if (!RunTasks()) tasks_.Wait();
   }
 }
 

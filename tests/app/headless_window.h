@@ -4,14 +4,12 @@
 // destroyed on the main thread, except `PostToMain` and `RequestAbort`.
 #pragma once
 
-#include <condition_variable>
 #include <cstdio>
-#include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
 
 #include "app/cd_rip.h"
+#include "app/main_tasks.h"
 #include "platform/msg/messages.h"
 
 namespace qv {
@@ -68,9 +66,7 @@ class THeadlessWindow final : public TRipWindow {
   bool abort_ = false;
   bool closed_ = false;
 
-  std::mutex lock_;
-  std::condition_variable posted_;
-  std::deque<std::function<void()>> tasks_;  // guarded by lock_
+  TMainTasks tasks_;
 };
 
 }  // namespace qv
