@@ -111,6 +111,10 @@ constexpr UINT WM_SYSCOMMAND = 0x0112;
 constexpr UINT WM_TIMER = 0x0113;
 constexpr UINT WM_HSCROLL = 0x0114;
 constexpr UINT WM_VSCROLL = 0x0115;
+// Scroll codes of WM_HSCROLL/WM_VSCROLL (low word of WParam).
+constexpr WPARAM SB_LINEUP = 0, SB_LINEDOWN = 1, SB_PAGEUP = 2, SB_PAGEDOWN = 3,
+                 SB_THUMBPOSITION = 4, SB_THUMBTRACK = 5, SB_TOP = 6, SB_BOTTOM = 7,
+                 SB_ENDSCROLL = 8;
 constexpr UINT WM_INITMENUPOPUP = 0x0117;
 constexpr UINT WM_MENUSELECT = 0x011F;
 constexpr UINT WM_ENTERIDLE = 0x0121;

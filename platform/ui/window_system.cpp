@@ -22,10 +22,6 @@ namespace qv {
 
 namespace {
 
-// The scroll codes of WM_HSCROLL/WM_VSCROLL this file sends.
-constexpr WPARAM kLineUp = 0, kLineDown = 1, kPageUp = 2, kPageDown = 3, kThumbPosition = 4,
-                 kThumbTrack = 5, kEndScroll = 8;
-
 // Our own messages to the window system's service window.
 constexpr UINT UM_PAINT = 0xB200;  // from the idle handler: paint the pending windows
 constexpr UINT UM_INPUT = 0xB201;  // route the oldest input event
@@ -874,14 +870,14 @@ void Manager::ScrollDragInput(const InputEvent& e) {
   const HWND hwnd = scrollDrag.hwnd;
   if (e.kind == InputEvent::Kind::Button && !e.down) {
     scrollDrag.active = false;
-    Send(hwnd, message, MAKELONG(kThumbPosition, static_cast<std::uint16_t>(scrollDrag.pos)));
-    if (Get(hwnd)) Send(hwnd, message, kEndScroll);
+    Send(hwnd, message, MAKELONG(SB_THUMBPOSITION, static_cast<std::uint16_t>(scrollDrag.pos)));
+    if (Get(hwnd)) Send(hwnd, message, SB_ENDSCROLL);
     return;
   }
   if (e.kind == InputEvent::Kind::Move && pos != scrollDrag.pos) {
     scrollDrag.pos = pos;
     w->trackPos[vertical ? SB_VERT : SB_HORZ] = pos;
-    Send(hwnd, message, MAKELONG(kThumbTrack, static_cast<std::uint16_t>(pos)));
+    Send(hwnd, message, MAKELONG(SB_THUMBTRACK, static_cast<std::uint16_t>(pos)));
   }
 }
 
@@ -2002,18 +1998,18 @@ void ScrollBarPress(HWND hwnd, bool vertical, LPARAM screenPoint) {
   const Point p{static_cast<std::int16_t>(LOWORD(static_cast<WPARAM>(screenPoint))) - o.X,
                 static_cast<std::int16_t>(HIWORD(static_cast<WPARAM>(screenPoint))) - o.Y};
   const UINT message = vertical ? WM_VSCROLL : WM_HSCROLL;
-  WPARAM code = kEndScroll;
+  WPARAM code = SB_ENDSCROLL;
   if (parts.first.Contains(p))
-    code = kLineUp;
+    code = SB_LINEUP;
   else if (parts.last.Contains(p))
-    code = kLineDown;
+    code = SB_LINEDOWN;
   else if (parts.trackBefore.Contains(p))
-    code = kPageUp;
+    code = SB_PAGEUP;
   else if (parts.trackAfter.Contains(p))
-    code = kPageDown;
-  if (code != kEndScroll) {
+    code = SB_PAGEDOWN;
+  if (code != SB_ENDSCROLL) {
     Send(hwnd, message, code);
-    if (Get(hwnd)) Send(hwnd, message, kEndScroll);
+    if (Get(hwnd)) Send(hwnd, message, SB_ENDSCROLL);
     return;
   }
   if (!parts.thumb.Contains(p) || !(m.buttons & MK_LBUTTON)) return;

@@ -225,10 +225,9 @@ enum : UINT {
   SIF_TRACKPOS = 0x10,
   SIF_ALL = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_TRACKPOS,
 };
-// WM_HSCROLL/WM_VSCROLL carry the platform's scroll codes in the low word of wParam
-// (SB_LINEUP 0, SB_LINEDOWN 1, SB_PAGEUP 2, SB_PAGEDOWN 3, SB_THUMBPOSITION 4 and
-// SB_THUMBTRACK 5 with the thumb's position in the high word, SB_ENDSCROLL 8); the class
-// library names them.
+// WM_HSCROLL/WM_VSCROLL carry the scroll codes of platform/msg/messages.h (SB_LINEUP ...) in
+// the low word of wParam, and for SB_THUMBTRACK and SB_THUMBPOSITION the thumb's position in
+// the high word.
 struct SCROLLINFO {
   UINT cbSize = sizeof(SCROLLINFO);
   UINT fMask = 0;

@@ -273,19 +273,6 @@ enum TScrollCode {
 using TScrollEvent =
     std::function<void(TComponent* Sender, TScrollCode ScrollCode, int& ScrollPos)>;
 
-// Scroll-bar codes of WM_HSCROLL/WM_VSCROLL.
-enum : WPARAM {
-  SB_LINEUP = 0,
-  SB_LINEDOWN = 1,
-  SB_PAGEUP = 2,
-  SB_PAGEDOWN = 3,
-  SB_THUMBPOSITION = 4,
-  SB_THUMBTRACK = 5,
-  SB_TOP = 6,
-  SB_BOTTOM = 7,
-  SB_ENDSCROLL = 8,
-};
-
 class TScrollBar : public TCustomControl {
  public:
   explicit TScrollBar(TComponent* owner);
