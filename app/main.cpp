@@ -21,8 +21,8 @@
 #include "platform/base/text.h"
 #include "platform/msg/fd_watch.h"
 #include "platform/ui/window_system.h"
-#include "platform/vcl/dialogs.h"
-#include "platform/vcl/forms.h"
+#include "platform/classlib/dialogs.h"
+#include "platform/classlib/forms.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // handling whichever box has the focus, and Enter opens the list.
 #pragma once
 
-#include "platform/vcl/stdctrls.h"
+#include "platform/classlib/stdctrls.h"
 
 namespace qv {
 

@@ -3,8 +3,8 @@
 // cancels.
 #pragma once
 
-#include "platform/vcl/forms.h"
-#include "platform/vcl/stdctrls.h"
+#include "platform/classlib/forms.h"
+#include "platform/classlib/stdctrls.h"
 
 namespace qv {
 

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/vcl/extctrls.h"
-#include "platform/vcl/stdctrls.h"
+#include "platform/classlib/extctrls.h"
+#include "platform/classlib/stdctrls.h"
 
 namespace qv {
 

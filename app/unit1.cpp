@@ -24,7 +24,7 @@
 #include "platform/msg/pump.h"
 #include "platform/services/xml_dom.h"
 #include "platform/ui/window_system.h"
-#include "platform/vcl/dialogs.h"
+#include "platform/classlib/dialogs.h"
 
 namespace qv {
 

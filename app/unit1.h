@@ -21,7 +21,7 @@
 #include "app/xi_progress_bar.h"
 #include "cddb/cddb_types.h"
 #include "platform/msg/timer.h"
-#include "platform/vcl/forms.h"
+#include "platform/classlib/forms.h"
 
 namespace qv {
 

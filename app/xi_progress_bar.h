@@ -7,7 +7,7 @@
 
 #include "platform/gfx/bitmap.h"
 #include "platform/gfx/color.h"
-#include "platform/vcl/controls.h"
+#include "platform/classlib/controls.h"
 
 namespace qv {
 

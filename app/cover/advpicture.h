@@ -19,8 +19,8 @@
 #include "platform/gfx/geometry.h"
 #include "platform/gfx/region.h"
 #include "platform/msg/messages.h"
-#include "platform/vcl/controls.h"
-#include "platform/vcl/graphics.h"
+#include "platform/classlib/controls.h"
+#include "platform/classlib/graphics.h"
 
 namespace qv {
 

@@ -14,7 +14,7 @@
 #include "app/unit1.h"
 #include "platform/msg/pump.h"
 #include "platform/ui/window_system.h"
-#include "platform/vcl/forms.h"
+#include "platform/classlib/forms.h"
 #include "tests/app/app_test_util.h"
 #include "tools/mkdisc/disc_maker.h"
 

@@ -4,7 +4,7 @@
 
 #include "platform/gfx/dc.h"
 #include "platform/ui/window_system.h"
-#include "tests/platform/vcl/vcl_test_util.h"
+#include "tests/platform/classlib/classlib_test_util.h"
 
 namespace qv {
 namespace {
@@ -103,10 +103,10 @@ TEST(XiProgressBarTest, VerticalBarGrowsFromTheBottom) {
 
 // On a form: the bar paints on its parent's canvas at its place; a new position is painted
 // before the call returns, the other setters only mark it for the next paint.
-class XiProgressBarOnFormTest : public test::VclTest {
+class XiProgressBarOnFormTest : public test::ClassLibTest {
  protected:
   void SetUp() override {
-    VclTest::SetUp();
+    ClassLibTest::SetUp();
     form = MakeForm(300, 40);
     form->SetColor(TColor(RGB(1, 2, 3)));
     bar = Create<TXiProgressBar>(form);

@@ -7,7 +7,7 @@
 #include "platform/gfx/png_codec.h"
 #include "platform/ui/window_system.h"
 #include "tests/app/cover/cover_test_util.h"
-#include "tests/platform/vcl/vcl_test_util.h"
+#include "tests/platform/classlib/classlib_test_util.h"
 
 namespace qv {
 namespace {
@@ -217,7 +217,7 @@ TEST(IPictureTest, BadInputLeavesAnEmptyPicture) {
 }
 
 // On a form the control paints on its parent's canvas at its place, and repaints when asked.
-class AdvPictureOnFormTest : public test::VclTest {};
+class AdvPictureOnFormTest : public test::ClassLibTest {};
 
 TEST_F(AdvPictureOnFormTest, CoverIsDrawnShrunkAndCentredInTheWindow) {
   TForm* form = MakeForm(400, 200);

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "platform/gfx/dc.h"
-#include "platform/vcl/graphics.h"
+#include "platform/classlib/graphics.h"
 
 namespace qv::draw {
 

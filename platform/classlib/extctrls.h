@@ -1,8 +1,8 @@
 // The panel: a container with bevels and a centred caption. GUI thread only.
 #pragma once
 
-#include "platform/vcl/controls.h"
-#include "platform/vcl/stdctrls.h"
+#include "platform/classlib/controls.h"
+#include "platform/classlib/stdctrls.h"
 
 namespace qv {
 

@@ -1,4 +1,4 @@
-#include "platform/vcl/jpeg.h"
+#include "platform/classlib/jpeg.h"
 
 #include <algorithm>
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/vcl/controls.h"
+#include "platform/classlib/controls.h"
 
 namespace qv {
 

@@ -15,11 +15,11 @@
 #include "platform/ui/headless_backend.h"
 #include "platform/ui/window_system.h"
 #include "platform/ui/x11_backend.h"
-#include "platform/vcl/dialogs.h"
-#include "platform/vcl/extctrls.h"
-#include "platform/vcl/forms.h"
-#include "platform/vcl/menus.h"
-#include "platform/vcl/stdctrls.h"
+#include "platform/classlib/dialogs.h"
+#include "platform/classlib/extctrls.h"
+#include "platform/classlib/forms.h"
+#include "platform/classlib/menus.h"
+#include "platform/classlib/stdctrls.h"
 #include "tests/platform/ui/xvfb_server.h"
 
 namespace qv {
@@ -114,7 +114,7 @@ TEST(DemoFormTest, HeadlessAndXvfbDrawTheSamePixels) {
   StopWindowSystem();
   ASSERT_EQ(headless.Width(), 420);
   ASSERT_EQ(headless.Height(), 300);
-  EXPECT_TRUE(WritePng(headless, std::string(QV_BINARY_DIR) + "/vcl-demo-headless.png"));
+  EXPECT_TRUE(WritePng(headless, std::string(QV_BINARY_DIR) + "/classlib-demo-headless.png"));
   // A few probes that the picture is the demo: the navy strip, the list's chosen row.
   EXPECT_EQ(headless.Pixel(200, 280), ColorToRGB(clNavy));
   EXPECT_EQ(headless.Pixel(100, 72 + 2 * 12 + 6), ColorToRGB(clHighlight));
@@ -137,7 +137,7 @@ TEST(DemoFormTest, HeadlessAndXvfbDrawTheSamePixels) {
   DestroyApplication();
   StopWindowSystem();
   UseBuiltinFontEverywhere(false);
-  EXPECT_TRUE(WritePng(shown, std::string(QV_BINARY_DIR) + "/vcl-demo-xvfb.png"));
+  EXPECT_TRUE(WritePng(shown, std::string(QV_BINARY_DIR) + "/classlib-demo-xvfb.png"));
   ASSERT_EQ(shown.Width(), 420);
   EXPECT_TRUE(drawn == headless) << "the back buffers differ";
   int differing = 0;

@@ -1,6 +1,6 @@
-#include "platform/vcl/stdctrls_draw.h"
+#include "platform/classlib/stdctrls_draw.h"
 
-#include "platform/vcl/controls.h"
+#include "platform/classlib/controls.h"
 
 namespace qv::draw {
 

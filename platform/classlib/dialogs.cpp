@@ -1,12 +1,12 @@
-#include "platform/vcl/dialogs.h"
+#include "platform/classlib/dialogs.h"
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "platform/ui/window_system.h"
-#include "platform/vcl/forms.h"
-#include "platform/vcl/stdctrls.h"
+#include "platform/classlib/forms.h"
+#include "platform/classlib/stdctrls.h"
 
 namespace qv {
 

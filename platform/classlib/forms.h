@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/ui/display_backend.h"
-#include "platform/vcl/controls.h"
+#include "platform/classlib/controls.h"
 
 namespace qv {
 

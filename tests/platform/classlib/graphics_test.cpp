@@ -1,4 +1,4 @@
-#include "platform/vcl/graphics.h"
+#include "platform/classlib/graphics.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 
 #include "platform/base/streams.h"
 #include "platform/gfx/jpeg_codec.h"
-#include "platform/vcl/jpeg.h"
+#include "platform/classlib/jpeg.h"
 #include "tests/platform/gfx/gfx_test_util.h"
 
 namespace qv {

@@ -1,4 +1,4 @@
-#include "platform/vcl/forms.h"
+#include "platform/classlib/forms.h"
 
 #include <algorithm>
 #include <memory>
@@ -8,8 +8,8 @@
 #include "platform/msg/window.h"
 #include "platform/ui/nonclient.h"
 #include "platform/ui/window_system.h"
-#include "platform/vcl/dialogs.h"
-#include "platform/vcl/menus.h"
+#include "platform/classlib/dialogs.h"
+#include "platform/classlib/menus.h"
 
 namespace qv {
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/vcl/graphics.h"
+#include "platform/classlib/graphics.h"
 
 namespace qv {
 

@@ -1,4 +1,4 @@
-#include "platform/vcl/extctrls.h"
+#include "platform/classlib/extctrls.h"
 
 namespace qv {
 

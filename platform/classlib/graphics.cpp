@@ -1,11 +1,11 @@
-#include "platform/vcl/graphics.h"
+#include "platform/classlib/graphics.h"
 
 #include <algorithm>
 #include <cctype>
 
 #include "platform/base/streams.h"
 #include "platform/gfx/bmp_codec.h"
-#include "platform/vcl/jpeg.h"
+#include "platform/classlib/jpeg.h"
 
 namespace qv {
 

@@ -17,7 +17,7 @@
 #include "platform/base/component.h"
 #include "platform/gfx/geometry.h"
 #include "platform/msg/messages.h"
-#include "platform/vcl/graphics.h"
+#include "platform/classlib/graphics.h"
 
 namespace qv {
 

@@ -1,11 +1,11 @@
-#include "platform/vcl/stdctrls.h"
+#include "platform/classlib/stdctrls.h"
 
 #include <algorithm>
 
 #include "platform/msg/message_queue.h"
 #include "platform/ui/window_system.h"
-#include "platform/vcl/forms.h"
-#include "platform/vcl/stdctrls_draw.h"
+#include "platform/classlib/forms.h"
+#include "platform/classlib/stdctrls_draw.h"
 
 namespace qv {
 

@@ -7,19 +7,19 @@
 #include "platform/msg/message_queue.h"
 #include "platform/msg/window.h"
 #include "platform/ui/window_system.h"
-#include "platform/vcl/dialogs.h"
-#include "platform/vcl/extctrls.h"
-#include "platform/vcl/forms.h"
-#include "platform/vcl/menus.h"
-#include "platform/vcl/stdctrls.h"
-#include "tests/platform/vcl/vcl_test_util.h"
+#include "platform/classlib/dialogs.h"
+#include "platform/classlib/extctrls.h"
+#include "platform/classlib/forms.h"
+#include "platform/classlib/menus.h"
+#include "platform/classlib/stdctrls.h"
+#include "tests/platform/classlib/classlib_test_util.h"
 
 namespace qv {
 namespace {
 
-using test::VclTest;
+using test::ClassLibTest;
 
-class ControlsTest : public VclTest {};
+class ControlsTest : public ClassLibTest {};
 
 template <class T>
 T* Place(TForm* form, Rect r) {

@@ -1,9 +1,9 @@
-#include "platform/vcl/menus.h"
+#include "platform/classlib/menus.h"
 
 #include <algorithm>
 
 #include "platform/ui/window_system.h"
-#include "platform/vcl/forms.h"
+#include "platform/classlib/forms.h"
 
 namespace qv {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "platform/base/stringlist.h"
-#include "platform/vcl/controls.h"
+#include "platform/classlib/controls.h"
 
 namespace qv {
 

@@ -1,11 +1,11 @@
-#include "platform/vcl/controls.h"
+#include "platform/classlib/controls.h"
 
 #include <algorithm>
 #include <unordered_map>
 
 #include "platform/msg/message_queue.h"
 #include "platform/ui/window_system.h"
-#include "platform/vcl/forms.h"
+#include "platform/classlib/forms.h"
 
 namespace qv {
 

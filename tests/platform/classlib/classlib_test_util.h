@@ -14,11 +14,11 @@
 #include "platform/msg/pump.h"
 #include "platform/ui/headless_backend.h"
 #include "platform/ui/window_system.h"
-#include "platform/vcl/forms.h"
+#include "platform/classlib/forms.h"
 
 namespace qv::test {
 
-class VclTest : public ::testing::Test {
+class ClassLibTest : public ::testing::Test {
  protected:
   void SetUp() override {
     UseBuiltinFontEverywhere(true);
