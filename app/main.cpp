@@ -3,7 +3,8 @@
 // QUORVEL_DISPLAY=headless) the window lives in memory and runs the same, which is how a
 // front end drives unattended "-auto" rips: the program then prints where the files went and
 // ends with 0 (every track written), 1 (some failed) or 2 (nothing ripped). Otherwise it ends
-// with 0 when the window is closed. SIGINT and SIGTERM act as the window's ESC key.
+// with 0 when the window is closed. SIGINT and SIGTERM act as the window's ESC key. A second
+// copy says so on stderr and ends at once.
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -15,14 +16,15 @@
 #include <string>
 #include <vector>
 
+#include "app/one_instance.h"
 #include "app/rip_session.h"
 #include "app/unit1.h"
 #include "platform/base/paths.h"
 #include "platform/base/text.h"
-#include "platform/msg/fd_watch.h"
-#include "platform/ui/window_system.h"
 #include "platform/classlib/dialogs.h"
 #include "platform/classlib/forms.h"
+#include "platform/msg/fd_watch.h"
+#include "platform/ui/window_system.h"
 
 namespace {
 
@@ -80,7 +82,11 @@ int Run(const std::vector<std::string>& Params) {
   qv::TForm1* form = nullptr;
   qv::TForm1::ChoiceUnattendedDefault = headless;
   qv::Application()->CreateForm(form);
-  if (form->SecondInstance()) return autoRip ? 2 : 0;
+  if (form->SecondInstance()) {
+    std::fprintf(stderr, "quorvel: another copy is running (lock %s)\n",
+                 form->OneInstance1->LockFile().c_str());
+    return autoRip ? 2 : 0;
+  }
   qv::Application()->Run();
 
   int status = 0;

@@ -92,7 +92,8 @@ void TOneInstance::Loaded() {
     throw Failure("Unable to verify that Mutex already exists!", e.what());
   }
   const std::string name = SafePathComponent(MutexName);
-  const int fd = ::open((folder + name + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  lockFile_ = folder + name + ".lock";
+  const int fd = ::open(lockFile_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0)
     throw Failure("Unable to verify that Mutex already exists!", SystemError(name + ".lock"));
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

@@ -50,6 +50,8 @@ class TOneInstance : public TComponent {
   void Loaded() override;
 
   [[nodiscard]] bool FirstInstance() const { return first_; }
+  // The lock file `Loaded` took or found taken; empty before.
+  [[nodiscard]] const std::string& LockFile() const { return lockFile_; }
   // The socket a second copy's request arrives on; -1 unless this is the first copy.
   [[nodiscard]] int ListenFd() const { return listenFd_; }
   // Answers the requests waiting on `ListenFd` without blocking on a silent peer for long.
@@ -66,6 +68,7 @@ class TOneInstance : public TComponent {
   bool first_ = false;
   bool loaded_ = false;
   std::string savedTitle_;
+  std::string lockFile_;
   int lockFd_ = -1;
   int listenFd_ = -1;
   std::string socketPath_;

@@ -11,10 +11,11 @@ endfunction()
 
 # qv_test(<target> LABEL <folder> SOURCES ... [DEPS ...] [THREADED]): a GoogleTest
 # program registered with CTest under the folder's label. THREADED tests also run
-# under ThreadSanitizer (`make tsan`).
+# under ThreadSanitizer (`make tsan`). Every test program runs with a runtime folder of its
+# own (tests/fixtures/private_runtime.cpp).
 function(qv_test target)
   cmake_parse_arguments(ARG "THREADED" "LABEL" "SOURCES;DEPS" ${ARGN})
-  add_executable(${target} ${ARG_SOURCES})
+  add_executable(${target} ${ARG_SOURCES} ${CMAKE_SOURCE_DIR}/tests/fixtures/private_runtime.cpp)
   target_link_libraries(${target} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main GTest::gmock
                                           Threads::Threads)
   target_compile_definitions(${target} PRIVATE QV_SOURCE_DIR="${CMAKE_SOURCE_DIR}"

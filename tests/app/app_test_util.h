@@ -34,6 +34,23 @@ class ScratchDir {
   std::string path_;
 };
 
+// Points XDG_RUNTIME_DIR (the single-instance lock's folder) at `Folder` for a scope, then
+// back at the test program's own (tests/fixtures/private_runtime.cpp), never at none: that
+// would be the user's.
+class RuntimeFolderScope {
+ public:
+  void Set(const std::string& Folder) {
+    if (const char* now = std::getenv("XDG_RUNTIME_DIR")) saved_ = now;
+    ::setenv("XDG_RUNTIME_DIR", Folder.c_str(), 1);
+  }
+  ~RuntimeFolderScope() {
+    if (!saved_.empty()) ::setenv("XDG_RUNTIME_DIR", saved_.c_str(), 1);
+  }
+
+ private:
+  std::string saved_;
+};
+
 inline void WriteText(const std::string& Path, const std::string& Text) {
   std::ofstream out(Path, std::ios::binary);
   out << Text;

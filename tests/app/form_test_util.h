@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "app/unit1.h"
+#include "platform/classlib/forms.h"
 #include "platform/msg/pump.h"
 #include "platform/ui/window_system.h"
-#include "platform/classlib/forms.h"
 #include "tests/app/app_test_util.h"
 #include "tools/mkdisc/disc_maker.h"
 
@@ -31,7 +31,7 @@ class FormTest : public ::testing::Test {
     ASSERT_EQ(::chdir(dir_.Path().c_str()), 0);
     ::setenv("QUORVEL_CDROM", dir_.File("disc.cue").c_str(), 1);
     ::setenv("QUORVEL_INI", dir_.File("Quorvel.ini").c_str(), 1);
-    ::setenv("XDG_RUNTIME_DIR", dir_.Path().c_str(), 1);
+    runtime_.Set(dir_.Path());
     DiscSpec spec;
     spec.AudioTracks = {{100}, {80}};
     WriteDiscImage(spec, dir_.File("disc.cue"));
@@ -66,6 +66,7 @@ class FormTest : public ::testing::Test {
   }
 
   ScratchDir dir_;
+  RuntimeFolderScope runtime_;
   std::string old_;
   TForm1* form_ = nullptr;
 };

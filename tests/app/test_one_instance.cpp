@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "tests/app/app_test_util.h"
 
@@ -17,9 +18,8 @@ class OneInstanceTest : public testing::Test {
  protected:
   void SetUp() override {
     ::chmod(dir_.Path().c_str(), 0700);
-    ::setenv("XDG_RUNTIME_DIR", dir_.Path().c_str(), 1);
+    runtime_.Set(dir_.Path());
   }
-  void TearDown() override { ::unsetenv("XDG_RUNTIME_DIR"); }
 
   // A window owning a guard set up as the main window stores it.
   struct Window {
@@ -50,6 +50,7 @@ class OneInstanceTest : public testing::Test {
   }
 
   ScratchDir dir_;
+  RuntimeFolderScope runtime_;
 };
 
 TEST_F(OneInstanceTest, ASecondCopyEndsAndRaisesTheFirst) {
@@ -152,6 +153,16 @@ TEST_F(OneInstanceTest, ALockFolderOthersCanWriteIsRefused) {
               0u);
   }
   EXPECT_FALSE(w.guard->FirstInstance());
+}
+
+// A test program's locks are never the user's: it has a runtime folder of its own in the
+// temporary folder, also where no fixture sets one, which every program it starts inherits.
+TEST(TestProgramTest, LocksLiveInThePrivateRuntimeFolder) {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  ASSERT_NE(runtime, nullptr);
+  const std::string own = std::filesystem::temp_directory_path().string() + "/qvtest-run-";
+  EXPECT_EQ(std::string(runtime).rfind(own, 0), 0u) << runtime;
+  EXPECT_EQ(TOneInstance::LockFolder(), std::string(runtime) + "/quorvel/");
 }
 
 }  // namespace

@@ -213,9 +213,15 @@ TEST_F(QuorvelTest, SecondCopyExitsAndRaisesTheFirst) {
   ASSERT_TRUE(Eventually([&] {
     return ReadText(dir_.File("Quorvel.log")).find("CDrip : start ripping") != std::string::npos;
   }));
+  // Both say why they end, and which lock is taken.
+  const std::string said =
+      "quorvel: another copy is running (lock " + dir_.File("quorvel/quorvel.lock") + ")\n";
   const auto second = Quorvel("-auto -debug");
   EXPECT_EQ(second.status, 2);
-  EXPECT_EQ(Quorvel("").status, 0);
+  EXPECT_EQ(second.output, said);
+  const auto plain = Quorvel("");
+  EXPECT_EQ(plain.status, 0);
+  EXPECT_EQ(plain.output, said);
   EXPECT_TRUE(Eventually([&] {
     return ReadText(dir_.File("Quorvel.log"))
                .find("OneInstance : another copy asked to raise the window") != std::string::npos;
