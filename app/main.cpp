@@ -108,6 +108,9 @@ int Run(const std::vector<std::string>& Params) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Status lines into a pipe whose reader has gone ("quorvel -auto | head -1") fail quietly;
+  // the rip goes on. Set before any thread exists.
+  ::signal(SIGPIPE, SIG_IGN);
   std::vector<std::string> params(argv + 1, argv + argc);
   int status = 2;
   try {

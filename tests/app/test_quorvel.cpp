@@ -46,12 +46,18 @@ class QuorvelTest : public ::testing::Test {
     return RunCommand(Environment() + "timeout 300 " + Quote(kQuorvel) + " " + Args);
   }
 
-  // Starts quorvel in the background; its output goes to `Output`.
-  pid_t Spawn(const std::string& Args, const std::string& Output) {
+  // Starts quorvel in the background; its output goes to `Output`, or only its standard
+  // error when its standard output is `Stdout`.
+  pid_t Spawn(const std::string& Args, const std::string& Output, int Stdout = -1) {
     const pid_t pid = ::fork();
     if (pid == 0) {
-      const std::string command =
-          Environment() + "exec " + Quote(kQuorvel) + " " + Args + " > " + Quote(Output) + " 2>&1";
+      if (Stdout >= 0) {
+        ::dup2(Stdout, 1);
+        ::signal(SIGPIPE, SIG_DFL);  // as a shell would start it
+      }
+      const std::string command = Environment() + "exec " + Quote(kQuorvel) + " " + Args +
+                                  (Stdout >= 0 ? " 2> " : " > ") + Quote(Output) +
+                                  (Stdout >= 0 ? "" : " 2>&1");
       ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
       ::_exit(127);
     }
@@ -202,6 +208,20 @@ TEST_F(QuorvelTest, TerminationSignalAbortsTheRipCleanly) {
   EXPECT_EQ(Wait(pid), 2) << ReadText(dir_.File("run.txt"));
   EXPECT_TRUE(FilesBelow(dir_.File("out")).empty());
   EXPECT_NE(ReadText(dir_.File("Quorvel.log")).find("CDrip : Abort ripping"), std::string::npos);
+}
+
+// Status lines into a pipe nobody reads any more ("quorvel -auto | head -1") do not stop the
+// rip.
+TEST_F(QuorvelTest, ClosedOutputPipeDoesNotStopTheRip) {
+  MakeDisc({100, 80});
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ::close(fds[0]);  // the reader is gone before the first line
+  const pid_t pid = Spawn("-auto -format=flac -pathtoenc=" + Quote(dir_.File("out/")),
+                          dir_.File("err.txt"), fds[1]);
+  ::close(fds[1]);
+  EXPECT_EQ(Wait(pid), 0) << ReadText(dir_.File("err.txt"));
+  EXPECT_EQ(FilesBelow(dir_.File("out")).size(), 2u);
 }
 
 // A second copy ends at once without touching the first one's log, and the first one hears
