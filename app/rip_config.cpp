@@ -1,9 +1,11 @@
 #include "app/rip_config.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 
+#include "app/rip_naming.h"
 #include "platform/base/inifile.h"
 #include "platform/base/paths.h"
 #include "platform/base/text.h"
@@ -119,7 +121,19 @@ void ParseCommandLine(const std::vector<std::string>& Params, TRipOptions& Optio
         if (Problem) Problem("ParseCommandLine : -compression '" + value + "' is not a number");
         continue;
       }
-      Options.Compression = number > 10.0 ? 0.2f : float(number);
+      if (number > 10.0) {
+        Options.Compression = 0.2f;
+      } else if (number < kMinCompression || number > kMaxCompression) {
+        // The encoder refuses a quality outside its range: every track would fail.
+        const double used = std::clamp(number, double(kMinCompression), double(kMaxCompression));
+        if (Problem)
+          Problem("ParseCommandLine : -compression " + value + " is outside " +
+                  CompressionText(kMinCompression) + " .. " + CompressionText(kMaxCompression) +
+                  ", using " + CompressionText(float(used)));
+        Options.Compression = float(used);
+      } else {
+        Options.Compression = float(number);
+      }
     } else if (SameText(name, "-pathtoenc")) {
       Options.BasePath = value;
     } else if (SameText(name, "-filename")) {
@@ -129,7 +143,7 @@ void ParseCommandLine(const std::vector<std::string>& Params, TRipOptions& Optio
       Options.FormatIndex = upper == "MP3" ? 0 : upper == "OGG" ? 1 : upper == "FLAC" ? 2 : -1;
     } else if (SameText(name, "-cddrive")) {
       int32_t drive;
-      if (!TryStrToInt(value, drive)) {
+      if (!TryStrToInt(value, drive) || drive < 0) {
         if (Problem) Problem("ParseCommandLine : -cddrive '" + value + "' is not a drive number");
         drive = -1;
       }

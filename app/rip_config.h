@@ -68,6 +68,11 @@ struct TRipOptions {
   int FormatIndex = 0;  // 0 MP3, 1 OGG, 2 FLAC, -1 none
 };
 
+// The Vorbis quality range: "-compression" outside it (up to 10.0; above, it means the
+// default 0.2) is held to it and reported.
+inline constexpr float kMinCompression = -0.1f;
+inline constexpr float kMaxCompression = 1.0f;
+
 // Applies "-name" and "-name=value" parameters in order (later ones override earlier ones;
 // names without regard to case; unknown names ignored). `SetCDrive` gets the drive number of
 // each "-cddrive" (-1 when the value is not an integer); `DebugOn` runs when "-debug" is met,

@@ -1,5 +1,7 @@
 #include "app/rip_session.h"
 
+#include <cstdio>
+
 #include "audio/audio_cdrom.h"
 #include "audio/audio_flac.h"
 #include "audio/audio_lame.h"
@@ -81,7 +83,7 @@ void TRipSession::Start(const std::vector<std::string>& Params) {
   Placeholder = FileBytes("NOCOVER.jpg");
   Cover = Placeholder;
 
-  const auto problem = [this](const std::string& Text) { Log.Report(Text); };
+  const auto problem = [this](const std::string& Text) { Warn(Text); };
   Config = LoadConfig(IniFileName(), problem);
   if (!Config.LocalCDDB.empty() && !ForceDirectories(Config.LocalCDDB))
     problem("LoadConfig : CONF localCDDB " + Config.LocalCDDB + " cannot be created");
@@ -115,8 +117,21 @@ void TRipSession::SetCDrive(int N) {
     Log.WriteLog("SetCDrive : Select CDRip drive " + CDIn1->DriveName());
     window_.SelectCddbDrive(N);
     Log.WriteLog("SetCDrive : Select CDDB drive " + window_.CddbDriveName());
+  } else if (N >= 0) {
+    // A negative one is no drive number at all, and the command line said so already.
+    Warn("SetCDrive : there is no drive " + IntToStr(N) + " (" + IntToStr(CDIn1->DrivesCount()) +
+         " found), drive " + IntToStr(CDIn1->CurrentDrive()) + " " + CDIn1->DriveName() +
+         " stays selected");
   }
   RefreshTrackList();
+}
+
+void TRipSession::Warn(const std::string& Text) {
+  Log.Report(Text);
+  if (WarningEcho != nullptr) {
+    std::fprintf(WarningEcho, "quorvel: %s\n", Text.c_str());
+    std::fflush(WarningEcho);
+  }
 }
 
 void TRipSession::RefreshTrackList() {

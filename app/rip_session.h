@@ -4,6 +4,7 @@
 // through `TRipWindow`; it only adds controls and wiring. Main thread only.
 #pragma once
 
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -43,7 +44,8 @@ class TRipSession {
   // after its first lookup has started.
   bool LogCreateFinished = true;
 
-  // Selects CD drive N for the input when it exists; refreshes the track list in any case.
+  // Selects CD drive N for the input when it exists (else the drive stays and a number of 0
+  // or more is reported); refreshes the track list in any case.
   void SetCDrive(int N);
   // "Track 1" .. "Track N" for the disc in the drive; clears the album texts.
   void RefreshTrackList();
@@ -82,6 +84,10 @@ class TRipSession {
   void LookupEnded();
   [[nodiscard]] bool AutoRipDone() const { return autoRip_.has_value(); }
   [[nodiscard]] const TRipOutcome& AutoRipOutcome() const { return *autoRip_; }
+
+  // Reported whatever -debug says: in the log, and on `WarningEcho` (stderr; null: not).
+  void Warn(const std::string& Text);
+  std::FILE* WarningEcho = stderr;
 
   // Components and state, for the window to show and change.
   TCDIn* CDIn1 = nullptr;

@@ -188,12 +188,36 @@ TEST_F(QuorvelTest, ExitStatusWhenNothingCanBeRipped) {
   EXPECT_EQ(Quorvel("-auto -format=flac -pathtoenc=o/").status, 2);
   MakeDisc({40});
   EXPECT_EQ(Quorvel("-auto -format=wav -pathtoenc=o/").status, 2);
-  // A drive number out of range selects nothing; the rip uses the first drive.
-  EXPECT_EQ(Quorvel("-auto -format=flac -cddrive=9 -pathtoenc=o/").status, 0);
   ::setenv("QUORVEL_LIB_CDRIP", "/nonexistent/libcdrip.so", 1);
   const auto noLibrary = Quorvel("-auto");
   ::unsetenv("QUORVEL_LIB_CDRIP");
   EXPECT_EQ(noLibrary.status, 2);
+}
+
+// Values out of range are said on stderr and in the log, and the rip goes on with a sound
+// one: no encoder that refuses every track, no drive taken in place of another unsaid.
+TEST_F(QuorvelTest, OutOfRangeValuesAreReportedAndReplaced) {
+  MakeDisc({40});
+  struct Case {
+    const char* args;
+    const char* said;
+  } const cases[] = {
+      {"-format=ogg -compression=5",
+       "ParseCommandLine : -compression 5 is outside -0.1 .. 1, using 1\n"},
+      {"-format=ogg -compression=-0.5",
+       "ParseCommandLine : -compression -0.5 is outside -0.1 .. 1, using -0.1\n"},
+      {"-format=flac -cddrive=9", "SetCDrive : there is no drive 9 ("},
+  };
+  int run = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    const std::string out = dir_.File("out" + std::to_string(++run) + "/");
+    const auto r = Quorvel("-auto " + std::string(c.args) + " -pathtoenc=" + Quote(out));
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("quorvel: " + std::string(c.said)), std::string::npos) << r.output;
+    EXPECT_NE(ReadText(dir_.File("Quorvel.log")).find(c.said), std::string::npos);
+    EXPECT_EQ(FilesBelow(out).size(), 1u);
+  }
 }
 
 // SIGTERM acts as ESC: the running track stops and leaves nothing behind.

@@ -158,28 +158,37 @@ TEST(CommandLineTest, ValuesAndTheirEdges) {
     int bitrateValue;
     float compression;
     int format;
+    size_t problems;
   } const cases[] = {
-      {{"-bitrate=192"}, TMP3BitRate::br192, int(TMP3BitRate::br192), 0.2f, 0},
-      {{"-bitrate=100"}, TMP3BitRate::br192, -1, 0.2f, 0},  // no such rate: unchanged
-      {{"-bitrate=64", "-bitrate=100"}, TMP3BitRate::br64, -1, 0.2f, 0},
-      {{"-bitrate=8", "-bitrate=56"}, TMP3BitRate::br56, int(TMP3BitRate::br56), 0.2f, 0},
-      {{"-compression=25"}, TMP3BitRate::br192, -1, 0.2f, 0},
-      {{"-compression=10"}, TMP3BitRate::br192, -1, 10.0f, 0},
-      {{"-compression=0.9", "-compression=x"}, TMP3BitRate::br192, -1, 0.9f, 0},
-      {{"-format=FLAC"}, TMP3BitRate::br192, -1, 0.2f, 2},
-      {{"-format=mp3"}, TMP3BitRate::br192, -1, 0.2f, 0},
-      {{"-format=wav"}, TMP3BitRate::br192, -1, 0.2f, -1},
-      {{"-format"}, TMP3BitRate::br192, -1, 0.2f, -1},  // no "=": the empty value
-      {{"-format=ogg", "-format=flac"}, TMP3BitRate::br192, -1, 0.2f, 2},
+      {{"-bitrate=192"}, TMP3BitRate::br192, int(TMP3BitRate::br192), 0.2f, 0, 0},
+      {{"-bitrate=100"}, TMP3BitRate::br192, -1, 0.2f, 0, 0},  // no such rate: unchanged
+      {{"-bitrate=64", "-bitrate=100"}, TMP3BitRate::br64, -1, 0.2f, 0, 0},
+      {{"-bitrate=8", "-bitrate=56"}, TMP3BitRate::br56, int(TMP3BitRate::br56), 0.2f, 0, 0},
+      {{"-compression=25"}, TMP3BitRate::br192, -1, 0.2f, 0, 0},
+      // The encoder's range is -0.1 .. 1: beyond it (up to 10) the nearest end, reported.
+      {{"-compression=10"}, TMP3BitRate::br192, -1, 1.0f, 0, 1},
+      {{"-compression=5"}, TMP3BitRate::br192, -1, 1.0f, 0, 1},
+      {{"-compression=-0.5"}, TMP3BitRate::br192, -1, -0.1f, 0, 1},
+      {{"-compression=-0.1", "-compression=1"}, TMP3BitRate::br192, -1, 1.0f, 0, 0},
+      {{"-compression=0.9", "-compression=x"}, TMP3BitRate::br192, -1, 0.9f, 0, 1},
+      {{"-format=FLAC"}, TMP3BitRate::br192, -1, 0.2f, 2, 0},
+      {{"-format=mp3"}, TMP3BitRate::br192, -1, 0.2f, 0, 0},
+      {{"-format=wav"}, TMP3BitRate::br192, -1, 0.2f, -1, 0},
+      {{"-format"}, TMP3BitRate::br192, -1, 0.2f, -1, 0},  // no "=": the empty value
+      {{"-format=ogg", "-format=flac"}, TMP3BitRate::br192, -1, 0.2f, 2, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.params.front() + (c.params.size() > 1 ? " " + c.params[1] : ""));
-    const TRipOptions o = Parse(c.params).options;
-    EXPECT_EQ(o.BitRate, c.bitrate);
-    EXPECT_EQ(o.MP3BitRateValue, c.bitrateValue);
-    EXPECT_FLOAT_EQ(o.Compression, c.compression);
-    EXPECT_EQ(o.FormatIndex, c.format);
+    const ParseResult r = Parse(c.params);
+    EXPECT_EQ(r.options.BitRate, c.bitrate);
+    EXPECT_EQ(r.options.MP3BitRateValue, c.bitrateValue);
+    EXPECT_FLOAT_EQ(r.options.Compression, c.compression);
+    EXPECT_EQ(r.options.FormatIndex, c.format);
+    EXPECT_EQ(r.problems.size(), c.problems);
   }
+  EXPECT_EQ(Parse({"-compression=5"}).problems,
+            std::vector<std::string>{"ParseCommandLine : -compression 5 is outside -0.1 .. 1, "
+                                     "using 1"});
 }
 
 TEST(CommandLineTest, DebugSwitchesTheLogOnWhereverItStands) {
@@ -194,7 +203,8 @@ TEST(CommandLineTest, DebugSwitchesTheLogOnWhereverItStands) {
 TEST(CommandLineTest, DriveNumbersAreHandedOnEvenWhenOutOfRange) {
   const ParseResult r = Parse({"-cddrive=7", "-cddrive=-1", "-cddrive=two", "-cddrive"});
   EXPECT_EQ(r.drives, (std::vector<int>{7, -1, -1, -1}));
-  EXPECT_EQ(r.problems.size(), 2u);
+  // A number of no drive is the session's to report; the others are no drive numbers.
+  EXPECT_EQ(r.problems.size(), 3u);
 }
 
 TEST(CommandLineTest, GetParamValueKeepsTheValueWithoutEquals) {
