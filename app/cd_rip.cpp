@@ -267,7 +267,9 @@ TCDRipper::TTrackResult TCDRipper::RipTrack(const TRipJob& Job, int Index, TAudi
     return TTrackResult::Aborted;
   }
   if (error.empty() && !FileExists(temp)) error = "no file was written";
-  if (error.empty() && &Output == &mp3Out_) WriteId3Frames(Job, Index, temp);
+  // The tags are written while the file still has its temporary name: a file whose tags
+  // could not be written (a full disc) is a failed track and never gets the final name.
+  if (error.empty() && &Output == &mp3Out_) error = WriteId3Frames(Job, Index, temp);
   if (error.empty() && std::rename(temp.c_str(), FileName.c_str()) != 0)
     error = "cannot rename " + temp;
   if (error.empty()) return TTrackResult::Written;
@@ -280,19 +282,27 @@ TCDRipper::TTrackResult TCDRipper::RipTrack(const TRipJob& Job, int Index, TAudi
   return TTrackResult::Failed;
 }
 
-void TCDRipper::WriteId3Frames(const TRipJob& Job, int Index, const std::string& FileName) {
+std::string TCDRipper::WriteId3Frames(const TRipJob& Job, int Index, const std::string& FileName) {
   const std::string& title = Job.TrackLines[size_t(Index)];
-  id3Tag_.LoadFromFile(FileName, 0);
-  id3Tag_.SetTextFrame("TIT2", title);
-  id3Tag_.SetTextFrame("TPE1", Job.Texts.Artist);
-  id3Tag_.SetTextFrame("TALB", Job.Texts.Album);
-  // Version 2.4 replaced the year frame by the recording time.
-  id3Tag_.SetTextFrame(id3Tag_.Version == 4 ? "TDRC" : "TYER", Job.Texts.Year);
-  id3Tag_.SetTextFrame("TCON", Job.Texts.Genre);
-  id3Tag_.SetTextFrame("TRCK", TrackNumberText(Index + 1));
-  const uint16_t result = id3Tag_.SaveToFile("=", 0xFF, -1, 0xFF);
+  uint16_t result = id3::kOk;
+  try {
+    id3Tag_.LoadFromFile(FileName, 0);
+    id3Tag_.SetTextFrame("TIT2", title);
+    id3Tag_.SetTextFrame("TPE1", Job.Texts.Artist);
+    id3Tag_.SetTextFrame("TALB", Job.Texts.Album);
+    // Version 2.4 replaced the year frame by the recording time.
+    id3Tag_.SetTextFrame(id3Tag_.Version == 4 ? "TDRC" : "TYER", Job.Texts.Year);
+    id3Tag_.SetTextFrame("TCON", Job.Texts.Genre);
+    id3Tag_.SetTextFrame("TRCK", TrackNumberText(Index + 1));
+    result = id3Tag_.SaveToFile("=", 0xFF, -1, 0xFF);
+  } catch (const std::exception& e) {
+    return "ID3v2 tag not written : " + std::string(e.what());
+  }
+  // The high byte is an error class; the low byte only collects warnings.
+  if (result >= 0x100) return "ID3v2 tag not written : result $" + IntToHex(result, 4);
   if (result != id3::kOk)
     log_.WriteLog("CDrip : ID3v2 tag of " + FileName + " : result $" + IntToHex(result, 4));
+  return "";
 }
 
 void TCDRipper::SaveCover(const TRipJob& Job, const std::string& Folder) {

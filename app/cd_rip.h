@@ -106,7 +106,9 @@ class TCDRipper {
   TTrackResult RipTrack(const TRipJob& Job, int Index, TAudioFileOut& Output,
                         const std::string& FileName);
   void SaveCover(const TRipJob& Job, const std::string& Folder);
-  void WriteId3Frames(const TRipJob& Job, int Index, const std::string& FileName);
+  // Empty when the tags were written, else why not.
+  [[nodiscard]] std::string WriteId3Frames(const TRipJob& Job, int Index,
+                                           const std::string& FileName);
   void Install(TAudioOutput& Output, const std::string& Name);
 
   TCDIn& cdIn_;

@@ -12,6 +12,7 @@
 #include "cddb/cddb_types.h"
 #include "tests/app/app_test_util.h"
 #include "tests/app/headless_window.h"
+#include "tests/platform/base/file_size_limit.h"
 #include "tools/mkdisc/disc_maker.h"
 
 namespace qv {
@@ -21,7 +22,7 @@ using namespace qv::test;
 
 // A generated disc image in the drive list, a scratch folder as the current folder (the log
 // and "NOCOVER.jpg" live there) and an INI file; then the session as the window creates it.
-class CDripTest : public testing::Test {
+class CDripTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ::getcwd(oldCwd_, sizeof oldCwd_);
@@ -326,6 +327,33 @@ TEST_F(CDripTest, EncoderRefusingItsSettingsFailsEveryTrack) {
   EXPECT_EQ(outcome.ExitStatus(), 2);
   EXPECT_EQ(FilesBelow(dir_.File("o")),
             std::vector<std::string>{"Unknown Artist/Unknown Album/cover.jpg"});
+}
+
+// A tag rewrite that fails (a full disc; here the file-size limit lets the encoder write its
+// file but not the larger tagged one) fails the track: nothing stays under the final name or
+// the temporary one, and the failure is logged.
+TEST_F(CDripTest, Mp3WhoseTagsCannotBeWrittenIsAFailedTrack) {
+  MakeDisc({40});
+  TRipSession& s = Start({"-format=mp3", "-pathtoenc=" + dir_.File("whole/")});
+  s.ApplyEntry(Entry());
+  const TRipOutcome whole = s.CDrip();
+  ASSERT_EQ(whole.Files.size(), 1u);
+  const auto tagged = std::filesystem::file_size(whole.Files[0]);
+  s.Options.BasePath = dir_.File("full/");
+  TRipOutcome full;
+  {
+    qv::testing::FileSizeLimit limit(tagged - 1);
+    ASSERT_TRUE(limit.ok());
+    full = s.CDrip();
+  }
+  EXPECT_EQ(full.Written, 0);
+  EXPECT_EQ(full.Failed, 1);
+  EXPECT_EQ(full.ExitStatus(), 2);
+  EXPECT_EQ(FilesBelow(dir_.File("full")),
+            std::vector<std::string>{"AC-DC/Live- Donington/cover.jpg"});
+  EXPECT_NE(
+      ReadText(dir_.File("Quorvel.log")).find("CDrip : track 1 failed : ID3v2 tag not written"),
+      std::string::npos);
 }
 
 TEST_F(CDripTest, DataTracksAreSkippedAndDataDiscsNotRipped) {
