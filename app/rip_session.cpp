@@ -187,7 +187,8 @@ std::string TRipSession::ApplyEntry(const TCDInfo& Info) {
   Destination =
       FillAlbumPlaceholders(Options.Pattern, Texts, TNameChars{Config.CDDBChar, Config.SpaceChar});
   Ready = true;
-  return LangMessages[9] + " " + NormalizePath(Options.BasePath) + FolderPart(Destination);
+  // The folder the files and the cover really go to, not the pattern as written.
+  return LangMessages[9] + " " + TCDRipper::AlbumFolder(Options.BasePath, Destination);
 }
 
 void TRipSession::NewLookup() {

@@ -408,6 +408,33 @@ TEST_F(CDripTest, MediaEventsWaitForTheRip) {
   EXPECT_EQ(s.TrackLines, (std::vector<std::string>{"Track 1", "Track 2"}));
 }
 
+// The "Destination :" line names the folder the files and the cover really go to, not the
+// pattern as written.
+TEST_F(CDripTest, DestinationLineShowsTheRealFolder) {
+  MakeDisc({30});
+  struct Case {
+    const char* pattern;
+    const char* folder;  // below the base folder
+  } const cases[] = {
+      {"..\\..\\%TRACKNAME%", "__/__/"},
+      {"/tmp/x/%TRACKNAME%", "tmp/x/"},
+      {"%ARTIST%/%TRACKNB%/%TRACKNAME%", "AC-DC/"},
+  };
+  int run = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    const std::string base = dir_.File("o" + std::to_string(++run) + "/");
+    TRipSession& s =
+        Start({"-format=flac", "-pathtoenc=" + base, std::string("-filename=") + c.pattern});
+    const std::string folder = base + c.folder;
+    EXPECT_EQ(s.ApplyEntry(Entry()), "Destination : " + folder);
+    const TRipOutcome outcome = s.CDrip();
+    ASSERT_EQ(outcome.Files.size(), 1u);
+    EXPECT_EQ(outcome.Files[0].rfind(folder, 0), 0u) << outcome.Files[0];
+    EXPECT_TRUE(std::filesystem::exists(folder + "cover.jpg"));
+  }
+}
+
 TEST_F(CDripTest, AlbumFolderStopsBeforeTheFirstPerTrackPlaceholder) {
   EXPECT_EQ(TCDRipper::AlbumFolder(".\\", "A\\B\\%TRACKNB% - %TRACKNAME%"), "./A/B/");
   EXPECT_EQ(TCDRipper::AlbumFolder("/o/", "A\\%tracknb%\\%TRACKNAME%"), "/o/A/");
