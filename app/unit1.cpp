@@ -19,12 +19,12 @@
 #include "platform/base/paths.h"
 #include "platform/base/text.h"
 #include "platform/cdrom/media_watcher.h"
+#include "platform/classlib/dialogs.h"
 #include "platform/msg/fd_watch.h"
 #include "platform/msg/message_queue.h"
 #include "platform/msg/pump.h"
 #include "platform/services/xml_dom.h"
 #include "platform/ui/window_system.h"
-#include "platform/classlib/dialogs.h"
 
 namespace qv {
 
@@ -369,7 +369,7 @@ void TForm1::ApplyConfig() {
   HTTPClient1->Proxy.Username = c.Proxy.ProxyUser;
   HTTPClient1->Proxy.Password = c.Proxy.ProxyPass;
   if (!c.LocalCDDB.empty()) Cddb1->LocalCDDBPath = c.LocalCDDB;
-  if (!c.SearchURL.empty()) coverSearch_->SearchURL = c.SearchURL;
+  coverSearch_->SearchURL = c.SearchURL;  // none or empty: the search stays off
   coverSearch_->OnError = [this](const std::string& Message) {
     session_->Log.WriteLog("SearchCovers : " + Message);
   };

@@ -31,13 +31,6 @@ class ICoverSearchView {
   virtual void SetSlideCaption(const std::string& caption) = 0;
 };
 
-// The search URL when the INI file names none. The host never resolves: the service and
-// its credentials are the user's to configure.
-inline constexpr const char* kDefaultSearchURL =
-    "http://covers.invalid/onca/"
-    "xml3?t=tonearmfeed-31&dev-t=qelvTok&KeywordSearch=#SEARCH#&mode=music&bcm=&type=lite&"
-    "page=1&ct=text/xml&f=xml&locale=uk";
-
 class TCoverSearch {
  public:
   // Neither argument is owned; both outlive the search.
@@ -45,7 +38,9 @@ class TCoverSearch {
   TCoverSearch(const TCoverSearch&) = delete;
   TCoverSearch& operator=(const TCoverSearch&) = delete;
 
-  std::string SearchURL = kDefaultSearchURL;  // each "#SEARCH#" takes the search words
+  // Each "#SEARCH#" takes the search words. Empty (until the INI file names a service): the
+  // search is off and sends nothing.
+  std::string SearchURL;
   std::string PlaceholderFile = "NOCOVER.jpg";
   int MaxCovers = 32;  // listed pictures looked at per search
   // Bounds a whole search, however many pictures stall: later ones are not fetched.

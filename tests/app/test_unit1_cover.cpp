@@ -198,6 +198,26 @@ TEST_F(CoverFormTest, CoversAreFoundShownBrowsedAndSaved) {
   EXPECT_EQ(RipAndReadCover(), red_);
 }
 
+// Without a service in the INI file (no "search" key, or an empty one) the search is off: not
+// one request leaves, and the placeholder stays.
+TEST_F(CoverFormTest, NoServiceNoRequest) {
+  Answer("200 text/xml answer.xml", {"/red.jpg"});
+  for (const char* key : {"", "search=\n"}) {
+    SCOPED_TRACE(key);
+    WriteText(dir_.File("Quorvel.ini"),
+              "[PROXY]\nProxyIP=127.0.0.1\nProxyPort=" + std::to_string(server_.Port()) +
+                  "\n[CONF]\nlocalCDDB=db\n" + key);
+    OpenWindow();
+    EXPECT_EQ(server_.Requests(), std::vector<std::string>{});
+    EXPECT_EQ(form_->CoverSearch().CoverCount(), 1);
+    EXPECT_EQ(form_->sLabel4->Caption(),
+              "Destination : " + dir_.File("out/") + "Two Words/Album Title/");
+    Close();
+    std::fclose(status_);
+    status_ = nullptr;
+  }
+}
+
 // Each failure ends the search with the placeholder and "No cover was found !"; the window
 // goes on and the rip saves the placeholder.
 TEST_F(CoverFormTest, FailedSearchesEndWithThePlaceholder) {
