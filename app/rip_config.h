@@ -75,8 +75,8 @@ inline constexpr float kMaxCompression = 1.0f;
 
 // Applies "-name" and "-name=value" parameters in order (later ones override earlier ones;
 // names without regard to case; unknown names ignored). `SetCDrive` gets the drive number of
-// each "-cddrive" (-1 when the value is not an integer); `DebugOn` runs when "-debug" is met,
-// so the lines of later steps are logged.
+// each "-cddrive" (-1, reported, when the value is not a whole number of 0 or more);
+// `DebugOn` runs when "-debug" is met, so the lines of later steps are logged.
 void ParseCommandLine(const std::vector<std::string>& Params, TRipOptions& Options,
                       const std::function<void(int Drive)>& SetCDrive = nullptr,
                       const std::function<void()>& DebugOn = nullptr,
