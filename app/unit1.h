@@ -20,8 +20,8 @@
 #include "app/unused_components.h"
 #include "app/xi_progress_bar.h"
 #include "cddb/cddb_types.h"
-#include "platform/msg/timer.h"
 #include "platform/classlib/forms.h"
+#include "platform/msg/timer.h"
 
 namespace qv {
 

@@ -5,9 +5,9 @@
 // Main thread only.
 #pragma once
 
+#include "platform/classlib/controls.h"
 #include "platform/gfx/bitmap.h"
 #include "platform/gfx/color.h"
-#include "platform/classlib/controls.h"
 
 namespace qv {
 

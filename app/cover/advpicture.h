@@ -15,12 +15,12 @@
 
 #include "app/cover/advpicture_gif.h"
 #include "platform/base/component.h"
+#include "platform/classlib/controls.h"
+#include "platform/classlib/graphics.h"
 #include "platform/gfx/bitmap.h"
 #include "platform/gfx/geometry.h"
 #include "platform/gfx/region.h"
 #include "platform/msg/messages.h"
-#include "platform/classlib/controls.h"
-#include "platform/classlib/graphics.h"
 
 namespace qv {
 

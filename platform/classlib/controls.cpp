@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "platform/classlib/forms.h"
 #include "platform/msg/message_queue.h"
 #include "platform/ui/window_system.h"
-#include "platform/classlib/forms.h"
 
 namespace qv {
 

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "platform/base/component.h"
+#include "platform/classlib/graphics.h"
 #include "platform/gfx/geometry.h"
 #include "platform/msg/messages.h"
-#include "platform/classlib/graphics.h"
 
 namespace qv {
 

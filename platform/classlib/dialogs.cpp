@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/ui/window_system.h"
 #include "platform/classlib/forms.h"
 #include "platform/classlib/stdctrls.h"
+#include "platform/ui/window_system.h"
 
 namespace qv {
 

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/ui/display_backend.h"
 #include "platform/classlib/controls.h"
+#include "platform/ui/display_backend.h"
 
 namespace qv {
 

@@ -4,8 +4,8 @@
 #include <cctype>
 
 #include "platform/base/streams.h"
-#include "platform/gfx/bmp_codec.h"
 #include "platform/classlib/jpeg.h"
+#include "platform/gfx/bmp_codec.h"
 
 namespace qv {
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "platform/ui/window_system.h"
 #include "platform/classlib/forms.h"
+#include "platform/ui/window_system.h"
 
 namespace qv {
 

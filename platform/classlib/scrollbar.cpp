@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "platform/classlib/stdctrls_draw.h"
 #include "platform/msg/message_queue.h"
 #include "platform/ui/window_system.h"
-#include "platform/classlib/stdctrls_draw.h"
 
 namespace qv {
 

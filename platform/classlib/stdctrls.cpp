@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "platform/msg/message_queue.h"
-#include "platform/ui/window_system.h"
 #include "platform/classlib/forms.h"
 #include "platform/classlib/stdctrls_draw.h"
+#include "platform/msg/message_queue.h"
+#include "platform/ui/window_system.h"
 
 namespace qv {
 

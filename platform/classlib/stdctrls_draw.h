@@ -2,8 +2,8 @@
 // the drop-down arrow. Included only by the controls' sources.
 #pragma once
 
-#include "platform/gfx/dc.h"
 #include "platform/classlib/graphics.h"
+#include "platform/gfx/dc.h"
 
 namespace qv::draw {
 

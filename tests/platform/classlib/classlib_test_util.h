@@ -10,11 +10,11 @@
 #include <string>
 #include <thread>
 
+#include "platform/classlib/forms.h"
 #include "platform/gfx/font.h"
 #include "platform/msg/pump.h"
 #include "platform/ui/headless_backend.h"
 #include "platform/ui/window_system.h"
-#include "platform/classlib/forms.h"
 
 namespace qv::test {
 

@@ -4,14 +4,14 @@
 #include <string>
 #include <vector>
 
-#include "platform/msg/message_queue.h"
-#include "platform/msg/window.h"
-#include "platform/ui/window_system.h"
 #include "platform/classlib/dialogs.h"
 #include "platform/classlib/extctrls.h"
 #include "platform/classlib/forms.h"
 #include "platform/classlib/menus.h"
 #include "platform/classlib/stdctrls.h"
+#include "platform/msg/message_queue.h"
+#include "platform/msg/window.h"
+#include "platform/ui/window_system.h"
 #include "tests/platform/classlib/classlib_test_util.h"
 
 namespace qv {

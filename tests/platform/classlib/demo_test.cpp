@@ -7,6 +7,11 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/classlib/dialogs.h"
+#include "platform/classlib/extctrls.h"
+#include "platform/classlib/forms.h"
+#include "platform/classlib/menus.h"
+#include "platform/classlib/stdctrls.h"
 #include "platform/gfx/font.h"
 #include "platform/gfx/png_codec.h"
 #include "platform/msg/message_queue.h"
@@ -15,11 +20,6 @@
 #include "platform/ui/headless_backend.h"
 #include "platform/ui/window_system.h"
 #include "platform/ui/x11_backend.h"
-#include "platform/classlib/dialogs.h"
-#include "platform/classlib/extctrls.h"
-#include "platform/classlib/forms.h"
-#include "platform/classlib/menus.h"
-#include "platform/classlib/stdctrls.h"
 #include "tests/platform/ui/xvfb_server.h"
 
 namespace qv {

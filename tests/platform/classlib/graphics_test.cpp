@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "platform/base/streams.h"
-#include "platform/gfx/jpeg_codec.h"
 #include "platform/classlib/jpeg.h"
+#include "platform/gfx/jpeg_codec.h"
 #include "tests/platform/gfx/gfx_test_util.h"
 
 namespace qv {
