@@ -351,7 +351,7 @@ int TLocalCDDB::ReadEntry(TCDInfo& info) {
   std::string text;
   if (const int code = ReadEntryText(info.Category, id, text); code < 0) return code;
   TEntryArray lines;
-  XmcdSplitText(ToUtf8Auto(text), lines);
+  XmcdSplitText(text, lines);  // raw: decoded value by value
   const TCDTOC toc = info.TOC;
   const int result = XmcdParse(info, lines);
   info.TOC = toc;
@@ -364,7 +364,7 @@ int TLocalCDDB::ReadCandidate(const std::string& category, const std::string& id
   std::string text;
   if (const int code = ReadEntryText(category, id, text); code < 0) return code;
   TEntryArray lines;
-  XmcdSplitText(ToUtf8Auto(text), lines);
+  XmcdSplitText(text, lines);  // raw: decoded value by value
   info.Category = category;
   return XmcdParse(info, lines);
 }
