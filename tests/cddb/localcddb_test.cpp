@@ -324,6 +324,19 @@ TEST_P(TLocalCDDBLayoutTest, MissingCategoryIndexAndOverlongDiscs) {
     EXPECT_EQ(db.Query(disc, matches), -2);
   }
   EXPECT_NE(ReadFile(dir_.path() / "index.log").find("Cannot find the file"), std::string::npos);
+  {
+    // No folder at all is a database not started yet: nothing to complain about; the
+    // rebuild creates it, parents included.
+    TLocalCDDB db;
+    db.SetLayout(GetParam());
+    db.SetRoot((dir_.path() / "new" / "db").string());
+    EXPECT_FALSE(db.Initialized());
+    EXPECT_FALSE(fs::exists(dir_.path() / "new"));
+    db.BuildIndex();
+    EXPECT_TRUE(db.Initialized());
+    EXPECT_EQ(ReadFile(dir_.path() / "new" / "db" / "cat.idx"), "");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path() / "new" / "db"), {}), 100);
+  }
 
   // 5401 seconds is past what the index holds: logged in the category folder, not indexed.
   const TCDInfo longDisc = Disc(MakeToc({150, 200000}, 150 + 5401 * 75), "misc", "Long");
