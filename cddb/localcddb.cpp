@@ -17,6 +17,7 @@
 
 #include "cddb/localcddb_xmcd.h"
 #include "cddb/tblockfile.h"
+#include "platform/base/paths.h"
 #include "platform/base/text.h"
 
 namespace qv {
@@ -243,7 +244,9 @@ void TLocalCDDB::SetRoot(const std::string& path) {
   if (root.back() != '/') root += '/';
   FRoot = root;
   FInitialized = ReadCategories();
-  if (!FInitialized && FRoot != "./") {
+  // A root that does not exist yet is a database not started yet, which `BuildIndex` and
+  // `WriteEntry` create; only a folder without its category index is worth a log line.
+  if (!FInitialized && FRoot != "./" && IsDirectory(FRoot)) {
     WriteLog(FRoot + "index.log", "Error => Cannot find the file " + FRoot + kCategoryIndex);
   }
 }
@@ -351,7 +354,7 @@ int TLocalCDDB::ReadEntry(TCDInfo& info) {
   std::string text;
   if (const int code = ReadEntryText(info.Category, id, text); code < 0) return code;
   TEntryArray lines;
-  XmcdSplitText(ToUtf8Auto(text), lines);
+  XmcdSplitText(text, lines);  // raw: decoded value by value
   const TCDTOC toc = info.TOC;
   const int result = XmcdParse(info, lines);
   info.TOC = toc;
@@ -364,7 +367,7 @@ int TLocalCDDB::ReadCandidate(const std::string& category, const std::string& id
   std::string text;
   if (const int code = ReadEntryText(category, id, text); code < 0) return code;
   TEntryArray lines;
-  XmcdSplitText(ToUtf8Auto(text), lines);
+  XmcdSplitText(text, lines);  // raw: decoded value by value
   info.Category = category;
   return XmcdParse(info, lines);
 }
@@ -563,7 +566,7 @@ int TLocalCDDB::WriteEntry(const TCDInfo& info) {
   if (!IsValidCategory(info.Category) || !IsValidDiscId(info.DiscID)) return -1;
   const std::string id = Lower(info.DiscID);
 
-  if (!IsDirectory(FRoot) && ::mkdir(FRoot.c_str(), 0777) != 0 && !IsDirectory(FRoot)) return -2;
+  if (!ForceDirectories(FRoot)) return -2;
   const std::string existingCategory = ResolveName(FRoot, info.Category);
   const std::string categoryName = existingCategory.empty() ? info.Category : existingCategory;
   const std::string categoryDir = FRoot + categoryName + "/";
@@ -607,7 +610,12 @@ int TLocalCDDB::WriteEntry(const TCDInfo& info) {
 }
 
 void TLocalCDDB::BuildIndex() {
-  if (!IsDirectory(FRoot)) ::mkdir(FRoot.c_str(), 0777);
+  if (!ForceDirectories(FRoot)) {
+    // Nowhere to log it: one line on standard error instead of a complaint per file.
+    std::cerr << "The local CD database folder " << FRoot
+              << " cannot be created: " << std::strerror(errno) << "\n";
+    return;
+  }
   const std::string rootLog = FRoot + "index.log";
 
   std::vector<std::string> names;

@@ -50,20 +50,35 @@ int KeyIndex(std::string_view line, std::string_view name) {
   return TwoDigitIndex(line.substr(name.size(), eq - name.size()), index) ? index : -2;
 }
 
+// Cuts the escaped value into lines of at most the limit, each between two characters, so
+// that every line is valid UTF-8 on its own. As with cuts at exact piece lengths, a value
+// longer than one piece whose last line is full is followed by a line with an empty value.
 void AppendKeyLines(std::string_view key, const std::string& value, TEntryArray& lines,
                     std::size_t& next, bool& overflow) {
   const std::size_t piece = kXmcdLineLimit - key.size() - 1;
   const std::string escaped = XmcdEscape(value);
-  const std::size_t count = escaped.size() <= piece ? 1 : escaped.size() / piece + 1;
-  for (std::size_t k = 0; k < count; ++k) {
+  const auto put = [&](std::string_view text) {
     if (next >= lines.size()) {
       overflow = true;
-      return;
+      return false;
     }
     std::string line(key);
     line += '=';
-    if (k * piece < escaped.size()) line += escaped.substr(k * piece, piece);
+    line += text;
     lines[next++] = std::move(line);
+    return true;
+  };
+  if (escaped.size() <= piece) {
+    put(escaped);
+    return;
+  }
+  const std::string_view rest(escaped);
+  for (std::size_t pos = 0;;) {
+    std::size_t size = Utf8Truncate(rest.substr(pos), piece).size();
+    if (size == 0 && pos < rest.size()) size = piece;  // not UTF-8 here: cut where it falls
+    if (!put(rest.substr(pos, size))) return;
+    pos += size;
+    if (pos == rest.size() && size < piece) return;
   }
 }
 
@@ -250,20 +265,23 @@ int XmcdParse(TCDInfo& info, const TEntryArray& lines) {
   }
 
   info.TOC.TrackCount = static_cast<std::uint8_t>(trackCount);
-  info.DiscID = XmcdUnescape(rawDiscId);
-  const std::string title = XmcdUnescape(rawTitle);
+  // Each value is decoded on its own, once joined: a character cut at a line end is whole
+  // again, and a value in another character set leaves the others as they are.
+  const auto text = [](const std::string& raw) { return XmcdUnescape(ToUtf8Auto(raw)); };
+  info.DiscID = text(rawDiscId);
+  const std::string title = text(rawTitle);
   if (const std::size_t sep = title.find(" / "); sep != std::string::npos) {
     info.Artist = title.substr(0, sep);
     info.Title = title.substr(sep + 3);
   } else {
     info.Artist = title;
   }
-  info.Year = XmcdUnescape(rawYear);
-  info.Genre = XmcdUnescape(rawGenre);
-  info.ExtD = XmcdUnescape(rawExtD);
+  info.Year = text(rawYear);
+  info.Genre = text(rawGenre);
+  info.ExtD = text(rawExtD);
   for (std::size_t t = 0; t < rawTracks.size(); ++t) {
-    info.TrackTitles[t] = XmcdUnescape(rawTracks[t]);
-    info.TrackExt[t] = XmcdUnescape(rawExt[t]);
+    info.TrackTitles[t] = text(rawTracks[t]);
+    info.TrackExt[t] = text(rawExt[t]);
   }
   const bool complete = xmcd && offsets && length && revision && discid && dtitle && ttitle &&
                         extd && extt && playorder;

@@ -10,7 +10,8 @@
 
 namespace qv {
 
-// Key lines never exceed this many bytes; longer values continue on lines with the same key.
+// Key lines never exceed this many bytes; longer values continue on lines with the same key,
+// cut between characters.
 inline constexpr std::size_t kXmcdLineLimit = 255;
 
 // `\` -> `\\`, CR LF / CR / LF -> `\n`, TAB -> `\t`.
@@ -23,8 +24,10 @@ inline constexpr std::size_t kXmcdLineLimit = 255;
 [[nodiscard]] int XmcdGenerate(const TCDInfo& info, std::string_view clientText,
                                TEntryArray& lines);
 
-// Reads the lines up to the first empty one into `info`, keeping `info.Category`.
-// 0, or -4 when a required part is missing or a number in it is unusable.
+// Reads the lines up to the first empty one into `info`, keeping `info.Category`. The lines
+// may hold raw bytes: each value, joined from its lines, is taken as UTF-8 when it is valid
+// UTF-8 and as Windows-1252 otherwise. 0, or -4 when a required part is missing or a number
+// in it is unusable.
 [[nodiscard]] int XmcdParse(TCDInfo& info, const TEntryArray& lines);
 
 // Splits stored or received text into entry lines at CR, LF or CR LF. Empty lines are

@@ -96,6 +96,11 @@ TEST_F(QuorvelTest, AutoRipWritesEveryTrackAndSaysWhere) {
             (std::vector<std::string>{"Unknown_Artist/Unknown_Album/01 - Track_1.flac",
                                       "Unknown_Artist/Unknown_Album/02 - Track_2.flac"}));
   EXPECT_NE(r.output.find("Rip done !"), std::string::npos);
+  // The first run in a fresh folder starts the local CD database without a complaint.
+  EXPECT_EQ(r.output.find("Couldn't"), std::string::npos) << r.output;
+  const std::vector<std::string> database = FilesBelow(dir_.File("CDDB"));
+  EXPECT_EQ(database.size(), 100u);  // 01.idx .. 99.idx and cat.idx; no index.log
+  EXPECT_EQ(database.back(), "cat.idx");
 }
 
 // A local database entry names and tags the files; it is read, not written back.

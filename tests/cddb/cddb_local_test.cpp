@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <random>
 
+#include "cddb/localcddb_xmcd.h"
+#include "platform/base/text.h"
 #include "tests/cddb/cddb_test_util.h"
 
 namespace qv {
@@ -198,6 +201,105 @@ TEST_F(TCddbLocalTest, LibcddbReadsTheUnixLayoutAsItsCache) {
   EXPECT_EQ(tracks,
             (std::vector<std::string>{"1|Alpha track 1|150", "2|" + std::string(300, 'L') + "|4650",
                                       "3|Alpha track 3|10314"}));
+}
+
+// Random text of exactly `bytes` bytes once escaped, from characters of one to four bytes
+// and characters that are escaped, so that line cuts fall at every place in a character.
+std::string RandomText(std::mt19937& rng, std::size_t bytes) {
+  static const char* const kChars[] = {"a",  "Z", " ", "é",  "ß",  "€",
+                                       "中", "𝄞", "😀", "\\", "\t", "\n"};
+  std::string text;
+  std::size_t size = 0;
+  while (size < bytes) {
+    const std::string c = kChars[rng() % std::size(kChars)];
+    const std::size_t width = XmcdEscape(c).size();
+    if (size + width > bytes) continue;
+    text += c;
+    size += width;
+  }
+  return text;
+}
+
+// Values of every length around one and two line pieces, with non-ASCII characters, saved and
+// read back through the files: every stored line is within the limit and valid UTF-8 on its
+// own, our reader gives back every byte, and libcddb and perl's CDDB::File (which keep the
+// escapes) read the same text from the Unix layout.
+TEST_F(TCddbLocalTest, NonAsciiValuesAroundTheLineLimitRoundTripThroughTheFiles) {
+  std::vector<int> offsets;
+  for (int i = 0; i < 99; ++i) offsets.push_back(150 + i * 3000);
+  const TCDTOC toc = MakeToc(offsets, offsets.back() + 3000);
+  testing::WriteFile(dir_.path() / "read.pl",
+                     "use CDDB::File; my $d = CDDB::File->new($ARGV[0]);\n"
+                     "print join(\"|\", $d->artist, $d->title, $d->genre, $d->extd), \"\\n\";\n"
+                     "print join(\"|\", $_->title, $_->extd), \"\\n\" for $d->tracks;\n");
+  for (const TLocalCDDBType layout : {lctUNIX, lctWIN}) {
+    for (unsigned seed = 1; seed <= 3; ++seed) {
+      SCOPED_TRACE((layout == lctUNIX ? "Unix, seed " : "Windows, seed ") + std::to_string(seed));
+      std::mt19937 rng(seed);
+      cddb_.LocalCDDBType = layout;
+      cddb_.CDInfo = TCDInfo{};
+      cddb_.AssignTOC(toc);
+      TCDInfo& info = cddb_.CDInfo;
+      info.Category = "rock";
+      info.Artist = RandomText(rng, 100 + seed) + "x";  // DTITLE: about two pieces of 248
+      info.Title = "x" + RandomText(rng, 2 * 248 + seed - 2 - (101 + seed) - 3 - 1);
+      info.Genre = RandomText(rng, 245 + seed);
+      info.Year = "2001";
+      info.ExtD = RandomText(rng, 3 * 250 + seed - 2);
+      for (int i = 0; i < 99; ++i) {
+        const std::size_t title = 255 - ("TTITLE" + std::to_string(i) + "=").size();
+        const std::size_t ext = 255 - ("EXTT" + std::to_string(i) + "=").size();
+        info.TrackTitles[i] = RandomText(rng, title * (1 + i % 2) + (i / 2) % 9 - 4);
+        info.TrackExt[i] = RandomText(rng, ext * (2 - i % 2) + (i / 2 + 4) % 9 - 4);
+      }
+      ASSERT_GT(cddb_.SaveToLocalCDDB(), 0);
+      const TCDInfo written = cddb_.CDInfo;
+
+      const auto file = dir_.path() / "rock" / (layout == lctUNIX ? written.DiscID : "00toFF");
+      std::istringstream text(testing::ReadFile(file));
+      int bad = 0;
+      for (std::string line; std::getline(text, line);) {
+        if (line.size() <= kXmcdLineLimit && IsValidUtf8(line)) continue;
+        if (++bad == 1) ADD_FAILURE() << "stored line: " << line;
+      }
+      EXPECT_EQ(bad, 0);
+
+      cddb_.CDInfo = TCDInfo{};
+      cddb_.CDInfo.Category = "rock";
+      cddb_.CDInfo.DiscID = written.DiscID;
+      ASSERT_EQ(cddb_.ReadFromLocalCDDB(), 0);
+      testing::ExpectSameTexts(written, cddb_.CDInfo);
+      if (layout != lctUNIX) continue;
+
+      int status = -1;
+      const std::string perl = testing::RunCommand(
+          "perl " + (dir_.path() / "read.pl").string() + " " + file.string(), &status);
+      ASSERT_EQ(status, 0) << "libcddb-file-perl is needed for this test";
+      std::string expected = XmcdEscape(written.Artist) + "|" + XmcdEscape(written.Title) + "|" +
+                             XmcdEscape(written.Genre) + "|" + XmcdEscape(written.ExtD) + "\n";
+      for (int i = 0; i < 99; ++i)
+        expected +=
+            XmcdEscape(written.TrackTitles[i]) + "|" + XmcdEscape(written.TrackExt[i]) + "\n";
+      EXPECT_EQ(perl, expected);
+
+      const std::string out =
+          testing::RunCommand(std::string(QV_BINARY_DIR) + "/bin/cddb_libcddb_peer cache " +
+                                  dir_.path().string() + " rock " + written.DiscID,
+                              &status);
+      ASSERT_EQ(status, 0) << out;
+      std::vector<std::string> tracks;
+      auto fields = ParsePeer(out, tracks);
+      EXPECT_EQ(fields["artist"], XmcdEscape(written.Artist));
+      EXPECT_EQ(fields["title"], XmcdEscape(written.Title));
+      EXPECT_EQ(fields["genre"], XmcdEscape(written.Genre));
+      EXPECT_EQ(fields["ext"], XmcdEscape(written.ExtD));
+      ASSERT_EQ(tracks.size(), 99u);
+      for (int i = 0; i < 99; ++i) {
+        EXPECT_EQ(tracks[i], std::to_string(i + 1) + "|" + XmcdEscape(written.TrackTitles[i]) +
+                                 "|" + std::to_string(offsets[i]));
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -324,6 +324,19 @@ TEST_P(TLocalCDDBLayoutTest, MissingCategoryIndexAndOverlongDiscs) {
     EXPECT_EQ(db.Query(disc, matches), -2);
   }
   EXPECT_NE(ReadFile(dir_.path() / "index.log").find("Cannot find the file"), std::string::npos);
+  {
+    // No folder at all is a database not started yet: nothing to complain about; the
+    // rebuild creates it, parents included.
+    TLocalCDDB db;
+    db.SetLayout(GetParam());
+    db.SetRoot((dir_.path() / "new" / "db").string());
+    EXPECT_FALSE(db.Initialized());
+    EXPECT_FALSE(fs::exists(dir_.path() / "new"));
+    db.BuildIndex();
+    EXPECT_TRUE(db.Initialized());
+    EXPECT_EQ(ReadFile(dir_.path() / "new" / "db" / "cat.idx"), "");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path() / "new" / "db"), {}), 100);
+  }
 
   // 5401 seconds is past what the index holds: logged in the category folder, not indexed.
   const TCDInfo longDisc = Disc(MakeToc({150, 200000}, 150 + 5401 * 75), "misc", "Long");
@@ -348,6 +361,82 @@ TEST_P(TLocalCDDBLayoutTest, RebuildTakesAtMostTwentySixCategories) {
   const std::string log = ReadFile(dir_.path() / "index.log");
   EXPECT_NE(log.find("zz-extra"), std::string::npos);
   EXPECT_NE(log.find("not a name"), std::string::npos);
+}
+
+// Entries as other programs store them, read through the file: blank lines inside, CR LF or
+// CR line ends, continuation lines cut inside a UTF-8 character or an escape, a value in
+// another character set beside UTF-8 ones.
+TEST_P(TLocalCDDBLayoutTest, EntryFilesOfOtherWritersReadBack) {
+  const TCDTOC toc = MakeToc({150, 300}, 750);
+  const std::string id = CddbDiscId(toc);
+  const std::string entry =
+      "# xmcd\n#\n# Track frame offsets:\n#\t150\n#\t300\n#\n# Disc length: 10 seconds\n#\n"
+      "# Revision: 3\n#\nDISCID=" +
+      id +
+      "\nDTITLE=Björk / Début\nDYEAR=1993\nDGENRE=Pop\nTTITLE0=Human\nTTITLE1=Crying\n"
+      "EXTD=\nEXTT0=\nEXTT1=\nPLAYORDER=\n";
+  const std::vector<std::pair<std::string, std::string>> blankLines = {
+      {"#\nDISCID", "#\n\n\nDISCID"}, {"TTITLE1", "\nTTITLE1"}, {"PLAYORDER=\n", "PLAYORDER=\n\n"}};
+  const struct {
+    const char* what;
+    std::string eol;
+    std::vector<std::pair<std::string, std::string>> edits;
+    std::string artist, genre, track, extd;
+  } cases[] = {
+      {"LF, blank lines", "\n", blankLines, "Björk", "Pop", "Crying", ""},
+      {"CR LF, blank lines", "\r\n", blankLines, "Björk", "Pop", "Crying", ""},
+      {"CR, blank lines", "\r", blankLines, "Björk", "Pop", "Crying", ""},
+      {"cut inside characters",
+       "\r\n",
+       {{"DTITLE=Bj\xC3\xB6rk", "DTITLE=Bj\xC3\nDTITLE=\xB6rk"},
+        {"TTITLE1=Crying", "TTITLE1=Caf\xC3\nTTITLE1=\xA9 \xE2\x82\nTTITLE1=\xAC"}},
+       "Björk",
+       "Pop",
+       "Café €",
+       ""},
+      {"one value in Windows-1252",
+       "\n",
+       {{"DGENRE=Pop", "DGENRE=Chanson fran\xE7\x61ise \x80"}},
+       "Björk",
+       "Chanson française €",
+       "Crying",
+       ""},
+      {"cut inside an escape",
+       "\r\n",
+       {{"EXTD=\n", "EXTD=one\\\nEXTD=ntwo \xC3\nEXTD=\xA9\n"}},
+       "Björk",
+       "Pop",
+       "Crying",
+       "one\ntwo é"},
+  };
+  for (const auto& c : cases) {
+    if (GetParam() == lctWIN && c.eol == "\r")
+      continue;  // group files are read by lines ending in LF
+    SCOPED_TRACE(c.what);
+    std::string text = entry;
+    for (const auto& [from, to] : c.edits) {
+      const auto at = text.find(from);
+      ASSERT_NE(at, std::string::npos) << from;
+      text.replace(at, from.size(), to);
+    }
+    if (GetParam() == lctWIN) text = "#FILENAME=" + id + "\n" + text;
+    std::string stored;
+    for (const char ch : text) stored += ch == '\n' ? c.eol : std::string(1, ch);
+    WriteFile(dir_.path() / "rock" / (GetParam() == lctUNIX ? id : "00toFF"), stored);
+    TCDInfo read;
+    read.Category = "rock";
+    read.DiscID = id;
+    TLocalCDDB db = Open();
+    ASSERT_EQ(db.ReadEntry(read), 0);
+    EXPECT_EQ(read.Artist, c.artist);
+    EXPECT_EQ(read.Title, "Début");
+    EXPECT_EQ(read.Year, "1993");
+    EXPECT_EQ(read.Genre, c.genre);
+    EXPECT_EQ(read.TrackTitles[0], "Human");
+    EXPECT_EQ(read.TrackTitles[1], c.track);
+    EXPECT_EQ(read.ExtD, c.extd);
+    EXPECT_EQ(read.Revision, 3);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, TLocalCDDBLayoutTest, ::testing::Values(lctUNIX, lctWIN),

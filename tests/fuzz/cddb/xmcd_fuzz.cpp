@@ -1,5 +1,6 @@
-// Any byte string as a stored or received xmcd entry: split into lines and parsed. When the
-// parse yields tracks, writing the record and parsing it again must give the same record.
+// Any byte string as a stored or received xmcd entry: split into lines and parsed, raw as the
+// local database reads it. When the parse yields tracks, writing the record must give lines
+// within the limit that are valid UTF-8 each, and parsing them again the same record.
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
@@ -33,7 +34,7 @@ bool SameEntry(const qv::TCDInfo& a, const qv::TCDInfo& b) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static qv::TEntryArray lines, again;
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  qv::XmcdSplitText(qv::ToUtf8Auto(text), lines);
+  qv::XmcdSplitText(text, lines);
   qv::TCDInfo info;
   const int result = qv::XmcdParse(info, lines);
   if (result != 0 && result != -4) std::abort();
@@ -44,6 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto& line : again) {
     if (line.empty()) break;
     if (line.size() > qv::kXmcdLineLimit && line.rfind("# Submitted via:", 0) != 0) std::abort();
+    if (!qv::IsValidUtf8(line)) std::abort();
   }
   qv::TCDInfo back;
   if (qv::XmcdParse(back, again) != 0 || !SameEntry(info, back)) std::abort();
