@@ -107,7 +107,16 @@ TRipOutcome TCDRipper::CDrip(const TRipJob& Job) {
   log_.WriteLog("CDrip : Starting");
   log_.WriteLog("CDRip : audioFormat " + Job.FormatText);
   log_.WriteLog("CDRip : bitrate " + Job.BitrateText);
-  if (!IsAudioDisc(cdIn_.DiscInfo())) return outcome;
+  if (!IsAudioDisc(cdIn_.DiscInfo())) {
+    // A disc that is not audio is no fault; one that cannot be read says why, whatever -debug
+    // says, or an unreadable disc image would pass for an empty drive.
+    outcome.DiscError = cdIn_.DiscError();
+    if (!outcome.DiscError.empty()) {
+      log_.Report("CDrip : " + outcome.DiscError);
+      window_.SetStatus(outcome.DiscError);
+    }
+    return outcome;
+  }
   log_.WriteLog("CDrip : DiscInfo OK cdiDiscMixed or cdiDiscAudio");
 
   TAudioFileOut* output = nullptr;

@@ -73,6 +73,8 @@ struct TRipJob {
 
 struct TRipOutcome {
   bool Started = false;  // the disc was audio and a format was chosen
+  // Why a disc could not be read at all (the drive layer's message); empty otherwise.
+  std::string DiscError;
   bool Aborted = false;
   int Written = 0;
   int Failed = 0;  // tracks that were tried and have no file

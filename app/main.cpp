@@ -96,7 +96,9 @@ int Run(const std::vector<std::string>& Params) {
         session.AutoRipDone() ? session.AutoRipOutcome() : qv::TRipOutcome();
     for (const std::string& file : outcome.Files)
       std::printf("Written: %s\n", qv::ExpandFileName(file).c_str());
-    if (!outcome.Started) std::fprintf(stderr, "quorvel: nothing to rip\n");
+    if (!outcome.Started)
+      std::fprintf(stderr, "quorvel: nothing to rip%s%s\n", outcome.DiscError.empty() ? "" : ": ",
+                   outcome.DiscError.c_str());
     status = outcome.ExitStatus();
   } else if (autoRip && qv::Form1 == nullptr) {
     status = 2;

@@ -18,7 +18,7 @@ bool IsData(const CR_TOCENTRY& Entry) {
 
 // Between the audio session of an enhanced CD and its data session lie the
 // first session's lead-out and the second's lead-in and pregap: no audio there.
-constexpr int kSessionGapSectors = 11400;
+constexpr int kSessionGapSectors = CR_SESSION_GAP_SECTORS;
 
 }  // namespace
 
@@ -88,11 +88,15 @@ void TCDIn::SetEndTrack(int Value) {
 
 TCDDiscInfo TCDIn::DiscInfo() {
   auto result = TCDDiscInfo::cdiDiscUnknown;
+  std::string problem;
   OpenCD();
   int32_t status = CR_MEDIA_PRESENT;
   if (cdrip_->CR_IsMediaLoaded(&status) == CR_OK && status != CR_MEDIA_PRESENT) {
     result = TCDDiscInfo::cdiDiscNone;
-  } else if (cdrip_->CR_ReadToc() == CR_OK) {
+    problem = "There is no disc in the drive";
+  } else if (cdrip_->CR_ReadToc() != CR_OK) {
+    problem = LibraryError();
+  } else {
     const int n = cdrip_->CR_GetNumTocEntries();
     for (int i = 0; i < n; ++i) {
       const bool data = IsData(cdrip_->CR_GetTocEntry(i));
@@ -106,7 +110,21 @@ TCDDiscInfo TCDIn::DiscInfo() {
     }
   }
   CloseCD();
+  std::lock_guard guard(openLock_);
+  discError_ = problem;
   return result;
+}
+
+std::string TCDIn::DiscError() {
+  std::lock_guard guard(openLock_);
+  return discError_;
+}
+
+std::string TCDIn::LibraryError() const {
+  char text[2048] = {};
+  cdrip_->CR_GetLastErrorText(text, int32_t(sizeof text));
+  const std::string message(text, strnlen(text, sizeof text));
+  return message.empty() ? "The table of contents cannot be read" : message;
 }
 
 int TCDIn::TracksCount() {
@@ -149,10 +167,13 @@ bool TCDIn::Range(int& Start, int& End) {
   const CR_TOCENTRY after = cdrip_->CR_GetTocEntry(endPos_.Track - 1);
   Start = int(first.StartSector) + MSFToFrames(startPos_.Offset);
   End = int(after.StartSector) + MSFToFrames(endPos_.Offset);
-  // The last audio track before the data session of an enhanced CD ends where
-  // the audio session ends, not at the data track.
-  if (endPos_.Track <= count && IsData(after) && endPos_.Track >= 2 &&
-      !IsData(cdrip_->CR_GetTocEntry(endPos_.Track - 2)) && End - kSessionGapSectors > Start)
+  // The last track of the first session ends where that session does, not at
+  // the next session's first track. The library puts a track in a later
+  // session only when the gap is really missing from the disc; a data track
+  // in the same session follows the audio at once.
+  if (endPos_.Track >= 2 && endPos_.Track <= count &&
+      after.Session > cdrip_->CR_GetTocEntry(endPos_.Track - 2).Session &&
+      End - kSessionGapSectors > Start)
     End -= kSessionGapSectors;
   return End >= Start;
 }
@@ -213,6 +234,8 @@ int TCDIn::GetData(void* Buffer, int BufferSize) {
     if (cdrip_->CR_RipChunk(ripBuffer_.data(), &bytes, &abort) != CR_OK)
       throw EAudioException("Read error on the disc");
     BufEnd = std::clamp(int(bytes), 0, int(ripBuffer_.size()));
+    // Nor may a range end early: a shortened track is a failed one.
+    if (BufEnd == 0 && Position < rangeSize_) throw EAudioException("Read error on the disc");
   }
   const int count = std::min(BufEnd - BufStart + 1, BufferSize);
   if (count <= 0) return 0;

@@ -64,6 +64,10 @@ class TCDIn : public TAudioInput {
   void SetEndTrack(int Value);
 
   [[nodiscard]] TCDDiscInfo DiscInfo();
+  // Why the last DiscInfo found no disc to read: no disc, or the ripping
+  // library's message when the table of contents could not be read (an
+  // unreadable disc image names its file and the fault). Empty when it could.
+  [[nodiscard]] std::string DiscError();
   // -1 when the table of contents cannot be read.
   [[nodiscard]] int TracksCount();
   // 0 no medium, 2 playing audio, 1 otherwise.
@@ -80,6 +84,8 @@ class TCDIn : public TAudioInput {
   void CheckIdle() const;
   // The sector range [Start, End) of the tracks set; false when the table has no such tracks.
   bool Range(int& Start, int& End);
+  // The library's message for the call that just failed.
+  [[nodiscard]] std::string LibraryError() const;
 
   const TCDRipApi* cdrip_;
   std::mutex openLock_;
@@ -93,6 +99,7 @@ class TCDIn : public TAudioInput {
   int chunkSize_ = kChunkSize;
   bool ripperOpen_ = false;
   std::vector<uint8_t> ripBuffer_;
+  std::string discError_;  // under openLock_
 };
 
 }  // namespace qv

@@ -32,6 +32,7 @@ struct TCDRipLibrary {
     l.Bind(api.CR_RipChunk, "CR_RipChunk");
     l.Bind(api.CR_CloseRipper, "CR_CloseRipper");
     l.Bind(api.CR_EjectCD, "CR_EjectCD");
+    l.Bind(api.CR_GetLastErrorText, "CR_GetLastErrorText");
   }
   TLibraryLoader loader;
   TCDRipApi api{};

@@ -23,6 +23,7 @@ struct TCDRipApi {
   decltype(&::CR_RipChunk) CR_RipChunk;
   decltype(&::CR_CloseRipper) CR_CloseRipper;
   decltype(&::CR_EjectCD) CR_EjectCD;
+  decltype(&::CR_GetLastErrorText) CR_GetLastErrorText;
 };
 
 // Loads Dir + "libcdrip.so" (or QUORVEL_LIB_CDRIP) once, writes the library's

@@ -46,6 +46,10 @@ class CdDrive {
   virtual MediaStatus GetMediaStatus() = 0;
   // The disc's table of contents as the drive reports it.
   virtual CdToc ReadToc() = 0;
+  // Where the last session of the disc read by ReadToc begins (its first track's start) when
+  // the sessions before it end kCdSessionGapSectors before it, sectors that hold no audio; 0
+  // for a disc of one session, or where the drive cannot tell.
+  virtual std::uint32_t LastSessionStart() { return 0; }
   // The same table through the CD-ROM controls instead of SCSI commands (the second way a
   // caller may take when SCSI commands are refused).
   virtual CdToc ReadTocByControl() = 0;

@@ -28,13 +28,17 @@ struct Library {
   std::vector<DriveInfo> Drives;
   std::vector<std::unique_ptr<CdDrive>> Opened;  // by index, opened on first use
   std::size_t Active = 0;
-  std::optional<CdToc> Toc;  // of the active drive, from the last CR_ReadToc
+  std::optional<CdToc> Toc;       // of the active drive, from the last CR_ReadToc
+  std::uint32_t LastSession = 0;  // of that disc; 0 for one session
+  std::string LastError;          // of the last call that failed
   std::unique_ptr<AudioReader> Ripper;
   std::uint32_t ChunkSectors = 0;
 
   void Reset() {
     Ripper.reset();
     Toc.reset();
+    LastSession = 0;
+    LastError.clear();
     Opened.clear();
     Drives.clear();
     Active = 0;
@@ -52,20 +56,55 @@ Library& State() {
   return library;
 }
 
+const char* CodeText(int32_t code) {
+  switch (code) {
+    case CR_ERR_NOT_INITIALIZED:
+      return "The CD ripping library is not initialised";
+    case CR_ERR_NO_DRIVE:
+      return "There is no such drive";
+    case CR_ERR_NO_MEDIUM:
+      return "There is no disc in the drive";
+    case CR_ERR_TOC:
+      return "The table of contents cannot be read";
+    case CR_ERR_RANGE:
+      return "The sectors are outside the disc";
+    case CR_ERR_READ:
+      return "A sector cannot be read";
+    case CR_ERR_NOT_OPEN:
+      return "No ripper is open";
+    case CR_ERR_BUSY:
+      return "The drive is busy ripping";
+    case CR_ERR_NOT_SUPPORTED:
+      return "The drive cannot do this";
+    case CR_ERR_ARGUMENT:
+      return "Invalid argument";
+    case CR_ERR_ABORTED:
+      return "Aborted";
+    default:
+      return "The drive cannot be queried";
+  }
+}
+
 // Runs `body` under the library's lock once CR_Init has been called, turning exceptions into
-// codes; `failure` is the code for an ECdromError.
+// codes; `failure` is the code for an ECdromError. A failure leaves its message for
+// CR_GetLastErrorText: the exception's, which names the drive or file, or the code's.
 template <typename Body>
 int32_t Guarded(int32_t failure, Body body) {
   Library& lib = State();
   std::lock_guard lock(lib.Lock);
-  if (!lib.Initialized) return CR_ERR_NOT_INITIALIZED;
+  int32_t code = CR_ERR_NOT_INITIALIZED;
+  std::string message;
   try {
-    return body(lib);
-  } catch (const ECdromError&) {
-    return failure;
-  } catch (const std::exception&) {
-    return CR_ERR_DRIVE;
+    if (lib.Initialized) code = body(lib);
+  } catch (const ECdromError& e) {
+    code = failure;
+    message = e.what();
+  } catch (const std::exception& e) {
+    code = CR_ERR_DRIVE;
+    message = e.what();
   }
+  if (code != CR_OK) lib.LastError = message.empty() ? CodeText(code) : message;
+  return code;
 }
 
 bool NeedsDrive(Library& lib) {
@@ -177,10 +216,12 @@ int32_t CR_IsAudioPlaying(void) {
 int32_t CR_ReadToc(void) {
   return qv::Guarded(CR_ERR_TOC, [](Library& lib) -> int32_t {
     lib.Toc.reset();
+    lib.LastSession = 0;
     if (!qv::NeedsDrive(lib)) return CR_ERR_NO_DRIVE;
     qv::CdDrive& drive = lib.ActiveDrive();
     if (drive.GetMediaStatus().State == qv::MediaState::Absent) return CR_ERR_NO_MEDIUM;
     lib.Toc = drive.ReadToc();
+    lib.LastSession = drive.LastSessionStart();
     return CR_OK;
   });
 }
@@ -198,16 +239,21 @@ CR_TOCENTRY CR_GetTocEntry(int32_t index) {
   if (!lib.Toc || index < 0 || static_cast<std::size_t>(index) > lib.Toc->Tracks.size())
     return entry;
   const auto& tracks = lib.Toc->Tracks;
+  const auto session = [&lib](std::uint32_t start) -> uint8_t {
+    return lib.LastSession > 0 && start >= lib.LastSession ? 2 : 1;
+  };
   if (static_cast<std::size_t>(index) == tracks.size()) {
     entry.StartSector = lib.Toc->LeadOutLsn;
     entry.Flag =
         static_cast<uint8_t>(CR_TOC_FLAG_AUDIO | (tracks.back().Control & CR_TOC_FLAG_DATA));
     entry.TrackNumber = CR_LEADOUT_TRACK;
+    entry.Session = session(tracks.back().StartLsn);
   } else {
     const qv::CdTocTrack& track = tracks[static_cast<std::size_t>(index)];
     entry.StartSector = track.StartLsn;
     entry.Flag = static_cast<uint8_t>(CR_TOC_FLAG_AUDIO | (track.Control & 0x0F));
     entry.TrackNumber = track.Number;
+    entry.Session = session(track.StartLsn);
   }
   return entry;
 }
@@ -260,6 +306,18 @@ int32_t CR_EjectCD(int32_t eject) {
     drive.Eject(eject != 0);
     return CR_OK;
   });
+}
+
+int32_t CR_GetLastErrorText(char* buffer, int32_t size) {
+  Library& lib = qv::State();
+  std::lock_guard lock(lib.Lock);
+  const std::string& text = lib.LastError;
+  if (buffer && size > 0) {
+    const std::size_t n = std::min(text.size(), static_cast<std::size_t>(size) - 1);
+    std::memcpy(buffer, text.data(), n);
+    buffer[n] = '\0';
+  }
+  return static_cast<int32_t>(text.size());
 }
 
 }  // extern "C"

@@ -40,17 +40,26 @@ enum {
   CR_TOC_FLAG_COPY = 0x02, /* digital copy permitted */
   CR_TOC_FLAG_DATA = 0x04,
   CR_TOC_FLAG_FOUR_CHANNEL = 0x08,
-  CR_LEADOUT_TRACK = 0xAA
+  CR_LEADOUT_TRACK = 0xAA,
+  CR_SESSION_GAP_SECTORS = 11400
 };
 
 /* One table-of-contents entry, returned by value. Entry i is track i + 1 of the disc (counted
  * from the first track); the entry after the last track is the lead-out. `Flag` is 0x10 (ADR 1)
- * plus the track's control bits; a track is data when CR_TOC_FLAG_DATA is set. */
+ * plus the track's control bits; a track is data when CR_TOC_FLAG_DATA is set.
+ *
+ * `Session` is 1 for the tracks of the first session and 2 for those of a later one (the data
+ * session of an enhanced CD). The library gives 2 only where the CR_SESSION_GAP_SECTORS before
+ * that session's first track really hold no audio: the first session's lead-out, the next one's
+ * lead-in and pregap (on a disc image, a data track whose pregap in the file is that long). So
+ * the last track of the first session ends that many sectors before the next entry's start;
+ * every other track ends at the next entry. */
 typedef struct CR_TOCENTRY {
   uint32_t StartSector; /* logical sector, 0 = first sector after the lead-in */
   uint8_t Flag;
   uint8_t TrackNumber; /* CR_LEADOUT_TRACK for the lead-out */
-  uint8_t Reserved[2];
+  uint8_t Session;     /* the lead-out has the last track's session */
+  uint8_t Reserved;
 } CR_TOCENTRY;
 
 /* Drive parameters: 364 bytes, the drive's name first. */
@@ -93,6 +102,10 @@ int32_t CR_RipChunk(uint8_t* buffer, int32_t* bytes, int32_t* abort);
 int32_t CR_CloseRipper(void);
 /* Non-zero `eject` opens the tray, zero closes it. */
 int32_t CR_EjectCD(int32_t eject);
+/* The message of the last call that failed, naming the drive or file and the fault (e.g. "The
+ * BIN file /x/disc.bin is truncated: ..."). Copies at most size - 1 bytes and a terminating zero
+ * to `buffer` (nothing when it is null or size is 0); returns the message's full length. */
+int32_t CR_GetLastErrorText(char* buffer, int32_t size);
 
 #ifdef __cplusplus
 }

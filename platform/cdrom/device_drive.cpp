@@ -139,8 +139,14 @@ std::shared_ptr<DeviceDrive::Session> DeviceDrive::Open() {
 
 CdToc DeviceDrive::ReadToc() {
   session_.reset();
+  lastSession_ = 0;
   std::shared_ptr<Session> session = Open();
   toc_ = TocFromCdio(session->Cdio.get(), Info().Path);
+  // An enhanced CD's data session: its first track's start, when audio tracks lie before it.
+  lsn_t last = 0;
+  if (cdio_get_last_session(session->Cdio.get(), &last) == DRIVER_OP_SUCCESS && last > 0 &&
+      toc_.Tracks.front().StartLsn < static_cast<std::uint32_t>(last))
+    lastSession_ = static_cast<std::uint32_t>(last);
   session_ = std::move(session);
   return toc_;
 }

@@ -18,6 +18,7 @@ class DeviceDrive final : public CdDrive {
   MediaStatus GetMediaStatus() override;
   CdToc ReadToc() override;
   CdToc ReadTocByControl() override;
+  std::uint32_t LastSessionStart() override { return lastSession_; }
   std::unique_ptr<AudioReader> OpenAudio(std::uint32_t startLsn, std::uint32_t endLsn) override;
   ScsiTarget& Scsi() override { return scsi_; }
   InquiryData Identify() override;
@@ -33,6 +34,7 @@ class DeviceDrive final : public CdDrive {
   SgIoTarget scsi_;
   std::shared_ptr<Session> session_;
   CdToc toc_;
+  std::uint32_t lastSession_ = 0;
 };
 
 // CDROM_DRIVE_STATUS's answer as a media state.

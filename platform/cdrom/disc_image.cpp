@@ -130,6 +130,13 @@ std::unique_ptr<DiscImage> DiscImage::Open(const std::string& cuePath) {
     throw ECdromError("The disc image " + cuePath + " is read inconsistently: the sheet says " +
                       Describe(expected) + ", libcdio reads " + Describe(image->toc_));
   image->handle_ = std::move(handle);
+  const std::vector<CueTrack>& tracks = image->sheet_.Tracks;
+  for (std::size_t i = 1; i < tracks.size(); ++i) {
+    const CueTrack& t = tracks[i];
+    if (t.Mode != CueTrackMode::Audio && tracks[i - 1].Mode == CueTrackMode::Audio && t.Index0 &&
+        t.Index1 - *t.Index0 >= kCdSessionGapSectors)
+      image->lastSessionStart_ = t.Index1;
+  }
   return image;
 }
 

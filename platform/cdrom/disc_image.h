@@ -26,6 +26,11 @@ class DiscImage {
   [[nodiscard]] const CdToc& Toc() const { return toc_; }
   [[nodiscard]] const CueSheet& Sheet() const { return sheet_; }
   [[nodiscard]] const std::string& BinPath() const { return binPath_; }
+  // The start of a second session: a data track after audio whose pregap in the BIN file holds
+  // the whole gap between two sessions (kCdSessionGapSectors or more), so that the audio before
+  // it ends where that pregap begins. 0 for one session: a data track without a stored pregap,
+  // with a shorter one, or with its gap left out of the file (PREGAP) follows the audio at once.
+  [[nodiscard]] std::uint32_t LastSessionStart() const { return lastSessionStart_; }
 
   // Reads `count` raw sectors from `lsn` into `out` (at least count * 2352 bytes). Throws when
   // the range leaves [0, lead-out), when the BIN file has shrunk since it was opened, or when the
@@ -40,6 +45,7 @@ class DiscImage {
   std::string binPath_;
   CueSheet sheet_;
   CdToc toc_;
+  std::uint32_t lastSessionStart_ = 0;
   std::unique_ptr<Handle> handle_;
 };
 

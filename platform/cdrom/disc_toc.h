@@ -16,6 +16,10 @@ inline constexpr std::uint32_t kCdLeadInFrames = 150;
 inline constexpr std::uint32_t kCdMaxAbsoluteFrame = 100 * 60 * 75 - 1;
 inline constexpr std::uint8_t kCdLeadOutTrack = 0xAA;
 inline constexpr std::uint8_t kCdMaxTracks = 99;
+// What lies between the first session of a multisession disc and the second: the first
+// session's lead-out (6750 sectors), the second's lead-in (4500) and its first pregap (150).
+// None of it is audio, and a drive cannot read it.
+inline constexpr std::uint32_t kCdSessionGapSectors = 11400;
 
 // Q-channel control bits of a track.
 inline constexpr std::uint8_t kCdControlPreEmphasis = 0x01;

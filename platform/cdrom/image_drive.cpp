@@ -86,6 +86,10 @@ CdToc ImageDrive::ReadToc() {
   return Current()->Toc();
 }
 
+std::uint32_t ImageDrive::LastSessionStart() {
+  return image_ ? image_->LastSessionStart() : 0;
+}
+
 std::unique_ptr<AudioReader> ImageDrive::OpenAudio(std::uint32_t startLsn, std::uint32_t endLsn) {
   std::shared_ptr<const DiscImage> image = Current();
   if (endLsn < startLsn || endLsn > image->Toc().LeadOutLsn)

@@ -20,6 +20,7 @@ class ImageDrive final : public CdDrive {
   MediaStatus GetMediaStatus() override;
   CdToc ReadToc() override;
   CdToc ReadTocByControl() override { return ReadToc(); }
+  std::uint32_t LastSessionStart() override;
   std::unique_ptr<AudioReader> OpenAudio(std::uint32_t startLsn, std::uint32_t endLsn) override;
   ScsiTarget& Scsi() override;
   InquiryData Identify() override;

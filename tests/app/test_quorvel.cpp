@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "tests/app/app_test_util.h"
@@ -222,6 +224,40 @@ TEST_F(QuorvelTest, OutOfRangeValuesAreReportedAndReplaced) {
     EXPECT_NE(r.output.find("quorvel: " + std::string(c.said)), std::string::npos) << r.output;
     EXPECT_NE(ReadText(dir_.File("Quorvel.log")).find(c.said), std::string::npos);
     EXPECT_EQ(FilesBelow(out).size(), 1u);
+  }
+}
+
+// A disc image that cannot be read ends the unattended run with the drive layer's reason, on
+// standard error and in the log (without -debug).
+TEST_F(QuorvelTest, UnreadableImageSaysWhy) {
+  const std::string bin = dir_.File("disc.bin");
+  struct Case {
+    const char* name;
+    std::function<void()> spoil;
+    std::string reason;
+  } const cases[] = {
+      {"BIN not whole sectors", [&] { std::filesystem::resize_file(bin, 80 * 2352 - 1000); },
+       "The BIN file " + bin +
+           " is truncated: 187160 bytes is not a whole number of 2352-byte sectors"},
+      {"BIN shorter than the cue", [&] { std::filesystem::resize_file(bin, 30 * 2352); },
+       "The BIN file " + bin + " ends before track 2 starts"},
+      {"BIN missing", [&] { ::remove(bin.c_str()); },
+       "The BIN file " + bin + " cannot be opened: No such file or directory"},
+      {"cue unreadable", [&] { WriteText(dir_.File("disc.cue"), std::string(1, '\0') + "x"); },
+       "The cue sheet " + dir_.File("disc.cue") + " is malformed: The cue sheet is not text"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MakeDisc({40, 40});
+    c.spoil();
+    const auto r =
+        RunCommand("(" + Environment() + "timeout 300 " + Quote(kQuorvel) +
+                   " -auto -format=flac -pathtoenc=o/ 2>" + Quote(dir_.File("err")) + ")");
+    EXPECT_EQ(r.status, 2) << r.output;
+    EXPECT_EQ(ReadText(dir_.File("err")), "quorvel: nothing to rip: " + c.reason + "\n");
+    EXPECT_NE(ReadText(dir_.File("Quorvel.log")).find("CDrip : " + c.reason + "\n"),
+              std::string::npos)
+        << ReadText(dir_.File("Quorvel.log"));
   }
 }
 

@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "audio/audio_flac.h"
@@ -97,6 +99,46 @@ TEST_F(CDInTest, DriveAndDiscQueries) {
   EXPECT_EQ(cd_->GetSize(), 90 * 2352);
   cd_->SetStartTrack(1);
   EXPECT_EQ(cd_->GetSize(), (150 + 113 + 90) * 2352);
+}
+
+// A 200-second track before a data track keeps every sector unless the data
+// track really lies in a second session, the gap between them absent: the
+// CD-Extra layout keeps that gap as the data track's pregap; a single-session
+// image has the data track right after the audio, the gap not in the file.
+TEST_F(CDInTest, LastAudioTrackBeforeDataKeepsEverySector) {
+  struct Case {
+    const char* name;
+    uint32_t gap;
+    const char* cueLine;  // added before the data track's INDEX 01
+  } const cases[] = {
+      {"CD-Extra", kSessionGapSectors, nullptr},
+      {"one session, no gap", 0, nullptr},
+      {"one session, gap left out of the file", 0, "    PREGAP 02:32:00\n"},
+  };
+  const uint32_t sectors = 200 * 75;
+  spec_.AudioTracks = {{75}, {sectors}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    spec_.SessionGap = c.gap;
+    toc_ = WriteDiscImage(spec_, cue_);
+    if (c.cueLine != nullptr) {
+      std::ifstream in(cue_);
+      std::string cue((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      cue.insert(cue.rfind("    INDEX 01"), c.cueLine);
+      std::ofstream(cue_, std::ios::trunc) << cue;
+    }
+    SelectTrack(2);
+    EXPECT_EQ(cd_->GetSize(), int64_t(sectors) * 2352);
+    cd_->Init();
+    std::vector<uint8_t> got, buffer(65536);
+    while (const int n = cd_->GetData(buffer.data(), int(buffer.size())))
+      got.insert(got.end(), buffer.begin(), buffer.begin() + n);
+    cd_->Flush();
+    const auto bin = ReadBytes(dir_.File("disc.bin"));
+    EXPECT_EQ(got.size(), size_t(sectors) * 2352);
+    EXPECT_TRUE(got.size() <= bin.size() - 75 * 2352 &&
+                std::equal(got.begin(), got.end(), bin.begin() + 75 * 2352));
+  }
 }
 
 TEST_F(CDInTest, RangeErrorsEndTheJobWithTheirTexts) {

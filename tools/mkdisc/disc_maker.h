@@ -1,6 +1,7 @@
 // Makes audio-CD images for tests and demonstrations: N audio tracks of deterministic audio,
 // optionally a data track after them in the CD-Extra layout (a second session after the gap a
-// multisession disc leaves), and pre-emphasis or copy flags. Writes a single-BIN cue sheet and
+// multisession disc leaves; with a shorter gap or none, one session of audio and data), and
+// pre-emphasis or copy flags. Writes a single-BIN cue sheet and
 // gives the disc's table of contents and CDDB disc id.
 #pragma once
 
@@ -15,7 +16,7 @@
 namespace qv {
 
 // The lead-out, lead-in and pregap that separate the sessions of a multisession disc.
-inline constexpr std::uint32_t kSessionGapSectors = 11400;
+inline constexpr std::uint32_t kSessionGapSectors = kCdSessionGapSectors;
 
 struct TrackSpec {
   std::uint32_t Sectors = 0;

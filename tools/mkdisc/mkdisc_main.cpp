@@ -15,7 +15,9 @@ constexpr const char* kUsage =
     "  Writes OUT.cue and OUT.bin: one audio track per LENGTH (seconds such as 30 or 2.5,\n"
     "  or sectors such as 1200f), then prints the disc id and table of contents.\n"
     "  --data LENGTH    add a data track after the audio (CD-Extra layout)\n"
-    "  --gap SECTORS    sectors between the audio and the data track (default 11400)\n"
+    "  --gap SECTORS    sectors between the audio and the data track, kept in the file as the\n"
+    "                   data track's pregap (default 11400: a second session; fewer, or 0,\n"
+    "                   put the data track in the audio's session)\n"
     "  --pre LIST       audio tracks with pre-emphasis, e.g. 1,3\n"
     "  --copy LIST      audio tracks with digital copy permitted\n"
     "  --seed N         vary the audio\n";

@@ -21,7 +21,7 @@ constexpr std::int32_t kChunk = 176400;
 #define QV_CR_ENTRY_POINTS(X)                                                                \
   X(Init) X(DeInit) X(GetNumCDROM) X(GetActiveCDROM) X(SetActiveCDROM) X(GetCDROMParameters) \
   X(IsMediaLoaded) X(IsAudioPlaying) X(ReadToc) X(GetNumTocEntries) X(GetTocEntry)           \
-  X(OpenRipper) X(RipChunk) X(CloseRipper) X(EjectCD)
+  X(OpenRipper) X(RipChunk) X(CloseRipper) X(EjectCD) X(GetLastErrorText)
 // clang-format on
 
 struct CdRip {
@@ -177,6 +177,13 @@ TEST_F(CdRipTest, MediaStateFollowsTheImageFile) {
   EXPECT_EQ(status, CR_MEDIA_PRESENT);
   EXPECT_EQ(cr_.ReadToc(), CR_ERR_TOC);
   EXPECT_EQ(cr_.GetNumTocEntries(), 0);
+  // Its message names the file and the fault, cut to the caller's buffer.
+  const std::string why = "The cue sheet " + broken_ + " is malformed: Track 1 has no INDEX 01";
+  char text[256];
+  EXPECT_EQ(cr_.GetLastErrorText(text, sizeof text), std::int32_t(why.size()));
+  EXPECT_EQ(text, why);
+  EXPECT_EQ(cr_.GetLastErrorText(text, 4), std::int32_t(why.size()));
+  EXPECT_STREQ(text, "The");
   std::int32_t chunk = kChunk;
   EXPECT_NE(cr_.OpenRipper(&chunk, 0, 10), CR_OK);
 }
@@ -195,6 +202,15 @@ TEST_F(CdRipTest, TableEntriesCarryStartsNumbersAndFlags) {
   const CR_TOCENTRY leadOut = cr_.GetTocEntry(5);
   EXPECT_EQ(leadOut.StartSector, toc_.LeadOutLsn);
   EXPECT_EQ(leadOut.TrackNumber, CR_LEADOUT_TRACK);
+  // A 600-sector pregap before the data track is one session's; the whole session gap in the
+  // file puts the data track (and the lead-out) in a second session.
+  for (const std::uint32_t gap : {600u, 11399u, 11400u}) {
+    SCOPED_TRACE(gap);
+    WriteDiscImage(qv::testing::MixedDisc(gap), disc_);
+    ASSERT_EQ(cr_.ReadToc(), CR_OK);
+    for (int i = 0; i <= 5; ++i)
+      EXPECT_EQ(cr_.GetTocEntry(i).Session, i >= 4 && gap >= CR_SESSION_GAP_SECTORS ? 2 : 1) << i;
+  }
   for (const int bad : {-1, 6, 1000}) {
     SCOPED_TRACE(bad);
     const CR_TOCENTRY e = cr_.GetTocEntry(bad);
