@@ -1,6 +1,7 @@
 #include "crashlog/code_hook.h"
 
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -30,11 +31,13 @@ EHookingError::EHookingError(std::string_view name)
 namespace hook_detail {
 
 bool Readable(const void* address, std::size_t count) {
-  // Reading through the kernel tells an unmapped address without a fault.
+  // Reading through the kernel tells an unmapped address without a fault. The process id
+  // comes from the kernel itself: the library's getpid may be hooked.
   std::vector<char> buffer(count);
   const iovec local{buffer.data(), count};
   const iovec remote{const_cast<void*>(address), count};
-  return ::process_vm_readv(::getpid(), &local, 1, &remote, 1, 0) == ssize_t(count);
+  const auto self = pid_t(::syscall(SYS_getpid));
+  return ::process_vm_readv(self, &local, 1, &remote, 1, 0) == ssize_t(count);
 }
 
 }  // namespace hook_detail
@@ -157,6 +160,7 @@ struct HookBlock {
 struct HookList {
   std::mutex lock;
   std::vector<HookBlock*> blocks;
+  std::vector<HookBlock*> retired;  // unhooked, kept for threads still passing through
 };
 
 HookList& Hooks() {
@@ -336,6 +340,7 @@ void UnhookProcedure(void* trampoline) {
   }
   list.blocks.erase(it);
   // The block and its page stay: a thread may still be on its way through them.
+  list.retired.push_back(block);
 }
 
 void FinalizeHooks() {

@@ -428,6 +428,8 @@ void TOstrelModuleOptions::LoadFromStream(TStream& stream, int data_version) {
   // Read into a fresh set first, so that a stream that fails half-way changes nothing.
   TOstrelModuleOptions loaded;
   loaded.ReadFrom(stream, data_version);
+  // The stream does not hold the activation switch.
+  loaded.ActivateLog_ = ActivateLog_;
   Assign(&loaded);
 }
 

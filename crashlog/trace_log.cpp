@@ -84,7 +84,6 @@ std::string Now() {
 // The state lock is held.
 void SaveTraceLocked(TraceState& s) {
   if (!s.trace_on || !s.trace_file_on) return;
-  s.lines.LineBreak = "\r\n";
   try {
     s.lines.SaveToFile(TraceFileName());
   } catch (const std::exception&) {

@@ -1,0 +1,118 @@
+#include "crashlog/trace_log.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+
+#include "tests/fixtures/run_command.h"
+
+namespace qv {
+namespace {
+
+const std::string Program = std::string(QV_BINARY_DIR) + "/bin/crashlog_trace_program";
+const std::string TraceFile = Program + ".log";
+
+std::vector<std::string> FileLines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The line without its "dd/mm/yy hh:nn:ss  " stamp, which must be there.
+std::string Unstamped(const std::string& line) {
+  static const std::regex stamp(R"(^\d\d/\d\d/\d\d \d\d:\d\d:\d\d  )");
+  EXPECT_TRUE(std::regex_search(line, stamp)) << line;
+  return line.size() >= 19 ? line.substr(19) : line;
+}
+
+TEST(TraceLogTest, LastParameterSwitchesTheTraceFileOn) {
+  const std::vector<std::string> traced = {
+      "ExceptNotify((anonymous namespace)::TReport, 42, True, 'text', nil)",
+      "  BuildCallStack(2.5, x)",
+      "  BuildCallStack=3",
+      "  [WARNING] - Code: eeEmailSMTPError - Message: \"Socket timeout.\"",
+      "  [ERROR] - Section: ExceptNotify - Message: \"Stack list is empty\"",
+      "  Memory Dump: $00 $01 $7F $80 $AB $FF",  // then 26 times " $00"
+      "ExceptNotify=False",
+  };
+  struct Case {
+    std::string arguments;
+    std::size_t lines;  // 0: no file
+  };
+  // Without SAVE the file is written by the internal error and misses the last line.
+  const Case cases[] = {{"xDEBUGSAVEx", 7}, {"-debug", 6}, {"", 0}, {"save", 0}, {"xDEBUGx a", 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    ::unlink(TraceFile.c_str());
+    const std::string command = test::ShellQuote(Program) + " " + c.arguments + " 2>/dev/null";
+    ASSERT_EQ(test::RunShellCommand(command).status, 0);
+    const std::vector<std::string> lines = FileLines(TraceFile);
+    ASSERT_EQ(lines.size(), c.lines);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      std::string expected = traced[i];
+      for (int k = 6; i == 5 && k < 32; ++k) expected += " $00";
+      EXPECT_EQ(Unstamped(lines[i]), expected);
+    }
+  }
+  ::unlink(TraceFile.c_str());
+}
+
+TEST(TraceLogTest, WarningsAndErrorsAreWorded) {
+  struct Thrown {};
+  struct Case {
+    std::function<void()> raise;
+    std::string warning;
+  };
+  const Case cases[] = {
+      {[] { throw std::out_of_range("vector"); }, "[std::out_of_range] vector"},
+      {[] { throw Thrown{}; }, "General 'Screenshot' error."},
+  };
+  for (const Case& c : cases) {
+    try {
+      c.raise();
+    } catch (...) {
+      ErrorWarning(eeLogError, "Screenshot");
+    }
+    EXPECT_EQ(LastWarningCode(), eeLogError);
+    EXPECT_EQ(LastWarningMessage(), c.warning);
+  }
+  ClearLastWarning();
+  EXPECT_EQ(LastWarningCode(), eeNone);
+  EXPECT_EQ(LastWarningMessage(), "");
+  EXPECT_EQ(ErrorCodeName(eeEmailMAPIError), "eeEmailMAPIError");
+}
+
+TEST(TraceLogTest, ArgumentsAreTypedAsTheTraceWritesThem) {
+  struct TItem {
+    virtual ~TItem() = default;
+  } item;
+  const TItem* none = nullptr;
+  int value = 0;
+  const struct {
+    TraceArg arg;
+    std::string text;
+  } cases[] = {
+      {TraceArg(-7), "-7"},
+      {TraceArg(false), "False"},
+      {TraceArg('q'), "q"},
+      {TraceArg(0.25), "0.25"},
+      {TraceArg("it's"), "'it's'"},
+      {TraceArg(std::string("")), "''"},
+      {TraceArg(none), "nil"},
+      {TraceArg(static_cast<void*>(nullptr)), "nil"},
+      {TraceArg::Unknown(), "Unknown"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.arg.Text(), c.text);
+  EXPECT_NE(TraceArg(&item).Text().find("TItem"), std::string::npos);
+  EXPECT_TRUE(std::regex_match(TraceArg(static_cast<void*>(&value)).Text(),
+                               std::regex(R"(\$[0-9A-F]{16})")));
+}
+
+}  // namespace
+}  // namespace qv
