@@ -83,15 +83,19 @@ std::vector<int> PageProtections(uintptr_t first, uintptr_t last) {
 
 }  // namespace
 
-bool WriteCode(void* address, const void* bytes, std::size_t count) {
+namespace {
+
+// `previous` holds the protection of each page the bytes touch.
+bool WriteCodeWith(void* address, const void* bytes, std::size_t count,
+                   const std::vector<int>& previous) {
   if (count == 0) return true;
+  if (previous.empty() || std::find(previous.begin(), previous.end(), -1) != previous.end()) {
+    return false;
+  }
   std::lock_guard guard(CodeWriteLock());
   const auto at = reinterpret_cast<uintptr_t>(address);
   const uintptr_t first = at & ~(PageSize - 1);
-  const uintptr_t last = (at + count - 1) & ~(PageSize - 1);
-  const std::vector<int> previous = PageProtections(first, last);
-  if (std::find(previous.begin(), previous.end(), -1) != previous.end()) return false;
-  if (::mprotect(reinterpret_cast<void*>(first), last - first + PageSize,
+  if (::mprotect(reinterpret_cast<void*>(first), previous.size() * PageSize,
                  PROT_READ | PROT_WRITE | PROT_EXEC) != 0) {
     return false;
   }
@@ -99,17 +103,33 @@ bool WriteCode(void* address, const void* bytes, std::size_t count) {
     // Within one aligned word, the bytes change in one store: another thread running this
     // code sees the old instruction or the new one, never half of each.
     auto* word = reinterpret_cast<uint64_t*>(at & ~uintptr_t(7));
-    uint64_t value = __atomic_load_n(word, __ATOMIC_RELAXED);
+    uint64_t value = 0;
+    asm volatile("movq (%1), %0" : "=r"(value) : "r"(word) : "memory");
     std::memcpy(reinterpret_cast<char*>(&value) + (at & 7), bytes, count);
-    __atomic_store_n(word, value, __ATOMIC_SEQ_CST);
+    asm volatile("movq %1, (%0)" : : "r"(word), "r"(value) : "memory");
   } else {
-    std::memcpy(address, bytes, count);
+    // Plain instructions: the sanitizers keep no shadow for code they could write to.
+    void* to = address;
+    const void* from = bytes;
+    std::size_t n = count;
+    asm volatile("rep movsb" : "+D"(to), "+S"(from), "+c"(n) : : "memory");
   }
   for (std::size_t i = 0; i < previous.size(); ++i) {
     ::mprotect(reinterpret_cast<void*>(first + i * PageSize), PageSize, previous[i]);
   }
   __builtin___clear_cache(static_cast<char*>(address), static_cast<char*>(address) + count);
   return true;
+}
+
+std::vector<int> ProtectionsAt(const void* address, std::size_t count) {
+  const auto at = reinterpret_cast<uintptr_t>(address);
+  return PageProtections(at & ~(PageSize - 1), (at + count - 1) & ~(PageSize - 1));
+}
+
+}  // namespace
+
+bool WriteCode(void* address, const void* bytes, std::size_t count) {
+  return count == 0 || WriteCodeWith(address, bytes, count, ProtectionsAt(address, count));
 }
 
 void* ResolveImportStub(void* address) {
@@ -153,8 +173,9 @@ struct HookBlock {
   uint8_t patch[PatchSize] = {};
   TrampolineForm form = TrampolineForm::JumpPastPad;
   std::mutex lock;
-  int users = 0;           // threads inside a lifting trampoline
-  bool hooked_now = true;  // cleared by UnhookProcedure
+  std::vector<int> protections;  // of the entry's pages, read once when hooking
+  int users = 0;                 // threads inside a lifting trampoline
+  bool hooked_now = true;        // cleared by UnhookProcedure
 };
 
 struct HookList {
@@ -174,14 +195,16 @@ thread_local std::vector<void*> return_stack;
 extern "C" void QvTrampolineEnter(HookBlock* block, void* return_address) {
   return_stack.push_back(return_address);
   std::lock_guard guard(block->lock);
-  if (block->users++ == 0 && block->hooked_now) WriteCode(block->hooked, block->saved, PatchSize);
+  if (block->users++ == 0 && block->hooked_now) {
+    WriteCodeWith(block->hooked, block->saved, PatchSize, block->protections);
+  }
 }
 
 extern "C" void* QvTrampolineLeave(HookBlock* block) {
   {
     std::lock_guard guard(block->lock);
     if (--block->users == 0 && block->hooked_now) {
-      WriteCode(block->hooked, block->patch, PatchSize);
+      WriteCodeWith(block->hooked, block->patch, PatchSize, block->protections);
     }
   }
   void* return_address = return_stack.back();
@@ -315,7 +338,8 @@ void* HookProcedure(void* hooked, void* replacement, std::string_view name) {
 
   HookList& list = Hooks();
   std::lock_guard guard(list.lock);
-  if (!WriteCode(target, block->patch, PatchSize)) {
+  block->protections = ProtectionsAt(target, PatchSize);
+  if (!WriteCodeWith(target, block->patch, PatchSize, block->protections)) {
     ::munmap(block->page, PageSize);
     throw EHookingError(name);
   }
@@ -336,7 +360,8 @@ void UnhookProcedure(void* trampoline) {
     std::lock_guard block_guard(block->lock);
     block->hooked_now = false;
     // With a thread inside a lifting trampoline the entry holds its own bytes already.
-    if (block->users == 0) WriteCode(block->hooked, block->saved, PatchSize);
+    if (block->users == 0)
+      WriteCodeWith(block->hooked, block->saved, PatchSize, block->protections);
   }
   list.blocks.erase(it);
   // The block and its page stay: a thread may still be on its way through them.
