@@ -89,8 +89,9 @@ void ClearLastWarning();
 // recipient set (SetInternalBugRecipient), the user is asked whether to mail the trace.
 void InternalError(std::string_view section, const void* address = nullptr);
 
-// Where internal bug reports go; empty (the default) drops the question. The sender is
-// installed by the report-sending code: (recipient, subject, body, attachment) -> sent.
+// Where internal bug reports go, as the logger's options name it; no address is built in,
+// and while none is set the question is not asked. The sender is installed by the
+// report-sending code: (recipient, subject, body, attachment) -> sent.
 void SetInternalBugRecipient(std::string address);
 using InternalBugSender =
     std::function<bool(const std::string& recipient, const std::string& subject,

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <stdlib.h>
+
 #include <fstream>
 #include <functional>
 #include <regex>
@@ -14,8 +16,22 @@
 namespace qv {
 namespace {
 
-const std::string Program = std::string(QV_BINARY_DIR) + "/bin/crashlog_trace_program";
-const std::string TraceFile = Program + ".log";
+// A copy of the trace program in a folder of its own, since it writes beside itself and
+// the tests run side by side.
+struct TraceProgram {
+  std::string folder, path, trace_file;
+  TraceProgram() {
+    char pattern[] = "/tmp/qv-crashlog-trace-XXXXXX";
+    folder = ::mkdtemp(pattern);
+    path = folder + "/crashlog_trace_program";
+    trace_file = path + ".log";
+    const std::string source = std::string(QV_BINARY_DIR) + "/bin/crashlog_trace_program";
+    EXPECT_EQ(test::RunShellCommand("cp " + test::ShellQuote(source) + " " + test::ShellQuote(path))
+                  .status,
+              0);
+  }
+  ~TraceProgram() { test::RunShellCommand("rm -rf " + test::ShellQuote(folder)); }
+};
 
 std::vector<std::string> FileLines(const std::string& path) {
   std::ifstream in(path);
@@ -32,6 +48,7 @@ std::string Unstamped(const std::string& line) {
 }
 
 TEST(TraceLogTest, LastParameterSwitchesTheTraceFileOn) {
+  const TraceProgram program;
   const std::vector<std::string> traced = {
       "ExceptNotify((anonymous namespace)::TReport, 42, True, 'text', nil)",
       "  BuildCallStack(2.5, x)",
@@ -49,10 +66,10 @@ TEST(TraceLogTest, LastParameterSwitchesTheTraceFileOn) {
   const Case cases[] = {{"xDEBUGSAVEx", 7}, {"-debug", 6}, {"", 0}, {"save", 0}, {"xDEBUGx a", 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);
-    ::unlink(TraceFile.c_str());
-    const std::string command = test::ShellQuote(Program) + " " + c.arguments + " 2>/dev/null";
+    ::unlink(program.trace_file.c_str());
+    const std::string command = test::ShellQuote(program.path) + " " + c.arguments + " 2>/dev/null";
     ASSERT_EQ(test::RunShellCommand(command).status, 0);
-    const std::vector<std::string> lines = FileLines(TraceFile);
+    const std::vector<std::string> lines = FileLines(program.trace_file);
     ASSERT_EQ(lines.size(), c.lines);
     for (std::size_t i = 0; i < lines.size(); ++i) {
       std::string expected = traced[i];
@@ -60,7 +77,29 @@ TEST(TraceLogTest, LastParameterSwitchesTheTraceFileOn) {
       EXPECT_EQ(Unstamped(lines[i]), expected);
     }
   }
-  ::unlink(TraceFile.c_str());
+}
+
+// The internal-bug question needs the trace and a recipient; unattended it answers No.
+TEST(TraceLogTest, InternalBugQuestionNeedsTraceAndRecipient) {
+  const TraceProgram program;
+  const struct {
+    std::string environment, arguments;
+    bool asked;
+  } cases[] = {
+      {"CRASHLOG_BUG_RECIPIENT=bugs@example.org", "xDEBUGx", true},
+      {"", "xDEBUGx", false},
+      {"CRASHLOG_BUG_RECIPIENT=bugs@example.org", "", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.environment + " " + c.arguments);
+    const std::string command =
+        "env " + c.environment + " " + test::ShellQuote(program.path) + " " + c.arguments + " 2>&1";
+    const std::string output = test::RunShellCommand(command).output;
+    EXPECT_EQ(output.find("Probably internal bug: Error: 'Stack list is empty'\r\n\r\nThis is an "
+                          "internal OstrelLog bug.") != std::string::npos,
+              c.asked)
+        << output;
+  }
 }
 
 TEST(TraceLogTest, WarningsAndErrorsAreWorded) {

@@ -2,9 +2,11 @@
 // saving, so only the switches decide what reaches "<program>.log".
 #include <unistd.h>
 
+#include <cstdlib>
 #include <stdexcept>
 
 #include "crashlog/trace_log.h"
+#include "platform/classlib/dialogs.h"
 
 namespace {
 
@@ -17,6 +19,10 @@ const unsigned char dump_bytes[32] = {0x00, 0x01, 0x7F, 0x80, 0xAB, 0xFF};
 }  // namespace
 
 int main() {
+  qv::SetMessageBoxesUnattended(true);
+  if (const char* recipient = std::getenv("CRASHLOG_BUG_RECIPIENT")) {
+    qv::SetInternalBugRecipient(recipient);
+  }
   TReport report;
   const TReport* none = nullptr;
   qv::TraceLog("ExceptNotify", {&report, 42, true, "text", none}, +2);
