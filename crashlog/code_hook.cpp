@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -189,11 +190,20 @@ HookList& Hooks() {
   return *list;
 }
 
-// Return addresses of the trampoline calls this thread is in.
-thread_local std::vector<void*> return_stack;
+// Return addresses of the trampoline calls this thread is in. A fixed array: the hooked
+// routine may be the allocator itself.
+constexpr int ReturnStackDepth = 1024;
+thread_local void* return_stack[ReturnStackDepth];
+thread_local int return_depth = 0;
 
 extern "C" void QvTrampolineEnter(HookBlock* block, void* return_address) {
-  return_stack.push_back(return_address);
+  if (return_depth == ReturnStackDepth) {
+    // Nowhere to keep the way back: continuing would return to a wrong caller.
+    static const char message[] = "Hook trampolines nested too deeply\n";
+    ::write(STDERR_FILENO, message, sizeof message - 1);
+    std::abort();
+  }
+  return_stack[return_depth++] = return_address;
   std::lock_guard guard(block->lock);
   if (block->users++ == 0 && block->hooked_now) {
     WriteCodeWith(block->hooked, block->saved, PatchSize, block->protections);
@@ -207,9 +217,7 @@ extern "C" void* QvTrampolineLeave(HookBlock* block) {
       WriteCodeWith(block->hooked, block->patch, PatchSize, block->protections);
     }
   }
-  void* return_address = return_stack.back();
-  return_stack.pop_back();
-  return return_address;
+  return return_stack[--return_depth];
 }
 
 class CodeBuffer {
