@@ -1,0 +1,76 @@
+// Redirecting routines to the logger's replacements without their callers' help.
+//
+// HookProcedure writes a 5-byte relative jump over a routine's entry; the jump reaches a
+// stub in a hook block allocated within 2 GiB of the routine, which jumps on to the
+// replacement. The replacement reaches the hooked routine through the block's trampoline:
+// - for a routine whose entry is a 5-byte NOP pad (our own code, compiled with
+//   `__attribute__((noinline, patchable_function_entry(5, 0)))`), the trampoline jumps past the pad
+//   and the hook stays in place throughout;
+// - for any other routine, the trampoline puts the entry bytes back for the call and the
+//   jump again afterwards. Callers' return addresses are kept on a per-thread stack, and
+//   the entry stays unpatched while any thread is inside, so another thread calling the
+//   routine in that window reaches it directly. No C++ exception may pass through this
+//   form of trampoline, and results in x87 registers (long double) are not kept.
+//
+// HookImport rewrites the import slots (GOT entries named by the dynamic relocations) of
+// the listed modules. All functions are thread-safe; hooks are meant to be set while no
+// other thread runs the routine's entry.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/base/exception.h"
+
+namespace qv {
+
+class EHookError : public Exception {
+ public:
+  using Exception::Exception;
+};
+// "Cannot hook a null procedure ("<name>")."
+class EProcNull : public EHookError {
+ public:
+  explicit EProcNull(std::string_view name);
+};
+// "Cannot hook the module "<module>" located into the shared-area." Kept for its text:
+// 64-bit Linux has no shared area.
+class ESharedArea : public EHookError {
+ public:
+  explicit ESharedArea(std::string_view module);
+};
+// "Cannot hook the procedure "<name>"."
+class EHookingError : public EHookError {
+ public:
+  explicit EHookingError(std::string_view name);
+};
+
+// The address that counts for `address`: the routine an import stub (a PLT entry) jumps
+// through its slot to, or `address` itself.
+[[nodiscard]] void* ResolveImportStub(void* address);
+
+// Returns the trampoline through which the replacement calls the hooked routine. Throws
+// EProcNull for a missing routine or replacement, EHookingError when no block can be placed
+// near the routine or its code cannot be written.
+void* HookProcedure(void* hooked, void* replacement, std::string_view name);
+// Restores the saved entry bytes and drops the block; nothing happens for an unknown or
+// null trampoline. The block's memory stays mapped, since a thread may still be inside it.
+void UnhookProcedure(void* trampoline);
+
+// For each module in `modules` that is loaded (matched by file name; the program itself by
+// its executable's name), points the import slots of `library`'s `routine` at
+// `replacement`. Returns true when a slot was changed, with the routine's former address
+// in `former`. None changed: false when quiet, else EHookingError.
+bool HookImport(const std::vector<std::string>& modules, std::string_view library,
+                std::string_view routine, void* replacement, bool quiet, void** former = nullptr);
+
+// Undoes every hook and import patch still in place (run at exit as well).
+void FinalizeHooks();
+
+// Writes code or read-only data: the bytes are made writable (and kept executable) for
+// the write, the previous protection is restored and the instruction cache flushed.
+// Returns false when the pages could not be made writable.
+bool WriteCode(void* address, const void* bytes, std::size_t count);
+
+}  // namespace qv

@@ -1,0 +1,13 @@
+// Shared between the jump-patch and the import-slot halves of the hooking code.
+#pragma once
+
+#include <cstddef>
+
+namespace qv::hook_detail {
+
+// True when `count` bytes at `address` can be read, without touching them.
+[[nodiscard]] bool Readable(const void* address, std::size_t count);
+// Puts every import slot patched by HookImport back to its former address.
+void ReverseImportPatches();
+
+}  // namespace qv::hook_detail

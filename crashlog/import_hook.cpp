@@ -1,0 +1,206 @@
+#include <dlfcn.h>
+#include <elf.h>
+#include <link.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "crashlog/code_hook.h"
+#include "crashlog/hook_internal.h"
+#include "platform/base/paths.h"
+
+namespace qv {
+namespace {
+
+using hook_detail::Readable;
+
+struct LoadedModule {
+  std::string path;
+  uintptr_t base = 0;
+  const ElfW(Phdr) * phdr = nullptr;
+  int phnum = 0;
+};
+
+// One successful HookImport on one module.
+struct ImportPatch {
+  uintptr_t module = 0;
+  void* former = nullptr;
+  void* replacement = nullptr;
+};
+
+struct ImportPatchList {
+  std::mutex lock;
+  std::vector<ImportPatch> patches;
+};
+
+ImportPatchList& ImportPatches() {
+  static auto* list = new ImportPatchList;
+  return *list;
+}
+
+std::vector<LoadedModule> LoadedModules() {
+  std::vector<LoadedModule> modules;
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* data) {
+        auto& list = *static_cast<std::vector<LoadedModule>*>(data);
+        std::string path = info->dlpi_name != nullptr ? info->dlpi_name : "";
+        // The program itself comes first, without a name.
+        if (path.empty() && list.empty()) path = ExeName();
+        if (!path.empty())
+          list.push_back({path, info->dlpi_addr, info->dlpi_phdr, info->dlpi_phnum});
+        return 0;
+      },
+      &modules);
+  return modules;
+}
+
+// The import slots named by a module's dynamic relocations (calls through the PLT and
+// addresses taken of imported routines), with the name of the symbol each one binds.
+struct ImportSlot {
+  void** slot = nullptr;
+  const char* symbol = nullptr;
+};
+
+std::vector<ImportSlot> ImportSlots(const LoadedModule& module) {
+  std::vector<ImportSlot> slots;
+  const ElfW(Dyn)* dynamic = nullptr;
+  for (int i = 0; i < module.phnum; ++i) {
+    if (module.phdr[i].p_type == PT_DYNAMIC) {
+      dynamic = reinterpret_cast<const ElfW(Dyn)*>(module.base + module.phdr[i].p_vaddr);
+    }
+  }
+  if (dynamic == nullptr) return slots;
+  uintptr_t symtab = 0, strtab = 0, jmprel = 0, rela = 0;
+  std::size_t strsz = 0, pltrelsz = 0, relasz = 0;
+  int64_t pltrel = DT_RELA;
+  // The loader has relocated these addresses in most modules but not in all.
+  const auto address = [&](const ElfW(Dyn) & d) {
+    return d.d_un.d_ptr < module.base ? module.base + d.d_un.d_ptr : uintptr_t(d.d_un.d_ptr);
+  };
+  for (const ElfW(Dyn)* d = dynamic; d->d_tag != DT_NULL; ++d) {
+    switch (d->d_tag) {
+      case DT_SYMTAB:
+        symtab = address(*d);
+        break;
+      case DT_STRTAB:
+        strtab = address(*d);
+        break;
+      case DT_STRSZ:
+        strsz = d->d_un.d_val;
+        break;
+      case DT_JMPREL:
+        jmprel = address(*d);
+        break;
+      case DT_PLTRELSZ:
+        pltrelsz = d->d_un.d_val;
+        break;
+      case DT_PLTREL:
+        pltrel = int64_t(d->d_un.d_val);
+        break;
+      case DT_RELA:
+        rela = address(*d);
+        break;
+      case DT_RELASZ:
+        relasz = d->d_un.d_val;
+        break;
+      default:
+        break;
+    }
+  }
+  if (symtab == 0 || strtab == 0) return slots;
+  const auto scan = [&](uintptr_t table, std::size_t size) {
+    if (table == 0 || !Readable(reinterpret_cast<void*>(table), size)) return;
+    const auto* r = reinterpret_cast<const ElfW(Rela)*>(table);
+    for (std::size_t i = 0; i < size / sizeof(ElfW(Rela)); ++i) {
+      const auto type = ELF64_R_TYPE(r[i].r_info);
+      if (type != R_X86_64_JUMP_SLOT && type != R_X86_64_GLOB_DAT) continue;
+      const auto* sym = reinterpret_cast<const ElfW(Sym)*>(symtab) + ELF64_R_SYM(r[i].r_info);
+      if (!Readable(sym, sizeof *sym) || sym->st_name >= strsz) continue;
+      slots.push_back({reinterpret_cast<void**>(module.base + r[i].r_offset),
+                       reinterpret_cast<const char*>(strtab + sym->st_name)});
+    }
+  };
+  if (pltrel == DT_RELA) scan(jmprel, pltrelsz);
+  scan(rela, relasz);
+  return slots;
+}
+
+bool InModule(const LoadedModule& module, uintptr_t address) {
+  for (int i = 0; i < module.phnum; ++i) {
+    const ElfW(Phdr)& p = module.phdr[i];
+    if (p.p_type != PT_LOAD) continue;
+    const uintptr_t start = module.base + p.p_vaddr;
+    if (address >= start && address < start + p.p_memsz) return true;
+  }
+  return false;
+}
+
+// Points every import slot of the module that holds `look_for` at `new_address`; with a
+// routine name, also the slots of that routine that the loader has not bound yet (they
+// still lead into the module's own PLT). Returns whether a slot was changed.
+bool RewriteSlots(const LoadedModule& module, const std::string& routine, void* look_for,
+                  void* new_address) {
+  bool changed = false;
+  for (const ImportSlot& s : ImportSlots(module)) {
+    if (!Readable(s.slot, sizeof(void*))) continue;
+    void* current = __atomic_load_n(s.slot, __ATOMIC_ACQUIRE);
+    const bool unbound = !routine.empty() && routine == s.symbol && current != new_address &&
+                         InModule(module, reinterpret_cast<uintptr_t>(current));
+    if (current != look_for && !unbound) continue;
+    if (WriteCode(s.slot, &new_address, sizeof new_address)) changed = true;
+  }
+  return changed;
+}
+
+}  // namespace
+
+bool HookImport(const std::vector<std::string>& modules, std::string_view library,
+                std::string_view routine, void* replacement, bool quiet, void** former) {
+  const std::string name = std::string(library) + "." + std::string(routine);
+  void* current = nullptr;
+  if (void* handle = ::dlopen(std::string(library).c_str(), RTLD_LAZY | RTLD_NOLOAD)) {
+    current = ::dlsym(handle, std::string(routine).c_str());
+    ::dlclose(handle);
+  }
+  if (current == nullptr || replacement == nullptr) throw EProcNull(name);
+  if (former != nullptr) *former = current;
+
+  bool any = false;
+  for (const LoadedModule& module : LoadedModules()) {
+    const bool listed = std::any_of(modules.begin(), modules.end(), [&](const std::string& m) {
+      return m == module.path || m == ExtractFileName(module.path);
+    });
+    if (!listed || !RewriteSlots(module, std::string(routine), current, replacement)) continue;
+    any = true;
+    ImportPatchList& list = ImportPatches();
+    std::lock_guard guard(list.lock);
+    list.patches.push_back({module.base, current, replacement});
+  }
+  if (!any && !quiet) throw EHookingError(name);
+  return any;
+}
+
+namespace hook_detail {
+
+void ReverseImportPatches() {
+  std::vector<ImportPatch> patches;
+  {
+    ImportPatchList& list = ImportPatches();
+    std::lock_guard guard(list.lock);
+    patches.swap(list.patches);
+  }
+  const std::vector<LoadedModule> loaded = LoadedModules();
+  for (const ImportPatch& patch : patches) {
+    // A module unloaded since has no slots left to mend.
+    for (const LoadedModule& module : loaded) {
+      if (module.base == patch.module) RewriteSlots(module, "", patch.replacement, patch.former);
+    }
+  }
+}
+
+}  // namespace hook_detail
+
+}  // namespace qv

@@ -1,0 +1,332 @@
+#include "crashlog/trace_log.h"
+
+#include <cxxabi.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <exception>
+#include <fstream>
+#include <memory>
+#include <mutex>
+
+#include "crashlog/hook_internal.h"
+#include "platform/base/paths.h"
+#include "platform/base/stringlist.h"
+#include "platform/base/text.h"
+#include "platform/classlib/dialogs.h"
+
+namespace qv {
+namespace {
+
+// Everything the trace and the warnings share, behind one lock.
+struct TraceState {
+  std::mutex lock;
+  bool switches_read = false;
+  bool trace_on = false;
+  bool trace_file_on = false;
+  bool save_every_line = false;
+  TStringList lines;
+  std::string indent;
+  TOstrelLogErrorCode warning_code = eeNone;
+  std::string warning_message;
+  std::string bug_recipient;
+  InternalBugSender bug_sender;
+};
+
+TraceState& State() {
+  static TraceState* state = new TraceState;  // outlives every static destructor
+  return *state;
+}
+
+std::string LastCommandLineParameter() {
+  std::ifstream in("/proc/self/cmdline", std::ios::binary);
+  std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string last;
+  std::size_t start = 0;
+  int index = 0;
+  while (start < all.size()) {
+    std::size_t end = all.find('\0', start);
+    if (end == std::string::npos) end = all.size();
+    if (index++ > 0) last = all.substr(start, end - start);
+    start = end + 1;
+  }
+  return last;
+}
+
+void ApplySwitches(TraceState& s, std::string_view last_parameter) {
+  const std::string upper = UpperCase(last_parameter);
+  s.trace_on = upper.find("DEBUG") != std::string::npos;
+  s.trace_file_on = s.trace_on;
+  s.save_every_line = upper.find("SAVE") != std::string::npos;
+  s.switches_read = true;
+}
+
+void ReadSwitchesLocked(TraceState& s) {
+  if (!s.switches_read) ApplySwitches(s, LastCommandLineParameter());
+}
+
+void DebugOutput(const TraceState& s, const std::string& text) {
+  if (s.trace_on) std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+std::string Now() {
+  const std::time_t t = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&t, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%d/%m/%y %H:%M:%S", &local);
+  return stamp;
+}
+
+// The state lock is held.
+void SaveTraceLocked(TraceState& s) {
+  if (!s.trace_on || !s.trace_file_on) return;
+  try {
+    s.lines.SaveToFile(TraceFileName());
+  } catch (const std::exception&) {
+    // The program's folder may be read-only (an installed program): use the state folder.
+    const char* xdg = std::getenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    std::string folder =
+        xdg != nullptr && *xdg != '\0' ? xdg : std::string(home ? home : "/tmp") + "/.local/state";
+    folder = IncludeTrailingPathDelimiter(folder);
+    try {
+      ForceDirectories(folder);
+      s.lines.SaveToFile(folder + ExtractFileName(TraceFileName()));
+    } catch (const std::exception&) {
+      // Nowhere to write: the trace stays in memory.
+    }
+  }
+}
+
+void AddLineLocked(TraceState& s, const std::string& text, int indent_change) {
+  if (indent_change < 0) {
+    const std::size_t cut = std::min<std::size_t>(s.indent.size(), std::size_t(-indent_change));
+    s.indent.resize(s.indent.size() - cut);
+  }
+  s.lines.Add(Now() + "  " + s.indent + text);
+  if (indent_change > 0) s.indent.append(std::size_t(indent_change), ' ');
+  if (s.save_every_line) SaveTraceLocked(s);
+}
+
+// A warning or error line: kept only while the trace is on, so a long run without it
+// gathers nothing.
+void AddLine(const std::string& text) {
+  TraceState& s = State();
+  std::lock_guard guard(s.lock);
+  ReadSwitchesLocked(s);
+  if (!s.trace_on) return;
+  DebugOutput(s, text);
+  AddLineLocked(s, text, 0);
+}
+
+}  // namespace
+
+std::string_view ErrorCodeName(TOstrelLogErrorCode code) {
+  switch (code) {
+    case eeNone:
+      return "eeNone";
+    case eeShowError:
+      return "eeShowError";
+    case eeLogError:
+      return "eeLogError";
+    case eeEmailMAPIError:
+      return "eeEmailMAPIError";
+    case eeEmailShellError:
+      return "eeEmailShellError";
+    case eeEmailSMTPError:
+      return "eeEmailSMTPError";
+  }
+  return "eeNone";
+}
+
+std::string DemangledClassName(const std::type_info& type) {
+  int status = 0;
+  std::unique_ptr<char, decltype(&std::free)> name(
+      abi::__cxa_demangle(type.name(), nullptr, nullptr, &status), &std::free);
+  return status == 0 && name ? std::string(name.get()) : std::string(type.name());
+}
+
+std::string TraceArg::Quoted(std::string_view s) {
+  return "'" + std::string(s) + "'";
+}
+
+std::string TraceArg::Pointer(const void* p) {
+  if (p == nullptr) return "nil";
+  char text[24];
+  std::snprintf(text, sizeof text, "$%016" PRIXPTR, reinterpret_cast<uintptr_t>(p));
+  return text;
+}
+
+std::string TraceArg::Float(double v) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.15G", v);
+  return text;
+}
+
+std::string TraceArg::ClassName(const std::type_info& type) {
+  return DemangledClassName(type);
+}
+
+void Warning(TOstrelLogErrorCode code, std::string_view message) {
+  {
+    TraceState& s = State();
+    std::lock_guard guard(s.lock);
+    s.warning_code = code;
+    s.warning_message = std::string(message);
+  }
+  AddLine("[WARNING] - Code: " + std::string(ErrorCodeName(code)) + " - Message: \"" +
+          std::string(message) + "\"");
+}
+
+void ErrorWarning(TOstrelLogErrorCode code, std::string_view context) {
+  std::string message = "General '" + std::string(context) + "' error.";
+  if (const std::exception_ptr current = std::current_exception()) {
+    try {
+      std::rethrow_exception(current);
+    } catch (const std::exception& e) {
+      message = "[" + DemangledClassName(typeid(e)) + "] " + e.what();
+    } catch (...) {
+    }
+  }
+  Warning(code, message);
+}
+
+TOstrelLogErrorCode LastWarningCode() {
+  std::lock_guard guard(State().lock);
+  return State().warning_code;
+}
+
+std::string LastWarningMessage() {
+  std::lock_guard guard(State().lock);
+  return State().warning_message;
+}
+
+void ClearLastWarning() {
+  std::lock_guard guard(State().lock);
+  State().warning_code = eeNone;
+  State().warning_message.clear();
+}
+
+void InternalError(std::string_view section, const void* address) {
+  std::string message = "General internal error.";
+  if (const std::exception_ptr current = std::current_exception()) {
+    try {
+      std::rethrow_exception(current);
+    } catch (const EAbort&) {
+      return;
+    } catch (const std::exception& e) {
+      message = e.what();
+    } catch (...) {
+    }
+  }
+  AddLine("[ERROR] - Section: " + std::string(section) + " - Message: \"" + message + "\"");
+  constexpr std::size_t DumpSize = 32;
+  const auto at = reinterpret_cast<uintptr_t>(address);
+  if (address != nullptr && at <= UINTPTR_MAX - DumpSize &&
+      hook_detail::Readable(address, DumpSize)) {
+    uint8_t bytes[DumpSize];
+    std::memcpy(bytes, address, DumpSize);
+    std::string dump = "Memory Dump:";
+    for (const uint8_t b : bytes) {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, " $%02X", b);
+      dump += hex;
+    }
+    AddLine(dump);
+  }
+  std::string recipient;
+  InternalBugSender sender;
+  bool trace_on = false;
+  {
+    TraceState& s = State();
+    std::lock_guard guard(s.lock);
+    SaveTraceLocked(s);
+    trace_on = s.trace_on;
+    recipient = s.bug_recipient;
+    sender = s.bug_sender;
+  }
+  if (!trace_on || recipient.empty()) return;
+  const std::string question = "Error: '" + message +
+                               "'\r\n\r\nThis is an internal OstrelLog bug.\r\nDo you want to "
+                               "send the bug information to OstrelLog author?";
+  if (MessageBox(question, "Probably internal bug", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) !=
+      IDYES) {
+    return;
+  }
+  SaveTrace();
+  const std::string subject = "OstrelLog 4.5.4 critical bug.";
+  if (sender && sender(recipient, subject, subject, TraceFileName())) return;
+  MessageBox("The bug information could not be sent.\r\nPlease send the file \"" + TraceFileName() +
+                 "\" to " + recipient + ".",
+             "Information.", MB_OK | MB_ICONINFORMATION);
+}
+
+void SetInternalBugRecipient(std::string address) {
+  std::lock_guard guard(State().lock);
+  State().bug_recipient = std::move(address);
+}
+
+void SetInternalBugSender(InternalBugSender sender) {
+  std::lock_guard guard(State().lock);
+  State().bug_sender = std::move(sender);
+}
+
+bool TraceActive() {
+  TraceState& s = State();
+  std::lock_guard guard(s.lock);
+  ReadSwitchesLocked(s);
+  return s.trace_on;
+}
+
+void SetTraceSwitches(std::string_view last_parameter) {
+  TraceState& s = State();
+  std::lock_guard guard(s.lock);
+  ApplySwitches(s, last_parameter);
+}
+
+void TraceLog(std::string_view name, std::initializer_list<TraceArg> args, int indent_change) {
+  if (!TraceActive()) return;
+  std::string text(name);
+  text += '(';
+  bool first = true;
+  for (const TraceArg& arg : args) {
+    if (!first) text += ", ";
+    text += arg.Text();
+    first = false;
+  }
+  text += ')';
+  TraceText(text, indent_change);
+}
+
+void TraceText(std::string_view text, int indent_change) {
+  TraceState& s = State();
+  std::lock_guard guard(s.lock);
+  ReadSwitchesLocked(s);
+  if (!s.trace_on) return;
+  AddLineLocked(s, std::string(text), indent_change);
+}
+
+void SaveTrace() {
+  TraceState& s = State();
+  std::lock_guard guard(s.lock);
+  ReadSwitchesLocked(s);
+  SaveTraceLocked(s);
+}
+
+std::string TraceFileName() {
+  return ChangeFileExt(ExeName(), ".log");
+}
+
+std::string TraceLines() {
+  TraceState& s = State();
+  std::lock_guard guard(s.lock);
+  std::string all;
+  for (int i = 0; i < s.lines.Count(); ++i) all += s.lines[i] + "\n";
+  return all;
+}
+
+}  // namespace qv

@@ -1,0 +1,118 @@
+// The logger's own failure channels: coded warnings (a failed action such as sending),
+// internal errors (an exception inside the logger's code) and a trace of the logger's
+// routines, switched on by the program's last command-line parameter and written beside
+// the program as "<program>.log". All functions are thread-safe; the trace and the last
+// warning are guarded by one lock.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <typeinfo>
+
+#include "platform/base/exception.h"
+
+namespace qv {
+
+enum TOstrelLogErrorCode {
+  eeNone,
+  eeShowError,
+  eeLogError,
+  eeEmailMAPIError,
+  eeEmailShellError,
+  eeEmailSMTPError
+};
+[[nodiscard]] std::string_view ErrorCodeName(TOstrelLogErrorCode code);
+
+// The silent abort: never reported, never an internal error.
+class EAbort : public Exception {
+ public:
+  EAbort() : Exception("Operation aborted") {}
+};
+
+// One typed argument of a trace line.
+class TraceArg {
+ public:
+  TraceArg(bool v) : text_(v ? "True" : "False") {}
+  TraceArg(char v) : text_(1, v) {}
+  TraceArg(const char* v) : text_(Quoted(v == nullptr ? "" : v)) {}
+  TraceArg(std::string_view v) : text_(Quoted(v)) {}
+  TraceArg(const std::string& v) : text_(Quoted(v)) {}
+  TraceArg(std::nullptr_t) : text_("nil") {}
+  TraceArg(const void* v) : text_(Pointer(v)) {}
+  TraceArg(void* v) : text_(Pointer(v)) {}
+  template <typename T>
+  requires std::is_integral_v<T> TraceArg(T v) : text_(std::to_string(v)) {}
+  template <typename T>
+  requires std::is_floating_point_v<T> TraceArg(T v) : text_(Float(double(v))) {}
+  // An object is traced as its class name.
+  template <typename T>
+  requires std::is_class_v<T> TraceArg(const T* object)
+      : text_(object == nullptr ? "nil" : ClassName(typeid(*object))) {}
+  template <typename T>
+  requires std::is_class_v<T> TraceArg(T* object) : TraceArg(static_cast<const T*>(object)) {}
+  // Any other type.
+  static TraceArg Unknown() { return TraceArg(Raw{}, "Unknown"); }
+
+  [[nodiscard]] const std::string& Text() const { return text_; }
+
+ private:
+  struct Raw {};
+  TraceArg(Raw, std::string text) : text_(std::move(text)) {}
+  static std::string Quoted(std::string_view s);
+  static std::string Pointer(const void* p);
+  static std::string Float(double v);
+  static std::string ClassName(const std::type_info& type);
+
+  std::string text_;
+};
+
+// The readable name of a C++ type.
+[[nodiscard]] std::string DemangledClassName(const std::type_info& type);
+
+// Stores the last warning, traces "[WARNING] - Code: <name> - Message: "<message>"" and
+// writes it to the debug output (stderr while the trace is on).
+void Warning(TOstrelLogErrorCode code, std::string_view message);
+// Turns the exception being handled into a warning: "[<class>] <message>" for a
+// std::exception, else "General '<context>' error.".
+void ErrorWarning(TOstrelLogErrorCode code, std::string_view context);
+[[nodiscard]] TOstrelLogErrorCode LastWarningCode();
+[[nodiscard]] std::string LastWarningMessage();
+void ClearLastWarning();
+
+// For the exception being handled (call it inside a catch): traces
+// "[ERROR] - Section: <section> - Message: "<message>"", a memory dump of the 32 bytes at
+// `address` when they are readable, and saves the trace. With the trace on and a
+// recipient set (SetInternalBugRecipient), the user is asked whether to mail the trace.
+void InternalError(std::string_view section, const void* address = nullptr);
+
+// Where internal bug reports go, as the logger's options name it; no address is built in,
+// and while none is set the question is not asked. The sender is installed by the
+// report-sending code: (recipient, subject, body, attachment) -> sent.
+void SetInternalBugRecipient(std::string address);
+using InternalBugSender =
+    std::function<bool(const std::string& recipient, const std::string& subject,
+                       const std::string& body, const std::string& file)>;
+void SetInternalBugSender(InternalBugSender sender);
+
+// The switches come from the program's last command-line parameter, read once.
+[[nodiscard]] bool TraceActive();
+// Sets the switches as a last parameter `last_parameter` would (for programs that get
+// their command line another way).
+void SetTraceSwitches(std::string_view last_parameter);
+
+// A trace line "dd/mm/yy hh:nn:ss  <indent><name>(<args>)"; a negative `indent_change`
+// shortens the indentation before the line, a positive one lengthens it after.
+void TraceLog(std::string_view name, std::initializer_list<TraceArg> args, int indent_change);
+// A line without an argument list ("Name=result" on exit).
+void TraceText(std::string_view text, int indent_change);
+// Writes the trace to TraceFileName() when the trace file is on.
+void SaveTrace();
+[[nodiscard]] std::string TraceFileName();
+// The trace lines so far (for inspection).
+[[nodiscard]] std::string TraceLines();
+
+}  // namespace qv

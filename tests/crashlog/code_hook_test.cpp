@@ -1,0 +1,153 @@
+#include "crashlog/code_hook.h"
+
+#include <dlfcn.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+
+#include "platform/base/paths.h"
+#include "tests/crashlog/hook_targets.h"
+
+extern "C" int CrashlogHookLibPid();
+
+namespace qv {
+namespace {
+
+using test::MixedFn;
+
+std::atomic<MixedFn> original{nullptr};
+std::atomic<int> replacement_calls{0};
+
+// Changes the first argument on the way in and marks the result on the way out.
+double Replacement(long i1, double d1, long i2, double d2, long i3, double d3, long i4, double d4,
+                   long i5, long i6, long i7, long i8) {
+  ++replacement_calls;
+  return original.load()(i1 + 100, d1, i2, d2, i3, d3, i4, d4, i5, i6, i7, i8) + 1e6;
+}
+
+std::vector<uint8_t> Entry(const void* routine) {
+  const auto* p = static_cast<const uint8_t*>(routine);
+  return {p, p + 5};
+}
+
+TEST(CodeHookTest, ReplacementRunsAndReachesTheOriginalThroughTheTrampoline) {
+  for (const MixedFn target : {&test::PaddedMixed, &test::PlainMixed}) {
+    SCOPED_TRACE(target == &test::PaddedMixed ? "padded entry" : "plain entry");
+    volatile MixedFn call = target;  // keeps the calls from being folded
+    const double plain = call(1, 0.5, -2, 1.25, 3, -0.75, 4, 2.5, 5, 6, -7, 8);
+    const std::vector<uint8_t> saved = Entry(reinterpret_cast<void*>(target));
+    replacement_calls = 0;
+    void* trampoline = HookProcedure(reinterpret_cast<void*>(target),
+                                     reinterpret_cast<void*>(&Replacement), "Mixed");
+    original = reinterpret_cast<MixedFn>(trampoline);
+
+    // The entry is now a relative jump within reach.
+    const std::vector<uint8_t> patched = Entry(reinterpret_cast<void*>(target));
+    EXPECT_EQ(patched[0], 0xE9);
+    for (int round = 0; round < 3; ++round) {
+      EXPECT_EQ(call(1, 0.5, -2, 1.25, 3, -0.75, 4, 2.5, 5, 6, -7, 8), plain + 100 + 1e6);
+      // The hook is in place again after each call through the trampoline.
+      EXPECT_EQ(Entry(reinterpret_cast<void*>(target)), patched);
+    }
+    EXPECT_EQ(replacement_calls, 3);
+
+    UnhookProcedure(trampoline);
+    EXPECT_EQ(Entry(reinterpret_cast<void*>(target)), saved);
+    EXPECT_EQ(call(1, 0.5, -2, 1.25, 3, -0.75, 4, 2.5, 5, 6, -7, 8), plain);
+    EXPECT_EQ(replacement_calls, 3);
+    UnhookProcedure(trampoline);  // unknown now: nothing happens
+    UnhookProcedure(nullptr);
+  }
+}
+
+// A page holding a stub of each PLT form, jumping through a slot that holds `target`.
+TEST(CodeHookTest, ImportStubsResolveThroughTheirSlot) {
+  void* page = ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(page, MAP_FAILED);
+  auto* p = static_cast<uint8_t*>(page);
+  void* target = reinterpret_cast<void*>(&test::PlainMixed);
+  std::memcpy(p + 2048, &target, 8);
+  const struct {
+    std::vector<uint8_t> prefix, suffix;
+    bool resolves;
+  } cases[] = {
+      {{0xFF, 0x25}, {0x68, 1, 0, 0, 0}, true},                          // lazy PLT
+      {{0xFF, 0x25}, {0x66, 0x90}, true},                                // .plt.got
+      {{0xF3, 0x0F, 0x1E, 0xFA, 0xF2, 0xFF, 0x25}, {0x0F, 0x1F}, true},  // .plt.sec
+      {{0xFF, 0x25}, {0x48, 0x89}, false},                               // an ordinary jump
+      {{0xFF, 0x15}, {0x66, 0x90}, false},                               // a call
+  };
+  for (const auto& c : cases) {
+    std::memset(p, 0xCC, 64);
+    std::memcpy(p, c.prefix.data(), c.prefix.size());
+    const int32_t displacement = int32_t(2048 - (c.prefix.size() + 4));
+    std::memcpy(p + c.prefix.size(), &displacement, 4);
+    std::memcpy(p + c.prefix.size() + 4, c.suffix.data(), c.suffix.size());
+    EXPECT_EQ(ResolveImportStub(p), c.resolves ? target : page);
+  }
+  // A slot not bound yet leads back into its stub: the stub is what counts.
+  void* self = p + 6;
+  std::memcpy(p + 2048, &self, 8);
+  const uint8_t lazy[] = {0xFF, 0x25, 0xFA, 0x07, 0, 0, 0x68, 0, 0, 0, 0};
+  std::memcpy(p, lazy, sizeof lazy);
+  EXPECT_EQ(ResolveImportStub(p), page);
+  ::munmap(page, 4096);
+  EXPECT_EQ(ResolveImportStub(nullptr), nullptr);
+}
+
+pid_t FakeGetpid() {
+  return 4242;
+}
+
+TEST(CodeHookTest, HookImportRedirectsGetpidUntilFinalisation) {
+  const pid_t real = pid_t(::syscall(SYS_getpid));
+  ASSERT_EQ(::getpid(), real);
+  ASSERT_EQ(CrashlogHookLibPid(), real);
+  void* former = nullptr;
+  const std::vector<std::string> modules = {ExtractFileName(ExeName()), "libcrashlog_hooklib.so"};
+  ASSERT_TRUE(HookImport(modules, "libc.so.6", "getpid", reinterpret_cast<void*>(&FakeGetpid),
+                         false, &former));
+  EXPECT_EQ(former, ::dlsym(RTLD_NEXT, "getpid"));
+  EXPECT_EQ(::getpid(), 4242);
+  EXPECT_EQ(CrashlogHookLibPid(), 4242);
+  FinalizeHooks();
+  EXPECT_EQ(::getpid(), real);
+  EXPECT_EQ(CrashlogHookLibPid(), real);
+}
+
+TEST(CodeHookTest, FailuresCarryTheirTexts) {
+  const struct {
+    std::function<void()> attempt;
+    std::string message;
+  } cases[] = {
+      {[] { HookProcedure(nullptr, reinterpret_cast<void*>(&FakeGetpid), "Missing"); },
+       "Cannot hook a null procedure (\"Missing\")."},
+      {[] { HookImport({"nowhere.so"}, "libc.so.6", "no_such_routine", nullptr, false); },
+       "Cannot hook a null procedure (\"libc.so.6.no_such_routine\")."},
+      {[] {
+         HookImport({"nowhere.so"}, "libc.so.6", "getppid", reinterpret_cast<void*>(&FakeGetpid),
+                    false);
+       },
+       "Cannot hook the procedure \"libc.so.6.getppid\"."},
+      {[] { throw ESharedArea("libc.so.6"); },
+       "Cannot hook the module \"libc.so.6\" located into the shared-area."},
+  };
+  for (const auto& c : cases) {
+    try {
+      c.attempt();
+      ADD_FAILURE() << "no exception for " << c.message;
+    } catch (const EHookError& e) {
+      EXPECT_EQ(e.what(), c.message);
+    }
+  }
+  EXPECT_FALSE(HookImport({"nowhere.so"}, "libc.so.6", "getppid",
+                          reinterpret_cast<void*>(&FakeGetpid), true));
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,60 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "crashlog/code_hook.h"
+#include "tests/crashlog/hook_targets.h"
+
+namespace qv {
+namespace {
+
+using test::MixedFn;
+
+std::atomic<MixedFn> original{nullptr};
+std::atomic<long> replacement_calls{0};
+
+double Replacement(long i1, double d1, long i2, double d2, long i3, double d3, long i4, double d4,
+                   long i5, long i6, long i7, long i8) {
+  replacement_calls.fetch_add(1, std::memory_order_relaxed);
+  return original.load()(i1, d1, i2, d2, i3, d3, i4, d4, i5, i6, i7, i8);
+}
+
+// Every thread's call must come back to its own caller with its own result: a return
+// address shared between threads would send one of them elsewhere.
+TEST(CodeHookThreadsTest, EightThreadsCallThroughOneTrampoline) {
+  constexpr int Threads = 8;
+  constexpr int Calls = 100000;
+  for (const MixedFn target : {&test::PaddedMixed, &test::PlainMixed}) {
+    SCOPED_TRACE(target == &test::PaddedMixed ? "padded entry" : "plain entry");
+    replacement_calls = 0;
+    original = reinterpret_cast<MixedFn>(HookProcedure(
+        reinterpret_cast<void*>(target), reinterpret_cast<void*>(&Replacement), "Mixed"));
+    std::atomic<long> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < Threads; ++t) {
+      threads.emplace_back([&, t] {
+        volatile MixedFn call = target;
+        for (long i = 0; i < Calls; ++i) {
+          const double expected =
+              test::Checksum(i, 0.5 * t, t, 1.5, -i, 2.0, 3, 0.25, t, i, -t, 9) +
+              (target == &test::PlainMixed ? 0.5 : 0.0);
+          if (call(i, 0.5 * t, t, 1.5, -i, 2.0, 3, 0.25, t, i, -t, 9) != expected) ++wrong;
+        }
+      });
+    }
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(wrong, 0);
+    // With a lifting trampoline, calls made while another thread is inside reach the
+    // routine directly; with a padded entry every call goes through the replacement.
+    if (target == &test::PaddedMixed) {
+      EXPECT_EQ(replacement_calls, long(Threads) * Calls);
+    }
+    EXPECT_GT(replacement_calls, 0);
+    UnhookProcedure(reinterpret_cast<void*>(original.load()));
+  }
+}
+
+}  // namespace
+}  // namespace qv

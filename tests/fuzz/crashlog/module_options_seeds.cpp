@@ -1,0 +1,30 @@
+// Writes seed inputs for fuzz_module_options into the folder given: the default option
+// set and one with filters and changed texts, each behind every version selector.
+#include <fstream>
+#include <string>
+
+#include "crashlog/module_options.h"
+#include "platform/base/streams.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2) return 2;
+  qv::TOstrelModuleOptions sets[2];
+  qv::TStringList classes;
+  classes.SetCommaText("EAbort,EFoo");
+  sets[1].SetExceptionFilterClasses(classes);
+  sets[1].SetEMailMessage("Body\r\n");
+  sets[1].SetTexts(3, "Text");
+  for (int s = 0; s < 2; ++s) {
+    qv::TMemoryStream stream;
+    sets[s].SaveToStream(stream);
+    for (int version = 0; version < 7; ++version) {
+      std::ofstream out(
+          std::string(argv[1]) + "/seed-" + std::to_string(s) + "-" + std::to_string(version),
+          std::ios::binary);
+      out.put(char(version));
+      out.write(reinterpret_cast<const char*>(stream.Bytes().data()),
+                std::streamsize(stream.Bytes().size()));
+    }
+  }
+  return 0;
+}
