@@ -580,6 +580,25 @@ TEST(HttpCliLocalTest, LocalFailuresAndAbort) {
   Unwire(h);
 }
 
+TEST(HttpCliLocalTest, SocksServerClosingMidHandshakeFailsTheRequest) {
+  ResolverScope dns;
+  // SOCKS 4 closes after the 9-byte request, SOCKS 5 after the 3-byte greeting.
+  const std::pair<std::string, std::size_t> cases[] = {{"4", 9}, {"5", 3}};
+  for (const auto& [level, request] : cases) {
+    SCOPED_TRACE(level);
+    ScriptedPeer socks({ScriptedPeer::ReadBytes(request), ScriptedPeer::CloseNow()});
+    THttpCli h;
+    h.SetSocksServer("127.0.0.1");
+    h.SetSocksPort(std::to_string(socks.Port()));
+    h.SetSocksLevel(level);
+    h.URL = "http://peer.test/x";
+    const Result r = Fetch(h, httpGET);
+    EXPECT_EQ(r.error, 10054);
+    EXPECT_EQ(h.StatusCode(), 404);
+    EXPECT_EQ(h.ReasonPhrase(), "connection closed by the socks server (Error #10054)");
+  }
+}
+
 TEST(HttpUrlTest, Grammar) {
   struct Case {
     std::string url, base, proto, user, pass, host, port, path;
