@@ -522,11 +522,8 @@ TEST(HttpCliLocalTest, LocalFailuresAndAbort) {
   EXPECT_EQ(h.StatusCode(), 404);
   EXPECT_EQ(h.ReasonPhrase(), "can't resolve hostname to IP address");
 
-  const int closed = [] {
-    ScriptedPeer gone({});
-    return gone.Port();
-  }();
-  h.URL = "http://127.0.0.1:" + std::to_string(closed) + "/";
+  const test::ClosedPort closed;
+  h.URL = "http://127.0.0.1:" + std::to_string(closed.Port()) + "/";
   r = Fetch(h, httpGET);
   EXPECT_EQ(r.error, 10061);
   EXPECT_EQ(h.ReasonPhrase(), "Connection refused (Error #10061)");

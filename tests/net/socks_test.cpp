@@ -125,10 +125,7 @@ TEST(SocksTest, RealServersRefuse) {
   test::Danted dante;
   test::Microsocks micro(false), microAuth(true);
   ASSERT_TRUE(dante.Ok() && micro.Ok() && microAuth.Ok());
-  const int closedPort = [] {
-    ScriptedPeer gone({});
-    return gone.Port();
-  }();
+  const test::ClosedPort closed;
   struct Case {
     const char* name;
     int port;
@@ -146,7 +143,7 @@ TEST(SocksTest, RealServersRefuse) {
        "socks authentication failed"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const SocksRun r = GetThroughSocks(c.port, c.level, "127.0.0.1", closedPort, c.user, c.pass);
+    const SocksRun r = GetThroughSocks(c.port, c.level, "127.0.0.1", closed.Port(), c.user, c.pass);
     EXPECT_EQ(r.socksError, c.error);
     EXPECT_EQ(r.socksMsg, c.msg);
     EXPECT_EQ(r.connected, c.error) << "the failure ends in OnSessionConnected";
