@@ -194,6 +194,7 @@ void THttpCli::WireSocket() {
   s.OnDataSent = [this](TCustomWSocket*, std::uint16_t e) { SocketDataSent(e); };
   s.OnDnsLookupDone = [this](TCustomWSocket*, std::uint16_t e) { SocketDNSLookupDone(e); };
   s.OnSocksError = [this](TCustomWSocket* sock, int e, const std::string& m) {
+    socksErrorMsg_ = m;
     if (OnSocksError) OnSocksError(sock, e, m);
   };
   s.OnSocksConnected = [this](TCustomWSocket* sock, std::uint16_t e) {
@@ -386,6 +387,7 @@ void THttpCli::Login() {
       // Through SOCKS the name goes to the SOCKS server unresolved.
       SetState(httpDnsLookupDone);
       DoBeforeConnect();
+      socksErrorMsg_.clear();
       socket_->SetAddr(hostName_);
       socket_->Connect();
       return;
@@ -429,7 +431,10 @@ void THttpCli::SocketSessionConnected(std::uint16_t Error) {
   if (Error != 0) {
     requestDoneError_ = Error;
     statusCode_ = 404;
-    reasonPhrase_ = WSocketErrorDesc(Error) + " (Error #" + std::to_string(Error) + ")";
+    // A failed SOCKS handshake says what went wrong better than the error number does.
+    const std::string what = socksErrorMsg_.empty() ? WSocketErrorDesc(Error) : socksErrorMsg_;
+    socksErrorMsg_.clear();
+    reasonPhrase_ = what + " (Error #" + std::to_string(Error) + ")";
     if (OnSessionConnected) OnSessionConnected(this);
     // A failed connection never opened a session, so no close will end the request.
     SocketSessionClosed(Error);

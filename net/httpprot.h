@@ -218,6 +218,7 @@ class THttpCli : public TComponent {
   // The answer.
   int statusCode_ = 0;
   std::string reasonPhrase_;
+  std::string socksErrorMsg_;  // what the socket's SOCKS handshake failed with
   std::string responseVer_;
   std::int64_t contentLength_ = -1;
   std::string contentType_, transferEncoding_, acceptRanges_, rcvdRangeBegin_, rcvdRangeEnd_;

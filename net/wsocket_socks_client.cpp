@@ -259,6 +259,12 @@ bool TCustomSocksWSocket::TriggerDataAvailable(std::uint16_t Error) {
 
 void TCustomSocksWSocket::TriggerSessionClosed(std::uint16_t Error) {
   if (socksState_ == 2 && OnSocksAuthState) OnSocksAuthState(this, socksAuthFailure);
+  // The SOCKS server ended the connection (a local Close has already dropped the socket and
+  // reports no error): the handshake failed and the session never opened.
+  if (socksState_ != 0 && (Error != 0 || hSocket_ != INVALID_SOCKET)) {
+    SocksError(Error != 0 ? Error : WSAECONNRESET, "connection closed by the socks server");
+    return;
+  }
   TCustomWSocket::TriggerSessionClosed(Error);
 }
 

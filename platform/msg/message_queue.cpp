@@ -232,6 +232,11 @@ void MessageQueue::PostQuit(int exitCode) {
   WakeLocked();
 }
 
+bool MessageQueue::QuitPending() const {
+  const std::lock_guard lock(mutex_);
+  return quit_.has_value();
+}
+
 bool MessageQueue::HasWorkLocked(WaitFor what) const {
   switch (what) {
     case WaitFor::Anything: {

@@ -71,6 +71,8 @@ class MessageQueue : public std::enable_shared_from_this<MessageQueue> {
   // there or the deadline passes. May return early; callers re-check their condition.
   void Wait(const Deadline& deadline, WaitFor what = WaitFor::Anything);
   void PostQuit(int exitCode);
+  // Any thread: a WM_QUIT waits to be taken.
+  [[nodiscard]] bool QuitPending() const;
 
   FdWatchList& Watches() { return watches_; }
   // Replaces the time source of this queue's timers (tests use a `FakeClock`).

@@ -11,7 +11,9 @@ namespace qv {
 
 namespace {
 
-thread_local bool terminated = false;
+// Set when a loop takes WM_QUIT. It lasts while the quit is passed on to the loops outside
+// (posted again); a loop that keeps it ends it, and the thread's later loops run as usual.
+thread_local bool quitTaken = false;
 
 struct HandlerSlot {
   std::mutex mutex;
@@ -26,7 +28,11 @@ HandlerSlot& Handler() {
 // Takes the next message, noting WM_QUIT for Terminated.
 bool Take(MSG& msg) {
   if (!MessageQueue::Current().Peek(msg, PM_REMOVE)) return false;
-  if (msg.message == WM_QUIT && msg.hwnd == 0) terminated = true;
+  if (msg.message == WM_QUIT && msg.hwnd == 0) {
+    quitTaken = true;
+  } else if (quitTaken && !MessageQueue::Current().QuitPending()) {
+    quitTaken = false;
+  }
   return true;
 }
 
@@ -95,7 +101,8 @@ PumpResult PumpUntil(const std::function<bool()>& done,
 }
 
 bool Terminated() {
-  return terminated;
+  if (quitTaken && !MessageQueue::Current().QuitPending()) quitTaken = false;
+  return quitTaken;
 }
 
 ExceptionHandler SetApplicationExceptionHandler(ExceptionHandler handler) {

@@ -46,7 +46,10 @@ enum class PumpResult { Done, TimedOut, Quit };
 PumpResult PumpUntil(const std::function<bool()>& done,
                      std::optional<std::chrono::steady_clock::time_point> deadline = {});
 
-// True once WM_QUIT was taken from the calling thread's queue (by any of the above).
+// True while a WM_QUIT that one of the above took from the calling thread's queue is
+// pending again for the loops outside. A loop that takes the quit and keeps it (GetMessage
+// answering false to the outermost loop) ends it: as on Windows, the thread's later loops,
+// modal ones included, then run as usual.
 [[nodiscard]] bool Terminated();
 
 // Where exceptions escaping a dispatched window procedure or a descriptor callback go.

@@ -522,11 +522,8 @@ TEST(HttpCliLocalTest, LocalFailuresAndAbort) {
   EXPECT_EQ(h.StatusCode(), 404);
   EXPECT_EQ(h.ReasonPhrase(), "can't resolve hostname to IP address");
 
-  const int closed = [] {
-    ScriptedPeer gone({});
-    return gone.Port();
-  }();
-  h.URL = "http://127.0.0.1:" + std::to_string(closed) + "/";
+  const test::ClosedPort closed;
+  h.URL = "http://127.0.0.1:" + std::to_string(closed.Port()) + "/";
   r = Fetch(h, httpGET);
   EXPECT_EQ(r.error, 10061);
   EXPECT_EQ(h.ReasonPhrase(), "Connection refused (Error #10061)");
@@ -578,6 +575,25 @@ TEST(HttpCliLocalTest, LocalFailuresAndAbort) {
   ProcessMessages();
   EXPECT_EQ(idle.done, 1);
   Unwire(h);
+}
+
+TEST(HttpCliLocalTest, SocksServerClosingMidHandshakeFailsTheRequest) {
+  ResolverScope dns;
+  // SOCKS 4 closes after the 9-byte request, SOCKS 5 after the 3-byte greeting.
+  const std::pair<std::string, std::size_t> cases[] = {{"4", 9}, {"5", 3}};
+  for (const auto& [level, request] : cases) {
+    SCOPED_TRACE(level);
+    ScriptedPeer socks({ScriptedPeer::ReadBytes(request), ScriptedPeer::CloseNow()});
+    THttpCli h;
+    h.SetSocksServer("127.0.0.1");
+    h.SetSocksPort(std::to_string(socks.Port()));
+    h.SetSocksLevel(level);
+    h.URL = "http://peer.test/x";
+    const Result r = Fetch(h, httpGET);
+    EXPECT_EQ(r.error, 10054);
+    EXPECT_EQ(h.StatusCode(), 404);
+    EXPECT_EQ(h.ReasonPhrase(), "connection closed by the socks server (Error #10054)");
+  }
 }
 
 TEST(HttpUrlTest, Grammar) {

@@ -486,9 +486,10 @@ TEST(SmtpClientTest, RequestsRefusedInTheWrongState) {
 }
 
 TEST(SmtpClientTest, ConnectionRefusedReportsTheSocketError) {
+  const test::ClosedPort closed;
   TSmtpCli cli;
   Driver d(cli);
-  cli.Port = std::to_string(test::FreePort());
+  cli.Port = std::to_string(closed.Port());
   EXPECT_EQ(d.Run([&] { cli.Connect(); }, smtpConnect), 10061);
   EXPECT_EQ(cli.ErrorMessage().rfind("500 ", 0), 0u) << cli.ErrorMessage();
   EXPECT_FALSE(cli.Connected());

@@ -46,16 +46,17 @@ void Wire(TWSocket& s, SocksRun& r) {
   };
 }
 
-// Wires `s` to `r` and connects it to peer.test:<port> through the scripted SOCKS
-// server; false when no connect result came.
-bool ConnectThrough(TWSocket& s, SocksRun& r, const ScriptedPeer& peer, const std::string& port) {
+// Wires `s` to `r` and connects it to <host>:<port> through the scripted SOCKS
+// server; false when neither a connect result nor a close came.
+bool ConnectThrough(TWSocket& s, SocksRun& r, const ScriptedPeer& peer, const std::string& port,
+                    const std::string& host = "peer.test") {
   Wire(s, r);
   s.SetSocksServer("127.0.0.1");
   s.SetSocksPort(std::to_string(peer.Port()));
-  s.SetAddr("peer.test");
+  s.SetAddr(host);
   s.SetPort(port);
   s.Connect();
-  return WaitFor([&] { return r.connected != -1; });
+  return WaitFor([&] { return r.connected != -1 || r.closedCount > 0; });
 }
 
 // A GET of /five.txt from lighttpd through the SOCKS server; returns what came back.
@@ -124,10 +125,7 @@ TEST(SocksTest, RealServersRefuse) {
   test::Danted dante;
   test::Microsocks micro(false), microAuth(true);
   ASSERT_TRUE(dante.Ok() && micro.Ok() && microAuth.Ok());
-  const int closedPort = [] {
-    ScriptedPeer gone({});
-    return gone.Port();
-  }();
+  const test::ClosedPort closed;
   struct Case {
     const char* name;
     int port;
@@ -145,7 +143,7 @@ TEST(SocksTest, RealServersRefuse) {
        "socks authentication failed"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const SocksRun r = GetThroughSocks(c.port, c.level, "127.0.0.1", closedPort, c.user, c.pass);
+    const SocksRun r = GetThroughSocks(c.port, c.level, "127.0.0.1", closed.Port(), c.user, c.pass);
     EXPECT_EQ(r.socksError, c.error);
     EXPECT_EQ(r.socksMsg, c.msg);
     EXPECT_EQ(r.connected, c.error) << "the failure ends in OnSessionConnected";
@@ -224,6 +222,62 @@ TEST(SocksTest, Ipv6BoundAddressAndLongNames) {
   t.SetSocksLevel("4A");
   EXPECT_EQ(t.SocksLevel(), "4A");
   EXPECT_THROW(t.Listen(), ESocketException);
+}
+
+TEST(SocksTest, ServerClosingMidHandshakeIsAnError) {
+  using P = ScriptedPeer;
+  const std::string ok5("\x05\x00", 2);
+  struct Case {
+    const char* name;
+    std::string level;
+    bool auth;
+    std::vector<P::Step> script;
+  };
+  // SOCKS 4 asks for 127.0.0.1:80 (9 bytes); SOCKS 5 for "peer.test":80 (16 bytes) after
+  // its 3-byte greeting; the credentials "u"/"p" take 5 bytes.
+  const Case cases[] = {
+      {"v4 before the reply", "4", false, {P::ReadBytes(9), P::CloseNow()}},
+      {"v4 inside the reply",
+       "4",
+       false,
+       {P::ReadBytes(9), P::SendBytes(std::string("\x00\x5a\x00", 3)), P::CloseNow()}},
+      {"v5 before the method reply", "5", false, {P::ReadBytes(3), P::CloseNow()}},
+      {"v5 inside the method reply",
+       "5",
+       false,
+       {P::ReadBytes(3), P::SendBytes("\x05"), P::CloseNow()}},
+      {"v5 during authentication",
+       "5",
+       true,
+       {P::ReadBytes(3), P::SendBytes(std::string("\x05\x02", 2)), P::ReadBytes(5), P::CloseNow()}},
+      {"v5 inside the connect reply",
+       "5",
+       false,
+       {P::ReadBytes(3), P::SendBytes(ok5), P::ReadBytes(16),
+        P::SendBytes(std::string("\x05\x00\x00", 3)), P::CloseNow()}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedPeer peer(c.script);
+    TWSocket s;
+    SocksRun r;
+    s.SetSocksLevel(c.level);
+    if (c.auth) {
+      s.SocksAuthentication = socksAuthenticateUsercode;
+      s.SocksUsercode = "u";
+      s.SocksPassword = "p";
+    }
+    ASSERT_TRUE(ConnectThrough(s, r, peer, "80", c.level == "5" ? "peer.test" : "127.0.0.1"));
+    EXPECT_EQ(r.socksConnected, 0);
+    EXPECT_EQ(r.connected, 10054) << "the session never opened";
+    EXPECT_EQ(r.socksError, 10054);
+    EXPECT_EQ(r.socksMsg, "connection closed by the socks server");
+    ProcessMessages();
+    EXPECT_EQ(r.closedCount, 0);
+    EXPECT_EQ(s.State(), wsClosed);
+    if (c.auth) {
+      EXPECT_EQ(r.auth, (std::vector<TSocksAuthState>{socksAuthStart, socksAuthFailure}));
+    }
+  }
 }
 
 TEST(SocksTest, BadVersionByte) {

@@ -207,14 +207,11 @@ TEST(WSocketTest, SendBeforeConnectedIsRefused) {
 }
 
 TEST(WSocketTest, RefusedConnectionReportsOnlyThroughSessionConnected) {
-  const int port = [] {
-    ScriptedPeer gone({});
-    return gone.Port();
-  }();
+  const test::ClosedPort closed;
   TWSocket s;
   Log log;
   log.Wire(s);
-  Dial(s, port);
+  Dial(s, closed.Port());
   ASSERT_TRUE(WaitFor([&] { return log.connected != -1; }));
   EXPECT_EQ(log.connected, 10061);
   ProcessMessages();

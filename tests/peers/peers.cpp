@@ -51,6 +51,22 @@ int FreePort() {
   return port;
 }
 
+ClosedPort::ClosedPort() : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+  // No SO_REUSEADDR: a listener that asks for it still cannot share the port.
+  sockaddr_in a = Loopback(0);
+  socklen_t len = sizeof a;
+  if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    if (fd_ >= 0) close(fd_);
+    throw std::runtime_error("cannot hold a closed port");
+  }
+  port_ = ntohs(a.sin_port);
+}
+
+ClosedPort::~ClosedPort() {
+  if (fd_ >= 0) close(fd_);
+}
+
 bool WaitForPort(int port) {
   const auto deadline = Clock::now() + std::chrono::seconds(20);
   while (Clock::now() < deadline) {
@@ -153,10 +169,6 @@ void Peer::Launch(const std::function<std::vector<std::string>(int port)>& prepa
     if (result == Attempt::kStarted) error_.clear();
     if (result != Attempt::kRetry) return;
   }
-}
-
-void Peer::Launch(const std::vector<std::string>& argv) {
-  TryStart(argv);
 }
 
 Lighttpd::Lighttpd() {

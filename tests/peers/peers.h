@@ -13,8 +13,25 @@
 
 namespace qv::test {
 
-// A port nobody listens on at the moment of the call.
+// A port nobody listens on at the moment of the call, for a server about to start there
+// (it may be handed out again at once: see ClosedPort for a port that must stay unused).
 int FreePort();
+
+// A 127.0.0.1 port where nothing listens while the object lives: a socket bound to it but
+// not listening holds it, so no other listener can be given the port meanwhile, and a
+// connection to it is refused.
+class ClosedPort {
+ public:
+  ClosedPort();
+  ~ClosedPort();
+  ClosedPort(const ClosedPort&) = delete;
+  ClosedPort& operator=(const ClosedPort&) = delete;
+  [[nodiscard]] int Port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
 // Waits (with a generous deadline) until something accepts on 127.0.0.1:port.
 bool WaitForPort(int port);
 
@@ -52,8 +69,6 @@ class Peer {
   // Starts the peer on a free port; `prepare` writes its configuration for that port and
   // gives the command line. A port taken by someone else meanwhile means another try.
   void Launch(const std::function<std::vector<std::string>(int port)>& prepare);
-  // Starts a peer whose command line already names port_ (set by the caller).
-  void Launch(const std::vector<std::string>& argv);
   void WriteText(const std::filesystem::path& path, const std::string& text);
   int port_ = 0;
   std::filesystem::path dir_;

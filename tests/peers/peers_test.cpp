@@ -77,5 +77,19 @@ TEST(PeersTest, SocatEchoesAndGreets) {
             "tunnel-ok\n");
 }
 
+TEST(PeersTest, ClosedPortRefusesAndCannotBeTaken) {
+  const ClosedPort closed;
+  const std::string port = std::to_string(closed.Port());
+  EXPECT_EQ(RunCommand("curl -s -o /dev/null -w '%{http_code}' http://127.0.0.1:" + port +
+                       "/; echo \" $?\""),
+            "000 7\n")
+      << "connection refused";
+  // A server asking for the address to be reused still cannot listen there.
+  EXPECT_EQ(RunCommand("timeout 5 socat -u TCP-LISTEN:" + port +
+                       ",bind=127.0.0.1,reuseaddr - 2>/dev/null; "
+                       "echo $?"),
+            "1\n");
+}
+
 }  // namespace
 }  // namespace qv::test

@@ -29,15 +29,16 @@ std::string ReadFile(const std::filesystem::path& path) {
 }
 
 Aiosmtpd::Aiosmtpd(const Options& options) {
-  port_ = FreePort();
-  std::vector<std::string> argv = {kPython, PeerScript("smtpd_auth.py"), std::to_string(port_),
-                                   MailDir().string()};
-  if (options.noEhlo) argv.push_back("--no-ehlo");
-  if (!options.mechanisms.empty()) {
-    argv.push_back("--mechs");
-    argv.push_back(options.mechanisms);
-  }
-  Launch(argv);
+  Launch([&](int port) {
+    std::vector<std::string> argv = {kPython, PeerScript("smtpd_auth.py"), std::to_string(port),
+                                     MailDir().string()};
+    if (options.noEhlo) argv.push_back("--no-ehlo");
+    if (!options.mechanisms.empty()) {
+      argv.push_back("--mechs");
+      argv.push_back(options.mechanisms);
+    }
+    return argv;
+  });
 }
 
 std::vector<std::filesystem::path> Aiosmtpd::Messages() const {

@@ -35,6 +35,7 @@ const std::vector<std::pair<std::string, std::string>> kTexts = {
     {"TRCK", "7/12"},
     {"TYER", "2024"},
     {"TCON", "Rock"},
+    {"TPE2", "Zo\xC3\xAB \xC3\xBF"},  // the last frame ends in $FF
 };
 
 struct Variant {

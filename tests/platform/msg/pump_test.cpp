@@ -73,11 +73,13 @@ TEST(PumpTest, ConditionChangedByAnotherThreadIsSeenAfterAWakeUp) {
 TEST(PumpTest, QuitInANestedLoopReachesTheOuterLoop) {
   OnFreshThread([] {
     PumpResult nested = PumpResult::Done;
+    bool nestedSawQuit = false;
     int after = 0;
     ScopedWindow window([&](HWND, UINT m, WPARAM, LPARAM) -> LRESULT {
       if (m == WM_USER) {
         PostQuitMessage(4);
         nested = PumpUntil([] { return false; }, Generous());
+        nestedSawQuit = Terminated();
       }
       if (m == WM_USER + 1) ++after;
       return 0;
@@ -90,9 +92,13 @@ TEST(PumpTest, QuitInANestedLoopReachesTheOuterLoop) {
       ++dispatched;
     }
     EXPECT_EQ(nested, PumpResult::Quit);
+    EXPECT_TRUE(nestedSawQuit);
     EXPECT_EQ(msg.wParam, 4u);
     EXPECT_EQ(dispatched, 1);
-    EXPECT_TRUE(Terminated());
+    // The outer loop kept the quit: it is gone, and a later loop runs to its condition.
+    EXPECT_FALSE(Terminated());
+    PostMessage(window.Handle(), WM_USER + 1, 0, 0);
+    EXPECT_EQ(PumpUntil([&] { return after == 1; }, Generous()), PumpResult::Done);
   });
 }
 

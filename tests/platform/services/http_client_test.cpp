@@ -68,8 +68,8 @@ TEST_F(HTTPClientTest, TransportFailuresRaise) {
   client.MaxSize = 100000;
   EXPECT_EQ(client.Get(server.Url("/big")).size(), 100000u);
 
-  const int closed = test::FreePort();
-  EXPECT_THROW((void)client.Get("http://127.0.0.1:" + std::to_string(closed) + "/"),
+  const test::ClosedPort closed;
+  EXPECT_THROW((void)client.Get("http://127.0.0.1:" + std::to_string(closed.Port()) + "/"),
                EHTTPClientError);
   // Only http and https: a URL from an answer never reads a local file.
   for (const char* url : {"file:///etc/passwd", "ftp://127.0.0.1/x", "gopher://x", "nonsense"}) {

@@ -15,6 +15,7 @@
 #include "platform/msg/window.h"
 #include "platform/sock/async_dns.h"
 #include "tests/net/scripted_peer.h"
+#include "tests/peers/peers.h"
 
 namespace qv {
 namespace {
@@ -129,15 +130,12 @@ TEST_F(WinsockTest, ConnectWriteReadAndCloseNotifications) {
 }
 
 TEST_F(WinsockTest, RefusedConnectIsFdConnectOnly) {
-  const int port = [] {
-    test::ScriptedPeer gone({});
-    return gone.Port();
-  }();
+  const test::ClosedPort closed;
   Recorder rec;
   const SOCKET s = qv::socket(AF_INET, SOCK_STREAM, 0);
   ASSERT_EQ(WSAAsyncSelect(s, rec.Hwnd(), WM_USER + 1, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE),
             0);
-  const sockaddr_in a = Loopback(port);
+  const sockaddr_in a = Loopback(closed.Port());
   connect(s, reinterpret_cast<const sockaddr*>(&a), sizeof a);
   ASSERT_TRUE(rec.WaitFor([&] { return !rec.notes.empty(); }));
   ProcessMessages();

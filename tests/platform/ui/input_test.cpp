@@ -499,6 +499,40 @@ TEST_F(InputTest, WindowScrollBars) {
   EXPECT_EQ(GetCapture(), HWND{0});
 }
 
+TEST_F(InputTest, ModalLoopsRunAsUsualAfterAQuitWasTaken) {
+  // A WM_QUIT that a loop took is gone: the move and scroll loops that follow run.
+  PostQuitMessage(0);
+  MSG msg;
+  ASSERT_TRUE(PeekMessage(msg, PM_REMOVE));
+  ASSERT_EQ(msg.message, WM_QUIT);
+  const HWND bar = Make(0, {0, 0, 100, 100}, kGrey, WS_VISIBLE | WS_VSCROLL);
+  SetScrollRange(bar, SB_VERT, 0, 99, false);
+  SCROLLINFO info;
+  info.fMask = SIF_PAGE;
+  info.nPage = 25;
+  SetScrollInfo(bar, SB_VERT, info, true);
+  const HWND moved = Make(0, {200, 200, 400, 350}, kGrey, WS_VISIBLE | WS_CAPTION, 0, "Move");
+  Pump();
+  struct Case {
+    const char* name;
+    Point from, to;
+    UINT message;  // what only the modal loop sends
+  } cases[] = {{"thumb", {92, 20}, {92, 71}, WM_VSCROLL},
+               {"caption", {300, 210}, {330, 240}, WM_MOVING}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    log.clear();
+    headless->InjectButton(c.from, MouseButton::Left, true);
+    headless->InjectMouseMove(c.to);
+    headless->InjectButton(c.to, MouseButton::Left, false);
+    Pump();
+    EXPECT_FALSE(Of({c.message}).empty());
+  }
+  Rect r;
+  ASSERT_TRUE(GetWindowRect(moved, r));
+  EXPECT_EQ(r, Rect(230, 230, 430, 380));
+}
+
 TEST_F(InputTest, TheWheelGoesToTheFocusAndUpToItsParents) {
   const HWND top = Make(0, {0, 0, 100, 100}, kGrey, WS_VISIBLE);
   const HWND list = Make(top, {0, 0, 50, 50}, kRed, WS_VISIBLE);
