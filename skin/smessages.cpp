@@ -44,7 +44,9 @@ void BroadcastToControl(TCustomForm* form, TMessage& message) {
 }
 
 void BroadcastToForms(TMessage& message) {
-  TApplication* app = Application();
+  // Not while the program ends: the forms are going, and no application is to be made.
+  TApplication* app = ExistingApplication();
+  if (app == nullptr || app->HasState(csDestroying)) return;
   // A receiver may free forms; walk by index and look again each time.
   for (int i = 0; i < app->ComponentCount(); ++i) {
     auto* form = dynamic_cast<TCustomForm*>(app->Components(i));

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <memory>
 
+#include "platform/classlib/dialogs.h"
+#include "platform/classlib/menus.h"
 #include "platform/msg/message_queue.h"
 #include "platform/msg/pump.h"
 #include "platform/msg/window.h"
 #include "platform/ui/nonclient.h"
 #include "platform/ui/window_system.h"
-#include "platform/classlib/dialogs.h"
-#include "platform/classlib/menus.h"
 
 namespace qv {
 
@@ -31,6 +31,10 @@ TApplication* Application() {
 TScreen* Screen() {
   static TScreen screen;
   return &screen;
+}
+
+TApplication* ExistingApplication() {
+  return TheApplication().get();
 }
 
 void DestroyApplication() {

@@ -4,14 +4,14 @@
 #include <string>
 #include <vector>
 
-#include "platform/msg/message_queue.h"
-#include "platform/msg/window.h"
-#include "platform/ui/window_system.h"
 #include "platform/classlib/dialogs.h"
 #include "platform/classlib/extctrls.h"
 #include "platform/classlib/forms.h"
 #include "platform/classlib/menus.h"
 #include "platform/classlib/stdctrls.h"
+#include "platform/msg/message_queue.h"
+#include "platform/msg/window.h"
+#include "platform/ui/window_system.h"
 #include "tests/platform/classlib/classlib_test_util.h"
 
 namespace qv {
@@ -961,6 +961,30 @@ TEST_F(ControlsTest, ScreenReportsTheBackEndsMonitors) {
   TForm* form = MakeForm();
   ShowForm(form);
   EXPECT_EQ(Screen()->ActiveForm(), form);
+}
+
+}  // namespace
+}  // namespace qv
+
+namespace qv {
+namespace {
+
+// Components that outlive the application's last moments must not make a new one.
+TEST_F(test::ClassLibTest, ExistingApplicationMakesNone) {
+  DestroyApplication();
+  EXPECT_EQ(ExistingApplication(), nullptr);
+  struct TWatcher : TComponent {
+    using TComponent::TComponent;
+    ~TWatcher() override { *seen = ExistingApplication(); }
+    TApplication** seen = nullptr;
+  };
+  TApplication* seen = Application();
+  EXPECT_EQ(ExistingApplication(), seen);
+  auto* watcher = Create<TWatcher>(MakeForm());
+  watcher->seen = &seen;
+  DestroyApplication();
+  EXPECT_EQ(seen, nullptr);
+  EXPECT_EQ(ExistingApplication(), nullptr);
 }
 
 }  // namespace
