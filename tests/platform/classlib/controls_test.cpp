@@ -970,7 +970,7 @@ namespace qv {
 namespace {
 
 // Components that outlive the application's last moments must not make a new one.
-TEST_F(test::ClassLibTest, ExistingApplicationMakesNone) {
+TEST_F(ControlsTest, ExistingApplicationMakesNone) {
   DestroyApplication();
   EXPECT_EQ(ExistingApplication(), nullptr);
   struct TWatcher : TComponent {
