@@ -6,6 +6,7 @@
 #include "platform/base/paths.h"
 #include "platform/classlib/controls.h"
 #include "platform/classlib/dialogs.h"
+#include "skin/smessages.h"
 
 namespace qv {
 
@@ -129,6 +130,10 @@ std::string NormalDir(std::string_view path) {
 bool ControlIsReady(const TControl* control) {
   return control != nullptr && control->Parent() != nullptr && !control->HasState(csLoading) &&
          !control->HasState(csDestroying) && (control->ControlState() & csCreating) == 0;
+}
+
+void SendRefreshMessage(TControl* control, bool value) {
+  if (control != nullptr) control->Perform(SKM_REFRESH, 0, value ? -1 : 0);
 }
 
 }  // namespace qv

@@ -74,5 +74,7 @@ void ShowError(const std::string& text);
 // The control exists, has a parent, and is neither loading, nor being destroyed, nor
 // being created.
 [[nodiscard]] bool ControlIsReady(const TControl* control);
+// SKM_REFRESH performed on the control: WParam 0, LParam -1 for true and 0 for false.
+void SendRefreshMessage(TControl* control, bool value);
 
 }  // namespace qv
