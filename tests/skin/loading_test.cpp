@@ -2,6 +2,7 @@
 // look-ups, names and image changes.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -37,46 +38,42 @@ TEST_F(SkinTest, SectionsInheritAsTheFormatSays) {
   ASSERT_EQ(SkinSections.size(), 28u);
   EXPECT_EQ(GetSkinIndex("tsedit"), 0);
 
-  const TsGeneralData& edit = Section("TsEdit");
-  EXPECT_TRUE(edit.ShowFocus);
-  EXPECT_EQ(edit.ShadowColor, 77);
-  const TsGeneralData& child = Section("Child");
-  EXPECT_EQ(child.ParentClassName, "tsedit");
-  EXPECT_EQ(child.PaintingColor, 255);
-  EXPECT_EQ(child.FontColor, 255);
-  EXPECT_EQ(child.ShadowColor, 0);  // never inherited
-  EXPECT_FALSE(child.ShowFocus);    // "1" is not "TRUE"
-  EXPECT_TRUE(child.FadingEnabled);
-  EXPECT_EQ(child.GradientArray.size(), 2u);
-  EXPECT_EQ(child.PaintingBevel, cbLoweredHard);  // bevel ordinals are kept in range
-  EXPECT_EQ(child.HotPaintingBevel, cbNone);
-
-  // Missing parents, self-references and cycles end in the defaults.
-  for (const char* name : {"Orphan", "Self", "A", "B"}) {
+  // The values that differ between the cases, in one line per section.
+  const auto summary = [](const std::string& name) {
     const TsGeneralData& d = Section(name);
-    EXPECT_EQ(d.PaintingColor, 0xFFFFFF) << name;
-    EXPECT_EQ(d.PaintingBevelWidth, 2) << name;
-    EXPECT_EQ(d.TCLeft, -1) << name;
-    EXPECT_EQ(d.ShadowBlur, 6) << name;
-    EXPECT_EQ(d.ShadowOffset, 3) << name;
-    EXPECT_EQ(d.ShadowTransparency, 60) << name;
-    EXPECT_EQ(d.FadingIterations, 5) << name;
-    EXPECT_EQ(d.SelectionBorderBevel, ebLowered) << name;
-    EXPECT_EQ(d.GradientData, " ") << name;
-    EXPECT_TRUE(d.GradientArray.empty()) << name;
-    EXPECT_EQ(d.HotGradientData, "") << name;
-    EXPECT_TRUE(d.HotGradientArray.empty()) << name;
-  }
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "colour %x font %x shadow %d/%d/%d/%d bevels %d/%d/%d width %d tc %d "
+                  "focus %d fading %d/%d grad %zu/%zu \"%s\"/\"%s\" select %x",
+                  d.PaintingColor, d.FontColor, d.ShadowColor, d.ShadowBlur, d.ShadowOffset,
+                  d.ShadowTransparency, d.PaintingBevel, d.HotPaintingBevel, d.SelectionBorderBevel,
+                  d.PaintingBevelWidth, d.TCLeft, d.ShowFocus, d.FadingEnabled, d.FadingIterations,
+                  d.GradientArray.size(), d.HotGradientArray.size(), d.GradientData.c_str(),
+                  d.HotGradientData.c_str(), d.SelectionColor);
+    return std::string(line);
+  };
+  const std::string defaults =
+      "colour ffffff font 0 shadow 0/6/3/60 bevels 0/0/2 width 2 tc -1 focus 0 fading 0/5 "
+      "grad 0/0 \" \"/\"\" select ffffff";
+  EXPECT_EQ(summary("TsEdit"),
+            "colour ff font ff shadow 77/6/3/60 bevels 0/0/2 width 2 tc -1 focus 1 fading 0/5 "
+            "grad 2/0 \"255;65280;50;0;0;0;0;0;0;0\"/\"\" select ffffff");
+  // Inherited but ShadowColor; "1" is not true; bevel ordinals are kept in range.
+  EXPECT_EQ(summary("Child"),
+            "colour ff font ff shadow 0/6/3/60 bevels 4/0/2 width 2 tc -1 focus 0 fading 1/5 "
+            "grad 2/0 \"255;65280;50;0;0;0;0;0;0;0\"/\"\" select ffffff");
+  EXPECT_EQ(Section("Child").ParentClassName, "tsedit");
+  // Missing parents, self-references and cycles end in the defaults.
+  for (const char* name : {"Orphan", "Self", "A", "B"}) EXPECT_EQ(summary(name), defaults);
   EXPECT_EQ(GetMaskIndex(GetSkinIndex("A"), "A", "BORDERSMASK"), -1);
   // A long chain is followed up to the depth limit.
   EXPECT_EQ(Section("Deep0").PaintingColor, 5);
   EXPECT_EQ(Section("Deep0").SelectionColor, 0xFFFFFF);
   EXPECT_EQ(Section("Deep19").SelectionColor, 20);
   // Malformed numbers and gradients count as absent.
-  const TsGeneralData& bad = Section("Bad");
-  EXPECT_EQ(bad.PaintingColor, 0xFFFFFF);
-  EXPECT_TRUE(bad.GradientArray.empty());
-  EXPECT_EQ(bad.SelectionBorderBevel, ebLowered);
+  EXPECT_EQ(summary("Bad"),
+            "colour ffffff font 0 shadow 0/6/3/60 bevels 0/0/2 width 2 tc -1 "
+            "focus 0 fading 0/5 grad 0/0 \"1;2;x;0;0\"/\"\" select ffffff");
 }
 
 TEST_F(SkinTest, ImagesAreFoundInAnyCaseAndBadOnesSkipped) {

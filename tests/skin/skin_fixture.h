@@ -65,21 +65,17 @@ class SkinTest : public ClassLibTest {
     EXPECT_GE(i, 0) << name;
     return SkinSections.at(std::size_t(i < 0 ? 0 : i));
   }
-  // "SECTION.KEY WxH" for each bitmap, in table order.
-  static std::vector<std::string> Masks() {
+  // "SECTION.KEY WxH" for each bitmap (picture), in table order.
+  template <class Table, class Image>
+  static std::vector<std::string> List(const Table& table, Image image) {
     std::vector<std::string> out;
-    for (const TsMaskData& m : SkinMasks)
-      out.push_back(m.ClassName + "." + m.PropertyName + " " + std::to_string(m.Bmp->Width()) +
-                    "x" + std::to_string(m.Bmp->Height()));
+    for (const auto& e : table)
+      out.push_back(e.ClassName + "." + e.PropertyName + " " + std::to_string((e.*image)->Width()) +
+                    "x" + std::to_string((e.*image)->Height()));
     return out;
   }
-  static std::vector<std::string> Patterns() {
-    std::vector<std::string> out;
-    for (const TsPatternData& p : SkinPatterns)
-      out.push_back(p.ClassName + "." + p.PropertyName + " " + std::to_string(p.Img->Width()) +
-                    "x" + std::to_string(p.Img->Height()));
-    return out;
-  }
+  static std::vector<std::string> Masks() { return List(SkinMasks, &TsMaskData::Bmp); }
+  static std::vector<std::string> Patterns() { return List(SkinPatterns, &TsPatternData::Img); }
 
   qv::testing::TempDir skins;
   TForm* form = nullptr;
