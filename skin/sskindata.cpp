@@ -134,7 +134,8 @@ std::string FindSkinOptions(const std::string& skinFolder) {
 std::string ResolveSkinFile(const std::string& skinFolder, const std::string& value) {
   const std::string name = NormalizePath(Trim(value));
   if (name.empty()) return std::string();
-  if (name.front() == '/' || IsDrivePath(name)) {
+  if (IsDrivePath(name)) return std::string();  // no drives here: nothing to find
+  if (name.front() == '/') {
     if (FileExists(name)) return name;
     const std::string folder = ExtractFilePath(name);
     return folder.empty() ? std::string() : FindFileNoCase(folder, ExtractFileName(name));

@@ -68,6 +68,8 @@ class BroadcastTest : public SkinTest {
       if (IsGroupMessage(m.Msg)) log.push_back(Describe("form", m));
       previous(m);
     };
+    ShowForm(form);  // the form's window takes the messages
+    ASSERT_TRUE(form->HandleAllocated());
   }
   TSpy* Spy(const std::string& name, int group = 0) {
     auto* spy = Create<TSpy>(form, &log, name, group);
@@ -147,8 +149,8 @@ TEST_F(BroadcastTest, StylesAndParentBackgrounds) {
   EXPECT_FALSE(info.Ready);
   // One that answers is copied.
   TBitmap background(10, 10);
-  auto previous = form->WindowProc;
-  form->WindowProc = [&](TMessage& m) {
+  const auto previous = form->WindowProc;
+  form->WindowProc = [&background, previous](TMessage& m) {
     if (m.Msg == SKM_GETBGINFO) {
       ParentBGInfo = {&background, 2, 3, true};
       return;
@@ -159,6 +161,7 @@ TEST_F(BroadcastTest, StylesAndParentBackgrounds) {
   EXPECT_EQ(info.Bmp, &background);
   EXPECT_EQ(info.OffsetY, 3);
   EXPECT_TRUE(info.Ready);
+  form->WindowProc = previous;
 }
 
 }  // namespace

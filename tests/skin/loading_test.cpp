@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -195,10 +196,10 @@ TEST_F(SkinTest, SkinNamesListStoredSkinsThenFolders) {
 }
 
 TEST_F(SkinTest, ChangeImageMatrix) {
-  int announced = 0;
-  auto previous = form->WindowProc;
-  form->WindowProc = [&](TMessage& m) {
-    if (m.Msg == SKM_NEWSKIN) ++announced;
+  auto announced = std::make_shared<int>(0);
+  const auto previous = form->WindowProc;
+  form->WindowProc = [announced, previous](TMessage& m) {
+    if (m.Msg == SKM_NEWSKIN) ++*announced;
     previous(m);
   };
   const std::string newBmp = Bmp("", skins / "new/pic.bmp", 7, 7);
@@ -309,7 +310,7 @@ TEST_F(SkinTest, ChangeImageMatrix) {
   for (const auto& c : cases) {
     Options("S", std::string("[FORM]\n") + c.options);
     manager->SetSkinName("S");
-    announced = 0;
+    *announced = 0;
     EXPECT_EQ(manager->ChangeImage(c.section, c.property, c.file), c.result) << c.what;
     // Sections other than FORM only serve to give a pair to both tables.
     Strings masks, patterns;
@@ -319,7 +320,7 @@ TEST_F(SkinTest, ChangeImageMatrix) {
       if (p.rfind("FORM.", 0) == 0) patterns.push_back(p);
     EXPECT_EQ(masks, c.masks) << c.what;
     EXPECT_EQ(patterns, c.patterns) << c.what;
-    EXPECT_EQ(announced, c.announced) << c.what;
+    EXPECT_EQ(*announced, c.announced) << c.what;
   }
   // Only a stored skin can hold a bitmap and a picture for one pair: the picture is
   // reloaded and the bitmap stays.
