@@ -1,6 +1,7 @@
 #include "skin/sskindata.h"
 
 #include <algorithm>
+#include <cctype>
 #include <exception>
 #include <set>
 

@@ -1,5 +1,6 @@
 #include "skin/sskinmanager.h"
 
+#include <cctype>
 #include <exception>
 
 #include "platform/base/paths.h"
@@ -194,6 +195,12 @@ std::string TsSkinManager::GetFullSkinDirectory() const {
 
 namespace {
 
+// Skin bitmaps are painted as 24 bits per pixel, whatever the file held.
+void LoadMask(TBitmap& bmp, const std::string& fileName) {
+  bmp.LoadFromFile(fileName);
+  bmp.SetPixelFormat(PixelFormat::pf24bit);
+}
+
 template <class Table>
 int FindPair(const Table& table, const std::string& section, const std::string& property) {
   for (std::size_t i = 0; i < table.size(); ++i)
@@ -223,11 +230,11 @@ bool TsSkinManager::ChangeImage(const std::string& sectionName, const std::strin
   if (property == "IMAGEFILE" || property == "HOTIMAGEFILE") {
     if (isBitmap) {
       if (const int i = FindPair(SkinMasks, section, property); i >= 0) {
-        SkinMasks[std::size_t(i)].Bmp->LoadFromFile(fileName);
+        LoadMask(*SkinMasks[std::size_t(i)].Bmp, fileName);
         return true;
       }
       auto bmp = std::make_unique<TBitmap>();
-      bmp->LoadFromFile(fileName);
+      LoadMask(*bmp, fileName);
       if (bmp->Width() >= 1) SkinMasks.push_back({std::move(bmp), section, property, 0});
       moved = RemovePair(SkinPatterns, section, property);
       result = true;
@@ -243,7 +250,7 @@ bool TsSkinManager::ChangeImage(const std::string& sectionName, const std::strin
     }
   } else if (isBitmap) {
     if (const int i = FindPair(SkinMasks, section, property); i >= 0) {
-      SkinMasks[std::size_t(i)].Bmp->LoadFromFile(fileName);
+      LoadMask(*SkinMasks[std::size_t(i)].Bmp, fileName);
       result = true;
     }
   }
