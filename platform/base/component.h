@@ -25,6 +25,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/base/persistent.h"
+
 namespace qv {
 
 enum TOperation { opInsert, opRemove };
@@ -38,7 +40,7 @@ enum TComponentStateFlag : uint32_t {
 };
 using TComponentState = uint32_t;
 
-class TComponent {
+class TComponent : public TPersistent {
  public:
   explicit TComponent(TComponent* owner);
   TComponent(const TComponent&) = delete;
@@ -49,6 +51,8 @@ class TComponent {
   virtual ~TComponent();
 
   [[nodiscard]] TComponent* Owner() const { return owner_; }
+  [[nodiscard]] TPersistent* GetOwner() const override { return owner_; }
+  [[nodiscard]] std::string ClassName() const override { return "TComponent"; }
   [[nodiscard]] const std::string& Name() const { return name_; }
   void SetName(std::string name) { name_ = std::move(name); }
   [[nodiscard]] int ComponentCount() const { return int(components_.size()); }

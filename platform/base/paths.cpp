@@ -157,6 +157,25 @@ std::string FindFileNoCase(std::string_view folder, std::string_view name) {
   return (folder.empty() ? std::string() : dir) + matches.front();
 }
 
+std::vector<std::string> ListSubFolders(const std::string& folder) {
+  std::vector<std::string> names;
+  const std::string dir = folder.empty() ? std::string("./") : IncludeTrailingPathDelimiter(folder);
+  DIR* d = ::opendir(dir.c_str());
+  if (d == nullptr) return names;
+  while (dirent* e = ::readdir(d)) {
+    const std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st {};
+    if (::stat((dir + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) names.push_back(name);
+  }
+  ::closedir(d);
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    const int c = CompareText(a, b);
+    return c != 0 ? c < 0 : a < b;
+  });
+  return names;
+}
+
 std::string ExeName() {
   std::vector<char> buf(PATH_MAX + 1);
   const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);

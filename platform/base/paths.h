@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qv {
 
@@ -44,6 +45,10 @@ bool RenameFile(const std::string& old_name, const std::string& new_name);
 // order) whose name equals `name` without regard to ASCII case; else "".
 [[nodiscard]] std::string FindFileNoCase(std::string_view folder, std::string_view name);
 
+// Names of the folders directly inside `folder` (links to folders count), without "." and
+// "..", sorted without regard to ASCII case (then by bytes) so that lists made from them
+// come out the same on every file system. Empty when `folder` cannot be read.
+[[nodiscard]] std::vector<std::string> ListSubFolders(const std::string& folder);
 // The running executable (from /proc/self/exe) and its folder, the latter with a
 // trailing "/".
 [[nodiscard]] std::string ExeName();

@@ -33,6 +33,10 @@ TScreen* Screen() {
   return &screen;
 }
 
+TApplication* ExistingApplication() {
+  return TheApplication().get();
+}
+
 void DestroyApplication() {
   TheApplication().reset();
 }

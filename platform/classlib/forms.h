@@ -236,6 +236,9 @@ class TScreen {
 [[nodiscard]] TApplication* Application();
 [[nodiscard]] TScreen* Screen();
 void DestroyApplication();
+// The application when it exists, without making one (null before the first use and
+// while DestroyApplication runs), for code that may run while the program ends.
+[[nodiscard]] TApplication* ExistingApplication();
 
 // Stored form data: runs `body` (which creates the components in the stored order and sets
 // their stored properties) with the form loading, then calls Loaded on every component the

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/base/exception.h"
+#include "platform/base/persistent.h"
 #include "platform/gfx/bitmap.h"
 #include "platform/gfx/color.h"
 #include "platform/gfx/dc.h"
@@ -31,11 +32,8 @@ class EInvalidGraphicOperation : public Exception {
   using Exception::Exception;
 };
 
-// Assigning between graphic classes that cannot take each other ("Cannot assign a ...").
-class EConvertError : public Exception {
- public:
-  using Exception::Exception;
-};
+// Assigning between graphic classes that cannot take each other ("Cannot assign a ...") throws
+// EConvertError (platform/base/persistent.h).
 
 // Base of TFont, TPen and TBrush: `OnChange` fires once per setter call that changes a value.
 class TGraphicsObject {

@@ -134,3 +134,23 @@ TEST(PathsTest, SafePathComponentNeverEscapesItsFolder) {
 
 }  // namespace
 }  // namespace qv
+
+namespace qv {
+namespace {
+
+TEST(PathsTest, ListSubFoldersGivesFoldersOnlyInCaseBlindOrder) {
+  qv::testing::TempDir dir;
+  for (const char* name : {"beta", "Alpha", ".hidden", "alpha", "Gamma"})
+    ASSERT_TRUE(ForceDirectories(dir / name));
+  qv::testing::WriteFile(dir / "file.txt", "x");
+  ASSERT_EQ(::symlink((dir / "Gamma").c_str(), (dir / "link").c_str()), 0);
+  ASSERT_EQ(::symlink((dir / "file.txt").c_str(), (dir / "filelink").c_str()), 0);
+  // Hidden folders are listed: leaving them out is the caller's rule.
+  EXPECT_EQ(ListSubFolders(dir.path()),
+            (std::vector<std::string>{".hidden", "Alpha", "alpha", "beta", "Gamma", "link"}));
+  EXPECT_EQ(ListSubFolders(dir.path() + "\\"), ListSubFolders(dir.path()));
+  EXPECT_TRUE(ListSubFolders(dir / "missing").empty());
+}
+
+}  // namespace
+}  // namespace qv

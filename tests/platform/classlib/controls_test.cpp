@@ -965,3 +965,27 @@ TEST_F(ControlsTest, ScreenReportsTheBackEndsMonitors) {
 
 }  // namespace
 }  // namespace qv
+
+namespace qv {
+namespace {
+
+// Components that outlive the application's last moments must not make a new one.
+TEST_F(ControlsTest, ExistingApplicationMakesNone) {
+  DestroyApplication();
+  EXPECT_EQ(ExistingApplication(), nullptr);
+  struct TWatcher : TComponent {
+    using TComponent::TComponent;
+    ~TWatcher() override { *seen = ExistingApplication(); }
+    TApplication** seen = nullptr;
+  };
+  TApplication* seen = Application();
+  EXPECT_EQ(ExistingApplication(), seen);
+  auto* watcher = Create<TWatcher>(MakeForm());
+  watcher->seen = &seen;
+  DestroyApplication();
+  EXPECT_EQ(seen, nullptr);
+  EXPECT_EQ(ExistingApplication(), nullptr);
+}
+
+}  // namespace
+}  // namespace qv

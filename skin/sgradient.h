@@ -1,0 +1,26 @@
+// Gradients: the text form of a gradient, and its painter on 24-bit bitmaps.
+#pragma once
+
+#include <string_view>
+
+#include "platform/classlib/graphics.h"
+#include "platform/gfx/bitmap.h"
+#include "platform/gfx/geometry.h"
+#include "skin/smessages.h"
+
+namespace qv {
+
+// Parses ";"-separated integers, five per point (Color1, Color2, Percent, Mode, unused); a
+// trailing incomplete point is dropped. Text from a skin is not trusted: when one of the
+// words read is not an integer, or a Percent does not fit its byte, the whole gradient is
+// taken as absent and the array comes back empty.
+void PrepareGradArray(std::string_view text, TsGradArray& gradient);
+
+// Paints the gradient into `r` of the bitmap, band after band as the points' percentages
+// say, vertically (Mode 0 of the first point) or horizontally (Mode 1); any other mode, an
+// empty array or an empty rectangle paints nothing. The last band runs to the end of `r`,
+// and nothing outside `r` or the bitmap is written.
+void PaintGrad(Bitmap& bitmap, const TsGradArray& gradient, Rect r);
+void PaintGrad(TBitmap& bitmap, const TsGradArray& gradient, const Rect& r);
+
+}  // namespace qv

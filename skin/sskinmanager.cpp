@@ -1,0 +1,261 @@
+#include "skin/sskinmanager.h"
+
+#include <cctype>
+#include <exception>
+
+#include "platform/base/paths.h"
+#include "platform/base/text.h"
+#include "skin/sutils.h"
+
+namespace qv {
+
+void TsSkinGeneral::Assign(const TPersistent& source) {
+  if (const auto* other = dynamic_cast<const TsSkinGeneral*>(&source)) {
+    static_cast<TsSkinGeneralValues&>(*this) = *other;
+    Changed(false);
+    return;
+  }
+  TCollectionItem::Assign(source);
+}
+
+TsSkinImage::TsSkinImage(TCollection* collection)
+    : TCollectionItem(collection), image_(std::make_unique<TBitmap>()) {}
+
+void TsSkinImage::Assign(const TPersistent& source) {
+  if (const auto* other = dynamic_cast<const TsSkinImage*>(&source)) {
+    SectionName = other->SectionName;
+    PropertyName = other->PropertyName;
+    Name = other->Name;
+    image_->Assign(*other->image_);
+    Changed(false);
+    return;
+  }
+  TCollectionItem::Assign(source);
+}
+
+TsSkinPattern::TsSkinPattern(TCollection* collection)
+    : TCollectionItem(collection), image_(std::make_unique<TJPEGImage>()) {}
+
+void TsSkinPattern::Assign(const TPersistent& source) {
+  if (const auto* other = dynamic_cast<const TsSkinPattern*>(&source)) {
+    SectionName = other->SectionName;
+    PropertyName = other->PropertyName;
+    Name = other->Name;
+    // An empty picture has nothing to copy; the target becomes empty as well.
+    if (other->image_->Empty())
+      image_ = std::make_unique<TJPEGImage>();
+    else
+      image_->Assign(*other->image_);
+    Changed(false);
+    return;
+  }
+  TCollectionItem::Assign(source);
+}
+
+TsStoredSkin::TsStoredSkin(TCollection* collection) : TCollectionItem(collection) {}
+
+void TsStoredSkin::SetName(const std::string& name) {
+  if (name != name_) name_ = name;
+}
+
+void TsStoredSkin::Assign(const TPersistent& source) {
+  if (const auto* other = dynamic_cast<const TsStoredSkin*>(&source)) {
+    name_ = other->name_;
+    generalData_.Assign(other->generalData_);
+    images_.Assign(other->images_);
+    patterns_.Assign(other->patterns_);
+    Changed(false);
+    return;
+  }
+  TCollectionItem::Assign(source);
+}
+
+TsSkinManager::TsSkinManager(TComponent* owner) : TComponent(owner) {
+  if (SkinData.SkinManager != nullptr) {
+    ShowWarning(
+        "Please, be sure that only one exemplar of TsSkinManager component is present in "
+        "project.");
+    return;
+  }
+  SkinData.SkinManager = this;
+}
+
+TsSkinManager::~TsSkinManager() {
+  internalSkins_.Clear();
+  if (Registered()) {
+    SendRemoveSkin();
+    SkinData.SkinManager = nullptr;
+    SkinData.SkinFile.reset();
+    SkinData.SkinPath.clear();
+  }
+}
+
+void TsSkinManager::Loaded() {
+  TComponent::Loaded();
+  if (active_ && !skinName_.empty()) {
+    SkinChanging = false;
+    Broadcast(SKM_NEWSKIN);
+    Broadcast(SKM_REPAINT);
+  }
+}
+
+void TsSkinManager::Broadcast(UINT msg) {
+  TMessage message{};
+  MakeMessage(msg, WPARAM(groupIndex_), reinterpret_cast<LPARAM>(this), message, 0);
+  BroadcastToForms(message);
+}
+
+void TsSkinManager::SetActive(bool value) {
+  if (value == active_) return;
+  active_ = value;
+  if (!value) {
+    if (OnBeforeChange) OnBeforeChange(this);
+    if (!HasState(csLoading)) SendRemoveSkin();
+    if (OnAfterChange) OnAfterChange(this);
+  } else {
+    SetSkinName(skinName_);
+  }
+}
+
+void TsSkinManager::SetSkinDirectory(const std::string& value) {
+  if (value == skinDirectory_) return;
+  skinDirectory_ = value;
+  if (Registered()) SkinData.SkinPath = GetFullSkinDirectory();
+}
+
+void TsSkinManager::SetSkinName(const std::string& value) {
+  skinName_ = value;
+  if (!active_ || !Registered()) return;
+  if (OnBeforeChange) OnBeforeChange(this);
+  if (value.empty()) skinDirectory_.clear();
+  SkinData.Active = false;
+  SkinData.SkinFile.reset();
+  SkinData.SkinPath.clear();
+  // An empty name is no folder: the skin directory's own files are not a skin.
+  if (!value.empty()) {
+    const std::string folder = GetFullSkinDirectory() + NormalizePath(value) + "/";
+    const std::string options = FindSkinOptions(folder);
+    if (!options.empty()) {
+      SkinData.SkinFile = std::make_unique<TMemIniFile>(options);
+      SkinData.SkinPath = folder;
+    }
+  }
+  LoadAllMasks();
+  LoadAllPatterns();
+  LoadAllGeneralData();
+  SendNewSkin();
+  if (OnAfterChange) OnAfterChange(this);
+}
+
+void TsSkinManager::SendNewSkin() {
+  SkinData.Active = false;
+  SkinChanging = true;
+  try {
+    Broadcast(SKM_BEFORECHANGE);
+    SkinData.Active = true;
+    Broadcast(SKM_NEWSKIN);
+  } catch (...) {
+    SkinChanging = false;
+    throw;
+  }
+  SkinChanging = false;
+  if (!HasState(csLoading) && !HasState(csReading)) Broadcast(SKM_REPAINT);
+}
+
+void TsSkinManager::SendRemoveSkin() {
+  SkinData.Active = false;
+  Broadcast(SKM_REMOVESKIN);
+  FreeAllMasks();
+}
+
+void TsSkinManager::GetSkinNames(TStringList& list, std::string& firstName) const {
+  list.Clear();
+  for (int i = 0; i < internalSkins_.Count(); ++i) list.Add(internalSkins_[i]->Name());
+  const std::string dir = GetFullSkinDirectory();
+  if (DirExists(dir)) {
+    for (const std::string& name : ListSubFolders(dir))
+      if (name.front() != '.') list.Add(name);
+  }
+  firstName = list.Count() > 0 ? list[0] : std::string();
+}
+
+std::string TsSkinManager::GetFullSkinDirectory() const {
+  const std::string dir = NormalizePath(skinDirectory_);
+  std::string full;
+  if (dir.rfind("./", 0) == 0)
+    full = GetAppPath() + dir.substr(2);
+  else if (!dir.empty() && dir.front() == '/')
+    full = dir;
+  else if (dir.size() >= 2 && std::isalpha(static_cast<unsigned char>(dir[0])) && dir[1] == ':')
+    full = dir;  // a drive path stays as it is
+  else
+    full = GetAppPath() + dir;
+  return NormalDir(full);
+}
+
+namespace {
+
+// Skin bitmaps are painted as 24 bits per pixel, whatever the file held.
+void LoadMask(TBitmap& bmp, const std::string& fileName) {
+  bmp.LoadFromFile(fileName);
+  bmp.SetPixelFormat(PixelFormat::pf24bit);
+}
+
+template <class Table>
+int FindPair(const Table& table, const std::string& section, const std::string& property) {
+  for (std::size_t i = 0; i < table.size(); ++i)
+    if (table[i].ClassName == section && table[i].PropertyName == property) return int(i);
+  return -1;
+}
+
+template <class Table>
+bool RemovePair(Table& table, const std::string& section, const std::string& property) {
+  const int i = FindPair(table, section, property);
+  if (i < 0) return false;
+  table.erase(table.begin() + i);
+  return true;
+}
+
+}  // namespace
+
+bool TsSkinManager::ChangeImage(const std::string& sectionName, const std::string& propertyName,
+                                const std::string& fileName) {
+  if (!SkinData.Active || sectionName.empty() || propertyName.empty() || !FileExists(fileName))
+    return false;
+  const std::string section = UpperCase(sectionName);
+  const std::string property = UpperCase(propertyName);
+  const bool isBitmap = UpperCase(fileName).find(".BMP") != std::string::npos;
+  bool result = false;
+  bool moved = false;
+  if (property == "IMAGEFILE" || property == "HOTIMAGEFILE") {
+    if (isBitmap) {
+      if (const int i = FindPair(SkinMasks, section, property); i >= 0) {
+        LoadMask(*SkinMasks[std::size_t(i)].Bmp, fileName);
+        return true;
+      }
+      auto bmp = std::make_unique<TBitmap>();
+      LoadMask(*bmp, fileName);
+      if (bmp->Width() >= 1) SkinMasks.push_back({std::move(bmp), section, property, 0});
+      moved = RemovePair(SkinPatterns, section, property);
+      result = true;
+    } else {
+      if (const int i = FindPair(SkinPatterns, section, property); i >= 0) {
+        SkinPatterns[std::size_t(i)].Img->LoadFromFile(fileName);
+        return true;
+      }
+      auto img = std::make_unique<TJPEGImage>();
+      img->LoadFromFile(fileName);
+      if (img->Width() >= 1) SkinPatterns.push_back({std::move(img), section, property});
+      moved = RemovePair(SkinMasks, section, property);
+    }
+  } else if (isBitmap) {
+    if (const int i = FindPair(SkinMasks, section, property); i >= 0) {
+      LoadMask(*SkinMasks[std::size_t(i)].Bmp, fileName);
+      result = true;
+    }
+  }
+  if (moved) UpdateSkin();
+  return result;
+}
+
+}  // namespace qv

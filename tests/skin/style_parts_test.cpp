@@ -1,0 +1,107 @@
+// The style parts' defaults and what their changes set off, seen through a recording host.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "skin/sstyleutil.h"
+#include "tests/platform/classlib/classlib_test_util.h"
+
+namespace qv {
+namespace {
+
+struct THost : TsStyleHost {
+  void Invalidate() override { ++invalidated; }
+  [[nodiscard]] TControl* OwnerControl() const override { return control; }
+  void UpdateRegion() override { ++regions; }
+  [[nodiscard]] int GetGradientPercent() const override { return gradientPercent; }
+  [[nodiscard]] bool RepaintsOnBackgroundChange() const override { return passive; }
+  TControl* control = nullptr;
+  int invalidated = 0, regions = 0, gradientPercent = 0;
+  bool passive = true;
+};
+
+using StylePartsTest = test::ClassLibTest;
+
+TEST_F(StylePartsTest, PaintingColourFollowsItsOwnRules) {
+  TForm* form = MakeForm();
+  form->SetColor(0x102030);
+  auto* control = Create<TGraphicControl>(form);
+  control->SetParent(form);
+  THost host;
+  host.control = control;
+  TsPainting painting(&host);
+  EXPECT_EQ(painting.Color(), 0xCAC2B7);
+  EXPECT_TRUE(painting.ParentColor());
+  EXPECT_EQ(painting.Bevel(), cbRaisedSoft);
+
+  painting.SetColor(2, 0x445566);  // only index 3 is the colour
+  painting.SetColor(0xCAC2B7);     // the colour it has
+  EXPECT_TRUE(painting.ParentColor());
+  EXPECT_EQ(host.invalidated, 0);
+  painting.SetColor(0x445566);
+  EXPECT_FALSE(painting.ParentColor());
+  EXPECT_EQ(control->Color(), 0x445566);
+  EXPECT_EQ(host.invalidated, 1);
+
+  painting.SetParentColor(true);
+  EXPECT_EQ(painting.Color(), 0x102030);
+  EXPECT_TRUE(control->ParentColor());
+  EXPECT_EQ(host.invalidated, 2);
+}
+
+TEST_F(StylePartsTest, ImageAndGradientNeverExceedAHundredPercent) {
+  THost host;
+  TsBackground background(nullptr);  // no style: the gradient's own percentage counts
+  EXPECT_EQ(background.Gradient().Percent(), 70);
+  background.Image().SetPercent(80);
+  EXPECT_EQ(background.Gradient().Percent(), 20);
+  background.Gradient().SetPercent(90);
+  EXPECT_EQ(background.Image().Percent(), 10);
+  background.Gradient().SetPercent(150);
+  EXPECT_EQ(background.Gradient().Percent(), 100);
+  EXPECT_EQ(background.Image().Percent(), 0);
+
+  // With a style, the percentage it paints with decides, and a passive style repaints.
+  TsBackground styled(&host);
+  host.gradientPercent = 30;
+  styled.Image().SetPercent(80);
+  EXPECT_EQ(styled.Gradient().Percent(), 20);
+  EXPECT_EQ(host.invalidated, 1);
+  styled.Gradient().SetData("0;255;100;0;0");
+  styled.Gradient().SetData("0;255;100;0;0");  // unchanged: no repaint
+  EXPECT_EQ(styled.Gradient().GradArray().size(), 1u);
+  EXPECT_EQ(host.invalidated, 2);
+  host.passive = false;
+  styled.Gradient().SetData("");
+  EXPECT_TRUE(styled.Gradient().GradArray().empty());
+  EXPECT_EQ(host.invalidated, 2);
+
+  TsHotBackground copy(nullptr);
+  copy.Assign(styled);
+  EXPECT_EQ(copy.Image().Percent(), 80);
+  EXPECT_EQ(copy.Gradient().Percent(), 20);
+  EXPECT_THROW(copy.Assign(copy.Image()), EConvertError);
+}
+
+TEST_F(StylePartsTest, MaskedBordersReshapeOnChange) {
+  THost host;
+  TsMaskedBorders borders(&host);
+  EXPECT_EQ(borders.Predefined(), pdBorder1);
+  EXPECT_EQ(borders.TransparentColor(), 0xFF00FF);
+  borders.SetPredefined(pdBorder1);
+  borders.SetEnabled(true);
+  EXPECT_EQ(host.regions, 0);
+  borders.SetPredefined(pdBorder3);
+  borders.SetEnabled(false);
+  EXPECT_EQ(host.regions, 2);
+  EXPECT_EQ(host.invalidated, 2);
+  TBitmap mask(9, 6);
+  mask.SetPixelFormat(PixelFormat::pf32bit);
+  borders.SetMask(mask);
+  EXPECT_EQ(borders.Predefined(), pdCustom);
+  EXPECT_EQ(borders.Mask().GetPixelFormat(), PixelFormat::pf24bit);
+  EXPECT_EQ(borders.Mask().Width(), 9);
+}
+
+}  // namespace
+}  // namespace qv
