@@ -36,6 +36,27 @@ int RoundDiv(int num, int den) {
   return q;
 }
 
+// The same for an even constant denominator, without branches so that loops vectorise: a
+// tie is t = num + den / 2 falling on a multiple of den, and then an odd quotient steps down.
+template <int Den>
+int RoundDivBy(int num) {
+  static_assert(Den % 2 == 0);
+  const int t = num + Den / 2;
+  const int q = t / Den;
+  return q - (int(q * Den == t) & q);
+}
+
+// d := Round((s * (256 - a) + d * a) / 256) over n bytes, halves to even. The sum and its
+// rounding fit 16 bits (at most 65280 + 128).
+void BlendRow(std::uint8_t* d, const std::uint8_t* s, int n, std::uint16_t a) {
+  const auto b = std::uint16_t(256 - a);
+  for (int i = 0; i < n; ++i) {
+    const auto t = std::uint16_t(s[i] * b + d[i] * a + 128);
+    const auto q = std::uint16_t(t >> 8);
+    d[i] = std::uint8_t(q - (std::uint16_t((t & 0xFF) == 0) & q & 1));
+  }
+}
+
 struct Bgr {
   std::uint8_t c[3];
   explicit Bgr(TColor color) {
@@ -378,6 +399,8 @@ void PaintItemBGFast(int skinIndex, const std::string& section, const TsBGInfo& 
 void BlendTransRectangle(Bitmap& dst, const Bitmap& src, COLORREF blend, Point at, Rect srcRect) {
   if (!Is24(dst) || !Is24(src)) return;
   const int k = GetRValue(blend) + GetGValue(blend) + GetBValue(blend);
+  // A grey (a, a, a) is a / 256, which 16-bit lanes compute.
+  const bool grey = GetRValue(blend) == GetGValue(blend) && GetGValue(blend) == GetBValue(blend);
   int sx = srcRect.Left, dx = at.X, w = srcRect.Width();
   int sy = srcRect.Top, dy = at.Y, h = srcRect.Height();
   if (!ClipAxis(sx, dx, w, src.Width(), dst.Width())) return;
@@ -385,7 +408,11 @@ void BlendTransRectangle(Bitmap& dst, const Bitmap& src, COLORREF blend, Point a
   for (int y = 0; y < h; ++y) {
     const std::uint8_t* s = Px(src, sx, sy + y);
     std::uint8_t* d = Px(dst, dx, dy + y);
-    for (int i = 0; i < 3 * w; ++i) d[i] = std::uint8_t(RoundDiv(s[i] * (768 - k) + d[i] * k, 768));
+    if (grey)
+      BlendRow(d, s, 3 * w, std::uint16_t(GetRValue(blend)));
+    else
+      for (int i = 0; i < 3 * w; ++i)
+        d[i] = std::uint8_t(RoundDivBy<768>(s[i] * (768 - k) + d[i] * k));
   }
 }
 
@@ -395,8 +422,7 @@ void BlendBitmaps(Bitmap& dst, const Bitmap& src, std::uint8_t alpha) {
   for (int y = 0; y < dst.Height(); ++y) {
     const std::uint8_t* s = src.ScanLine(y);
     std::uint8_t* d = dst.ScanLine(y);
-    for (int i = 0; i < 3 * dst.Width(); ++i)
-      d[i] = std::uint8_t(RoundDiv(d[i] * alpha + s[i] * (256 - alpha), 256));
+    BlendRow(d, s, 3 * dst.Width(), alpha);
   }
 }
 
