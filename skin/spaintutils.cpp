@@ -343,22 +343,18 @@ void CopyParent(Bitmap& target, const Rect& r, const TsBGInfo& parent, Point off
 
 void PaintItemBG(int skinIndex, const std::string& section, const TsBGInfo& parent, Bitmap& target,
                  Point offset, Rect r, int state) {
-  if (!IsValidSkinIndex(skinIndex) || !Is24(target) || r.IsEmpty()) return;
+  if (!IsValidSkinIndex(skinIndex) || !Is24(target)) return;
+  // Only the part inside the target is painted (and allocated for).
+  r = ClipTo(target, r);
+  if (r.IsEmpty()) return;
   const SectionValues v = ValuesOf(skinIndex, section, state);
   const bool ready = parent.Ready && parent.Bmp != nullptr;
   if (v.transparency == 100 && ready) {
     CopyParent(target, r, parent, offset);
     return;
   }
-  const bool inside = Intersect(r, target.BoundsRect()) == r;
   if (v.transparency == 0 || !ready) {
-    if (inside) {
-      PaintOpaque(target, r, v);
-    } else {
-      Bitmap layer(r.Width(), r.Height());
-      PaintOpaque(layer, layer.BoundsRect(), v);
-      CopyBitmapRect(target, {r.Left, r.Top}, layer, layer.BoundsRect());
-    }
+    PaintOpaque(target, r, v);
     return;
   }
   Bitmap layer(r.Width(), r.Height());
@@ -505,7 +501,12 @@ void PaintControlFrame(Bitmap& bmp, Rect r, int percent, int radius, int blur, T
 
 void DrawShadow(const Bitmap& source, Rect r, Bitmap& target, Point at, int transparency,
                 TColor color, int blur, int shape, int radius) {
-  if (!Is24(target) || r.IsEmpty()) return;
+  if (!Is24(target) || !Is24(source)) return;
+  // Only the part of `r` inside the source is shadowed, at the same place.
+  const Rect inside = ClipTo(source, r);
+  at = {at.X + inside.Left - r.Left, at.Y + inside.Top - r.Top};
+  r = inside;
+  if (r.IsEmpty()) return;
   if (transparency <= 0) {
     FillBitmapRect(target, Bounds(at.X, at.Y, r.Width(), r.Height()), color);
     return;
