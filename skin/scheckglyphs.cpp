@@ -27,7 +27,7 @@ const Bitmap* BuiltinGlyph(const TsCheckedControlState& c) {
 
 Size GlyphSize(const TsCheckedControlState& c) {
   const Bitmap* framed = SkinGlyph(c, true);
-  if (framed == nullptr && !IsValidSkinIndex(c.SkinIndex)) framed = c.GlyphChecked;
+  if (framed == nullptr) framed = c.GlyphChecked;
   if (framed != nullptr && framed->Width() > 0) return {framed->Width() / 3, framed->Height() / 2};
   if (c.Images != nullptr) return {c.Images->Width, c.Images->Height};
   const Bitmap* b = nullptr;

@@ -639,7 +639,7 @@ void PaintRectBevel(DC& dc, TColor topLeft, TColor bottomRight, bool gradient, i
   if (kind == 1) std::swap(first, second);
   if (kind == 2) first = second = {topLeft, 2};
   if (kind == 3) first = second = {bottomRight, 3};
-  const Point ends[4][2] = {{{r.Left, r.Bottom}, {r.Left, r.Top}},
+  const Point ends[4][2] = {{{r.Left, r.Bottom - 1}, {r.Left, r.Top}},
                             {{r.Left, r.Top}, {r.Right, r.Top}},
                             {{r.Right - 1, r.Top + 1}, {r.Right - 1, r.Bottom - 1}},
                             {{r.Right - 1, r.Bottom - 1}, {r.Left, r.Bottom - 1}}};

@@ -237,6 +237,25 @@ TEST_F(PaintSkinTest, CheckBoxesAndRadiosMatchTheirGolden) {
   EXPECT_EQ(r, (Rect{23, 3, 40, 17}));
 }
 
+TEST_F(PaintSkinTest, BevelsFramesTicksAndShadowsMatchTheirGolden) {
+  TBitmap sheet(120, 60);
+  sheet.Image().Fill(RGB(160, 170, 190));
+  DC& dc = *sheet.Canvas().Handle();
+  const TsControlBevel bevels[] = {cbRaisedSoft, cbLoweredSoft, cbRaisedHard, cbLoweredHard};
+  for (int i = 0; i < 4; ++i) {
+    PaintBevel(sheet.Image(), Bounds(2 + 29 * i, 2, 26, 16), 4, bevels[i], i != 0);
+    PaintRectBevel(dc, clWhite, clNavy, i % 2 == 0, i, 3, Bounds(2 + 29 * i, 21, 26, 14), clGray);
+  }
+  Rect frame = Bounds(2, 38, 20, 20);
+  PaintFrame3D(dc, frame, clWhite, 2, clBlack);
+  DrawTick(dc, frame, true, clBlack);
+  DrawTick(dc, Bounds(26, 38, 20, 20), false, clBlack);
+  PaintDots(dc, Bounds(50, 40, 16, 16));
+  DrawShadow(sheet.Image(), Bounds(70, 38, 22, 18), sheet.Image(), {72, 40}, 40, clBlack, 3, 0, 2);
+  PaintControlFrame(sheet.Image(), Bounds(96, 38, 22, 20), 70, 6, 3, clRed);
+  test::ExpectGolden(sheet.Image(), "bevels_and_shadows");
+}
+
 TEST_F(PaintSkinTest, TextIsCutAndContouredAsItsGoldenShows) {
   Options("S",
           "[Label]\nFONTCOLOR=128\nTCLEFT=16777215\nTCTOP=-1\nTCRIGHT=16777215\n"
