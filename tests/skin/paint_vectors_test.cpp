@@ -134,27 +134,24 @@ TEST(PaintVectors, MaskToRegionAndPaintMaskedBorderCutFuchsiaRuns) {
 }
 
 TEST(PaintVectors, GlyphFramesBlendAndClip) {
-  // Three 3 x 1 frames over their mask row: frame 1 is "DEF" with mask 0, 100 and 255.
-  Bitmap glyph = FromArt({"ABCDEFGHI", "#########"});
-  glyph.SetPixel(4, 1, RGB(100, 100, 100));
-  glyph.SetPixel(5, 1, 0xFFFFFF);
-  const COLORREF e = test::LetterColor('E'), f = test::LetterColor('F');
-  const auto blend = [](COLORREF s, int d, int m) {
-    const auto ch = [&](int v) { return (v * 256 + (d - v) * m) / 256; };
-    return RGB(std::uint8_t(ch(GetRValue(s))), std::uint8_t(ch(GetGValue(s))),
-               std::uint8_t(ch(GetBValue(s))));
-  };
+  // Three 3 x 1 frames (grey 10, 200, 250) over masks 0, 100, 200; the target is grey 50.
+  // (200 * 256 + (50 - 200) * m) div 256 is 200, 141, 82 and 50 for m 0, 100, 200, 255.
+  Bitmap glyph(9, 2);
+  for (int x = 0; x < 9; ++x) {
+    const auto v = std::uint8_t(x < 3 ? 10 : x < 6 ? 200 : 250), m = std::uint8_t(x % 3 * 100);
+    glyph.SetPixel(x, 0, RGB(v, v, v));
+    glyph.SetPixel(x, 1, RGB(m, m, m));
+  }
   // At x = -1 only the frame's last two columns show, at columns 0 and 1.
-  Bitmap target = CanaryTarget(5, 2, RGB(60, 60, 60));
+  Bitmap target = CanaryTarget(5, 2, RGB(50, 50, 50));
   PaintBlendGlyph(target, &glyph, {-1, 0}, 1, clFuchsia, 1);
-  EXPECT_EQ(target.Pixel(0, 0), blend(e, 60, 100));
-  EXPECT_EQ(target.Pixel(1, 0), blend(f, 60, 255));
-  EXPECT_EQ(target.Pixel(2, 0), RGB(60, 60, 60));
-  // Other modes raise the mask by 100: 0 -> 100, 100 -> 200, 255 stays.
-  target.Fill(RGB(60, 60, 60));
+  EXPECT_EQ(target.Pixel(0, 0), RGB(141, 141, 141));
+  EXPECT_EQ(target.Pixel(1, 0), RGB(82, 82, 82));
+  EXPECT_EQ(target.Pixel(2, 0), RGB(50, 50, 50));
+  // Other modes raise the mask by 100.
   PaintBlendGlyph(target, &glyph, {3, 1}, 0, clFuchsia, 1);
-  EXPECT_EQ(target.Pixel(3, 1), blend(test::LetterColor('D'), 60, 100));
-  EXPECT_EQ(target.Pixel(4, 1), blend(e, 60, 200));
+  EXPECT_EQ(target.Pixel(3, 1), RGB(141, 141, 141));
+  EXPECT_EQ(target.Pixel(4, 1), RGB(82, 82, 82));
   EXPECT_TRUE(CanaryIntact(target));
 
   // PaintMaskedGlyph: s + m * d div 256 - m * s div 256; s 200, m 128, d 100 gives 150.
