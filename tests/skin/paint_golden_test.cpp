@@ -2,8 +2,10 @@
 // need a loaded skin: section backgrounds by their percentages, text and check controls.
 #include <gtest/gtest.h>
 
+#include "platform/classlib/extctrls.h"
 #include "skin/sbordermasks.h"
 #include "skin/scheckglyphs.h"
+#include "skin/scontrolutils.h"
 #include "skin/sgradient.h"
 #include "skin/spaintutils.h"
 #include "tests/skin/paint_test_util.h"
@@ -292,6 +294,28 @@ TEST_F(PaintSkinTest, TextIsCutAndContouredAsItsGoldenShows) {
   EXPECT_FALSE(test::SamePixels(a.Image(), b.Image()));
   WriteTextEx(b.Canvas(), "Same", true, rb, DT_LEFT);
   EXPECT_TRUE(test::SamePixels(a.Image(), b.Image()));
+}
+
+TEST_F(PaintSkinTest, PicturesLoadByExtensionAndControlsFindTheirForm) {
+  Bitmap colour(2, 1);
+  colour.SetPixel(0, 0, RGB(30, 60, 90));
+  Image("a.bmp", colour);
+  Jpeg("S", "b.JPEG", 8, 8);
+  TPicture picture;
+  LoadGraphicFromFile(picture, Folder("S") + "/a.bmp", true);
+  EXPECT_EQ(picture.Bitmap().Image().Pixel(0, 0), RGB(60, 60, 60));
+  LoadGraphicFromFile(picture, Folder("S") + "/b.JPEG", false);
+  EXPECT_STREQ(picture.Graphic()->ClassName(), "TJPEGImage");
+  LoadGraphicFromFile(picture, Folder("S") + "/missing.bmp", false);
+  EXPECT_EQ(picture.Graphic(), nullptr);
+
+  auto* panel = Create<TPanel>(form);
+  panel->SetParent(form);
+  auto* inner = Create<TPanel>(form);
+  inner->SetParent(panel);
+  EXPECT_EQ(FindParentForm(inner), form);
+  EXPECT_EQ(FindParentForm(nullptr), nullptr);
+  EXPECT_EQ(AlignmentDrawFlags(*inner, TAlignment::taCenter), DT_CENTER | 0x44u);
 }
 
 }  // namespace
