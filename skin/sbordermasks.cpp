@@ -70,7 +70,7 @@ void CopyCutting(Bitmap& target, const Bitmap& mask, Rect dst, Rect src, const B
         cuts.push_back(Rect{dx + run, dy + y, dx + x, dy + y + 1});
         run = -1;
       }
-      for (int c = 0; c < 3; ++c) d[c] = std::uint8_t((s[c] * 256 + (d[c] - s[c]) * m[c]) / 256);
+      for (int c = 0; c < 3; ++c) d[c] = MaskBlend(s[c], d[c], m[c]);
     }
     if (run >= 0) cuts.push_back(Rect{dx + run, dy + y, dx + w, dy + y + 1});
   }
@@ -215,7 +215,7 @@ void PaintBlendGlyph(Bitmap& target, const Bitmap* glyph, Point at, int mode, TC
                  [mode](std::uint8_t* d, const std::uint8_t* s, const std::uint8_t* m) {
                    for (int c = 0; c < 3; ++c) {
                      const int k = mode == 1 ? m[c] : std::min(255, m[c] + 100);
-                     d[c] = std::uint8_t((s[c] * 256 + (d[c] - s[c]) * k) / 256);
+                     d[c] = MaskBlend(s[c], d[c], unsigned(k));
                    }
                  });
 }

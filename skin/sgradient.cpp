@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/base/text.h"
 
@@ -102,7 +103,15 @@ void PaintGrad(Bitmap& bitmap, const TsGradArray& gradient, Rect r) {
       for (int y = s; y <= e; ++y) {
         ramp.Next(bgr);
         std::uint8_t* row = bitmap.ScanLine(y) + r.Left * bpp;
-        for (int x = r.Left; x < r.Right; ++x, row += bpp) std::copy(bgr, bgr + 3, row);
+        if (bpp == 3) {
+          // One pixel, then the filled part copied onto the rest, doubling each time.
+          const std::size_t total = std::size_t(r.Width()) * 3;
+          std::copy(bgr, bgr + 3, row);
+          for (std::size_t done = 3; done < total; done *= 2)
+            std::memcpy(row + done, row, std::min(done, total - done));
+        } else {
+          for (int x = r.Left; x < r.Right; ++x, row += bpp) std::copy(bgr, bgr + 3, row);
+        }
       }
     } else {
       for (int x = s; x <= e; ++x) {

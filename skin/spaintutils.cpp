@@ -156,7 +156,7 @@ void CopyByMask(Rect dst, Rect src, Bitmap& target, const TsBGInfo& parent, cons
           std::memcpy(d, Px(*pbmp, px, py), 3);
         continue;
       }
-      for (int c = 0; c < 3; ++c) d[c] = std::uint8_t((s[c] * 256 + (d[c] - s[c]) * m[c]) / 256);
+      for (int c = 0; c < 3; ++c) d[c] = MaskBlend(s[c], d[c], m[c]);
     }
   }
 }
@@ -455,7 +455,7 @@ void BlendColorByMaskAt(Bitmap& bmp, const Bitmap& mask, int x, TColor color, in
     std::uint8_t* d = Px(bmp, dx, dy + j);
     for (int i = 0; i < w; ++i, m += 3, d += 3)
       for (int k = 0; k < 3; ++k)
-        d[k] = std::uint8_t((c.c[k] * 255 + (d[k] - c.c[k]) * m[k]) / 256);
+        d[k] = std::uint8_t((c.c[k] * (255u - m[k]) + d[k] * unsigned(m[k])) >> 8);
   }
 }
 

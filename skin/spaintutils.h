@@ -22,6 +22,12 @@
 
 namespace qv {
 
+// (s * 256 + (d - s) * m) div 256, the blend of a mask's image pixel s over d: the same sum
+// written as s * (256 - m) + d * m, which is never negative.
+[[nodiscard]] inline std::uint8_t MaskBlend(unsigned s, unsigned d, unsigned m) {
+  return std::uint8_t((s * (256 - m) + d * m) >> 8);
+}
+
 // The transparent colour of skin images.
 constexpr COLORREF kSkinTransparent = 0xFF00FF;
 
