@@ -237,7 +237,7 @@ void TForm1::CreateComponents() {
   sSkinManager1->SetName("sSkinManager1");
   IE1 = Create<TIEHTTP>(this);
   IE1->SetName("IE1");
-  IE1->RequestMethod = "GET";
+  IE1->SetRequestMethod("GET");
 
   coverSearch_ = std::make_unique<TCoverSearch>(*this, *AdvPicture1);
   HTTPClient1 = &coverSearch_->HTTPClient();

@@ -14,6 +14,8 @@
 
 #include "app/cd_rip.h"
 #include "app/cover/coversearch.h"
+#include "app/html_parser.h"
+#include "app/iehttp.h"
 #include "app/main_tasks.h"
 #include "app/my_combo_box.h"
 #include "app/skin_standins.h"
