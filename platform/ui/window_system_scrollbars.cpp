@@ -152,6 +152,35 @@ int GetScrollPos(HWND hwnd, int bar) {
   return s ? s->pos : 0;
 }
 
+bool GetScrollBarInfo(HWND hwnd, int object, SCROLLBARINFO& info) {
+  UiWindow* w = Get(hwnd);
+  if (!w || (object != OBJID_HSCROLL && object != OBJID_VSCROLL)) return false;
+  const bool vertical = object == OBJID_VSCROLL;
+  const nonclient::Layout layout = nonclient::Compute(w->style, w->exStyle, WindowSize(*w));
+  const Rect bar = vertical ? layout.vscroll : layout.hscroll;
+  const Point o = OriginOnScreen(*w);
+  info = SCROLLBARINFO{};
+  info.rcScrollBar = bar.Offset(o.X, o.Y);
+  if (bar.IsEmpty()) {
+    info.rgstate[0] = STATE_SYSTEM_INVISIBLE;
+    return true;
+  }
+  const nonclient::ScrollState& s = w->scroll[vertical ? SB_VERT : SB_HORZ];
+  const nonclient::ScrollParts parts = nonclient::ScrollBarParts(bar, vertical, s);
+  info.dxyLineButton = vertical ? parts.first.Height() : parts.first.Width();
+  const long long range = static_cast<long long>(s.max) - s.min + 1;
+  const bool fits = s.max <= s.min || (s.page > 0 && s.page >= range);
+  if ((w->style & WS_DISABLED) || fits) info.rgstate[0] = STATE_SYSTEM_UNAVAILABLE;
+  if (parts.thumb.IsEmpty() || fits) {
+    info.rgstate[3] = STATE_SYSTEM_INVISIBLE;
+  } else {
+    const int start = vertical ? bar.Top : bar.Left;
+    info.xyThumbTop = (vertical ? parts.thumb.Top : parts.thumb.Left) - start;
+    info.xyThumbBottom = (vertical ? parts.thumb.Bottom : parts.thumb.Right) - start;
+  }
+  return true;
+}
+
 bool SetScrollRange(HWND hwnd, int bar, int minPos, int maxPos, bool redraw) {
   if (!ScrollOf(hwnd, bar)) return false;
   SCROLLINFO info;
