@@ -89,13 +89,41 @@ void TCustomForm::AfterConstruction() {
 void TCustomForm::SetBorderStyle(TFormBorderStyle style) {
   if (style == borderStyle_) return;
   borderStyle_ = style;
+  ApplyFrameStyle();
+}
+
+void TCustomForm::SetBorderIcons(TBorderIcons icons) {
+  if (icons == borderIcons_) return;
+  borderIcons_ = icons;
+  ApplyFrameStyle();
+}
+
+void TCustomForm::ApplyFrameStyle() {
+  if (!HandleAllocated()) return;
+  CreateParams p;
+  CreateParamsFor(p);
+  const HWND h = Handle();
+  // Shown, disabled, minimised or maximised, and the scroll bars stay as they are.
+  constexpr std::uint32_t kState =
+      WS_VISIBLE | WS_DISABLED | WS_MINIMIZE | WS_MAXIMIZE | WS_HSCROLL | WS_VSCROLL;
+  constexpr std::uint32_t kFrameEx = WS_EX_DLGMODALFRAME | WS_EX_TOOLWINDOW;
+  const auto style = static_cast<std::uint32_t>(GetWindowLong(h, GWL_STYLE));
+  const auto exStyle = static_cast<std::uint32_t>(GetWindowLong(h, GWL_EXSTYLE));
+  SetWindowLong(h, GWL_STYLE, std::intptr_t((p.Style & ~kState) | (style & kState)));
+  SetWindowLong(h, GWL_EXSTYLE, std::intptr_t((exStyle & ~kFrameEx) | (p.ExStyle & kFrameEx)));
+  SetWindowPos(h, 0, 0, 0, 0, 0,
+               SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+}
+
+void TCustomForm::SetBorderWidth(int value) {
+  value = std::max(value, 0);
+  if (value == borderWidth_) return;
+  borderWidth_ = value;
   if (HandleAllocated()) {
-    CreateParams p;
-    CreateParamsFor(p);
-    SetWindowLong(Handle(), GWL_STYLE, std::intptr_t(p.Style));
     SetWindowPos(Handle(), 0, 0, 0, 0, 0,
-                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
   }
+  Realign();
 }
 
 void TCustomForm::CreateParamsFor(CreateParams& p) {
@@ -135,9 +163,174 @@ void TCustomForm::CreateParamsFor(CreateParams& p) {
 
 Rect TCustomForm::ClientRect() const {
   CreateParams p;
-  const_cast<TCustomForm*>(this)->CreateParamsFor(p);
+  auto* self = const_cast<TCustomForm*>(this);
+  self->CreateParamsFor(p);
+  if (HandleAllocated()) {
+    p.Style |= std::uint32_t(GetWindowLong(self->Handle(), GWL_STYLE)) & (WS_HSCROLL | WS_VSCROLL);
+  }
   const Rect c = nonclient::ClientArea(p.Style, p.ExStyle, {0, 0, Width(), Height()});
-  return {0, 0, c.Width(), c.Height()};
+  return {0, 0, std::max(c.Width() - 2 * borderWidth_, 0),
+          std::max(c.Height() - 2 * borderWidth_, 0)};
+}
+
+// ---- scrolling ------------------------------------------------------------------------
+
+void TControlScrollBar::SetVisible(bool value) {
+  if (value == visible_) return;
+  visible_ = value;
+  form_.Realign();
+}
+
+void TControlScrollBar::SetRange(int value) {
+  form_.autoScroll_ = false;
+  value = std::max(value, 0);
+  if (value == range_) return;
+  range_ = value;
+  form_.Realign();
+}
+
+void TControlScrollBar::SetIncrement(int value) {
+  increment_ = std::clamp(value, 1, 32767);
+}
+
+int TControlScrollBar::ControlSize() const {
+  const Rect c = form_.ClientRect();
+  return kind_ == TScrollBarKind::sbHorizontal ? c.Width() : c.Height();
+}
+
+bool TControlScrollBar::IsScrollBarVisible() const {
+  if (!form_.HandleAllocated()) return false;
+  const std::uint32_t bit = kind_ == TScrollBarKind::sbHorizontal ? WS_HSCROLL : WS_VSCROLL;
+  return (std::uint32_t(GetWindowLong(form_.Handle(), GWL_STYLE)) & bit) != 0;
+}
+
+void TControlScrollBar::SetPosition(int value) {
+  value = std::clamp(value, 0, std::max(range_ - ControlSize(), 0));
+  if (value == position_) return;
+  const int delta = value - std::exchange(position_, value);
+  if (kind_ == TScrollBarKind::sbHorizontal)
+    form_.ScrollBy(-delta, 0);
+  else
+    form_.ScrollBy(0, -delta);
+  if (IsScrollBarVisible()) {
+    SetScrollPos(form_.Handle(), kind_ == TScrollBarKind::sbHorizontal ? SB_HORZ : SB_VERT,
+                 position_, true);
+  }
+}
+
+void TControlScrollBar::ScrollMessage(WPARAM code, int thumb) {
+  switch (code) {
+    case SB_LINEUP:
+      SetPosition(position_ - increment_);
+      break;
+    case SB_LINEDOWN:
+      SetPosition(position_ + increment_);
+      break;
+    case SB_PAGEUP:
+      SetPosition(position_ - ControlSize());
+      break;
+    case SB_PAGEDOWN:
+      SetPosition(position_ + ControlSize());
+      break;
+    case SB_THUMBPOSITION:
+      SetPosition(thumb);
+      break;
+    case SB_TOP:
+      SetPosition(0);
+      break;
+    case SB_BOTTOM:
+      SetPosition(range_);
+      break;
+    default:
+      break;
+  }
+}
+
+void TCustomForm::SetAutoScroll(bool value) {
+  if (value == autoScroll_) return;
+  autoScroll_ = value;
+  if (!value) horzScrollBar_.range_ = vertScrollBar_.range_ = 0;
+  Realign();
+}
+
+void TCustomForm::ScrollBy(int dx, int dy) {
+  if (dx == 0 && dy == 0) return;
+  for (int i = 0; i < ControlCount(); ++i) {
+    TControl* c = Controls(i);
+    c->SetBounds(c->Left() + dx, c->Top() + dy, c->Width(), c->Height());
+  }
+}
+
+void TCustomForm::AlignControls() {
+  TWinControl::AlignControls();
+  // Bars that came or went changed the client area: the controls are laid out in the new one.
+  if (UpdateScrollBars()) TWinControl::AlignControls();
+}
+
+void TCustomForm::AdjustClientRect(Rect& r) const {
+  r = Bounds(r.Left - horzScrollBar_.position_, r.Top - vertScrollBar_.position_,
+             std::max(r.Width(), horzScrollBar_.range_),
+             std::max(r.Height(), vertScrollBar_.range_));
+}
+
+bool TCustomForm::UpdateScrollBars() {
+  if (updatingScrollBars_ || !HandleAllocated() || HasState(csLoading) || HasState(csDestroying))
+    return false;
+  updatingScrollBars_ = true;
+  bool frameChanged = false;
+  if (autoScroll_) {
+    // As far as the controls reach, with the ones aligned to the far side kept after them.
+    int right = 0, rightMargin = 0, bottom = 0, bottomMargin = 0;
+    for (int i = 0; i < ControlCount(); ++i) {
+      const TControl* c = Controls(i);
+      if (!c->Visible()) continue;
+      const TAlign a = c->Align();
+      if (a == TAlign::alNone || a == TAlign::alLeft)
+        right = std::max(right, horzScrollBar_.position_ + c->Left() + c->Width());
+      if (a == TAlign::alRight) rightMargin += c->Width();
+      if (a == TAlign::alNone || a == TAlign::alTop)
+        bottom = std::max(bottom, vertScrollBar_.position_ + c->Top() + c->Height());
+      if (a == TAlign::alBottom) bottomMargin += c->Height();
+    }
+    horzScrollBar_.range_ = right + rightMargin;
+    vertScrollBar_.range_ = bottom + bottomMargin;
+  }
+  // A bar that appears narrows the client area across it, which may call for the other.
+  for (int pass = 0; pass < 3; ++pass) {
+    bool changed = false;
+    for (TControlScrollBar* bar : {&horzScrollBar_, &vertScrollBar_}) {
+      const bool horizontal = bar->kind_ == TScrollBarKind::sbHorizontal;
+      const bool show = bar->visible_ && bar->range_ > bar->ControlSize();
+      if (show != bar->IsScrollBarVisible()) {
+        const HWND h = Handle();
+        const std::uint32_t bit = horizontal ? WS_HSCROLL : WS_VSCROLL;
+        const auto style = std::uint32_t(GetWindowLong(h, GWL_STYLE));
+        SetWindowLong(h, GWL_STYLE, std::intptr_t(show ? style | bit : style & ~bit));
+        SetWindowPos(h, 0, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+        changed = frameChanged = true;
+      }
+      // Hidden, the controls go back; shown, the position stays within the range.
+      const int position =
+          show ? std::clamp(bar->position_, 0, std::max(bar->range_ - bar->ControlSize(), 0)) : 0;
+      if (position != bar->position_) {
+        const int delta = position - std::exchange(bar->position_, position);
+        ScrollBy(horizontal ? -delta : 0, horizontal ? 0 : -delta);
+      }
+      if (show) {
+        SCROLLINFO info;
+        info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+        info.nMin = 0;
+        info.nMax = bar->range_ - 1;
+        info.nPage = UINT(bar->ControlSize());
+        info.nPos = bar->position_;
+        SetScrollInfo(Handle(), horizontal ? SB_HORZ : SB_VERT, info, true);
+      }
+    }
+    if (!changed) break;
+  }
+  updatingScrollBars_ = false;
+  return frameChanged;
 }
 
 void TCustomForm::SetActiveControl(TWinControl* control) {
@@ -198,6 +391,7 @@ void TCustomForm::ShowForm() {
   if (!wasShown) PlaceOnScreen();
   HandleNeeded();
   if (!wasShown) {
+    Realign();  // with the window: its scroll bars
     ShowWindow(Handle(), SW_SHOW);
     SetActiveWindow(Handle());
     FocusFirst();
@@ -384,6 +578,40 @@ void TCustomForm::WndProc(TMessage& m) {
       return;
     case CM_TEXTCHANGED:
       if (HandleAllocated()) SetWindowText(Handle(), Caption());
+      return;
+    case WM_HSCROLL:
+    case WM_VSCROLL:
+      if (m.LParam == 0) {  // the window's own bar
+        (m.Msg == WM_HSCROLL ? horzScrollBar_ : vertScrollBar_)
+            .ScrollMessage(LOWORD(m.WParam), static_cast<std::int16_t>(HIWORD(m.WParam)));
+        return;
+      }
+      break;
+    case WM_NCCALCSIZE:
+      TWinControl::WndProc(m);
+      if (m.WParam != 0 && m.LParam != 0 && borderWidth_ > 0) {
+        auto* params = reinterpret_cast<NCCALCSIZE_PARAMS*>(m.LParam);
+        params->rgrc[0] = params->rgrc[0].Inflate(-borderWidth_, -borderWidth_);
+      }
+      return;
+    case WM_NCPAINT:
+      TWinControl::WndProc(m);
+      if (borderWidth_ > 0 && HandleAllocated()) {
+        // The band between the frame and the client area, in the form's colour.
+        const HWND h = Handle();
+        Rect window, client;
+        GetWindowRect(h, window);
+        GetClientRect(h, client);
+        Point origin{0, 0};
+        ::qv::ClientToScreen(h, origin);
+        const Rect inner = client.Offset(origin.X - window.Left, origin.Y - window.Top);
+        if (DC* dc = GetWindowDC(h)) {
+          const Region band =
+              Region(inner.Inflate(borderWidth_, borderWidth_)).Subtract(Region(inner));
+          dc->FillRgn(band, Brush{BrushStyle::bsSolid, Color()});
+          ReleaseDC(h, dc);
+        }
+      }
       return;
     case WM_MOVE:
     case WM_SIZE: {

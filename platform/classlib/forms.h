@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "platform/classlib/controls.h"
+#include "platform/classlib/icon.h"
+#include "platform/classlib/stdctrls.h"
 #include "platform/ui/display_backend.h"
 
 namespace qv {
@@ -53,6 +55,48 @@ constexpr UINT CM_RELEASE = 0xB1F0;
 using TCloseEvent = std::function<void(TComponent* Sender, TCloseAction& Action)>;
 using TCloseQueryEvent = std::function<void(TComponent* Sender, bool& CanClose)>;
 
+class TCustomForm;
+
+// One of a form's own scroll bars: the window's WS_HSCROLL or WS_VSCROLL bar. It shows
+// while it is Visible and its Range exceeds the client area; with the form's AutoScroll
+// the range follows the controls. Moving it moves the form's controls.
+class TControlScrollBar {
+ public:
+  TControlScrollBar(TCustomForm& form, TScrollBarKind kind) : form_(form), kind_(kind) {}
+  TControlScrollBar(const TControlScrollBar&) = delete;
+  TControlScrollBar& operator=(const TControlScrollBar&) = delete;
+
+  [[nodiscard]] TScrollBarKind Kind() const { return kind_; }
+  [[nodiscard]] bool Visible() const { return visible_; }
+  void SetVisible(bool value);
+  // The scrolled extent in pixels. Setting it turns the form's AutoScroll off, as the
+  // class library does; AutoScroll sets it from the controls.
+  [[nodiscard]] int Range() const { return range_; }
+  void SetRange(int value);
+  // Pixels an arrow button scrolls.
+  [[nodiscard]] int Increment() const { return increment_; }
+  void SetIncrement(int value);
+  // How far the controls are scrolled: 0 to Range less the client size.
+  [[nodiscard]] int Position() const { return position_; }
+  void SetPosition(int value);
+  // Whether the window shows the bar now.
+  [[nodiscard]] bool IsScrollBarVisible() const;
+
+ private:
+  friend class TCustomForm;
+  // The client width (horizontal bar) or height (vertical bar).
+  [[nodiscard]] int ControlSize() const;
+  // A WM_HSCROLL/WM_VSCROLL of the window's bar.
+  void ScrollMessage(WPARAM code, int thumb);
+
+  TCustomForm& form_;
+  TScrollBarKind kind_;
+  bool visible_ = true;
+  int range_ = 0;
+  int increment_ = 8;
+  int position_ = 0;
+};
+
 class TCustomForm : public TWinControl {
  public:
   explicit TCustomForm(TComponent* owner);
@@ -64,7 +108,22 @@ class TCustomForm : public TWinControl {
   [[nodiscard]] TFormBorderStyle BorderStyle() const { return borderStyle_; }
   void SetBorderStyle(TFormBorderStyle style);
   [[nodiscard]] TBorderIcons BorderIcons() const { return borderIcons_; }
-  void SetBorderIcons(TBorderIcons icons) { borderIcons_ = icons; }
+  // Applied to the window's style (WS_SYSMENU, WS_MINIMIZEBOX, WS_MAXIMIZEBOX) at once.
+  void SetBorderIcons(TBorderIcons icons);
+  // A band of the form's colour between the frame and the client area.
+  [[nodiscard]] int BorderWidth() const { return borderWidth_; }
+  void SetBorderWidth(int value);
+  // The icon of the form's title bar; empty: the application's.
+  [[nodiscard]] TIcon& Icon() { return icon_; }
+
+  // Controls beyond the client area make the form's scroll bars appear, their ranges
+  // following the controls. Turning it off empties both ranges; then they are set by hand.
+  [[nodiscard]] bool AutoScroll() const { return autoScroll_; }
+  void SetAutoScroll(bool value);
+  [[nodiscard]] TControlScrollBar& HorzScrollBar() { return horzScrollBar_; }
+  [[nodiscard]] TControlScrollBar& VertScrollBar() { return vertScrollBar_; }
+  // Moves every control of the form by (dx, dy) pixels.
+  void ScrollBy(int dx, int dy);
   [[nodiscard]] TPosition Position() const { return position_; }
   void SetPosition(TPosition position) { position_ = position; }
   // The form's main menu (not owned); its shortcuts are tried before dialog keys.
@@ -118,12 +177,21 @@ class TCustomForm : public TWinControl {
   virtual bool CloseQuery();
   void Paint() override {}
   void Notification(TComponent* component, TOperation operation) override;
+  void AlignControls() override;
+  // Scrolled: the aligned controls lie in the scrolled area.
+  void AdjustClientRect(Rect& r) const override;
 
  private:
   void ShowForm();
   void PlaceOnScreen();
   void FocusFirst();
   bool BroadcastDialogKey(TWinControl* parent, TMessage& message);
+  // The style of the border style and icons onto the window, keeping its state bits.
+  void ApplyFrameStyle();
+  // Ranges from the controls (AutoScroll), then the window's bars shown or hidden; true
+  // when a bar came or went (the client area changed).
+  bool UpdateScrollBars();
+  friend class TControlScrollBar;
 
   TFormBorderStyle borderStyle_ = TFormBorderStyle::bsSizeable;
   TBorderIcons borderIcons_ = biSystemMenu | biMinimize | biMaximize;
@@ -134,6 +202,12 @@ class TCustomForm : public TWinControl {
   TModalResult modalResult_ = mrNone;
   bool modal_ = false;
   bool created_ = false;
+  int borderWidth_ = 0;
+  TIcon icon_;
+  bool autoScroll_ = true;
+  bool updatingScrollBars_ = false;
+  TControlScrollBar horzScrollBar_{*this, TScrollBarKind::sbHorizontal};
+  TControlScrollBar vertScrollBar_{*this, TScrollBarKind::sbVertical};
 };
 
 class TForm : public TCustomForm {
@@ -150,6 +224,8 @@ class TApplication : public TComponent {
   [[nodiscard]] const std::string& Title() const { return title_; }
   void SetTitle(std::string title) { title_ = std::move(title); }
   [[nodiscard]] TCustomForm* MainForm() const { return mainForm_; }
+  // The program's icon, shown by forms without one of their own.
+  [[nodiscard]] TIcon& Icon() { return icon_; }
 
   // Makes a form owned by the application; the first one becomes the main form.
   template <class T>
@@ -202,6 +278,7 @@ class TApplication : public TComponent {
   HWND handle_ = 0;
   std::vector<std::pair<int, TWindowHook>> hooks_;
   int nextHook_ = 1;
+  TIcon icon_;
 };
 
 // The screen: monitors from the display back end, and the forms of the program.

@@ -145,6 +145,11 @@ bool RemoveWindowSubclass(HWND hwnd, SubclassId id) {
   return true;
 }
 
+bool IsSubclassOnTop(HWND hwnd, SubclassId id) {
+  const auto chain = ChainOf(hwnd);
+  return chain && id != 0 && !chain->subclasses.empty() && chain->subclasses.back().first == id;
+}
+
 bool CallWindowChain(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
   // The copy keeps the procedures alive even if the window is destroyed by one of them.
   const auto chain = ChainOf(hwnd);

@@ -55,6 +55,10 @@ bool SetDefaultWindowProc(HWND hwnd, DefaultWindowProc procedure);
 // Subclasses can be removed in any order: each keeps calling whatever is below it now.
 SubclassId SubclassWindow(HWND hwnd, SubclassProc procedure);
 bool RemoveWindowSubclass(HWND hwnd, SubclassId id);
+// Whether `id` is the top of the window's chain, so that removing it gives the window back
+// the procedure it had before; false once another subclass went on top of it, after it was
+// removed, and for a window that does not exist.
+[[nodiscard]] bool IsSubclassOnTop(HWND hwnd, SubclassId id);
 
 // Runs the message through the window's chain on the calling thread, exceptions
 // included; false (and no call) when the window does not exist.

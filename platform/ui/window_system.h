@@ -245,6 +245,26 @@ int SetScrollPos(HWND hwnd, int bar, int pos, bool redraw);  // returns the prev
 [[nodiscard]] int GetScrollPos(HWND hwnd, int bar);
 bool SetScrollRange(HWND hwnd, int bar, int minPos, int maxPos, bool redraw);
 
+// Where a window's own scroll bar lies and what of it shows.
+enum : int { OBJID_VSCROLL = -5, OBJID_HSCROLL = -6, OBJID_CLIENT = -4 };
+enum : DWORD { STATE_SYSTEM_UNAVAILABLE = 0x1, STATE_SYSTEM_INVISIBLE = 0x8000 };
+struct SCROLLBARINFO {
+  DWORD cbSize = sizeof(SCROLLBARINFO);
+  Rect rcScrollBar;       // screen coordinates
+  int dxyLineButton = 0;  // length of an arrow button along the bar
+  int xyThumbTop = 0;     // the thumb's start and end, from the bar's start
+  int xyThumbBottom = 0;
+  int reserved = 0;
+  // The bar, the first arrow, the track before the thumb, the thumb, the track after it,
+  // the last arrow.
+  DWORD rgstate[6] = {};
+};
+// OBJID_HSCROLL or OBJID_VSCROLL: the bar is STATE_SYSTEM_INVISIBLE without WS_HSCROLL /
+// WS_VSCROLL, STATE_SYSTEM_UNAVAILABLE while the window is disabled or its whole range fits
+// in the page; then the thumb is STATE_SYSTEM_INVISIBLE. False for an unknown window and
+// any other object (a scroll-bar control draws itself).
+bool GetScrollBarInfo(HWND hwnd, int object, SCROLLBARINFO& info);
+
 // Hit testing.
 [[nodiscard]] HWND WindowFromPoint(Point screen);
 enum : UINT { CWP_ALL = 0, CWP_SKIPINVISIBLE = 1, CWP_SKIPDISABLED = 2, CWP_SKIPTRANSPARENT = 4 };
