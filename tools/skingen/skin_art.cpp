@@ -724,7 +724,7 @@ Art MakeArt() {
 }
 
 Bitmap ContactSheet(const Art& art) {
-  constexpr int kWidth = 1100, kGap = 14, kLabel = 14;
+  constexpr int kWidth = 1300, kGap = 14, kLabel = 14;
   const auto scale = [](const Bitmap& b) {
     return b.Width() <= 40 && b.Height() <= 40
                ? 4
@@ -735,7 +735,8 @@ Bitmap ContactSheet(const Art& art) {
     int x, y, k;
   };
   std::vector<Place> places;
-  int x = kGap, y = kGap, rowHeight = 0;
+  const Bitmap scene = PreviewScene(art);
+  int x = kGap, y = 2 * kGap + scene.Height() * 2, rowHeight = 0;
   for (const ArtImage& im : art.Images) {
     const int k = scale(im.Image);
     const int w = std::max(im.Image.Width() * k, int(im.Name.size()) * 6),
@@ -760,6 +761,12 @@ Bitmap ContactSheet(const Art& art) {
   font.Name = std::string(kBuiltinFontName);
   dc.SelectFont(font);
   dc.SetBkMode(TRANSPARENT);
+  for (int yy = 0; yy < scene.Height() * 2; ++yy)
+    for (int xx = 0; xx < scene.Width() * 2; ++xx)
+      sheet.SetPixel(kGap + xx, kGap + yy, scene.Pixel(xx / 2, yy / 2));
+  for (int yy = 0; yy < scene.Height(); ++yy)
+    for (int xx = 0; xx < scene.Width(); ++xx)
+      sheet.SetPixel(2 * kGap + 2 * scene.Width() + xx, kGap + yy, scene.Pixel(xx, yy));
   for (std::size_t i = 0; i < art.Images.size(); ++i) {
     const Bitmap& b = art.Images[i].Image;
     const Place p = places[i];

@@ -47,7 +47,10 @@ struct Art {
 
 [[nodiscard]] Art MakeArt();
 
-// Every image at a readable scale with its name, and the sections' colour swatches.
+// A window put together from the pictures, as the painting code combines them.
+[[nodiscard]] Bitmap PreviewScene(const Art& art);
+
+// The scene, every image at a readable scale with its name, and the sections' colour swatches.
 [[nodiscard]] Bitmap ContactSheet(const Art& art);
 
 }  // namespace qv::skingen
