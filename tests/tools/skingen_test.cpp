@@ -134,6 +134,8 @@ TEST_F(StoredSkinTest, CompiledSkinLoadsLikeTheFolder) {
     EXPECT_TRUE(SameGradient(s.GradientArray, f.GradientArray));
     EXPECT_TRUE(SameGradient(s.HotGradientArray, f.HotGradientArray));
   }
+  // The main window's buttons paint from their own style values.
+  EXPECT_EQ(GetSkinIndex("MyTsButton"), -1);
   // The scroll-bar sections take their values from their parents.
   EXPECT_EQ(Section("SCROLLBAR2V").PaintingColor, Section("SCROLLBAR1H").PaintingColor);
   EXPECT_EQ(Section("SCROLLBTNTOP").GradientData, Section("SCROLLBTNLEFT").GradientData);
