@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <set>
 #include <string_view>
@@ -465,8 +466,9 @@ Bitmap Weave() {
       std::uint32_t h = std::uint32_t(x) * 73856093u ^ std::uint32_t(y) * 19349663u;
       h = (h ^ (h >> 13)) * 0x5BD1E995u;
       const float noise = float((h >> 8) & 15) - 7.5f;
-      const float weave = 6.f * std::sin(float(x + y) * 2 * 3.14159265f / 8) *
-                          std::sin(float(x - y) * 2 * 3.14159265f / 8);
+      // Two crossing triangle waves of period 8 (integers, so every machine agrees).
+      const int u = std::abs(((x + y) & 7) - 4) - 2, v = std::abs(((x - y + kSize) & 7) - 4) - 2;
+      const float weave = 1.5f * float(u * v);
       const auto c = [&](float v) {
         return std::uint8_t(std::clamp(std::lround(v + weave + noise), 0L, 255L));
       };
@@ -689,9 +691,9 @@ Art MakeArt() {
 
   std::string options;
   for (const Section& s : sections) {
-    options += "[" + s.Name + "]\r\n";
-    for (const auto& [key, value] : s.Keys) options += key + "=" + value + "\r\n";
-    options += "\r\n";
+    options += "[" + s.Name + "]\n";
+    for (const auto& [key, value] : s.Keys) options += key + "=" + value + "\n";
+    options += "\n";
     if (!s.Swatch.Section.empty()) art.Swatches.push_back(s.Swatch);
   }
   art.Files.push_back(
