@@ -181,14 +181,11 @@ uint8_t GetModuleKind(uintptr_t handle) {
     return mkUnknown;
   if (header.e_type == ET_EXEC) return mkProgram;
   if (header.e_type != ET_DYN) return mkUnknown;
-  // A position-independent program asks for an interpreter; a library does not.
+  // A position-independent file is the program when the loader started it, else a library
+  // (libc, for one, could run as a program too).
   LoadedImage image;
   if (!FindImage(handle, image)) return mkUnknown;
-  if (image.program) return mkProgram;
-  for (int i = 0; i < image.phnum; ++i) {
-    if (image.phdr[i].p_type == PT_INTERP) return mkProgram;
-  }
-  return mkLibrary;
+  return image.program ? mkProgram : mkLibrary;
 }
 
 std::string GetModuleVersion(const std::string& path) {
@@ -359,11 +356,10 @@ namespace {
 bool InRange(uint8_t b, uint8_t low, uint8_t high) {
   return b >= low && b <= high;
 }
-// ModRM bytes of `call` through a register's memory, with a 8-bit or 32-bit displacement
+// ModRM bytes of `call` through a register's memory with an 8-bit or 32-bit displacement
 // (base register not rsp/r12, which need a SIB byte).
 bool IndirectBase(uint8_t modrm, uint8_t mod_bits) {
-  const uint8_t base = modrm & 7;
-  return (modrm & 0xF8) == (mod_bits | 0x10) && base != 4 && base != 5;
+  return (modrm & 0xF8) == (mod_bits | 0x10) && (modrm & 7) != 4;
 }
 
 // The length of the call instruction that ends at `code + 9` (code holds the 9 bytes
