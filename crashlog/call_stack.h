@@ -21,6 +21,8 @@
 
 namespace qv {
 
+struct TOstrelLineIndex;
+
 // One exported routine of a module.
 struct TOstrelFunction {
   std::string name;  // as exported (mangled)
@@ -44,6 +46,7 @@ struct TOstrelModuleEntry {
   TOstrelModuleOptions options;
   std::vector<uint8_t> debug;  // the debug-information stream; empty without logger data
   bool has_debug = false;
+  std::shared_ptr<const TOstrelLineIndex> line_index;  // over `debug`
   // The loadable segments, [start, end) each.
   std::vector<std::pair<uintptr_t, uintptr_t>> segments;
 

@@ -277,83 +277,150 @@ bool LoadDebugInformation(TOstrelModuleEntry& entry) {
     std::memcpy(entry.reserved, data.reserved, 8);
     entry.debug = std::move(data.debug);
     entry.has_debug = true;
+    entry.line_index = BuildLineIndex(entry.debug, entry.data_version);
   } else {
     entry.data_version = OstrelCurrentDataVersion;
     std::memset(entry.reserved, 0, 8);
     entry.debug.clear();
     entry.has_debug = false;
+    entry.line_index = nullptr;
   }
   TraceText(std::string("LoadDebugInformation=") + (result ? "True" : "False"), -2);
   return result;
 }
 
-bool FindSourceLocation(const std::vector<uint8_t>& debug, int version, uintptr_t handle,
-                        uintptr_t address, TOstrelStackEntry& entry) {
+namespace {
+
+struct UnitHeader {
+  std::string name;
+  uint32_t first_line = 0, start = 0, code_size = 0, entries_length = 0;
+  std::size_t entries_at = 0;
+};
+
+bool ReadUnitHeader(Cursor& in, UnitHeader& h) {
+  if (!in.ReadShortString(h.name) || !in.Read(h.first_line) || !in.Read(h.start) ||
+      !in.Read(h.code_size) || !in.Read(h.entries_length) || h.entries_length > in.Remaining())
+    return false;
+  h.entries_at = in.Position();
+  in.SetPosition(h.entries_at + h.entries_length);
+  return true;
+}
+
+bool UnitHolds(const UnitHeader& h, uint64_t target) {
+  return target >= h.start && target < uint64_t(h.start) + h.code_size;
+}
+
+// Reads one unit's line entries until one holds the target; false when none does or the
+// entries are damaged.
+bool SearchUnit(const std::vector<uint8_t>& debug, UnitHeader h, int version, uint64_t target,
+                uintptr_t address, TOstrelStackEntry& entry) {
+  if (h.name.find('.') == std::string::npos) h.name += ".pas";
+  int64_t line = h.first_line;
+  uint64_t offset = h.start;
+  std::string class_name, remembered, procedure;
+  const auto fill = [&](uint64_t from, uint64_t to_exclusive) {
+    if (target < from || target >= to_exclusive) return false;
+    entry.kind = skLine;
+    entry.module = nullptr;
+    entry.address = address;
+    entry.unit_name = h.name;
+    entry.class_name = class_name;
+    entry.procedure_name = procedure;
+    entry.line = uint32_t(line);
+    return true;
+  };
+  Cursor entries(debug.data() + h.entries_at, h.entries_length);
+  while (entries.Remaining() > 0) {
+    LineEntry e;
+    std::string name;
+    if (!ReadLineEntry(entries, version, e) || (e.named && !entries.ReadShortString(name)))
+      return false;
+    // A name's class goes with it: both become current together.
+    std::string next_class = class_name;
+    if (e.named) {
+      std::string cls;
+      if (name.starts_with('.')) {
+        cls = remembered;
+        name.erase(0, 1);
+      } else if (const auto dot = name.find('.'); dot != std::string::npos) {
+        cls = name.substr(0, dot);
+        name.erase(0, dot + 1);
+      }
+      if (name.starts_with('@')) name[0] = '_';
+      if (!cls.empty()) remembered = cls;
+      if (procedure.empty()) {
+        procedure = name;
+        class_name = cls;
+      }
+      next_class = cls;
+    }
+    if (fill(offset, offset + uint64_t(e.address_step))) return true;
+    if (e.named) {
+      procedure = name;
+      class_name = next_class;
+    }
+    line += e.line_step;
+    offset += uint64_t(e.address_step);
+  }
+  return fill(offset, uint64_t(h.start) + h.code_size);
+}
+
+}  // namespace
+
+std::shared_ptr<const TOstrelLineIndex> BuildLineIndex(const std::vector<uint8_t>& debug,
+                                                       int version) {
+  auto index = std::make_shared<TOstrelLineIndex>();
   Cursor in(debug.data(), debug.size());
   uint32_t units = 0;
-  if (!SkipNameTable(in, version) || !in.Read(units)) return false;
+  if (!SkipNameTable(in, version) || !in.Read(units)) return index;
+  for (uint32_t u = 0; u < units; ++u) {
+    const std::size_t header = in.Position();
+    UnitHeader h;
+    if (!ReadUnitHeader(in, h)) break;
+    if (h.code_size > 0)
+      index->units.push_back({h.start, uint64_t(h.start) + h.code_size, header, u});
+  }
+  auto& list = index->units;
+  std::sort(list.begin(), list.end(),
+            [](const auto& a, const auto& b) { return a.start < b.start; });
+  uint64_t max_end = 0;
+  for (const auto& unit : list) index->max_end.push_back(max_end = std::max(max_end, unit.end));
+  return index;
+}
+
+bool FindSourceLocation(const std::vector<uint8_t>& debug, int version, uintptr_t handle,
+                        uintptr_t address, TOstrelStackEntry& entry,
+                        const TOstrelLineIndex* index) {
   // Offsets are 32-bit; compare relative to the code base without wrapping.
   if (address < handle + 0x1000) return false;
   const uint64_t target = address - handle - 0x1000;
+  if (index != nullptr) {
+    // The units that hold the target, tried in their stream order.
+    const auto& list = index->units;
+    auto it = std::upper_bound(list.begin(), list.end(), target,
+                               [](uint64_t t, const auto& unit) { return t < unit.start; });
+    std::vector<const TOstrelLineIndex::Unit*> holding;
+    for (auto i = std::size_t(it - list.begin()); i > 0 && index->max_end[i - 1] > target; --i) {
+      if (target < list[i - 1].end) holding.push_back(&list[i - 1]);
+    }
+    std::sort(holding.begin(), holding.end(),
+              [](const auto* a, const auto* b) { return a->order < b->order; });
+    for (const auto* unit : holding) {
+      Cursor in(debug.data(), debug.size());
+      in.SetPosition(unit->header);
+      UnitHeader h;
+      if (ReadUnitHeader(in, h) && SearchUnit(debug, h, version, target, address, entry))
+        return true;
+    }
+    return false;
+  }
+  Cursor in(debug.data(), debug.size());
+  uint32_t units = 0;
+  if (!SkipNameTable(in, version) || !in.Read(units)) return false;
   for (uint32_t u = 0; u < units; ++u) {
-    std::string unit;
-    uint32_t first_line = 0, start = 0, code_size = 0, entries_length = 0;
-    if (!in.ReadShortString(unit) || !in.Read(first_line) || !in.Read(start) ||
-        !in.Read(code_size) || !in.Read(entries_length) || entries_length > in.Remaining())
-      return false;
-    const std::size_t block_end = in.Position() + entries_length;
-    if (target < start || target >= uint64_t(start) + code_size) {
-      in.SetPosition(block_end);
-      continue;
-    }
-    if (unit.find('.') == std::string::npos) unit += ".pas";
-    int64_t line = first_line;
-    uint64_t offset = start;
-    std::string class_name, remembered, procedure;
-    const auto fill = [&](uint64_t from, uint64_t to_exclusive) {
-      if (target < from || target >= to_exclusive) return false;
-      entry.kind = skLine;
-      entry.module = nullptr;
-      entry.address = address;
-      entry.unit_name = unit;
-      entry.class_name = class_name;
-      entry.procedure_name = procedure;
-      entry.line = uint32_t(line);
-      return true;
-    };
-    Cursor entries(debug.data() + in.Position(), entries_length);
-    while (entries.Remaining() > 0) {
-      LineEntry e;
-      std::string name;
-      if (!ReadLineEntry(entries, version, e) || (e.named && !entries.ReadShortString(name)))
-        return false;
-      std::string next_class = class_name;
-      if (e.named) {
-        std::string cls;
-        if (name.starts_with('.')) {
-          cls = remembered;
-          name.erase(0, 1);
-        } else if (const auto dot = name.find('.'); dot != std::string::npos) {
-          cls = name.substr(0, dot);
-          name.erase(0, dot + 1);
-        }
-        if (name.starts_with('@')) name[0] = '_';
-        if (!cls.empty()) remembered = cls;
-        if (procedure.empty()) {
-          procedure = name;
-          class_name = cls;
-        }
-        next_class = cls;
-      }
-      if (fill(offset, offset + uint64_t(e.address_step))) return true;
-      if (e.named) {
-        procedure = name;
-        class_name = next_class;
-      }
-      line += e.line_step;
-      offset += uint64_t(e.address_step);
-    }
-    return fill(offset, uint64_t(start) + code_size);
+    UnitHeader h;
+    if (!ReadUnitHeader(in, h)) return false;
+    if (UnitHolds(h, target) && SearchUnit(debug, h, version, target, address, entry)) return true;
   }
   return false;
 }
@@ -361,7 +428,8 @@ bool FindSourceLocation(const std::vector<uint8_t>& debug, int version, uintptr_
 bool GetSourceLocation(uintptr_t address, TOstrelStackEntry& entry) {
   TOstrelModulePtr module = GetModuleEntryOf(address);
   if (module == nullptr || !module->has_debug) return false;
-  if (!FindSourceLocation(module->debug, module->data_version, module->handle, address, entry))
+  if (!FindSourceLocation(module->debug, module->data_version, module->handle, address, entry,
+                          module->line_index.get()))
     return false;
   entry.module = module;
   return true;

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,10 +51,27 @@ bool ReadLoggerBlock(const std::string& path, std::vector<uint8_t>& block, bool&
 // module carries no (sound) data, the entry then keeping the defaults.
 bool LoadDebugInformation(TOstrelModuleEntry& entry);
 
+// Where each unit block's code lies, so that a lookup reads only the blocks that hold the
+// address instead of every block's header.
+struct TOstrelLineIndex {
+  struct Unit {
+    uint64_t start = 0, end = 0;  // code offsets, [start, end)
+    std::size_t header = 0;       // the block's position in the stream
+    uint32_t order = 0;           // the block's number in the stream
+  };
+  std::vector<Unit> units;        // by start
+  std::vector<uint64_t> max_end;  // the largest end of units[0..i]
+};
+std::shared_ptr<const TOstrelLineIndex> BuildLineIndex(const std::vector<uint8_t>& debug,
+                                                       int data_version);
+
 // The line-table lookup over a debug stream of `data_version` whose code offsets count
-// from `handle` + 0x1000; fills unit, class, procedure and line (kind 4).
+// from `handle` + 0x1000; fills unit, class, procedure and line (kind 4). The units are
+// tried in stream order until one holds an entry for the address; with an index only the
+// units whose code range holds it are read.
 bool FindSourceLocation(const std::vector<uint8_t>& debug, int data_version, uintptr_t handle,
-                        uintptr_t address, TOstrelStackEntry& entry);
+                        uintptr_t address, TOstrelStackEntry& entry,
+                        const TOstrelLineIndex* index = nullptr);
 // The same for the loaded module that holds `address`.
 bool GetSourceLocation(uintptr_t address, TOstrelStackEntry& entry);
 // The address of the first name record equal to `name` ("unit.Class.method"), or 0.

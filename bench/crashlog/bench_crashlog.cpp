@@ -21,6 +21,7 @@ constexpr int AddressCount = 10000;
 struct Fixture {
   std::vector<uint8_t> debug;
   int version = 0;
+  std::shared_ptr<const qv::TOstrelLineIndex> index;
   std::vector<uintptr_t> addresses;
   std::string address_file;
 
@@ -37,6 +38,7 @@ struct Fixture {
     }
     debug = std::move(data.debug);
     version = data.data_version;
+    index = qv::BuildLineIndex(debug, version);
     // Addresses spread over the program's functions.
     std::vector<std::pair<uintptr_t, uintptr_t>> functions;
     if (FILE* nm = ::popen(("nm -S --defined-only " + self).c_str(), "r")) {
@@ -74,7 +76,7 @@ void BM_LineTable(benchmark::State& state) {
     found = 0;
     for (const uintptr_t address : f.addresses) {
       qv::TOstrelStackEntry entry;
-      found += qv::FindSourceLocation(f.debug, f.version, 0, address, entry) ? 1 : 0;
+      found += qv::FindSourceLocation(f.debug, f.version, 0, address, entry, f.index.get()) ? 1 : 0;
     }
     benchmark::DoNotOptimize(found);
   }

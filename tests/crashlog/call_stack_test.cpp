@@ -126,7 +126,7 @@ struct Captured {
 
 TEST(CallStackTest, ChainInALibraryResolvesThroughItsExports) {
   Captured captured;
-  const int call_line = __LINE__;
+  const int call_line = __LINE__ + 1;
   f1(&CaptureStack, &captured);
   std::vector<std::string> names;
   bool own_line_found = false;

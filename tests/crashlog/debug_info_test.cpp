@@ -128,17 +128,21 @@ TEST(DebugInfoTest, LineEntriesOfEveryFormAndVersion) {
         {0x20FF, "", "_Init", long_entries ? 38u : 36u},
         {0x2100, "", "", 0},
     };
+    const auto index = BuildLineIndex(data.debug, version);
     for (const Expected& c : cases) {
-      SCOPED_TRACE(c.offset);
-      TOstrelStackEntry entry;
-      const bool found = FindSourceLocation(data.debug, version, 0, 0x1000 + c.offset, entry);
-      ASSERT_EQ(found, c.line != 0);
-      if (!found) continue;
-      EXPECT_EQ(entry.kind, skLine);
-      EXPECT_EQ(entry.unit_name, "Main.pas");
-      EXPECT_EQ(entry.class_name, c.class_name);
-      EXPECT_EQ(entry.procedure_name, c.procedure);
-      EXPECT_EQ(entry.line, c.line);
+      for (const TOstrelLineIndex* use : {index.get(), (const TOstrelLineIndex*)nullptr}) {
+        SCOPED_TRACE(c.offset);
+        TOstrelStackEntry entry;
+        const bool found =
+            FindSourceLocation(data.debug, version, 0, 0x1000 + c.offset, entry, use);
+        ASSERT_EQ(found, c.line != 0);
+        if (!found) continue;
+        EXPECT_EQ(entry.kind, skLine);
+        EXPECT_EQ(entry.unit_name, "Main.pas");
+        EXPECT_EQ(entry.class_name, c.class_name);
+        EXPECT_EQ(entry.procedure_name, c.procedure);
+        EXPECT_EQ(entry.line, c.line);
+      }
     }
     TOstrelStackEntry other;
     ASSERT_TRUE(FindSourceLocation(data.debug, version, 0, 0x4000, other));
@@ -195,7 +199,9 @@ TEST(DebugInfoTest, TruncatedAndCorruptBlocksAreNoData) {
     for (int k = 0; k < 3 && !damaged.empty(); ++k)
       damaged[random() % damaged.size()] ^= 1 << (random() % 8);
     TOstrelStackEntry entry;
+    const auto index = BuildLineIndex(damaged, 454);
     (void)FindSourceLocation(damaged, 454, 0, 0x1000 + random() % 0x3000, entry);
+    (void)FindSourceLocation(damaged, 454, 0, 0x1000 + random() % 0x3000, entry, index.get());
     (void)FindDebugProcAddress(damaged, 454, 0, "Main.Go");
   }
   // A packed body that unpacks beyond the limit.
@@ -293,6 +299,7 @@ TEST(DebugInfoTest, GeneratedLineTableAgreesWithAddr2line) {
   const std::string self = ExeName();
   int version = 0;
   const auto debug = FileBlockDebug(self, version);
+  const auto index = BuildLineIndex(debug, version);
   // Addresses spread over the functions of the symbol table.
   std::istringstream symbols(
       test::RunShellCommand("nm -S --defined-only " + self + " | grep -i ' t '").output);
@@ -356,7 +363,7 @@ TEST(DebugInfoTest, GeneratedLineTableAgreesWithAddr2line) {
     const std::string file = ExtractFileName(place.substr(0, place.rfind(':')));
     const std::string line_text = place.substr(place.rfind(':') + 1);
     TOstrelStackEntry entry;
-    const bool found = FindSourceLocation(debug, version, 0, address, entry);
+    const bool found = FindSourceLocation(debug, version, 0, address, entry, index.get());
     SCOPED_TRACE(place + " " + function);
     ASSERT_TRUE(found) << std::hex << address;
     // A unit name without "." is shown with ".pas", as the format has it.

@@ -27,8 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> debug(data, data + size);
   const int version = mode & 1 ? 404 : 454;
   qv::TOstrelStackEntry entry;
-  for (uintptr_t address : {0x1000u, 0x1104u, 0x1170u, 0x155Cu, 0x4000u})
+  const auto index = qv::BuildLineIndex(debug, version);
+  for (uintptr_t address : {0x1000u, 0x1104u, 0x1170u, 0x155Cu, 0x4000u}) {
     (void)qv::FindSourceLocation(debug, version, 0, address, entry);
+    (void)qv::FindSourceLocation(debug, version, 0, address, entry, index.get());
+  }
   (void)qv::FindDebugProcAddress(debug, version, 0, "Main.Go");
   return 0;
 }
