@@ -84,6 +84,33 @@ void BM_LineTable(benchmark::State& state) {
 }
 BENCHMARK(BM_LineTable)->Unit(benchmark::kMillisecond);
 
+// The same with the block read from the file, unpacked and indexed first, as addr2line
+// reads the DWARF first.
+void BM_LoadAndLineTable(benchmark::State& state) {
+  Fixture& f = Shared();
+  int found = 0;
+  for (auto _ : state) {
+    std::vector<uint8_t> block;
+    bool old_form = false;
+    qv::TOstrelLoggerData data;
+    qv::TOstrelModuleOptions options;
+    if (!qv::ReadLoggerBlock(qv::ExeName(), block, old_form) ||
+        !qv::ParseLoggerData(block.data(), block.size(), data, options))
+      state.SkipWithError("no block");
+    const auto index = qv::BuildLineIndex(data.debug, data.data_version);
+    found = 0;
+    for (const uintptr_t address : f.addresses) {
+      qv::TOstrelStackEntry entry;
+      found += qv::FindSourceLocation(data.debug, data.data_version, 0, address, entry, index.get())
+                   ? 1
+                   : 0;
+    }
+    benchmark::DoNotOptimize(found);
+  }
+  state.counters["found"] = found;
+}
+BENCHMARK(BM_LoadAndLineTable)->Unit(benchmark::kMillisecond);
+
 void BM_Addr2line(benchmark::State& state) {
   Fixture& f = Shared();
   const std::string command =
@@ -98,6 +125,8 @@ BENCHMARK(BM_Addr2line)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
   qv::bench::RatioReporter reporter(
-      {{"BM_LineTable", "BM_Addr2line", "resolve 10,000 addresses (line table)", "x addr2line"}});
+      {{"BM_LineTable", "BM_Addr2line", "resolve 10,000 addresses", "addr2line"},
+       {"BM_LoadAndLineTable", "BM_Addr2line", "load the block, resolve 10,000 addresses",
+        "addr2line"}});
   return qv::bench::RunBenchmarks(argc, argv, reporter);
 }
