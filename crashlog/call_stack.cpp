@@ -147,7 +147,8 @@ bool SafeRead(void* destination, uintptr_t address, std::size_t count) {
   if (address + count < address) return false;
   const iovec local{destination, count};
   const iovec remote{reinterpret_cast<void*>(address), count};
-  static const auto self = pid_t(::syscall(SYS_getpid));
+  // Asked each time: a forked child must not read its parent.
+  const auto self = pid_t(::syscall(SYS_getpid));
   return ::process_vm_readv(self, &local, 1, &remote, 1, 0) == ssize_t(count);
 }
 
@@ -432,6 +433,10 @@ TOstrelStackList ScanStack(uintptr_t start_address, uintptr_t stack_pointer, uin
   TOstrelStackList list;
   if (start_address != 0) list.push_back(At(start_address));
   constexpr std::size_t Block = 400;
+  // No thread's stack is larger; a damaged stack top must not start an endless scan.
+  constexpr uintptr_t MaxStack = uintptr_t(256) << 20;
+  if (stack_top > stack_pointer && stack_top - stack_pointer > MaxStack)
+    stack_top = stack_pointer + MaxStack;
   uintptr_t word = (stack_pointer + 7) & ~uintptr_t(7);
   while (word + 8 <= stack_top) {
     const std::size_t n = std::min<std::size_t>(Block, (stack_top - word) & ~std::size_t(7));

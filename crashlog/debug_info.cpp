@@ -211,7 +211,9 @@ bool ReadLoggerBlock(const std::string& path, std::vector<uint8_t>& block, bool&
       for (const ElfW(Shdr) & s : sections) {
         char name[16] = {};
         if (!read_at(name, 8, names.sh_offset + s.sh_name)) continue;
-        if (std::strcmp(name, OstrelDataSection) != 0 || s.sh_type == SHT_NOBITS) continue;
+        if (std::strcmp(name, OstrelDataSection) != 0 || s.sh_type == SHT_NOBITS ||
+            s.sh_size > uint64_t(st.st_size))
+          continue;
         block.resize(s.sh_size);
         found = read_at(block.data(), block.size(), s.sh_offset);
         old_form = false;

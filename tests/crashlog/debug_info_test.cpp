@@ -153,6 +153,24 @@ TEST(DebugInfoTest, LineEntriesOfEveryFormAndVersion) {
   }
 }
 
+// A name names the code after its entry; its class goes with it, not with the entry that
+// carries it.
+TEST(DebugInfoTest, ClassChangesTogetherWithTheProcedure) {
+  const std::string bar = "TForm1.Bar", foo = "TForm2.Foo";
+  std::vector<uint8_t> entries;
+  oldata::AppendLineEntry(entries, 4, 1, &bar);
+  oldata::AppendLineEntry(entries, 4, 1, &foo);
+  oldata::AppendLineEntry(entries, 4, 1, nullptr);
+  const auto debug = oldata::BuildDebugInfo({}, {{"u.cpp", 1, 0, 12, entries}});
+  const std::pair<uint32_t, std::string> cases[] = {
+      {0x1000, "TForm1::Bar"}, {0x1004, "TForm1::Bar"}, {0x1008, "TForm2::Foo"}};
+  for (const auto& [address, name] : cases) {
+    TOstrelStackEntry entry;
+    ASSERT_TRUE(FindSourceLocation(debug, 454, 0, address, entry));
+    EXPECT_EQ(entry.FunctionName(), name) << address;
+  }
+}
+
 TEST(DebugInfoTest, OldFormAtTheFileEnd) {
   const auto current = HandBlock(404);
   // [block without magic][length][magic] behind other bytes.

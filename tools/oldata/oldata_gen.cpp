@@ -64,12 +64,10 @@ std::string Demangled(const char* name) {
 // The function's display name as a symbolizer shows it: the demangled name of the symbol at
 // its entry (functions of internal linkage have no linkage name in the DWARF), else of its
 // linkage name, else its plain name.
-std::string FunctionName(Dwarf_Die* die, const std::map<uint64_t, Symbol>& symbols) {
-  Dwarf_Addr entry = 0;
-  if (dwarf_entrypc(die, &entry) == 0) {
-    if (const auto it = symbols.find(entry); it != symbols.end())
-      return Demangled(it->second.name.c_str());
-  }
+std::string FunctionName(Dwarf_Die* die, uint64_t entry,
+                         const std::map<uint64_t, Symbol>& symbols) {
+  if (const auto it = symbols.find(entry); it != symbols.end())
+    return Demangled(it->second.name.c_str());
   Dwarf_Attribute attr;
   for (int at : {DW_AT_linkage_name, DW_AT_MIPS_linkage_name}) {
     if (dwarf_attr_integrate(die, at, &attr) != nullptr) {
@@ -145,7 +143,20 @@ class Generator {
       if (high > low) ranges.emplace_back(low, high);
     }
     if (ranges.empty()) return;
-    const std::string name = FunctionName(die, symbols);
+    // The entry: DW_AT_entry_pc or the low address, else (code split into a hot and a cold
+    // part) the start of the part that carries the function's own symbol.
+    Dwarf_Addr entry = 0;
+    if (dwarf_entrypc(die, &entry) != 0) {
+      entry = ranges.front().first;
+      for (const auto& [lo, hi] : ranges) {
+        const auto it = symbols.find(lo);
+        if (it != symbols.end() && it->second.name.find('.') == std::string::npos) {
+          entry = lo;
+          break;
+        }
+      }
+    }
+    const std::string name = FunctionName(die, entry, symbols);
     if (name.empty()) return;
     names.push_back(name);
     for (const auto& [lo, hi] : ranges) functions.push_back({lo, hi, int(names.size() - 1)});
@@ -154,10 +165,8 @@ class Generator {
     std::string method = split.procedure.substr(0, split.parameters);
     std::string qualified =
         unit_stem + "." + (split.scope.empty() ? "" : split.scope + ".") + method;
-    Dwarf_Addr entry = 0;
     uint32_t offset = 0;
-    if (qualified.size() <= 255 && dwarf_entrypc(die, &entry) == 0 && Offset(entry, offset))
-      records.push_back({qualified, offset});
+    if (qualified.size() <= 255 && Offset(entry, offset)) records.push_back({qualified, offset});
   }
 
   void AddLines(Dwarf_Die* cu) {
