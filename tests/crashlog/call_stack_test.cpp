@@ -1,5 +1,6 @@
 #include "crashlog/call_stack.h"
 
+#include <dlfcn.h>
 #include <pthread.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -171,6 +172,32 @@ TEST(CallStackTest, ModuleListHoldsProgramAndLibraries) {
   }
   EXPECT_TRUE(program);
   EXPECT_TRUE(libc);
+}
+
+// A refresh lists a new module without reading it; asking for it then builds it whole.
+// An unloaded module leaves the list at the next refresh.
+TEST(CallStackTest, RefreshFollowsLoadedModules) {
+  const std::string path = std::string(QV_BINARY_DIR) + "/bin/libcrashlog_looselib.so";
+  const auto find = [&]() -> TOstrelModulePtr {
+    for (const TOstrelModulePtr& m : ModulesList())
+      if (m->path == path) return m;
+    return nullptr;
+  };
+  void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(library, nullptr);
+  RefreshModulesList();
+  const TOstrelModulePtr listed = find();
+  ASSERT_NE(listed, nullptr);
+  EXPECT_EQ(listed->kind, mkUnknown);
+  EXPECT_TRUE(listed->functions.empty());
+  const TOstrelModulePtr built = GetModuleEntry(listed->handle);
+  ASSERT_NE(built, nullptr);
+  EXPECT_EQ(built->kind, mkLibrary);
+  EXPECT_EQ(built->functions.size(), 3u);  // f1, f2, f3
+  EXPECT_EQ(find(), built);
+  ::dlclose(library);
+  RefreshModulesList();
+  EXPECT_EQ(find(), nullptr);
 }
 
 }  // namespace
