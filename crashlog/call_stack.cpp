@@ -85,7 +85,6 @@ std::string ImagePath(const LoadedImage& image) {
 struct ModulesState {
   std::mutex lock;
   std::vector<TOstrelModulePtr> modules;
-  bool refreshing = false;
 };
 
 ModulesState& Modules() {
