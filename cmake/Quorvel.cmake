@@ -41,3 +41,21 @@ function(qv_add_subfolders)
     endif()
   endforeach()
 endfunction()
+
+# qv_add_logger_data(<target>): a binary that carries the exception logger gets its data
+# block (default options and the debug information from its DWARF) in the ELF section
+# ".oldata", added after each link.
+function(qv_add_logger_data target)
+  find_program(QV_OBJCOPY NAMES objcopy REQUIRED)
+  add_dependencies(${target} qv-oldata)
+  # A new writer relinks the binary, so its block is written again.
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS $<TARGET_FILE:qv-oldata>)
+  set(block $<TARGET_FILE:${target}>.oldata)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0 $<TARGET_FILE:qv-oldata>
+            $<TARGET_FILE:${target}> ${block}
+    COMMAND ${QV_OBJCOPY} --add-section .oldata=${block} --set-section-flags .oldata=readonly
+            $<TARGET_FILE:${target}>
+    COMMAND ${CMAKE_COMMAND} -E rm -f ${block}
+    VERBATIM)
+endfunction()

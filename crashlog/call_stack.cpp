@@ -1,0 +1,492 @@
+#include "crashlog/call_stack.h"
+
+#include <cxxabi.h>
+#include <elf.h>
+#include <link.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "crashlog/code_hook.h"
+#include "crashlog/debug_info.h"
+
+namespace qv {
+namespace {
+
+// One loaded module as the dynamic loader lists it.
+struct LoadedImage {
+  uintptr_t handle = 0;
+  uintptr_t bias = 0;
+  std::string name;  // empty for the program
+  bool program = false;
+  const ElfW(Phdr) * phdr = nullptr;
+  int phnum = 0;
+  std::vector<std::pair<uintptr_t, uintptr_t>> segments;
+};
+
+std::vector<LoadedImage> LoadedImages() {
+  std::vector<LoadedImage> images;
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* data) {
+        auto& list = *static_cast<std::vector<LoadedImage>*>(data);
+        LoadedImage image;
+        image.bias = info->dlpi_addr;
+        image.name = info->dlpi_name != nullptr ? info->dlpi_name : "";
+        image.program = list.empty() && image.name.empty();
+        image.phdr = info->dlpi_phdr;
+        image.phnum = info->dlpi_phnum;
+        uintptr_t lowest = UINTPTR_MAX;
+        for (int i = 0; i < info->dlpi_phnum; ++i) {
+          const ElfW(Phdr)& p = info->dlpi_phdr[i];
+          if (p.p_type != PT_LOAD) continue;
+          const uintptr_t start = info->dlpi_addr + p.p_vaddr;
+          image.segments.emplace_back(start, start + p.p_memsz);
+          lowest = std::min(lowest, start & ~uintptr_t(0xFFF));
+        }
+        if (lowest != UINTPTR_MAX) {
+          image.handle = lowest;
+          list.push_back(std::move(image));
+        }
+        return 0;
+      },
+      &images);
+  return images;
+}
+
+bool FindImage(uintptr_t handle, LoadedImage& found) {
+  for (LoadedImage& image : LoadedImages()) {
+    if (image.handle == handle) {
+      found = std::move(image);
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string ImagePath(const LoadedImage& image) {
+  if (image.program) {
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    return n > 0 ? std::string(buffer, std::size_t(n)) : std::string();
+  }
+  // A module without a file (the vDSO) does not count.
+  struct stat st {};
+  if (image.name.empty() || ::stat(image.name.c_str(), &st) != 0) return {};
+  return image.name;
+}
+
+struct ModulesState {
+  std::mutex lock;
+  std::vector<TOstrelModulePtr> modules;
+};
+
+ModulesState& Modules() {
+  static auto* state = new ModulesState;
+  return *state;
+}
+
+// Builds the entry of a loaded image; `full` adds exports, kind and logger data.
+TOstrelModulePtr BuildEntry(const LoadedImage& image, bool full) {
+  const std::string path = ImagePath(image);
+  if (path.empty()) return nullptr;
+  auto entry = std::make_shared<TOstrelModuleEntry>();
+  entry->handle = image.handle;
+  entry->path = path;
+  entry->version = GetModuleVersion(path);
+  entry->file_size = GetModuleFileSize(path);
+  entry->segments = image.segments;
+  if (full) {
+    LoadExportedFunctions(image.handle, entry->functions);
+    entry->kind = GetModuleKind(image.handle);
+    LoadDebugInformation(*entry);
+  }
+  return entry;
+}
+
+// Addresses compare unsigned: a signed difference overflows between modules far apart.
+void SortByHandle(std::vector<TOstrelModulePtr>& modules) {
+  std::sort(
+      modules.begin(), modules.end(),
+      [](const TOstrelModulePtr& a, const TOstrelModulePtr& b) { return a->handle < b->handle; });
+}
+
+template <typename T>
+bool ReadValue(uintptr_t address, T& value) {
+  return SafeRead(&value, address, sizeof value);
+}
+
+// The size of a routine exported without one: up to its first return (after a frame
+// teardown when it begins by saving the frame pointer), within the module's code.
+uint64_t EstimateRoutineSize(uintptr_t start, uintptr_t code_end) {
+  if (code_end <= start) return 0;
+  std::vector<uint8_t> code(std::min<uintptr_t>(code_end - start, 0x10000));
+  if (!SafeRead(code.data(), start, code.size())) return 0;
+  const auto is_return = [](uint8_t b) { return b == 0xC2 || b == 0xC3 || b == 0xCA || b == 0xCB; };
+  const bool framed = code[0] == 0x55;
+  for (std::size_t i = 0; i < code.size(); ++i) {
+    if (!framed && is_return(code[i])) return i;
+    if (framed && (code[i] == 0x5D || code[i] == 0xC9) && i + 1 < code.size() &&
+        is_return(code[i + 1]))
+      return i + 1;
+  }
+  return 1;
+}
+
+}  // namespace
+
+bool SafeRead(void* destination, uintptr_t address, std::size_t count) {
+  if (count == 0) return true;
+  if (address + count < address) return false;
+  const iovec local{destination, count};
+  const iovec remote{reinterpret_cast<void*>(address), count};
+  // Asked each time: a forked child must not read its parent.
+  const auto self = pid_t(::syscall(SYS_getpid));
+  return ::process_vm_readv(self, &local, 1, &remote, 1, 0) == ssize_t(count);
+}
+
+bool TOstrelModuleEntry::Contains(uintptr_t address) const {
+  return std::any_of(segments.begin(), segments.end(),
+                     [&](const auto& s) { return address >= s.first && address < s.second; });
+}
+
+std::string TOstrelStackEntry::FunctionName() const {
+  return class_name.empty() ? procedure_name : class_name + "::" + procedure_name;
+}
+
+std::string ModuleFileName(uintptr_t handle) {
+  LoadedImage image;
+  return FindImage(handle, image) ? ImagePath(image) : std::string();
+}
+
+bool ModuleExists(uintptr_t handle) {
+  return !ModuleFileName(handle).empty();
+}
+
+uint32_t GetModuleFileSize(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return 0;
+  return uint32_t(uint64_t(st.st_size) & 0xFFFFFFFFu);
+}
+
+uint8_t GetModuleKind(uintptr_t handle) {
+  ElfW(Ehdr) header;
+  if (!ReadValue(handle, header) || std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0)
+    return mkUnknown;
+  if (header.e_type == ET_EXEC) return mkProgram;
+  if (header.e_type != ET_DYN) return mkUnknown;
+  // A position-independent file is the program when the loader started it, else a library
+  // (libc, for one, could run as a program too).
+  LoadedImage image;
+  if (!FindImage(handle, image)) return mkUnknown;
+  return image.program ? mkProgram : mkLibrary;
+}
+
+std::string GetModuleVersion(const std::string& path) {
+  char resolved[PATH_MAX];
+  const std::string real = ::realpath(path.c_str(), resolved) != nullptr ? resolved : path;
+  const auto so = real.rfind(".so.");
+  if (so == std::string::npos) return {};
+  const std::string suffix = real.substr(so + 4);
+  if (suffix.empty() || suffix.find_first_not_of("0123456789.") != std::string::npos) return {};
+  if (suffix.find_first_not_of("0.") == std::string::npos) return {};  // 0.0.0.0 is none
+  return suffix;
+}
+
+bool LoadExportedFunctions(uintptr_t handle, TOstrelFunctionsList& list) {
+  LoadedImage image;
+  if (!FindImage(handle, image)) return false;
+  const ElfW(Dyn)* dynamic = nullptr;
+  uintptr_t code_end = 0;
+  for (int i = 0; i < image.phnum; ++i) {
+    const ElfW(Phdr)& p = image.phdr[i];
+    if (p.p_type == PT_DYNAMIC)
+      dynamic = reinterpret_cast<const ElfW(Dyn)*>(image.bias + p.p_vaddr);
+    if (p.p_type == PT_LOAD && (p.p_flags & PF_X) != 0)
+      code_end = std::max<uintptr_t>(code_end, image.bias + p.p_vaddr + p.p_memsz);
+  }
+  if (dynamic == nullptr) return false;
+  uintptr_t symtab = 0, strtab = 0, hash = 0, gnu_hash = 0;
+  std::size_t strsz = 0;
+  const auto address = [&](uintptr_t v) { return v < image.bias ? image.bias + v : v; };
+  for (uintptr_t at = uintptr_t(dynamic);; at += sizeof(ElfW(Dyn))) {
+    ElfW(Dyn) d;
+    if (!ReadValue(at, d) || d.d_tag == DT_NULL) break;
+    switch (d.d_tag) {
+      case DT_SYMTAB:
+        symtab = address(d.d_un.d_ptr);
+        break;
+      case DT_STRTAB:
+        strtab = address(d.d_un.d_ptr);
+        break;
+      case DT_STRSZ:
+        strsz = d.d_un.d_val;
+        break;
+      case DT_HASH:
+        hash = address(d.d_un.d_ptr);
+        break;
+      case DT_GNU_HASH:
+        gnu_hash = address(d.d_un.d_ptr);
+        break;
+      default:
+        break;
+    }
+  }
+  if (symtab == 0 || strtab == 0) return false;
+  // The symbol count: DT_HASH's chain count, or one past the last symbol of the GNU hash.
+  std::size_t count = 0;
+  if (uint32_t h[2]; hash != 0 && ReadValue(hash, h)) {
+    count = h[1];
+  } else if (uint32_t g[4]; gnu_hash != 0 && ReadValue(gnu_hash, g)) {
+    const uint32_t buckets = g[0], symoffset = g[1], bloom = g[2];
+    const uintptr_t bucket_at = gnu_hash + 16 + uintptr_t(bloom) * sizeof(ElfW(Addr));
+    const uintptr_t chain_at = bucket_at + uintptr_t(buckets) * 4;
+    uint32_t last = 0;
+    for (uint32_t b = 0; b < buckets; ++b) {
+      uint32_t v = 0;
+      if (ReadValue(bucket_at + b * 4, v)) last = std::max(last, v);
+    }
+    if (last >= symoffset) {
+      for (uint32_t chain = 0; ReadValue(chain_at + uintptr_t(last - symoffset) * 4, chain);) {
+        ++last;
+        if ((chain & 1) != 0) break;
+      }
+      count = last;
+    }
+  }
+  count = std::min<std::size_t>(count, 1 << 22);
+  const std::size_t before = list.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    ElfW(Sym) sym;
+    if (!ReadValue(symtab + i * sizeof sym, sym)) break;
+    const int type = ELF64_ST_TYPE(sym.st_info);
+    if ((type != STT_FUNC && type != STT_GNU_IFUNC) || sym.st_shndx == SHN_UNDEF ||
+        sym.st_value == 0 || sym.st_name >= strsz)
+      continue;
+    char name[257] = {};
+    const std::size_t room = std::min<std::size_t>(256, strsz - sym.st_name);
+    // The string may end before the table does; read what can be read.
+    std::size_t got = room;
+    while (got > 0 && !SafeRead(name, strtab + sym.st_name, got)) got /= 2;
+    if (got == 0) continue;
+    name[std::min(got, std::size_t(256))] = 0;
+    TOstrelFunction f;
+    f.name = std::string(name, strnlen(name, got));
+    f.address = image.bias + sym.st_value;
+    f.size = sym.st_size != 0 ? sym.st_size : EstimateRoutineSize(f.address, code_end);
+    list.push_back(std::move(f));
+  }
+  std::sort(list.begin(), list.end(), [](const TOstrelFunction& a, const TOstrelFunction& b) {
+    return a.address < b.address;
+  });
+  return list.size() > before;
+}
+
+TOstrelModulePtr GetModuleEntry(uintptr_t handle) {
+  ModulesState& state = Modules();
+  {
+    std::lock_guard guard(state.lock);
+    for (const TOstrelModulePtr& m : state.modules) {
+      if (m->handle == handle && m->kind != mkUnknown) return m;
+    }
+  }
+  LoadedImage image;
+  if (!FindImage(handle, image)) return nullptr;
+  TOstrelModulePtr entry = BuildEntry(image, true);
+  if (entry == nullptr) return nullptr;
+  std::lock_guard guard(state.lock);
+  auto& list = state.modules;
+  // Another thread may have built it meanwhile; an incomplete entry is replaced.
+  for (TOstrelModulePtr& m : list) {
+    if (m->handle != handle) continue;
+    if (m->kind != mkUnknown) return m;
+    m = entry;
+    return entry;
+  }
+  list.push_back(entry);
+  SortByHandle(list);
+  return entry;
+}
+
+TOstrelModulePtr GetModuleEntryOf(uintptr_t address) {
+  for (const LoadedImage& image : LoadedImages()) {
+    for (const auto& [start, end] : image.segments) {
+      if (address >= start && address < end) return GetModuleEntry(image.handle);
+    }
+  }
+  return nullptr;
+}
+
+void RefreshModulesList() {
+  const std::vector<LoadedImage> images = LoadedImages();
+  ModulesState& state = Modules();
+  std::lock_guard guard(state.lock);
+  auto& list = state.modules;
+  std::erase_if(list, [&](const TOstrelModulePtr& m) {
+    return std::none_of(images.begin(), images.end(),
+                        [&](const LoadedImage& i) { return i.handle == m->handle; }) ||
+           !ModuleExists(m->handle);
+  });
+  for (const LoadedImage& image : images) {
+    const bool listed = std::any_of(list.begin(), list.end(), [&](const TOstrelModulePtr& m) {
+      return m->handle == image.handle;
+    });
+    if (listed) continue;
+    if (TOstrelModulePtr entry = BuildEntry(image, false)) list.push_back(std::move(entry));
+  }
+  SortByHandle(list);
+}
+
+std::vector<TOstrelModulePtr> ModulesList() {
+  ModulesState& state = Modules();
+  std::lock_guard guard(state.lock);
+  return state.modules;
+}
+
+// ---- the stack scan
+
+namespace {
+
+bool InRange(uint8_t b, uint8_t low, uint8_t high) {
+  return b >= low && b <= high;
+}
+// ModRM bytes of `call` through a register's memory with an 8-bit or 32-bit displacement
+// (base register not rsp/r12, which need a SIB byte).
+bool IndirectBase(uint8_t modrm, uint8_t mod_bits) {
+  return (modrm & 0xF8) == (mod_bits | 0x10) && (modrm & 7) != 4;
+}
+
+// The length of the call instruction that ends at `code + 9` (code holds the 9 bytes
+// before the return address), 0 for none. `slot_ok` tells whether a RIP-relative slot
+// is readable.
+int CallLength(const uint8_t* c, uintptr_t ret) {
+  const auto at = [&](int back) { return c[9 - back]; };
+  // call rel32
+  if (at(5) == 0xE8) return 5;
+  // call *%reg / *%r8..r15
+  if (at(3) == 0x41 && at(2) == 0xFF && InRange(at(1), 0xD0, 0xD7)) return 3;
+  if (at(2) == 0xFF && InRange(at(1), 0xD0, 0xD7)) return 2;
+  // call *(%reg)
+  const auto mem0 = [](uint8_t m) { return InRange(m, 0x10, 0x13) || m == 0x16 || m == 0x17; };
+  if (at(3) == 0x41 && at(2) == 0xFF && mem0(at(1))) return 3;
+  if (at(2) == 0xFF && mem0(at(1))) return 2;
+  // call *d8(%reg), *(%rsp), *d8(%rsp)
+  if (at(4) == 0x41 && at(3) == 0xFF && IndirectBase(at(2), 0x40)) return 4;
+  if (at(3) == 0xFF && IndirectBase(at(2), 0x40)) return 3;
+  if (at(3) == 0xFF && at(2) == 0x14 && at(1) == 0x24) return 3;
+  if (at(4) == 0xFF && at(3) == 0x54 && at(2) == 0x24) return 4;
+  // call *d32(%reg), *d32(%rsp)
+  if (at(7) == 0x41 && at(6) == 0xFF && IndirectBase(at(5), 0x80)) return 7;
+  if (at(6) == 0xFF && IndirectBase(at(5), 0x80)) return 6;
+  // call *rel32(%rip): the slot must be readable
+  if (at(6) == 0xFF && at(5) == 0x15) {
+    int32_t rel;
+    std::memcpy(&rel, c + 9 - 4, 4);
+    uintptr_t slot;
+    return ReadValue(ret + intptr_t(rel), slot) ? 6 : 0;
+  }
+  if (at(7) == 0xFF && at(6) == 0x94 && at(5) == 0x24) return 7;
+  return 0;
+}
+
+TOstrelStackEntry At(uintptr_t address) {
+  TOstrelStackEntry entry;
+  entry.address = address;
+  return entry;
+}
+
+void AddCandidate(uintptr_t ret, TOstrelStackList& list) {
+  uint8_t code[9];
+  if (ret < 9 || !SafeRead(code, ret - 9, 9)) {
+    // Near the start of a mapping only the last 7 bytes may be readable.
+    uint8_t last7[7];
+    if (ret < 7 || !SafeRead(last7, ret - 7, 7)) return;
+    std::memset(code, 0, 2);
+    std::memcpy(code + 2, last7, 7);
+  }
+  const int length = CallLength(code, ret);
+  if (length == 0) return;
+  if (length == 5) {
+    int32_t rel;
+    std::memcpy(&rel, code + 5, 4);
+    auto target = uintptr_t(intptr_t(ret) + rel);
+    // A call into an import stub names the routine behind it.
+    uint8_t first = 0;
+    if (ReadValue(target, first)) {
+      target = reinterpret_cast<uintptr_t>(ResolveImportStub(reinterpret_cast<void*>(target)));
+      if (ReadValue(target, first) && first != 0xE8) list.push_back(At(target));
+    }
+  }
+  list.push_back(At(ret - uintptr_t(length)));
+}
+
+}  // namespace
+
+TOstrelStackList ScanStack(uintptr_t start_address, uintptr_t stack_pointer, uintptr_t stack_top) {
+  TOstrelStackList list;
+  if (start_address != 0) list.push_back(At(start_address));
+  constexpr std::size_t Block = 400;
+  // No thread's stack is larger; a damaged stack top must not start an endless scan.
+  constexpr uintptr_t MaxStack = uintptr_t(256) << 20;
+  if (stack_top > stack_pointer && stack_top - stack_pointer > MaxStack)
+    stack_top = stack_pointer + MaxStack;
+  uintptr_t word = (stack_pointer + 7) & ~uintptr_t(7);
+  while (word + 8 <= stack_top) {
+    const std::size_t n = std::min<std::size_t>(Block, (stack_top - word) & ~std::size_t(7));
+    uintptr_t values[Block / 8];
+    if (SafeRead(values, word, n)) {
+      for (std::size_t i = 0; i < n / 8; ++i) AddCandidate(values[i], list);
+    } else {
+      // A block that is not wholly readable is taken word by word.
+      for (std::size_t i = 0; i < n / 8; ++i) {
+        uintptr_t v;
+        if (ReadValue(word + i * 8, v)) AddCandidate(v, list);
+      }
+    }
+    word += n;
+  }
+  return list;
+}
+
+TOstrelStackList BuildCallStack(uintptr_t start_address, uintptr_t stack_pointer,
+                                uintptr_t stack_top) {
+  TOstrelStackList list = ScanStack(start_address, stack_pointer, stack_top);
+  for (TOstrelStackEntry& entry : list) ResolveAddress(entry.address, entry);
+  return list;
+}
+
+void ResolveAddress(uintptr_t address, TOstrelStackEntry& entry) {
+  if (GetSourceLocation(address, entry)) return;
+  entry = TOstrelStackEntry{};
+  entry.address = address;
+  TOstrelModulePtr module = GetModuleEntryOf(address);
+  if (module == nullptr) return;
+  entry.module = module;
+  entry.kind = skModule;
+  const TOstrelFunctionsList& f = module->functions;
+  // The first record in address order whose range holds the address.
+  auto it = std::upper_bound(f.begin(), f.end(), address,
+                             [](uintptr_t a, const TOstrelFunction& r) { return a < r.address; });
+  const TOstrelFunction* found = nullptr;
+  for (int steps = 0; it != f.begin() && steps < 64; ++steps) {
+    --it;
+    if (address - it->address < std::max<uint64_t>(it->size, 1)) found = &*it;
+  }
+  if (found == nullptr) return;
+  ParseExportName(found->name, entry);
+  // Mangled C++ names are shown demangled; the logger's own name syntax stays as it is.
+  if (entry.kind == skExport && entry.procedure_name.starts_with("_Z")) {
+    int status = 0;
+    char* plain = abi::__cxa_demangle(entry.procedure_name.c_str(), nullptr, nullptr, &status);
+    if (status == 0 && plain != nullptr) entry.procedure_name = plain;
+    std::free(plain);
+  }
+}
+
+}  // namespace qv

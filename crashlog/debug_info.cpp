@@ -1,0 +1,519 @@
+#include "crashlog/debug_info.h"
+
+#include <elf.h>
+#include <fcntl.h>
+#include <link.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "crashlog/code_hook.h"
+#include "crashlog/trace_log.h"
+#include "platform/base/streams.h"
+
+namespace qv {
+namespace {
+
+// A bounded little-endian reader over bytes someone else owns.
+class Cursor {
+ public:
+  Cursor(const uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  bool Skip(std::size_t n) {
+    if (n > size_ - pos_) return false;
+    pos_ += n;
+    return true;
+  }
+  template <typename T>
+  bool Read(T& value) {
+    if (sizeof(T) > size_ - pos_) return false;
+    std::memcpy(&value, data_ + pos_, sizeof(T));
+    pos_ += sizeof(T);
+    return true;
+  }
+  // One length byte and that many bytes, each combined with the key.
+  bool ReadShortString(std::string& s) {
+    uint8_t length = 0;
+    if (!Read(length) || length > size_ - pos_) return false;
+    s.resize(length);
+    for (uint8_t i = 0; i < length; ++i) s[i] = char(data_[pos_ + i] ^ OstrelNameKey);
+    pos_ += length;
+    return true;
+  }
+  [[nodiscard]] std::size_t Position() const { return pos_; }
+  [[nodiscard]] std::size_t Remaining() const { return size_ - pos_; }
+  void SetPosition(std::size_t p) { pos_ = std::min(p, size_); }
+
+ private:
+  const uint8_t* data_;
+  std::size_t size_;
+  std::size_t pos_ = 0;
+};
+
+constexpr int FirstNameTableVersion = 405;
+constexpr int FirstPackedVersion = 450;
+constexpr int FirstLongEntryVersion = 423;
+
+bool KnownVersion(int v) {
+  return v >= 401 && v <= OstrelCurrentDataVersion;
+}
+
+// The body after the header: options, D, debug information.
+bool ReadBody(const uint8_t* body, std::size_t size, int version, TOstrelLoggerData& data,
+              TOstrelModuleOptions& options) {
+  TMemoryStream stream;
+  stream.WriteBuffer(body, int64_t(size));
+  stream.SetPosition(0);
+  try {
+    SetOstrelDataVersion(version);
+    TOstrelModuleOptions loaded;
+    loaded.LoadFromStream(stream, version);
+    uint32_t d = 0;
+    if (stream.Read(&d, 4) != 4 || d > stream.Size() - stream.Position()) return false;
+    data.debug.assign(body + stream.Position(), body + stream.Position() + d);
+    options.Assign(&loaded);
+  } catch (const std::exception&) {
+    return false;
+  }
+  data.data_version = uint16_t(version);
+  return true;
+}
+
+// The address of a code offset.
+uintptr_t CodeAddress(uintptr_t handle, uint32_t offset) {
+  return handle + 0x1000 + offset;
+}
+
+// One line entry: its steps and whether a name follows.
+struct LineEntry {
+  int64_t address_step = 0;
+  int64_t line_step = 0;
+  bool named = false;
+};
+
+bool ReadLineEntry(Cursor& in, int version, LineEntry& e) {
+  uint8_t b = 0;
+  if (!in.Read(b)) return false;
+  if ((b & 1) == 0) {  // A
+    e = {((b >> 1) & 0x1F) + 1, ((b >> 6) & 3) + 1, false};
+    return true;
+  }
+  if ((b & 2) == 0) {  // B
+    e = {((b >> 2) & 7) + 1, ((b >> 5) & 7) + 1, true};
+    return true;
+  }
+  if ((b & 8) == 0) {  // C
+    uint8_t high = 0;
+    if (!in.Read(high)) return false;
+    const uint16_t w = uint16_t(b | (high << 8));
+    e = {((w >> 4) & 0x7F) + 1, ((w >> 11) & 0x1F) + 1, (w & 4) != 0};
+    return true;
+  }
+  uint8_t rest[3];
+  if (!in.Read(rest)) return false;  // D
+  const uint32_t d = b | uint32_t(rest[0]) << 8 | uint32_t(rest[1]) << 16 | uint32_t(rest[2]) << 24;
+  e.named = (d & 4) != 0;
+  if ((d >> 4) == 0x0FFEFFFE && version >= FirstLongEntryVersion) {  // E
+    uint16_t line_field = 0, address_field = 0;
+    if (!in.Read(line_field) || !in.Read(address_field)) return false;
+    e.line_step = int16_t(uint16_t(line_field + 1));
+    e.address_step = int64_t(address_field) + 1;
+    return true;
+  }
+  e.line_step = int16_t(uint16_t(((d >> 4) & 0xFFFF) + 1));
+  const uint32_t field = d >> 20;
+  e.address_step = field == 0xFFF ? 0 : field + 1;
+  return true;
+}
+
+bool SkipNameTable(Cursor& in, int version) {
+  if (version < FirstNameTableVersion) return true;
+  uint32_t n = 0;
+  return in.Read(n) && in.Skip(n);
+}
+
+}  // namespace
+
+bool InflateBuffer(const uint8_t* input, std::size_t size, std::vector<uint8_t>& output,
+                   std::size_t limit) {
+  output.clear();
+  if (size == 0 || size > UINT32_MAX) return false;
+  const std::size_t step = (size + 255) / 256 * 256;
+  z_stream z{};
+  if (inflateInit(&z) != Z_OK) return false;
+  z.next_in = const_cast<uint8_t*>(input);
+  z.avail_in = uInt(size);
+  bool ok = false;
+  try {
+    for (;;) {
+      if (output.size() >= limit) break;
+      const std::size_t used = z.total_out;
+      output.resize(std::min(used + step, limit));
+      z.next_out = output.data() + used;
+      z.avail_out = uInt(output.size() - used);
+      const int rc = inflate(&z, Z_NO_FLUSH);
+      if (rc == Z_STREAM_END) {
+        ok = true;
+        break;
+      }
+      // No input left, or no progress possible: the stream is cut short or corrupt.
+      if (rc != Z_OK && !(rc == Z_BUF_ERROR && z.avail_in > 0 && z.avail_out == 0)) break;
+      if (z.avail_in == 0 && z.avail_out > 0) break;
+    }
+  } catch (...) {
+    inflateEnd(&z);
+    output.clear();
+    throw;
+  }
+  output.resize(ok ? z.total_out : 0);
+  inflateEnd(&z);
+  return ok;
+}
+
+bool ParseLoggerData(const uint8_t* block, std::size_t size, TOstrelLoggerData& data,
+                     TOstrelModuleOptions& options) {
+  Cursor in(block, size);
+  uint32_t magic = 0;
+  uint16_t version = 0;
+  uint8_t reserved[8];
+  if (!in.Read(magic) || magic != OstrelDataMagic || !in.Read(version) || !in.Read(reserved) ||
+      !KnownVersion(version))
+    return false;
+  std::memcpy(data.reserved, reserved, 8);
+  const uint8_t* body = block + in.Position();
+  const std::size_t body_size = in.Remaining();
+  if (version < FirstPackedVersion) return ReadBody(body, body_size, version, data, options);
+  std::vector<uint8_t> unpacked;
+  if (!InflateBuffer(body, body_size, unpacked)) return false;
+  return ReadBody(unpacked.data(), unpacked.size(), version, data, options);
+}
+
+bool ReadLoggerBlock(const std::string& path, std::vector<uint8_t>& block, bool& old_form) {
+  block.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  const auto read_at = [&](void* to, std::size_t n, uint64_t at) {
+    return at <= uint64_t(st.st_size) && n <= uint64_t(st.st_size) - at &&
+           ::pread(fd, to, n, off_t(at)) == ssize_t(n);
+  };
+  bool found = false;
+  ElfW(Ehdr) eh;
+  if (::fstat(fd, &st) == 0 && read_at(&eh, sizeof eh, 0) &&
+      std::memcmp(eh.e_ident, ELFMAG, SELFMAG) == 0 && eh.e_shentsize == sizeof(ElfW(Shdr)) &&
+      eh.e_shstrndx < eh.e_shnum) {
+    std::vector<ElfW(Shdr)> sections(eh.e_shnum);
+    ElfW(Shdr) names;
+    if (read_at(sections.data(), sections.size() * sizeof(ElfW(Shdr)), eh.e_shoff)) {
+      names = sections[eh.e_shstrndx];
+      for (const ElfW(Shdr) & s : sections) {
+        char name[16] = {};
+        if (!read_at(name, 8, names.sh_offset + s.sh_name)) continue;
+        if (std::strcmp(name, OstrelDataSection) != 0 || s.sh_type == SHT_NOBITS ||
+            s.sh_size > uint64_t(st.st_size))
+          continue;
+        block.resize(s.sh_size);
+        found = read_at(block.data(), block.size(), s.sh_offset);
+        old_form = false;
+        break;
+      }
+    }
+  }
+  // The older form: [block without magic][L][magic] at the file's end.
+  uint32_t tail[2];
+  if (!found && st.st_size >= 8 && read_at(tail, 8, uint64_t(st.st_size) - 8) &&
+      tail[1] == OstrelDataMagic && uint64_t(tail[0]) + 8 <= uint64_t(st.st_size)) {
+    block.resize(4 + std::size_t(tail[0]));
+    std::memcpy(block.data(), &tail[1], 4);
+    found = read_at(block.data() + 4, tail[0], uint64_t(st.st_size) - 8 - tail[0]);
+    old_form = true;
+  }
+  ::close(fd);
+  if (!found) block.clear();
+  return found;
+}
+
+bool IsOstrelLogModule(uintptr_t handle) {
+  TraceLog("IsOstrelLogModule", {reinterpret_cast<void*>(handle)}, 2);
+  std::vector<uint8_t> block;
+  bool old_form = false;
+  const bool result = ReadLoggerBlock(ModuleFileName(handle), block, old_form) && !old_form &&
+                      block.size() >= 4 && std::memcmp(block.data(), &OstrelDataMagic, 4) == 0;
+  TraceText(std::string("IsOstrelLogModule=") + (result ? "True" : "False"), -2);
+  return result;
+}
+
+bool IsOstrelLogModule_Old(uintptr_t handle) {
+  TraceLog("IsOstrelLogModule_Old", {reinterpret_cast<void*>(handle)}, 2);
+  const std::string path = ModuleFileName(handle);
+  bool result = false;
+  if (const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+    uint32_t magic = 0;
+    const off_t end = ::lseek(fd, 0, SEEK_END);
+    result = end >= 4 && ::pread(fd, &magic, 4, end - 4) == 4 && magic == OstrelDataMagic;
+    ::close(fd);
+  }
+  TraceText(std::string("IsOstrelLogModule_Old=") + (result ? "True" : "False"), -2);
+  return result;
+}
+
+bool LoadDebugInformation(TOstrelModuleEntry& entry) {
+  TraceLog("LoadDebugInformation", {entry.path}, 2);
+  std::vector<uint8_t> block;
+  bool old_form = false;
+  TOstrelLoggerData data;
+  bool result = ReadLoggerBlock(entry.path, block, old_form);
+  if (result && old_form && block.size() >= 6) {
+    // The old form is never packed, whatever its version says.
+    uint16_t version = 0;
+    std::memcpy(&version, block.data() + 4, 2);
+    result = KnownVersion(version) && version < FirstPackedVersion &&
+             ParseLoggerData(block.data(), block.size(), data, entry.options);
+  } else if (result) {
+    result = ParseLoggerData(block.data(), block.size(), data, entry.options);
+  }
+  if (result) {
+    entry.data_version = data.data_version;
+    std::memcpy(entry.reserved, data.reserved, 8);
+    entry.debug = std::move(data.debug);
+    entry.has_debug = true;
+    entry.line_index = BuildLineIndex(entry.debug, entry.data_version);
+  } else {
+    entry.data_version = OstrelCurrentDataVersion;
+    std::memset(entry.reserved, 0, 8);
+    entry.debug.clear();
+    entry.has_debug = false;
+    entry.line_index = nullptr;
+  }
+  TraceText(std::string("LoadDebugInformation=") + (result ? "True" : "False"), -2);
+  return result;
+}
+
+namespace {
+
+struct UnitHeader {
+  std::string name;
+  uint32_t first_line = 0, start = 0, code_size = 0, entries_length = 0;
+  std::size_t entries_at = 0;
+};
+
+bool ReadUnitHeader(Cursor& in, UnitHeader& h) {
+  if (!in.ReadShortString(h.name) || !in.Read(h.first_line) || !in.Read(h.start) ||
+      !in.Read(h.code_size) || !in.Read(h.entries_length) || h.entries_length > in.Remaining())
+    return false;
+  h.entries_at = in.Position();
+  in.SetPosition(h.entries_at + h.entries_length);
+  return true;
+}
+
+bool UnitHolds(const UnitHeader& h, uint64_t target) {
+  return target >= h.start && target < uint64_t(h.start) + h.code_size;
+}
+
+// Reads one unit's line entries until one holds the target; false when none does or the
+// entries are damaged.
+bool SearchUnit(const std::vector<uint8_t>& debug, UnitHeader h, int version, uint64_t target,
+                uintptr_t address, TOstrelStackEntry& entry) {
+  if (h.name.find('.') == std::string::npos) h.name += ".pas";
+  int64_t line = h.first_line;
+  uint64_t offset = h.start;
+  std::string class_name, remembered, procedure;
+  const auto fill = [&](uint64_t from, uint64_t to_exclusive) {
+    if (target < from || target >= to_exclusive) return false;
+    entry.kind = skLine;
+    entry.module = nullptr;
+    entry.address = address;
+    entry.unit_name = h.name;
+    entry.class_name = class_name;
+    entry.procedure_name = procedure;
+    entry.line = uint32_t(line);
+    return true;
+  };
+  Cursor entries(debug.data() + h.entries_at, h.entries_length);
+  while (entries.Remaining() > 0) {
+    LineEntry e;
+    std::string name;
+    if (!ReadLineEntry(entries, version, e) || (e.named && !entries.ReadShortString(name)))
+      return false;
+    // A name's class goes with it: both become current together.
+    std::string next_class = class_name;
+    if (e.named) {
+      std::string cls;
+      if (name.starts_with('.')) {
+        cls = remembered;
+        name.erase(0, 1);
+      } else if (const auto dot = name.find('.'); dot != std::string::npos) {
+        cls = name.substr(0, dot);
+        name.erase(0, dot + 1);
+      }
+      if (name.starts_with('@')) name[0] = '_';
+      if (!cls.empty()) remembered = cls;
+      if (procedure.empty()) {
+        procedure = name;
+        class_name = cls;
+      }
+      next_class = cls;
+    }
+    if (fill(offset, offset + uint64_t(e.address_step))) return true;
+    if (e.named) {
+      procedure = name;
+      class_name = next_class;
+    }
+    line += e.line_step;
+    offset += uint64_t(e.address_step);
+  }
+  return fill(offset, uint64_t(h.start) + h.code_size);
+}
+
+}  // namespace
+
+std::shared_ptr<const TOstrelLineIndex> BuildLineIndex(const std::vector<uint8_t>& debug,
+                                                       int version) {
+  auto index = std::make_shared<TOstrelLineIndex>();
+  Cursor in(debug.data(), debug.size());
+  uint32_t units = 0;
+  if (!SkipNameTable(in, version) || !in.Read(units)) return index;
+  for (uint32_t u = 0; u < units; ++u) {
+    const std::size_t header = in.Position();
+    UnitHeader h;
+    if (!ReadUnitHeader(in, h)) break;
+    if (h.code_size > 0)
+      index->units.push_back({h.start, uint64_t(h.start) + h.code_size, header, u});
+  }
+  auto& list = index->units;
+  std::sort(list.begin(), list.end(),
+            [](const auto& a, const auto& b) { return a.start < b.start; });
+  uint64_t max_end = 0;
+  for (const auto& unit : list) index->max_end.push_back(max_end = std::max(max_end, unit.end));
+  return index;
+}
+
+bool FindSourceLocation(const std::vector<uint8_t>& debug, int version, uintptr_t handle,
+                        uintptr_t address, TOstrelStackEntry& entry,
+                        const TOstrelLineIndex* index) {
+  // Offsets are 32-bit; compare relative to the code base without wrapping.
+  if (address < handle + 0x1000) return false;
+  const uint64_t target = address - handle - 0x1000;
+  if (index != nullptr) {
+    // The units that hold the target, tried in their stream order.
+    const auto& list = index->units;
+    auto it = std::upper_bound(list.begin(), list.end(), target,
+                               [](uint64_t t, const auto& unit) { return t < unit.start; });
+    std::vector<const TOstrelLineIndex::Unit*> holding;
+    for (auto i = std::size_t(it - list.begin()); i > 0 && index->max_end[i - 1] > target; --i) {
+      if (target < list[i - 1].end) holding.push_back(&list[i - 1]);
+    }
+    std::sort(holding.begin(), holding.end(),
+              [](const auto* a, const auto* b) { return a->order < b->order; });
+    for (const auto* unit : holding) {
+      Cursor in(debug.data(), debug.size());
+      in.SetPosition(unit->header);
+      UnitHeader h;
+      if (ReadUnitHeader(in, h) && SearchUnit(debug, h, version, target, address, entry))
+        return true;
+    }
+    return false;
+  }
+  Cursor in(debug.data(), debug.size());
+  uint32_t units = 0;
+  if (!SkipNameTable(in, version) || !in.Read(units)) return false;
+  for (uint32_t u = 0; u < units; ++u) {
+    UnitHeader h;
+    if (!ReadUnitHeader(in, h)) return false;
+    if (UnitHolds(h, target) && SearchUnit(debug, h, version, target, address, entry)) return true;
+  }
+  return false;
+}
+
+bool GetSourceLocation(uintptr_t address, TOstrelStackEntry& entry) {
+  TOstrelModulePtr module = GetModuleEntryOf(address);
+  if (module == nullptr || !module->has_debug) return false;
+  if (!FindSourceLocation(module->debug, module->data_version, module->handle, address, entry,
+                          module->line_index.get()))
+    return false;
+  entry.module = module;
+  return true;
+}
+
+uintptr_t FindDebugProcAddress(const std::vector<uint8_t>& debug, int version, uintptr_t handle,
+                               std::string_view name) {
+  if (version < FirstNameTableVersion) return 0;
+  Cursor in(debug.data(), debug.size());
+  uint32_t n = 0;
+  if (!in.Read(n) || n > in.Remaining()) return 0;
+  Cursor table(debug.data() + in.Position(), n);
+  while (table.Remaining() > 0) {
+    std::string record;
+    uint32_t offset = 0, unused = 0;
+    if (!table.ReadShortString(record) || !table.Read(offset) || !table.Read(unused)) return 0;
+    if (record == name) return CodeAddress(handle, offset);
+  }
+  return 0;
+}
+
+uintptr_t GetDebugProcAddress(std::string_view name) {
+  TOstrelModulePtr own = GetModuleEntryOf(reinterpret_cast<uintptr_t>(&GetDebugProcAddress));
+  if (own == nullptr || !own->has_debug) return 0;
+  return FindDebugProcAddress(own->debug, own->data_version, own->handle, name);
+}
+
+void* HookDebugProcedure(std::string_view name, void* replacement) {
+  const uintptr_t address = GetDebugProcAddress(name);
+  if (address == 0) return nullptr;
+  return HookProcedure(reinterpret_cast<void*>(address), replacement, name);
+}
+
+void ParseExportName(const std::string& name, TOstrelStackEntry& entry) {
+  if (name.empty()) return;
+  std::string n = name;
+  if (n[0] != '@') {
+    if (n.find('.') == std::string::npos) {
+      if (n[0] == '?') return;
+      entry.unit_name.clear();
+      entry.class_name.clear();
+      entry.procedure_name = n;
+      entry.kind = skExport;
+      if (entry.procedure_name.starts_with('@')) entry.procedure_name[0] = '_';
+      return;
+    }
+    if (const auto at = n.find('@'); at != std::string::npos) n.erase(at);
+  } else {
+    if (n.size() < 2 || n[1] == '$') return;
+    const auto dollar = n.find('$');
+    if (dollar == std::string::npos) return;
+    n.erase(dollar);
+    if (!n.empty() && n.back() == '@') n.pop_back();
+    n.erase(0, 1);
+    if (const auto pair = n.find("@@"); pair != std::string::npos) n[pair + 1] = '_';
+    for (std::size_t i = 0; i < n.size(); ++i) {
+      if (n[i] == '@') {
+        n[i] = '.';
+        ++i;  // the character after it is kept as it is
+      }
+    }
+  }
+  std::vector<std::string> parts;
+  for (std::size_t from = 0;;) {
+    const auto dot = n.find('.', from);
+    parts.push_back(n.substr(from, dot == std::string::npos ? std::string::npos : dot - from));
+    if (dot == std::string::npos) break;
+    from = dot + 1;
+  }
+  if (parts.size() == 2) {
+    entry.unit_name = parts[0] + ".pas";
+    entry.class_name.clear();
+    entry.procedure_name = parts[1];
+  } else if (parts.size() == 3) {
+    entry.unit_name = parts[0] + ".pas";
+    entry.class_name = parts[1];
+    entry.procedure_name = parts[2];
+  } else {
+    return;
+  }
+  entry.kind = skQualified;
+  if (entry.procedure_name.starts_with('@')) entry.procedure_name[0] = '_';
+}
+
+}  // namespace qv

@@ -1,0 +1,204 @@
+#include "crashlog/call_stack.h"
+
+#include <dlfcn.h>
+#include <pthread.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/base/paths.h"
+
+extern "C" int f1(void (*)(void*), void*);
+
+namespace qv {
+namespace {
+
+// Three pages: code, an unreadable page, more code.
+struct CodePages {
+  uint8_t* base = nullptr;
+  const std::size_t page = std::size_t(::sysconf(_SC_PAGESIZE));
+  CodePages() {
+    base = static_cast<uint8_t*>(
+        ::mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    std::memset(base, 0xCC, 3 * page);
+  }
+  ~CodePages() { ::munmap(base, 3 * page); }
+  void Seal() { ::mprotect(base + page, page, PROT_NONE); }
+  [[nodiscard]] uint8_t* Unreadable() const { return base + page; }
+};
+
+void Put32(uint8_t* at, int64_t v) {
+  const auto v32 = int32_t(v);
+  std::memcpy(at, &v32, 4);
+}
+
+std::vector<uintptr_t> Addresses(const TOstrelStackList& list) {
+  std::vector<uintptr_t> out;
+  for (const auto& e : list) out.push_back(e.address);
+  return out;
+}
+
+TEST(CallStackTest, EveryCallFormGivesItsEntries) {
+  CodePages code;
+  uint8_t* readable_target = code.base + 3000;  // begins with 0xCC
+  uint8_t* call_target = code.base + 3100;
+  call_target[0] = 0xE8;
+  uint8_t* slot = code.base + 3200;
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> bytes;  // the call, ending at the return address
+    int rel_at = -1;             // where a rel32 goes
+    uint8_t* rel_to = nullptr;   // and what it reaches
+    int call_length = 0;         // 0: no entry
+    bool adds_target = false;
+  };
+  const std::vector<Case> cases = {
+      {"direct call adds its target", {0xE8, 0, 0, 0, 0}, 1, readable_target, 5, true},
+      {"direct call to a call", {0xE8, 0, 0, 0, 0}, 1, call_target, 5, false},
+      {"direct call to unreadable code", {0xE8, 0, 0, 0, 0}, 1, code.Unreadable(), 5, false},
+      {"call rax", {0xFF, 0xD0}, -1, nullptr, 2},
+      {"call r11", {0x41, 0xFF, 0xD3}, -1, nullptr, 3},
+      {"call (rax)", {0xFF, 0x10}, -1, nullptr, 2},
+      {"call (r15)", {0x41, 0xFF, 0x17}, -1, nullptr, 3},
+      {"call d8(rbp)", {0xFF, 0x55, 0x08}, -1, nullptr, 3},
+      {"call d8(r13)", {0x41, 0xFF, 0x55, 0x08}, -1, nullptr, 4},
+      {"call (rsp)", {0xFF, 0x14, 0x24}, -1, nullptr, 3},
+      {"call d8(rsp)", {0xFF, 0x54, 0x24, 0x10}, -1, nullptr, 4},
+      {"call d32(rax)", {0xFF, 0x90, 0x00, 0x01, 0x00, 0x00}, -1, nullptr, 6},
+      {"call d32(r14)", {0x41, 0xFF, 0x96, 0x00, 0x01, 0x00, 0x00}, -1, nullptr, 7},
+      {"call d32(rsp)", {0xFF, 0x94, 0x24, 0x00, 0x01, 0x00, 0x00}, -1, nullptr, 7},
+      {"call through a readable slot", {0xFF, 0x15, 0, 0, 0, 0}, 2, slot, 6},
+      {"call through an unreadable slot", {0xFF, 0x15, 0, 0, 0, 0}, 2, code.Unreadable(), 0},
+      {"no call", {0x48, 0x89, 0xC7}, -1, nullptr, 0},
+  };
+  code.Seal();
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.what);
+    uint8_t* start = code.base + 64 + i * 32;
+    std::memcpy(start, c.bytes.data(), c.bytes.size());
+    const uintptr_t ret = uintptr_t(start + c.bytes.size());
+    if (c.rel_at >= 0) Put32(start + c.rel_at, intptr_t(c.rel_to) - intptr_t(ret));
+    uintptr_t stack[3] = {0x1234, ret, 0};
+    const TOstrelStackList list = ScanStack(0, uintptr_t(stack), uintptr_t(stack + 3));
+    std::vector<uintptr_t> expected;
+    if (c.adds_target) expected.push_back(uintptr_t(c.rel_to));
+    if (c.call_length != 0) expected.push_back(ret - c.call_length);
+    EXPECT_EQ(Addresses(list), expected);
+  }
+}
+
+TEST(CallStackTest, UnreadablePageInTheStackIsSkipped) {
+  CodePages code;
+  uint8_t* call = code.base + 100;
+  call[0] = 0xFF;
+  call[1] = 0xD0;
+  const uintptr_t ret = uintptr_t(call + 2);
+  // Stack words in the first and the third page; the second cannot be read.
+  auto* first = reinterpret_cast<uintptr_t*>(code.base + code.page - 16);
+  auto* third = reinterpret_cast<uintptr_t*>(code.base + 2 * code.page + 8);
+  first[0] = ret;
+  third[0] = ret;
+  code.Seal();
+  const TOstrelStackList list =
+      ScanStack(0xABC, uintptr_t(code.base + code.page - 64), uintptr_t(code.base + 3 * code.page));
+  EXPECT_EQ(Addresses(list), (std::vector<uintptr_t>{0xABC, ret - 2, ret - 2}));
+}
+
+struct Captured {
+  TOstrelStackList stack;
+};
+
+[[gnu::noinline]] void CaptureStack(void* context) {
+  pthread_attr_t attr;
+  void* low = nullptr;
+  std::size_t size = 0;
+  pthread_getattr_np(pthread_self(), &attr);
+  pthread_attr_getstack(&attr, &low, &size);
+  pthread_attr_destroy(&attr);
+  static_cast<Captured*>(context)->stack =
+      BuildCallStack(0, uintptr_t(__builtin_frame_address(0)), uintptr_t(low) + size);
+}
+
+TEST(CallStackTest, ChainInALibraryResolvesThroughItsExports) {
+  Captured captured;
+  const int call_line = __LINE__ + 1;
+  f1(&CaptureStack, &captured);
+  std::vector<std::string> names;
+  bool own_line_found = false;
+  for (const TOstrelStackEntry& e : captured.stack) {
+    if (e.kind == skLine && e.unit_name == "call_stack_test.cpp" && e.line == uint32_t(call_line))
+      own_line_found = e.FunctionName().find("ChainInALibrary") != std::string::npos;
+    if (e.module == nullptr || ExtractFileName(e.module->path) != "libcrashlog_stacklib.so")
+      continue;
+    EXPECT_EQ(e.kind, skExport);
+    if (names.empty() || names.back() != e.procedure_name) names.push_back(e.procedure_name);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"f3", "f2", "f1"}));
+  // The test program's own frame comes from its line table.
+  EXPECT_TRUE(own_line_found);
+}
+
+TEST(CallStackTest, ModuleListHoldsProgramAndLibraries) {
+  RefreshModulesList();
+  const auto list = ModulesList();
+  EXPECT_TRUE(std::is_sorted(list.begin(), list.end(),
+                             [](const auto& a, const auto& b) { return a->handle < b->handle; }));
+  char exe[4096];
+  ASSERT_NE(::realpath("/proc/self/exe", exe), nullptr);
+  bool program = false, libc = false;
+  for (const TOstrelModulePtr& listed : list) {
+    const TOstrelModulePtr m = GetModuleEntry(listed->handle);
+    ASSERT_NE(m, nullptr);
+    if (m->path == exe) {
+      program = true;
+      EXPECT_EQ(m->kind, mkProgram);
+      EXPECT_TRUE(m->has_debug);
+    }
+    if (ExtractFileName(m->path) == "libc.so.6") {
+      libc = true;
+      struct stat st {};
+      ASSERT_EQ(::stat(m->path.c_str(), &st), 0);
+      EXPECT_EQ(m->kind, mkLibrary);
+      EXPECT_EQ(m->file_size, uint32_t(st.st_size));
+      EXPECT_EQ(m->version, "6");
+      EXPECT_FALSE(m->functions.empty());
+    }
+  }
+  EXPECT_TRUE(program);
+  EXPECT_TRUE(libc);
+}
+
+// A refresh lists a new module without reading it; asking for it then builds it whole.
+// An unloaded module leaves the list at the next refresh.
+TEST(CallStackTest, RefreshFollowsLoadedModules) {
+  const std::string path = std::string(QV_BINARY_DIR) + "/bin/libcrashlog_looselib.so";
+  const auto find = [&]() -> TOstrelModulePtr {
+    for (const TOstrelModulePtr& m : ModulesList())
+      if (m->path == path) return m;
+    return nullptr;
+  };
+  void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(library, nullptr);
+  RefreshModulesList();
+  const TOstrelModulePtr listed = find();
+  ASSERT_NE(listed, nullptr);
+  EXPECT_EQ(listed->kind, mkUnknown);
+  EXPECT_TRUE(listed->functions.empty());
+  const TOstrelModulePtr built = GetModuleEntry(listed->handle);
+  ASSERT_NE(built, nullptr);
+  EXPECT_EQ(built->kind, mkLibrary);
+  EXPECT_EQ(built->functions.size(), 3u);  // f1, f2, f3
+  EXPECT_EQ(find(), built);
+  ::dlclose(library);
+  RefreshModulesList();
+  EXPECT_EQ(find(), nullptr);
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,401 @@
+#include "crashlog/debug_info.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include "crashlog/code_hook.h"
+#include "platform/base/paths.h"
+#include "tests/fixtures/run_command.h"
+#include "tools/oldata/oldata_writer.h"
+
+namespace qv {
+
+[[gnu::noinline, gnu::patchable_function_entry(5, 0)]] int DebugInfoMarker(int x) {
+  asm volatile("" ::: "memory");
+  return x * 3;
+}
+
+namespace {
+
+using oldata::AppendShortString;
+using oldata::AppendU32;
+
+// Line entries written by hand, one form after another (offsets from 0x100, first line 10):
+//   B  "TForm1.Button1Click"  4 bytes, +2 lines   [0x100, 0x104) line 10
+//   A                         8 bytes, +1         [0x104, 0x10C) line 12
+//   C  ".Click"             100 bytes, +20        [0x10C, 0x170) line 13, Button1Click
+//   A                         4 bytes, +1         [0x170, 0x174) line 33, TForm1.Click
+//   D  "@Init" 0xFFF step    no bytes, -3         line 34 -> 31, procedure _Init
+//   D                      1000 bytes, +5         [0x174, 0x55C) line 31
+//   E (from 423)           4096 bytes, +2         [0x55C, 0x155C) line 36
+//   the rest of the unit up to 0x2100                             line 38 (36 before 423)
+std::vector<uint8_t> HandEntries(int version) {
+  std::vector<uint8_t> e;
+  e.push_back(0x2D);
+  AppendShortString(e, "TForm1.Button1Click");
+  e.push_back(0x0E);
+  e.insert(e.end(), {0x37, 0x9E});
+  AppendShortString(e, ".Click");
+  e.push_back(0x06);
+  AppendU32(e, 0xFFFFFFCF);
+  AppendShortString(e, "@Init");
+  AppendU32(e, 0x3E70004B);
+  if (version >= 423) {
+    AppendU32(e, 0xFFEFFFEB);
+    e.insert(e.end(), {0x01, 0x00, 0xFF, 0x0F});
+  }
+  return e;
+}
+
+std::vector<uint8_t> HandDebugInfo(int version) {
+  oldata::UnitBlock other{"Other.cpp", 1, 0x3000, 0x10, {0x00}};
+  oldata::UnitBlock main{"Main", 10, 0x100, 0x2000, HandEntries(version)};
+  return oldata::BuildDebugInfo({{"Main.TForm1.Button1Click", 0x100}, {"Main.Go", 0x174}},
+                                {other, main}, version);
+}
+
+// An option stream as a version of that time wrote it (the tests of the options stream
+// check the fields; here only the layout's length matters).
+std::vector<uint8_t> OptionStream(int version) {
+  if (version >= 450) return oldata::DefaultOptionStream();
+  std::vector<uint8_t> s = {1, 0, 1, 0, 1, 1, 1, 0, 0, 2};
+  if (version < 420) return s;
+  const auto str = [&](const std::string& t) {
+    AppendU32(s, uint32_t(t.size()));
+    for (char c : t) s.push_back(uint8_t(c) ^ 0xA7);
+  };
+  s.insert(s.end(), {0, 1});
+  AppendU32(s, 45);
+  for (const char* t : {"Frozen", "f@x", "smtp"}) str(t);
+  s.insert(s.end(), {25, 0});
+  str("u");
+  str("p");
+  s.insert(s.end(), {0, 0});
+  AppendU32(s, 9);
+  AppendU32(s, 4);
+  str("to@x");
+  str("Subj");
+  s.push_back(0);
+  AppendU32(s, 0x0F);
+  s.push_back(0xEE);
+  str("/tmp");
+  AppendU32(s, 0);
+  str("Body");
+  for (int i = 0; i < 59; ++i) str("T" + std::to_string(i));
+  return s;
+}
+
+std::vector<uint8_t> HandBlock(int version) {
+  return oldata::BuildBlock(OptionStream(version), HandDebugInfo(version), version);
+}
+
+struct Expected {
+  uint32_t offset;
+  const char* class_name;
+  const char* procedure;
+  uint32_t line;  // 0: not found
+};
+
+TEST(DebugInfoTest, LineEntriesOfEveryFormAndVersion) {
+  for (const int version : {404, 449, 454}) {
+    SCOPED_TRACE(version);
+    const auto block = HandBlock(version);
+    TOstrelLoggerData data;
+    TOstrelModuleOptions options;
+    ASSERT_TRUE(ParseLoggerData(block.data(), block.size(), data, options));
+    EXPECT_EQ(data.data_version, version);
+    if (version < 450) EXPECT_EQ(options.DetailsPage(), 2);
+    const bool long_entries = version >= 423;
+    const Expected cases[] = {
+        {0x0FF, "", "", 0},
+        {0x100, "TForm1", "Button1Click", 10},
+        {0x103, "TForm1", "Button1Click", 10},
+        {0x104, "TForm1", "Button1Click", 12},
+        {0x10C, "TForm1", "Button1Click", 13},
+        {0x16F, "TForm1", "Button1Click", 13},
+        {0x170, "TForm1", "Click", 33},
+        {0x174, "", "_Init", 31},
+        {0x55B, "", "_Init", 31},
+        {0x55C, "", "_Init", 36},
+        {0x155B, "", "_Init", 36},
+        {0x155C, "", "_Init", long_entries ? 38u : 36u},
+        {0x20FF, "", "_Init", long_entries ? 38u : 36u},
+        {0x2100, "", "", 0},
+    };
+    const auto index = BuildLineIndex(data.debug, version);
+    for (const Expected& c : cases) {
+      for (const TOstrelLineIndex* use : {index.get(), (const TOstrelLineIndex*)nullptr}) {
+        SCOPED_TRACE(c.offset);
+        TOstrelStackEntry entry;
+        const bool found =
+            FindSourceLocation(data.debug, version, 0, 0x1000 + c.offset, entry, use);
+        ASSERT_EQ(found, c.line != 0);
+        if (!found) continue;
+        EXPECT_EQ(entry.kind, skLine);
+        EXPECT_EQ(entry.unit_name, "Main.pas");
+        EXPECT_EQ(entry.class_name, c.class_name);
+        EXPECT_EQ(entry.procedure_name, c.procedure);
+        EXPECT_EQ(entry.line, c.line);
+      }
+    }
+    TOstrelStackEntry other;
+    ASSERT_TRUE(FindSourceLocation(data.debug, version, 0, 0x4000, other));
+    EXPECT_EQ(other.unit_name, "Other.cpp");  // a name with "." is kept
+    EXPECT_EQ(FindDebugProcAddress(data.debug, version, 0x10000, "Main.Go"),
+              version >= 405 ? 0x11174u : 0u);
+    EXPECT_EQ(FindDebugProcAddress(data.debug, version, 0, "Main.go"), 0u);
+  }
+}
+
+// A name names the code after its entry; its class goes with it, not with the entry that
+// carries it.
+TEST(DebugInfoTest, ClassChangesTogetherWithTheProcedure) {
+  const std::string bar = "TForm1.Bar", foo = "TForm2.Foo";
+  std::vector<uint8_t> entries;
+  oldata::AppendLineEntry(entries, 4, 1, &bar);
+  oldata::AppendLineEntry(entries, 4, 1, &foo);
+  oldata::AppendLineEntry(entries, 4, 1, nullptr);
+  const auto debug = oldata::BuildDebugInfo({}, {{"u.cpp", 1, 0, 12, entries}});
+  const std::pair<uint32_t, std::string> cases[] = {
+      {0x1000, "TForm1::Bar"}, {0x1004, "TForm1::Bar"}, {0x1008, "TForm2::Foo"}};
+  for (const auto& [address, name] : cases) {
+    TOstrelStackEntry entry;
+    ASSERT_TRUE(FindSourceLocation(debug, 454, 0, address, entry));
+    EXPECT_EQ(entry.FunctionName(), name) << address;
+  }
+}
+
+TEST(DebugInfoTest, OldFormAtTheFileEnd) {
+  const auto current = HandBlock(404);
+  // [block without magic][length][magic] behind other bytes.
+  std::vector<uint8_t> file = {'E', 'L', 'G'};
+  file.insert(file.end(), current.begin() + 4, current.end());
+  AppendU32(file, uint32_t(current.size() - 4));
+  AppendU32(file, OstrelDataMagic);
+  char path[] = "/tmp/qv-oldata-XXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_EQ(::write(fd, file.data(), file.size()), ssize_t(file.size()));
+  ::close(fd);
+  TOstrelModuleEntry entry;
+  entry.path = path;
+  EXPECT_TRUE(LoadDebugInformation(entry));
+  EXPECT_EQ(entry.data_version, 404);
+  TOstrelStackEntry found;
+  EXPECT_TRUE(FindSourceLocation(entry.debug, entry.data_version, 0, 0x1170, found));
+  EXPECT_EQ(found.procedure_name, "Click");
+  // A length that reaches before the file's start is no block.
+  const uint32_t too_long = uint32_t(file.size());
+  std::memcpy(file.data() + file.size() - 8, &too_long, 4);
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<char*>(file.data()), file.size());
+  EXPECT_FALSE(LoadDebugInformation(entry));
+  EXPECT_FALSE(entry.has_debug);
+  EXPECT_EQ(entry.data_version, OstrelCurrentDataVersion);
+  ::unlink(path);
+}
+
+TEST(DebugInfoTest, TruncatedAndCorruptBlocksAreNoData) {
+  for (const int version : {449, 454}) {
+    const auto block = HandBlock(version);
+    for (std::size_t n = 0; n < block.size(); ++n) {
+      TOstrelLoggerData data;
+      TOstrelModuleOptions options;
+      EXPECT_FALSE(ParseLoggerData(block.data(), n, data, options)) << version << " cut at " << n;
+    }
+  }
+  // Damaged debug information never reads past its end nor loops.
+  const auto debug = HandDebugInfo(454);
+  std::mt19937 random(7);
+  for (int round = 0; round < 2000; ++round) {
+    auto damaged = debug;
+    damaged.resize(random() % (debug.size() + 1));
+    for (int k = 0; k < 3 && !damaged.empty(); ++k)
+      damaged[random() % damaged.size()] ^= 1 << (random() % 8);
+    TOstrelStackEntry entry;
+    const auto index = BuildLineIndex(damaged, 454);
+    (void)FindSourceLocation(damaged, 454, 0, 0x1000 + random() % 0x3000, entry);
+    (void)FindSourceLocation(damaged, 454, 0, 0x1000 + random() % 0x3000, entry, index.get());
+    (void)FindDebugProcAddress(damaged, 454, 0, "Main.Go");
+  }
+  // A packed body that unpacks beyond the limit.
+  const std::vector<uint8_t> zeros(1 << 20);
+  const auto packed = oldata::BuildBlock(zeros, {}, 454);
+  std::vector<uint8_t> out;
+  EXPECT_FALSE(InflateBuffer(packed.data() + 14, packed.size() - 14, out, 4096));
+  EXPECT_TRUE(InflateBuffer(packed.data() + 14, packed.size() - 14, out));
+  EXPECT_EQ(out.size(), zeros.size() + 4);
+}
+
+TEST(DebugInfoTest, ExportNames) {
+  struct Case {
+    const char* name;
+    uint8_t kind;
+    const char *unit, *class_name, *procedure;
+  } const cases[] = {
+      {"", skModule, "", "", ""},
+      {"@Forms@TApplication@HandleException$qqrp14System@TObject", skQualified, "Forms.pas",
+       "TApplication", "HandleException"},
+      {"@Sysutils@@InitExceptions$qqrv", skQualified, "Sysutils.pas", "", "_InitExceptions"},
+      {"@Forms@TForm", skModule, "", "", ""},
+      {"@$xp$5Forms", skModule, "", "", ""},
+      {"MessageBoxA", skExport, "", "", "MessageBoxA"},
+      {"?Run@@YAXXZ", skModule, "", "", ""},
+      {"Unit1.TForm1.Go@8", skQualified, "Unit1.pas", "TForm1", "Go"},
+      {"Unit1.Go", skQualified, "Unit1.pas", "", "Go"},
+      {"A.B.C.D", skModule, "", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TOstrelStackEntry entry;
+    entry.kind = skModule;
+    ParseExportName(c.name, entry);
+    EXPECT_EQ(entry.kind, c.kind);
+    EXPECT_EQ(entry.unit_name, c.unit);
+    EXPECT_EQ(entry.class_name, c.class_name);
+    EXPECT_EQ(entry.procedure_name, c.procedure);
+  }
+}
+
+int Replacement(int x) {
+  return x + 1000;
+}
+
+TEST(DebugInfoTest, OwnNameTableFindsAndHooksRoutines) {
+  const uintptr_t address = GetDebugProcAddress("debug_info_test.qv.DebugInfoMarker");
+  EXPECT_EQ(address, reinterpret_cast<uintptr_t>(&DebugInfoMarker));
+  EXPECT_EQ(GetDebugProcAddress("debug_info_test.qv.NoSuchRoutine"), 0u);
+  void* trampoline = HookDebugProcedure("debug_info_test.qv.DebugInfoMarker",
+                                        reinterpret_cast<void*>(&Replacement));
+  ASSERT_NE(trampoline, nullptr);
+  int (*volatile call)(int) = &DebugInfoMarker;
+  EXPECT_EQ(call(2), 1002);
+  EXPECT_EQ(reinterpret_cast<int (*)(int)>(trampoline)(2), 6);
+  UnhookProcedure(trampoline);
+  EXPECT_EQ(call(2), 6);
+}
+
+std::vector<uint8_t> FileBlockDebug(const std::string& path, int& version) {
+  std::vector<uint8_t> block;
+  bool old_form = true;
+  TOstrelLoggerData data;
+  TOstrelModuleOptions options;
+  EXPECT_TRUE(ReadLoggerBlock(path, block, old_form)) << path;
+  EXPECT_FALSE(old_form);
+  EXPECT_TRUE(ParseLoggerData(block.data(), block.size(), data, options));
+  version = data.data_version;
+  return data.debug;
+}
+
+// The program carries the block, and its name table places the application's exception
+// handler where the symbol table does.
+TEST(DebugInfoTest, ProgramCarriesTheBlock) {
+  const std::string quorvel = std::string(QV_BINARY_DIR) + "/bin/quorvel";
+  EXPECT_NE(test::RunShellCommand("readelf -S " + quorvel).output.find(" .oldata "),
+            std::string::npos);
+  int version = 0;
+  const auto debug = FileBlockDebug(quorvel, version);
+  EXPECT_EQ(version, OstrelCurrentDataVersion);
+  const std::string nm =
+      test::RunShellCommand("nm -C " + quorvel + " | grep ' qv::TApplication::HandleException('")
+          .output;
+  ASSERT_FALSE(nm.empty());
+  const uintptr_t expected = std::stoull(nm.substr(0, nm.find(' ')), nullptr, 16);
+  EXPECT_EQ(FindDebugProcAddress(debug, version, 0, "forms.qv::TApplication.HandleException"),
+            expected);
+}
+
+// For sampled addresses of this test program, file, line and function agree with
+// addr2line. Left out: addresses inside inlined code (addr2line names the inlined routine
+// there, the line table the routine it was inlined into), code without line information,
+// and functions whose full name holds "." or is longer than a stored name's 255 bytes.
+TEST(DebugInfoTest, GeneratedLineTableAgreesWithAddr2line) {
+  const std::string self = ExeName();
+  int version = 0;
+  const auto debug = FileBlockDebug(self, version);
+  const auto index = BuildLineIndex(debug, version);
+  // Addresses spread over the functions of the symbol table.
+  std::istringstream symbols(
+      test::RunShellCommand("nm -S --defined-only " + self + " | grep -i ' t '").output);
+  std::vector<std::pair<uintptr_t, uintptr_t>> functions;
+  for (std::string line; std::getline(symbols, line);) {
+    uintptr_t start = 0, size = 0;
+    char type = 0;
+    if (std::sscanf(line.c_str(), "%lx %lx %c", &start, &size, &type) == 3 && size > 0)
+      functions.emplace_back(start, size);
+  }
+  ASSERT_GT(functions.size(), 1000u);
+  std::mt19937_64 random(31);
+  std::vector<uintptr_t> addresses;
+  std::string list;
+  for (int i = 0; i < 2000; ++i) {
+    const auto& [start, size] = functions[random() % functions.size()];
+    addresses.push_back(start + random() % size);
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "%lx\n", addresses.back());
+    list += hex;
+  }
+  const std::string input = "/tmp/qv-oldata-addresses-" + std::to_string(::getpid());
+  std::ofstream(input) << list;
+  std::istringstream out(
+      test::RunShellCommand("addr2line -a -i -f -C -e " + self + " < " + input).output);
+  ::unlink(input.c_str());
+  // Groups: the address, then function and place for each (inlined) level.
+  std::map<uintptr_t, std::vector<std::pair<std::string, std::string>>> answers;
+  uintptr_t current = 0;
+  for (std::string line; std::getline(out, line);) {
+    if (line.starts_with("0x")) {
+      current = std::stoull(line, nullptr, 16);
+      answers[current];
+    } else if (std::string place; std::getline(out, place)) {
+      answers[current].emplace_back(line, place);
+    }
+  }
+  int compared = 0, inlined = 0, unknown = 0, long_names = 0, generated = 0;
+  for (const uintptr_t address : addresses) {
+    const auto& levels = answers[address];
+    if (levels.empty() || levels[0].second.starts_with("??") || levels[0].second.ends_with(":?")) {
+      ++unknown;
+      continue;
+    }
+    if (levels.size() > 1) {
+      ++inlined;
+      continue;
+    }
+    const auto& [function, place] = levels[0];
+    // Static initialisers and the sanitizers' module constructors share their code's
+    // debug information.
+    if (function.starts_with("_sub_") || function.starts_with("_GLOBAL__sub_")) {
+      ++generated;
+      continue;
+    }
+    // Names that hold "." or are longer than 255 bytes cannot be stored as they are.
+    if (function.size() >= 255 || function.find('.') != std::string::npos) {
+      ++long_names;
+      continue;
+    }
+    const std::string file = ExtractFileName(place.substr(0, place.rfind(':')));
+    const std::string line_text = place.substr(place.rfind(':') + 1);
+    TOstrelStackEntry entry;
+    const bool found = FindSourceLocation(debug, version, 0, address, entry, index.get());
+    SCOPED_TRACE(place + " " + function);
+    ASSERT_TRUE(found) << std::hex << address;
+    // A unit name without "." is shown with ".pas", as the format has it.
+    EXPECT_EQ(entry.unit_name, file.find('.') == std::string::npos ? file + ".pas" : file);
+    EXPECT_EQ(std::to_string(entry.line), line_text.substr(0, line_text.find(' ')));
+    EXPECT_EQ(entry.FunctionName(), function);
+    ++compared;
+  }
+  std::printf(
+      "compared %d, inlined %d, without line information %d, long or dotted names %d, "
+      "generated %d\n",
+      compared, inlined, unknown, long_names, generated);
+  EXPECT_GE(compared, 500);
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,21 @@
+// A chain of exported routines for the call-stack test: f1 calls f2, which calls f3, which
+// calls back into the test with the stack as it stands.
+extern "C" {
+using StackCallback = void (*)(void*);
+
+[[gnu::noinline]] int f3(StackCallback callback, void* context) {
+  callback(context);
+  asm volatile("" ::: "memory");
+  return 3;
+}
+[[gnu::noinline]] int f2(StackCallback callback, void* context) {
+  const int r = f3(callback, context);
+  asm volatile("" ::: "memory");
+  return r + 2;
+}
+[[gnu::noinline]] int f1(StackCallback callback, void* context) {
+  const int r = f2(callback, context);
+  asm volatile("" ::: "memory");
+  return r + 1;
+}
+}

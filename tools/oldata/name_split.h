@@ -1,0 +1,63 @@
+// Splitting a demangled C++ function name into its scope and the rest, so that the line
+// table can store "Class.procedure" and the name table "unit.Class.method".
+#pragma once
+
+#include <cctype>
+#include <cstring>
+#include <string>
+
+namespace qv::oldata {
+
+struct SplitName {
+  std::string scope;      // "qv::TApplication"; empty for a name without one
+  std::string procedure;  // "HandleException(std::__exception_ptr::exception_ptr)"
+  std::size_t parameters = std::string::npos;  // where the parameter list starts in `procedure`
+};
+
+// scope + "::" + procedure (or procedure alone) gives the name back.
+inline SplitName SplitFunctionName(const std::string& name) {
+  static constexpr std::string_view Anonymous = "(anonymous namespace)";
+  int depth = 0;
+  std::size_t separator = std::string::npos, parameters = std::string::npos;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if (name.compare(i, Anonymous.size(), Anonymous) == 0) {
+      i += Anonymous.size() - 1;
+      continue;
+    }
+    if (name.compare(i, 8, "operator") == 0 &&
+        (i == 0 || (!std::isalnum(uint8_t(name[i - 1])) && name[i - 1] != '_'))) {
+      std::size_t j = i + 8;
+      if (name.compare(j, 2, "()") == 0)
+        j += 2;
+      else
+        while (j < name.size() && std::strchr("<>=!+-*/%^&|~,[]", name[j]) != nullptr) ++j;
+      i = j - 1;
+      continue;
+    }
+    const char c = name[i];
+    if (c == '(' && depth == 0) {
+      parameters = i;
+      break;
+    }
+    if (c == '<' || c == '(' || c == '{' || c == '[') {
+      ++depth;
+    } else if (c == '>' || c == ')' || c == '}' || c == ']') {
+      --depth;
+    } else if (depth == 0 && c == ':' && i + 1 < name.size() && name[i + 1] == ':') {
+      separator = i;
+      ++i;
+    }
+  }
+  SplitName split;
+  if (separator == std::string::npos) {
+    split.procedure = name;
+    split.parameters = parameters;
+  } else {
+    split.scope = name.substr(0, separator);
+    split.procedure = name.substr(separator + 2);
+    split.parameters = parameters == std::string::npos ? parameters : parameters - separator - 2;
+  }
+  return split;
+}
+
+}  // namespace qv::oldata
