@@ -24,10 +24,12 @@ bool Run(qv::TCustomSmtpClient& smtp, void (qv::TCustomSmtpClient::*request)()) 
   try {
     (smtp.*request)();
   } catch (const qv::SmtpException&) {
+    smtp.OnRequestDone = nullptr;
     return false;
   }
   qv::fuzz::PumpOrAbort([&] { return done > 0; }, "SMTP request");
   qv::ProcessMessages();
+  smtp.OnRequestDone = nullptr;
   if (done != 1) std::abort();
   return error == 0;
 }
