@@ -86,6 +86,7 @@ class LoopbackPeer {
   LoopbackPeer& operator=(const LoopbackPeer&) = delete;
 
   [[nodiscard]] int Port() const { return port_; }
+  [[nodiscard]] const std::string& Received() const { return received_; }
 
   // Plays `script` in pieces of `cut` bytes (every fourth piece 32 times as long); 0 sends
   // each part at once.
@@ -94,6 +95,7 @@ class LoopbackPeer {
     cut_ = cut;
     sent_ = 0;
     pieces_ = 0;
+    received_.clear();
     listenWatch_ = WatchFd(listener_, POLLIN, [this](int, short) { Accept(); });
     SetIdleHandler([this](MSG&, bool) {
       Step();
@@ -127,7 +129,10 @@ class LoopbackPeer {
     char buf[16384];
     for (;;) {
       const ssize_t n = ::recv(conn_, buf, sizeof buf, 0);
-      if (n > 0) continue;
+      if (n > 0) {
+        received_.append(buf, std::size_t(n));
+        continue;
+      }
       if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) Drop();
       return;
     }
@@ -176,6 +181,7 @@ class LoopbackPeer {
   bool ended_ = false;
   WatchId listenWatch_ = 0, connWatch_ = 0;
   std::string_view script_;
+  std::string received_;
   std::uint8_t cut_ = 0;
   std::size_t sent_ = 0, pieces_ = 0;
 };
