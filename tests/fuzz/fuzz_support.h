@@ -65,9 +65,9 @@ inline void WriteFile(const std::string& path, std::string_view bytes) {
 // A server on 127.0.0.1 played by the input: it accepts the client's connections in turn and
 // sends each its part of the script (the parts are cut at NUL bytes), one piece each time this
 // thread's queue runs idle (that is, once the client has handled what came before and waits),
-// so the client meets every cut the input asks for. What the client sends is read and
-// dropped. After a part it ends its side of the connection; connections beyond the parts are
-// closed at once.
+// so the client meets every cut the input asks for. What the client sends is kept
+// (`Received`). After a part it ends its side of the connection; a connection beyond the parts,
+// or beside one still open, is closed at once.
 class LoopbackPeer {
  public:
   LoopbackPeer() {
@@ -114,6 +114,7 @@ class LoopbackPeer {
   void Accept() {
     const int c = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (c < 0) return;
+    if (conn_ >= 0) Drain();  // a client that closed one connection and opened the next
     if (conn_ >= 0 || sent_ > script_.size()) {
       HardClose(c);
       return;
