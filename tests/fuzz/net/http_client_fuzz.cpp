@@ -1,7 +1,8 @@
 // The HTTP client itself against a server played by the input over loopback: its line
 // cutting and 8,192-byte line limit, status line and header handling, the switch to the
 // body, chunk framing, Location parsing and relocations (every host name resolves to the
-// peer). The first byte sets how the answer is cut into reads, the second the request.
+// peer). The first byte sets how the answer is cut into reads, the second the request; a
+// NUL ends one connection's answer, the rest goes to the next connection.
 // Every request must end exactly once, in the ready state, counting no more than it got, and
 // nothing the server says may add lines to the requests.
 #include <cstdint>
