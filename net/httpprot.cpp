@@ -552,7 +552,8 @@ void THttpCli::SocketDataAvailable(std::uint16_t Error) {
       std::size_t len = rcvLen_;
       const bool chunked = LowerCase(TrimSpaces(transferEncoding_)) == "chunked";
       if (!chunked && contentLength_ >= 0) {
-        len = std::size_t(std::min<std::int64_t>(std::int64_t(len), contentLength_ - rcvdCount_));
+        const std::int64_t left = std::max<std::int64_t>(0, contentLength_ - rcvdCount_);
+        len = std::size_t(std::min<std::int64_t>(std::int64_t(len), left));
       }
       const std::size_t used = GetBodyLineNext(rcvBuf_, len);
       std::memmove(rcvBuf_, rcvBuf_ + used, rcvLen_ - used);
@@ -849,6 +850,7 @@ void THttpCli::LocationSessionClosed(std::uint16_t Error) {
   headerBytes_ = 0;
   headerLineCount_ = 0;
   bodyLineCount_ = 0;
+  rcvdCount_ = 0;  // the next answer is counted from its own first byte
   contentLength_ = -1;
   statusCode_ = 0;
   transferEncoding_.clear();

@@ -513,6 +513,28 @@ TEST(HttpCliScriptTest, TrailersDoNotDesynchroniseTheNextAnswer) {
   EXPECT_EQ(Text(two), "xyz");
 }
 
+// A relocation whose answer ran until the server closed: the next server's answer is counted
+// from zero, so its length is met by its own bytes (the old count once made the length left
+// negative and the client read outside its buffer).
+TEST(HttpCliScriptTest, RelocationAfterBodyEndedByCloseCountsAfresh) {
+  ScriptedPeer target({ScriptedPeer::ReadUntil("\r\n\r\n"),
+                       ScriptedPeer::SendBytes("HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nnew!"),
+                       ScriptedPeer::CloseNow()});
+  ScriptedPeer moved({ScriptedPeer::ReadUntil("\r\n\r\n"),
+                      ScriptedPeer::SendBytes("HTTP/1.0 301 Moved\r\nLocation: http://127.0.0.1:" +
+                                              std::to_string(target.Port()) +
+                                              "/next\r\n\r\nold body, ended by the close"),
+                      ScriptedPeer::CloseNow()});
+  THttpCli h;
+  h.URL = "http://127.0.0.1:" + std::to_string(moved.Port()) + "/old";
+  TMemoryStream body;
+  const Result r = Fetch(h, httpGET, &body);
+  EXPECT_EQ(r.error, 0);
+  EXPECT_EQ(h.StatusCode(), 200);
+  EXPECT_EQ(h.RcvdCount(), 4);
+  EXPECT_EQ(Text(body), "old body, ended by the closenew!");
+}
+
 TEST(HttpCliLocalTest, LocalFailuresAndAbort) {
   ResolverScope dns;
   THttpCli h;
