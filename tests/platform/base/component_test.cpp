@@ -74,47 +74,6 @@ TEST(TComponentTest, OwnedComponentsAreDestroyedInReverseOrder) {
   EXPECT_FALSE(form->HasState(csDestroying));
 }
 
-TEST(TComponentTest, TheOwnerAndSiblingsHearOfInsertAndRemove) {
-  std::vector<std::string> log;
-  auto form = std::make_unique<Probe>(nullptr, "form", &log);
-  Create<Probe>(form.get(), "a", &log);
-  log.clear();
-  auto* b = Create<Probe>(form.get(), "b", &log);
-  // The owner is told and passes it on to every owned component first. The new one is
-  // still being built, so nobody can see more of it than its TComponent part.
-  EXPECT_EQ(log, (std::vector<std::string>{"a +?", "form +?"}));
-  log.clear();
-  delete b;  // destroyed first: it leaves its owner's list
-  EXPECT_EQ(log, (std::vector<std::string>{"~b", "a -?", "form -?"}));
-  EXPECT_EQ(form->ComponentCount(), 1);
-}
-
-TEST(TComponentTest, FreeNotificationWorksBothWays) {
-  std::vector<std::string> log;
-  auto input = std::make_unique<Probe>(nullptr, "input", &log);
-  auto output = std::make_unique<Probe>(nullptr, "output", &log);
-  output->partner = input.get();
-  input->partner = output.get();
-  output->FreeNotification(input.get());
-  input.reset();
-  EXPECT_EQ(output->partner, nullptr);
-
-  auto again = std::make_unique<Probe>(nullptr, "again", &log);
-  again->partner = output.get();
-  output->FreeNotification(again.get());  // registered from the other side
-  output.reset();
-  EXPECT_EQ(again->partner, nullptr);
-
-  // Registered twice, removed once: the call stops.
-  auto b = std::make_unique<Probe>(nullptr, "b", &log);
-  again->FreeNotification(b.get());
-  again->FreeNotification(b.get());
-  b->RemoveFreeNotification(again.get());
-  log.clear();
-  b.reset();
-  EXPECT_EQ(log, std::vector<std::string>{"~b"});  // again heard nothing
-}
-
 TEST(TComponentTest, PartnersInsideOneOwnerDyingTogetherAreSafe) {
   // Each sibling points at the other; whichever dies first must not leave the
   // other with a notification for a freed object.
@@ -132,43 +91,6 @@ TEST(TComponentTest, PartnersInsideOneOwnerDyingTogetherAreSafe) {
       << ::testing::PrintToString(log);
   EXPECT_EQ(log[log.size() - 2], "in -?");
   EXPECT_EQ(log.back(), "~in!");
-}
-
-TEST(TComponentTest, MovingAndRemovingOwnership) {
-  std::vector<std::string> log;
-  auto one = std::make_unique<Probe>(nullptr, "one", &log);
-  auto two = std::make_unique<Probe>(nullptr, "two", &log);
-  auto* c = Create<Probe>(one.get(), "c", &log);
-  two->InsertComponent(c);
-  EXPECT_EQ(c->Owner(), two.get());
-  EXPECT_EQ(one->ComponentCount(), 0);
-  EXPECT_EQ(two->ComponentCount(), 1);
-  two->RemoveComponent(c);
-  EXPECT_EQ(c->Owner(), nullptr);
-  std::unique_ptr<Probe> mine(c);  // the caller owns it now
-  two.reset();
-  EXPECT_EQ(Only(log, '~'), std::vector<std::string>{"~two"});
-}
-
-TEST(TComponentTest, StateFlagsAndLoaded) {
-  std::vector<std::string> log;
-  auto form = std::make_unique<Probe>(nullptr, "form", &log);
-  form->BeginLoading();
-  EXPECT_TRUE(form->HasState(csLoading));
-  form->Loaded();
-  EXPECT_FALSE(form->HasState(csLoading));
-  EXPECT_EQ(log.back(), "loaded form");
-  form->SetDesigning(true);
-  auto* child = Create<Probe>(form.get(), "child", &log);
-  EXPECT_TRUE(child->HasState(csDesigning));  // inherited at insertion
-  form->SetDesigning(false);
-  EXPECT_FALSE(child->HasState(csDesigning));
-  log.clear();
-  Free(child);
-  EXPECT_EQ(form->ComponentCount(), 0);
-  EXPECT_EQ(log, (std::vector<std::string>{"~child!", "form -?"}));
-  Free(nullptr);
-  EXPECT_THROW(Create<Probe>(nullptr, "x", &log), std::invalid_argument);
 }
 
 }  // namespace

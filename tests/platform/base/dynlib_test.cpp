@@ -8,25 +8,6 @@
 namespace qv {
 namespace {
 
-TEST(TDynLibTest, OverrideVariableNames) {
-  const struct {
-    const char *lib, *var;
-  } cases[] = {
-      {"libmp3lame.so.0", "QUORVEL_LIB_MP3LAME"},
-      {"libFLAC.so.12", "QUORVEL_LIB_FLAC"},
-      {"libvorbisenc.so.2", "QUORVEL_LIB_VORBISENC"},
-      {"libogg.so.0", "QUORVEL_LIB_OGG"},
-      {"/opt/q/libcdrip.so", "QUORVEL_LIB_CDRIP"},
-      {"libz.so.1", "QUORVEL_LIB_Z"},
-      {"cdrip", "QUORVEL_LIB_CDRIP"},
-      {"libfoo-1.2.so", "QUORVEL_LIB_FOO_1_2"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.lib);
-    EXPECT_EQ(TDynLib::OverrideVariable(c.lib), c.var);
-  }
-}
-
 TEST(TDynLibTest, LoadsARealLibraryAndResolvesASymbol) {
   ::unsetenv("QUORVEL_LIB_Z");
   TDynLib lib;

@@ -15,60 +15,6 @@ using qv::testing::ReadFile;
 using qv::testing::TempDir;
 using qv::testing::WriteFile;
 
-TEST(PathsTest, NamePartsAndExpansion) {
-  const struct {
-    const char *path, *dir, *name, *ext;
-  } cases[] = {
-      {"/a/b/c.mp3", "/a/b/", "c.mp3", ".mp3"},
-      {"C:\\Music\\x.y\\track", "C:/Music/x.y/", "track", ""},
-      {"a\\b/c.tar.gz", "a/b/", "c.tar.gz", ".gz"},
-      {"plain", "", "plain", ""},
-      {".hidden", "", ".hidden", ".hidden"},
-      {"dir/", "dir/", "", ""},
-      {"", "", "", ""},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.path);
-    EXPECT_EQ(ExtractFilePath(c.path), c.dir);
-    EXPECT_EQ(ExtractFileName(c.path), c.name);
-    EXPECT_EQ(ExtractFileExt(c.path), c.ext);
-  }
-  EXPECT_EQ(ChangeFileExt("a/b.wav", ".mp3"), "a/b.mp3");
-  EXPECT_EQ(ChangeFileExt("a.d/b", ".mp3"), "a.d/b.mp3");
-  EXPECT_EQ(ChangeFileExt("a/b.wav", ""), "a/b");
-  EXPECT_EQ(IncludeTrailingPathDelimiter("a\\b"), "a/b/");
-  EXPECT_EQ(IncludeTrailingPathDelimiter("a\\"), "a/");
-  EXPECT_EQ(IncludeTrailingPathDelimiter(""), "/");
-  EXPECT_EQ(ExcludeTrailingPathDelimiter("a//"), "a");
-  EXPECT_EQ(ExcludeTrailingPathDelimiter("/"), "/");
-  EXPECT_EQ(NormalizePath(".\\CDDB\\"), "./CDDB/");
-  char cwd[4096];
-  ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
-  EXPECT_EQ(ExpandFileName("/a/./b/../c"), "/a/c");
-  EXPECT_EQ(ExpandFileName("/../.."), "/");
-  EXPECT_EQ(ExpandFileName("/a\\b\\"), "/a/b/");
-  EXPECT_EQ(ExpandFileName("x"), std::string(cwd) + "/x");
-  EXPECT_EQ(ExpandFileName(".\\CDDB\\"), std::string(cwd) + "/CDDB/");
-}
-
-TEST(PathsTest, FilesAndFolders) {
-  TempDir dir;
-  EXPECT_TRUE(ForceDirectories(dir / "a\\b/c"));
-  EXPECT_TRUE(DirectoryExists(dir / "a/b/c"));
-  EXPECT_FALSE(FileExists(dir / "a/b/c"));
-  WriteFile(dir / "a/f", "1");
-  EXPECT_TRUE(FileExists(dir / "a\\f"));
-  EXPECT_FALSE(ForceDirectories(dir / "a/f/sub"));  // a file is in the way
-  WriteFile(dir / "a/g", "2");
-  EXPECT_FALSE(RenameFile(dir / "a/f", dir / "a/g"));  // never over an existing file
-  EXPECT_EQ(ReadFile(dir / "a/g"), "2");
-  EXPECT_TRUE(RenameFile(dir / "a/f", dir / "a/h"));
-  EXPECT_FALSE(FileExists(dir / "a/f"));
-  EXPECT_TRUE(DeleteFile(dir / "a/h"));
-  EXPECT_FALSE(DeleteFile(dir / "a/h"));
-  EXPECT_FALSE(DeleteFile(dir / "a/b"));  // folders are not files
-}
-
 TEST(PathsTest, FindFileNoCasePrefersTheExactName) {
   TempDir dir;
   WriteFile(dir / "Cat.idx", "mixed");
@@ -81,13 +27,6 @@ TEST(PathsTest, FindFileNoCasePrefersTheExactName) {
   EXPECT_EQ(FindFileNoCase(dir / "missing", "x"), "");
   EXPECT_EQ(FindFileNoCase(dir.path(), ""), "");
   EXPECT_EQ(FindFileNoCase(dir.path(), ".."), "");
-}
-
-TEST(PathsTest, ExecutableName) {
-  const std::string exe = ExeName();
-  EXPECT_EQ(ExtractFileName(exe), "test_base");
-  EXPECT_EQ(ExeDir() + "test_base", exe);
-  EXPECT_EQ(ExeDir().back(), '/');
 }
 
 TEST(PathsTest, SafePathComponentNeverEscapesItsFolder) {

@@ -60,15 +60,6 @@ class Sleeper final : public TThread {
   TEvent wake_;
 };
 
-TEST(TThreadTest, NothingRunsBeforeStart) {
-  Worker w;
-  EXPECT_FALSE(w.Started());
-  EXPECT_EQ(w.first_step.WaitFor(0ms), wrTimeout);
-  EXPECT_EQ(w.steps.load(), 0);
-  // Waiting for a thread that never started returns at once.
-  EXPECT_EQ(w.WaitFor(), 0);
-}
-
 TEST(TThreadTest, StartTerminateWaitFor) {
   Worker w;
   std::atomic<int> terminated_calls{0};
@@ -126,45 +117,6 @@ TEST(TThreadTest, DestroyingARunningThreadStopsIt) {
   EXPECT_TRUE(ended.load());
 }
 
-TEST(TThreadTest, SeveralWaitersFromSeveralThreads) {
-  Sleeper s;
-  s.Start();
-  ASSERT_EQ(s.waiting.WaitFor(kDeadline), wrSignaled);
-  std::vector<std::thread> waiters;
-  std::atomic<int> done{0};
-  for (int i = 0; i < 4; ++i) {
-    waiters.emplace_back([&] {
-      s.WaitFor();
-      ++done;
-    });
-  }
-  EXPECT_FALSE(s.WaitFor(1ms));  // still running
-  s.Terminate();
-  EXPECT_TRUE(s.WaitFor(kInfiniteWait));
-  for (auto& t : waiters) t.join();
-  EXPECT_EQ(done.load(), 4);
-}
-
-TEST(TThreadTest, WaitForFromTheWorkerItselfThrows) {
-  class SelfWaiter final : public TThread {
-   public:
-    ~SelfWaiter() override { Stop(); }
-    std::atomic<bool> threw{false};
-
-   protected:
-    void Execute() override {
-      try {
-        WaitFor();
-      } catch (const EThread&) {
-        threw = true;
-      }
-    }
-  } t;
-  t.Start();
-  t.WaitFor();
-  EXPECT_TRUE(t.threw.load());
-}
-
 TEST(TEventTest, ManualAndAutoReset) {
   TEvent manual(true, false);
   EXPECT_EQ(manual.WaitFor(0ms), wrTimeout);
@@ -192,24 +144,6 @@ TEST(TEventTest, WakesAWaiterOnAnotherThread) {
   go.SetEvent();
   EXPECT_EQ(back.WaitFor(kDeadline), wrSignaled);
   t.join();
-}
-
-TEST(TCriticalSectionTest, GuardsSharedState) {
-  TCriticalSection cs;
-  int counter = 0;
-  std::vector<std::thread> threads;
-  for (int i = 0; i < 4; ++i) {
-    threads.emplace_back([&] {
-      for (int k = 0; k < 1000; ++k) {
-        std::lock_guard lock(cs);
-        ++counter;
-      }
-    });
-  }
-  for (auto& t : threads) t.join();
-  EXPECT_EQ(counter, 4000);
-  EXPECT_TRUE(cs.TryEnter());
-  cs.Leave();
 }
 
 }  // namespace
