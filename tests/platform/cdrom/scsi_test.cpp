@@ -126,24 +126,5 @@ TEST(ScsiTest, RejectsInconsistentTocAnswers) {
   }
 }
 
-TEST(ScsiTest, InquiryTextsArePaddedAndCut) {
-  InquiryData data;
-  data.DeviceType = 5;
-  data.VendorId = "QUORVEL";
-  data.ProductId = "A PRODUCT NAME LONGER THAN 16";
-  data.Revision = "1.0";
-  data.VendorSpecific = "disc.cue";
-  const Bytes answer = BuildInquiry(data);
-  ASSERT_GE(answer.size(), 56u);
-  EXPECT_EQ(answer[0], 5);
-  EXPECT_EQ(std::string(answer.begin() + 8, answer.begin() + 16), "QUORVEL ");
-  const InquiryData back = ParseInquiry(answer);
-  EXPECT_EQ(back.VendorId, "QUORVEL");
-  EXPECT_EQ(back.ProductId, "A PRODUCT NAME L");
-  EXPECT_EQ(back.Revision, "1.0");
-  EXPECT_EQ(back.VendorSpecific, "disc.cue");
-  EXPECT_THROW((void)ParseInquiry(std::span(answer.data(), 35)), ECdromError);
-}
-
 }  // namespace
 }  // namespace qv
