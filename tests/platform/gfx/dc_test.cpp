@@ -67,123 +67,6 @@ TEST(DCTest, LinesFarOutsideCostOnlyTheirVisiblePart) {
   }
 }
 
-TEST(DCTest, PolylineAndPolygon) {
-  Bitmap bmp = White(9, 8);
-  DC dc(&bmp);
-  dc.MoveTo(7, 7);
-  const Point open[] = {{0, 0}, {4, 0}, {4, 2}};
-  dc.Polyline(open);
-  EXPECT_EQ(dc.GetCurrentPosition(), (Point{7, 7}));  // Polyline leaves it alone
-  dc.SelectBrush(kRed);
-  const Point triangle[] = {{1, 3}, {7, 3}, {7, 7}};
-  dc.Polygon(triangle);  // closed outline in the pen, inside in the brush
-  EXPECT_EQ(Picture(bmp), Picture({
-                              "#####....", "....#....", ".........", ".#######.", "..##rrr#.",
-                              "....#rr#.", ".....###.",
-                              ".......#.",  // the closing edge starts at (7, 7)
-                          }));
-}
-
-TEST(DCTest, RectanglesWithAndWithoutPen) {
-  Bitmap bmp = White(14, 6);
-  DC dc(&bmp);
-  dc.SelectBrush(kRed);
-  dc.Rectangle(0, 0, 5, 4);  // outline on the rectangle's inner edge
-  dc.SelectPen(kNoPen);
-  dc.Rectangle(6, 0, 10, 4);  // no pen: one pixel less to the right and below
-  dc.FrameRect({11, 0, 14, 3}, Brush{BrushStyle::bsSolid, clBlack});
-  dc.FillRect({0, 5, 3, 6});
-  dc.FillRect({4, 5, 8, 6}, kClear);  // a clear brush paints nothing
-  EXPECT_EQ(Picture(bmp), Picture({
-                              "#####.rrr..###",
-                              "#rrr#.rrr..#.#",
-                              "#rrr#.rrr..###",
-                              "#####.........",
-                              "..............",
-                              "rrr...........",
-                          }));
-}
-
-TEST(DCTest, RoundRectOutlineAndFill) {
-  Bitmap bmp = White(10, 8);
-  DC dc(&bmp);
-  dc.SelectBrush(kRed);
-  dc.RoundRect(0, 0, 10, 8, 6, 6);
-  EXPECT_EQ(Picture(bmp), Picture({
-                              ".########.",
-                              "#rrrrrrrr#",
-                              "#rrrrrrrr#",
-                              "#rrrrrrrr#",
-                              "#rrrrrrrr#",
-                              "#rrrrrrrr#",
-                              "#rrrrrrrr#",
-                              ".########.",
-                          }));
-}
-
-TEST(DCTest, ClippingSavedStatesAndOrigins) {
-  Bitmap bmp = White(8, 6);
-  DC dc(&bmp);
-  dc.SelectBrush(kRed);
-  EXPECT_EQ(dc.SaveDC(), 1);
-  EXPECT_EQ(dc.IntersectClipRect(1, 1, 7, 5), SIMPLEREGION);
-  EXPECT_EQ(dc.ExcludeClipRect(3, 2, 5, 4), COMPLEXREGION);
-  dc.FillRect({0, 0, 8, 6});
-  Rect box;
-  dc.GetClipBox(box);
-  EXPECT_EQ(box, (Rect{1, 1, 7, 5}));
-  EXPECT_EQ(dc.GetPixel(3, 2), CLR_INVALID);  // excluded
-  EXPECT_EQ(dc.SetPixel(0, 0, clBlack), CLR_INVALID);
-  EXPECT_TRUE(dc.RestoreDC(-1));
-  EXPECT_FALSE(dc.RestoreDC(-1));  // nothing left to restore
-
-  // The window origin moves the drawing, and the clip rectangle with it.
-  dc.SetWindowOrg({-6, -4});
-  dc.IntersectClipRect(0, 0, 1, 1);
-  dc.FillRect({-10, -10, 10, 10}, Brush{BrushStyle::bsSolid, clBlack});
-  EXPECT_EQ(Picture(bmp), Picture({
-                              "........",
-                              ".rrrrrr.",
-                              ".rr..rr.",
-                              ".rr..rr.",
-                              ".rrrrr#.",
-                              "........",
-                          }));
-}
-
-TEST(DCTest, SelectClipRgnIsInDeviceCoordinates) {
-  Bitmap bmp = White(6, 3);
-  DC dc(&bmp);
-  dc.SetViewportOrg({2, 0});
-  const Region rgn = Region(Rect{0, 0, 1, 3}).Union(Region(Rect{4, 0, 6, 1}));
-  EXPECT_EQ(dc.SelectClipRgn(&rgn), COMPLEXREGION);
-  dc.FillRect({-2, 0, 4, 3}, kRed);
-  EXPECT_EQ(Picture(bmp), Picture({
-                              "r...rr",
-                              "r.....",
-                              "r.....",
-                          }));
-  EXPECT_EQ(dc.SelectClipRgn(nullptr), SIMPLEREGION);
-}
-
-TEST(DCTest, DeviceOriginAndSystemClip) {
-  Bitmap bmp = White(6, 4);
-  DC dc(&bmp);
-  dc.SetDeviceOrigin({2, 1});
-  dc.SetSystemClip(Region(Rect{0, 0, 3, 2}));
-  dc.SaveDC();
-  dc.FillRect({-5, -5, 20, 20}, kRed);
-  dc.RestoreDC(1);  // the system clip is not part of the saved state
-  dc.SetPixel(2, 1, clBlack);
-  dc.SetPixel(3, 1, clBlack);  // outside the system clip
-  EXPECT_EQ(Picture(bmp), Picture({
-                              "......",
-                              "..rrr.",
-                              "..rr#.",
-                              "......",
-                          }));
-}
-
 Bitmap Pattern4x4() {
   // Rows: r g b #, then shifted.
   Bitmap src(4, 4);
@@ -220,21 +103,6 @@ TEST(DCTest, BitBltWithinOneBitmapOverlaps) {
                           }));
 }
 
-TEST(DCTest, RasterOpsCombineChannels) {
-  Bitmap dst(1, 1), src(1, 1);
-  dst.SetPixel(0, 0, 0x0F0F0F);
-  src.SetPixel(0, 0, 0x3C3C3C);
-  DC d(&dst), s(&src);
-  const std::pair<std::uint32_t, COLORREF> cases[] = {
-      {SRCAND, 0x0C0C0C}, {SRCPAINT, 0x3F3F3F}, {SRCINVERT, 0x333333}, {SRCCOPY, 0x3C3C3C}};
-  for (const auto& [rop, expected] : cases) {
-    SCOPED_TRACE(rop);
-    dst.SetPixel(0, 0, 0x0F0F0F);
-    d.BitBlt(0, 0, 1, 1, s, 0, 0, rop);
-    EXPECT_EQ(dst.Pixel(0, 0), expected);
-  }
-}
-
 TEST(DCTest, StretchBltNearestAndHalftone) {
   Bitmap src(2, 2);
   src.SetPixel(0, 0, 0x0000FF);
@@ -267,56 +135,6 @@ TEST(DCTest, StretchBltNearestAndHalftone) {
   EXPECT_FALSE(sm.StretchBlt(0, 0, -2, 1, cdc, 0, 0, 4, 2));
 }
 
-TEST(DCTest, StretchBltClipsTheSourceAndMayReadItsOwnBitmap) {
-  Bitmap src(2, 2);
-  src.Fill(0x0000FF);
-  Bitmap bmp = White(6, 2);
-  DC sdc(&src), dc(&bmp);
-  // Source (-1, 0, 3 wide): its first column lies off the bitmap, so the first two
-  // destination columns keep their pixels.
-  EXPECT_TRUE(dc.StretchBlt(0, 0, 6, 2, sdc, -1, 0, 3, 2));
-  EXPECT_EQ(Picture(bmp), Picture({
-                              "..rrrr",
-                              "..rrrr",
-                          }));
-
-  Bitmap self = White(4, 2);
-  self.SetPixel(0, 0, 0x000000);
-  DC sd(&self);
-  EXPECT_TRUE(sd.StretchBlt(2, 0, 2, 2, sd, 0, 0, 1, 1));  // magnify its own top-left pixel
-  EXPECT_EQ(Picture(self), Picture({
-                               "#.##",
-                               "..##",
-                           }));
-
-  // A cover shrunk into a picture control: a flat colour stays flat, the rest untouched.
-  Bitmap cover(600, 300);
-  cover.Fill(0x336699);
-  Bitmap control = White(300, 127);
-  DC cdc(&cover), pic(&control);
-  pic.SetStretchBltMode(HALFTONE);
-  EXPECT_TRUE(pic.StretchBlt(23, 0, 254, 127, cdc, 0, 0, 600, 300));
-  EXPECT_EQ(control.Pixel(23, 0), 0x336699u);
-  EXPECT_EQ(control.Pixel(276, 126), 0x336699u);
-  EXPECT_EQ(control.Pixel(22, 60), 0xFFFFFFu);
-  EXPECT_EQ(control.Pixel(277, 60), 0xFFFFFFu);
-}
-
-TEST(DCTest, SystemColoursAndWideFormats) {
-  Bitmap bmp(3, 1, PixelFormat::pf32bit);
-  DC dc(&bmp);
-  dc.FillRect({0, 0, 3, 1}, Brush{BrushStyle::bsSolid, clBtnFace});
-  EXPECT_EQ(bmp.Pixel(1, 0), RGB(212, 208, 200));
-  EXPECT_EQ(bmp.ScanLine(0)[7], 255);  // alpha
-  Bitmap src(1, 1);
-  src.SetPixel(0, 0, 0x123456);
-  DC sdc(&src);
-  dc.BitBlt(2, 0, 1, 1, sdc, 0, 0);
-  EXPECT_EQ(bmp.Pixel(2, 0), 0x123456u);
-  EXPECT_EQ(ColorToRGB(clNone), 0xFFFFFFu);
-  EXPECT_EQ(ColorToRGB(SysColor(200)), 0u);  // past the table
-}
-
 TEST(BitmapTest, RowsPaddedResizeAndFormats) {
   Bitmap b(5, 3);
   EXPECT_EQ(b.Stride(), 16);  // 15 bytes of pixels, padded to a multiple of 4
@@ -334,22 +152,6 @@ TEST(BitmapTest, RowsPaddedResizeAndFormats) {
   EXPECT_EQ(b.Pixel(4, 1), 0x112233u);
   EXPECT_TRUE(Bitmap(0, 5).Empty());
   EXPECT_TRUE(Bitmap(-3, 5).Empty());
-}
-
-TEST(DCTest, WidePensGrowInward) {
-  Bitmap bmp = White(6, 6);
-  DC dc(&bmp);
-  dc.SelectPen(Pen{PenStyle::psSolid, clBlack, 2});
-  dc.SelectBrush(kRed);
-  dc.Rectangle(0, 0, 6, 6);
-  EXPECT_EQ(Picture(bmp), Picture({
-                              "######",
-                              "######",
-                              "##rr##",
-                              "##rr##",
-                              "######",
-                              "######",
-                          }));
 }
 
 }  // namespace
