@@ -125,31 +125,6 @@ TEST(PumpTest, ExceptionInAProcedureGoesToTheHandlerAndTheLoopGoesOn) {
   });
 }
 
-TEST(PumpTest, ExceptionOfASentMessageStaysOnTheTargetThread) {
-  CaughtExceptions caught;
-  std::atomic<HWND> hwnd = 0;
-  std::atomic<bool> stop = false;
-  std::latch ready(1);
-  std::thread target([&] {
-    ScopedWindow window([](HWND, UINT m, WPARAM, LPARAM) -> LRESULT {
-      if (m == WM_USER) throw std::runtime_error("sent and failed");
-      return 9;
-    });
-    hwnd = window.Handle();
-    ready.count_down();
-    PumpUntil([&] { return stop.load(); }, Generous());
-  });
-  ready.wait();
-  LRESULT result = -1;
-  EXPECT_TRUE(SendMessageTimeout(hwnd.load(), WM_USER, 0, 0, SMTO_NORMAL, 30s, &result));
-  EXPECT_EQ(result, 0);
-  EXPECT_EQ(SendMessage(hwnd.load(), WM_USER + 1, 0, 0), 9) << "the target thread goes on";
-  stop = true;
-  PostThreadMessage(GetWindowThreadId(hwnd.load()), WM_NULL, 0, 0);
-  target.join();
-  EXPECT_EQ(caught.Texts(), std::vector<std::string>{"sent and failed"});
-}
-
 TEST(PumpTest, DestroyPurgesOnlyThatWindowsMessages) {
   OnFreshThread([] {
     std::vector<HWND> seen;

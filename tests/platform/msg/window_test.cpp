@@ -16,18 +16,6 @@ namespace {
 using test::OnFreshThread;
 using test::ScopedWindow;
 
-TEST(WindowTest, HandlesAreNeverReused) {
-  std::set<HWND> seen;
-  for (int i = 0; i < 1000; ++i) {
-    const HWND hwnd = AllocateHWnd(DefWindowProc);
-    ASSERT_NE(hwnd, 0u);
-    EXPECT_TRUE(seen.insert(hwnd).second) << "handle " << hwnd << " came back";
-    EXPECT_TRUE(IsWindow(hwnd));
-    DeallocateHWnd(hwnd);
-    EXPECT_FALSE(IsWindow(hwnd));
-  }
-}
-
 TEST(WindowTest, StaleHandleRefusesEverything) {
   int calls = 0;
   const HWND hwnd = AllocateHWnd([&](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return ++calls; });
@@ -103,21 +91,6 @@ TEST(WindowTest, RemovingASubclassDuringItsOwnCallIsSafe) {
   EXPECT_EQ(calls, 1);
 }
 
-TEST(WindowTest, ExtraDataDiesWithTheWindow) {
-  struct Extra : WindowExtra {
-    explicit Extra(bool& flag) : destroyed(flag) {}
-    ~Extra() override { destroyed = true; }
-    bool& destroyed;
-  };
-  bool destroyed = false;
-  const HWND hwnd = AllocateHWnd(DefWindowProc);
-  EXPECT_TRUE(SetWindowExtra(hwnd, std::make_unique<Extra>(destroyed)));
-  EXPECT_NE(dynamic_cast<Extra*>(GetWindowExtra(hwnd)), nullptr);
-  DeallocateHWnd(hwnd);
-  EXPECT_TRUE(destroyed);
-  EXPECT_EQ(GetWindowExtra(hwnd), nullptr);
-}
-
 TEST(WindowTest, WindowMayDestroyItselfWhileHandlingAMessage) {
   HWND hwnd = 0;
   std::vector<UINT> seen;
@@ -131,20 +104,6 @@ TEST(WindowTest, WindowMayDestroyItselfWhileHandlingAMessage) {
   ProcessMessages();
   EXPECT_EQ(seen, std::vector<UINT>{WM_CLOSE});
   EXPECT_FALSE(IsWindow(hwnd));
-}
-
-TEST(WindowTest, WindowsEndWithTheirThread) {
-  HWND hwnd = 0;
-  std::thread::id owner;
-  OnFreshThread([&] {
-    hwnd = AllocateHWnd(DefWindowProc);
-    owner = std::this_thread::get_id();
-    EXPECT_EQ(GetWindowThreadId(hwnd), owner);
-    EXPECT_TRUE(PostMessage(hwnd, WM_USER, 0, 0));
-  });
-  EXPECT_FALSE(IsWindow(hwnd));
-  EXPECT_FALSE(PostMessage(hwnd, WM_USER, 0, 0));
-  EXPECT_FALSE(PostThreadMessage(owner, WM_USER, 0, 0));
 }
 
 }  // namespace
