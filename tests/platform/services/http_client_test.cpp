@@ -132,15 +132,6 @@ TEST_F(HTTPClientTest, MessagesAreServedWhileWaitingAndCanAbort) {
   DeallocateHWnd(wnd);
 }
 
-TEST_F(HTTPClientTest, CookiesAreKeptBetweenRequests) {
-  (void)client.Get(server.Url("/cookie"));
-  EXPECT_TRUE(Contains(client.Get(server.Url("/echo")), "Cookie: qv=1"));
-  THTTPClient noCookies;
-  noCookies.AllowCookies = false;
-  (void)noCookies.Get(server.Url("/cookie"));
-  EXPECT_FALSE(Contains(noCookies.Get(server.Url("/echo")), "Cookie:"));
-}
-
 TEST_F(HTTPClientTest, ProxySendsTheAbsoluteUrlAndNoProxyIgnoresTheEnvironment) {
   // The fixture doubles as the proxy: the request line then carries the whole URL.
   client.Proxy.Server = "127.0.0.1";

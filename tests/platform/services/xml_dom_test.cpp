@@ -87,26 +87,6 @@ TEST(XmlDocumentTest, EntityExpansionBombIsRefusedOrBounded) {
   EXPECT_LT(doc.DocumentElement().Text().size(), std::size_t(1) << 20);
 }
 
-TEST(XmlDocumentTest, BadXPathRaises) {
-  XmlDocument doc;
-  ASSERT_TRUE(doc.LoadXML("<a/>"));
-  EXPECT_THROW((void)doc.SelectNodes("//["), EXmlError);
-  // An expression that is not a node-set selects nothing.
-  EXPECT_EQ(doc.SelectNodes("count(//a)").Length(), 0);
-}
-
-TEST(XmlDocumentTest, LoadsFilesAndReportsMissingOnes) {
-  const auto path = std::filesystem::temp_directory_path() /
-                    ("qv-xml-file-" + std::to_string(::getpid()) + ".cfg");
-  std::ofstream(path) << "<Display><DefaultTheme BackgroundFile=\"bg.jpg\"/></Display>";
-  XmlDocument doc;
-  ASSERT_TRUE(doc.Load(path.string()));
-  EXPECT_EQ(doc.SelectSingleNode("//Display/DefaultTheme").Attr("BackgroundFile"), "bg.jpg");
-  std::filesystem::remove(path);
-  EXPECT_FALSE(doc.Load(path.string()));
-  EXPECT_TRUE(doc.DocumentElement().IsNull());
-}
-
 TEST(XmlDocumentTest, NodesOutliveTheirDocumentObject) {
   XmlNode node;
   {
