@@ -70,49 +70,6 @@ TEST_F(OneInstanceTest, ASecondCopyEndsAndRaisesTheFirst) {
   EXPECT_EQ(first.terminated, 0);
 }
 
-TEST_F(OneInstanceTest, ARequestForAnotherTitleRaisesNothing) {
-  Window first("Form1");
-  first.guard->Loaded();
-  {
-    Window second("Form1");
-    second.title = "Something else";
-    second.guard->Loaded();
-  }
-  {
-    Window third("Form1");
-    third.title = "";  // no title saved: nothing to look for
-    third.guard->Loaded();
-  }
-  for (int i = 0; i < 5; ++i) {
-    pollfd p{first.guard->ListenFd(), POLLIN, 0};
-    if (::poll(&p, 1, 200) > 0) first.guard->ServeRaiseRequests();
-  }
-  EXPECT_EQ(first.raised, 0);
-}
-
-TEST_F(OneInstanceTest, InformUserAndTerminateOptions) {
-  Window first("Form1");
-  first.guard->Loaded();
-  Window informed("Form1");
-  informed.guard->InformUser = true;
-  try {
-    informed.guard->Loaded();
-    ADD_FAILURE() << "no exception";
-  } catch (const EOneInstance& e) {
-    EXPECT_STREQ(e.what(),
-                 "Another instance of this application appears to be running. You must \r\n"
-                 "close any previous instances before continuing. ");
-  }
-  EXPECT_EQ(informed.terminated, 0);
-  Window warned("Form1");
-  warned.guard->Terminate = false;
-  warned.guard->InformUser = true;
-  warned.guard->Loaded();
-  EXPECT_EQ(warned.terminated, 0);
-  EXPECT_EQ(warned.warnings, std::vector<std::string>{
-                                 "Another instance of this application appears to be running!"});
-}
-
 TEST_F(OneInstanceTest, CopiesUnderOtherNamesRunSideBySideAndTheLockGoesWithItsHolder) {
   auto first = std::make_unique<Window>("Form1", "quorvel");
   first->guard->Loaded();
@@ -123,19 +80,6 @@ TEST_F(OneInstanceTest, CopiesUnderOtherNamesRunSideBySideAndTheLockGoesWithItsH
   Window next("Form1", "quorvel");
   next.guard->Loaded();
   EXPECT_TRUE(next.guard->FirstInstance());
-}
-
-TEST_F(OneInstanceTest, OneGuardPerWindow) {
-  TComponent owner(nullptr);
-  owner.SetName("Form1");
-  Create<TOneInstance>(&owner);
-  try {
-    Create<TOneInstance>(&owner);
-    ADD_FAILURE() << "no exception";
-  } catch (const Exception& e) {
-    EXPECT_STREQ(e.what(), "OneInstance component duplicated in Form1");
-  }
-  EXPECT_EQ(owner.ComponentCount(), 1);
 }
 
 TEST_F(OneInstanceTest, ALockFolderOthersCanWriteIsRefused) {

@@ -225,37 +225,6 @@ TEST_F(QuorvelTest, SecondCopyExitsAndRaisesTheFirst) {
   EXPECT_EQ(Wait(first), 2);
 }
 
-// Taking the disc out clears the window; putting it back starts a new lookup.
-TEST_F(QuorvelTest, DiscRemovalAndArrivalReachTheWindow) {
-  MakeDisc({40});
-  const std::string cue = ReadText(dir_.File("disc.cue"));
-  ::setenv("QUORVEL_MEDIA_POLL_MS", "50", 1);
-  const pid_t pid = Spawn("-debug", dir_.File("run.txt"));
-  ::unsetenv("QUORVEL_MEDIA_POLL_MS");
-  const auto shown = [&](const std::string& Text, size_t Times = 1) {
-    return Eventually([&] {
-      const std::string out = ReadText(dir_.File("run.txt"));
-      size_t n = 0;
-      for (size_t at = out.find(Text); at != std::string::npos; at = out.find(Text, at + 1)) ++n;
-      return n >= Times;
-    });
-  };
-  ASSERT_TRUE(shown("Not Connected"));
-  ::remove(dir_.File("disc.cue").c_str());
-  EXPECT_TRUE(shown("CD Ejected !"));
-  WriteText(dir_.File("disc.cue"), cue);
-  EXPECT_TRUE(shown("CD Inserted !"));
-  EXPECT_TRUE(shown("Not Connected", 2));  // the new lookup ended
-  ::kill(pid, SIGTERM);
-  EXPECT_EQ(Wait(pid), 0) << ReadText(dir_.File("run.txt"));
-  const std::string log = ReadText(dir_.File("Quorvel.log"));
-  size_t starts = 0;
-  for (size_t at = log.find("CDDBQuery : Starting"); at != std::string::npos;
-       at = log.find("CDDBQuery : Starting", at + 1))
-    ++starts;
-  EXPECT_EQ(starts, 2u) << log;
-}
-
 // The lookup through the CD database server, reached as the INI file's proxy.
 class QuorvelServerTest : public QuorvelTest {
  protected:
@@ -308,23 +277,6 @@ TEST_F(QuorvelServerTest, ServerEntryNamesTheFilesAndIsSavedForTheNextRun) {
   EXPECT_EQ(FilesBelow(dir_.File("again")), FilesBelow(dir_.File("out")));
   for (const std::string& line : Requests())
     EXPECT_EQ(line.find("cddb"), std::string::npos) << line;
-}
-
-TEST_F(QuorvelServerTest, SeveralMatchesWithoutChoiceReadTheFirst) {
-  MakeDisc({100, 80});
-  const std::string id = ServerEntry("misc", "First Artist", "First Album");
-  ServerEntry("rock", "Second Artist", "Second Album");
-  StartServer();
-  const auto r = Quorvel("-auto -format=flac -pathtoenc=" + Quote(dir_.File("out/")));
-  ASSERT_EQ(r.status, 0) << r.output;
-  EXPECT_EQ(FilesBelow(dir_.File("out")),
-            (std::vector<std::string>{"First Artist/First Album/01 - One.flac",
-                                      "First Artist/First Album/02 - Two.flac"}));
-  // Headless, nobody can answer "-cddbchoice": the first match is read all the same.
-  const auto choice =
-      Quorvel("-auto -cddbchoice -format=flac -pathtoenc=" + Quote(dir_.File("choice/")));
-  ASSERT_EQ(choice.status, 0) << choice.output;
-  EXPECT_EQ(FilesBelow(dir_.File("choice")), FilesBelow(dir_.File("out")));
 }
 
 // A failed request and a server that does not answer end the lookup; the unattended run still

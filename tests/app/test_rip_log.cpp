@@ -11,25 +11,6 @@ namespace {
 
 using namespace qv::test;
 
-TEST(RipLogTest, LinesOnlyWhileDebugIsOn) {
-  ScratchDir dir;
-  const std::string path = dir.File("Quorvel.log");
-  WriteText(path, "old contents\n");
-  TRipLog log;
-  ASSERT_TRUE(log.OpenLog(path));
-  EXPECT_EQ(ReadText(path), "");  // truncated at start
-  log.WriteLog("hidden");
-  log.Debug = true;
-  log.WriteLog("FormCreate started");
-  log.Debug = false;
-  log.WriteLog("hidden too");
-  log.Report("CDrip : track 2 failed : x");
-  log.CloseLog();
-  log.Debug = true;
-  log.WriteLog("after close");
-  EXPECT_EQ(ReadText(path), "FormCreate started\nCDrip : track 2 failed : x\n");
-}
-
 // A second copy of the program must neither empty nor write the first one's log.
 TEST(RipLogTest, ASecondOpenLeavesTheFirstLogAlone) {
   ScratchDir dir;
