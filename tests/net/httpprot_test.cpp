@@ -116,27 +116,6 @@ class HttpCliTest : public testing::Test {
 };
 test::Lighttpd* HttpCliTest::web_ = nullptr;
 
-TEST_F(HttpCliTest, GetSmallDocumentWithEventOrder) {
-  THttpCli h;
-  TMemoryStream body;
-  h.URL = Url(*web_, "/five.txt");
-  const Result r = Fetch(h, httpGET, &body);
-  EXPECT_EQ(r.error, 0);
-  EXPECT_EQ(r.type, httpGET);
-  EXPECT_EQ(h.StatusCode(), 200);
-  EXPECT_EQ(Text(body), "abcde");
-  EXPECT_EQ(h.ContentLength(), 5);
-  EXPECT_EQ(h.ContentType(), "text/plain");
-  EXPECT_EQ(h.DocName(), "five.txt");
-  std::vector<std::string> order;
-  for (const auto& e : r.events) {
-    if (order.empty() || e != "HeaderData" || order.back() != "HeaderData") order.push_back(e);
-  }
-  EXPECT_EQ(order,
-            (std::vector<std::string>{"HeaderBegin", "HeaderData", "HeaderEnd", "HeaderEnd",
-                                      "DocBegin", "DocData", "DocEnd", "Ready", "RequestDone"}));
-}
-
 TEST_F(HttpCliTest, GetMultiMegabyteDocument) {
   std::mt19937 rng(3);
   std::string big(5 << 20, '\0');
@@ -278,26 +257,6 @@ TEST_F(HttpCliTest, BasicAuthorization) {
   EXPECT_THROW(h.RunRequest(httpGET), EHttpException) << "401 is a failure for the blocking call";
 }
 
-TEST_F(HttpCliTest, NotModifiedAndRange) {
-  THttpCli h;
-  h.URL = Url(*web_, "/five.txt");
-  h.ModifiedSince = std::chrono::system_clock::now() + std::chrono::hours(24 * 365);
-  Result r = Fetch(h, httpGET);
-  EXPECT_EQ(r.error, 0);
-  EXPECT_EQ(h.StatusCode(), 304);
-  EXPECT_EQ(std::count(r.events.begin(), r.events.end(), "DocBegin"), 0);
-  h.ModifiedSince = {};
-  // lighttpd serves ranges to HTTP/1.1 requests only.
-  h.SetRequestVer("1.1");
-  h.ContentRangeBegin = "1";
-  h.ContentRangeEnd = "3";
-  EXPECT_EQ(GetText(h), "bcd");
-  EXPECT_EQ(h.StatusCode(), 206);
-  EXPECT_EQ(h.RcvdContentRangeBegin(), "1");
-  EXPECT_EQ(h.RcvdContentRangeEnd(), "3");
-  EXPECT_EQ(h.ContentRangeBegin, "1") << "the reply does not change the next request's range";
-}
-
 TEST_F(HttpCliTest, ThroughTinyproxy) {
   test::Tinyproxy open(false), closed(true);
   ASSERT_TRUE(open.Ok() && closed.Ok()) << open.Error() << closed.Error();
@@ -336,61 +295,6 @@ TEST_F(HttpCliTest, ThroughSocks) {
     const Result r = Fetch(h, httpGET, &body);
     EXPECT_EQ(r.error, 0);
     EXPECT_EQ(Text(body), "abcde");
-  }
-}
-
-TEST(HttpCliWireTest, RequestHeaderOrderOnTheWire) {
-  ResolverScope dns;
-  ScriptedPeer peer({ScriptedPeer::ReadUntil("\r\n\r\n"), ScriptedPeer::ReadBytes(4),
-                     ScriptedPeer::SendBytes("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok")});
-  THttpCli h;
-  h.URL = "http://peer.test:" + std::to_string(peer.Port()) + "/dir/a b?x=1";
-  h.Sender = "me@example.test";
-  h.Reference = "http://ref.test/";
-  h.Connection = "close";
-  h.AcceptLanguage = "en";
-  h.NoCache = true;
-  h.Cookie = "c=1";
-  h.Username = "u";
-  h.Password = "p";
-  h.ContentRangeBegin = "0";
-  h.ModifiedSince = std::chrono::system_clock::time_point(std::chrono::seconds(784111777));
-  h.OnCommand = [](THttpCli*, std::string& s) {
-    if (s.rfind("Content-Length:", 0) == 0) s += "\r\nX-Extra: 1";
-  };
-  TMemoryStream send;
-  send.WriteBuffer("XXbody");
-  send.SetPosition(2);
-  h.SendStream = &send;
-  const Result r = Fetch(h, httpPOST);
-  EXPECT_EQ(r.error, 0);
-  EXPECT_EQ(peer.Received(),
-            "POST /dir/a%20b?x=1 HTTP/1.0\r\n"
-            "From: me@example.test\r\n"
-            "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*\r\n"
-            "Referer: http://ref.test/\r\n"
-            "Connection: close\r\n"
-            "Accept-Language: en\r\n"
-            "Content-Type: application/x-www-form-urlencoded\r\n"
-            "User-Agent: Mozilla/4.0 (compatible; Sarnic)\r\n"
-            "Host: peer.test:" +
-                std::to_string(peer.Port()) +
-                "\r\n"
-                "Pragma: no-cache\r\n"
-                "Content-Length: 4\r\n"
-                "X-Extra: 1\r\n"
-                "If-Modified-Since: Sun, 06 Nov 1994 08:49:37 GMT\r\n"
-                "Authorization: Basic dTpw\r\n"
-                "Cookie: c=1\r\n"
-                "Range: bytes=0-\r\n"
-                "\r\n"
-                "body");
-  h.Agent = "evil\r\nX-Injected: 1";
-  try {
-    h.GetAsync();
-    ADD_FAILURE();
-  } catch (const EHttpException& e) {
-    EXPECT_EQ(e.ErrorCode, 6);
   }
 }
 

@@ -142,31 +142,6 @@ TEST(LineModeTest, KeptOverlongDataStopsReading) {
   s.Close();
 }
 
-TEST(LineModeTest, WithoutHandlerLinesAreDropped) {
-  ScriptedPeer peer({ScriptedPeer::SendBytes("a\r\nb\r\nc\r\n"), ScriptedPeer::ReadUntil("end")});
-  TWSocket s;
-  Lines got;
-  s.OnDataAvailable = [](TCustomWSocket*, std::uint16_t) {};  // replaced below
-  Connect(s, got, peer.Port());
-  s.OnDataAvailable = nullptr;
-  ASSERT_TRUE(WaitFor([&] { return got.connected == 0; }));
-  bool sent = false;
-  ASSERT_TRUE(WaitFor([&] {
-    // Once the three lines have been read and dropped, nothing stays buffered.
-    if (!sent && s.ReadCount() == 0 && s.BufferedBytes() == 0) {
-      unsigned long n = 0;
-      ioctlsocket(s.HSocket(), FIONREAD_, &n);
-      if (n == 0 && peer.Received().empty()) {
-        sent = true;
-        s.SendStr("end");
-      }
-    }
-    return sent;
-  }));
-  EXPECT_EQ(s.BufferedBytes(), 0u);
-  s.Close();
-}
-
 TEST(LineModeTest, WaitUntilReadyTimesOutWithoutSpinning) {
   TWSocket s;
   s.Timeout = 1000;
@@ -186,23 +161,6 @@ TEST(LineModeTest, WaitUntilReadyTimesOutWithoutSpinning) {
   // Synchronize sets the flag false, runs the procedure, waits for the flag.
   s.Timeout = 0;
   EXPECT_EQ(s.Synchronize([&] { done = true; }, done), 0);
-}
-
-TEST(LineModeTest, EditAndEcho) {
-  const std::string echo = "ab      c\b \bd\r\n";
-  ScriptedPeer peer({ScriptedPeer::SendBytes("ab\tc\bd\r\n"), ScriptedPeer::ReadBytes(echo.size()),
-                     ScriptedPeer::ReadUntil("end")});
-  TWSocket s;
-  s.LineEdit = true;
-  s.LineEcho = true;
-  Lines got;
-  Connect(s, got, peer.Port());
-  ASSERT_TRUE(WaitFor([&] { return got.lines.size() == 1; }));
-  EXPECT_EQ(got.lines[0], "ab      d\r\n") << "tab to the next multiple of 8, backspace removes";
-  ASSERT_TRUE(WaitFor([&] { return peer.Received().size() >= echo.size(); }));
-  EXPECT_EQ(peer.Received(), echo);
-  s.SendLine("end");
-  s.Close();
 }
 
 }  // namespace

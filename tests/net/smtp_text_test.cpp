@@ -8,27 +8,6 @@
 namespace qv::smtp {
 namespace {
 
-TEST(SmtpTextTest, AddressesFromNames) {
-  const struct {
-    const char* text;
-    const char* address;
-  } cases[] = {
-      {"Some One <one@example.test>", "one@example.test"},
-      {"\"Doe, <John>\" <john@example.test>", "john@example.test"},
-      {"'Doe' john@example.test", "john@example.test"},
-      {"  plain@example.test  ", "plain@example.test"},
-      {"John Smith john@example.test", "john@example.test"},
-      {"Name addr@example.test", "addr@example.test"},
-      {"dave", ""},
-      {"<>", ""},
-      {"", ""},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    EXPECT_EQ(ParseAddress(c.text), c.address);
-  }
-}
-
 TEST(SmtpTextTest, AddressListsBecomeFoldedHeaderLines) {
   EXPECT_EQ(AddressHeaderLines("To:", "a@x.test; b@y.test"),
             (std::vector<std::string>{"To: a@x.test,", "\tb@y.test"}));
