@@ -74,24 +74,5 @@ TEST(TComponentTest, OwnedComponentsAreDestroyedInReverseOrder) {
   EXPECT_FALSE(form->HasState(csDestroying));
 }
 
-TEST(TComponentTest, PartnersInsideOneOwnerDyingTogetherAreSafe) {
-  // Each sibling points at the other; whichever dies first must not leave the
-  // other with a notification for a freed object.
-  std::vector<std::string> log;
-  {
-    auto form = std::make_unique<Probe>(nullptr, "form", &log);
-    auto* in = Create<Probe>(form.get(), "in", &log);
-    auto* out = Create<Probe>(form.get(), "out", &log);
-    out->partner = in;
-    in->partner = out;
-    out->FreeNotification(in);
-  }
-  // out dies first (reverse order) and in hears of it; in dies without a word to out.
-  EXPECT_EQ(log.end() - std::find(log.begin(), log.end(), "~out!"), 3)
-      << ::testing::PrintToString(log);
-  EXPECT_EQ(log[log.size() - 2], "in -?");
-  EXPECT_EQ(log.back(), "~in!");
-}
-
 }  // namespace
 }  // namespace qv

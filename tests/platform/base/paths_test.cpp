@@ -15,20 +15,6 @@ using qv::testing::ReadFile;
 using qv::testing::TempDir;
 using qv::testing::WriteFile;
 
-TEST(PathsTest, FindFileNoCasePrefersTheExactName) {
-  TempDir dir;
-  WriteFile(dir / "Cat.idx", "mixed");
-  WriteFile(dir / "CAT.IDX", "upper");
-  EXPECT_EQ(FindFileNoCase(dir.path(), "Cat.idx"), dir / "Cat.idx");
-  EXPECT_EQ(FindFileNoCase(dir.path(), "CAT.IDX"), dir / "CAT.IDX");
-  // No exact match: the first case-insensitive one in byte order.
-  EXPECT_EQ(FindFileNoCase(dir.path() + "/", "cat.idx"), dir / "CAT.IDX");
-  EXPECT_EQ(FindFileNoCase(dir.path(), "dog.idx"), "");
-  EXPECT_EQ(FindFileNoCase(dir / "missing", "x"), "");
-  EXPECT_EQ(FindFileNoCase(dir.path(), ""), "");
-  EXPECT_EQ(FindFileNoCase(dir.path(), ".."), "");
-}
-
 TEST(PathsTest, SafePathComponentNeverEscapesItsFolder) {
   const struct {
     std::string in;

@@ -157,21 +157,5 @@ TEST_F(TRegistryTest, TheFileSurvivesAFailedWrite) {
   }
 }
 
-TEST_F(TRegistryTest, AFileThatCannotBeReadIsNeverOverwritten) {
-  ::mkdir((dir_ / "reg").c_str(), 0755);
-  // Larger than any registry file we write: reading it fails, so writing must too.
-  const int fd = ::open(file_.c_str(), O_CREAT | O_WRONLY, 0644);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(::ftruncate(fd, 65 << 20), 0);
-  ::close(fd);
-  TRegistry reg;
-  EXPECT_FALSE(reg.OpenKey(kPolicies, false));
-  EXPECT_FALSE(reg.OpenKey(kPolicies, true));
-  EXPECT_FALSE(reg.CreateKey("Software\\Y"));
-  struct stat st {};
-  ASSERT_EQ(::stat(file_.c_str(), &st), 0);
-  EXPECT_EQ(st.st_size, 65 << 20);
-}
-
 }  // namespace
 }  // namespace qv

@@ -46,19 +46,6 @@ TEST(TFileStreamTest, PositionsPastFourGiBInASparseFile) {
   EXPECT_THROW(f.Seek(-1, soFromBeginning), EStreamError);
 }
 
-TEST(TFileStreamTest, NewFilesGet0666LessTheUmask) {
-  TempDir dir;
-  const mode_t old = ::umask(027);
-  { TFileStream f(dir / "m", fmCreate); }
-  WriteFileAtomically(dir / "n", std::string_view("x"));
-  ::umask(old);
-  struct stat st {};
-  ASSERT_EQ(::stat((dir / "m").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0640u);
-  ASSERT_EQ(::stat((dir / "n").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0640u);
-}
-
 TEST(ReplaceFileSafelyTest, AWriterThatThrowsLeavesTheOldFileAndNoTemporary) {
   TempDir dir;
   const std::string name = dir / "cfg.ini";
@@ -83,20 +70,6 @@ TEST(ReplaceFileSafelyTest, AFullDiscLeavesTheOldFileAndNoTemporary) {
     EXPECT_THROW(WriteFileAtomically(name, std::string(1000, 'x')), EWriteError);
   }
   EXPECT_EQ(ReadFile(name), "old contents");
-  EXPECT_EQ(CountEntries(dir.path()), 1);
-}
-
-// The temporary beside a name of the longest length must still be a valid name.
-TEST(ReplaceFileSafelyTest, ReplacesAndKeepsPermissionBitsEvenForTheLongestName) {
-  TempDir dir;
-  const std::string name = dir / std::string(255, 'n');
-  WriteFileAtomically(name, std::string_view("1"));
-  ASSERT_EQ(::chmod(name.c_str(), 0600), 0);
-  WriteFileAtomically(name, std::string_view("second"));
-  EXPECT_EQ(ReadFile(name), "second");
-  struct stat st {};
-  ASSERT_EQ(::stat(name.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_EQ(CountEntries(dir.path()), 1);
 }
 

@@ -94,18 +94,6 @@ TEST(TThreadTest, TerminateWakesAWaitingExecute) {
   EXPECT_TRUE(s.WaitFor(std::chrono::duration_cast<std::chrono::milliseconds>(kDeadline)));
 }
 
-TEST(TThreadTest, ExceptionsFromExecuteAreKept) {
-  Thrower t;
-  t.Start();
-  t.WaitFor();
-  ASSERT_NE(t.FatalException(), nullptr);
-  try {
-    std::rethrow_exception(t.FatalException());
-  } catch (const std::runtime_error& e) {
-    EXPECT_STREQ(e.what(), "boom");
-  }
-}
-
 TEST(TThreadTest, DestroyingARunningThreadStopsIt) {
   std::atomic<bool> ended{false};
   {

@@ -18,15 +18,6 @@ CdToc SampleToc() {
   return toc;
 }
 
-TEST(ScsiTest, CommandBlocksAreTheOnesDrivesExpect) {
-  const auto inquiry = InquiryCdb(100);
-  EXPECT_EQ(Bytes(inquiry.begin(), inquiry.end()), (Bytes{0x12, 0, 0, 0, 0x64, 0}));
-  const auto toc = ReadTocCdb(true, kTocFormatToc, 0, 804);
-  EXPECT_EQ(Bytes(toc.begin(), toc.end()), (Bytes{0x43, 0x02, 0, 0, 0, 0, 0, 0x03, 0x24, 0}));
-  const auto lba = ReadTocCdb(false, kTocFormatSessionInfo, 5, 12);
-  EXPECT_EQ(Bytes(lba.begin(), lba.end()), (Bytes{0x43, 0, 0x01, 0, 0, 0, 5, 0, 12, 0}));
-}
-
 TEST(ScsiTest, DecodesFixedAndDescriptorSense) {
   Bytes fixedShort = MakeSense(kSenseKeyNotReady, 0x3A, 0x01);
   fixedShort.resize(14);  // what a 14-byte sense area receives

@@ -235,17 +235,5 @@ class FailingForm : public TForm {
   int steps = 0;
 };
 
-TEST_F(ControlsTest, AFailingCreationHandlerIsReportedAndTheFormStillOpens) {
-  Application()->SetTitle("Quorvel");
-  testing::internal::CaptureStderr();
-  FailingForm* form = nullptr;
-  Application()->CreateForm(form);
-  Pump();
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Quorvel: Cannot open the log\n");
-  EXPECT_EQ(form->steps, 1);
-  EXPECT_TRUE(headless->IsShown(form->Handle()));
-  EXPECT_EQ(Application()->MainForm(), form);
-}
-
 }  // namespace
 }  // namespace qv

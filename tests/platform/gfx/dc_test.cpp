@@ -91,18 +91,6 @@ TEST(DCTest, BitBltClipsOnBothSides) {
   EXPECT_FALSE(dc.BitBlt(0, 0, 1, 1, sdc, 0, 0, 0x00AA0029));  // unsupported raster op
 }
 
-TEST(DCTest, BitBltWithinOneBitmapOverlaps) {
-  Bitmap bmp = Pattern4x4();
-  DC dc(&bmp);
-  dc.BitBlt(1, 0, 3, 4, dc, 0, 0);  // scroll right by one
-  EXPECT_EQ(Picture(bmp), Picture({
-                              "rrgb",
-                              "ggb#",
-                              "bb#r",
-                              "##rg",
-                          }));
-}
-
 TEST(DCTest, StretchBltNearestAndHalftone) {
   Bitmap src(2, 2);
   src.SetPixel(0, 0, 0x0000FF);
@@ -133,25 +121,6 @@ TEST(DCTest, StretchBltNearestAndHalftone) {
   EXPECT_TRUE(sm.StretchBlt(0, 0, 2, 1, cdc, 0, 0, 4, 2));
   EXPECT_EQ(small.Pixel(0, 0), 0x000000u);  // nearest: the centre of (0..2, 0..2) is (1, 1)
   EXPECT_FALSE(sm.StretchBlt(0, 0, -2, 1, cdc, 0, 0, 4, 2));
-}
-
-TEST(BitmapTest, RowsPaddedResizeAndFormats) {
-  Bitmap b(5, 3);
-  EXPECT_EQ(b.Stride(), 16);  // 15 bytes of pixels, padded to a multiple of 4
-  EXPECT_EQ(b.ScanLine(1) - b.ScanLine(0), 16);
-  b.Fill(0x112233);
-  b.SetSize(7, 2);
-  EXPECT_EQ(b.Pixel(4, 1), 0x112233u);  // kept
-  EXPECT_EQ(b.Pixel(5, 0), 0u);         // new pixels are black
-  EXPECT_EQ(b.Pixel(7, 0), CLR_INVALID);
-  b.SetPixelFormat(PixelFormat::pf32bit);
-  EXPECT_EQ(b.Stride(), 28);
-  EXPECT_EQ(b.Pixel(4, 1), 0x112233u);
-  EXPECT_EQ(b.ScanLine(0)[3], 255);
-  b.SetPixelFormat(PixelFormat::pf24bit);
-  EXPECT_EQ(b.Pixel(4, 1), 0x112233u);
-  EXPECT_TRUE(Bitmap(0, 5).Empty());
-  EXPECT_TRUE(Bitmap(-3, 5).Empty());
 }
 
 }  // namespace

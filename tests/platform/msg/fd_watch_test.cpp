@@ -65,27 +65,6 @@ TEST(FdWatchTest, BlockedGetMessageWakesForAReadableDescriptor) {
   });
 }
 
-// A callback that removes another watch ready in the same round must keep it from running.
-TEST(FdWatchTest, CallbackMayRemoveWatchesOfTheSameRound) {
-  OnFreshThread([] {
-    Pipe first;
-    Pipe second;
-    int secondCalls = 0;
-    WatchId secondId = 0;
-    WatchId firstId = 0;
-    firstId = WatchFd(first.Read(), POLLIN, [&](int, short) {
-      first.Take();
-      UnwatchFd(secondId);
-      UnwatchFd(firstId);
-    });
-    secondId = WatchFd(second.Read(), POLLIN, [&](int, short) { ++secondCalls; });
-    first.Write('1');
-    second.Write('2');
-    ProcessMessages();
-    EXPECT_EQ(secondCalls, 0);
-  });
-}
-
 // A source that buffers input (as Xlib does) is served even though its descriptor is
 // quiet, and the loop does not go to sleep on it.
 TEST(FdWatchTest, BufferedInputIsServedWithoutSleeping) {

@@ -69,28 +69,5 @@ TEST(IdleHandlerTest, ComesAfterSentAndPostedMessagesAndBeforeQuitAndTimers) {
   });
 }
 
-TEST(IdleHandlerTest, GetMessageSleepsWhileTheHandlerHasNothing) {
-  OnFreshThread([] {
-    int calls = 0;
-    std::latch consulted(1);
-    const auto self = std::this_thread::get_id();
-    SetIdleHandler([&](MSG&, bool) {
-      if (++calls == 1) consulted.count_down();
-      return false;
-    });
-    std::thread poster([&] {
-      consulted.wait();
-      PostThreadMessage(self, kPosted, 0, 0);
-    });
-    MSG msg;
-    ASSERT_TRUE(GetMessage(msg));
-    poster.join();
-    EXPECT_EQ(msg.message, kPosted);
-    // Once before sleeping, perhaps once after a wake that found nothing: never a spin.
-    EXPECT_LE(calls, 3);
-    SetIdleHandler(nullptr);
-  });
-}
-
 }  // namespace
 }  // namespace qv

@@ -43,19 +43,6 @@ TEST(PumpTest, HandlerMayPumpAndLaterMessagesStillArriveOnce) {
   });
 }
 
-TEST(PumpTest, ProcessMessagesNeverBlocksAndPumpUntilEndsAtTheDeadline) {
-  OnFreshThread([] {
-    ScopedWindow window(DefWindowProc);
-    SetTimer(window.Handle(), 1, 3600 * 1000);
-    ProcessMessages();  // returns although a timer and the queue are there
-    EXPECT_FALSE(Terminated());
-    EXPECT_EQ(PumpUntil([] { return false; }, std::chrono::steady_clock::now() + 20ms),
-              PumpResult::TimedOut);
-    EXPECT_EQ(PumpUntil([] { return true; }, std::chrono::steady_clock::now() - 1s),
-              PumpResult::Done);
-  });
-}
-
 TEST(PumpTest, ConditionChangedByAnotherThreadIsSeenAfterAWakeUp) {
   OnFreshThread([] {
     std::atomic<bool> finished = false;
@@ -93,54 +80,6 @@ TEST(PumpTest, QuitInANestedLoopReachesTheOuterLoop) {
     EXPECT_EQ(msg.wParam, 4u);
     EXPECT_EQ(dispatched, 1);
     EXPECT_TRUE(Terminated());
-  });
-}
-
-TEST(PumpTest, QuitComesAfterThePostsBeforeIt) {
-  OnFreshThread([] {
-    int seen = 0;
-    ScopedWindow window([&](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return ++seen; });
-    PostQuitMessage(0);
-    PostMessage(window.Handle(), WM_USER, 0, 0);
-    ProcessMessages();
-    EXPECT_EQ(seen, 1);
-    EXPECT_TRUE(Terminated());
-  });
-}
-
-TEST(PumpTest, ExceptionInAProcedureGoesToTheHandlerAndTheLoopGoesOn) {
-  OnFreshThread([] {
-    CaughtExceptions caught;
-    std::vector<WPARAM> handled;
-    ScopedWindow window([&](HWND, UINT m, WPARAM w, LPARAM) -> LRESULT {
-      if (m != WM_USER) return 0;
-      if (w == 2) throw std::runtime_error("bad message 2");
-      handled.push_back(w);
-      return 0;
-    });
-    for (WPARAM w : {1, 2, 3}) PostMessage(window.Handle(), WM_USER, w, 0);
-    ProcessMessages();
-    EXPECT_EQ(handled, (std::vector<WPARAM>{1, 3}));
-    EXPECT_EQ(caught.Texts(), std::vector<std::string>{"bad message 2"});
-  });
-}
-
-TEST(PumpTest, DestroyPurgesOnlyThatWindowsMessages) {
-  OnFreshThread([] {
-    std::vector<HWND> seen;
-    const auto record = [&](HWND h, UINT m, WPARAM, LPARAM) -> LRESULT {
-      if (m == WM_USER) seen.push_back(h);
-      return 0;
-    };
-    const HWND doomed = AllocateHWnd(record);
-    ScopedWindow kept(record);
-    PostMessage(doomed, WM_USER, 0, 0);
-    PostMessage(kept.Handle(), WM_USER, 0, 0);
-    PostMessage(doomed, WM_USER, 0, 0);
-    DeallocateHWnd(doomed);
-    EXPECT_FALSE(PostMessage(doomed, WM_USER, 0, 0)) << "a late post is refused";
-    ProcessMessages();
-    EXPECT_EQ(seen, std::vector<HWND>{kept.Handle()});
   });
 }
 

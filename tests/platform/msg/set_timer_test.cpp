@@ -64,22 +64,6 @@ TEST(SetTimerTest, TimerWaitsForPostedMessagesAndCoalescesMissedTicks) {
   });
 }
 
-TEST(SetTimerTest, DueTimersComeInDueOrder) {
-  OnFreshThread([] {
-    const auto clock = UseFakeClock();
-    Log log;
-    ScopedWindow window(log.Procedure());
-    SetTimer(window.Handle(), 1, 300);
-    SetTimer(window.Handle(), 2, 100);
-    SetTimer(window.Handle(), 3, 200);
-    clock->Advance(300ms);
-    ProcessMessages();
-    const std::vector<std::pair<UINT, WPARAM>> expected{
-        {WM_TIMER, 2}, {WM_TIMER, 3}, {WM_TIMER, 1}};
-    EXPECT_EQ(log.entries, expected);
-  });
-}
-
 // A blocked GetMessage wakes when another thread moves the clock, or sets the timer itself.
 TEST(SetTimerTest, BlockedGetMessageWakesForATimerMovedOrSetElsewhere) {
   for (const bool setElsewhere : {false, true}) {

@@ -40,29 +40,6 @@ class CountingTimer final : public TTimer {
   }
 };
 
-TEST(TimerTest, DefaultsTickEverySecondWithItselfAsSender) {
-  WithFakeClock([](FakeClock& clock, TComponent& owner) {
-    auto* timer = Create<CountingTimer>(&owner);
-    EXPECT_TRUE(timer->Enabled());
-    EXPECT_EQ(timer->Interval(), 1000u);
-    int ticks = 0;
-    timer->OnTimer = [&](TComponent* sender) {
-      EXPECT_EQ(sender, timer);
-      ++ticks;
-    };
-    clock.Advance(999ms);
-    ProcessMessages();
-    EXPECT_EQ(ticks, 0);
-    clock.Advance(1ms);
-    ProcessMessages();
-    EXPECT_EQ(ticks, 1);
-    clock.Advance(5s);  // missed ticks come as one
-    ProcessMessages();
-    EXPECT_EQ(ticks, 2);
-    EXPECT_EQ(timer->steps, 2);
-  });
-}
-
 TEST(TimerTest, HandlerMayFreeItsTimer) {
   WithFakeClock([](FakeClock& clock, TComponent& owner) {
     auto* timer = Create<TTimer>(&owner);
@@ -79,23 +56,6 @@ TEST(TimerTest, HandlerMayFreeItsTimer) {
     EXPECT_EQ(ticks, 1);
     EXPECT_EQ(owner.ComponentCount(), 0);
     EXPECT_FALSE(IsWindow(handle));
-  });
-}
-
-TEST(TimerTest, FailingHandlerKeepsTheTimerRunning) {
-  WithFakeClock([](FakeClock& clock, TComponent& owner) {
-    test::CaughtExceptions caught;
-    auto* timer = Create<TTimer>(&owner);
-    int ticks = 0;
-    timer->OnTimer = [&](TComponent*) {
-      if (++ticks == 1) throw std::runtime_error("tick failed");
-    };
-    clock.Advance(1s);
-    ProcessMessages();
-    clock.Advance(1s);
-    ProcessMessages();
-    EXPECT_EQ(ticks, 2);
-    EXPECT_EQ(caught.Texts(), std::vector<std::string>{"tick failed"});
   });
 }
 

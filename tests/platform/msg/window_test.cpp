@@ -16,22 +16,6 @@ namespace {
 using test::OnFreshThread;
 using test::ScopedWindow;
 
-TEST(WindowTest, StaleHandleRefusesEverything) {
-  int calls = 0;
-  const HWND hwnd = AllocateHWnd([&](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return ++calls; });
-  DeallocateHWnd(hwnd);
-  DeallocateHWnd(hwnd);  // a second destroy is harmless
-  EXPECT_FALSE(PostMessage(hwnd, WM_USER, 0, 0));
-  EXPECT_EQ(SendMessage(hwnd, WM_USER, 0, 0), 0);
-  EXPECT_EQ(SetTimer(hwnd, 1, 10), 0u);
-  EXPECT_EQ(SubclassWindow(hwnd, {}), 0u);
-  EXPECT_EQ(GetWindowThreadId(hwnd), std::thread::id());
-  LRESULT result = 0;
-  EXPECT_FALSE(
-      SendMessageTimeout(hwnd, WM_NULL, 0, 0, SMTO_BLOCK, std::chrono::seconds(5), &result));
-  EXPECT_EQ(calls, 0);
-}
-
 // Each subclass prefixes its letter, so the answer spells the order the chain ran in.
 TEST(WindowTest, SubclassesRunTopFirstAndLeaveInAnyOrder) {
   std::string trace;

@@ -128,29 +128,6 @@ TEST_F(WinsockTest, ClosingPurgesQueuedNotificationsAndHandlesAreNotReused) {
   closesocket(second);
 }
 
-TEST_F(WinsockTest, ListenerAcceptsAndReArms) {
-  Recorder rec;
-  const SOCKET l = qv::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a = Loopback(0);
-  ASSERT_EQ(bind(l, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  socklen_t len = sizeof a;
-  getsockname(l, reinterpret_cast<sockaddr*>(&a), &len);
-  ASSERT_EQ(listen(l, 5), 0);
-  ASSERT_EQ(WSAAsyncSelect(l, rec.Hwnd(), WM_USER + 1, FD_ACCEPT), 0);
-  std::vector<int> clients;
-  for (int i = 0; i < 2; ++i) {
-    const int c = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_EQ(::connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    clients.push_back(c);
-    ASSERT_TRUE(rec.WaitFor([&] { return rec.Count(FD_ACCEPT) == i + 1; }));
-    const SOCKET s = accept(l, nullptr, nullptr);
-    ASSERT_NE(s, INVALID_SOCKET);
-    closesocket(s);
-  }
-  for (int c : clients) ::close(c);
-  closesocket(l);
-}
-
 TEST_F(WinsockTest, CancelledLookupIsNeverAnswered) {
   // The resolver holds its own state: a worker may enter it after the test is over.
   struct Gate {

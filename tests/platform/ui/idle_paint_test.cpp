@@ -77,25 +77,5 @@ TEST_F(IdlePaintTest, ATimerThatAlwaysInvalidatesDoesNotStarvePainting) {
   KillTimer(top, 1);
 }
 
-TEST_F(IdlePaintTest, PaintingThatAlwaysCausesMoreDoesNotStarvePostedMessages) {
-  const HWND top = Make(0, {0, 0, 50, 50}, kGrey, WS_VISIBLE);
-  Pump();
-  // Each paint posts a message whose handler invalidates again.
-  SubclassWindow(top, [&](HWND h, UINT m, WPARAM w, LPARAM l, const WndProc& inherited) {
-    if (m == WM_PAINT) PostMessage(h, kMine, 0, 0);
-    if (m == kMine) InvalidateRect(h, nullptr, false);
-    return inherited(h, m, w, l);
-  });
-  SetTimer(top, 1, 10);
-  headless->Clock()->Advance(1s);
-  InvalidateRect(top, nullptr, false);
-  log.clear();
-  Step(6);
-  // The timer stays behind both: it has the lowest priority.
-  EXPECT_EQ(Sequence({kMine, WM_PAINT, WM_TIMER}),
-            (std::vector<UINT>{WM_PAINT, kMine, WM_PAINT, kMine, WM_PAINT, kMine}));
-  KillTimer(top, 1);
-}
-
 }  // namespace
 }  // namespace qv::test

@@ -20,33 +20,6 @@ TEST(ScreenGeometry, FromTheBackEndsMonitors) {
   StopWindowSystem();
 }
 
-TEST(ScreenGeometry, MonitorsFromTheEnvironment) {
-  setenv("QUORVEL_MONITORS", "800x600+0+0,1024x768+800+0,bogus", 1);
-  testing::internal::CaptureStderr();
-  const auto backend = HeadlessBackend::FromEnvironment();
-  const std::string err = testing::internal::GetCapturedStderr();
-  unsetenv("QUORVEL_MONITORS");
-  ASSERT_EQ(backend->Monitors().size(), 2u);
-  EXPECT_EQ(backend->Monitors()[1].Bounds, Rect(800, 0, 1824, 768));
-  EXPECT_NE(err.find("bogus"), std::string::npos);
-}
-
-TEST(BackendChoice, TheProgramsHeadlessBackEndKeepsRealTime) {
-  auto backend = HeadlessBackend::FromEnvironment();
-  EXPECT_EQ(backend->Clock(), nullptr);
-  ASSERT_TRUE(StartWindowSystem(std::move(backend)));
-  int ticks = 0;
-  const HWND timer = AllocateHWnd([&](HWND h, UINT m, WPARAM, LPARAM) -> LRESULT {
-    if (m == WM_TIMER) ++ticks;
-    return 0;
-  });
-  SetTimer(timer, 1, 10);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  EXPECT_EQ(PumpUntil([&] { return ticks > 0; }, deadline), PumpResult::Done);
-  DeallocateHWnd(timer);
-  StopWindowSystem();
-}
-
 TEST(BackendChoice, HeadlessWhenNoDisplayOpens) {
   const char* display = std::getenv("DISPLAY");
   const std::string saved = display ? display : "";

@@ -95,20 +95,5 @@ TEST_F(PaintingTest, DcsAreClippedBySiblingsChildrenAndRegions) {
   EXPECT_EQ(At(top, 0, 70), kGreen);
 }
 
-TEST_F(PaintingTest, AHandlerThatDoesNotValidatePaintsOnce) {
-  const HWND top = Make(0, {0, 0, 20, 20}, kGrey, WS_VISIBLE);
-  int paints = 0;
-  SubclassWindow(top, [&](HWND h, UINT m, WPARAM w, LPARAM l, const WndProc& inherited) {
-    if (m == WM_PAINT) {
-      ++paints;
-      return LRESULT{0};  // no BeginPaint
-    }
-    return inherited(h, m, w, l);
-  });
-  Pump();
-  Pump();
-  EXPECT_EQ(paints, 1);
-}
-
 }  // namespace
 }  // namespace qv::test
