@@ -64,26 +64,5 @@ TEST_F(CDEventsTest, BroadcastsAreDecodedToTheDriveLetter) {
   EXPECT_EQ(seen.size(), 2u);
 }
 
-// Removing and re-adding a disc image is seen by the timer's polls of the drive list.
-TEST_F(CDEventsTest, ImageFilesComingAndGoingRaiseEvents) {
-  WriteText(dir_.File("a.cue"), "FILE \"a.bin\" BINARY\n");
-  const std::vector<DriveInfo> drives{{DriveKind::Image, dir_.File("a.cue"), 'D'}};
-  bool present = true;
-  auto watcher = std::make_unique<MediaWatcher>(drives, [&](std::size_t) {
-    return MediaStatus{present ? MediaState::Present : MediaState::Absent, 1};
-  });
-  auto* events = Create<TCDEvents>(&owner_);
-  std::vector<std::string> seen;
-  events->AfterArrival = [&](TComponent*, char l) { seen.push_back(std::string("+") + l); };
-  events->AfterRemove = [&](TComponent*, char l) { seen.push_back(std::string("-") + l); };
-  events->WatchMedia(std::move(watcher), std::chrono::milliseconds(5));
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  present = false;
-  EXPECT_EQ(PumpUntil([&] { return seen.size() == 1; }, deadline), PumpResult::Done);
-  present = true;
-  EXPECT_EQ(PumpUntil([&] { return seen.size() == 2; }, deadline), PumpResult::Done);
-  EXPECT_EQ(seen, (std::vector<std::string>{"-D", "+D"}));
-}
-
 }  // namespace
 }  // namespace qv

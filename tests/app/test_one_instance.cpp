@@ -52,36 +52,6 @@ class OneInstanceTest : public testing::Test {
   ScratchDir dir_;
 };
 
-TEST_F(OneInstanceTest, ASecondCopyEndsAndRaisesTheFirst) {
-  Window first("Form1");
-  first.guard->Loaded();
-  EXPECT_TRUE(first.guard->FirstInstance());
-  EXPECT_GE(first.guard->ListenFd(), 0);
-  {
-    auto second = std::make_unique<Window>("Form1");
-    second->guard->Loaded();
-    EXPECT_FALSE(second->guard->FirstInstance());
-    EXPECT_EQ(second->exists, 1);
-    EXPECT_EQ(second->terminated, 1);
-    EXPECT_TRUE(second->warnings.empty());
-  }  // its destruction asks the first copy to come to the front
-  ServeUntilRaised(first);
-  EXPECT_EQ(first.raised, 1);
-  EXPECT_EQ(first.terminated, 0);
-}
-
-TEST_F(OneInstanceTest, CopiesUnderOtherNamesRunSideBySideAndTheLockGoesWithItsHolder) {
-  auto first = std::make_unique<Window>("Form1", "quorvel");
-  first->guard->Loaded();
-  Window other("Form1", "quorvel-copy");
-  other.guard->Loaded();
-  EXPECT_TRUE(other.guard->FirstInstance());
-  first.reset();
-  Window next("Form1", "quorvel");
-  next.guard->Loaded();
-  EXPECT_TRUE(next.guard->FirstInstance());
-}
-
 TEST_F(OneInstanceTest, ALockFolderOthersCanWriteIsRefused) {
   ASSERT_EQ(::mkdir(dir_.File("quorvel").c_str(), 0777), 0);
   ::chmod(dir_.File("quorvel").c_str(), 0777);

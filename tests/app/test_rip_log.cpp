@@ -11,27 +11,6 @@ namespace {
 
 using namespace qv::test;
 
-// A second copy of the program must neither empty nor write the first one's log.
-TEST(RipLogTest, ASecondOpenLeavesTheFirstLogAlone) {
-  ScratchDir dir;
-  const std::string path = dir.File("Quorvel.log");
-  TRipLog first;
-  ASSERT_TRUE(first.OpenLog(path));
-  first.Debug = true;
-  first.WriteLog("FormCreate started");
-  TRipLog second;
-  EXPECT_FALSE(second.OpenLog(path));
-  EXPECT_FALSE(second.IsOpen());
-  second.Debug = true;
-  second.WriteLog("from the second copy");
-  first.WriteLog("Quorvel closing");
-  EXPECT_EQ(ReadText(path), "FormCreate started\nQuorvel closing\n");
-  first.CloseLog();
-  // Once the first copy is gone the next start owns the log again.
-  EXPECT_TRUE(second.OpenLog(path));
-  EXPECT_EQ(ReadText(path), "");
-}
-
 TEST(RipLogTest, UnwritableFolderLeavesTheLogOff) {
   TRipLog log;
   EXPECT_FALSE(log.OpenLog("/nonexistent-folder/Quorvel.log"));

@@ -7,17 +7,6 @@
 namespace qv {
 namespace {
 
-TEST(FileNamingTest, PlaceholdersInAnyCaseAndBasePathGluedUnchanged) {
-  const TNameChars chars{"-", "_"};
-  const std::string dest = FillAlbumPlaceholders("%genre%/%Year%-%album%/%trackname%",
-                                                 TAlbumTexts{"A", "B c", "misc", "2001"}, chars);
-  EXPECT_EQ(dest, "misc/2001-B_c/%trackname%");
-  // "-pathtoenc" without a final separator is glued to the pattern's text.
-  EXPECT_EQ(TrackFileName("/music/rip", dest, 3, "t t", chars), "/music/ripmisc/2001-B_c/t_t");
-  EXPECT_EQ(TrackNumberText(1), "01");
-  EXPECT_EQ(TrackNumberText(99), "99");
-}
-
 // Database and disc texts never leave the folder they are meant for, and never give an
 // empty or special component.
 TEST(FileNamingTest, HostileTextsStayInsideTheBaseFolder) {
@@ -88,17 +77,6 @@ TEST(FileNamingTest, RandomTextsNeverLeaveTheBaseFolder) {
       start = end + 1;
     }
   }
-}
-
-TEST(FileNamingTest, PatternsThatNameNoFileStillGiveDistinctNames) {
-  const TNameChars chars;
-  for (const std::string pattern : {"", "%ARTIST%\\", "%ARTIST%\\\\%ALBUM%\\"}) {
-    SCOPED_TRACE(pattern);
-    const std::string dest = FillAlbumPlaceholders(pattern, {"A", "B"}, chars);
-    EXPECT_NE(TrackFileName("/o/", dest, 1, "x", chars), TrackFileName("/o/", dest, 2, "x", chars));
-  }
-  EXPECT_EQ(TrackFileName("/o/", "", 2, "Song", chars), "/o/02 - Song");
-  EXPECT_EQ(TrackFileName("/o/", "\\\\A\\.\\%TRACKNB%", 2, "", chars), "/o/A/02");
 }
 
 }  // namespace

@@ -45,13 +45,6 @@ class HeadlessFormTest : public FormTest {
   HeadlessBackend* headless_ = nullptr;
 };
 
-TEST_F(HeadlessFormTest, EscapeKeyClosesTheWindow) {
-  Start({});
-  Key(VK_ESCAPE, "\x1b");
-  EXPECT_TRUE(Quits());
-  EXPECT_TRUE(form_->FAbort);
-}
-
 TEST_F(HeadlessFormTest, EscapeClosesWhicheverBoxHasTheFocus) {
   Start({});
   form_->audioformatBox->SetFocus();

@@ -57,27 +57,5 @@ class XiProgressBarOnFormTest : public test::ClassLibTest {
   int paints = 0;
 };
 
-TEST_F(XiProgressBarOnFormTest, PositionBelowMinIsIgnoredAndOthersPaintAtOnce) {
-  bar->SetPosition(40);
-  EXPECT_EQ(paints, 1);  // before any message was served
-  EXPECT_EQ(At(50 + 70, 10 + 8), kBarMiddle);
-  bar->SetPosition(-1);  // an output that cannot tell its size
-  EXPECT_EQ(bar->Position(), 40);
-  EXPECT_EQ(paints, 1);
-  bar->SetPosition(130);
-  EXPECT_EQ(bar->Position(), 130);
-  EXPECT_EQ(paints, 2);
-  bar->SetMin(101);  // above Max: ignored
-  EXPECT_EQ(bar->Min(), 0);
-  bar->SetMax(50);
-  bar->SetMax(-5);  // below Min: ignored
-  EXPECT_EQ(bar->Max(), 50);
-  EXPECT_EQ(paints, 3);
-  bar->SetOrientation(TProgressBarOrientation::pbVertical);
-  EXPECT_EQ(paints, 3);  // marked only
-  Pump();
-  EXPECT_EQ(paints, 4);
-}
-
 }  // namespace
 }  // namespace qv

@@ -98,15 +98,20 @@ std::vector<Change> Animate(const std::vector<std::uint8_t>& gif, int ticks) {
   return changes;
 }
 
-TEST_F(AnimatedGifTest, ZeroDelaysKeepAnimatingAndDisposalTwoErases) {
-  const auto gif = testing::PilAnimatedGif(dir.Path(), 8, 8, {"(255,0,0)", "(0,255,0)"}, {0, 0}, 2);
+TEST_F(AnimatedGifTest, AnimationCyclesWithEachFramesOwnDelay) {
+  const auto gif = testing::PilAnimatedGif(dir.Path(), 8, 8,
+                                           {"(255,0,0)", "(0,255,0)", "(0,0,255)"}, {3, 5, 7}, 1);
   ASSERT_FALSE(gif.empty());
-  const std::vector<Change> changes = Animate(gif, 6);
-  ASSERT_GE(changes.size(), 5u);
-  EXPECT_EQ(changes[0].frame, 1);
-  EXPECT_EQ(changes[1].frame, 2);
-  EXPECT_EQ(changes[2].frame, 1);
-  EXPECT_TRUE(changes[1].erase);
+  const std::vector<Change> changes = Animate(gif, 3 + 5 + 7 + 3);
+  ASSERT_EQ(changes.size(), 4u);
+  const int frames[] = {1, 2, 3, 1};
+  const int at[] = {0, 3, 8, 15};
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(changes[i].frame, frames[i]);
+    EXPECT_EQ(changes[i].tick, at[i]);
+    EXPECT_FALSE(changes[i].erase);
+  }
 }
 
 }  // namespace
