@@ -87,41 +87,6 @@ TEST(AudioOutput, DeliversEveryByteAndEndsOnTheWorker) {
   EXPECT_EQ(next.back(), 100);
 }
 
-TEST(AudioOutput, PrepareFailureArrivesBeforeRunReturns) {
-  TMemoryInput input(test::MakePcm(1000));
-  TRecordingOutput output;
-  output.SetInput(&input);
-  std::vector<std::string> seen;
-  std::thread::id where;
-  output.OnThreadException = [&](TAudioOutput* sender, const std::exception& e) {
-    EXPECT_EQ(sender, &output);
-    seen.push_back(e.what());
-    where = std::this_thread::get_id();
-  };
-  output.FailPrepare = true;
-  output.Run();
-  ASSERT_EQ(seen.size(), 1u);
-  EXPECT_EQ(seen[0], "File name is not assigned.");
-  EXPECT_EQ(where, std::this_thread::get_id());
-  EXPECT_EQ(output.Status(), TOutputStatus::osIdle);
-  EXPECT_EQ(output.Dones, 0);
-
-  // A failed Init of the input is a Prepare failure as well.
-  output.FailPrepare = false;
-  input.FailInit = true;
-  output.Run();
-  ASSERT_EQ(seen.size(), 2u);
-  EXPECT_EQ(seen[1], "The drive is not ready");
-  EXPECT_EQ(output.Status(), TOutputStatus::osIdle);
-
-  // Afterwards the output works normally.
-  input.FailInit = false;
-  JobWaiter waiter(output);
-  output.Run();
-  ASSERT_TRUE(waiter.WaitEnded(1));
-  EXPECT_EQ(output.Data, input.Pcm());
-}
-
 TEST(AudioOutput, ReadErrorEndsTheJobThroughThreadException) {
   TMemoryInput input(test::MakePcm(4000));
   input.MaxChunk = 1000;
