@@ -200,14 +200,6 @@ TEST_F(TCddbProtocolTest, ReadRepliesFillTheRecordOrFailCleanly) {
   EXPECT_EQ(statuses_.back(), "Invalid arguments");
 }
 
-TEST_F(TCddbProtocolTest, EntryLinesStopAtTheirCapacity) {
-  std::string document = "210 ok\r\n";
-  for (int i = 0; i < 1030; ++i) document += "EXTD=" + std::to_string(i) + "\r\n";
-  document += ".\r\n";
-  ReadWith(document);
-  EXPECT_EQ(cddb_.EntryLines[1023], "EXTD=1023");
-}
-
 TEST_F(TCddbProtocolTest, LineProtocolRepliesByState) {
   const struct {
     int state;

@@ -130,27 +130,6 @@ TEST_P(TLocalCDDBLayoutTest, SavedEntriesAreFoundAndReadBack) {
   EXPECT_EQ(read.TOC.TrackCount, 3);
 }
 
-TEST_P(TLocalCDDBLayoutTest, InexactDiscIsFoundInTheNeighbourhood) {
-  const TCDInfo stored = Disc(tocA_, "rock", "Alpha");
-  ASSERT_GT(Save(stored), 0);
-  Rebuild();
-  // Three seconds longer and each track shifted by less than the tolerances: another id.
-  TCDInfo disc;
-  disc.TOC = MakeToc({150, 15030, 30060}, 45000 + 225);
-  disc.DiscID = CddbDiscId(disc.TOC);
-  ASSERT_NE(disc.DiscID, stored.DiscID);
-  TLocalMatchArray matches;
-  ASSERT_EQ(Query(disc, matches), 1);
-  EXPECT_EQ(matches[0].DiscID, stored.DiscID);
-  EXPECT_EQ(matches[0].Category, "rock");
-
-  // Further away than the neighbourhood: nothing.
-  disc.TOC = MakeToc({150, 15030, 30060}, 45000 + 75 * 60);
-  disc.DiscID = CddbDiscId(disc.TOC);
-  EXPECT_EQ(Query(disc, matches), -1);
-  EXPECT_TRUE(matches[0].DiscID.empty());
-}
-
 TEST_P(TLocalCDDBLayoutTest, HostileNamesNeverLeaveTheRoot) {
   const fs::path root = dir_.path() / "db";
   fs::create_directories(root);
@@ -240,28 +219,6 @@ TEST_P(TLocalCDDBLayoutTest, CorruptIndexesAndEntriesGiveCodesNotCrashes) {
   shorter.erase(third, 8);
   WriteFile(file, shorter);
   EXPECT_EQ(Query(disc, matches), -1);
-}
-
-TEST_P(TLocalCDDBLayoutTest, MissingCategoryIndexAndOverlongDiscs) {
-  TLocalMatchArray matches;
-  TCDInfo disc = Disc(tocA_, "", "x");
-  {
-    TLocalCDDB db = Open();
-    EXPECT_FALSE(db.Initialized());
-    EXPECT_EQ(db.Query(disc, matches), -2);
-  }
-  EXPECT_NE(ReadFile(dir_.path() / "index.log").find("Cannot find the file"), std::string::npos);
-
-  // 5401 seconds is past what the index holds: logged in the category folder, not indexed.
-  const TCDInfo longDisc = Disc(MakeToc({150, 200000}, 150 + 5401 * 75), "misc", "Long");
-  ASSERT_GT(Save(longDisc), 0);
-  Rebuild();
-  EXPECT_EQ(ReadFile(dir_.path() / "02.idx"), "");
-  const std::string log = ReadFile(dir_.path() / "misc" / "index.log");
-  EXPECT_NE(log.find("Couldn't add entry " + longDisc.DiscID +
-                     " into the index. Error message: 'Disc too long to fit any CD "
-                     "specifications'. Disc length = 5401 seconds"),
-            std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, TLocalCDDBLayoutTest, ::testing::Values(lctUNIX, lctWIN),
