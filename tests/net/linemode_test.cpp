@@ -57,42 +57,6 @@ TEST(LineModeTest, LineEndSplitAcrossReceives) {
   ASSERT_TRUE(WaitFor([&] { return got.closed; }));
 }
 
-TEST(LineModeTest, TwoLinesInOneSegmentThenLastLineAtClose) {
-  ScriptedPeer peer({ScriptedPeer::SendBytes("one\r\ntwo\r\nlast"), ScriptedPeer::CloseNow()});
-  TWSocket s;
-  Lines got;
-  Connect(s, got, peer.Port());
-  ASSERT_TRUE(WaitFor([&] { return got.closed; }));
-  EXPECT_EQ(got.lines, (std::vector<std::string>{"one\r\n", "two\r\n", "last"}));
-  EXPECT_EQ(got.order, (std::vector<std::string>{"line", "line", "line", "closed"}))
-      << "the unterminated rest arrives before OnSessionClosed";
-}
-
-TEST(LineModeTest, SwitchingLineModeOffDeliversTheRestRaw) {
-  ScriptedPeer peer(
-      {ScriptedPeer::SendBytes("head\r\nraw bytes\r\nmore"), ScriptedPeer::CloseNow()});
-  TWSocket s;
-  Lines got;
-  s.OnDataAvailable = [&](TCustomWSocket* sender, std::uint16_t) {
-    auto* ws = static_cast<TWSocket*>(sender);
-    const bool wasLine = ws->LineMode();
-    const std::string text = ws->ReceiveStr();
-    if (text.empty()) return;
-    got.lines.push_back((wasLine ? "L:" : "R:") + text);
-    if (wasLine) ws->SetLineMode(false);
-  };
-  Connect(s, got, peer.Port());
-  ASSERT_TRUE(WaitFor([&] { return got.closed; }));
-  ASSERT_GE(got.lines.size(), 2u);
-  EXPECT_EQ(got.lines[0], "L:head\r\n");
-  std::string raw;
-  for (std::size_t i = 1; i < got.lines.size(); ++i) {
-    ASSERT_EQ(got.lines[i].substr(0, 2), "R:");
-    raw += got.lines[i].substr(2);
-  }
-  EXPECT_EQ(raw, "raw bytes\r\nmore");
-}
-
 TEST(LineModeTest, LineLimitBoundsTheBuffer) {
   ScriptedPeer peer({ScriptedPeer::SendBytes(std::string(70000, 'x') + "\r\nok\r\n"),
                      ScriptedPeer::ReadUntil("end")});
@@ -140,27 +104,6 @@ TEST(LineModeTest, KeptOverlongDataStopsReading) {
   ASSERT_TRUE(WaitFor([&] { return raw.size() == 200000; })) << raw.size();
   s.SendStr("end");
   s.Close();
-}
-
-TEST(LineModeTest, WaitUntilReadyTimesOutWithoutSpinning) {
-  TWSocket s;
-  s.Timeout = 1000;
-  bool done = false;
-  rusage before{}, after{};
-  getrusage(RUSAGE_THREAD, &before);
-  EXPECT_EQ(s.WaitUntilReady(done), 12001);
-  getrusage(RUSAGE_THREAD, &after);
-  const auto cpu = [](const rusage& r) {
-    return r.ru_utime.tv_sec * 1000000L + r.ru_utime.tv_usec + r.ru_stime.tv_sec * 1000000L +
-           r.ru_stime.tv_usec;
-  };
-  // A second of waiting costs next to no processor time when the wait sleeps in poll.
-  EXPECT_LT(cpu(after) - cpu(before), 300000L);
-  done = true;
-  EXPECT_EQ(s.WaitUntilReady(done), 0);
-  // Synchronize sets the flag false, runs the procedure, waits for the flag.
-  s.Timeout = 0;
-  EXPECT_EQ(s.Synchronize([&] { done = true; }, done), 0);
 }
 
 }  // namespace

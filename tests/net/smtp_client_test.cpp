@@ -118,21 +118,6 @@ TEST(SmtpClientTest, EachAuthenticationMethodIsAccepted) {
   }
 }
 
-TEST(SmtpClientTest, WrongPasswordFailsWithTheServersCode) {
-  Aiosmtpd server;
-  for (const auto type :
-       {smtpAuthPlain, smtpAuthLogin, smtpAuthCramMD5, smtpAuthCramSha1, smtpAuthAutoSelect}) {
-    SCOPED_TRACE(int(type));
-    TSmtpCli cli;
-    Driver d(cli);
-    Use(cli, server, type, "dave", "wrong");
-    EXPECT_EQ(d.Open(), 535);
-    EXPECT_EQ(cli.LastResponse().substr(0, 3), "535");
-    EXPECT_TRUE(cli.Connected()) << "the session stays open for another try";
-    EXPECT_EQ(d.Quit(), 0);
-  }
-}
-
 std::string RandomBytes(std::size_t n, unsigned seed) {
   std::mt19937 gen(seed);
   std::string s(n, '\0');
@@ -267,46 +252,6 @@ TEST(SmtpClientTest, ValuesWithLineBreaksAreRefusedBeforeAnythingIsSent) {
 }
 
 // Scripted servers: replies a real server would not send.
-
-TEST(SmtpClientTest, BannerOutcomes) {
-  const struct {
-    const char* banner;
-    int error;
-    const char* last;
-  } cases[] = {
-      {"220-first\r\n220-second\r\n220 ready\r\n", 0, "220 ready"},
-      {"554 go away\r\n", 554, "554 go away"},
-      {"hello there\r\n", 500, "hello there"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.banner);
-    ScriptedPeer peer({ScriptedPeer::SendBytes(c.banner), ScriptedPeer::ReadUntil("QUIT\r\n"),
-                       ScriptedPeer::SendBytes("221 bye\r\n")});
-    TSmtpCli cli;
-    Driver d(cli);
-    cli.Port = std::to_string(peer.Port());
-    int connected = 0;
-    cli.OnSessionConnected = [&](TCustomSmtpClient*, std::uint16_t) { ++connected; };
-    EXPECT_EQ(d.Run([&] { cli.Connect(); }, smtpConnect), c.error);
-    EXPECT_EQ(cli.LastResponse(), c.last);
-    EXPECT_EQ(connected, c.error == 0 ? 1 : 0);
-    EXPECT_EQ(cli.Connected(), c.error == 0);
-    EXPECT_EQ(d.Quit(), 0);
-  }
-}
-
-TEST(SmtpClientTest, ReplyWithoutNumberIsAFailure) {
-  ScriptedPeer peer({ScriptedPeer::SendBytes("220 hi\r\n"), ScriptedPeer::ReadUntil("\r\n"),
-                     ScriptedPeer::SendBytes("fine thanks\r\n"),
-                     ScriptedPeer::ReadUntil("QUIT\r\n"), ScriptedPeer::SendBytes("221 bye\r\n")});
-  TSmtpCli cli;
-  Driver d(cli);
-  cli.Port = std::to_string(peer.Port());
-  ASSERT_EQ(d.Run([&] { cli.Connect(); }, smtpConnect), 0);
-  EXPECT_EQ(d.Run([&] { cli.Helo(); }, smtpHelo), 500);
-  EXPECT_EQ(cli.ErrorMessage(), "500 Malformed reply: fine thanks");
-  EXPECT_EQ(d.Quit(), 0);
-}
 
 TEST(SmtpClientTest, OverlongReplyLineEndsTheRequest) {
   ScriptedPeer peer(

@@ -9,7 +9,6 @@
 
 #include "net/wsockbuf.h"
 #include "platform/msg/pump.h"
-#include "tests/net/loopback_transfer.h"
 #include "tests/net/scripted_peer.h"
 #include "tests/net/wait_for.h"
 #include "tests/peers/peers.h"
@@ -184,36 +183,6 @@ TEST(WSocketTest, SocketOnAWorkerThread) {
   EXPECT_EQ(waitConnect, 0);
   EXPECT_EQ(waitEcho, 0);
   EXPECT_EQ(got, "from a thread");
-}
-
-TEST(WSocketTest, WaitForCloseDeliversTheRestFirst) {
-  ScriptedPeer peer({ScriptedPeer::SendBytes("goodbye"), ScriptedPeer::CloseNow()});
-  TWSocket s;
-  Log log;
-  log.Wire(s);
-  Dial(s, peer.Port());
-  ASSERT_TRUE(WaitFor([&] { return log.connected == 0; }));
-  s.WaitForClose();
-  EXPECT_EQ(s.State(), wsClosed);
-  EXPECT_EQ(log.data, "goodbye");
-  EXPECT_EQ(log.closedCount, 1);
-}
-
-TEST(WSocketTest, HandlerThatReadsNothingDoesNotSpin) {
-  ScriptedPeer peer({ScriptedPeer::SendBytes("unread"), ScriptedPeer::ReadUntil("end")});
-  TWSocket s;
-  int calls = 0;
-  bool connected = false;
-  s.OnSessionConnected = [&](TCustomWSocket*, std::uint16_t) { connected = true; };
-  s.OnDataAvailable = [&](TCustomWSocket*, std::uint16_t) { ++calls; };
-  Dial(s, peer.Port());
-  ASSERT_TRUE(WaitFor([&] { return calls > 0; }));
-  ProcessMessages();
-  // The bytes stay in the socket for a later read; nothing calls the handler in a loop.
-  EXPECT_EQ(calls, 1);
-  EXPECT_EQ(s.ReceiveStr(), "unread");
-  s.SendStr("end");
-  s.Close();
 }
 
 }  // namespace
