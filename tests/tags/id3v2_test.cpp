@@ -194,31 +194,6 @@ TEST_F(Id3v2TagTest, EveryLoadDescribesTheFileJustLoaded) {
   EXPECT_EQ(tag.SaveToFile("=", 0xFF, -1, 0xFF), id3::kNoFile);
 }
 
-// A new tag pads the file to a whole number of units (4096: the defaults, over a large file);
-// the audio behind it stays intact.
-TEST_F(Id3v2TagTest, PaddingFollowsAnyUnit) {
-  Bytes big(1000000);
-  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 13);
-  for (const int64_t unit : {int64_t{1000}, int64_t{4096}, int64_t{1}, int64_t{0}}) {
-    SCOPED_TRACE(unit);
-    const std::string path = Make("unit.mp3", unit == 4096 ? big : audio_);
-    Tid3v2tag tag;
-    ASSERT_EQ(tag.LoadFromFile(path), id3::kNoTag);
-    tag.SetTextFrame("TIT2", std::string(180, 'a'));
-    if (unit != 4096) {
-      tag.PaddingUnit = unit;
-      tag.PaddingMode = 2;
-    }
-    ASSERT_EQ(tag.SaveToFile(), id3::kOk);
-    const Bytes written = ReadFile(path);
-    EXPECT_EQ(static_cast<int64_t>(written.size()) % std::max<int64_t>(unit, 1), 0);
-    EXPECT_GE(tag.PaddingSize, 1);
-    EXPECT_LE(tag.PaddingSize, std::max<int64_t>(unit, 1));
-    EXPECT_EQ(tag.Size, static_cast<int64_t>(TagLength(written)));
-    EXPECT_EQ(Bytes(written.begin() + tag.Size, written.end()), unit == 4096 ? big : audio_);
-  }
-}
-
 TEST_F(Id3v2TagTest, BrokenCompressedFrameLoadsButIsNeverWrittenDecoded) {
   Bytes packed(200);
   uLongf packedSize = packed.size();
@@ -400,24 +375,6 @@ TEST_F(Id3v2TagTest, RebuildThroughALinkReplacesTheFileItNames) {
   Tid3v2tag check;
   ASSERT_EQ(check.LoadFromFile(target), id3::kOk);
   EXPECT_EQ(FrameText(check, "TIT2"), "through the link");
-}
-
-TEST_F(Id3v2TagTest, TagAtAnOffsetKeepsTheBytesBeforeIt) {
-  const Bytes lead = Text("leading bytes of a container");
-  const std::string path = Make("o.bin", Concat({lead, audio_}));
-  Tid3v2tag tag;
-  EXPECT_EQ(tag.LoadFromFile(path, static_cast<int64_t>(lead.size())), id3::kNoTag);
-  tag.SetTextFrame("TIT2", "offset");
-  ASSERT_EQ(tag.SaveToFile(), id3::kOk);
-  EXPECT_EQ(tag.TagOffset, static_cast<int64_t>(lead.size()));
-  const Bytes written = ReadFile(path);
-  EXPECT_EQ(Bytes(written.begin(), written.begin() + static_cast<long>(lead.size())), lead);
-  Tid3v2tag check;
-  ASSERT_EQ(check.LoadFromFile(path, static_cast<int64_t>(lead.size())), id3::kOk);
-  EXPECT_EQ(FrameText(check, "TIT2"), "offset");
-  EXPECT_EQ(
-      Bytes(written.begin() + static_cast<long>(lead.size()) + check.Size + 10, written.end()),
-      audio_);
 }
 
 }  // namespace
