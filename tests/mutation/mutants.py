@@ -163,7 +163,7 @@ def main():
     ap.add_argument("--work", default="/tmp/qv-mutants")
     ap.add_argument("--sanitize", default="", help="QV_SANITIZE of the scratch build (none by default)")
     ap.add_argument("-j", dest="jobs", default="3")
-    ap.add_argument("--timeout", default="300", help="seconds per test")
+    ap.add_argument("--timeout", default="60", help="seconds per test (a fault may make tests hang)")
     ap.add_argument("--no-baseline", action="store_true", help="skip the run of the labels unchanged")
     ap.add_argument("names", nargs="*")
     a = ap.parse_args()
@@ -205,7 +205,7 @@ def main():
                 verdict = "BUILD FAILED (not a valid fault)"
             else:
                 rc, out = run(ctest + [label], cwd=build, log=log)
-                failed = [l.split(" - ")[1].split()[0] for l in out.splitlines()
+                failed = [l.split(" - ")[1] for l in out.splitlines()
                           if " - " in l and l.strip()[0].isdigit()]
                 verdict = "caught" if rc != 0 else "MISSED"
                 if rc != 0:
