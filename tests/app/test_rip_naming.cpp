@@ -7,6 +7,17 @@
 namespace qv {
 namespace {
 
+TEST(FileNamingTest, DefaultPattern) {
+  const TNameChars chars;
+  const std::string dest =
+      FillAlbumPlaceholders("%ARTIST%\\%ALBUM%\\%TRACKNB% - %TRACKNAME%",
+                            TAlbumTexts{"AC/DC", "Live: 1992", "rock", "1992"}, chars);
+  EXPECT_EQ(dest, "AC-DC\\Live- 1992\\%TRACKNB% - %TRACKNAME%");
+  EXPECT_EQ(TrackFileName(".\\", dest, 9, "Who?", chars), "./AC-DC/Live- 1992/09 - Who-");
+  EXPECT_EQ(TrackFileName(".\\", dest, 10, "Ten", chars), "./AC-DC/Live- 1992/10 - Ten");
+  EXPECT_EQ(FolderPart(".\\" + dest), "./AC-DC/Live- 1992/");
+}
+
 // Database and disc texts never leave the folder they are meant for, and never give an
 // empty or special component.
 TEST(FileNamingTest, HostileTextsStayInsideTheBaseFolder) {
