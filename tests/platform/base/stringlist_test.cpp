@@ -56,24 +56,5 @@ TEST(TStringListTest, CommaTextBothWays) {
   EXPECT_EQ(Items(l), (std::vector<std::string>{"unterminated, here"}));
 }
 
-TEST(TStringListTest, FilesInUtf8OrWindows1252) {
-  TempDir dir;
-  WriteFile(dir / "cp.txt", "caf\xE9\r\nN\xB0 1\r\n");
-  WriteFile(dir / "u8.txt",
-            "\xEF\xBB\xBF"
-            "caf\xC3\xA9\n");
-  TStringList l;
-  l.LoadFromFile(dir / "cp.txt");
-  EXPECT_EQ(Items(l), (std::vector<std::string>{"caf\u00E9", "N\u00B0 1"}));
-  l.LoadFromFile(dir / "u8.txt");
-  EXPECT_EQ(Items(l), (std::vector<std::string>{"caf\u00E9"}));
-  EXPECT_THROW(l.LoadFromFile(dir / "missing.txt"), EFOpenError);
-  l.Add("\u20AC");
-  l.SaveToFile(dir / "out.txt");
-  EXPECT_EQ(ReadFile(dir / "out.txt"), "caf\xC3\xA9\n\xE2\x82\xAC\n");
-  l.SaveToFile(dir / "out1252.txt", TTextEncoding::Cp1252);
-  EXPECT_EQ(ReadFile(dir / "out1252.txt"), "caf\xE9\n\x80\n");
-}
-
 }  // namespace
 }  // namespace qv

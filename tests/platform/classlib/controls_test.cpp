@@ -29,64 +29,6 @@ T* Place(TForm* form, Rect r) {
   return c;
 }
 
-TEST_F(ControlsTest, ChoosingInAComboBoxWithKeysAndMouse) {
-  TForm* form = MakeForm();
-  auto* combo = Place<TComboBox>(form, {10, 10, 150, 31});
-  for (const char* s : {"MP3", "OGG", "FLAC"}) combo->Items().Add(s);
-  combo->SetItemIndex(0);
-  std::vector<std::string> changes;
-  combo->OnChange = [&](TComponent*) { changes.push_back(combo->Text()); };
-  int dialogKeys = 0;
-  form->OnKeyPress = [&](TComponent*, char& k) {
-    if (k == 27 || k == 13) ++dialogKeys;
-  };
-  form->SetKeyPreview(true);
-  ShowForm(form);
-  combo->SetFocus();
-  Pump();
-  EXPECT_EQ(combo->Text(), "MP3");
-
-  Key(VK_DOWN);
-  EXPECT_EQ(combo->ItemIndex(), 1);
-  Key(VK_DOWN);
-  Key(VK_DOWN);  // stays on the last
-  EXPECT_EQ(combo->Text(), "FLAC");
-  EXPECT_EQ(changes, (std::vector<std::string>{"OGG", "FLAC"}));
-
-  // A click drops the list down; a click on an item chooses it and closes the list.
-  Click(combo, {130, 10});
-  ASSERT_TRUE(combo->DroppedDown());
-  const int rowH = 12;  // the built-in font's cell
-  headless->InjectClick(combo->ClientToScreen({20, 21 + 1 + rowH / 2}));
-  Pump();
-  EXPECT_FALSE(combo->DroppedDown());
-  EXPECT_EQ(combo->Text(), "MP3");
-
-  // F4 opens it, arrows move in the list, Enter takes the choice; Escape closes without
-  // one, and neither key reaches the form while the list is down.
-  Key(VK_F4);
-  ASSERT_TRUE(combo->DroppedDown());
-  Key(VK_DOWN);
-  Key(VK_RETURN, "\r");
-  EXPECT_FALSE(combo->DroppedDown());
-  EXPECT_EQ(combo->Text(), "OGG");
-  Key(VK_DOWN, {}, kModAlt);
-  ASSERT_TRUE(combo->DroppedDown());
-  Key(VK_DOWN);
-  Key(VK_ESCAPE, "\x1b");
-  EXPECT_FALSE(combo->DroppedDown());
-  EXPECT_EQ(combo->Text(), "OGG");
-  EXPECT_EQ(changes, (std::vector<std::string>{"OGG", "FLAC", "MP3", "OGG"}));
-  EXPECT_EQ(dialogKeys, 0);
-
-  // A click outside the dropped list only closes it.
-  Click(combo, {130, 10});
-  ASSERT_TRUE(combo->DroppedDown());
-  Click(form, {250, 150});
-  EXPECT_FALSE(combo->DroppedDown());
-  EXPECT_EQ(combo->Text(), "OGG");
-}
-
 // A form that records the dialog keys it gets, as the main window's handler does.
 class KeyForm : public TForm {
  public:
@@ -121,64 +63,6 @@ class AllKeysCombo : public TCustomComboBox {
     TCustomComboBox::KeyPress(key);
   }
 };
-
-TEST_F(ControlsTest, ModalFormRunsANestedLoopUntilItHasAResult) {
-  TForm* main = MakeForm();
-  auto* open = Place<TButton>(main, {10, 10, 85, 35});
-  ShowForm(main);
-  const HWND mainHandle = main->Handle();
-
-  TModalResult result = mrNone;
-  bool mainDisabledMeanwhile = false;
-  int depthAfterShow = 0;
-  open->OnClick = [&](TComponent*) {
-    auto* dialog = Create<TForm>(Application());
-    dialog->SetBorderStyle(TFormBorderStyle::bsDialog);
-    dialog->SetPosition(TPosition::poScreenCenter);
-    dialog->SetBounds(0, 0, 200, 120);
-    auto* ok = Create<TButton>(dialog);
-    ok->SetParent(dialog);
-    ok->SetBounds(60, 40, 75, 25);
-    ok->SetModalResult(mrOk);
-    ok->SetDefault(true);
-    dialog->AfterConstruction();
-    // The user presses Enter once the dialog is up; the click runs in the nested loop.
-    dialog->OnShow = [&](TComponent*) {
-      ++depthAfterShow;
-      headless->InjectKey(VK_RETURN, true, "\r");
-      headless->InjectKey(VK_RETURN, false);
-    };
-    ok->OnClick = [&](TComponent*) { mainDisabledMeanwhile = !IsWindowEnabled(mainHandle); };
-    result = dialog->ShowModal();
-    EXPECT_FALSE(IsWindowVisible(dialog->Handle()));
-    Free(dialog);
-  };
-  Click(open, {10, 10});
-  EXPECT_EQ(depthAfterShow, 1);
-  EXPECT_EQ(result, mrOk);
-  EXPECT_TRUE(mainDisabledMeanwhile);
-  EXPECT_TRUE(IsWindowEnabled(mainHandle));
-
-  // Closing a modal form is a cancel; a close query can refuse it.
-  auto* dialog = Create<TForm>(Application());
-  dialog->SetBounds(120, 120, 100, 80);
-  dialog->AfterConstruction();
-  int queries = 0;
-  dialog->OnCloseQuery = [&](TComponent*, bool& canClose) { canClose = ++queries > 1; };
-  dialog->OnShow = [&](TComponent*) {
-    dialog->Close();
-    dialog->Close();
-  };
-  EXPECT_EQ(dialog->ShowModal(), mrCancel);
-  EXPECT_EQ(queries, 2);
-  dialog->OnShow = nullptr;
-  EXPECT_THROW(
-      {
-        dialog->Show();
-        dialog->ShowModal();
-      },
-      Exception);
-}
 
 TEST_F(ControlsTest, ClosingDuringAClickHandlerWaitsForTheHandler) {
   OnOwnGuiThread([&] {

@@ -105,6 +105,47 @@ Bitmap DrawDemo(HWND* formHandle) {
   return SnapshotWindow(form->Handle());
 }
 
+TEST(DemoFormTest, HeadlessAndXvfbDrawTheSamePixels) {
+  UseBuiltinFontEverywhere(true);
+  ASSERT_TRUE(StartWindowSystem(std::make_unique<HeadlessBackend>()));
+  HWND headlessForm = 0;
+  const Bitmap headless = DrawDemo(&headlessForm);
+  DestroyApplication();
+  StopWindowSystem();
+  ASSERT_EQ(headless.Width(), 420);
+  ASSERT_EQ(headless.Height(), 300);
+  EXPECT_TRUE(WritePng(headless, std::string(QV_BINARY_DIR) + "/classlib-demo-headless.png"));
+  // A few probes that the picture is the demo: the navy strip, the list's chosen row.
+  EXPECT_EQ(headless.Pixel(200, 280), ColorToRGB(clNavy));
+  EXPECT_EQ(headless.Pixel(100, 72 + 2 * 12 + 6), ColorToRGB(clHighlight));
+
+  const test::XvfbServer server("1024x768x24");
+  ASSERT_FALSE(server.Display().empty()) << "Xvfb did not start";
+  auto x11 = X11Backend::Open(server.Display().c_str());
+  ASSERT_NE(x11, nullptr);
+  X11Backend* backend = x11.get();
+  ASSERT_TRUE(StartWindowSystem(std::move(x11)));
+  HWND form = 0;
+  const Bitmap drawn = DrawDemo(&form);
+  EXPECT_EQ(PumpUntil([&] { return backend->Mapped(form); },
+                      std::chrono::steady_clock::now() + std::chrono::seconds(20)),
+            PumpResult::Done);
+  Application()->ProcessMessages();
+  PaintPendingWindows();
+  backend->Sync();
+  const Bitmap shown = test::GrabXWindow(server.Display(), backend->XWindow(form), 420, 300);
+  DestroyApplication();
+  StopWindowSystem();
+  UseBuiltinFontEverywhere(false);
+  EXPECT_TRUE(WritePng(shown, std::string(QV_BINARY_DIR) + "/classlib-demo-xvfb.png"));
+  ASSERT_EQ(shown.Width(), 420);
+  EXPECT_TRUE(drawn == headless) << "the back buffers differ";
+  int differing = 0;
+  for (int y = 0; y < 300; ++y)
+    for (int x = 0; x < 420; ++x) differing += shown.Pixel(x, y) != headless.Pixel(x, y);
+  EXPECT_EQ(differing, 0);
+}
+
 TEST(MessageBoxTest, IsAModalWindowOnAnXServer) {
   const test::XvfbServer server("1024x768x24");
   ASSERT_FALSE(server.Display().empty()) << "Xvfb did not start";

@@ -91,37 +91,5 @@ TEST(DCTest, BitBltClipsOnBothSides) {
   EXPECT_FALSE(dc.BitBlt(0, 0, 1, 1, sdc, 0, 0, 0x00AA0029));  // unsupported raster op
 }
 
-TEST(DCTest, StretchBltNearestAndHalftone) {
-  Bitmap src(2, 2);
-  src.SetPixel(0, 0, 0x0000FF);
-  src.SetPixel(1, 0, 0x00FF00);
-  src.SetPixel(0, 1, 0xFF0000);
-  src.SetPixel(1, 1, 0x000000);
-  Bitmap big = White(5, 4);
-  DC sdc(&src), dc(&big);
-  EXPECT_TRUE(dc.StretchBlt(0, 0, 4, 4, sdc, 0, 0, 2, 2));
-  EXPECT_EQ(Picture(big), Picture({
-                              "rrgg.",
-                              "rrgg.",
-                              "bb##.",
-                              "bb##.",
-                          }));
-
-  Bitmap checker(4, 2);
-  for (int x = 0; x < 4; ++x) {
-    checker.SetPixel(x, 0, x % 2 ? 0xFFFFFF : 0x000000);
-    checker.SetPixel(x, 1, x % 2 ? 0x000000 : 0xFFFFFF);
-  }
-  Bitmap small(2, 1);
-  DC cdc(&checker), sm(&small);
-  sm.SetStretchBltMode(HALFTONE);
-  EXPECT_TRUE(sm.StretchBlt(0, 0, 2, 1, cdc, 0, 0, 4, 2));
-  EXPECT_EQ(small.Pixel(0, 0), 0x808080u);  // the average of two black and two white
-  sm.SetStretchBltMode(COLORONCOLOR);
-  EXPECT_TRUE(sm.StretchBlt(0, 0, 2, 1, cdc, 0, 0, 4, 2));
-  EXPECT_EQ(small.Pixel(0, 0), 0x000000u);  // nearest: the centre of (0..2, 0..2) is (1, 1)
-  EXPECT_FALSE(sm.StretchBlt(0, 0, -2, 1, cdc, 0, 0, 4, 2));
-}
-
 }  // namespace
 }  // namespace qv

@@ -240,6 +240,12 @@ TEST_F(PictureTest, OurFilesReadBackByThePeerAndByUs) {
       EXPECT_NEAR(GetRValue(jpeg.Pixel(x, y)), GetRValue(sample.Pixel(x, y)), 24);
 }
 
+TEST_F(PictureTest, GifGivesTheFirstImageAndItsOpaquePart) {
+  const GifPicture gif = LoadGif(ReadFileBytes(Path("animated.gif")));
+  EXPECT_EQ(gif.Image.Width(), 37);
+  EXPECT_EQ(gif.Opaque, Region(Rect{0, 0, 37, 23}));
+}
+
 TEST_F(PictureTest, GifTransparentPixelsAreLeftOutOfTheOpaqueRegion) {
   const GifPicture gif = LoadGif(ReadFileBytes(Path("transparent.gif")));
   const std::vector<std::uint8_t> idx = ReadFileBytes(Path("transparent.gif.idx"));

@@ -65,26 +65,6 @@ TEST(FdWatchTest, BlockedGetMessageWakesForAReadableDescriptor) {
   });
 }
 
-// A source that buffers input (as Xlib does) is served even though its descriptor is
-// quiet, and the loop does not go to sleep on it.
-TEST(FdWatchTest, BufferedInputIsServedWithoutSleeping) {
-  OnFreshThread([] {
-    Pipe quiet;
-    int buffered = 3;
-    int served = 0;
-    WatchFd(
-        quiet.Read(), POLLIN,
-        [&](int, short revents) {
-          EXPECT_NE(revents & POLLIN, 0);
-          ++served;
-          --buffered;
-        },
-        [&] { return buffered > 0; });
-    EXPECT_EQ(PumpUntil([&] { return served == 3; }, Generous()), PumpResult::Done);
-    EXPECT_EQ(buffered, 0);
-  });
-}
-
 // An owner that closes a descriptor before removing its watch hears of it once, and the
 // loop does not keep waking up for it.
 TEST(FdWatchTest, ClosedDescriptorIsReportedOnceNotForever) {

@@ -118,64 +118,6 @@ TEST(MessageQueueTest, TwoThreadsSendingToEachOtherDoNotDeadlock) {
   EXPECT_EQ(wrong.load(), 0);
 }
 
-TEST(MessageQueueTest, SendTimeoutWithdrawsAMessageNobodyStarted) {
-  std::mutex gate;
-  std::unique_lock closed(gate);
-  std::latch entered(1);
-  std::atomic<int> handledNull = 0;
-  WindowThread target([&](HWND, UINT m, WPARAM, LPARAM) -> LRESULT {
-    if (m == WM_USER) {
-      entered.count_down();
-      const std::lock_guard wait(gate);  // a hung thread, until the test opens the gate
-    }
-    if (m == WM_NULL) ++handledNull;
-    return 1;
-  });
-  ASSERT_TRUE(PostMessage(target.Handle(), WM_USER, 0, 0));
-  entered.wait();
-  LRESULT result = -1;
-  EXPECT_FALSE(SendMessageTimeout(target.Handle(), WM_NULL, 0, 0, SMTO_BLOCK, 50ms, &result));
-  EXPECT_EQ(result, 0);
-  closed.unlock();
-  // Once the target is free again a fresh send is answered; the withdrawn one never ran.
-  EXPECT_TRUE(SendMessageTimeout(target.Handle(), WM_NULL, 0, 0, SMTO_BLOCK, 30s, &result));
-  EXPECT_EQ(result, 1);
-  EXPECT_EQ(handledNull.load(), 1);
-}
-
-TEST(MessageQueueTest, SenderIsReleasedWhenTheWindowGoesAway) {
-  std::latch created(1);
-  std::latch release(1);
-  std::atomic<HWND> victim = 0;
-  std::atomic<int> victimCalls = 0;
-  std::thread owner([&] {  // owns the window but never pumps
-    victim = AllocateHWnd([&](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return ++victimCalls; });
-    created.count_down();
-    release.wait();
-  });
-  created.wait();
-  // The sender answers a message of ours only from inside its own wait, which tells us
-  // its send to the victim is queued by then.
-  std::atomic<HWND> senderWindow = 0;
-  std::latch senderReady(1);
-  std::atomic<int> outcome = -1;
-  std::thread sender([&] {
-    ScopedWindow own([](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 1; });
-    senderWindow = own.Handle();
-    senderReady.count_down();
-    LRESULT r = 0;
-    outcome = SendMessageTimeout(victim.load(), WM_USER, 0, 0, SMTO_NORMAL, 30s, &r) ? 1 : 0;
-  });
-  senderReady.wait();
-  EXPECT_EQ(SendMessage(senderWindow.load(), WM_USER, 0, 0), 1);
-  DeallocateHWnd(victim.load());
-  sender.join();
-  release.count_down();
-  owner.join();
-  EXPECT_EQ(outcome.load(), 0);
-  EXPECT_EQ(victimCalls.load(), 0);
-}
-
 // A blocked GetMessage wakes for a window post, a thread message and WM_QUIT from elsewhere.
 TEST(MessageQueueTest, BlockedGetMessageWakesForPostsFromAnotherThread) {
   OnFreshThread([] {

@@ -21,28 +21,6 @@ using test::Generous;
 using test::OnFreshThread;
 using test::ScopedWindow;
 
-TEST(PumpTest, HandlerMayPumpAndLaterMessagesStillArriveOnce) {
-  OnFreshThread([] {
-    std::vector<WPARAM> order;
-    HWND hwnd = 0;
-    ScopedWindow window([&](HWND, UINT m, WPARAM w, LPARAM) -> LRESULT {
-      if (m != WM_USER) return 0;
-      order.push_back(w);
-      if (w == 1) {
-        // The nested loop serves what is queued behind us, a post made now included.
-        PostMessage(hwnd, WM_USER, 4, 0);
-        EXPECT_EQ(PumpUntil([&] { return order.size() == 4; }, Generous()), PumpResult::Done);
-      }
-      return 0;
-    });
-    hwnd = window.Handle();
-    for (WPARAM w : {1, 2, 3}) PostMessage(hwnd, WM_USER, w, 0);
-    PostMessage(hwnd, WM_USER, 5, 0);
-    ProcessMessages();
-    EXPECT_EQ(order, (std::vector<WPARAM>{1, 2, 3, 5, 4}));
-  });
-}
-
 TEST(PumpTest, ConditionChangedByAnotherThreadIsSeenAfterAWakeUp) {
   OnFreshThread([] {
     std::atomic<bool> finished = false;

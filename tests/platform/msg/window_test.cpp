@@ -16,50 +16,6 @@ namespace {
 using test::OnFreshThread;
 using test::ScopedWindow;
 
-// Each subclass prefixes its letter, so the answer spells the order the chain ran in.
-TEST(WindowTest, SubclassesRunTopFirstAndLeaveInAnyOrder) {
-  std::string trace;
-  ScopedWindow window([&](HWND, UINT, WPARAM, LPARAM) -> LRESULT {
-    trace += "base";
-    return 7;
-  });
-  const auto layer = [&trace](char name) {
-    return [&trace, name](HWND h, UINT m, WPARAM w, LPARAM l, const WndProc& inherited) {
-      trace += name;
-      return inherited(h, m, w, l) + 1;
-    };
-  };
-  const SubclassId a = SubclassWindow(window.Handle(), layer('a'));
-  const SubclassId b = SubclassWindow(window.Handle(), layer('b'));
-  const SubclassId c = SubclassWindow(window.Handle(), layer('c'));
-  struct Step {
-    SubclassId remove;
-    const char* trace;
-    LRESULT result;
-  };
-  const Step steps[] = {{0, "cbabase", 10}, {b, "cabase", 9}, {c, "abase", 8}, {a, "base", 7}};
-  for (const auto& step : steps) {
-    SCOPED_TRACE(step.trace);
-    if (step.remove != 0) {
-      EXPECT_TRUE(RemoveWindowSubclass(window.Handle(), step.remove));
-    }
-    trace.clear();
-    EXPECT_EQ(SendMessage(window.Handle(), WM_USER, 0, 0), step.result);
-    EXPECT_EQ(trace, step.trace);
-  }
-  EXPECT_FALSE(RemoveWindowSubclass(window.Handle(), a));
-
-  // A subclass may answer without passing the message on.
-  SubclassWindow(window.Handle(), [](HWND h, UINT m, WPARAM w, LPARAM l, const WndProc& next) {
-    return m == WM_PAINT ? 99 : next(h, m, w, l);
-  });
-  trace.clear();
-  EXPECT_EQ(SendMessage(window.Handle(), WM_PAINT, 0, 0), 99);
-  EXPECT_EQ(trace, "");
-  EXPECT_EQ(SendMessage(window.Handle(), WM_SIZE, 0, 0), 7);
-  EXPECT_EQ(trace, "base");
-}
-
 TEST(WindowTest, RemovingASubclassDuringItsOwnCallIsSafe) {
   ScopedWindow window(DefWindowProc);
   SubclassId id = 0;

@@ -34,26 +34,6 @@ TEST(XmlDocumentTest, SelectsNodesAnywhereAndReadsTextAndAttributes) {
   EXPECT_TRUE(doc.SelectSingleNode("//Nothing").IsNull());
 }
 
-TEST(XmlDocumentTest, TextThatIsNotXmlLeavesNoRootAndSelectsNothing) {
-  const char* inputs[] = {"", "<html><body>Service unavailable", "just text", "<a></b>",
-                          "\xff\xfe<"};
-  for (const char* input : inputs) {
-    SCOPED_TRACE(input);
-    XmlDocument doc;
-    EXPECT_FALSE(doc.LoadXML(input));
-    EXPECT_FALSE(doc.ParseError().empty());
-    EXPECT_TRUE(doc.DocumentElement().IsNull());
-    EXPECT_EQ(doc.SelectNodes("//Details/ImageUrlLarge").Length(), 0);
-    EXPECT_EQ(doc.DocumentElement().SelectNodes("//x").Length(), 0);
-    EXPECT_EQ(doc.DocumentElement().Text(), "");
-  }
-  // A failed load also drops the previous document.
-  XmlDocument doc;
-  ASSERT_TRUE(doc.LoadXML("<a/>"));
-  EXPECT_FALSE(doc.LoadXML("<a"));
-  EXPECT_TRUE(doc.DocumentElement().IsNull());
-}
-
 TEST(XmlDocumentTest, ExternalEntitiesAndDtdsAreNeverRead) {
   const auto dir =
       std::filesystem::temp_directory_path() / ("qv-xml-" + std::to_string(::getpid()));

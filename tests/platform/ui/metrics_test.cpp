@@ -20,26 +20,5 @@ TEST(ScreenGeometry, FromTheBackEndsMonitors) {
   StopWindowSystem();
 }
 
-TEST(BackendChoice, HeadlessWhenNoDisplayOpens) {
-  const char* display = std::getenv("DISPLAY");
-  const std::string saved = display ? display : "";
-  setenv("DISPLAY", ":9876", 1);  // nothing listens there
-  unsetenv("QUORVEL_DISPLAY");
-  testing::internal::CaptureStderr();
-  auto backend = CreateDisplayBackendFromEnvironment();
-  const std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(backend->Name(), "headless");
-  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1);
-  setenv("QUORVEL_DISPLAY", "x11", 1);
-  EXPECT_THROW(CreateDisplayBackendFromEnvironment(), std::runtime_error);
-  setenv("QUORVEL_DISPLAY", "headless", 1);
-  EXPECT_EQ(CreateDisplayBackendFromEnvironment()->Name(), "headless");
-  unsetenv("QUORVEL_DISPLAY");
-  if (display)
-    setenv("DISPLAY", saved.c_str(), 1);
-  else
-    unsetenv("DISPLAY");
-}
-
 }  // namespace
 }  // namespace qv::test

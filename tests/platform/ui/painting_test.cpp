@@ -14,45 +14,6 @@ using PaintingTest = UiTest;
 using qv::testing::ReadFile;
 using qv::testing::TempDir;
 
-TEST_F(PaintingTest, ParentsPaintBeforeChildrenAfterThePostedMessages) {
-  const HWND top = Make(0, {10, 10, 210, 160}, kGrey);
-  const HWND a = Make(top, {10, 10, 110, 60}, kRed, WS_VISIBLE);
-  const HWND a1 = Make(a, {5, 5, 25, 25}, kBlue, WS_VISIBLE);
-  const HWND b = Make(top, {50, 40, 150, 120}, kGreen, WS_VISIBLE);
-  ShowWindow(top, SW_SHOW);
-  constexpr UINT kMine = WM_USER + 7;
-  PostMessage(b, kMine, 0, 0);
-  log.clear();
-  Pump();
-
-  std::vector<std::pair<HWND, UINT>> order;
-  for (const auto& e : Of({WM_NCPAINT, WM_ERASEBKGND, WM_PAINT, kMine})) {
-    order.emplace_back(e.hwnd, e.message);
-  }
-  const std::vector<std::pair<HWND, UINT>> expected = {
-      {b, kMine},                                                // posted first
-      {top, WM_NCPAINT}, {top, WM_PAINT}, {top, WM_ERASEBKGND},  // then the tree,
-      {a, WM_NCPAINT},   {a, WM_PAINT},   {a, WM_ERASEBKGND},    // parent first,
-      {a1, WM_NCPAINT},  {a1, WM_PAINT},  {a1, WM_ERASEBKGND},   // back to front
-      {b, WM_NCPAINT},   {b, WM_PAINT},   {b, WM_ERASEBKGND},
-  };
-  EXPECT_EQ(order, expected);
-
-  // Composition: b lies above a, a1 inside a; the screen shows what the back buffer holds.
-  EXPECT_EQ(At(top, 0, 0), kGrey);
-  EXPECT_EQ(At(top, 12, 12), kRed);
-  EXPECT_EQ(At(top, 17, 17), kBlue);
-  EXPECT_EQ(At(top, 60, 50), kGreen);  // overlap of a and b
-  EXPECT_EQ(At(top, 149, 119), kGreen);
-  EXPECT_EQ(At(top, 150, 120), kGrey);
-  EXPECT_EQ(*headless->Presented(top), SnapshotWindow(top));
-
-  // Nothing pending: another pump paints nothing.
-  log.clear();
-  Pump();
-  EXPECT_TRUE(Of({WM_NCPAINT, WM_PAINT}).empty());
-}
-
 TEST_F(PaintingTest, DcsAreClippedBySiblingsChildrenAndRegions) {
   const HWND top = Make(0, {0, 0, 100, 100}, kGrey, WS_VISIBLE);
   const HWND a = Make(top, {10, 10, 60, 60}, kRed, WS_VISIBLE);

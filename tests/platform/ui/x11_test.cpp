@@ -134,6 +134,30 @@ TEST_F(X11Test, TheServerShowsExactlyTheHeadlessPixels) {
   EXPECT_EQ(monitors.front().Bounds, Rect(0, 0, 640, 480));
 }
 
+TEST_F(X11Test, AWindowRegionCutsTheShape) {
+  UseX11();
+  BuildScene();
+  WaitUntilShown();
+  const Region shape = CreateRoundRectRgn(0, 0, 220, 160, 40, 40);
+  ASSERT_TRUE(SetWindowRgn(top, shape, true));
+  ProcessMessages();
+  x11->Sync();
+  auto rects = XShapeRectangles(server->Display(), x11->XWindow(top));
+  ASSERT_TRUE(rects.has_value());
+  Region got;
+  for (const Rect& r : *rects) got = got.Union(Region(r));
+  EXPECT_EQ(got, shape);
+  EXPECT_FALSE(got.Contains({0, 0}));
+  EXPECT_TRUE(got.Contains({110, 80}));
+
+  SetWindowRgn(top, std::nullopt, true);
+  x11->Sync();
+  rects = XShapeRectangles(server->Display(), x11->XWindow(top));
+  ASSERT_TRUE(rects.has_value());
+  ASSERT_EQ(rects->size(), 1u);
+  EXPECT_EQ(rects->front(), Rect(0, 0, 220, 160));
+}
+
 TEST_F(X11Test, ASyntheticClickReachesTheChildUnderIt) {
   UseX11();
   BuildScene();
