@@ -157,6 +157,28 @@ TEST_F(CDripTest, Mp3FramesCarryTheEntrysTexts) {
   EXPECT_EQ(decode.status, 0) << decode.output;
 }
 
+TEST_F(CDripTest, OggFilesGetExactlyThreeCommentsEach) {
+  MakeDisc({90, 80, 70});
+  TRipSession& s = Start({"-format=OGG", "-compression=0.5", "-pathtoenc=" + dir_.File("o/")});
+  s.BeginLookup();
+  s.ApplyEntry(Entry());
+  const TRipOutcome outcome = s.CDrip();
+  ASSERT_EQ(outcome.ExitStatus(), 0);
+  WriteText(dir_.File("c.py"),
+            "import sys, mutagen.oggvorbis\n"
+            "for f in sys.argv[1:]:\n"
+            "  print(sorted((k.upper(), v) for k, v in mutagen.oggvorbis.OggVorbis(f).tags))\n");
+  std::string args;
+  for (const auto& f : outcome.Files) args += " " + Quote(f);
+  const auto r = RunCommand("/usr/bin/python3 " + Quote(dir_.File("c.py")) + args);
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(r.output,
+            "[('ALBUM', 'Live: Donington'), ('ARTIST', 'AC/DC'), ('TITLE', 'Thunderstruck')]\n"
+            "[('ALBUM', 'Live: Donington'), ('ARTIST', 'AC/DC'), ('TITLE', 'Who Made Who?')]\n"
+            "[('ALBUM', 'Live: Donington'), ('ARTIST', 'AC/DC'), ('TITLE', 'Hells Bells')]\n");
+  EXPECT_EQ(RunCommand("ogginfo " + Quote(outcome.Files[2])).status, 0);
+}
+
 // Without a lookup result (or after a failed one) the names come from the fields as they
 // are, never from the previous disc, and stay distinct.
 TEST_F(CDripTest, WithoutAnEntryTracksGetDistinctSafeNames) {

@@ -279,6 +279,23 @@ TEST_F(QuorvelServerTest, ServerEntryNamesTheFilesAndIsSavedForTheNextRun) {
     EXPECT_EQ(line.find("cddb"), std::string::npos) << line;
 }
 
+TEST_F(QuorvelServerTest, SeveralMatchesWithoutChoiceReadTheFirst) {
+  MakeDisc({100, 80});
+  const std::string id = ServerEntry("misc", "First Artist", "First Album");
+  ServerEntry("rock", "Second Artist", "Second Album");
+  StartServer();
+  const auto r = Quorvel("-auto -format=flac -pathtoenc=" + Quote(dir_.File("out/")));
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(FilesBelow(dir_.File("out")),
+            (std::vector<std::string>{"First Artist/First Album/01 - One.flac",
+                                      "First Artist/First Album/02 - Two.flac"}));
+  // Headless, nobody can answer "-cddbchoice": the first match is read all the same.
+  const auto choice =
+      Quorvel("-auto -cddbchoice -format=flac -pathtoenc=" + Quote(dir_.File("choice/")));
+  ASSERT_EQ(choice.status, 0) << choice.output;
+  EXPECT_EQ(FilesBelow(dir_.File("choice")), FilesBelow(dir_.File("out")));
+}
+
 // A failed request and a server that does not answer end the lookup; the unattended run still
 // rips, with the tracks' own names.
 TEST_F(QuorvelServerTest, ServerFailureAndTimeOutStillRip) {

@@ -29,6 +29,46 @@ class X11FormTest : public FormTest {
   static inline XvfbServer* server = nullptr;
 };
 
+TEST_F(X11FormTest, TheServerShowsTheHeadlessWindow) {
+  ASSERT_FALSE(server->Display().empty()) << "Xvfb did not start";
+  const Rect screen{0, 0, 1024, 768};
+  ASSERT_TRUE(StartWindowSystem(
+      std::make_unique<HeadlessBackend>(std::vector<Monitor>{{screen, screen, true}})));
+  Open({});
+  ProcessMessages();
+  const Bitmap expected = SnapshotWindow(form_->Handle());
+  ASSERT_EQ(expected.Width(), 1024);
+  ASSERT_EQ(expected.Height(), 768);
+  Close();
+
+  auto backend = X11Backend::Open(server->Display().c_str());
+  ASSERT_NE(backend, nullptr);
+  X11Backend* x11 = backend.get();
+  ASSERT_TRUE(StartWindowSystem(std::move(backend)));
+  Open({});
+  EXPECT_EQ(form_->BoundsRect(), screen);
+  const HWND top = form_->Handle();
+  ASSERT_TRUE(Pump([&] { return x11->Mapped(top); }));
+  x11->Sync();
+  ProcessMessages();
+  x11->Sync();
+  const unsigned long xid = x11->XWindow(top);
+  const Bitmap shown = GrabXWindow(server->Display(), xid, 1024, 768);
+  ASSERT_FALSE(shown.Empty());
+  if (!(shown == expected)) {
+    const std::vector<std::uint8_t> png = SavePng(shown);
+    std::ofstream(std::string(QV_BINARY_DIR) + "/test_unit1_x11.png", std::ios::binary)
+        .write(reinterpret_cast<const char*>(png.data()), std::streamsize(png.size()));
+  }
+  EXPECT_TRUE(shown == expected) << "the X server shows other pixels than the headless window";
+  // The Escape key pressed on the X window closes it.
+  ASSERT_TRUE(SendXKey(server->Display(), xid, kEscapeKeysym));
+  EXPECT_EQ(
+      PumpUntil([] { return false; }, std::chrono::steady_clock::now() + std::chrono::seconds(30)),
+      PumpResult::Quit);
+  EXPECT_TRUE(form_->FAbort);
+}
+
 // The program on the X server: its window fills the screen and the Escape key ends it with
 // status 0.
 TEST_F(X11FormTest, TheProgramsWindowClosesOnEscape) {

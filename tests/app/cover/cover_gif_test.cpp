@@ -67,6 +67,34 @@ class AnimatedGifTest : public ::testing::Test {
   TempDir dir;
 };
 
+TEST_F(AnimatedGifTest, TransparentPixelsAreNotDrawn) {
+  // Left half transparent (index 0), right half red, written by PIL.
+  const auto path = dir.Path() / "t.gif";
+  const std::string script =
+      "from PIL import Image\n"
+      "im=Image.new('P',(10,10),0)\n"
+      "im.putpalette([0,0,0, 255,0,0]+[0]*762)\n"
+      "im.paste(1,(5,0,10,10))\n"
+      "im.save('" +
+      path.string() + "', transparency=0)\n";
+  std::ofstream(dir.Path() / "t.py") << script;
+  ASSERT_EQ(std::system(("/usr/bin/python3 " + (dir.Path() / "t.py").string()).c_str()), 0);
+  TIPicture picture;
+  picture.LoadFromBytes(testing::ReadAll(path));
+  for (const int scale : {1, 3}) {
+    SCOPED_TRACE(scale);
+    Bitmap canvas(40, 40);
+    canvas.Fill(RGB(0, 255, 0));
+    DC dc(&canvas);
+    picture.DrawTo(dc, Bounds(2, 2, 10 * scale, 10 * scale));
+    EXPECT_EQ(canvas.Pixel(2, 2), RGB(0, 255, 0));
+    EXPECT_EQ(canvas.Pixel(2 + 5 * scale - 1, 2 + 5 * scale), RGB(0, 255, 0));
+    EXPECT_EQ(canvas.Pixel(2 + 5 * scale, 2 + 5 * scale), RGB(255, 0, 0));
+    EXPECT_EQ(canvas.Pixel(2 + 10 * scale - 1, 2 + 10 * scale - 1), RGB(255, 0, 0));
+    EXPECT_EQ(canvas.Pixel(2 + 10 * scale, 2), RGB(0, 255, 0));
+  }
+}
+
 // Runs the animation under a fake clock on a thread of its own, advancing 10 ms at a time,
 // and records each frame change with the tick it happened at.
 struct Change {
