@@ -97,4 +97,21 @@ inline std::vector<std::string> RunJob(TAudioOutput& Output, TAudioInput& Input)
   return waiter.Errors();
 }
 
+// Runs one job and stops it once the input has delivered more than `StopAfter`
+// bytes. A stopped job ends through OnDone, so the result is empty on success;
+// otherwise it holds the messages of OnThreadException or what went wrong.
+inline std::vector<std::string> RunAndStop(TAudioOutput& Output, TAudioInput& Input,
+                                           int64_t StopAfter) {
+  JobWaiter waiter(Output);
+  Output.SetInput(&Input);
+  Output.Run();
+  if (!WaitFor([&] { return Input.Position > StopAfter; })) return {"job did not get far enough"};
+  Output.Stop();
+  if (!waiter.WaitEnded(1)) return {"job did not end"};
+  if (waiter.Done() != 1) return waiter.Errors();
+  if (!WaitFor([&] { return Output.Status() == TOutputStatus::osIdle; }))
+    return {"output did not become idle"};
+  return {};
+}
+
 }  // namespace qv::test

@@ -102,6 +102,34 @@ TEST_F(CDInTest, RipsEachTrackToFLACBitExact) {
   }
 }
 
+// The lossy encoders take the drive's audio too: track 1 at 128 kbit/s, track 2 to Ogg.
+TEST_F(CDInTest, RipsToMP3AndOggVorbis) {
+  TMP3Out mp3;
+  SelectTrack(1);
+  mp3.FileName = dir_.File("t.mp3");
+  ASSERT_TRUE(RunJob(mp3, *cd_).empty());
+  const auto r =
+      RunCommand("mpg123 -q -s " + Quote(mp3.FileName) + " > " + Quote(dir_.File("t.raw")));
+  ASSERT_EQ(r.status, 0) << r.output;
+  const auto decoded = ReadBytes(dir_.File("t.raw"));
+  const auto source = TrackPcm(1);
+  ASSERT_EQ(decoded.size(), source.size());
+  for (int channel = 0; channel < 2; ++channel)
+    EXPECT_GT(Correlation(Channel(source, 2, channel), Channel(decoded, 2, channel)), 0.95);
+
+  TVorbisOut ogg;
+  SelectTrack(2);
+  ogg.FileName = dir_.File("t.ogg");
+  ASSERT_TRUE(RunJob(ogg, *cd_).empty());
+  const auto info = RunCommand("ogginfo " + Quote(ogg.FileName));
+  EXPECT_EQ(info.status, 0) << info.output;
+  EXPECT_EQ(info.output.find("WARNING"), std::string::npos) << info.output;
+  const auto dec =
+      RunCommand("oggdec -Q -R -o " + Quote(dir_.File("o.raw")) + " " + Quote(ogg.FileName));
+  ASSERT_EQ(dec.status, 0) << dec.output;
+  EXPECT_EQ(ReadBytes(dir_.File("o.raw")).size(), TrackPcm(2).size());
+}
+
 TEST_F(CDInTest, ReadErrorEndsTheRangeWithoutStaleAudio) {
   SelectTrack(1);
   cd_->Init();

@@ -48,5 +48,22 @@ TEST(FLACOut, LosslessAndCompleteStreamInfo) {
   }
 }
 
+TEST(FLACOut, StoppedJobLeavesAShorterValidFile) {
+  TempDir dir;
+  TMemoryInput input(MakePcm(44100 * 10));
+  input.MaxChunk = 16384;
+  TFLACOut output;
+  output.FileName = dir.File("stop.flac");
+  ASSERT_EQ(RunAndStop(output, input, 44100 * 4), std::vector<std::string>{});
+  const auto test = RunCommand("flac -t -s " + Quote(output.FileName));
+  EXPECT_EQ(test.status, 0) << test.output;
+  const long samples = std::stol(Metaflac("--show-total-samples", output.FileName));
+  EXPECT_GT(samples, 0);
+  EXPECT_LT(samples, 44100 * 10);
+  // Exactly the audio that was encoded, and the stream information agrees.
+  const std::vector<uint8_t> prefix(input.Pcm().begin(), input.Pcm().begin() + samples * 4);
+  EXPECT_EQ(Metaflac("--show-md5sum", output.FileName), Md5Of(prefix, dir.File("pcm")));
+}
+
 }  // namespace
 }  // namespace qv

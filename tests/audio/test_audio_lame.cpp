@@ -120,5 +120,56 @@ TEST(MP3Out, EveryBitRateDecodesToTheInputLength) {
   }
 }
 
+TEST(MP3Out, MonoUnknownSizeAndTags) {
+  TempDir dir;
+  const int frames = 44100 + 77;
+  TMemoryInput mono(MakePcm(frames, 1), 1);
+  mono.UnknownSize = true;
+  mono.MaxChunk = 5000;  // odd-sized reads keep no half sample behind
+  TMP3Out output;
+  output.FileName = dir.File("mono.mp3");
+  output.Id3TagTitle = "Caf\xc3\xa9 Song";
+  output.Id3TagArtist = "Artist";
+  output.Id3TagAlbum = "Album";
+  output.Id3TagYear = "1999";
+  output.Id3TagTrack = "7";
+  output.Id3TagComment = "Note";
+  ASSERT_TRUE(RunJob(output, mono).empty());
+  const auto decoded = Decode(output.FileName, dir.File("m.raw"), nullptr);
+  ASSERT_EQ(decoded.size(), size_t(frames) * 4);
+  const auto l = Channel(decoded, 2, 0), r = Channel(decoded, 2, 1);
+  EXPECT_EQ(l, r);
+  EXPECT_GT(Correlation(Channel(mono.Pcm(), 1, 0), l), 0.95);
+
+  // The encoder's ID3v1 block closes the file, in Latin-1.
+  const auto bytes = ReadBytes(output.FileName);
+  ASSERT_GT(bytes.size(), 128u);
+  const std::string tag(bytes.end() - 128, bytes.end());
+  EXPECT_EQ(tag.substr(0, 3), "TAG");
+  EXPECT_EQ(tag.substr(3, 9), "Caf\xe9 Song");
+  EXPECT_EQ(tag.substr(33, 6), "Artist");
+  EXPECT_EQ(tag.substr(63, 5), "Album");
+  EXPECT_EQ(tag.substr(93, 4), "1999");
+  EXPECT_EQ(tag.substr(97, 4), "Note");
+  EXPECT_EQ(tag[125], '\0');  // ID3v1.1: the byte before the track number
+  EXPECT_EQ(tag[126], '\x07');
+}
+
+TEST(MP3Out, StoppedJobLeavesAShorterPlayableFile) {
+  TempDir dir;
+  TMemoryInput input(MakePcm(44100 * 8));
+  input.MaxChunk = 16384;
+  TMP3Out output;
+  output.FileName = dir.File("stop.mp3");
+  ASSERT_EQ(RunAndStop(output, input, 44100 * 4), std::vector<std::string>{});
+  std::string log;
+  const auto decoded = Decode(output.FileName, dir.File("s.raw"), &log);
+  EXPECT_GT(decoded.size(), size_t(44100 * 4));
+  EXPECT_LT(decoded.size(), input.Pcm().size());
+  // Exactly what was read before the stop: the info frame tells the real length.
+  EXPECT_EQ(decoded.size(), size_t(input.Position.load()));
+  EXPECT_TRUE(Mp3ValClean(output.FileName));
+}
+
 }  // namespace
 }  // namespace qv
