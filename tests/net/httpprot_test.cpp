@@ -116,6 +116,83 @@ class HttpCliTest : public testing::Test {
 };
 test::Lighttpd* HttpCliTest::web_ = nullptr;
 
+TEST_F(HttpCliTest, GetSmallDocumentWithEventOrder) {
+  THttpCli h;
+  TMemoryStream body;
+  h.URL = Url(*web_, "/five.txt");
+  const Result r = Fetch(h, httpGET, &body);
+  EXPECT_EQ(r.error, 0);
+  EXPECT_EQ(r.type, httpGET);
+  EXPECT_EQ(h.StatusCode(), 200);
+  EXPECT_EQ(Text(body), "abcde");
+  EXPECT_EQ(h.ContentLength(), 5);
+  EXPECT_EQ(h.ContentType(), "text/plain");
+  EXPECT_EQ(h.DocName(), "five.txt");
+  std::vector<std::string> order;
+  for (const auto& e : r.events) {
+    if (order.empty() || e != "HeaderData" || order.back() != "HeaderData") order.push_back(e);
+  }
+  EXPECT_EQ(order,
+            (std::vector<std::string>{"HeaderBegin", "HeaderData", "HeaderEnd", "HeaderEnd",
+                                      "DocBegin", "DocData", "DocEnd", "Ready", "RequestDone"}));
+}
+
+TEST_F(HttpCliTest, GetMultiMegabyteDocument) {
+  std::mt19937 rng(3);
+  std::string big(5 << 20, '\0');
+  for (auto& c : big) c = char(rng());
+  {
+    std::ofstream out(web_->Www() / "big.bin", std::ios::binary);
+    out.write(big.data(), std::streamsize(big.size()));
+  }
+  for (const char* ver : {"1.0", "1.1"}) {
+    SCOPED_TRACE(ver);
+    THttpCli h;
+    h.SetRequestVer(ver);
+    TMemoryStream body;
+    h.URL = Url(*web_, "/big.bin");
+    const Result r = Fetch(h, httpGET, &body);
+    EXPECT_EQ(r.error, 0);
+    EXPECT_EQ(h.RcvdCount(), std::int64_t(big.size()));
+    EXPECT_TRUE(Text(body) == big);
+  }
+}
+
+TEST_F(HttpCliTest, HeadPostAndPut) {
+  THttpCli h;
+  h.URL = Url(*web_, "/five.txt");
+  Result r = Fetch(h, httpHEAD);
+  EXPECT_EQ(r.error, 0);
+  EXPECT_EQ(h.StatusCode(), 200);
+  EXPECT_EQ(h.ContentLength(), 5);
+  EXPECT_EQ(std::count(r.events.begin(), r.events.end(), "DocBegin"), 0);
+
+  std::mt19937 rng(9);
+  std::string payload(100000, '\0');
+  for (auto& c : payload) c = char('a' + rng() % 26);
+  for (THttpRequest rq : {httpPOST, httpPUT}) {
+    SCOPED_TRACE(rq);
+    TMemoryStream send, body;
+    send.WriteBuffer(payload);
+    send.SetPosition(0);
+    h.SendStream = &send;
+    h.URL = Url(*web_, "/echo.sh");
+    r = Fetch(h, rq, &body);
+    EXPECT_EQ(r.error, 0);
+    EXPECT_EQ(h.StatusCode(), 200);
+    EXPECT_EQ(h.SentCount(), std::int64_t(payload.size()));
+    EXPECT_TRUE(Text(body) == payload);
+  }
+  h.SendStream = nullptr;
+  try {
+    h.StartRequest(httpPOST);
+    ADD_FAILURE();
+  } catch (const EHttpException& e) {
+    EXPECT_EQ(e.ErrorCode, 2);
+    EXPECT_STREQ(e.what(), "HTTP component has nothing to post or put");
+  }
+}
+
 TEST_F(HttpCliTest, ChunkedAnswerAndKeepAliveReuse) {
   THttpCli h;
   h.SetRequestVer("1.1");
@@ -199,6 +276,26 @@ TEST_F(HttpCliTest, BasicAuthorization) {
   r = Fetch(h, httpGET);
   EXPECT_EQ(h.StatusCode(), 401);
   EXPECT_THROW(h.RunRequest(httpGET), EHttpException) << "401 is a failure for the blocking call";
+}
+
+TEST_F(HttpCliTest, NotModifiedAndRange) {
+  THttpCli h;
+  h.URL = Url(*web_, "/five.txt");
+  h.ModifiedSince = std::chrono::system_clock::now() + std::chrono::hours(24 * 365);
+  Result r = Fetch(h, httpGET);
+  EXPECT_EQ(r.error, 0);
+  EXPECT_EQ(h.StatusCode(), 304);
+  EXPECT_EQ(std::count(r.events.begin(), r.events.end(), "DocBegin"), 0);
+  h.ModifiedSince = {};
+  // lighttpd serves ranges to HTTP/1.1 requests only.
+  h.SetRequestVer("1.1");
+  h.ContentRangeBegin = "1";
+  h.ContentRangeEnd = "3";
+  EXPECT_EQ(GetText(h), "bcd");
+  EXPECT_EQ(h.StatusCode(), 206);
+  EXPECT_EQ(h.RcvdContentRangeBegin(), "1");
+  EXPECT_EQ(h.RcvdContentRangeEnd(), "3");
+  EXPECT_EQ(h.ContentRangeBegin, "1") << "the reply does not change the next request's range";
 }
 
 TEST_F(HttpCliTest, ThroughTinyproxy) {

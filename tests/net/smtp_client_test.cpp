@@ -118,6 +118,69 @@ TEST(SmtpClientTest, EachAuthenticationMethodIsAccepted) {
   }
 }
 
+TEST(SmtpClientTest, AutomaticChoiceTakesTheStrongestOffered) {
+  const struct {
+    const char* offered;
+    const char* chosen;
+  } cases[] = {
+      {"", "CRAM-SHA1"},
+      {"LOGIN,PLAIN", "LOGIN"},
+      {"LOGIN,CRAM-MD5", "CRAM-MD5"},
+      {"PLAIN", "PLAIN"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.offered);
+    Aiosmtpd server(Aiosmtpd::Options{false, c.offered});
+    TSmtpCli cli;
+    Driver d(cli);
+    Use(cli, server, smtpAuthAutoSelect, "dave", "pw3");
+    EXPECT_EQ(d.Open(), 0) << cli.ErrorMessage();
+    EXPECT_TRUE(d.Sent(std::string("AUTH ") + c.chosen));
+    EXPECT_EQ(server.AuthLog(), std::vector<std::string>{std::string(c.chosen) + " dave ok"});
+    EXPECT_GE(cli.AuthTypesSupported().IndexOf(c.chosen), 0);
+    EXPECT_EQ(d.Quit(), 0);
+  }
+}
+
+TEST(SmtpClientTest, WrongPasswordFailsWithTheServersCode) {
+  Aiosmtpd server;
+  for (const auto type :
+       {smtpAuthPlain, smtpAuthLogin, smtpAuthCramMD5, smtpAuthCramSha1, smtpAuthAutoSelect}) {
+    SCOPED_TRACE(int(type));
+    TSmtpCli cli;
+    Driver d(cli);
+    Use(cli, server, type, "dave", "wrong");
+    EXPECT_EQ(d.Open(), 535);
+    EXPECT_EQ(cli.LastResponse().substr(0, 3), "535");
+    EXPECT_TRUE(cli.Connected()) << "the session stays open for another try";
+    EXPECT_EQ(d.Quit(), 0);
+  }
+}
+
+TEST(SmtpClientTest, HeloWhenEhloIsRefused) {
+  Aiosmtpd server(Aiosmtpd::Options{true, ""});
+  {
+    TSmtpCli cli;
+    Driver d(cli);
+    Use(cli, server, smtpAuthAutoSelect, "dave", "pw3");
+    EXPECT_EQ(d.Open(), 0) << cli.ErrorMessage();
+    EXPECT_EQ(d.commands, (std::vector<std::string>{"EHLO quorvel_test", "HELO quorvel_test"}));
+    EXPECT_FALSE(cli.ESmtp());
+    EXPECT_EQ(d.Quit(), 0);
+  }
+  {
+    // An explicitly asked mechanism is not silently dropped.
+    TSmtpCli cli;
+    Driver d(cli);
+    Use(cli, server);
+    cli.AuthType = smtpAuthLogin;
+    EXPECT_EQ(d.Open(), 502);
+    EXPECT_FALSE(d.Sent("HELO"));
+    EXPECT_EQ(d.Quit(), 0);
+  }
+  EXPECT_TRUE(server.AuthLog().empty());
+}
+
 std::string RandomBytes(std::size_t n, unsigned seed) {
   std::mt19937 gen(seed);
   std::string s(n, '\0');
@@ -202,6 +265,85 @@ TEST(SmtpClientTest, MessageWithDotLinesAndAttachmentsArrivesIntact) {
   EXPECT_TRUE(multipart) << "the handler sees the replaced content type";
 }
 
+std::vector<std::string> HeaderLines(const std::string& message) {
+  std::vector<std::string> lines;
+  std::size_t pos = 0;
+  for (;;) {
+    const auto end = message.find("\r\n", pos);
+    if (end == std::string::npos || end == pos) break;
+    lines.push_back(message.substr(pos, end - pos));
+    pos = end + 2;
+  }
+  return lines;
+}
+
+TEST(SmtpClientTest, GeneratedHeaderComesInItsOrder) {
+  Aiosmtpd server;
+  TCustomSmtpClient cli;
+  Driver d(cli);
+  Use(cli, server);
+  cli.FromName = "rip";  // one word without "@": the null sender
+  TStrings rcpt;
+  rcpt.Add("a@example.test");
+  cli.SetRcptName(rcpt);
+  cli.HdrReplyTo = "r1@example.test, \"Doe; J\" <r2@example.test>";
+  cli.HdrReturnPath = "bounce@example.test";
+  cli.HdrFrom = "rip@example.test";
+  cli.HdrTo = "a@example.test";
+  cli.HdrCc = "c@example.test;d@example.test";
+  cli.HdrSubject = "S";
+  cli.HdrPriority = smtpPriorityHigh;
+  cli.SetContentType(smtpHtml);
+  cli.CharSet = "utf-8";
+  cli.OnProcessHeader = [](TCustomSmtpClient*, TStrings& lines) { lines.Add("X-Disc: 1"); };
+  const std::vector<std::string> text = {"<p>hi</p>", ".hidden"};
+  cli.OnGetData = [&](TCustomSmtpClient*, int n, std::string& line, int, bool& more) {
+    if (n > int(text.size())) {
+      more = false;
+      return;
+    }
+    line = text[std::size_t(n - 1)];
+  };
+  ASSERT_EQ(d.Open(), 0);
+  ASSERT_EQ(d.Run([&] { cli.Mail(); }, smtpMail), 0) << cli.ErrorMessage();
+  EXPECT_TRUE(d.Sent("MAIL FROM:<>"));
+  EXPECT_EQ(d.Quit(), 0);
+  ASSERT_EQ(server.Messages().size(), 1u);
+  const std::string stored = test::ReadFile(server.Messages()[0]);
+  auto lines = HeaderLines(stored);
+  ASSERT_GE(lines.size(), 3u);
+  lines.erase(lines.begin(), lines.begin() + 3);  // the server's own X-Envelope/X-Auth lines
+  const std::vector<std::string> expected = {
+      "Reply-To: r1@example.test,",
+      "\t\"Doe; J\" <r2@example.test>",
+      "Return-Path: bounce@example.test",
+      "From: rip@example.test",
+      "To: a@example.test",
+      "Cc: c@example.test,",
+      "\td@example.test",
+      "Subject: S",
+      "Sender: rip@example.test",
+      "Mime-Version: 1.0",
+      "Content-Type: text/html; charset=\"utf-8\"",
+      "DATE",
+      "X-Priority: 2",
+      "Priority: urgent",
+      "X-MSMail-Priority: High",
+      "X-Mailer: Sarnic SMTP Component V2.40",
+      "X-Disc: 1",
+  };
+  ASSERT_EQ(lines.size(), expected.size());
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (expected[i] == "DATE") {
+      EXPECT_EQ(lines[i].rfind("Date: ", 0), 0u);
+      EXPECT_EQ(lines[i].substr(lines[i].size() - 4), " GMT");
+    } else {
+      EXPECT_EQ(lines[i], expected[i]);
+    }
+  }
+  EXPECT_NE(stored.find("\r\n\r\n<p>hi</p>\r\n.hidden\r\n"), std::string::npos);
+}
+
 TEST(SmtpClientTest, FailedRecipientStopsTheMail) {
   Aiosmtpd server;
   TCustomSmtpClient cli;
@@ -222,6 +364,76 @@ TEST(SmtpClientTest, FailedRecipientStopsTheMail) {
   EXPECT_FALSE(d.Sent("DATA"));
   EXPECT_EQ(d.Run([&] { cli.Rset(); }, smtpRset), 0);
   EXPECT_EQ(d.Quit(), 0);
+  EXPECT_TRUE(server.Messages().empty());
+}
+
+TEST(SmtpClientTest, AttachmentHooksSkipOrAbort) {
+  Aiosmtpd server;
+  const auto dir = server.Dir() / "files";
+  std::filesystem::create_directories(dir);
+  TStrings names;
+  for (const char* n : {"one.txt", "two.txt", "three.txt"}) {
+    std::ofstream(dir / n, std::ios::binary) << n;
+    names.Add((dir / n).string());
+  }
+  const auto setUp = [&](TSmtpCli& cli) {
+    Use(cli, server);
+    cli.FromName = "rip@example.test";
+    TStrings rcpt;
+    rcpt.Add("a@example.test");
+    cli.SetRcptName(rcpt);
+    TStrings text;
+    text.Add("body");
+    cli.SetMailMessage(text);
+    cli.SetEmailFiles(names);
+  };
+  {
+    // Skipped before and after opening: only the middle file goes, and the
+    // multipart message is still closed properly.
+    TSmtpCli cli;
+    Driver d(cli);
+    setUp(cli);
+    cli.OnBeforeFileOpen = [](TCustomSmtpClient*, int idx, const std::string&, int& action) {
+      if (idx == 0) action = 1;
+    };
+    cli.OnAfterFileOpen = [](TCustomSmtpClient*, int idx, const std::string&,
+                             const std::exception* e, int& action) {
+      EXPECT_EQ(e, nullptr);
+      if (idx == 2) action = 1;
+    };
+    cli.OnAttachHeader = [](TCustomSmtpClient*, int, const std::string&, TStrings& lines) {
+      lines.Add("Content-Description: track list");
+    };
+    ASSERT_EQ(d.Open(), 0);
+    ASSERT_EQ(d.Run([&] { cli.Mail(); }, smtpMail), 0) << cli.ErrorMessage();
+    EXPECT_EQ(d.Quit(), 0);
+    ASSERT_EQ(server.Messages().size(), 1u);
+    const auto mail = test::ParseMail(server.Messages()[0], {});
+    ASSERT_TRUE(mail.error.empty()) << mail.error;
+    ASSERT_EQ(mail.parts.size(), 2u);
+    EXPECT_EQ(mail.parts[1].fileName, "two.txt");
+    EXPECT_EQ(mail.parts[1].payload, "two.txt");
+    EXPECT_NE(test::ReadFile(server.Messages()[0]).find("Content-Description: track list"),
+              std::string::npos);
+    std::filesystem::remove(server.Messages()[0]);
+  }
+  {
+    // A file that disappeared after it was chosen: the message is not sent without it.
+    TSmtpCli cli;
+    Driver d(cli);
+    setUp(cli);
+    std::filesystem::remove(dir / "three.txt");
+    bool reported = false;
+    cli.OnAfterFileOpen = [&](TCustomSmtpClient*, int idx, const std::string&,
+                              const std::exception* e, int&) {
+      if (idx == 2) reported = e != nullptr;
+    };
+    ASSERT_EQ(d.Open(), 0);
+    EXPECT_EQ(d.Run([&] { cli.Mail(); }, smtpMail), 426);
+    EXPECT_TRUE(reported);
+    EXPECT_FALSE(cli.Connected());
+    EXPECT_EQ(cli.State(), smtpReady);
+  }
   EXPECT_TRUE(server.Messages().empty());
 }
 

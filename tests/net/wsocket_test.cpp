@@ -156,6 +156,54 @@ TEST(WSocketTest, RefusedConnectionReportsOnlyThroughSessionConnected) {
   EXPECT_EQ(s.State(), wsClosed);
 }
 
+TEST(WSocketTest, OnErrorInsteadOfRaising) {
+  test::SocatEcho echo;
+  ASSERT_TRUE(echo.Ok());
+  TWSocket s;
+  int errors = 0;
+  s.OnError = [&](TCustomWSocket*) { ++errors; };
+  Log log;
+  log.Wire(s);
+  Dial(s, echo.Port());
+  s.Connect();  // "Connect: Socket already in use"
+  EXPECT_EQ(errors, 1);
+  s.SetSocksLevel("4a");
+  EXPECT_EQ(errors, 2);
+  ASSERT_TRUE(WaitFor([&] { return log.connected == 0; }));
+  s.Close();
+}
+
+TEST(WSocketTest, FlushPauseResumeAndRelease) {
+  test::SocatEcho echo;
+  ASSERT_TRUE(echo.Ok()) << echo.Error();
+  struct Probe : TWSocket {
+    bool* destroyed = nullptr;
+    ~Probe() override { *destroyed = true; }
+  };
+  bool destroyed = false;
+  auto* s = new Probe;  // given to Release below
+  s->destroyed = &destroyed;
+  Log log;
+  log.Wire(*s);
+  Dial(*s, echo.Port());
+  ASSERT_TRUE(WaitFor([&] { return log.connected == 0; }));
+  const std::string big(300000, 'f');
+  s->SendStr(big);
+  s->Flush();
+  EXPECT_TRUE(s->AllSent());
+  ASSERT_TRUE(WaitFor([&] { return log.data.size() == big.size(); }));
+  // Paused, nothing is delivered; resumed, the waiting bytes arrive.
+  s->Pause();
+  s->SendStr("late");
+  ProcessMessages();
+  const std::size_t before = log.data.size();
+  s->Resume();
+  ASSERT_TRUE(WaitFor([&] { return log.data.size() == before + 4; }));
+  s->Release();
+  EXPECT_FALSE(destroyed) << "destroyed from the message loop, not inside Release";
+  ASSERT_TRUE(WaitFor([&] { return destroyed; }));
+}
+
 TEST(WSocketTest, SocketOnAWorkerThread) {
   test::SocatEcho echo;
   ASSERT_TRUE(echo.Ok()) << echo.Error();
@@ -183,6 +231,30 @@ TEST(WSocketTest, SocketOnAWorkerThread) {
   EXPECT_EQ(waitConnect, 0);
   EXPECT_EQ(waitEcho, 0);
   EXPECT_EQ(got, "from a thread");
+}
+
+TEST(WSocketTest, UdpEcho) {
+  const int port = test::FreePort();
+  test::PeerProcess socat;
+  ASSERT_TRUE(
+      socat.Start({"/usr/bin/socat",
+                   "UDP-RECVFROM:" + std::to_string(port) + ",bind=127.0.0.1,fork", "EXEC:cat"},
+                  "/dev/null"));
+  TWSocket s;
+  std::string got;
+  s.OnDataAvailable = [&](TCustomWSocket* sender, std::uint16_t) { got += sender->ReceiveStr(); };
+  int connected = -1;
+  s.OnSessionConnected = [&](TCustomWSocket*, std::uint16_t e) { connected = e; };
+  s.SetProto("udp");
+  Dial(s, port);
+  EXPECT_EQ(connected, 0) << "a datagram socket is connected at once";
+  // socat may not listen yet: send until an answer comes.
+  ASSERT_TRUE(WaitFor([&] {
+    if (got.empty()) s.SendStr("dgram");
+    return !got.empty();
+  }));
+  EXPECT_EQ(got.substr(0, 5), "dgram");
+  s.Close();
 }
 
 }  // namespace
