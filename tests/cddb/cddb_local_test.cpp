@@ -37,39 +37,6 @@ class TCddbLocalTest : public ::testing::Test {
   const TCDTOC toc_ = MakeToc({150, 4650, 10314}, 17087);
 };
 
-TEST_F(TCddbLocalTest, SaveQueryReadRoundTripWithTheStatusTexts) {
-  FillDisc(toc_, "Alpha");
-  EXPECT_EQ(cddb_.CDInfo.DiscID, "1500e103");
-  ASSERT_GT(cddb_.SaveToLocalCDDB(), 0);
-  EXPECT_EQ(cddb_.CDInfo.Category, "misc");  // no category: stored under "misc"
-  EXPECT_EQ(cddb_.CDInfo.Revision, 1);
-  EXPECT_TRUE(std::filesystem::exists(dir_.path() / "misc" / "1500e103"));
-
-  cddb_.BuildLocalIndex();
-  cddb_.AssignTOC(toc_);  // the same disc again: the record stays
-  cddb_.CDInfo.Category.clear();
-  TLocalMatchArray matches;
-  ASSERT_EQ(cddb_.QueryLocalCDDB(matches), 0);
-  EXPECT_EQ(LastStatus(), "Match(es) found from local CD database");
-  EXPECT_EQ(cddb_.CDInfo.Category, "misc");
-  EXPECT_EQ(cddb_.CDInfo.DiscID, "1500e103");
-
-  cddb_.CDInfo.Artist = "changed";
-  ASSERT_EQ(cddb_.ReadFromLocalCDDB(), 0);
-  EXPECT_EQ(cddb_.CDInfo.Artist, "Alpha");
-  EXPECT_EQ(cddb_.CDInfo.Title, "Title \\ of Alpha");
-  EXPECT_EQ(cddb_.CDInfo.ExtD, "line one\nline two");
-  EXPECT_EQ(cddb_.EntryLines[0], "# xmcd");  // the entry's lines follow the record
-
-  // The lines parse back into the record.
-  cddb_.CDInfo = TCDInfo{};
-  cddb_.CDInfo.Category = "misc";
-  ASSERT_EQ(cddb_.ParseEntryLines(), 0);
-  EXPECT_EQ(cddb_.CDInfo.Artist, "Alpha");
-  EXPECT_EQ(cddb_.CDInfo.Category, "misc");
-  EXPECT_EQ(cddb_.CDInfo.TrackTitles[2], "Alpha track 3");
-}
-
 TEST_F(TCddbLocalTest, ANewDiscForgetsThePreviousDiscsCategory) {
   // Disc A was found in "rock"; disc B exists only in "jazz". Had A's category stayed, it
   // would filter B's exact look-up.
