@@ -69,7 +69,6 @@ std::string Hex(const Array& a) {
   return Hex(a.data(), a.size());
 }
 
-
 // Sizes around block boundaries, the 16 KiB step of the large update, and 1 MiB.
 inline const std::vector<size_t>& DigestSizes() {
   static const std::vector<size_t> sizes = {
