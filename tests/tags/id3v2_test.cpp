@@ -244,6 +244,9 @@ TEST_F(Id3v2TagTest, LargeUnsynchronisedTagCrossesReadBlocks) {
     EXPECT_EQ(FrameText(back, "TPE1"), "after");
     const Bytes written = ReadFile(path);
     EXPECT_EQ(Bytes(written.begin() + back.Size + 10, written.end()), audio_);
+    // No false synchronisation is left inside the tag: $FF is never followed by $E0 or more.
+    for (size_t i = 10; i + 1 < size_t(back.Size) + 10; ++i)
+      ASSERT_FALSE(written[i] == 0xFF && written[i + 1] >= 0xE0) << "at byte " << i;
     const std::vector<testing::PeerFrame> peer = testing::PeerRead(path);
     ASSERT_EQ(peer.size(), 3u);
     EXPECT_EQ(peer[1].text, text);
