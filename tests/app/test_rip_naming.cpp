@@ -16,6 +16,10 @@ TEST(FileNamingTest, DefaultPattern) {
   EXPECT_EQ(TrackFileName(".\\", dest, 9, "Who?", chars), "./AC-DC/Live- 1992/09 - Who-");
   EXPECT_EQ(TrackFileName(".\\", dest, 10, "Ten", chars), "./AC-DC/Live- 1992/10 - Ten");
   EXPECT_EQ(FolderPart(".\\" + dest), "./AC-DC/Live- 1992/");
+  // A pattern from the INI file does not climb out of the base folder either.
+  const std::string climbed = TrackFileName("out\\", "..\\..\\%TRACKNB%", 3, "x", chars);
+  EXPECT_EQ(climbed.rfind("out/", 0), 0u) << climbed;
+  EXPECT_EQ(climbed.find(".."), std::string::npos) << climbed;
 }
 
 // Database and disc texts never leave the folder they are meant for, and never give an
