@@ -94,7 +94,7 @@ MUTANTS = [
 
 
 def sync_tree(src, dst):
-    """Copies changed files only, so that an unchanged file keeps its time stamp."""
+    """Copies changed files only: an unchanged file keeps its time stamp, a changed one gets a new one."""
     skip = {".git", "build"}
     seen = set()
     for root, dirs, files in os.walk(src):
@@ -112,7 +112,7 @@ def sync_tree(src, dst):
                         continue
             except FileNotFoundError:
                 pass
-            shutil.copy2(s, d)
+            shutil.copy(s, d)  # a fresh time stamp, so that the scratch build sees the change
     for root, dirs, files in os.walk(dst):
         dirs[:] = [d for d in dirs if not (root == dst and d in skip)]
         for f in files:
