@@ -32,55 +32,6 @@ class CDEventsTest : public testing::Test {
   TComponent owner_{nullptr};
 };
 
-TEST_F(CDEventsTest, AutoRunIsSwitchedOffWhileTheWindowLives) {
-  WriteRegistry("\"NoDriveTypeAutoRun\"=dword:00000091\n");
-  auto* events = Create<TCDEvents>(&owner_);
-  EXPECT_TRUE(events->Options().AutoRun());
-  events->Options().SetAutoRun(false);  // the window's stored setting
-  EXPECT_FALSE(events->Options().AutoRun());
-  EXPECT_NE(Registry().find("\"NoDriveTypeAutoRun\"=dword:000000b1"), std::string::npos)
-      << Registry();
-  Free(events);
-  EXPECT_NE(Registry().find("\"NoDriveTypeAutoRun\"=dword:00000091"), std::string::npos)
-      << Registry();
-}
-
-TEST_F(CDEventsTest, BinaryPolicyStaysBinary) {
-  WriteRegistry("\"NoDriveTypeAutoRun\"=hex:91,00,00,00\n");
-  {
-    TCDOptions options;
-    options.SetAutoRun(false);
-    EXPECT_NE(Registry().find("=hex:b1,00,00,00"), std::string::npos) << Registry();
-  }
-  EXPECT_NE(Registry().find("=hex:91,00,00,00"), std::string::npos) << Registry();
-}
-
-TEST_F(CDEventsTest, MissingOrOddValuesAreLeftAlone) {
-  {
-    TCDOptions options;  // no file at all
-    EXPECT_TRUE(options.AutoRun());
-    options.SetAutoRun(false);
-    EXPECT_TRUE(options.AutoRun());
-  }
-  EXPECT_FALSE(std::filesystem::exists(dir_.File("registry.reg")));
-  WriteRegistry("\"NoDriveTypeAutoRun\"=\"text\"\n");
-  const std::string before = Registry();
-  {
-    TCDOptions options;
-    options.SetAutoRun(false);
-    EXPECT_TRUE(options.AutoRun());
-  }
-  EXPECT_EQ(Registry(), before);
-  // Without Reset the state set stays after the end.
-  WriteRegistry("\"NoDriveTypeAutoRun\"=dword:00000000\n");
-  {
-    TCDOptions options;
-    options.Reset = false;
-    options.SetAutoRun(false);
-  }
-  EXPECT_NE(Registry().find("dword:00000020"), std::string::npos);
-}
-
 TEST_F(CDEventsTest, BroadcastsAreDecodedToTheDriveLetter) {
   auto* events = Create<TCDEvents>(&owner_);
   std::vector<std::string> seen;
@@ -111,52 +62,6 @@ TEST_F(CDEventsTest, BroadcastsAreDecodedToTheDriveLetter) {
   events->NotifyMode = TNotifyMode::nmScan;
   send(DBT_DEVICEARRIVAL, 1, DBTF_MEDIA);
   EXPECT_EQ(seen.size(), 2u);
-}
-
-TEST_F(CDEventsTest, MediaWatcherChangesBecomeEvents) {
-  const std::vector<DriveInfo> drives{{DriveKind::Image, "/a.cue", 'D'},
-                                      {DriveKind::Image, "/b.cue", 'E'}};
-  std::vector<MediaState> states{MediaState::Present, MediaState::Absent};
-  MediaWatcher watcher(drives, [&](std::size_t i) { return MediaStatus{states[i], 1}; });
-  auto* events = Create<TCDEvents>(&owner_);
-  std::vector<std::string> seen;
-  events->AfterArrival = [&](TComponent*, char l) { seen.push_back(std::string("+") + l); };
-  events->AfterRemove = [&](TComponent*, char l) { seen.push_back(std::string("-") + l); };
-  events->PollMedia(watcher);  // the first poll only learns what is there
-  states = {MediaState::Absent, MediaState::Present};
-  events->PollMedia(watcher);
-  EXPECT_EQ(seen, (std::vector<std::string>{"-D", "+E"}));
-}
-
-// Removing and re-adding a disc image is seen by the timer's polls of the drive list.
-TEST_F(CDEventsTest, ImageFilesComingAndGoingRaiseEvents) {
-  WriteText(dir_.File("a.cue"), "FILE \"a.bin\" BINARY\n");
-  const std::vector<DriveInfo> drives{{DriveKind::Image, dir_.File("a.cue"), 'D'}};
-  bool present = true;
-  auto watcher = std::make_unique<MediaWatcher>(drives, [&](std::size_t) {
-    return MediaStatus{present ? MediaState::Present : MediaState::Absent, 1};
-  });
-  auto* events = Create<TCDEvents>(&owner_);
-  std::vector<std::string> seen;
-  events->AfterArrival = [&](TComponent*, char l) { seen.push_back(std::string("+") + l); };
-  events->AfterRemove = [&](TComponent*, char l) { seen.push_back(std::string("-") + l); };
-  events->WatchMedia(std::move(watcher), std::chrono::milliseconds(5));
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  present = false;
-  EXPECT_EQ(PumpUntil([&] { return seen.size() == 1; }, deadline), PumpResult::Done);
-  present = true;
-  EXPECT_EQ(PumpUntil([&] { return seen.size() == 2; }, deadline), PumpResult::Done);
-  EXPECT_EQ(seen, (std::vector<std::string>{"-D", "+D"}));
-}
-
-TEST_F(CDEventsTest, DriveRootsComeFromTheDriveList) {
-  WriteText(dir_.File("x.cue"), "");
-  ::setenv("QUORVEL_CDROM", (dir_.File("x.cue") + ";" + dir_.File("y.cue")).c_str(), 1);
-  auto* events = Create<TCDEvents>(&owner_);
-  ::unsetenv("QUORVEL_CDROM");
-  ASSERT_GE(events->Drives().size(), 2u);
-  EXPECT_EQ(events->Drives()[0], "D:\\");
-  EXPECT_EQ(events->Drives()[1], "E:\\");
 }
 
 }  // namespace

@@ -213,24 +213,6 @@ TEST_F(CDripTest, RepeatedTitlesDoNotOverwriteEachOther) {
       (std::vector<std::string>{"Intro (2).flac", "Intro (3).flac", "Intro.flac", "cover.jpg"}));
 }
 
-// The category list comes from the INI's genre file; an entry's category already there in
-// another case is selected, not added again.
-TEST_F(CDripTest, CategoryListFromTheGenreFile) {
-  MakeDisc({30});
-  WriteText(dir_.File("genres.txt"), "Blues\nRock\nJazz\n");
-  WriteText(dir_.File("q.ini"), "[CONF]\ngenre_file=" + dir_.File("genres.txt") + "\n");
-  TRipSession& s = Start({});
-  EXPECT_EQ(s.Categories, (std::vector<std::string>{"Blues", "Rock", "Jazz"}));
-  s.ApplyEntry(Entry());  // category "rock"
-  EXPECT_EQ(s.Texts.Genre, "Rock");
-  EXPECT_EQ(s.Categories.size(), 3u);
-  TCDInfo other = Entry();
-  other.Category = "newage";
-  s.ApplyEntry(other);
-  EXPECT_EQ(s.Texts.Genre, "newage");
-  EXPECT_EQ(s.Categories.back(), "newage");
-}
-
 // "-auto": the rip starts when both the start timer has ticked and the lookup has ended,
 // in either order, once; a lookup that ends late still starts it.
 TEST_F(CDripTest, AutoRipStartsWhenTimerAndLookupAreBothDone) {
@@ -367,17 +349,6 @@ TEST_F(CDripTest, DataTracksAreSkippedAndDataDiscsNotRipped) {
   EXPECT_EQ(outcome.ExitStatus(), 0);
 }
 
-TEST_F(CDripTest, NothingIsRippedWithoutAFormatOrAnAudioDisc) {
-  MakeDisc({40});
-  TRipSession& s = Start({"-format=wav", "-pathtoenc=" + dir_.File("o/"), "-auto"});
-  s.LookupFailed();
-  const TRipOutcome outcome = s.CDrip();
-  EXPECT_FALSE(outcome.Started);
-  EXPECT_EQ(outcome.ExitStatus(), 2);
-  EXPECT_TRUE(window_.Closed());
-  EXPECT_FALSE(std::filesystem::exists(dir_.File("o")));
-}
-
 // A disc arriving or leaving while a rip runs does not disturb it; outside a rip the window
 // is cleared and a new lookup begins.
 TEST_F(CDripTest, MediaEventsWaitForTheRip) {
@@ -433,12 +404,6 @@ TEST_F(CDripTest, DestinationLineShowsTheRealFolder) {
     EXPECT_EQ(outcome.Files[0].rfind(folder, 0), 0u) << outcome.Files[0];
     EXPECT_TRUE(std::filesystem::exists(folder + "cover.jpg"));
   }
-}
-
-TEST_F(CDripTest, AlbumFolderStopsBeforeTheFirstPerTrackPlaceholder) {
-  EXPECT_EQ(TCDRipper::AlbumFolder(".\\", "A\\B\\%TRACKNB% - %TRACKNAME%"), "./A/B/");
-  EXPECT_EQ(TCDRipper::AlbumFolder("/o/", "A\\%tracknb%\\%TRACKNAME%"), "/o/A/");
-  EXPECT_EQ(TCDRipper::AlbumFolder("/o/", "%TRACKNAME%"), "/o/");
 }
 
 }  // namespace

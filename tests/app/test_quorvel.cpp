@@ -316,37 +316,6 @@ TEST_F(QuorvelTest, SecondCopyExitsAndRaisesTheFirst) {
   EXPECT_EQ(Wait(first), 2);
 }
 
-// Taking the disc out clears the window; putting it back starts a new lookup.
-TEST_F(QuorvelTest, DiscRemovalAndArrivalReachTheWindow) {
-  MakeDisc({40});
-  const std::string cue = ReadText(dir_.File("disc.cue"));
-  ::setenv("QUORVEL_MEDIA_POLL_MS", "50", 1);
-  const pid_t pid = Spawn("-debug", dir_.File("run.txt"));
-  ::unsetenv("QUORVEL_MEDIA_POLL_MS");
-  const auto shown = [&](const std::string& Text, size_t Times = 1) {
-    return Eventually([&] {
-      const std::string out = ReadText(dir_.File("run.txt"));
-      size_t n = 0;
-      for (size_t at = out.find(Text); at != std::string::npos; at = out.find(Text, at + 1)) ++n;
-      return n >= Times;
-    });
-  };
-  ASSERT_TRUE(shown("Not Connected"));
-  ::remove(dir_.File("disc.cue").c_str());
-  EXPECT_TRUE(shown("CD Ejected !"));
-  WriteText(dir_.File("disc.cue"), cue);
-  EXPECT_TRUE(shown("CD Inserted !"));
-  EXPECT_TRUE(shown("Not Connected", 2));  // the new lookup ended
-  ::kill(pid, SIGTERM);
-  EXPECT_EQ(Wait(pid), 0) << ReadText(dir_.File("run.txt"));
-  const std::string log = ReadText(dir_.File("Quorvel.log"));
-  size_t starts = 0;
-  for (size_t at = log.find("CDDBQuery : Starting"); at != std::string::npos;
-       at = log.find("CDDBQuery : Starting", at + 1))
-    ++starts;
-  EXPECT_EQ(starts, 2u) << log;
-}
-
 // The lookup through the CD database server, reached as the INI file's proxy.
 class QuorvelServerTest : public QuorvelTest {
  protected:

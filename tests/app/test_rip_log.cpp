@@ -11,46 +11,6 @@ namespace {
 
 using namespace qv::test;
 
-TEST(RipLogTest, LinesOnlyWhileDebugIsOn) {
-  ScratchDir dir;
-  const std::string path = dir.File("Quorvel.log");
-  WriteText(path, "old contents\n");
-  TRipLog log;
-  ASSERT_TRUE(log.OpenLog(path));
-  EXPECT_EQ(ReadText(path), "");  // truncated at start
-  log.WriteLog("hidden");
-  log.Debug = true;
-  log.WriteLog("FormCreate started");
-  log.Debug = false;
-  log.WriteLog("hidden too");
-  log.Report("CDrip : track 2 failed : x");
-  log.CloseLog();
-  log.Debug = true;
-  log.WriteLog("after close");
-  EXPECT_EQ(ReadText(path), "FormCreate started\nCDrip : track 2 failed : x\n");
-}
-
-// A second copy of the program must neither empty nor write the first one's log.
-TEST(RipLogTest, ASecondOpenLeavesTheFirstLogAlone) {
-  ScratchDir dir;
-  const std::string path = dir.File("Quorvel.log");
-  TRipLog first;
-  ASSERT_TRUE(first.OpenLog(path));
-  first.Debug = true;
-  first.WriteLog("FormCreate started");
-  TRipLog second;
-  EXPECT_FALSE(second.OpenLog(path));
-  EXPECT_FALSE(second.IsOpen());
-  second.Debug = true;
-  second.WriteLog("from the second copy");
-  first.WriteLog("Quorvel closing");
-  EXPECT_EQ(ReadText(path), "FormCreate started\nQuorvel closing\n");
-  first.CloseLog();
-  // Once the first copy is gone the next start owns the log again.
-  EXPECT_TRUE(second.OpenLog(path));
-  EXPECT_EQ(ReadText(path), "");
-}
-
 TEST(RipLogTest, UnwritableFolderLeavesTheLogOff) {
   TRipLog log;
   EXPECT_FALSE(log.OpenLog("/nonexistent-folder/Quorvel.log"));

@@ -7,23 +7,6 @@
 namespace qv {
 namespace {
 
-TEST(CleanNameTest, ReplacesTheCharactersAFileNameCannotHold) {
-  struct Case {
-    std::string text, cddb, space, expected;
-  } const cases[] = {
-      {"AC/DC: Live?", "-", "", "AC-DC- Live-"},
-      {"AC/DC: Live?", "-", "_", "AC-DC-_Live-"},
-      {"<a>|b*\"c\\", "-", "", "-a--b--c-"},
-      {"a:b", "", "", "ab"},  // an empty replacement deletes
-      {"  x  ", "-", "", "  x  "},
-      {"Caf\u00e9 \u00bb", "-", "", "Caf\u00e9 \u00bb"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    EXPECT_EQ(CleanName(c.text, TNameChars{c.cddb, c.space}), c.expected);
-  }
-}
-
 TEST(FileNamingTest, DefaultPattern) {
   const TNameChars chars;
   const std::string dest =
@@ -33,17 +16,10 @@ TEST(FileNamingTest, DefaultPattern) {
   EXPECT_EQ(TrackFileName(".\\", dest, 9, "Who?", chars), "./AC-DC/Live- 1992/09 - Who-");
   EXPECT_EQ(TrackFileName(".\\", dest, 10, "Ten", chars), "./AC-DC/Live- 1992/10 - Ten");
   EXPECT_EQ(FolderPart(".\\" + dest), "./AC-DC/Live- 1992/");
-}
-
-TEST(FileNamingTest, PlaceholdersInAnyCaseAndBasePathGluedUnchanged) {
-  const TNameChars chars{"-", "_"};
-  const std::string dest = FillAlbumPlaceholders("%genre%/%Year%-%album%/%trackname%",
-                                                 TAlbumTexts{"A", "B c", "misc", "2001"}, chars);
-  EXPECT_EQ(dest, "misc/2001-B_c/%trackname%");
-  // "-pathtoenc" without a final separator is glued to the pattern's text.
-  EXPECT_EQ(TrackFileName("/music/rip", dest, 3, "t t", chars), "/music/ripmisc/2001-B_c/t_t");
-  EXPECT_EQ(TrackNumberText(1), "01");
-  EXPECT_EQ(TrackNumberText(99), "99");
+  // A pattern from the INI file does not climb out of the base folder either.
+  const std::string climbed = TrackFileName("out\\", "..\\..\\%TRACKNB%", 3, "x", chars);
+  EXPECT_EQ(climbed.rfind("out/", 0), 0u) << climbed;
+  EXPECT_EQ(climbed.find(".."), std::string::npos) << climbed;
 }
 
 // Database and disc texts never leave the folder they are meant for, and never give an
@@ -116,58 +92,6 @@ TEST(FileNamingTest, RandomTextsNeverLeaveTheBaseFolder) {
       start = end + 1;
     }
   }
-}
-
-TEST(FileNamingTest, PatternsThatNameNoFileStillGiveDistinctNames) {
-  const TNameChars chars;
-  for (const std::string pattern : {"", "%ARTIST%\\", "%ARTIST%\\\\%ALBUM%\\"}) {
-    SCOPED_TRACE(pattern);
-    const std::string dest = FillAlbumPlaceholders(pattern, {"A", "B"}, chars);
-    EXPECT_NE(TrackFileName("/o/", dest, 1, "x", chars), TrackFileName("/o/", dest, 2, "x", chars));
-  }
-  EXPECT_EQ(TrackFileName("/o/", "", 2, "Song", chars), "/o/02 - Song");
-  EXPECT_EQ(TrackFileName("/o/", "\\\\A\\.\\%TRACKNB%", 2, "", chars), "/o/A/02");
-}
-
-TEST(BitrateBoxTest, ContentsPerFormat) {
-  const auto mp3 = BitrateItems(0);
-  ASSERT_EQ(mp3.size(), 18u);
-  EXPECT_EQ(mp3.front(), "br8");
-  EXPECT_EQ(mp3[6], "br56");
-  EXPECT_EQ(mp3.back(), "br320");
-  const auto ogg = BitrateItems(1);
-  EXPECT_EQ(ogg, (std::vector<std::string>{"0", "0.1", "0.2", "0.3", "0.4", "0.5", "0.6", "0.7",
-                                           "0.8", "0.9", "1.0"}));
-  EXPECT_TRUE(BitrateItems(2).empty());
-  EXPECT_TRUE(BitrateItems(-1).empty());
-  EXPECT_EQ(FormatExtension(0), ".mp3");
-  EXPECT_EQ(FormatExtension(1), ".ogg");
-  EXPECT_EQ(FormatExtension(2), ".flac");
-}
-
-TEST(BitrateBoxTest, SelectionAndApplying) {
-  EXPECT_EQ(BitrateItemIndex(0, TMP3BitRate::br192, 0.2f), 14);
-  EXPECT_EQ(BitrateItemIndex(1, TMP3BitRate::br192, 0.2f), 2);
-  EXPECT_EQ(BitrateItemIndex(1, TMP3BitRate::br192, 1.0f), 10);
-  EXPECT_EQ(BitrateItemIndex(1, TMP3BitRate::br192, 10.0f), -1);
-  EXPECT_EQ(BitrateItemIndex(2, TMP3BitRate::br192, 0.2f), -1);
-  // The command line's selection compares texts: 1 is written "1", not "1.0".
-  EXPECT_EQ(BitrateItemByText(1, TMP3BitRate::br8, 0.7f), 7);
-  EXPECT_EQ(BitrateItemByText(1, TMP3BitRate::br8, 1.0f), -1);
-  EXPECT_EQ(BitrateItemByText(1, TMP3BitRate::br8, 0.25f), -1);
-  EXPECT_EQ(CompressionText(0.2f), "0.2");
-
-  TMP3BitRate rate = TMP3BitRate::br192;
-  float quality = 0.2f;
-  EXPECT_TRUE(ApplyBitrateItem(0, "br64", rate, quality));
-  EXPECT_EQ(rate, TMP3BitRate::br64);
-  EXPECT_FALSE(ApplyBitrateItem(0, "br100", rate, quality));
-  EXPECT_TRUE(ApplyBitrateItem(1, "1.0", rate, quality));
-  EXPECT_FLOAT_EQ(quality, 1.0f);
-  EXPECT_FALSE(ApplyBitrateItem(1, "x", rate, quality));
-  EXPECT_FALSE(ApplyBitrateItem(2, "0.5", rate, quality));
-  EXPECT_EQ(rate, TMP3BitRate::br64);
-  EXPECT_FLOAT_EQ(quality, 1.0f);
 }
 
 }  // namespace

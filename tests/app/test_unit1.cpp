@@ -45,109 +45,10 @@ class HeadlessFormTest : public FormTest {
   HeadlessBackend* headless_ = nullptr;
 };
 
-TEST_F(HeadlessFormTest, FillsTheConfiguredMonitorWithEveryControlInPlace) {
-  WriteText(dir_.File("Quorvel.ini"), std::string(kNoServer) + "[CONF]\nMonitor=1\n");
-  Start({}, {{{0, 0, 1280, 800}, {0, 0, 1280, 800}, true},
-             {{1280, 0, 1280 + 1024, 768}, {1280, 0, 1280 + 1024, 768}, false}});
-  EXPECT_EQ(form_->BoundsRect(), Rect(1280, 0, 1280 + 1024, 768));
-  EXPECT_EQ(form_->Caption(), "Quorvel");
-  EXPECT_EQ(form_->BorderStyle(), TFormBorderStyle::bsNone);
-  EXPECT_TRUE(form_->KeyPreview());
-  const Rect client = form_->ClientRect();
-  EXPECT_EQ(client.Width(), 1024);
-  std::vector<TControl*> controls = {
-      form_->trackList, form_->cddbbtn,        form_->sPanel1,    form_->ProgressBar1,
-      form_->ripbtn,    form_->exitbtn,        form_->sPanel2,    form_->sLabel1,
-      form_->sLabel2,   form_->sLabel3,        form_->artist,     form_->album,
-      form_->sPanel3,   form_->sLabel4,        form_->sPanel4,    form_->AdvPicture1,
-      form_->slideBtn,  form_->audioformatBox, form_->bitrateBox, form_->category};
-  for (TControl* c : controls) {
-    SCOPED_TRACE(c->Name());
-    EXPECT_TRUE(c->Showing());
-    const Rect r = Place(c);
-    EXPECT_GT(r.Width(), 0);
-    EXPECT_GT(r.Height(), 0);
-    EXPECT_TRUE(r.Left >= 0 && r.Top >= 0 && r.Right <= client.Right && r.Bottom <= client.Bottom)
-        << r.Left << "," << r.Top << "," << r.Right << "," << r.Bottom;
-  }
-  // The strips lie at the bottom, the status one above the progress bar.
-  EXPECT_EQ(Place(form_->sPanel1).Bottom, client.Bottom);
-  EXPECT_EQ(Place(form_->sPanel1).Height(), 41);
-  EXPECT_EQ(Place(form_->sPanel3).Bottom, Place(form_->sPanel1).Top);
-  EXPECT_EQ(Place(form_->sPanel3).Height(), 60);
-  // No two of the buttons and boxes overlap.
-  const std::vector<TControl*> row = {form_->cddbbtn,   form_->ripbtn,         form_->exitbtn,
-                                      form_->slideBtn,  form_->audioformatBox, form_->bitrateBox,
-                                      form_->trackList, form_->sPanel4};
-  for (size_t i = 0; i < row.size(); ++i)
-    for (size_t j = i + 1; j < row.size(); ++j) {
-      const Rect a = Place(row[i]), b = Place(row[j]);
-      EXPECT_FALSE(a.Left < b.Right && b.Left < a.Right && a.Top < b.Bottom && b.Top < a.Bottom)
-          << row[i]->Name() << " overlaps " << row[j]->Name();
-    }
-  EXPECT_EQ(form_->cddbbtn->Caption(), "CDDB");
-  EXPECT_EQ(form_->ripbtn->Caption(), "RIP");
-  EXPECT_EQ(form_->exitbtn->Caption(), "EXIT");
-  EXPECT_EQ(form_->audioformatBox->Text(), "MP3");
-  EXPECT_EQ(form_->bitrateBox->Text(), "br192");
-  EXPECT_EQ(form_->trackList->Items().Count(), 2);
-  EXPECT_EQ(form_->trackList->Items()[1], "Track 2");
-  EXPECT_FALSE(form_->trackList->Enabled());
-  EXPECT_EQ(form_->sLabel4->Caption(), "Not Connected");
-  EXPECT_EQ(form_->ActiveControl(), form_->cddbbtn);
-  EXPECT_EQ(SnapshotWindow(form_->Handle()).Width(), 1024);
-
-  // A monitor number past the last one takes the last.
-  Close();
-  WriteText(dir_.File("Quorvel.ini"), std::string(kNoServer) + "[CONF]\nMonitor=7\n");
-  Start({}, {{{0, 0, 800, 600}, {0, 0, 800, 600}, true},
-             {{800, 0, 1824, 768}, {800, 0, 1824, 768}, false}});
-  EXPECT_EQ(form_->BoundsRect(), Rect(800, 0, 1824, 768));
-}
-
-TEST_F(HeadlessFormTest, EscapeKeyClosesTheWindow) {
-  Start({});
-  Key(VK_ESCAPE, "\x1b");
-  EXPECT_TRUE(Quits());
-  EXPECT_TRUE(form_->FAbort);
-}
-
 TEST_F(HeadlessFormTest, EscapeClosesWhicheverBoxHasTheFocus) {
   Start({});
   form_->audioformatBox->SetFocus();
   Key(VK_ESCAPE, "\x1b");
-  EXPECT_TRUE(Quits());
-}
-
-// The combo boxes open their list on Enter and close it on Enter again.
-TEST_F(HeadlessFormTest, EnterOpensAndClosesTheFormatList) {
-  Start({});
-  form_->audioformatBox->SetFocus();
-  Key(VK_RETURN, "\r");
-  ASSERT_TRUE(Pump([this] { return form_->audioformatBox->DroppedDown(); }));
-  Key(VK_RETURN, "\r");
-  ASSERT_TRUE(Pump([this] { return !form_->audioformatBox->DroppedDown(); }));
-  EXPECT_EQ(form_->audioformatBox->Text(), "MP3");
-  EXPECT_FALSE(form_->FAbort);
-}
-
-TEST_F(HeadlessFormTest, ExitButtonClosesTheWindow) {
-  Start({});
-  headless_->InjectClick(Centre(form_->exitbtn));
-  EXPECT_TRUE(Quits());
-  EXPECT_TRUE(form_->FAbort);
-}
-
-TEST_F(HeadlessFormTest, EscKeyFromTheIniFile) {
-  WriteText(dir_.File("Quorvel.ini"), std::string(kNoServer) + "[KEYS]\nESC=13\n");
-  Start({});
-  EXPECT_EQ(form_->FEscKey, 13);
-  // Escape no longer closes; Enter does.
-  Key(VK_ESCAPE, "\x1b");
-  EXPECT_FALSE(PumpUntil([] { return false; },
-                         std::chrono::steady_clock::now() + std::chrono::milliseconds(300)) ==
-               PumpResult::Quit);
-  Key(VK_RETURN, "\r");
   EXPECT_TRUE(Quits());
 }
 
@@ -188,49 +89,6 @@ TEST_F(HeadlessFormTest, RipTakesTheCategoryBoxText) {
   EXPECT_EQ(FilesBelow(dir_.File("out")),
             (std::vector<std::string>{"Jazz/01.flac", "Jazz/02.flac"}));
   EXPECT_EQ(form_->sLabel4->Caption(), "Rip done !");
-}
-
-// The suite's theme and the INI file's LANGUAGE section.
-TEST_F(HeadlessFormTest, ThemeAndLanguageFromTheSuiteFolder) {
-  std::filesystem::create_directories(dir_.File("suite"));
-  WriteText(dir_.File("suite/Zentha.cfg"),
-            "<Zentha><Display><DefaultTheme>"
-            "<CaptionFont Name='DejaVu Sans' Size='9'/>"
-            "<MainMenuFont Name='DejaVu Serif' Size='30'><FontColor R='0' G='128' B='255'/>"
-            "</MainMenuFont>"
-            "<FrameColor R='255' G='0' B='0'/><SelectedFrameColor R='300' G='x' B='0'/>"
-            "</DefaultTheme></Display></Zentha>");
-  WriteText(dir_.File("Quorvel.ini"), std::string(kNoServer) +
-                                          "[CONF]\nZentha=" + dir_.File("suite") +
-                                          "\n[LANGUAGE]\nRIP=\nEXIT=Quitter\n"
-                                          "Not Connected=Hors ligne\nRip done !=Fini\n");
-  Start({});
-  EXPECT_EQ(form_->FFrameColor, TColor(0x0000FF));  // pure red
-  EXPECT_EQ(form_->FSelectedFrameColor, clNone);    // "x" is no number: left alone
-  EXPECT_EQ(form_->ripbtn->PaintingColor, TColor(0x0000FF));
-  EXPECT_EQ(form_->ripbtn->Font().Color(), TColor(0xFF8000));
-  EXPECT_EQ(form_->sLabel4->Font().Size(), 18);
-  EXPECT_EQ(form_->Font().Name(), "DejaVu Sans");
-  EXPECT_EQ(form_->FBackgroundFile, dir_.File("suite") + "/images/background.jpg");
-  EXPECT_EQ(form_->ripbtn->Caption(), "RIP");
-  EXPECT_EQ(form_->exitbtn->Caption(), "Quitter");
-  EXPECT_EQ(form_->sLabel1->Caption(), "Artist");
-  EXPECT_EQ(form_->slideBtn->Caption(), "Slide");
-  EXPECT_EQ(form_->sLabel4->Caption(), "Hors ligne");
-  EXPECT_EQ(form_->Session().LangMessages[8], "Fini");
-  EXPECT_EQ(TForm1::MakeColor("0", "0", "999"), TColor(0x0000FF));
-  // The theme's background picture is missing: the skin keeps its own.
-  EXPECT_TRUE(form_->sSkinManager1->ImageChanges.empty());
-
-  Close();
-  const std::string background = dir_.File("suite") + "/images/background.jpg";
-  std::filesystem::create_directories(dir_.File("suite/images"));
-  WriteText(background, "picture");
-  Start({});
-  using Change = std::pair<std::string, std::string>;
-  EXPECT_EQ(
-      form_->sSkinManager1->ImageChanges,
-      (std::vector<Change>{{"FORM.IMAGEFILE", background}, {"FORM.HOTIMAGEFILE", background}}));
 }
 
 // Several server matches with "-cddbchoice": the list shows the server's lines; Enter reads

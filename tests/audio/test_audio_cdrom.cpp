@@ -60,47 +60,6 @@ class CDInTest : public testing::Test {
   std::vector<uint8_t> bin_;
 };
 
-TEST_F(CDInTest, DriveAndDiscQueries) {
-  EXPECT_GE(cd_->DrivesCount(), 1);
-  EXPECT_NE(cd_->DriveName(), "");
-  EXPECT_EQ(cd_->DiscInfo(), TCDDiscInfo::cdiDiscMixed);
-  EXPECT_EQ(cd_->TracksCount(), 4);
-  EXPECT_EQ(cd_->Status(), 1);
-  // Copy and pre-emphasis bits leave a track audio.
-  const int lengths[] = {150, 113, 90};
-  for (int track = 1; track <= 3; ++track) {
-    SCOPED_TRACE(track);
-    const TCDTrackInfo info = cd_->TrackInfo(track);
-    EXPECT_FALSE(info.DataTrack);
-    EXPECT_EQ(info.Length, FramesToMSF(lengths[track - 1] + (track == 3 ? 11400 : 0)));
-  }
-  EXPECT_TRUE(cd_->TrackInfo(4).DataTrack);
-  for (int bad : {0, 5, -1}) {
-    SCOPED_TRACE(bad);
-    try {
-      (void)cd_->TrackInfo(bad);
-      ADD_FAILURE() << "no exception";
-    } catch (const EAudioException& e) {
-      EXPECT_STREQ(e.what(), "Track out of range.");
-    }
-  }
-  const int drives = cd_->DrivesCount();
-  cd_->SetCurrentDrive(drives);
-  EXPECT_EQ(cd_->CurrentDrive(), 0);
-  EXPECT_EQ(FramesToMSF(4500), (TMSF{1, 0, 0}));
-  EXPECT_EQ(MSFToFrames({0, 2, 0}), 150);
-
-  // Sizes: nothing selected, one track, the last audio track before the data
-  // session (which ends where the audio session ends), and all audio tracks.
-  EXPECT_EQ(cd_->GetSize(), 0);
-  SelectTrack(2);
-  EXPECT_EQ(cd_->GetSize(), 113 * 2352);
-  SelectTrack(3);
-  EXPECT_EQ(cd_->GetSize(), 90 * 2352);
-  cd_->SetStartTrack(1);
-  EXPECT_EQ(cd_->GetSize(), (150 + 113 + 90) * 2352);
-}
-
 // A 200-second track before a data track keeps every sector unless the data
 // track really lies in a second session, the gap between them absent: the
 // CD-Extra layout keeps that gap as the data track's pregap; a single-session
@@ -158,31 +117,6 @@ TEST_F(CDInTest, RangeErrorsEndTheJobWithTheirTexts) {
     cd_->SetEndTrack(c.end);
     EXPECT_EQ(RunJob(output, *cd_), std::vector<std::string>{c.message});
     EXPECT_FALSE(cd_->Busy);
-  }
-}
-
-TEST_F(CDInTest, SettersRefuseWhileRipping) {
-  SelectTrack(1);
-  cd_->Init();
-  for (auto* call : {+[](TCDIn& cd) { cd.SetStartTrack(2); }, +[](TCDIn& cd) { cd.SetEndTrack(2); },
-                     +[](TCDIn& cd) { cd.Eject(); }, +[](TCDIn& cd) { (void)cd.TrackInfo(1); },
-                     +[](TCDIn& cd) { cd.Init(); }}) {
-    try {
-      call(*cd_);
-      ADD_FAILURE() << "no exception";
-    } catch (const EAudioException& e) {
-      EXPECT_STREQ(e.what(), "The component is buisy");
-    }
-  }
-  EXPECT_EQ(cd_->GetSize(), 150 * 2352);
-  cd_->Flush();
-  EXPECT_FALSE(cd_->Busy);
-  uint8_t buffer[16];
-  try {
-    (void)cd_->GetData(buffer, sizeof buffer);
-    ADD_FAILURE() << "no exception";
-  } catch (const EAudioException& e) {
-    EXPECT_STREQ(e.what(), "The Stream is not opened");
   }
 }
 
@@ -264,21 +198,6 @@ TEST_F(CDInTest, ReadErrorEndsTheRangeWithoutStaleAudio) {
   EXPECT_THROW((void)cd_->GetData(buffer.data(), int(buffer.size())), EAudioException);
   cd_->Flush();
   EXPECT_FALSE(cd_->Busy);
-}
-
-TEST_F(CDInTest, NoDiscMeansNotReady) {
-  std::filesystem::remove(cue_);
-  EXPECT_EQ(cd_->DiscInfo(), TCDDiscInfo::cdiDiscNone);
-  EXPECT_EQ(cd_->Status(), 0);
-  SelectTrack(1);
-  TMP3Out output;
-  output.FileName = dir_.File("n.mp3");
-  EXPECT_EQ(RunJob(output, *cd_), std::vector<std::string>{"The drive is not ready"});
-  EXPECT_FALSE(std::filesystem::exists(output.FileName));
-  // The queries leave the drive closed: with the disc back, a rip works.
-  WriteDiscImage(spec_, cue_);
-  EXPECT_EQ(cd_->DiscInfo(), TCDDiscInfo::cdiDiscMixed);
-  EXPECT_TRUE(RunJob(output, *cd_).empty());
 }
 
 }  // namespace

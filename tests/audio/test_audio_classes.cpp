@@ -87,116 +87,6 @@ TEST(AudioOutput, DeliversEveryByteAndEndsOnTheWorker) {
   EXPECT_EQ(next.back(), 100);
 }
 
-TEST(AudioOutput, RunRefusesWhileBusyOrWithoutInput) {
-  TRecordingOutput output;
-  try {
-    output.Run();
-    FAIL() << "Run without input";
-  } catch (const EAudioException& e) {
-    EXPECT_STREQ(e.what(), "Input is not assigned");
-  }
-
-  TMemoryInput input(test::MakePcm(3000));
-  input.MaxChunk = 500;
-  JobWaiter waiter(output);
-  output.SetInput(&input);
-  input.Close();
-  output.Run();
-  try {
-    output.Run();
-    FAIL() << "second Run";
-  } catch (const EAudioException& e) {
-    EXPECT_STREQ(e.what(), "Component is buisy");
-  }
-  EXPECT_NE(output.Status(), TOutputStatus::osIdle);
-  input.Open();
-  ASSERT_TRUE(waiter.WaitEnded(1));
-  // The running job was left alone: one prepare, all data.
-  EXPECT_EQ(output.Prepares, 1);
-  EXPECT_EQ(output.Data, input.Pcm());
-}
-
-TEST(AudioOutput, ProgressFollowsPositionAndSize) {
-  struct Case {
-    int64_t position, size;
-    int expected;
-  } const cases[] = {
-      {0, -1, -1},   {10, -1, -1}, {0, 0, 0},   {5, 0, 0},   {0, 100, 0}, {100, 100, 100},
-      {50, 200, 25}, {1, 200, 0},  {3, 200, 2}, {5, 200, 2}, {7, 200, 4},  // 3.5 rounds to the even
-                                                                           // 4
-  };
-  TRecordingOutput output;
-  EXPECT_EQ(output.Progress(), 0);  // no input
-  TMemoryInput input;               // Position and Size set by the test
-  output.SetInput(&input);
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.position << "/" << c.size);
-    input.Position = c.position;
-    input.Size = c.size;
-    EXPECT_EQ(output.Progress(), c.expected);
-  }
-}
-
-TEST(AudioOutput, StopEndsTheJobOnceAndLeavesItIdle) {
-  TMemoryInput input(test::MakePcm(44100));
-  input.MaxChunk = 400;
-  TRecordingOutput output;
-  JobWaiter waiter(output);
-  output.SetInput(&input);
-  input.Close();
-  output.Run();
-  output.Stop();
-  input.Open();
-  ASSERT_TRUE(WaitFor([&] { return output.Status() == TOutputStatus::osIdle; }));
-  ASSERT_TRUE(waiter.WaitEnded(1));
-  EXPECT_EQ(waiter.Done(), 1);
-  EXPECT_TRUE(waiter.Errors().empty());
-  EXPECT_LT(output.Data.size(), input.Pcm().size());
-  EXPECT_EQ(output.Dones, 1);
-  EXPECT_EQ(input.Flushes, 1);
-
-  // The same object takes the next job, which is not aborted by the old request.
-  output.Run();
-  ASSERT_TRUE(waiter.WaitEnded(2));
-  EXPECT_EQ(waiter.Done(), 2);
-  EXPECT_EQ(output.Data, input.Pcm());
-}
-
-TEST(AudioOutput, PrepareFailureArrivesBeforeRunReturns) {
-  TMemoryInput input(test::MakePcm(1000));
-  TRecordingOutput output;
-  output.SetInput(&input);
-  std::vector<std::string> seen;
-  std::thread::id where;
-  output.OnThreadException = [&](TAudioOutput* sender, const std::exception& e) {
-    EXPECT_EQ(sender, &output);
-    seen.push_back(e.what());
-    where = std::this_thread::get_id();
-  };
-  output.FailPrepare = true;
-  output.Run();
-  ASSERT_EQ(seen.size(), 1u);
-  EXPECT_EQ(seen[0], "File name is not assigned.");
-  EXPECT_EQ(where, std::this_thread::get_id());
-  EXPECT_EQ(output.Status(), TOutputStatus::osIdle);
-  EXPECT_EQ(output.Dones, 0);
-
-  // A failed Init of the input is a Prepare failure as well.
-  output.FailPrepare = false;
-  input.FailInit = true;
-  output.Run();
-  ASSERT_EQ(seen.size(), 2u);
-  EXPECT_EQ(seen[1], "The drive is not ready");
-  EXPECT_EQ(output.Status(), TOutputStatus::osIdle);
-
-  // Afterwards the output works normally.
-  input.FailInit = false;
-  JobWaiter waiter(output);
-  output.Run();
-  ASSERT_TRUE(waiter.WaitEnded(1));
-  EXPECT_EQ(output.Data, input.Pcm());
-}
-
 TEST(AudioOutput, ReadErrorEndsTheJobThroughThreadException) {
   TMemoryInput input(test::MakePcm(4000));
   input.MaxChunk = 1000;
@@ -264,56 +154,6 @@ class TEndlessInput : public TAudioInput {
   std::atomic<int> Flushes{0};
 };
 
-TEST(AudioOutput, DestroyingABusyOutputClosesTheJob) {
-  TEndlessInput input;
-  auto output = std::make_unique<TRecordingOutput>();
-  output->SetInput(&input);
-  std::atomic<int> events{0};
-  output->OnDone = [&](TAudioOutput*) { ++events; };
-  output->Run();
-  ASSERT_TRUE(WaitFor([&] { return output->Blocks > 2; }));
-  output.reset();
-  EXPECT_EQ(input.Flushes, 1);
-  EXPECT_FALSE(input.Busy);
-  EXPECT_EQ(events, 0);  // no handler runs while the owner tears down
-
-  // An owner frees its busy output first (last inserted), then the input.
-  auto owner = std::make_unique<TComponent>(nullptr);
-  auto* endless = Create<TEndlessInput>(owner.get());
-  auto* owned = Create<TRecordingOutput>(owner.get());
-  owned->SetInput(endless);
-  owned->Run();
-  ASSERT_TRUE(WaitFor([&] { return owned->Blocks > 2; }));
-  owner.reset();
-}
-
-TEST(AudioOutput, InputSwapWhileBusyAndInputRemoval) {
-  TMemoryInput first(test::MakePcm(441000, 2, 1));
-  TMemoryInput second(test::MakePcm(2000, 2, 2));
-  first.MaxChunk = 400;
-  TRecordingOutput output;
-  JobWaiter waiter(output);
-  output.SetInput(&first);
-  first.Close();
-  output.Run();
-  // The worker may be inside a read of the first input; the swap waits for it.
-  std::thread swapper([&] { output.SetInput(&second); });
-  first.Open();
-  swapper.join();
-  EXPECT_EQ(second.Inits, 1);
-  EXPECT_EQ(first.Flushes, 1);
-  ASSERT_TRUE(waiter.WaitEnded(1));
-  // Whatever the worker had read before the swap, the rest came from the new input.
-  ASSERT_GE(output.Data.size(), second.Pcm().size());
-  EXPECT_TRUE(std::equal(second.Pcm().rbegin(), second.Pcm().rend(), output.Data.rbegin()));
-
-  {
-    auto gone = std::make_unique<TMemoryInput>();
-    output.SetInput(gone.get());
-  }
-  EXPECT_EQ(output.Input(), nullptr);
-}
-
 // Passes its input through, halving every sample.
 class THalfConverter : public TAudioConverter {
  public:
@@ -342,42 +182,6 @@ class THalfConverter : public TAudioConverter {
   }
 };
 
-TEST(AudioConverter, ChainsAndUnlocksAfterAFailure) {
-  TMemoryInput source(test::MakePcm(3000));
-  source.MaxChunk = 1000;
-  THalfConverter converter;
-  converter.SetInput(&converter);  // a converter is never its own input
-  EXPECT_EQ(converter.Input(), nullptr);
-  converter.SetInput(&source);
-  TRecordingOutput output;
-  JobWaiter waiter(output);
-  output.SetInput(&converter);
-  output.Run();
-  ASSERT_TRUE(waiter.WaitEnded(1));
-  ASSERT_EQ(output.Data.size(), source.Pcm().size());
-  int16_t first, half;
-  std::memcpy(&first, source.Pcm().data() + 2000, 2);
-  std::memcpy(&half, output.Data.data() + 2000, 2);
-  EXPECT_EQ(half, first / 2);
-  EXPECT_EQ(source.Flushes, 1);
-
-  // A read error below the converter ends the job; the chain is usable again.
-  source.ReadErrorAt = 4000;
-  output.Run();
-  ASSERT_TRUE(waiter.WaitEnded(2));
-  EXPECT_EQ(waiter.Errors(), std::vector<std::string>{"Read error"});
-  source.ReadErrorAt = -1;
-  output.Run();
-  ASSERT_TRUE(waiter.WaitEnded(3));
-  EXPECT_EQ(waiter.Done(), 2);
-  EXPECT_EQ(output.Data.size(), source.Pcm().size());
-  {
-    TMemoryInput gone;
-    converter.SetInput(&gone);
-  }
-  EXPECT_EQ(converter.Input(), nullptr);
-}
-
 // Opens the job-end helpers the encoders share to the test.
 class TJobEndOutput : public TAudioOutput {
  public:
@@ -401,44 +205,6 @@ class TFailingFlushInput : public TMemoryInput {
     throw EAudioException("The drive is not ready");
   }
 };
-
-std::string MessageOf(const std::exception_ptr& Failure) {
-  try {
-    std::rethrow_exception(Failure);
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-}
-
-TEST(AudioOutput, JobEndFlushesTheInputOnceAndKeepsTheFirstFailure) {
-  TFailingFlushInput input(test::MakePcm(10));
-  TJobEndOutput output;
-  output.SetInput(&input);
-  std::exception_ptr failure;
-  output.CloseInput(&failure);  // nothing was opened
-  EXPECT_EQ(input.Flushes, 0);
-  EXPECT_FALSE(failure);
-
-  output.InitInput(&input);
-  EXPECT_EQ(input.Inits, 1);
-  output.KeepFirstFailure(failure, [] { throw EAudioException("Cannot write file"); });
-  output.KeepFirstFailure(failure, [] {});
-  output.CloseInput(&failure);
-  output.CloseInput(&failure);
-  EXPECT_EQ(input.Flushes, 1);
-  ASSERT_TRUE(failure);
-  EXPECT_EQ(MessageOf(failure), "Cannot write file");
-
-  // Alone, the flush failure is the one reported; without a holder it is swallowed.
-  std::exception_ptr flushFailure;
-  output.InitInput(&input);
-  output.CloseInput(&flushFailure);
-  ASSERT_TRUE(flushFailure);
-  EXPECT_EQ(MessageOf(flushFailure), "The drive is not ready");
-  output.InitInput(&input);
-  EXPECT_NO_THROW(output.CloseInput());
-  EXPECT_EQ(input.Flushes, 3);
-}
 
 }  // namespace
 }  // namespace qv

@@ -171,29 +171,5 @@ TEST(MP3Out, StoppedJobLeavesAShorterPlayableFile) {
   EXPECT_TRUE(Mp3ValClean(output.FileName));
 }
 
-TEST(MP3Out, FailuresArriveThroughThreadException) {
-  TempDir dir;
-  TMemoryInput input(MakePcm(44100));
-  TMP3Out output;
-  output.SetFileMode(TFileOutputMode::foAppend);
-  EXPECT_EQ(output.FileMode(), TFileOutputMode::foRewrite);
-
-  EXPECT_EQ(RunJob(output, input), std::vector<std::string>{"File name is not assigned."});
-  EXPECT_FALSE(input.Busy);
-
-  // A file that cannot take the data is an error, never a finished job.
-  output.FileName = "/dev/full";
-  const auto errors = RunJob(output, input);
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_NE(errors[0].find("Cannot write file \"/dev/full\""), std::string::npos) << errors[0];
-  EXPECT_FALSE(input.Busy);
-
-  output.FileName = dir.File("missing-folder/x.mp3");
-  const auto missing = RunJob(output, input);
-  ASSERT_EQ(missing.size(), 1u);
-  EXPECT_NE(missing[0].find("Cannot create file"), std::string::npos) << missing[0];
-  EXPECT_EQ(input.Inits, input.Flushes);
-}
-
 }  // namespace
 }  // namespace qv

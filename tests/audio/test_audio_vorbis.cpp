@@ -97,58 +97,6 @@ TEST(VorbisOut, ManagedBitRates) {
   }
 }
 
-TEST(VorbisOut, BitRateWritersCompareOrdinals) {
-  TVorbisOut output;
-  output.SetDesiredMaximumBitrate(TVorbisBitRate::br192);  // ignored while automatic
-  EXPECT_EQ(output.DesiredMaximumBitrate(), TVorbisBitRate::brAutoSelect);
-  output.SetDesiredNominalBitrate(TVorbisBitRate::br128);
-  EXPECT_EQ(output.DesiredMaximumBitrate(), TVorbisBitRate::br128);
-  output.SetDesiredMaximumBitrate(TVorbisBitRate::br64);
-  EXPECT_EQ(output.DesiredMaximumBitrate(), TVorbisBitRate::br128);
-  output.SetMinimumBitrate(TVorbisBitRate::br160);
-  EXPECT_EQ(output.MinimumBitrate(), TVorbisBitRate::brAutoSelect);
-  output.SetMinimumBitrate(TVorbisBitRate::br96);
-  EXPECT_EQ(output.MinimumBitrate(), TVorbisBitRate::br96);
-  output.SetDesiredMaximumBitrate(TVorbisBitRate::br192);
-  EXPECT_EQ(output.DesiredMaximumBitrate(), TVorbisBitRate::br192);
-  output.SetDesiredNominalBitrate(TVorbisBitRate::br80);  // pulls the minimum down
-  EXPECT_EQ(output.MinimumBitrate(), TVorbisBitRate::br80);
-  EXPECT_EQ(output.DesiredMaximumBitrate(), TVorbisBitRate::br192);
-  output.SetDesiredNominalBitrate(TVorbisBitRate::brAutoSelect);
-  EXPECT_EQ(output.DesiredMaximumBitrate(), TVorbisBitRate::brAutoSelect);
-}
-
-TEST(VorbisOut, RefusedSettingsEndTheJobWithAMessage) {
-  TempDir dir;
-  TMemoryInput stereo(MakePcm(20000));
-  TMemoryInput mono(MakePcm(20000, 1), 1);
-  struct Case {
-    const char* name;
-    TMemoryInput* input;
-    float quality;
-    TVorbisBitRate nominal;
-  } const cases[] = {
-      {"quality below the range", &stereo, -0.5f, TVorbisBitRate::brAutoSelect},
-      {"quality just below the range", &stereo, -0.2f, TVorbisBitRate::brAutoSelect},
-      {"mono at 256 kbit/s", &mono, 0.2f, TVorbisBitRate::br256},
-      {"mono at 320 kbit/s", &mono, 0.2f, TVorbisBitRate::br320},
-      {"mono at 499 kbit/s", &mono, 0.2f, TVorbisBitRate::br499},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    TVorbisOut output;
-    output.Compression = c.quality;
-    output.SetDesiredNominalBitrate(c.nominal);
-    output.FileName = dir.File("r.ogg");
-    EXPECT_EQ(RunJob(output, *c.input),
-              std::vector<std::string>{"The Ogg Vorbis encoder refuses these settings."});
-    EXPECT_FALSE(c.input->Busy);
-    EXPECT_FALSE(std::filesystem::exists(output.FileName));
-  }
-  TVorbisOut output;
-  EXPECT_EQ(RunJob(output, stereo), std::vector<std::string>{"File name is not assigned."});
-}
-
 TEST(VorbisOut, StoppedJobEndsItsStream) {
   TempDir dir;
   TMemoryInput input(MakePcm(44100 * 10));

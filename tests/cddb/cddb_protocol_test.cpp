@@ -145,51 +145,6 @@ TEST_F(TCddbProtocolTest, QueryRepliesEndInTheirStatesAndTexts) {
   }
 }
 
-TEST_F(TCddbProtocolTest, ListsKeepAHundredLinesAndFailuresAreHttpErrors) {
-  std::string list = "210 many\r\n";
-  for (int i = 0; i < 101; ++i)
-    list += "rock " + std::string(8, "0123456789abcdef"[i % 16]) + "\r\n";
-  list += ".\r\n";
-  choice_ = 99;
-  QueryWith(list);
-  EXPECT_EQ(offered_[99], "rock 33333333");  // the 100th line; the 101st was dropped
-  EXPECT_EQ(cddb_.State, cdsMatchFound);
-
-  cddb_.statusCode = 404;
-  cddb_.reason = "Not Found";
-  EXPECT_EQ(QueryWith("<html>404</html>"),
-            (std::vector<std::string>{
-                "Querying CD",
-                "CDDB Component Internal Error: THttpCli.GetAsync failed because of error "
-                "\"Not Found\""}));
-  EXPECT_EQ(cddb_.State, cdsHttpError);
-
-  cddb_.statusCode = 0;
-  cddb_.reason = "Connection refused";
-  statuses_.clear();
-  ASSERT_EQ(cddb_.Query(), 0);
-  // The status handler saw the new look-up begin from idle, not from the last failure.
-  EXPECT_EQ(statesAtStatus_.back(), cdsIdle);
-  cddb_.HttpRequestDone(10061);
-  EXPECT_EQ(cddb_.State, cdsHttpError);
-  EXPECT_EQ(statuses_.back(),
-            "CDDB Component Internal Error: THttpCli.GetAsync failed because of error "
-            "\"Connection refused\"");
-
-  cddb_.refuseStart = true;
-  EXPECT_EQ(cddb_.Query(), -1);
-  EXPECT_EQ(cddb_.State, cdsHttpError);
-
-  cddb_.ServerType = TServerType::CDDBP;
-  EXPECT_EQ(cddb_.Query(), -1);
-  EXPECT_EQ(statuses_.back(), "Selected server not an HTTP server");
-  cddb_.ServerType = TServerType::HTTP;
-  cddb_.refuseStart = false;
-  cddb_.AssignTOC(TCDTOC{});
-  EXPECT_EQ(cddb_.Query(), -1);
-  EXPECT_EQ(statuses_.back(), "No CD in CD/DVD drive!");
-}
-
 TEST_F(TCddbProtocolTest, ReadRepliesFillTheRecordOrFailCleanly) {
   const std::string entry =
       "# xmcd\r\n#\r\n# Track frame offsets:\r\n#\t150\r\n#\t4650\r\n#\t10314\r\n#\r\n"
@@ -245,80 +200,6 @@ TEST_F(TCddbProtocolTest, ReadRepliesFillTheRecordOrFailCleanly) {
   EXPECT_EQ(statuses_.back(), "Invalid arguments");
 }
 
-TEST_F(TCddbProtocolTest, EntryLinesStopAtTheirCapacity) {
-  std::string document = "210 ok\r\n";
-  for (int i = 0; i < 1030; ++i) document += "EXTD=" + std::to_string(i) + "\r\n";
-  document += ".\r\n";
-  ReadWith(document);
-  EXPECT_EQ(cddb_.EntryLines[1023], "EXTD=1023");
-}
-
-TEST_F(TCddbProtocolTest, SiteListsAndSubmissionRepliesEndInTheirStates) {
-  const struct {
-    const char* what;
-    int state;
-    std::string document;
-    int endState;
-    std::string lastStatus;
-  } cases[] = {
-      {"sites", cdsSites,
-       "210 OK, site information follows\r\n"
-       "cddb.example http 8080 /~cddb/cddb.cgi N047.38  W122.12 Example  site, one\r\n"
-       "other.example cddbp x - S000.00 E000.00\r\n.\r\n",
-       cdsSitesReceived, "Got sites"},
-      {"no sites", cdsSites, "401 No site information available.\r\n", cdsNoSites,
-       "No site information available"},
-      {"submitted", cdsSubmitting, "200 OK, submission has been sent.\r\n", cdsSubmitted,
-       "OK, submission has been sent."},
-      {"missing headers", cdsSubmitting, "500 Missing required header information.\r\n",
-       cdsSubmitRejected, "Missing required header information."},
-      {"bad headers", cdsSubmitting, "501 Invalid header information.\r\n", cdsSubmitRejected,
-       "Invalid header information."},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    statuses_.clear();
-    cddb_.State = c.state;
-    cddb_.document = c.document;
-    cddb_.HttpRequestDone(0);
-    EXPECT_EQ(cddb_.State, c.endState);
-    ASSERT_FALSE(statuses_.empty());
-    EXPECT_EQ(statuses_.back(), c.lastStatus);
-  }
-  const TServer& first = cddb_.Sites[0];
-  EXPECT_EQ(first.Site, "cddb.example");
-  EXPECT_TRUE(first.IsHttp);
-  EXPECT_EQ(first.Port, 8080);
-  EXPECT_EQ(first.Address, "/~cddb/cddb.cgi");
-  EXPECT_EQ(first.Location.Latitude, "N047.38");
-  EXPECT_EQ(first.Location.Longitude, "W122.12");
-  EXPECT_EQ(first.Location.Description, "Example  site, one");
-  EXPECT_FALSE(cddb_.Sites[1].IsHttp);
-  EXPECT_EQ(cddb_.Sites[1].Port, 0);
-  EXPECT_TRUE(cddb_.Sites[2].Site.empty());
-
-  // A failed submission names the POST.
-  cddb_.State = cdsSubmitting;
-  cddb_.HttpRequestDone(10061);
-  EXPECT_EQ(statuses_.back(),
-            "CDDB Component Internal Error: THttpCli.PostAsync failed because of error \"OK\"");
-
-  // The entry's headers follow the body length, only while submitting.
-  cddb_.CDInfo.Category = " rock ";
-  cddb_.CDInfo.DiscID = "1500e103";
-  cddb_.SetNoteToUser("a note\r\nX-Evil: 1");
-  std::string line = "Content-Length: 12";
-  cddb_.State = cdsSubmitting;
-  cddb_.HttpCommand(line);
-  EXPECT_EQ(line,
-            "Content-Length: 12\r\nCategory: rock\r\nDiscid: 1500e103\r\nUser-Email: "
-            "me@host.example\r\nSubmit-Mode: test\r\nX-Cddbd-Note: a noteX-Evil: 1");
-  line = "Content-Length: 12";
-  cddb_.State = cdsQuerying;
-  cddb_.HttpCommand(line);
-  EXPECT_EQ(line, "Content-Length: 12");
-}
-
 TEST_F(TCddbProtocolTest, LineProtocolRepliesByState) {
   const struct {
     int state;
@@ -368,65 +249,6 @@ TEST_F(TCddbProtocolTest, LineProtocolRepliesByState) {
   cddb_.SocketSessionClosed();
   EXPECT_EQ(cddb_.State, cdsIdle);
   EXPECT_EQ(statuses_, (std::vector<std::string>{"Connection closed"}));
-}
-
-TEST_F(TCddbProtocolTest, MailSubmissionStepsFollowEachOther) {
-  using Step = TCddbProtocol::TMailStep;
-  std::vector<std::string> exchanged;
-  cddb_.OnDataExchange = [&](TComponent*, const std::string& s) { exchanged.push_back(s); };
-  cddb_.State = cdsSubmitting;
-  for (const Step step : {Step::Connect, Step::Helo, Step::Mail, Step::Quit})
-    cddb_.SmtpRequestDone(step, 0, "");
-  EXPECT_EQ(cddb_.mailSteps, (std::vector<Step>{Step::Helo, Step::Mail, Step::Quit}));
-  EXPECT_EQ(statuses_.back(), "OK, submission has been sent.");
-  cddb_.SmtpRequestDone(Step::Helo, 501, "501 Syntax error");
-  EXPECT_EQ(cddb_.State, cdsMailFailed);
-  EXPECT_EQ(statuses_.back(),
-            "CDDB Component Internal Error: TSmtpCli.Helo failed because of error \"501 Syntax "
-            "error\"");
-  EXPECT_EQ(cddb_.mailSteps.size(), 3u);  // nothing more after a failure
-
-  cddb_.SmtpDisplay("> HELO host");
-  EXPECT_EQ(exchanged, (std::vector<std::string>{"> HELO host"}));
-  cddb_.SetNoteToUser("hi\r\nBcc: x");
-  std::string from = "From: me@host.example", to = "To: them";
-  cddb_.SmtpHeaderLine(from);
-  cddb_.SmtpHeaderLine(to);
-  EXPECT_EQ(from, "From: me@host.example\r\nX-Cddbd-Note: hiBcc: x");
-  EXPECT_EQ(to, "To: them");
-}
-
-TEST_F(TCddbProtocolTest, GenericInterpreterTexts) {
-  const struct {
-    const char* line;
-    std::string status;
-    int traits;
-  } cases[] = {
-      {"402 x", "Server error", 258},
-      {"408 x", "CGI environment error", 258},
-      {"500 x", "Command syntax error, command unknown, command unimplemented", 257},
-      {"530 x", "Server error, server timeout", 257},
-      {"100 x", "Informative message, ready for further commands", 260},
-      {"211 x", "Command OK", 16},
-      {"310 x", "Command OK so far, more server-to-client output follows", 136},
-      {"420 x", "Command OK, but cannot be performed, more client-to-server input follows", 66},
-      {"530", "Server error, server timeout", 257},
-      {"230 bye", "Command OK, connection will close", 48},
-      {"610 x", ", more server-to-client output follows", 128},
-      {"abc", "Invalid server reply", 0},
-      {"4", "Invalid server reply", 0},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.line);
-    statuses_.clear();
-    cddb_.State = cdsQuerying;
-    EXPECT_EQ(cddb_.InterpretResponseCode(c.line), c.traits);
-    ASSERT_EQ(statuses_.size(), 1u);
-    EXPECT_EQ(statuses_[0], c.status);
-  }
-  EXPECT_EQ(cddb_.State, cdsQuerying);
-  cddb_.InterpretResponseCode("230 bye");
-  EXPECT_EQ(cddb_.State, cdsIdle);
 }
 
 }  // namespace

@@ -124,17 +124,6 @@ TEST_F(TCddbTest, LookUpOfTheDiscInTheDrive) {
   EXPECT_EQ(statuses_.back(), "Entry read");
 }
 
-TEST_F(TCddbTest, LookUpThroughAProxy) {
-  cddb_->ServerAddr = "cddb.invalid";  // never resolved: the proxy gets the absolute URI
-  cddb_->ServerPort = "80";
-  cddb_->SetProxyAddress("127.0.0.1");
-  cddb_->SetProxyPort(std::to_string(server_->port()));
-  ASSERT_TRUE(cddb_->RefreshTOC());
-  ASSERT_EQ(cddb_->Query(), 0);
-  WaitForEnd();
-  EXPECT_EQ(cddb_->State, cdsMatchFound);
-}
-
 TEST_F(TCddbTest, ServerAnswersEndInTheirStatesAndTexts) {
   ASSERT_TRUE(cddb_->RefreshTOC());
   const struct {

@@ -81,22 +81,5 @@ TEST(CddbNamesTest, OnlySafeIdentifiersAndCategoriesPass) {
   EXPECT_FALSE(IsValidCategory(std::string(41, 'a')));
 }
 
-TEST(CddbTextTest, ValidUtf8StaysOtherBytesAreWindows1252) {
-  const struct {
-    std::string in, out;
-  } cases[] = {
-      {"plain", "plain"},
-      {"Bj\xc3\xb6rk", "Bj\xc3\xb6rk"},
-      {"Bj\xf6rk", "Bj\xc3\xb6rk"},
-      {"\x80 sign", "\xe2\x82\xac sign"},
-      {"\xe2\x82", "\xc3\xa2\xe2\x80\x9a"},              // a cut-off UTF-8 sequence is not UTF-8
-      {"\xed\xa0\x80", "\xc3\xad\xc2\xa0\xe2\x82\xac"},  // nor is an encoded surrogate
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.in);
-    EXPECT_EQ(ToUtf8Auto(c.in), c.out);
-  }
-}
-
 }  // namespace
 }  // namespace qv

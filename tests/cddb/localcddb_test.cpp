@@ -130,100 +130,6 @@ TEST_P(TLocalCDDBLayoutTest, SavedEntriesAreFoundAndReadBack) {
   EXPECT_EQ(read.TOC.TrackCount, 3);
 }
 
-TEST_P(TLocalCDDBLayoutTest, InexactDiscIsFoundInTheNeighbourhood) {
-  const TCDInfo stored = Disc(tocA_, "rock", "Alpha");
-  ASSERT_GT(Save(stored), 0);
-  Rebuild();
-  // Three seconds longer and each track shifted by less than the tolerances: another id.
-  TCDInfo disc;
-  disc.TOC = MakeToc({150, 15030, 30060}, 45000 + 225);
-  disc.DiscID = CddbDiscId(disc.TOC);
-  ASSERT_NE(disc.DiscID, stored.DiscID);
-  TLocalMatchArray matches;
-  ASSERT_EQ(Query(disc, matches), 1);
-  EXPECT_EQ(matches[0].DiscID, stored.DiscID);
-  EXPECT_EQ(matches[0].Category, "rock");
-
-  // Further away than the neighbourhood: nothing.
-  disc.TOC = MakeToc({150, 15030, 30060}, 45000 + 75 * 60);
-  disc.DiscID = CddbDiscId(disc.TOC);
-  EXPECT_EQ(Query(disc, matches), -1);
-  EXPECT_TRUE(matches[0].DiscID.empty());
-}
-
-TEST_P(TLocalCDDBLayoutTest, ExactMatchesComeFirstWhateverTheCategoryLetter) {
-  // "blues" (letter a) holds an inexact neighbour, "rock" (letter b) the disc itself. A stale
-  // category filter ("blues") hides the exact entry from the exact phase; the neighbourhood
-  // search must still list the exact entry first.
-  TCDInfo neighbour = Disc(MakeToc({150, 15030, 30060}, 45225), "blues", "Near");
-  const TCDInfo exact = Disc(tocA_, "rock", "Exact");
-  ASSERT_GT(Save(neighbour), 0);
-  ASSERT_GT(Save(exact), 0);
-  Rebuild();
-  TCDInfo disc = exact;
-  disc.Category = "blues";
-  TLocalMatchArray matches;
-  ASSERT_EQ(Query(disc, matches), 1);
-  EXPECT_EQ(matches[0].Category, "rock");
-  EXPECT_EQ(matches[0].DiscID, exact.DiscID);
-  EXPECT_EQ(matches[1].Category, "blues");
-}
-
-TEST_P(TLocalCDDBLayoutTest, WritingKeepsTheIndexCurrentWithoutARebuild) {
-  Rebuild();  // an empty database with its category index
-  const TCDInfo a = Disc(tocA_, "rock", "Alpha");
-  TCDInfo twin = Disc(tocA_, "folk", "Twin");
-  ASSERT_GT(Save(a), 0);
-  ASSERT_GT(Save(twin), 0);
-  ASSERT_GT(Save(a), 0);  // again: neither a second index entry nor a second copy
-  EXPECT_EQ(ReadFile(dir_.path() / "cat.idx"), "rock\nfolk\n");
-  const std::string p = a.DiscID.substr(0, 2);
-  EXPECT_EQ(ReadFile(dir_.path() / "03.idx"), "L0256" + p + "a" + p + "b\n");
-  TLocalMatchArray matches;
-  TCDInfo disc;
-  disc.TOC = tocA_;
-  disc.DiscID = a.DiscID;
-  ASSERT_EQ(Query(disc, matches), 1);  // the same disc in two categories
-  EXPECT_EQ(matches[0].Category, "rock");
-  EXPECT_EQ(matches[1].Category, "folk");
-}
-
-TEST_P(TLocalCDDBLayoutTest, DeletedEntriesLeaveTheIndexAtTheNextRebuild) {
-  const TCDInfo a = Disc(tocA_, "rock", "Alpha");
-  const TCDInfo b = Disc(tocB_, "rock", "Beta");
-  ASSERT_GT(Save(a), 0);
-  ASSERT_GT(Save(b), 0);
-  if (GetParam() == lctUNIX) {
-    fs::remove(dir_.path() / "rock" / a.DiscID);
-  } else {
-    // Cut A's block out of the group file, as an edit of the file would.
-    TSearchFile group;
-    group.SetFileName((dir_.path() / "rock" / "00toFF").string());
-    ASSERT_TRUE(group.Open());
-    ASSERT_TRUE(group.Find("#FILENAME=" + a.DiscID));
-    const std::int64_t from = group.FilePos();
-    group.Seek(from + 1);
-    group.Find("#FILENAME=");  // the next entry, or the end of the file
-    const std::int64_t to = group.FilePos();
-    group.Delete(from, to);
-  }
-  Rebuild();
-  TLocalMatchArray matches;
-  TCDInfo disc;
-  disc.TOC = tocA_;
-  disc.DiscID = a.DiscID;
-  EXPECT_EQ(Query(disc, matches), -1);
-  disc.TOC = tocB_;
-  disc.DiscID = b.DiscID;
-  ASSERT_EQ(Query(disc, matches), 0);
-  TCDInfo read;
-  read.Category = "rock";
-  read.DiscID = b.DiscID;
-  TLocalCDDB db = Open();
-  ASSERT_EQ(db.ReadEntry(read), 0);
-  EXPECT_EQ(read.Artist, "Beta");
-}
-
 TEST_P(TLocalCDDBLayoutTest, HostileNamesNeverLeaveTheRoot) {
   const fs::path root = dir_.path() / "db";
   fs::create_directories(root);
@@ -350,19 +256,6 @@ TEST_P(TLocalCDDBLayoutTest, MissingCategoryIndexAndOverlongDiscs) {
             std::string::npos);
 }
 
-TEST_P(TLocalCDDBLayoutTest, RebuildTakesAtMostTwentySixCategories) {
-  for (char c = 'a'; c <= 'z'; ++c) fs::create_directories(dir_.path() / (std::string("c") + c));
-  fs::create_directories(dir_.path() / "zz-extra");
-  fs::create_directories(dir_.path() / "not a name");
-  Rebuild();
-  const std::string cat = ReadFile(dir_.path() / "cat.idx");
-  EXPECT_EQ(std::count(cat.begin(), cat.end(), '\n'), 26);
-  EXPECT_EQ(cat.find("zz-extra"), std::string::npos);
-  const std::string log = ReadFile(dir_.path() / "index.log");
-  EXPECT_NE(log.find("zz-extra"), std::string::npos);
-  EXPECT_NE(log.find("not a name"), std::string::npos);
-}
-
 // Entries as other programs store them, read through the file: blank lines inside, CR LF or
 // CR line ends, continuation lines cut inside a UTF-8 character or an escape, a value in
 // another character set beside UTF-8 ones.
@@ -443,45 +336,6 @@ INSTANTIATE_TEST_SUITE_P(Layouts, TLocalCDDBLayoutTest, ::testing::Values(lctUNI
                          [](const auto& info) {
                            return std::string(info.param == lctUNIX ? "Unix" : "Windows");
                          });
-
-TEST(TLocalCDDBWindowsTest, GroupFilesStaySortedWithOneEntryPerDisc) {
-  ScratchDir dir;
-  TLocalCDDB db;
-  db.SetLayout(lctWIN);
-  db.SetRoot(dir.str());
-  std::vector<std::string> ids;
-  for (const int extra : {300, 100, 200}) {
-    TCDInfo info = Disc(MakeToc({150, 15000 + extra}, 45000 + extra * 75), "rock", "A");
-    ids.push_back(info.DiscID);
-    ASSERT_GT(db.WriteEntry(info), 0);
-    info.Artist = "A again";
-    ASSERT_GT(db.WriteEntry(info), 0);
-  }
-  std::sort(ids.begin(), ids.end());
-  const std::string group = ReadFile(dir.path() / "rock" / "00toFF");
-  std::vector<std::string> stored;
-  for (std::size_t at = 0; (at = group.find("#FILENAME=", at)) != std::string::npos; at += 10)
-    stored.push_back(group.substr(at + 10, 8));
-  EXPECT_EQ(stored, ids);
-  EXPECT_EQ(group.find("DTITLE=A / "), std::string::npos);
-
-  // A group file written elsewhere with CR LF line ends reads the same.
-  std::string crlf;
-  for (const char c : group) {
-    if (c == '\n') crlf += '\r';
-    crlf += c;
-  }
-  WriteFile(dir.path() / "rock" / "00toFF", crlf);
-  TCDInfo read;
-  read.Category = "rock";
-  read.DiscID = ids[1];
-  ASSERT_EQ(db.ReadEntry(read), 0);
-  EXPECT_EQ(read.Artist, "A again");
-
-  // Only a group file whose range holds the first byte is used; none at all: -2.
-  fs::rename(dir.path() / "rock" / "00toFF", dir.path() / "rock" / "F0toFF");
-  EXPECT_EQ(db.ReadEntry(read), -2);
-}
 
 }  // namespace
 }  // namespace qv

@@ -134,56 +134,5 @@ TEST(TSearchFileTest, FindsAcrossBlockBoundariesAndAfterZeroBytes) {
   EXPECT_EQ(all, data);
 }
 
-TEST(TSearchFileTest, ClosedFileRaisesWithEachOperationsText) {
-  TSearchFile f;
-  std::string text;
-  const struct {
-    const char* message;
-    std::function<void()> call;
-  } cases[] = {
-      {"File position from closed file", [&] { (void)f.FilePos(); }},
-      {"File position from closed file", [&] { f.Seek(0); }},
-      {"EOF on closed file", [&] { (void)f.Eof(); }},
-      {"Find in closed file", [&] { f.Find("x"); }},
-      {"Read from closed file", [&] { f.Read(1, text); }},
-      {"Read from closed file", [&] { f.ReadLn(text); }},
-      {"Delete from closed file", [&] { f.Delete(0, 1); }},
-      {"Insert into closed file", [&] { f.Insert(0, "x", 1); }},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.message);
-    try {
-      c.call();
-      ADD_FAILURE() << "no exception";
-    } catch (const EFileNotOpen& e) {
-      EXPECT_STREQ(e.what(), c.message);
-    }
-  }
-  EXPECT_FALSE(f.Open());  // no name
-  f.SetFileName("/nonexistent/qv-cddb/file");
-  EXPECT_FALSE(f.Open());
-  EXPECT_FALSE(f.IsOpen());
-}
-
-TEST(TSearchFileTest, RewriteKeepsModeAndLeavesNoTemporary) {
-  ScratchDir dir;
-  const auto path = dir.path() / "01.idx";
-  WriteFile(path, "L00aa01a\nL00bb02b\n");
-  std::filesystem::permissions(path, std::filesystem::perms::owner_read |
-                                         std::filesystem::perms::owner_write |
-                                         std::filesystem::perms::group_read);
-  TSearchFile f;
-  f.SetFileName(path.string());
-  ASSERT_TRUE(f.Open());
-  ASSERT_TRUE(f.Find("L00bb"));
-  f.Insert(f.FilePos(), "L00ab03c\n", 9);
-  f.Delete(0, 9);
-  EXPECT_EQ(ReadFile(path), "L00ab03c\nL00bb02b\n");
-  EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
-            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
-                std::filesystem::perms::group_read);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
-}
-
 }  // namespace
 }  // namespace qv

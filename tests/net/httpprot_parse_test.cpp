@@ -5,36 +5,6 @@
 namespace qv {
 namespace {
 
-TEST(HttpParseTest, StatusLines) {
-  struct Case {
-    std::string line;
-    TStatusLine result;
-    std::string version;
-    int code;
-    std::string reason;
-  };
-  const Case cases[] = {{"HTTP/1.1 200 OK", TStatusLine::Ok, "1.1", 200, "OK"},
-                        {"HTTP/1.0 404 Not Found", TStatusLine::Ok, "1.0", 404, "Not Found"},
-                        {"http/1.1 204", TStatusLine::Ok, "1.1", 204, ""},
-                        {"HTTP/1.1 301 ", TStatusLine::Ok, "1.1", 301, ""},
-                        {"HTTP/1.1 2x0 OK", TStatusLine::Malformed, "", 0, ""},
-                        {"HTTP/1.1 20", TStatusLine::Malformed, "", 0, ""},
-                        {"HTTP/1.1 2000 OK", TStatusLine::Malformed, "", 0, ""},
-                        {"HTTP/2 200 OK", TStatusLine::NotHttp, "", 0, ""},
-                        {"ICY 200 OK", TStatusLine::NotHttp, "", 0, ""},
-                        {"", TStatusLine::NotHttp, "", 0, ""}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.line);
-    std::string version, reason;
-    int code = 0;
-    ASSERT_EQ(ParseStatusLine(c.line, version, code, reason), c.result);
-    if (c.result != TStatusLine::Ok) continue;
-    EXPECT_EQ(version, c.version);
-    EXPECT_EQ(code, c.code);
-    EXPECT_EQ(reason, c.reason);
-  }
-}
-
 TEST(HttpParseTest, HeaderFieldsAndNumbers) {
   std::string name, value;
   ASSERT_TRUE(SplitHeaderField("Content-Type:   Text/HTML", name, value));

@@ -339,61 +339,6 @@ TEST_F(HttpCliTest, ThroughSocks) {
   }
 }
 
-TEST(HttpCliWireTest, RequestHeaderOrderOnTheWire) {
-  ResolverScope dns;
-  ScriptedPeer peer({ScriptedPeer::ReadUntil("\r\n\r\n"), ScriptedPeer::ReadBytes(4),
-                     ScriptedPeer::SendBytes("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok")});
-  THttpCli h;
-  h.URL = "http://peer.test:" + std::to_string(peer.Port()) + "/dir/a b?x=1";
-  h.Sender = "me@example.test";
-  h.Reference = "http://ref.test/";
-  h.Connection = "close";
-  h.AcceptLanguage = "en";
-  h.NoCache = true;
-  h.Cookie = "c=1";
-  h.Username = "u";
-  h.Password = "p";
-  h.ContentRangeBegin = "0";
-  h.ModifiedSince = std::chrono::system_clock::time_point(std::chrono::seconds(784111777));
-  h.OnCommand = [](THttpCli*, std::string& s) {
-    if (s.rfind("Content-Length:", 0) == 0) s += "\r\nX-Extra: 1";
-  };
-  TMemoryStream send;
-  send.WriteBuffer("XXbody");
-  send.SetPosition(2);
-  h.SendStream = &send;
-  const Result r = Fetch(h, httpPOST);
-  EXPECT_EQ(r.error, 0);
-  EXPECT_EQ(peer.Received(),
-            "POST /dir/a%20b?x=1 HTTP/1.0\r\n"
-            "From: me@example.test\r\n"
-            "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*\r\n"
-            "Referer: http://ref.test/\r\n"
-            "Connection: close\r\n"
-            "Accept-Language: en\r\n"
-            "Content-Type: application/x-www-form-urlencoded\r\n"
-            "User-Agent: Mozilla/4.0 (compatible; Sarnic)\r\n"
-            "Host: peer.test:" +
-                std::to_string(peer.Port()) +
-                "\r\n"
-                "Pragma: no-cache\r\n"
-                "Content-Length: 4\r\n"
-                "X-Extra: 1\r\n"
-                "If-Modified-Since: Sun, 06 Nov 1994 08:49:37 GMT\r\n"
-                "Authorization: Basic dTpw\r\n"
-                "Cookie: c=1\r\n"
-                "Range: bytes=0-\r\n"
-                "\r\n"
-                "body");
-  h.Agent = "evil\r\nX-Injected: 1";
-  try {
-    h.GetAsync();
-    ADD_FAILURE();
-  } catch (const EHttpException& e) {
-    EXPECT_EQ(e.ErrorCode, 6);
-  }
-}
-
 TEST(HttpCliWireTest, CrossHostRelocationDropsCredentialsAndCookie) {
   ResolverScope dns;
   ScriptedPeer second({ScriptedPeer::ReadUntil("\r\n\r\n"),

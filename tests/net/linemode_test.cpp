@@ -57,42 +57,6 @@ TEST(LineModeTest, LineEndSplitAcrossReceives) {
   ASSERT_TRUE(WaitFor([&] { return got.closed; }));
 }
 
-TEST(LineModeTest, TwoLinesInOneSegmentThenLastLineAtClose) {
-  ScriptedPeer peer({ScriptedPeer::SendBytes("one\r\ntwo\r\nlast"), ScriptedPeer::CloseNow()});
-  TWSocket s;
-  Lines got;
-  Connect(s, got, peer.Port());
-  ASSERT_TRUE(WaitFor([&] { return got.closed; }));
-  EXPECT_EQ(got.lines, (std::vector<std::string>{"one\r\n", "two\r\n", "last"}));
-  EXPECT_EQ(got.order, (std::vector<std::string>{"line", "line", "line", "closed"}))
-      << "the unterminated rest arrives before OnSessionClosed";
-}
-
-TEST(LineModeTest, SwitchingLineModeOffDeliversTheRestRaw) {
-  ScriptedPeer peer(
-      {ScriptedPeer::SendBytes("head\r\nraw bytes\r\nmore"), ScriptedPeer::CloseNow()});
-  TWSocket s;
-  Lines got;
-  s.OnDataAvailable = [&](TCustomWSocket* sender, std::uint16_t) {
-    auto* ws = static_cast<TWSocket*>(sender);
-    const bool wasLine = ws->LineMode();
-    const std::string text = ws->ReceiveStr();
-    if (text.empty()) return;
-    got.lines.push_back((wasLine ? "L:" : "R:") + text);
-    if (wasLine) ws->SetLineMode(false);
-  };
-  Connect(s, got, peer.Port());
-  ASSERT_TRUE(WaitFor([&] { return got.closed; }));
-  ASSERT_GE(got.lines.size(), 2u);
-  EXPECT_EQ(got.lines[0], "L:head\r\n");
-  std::string raw;
-  for (std::size_t i = 1; i < got.lines.size(); ++i) {
-    ASSERT_EQ(got.lines[i].substr(0, 2), "R:");
-    raw += got.lines[i].substr(2);
-  }
-  EXPECT_EQ(raw, "raw bytes\r\nmore");
-}
-
 TEST(LineModeTest, LineLimitBoundsTheBuffer) {
   ScriptedPeer peer({ScriptedPeer::SendBytes(std::string(70000, 'x') + "\r\nok\r\n"),
                      ScriptedPeer::ReadUntil("end")});
@@ -139,69 +103,6 @@ TEST(LineModeTest, KeptOverlongDataStopsReading) {
   s.OnDataAvailable = [&](TCustomWSocket* sender, std::uint16_t) { raw += sender->ReceiveStr(); };
   ASSERT_TRUE(WaitFor([&] { return raw.size() == 200000; })) << raw.size();
   s.SendStr("end");
-  s.Close();
-}
-
-TEST(LineModeTest, WithoutHandlerLinesAreDropped) {
-  ScriptedPeer peer({ScriptedPeer::SendBytes("a\r\nb\r\nc\r\n"), ScriptedPeer::ReadUntil("end")});
-  TWSocket s;
-  Lines got;
-  s.OnDataAvailable = [](TCustomWSocket*, std::uint16_t) {};  // replaced below
-  Connect(s, got, peer.Port());
-  s.OnDataAvailable = nullptr;
-  ASSERT_TRUE(WaitFor([&] { return got.connected == 0; }));
-  bool sent = false;
-  ASSERT_TRUE(WaitFor([&] {
-    // Once the three lines have been read and dropped, nothing stays buffered.
-    if (!sent && s.ReadCount() == 0 && s.BufferedBytes() == 0) {
-      unsigned long n = 0;
-      ioctlsocket(s.HSocket(), FIONREAD_, &n);
-      if (n == 0 && peer.Received().empty()) {
-        sent = true;
-        s.SendStr("end");
-      }
-    }
-    return sent;
-  }));
-  EXPECT_EQ(s.BufferedBytes(), 0u);
-  s.Close();
-}
-
-TEST(LineModeTest, WaitUntilReadyTimesOutWithoutSpinning) {
-  TWSocket s;
-  s.Timeout = 1000;
-  bool done = false;
-  rusage before{}, after{};
-  getrusage(RUSAGE_THREAD, &before);
-  EXPECT_EQ(s.WaitUntilReady(done), 12001);
-  getrusage(RUSAGE_THREAD, &after);
-  const auto cpu = [](const rusage& r) {
-    return r.ru_utime.tv_sec * 1000000L + r.ru_utime.tv_usec + r.ru_stime.tv_sec * 1000000L +
-           r.ru_stime.tv_usec;
-  };
-  // A second of waiting costs next to no processor time when the wait sleeps in poll.
-  EXPECT_LT(cpu(after) - cpu(before), 300000L);
-  done = true;
-  EXPECT_EQ(s.WaitUntilReady(done), 0);
-  // Synchronize sets the flag false, runs the procedure, waits for the flag.
-  s.Timeout = 0;
-  EXPECT_EQ(s.Synchronize([&] { done = true; }, done), 0);
-}
-
-TEST(LineModeTest, EditAndEcho) {
-  const std::string echo = "ab      c\b \bd\r\n";
-  ScriptedPeer peer({ScriptedPeer::SendBytes("ab\tc\bd\r\n"), ScriptedPeer::ReadBytes(echo.size()),
-                     ScriptedPeer::ReadUntil("end")});
-  TWSocket s;
-  s.LineEdit = true;
-  s.LineEcho = true;
-  Lines got;
-  Connect(s, got, peer.Port());
-  ASSERT_TRUE(WaitFor([&] { return got.lines.size() == 1; }));
-  EXPECT_EQ(got.lines[0], "ab      d\r\n") << "tab to the next multiple of 8, backspace removes";
-  ASSERT_TRUE(WaitFor([&] { return peer.Received().size() >= echo.size(); }));
-  EXPECT_EQ(peer.Received(), echo);
-  s.SendLine("end");
   s.Close();
 }
 

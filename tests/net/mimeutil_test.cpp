@@ -24,24 +24,6 @@ TEST(MimeUtilTest, Base64DecodeOfOddInputStaysInBounds) {
   }
 }
 
-TEST(MimeUtilTest, ContentTypeByExtension) {
-  const std::pair<std::string, std::string> cases[] = {{"a.htm", "text/html"},
-                                                       {"index.HTML", "text/html"},
-                                                       {"x.gif", "image/gif"},
-                                                       {"x.bmp", "image/bmp"},
-                                                       {"cover.jpg", "image/jpeg"},
-                                                       {"COVER.JPEG", "image/jpeg"},
-                                                       {"notes.txt", "text/plain"},
-                                                       {"README", "application/octet-stream"},
-                                                       {"a.b.zip", "application/octet-stream"},
-                                                       {"dir.jpg/file", "application/octet-stream"},
-                                                       {"trailing.", "application/octet-stream"}};
-  for (const auto& [name, type] : cases) {
-    SCOPED_TRACE(name);
-    EXPECT_EQ(FilenameToContentType(name), type);
-  }
-}
-
 std::vector<std::string> EncodeFileLines(const std::string& path) {
   auto stream = InitFileEncBase64(path, 0);
   std::vector<std::string> lines;
@@ -50,11 +32,6 @@ std::vector<std::string> EncodeFileLines(const std::string& path) {
   EndFileEncBase64(stream);
   EXPECT_EQ(stream, nullptr);
   return lines;
-}
-
-TEST(MimeUtilTest, MissingFileRaises) {
-  test::TempDir dir;
-  EXPECT_THROW(InitFileEncBase64(dir.File("absent"), fmShareDenyWrite), EFOpenError);
 }
 
 // Random data of many lengths against coreutils' base64, both the one-line form and the

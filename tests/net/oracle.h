@@ -69,14 +69,6 @@ std::string Hex(const Array& a) {
   return Hex(a.data(), a.size());
 }
 
-// The first whitespace- or '='-delimited hex word of a tool's output line.
-inline std::string LastWordOrFirst(const std::string& out, bool last) {
-  std::string s = out;
-  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
-  if (last) return s.substr(s.rfind(' ') + 1);
-  return s.substr(0, s.find(' '));
-}
-
 // Sizes around block boundaries, the 16 KiB step of the large update, and 1 MiB.
 inline const std::vector<size_t>& DigestSizes() {
   static const std::vector<size_t> sizes = {

@@ -463,95 +463,7 @@ TEST(SmtpClientTest, ValuesWithLineBreaksAreRefusedBeforeAnythingIsSent) {
   EXPECT_TRUE(server.Messages().empty());
 }
 
-TEST(SmtpClientTest, RequestsRefusedInTheWrongState) {
-  TSmtpCli cli;
-  Driver d(cli);
-  EXPECT_THROW(cli.Helo(), SmtpException);
-  EXPECT_THROW(cli.Mail(), SmtpException);
-  // QUIT without a connection completes at once, but still through the queue.
-  EXPECT_EQ(d.Quit(), 0);
-  // A failing first step ends the high-level request through the queue as well.
-  cli.Host.clear();
-  EXPECT_EQ(d.Open(), 500);
-  EXPECT_EQ(cli.ErrorMessage().rfind("500 ", 0), 0u);
-  EXPECT_EQ(cli.State(), smtpReady);
-  TStrings missing;
-  missing.Add("/nonexistent/quorvel/file.bin");
-  try {
-    cli.SetEmailFiles(missing);
-    ADD_FAILURE() << "no exception";
-  } catch (const SmtpException& e) {
-    EXPECT_STREQ(e.what(), "File not found '/nonexistent/quorvel/file.bin'");
-  }
-}
-
-TEST(SmtpClientTest, ConnectionRefusedReportsTheSocketError) {
-  const test::ClosedPort closed;
-  TSmtpCli cli;
-  Driver d(cli);
-  cli.Port = std::to_string(closed.Port());
-  EXPECT_EQ(d.Run([&] { cli.Connect(); }, smtpConnect), 10061);
-  EXPECT_EQ(cli.ErrorMessage().rfind("500 ", 0), 0u) << cli.ErrorMessage();
-  EXPECT_FALSE(cli.Connected());
-  EXPECT_EQ(cli.State(), smtpReady);
-}
-
 // Scripted servers: replies a real server would not send.
-
-TEST(SmtpClientTest, BannerOutcomes) {
-  const struct {
-    const char* banner;
-    int error;
-    const char* last;
-  } cases[] = {
-      {"220-first\r\n220-second\r\n220 ready\r\n", 0, "220 ready"},
-      {"554 go away\r\n", 554, "554 go away"},
-      {"hello there\r\n", 500, "hello there"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.banner);
-    ScriptedPeer peer({ScriptedPeer::SendBytes(c.banner), ScriptedPeer::ReadUntil("QUIT\r\n"),
-                       ScriptedPeer::SendBytes("221 bye\r\n")});
-    TSmtpCli cli;
-    Driver d(cli);
-    cli.Port = std::to_string(peer.Port());
-    int connected = 0;
-    cli.OnSessionConnected = [&](TCustomSmtpClient*, std::uint16_t) { ++connected; };
-    EXPECT_EQ(d.Run([&] { cli.Connect(); }, smtpConnect), c.error);
-    EXPECT_EQ(cli.LastResponse(), c.last);
-    EXPECT_EQ(connected, c.error == 0 ? 1 : 0);
-    EXPECT_EQ(cli.Connected(), c.error == 0);
-    EXPECT_EQ(d.Quit(), 0);
-  }
-}
-
-TEST(SmtpClientTest, ReplyWithoutNumberIsAFailure) {
-  ScriptedPeer peer({ScriptedPeer::SendBytes("220 hi\r\n"), ScriptedPeer::ReadUntil("\r\n"),
-                     ScriptedPeer::SendBytes("fine thanks\r\n"),
-                     ScriptedPeer::ReadUntil("QUIT\r\n"), ScriptedPeer::SendBytes("221 bye\r\n")});
-  TSmtpCli cli;
-  Driver d(cli);
-  cli.Port = std::to_string(peer.Port());
-  ASSERT_EQ(d.Run([&] { cli.Connect(); }, smtpConnect), 0);
-  EXPECT_EQ(d.Run([&] { cli.Helo(); }, smtpHelo), 500);
-  EXPECT_EQ(cli.ErrorMessage(), "500 Malformed reply: fine thanks");
-  EXPECT_EQ(d.Quit(), 0);
-}
-
-TEST(SmtpClientTest, EhloCollectsMechanismsInBothForms) {
-  ScriptedPeer peer({ScriptedPeer::SendBytes("220 hi\r\n"), ScriptedPeer::ReadUntil("\r\n"),
-                     ScriptedPeer::SendBytes("250-hello\r\n250-AUTH=LOGIN CRAM-MD5\r\n"
-                                             "250-auth plain login\r\n250 SIZE 100\r\n"),
-                     ScriptedPeer::ReadUntil("QUIT\r\n"), ScriptedPeer::SendBytes("221 bye\r\n")});
-  TSmtpCli cli;
-  Driver d(cli);
-  cli.Port = std::to_string(peer.Port());
-  ASSERT_EQ(d.Run([&] { cli.Connect(); }, smtpConnect), 0);
-  EXPECT_EQ(d.Run([&] { cli.Ehlo(); }, smtpEhlo), 0);
-  EXPECT_EQ(cli.AuthTypesSupported().CommaText(), "LOGIN,CRAM-MD5,PLAIN");
-  EXPECT_TRUE(cli.ESmtp());
-  EXPECT_EQ(d.Quit(), 0);
-}
 
 TEST(SmtpClientTest, OverlongReplyLineEndsTheRequest) {
   ScriptedPeer peer(
@@ -562,34 +474,6 @@ TEST(SmtpClientTest, OverlongReplyLineEndsTheRequest) {
   EXPECT_EQ(d.Run([&] { cli.Connect(); }, smtpConnect), 500);
   EXPECT_EQ(cli.ErrorMessage(), "500 Reply line too long.");
   EXPECT_FALSE(cli.Connected());
-}
-
-TEST(SmtpClientTest, AbortEndsTheRunningRequestWith426) {
-  ScriptedPeer peer({ScriptedPeer::SendBytes("220 hi\r\n"), ScriptedPeer::ReadUntil("QUIT")});
-  TSmtpCli cli;
-  Driver d(cli);
-  cli.Port = std::to_string(peer.Port());
-  ASSERT_EQ(d.Run([&] { cli.Connect(); }, smtpConnect), 0);
-  // The server never answers HELO; Abort ends the wait.
-  EXPECT_EQ(d.Run(
-                [&] {
-                  cli.Helo();
-                  cli.Abort();
-                },
-                smtpHelo),
-            426);
-  EXPECT_EQ(cli.State(), smtpReady);
-  EXPECT_FALSE(cli.Connected());
-  // Aborting a high-level request ends it as a whole.
-  cli.Port = std::to_string(peer.Port());
-  EXPECT_EQ(d.Run(
-                [&] {
-                  cli.Open();
-                  cli.Abort();
-                },
-                smtpOpen),
-            426);
-  EXPECT_EQ(cli.ErrorMessage(), "426 Operation aborted.");
 }
 
 }  // namespace

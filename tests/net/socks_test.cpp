@@ -154,76 +154,6 @@ TEST(SocksTest, RealServersRefuse) {
   }
 }
 
-std::string Socks5Greeting() {
-  return std::string("\x05\x01\x00", 3);
-}
-
-TEST(SocksTest, NameReplyWithTrailingDataAndSettingsKept) {
-  // Greeting, method 0, a connect request for "peer.test":80 (16 bytes), then a reply
-  // bound to a 9-character name followed by the first bytes of the target's answer.
-  const std::string reply =
-      std::string("\x05\x00\x00\x03\x09", 5) + "localhost" + std::string("\x00\x50", 2) + "EARLY";
-  ScriptedPeer peer(
-      {ScriptedPeer::ReadBytes(3), ScriptedPeer::SendBytes(std::string("\x05\x00", 2)),
-       ScriptedPeer::ReadBytes(16), ScriptedPeer::SendBytes(reply), ScriptedPeer::ReadUntil("bye"),
-       ScriptedPeer::CloseNow()},
-      2);
-  TWSocket s;
-  s.SetSocksServer("127.0.0.1");
-  s.SetSocksPort(std::to_string(peer.Port()));
-  for (int round = 0; round < 2; ++round) {
-    SCOPED_TRACE(round);
-    SocksRun r;
-    Wire(s, r);
-    s.SetAddr("peer.test");
-    s.SetPort("80");
-    s.Connect();
-    ASSERT_TRUE(WaitFor([&] { return r.data == "EARLY"; }));
-    EXPECT_EQ(r.connected, 0);
-    EXPECT_EQ(r.order, (std::vector<std::string>{"connected", "data"}));
-    EXPECT_EQ(s.BoundAddr(), "localhost");
-    EXPECT_EQ(s.BoundPort(), "80");
-    s.SendStr("bye");
-    ASSERT_TRUE(WaitFor([&] { return r.closedCount == 1; }));
-    // The SOCKS server stays configured for the next connection.
-    EXPECT_EQ(s.SocksServer(), "127.0.0.1");
-    EXPECT_EQ(s.SocksPort(), std::to_string(peer.Port()));
-  }
-  const std::string request =
-      std::string("\x05\x01\x00\x03\x09", 5) + "peer.test" + std::string("\x00\x50", 2) + "bye";
-  EXPECT_EQ(peer.Received(), Socks5Greeting() + request + Socks5Greeting() + request);
-}
-
-TEST(SocksTest, Ipv6BoundAddressAndLongNames) {
-  std::string reply = std::string("\x05\x00\x00\x04", 4) + std::string(15, '\0') + "\x01" +
-                      std::string("\x01\xbb", 2);
-  ScriptedPeer peer({ScriptedPeer::ReadBytes(3),
-                     ScriptedPeer::SendBytes(std::string("\x05\x00", 2)),
-                     ScriptedPeer::ReadBytes(7 + 9), ScriptedPeer::SendBytes(reply),
-                     ScriptedPeer::ReadUntil("x")});
-  TWSocket s;
-  SocksRun r;
-  ASSERT_TRUE(ConnectThrough(s, r, peer, "443"));
-  EXPECT_EQ(r.connected, 0) << "an IPv6 bound address does not fail a working connection";
-  EXPECT_EQ(s.BoundAddr(), "::1");
-  s.SendStr("x");
-  s.Close();
-
-  TWSocket t;
-  t.SetSocksServer("127.0.0.1");
-  t.SetSocksPort("1080");
-  t.SetAddr(std::string(256, 'h'));
-  t.SetPort("80");
-  EXPECT_THROW(t.Connect(), ESocketException) << "a name longer than its length byte";
-  t.SetAddr("h");
-  t.SocksPassword = std::string(300, 'p');
-  EXPECT_THROW(t.Connect(), ESocketException);
-  EXPECT_THROW(t.SetSocksLevel("4a"), ESocketException);
-  t.SetSocksLevel("4A");
-  EXPECT_EQ(t.SocksLevel(), "4A");
-  EXPECT_THROW(t.Listen(), ESocketException);
-}
-
 TEST(SocksTest, ServerClosingMidHandshakeIsAnError) {
   using P = ScriptedPeer;
   const std::string ok5("\x05\x00", 2);
@@ -278,17 +208,6 @@ TEST(SocksTest, ServerClosingMidHandshakeIsAnError) {
       EXPECT_EQ(r.auth, (std::vector<TSocksAuthState>{socksAuthStart, socksAuthFailure}));
     }
   }
-}
-
-TEST(SocksTest, BadVersionByte) {
-  ScriptedPeer peer(
-      {ScriptedPeer::ReadBytes(3), ScriptedPeer::SendBytes(std::string("\x04\x00", 2))});
-  TWSocket s;
-  SocksRun r;
-  ASSERT_TRUE(ConnectThrough(s, r, peer, "80"));
-  EXPECT_EQ(r.connected, 20002);
-  EXPECT_EQ(r.socksMsg, "socks version error");
-  EXPECT_EQ(s.State(), wsClosed);
 }
 
 }  // namespace

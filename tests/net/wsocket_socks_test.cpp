@@ -88,21 +88,5 @@ TEST(SocksReplyTest, Socks5ConnectReplies) {
   EXPECT_EQ(ParseSocks5ConnectReply(Bytes{5, 9}).Msg, "unassigned error #9");
 }
 
-TEST(SocksReplyTest, Socks4ConnectReplies) {
-  const std::pair<Bytes, int> cases[] = {
-      {{0, 90, 0, 0, 0, 0, 0, 0}, 0},     {{0, 91, 0, 0, 0, 0, 0, 0}, 20016},
-      {{0, 92, 0, 0, 0, 0, 0, 0}, 20008}, {{0, 93, 0, 0, 0, 0, 0, 0}, 20015},
-      {{0, 94, 0, 0, 0, 0, 0, 0}, 20012}, {{4, 90}, 20002}};
-  for (const auto& [in, code] : cases) {
-    SCOPED_TRACE(testing::PrintToString(in));
-    const auto r = ParseSocks4ConnectReply(in);
-    EXPECT_EQ(r.Result, code == 0 ? TSocksReply::Done : TSocksReply::Failed);
-    EXPECT_EQ(r.Error, code);
-  }
-  EXPECT_EQ(ParseSocks4ConnectReply(Bytes{0, 90, 0}).Result, TSocksReply::NeedMore);
-  EXPECT_EQ(ParseSocks4ConnectReply(Bytes{0, 91, 0, 0, 0, 0, 0, 0}).Msg,
-            "request rejected or failed");
-}
-
 }  // namespace
 }  // namespace qv

@@ -9,7 +9,6 @@
 
 #include "net/wsockbuf.h"
 #include "platform/msg/pump.h"
-#include "tests/net/loopback_transfer.h"
 #include "tests/net/scripted_peer.h"
 #include "tests/net/wait_for.h"
 #include "tests/peers/peers.h"
@@ -72,58 +71,6 @@ struct Log {
     };
   }
 };
-
-TEST(TBufferTest, WritePeekRemoveAndReuse) {
-  TBuffer b(0);
-  EXPECT_EQ(b.BufSize(), 1514);
-  TBuffer small(4);
-  EXPECT_EQ(small.Write("abcdef", 6), 4);
-  EXPECT_EQ(small.Write("x", 1), 0);
-  int len = 0;
-  const auto* p = small.Peek(len);
-  ASSERT_EQ(len, 4);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(p), 4), "abcd");
-  EXPECT_EQ(small.Remove(3), 3);
-  EXPECT_EQ(small.Remove(5), 1);
-  EXPECT_EQ(small.WrCount(), 0) << "an emptied block starts over";
-  EXPECT_EQ(small.Peek(len), nullptr);
-  EXPECT_EQ(small.Write("zz", 2), 2);
-  small.SetBufSize(8);
-  p = small.Peek(len);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(p), std::size_t(len)), "zz");
-}
-
-TEST(WSocketTest, ResolversAndDottedQuads) {
-  ResolverScope dns;
-  const std::pair<std::string, bool> dotted[] = {{"10.0.0.1", true},        {" 127.0.0.1 ", true},
-                                                 {"255.255.255.255", true}, {"256.0.0.1", false},
-                                                 {"1.2.3", false},          {".1.2.3", false},
-                                                 {"1..2.3", false},         {"1.2.3.4.", false},
-                                                 {"localhost", false},      {"", false}};
-  for (const auto& [text, ok] : dotted) {
-    SCOPED_TRACE(text);
-    EXPECT_EQ(WSocketIsDottedIP(text), ok);
-  }
-  // Leading zeros are decimal, not octal.
-  EXPECT_EQ(WSocketResolveHost("010.0.0.1").s_addr, inet_addr("10.0.0.1"));
-  EXPECT_EQ(WSocketResolveHost("peer.test").s_addr, htonl(INADDR_LOOPBACK));
-  try {
-    WSocketResolveHost("nowhere.test");
-    ADD_FAILURE() << "no exception";
-  } catch (const ESocketException& e) {
-    EXPECT_STREQ(e.what(),
-                 "WSocketResolveHost: Cannot convert host address 'nowhere.test', Error #11001");
-  }
-  EXPECT_THROW(WSocketResolveHost(""), ESocketException);
-  EXPECT_EQ(WSocketResolvePort(" 8080x", "tcp"), 8080);
-  EXPECT_EQ(WSocketResolvePort("http", "tcp"), 80);
-  EXPECT_THROW(WSocketResolvePort("99999", "tcp"), ESocketException) << "no silent wrap to 34463";
-  EXPECT_THROW(WSocketResolvePort("", "tcp"), ESocketException);
-  EXPECT_EQ(WSocketResolveProto("UDP"), 17);
-  EXPECT_EQ(WSocketResolveProto("raw"), 255);
-  EXPECT_EQ(WSocketErrorDesc(10061), "Connection refused");
-  EXPECT_EQ(WSocketErrorDesc(12345), "Not a WinSock error");
-}
 
 TEST(WSocketTest, EchoConnectSendReceiveClose) {
   test::SocatEcho echo;
@@ -193,19 +140,6 @@ TEST(WSocketTest, LargeTransferDrainsTheSendQueue) {
   s.Close();
 }
 
-TEST(WSocketTest, SendBeforeConnectedIsRefused) {
-  ScriptedPeer peer({ScriptedPeer::ReadBytes(1)});
-  TWSocket s;
-  Log log;
-  log.Wire(s);
-  Dial(s, peer.Port());
-  // Before the connection is made nothing can be queued.
-  s.OnError = [](TCustomWSocket*) {};
-  EXPECT_EQ(s.Send("x", 1), -1);
-  EXPECT_EQ(s.LastError(), 10057);
-  EXPECT_EQ(s.BufferCount(), 0u);
-}
-
 TEST(WSocketTest, RefusedConnectionReportsOnlyThroughSessionConnected) {
   const test::ClosedPort closed;
   TWSocket s;
@@ -217,70 +151,6 @@ TEST(WSocketTest, RefusedConnectionReportsOnlyThroughSessionConnected) {
   ProcessMessages();
   EXPECT_EQ(log.closedCount, 0);
   EXPECT_EQ(s.State(), wsClosed);
-}
-
-TEST(WSocketTest, ListeningSocketAccepts) {
-  TWSocket server;
-  server.SetAddr("127.0.0.1");
-  server.SetPort("0");
-  std::unique_ptr<TWSocket> accepted;
-  Log serverSide;
-  server.OnSessionAvailable = [&](TCustomWSocket* sender, std::uint16_t) {
-    accepted = std::make_unique<TWSocket>();
-    serverSide.Wire(*accepted);
-    accepted->Dup(sender->Accept());
-  };
-  server.Listen();
-  ASSERT_EQ(server.State(), wsListening);
-  const std::string port = server.GetXPort();
-  TWSocket client;
-  Log clientSide;
-  clientSide.Wire(client);
-  client.SetAddr("127.0.0.1");
-  client.SetPort(port);
-  client.Connect();
-  ASSERT_TRUE(WaitFor([&] { return clientSide.connected == 0 && accepted; }));
-  EXPECT_EQ(accepted->State(), wsConnected);
-  client.SendStr("to server");
-  ASSERT_TRUE(WaitFor([&] { return serverSide.data == "to server"; }));
-  accepted->SendStr("to client");
-  ASSERT_TRUE(WaitFor([&] { return clientSide.data == "to client"; }));
-  client.Close();
-  ASSERT_TRUE(WaitFor([&] { return serverSide.closedCount == 1; }));
-  EXPECT_EQ(serverSide.closed, 0);
-  server.Close();
-}
-
-TEST(WSocketTest, DnsLookupsThroughTheResolver) {
-  ResolverScope dns;
-  TWSocket s;
-  std::vector<int> done;
-  s.OnDnsLookupDone = [&](TCustomWSocket*, std::uint16_t e) { done.push_back(e); };
-  s.DnsLookup("10.0.0.1");
-  EXPECT_TRUE(done.empty()) << "the answer is posted, never given inside DnsLookup";
-  ASSERT_TRUE(WaitFor([&] { return done.size() == 1; }));
-  EXPECT_EQ(done[0], 0);
-  EXPECT_EQ(s.DnsResult(), "10.0.0.1");
-  s.DnsLookup("peer.test");
-  ASSERT_TRUE(WaitFor([&] { return done.size() == 2; }));
-  EXPECT_EQ(done[1], 0);
-  EXPECT_EQ(s.DnsResult(), "127.0.0.1");
-  s.DnsLookup("nowhere.test");
-  ASSERT_TRUE(WaitFor([&] { return done.size() == 3; }));
-  EXPECT_EQ(done[2], 11001);
-  s.ReverseDnsLookup("127.0.0.1");
-  ASSERT_TRUE(WaitFor([&] { return done.size() == 4; }));
-  EXPECT_EQ(s.DnsResult(), "localhost");
-  // Cancelling reports 10004 at once; the late answer is dropped.
-  s.DnsLookup("peer.test");
-  s.CancelDnsLookup();
-  ASSERT_EQ(done.size(), 5u);
-  EXPECT_EQ(done[4], 10004);
-  s.DnsLookup("10.0.0.2");
-  ASSERT_TRUE(WaitFor([&] { return done.size() == 6; }));
-  ProcessMessages();
-  EXPECT_EQ(done.size(), 6u);
-  EXPECT_EQ(s.DnsResult(), "10.0.0.2");
 }
 
 TEST(WSocketTest, OnErrorInsteadOfRaising) {
@@ -298,24 +168,6 @@ TEST(WSocketTest, OnErrorInsteadOfRaising) {
   EXPECT_EQ(errors, 2);
   ASSERT_TRUE(WaitFor([&] { return log.connected == 0; }));
   s.Close();
-}
-
-TEST(WSocketTest, LibraryUnloadsWithTheLastSocket) {
-  {
-    TWSocket a;
-    a.DnsLookup("10.0.0.1");
-    EXPECT_TRUE(WSocketLoaded());
-    { TWSocket b; }
-    EXPECT_TRUE(WSocketLoaded());
-  }
-  EXPECT_FALSE(WSocketLoaded());
-  TWSocket c;
-  EXPECT_FALSE(WSocketLoaded()) << "loaded again only on first use";
-  c.SetReqVerHigh(2);
-  c.DnsLookup("10.0.0.1");
-  EXPECT_TRUE(WSocketLoaded());
-  EXPECT_THROW(c.SetReqVerHigh(1), ESocketException);
-  c.SetReqVerHigh(2);
 }
 
 TEST(WSocketTest, FlushPauseResumeAndRelease) {
@@ -399,47 +251,6 @@ TEST(WSocketTest, UdpEcho) {
     return !got.empty();
   }));
   EXPECT_EQ(got.substr(0, 5), "dgram");
-  s.Close();
-}
-
-TEST(WSocketTest, InProcessTransferBothEndsOnOneThread) {
-  test::LoopbackTransfer t;
-  ASSERT_TRUE(WaitFor([&] { return t.Ready(); }));
-  const std::string block(8 << 20, 'x');
-  for (int round = 0; round < 2; ++round) {
-    t.received = 0;
-    t.client.Send(block.data(), int(block.size()));
-    ASSERT_TRUE(WaitFor([&] { return t.received == block.size(); })) << t.received;
-  }
-}
-
-TEST(WSocketTest, WaitForCloseDeliversTheRestFirst) {
-  ScriptedPeer peer({ScriptedPeer::SendBytes("goodbye"), ScriptedPeer::CloseNow()});
-  TWSocket s;
-  Log log;
-  log.Wire(s);
-  Dial(s, peer.Port());
-  ASSERT_TRUE(WaitFor([&] { return log.connected == 0; }));
-  s.WaitForClose();
-  EXPECT_EQ(s.State(), wsClosed);
-  EXPECT_EQ(log.data, "goodbye");
-  EXPECT_EQ(log.closedCount, 1);
-}
-
-TEST(WSocketTest, HandlerThatReadsNothingDoesNotSpin) {
-  ScriptedPeer peer({ScriptedPeer::SendBytes("unread"), ScriptedPeer::ReadUntil("end")});
-  TWSocket s;
-  int calls = 0;
-  bool connected = false;
-  s.OnSessionConnected = [&](TCustomWSocket*, std::uint16_t) { connected = true; };
-  s.OnDataAvailable = [&](TCustomWSocket*, std::uint16_t) { ++calls; };
-  Dial(s, peer.Port());
-  ASSERT_TRUE(WaitFor([&] { return calls > 0; }));
-  ProcessMessages();
-  // The bytes stay in the socket for a later read; nothing calls the handler in a loop.
-  EXPECT_EQ(calls, 1);
-  EXPECT_EQ(s.ReceiveStr(), "unread");
-  s.SendStr("end");
   s.Close();
 }
 

@@ -286,13 +286,4 @@ SocatEcho::SocatEcho() {
   });
 }
 
-SocatGreeter::SocatGreeter(const std::string& line) {
-  WriteText(dir_ / "line", line + "\n");
-  Launch([this](int port) {
-    return std::vector<std::string>{
-        "/usr/bin/socat", "TCP-LISTEN:" + std::to_string(port) + ",bind=127.0.0.1,reuseaddr,fork",
-        "SYSTEM:cat " + (dir_ / "line").string()};
-  });
-}
-
 }  // namespace qv::test

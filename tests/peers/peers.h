@@ -123,10 +123,4 @@ class SocatEcho : public Peer {
   SocatEcho();
 };
 
-// socat server that answers every connection with a fixed line and closes.
-class SocatGreeter : public Peer {
- public:
-  explicit SocatGreeter(const std::string& line);
-};
-
 }  // namespace qv::test

@@ -53,19 +53,6 @@ TEST(Id3CodecTest, CrcIsTheStandardCrc32) {
   EXPECT_EQ(id3::CRC32(big), crc32(0, big.data(), static_cast<uInt>(big.size())));
 }
 
-TEST(Id3CodecTest, CompressRoundTripsAtEveryLevel) {
-  Bytes data(50000);
-  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>((i / 100) & 0xFF);
-  for (int level = -1; level <= 4; ++level) {
-    SCOPED_TRACE(level);
-    const Bytes packed = id3::CompressBuf(data, level);
-    EXPECT_EQ(id3::DecompressBuf(packed, 0, 1 << 20), data);
-  }
-  const Bytes empty = id3::CompressBuf({}, 2);
-  EXPECT_GE(empty.size(), 2u);
-  EXPECT_TRUE(id3::DecompressBuf(empty, 0, 100).empty());
-}
-
 TEST(Id3CodecTest, BadStreamsRaiseInsteadOfLooping) {
   Bytes data(20000, 'x');
   const Bytes packed = id3::CompressBuf(data, 2);
@@ -94,53 +81,6 @@ TEST(Id3CodecTest, BadStreamsRaiseInsteadOfLooping) {
   // Output beyond the limit stops the inflate.
   EXPECT_THROW(id3::DecompressBuf(packed, 0, 1000), EZDecompressionError);
   EXPECT_THROW(id3::DecompressBuf(Bytes{1, 2, 3, 4}, 0, 1000), EZDecompressionError);
-}
-
-TEST(Id3CodecTest, FrameOperationsRefuseWhatTheyCannotDo) {
-  TFrameIndex frames;
-  const int i = frames.Add("TIT2");
-  frames.SetData(i, Bytes(300, 0xFF));
-  EXPECT_EQ(frames.DeunsyncFrame(i), -1);
-  EXPECT_EQ(frames.DecompressFrame(i), -1);
-  EXPECT_EQ(frames.UnsyncFrame(i), 0);
-  EXPECT_EQ(frames.DecodedSize(i), 300);
-  EXPECT_EQ(frames.DataSize(i), 600);  // a guard after every $FF, the last one included
-  EXPECT_EQ(frames.UnsyncFrame(i), -1);
-  const Bytes unsynced = frames.Data(i);
-  EXPECT_EQ(frames.CompressFrame(i, 2), 2);
-  EXPECT_EQ(frames.Data(i), unsynced);
-  EXPECT_EQ(frames.DeunsyncFrame(i), 0);
-  EXPECT_EQ(frames.Data(i), Bytes(300, 0xFF));
-
-  EXPECT_EQ(frames.CompressFrame(i, 3), 0);
-  EXPECT_TRUE(frames.StoredCompression(i));
-  EXPECT_EQ(frames.DecodedSize(i), 300);
-  EXPECT_EQ(frames.CompressFrame(i, 3), -1);
-  EXPECT_EQ(frames.DecompressFrame(i), 0);
-  EXPECT_EQ(frames.Data(i), Bytes(300, 0xFF));
-
-  // A declared size that is too small: the data is replaced, the caller is told.
-  EXPECT_EQ(frames.CompressFrame(i, 2), 0);
-  frames.SetDecodedSize(i, 299);
-  EXPECT_THROW(frames.DecompressFrame(i), EZDecompressionError);
-  frames.SetDecodedSize(i, 301);
-  EXPECT_EQ(frames.DecompressFrame(i), -2);
-  EXPECT_EQ(frames.DataSize(i), 300);
-
-  frames.SetReadFlags(i, 2, id3::kFormatEncryption);
-  EXPECT_EQ(frames.CompressFrame(i, 2), 1);
-  frames.SetReadFlags(i, 2, id3::kFormatEncryption | id3::kFormatCompression);
-  EXPECT_EQ(frames.DecompressFrame(i), 1);
-}
-
-TEST(Id3CodecTest, TextIsLatin1WhenItFitsElseUtf16) {
-  EXPECT_EQ(id3::EncodeTextFrame("Caf\xC3\xA9"), (Bytes{0, 'C', 'a', 'f', 0xE9}));
-  // Not UTF-8: taken as Windows-1252, where 0x80 is the euro sign.
-  EXPECT_EQ(id3::EncodeTextFrame("\x80"), (Bytes{1, 0xFF, 0xFE, 0xAC, 0x20}));
-  EXPECT_EQ(id3::EncodeTextFrame("\xE2\x98\x95\xF0\x9F\x8E\xB5"),
-            (Bytes{1, 0xFF, 0xFE, 0x15, 0x26, 0x3C, 0xD8, 0xB5, 0xDF}));
-  EXPECT_EQ(testing::DecodeTextFrame(id3::EncodeTextFrame("\xE2\x98\x95 \xC3\xBF")),
-            "\xE2\x98\x95 \xC3\xBF");
 }
 
 }  // namespace

@@ -62,56 +62,10 @@ TEST(GifFrameScanTest, FrameStartsNeedTheWholeDescriptorInsideTheData) {
   EXPECT_TRUE(GifFrameStarts(five).empty());
 }
 
-TEST(GifFrameScanTest, EarlierFramesAreLeftOut) {
-  const std::vector<std::uint8_t> a = {0x21, 0xF9, 0x04, 0, 1, 0, 0, 0, 0x2C,
-                                       1,    0,    1,    0, 1, 0, 1, 0, 0xAA};
-  const std::vector<std::uint8_t> b = {0x21, 0xF9, 0x04, 0, 2, 0, 0, 0, 0x2C,
-                                       2,    0,    2,    0, 2, 0, 2, 0, 0xBB};
-  std::vector<std::uint8_t> tail = a;
-  tail.insert(tail.end(), b.begin(), b.end());
-  tail.push_back(0x3B);
-  const std::vector<std::uint8_t> data = GifBytes(tail);
-  const auto starts = GifFrameStarts(data);
-  ASSERT_EQ(starts.size(), 2u);
-  EXPECT_EQ(GifWithoutEarlierFrames(data, starts, 0), data);
-  EXPECT_EQ(GifWithoutEarlierFrames(data, starts, 1), data);
-  std::vector<std::uint8_t> second = GifBytes(b);
-  second.push_back(0x3B);
-  EXPECT_EQ(GifWithoutEarlierFrames(data, starts, 2), second);
-  EXPECT_EQ(GifWithoutEarlierFrames(data, starts, 3), GifBytes({}));
-}
-
 class AnimatedGifTest : public ::testing::Test {
  protected:
   TempDir dir;
 };
-
-TEST_F(AnimatedGifTest, FramesDecodeOneAtATime) {
-  const auto gif = testing::PilAnimatedGif(dir.Path(), 20, 10,
-                                           {"(255,0,0)", "(0,255,0)", "(0,0,255)"}, {3, 5, 7}, 1);
-  ASSERT_FALSE(gif.empty()) << "PIL could not write the GIF";
-  TIPicture picture;
-  picture.LoadFromBytes(gif);
-  ASSERT_EQ(picture.FrameCount(), 3);
-  EXPECT_EQ(picture.GifScreenWidth(), 20);
-  EXPECT_EQ(picture.GifScreenHeight(), 10);
-  const COLORREF colours[] = {RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 0, 255)};
-  const int delays[] = {3, 5, 7};
-  int changes = 0;
-  picture.OnFrameChange = [&](TIPicture*) { ++changes; };
-  for (int f = 1; f <= 3; ++f) {
-    SCOPED_TRACE(f);
-    picture.SetFrame(f);
-    EXPECT_EQ(picture.FrameDelay(), delays[f - 1]);
-    EXPECT_EQ(picture.FrameDisposal(), 1);
-    Bitmap canvas(20, 10);
-    DC dc(&canvas);
-    picture.DrawTo(dc, Rect{0, 0, 20, 10});
-    EXPECT_EQ(canvas.Pixel(10, 5), colours[f - 1]);
-  }
-  EXPECT_EQ(changes, 3);
-  EXPECT_THROW(picture.SetFrame(4), EInvalidGraphic);
-}
 
 TEST_F(AnimatedGifTest, TransparentPixelsAreNotDrawn) {
   // Left half transparent (index 0), right half red, written by PIL.
@@ -186,24 +140,6 @@ TEST_F(AnimatedGifTest, AnimationCyclesWithEachFramesOwnDelay) {
     EXPECT_EQ(changes[i].tick, at[i]);
     EXPECT_FALSE(changes[i].erase);
   }
-}
-
-TEST_F(AnimatedGifTest, ZeroDelaysKeepAnimatingAndDisposalTwoErases) {
-  const auto gif = testing::PilAnimatedGif(dir.Path(), 8, 8, {"(255,0,0)", "(0,255,0)"}, {0, 0}, 2);
-  ASSERT_FALSE(gif.empty());
-  const std::vector<Change> changes = Animate(gif, 6);
-  ASSERT_GE(changes.size(), 5u);
-  EXPECT_EQ(changes[0].frame, 1);
-  EXPECT_EQ(changes[1].frame, 2);
-  EXPECT_EQ(changes[2].frame, 1);
-  EXPECT_TRUE(changes[1].erase);
-}
-
-TEST_F(AnimatedGifTest, StillPicturesDoNotAnimate) {
-  const auto gif = testing::PilAnimatedGif(dir.Path(), 8, 8, {"(255,0,0)"}, {5}, 1);
-  ASSERT_FALSE(gif.empty());
-  EXPECT_TRUE(Animate(gif, 20).empty());
-  EXPECT_TRUE(Animate(testing::SolidBmp(8, 8, RGB(1, 2, 3)), 20).empty());
 }
 
 }  // namespace

@@ -96,85 +96,6 @@ class CoverSearchTest : public ::testing::Test {
   std::vector<std::uint8_t> placeholder, coverA, coverB;
 };
 
-TEST_F(CoverSearchTest, FoundCoversAreShownAndBrowsedWithTheSlide) {
-  Answer("200 text/xml answer.xml",
-         {server.Url("/a.jpg"), server.Url("/b.png"), server.Url("/b.jpg")});
-  search.SearchCovers("Two Words", "Other Name");
-
-  const std::vector<std::string> expected = {"Check cover list", "Validate cover 1 of 3",
-                                             "Validate cover 2 of 3", "Validate cover 3 of 3",
-                                             "2 covers found !"};
-  EXPECT_EQ(view.statuses, expected);
-  ASSERT_EQ(search.CoverCount(), 3);
-  EXPECT_EQ(search.Covers()[0], placeholder);
-  EXPECT_EQ(search.Covers()[1], coverA);
-  EXPECT_EQ(search.Covers()[2], coverB);
-  EXPECT_EQ(view.caption, "Slide 3 of 3");
-  // The second found cover is on show, and its bytes are what the rip saves.
-  EXPECT_EQ(search.ShownCover(), coverB);
-  EXPECT_EQ(picture.Picture().Width(), 600);
-  EXPECT_TRUE(errors.empty());
-
-  // The search words went out as one parameter, each space as "%20".
-  const auto requests = server.Requests();
-  ASSERT_FALSE(requests.empty());
-  EXPECT_EQ(requests[0].substr(0, requests[0].find('\t')),
-            "/onca/xml3?KeywordSearch=Two%20Words%20Other%20Name&mode=music");
-
-  // The slide index starts at 0 and wraps after the last entry to the placeholder.
-  search.SlideClick();
-  EXPECT_EQ(view.caption, "Slide 2 of 3");
-  EXPECT_EQ(search.ShownCover(), coverA);
-  search.SlideClick();
-  EXPECT_EQ(view.caption, "Slide 3 of 3");
-  EXPECT_EQ(search.ShownCover(), coverB);
-  search.SlideClick();
-  EXPECT_EQ(view.caption, "Slide 1 of 3");
-  EXPECT_EQ(search.ShownCover(), placeholder);
-
-  // A new lookup empties the list and puts the placeholder back.
-  search.ClearCovers(true);
-  EXPECT_EQ(view.caption, "Slide");
-  EXPECT_EQ(search.CoverCount(), 1);
-}
-
-TEST_F(CoverSearchTest, OneCoverAndTheExactContentType) {
-  Answer("200 text/xml answer.xml", {server.Url("/typed.jpg"), server.Url("/a.jpg")});
-  search.SearchCovers("A", "B");
-  EXPECT_EQ(view.statuses.back(), "1 cover found !");
-  EXPECT_EQ(search.CoverCount(), 2);
-  EXPECT_EQ(search.ShownCover(), coverA);
-}
-
-TEST_F(CoverSearchTest, FailedSearchesEndWithThePlaceholder) {
-  struct Case {
-    const char* name;
-    std::string route;
-    std::vector<std::string> urls;
-  };
-  const Case cases[] = {
-      {"status 503", "503 text/xml answer.xml", {server.Url("/a.jpg")}},
-      {"not XML", "200 text/html junk.jpg", {}},
-      {"no pictures listed", "200 text/xml answer.xml", {}},
-      {"not a picture", "200 text/xml answer.xml", {server.Url("/junk.jpg")}},
-      {"not JPEG", "200 text/xml answer.xml", {server.Url("/b.png")}},
-      {"missing picture", "200 text/xml answer.xml", {server.Url("/gone.jpg")}},
-      {"stalled picture", "200 text/xml answer.xml", {server.Url("/stall.jpg")}},
-      {"stalled search", "200 text/xml answer.xml hang", {server.Url("/a.jpg")}},
-      {"not http", "200 text/xml answer.xml", {"file:///etc/passwd", "ftp://127.0.0.1/x"}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    view.statuses.clear();
-    search.ClearCovers(true);
-    Answer(c.route, c.urls);
-    search.SearchCovers("Album", "Artist");
-    ExpectOnlyPlaceholder();
-  }
-  // The time-outs and refused URLs were reported, not swallowed.
-  EXPECT_GE(errors.size(), 3u);
-}
-
 TEST_F(CoverSearchTest, ManyStalledPicturesAreBoundedByTheSearchTimeLimit) {
   const std::string stall = server.Url("/stall.jpg");
   Answer("200 text/xml answer.xml", {stall, stall, stall, stall, stall, stall});
@@ -188,26 +109,6 @@ TEST_F(CoverSearchTest, ManyStalledPicturesAreBoundedByTheSearchTimeLimit) {
   EXPECT_LT(fetched, 6);
   // The client's own bound is left as it was.
   EXPECT_EQ(search.HTTPClient().TotalTimeout, std::chrono::milliseconds(20000));
-}
-
-TEST_F(CoverSearchTest, WithoutPlaceholderNothingIsShownAndTheSlideIsSafe) {
-  std::filesystem::remove(work.Path() / "NOCOVER.jpg");
-  search.ClearCovers(true);
-  EXPECT_EQ(search.CoverCount(), 0);
-  Answer("404 text/html junk.jpg", {});
-  search.SearchCovers("Album", "Artist");
-  EXPECT_EQ(view.statuses.back(), "No cover was found !");
-  EXPECT_EQ(view.caption, "Slide");
-  EXPECT_TRUE(picture.Picture().Empty());
-  EXPECT_TRUE(search.ShownCover().empty());
-  search.SlideClick();
-  EXPECT_EQ(view.caption, "Slide");
-
-  // Found covers are counted as such when there is no placeholder.
-  Answer("200 text/xml answer.xml", {server.Url("/a.jpg"), server.Url("/b.jpg")});
-  search.SearchCovers("Album", "Artist");
-  EXPECT_EQ(view.statuses.back(), "2 covers found !");
-  EXPECT_EQ(view.caption, "Slide 2 of 2");
 }
 
 TEST_F(CoverSearchTest, SearchWordsAreEscaped) {

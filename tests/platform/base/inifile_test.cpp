@@ -173,27 +173,6 @@ TYPED_TEST(IniLookupTest, WritesKeepCommentsAndUnknownLines) {
   EXPECT_THROW(ini.WriteString("A", "k=v", "v"), EIniFileException);
 }
 
-TEST(TMemIniFileTest, WritesStayInMemoryUntilUpdateFile) {
-  TempDir dir;
-  const std::string name = dir / "m.ini";
-  WriteFile(name, "[S]\nk=1\r\n");
-  TMemIniFile ini(name);
-  ini.WriteString("S", "k", "2");
-  EXPECT_EQ(ini.ReadString("S", "k", ""), "2");
-  EXPECT_EQ(ReadFile(name), "[S]\nk=1\r\n");
-  ini.UpdateFile();
-  EXPECT_EQ(ReadFile(name), "[S]\nk=2\n");  // line breaks follow the file's first one
-}
-
-TEST(TIniFileTest, SeesChangesMadeByOthers) {
-  TempDir dir;
-  const std::string name = dir / "i.ini";
-  TIniFile ini(name);
-  EXPECT_EQ(ini.ReadString("S", "k", "none"), "none");
-  WriteFile(name, "[S]\nk=there\n");
-  EXPECT_EQ(ini.ReadString("S", "k", "none"), "there");
-}
-
 TEST(TIniFileTest, AFileThatCannotBeReadIsNeverOverwritten) {
   TempDir dir;
   const std::string name = dir / "huge.ini";
@@ -214,12 +193,6 @@ TEST(TIniFileTest, AFileThatCannotBeReadIsNeverOverwritten) {
   ASSERT_EQ(::stat(name.c_str(), &st), 0);
   EXPECT_EQ(st.st_size, 17 << 20);
   EXPECT_EQ(CountEntries(dir.path()), 1);
-}
-
-TEST(TIniFileTest, AWriteIntoAMissingFolderThrows) {
-  TempDir dir;
-  TIniFile ini(dir / "no/folder.ini");
-  EXPECT_THROW(ini.WriteString("a", "b", "c"), EIniFileException);
 }
 
 }  // namespace

@@ -60,15 +60,6 @@ class Sleeper final : public TThread {
   TEvent wake_;
 };
 
-TEST(TThreadTest, NothingRunsBeforeStart) {
-  Worker w;
-  EXPECT_FALSE(w.Started());
-  EXPECT_EQ(w.first_step.WaitFor(0ms), wrTimeout);
-  EXPECT_EQ(w.steps.load(), 0);
-  // Waiting for a thread that never started returns at once.
-  EXPECT_EQ(w.WaitFor(), 0);
-}
-
 TEST(TThreadTest, StartTerminateWaitFor) {
   Worker w;
   std::atomic<int> terminated_calls{0};
@@ -103,18 +94,6 @@ TEST(TThreadTest, TerminateWakesAWaitingExecute) {
   EXPECT_TRUE(s.WaitFor(std::chrono::duration_cast<std::chrono::milliseconds>(kDeadline)));
 }
 
-TEST(TThreadTest, ExceptionsFromExecuteAreKept) {
-  Thrower t;
-  t.Start();
-  t.WaitFor();
-  ASSERT_NE(t.FatalException(), nullptr);
-  try {
-    std::rethrow_exception(t.FatalException());
-  } catch (const std::runtime_error& e) {
-    EXPECT_STREQ(e.what(), "boom");
-  }
-}
-
 TEST(TThreadTest, DestroyingARunningThreadStopsIt) {
   std::atomic<bool> ended{false};
   {
@@ -124,45 +103,6 @@ TEST(TThreadTest, DestroyingARunningThreadStopsIt) {
     ASSERT_EQ(w.first_step.WaitFor(kDeadline), wrSignaled);
   }
   EXPECT_TRUE(ended.load());
-}
-
-TEST(TThreadTest, SeveralWaitersFromSeveralThreads) {
-  Sleeper s;
-  s.Start();
-  ASSERT_EQ(s.waiting.WaitFor(kDeadline), wrSignaled);
-  std::vector<std::thread> waiters;
-  std::atomic<int> done{0};
-  for (int i = 0; i < 4; ++i) {
-    waiters.emplace_back([&] {
-      s.WaitFor();
-      ++done;
-    });
-  }
-  EXPECT_FALSE(s.WaitFor(1ms));  // still running
-  s.Terminate();
-  EXPECT_TRUE(s.WaitFor(kInfiniteWait));
-  for (auto& t : waiters) t.join();
-  EXPECT_EQ(done.load(), 4);
-}
-
-TEST(TThreadTest, WaitForFromTheWorkerItselfThrows) {
-  class SelfWaiter final : public TThread {
-   public:
-    ~SelfWaiter() override { Stop(); }
-    std::atomic<bool> threw{false};
-
-   protected:
-    void Execute() override {
-      try {
-        WaitFor();
-      } catch (const EThread&) {
-        threw = true;
-      }
-    }
-  } t;
-  t.Start();
-  t.WaitFor();
-  EXPECT_TRUE(t.threw.load());
 }
 
 TEST(TEventTest, ManualAndAutoReset) {
@@ -192,24 +132,6 @@ TEST(TEventTest, WakesAWaiterOnAnotherThread) {
   go.SetEvent();
   EXPECT_EQ(back.WaitFor(kDeadline), wrSignaled);
   t.join();
-}
-
-TEST(TCriticalSectionTest, GuardsSharedState) {
-  TCriticalSection cs;
-  int counter = 0;
-  std::vector<std::thread> threads;
-  for (int i = 0; i < 4; ++i) {
-    threads.emplace_back([&] {
-      for (int k = 0; k < 1000; ++k) {
-        std::lock_guard lock(cs);
-        ++counter;
-      }
-    });
-  }
-  for (auto& t : threads) t.join();
-  EXPECT_EQ(counter, 4000);
-  EXPECT_TRUE(cs.TryEnter());
-  cs.Leave();
 }
 
 }  // namespace

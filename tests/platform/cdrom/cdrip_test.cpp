@@ -99,95 +99,6 @@ class CdRipTest : public ::testing::Test {
   std::vector<unsigned char> bin_;
 };
 
-TEST_F(CdRipTest, ExportsOnlyTheEntryPoints) {
-  EXPECT_EQ(::dlsym(cr_.Handle, "_ZN2qv10ListDrivesEv"), nullptr);
-}
-
-TEST_F(CdRipTest, ListsTheDrivesWithTheirNames) {
-  ASSERT_GE(cr_.GetNumCDROM(), 3);
-  EXPECT_EQ(cr_.GetActiveCDROM(), 0);
-  CR_CDROMPARAMS params;
-  ASSERT_EQ(cr_.GetCDROMParameters(&params), CR_OK);
-  EXPECT_STREQ(params.DriveName, "Disc image disc.cue");
-  EXPECT_EQ(std::string(params.DevicePath), disc_);
-  EXPECT_EQ(params.DriveLetter, 'D');
-  EXPECT_EQ(params.IsImage, 1);
-  EXPECT_EQ(cr_.GetCDROMParameters(nullptr), CR_ERR_ARGUMENT);
-
-  ASSERT_EQ(cr_.SetActiveCDROM(1), CR_OK);
-  ASSERT_EQ(cr_.GetCDROMParameters(&params), CR_OK);
-  EXPECT_STREQ(params.DriveName, "Disc image absent.cue");
-  EXPECT_EQ(params.DriveLetter, 'E');
-
-  const int count = cr_.GetNumCDROM();
-  for (const int bad : {count, count + 5, -1}) {
-    SCOPED_TRACE(bad);
-    EXPECT_EQ(cr_.SetActiveCDROM(bad), CR_ERR_NO_DRIVE);
-    EXPECT_EQ(cr_.GetActiveCDROM(), 1);
-  }
-
-  cr_.DeInit();
-  EXPECT_EQ(cr_.GetNumCDROM(), 0);
-  EXPECT_EQ(cr_.ReadToc(), CR_ERR_NOT_INITIALIZED);
-  EXPECT_EQ(cr_.SetActiveCDROM(0), CR_ERR_NOT_INITIALIZED);
-  EXPECT_EQ(cr_.GetNumTocEntries(), 0);
-}
-
-TEST_F(CdRipTest, SettingsFileChoosesTheActiveDrive) {
-  const struct {
-    const char* ini;
-    int active;
-  } cases[] = {
-      {"[CD-ROM]\nnActive=1\n", 1},  {"[other]\nnActive=2\n[cd-rom]\r\n NACTIVE = 2 \r\n", 2},
-      {"[CD-ROM]\nnActive=99\n", 0}, {"[CD-ROM]\nnActive=-1\n", 0},
-      {"[CD-ROM]\nnActive=1x\n", 0}, {"", 0},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.ini);
-    Init(c.ini);
-    EXPECT_EQ(cr_.GetActiveCDROM(), c.active);
-  }
-  ASSERT_EQ(cr_.Init((dir_ / "no-such.ini").c_str()), CR_OK);
-  EXPECT_EQ(cr_.GetActiveCDROM(), 0);
-  ASSERT_EQ(cr_.Init(nullptr), CR_OK);
-  EXPECT_EQ(cr_.GetActiveCDROM(), 0);
-}
-
-TEST_F(CdRipTest, MediaStateFollowsTheImageFile) {
-  std::int32_t status = -1;
-  ASSERT_EQ(cr_.IsMediaLoaded(&status), CR_OK);
-  EXPECT_EQ(status, CR_MEDIA_PRESENT);
-  EXPECT_EQ(cr_.IsAudioPlaying(), 0);
-  EXPECT_EQ(cr_.IsMediaLoaded(nullptr), CR_ERR_ARGUMENT);
-
-  ASSERT_EQ(cr_.SetActiveCDROM(1), CR_OK);
-  ASSERT_EQ(cr_.IsMediaLoaded(&status), CR_OK);
-  EXPECT_EQ(status, CR_MEDIA_ABSENT);
-  EXPECT_EQ(cr_.ReadToc(), CR_ERR_NO_MEDIUM);
-  EXPECT_EQ(cr_.GetNumTocEntries(), 0);
-
-  std::filesystem::copy_file(disc_, dir_ / "absent.cue");
-  ASSERT_EQ(cr_.IsMediaLoaded(&status), CR_OK);
-  EXPECT_EQ(status, CR_MEDIA_PRESENT);
-  EXPECT_EQ(cr_.ReadToc(), CR_OK);
-
-  // An unreadable image: media, but no table and nothing to rip.
-  ASSERT_EQ(cr_.SetActiveCDROM(2), CR_OK);
-  ASSERT_EQ(cr_.IsMediaLoaded(&status), CR_OK);
-  EXPECT_EQ(status, CR_MEDIA_PRESENT);
-  EXPECT_EQ(cr_.ReadToc(), CR_ERR_TOC);
-  EXPECT_EQ(cr_.GetNumTocEntries(), 0);
-  // Its message names the file and the fault, cut to the caller's buffer.
-  const std::string why = "The cue sheet " + broken_ + " is malformed: Track 1 has no INDEX 01";
-  char text[256];
-  EXPECT_EQ(cr_.GetLastErrorText(text, sizeof text), std::int32_t(why.size()));
-  EXPECT_EQ(text, why);
-  EXPECT_EQ(cr_.GetLastErrorText(text, 4), std::int32_t(why.size()));
-  EXPECT_STREQ(text, "The");
-  std::int32_t chunk = kChunk;
-  EXPECT_NE(cr_.OpenRipper(&chunk, 0, 10), CR_OK);
-}
-
 TEST_F(CdRipTest, TableEntriesCarryStartsNumbersAndFlags) {
   ASSERT_EQ(cr_.ReadToc(), CR_OK);
   ASSERT_EQ(cr_.GetNumTocEntries(), 5);
@@ -277,18 +188,6 @@ TEST_F(CdRipTest, ReadErrorsAreReportedAndNeverRepeatOldAudio) {
   EXPECT_EQ(bytes, 0);
   EXPECT_EQ(cr_.RipChunk(buffer.data(), nullptr, &abort), CR_ERR_ARGUMENT);
   EXPECT_EQ(cr_.CloseRipper(), CR_OK);
-}
-
-TEST_F(CdRipTest, AnOpenRipperHoldsTheDrive) {
-  ASSERT_EQ(cr_.ReadToc(), CR_OK);
-  std::int32_t chunk = kChunk;
-  ASSERT_EQ(cr_.OpenRipper(&chunk, 0, 75), CR_OK);
-  EXPECT_EQ(cr_.SetActiveCDROM(1), CR_ERR_BUSY);
-  EXPECT_EQ(cr_.EjectCD(1), CR_ERR_BUSY);
-  EXPECT_EQ(cr_.GetActiveCDROM(), 0);
-  EXPECT_EQ(cr_.CloseRipper(), CR_OK);
-  EXPECT_EQ(cr_.EjectCD(1), CR_ERR_NOT_SUPPORTED);  // an image has no tray
-  EXPECT_EQ(cr_.SetActiveCDROM(1), CR_OK);
 }
 
 TEST_F(CdRipTest, RipOnAWorkerWhileTheMainThreadAsks) {

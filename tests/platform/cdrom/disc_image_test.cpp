@@ -164,19 +164,6 @@ TEST(DiscImageTest, RejectsBrokenImagesWithAClearMessage) {
   }
 }
 
-TEST(DiscImageTest, FindsTheBinFileBesideTheSheet) {
-  TempDir dir;
-  std::filesystem::create_directories(dir / "sub");
-  const std::string cue = dir / "sub/disc.cue";
-  (void)WriteDiscImage(qv::testing::AudioDisc(), cue);
-  const auto previous = std::filesystem::current_path();
-  std::filesystem::current_path(dir.path());
-  EXPECT_NO_THROW((void)DiscImage::Open("sub/disc.cue"));
-  std::filesystem::current_path(previous);
-  EXPECT_EQ(ResolveBinPath("/a/b/disc.cue", "disc.bin"), "/a/b/disc.bin");
-  EXPECT_EQ(ResolveBinPath("/a/b/disc.cue", "/c/x.bin"), "/c/x.bin");
-}
-
 TEST(DiscImageTest, ReadsTheFileTheSheetNamesWhateverTheSheetIsCalled) {
   TempDir dir;
   const CdToc toc = WriteDiscImage(qv::testing::AudioDisc(), dir / "disc.cue");

@@ -12,19 +12,6 @@ namespace {
 
 using qv::testing::TempDir;
 
-TEST(DriveListTest, ImagesFirstThenDevicesInNumberOrder) {
-  TempDir dev;
-  for (const char* name : {"sr10", "sr2", "sr0", "sg0", "srx", "sr", "cdrom", "sr1a"})
-    qv::testing::WriteText(dev / name, "");
-  const std::vector<DriveInfo> drives = ListDrives(" /a/one.cue ;;/b/two.cue;", dev.path());
-  const std::vector<DriveInfo> expected = {
-      {DriveKind::Image, "/a/one.cue", 'D'},  {DriveKind::Image, "/b/two.cue", 'E'},
-      {DriveKind::Device, dev / "sr0", 'F'},  {DriveKind::Device, dev / "sr2", 'G'},
-      {DriveKind::Device, dev / "sr10", 'H'},
-  };
-  EXPECT_EQ(drives, expected);
-}
-
 TEST(DriveListTest, EmptyRelativeTooManyAndFromTheEnvironment) {
   TempDir dev;
   EXPECT_TRUE(ListDrives("", dev.path()).empty());

@@ -42,19 +42,5 @@ TEST(MediaWatcherTest, ReportsImagesArrivingLeavingAndBeingReplaced) {
   EXPECT_TRUE(watcher.Poll().Changes.empty());
 }
 
-TEST(MediaWatcherTest, AnUnreadableStateKeepsTheLastKnownOne) {
-  std::vector<MediaStatus> states = {{MediaState::Present, 5}, {MediaState::Absent, 0}};
-  MediaWatcher watcher({{DriveKind::Device, "/dev/sr0", 'D'}, {DriveKind::Device, "/dev/sr1", 'E'}},
-                       [&states](std::size_t i) { return states[i]; });
-  EXPECT_EQ(watcher.Poll().Present, std::vector<std::size_t>{0});
-  states = {{MediaState::Unknown, 0}, {MediaState::Unknown, 0}};
-  MediaPoll poll = watcher.Poll();
-  EXPECT_EQ(poll.Present, std::vector<std::size_t>{0});
-  EXPECT_TRUE(poll.Changes.empty());
-  states = {{MediaState::Present, 5}, {MediaState::Present, 0}};
-  poll = watcher.Poll();
-  EXPECT_EQ(poll.Changes, (std::vector<MediaChange>{{1, 'E', true}}));
-}
-
 }  // namespace
 }  // namespace qv

@@ -18,47 +18,6 @@ CdToc SampleToc() {
   return toc;
 }
 
-TEST(ScsiTest, CommandBlocksAreTheOnesDrivesExpect) {
-  const auto inquiry = InquiryCdb(100);
-  EXPECT_EQ(Bytes(inquiry.begin(), inquiry.end()), (Bytes{0x12, 0, 0, 0, 0x64, 0}));
-  const auto toc = ReadTocCdb(true, kTocFormatToc, 0, 804);
-  EXPECT_EQ(Bytes(toc.begin(), toc.end()), (Bytes{0x43, 0x02, 0, 0, 0, 0, 0, 0x03, 0x24, 0}));
-  const auto lba = ReadTocCdb(false, kTocFormatSessionInfo, 5, 12);
-  EXPECT_EQ(Bytes(lba.begin(), lba.end()), (Bytes{0x43, 0, 0x01, 0, 0, 0, 5, 0, 12, 0}));
-}
-
-TEST(ScsiTest, DecodesFixedAndDescriptorSense) {
-  Bytes fixedShort = MakeSense(kSenseKeyNotReady, 0x3A, 0x01);
-  fixedShort.resize(14);  // what a 14-byte sense area receives
-  Bytes noAdditional = MakeSense(kSenseKeyMediumError, 0x11, 0x05);
-  noAdditional[7] = 0;  // the drive claims no additional bytes
-  const struct {
-    const char* name;
-    Bytes sense;
-    SenseInfo expected;
-  } cases[] = {
-      {"fixed", MakeSense(kSenseKeyIllegalRequest, 0x20, 0x00), {true, 5, 0x20, 0x00}},
-      {"fixed, deferred, extra bits",
-       {0xF1, 0, 0xE6, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x28, 0x00},
-       {true, 6, 0x28, 0}},
-      {"fixed cut to 14 bytes", fixedShort, {true, 2, 0x3A, 0x01}},
-      {"fixed without additional bytes", noAdditional, {true, 3, 0, 0}},
-      {"descriptor", {0x72, 0x05, 0x24, 0x00, 0, 0, 0, 0}, {true, 5, 0x24, 0}},
-      {"descriptor, short", {0x73, 0x02, 0x3A}, {}},
-      {"empty", {}, {}},
-      {"unknown response code", {0x00, 0x00, 0x05}, {}},
-      {"fixed too short for the key", {0x70, 0x00}, {}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(DecodeSense(c.sense), c.expected);
-  }
-  EXPECT_EQ(DescribeSense(DecodeSense(MakeSense(kSenseKeyNotReady, 0x3A, 0))),
-            "no medium (sense 2/3A/00)");
-  EXPECT_EQ(DescribeSense(DecodeSense(MakeSense(kSenseKeyIllegalRequest, 0x20, 0))),
-            "invalid command (sense 5/20/00)");
-}
-
 TEST(ScsiTest, TocAnswerRoundTripsInMsfAndLbaAndFromAStartTrack) {
   const CdToc toc = SampleToc();
   for (const bool msf : {true, false}) {
@@ -124,25 +83,6 @@ TEST(ScsiTest, RejectsInconsistentTocAnswers) {
     SCOPED_TRACE(c.name);
     EXPECT_THROW((void)ParseTocResponse(c.answer, true), ECdromError);
   }
-}
-
-TEST(ScsiTest, InquiryTextsArePaddedAndCut) {
-  InquiryData data;
-  data.DeviceType = 5;
-  data.VendorId = "QUORVEL";
-  data.ProductId = "A PRODUCT NAME LONGER THAN 16";
-  data.Revision = "1.0";
-  data.VendorSpecific = "disc.cue";
-  const Bytes answer = BuildInquiry(data);
-  ASSERT_GE(answer.size(), 56u);
-  EXPECT_EQ(answer[0], 5);
-  EXPECT_EQ(std::string(answer.begin() + 8, answer.begin() + 16), "QUORVEL ");
-  const InquiryData back = ParseInquiry(answer);
-  EXPECT_EQ(back.VendorId, "QUORVEL");
-  EXPECT_EQ(back.ProductId, "A PRODUCT NAME L");
-  EXPECT_EQ(back.Revision, "1.0");
-  EXPECT_EQ(back.VendorSpecific, "disc.cue");
-  EXPECT_THROW((void)ParseInquiry(std::span(answer.data(), 35)), ECdromError);
 }
 
 }  // namespace

@@ -352,49 +352,5 @@ TEST(BmpTest, RunLengthDeltasAndOddAbsoluteRuns) {
   EXPECT_THROW((void)LoadBmp(GreyRle(2, 2, 8, {2, 7, 0, 0})), EInvalidGraphic);
 }
 
-TEST(PictureErrorTest, NamedFailures) {
-  const auto message = [](std::vector<std::uint8_t> data) -> std::string {
-    try {
-      (void)LoadPicture(data);
-    } catch (const EInvalidGraphic& e) {
-      return e.what();
-    }
-    return "no failure";
-  };
-  EXPECT_EQ(message({'x', 'y', 'z'}), "Unknown picture format");
-  std::vector<std::uint8_t> bmp = SaveBmp(Sample(2, 2));
-  bmp[18] = 0xFF;  // width 0x000000FF... made huge below
-  bmp[19] = 0xFF;
-  bmp[20] = 0xFF;
-  EXPECT_EQ(message(bmp), "BMP image is too large");
-  bmp = SaveBmp(Sample(2, 2));
-  bmp[28] = 7;  // 7 bits per pixel
-  EXPECT_EQ(message(bmp), "Invalid bitmap: unsupported bit count 7");
-  bmp = SaveBmp(Sample(2, 2));
-  bmp[10] = 0xF0;  // pixel data past the end
-  EXPECT_EQ(message(bmp), "Invalid bitmap: the file is truncated");
-  EXPECT_EQ(message({'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0, 0, 0, 0}).rfind("Invalid GIF", 0),
-            0u);
-  EXPECT_EQ(message({0xFF, 0xD8, 0xFF, 0xE0, 0, 2}).rfind("Invalid JPEG", 0), 0u);
-  EXPECT_THROW((void)SaveBmp(Bitmap()), EInvalidGraphic);
-  Bitmap many(300, 1);
-  for (int x = 0; x < 300; ++x) many.SetPixel(x, 0, static_cast<COLORREF>(x));
-  EXPECT_THROW((void)SaveBmp(many, {8, false}), EInvalidGraphic);
-  EXPECT_THROW((void)ReadFileBytes("/nonexistent/qv-picture"), Exception);
-}
-
-TEST(PictureFileTest, WritingReplacesTheFileWhole) {
-  TempDir dir;
-  const std::string path = dir / "snap.png";
-  WriteFileBytes(path, std::vector<std::uint8_t>(10, 1));
-  WriteFileBytes(path, std::vector<std::uint8_t>(3, 2));
-  EXPECT_EQ(ReadFileBytes(path), std::vector<std::uint8_t>(3, 2));
-  EXPECT_THROW(WriteFileBytes(dir / "no/such/folder/x.png", std::vector<std::uint8_t>(1, 0)),
-               Exception);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / ""),
-                          std::filesystem::directory_iterator()),
-            1);  // no temporary left behind
-}
-
 }  // namespace
 }  // namespace qv

@@ -65,94 +65,6 @@ TEST(FdWatchTest, BlockedGetMessageWakesForAReadableDescriptor) {
   });
 }
 
-TEST(FdWatchTest, PausedAndRemovedWatchesStaySilent) {
-  OnFreshThread([] {
-    Pipe pipe;
-    int calls = 0;
-    const WatchId id = WatchFd(pipe.Read(), POLLIN, [&](int, short) {
-      ++calls;
-      pipe.Take();
-    });
-    pipe.Write('a');
-    ProcessMessages();
-    EXPECT_EQ(calls, 1);
-    EXPECT_TRUE(SetFdEvents(id, 0));
-    pipe.Write('b');
-    ProcessMessages();
-    EXPECT_EQ(calls, 1) << "paused";
-    EXPECT_TRUE(SetFdEvents(id, POLLIN));
-    ProcessMessages();
-    EXPECT_EQ(calls, 2);
-    UnwatchFd(id);
-    pipe.Write('c');
-    ProcessMessages();
-    EXPECT_EQ(calls, 2) << "removed";
-  });
-}
-
-// A callback that removes another watch ready in the same round must keep it from running.
-TEST(FdWatchTest, CallbackMayRemoveWatchesOfTheSameRound) {
-  OnFreshThread([] {
-    Pipe first;
-    Pipe second;
-    int secondCalls = 0;
-    WatchId secondId = 0;
-    WatchId firstId = 0;
-    firstId = WatchFd(first.Read(), POLLIN, [&](int, short) {
-      first.Take();
-      UnwatchFd(secondId);
-      UnwatchFd(firstId);
-    });
-    secondId = WatchFd(second.Read(), POLLIN, [&](int, short) { ++secondCalls; });
-    first.Write('1');
-    second.Write('2');
-    ProcessMessages();
-    EXPECT_EQ(secondCalls, 0);
-  });
-}
-
-TEST(FdWatchTest, PumpingCallbackIsNotReenteredForItsOwnDescriptor) {
-  OnFreshThread([] {
-    Pipe pipe;
-    ScopedWindow window(DefWindowProc);
-    int depth = 0;
-    int maxDepth = 0;
-    int calls = 0;
-    WatchFd(pipe.Read(), POLLIN, [&](int, short) {
-      ++calls;
-      maxDepth = std::max(maxDepth, ++depth);
-      // Still readable: a nested loop must not call us again for it.
-      ProcessMessages();
-      pipe.Take();
-      --depth;
-    });
-    pipe.Write('z');
-    ProcessMessages();
-    EXPECT_EQ(calls, 1);
-    EXPECT_EQ(maxDepth, 1);
-  });
-}
-
-// A source that buffers input (as Xlib does) is served even though its descriptor is
-// quiet, and the loop does not go to sleep on it.
-TEST(FdWatchTest, BufferedInputIsServedWithoutSleeping) {
-  OnFreshThread([] {
-    Pipe quiet;
-    int buffered = 3;
-    int served = 0;
-    WatchFd(
-        quiet.Read(), POLLIN,
-        [&](int, short revents) {
-          EXPECT_NE(revents & POLLIN, 0);
-          ++served;
-          --buffered;
-        },
-        [&] { return buffered > 0; });
-    EXPECT_EQ(PumpUntil([&] { return served == 3; }, Generous()), PumpResult::Done);
-    EXPECT_EQ(buffered, 0);
-  });
-}
-
 // An owner that closes a descriptor before removing its watch hears of it once, and the
 // loop does not keep waking up for it.
 TEST(FdWatchTest, ClosedDescriptorIsReportedOnceNotForever) {
@@ -170,21 +82,6 @@ TEST(FdWatchTest, ClosedDescriptorIsReportedOnceNotForever) {
               PumpResult::TimedOut);
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_NE(seen[0] & POLLNVAL, 0);
-    UnwatchFd(id);
-  });
-}
-
-TEST(FdWatchTest, ExceptionInCallbackGoesToTheHandler) {
-  OnFreshThread([] {
-    test::CaughtExceptions caught;
-    Pipe pipe;
-    const WatchId id = WatchFd(pipe.Read(), POLLIN, [&](int, short) {
-      pipe.Take();
-      throw std::runtime_error("watch failed");
-    });
-    pipe.Write('e');
-    ProcessMessages();
-    EXPECT_EQ(caught.Texts(), std::vector<std::string>{"watch failed"});
     UnwatchFd(id);
   });
 }

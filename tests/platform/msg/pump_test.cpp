@@ -21,41 +21,6 @@ using test::Generous;
 using test::OnFreshThread;
 using test::ScopedWindow;
 
-TEST(PumpTest, HandlerMayPumpAndLaterMessagesStillArriveOnce) {
-  OnFreshThread([] {
-    std::vector<WPARAM> order;
-    HWND hwnd = 0;
-    ScopedWindow window([&](HWND, UINT m, WPARAM w, LPARAM) -> LRESULT {
-      if (m != WM_USER) return 0;
-      order.push_back(w);
-      if (w == 1) {
-        // The nested loop serves what is queued behind us, a post made now included.
-        PostMessage(hwnd, WM_USER, 4, 0);
-        EXPECT_EQ(PumpUntil([&] { return order.size() == 4; }, Generous()), PumpResult::Done);
-      }
-      return 0;
-    });
-    hwnd = window.Handle();
-    for (WPARAM w : {1, 2, 3}) PostMessage(hwnd, WM_USER, w, 0);
-    PostMessage(hwnd, WM_USER, 5, 0);
-    ProcessMessages();
-    EXPECT_EQ(order, (std::vector<WPARAM>{1, 2, 3, 5, 4}));
-  });
-}
-
-TEST(PumpTest, ProcessMessagesNeverBlocksAndPumpUntilEndsAtTheDeadline) {
-  OnFreshThread([] {
-    ScopedWindow window(DefWindowProc);
-    SetTimer(window.Handle(), 1, 3600 * 1000);
-    ProcessMessages();  // returns although a timer and the queue are there
-    EXPECT_FALSE(Terminated());
-    EXPECT_EQ(PumpUntil([] { return false; }, std::chrono::steady_clock::now() + 20ms),
-              PumpResult::TimedOut);
-    EXPECT_EQ(PumpUntil([] { return true; }, std::chrono::steady_clock::now() - 1s),
-              PumpResult::Done);
-  });
-}
-
 TEST(PumpTest, ConditionChangedByAnotherThreadIsSeenAfterAWakeUp) {
   OnFreshThread([] {
     std::atomic<bool> finished = false;
@@ -99,79 +64,6 @@ TEST(PumpTest, QuitInANestedLoopReachesTheOuterLoop) {
     EXPECT_FALSE(Terminated());
     PostMessage(window.Handle(), WM_USER + 1, 0, 0);
     EXPECT_EQ(PumpUntil([&] { return after == 1; }, Generous()), PumpResult::Done);
-  });
-}
-
-TEST(PumpTest, QuitComesAfterThePostsBeforeIt) {
-  OnFreshThread([] {
-    int seen = 0;
-    ScopedWindow window([&](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return ++seen; });
-    PostQuitMessage(0);
-    PostMessage(window.Handle(), WM_USER, 0, 0);
-    ProcessMessages();
-    EXPECT_EQ(seen, 1);
-    EXPECT_TRUE(Terminated());
-  });
-}
-
-TEST(PumpTest, ExceptionInAProcedureGoesToTheHandlerAndTheLoopGoesOn) {
-  OnFreshThread([] {
-    CaughtExceptions caught;
-    std::vector<WPARAM> handled;
-    ScopedWindow window([&](HWND, UINT m, WPARAM w, LPARAM) -> LRESULT {
-      if (m != WM_USER) return 0;
-      if (w == 2) throw std::runtime_error("bad message 2");
-      handled.push_back(w);
-      return 0;
-    });
-    for (WPARAM w : {1, 2, 3}) PostMessage(window.Handle(), WM_USER, w, 0);
-    ProcessMessages();
-    EXPECT_EQ(handled, (std::vector<WPARAM>{1, 3}));
-    EXPECT_EQ(caught.Texts(), std::vector<std::string>{"bad message 2"});
-  });
-}
-
-TEST(PumpTest, ExceptionOfASentMessageStaysOnTheTargetThread) {
-  CaughtExceptions caught;
-  std::atomic<HWND> hwnd = 0;
-  std::atomic<bool> stop = false;
-  std::latch ready(1);
-  std::thread target([&] {
-    ScopedWindow window([](HWND, UINT m, WPARAM, LPARAM) -> LRESULT {
-      if (m == WM_USER) throw std::runtime_error("sent and failed");
-      return 9;
-    });
-    hwnd = window.Handle();
-    ready.count_down();
-    PumpUntil([&] { return stop.load(); }, Generous());
-  });
-  ready.wait();
-  LRESULT result = -1;
-  EXPECT_TRUE(SendMessageTimeout(hwnd.load(), WM_USER, 0, 0, SMTO_NORMAL, 30s, &result));
-  EXPECT_EQ(result, 0);
-  EXPECT_EQ(SendMessage(hwnd.load(), WM_USER + 1, 0, 0), 9) << "the target thread goes on";
-  stop = true;
-  PostThreadMessage(GetWindowThreadId(hwnd.load()), WM_NULL, 0, 0);
-  target.join();
-  EXPECT_EQ(caught.Texts(), std::vector<std::string>{"sent and failed"});
-}
-
-TEST(PumpTest, DestroyPurgesOnlyThatWindowsMessages) {
-  OnFreshThread([] {
-    std::vector<HWND> seen;
-    const auto record = [&](HWND h, UINT m, WPARAM, LPARAM) -> LRESULT {
-      if (m == WM_USER) seen.push_back(h);
-      return 0;
-    };
-    const HWND doomed = AllocateHWnd(record);
-    ScopedWindow kept(record);
-    PostMessage(doomed, WM_USER, 0, 0);
-    PostMessage(kept.Handle(), WM_USER, 0, 0);
-    PostMessage(doomed, WM_USER, 0, 0);
-    DeallocateHWnd(doomed);
-    EXPECT_FALSE(PostMessage(doomed, WM_USER, 0, 0)) << "a late post is refused";
-    ProcessMessages();
-    EXPECT_EQ(seen, std::vector<HWND>{kept.Handle()});
   });
 }
 

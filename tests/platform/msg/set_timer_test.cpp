@@ -64,47 +64,6 @@ TEST(SetTimerTest, TimerWaitsForPostedMessagesAndCoalescesMissedTicks) {
   });
 }
 
-TEST(SetTimerTest, DueTimersComeInDueOrder) {
-  OnFreshThread([] {
-    const auto clock = UseFakeClock();
-    Log log;
-    ScopedWindow window(log.Procedure());
-    SetTimer(window.Handle(), 1, 300);
-    SetTimer(window.Handle(), 2, 100);
-    SetTimer(window.Handle(), 3, 200);
-    clock->Advance(300ms);
-    ProcessMessages();
-    const std::vector<std::pair<UINT, WPARAM>> expected{
-        {WM_TIMER, 2}, {WM_TIMER, 3}, {WM_TIMER, 1}};
-    EXPECT_EQ(log.entries, expected);
-  });
-}
-
-TEST(SetTimerTest, KillRestartAndDestroy) {
-  OnFreshThread([] {
-    const auto clock = UseFakeClock();
-    Log log;
-    const HWND hwnd = AllocateHWnd(log.Procedure());
-    SetTimer(hwnd, 1, 100);
-    SetTimer(hwnd, 2, 100);
-    EXPECT_TRUE(KillTimer(hwnd, 1));
-    EXPECT_FALSE(KillTimer(hwnd, 1));
-    clock->Advance(60ms);
-    SetTimer(hwnd, 2, 100);  // setting it again restarts the count
-    clock->Advance(60ms);
-    ProcessMessages();
-    EXPECT_TRUE(log.entries.empty());
-    clock->Advance(40ms);
-    MSG msg;
-    ASSERT_TRUE(PeekMessage(msg, PM_NOREMOVE));
-    EXPECT_EQ(msg.message, WM_TIMER);
-    // Destroying the window takes its due timer with it.
-    DeallocateHWnd(hwnd);
-    EXPECT_FALSE(PeekMessage(msg, PM_REMOVE));
-    EXPECT_FALSE(KillTimer(hwnd, 2));
-  });
-}
-
 // A blocked GetMessage wakes when another thread moves the clock, or sets the timer itself.
 TEST(SetTimerTest, BlockedGetMessageWakesForATimerMovedOrSetElsewhere) {
   for (const bool setElsewhere : {false, true}) {
@@ -125,18 +84,6 @@ TEST(SetTimerTest, BlockedGetMessageWakesForATimerMovedOrSetElsewhere) {
       EXPECT_EQ(msg.wParam, 9u);
     });
   }
-}
-
-TEST(SetTimerTest, RealClockTimerTicks) {
-  OnFreshThread([] {
-    int ticks = 0;
-    ScopedWindow window([&](HWND, UINT m, WPARAM, LPARAM) -> LRESULT {
-      if (m == WM_TIMER) ++ticks;
-      return 0;
-    });
-    SetTimer(window.Handle(), 1, 10);
-    EXPECT_EQ(PumpUntil([&] { return ticks >= 3; }, Generous()), PumpResult::Done);
-  });
 }
 
 }  // namespace

@@ -40,69 +40,6 @@ class CountingTimer final : public TTimer {
   }
 };
 
-TEST(TimerTest, DefaultsTickEverySecondWithItselfAsSender) {
-  WithFakeClock([](FakeClock& clock, TComponent& owner) {
-    auto* timer = Create<CountingTimer>(&owner);
-    EXPECT_TRUE(timer->Enabled());
-    EXPECT_EQ(timer->Interval(), 1000u);
-    int ticks = 0;
-    timer->OnTimer = [&](TComponent* sender) {
-      EXPECT_EQ(sender, timer);
-      ++ticks;
-    };
-    clock.Advance(999ms);
-    ProcessMessages();
-    EXPECT_EQ(ticks, 0);
-    clock.Advance(1ms);
-    ProcessMessages();
-    EXPECT_EQ(ticks, 1);
-    clock.Advance(5s);  // missed ticks come as one
-    ProcessMessages();
-    EXPECT_EQ(ticks, 2);
-    EXPECT_EQ(timer->steps, 2);
-  });
-}
-
-TEST(TimerTest, ChangingEnabledOrIntervalRestartsTheCount) {
-  struct Case {
-    const char* name;
-    std::function<void(TTimer&)> change;  // applied 60 ms into a 100 ms interval
-    int ticksAt100;                       // ticks seen 100 ms after the start
-    int ticksAt160;                       // and 60 ms later
-  };
-  const Case cases[] = {
-      {"untouched", [](TTimer&) {}, 1, 1},
-      {"disabled", [](TTimer& t) { t.SetEnabled(false); }, 0, 0},
-      {"interval 0", [](TTimer& t) { t.SetInterval(0); }, 0, 0},
-      {"same interval keeps the count", [](TTimer& t) { t.SetInterval(100); }, 1, 1},
-      {"same Enabled keeps the count", [](TTimer& t) { t.SetEnabled(true); }, 1, 1},
-      {"new interval restarts", [](TTimer& t) { t.SetInterval(90); }, 0, 1},
-      {"off and on restarts",
-       [](TTimer& t) {
-         t.SetEnabled(false);
-         t.SetEnabled(true);
-       },
-       0, 1},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    WithFakeClock([&](FakeClock& clock, TComponent& owner) {
-      auto* timer = Create<TTimer>(&owner);
-      int ticks = 0;
-      timer->OnTimer = [&](TComponent*) { ++ticks; };
-      timer->SetInterval(100);
-      clock.Advance(60ms);
-      c.change(*timer);
-      clock.Advance(40ms);
-      ProcessMessages();
-      EXPECT_EQ(ticks, c.ticksAt100);
-      clock.Advance(60ms);
-      ProcessMessages();
-      EXPECT_EQ(ticks, c.ticksAt160);
-    });
-  }
-}
-
 TEST(TimerTest, HandlerMayFreeItsTimer) {
   WithFakeClock([](FakeClock& clock, TComponent& owner) {
     auto* timer = Create<TTimer>(&owner);
@@ -119,38 +56,6 @@ TEST(TimerTest, HandlerMayFreeItsTimer) {
     EXPECT_EQ(ticks, 1);
     EXPECT_EQ(owner.ComponentCount(), 0);
     EXPECT_FALSE(IsWindow(handle));
-  });
-}
-
-TEST(TimerTest, OwnerTakesItsTimersAlong) {
-  WithFakeClock([](FakeClock& clock, TComponent& owner) {
-    auto* form = Create<TComponent>(&owner);
-    auto* timer = Create<TTimer>(form);
-    const HWND handle = timer->Handle();
-    int ticks = 0;
-    timer->OnTimer = [&](TComponent*) { ++ticks; };
-    Free(form);
-    clock.Advance(1s);
-    ProcessMessages();
-    EXPECT_EQ(ticks, 0);
-    EXPECT_FALSE(IsWindow(handle));
-  });
-}
-
-TEST(TimerTest, FailingHandlerKeepsTheTimerRunning) {
-  WithFakeClock([](FakeClock& clock, TComponent& owner) {
-    test::CaughtExceptions caught;
-    auto* timer = Create<TTimer>(&owner);
-    int ticks = 0;
-    timer->OnTimer = [&](TComponent*) {
-      if (++ticks == 1) throw std::runtime_error("tick failed");
-    };
-    clock.Advance(1s);
-    ProcessMessages();
-    clock.Advance(1s);
-    ProcessMessages();
-    EXPECT_EQ(ticks, 2);
-    EXPECT_EQ(caught.Texts(), std::vector<std::string>{"tick failed"});
   });
 }
 

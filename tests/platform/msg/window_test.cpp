@@ -16,78 +16,6 @@ namespace {
 using test::OnFreshThread;
 using test::ScopedWindow;
 
-TEST(WindowTest, HandlesAreNeverReused) {
-  std::set<HWND> seen;
-  for (int i = 0; i < 1000; ++i) {
-    const HWND hwnd = AllocateHWnd(DefWindowProc);
-    ASSERT_NE(hwnd, 0u);
-    EXPECT_TRUE(seen.insert(hwnd).second) << "handle " << hwnd << " came back";
-    EXPECT_TRUE(IsWindow(hwnd));
-    DeallocateHWnd(hwnd);
-    EXPECT_FALSE(IsWindow(hwnd));
-  }
-}
-
-TEST(WindowTest, StaleHandleRefusesEverything) {
-  int calls = 0;
-  const HWND hwnd = AllocateHWnd([&](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return ++calls; });
-  DeallocateHWnd(hwnd);
-  DeallocateHWnd(hwnd);  // a second destroy is harmless
-  EXPECT_FALSE(PostMessage(hwnd, WM_USER, 0, 0));
-  EXPECT_EQ(SendMessage(hwnd, WM_USER, 0, 0), 0);
-  EXPECT_EQ(SetTimer(hwnd, 1, 10), 0u);
-  EXPECT_EQ(SubclassWindow(hwnd, {}), 0u);
-  EXPECT_EQ(GetWindowThreadId(hwnd), std::thread::id());
-  LRESULT result = 0;
-  EXPECT_FALSE(
-      SendMessageTimeout(hwnd, WM_NULL, 0, 0, SMTO_BLOCK, std::chrono::seconds(5), &result));
-  EXPECT_EQ(calls, 0);
-}
-
-// Each subclass prefixes its letter, so the answer spells the order the chain ran in.
-TEST(WindowTest, SubclassesRunTopFirstAndLeaveInAnyOrder) {
-  std::string trace;
-  ScopedWindow window([&](HWND, UINT, WPARAM, LPARAM) -> LRESULT {
-    trace += "base";
-    return 7;
-  });
-  const auto layer = [&trace](char name) {
-    return [&trace, name](HWND h, UINT m, WPARAM w, LPARAM l, const WndProc& inherited) {
-      trace += name;
-      return inherited(h, m, w, l) + 1;
-    };
-  };
-  const SubclassId a = SubclassWindow(window.Handle(), layer('a'));
-  const SubclassId b = SubclassWindow(window.Handle(), layer('b'));
-  const SubclassId c = SubclassWindow(window.Handle(), layer('c'));
-  struct Step {
-    SubclassId remove;
-    const char* trace;
-    LRESULT result;
-  };
-  const Step steps[] = {{0, "cbabase", 10}, {b, "cabase", 9}, {c, "abase", 8}, {a, "base", 7}};
-  for (const auto& step : steps) {
-    SCOPED_TRACE(step.trace);
-    if (step.remove != 0) {
-      EXPECT_TRUE(RemoveWindowSubclass(window.Handle(), step.remove));
-    }
-    trace.clear();
-    EXPECT_EQ(SendMessage(window.Handle(), WM_USER, 0, 0), step.result);
-    EXPECT_EQ(trace, step.trace);
-  }
-  EXPECT_FALSE(RemoveWindowSubclass(window.Handle(), a));
-
-  // A subclass may answer without passing the message on.
-  SubclassWindow(window.Handle(), [](HWND h, UINT m, WPARAM w, LPARAM l, const WndProc& next) {
-    return m == WM_PAINT ? 99 : next(h, m, w, l);
-  });
-  trace.clear();
-  EXPECT_EQ(SendMessage(window.Handle(), WM_PAINT, 0, 0), 99);
-  EXPECT_EQ(trace, "");
-  EXPECT_EQ(SendMessage(window.Handle(), WM_SIZE, 0, 0), 7);
-  EXPECT_EQ(trace, "base");
-}
-
 TEST(WindowTest, RemovingASubclassDuringItsOwnCallIsSafe) {
   ScopedWindow window(DefWindowProc);
   SubclassId id = 0;
@@ -103,21 +31,6 @@ TEST(WindowTest, RemovingASubclassDuringItsOwnCallIsSafe) {
   EXPECT_EQ(calls, 1);
 }
 
-TEST(WindowTest, ExtraDataDiesWithTheWindow) {
-  struct Extra : WindowExtra {
-    explicit Extra(bool& flag) : destroyed(flag) {}
-    ~Extra() override { destroyed = true; }
-    bool& destroyed;
-  };
-  bool destroyed = false;
-  const HWND hwnd = AllocateHWnd(DefWindowProc);
-  EXPECT_TRUE(SetWindowExtra(hwnd, std::make_unique<Extra>(destroyed)));
-  EXPECT_NE(dynamic_cast<Extra*>(GetWindowExtra(hwnd)), nullptr);
-  DeallocateHWnd(hwnd);
-  EXPECT_TRUE(destroyed);
-  EXPECT_EQ(GetWindowExtra(hwnd), nullptr);
-}
-
 TEST(WindowTest, WindowMayDestroyItselfWhileHandlingAMessage) {
   HWND hwnd = 0;
   std::vector<UINT> seen;
@@ -131,20 +44,6 @@ TEST(WindowTest, WindowMayDestroyItselfWhileHandlingAMessage) {
   ProcessMessages();
   EXPECT_EQ(seen, std::vector<UINT>{WM_CLOSE});
   EXPECT_FALSE(IsWindow(hwnd));
-}
-
-TEST(WindowTest, WindowsEndWithTheirThread) {
-  HWND hwnd = 0;
-  std::thread::id owner;
-  OnFreshThread([&] {
-    hwnd = AllocateHWnd(DefWindowProc);
-    owner = std::this_thread::get_id();
-    EXPECT_EQ(GetWindowThreadId(hwnd), owner);
-    EXPECT_TRUE(PostMessage(hwnd, WM_USER, 0, 0));
-  });
-  EXPECT_FALSE(IsWindow(hwnd));
-  EXPECT_FALSE(PostMessage(hwnd, WM_USER, 0, 0));
-  EXPECT_FALSE(PostThreadMessage(owner, WM_USER, 0, 0));
 }
 
 }  // namespace

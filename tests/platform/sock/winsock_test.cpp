@@ -68,31 +68,6 @@ class WinsockTest : public testing::Test {
   void TearDown() override { WSACleanup(); }
 };
 
-TEST(WinsockErrorsTest, ErrnoAndResolverCodes) {
-  const std::pair<int, int> errnos[] = {
-      {EINTR, 10004},      {EBADF, 10009},         {EACCES, 10013},       {EPERM, 10013},
-      {EINVAL, 10022},     {EMFILE, 10024},        {EAGAIN, 10035},       {EINPROGRESS, 10036},
-      {EALREADY, 10037},   {ENOTSOCK, 10038},      {EMSGSIZE, 10040},     {EOPNOTSUPP, 10045},
-      {EADDRINUSE, 10048}, {EADDRNOTAVAIL, 10049}, {ENETUNREACH, 10051},  {ECONNABORTED, 10053},
-      {ECONNRESET, 10054}, {ENOBUFS, 10055},       {EISCONN, 10056},      {ENOTCONN, 10057},
-      {ESHUTDOWN, 10058},  {ETIMEDOUT, 10060},     {ECONNREFUSED, 10061}, {EHOSTUNREACH, 10065},
-      {EDQUOT, 10069},     {EDEADLK, 10022}};  // unknown: never 10000 + errno
-  for (const auto& [err, code] : errnos) {
-    SCOPED_TRACE(err);
-    EXPECT_EQ(WSAErrorFromErrno(err), code);
-  }
-  EXPECT_EQ(WSAErrorFromGai(EAI_NONAME, 0), 11001);
-  EXPECT_EQ(WSAErrorFromGai(EAI_AGAIN, 0), 11002);
-  EXPECT_EQ(WSAErrorFromGai(EAI_FAIL, 0), 11003);
-  EXPECT_EQ(WSAErrorFromGai(EAI_SYSTEM, ECONNREFUSED), 10061);
-}
-
-TEST(WinsockErrorsTest, CallsBeforeStartupFail) {
-  ASSERT_FALSE(WSAIsStarted());
-  EXPECT_EQ(qv::socket(AF_INET, SOCK_STREAM, 0), INVALID_SOCKET);
-  EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
-}
-
 TEST_F(WinsockTest, ConnectWriteReadAndCloseNotifications) {
   test::ScriptedPeer peer({test::ScriptedPeer::ReadBytes(4), test::ScriptedPeer::SendBytes("pong"),
                            test::ScriptedPeer::CloseNow()});
@@ -129,22 +104,6 @@ TEST_F(WinsockTest, ConnectWriteReadAndCloseNotifications) {
   EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
 }
 
-TEST_F(WinsockTest, RefusedConnectIsFdConnectOnly) {
-  const test::ClosedPort closed;
-  Recorder rec;
-  const SOCKET s = qv::socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_EQ(WSAAsyncSelect(s, rec.Hwnd(), WM_USER + 1, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE),
-            0);
-  const sockaddr_in a = Loopback(closed.Port());
-  connect(s, reinterpret_cast<const sockaddr*>(&a), sizeof a);
-  ASSERT_TRUE(rec.WaitFor([&] { return !rec.notes.empty(); }));
-  ProcessMessages();
-  ASSERT_EQ(rec.notes.size(), 1u);
-  EXPECT_EQ(rec.notes[0].event, FD_CONNECT);
-  EXPECT_EQ(rec.notes[0].error, WSAECONNREFUSED);
-  closesocket(s);
-}
-
 TEST_F(WinsockTest, ClosingPurgesQueuedNotificationsAndHandlesAreNotReused) {
   test::ScriptedPeer peer({test::ScriptedPeer::SendBytes("x"), test::ScriptedPeer::CloseNow()});
   Recorder rec;
@@ -168,70 +127,6 @@ TEST_F(WinsockTest, ClosingPurgesQueuedNotificationsAndHandlesAreNotReused) {
   const SOCKET second = qv::socket(AF_INET, SOCK_STREAM, 0);
   EXPECT_NE(second, first);
   closesocket(second);
-}
-
-TEST_F(WinsockTest, ListenerAcceptsAndReArms) {
-  Recorder rec;
-  const SOCKET l = qv::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a = Loopback(0);
-  ASSERT_EQ(bind(l, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  socklen_t len = sizeof a;
-  getsockname(l, reinterpret_cast<sockaddr*>(&a), &len);
-  ASSERT_EQ(listen(l, 5), 0);
-  ASSERT_EQ(WSAAsyncSelect(l, rec.Hwnd(), WM_USER + 1, FD_ACCEPT), 0);
-  std::vector<int> clients;
-  for (int i = 0; i < 2; ++i) {
-    const int c = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_EQ(::connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    clients.push_back(c);
-    ASSERT_TRUE(rec.WaitFor([&] { return rec.Count(FD_ACCEPT) == i + 1; }));
-    const SOCKET s = accept(l, nullptr, nullptr);
-    ASSERT_NE(s, INVALID_SOCKET);
-    closesocket(s);
-  }
-  for (int c : clients) ::close(c);
-  closesocket(l);
-}
-
-TEST_F(WinsockTest, AsyncLookupsUseTheInjectedResolver) {
-  SetHostResolver([](const std::string& name, std::vector<in_addr>& out) {
-    if (name != "peer.test") return WSAHOST_NOT_FOUND;
-    in_addr a{};
-    inet_pton(AF_INET, "127.0.0.7", &a);
-    out.push_back(a);
-    return 0;
-  });
-  SetAddrResolver([](const in_addr&, std::string& name) {
-    name = "peer.test";
-    return 0;
-  });
-  Recorder rec;
-  auto ok = std::make_shared<HostEntry>();
-  auto bad = std::make_shared<HostEntry>();
-  auto rev = std::make_shared<HostEntry>();
-  const WSAHANDLE h1 = WSAAsyncGetHostByName(rec.Hwnd(), WM_USER + 2, "peer.test", ok);
-  const WSAHANDLE h2 = WSAAsyncGetHostByName(rec.Hwnd(), WM_USER + 2, "nowhere.test", bad);
-  in_addr a{};
-  inet_pton(AF_INET, "127.0.0.7", &a);
-  const WSAHANDLE h3 = WSAAsyncGetHostByAddr(rec.Hwnd(), WM_USER + 3, a, rev);
-  ASSERT_TRUE(h1 && h2 && h3);
-  ASSERT_TRUE(rec.WaitFor([&] { return rec.notes.size() == 3; }));
-  for (const auto& n : rec.notes) {
-    if (n.wParam == h1) {
-      EXPECT_EQ(n.error, 0);
-      ASSERT_EQ(ok->Addresses.size(), 1u);
-      EXPECT_EQ(ok->Addresses[0].s_addr, a.s_addr);
-    } else if (n.wParam == h2) {
-      EXPECT_EQ(n.error, WSAHOST_NOT_FOUND);
-      EXPECT_TRUE(bad->Addresses.empty());
-    } else {
-      EXPECT_EQ(n.wParam, h3);
-      EXPECT_EQ(n.message, WM_USER + 3u);
-      EXPECT_EQ(rev->Name, "peer.test");
-    }
-  }
-  SetHostResolver({});
-  SetAddrResolver({});
 }
 
 TEST_F(WinsockTest, CancelledLookupIsNeverAnswered) {
