@@ -197,7 +197,7 @@ void TCDIn::Init() {
   ripperOpen_ = true;
   for (TChunk& c : chunks_) c.Data.resize(size_t(chunk));
   head_ = filled_ = 0;
-  holding_ = stopReading_ = readEnded_ = readFailed_ = false;
+  wanted_ = holding_ = stopReading_ = readEnded_ = readFailed_ = false;
   try {
     reader_ = std::thread([this] { ReadAhead(); });
   } catch (const std::system_error& e) {
@@ -217,7 +217,7 @@ void TCDIn::Init() {
 void TCDIn::ReadAhead() {
   std::unique_lock lock(readLock_);
   for (;;) {
-    readChanged_.wait(lock, [this] { return stopReading_ || filled_ < kChunks; });
+    readChanged_.wait(lock, [this] { return stopReading_ || (wanted_ && filled_ < kChunks); });
     if (stopReading_) break;
     TChunk& chunk = chunks_[(head_ + filled_) % kChunks];
     lock.unlock();
@@ -253,10 +253,13 @@ int TCDIn::GetData(void* Buffer, int BufferSize) {
     BufStart = 1;
     BufEnd = 0;
     std::unique_lock lock(readLock_);
-    if (holding_) {
-      holding_ = false;
-      head_ = (head_ + 1) % kChunks;
-      --filled_;
+    if (holding_ || !wanted_) {
+      if (holding_) {
+        holding_ = false;
+        head_ = (head_ + 1) % kChunks;
+        --filled_;
+      }
+      wanted_ = true;
       readChanged_.notify_all();
     }
     readChanged_.wait(lock, [this] { return filled_ > 0 || readEnded_; });

@@ -103,7 +103,8 @@ class TCDIn : public TAudioInput {
 
   // The chunks ripped ahead, in a ring: `filled_` of them from `head_` on are ready, and
   // while `holding_` the one at `head_` is being handed out by GetData. The reading thread
-  // only touches the others.
+  // only touches the others, and starts with the first GetData (`wanted_`), as reading did
+  // before there was a thread.
   struct TChunk {
     std::vector<uint8_t> Data;
     int Bytes = 0;
@@ -113,6 +114,7 @@ class TCDIn : public TAudioInput {
   std::condition_variable readChanged_;
   size_t head_ = 0;
   size_t filled_ = 0;
+  bool wanted_ = false;
   bool holding_ = false;
   bool stopReading_ = false;
   bool readEnded_ = false;   // the reading thread is done: the range ended or a read failed
