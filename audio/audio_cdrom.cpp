@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
 
 #include "audio/cdrip.h"
 #include "platform/base/paths.h"
@@ -215,7 +216,17 @@ void TCDIn::Init() {
     throw EAudioException("The drive is not ready");
   }
   ripperOpen_ = true;
-  ripBuffer_.resize(size_t(chunk));
+  for (TChunk& c : chunks_) c.Data.resize(size_t(chunk));
+  head_ = filled_ = 0;
+  wanted_ = holding_ = stopReading_ = readEnded_ = readFailed_ = false;
+  try {
+    reader_ = std::thread([this] { ReadAhead(); });
+  } catch (const std::system_error& e) {
+    ripperOpen_ = false;
+    cdrip_->CR_CloseRipper();
+    CloseCD();
+    throw EAudioException(e.what());
+  }
   rangeSize_ = int64_t(end - start) * CR_SECTOR_BYTES;
   Size = rangeSize_;
   BufStart = 1;
@@ -224,28 +235,77 @@ void TCDIn::Init() {
   Busy = true;
 }
 
+void TCDIn::ReadAhead() {
+  std::unique_lock lock(readLock_);
+  for (;;) {
+    readChanged_.wait(lock, [this] { return stopReading_ || (wanted_ && filled_ < kChunks); });
+    if (stopReading_) break;
+    TChunk& chunk = chunks_[(head_ + filled_) % kChunks];
+    lock.unlock();
+    int32_t bytes = 0, abort = 0;
+    const bool ok = cdrip_->CR_RipChunk(chunk.Data.data(), &bytes, &abort) == CR_OK;
+    lock.lock();
+    if (!ok) {
+      readFailed_ = true;
+      break;
+    }
+    chunk.Bytes = std::clamp(int(bytes), 0, int(chunk.Data.size()));
+    ++filled_;
+    readChanged_.notify_all();
+    if (chunk.Bytes == 0) break;  // the end of the range
+  }
+  readEnded_ = true;
+  readChanged_.notify_all();
+}
+
+void TCDIn::StopReading() {
+  if (!reader_.joinable()) return;
+  {
+    std::lock_guard guard(readLock_);
+    stopReading_ = true;
+  }
+  readChanged_.notify_all();
+  reader_.join();
+}
+
 int TCDIn::GetData(void* Buffer, int BufferSize) {
   if (!Busy) throw EAudioException("The Stream is not opened");
   if (BufStart > BufEnd) {
     BufStart = 1;
     BufEnd = 0;
-    int32_t bytes = 0, abort = 0;
-    // A failed read ends the job: the buffer's old audio must never go out again.
-    if (cdrip_->CR_RipChunk(ripBuffer_.data(), &bytes, &abort) != CR_OK)
+    std::unique_lock lock(readLock_);
+    if (holding_ || !wanted_) {
+      if (holding_) {
+        holding_ = false;
+        head_ = (head_ + 1) % kChunks;
+        --filled_;
+      }
+      wanted_ = true;
+      readChanged_.notify_all();
+    }
+    readChanged_.wait(lock, [this] { return filled_ > 0 || readEnded_; });
+    if (filled_ > 0) {
+      holding_ = true;
+      BufEnd = chunks_[head_].Bytes;
+      // Nor may a range end early: a shortened track is a failed one.
+      if (BufEnd == 0 && Position < rangeSize_) throw EAudioException("Read error on the disc");
+    } else if (readFailed_) {
+      // A failed read ends the job: the buffer's old audio must never go out again.
       throw EAudioException("Read error on the disc");
-    BufEnd = std::clamp(int(bytes), 0, int(ripBuffer_.size()));
-    // Nor may a range end early: a shortened track is a failed one.
-    if (BufEnd == 0 && Position < rangeSize_) throw EAudioException("Read error on the disc");
+    } else if (Position < rangeSize_) {
+      throw EAudioException("Read error on the disc");
+    }
   }
   const int count = std::min(BufEnd - BufStart + 1, BufferSize);
   if (count <= 0) return 0;
-  std::memcpy(Buffer, ripBuffer_.data() + BufStart - 1, size_t(count));
+  std::memcpy(Buffer, chunks_[head_].Data.data() + BufStart - 1, size_t(count));
   BufStart += count;
   Position += count;
   return count;
 }
 
 void TCDIn::Flush() {
+  StopReading();
   if (ripperOpen_) {
     ripperOpen_ = false;
     cdrip_->CR_CloseRipper();

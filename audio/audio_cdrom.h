@@ -3,9 +3,12 @@
 // questions the main window asks.
 #pragma once
 
+#include <array>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "audio/audio_classes.h"
@@ -78,9 +81,14 @@ class TCDIn : public TAudioInput {
 
  private:
   static constexpr int kChunkSize = 176400;  // 75 sectors: one second of audio
+  static constexpr size_t kChunks = 3;       // read ahead: one being handed out, two ready
 
   void OpenCD();
   void CloseCD();
+  // The reading thread of a job: rips chunk after chunk into the free buffers until the
+  // range ends, a read fails or StopReading.
+  void ReadAhead();
+  void StopReading();
   void CheckIdle() const;
   // The sector range [Start, End) of the tracks set; false when the table has no such tracks.
   bool Range(int& Start, int& End);
@@ -98,8 +106,27 @@ class TCDIn : public TAudioInput {
   int64_t rangeSize_ = 0;
   int chunkSize_ = kChunkSize;
   bool ripperOpen_ = false;
-  std::vector<uint8_t> ripBuffer_;
   std::string discError_;  // under openLock_
+
+  // The chunks ripped ahead, in a ring: `filled_` of them from `head_` on are ready, and
+  // while `holding_` the one at `head_` is being handed out by GetData. The reading thread
+  // only touches the others, and starts with the first GetData (`wanted_`), as reading did
+  // before there was a thread.
+  struct TChunk {
+    std::vector<uint8_t> Data;
+    int Bytes = 0;
+  };
+  std::array<TChunk, kChunks> chunks_;
+  std::mutex readLock_;
+  std::condition_variable readChanged_;
+  size_t head_ = 0;
+  size_t filled_ = 0;
+  bool wanted_ = false;
+  bool holding_ = false;
+  bool stopReading_ = false;
+  bool readEnded_ = false;   // the reading thread is done: the range ended or a read failed
+  bool readFailed_ = false;  // after the chunks ready before it
+  std::thread reader_;
 };
 
 }  // namespace qv

@@ -136,11 +136,18 @@ void TVorbisOut::Encode(int Frames) {
   if (Frames > 0) {
     float** out = vorbis_->vorbis_analysis_buffer(&s.vd, Frames);
     const auto* pcm = buffer_.data();
-    for (int i = 0; i < Frames; ++i) {
-      for (int c = 0; c < channels_; ++c) {
-        const auto* b = pcm + (size_t(i) * channels_ + c) * 2;
-        out[c][i] = float(int16_t(uint16_t(b[0] | (b[1] << 8)))) / 32768.0f;
+    const auto sample = [](const uint8_t* b) {
+      return float(int16_t(uint16_t(b[0] | (b[1] << 8)))) * (1.0f / 32768.0f);
+    };
+    if (channels_ == 2) {
+      float* left = out[0];
+      float* right = out[1];
+      for (int i = 0; i < Frames; ++i, pcm += 4) {
+        left[i] = sample(pcm);
+        right[i] = sample(pcm + 2);
       }
+    } else {
+      for (int i = 0; i < Frames; ++i, pcm += 2) out[0][i] = sample(pcm);
     }
     vorbis_->vorbis_analysis_wrote(&s.vd, Frames);
   }

@@ -85,8 +85,12 @@ const TCDRipApi* LoadCDRip(const std::string& Dir) {
   const std::string settings = CDRipSettingsFile(Dir);
   try {
     TMemIniFile ini(settings);
-    ini.WriteString("CD-ROM", "nActive", "0");
-    ini.UpdateFile();
+    // Rewritten only when it says otherwise: each start of the program comes here, and a
+    // safe rewrite waits for the disk.
+    if (ini.ReadString("CD-ROM", "nActive", "") != "0") {
+      ini.WriteString("CD-ROM", "nActive", "0");
+      ini.UpdateFile();
+    }
   } catch (const std::exception&) {
     // The library then starts with its first drive, as the setting says anyway.
   }

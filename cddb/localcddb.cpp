@@ -13,7 +13,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <iostream>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "cddb/localcddb_xmcd.h"
 #include "cddb/tblockfile.h"
@@ -226,6 +230,96 @@ std::string TooLongText(const std::string& id, int length) {
                 "message: '%s'. Disc length = %d seconds\n",
                 id.c_str(), "Disc too long to fit any CD specifications", length);
   return text;
+}
+
+// An entry of a track index as one number that sorts in the index's order: the track count,
+// the disc length, the category letter, the identifier's first byte.
+std::uint64_t IndexKey(std::string_view id, int letter) {
+  const auto length = static_cast<std::uint64_t>(HexValue(id.substr(2, 4)));
+  const auto tracks = static_cast<std::uint64_t>(HexValue(id.substr(6, 2)));
+  return tracks << 32 | length << 13 | static_cast<std::uint64_t>(letter) << 8 |
+         static_cast<std::uint64_t>(HexValue(id.substr(0, 2)));
+}
+
+// The index keys of the entries in one category folder, sorted; a disc too long to index is
+// logged in the folder's own log, in the order the folder lists it. `id` is 8 hexadecimal
+// digits in either case.
+void ScanCategory(const std::string& categoryDir, int letter, bool windowsLayout,
+                  std::vector<std::uint64_t>& keys) {
+  const auto add = [&](std::string_view id) {
+    const int length = HexValue(id.substr(2, 4));
+    const int tracks = HexValue(id.substr(6, 2));
+    if (length > TLocalCDDB::kMaxIndexedLength) {
+      TLocalCDDB::WriteLog(categoryDir + "index.log", TooLongText(Lower(std::string(id)), length));
+    } else if (tracks >= 1 && tracks <= 99) {
+      keys.push_back(IndexKey(id, letter));
+    }
+  };
+  ForEachEntry(categoryDir, [&](std::string_view name, bool isDir) {
+    if (isDir) return;
+    int lo, hi;
+    if (!windowsLayout && IsValidDiscId(name)) {
+      add(name);
+    } else if (windowsLayout && GroupRange(name, lo, hi)) {
+      std::string content;
+      if (!ReadWholeFile(categoryDir + std::string(name), content)) {
+        TLocalCDDB::WriteLog(categoryDir + "index.log",
+                             "ERROR: couldn't open file " + std::string(name) + ".\n");
+        return;
+      }
+      for (const GroupEntry& e : GroupEntries(content)) add(e.id);
+    }
+  });
+  std::sort(keys.begin(), keys.end());
+}
+
+// One sorted list of sorted lists, merged in pairs.
+std::vector<std::uint64_t> MergeSorted(std::vector<std::vector<std::uint64_t>> lists) {
+  if (lists.empty()) return {};
+  while (lists.size() > 1) {
+    std::vector<std::vector<std::uint64_t>> next;
+    for (std::size_t k = 0; k + 1 < lists.size(); k += 2) {
+      std::vector<std::uint64_t> merged(lists[k].size() + lists[k + 1].size());
+      std::merge(lists[k].begin(), lists[k].end(), lists[k + 1].begin(), lists[k + 1].end(),
+                 merged.begin());
+      next.push_back(std::move(merged));
+    }
+    if (lists.size() % 2 != 0) next.push_back(std::move(lists.back()));
+    lists = std::move(next);
+  }
+  return std::move(lists.front());
+}
+
+// Calls `work(k)` for every k below `count`, on as many threads as there are processors (the
+// calling thread among them); the first failure is raised again once all have ended.
+template <typename Work>
+void ForEachInParallel(std::size_t count, Work&& work) {
+  std::atomic<std::size_t> next{0};
+  std::mutex lock;
+  std::exception_ptr failure;
+  const auto run = [&] {
+    for (std::size_t k; (k = next.fetch_add(1)) < count;) {
+      try {
+        work(k);
+      } catch (...) {
+        std::lock_guard guard(lock);
+        if (!failure) failure = std::current_exception();
+      }
+    }
+  };
+  const std::size_t threads =
+      std::min<std::size_t>(count, std::max(1u, std::thread::hardware_concurrency()));
+  std::vector<std::thread> helpers;
+  for (std::size_t k = 1; k < threads; ++k) {
+    try {
+      helpers.emplace_back(run);
+    } catch (const std::system_error&) {
+      break;  // no more threads to be had: the others share the work
+    }
+  }
+  run();
+  for (std::thread& t : helpers) t.join();
+  if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace
@@ -641,60 +735,37 @@ void TLocalCDDB::BuildIndex() {
   std::copy(names.begin(), names.end(), FCategories.begin());
   FInitialized = ReadCategories();
 
-  // Per track count, each entry as one number: length, then letter, then the first id byte.
-  // Sorted, that is the index file's order.
-  std::array<std::vector<std::uint32_t>, 100> index;
-  // `id` is 8 hexadecimal digits in either case.
-  const auto add = [&](const std::string& categoryDir, std::string_view id, int letter) {
-    const int length = HexValue(id.substr(2, 4));
-    const int tracks = HexValue(id.substr(6, 2));
-    if (length > kMaxIndexedLength) {
-      WriteLog(categoryDir + "index.log", TooLongText(Lower(std::string(id)), length));
-    } else if (tracks >= 1 && tracks <= 99) {
-      index[tracks].push_back(static_cast<std::uint32_t>(length) << 13 |
-                              static_cast<std::uint32_t>(letter) << 8 |
-                              static_cast<std::uint32_t>(HexValue(id.substr(0, 2))));
-    }
-  };
-  for (std::size_t letter = 0; letter < names.size(); ++letter) {
-    const std::string categoryDir = FRoot + names[letter] + "/";
-    ForEachEntry(categoryDir, [&](std::string_view name, bool isDir) {
-      if (isDir) return;
-      int lo, hi;
-      if (!FWindowsLayout && IsValidDiscId(name)) {
-        add(categoryDir, name, static_cast<int>(letter));
-      } else if (FWindowsLayout && GroupRange(name, lo, hi)) {
-        std::string content;
-        if (!ReadWholeFile(categoryDir + std::string(name), content)) {
-          WriteLog(categoryDir + "index.log",
-                   "ERROR: couldn't open file " + std::string(name) + ".\n");
-          return;
-        }
-        for (const GroupEntry& e : GroupEntries(content))
-          add(categoryDir, e.id, static_cast<int>(letter));
-      }
-    });
-  }
+  // Each category folder is listed on a thread of its own (listing a large folder is most of
+  // the work, and folders do not depend on one another); the entries come back as numbers
+  // whose order is the index files' order.
+  std::vector<std::vector<std::uint64_t>> found(names.size());
+  ForEachInParallel(names.size(), [&](std::size_t letter) {
+    ScanCategory(FRoot + names[letter] + "/", static_cast<int>(letter), FWindowsLayout,
+                 found[letter]);
+  });
+  const std::vector<std::uint64_t> keys = MergeSorted(std::move(found));
 
-  for (int tracks = 1; tracks <= 99; ++tracks) {
-    std::vector<std::uint32_t>& items = index[tracks];
-    std::sort(items.begin(), items.end());
-    static constexpr char kHex[] = "0123456789abcdef";
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::size_t at = 0;
+  for (std::uint64_t tracks = 1; tracks <= 99; ++tracks) {
     std::string text;
-    text.reserve(items.size() * 8);
-    for (std::size_t k = 0; k < items.size(); ++k) {
-      const std::uint32_t length = items[k] >> 13;
-      if (k == 0 || length != items[k - 1] >> 13) {
-        if (k > 0) text += '\n';
-        text += 'L';
-        text += Hex(static_cast<int>(length), 4);
+    std::uint32_t lastLength = ~0u;
+    for (; at < keys.size() && keys[at] >> 32 == tracks; ++at) {
+      const auto key = static_cast<std::uint32_t>(keys[at]);
+      const std::uint32_t length = key >> 13;
+      if (length != lastLength) {
+        if (lastLength != ~0u) text += '\n';
+        const char line[5] = {'L', kHex[length >> 12 & 15], kHex[length >> 8 & 15],
+                              kHex[length >> 4 & 15], kHex[length & 15]};
+        text.append(line, sizeof line);
+        lastLength = length;
       }
-      text += kHex[items[k] >> 4 & 15];
-      text += kHex[items[k] & 15];
-      text += static_cast<char>('a' + (items[k] >> 8 & 31));
+      const char entry[3] = {kHex[key >> 4 & 15], kHex[key & 15],
+                             static_cast<char>('a' + (key >> 8 & 31))};
+      text.append(entry, sizeof entry);
     }
-    if (!items.empty()) text += '\n';
-    const std::string name = FRoot + TrackIndexName(tracks);
+    if (lastLength != ~0u) text += '\n';
+    const std::string name = FRoot + TrackIndexName(static_cast<int>(tracks));
     if (WriteFileAtomically(name, text) != 0) {
       WriteLog(rootLog, "Error creating track index file " + name);
       return;
