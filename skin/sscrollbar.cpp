@@ -71,8 +71,7 @@ void TsScrollBar::SetRightToLeft(bool value) {
 }
 
 void TsScrollBar::SetParams(int APosition, int AMin, int AMax) {
-  if (AMax <= AMin)
-    ShowError(std::string(kScrollBarRangeText) + "\nMax = " + std::to_string(AMax));
+  if (AMax <= AMin) ShowError(std::string(kScrollBarRangeText) + "\nMax = " + std::to_string(AMax));
   APosition = std::max(AMin, std::min(APosition, AMax));
   const bool rangeChanged = AMin != min_ || AMax != max_;
   min_ = AMin;
@@ -334,8 +333,8 @@ void TsScrollBar::MouseUp(TMouseButton button, TShiftState shift, int x, int y) 
         dragStartPos_ = 0;
       }
     }
-    for (const TsScrollBarPart part : {sbpFirstButton, sbpSecondButton, sbpTrackBefore,
-                                       sbpTrackAfter})
+    for (const TsScrollBarPart part :
+         {sbpFirstButton, sbpSecondButton, sbpTrackBefore, sbpTrackAfter})
       if (states_[part] == 2) states_[part] = 0;
     HoverStates(p);
     Invalidate();
@@ -427,8 +426,8 @@ Bitmap TsScrollBar::RenderSkinned() {
   };
   const Rect before = PartRect(sbpTrackBefore);
   if (!before.IsEmpty())
-    PaintItem(track1Index, track1, bg, cache.Image(), offset, before,
-              trackState(sbpTrackBefore), true);
+    PaintItem(track1Index, track1, bg, cache.Image(), offset, before, trackState(sbpTrackBefore),
+              true);
   const Rect after = PartRect(sbpTrackAfter);
   if (!after.IsEmpty())
     PaintItem(GetSkinIndex(track2), track2, bg, cache.Image(), offset, after,
@@ -455,8 +454,8 @@ Bitmap TsScrollBar::RenderSkinned() {
     const int x = (r.Width() - fw) / 2 + r.Left;
     const int y = (r.Height() - fh) / 2 + r.Top;
     const bool fits = v ? fh < r.Height() : fw < r.Width();
-    if (fits && x >= 0 && y >= 0) PaintMaskedGlyph(p.Image(), img, {x, y}, g->TransparentColor,
-                                                   states_[part]);
+    if (fits && x >= 0 && y >= 0)
+      PaintMaskedGlyph(p.Image(), img, {x, y}, g->TransparentColor, states_[part]);
   };
   button(v ? "SCROLLBTNTOP" : "SCROLLBTNLEFT", sbpFirstButton);
   button(v ? "SCROLLBTNBOTTOM" : "SCROLLBTNRIGHT", sbpSecondButton);
@@ -476,8 +475,7 @@ Bitmap TsScrollBar::RenderSkinned() {
       const int x = (r.Width() - fw) / 2 + r.Left + shift;
       const int y = (r.Height() - fh) / 2 + r.Top + shift;
       const bool fits = v ? img.Height() / 2 < r.Height() : img.Width() / 2 < r.Width();
-      if (fits)
-        PaintMaskedGlyph(p.Image(), img, {x, y}, g->TransparentColor, states_[sbpThumb]);
+      if (fits) PaintMaskedGlyph(p.Image(), img, {x, y}, g->TransparentColor, states_[sbpThumb]);
     }
   }
 
@@ -502,7 +500,8 @@ void TsScrollBar::PaintPlain(DC& dc) {
   for (const TsScrollBarPart part : {sbpFirstButton, sbpSecondButton, sbpThumb}) {
     const Rect r = PartRect(part);
     dc.FillRect(r, face);
-    dc.FrameRect(r, states_[part] == 2 ? dark : Brush{BrushStyle::bsSolid, SysColor(COLOR_3DLIGHT)});
+    dc.FrameRect(r,
+                 states_[part] == 2 ? dark : Brush{BrushStyle::bsSolid, SysColor(COLOR_3DLIGHT)});
   }
 }
 

@@ -27,7 +27,7 @@ constexpr int kDefaultButtonSize = 21;
 constexpr int kLargeChange = 80;
 
 // The title buttons in their record order, with their hit codes.
-constexpr int kHitCodes[7] = {HTMINBUTTON, HTMAXBUTTON, HTCLOSE, HTHELP,
+constexpr int kHitCodes[7] = {HTMINBUTTON,   HTMAXBUTTON,  HTCLOSE,   HTHELP,
                               HTMDIMINIMIZE, HTMDIRESTORE, HTMDICLOSE};
 enum { kMin, kMax, kClose, kHelp };
 
@@ -232,10 +232,10 @@ void TsSkinProvider::HookForm() {
   if (hookId_ != 0 && hookedHandle_ == h && IsSubclassOnTop(h, hookId_)) return;
   UnhookForm();
   hookedHandle_ = h;
-  hookId_ = SubclassWindow(h, [this](HWND hwnd, UINT msg, WPARAM w, LPARAM l,
-                                     const WndProc& inherited) {
-    return NewWndProc(hwnd, msg, w, l, inherited);
-  });
+  hookId_ =
+      SubclassWindow(h, [this](HWND hwnd, UINT msg, WPARAM w, LPARAM l, const WndProc& inherited) {
+        return NewWndProc(hwnd, msg, w, l, inherited);
+      });
   scrollBarsReady_ = true;
   NeedRepaint = true;
   FrameChanged();
@@ -375,9 +375,8 @@ Point TsSkinProvider::ClientOrigin() const {
   // Below the title a bordered form keeps one row of frame; so does the menu line. A
   // borderless form without a menu has its client area start at its top.
   const int extra = (HasBorder() || menu) ? 1 : 0;
-  return {SysBorderHeight() + bw,
-          SysBorderWidth() + CaptionHeight() + (menu ? MenuHeight() * menuLineCount_ : 0) + bw +
-              extra};
+  return {SysBorderHeight() + bw, SysBorderWidth() + CaptionHeight() +
+                                      (menu ? MenuHeight() * menuLineCount_ : 0) + bw + extra};
 }
 
 Point TsSkinProvider::WindowPoint(Point screen) const {
@@ -429,8 +428,8 @@ int TsSkinProvider::HitTest(Point p) {
     const int iconRight = SysBorderHeight() + GetSystemMetrics(SM_CXSMICON);
     if (!close.R.IsEmpty() && close.R.Contains(p))
       result = HTCLOSE;
-    else if (!max.R.IsEmpty() &&
-             (systemMenu_->EnabledMax() || systemMenu_->EnabledRestore()) && max.R.Contains(p))
+    else if (!max.R.IsEmpty() && (systemMenu_->EnabledMax() || systemMenu_->EnabledRestore()) &&
+             max.R.Contains(p))
       result = HTMAXBUTTON;
     else if (!min.R.IsEmpty() && systemMenu_->EnabledMin() && min.R.Contains(p))
       result = HTMINBUTTON;
@@ -445,8 +444,7 @@ int TsSkinProvider::HitTest(Point p) {
   } else {
     SetHotButton(0);
   }
-  if (form_->WindowState() == TWindowState::wsMaximized &&
-      !Rect{2, 2, w - 2, h - 2}.Contains(p)) {
+  if (form_->WindowState() == TWindowState::wsMaximized && !Rect{2, 2, w - 2, h - 2}.Contains(p)) {
     SetHotButton(0);
     return HTTRANSPARENT;
   }
@@ -518,8 +516,9 @@ void TsSkinProvider::PlaceAndPaintButtons() {
   const int bh = TitleButtonHeight();
   const int right = form_->Width() - SysBorderHeight();
   const int top = (SysBorderWidth() + CaptionHeight() - bh) / 2;
-  auto at = [&](int slot) { return Rect{right - slot * (bw + 1), top, right - slot * (bw + 1) + bw,
-                                        top + bh}; };
+  auto at = [&](int slot) {
+    return Rect{right - slot * (bw + 1), top, right - slot * (bw + 1) + bw, top + bh};
+  };
   int slot = 1;
   if ((borderIcons_ & biSystemMenu) && IsValidImgIndex(buttons_[kClose].ImageIndex)) {
     buttons_[kClose].R = at(1);
@@ -546,8 +545,8 @@ void TsSkinProvider::PaintIcon() {
   const int x = SysBorderHeight();
   const int y = SysBorderWidth();
   if (!form_->Icon().Empty()) {
-    DrawIconEx(&dc, x, y, form_->Icon().Handle(), form_->Icon().Width(), form_->Icon().Height(),
-               0, nullptr, DI_NORMAL);
+    DrawIconEx(&dc, x, y, form_->Icon().Handle(), form_->Icon().Width(), form_->Icon().Height(), 0,
+               nullptr, DI_NORMAL);
   } else if (!Application()->Icon().Empty()) {
     const int side = CaptionHeight() - SysBorderWidth();
     DrawIconEx(&dc, x, y, Application()->Icon().Handle(), side, side, 0, nullptr, DI_NORMAL);
@@ -592,8 +591,8 @@ void TsSkinProvider::PaintCaption(const Rect& title) {
   Rect r{SysBorderHeight() + 4 + (icon ? iconWidth : 0), title.Top + SysBorderWidth(),
          w - n * bw - 16, title.Top + CaptionHeight()};
   if (!r.IsEmpty())
-    WriteTextExt(canvas, text, form_->Enabled(), r,
-                 AlignmentDrawFlags(*form_, captionAlignment_), titleIndex, FormActive);
+    WriteTextExt(canvas, text, form_->Enabled(), r, AlignmentDrawFlags(*form_, captionAlignment_),
+                 titleIndex, FormActive);
 }
 
 void TsSkinProvider::PaintMenuLine() {
@@ -609,8 +608,8 @@ void TsSkinProvider::PaintMenuLine() {
   std::vector<std::pair<TMenuItem*, int>> measured;
   for (int i = 0; i < menu->Items()->Count(); ++i) {
     TMenuItem* item = menu->Items()->Items(i);
-    if (!item->Visible() || item->Caption().empty() || !item->Enabled() ||
-        !item->OnMeasureItem || !item->OnAdvancedDrawItem)
+    if (!item->Visible() || item->Caption().empty() || !item->Enabled() || !item->OnMeasureItem ||
+        !item->OnAdvancedDrawItem)
       break;
     int iw = 0, ih = 0;
     item->OnMeasureItem(item, style_.CacheBmp.Canvas(), iw, ih);
@@ -682,8 +681,8 @@ void TsSkinProvider::PaintAll() {
   }
   if (HasBorder()) {
     if (iconic) {
-      PaintItem(GetSkinIndex("FORMTITLE"), "FORMTITLE",
-                TsBGInfo{&style_.CacheBmp, 0, 0, true}, cache, {0, 0}, r, state, true);
+      PaintItem(GetSkinIndex("FORMTITLE"), "FORMTITLE", TsBGInfo{&style_.CacheBmp, 0, 0, true},
+                cache, {0, 0}, r, state, true);
     } else {
       PaintCaption(Rect{0, 0, w, std::min(ch + sbw, h)});
     }
@@ -853,8 +852,7 @@ void TsSkinProvider::CaptionMaybeChanged(std::string& copy) {
 
 void TsSkinProvider::RepaintFrame() {
   NeedRepaint = true;
-  if (form_->HandleAllocated() && form_->Visible())
-    SendMessage(form_->Handle(), WM_NCPAINT, 0, 0);
+  if (form_->HandleAllocated() && form_->Visible()) SendMessage(form_->Handle(), WM_NCPAINT, 0, 0);
 }
 
 void TsSkinProvider::MinimizeForm() {
@@ -1100,10 +1098,9 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
         case HTMAXBUTTON:
           SetHotButton(0);
           if (wasPressed) {
-            SendMessage(hwnd, WM_SYSCOMMAND,
-                        form_->WindowState() == TWindowState::wsMaximized ? SC_RESTORE
-                                                                          : SC_MAXIMIZE,
-                        0);
+            SendMessage(
+                hwnd, WM_SYSCOMMAND,
+                form_->WindowState() == TWindowState::wsMaximized ? SC_RESTORE : SC_MAXIMIZE, 0);
             NeedRepaint = true;
             systemMenu_->UpdateItems();
             RepaintFrame();
@@ -1125,8 +1122,7 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
       }
     }
     case WM_NCLBUTTONDBLCLK:
-      if (wParam == HTCAPTION &&
-          (systemMenu_->EnabledMax() || systemMenu_->EnabledRestore()) &&
+      if (wParam == HTCAPTION && (systemMenu_->EnabledMax() || systemMenu_->EnabledRestore()) &&
           systemMenu_->VisibleMax()) {
         if (form_->WindowState() != TWindowState::wsMaximized)
           SendMessage(hwnd, WM_SYSCOMMAND, SC_MAXIMIZE, 0);

@@ -14,57 +14,20 @@
 #include "skin/sscrollbar.h"
 #include "skin/sskinprovider.h"
 #include "tests/skin/paint_test_util.h"
+#include "tests/skin/provider_fixture.h"
 #include "tests/skin/skin_fixture.h"
 
 namespace qv {
 namespace {
 
 using namespace std::chrono_literals;
-
-// A three-state borders mask (27 x 18): a ring in the state's colour, its outer top corners
-// fuchsia when `cutTop`.
-Bitmap Ring(COLORREF normal, COLORREF hot, COLORREF pressed, bool cutTop) {
-  Bitmap m(27, 18);
-  const COLORREF ring[3] = {normal, hot, pressed};
-  for (int f = 0; f < 3; ++f)
-    for (int y = 0; y < 9; ++y)
-      for (int x = 0; x < 9; ++x) {
-        const bool edge = x < 2 || y < 2 || x > 6 || y > 6;
-        const bool corner = cutTop && y == 0 && (x == 0 || x == 8);
-        m.SetPixel(9 * f + x, y, corner ? 0xFF00FF : edge ? ring[f] : RGB(255, 255, 0));
-        m.SetPixel(9 * f + x, y + 9, edge ? 0x000000 : 0xFFFFFF);
-      }
-  return m;
-}
-
-// A glyph of three frames `size` square: a filled square in the frame's colour on fuchsia,
-// the mask black under the square.
-Bitmap Glyph(int size, COLORREF normal, COLORREF hot, COLORREF pressed) {
-  Bitmap g(3 * size, 2 * size);
-  const COLORREF c[3] = {normal, hot, pressed};
-  for (int f = 0; f < 3; ++f)
-    for (int y = 0; y < size; ++y)
-      for (int x = 0; x < size; ++x) {
-        const bool in = x >= 3 && y >= 3 && x < size - 3 && y < size - 3;
-        g.SetPixel(f * size + x, y, in ? c[f] : 0xFF00FF);
-        g.SetPixel(f * size + x, y + size, in ? 0x000000 : 0xFFFFFF);
-      }
-  return g;
-}
-
-constexpr COLORREF kTitleActive = RGB(40, 80, 160);
-constexpr COLORREF kTitleInactive = RGB(150, 150, 160);
-constexpr COLORREF kFormColor = RGB(210, 215, 220);
-constexpr COLORREF kMinGlyph = RGB(0, 160, 0);
-constexpr COLORREF kNormGlyph = RGB(200, 120, 0);
-constexpr COLORREF kCloseGlyph = RGB(200, 0, 0);
-
-// A title colour as it shows through the centre of the title's borders mask (yellow image,
-// white mask).
-COLORREF Through(COLORREF c) {
-  return RGB(MaskBlend(255, GetRValue(c), 255), MaskBlend(255, GetGValue(c), 255),
-             MaskBlend(0, GetBValue(c), 255));
-}
+using test::kCloseGlyph;
+using test::kFormColor;
+using test::kMinGlyph;
+using test::kNormGlyph;
+using test::kTitleActive;
+using test::kTitleInactive;
+using test::Through;
 
 class ProviderTest : public test::SkinTest {
  protected:
@@ -75,39 +38,8 @@ class ProviderTest : public test::SkinTest {
     ASSERT_TRUE(SkinData.Active);
   }
 
-  void Image(const std::string& skin, const std::string& name, const Bitmap& b) {
-    qv::testing::WriteFile(Folder(skin) + "/" + name, Bytes(SaveBmp(b)));
-  }
-  static std::string C(COLORREF c) { return std::to_string(c); }
-
   void WriteSkin(const std::string& skin, bool glyphs) {
-    Image(skin, "form.bmp", Ring(RGB(60, 60, 70), RGB(20, 20, 30), RGB(20, 20, 30), false));
-    Image(skin, "title.bmp", Ring(RGB(90, 90, 100), RGB(10, 30, 90), RGB(10, 30, 90), true));
-    Image(skin, "min.bmp", Glyph(14, kMinGlyph, RGB(0, 230, 0), RGB(0, 90, 0)));
-    Image(skin, "max.bmp", Glyph(14, RGB(0, 0, 160), RGB(0, 0, 230), RGB(0, 0, 90)));
-    Image(skin, "norm.bmp", Glyph(14, kNormGlyph, RGB(250, 170, 0), RGB(120, 70, 0)));
-    Image(skin, "close.bmp", Glyph(14, kCloseGlyph, RGB(255, 60, 60), RGB(110, 0, 0)));
-    Image(skin, "btn.bmp", Ring(RGB(100, 100, 100), RGB(0, 120, 200), RGB(0, 60, 120), false));
-    Image(skin, "arrow.bmp", Glyph(8, RGB(0, 0, 0), RGB(0, 0, 255), RGB(255, 255, 255)));
-    Image(skin, "thumb.bmp", Ring(RGB(80, 80, 80), RGB(200, 120, 0), RGB(120, 60, 0), false));
-    std::string text = "[FORM]\nPaintingColor=" + C(kFormColor) +
-                       "\nHotPaintingColor=" + C(kFormColor) + "\nBORDERSMASK=form.bmp\n";
-    if (glyphs)
-      text += "BICONMIN=min.bmp\nBICONMAX=max.bmp\nBICONNORM=norm.bmp\nBICONCLOSE=close.bmp\n";
-    text += "[FORMTITLE]\nPaintingColor=" + C(kTitleInactive) +
-            "\nHotPaintingColor=" + C(kTitleActive) +
-            "\nFONTCOLOR=0\nHOTFONTCOLOR=16777215\nBORDERSMASK=title.bmp\n";
-    for (const char* s : {"SCROLLBTNLEFT", "SCROLLBTNRIGHT", "SCROLLBTNTOP", "SCROLLBTNBOTTOM"})
-      text += std::string("[") + s + "]\nPaintingColor=" + C(RGB(220, 220, 220)) +
-              "\nHotPaintingColor=" + C(RGB(200, 230, 255)) +
-              "\nBORDERSMASK=btn.bmp\nGLYPHMASK=arrow.bmp\n";
-    for (const char* s : {"SCROLLSLIDERH", "SCROLLSLIDERV"})
-      text += std::string("[") + s + "]\nPaintingColor=" + C(RGB(180, 180, 190)) +
-              "\nHotPaintingColor=" + C(RGB(255, 220, 150)) + "\nBORDERSMASK=thumb.bmp\n";
-    text += "[SCROLLBAR1H]\nPaintingColor=" + C(RGB(235, 235, 240)) +
-            "\nHotPaintingColor=" + C(RGB(225, 235, 250)) + "\n[SCROLLBAR2H]\nPaintingColor=" +
-            C(RGB(240, 235, 235)) + "\nHotPaintingColor=" + C(RGB(250, 235, 225)) + "\n";
-    Options(skin, text);
+    test::WriteProviderSkin(Folder(skin), glyphs);
   }
 
   TsSkinProvider* MakeProvided(TFormBorderStyle style, TBorderIcons icons, int w = 200,
@@ -272,11 +204,10 @@ TEST_F(ProviderTest, SystemMenuItemsFollowTheBorderStyle) {
     TFormBorderStyle style;
     const char* visible;  // Restore Move Size Minimize Maximize Close
   };
-  for (const Case& c : {Case{TFormBorderStyle::bsDialog, "010001"},
-                        Case{TFormBorderStyle::bsSizeable, "111111"},
-                        Case{TFormBorderStyle::bsSingle, "111101"},
-                        Case{TFormBorderStyle::bsSizeToolWin, "011001"},
-                        Case{TFormBorderStyle::bsToolWindow, "010001"}}) {
+  for (const Case& c :
+       {Case{TFormBorderStyle::bsDialog, "010001"}, Case{TFormBorderStyle::bsSizeable, "111111"},
+        Case{TFormBorderStyle::bsSingle, "111101"}, Case{TFormBorderStyle::bsSizeToolWin, "011001"},
+        Case{TFormBorderStyle::bsToolWindow, "010001"}}) {
     TsSkinProvider* p = MakeProvided(c.style, biSystemMenu | biMinimize | biMaximize);
     TsSystemMenu& m = p->SystemMenu();
     m.UpdateItems();
@@ -336,8 +267,8 @@ TEST_F(ProviderTest, FormScrollBarsFollowTheControls) {
 }
 
 TEST_F(ProviderTest, GoldenTitleBarActiveInactiveHotPressed) {
-  TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSizeable,
-                                   biSystemMenu | biMinimize | biMaximize, 180, 50);
+  TsSkinProvider* p =
+      MakeProvided(TFormBorderStyle::bsSizeable, biSystemMenu | biMinimize | biMaximize, 180, 50);
   std::vector<Bitmap> shots;
   shots.push_back(SnapshotWindow(bordered->Handle()));
   SendMessage(bordered->Handle(), WM_NCACTIVATE, 0, 0);
@@ -478,8 +409,8 @@ TEST_F(ScrollBarTest, KeysMoveThePosition) {
     unsigned vk;
     int expected;
   };
-  for (const Case& c : {Case{VK_RIGHT, 52}, Case{VK_UP, 50}, Case{VK_NEXT, 60},
-                        Case{VK_PRIOR, 50}, Case{VK_END, 100}, Case{VK_HOME, 0}}) {
+  for (const Case& c : {Case{VK_RIGHT, 52}, Case{VK_UP, 50}, Case{VK_NEXT, 60}, Case{VK_PRIOR, 50},
+                        Case{VK_END, 100}, Case{VK_HOME, 0}}) {
     Key(c.vk);
     EXPECT_EQ(bar->Position(), c.expected) << c.vk;
   }
