@@ -47,6 +47,15 @@ const Bitmap* MaskImage(int index) {
 
 }  // namespace
 
+// A form leaves the screen's list first thing when it is destroyed, before its windows go:
+// from then on its messages pass unchanged.
+static bool FormAlive(const TCustomForm* form) {
+  TScreen* screen = Screen();
+  for (int i = 0; i < screen->FormCount(); ++i)
+    if (screen->Forms(i) == form) return !form->HasState(csDestroying);
+  return false;
+}
+
 void SetGripFactory(TsGripFactory factory) {
   GripFactory = std::move(factory);
 }
@@ -203,7 +212,15 @@ TsSkinProvider::TsSkinProvider(TComponent* owner) : TComponent(owner) {
 }
 
 TsSkinProvider::~TsSkinProvider() {
+  const bool restore = FormAlive(form_) && form_->HandleAllocated() && hookId_ != 0;
   UnhookForm();
+  if (restore) {
+    // The form gets its own frame back: the system's caption buttons, no cut region.
+    form_->SetBorderIcons(formBorderIcons_);
+    SetWindowRgn(form_->Handle(), std::nullopt, true);
+    FrameChanged();
+    form_->Invalidate();
+  }
   if (skinManager_ != nullptr) RemoveFreeNotification(skinManager_);
   systemMenu_.reset();
 }
@@ -255,15 +272,6 @@ void TsSkinProvider::UpdateSkinIndexes() {
                                          "BICONMIN", "BICONMAX", "BICONCLOSE"};
   for (int i = 0; i < 7; ++i)
     buttons_[i].ImageIndex = style_.GetMaskIndex(style_.SkinSection, kGlyphs[i]);
-}
-
-// A form leaves the screen's list first thing when it is destroyed, before its windows go:
-// from then on its messages pass unchanged.
-static bool FormAlive(const TCustomForm* form) {
-  TScreen* screen = Screen();
-  for (int i = 0; i < screen->FormCount(); ++i)
-    if (screen->Forms(i) == form) return !form->HasState(csDestroying);
-  return false;
 }
 
 bool TsSkinProvider::Acting() const {

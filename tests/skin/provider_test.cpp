@@ -288,6 +288,34 @@ TEST_F(ProviderTest, GoldenTitleBarActiveInactiveHotPressed) {
   test::ExpectGolden(sheet, "provider_title");
 }
 
+TEST_F(ProviderTest, ActivationRepaintsOnlyTheTitleWhenTheSkinAsksForIt) {
+  SkinSections[std::size_t(GetSkinIndex("FORM"))].ReservedBoolean = true;
+  TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSizeable, biSystemMenu);
+  Bitmap& cache = p->Style().CacheBmp.Image();
+  ASSERT_EQ(cache.Width(), 200);
+  cache.SetPixel(50, 60, 0x00FFFF);  // a mark in the client part of the image
+  SendMessage(bordered->Handle(), WM_NCACTIVATE, 0, 0);
+  EXPECT_EQ(cache.Pixel(50, 60), 0x00FFFFu);  // only the title was painted again
+  EXPECT_EQ(cache.Pixel(120, 10), Through(kTitleInactive));
+  bordered->SetBounds(100, 100, 220, 120);  // a new size paints everything
+  Pump();
+  EXPECT_EQ(p->Style().CacheBmp.Image().Pixel(50, 60), kFormColor);
+}
+
+TEST_F(ProviderTest, FreedProviderGivesTheFormItsFrameBack) {
+  TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSizeable, biSystemMenu | biMinimize);
+  EXPECT_EQ(bordered->BorderIcons(), 0u);
+  Free(p);
+  Pump();
+  EXPECT_EQ(bordered->BorderIcons(),
+            unsigned(biSystemMenu | biMinimize | biMaximize));  // the form's own
+  Region region;
+  EXPECT_EQ(GetWindowRgn(bordered->Handle(), region), NULLREGION);
+  Rect client;
+  ASSERT_TRUE(GetClientRect(bordered->Handle(), client));
+  EXPECT_EQ(client.Height(), 120 - 4 - 19 - 4);  // the window system's own bands
+}
+
 // ---- The scroll bar ------------------------------------------------------------------------
 
 class ScrollBarTest : public ProviderTest {
@@ -413,6 +441,28 @@ TEST_F(ScrollBarTest, KeysMoveThePosition) {
                         Case{VK_END, 100}, Case{VK_HOME, 0}}) {
     Key(c.vk);
     EXPECT_EQ(bar->Position(), c.expected) << c.vk;
+  }
+}
+
+TEST_F(ScrollBarTest, ThumbGlyphShowsOnlyOnAThumbWiderThanHalfItsMask) {
+  constexpr COLORREF kMark = RGB(255, 0, 128);
+  auto glyph = std::make_unique<TBitmap>();
+  glyph->Image() = test::Glyph(10, kMark, kMark, kMark);  // a 30-pixel-wide mask
+  SkinMasks.push_back({std::move(glyph), "SCROLLSLIDERH", "GLYPHMASK", 0xFF00FF});
+  TsScrollBar* bar = MakeBar(100, 16);
+  bar->SetParams(50, 0, 100);
+  struct Case {
+    int page;
+    int thumb;
+    bool shown;
+  };
+  for (const Case& c : {Case{28, 15, false}, Case{31, 16, true}}) {
+    bar->SetPageSize(c.page);
+    ASSERT_EQ(bar->ThumbLength(), c.thumb);
+    const Bitmap image = bar->RenderSkinned();
+    const Rect thumb = bar->PartRect(sbpThumb);
+    const int x = (thumb.Width() - 10) / 2 + thumb.Left + 5;
+    EXPECT_EQ(image.Pixel(x, 8) == kMark, c.shown) << c.page;
   }
 }
 
