@@ -116,6 +116,41 @@ TEST_F(ProviderTest, BorderlessFormPassesHitTestsAndPaintsTheFormSectionOnly) {
   EXPECT_EQ(GetWindowRgn(bordered->Handle(), region), NULLREGION);
 }
 
+TEST_F(ProviderTest, BorderlessFormWithMenuGetsTheMenuLineOnly) {
+  bordered = Create<TForm>(Application());
+  bordered->SetBorderStyle(TFormBorderStyle::bsNone);
+  bordered->SetBounds(100, 100, 160, 80);
+  auto* menu = Create<TMainMenu>(bordered);
+  std::vector<Rect> drawn;
+  for (const char* caption : {"File", "Edit"}) {
+    auto* item = Create<TMenuItem>(bordered);
+    item->SetCaption(caption);
+    item->OnMeasureItem = [](TComponent*, TCanvas&, int& w, int& h) {
+      w = 30;
+      h = 18;
+    };
+    item->OnAdvancedDrawItem = [&](TComponent*, TCanvas&, const Rect& r, TOwnerDrawState) {
+      drawn.push_back(r);
+    };
+    menu->Items()->Add(item);
+  }
+  bordered->SetMenu(menu);
+  auto* p = Create<TsSkinProvider>(bordered);
+  p->AfterConstruction();
+  bordered->AfterConstruction();
+  bordered->Show();
+  Pump();
+  // One line of SM_CYMENU - 1 rows and one more; items 30 + 12 wide from the left.
+  EXPECT_EQ(p->ClientOrigin(), (Point{0, 19}));
+  ASSERT_GE(drawn.size(), 2u);
+  EXPECT_EQ(drawn[0], Rect(0, 0, 42, 18));
+  EXPECT_EQ(drawn[1], Rect(42, 0, 84, 18));
+  const Bitmap shot = SnapshotWindow(bordered->Handle());
+  EXPECT_EQ(shot.Pixel(150, 5), test::kMenuLine);
+  EXPECT_EQ(shot.Pixel(150, 18), test::kMenuLine);
+  EXPECT_EQ(shot.Pixel(150, 19), kFormColor);
+}
+
 TEST_F(ProviderTest, SingleFormWithMinimizeButtonLaysOutAndMinimises) {
   TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSingle, biSystemMenu | biMinimize);
   // R = 200 - 3; 14 x 14 buttons, top (3 + 19 - 14) / 2 = 4.

@@ -107,19 +107,23 @@ class ProviderX11Test : public ::testing::Test {
 };
 
 TEST_F(ProviderX11Test, ServerShowsTheHeadlessRenderAndTheShape) {
-  Start(false);
-  MakeForm(TFormBorderStyle::bsSizeable, biSystemMenu | biMinimize | biMaximize);
-  const Bitmap expected = SnapshotWindow(form->Handle());
-  ASSERT_EQ(expected.Width(), 200);
+  // The borderless look of the main window, then a full frame.
+  for (const TFormBorderStyle style : {TFormBorderStyle::bsNone, TFormBorderStyle::bsSizeable}) {
+    Start(false);
+    MakeForm(style, biSystemMenu | biMinimize | biMaximize);
+    const Bitmap expected = SnapshotWindow(form->Handle());
+    ASSERT_EQ(expected.Width(), 200);
 
-  Start(true);
-  MakeForm(TFormBorderStyle::bsSizeable, biSystemMenu | biMinimize | biMaximize);
-  const Bitmap shown = test::GrabXWindow(server->Display(), Xid(), 200, 120);
-  ASSERT_FALSE(shown.Empty());
-  const std::string shot = std::filesystem::path(QV_BINARY_DIR) / "provider_x11.png";
-  WriteFileBytes(shot, SavePng(shown));
-  EXPECT_TRUE(shown == expected) << "the server shows other pixels than the headless render; see "
-                                 << shot;
+    Start(true);
+    MakeForm(style, biSystemMenu | biMinimize | biMaximize);
+    const Bitmap shown = test::GrabXWindow(server->Display(), Xid(), 200, 120);
+    ASSERT_FALSE(shown.Empty());
+    const std::string shot = std::filesystem::path(QV_BINARY_DIR) /
+                             ("provider_x11_" + std::to_string(int(style)) + ".png");
+    WriteFileBytes(shot, SavePng(shown));
+    EXPECT_TRUE(shown == expected)
+        << "the server shows other pixels than the headless render; see " << shot;
+  }
 
   // The region's rectangles are the window's shape: the title's top corners are cut.
   Region region;
@@ -146,6 +150,12 @@ TEST_F(ProviderX11Test, CaptionButtonsAndDragWorkWithServerEvents) {
                       std::chrono::steady_clock::now() + 20s),
             PumpResult::Done);
   EXPECT_EQ(WindowRect(), before.Offset(30, 20));
+  x11->Sync();
+  Application()->ProcessMessages();
+  x11->Sync();
+  const Bitmap moved = test::GrabXWindow(server->Display(), Xid(), 200, 120);
+  WriteFileBytes(std::filesystem::path(QV_BINARY_DIR) / "provider_x11_dragged.png", SavePng(moved));
+  EXPECT_TRUE(moved == SnapshotWindow(form->Handle()));
 
   ClickAt(Centre(p->Button(HTMAXBUTTON).R), [&] { return IsZoomed(form->Handle()); });
   x11->Sync();
