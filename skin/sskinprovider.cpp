@@ -267,7 +267,6 @@ void TsSkinProvider::UnhookForm() {
 
 void TsSkinProvider::UpdateSkinIndexes() {
   style_.SkinIndex = GetSkinIndex(style_.SkinSection);
-  bordersMaskIndex_ = style_.GetMaskIndex(style_.SkinSection, "BORDERSMASK");
   static const char* const kGlyphs[7] = {"BICONMIN", "BICONMAX", "BICONCLOSE", "BICONHELP",
                                          "BICONMIN", "BICONMAX", "BICONCLOSE"};
   for (int i = 0; i < 7; ++i)
@@ -299,10 +298,6 @@ void TsSkinProvider::SkinChanged(bool active) {
   if (!active && form_->HandleAllocated()) SetWindowRgn(form_->Handle(), std::nullopt, true);
   NeedRepaint = true;
   FrameChanged();
-}
-
-void TsSkinProvider::SkinWndProc(TMessage& message) {
-  (void)message;  // the form's window carries the engine's messages to the provider
 }
 
 void TsSkinProvider::SetCaptionAlignment(TAlignment value) {
@@ -1044,7 +1039,6 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
         NeedRepaint = true;
       }
       RepaintFrame();
-      menuRefreshed_ = true;
       return result;
     }
     case WM_NCLBUTTONDOWN: {

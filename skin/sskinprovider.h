@@ -91,7 +91,9 @@ class TsSystemMenu : public TPopupMenu {
   TCustomForm* form_;
 };
 
-class TsSkinProvider : public TComponent, public ISkinMessageTarget {
+// The engine's messages (a new skin, its removal, repaints, background questions) reach the
+// provider through the form's window, whose procedure it has taken over.
+class TsSkinProvider : public TComponent {
  public:
   explicit TsSkinProvider(TComponent* owner);
   ~TsSkinProvider() override;
@@ -100,7 +102,6 @@ class TsSkinProvider : public TComponent, public ISkinMessageTarget {
   // Hooks the form's window procedure and looks up the skin's indexes.
   void AfterConstruction();
   void Loaded() override;
-  void SkinWndProc(TMessage& message) override;
 
   [[nodiscard]] TsBorderIcons BorderIcons() const { return borderIcons_; }
   void SetBorderIcons(TsBorderIcons value) { borderIcons_ = value; }
@@ -134,6 +135,8 @@ class TsSkinProvider : public TComponent, public ISkinMessageTarget {
 
   // Rebuilds the cached image when NeedRepaint is set.
   void PaintAll();
+  // The painted menu line before its items were drawn (the menus paint items over it).
+  [[nodiscard]] TBitmap& MenuLineStrip() { return menuLineStrip_; }
   // The rectangles cut from the window region.
   [[nodiscard]] const std::vector<Rect>& CutRects() const { return cutRects_; }
 
@@ -186,7 +189,6 @@ class TsSkinProvider : public TComponent, public ISkinMessageTarget {
   std::unique_ptr<TBitmap> titleStrip_;
   TBitmap buttonsStrip_;
   TBitmap menuLineStrip_;
-  bool menuRefreshed_ = false;
   int vOffset_ = 0;
   int hOffset_ = 0;
   std::vector<Rect> cutRects_;
@@ -209,7 +211,6 @@ class TsSkinProvider : public TComponent, public ISkinMessageTarget {
   bool scrollBarsReady_ = false;
   bool showAppIcon_ = true;
   TAlignment captionAlignment_ = TAlignment::taLeftJustify;
-  int bordersMaskIndex_ = -1;
   bool painting_ = false;
 };
 

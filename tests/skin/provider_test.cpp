@@ -337,18 +337,29 @@ TEST_F(ProviderTest, ActivationRepaintsOnlyTheTitleWhenTheSkinAsksForIt) {
   EXPECT_EQ(p->Style().CacheBmp.Image().Pixel(50, 60), kFormColor);
 }
 
-TEST_F(ProviderTest, FreedProviderGivesTheFormItsFrameBack) {
+TEST_F(ProviderTest, SkinOffOrFreedProviderGivesTheFormItsFrameBack) {
+  const auto clientHeight = [&] {
+    Rect client;
+    EXPECT_TRUE(GetClientRect(bordered->Handle(), client));
+    return client.Height();
+  };
   TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSizeable, biSystemMenu | biMinimize);
   EXPECT_EQ(bordered->BorderIcons(), 0u);
+  EXPECT_EQ(clientHeight(), 120 - 24 - 4);
+  manager->SetActive(false);
+  Pump();
+  EXPECT_EQ(clientHeight(), 120 - 4 - 19 - 4);  // the window system's own bands
+  EXPECT_EQ(bordered->BorderIcons(), unsigned(biSystemMenu | biMinimize | biMaximize));
+  EXPECT_EQ(HitAt({188, 12}), HTCLOSE);  // the system's own close button
+  manager->SetActive(true);
+  Pump();
+  EXPECT_EQ(clientHeight(), 120 - 24 - 4);
   Free(p);
   Pump();
-  EXPECT_EQ(bordered->BorderIcons(),
-            unsigned(biSystemMenu | biMinimize | biMaximize));  // the form's own
+  EXPECT_EQ(bordered->BorderIcons(), unsigned(biSystemMenu | biMinimize | biMaximize));
   Region region;
   EXPECT_EQ(GetWindowRgn(bordered->Handle(), region), NULLREGION);
-  Rect client;
-  ASSERT_TRUE(GetClientRect(bordered->Handle(), client));
-  EXPECT_EQ(client.Height(), 120 - 4 - 19 - 4);  // the window system's own bands
+  EXPECT_EQ(clientHeight(), 120 - 4 - 19 - 4);
 }
 
 // ---- The scroll bar ------------------------------------------------------------------------
