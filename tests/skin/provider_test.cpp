@@ -439,18 +439,25 @@ TEST_F(ScrollBarTest, ButtonRepeatsEvery100Milliseconds) {
 }
 
 TEST_F(ScrollBarTest, DraggingTheThumbClampsAtTheEnds) {
-  TsScrollBar* bar = MakeBar();
-  bar->SetParams(50, 0, 100);
-  const Rect thumb = bar->PartRect(sbpThumb);
-  Press(bar, Centre(thumb));
-  EXPECT_EQ(bar->PartState(sbpThumb), 2);
-  MoveTo(bar, {400, 8});
-  EXPECT_EQ(bar->Position(), 100);
-  MoveTo(bar, {-300, 8});
-  EXPECT_EQ(bar->Position(), 0);
-  Release(bar, {-300, 8});
-  EXPECT_EQ(bar->Position(), 0);
-  EXPECT_EQ(bar->PartState(sbpThumb), 0);
+  // Smooth bars report every move; others report once, on release, from where the drag began.
+  for (const bool smooth : {true, false}) {
+    TsScrollBar* bar = MakeBar();
+    bar->Smooth = smooth;
+    bar->SetParams(50, 0, 100);
+    std::vector<int> changes;
+    bar->OnChange = [&](TComponent*, int old) { changes.push_back(old); };
+    Press(bar, Centre(bar->PartRect(sbpThumb)));
+    EXPECT_EQ(bar->PartState(sbpThumb), 2);
+    MoveTo(bar, {400, 8});
+    EXPECT_EQ(bar->Position(), 100);
+    MoveTo(bar, {-300, 8});
+    EXPECT_EQ(bar->Position(), 0);
+    Release(bar, {-300, 8});
+    EXPECT_EQ(bar->Position(), 0);
+    EXPECT_EQ(bar->PartState(sbpThumb), 0);
+    EXPECT_EQ(changes, (smooth ? std::vector<int>{50, 100} : std::vector<int>{50})) << smooth;
+    Free(holder);
+  }
 }
 
 TEST_F(ScrollBarTest, EqualLimitsShowOneErrorAndAreStored) {
