@@ -232,6 +232,8 @@ void TsSkinProvider::AfterConstruction() {
 
 void TsSkinProvider::Loaded() {
   TComponent::Loaded();
+  // A provider read with its form's stored data takes over the form once it is read.
+  if (hookId_ == 0) AfterConstruction();
   if (MakeSkinMenu && systemMenu_) systemMenu_->MakeSkinItems();
 }
 

@@ -101,6 +101,8 @@ class TsSkinProvider : public TComponent {
 
   // Hooks the form's window procedure and looks up the skin's indexes.
   void AfterConstruction();
+  // Hooks the form when that has not been done yet, then builds the "Available skins"
+  // submenu (MakeSkinMenu).
   void Loaded() override;
 
   [[nodiscard]] TsBorderIcons BorderIcons() const { return borderIcons_; }

@@ -116,6 +116,19 @@ TEST_F(ProviderTest, BorderlessFormPassesHitTestsAndPaintsTheFormSectionOnly) {
   EXPECT_EQ(GetWindowRgn(bordered->Handle(), region), NULLREGION);
 }
 
+TEST_F(ProviderTest, ProviderReadWithStoredFormDataTakesOverOnLoaded) {
+  bordered = Create<TForm>(Application());
+  TsSkinProvider* p = nullptr;
+  ReadFormData(bordered, [&] {
+    bordered->SetBorderStyle(TFormBorderStyle::bsSingle);
+    bordered->SetBounds(100, 100, 200, 120);
+    p = Create<TsSkinProvider>(bordered);
+    p->BeginLoading();
+  });
+  EXPECT_EQ(SendMessage(bordered->Handle(), SKM_GETPROVIDER, 0, 0), LRESULT(p));
+  EXPECT_EQ(p->SystemMenu().Items()->Items(0)->Caption(), "Available skins");
+}
+
 TEST_F(ProviderTest, BorderlessFormWithMenuGetsTheMenuLineOnly) {
   bordered = Create<TForm>(Application());
   bordered->SetBorderStyle(TFormBorderStyle::bsNone);
