@@ -192,6 +192,10 @@ TEST_F(ProviderTest, MaximisedFormShowsRestoreGlyphAndIsTransparentAtTheEdge) {
   TsSkinProvider* p =
       MakeProvided(TFormBorderStyle::bsSizeable, biSystemMenu | biMinimize | biMaximize);
   EXPECT_FALSE(p->Button(HTMAXBUTTON).R.IsEmpty());
+  // The frame's edges size the window as the window system has them.
+  EXPECT_EQ(HitAt({1, 60}), HTLEFT);
+  EXPECT_EQ(HitAt({199, 119}), HTBOTTOMRIGHT);
+  EXPECT_EQ(HitAt({100, 60}), HTCLIENT);
   ClickAt(Centre(p->Button(HTMAXBUTTON).R));
   ASSERT_EQ(bordered->WindowState(), TWindowState::wsMaximized);
   Pump();
@@ -308,10 +312,26 @@ TEST_F(ProviderTest, FormScrollBarsFollowTheControls) {
   EXPECT_EQ(p->VertBar()->Left(), bordered->ClientWidth() - 16);
   p->VertBar()->SetPosition(100);
   EXPECT_EQ(far->Top(), 200);
+  // Both directions: the bars leave the corner to the grip.
+  SetGripFactory([](TsSkinProvider& provider, TCustomForm& f) -> TControl* {
+    auto* grip = Create<TPanel>(&provider);
+    grip->SetParent(&f);
+    return grip;
+  });
+  far->SetBounds(400, 200, 50, 20);
+  p->UpdateFormScrollBars();
+  ASSERT_NE(p->HorzBar(), nullptr);
+  const int cw = bordered->ClientWidth(), ch = bordered->ClientHeight();
+  EXPECT_EQ(p->VertBar()->BoundsRect(), Rect(cw - 16, 0, cw, ch - 16));
+  EXPECT_EQ(p->HorzBar()->BoundsRect(), Rect(0, ch - 16, cw - 16, ch));
+  EXPECT_NE(bordered->ControlAtPos({cw - 8, ch - 8}, true), nullptr);
+  SetGripFactory(nullptr);
   far->SetBounds(10, -80, 50, 20);  // fits again: the bar goes and the offset is undone
   p->UpdateFormScrollBars();
   EXPECT_EQ(p->VertBar(), nullptr);
+  EXPECT_EQ(p->HorzBar(), nullptr);
   EXPECT_EQ(far->Top(), 20);
+  EXPECT_EQ(far->Left(), 10);
 }
 
 TEST_F(ProviderTest, GoldenTitleBarActiveInactiveHotPressed) {
