@@ -312,6 +312,17 @@ TEST_F(ProviderTest, FormScrollBarsFollowTheControls) {
   EXPECT_EQ(p->VertBar()->Left(), bordered->ClientWidth() - 16);
   p->VertBar()->SetPosition(100);
   EXPECT_EQ(far->Top(), 200);
+  // Disabled while its form is enabled: no thumb, the whole bar in the disabled look.
+  TsScrollBar* v = p->VertBar();
+  const int mid = v->Height() / 2;
+  v->SetEnabled(false);
+  const Bitmap off = v->RenderSkinned();
+  EXPECT_EQ(off.Pixel(8, mid), off.Pixel(8, 20));  // track where the thumb would be
+  v->SetEnabled(true);
+  const Bitmap on = v->RenderSkinned();
+  const Rect thumb = v->PartRect(sbpThumb);
+  EXPECT_NE(on.Pixel(8, thumb.Top), on.Pixel(8, thumb.Top - 10));
+  EXPECT_NE(on.Pixel(3, 3), off.Pixel(3, 3));  // the button, faded when disabled
   // Both directions: the bars leave the corner to the grip.
   SetGripFactory([](TsSkinProvider& provider, TCustomForm& f) -> TControl* {
     auto* grip = Create<TPanel>(&provider);
