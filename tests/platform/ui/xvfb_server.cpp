@@ -136,6 +136,51 @@ bool SendXClick(const std::string& display, unsigned long window, int x, int y, 
   return sent;
 }
 
+bool SendXDrag(const std::string& display, unsigned long window, Point origin, Point at,
+               Point delta) {
+  const Peer peer(display);
+  if (peer.get() == nullptr) return false;
+  bool sent = true;
+  // Window coordinates relative to the window as it stands when the event is handled.
+  auto send = [&](int type, Point win, Point screen) {
+    XEvent ev{};
+    ev.type = type;
+    if (type == MotionNotify) {
+      ev.xmotion.display = peer.get();
+      ev.xmotion.window = window;
+      ev.xmotion.root = DefaultRootWindow(peer.get());
+      ev.xmotion.x = win.X;
+      ev.xmotion.y = win.Y;
+      ev.xmotion.x_root = screen.X;
+      ev.xmotion.y_root = screen.Y;
+      ev.xmotion.state = Button1Mask;
+      ev.xmotion.same_screen = True;
+    } else {
+      ev.xbutton.display = peer.get();
+      ev.xbutton.window = window;
+      ev.xbutton.root = DefaultRootWindow(peer.get());
+      ev.xbutton.x = win.X;
+      ev.xbutton.y = win.Y;
+      ev.xbutton.x_root = screen.X;
+      ev.xbutton.y_root = screen.Y;
+      ev.xbutton.button = Button1;
+      ev.xbutton.state = type == ButtonRelease ? Button1Mask : 0;
+      ev.xbutton.same_screen = True;
+    }
+    const long mask = type == ButtonPress     ? ButtonPressMask
+                      : type == ButtonRelease ? ButtonReleaseMask
+                                              : PointerMotionMask;
+    sent = XSendEvent(peer.get(), window, False, mask, &ev) != 0 && sent;
+  };
+  const Point start{origin.X + at.X, origin.Y + at.Y};
+  const Point end{start.X + delta.X, start.Y + delta.Y};
+  send(ButtonPress, at, start);
+  send(MotionNotify, {at.X + delta.X, at.Y + delta.Y}, end);
+  send(ButtonRelease, at, end);
+  XSync(peer.get(), False);
+  return sent;
+}
+
 std::optional<std::vector<Rect>> XShapeRectangles(const std::string& display,
                                                   unsigned long window) {
   const Peer peer(display);

@@ -45,6 +45,12 @@ bool SendXKey(const std::string& display, unsigned long window, unsigned long ke
 bool SendXClick(const std::string& display, unsigned long window, int x, int y, int xRoot,
                 int yRoot);
 
+// A drag as the server delivers it to a program that moves the window with the pointer: a
+// press of the first button at `at` (window coordinates) with the window's top-left at
+// `origin` on the screen, one move by `delta`, and the release, where the point under the
+// pointer is `at` of the moved window again.
+bool SendXDrag(const std::string& display, unsigned long window, Point origin, Point at,
+               Point delta);
 // The rectangles of the window's bounding shape; nothing when they cannot be read.
 std::optional<std::vector<Rect>> XShapeRectangles(const std::string& display, unsigned long window);
 

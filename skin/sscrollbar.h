@@ -1,0 +1,121 @@
+// The skinned scroll bar: the class library's scroll-bar interface, painted from the skin's
+// scroll sections while a skin is active, with its own hit testing, pressing and 100 ms
+// auto-repeat. The form provider puts these in place of a form's own scroll bars.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "platform/classlib/controls.h"
+#include "platform/classlib/graphics.h"
+#include "platform/classlib/stdctrls.h"
+#include "platform/msg/timer.h"
+#include "skin/sfadeeffects.h"
+#include "skin/smessages.h"
+
+namespace qv {
+
+class TCustomForm;
+
+using TOnChangeEvent = std::function<void(TComponent* Sender, int OldValue)>;
+
+enum TsScrollBarPart { sbpFirstButton, sbpSecondButton, sbpTrackBefore, sbpTrackAfter, sbpThumb };
+
+// The text of the range check (the class library's message for a bad scroll-bar range).
+inline constexpr const char* kScrollBarRangeText = "Scroll bar property out of range";
+
+class TsScrollBar : public TCustomControl {
+ public:
+  explicit TsScrollBar(TComponent* owner);
+  ~TsScrollBar() override;
+
+  [[nodiscard]] TScrollBarKind Kind() const { return kind_; }
+  // Swaps width and height when the kind changes (outside loading).
+  void SetKind(TScrollBarKind kind);
+  [[nodiscard]] int Position() const { return position_; }
+  void SetPosition(int value);
+  [[nodiscard]] int Min() const { return min_; }
+  void SetMin(int value);
+  [[nodiscard]] int Max() const { return max_; }
+  void SetMax(int value);
+  [[nodiscard]] int PageSize() const { return pageSize_; }
+  // Negative values are ignored.
+  void SetPageSize(int value);
+  int SmallChange = 1;
+  int LargeChange = 1;
+  bool Smooth = true;
+  TsDisabledKind DisabledKind = dkBlended;
+  TOnChangeEvent OnChange;
+  TScrollEvent OnScroll;
+
+  // A range with AMax not above AMin reports an error (once per call) and is stored anyway;
+  // the position is clamped into the range. The window gets the range and the position
+  // (mirrored for a horizontal bar in right-to-left mode); a moved position is reported.
+  void SetParams(int APosition, int AMin, int AMax);
+
+  // Right-to-left mode: a horizontal bar reports Max - Position to its window.
+  [[nodiscard]] bool RightToLeft() const { return rightToLeft_; }
+  void SetRightToLeft(bool value);
+
+  // Set by the form provider: the component that owns the bar and the form it scrolls.
+  TComponent* LinkedOwner = nullptr;
+  TCustomForm* LinkedForm = nullptr;
+
+  // Part rectangles and states, for painting, tests and the owner.
+  [[nodiscard]] Rect PartRect(TsScrollBarPart part) const;
+  [[nodiscard]] int PartState(TsScrollBarPart part) const { return states_[part]; }
+  // Stores the state; a hot or pressed part makes the buttons and thumb (other than it)
+  // normal and the track parts hot.
+  void SetPartState(TsScrollBarPart part, int state);
+  [[nodiscard]] int ThumbLength() const;
+  [[nodiscard]] int ThumbCentre() const;
+  // The position a pointer coordinate along the bar stands for.
+  [[nodiscard]] int PositionAt(int coordinate) const;
+  // Whether a repeat timer runs.
+  [[nodiscard]] bool Repeating() const { return timer_ != nullptr; }
+
+  // The skinned image of the bar as it would be shown (the skin's look; empty without an
+  // active skin).
+  [[nodiscard]] Bitmap RenderSkinned();
+
+ protected:
+  void WndProc(TMessage& message) override;
+  void Paint() override;
+  LRESULT DialogCode() const override { return DLGC_WANTARROWS; }
+  bool FocusOnClick() const override { return TabStop(); }
+  void KeyDown(std::uint16_t& key, TShiftState shift) override;
+  void MouseDown(TMouseButton button, TShiftState shift, int x, int y) override;
+  void MouseMove(TShiftState shift, int x, int y) override;
+  void MouseUp(TMouseButton button, TShiftState shift, int x, int y) override;
+  void Click() override {}
+  void CreateWnd() override;
+
+ private:
+  enum class RepeatKind { Button, Track, Thumb };
+  [[nodiscard]] bool Vertical() const { return kind_ == TScrollBarKind::sbVertical; }
+  [[nodiscard]] int Length() const { return Vertical() ? Height() : Width(); }
+  [[nodiscard]] int ButtonSize() const;
+  [[nodiscard]] int PointerValue() const;
+  [[nodiscard]] int PointerAlong() const;
+  void Change(int oldValue);
+  void StartTimer(RepeatKind kind);
+  void StopTimer();
+  void OnRepeat(RepeatKind kind);
+  void HoverStates(Point p);
+  void PaintPlain(DC& dc);
+  void SendRangeToWindow();
+
+  TScrollBarKind kind_ = TScrollBarKind::sbHorizontal;
+  int position_ = 0;
+  int min_ = 0;
+  int max_ = 100;
+  int pageSize_ = 0;
+  bool rightToLeft_ = false;
+  int states_[5] = {};
+  std::unique_ptr<TTimer> timer_;
+  int dragOffset_ = 0;
+  bool dragging_ = false;
+  int dragStartPos_ = 0;
+};
+
+}  // namespace qv

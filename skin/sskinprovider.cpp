@@ -1,0 +1,1192 @@
+#include "skin/sskinprovider.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "platform/msg/message_queue.h"
+#include "platform/ui/icons.h"
+#include "platform/ui/window_system.h"
+#include "skin/sbordermasks.h"
+#include "skin/scontrolutils.h"
+#include "skin/spaintutils.h"
+#include "skin/sskindata.h"
+#include "skin/sskinmanager.h"
+#include "skin/sutils.h"
+
+namespace qv {
+
+namespace {
+
+using BS = TFormBorderStyle;
+
+UINT TaskbarCreatedMessage = 0;
+TsGripFactory GripFactory;
+
+constexpr int kIconicWidth = 160;
+constexpr int kDefaultButtonSize = 21;
+constexpr int kLargeChange = 80;
+
+// The title buttons in their record order, with their hit codes.
+constexpr int kHitCodes[7] = {HTMINBUTTON,   HTMAXBUTTON,  HTCLOSE,   HTHELP,
+                              HTMDIMINIMIZE, HTMDIRESTORE, HTMDICLOSE};
+enum { kMin, kMax, kClose, kHelp };
+
+Point LParamPoint(LPARAM l) {
+  return {static_cast<std::int16_t>(LOWORD(static_cast<WPARAM>(l))),
+          static_cast<std::int16_t>(HIWORD(static_cast<WPARAM>(l)))};
+}
+
+TCustomForm* FirstForm(TComponent* c) {
+  while (c != nullptr && dynamic_cast<TCustomForm*>(c) == nullptr) c = c->Owner();
+  return static_cast<TCustomForm*>(c);
+}
+
+const Bitmap* MaskImage(int index) {
+  return IsValidImgIndex(index) ? &SkinMasks[std::size_t(index)].Bmp->Image() : nullptr;
+}
+
+}  // namespace
+
+// A form leaves the screen's list first thing when it is destroyed, before its windows go:
+// from then on its messages pass unchanged.
+static bool FormAlive(const TCustomForm* form) {
+  TScreen* screen = Screen();
+  for (int i = 0; i < screen->FormCount(); ++i)
+    if (screen->Forms(i) == form) return !form->HasState(csDestroying);
+  return false;
+}
+
+void SetGripFactory(TsGripFactory factory) {
+  GripFactory = std::move(factory);
+}
+
+int TsFormSkinLink::GetMaskIndex(const std::string& section, const std::string& property) const {
+  return qv::GetMaskIndex(SkinIndex, section, property);
+}
+
+// ---- TsSystemMenu --------------------------------------------------------------------------
+
+TsSystemMenu::TsSystemMenu(TsSkinProvider* provider, TCustomForm* form)
+    : TPopupMenu(nullptr), provider_(provider), form_(form) {
+  ItemRestore = AddItem("Restore", "ItemRestore", [this] {
+    SendMessage(form_->Handle(), WM_SYSCOMMAND, SC_RESTORE, 0);
+    UpdateItems();
+    provider_->NeedRepaint = true;
+    form_->Invalidate();
+    SendMessage(form_->Handle(), WM_NCPAINT, 0, 0);
+  });
+  ItemMove = AddItem("Move", "ItemMove",
+                     [this] { SendMessage(form_->Handle(), WM_SYSCOMMAND, SC_MOVE, 0); });
+  Itemsize = AddItem("Size", "Itemsize",
+                     [this] { SendMessage(form_->Handle(), WM_SYSCOMMAND, SC_SIZE, 0); });
+  ItemMinimize = AddItem("Minimize", "ItemMinimize", [this] {
+    if (Application()->MainForm() == form_)
+      Application()->Minimize();
+    else
+      form_->SetWindowState(TWindowState::wsMinimized);
+    UpdateItems();
+  });
+  ItemMaximize = AddItem("Maximize", "ItemMaximize", [this] {
+    SendMessage(form_->Handle(), WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+    UpdateItems();
+  });
+  AddItem("-", "", nullptr);
+  ItemClose = AddItem("Close", "ItemClose",
+                      [this] { SendMessage(form_->Handle(), WM_SYSCOMMAND, SC_CLOSE, 0); });
+  ItemClose->SetShortCut(static_cast<std::uint16_t>(unsigned(scAlt) | unsigned(VK_F4)));
+}
+
+TMenuItem* TsSystemMenu::AddItem(const std::string& caption, const std::string& name,
+                                 const std::function<void()>& action) {
+  auto* item = new TMenuItem(this);
+  item->SetCaption(caption);
+  item->SetName(name);
+  if (action) item->OnClick = [action](TComponent*) { action(); };
+  Items()->Add(item);
+  return item;
+}
+
+bool TsSystemMenu::VisibleRestore() const {
+  const BS bs = form_->BorderStyle();
+  return (bs == BS::bsSingle || bs == BS::bsSizeable) &&
+         (provider_->BorderIcons() & biSystemMenu) != 0;
+}
+bool TsSystemMenu::VisibleSize() const {
+  const BS bs = form_->BorderStyle();
+  return bs == BS::bsSingle || bs == BS::bsSizeable || bs == BS::bsSizeToolWin;
+}
+bool TsSystemMenu::VisibleMax() const {
+  return form_->BorderStyle() == BS::bsSizeable && (provider_->BorderIcons() & biSystemMenu) != 0;
+}
+bool TsSystemMenu::VisibleClose() const {
+  return (provider_->BorderIcons() & biSystemMenu) != 0;
+}
+bool TsSystemMenu::EnabledRestore() const {
+  return (provider_->BorderIcons() & biMaximize) != 0 &&
+         form_->WindowState() != TWindowState::wsNormal;
+}
+bool TsSystemMenu::EnabledMove() const {
+  return form_->WindowState() != TWindowState::wsMaximized;
+}
+bool TsSystemMenu::EnabledSize() const {
+  return form_->BorderStyle() != BS::bsSingle;
+}
+bool TsSystemMenu::EnabledMin() const {
+  return (provider_->BorderIcons() & biMinimize) != 0 &&
+         form_->WindowState() != TWindowState::wsMinimized;
+}
+bool TsSystemMenu::EnabledMax() const {
+  return (provider_->BorderIcons() & biMaximize) != 0 &&
+         form_->WindowState() != TWindowState::wsMaximized;
+}
+
+void TsSystemMenu::UpdateItems() {
+  ItemRestore->SetVisible(VisibleRestore());
+  ItemRestore->SetEnabled(EnabledRestore());
+  ItemMove->SetVisible(true);
+  ItemMove->SetEnabled(EnabledMove());
+  Itemsize->SetVisible(VisibleSize());
+  Itemsize->SetEnabled(EnabledSize());
+  ItemMinimize->SetVisible(VisibleRestore());
+  ItemMinimize->SetEnabled(EnabledMin());
+  ItemMaximize->SetVisible(VisibleMax());
+  ItemMaximize->SetEnabled(EnabledMax());
+  ItemClose->SetVisible(VisibleClose());
+  ItemClose->SetEnabled(true);
+}
+
+void TsSystemMenu::MakeSkinItems() {
+  TsSkinManager* manager = provider_->SkinManager();
+  if (manager == nullptr) return;
+  TStringList names;
+  std::string first;
+  manager->GetSkinNames(names, first);
+  if (names.Count() == 0) return;
+  auto* select = new TMenuItem(this);
+  select->SetCaption("Available skins");
+  select->SetName("SkinSelectItem");
+  Items()->Insert(0, select);
+  auto* line = new TMenuItem(this);
+  line->SetCaption("-");
+  Items()->Insert(1, line);
+  for (int i = 0; i < names.Count(); ++i) {
+    auto* item = new TMenuItem(this);
+    item->SetCaption(names[i]);
+    item->SetName("SkinSelectItem" + std::to_string(i));
+    item->OnClick = [this](TComponent* sender) { SkinSelectClick(sender); };
+    select->Add(item);
+  }
+}
+
+void TsSystemMenu::SkinSelectClick(TComponent* sender) {
+  TsSkinManager* manager = provider_->SkinManager();
+  auto* item = dynamic_cast<TMenuItem*>(sender);
+  if (manager == nullptr || item == nullptr) return;
+  manager->SetSkinName(DelChars(item->Caption(), '&'));
+  if (!manager->Active()) manager->SetActive(true);
+}
+
+// ---- TsSkinProvider: life ------------------------------------------------------------------
+
+TsSkinProvider::TsSkinProvider(TComponent* owner) : TComponent(owner) {
+  form_ = FirstForm(owner);
+  for (int i = 0; i < 7; ++i) buttons_[i].HitCode = kHitCodes[i];
+  if (form_ != nullptr) {
+    captionCopy1_ = captionCopy2_ = form_->Caption();
+    formAutoScroll_ = form_->AutoScroll();
+    if (!HasState(csDesigning)) form_->SetAutoScroll(false);
+    formBorderIcons_ = form_->BorderIcons();
+    formBorderStyle_ = form_->BorderStyle();
+  }
+  if (skinManager_ == nullptr && SkinData.SkinManager != nullptr) {
+    skinManager_ = SkinData.SkinManager;
+    FreeNotification(skinManager_);
+    if (SkinData.Active && form_ != nullptr && !HasState(csDesigning)) form_->SetBorderIcons(0);
+  }
+  if (form_ != nullptr) {
+    systemMenu_ = std::make_unique<TsSystemMenu>(this, form_);
+    systemMenu_->UpdateItems();
+  }
+  cutRects_.assign(1, Rect{});
+  if (TaskbarCreatedMessage == 0) TaskbarCreatedMessage = RegisterWindowMessage("TaskbarCreated");
+}
+
+TsSkinProvider::~TsSkinProvider() {
+  const bool restore = FormAlive(form_) && form_->HandleAllocated() && hookId_ != 0;
+  UnhookForm();
+  if (restore) {
+    // The form gets its own frame back: the system's caption buttons, no cut region.
+    form_->SetBorderIcons(formBorderIcons_);
+    SetWindowRgn(form_->Handle(), std::nullopt, true);
+    FrameChanged();
+    form_->Invalidate();
+  }
+  if (skinManager_ != nullptr) RemoveFreeNotification(skinManager_);
+  systemMenu_.reset();
+}
+
+void TsSkinProvider::AfterConstruction() {
+  UpdateSkinIndexes();
+  HookForm();
+}
+
+void TsSkinProvider::Loaded() {
+  TComponent::Loaded();
+  // A provider read with its form's stored data takes over the form once it is read.
+  if (hookId_ == 0) AfterConstruction();
+  if (MakeSkinMenu && systemMenu_) systemMenu_->MakeSkinItems();
+}
+
+void TsSkinProvider::Notification(TComponent* component, TOperation operation) {
+  TComponent::Notification(component, operation);
+  auto* manager = dynamic_cast<TsSkinManager*>(component);
+  if (manager == nullptr) return;
+  if (operation == opInsert && skinManager_ == nullptr) skinManager_ = manager;
+  if (operation == opRemove && manager == skinManager_) skinManager_ = nullptr;
+}
+
+void TsSkinProvider::HookForm() {
+  if (form_ == nullptr) return;
+  const HWND h = form_->Handle();
+  if (hookId_ != 0 && hookedHandle_ == h && IsSubclassOnTop(h, hookId_)) return;
+  UnhookForm();
+  hookedHandle_ = h;
+  hookId_ =
+      SubclassWindow(h, [this](HWND hwnd, UINT msg, WPARAM w, LPARAM l, const WndProc& inherited) {
+        return NewWndProc(hwnd, msg, w, l, inherited);
+      });
+  scrollBarsReady_ = true;
+  NeedRepaint = true;
+  FrameChanged();
+}
+
+void TsSkinProvider::UnhookForm() {
+  // Removal by token: the chain keeps whatever was installed over the provider working.
+  if (hookId_ != 0 && IsWindow(hookedHandle_)) RemoveWindowSubclass(hookedHandle_, hookId_);
+  hookId_ = 0;
+  hookedHandle_ = 0;
+}
+
+void TsSkinProvider::UpdateSkinIndexes() {
+  style_.SkinIndex = GetSkinIndex(style_.SkinSection);
+  static const char* const kGlyphs[7] = {"BICONMIN", "BICONMAX", "BICONCLOSE", "BICONHELP",
+                                         "BICONMIN", "BICONMAX", "BICONCLOSE"};
+  for (int i = 0; i < 7; ++i)
+    buttons_[i].ImageIndex = style_.GetMaskIndex(style_.SkinSection, kGlyphs[i]);
+}
+
+bool TsSkinProvider::Acting() const {
+  return form_ != nullptr && FormAlive(form_) && !HasState(csDesigning) &&
+         skinManager_ != nullptr && SkinData.SkinManager != nullptr && SkinData.Active &&
+         style_.SkinIndex >= 0 && !Suspended;
+}
+
+void TsSkinProvider::FrameChanged() {
+  if (form_ == nullptr || !form_->HandleAllocated()) return;
+  SetWindowPos(form_->Handle(), 0, 0, 0, 0, 0,
+               SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+}
+
+// A skin came or went: the indexes, the system's caption buttons and the frame follow.
+void TsSkinProvider::SkinChanged(bool active) {
+  UpdateSkinIndexes();
+  if (form_ == nullptr || HasState(csDesigning)) return;
+  Suspended = true;
+  form_->SetBorderIcons(active && style_.SkinIndex >= 0 ? 0 : formBorderIcons_);
+  Suspended = false;
+  titleStrip_.reset();
+  regionChanged_ = true;
+  regionSet_ = false;
+  if (!active && form_->HandleAllocated()) SetWindowRgn(form_->Handle(), std::nullopt, true);
+  NeedRepaint = true;
+  FrameChanged();
+}
+
+void TsSkinProvider::SetCaptionAlignment(TAlignment value) {
+  captionAlignment_ = value;
+  NeedRepaint = true;
+  if (form_ != nullptr && form_->Visible() && form_->HandleAllocated())
+    SendMessage(form_->Handle(), WM_NCPAINT, 0, 0);
+}
+
+void TsSkinProvider::SetShowAppIcon(bool value) {
+  showAppIcon_ = value;
+  NeedRepaint = true;
+  if (form_ != nullptr && form_->Visible() && form_->HandleAllocated())
+    SendMessage(form_->Handle(), WM_NCPAINT, 0, 0);
+}
+
+// ---- Geometry ------------------------------------------------------------------------------
+
+int TsSkinProvider::SysBorderWidth() const {
+  const int f = GetSystemMetrics(SM_CYFRAME);
+  switch (form_->BorderStyle()) {
+    case BS::bsNone:
+      return 0;
+    case BS::bsSingle:
+    case BS::bsDialog:
+      return f - 1;
+    default:
+      return f;
+  }
+}
+
+int TsSkinProvider::SysBorderHeight() const {
+  const int f = GetSystemMetrics(SM_CXFRAME);
+  switch (form_->BorderStyle()) {
+    case BS::bsNone:
+      return 0;
+    case BS::bsSingle:
+    case BS::bsDialog:
+    case BS::bsToolWindow:
+      return f - 1;
+    default:
+      return f;
+  }
+}
+
+int TsSkinProvider::CaptionHeight() const {
+  switch (form_->BorderStyle()) {
+    case BS::bsNone:
+      return 0;
+    case BS::bsToolWindow:
+      return GetSystemMetrics(SM_CYSMCAPTION) - 1;
+    case BS::bsSizeToolWin:
+      return GetSystemMetrics(SM_CYSMCAPTION);
+    default:
+      return GetSystemMetrics(SM_CYCAPTION);
+  }
+}
+
+bool TsSkinProvider::HasBorder() const {
+  return form_->BorderStyle() != BS::bsNone;
+}
+
+bool TsSkinProvider::HasMenu() const {
+  TMainMenu* menu = form_->Menu();
+  if (menu == nullptr || form_->BorderStyle() == BS::bsDialog) return false;
+  for (int i = 0; i < menu->Items()->Count(); ++i)
+    if (menu->Items()->Items(i)->Visible()) return true;
+  return false;
+}
+
+int TsSkinProvider::MenuHeight() const {
+  return form_->Menu() != nullptr ? GetSystemMetrics(SM_CYMENU) - 1 : 0;
+}
+
+Point TsSkinProvider::ClientOrigin() const {
+  const int bw = form_->BorderWidth();
+  const bool menu = HasMenu() && MenuHeight() > 0;
+  // Below the title a bordered form keeps one row of frame; so does the menu line. A
+  // borderless form without a menu has its client area start at its top.
+  const int extra = (HasBorder() || menu) ? 1 : 0;
+  return {SysBorderHeight() + bw, SysBorderWidth() + CaptionHeight() +
+                                      (menu ? MenuHeight() * menuLineCount_ : 0) + bw + extra};
+}
+
+Point TsSkinProvider::WindowPoint(Point screen) const {
+  Rect r;
+  if (form_->HandleAllocated() && GetWindowRect(form_->Handle(), r))
+    return {screen.X - r.Left, screen.Y - r.Top};
+  return {screen.X - form_->Left(), screen.Y - form_->Top()};
+}
+
+int TsSkinProvider::TitleButtonWidth() const {
+  const Bitmap* close = MaskImage(buttons_[kClose].ImageIndex);
+  return close != nullptr ? close->Width() / 3 : kDefaultButtonSize;
+}
+
+int TsSkinProvider::TitleButtonHeight() const {
+  const Bitmap* close = MaskImage(buttons_[kClose].ImageIndex);
+  return close != nullptr ? close->Height() / 2 : kDefaultButtonSize;
+}
+
+int TsSkinProvider::TitleButtonCount() const {
+  if ((borderIcons_ & biSystemMenu) == 0) return 0;
+  int n = 1;
+  if (systemMenu_->VisibleMax()) ++n;
+  if (systemMenu_->VisibleRestore()) ++n;
+  if (borderIcons_ & biHelp) ++n;
+  return n;
+}
+
+const TsCaptionButton& TsSkinProvider::Button(int hitCode) const {
+  for (const auto& b : buttons_)
+    if (b.HitCode == hitCode) return b;
+  static const TsCaptionButton none;
+  return none;
+}
+
+// ---- Hit test and button states ------------------------------------------------------------
+
+int TsSkinProvider::HitTest(Point p) {
+  const int w = form_->Width();
+  const int h = form_->Height();
+  int result = 0;
+  const int bh = TitleButtonHeight();
+  const int top = (SysBorderWidth() + CaptionHeight() - bh) / 2;
+  if (p.Y >= top && p.Y <= top + bh) {
+    const TsCaptionButton& close = buttons_[kClose];
+    const TsCaptionButton& max = buttons_[kMax];
+    const TsCaptionButton& min = buttons_[kMin];
+    const TsCaptionButton& help = buttons_[kHelp];
+    const int iconRight = SysBorderHeight() + GetSystemMetrics(SM_CXSMICON);
+    if (!close.R.IsEmpty() && close.R.Contains(p))
+      result = HTCLOSE;
+    else if (!max.R.IsEmpty() && (systemMenu_->EnabledMax() || systemMenu_->EnabledRestore()) &&
+             max.R.Contains(p))
+      result = HTMAXBUTTON;
+    else if (!min.R.IsEmpty() && systemMenu_->EnabledMin() && min.R.Contains(p))
+      result = HTMINBUTTON;
+    else if (p.X >= SysBorderHeight() && p.X <= iconRight)
+      result = HTSYSMENU;
+    else if ((borderIcons_ & biHelp) && !help.R.IsEmpty() && help.R.Contains(p))
+      result = HTHELP;
+    if (result == HTCLOSE || result == HTMAXBUTTON || result == HTMINBUTTON || result == HTHELP)
+      SetHotButton(result);
+    else if (result == 0 && p.Y < top + bh)
+      result = HTCAPTION;
+  } else {
+    SetHotButton(0);
+  }
+  if (form_->WindowState() == TWindowState::wsMaximized && !Rect{2, 2, w - 2, h - 2}.Contains(p)) {
+    SetHotButton(0);
+    return HTTRANSPARENT;
+  }
+  return result;
+}
+
+void TsSkinProvider::SetHotButton(int code) {
+  // The same button again keeps its state: a pressed button stays pressed while the
+  // pointer is held on it.
+  if (code == hotButton_) return;
+  if (hotButton_ != 0) {
+    TsCaptionButton& old = const_cast<TsCaptionButton&>(Button(hotButton_));
+    old.State = 0;
+    RepaintButton(old);
+  }
+  hotButton_ = code;
+  if (code != 0) {
+    TsCaptionButton& b = const_cast<TsCaptionButton&>(Button(code));
+    b.State = 1;
+    RepaintButton(b);
+  }
+}
+
+void TsSkinProvider::SetPressedButton(int code) {
+  if (hotButton_ != 0 && hotButton_ != code) {
+    TsCaptionButton& old = const_cast<TsCaptionButton&>(Button(hotButton_));
+    old.State = 0;
+    RepaintButton(old);
+  }
+  hotButton_ = code;
+  TsCaptionButton& b = const_cast<TsCaptionButton&>(Button(code));
+  b.State = 2;
+  RepaintButton(b);
+}
+
+// ---- Painting ------------------------------------------------------------------------------
+
+void TsSkinProvider::PaintButton(TsCaptionButton& b, bool alone) {
+  const Bitmap* glyph = MaskImage(b.ImageIndex);
+  if (b.HitCode == HTMAXBUTTON && !systemMenu_->EnabledMax()) {
+    const int norm = style_.GetMaskIndex(style_.SkinSection, "BICONNORM");
+    if (IsValidImgIndex(norm)) glyph = MaskImage(norm);
+  }
+  if (glyph == nullptr || b.R.IsEmpty()) return;
+  const int mode = FormActive || (alone && b.State != 0) ? 1 : 2;
+  PaintBlendGlyph(style_.CacheBmp.Image(), glyph, {b.R.Left, b.R.Top}, mode, kSkinTransparent,
+                  b.State);
+}
+
+void TsSkinProvider::RepaintButton(TsCaptionButton& b) {
+  if (b.R.IsEmpty() || form_ == nullptr || !form_->HandleAllocated() || !Acting()) return;
+  Bitmap& cache = style_.CacheBmp.Image();
+  const Bitmap& strip = buttonsStrip_.Image();
+  if (strip.Width() > 0) {
+    const int shift = cache.Width() - strip.Width();
+    CopyBitmapRect(cache, {b.R.Left, b.R.Top}, strip, b.R.Offset(-shift, 0));
+  }
+  PaintButton(b, true);
+  if (DC* dc = GetWindowDC(form_->Handle())) {
+    DC src(&cache);
+    dc->BitBlt(b.R.Left, b.R.Top, b.R.Width(), b.R.Height(), src, b.R.Left, b.R.Top);
+    ReleaseDC(form_->Handle(), dc);
+  }
+}
+
+void TsSkinProvider::PlaceAndPaintButtons() {
+  for (int i = 0; i < 4; ++i) buttons_[i].R = Rect{};
+  const int bw = TitleButtonWidth();
+  const int bh = TitleButtonHeight();
+  const int right = form_->Width() - SysBorderHeight();
+  const int top = (SysBorderWidth() + CaptionHeight() - bh) / 2;
+  auto at = [&](int slot) {
+    return Rect{right - slot * (bw + 1), top, right - slot * (bw + 1) + bw, top + bh};
+  };
+  int slot = 1;
+  if ((borderIcons_ & biSystemMenu) && IsValidImgIndex(buttons_[kClose].ImageIndex)) {
+    buttons_[kClose].R = at(1);
+    slot = 2;
+  }
+  if (systemMenu_->VisibleMax()) {
+    const int glyph = systemMenu_->EnabledMax()
+                          ? buttons_[kMax].ImageIndex
+                          : style_.GetMaskIndex(style_.SkinSection, "BICONNORM");
+    if (IsValidImgIndex(glyph)) buttons_[kMax].R = at(2);
+    slot = 3;
+  }
+  if (systemMenu_->VisibleRestore() && IsValidImgIndex(buttons_[kMin].ImageIndex))
+    buttons_[kMin].R = at(slot++);
+  if ((borderIcons_ & biHelp) && IsValidImgIndex(buttons_[kHelp].ImageIndex))
+    buttons_[kHelp].R = at(slot);
+  for (int i = 0; i < 4; ++i) PaintButton(buttons_[i], false);
+}
+
+void TsSkinProvider::PaintIcon() {
+  const BS bs = form_->BorderStyle();
+  if (!showAppIcon_ || (bs != BS::bsSingle && bs != BS::bsSizeable)) return;
+  DC& dc = *style_.CacheBmp.Canvas().Handle();
+  const int x = SysBorderHeight();
+  const int y = SysBorderWidth();
+  if (!form_->Icon().Empty()) {
+    DrawIconEx(&dc, x, y, form_->Icon().Handle(), form_->Icon().Width(), form_->Icon().Height(), 0,
+               nullptr, DI_NORMAL);
+  } else if (!Application()->Icon().Empty()) {
+    const int side = CaptionHeight() - SysBorderWidth();
+    DrawIconEx(&dc, x, y, Application()->Icon().Handle(), side, side, 0, nullptr, DI_NORMAL);
+  } else {
+    DrawIconEx(&dc, x, y, LoadIcon(0, IDI_APPLICATION), GetSystemMetrics(SM_CXSMICON),
+               GetSystemMetrics(SM_CYSMICON), 0, nullptr, DI_NORMAL);
+  }
+}
+
+void TsSkinProvider::PaintCaption(const Rect& title) {
+  Bitmap& cache = style_.CacheBmp.Image();
+  const int state = FormActive ? 1 : 0;
+  const TsBGInfo self{&style_.CacheBmp, 0, 0, true};
+  const int w = form_->Width();
+  const int titleIndex = GetSkinIndex("FORMTITLE");
+  PaintItem(titleIndex, "FORMTITLE", self, cache, {0, 0}, title, state, true);
+  PaintIcon();
+  const int n = TitleButtonCount();
+  const int bw = TitleButtonWidth();
+  const int titleMask = style_.GetMaskIndex(style_.SkinSection, "TITLEBAR");
+  if (const Bitmap* mask = MaskImage(titleMask)) {
+    const int l = (mask->Width() / 9) * 2 + n * bw;
+    DrawSkinRect(cache, *mask, state, DefaultPaintInfo, true,
+                 Rect{title.Right - l, 0, title.Right, title.Bottom});
+  }
+  // The background under the buttons, for repainting one of them alone.
+  const int stripWidth = std::min(n * (bw + 1) + SysBorderHeight(), w);
+  const int stripHeight = std::min(SysBorderWidth() + CaptionHeight() + 1, cache.Height());
+  buttonsStrip_.SetSize(stripWidth, stripHeight);
+  CopyBitmapRect(buttonsStrip_.Image(), {0, 0}, cache,
+                 Bounds(w - stripWidth, 0, stripWidth, stripHeight));
+  PlaceAndPaintButtons();
+  // The caption, cut to the room between the icon and the buttons.
+  TCanvas& canvas = style_.CacheBmp.Canvas();
+  canvas.Font().Assign(form_->Font());
+  canvas.Font().SetStyle(canvas.Font().Style() | fsBold);
+  const bool icon = showAppIcon_ && (form_->BorderStyle() == BS::bsSingle ||
+                                     form_->BorderStyle() == BS::bsSizeable);
+  const int iconWidth = GetSystemMetrics(SM_CXSMICON);
+  const int iconRight = SysBorderHeight() + (icon ? iconWidth : 0);
+  const std::string text = CutText(canvas, form_->Caption(), w - iconRight - n * bw - 16);
+  Rect r{SysBorderHeight() + 4 + (icon ? iconWidth : 0), title.Top + SysBorderWidth(),
+         w - n * bw - 16, title.Top + CaptionHeight()};
+  if (!r.IsEmpty())
+    WriteTextExt(canvas, text, form_->Enabled(), r, AlignmentDrawFlags(*form_, captionAlignment_),
+                 titleIndex, FormActive);
+}
+
+void TsSkinProvider::PaintMenuLine() {
+  TMainMenu* menu = form_->Menu();
+  Bitmap& cache = style_.CacheBmp.Image();
+  const int top = SysBorderWidth() + CaptionHeight();
+  const int mh = MenuHeight();
+  // Lines the items wrap into, measured by their owner-draw handlers.
+  const int spacing = GetSystemMetrics(SM_CXMENUSIZE) - 6;
+  const int room = form_->Width() - 2 * SysBorderHeight() - 6 - 2 * form_->BorderWidth();
+  menuLineCount_ = 1;
+  int x = SysBorderHeight();
+  std::vector<std::pair<TMenuItem*, int>> measured;
+  for (int i = 0; i < menu->Items()->Count(); ++i) {
+    TMenuItem* item = menu->Items()->Items(i);
+    if (!item->Visible() || item->Caption().empty() || !item->Enabled() || !item->OnMeasureItem ||
+        !item->OnAdvancedDrawItem)
+      break;
+    int iw = 0, ih = 0;
+    item->OnMeasureItem(item, style_.CacheBmp.Canvas(), iw, ih);
+    if (room < x + iw + spacing) {
+      ++menuLineCount_;
+      x = SysBorderHeight();
+    }
+    x += iw + spacing;
+    measured.emplace_back(item, iw);
+  }
+  const TsBGInfo self{&style_.CacheBmp, 0, 0, true};
+  const Rect line{0, top, cache.Width(), top + mh * menuLineCount_ + 1};
+  PaintItem(GetSkinIndex("MENULINE"), "MENULINE", self, cache, {0, 0}, line, FormActive ? 1 : 0,
+            true);
+  menuLineStrip_.SetSize(std::max(0, form_->Width()), line.Height());
+  CopyBitmapRect(menuLineStrip_.Image(), {0, 0}, cache, line);
+  x = SysBorderHeight();
+  int y = top;
+  for (const auto& [item, iw] : measured) {
+    if (room < x + iw + spacing) {
+      x = SysBorderHeight();
+      y += mh;
+    }
+    item->OnAdvancedDrawItem(item, style_.CacheBmp.Canvas(), Rect{x, y, x + iw + spacing, y + mh},
+                             0);
+    x += iw + spacing;
+  }
+}
+
+void TsSkinProvider::PaintAll() {
+  if (form_ == nullptr || painting_) return;
+  const int w = form_->Width();
+  const int h = form_->Height();
+  const bool iconic = form_->WindowState() == TWindowState::wsMinimized;
+  const int sbw = SysBorderWidth();
+  const int ch = CaptionHeight();
+  const Rect r = iconic ? Rect{0, 0, kIconicWidth, ch + sbw + 1} : Rect{0, 0, w, h};
+  if (!NeedRepaint) return;
+  painting_ = true;
+  Bitmap& cache = style_.CacheBmp.Image();
+  const bool fast = IsValidSkinIndex(style_.SkinIndex) &&
+                    SkinSections[std::size_t(style_.SkinIndex)].ReservedBoolean && titleStrip_ &&
+                    titleStrip_->Width() == w && cache.Height() == h && cache.Width() == w &&
+                    !iconic && HasBorder();
+  if (fast) {
+    CopyBitmapRect(cache, {0, 0}, titleStrip_->Image(), titleStrip_->Image().BoundsRect());
+    PaintCaption(Rect{0, 0, titleStrip_->Width(), titleStrip_->Height()});
+    NeedRepaint = false;
+    painting_ = false;
+    return;
+  }
+  regionChanged_ = true;
+  style_.CacheBmp.SetSize(std::max(w, 0), std::max(h, 0));
+  if (!IsValidSkinIndex(style_.SkinIndex) || w <= 0 || h <= 0) {
+    painting_ = false;
+    return;
+  }
+  const int state = FormActive ? 1 : 0;
+  if (HasBorder())
+    PaintItem(style_.SkinIndex, style_.SkinSection, DefaultPaintInfo, cache, {0, 0}, r, state,
+              false);
+  else
+    PaintItemBG(style_.SkinIndex, style_.SkinSection, DefaultPaintInfo, cache, {0, 0}, r, state);
+  if (IsValidSkinIndex(style_.SkinIndex) &&
+      SkinSections[std::size_t(style_.SkinIndex)].ReservedBoolean && HasBorder() &&
+      (!titleStrip_ || titleStrip_->Width() != w)) {
+    titleStrip_ = std::make_unique<TBitmap>(w, std::min(ch + sbw, h));
+    CopyBitmapRect(titleStrip_->Image(), {0, 0}, cache, titleStrip_->Image().BoundsRect());
+  }
+  if (HasBorder()) {
+    if (iconic) {
+      PaintItem(GetSkinIndex("FORMTITLE"), "FORMTITLE", TsBGInfo{&style_.CacheBmp, 0, 0, true},
+                cache, {0, 0}, r, state, true);
+    } else {
+      PaintCaption(Rect{0, 0, w, std::min(ch + sbw, h)});
+    }
+  }
+  if (!iconic && HasMenu() && MenuHeight() > 0) PaintMenuLine();
+  NeedRepaint = false;
+  painting_ = false;
+}
+
+void TsSkinProvider::PaintNC(DC& dc) {
+  PaintAll();
+  Bitmap& cache = style_.CacheBmp.Image();
+  DC src(&cache);
+  const int w = cache.Width();
+  const int h = cache.Height();
+  if (form_->WindowState() == TWindowState::wsMinimized) {
+    dc.BitBlt(0, 0, kIconicWidth, CaptionHeight() + SysBorderWidth() + 1, src, 0, 0);
+    return;
+  }
+  const Point o = ClientOrigin();
+  const int side = SysBorderHeight() + form_->BorderWidth();
+  const int bottom = SysBorderWidth() + form_->BorderWidth();
+  dc.BitBlt(0, 0, w, o.Y, src, 0, 0);
+  dc.BitBlt(0, o.Y, side, h - o.Y, src, 0, o.Y);
+  dc.BitBlt(0, h - bottom, w, bottom, src, 0, h - bottom);
+  dc.BitBlt(w - side, o.Y, side, h - o.Y, src, w - side, o.Y);
+}
+
+// ---- Region --------------------------------------------------------------------------------
+
+void TsSkinProvider::RebuildCutRects() {
+  regionChanged_ = false;
+  cutRects_.clear();
+  if (!HasBorder()) return;
+  const int titleIndex = GetSkinIndex("FORMTITLE");
+  const Bitmap* mask = MaskImage(GetMaskIndex(titleIndex, "FORMTITLE", "BORDERSMASK"));
+  if (mask == nullptr) return;
+  const bool iconic = form_->WindowState() == TWindowState::wsMinimized;
+  MaskToRegion(cutRects_, *mask, iconic ? kIconicWidth : form_->Width());
+}
+
+void TsSkinProvider::UpdateRegion() {
+  regionSet_ = true;
+  if (!form_->HandleAllocated()) return;
+  if (cutRects_.empty() || (cutRects_.size() == 1 && cutRects_[0].IsEmpty())) {
+    Region none;
+    if (GetWindowRgn(form_->Handle(), none) != NULLREGION)
+      SetWindowRgn(form_->Handle(), std::nullopt, true);
+    return;
+  }
+  Region region(Rect{0, 0, form_->Width(), form_->Height()});
+  for (const Rect& cut : cutRects_)
+    if (!cut.IsEmpty()) region = region.Subtract(Region(cut));
+  Region current;
+  if (GetWindowRgn(form_->Handle(), current) != NULLREGION && current == region) return;
+  SetWindowRgn(form_->Handle(), region, true);
+}
+
+// ---- Scroll bars ---------------------------------------------------------------------------
+
+int TsSkinProvider::ContentExtent(bool vertical) const {
+  int extent = 0;
+  for (int i = 0; i < form_->ControlCount(); ++i) {
+    TControl* c = form_->Controls(i);
+    if (c == vBar_ || c == hBar_ || c == grip_ || !c->Visible()) continue;
+    if (auto* bar = dynamic_cast<TsScrollBar*>(c); bar != nullptr && bar->LinkedOwner != nullptr)
+      continue;
+    const TAlign a = c->Align();
+    if (vertical && (a == TAlign::alNone || a == TAlign::alTop))
+      extent = std::max(extent, c->Top() + vOffset_ + c->Height());
+    if (!vertical && (a == TAlign::alNone || a == TAlign::alLeft))
+      extent = std::max(extent, c->Left() + hOffset_ + c->Width());
+  }
+  return extent + 2;
+}
+
+void TsSkinProvider::ScrollControls(bool vertical, int delta) {
+  if (delta == 0) return;
+  for (int i = 0; i < form_->ControlCount(); ++i) {
+    TControl* c = form_->Controls(i);
+    if (c == vBar_ || c == hBar_ || c == grip_) continue;
+    if (auto* bar = dynamic_cast<TsScrollBar*>(c); bar != nullptr && bar->LinkedOwner != nullptr)
+      continue;
+    if (vertical)
+      c->SetBounds(c->Left(), c->Top() - delta, c->Width(), c->Height());
+    else
+      c->SetBounds(c->Left() - delta, c->Top(), c->Width(), c->Height());
+    SendRefreshMessage(c, true);
+    if (dynamic_cast<TWinControl*>(c) != nullptr) c->Invalidate();
+  }
+  (vertical ? vOffset_ : hOffset_) += delta;
+  form_->Invalidate();
+}
+
+void TsSkinProvider::UpdateFormScrollBars() {
+  if (form_ == nullptr || HasState(csDesigning) || form_->HasState(csDestroying) ||
+      form_->HasState(csLoading))
+    return;
+  const bool can = Acting() && form_->Visible() && IsValidSkinIndex(style_.SkinIndex);
+  const Rect client = form_->ClientRect();
+  const int thickV = GetSystemMetrics(SM_CXVSCROLL);
+  const int thickH = GetSystemMetrics(SM_CYHSCROLL);
+  bool showV = false, showH = false;
+  int rangeV = 0, rangeH = 0;
+  // Each bar's presence takes room from the other direction: settle in two passes.
+  for (int pass = 0; pass < 2; ++pass) {
+    const int pageV = client.Height() - (showH ? thickH : 0) - 4;
+    const int pageH = client.Width() - (showV ? thickV : 0) - 4;
+    rangeV = std::max(form_->VertScrollBar().Range(), ContentExtent(true) + (showH ? thickH : 0));
+    rangeH = std::max(form_->HorzScrollBar().Range(), ContentExtent(false) + (showV ? thickV : 0));
+    showV = can && form_->VertScrollBar().Visible() && rangeV > pageV + 4;
+    showH = can && form_->HorzScrollBar().Visible() && rangeH > pageH + 4;
+  }
+  auto apply = [&](TsScrollBar*& bar, bool show, bool vertical, int range) {
+    int& offset = vertical ? vOffset_ : hOffset_;
+    if (!show) {
+      ScrollControls(vertical, -offset);
+      delete bar;
+      bar = nullptr;
+      return;
+    }
+    if (bar == nullptr) {
+      bar = new TsScrollBar(this);
+      bar->SetTabStop(false);
+      bar->SetKind(vertical ? TScrollBarKind::sbVertical : TScrollBarKind::sbHorizontal);
+      bar->LinkedOwner = this;
+      bar->LinkedForm = form_;
+      bar->SetParent(form_);
+      bar->OnChange = [this, vertical](TComponent* sender, int) {
+        auto* b = static_cast<TsScrollBar*>(sender);
+        ScrollControls(vertical, b->Position() - (vertical ? vOffset_ : hOffset_));
+      };
+    }
+    const int page = (vertical ? client.Height() - (showH ? thickH : 0)
+                               : client.Width() - (showV ? thickV : 0)) -
+                     4;
+    const int span = std::max(range - page, 1);
+    bar->SmallChange = (vertical ? form_->VertScrollBar() : form_->HorzScrollBar()).Increment();
+    bar->LargeChange = kLargeChange;
+    bar->SetPageSize(std::max(page, 0));
+    bar->SetParams(std::min(offset, span), 0, span);
+    if (vertical)
+      bar->SetBounds(client.Width() - thickV, 0, thickV, client.Height() - (showH ? thickH : 0));
+    else
+      bar->SetBounds(0, client.Height() - thickH, client.Width() - (showV ? thickV : 0), thickH);
+    bar->BringToFront();
+  };
+  apply(vBar_, showV, true, rangeV);
+  apply(hBar_, showH, false, rangeH);
+  if (showV && showH) {
+    if (grip_ == nullptr && GripFactory) grip_ = GripFactory(*this, *form_);
+    if (grip_ != nullptr)
+      grip_->SetBounds(client.Width() - thickV, client.Height() - thickH, thickV, thickH);
+  } else if (grip_ != nullptr) {
+    delete grip_;
+    grip_ = nullptr;
+  }
+}
+
+// ---- Messages ------------------------------------------------------------------------------
+
+void TsSkinProvider::CaptionMaybeChanged(std::string& copy) {
+  if (form_->Caption() == copy) return;
+  copy = form_->Caption();
+  RepaintFrame();
+}
+
+void TsSkinProvider::RepaintFrame() {
+  NeedRepaint = true;
+  if (form_->HandleAllocated() && form_->Visible()) SendMessage(form_->Handle(), WM_NCPAINT, 0, 0);
+}
+
+void TsSkinProvider::MinimizeForm() {
+  if (Application()->MainForm() == form_)
+    Application()->Minimize();
+  else
+    form_->SetWindowState(TWindowState::wsMinimized);
+}
+
+void TsSkinProvider::ShowSystemMenu(Point screen) {
+  systemMenu_->UpdateItems();
+  systemMenu_->Popup(screen.X, screen.Y);
+}
+
+LRESULT TsSkinProvider::NewWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
+                                   const WndProc& inherited) {
+  switch (msg) {
+    case SKM_NEWSKIN:
+      if (!PassesGroupFilter(TMessage{msg, wParam, lParam, 0}, 0)) break;
+      SkinChanged(SkinData.Active);
+      break;
+    case SKM_REMOVESKIN:
+      if (!PassesGroupFilter(TMessage{msg, wParam, lParam, 0}, 0)) break;
+      SkinChanged(false);
+      break;
+    case WM_NCDESTROY:
+      hookId_ = 0;  // the chain goes with the window
+      hookedHandle_ = 0;
+      return inherited(hwnd, msg, wParam, lParam);
+    default:
+      break;
+  }
+  if (!Acting()) return inherited(hwnd, msg, wParam, lParam);
+  return Acted(hwnd, msg, wParam, lParam, inherited);
+}
+
+LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
+                              const WndProc& inherited) {
+  auto pass = [&] { return inherited(hwnd, msg, wParam, lParam); };
+  const bool creating = (form_->ControlState() & csCreating) != 0;
+  if (TaskbarCreatedMessage != 0 && msg == TaskbarCreatedMessage) return 0;
+  switch (msg) {
+    case WM_NCCALCSIZE: {
+      if (wParam == 0 || lParam == 0) return pass();
+      auto* params = reinterpret_cast<NCCALCSIZE_PARAMS*>(lParam);
+      const Point o = ClientOrigin();
+      const int side = SysBorderHeight() + form_->BorderWidth();
+      const int bottom = SysBorderWidth() + form_->BorderWidth();
+      Rect& r = params->rgrc[0];
+      r = Rect{r.Left + o.X, r.Top + o.Y, std::max(r.Left + o.X, r.Right - side),
+               std::max(r.Top + o.Y, r.Bottom - bottom)};
+      return 0;
+    }
+    case WM_SIZE: {
+      const LRESULT result = pass();
+      UpdateFormScrollBars();
+      return result;
+    }
+    case WM_ACTIVATE: {
+      // The form's own activation handling (its focus) stays.
+      const LRESULT result = pass();
+      if (creating) return result;
+      if (!scrollBarsReady_) {
+        UpdateFormScrollBars();
+        scrollBarsReady_ = true;
+      }
+      NeedRepaint = true;
+      if (HasBorder()) {
+        RepaintFrame();
+        TMessage refresh{SKM_REFRESH, 0, 1, 0};
+        BroadcastToControl(form_, refresh);
+      }
+      UpdateFormScrollBars();
+      return result;
+    }
+    case WM_SETTEXT: {
+      const LRESULT result = pass();
+      captionCopy1_ = captionCopy2_ = form_->Caption();
+      RepaintFrame();
+      return result;
+    }
+    case WM_GETTEXT: {
+      const LRESULT result = pass();
+      CaptionMaybeChanged(captionCopy2_);
+      return result;
+    }
+    case WM_SETCURSOR: {
+      const LRESULT result = pass();
+      CaptionMaybeChanged(captionCopy1_);
+      return result;
+    }
+    case WM_PAINT: {
+      if (form_->Visible()) {
+        PAINTSTRUCT ps;
+        DC* dc = BeginPaint(hwnd, ps);
+        PaintAll();
+        if (dc != nullptr) {
+          const Point o = ClientOrigin();
+          Bitmap& cache = style_.CacheBmp.Image();
+          DC src(&cache);
+          Rect client;
+          (void)GetClientRect(hwnd, client);
+          dc->BitBlt(0, 0, client.Width(), client.Height(), src, o.X, o.Y);
+          // The form's graphic controls on top of the background.
+          inherited(hwnd, WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
+        }
+        EndPaint(hwnd, ps);
+      }
+      NeedRepaint = false;
+      return 1;
+    }
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_GETMINMAXINFO: {
+      if (auto* info = reinterpret_cast<MINMAXINFO*>(lParam)) {
+        Rect work;
+        SystemParametersInfo(SPI_GETWORKAREA, 0, &work, 0);
+        info->ptMaxTrackSize = {work.Width() + 6, work.Height() + 6};
+      }
+      return pass();
+    }
+    case WM_WINDOWPOSCHANGED:
+    case WM_EXITSIZEMOVE: {
+      const LRESULT result = pass();
+      const Bitmap& cache = style_.CacheBmp.Image();
+      if (cache.Width() != form_->Width() || cache.Height() != form_->Height()) {
+        if (!creating) NeedRepaint = true;
+        regionChanged_ = true;
+        regionSet_ = false;
+        form_->Invalidate();
+        if (form_->Visible()) SendMessage(hwnd, WM_NCPAINT, 0, 0);
+        for (int i = 0; i < form_->ControlCount(); ++i)
+          if (dynamic_cast<TWinControl*>(form_->Controls(i)) != nullptr)
+            form_->Controls(i)->Perform(SKM_UPDATETRANSPARENT, 0, 0);
+      }
+      return result;
+    }
+    case WM_SIZING: {
+      const LRESULT result = pass();
+      const Bitmap& cache = style_.CacheBmp.Image();
+      if (!creating && (cache.Width() != form_->Width() || cache.Height() != form_->Height()))
+        NeedRepaint = true;
+      return result;
+    }
+    case WM_NCHITTEST: {
+      if (!HasBorder()) return pass();
+      const int hit = HitTest(WindowPoint(LParamPoint(lParam)));
+      if (hit == HTNOWHERE || hit == HTCAPTION) {
+        SetHotButton(0);
+        if (hit == HTCAPTION && form_->WindowState() == TWindowState::wsMaximized) return hit;
+        return pass();
+      }
+      return hit;
+    }
+    case WM_NCPAINT: {
+      if (form_->Visible() && !form_->HasState(csLoading)) {
+        PaintAll();
+        if (regionChanged_) {
+          RebuildCutRects();
+          regionSet_ = false;
+        }
+        if (!regionSet_) UpdateRegion();
+        if (DC* dc = GetWindowDC(hwnd)) {
+          const int saved = dc->SaveDC();
+          PaintNC(*dc);
+          dc->RestoreDC(saved);
+          ReleaseDC(hwnd, dc);
+        }
+      }
+      return 1;
+    }
+    case WM_NCACTIVATE: {
+      const LRESULT result = pass();
+      if (creating) return result;
+      if (!scrollBarsReady_) {
+        UpdateFormScrollBars();
+        scrollBarsReady_ = true;
+      }
+      if (HasBorder() && FormActive != (wParam != 0)) {
+        FormActive = wParam != 0;
+        NeedRepaint = true;
+      }
+      RepaintFrame();
+      return result;
+    }
+    case WM_NCLBUTTONDOWN: {
+      const int code = static_cast<int>(wParam);
+      switch (code) {
+        case HTSYSMENU: {
+          SetHotButton(0);
+          Rect wr;
+          (void)GetWindowRect(hwnd, wr);
+          ShowSystemMenu({wr.Left + SysBorderHeight(),
+                          wr.Top + SysBorderWidth() + GetSystemMetrics(SM_CYSMICON)});
+          return 1;
+        }
+        case HTMINBUTTON:
+        case HTMAXBUTTON:
+        case HTCLOSE:
+        case HTHELP:
+        case HTMDICLOSE:
+        case HTMDIRESTORE:
+        case HTMDIMINIMIZE:
+          SetPressedButton(code);
+          return 1;
+        default:
+          if (form_->WindowState() == TWindowState::wsMinimized) {
+            SendMessage(hwnd, WM_SYSCOMMAND, SC_MOVE + 2, lParam);
+            return 1;
+          }
+          SetHotButton(0);
+          if (form_->WindowState() == TWindowState::wsMaximized &&
+              WindowPoint(LParamPoint(lParam)).Y <= SysBorderWidth() + CaptionHeight())
+            return 1;
+          return pass();
+      }
+    }
+    case WM_LBUTTONUP: {
+      // A release in the client area only lets a pressed caption button go.
+      if (hotButton_ != 0) SetHotButton(0);
+      return pass();
+    }
+    case WM_NCLBUTTONUP: {
+      const int code = static_cast<int>(wParam);
+      const bool wasPressed = hotButton_ == code && Button(code).State == 2;
+      switch (code) {
+        case HTHELP:
+          SetHotButton(0);
+          if (wasPressed) SendMessage(hwnd, WM_SYSCOMMAND, SC_CONTEXTHELP, 0);
+          systemMenu_->UpdateItems();
+          return 1;
+        case HTMINBUTTON:
+          SetHotButton(0);
+          if (wasPressed) {
+            MinimizeForm();
+            systemMenu_->UpdateItems();
+            NeedRepaint = true;
+            form_->Invalidate();
+            if (form_->Visible()) SendMessage(hwnd, WM_NCPAINT, 0, 0);
+          }
+          return 1;
+        case HTMAXBUTTON:
+          SetHotButton(0);
+          if (wasPressed) {
+            SendMessage(
+                hwnd, WM_SYSCOMMAND,
+                form_->WindowState() == TWindowState::wsMaximized ? SC_RESTORE : SC_MAXIMIZE, 0);
+            NeedRepaint = true;
+            systemMenu_->UpdateItems();
+            RepaintFrame();
+          }
+          return 1;
+        case HTCLOSE:
+          buttons_[kClose].State = 0;
+          hotButton_ = 0;
+          if (wasPressed) SendMessage(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+          return 1;
+        case HTMDICLOSE:
+        case HTMDIRESTORE:
+        case HTMDIMINIMIZE:
+          SetHotButton(0);  // forms here have no MDI children
+          return 1;
+        default:
+          if (form_->WindowState() != TWindowState::wsMinimized) return pass();
+          return 1;
+      }
+    }
+    case WM_NCLBUTTONDBLCLK:
+      if (wParam == HTCAPTION && (systemMenu_->EnabledMax() || systemMenu_->EnabledRestore()) &&
+          systemMenu_->VisibleMax()) {
+        if (form_->WindowState() != TWindowState::wsMaximized)
+          SendMessage(hwnd, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+        else
+          form_->SetWindowState(TWindowState::wsNormal);
+        systemMenu_->UpdateItems();
+      } else if (wParam == HTSYSMENU) {
+        form_->Close();
+      }
+      return 1;
+    case WM_NCRBUTTONDOWN:
+      if (wParam == HTCAPTION || wParam == HTSYSMENU) return 1;
+      pass();
+      return 1;
+    case WM_NCRBUTTONUP:
+      if (wParam == HTCAPTION || wParam == HTSYSMENU) {
+        SetHotButton(0);
+        ShowSystemMenu(LParamPoint(lParam));
+      }
+      return 1;
+    case WM_COMMAND: {
+      const unsigned high = HIWORD(wParam);
+      if (high == 0x400) return 0;
+      const LRESULT result = pass();
+      if (high == 0x300) RepaintFrame();
+      return result;
+    }
+    case WM_MOUSELEAVE:
+    case WM_NCMOUSELEAVE:
+    case CM_MOUSELEAVE:
+      SetHotButton(0);
+      return pass();
+    case SKM_GETPROVIDER:
+      return reinterpret_cast<LRESULT>(this);
+    case SKM_REPAINT:
+      if (!form_->HasState(csLoading)) {
+        NeedRepaint = true;
+        titleStrip_.reset();
+        form_->Invalidate();
+        if (form_->Visible()) SendMessage(hwnd, WM_NCPAINT, 0, 0);
+      }
+      return pass();
+    case SKM_GETBGINFO:
+      if (!form_->HasState(csLoading)) {
+        PaintAll();
+        const Point o = ClientOrigin();
+        ParentBGInfo = TsBGInfo{&style_.CacheBmp, o.X, o.Y, true};
+      }
+      return 0;
+    default:
+      return pass();
+  }
+}
+
+TsSkinProvider* GetSkinProvider(TControl* control) {
+  TComponent* c = control;
+  while (c != nullptr && dynamic_cast<TCustomForm*>(c) == nullptr) c = c->Owner();
+  auto* form = static_cast<TCustomForm*>(c);
+  if (form == nullptr) return nullptr;
+  return reinterpret_cast<TsSkinProvider*>(SendMessage(form->Handle(), SKM_GETPROVIDER, 0, 0));
+}
+
+}  // namespace qv

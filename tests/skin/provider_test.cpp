@@ -1,0 +1,589 @@
+// The form provider and the skinned scroll bar on the headless back end: frame geometry,
+// caption buttons, hit testing, the system menu, the window region, the scroll bar's parts,
+// repeat timers and range check, and goldens of a bordered form and a scroll bar.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "platform/classlib/extctrls.h"
+#include "platform/gfx/bmp_codec.h"
+#include "platform/msg/message_queue.h"
+#include "platform/ui/window_system.h"
+#include "skin/sbordermasks.h"
+#include "skin/spaintutils.h"
+#include "skin/sscrollbar.h"
+#include "skin/sskinprovider.h"
+#include "tests/skin/paint_test_util.h"
+#include "tests/skin/provider_fixture.h"
+#include "tests/skin/skin_fixture.h"
+
+namespace qv {
+namespace {
+
+using namespace std::chrono_literals;
+using test::kCloseGlyph;
+using test::kFormColor;
+using test::kMinGlyph;
+using test::kNormGlyph;
+using test::kTitleActive;
+using test::kTitleInactive;
+using test::Through;
+
+class ProviderTest : public test::SkinTest {
+ protected:
+  void SetUp() override {
+    SkinTest::SetUp();
+    WriteSkin("P", true);
+    manager->SetSkinName("P");
+    ASSERT_TRUE(SkinData.Active);
+  }
+
+  void WriteSkin(const std::string& skin, bool glyphs) {
+    test::WriteProviderSkin(Folder(skin), glyphs);
+  }
+
+  TsSkinProvider* MakeProvided(TFormBorderStyle style, TBorderIcons icons, int w = 200,
+                               int h = 120) {
+    bordered = Create<TForm>(Application());
+    bordered->SetBorderStyle(style);
+    bordered->SetBounds(100, 100, w, h);
+    bordered->SetCaption("Form");
+    auto* p = Create<TsSkinProvider>(bordered);
+    p->SetBorderIcons(icons);
+    p->AfterConstruction();
+    bordered->AfterConstruction();
+    bordered->Show();
+    Pump();
+    return p;
+  }
+  Point Screen(Point window) {
+    Rect r;
+    EXPECT_TRUE(GetWindowRect(bordered->Handle(), r));
+    return {r.Left + window.X, r.Top + window.Y};
+  }
+  LRESULT HitAt(Point window) {
+    const Point s = Screen(window);
+    return SendMessage(bordered->Handle(), WM_NCHITTEST, 0,
+                       LPARAM(std::uint16_t(s.X) | (std::uint32_t(std::uint16_t(s.Y)) << 16)));
+  }
+  void ClickAt(Point window) {
+    const Point s = Screen(window);
+    headless->InjectMouseMove(s);
+    headless->InjectButton(s, MouseButton::Left, true);
+    Pump();
+    headless->InjectButton(s, MouseButton::Left, false);
+    Pump();
+  }
+  static Point Centre(const Rect& r) { return {(r.Left + r.Right) / 2, (r.Top + r.Bottom) / 2}; }
+
+  TForm* bordered = nullptr;
+};
+
+TEST_F(ProviderTest, FrameBandsFollowTheBorderStyle) {
+  // Window 200 x 120: the client area the provider asks for with WM_NCCALCSIZE.
+  struct Case {
+    TFormBorderStyle style;
+    Rect client;  // in window coordinates
+  };
+  for (const Case& c : {Case{TFormBorderStyle::bsNone, {0, 0, 200, 120}},
+                        Case{TFormBorderStyle::bsSingle, {3, 23, 197, 117}},
+                        Case{TFormBorderStyle::bsSizeable, {4, 24, 196, 116}},
+                        Case{TFormBorderStyle::bsDialog, {3, 23, 197, 117}},
+                        Case{TFormBorderStyle::bsToolWindow, {3, 19, 197, 116}},
+                        Case{TFormBorderStyle::bsSizeToolWin, {4, 20, 196, 116}}}) {
+    TsSkinProvider* p = MakeProvided(c.style, biSystemMenu);
+    Rect client;
+    ASSERT_TRUE(GetClientRect(bordered->Handle(), client));
+    Point origin{0, 0};
+    ASSERT_TRUE(ClientToScreen(bordered->Handle(), origin));
+    const Point at = Screen({0, 0});
+    EXPECT_EQ(client.Offset(origin.X - at.X, origin.Y - at.Y), c.client) << int(c.style);
+    EXPECT_EQ(p->ClientOrigin(), (Point{c.client.Left, c.client.Top})) << int(c.style);
+    delete bordered;
+  }
+}
+
+TEST_F(ProviderTest, BorderlessFormPassesHitTestsAndPaintsTheFormSectionOnly) {
+  TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsNone, 0, 120, 80);
+  EXPECT_EQ(HitAt({60, 40}), HTCLIENT);
+  EXPECT_EQ(SendMessage(bordered->Handle(), WM_ERASEBKGND, 0, 0), 1);
+  const Bitmap shot = SnapshotWindow(bordered->Handle());
+  // No title and no border mask: the FORM colour to the very edge.
+  for (Point q : {Point{0, 0}, Point{119, 79}, Point{60, 5}, Point{2, 40}})
+    EXPECT_EQ(shot.Pixel(q.X, q.Y), kFormColor) << q.X << "," << q.Y;
+  EXPECT_EQ(SendMessage(bordered->Handle(), SKM_GETPROVIDER, 0, 0), LRESULT(p));
+  Region region;
+  EXPECT_EQ(GetWindowRgn(bordered->Handle(), region), NULLREGION);
+}
+
+TEST_F(ProviderTest, ProviderReadWithStoredFormDataTakesOverOnLoaded) {
+  bordered = Create<TForm>(Application());
+  TsSkinProvider* p = nullptr;
+  ReadFormData(bordered, [&] {
+    bordered->SetBorderStyle(TFormBorderStyle::bsSingle);
+    bordered->SetBounds(100, 100, 200, 120);
+    p = Create<TsSkinProvider>(bordered);
+    p->BeginLoading();
+  });
+  EXPECT_EQ(SendMessage(bordered->Handle(), SKM_GETPROVIDER, 0, 0), LRESULT(p));
+  EXPECT_EQ(p->SystemMenu().Items()->Items(0)->Caption(), "Available skins");
+}
+
+TEST_F(ProviderTest, BorderlessFormWithMenuGetsTheMenuLineOnly) {
+  bordered = Create<TForm>(Application());
+  bordered->SetBorderStyle(TFormBorderStyle::bsNone);
+  bordered->SetBounds(100, 100, 160, 80);
+  auto* menu = Create<TMainMenu>(bordered);
+  std::vector<Rect> drawn;
+  for (const char* caption : {"File", "Edit"}) {
+    auto* item = Create<TMenuItem>(bordered);
+    item->SetCaption(caption);
+    item->OnMeasureItem = [](TComponent*, TCanvas&, int& w, int& h) {
+      w = 30;
+      h = 18;
+    };
+    item->OnAdvancedDrawItem = [&](TComponent*, TCanvas&, const Rect& r, TOwnerDrawState) {
+      drawn.push_back(r);
+    };
+    menu->Items()->Add(item);
+  }
+  bordered->SetMenu(menu);
+  auto* p = Create<TsSkinProvider>(bordered);
+  p->AfterConstruction();
+  bordered->AfterConstruction();
+  bordered->Show();
+  Pump();
+  // One line of SM_CYMENU - 1 rows and one more; items 30 + 12 wide from the left.
+  EXPECT_EQ(p->ClientOrigin(), (Point{0, 19}));
+  ASSERT_GE(drawn.size(), 2u);
+  EXPECT_EQ(drawn[0], Rect(0, 0, 42, 18));
+  EXPECT_EQ(drawn[1], Rect(42, 0, 84, 18));
+  const Bitmap shot = SnapshotWindow(bordered->Handle());
+  EXPECT_EQ(shot.Pixel(150, 5), test::kMenuLine);
+  EXPECT_EQ(shot.Pixel(150, 18), test::kMenuLine);
+  EXPECT_EQ(shot.Pixel(150, 19), kFormColor);
+}
+
+TEST_F(ProviderTest, SingleFormWithMinimizeButtonLaysOutAndMinimises) {
+  TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSingle, biSystemMenu | biMinimize);
+  // R = 200 - 3; 14 x 14 buttons, top (3 + 19 - 14) / 2 = 4.
+  EXPECT_EQ(p->Button(HTCLOSE).R, Rect(182, 4, 196, 18));
+  EXPECT_EQ(p->Button(HTMINBUTTON).R, Rect(167, 4, 181, 18));
+  EXPECT_TRUE(p->Button(HTMAXBUTTON).R.IsEmpty());
+  const Bitmap shot = SnapshotWindow(bordered->Handle());
+  EXPECT_EQ(shot.Pixel(188, 10), kCloseGlyph);
+  EXPECT_EQ(shot.Pixel(173, 10), kMinGlyph);
+  EXPECT_EQ(shot.Pixel(120, 10), Through(kTitleActive));
+
+  EXPECT_EQ(HitAt({173, 10}), HTMINBUTTON);
+  EXPECT_EQ(p->HotButton(), HTMINBUTTON);
+  EXPECT_EQ(HitAt({100, 10}), HTCAPTION);
+  EXPECT_EQ(p->HotButton(), 0);
+  EXPECT_EQ(HitAt({10, 10}), HTSYSMENU);
+  // Removal of the border icons leaves the form without the system's own buttons.
+  EXPECT_EQ(bordered->BorderIcons(), 0u);
+
+  ClickAt({173, 10});
+  EXPECT_TRUE(IsIconic(bordered->Handle()));
+  EXPECT_EQ(bordered->WindowState(), TWindowState::wsMinimized);
+}
+
+TEST_F(ProviderTest, MaximisedFormShowsRestoreGlyphAndIsTransparentAtTheEdge) {
+  TsSkinProvider* p =
+      MakeProvided(TFormBorderStyle::bsSizeable, biSystemMenu | biMinimize | biMaximize);
+  EXPECT_FALSE(p->Button(HTMAXBUTTON).R.IsEmpty());
+  // The frame's edges size the window as the window system has them.
+  EXPECT_EQ(HitAt({1, 60}), HTLEFT);
+  EXPECT_EQ(HitAt({199, 119}), HTBOTTOMRIGHT);
+  EXPECT_EQ(HitAt({100, 60}), HTCLIENT);
+  ClickAt(Centre(p->Button(HTMAXBUTTON).R));
+  ASSERT_EQ(bordered->WindowState(), TWindowState::wsMaximized);
+  Pump();
+  const Rect max = p->Button(HTMAXBUTTON).R;
+  const Bitmap shot = SnapshotWindow(bordered->Handle());
+  EXPECT_EQ(shot.Pixel(max.Left + 7, max.Top + 7), kNormGlyph);
+  const int w = bordered->Width();
+  EXPECT_EQ(HitAt({1, 100}), HTTRANSPARENT);
+  EXPECT_EQ(HitAt({w - 2, 100}), HTTRANSPARENT);
+  EXPECT_EQ(HitAt({w / 2, 10}), HTCAPTION);
+  // A press on the title does not start a move.
+  const Point s = Screen({w / 2, 10});
+  EXPECT_EQ(SendMessage(bordered->Handle(), WM_NCLBUTTONDOWN, HTCAPTION,
+                        LPARAM(std::uint16_t(s.X) | (std::uint32_t(std::uint16_t(s.Y)) << 16))),
+            1);
+  // The restore glyph's button restores.
+  ClickAt(Centre(p->Button(HTMAXBUTTON).R));
+  EXPECT_EQ(bordered->WindowState(), TWindowState::wsNormal);
+}
+
+TEST_F(ProviderTest, IconicRegionIsCutFor160PixelsAndCloseButtonCloses) {
+  TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSizeable, biSystemMenu | biMinimize);
+  // Title's top corners cut from the region: one pixel at each end of the first row.
+  EXPECT_EQ(p->CutRects(), (std::vector<Rect>{{0, 0, 1, 1}, {199, 0, 200, 1}}));
+  Region region;
+  ASSERT_NE(GetWindowRgn(bordered->Handle(), region), NULLREGION);
+  EXPECT_FALSE(region.Contains({0, 0}));
+  EXPECT_TRUE(region.Contains({1, 0}));
+  bordered->SetWindowState(TWindowState::wsMinimized);
+  Pump();
+  SendMessage(bordered->Handle(), WM_NCPAINT, 0, 0);
+  EXPECT_EQ(p->CutRects(), (std::vector<Rect>{{0, 0, 1, 1}, {159, 0, 160, 1}}));
+  bordered->SetWindowState(TWindowState::wsNormal);
+  Pump();
+  bool closed = false;
+  bordered->OnClose = [&](TComponent*, TCloseAction& action) {
+    closed = true;
+    action = TCloseAction::caHide;
+  };
+  ClickAt(Centre(p->Button(HTCLOSE).R));
+  Pump();
+  EXPECT_TRUE(closed);
+}
+
+TEST_F(ProviderTest, SkinWithoutGlyphsShowsNoButtons) {
+  WriteSkin("Bare", false);
+  manager->SetSkinName("Bare");
+  TsSkinProvider* p =
+      MakeProvided(TFormBorderStyle::bsSizeable, biSystemMenu | biMinimize | biMaximize);
+  for (int code : {HTCLOSE, HTMAXBUTTON, HTMINBUTTON, HTHELP})
+    EXPECT_TRUE(p->Button(code).R.IsEmpty()) << code;
+  EXPECT_EQ(HitAt({190, 12}), HTCAPTION);
+  EXPECT_EQ(SnapshotWindow(bordered->Handle()).Pixel(150, 12), Through(kTitleActive));
+}
+
+TEST_F(ProviderTest, SystemMenuItemsFollowTheBorderStyle) {
+  struct Case {
+    TFormBorderStyle style;
+    const char* visible;  // Restore Move Size Minimize Maximize Close
+  };
+  for (const Case& c :
+       {Case{TFormBorderStyle::bsDialog, "010001"}, Case{TFormBorderStyle::bsSizeable, "111111"},
+        Case{TFormBorderStyle::bsSingle, "111101"}, Case{TFormBorderStyle::bsSizeToolWin, "011001"},
+        Case{TFormBorderStyle::bsToolWindow, "010001"}}) {
+    TsSkinProvider* p = MakeProvided(c.style, biSystemMenu | biMinimize | biMaximize);
+    TsSystemMenu& m = p->SystemMenu();
+    m.UpdateItems();
+    std::string got;
+    for (TMenuItem* i :
+         {m.ItemRestore, m.ItemMove, m.Itemsize, m.ItemMinimize, m.ItemMaximize, m.ItemClose})
+      got += i->Visible() ? '1' : '0';
+    EXPECT_EQ(got, c.visible) << int(c.style);
+    EXPECT_FALSE(m.ItemRestore->Enabled());  // a normal form has nothing to restore
+    delete bordered;
+  }
+}
+
+TEST_F(ProviderTest, AvailableSkinsSubmenuSwitchesTheSkin) {
+  TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSingle, biSystemMenu);
+  p->SystemMenu().MakeSkinItems();
+  TMenuItem* first = p->SystemMenu().Items()->Items(0);
+  ASSERT_EQ(first->Caption(), "Available skins");
+  ASSERT_EQ(first->Count(), 1);  // the folder "P"
+  EXPECT_EQ(first->Items(0)->Name(), "SkinSelectItem0");
+  manager->SetSkinName("");
+  first->Items(0)->Click();
+  EXPECT_EQ(manager->SkinName(), "P");
+
+  // A manager with no skins to list: no submenu.
+  delete bordered;
+  manager->SetSkinDirectory(skins.path() + "/none");
+  TsSkinProvider* q = MakeProvided(TFormBorderStyle::bsSingle, biSystemMenu);
+  q->SystemMenu().MakeSkinItems();
+  EXPECT_EQ(q->SystemMenu().Items()->Items(0)->Caption(), "Restore");
+}
+
+TEST_F(ProviderTest, CaptionChangeRepaintsTheTitle) {
+  MakeProvided(TFormBorderStyle::bsSingle, biSystemMenu);
+  const Bitmap before = SnapshotWindow(bordered->Handle());
+  bordered->SetCaption("Another caption that is long enough to be cut short");
+  Pump();
+  const Bitmap after = SnapshotWindow(bordered->Handle());
+  EXPECT_FALSE(test::SamePixels(before, after));
+}
+
+TEST_F(ProviderTest, FormScrollBarsFollowTheControls) {
+  TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSizeable, biSystemMenu, 200, 150);
+  auto* far = Create<TPanel>(bordered);
+  far->SetParent(bordered);
+  far->SetBounds(10, 300, 50, 20);
+  p->UpdateFormScrollBars();
+  ASSERT_NE(p->VertBar(), nullptr);
+  EXPECT_EQ(p->HorzBar(), nullptr);
+  EXPECT_EQ(p->VertBar()->Left(), bordered->ClientWidth() - 16);
+  p->VertBar()->SetPosition(100);
+  EXPECT_EQ(far->Top(), 200);
+  // Disabled while its form is enabled: no thumb, the whole bar in the disabled look.
+  TsScrollBar* v = p->VertBar();
+  const int mid = v->Height() / 2;
+  v->SetEnabled(false);
+  const Bitmap off = v->RenderSkinned();
+  EXPECT_EQ(off.Pixel(8, mid), off.Pixel(8, 20));  // track where the thumb would be
+  v->SetEnabled(true);
+  const Bitmap on = v->RenderSkinned();
+  const Rect thumb = v->PartRect(sbpThumb);
+  EXPECT_NE(on.Pixel(8, thumb.Top), on.Pixel(8, thumb.Top - 10));
+  EXPECT_NE(on.Pixel(3, 3), off.Pixel(3, 3));  // the button, faded when disabled
+  // Both directions: the bars leave the corner to the grip.
+  SetGripFactory([](TsSkinProvider& provider, TCustomForm& f) -> TControl* {
+    auto* grip = Create<TPanel>(&provider);
+    grip->SetParent(&f);
+    return grip;
+  });
+  far->SetBounds(400, 200, 50, 20);
+  p->UpdateFormScrollBars();
+  ASSERT_NE(p->HorzBar(), nullptr);
+  const int cw = bordered->ClientWidth(), ch = bordered->ClientHeight();
+  EXPECT_EQ(p->VertBar()->BoundsRect(), Rect(cw - 16, 0, cw, ch - 16));
+  EXPECT_EQ(p->HorzBar()->BoundsRect(), Rect(0, ch - 16, cw - 16, ch));
+  EXPECT_NE(bordered->ControlAtPos({cw - 8, ch - 8}, true), nullptr);
+  SetGripFactory(nullptr);
+  far->SetBounds(10, -80, 50, 20);  // fits again: the bar goes and the offset is undone
+  p->UpdateFormScrollBars();
+  EXPECT_EQ(p->VertBar(), nullptr);
+  EXPECT_EQ(p->HorzBar(), nullptr);
+  EXPECT_EQ(far->Top(), 20);
+  EXPECT_EQ(far->Left(), 10);
+}
+
+TEST_F(ProviderTest, GoldenTitleBarActiveInactiveHotPressed) {
+  TsSkinProvider* p =
+      MakeProvided(TFormBorderStyle::bsSizeable, biSystemMenu | biMinimize | biMaximize, 180, 50);
+  std::vector<Bitmap> shots;
+  shots.push_back(SnapshotWindow(bordered->Handle()));
+  SendMessage(bordered->Handle(), WM_NCACTIVATE, 0, 0);
+  shots.push_back(SnapshotWindow(bordered->Handle()));
+  SendMessage(bordered->Handle(), WM_NCACTIVATE, 1, 0);
+  p->SetHotButton(HTCLOSE);
+  shots.push_back(SnapshotWindow(bordered->Handle()));
+  p->SetPressedButton(HTMINBUTTON);
+  shots.push_back(SnapshotWindow(bordered->Handle()));
+  Bitmap sheet(180, 4 * 50);
+  DC dst(&sheet);
+  for (int i = 0; i < 4; ++i) {
+    DC src(&shots[std::size_t(i)]);
+    dst.BitBlt(0, 50 * i, 180, 50, src, 0, 0);
+  }
+  EXPECT_EQ(shots[1].Pixel(90, 10), Through(kTitleInactive));
+  test::ExpectGolden(sheet, "provider_title");
+}
+
+TEST_F(ProviderTest, ActivationRepaintsOnlyTheTitleWhenTheSkinAsksForIt) {
+  SkinSections[std::size_t(GetSkinIndex("FORM"))].ReservedBoolean = true;
+  TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSizeable, biSystemMenu);
+  Bitmap& cache = p->Style().CacheBmp.Image();
+  ASSERT_EQ(cache.Width(), 200);
+  cache.SetPixel(50, 60, 0x00FFFF);  // a mark in the client part of the image
+  SendMessage(bordered->Handle(), WM_NCACTIVATE, 0, 0);
+  EXPECT_EQ(cache.Pixel(50, 60), 0x00FFFFu);  // only the title was painted again
+  EXPECT_EQ(cache.Pixel(120, 10), Through(kTitleInactive));
+  bordered->SetBounds(100, 100, 220, 120);  // a new size paints everything
+  Pump();
+  EXPECT_EQ(p->Style().CacheBmp.Image().Pixel(50, 60), kFormColor);
+}
+
+TEST_F(ProviderTest, SkinOffOrFreedProviderGivesTheFormItsFrameBack) {
+  const auto clientHeight = [&] {
+    Rect client;
+    EXPECT_TRUE(GetClientRect(bordered->Handle(), client));
+    return client.Height();
+  };
+  TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSizeable, biSystemMenu | biMinimize);
+  EXPECT_EQ(bordered->BorderIcons(), 0u);
+  EXPECT_EQ(clientHeight(), 120 - 24 - 4);
+  manager->SetActive(false);
+  Pump();
+  EXPECT_EQ(clientHeight(), 120 - 4 - 19 - 4);  // the window system's own bands
+  EXPECT_EQ(bordered->BorderIcons(), unsigned(biSystemMenu | biMinimize | biMaximize));
+  EXPECT_EQ(HitAt({188, 12}), HTCLOSE);  // the system's own close button
+  manager->SetActive(true);
+  Pump();
+  EXPECT_EQ(clientHeight(), 120 - 24 - 4);
+  Free(p);
+  Pump();
+  EXPECT_EQ(bordered->BorderIcons(), unsigned(biSystemMenu | biMinimize | biMaximize));
+  Region region;
+  EXPECT_EQ(GetWindowRgn(bordered->Handle(), region), NULLREGION);
+  EXPECT_EQ(clientHeight(), 120 - 4 - 19 - 4);
+}
+
+// ---- The scroll bar ------------------------------------------------------------------------
+
+class ScrollBarTest : public ProviderTest {
+ protected:
+  TsScrollBar* MakeBar(int w = 120, int h = 16) {
+    holder = MakeForm(300, 200);
+    ShowForm(holder);
+    auto* bar = Create<TsScrollBar>(holder);
+    bar->SetParent(holder);
+    bar->SetBounds(10, 10, w, h);
+    Pump();
+    return bar;
+  }
+  TForm* holder = nullptr;
+};
+
+TEST_F(ScrollBarTest, ThumbFormulasCountFromMin) {
+  TsScrollBar* bar = MakeBar(120);
+  bar->SetParams(10, 10, 110);
+  bar->SetPageSize(0);
+  EXPECT_EQ(bar->ThumbLength(), 14);
+  EXPECT_EQ(bar->ThumbCentre(), 16 + 7);  // at Min the thumb touches the first button
+  bar->SetPosition(110);
+  EXPECT_EQ(bar->ThumbCentre(), 120 - 16 - 7);
+  EXPECT_EQ(bar->PositionAt(23), 10);
+  EXPECT_EQ(bar->PositionAt(97), 110);
+  bar->SetPageSize(44);  // 88 x 44 / (110 + 44 - 10) = 26.9
+  EXPECT_EQ(bar->ThumbLength(), 27);
+  bar->SetPageSize(-1);
+  EXPECT_EQ(bar->PageSize(), 44);
+  bar->SetBounds(10, 10, 40, 16);  // the thumb fills the track: every point is Min
+  EXPECT_EQ(bar->PositionAt(20), 10);
+}
+
+TEST_F(ScrollBarTest, PressingTheFirstButtonAtMinDoesNotRepeat) {
+  TsScrollBar* bar = MakeBar();
+  bar->SetParams(0, 0, 100);
+  Press(bar, {5, 8});
+  EXPECT_EQ(bar->PartState(sbpFirstButton), 2);
+  EXPECT_EQ(bar->PartState(sbpSecondButton), 0);
+  EXPECT_EQ(bar->PartState(sbpThumb), 0);
+  EXPECT_EQ(bar->PartState(sbpTrackBefore), 1);
+  EXPECT_EQ(bar->PartState(sbpTrackAfter), 1);
+  EXPECT_FALSE(bar->Repeating());
+  headless->Clock()->Advance(500ms);
+  Pump();
+  EXPECT_EQ(bar->Position(), 0);
+  Release(bar, {5, 8});
+}
+
+TEST_F(ScrollBarTest, ButtonRepeatsEvery100Milliseconds) {
+  TsScrollBar* bar = MakeBar();
+  bar->SetParams(50, 0, 100);
+  std::vector<int> changes;
+  bar->OnChange = [&](TComponent*, int old) { changes.push_back(old); };
+  Press(bar, {115, 8});
+  EXPECT_EQ(bar->Position(), 51);
+  headless->Clock()->Advance(99ms);
+  Pump();
+  EXPECT_EQ(bar->Position(), 51);
+  headless->Clock()->Advance(1ms);
+  Pump();
+  EXPECT_EQ(bar->Position(), 52);
+  for (int i = 0; i < 3; ++i) {
+    headless->Clock()->Advance(100ms);
+    Pump();
+  }
+  EXPECT_EQ(bar->Position(), 55);
+  Release(bar, {115, 8});
+  EXPECT_FALSE(bar->Repeating());
+  headless->Clock()->Advance(300ms);
+  Pump();
+  EXPECT_EQ(bar->Position(), 55);
+  EXPECT_EQ(changes, (std::vector<int>{50, 51, 52, 53, 54}));
+}
+
+TEST_F(ScrollBarTest, DraggingTheThumbClampsAtTheEnds) {
+  // Smooth bars report every move; others report once, on release, from where the drag began.
+  for (const bool smooth : {true, false}) {
+    TsScrollBar* bar = MakeBar();
+    bar->Smooth = smooth;
+    bar->SetParams(50, 0, 100);
+    std::vector<int> changes;
+    bar->OnChange = [&](TComponent*, int old) { changes.push_back(old); };
+    Press(bar, Centre(bar->PartRect(sbpThumb)));
+    EXPECT_EQ(bar->PartState(sbpThumb), 2);
+    MoveTo(bar, {400, 8});
+    EXPECT_EQ(bar->Position(), 100);
+    MoveTo(bar, {-300, 8});
+    EXPECT_EQ(bar->Position(), 0);
+    Release(bar, {-300, 8});
+    EXPECT_EQ(bar->Position(), 0);
+    EXPECT_EQ(bar->PartState(sbpThumb), 0);
+    EXPECT_EQ(changes, (smooth ? std::vector<int>{50, 100} : std::vector<int>{50})) << smooth;
+    Free(holder);
+  }
+}
+
+TEST_F(ScrollBarTest, EqualLimitsShowOneErrorAndAreStored) {
+  TsScrollBar* bar = MakeBar();
+  ::testing::internal::CaptureStderr();
+  bar->SetMax(0);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err, "Error: Scroll bar property out of range\nMax = 0\n");
+  EXPECT_EQ(bar->Max(), 0);
+  EXPECT_EQ(bar->Position(), 0);
+}
+
+TEST_F(ScrollBarTest, RightToLeftBarReportsMirroredPositions) {
+  TsScrollBar* bar = MakeBar();
+  bar->SetRightToLeft(true);
+  bar->SetParams(30, 0, 100);
+  EXPECT_EQ(GetScrollPos(bar->Handle(), SB_CTL), 70);
+  bar->SetKind(TScrollBarKind::sbVertical);
+  bar->SetPosition(40);
+  EXPECT_EQ(GetScrollPos(bar->Handle(), SB_CTL), 40);
+}
+
+TEST_F(ScrollBarTest, KeysMoveThePosition) {
+  TsScrollBar* bar = MakeBar();
+  bar->SetParams(50, 0, 100);
+  bar->SmallChange = 2;
+  bar->LargeChange = 10;
+  bar->SetFocus();
+  struct Case {
+    unsigned vk;
+    int expected;
+  };
+  for (const Case& c : {Case{VK_RIGHT, 52}, Case{VK_UP, 50}, Case{VK_NEXT, 60}, Case{VK_PRIOR, 50},
+                        Case{VK_END, 100}, Case{VK_HOME, 0}}) {
+    Key(c.vk);
+    EXPECT_EQ(bar->Position(), c.expected) << c.vk;
+  }
+}
+
+TEST_F(ScrollBarTest, ThumbGlyphShowsOnlyOnAThumbWiderThanHalfItsMask) {
+  constexpr COLORREF kMark = RGB(255, 0, 128);
+  auto glyph = std::make_unique<TBitmap>();
+  glyph->Image() = test::Glyph(10, kMark, kMark, kMark);  // a 30-pixel-wide mask
+  SkinMasks.push_back({std::move(glyph), "SCROLLSLIDERH", "GLYPHMASK", 0xFF00FF});
+  TsScrollBar* bar = MakeBar(100, 16);
+  bar->SetParams(50, 0, 100);
+  struct Case {
+    int page;
+    int thumb;
+    bool shown;
+  };
+  for (const Case& c : {Case{28, 15, false}, Case{31, 16, true}}) {
+    bar->SetPageSize(c.page);
+    ASSERT_EQ(bar->ThumbLength(), c.thumb);
+    const Bitmap image = bar->RenderSkinned();
+    const Rect thumb = bar->PartRect(sbpThumb);
+    const int x = (thumb.Width() - 10) / 2 + thumb.Left + 5;
+    EXPECT_EQ(image.Pixel(x, 8) == kMark, c.shown) << c.page;
+  }
+}
+
+TEST_F(ScrollBarTest, GoldenFivePartsInThreeStates) {
+  TsScrollBar* bar = MakeBar(100, 16);
+  bar->SetParams(40, 0, 100);
+  bar->SetPageSize(30);
+  Bitmap sheet(100, 16 * 15);
+  DC dst(&sheet);
+  int row = 0;
+  for (int state = 0; state < 3; ++state)
+    for (TsScrollBarPart part :
+         {sbpFirstButton, sbpSecondButton, sbpTrackBefore, sbpTrackAfter, sbpThumb}) {
+      for (TsScrollBarPart q :
+           {sbpFirstButton, sbpSecondButton, sbpTrackBefore, sbpTrackAfter, sbpThumb})
+        bar->SetPartState(q, 0);
+      bar->SetPartState(part, state);
+      Bitmap image = bar->RenderSkinned();
+      ASSERT_EQ(image.Width(), 100);
+      DC src(&image);
+      dst.BitBlt(0, 16 * row++, 100, 16, src, 0, 0);
+    }
+  test::ExpectGolden(sheet, "scrollbar_parts");
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,183 @@
+// Skinned forms on a real X server (Xvfb): the server shows exactly the headless render, the
+// window's shape is the provider's region, and the caption buttons and a drag on the caption
+// work with the server's events.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "platform/classlib/forms.h"
+#include "platform/gfx/font.h"
+#include "platform/gfx/picture.h"
+#include "platform/gfx/png_codec.h"
+#include "platform/msg/pump.h"
+#include "platform/ui/headless_backend.h"
+#include "platform/ui/window_system.h"
+#include "platform/ui/x11_backend.h"
+#include "skin/sskinmanager.h"
+#include "skin/sskinprovider.h"
+#include "tests/platform/base/temp_dir.h"
+#include "tests/platform/ui/xvfb_server.h"
+#include "tests/skin/provider_fixture.h"
+
+namespace qv {
+namespace {
+
+using namespace std::chrono_literals;
+
+class ProviderX11Test : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { server = new test::XvfbServer(); }
+  static void TearDownTestSuite() {
+    delete server;
+    server = nullptr;
+  }
+  void SetUp() override {
+    ASSERT_FALSE(server->Display().empty()) << "Xvfb did not start";
+    UseBuiltinFontEverywhere(true);
+    std::filesystem::create_directories(skins.path() + "/P");
+    test::WriteProviderSkin(skins.path() + "/P", true);
+  }
+  void TearDown() override {
+    DestroyApplication();
+    StopWindowSystem();
+    UseBuiltinFontEverywhere(false);
+  }
+
+  void Start(bool x) {
+    DestroyApplication();
+    StopWindowSystem();
+    if (x) {
+      auto backend = X11Backend::Open(server->Display().c_str());
+      ASSERT_NE(backend, nullptr);
+      x11 = backend.get();
+      ASSERT_TRUE(StartWindowSystem(std::move(backend)));
+    } else {
+      x11 = nullptr;
+      ASSERT_TRUE(StartWindowSystem(std::make_unique<HeadlessBackend>()));
+    }
+    holder = Create<TForm>(Application());
+    manager = Create<TsSkinManager>(holder);
+    manager->SetSkinDirectory(skins.path());
+    manager->SetSkinName("P");
+    ASSERT_TRUE(SkinData.Active);
+  }
+
+  TsSkinProvider* MakeForm(TFormBorderStyle style, TBorderIcons icons) {
+    form = Create<TForm>(Application());
+    form->SetBorderStyle(style);
+    form->SetBounds(40, 30, 200, 120);
+    form->SetCaption("Skinned");
+    auto* p = Create<TsSkinProvider>(form);
+    p->SetBorderIcons(icons);
+    p->AfterConstruction();
+    form->AfterConstruction();
+    form->Show();
+    if (x11 != nullptr) {
+      const auto deadline = std::chrono::steady_clock::now() + 20s;
+      EXPECT_EQ(PumpUntil([&] { return x11->Mapped(form->Handle()); }, deadline), PumpResult::Done);
+      x11->Sync();
+    }
+    Application()->ProcessMessages();
+    if (x11 != nullptr) x11->Sync();
+    return p;
+  }
+
+  unsigned long Xid() const { return x11->XWindow(form->Handle()); }
+  Rect WindowRect() {
+    Rect r;
+    EXPECT_TRUE(GetWindowRect(form->Handle(), r));
+    return r;
+  }
+  // A click on a point of the window, then the program serves the events until `done`.
+  void ClickAt(Point window, const std::function<bool()>& done) {
+    const Rect r = WindowRect();
+    ASSERT_TRUE(test::SendXClick(server->Display(), Xid(), window.X, window.Y, r.Left + window.X,
+                                 r.Top + window.Y));
+    EXPECT_EQ(PumpUntil(done, std::chrono::steady_clock::now() + 20s), PumpResult::Done);
+  }
+  static Point Centre(const Rect& r) { return {(r.Left + r.Right) / 2, (r.Top + r.Bottom) / 2}; }
+
+  static inline test::XvfbServer* server = nullptr;
+  qv::testing::TempDir skins;
+  X11Backend* x11 = nullptr;
+  TForm* holder = nullptr;
+  TForm* form = nullptr;
+  TsSkinManager* manager = nullptr;
+};
+
+TEST_F(ProviderX11Test, ServerShowsTheHeadlessRenderAndTheShape) {
+  // The borderless look of the main window, then a full frame.
+  for (const TFormBorderStyle style : {TFormBorderStyle::bsNone, TFormBorderStyle::bsSizeable}) {
+    Start(false);
+    MakeForm(style, biSystemMenu | biMinimize | biMaximize);
+    const Bitmap expected = SnapshotWindow(form->Handle());
+    ASSERT_EQ(expected.Width(), 200);
+
+    Start(true);
+    MakeForm(style, biSystemMenu | biMinimize | biMaximize);
+    const Bitmap shown = test::GrabXWindow(server->Display(), Xid(), 200, 120);
+    ASSERT_FALSE(shown.Empty());
+    const std::string shot = std::filesystem::path(QV_BINARY_DIR) /
+                             ("provider_x11_" + std::to_string(int(style)) + ".png");
+    WriteFileBytes(shot, SavePng(shown));
+    EXPECT_TRUE(shown == expected)
+        << "the server shows other pixels than the headless render; see " << shot;
+  }
+
+  // The region's rectangles are the window's shape: the title's top corners are cut.
+  Region region;
+  ASSERT_NE(GetWindowRgn(form->Handle(), region), NULLREGION);
+  const auto rects = test::XShapeRectangles(server->Display(), Xid());
+  ASSERT_TRUE(rects.has_value());
+  Region shape;
+  for (const Rect& r : *rects) shape = shape.Union(Region(r));
+  EXPECT_EQ(shape, region);
+  EXPECT_FALSE(shape.Contains({0, 0}));
+  EXPECT_FALSE(shape.Contains({199, 0}));
+  EXPECT_TRUE(shape.Contains({1, 0}));
+}
+
+TEST_F(ProviderX11Test, CaptionButtonsAndDragWorkWithServerEvents) {
+  Start(true);
+  TsSkinProvider* p =
+      MakeForm(TFormBorderStyle::bsSizeable, biSystemMenu | biMinimize | biMaximize);
+  // A drag on the caption moves the window by the pointer's way.
+  const Rect before = WindowRect();
+  ASSERT_TRUE(
+      test::SendXDrag(server->Display(), Xid(), {before.Left, before.Top}, {100, 10}, {30, 20}));
+  EXPECT_EQ(PumpUntil([&] { return WindowRect().Left != before.Left; },
+                      std::chrono::steady_clock::now() + 20s),
+            PumpResult::Done);
+  EXPECT_EQ(WindowRect(), before.Offset(30, 20));
+  x11->Sync();
+  Application()->ProcessMessages();
+  x11->Sync();
+  const Bitmap moved = test::GrabXWindow(server->Display(), Xid(), 200, 120);
+  WriteFileBytes(std::filesystem::path(QV_BINARY_DIR) / "provider_x11_dragged.png", SavePng(moved));
+  EXPECT_TRUE(moved == SnapshotWindow(form->Handle()));
+
+  ClickAt(Centre(p->Button(HTMAXBUTTON).R), [&] { return IsZoomed(form->Handle()); });
+  x11->Sync();
+  Application()->ProcessMessages();
+  ClickAt(Centre(p->Button(HTMAXBUTTON).R), [&] { return !IsZoomed(form->Handle()); });
+  ClickAt(Centre(p->Button(HTMINBUTTON).R), [&] { return IsIconic(form->Handle()); });
+  form->SetWindowState(TWindowState::wsNormal);
+  Application()->ProcessMessages();
+  bool closed = false;
+  form->OnClose = [&](TComponent*, TCloseAction& action) {
+    closed = true;
+    action = TCloseAction::caHide;
+  };
+  ClickAt(Centre(p->Button(HTCLOSE).R), [&] { return closed; });
+}
+
+TEST_F(ProviderX11Test, SingleFormMinimisesFromItsButton) {
+  Start(true);
+  TsSkinProvider* p = MakeForm(TFormBorderStyle::bsSingle, biSystemMenu | biMinimize);
+  EXPECT_TRUE(p->Button(HTMAXBUTTON).R.IsEmpty());
+  ClickAt(Centre(p->Button(HTMINBUTTON).R), [&] { return IsIconic(form->Handle()); });
+}
+
+}  // namespace
+}  // namespace qv
