@@ -88,8 +88,20 @@ class ClassLibTest : public ::testing::Test {
     headless->InjectClick(ScreenPos(control, client));
     Pump();
   }
+  void Press(TControl* control, Point client) {
+    const Point s = ScreenPos(control, client);
+    headless->InjectMouseMove(s);
+    headless->InjectButton(s, MouseButton::Left, true);
+    Pump();
+  }
   void MoveTo(TControl* control, Point client) {
     headless->InjectMouseMove(ScreenPos(control, client));
+    Pump();
+  }
+  void Release(TControl* control, Point client) {
+    const Point s = ScreenPos(control, client);
+    headless->InjectMouseMove(s);
+    headless->InjectButton(s, MouseButton::Left, false);
     Pump();
   }
 
