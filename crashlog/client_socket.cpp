@@ -193,6 +193,13 @@ std::string TOstrelClientSocket::ReceiveString() {
   for (;;) {
     pollfd p{fd_, POLLIN, 0};
     if (::poll(&p, 1, 0) <= 0) break;
+    // A peer's last words and its hang-up often come together: the words are answered
+    // now and the end is reported by the next read.
+    if (!result.empty() && type_ == SOCK_STREAM) {
+      char probe;
+      const ssize_t n = ::recv(fd_, &probe, 1, MSG_PEEK);
+      if (n == 0) break;
+    }
     const int n = ReceiveBuffer(buffer, sizeof buffer);
     if (n <= 0) break;
     result.append(buffer, size_t(n));

@@ -4,8 +4,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/pidfd.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -207,7 +207,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string* in
     }
     ::close(pair[0]);
   }
-  const int pidfd = ::pidfd_open(pid, 0);
+  const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
   if (pidfd >= 0) {
     pollfd p{pidfd, POLLIN, 0};
     int rc;
