@@ -508,6 +508,12 @@ bool SendByShell(const std::string& recipients, const std::string& subject,
   return true;
 }
 
+void InstallInternalBugSender() {
+  SetInternalBugSender(
+      [](const std::string& recipient, const std::string& subject, const std::string& body,
+         const std::string& file) { return SendByMAPI(recipient, subject, body, {file}); });
+}
+
 bool SendReport(const TOstrelModuleOptions& options, const TReportToSend& report) {
   const uint8_t way = options.SendWay();
   if (way == swNone || way > swSMTPServer) return false;

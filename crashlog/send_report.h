@@ -73,6 +73,9 @@ bool SendByMAPI(const std::string& recipients, const std::string& subject, const
 bool SendByShell(const std::string& recipients, const std::string& subject,
                  const std::string& body);
 
+// Makes the internal-error channel mail the trace as the mail client's way does.
+void InstallInternalBugSender();
+
 // Pieces the tests check on their own.
 [[nodiscard]] std::vector<std::string> SplitRecipients(std::string_view recipients);
 [[nodiscard]] std::string RFC822Date(std::time_t when);
