@@ -2,11 +2,6 @@
 // lookup against a dnslib server on the loopback; crafted answers for the parser.
 #include "crashlog/client_socket.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <fstream>
 #include <string>
 #include <vector>
@@ -23,28 +18,6 @@ namespace {
 
 using test::Aiosmtpd;
 using test::DnsFixture;
-
-// A listener on 127.0.0.1 that never accepts: connections complete in its backlog and
-// never hear a word.
-class SilentListener {
- public:
-  SilentListener() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(fd_, 4);
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-  }
-  ~SilentListener() { ::close(fd_); }
-  [[nodiscard]] uint16_t Port() const { return port_; }
-
- private:
-  int fd_;
-  uint16_t port_ = 0;
-};
 
 std::string ErrorOf(TOstrelClientSocket& socket, const std::function<void()>& action) {
   std::string seen_by_callback;
@@ -103,11 +76,13 @@ TEST(TOstrelClientSocketTest, TalksToAiosmtpd) {
 }
 
 TEST(TOstrelClientSocketTest, SilentPeerTimesOut) {
-  SilentListener silent;
-  TOstrelClientSMTP smtp("127.0.0.1", 300, silent.Port());
+  // The DNS fixture's TCP port takes connections and never says a word.
+  DnsFixture silent({});
+  ASSERT_TRUE(silent.Ok()) << silent.Error();
+  TOstrelClientSMTP smtp("127.0.0.1", 300, uint16_t(silent.Port()));
   EXPECT_EQ(ErrorOf(smtp, [&] { smtp.Connect(); }), "Socket timeout.");
 
-  TOstrelClientSocket quiet("127.0.0.1", 300, true, silent.Port());
+  TOstrelClientSocket quiet("127.0.0.1", 300, true, uint16_t(silent.Port()));
   quiet.Silent = true;
   quiet.Connect();
   EXPECT_THROW((void)quiet.ReceiveWithTimeout(), EAbort);

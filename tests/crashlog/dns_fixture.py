@@ -2,7 +2,7 @@
 # Usage: dns_fixture.py PORT LOGFILE [DOMAIN PREFERENCE EXCHANGE]...
 # Answers MX questions for the given domains on 127.0.0.1:PORT over UDP, NXDOMAIN for
 # any other name, and logs every question as "<name> <type>". A TCP listener on the same
-# port tells the test harness that it is ready.
+# port tells the test harness that it is ready; it takes connections and never answers.
 import socket, sys
 from dnslib import DNSRecord, RR, QTYPE, MX, RCODE
 
@@ -13,7 +13,7 @@ udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
 udp.bind(("127.0.0.1", port))
 ready = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
 ready.bind(("127.0.0.1", port))
-ready.listen(8)
+ready.listen(64)
 print("ready", port, flush=True)
 while True:
     data, peer = udp.recvfrom(65535)
