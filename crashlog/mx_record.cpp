@@ -50,7 +50,7 @@ class Reader {
     name.clear();
     std::optional<size_t> after_pointer;
     size_t label_start = pos;
-    size_t length = 0;
+    size_t length = 1;  // the root label's byte
     for (;;) {
       if (!Has(pos, 1)) return false;
       const uint8_t l = U8(pos);
