@@ -256,29 +256,27 @@ TEST_F(SendReportTest, MailClientWayThenMailToLink) {
               "Clicked%20Rip.\n");
   }
 
-  // Neither the mail handler nor its fallback can be started.
+  // Without xdg-email the link goes to xdg-open; without either, nothing is sent.
+  const std::string open = Recorder("xdg-open", 0);
+  SetMailPrograms({"/nonexistent/sendmail", "/nonexistent/xdg-email", open});
+  EXPECT_TRUE(SendReport(options_, report));
+  EXPECT_EQ(ReadFile(open + ".args").rfind("mailto:a@x,b@y?Subject=Crash%20report&Body=", 0), 0u);
   SetMailPrograms({"/nonexistent/sendmail", "/nonexistent/xdg-email", "/nonexistent/xdg-open"});
   EXPECT_FALSE(SendReport(options_, report));
   EXPECT_EQ(LastWarningCode(), eeEmailShellError);
 }
 
 TEST(MailMessageTest, HeadersDateAndTransparency) {
-  // Zones with minutes keep them; the bias in force at that date is used.
-  struct Zone {
-    const char* tz;
-    const char* expected;
-  };
+  // Zones with minutes keep them, and the offset in force at that moment is used.
   const std::time_t when = 1780000000;  // 2026-05-28 20:26:40 UTC
-  const Zone zones[] = {{"UTC0", "Thu, 28 May 2026 20:26:40 +0000"},
-                        {"IST-5:30", "Fri, 29 May 2026 01:56:40 +0530"},
-                        {"NST3:30NDT,M3.2.0,M11.1.0", "Thu, 28 May 2026 17:56:40 -0230"}};
   const char* old_tz = std::getenv("TZ");
   const std::string saved = old_tz != nullptr ? old_tz : "";
-  for (const Zone& z : zones) {
-    ::setenv("TZ", z.tz, 1);
-    ::tzset();
-    EXPECT_EQ(RFC822Date(when), z.expected) << z.tz;
-  }
+  ::setenv("TZ", "IST-5:30", 1);
+  ::tzset();
+  EXPECT_EQ(RFC822Date(when), "Fri, 29 May 2026 01:56:40 +0530");
+  ::setenv("TZ", "NST3:30NDT,M3.2.0,M11.1.0", 1);
+  ::tzset();
+  EXPECT_EQ(RFC822Date(when), "Thu, 28 May 2026 17:56:40 -0230");
   old_tz != nullptr ? ::setenv("TZ", saved.c_str(), 1) : ::unsetenv("TZ");
   ::tzset();
 
