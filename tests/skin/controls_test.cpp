@@ -1,0 +1,278 @@
+// Style objects and the skinned labels, panels and buttons on a shown headless form: their
+// messages, the background blends, caption placement, fading on the fake clock, dialog keys
+// and clicks, and goldens of their looks.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "skin/sbuttons.h"
+#include "skin/spaintutils.h"
+#include "skin/spanels.h"
+#include "skin/sstyles.h"
+#include "tests/skin/paint_test_util.h"
+#include "tests/skin/skin_fixture.h"
+
+namespace qv {
+namespace {
+
+class ControlsTest : public test::SkinTest {
+ protected:
+  template <class T>
+  T* Add(TWinControl* parent, Rect r) {
+    T* c = Create<T>(form);
+    c->SetParent(parent);
+    c->SetBounds(r.Left, r.Top, r.Width(), r.Height());
+    return c;
+  }
+  // What the screen shows of a control (the form is borderless).
+  Bitmap Shot(TControl* c) {
+    Pump();
+    const Bitmap* screen = headless->Presented(form->Handle());
+    EXPECT_NE(screen, nullptr);
+    Bitmap out(c->Width(), c->Height());
+    if (screen == nullptr) return out;
+    const Point at = c->ClientToScreen({0, 0});
+    const Point origin = form->ClientToScreen({0, 0});
+    CopyBitmapRect(out, {0, 0}, *screen,
+                   Rect{0, 0, c->Width(), c->Height()}.Offset(at.X - origin.X, at.Y - origin.Y));
+    return out;
+  }
+  // Fake time until the fade timer of `b` stops (at most `ticks` intervals).
+  std::vector<int> Ticks(TsButtonControl* b, int ticks) {
+    std::vector<int> alphas;
+    for (int i = 0; i < ticks && b->FadeTimer().FadeMode() != 0; ++i) {
+      b->LastFadeAlpha = -1;
+      headless->Clock()->Advance(std::chrono::milliseconds(5));
+      // The tick waits behind the messages the last one posted.
+      for (int pumps = 0; pumps < 3 && b->LastFadeAlpha < 0; ++pumps) Pump();
+      if (b->LastFadeAlpha >= 0) alphas.push_back(b->LastFadeAlpha);
+    }
+    return alphas;
+  }
+};
+
+TEST_F(ControlsTest, StyleMessagesFollowKindGroupAndLimits) {
+  auto* owner = Add<TPanel>(form, {0, 0, 10, 10});
+  struct Case {
+    int kind;
+    bool invalidated;
+  };
+  for (const Case c : {Case{5, false}, Case{15, false}, Case{16, true}, Case{51, true}}) {
+    TsGenStyle style(owner);
+    style.KindCode = c.kind;
+    style.BGChanged = false;
+    TMessage m{WM_SETFOCUS, 0, 0, 0};
+    style.WndProc(m);
+    EXPECT_TRUE(style.Focused);
+    EXPECT_EQ(style.BGChanged, c.invalidated) << "kind " << c.kind;
+  }
+
+  TsPaintStyle paint(owner);
+  paint.Effects.Shadow.SetTransparency(150);
+  EXPECT_EQ(paint.Effects.Shadow.Transparency(), 100);
+  paint.Effects.Shadow.SetTransparency(-5);
+  EXPECT_EQ(paint.Effects.Shadow.Transparency(), 0);
+
+  paint.PaintGroupIndex = 3;
+  paint.SkinIndex = 7;
+  TMessage color{SKM_PAINT_COLOR, 3, 0x123456, 0};
+  paint.WndProc(color);
+  EXPECT_EQ(paint.Painting.Color(), TColor(0x123456));
+  TMessage newSkin{SKM_NEWSKIN, 3, 0, 0};
+  paint.WndProc(newSkin);
+  EXPECT_EQ(paint.SkinIndex, 7);  // the inherited group stays 0
+  TMessage ask{SKM_GETSTYLE, 0, 0, 0};
+  paint.WndProc(ask);
+  EXPECT_EQ(ask.WParam, 1u);
+  EXPECT_EQ(ask.Result, 1);
+
+  // Rounded kinds lose their four corner pixels; other kinds and hard controls keep all.
+  for (const auto& [kind, soft, cut] :
+       {std::tuple{91, true, true}, std::tuple{145, true, false}, std::tuple{91, false, false}}) {
+    TsGenStyle style(owner);
+    style.KindCode = kind;
+    style.SetSoftControl(soft);
+    style.RegionChanged = true;
+    style.UpdateRegion();
+    EXPECT_EQ(style.WindowRegion.has_value(), cut) << kind << soft;
+    if (cut) {
+      EXPECT_FALSE(style.WindowRegion->Contains({0, 0}));
+      EXPECT_TRUE(style.WindowRegion->Contains({1, 0}));
+      EXPECT_FALSE(style.WindowRegion->Contains({9, 9}));
+    }
+  }
+}
+
+TEST_F(ControlsTest, BackgroundBlendsWithTheParentByTransparency) {
+  auto* parent = Add<TsPanel>(form, {0, 0, 100, 100});
+  parent->sStyle()->Painting.SetColor(RGB(0, 0, 200));
+  auto* child = Add<TsPanel>(parent, {10, 10, 40, 40});
+  child->sStyle()->Painting.SetColor(RGB(200, 0, 0));
+  ShowForm(form);
+  // Layers of the child keep (100 - T) * 255 div 100 of 256: 153 for T = 40.
+  for (const auto& [t, expected] : {std::pair{40, RGB(120, 0, 80)}, std::pair{100, RGB(0, 0, 200)},
+                                    std::pair{0, RGB(200, 0, 0)}}) {
+    child->sStyle()->Painting.SetTransparency(t);
+    child->sStyle()->BGChanged = true;
+    child->RenderCache();
+    EXPECT_EQ(child->sStyle()->BGBitmap.Image().Pixel(15, 15), expected) << "T " << t;
+  }
+  // Image 80 % and gradient 30 % (S = 110): the plain colour covers both.
+  TsPassiveBGStyle& s = *child->sStyle();
+  s.Painting.SetTransparency(0);
+  s.Background.Gradient().SetData("65280;65280;100;0;0");
+  s.Background.Gradient().SetPercent(30);
+  s.Background.Image().Image().Bitmap().SetSize(4, 4);
+  s.Background.Image().SetPercent(80);
+  s.Background.Gradient().SetPercent(30);  // the image gives way: 70 + 30
+  EXPECT_EQ(s.Background.Image().Percent() + s.Background.Gradient().Percent(), 100);
+}
+
+TEST_F(ControlsTest, CaptionRectanglesFollowTheLayout) {
+  struct Case {
+    int layout;
+    TAlignment alignment;
+    bool down;
+    Rect expected;
+    unsigned flag;
+  };
+  const Case cases[] = {
+      {0, TAlignment::taCenter, false, {17, 6, 58, 19}, DT_LEFT},
+      {0, TAlignment::taCenter, true, {18, 7, 59, 20}, DT_LEFT},
+      {0, TAlignment::taLeftJustify, false, {0, 6, 41, 19}, DT_LEFT},
+      {1, TAlignment::taRightJustify, false, {34, 6, 74, 19}, DT_RIGHT},
+      {2, TAlignment::taCenter, false, {17, 6, 58, 19}, DT_CENTER},
+  };
+  for (const Case& c : cases) {
+    const TsCaptionPlacement p =
+        ButtonCaptionRect(75, 25, 0, 0, 40, 13, 0, 3, c.layout, c.alignment, true, c.down);
+    EXPECT_EQ(p.Bounds, c.expected) << c.layout << " " << int(c.alignment) << c.down;
+    EXPECT_EQ(p.Flag, c.flag);
+  }
+}
+
+TEST_F(ControlsTest, FadeInStepsItsAlphaOverFiveTicks) {
+  auto* focusHolder = Add<TsButton>(form, {0, 0, 75, 25});
+  auto* button = Add<TsButton>(form, {100, 0, 175, 25});
+  ShowForm(form);
+  focusHolder->SetFocus();
+  Pump();
+  MoveTo(button, {10, 10});
+  EXPECT_EQ(button->FadeTimer().FadeMode(), 1);
+  EXPECT_EQ(Ticks(button, 20), (std::vector<int>{204, 153, 102, 51, 0}));
+  EXPECT_EQ(button->FadeTimer().FadeMode(), 0);
+
+  // Leaving fades back from the last step; the focused button is only repainted.
+  MoveTo(focusHolder, {10, 10});
+  EXPECT_EQ(button->FadeTimer().FadeMode(), 2);
+  EXPECT_EQ(focusHolder->FadeTimer().FadeMode(), 0);
+  EXPECT_EQ(Ticks(button, 20), (std::vector<int>{0, 51, 102, 153, 204, 255}));
+  // Without iterations there is nothing to step: no division, no fade.
+  button->sStyle()->BtnEffects.Fading.Iterations = 0;
+  MoveTo(button, {10, 10});
+  EXPECT_EQ(button->FadeTimer().FadeMode(), 0);
+}
+
+TEST_F(ControlsTest, DialogKeysAndClicksPressTheRightButton) {
+  auto* edit = Add<TEdit>(form, {0, 40, 100, 60});
+  auto* ok = Add<TsButton>(form, {0, 0, 75, 25});
+  auto* cancel = Add<TsButton>(form, {100, 0, 175, 25});
+  ok->SetDefault(true);
+  cancel->Cancel = true;
+  cancel->ModalResult = mrCancel;
+  int okClicks = 0, cancelClicks = 0;
+  ok->OnClick = [&](TComponent*) { ++okClicks; };
+  cancel->OnClick = [&](TComponent*) { ++cancelClicks; };
+  ShowForm(form);
+  edit->SetFocus();
+  Pump();
+  Key(VK_RETURN);
+  EXPECT_EQ(okClicks, 1);
+  Key(VK_ESCAPE);
+  EXPECT_EQ(cancelClicks, 1);
+  EXPECT_EQ(form->ModalResult(), mrCancel);
+  EXPECT_FALSE(ok->Down());
+
+  // A press released outside does not click; one released inside does.
+  Press(ok, {10, 10});
+  EXPECT_TRUE(ok->Down());
+  Release(ok, {200, 100});
+  EXPECT_FALSE(ok->Down());
+  EXPECT_EQ(okClicks, 1);
+  Click(ok, {10, 10});
+  EXPECT_EQ(okClicks, 2);
+}
+
+TEST_F(ControlsTest, TransparentLabelShowsThePanelGradient) {
+  auto* panel = Add<TsPanel>(form, {0, 0, 120, 60});
+  panel->SetBevelOuter(cbNone);
+  panel->sStyle()->Background.Gradient().SetData("255;16711680;100;0;0");
+  panel->sStyle()->Background.Gradient().SetPercent(100);
+  auto* label = Add<TsLabel>(panel, {10, 10, 90, 40});
+  label->SetAutoSize(false);
+  label->SetCaption("Artist");
+  label->Font().SetColor(clWhite);
+  ShowForm(form);
+  const Bitmap& cache = panel->sStyle()->BGBitmap.Image();
+  Bitmap shot = Shot(label);
+  // Right of the text the label shows the panel's rows, red running into blue.
+  for (int y : {2, 15, 29}) EXPECT_EQ(shot.Pixel(70, y), cache.Pixel(80, 10 + y)) << y;
+  EXPECT_NE(shot.Pixel(70, 2), shot.Pixel(70, 29));
+  test::ExpectGolden(Shot(panel), "label_on_gradient_panel");
+
+  label->SetTransparent(false);
+  label->SetColor(RGB(0, 160, 0));
+  shot = Shot(label);
+  EXPECT_EQ(shot.Pixel(70, 20), RGB(0, 160, 0));
+}
+
+TEST_F(ControlsTest, ButtonLooksMatchTheirGoldens) {
+  Options("Fixture",
+          "[TsPanel]\nPaintingColor=14737632\nGradientPercent=100\n"
+          "GradientData=16777215;8421504;100;0;0\nPaintingBevel=0\n");
+  manager->SetSkinName("Fixture");
+  auto* panel = Add<TsPanel>(form, {0, 0, 200, 60});
+  auto* other = Add<TsButton>(panel, {110, 30, 185, 55});
+  auto* button = Add<TsButton>(panel, {10, 10, 85, 35});
+  button->SetCaption("RIP");
+  // The main window's buttons: a section the skin lacks, a white face half transparent.
+  button->sStyle()->SetSkinSection("MyTsButton");
+  button->sStyle()->Painting.SetColor(clWhite);
+  button->sStyle()->Painting.SetTransparency(50);
+  button->sStyle()->HotStyle.HotPainting.Color = RGB(255, 0, 0);
+  button->sStyle()->BtnEffects.Fading.Enabled = false;
+  button->SetBevelWidth(1);
+  ShowForm(form);
+  other->SetFocus();
+  Pump();
+  test::ExpectGolden(Shot(button), "button_normal");
+  MoveTo(button, {5, 5});
+  test::ExpectGolden(Shot(button), "button_hot");
+  Press(button, {5, 5});
+  test::ExpectGolden(Shot(button), "button_down");
+  Release(button, {5, 5});
+  MoveTo(panel, {190, 5});
+  button->SetEnabled(false);
+  test::ExpectGolden(Shot(button), "button_disabled");
+}
+
+TEST_F(ControlsTest, ChildRoutinesRefreshRepaintAndShadow) {
+  auto* panel = Add<TsPanel>(form, {0, 0, 100, 100});
+  auto* inner = Add<TsPanel>(panel, {10, 10, 30, 30});
+  ShowForm(form);
+  inner->sStyle()->BGChanged = true;
+  RefreshChildren(panel, false);
+  EXPECT_FALSE(inner->sStyle()->BGChanged);  // SKM_REFRESH with false, then painted
+
+  // A shadow from the own effects darkens the container's picture right and below.
+  inner->sStyle()->Effects.Shadow.SetEnabled(true);
+  ASSERT_TRUE(inner->sStyle()->Effects.Shadow.Enabled());
+  Bitmap image(100, 100);
+  image.Fill(clWhite);
+  PaintChildShadows(panel, image);
+  EXPECT_NE(image.Pixel(35, 35), clWhite);
+  EXPECT_EQ(image.Pixel(5, 5), clWhite);
+}
+
+}  // namespace
+}  // namespace qv
