@@ -476,6 +476,12 @@ void TsButton::WndProc(TMessage& m) {
       }
       return;
     }
+    case CN_COMMAND:
+      if (HIWORD(m.WParam) == 0) {
+        style_->BGChanged = true;
+        Click();
+      }
+      return;
     case CM_FOCUSCHANGED: {
       auto* focused = reinterpret_cast<TControl*>(m.LParam);
       defaultActive_ = dynamic_cast<TsButton*>(focused) != nullptr ? focused == this : default_;

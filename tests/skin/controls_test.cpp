@@ -201,6 +201,22 @@ TEST_F(ControlsTest, DialogKeysAndClicksPressTheRightButton) {
   EXPECT_EQ(okClicks, 1);
   Click(ok, {10, 10});
   EXPECT_EQ(okClicks, 2);
+
+  // Accelerators: a label gives its control the focus, a button presses.
+  auto* label = Add<TsLabel>(form, {0, 70, 60, 90});
+  label->SetCaption("&Name");
+  label->SetFocusControl(edit);
+  auto* go = Add<TsButton>(form, {100, 70, 175, 95});
+  go->SetCaption("&Go");
+  int goClicks = 0;
+  go->OnClick = [&](TComponent*) { ++goClicks; };
+  ok->SetFocus();
+  Pump();
+  Key('N', "n", kModAlt);
+  EXPECT_TRUE(edit->Focused());
+  Key('G', "g", kModAlt);
+  EXPECT_EQ(goClicks, 1);
+  EXPECT_EQ(okClicks, 2);
 }
 
 TEST_F(ControlsTest, TransparentLabelShowsThePanelGradient) {
