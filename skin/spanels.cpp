@@ -274,9 +274,13 @@ void TsCustomPanel::RenderCache() {
     PaintCaption(bmp, content);
   }
   s.BGChanged = false;
-  // The labels copy this picture: they draw again over the new one.
-  for (int i = 0; i < ControlCount(); ++i)
-    if (dynamic_cast<TsLabel*>(Controls(i)) != nullptr) Controls(i)->Invalidate();
+  // Labels and styled children show this picture through: they draw again over the new one.
+  for (int i = 0; i < ControlCount(); ++i) {
+    TControl* child = Controls(i);
+    if (TsGenStyle* style = GenStyleOf(child); style != nullptr && !SkinChanging)
+      style->BGChanged = true;
+    if (dynamic_cast<TsLabel*>(child) != nullptr || IsStyledControl(child)) child->Invalidate();
+  }
 }
 
 void TsCustomPanel::Paint() {

@@ -28,10 +28,15 @@ LPARAM StyleParam(TPersistent* style) {
   return reinterpret_cast<LPARAM>(style);
 }
 
+// A section's picture: its bitmap, else its JPEG picture.
 const Bitmap* MaskImage(int skinIndex, const std::string& section, const std::string& key) {
   const int i = GetMaskIndex(skinIndex, section, key);
-  if (!IsValidImgIndex(i) || SkinMasks[std::size_t(i)].Bmp == nullptr) return nullptr;
-  return &SkinMasks[std::size_t(i)].Bmp->Image();
+  if (IsValidImgIndex(i) && SkinMasks[std::size_t(i)].Bmp != nullptr)
+    return &SkinMasks[std::size_t(i)].Bmp->Image();
+  const int p = GetPatternIndex(skinIndex, section, key);
+  if (p >= 0 && std::size_t(p) < SkinPatterns.size() && SkinPatterns[std::size_t(p)].Img != nullptr)
+    return &SkinPatterns[std::size_t(p)].Img->Image();
+  return nullptr;
 }
 
 const Bitmap* PictureImage(TPicture& picture) {

@@ -239,6 +239,15 @@ TEST_F(HeadlessFormTest, ThemeAndLanguageFromTheSuiteFolder) {
 
   form_->ripBtnClick(form_);
   EXPECT_EQ(form_->sLabel4->Caption(), "Fini");
+
+  // A background file that is no picture is offered to the skin and changes nothing.
+  Close();
+  const std::string background = dir_.File("suite") + "/images/background.jpg";
+  std::filesystem::create_directories(dir_.File("suite/images"));
+  WriteText(background, "picture");
+  Start({});
+  EXPECT_EQ(form_->FBackgroundFile, background);
+  EXPECT_TRUE(form_->Showing());
 }
 
 // Several server matches with "-cddbchoice": the list shows the server's lines; Enter reads
