@@ -469,7 +469,9 @@ void TsButton::WndProc(TMessage& m) {
     }
     case CM_DIALOGCHAR: {
       const char acc = Accelerator(Caption());
-      if (acc != 0 && char(std::toupper(int(m.WParam & 0xFF))) == acc && CanFocus()) {
+      const char key = char(std::toupper(int(m.WParam & 0xFF)));
+      // The accelerator presses the button; a space only the focused one.
+      if (((acc != 0 && key == acc) || (key == ' ' && Focused())) && CanFocus()) {
         style_->BGChanged = true;
         PressByKey();
         m.Result = 1;

@@ -217,6 +217,10 @@ TEST_F(ControlsTest, DialogKeysAndClicksPressTheRightButton) {
   Key('G', "g", kModAlt);
   EXPECT_EQ(goClicks, 1);
   EXPECT_EQ(okClicks, 2);
+  go->SetFocus();
+  Key(VK_SPACE, " ");
+  EXPECT_EQ(goClicks, 2);
+  EXPECT_EQ(okClicks, 2);  // the space presses only the focused button
 }
 
 TEST_F(ControlsTest, TransparentLabelShowsThePanelGradient) {
@@ -270,6 +274,46 @@ TEST_F(ControlsTest, ButtonLooksMatchTheirGoldens) {
   MoveTo(panel, {190, 5});
   button->SetEnabled(false);
   test::ExpectGolden(Shot(button), "button_disabled");
+}
+
+// The skin link of controls without a style: it answers for its cache, follows the skin and
+// tells its control when it moved.
+TEST_F(ControlsTest, SkinLinkAnswersForItsCacheAndFollowsTheSkin) {
+  Options("Fixture", "[TsPanel]\nPaintingTransparency=30\n");
+  manager->SetSkinName("Fixture");
+  auto* owner = Add<TPanel>(form, {0, 0, 40, 20});
+  std::vector<UINT> performed;
+  const auto inherited = owner->WindowProc;
+  owner->WindowProc = [&](TMessage& m) {
+    if (m.Msg == SKM_CONTROLMOVED) performed.push_back(m.Msg);
+    inherited(m);
+  };
+  TsCommonData cached(owner, true), plain(owner, false);
+  cached.SetSkinSection("TsPanel");
+  ASSERT_GE(cached.SkinIndex, 0);
+  EXPECT_EQ(cached.CacheBmp->Width(), 40);
+  for (TsCommonData* link : {&cached, &plain}) {
+    ParentBGInfo = {};
+    TMessage ask{SKM_GETBGINFO, 0, 0, 0};
+    link->WndProc(ask);
+    EXPECT_EQ(ParentBGInfo.Ready, link == &cached);
+    link->SkinChanged = false;
+    TMessage removed{SKM_REMOVESKIN, 5, 0, 0};  // no group: every number is taken
+    link->WndProc(removed);
+    EXPECT_EQ(link->SkinIndex, -1);
+    EXPECT_TRUE(link->SkinChanged);
+    TMessage before{SKM_BEFORECHANGE, 0, 0, 0};
+    link->SkinIndex = 3;
+    link->WndProc(before);
+    EXPECT_EQ(link->SkinIndex, 3);  // ignored
+  }
+  TMessage moved{WM_MOVE, 0, 0, 0};
+  cached.WndProc(moved);
+  EXPECT_EQ(performed, std::vector<UINT>{SKM_CONTROLMOVED});
+  TMessage enter{CM_MOUSEENTER, 0, 0, 0};
+  cached.WndProc(enter);
+  EXPECT_TRUE(cached.MouseIn);
+  EXPECT_EQ(enter.Result, 1);
 }
 
 TEST_F(ControlsTest, ChildRoutinesRefreshRepaintAndShadow) {
