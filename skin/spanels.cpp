@@ -210,7 +210,8 @@ void TsCustomPanel::Loaded() {
 void TsCustomPanel::SetBevelOuter(TsControlBevel value) {
   if (value == bevelOuter_) return;
   bevelOuter_ = value;
-  style_->Invalidate();
+  // The style's painting bevel follows; it repaints.
+  style_->Painting.SetBevel(value);
 }
 
 void TsCustomPanel::SetBevelInner(TsControlBevel value) {

@@ -128,6 +128,42 @@ TEST_F(ControlsTest, BackgroundBlendsWithTheParentByTransparency) {
   EXPECT_EQ(s.Background.Image().Percent() + s.Background.Gradient().Percent(), 100);
 }
 
+// An image at 50 % over a gradient keeps 128 of 256 in the passive look and 127 in the hot
+// one; a hot pressed button's gradient paints one pixel right and down and leaves the top row
+// and the left column as they were.
+TEST_F(ControlsTest, ImageOverGradientAndThePressedHotLook) {
+  auto* button = Add<TsButton>(form, {0, 0, 40, 20});
+  button->SetCaption("");
+  TsActiveBGStyle& s = *button->sStyle();
+  for (TsHotBackground* bg :
+       {static_cast<TsHotBackground*>(&s.Background), &s.HotStyle.HotBackground}) {
+    bg->Image().Image().Bitmap().SetSize(4, 4);
+    bg->Image().Image().Bitmap().Image().Fill(RGB(200, 200, 200));
+    bg->Gradient().SetData("0;0;100;0;0");
+    bg->Image().SetPercent(50);
+    bg->Gradient().SetPercent(50);
+  }
+  ShowForm(form);
+  for (const auto& [hot, expected] : {std::pair{false, 100}, std::pair{true, 99}}) {
+    s.ForcedActive = hot;
+    s.UpdateBGBitmap();
+    s.PaintBG(s.BGBitmap);
+    EXPECT_EQ(s.BGBitmap.Image().Pixel(20, 10), RGB(expected, expected, expected)) << hot;
+  }
+  // A gradient alone (S = 100, T = 0) for the pressed look.
+  s.HotStyle.HotBackground.Image().SetPercent(0);
+  s.HotStyle.HotBackground.Gradient().SetData("5263440;5263440;100;0;0");
+  s.HotStyle.HotBackground.Gradient().SetPercent(100);
+  button->SetDown(true);
+  s.ForcedActive = true;
+  s.BGBitmap.Image().Fill(RGB(1, 2, 3));
+  s.PaintBG(s.BGBitmap);
+  EXPECT_EQ(s.BGBitmap.Image().Pixel(5, 0), RGB(1, 2, 3));
+  EXPECT_EQ(s.BGBitmap.Image().Pixel(0, 5), RGB(1, 2, 3));
+  EXPECT_EQ(s.BGBitmap.Image().Pixel(5, 5), RGB(80, 80, 80));
+  s.ForcedActive.reset();
+}
+
 TEST_F(ControlsTest, CaptionRectanglesFollowTheLayout) {
   struct Case {
     int layout;
@@ -319,6 +355,18 @@ TEST_F(ControlsTest, SkinLinkAnswersForItsCacheAndFollowsTheSkin) {
 TEST_F(ControlsTest, ChildRoutinesRefreshRepaintAndShadow) {
   auto* panel = Add<TsPanel>(form, {0, 0, 100, 100});
   auto* inner = Add<TsPanel>(panel, {10, 10, 30, 30});
+  panel->SetBorderWidth(3);
+  EXPECT_EQ(panel->BorderSize(), 3 + panel->BevelWidth());
+  panel->SetBevelOuter(cbNone);
+  EXPECT_EQ(panel->BorderSize(), 3);
+  // An empty caption sizes the label to one line of text.
+  auto* label = Add<TsLabel>(panel, {40, 40, 90, 90});
+  label->SetCaption("");
+  label->AdjustBounds();
+  Bitmap probe(1, 1);
+  DC dc(&probe);
+  dc.SelectFont(label->Font().Handle());
+  EXPECT_EQ(label->Height(), dc.TextHeight(" "));
   ShowForm(form);
   inner->sStyle()->BGChanged = true;
   RefreshChildren(panel, false);
