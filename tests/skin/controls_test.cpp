@@ -86,6 +86,22 @@ TEST_F(ControlsTest, StyleMessagesFollowKindGroupAndLimits) {
   EXPECT_EQ(ask.WParam, 1u);
   EXPECT_EQ(ask.Result, 1);
 
+  // The form style takes its own group or 21 only; offsets and blurs come doubled.
+  TsPassivePaintStyle formStyle(form);
+  formStyle.GroupIndex = 5;
+  formStyle.SkinIndex = 2;
+  for (UINT msg : {SKM_GETSTYLE, SKM_NEWSKIN, SKM_BEFORECHANGE}) {
+    TMessage m{msg, 0, 0, 0};
+    formStyle.WndProc(m);
+    EXPECT_EQ(m.WParam, 0u);
+  }
+  EXPECT_EQ(formStyle.SkinIndex, 2);
+  TMessage offset{SKM_PAINT_SHADOWOFFSET, 5, 5, 0}, blur{SKM_PAINT_SHADOWBLUR, 21, 3, 0};
+  formStyle.WndProc(offset);
+  formStyle.WndProc(blur);
+  EXPECT_EQ(formStyle.Shadow.Offset, 10);
+  EXPECT_EQ(formStyle.Shadow.Blur, 6);
+
   // Rounded kinds lose their four corner pixels; other kinds and hard controls keep all.
   for (const auto& [kind, soft, cut] :
        {std::tuple{91, true, true}, std::tuple{145, true, false}, std::tuple{91, false, false}}) {
