@@ -366,6 +366,7 @@ TEST_F(ControlsTest, SkinLinkAnswersForItsCacheAndFollowsTheSkin) {
   cached.WndProc(enter);
   EXPECT_TRUE(cached.MouseIn);
   EXPECT_EQ(enter.Result, 1);
+  owner->WindowProc = inherited;  // the lambda's locals end with the test
 }
 
 TEST_F(ControlsTest, ChildRoutinesRefreshRepaintAndShadow) {

@@ -922,6 +922,7 @@ TEST_F(ControlsTest, DialogCharsReachTheFormsControlsAndCommandsAreReflected) {
   EXPECT_EQ(edit->Text(), "x");
   panel->Perform(WM_COMMAND, 7, static_cast<LPARAM>(inner->Handle()));
   EXPECT_EQ(commands, (std::vector<WPARAM>{7}));
+  inner->WindowProc = inherited;  // the lambda's locals end with the test
 }
 
 TEST_F(ControlsTest, RecreatedWindowsComeBackWithTheirChildren) {
