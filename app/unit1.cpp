@@ -81,7 +81,6 @@ void TForm1::CreateComponents() {
   cddbbtn->SetName("cddbbtn");
   cddbbtn->SetParent(this);
   cddbbtn->SetCaption("CDDB");
-  cddbbtn->SkinData.SkinSection = "MyTsButton";
   cddbbtn->SetTabStop(true);
   cddbbtn->OnClick = [this](TComponent* Sender) { cddbbtnClick(Sender); };
 
@@ -231,10 +230,10 @@ void TForm1::CreateComponents() {
 
   XML1 = Create<TXMLDocument>(this);
   XML1->SetName("XML1");
-  sSkinProvider1 = Create<TsSkinProvider>(this);
-  sSkinProvider1->SetName("sSkinProvider1");
   sSkinManager1 = Create<TsSkinManager>(this);
   sSkinManager1->SetName("sSkinManager1");
+  sSkinManager1->SetSkinName(kStoredSkinName);
+  for (TsButton* b : {cddbbtn, ripbtn, exitbtn, slideBtn}) StyleButton(*b);
   IE1 = Create<TIEHTTP>(this);
   IE1->SetName("IE1");
   IE1->SetRequestMethod("GET");
@@ -454,8 +453,8 @@ void TForm1::LoadTheme(const std::string& Folder) {
     colour(n, FSelectedFrameColor);
   if (FBackgroundFile.empty()) FBackgroundFile = folder + "images/background.jpg";
   for (TsButton* b : {ripbtn, cddbbtn, exitbtn, slideBtn}) {
-    b->PaintingColor = FFrameColor;
-    b->HotPaintingColor = FSelectedFrameColor;
+    SetNormalColor(*b, FFrameColor);
+    SetHotColor(*b, FSelectedFrameColor);
   }
   sSkinManager1->UpdateSkin();
 }
@@ -598,11 +597,39 @@ void TForm1::bitrateBoxChange(TComponent*) {
 }
 
 void TForm1::ripbtnMouseEnter(TComponent*) {
-  ripbtn->HotPaintingColor = FSelectedFrameColor;
+  SetHotColor(*ripbtn, FSelectedFrameColor);
 }
 
 void TForm1::ripbtnMouseLeave(TComponent*) {
-  ripbtn->PaintingColor = FFrameColor;
+  SetNormalColor(*ripbtn, FFrameColor);
+}
+
+// The buttons' section is not in the skin: they paint from their own style, a white face
+// half transparent over its gradients, without a bevel, fading between its looks.
+void TForm1::StyleButton(TsButton& Button) {
+  TsActiveBGStyle& style = *Button.sStyle();
+  style.SetSkinSection("MyTsButton");
+  style.Painting.SetColor(clWhite);
+  style.Painting.SetTransparency(50);
+  style.Painting.SetBevel(cbNone);
+  style.HotStyle.HotPainting.Bevel = cbNone;
+  style.Background.Gradient().SetData("8421504;16777215;99;0;0;16777215;16777215;0;0;0");
+  style.HotStyle.HotBackground.Gradient().SetData(
+      "8421504;8421504;10;0;0;8421504;16777215;43;0;0;16777215;10658466;28;0;0;10658466;"
+      "13816530;18;0;0;13816530;13816530;0;0;0");
+  style.BtnEffects.Fading.Enabled = true;
+  Button.SetBevelWidth(1);
+}
+
+// A colour the theme did not give (clNone) leaves the style's own.
+void TForm1::SetNormalColor(TsButton& Button, TColor Color) {
+  if (Color != clNone) Button.sStyle()->Painting.SetColor(Color);
+}
+
+void TForm1::SetHotColor(TsButton& Button, TColor Color) {
+  if (Color == clNone || Button.sStyle()->HotStyle.HotPainting.Color == Color) return;
+  Button.sStyle()->HotStyle.HotPainting.Color = Color;
+  Button.sStyle()->Invalidate();
 }
 
 void TForm1::CDEvents1AfterArrival(TComponent*, char) {

@@ -18,12 +18,14 @@
 #include "app/iehttp.h"
 #include "app/main_tasks.h"
 #include "app/my_combo_box.h"
-#include "app/skin_standins.h"
 #include "app/unused_components.h"
 #include "app/xi_progress_bar.h"
 #include "cddb/cddb_types.h"
 #include "platform/classlib/forms.h"
 #include "platform/msg/timer.h"
+#include "skin/sbuttons.h"
+#include "skin/spanels.h"
+#include "skin/sskinmanager.h"
 
 namespace qv {
 
@@ -50,6 +52,8 @@ class TForm1 : public TForm, public TRipWindow, public ICoverSearchView {
   // The command line the creation handler reads (the program's parameters, without its
   // name); set before the window is created.
   static std::vector<std::string> CommandLine;
+  // The skin the window is drawn with: the one the form stores.
+  static constexpr const char* kStoredSkinName = "Ferrane (internal)";
 
   explicit TForm1(TComponent* owner);
   ~TForm1() override;
@@ -83,7 +87,6 @@ class TForm1 : public TForm, public TRipWindow, public ICoverSearchView {
   TCddb* Cddb1 = nullptr;
   TTimer* TimerCDDB = nullptr;
   TXMLDocument* XML1 = nullptr;
-  TsSkinProvider* sSkinProvider1 = nullptr;
   TsSkinManager* sSkinManager1 = nullptr;
   TIEHTTP* IE1 = nullptr;
   THTTPClient* HTTPClient1 = nullptr;  // the cover search's client
@@ -113,6 +116,9 @@ class TForm1 : public TForm, public TRipWindow, public ICoverSearchView {
 
   // The suite's theme ("Zentha.cfg" in `Folder`) and the INI file's translated texts.
   void LoadTheme(const std::string& Folder);
+  static void StyleButton(TsButton& Button);
+  static void SetNormalColor(TsButton& Button, TColor Color);
+  static void SetHotColor(TsButton& Button, TColor Color);
   void LoadLanguage(const std::string& IniFile);
   // A colour from decimal red, green and blue texts; each component is held to 0..255.
   [[nodiscard]] static TColor MakeColor(const std::string& B, const std::string& G,

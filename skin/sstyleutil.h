@@ -10,6 +10,7 @@
 #include "platform/base/persistent.h"
 #include "platform/classlib/controls.h"
 #include "platform/classlib/graphics.h"
+#include "skin/sbordermasks.h"
 #include "skin/smessages.h"
 
 namespace qv {
@@ -187,16 +188,6 @@ struct TsFading {
   int Iterations = 5;
   int IntervalIn = 5;
   int IntervalOut = 5;
-};
-
-enum TsPredefinedBorders {
-  pdBorder1,
-  pdBorder2,
-  pdBorder3,
-  pdBorder4,
-  pdBorder5,
-  pdBorder6,
-  pdCustom,
 };
 
 class TsMaskedBorders : public TPersistent {

@@ -681,6 +681,11 @@ bool TWinControl::DoKeyPress(char& key) {
   return key == 0;
 }
 
+bool TWinControl::SendDialogChar(WPARAM key, LPARAM keyData) {
+  TCustomForm* form = GetParentForm();
+  return form != nullptr && form->Perform(CM_DIALOGCHAR, key, keyData) != 0;
+}
+
 // Dialog keys go to the form before the control sees them, unless the control asked for
 // them (WM_GETDLGCODE); a key the form takes types nothing.
 bool TWinControl::SendDialogKey(std::uint16_t key, LPARAM keyData) {
@@ -817,8 +822,25 @@ void TWinControl::WndProc(TMessage& m) {
       if (m.WParam > 0xFF) return;  // beyond the code page the controls keep text in
       char key = static_cast<char>(m.WParam);
       if (DoKeyPress(key)) return;
+      // A character the control does not type is offered to the form's controls as an
+      // accelerator.
+      if ((Perform(WM_GETDLGCODE) & (DLGC_WANTCHARS | DLGC_WANTALLKEYS)) == 0)
+        SendDialogChar(static_cast<unsigned char>(key), m.LParam);
       return;
     }
+    case WM_SYSCHAR:
+      if (m.WParam <= 0xFF && SendDialogChar(m.WParam, m.LParam)) return;
+      TControl::WndProc(m);
+      return;
+    case WM_COMMAND:
+      // A child's notification goes back to the child as CN_COMMAND.
+      if (TWinControl* child = FromHandle(static_cast<HWND>(m.LParam));
+          child != nullptr && child != this) {
+        m.Result = child->Perform(CN_COMMAND, m.WParam, m.LParam);
+        return;
+      }
+      TControl::WndProc(m);
+      return;
     case WM_GETDLGCODE:
       m.Result = DialogCode();
       return;

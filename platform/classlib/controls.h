@@ -305,6 +305,8 @@ class TWinControl : public TControl {
   void NotifyChildren(UINT cm);
   // True when the form took the key as a dialog key.
   bool SendDialogKey(std::uint16_t key, LPARAM keyData);
+  // CM_DIALOGCHAR to the form, which offers it to its controls; true when one took it.
+  bool SendDialogChar(WPARAM key, LPARAM keyData);
 
   friend class TControl;
 

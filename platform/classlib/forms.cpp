@@ -558,6 +558,10 @@ void TCustomForm::WndProc(TMessage& m) {
     case CM_DIALOGKEY:
       CMDialogKey(m);
       return;
+    case CM_DIALOGCHAR:
+      // Accelerators: the first control that takes the character ends the walk.
+      BroadcastDialogKey(this, m);
+      return;
     case WM_CLOSE:
       DoClose();
       return;

@@ -91,6 +91,66 @@ TEST_F(HeadlessFormTest, RipTakesTheCategoryBoxText) {
   EXPECT_EQ(form_->sLabel4->Caption(), "Rip done !");
 }
 
+// The suite's theme and the INI file's LANGUAGE section: red button faces, the selected
+// colour under the pointer, translated captions and the translated end of a rip.
+TEST_F(HeadlessFormTest, ThemeAndLanguageFromTheSuiteFolder) {
+  std::filesystem::create_directories(dir_.File("suite"));
+  WriteText(dir_.File("suite/Zentha.cfg"),
+            "<Zentha><Display><DefaultTheme>"
+            "<CaptionFont Name='DejaVu Sans' Size='9x'/>"
+            "<MainMenuFont Name='DejaVu Serif' Size='30'><FontColor R='0' G='128' B='255'/>"
+            "</MainMenuFont>"
+            "<FrameColor R='255' G='0' B='0'/><SelectedFrameColor R='0' G='255' B='0'/>"
+            "</DefaultTheme></Display></Zentha>");
+  WriteText(dir_.File("Quorvel.ini"), std::string(kNoServer) +
+                                          "[CONF]\nZentha=" + dir_.File("suite") +
+                                          "\n[LANGUAGE]\nRIP=\nEXIT=Quitter\n"
+                                          "Not Connected=Hors ligne\nRip done !=Fini\n");
+  Start({"-format=flac", "-pathtoenc=" + dir_.File("out/")});
+  EXPECT_EQ(form_->FFrameColor, TColor(0x0000FF));  // pure red
+  EXPECT_EQ(form_->FSelectedFrameColor, TColor(0x00FF00));
+  EXPECT_EQ(form_->Font().Size(), 8);  // "9x" is no number: the size stays
+  TsActiveBGStyle& style = *form_->ripbtn->sStyle();
+  EXPECT_EQ(style.Painting.Color(), TColor(0x0000FF));
+  EXPECT_EQ(style.GetPaintingColor(), TColor(0x0000FF));
+  EXPECT_EQ(form_->ripbtn->Font().Color(), TColor(0xFF8000));
+  EXPECT_EQ(form_->sLabel4->Font().Size(), 18);
+  EXPECT_EQ(form_->Font().Name(), "DejaVu Sans");
+  EXPECT_EQ(form_->FBackgroundFile, dir_.File("suite") + "/images/background.jpg");
+  EXPECT_EQ(form_->ripbtn->Caption(), "RIP");
+  EXPECT_EQ(form_->exitbtn->Caption(), "Quitter");
+  EXPECT_EQ(form_->sLabel1->Caption(), "Artist");
+  EXPECT_EQ(form_->slideBtn->Caption(), "Slide");
+  EXPECT_EQ(form_->sLabel4->Caption(), "Hors ligne");
+  EXPECT_EQ(TForm1::MakeColor("0", "0", "999"), TColor(0x0000FF));
+
+  // The face is drawn in the frame colour over its grey gradient: redder than it is green
+  // or blue (the corner is clear of the caption).
+  ASSERT_TRUE(Pump([&] { return !style.BGChanged; }));
+  const COLORREF mid = style.BGBitmap.Image().Pixel(1, 1);
+  EXPECT_GT(GetRValue(mid), GetGValue(mid)) << std::hex << mid;
+  EXPECT_EQ(GetGValue(mid), GetBValue(mid)) << std::hex << mid;
+  // Under the pointer the button takes the selected colour, and gives it back on leaving.
+  headless_->InjectMouseMove(Centre(form_->ripbtn));
+  ASSERT_TRUE(Pump([&] { return style.MouseIn; }));
+  EXPECT_EQ(style.GetPaintingColor(), TColor(0x00FF00));
+  headless_->InjectMouseMove(Centre(form_->exitbtn));
+  ASSERT_TRUE(Pump([&] { return !style.MouseIn; }));
+  EXPECT_EQ(style.GetPaintingColor(), TColor(0x0000FF));
+
+  form_->ripBtnClick(form_);
+  EXPECT_EQ(form_->sLabel4->Caption(), "Fini");
+
+  // A background file that is no picture is offered to the skin and changes nothing.
+  Close();
+  const std::string background = dir_.File("suite") + "/images/background.jpg";
+  std::filesystem::create_directories(dir_.File("suite/images"));
+  WriteText(background, "picture");
+  Start({});
+  EXPECT_EQ(form_->FBackgroundFile, background);
+  EXPECT_TRUE(form_->Showing());
+}
+
 // Several server matches with "-cddbchoice": the list shows the server's lines; Enter reads
 // the highlighted one, Backspace reads none.
 TEST_F(HeadlessFormTest, ChoiceListPicksAmongSeveralMatches) {

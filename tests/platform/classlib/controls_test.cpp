@@ -119,6 +119,43 @@ class FailingForm : public TForm {
   int steps = 0;
 };
 
+// Characters a focused control does not type, and Alt+letters, go round the form's
+// controls as CM_DIALOGCHAR until one takes them; a child's WM_COMMAND comes back to it as
+// CN_COMMAND.
+TEST_F(ControlsTest, DialogCharsReachTheFormsControlsAndCommandsAreReflected) {
+  TForm* form = MakeForm();
+  auto* button = Place<TButton>(form, {10, 10, 85, 35});
+  auto* edit = Place<TEdit>(form, {10, 40, 85, 60});
+  auto* panel = Place<TPanel>(form, {100, 10, 200, 60});
+  auto* inner = Place<TButton>(form, {5, 5, 50, 30});
+  inner->SetParent(panel);
+  std::vector<std::string> chars;
+  std::vector<WPARAM> commands;
+  const auto inherited = inner->WindowProc;
+  inner->WindowProc = [&](TMessage& m) {
+    if (m.Msg == CM_DIALOGCHAR) {
+      chars.push_back(std::string(1, char(m.WParam)));
+      m.Result = m.WParam == 'r' ? 1 : 0;
+      return;
+    }
+    if (m.Msg == CN_COMMAND) commands.push_back(m.WParam);
+    inherited(m);
+  };
+  ShowForm(form);
+  button->SetFocus();
+  Type("r");
+  edit->SetFocus();
+  Type("x");  // typed into the edit, offered to nobody
+  headless->InjectKey('Q', true, "q", kModAlt);
+  headless->InjectKey('Q', false, {}, kModAlt);
+  Pump();
+  EXPECT_EQ(chars, (std::vector<std::string>{"r", "q"}));
+  EXPECT_EQ(edit->Text(), "x");
+  panel->Perform(WM_COMMAND, 7, static_cast<LPARAM>(inner->Handle()));
+  EXPECT_EQ(commands, (std::vector<WPARAM>{7}));
+  inner->WindowProc = inherited;  // the lambda's locals end with the test
+}
+
 }  // namespace
 }  // namespace qv
 

@@ -1,0 +1,879 @@
+#include "skin/sstyles.h"
+
+#include <algorithm>
+
+#include "platform/classlib/forms.h"
+#include "platform/ui/window_system.h"
+#include "skin/sbuttons.h"
+#include "skin/sfadeeffects.h"
+#include "skin/sgradient.h"
+#include "skin/spaintutils.h"
+#include "skin/spanels.h"
+#include "skin/sskindata.h"
+#include "skin/sutils.h"
+
+namespace qv {
+
+namespace {
+
+const TsGeneralData* SectionOf(int skinIndex) {
+  return IsValidSkinIndex(skinIndex) ? &SkinSections[std::size_t(skinIndex)] : nullptr;
+}
+
+bool IsDestroying(const TControl* c) {
+  return c == nullptr || c->HasState(csDestroying);
+}
+
+LPARAM StyleParam(TPersistent* style) {
+  return reinterpret_cast<LPARAM>(style);
+}
+
+// A section's picture: its bitmap, else its JPEG picture.
+const Bitmap* MaskImage(int skinIndex, const std::string& section, const std::string& key) {
+  const int i = GetMaskIndex(skinIndex, section, key);
+  if (IsValidImgIndex(i) && SkinMasks[std::size_t(i)].Bmp != nullptr)
+    return &SkinMasks[std::size_t(i)].Bmp->Image();
+  const int p = GetPatternIndex(skinIndex, section, key);
+  if (p >= 0 && std::size_t(p) < SkinPatterns.size() && SkinPatterns[std::size_t(p)].Img != nullptr)
+    return &SkinPatterns[std::size_t(p)].Img->Image();
+  return nullptr;
+}
+
+const Bitmap* PictureImage(TPicture& picture) {
+  if (picture.Width() <= 0 || picture.Height() <= 0) return nullptr;
+  return &picture.Bitmap().Image();
+}
+
+// Fills R with the colour to (Right + 1, Bottom + 1), as the layer painters do.
+void FillLayer(Bitmap& target, Rect r, TColor color) {
+  FillBitmapRect(target, {r.Left, r.Top, r.Right + 1, r.Bottom + 1}, color);
+}
+
+}  // namespace
+
+TsGenStyle* GenStyleOf(TControl* control) {
+  return dynamic_cast<TsGenStyle*>(GetStyleOf(control));
+}
+
+// ---- TsShadow ---------------------------------------------------------------------------
+
+void TsShadow::RefreshParent() {
+  if (style_ != nullptr) ::qv::RefreshParent(style_->OwnerControl());
+}
+
+void TsShadow::SetColor(TColor value) {
+  if (value == color_) return;
+  color_ = value;
+  RefreshParent();
+}
+
+void TsShadow::SetOffset(int value) {
+  if (value == offset_) return;
+  offset_ = value;
+  RefreshParent();
+}
+
+void TsShadow::SetBlur(int value) {
+  if (value == blur_) return;
+  blur_ = value;
+  RefreshParent();
+}
+
+void TsShadow::SetTransparency(int value) {
+  value = std::clamp(value, 0, 100);
+  if (value == transparency_) return;
+  transparency_ = value;
+  if (enabled_) RefreshParent();
+}
+
+void TsShadow::SetDontUse(bool value) {
+  dontUse_ = value;
+  if (value) enabled_ = false;
+}
+
+void TsShadow::SetEnabled(bool value) {
+  TControl* owner = style_ != nullptr ? style_->OwnerControl() : nullptr;
+  if (owner == nullptr || owner->Parent() == nullptr || !IsStyledControl(owner->Parent()) ||
+      NoShadowKinds.Contains(style_->KindCode))
+    return;
+  if (value) dontUse_ = false;
+  enabled_ = value && !dontUse_;
+  RefreshParent();
+}
+
+// ---- TsGenStyle --------------------------------------------------------------------------
+
+TsGenStyle::TsGenStyle(TControl* owner) : owner_(owner) {
+  BGChanged = !SkinChanging;
+  UpdateBGBitmap();
+}
+
+TsGenStyle::~TsGenStyle() {
+  // Shadows live on the parent: it paints again without this one.
+  if (owner_ != nullptr && owner_->Parent() != nullptr && !IsDestroying(owner_->Parent())) {
+    Effects.Shadow.SetDontUse(true);
+    RefreshOwnerParent();
+  }
+}
+
+void TsGenStyle::RefreshOwnerParent() const {
+  ::qv::RefreshParent(owner_);
+}
+
+void TsGenStyle::LookUpIndexes() {
+  SkinIndex = GetSkinIndex(skinSection_);
+  BorderIndex = GetMaskIndex(SkinIndex, skinSection_, "BORDERSMASK");
+}
+
+void TsGenStyle::SetSkinSection(const std::string& value) {
+  if (value == skinSection_) return;
+  skinSection_ = value;
+  LookUpIndexes();
+  RegionChanged = true;
+  Invalidate();
+}
+
+void TsGenStyle::SetSoftControl(bool value) {
+  if (value == softControl_) return;
+  softControl_ = value;
+  RegionChanged = true;
+  Invalidate();
+}
+
+void TsGenStyle::UpdateIndexes() {
+  BGChanged = true;
+  if (skinSection_.empty() && owner_ != nullptr) skinSection_ = owner_->ClassName();
+  LookUpIndexes();
+}
+
+void TsGenStyle::Invalidate() {
+  if (SkinChanging) return;
+  BGChanged = true;
+  if (owner_ != nullptr && !owner_->HasState(csLoading) && !IsDestroying(owner_) &&
+      (owner_->ControlState() & csCreating) == 0 && owner_->Visible())
+    owner_->Invalidate();
+}
+
+void TsGenStyle::SetRegion(std::optional<Region> region) {
+  WindowRegion = std::move(region);
+  auto* win = dynamic_cast<TWinControl*>(owner_);
+  if (win != nullptr && win->HandleAllocated()) SetWindowRgn(win->Handle(), WindowRegion, true);
+}
+
+void TsGenStyle::UpdateRegion() {
+  if (!RegionChanged) return;
+  RegionChanged = false;
+  std::optional<Region> region;
+  if (owner_ != nullptr && softControl_ && RoundedKinds.Contains(KindCode)) {
+    const Rect r = owner_->ClientRect();
+    // The four corner pixels are cut.
+    region = Region({r.Left + 1, r.Top, r.Right - 1, r.Bottom})
+                 .Union(Region({r.Left, r.Top + 1, r.Right, r.Bottom - 1}));
+  }
+  if (!SkinChanging) BGChanged = true;
+  SetRegion(std::move(region));
+}
+
+TBitmap* TsGenStyle::GetBorderMask() const {
+  if (!IsValidSkinIndex(SkinIndex)) return nullptr;
+  const int i = GetMaskIndex(SkinIndex, skinSection_, "BORDERSMASK");
+  return IsValidImgIndex(i) ? SkinMasks[std::size_t(i)].Bmp.get() : nullptr;
+}
+
+bool TsGenStyle::ControlIsActive() const {
+  if (owner_ == nullptr || IsDestroying(owner_)) return false;
+  if (const auto* button = dynamic_cast<const TsButton*>(owner_);
+      button != nullptr && button->ActsAsDefault())
+    return true;
+  if (!owner_->Enabled()) return false;
+  if (const auto* b = dynamic_cast<const TsButtonControl*>(owner_); b != nullptr && b->MouseHeld())
+    return true;
+  if (NoHotKinds.Contains(KindCode)) return false;
+  if (Focused) return true;
+  if (const auto* win = dynamic_cast<const TWinControl*>(owner_); win != nullptr && win->Focused())
+    return true;
+  return MouseIn;
+}
+
+void TsGenStyle::GetParentBGInfo(TsBGInfo& info) const {
+  AskParentBGInfo(owner_, info);
+}
+
+void TsGenStyle::UpdateBGBitmap() {
+  const int w = owner_ != nullptr ? owner_->Width() : 0;
+  const int h = owner_ != nullptr ? owner_->Height() : 0;
+  if (BGBitmap.GetPixelFormat() != PixelFormat::pf24bit)
+    BGBitmap.SetPixelFormat(PixelFormat::pf24bit);
+  if (BGBitmap.Width() != w || BGBitmap.Height() != h) BGBitmap.SetSize(w, h);
+}
+
+void TsGenStyle::PaintParentBG(DC& dc, Rect r) {
+  const int saved = dc.SaveDC();
+  dc.BitBlt(r.Left, r.Top, r.Width(), r.Height(), *BGBitmap.Canvas().Handle(), r.Left, r.Top);
+  dc.RestoreDC(saved);
+  BGChanged = false;
+}
+
+bool TsGenStyle::ShadowOn() const {
+  if (const TsGeneralData* s = SectionOf(SkinIndex)) return s->ShadowEnabled;
+  return KindCode > 0 && Effects.Shadow.Enabled();
+}
+
+void TsGenStyle::Moved(bool sized) {
+  if (sized) {
+    if (!SkinChanging) RegionChanged = true;
+    BGChanged = true;
+    UpdateRegion();
+  }
+  BGChanged = true;
+  const TsGeneralData* s = SectionOf(SkinIndex);
+  if ((s != nullptr && s->ShadowEnabled) || Effects.Shadow.Enabled()) RefreshOwnerParent();
+  if (auto* b = dynamic_cast<TsButtonControl*>(owner_)) b->Invalidate();
+}
+
+void TsGenStyle::WndProc(TMessage& m) {
+  switch (m.Msg) {
+    case WM_SETFOCUS:
+    case CM_ENTER:
+      Focused = true;
+      if (KindCode < 1 || KindCode > 15) Invalidate();
+      return;
+    case WM_KILLFOCUS:
+    case CM_EXIT:
+      Focused = false;
+      Invalidate();
+      return;
+    case WM_FONTCHANGE:
+    case CM_ENABLEDCHANGED:
+      Invalidate();
+      return;
+    case WM_SIZE:
+      Moved(true);
+      return;
+    case WM_MOVE:
+      Moved(false);
+      return;
+    case CM_VISIBLECHANGED:
+      if (owner_ != nullptr && !owner_->Visible()) {
+        const TsGeneralData* s = SectionOf(SkinIndex);
+        if ((s != nullptr && s->ShadowEnabled) || (KindCode > 0 && Effects.Shadow.Enabled()))
+          RefreshOwnerParent();
+      }
+      return;
+    case CM_MOUSEENTER:
+    case CM_MOUSELEAVE: {
+      // Only the control's own enter and leave; those of its children pass by.
+      if (m.LParam != 0 && m.LParam != reinterpret_cast<LPARAM>(owner_)) return;
+      if (NoHotKinds.Contains(KindCode)) return;
+      const bool enter = m.Msg == CM_MOUSEENTER;
+      MouseIn = enter;
+      const auto* win = dynamic_cast<const TWinControl*>(owner_);
+      if (!Focused && !(win != nullptr && win->Focused())) {
+        auto* button = dynamic_cast<TsButtonControl*>(owner_);
+        auto* active = dynamic_cast<TsActiveBGStyle*>(this);
+        if (button != nullptr && button->ButtonStyle != 3 && button->ButtonStyle != 4 &&
+            active != nullptr && active->FadingEnabled()) {
+          enter ? button->StartFadeIn() : button->StartFadeOut();
+        } else {
+          Invalidate();
+        }
+      }
+      if (enter && OnMouseEnter) OnMouseEnter(owner_);
+      m.Result = 1;
+      return;
+    }
+    case SKM_GETSTYLE:
+      m.WParam = 1;
+      m.LParam = StyleParam(this);
+      m.Result = 1;
+      return;
+    default:
+      break;
+  }
+  if (m.Msg >= SKM_REFRESH && m.Msg <= 0xA414) {
+    HandleSkinMessage(m);
+  } else if (m.Msg >= SKM_PAINT_FIRST && m.Msg <= SKM_PAINT_LAST && AcceptsPaintFamily()) {
+    HandleSkinMessage(m);
+  }
+}
+
+void TsGenStyle::HandleSkinMessage(TMessage& m) {
+  if (m.WParam != 0) return;  // the inherited group number stays 0
+  switch (m.Msg) {
+    case SKM_REFRESH:
+      if (!SkinChanging) BGChanged = m.LParam != 0;
+      m.Result = 1;
+      return;
+    case SKM_NEWSKIN:
+      BGChanged = true;
+      LookUpIndexes();
+      SkinChanging = false;
+      RegionChanged = true;
+      return;
+    case SKM_REMOVESKIN:
+      SkinIndex = BorderIndex = -1;
+      RegionChanged = true;
+      Invalidate();
+      return;
+    case SKM_BEFORECHANGE:
+      SkinIndex = BorderIndex = -1;
+      return;
+    case SKM_REPAINT:
+      BGChanged = true;
+      Invalidate();
+      if (owner_ != nullptr) owner_->Invalidate();
+      return;
+    case SKM_GETBGINFO:
+      ParentBGInfo.Bmp = &BGBitmap;
+      ParentBGInfo.OffsetX = 0;
+      ParentBGInfo.OffsetY = 0;
+      ParentBGInfo.Ready = KindCode != 7 && KindCode != 8;
+      m.Result = 1;
+      return;
+    case SKM_UPDATESECTION: {
+      std::string upper = skinSection_;
+      for (char& c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
+      if (upper == UpdatedSectionName) {
+        SkinChanging = false;
+        RegionChanged = true;
+        Invalidate();
+        if (owner_ != nullptr) owner_->Perform(WM_PAINT);
+      }
+      return;
+    }
+    default:
+      break;
+  }
+  if (m.Msg < SKM_PAINT_FIRST || m.Msg > SKM_PAINT_LAST) return;
+  const UINT offset = m.Msg - SKM_PAINT_FIRST;
+  auto& shadow = Effects.Shadow;
+  switch (offset) {
+    case SKM_OFFSET_SOFTCONTROL:
+      SetSoftControl(m.LParam != 0);
+      break;
+    case SKM_OFFSET_SHADOWENABLED:
+      shadow.SetEnabled(m.LParam != 0 && !NoShadowKinds.Contains(KindCode) && owner_ != nullptr &&
+                        owner_->Visible() && !shadow.DontUse());
+      break;
+    case SKM_OFFSET_SHADOWCOLOR:
+      shadow.SetColor(TColor(m.LParam));
+      break;
+    case SKM_OFFSET_SHADOWTRANSPARENCY:
+      shadow.SetTransparency(int(m.LParam));
+      break;
+    case SKM_OFFSET_SHADOWOFFSET:
+      shadow.SetOffset(int(m.LParam));
+      break;
+    case SKM_OFFSET_SHADOWBLUR:
+      shadow.SetBlur(int(m.LParam));
+      break;
+    case SKM_OFFSET_SHADOWUPDATE:
+      if (ContainerKinds.Contains(KindCode)) {
+        auto* win = dynamic_cast<TWinControl*>(owner_);
+        for (int i = 0; win != nullptr && i < win->ControlCount(); ++i) {
+          TsGenStyle* child = GenStyleOf(win->Controls(i));
+          if (child != nullptr && !child->Effects.Shadow.DontUse()) {
+            if (!SkinChanging) BGChanged = true;
+            owner_->Invalidate();
+            break;
+          }
+        }
+      }
+      break;
+    default:
+      return;
+  }
+  if (!SkinChanging) BGChanged = true;
+}
+
+// ---- TsPaintStyle ------------------------------------------------------------------------
+
+void TsPaintStyle::WndProc(TMessage& m) {
+  if ((m.Msg == CM_PARENTCOLORCHANGED || m.Msg == CM_SYSCOLORCHANGE) && Painting.ParentColor() &&
+      owner_ != nullptr && owner_->Parent() != nullptr) {
+    // The field follows the parent without giving up ParentColor.
+    const TColor parent = owner_->Parent()->Color();
+    if (parent != Painting.Color()) {
+      Painting.SetColor(parent);
+      Painting.SetParentColor(true);
+    }
+    Invalidate();
+  }
+  if (m.Msg == SKM_PAINT_COLOR) {
+    if (m.WParam == WPARAM(PaintGroupIndex)) Painting.SetColor(TColor(m.LParam));
+    if (!SkinChanging) BGChanged = true;
+    return;
+  }
+  TsGenStyle::WndProc(m);
+}
+
+void TsPaintStyle::PaintShadow(Bitmap& target, Point offset) {
+  if (owner_ == nullptr) return;
+  Rect r = owner_->BoundsRect();
+  int shadowOffset, blur, transparency;
+  TColor color;
+  if (const TsGeneralData* s = SectionOf(SkinIndex)) {
+    if (!s->ShadowEnabled || s->PaintingTransparency > 100) return;
+    shadowOffset = s->ShadowOffset;
+    color = s->ShadowColor;
+    blur = s->ShadowBlur;
+    const int p = ShadowedKinds.Contains(KindCode) && s->PaintingTransparency > 0
+                      ? s->PaintingTransparency
+                      : 0;
+    transparency = MixPercent(p, s->ShadowTransparency);
+  } else {
+    const auto& sh = Effects.Shadow;
+    shadowOffset = sh.Offset();
+    color = sh.Color();
+    blur = sh.Blur();
+    const int p = ShadowedKinds.Contains(KindCode) && Painting.Transparency() > 0
+                      ? Painting.Transparency()
+                      : 0;
+    transparency = MixPercent(p, sh.Transparency());
+  }
+  r = r.Offset(shadowOffset + offset.X, shadowOffset + offset.Y);
+  const Bitmap copy = target;
+  DrawShadow(copy, r, target, {r.Left, r.Top}, std::clamp(transparency, 0, 100), color, blur, 0,
+             SoftControl() ? 6 : 0);
+}
+
+void TsPaintStyle::PaintBevel(Bitmap& bmp, Rect r, int width, TsControlBevel bevel) const {
+  ::qv::PaintBevel(bmp, r, width, bevel, SoftControl());
+}
+
+// ---- TsPassiveBGStyle --------------------------------------------------------------------
+
+void TsPassiveBGStyle::WndProc(TMessage& m) {
+  if (m.Msg == SKM_UPDATETRANSPARENT &&
+      (m.WParam == WPARAM(GroupIndex) || m.WParam == WPARAM(kFormStyleGroup))) {
+    const TsGeneralData* s = SectionOf(SkinIndex);
+    if (s != nullptr && s->PaintingTransparency >= 1) {
+      BGChanged = true;
+      if (owner_ != nullptr) owner_->Invalidate();
+    }
+    return;
+  }
+  TsPaintStyle::WndProc(m);
+}
+
+TColor TsPassiveBGStyle::GetPaintingColor() const {
+  if (const TsGeneralData* s = SectionOf(SkinIndex)) return s->PaintingColor;
+  return ColorToRGB(Painting.Color());
+}
+TsControlBevel TsPassiveBGStyle::GetBevel() const {
+  if (const TsGeneralData* s = SectionOf(SkinIndex)) return s->PaintingBevel;
+  return Painting.Bevel();
+}
+int TsPassiveBGStyle::GetBevelWidth() const {
+  if (const TsGeneralData* s = SectionOf(SkinIndex)) return s->PaintingBevelWidth;
+  return Painting.BevelWidth;
+}
+int TsPassiveBGStyle::GetGradientPercent() const {
+  if (const TsGeneralData* s = SectionOf(SkinIndex)) return s->GradientPercent;
+  return const_cast<TsBackground&>(Background).Gradient().Percent();
+}
+const TsGradArray& TsPassiveBGStyle::GetGradArray() const {
+  if (const TsGeneralData* s = SectionOf(SkinIndex)) return s->GradientArray;
+  return const_cast<TsBackground&>(Background).Gradient().GradArray();
+}
+int TsPassiveBGStyle::GetImagePercent() const {
+  if (const TsGeneralData* s = SectionOf(SkinIndex)) return s->ImagePercent;
+  return const_cast<TsBackground&>(Background).Image().Percent();
+}
+const Bitmap* TsPassiveBGStyle::GetImage() const {
+  if (IsValidSkinIndex(SkinIndex)) return MaskImage(SkinIndex, SkinSection(), "IMAGEFILE");
+  return PictureImage(const_cast<TsBackground&>(Background).Image().Image());
+}
+int TsPassiveBGStyle::GetTransparency() const {
+  if (const TsGeneralData* s = SectionOf(SkinIndex)) return s->PaintingTransparency;
+  return Painting.Transparency();
+}
+
+void TsPassiveBGStyle::PaintBG(TBitmap& target) {
+  PaintBGWith(target.Image(), {0, 0, owner_ ? owner_->Width() : 0, owner_ ? owner_->Height() : 0},
+              false);
+  if (ContainerKinds.Contains(KindCode)) PaintChildShadowsInto(target.Image());
+}
+
+void TsPassiveBGStyle::PaintChildShadowsInto(Bitmap& target) {
+  if (auto* win = dynamic_cast<TWinControl*>(owner_)) PaintChildShadows(win, target);
+}
+
+void TsPassiveBGStyle::PaintBGWith(Bitmap& target, Rect r, bool hot) {
+  if (owner_ == nullptr || target.Empty()) return;
+  TsBGInfo parent;
+  GetParentBGInfo(parent);
+  const int t = GetTransparency();
+  const bool ready = parent.Ready && parent.Bmp != nullptr;
+  const Rect under = owner_->BoundsRect().Offset(parent.OffsetX, parent.OffsetY);
+  const auto copyParent = [&](Bitmap& into) {
+    CopyBitmapRect(into, {0, 0}, parent.Bmp->Image(),
+                   {under.Left, under.Top, under.Left + into.Width(), under.Top + into.Height()});
+  };
+  if (ready && t == 100) {
+    copyParent(target);
+    return;
+  }
+  if (ready && t < 0) return;
+  Bitmap temp(target.Width(), target.Height());
+  // Layers.
+  const int ip = GetImagePercent();
+  const int gp = GetGradientPercent();
+  const TColor color = ColorToRGB(GetPaintingColor());
+  bool imageDrawn = false;
+  if (ip > 0) {
+    const Bitmap* image = GetImage();
+    if (image != nullptr && !image->Empty()) {
+      TileGraphic(target, r, *image);
+      imageDrawn = true;
+    } else if (!hot) {
+      FillLayer(target, r, color);
+    }
+  }
+  if (gp > 0) {
+    const TsGradArray& grad = GetGradArray();
+    Bitmap& into = imageDrawn ? temp : target;
+    if (grad.empty()) {
+      FillLayer(into, r, color);
+    } else {
+      PaintGrad(into, grad, r);
+    }
+    if (imageDrawn) {
+      const int a = hot ? ip * 255 / 100 : std::min(ip * 256 / 100, 255);
+      BlendBitmaps(target, temp, std::uint8_t(a));
+    }
+  }
+  const int s = ip + gp;
+  if (s >= 1 && s <= 99) {
+    FadeRect(target, {0, 0, target.Width() - 1, target.Height() - 1}, s, color);
+  } else if (s != 100) {
+    FillLayer(target, r, color);
+  }
+  if (ready && t > 0) {
+    if (hot) temp = target;
+    copyParent(temp);
+    // The layers keep (100 - T) percent; only the low byte of the factor counts.
+    BlendBitmaps(target, temp, std::uint8_t((100 - t) * 255 / 100));
+  }
+}
+
+// ---- TsActiveBGStyle ---------------------------------------------------------------------
+
+TsActiveBGStyle::TsActiveBGStyle(TControl* owner) : TsPassiveBGStyle(owner) {}
+
+TColor TsActiveBGStyle::GetPaintingColor() const {
+  if (!IsActive()) return TsPassiveBGStyle::GetPaintingColor();
+  if (const TsGeneralData* s = SectionOf(SkinIndex)) return s->HotPaintingColor;
+  return ColorToRGB(HotStyle.HotPainting.Color);
+}
+TsControlBevel TsActiveBGStyle::GetBevel() const {
+  if (!IsActive()) return TsPassiveBGStyle::GetBevel();
+  if (const TsGeneralData* s = SectionOf(SkinIndex)) return s->HotPaintingBevel;
+  return HotStyle.HotPainting.Bevel;
+}
+int TsActiveBGStyle::GetBevelWidth() const {
+  if (!IsActive()) return TsPassiveBGStyle::GetBevelWidth();
+  if (const TsGeneralData* s = SectionOf(SkinIndex)) return s->HotPaintingBevelWidth;
+  return HotStyle.HotPainting.BevelWidth;
+}
+int TsActiveBGStyle::GetGradientPercent() const {
+  if (!IsActive()) return TsPassiveBGStyle::GetGradientPercent();
+  if (const TsGeneralData* s = SectionOf(SkinIndex)) return s->HotGradientPercent;
+  return const_cast<TsHotBackground&>(HotStyle.HotBackground).Gradient().Percent();
+}
+const TsGradArray& TsActiveBGStyle::GetGradArray() const {
+  if (!IsActive()) return TsPassiveBGStyle::GetGradArray();
+  if (const TsGeneralData* s = SectionOf(SkinIndex)) return s->HotGradientArray;
+  return const_cast<TsHotBackground&>(HotStyle.HotBackground).Gradient().GradArray();
+}
+int TsActiveBGStyle::GetImagePercent() const {
+  if (!IsActive()) return TsPassiveBGStyle::GetImagePercent();
+  if (const TsGeneralData* s = SectionOf(SkinIndex)) return s->HotImagePercent;
+  return const_cast<TsHotBackground&>(HotStyle.HotBackground).Image().Percent();
+}
+const Bitmap* TsActiveBGStyle::GetImage() const {
+  if (!IsActive()) return TsPassiveBGStyle::GetImage();
+  if (IsValidSkinIndex(SkinIndex)) return MaskImage(SkinIndex, SkinSection(), "HOTIMAGEFILE");
+  return PictureImage(const_cast<TsHotBackground&>(HotStyle.HotBackground).Image().Image());
+}
+int TsActiveBGStyle::GetTransparency() const {
+  if (!IsActive()) return TsPassiveBGStyle::GetTransparency();
+  if (const TsGeneralData* s = SectionOf(SkinIndex)) return s->HotPaintingTransparency;
+  return HotStyle.HotPainting.Transparency;
+}
+
+bool TsActiveBGStyle::FadingEnabled() const {
+  if (const TsGeneralData* s = SectionOf(SkinIndex)) return s->FadingEnabled;
+  return BtnEffects.Fading.Enabled;
+}
+int TsActiveBGStyle::FadingIntervalIn() const {
+  if (const TsGeneralData* s = SectionOf(SkinIndex)) return s->FadingIntervalIn;
+  return BtnEffects.Fading.IntervalIn;
+}
+int TsActiveBGStyle::FadingIntervalOut() const {
+  if (const TsGeneralData* s = SectionOf(SkinIndex)) return s->FadingIntervalOut;
+  return BtnEffects.Fading.IntervalOut;
+}
+int TsActiveBGStyle::FadingIterations() const {
+  if (const TsGeneralData* s = SectionOf(SkinIndex)) return s->FadingIterations;
+  return BtnEffects.Fading.Iterations;
+}
+
+void TsActiveBGStyle::PaintBG(TBitmap& target) {
+  if (!IsActive()) {
+    TsPassiveBGStyle::PaintBG(target);
+    return;
+  }
+  Rect r{0, 0, owner_ ? owner_->Width() : 0, owner_ ? owner_->Height() : 0};
+  if (const auto* b = dynamic_cast<const TsButtonControl*>(owner_); b != nullptr && b->Down())
+    r = r.Offset(1, 1);
+  PaintBGWith(BGBitmap.Image(), r, true);
+}
+
+void TsActiveBGStyle::PaintActiveBevel(Rect r) {
+  auto* button = dynamic_cast<TsButtonControl*>(owner_);
+  const bool down = button != nullptr && button->Down();
+  Bitmap& bmp = BGBitmap.Image();
+  if (!IsActive()) {
+    const int width = button != nullptr ? button->BevelWidth() : 1;
+    TsControlBevel bevel = GetBevel();
+    if (down && bevel == cbRaisedSoft) bevel = cbLoweredSoft;
+    if (down && bevel == cbRaisedHard) bevel = cbLoweredHard;
+    if (bevel != cbNone) PaintBevel(bmp, r, width, bevel);
+  } else if (down) {
+    const int width = GetBevelWidth() / 4 + 1;
+    PaintBevel(bmp, r, width, cbLoweredSoft);
+    PaintBevel(bmp, r.Inflate(-width, -width), width, cbLoweredSoft);
+  } else {
+    PaintBevel(bmp, r, GetBevelWidth(), GetBevel());
+  }
+  if (const auto* b = dynamic_cast<const TsButton*>(owner_); b != nullptr && b->ActsAsDefault()) {
+    // The default button's frame.
+    const Rect f = r;
+    FillBitmapRect(bmp, {f.Left, f.Top, f.Right, f.Top + 1}, clBlack);
+    FillBitmapRect(bmp, {f.Left, f.Bottom - 1, f.Right, f.Bottom}, clBlack);
+    FillBitmapRect(bmp, {f.Left, f.Top, f.Left + 1, f.Bottom}, clBlack);
+    FillBitmapRect(bmp, {f.Right - 1, f.Top, f.Right, f.Bottom}, clBlack);
+  }
+}
+
+void TsActiveBGStyle::UpdateRegion() {
+  if (owner_ != nullptr && !BtnEffects.MaskedBorders.Enabled() && !IsValidSkinIndex(SkinIndex)) {
+    RegionChanged = true;
+    TsGenStyle::UpdateRegion();
+    return;
+  }
+  TsGenStyle::UpdateRegion();
+}
+
+// ---- TsPassivePaintStyle -----------------------------------------------------------------
+
+void TsPassivePaintStyle::WndProc(TMessage& m) {
+  if (m.Msg < SKM_GETSTYLE || m.Msg > SKM_PAINT_LAST) return;
+  if (m.WParam != WPARAM(GroupIndex) && m.WParam != WPARAM(kFormStyleGroup)) return;
+  switch (m.Msg) {
+    case SKM_GETSTYLE:
+      m.WParam = 1;
+      m.LParam = StyleParam(this);
+      return;
+    case SKM_NEWSKIN:
+      SkinIndex = GetSkinIndex(SkinSection);
+      BorderIndex = GetMaskIndex(SkinIndex, SkinSection, "BORDERSMASK");
+      return;
+    case SKM_BEFORECHANGE:
+      SkinIndex = BorderIndex = -1;
+      return;
+    case SKM_PAINT_COLOR:
+      Painting.Color = TColor(m.LParam);
+      return;
+    case SKM_PAINT_SHADOWENABLED:
+      if (KindCode != 211) Shadow.Enabled = m.LParam != 0;
+      return;
+    case SKM_PAINT_SHADOWCOLOR:
+      Shadow.Color = TColor(m.LParam);
+      return;
+    case SKM_PAINT_SHADOWTRANSPARENCY:
+      Shadow.Transparency = int(m.LParam & 0xFF);
+      return;
+    case SKM_PAINT_SHADOWOFFSET:
+      Shadow.Offset = int(2 * m.LParam);
+      return;
+    case SKM_PAINT_SHADOWBLUR:
+      Shadow.Blur = int(2 * m.LParam);
+      return;
+    default:
+      return;
+  }
+}
+
+// ---- TsCommonData ------------------------------------------------------------------------
+
+TsCommonData::TsCommonData(TComponent* owner, bool withCache)
+    : NoCache(!withCache), owner_(owner), ownerControl_(dynamic_cast<TControl*>(owner)) {
+  if (withCache) UpdateCacheBmp();
+}
+
+void TsCommonData::UpdateCacheBmp() {
+  if (CacheBmp == nullptr) CacheBmp = std::make_unique<TBitmap>();
+  if (ownerControl_ != nullptr && (CacheBmp->Width() != ownerControl_->Width() ||
+                                   CacheBmp->Height() != ownerControl_->Height()))
+    CacheBmp->SetSize(ownerControl_->Width(), ownerControl_->Height());
+  if (CacheBmp->GetPixelFormat() != PixelFormat::pf24bit)
+    CacheBmp->SetPixelFormat(PixelFormat::pf24bit);
+}
+
+void TsCommonData::LookUp() {
+  SkinIndex = GetSkinIndex(skinSection_);
+  BorderIndex = GetMaskIndex(SkinIndex, skinSection_, "BORDERSMASK");
+}
+
+void TsCommonData::Loaded() {
+  BGChanged = true;
+  if (skinSection_.empty() && owner_ != nullptr) skinSection_ = owner_->ClassName();
+  LookUp();
+}
+
+void TsCommonData::SetSkinSection(const std::string& value) {
+  if (value != skinSection_) {
+    skinSection_ = value;
+    LookUp();
+  }
+  Invalidate();
+}
+
+void TsCommonData::Invalidate() {
+  if (ownerControl_ == nullptr) return;
+  BGChanged = true;
+  if (ControlIsReady(ownerControl_)) ownerControl_->Invalidate();
+}
+
+bool TsCommonData::ControlIsActive() const {
+  if (!ControlIsReady(ownerControl_) || !ownerControl_->Enabled()) return false;
+  if (NoHotKinds.Contains(KindCode)) return false;
+  if (Focused) return true;
+  if (const auto* w = dynamic_cast<const TWinControl*>(ownerControl_); w && w->Focused())
+    return true;
+  return MouseIn;
+}
+
+void TsCommonData::GetParentBGInfo(TsBGInfo& info) const {
+  AskParentBGInfo(ownerControl_, info);
+}
+
+void TsCommonData::WndProc(TMessage& m) {
+  switch (m.Msg) {
+    case WM_SETFOCUS:
+    case CM_ENTER:
+      BGChanged = true;
+      Focused = true;
+      return;
+    case WM_KILLFOCUS:
+    case CM_EXIT:
+      BGChanged = true;
+      Focused = false;
+      return;
+    case WM_FONTCHANGE:
+    case CM_ENABLEDCHANGED:
+      Invalidate();
+      return;
+    case CM_MOUSEENTER:
+    case CM_MOUSELEAVE:
+      if (!NoHotKinds.Contains(KindCode)) MouseIn = m.Msg == CM_MOUSEENTER;
+      m.Result = 1;
+      return;
+    case WM_MOVE:
+    case WM_SIZE:
+    case WM_WINDOWPOSCHANGED:
+      BGChanged = true;
+      if (ownerControl_ != nullptr) ownerControl_->Perform(SKM_CONTROLMOVED, 0, 0);
+      return;
+    case SKM_NEWSKIN:
+      LookUp();
+      SkinChanged = true;
+      return;
+    case SKM_REMOVESKIN:
+      SkinIndex = BorderIndex = -1;
+      SkinChanged = true;
+      return;
+    case SKM_REPAINT:
+      Invalidate();
+      if (auto* w = dynamic_cast<TWinControl*>(ownerControl_)) RepaintChildLabels(w);
+      return;
+    case SKM_GETBGINFO:
+      ParentBGInfo.Ready = false;
+      if (CacheBmp != nullptr) {
+        ParentBGInfo = {CacheBmp.get(), 0, 0, true};
+      }
+      m.Result = 1;
+      return;
+    case SKM_UPDATESECTION: {
+      std::string upper = skinSection_;
+      for (char& c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
+      if (upper == UpdatedSectionName) {
+        SkinChanged = true;
+        Invalidate();
+        if (ownerControl_ != nullptr) ownerControl_->Perform(WM_PAINT);
+      }
+      return;
+    }
+    case SKM_UPDATETRANSPARENT: {
+      const TsGeneralData* s = SectionOf(SkinIndex);
+      if (ownerControl_ != nullptr && s != nullptr && s->PaintingTransparency > 0) {
+        BGChanged = true;
+        ownerControl_->Invalidate();
+      }
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+// ---- children ----------------------------------------------------------------------------
+
+void RefreshChildren(TWinControl* container, bool repaint) {
+  if (container == nullptr) return;
+  for (int i = 0; i < container->ControlCount(); ++i) {
+    TControl* child = container->Controls(i);
+    if (!ControlIsReady(child) || !IsStyledControl(child)) continue;
+    TsGenStyle* style = GenStyleOf(child);
+    const int k = style != nullptr ? style->KindCode : 0;
+    if (k >= 31 && k <= 33) {
+      // Check controls repaint through their own painting.
+      if (repaint) {
+        SendRefreshMessage(child, true);
+        child->Repaint();
+      }
+    } else if ((k >= 51 && k <= 57) || k == 68) {
+      SendRefreshMessage(child, repaint);
+      child->Repaint();
+    } else if (k >= 91 && k <= 95) {
+      if (repaint) SendRefreshMessage(child, true);
+      child->Repaint();
+    } else if ((k == 161 || k == 165) && repaint) {
+      SendRefreshMessage(child, repaint);
+      child->Invalidate();
+    }
+  }
+}
+
+void PaintChildShadows(TWinControl* container, Bitmap& image) {
+  if (container == nullptr) return;
+  for (int i = 0; i < container->ControlCount(); ++i) {
+    TControl* child = container->Controls(i);
+    if (child->HasState(csDestroying)) break;
+    TsGenStyle* style = GenStyleOf(child);
+    if (style == nullptr || !child->Visible() || !style->ShadowOn()) continue;
+    style->PaintShadow(image, {0, 0});
+  }
+}
+
+void RepaintChildLabels(TWinControl* container) {
+  if (container == nullptr) return;
+  for (int i = 0; i < container->ControlCount(); ++i) {
+    TControl* child = container->Controls(i);
+    if (dynamic_cast<TsLabel*>(child) != nullptr && ControlIsReady(child)) child->Repaint();
+  }
+}
+
+}  // namespace qv
