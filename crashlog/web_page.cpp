@@ -119,20 +119,19 @@ std::string ChoiceString(bool flag, std::string_view first, std::string_view sec
   return std::string(flag ? first : second);
 }
 
-std::string HtmlEscapeReport(std::string_view text) {
+std::string HtmlEscape(std::string_view text, bool report) {
   std::string out;
   out.reserve(text.size() + text.size() / 4);
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
+    if (report && (c == '\r' || c == '\n')) {
+      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      out += "<br>";
+      continue;
+    }
     switch (c) {
-      case '\r':
-        if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        [[fallthrough]];
-      case '\n':
-        out += "<br>";
-        break;
       case ' ':
-        out += "&nbsp;";
+        out += report ? "&nbsp;" : " ";
         break;
       case '&':
         out += "&amp;";
@@ -157,8 +156,8 @@ std::string HtmlEscapeReport(std::string_view text) {
 }
 
 std::string ErrorPage(std::string_view caption, std::string_view report) {
-  return "<html><head><title>" + HtmlEscapeReport(caption) + "</title></head><body>" +
-         "<p><small><font face=\"Lucida Console,Courier\">" + HtmlEscapeReport(report) +
+  return "<html><head><title>" + HtmlEscape(caption, false) + "</title></head><body>" +
+         "<p><small><font face=\"Lucida Console,Courier\">" + HtmlEscape(report, true) +
          "</font></small></p></body></html>";
 }
 

@@ -35,9 +35,9 @@ struct TWebHost {
 [[nodiscard]] std::string ChoiceString(bool flag, std::string_view first,
                                        std::string_view second = {});
 
-// Text for an HTML page: the HTML specials become entities, each line end "<br>" and each
-// space "&nbsp;".
-[[nodiscard]] std::string HtmlEscapeReport(std::string_view text);
+// Text for an HTML page: the HTML specials become entities; for a report also each line
+// end "<br>" and each space "&nbsp;", so that its columns stay aligned.
+[[nodiscard]] std::string HtmlEscape(std::string_view text, bool report);
 // The error page for a report, titled with the error caption.
 [[nodiscard]] std::string ErrorPage(std::string_view caption, std::string_view report);
 // "Status: 500 Error", the content type and the page's length in bytes.

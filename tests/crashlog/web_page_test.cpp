@@ -24,7 +24,7 @@ void ExpectErrorPage(const std::string& answer) {
   const std::string page = answer.substr(end + 14);
   EXPECT_EQ(answer.substr(head.size(), end - head.size()), std::to_string(page.size()));
   for (const char* part :
-       {"<html><head><title>Error&nbsp;&lt;occurred&gt;</title></head><body>",
+       {"<html><head><title>Error &lt;occurred&gt;</title></head><body>",
         "&nbsp;&lt;&lt;script&gt;x&lt;/script&gt;&gt;&nbsp;&amp;&nbsp;more<br>1.4",
         "Bad&nbsp;&quot;item&quot;", "Überprüfung.exe<br></font></small></p>"}) {
     EXPECT_NE(page.find(part), std::string::npos) << part << "\n" << page;
