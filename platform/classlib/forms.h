@@ -307,7 +307,7 @@ class TScreen {
   TFont menuFont_;
 };
 
-// The program's application and screen, made on first use on the GUI thread. The
+// The program's application, and the calling thread's screen (its forms), made on first use. The
 // application and its forms are freed by DestroyApplication, which the program calls
 // before it stops the window system (at the end of main).
 [[nodiscard]] TApplication* Application();

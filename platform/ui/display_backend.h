@@ -62,7 +62,8 @@ class DisplayBackend {
  public:
   virtual ~DisplayBackend() = default;
   [[nodiscard]] virtual std::string_view Name() const = 0;
-  // Called once by the window system when it adopts the back end, on its GUI thread.
+  // Called once by the window system when it adopts the back end, on the thread
+  // whose window system it serves; every call after that comes from that thread.
   virtual void Start(DisplayEvents* events) = 0;
   // Undecorated window; popups (menus, drop-downs) are not managed by the window manager.
   virtual void CreateTopLevel(HWND hwnd, const Rect& screenBounds, std::string_view title,

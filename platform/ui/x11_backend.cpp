@@ -144,6 +144,10 @@ struct X11Backend::Impl {
 };
 
 std::unique_ptr<X11Backend> X11Backend::Open(const char* displayName) {
+  // Each thread with windows has a connection of its own; Xlib's shared state (error
+  // handler, locale, extension tables) must be locked before the first connection opens.
+  static const bool threads = XInitThreads() != 0;
+  (void)threads;
   Display* dpy = XOpenDisplay(displayName);
   if (!dpy) return nullptr;
   auto impl = std::make_unique<Impl>();
