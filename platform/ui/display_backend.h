@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -86,6 +87,15 @@ class DisplayBackend {
   // Finds a top-level window of any program with this exact title and brings it to the
   // front; false when there is none.
   virtual bool RaiseWindowByTitle(std::string_view title) = 0;
+  // What the whole display shows now (the bounding box of the monitors, every program's
+  // windows); empty when it cannot be read. Any thread may call it.
+  [[nodiscard]] virtual Bitmap CaptureScreen() = 0;
+  // Puts UTF-8 text on the desktop's clipboard; it stays there, answering other programs,
+  // while the process lives or until another program takes the clipboard. False when the
+  // clipboard cannot be taken.
+  virtual bool SetClipboardText(std::string_view text) = 0;
+  // The clipboard's text, whoever holds it; nullopt when there is none.
+  [[nodiscard]] virtual std::optional<std::string> ClipboardText() = 0;
 };
 
 // The back end QUORVEL_DISPLAY asks for: "x11", "headless", or unset for X11 when a

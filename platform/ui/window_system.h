@@ -411,6 +411,12 @@ bool StartWindowSystem(std::unique_ptr<DisplayBackend> backend);
 void StopWindowSystem();
 [[nodiscard]] DisplayBackend& CurrentDisplayBackend();
 
+// The whole display as the back end shows it (CaptureScreen), and the desktop's clipboard
+// (SetClipboardText, GetClipboardText): see DisplayBackend.
+[[nodiscard]] Bitmap CaptureScreen();
+bool SetClipboardText(std::string_view text);
+[[nodiscard]] std::optional<std::string> GetClipboardText();
+
 // The top-level back buffer's pixels of the window (its whole window rectangle); for
 // tests and screenshots. Empty for an unknown or hidden window.
 [[nodiscard]] Bitmap SnapshotWindow(HWND hwnd);

@@ -206,6 +206,18 @@ DisplayBackend& CurrentDisplayBackend() {
   return *M().backend;
 }
 
+Bitmap CaptureScreen() {
+  return M().backend->CaptureScreen();
+}
+
+bool SetClipboardText(std::string_view text) {
+  return M().backend->SetClipboardText(text);
+}
+
+std::optional<std::string> GetClipboardText() {
+  return M().backend->ClipboardText();
+}
+
 bool RegisterClass(const WNDCLASS& windowClass) {
   if (windowClass.lpszClassName.empty()) return false;
   return M().classes.emplace(windowClass.lpszClassName, windowClass).second;

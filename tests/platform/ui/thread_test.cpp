@@ -121,6 +121,32 @@ TEST_F(ThreadTest, ASecondThreadsWindowPaintsAndAnswersWhileTheMainThreadIsBlock
   EXPECT_GT(headless->PresentCount(mainTop), 0);
 }
 
+// The headless screen shows the shown windows of every thread's back end; the clipboard is
+// the process's.
+TEST_F(ThreadTest, TheHeadlessScreenComposesEveryThreadsWindows) {
+  Make(0, {10, 10, 50, 50}, 0x00FF00, WS_VISIBLE);
+  Pump();
+  Bitmap screen;
+  std::thread worker([&] {
+    StartWindowSystem(std::make_unique<HeadlessBackend>());
+    RegisterWorkerClass();
+    CreateWindowEx(0, "Worker", "", WS_POPUP | WS_VISIBLE, 30, 30, 40, 40, 0);
+    ProcessMessages();
+    SetClipboardText("report");
+    screen = CaptureScreen();
+    StopWindowSystem();
+  });
+  worker.join();
+  ASSERT_EQ(screen.Width(), 1024);
+  ASSERT_EQ(screen.Height(), 768);
+  EXPECT_EQ(screen.Pixel(15, 15), ColorToRGB(0x00FF00));
+  EXPECT_EQ(screen.Pixel(60, 60), ColorToRGB(kRed));
+  EXPECT_EQ(screen.Pixel(5, 5), RGB(0, 0, 0));
+  EXPECT_EQ(GetClipboardText(), "report");
+  // The worker's window went with its window system.
+  EXPECT_EQ(CaptureScreen().Pixel(60, 60), RGB(0, 0, 0));
+}
+
 // On a real X server: the worker's own connection maps its window and the server shows its
 // pixels, and a click the server delivers reaches it, while the main thread waits.
 TEST_F(ThreadTest, ASecondThreadsXWindowMapsWhileTheMainThreadIsBlocked) {
