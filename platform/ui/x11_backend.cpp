@@ -189,6 +189,8 @@ class ClipboardOwner {
         }
       }
       if (dead_ || poll(&p, 1, -1) < 0) break;
+      // The server went: stop here, before Xlib trips over the closed connection.
+      if (p.revents & (POLLHUP | POLLERR)) dead_ = true;
     }
   }
 
