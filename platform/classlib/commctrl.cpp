@@ -58,6 +58,11 @@ void Notify(HWND h, UINT code) {
   SendMessage(GetParent(h), WM_NOTIFY, header.idFrom, reinterpret_cast<LPARAM>(&header));
 }
 
+bool IsReturn(LPARAM msg) {
+  const auto* m = reinterpret_cast<const MSG*>(msg);
+  return m && m->message == WM_KEYDOWN && m->wParam == VK_RETURN;
+}
+
 std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines(1);
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -261,6 +266,9 @@ LRESULT EditProc(HWND h, UINT m, WPARAM w, LPARAM l) {
   if (auto r = Common(h, m, w, l)) return *r;
   const DWORD style = StyleOf(h);
   switch (m) {
+    case WM_GETDLGCODE:
+      return DLGC_WANTARROWS | DLGC_WANTCHARS |
+             ((style & ES_WANTRETURN) && IsReturn(l) ? DLGC_WANTALLKEYS : 0);
     case EM_GETLINECOUNT:
       return static_cast<LRESULT>(SplitLines(GetWindowText(h)).size());
     case EM_GETFIRSTVISIBLELINE:
@@ -475,6 +483,13 @@ void SelectRow(HWND h, int row) {
   InvalidateRect(h, nullptr, true);
 }
 
+void Activate(HWND h, int row) {
+  NMITEMACTIVATE note;
+  note.hdr = {h, static_cast<std::uintptr_t>(GetWindowLong(h, GWL_ID)), LVN_ITEMACTIVATE};
+  note.iItem = row;
+  SendMessage(GetParent(h), WM_NOTIFY, note.hdr.idFrom, reinterpret_cast<LPARAM>(&note));
+}
+
 void DrawImage(DC& dc, const ImageList& list, int index, int x, int y) {
   if (index < 0 || index >= static_cast<int>(list.images.size())) return;
   const Bitmap& b = list.images[static_cast<std::size_t>(index)];
@@ -544,14 +559,19 @@ LRESULT ListViewProc(HWND h, UINT m, WPARAM w, LPARAM l) {
     case LVM_SETITEMSTATE:
       SelectRow(h, static_cast<int>(w));
       return 1;
-    case WM_LBUTTONDOWN: {
+    case WM_GETDLGCODE:
+      return DLGC_WANTARROWS | (IsReturn(l) && c.current >= 0 ? DLGC_WANTALLKEYS : 0);
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK: {
       SetFocus(h);
       const int row = RowAt(h, MousePoint(l));
       if (row >= 0) SelectRow(h, row);
+      if (row >= 0 && m == WM_LBUTTONDBLCLK) Activate(h, row);
       return 0;
     }
     case WM_KEYDOWN:
       if (w == VK_UP || w == VK_DOWN) SelectRow(h, c.current + (w == VK_UP ? -1 : 1));
+      if (w == VK_RETURN && c.current >= 0) Activate(h, c.current);
       return 0;
     case WM_MOUSEWHEEL:
       c.top = std::clamp(c.top - 3 * static_cast<std::int16_t>(HIWORD(w)) / 120, 0,
@@ -615,6 +635,7 @@ void RegisterDialogControls() {
     wc.lpszClassName = c.name;
     wc.lpfnWndProc = c.proc;
     wc.hbrBackground = clNone;  // each paints its whole client area
+    wc.style = CS_DBLCLKS;
     RegisterClass(wc);
   }
 }

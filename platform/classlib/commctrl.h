@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/classlib/controls.h"
 #include "platform/gfx/bitmap.h"
 #include "platform/gfx/font.h"
 #include "platform/ui/window_system.h"
@@ -99,6 +100,13 @@ enum : UINT {
   LVM_INSERTCOLUMN = 0x101B,  // wParam index, lParam const LVCOLUMN*
 };
 enum : WPARAM { LVSIL_SMALL = 1 };
+// A row was activated: a double click on it, or Return while the list has the focus (the list
+// takes Return from the dialog keys then).
+constexpr UINT LVN_ITEMACTIVATE = 0xFFFFFF8E;  // -114
+struct NMITEMACTIVATE {
+  NMHDR hdr;
+  int iItem = -1;
+};
 enum : LPARAM { LVNI_SELECTED = 2 };
 
 }  // namespace qv

@@ -175,13 +175,15 @@ bool IsDialogMessage(HWND dialog, const MSG& msg) {
   if (msg.message != WM_KEYDOWN || (msg.hwnd != dialog && !IsChild(dialog, msg.hwnd))) {
     return false;
   }
+  if (msg.wParam != VK_ESCAPE && msg.wParam != VK_RETURN) return false;
+  // A control that wants the key (a list activating its row, an edit taking Return) keeps it.
+  if (SendMessage(msg.hwnd, WM_GETDLGCODE, msg.wParam, reinterpret_cast<LPARAM>(&msg)) &
+      DLGC_WANTALLKEYS) {
+    return false;
+  }
   if (msg.wParam == VK_ESCAPE) {
     SendMessage(dialog, WM_COMMAND, IDCANCEL, static_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
     return true;
-  }
-  if (msg.wParam != VK_RETURN) return false;
-  if (GetClassName(msg.hwnd) == "EDIT" && (GetWindowLong(msg.hwnd, GWL_STYLE) & ES_WANTRETURN)) {
-    return false;
   }
   int id = IDOK;
   for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {

@@ -57,9 +57,10 @@ HWND CreateDialogIndirectParam(const DLGTEMPLATE& dialog, HWND parent, DLGPROC p
 INT_PTR DialogBoxIndirectParam(const DLGTEMPLATE& dialog, HWND parent, DLGPROC proc,
                                LPARAM init = 0);
 bool EndDialog(HWND dialog, INT_PTR result);
-// The dialog keys for a message of the dialog or its controls: Escape sends WM_COMMAND
-// IDCANCEL, Return the default button's identifier (IDOK without one) unless the focused
-// edit takes Return. True when the message was taken.
+// The dialog keys for a key message of the dialog or its controls: Escape sends WM_COMMAND
+// IDCANCEL, Return the default button's identifier (IDOK without one), unless the control
+// wants the key (WM_GETDLGCODE, lParam the MSG, answers DLGC_WANTALLKEYS). True when the
+// message was taken.
 bool IsDialogMessage(HWND dialog, const MSG& msg);
 
 [[nodiscard]] HWND GetDlgItem(HWND dialog, int id);

@@ -65,12 +65,15 @@ TEST_F(DialogTest, TemplateUnitsBecomePixelsOfTheTemplatesFont) {
 }
 
 // The dialog runs modally on its own thread with its own headless screen while the main
-// thread is blocked on the result; the user ticks the box, changes the tab and presses
+// thread is blocked on the result; the user ticks the box, changes the tab, activates list
+// rows by double click and by Return (which the list takes from the dialog keys) and presses
 // Escape.
 TEST_F(DialogTest, AModalDialogOnAWorkerThreadAnswersTheUser) {
   struct Seen {
     INT_PTR result = 0;
     int checked = -1, tab = -1, tabChanges = 0;
+    std::vector<int> activated;
+    bool ok = false;
   };
   auto seen = std::async(std::launch::async, [] {
     Seen s;
@@ -78,42 +81,56 @@ TEST_F(DialogTest, AModalDialogOnAWorkerThreadAnswersTheUser) {
     HeadlessBackend* screen = backend.get();
     StartWindowSystem(std::move(backend));
     constexpr UINT kAct = WM_USER + 1;
-    s.result = DialogBoxIndirectParam(
-        MainTemplate(), 0, [&](HWND dlg, UINT m, WPARAM w, LPARAM l) -> INT_PTR {
-          const HWND tabs = GetDlgItem(dlg, 1000);
-          switch (m) {
-            case WM_INITDIALOG:
-              for (const char* text : {"General", "Call Stack", "Modules", "CPU"}) {
-                SendMessage(tabs, TCM_INSERTITEM, 9, reinterpret_cast<LPARAM>(text));
-              }
-              PostMessage(dlg, kAct, 0, 0);
-              return true;
-            case kAct: {
-              Rect r;
-              Point p{0, 0};
-              (void)GetWindowRect(GetDlgItem(dlg, 5000), r);  // the box is on the right
-              screen->InjectClick({r.Right - 3, (r.Top + r.Bottom) / 2});
-              SendMessage(tabs, TCM_GETITEMRECT, 2, reinterpret_cast<LPARAM>(&r));
-              p = {(r.Left + r.Right) / 2, (r.Top + r.Bottom) / 2};
-              ClientToScreen(tabs, p);
-              screen->InjectClick(p);
-              screen->InjectKey(VK_ESCAPE, true);
-              return true;
-            }
-            case WM_NOTIFY:
-              if (reinterpret_cast<NMHDR*>(l)->code == TCN_SELCHANGE) ++s.tabChanges;
-              return true;
-            case WM_COMMAND:
-              if (LOWORD(w) == IDCANCEL) {
-                s.checked = static_cast<int>(SendMessage(GetDlgItem(dlg, 5000), BM_GETCHECK, 0, 0));
-                s.tab = static_cast<int>(SendMessage(tabs, TCM_GETCURSEL, 0, 0));
-                EndDialog(dlg, 42);
-              }
-              return true;
-            default:
-              return false;
+    DLGTEMPLATE t = MainTemplate();
+    t.items.push_back({"SysListView32", "", 103, LVS_REPORT | WS_TABSTOP, 0, 7, 60, 200, 100});
+    s.result = DialogBoxIndirectParam(t, 0, [&](HWND dlg, UINT m, WPARAM w, LPARAM l) -> INT_PTR {
+      const HWND tabs = GetDlgItem(dlg, 1000);
+      switch (m) {
+        case WM_INITDIALOG:
+          for (const char* text : {"General", "Call Stack", "Modules", "CPU"}) {
+            SendMessage(tabs, TCM_INSERTITEM, 9, reinterpret_cast<LPARAM>(text));
           }
-        });
+          for (int i = 0; i < 2; ++i) {
+            LVITEM item{i, 0, "row", -1};
+            SendMessage(GetDlgItem(dlg, 103), LVM_INSERTITEM, 0, reinterpret_cast<LPARAM>(&item));
+          }
+          PostMessage(dlg, kAct, 0, 0);
+          return true;
+        case kAct: {
+          Rect r;
+          Point p{0, 0};
+          (void)GetWindowRect(GetDlgItem(dlg, 5000), r);  // the box is on the right
+          screen->InjectClick({r.Right - 3, (r.Top + r.Bottom) / 2});
+          SendMessage(tabs, TCM_GETITEMRECT, 2, reinterpret_cast<LPARAM>(&r));
+          p = {(r.Left + r.Right) / 2, (r.Top + r.Bottom) / 2};
+          ClientToScreen(tabs, p);
+          screen->InjectClick(p);
+          const int line = DialogBaseUnits(Font{}).cy;
+          p = {20, (line + 6) + (line + 1) + 3};  // the list's second row
+          ClientToScreen(GetDlgItem(dlg, 103), p);
+          screen->InjectClick(p);
+          screen->InjectClick(p);
+          for (unsigned vk : {VK_UP, VK_RETURN, VK_ESCAPE}) screen->InjectKey(vk, true);
+          return true;
+        }
+        case WM_NOTIFY:
+          if (reinterpret_cast<NMHDR*>(l)->code == TCN_SELCHANGE) ++s.tabChanges;
+          if (reinterpret_cast<NMHDR*>(l)->code == LVN_ITEMACTIVATE) {
+            s.activated.push_back(reinterpret_cast<NMITEMACTIVATE*>(l)->iItem);
+          }
+          return true;
+        case WM_COMMAND:
+          s.ok = s.ok || LOWORD(w) == IDOK;
+          if (LOWORD(w) == IDCANCEL) {
+            s.checked = static_cast<int>(SendMessage(GetDlgItem(dlg, 5000), BM_GETCHECK, 0, 0));
+            s.tab = static_cast<int>(SendMessage(tabs, TCM_GETCURSEL, 0, 0));
+            EndDialog(dlg, 42);
+          }
+          return true;
+        default:
+          return false;
+      }
+    });
     StopWindowSystem();
     return s;
   });
@@ -123,6 +140,8 @@ TEST_F(DialogTest, AModalDialogOnAWorkerThreadAnswersTheUser) {
   EXPECT_EQ(s.checked, int{BST_CHECKED});
   EXPECT_EQ(s.tab, 2);
   EXPECT_EQ(s.tabChanges, 1);
+  EXPECT_EQ(s.activated, (std::vector<int>{1, 0}));
+  EXPECT_FALSE(s.ok);
 }
 
 TEST_F(DialogTest, ControlsAnswerTheirMessagesAndPaintWhatTheyHold) {
