@@ -11,8 +11,6 @@ namespace qv {
 
 namespace {
 
-constexpr const char* kControlClass = "QvControl";
-
 // GUI-thread state of the control tree: which control a window belongs to, the control
 // under the pointer and the graphic control that holds the mouse.
 struct ControlRegistry {
@@ -32,9 +30,11 @@ thread_local TWinControl* creating = nullptr;  // the control whose window is be
 
 LRESULT ControlWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
-void EnsureClass() {
+// Each control class has a window class of its own name on each thread, as the report of
+// the focused window's class ("TEdit") expects.
+void EnsureClass(const std::string& name) {
   WNDCLASS wc;
-  wc.lpszClassName = kControlClass;
+  wc.lpszClassName = name;
   wc.lpfnWndProc = ControlWindowProc;
   wc.hbrBackground = clNone;  // controls erase with their own colour
   wc.style = CS_DBLCLKS;
@@ -419,14 +419,15 @@ void TWinControl::CreateHandle() {
 }
 
 void TWinControl::CreateWnd() {
-  EnsureClass();
   CreateParams p;
   CreateParamsFor(p);
+  const std::string windowClass = ClassName();
+  EnsureClass(windowClass);
   HWND parentHandle = p.TopLevel ? 0 : Parent()->handle_;
   TWinControl* saved = creating;
   creating = this;
-  const HWND h = CreateWindowEx(p.ExStyle, kControlClass, p.Caption, p.Style, Left(), Top(),
-                                Width(), Height(), parentHandle, 0, this);
+  const HWND h = CreateWindowEx(p.ExStyle, windowClass, p.Caption, p.Style, Left(), Top(), Width(),
+                                Height(), parentHandle, 0, this);
   creating = saved;
   if (h == 0) throw Exception("Error creating window for '" + Name() + "'");
   handle_ = h;

@@ -214,6 +214,8 @@ class TControl : public TComponent {
 class TWinControl : public TControl {
  public:
   explicit TWinControl(TComponent* owner);
+  // Also the name of its window class.
+  [[nodiscard]] std::string ClassName() const override { return "TWinControl"; }
   ~TWinControl() override;
 
   // The window, made (with those of the parents) on first use.
@@ -341,6 +343,7 @@ class TGraphicControl : public TControl {
 class TCustomControl : public TWinControl {
  public:
   explicit TCustomControl(TComponent* owner);
+  [[nodiscard]] std::string ClassName() const override { return "TCustomControl"; }
   ~TCustomControl() override;
   [[nodiscard]] TCanvas& Canvas() { return canvas_; }
 

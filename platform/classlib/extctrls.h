@@ -11,6 +11,7 @@ enum class TBevelCut { bvNone, bvLowered, bvRaised };
 class TPanel : public TCustomControl {
  public:
   explicit TPanel(TComponent* owner);
+  [[nodiscard]] std::string ClassName() const override { return "TPanel"; }
 
   [[nodiscard]] TBevelCut BevelOuter() const { return bevelOuter_; }
   void SetBevelOuter(TBevelCut value);

@@ -29,7 +29,7 @@ TApplication* Application() {
 }
 
 TScreen* Screen() {
-  static TScreen screen;
+  static thread_local TScreen screen;
   return &screen;
 }
 

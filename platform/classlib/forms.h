@@ -100,6 +100,7 @@ class TControlScrollBar {
 class TCustomForm : public TWinControl {
  public:
   explicit TCustomForm(TComponent* owner);
+  [[nodiscard]] std::string ClassName() const override { return "TCustomForm"; }
   ~TCustomForm() override;
 
   // Raises OnCreate; called by TApplication::CreateForm once the form data is in.
@@ -213,6 +214,7 @@ class TCustomForm : public TWinControl {
 class TForm : public TCustomForm {
  public:
   explicit TForm(TComponent* owner) : TCustomForm(owner) {}
+  [[nodiscard]] std::string ClassName() const override { return "TForm"; }
 };
 
 // The application object: one per program, on the GUI thread.
@@ -307,7 +309,7 @@ class TScreen {
   TFont menuFont_;
 };
 
-// The program's application and screen, made on first use on the GUI thread. The
+// The program's application, and the calling thread's screen (its forms), made on first use. The
 // application and its forms are freed by DestroyApplication, which the program calls
 // before it stops the window system (at the end of main).
 [[nodiscard]] TApplication* Application();

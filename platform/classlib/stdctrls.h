@@ -42,6 +42,7 @@ class TLabel : public TGraphicControl {
 class TButton : public TCustomControl {
  public:
   explicit TButton(TComponent* owner);
+  [[nodiscard]] std::string ClassName() const override { return "TButton"; }
 
   // Enter anywhere on the form clicks the default button; Escape the cancel button.
   [[nodiscard]] bool Default() const { return default_; }
@@ -78,6 +79,7 @@ class TButton : public TCustomControl {
 class TEdit : public TCustomControl {
  public:
   explicit TEdit(TComponent* owner);
+  [[nodiscard]] std::string ClassName() const override { return "TEdit"; }
 
   void SetText(std::string_view text) override;
   [[nodiscard]] bool ReadOnly() const { return readOnly_; }
@@ -165,6 +167,7 @@ class TScrollBar;
 class TListBox : public TCustomControl {
  public:
   explicit TListBox(TComponent* owner);
+  [[nodiscard]] std::string ClassName() const override { return "TListBox"; }
 
   [[nodiscard]] TControlStrings& Items() { return items_; }
   // -1: nothing chosen. Setting it raises no event; the user's choices raise OnClick.
@@ -218,6 +221,7 @@ constexpr UINT CM_CLOSEUP = 0xB1F1;
 class TComboBox : public TCustomControl {
  public:
   explicit TComboBox(TComponent* owner);
+  [[nodiscard]] std::string ClassName() const override { return "TComboBox"; }
   ~TComboBox() override;
 
   [[nodiscard]] TControlStrings& Items() { return items_; }
@@ -276,6 +280,7 @@ using TScrollEvent =
 class TScrollBar : public TCustomControl {
  public:
   explicit TScrollBar(TComponent* owner);
+  [[nodiscard]] std::string ClassName() const override { return "TScrollBar"; }
 
   [[nodiscard]] TScrollBarKind Kind() const { return kind_; }
   void SetKind(TScrollBarKind kind);

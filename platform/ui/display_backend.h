@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,7 +63,8 @@ class DisplayBackend {
  public:
   virtual ~DisplayBackend() = default;
   [[nodiscard]] virtual std::string_view Name() const = 0;
-  // Called once by the window system when it adopts the back end, on its GUI thread.
+  // Called once by the window system when it adopts the back end, on the thread
+  // whose window system it serves; every call after that comes from that thread.
   virtual void Start(DisplayEvents* events) = 0;
   // Undecorated window; popups (menus, drop-downs) are not managed by the window manager.
   virtual void CreateTopLevel(HWND hwnd, const Rect& screenBounds, std::string_view title,
@@ -85,6 +87,15 @@ class DisplayBackend {
   // Finds a top-level window of any program with this exact title and brings it to the
   // front; false when there is none.
   virtual bool RaiseWindowByTitle(std::string_view title) = 0;
+  // What the whole display shows now (the bounding box of the monitors, every program's
+  // windows); empty when it cannot be read. Any thread may call it.
+  [[nodiscard]] virtual Bitmap CaptureScreen() = 0;
+  // Puts UTF-8 text on the desktop's clipboard; it stays there, answering other programs,
+  // while the process lives or until another program takes the clipboard. False when the
+  // clipboard cannot be taken.
+  virtual bool SetClipboardText(std::string_view text) = 0;
+  // The clipboard's text, whoever holds it; nullopt when there is none.
+  [[nodiscard]] virtual std::optional<std::string> ClipboardText() = 0;
 };
 
 // The back end QUORVEL_DISPLAY asks for: "x11", "headless", or unset for X11 when a

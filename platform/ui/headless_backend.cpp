@@ -1,5 +1,6 @@
 #include "platform/ui/headless_backend.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,18 @@ bool ParseGeometry(const std::string& text, Rect& r) {
   if (w <= 0 || h <= 0) return false;
   r = Bounds(x, y, w, h);
   return true;
+}
+
+// Every headless back end of the process, for screen captures, and the one clipboard.
+struct HeadlessDesktop {
+  std::mutex mutex;
+  std::vector<const HeadlessBackend*> backends;  // in the order they started
+  std::optional<std::string> clipboard;
+};
+
+HeadlessDesktop& Desktop() {
+  static auto* const desktop = new HeadlessDesktop;  // outlives every back end
+  return *desktop;
 }
 
 }  // namespace
@@ -50,11 +63,23 @@ std::unique_ptr<HeadlessBackend> HeadlessBackend::FromEnvironment() {
 }
 
 HeadlessBackend::~HeadlessBackend() {
+  {
+    HeadlessDesktop& d = Desktop();
+    const std::lock_guard lock(d.mutex);
+    std::erase(d.backends, this);
+  }
   if (clockInstalled_) MessageQueue::Current().SetClock(SteadyClock::Instance());
 }
 
 void HeadlessBackend::Start(DisplayEvents* events) {
   events_ = events;
+  {
+    HeadlessDesktop& d = Desktop();
+    const std::lock_guard lock(d.mutex);
+    if (std::find(d.backends.begin(), d.backends.end(), this) == d.backends.end()) {
+      d.backends.push_back(this);
+    }
+  }
   if (clock_) {
     MessageQueue::Current().SetClock(clock_);
     clockInstalled_ = true;
@@ -68,6 +93,7 @@ std::uint32_t HeadlessBackend::Now() const {
 }
 
 void HeadlessBackend::CreateTopLevel(HWND hwnd, const Rect& bounds, std::string_view title, bool) {
+  const std::lock_guard lock(mutex_);
   Window& w = windows_[hwnd];
   w.bounds = bounds;
   w.title = std::string(title);
@@ -76,6 +102,7 @@ void HeadlessBackend::CreateTopLevel(HWND hwnd, const Rect& bounds, std::string_
 }
 
 void HeadlessBackend::DestroyTopLevel(HWND hwnd) {
+  const std::lock_guard lock(mutex_);
   windows_.erase(hwnd);
   std::erase(stack_, hwnd);
   if (grab_ == hwnd) grab_ = 0;
@@ -85,6 +112,7 @@ void HeadlessBackend::DestroyTopLevel(HWND hwnd) {
 }
 
 void HeadlessBackend::SetBounds(HWND hwnd, const Rect& bounds) {
+  const std::lock_guard lock(mutex_);
   const auto it = windows_.find(hwnd);
   if (it == windows_.end()) return;
   it->second.bounds = bounds;
@@ -92,6 +120,7 @@ void HeadlessBackend::SetBounds(HWND hwnd, const Rect& bounds) {
 }
 
 void HeadlessBackend::SetVisible(HWND hwnd, bool visible) {
+  const std::lock_guard lock(mutex_);
   const auto it = windows_.find(hwnd);
   if (it == windows_.end()) return;
   it->second.shown = visible;
@@ -99,11 +128,13 @@ void HeadlessBackend::SetVisible(HWND hwnd, bool visible) {
 }
 
 void HeadlessBackend::SetTitle(HWND hwnd, std::string_view title) {
+  const std::lock_guard lock(mutex_);
   const auto it = windows_.find(hwnd);
   if (it != windows_.end()) it->second.title = std::string(title);
 }
 
 void HeadlessBackend::SetShape(HWND hwnd, const Region* shape) {
+  const std::lock_guard lock(mutex_);
   const auto it = windows_.find(hwnd);
   if (it == windows_.end()) return;
   if (shape) {
@@ -114,6 +145,7 @@ void HeadlessBackend::SetShape(HWND hwnd, const Region* shape) {
 }
 
 void HeadlessBackend::Present(HWND hwnd, const Bitmap& buffer, const Region& dirty) {
+  const std::lock_guard lock(mutex_);
   const auto it = windows_.find(hwnd);
   if (it == windows_.end()) return;
   Window& w = it->second;
@@ -132,12 +164,14 @@ void HeadlessBackend::Present(HWND hwnd, const Bitmap& buffer, const Region& dir
 }
 
 void HeadlessBackend::Raise(HWND hwnd) {
+  const std::lock_guard lock(mutex_);
   if (!windows_.count(hwnd)) return;
   std::erase(stack_, hwnd);
   stack_.insert(stack_.begin(), hwnd);
 }
 
 void HeadlessBackend::Minimize(HWND hwnd) {
+  const std::lock_guard lock(mutex_);
   const auto it = windows_.find(hwnd);
   if (it != windows_.end()) it->second.minimized = true;
 }
@@ -162,6 +196,48 @@ bool HeadlessBackend::RaiseWindowByTitle(std::string_view title) {
     }
   }
   return false;
+}
+
+void HeadlessBackend::ComposeOnto(Bitmap& desktop, Point origin) const {
+  const std::lock_guard lock(mutex_);
+  for (auto it = stack_.rbegin(); it != stack_.rend(); ++it) {  // back to front
+    const Window& w = windows_.at(*it);
+    if (!w.shown || w.minimized) continue;
+    const Rect on = Intersect(w.bounds.Offset(-origin.X, -origin.Y), desktop.BoundsRect());
+    for (int y = on.Top; y < on.Bottom; ++y) {
+      const int wy = y - (w.bounds.Top - origin.Y);
+      if (wy >= w.screen.Height()) break;
+      for (int x = on.Left; x < on.Right; ++x) {
+        const int wx = x - (w.bounds.Left - origin.X);
+        if (wx >= w.screen.Width() || (w.shape && !w.shape->Contains({wx, wy}))) continue;
+        std::memcpy(desktop.ScanLine(y) + 3 * x, w.screen.ScanLine(wy) + 3 * wx, 3);
+      }
+    }
+  }
+}
+
+Bitmap HeadlessBackend::CaptureScreen() {
+  Rect all = monitors_.front().Bounds;
+  for (const Monitor& m : monitors_) all = Union(all, m.Bounds);
+  Bitmap desktop(all.Width(), all.Height());
+  desktop.Fill(RGB(0, 0, 0));
+  HeadlessDesktop& d = Desktop();
+  const std::lock_guard lock(d.mutex);
+  for (const HeadlessBackend* b : d.backends) b->ComposeOnto(desktop, {all.Left, all.Top});
+  return desktop;
+}
+
+bool HeadlessBackend::SetClipboardText(std::string_view text) {
+  HeadlessDesktop& d = Desktop();
+  const std::lock_guard lock(d.mutex);
+  d.clipboard = std::string(text);
+  return true;
+}
+
+std::optional<std::string> HeadlessBackend::ClipboardText() {
+  HeadlessDesktop& d = Desktop();
+  const std::lock_guard lock(d.mutex);
+  return d.clipboard;
 }
 
 HWND HeadlessBackend::TopAt(Point screen) const {
@@ -231,9 +307,12 @@ void HeadlessBackend::InjectClose(HWND top) {
 }
 
 void HeadlessBackend::InjectRestore(HWND top) {
-  const auto it = windows_.find(top);
-  if (it == windows_.end() || !it->second.minimized) return;
-  it->second.minimized = false;
+  {
+    const std::lock_guard lock(mutex_);
+    const auto it = windows_.find(top);
+    if (it == windows_.end() || !it->second.minimized) return;
+    it->second.minimized = false;
+  }
   events_->Restored(top);
 }
 

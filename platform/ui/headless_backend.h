@@ -6,6 +6,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,6 +44,12 @@ class HeadlessBackend final : public DisplayBackend {
   [[nodiscard]] std::vector<Monitor> Monitors() override { return monitors_; }
   [[nodiscard]] Point CursorPos() override { return pointer_; }
   bool RaiseWindowByTitle(std::string_view title) override;
+  // The shown windows of every headless back end of the process (each thread's), over a
+  // black desktop, in the back ends' order of starting and each one's z-order.
+  [[nodiscard]] Bitmap CaptureScreen() override;
+  // One in-process clipboard for the whole process.
+  bool SetClipboardText(std::string_view text) override;
+  [[nodiscard]] std::optional<std::string> ClipboardText() override;
 
   // Input injection, in screen coordinates. The events reach the windows once the
   // thread's queue is served (ProcessMessages).
@@ -91,8 +98,14 @@ class HeadlessBackend final : public DisplayBackend {
   [[nodiscard]] std::uint32_t Now() const;
   [[nodiscard]] HWND PointerOwner(Point screen) const;
 
+  // Compose this back end's windows onto `desktop` (screen origin `origin`); takes mutex_.
+  void ComposeOnto(Bitmap& desktop, Point origin) const;
+
   std::vector<Monitor> monitors_;
   DisplayEvents* events_ = nullptr;
+  // Guards `windows_` and `stack_` against CaptureScreen on other threads: the owning
+  // thread takes it to change them, other threads to read them.
+  mutable std::mutex mutex_;
   std::shared_ptr<FakeClock> clock_;
   bool clockInstalled_ = false;
   std::map<HWND, Window> windows_;

@@ -5,8 +5,14 @@
 // clipped by its ancestors, the siblings above it, its children and the window regions;
 // only top-level windows reach the display back end.
 //
-// All windows with a face live on one GUI thread: the thread that started the window
-// system. Other threads talk to them with PostMessage/SendMessage.
+// A window belongs to the thread that creates it. Each thread that makes windows runs a
+// window system of its own: its back end (an X thread has its own display connection,
+// watched by that thread's message loop), window classes, z-order, painting pass (on that
+// thread's idle), capture, focus and activation. A thread's windows are dispatched,
+// painted and fed input on that thread only, so one thread's windows keep answering while
+// another thread is busy or blocked. Other threads talk to them with
+// PostMessage/SendMessage; the functions below see only the calling thread's windows.
+// A thread that started a window system stops it before it ends.
 #pragma once
 
 #include <cstdint>
@@ -397,13 +403,19 @@ InputHook SetInputHook(InputHook hook);
 // Message numbers shared between windows by name (case-insensitive), from 0xC000 up.
 UINT RegisterWindowMessage(std::string_view name);
 
-// The window system on this thread. The first call of any function above starts it with
+// The window system on the calling thread. The first call of any function above starts it with
 // CreateDisplayBackendFromEnvironment(); StartWindowSystem picks the back end instead.
 // False (and nothing changed) while windows of an earlier back end exist.
 bool StartWindowSystem(std::unique_ptr<DisplayBackend> backend);
 // Destroys every window and drops the back end; the next use starts afresh.
 void StopWindowSystem();
 [[nodiscard]] DisplayBackend& CurrentDisplayBackend();
+
+// The whole display as the back end shows it (CaptureScreen), and the desktop's clipboard
+// (SetClipboardText, GetClipboardText): see DisplayBackend.
+[[nodiscard]] Bitmap CaptureScreen();
+bool SetClipboardText(std::string_view text);
+[[nodiscard]] std::optional<std::string> GetClipboardText();
 
 // The top-level back buffer's pixels of the window (its whole window rectangle); for
 // tests and screenshots. Empty for an unknown or hidden window.

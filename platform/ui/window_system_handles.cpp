@@ -1,4 +1,4 @@
-// The window system's handles: starting and stopping it on the GUI thread, window classes,
+// The window system's handles: starting and stopping it on a thread, window classes,
 // creating windows on the message layer's records (whose procedure chains end in
 // DefWindowProcA), destroying them, the parent/child tree, window text and window longs.
 
@@ -85,25 +85,20 @@ LRESULT ServiceProc(HWND, UINT message, WPARAM, LPARAM) {
 
 }  // namespace
 
-Manager* g_manager = nullptr;
-std::atomic<std::thread::id> g_guiThread{};
+thread_local Manager* g_manager = nullptr;
 
 bool OnGuiThread() {
-  return g_guiThread.load() == std::this_thread::get_id();
+  return g_manager != nullptr;
 }
 
 Manager& M() {
-  const std::thread::id owner = g_guiThread.load();
-  if (owner != std::thread::id() && owner != std::this_thread::get_id()) {
-    throw std::logic_error("the window system belongs to another thread");
-  }
   if (!g_manager) StartWindowSystem(CreateDisplayBackendFromEnvironment());
   return *g_manager;
 }
 
 UiWindow* Get(HWND hwnd) {
-  // Only our own handles: another thread's window data is that thread's business.
-  if (hwnd == 0 || !OnGuiThread() || !g_manager || !g_manager->windows.contains(hwnd)) {
+  // Only this thread's windows: another thread's window data is that thread's business.
+  if (hwnd == 0 || !g_manager || !g_manager->windows.contains(hwnd)) {
     return nullptr;
   }
   return dynamic_cast<UiWindow*>(GetWindowExtra(hwnd));
@@ -165,8 +160,6 @@ namespace qv {
 using namespace ui_internal;
 
 bool StartWindowSystem(std::unique_ptr<DisplayBackend> backend) {
-  const std::thread::id owner = g_guiThread.load();
-  if (owner != std::thread::id() && owner != std::this_thread::get_id()) return false;
   if (g_manager) {
     if (!g_manager->tops.empty()) return false;
     StopWindowSystem();
@@ -174,7 +167,6 @@ bool StartWindowSystem(std::unique_ptr<DisplayBackend> backend) {
   if (!backend) return false;
   auto* manager = new Manager(std::move(backend));
   g_manager = manager;
-  g_guiThread.store(std::this_thread::get_id());
   manager->service = AllocateHWnd(ServiceProc);
   manager->outerIdle = SetIdleHandler([](MSG& msg, bool remove) {
     Manager* m = g_manager;
@@ -202,17 +194,28 @@ bool StartWindowSystem(std::unique_ptr<DisplayBackend> backend) {
 }
 
 void StopWindowSystem() {
-  if (!g_manager || !OnGuiThread()) return;
+  if (!g_manager) return;
   const std::vector<HWND> tops = g_manager->tops;
   for (HWND top : tops) DestroyWindow(top);
   DeallocateHWnd(g_manager->service);
   SetIdleHandler(std::move(g_manager->outerIdle));
   delete std::exchange(g_manager, nullptr);
-  g_guiThread.store(std::thread::id());
 }
 
 DisplayBackend& CurrentDisplayBackend() {
   return *M().backend;
+}
+
+Bitmap CaptureScreen() {
+  return M().backend->CaptureScreen();
+}
+
+bool SetClipboardText(std::string_view text) {
+  return M().backend->SetClipboardText(text);
+}
+
+std::optional<std::string> GetClipboardText() {
+  return M().backend->ClipboardText();
 }
 
 bool RegisterClass(const WNDCLASS& windowClass) {

@@ -1,5 +1,5 @@
 // What the window system's units share: the window record kept in each window's extra
-// data, the manager that owns the windows of the GUI thread, and the helpers more than one
+// data, the manager that owns the windows of one thread, and the helpers more than one
 // unit uses. Only the window system's own .cpp files include this header.
 #pragma once
 
@@ -168,14 +168,17 @@ class Manager final : public DisplayEvents {
   InputHook inputHook;
 };
 
-// Not a static object with a destructor: a window system still running when the program
-// ends is left as it is rather than torn down after the thread's queue is gone.
-extern Manager* g_manager;
-extern std::atomic<std::thread::id> g_guiThread;
+// The calling thread's window system: each thread that makes windows has its own manager,
+// back end (display connection), painting pass and input state, as each thread on the
+// platform has its own queue and windows. Not an object with a destructor: a window
+// system still running when its thread ends is left as it is rather than torn down after
+// the thread's queue is gone.
+extern thread_local Manager* g_manager;
 
 // ---- handles and the tree (window_system_handles.cpp)
+// Whether the calling thread has a window system running.
 [[nodiscard]] bool OnGuiThread();
-// The manager, started on first use; throws on another thread than the GUI thread.
+// The calling thread's manager, started on first use.
 Manager& M();
 // This thread's window record of a window system window, null for any other handle.
 [[nodiscard]] UiWindow* Get(HWND hwnd);

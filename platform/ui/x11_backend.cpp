@@ -7,10 +7,16 @@
 #include <X11/extensions/shape.h>
 #include <poll.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <thread>
 #include <utility>
 
 #include "platform/msg/fd_watch.h"
@@ -71,6 +77,231 @@ std::string Latin1ToUtf8(const char* text, int length) {
   return out;
 }
 
+// The clipboard's own connections: losing one of them must not end the process (Xlib's
+// default for every connection, kept for the window connections); it is marked dead and
+// whoever uses it stops.
+struct QuietConnections {
+  std::mutex mutex;
+  std::set<Display*> displays;
+  XIOErrorHandler previous = nullptr;
+};
+
+QuietConnections& Quiet() {
+  static auto* const quiet = new QuietConnections;  // used until the process ends
+  return *quiet;
+}
+
+int QuietIOError(Display* dpy) {
+  QuietConnections& q = Quiet();
+  XIOErrorHandler previous = nullptr;
+  {
+    const std::lock_guard lock(q.mutex);
+    if (q.displays.contains(dpy)) return 0;  // then the display's exit handler runs
+    previous = q.previous;
+  }
+  return previous ? previous(dpy) : 0;
+}
+
+void MarkDead(Display*, void* dead) {
+  *static_cast<std::atomic<bool>*>(dead) = true;
+}
+
+void MakeQuiet(Display* dpy, std::atomic<bool>* dead) {
+  QuietConnections& q = Quiet();
+  const std::lock_guard lock(q.mutex);
+  if (!q.previous) q.previous = XSetIOErrorHandler(QuietIOError);
+  q.displays.insert(dpy);
+  XSetIOErrorExitHandler(dpy, MarkDead, dead);
+}
+
+void ForgetQuiet(Display* dpy) {
+  QuietConnections& q = Quiet();
+  const std::lock_guard lock(q.mutex);
+  q.displays.erase(dpy);
+}
+
+std::string Utf8ToLatin1(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if ((c & 0xE0) == 0xC0 && i + 1 < text.size()) {
+      const unsigned code = ((c & 0x1Fu) << 6) | (static_cast<unsigned char>(text[++i]) & 0x3Fu);
+      out.push_back(code < 0x100 ? static_cast<char>(code) : '?');
+    } else {
+      while (i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xC0) == 0x80) ++i;
+      out.push_back('?');
+    }
+  }
+  return out;
+}
+
+// The process's CLIPBOARD owner on one display: a connection and a thread of its own, so
+// that other programs get the text while the process lives, whatever its window threads
+// are doing (a frozen main thread included). Never destroyed: it serves until the process
+// ends, another program takes the clipboard, or the display goes.
+class ClipboardOwner {
+ public:
+  static ClipboardOwner* Open(const std::string& displayName) {
+    Display* dpy = XOpenDisplay(displayName.c_str());
+    if (!dpy) return nullptr;
+    auto* owner = new ClipboardOwner(dpy, displayName);
+    std::thread([owner] { owner->Serve(); }).detach();
+    return owner;
+  }
+  [[nodiscard]] const std::string& DisplayName() const { return name_; }
+  [[nodiscard]] bool Dead() const { return dead_; }
+
+  bool Take(std::string_view text) {
+    const std::lock_guard lock(mutex_);
+    text_ = std::string(text);
+    XSetSelectionOwner(dpy_, clipboard_, window_, CurrentTime);
+    owned_ = XGetSelectionOwner(dpy_, clipboard_) == window_;
+    return owned_ && !dead_;
+  }
+  std::optional<std::string> Owned() {
+    const std::lock_guard lock(mutex_);
+    if (owned_ && !dead_) return text_;
+    return std::nullopt;
+  }
+
+ private:
+  ClipboardOwner(Display* dpy, std::string name) : dpy_(dpy), name_(std::move(name)) {
+    MakeQuiet(dpy_, &dead_);
+    window_ = XCreateSimpleWindow(dpy_, DefaultRootWindow(dpy_), 0, 0, 1, 1, 0, 0, 0);
+    clipboard_ = XInternAtom(dpy_, "CLIPBOARD", False);
+    targets_ = XInternAtom(dpy_, "TARGETS", False);
+    utf8_ = XInternAtom(dpy_, "UTF8_STRING", False);
+    text_atom_ = XInternAtom(dpy_, "TEXT", False);
+  }
+
+  void Serve() {
+    pollfd p{ConnectionNumber(dpy_), POLLIN, 0};
+    while (!dead_) {
+      while (!dead_ && XPending(dpy_) > 0) {
+        XEvent ev;
+        XNextEvent(dpy_, &ev);
+        if (ev.type == SelectionRequest) Answer(ev.xselectionrequest);
+        if (ev.type == SelectionClear) {
+          const std::lock_guard lock(mutex_);
+          owned_ = false;
+        }
+      }
+      if (dead_ || poll(&p, 1, -1) < 0) break;
+      // The server went: stop here, before Xlib trips over the closed connection.
+      if (p.revents & (POLLHUP | POLLERR)) dead_ = true;
+    }
+  }
+
+  void Answer(const XSelectionRequestEvent& r) {
+    XSelectionEvent reply{};
+    reply.type = SelectionNotify;
+    reply.display = r.display;
+    reply.requestor = r.requestor;
+    reply.selection = r.selection;
+    reply.target = r.target;
+    reply.time = r.time;
+    reply.property = None;
+    const Atom property = r.property != None ? r.property : r.target;
+    std::string text;
+    {
+      const std::lock_guard lock(mutex_);
+      text = text_;
+    }
+    auto put = [&](Atom type, int format, const void* data, std::size_t count) {
+      XChangeProperty(dpy_, r.requestor, property, type, format, PropModeReplace,
+                      static_cast<const unsigned char*>(data), static_cast<int>(count));
+      reply.property = property;
+    };
+    if (r.selection == clipboard_ && r.owner == window_) {
+      if (r.target == targets_) {
+        const Atom list[] = {targets_, utf8_, text_atom_, XA_STRING};
+        put(XA_ATOM, 32, list, 4);
+      } else if (r.target == utf8_ || r.target == text_atom_) {
+        put(utf8_, 8, text.data(), text.size());
+      } else if (r.target == XA_STRING) {
+        const std::string latin1 = Utf8ToLatin1(text);
+        put(XA_STRING, 8, latin1.data(), latin1.size());
+      }
+    }
+    XSendEvent(dpy_, r.requestor, False, 0, reinterpret_cast<XEvent*>(&reply));
+    XFlush(dpy_);
+  }
+
+  Display* dpy_;
+  std::string name_;
+  std::atomic<bool> dead_{false};
+  ::Window window_ = 0;
+  Atom clipboard_ = 0, targets_ = 0, utf8_ = 0, text_atom_ = 0;
+  std::mutex mutex_;
+  std::string text_;    // guarded by mutex_
+  bool owned_ = false;  // guarded by mutex_
+};
+
+// The clipboard owner of the display last used; a new one when the display changed or died.
+ClipboardOwner* ClipboardOwnerFor(const std::string& displayName) {
+  static std::mutex mutex;
+  static auto* const owners = new std::vector<ClipboardOwner*>;  // every one, never freed
+  const std::lock_guard lock(mutex);
+  if (owners->empty() || owners->back()->Dead() || owners->back()->DisplayName() != displayName) {
+    ClipboardOwner* owner = ClipboardOwner::Open(displayName);
+    if (!owner) return nullptr;
+    owners->push_back(owner);
+  }
+  return owners->back();
+}
+
+// Asks the CLIPBOARD owner for UTF-8 text on a connection of its own, waiting for the answer
+// until a deadline (a hung owner must not hang us).
+std::optional<std::string> RequestClipboard(const std::string& displayName) {
+  Display* dpy = XOpenDisplay(displayName.c_str());
+  if (!dpy) return std::nullopt;
+  std::atomic<bool> dead{false};
+  MakeQuiet(dpy, &dead);
+  const ::Window w = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 1, 1, 0, 0, 0);
+  const Atom clipboard = XInternAtom(dpy, "CLIPBOARD", False);
+  const Atom utf8 = XInternAtom(dpy, "UTF8_STRING", False);
+  const Atom property = XInternAtom(dpy, "QUORVEL_CLIPBOARD", False);
+  std::optional<std::string> result;
+  if (XGetSelectionOwner(dpy, clipboard) != None) {
+    XConvertSelection(dpy, clipboard, utf8, property, w, CurrentTime);
+    XFlush(dpy);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    pollfd p{ConnectionNumber(dpy), POLLIN, 0};
+    bool answered = false;
+    while (!answered && !dead) {
+      while (!answered && !dead && XPending(dpy) > 0) {
+        XEvent ev;
+        XNextEvent(dpy, &ev);
+        if (ev.type != SelectionNotify) continue;
+        answered = true;
+        if (ev.xselection.property == None) break;
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(dpy, w, property, 0, 1 << 24, True, AnyPropertyType, &type, &format,
+                               &count, &after, &data) == Success &&
+            data && format == 8) {
+          result = std::string(reinterpret_cast<char*>(data), count);
+        }
+        if (data) XFree(data);
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (answered || dead || left.count() <= 0 ||
+          poll(&p, 1, static_cast<int>(left.count())) <= 0) {
+        break;
+      }
+    }
+  }
+  if (!dead) XDestroyWindow(dpy, w);
+  XCloseDisplay(dpy);
+  ForgetQuiet(dpy);
+  return result;
+}
+
 }  // namespace
 
 struct X11Backend::Impl {
@@ -95,6 +326,7 @@ struct X11Backend::Impl {
   std::map<HWND, Win> windows;
   std::map<::Window, HWND> byX;
   XErrorHandler oldHandler = nullptr;
+  std::string displayName;  // as opened, for the connections of the clipboard
 
   Win* Find(HWND hwnd) {
     const auto it = windows.find(hwnd);
@@ -144,10 +376,15 @@ struct X11Backend::Impl {
 };
 
 std::unique_ptr<X11Backend> X11Backend::Open(const char* displayName) {
+  // Each thread with windows has a connection of its own; Xlib's shared state (error
+  // handler, locale, extension tables) must be locked before the first connection opens.
+  static const bool threads = XInitThreads() != 0;
+  (void)threads;
   Display* dpy = XOpenDisplay(displayName);
   if (!dpy) return nullptr;
   auto impl = std::make_unique<Impl>();
   impl->dpy = dpy;
+  impl->displayName = DisplayString(dpy);
   impl->oldHandler = XSetErrorHandler(IgnoreXError);
   impl->screen = DefaultScreen(dpy);
   impl->root = RootWindow(dpy, impl->screen);
@@ -487,6 +724,47 @@ void X11Backend::SetInputFocus(HWND hwnd) {
   } else {
     win->wantFocus = true;
   }
+}
+
+Bitmap X11Backend::CaptureScreen() {
+  Impl& x = *impl_;
+  XWindowAttributes root{};
+  if (!XGetWindowAttributes(x.dpy, x.root, &root)) return {};
+  XImage* image = XGetImage(x.dpy, x.root, 0, 0, static_cast<unsigned>(root.width),
+                            static_cast<unsigned>(root.height), AllPlanes, ZPixmap);
+  if (!image) return {};
+  const unsigned long masks[3] = {image->red_mask, image->green_mask, image->blue_mask};
+  int shifts[3], bits[3];
+  for (int i = 0; i < 3; ++i) {
+    shifts[i] = ShiftOf(masks[i]);
+    bits[i] = std::max(BitsOf(masks[i]), 1);
+  }
+  Bitmap screen(root.width, root.height);
+  for (int y = 0; y < root.height; ++y) {
+    std::uint8_t* row = screen.ScanLine(y);
+    for (int px = 0; px < root.width; ++px) {
+      const unsigned long pixel = XGetPixel(image, px, y);
+      for (int i = 0; i < 3; ++i) {  // red, green, blue to the row's blue, green, red
+        const unsigned long v = (pixel & masks[i]) >> shifts[i];
+        row[3 * px + 2 - i] = static_cast<std::uint8_t>(v * 255 / ((1ul << bits[i]) - 1));
+      }
+    }
+  }
+  XDestroyImage(image);
+  return screen;
+}
+
+bool X11Backend::SetClipboardText(std::string_view text) {
+  ClipboardOwner* owner = ClipboardOwnerFor(impl_->displayName);
+  return owner && owner->Take(text);
+}
+
+std::optional<std::string> X11Backend::ClipboardText() {
+  ClipboardOwner* owner = ClipboardOwnerFor(impl_->displayName);
+  if (owner) {
+    if (auto own = owner->Owned()) return own;
+  }
+  return RequestClipboard(impl_->displayName);
 }
 
 std::vector<Monitor> X11Backend::Monitors() {

@@ -36,6 +36,12 @@ class X11Backend final : public DisplayBackend {
   [[nodiscard]] std::vector<Monitor> Monitors() override;
   [[nodiscard]] Point CursorPos() override;
   bool RaiseWindowByTitle(std::string_view title) override;
+  // XGetImage of the root window.
+  [[nodiscard]] Bitmap CaptureScreen() override;
+  // CLIPBOARD is owned and answered (TARGETS, UTF8_STRING, TEXT, STRING) by a connection and
+  // thread of the process's own; reading asks the owner on a connection of its own.
+  bool SetClipboardText(std::string_view text) override;
+  [[nodiscard]] std::optional<std::string> ClipboardText() override;
 
   // The X window of a top-level window (0 for none), and whether the X server has mapped
   // it: for tests that look at the server's side.

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 
 #include "platform/ui/x11_backend.h"
 #include "tests/platform/ui/ui_test_util.h"
@@ -180,6 +181,41 @@ TEST_F(X11Test, ASyntheticClickReachesTheChildUnderIt) {
   ASSERT_EQ(keys.size(), 2u);
   EXPECT_EQ(keys[0].wParam, WPARAM{'A'});
   EXPECT_EQ(keys[1].wParam, WPARAM{'a'});
+}
+
+// The screen capture is the root window's image: our window's pixels where it lies. Text a
+// thread put on the clipboard stays readable by another client after that thread and its
+// window system are gone.
+TEST_F(X11Test, TheScreenCaptureAndTheClipboardReachOtherClients) {
+  UseX11();
+  BuildScene();
+  WaitUntilShown();
+  const Bitmap screen = CaptureScreen();
+  ASSERT_EQ(screen.Width(), 640);
+  ASSERT_EQ(screen.Height(), 480);
+  const Bitmap window = SnapshotWindow(top);
+  int differing = 0;
+  for (int y = 0; y < window.Height(); ++y) {
+    for (int x = 0; x < window.Width(); ++x)
+      differing += screen.Pixel(40 + x, 30 + y) != window.Pixel(x, y);
+  }
+  EXPECT_EQ(differing, 0);
+
+  const std::string text = "Error.\r\nMessage: caf\xC3\xA9 \xE2\x82\xAC";
+  bool taken = false;
+  std::thread worker([&] {
+    StartWindowSystem(X11Backend::Open(server->Display().c_str()));
+    taken = SetClipboardText(text);
+    StopWindowSystem();
+  });
+  worker.join();
+  EXPECT_TRUE(taken);
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  EXPECT_EQ(ReadXClipboard(server->Display(), "UTF8_STRING", deadline), text);
+  EXPECT_EQ(ReadXClipboard(server->Display(), "STRING", deadline), "Error.\r\nMessage: caf\xE9 ?");
+  EXPECT_EQ(ReadXClipboard(server->Display(), "TARGETS", deadline)->size(), 4 * sizeof(long));
+  EXPECT_EQ(ReadXClipboard(server->Display(), "image/png", deadline), std::nullopt);
+  EXPECT_EQ(GetClipboardText(), text);
 }
 
 }  // namespace

@@ -234,3 +234,44 @@ XTopLevel WaitForViewableXWindow(const std::string& display, const std::string& 
 }
 
 }  // namespace qv::test
+
+namespace qv::test {
+
+std::optional<std::string> ReadXClipboard(const std::string& display, const std::string& target,
+                                          std::chrono::steady_clock::time_point deadline) {
+  const Peer peer(display);
+  ::Display* dpy = peer.get();
+  if (dpy == nullptr) return std::nullopt;
+  const ::Window w = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 1, 1, 0, 0, 0);
+  const Atom property = XInternAtom(dpy, "PEER_CLIPBOARD", False);
+  XConvertSelection(dpy, XInternAtom(dpy, "CLIPBOARD", False),
+                    XInternAtom(dpy, target.c_str(), False), property, w, CurrentTime);
+  XFlush(dpy);
+  pollfd p{ConnectionNumber(dpy), POLLIN, 0};
+  while (true) {
+    while (XPending(dpy) > 0) {
+      XEvent ev;
+      XNextEvent(dpy, &ev);
+      if (ev.type != SelectionNotify) continue;
+      if (ev.xselection.property == None) return std::nullopt;
+      Atom type = 0;
+      int format = 0;
+      unsigned long count = 0, after = 0;
+      unsigned char* data = nullptr;
+      std::optional<std::string> text;
+      if (XGetWindowProperty(dpy, w, property, 0, 1 << 20, True, AnyPropertyType, &type, &format,
+                             &count, &after, &data) == Success &&
+          data != nullptr) {
+        text = std::string(reinterpret_cast<char*>(data),
+                           count * (format == 32 ? sizeof(long) : std::size_t(format) / 8));
+      }
+      if (data != nullptr) XFree(data);
+      return text;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) return std::nullopt;
+  }
+}
+
+}  // namespace qv::test

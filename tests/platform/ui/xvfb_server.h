@@ -64,4 +64,9 @@ struct XTopLevel {
 XTopLevel WaitForViewableXWindow(const std::string& display, const std::string& title,
                                  std::chrono::steady_clock::time_point deadline);
 
+// Asks the CLIPBOARD owner for its text as `target` ("UTF8_STRING", "STRING", "TARGETS": then
+// the atoms' raw bytes) as another program would; nothing when it refuses or does not answer.
+std::optional<std::string> ReadXClipboard(const std::string& display, const std::string& target,
+                                          std::chrono::steady_clock::time_point deadline);
+
 }  // namespace qv::test
