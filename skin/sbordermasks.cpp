@@ -16,22 +16,6 @@ std::map<std::string, Bitmap, std::less<>>& Builtins() {
   return images;
 }
 
-// Clips a run as the painting routines do (see spaintutils.cpp).
-bool ClipAxis(int& s, int& d, int& n, int srcLimit, int dstLimit) {
-  if (s < 0) {
-    d -= s;
-    n += s;
-    s = 0;
-  }
-  if (d < 0) {
-    s -= d;
-    n += d;
-    d = 0;
-  }
-  n = std::min({n, srcLimit - s, dstLimit - d});
-  return n > 0;
-}
-
 bool Is24(const Bitmap& b) {
   return !b.Empty() && b.Format() == PixelFormat::pf24bit;
 }

@@ -70,8 +70,12 @@ struct Bgr {
   }
 };
 
-// Clips a run of n pixels read from s onward and written from d onward so that the reads
-// stay in [0, srcLimit) and the writes in [0, dstLimit).
+Rect ClipTo(const Bitmap& b, const Rect& r) {
+  return Intersect(r, b.BoundsRect());
+}
+
+}  // namespace
+
 bool ClipAxis(int& s, int& d, int& n, int srcLimit, int dstLimit) {
   if (s < 0) {
     d -= s;
@@ -86,12 +90,6 @@ bool ClipAxis(int& s, int& d, int& n, int srcLimit, int dstLimit) {
   n = std::min({n, srcLimit - s, dstLimit - d});
   return n > 0;
 }
-
-Rect ClipTo(const Bitmap& b, const Rect& r) {
-  return Intersect(r, b.BoundsRect());
-}
-
-}  // namespace
 
 // Background and borders -------------------------------------------------------------------
 

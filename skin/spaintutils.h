@@ -96,6 +96,9 @@ void DrawShadowAt(const Bitmap& source, Rect r, Bitmap& target, Point at, int tr
 void GrayScale(Bitmap& bmp);
 // The whole source copied to (x, y), pixels equal to `transparent` skipped.
 void SumBitmapsRect(Bitmap& dst, const Bitmap& src, int x, TColor transparent, int y);
+// Clips a run of n pixels read from s onward and written from d onward so that the reads
+// stay in [0, srcLimit) and the writes in [0, dstLimit); false when nothing is left.
+bool ClipAxis(int& s, int& d, int& n, int srcLimit, int dstLimit);
 // Fills `r` (right and bottom edges excluded) with the colour.
 void FillBitmapRect(Bitmap& bmp, Rect r, TColor color);
 // Copies `r` of the source to `at` of the target.
