@@ -25,6 +25,8 @@
 #include "platform/msg/pump.h"
 #include "platform/services/xml_dom.h"
 #include "platform/ui/window_system.h"
+#include "skin/sbordermasks.h"
+#include "skin/sinternalskin.h"
 
 namespace qv {
 
@@ -33,7 +35,26 @@ std::vector<std::string> TForm1::CommandLine;
 std::FILE* TForm1::StatusEcho = nullptr;
 bool TForm1::ChoiceUnattendedDefault = false;
 
+// The program's own resources, once per run before the first window: the built-in border
+// masks and check glyphs the skinned controls fall back on, and the skinned corner grip the
+// window providers put between two scroll bars.
+static void LoadProgramResources() {
+  static const bool loaded = [] {
+    for (const std::string& name : BuiltinBitmapNames())
+      RegisterBuiltinImage(name, LoadBuiltinBitmap(name));
+    SetGripFactory([](TsSkinProvider& provider, TCustomForm& form) -> TControl* {
+      auto* grip = Create<TsGrip>(&provider);
+      grip->Form = &form;
+      grip->SetParent(&form);
+      return grip;
+    });
+    return true;
+  }();
+  (void)loaded;
+}
+
 TForm1::TForm1(TComponent* owner) : TForm(owner) {
+  LoadProgramResources();
   ReadFormData(this, [this] { CreateComponents(); });
 }
 
@@ -87,6 +108,7 @@ void TForm1::CreateComponents() {
   sPanel1 = Create<TsPanel>(this);
   sPanel1->SetName("sPanel1");
   sPanel1->SetParent(this);
+  sPanel1->SetAlign(TAlign::alBottom);
   sPanel1->SetHeight(41);
 
   ProgressBar1 = Create<TXiProgressBar>(this);
@@ -140,6 +162,7 @@ void TForm1::CreateComponents() {
   sPanel3 = Create<TsPanel>(this);
   sPanel3->SetName("sPanel3");
   sPanel3->SetParent(this);
+  sPanel3->SetAlign(TAlign::alBottom);  // above sPanel1
   sPanel3->SetHeight(60);
   sLabel4 = Create<TsLabel>(this);
   sLabel4->SetName("sLabel4");
@@ -230,8 +253,17 @@ void TForm1::CreateComponents() {
 
   XML1 = Create<TXMLDocument>(this);
   XML1->SetName("XML1");
+  // The window draws its own borderless frame from the skin: no caption buttons, no icon,
+  // no skin list in a system menu.
+  sSkinProvider1 = Create<TsSkinProvider>(this);
+  sSkinProvider1->SetName("sSkinProvider1");
+  sSkinProvider1->BeginLoading();  // takes the window over once the form data is in
+  sSkinProvider1->SetBorderIcons(0);
+  sSkinProvider1->MakeSkinMenu = false;
+  sSkinProvider1->SetShowAppIcon(false);
   sSkinManager1 = Create<TsSkinManager>(this);
   sSkinManager1->SetName("sSkinManager1");
+  AddInternalSkin(sSkinManager1->InternalSkins());
   sSkinManager1->SetSkinName(kStoredSkinName);
   for (TsButton* b : {cddbbtn, ripbtn, exitbtn, slideBtn}) StyleButton(*b);
   IE1 = Create<TIEHTTP>(this);
@@ -267,14 +299,13 @@ void TForm1::CreateComponents() {
 }
 
 // The stored layout is 790 x 560; the window fills a monitor, so the controls follow its
-// size: the status and progress strips at the bottom, the disc's texts and tracks on the
-// left, the cover, the buttons and the format boxes on the right.
+// size: the status and progress strips keep to the bottom by their alignment (so the skin's
+// form scroll bars never count them), the disc's texts and tracks are on the left, the
+// cover, the buttons and the format boxes on the right.
 void TForm1::ArrangeControls() {
   const int W = std::max(ClientWidth(), 400);
   const int H = std::max(ClientHeight(), 300);
   const int gap = 8;
-  sPanel1->SetBounds(0, H - 41, W, 41);
-  sPanel3->SetBounds(0, H - 41 - 60, W, 60);
   const int bottom = H - 101 - gap;
   const int left = std::max(W * 45 / 100, 300);
   sPanel2->SetBounds(gap, gap, left - gap, 100);

@@ -26,6 +26,7 @@
 #include "skin/sbuttons.h"
 #include "skin/spanels.h"
 #include "skin/sskinmanager.h"
+#include "skin/sskinprovider.h"
 
 namespace qv {
 
@@ -87,6 +88,7 @@ class TForm1 : public TForm, public TRipWindow, public ICoverSearchView {
   TCddb* Cddb1 = nullptr;
   TTimer* TimerCDDB = nullptr;
   TXMLDocument* XML1 = nullptr;
+  TsSkinProvider* sSkinProvider1 = nullptr;
   TsSkinManager* sSkinManager1 = nullptr;
   TIEHTTP* IE1 = nullptr;
   THTTPClient* HTTPClient1 = nullptr;  // the cover search's client

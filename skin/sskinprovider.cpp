@@ -226,6 +226,12 @@ TsSkinProvider::~TsSkinProvider() {
 }
 
 void TsSkinProvider::AfterConstruction() {
+  // A manager made after the provider (later in the same form data) is only a bare component
+  // while its owner announces it: the provider takes it from SkinData here.
+  if (skinManager_ == nullptr && SkinData.SkinManager != nullptr) {
+    skinManager_ = SkinData.SkinManager;
+    FreeNotification(skinManager_);
+  }
   UpdateSkinIndexes();
   HookForm();
 }
@@ -239,10 +245,15 @@ void TsSkinProvider::Loaded() {
 
 void TsSkinProvider::Notification(TComponent* component, TOperation operation) {
   TComponent::Notification(component, operation);
+  // A component going away is told from its base destructor, where it is no manager any
+  // more: the pointer alone says whether it is ours.
+  if (operation == opRemove && component != nullptr && component == skinManager_) {
+    skinManager_ = nullptr;
+    return;
+  }
   auto* manager = dynamic_cast<TsSkinManager*>(component);
   if (manager == nullptr) return;
   if (operation == opInsert && skinManager_ == nullptr) skinManager_ = manager;
-  if (operation == opRemove && manager == skinManager_) skinManager_ = nullptr;
 }
 
 void TsSkinProvider::HookForm() {

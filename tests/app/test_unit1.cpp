@@ -10,6 +10,8 @@
 #include "app/select_album.h"
 #include "cddb/cddb.h"
 #include "platform/ui/headless_backend.h"
+#include "skin/sbordermasks.h"
+#include "skin/sinternalskin.h"
 #include "tests/app/form_test_util.h"
 #include "tests/fixtures/cddb/cddb_fixture.h"
 
@@ -91,6 +93,38 @@ TEST_F(HeadlessFormTest, RipTakesTheCategoryBoxText) {
   EXPECT_EQ(form_->sLabel4->Caption(), "Rip done !");
 }
 
+// The program's stored skin draws the borderless window: the background between the
+// controls is the skin's, the built-in masks are there, and the window keeps its rectangle.
+TEST_F(HeadlessFormTest, TheStoredSkinDrawsTheWindow) {
+  Start({});
+  ASSERT_TRUE(SkinData.Active);
+  EXPECT_EQ(form_->sSkinManager1->SkinName(), kInternalSkinName);
+  TsSkinProvider& provider = *form_->sSkinProvider1;
+  EXPECT_TRUE(provider.Acting());
+  EXPECT_EQ(provider.SkinManager(), form_->sSkinManager1);
+  // The strips keep to the bottom by alignment: no skinned scroll bars on the window.
+  EXPECT_EQ(provider.VertBar(), nullptr);
+  EXPECT_EQ(provider.HorzBar(), nullptr);
+  EXPECT_EQ(provider.ClientOrigin(), Point(0, 0));
+  const Bitmap* bord6 = BuiltinImage("BORD6");
+  ASSERT_NE(bord6, nullptr);
+  EXPECT_EQ(Rect(0, 0, bord6->Width(), bord6->Height()), Rect(0, 0, 450, 96));
+  ASSERT_NE(BuiltinImage("RCC"), nullptr);
+  ProcessMessages();
+  const Bitmap shot = SnapshotWindow(form_->Handle());
+  const Bitmap& cache = provider.Style().CacheBmp.Image();
+  ASSERT_EQ(cache.Width(), shot.Width());
+  // Points clear of every control: the gap under the texts, and the left and right edges.
+  const int below = Place(form_->sPanel2).Bottom + 4;
+  for (const Point p : {Point(4, below), Point(2, 300), Point(shot.Width() - 3, 300)}) {
+    EXPECT_EQ(form_->ControlAtPos(p, true), nullptr) << p.X << "," << p.Y;
+    EXPECT_EQ(shot.Pixel(p.X, p.Y), cache.Pixel(p.X, p.Y)) << p.X << "," << p.Y;
+    EXPECT_NE(shot.Pixel(p.X, p.Y), ColorToRGB(clBtnFace)) << p.X << "," << p.Y;
+  }
+  Region region;
+  EXPECT_EQ(GetWindowRgn(form_->Handle(), region), NULLREGION);
+}
+
 // The suite's theme and the INI file's LANGUAGE section: red button faces, the selected
 // colour under the pointer, translated captions and the translated end of a rip.
 TEST_F(HeadlessFormTest, ThemeAndLanguageFromTheSuiteFolder) {
@@ -124,12 +158,15 @@ TEST_F(HeadlessFormTest, ThemeAndLanguageFromTheSuiteFolder) {
   EXPECT_EQ(form_->sLabel4->Caption(), "Hors ligne");
   EXPECT_EQ(TForm1::MakeColor("0", "0", "999"), TColor(0x0000FF));
 
-  // The face is drawn in the frame colour over its grey gradient: redder than it is green
-  // or blue (the corner is clear of the caption).
+  // The face is drawn in the frame colour over its grey gradient, half see-through to the
+  // skin's faintly blue window background: far redder than it is green or blue (the corner
+  // is clear of the caption).
   ASSERT_TRUE(Pump([&] { return !style.BGChanged; }));
   const COLORREF mid = style.BGBitmap.Image().Pixel(1, 1);
-  EXPECT_GT(GetRValue(mid), GetGValue(mid)) << std::hex << mid;
-  EXPECT_EQ(GetGValue(mid), GetBValue(mid)) << std::hex << mid;
+  EXPECT_GT(GetRValue(mid), GetGValue(mid) + 20) << std::hex << mid;
+  EXPECT_GT(GetRValue(mid), GetBValue(mid) + 20) << std::hex << mid;
+  EXPECT_GE(GetBValue(mid), GetGValue(mid)) << std::hex << mid;
+  EXPECT_LE(GetBValue(mid) - GetGValue(mid), 8) << std::hex << mid;
   // Under the pointer the button takes the selected colour, and gives it back on leaving.
   headless_->InjectMouseMove(Centre(form_->ripbtn));
   ASSERT_TRUE(Pump([&] { return style.MouseIn; }));

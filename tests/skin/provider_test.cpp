@@ -129,6 +129,36 @@ TEST_F(ProviderTest, ProviderReadWithStoredFormDataTakesOverOnLoaded) {
   EXPECT_EQ(p->SystemMenu().Items()->Items(0)->Caption(), "Available skins");
 }
 
+// The main window's order: the provider first, the manager later in the same form data. The
+// provider takes the manager once the data is read, and forgets it when the manager goes
+// first (the form frees its components newest first).
+TEST_F(ProviderTest, ManagerMadeAfterTheProviderIsTakenAndForgotten) {
+  const std::string folder = manager->SkinDirectory();
+  Free(manager);
+  manager = nullptr;
+  bordered = Create<TForm>(Application());
+  TsSkinProvider* p = nullptr;
+  TsSkinManager* later = nullptr;
+  ReadFormData(bordered, [&] {
+    bordered->SetBorderStyle(TFormBorderStyle::bsNone);
+    bordered->SetBounds(100, 100, 120, 80);
+    p = Create<TsSkinProvider>(bordered);
+    p->BeginLoading();
+    later = Create<TsSkinManager>(bordered);
+    later->SetSkinDirectory(folder);
+    later->SetSkinName("P");
+  });
+  EXPECT_EQ(p->SkinManager(), later);
+  bordered->AfterConstruction();
+  bordered->Show();
+  Pump();
+  EXPECT_TRUE(p->Acting());
+  EXPECT_EQ(SnapshotWindow(bordered->Handle()).Pixel(60, 40), kFormColor);
+  Free(later);
+  EXPECT_EQ(p->SkinManager(), nullptr);
+  EXPECT_FALSE(p->Acting());
+}
+
 TEST_F(ProviderTest, BorderlessFormWithMenuGetsTheMenuLineOnly) {
   bordered = Create<TForm>(Application());
   bordered->SetBorderStyle(TFormBorderStyle::bsNone);
