@@ -1,0 +1,180 @@
+// The logger in real programs: each crash program ends by an exception or a fault, and its
+// exit status, its ".olf" file and its printed line are checked from outside.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "crashlog/log_report.h"
+#include "tests/fixtures/run_command.h"
+
+namespace qv {
+namespace {
+
+using test::ShellQuote;
+
+struct CrashRun {
+  int status = -1;  // exit status, or 128 + signal
+  std::string stdout_text, line;
+  std::vector<std::string> reports;
+};
+
+class CrashTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/qv_crash_XXXXXX";
+    dir_ = ::mkdtemp(pattern);
+  }
+  void TearDown() override { std::system(("rm -rf " + ShellQuote(dir_)).c_str()); }
+
+  CrashRun Crash(const std::string& mode, const std::string& extra = "") {
+    CrashRun run;
+    const std::string err = dir_ + "/stderr";
+    const std::string command = "ASAN_OPTIONS=detect_leaks=0 " + ShellQuote(CRASH_PROGRAM) + " " +
+                                mode + " " + ShellQuote(dir_) + " " + extra + " 2>" +
+                                ShellQuote(err) + "; echo \"STATUS=$?\"";
+    const test::ShellResult result = test::RunShellCommand(command);
+    const std::size_t at = result.output.rfind("STATUS=");
+    run.stdout_text = result.output.substr(0, at);
+    if (at != std::string::npos) run.status = std::atoi(result.output.c_str() + at + 7);
+    std::ifstream in(err);
+    std::string line;
+    while (std::getline(in, line))
+      if (line.rfind("LINE=", 0) == 0) run.line = line.substr(5);
+    TLogFile log(dir_ + "/crashlog_crash_program.olf");
+    log.Load();
+    run.reports = log.Reports();
+    return run;
+  }
+
+  static std::string Field(const std::string& report, const std::string& number) {
+    std::smatch m;
+    if (!std::regex_search(report, m, std::regex("\r\n  " + number + " [^:]*: ([^\r]*)\r\n")))
+      return "<none>";
+    return m[1];
+  }
+  // The call-stack rows of the program's own source.
+  static std::vector<std::string> Rows(const std::string& report) {
+    std::vector<std::string> rows;
+    std::istringstream in(report.substr(0, report.find("Modules Information")));
+    std::string line;
+    while (std::getline(in, line))
+      if (line.find("|crash_program.cpp|") != std::string::npos) rows.push_back(line);
+    return rows;
+  }
+  static std::string LineOf(const std::string& row) {
+    std::smatch m;
+    return std::regex_search(row, m, std::regex("\\|([0-9]*) *\\|\r?$")) ? std::string(m[1]) : "";
+  }
+
+  std::string dir_;
+};
+
+TEST_F(CrashTest, UncaughtThrowIsReportedAndEndsWithOne) {
+  const CrashRun run = Crash("throw");
+  EXPECT_EQ(run.status, 1);
+  ASSERT_EQ(run.reports.size(), 1u);
+  const std::string& report = run.reports[0];
+  EXPECT_EQ(Field(report, "2.4"), "TDiscError");
+  EXPECT_EQ(Field(report, "2.5"), "Disc tray jammed.");
+  const std::vector<std::string> rows = Rows(report);
+  ASSERT_FALSE(rows.empty()) << report;
+  EXPECT_EQ(LineOf(rows[0]), run.line) << rows[0];
+  EXPECT_NE(rows[0].find("ThrowDiscError"), std::string::npos);
+  EXPECT_NE(report.find("|libc.so.6"), std::string::npos);
+  // A console program also prints its report.
+  EXPECT_NE(run.stdout_text.find("2.4 Type   : TDiscError"), std::string::npos);
+}
+
+TEST_F(CrashTest, CaughtAndFilteredExceptionsWriteNothing) {
+  CrashRun run = Crash("caught");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.stdout_text.find("caught Disc tray jammed"), std::string::npos);
+  EXPECT_TRUE(run.reports.empty());
+  run = Crash("filtered");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.reports.empty());
+  EXPECT_EQ(run.stdout_text, "");
+}
+
+TEST_F(CrashTest, WorkerThrowIsReportedWithTheWorkersFrames) {
+  const CrashRun run = Crash("worker");
+  ASSERT_EQ(run.reports.size(), 1u);
+  EXPECT_EQ(Field(run.reports[0], "2.5"), "Worker failed.");
+  const std::vector<std::string> rows = Rows(run.reports[0]);
+  ASSERT_FALSE(rows.empty());
+  EXPECT_NE(rows[0].find("WorkerRoutine"), std::string::npos);
+  EXPECT_EQ(LineOf(rows[0]), run.line);
+  // Only the worker ended; the program went on.
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST_F(CrashTest, TwoThreadsThrowingAtOnceGiveTwoWholeReports) {
+  const CrashRun run = Crash("two");
+  ASSERT_EQ(run.reports.size(), 2u);
+  std::vector<std::string> messages = {Field(run.reports[0], "2.5"), Field(run.reports[1], "2.5")};
+  std::sort(messages.begin(), messages.end());
+  EXPECT_EQ(messages, (std::vector<std::string>{"First thread.", "Second thread."}));
+  for (const std::string& report : run.reports)
+    EXPECT_NE(report.find("Modules Information"), std::string::npos);
+}
+
+TEST_F(CrashTest, FaultsAreReportedAtTheFaultingInstruction) {
+  struct Case {
+    const char* mode;
+    const char* type;
+  };
+  for (const Case c : {Case{"null", "EAccessViolation"}, Case{"div", "EIntDivByZero"},
+                       Case{"recurse", "EAccessViolation"}}) {
+    SCOPED_TRACE(c.mode);
+    const CrashRun run = Crash(c.mode);
+    EXPECT_EQ(run.status, 1);
+    ASSERT_EQ(run.reports.size(), 1u);
+    const std::string& report = run.reports[0];
+    EXPECT_EQ(Field(report, "2.4"), c.type);
+    std::smatch rip;
+    ASSERT_TRUE(std::regex_search(report, rip, std::regex("RIP: ([0-9A-F]{16})")));
+    EXPECT_EQ(Field(report, "2.2"), rip[1]);
+    const std::vector<std::string> rows = Rows(report);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows[0].substr(1, 16), rip[1]);
+    if (std::string(c.mode) == "recurse") {
+      EXPECT_NE(rows[0].find("Recurse"), std::string::npos);
+    } else {
+      EXPECT_EQ(LineOf(rows[0]), run.line);
+    }
+    std::remove((dir_ + "/crashlog_crash_program.olf").c_str());
+  }
+}
+
+TEST_F(CrashTest, SwitchedOffTheDefaultBehaviourReturns) {
+  const CrashRun run = Crash("off");
+  EXPECT_EQ(run.status, 128 + SIGABRT);
+  EXPECT_TRUE(run.reports.empty());
+}
+
+TEST_F(CrashTest, RestartRunsTheProgramAgain) {
+  const std::string runs = dir_ + "/runs";
+  const CrashRun run = Crash("restart", ShellQuote(runs));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.reports.size(), 1u);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  int count = 0;
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::ifstream in(runs);
+    count = int(std::count(std::istreambuf_iterator<char>(in), {}, '\n'));
+    if (count >= 2) break;
+    std::this_thread::yield();
+  }
+  EXPECT_EQ(count, 2);
+}
+
+}  // namespace
+}  // namespace qv
