@@ -54,6 +54,21 @@ TActionError action_error;
 std::mutex busy_lock;
 std::condition_variable busy_free;
 std::atomic<pid_t> busy_owner{0};
+// Threads between the start of an exception's notification and its end (waiting included).
+int pending_notifications = 0;
+struct PendingNotification {
+  PendingNotification() {
+    std::lock_guard lock(busy_lock);
+    ++pending_notifications;
+  }
+  ~PendingNotification() {
+    {
+      std::lock_guard lock(busy_lock);
+      --pending_notifications;
+    }
+    busy_free.notify_all();
+  }
+};
 
 // The threads started through pthread_create.
 struct ThreadEntry {
@@ -475,7 +490,9 @@ bool IsStdException(const std::type_info* type, void* object, std::string& messa
 
 [[gnu::noinline]] void ReportThrow(void* object, std::type_info* type, uintptr_t return_address,
                                    uintptr_t stack_pointer) {
-  if (!active.load() || IsExceptionHandled(type, object)) return;
+  if (!active.load()) return;
+  PendingNotification pending;
+  if (IsExceptionHandled(type, object)) return;
   ExceptInfo e;
   e.class_name = DemangledClassName(*type);
   e.has_message = IsStdException(type, object, e.message);
@@ -495,12 +512,18 @@ bool IsStdException(const std::type_info* type, void* object, std::string& messa
   __builtin_unreachable();
 }
 
+// Ends the program once no other thread's exception is still on its way to the log. (Ending
+// only the thread, with pthread_exit from the terminate handler, unwinds the frames of a
+// throw that found no handler; that fails inside the unwinder, so the program ends.)
 void EndAfterReport() {
+  {
+    std::unique_lock lock(busy_lock);
+    busy_free.wait(lock, [] { return pending_notifications == 0; });
+  }
   std::fflush(nullptr);
-  if (ThreadId() == main_thread) ::_exit(1);
-  // Another thread ends alone, as its start routine would have.
-  ::pthread_exit(reinterpret_cast<void*>(1));
+  ::_exit(1);
 }
+
 
 void TerminateHandler() {
   std::exception_ptr current = std::current_exception();
@@ -512,6 +535,7 @@ void TerminateHandler() {
   }
   bool default_wanted = reported_default;
   if (object != reported_object) {
+    PendingNotification pending;
     ExceptInfo e;
     const std::type_info* type = abi::__cxa_current_exception_type();
     e.class_name = type ? DemangledClassName(*type) : "";

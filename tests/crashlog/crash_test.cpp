@@ -112,12 +112,12 @@ TEST_F(CrashTest, WorkerThrowIsReportedWithTheWorkersFrames) {
   ASSERT_FALSE(rows.empty());
   EXPECT_NE(rows[0].find("WorkerRoutine"), std::string::npos);
   EXPECT_EQ(LineOf(rows[0]), run.line);
-  // Only the worker ended; the program went on.
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, 1);
 }
 
 TEST_F(CrashTest, TwoThreadsThrowingAtOnceGiveTwoWholeReports) {
   const CrashRun run = Crash("two");
+  EXPECT_EQ(run.status, 1);
   ASSERT_EQ(run.reports.size(), 2u);
   std::vector<std::string> messages = {Field(run.reports[0], "2.5"), Field(run.reports[1], "2.5")};
   std::sort(messages.begin(), messages.end());
