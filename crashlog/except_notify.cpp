@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -194,6 +195,27 @@ void Restart() {
   }
 }
 
+// The log file as the options name it; when its folder cannot be written (a program
+// installed in a system folder), the same name in "$XDG_STATE_HOME/<program>/" (by default
+// "~/.local/state/<program>/").
+std::string LogFileName(const TOstrelModuleOptions& options) {
+  const std::string file = options.OutputLogFile();
+  std::string folder = ExtractFilePath(file);
+  if (folder.empty()) folder = ".";
+  if (::access(folder.c_str(), W_OK) == 0) return file;
+  std::string state;
+  if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && *xdg == '/') {
+    state = xdg;
+  } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != 0) {
+    state = std::string(home) + "/.local/state";
+  } else {
+    return file;
+  }
+  state += "/" + ChangeFileExt(ExtractFileName(options.ModuleName()), "");
+  ForceDirectories(state);
+  return state + "/" + ExtractFileName(file);
+}
+
 // True = default handling wanted.
 bool InternalExceptNotify(ExceptInfo& e) {
   TraceLog("InternalExceptNotify", {e.class_name, e.address}, +2);
@@ -246,7 +268,7 @@ bool InternalExceptNotify(ExceptInfo& e) {
     facts.app_version = owner->version;
   }
   std::string report;
-  TLogFile log(options.OutputLogFile());
+  TLogFile log(LogFileName(options));
   bool duplicate = false;
   try {
     GatherSystemFacts(facts);
@@ -616,7 +638,7 @@ std::string SignalClass(int signal, const siginfo_t& info) {
 std::string SignalMessage(int signal, const siginfo_t& info, uintptr_t address) {
   char text[160];
   if (info.si_code <= 0) {
-    std::snprintf(text, sizeof text, "Signal %s sent by process %d at address %016llX",
+    std::snprintf(text, sizeof text, "Signal SIG%s sent by process %d at address %016llX",
                   sigabbrev_np(signal), int(info.si_pid), (unsigned long long)address);
   } else if (signal == SIGSEGV || signal == SIGBUS) {
     std::snprintf(text, sizeof text, "Access violation at address %016llX accessing address %016llX",

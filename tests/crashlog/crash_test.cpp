@@ -5,7 +5,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
+#include <filesystem>
 #include <cstdlib>
 #include <fstream>
 #include <regex>
@@ -174,6 +177,53 @@ TEST_F(CrashTest, RestartRunsTheProgramAgain) {
     std::this_thread::yield();
   }
   EXPECT_EQ(count, 2);
+}
+
+// The program itself, unchanged: a copy in the test's folder (so that its log lands there)
+// gets SIGSEGV while it idles headless.
+TEST_F(CrashTest, QuorvelWritesItsReportOnSegv) {
+  const std::string folder = std::filesystem::path(QUORVEL_PROGRAM).parent_path();
+  ASSERT_EQ(std::system(("cp " + ShellQuote(QUORVEL_PROGRAM) + " " +
+                         ShellQuote(folder + "/libcdrip.so") + " " + ShellQuote(dir_))
+                            .c_str()),
+            0);
+  const std::string runtime = dir_ + "/run";
+  ::mkdir(runtime.c_str(), 0700);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const std::string command =
+        "cd " + ShellQuote(dir_) + " && HOME=" + ShellQuote(dir_) + " XDG_RUNTIME_DIR=" +
+        ShellQuote(runtime) + " QUORVEL_INI=" + ShellQuote(dir_ + "/Quorvel.ini") +
+        " QUORVEL_DISPLAY=headless ASAN_OPTIONS=detect_leaks=0 exec ./quorvel > out 2>&1";
+    ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  // Running: it holds its single-instance lock.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  bool started = false;
+  while (!started && std::chrono::steady_clock::now() < deadline) {
+    std::error_code error;
+    started = !std::filesystem::is_empty(runtime + "/quorvel", error) && !error;
+    if (!started) std::this_thread::yield();
+  }
+  ASSERT_TRUE(started);
+  ::kill(pid, SIGSEGV);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  TLogFile log(dir_ + "/quorvel.olf");
+  log.Load();
+  ASSERT_EQ(log.Reports().size(), 1u);
+  const std::string& report = log.Reports()[0];
+  EXPECT_EQ(Field(report, "2.4"), "EAccessViolation");
+  EXPECT_NE(Field(report, "2.5").find("Signal SIGSEGV sent by process"), std::string::npos);
+  const std::string stack = report.substr(0, report.find("Modules Information"));
+  EXPECT_TRUE(std::regex_search(stack, std::regex("\\|quorvel +\\|main\\.cpp +\\|")))
+      << stack;
+  EXPECT_TRUE(std::regex_search(stack, std::regex("\\|quorvel +\\|forms\\.cpp +\\|")));
+  const std::string modules = report.substr(report.find("Modules Information"));
+  EXPECT_TRUE(std::regex_search(modules, std::regex("\\|quorvel +\\|")));
+  EXPECT_NE(modules.find("|libc.so.6 "), std::string::npos);
 }
 
 }  // namespace
