@@ -23,6 +23,7 @@
 #include <typeinfo>
 
 #include "crashlog/code_hook.h"
+#include "crashlog/debug_info.h"
 #include "crashlog/trace_log.h"
 #include "platform/base/paths.h"
 #include "platform/base/text.h"
@@ -110,6 +111,10 @@ struct ExceptInfo {
 // report it again.
 thread_local void* reported_object = nullptr;
 thread_local bool reported_default = false;
+// The last object this thread threw, and where, for a report made when it reaches the
+// application's handler.
+thread_local void* thrown_object = nullptr;
+thread_local uintptr_t thrown_at = 0;
 
 uintptr_t StackTopOf(uintptr_t stack_pointer, pid_t thread) {
   {
@@ -513,6 +518,8 @@ bool IsStdException(const std::type_info* type, void* object, std::string& messa
 [[gnu::noinline]] void ReportThrow(void* object, std::type_info* type, uintptr_t return_address,
                                    uintptr_t stack_pointer) {
   if (!active.load()) return;
+  thrown_object = object;
+  thrown_at = return_address;
   PendingNotification pending;
   if (IsExceptionHandled(type, object)) return;
   ExceptInfo e;
@@ -736,6 +743,17 @@ int HookedPthreadCreate(pthread_t* thread, const pthread_attr_t* attr, void* (*s
   return result;
 }
 
+// The application's handler of exceptions that escaped an event handler: the logger reports
+// them, and the handler's message box follows only when the logger leaves the exception to
+// it. (The exception pointer is passed by address, as the calling convention passes it.)
+using HandleExceptionProc = void (*)(void* application, std::exception_ptr* error);
+HandleExceptionProc replaced_handle_exception = nullptr;
+
+void HookedHandleException(void* application, std::exception_ptr* error) {
+  if (ExceptionManager(*error) && replaced_handle_exception != nullptr)
+    replaced_handle_exception(application, error);
+}
+
 // Every loaded module's import slots of `routine` lead to `replacement`; the address they
 // led to is returned.
 void* HookEverywhere(const char* routine, void* replacement) {
@@ -810,6 +828,12 @@ bool ExceptionManager(std::exception_ptr error) {
     const std::type_info* type = abi::__cxa_current_exception_type();
     e.class_name = type ? DemangledClassName(*type) : "";
   }
+  void* object = nullptr;
+  std::memcpy(&object, &error, sizeof object);
+  if (object != nullptr && object == thrown_object) {
+    e.address = thrown_at;
+    e.raised = true;
+  }
   e.stack_pointer = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
   e.stack_top = CurrentStackTop();
   e.thread = ThreadId();
@@ -842,6 +866,14 @@ void InstallOstrelLog() {
     real_pthread_create = reinterpret_cast<PthreadCreate>(
         HookEverywhere("pthread_create", reinterpret_cast<void*>(&HookedPthreadCreate)));
     active = real_cxa_throw != nullptr && real_pthread_create != nullptr;
+    // Found through the program's own debug information; absent from programs without the
+    // class library's application.
+    try {
+      replaced_handle_exception = reinterpret_cast<HandleExceptionProc>(HookDebugProcedure(
+          "forms.qv::TApplication.HandleException", reinterpret_cast<void*>(&HookedHandleException)));
+    } catch (...) {
+      InternalError("InstallOstrelLog.HandleException");
+    }
   });
 }
 

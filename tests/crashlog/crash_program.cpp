@@ -1,7 +1,7 @@
 // Ends the way its first argument says, with the exception logger installed at start-up; the
 // report goes to the folder of the second argument. Before it faults it prints
 // "LINE=<line>" of the faulting statement on standard error.
-//   throw | caught | worker | two | filtered | null | div | recurse | off | restart <file>
+//   throw | caught | gui | worker | two | filtered | null | div | recurse | off | restart <file>
 #include <pthread.h>
 
 #include <cstdio>
@@ -13,6 +13,7 @@
 
 #include "crashlog/except_notify.h"
 #include "platform/classlib/dialogs.h"
+#include "platform/classlib/forms.h"
 
 class TDiscError : public std::runtime_error {
  public:
@@ -73,6 +74,16 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
       std::printf("caught %s\n", e.what());
     }
+    return 0;
+  }
+  if (mode == "gui") {
+    // As the message loop does with an exception that escaped an event handler.
+    try {
+      ThrowDiscError();
+    } catch (...) {
+      qv::Application()->HandleException(std::current_exception());
+    }
+    std::printf("continued\n");
     return 0;
   }
   if (mode == "worker") {

@@ -107,6 +107,16 @@ TEST_F(CrashTest, CaughtAndFilteredExceptionsWriteNothing) {
   EXPECT_EQ(run.stdout_text, "");
 }
 
+TEST_F(CrashTest, ApplicationHandlerReportsInsteadOfItsMessageBox) {
+  const CrashRun run = Crash("gui");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.stdout_text.find("continued"), std::string::npos);
+  ASSERT_EQ(run.reports.size(), 1u);
+  const std::vector<std::string> rows = Rows(run.reports[0]);
+  ASSERT_FALSE(rows.empty());
+  EXPECT_EQ(LineOf(rows[0]), run.line);
+}
+
 TEST_F(CrashTest, WorkerThrowIsReportedWithTheWorkersFrames) {
   const CrashRun run = Crash("worker");
   ASSERT_EQ(run.reports.size(), 1u);
