@@ -285,9 +285,8 @@ bool InternalExceptNotify(ExceptInfo& e) {
   } catch (...) {
     InternalError("InternalExceptNotify.Report");
   }
-  TOstrelExceptionRecord record{e.class_name, e.message, e.has_message, e.external,
-                                e.address,    e.thread,  &modules,      &stack,
-                                &options,     &report};
+  TOstrelExceptionRecord record{e.class_name, e.message, e.has_message, e.external, e.address,
+                                e.thread,     &modules,  &stack,        &options,   &report};
   bool go_on = true;
   CallHook(exception_notify, record, go_on);
   if (!go_on) {
@@ -407,16 +406,54 @@ uintptr_t ReadEncoded(const uint8_t*& p, uint8_t encoding) {
     return v;
   };
   switch (encoding & 0x0F) {
-    case 0x00: std::memcpy(&value, p, 8); p += 8; break;
-    case 0x01: value = uleb(); break;
-    case 0x02: { uint16_t v; std::memcpy(&v, p, 2); p += 2; value = v; break; }
-    case 0x03: { uint32_t v; std::memcpy(&v, p, 4); p += 4; value = v; break; }
-    case 0x04: std::memcpy(&value, p, 8); p += 8; break;
-    case 0x09: value = uintptr_t(sleb()); break;
-    case 0x0A: { int16_t v; std::memcpy(&v, p, 2); p += 2; value = uintptr_t(intptr_t(v)); break; }
-    case 0x0B: { int32_t v; std::memcpy(&v, p, 4); p += 4; value = uintptr_t(intptr_t(v)); break; }
-    case 0x0C: std::memcpy(&value, p, 8); p += 8; break;
-    default: return 0;
+    case 0x00:
+      std::memcpy(&value, p, 8);
+      p += 8;
+      break;
+    case 0x01:
+      value = uleb();
+      break;
+    case 0x02: {
+      uint16_t v;
+      std::memcpy(&v, p, 2);
+      p += 2;
+      value = v;
+      break;
+    }
+    case 0x03: {
+      uint32_t v;
+      std::memcpy(&v, p, 4);
+      p += 4;
+      value = v;
+      break;
+    }
+    case 0x04:
+      std::memcpy(&value, p, 8);
+      p += 8;
+      break;
+    case 0x09:
+      value = uintptr_t(sleb());
+      break;
+    case 0x0A: {
+      int16_t v;
+      std::memcpy(&v, p, 2);
+      p += 2;
+      value = uintptr_t(intptr_t(v));
+      break;
+    }
+    case 0x0B: {
+      int32_t v;
+      std::memcpy(&v, p, 4);
+      p += 4;
+      value = uintptr_t(intptr_t(v));
+      break;
+    }
+    case 0x0C:
+      std::memcpy(&value, p, 8);
+      p += 8;
+      break;
+    default:
+      return 0;
   }
   if (value != 0 && (encoding & 0x70) == 0x10) value += uintptr_t(start);
   if (value != 0 && (encoding & 0x80) != 0) std::memcpy(&value, reinterpret_cast<void*>(value), 8);
@@ -432,9 +469,12 @@ int64_t Sleb(const uint8_t*& p) {
 
 uint8_t TypeEncodingSize(uint8_t encoding) {
   switch (encoding & 0x07) {
-    case 0x02: return 2;
-    case 0x03: return 4;
-    default: return 8;
+    case 0x02:
+      return 2;
+    case 0x03:
+      return 4;
+    default:
+      return 8;
   }
 }
 
@@ -553,7 +593,6 @@ void EndAfterReport() {
   ::_exit(1);
 }
 
-
 void TerminateHandler() {
   std::exception_ptr current = std::current_exception();
   void* object = nullptr;
@@ -600,7 +639,7 @@ void SemWait(sem_t* s) {
 }
 
 void DefaultSignal(int signal, siginfo_t* info) {
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_handler = SIG_DFL;
   ::sigaction(signal, &action, nullptr);
   // A sent signal does not come back by itself when the handler returns.
@@ -630,10 +669,14 @@ void SignalHandler(int signal, siginfo_t* info, void* context) {
 
 std::string SignalClass(int signal, const siginfo_t& info) {
   switch (signal) {
-    case SIGSEGV: return "EAccessViolation";
-    case SIGBUS: return "EBusError";
-    case SIGILL: return "EIllegalInstruction";
-    case SIGABRT: return "EAbortSignal";
+    case SIGSEGV:
+      return "EAccessViolation";
+    case SIGBUS:
+      return "EBusError";
+    case SIGILL:
+      return "EIllegalInstruction";
+    case SIGABRT:
+      return "EAbortSignal";
     case SIGFPE:
       return info.si_code == FPE_INTDIV   ? "EIntDivByZero"
              : info.si_code == FPE_INTOVF ? "EIntOverflow"
@@ -648,7 +691,8 @@ std::string SignalMessage(int signal, const siginfo_t& info, uintptr_t address) 
     std::snprintf(text, sizeof text, "Signal SIG%s sent by process %d at address %016llX",
                   sigabbrev_np(signal), int(info.si_pid), (unsigned long long)address);
   } else if (signal == SIGSEGV || signal == SIGBUS) {
-    std::snprintf(text, sizeof text, "Access violation at address %016llX accessing address %016llX",
+    std::snprintf(text, sizeof text,
+                  "Access violation at address %016llX accessing address %016llX",
                   (unsigned long long)address, (unsigned long long)uintptr_t(info.si_addr));
   } else {
     std::snprintf(text, sizeof text, "%s at address %016llX", sigdescr_np(signal),
@@ -855,7 +899,7 @@ void InstallOstrelLog() {
     if (::pthread_create(&pipeline, nullptr, &PipelineThread, nullptr) == 0)
       ::pthread_detach(pipeline);
     InstallAltStack();
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_sigaction = &SignalHandler;
     action.sa_flags = SA_SIGINFO | SA_ONSTACK;
     ::sigemptyset(&action.sa_mask);
@@ -869,8 +913,9 @@ void InstallOstrelLog() {
     // Found through the program's own debug information; absent from programs without the
     // class library's application.
     try {
-      replaced_handle_exception = reinterpret_cast<HandleExceptionProc>(HookDebugProcedure(
-          "forms.qv::TApplication.HandleException", reinterpret_cast<void*>(&HookedHandleException)));
+      replaced_handle_exception = reinterpret_cast<HandleExceptionProc>(
+          HookDebugProcedure("forms.qv::TApplication.HandleException",
+                             reinterpret_cast<void*>(&HookedHandleException)));
     } catch (...) {
       InternalError("InstallOstrelLog.HandleException");
     }

@@ -79,7 +79,9 @@ std::string Unquoted(std::string value) {
 std::string MemoryMb(const std::string& key) {
   const std::string value = ReadFirstLine("/proc/meminfo", key);
   if (value.empty()) return "";
-  return IntToStr(Round(double(StrToInt64Def(Trim(StringReplace(value, "kB", "", rfReplaceAll)), 0)) / 1024.0)) +
+  return IntToStr(
+             Round(double(StrToInt64Def(Trim(StringReplace(value, "kB", "", rfReplaceAll)), 0)) /
+                   1024.0)) +
          " Mb";
 }
 
@@ -140,7 +142,7 @@ void GatherSystemFacts(TOstrelReportFacts& facts) {
     const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
     if (n > 0) exe.assign(path, std::size_t(n));
   }
-  struct statvfs fs{};
+  struct statvfs fs {};
   if (!exe.empty() && ::statvfs(ExtractFilePath(exe).c_str(), &fs) == 0) {
     facts.total_disk = Gigabytes(double(fs.f_blocks) * double(fs.f_frsize));
     facts.free_disk = Gigabytes(double(fs.f_bavail) * double(fs.f_frsize));
@@ -310,11 +312,10 @@ std::string BuildReportTables(const TOstrelStackList& stack,
       {text(47), text(48), text(49), text(50), text(51), text(52)}};
   for (const TOstrelStackEntry& entry : stack) {
     if (entry.kind < skExport) continue;
-    rows.push_back({Hex(entry.address),
-                    entry.module ? CleanValue(ExtractFileName(entry.module->path)) : "",
-                    CleanValue(entry.unit_name), CleanValue(entry.class_name),
-                    CleanValue(entry.procedure_name),
-                    entry.line == 0 ? "" : std::to_string(entry.line)});
+    rows.push_back(
+        {Hex(entry.address), entry.module ? CleanValue(ExtractFileName(entry.module->path)) : "",
+         CleanValue(entry.unit_name), CleanValue(entry.class_name),
+         CleanValue(entry.procedure_name), entry.line == 0 ? "" : std::to_string(entry.line)});
   }
   std::string result = Table(text(7), std::move(rows), {16, 0, 0, 0, 0, 0});
   rows = {{text(62), text(63), text(64), text(65), text(66), text(67)}};
@@ -335,15 +336,16 @@ std::string BuildCpuBlock(const TOstrelReportFacts& facts, const TOstrelModuleOp
   };
   using R = TOstrelRegisters;
   const std::pair<const char*, uint64_t R::*> pairs[][2] = {
-      {{"RAX", &R::rax}, {"RDI", &R::rdi}}, {{"RBX", &R::rbx}, {"RSI", &R::rsi}},
-      {{"RCX", &R::rcx}, {"RSP", &R::rsp}}, {{"RDX", &R::rdx}, {"RIP", &R::rip}},
-      {{"RBP", &R::rbp}, {"R8 ", &R::r8}},  {{"R9 ", &R::r9}, {"R10", &R::r10}},
-      {{"R11", &R::r11}, {"R12", &R::r12}}, {{"R13", &R::r13}, {"R14", &R::r14}},
+      {{"RAX", &R::rax}, {"RDI", &R::rdi}},  {{"RBX", &R::rbx}, {"RSI", &R::rsi}},
+      {{"RCX", &R::rcx}, {"RSP", &R::rsp}},  {{"RDX", &R::rdx}, {"RIP", &R::rip}},
+      {{"RBP", &R::rbp}, {"R8 ", &R::r8}},   {{"R9 ", &R::r9}, {"R10", &R::r10}},
+      {{"R11", &R::r11}, {"R12", &R::r12}},  {{"R13", &R::r13}, {"R14", &R::r14}},
       {{"R15", &R::r15}, {nullptr, nullptr}}};
   std::string text = CleanValue(options.Texts(68)) + ":" + Crlf + std::string(45, '-') + Crlf;
   for (const auto& line : pairs) {
     text += std::string(line[0].first) + ": " + reg(line[0].second);
-    if (line[1].first != nullptr) text += std::string("   ") + line[1].first + ": " + reg(line[1].second);
+    if (line[1].first != nullptr)
+      text += std::string("   ") + line[1].first + ": " + reg(line[1].second);
     text += Crlf;
   }
   text += Crlf;
@@ -381,8 +383,10 @@ std::string BuildReport(const TOstrelReportFacts& facts, const TOstrelStackList&
 std::string AddRequestSection(const std::string& report, const std::string& request,
                               const TOstrelModuleOptions& options) {
   // Empty lines would end the report in the log file.
-  std::string steps = StringReplace(StringReplace(request, "\r\n", "\n", rfReplaceAll), "\r", "\n", rfReplaceAll);
-  while (steps.find("\n\n") != std::string::npos) steps = StringReplace(steps, "\n\n", "\n", rfReplaceAll);
+  std::string steps =
+      StringReplace(StringReplace(request, "\r\n", "\n", rfReplaceAll), "\r", "\n", rfReplaceAll);
+  while (steps.find("\n\n") != std::string::npos)
+    steps = StringReplace(steps, "\n\n", "\n", rfReplaceAll);
   for (char& c : steps)
     if (static_cast<unsigned char>(c) < 32 && c != '\n') c = ' ';
   return report + Crlf + CleanValue(options.Texts(59)) + ":" + Crlf + std::string(40, '-') + Crlf +
@@ -428,9 +432,10 @@ void TLogFile::Save() const {
 
 bool TLogFile::IsDuplicate(const std::string& address, const std::string& module,
                            const std::string& type, const std::string& message) const {
-  const std::pair<const char*, const std::string*> fields[] = {
-      {"\r\n  2.2 ", &address}, {"\r\n  2.3 ", &module}, {"\r\n  2.4 ", &type},
-      {"\r\n  2.5 ", &message}};
+  const std::pair<const char*, const std::string*> fields[] = {{"\r\n  2.2 ", &address},
+                                                               {"\r\n  2.3 ", &module},
+                                                               {"\r\n  2.4 ", &type},
+                                                               {"\r\n  2.5 ", &message}};
   for (const std::string& report : reports_) {
     bool same = true;
     for (const auto& [key, value] : fields) {
@@ -442,8 +447,8 @@ bool TLogFile::IsDuplicate(const std::string& address, const std::string& module
       const std::size_t end = report.find(Crlf, line + 2);
       const std::size_t colon = report.find(": ", line + 2);
       if (colon == std::string::npos || (end != std::string::npos && colon > end) ||
-          report.substr(colon + 2, end == std::string::npos ? std::string::npos
-                                                            : end - colon - 2) != *value) {
+          report.substr(colon + 2,
+                        end == std::string::npos ? std::string::npos : end - colon - 2) != *value) {
         same = false;
         break;
       }

@@ -124,9 +124,8 @@ int main(int argc, char** argv) {
     in.close();
     std::ofstream(argv[3], std::ios::app) << "run\n";
     if (again) return 0;
-    qv::SetExceptionNotify([](qv::TOstrelExceptionRecord&, bool&) {
-      qv::SetTerminateRequest(qv::otRestart);
-    });
+    qv::SetExceptionNotify(
+        [](qv::TOstrelExceptionRecord&, bool&) { qv::SetTerminateRequest(qv::otRestart); });
     ThrowDiscError();
   }
   return 3;

@@ -8,8 +8,8 @@
 #include <sys/stat.h>
 
 #include <chrono>
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -202,8 +202,9 @@ TEST_F(CrashTest, QuorvelWritesItsReportOnSegv) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     const std::string command =
-        "cd " + ShellQuote(dir_) + " && HOME=" + ShellQuote(dir_) + " XDG_RUNTIME_DIR=" +
-        ShellQuote(runtime) + " QUORVEL_INI=" + ShellQuote(dir_ + "/Quorvel.ini") +
+        "cd " + ShellQuote(dir_) + " && HOME=" + ShellQuote(dir_) +
+        " XDG_RUNTIME_DIR=" + ShellQuote(runtime) +
+        " QUORVEL_INI=" + ShellQuote(dir_ + "/Quorvel.ini") +
         " QUORVEL_DISPLAY=headless ASAN_OPTIONS=detect_leaks=0 exec ./quorvel > out 2>&1";
     ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
@@ -228,8 +229,7 @@ TEST_F(CrashTest, QuorvelWritesItsReportOnSegv) {
   EXPECT_EQ(Field(report, "2.4"), "EAccessViolation");
   EXPECT_NE(Field(report, "2.5").find("Signal SIGSEGV sent by process"), std::string::npos);
   const std::string stack = report.substr(0, report.find("Modules Information"));
-  EXPECT_TRUE(std::regex_search(stack, std::regex("\\|quorvel +\\|main\\.cpp +\\|")))
-      << stack;
+  EXPECT_TRUE(std::regex_search(stack, std::regex("\\|quorvel +\\|main\\.cpp +\\|"))) << stack;
   EXPECT_TRUE(std::regex_search(stack, std::regex("\\|quorvel +\\|forms\\.cpp +\\|")));
   const std::string modules = report.substr(report.find("Modules Information"));
   EXPECT_TRUE(std::regex_search(modules, std::regex("\\|quorvel +\\|")));

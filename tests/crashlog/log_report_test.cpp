@@ -30,16 +30,15 @@ TEST(LogReport, HeaderAlignsFieldsAndDropsEmptySections) {
   item.AddField("Total Memory", "7 Mb");
   item.AddSection("Empty");
   item.AddField("Gone", "g", false);
-  EXPECT_EQ(item.Text(),
-            "Application:\r\n" + Dashes(22) +
-                "\r\n"
-                "  1.1 Start Date: x\r\n"
-                "  1.2 Name      : y  z\r\n"
-                "\r\n"
-                "Computer:\r\n" +
-                Dashes(24) +
-                "\r\n"
-                "  3.2 Total Memory: 7 Mb");
+  EXPECT_EQ(item.Text(), "Application:\r\n" + Dashes(22) +
+                             "\r\n"
+                             "  1.1 Start Date: x\r\n"
+                             "  1.2 Name      : y  z\r\n"
+                             "\r\n"
+                             "Computer:\r\n" +
+                             Dashes(24) +
+                             "\r\n"
+                             "  3.2 Total Memory: 7 Mb");
 }
 
 TEST(LogReport, ConsoleHeaderLeavesActiveControlsOutAndEndsMessageWithDot) {
@@ -103,9 +102,8 @@ TEST(LogReport, CpuBlockGolden) {
   TOstrelModuleOptions options;
   TOstrelReportFacts facts;
   const std::string head = "Registers:\r\n" + Dashes(45) + "\r\n";
-  const std::string stack_head =
-      "\r\nStack:                               Memory Dump:\r\n" + Dashes(34) + "   " +
-      Dashes(83) + "\r\n";
+  const std::string stack_head = "\r\nStack:                               Memory Dump:\r\n" +
+                                 Dashes(34) + "   " + Dashes(83) + "\r\n";
   EXPECT_EQ(BuildCpuBlock(facts, options),
             head +
                 "RAX: ????   RDI: ????\r\nRBX: ????   RSI: ????\r\nRCX: ????   RSP: ????\r\n"
