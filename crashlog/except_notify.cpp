@@ -80,7 +80,8 @@ struct ThreadEntry {
   uintptr_t stack_top = 0;
 };
 std::mutex threads_lock;
-std::map<pid_t, ThreadEntry> threads;
+// Never destroyed: threads still running at exit unregister themselves.
+std::map<pid_t, ThreadEntry>& threads = *new std::map<pid_t, ThreadEntry>;
 
 using CxaThrow = void (*)(void*, std::type_info*, void (*)(void*));
 using PthreadCreate = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
@@ -703,6 +704,10 @@ std::string SignalMessage(int signal, const siginfo_t& info, uintptr_t address) 
 
 void* PipelineThread(void*) {
   pipeline_thread = ThreadId();
+  sigset_t faults;
+  ::sigemptyset(&faults);
+  for (const int signal : Signals) ::sigaddset(&faults, signal);
+  ::pthread_sigmask(SIG_UNBLOCK, &faults, nullptr);
   for (;;) {
     SemWait(&slot_request);
     const greg_t* g = slot.context.uc_mcontext.gregs;
@@ -881,7 +886,9 @@ bool ExceptionManager(std::exception_ptr error) {
   e.stack_pointer = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
   e.stack_top = CurrentStackTop();
   e.thread = ThreadId();
-  return GoNotify(e);
+  // Until the exception dialog exists, a program with windows tells the user through the
+  // handler's own message box; a console program has printed the report.
+  return GoNotify(e) || !console_program.load();
 }
 
 void InstallOstrelLog() {
@@ -895,9 +902,15 @@ void InstallOstrelLog() {
     ::sem_init(&slot_request, 0, 0);
     ::sem_init(&slot_done, 0, 0);
     (void)ProgramEntry();
+    // The pipeline thread takes no signal meant for the program (it starts before the program
+    // can block any): it inherits a full mask and unblocks only the faults.
+    sigset_t all, previous;
+    ::sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
     pthread_t pipeline;
     if (::pthread_create(&pipeline, nullptr, &PipelineThread, nullptr) == 0)
       ::pthread_detach(pipeline);
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     InstallAltStack();
     struct sigaction action {};
     action.sa_sigaction = &SignalHandler;

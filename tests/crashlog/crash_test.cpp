@@ -147,6 +147,10 @@ TEST_F(CrashTest, FaultsAreReportedAtTheFaultingInstruction) {
   for (const Case c : {Case{"null", "EAccessViolation"}, Case{"div", "EIntDivByZero"},
                        Case{"recurse", "EAccessViolation"}}) {
     SCOPED_TRACE(c.mode);
+#if defined(__SANITIZE_THREAD__)
+    // The thread sanitizer's own signal handler does not run on the alternate stack.
+    if (std::string(c.mode) == "recurse") continue;
+#endif
     const CrashRun run = Crash(c.mode);
     EXPECT_EQ(run.status, 1);
     ASSERT_EQ(run.reports.size(), 1u);
