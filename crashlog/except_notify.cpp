@@ -479,6 +479,9 @@ uint8_t TypeEncodingSize(uint8_t encoding) {
   }
 }
 
+// Where the class library's thread wrapper (the routine around a thread's Execute) begins.
+uintptr_t thread_wrapper = 0;
+
 struct HandlerSearch {
   const std::type_info* type;
   void* object;
@@ -531,7 +534,9 @@ _Unwind_Reason_Code SearchFrame(_Unwind_Context* context, void* argument) {
             reinterpret_cast<const std::type_info*>(ReadEncoded(entry, type_encoding));
         void* adjusted = search.object;
         if (catch_type == nullptr || catch_type->__do_catch(search.type, &adjusted, 1)) {
-          search.state = HandlerSearch::handled;
+          // The class library's thread wrapper only keeps what its thread failed with.
+          search.state = region != 0 && region == thread_wrapper ? HandlerSearch::unhandled
+                                                                 : HandlerSearch::handled;
           return _URC_END_OF_STACK;
         }
       }
@@ -923,6 +928,7 @@ void InstallOstrelLog() {
     real_pthread_create = reinterpret_cast<PthreadCreate>(
         HookEverywhere("pthread_create", reinterpret_cast<void*>(&HookedPthreadCreate)));
     active = real_cxa_throw != nullptr && real_pthread_create != nullptr;
+    thread_wrapper = GetDebugProcAddress("thread.qv::TThread.Run");
     // Found through the program's own debug information; absent from programs without the
     // class library's application.
     try {

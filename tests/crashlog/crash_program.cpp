@@ -1,7 +1,8 @@
 // Ends the way its first argument says, with the exception logger installed at start-up; the
 // report goes to the folder of the second argument. Before it faults it prints
 // "LINE=<line>" of the faulting statement on standard error.
-//   throw | caught | gui | worker | two | filtered | null | div | recurse | off | restart <file>
+//   throw | caught | gui | tthread | worker | two | filtered | null | div | recurse | off | restart
+//   <file>
 #include <pthread.h>
 
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <thread>
 
 #include "crashlog/except_notify.h"
+#include "platform/base/thread.h"
 #include "platform/classlib/dialogs.h"
 #include "platform/classlib/forms.h"
 
@@ -51,6 +53,15 @@ namespace {
   return Recurse(depth + 1) + pad[0];
 }
 
+// A thread of the class library whose Execute fails.
+class TFailingThread : public qv::TThread {
+ protected:
+  void Execute() override {
+    SAY_LINE();
+    throw TDiscError("Thread object failed");
+  }
+};
+
 pthread_barrier_t barrier;
 
 void ThrowAtOnce(int which) {
@@ -89,6 +100,13 @@ int main(int argc, char** argv) {
   if (mode == "worker") {
     std::thread worker(WorkerRoutine);
     worker.join();
+    return 0;
+  }
+  if (mode == "tthread") {
+    TFailingThread thread;
+    thread.Start();
+    thread.WaitFor();
+    std::printf("continued\n");
     return 0;
   }
   if (mode == "two") {

@@ -107,14 +107,20 @@ TEST_F(CrashTest, CaughtAndFilteredExceptionsWriteNothing) {
   EXPECT_EQ(run.stdout_text, "");
 }
 
-TEST_F(CrashTest, ApplicationHandlerReportsInsteadOfItsMessageBox) {
-  const CrashRun run = Crash("gui");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_NE(run.stdout_text.find("continued"), std::string::npos);
-  ASSERT_EQ(run.reports.size(), 1u);
-  const std::vector<std::string> rows = Rows(run.reports[0]);
-  ASSERT_FALSE(rows.empty());
-  EXPECT_EQ(LineOf(rows[0]), run.line);
+// The application's handler and the thread class's wrapper catch everything: their
+// exceptions are reported, and the program goes on.
+TEST_F(CrashTest, ClassLibraryHandlersReportAndContinue) {
+  for (const char* mode : {"gui", "tthread"}) {
+    SCOPED_TRACE(mode);
+    const CrashRun run = Crash(mode);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.stdout_text.find("continued"), std::string::npos);
+    ASSERT_EQ(run.reports.size(), 1u);
+    const std::vector<std::string> rows = Rows(run.reports[0]);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(LineOf(rows[0]), run.line);
+    std::remove((dir_ + "/crashlog_crash_program.olf").c_str());
+  }
 }
 
 TEST_F(CrashTest, WorkerThrowIsReportedWithTheWorkersFrames) {
