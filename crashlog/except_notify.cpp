@@ -928,6 +928,8 @@ void InstallOstrelLog() {
     real_pthread_create = reinterpret_cast<PthreadCreate>(
         HookEverywhere("pthread_create", reinterpret_cast<void*>(&HookedPthreadCreate)));
     active = real_cxa_throw != nullptr && real_pthread_create != nullptr;
+    // At exit the logger steps back before the program's objects are destroyed.
+    std::atexit([] { FinalizeOstrelLog(); });
     thread_wrapper = GetDebugProcAddress("thread.qv::TThread.Run");
     // Found through the program's own debug information; absent from programs without the
     // class library's application.
