@@ -59,3 +59,11 @@ function(qv_add_logger_data target)
     COMMAND ${CMAKE_COMMAND} -E rm -f ${block}
     VERBATIM)
 endfunction()
+
+# qv_add_exception_logger(<target>): the program installs the exception logger at start-up
+# (and carries its data block).
+function(qv_add_exception_logger target)
+  target_link_libraries(${target} PRIVATE qv_crashlog)
+  target_link_options(${target} PRIVATE "LINKER:--undefined=qv_ostrel_log_startup")
+  qv_add_logger_data(${target})
+endfunction()

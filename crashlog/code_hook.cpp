@@ -47,7 +47,11 @@ namespace {
 
 using hook_detail::Readable;
 
-const uintptr_t PageSize = uintptr_t(::sysconf(_SC_PAGESIZE));
+// A function, since the logger may install its hooks while static objects are still being made.
+uintptr_t PageSize() {
+  static const uintptr_t size = uintptr_t(::sysconf(_SC_PAGESIZE));
+  return size;
+}
 
 // Code writes never overlap: one write's restored protection must not cut another's.
 std::mutex& CodeWriteLock() {
@@ -72,7 +76,7 @@ std::vector<int> PageProtections(uintptr_t first, uintptr_t last) {
                      (perms[2] == 'x' ? PROT_EXEC : 0);
     areas.push_back({{from, to}, prot});
   }
-  for (uintptr_t page = first; page <= last; page += PageSize) {
+  for (uintptr_t page = first; page <= last; page += PageSize()) {
     int prot = -1;
     for (const auto& [range, p] : areas) {
       if (page >= range.first && page < range.second) prot = p;
@@ -95,8 +99,8 @@ bool WriteCodeWith(void* address, const void* bytes, std::size_t count,
   }
   std::lock_guard guard(CodeWriteLock());
   const auto at = reinterpret_cast<uintptr_t>(address);
-  const uintptr_t first = at & ~(PageSize - 1);
-  if (::mprotect(reinterpret_cast<void*>(first), previous.size() * PageSize,
+  const uintptr_t first = at & ~(PageSize() - 1);
+  if (::mprotect(reinterpret_cast<void*>(first), previous.size() * PageSize(),
                  PROT_READ | PROT_WRITE | PROT_EXEC) != 0) {
     return false;
   }
@@ -116,7 +120,7 @@ bool WriteCodeWith(void* address, const void* bytes, std::size_t count,
     asm volatile("rep movsb" : "+D"(to), "+S"(from), "+c"(n) : : "memory");
   }
   for (std::size_t i = 0; i < previous.size(); ++i) {
-    ::mprotect(reinterpret_cast<void*>(first + i * PageSize), PageSize, previous[i]);
+    ::mprotect(reinterpret_cast<void*>(first + i * PageSize()), PageSize(), previous[i]);
   }
   __builtin___clear_cache(static_cast<char*>(address), static_cast<char*>(address) + count);
   return true;
@@ -124,7 +128,7 @@ bool WriteCodeWith(void* address, const void* bytes, std::size_t count,
 
 std::vector<int> ProtectionsAt(const void* address, std::size_t count) {
   const auto at = reinterpret_cast<uintptr_t>(address);
-  return PageProtections(at & ~(PageSize - 1), (at + count - 1) & ~(PageSize - 1));
+  return PageProtections(at & ~(PageSize() - 1), (at + count - 1) & ~(PageSize() - 1));
 }
 
 }  // namespace
@@ -287,18 +291,18 @@ void EmitLiftingTrampoline(CodeBuffer& code, HookBlock* block) {
 uint8_t* AllocateNear(uintptr_t near) {
   constexpr uintptr_t Step = uintptr_t(1) << 20;
   constexpr uintptr_t Reach = (uintptr_t(1) << 31) - (uintptr_t(1) << 24);
-  const uintptr_t base = near & ~(PageSize - 1);
+  const uintptr_t base = near & ~(PageSize() - 1);
   for (uintptr_t distance = Step; distance < Reach; distance += Step) {
     for (const int sign : {-1, 1}) {
       if (sign < 0 && distance > base) continue;
       const uintptr_t hint = sign < 0 ? base - distance : base + distance;
-      void* page = ::mmap(reinterpret_cast<void*>(hint), PageSize, PROT_READ | PROT_WRITE,
+      void* page = ::mmap(reinterpret_cast<void*>(hint), PageSize(), PROT_READ | PROT_WRITE,
                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
       if (page == MAP_FAILED) continue;
       const auto got = reinterpret_cast<uintptr_t>(page);
       const uintptr_t gap = got > near ? got - near : near - got;
       if (gap < Reach) return static_cast<uint8_t*>(page);
-      ::munmap(page, PageSize);  // an old kernel took the address as a mere hint
+      ::munmap(page, PageSize());  // an old kernel took the address as a mere hint
     }
   }
   return nullptr;
@@ -337,7 +341,7 @@ void* HookProcedure(void* hooked, void* replacement, std::string_view name) {
   } else {
     EmitLiftingTrampoline(tramp, block.get());
   }
-  ::mprotect(block->page, PageSize, PROT_READ | PROT_EXEC);
+  ::mprotect(block->page, PageSize(), PROT_READ | PROT_EXEC);
 
   const int32_t displacement =
       int32_t(reinterpret_cast<intptr_t>(block->page) - reinterpret_cast<intptr_t>(target + 5));
@@ -348,7 +352,7 @@ void* HookProcedure(void* hooked, void* replacement, std::string_view name) {
   std::lock_guard guard(list.lock);
   block->protections = ProtectionsAt(target, PatchSize);
   if (!WriteCodeWith(target, block->patch, PatchSize, block->protections)) {
-    ::munmap(block->page, PageSize);
+    ::munmap(block->page, PageSize());
     throw EHookingError(name);
   }
   void* trampoline = block->trampoline;

@@ -730,7 +730,9 @@ bool TApplication::Terminated() const {
   return qv::Terminated();
 }
 
-void TApplication::HandleException(std::exception_ptr error) {
+// Padded at its entry, so that a hook (the exception logger's) can take it over.
+[[gnu::patchable_function_entry(5, 0)]] void TApplication::HandleException(
+    std::exception_ptr error) {
   try {
     std::rethrow_exception(error);
   } catch (const std::exception& e) {

@@ -1,0 +1,964 @@
+#include "crashlog/except_notify.h"
+
+#include <cxxabi.h>
+#include <dlfcn.h>
+#include <pthread.h>
+#include <semaphore.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <ucontext.h>
+#include <unistd.h>
+#include <unwind.h>
+
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <typeinfo>
+
+#include "crashlog/code_hook.h"
+#include "crashlog/debug_info.h"
+#include "crashlog/trace_log.h"
+#include "platform/base/paths.h"
+#include "platform/base/text.h"
+#include "platform/classlib/dialogs.h"
+
+namespace qv {
+
+namespace {
+
+pid_t ThreadId() {
+  return pid_t(::syscall(SYS_gettid));
+}
+
+// ---- state -----------------------------------------------------------------------------------
+
+std::atomic<bool> active{false};
+std::atomic<bool> console_program{false};
+std::atomic<int> reported_errors{0};
+std::atomic<int> terminate_request{otNone};
+pid_t main_thread = 0;
+uintptr_t main_stack_top = 0;
+std::string start_folder;
+
+std::mutex hooks_lock;
+TExceptionNotify exception_notify;
+TActionNotify action_notify;
+TActionError action_error;
+
+// One exception at a time travels through the pipeline; the owner's thread id, 0 = free.
+std::mutex busy_lock;
+std::condition_variable busy_free;
+std::atomic<pid_t> busy_owner{0};
+// Threads between the start of an exception's notification and its end (waiting included).
+int pending_notifications = 0;
+struct PendingNotification {
+  PendingNotification() {
+    std::lock_guard lock(busy_lock);
+    ++pending_notifications;
+  }
+  ~PendingNotification() {
+    {
+      std::lock_guard lock(busy_lock);
+      --pending_notifications;
+    }
+    busy_free.notify_all();
+  }
+};
+
+// The threads started through pthread_create.
+struct ThreadEntry {
+  pthread_t handle{};
+  void* (*start)(void*) = nullptr;
+  void* parameter = nullptr;
+  uintptr_t stack_top = 0;
+};
+std::mutex threads_lock;
+// Never destroyed: threads still running at exit unregister themselves.
+std::map<pid_t, ThreadEntry>& threads = *new std::map<pid_t, ThreadEntry>;
+
+using CxaThrow = void (*)(void*, std::type_info*, void (*)(void*));
+using PthreadCreate = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+CxaThrow real_cxa_throw = nullptr;
+PthreadCreate real_pthread_create = nullptr;
+std::terminate_handler previous_terminate = nullptr;
+
+constexpr int Signals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+struct sigaction previous_actions[5];
+
+// Only this much of a stack is scanned: an endless recursion fills megabytes with the same
+// return addresses.
+constexpr uintptr_t MaxScannedStack = uintptr_t(256) << 10;
+
+// The exception as it enters the pipeline.
+struct ExceptInfo {
+  std::string class_name, message;
+  bool has_message = false;
+  bool external = false;
+  bool raised = false;
+  uintptr_t address = 0;
+  uintptr_t stack_pointer = 0, stack_top = 0;
+  std::optional<TOstrelRegisters> registers;
+  pid_t thread = 0;
+};
+
+// Per thread: the exception already reported at its throw, so that terminate does not
+// report it again.
+thread_local void* reported_object = nullptr;
+thread_local bool reported_default = false;
+// The last object this thread threw, and where, for a report made when it reaches the
+// application's handler.
+thread_local void* thrown_object = nullptr;
+thread_local uintptr_t thrown_at = 0;
+
+uintptr_t StackTopOf(uintptr_t stack_pointer, pid_t thread) {
+  {
+    std::lock_guard guard(threads_lock);
+    auto it = threads.find(thread);
+    if (it != threads.end() && it->second.stack_top != 0) return it->second.stack_top;
+  }
+  if (thread == main_thread && main_stack_top != 0) return main_stack_top;
+  std::ifstream maps("/proc/self/maps");
+  std::string line;
+  while (std::getline(maps, line)) {
+    unsigned long long from = 0, to = 0;
+    if (std::sscanf(line.c_str(), "%llx-%llx", &from, &to) == 2 && stack_pointer >= from &&
+        stack_pointer < to)
+      return uintptr_t(to);
+  }
+  return stack_pointer;
+}
+
+uintptr_t CurrentStackTop() {
+  const pid_t self = ThreadId();
+  {
+    std::lock_guard guard(threads_lock);
+    auto it = threads.find(self);
+    if (it != threads.end()) return it->second.stack_top;
+  }
+  if (self == main_thread && main_stack_top != 0) return main_stack_top;
+  pthread_attr_t attr;
+  uintptr_t top = 0;
+  if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+    void* base = nullptr;
+    std::size_t size = 0;
+    if (pthread_attr_getstack(&attr, &base, &size) == 0) top = uintptr_t(base) + size;
+    pthread_attr_destroy(&attr);
+  }
+  return top;
+}
+
+// ---- the pipeline ----------------------------------------------------------------------------
+
+const TOstrelModuleEntry* ProgramEntry() {
+  static TOstrelModulePtr entry = GetModuleEntryOf(reinterpret_cast<uintptr_t>(&ThreadId));
+  return entry.get();
+}
+
+TOstrelModuleOptions& CurrentOptions() {
+  static TOstrelModuleOptions options;
+  return options;
+}
+
+// The call that raised: the return address moved back over the call instruction.
+uintptr_t CallSite(uintptr_t return_address) {
+  uint8_t code[6];
+  if (return_address < 6 || !SafeRead(code, return_address - 6, sizeof code)) return return_address;
+  if (code[1] == 0xE8) return return_address - 5;
+  if (code[0] == 0xFF && code[1] == 0x15) return return_address - 6;
+  return return_address - 1;
+}
+
+template <typename Hook, typename... Args>
+void CallHook(Hook& hook, Args&&... args) {
+  Hook copy;
+  {
+    std::lock_guard guard(hooks_lock);
+    copy = hook;
+  }
+  if (copy) copy(std::forward<Args>(args)...);
+}
+
+void Restart() {
+  std::vector<std::string> arguments;
+  std::ifstream in("/proc/self/cmdline", std::ios::binary);
+  std::string argument;
+  while (std::getline(in, argument, '\0')) arguments.push_back(argument);
+  std::vector<char*> argv;
+  for (std::string& a : arguments) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (!start_folder.empty() && ::chdir(start_folder.c_str()) != 0) ::_exit(127);
+    ::execv("/proc/self/exe", argv.data());
+    ::_exit(127);
+  }
+}
+
+// The log file as the options name it; when its folder cannot be written (a program
+// installed in a system folder), the same name in "$XDG_STATE_HOME/<program>/" (by default
+// "~/.local/state/<program>/").
+std::string LogFileName(const TOstrelModuleOptions& options) {
+  const std::string file = options.OutputLogFile();
+  std::string folder = ExtractFilePath(file);
+  if (folder.empty()) folder = ".";
+  if (::access(folder.c_str(), W_OK) == 0) return file;
+  std::string state;
+  if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && *xdg == '/') {
+    state = xdg;
+  } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != 0) {
+    state = std::string(home) + "/.local/state";
+  } else {
+    return file;
+  }
+  state += "/" + ChangeFileExt(ExtractFileName(options.ModuleName()), "");
+  ForceDirectories(state);
+  return state + "/" + ExtractFileName(file);
+}
+
+// True = default handling wanted.
+bool InternalExceptNotify(ExceptInfo& e) {
+  TraceLog("InternalExceptNotify", {e.class_name, e.address}, +2);
+  TOstrelReportFacts facts;
+  facts.exception_time = std::time(nullptr);
+  if (e.raised && e.address != 0) e.address = CallSite(e.address);
+  // The options in force: those of the faulting module when it carries the logger.
+  TOstrelModulePtr module = GetModuleEntryOf(e.address);
+  const TOstrelModuleEntry* owner = ProgramEntry();
+  if (module && module->has_debug && (owner == nullptr || module->handle != owner->handle))
+    owner = module.get();
+  TOstrelModuleOptions& options = CurrentOptions();
+  if (owner != nullptr) {
+    options.Assign(&owner->options);
+    options.SetModuleName(owner->path);
+  }
+  // Filters.
+  if (options.FiltersActive()) {
+    const int index = options.ExceptionFilterClasses().IndexOf(e.class_name);
+    if (index >= 0) {
+      std::string message;
+      if (index < options.ExceptionFilterMessages().Count())
+        message = options.ExceptionFilterMessages()[index];
+      if (!message.empty()) MessageBox(message, options.Texts(2), MB_OK | MB_ICONINFORMATION);
+      TraceText("InternalExceptNotify=False", -2);
+      return false;
+    }
+  }
+  TOstrelStackList stack;
+  std::vector<TOstrelModulePtr> modules;
+  try {
+    uintptr_t top = e.stack_top;
+    if (top > e.stack_pointer + MaxScannedStack) top = e.stack_pointer + MaxScannedStack;
+    stack = BuildCallStack(e.address, e.stack_pointer, top);
+    RefreshModulesList();
+    modules = ModulesList();
+  } catch (...) {
+    InternalError("InternalExceptNotify.CallStack");
+  }
+  facts.address = e.address;
+  facts.module = module ? ExtractFileName(module->path) : "";
+  facts.type = e.class_name;
+  facts.message = e.message;
+  facts.has_message = e.has_message;
+  facts.registers = e.registers;
+  facts.stack_pointer = e.stack_pointer;
+  facts.console = console_program.load();
+  if (owner != nullptr) {
+    facts.app_name = owner->description;
+    facts.app_version = owner->version;
+  }
+  std::string report;
+  TLogFile log(LogFileName(options));
+  bool duplicate = false;
+  try {
+    GatherSystemFacts(facts);
+    report = BuildReport(facts, stack, modules, options);
+    log.Load();
+    duplicate = (options.LogOptions() & loNoDuplicateErrors) != 0 &&
+                log.IsDuplicate(ReportAddress(facts.address), facts.module, ReportType(facts),
+                                ReportMessage(facts));
+  } catch (...) {
+    InternalError("InternalExceptNotify.Report");
+  }
+  TOstrelExceptionRecord record{e.class_name, e.message, e.has_message, e.external, e.address,
+                                e.thread,     &modules,  &stack,        &options,   &report};
+  bool go_on = true;
+  CallHook(exception_notify, record, go_on);
+  if (!go_on) {
+    TraceText("InternalExceptNotify=True", -2);
+    return true;
+  }
+  ++reported_errors;
+  TraceText(report, 0);
+  auto action = [&](int code) {
+    bool execute = true;
+    CallHook(action_notify, record, code, execute);
+    return execute;
+  };
+  if (options.ShowExceptionDialog()) {
+    if (action(0) && console_program.load()) {
+      std::fwrite(report.data(), 1, report.size(), stdout);
+      std::fputs("\n", stdout);
+      std::fflush(stdout);
+    }
+    // The exception dialog comes with its own unit; until then a GUI program shows none.
+    action(1);
+  }
+  if (options.SaveLogFile() && action(2)) {
+    for (bool retry = true; retry;) {
+      retry = false;
+      try {
+        if (!duplicate) {
+          log.Append(report, options.ErrorsNumberToSave());
+          log.Save();
+        }
+      } catch (...) {
+        ErrorWarning(eeLogError, "SaveLog");
+        InternalError("InternalExceptNotify.SaveLog");
+        CallHook(action_error, record, 3, retry);
+      }
+    }
+    action(3);
+  }
+  SaveTrace();
+  const int request = terminate_request.load();
+  if (request != otNone) {
+    std::fflush(nullptr);
+    if (request == otRestart) Restart();
+    ::_exit(1);
+  }
+  TraceText("InternalExceptNotify=False", -2);
+  return false;
+}
+
+// Serialises the pipeline; false when this thread is already inside it (an exception of
+// the logger's own) or the logger is off.
+bool EnterPipeline() {
+  const pid_t self = ThreadId();
+  std::unique_lock lock(busy_lock);
+  if (busy_owner.load() == self) return false;
+  busy_free.wait(lock, [] { return busy_owner.load() == 0; });
+  busy_owner = self;
+  return true;
+}
+
+void LeavePipeline() {
+  {
+    std::lock_guard lock(busy_lock);
+    busy_owner = 0;
+  }
+  busy_free.notify_all();
+}
+
+// True = default handling wanted.
+bool GoNotify(ExceptInfo& e) {
+  const int saved_errno = errno;
+  bool answer = true;
+  if (active.load() && e.class_name != DemangledClassName(typeid(EAbort)) && EnterPipeline()) {
+    try {
+      const TOstrelModuleEntry* program = ProgramEntry();
+      if (program != nullptr && !program->options.ActivateLog())
+        answer = true;
+      else
+        answer = InternalExceptNotify(e);
+    } catch (...) {
+      InternalError("GoNotify");
+    }
+    LeavePipeline();
+  }
+  errno = saved_errno;
+  return answer;
+}
+
+// ---- C++ throws ------------------------------------------------------------------------------
+
+// DWARF pointer encodings of the language-specific data.
+uintptr_t ReadEncoded(const uint8_t*& p, uint8_t encoding) {
+  if (encoding == 0xFF) return 0;
+  const uint8_t* start = p;
+  uintptr_t value = 0;
+  auto uleb = [&] {
+    uint64_t v = 0;
+    int shift = 0;
+    uint8_t b;
+    do {
+      b = *p++;
+      v |= uint64_t(b & 0x7F) << shift;
+      shift += 7;
+    } while (b & 0x80);
+    return v;
+  };
+  auto sleb = [&] {
+    int64_t v = 0;
+    int shift = 0;
+    uint8_t b;
+    do {
+      b = *p++;
+      v |= int64_t(b & 0x7F) << shift;
+      shift += 7;
+    } while (b & 0x80);
+    if (shift < 64 && (b & 0x40)) v |= -(int64_t(1) << shift);
+    return v;
+  };
+  switch (encoding & 0x0F) {
+    case 0x00:
+      std::memcpy(&value, p, 8);
+      p += 8;
+      break;
+    case 0x01:
+      value = uleb();
+      break;
+    case 0x02: {
+      uint16_t v;
+      std::memcpy(&v, p, 2);
+      p += 2;
+      value = v;
+      break;
+    }
+    case 0x03: {
+      uint32_t v;
+      std::memcpy(&v, p, 4);
+      p += 4;
+      value = v;
+      break;
+    }
+    case 0x04:
+      std::memcpy(&value, p, 8);
+      p += 8;
+      break;
+    case 0x09:
+      value = uintptr_t(sleb());
+      break;
+    case 0x0A: {
+      int16_t v;
+      std::memcpy(&v, p, 2);
+      p += 2;
+      value = uintptr_t(intptr_t(v));
+      break;
+    }
+    case 0x0B: {
+      int32_t v;
+      std::memcpy(&v, p, 4);
+      p += 4;
+      value = uintptr_t(intptr_t(v));
+      break;
+    }
+    case 0x0C:
+      std::memcpy(&value, p, 8);
+      p += 8;
+      break;
+    default:
+      return 0;
+  }
+  if (value != 0 && (encoding & 0x70) == 0x10) value += uintptr_t(start);
+  if (value != 0 && (encoding & 0x80) != 0) std::memcpy(&value, reinterpret_cast<void*>(value), 8);
+  return value;
+}
+
+uint64_t Uleb(const uint8_t*& p) {
+  return ReadEncoded(p, 0x01);
+}
+int64_t Sleb(const uint8_t*& p) {
+  return int64_t(ReadEncoded(p, 0x09));
+}
+
+uint8_t TypeEncodingSize(uint8_t encoding) {
+  switch (encoding & 0x07) {
+    case 0x02:
+      return 2;
+    case 0x03:
+      return 4;
+    default:
+      return 8;
+  }
+}
+
+// Where the class library's thread wrapper (the routine around a thread's Execute) begins.
+uintptr_t thread_wrapper = 0;
+
+struct HandlerSearch {
+  const std::type_info* type;
+  void* object;
+  int frames = 0;
+  enum { searching, handled, unhandled } state = searching;
+};
+
+// One frame: does its landing pad catch the exception? (noexcept frames end the search.)
+_Unwind_Reason_Code SearchFrame(_Unwind_Context* context, void* argument) {
+  auto& search = *static_cast<HandlerSearch*>(argument);
+  if (++search.frames > 4096) {
+    search.state = HandlerSearch::unhandled;
+    return _URC_END_OF_STACK;
+  }
+  const auto* lsda = static_cast<const uint8_t*>(_Unwind_GetLanguageSpecificData(context));
+  if (lsda == nullptr) return _URC_NO_REASON;
+  int before = 0;
+  const uintptr_t ip = _Unwind_GetIPInfo(context, &before) - (before ? 0 : 1);
+  const uintptr_t region = _Unwind_GetRegionStart(context);
+  const uint8_t* p = lsda;
+  const uint8_t lp_encoding = *p++;
+  uintptr_t lp_start = region;
+  if (lp_encoding != 0xFF) lp_start = ReadEncoded(p, lp_encoding);
+  const uint8_t type_encoding = *p++;
+  const uint8_t* type_base = nullptr;
+  if (type_encoding != 0xFF) {
+    const uint64_t offset = Uleb(p);
+    type_base = p + offset;
+  }
+  const uint8_t site_encoding = *p++;
+  const uint64_t table_size = Uleb(p);
+  const uint8_t* table_end = p + table_size;
+  const uint8_t* actions = table_end;
+  while (p < table_end) {
+    const uintptr_t start = ReadEncoded(p, site_encoding);
+    const uintptr_t length = ReadEncoded(p, site_encoding);
+    const uintptr_t pad = ReadEncoded(p, site_encoding);
+    const uint64_t action = Uleb(p);
+    if (ip < region + start) break;
+    if (ip >= region + start + length) continue;
+    if (pad == 0 || action == 0) return _URC_NO_REASON;  // no pad, or clean-up only
+    const uint8_t* a = actions + action - 1;
+    for (;;) {
+      const int64_t filter = Sleb(a);
+      const uint8_t* next = a;
+      const int64_t displacement = Sleb(a);
+      if (filter > 0 && type_base != nullptr) {
+        const uint8_t* entry = type_base - filter * TypeEncodingSize(type_encoding);
+        const auto* catch_type =
+            reinterpret_cast<const std::type_info*>(ReadEncoded(entry, type_encoding));
+        void* adjusted = search.object;
+        if (catch_type == nullptr || catch_type->__do_catch(search.type, &adjusted, 1)) {
+          // The class library's thread wrapper only keeps what its thread failed with.
+          search.state = region != 0 && region == thread_wrapper ? HandlerSearch::unhandled
+                                                                 : HandlerSearch::handled;
+          return _URC_END_OF_STACK;
+        }
+      }
+      if (displacement == 0) break;
+      a = next + displacement;
+    }
+    return _URC_NO_REASON;
+  }
+  (void)lp_start;
+  // An address outside the call-site table: the runtime ends the program here (noexcept).
+  search.state = HandlerSearch::unhandled;
+  return _URC_END_OF_STACK;
+}
+
+bool IsStdException(const std::type_info* type, void* object, std::string& message) {
+  void* adjusted = object;
+  if (!typeid(std::exception).__do_catch(type, &adjusted, 1)) return false;
+  try {
+    message = static_cast<std::exception*>(adjusted)->what();
+  } catch (...) {
+  }
+  return true;
+}
+
+[[gnu::noinline]] void ReportThrow(void* object, std::type_info* type, uintptr_t return_address,
+                                   uintptr_t stack_pointer) {
+  if (!active.load()) return;
+  thrown_object = object;
+  thrown_at = return_address;
+  PendingNotification pending;
+  if (IsExceptionHandled(type, object)) return;
+  ExceptInfo e;
+  e.class_name = DemangledClassName(*type);
+  e.has_message = IsStdException(type, object, e.message);
+  e.raised = true;
+  e.address = return_address;
+  e.stack_pointer = stack_pointer;
+  e.stack_top = CurrentStackTop();
+  e.thread = ThreadId();
+  reported_default = GoNotify(e);
+  reported_object = object;
+}
+
+[[noreturn]] void HookedCxaThrow(void* object, std::type_info* type, void (*destructor)(void*)) {
+  const auto frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  ReportThrow(object, type, reinterpret_cast<uintptr_t>(__builtin_return_address(0)), frame + 16);
+  real_cxa_throw(object, type, destructor);
+  __builtin_unreachable();
+}
+
+// Ends the program once no other thread's exception is still on its way to the log. (Ending
+// only the thread, with pthread_exit from the terminate handler, unwinds the frames of a
+// throw that found no handler; that fails inside the unwinder, so the program ends.)
+void EndAfterReport() {
+  {
+    std::unique_lock lock(busy_lock);
+    busy_free.wait(lock, [] { return pending_notifications == 0; });
+  }
+  std::fflush(nullptr);
+  ::_exit(1);
+}
+
+void TerminateHandler() {
+  std::exception_ptr current = std::current_exception();
+  void* object = nullptr;
+  if (current) std::memcpy(&object, &current, sizeof object);
+  if (!active.load() || !current) {
+    if (previous_terminate) previous_terminate();
+    std::abort();
+  }
+  bool default_wanted = reported_default;
+  if (object != reported_object) {
+    PendingNotification pending;
+    ExceptInfo e;
+    const std::type_info* type = abi::__cxa_current_exception_type();
+    e.class_name = type ? DemangledClassName(*type) : "";
+    if (type != nullptr) e.has_message = IsStdException(type, object, e.message);
+    e.stack_pointer = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+    e.stack_top = CurrentStackTop();
+    e.thread = ThreadId();
+    default_wanted = GoNotify(e);
+  }
+  if (default_wanted) {
+    if (previous_terminate) previous_terminate();
+    std::abort();
+  }
+  EndAfterReport();
+}
+
+// ---- signals ---------------------------------------------------------------------------------
+
+struct SignalSlot {
+  int signal = 0;
+  siginfo_t info{};
+  ucontext_t context{};
+  pid_t thread = 0;
+  bool default_wanted = false;
+};
+SignalSlot slot;
+sem_t slot_free, slot_request, slot_done;
+std::atomic<pid_t> pipeline_thread{0};
+
+void SemWait(sem_t* s) {
+  while (::sem_wait(s) != 0 && errno == EINTR) {
+  }
+}
+
+void DefaultSignal(int signal, siginfo_t* info) {
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  ::sigaction(signal, &action, nullptr);
+  // A sent signal does not come back by itself when the handler returns.
+  if (info->si_code <= 0 || signal == SIGABRT) ::raise(signal);
+}
+
+void SignalHandler(int signal, siginfo_t* info, void* context) {
+  const int saved_errno = errno;
+  const pid_t self = ThreadId();
+  if (!active.load() || self == pipeline_thread.load() || self == busy_owner.load()) {
+    DefaultSignal(signal, info);
+    errno = saved_errno;
+    return;
+  }
+  SemWait(&slot_free);
+  slot.signal = signal;
+  slot.info = *info;
+  std::memcpy(&slot.context, context, sizeof slot.context);
+  slot.thread = self;
+  ::sem_post(&slot_request);
+  SemWait(&slot_done);
+  const bool default_wanted = slot.default_wanted;
+  ::sem_post(&slot_free);
+  if (default_wanted) DefaultSignal(signal, info);
+  errno = saved_errno;
+}
+
+std::string SignalClass(int signal, const siginfo_t& info) {
+  switch (signal) {
+    case SIGSEGV:
+      return "EAccessViolation";
+    case SIGBUS:
+      return "EBusError";
+    case SIGILL:
+      return "EIllegalInstruction";
+    case SIGABRT:
+      return "EAbortSignal";
+    case SIGFPE:
+      return info.si_code == FPE_INTDIV   ? "EIntDivByZero"
+             : info.si_code == FPE_INTOVF ? "EIntOverflow"
+                                          : "EMathError";
+  }
+  return "EExternal";
+}
+
+std::string SignalMessage(int signal, const siginfo_t& info, uintptr_t address) {
+  char text[160];
+  if (info.si_code <= 0) {
+    std::snprintf(text, sizeof text, "Signal SIG%s sent by process %d at address %016llX",
+                  sigabbrev_np(signal), int(info.si_pid), (unsigned long long)address);
+  } else if (signal == SIGSEGV || signal == SIGBUS) {
+    std::snprintf(text, sizeof text,
+                  "Access violation at address %016llX accessing address %016llX",
+                  (unsigned long long)address, (unsigned long long)uintptr_t(info.si_addr));
+  } else {
+    std::snprintf(text, sizeof text, "%s at address %016llX", sigdescr_np(signal),
+                  (unsigned long long)address);
+  }
+  return text;
+}
+
+void* PipelineThread(void*) {
+  pipeline_thread = ThreadId();
+  sigset_t faults;
+  ::sigemptyset(&faults);
+  for (const int signal : Signals) ::sigaddset(&faults, signal);
+  ::pthread_sigmask(SIG_UNBLOCK, &faults, nullptr);
+  for (;;) {
+    SemWait(&slot_request);
+    const greg_t* g = slot.context.uc_mcontext.gregs;
+    TOstrelRegisters r;
+    r.rax = g[REG_RAX], r.rbx = g[REG_RBX], r.rcx = g[REG_RCX], r.rdx = g[REG_RDX];
+    r.rsi = g[REG_RSI], r.rdi = g[REG_RDI], r.rbp = g[REG_RBP], r.rsp = g[REG_RSP];
+    r.rip = g[REG_RIP], r.r8 = g[REG_R8], r.r9 = g[REG_R9], r.r10 = g[REG_R10];
+    r.r11 = g[REG_R11], r.r12 = g[REG_R12], r.r13 = g[REG_R13], r.r14 = g[REG_R14];
+    r.r15 = g[REG_R15];
+    ExceptInfo e;
+    e.class_name = SignalClass(slot.signal, slot.info);
+    e.message = SignalMessage(slot.signal, slot.info, r.rip);
+    e.has_message = true;
+    e.external = true;
+    e.address = r.rip;
+    e.stack_pointer = r.rsp;
+    e.registers = r;
+    e.thread = slot.thread;
+    e.stack_top = StackTopOf(r.rsp, slot.thread);
+    slot.default_wanted = GoNotify(e);
+    // A fault cannot be resumed: the program ends unless the default handling is wanted.
+    if (!slot.default_wanted) {
+      std::fflush(nullptr);
+      ::_exit(1);
+    }
+    ::sem_post(&slot_done);
+  }
+  return nullptr;
+}
+
+// ---- threads ---------------------------------------------------------------------------------
+
+void InstallAltStack() {
+  constexpr std::size_t Size = 256 << 10;
+  void* memory = ::mmap(nullptr, Size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (memory == MAP_FAILED) return;
+  stack_t stack{};
+  stack.ss_sp = memory;
+  stack.ss_size = Size;
+  if (::sigaltstack(&stack, nullptr) != 0) ::munmap(memory, Size);
+}
+
+struct ThreadRegistration {
+  pid_t id = ThreadId();
+  ~ThreadRegistration() {
+    std::lock_guard guard(threads_lock);
+    threads.erase(id);
+  }
+};
+
+struct ThreadStart {
+  void* (*start)(void*);
+  void* parameter;
+};
+
+void* HookedThreadProc(void* argument) {
+  const ThreadStart start = *static_cast<ThreadStart*>(argument);
+  delete static_cast<ThreadStart*>(argument);
+  thread_local ThreadRegistration registration;
+  ThreadEntry entry{pthread_self(), start.start, start.parameter, 0};
+  pthread_attr_t attr;
+  if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+    void* base = nullptr;
+    std::size_t size = 0;
+    if (pthread_attr_getstack(&attr, &base, &size) == 0) entry.stack_top = uintptr_t(base) + size;
+    pthread_attr_destroy(&attr);
+  }
+  {
+    std::lock_guard guard(threads_lock);
+    threads[registration.id] = entry;
+  }
+  InstallAltStack();
+  return start.start(start.parameter);
+}
+
+int HookedPthreadCreate(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
+                        void* parameter) {
+  if (!active.load()) return real_pthread_create(thread, attr, start, parameter);
+  auto* boot = new ThreadStart{start, parameter};
+  const int result = real_pthread_create(thread, attr, &HookedThreadProc, boot);
+  if (result != 0) delete boot;
+  return result;
+}
+
+// The application's handler of exceptions that escaped an event handler: the logger reports
+// them, and the handler's message box follows only when the logger leaves the exception to
+// it. (The exception pointer is passed by address, as the calling convention passes it.)
+using HandleExceptionProc = void (*)(void* application, std::exception_ptr* error);
+HandleExceptionProc replaced_handle_exception = nullptr;
+
+void HookedHandleException(void* application, std::exception_ptr* error) {
+  if (ExceptionManager(*error) && replaced_handle_exception != nullptr)
+    replaced_handle_exception(application, error);
+}
+
+// Every loaded module's import slots of `routine` lead to `replacement`; the address they
+// led to is returned.
+void* HookEverywhere(const char* routine, void* replacement) {
+  void* current = ::dlsym(RTLD_DEFAULT, routine);
+  Dl_info info{};
+  if (current == nullptr || ::dladdr(current, &info) == 0 || info.dli_fname == nullptr)
+    return nullptr;
+  RefreshModulesList();
+  std::vector<std::string> names;
+  for (const TOstrelModulePtr& m : ModulesList()) names.push_back(m->path);
+  try {
+    HookImport(names, info.dli_fname, routine, replacement, true);
+  } catch (...) {
+    InternalError("InstallOstrelLog.HookImport");
+  }
+  return current;
+}
+
+}  // namespace
+
+// ---- public ----------------------------------------------------------------------------------
+
+bool IsExceptionHandled(const std::type_info* type, void* object) {
+  HandlerSearch search{type, object};
+  _Unwind_Backtrace(&SearchFrame, &search);
+  return search.state == HandlerSearch::handled;
+}
+
+void SetExceptionNotify(TExceptionNotify hook) {
+  std::lock_guard guard(hooks_lock);
+  exception_notify = std::move(hook);
+}
+void SetActionNotify(TActionNotify hook) {
+  std::lock_guard guard(hooks_lock);
+  action_notify = std::move(hook);
+}
+void SetActionError(TActionError hook) {
+  std::lock_guard guard(hooks_lock);
+  action_error = std::move(hook);
+}
+void SetTerminateRequest(TOstrelTerminate request) {
+  terminate_request = request;
+}
+void SetOstrelConsoleProgram(bool console) {
+  console_program = console;
+}
+int OstrelReportedErrors() {
+  return reported_errors.load();
+}
+bool OstrelLogActive() {
+  return active.load();
+}
+
+TOstrelModuleOptions& CurrentOstrelLogOptions() {
+  if (!active.load() || ProgramEntry() == nullptr)
+    throw Exception("Cannot use 'CurrentOstrelLogOptions' function without OstrelLog activate.");
+  return const_cast<TOstrelModuleEntry*>(ProgramEntry())->options;
+}
+
+bool ExceptionManager(std::exception_ptr error) {
+  if (!error) return true;
+  ExceptInfo e;
+  try {
+    std::rethrow_exception(error);
+  } catch (const EAbort&) {
+    return true;
+  } catch (const std::exception& x) {
+    e.class_name = DemangledClassName(typeid(x));
+    e.message = x.what();
+    e.has_message = true;
+  } catch (...) {
+    const std::type_info* type = abi::__cxa_current_exception_type();
+    e.class_name = type ? DemangledClassName(*type) : "";
+  }
+  void* object = nullptr;
+  std::memcpy(&object, &error, sizeof object);
+  if (object != nullptr && object == thrown_object) {
+    e.address = thrown_at;
+    e.raised = true;
+  }
+  e.stack_pointer = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  e.stack_top = CurrentStackTop();
+  e.thread = ThreadId();
+  // Until the exception dialog exists, a program with windows tells the user through the
+  // handler's own message box; a console program has printed the report.
+  return GoNotify(e) || !console_program.load();
+}
+
+void InstallOstrelLog() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    main_thread = ThreadId();
+    main_stack_top = CurrentStackTop();
+    char folder[4096];
+    if (::getcwd(folder, sizeof folder) != nullptr) start_folder = folder;
+    ::sem_init(&slot_free, 0, 1);
+    ::sem_init(&slot_request, 0, 0);
+    ::sem_init(&slot_done, 0, 0);
+    (void)ProgramEntry();
+    // The pipeline thread takes no signal meant for the program (it starts before the program
+    // can block any): it inherits a full mask and unblocks only the faults.
+    sigset_t all, previous;
+    ::sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+    pthread_t pipeline;
+    if (::pthread_create(&pipeline, nullptr, &PipelineThread, nullptr) == 0)
+      ::pthread_detach(pipeline);
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    InstallAltStack();
+    struct sigaction action {};
+    action.sa_sigaction = &SignalHandler;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    ::sigemptyset(&action.sa_mask);
+    for (int i = 0; i < 5; ++i) ::sigaction(Signals[i], &action, &previous_actions[i]);
+    previous_terminate = std::set_terminate(&TerminateHandler);
+    real_cxa_throw = reinterpret_cast<CxaThrow>(
+        HookEverywhere("__cxa_throw", reinterpret_cast<void*>(&HookedCxaThrow)));
+    real_pthread_create = reinterpret_cast<PthreadCreate>(
+        HookEverywhere("pthread_create", reinterpret_cast<void*>(&HookedPthreadCreate)));
+    active = real_cxa_throw != nullptr && real_pthread_create != nullptr;
+    // At exit the logger steps back before the program's objects are destroyed.
+    std::atexit([] { FinalizeOstrelLog(); });
+    thread_wrapper = GetDebugProcAddress("thread.qv::TThread.Run");
+    // Found through the program's own debug information; absent from programs without the
+    // class library's application.
+    try {
+      replaced_handle_exception = reinterpret_cast<HandleExceptionProc>(
+          HookDebugProcedure("forms.qv::TApplication.HandleException",
+                             reinterpret_cast<void*>(&HookedHandleException)));
+    } catch (...) {
+      InternalError("InstallOstrelLog.HandleException");
+    }
+  });
+}
+
+void FinalizeOstrelLog() {
+  if (!active.exchange(false)) return;
+  for (int i = 0; i < 5; ++i) ::sigaction(Signals[i], &previous_actions[i], nullptr);
+  std::set_terminate(previous_terminate);
+  SaveTrace();
+}
+
+}  // namespace qv
+
+// Linked into a program with -Wl,--undefined=qv_ostrel_log_startup: the logger installs
+// itself while the program's static objects are made, before main runs.
+extern "C" {
+[[gnu::used]] int qv_ostrel_log_startup = 0;
+}
+namespace {
+struct OstrelLogStarter {
+  OstrelLogStarter() { qv::InstallOstrelLog(); }
+} ostrel_log_starter;
+}  // namespace

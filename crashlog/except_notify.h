@@ -1,0 +1,76 @@
+// The exception logger's hooks and its report pipeline.
+//
+// Once installed (at start-up of every program linked with InstallOstrelLogAtStartup), the
+// logger sees:
+// - every C++ throw, through the import slots of `__cxa_throw`: a throw that no frame of
+//   the thread catches (found from the unwinder's language-specific data) is reported on
+//   the throwing thread before the runtime ends the program;
+// - an exception that ends in the terminate handler without having been reported;
+// - SIGSEGV, SIGBUS, SIGFPE, SIGILL and SIGABRT, taken on per-thread alternate stacks and
+//   handed to a pipeline thread started in advance (the faulting thread waits);
+// - thread starts, through the import slots of `pthread_create`: each thread is listed
+//   with its stack and gets an alternate signal stack.
+// A reported exception ends the program with exit code 1 (a worker thread's throw ends
+// that thread only). With the log switched off, every exception takes the default path.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "crashlog/call_stack.h"
+#include "crashlog/log_report.h"
+#include "crashlog/module_options.h"
+
+namespace qv {
+
+// The facts handed to the notification hooks.
+struct TOstrelExceptionRecord {
+  std::string class_name, message;
+  bool has_message = false;
+  bool external = false;  // a processor or system fault, not a throw
+  uintptr_t address = 0;
+  pid_t thread_id = 0;
+  const std::vector<TOstrelModulePtr>* modules = nullptr;
+  const TOstrelStackList* stack = nullptr;
+  const TOstrelModuleOptions* options = nullptr;
+  const std::string* report = nullptr;
+};
+
+// Clearing `continue_pipeline` gives the exception to the default handler.
+using TExceptionNotify = std::function<void(TOstrelExceptionRecord&, bool& continue_pipeline)>;
+// Codes: 0/1 around the dialog, 2/3 around saving, 4/5 around sending, 6 terminate chosen.
+using TActionNotify = std::function<void(TOstrelExceptionRecord&, int action, bool& execute)>;
+// Codes 3 (saving) and 5 (sending) failed; setting `retry` repeats the action.
+using TActionError = std::function<void(TOstrelExceptionRecord&, int action, bool& retry)>;
+void SetExceptionNotify(TExceptionNotify hook);
+void SetActionNotify(TActionNotify hook);
+void SetActionError(TActionError hook);
+
+enum TOstrelTerminate { otNone, otTerminate, otRestart };
+// What the pipeline does at its end (the dialog's Terminate and Restart buttons).
+void SetTerminateRequest(TOstrelTerminate request);
+
+// Installs the hooks once; the logger is then active until FinalizeOstrelLog.
+void InstallOstrelLog();
+void FinalizeOstrelLog();
+[[nodiscard]] bool OstrelLogActive();
+// The options of the program's module; throws when the logger is not active.
+TOstrelModuleOptions& CurrentOstrelLogOptions();
+// Console programs write the report to standard output instead of showing the dialog.
+void SetOstrelConsoleProgram(bool console);
+// Reports an exception that reached the application's default handler; true = let the
+// default handler run.
+bool ExceptionManager(std::exception_ptr error);
+// Reports counted since start-up.
+[[nodiscard]] int OstrelReportedErrors();
+
+// Whether a frame of the current thread's stack, above the caller, catches an exception of
+// `type` (the object at `object`): catch(...) or a matching class.
+[[nodiscard]] bool IsExceptionHandled(const std::type_info* type, void* object);
+
+}  // namespace qv

@@ -1,0 +1,110 @@
+// The text of one exception report and the log file that keeps the latest reports.
+//
+// A report is a header (numbered fields in sections, aligned per section), the call-stack
+// and module tables and the CPU block (x86-64 registers, a stack and code dump), with CR LF
+// line ends. No value may carry a line end: a run of empty lines is what separates reports
+// in the log file, so every value is cleaned of control characters.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "crashlog/call_stack.h"
+#include "crashlog/module_options.h"
+
+namespace qv {
+
+// The registers of the faulting thread, in the order of the CPU block.
+struct TOstrelRegisters {
+  uint64_t rax = 0, rbx = 0, rcx = 0, rdx = 0, rsi = 0, rdi = 0, rbp = 0, rsp = 0, rip = 0;
+  uint64_t r8 = 0, r9 = 0, r10 = 0, r11 = 0, r12 = 0, r13 = 0, r14 = 0, r15 = 0;
+};
+
+// Every fact the header shows; empty strings are empty fields.
+struct TOstrelReportFacts {
+  std::time_t start_time = 0;
+  std::string app_name, app_version;
+  std::vector<std::string> parameters;
+  std::time_t exception_time = 0;
+  uintptr_t address = 0;  // 0: unknown
+  std::string module, type, message;
+  bool has_message = false;  // the object is a std::exception
+  std::string form_class, form_text, control_class, control_text;
+  bool control_password = false;
+  std::string computer, user, total_memory, free_memory, total_disk, free_disk;
+  std::string os_type, os_build, os_update, os_language;
+  bool console = false;  // console programs leave the Active Controls out
+  std::optional<TOstrelRegisters> registers;
+  uintptr_t stack_pointer = 0;
+};
+
+// Computer, memory, disk (of the program file's folder), system and language facts, the
+// program's name, version, parameters and start time.
+void GatherSystemFacts(TOstrelReportFacts& facts);
+// "Sun, 06 Dec 2026 22:08:00 +0100": the local time with its real UTC offset.
+[[nodiscard]] std::string ReportDate(std::time_t time);
+
+// Builds the header block: sections and numbered fields, then the layout pass.
+class TLogItem {
+ public:
+  void AddSection(const std::string& label);
+  void AddField(const std::string& label, const std::string& value, bool include = true);
+  // The aligned text: empty sections removed, ": " aligned per section, rules sized.
+  [[nodiscard]] std::string Text() const;
+
+ private:
+  std::string text_;
+  int section_ = 0;
+  int field_ = 0;
+};
+
+[[nodiscard]] std::string BuildReportHeader(const TOstrelReportFacts& facts,
+                                            const TOstrelModuleOptions& options);
+[[nodiscard]] std::string BuildReportTables(const TOstrelStackList& stack,
+                                            const std::vector<TOstrelModulePtr>& modules,
+                                            const TOstrelModuleOptions& options);
+[[nodiscard]] std::string BuildCpuBlock(const TOstrelReportFacts& facts,
+                                        const TOstrelModuleOptions& options);
+[[nodiscard]] std::string BuildReport(const TOstrelReportFacts& facts,
+                                      const TOstrelStackList& stack,
+                                      const std::vector<TOstrelModulePtr>& modules,
+                                      const TOstrelModuleOptions& options);
+// The report with the user's steps to reproduce appended (empty lines collapsed).
+[[nodiscard]] std::string AddRequestSection(const std::string& report, const std::string& request,
+                                            const TOstrelModuleOptions& options);
+
+// The log file of one module: the stored reports, oldest first.
+class TLogFile {
+ public:
+  explicit TLogFile(std::string file_name) : file_name_(std::move(file_name)) {}
+  [[nodiscard]] const std::string& FileName() const { return file_name_; }
+  // Reads the stored reports; a missing file is an empty log, an unreadable one throws.
+  void Load();
+  // Drops the oldest reports until fewer than `max_reports` (at least 1) remain, then adds.
+  void Append(const std::string& report, int max_reports);
+  // Writes every stored report through a temporary file; throws when it cannot.
+  void Save() const;
+  // Whether a stored report has the same address, module, type and message fields.
+  [[nodiscard]] bool IsDuplicate(const std::string& address, const std::string& module,
+                                 const std::string& type, const std::string& message) const;
+  [[nodiscard]] const std::vector<std::string>& Reports() const { return reports_; }
+  // The whole log as it is sent.
+  [[nodiscard]] std::string WholeText() const;
+
+ private:
+  std::string file_name_;
+  std::vector<std::string> reports_;
+};
+
+// The values the header shows for the address and message fields (also used by the
+// duplicate test).
+[[nodiscard]] std::string ReportAddress(uintptr_t address);
+[[nodiscard]] std::string ReportMessage(const TOstrelReportFacts& facts);
+[[nodiscard]] std::string ReportType(const TOstrelReportFacts& facts);
+// Control characters become spaces.
+[[nodiscard]] std::string CleanValue(std::string value);
+
+}  // namespace qv

@@ -1,0 +1,150 @@
+// Ends the way its first argument says, with the exception logger installed at start-up; the
+// report goes to the folder of the second argument. Before it faults it prints
+// "LINE=<line>" of the faulting statement on standard error.
+//   throw | caught | gui | tthread | worker | two | filtered | null | div | recurse | off | restart
+//   <file>
+#include <pthread.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "crashlog/except_notify.h"
+#include "platform/base/thread.h"
+#include "platform/classlib/dialogs.h"
+#include "platform/classlib/forms.h"
+
+class TDiscError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+class TFilteredError : public std::exception {};
+
+namespace {
+
+#define SAY_LINE() std::fprintf(stderr, "LINE=%d\n", __LINE__ + 1)
+
+[[gnu::noinline]] void ThrowDiscError() {
+  SAY_LINE();
+  throw TDiscError("Disc tray jammed");
+}
+
+[[gnu::noinline]] void WorkerRoutine() {
+  SAY_LINE();
+  throw TDiscError("Worker failed");
+}
+
+[[gnu::noinline, gnu::no_sanitize("undefined")]] void WriteNull(volatile int* target) {
+  SAY_LINE();
+  *target = 42;
+}
+
+[[gnu::noinline, gnu::no_sanitize("undefined")]] int Divide(volatile int a, volatile int b) {
+  SAY_LINE();
+  return a / b;
+}
+
+[[gnu::noinline]] int Recurse(volatile int depth) {
+  volatile char pad[64];
+  pad[0] = char(depth);
+  return Recurse(depth + 1) + pad[0];
+}
+
+// A thread of the class library whose Execute fails.
+class TFailingThread : public qv::TThread {
+ protected:
+  void Execute() override {
+    SAY_LINE();
+    throw TDiscError("Thread object failed");
+  }
+};
+
+pthread_barrier_t barrier;
+
+void ThrowAtOnce(int which) {
+  pthread_barrier_wait(&barrier);
+  throw TDiscError(which == 0 ? "First thread" : "Second thread");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qv::SetMessageBoxesUnattended(true);
+  qv::SetOstrelConsoleProgram(true);
+  if (argc < 3) return 2;
+  const std::string mode = argv[1];
+  qv::TOstrelModuleOptions& options = qv::CurrentOstrelLogOptions();
+  options.SetOutputPath(argv[2]);
+  if (mode == "throw") ThrowDiscError();
+  if (mode == "caught") {
+    try {
+      ThrowDiscError();
+    } catch (const std::exception& e) {
+      std::printf("caught %s\n", e.what());
+    }
+    return 0;
+  }
+  if (mode == "gui") {
+    // As the message loop does with an exception that escaped an event handler.
+    try {
+      ThrowDiscError();
+    } catch (...) {
+      qv::Application()->HandleException(std::current_exception());
+    }
+    std::printf("continued\n");
+    return 0;
+  }
+  if (mode == "worker") {
+    std::thread worker(WorkerRoutine);
+    worker.join();
+    return 0;
+  }
+  if (mode == "tthread") {
+    TFailingThread thread;
+    thread.Start();
+    thread.WaitFor();
+    std::printf("continued\n");
+    return 0;
+  }
+  if (mode == "two") {
+    pthread_barrier_init(&barrier, nullptr, 2);
+    std::thread first(ThrowAtOnce, 0), second(ThrowAtOnce, 1);
+    first.join();
+    second.join();
+    return 0;
+  }
+  if (mode == "filtered") {
+    qv::TStringList classes, messages;
+    classes.Add("TFilteredError");
+    messages.Add("");
+    options.SetExceptionFilterClasses(classes);
+    options.SetExceptionFilterMessages(messages);
+    throw TFilteredError();
+  }
+  if (mode == "null") WriteNull(argc > 100 ? &argc : nullptr);
+  if (mode == "div") return Divide(argc, 0);
+  if (mode == "recurse") {
+    SAY_LINE();
+    return Recurse(0);
+  }
+  if (mode == "off") {
+    options.SetActivateLog(false);
+    ThrowDiscError();
+  }
+  if (mode == "restart" && argc > 3) {
+    // The second run notes itself and ends.
+    std::ifstream in(argv[3]);
+    std::string line;
+    const bool again = bool(std::getline(in, line));
+    in.close();
+    std::ofstream(argv[3], std::ios::app) << "run\n";
+    if (again) return 0;
+    qv::SetExceptionNotify(
+        [](qv::TOstrelExceptionRecord&, bool&) { qv::SetTerminateRequest(qv::otRestart); });
+    ThrowDiscError();
+  }
+  return 3;
+}

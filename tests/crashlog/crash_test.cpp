@@ -1,0 +1,250 @@
+// The logger in real programs: each crash program ends by an exception or a fault, and its
+// exit status, its ".olf" file and its printed line are checked from outside.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "crashlog/log_report.h"
+#include "tests/fixtures/run_command.h"
+
+namespace qv {
+namespace {
+
+using test::ShellQuote;
+
+struct CrashRun {
+  int status = -1;  // exit status, or 128 + signal
+  std::string stdout_text, line;
+  std::vector<std::string> reports;
+};
+
+class CrashTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/qv_crash_XXXXXX";
+    dir_ = ::mkdtemp(pattern);
+  }
+  void TearDown() override { std::system(("rm -rf " + ShellQuote(dir_)).c_str()); }
+
+  CrashRun Crash(const std::string& mode, const std::string& extra = "") {
+    CrashRun run;
+    const std::string err = dir_ + "/stderr";
+    const std::string command = "ASAN_OPTIONS=detect_leaks=0 " + ShellQuote(CRASH_PROGRAM) + " " +
+                                mode + " " + ShellQuote(dir_) + " " + extra + " 2>" +
+                                ShellQuote(err) + "; echo \"STATUS=$?\"";
+    const test::ShellResult result = test::RunShellCommand(command);
+    const std::size_t at = result.output.rfind("STATUS=");
+    run.stdout_text = result.output.substr(0, at);
+    if (at != std::string::npos) run.status = std::atoi(result.output.c_str() + at + 7);
+    std::ifstream in(err);
+    std::string line;
+    while (std::getline(in, line))
+      if (line.rfind("LINE=", 0) == 0) run.line = line.substr(5);
+    TLogFile log(dir_ + "/crashlog_crash_program.olf");
+    log.Load();
+    run.reports = log.Reports();
+    return run;
+  }
+
+  static std::string Field(const std::string& report, const std::string& number) {
+    std::smatch m;
+    if (!std::regex_search(report, m, std::regex("\r\n  " + number + " [^:]*: ([^\r]*)\r\n")))
+      return "<none>";
+    return m[1];
+  }
+  // The call-stack rows of the program's own source.
+  static std::vector<std::string> Rows(const std::string& report) {
+    std::vector<std::string> rows;
+    std::istringstream in(report.substr(0, report.find("Modules Information")));
+    std::string line;
+    while (std::getline(in, line))
+      if (line.find("|crash_program.cpp|") != std::string::npos) rows.push_back(line);
+    return rows;
+  }
+  static std::string LineOf(const std::string& row) {
+    std::smatch m;
+    return std::regex_search(row, m, std::regex("\\|([0-9]*) *\\|\r?$")) ? std::string(m[1]) : "";
+  }
+
+  std::string dir_;
+};
+
+TEST_F(CrashTest, UncaughtThrowIsReportedAndEndsWithOne) {
+  const CrashRun run = Crash("throw");
+  EXPECT_EQ(run.status, 1);
+  ASSERT_EQ(run.reports.size(), 1u);
+  const std::string& report = run.reports[0];
+  EXPECT_EQ(Field(report, "2.4"), "TDiscError");
+  EXPECT_EQ(Field(report, "2.5"), "Disc tray jammed.");
+  const std::vector<std::string> rows = Rows(report);
+  ASSERT_FALSE(rows.empty()) << report;
+  EXPECT_EQ(LineOf(rows[0]), run.line) << rows[0];
+  EXPECT_NE(rows[0].find("ThrowDiscError"), std::string::npos);
+  EXPECT_NE(report.find("|libc.so.6"), std::string::npos);
+  // A console program also prints its report.
+  EXPECT_NE(run.stdout_text.find("2.4 Type   : TDiscError"), std::string::npos);
+}
+
+TEST_F(CrashTest, CaughtAndFilteredExceptionsWriteNothing) {
+  CrashRun run = Crash("caught");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.stdout_text.find("caught Disc tray jammed"), std::string::npos);
+  EXPECT_TRUE(run.reports.empty());
+  run = Crash("filtered");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.reports.empty());
+  EXPECT_EQ(run.stdout_text, "");
+}
+
+// The application's handler and the thread class's wrapper catch everything: their
+// exceptions are reported, and the program goes on.
+TEST_F(CrashTest, ClassLibraryHandlersReportAndContinue) {
+  for (const char* mode : {"gui", "tthread"}) {
+    SCOPED_TRACE(mode);
+    const CrashRun run = Crash(mode);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.stdout_text.find("continued"), std::string::npos);
+    ASSERT_EQ(run.reports.size(), 1u);
+    const std::vector<std::string> rows = Rows(run.reports[0]);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(LineOf(rows[0]), run.line);
+    std::remove((dir_ + "/crashlog_crash_program.olf").c_str());
+  }
+}
+
+TEST_F(CrashTest, WorkerThrowIsReportedWithTheWorkersFrames) {
+  const CrashRun run = Crash("worker");
+  ASSERT_EQ(run.reports.size(), 1u);
+  EXPECT_EQ(Field(run.reports[0], "2.5"), "Worker failed.");
+  const std::vector<std::string> rows = Rows(run.reports[0]);
+  ASSERT_FALSE(rows.empty());
+  EXPECT_NE(rows[0].find("WorkerRoutine"), std::string::npos);
+  EXPECT_EQ(LineOf(rows[0]), run.line);
+  EXPECT_EQ(run.status, 1);
+}
+
+TEST_F(CrashTest, TwoThreadsThrowingAtOnceGiveTwoWholeReports) {
+  const CrashRun run = Crash("two");
+  EXPECT_EQ(run.status, 1);
+  ASSERT_EQ(run.reports.size(), 2u);
+  std::vector<std::string> messages = {Field(run.reports[0], "2.5"), Field(run.reports[1], "2.5")};
+  std::sort(messages.begin(), messages.end());
+  EXPECT_EQ(messages, (std::vector<std::string>{"First thread.", "Second thread."}));
+  for (const std::string& report : run.reports)
+    EXPECT_NE(report.find("Modules Information"), std::string::npos);
+}
+
+TEST_F(CrashTest, FaultsAreReportedAtTheFaultingInstruction) {
+  struct Case {
+    const char* mode;
+    const char* type;
+  };
+  for (const Case c : {Case{"null", "EAccessViolation"}, Case{"div", "EIntDivByZero"},
+                       Case{"recurse", "EAccessViolation"}}) {
+    SCOPED_TRACE(c.mode);
+#if defined(__SANITIZE_THREAD__)
+    // The thread sanitizer's own signal handler does not run on the alternate stack.
+    if (std::string(c.mode) == "recurse") continue;
+#endif
+    const CrashRun run = Crash(c.mode);
+    EXPECT_EQ(run.status, 1);
+    ASSERT_EQ(run.reports.size(), 1u);
+    const std::string& report = run.reports[0];
+    EXPECT_EQ(Field(report, "2.4"), c.type);
+    std::smatch rip;
+    ASSERT_TRUE(std::regex_search(report, rip, std::regex("RIP: ([0-9A-F]{16})")));
+    EXPECT_EQ(Field(report, "2.2"), rip[1]);
+    const std::vector<std::string> rows = Rows(report);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows[0].substr(1, 16), rip[1]);
+    if (std::string(c.mode) == "recurse") {
+      EXPECT_NE(rows[0].find("Recurse"), std::string::npos);
+    } else {
+      EXPECT_EQ(LineOf(rows[0]), run.line);
+    }
+    std::remove((dir_ + "/crashlog_crash_program.olf").c_str());
+  }
+}
+
+TEST_F(CrashTest, SwitchedOffTheDefaultBehaviourReturns) {
+  const CrashRun run = Crash("off");
+  EXPECT_EQ(run.status, 128 + SIGABRT);
+  EXPECT_TRUE(run.reports.empty());
+}
+
+TEST_F(CrashTest, RestartRunsTheProgramAgain) {
+  const std::string runs = dir_ + "/runs";
+  const CrashRun run = Crash("restart", ShellQuote(runs));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.reports.size(), 1u);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  int count = 0;
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::ifstream in(runs);
+    count = int(std::count(std::istreambuf_iterator<char>(in), {}, '\n'));
+    if (count >= 2) break;
+    std::this_thread::yield();
+  }
+  EXPECT_EQ(count, 2);
+}
+
+// The program itself, unchanged: a copy in the test's folder (so that its log lands there)
+// gets SIGSEGV while it idles headless.
+TEST_F(CrashTest, QuorvelWritesItsReportOnSegv) {
+  const std::string folder = std::filesystem::path(QUORVEL_PROGRAM).parent_path();
+  ASSERT_EQ(std::system(("cp " + ShellQuote(QUORVEL_PROGRAM) + " " +
+                         ShellQuote(folder + "/libcdrip.so") + " " + ShellQuote(dir_))
+                            .c_str()),
+            0);
+  const std::string runtime = dir_ + "/run";
+  ::mkdir(runtime.c_str(), 0700);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const std::string command =
+        "cd " + ShellQuote(dir_) + " && HOME=" + ShellQuote(dir_) +
+        " XDG_RUNTIME_DIR=" + ShellQuote(runtime) +
+        " QUORVEL_INI=" + ShellQuote(dir_ + "/Quorvel.ini") +
+        " QUORVEL_DISPLAY=headless ASAN_OPTIONS=detect_leaks=0 exec ./quorvel > out 2>&1";
+    ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  // Running: it holds its single-instance lock.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  bool started = false;
+  while (!started && std::chrono::steady_clock::now() < deadline) {
+    std::error_code error;
+    started = !std::filesystem::is_empty(runtime + "/quorvel", error) && !error;
+    if (!started) std::this_thread::yield();
+  }
+  ASSERT_TRUE(started);
+  ::kill(pid, SIGSEGV);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  TLogFile log(dir_ + "/quorvel.olf");
+  log.Load();
+  ASSERT_EQ(log.Reports().size(), 1u);
+  const std::string& report = log.Reports()[0];
+  EXPECT_EQ(Field(report, "2.4"), "EAccessViolation");
+  EXPECT_NE(Field(report, "2.5").find("Signal SIGSEGV sent by process"), std::string::npos);
+  const std::string stack = report.substr(0, report.find("Modules Information"));
+  EXPECT_TRUE(std::regex_search(stack, std::regex("\\|quorvel +\\|main\\.cpp +\\|"))) << stack;
+  EXPECT_TRUE(std::regex_search(stack, std::regex("\\|quorvel +\\|forms\\.cpp +\\|")));
+  const std::string modules = report.substr(report.find("Modules Information"));
+  EXPECT_TRUE(std::regex_search(modules, std::regex("\\|quorvel +\\|")));
+  EXPECT_NE(modules.find("|libc.so.6 "), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qv

@@ -1,0 +1,199 @@
+// The report text against hand-made goldens, and the log file's keeping rules.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <regex>
+
+#include "crashlog/log_report.h"
+#include "platform/base/streams.h"
+
+namespace qv {
+namespace {
+
+std::string Dashes(std::size_t n) {
+  return std::string(n, '-');
+}
+
+TEST(LogReport, HeaderAlignsFieldsAndDropsEmptySections) {
+  TLogItem item;
+  item.AddSection("Application");
+  item.AddField("Start Date", "x");
+  item.AddField("Name", "y\r\nz");
+  item.AddSection("Active Controls");
+  item.AddField("Form Class", "a", false);
+  item.AddField("Form Text", "b", false);
+  item.AddSection("Computer");
+  item.AddField("Name", "host", false);
+  item.AddField("Total Memory", "7 Mb");
+  item.AddSection("Empty");
+  item.AddField("Gone", "g", false);
+  EXPECT_EQ(item.Text(), "Application:\r\n" + Dashes(22) +
+                             "\r\n"
+                             "  1.1 Start Date: x\r\n"
+                             "  1.2 Name      : y  z\r\n"
+                             "\r\n"
+                             "Computer:\r\n" +
+                             Dashes(24) +
+                             "\r\n"
+                             "  3.2 Total Memory: 7 Mb");
+}
+
+TEST(LogReport, ConsoleHeaderLeavesActiveControlsOutAndEndsMessageWithDot) {
+  TOstrelModuleOptions options;
+  TOstrelReportFacts facts;
+  facts.address = 0x401000;
+  facts.type = "TDiscError";
+  facts.message = "Tray jammed";
+  facts.has_message = true;
+  facts.console = true;
+  facts.parameters = {"-auto", "a b"};
+  const std::string header = BuildReportHeader(facts, options);
+  EXPECT_EQ(header.rfind("OstrelLog 4.5.4\r\n\r\nApplication:\r\n", 0), 0u);
+  EXPECT_NE(header.find("\r\n  1.4 Parameters      : \"-auto\" \"a b\"\r\n"), std::string::npos);
+  EXPECT_NE(header.find("\r\n  2.2 Address: 0000000000401000\r\n"), std::string::npos);
+  EXPECT_NE(header.find("\r\n  2.5 Message: Tray jammed.\r\n"), std::string::npos);
+  EXPECT_EQ(header.find("Active Controls"), std::string::npos);
+  facts.console = false;
+  facts.has_message = false;
+  facts.control_class = "TEdit";
+  facts.control_text = "secret";
+  facts.control_password = true;
+  const std::string gui = BuildReportHeader(facts, options);
+  EXPECT_NE(gui.find("\r\n  2.5 Message: Unknown error message.\r\n"), std::string::npos);
+  EXPECT_NE(gui.find("  3.4 Control Text : ******\r\n"), std::string::npos);
+}
+
+TEST(LogReport, TablesGolden) {
+  TOstrelModuleOptions options;
+  auto module = std::make_shared<TOstrelModuleEntry>();
+  module->handle = 0x400000;
+  module->path = "/usr/lib/libx.so.1";
+  module->version = "1";
+  module->file_size = 123;
+  TOstrelStackList stack(3);
+  stack[0] = {skLine, module, 0x401000, "main.cpp", "", "main", 12};
+  stack[1] = {skModule, module, 0x402000, "", "", "", 0};
+  stack[2] = {skLine, module, 0x401010, "main.cpp", "", "main", 0};
+  const std::string rule = Dashes(65), modules_rule = Dashes(62);
+  EXPECT_EQ(BuildReportTables(stack, {module}, options),
+            "Call Stack Information:\r\n" + rule +
+                "\r\n"
+                "|Address         |Module   |Unit    |Class|Procedure/Method|Line|\r\n" +
+                rule +
+                "\r\n"
+                "|0000000000401000|libx.so.1|main.cpp|     |main            |12  |\r\n"
+                "|0000000000401010|libx.so.1|main.cpp|     |main            |    |\r\n" +
+                rule +
+                "\r\n\r\n"
+                "Modules Information:\r\n" +
+                modules_rule +
+                "\r\n"
+                "|Handle          |Name     |Description|Version|Size|Path    |\r\n" +
+                modules_rule +
+                "\r\n"
+                "|0000000000400000|libx.so.1|           |1      |123 |/usr/lib|\r\n" +
+                modules_rule);
+}
+
+TEST(LogReport, CpuBlockGolden) {
+  TOstrelModuleOptions options;
+  TOstrelReportFacts facts;
+  const std::string head = "Registers:\r\n" + Dashes(45) + "\r\n";
+  const std::string stack_head = "\r\nStack:                               Memory Dump:\r\n" +
+                                 Dashes(34) + "   " + Dashes(83) + "\r\n";
+  EXPECT_EQ(BuildCpuBlock(facts, options),
+            head +
+                "RAX: ????   RDI: ????\r\nRBX: ????   RSI: ????\r\nRCX: ????   RSP: ????\r\n"
+                "RDX: ????   RIP: ????\r\nRBP: ????   R8 : ????\r\nR9 : ????   R10: ????\r\n"
+                "R11: ????   R12: ????\r\nR13: ????   R14: ????\r\nR15: ????\r\n" +
+                stack_head);
+  TOstrelRegisters r;
+  r.rip = 0xABCDEF;
+  r.r15 = 1;
+  facts.registers = r;
+  uint64_t words[16] = {0x1122334455667788};
+  uint8_t code[256] = {'O', 'K', 0x00, 0x7F, 0xE8};
+  facts.stack_pointer = reinterpret_cast<uintptr_t>(words);
+  facts.address = reinterpret_cast<uintptr_t>(code);
+  const std::string block = BuildCpuBlock(facts, options);
+  EXPECT_NE(block.find("RDX: 0000000000000000   RIP: 0000000000ABCDEF\r\n"), std::string::npos);
+  EXPECT_NE(block.find("R15: 0000000000000001\r\n"), std::string::npos);
+  char first[128];
+  std::snprintf(first, sizeof first, "%016lX: 1122334455667788   %016lX: 4F 4B 00 7F E8 ",
+                (unsigned long)facts.stack_pointer, (unsigned long)facts.address);
+  const std::size_t at = block.find(stack_head);
+  ASSERT_NE(at, std::string::npos);
+  const std::string dump = block.substr(at + stack_head.size());
+  EXPECT_EQ(dump.substr(0, std::strlen(first)), first);
+  EXPECT_NE(dump.find("00  OK" + std::string(14, '.') + "\r\n"), std::string::npos);
+  EXPECT_EQ(std::count(dump.begin(), dump.end(), '\n'), 15);
+}
+
+TEST(LogReport, SystemFactsAreFormatted) {
+  TOstrelReportFacts facts;
+  GatherSystemFacts(facts);
+  EXPECT_TRUE(std::regex_match(facts.total_memory, std::regex("[0-9]+ Mb"))) << facts.total_memory;
+  EXPECT_TRUE(std::regex_match(facts.free_disk, std::regex("[0-9]+(\\.[0-9]{1,2})? Gb")))
+      << facts.free_disk;
+  EXPECT_FALSE(facts.computer.empty());
+  EXPECT_FALSE(facts.os_build.empty());
+  EXPECT_GT(facts.start_time, 0);
+}
+
+TEST(LogReport, RequestSectionCannotEndTheReport) {
+  TOstrelModuleOptions options;
+  EXPECT_EQ(AddRequestSection("R", "one\r\n\r\n\r\n\r\ntwo", options),
+            "R\r\nRequest:\r\n" + Dashes(40) + "\r\none\r\ntwo");
+}
+
+class LogFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/qv_olf_XXXXXX";
+    dir_ = ::mkdtemp(pattern);
+    file_ = dir_ + "/test.olf";
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  static std::string Report(const std::string& message) {
+    TOstrelModuleOptions options;
+    TOstrelReportFacts facts;
+    facts.address = 0x1234;
+    facts.module = "m";
+    facts.type = "T";
+    facts.message = message;
+    facts.has_message = true;
+    return BuildReport(facts, {}, {}, options);
+  }
+  std::string dir_, file_;
+};
+
+TEST_F(LogFileTest, KeepsTheNewestReportsSkipsDuplicatesAndDropsUnterminated) {
+  TLogFile log(file_);
+  log.Load();
+  EXPECT_FALSE(log.IsDuplicate("0000000000001234", "m", "T", "a."));
+  for (const char* m : {"a", "b", "c"}) log.Append(Report(m), 2);
+  log.Save();
+  TLogFile again(file_);
+  again.Load();
+  ASSERT_EQ(again.Reports().size(), 2u);
+  EXPECT_NE(again.Reports()[0].find("2.5 Message: b."), std::string::npos);
+  EXPECT_TRUE(again.IsDuplicate("0000000000001234", "m", "T", "c."));
+  EXPECT_FALSE(again.IsDuplicate("0000000000001234", "m", "T", "a."));
+  EXPECT_FALSE(again.IsDuplicate("0000000000001235", "m", "T", "c."));
+  again.Append(Report("d"), 1);
+  EXPECT_EQ(again.Reports().size(), 1u);
+  // A report cut short (no empty lines after it) is dropped when the file is read again.
+  again.Save();
+  std::ofstream(file_, std::ios::app) << Report("cut");
+  TLogFile third(file_);
+  third.Load();
+  ASSERT_EQ(third.Reports().size(), 1u);
+  EXPECT_NE(third.Reports()[0].find("Message: d."), std::string::npos);
+  EXPECT_EQ(third.Reports()[0].substr(third.Reports()[0].size() - 6), "\r\n\r\n\r\n");
+}
+
+}  // namespace
+}  // namespace qv
