@@ -292,11 +292,11 @@ TEST_F(QuorvelTest, ClosedOutputPipeDoesNotStopTheRip) {
 // A second copy ends at once without touching the first one's log, and the first one hears
 // its request to come to the front.
 TEST_F(QuorvelTest, SecondCopyExitsAndRaisesTheFirst) {
-  MakeDisc({9000});
-  const pid_t first = Spawn("-auto -debug -format=mp3 -pathtoenc=" + Quote(dir_.File("out/")),
-                            dir_.File("run.txt"));
+  MakeDisc({40});
+  // The first copy keeps its window open (no rip that could end before the test is done).
+  const pid_t first = Spawn("-debug", dir_.File("run.txt"));
   ASSERT_TRUE(Eventually([&] {
-    return ReadText(dir_.File("Quorvel.log")).find("CDrip : start ripping") != std::string::npos;
+    return ReadText(dir_.File("Quorvel.log")).find("FormCreate") != std::string::npos;
   }));
   // Both say why they end, and which lock is taken.
   const std::string said =
@@ -313,7 +313,7 @@ TEST_F(QuorvelTest, SecondCopyExitsAndRaisesTheFirst) {
   }));
   EXPECT_EQ(ReadText(dir_.File("Quorvel.log")).find("FormCreate started\n"), 0u);
   ::kill(first, SIGTERM);
-  EXPECT_EQ(Wait(first), 2);
+  EXPECT_EQ(Wait(first), 0);  // closed as by ESC
 }
 
 // The lookup through the CD database server, reached as the INI file's proxy.
