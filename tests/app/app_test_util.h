@@ -12,27 +12,11 @@
 #include <string>
 #include <vector>
 #include "tests/fixtures/run_command.h"
+#include "tests/fixtures/temp_dir.h"
 
 namespace qv::test {
 
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qvapp-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  [[nodiscard]] const std::string& Path() const { return path_; }
-  [[nodiscard]] std::string File(const std::string& Name) const { return path_ + "/" + Name; }
-
- private:
-  std::string path_;
-};
+using ScratchDir = TempDir;
 
 // Points XDG_RUNTIME_DIR (the single-instance lock's folder) at `Folder` for a scope, then
 // back at the test program's own (tests/fixtures/private_runtime.cpp), never at none: that

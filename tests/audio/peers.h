@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 #include "tests/fixtures/run_command.h"
+#include "tests/fixtures/temp_dir.h"
 
 namespace qv::test {
 
@@ -56,22 +57,6 @@ inline std::string Md5Of(const std::vector<uint8_t>& Bytes, const std::string& S
 }
 
 // A fresh folder per test under the system's temporary folder, removed afterwards.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qvaudio-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  [[nodiscard]] std::string File(const std::string& Name) const { return path_ + "/" + Name; }
-
- private:
-  std::string path_;
-};
-
 // Interleaved 16-bit samples of one channel.
 inline std::vector<double> Channel(const std::vector<uint8_t>& Pcm, int Channels, int Which) {
   std::vector<double> out;

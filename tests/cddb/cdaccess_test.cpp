@@ -57,8 +57,8 @@ std::string LibdiscidId(const CdToc& toc) {
 
 TEST(CDAccessTest, ImagesAreListedIdentifiedAndTheirTocsRead) {
   ScratchDir dir;
-  const auto cueA = dir.path() / "a.cue";
-  const auto cueB = dir.path() / "b.cue";
+  const auto cueA = dir.Path() / "a.cue";
+  const auto cueB = dir.Path() / "b.cue";
   const CdToc tocA = WriteDiscImage(Spec({900, 1700, 600}, 0, 1), cueA);
   const CdToc tocB = WriteDiscImage(Spec({800, 1200}, 900, 2), cueB);
   DriveListScope scope(cueA.string() + ";" + cueB.string());

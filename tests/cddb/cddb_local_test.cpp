@@ -97,7 +97,7 @@ TEST_F(TCddbLocalTest, LibcddbReadsTheUnixLayoutAsItsCache) {
   int status = -1;
   const std::string out =
       testing::RunCommand(std::string(QV_BINARY_DIR) + "/bin/cddb_libcddb_peer cache " +
-                              dir_.path().string() + " rock 1500e103",
+                              dir_.Path().string() + " rock 1500e103",
                           &status);
   ASSERT_EQ(status, 0) << out;
   std::vector<std::string> tracks;
@@ -141,7 +141,7 @@ TEST_F(TCddbLocalTest, NonAsciiValuesAroundTheLineLimitRoundTripThroughTheFiles)
   std::vector<int> offsets;
   for (int i = 0; i < 99; ++i) offsets.push_back(150 + i * 3000);
   const TCDTOC toc = MakeToc(offsets, offsets.back() + 3000);
-  testing::WriteFile(dir_.path() / "read.pl",
+  testing::WriteFile(dir_.Path() / "read.pl",
                      "use CDDB::File; my $d = CDDB::File->new($ARGV[0]);\n"
                      "print join(\"|\", $d->artist, $d->title, $d->genre, $d->extd), \"\\n\";\n"
                      "print join(\"|\", $_->title, $_->extd), \"\\n\" for $d->tracks;\n");
@@ -168,7 +168,7 @@ TEST_F(TCddbLocalTest, NonAsciiValuesAroundTheLineLimitRoundTripThroughTheFiles)
       ASSERT_GT(cddb_.SaveToLocalCDDB(), 0);
       const TCDInfo written = cddb_.CDInfo;
 
-      const auto file = dir_.path() / "rock" / (layout == lctUNIX ? written.DiscID : "00toFF");
+      const auto file = dir_.Path() / "rock" / (layout == lctUNIX ? written.DiscID : "00toFF");
       std::istringstream text(testing::ReadFile(file));
       int bad = 0;
       for (std::string line; std::getline(text, line);) {
@@ -186,7 +186,7 @@ TEST_F(TCddbLocalTest, NonAsciiValuesAroundTheLineLimitRoundTripThroughTheFiles)
 
       int status = -1;
       const std::string perl = testing::RunCommand(
-          "perl " + (dir_.path() / "read.pl").string() + " " + file.string(), &status);
+          "perl " + (dir_.Path() / "read.pl").string() + " " + file.string(), &status);
       ASSERT_EQ(status, 0) << "libcddb-file-perl is needed for this test";
       std::string expected = XmcdEscape(written.Artist) + "|" + XmcdEscape(written.Title) + "|" +
                              XmcdEscape(written.Genre) + "|" + XmcdEscape(written.ExtD) + "\n";
@@ -197,7 +197,7 @@ TEST_F(TCddbLocalTest, NonAsciiValuesAroundTheLineLimitRoundTripThroughTheFiles)
 
       const std::string out =
           testing::RunCommand(std::string(QV_BINARY_DIR) + "/bin/cddb_libcddb_peer cache " +
-                                  dir_.path().string() + " rock " + written.DiscID,
+                                  dir_.Path().string() + " rock " + written.DiscID,
                               &status);
       ASSERT_EQ(status, 0) << out;
       std::vector<std::string> tracks;

@@ -22,7 +22,7 @@ using namespace std::chrono_literals;
 class TCddbTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const auto cue = images_.path() / "disc.cue";
+    const auto cue = images_.Path() / "disc.cue";
     DiscSpec spec;
     for (const std::uint32_t sectors : {900u, 1700u, 600u}) spec.AudioTracks.push_back({sectors});
     disc_ = WriteDiscImage(spec, cue);
@@ -56,7 +56,7 @@ class TCddbTest : public ::testing::Test {
     ASSERT_GT(db.WriteEntry(stored), 0);
     stored_ = stored;
     server_ = std::make_unique<testing::CddbFixtureServer>(
-        std::string(QV_SOURCE_DIR) + "/tests/fixtures/cddb/cddb_server.py", root_.path().string());
+        std::string(QV_SOURCE_DIR) + "/tests/fixtures/cddb/cddb_server.py", root_.Path().string());
 
     cddb_ = std::make_unique<TCddb>(nullptr);
     cddb_->ServerAddr = "127.0.0.1";
@@ -141,7 +141,7 @@ TEST_F(TCddbTest, ServerAnswersEndInTheirStatesAndTexts) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.control);
-    testing::WriteFile(root_.path() / "_control" / ("query." + discId_), c.control);
+    testing::WriteFile(root_.Path() / "_control" / ("query." + discId_), c.control);
     statuses_.clear();
     ASSERT_EQ(cddb_->Query(), 0);
     WaitForEnd();
@@ -149,10 +149,10 @@ TEST_F(TCddbTest, ServerAnswersEndInTheirStatesAndTexts) {
     EXPECT_NE(std::find(statuses_.begin(), statuses_.end(), c.status), statuses_.end());
   }
   // A read the server refuses.
-  std::remove((root_.path() / "_control" / ("query." + discId_)).c_str());
+  std::remove((root_.Path() / "_control" / ("query." + discId_)).c_str());
   ASSERT_EQ(cddb_->Query(), 0);
   WaitForEnd();
-  testing::WriteFile(root_.path() / "_control" / ("read." + discId_), "401");
+  testing::WriteFile(root_.Path() / "_control" / ("read." + discId_), "401");
   ASSERT_EQ(cddb_->ReadEntry(), 0);
   WaitForEnd();
   EXPECT_EQ(cddb_->State, cdsReadFailed);
@@ -162,7 +162,7 @@ TEST_F(TCddbTest, ServerAnswersEndInTheirStatesAndTexts) {
 
 TEST_F(TCddbTest, AbortEndsASlowLookUp) {
   ASSERT_TRUE(cddb_->RefreshTOC());
-  testing::WriteFile(root_.path() / "_control" / ("query." + discId_), "slow 60");
+  testing::WriteFile(root_.Path() / "_control" / ("query." + discId_), "slow 60");
   ASSERT_EQ(cddb_->Query(), 0);
   cddb_->Abort();
   WaitForEnd();
@@ -170,7 +170,7 @@ TEST_F(TCddbTest, AbortEndsASlowLookUp) {
 
   // After a finished look-up nothing runs: Abort leaves the result alone and the old
   // document is not parsed again (no second match offered).
-  std::remove((root_.path() / "_control" / ("query." + discId_)).c_str());
+  std::remove((root_.Path() / "_control" / ("query." + discId_)).c_str());
   int offered = 0;
   cddb_->OnMatch = [&](TComponent*, const TMatchArray&, int& rightOne) {
     ++offered;

@@ -18,30 +18,11 @@
 
 #include "cddb/cddb_types.h"
 #include "tests/fixtures/run_command.h"
+#include "tests/fixtures/temp_dir.h"
 
 namespace qv::testing {
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qv-cddb-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  [[nodiscard]] const std::filesystem::path& path() const { return path_; }
-  [[nodiscard]] std::string str() const { return path_.string() + "/"; }
-
- private:
-  std::filesystem::path path_;
-};
+using ScratchDir = qv::test::TempDir;
 
 inline std::string ReadFile(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);

@@ -35,17 +35,17 @@ TEST(CddbDiscIdTest, AgreesWithLibdiscidOnRandomTocs) {
     input << '\n';
   }
   ScratchDir dir;
-  testing::WriteFile(dir.path() / "tocs.txt", input.str());
+  testing::WriteFile(dir.Path() / "tocs.txt", input.str());
   const std::string script =
       "import sys, libdiscid\n"
       "for line in open(sys.argv[1]):\n"
       "    v = [int(x) for x in line.split()]\n"
       "    print(libdiscid.put(v[0], v[1], v[2], v[3:]).freedb_id)\n";
-  testing::WriteFile(dir.path() / "ids.py", script);
+  testing::WriteFile(dir.Path() / "ids.py", script);
   int status = -1;
   const std::string out =
-      testing::RunCommand("/usr/bin/python3 " + (dir.path() / "ids.py").string() + " " +
-                              (dir.path() / "tocs.txt").string(),
+      testing::RunCommand("/usr/bin/python3 " + (dir.Path() / "ids.py").string() + " " +
+                              (dir.Path() / "tocs.txt").string(),
                           &status);
   ASSERT_EQ(status, 0) << "python3-libdiscid is needed for this test";
   std::istringstream ids(out);

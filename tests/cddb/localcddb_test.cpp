@@ -105,10 +105,10 @@ TEST_P(TLocalCDDBLayoutTest, SavedEntriesAreFoundAndReadBack) {
   EXPECT_GT(Save(a), 0);
   EXPECT_GT(Save(b), 0);
   Rebuild();
-  EXPECT_EQ(ReadFile(dir_.path() / "cat.idx"), "jazz\nrock\n");
-  EXPECT_EQ(ReadFile(dir_.path() / "03.idx"), "L0256" + a.DiscID.substr(0, 2) + "b\n");
-  EXPECT_EQ(ReadFile(dir_.path() / "04.idx"), "L0428" + b.DiscID.substr(0, 2) + "a\n");
-  EXPECT_EQ(ReadFile(dir_.path() / "05.idx"), "");
+  EXPECT_EQ(ReadFile(dir_.Path() / "cat.idx"), "jazz\nrock\n");
+  EXPECT_EQ(ReadFile(dir_.Path() / "03.idx"), "L0256" + a.DiscID.substr(0, 2) + "b\n");
+  EXPECT_EQ(ReadFile(dir_.Path() / "04.idx"), "L0428" + b.DiscID.substr(0, 2) + "a\n");
+  EXPECT_EQ(ReadFile(dir_.Path() / "05.idx"), "");
 
   TLocalMatchArray matches;
   TCDInfo query;
@@ -131,7 +131,7 @@ TEST_P(TLocalCDDBLayoutTest, SavedEntriesAreFoundAndReadBack) {
 }
 
 TEST_P(TLocalCDDBLayoutTest, HostileNamesNeverLeaveTheRoot) {
-  const fs::path root = dir_.path() / "db";
+  const fs::path root = dir_.Path() / "db";
   fs::create_directories(root);
   TLocalCDDB db;
   db.SetLayout(GetParam());
@@ -150,7 +150,7 @@ TEST_P(TLocalCDDBLayoutTest, HostileNamesNeverLeaveTheRoot) {
   info.DiscID = "1500e103";
   EXPECT_EQ(db.ReadEntry(info), -1);
   // Nothing was created anywhere.
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), {}), 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.Path()), {}), 1);
   // (only the log line saying that the category index is missing)
   for (const auto& entry : fs::directory_iterator(root))
     EXPECT_EQ(entry.path().filename(), "index.log");
@@ -192,17 +192,17 @@ TEST_P(TLocalCDDBLayoutTest, CorruptIndexesAndEntriesGiveCodesNotCrashes) {
   };
   for (const std::string& text : garbage) {
     SCOPED_TRACE(text);
-    WriteFile(dir_.path() / "03.idx", text);
+    WriteFile(dir_.Path() / "03.idx", text);
     EXPECT_EQ(Query(disc, matches), -1);
   }
   EXPECT_EQ(Query(TCDInfo{}, matches), -1);  // no disc id at all
-  std::remove((dir_.path() / "03.idx").c_str());
+  std::remove((dir_.Path() / "03.idx").c_str());
   EXPECT_EQ(Query(disc, matches), -1);
 
   // A stored entry cut short: reading it says corrupt, the query skips it.
   Rebuild();
   const fs::path file =
-      GetParam() == lctUNIX ? dir_.path() / "rock" / a.DiscID : dir_.path() / "rock" / "00toFF";
+      GetParam() == lctUNIX ? dir_.Path() / "rock" / a.DiscID : dir_.Path() / "rock" / "00toFF";
   const std::string whole = ReadFile(file);
   WriteFile(file, whole.substr(0, whole.find("# Track frame offsets:") + 30));
   EXPECT_EQ(Query(disc, matches), -1);
@@ -229,27 +229,27 @@ TEST_P(TLocalCDDBLayoutTest, MissingCategoryIndexAndOverlongDiscs) {
     EXPECT_FALSE(db.Initialized());
     EXPECT_EQ(db.Query(disc, matches), -2);
   }
-  EXPECT_NE(ReadFile(dir_.path() / "index.log").find("Cannot find the file"), std::string::npos);
+  EXPECT_NE(ReadFile(dir_.Path() / "index.log").find("Cannot find the file"), std::string::npos);
   {
     // No folder at all is a database not started yet: nothing to complain about; the
     // rebuild creates it, parents included.
     TLocalCDDB db;
     db.SetLayout(GetParam());
-    db.SetRoot((dir_.path() / "new" / "db").string());
+    db.SetRoot((dir_.Path() / "new" / "db").string());
     EXPECT_FALSE(db.Initialized());
-    EXPECT_FALSE(fs::exists(dir_.path() / "new"));
+    EXPECT_FALSE(fs::exists(dir_.Path() / "new"));
     db.BuildIndex();
     EXPECT_TRUE(db.Initialized());
-    EXPECT_EQ(ReadFile(dir_.path() / "new" / "db" / "cat.idx"), "");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path() / "new" / "db"), {}), 100);
+    EXPECT_EQ(ReadFile(dir_.Path() / "new" / "db" / "cat.idx"), "");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.Path() / "new" / "db"), {}), 100);
   }
 
   // 5401 seconds is past what the index holds: logged in the category folder, not indexed.
   const TCDInfo longDisc = Disc(MakeToc({150, 200000}, 150 + 5401 * 75), "misc", "Long");
   ASSERT_GT(Save(longDisc), 0);
   Rebuild();
-  EXPECT_EQ(ReadFile(dir_.path() / "02.idx"), "");
-  const std::string log = ReadFile(dir_.path() / "misc" / "index.log");
+  EXPECT_EQ(ReadFile(dir_.Path() / "02.idx"), "");
+  const std::string log = ReadFile(dir_.Path() / "misc" / "index.log");
   EXPECT_NE(log.find("Couldn't add entry " + longDisc.DiscID +
                      " into the index. Error message: 'Disc too long to fit any CD "
                      "specifications'. Disc length = 5401 seconds"),
@@ -315,7 +315,7 @@ TEST_P(TLocalCDDBLayoutTest, EntryFilesOfOtherWritersReadBack) {
     if (GetParam() == lctWIN) text = "#FILENAME=" + id + "\n" + text;
     std::string stored;
     for (const char ch : text) stored += ch == '\n' ? c.eol : std::string(1, ch);
-    WriteFile(dir_.path() / "rock" / (GetParam() == lctUNIX ? id : "00toFF"), stored);
+    WriteFile(dir_.Path() / "rock" / (GetParam() == lctUNIX ? id : "00toFF"), stored);
     TCDInfo read;
     read.Category = "rock";
     read.DiscID = id;

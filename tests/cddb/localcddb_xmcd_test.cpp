@@ -193,17 +193,17 @@ TEST(XmcdTest, PerlCddbFileReadsOurEntry) {
   TEntryArray lines;
   ASSERT_EQ(XmcdGenerate(info, "Quorvel 1.0", lines), 0);
   testing::ScratchDir dir;
-  const auto file = dir.path() / "1500e103";
+  const auto file = dir.Path() / "1500e103";
   testing::WriteFile(file, XmcdJoinLines(lines));
   const std::string script =
       "use CDDB::File; my $d = CDDB::File->new($ARGV[0]);\n"
       "print join(\"|\", $d->id, $d->artist, $d->title, $d->year, $d->genre, $d->length,\n"
       "  $d->revision, $d->track_count, $d->extd), \"\\n\";\n"
       "print join(\"|\", $_->number, $_->title, $_->offset, $_->extd), \"\\n\" for $d->tracks;\n";
-  testing::WriteFile(dir.path() / "read.pl", script);
+  testing::WriteFile(dir.Path() / "read.pl", script);
   int status = -1;
   const std::string out = testing::RunCommand(
-      "perl " + (dir.path() / "read.pl").string() + " " + file.string(), &status);
+      "perl " + (dir.Path() / "read.pl").string() + " " + file.string(), &status);
   ASSERT_EQ(status, 0) << "libcddb-file-perl is needed for this test";
   const std::string expected =
       "1500e103|The Artist|Songs \\\\ Sketches|1999|Rock|227|4|3|plain extended data\n"

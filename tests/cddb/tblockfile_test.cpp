@@ -33,7 +33,7 @@ void CheckAgainstModel(std::uint32_t seed, std::size_t initialSize) {
   SCOPED_TRACE("seed " + std::to_string(seed) + " size " + std::to_string(initialSize));
   std::mt19937 rng(seed);
   ScratchDir dir;
-  const auto path = dir.path() / "file.idx";
+  const auto path = dir.Path() / "file.idx";
   Model m;
   m.data = RandomText(rng, initialSize);
   WriteFile(path, m.data);
@@ -109,7 +109,7 @@ TEST(TSearchFileTest, AgreesWithAnInMemoryModel) {
 
 TEST(TSearchFileTest, FindsAcrossBlockBoundariesAndAfterZeroBytes) {
   ScratchDir dir;
-  const auto path = dir.path() / "f";
+  const auto path = dir.Path() / "f";
   std::string data(3 * 8192, 'x');
   data.replace(8192 - 3, 10, "#FILENAME=");  // straddles the first boundary
   data[100] = '\0';

@@ -208,20 +208,6 @@ TEST(DebugInfoTest, TruncatedAndCorruptBlocksAreNoData) {
       EXPECT_FALSE(ParseLoggerData(block.data(), n, data, options)) << version << " cut at " << n;
     }
   }
-  // Damaged debug information never reads past its end nor loops.
-  const auto debug = HandDebugInfo(454);
-  std::mt19937 random(7);
-  for (int round = 0; round < 2000; ++round) {
-    auto damaged = debug;
-    damaged.resize(random() % (debug.size() + 1));
-    for (int k = 0; k < 3 && !damaged.empty(); ++k)
-      damaged[random() % damaged.size()] ^= 1 << (random() % 8);
-    TOstrelStackEntry entry;
-    const auto index = BuildLineIndex(damaged, 454);
-    (void)FindSourceLocation(damaged, 454, 0, 0x1000 + random() % 0x3000, entry);
-    (void)FindSourceLocation(damaged, 454, 0, 0x1000 + random() % 0x3000, entry, index.get());
-    (void)FindDebugProcAddress(damaged, 454, 0, "Main.Go");
-  }
   // A packed body that unpacks beyond the limit.
   const std::vector<uint8_t> zeros(1 << 20);
   const auto packed = oldata::BuildBlock(zeros, {}, 454);

@@ -131,22 +131,6 @@ TEST(ModuleOptionsTest, ShorterFilterListIsPaddedWithEmptyStrings) {
   EXPECT_EQ(b.ExceptionFilterMessages()[2], "");
 }
 
-TEST(ModuleOptionsTest, AssignCopiesAndRefusesNothing) {
-  TOstrelModuleOptions a, b;
-  a.SetSMTPHost("mail");
-  a.SetTexts(0, "Info");
-  b.Assign(&a);
-  EXPECT_EQ(Saved(b), Saved(a));
-  try {
-    b.Assign(nullptr);
-    FAIL() << "no exception";
-  } catch (const Exception& e) {
-    EXPECT_STREQ(e.what(), "Impossible to assign nil as TOstrelModuleOptions.");
-  }
-  b.SetDefaults();
-  EXPECT_EQ(Saved(b), Saved(TOstrelModuleOptions()));
-}
-
 // The log trimming relies on at least one report being kept.
 TEST(ModuleOptionsTest, ErrorsNumberToSaveIsAtLeastOne) {
   TOstrelModuleOptions o;

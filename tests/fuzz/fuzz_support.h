@@ -55,6 +55,15 @@ inline const std::string& ScratchDir() {
   return dir;
 }
 
+// Bytes of an input or a seed as text.
+inline std::string_view Text(const void* data, std::size_t size) {
+  return {static_cast<const char*>(data), size};
+}
+template <class Bytes>
+inline std::string_view Text(const Bytes& bytes) {
+  return Text(bytes.data(), bytes.size());
+}
+
 inline void WriteFile(const std::string& path, std::string_view bytes) {
   FILE* f = std::fopen(path.c_str(), "wb");
   if (f == nullptr) std::abort();

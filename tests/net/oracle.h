@@ -12,28 +12,9 @@
 #include <random>
 #include <string>
 #include "tests/fixtures/run_command.h"
+#include "tests/fixtures/temp_dir.h"
 
 namespace qv::test {
-
-class TempDir {
- public:
-  TempDir() {
-    std::string templ = (std::filesystem::temp_directory_path() / "qvnet.XXXXXX").string();
-    if (mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = templ;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  [[nodiscard]] const std::filesystem::path& Path() const { return path_; }
-  [[nodiscard]] std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
 
 inline void WriteFile(const std::string& path, const std::string& data) {
   std::ofstream out(path, std::ios::binary);

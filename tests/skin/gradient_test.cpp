@@ -170,14 +170,6 @@ TEST(UtilsTest, SmallHelpers) {
   EXPECT_TRUE(IsWordPresent("b", "a b c", " "));
   EXPECT_FALSE(IsWordPresent("b", "a bb c", " "));
   EXPECT_EQ(DelChars("a-b--c", '-'), "abc");
-
-  std::uint8_t b = 0, g = 0, r = 0;
-  ColorToRGBBytes(0xFF112233, b, g, r);
-  EXPECT_EQ(std::vector<int>({b, g, r}), std::vector<int>({0x11, 0x22, 0x33}));
-
-  // Kind sets: ranges end where they say; codes outside 0..255 are in none.
-  EXPECT_TRUE(ShadowedKinds.Contains(165) && RoundedKinds.Contains(140));
-  EXPECT_FALSE(ShadowedKinds.Contains(96) || RoundedKinds.Contains(145) || NoHotKinds.Contains(-1));
 }
 
 }  // namespace

@@ -296,7 +296,7 @@ TEST_F(PaintSkinTest, TextIsCutAndContouredAsItsGoldenShows) {
   EXPECT_TRUE(test::SamePixels(a.Image(), b.Image()));
 }
 
-TEST_F(PaintSkinTest, PicturesLoadByExtensionAndControlsFindTheirForm) {
+TEST_F(PaintSkinTest, PicturesLoadByExtension) {
   Bitmap colour(2, 1);
   colour.SetPixel(0, 0, RGB(30, 60, 90));
   Image("a.bmp", colour);
@@ -308,14 +308,6 @@ TEST_F(PaintSkinTest, PicturesLoadByExtensionAndControlsFindTheirForm) {
   EXPECT_STREQ(picture.Graphic()->ClassName(), "TJPEGImage");
   LoadGraphicFromFile(picture, Folder("S") + "/missing.bmp", false);
   EXPECT_EQ(picture.Graphic(), nullptr);
-
-  auto* panel = Create<TPanel>(form);
-  panel->SetParent(form);
-  auto* inner = Create<TPanel>(form);
-  inner->SetParent(panel);
-  EXPECT_EQ(FindParentForm(inner), form);
-  EXPECT_EQ(FindParentForm(nullptr), nullptr);
-  EXPECT_EQ(AlignmentDrawFlags(*inner, TAlignment::taCenter), DT_CENTER | 0x44u);
 }
 
 }  // namespace

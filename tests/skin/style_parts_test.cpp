@@ -1,4 +1,4 @@
-// The style parts' defaults and what their changes set off, seen through a recording host.
+// The background's two percentages, which share a hundred, seen through a recording host.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -21,33 +21,6 @@ struct THost : TsStyleHost {
 };
 
 using StylePartsTest = test::ClassLibTest;
-
-TEST_F(StylePartsTest, PaintingColourFollowsItsOwnRules) {
-  TForm* form = MakeForm();
-  form->SetColor(0x102030);
-  auto* control = Create<TGraphicControl>(form);
-  control->SetParent(form);
-  THost host;
-  host.control = control;
-  TsPainting painting(&host);
-  EXPECT_EQ(painting.Color(), 0xCAC2B7);
-  EXPECT_TRUE(painting.ParentColor());
-  EXPECT_EQ(painting.Bevel(), cbRaisedSoft);
-
-  painting.SetColor(2, 0x445566);  // only index 3 is the colour
-  painting.SetColor(0xCAC2B7);     // the colour it has
-  EXPECT_TRUE(painting.ParentColor());
-  EXPECT_EQ(host.invalidated, 0);
-  painting.SetColor(0x445566);
-  EXPECT_FALSE(painting.ParentColor());
-  EXPECT_EQ(control->Color(), 0x445566);
-  EXPECT_EQ(host.invalidated, 1);
-
-  painting.SetParentColor(true);
-  EXPECT_EQ(painting.Color(), 0x102030);
-  EXPECT_TRUE(control->ParentColor());
-  EXPECT_EQ(host.invalidated, 2);
-}
 
 TEST_F(StylePartsTest, ImageAndGradientNeverExceedAHundredPercent) {
   THost host;
@@ -81,26 +54,6 @@ TEST_F(StylePartsTest, ImageAndGradientNeverExceedAHundredPercent) {
   EXPECT_EQ(copy.Image().Percent(), 80);
   EXPECT_EQ(copy.Gradient().Percent(), 20);
   EXPECT_THROW(copy.Assign(copy.Image()), EConvertError);
-}
-
-TEST_F(StylePartsTest, MaskedBordersReshapeOnChange) {
-  THost host;
-  TsMaskedBorders borders(&host);
-  EXPECT_EQ(borders.Predefined(), pdBorder1);
-  EXPECT_EQ(borders.TransparentColor(), 0xFF00FF);
-  borders.SetPredefined(pdBorder1);
-  borders.SetEnabled(true);
-  EXPECT_EQ(host.regions, 0);
-  borders.SetPredefined(pdBorder3);
-  borders.SetEnabled(false);
-  EXPECT_EQ(host.regions, 2);
-  EXPECT_EQ(host.invalidated, 2);
-  TBitmap mask(9, 6);
-  mask.SetPixelFormat(PixelFormat::pf32bit);
-  borders.SetMask(mask);
-  EXPECT_EQ(borders.Predefined(), pdCustom);
-  EXPECT_EQ(borders.Mask().GetPixelFormat(), PixelFormat::pf24bit);
-  EXPECT_EQ(borders.Mask().Width(), 9);
 }
 
 }  // namespace

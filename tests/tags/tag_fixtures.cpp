@@ -16,21 +16,6 @@
 
 namespace qv::testing {
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "qv-tags-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  dir_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(dir_, ec);
-}
-
-std::string TempDir::Path(std::string_view name) const {
-  return dir_ + "/" + std::string(name);
-}
-
 Bytes Mp3Audio(int frames, uint32_t seed) {
   constexpr size_t kFrameSize = 417;  // 144 * 128000 / 44100, no padding slot
   std::mt19937 rng(seed);

@@ -7,22 +7,14 @@
 #include <utility>
 #include <vector>
 
+#include "tests/fixtures/temp_dir.h"
+
 namespace qv::testing {
 
 using Bytes = std::vector<uint8_t>;
 
 // A fresh folder under the system's temporary folder, removed with its contents.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  [[nodiscard]] std::string Path(std::string_view name) const;
-
- private:
-  std::string dir_;
-};
+using TempDir = qv::test::TempDir;
 
 // `frames` MPEG-1 Layer III frames (128 kbit/s, 44.1 kHz, stereo) whose side information
 // decodes to silence; the rest of each frame is pseudo-random, so a shifted byte shows.

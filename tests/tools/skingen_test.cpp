@@ -175,17 +175,6 @@ TEST(SkinGen, PicturesHaveTheExpectedLayouts) {
         if (b.Pixel(x, y) == 0xFF00FF) ASSERT_EQ(m, 0xFFFFFFu) << x << "," << y;
       }
   }
-  const std::pair<const char*, Size> sizes[] = {
-      {"BORD1", {90, 60}}, {"BORD2", {90, 60}},  {"BORD3", {90, 60}}, {"BORD4", {90, 60}},
-      {"BORD5", {54, 36}}, {"BORD6", {450, 96}}, {"RCC", {14, 14}},   {"RUC", {14, 14}},
-      {"RCH", {14, 14}},   {"RUH", {14, 14}},    {"CCC", {16, 16}},   {"CUC", {16, 16}},
-      {"CCH", {16, 16}},   {"CUH", {16, 16}}};
-  for (const auto& [name, size] : sizes) {
-    const Bitmap b = LoadBuiltinBitmap(name);
-    EXPECT_EQ(b.Width(), size.cx) << name;
-    EXPECT_EQ(b.Height(), size.cy) << name;
-  }
-  EXPECT_EQ(BuiltinBitmapNames().size(), std::size(sizes));
   EXPECT_TRUE(LoadBuiltinBitmap("BORD7").Empty());
 }
 

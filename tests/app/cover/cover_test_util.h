@@ -15,6 +15,7 @@
 #include "platform/gfx/bitmap.h"
 #include "platform/gfx/bmp_codec.h"
 #include "platform/gfx/jpeg_codec.h"
+#include "tests/fixtures/temp_dir.h"
 
 namespace qv::testing {
 
@@ -47,24 +48,7 @@ inline void WriteFileBytesPlain(const std::filesystem::path& p,
       .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
-// A private folder removed with the object.
-class TempDir {
- public:
-  TempDir() {
-    char t[] = "/tmp/qv-cover-test-XXXXXX";
-    path_ = ::mkdtemp(t);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  [[nodiscard]] const std::filesystem::path& Path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
+using TempDir = qv::test::TempDir;
 
 // An animated GIF written by PIL: frames of the given colours (RGB triples) and delays in
 // hundredths of a second, each with `disposal`, on a w x h screen.

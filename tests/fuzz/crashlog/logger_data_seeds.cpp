@@ -1,9 +1,9 @@
 // Writes seed inputs for fuzz_logger_data: blocks of each kind the writer makes, and bare
 // debug information.
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "tests/fuzz/fuzz_support.h"
 #include "tools/oldata/oldata_writer.h"
 
 int main(int argc, char** argv) {
@@ -21,9 +21,8 @@ int main(int argc, char** argv) {
   const std::vector<UnitBlock> units = {{"Main", 10, 0x100, 0x20000, entries}};
   int n = 0;
   const auto write = [&](uint8_t mode, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(std::string(argv[1]) + "/seed-" + std::to_string(n++), std::ios::binary);
-    out.put(char(mode));
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    qv::fuzz::WriteFile(std::string(argv[1]) + "/seed-" + std::to_string(n++),
+                        std::string(1, char(mode)) + std::string(qv::fuzz::Text(bytes)));
   };
   for (const int version : {404, 454}) {
     const auto debug = BuildDebugInfo({{"Main.Go", 0x100}}, units, version);

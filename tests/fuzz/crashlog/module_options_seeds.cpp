@@ -1,10 +1,10 @@
 // Writes seed inputs for fuzz_module_options into the folder given: the default option
 // set and one with filters and changed texts, each behind every version selector.
-#include <fstream>
 #include <string>
 
 #include "crashlog/module_options.h"
 #include "platform/base/streams.h"
+#include "tests/fuzz/fuzz_support.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
@@ -18,12 +18,9 @@ int main(int argc, char** argv) {
     qv::TMemoryStream stream;
     sets[s].SaveToStream(stream);
     for (int version = 0; version < 7; ++version) {
-      std::ofstream out(
+      qv::fuzz::WriteFile(
           std::string(argv[1]) + "/seed-" + std::to_string(s) + "-" + std::to_string(version),
-          std::ios::binary);
-      out.put(char(version));
-      out.write(reinterpret_cast<const char*>(stream.Bytes().data()),
-                std::streamsize(stream.Bytes().size()));
+          std::string(1, char(version)) + std::string(qv::fuzz::Text(stream.Bytes())));
     }
   }
   return 0;

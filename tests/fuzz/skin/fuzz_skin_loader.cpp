@@ -2,36 +2,19 @@
 // two images, which the loader reads as it would a user's skin; every section's gradients
 // are then painted and its images looked up. A crash, a hang, undefined behaviour or an
 // escaping exception is a finding.
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
 #include <string>
 #include <string_view>
 
 #include "skin/sgradient.h"
 #include "skin/sskindata.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
-
-// The input: a two-byte little-endian length, that many bytes of "Options.dat", then the
-// bitmap's bytes and the picture's bytes, split in the middle.
-void WriteFile(const std::string& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), std::streamsize(bytes.size()));
-}
-
-const std::string& Folder() {
-  static const std::string folder = [] {
-    std::string t = "/tmp/qv_fuzz_skin.XXXXXX";
-    if (::mkdtemp(t.data()) == nullptr) ::abort();
-    return t + "/";
-  }();
-  return folder;
-}
 
 void Paint(const qv::TsGradArray& gradient) {
   qv::Bitmap bmp(8, 6);
@@ -41,14 +24,17 @@ void Paint(const qv::TsGradArray& gradient) {
 
 }  // namespace
 
+// The input: a two-byte little-endian length, that many bytes of "Options.dat", then the
+// bitmap's bytes and the picture's bytes, split in the middle.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  using qv::fuzz::WriteFile;
+  const std::string_view input = qv::fuzz::Text(data, size);
   if (input.size() < 2) return 0;
   const std::size_t textLength =
       std::min<std::size_t>(std::uint8_t(input[0]) | std::uint8_t(input[1]) << 8, size - 2);
   const std::string_view text = input.substr(2, textLength);
   const std::string_view images = input.substr(2 + textLength);
-  const std::string& folder = Folder();
+  const std::string& folder = qv::fuzz::ScratchDir();
   // The fixed section names both images, so that they are read whatever the text says.
   WriteFile(folder + "Options.dat",
             std::string(text) + "\n[FUZZ]\nBORDERSMASK=a.bmp\nIMAGEFILE=Sub\\B.JPG\n");

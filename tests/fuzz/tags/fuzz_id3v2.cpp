@@ -5,11 +5,10 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "tags/id3v2.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
 
@@ -24,22 +23,7 @@ const std::string& InputPath() {
 }
 
 // A real file for the writer, which may replace the file through a temporary copy.
-const std::string& SavePath() {
-  static const std::string path = [] {
-    static char dir[] = "/tmp/qv-fuzz-id3v2-XXXXXX";
-    if (mkdtemp(dir) == nullptr) std::abort();
-    std::atexit([] { std::filesystem::remove_all(dir); });
-    return std::string(dir) + "/input.mp3";
-  }();
-  return path;
-}
-
-void Store(const std::string& path, const uint8_t* data, size_t size) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) std::abort();
-  if (size != 0 && std::fwrite(data, 1, size, f) != size) std::abort();
-  std::fclose(f);
-}
+const std::string kSavePath = qv::fuzz::ScratchDir() + "input.mp3";
 
 void DecodeFrames(qv::Tid3v2tag& tag) {
   for (int i = 1; i <= tag.Frames.Count(); ++i) {
@@ -55,7 +39,7 @@ void DecodeFrames(qv::Tid3v2tag& tag) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  Store(InputPath(), data, size);
+  qv::fuzz::WriteFile(InputPath(), qv::fuzz::Text(data, size));
   qv::Tid3v2tag tag;
   const uint16_t loaded = tag.LoadFromFile(InputPath());
   if (loaded >= 0x100) {
@@ -64,15 +48,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   // What loads must survive a save in each version and load again as written.
-  Store(SavePath(), data, size);
+  qv::fuzz::WriteFile(kSavePath, qv::fuzz::Text(data, size));
   for (const uint8_t version : {uint8_t{4}, uint8_t{3}}) {
     qv::Tid3v2tag copy;
-    if (copy.LoadFromFile(SavePath()) >= 0x100) std::abort();
+    if (copy.LoadFromFile(kSavePath) >= 0x100) std::abort();
     const uint16_t saved = copy.SaveToFile("=", version, -1, 0);
     if (saved >= 0x100) continue;
     const int frames = copy.Frames.Count();
     qv::Tid3v2tag again;
-    const uint16_t reloaded = again.LoadFromFile(SavePath());
+    const uint16_t reloaded = again.LoadFromFile(kSavePath);
     if (reloaded >= 0x100 || again.Frames.Count() != frames) {
       std::fprintf(stderr, "saved as v2.%d (%04x) but reloads as %04x with %d of %d frames\n",
                    version, saved, reloaded, again.Frames.Count(), frames);

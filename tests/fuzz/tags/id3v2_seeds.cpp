@@ -2,19 +2,13 @@
 // library itself in both versions with every option it writes, ahead of a few MPEG frames.
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "tags/id3v2.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
-
-void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-}
 
 std::vector<uint8_t> Audio() {
   std::vector<uint8_t> out;
@@ -38,7 +32,7 @@ int main(int argc, char** argv) {
     for (int options = 0; options < 16; ++options) {
       const std::string path =
           dir + "/seed-v" + std::to_string(version) + "-" + std::to_string(options) + ".mp3";
-      WriteBytes(path, Audio());
+      qv::fuzz::WriteFile(path, qv::fuzz::Text(Audio()));
       qv::Tid3v2tag tag;
       tag.LoadFromFile(path);
       tag.SetTextFrame("TIT2", "Seed \xC3\xBF\xC3\xA0 title");

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/fixtures/temp_dir.h"
+
 #include <unistd.h>
 
 #include <cstdlib>
@@ -12,34 +14,7 @@
 
 namespace qv::testing {
 
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "qvtest.XXXXXX").string();
-    if (::mkdtemp(tmpl.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    path_ = tmpl;
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  ~TempDir() {
-    std::error_code ec;
-    // Folders a test made read-only must become writable again to be removed.
-    for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
-         it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-      if (it->is_directory(ec))
-        std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ec);
-    }
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ec);
-    std::filesystem::remove_all(path_, ec);
-  }
-  [[nodiscard]] const std::string& path() const { return path_; }
-  [[nodiscard]] std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using TempDir = qv::test::TempDir;
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
