@@ -110,40 +110,40 @@ TEST_P(GeneratedDatabaseTest, IndexesListEveryEntryOnceInOrder) {
   // Besides the generated entries: a name in capitals, a disc too long to index, names that
   // are no entries, a folder named like one, and an empty category.
   if (GetParam() == lctUNIX) {
-    testing::WriteFile(dir.path() / "rock" / "AB012C02", "# xmcd\n");
-    testing::WriteFile(dir.path() / "rock" / "12ffff03", "# xmcd\n");
-    testing::WriteFile(dir.path() / "rock" / "notanid1", "");
-    std::filesystem::create_directories(dir.path() / "jazz" / "0a0b0c0d");
+    testing::WriteFile(dir.Path() / "rock" / "AB012C02", "# xmcd\n");
+    testing::WriteFile(dir.Path() / "rock" / "12ffff03", "# xmcd\n");
+    testing::WriteFile(dir.Path() / "rock" / "notanid1", "");
+    std::filesystem::create_directories(dir.Path() / "jazz" / "0a0b0c0d");
   } else {
-    testing::WriteFile(dir.path() / "rock" / "00toFF",
-                       testing::ReadFile(dir.path() / "rock" / "00toFF") +
+    testing::WriteFile(dir.Path() / "rock" / "00toFF",
+                       testing::ReadFile(dir.Path() / "rock" / "00toFF") +
                            "#FILENAME=AB012C02\n# xmcd\n#FILENAME=12ffff03\n# xmcd\n");
   }
-  testing::WriteFile(dir.path() / "misc" / "readme.txt", "");
-  std::filesystem::create_directories(dir.path() / "empty");
+  testing::WriteFile(dir.Path() / "misc" / "readme.txt", "");
+  std::filesystem::create_directories(dir.Path() / "empty");
 
   TLocalCDDB db;
   db.SetLayout(GetParam());
   db.SetRoot(dir.str());
   db.BuildIndex();
-  const std::map<int, std::string> expected = ExpectedIndexes(dir.path(), GetParam() == lctWIN);
+  const std::map<int, std::string> expected = ExpectedIndexes(dir.Path(), GetParam() == lctWIN);
   std::size_t lines = 0;
   for (const auto& [tracks, text] : expected) {
     SCOPED_TRACE(tracks);
     char name[8];
     std::snprintf(name, sizeof name, "%02d.idx", tracks);
-    EXPECT_EQ(testing::ReadFile(dir.path() / name), text);
+    EXPECT_EQ(testing::ReadFile(dir.Path() / name), text);
     lines += std::count(text.begin(), text.end(), '\n');
   }
   EXPECT_GT(lines, 1000u);
-  EXPECT_NE(testing::ReadFile(dir.path() / "rock" / "index.log").find("12ffff03"),
+  EXPECT_NE(testing::ReadFile(dir.Path() / "rock" / "index.log").find("12ffff03"),
             std::string::npos);
   // Building again over the same folders gives the same files.
   db.BuildIndex();
   for (const auto& [tracks, text] : expected) {
     char name[8];
     std::snprintf(name, sizeof name, "%02d.idx", tracks);
-    EXPECT_EQ(testing::ReadFile(dir.path() / name), text);
+    EXPECT_EQ(testing::ReadFile(dir.Path() / name), text);
   }
 }
 
