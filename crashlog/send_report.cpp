@@ -13,11 +13,13 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 
 #include "crashlog/client_socket.h"
 #include "crashlog/module_options.h"
 #include "crashlog/mx_record.h"
+#include "crashlog/send_progress.h"
 #include "crashlog/trace_log.h"
 #include "platform/base/paths.h"
 #include "platform/base/text.h"
@@ -38,6 +40,7 @@ constexpr auto kSendmailWait = 60s;
 constexpr auto kShellWait = 12s;
 
 // Texts of the progress display.
+constexpr int kTextCaption = 53;
 constexpr int kTextResolving = 55;
 constexpr int kTextConnecting = 56;
 constexpr int kTextConnected = 57;
@@ -534,6 +537,12 @@ bool SendReport(const TOstrelModuleOptions& options, const TReportToSend& report
   bool sent = false;
   if (execute) {
     TSendProgress* progress = options.ShowSendProgress() ? report.Progress : nullptr;
+    std::unique_ptr<TSMTPThread> window;
+    if (progress == nullptr && options.ShowSendProgress() && report.MayShowWindows &&
+        (way == swSMTPClient || way == swSMTPServer)) {
+      window = TSMTPThread::Start(options.Texts(kTextCaption));
+      progress = window.get();
+    }
     bool retry = false;
     do {
       const std::string& recipients = options.EMailAddresses();

@@ -2,7 +2,8 @@
 // own SMTP conversation (through the configured server or each recipient's mail
 // exchanger), the mail-client way (`sendmail -t -i`) and the mail-to link for the
 // desktop's mail handler. Everything runs on the calling thread (the report's); the
-// progress display is a seam the caller may fill.
+// progress display is a seam the caller may fill, else the "SMTP" window
+// (send_progress.h) on a thread of its own.
 #pragma once
 
 #include <cstdint>
@@ -51,8 +52,11 @@ struct TReportToSend {
   std::function<void(int code, bool& execute)> OnActionNotify;
   // Asked after every way failed; setting `retry` sends again.
   std::function<void(int code, bool& retry)> OnActionError;
-  // Null: no progress display.
+  // Null: the "SMTP" window for a SMTP send when the options ask for progress, the
+  // program may show windows and a display opens.
   TSendProgress* Progress = nullptr;
+  // False when the program runs unattended: no window.
+  bool MayShowWindows = true;
 };
 
 // Sends the report the way `options.SendWay()` says; true when it went out.
