@@ -13,22 +13,6 @@
 
 namespace qv {
 
-namespace {
-
-char Accelerator(std::string_view caption) {
-  for (std::size_t i = 0; i + 1 < caption.size(); ++i) {
-    if (caption[i] != '&') continue;
-    if (caption[i + 1] == '&') {
-      ++i;
-      continue;
-    }
-    return char(std::toupper(static_cast<unsigned char>(caption[i + 1])));
-  }
-  return 0;
-}
-
-}  // namespace
-
 // ---- TFadeTimer --------------------------------------------------------------------------
 
 TFadeTimer::TFadeTimer(TsButtonControl* button) : TTimer(nullptr), button_(button) {

@@ -13,23 +13,6 @@
 
 namespace qv {
 
-namespace {
-
-// The accelerator of a caption: the character after a single "&" ("&&" is a plain "&").
-char Accelerator(std::string_view caption) {
-  for (std::size_t i = 0; i + 1 < caption.size(); ++i) {
-    if (caption[i] != '&') continue;
-    if (caption[i + 1] == '&') {
-      ++i;
-      continue;
-    }
-    return char(std::toupper(static_cast<unsigned char>(caption[i + 1])));
-  }
-  return 0;
-}
-
-}  // namespace
-
 // ---- TsCustomLabel -----------------------------------------------------------------------
 
 TsCustomLabel::TsCustomLabel(TComponent* owner) : TCustomControl(owner) {

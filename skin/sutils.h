@@ -47,6 +47,9 @@ void MakeMessage(UINT msg, WPARAM wParam, LPARAM lParam, TMessage& message, LRES
 }
 
 // Words are runs of characters not in `delims`; positions are 1-based.
+// The accelerator of a caption, upper-cased: the character after a single "&" ("&&" is a
+// plain "&"); 0 when there is none.
+[[nodiscard]] char Accelerator(std::string_view caption);
 [[nodiscard]] int WordCount(std::string_view text, TCharSet delims);
 // Position of the n-th word, 0 when there are fewer.
 [[nodiscard]] int WordPosition(int n, std::string_view text, TCharSet delims);
