@@ -103,7 +103,9 @@ void TsEditorStyle::PaintBorder() {
     dc->BitBlt(0, h - 3, w, 3, src, 0, h - 3);
     dc->BitBlt(w - 3, 0, 3, h, src, w - 3, 0);
     ReleaseDC(hwnd, dc);
-    SetWindowRgn(hwnd, region, true);
+    // Setting the region repaints the frame, which comes back here: set it only on a change.
+    Region current;
+    if (GetWindowRgn(hwnd, current) == 0 || !(current == region)) SetWindowRgn(hwnd, region, true);
     BGChanged = false;
     return;
   }
@@ -347,8 +349,9 @@ TsEdit::~TsEdit() {
   style_.reset();
 }
 
-void TsEdit::AfterConstruction() {
-  style_->UpdateIndexes();
+void TsEdit::SetParent(TWinControl* parent) {
+  TCustomEdit::SetParent(parent);
+  if (parent != nullptr && style_->SkinSection().empty()) style_->UpdateIndexes();
 }
 
 void TsEdit::Loaded() {

@@ -144,7 +144,8 @@ class TsEdit : public TCustomEdit {
   ~TsEdit() override;
   [[nodiscard]] std::string ClassName() const override { return "TsEdit"; }
   [[nodiscard]] TsStyle* sStyle() { return style_.get(); }
-  void AfterConstruction();
+  // On first joining a parent the style takes the class name as its section when it has none.
+  void SetParent(TWinControl* parent) override;
   void Loaded() override;
   void Invalidate() override;
 

@@ -7,6 +7,7 @@
 #include "platform/ui/virtual_keys.h"
 #include "skin/sedit.h"
 #include "skin/spaintutils.h"
+#include "tests/skin/paint_test_util.h"
 #include "tests/skin/skin_fixture.h"
 
 namespace qv {
@@ -20,6 +21,15 @@ class EditTest : public test::SkinTest {
     e->SetBounds(r.Left, r.Top, r.Width(), r.Height());
     e->SetTabStop(true);
     return e;
+  }
+  // What the screen shows of the whole edit, border included (the form is borderless).
+  Bitmap Shot(TControl* c) {
+    Pump();
+    const Bitmap* screen = headless->Presented(form->Handle());
+    Bitmap out(c->Width(), c->Height());
+    if (screen == nullptr) return out;
+    CopyBitmapRect(out, {0, 0}, *screen, c->BoundsRect());
+    return out;
   }
 };
 
@@ -95,6 +105,70 @@ TEST_F(EditTest, BorderOnlySelectionKeepsThePaintingColour) {
   EXPECT_EQ(s->GetColor(), normal);
   s->Selection.Mode = msBorder | msColor;
   EXPECT_EQ(s->GetColor(), TColor(ColorToRGB(s->Selection.Color)));
+}
+
+TEST_F(EditTest, SkinnedEditLooksMatchTheirGoldens) {
+  Options("Fixture",
+          "[TsEdit]\nPaintingColor=15790320\nPaintingColorBorderTop=16777215\n"
+          "PaintingColorBorderBottom=8421504\nPaintingBevel=2\nPaintingBevelWidth=1\n"
+          "SelectionColor=14745599\nSelectionBorderBevel=2\nSelectionBorderWidth=2\n");
+  manager->SetSkinName("Fixture");
+  TsEdit* other = AddEdit({10, 40, 110, 61});
+  TsEdit* e = AddEdit({10, 10, 110, 31});
+  e->SetText("Track 01");
+  ShowForm(form);
+  other->SetFocus();
+  Pump();
+  const Bitmap normal = Shot(e);
+  EXPECT_EQ(normal.Pixel(50, 10), RGB(240, 240, 240));  // the section's painting colour
+  test::ExpectGolden(normal, "edit_normal");
+  MoveTo(e, {5, 5});
+  const Bitmap hot = Shot(e);
+  EXPECT_EQ(hot.Pixel(50, 10), RGB(255, 255, 224));  // the selection colour
+  test::ExpectGolden(hot, "edit_hot");
+  MoveTo(other, {5, 5});
+  e->SetFocus();
+  e->SetSelStart(0);
+  e->SetSelLength(5);
+  test::ExpectGolden(Shot(e), "edit_focused_selection");
+}
+
+// A 27 x 18 borders mask: 3 x 3 cells per state, a ring in the state's colour with fuchsia
+// outer corners; the mask half is black on the ring and white inside.
+Bitmap EditMask() {
+  Bitmap m(27, 18);
+  const COLORREF ring[3] = {RGB(40, 40, 60), RGB(30, 60, 200), RGB(30, 140, 60)};
+  for (int f = 0; f < 3; ++f)
+    for (int y = 0; y < 9; ++y)
+      for (int x = 0; x < 9; ++x) {
+        const bool edge = x < 3 || y < 3 || x > 5 || y > 5;
+        const bool corner = (x == 0 || x == 8) && (y == 0 || y == 8);
+        m.SetPixel(9 * f + x, y, corner ? 0xFF00FF : edge ? ring[f] : RGB(255, 255, 0));
+        m.SetPixel(9 * f + x, y + 9, edge ? 0x000000 : 0xFFFFFF);
+      }
+  return m;
+}
+
+TEST_F(EditTest, HotEditWithOnlyABorderMaskShowsTheHotFrame) {
+  Options("Masked", "[TsEdit]\nPaintingColor=15790320\nBORDERSMASK=ring.bmp\n");
+  qv::testing::WriteFile(Folder("Masked") + "/ring.bmp", Bytes(SaveBmp(EditMask())));
+  manager->SetSkinName("Masked");
+  TsEdit* other = AddEdit({10, 40, 110, 61});
+  TsEdit* e = AddEdit({10, 10, 110, 31});
+  e->sStyle()->Selection.Mode = msBorder;
+  ShowForm(form);
+  other->SetFocus();
+  Pump();
+  ASSERT_GE(e->sStyle()->BorderIndex, 0);
+  EXPECT_EQ(Shot(e).Pixel(1, 10), RGB(40, 40, 60));
+  MoveTo(e, {5, 5});
+  const Bitmap hot = Shot(e);
+  EXPECT_EQ(hot.Pixel(1, 10), RGB(30, 60, 200));
+  EXPECT_EQ(hot.Pixel(50, 10), RGB(240, 240, 240));  // the inside keeps the painting colour
+  Region region;
+  ASSERT_NE(GetWindowRgn(e->Handle(), region), 0);
+  EXPECT_FALSE(region.Contains({0, 0}));  // the fuchsia corner is cut away
+  EXPECT_TRUE(region.Contains({1, 0}));
 }
 
 }  // namespace
