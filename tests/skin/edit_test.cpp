@@ -92,21 +92,6 @@ TEST_F(EditTest, TopRightCaptionEndsAtTheRightEdgeThenTakesMaxWidth) {
   EXPECT_EQ(cap.Label(), nullptr);
 }
 
-TEST_F(EditTest, BorderOnlySelectionKeepsThePaintingColour) {
-  TsEdit* e = AddEdit({10, 10, 110, 31});
-  TsStyle* s = e->sStyle();
-  s->Selection.Mode = msBorder;
-  s->Selection.Border.Bevel = ebAsTopBorder;
-  ShowForm(form);
-  EXPECT_EQ(e->ClientRect(), (Rect{0, 0, 94, 15}));
-  const TColor normal = s->GetColor();
-  s->MouseIn = true;
-  EXPECT_TRUE(s->ControlIsActive());
-  EXPECT_EQ(s->GetColor(), normal);
-  s->Selection.Mode = msBorder | msColor;
-  EXPECT_EQ(s->GetColor(), TColor(ColorToRGB(s->Selection.Color)));
-}
-
 TEST_F(EditTest, SkinnedEditLooksMatchTheirGoldens) {
   Options("Fixture",
           "[TsEdit]\nPaintingColor=15790320\nPaintingColorBorderTop=16777215\n"
@@ -149,6 +134,8 @@ Bitmap EditMask() {
   return m;
 }
 
+// With a border mask and the selection's border mode only, a hot edit shows the mask's hot
+// frame and keeps its painting colour inside.
 TEST_F(EditTest, HotEditWithOnlyABorderMaskShowsTheHotFrame) {
   Options("Masked", "[TsEdit]\nPaintingColor=15790320\nBORDERSMASK=ring.bmp\n");
   qv::testing::WriteFile(Folder("Masked") + "/ring.bmp", Bytes(SaveBmp(EditMask())));
