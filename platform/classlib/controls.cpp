@@ -560,6 +560,12 @@ void TWinControl::InvalidateArea(const Rect& r) {
   if (handle_ != 0) InvalidateRect(handle_, &r, true);
 }
 
+Rect TWinControl::ClientRect() const {
+  Rect r;
+  if (handle_ != 0 && GetClientRect(handle_, r)) return r;
+  return TControl::ClientRect();
+}
+
 void TWinControl::Invalidate() {
   if (handle_ != 0) InvalidateRect(handle_, nullptr, true);
 }

@@ -247,6 +247,9 @@ class TWinControl : public TControl {
   // The deepest visible control (graphic ones included) under a client point, or null.
   [[nodiscard]] TControl* ControlAtPos(Point p, bool allowDisabled) const;
 
+  // With a window: the client rectangle the window's WM_NCCALCSIZE left (a border drawn in
+  // the non-client area is not part of it); before: the whole size.
+  [[nodiscard]] Rect ClientRect() const override;
   void Invalidate() override;
   void Update() override;
   // Part of the client area to paint again.

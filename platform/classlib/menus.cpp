@@ -325,6 +325,30 @@ std::string ShortCutToText(std::uint16_t shortCut) {
       case VK_TAB:
         s += "Tab";
         break;
+      case VK_PRIOR:
+        s += "PgUp";
+        break;
+      case VK_NEXT:
+        s += "PgDn";
+        break;
+      case VK_END:
+        s += "End";
+        break;
+      case VK_HOME:
+        s += "Home";
+        break;
+      case VK_LEFT:
+        s += "Left";
+        break;
+      case VK_UP:
+        s += "Up";
+        break;
+      case VK_RIGHT:
+        s += "Right";
+        break;
+      case VK_DOWN:
+        s += "Down";
+        break;
       default:
         return {};
     }

@@ -180,5 +180,47 @@ TEST_F(ControlsTest, ExistingApplicationMakesNone) {
   EXPECT_EQ(ExistingApplication(), nullptr);
 }
 
+// An edit that keeps a 3-pixel border out of its client area, as a skinned edit does.
+class NcEdit : public TEdit {
+ public:
+  using TEdit::TEdit;
+
+ protected:
+  void WndProc(TMessage& m) override {
+    TEdit::WndProc(m);
+    if (m.Msg == WM_NCCALCSIZE) {
+      auto* p = reinterpret_cast<NCCALCSIZE_PARAMS*>(m.LParam);
+      Rect& r = p->rgrc[0];
+      r = {r.Left + 3, r.Top + 3, r.Right - 3, r.Bottom - 3};
+    }
+  }
+};
+
+TEST_F(ControlsTest, ClientRectIsWhatNcCalcSizeLeft) {
+  TForm* form = MakeForm();
+  auto* edit = Place<NcEdit>(form, {10, 10, 110, 31});
+  EXPECT_EQ(edit->ClientRect(), (Rect{0, 0, 100, 21}));  // no window yet: the whole size
+  edit->HandleNeeded();
+  EXPECT_EQ(edit->ClientRect(), (Rect{0, 0, 94, 15}));
+  edit->SetBounds(10, 10, 60, 20);
+  EXPECT_EQ(edit->ClientRect(), (Rect{0, 0, 54, 14}));
+  auto* plain = Place<TEdit>(form, {10, 40, 110, 61});
+  plain->HandleNeeded();
+  EXPECT_EQ(plain->ClientRect(), (Rect{0, 0, 100, 21}));
+}
+
+TEST(ShortCutText, NamesModifiersAndKeys) {
+  const struct {
+    std::uint16_t shortCut;
+    const char* text;
+  } cases[] = {{std::uint16_t(scCtrl | 'S'), "Ctrl+S"},
+               {std::uint16_t(scShift | scCtrl | VK_F5), "Shift+Ctrl+F5"},
+               {std::uint16_t(scAlt | VK_DOWN), "Alt+Down"},
+               {VK_NEXT, "PgDn"},
+               {VK_RETURN, "Enter"},
+               {std::uint16_t(scCtrl | VK_CAPITAL), ""}};
+  for (const auto& c : cases) EXPECT_EQ(ShortCutToText(c.shortCut), c.text) << c.shortCut;
+}
+
 }  // namespace
 }  // namespace qv

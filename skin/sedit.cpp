@@ -1,0 +1,395 @@
+#include "skin/sedit.h"
+
+#include <algorithm>
+#include <sstream>
+
+#include "platform/classlib/forms.h"
+#include "platform/ui/window_system.h"
+#include "skin/sbordermasks.h"
+#include "skin/spaintutils.h"
+#include "skin/sskindata.h"
+#include "skin/sskinmanager.h"
+
+namespace qv {
+
+namespace {
+
+const TsGeneralData* Section(int skinIndex) {
+  return IsValidSkinIndex(skinIndex) ? &SkinSections[std::size_t(skinIndex)] : nullptr;
+}
+
+TsEditorBevel ClampBevel(LPARAM v) {
+  return TsEditorBevel(std::clamp<LPARAM>(v, ebNone, ebAsBottomBorder));
+}
+
+bool ListHas(const std::string& list, unsigned key) {
+  std::string s = list;
+  std::replace(s.begin(), s.end(), ',', ' ');
+  std::istringstream in(s);
+  for (std::string word; in >> word;)
+    if (word == std::to_string(key)) return true;
+  return false;
+}
+
+}  // namespace
+
+namespace sStyleEdits {
+
+void TsPainting::Changed() {
+  if (style_ != nullptr && style_->Owner() != nullptr) style_->Owner()->Invalidate();
+}
+
+void TsPainting::SetParentColor(bool value) {
+  if (value == parentColor_) return;
+  parentColor_ = value;
+  TControl* c = style_ != nullptr ? style_->Owner() : nullptr;
+  if (c == nullptr) return;
+  c->SetParentColor(value);
+  if (value) {
+    colors_[2] = c->Color();
+    c->Invalidate();
+  }
+}
+
+void TsPainting::SetColor(int index, TColor value) {
+  if (index == 3) {
+    colors_[2] = value;
+    parentColor_ = false;
+  } else if (index == 0 || index == 1) {
+    colors_[index] = value;
+  }
+  Changed();
+}
+
+void TsPainting::SetBevel(TsEditorBevel value) {
+  bevel_ = value;
+  Changed();
+}
+
+}  // namespace sStyleEdits
+
+// TsEditorStyle -----------------------------------------------------------------------------
+
+TColor TsEditorStyle::GetColor() const {
+  const TsGeneralData* s = Section(SkinIndex);
+  const auto* custom = dynamic_cast<const TsCustomStyle*>(this);
+  if (custom != nullptr && ControlIsActive() && (Selection.Mode & msColor))
+    return s != nullptr ? s->SelectionColor : TColor(ColorToRGB(Selection.Color));
+  return s != nullptr ? s->PaintingColor : TColor(ColorToRGB(Painting.Color()));
+}
+
+void TsEditorStyle::PaintBorder() {
+  auto* win = dynamic_cast<TWinControl*>(owner_);
+  if (win == nullptr || !win->HandleAllocated()) return;
+  const HWND hwnd = win->Handle();
+  const int w = owner_->Width(), h = owner_->Height();
+  if (w <= 0 || h <= 0) return;
+  const TColor color = GetColor();
+  DC* dc = GetWindowDC(hwnd);
+  if (dc == nullptr) return;
+  const TBitmap* mask =
+      IsValidImgIndex(BorderIndex) ? SkinMasks[std::size_t(BorderIndex)].Bmp.get() : nullptr;
+  if (mask != nullptr && mask->Image().Width() > 0) {
+    BGBitmap.SetSize(w, h);
+    Bitmap& bmp = BGBitmap.Image();
+    FillBitmapRect(bmp, {0, 0, w, h}, color);
+    const int state = ControlIsActive() ? 1 : 0;
+    Region region(Rect{0, 0, w, h});
+    PaintMaskedBorder(bmp, &mask->Image(), region, false,
+                      SkinMasks[std::size_t(BorderIndex)].TransparentColor, state);
+    DC src(&bmp);
+    dc->BitBlt(0, 0, w, 3, src, 0, 0);
+    dc->BitBlt(0, 3, 3, h - 3, src, 0, 3);
+    dc->BitBlt(0, h - 3, w, 3, src, 0, h - 3);
+    dc->BitBlt(w - 3, 0, 3, h, src, w - 3, 0);
+    ReleaseDC(hwnd, dc);
+    // Setting the region repaints the frame, which comes back here: set it only on a change.
+    Region current;
+    if (GetWindowRgn(hwnd, current) == 0 || !(current == region)) SetWindowRgn(hwnd, region, true);
+    BGChanged = false;
+    return;
+  }
+  Rect r{0, 0, w, h};
+  PaintFrame3D(*dc, r, color, 3, color);
+  const TsGeneralData* s = Section(SkinIndex);
+  const TColor top = s != nullptr ? s->PaintingColorBorderTop : Painting.ColorBorderTop();
+  const TColor bottom = s != nullptr ? s->PaintingColorBorderBottom : Painting.ColorBorderBottom();
+  const Rect outer{0, 0, w, h};
+  TsEditorBevel bevel;
+  int width;
+  const bool hot = ControlIsActive() && (Selection.Mode & msBorder);
+  if (hot) {
+    bevel = s != nullptr ? s->SelectionBorderBevel : Selection.Border.Bevel;
+    width = s != nullptr ? s->SelectionBorderWidth : Selection.Border.Width;
+  } else {
+    bevel = s != nullptr ? TsEditorBevel(std::min<int>(s->PaintingBevel, ebAsBottomBorder))
+                         : Painting.Bevel();
+    width = s != nullptr ? s->PaintingBevelWidth : Painting.BevelWidth;
+  }
+  if (bevel != ebNone && width > 0) {
+    PaintRectBevel(*dc, ColorToRGB(top), ColorToRGB(bottom), SoftControl(), int(bevel) - 1, width,
+                   outer, color);
+    if (hot && width >= 2 && bevel == ebLowered) {
+      Rect e = outer;
+      PaintFrame3D(*dc, e, clBtnShadow, 1, clWhite);
+      PaintFrame3D(*dc, e, cl3DDkShadow, 1, cl3DLight);
+    }
+  }
+  ReleaseDC(hwnd, dc);
+}
+
+void TsEditorStyle::WndProc(TMessage& m) {
+  if (m.Msg == SKM_GETSTYLE) {
+    m.WParam = StyleCode();
+    m.LParam = reinterpret_cast<LPARAM>(static_cast<TPersistent*>(this));
+    m.Result = 1;
+    return;
+  }
+  if (m.Msg >= 0xA41F && m.Msg <= 0xA426 && m.Msg != 0xA420) {
+    if (int(m.WParam) != GroupIndex) return;
+    switch (m.Msg) {
+      case 0xA41F:
+        Painting.SetColor(3, TColor(m.LParam));
+        break;
+      case 0xA421:
+        Painting.SetColor(0, TColor(m.LParam));
+        break;
+      case 0xA422:
+        Painting.SetColor(1, TColor(m.LParam));
+        break;
+      case 0xA423:
+        Painting.SetBevel(ClampBevel(m.LParam));
+        break;
+      case 0xA424:
+        Selection.Color = TColor(m.LParam);
+        return;
+      case 0xA425:
+        Selection.Border.Width = int(m.LParam);
+        return;
+      case 0xA426:
+        Selection.Border.Bevel = ClampBevel(m.LParam);
+        return;
+    }
+    if (!SkinChanging) BGChanged = true;
+    return;
+  }
+  if ((m.Msg == CM_COLORCHANGED || m.Msg == CM_PARENTCOLORCHANGED) && Painting.ParentColor() &&
+      owner_ != nullptr && owner_->Parent() != nullptr) {
+    Painting.SetColor(3, owner_->Parent()->Color());
+    Painting.SetParentColor(true);
+    if (!SkinChanging) BGChanged = true;
+  }
+  TsGenStyle::WndProc(m);
+}
+
+// Caption label -----------------------------------------------------------------------------
+
+TsStyleCaption::~TsStyleCaption() {
+  SetActive(false);
+}
+
+void TsStyleCaption::SetActive(bool value) {
+  TControl* c = style_->Owner();
+  if (value == Active() || c == nullptr) return;
+  if (!value) {
+    delete label_;
+    label_ = nullptr;
+    return;
+  }
+  label_ = new TsLabel(c);
+  label_->SetParent(c->Parent());
+  label_->SetControlStyle(csOpaque | csReplicatable);
+  label_->SetLayout(TTextLayout::tlTop);
+  if (auto* w = dynamic_cast<TWinControl*>(c)) label_->SetFocusControl(w);
+  label_->SetAlignment(TAlignment::taRightJustify);
+  label_->SetName(c->Name() + "Label");
+  if (text_.empty()) text_ = c->Name();
+  label_->SetCaption(text_);
+  label_->SetVisible(c->Visible());
+  UpdatePosition();
+}
+
+void TsStyleCaption::Update() {
+  if (label_ == nullptr) return;
+  label_->SetCaption(text_);
+  UpdatePosition();
+}
+
+void TsStyleCaption::SetText(const std::string& value) {
+  text_ = value;
+  Update();
+}
+
+void TsStyleCaption::SetFont(const TFont& value) {
+  font_.Assign(value);
+  if (label_ != nullptr) label_->Font().Assign(value);
+  Update();
+}
+
+void TsStyleCaption::SetMaxWidth(int value) {
+  maxWidth_ = value;
+  Update();
+}
+
+void TsStyleCaption::SetLayout(TsCaptionLayout value) {
+  layout_ = value;
+  Update();
+}
+
+void TsStyleCaption::UpdatePosition() {
+  TControl* c = style_->Owner();
+  if (label_ == nullptr || c == nullptr || label_->Parent() == nullptr) return;
+  label_->SetAutoSize(true);
+  label_->AdjustBounds();
+  const int fh = GetFontHeight(label_->Font().Handle());
+  const int lw = label_->Width();
+  switch (layout_) {
+    case sclLeft:
+      label_->SetAlignment(TAlignment::taRightJustify);
+      label_->SetLeft(c->Left() - lw - 4);
+      label_->SetTop(c->Top() - (fh - (c->Height() - 6)) / 2 + 6);
+      break;
+    case sclTopLeft:
+      label_->SetAlignment(TAlignment::taLeftJustify);
+      label_->SetLeft(c->Left());
+      label_->SetTop(c->Top() - fh + 5);
+      break;
+    case sclTopCenter:
+      label_->SetAlignment(TAlignment::taCenter);
+      label_->SetLeft(c->Left() + (c->Width() - lw) / 2);
+      label_->SetTop(c->Top() - fh + 5);
+      break;
+    case sclTopRight:
+      label_->SetAlignment(TAlignment::taRightJustify);
+      label_->SetLeft(c->Left() + c->Width() - lw);
+      label_->SetTop(c->Top() - fh + 5);
+      break;
+  }
+  if (maxWidth_ != 0) {
+    label_->SetAutoSize(false);
+    label_->SetWidth(maxWidth_);
+    label_->SetWordWrap(true);
+  }
+  label_->SetTransparent(true);
+}
+
+// TsCustomStyle -----------------------------------------------------------------------------
+
+void TsCustomStyle::KeyNavigate(TComponent*, std::uint16_t& key, TShiftState shift) {
+  if (shift & (ssShift | ssAlt | ssCtrl)) return;
+  bool forward;
+  if (ListHas(KeysNextControl, key))
+    forward = true;
+  else if (ListHas(KeysPrevControl, key))
+    forward = false;
+  else
+    return;
+  key = 0;
+  auto* self = dynamic_cast<TWinControl*>(owner_);
+  TCustomForm* form = owner_ != nullptr ? owner_->GetParentForm() : nullptr;
+  if (self == nullptr || form == nullptr) return;
+  std::vector<TWinControl*> list;
+  form->GetTabOrderList(list);
+  const auto at = std::find(list.begin(), list.end(), self);
+  if (at == list.end()) return;
+  const int n = int(list.size());
+  const int start = int(at - list.begin());
+  for (int i = (start + (forward ? 1 : n - 1)) % n; i != start;
+       i = (i + (forward ? 1 : n - 1)) % n) {
+    TWinControl* w = list[std::size_t(i)];
+    if (w->CanFocus() && w->TabStop() && w->Enabled() && w->Visible()) {
+      w->SetFocus();
+      owner_->Invalidate();
+      return;
+    }
+  }
+}
+
+void TsCustomStyle::WndProc(TMessage& m) {
+  TsStyleCaption& cap = Caption;
+  switch (m.Msg) {
+    case WM_MOVE:
+    case WM_SIZE:
+      if (cap.Active()) cap.UpdatePosition();
+      if (owner_ != nullptr) owner_->Repaint();
+      break;
+    case CM_VISIBLECHANGED:
+      if (cap.Label() != nullptr && owner_ != nullptr) {
+        cap.Label()->SetVisible(owner_->Visible());
+        if (!SkinChanging) BGChanged = true;
+      }
+      break;
+    case CM_ENABLEDCHANGED:
+    case 0x001D:
+      if (cap.Label() != nullptr && owner_ != nullptr) {
+        cap.Label()->SetEnabled(owner_->Enabled());
+        cap.Label()->Invalidate();
+      }
+      break;
+    default:
+      break;
+  }
+  TsEditorStyle::WndProc(m);
+}
+
+// TsEdit ------------------------------------------------------------------------------------
+
+TsEdit::TsEdit(TComponent* owner) : TCustomEdit(owner), style_(std::make_unique<TsStyle>(this)) {
+  style_->KindCode = 3;
+  SetBorderStyle(TBorderStyle::bsNone);
+  SetParentFont(true);
+  SetHeight(21);
+  OnKeyDown = [this](TComponent* sender, std::uint16_t& key, TShiftState shift) {
+    style_->KeyNavigate(sender, key, shift);
+  };
+}
+
+TsEdit::~TsEdit() {
+  OnKeyDown = nullptr;
+  style_.reset();
+}
+
+void TsEdit::SetParent(TWinControl* parent) {
+  TCustomEdit::SetParent(parent);
+  if (parent != nullptr && style_->SkinSection().empty()) style_->UpdateIndexes();
+}
+
+void TsEdit::Loaded() {
+  TCustomEdit::Loaded();
+  style_->UpdateIndexes();
+}
+
+void TsEdit::Invalidate() {
+  if (style_ == nullptr) return TCustomEdit::Invalidate();
+  SetColor(style_->GetColor());
+  if (HandleAllocated()) style_->PaintBorder();
+  TCustomEdit::Invalidate();
+}
+
+void TsEdit::WndProc(TMessage& m) {
+  if (style_ == nullptr) return TCustomEdit::WndProc(m);
+  style_->WndProc(m);
+  if (m.Result == 1) return;
+  switch (m.Msg) {
+    case WM_NCCALCSIZE: {
+      TCustomEdit::WndProc(m);
+      auto* p = reinterpret_cast<NCCALCSIZE_PARAMS*>(m.LParam);
+      if (p != nullptr) {
+        Rect& r = p->rgrc[0];
+        r = {r.Left + 3, r.Top + 3, r.Right - 3, r.Bottom - 3};
+      }
+      return;
+    }
+    case WM_NCPAINT:
+      if (HasState(csLoading) || HasState(csDestroying)) break;
+      SetColor(style_->GetColor());
+      TCustomEdit::WndProc(m);
+      style_->PaintBorder();
+      return;
+    default:
+      break;
+  }
+  TCustomEdit::WndProc(m);
+}
+
+}  // namespace qv
