@@ -295,9 +295,8 @@ TEST_F(QuorvelTest, SecondCopyExitsAndRaisesTheFirst) {
   MakeDisc({40});
   // The first copy keeps its window open (no rip that could end before the test is done).
   const pid_t first = Spawn("-debug", dir_.File("run.txt"));
-  ASSERT_TRUE(Eventually([&] {
-    return ReadText(dir_.File("Quorvel.log")).find("FormCreate") != std::string::npos;
-  }));
+  ASSERT_TRUE(Eventually(
+      [&] { return ReadText(dir_.File("Quorvel.log")).find("FormCreate") != std::string::npos; }));
   // Both say why they end, and which lock is taken.
   const std::string said =
       "quorvel: another copy is running (lock " + dir_.File("quorvel/quorvel.lock") + ")\n";
