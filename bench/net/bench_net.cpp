@@ -18,7 +18,7 @@
 #include "net/sha1.h"
 #include "net/wsocket.h"
 #include "platform/msg/pump.h"
-#include "tests/net/loopback_transfer.h"
+#include "bench/net/loopback_transfer.h"
 
 #ifdef QV_BENCH_OPENSSL
 #include <openssl/evp.h>
