@@ -1,7 +1,8 @@
 # `make run`  : installs what is missing, builds the program and runs the main job
 #               (an unattended rip of a generated disc image, headless).
 # `make test` : installs what is missing, builds with AddressSanitizer and
-#               UndefinedBehaviorSanitizer and runs every test.
+#               UndefinedBehaviorSanitizer (the benchmarks too, so they always build)
+#               and runs every test.
 # `make tsan` : the threaded tests under ThreadSanitizer.
 # `make fuzz` : the libFuzzer targets (clang), each run briefly.
 # `make bench`: the benchmarks, in a Release build.
@@ -14,7 +15,8 @@ deps:
 	@scripts/install-deps
 
 test: deps
-	cmake -S . -B build/asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DQV_SANITIZE=address,undefined
+	cmake -S . -B build/asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DQV_SANITIZE=address,undefined \
+	  -DQV_BENCH=ON
 	cmake --build build/asan -j $(JOBS)
 	cd build/asan && ctest --output-on-failure -j $(JOBS) --timeout 600
 
