@@ -13,12 +13,12 @@
 #include <thread>
 
 #include "bench/bench_util.h"
+#include "bench/net/loopback_transfer.h"
 #include "net/httpprot_parse.h"
 #include "net/md5.h"
 #include "net/sha1.h"
 #include "net/wsocket.h"
 #include "platform/msg/pump.h"
-#include "bench/net/loopback_transfer.h"
 
 #ifdef QV_BENCH_OPENSSL
 #include <openssl/evp.h>
