@@ -21,7 +21,7 @@ test: deps
 	cd build/asan && ctest --output-on-failure -j $(JOBS) --timeout 600
 
 tsan: deps
-	cmake -S . -B build/tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DQV_SANITIZE=thread
+	cmake -S . -B build/tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DQV_SANITIZE=thread -DQV_THREADED_ONLY=ON
 	cmake --build build/tsan -j $(JOBS)
 	cd build/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -L threaded --timeout 600
 

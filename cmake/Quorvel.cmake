@@ -9,17 +9,45 @@ function(qv_library target)
   target_link_libraries(${target} PUBLIC ${ARG_DEPS})
 endfunction()
 
-# qv_test(<target> LABEL <folder> SOURCES ... [DEPS ...] [THREADED]): a GoogleTest
-# program registered with CTest under the folder's label. THREADED tests also run
-# under ThreadSanitizer (`make tsan`). Every test program runs with a runtime folder of its
-# own (tests/fixtures/private_runtime.cpp).
-function(qv_test target)
-  cmake_parse_arguments(ARG "THREADED" "LABEL" "SOURCES;DEPS" ${ARGN})
-  add_executable(${target} ${ARG_SOURCES} ${CMAKE_SOURCE_DIR}/tests/fixtures/private_runtime.cpp)
-  target_link_libraries(${target} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main GTest::gmock
-                                          Threads::Threads)
+# Test programs share their compile definitions, their precompiled headers (test_pch.h, made
+# once) and the private runtime folder's object. Under UndefinedBehaviorSanitizer only the code
+# under test carries its checks: a test's own code is built without them, which halves the
+# build of the tests (the link still brings the run-time, and the libraries keep every check).
+function(qv_test_flags target)
   target_compile_definitions(${target} PRIVATE QV_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
                                                QV_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-Winvalid-pch>)
+  if(QV_SANITIZE MATCHES "undefined")
+    target_compile_options(${target} PRIVATE -fno-sanitize=undefined)
+  endif()
+  target_link_libraries(${target} PRIVATE GTest::gtest Threads::Threads)
+endfunction()
+
+# qv_test(<target> LABEL <folder> SOURCES ... [DEPS ...] [THREADED]): a GoogleTest
+# program registered with CTest under the folder's label. THREADED tests also run
+# under ThreadSanitizer (`make tsan`), and a ThreadSanitizer build (QV_THREADED_ONLY) builds
+# and registers only those. Every test program runs with a runtime folder of its own
+# (tests/fixtures/private_runtime.cpp).
+option(QV_THREADED_ONLY "Build and register only the THREADED tests" OFF)
+function(qv_test target)
+  cmake_parse_arguments(ARG "THREADED" "LABEL" "SOURCES;DEPS" ${ARGN})
+  if(NOT TARGET qv_test_common)
+    add_library(qv_test_common OBJECT ${CMAKE_SOURCE_DIR}/tests/fixtures/private_runtime.cpp)
+    qv_test_flags(qv_test_common)
+    # Compiled as the executables are (-fPIE, not a library's -fPIC), or GCC refuses the
+    # precompiled headers in them.
+    set_target_properties(qv_test_common PROPERTIES POSITION_INDEPENDENT_CODE OFF)
+    target_compile_options(qv_test_common PRIVATE -fPIE)
+    target_precompile_headers(qv_test_common PRIVATE ${CMAKE_SOURCE_DIR}/tests/fixtures/test_pch.h)
+  endif()
+  add_executable(${target} ${ARG_SOURCES} $<TARGET_OBJECTS:qv_test_common>)
+  target_link_libraries(${target} PRIVATE ${ARG_DEPS} GTest::gtest_main)
+  qv_test_flags(${target})
+  target_precompile_headers(${target} REUSE_FROM qv_test_common)
+  if(QV_THREADED_ONLY AND NOT ARG_THREADED)
+    set_target_properties(${target} PROPERTIES EXCLUDE_FROM_ALL ON)
+    return()
+  endif()
   set(labels ${ARG_LABEL})
   if(ARG_THREADED)
     list(APPEND labels threaded)
