@@ -240,7 +240,7 @@ TsSkinProvider::TsSkinProvider(TComponent* owner) : TComponent(owner) {
 }
 
 TsSkinProvider::~TsSkinProvider() {
-  if (IsMDIChild(form_))
+  if (FormAlive(form_) && IsMDIChild(form_))
     if (TsSkinProvider* main = LiveMDIFormProvider(); main != nullptr && main != this)
       RepaintMDIForm(main);
   if (MDIFormProvider == this) MDIFormProvider = nullptr;
@@ -1031,6 +1031,12 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
       const bool wasZoomed = form_->WindowState() == TWindowState::wsMaximized;
       const LRESULT result = pass();
       MDIChildCommand(wParam & 0xFFF0, wasZoomed);
+      return result;
+    }
+    case WM_SHOWWINDOW: {
+      // A child that comes or goes changes the client's scroll bars too.
+      const LRESULT result = pass();
+      if (IsMDIChild(form_)) MDIChildCommand(SC_RESTORE, false);
       return result;
     }
     case WM_ACTIVATE: {

@@ -146,7 +146,7 @@ void Scroll(HWND client, bool vertical, WPARAM code, int thumb) {
   if (code != SB_THUMBTRACK) Recalculate(client);
 }
 
-void Activate(HWND client, HWND child);
+void Activate(HWND client, HWND child, HWND leaving = 0);
 
 void Maximize(HWND client, HWND child) {
   MdiClientState* s = StateOf(client);
@@ -211,7 +211,8 @@ void Minimize(HWND client, HWND child) {
   Recalculate(client);
 }
 
-void Activate(HWND client, HWND child) {
+// `leaving`: the old active child, being destroyed, hears nothing more.
+void Activate(HWND client, HWND child, HWND leaving) {
   MdiClientState* s = StateOf(client);
   if (!s) return;
   const HWND old = s->active;
@@ -221,14 +222,14 @@ void Activate(HWND client, HWND child) {
   s->active = child;
   // A maximised child hands its state on to the child that takes over.
   const bool wasZoomed = old != 0 && IsZoomed(old);
-  if (old != 0 && Get(old)) {
+  if (old != 0 && old != leaving && Get(old)) {
     Send(old, WM_NCACTIVATE, 0);
     Send(old, WM_MDIACTIVATE, WPARAM(old), LPARAM(child));
   }
   if (child == 0) return;
   if (wasZoomed && !IsIconic(child)) {
     ShowWindow(child, SW_MAXIMIZE);
-    if (Get(old)) ShowWindow(old, SW_RESTORE);
+    if (old != leaving && Get(old)) ShowWindow(old, SW_RESTORE);
   }
   Send(child, WM_NCACTIVATE, 1);
   Send(child, WM_MDIACTIVATE, WPARAM(old), LPARAM(child));
@@ -259,9 +260,11 @@ void ChildGone(HWND client, HWND child) {
   if (!s) return;
   s->normalRects.erase(child);
   if (s->active == child) {
-    s->active = 0;
     const std::vector<HWND> rest = Children(client, child);
-    if (!rest.empty()) Activate(client, rest.front());
+    if (rest.empty())
+      s->active = 0;
+    else
+      Activate(client, rest.front(), child);
   }
   Recalculate(client, child);
 }
@@ -277,6 +280,7 @@ LRESULT ClientProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
       return DefWindowProcA(hwnd, message, wParam, lParam);
     case WM_MDIACTIVATE:
       if (ClientOf(child) == hwnd) Activate(hwnd, child);
+      Recalculate(hwnd);  // a child shown is activated
       return 0;
     case WM_MDIGETACTIVE: {
       const MdiClientState* s = StateOf(hwnd);
