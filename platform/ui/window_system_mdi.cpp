@@ -406,8 +406,9 @@ bool TranslateMDISysAccel(HWND client, const MSG& msg) {
       GetKeyState(VK_CONTROL) >= 0 || GetKeyState(VK_MENU) < 0)
     return false;
   const HWND active = s->active;
+  if (active == 0 || !Get(active)) return false;
   if (msg.wParam == VK_F4) {
-    if (active != 0) Send(active, WM_SYSCOMMAND, SC_CLOSE);
+    Send(active, WM_SYSCOMMAND, SC_CLOSE);
     return true;
   }
   if (msg.wParam == kVkF6) {
