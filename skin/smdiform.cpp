@@ -225,6 +225,12 @@ bool TsMDIForm::ReadSystemBar(bool vertical, SystemBar& bar) {
   return wanted;
 }
 
+void TsMDIForm::Forget(const TComponent* component) {
+  if (component == vBar_) vBar_ = nullptr;
+  if (component == hBar_) hBar_ = nullptr;
+  if (component == grip_) grip_ = nullptr;
+}
+
 void TsMDIForm::FreeBars() {
   delete vBar_;
   vBar_ = nullptr;

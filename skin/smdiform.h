@@ -45,6 +45,8 @@ class TsMDIForm {
   [[nodiscard]] TControl* Grip() const { return grip_; }
   // How far the client's scroll range of a direction starts below 0.
   [[nodiscard]] static int RangeShift(bool vertical);
+  // A bar or the grip going away with the form (the provider hears of it as their owner).
+  void Forget(const TComponent* component);
 
  private:
   struct SystemBar {

@@ -292,6 +292,7 @@ void TsSkinProvider::Notification(TComponent* component, TOperation operation) {
   TComponent::Notification(component, operation);
   // A component going away is told from its base destructor, where it is no manager any
   // more: the pointer alone says whether it is ours.
+  if (operation == opRemove && mdiForm_ != nullptr) mdiForm_->Forget(component);
   if (operation == opRemove && component != nullptr && component == skinManager_) {
     skinManager_ = nullptr;
     return;
@@ -1241,7 +1242,7 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
         case HTMDICLOSE:
         case HTMDIRESTORE:
         case HTMDIMINIMIZE:
-          if (code != HTMDICLOSE) SetHotButton(0);
+          SetHotButton(0);
           if (TCustomForm* child = form_->ActiveMDIChild(); child != nullptr && wasPressed)
             SendMessage(child->Handle(), WM_SYSCOMMAND,
                         code == HTMDICLOSE     ? SC_CLOSE

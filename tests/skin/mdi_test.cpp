@@ -161,6 +161,7 @@ TEST_F(MdiTest, RangeStartingBelowZeroMapsToZeroAndScrollsByTheShift) {
     bar->SetPosition(0);
     Pump();
     EXPECT_EQ(c.vertical ? child->Top() : child->Left(), 0);
+    if (c.vertical) break;  // the last bar stays: it goes with the form
     child->Close();
     Pump();
     mdi->UpdateScrollBars();
