@@ -30,6 +30,8 @@ LRESULT SendToWindow(TWinControl* control, TMessage& message) {
 void BroadcastToControl(TCustomForm* form, TMessage& message) {
   if (form == nullptr || form->HasState(csDestroying)) return;
   SendToWindow(form, message);
+  if (const HWND client = form->ClientHandle())
+    message.Result = SendMessage(client, message.Msg, message.WParam, message.LParam);
   for (int i = 0; i < form->ComponentCount(); ++i) {
     TComponent* component = form->Components(i);
     if (component->HasState(csDestroying) || component->HasState(csReading)) break;

@@ -224,7 +224,7 @@ class ISkinMessageTarget {
   ~ISkinMessageTarget() = default;
 };
 
-// The message to the form (and its MDI client window, which forms here never have), then
+// The message to the form (and to an MDI form's client window), then
 // to each component the form owns, in order: the broadcast stops at the first one being
 // destroyed or still being read; controls that are not ready are skipped; a skin message
 // target gets it through SkinWndProc, any other control through Perform. Nothing while the

@@ -8,6 +8,7 @@
 #include "platform/ui/window_system.h"
 #include "skin/sbordermasks.h"
 #include "skin/scontrolutils.h"
+#include "skin/smdiform.h"
 #include "skin/spaintutils.h"
 #include "skin/sskindata.h"
 #include "skin/sskinmanager.h"
@@ -20,6 +21,9 @@ namespace {
 using BS = TFormBorderStyle;
 
 UINT TaskbarCreatedMessage = 0;
+// Posted by an MDI child's provider to the MDI form once its system command is done;
+// wParam: the child was maximised before and is not now.
+UINT MDIChildChangedMessage = 0;
 TsGripFactory GripFactory;
 
 constexpr int kIconicWidth = 160;
@@ -56,9 +60,33 @@ static bool FormAlive(const TCustomForm* form) {
   return false;
 }
 
+TsSkinProvider* MDIFormProvider = nullptr;
+
 void SetGripFactory(TsGripFactory factory) {
   GripFactory = std::move(factory);
 }
+
+TControl* MakeSkinGrip(TsSkinProvider& provider, TCustomForm& form) {
+  return GripFactory ? GripFactory(provider, form) : nullptr;
+}
+
+namespace {
+bool IsMDIChild(const TCustomForm* form) {
+  return form != nullptr && form->FormStyle() == TFormStyle::fsMDIChild;
+}
+// The MDI form's provider while it and its form are alive.
+TsSkinProvider* LiveMDIFormProvider() {
+  TsSkinProvider* p = MDIFormProvider;
+  return p != nullptr && !p->HasState(csDestroying) && p->Form() != nullptr &&
+                 FormAlive(p->Form()) && p->MDIForm() != nullptr
+             ? p
+             : nullptr;
+}
+void RepaintMDIForm(TsSkinProvider* main) {
+  main->NeedRepaint = true;
+  if (main->Form()->HandleAllocated()) SendMessage(main->Form()->Handle(), WM_NCPAINT, 0, 0);
+}
+}  // namespace
 
 int TsFormSkinLink::GetMaskIndex(const std::string& section, const std::string& property) const {
   return qv::GetMaskIndex(SkinIndex, section, property);
@@ -212,6 +240,11 @@ TsSkinProvider::TsSkinProvider(TComponent* owner) : TComponent(owner) {
 }
 
 TsSkinProvider::~TsSkinProvider() {
+  if (FormAlive(form_) && IsMDIChild(form_))
+    if (TsSkinProvider* main = LiveMDIFormProvider(); main != nullptr && main != this)
+      RepaintMDIForm(main);
+  if (MDIFormProvider == this) MDIFormProvider = nullptr;
+  mdiForm_.reset();
   const bool restore = FormAlive(form_) && form_->HandleAllocated() && hookId_ != 0;
   UnhookForm();
   if (restore) {
@@ -234,6 +267,18 @@ void TsSkinProvider::AfterConstruction() {
   }
   UpdateSkinIndexes();
   HookForm();
+  if (MDIChildChangedMessage == 0)
+    MDIChildChangedMessage = RegisterWindowMessage("QuorvelMDIChildChanged");
+  if (form_ == nullptr || HasState(csDesigning)) return;
+  if (form_->FormStyle() == TFormStyle::fsMDIForm && mdiForm_ == nullptr) {
+    MDIFormProvider = this;
+    mdiForm_ = std::make_unique<TsMDIForm>(this);
+  } else if (IsMDIChild(form_) && SkinData.Active) {
+    if (TsSkinProvider* main = LiveMDIFormProvider()) {
+      RepaintMDIForm(main);
+      main->MDIForm()->UpdateScrollBars();
+    }
+  }
 }
 
 void TsSkinProvider::Loaded() {
@@ -247,6 +292,7 @@ void TsSkinProvider::Notification(TComponent* component, TOperation operation) {
   TComponent::Notification(component, operation);
   // A component going away is told from its base destructor, where it is no manager any
   // more: the pointer alone says whether it is ours.
+  if (operation == opRemove && mdiForm_ != nullptr) mdiForm_->Forget(component);
   if (operation == opRemove && component != nullptr && component == skinManager_) {
     skinManager_ = nullptr;
     return;
@@ -704,6 +750,17 @@ void TsSkinProvider::PaintAll() {
     }
   }
   if (!iconic && HasMenu() && MenuHeight() > 0) PaintMenuLine();
+  if (mdiForm_ != nullptr && !mdiForm_->ChildMaximized()) {
+    // The MDI area under the client window.
+    const int x = mdiForm_->MDIOffsetX();
+    const int y = mdiForm_->MDIOffsetY();
+    const Rect area = Bounds(x, y, mdiForm_->MDIAreaWidth(), mdiForm_->MDIAreaHeight());
+    if (!area.IsEmpty()) {
+      DC dc(&cache);
+      PaintItemBGFast(GetSkinIndex("MDIAREA"), "MDIAREA", TsBGInfo{&style_.CacheBmp, 0, 0, true},
+                      dc, {x, y}, area, 0, false);
+    }
+  }
   NeedRepaint = false;
   painting_ = false;
 }
@@ -794,6 +851,10 @@ void TsSkinProvider::ScrollControls(bool vertical, int delta) {
 }
 
 void TsSkinProvider::UpdateFormScrollBars() {
+  if (form_ != nullptr && form_->FormStyle() == TFormStyle::fsMDIForm) {
+    if (mdiForm_ != nullptr) mdiForm_->UpdateScrollBars();
+    return;
+  }
   if (form_ == nullptr || HasState(csDesigning) || form_->HasState(csDestroying) ||
       form_->HasState(csLoading))
     return;
@@ -878,6 +939,25 @@ void TsSkinProvider::MinimizeForm() {
     form_->SetWindowState(TWindowState::wsMinimized);
 }
 
+// The MDI form hears of it once the messages the command left are handled (a closed
+// child is gone by then).
+void TsSkinProvider::MDIChildCommand(WPARAM command, bool wasZoomed) {
+  if (command != SC_MINIMIZE && command != SC_MAXIMIZE && command != SC_CLOSE &&
+      command != SC_RESTORE)
+    return;
+  if (TsSkinProvider* main = LiveMDIFormProvider(); main != nullptr && main != this)
+    PostMessage(main->Form()->Handle(), MDIChildChangedMessage,
+                wasZoomed && command != SC_MAXIMIZE ? 1 : 0, 0);
+}
+
+void TsSkinProvider::MDIChildChanged(bool wasZoomed) {
+  if (mdiForm_ == nullptr) return;
+  mdiForm_->UpdateMDIMenu();
+  RepaintMDIForm(this);
+  if (wasZoomed && form_->ClientHandle() != 0) InvalidateRect(form_->ClientHandle(), nullptr, true);
+  mdiForm_->UpdateScrollBars();
+}
+
 void TsSkinProvider::ShowSystemMenu(Point screen) {
   systemMenu_->UpdateItems();
   systemMenu_->Popup(screen.X, screen.Y);
@@ -910,6 +990,10 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
   auto pass = [&] { return inherited(hwnd, msg, wParam, lParam); };
   const bool creating = (form_->ControlState() & csCreating) != 0;
   if (TaskbarCreatedMessage != 0 && msg == TaskbarCreatedMessage) return 0;
+  if (MDIChildChangedMessage != 0 && msg == MDIChildChangedMessage) {
+    MDIChildChanged(wParam != 0);
+    return 0;
+  }
   switch (msg) {
     case WM_NCCALCSIZE: {
       if (wParam == 0 || lParam == 0) return pass();
@@ -924,7 +1008,36 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
     }
     case WM_SIZE: {
       const LRESULT result = pass();
-      UpdateFormScrollBars();
+      TCustomForm* active = form_->ActiveMDIChild();
+      if (mdiForm_ != nullptr && active != nullptr) {
+        mdiForm_->UpdateScrollBars();
+        if (active->WindowState() == TWindowState::wsMaximized)
+          SendMessage(active->Handle(), WM_SIZE, 0, 0);
+      } else {
+        UpdateFormScrollBars();
+        if (IsMDIChild(form_) && form_->WindowState() == TWindowState::wsMaximized)
+          if (TsSkinProvider* main = LiveMDIFormProvider())
+            SendMessage(main->Form()->Handle(), WM_NCPAINT, 0, 0);
+      }
+      return result;
+    }
+    case WM_MOVE: {
+      const LRESULT result = pass();
+      if (IsMDIChild(form_) && form_->WindowState() != TWindowState::wsMaximized)
+        if (TsSkinProvider* main = LiveMDIFormProvider()) main->MDIForm()->UpdateScrollBars();
+      return result;
+    }
+    case WM_SYSCOMMAND: {
+      if (!IsMDIChild(form_)) return pass();
+      const bool wasZoomed = form_->WindowState() == TWindowState::wsMaximized;
+      const LRESULT result = pass();
+      MDIChildCommand(wParam & 0xFFF0, wasZoomed);
+      return result;
+    }
+    case WM_SHOWWINDOW: {
+      // A child that comes or goes changes the client's scroll bars too.
+      const LRESULT result = pass();
+      if (IsMDIChild(form_)) MDIChildCommand(SC_RESTORE, false);
       return result;
     }
     case WM_ACTIVATE: {
@@ -1129,7 +1242,13 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
         case HTMDICLOSE:
         case HTMDIRESTORE:
         case HTMDIMINIMIZE:
-          SetHotButton(0);  // forms here have no MDI children
+          SetHotButton(0);
+          if (TCustomForm* child = form_->ActiveMDIChild(); child != nullptr && wasPressed)
+            SendMessage(child->Handle(), WM_SYSCOMMAND,
+                        code == HTMDICLOSE     ? SC_CLOSE
+                        : code == HTMDIRESTORE ? SC_RESTORE
+                                               : SC_MINIMIZE,
+                        0);
           return 1;
         default:
           if (form_->WindowState() != TWindowState::wsMinimized) return pass();
@@ -1178,6 +1297,10 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
         titleStrip_.reset();
         form_->Invalidate();
         if (form_->Visible()) SendMessage(hwnd, WM_NCPAINT, 0, 0);
+        if (const HWND client = form_->ClientHandle()) {
+          SendMessage(client, WM_SIZE, 0, 0);
+          SendMessage(client, WM_NCPAINT, 0, 0);
+        }
       }
       return pass();
     case SKM_GETBGINFO:

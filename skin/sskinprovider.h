@@ -26,8 +26,12 @@
 
 namespace qv {
 
+class TsMDIForm;
 class TsSkinManager;
 class TsSkinProvider;
+
+// The provider of the MDI form, while there is one.
+extern TsSkinProvider* MDIFormProvider;
 
 using TsBorderIcons = TBorderIcons;
 
@@ -54,6 +58,8 @@ struct TsFormSkinLink {
 // by the unit that builds it; without one the corner shows the form's background.
 using TsGripFactory = std::function<TControl*(TsSkinProvider& provider, TCustomForm& form)>;
 void SetGripFactory(TsGripFactory factory);
+// A grip from the factory, null without one.
+[[nodiscard]] TControl* MakeSkinGrip(TsSkinProvider& provider, TCustomForm& form);
 
 class TsSystemMenu : public TPopupMenu {
  public:
@@ -144,7 +150,10 @@ class TsSkinProvider : public TComponent {
 
   [[nodiscard]] TsScrollBar* VertBar() const { return vBar_; }
   [[nodiscard]] TsScrollBar* HorzBar() const { return hBar_; }
+  // An MDI form's bars are its client's (see TsMDIForm).
   void UpdateFormScrollBars();
+  // The skinned MDI client of an MDI form, null on any other form.
+  [[nodiscard]] TsMDIForm* MDIForm() const { return mdiForm_.get(); }
 
   // Whether the provider acts on the form's messages now.
   [[nodiscard]] bool Acting() const;
@@ -183,6 +192,9 @@ class TsSkinProvider : public TComponent {
   void ScrollControls(bool vertical, int delta);
   int ContentExtent(bool vertical) const;
   void MinimizeForm();
+  // An MDI child told the MDI form's provider what its system command changed.
+  void MDIChildCommand(WPARAM command, bool wasZoomed);
+  void MDIChildChanged(bool wasZoomed);
 
   TCustomForm* form_ = nullptr;
   TsFormSkinLink style_;
@@ -214,6 +226,7 @@ class TsSkinProvider : public TComponent {
   bool showAppIcon_ = true;
   TAlignment captionAlignment_ = TAlignment::taLeftJustify;
   bool painting_ = false;
+  std::unique_ptr<TsMDIForm> mdiForm_;
 };
 
 // The provider of the form the control lies on (through SKM_GETPROVIDER), null when none.

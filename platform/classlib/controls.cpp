@@ -423,7 +423,7 @@ void TWinControl::CreateWnd() {
   CreateParamsFor(p);
   const std::string windowClass = ClassName();
   EnsureClass(windowClass);
-  HWND parentHandle = p.TopLevel ? 0 : Parent()->handle_;
+  HWND parentHandle = p.WndParent != 0 ? p.WndParent : p.TopLevel ? 0 : Parent()->handle_;
   TWinControl* saved = creating;
   creating = this;
   const HWND h = CreateWindowEx(p.ExStyle, windowClass, p.Caption, p.Style, Left(), Top(), Width(),

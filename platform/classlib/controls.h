@@ -277,6 +277,7 @@ class TWinControl : public TControl {
     std::uint32_t ExStyle = 0;
     std::string Caption;
     bool TopLevel = false;
+    HWND WndParent = 0;  // set: the window is made inside it, whatever TopLevel says
   };
   virtual void CreateParamsFor(CreateParams& params);
   virtual void CreateWnd();

@@ -8,6 +8,7 @@
 #include "platform/msg/message_queue.h"
 #include "platform/msg/pump.h"
 #include "platform/msg/window.h"
+#include "platform/ui/mdi.h"
 #include "platform/ui/nonclient.h"
 #include "platform/ui/window_system.h"
 
@@ -62,6 +63,8 @@ TCustomForm::TCustomForm(TComponent* owner) : TWinControl(owner) {
 }
 
 TCustomForm::~TCustomForm() {
+  // A child's window goes while it is still this form, so its client hears of it.
+  if (formStyle_ == TFormStyle::fsMDIChild) DestroyWnd();
   if (created_ && OnDestroy) {
     try {
       OnDestroy(this);
@@ -159,6 +162,7 @@ void TCustomForm::CreateParamsFor(CreateParams& p) {
     p.ExStyle |= WS_EX_TOOLWINDOW;
   p.Style |= WS_CLIPCHILDREN;
   if (!Enabled()) p.Style |= WS_DISABLED;
+  if (formStyle_ == TFormStyle::fsMDIChild) MDIChildParams(p);
 }
 
 Rect TCustomForm::ClientRect() const {
@@ -265,6 +269,7 @@ void TCustomForm::AlignControls() {
   TWinControl::AlignControls();
   // Bars that came or went changed the client area: the controls are laid out in the new one.
   if (UpdateScrollBars()) TWinControl::AlignControls();
+  LayoutMDIClient();
 }
 
 void TCustomForm::AdjustClientRect(Rect& r) const {
@@ -360,7 +365,9 @@ void TCustomForm::Notification(TComponent* component, TOperation operation) {
 }
 
 bool TCustomForm::IsShortCut(std::uint16_t key, TShiftState shift) {
-  if (menu_ == nullptr || key == 0) return false;
+  if (key == 0) return false;
+  if (MDIShortCut(key)) return true;
+  if (menu_ == nullptr) return false;
   std::uint16_t shortCut = key & 0xFF;
   if (shift & ssShift) shortCut |= scShift;
   if (shift & ssCtrl) shortCut |= scCtrl;
@@ -394,6 +401,8 @@ void TCustomForm::ShowForm() {
     Realign();  // with the window: its scroll bars
     ShowWindow(Handle(), SW_SHOW);
     SetActiveWindow(Handle());
+    if (const HWND client = MDIClientOfChild())
+      SendMessage(client, WM_MDIACTIVATE, WPARAM(Handle()), 0);
     FocusFirst();
     if (OnShow) OnShow(this);
   }
@@ -421,6 +430,14 @@ TWindowState TCustomForm::WindowState() const {
 
 void TCustomForm::SetWindowState(TWindowState state) {
   if (state == WindowState()) return;
+  if (formStyle_ == TFormStyle::fsMDIChild) {  // inside the client, through its commands
+    SendMessage(Handle(), WM_SYSCOMMAND,
+                state == TWindowState::wsMinimized   ? SC_MINIMIZE
+                : state == TWindowState::wsMaximized ? SC_MAXIMIZE
+                                                     : SC_RESTORE,
+                0);
+    return;
+  }
   const int command = state == TWindowState::wsMinimized   ? SW_MINIMIZE
                       : state == TWindowState::wsMaximized ? SW_MAXIMIZE
                                                            : SW_RESTORE;
@@ -449,6 +466,8 @@ void TCustomForm::DoClose() {
   if (!CloseQuery()) return;
   const bool isMain = Application()->MainForm() == this;
   TCloseAction action = isMain ? TCloseAction::caFree : TCloseAction::caHide;
+  if (formStyle_ == TFormStyle::fsMDIChild)
+    action = (borderIcons_ & biMinimize) ? TCloseAction::caMinimize : TCloseAction::caNone;
   if (OnClose) OnClose(this, action);
   switch (action) {
     case TCloseAction::caNone:
@@ -457,7 +476,7 @@ void TCustomForm::DoClose() {
       Hide();
       return;
     case TCloseAction::caMinimize:
-      ShowWindow(Handle(), SW_MINIMIZE);
+      SetWindowState(TWindowState::wsMinimized);
       return;
     case TCloseAction::caFree:
       if (isMain) {
@@ -620,7 +639,11 @@ void TCustomForm::WndProc(TMessage& m) {
     case WM_MOVE:
     case WM_SIZE: {
       Rect r;
-      if (HandleAllocated() && GetWindowRect(Handle(), r)) UpdateBoundsRect(r);
+      if (HandleAllocated() && GetWindowRect(Handle(), r)) {
+        Point at{r.Left, r.Top};  // a child's place is in its parent's client area
+        if (formStyle_ == TFormStyle::fsMDIChild) ::qv::ScreenToClient(GetParent(Handle()), at);
+        UpdateBoundsRect(Bounds(at.X, at.Y, r.Width(), r.Height()));
+      }
       break;
     }
     default:

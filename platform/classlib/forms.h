@@ -36,6 +36,9 @@ enum class TPosition {
 };
 enum class TCloseAction { caNone, caHide, caFree, caMinimize };
 enum class TWindowState { wsNormal, wsMinimized, wsMaximized };
+// An MDI form holds an MDI client window in the client area its aligned controls leave;
+// its MDI children are child windows of that client, made while it is the main form.
+enum class TFormStyle { fsNormal, fsMDIChild, fsMDIForm };
 
 using TModalResult = int;
 enum : TModalResult {
@@ -125,6 +128,16 @@ class TCustomForm : public TWinControl {
   [[nodiscard]] TControlScrollBar& VertScrollBar() { return vertScrollBar_; }
   // Moves every control of the form by (dx, dy) pixels.
   void ScrollBy(int dx, int dy);
+  // Set before the form's window is made (a later change makes the window again).
+  [[nodiscard]] TFormStyle FormStyle() const { return formStyle_; }
+  void SetFormStyle(TFormStyle style);
+  // An MDI form's client window (0 for other forms), its active child and its children,
+  // front first.
+  [[nodiscard]] HWND ClientHandle() const { return clientHandle_; }
+  [[nodiscard]] TCustomForm* ActiveMDIChild() const;
+  [[nodiscard]] int MDIChildCount() const;
+  [[nodiscard]] TCustomForm* MDIChildren(int index) const;
+
   [[nodiscard]] TPosition Position() const { return position_; }
   void SetPosition(TPosition position) { position_ = position; }
   // The form's main menu (not owned); its shortcuts are tried before dialog keys.
@@ -169,7 +182,10 @@ class TCustomForm : public TWinControl {
 
  protected:
   void CreateParamsFor(CreateParams& params) override;
+  void CreateWnd() override;
   void WndProc(TMessage& message) override;
+  // An MDI child's default processing is the MDI child's.
+  void DefaultHandler(TMessage& message) override;
   // The dialog-key message: Tab and the arrows move the focus, other keys go to the
   // controls (default and cancel buttons) until one takes them. Result 1: taken.
   virtual void CMDialogKey(TMessage& message);
@@ -193,8 +209,16 @@ class TCustomForm : public TWinControl {
   // when a bar came or went (the client area changed).
   bool UpdateScrollBars();
   friend class TControlScrollBar;
+  // MDI (forms_mdi.cpp): the child's window inside the main form's client, the client
+  // laid out in what the aligned controls leave, Ctrl+F4 and Ctrl+F6.
+  void MDIChildParams(CreateParams& params);
+  void LayoutMDIClient();
+  bool MDIShortCut(std::uint16_t key);
+  [[nodiscard]] HWND MDIClientOfChild() const;
 
   TFormBorderStyle borderStyle_ = TFormBorderStyle::bsSizeable;
+  TFormStyle formStyle_ = TFormStyle::fsNormal;
+  HWND clientHandle_ = 0;
   TBorderIcons borderIcons_ = biSystemMenu | biMinimize | biMaximize;
   TPosition position_ = TPosition::poDesigned;
   bool keyPreview_ = false;

@@ -14,7 +14,7 @@ namespace qv::test {
 
 // A three-state borders mask (27 x 18): a ring in the state's colour, its outer top corners
 // fuchsia when `cutTop`.
-Bitmap Ring(COLORREF normal, COLORREF hot, COLORREF pressed, bool cutTop) {
+inline Bitmap Ring(COLORREF normal, COLORREF hot, COLORREF pressed, bool cutTop) {
   Bitmap m(27, 18);
   const COLORREF ring[3] = {normal, hot, pressed};
   for (int f = 0; f < 3; ++f)
@@ -30,7 +30,7 @@ Bitmap Ring(COLORREF normal, COLORREF hot, COLORREF pressed, bool cutTop) {
 
 // A glyph of three frames `size` square: a filled square in the frame's colour on fuchsia,
 // the mask black under the square.
-Bitmap Glyph(int size, COLORREF normal, COLORREF hot, COLORREF pressed) {
+inline Bitmap Glyph(int size, COLORREF normal, COLORREF hot, COLORREF pressed) {
   Bitmap g(3 * size, 2 * size);
   const COLORREF c[3] = {normal, hot, pressed};
   for (int f = 0; f < 3; ++f)
@@ -53,7 +53,7 @@ constexpr COLORREF kMenuLine = RGB(230, 200, 120);
 
 // A title colour as it shows through the centre of the title's borders mask (yellow image,
 // white mask).
-COLORREF Through(COLORREF c) {
+inline COLORREF Through(COLORREF c) {
   return RGB(MaskBlend(255, GetRValue(c), 255), MaskBlend(255, GetGValue(c), 255),
              MaskBlend(0, GetBValue(c), 255));
 }

@@ -1,0 +1,185 @@
+// An MDI form with a provider on the headless back end: the child-menu item while a child
+// is maximised, Ctrl+F4, the skinned bars over the client's own, and a golden.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "platform/classlib/menus.h"
+#include "platform/msg/message_queue.h"
+#include "platform/ui/mdi.h"
+#include "skin/smdiform.h"
+#include "skin/sskinprovider.h"
+#include "tests/skin/paint_test_util.h"
+#include "tests/skin/provider_fixture.h"
+#include "tests/skin/skin_fixture.h"
+
+namespace qv {
+namespace {
+
+constexpr COLORREF kMdiArea = RGB(90, 120, 110);
+
+class TMdiMain : public TForm {
+ public:
+  explicit TMdiMain(TComponent* owner) : TForm(owner) {
+    SetFormStyle(TFormStyle::fsMDIForm);
+    SetBorderStyle(TFormBorderStyle::bsSizeable);
+    SetBounds(50, 50, 320, 220);
+    SetCaption("Main");
+  }
+};
+
+class MdiTest : public test::SkinTest {
+ protected:
+  void SetUp() override {
+    SkinTest::SetUp();
+    test::WriteProviderSkin(Folder("M"), true);
+    std::ifstream in(Folder("M") + "/Options.dat");
+    std::stringstream text;
+    text << in.rdbuf() << "[MDIAREA]\nPaintingColor=" << kMdiArea << "\n";
+    Options("M", text.str());
+    manager->SetSkinName("M");
+    ASSERT_TRUE(SkinData.Active);
+    Application()->CreateForm(main);
+    menu = Create<TMainMenu>(main);
+    auto* file = Create<TMenuItem>(menu);
+    file->SetCaption("File");
+    file->SetName("FileItem");
+    menu->Items()->Add(file);
+    main->SetMenu(menu);
+    provider = Create<TsSkinProvider>(main);
+    provider->AfterConstruction();
+    main->Show();
+    Pump();
+    ASSERT_NE(provider->MDIForm(), nullptr);
+  }
+
+  TForm* Child(const std::string& caption, Rect bounds) {
+    auto* child = Create<TForm>(Application());
+    child->SetFormStyle(TFormStyle::fsMDIChild);
+    child->SetBounds(bounds.Left, bounds.Top, bounds.Width(), bounds.Height());
+    child->SetCaption(caption);
+    child->OnClose = [](TComponent*, TCloseAction& action) { action = TCloseAction::caFree; };
+    Create<TsSkinProvider>(child)->AfterConstruction();
+    child->AfterConstruction();
+    child->Show();
+    Pump();
+    return child;
+  }
+  std::string FirstItem() const {
+    return menu->Items()->Count() > 0 ? menu->Items()->Items(0)->Name() : "";
+  }
+
+  TMdiMain* main = nullptr;
+  TMainMenu* menu = nullptr;
+  TsSkinProvider* provider = nullptr;
+};
+
+TEST_F(MdiTest, MaximiseRestoreMinimiseAndCtrlF4) {
+  TForm* a = Child("A", Bounds(10, 10, 120, 80));
+  TForm* b = Child("B", Bounds(400, 20, 120, 80));  // beyond the client's right edge
+  TsMDIForm* mdi = provider->MDIForm();
+  ASSERT_EQ(main->MDIChildCount(), 2);
+  EXPECT_EQ(main->ActiveMDIChild(), b);
+  ASSERT_NE(mdi->ChildMenuItem(), nullptr);
+  EXPECT_EQ(mdi->ChildMenuItem()->Count(), 4);
+  struct Step {
+    const char* what;
+    std::function<void()> act;
+    std::string firstItem;
+    bool horzBar;
+    TWindowState aState;
+  };
+  const Step steps[] = {
+      {"b shows a bar", [] {}, "", true, TWindowState::wsNormal},
+      {"maximise a", [&] { a->SetWindowState(TWindowState::wsMaximized); }, "sMDICII", false,
+       TWindowState::wsMaximized},
+      {"restore a", [&] { a->SetWindowState(TWindowState::wsNormal); }, "", true,
+       TWindowState::wsNormal},
+      {"maximise by the item's parent",
+       [&] { SendMessage(a->Handle(), WM_SYSCOMMAND, SC_MAXIMIZE, 0); }, "sMDICII", false,
+       TWindowState::wsMaximized},
+      {"minimise through the child menu", [&] { mdi->ChildMenuItem()->Items(1)->Click(); }, "",
+       true, TWindowState::wsMinimized},
+      {"restore from the strip", [&] { a->SetWindowState(TWindowState::wsNormal); }, "", true,
+       TWindowState::wsNormal},
+  };
+  for (const Step& s : steps) {
+    s.act();
+    Pump();
+    SCOPED_TRACE(s.what);
+    EXPECT_EQ(FirstItem() == "sMDICII", s.firstItem == "sMDICII");
+    EXPECT_EQ(mdi->HorzBar() != nullptr, s.horzBar);
+    if (mdi->ChildMaximized()) EXPECT_EQ(mdi->VertBar(), nullptr);
+    EXPECT_EQ(a->WindowState(), s.aState);
+  }
+  EXPECT_EQ(a->BoundsRect(), Bounds(10, 10, 120, 80));  // back where it was
+  // A maximised child fills the client: its client area is the client's.
+  a->SetWindowState(TWindowState::wsMaximized);
+  Pump();
+  Rect ac, mc;
+  ASSERT_TRUE(GetClientRect(a->Handle(), ac));
+  ASSERT_TRUE(GetClientRect(main->ClientHandle(), mc));
+  EXPECT_EQ(ac, mc);
+  // Ctrl+F4 closes the active child, which was maximised: the next one takes that over.
+  Key(VK_F4, {}, kModControl);
+  ASSERT_EQ(main->MDIChildCount(), 1);
+  EXPECT_EQ(main->ActiveMDIChild(), b);
+  EXPECT_EQ(b->WindowState(), TWindowState::wsMaximized);
+  EXPECT_EQ(FirstItem(), "sMDICII");
+  Key(VK_F4, {}, kModControl);
+  EXPECT_EQ(main->MDIChildCount(), 0);
+  EXPECT_EQ(main->ActiveMDIChild(), nullptr);
+  EXPECT_EQ(FirstItem(), "FileItem");
+}
+
+TEST_F(MdiTest, RangeStartingBelowZeroMapsToZeroAndScrollsByTheShift) {
+  struct Case {
+    bool vertical;
+    Rect child;
+  };
+  for (const Case& c :
+       {Case{false, Bounds(-100, 10, 120, 60)}, Case{true, Bounds(10, -70, 120, 60)}}) {
+    SCOPED_TRACE(c.vertical ? "vertical" : "horizontal");
+    TForm* child = Child("C", c.child);
+    TsMDIForm* mdi = provider->MDIForm();
+    TsScrollBar* bar = c.vertical ? mdi->VertBar() : mdi->HorzBar();
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(TsMDIForm::RangeShift(c.vertical), c.vertical ? -70 : -100);
+    EXPECT_EQ(bar->Min(), 0);
+    EXPECT_EQ(bar->Position(), c.vertical ? 70 : 100);
+    EXPECT_EQ(bar->Max(), c.vertical ? 70 : 100);  // the child reaches no farther than the page
+    // The bar over the client's own, widened as the frame asks.
+    SCROLLBARINFO sbi;
+    ASSERT_TRUE(
+        GetScrollBarInfo(main->ClientHandle(), c.vertical ? OBJID_VSCROLL : OBJID_HSCROLL, sbi));
+    EXPECT_EQ(bar->Width(), sbi.rcScrollBar.Width() + (c.vertical ? 1 : 2));
+    EXPECT_EQ(bar->Height(), sbi.rcScrollBar.Height() + (c.vertical ? 4 : 2));
+    bar->SetPosition(30);  // the client scrolls to 30 + shift: the child comes 30 nearer
+    Pump();
+    EXPECT_EQ(c.vertical ? child->Top() : child->Left(), -30);
+    bar->SetPosition(0);
+    Pump();
+    EXPECT_EQ(c.vertical ? child->Top() : child->Left(), 0);
+    if (c.vertical) break;  // the last bar stays: it goes with the form
+    child->Close();
+    Pump();
+    mdi->UpdateScrollBars();
+    EXPECT_EQ(mdi->HorzBar(), nullptr);
+    EXPECT_EQ(mdi->VertBar(), nullptr);
+  }
+}
+
+TEST_F(MdiTest, GoldenOfAnMdiFormWithTwoChildren) {
+  Child("First", Bounds(8, 6, 150, 90));
+  Child("Second", Bounds(120, 60, 150, 90));
+  Pump();
+  const Bitmap shot = SnapshotWindow(main->Handle());
+  // The MDI area's colour between the children, under the client window.
+  const Point o = provider->ClientOrigin();
+  EXPECT_EQ(shot.Pixel(o.X + 60, o.Y + 150), kMdiArea);
+  test::ExpectGolden(shot, "mdi_form");
+}
+
+}  // namespace
+}  // namespace qv
