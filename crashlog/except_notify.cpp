@@ -26,6 +26,7 @@
 #include "crashlog/debug_info.h"
 #include "crashlog/freeze_thread.h"
 #include "crashlog/trace_log.h"
+#include "crashlog/web_page.h"
 #include "platform/base/paths.h"
 #include "platform/base/text.h"
 #include "platform/classlib/dialogs.h"
@@ -318,12 +319,18 @@ bool InternalExceptNotify(ExceptInfo& e) {
     return execute;
   };
   if (options.ShowExceptionDialog()) {
-    if (action(0) && console_program.load()) {
-      std::fwrite(report.data(), 1, report.size(), stdout);
-      std::fputs("\n", stdout);
-      std::fflush(stdout);
+    const bool console = console_program.load();
+    if (action(0)) {
+      // Under a web server the report is the answer to the request: an error page.
+      if (IsWebHost(console)) {
+        ReportToWebHost(console, options.Texts(2), report);
+      } else if (console) {
+        std::fwrite(report.data(), 1, report.size(), stdout);
+        std::fputs("\n", stdout);
+        std::fflush(stdout);
+      }
+      // The exception dialog comes with its own unit; until then a GUI program shows none.
     }
-    // The exception dialog comes with its own unit; until then a GUI program shows none.
     action(1);
   }
   if (options.SaveLogFile() && action(2)) {
