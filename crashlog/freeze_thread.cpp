@@ -171,14 +171,17 @@ void TFreezeThread::Execute() {
   }
 }
 
+// Switching off, the watchdog ends first: a report under way reads these options.
 void TOstrelModuleOptionsEx::SetActivateLog(bool v) {
   if (v == ActivateLog()) return;
+  if (!v) StopFreezeWatchdog();
   TOstrelModuleOptions::SetActivateLog(v);
   Restart();
 }
 
 void TOstrelModuleOptionsEx::SetFreezeActivate(bool v) {
   if (v == FreezeActivate()) return;
+  if (!v) StopFreezeWatchdog();
   TOstrelModuleOptions::SetFreezeActivate(v);
   Restart();
 }

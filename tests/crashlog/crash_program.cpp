@@ -93,7 +93,7 @@ int Freeze(const std::string& mode, qv::TOstrelModuleOptions& options) {
   options.SetFreezeActivate(true);
   if (mode == "unwatched") options.SetFreezeActivate(false);
   if (mode == "twitch") {
-    for (int i = 0; i < 60; ++i) {
+    for (int i = 0; i < 45; ++i) {
       BlockMainLoop(30ms);
       qv::ProcessMessages();
     }
