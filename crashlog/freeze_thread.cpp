@@ -5,8 +5,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -131,7 +133,8 @@ std::unique_ptr<TFreezeThread> watchdog;
 }  // namespace
 
 TFreezeThread::TFreezeThread(const TOstrelModuleOptions& options)
-    : timeout_ms_(options.FreezeTimeout() * 1000), message_(options.FreezeMessage()) {}
+    : timeout_ms_(int(std::clamp<int64_t>(int64_t(options.FreezeTimeout()) * 1000, 0, INT32_MAX))),
+      message_(options.FreezeMessage()) {}
 
 TFreezeThread::~TFreezeThread() {
   Stop();

@@ -18,7 +18,8 @@ inline constexpr const char* FrozenApplicationClass = "EFrozenApplication";
 
 class TFreezeThread : public TThread {
  public:
-  // FreezeTimeout and FreezeMessage are taken from the options now.
+  // FreezeTimeout and FreezeMessage are taken from the options now; a time-out of 0 or
+  // less watches nothing.
   explicit TFreezeThread(const TOstrelModuleOptions& options);
   ~TFreezeThread() override;
 
