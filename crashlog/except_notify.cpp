@@ -24,7 +24,9 @@
 
 #include "crashlog/code_hook.h"
 #include "crashlog/debug_info.h"
+#include "crashlog/freeze_thread.h"
 #include "crashlog/trace_log.h"
+#include "crashlog/web_page.h"
 #include "platform/base/paths.h"
 #include "platform/base/text.h"
 #include "platform/classlib/dialogs.h"
@@ -106,6 +108,10 @@ struct ExceptInfo {
   uintptr_t stack_pointer = 0, stack_top = 0;
   std::optional<TOstrelRegisters> registers;
   pid_t thread = 0;
+  // A copy of the stack from the stack pointer up, taken while the thread ran on: the call
+  // stack is looked for there instead.
+  const void* stack_copy = nullptr;
+  std::size_t stack_copy_bytes = 0;
 };
 
 // Per thread: the exception already reported at its throw, so that terminate does not
@@ -164,6 +170,13 @@ const TOstrelModuleEntry* ProgramEntry() {
 TOstrelModuleOptions& CurrentOptions() {
   static TOstrelModuleOptions options;
   return options;
+}
+
+// The running program's options (those of its data block once the logger is installed).
+// Never destroyed: the watchdog may still read them at exit.
+TOstrelModuleOptionsEx& RunningOptions() {
+  static auto* options = new TOstrelModuleOptionsEx;
+  return *options;
 }
 
 // The call that raised: the return address moved back over the call instruction.
@@ -235,7 +248,7 @@ bool InternalExceptNotify(ExceptInfo& e) {
     owner = module.get();
   TOstrelModuleOptions& options = CurrentOptions();
   if (owner != nullptr) {
-    options.Assign(&owner->options);
+    options.Assign(owner == ProgramEntry() ? &RunningOptions() : &owner->options);
     options.SetModuleName(owner->path);
   }
   // Filters.
@@ -253,9 +266,13 @@ bool InternalExceptNotify(ExceptInfo& e) {
   TOstrelStackList stack;
   std::vector<TOstrelModulePtr> modules;
   try {
-    uintptr_t top = e.stack_top;
-    if (top > e.stack_pointer + MaxScannedStack) top = e.stack_pointer + MaxScannedStack;
-    stack = BuildCallStack(e.address, e.stack_pointer, top);
+    uintptr_t from = e.stack_pointer, top = e.stack_top;
+    if (e.stack_copy != nullptr) {
+      from = reinterpret_cast<uintptr_t>(e.stack_copy);
+      top = from + e.stack_copy_bytes;
+    }
+    if (top > from + MaxScannedStack) top = from + MaxScannedStack;
+    stack = BuildCallStack(e.address, from, top);
     RefreshModulesList();
     modules = ModulesList();
   } catch (...) {
@@ -302,12 +319,18 @@ bool InternalExceptNotify(ExceptInfo& e) {
     return execute;
   };
   if (options.ShowExceptionDialog()) {
-    if (action(0) && console_program.load()) {
-      std::fwrite(report.data(), 1, report.size(), stdout);
-      std::fputs("\n", stdout);
-      std::fflush(stdout);
+    const bool console = console_program.load();
+    if (action(0)) {
+      // Under a web server the report is the answer to the request: an error page.
+      if (IsWebHost(console)) {
+        ReportToWebHost(console, options.Texts(2), report);
+      } else if (console) {
+        std::fwrite(report.data(), 1, report.size(), stdout);
+        std::fputs("\n", stdout);
+        std::fflush(stdout);
+      }
+      // The exception dialog comes with its own unit; until then a GUI program shows none.
     }
-    // The exception dialog comes with its own unit; until then a GUI program shows none.
     action(1);
   }
   if (options.SaveLogFile() && action(2)) {
@@ -362,8 +385,7 @@ bool GoNotify(ExceptInfo& e) {
   bool answer = true;
   if (active.load() && e.class_name != DemangledClassName(typeid(EAbort)) && EnterPipeline()) {
     try {
-      const TOstrelModuleEntry* program = ProgramEntry();
-      if (program != nullptr && !program->options.ActivateLog())
+      if (ProgramEntry() != nullptr && !RunningOptions().ActivateLog())
         answer = true;
       else
         answer = InternalExceptNotify(e);
@@ -715,13 +737,7 @@ void* PipelineThread(void*) {
   ::pthread_sigmask(SIG_UNBLOCK, &faults, nullptr);
   for (;;) {
     SemWait(&slot_request);
-    const greg_t* g = slot.context.uc_mcontext.gregs;
-    TOstrelRegisters r;
-    r.rax = g[REG_RAX], r.rbx = g[REG_RBX], r.rcx = g[REG_RCX], r.rdx = g[REG_RDX];
-    r.rsi = g[REG_RSI], r.rdi = g[REG_RDI], r.rbp = g[REG_RBP], r.rsp = g[REG_RSP];
-    r.rip = g[REG_RIP], r.r8 = g[REG_R8], r.r9 = g[REG_R9], r.r10 = g[REG_R10];
-    r.r11 = g[REG_R11], r.r12 = g[REG_R12], r.r13 = g[REG_R13], r.r14 = g[REG_R14];
-    r.r15 = g[REG_R15];
+    const TOstrelRegisters r = RegistersOf(slot.context);
     ExceptInfo e;
     e.class_name = SignalClass(slot.signal, slot.info);
     e.message = SignalMessage(slot.signal, slot.info, r.rip);
@@ -864,7 +880,49 @@ bool OstrelLogActive() {
 TOstrelModuleOptions& CurrentOstrelLogOptions() {
   if (!active.load() || ProgramEntry() == nullptr)
     throw Exception("Cannot use 'CurrentOstrelLogOptions' function without OstrelLog activate.");
-  return const_cast<TOstrelModuleEntry*>(ProgramEntry())->options;
+  return RunningOptions();
+}
+
+pid_t OstrelMainThread() {
+  return main_thread;
+}
+
+uintptr_t OstrelMainStackTop() {
+  return main_stack_top;
+}
+
+bool OstrelPipelineBusy() {
+  return busy_owner.load() != 0;
+}
+
+TOstrelRegisters RegistersOf(const ucontext_t& context) {
+  const greg_t* g = context.uc_mcontext.gregs;
+  TOstrelRegisters r;
+  r.rax = g[REG_RAX], r.rbx = g[REG_RBX], r.rcx = g[REG_RCX], r.rdx = g[REG_RDX];
+  r.rsi = g[REG_RSI], r.rdi = g[REG_RDI], r.rbp = g[REG_RBP], r.rsp = g[REG_RSP];
+  r.rip = g[REG_RIP], r.r8 = g[REG_R8], r.r9 = g[REG_R9], r.r10 = g[REG_R10];
+  r.r11 = g[REG_R11], r.r12 = g[REG_R12], r.r13 = g[REG_R13], r.r14 = g[REG_R14];
+  r.r15 = g[REG_R15];
+  return r;
+}
+
+bool NotifyThreadSnapshot(const std::string& class_name, const std::string& message, pid_t thread,
+                          const TOstrelRegisters& registers, uintptr_t stack_top,
+                          const void* stack_copy, std::size_t stack_bytes) {
+  if (!active.load()) return true;
+  PendingNotification pending;
+  ExceptInfo e;
+  e.class_name = class_name;
+  e.message = message;
+  e.has_message = true;
+  e.address = registers.rip;
+  e.stack_pointer = registers.rsp;
+  e.stack_top = stack_top;
+  e.registers = registers;
+  e.thread = thread;
+  e.stack_copy = stack_copy;
+  e.stack_copy_bytes = stack_bytes;
+  return GoNotify(e);
 }
 
 bool ExceptionManager(std::exception_ptr error) {
@@ -928,6 +986,9 @@ void InstallOstrelLog() {
     real_pthread_create = reinterpret_cast<PthreadCreate>(
         HookEverywhere("pthread_create", reinterpret_cast<void*>(&HookedPthreadCreate)));
     active = real_cxa_throw != nullptr && real_pthread_create != nullptr;
+    // The options of the program's data block; the watchdog starts here when they ask for it.
+    if (const TOstrelModuleEntry* program = ProgramEntry(); active.load() && program != nullptr)
+      RunningOptions().Assign(&program->options);
     // At exit the logger steps back before the program's objects are destroyed.
     std::atexit([] { FinalizeOstrelLog(); });
     thread_wrapper = GetDebugProcAddress("thread.qv::TThread.Run");
@@ -944,6 +1005,8 @@ void InstallOstrelLog() {
 }
 
 void FinalizeOstrelLog() {
+  if (!active.load()) return;
+  StopFreezeWatchdog();
   if (!active.exchange(false)) return;
   for (int i = 0; i < 5; ++i) ::sigaction(Signals[i], &previous_actions[i], nullptr);
   std::set_terminate(previous_terminate);

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <ucontext.h>
 
 #include <cstdint>
 #include <exception>
@@ -68,6 +69,19 @@ void SetOstrelConsoleProgram(bool console);
 bool ExceptionManager(std::exception_ptr error);
 // Reports counted since start-up.
 [[nodiscard]] int OstrelReportedErrors();
+
+// For the freeze watchdog: the main thread's kernel id and stack top, recorded at start-up;
+// whether an exception is travelling through the pipeline now; the registers of a signal's
+// context; and the report of a thread from a snapshot of its registers and of its stack
+// from the stack pointer up (`stack_copy`, `stack_bytes`), where its call stack is looked
+// for. The report waits until the pipeline is free; true = default handling wanted.
+[[nodiscard]] pid_t OstrelMainThread();
+[[nodiscard]] uintptr_t OstrelMainStackTop();
+[[nodiscard]] bool OstrelPipelineBusy();
+[[nodiscard]] TOstrelRegisters RegistersOf(const ucontext_t& context);
+bool NotifyThreadSnapshot(const std::string& class_name, const std::string& message, pid_t thread,
+                          const TOstrelRegisters& registers, uintptr_t stack_top,
+                          const void* stack_copy, std::size_t stack_bytes);
 
 // Whether a frame of the current thread's stack, above the caller, catches an exception of
 // `type` (the object at `object`): catch(...) or a matching class.

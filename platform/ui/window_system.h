@@ -11,7 +11,8 @@
 // thread's idle), capture, focus and activation. A thread's windows are dispatched,
 // painted and fed input on that thread only, so one thread's windows keep answering while
 // another thread is busy or blocked. Other threads talk to them with
-// PostMessage/SendMessage; the functions below see only the calling thread's windows.
+// PostMessage/SendMessage/SendMessageTimeout; the functions below see only the calling
+// thread's windows, except EnumWindows and GetTopLevelInfo.
 // A thread that started a window system stops it before it ends.
 #pragma once
 
@@ -133,6 +134,18 @@ enum : UINT { GA_PARENT = 1, GA_ROOT = 2 };
 HWND SetParent(HWND hwnd, HWND newParent);
 // Whether the handle names a window of this window system (not a hidden AllocateHWnd one).
 [[nodiscard]] bool IsUiWindow(HWND hwnd);
+
+// Any thread: the top-level windows of every thread of the process, oldest first, until
+// `callback` answers false. With GetWindowThreadId and GetTopLevelInfo, a thread finds
+// another thread's windows without touching them.
+void EnumWindows(const std::function<bool(HWND hwnd)>& callback);
+// What any thread may read of a top-level window of any thread: whether it is shown and
+// its extended style. False for other handles.
+struct TOPLEVELINFO {
+  bool visible = false;
+  DWORD exStyle = 0;
+};
+bool GetTopLevelInfo(HWND hwnd, TOPLEVELINFO& info);
 
 // Geometry. Window rectangles are in screen coordinates, client ones start at (0, 0).
 [[nodiscard]] bool GetWindowRect(HWND hwnd, Rect& rect);

@@ -46,6 +46,7 @@ void DestroyTree(HWND hwnd) {
   ForgetWindow(m, hwnd);
   DropDcsOf(hwnd, IsTop(*w));
   if (IsTop(*w)) {
+    PublishTopLevel(*w, true);
     m.backend->DestroyTopLevel(hwnd);
     std::erase(m.tops, hwnd);
   } else if (UiWindow* parent = Get(w->parent)) {
@@ -53,6 +54,17 @@ void DestroyTree(HWND hwnd) {
   }
   m.windows.erase(hwnd);
   DeallocateHWnd(hwnd);
+}
+
+// The top-level windows of every thread, oldest first: what other threads may see of them.
+struct TopLevelFacts {
+  HWND hwnd;
+  TOPLEVELINFO info;
+};
+std::mutex top_levels_lock;
+std::vector<TopLevelFacts>& TopLevels() {
+  static auto* list = new std::vector<TopLevelFacts>;  // threads may still look at exit
+  return *list;
 }
 
 void FillCreateStruct(CREATESTRUCT& cs, const UiWindow& w, void* param) {
@@ -137,6 +149,22 @@ bool IsSelfOrDescendant(HWND ancestor, HWND hwnd) {
     if (w->hwnd == ancestor) return true;
   }
   return false;
+}
+
+void PublishTopLevel(const UiWindow& w, bool gone) {
+  const std::lock_guard lock(top_levels_lock);
+  std::vector<TopLevelFacts>& list = TopLevels();
+  const auto it = std::find_if(list.begin(), list.end(),
+                               [&](const TopLevelFacts& f) { return f.hwnd == w.hwnd; });
+  if (gone) {
+    if (it != list.end()) list.erase(it);
+    return;
+  }
+  const TOPLEVELINFO info{(w.style & WS_VISIBLE) != 0, w.exStyle};
+  if (it == list.end())
+    list.push_back({w.hwnd, info});
+  else
+    it->info = info;
 }
 
 void ForEachInTree(HWND hwnd, const std::function<void(UiWindow&)>& fn) {
@@ -264,6 +292,7 @@ HWND CreateWindowEx(DWORD exStyle, std::string_view className, std::string_view 
     parentWindow->children.insert(parentWindow->children.begin(), hwnd);
   } else {
     m.tops.insert(m.tops.begin(), hwnd);
+    PublishTopLevel(*w);
     w->buffer =
         std::make_unique<Bitmap>(std::max(w->rect.Width(), 1), std::max(w->rect.Height(), 1));
     const DWORD transient = WS_EX_TOOLWINDOW | WS_EX_TOPMOST;
@@ -318,6 +347,29 @@ bool DestroyWindow(HWND hwnd) {
 
 bool IsUiWindow(HWND hwnd) {
   return Get(hwnd) != nullptr;
+}
+
+void EnumWindows(const std::function<bool(HWND hwnd)>& callback) {
+  std::vector<HWND> handles;
+  {
+    const std::lock_guard lock(top_levels_lock);
+    for (const TopLevelFacts& f : TopLevels()) handles.push_back(f.hwnd);
+  }
+  // A thread that ended without stopping its window system leaves its records behind.
+  for (HWND hwnd : handles)
+    if (IsWindow(hwnd) && !callback(hwnd)) return;
+}
+
+bool GetTopLevelInfo(HWND hwnd, TOPLEVELINFO& info) {
+  if (!IsWindow(hwnd)) return false;
+  const std::lock_guard lock(top_levels_lock);
+  for (const TopLevelFacts& f : TopLevels()) {
+    if (f.hwnd == hwnd) {
+      info = f.info;
+      return true;
+    }
+  }
+  return false;
 }
 
 HWND GetParent(HWND hwnd) {
@@ -438,6 +490,7 @@ std::intptr_t SetWindowLong(HWND hwnd, int index, std::intptr_t value) {
     }
     case GWL_EXSTYLE:
       w->exStyle = static_cast<DWORD>(value);
+      if (IsTop(*w)) PublishTopLevel(*w);
       break;
     case GWL_ID:
       w->id = static_cast<std::uintptr_t>(value);

@@ -191,6 +191,9 @@ LRESULT Send(HWND hwnd, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 [[nodiscard]] bool IsSelfOrDescendant(HWND ancestor, HWND hwnd);
 // The window, then its children's trees back to front.
 void ForEachInTree(HWND hwnd, const std::function<void(UiWindow&)>& fn);
+// Updates what other threads see of a top-level window (EnumWindows, GetTopLevelInfo);
+// `gone` removes it.
+void PublishTopLevel(const UiWindow& w, bool gone = false);
 
 // ---- placement (window_system_placement.cpp)
 [[nodiscard]] Point OriginInTop(const UiWindow& w);

@@ -41,6 +41,7 @@ void SetVisibility(UiWindow& w, bool show) {
   if (show) {
     again->style |= WS_VISIBLE;
     if (IsTop(*again)) {
+      PublishTopLevel(*again);
       InvalidateWhole(*again);
       m.backend->SetVisible(hwnd, true);
     } else {
@@ -49,10 +50,12 @@ void SetVisibility(UiWindow& w, bool show) {
   } else {
     const Region area = IsTop(*again) ? Region() : WindowArea(*again);
     again->style &= ~WS_VISIBLE;
-    if (IsTop(*again))
+    if (IsTop(*again)) {
+      PublishTopLevel(*again);
       m.backend->SetVisible(hwnd, false);
-    else
+    } else {
       InvalidateTreeArea(RootOf(hwnd), area);
+    }
     if (m.focus && IsSelfOrDescendant(hwnd, m.focus)) {
       const HWND old = m.focus;
       m.focus = 0;

@@ -3,8 +3,13 @@
 // "LINE=<line>" of the faulting statement on standard error.
 //   throw | caught | gui | tthread | worker | two | filtered | null | div | recurse | off | restart
 //   <file>
+// With a window of its own and the freeze watchdog on (FreezeTimeout 1), the main loop blocks:
+//   freeze (1.6 s once) | twitch (30 ms at a time) | unwatched (1.6 s, watchdog switched off)
+//   | hung (until the second report is saved)
+#include <poll.h>
 #include <pthread.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -16,6 +21,8 @@
 #include "platform/base/thread.h"
 #include "platform/classlib/dialogs.h"
 #include "platform/classlib/forms.h"
+#include "platform/msg/pump.h"
+#include "platform/ui/window_system.h"
 
 class TDiscError : public std::runtime_error {
  public:
@@ -62,6 +69,47 @@ class TFailingThread : public qv::TThread {
   }
 };
 
+[[gnu::noinline]] void BlockMainLoop(std::chrono::milliseconds time) {
+  const auto end = std::chrono::steady_clock::now() + time;
+  for (auto left = time.count(); left > 0;) {
+    SAY_LINE();
+    ::poll(nullptr, 0, int(left));  // a signal may end it early
+    left = std::chrono::duration_cast<std::chrono::milliseconds>(end -
+                                                                 std::chrono::steady_clock::now())
+               .count();
+  }
+}
+
+int Freeze(const std::string& mode, qv::TOstrelModuleOptions& options) {
+  using namespace std::chrono_literals;
+  qv::SetOstrelConsoleProgram(false);
+  qv::WNDCLASS cls;
+  cls.lpszClassName = "Frozen";
+  qv::RegisterClass(cls);
+  qv::CreateWindowEx(0, "Frozen", "frozen", qv::WS_OVERLAPPEDWINDOW | qv::WS_VISIBLE, 0, 0, 200,
+                     100, 0);
+  qv::ProcessMessages();
+  options.SetFreezeTimeout(1);
+  options.SetFreezeActivate(true);
+  if (mode == "unwatched") options.SetFreezeActivate(false);
+  if (mode == "twitch") {
+    for (int i = 0; i < 45; ++i) {
+      BlockMainLoop(30ms);
+      qv::ProcessMessages();
+    }
+  } else if (mode == "hung") {
+    qv::SetActionNotify([](qv::TOstrelExceptionRecord&, int action, bool&) {
+      static int saved = 0;
+      if (action == 3 && ++saved == 2) ::_exit(0);
+    });
+    BlockMainLoop(1h);
+  } else {
+    BlockMainLoop(1600ms);
+  }
+  options.SetFreezeActivate(false);  // waits for a report under way
+  return 0;
+}
+
 pthread_barrier_t barrier;
 
 void ThrowAtOnce(int which) {
@@ -78,6 +126,8 @@ int main(int argc, char** argv) {
   const std::string mode = argv[1];
   qv::TOstrelModuleOptions& options = qv::CurrentOstrelLogOptions();
   options.SetOutputPath(argv[2]);
+  if (mode == "freeze" || mode == "twitch" || mode == "unwatched" || mode == "hung")
+    return Freeze(mode, options);
   if (mode == "throw") ThrowDiscError();
   if (mode == "caught") {
     try {

@@ -17,6 +17,7 @@
 
 #include "crashlog/log_report.h"
 #include "tests/fixtures/run_command.h"
+#include "tests/platform/ui/xvfb_server.h"
 
 namespace qv {
 namespace {
@@ -37,11 +38,12 @@ class CrashTest : public ::testing::Test {
   }
   void TearDown() override { std::system(("rm -rf " + ShellQuote(dir_)).c_str()); }
 
-  CrashRun Crash(const std::string& mode, const std::string& extra = "") {
+  CrashRun Crash(const std::string& mode, const std::string& extra = "",
+                 const std::string& env = "") {
     CrashRun run;
     const std::string err = dir_ + "/stderr";
-    const std::string command = "ASAN_OPTIONS=detect_leaks=0 " + ShellQuote(CRASH_PROGRAM) + " " +
-                                mode + " " + ShellQuote(dir_) + " " + extra + " 2>" +
+    const std::string command = env + "ASAN_OPTIONS=detect_leaks=0 " + ShellQuote(CRASH_PROGRAM) +
+                                " " + mode + " " + ShellQuote(dir_) + " " + extra + " 2>" +
                                 ShellQuote(err) + "; echo \"STATUS=$?\"";
     const test::ShellResult result = test::RunShellCommand(command);
     const std::size_t at = result.output.rfind("STATUS=");
@@ -172,6 +174,34 @@ TEST_F(CrashTest, FaultsAreReportedAtTheFaultingInstruction) {
       EXPECT_NE(rows[0].find("Recurse"), std::string::npos);
     } else {
       EXPECT_EQ(LineOf(rows[0]), run.line);
+    }
+    std::remove((dir_ + "/crashlog_crash_program.olf").c_str());
+  }
+}
+
+// A main loop that stops answering its window is reported once per time-out, at the main
+// thread's registers, with the call stack of its stack as it stood; short stalls and a
+// watchdog switched off report nothing.
+TEST_F(CrashTest, FrozenMainLoopIsReportedOncePerTimeOut) {
+  test::XvfbServer server;
+  ASSERT_FALSE(server.Display().empty()) << "Xvfb did not start";
+  const std::string env = "DISPLAY=" + server.Display() + " QUORVEL_DISPLAY=x11 ";
+  for (const auto& [mode, count] :
+       {std::pair{"freeze", 1u}, {"twitch", 0u}, {"unwatched", 0u}, {"hung", 2u}}) {
+    SCOPED_TRACE(mode);
+    const CrashRun run = Crash(mode, "", env);
+    EXPECT_EQ(run.status, 0);
+    ASSERT_EQ(run.reports.size(), count);
+    for (const std::string& report : run.reports) {
+      EXPECT_EQ(Field(report, "2.4"), "EFrozenApplication");
+      EXPECT_EQ(Field(report, "2.5"), "The application seems to be frozen.");
+      std::smatch rip;
+      ASSERT_TRUE(std::regex_search(report, rip, std::regex("RIP: ([0-9A-F]{16})")));
+      EXPECT_EQ(Field(report, "2.2"), rip[1]);
+      const std::vector<std::string> rows = Rows(report);
+      EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [&](const std::string& row) {
+        return row.find("BlockMainLoop") != std::string::npos && LineOf(row) == run.line;
+      })) << report;
     }
     std::remove((dir_ + "/crashlog_crash_program.olf").c_str());
   }

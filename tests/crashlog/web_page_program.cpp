@@ -1,21 +1,18 @@
-// Answers a made-up report the way the report pipeline does in a web-server program. The
-// exception message carries the request's query text, as one made from request data
-// would. A console program unless CRASHLOG_WINDOWED is set; exit status 0 when the page
-// was delivered, 1 when not.
+// Fails with an exception that nothing catches, with the exception logger installed, as a
+// program run by a web server would. Its message carries the request's query text, as one
+// made from request data would. A console program unless CRASHLOG_WINDOWED is set.
 #include <cstdlib>
+#include <stdexcept>
 #include <string>
 
-#include "crashlog/web_page.h"
+#include "crashlog/except_notify.h"
+#include "platform/classlib/dialogs.h"
 
 int main() {
+  qv::SetMessageBoxesUnattended(true);
+  qv::SetOstrelConsoleProgram(std::getenv("CRASHLOG_WINDOWED") == nullptr);
+  qv::CurrentOstrelLogOptions().SetSaveLogFile(false);
   const char* query = std::getenv("QUERY_STRING");
-  const std::string report =
-      "1.1 Date          : Sunday, 6 December 2026\r\n"
-      "1.2 Exception     : EAccessViolation\r\n"
-      "1.3 Message       : Bad \"item\" <" +
-      std::string(query != nullptr ? query : "") +
-      "> & more\r\n"
-      "1.4 Module        : Überprüfung.exe\n";
-  const bool console = std::getenv("CRASHLOG_WINDOWED") == nullptr;
-  return qv::ReportToWebHost(console, "Error <occurred>", report) ? 0 : 1;
+  throw std::runtime_error("Bad \"item\" <" + std::string(query != nullptr ? query : "") +
+                           "> & more in Überprüfung");
 }

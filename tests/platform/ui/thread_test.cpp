@@ -7,7 +7,9 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <vector>
 
+#include "platform/msg/message_queue.h"
 #include "platform/ui/x11_backend.h"
 #include "tests/platform/ui/ui_test_util.h"
 #include "tests/platform/ui/xvfb_server.h"
@@ -145,6 +147,48 @@ TEST_F(ThreadTest, TheHeadlessScreenComposesEveryThreadsWindows) {
   EXPECT_EQ(GetClipboardText(), "report");
   // The worker's window went with its window system.
   EXPECT_EQ(CaptureScreen().Pixel(60, 60), RGB(0, 0, 0));
+}
+
+// Another thread finds this thread's top-level windows and asks one with a send that gives
+// up while this thread is blocked, as a watchdog does.
+TEST_F(ThreadTest, AnotherThreadListsTopLevelsAndSendsWithATimeOut) {
+  const HWND shown = Make(0, {0, 0, 40, 40}, 0xC0C0C0, WS_VISIBLE);
+  const HWND tool = Make(0, {0, 0, 20, 20}, 0xC0C0C0, 0, WS_EX_TOOLWINDOW);
+  const HWND child = Make(shown, {0, 0, 10, 10}, 0xC0C0C0, WS_VISIBLE);
+  std::vector<HWND> tops;
+  TOPLEVELINFO shownInfo, toolInfo, childInfo;
+  bool childListed = true, blockedAnswer = true, answer = false;
+  std::atomic<bool> done{false};
+  WorkerReport blocked;
+  std::thread worker([&] {
+    EnumWindows([&](HWND h) { return tops.push_back(h), true; });
+    GetTopLevelInfo(shown, shownInfo);
+    GetTopLevelInfo(tool, toolInfo);
+    childListed = GetTopLevelInfo(child, childInfo);
+    blockedAnswer = SendMessageTimeout(shown, WM_NULL, 0, 0, SMTO_BLOCK, 50ms, nullptr);
+    blocked.Finish();
+    answer = SendMessageTimeout(shown, WM_NULL, 0, 0, SMTO_BLOCK, 30s, nullptr);
+    done = true;
+    PostMessage(shown, WM_NULL, 0, 0);
+  });
+  ASSERT_TRUE(blocked.WaitDone());
+  PumpUntil([&] { return done.load(); }, Clock::now() + 30s);
+  worker.join();
+  const auto at = [&](HWND h) { return std::find(tops.begin(), tops.end(), h) - tops.begin(); };
+  EXPECT_LT(at(shown), at(tool));
+  EXPECT_LT(at(tool), std::ssize(tops));
+  EXPECT_EQ(at(child), std::ssize(tops));
+  EXPECT_FALSE(childListed);
+  EXPECT_TRUE(shownInfo.visible);
+  EXPECT_FALSE(toolInfo.visible);
+  EXPECT_EQ(toolInfo.exStyle, WS_EX_TOOLWINDOW);
+  EXPECT_FALSE(blockedAnswer);
+  EXPECT_TRUE(answer);
+  ShowWindow(shown, SW_HIDE);
+  DestroyWindow(tool);
+  EXPECT_TRUE(GetTopLevelInfo(shown, shownInfo));
+  EXPECT_FALSE(shownInfo.visible);
+  EXPECT_FALSE(GetTopLevelInfo(tool, toolInfo));
 }
 
 // On a real X server: the worker's own connection maps its window and the server shows its

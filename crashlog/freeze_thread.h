@@ -1,0 +1,50 @@
+// The freeze watchdog: a hung main thread raises no exception, so a thread of the logger's
+// own asks the program's main window every 50 ms whether it still answers. After
+// FreezeTimeout seconds without an answer it takes the main thread's registers and a copy of
+// its stack (a real-time signal whose handler copies them and returns at once, so the main
+// thread is never held) and reports "EFrozenApplication" at the main thread's instruction
+// and stack pointers through the report pipeline, as a crash is reported. A main thread
+// still hung is reported again after another time-out. While another exception travels
+// through the pipeline no waiting time is counted.
+#pragma once
+
+#include "crashlog/module_options.h"
+#include "platform/base/thread.h"
+
+namespace qv {
+
+// The class name the hang is reported under.
+inline constexpr const char* FrozenApplicationClass = "EFrozenApplication";
+
+class TFreezeThread : public TThread {
+ public:
+  // FreezeTimeout and FreezeMessage are taken from the options now; a time-out of 0 or
+  // less watches nothing.
+  explicit TFreezeThread(const TOstrelModuleOptions& options);
+  ~TFreezeThread() override;
+
+ protected:
+  void Execute() override;
+
+ private:
+  int timeout_ms_;
+  std::string message_;
+};
+
+// The running program's options: switching ActivateLog or FreezeActivate stops the
+// watchdog when either is now off, else starts it.
+class TOstrelModuleOptionsEx : public TOstrelModuleOptions {
+ public:
+  void SetActivateLog(bool v) override;
+  void SetFreezeActivate(bool v) override;
+
+ private:
+  void Restart();
+};
+
+// Starts the watchdog with the running program's options unless one runs; stops it and
+// waits for its end (from the watchdog's own thread it is only asked to end).
+void StartFreezeWatchdog();
+void StopFreezeWatchdog();
+
+}  // namespace qv
