@@ -166,10 +166,12 @@ Rect TCustomForm::ClientRect() const {
   CreateParams p;
   auto* self = const_cast<TCustomForm*>(this);
   self->CreateParamsFor(p);
+  int menuHeight = 0;
   if (HandleAllocated()) {
     p.Style |= std::uint32_t(GetWindowLong(self->Handle(), GWL_STYLE)) & (WS_HSCROLL | WS_VSCROLL);
+    menuHeight = GetMenuBarRect(self->Handle()).Height();
   }
-  const Rect c = nonclient::ClientArea(p.Style, p.ExStyle, {0, 0, Width(), Height()});
+  const Rect c = nonclient::ClientArea(p.Style, p.ExStyle, {0, 0, Width(), Height()}, menuHeight);
   return {0, 0, std::max(c.Width() - 2 * borderWidth_, 0),
           std::max(c.Height() - 2 * borderWidth_, 0)};
 }
