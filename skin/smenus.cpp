@@ -308,7 +308,9 @@ void TsSkinableMenus::DrawMenuBarItem(TComponent* sender, TCanvas& canvas, const
       item->MenuIndex() == item->Parent()->Count() - 1)
     R.Right -= 40;
   const bool hot = (state & odSelected) != 0;
-  TCustomForm* form = FormOf(item);
+  // The form that shows the menu: its menu's owner (the item may belong to another).
+  TMenu* menu = MenuOf(item);
+  TCustomForm* form = FormOf(menu != nullptr ? static_cast<TComponent*>(menu) : item);
   TsSkinProvider* provider =
       form != nullptr && form->HandleAllocated() ? GetSkinProvider(form) : nullptr;
   if (provider != nullptr)

@@ -946,10 +946,12 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
       }
       NeedRepaint = true;
       if (HasBorder()) {
+        // The menus are hooked before the frame is painted, so that the menu line shows
+        // the items at once.
+        if (skinManager_ != nullptr) skinManager_->SkinableMenus().UpdateMenus(SkinData.Active);
         RepaintFrame();
         TMessage refresh{SKM_REFRESH, 0, 1, 0};
         BroadcastToControl(form_, refresh);
-        if (skinManager_ != nullptr) skinManager_->SkinableMenus().UpdateMenus(SkinData.Active);
       }
       UpdateFormScrollBars();
       return result;

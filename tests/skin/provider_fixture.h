@@ -14,7 +14,7 @@ namespace qv::test {
 
 // A three-state borders mask (27 x 18): a ring in the state's colour, its outer top corners
 // fuchsia when `cutTop`.
-Bitmap Ring(COLORREF normal, COLORREF hot, COLORREF pressed, bool cutTop) {
+inline Bitmap Ring(COLORREF normal, COLORREF hot, COLORREF pressed, bool cutTop) {
   Bitmap m(27, 18);
   const COLORREF ring[3] = {normal, hot, pressed};
   for (int f = 0; f < 3; ++f)
@@ -30,7 +30,7 @@ Bitmap Ring(COLORREF normal, COLORREF hot, COLORREF pressed, bool cutTop) {
 
 // A glyph of three frames `size` square: a filled square in the frame's colour on fuchsia,
 // the mask black under the square.
-Bitmap Glyph(int size, COLORREF normal, COLORREF hot, COLORREF pressed) {
+inline Bitmap Glyph(int size, COLORREF normal, COLORREF hot, COLORREF pressed) {
   Bitmap g(3 * size, 2 * size);
   const COLORREF c[3] = {normal, hot, pressed};
   for (int f = 0; f < 3; ++f)
@@ -50,10 +50,12 @@ constexpr COLORREF kMinGlyph = RGB(0, 160, 0);
 constexpr COLORREF kNormGlyph = RGB(200, 120, 0);
 constexpr COLORREF kCloseGlyph = RGB(200, 0, 0);
 constexpr COLORREF kMenuLine = RGB(230, 200, 120);
+constexpr COLORREF kMenuBack = RGB(245, 240, 225);
+constexpr COLORREF kMenuHot = RGB(60, 110, 190);
 
 // A title colour as it shows through the centre of the title's borders mask (yellow image,
 // white mask).
-COLORREF Through(COLORREF c) {
+inline COLORREF Through(COLORREF c) {
   return RGB(MaskBlend(255, GetRValue(c), 255), MaskBlend(255, GetGValue(c), 255),
              MaskBlend(0, GetBValue(c), 255));
 }
@@ -88,6 +90,9 @@ inline void WriteProviderSkin(const std::string& folder, bool glyphs) {
     text += std::string("[") + s + "]\nPaintingColor=" + C(RGB(180, 180, 190)) +
             "\nHotPaintingColor=" + C(RGB(255, 220, 150)) + "\nBORDERSMASK=thumb.bmp\n";
   text += "[MENULINE]\nPaintingColor=" + C(kMenuLine) + "\nHotPaintingColor=" + C(kMenuLine) + "\n";
+  text += "[MAINMENU]\nPaintingColor=" + C(kMenuBack) + "\nHotPaintingColor=" + C(kMenuBack) +
+          "\n[MENUITEM]\nPaintingColor=" + C(kMenuBack) + "\nHotPaintingColor=" + C(kMenuHot) +
+          "\nFONTCOLOR=0\nHOTFONTCOLOR=16777215\n";
   text += "[SCROLLBAR1H]\nPaintingColor=" + C(RGB(235, 235, 240)) +
           "\nHotPaintingColor=" + C(RGB(225, 235, 250)) +
           "\n[SCROLLBAR2H]\nPaintingColor=" + C(RGB(240, 235, 235)) +
