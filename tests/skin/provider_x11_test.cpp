@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "platform/classlib/forms.h"
+#include "platform/classlib/menubar.h"
 #include "platform/gfx/font.h"
 #include "platform/gfx/picture.h"
 #include "platform/gfx/png_codec.h"
@@ -14,6 +15,7 @@
 #include "platform/ui/headless_backend.h"
 #include "platform/ui/window_system.h"
 #include "platform/ui/x11_backend.h"
+#include "skin/sedit.h"
 #include "skin/sskinmanager.h"
 #include "skin/sskinprovider.h"
 #include "tests/platform/base/temp_dir.h"
@@ -63,11 +65,13 @@ class ProviderX11Test : public ::testing::Test {
     ASSERT_TRUE(SkinData.Active);
   }
 
-  TsSkinProvider* MakeForm(TFormBorderStyle style, TBorderIcons icons) {
+  TsSkinProvider* MakeForm(TFormBorderStyle style, TBorderIcons icons,
+                           const std::function<void()>& fill = {}) {
     form = Create<TForm>(Application());
     form->SetBorderStyle(style);
     form->SetBounds(40, 30, 200, 120);
     form->SetCaption("Skinned");
+    if (fill) fill();
     auto* p = Create<TsSkinProvider>(form);
     p->SetBorderIcons(icons);
     p->AfterConstruction();
@@ -177,6 +181,59 @@ TEST_F(ProviderX11Test, SingleFormMinimisesFromItsButton) {
   TsSkinProvider* p = MakeForm(TFormBorderStyle::bsSingle, biSystemMenu | biMinimize);
   EXPECT_TRUE(p->Button(HTMAXBUTTON).R.IsEmpty());
   ClickAt(Centre(p->Button(HTMINBUTTON).R), [&] { return IsIconic(form->Handle()); });
+}
+
+TEST_F(ProviderX11Test, MenuBarAndSkinnedEditWorkWithServerEvents) {
+  Start(true);
+  std::string clicked;
+  TsEdit* edit = nullptr;
+  MakeForm(TFormBorderStyle::bsSizeable, biSystemMenu | biMinimize | biMaximize, [&] {
+    auto* menu = Create<TMainMenu>(form);
+    auto add = [&](TMenuItem* parent, const std::string& caption) {
+      auto* item = Create<TMenuItem>(form);
+      item->SetCaption(caption);
+      item->OnClick = [&clicked, caption](TComponent*) { clicked += caption; };
+      parent->Add(item);
+      return item;
+    };
+    add(add(menu->Items(), "&File"), "Open");
+    add(add(menu->Items(), "&Help"), "About");
+    form->SetMenu(menu);
+    edit = Create<TsEdit>(form);
+    edit->SetParent(form);
+    edit->SetBounds(10, 10, 120, 21);
+  });
+  const TMenuBarLayout layout = GetMenuBarLayout(*form);
+  ASSERT_EQ(layout.Items.size(), 2u);
+  const Rect file = layout.Items[0].second;
+  // By the mouse: a click on "File", then on the first row of the popup below it. Both go
+  // in at once: the menu's loop takes the second while the popup is up.
+  const Rect wr = WindowRect();
+  for (const Point at : {Centre(file), Point{file.Left + 10, file.Bottom + 7}})
+    ASSERT_TRUE(
+        test::SendXClick(server->Display(), Xid(), at.X, at.Y, wr.Left + at.X, wr.Top + at.Y));
+  EXPECT_EQ(PumpUntil([&] { return clicked == "Open"; }, std::chrono::steady_clock::now() + 20s),
+            PumpResult::Done);
+  // By the keyboard: F10, Right to "Help", Down opens it, Return chooses "About".
+  for (const unsigned long keysym : {0xFFC7ul, 0xFF53ul, 0xFF54ul, 0xFF0Dul})
+    ASSERT_TRUE(test::SendXKey(server->Display(), Xid(), keysym));
+  EXPECT_EQ(
+      PumpUntil([&] { return clicked == "OpenAbout"; }, std::chrono::steady_clock::now() + 20s),
+      PumpResult::Done);
+  // Typing into the skinned edit.
+  edit->SetFocus();
+  for (const unsigned long keysym : {0x61ul, 0x62ul, 0x63ul})
+    ASSERT_TRUE(test::SendXKey(server->Display(), Xid(), keysym));
+  EXPECT_EQ(
+      PumpUntil([&] { return edit->Text() == "abc"; }, std::chrono::steady_clock::now() + 20s),
+      PumpResult::Done);
+  x11->Sync();
+  Application()->ProcessMessages();
+  x11->Sync();
+  const Bitmap shown = test::GrabXWindow(server->Display(), Xid(), 200, 120);
+  const std::string shot = std::filesystem::path(QV_BINARY_DIR) / "menus_x11.png";
+  WriteFileBytes(shot, SavePng(shown));
+  EXPECT_TRUE(shown == SnapshotWindow(form->Handle())) << "see " << shot;
 }
 
 }  // namespace
