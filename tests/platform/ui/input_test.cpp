@@ -2,9 +2,6 @@
 // loop, and what a destroyed window no longer gets.
 #include <gtest/gtest.h>
 
-#include <tuple>
-#include <vector>
-
 #include "tests/platform/ui/ui_test_util.h"
 
 namespace qv::test {
@@ -71,49 +68,6 @@ TEST_F(InputTest, WindowScrollBars) {
       (std::vector<std::pair<WPARAM, int>>{
           {SB_THUMBTRACK, 37}, {SB_THUMBTRACK, 75}, {SB_THUMBPOSITION, 75}, {SB_ENDSCROLL, 0}}));
   EXPECT_EQ(GetCapture(), HWND{0});
-}
-
-TEST_F(InputTest, MenuBarPlaceAndTheKeysThatEnterIt) {
-  const HWND top = Make(0, {0, 0, 200, 100}, kGrey, WS_VISIBLE | WS_CAPTION);
-  Rect before, after;
-  ASSERT_TRUE(GetClientRect(top, before));
-  ASSERT_TRUE(SetMenuBarHeight(top, 19));
-  SetWindowPos(top, 0, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
-  ASSERT_TRUE(GetClientRect(top, after));
-  EXPECT_EQ(before.Height() - after.Height(), 19);
-  const Rect bar = GetMenuBarRect(top);
-  EXPECT_EQ(bar.Height(), 19);
-  const Point on{bar.Left + 5, bar.Top + 5};
-  EXPECT_EQ(SendMessage(top, WM_NCHITTEST, 0, MAKELONG(on.X, on.Y)), LRESULT{HTMENU});
-  SetFocus(top);
-  Pump();
-  log.clear();
-  headless->InjectClick(on);
-  Pump();
-  auto commands = Of({WM_SYSCOMMAND});
-  ASSERT_EQ(commands.size(), 1u);
-  EXPECT_EQ(commands[0].wParam & 0xFFF0, SC_MOUSEMENU);
-  // (key, down, text, modifiers) in order, and the SC_KEYMENU lParam they lead to.
-  using Stroke = std::tuple<unsigned, bool, const char*, unsigned>;
-  const struct {
-    std::vector<Stroke> strokes;
-    std::vector<LPARAM> keyMenus;
-  } cases[] = {
-      {{{VK_F10, true, "", 0}, {VK_F10, false, "", 0}}, {0}},
-      {{{VK_MENU, true, "", 0}, {VK_MENU, false, "", kModAlt}}, {0}},
-      {{{VK_MENU, true, "", 0}, {'X', true, "x", kModAlt}, {VK_MENU, false, "", kModAlt}}, {'x'}},
-      {{{VK_MENU, true, "", 0}, {VK_SHIFT, true, "", kModAlt}, {VK_MENU, false, "", kModAlt}}, {}},
-      {{{VK_F4, true, "", 0}}, {}},
-  };
-  for (const auto& c : cases) {
-    log.clear();
-    for (const auto& [vk, down, text, mods] : c.strokes) headless->InjectKey(vk, down, text, mods);
-    Pump();
-    std::vector<LPARAM> got;
-    for (const auto& e : Of({WM_SYSCOMMAND}))
-      if ((e.wParam & 0xFFF0) == SC_KEYMENU) got.push_back(e.lParam);
-    EXPECT_EQ(got, c.keyMenus) << c.strokes.size() << " " << std::get<0>(c.strokes[0]);
-  }
 }
 
 TEST_F(InputTest, ModalLoopsRunAsUsualAfterAQuitWasTaken) {
