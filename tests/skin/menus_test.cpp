@@ -7,6 +7,7 @@
 #include "platform/classlib/commctrl.h"
 #include "platform/classlib/menubar.h"
 #include "platform/msg/message_queue.h"
+#include "platform/ui/virtual_keys.h"
 #include "skin/smenus.h"
 #include "skin/sskinprovider.h"
 #include "tests/skin/paint_test_util.h"
@@ -117,26 +118,21 @@ TEST_F(MenusTest, PopupAndMenuLineMatchTheirGoldens) {
   Add(popup->Items(), "Exit")->SetDefault(true);
   Add(popup->Items(), "Disabled")->SetEnabled(false);
   Menus().HookPopupMenu(popup, true);
-  // Laid out as the popup window does: rows one below the other inside a 2-pixel frame.
-  TBitmap shot(1, 1);
-  std::vector<Rect> rows;
-  int width = 0, y = 2;
-  for (int i = 0; i < popup->Items()->Count(); ++i) {
-    int w = 0, h = 0;
-    Menus().MeasureItem(popup->Items()->Items(i), shot.Canvas(), w, h);
-    width = std::max(width, w);
-    rows.push_back({2, y, 0, y += h});
-  }
-  shot.SetSize(width + 4, y + 2);
-  shot.Image().Fill(ColorToRGB(clMenu));
-  for (int i = 0; i < popup->Items()->Count(); ++i) {
-    TMenuItem* item = popup->Items()->Items(i);
-    const TOwnerDrawState state = (i == 1 ? odSelected : 0) | (item->Default() ? odDefault : 0);
-    rows[std::size_t(i)].Right = 2 + width;
-    item->OnAdvancedDrawItem(item, shot.Canvas(), rows[std::size_t(i)], state);
-  }
+  // The popup window itself, its first item selected, painted and taken when Left (which
+  // no level takes) ends it.
+  HWND shown = 0;
+  Bitmap shot;
+  TPopupTrackHooks hooks;
+  hooks.SelectFirst = true;
+  hooks.Side = [&](int) {
+    PaintPendingWindows();
+    shot = SnapshotWindow(shown);
+    return true;
+  };
+  headless->InjectKey(VK_LEFT, true);
+  EXPECT_EQ(TrackPopup(popup, popup->Items(), {300, 300}, &hooks, &shown), nullptr);
   EXPECT_EQ(Menus().CachedBackgrounds(), 1u);
-  test::ExpectGolden(shot.Image(), "menu_popup");
+  test::ExpectGolden(shot, "menu_popup");
 
   // The menu line of a provided form: hooked on activation, in the place of the window
   // system's bar, with a hot item.
