@@ -5,6 +5,7 @@
 
 #include "platform/classlib/forms.h"
 #include "platform/msg/message_queue.h"
+#include "platform/ui/nonclient.h"
 #include "platform/ui/window_system.h"
 
 namespace qv {
@@ -55,14 +56,17 @@ bool HasVisibleItem(TMainMenu* menu) {
   return false;
 }
 
-int BarHeightFor(TCustomForm& form, int windowWidth) {
+// The height of all the bar's lines in a window of this size.
+int BarHeightFor(TCustomForm& form, const Rect& window) {
   if (!HasVisibleItem(form.Menu())) return 0;
-  // The bar spans the window less its frame; the exact frame matters only for wrapping.
-  const int frame = GetSystemMetrics(SM_CXFRAME);
-  std::vector<std::pair<TMenuItem*, Rect>> items;
+  const HWND h = form.Handle();
+  const auto style = std::uint32_t(GetWindowLong(h, GWL_STYLE));
+  const auto exStyle = std::uint32_t(GetWindowLong(h, GWL_EXSTYLE));
   const int line = GetSystemMetrics(SM_CYMENU);
-  const int lines = LayOutMenuBar(form, {frame, 0, windowWidth - frame, line}, line, items);
-  return lines * line;
+  const Rect bar =
+      nonclient::Compute(style, exStyle, {0, 0, window.Width(), window.Height()}, line).menu;
+  std::vector<std::pair<TMenuItem*, Rect>> items;
+  return LayOutMenuBar(form, bar, line, items) * line;
 }
 
 TOwnerDrawState StateOf(TCustomForm& form, TMenuItem* item) {
@@ -344,10 +348,11 @@ bool MenuBarMessage(TCustomForm& form, TMessage& m) {
     case WM_NCCALCSIZE:
       if (m.WParam != 0 && m.LParam != 0 && form.HandleAllocated()) {
         const auto* params = reinterpret_cast<NCCALCSIZE_PARAMS*>(m.LParam);
-        SetMenuBarHeight(form.Handle(), BarHeightFor(form, params->rgrc[0].Width()));
+        SetMenuBarHeight(form.Handle(), BarHeightFor(form, params->rgrc[0]));
       }
       return false;
     case WM_NCHITTEST: {
+      if (!HasVisibleItem(form.Menu())) return false;
       const TMenuBarLayout layout = GetMenuBarLayout(form);
       const Point o = WindowOrigin(form);
       const Point p{static_cast<std::int16_t>(LOWORD(std::uintptr_t(m.LParam))) - o.X,
