@@ -70,7 +70,8 @@ void TsStoredSkin::Assign(const TPersistent& source) {
   TCollectionItem::Assign(source);
 }
 
-TsSkinManager::TsSkinManager(TComponent* owner) : TComponent(owner) {
+TsSkinManager::TsSkinManager(TComponent* owner)
+    : TComponent(owner), skinableMenus_(std::make_unique<TsSkinableMenus>(this)) {
   if (SkinData.SkinManager != nullptr) {
     ShowWarning(
         "Please, be sure that only one exemplar of TsSkinManager component is present in "
@@ -159,11 +160,16 @@ void TsSkinManager::SendNewSkin() {
     throw;
   }
   SkinChanging = false;
+  // Menus hooked anew, their popup backgrounds painted again from the new skin.
+  skinableMenus_->ClearCache(true);
+  skinableMenus_->UpdateMenus(true);
   if (!HasState(csLoading) && !HasState(csReading)) Broadcast(SKM_REPAINT);
 }
 
 void TsSkinManager::SendRemoveSkin() {
   SkinData.Active = false;
+  skinableMenus_->ClearCache(true);
+  skinableMenus_->UpdateMenus(false);
   Broadcast(SKM_REMOVESKIN);
   FreeAllMasks();
 }

@@ -13,6 +13,7 @@
 #include "platform/classlib/controls.h"
 #include "platform/classlib/graphics.h"
 #include "platform/classlib/jpeg.h"
+#include "skin/smenus.h"
 #include "skin/smessages.h"
 #include "skin/sskindata.h"
 
@@ -193,6 +194,8 @@ class TsSkinManager : public TComponent {
 
   // The group number sent with every broadcast (never set, so 0).
   [[nodiscard]] int GroupIndex() const { return groupIndex_; }
+  // Makes the application's menus follow the skin.
+  [[nodiscard]] TsSkinableMenus& SkinableMenus() { return *skinableMenus_; }
 
  private:
   void Broadcast(UINT msg);
@@ -203,6 +206,7 @@ class TsSkinManager : public TComponent {
   std::string skinDirectory_;
   std::string skinName_;
   int groupIndex_ = 0;
+  std::unique_ptr<TsSkinableMenus> skinableMenus_;
 };
 
 }  // namespace qv

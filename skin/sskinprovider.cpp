@@ -690,13 +690,20 @@ void TsSkinProvider::PaintMenuLine() {
   CopyBitmapRect(menuLineStrip_.Image(), {0, 0}, cache, line);
   x = SysBorderHeight();
   int y = top;
+  menuLineLayout_.Bar = {SysBorderHeight(), top, form_->Width() - SysBorderHeight(),
+                         top + mh * menuLineCount_};
+  menuLineLayout_.Items.clear();
   for (const auto& [item, iw] : measured) {
     if (room < x + iw + spacing) {
       x = SysBorderHeight();
       y += mh;
     }
-    item->OnAdvancedDrawItem(item, style_.CacheBmp.Canvas(), Rect{x, y, x + iw + spacing, y + mh},
-                             0);
+    const Rect r{x, y, x + iw + spacing, y + mh};
+    menuLineLayout_.Items.emplace_back(item, r);
+    TOwnerDrawState state = item == form_->MenuBarHotItem() ? TOwnerDrawState(odSelected) : 0;
+    if (!item->Enabled()) state |= odDisabled | odGrayed;
+    if (item->Default()) state |= odDefault;
+    item->OnAdvancedDrawItem(item, style_.CacheBmp.Canvas(), r, state);
     x += iw + spacing;
   }
 }
@@ -749,6 +756,7 @@ void TsSkinProvider::PaintAll() {
       PaintCaption(Rect{0, 0, w, std::min(ch + sbw, h)});
     }
   }
+  menuLineLayout_ = {};
   if (!iconic && HasMenu() && MenuHeight() > 0) PaintMenuLine();
   if (mdiForm_ != nullptr && !mdiForm_->ChildMaximized()) {
     // The MDI area under the client window.
@@ -998,6 +1006,7 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
     case WM_NCCALCSIZE: {
       if (wParam == 0 || lParam == 0) return pass();
       auto* params = reinterpret_cast<NCCALCSIZE_PARAMS*>(lParam);
+      SetMenuBarHeight(hwnd, 0);  // the menu line is drawn here, not by the window system
       const Point o = ClientOrigin();
       const int side = SysBorderHeight() + form_->BorderWidth();
       const int bottom = SysBorderWidth() + form_->BorderWidth();
@@ -1050,6 +1059,9 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
       }
       NeedRepaint = true;
       if (HasBorder()) {
+        // The menus are hooked before the frame is painted, so that the menu line shows
+        // the items at once.
+        if (skinManager_ != nullptr) skinManager_->SkinableMenus().UpdateMenus(SkinData.Active);
         RepaintFrame();
         TMessage refresh{SKM_REFRESH, 0, 1, 0};
         BroadcastToControl(form_, refresh);
@@ -1291,6 +1303,15 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
       return pass();
     case SKM_GETPROVIDER:
       return reinterpret_cast<LRESULT>(this);
+    case CM_MENUBARLAYOUT:
+      if (auto* layout = reinterpret_cast<TMenuBarLayout*>(lParam)) {
+        PaintAll();
+        *layout = menuLineLayout_;
+      }
+      return 0;
+    case CM_MENUBARCHANGED:
+      NeedRepaint = true;
+      return pass();
     case SKM_REPAINT:
       if (!form_->HasState(csLoading)) {
         NeedRepaint = true;

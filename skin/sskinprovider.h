@@ -19,6 +19,7 @@
 
 #include "platform/classlib/forms.h"
 #include "platform/classlib/graphics.h"
+#include "platform/classlib/menubar.h"
 #include "platform/classlib/menus.h"
 #include "platform/msg/window.h"
 #include "skin/smessages.h"
@@ -145,6 +146,8 @@ class TsSkinProvider : public TComponent {
   void PaintAll();
   // The painted menu line before its items were drawn (the menus paint items over it).
   [[nodiscard]] TBitmap& MenuLineStrip() { return menuLineStrip_; }
+  // Where the menu line and its items were drawn, in window coordinates.
+  [[nodiscard]] const TMenuBarLayout& MenuLineLayout() const { return menuLineLayout_; }
   // The rectangles cut from the window region.
   [[nodiscard]] const std::vector<Rect>& CutRects() const { return cutRects_; }
 
@@ -203,6 +206,7 @@ class TsSkinProvider : public TComponent {
   std::unique_ptr<TBitmap> titleStrip_;
   TBitmap buttonsStrip_;
   TBitmap menuLineStrip_;
+  TMenuBarLayout menuLineLayout_;
   int vOffset_ = 0;
   int hOffset_ = 0;
   std::vector<Rect> cutRects_;

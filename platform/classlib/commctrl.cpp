@@ -490,19 +490,6 @@ void Activate(HWND h, int row) {
   SendMessage(GetParent(h), WM_NOTIFY, note.hdr.idFrom, reinterpret_cast<LPARAM>(&note));
 }
 
-void DrawImage(DC& dc, const ImageList& list, int index, int x, int y) {
-  if (index < 0 || index >= static_cast<int>(list.images.size())) return;
-  const Bitmap& b = list.images[static_cast<std::size_t>(index)];
-  const COLORREF key =
-      list.transparent == clNone ? b.Pixel(0, b.Height() - 1) : ColorToRGB(list.transparent);
-  for (int yy = 0; yy < std::min(b.Height(), list.cy); ++yy) {
-    for (int xx = 0; xx < std::min(b.Width(), list.cx); ++xx) {
-      const COLORREF p = b.Pixel(xx, yy);
-      if (p != key) dc.SetPixel(x + xx, y + yy, static_cast<TColor>(p));
-    }
-  }
-}
-
 LRESULT ListViewProc(HWND h, UINT m, WPARAM w, LPARAM l) {
   if (auto r = Common(h, m, w, l)) return *r;
   Control& c = Of(h);
@@ -637,6 +624,25 @@ void RegisterDialogControls() {
     wc.hbrBackground = clNone;  // each paints its whole client area
     wc.style = CS_DBLCLKS;
     RegisterClass(wc);
+  }
+}
+
+void DrawImage(DC& dc, const ImageList& list, int index, int x, int y, bool enabled) {
+  if (index < 0 || index >= static_cast<int>(list.images.size())) return;
+  const Bitmap& b = list.images[static_cast<std::size_t>(index)];
+  const COLORREF key =
+      list.transparent == clNone ? b.Pixel(0, b.Height() - 1) : ColorToRGB(list.transparent);
+  for (int yy = 0; yy < std::min(b.Height(), list.cy); ++yy) {
+    for (int xx = 0; xx < std::min(b.Width(), list.cx); ++xx) {
+      COLORREF p = b.Pixel(xx, yy);
+      if (p == key) continue;
+      if (!enabled) {  // disabled: a light grey of the pixel's brightness
+        const unsigned g = (GetRValue(p) * 30 + GetGValue(p) * 59 + GetBValue(p) * 11) / 100;
+        const unsigned v = 128 + g / 2;
+        p = RGB(std::uint8_t(v), std::uint8_t(v), std::uint8_t(v));
+      }
+      dc.SetPixel(x + xx, y + yy, static_cast<TColor>(p));
+    }
   }
 }
 

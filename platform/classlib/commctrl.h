@@ -87,6 +87,8 @@ struct ImageList {
   std::vector<Bitmap> images;
   TColor transparent = clNone;
 };
+// Draws an image with its top-left at (x, y); a disabled one greyed. Nothing for a bad index.
+void DrawImage(DC& dc, const ImageList& list, int index, int x, int y, bool enabled = true);
 enum : UINT {
   LVM_SETIMAGELIST = 0x1003,  // wParam LVSIL_SMALL, lParam const ImageList* (kept by pointer)
   LVM_GETITEMCOUNT = 0x1004,

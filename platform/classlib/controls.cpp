@@ -822,6 +822,7 @@ void TWinControl::WndProc(TMessage& m) {
         form->OnKeyUp(form, key, KeyboardShiftState());
       if (key != 0 && OnKeyUp) OnKeyUp(this, key, KeyboardShiftState());
       if (key != 0) KeyUp(key, KeyboardShiftState());
+      if (key == VK_MENU) DefaultHandler(m);  // Alt alone enters the menu bar
       return;
     }
     case WM_CHAR: {

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "platform/classlib/dialogs.h"
+#include "platform/classlib/menubar.h"
 #include "platform/classlib/menus.h"
 #include "platform/msg/message_queue.h"
 #include "platform/msg/pump.h"
@@ -169,10 +170,12 @@ Rect TCustomForm::ClientRect() const {
   CreateParams p;
   auto* self = const_cast<TCustomForm*>(this);
   self->CreateParamsFor(p);
+  int menuHeight = 0;
   if (HandleAllocated()) {
     p.Style |= std::uint32_t(GetWindowLong(self->Handle(), GWL_STYLE)) & (WS_HSCROLL | WS_VSCROLL);
+    menuHeight = GetMenuBarRect(self->Handle()).Height();
   }
-  const Rect c = nonclient::ClientArea(p.Style, p.ExStyle, {0, 0, Width(), Height()});
+  const Rect c = nonclient::ClientArea(p.Style, p.ExStyle, {0, 0, Width(), Height()}, menuHeight);
   return {0, 0, std::max(c.Width() - 2 * borderWidth_, 0),
           std::max(c.Height() - 2 * borderWidth_, 0)};
 }
@@ -356,12 +359,23 @@ void TCustomForm::SetMenu(TMainMenu* menu) {
   if (menu == menu_) return;
   if (menu_ != nullptr) RemoveFreeNotification(static_cast<TComponent*>(menu_));
   menu_ = menu;
+  menuBarHot_ = nullptr;
   if (menu_ != nullptr) FreeNotification(static_cast<TComponent*>(menu_));
+  RefreshMenuBar(*this);
+}
+
+void TCustomForm::SetMenuBarHotItem(TMenuItem* item) {
+  if (item == menuBarHot_) return;
+  menuBarHot_ = item;
+  if (HandleAllocated()) SendMessage(Handle(), CM_MENUBARCHANGED, 0, 0);
 }
 
 void TCustomForm::Notification(TComponent* component, TOperation operation) {
   TWinControl::Notification(component, operation);
-  if (operation == opRemove && component == static_cast<TComponent*>(menu_)) menu_ = nullptr;
+  if (operation == opRemove && component == static_cast<TComponent*>(menu_)) {
+    menu_ = nullptr;
+    menuBarHot_ = nullptr;
+  }
 }
 
 bool TCustomForm::IsShortCut(std::uint16_t key, TShiftState shift) {
@@ -573,6 +587,7 @@ void TCustomForm::CMDialogKey(TMessage& m) {
 }
 
 void TCustomForm::WndProc(TMessage& m) {
+  if (MenuBarMessage(*this, m)) return;
   switch (m.Msg) {
     case CM_DIALOGKEY:
       CMDialogKey(m);
@@ -635,6 +650,7 @@ void TCustomForm::WndProc(TMessage& m) {
           ReleaseDC(h, dc);
         }
       }
+      if (HandleAllocated()) PaintMenuBar(*this);
       return;
     case WM_MOVE:
     case WM_SIZE: {

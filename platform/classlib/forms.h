@@ -20,6 +20,7 @@
 namespace qv {
 
 class TMainMenu;
+class TMenuItem;
 
 enum class TFormBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin };
 enum TBorderIcon : unsigned { biSystemMenu = 1, biMinimize = 2, biMaximize = 4, biHelp = 8 };
@@ -145,6 +146,9 @@ class TCustomForm : public TWinControl {
   void SetMenu(TMainMenu* menu);
   // A key with its shift state as a menu shortcut: true when an item took it.
   bool IsShortCut(std::uint16_t key, TShiftState shift);
+  // The menu-bar item shown highlighted while the bar is tracked, null otherwise.
+  [[nodiscard]] TMenuItem* MenuBarHotItem() const { return menuBarHot_; }
+  void SetMenuBarHotItem(TMenuItem* item);
 
   [[nodiscard]] bool KeyPreview() const { return keyPreview_; }
   void SetKeyPreview(bool value) { keyPreview_ = value; }
@@ -224,6 +228,7 @@ class TCustomForm : public TWinControl {
   bool keyPreview_ = false;
   TWinControl* activeControl_ = nullptr;  // a control of this form, not owned
   TMainMenu* menu_ = nullptr;             // a component of this form, not owned
+  TMenuItem* menuBarHot_ = nullptr;       // an item of menu_, not owned
   TModalResult modalResult_ = mrNone;
   bool modal_ = false;
   bool created_ = false;

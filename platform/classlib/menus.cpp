@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/classlib/commctrl.h"
 #include "platform/classlib/forms.h"
 #include "platform/ui/window_system.h"
 
@@ -28,8 +29,9 @@ Point MsgPoint(LPARAM l) {
 // on the first level.
 class TPopupWindow final : public TCustomControl {
  public:
-  TPopupWindow(TComponent* owner, TMenu* menu, TMenuItem* source, TPopupWindow* root)
-      : TCustomControl(owner), menu_(menu), root_(root ? root : this) {
+  TPopupWindow(TComponent* owner, TMenu* menu, TMenuItem* source, TPopupWindow* root,
+               TPopupTrackHooks* hooks = nullptr)
+      : TCustomControl(owner), menu_(menu), root_(root ? root : this), hooks_(hooks) {
     SetColor(clMenu);
     for (int i = 0; i < source->Count(); ++i)
       if (source->Items(i)->Visible()) items_.push_back(source->Items(i));
@@ -74,6 +76,17 @@ class TPopupWindow final : public TCustomControl {
   bool done = false;
   TMenuItem* chosen = nullptr;
 
+  void MoveHot(int step) {
+    const int n = int(items_.size());
+    for (int k = 1; k <= n; ++k) {
+      const int i = ((hot_ < 0 ? (step > 0 ? -1 : n) : hot_) + step * k % n + n) % n;
+      if (Selectable(i)) {
+        SetHot(i);
+        break;
+      }
+    }
+  }
+
  protected:
   void CreateParamsFor(CreateParams& p) override {
     p.TopLevel = true;
@@ -101,17 +114,6 @@ class TPopupWindow final : public TCustomControl {
     hot_ = row;
     Invalidate();
   }
-  void MoveHot(int step) {
-    const int n = int(items_.size());
-    for (int k = 1; k <= n; ++k) {
-      const int i = ((hot_ < 0 ? (step > 0 ? -1 : n) : hot_) + step * k % n + n) % n;
-      if (Selectable(i)) {
-        SetHot(i);
-        break;
-      }
-    }
-  }
-
   void CloseChild() {
     if (child_ == nullptr) return;
     TPopupWindow* c = child_;
@@ -158,6 +160,12 @@ class TPopupWindow final : public TCustomControl {
     }
   }
 
+  // Left and Right that no level takes move along the menu bar the menu was opened from.
+  void Side(int step) {
+    TPopupTrackHooks* hooks = root_->hooks_;
+    if (hooks != nullptr && hooks->Side && hooks->Side(step)) root_->done = true;
+  }
+
   void Key(WPARAM vk) {
     switch (vk) {
       case VK_UP:
@@ -170,6 +178,8 @@ class TPopupWindow final : public TCustomControl {
         if (Selectable(hot_) && items_[std::size_t(hot_)]->Count() > 0) {
           OpenChild();
           child_->MoveHot(1);
+        } else {
+          Side(1);
         }
         break;
       case VK_RETURN:
@@ -181,7 +191,10 @@ class TPopupWindow final : public TCustomControl {
         if (parent_ != nullptr) {
           parent_->CloseChild();  // this level goes; nothing may touch it after
         } else if (vk == VK_ESCAPE) {
+          if (hooks_ != nullptr) hooks_->Escaped = true;
           done = true;
+        } else {
+          Side(-1);
         }
         break;
       default:
@@ -204,6 +217,10 @@ class TPopupWindow final : public TCustomControl {
             p->Mouse(m.Msg, local);
             return;
           }
+        }
+        if (hooks_ != nullptr && hooks_->Mouse && hooks_->Mouse(m.Msg, screen)) {
+          done = true;
+          return;
         }
         // A press outside every level dismisses the menu.
         if (m.Msg == WM_LBUTTONDOWN || m.Msg == WM_RBUTTONDOWN) done = true;
@@ -267,7 +284,10 @@ class TPopupWindow final : public TCustomControl {
       }
       const TColor mark = dc->GetTextColor();
       const int cy = (r.Top + r.Bottom) / 2;
-      if (item->Checked()) {
+      if (menu_->Images() != nullptr && item->ImageIndex() >= 0) {
+        DrawImage(*dc, *menu_->Images(), item->ImageIndex(), r.Left + 2,
+                  cy - menu_->Images()->cy / 2);
+      } else if (item->Checked()) {
         const int cx = r.Left + 9;
         dc->FillRect({cx - 2, cy - 2, cx + 3, cy + 3}, Solid(mark));
       }
@@ -285,6 +305,7 @@ class TPopupWindow final : public TCustomControl {
   TPopupWindow* parent_ = nullptr;  // the level this one cascades from
   TPopupWindow* child_ = nullptr;   // owned as a component by the menu; freed by this one
   TMenuItem* source_ = nullptr;     // whose children this level shows
+  TPopupTrackHooks* hooks_;         // the first level's, may be null
   std::vector<TMenuItem*> items_;   // the visible items, owned by the menu's owner
   std::vector<Rect> rows_;
   int hot_ = -1;
@@ -420,23 +441,31 @@ bool TMenu::IsShortCut(std::uint16_t shortCut) {
   return true;
 }
 
-void TPopupMenu::Popup(int x, int y) {
-  if (window_ != 0) return;
-  if (OnPopup) OnPopup(this);
-  auto* popup = Create<TPopupWindow>(this, this, Items(), nullptr);
+TMenuItem* TrackPopup(TMenu* menu, TMenuItem* source, Point at, TPopupTrackHooks* hooks,
+                      HWND* shown) {
+  auto* popup = Create<TPopupWindow>(menu, menu, source, nullptr, hooks);
   const HWND previousFocus = GetFocus();
-  popup->ShowAt(x, y);
-  window_ = popup->Handle();
-  SetCapture(window_);
-  ::qv::SetFocus(window_);
+  popup->ShowAt(at.X, at.Y);
+  const HWND window = popup->Handle();
+  if (shown != nullptr) *shown = window;
+  if (hooks != nullptr && hooks->SelectFirst) popup->MoveHot(1);
+  SetCapture(window);
+  ::qv::SetFocus(window);
   while (!popup->done) {
     if (!Application()->HandleMessage()) break;
   }
   TMenuItem* chosen = popup->chosen;
-  if (GetCapture() == window_) ReleaseCapture();
-  window_ = 0;
+  if (GetCapture() == window) ReleaseCapture();
+  if (shown != nullptr) *shown = 0;
   Free(popup);
   if (previousFocus != 0 && IsWindow(previousFocus)) ::qv::SetFocus(previousFocus);
+  return chosen;
+}
+
+void TPopupMenu::Popup(int x, int y) {
+  if (window_ != 0) return;
+  if (OnPopup) OnPopup(this);
+  TMenuItem* chosen = TrackPopup(this, Items(), {x, y}, nullptr, &window_);
   // The command runs once the menu is gone, as a posted menu command would.
   if (chosen != nullptr) chosen->Click();
 }

@@ -89,21 +89,28 @@ class TMenuItem : public TComponent {
   std::vector<TMenuItem*> items_;  // owned as components by their owner
 };
 
+struct ImageList;
+
 class TMenu : public TComponent {
  public:
   explicit TMenu(TComponent* owner);
   [[nodiscard]] TMenuItem* Items() const { return items_; }
   [[nodiscard]] bool OwnerDraw() const { return ownerDraw_; }
   void SetOwnerDraw(bool value) { ownerDraw_ = value; }
+  // The images the items' ImageIndex picks from (kept by pointer, not owned); null: none.
+  [[nodiscard]] const ImageList* Images() const { return images_; }
+  void SetImages(const ImageList* value) { images_ = value; }
   // Clicks the enabled, visible item with this shortcut; false when there is none.
   bool IsShortCut(std::uint16_t shortCut);
 
  private:
   TMenuItem* items_;  // owned as a component
   bool ownerDraw_ = false;
+  const ImageList* images_ = nullptr;
 };
 
-// The form's menu: no menu bar is drawn, its items' shortcuts work on the form.
+// The form's menu: its visible top-level items make the form's menu bar (menubar.h), and
+// its items' shortcuts work on the form.
 class TMainMenu : public TMenu {
  public:
   explicit TMainMenu(TComponent* owner) : TMenu(owner) {}
@@ -124,5 +131,19 @@ class TPopupMenu : public TMenu {
  private:
   HWND window_ = 0;
 };
+
+// What a popup tracked from a menu bar tells the bar. Mouse: a mouse message outside every
+// level of the popup, at a screen point; true ends the popup. Side: Left (-1) or Right (+1)
+// that no level takes; true ends the popup. Escaped: set when Escape closed the first level.
+struct TPopupTrackHooks {
+  std::function<bool(UINT msg, Point screen)> Mouse;
+  std::function<bool(int step)> Side;
+  bool SelectFirst = false;  // the first selectable item starts highlighted
+  bool Escaped = false;
+};
+// Shows `source`'s visible children at a screen point and tracks them until one is chosen
+// (returned, not clicked) or the popup ends (null). `shown` holds the popup window meanwhile.
+TMenuItem* TrackPopup(TMenu* menu, TMenuItem* source, Point at, TPopupTrackHooks* hooks,
+                      HWND* shown);
 
 }  // namespace qv

@@ -140,7 +140,7 @@ int ScrollPosAt(const Rect& bar, bool vertical, const ScrollState& s, int offset
   return s.min + static_cast<int>((at * t.span + room / 2) / room);
 }
 
-Layout Compute(unsigned style, unsigned exStyle, const Rect& window) {
+Layout Compute(unsigned style, unsigned exStyle, const Rect& window, int menuHeight) {
   Layout l;
   l.frame = FrameWidth(style, exStyle);
   Rect inner = Clamp(window.Inflate(-l.frame, -l.frame));
@@ -170,6 +170,10 @@ Layout Compute(unsigned style, unsigned exStyle, const Rect& window) {
       }
     }
   }
+  if (menuHeight > 0 && !(style & WS_CHILD)) {
+    l.menu = Clamp({inner.Left, inner.Top, inner.Right, inner.Top + menuHeight});
+    inner.Top = l.menu.Bottom;
+  }
   l.edge = inner;
   const int edge = EdgeWidth(exStyle);
   inner = Clamp(inner.Inflate(-edge, -edge));
@@ -190,14 +194,16 @@ Layout Compute(unsigned style, unsigned exStyle, const Rect& window) {
   return l;
 }
 
-Rect ClientArea(unsigned style, unsigned exStyle, const Rect& window) {
-  return Compute(style, exStyle, window).client;
+Rect ClientArea(unsigned style, unsigned exStyle, const Rect& window, int menuHeight) {
+  return Compute(style, exStyle, window, menuHeight).client;
 }
 
-int HitTest(unsigned style, unsigned exStyle, const Rect& window, const Rect& client, Point p) {
+int HitTest(unsigned style, unsigned exStyle, const Rect& window, const Rect& client, Point p,
+            int menuHeight) {
   if (!window.Contains(p)) return HTNOWHERE;
   if (client.Contains(p)) return HTCLIENT;
-  const Layout l = Compute(style, exStyle, window);
+  const Layout l = Compute(style, exStyle, window, menuHeight);
+  if (l.menu.Contains(p)) return HTMENU;
   if (l.vscroll.Contains(p)) return HTVSCROLL;
   if (l.hscroll.Contains(p)) return HTHSCROLL;
   if (l.closeButton.Contains(p)) return HTCLOSE;
@@ -234,8 +240,8 @@ int HitTest(unsigned style, unsigned exStyle, const Rect& window, const Rect& cl
 
 void Paint(DC& dc, unsigned style, unsigned exStyle, const Rect& window, const Rect& client,
            std::string_view caption, bool active, const ScrollState& horizontal,
-           const ScrollState& vertical) {
-  const Layout l = Compute(style, exStyle, window);
+           const ScrollState& vertical, int menuHeight) {
+  const Layout l = Compute(style, exStyle, window, menuHeight);
   dc.SaveDC();
   dc.ExcludeClipRect(client.Left, client.Top, client.Right, client.Bottom);
   if (l.frame == 1) {
@@ -274,6 +280,8 @@ void Paint(DC& dc, unsigned style, unsigned exStyle, const Rect& window, const R
     Button(dc, l.helpButton);
     Glyph(dc, l.helpButton, HTHELP);
   }
+  // The bar's items are drawn by the window's owner over this background.
+  if (!l.menu.IsEmpty()) Fill(dc, l.menu, COLOR_MENU);
   if (exStyle & WS_EX_CLIENTEDGE) {
     Edge(dc, l.edge, COLOR_BTNSHADOW, COLOR_BTNHIGHLIGHT);
     Edge(dc, l.edge.Inflate(-1, -1), COLOR_3DDKSHADOW, COLOR_3DLIGHT);

@@ -18,6 +18,7 @@ struct Layout {
   Rect maxButton;    // empty without a maximise or minimise box
   Rect minButton;
   Rect helpButton;  // WS_EX_CONTEXTHELP without the min/max boxes
+  Rect menu;        // the menu bar below the caption; empty without one
   Rect edge;        // inside of the client edge (the client area with scroll bars)
   Rect vscroll;     // empty without WS_VSCROLL
   Rect hscroll;     // empty without WS_HSCROLL
@@ -45,14 +46,17 @@ struct ScrollParts {
 // The position a thumb dragged to `offset` pixels from the track's start stands for.
 [[nodiscard]] int ScrollPosAt(const Rect& bar, bool vertical, const ScrollState& s, int offset);
 
-[[nodiscard]] Layout Compute(unsigned style, unsigned exStyle, const Rect& window);
-[[nodiscard]] Rect ClientArea(unsigned style, unsigned exStyle, const Rect& window);
+// `menuHeight` is the height of the window's menu bar (all its lines), 0 without one.
+[[nodiscard]] Layout Compute(unsigned style, unsigned exStyle, const Rect& window,
+                             int menuHeight = 0);
+[[nodiscard]] Rect ClientArea(unsigned style, unsigned exStyle, const Rect& window,
+                              int menuHeight = 0);
 // HTCLIENT, HTCAPTION, HTLEFT ... for a point inside the window.
 [[nodiscard]] int HitTest(unsigned style, unsigned exStyle, const Rect& window, const Rect& client,
-                          Point p);
+                          Point p, int menuHeight = 0);
 // Draws everything but the client area on a window DC.
 void Paint(DC& dc, unsigned style, unsigned exStyle, const Rect& window, const Rect& client,
            std::string_view caption, bool active, const ScrollState& horizontal = {},
-           const ScrollState& vertical = {});
+           const ScrollState& vertical = {}, int menuHeight = 0);
 
 }  // namespace qv::nonclient

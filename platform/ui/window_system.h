@@ -284,6 +284,14 @@ struct SCROLLBARINFO {
 // any other object (a scroll-bar control draws itself).
 bool GetScrollBarInfo(HWND hwnd, int object, SCROLLBARINFO& info);
 
+// The menu bar a top-level window keeps below its caption, in all its lines: the default
+// non-client handling reserves the height (from the next WM_NCCALCSIZE on), answers HTMENU
+// over it, fills it with clMenu for the owner to draw the items on, and turns a press on it
+// into WM_SYSCOMMAND SC_MOUSEMENU. F10, Alt alone and Alt with a character send SC_KEYMENU.
+bool SetMenuBarHeight(HWND hwnd, int height);
+// The bar in window coordinates; empty without one.
+[[nodiscard]] Rect GetMenuBarRect(HWND hwnd);
+
 // Hit testing.
 [[nodiscard]] HWND WindowFromPoint(Point screen);
 enum : UINT { CWP_ALL = 0, CWP_SKIPINVISIBLE = 1, CWP_SKIPDISABLED = 2, CWP_SKIPTRANSPARENT = 4 };
@@ -325,6 +333,8 @@ enum : WPARAM {
   SC_MINIMIZE = 0xF020,
   SC_MAXIMIZE = 0xF030,
   SC_CLOSE = 0xF060,
+  SC_MOUSEMENU = 0xF090,  // a press on the menu bar (lParam: the screen point)
+  SC_KEYMENU = 0xF100,    // F10 or Alt (lParam 0) or Alt with a character (lParam: it)
   SC_RESTORE = 0xF120,
   SC_CONTEXTHELP = 0xF180,
 };

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "platform/ui/window_system_internal.h"
 
@@ -72,7 +73,22 @@ LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     }
     case WM_SYSKEYDOWN:
-      if (wParam == VK_F4) Send(RootOf(hwnd), WM_SYSCOMMAND, SC_CLOSE, 0);
+      if (wParam == VK_F4 && GetKeyState(VK_MENU) < 0) {
+        Send(RootOf(hwnd), WM_SYSCOMMAND, SC_CLOSE, 0);
+      } else if (wParam == VK_F10 && GetKeyState(VK_SHIFT) >= 0) {
+        Send(RootOf(hwnd), WM_SYSCOMMAND, SC_KEYMENU, 0);
+      }
+      return 0;
+    case WM_KEYUP:
+    case WM_SYSKEYUP:
+      // Alt released with nothing typed since it went down.
+      if (wParam == VK_MENU && std::exchange(M().altAlone, false)) {
+        Send(RootOf(hwnd), WM_SYSCOMMAND, SC_KEYMENU, 0);
+      }
+      return 0;
+    case WM_SYSCHAR:
+      // Alt with a letter: the menu bar item with that accelerator.
+      if (wParam > ' ') Send(RootOf(hwnd), WM_SYSCOMMAND, SC_KEYMENU, static_cast<LPARAM>(wParam));
       return 0;
     case WM_CLOSE:
       DestroyWindow(hwnd);

@@ -234,6 +234,7 @@ void Manager::RouteMouse(const InputEvent& e) {
   keys[VK_CONTROL] = (e.modifiers & kModControl) != 0;
   keys[VK_MENU] = (e.modifiers & kModAlt) != 0;
   if (e.kind == InputEvent::Kind::Button) {
+    if (e.down) altAlone = false;
     const unsigned flag = ButtonFlag(e.button);
     buttons = e.down ? (buttons | flag) : (buttons & ~flag);
     keys[flag == MK_LBUTTON ? VK_LBUTTON : flag == MK_RBUTTON ? VK_RBUTTON : VK_MBUTTON] = e.down;
@@ -331,9 +332,12 @@ void Manager::RouteKey(const InputEvent& e) {
     }
     return;
   }
+  // Alt pressed and released with nothing between enters the menu bar (DefWindowProcA).
+  if (e.down) altAlone = e.vk == VK_MENU && (!wasDown || altAlone);
   HWND target = Get(focus) ? focus : active;
   if (!Get(target)) return;
-  const bool alt = (e.modifiers & kModAlt) && !(e.modifiers & kModControl);
+  // F10 is a system key, as Alt combinations are.
+  const bool alt = ((e.modifiers & kModAlt) && !(e.modifiers & kModControl)) || e.vk == VK_F10;
   LPARAM lParam = 1 | (static_cast<LPARAM>(e.scanCode & 0xFF) << 16);
   if (IsExtendedKey(e.vk)) lParam |= LPARAM(1) << 24;
   if (alt) lParam |= LPARAM(1) << 29;
@@ -342,6 +346,7 @@ void Manager::RouteKey(const InputEvent& e) {
   const UINT message = e.down ? (alt ? WM_SYSKEYDOWN : WM_KEYDOWN) : (alt ? WM_SYSKEYUP : WM_KEYUP);
   MSG key{target, message, e.vk, lParam};
   Deliver(key);
+  if (!e.down) altAlone = false;
   if (!e.down || e.text.empty()) return;
   // The characters the key types, as TranslateMessage makes them: Latin-1 code points.
   const auto* s = reinterpret_cast<const unsigned char*>(e.text.data());

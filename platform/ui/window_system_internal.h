@@ -49,6 +49,7 @@ struct UiWindow final : WindowExtra {
   bool destroying = false;
   Rect restoreRect;
   int ncPressed = HTNOWHERE;
+  int menuHeight = 0;  // the menu bar's height in the non-client area (SetMenuBarHeight)
   bool redraw = true;  // WM_SETREDRAW
   nonclient::ScrollState scroll[3];
   int trackPos[3] = {};
@@ -149,6 +150,7 @@ class Manager final : public DisplayEvents {
   unsigned buttons = 0;        // MK_*BUTTON
   unsigned modifiers = 0;
   bool keys[256] = {};
+  bool altAlone = false;      // Alt is down and no other key or button came since
   bool paintPending = false;  // the idle handler offers UM_PAINT
   IdleHandler outerIdle;      // the thread's idle handler before ours
   bool painting = false;      // inside PaintPendingWindows, which presents at its end

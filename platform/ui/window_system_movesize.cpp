@@ -40,7 +40,8 @@ MINMAXINFO MinMaxInfo(HWND hwnd) {
     } else if (UiWindow* parent = Get(w->parent)) {
       area = {0, 0, parent->client.Width(), parent->client.Height()};
     }
-    const int frame = nonclient::Compute(w->style | WS_MAXIMIZE, w->exStyle, WindowSize(*w)).frame;
+    const int frame =
+        nonclient::Compute(w->style | WS_MAXIMIZE, w->exStyle, WindowSize(*w), w->menuHeight).frame;
     info.ptMaxPosition = {area.Left - frame, area.Top - frame};
     info.ptMaxSize = {area.Width() + 2 * frame, area.Height() + 2 * frame};
   }

@@ -35,7 +35,8 @@ std::optional<LRESULT> NonClientDefault(UiWindow& w, UINT message, WPARAM wParam
       auto* params = reinterpret_cast<NCCALCSIZE_PARAMS*>(lParam);
       if (!params) return 0;
       const Rect win = params->rgrc[0];
-      const Rect c = nonclient::ClientArea(w.style, w.exStyle, {0, 0, win.Width(), win.Height()});
+      const Rect c = nonclient::ClientArea(w.style, w.exStyle, {0, 0, win.Width(), win.Height()},
+                                           w.menuHeight);
       params->rgrc[0] = c.Offset(win.Left, win.Top);
       return 0;
     }
@@ -45,14 +46,14 @@ std::optional<LRESULT> NonClientDefault(UiWindow& w, UINT message, WPARAM wParam
       const Point o = OriginOnScreen(w);
       p = {p.X - o.X, p.Y - o.Y};
       if (!Shape(w).Contains(p)) return HTNOWHERE;
-      return nonclient::HitTest(w.style, w.exStyle, WindowSize(w), w.client, p);
+      return nonclient::HitTest(w.style, w.exStyle, WindowSize(w), w.client, p, w.menuHeight);
     }
     case WM_NCPAINT: {
       HDC dc = GetWindowDC(hwnd);
       if (!dc) return 0;
       const bool active = M().active == RootOf(hwnd);
       nonclient::Paint(*dc, w.style, w.exStyle, WindowSize(w), w.client, w.text, active,
-                       w.scroll[SB_HORZ], w.scroll[SB_VERT]);
+                       w.scroll[SB_HORZ], w.scroll[SB_VERT], w.menuHeight);
       ReleaseDC(hwnd, dc);
       return 0;
     }
@@ -67,6 +68,8 @@ std::optional<LRESULT> NonClientDefault(UiWindow& w, UINT message, WPARAM wParam
       w.ncPressed = hit;
       if (hit == HTVSCROLL || hit == HTHSCROLL) {
         ScrollBarPress(hwnd, hit == HTVSCROLL, lParam);
+      } else if (hit == HTMENU) {
+        Send(hwnd, WM_SYSCOMMAND, SC_MOUSEMENU | WPARAM{HTMENU}, lParam);
       } else if (hit == HTCAPTION) {
         Send(hwnd, WM_SYSCOMMAND, SC_MOVE | WPARAM{HTCAPTION}, lParam);
       } else if (hit >= HTLEFT && hit <= HTBOTTOMRIGHT) {

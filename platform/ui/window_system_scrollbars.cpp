@@ -32,7 +32,8 @@ void ScrollBarPress(HWND hwnd, bool vertical, LPARAM screenPoint) {
   Manager& m = M();
   UiWindow* w = Get(hwnd);
   if (!w || m.scrollDrag.active) return;
-  const nonclient::Layout layout = nonclient::Compute(w->style, w->exStyle, WindowSize(*w));
+  const nonclient::Layout layout =
+      nonclient::Compute(w->style, w->exStyle, WindowSize(*w), w->menuHeight);
   const Rect bar = vertical ? layout.vscroll : layout.hscroll;
   const nonclient::ScrollState state = w->scroll[vertical ? SB_VERT : SB_HORZ];
   const nonclient::ScrollParts parts = nonclient::ScrollBarParts(bar, vertical, state);
@@ -72,8 +73,9 @@ void Manager::ScrollDragInput(const InputEvent& e) {
   const bool vertical = scrollDrag.vertical;
   const UINT message = vertical ? WM_VSCROLL : WM_HSCROLL;
   const nonclient::ScrollState& state = w->scroll[vertical ? SB_VERT : SB_HORZ];
-  const Rect bar = vertical ? nonclient::Compute(w->style, w->exStyle, WindowSize(*w)).vscroll
-                            : nonclient::Compute(w->style, w->exStyle, WindowSize(*w)).hscroll;
+  const Rect bar =
+      vertical ? nonclient::Compute(w->style, w->exStyle, WindowSize(*w), w->menuHeight).vscroll
+               : nonclient::Compute(w->style, w->exStyle, WindowSize(*w), w->menuHeight).hscroll;
   const Point o = OriginOnScreen(*w);
   const int along = vertical ? e.screen.Y - o.Y - bar.Top : e.screen.X - o.X - bar.Left;
   const nonclient::ScrollParts parts = nonclient::ScrollBarParts(bar, vertical, state);
@@ -156,7 +158,8 @@ bool GetScrollBarInfo(HWND hwnd, int object, SCROLLBARINFO& info) {
   UiWindow* w = Get(hwnd);
   if (!w || (object != OBJID_HSCROLL && object != OBJID_VSCROLL)) return false;
   const bool vertical = object == OBJID_VSCROLL;
-  const nonclient::Layout layout = nonclient::Compute(w->style, w->exStyle, WindowSize(*w));
+  const nonclient::Layout layout =
+      nonclient::Compute(w->style, w->exStyle, WindowSize(*w), w->menuHeight);
   const Rect bar = vertical ? layout.vscroll : layout.hscroll;
   const Point o = OriginOnScreen(*w);
   info = SCROLLBARINFO{};

@@ -50,6 +50,8 @@ constexpr COLORREF kMinGlyph = RGB(0, 160, 0);
 constexpr COLORREF kNormGlyph = RGB(200, 120, 0);
 constexpr COLORREF kCloseGlyph = RGB(200, 0, 0);
 constexpr COLORREF kMenuLine = RGB(230, 200, 120);
+constexpr COLORREF kMenuBack = RGB(245, 240, 225);
+constexpr COLORREF kMenuHot = RGB(60, 110, 190);
 
 // A title colour as it shows through the centre of the title's borders mask (yellow image,
 // white mask).
@@ -88,6 +90,9 @@ inline void WriteProviderSkin(const std::string& folder, bool glyphs) {
     text += std::string("[") + s + "]\nPaintingColor=" + C(RGB(180, 180, 190)) +
             "\nHotPaintingColor=" + C(RGB(255, 220, 150)) + "\nBORDERSMASK=thumb.bmp\n";
   text += "[MENULINE]\nPaintingColor=" + C(kMenuLine) + "\nHotPaintingColor=" + C(kMenuLine) + "\n";
+  text += "[MAINMENU]\nPaintingColor=" + C(kMenuBack) + "\nHotPaintingColor=" + C(kMenuBack) +
+          "\n[MENUITEM]\nPaintingColor=" + C(kMenuBack) + "\nHotPaintingColor=" + C(kMenuHot) +
+          "\nFONTCOLOR=0\nHOTFONTCOLOR=16777215\n";
   text += "[SCROLLBAR1H]\nPaintingColor=" + C(RGB(235, 235, 240)) +
           "\nHotPaintingColor=" + C(RGB(225, 235, 250)) +
           "\n[SCROLLBAR2H]\nPaintingColor=" + C(RGB(240, 235, 235)) +

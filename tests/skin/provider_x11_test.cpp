@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "platform/classlib/forms.h"
+#include "platform/classlib/menubar.h"
 #include "platform/gfx/font.h"
 #include "platform/gfx/picture.h"
 #include "platform/gfx/png_codec.h"
@@ -14,6 +15,7 @@
 #include "platform/ui/headless_backend.h"
 #include "platform/ui/window_system.h"
 #include "platform/ui/x11_backend.h"
+#include "skin/sedit.h"
 #include "skin/sskinmanager.h"
 #include "skin/sskinprovider.h"
 #include "tests/platform/base/temp_dir.h"
@@ -63,11 +65,13 @@ class ProviderX11Test : public ::testing::Test {
     ASSERT_TRUE(SkinData.Active);
   }
 
-  TsSkinProvider* MakeForm(TFormBorderStyle style, TBorderIcons icons) {
+  TsSkinProvider* MakeForm(TFormBorderStyle style, TBorderIcons icons,
+                           const std::function<void()>& fill = {}) {
     form = Create<TForm>(Application());
     form->SetBorderStyle(style);
     form->SetBounds(40, 30, 200, 120);
     form->SetCaption("Skinned");
+    if (fill) fill();
     auto* p = Create<TsSkinProvider>(form);
     p->SetBorderIcons(icons);
     p->AfterConstruction();
@@ -177,6 +181,55 @@ TEST_F(ProviderX11Test, SingleFormMinimisesFromItsButton) {
   TsSkinProvider* p = MakeForm(TFormBorderStyle::bsSingle, biSystemMenu | biMinimize);
   EXPECT_TRUE(p->Button(HTMAXBUTTON).R.IsEmpty());
   ClickAt(Centre(p->Button(HTMINBUTTON).R), [&] { return IsIconic(form->Handle()); });
+}
+
+TEST_F(ProviderX11Test, MenuBarAndSkinnedEditWorkWithServerEvents) {
+  Start(true);
+  std::string clicked;
+  TsEdit* edit = nullptr;
+  MakeForm(TFormBorderStyle::bsSizeable, biSystemMenu | biMinimize | biMaximize, [&] {
+    auto* menu = Create<TMainMenu>(form);
+    for (const char* caption : {"&File", "&Help"}) {
+      auto* item = Create<TMenuItem>(form);
+      item->SetCaption(caption);
+      auto* child = Create<TMenuItem>(form);
+      child->SetCaption(caption + 1);
+      child->OnClick = [&clicked, child](TComponent*) { clicked += child->Caption(); };
+      item->Add(child);
+      menu->Items()->Add(item);
+    }
+    form->SetMenu(menu);
+    edit = Create<TsEdit>(form);
+    edit->SetParent(form);
+    edit->SetBounds(10, 10, 120, 21);
+  });
+  auto until = [&](const std::function<bool()>& done) {
+    EXPECT_EQ(PumpUntil(done, std::chrono::steady_clock::now() + 20s), PumpResult::Done);
+  };
+  // By the mouse: a click on "File", then on the first row of the popup below it. Both go
+  // in at once: the menu's loop takes the second while the popup is up.
+  const Rect file = GetMenuBarLayout(*form).Items.at(0).second;
+  const Rect wr = WindowRect();
+  for (const Point at : {Centre(file), Point{file.Left + 10, file.Bottom + 7}})
+    ASSERT_TRUE(
+        test::SendXClick(server->Display(), Xid(), at.X, at.Y, wr.Left + at.X, wr.Top + at.Y));
+  until([&] { return clicked == "File"; });
+  // By the keyboard: F10, Right to "Help", Down opens it, Return chooses its item; then
+  // typing into the skinned edit.
+  for (const unsigned long keysym : {0xFFC7ul, 0xFF53ul, 0xFF54ul, 0xFF0Dul})
+    ASSERT_TRUE(test::SendXKey(server->Display(), Xid(), keysym));
+  until([&] { return clicked == "FileHelp"; });
+  edit->SetFocus();
+  for (const unsigned long keysym : {0x61ul, 0x62ul, 0x63ul})
+    ASSERT_TRUE(test::SendXKey(server->Display(), Xid(), keysym));
+  until([&] { return edit->Text() == "abc"; });
+  x11->Sync();
+  Application()->ProcessMessages();
+  x11->Sync();
+  const Bitmap shown = test::GrabXWindow(server->Display(), Xid(), 200, 120);
+  const std::string shot = std::filesystem::path(QV_BINARY_DIR) / "menus_x11.png";
+  WriteFileBytes(shot, SavePng(shown));
+  EXPECT_TRUE(shown == SnapshotWindow(form->Handle())) << "see " << shot;
 }
 
 }  // namespace
