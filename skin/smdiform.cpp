@@ -2,10 +2,12 @@
 
 #include <algorithm>
 
+#include "platform/classlib/menubar.h"
 #include "platform/msg/message_queue.h"
 #include "platform/ui/mdi.h"
 #include "platform/ui/window_system.h"
 #include "skin/sskindata.h"
+#include "skin/sskinmanager.h"
 #include "skin/sskinprovider.h"
 #include "skin/sstyles.h"
 
@@ -124,8 +126,13 @@ void TsMDIForm::UpdateMDIMenu() {
     if (zoomed && !first) {
       if (childItem_->Parent() != nullptr) childItem_->Parent()->Remove(childItem_.get());
       items->Insert(0, childItem_.get());
+      // Skinned, the item measures and draws itself in the menu line like its neighbours.
+      if (TsSkinManager* manager = provider_->SkinManager())
+        manager->SkinableMenus().HookItem(childItem_.get(), SkinData.Active);
+      RefreshMenuBar(*form_);
     } else if (!zoomed && first) {
       items->Remove(childItem_.get());
+      RefreshMenuBar(*form_);
     }
   }
   if (!Reentering) UpdateScrollBars();

@@ -7,6 +7,7 @@
 #include "platform/classlib/forms.h"
 #include "skin/scontrolutils.h"
 #include "skin/sfadeeffects.h"
+#include "skin/smdiform.h"
 #include "skin/spaintutils.h"
 #include "skin/sskindata.h"
 #include "skin/sskinmanager.h"
@@ -173,7 +174,10 @@ void TsSkinableMenus::ClearCache(bool all) {
 }
 
 bool TsSkinableMenus::IsMDIChildMaximized() const {
-  return false;  // the program's forms have no MDI children
+  if (MDIFormProvider == nullptr || MDIFormProvider->Form() == nullptr) return false;
+  if (MDIFormProvider->Form()->FormStyle() != TFormStyle::fsMDIForm) return false;
+  const TsMDIForm* mdi = MDIFormProvider->MDIForm();
+  return mdi != nullptr && mdi->ChildMaximized();
 }
 
 Size TsSkinableMenus::GlyphSize(const TMenuItem& item) const {

@@ -665,13 +665,13 @@ void TsSkinProvider::PaintMenuLine() {
   // Lines the items wrap into, measured by their owner-draw handlers.
   const int spacing = GetSystemMetrics(SM_CXMENUSIZE) - 6;
   const int room = form_->Width() - 2 * SysBorderHeight() - 6 - 2 * form_->BorderWidth();
+  // Lines the items wrap into: counted up to the first item without a caption (the MDI child's
+  // menu item has none), disabled or invisible.
   menuLineCount_ = 1;
   int x = SysBorderHeight();
-  std::vector<std::pair<TMenuItem*, int>> measured;
   for (int i = 0; i < menu->Items()->Count(); ++i) {
     TMenuItem* item = menu->Items()->Items(i);
-    if (!item->Visible() || item->Caption().empty() || !item->Enabled() || !item->OnMeasureItem ||
-        !item->OnAdvancedDrawItem)
+    if (!item->Visible() || item->Caption().empty() || !item->Enabled() || !item->OnMeasureItem)
       break;
     int iw = 0, ih = 0;
     item->OnMeasureItem(item, style_.CacheBmp.Canvas(), iw, ih);
@@ -680,7 +680,6 @@ void TsSkinProvider::PaintMenuLine() {
       x = SysBorderHeight();
     }
     x += iw + spacing;
-    measured.emplace_back(item, iw);
   }
   const TsBGInfo self{&style_.CacheBmp, 0, 0, true};
   const Rect line{0, top, cache.Width(), top + mh * menuLineCount_ + 1};
@@ -688,12 +687,17 @@ void TsSkinProvider::PaintMenuLine() {
             true);
   menuLineStrip_.SetSize(std::max(0, form_->Width()), line.Height());
   CopyBitmapRect(menuLineStrip_.Image(), {0, 0}, cache, line);
+  // The items themselves, up to the first one that cannot draw itself.
   x = SysBorderHeight();
   int y = top;
   menuLineLayout_.Bar = {SysBorderHeight(), top, form_->Width() - SysBorderHeight(),
                          top + mh * menuLineCount_};
   menuLineLayout_.Items.clear();
-  for (const auto& [item, iw] : measured) {
+  for (int i = 0; i < menu->Items()->Count(); ++i) {
+    TMenuItem* item = menu->Items()->Items(i);
+    if (!item->Visible() || !item->OnMeasureItem || !item->OnAdvancedDrawItem) break;
+    int iw = 0, ih = 0;
+    item->OnMeasureItem(item, style_.CacheBmp.Canvas(), iw, ih);
     if (room < x + iw + spacing) {
       x = SysBorderHeight();
       y += mh;

@@ -5,10 +5,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/classlib/menubar.h"
 #include "platform/classlib/menus.h"
 #include "platform/msg/message_queue.h"
 #include "platform/ui/mdi.h"
 #include "skin/smdiform.h"
+#include "skin/sskinmanager.h"
 #include "skin/sskinprovider.h"
 #include "tests/skin/paint_test_util.h"
 #include "tests/skin/provider_fixture.h"
@@ -112,6 +114,11 @@ TEST_F(MdiTest, MaximiseRestoreMinimiseAndCtrlF4) {
     EXPECT_EQ(mdi->HorzBar() != nullptr, s.horzBar);
     if (mdi->ChildMaximized()) EXPECT_EQ(mdi->VertBar(), nullptr);
     EXPECT_EQ(a->WindowState(), s.aState);
+    EXPECT_EQ(manager->SkinableMenus().IsMDIChildMaximized(), s.firstItem == "sMDICII");
+    // The skinned menu line still shows the application's item after the child's.
+    const TMenuBarLayout bar = GetMenuBarLayout(*main);
+    ASSERT_FALSE(bar.Items.empty());
+    EXPECT_EQ(bar.Items.back().first->Name(), "FileItem");
   }
   EXPECT_EQ(a->BoundsRect(), Bounds(10, 10, 120, 80));  // back where it was
   // A maximised child fills the client: its client area is the client's.
