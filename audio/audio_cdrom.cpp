@@ -239,9 +239,13 @@ void TCDIn::Init() {
 void TCDIn::ReadAhead() {
   std::unique_lock lock(readLock_);
   for (;;) {
-    readerWaiting_ = true;
-    readChanged_.wait(lock, [this] { return stopReading_ || (wanted_ && filled_ < kChunks); });
-    readerWaiting_ = false;
+    // Once the ring is full, reading waits until two chunks are free and then reads both, so
+    // that it is woken once per two chunks.
+    if (!wanted_ || filled_ == kChunks) {
+      readerWaiting_ = true;
+      readChanged_.wait(lock, [this] { return stopReading_ || ReaderResumes(); });
+      readerWaiting_ = false;
+    }
     if (stopReading_) break;
     TChunk& chunk = chunks_[(head_ + filled_) % kChunks];
     lock.unlock();
@@ -290,9 +294,9 @@ int TCDIn::GetData(void* Buffer, int BufferSize) {
         --filled_;
       }
       wanted_ = true;
-      // Woken only when it waits for a free chunk, and with the lock released, so that it
-      // does not run just to block on the lock again.
-      if (readerWaiting_) {
+      // Woken only when it waits and may go on, and with the lock released, so that it does
+      // not run just to block on the lock again.
+      if (readerWaiting_ && ReaderResumes()) {
         lock.unlock();
         readChanged_.notify_all();
         lock.lock();

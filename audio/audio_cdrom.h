@@ -89,6 +89,8 @@ class TCDIn : public TAudioInput {
   // range ends, a read fails or StopReading.
   void ReadAhead();
   void StopReading();
+  // Whether the waiting reading thread goes on: the first chunk is wanted, or two are free.
+  [[nodiscard]] bool ReaderResumes() const { return wanted_ && filled_ + 2 <= kChunks; }
   void CheckIdle() const;
   // The sector range [Start, End) of the tracks set; false when the table has no such tracks.
   bool Range(int& Start, int& End);
