@@ -219,6 +219,7 @@ void TCDIn::Init() {
   for (TChunk& c : chunks_) c.Data.resize(size_t(chunk));
   head_ = filled_ = 0;
   wanted_ = holding_ = stopReading_ = readEnded_ = readFailed_ = false;
+  readerWaiting_ = consumerWaiting_ = false;
   try {
     reader_ = std::thread([this] { ReadAhead(); });
   } catch (const std::system_error& e) {
@@ -238,7 +239,13 @@ void TCDIn::Init() {
 void TCDIn::ReadAhead() {
   std::unique_lock lock(readLock_);
   for (;;) {
-    readChanged_.wait(lock, [this] { return stopReading_ || (wanted_ && filled_ < kChunks); });
+    // Once the ring is full, reading waits until two chunks are free and then reads both, so
+    // that it is woken once per two chunks.
+    if (!wanted_ || filled_ == kChunks) {
+      readerWaiting_ = true;
+      readChanged_.wait(lock, [this] { return stopReading_ || ReaderResumes(); });
+      readerWaiting_ = false;
+    }
     if (stopReading_) break;
     TChunk& chunk = chunks_[(head_ + filled_) % kChunks];
     lock.unlock();
@@ -251,10 +258,16 @@ void TCDIn::ReadAhead() {
     }
     chunk.Bytes = std::clamp(int(bytes), 0, int(chunk.Data.size()));
     ++filled_;
-    readChanged_.notify_all();
     if (chunk.Bytes == 0) break;  // the end of the range
+    // The reader is mostly ahead: GetData waits only when it has emptied the ring.
+    if (consumerWaiting_) {
+      lock.unlock();
+      readChanged_.notify_all();
+      lock.lock();
+    }
   }
   readEnded_ = true;
+  lock.unlock();
   readChanged_.notify_all();
 }
 
@@ -281,9 +294,17 @@ int TCDIn::GetData(void* Buffer, int BufferSize) {
         --filled_;
       }
       wanted_ = true;
-      readChanged_.notify_all();
+      // Woken only when it waits and may go on, and with the lock released, so that it does
+      // not run just to block on the lock again.
+      if (readerWaiting_ && ReaderResumes()) {
+        lock.unlock();
+        readChanged_.notify_all();
+        lock.lock();
+      }
     }
+    consumerWaiting_ = true;
     readChanged_.wait(lock, [this] { return filled_ > 0 || readEnded_; });
+    consumerWaiting_ = false;
     if (filled_ > 0) {
       holding_ = true;
       BufEnd = chunks_[head_].Bytes;

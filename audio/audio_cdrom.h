@@ -89,6 +89,8 @@ class TCDIn : public TAudioInput {
   // range ends, a read fails or StopReading.
   void ReadAhead();
   void StopReading();
+  // Whether the waiting reading thread goes on: the first chunk is wanted, or two are free.
+  [[nodiscard]] bool ReaderResumes() const { return wanted_ && filled_ + 2 <= kChunks; }
   void CheckIdle() const;
   // The sector range [Start, End) of the tracks set; false when the table has no such tracks.
   bool Range(int& Start, int& End);
@@ -126,6 +128,9 @@ class TCDIn : public TAudioInput {
   bool stopReading_ = false;
   bool readEnded_ = false;   // the reading thread is done: the range ended or a read failed
   bool readFailed_ = false;  // after the chunks ready before it
+  // Who waits on readChanged_: each side wakes the other only then.
+  bool readerWaiting_ = false;
+  bool consumerWaiting_ = false;
   std::thread reader_;
 };
 

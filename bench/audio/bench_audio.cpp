@@ -1,7 +1,22 @@
-// Ripping a two-minute track from a disc image through the CD input and an output, against
-// the bare encoder library fed the same PCM from memory. Each iteration runs both, in
-// alternating order; the "ratio" counter is the median of the iterations' pipeline time /
-// bare time, "ratio_min" and "ratio_max" its spread. The pipeline must stay within 1 %.
+// Ripping a track from a disc image through the CD input and an output, against the bare
+// encoder library. The pipeline reads the image on the CD input's reading thread, hands the
+// audio to the output's thread, encodes it and writes its file. The bare side does what any
+// encoding program must: reads the same PCM from the image file into memory, and the library
+// encodes it from there into a file of its own.
+//
+// Each iteration runs both, in alternating order, with the whole process kept on one
+// processor at the highest priority it may take (bench_util.h), after one pair that is not
+// counted. Per pair the processor time of the whole process (every thread) and the elapsed
+// time are compared, and the figures are medians over the pairs:
+// - "cpu_ratio", the target: pipeline / (reading the PCM + bare encoder), processor time;
+// - "memory_cpu_ratio": pipeline / bare encoder from memory, processor time: the difference
+//   is the reading of the image, which the pipeline cannot leave out;
+// - "encoder_cpu_ratio": the output's thread alone / bare encoder from memory: the copies,
+//   conversions and hand-overs on the encoding side;
+// - "ratio": the elapsed times, pipeline / (reading + bare encoder).
+// QV_BENCH_EXTRA_WORK=<fraction> puts an input between the disc and the encoder that spends
+// that fraction of the bare side's processor time on top, as a regression would: the figures
+// must show it.
 #include <FLAC/stream_encoder.h>
 #include <benchmark/benchmark.h>
 #include <lame/lame.h>
@@ -14,7 +29,6 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <vector>
 
@@ -28,24 +42,30 @@
 namespace qv {
 namespace {
 
-constexpr uint32_t kTrackSectors = 2 * 60 * 75;
+// Each side of a pair takes a tenth of a second or so, too short for the load of the machine
+// to change much, and many pairs fit in a run: track 1 of ten seconds for MP3 and Ogg Vorbis,
+// track 2 of thirty seconds for the faster FLAC (whose pipeline starts a job in about
+// 0.15 ms, which would be 1 % of a ten-second track).
+constexpr uint32_t kTrackSeconds[] = {10, 30};
 
-// One disc image for the whole run, and its track's PCM in memory.
+// One disc image for the whole run, and where its tracks' PCM lies in the BIN file.
 struct Fixture {
   std::filesystem::path dir;
-  std::vector<uint8_t> pcm;
+  std::vector<size_t> offset, bytes;
+  std::vector<uint8_t> pcm;  // the track the bare encoder works on
 
   Fixture() {
     dir = std::filesystem::temp_directory_path() / ("qvbench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     DiscSpec spec;
-    spec.AudioTracks = {{kTrackSectors, false, false}};
+    for (uint32_t seconds : kTrackSeconds) spec.AudioTracks.push_back({seconds * 75, false, false});
     spec.Seed = 3;
-    WriteDiscImage(spec, dir / "disc.cue");
+    const CdToc toc = WriteDiscImage(spec, dir / "disc.cue");
+    for (size_t t = 0; t < toc.Tracks.size(); ++t) {
+      offset.push_back(size_t(toc.Tracks[t].StartLsn) * 2352);
+      bytes.push_back(size_t(kTrackSeconds[t]) * 75 * 2352);
+    }
     ::setenv("QUORVEL_CDROM", (dir / "disc.cue").c_str(), 1);
-    std::ifstream in(dir / "disc.bin", std::ios::binary);
-    pcm.resize(size_t(kTrackSectors) * 2352);
-    in.read(reinterpret_cast<char*>(pcm.data()), std::streamsize(pcm.size()));
   }
   ~Fixture() {
     std::error_code ec;
@@ -56,6 +76,19 @@ struct Fixture {
 Fixture& Data() {
   static Fixture fixture;
   return fixture;
+}
+
+// What any encoding program does first: reads the PCM of `track` from the image into memory.
+void ReadPcm(Fixture& data, int track) {
+  data.pcm.resize(data.bytes[size_t(track) - 1]);
+  const off_t start = off_t(data.offset[size_t(track) - 1]);
+  const int fd = ::open((data.dir / "disc.bin").c_str(), O_RDONLY | O_CLOEXEC);
+  for (size_t pos = 0; pos < data.pcm.size();) {
+    const ssize_t n = ::pread(fd, data.pcm.data() + pos, data.pcm.size() - pos, start + off_t(pos));
+    if (n <= 0) std::abort();
+    pos += size_t(n);
+  }
+  ::close(fd);
 }
 
 using Clock = std::chrono::steady_clock;
@@ -80,13 +113,66 @@ struct FileSink {
   int fd;
 };
 
-// Rips the track through the CD input and `output`, waiting for the end.
-double RunPipeline(TAudioFileOut& output, TCDIn& cd, const std::string& file) {
+// An input between the disc and the encoder that hands the data on unchanged and then spends
+// processor time in proportion to it: `Extra` times what the bare encoder takes for as much.
+class TBusyInput : public TAudioConverter {
+ public:
+  double Extra = 0;
+  double BareSecondsPerByte = 0;
+
+  TBusyInput() : TAudioConverter(nullptr) {}
+  int GetBitsPerSample() override { return Input()->GetBitsPerSample(); }
+  int GetChannels() override { return Input()->GetChannels(); }
+  int GetSampleRate() override { return Input()->GetSampleRate(); }
+  void Init() override {
+    Input()->Init();
+    Size = Input()->Size.load();
+    Position = 0;
+    Busy = true;
+  }
+  void Flush() override {
+    Input()->Flush();
+    Busy = false;
+  }
+  int GetData(void* Buffer, int BufferSize) override {
+    int n;
+    {
+      std::lock_guard guard(InputLock);
+      n = Input()->GetData(Buffer, BufferSize);
+    }
+    Position += n;
+    // Spent in pieces of a tenth of a millisecond or more, what the clock shows beyond the
+    // amount owed counted towards the next piece, so that the total is what was asked for.
+    owed_ += Extra * BareSecondsPerByte * n;
+    if (owed_ >= 1e-4 || n == 0) {
+      const double start = bench::PairedRatios::ThreadSeconds();
+      double now = start;
+      while (now - start < owed_) now = bench::PairedRatios::ThreadSeconds();
+      owed_ -= now - start;
+    }
+    return n;
+  }
+
+ private:
+  double owed_ = 0;
+};
+
+// Rips the track through `input` and `output`, waiting for the end; returns the processor
+// time the output's thread spent on the job.
+double RunPipeline(TAudioFileOut& output, TCDIn& cd, TAudioInput& input, int track,
+                   const std::string& file) {
   std::mutex m;
   std::condition_variable cv;
   bool ended = false;
+  double encoderCpu = 0;
   output.OnDone = [&](TAudioOutput*) {
+    // The output's thread waits for jobs without spending processor time, so its total
+    // when a job ends, less that at the last job's end, is the job's.
+    static thread_local double last = 0;
+    const double now = bench::PairedRatios::ThreadSeconds();
     std::lock_guard lock(m);
+    encoderCpu = now - last;
+    last = now;
     ended = true;
     cv.notify_all();
   };
@@ -94,15 +180,14 @@ double RunPipeline(TAudioFileOut& output, TCDIn& cd, const std::string& file) {
     std::fprintf(stderr, "pipeline failed: %s\n", e.what());
     std::abort();
   };
-  cd.SetStartTrack(1);
-  cd.SetEndTrack(1);
+  cd.SetStartTrack(track);
+  cd.SetEndTrack(track);
   output.FileName = file;
-  output.SetInput(&cd);
-  const auto start = Clock::now();
+  output.SetInput(&input);
   output.Run();
   std::unique_lock lock(m);
   cv.wait(lock, [&] { return ended; });
-  return Seconds(start);
+  return encoderCpu;
 }
 
 double BareLame(const std::vector<uint8_t>& pcm) {
@@ -220,67 +305,137 @@ double BareVorbis(const std::vector<uint8_t>& pcm) {
 }
 
 template <class Output>
-void Compare(benchmark::State& state, double (*bare)(const std::vector<uint8_t>&),
+void Compare(benchmark::State& state, double (*bare)(const std::vector<uint8_t>&), int track,
              const char* extension) {
   Fixture& data = Data();
   TCDIn cd;
   Output output;
+  TBusyInput busy;
+  const char* extra = std::getenv("QV_BENCH_EXTRA_WORK");
+  busy.Extra = extra != nullptr ? std::atof(extra) : 0;
+  busy.SetInput(&cd);
+  TAudioInput& input = busy.Extra > 0 ? static_cast<TAudioInput&>(busy) : cd;
   const std::string file = (data.dir / (std::string("track.") + extension)).string();
+  // One pair first, not counted: the files exist, the libraries have run, the caches are warm.
+  // The injected work follows the bare side of the last pair.
+  RunPipeline(output, cd, input, track, file);
+  ReadPcm(data, track);
+  bare(data.pcm);
+  const double warm = bench::PairedRatios::ThreadSeconds();
+  ReadPcm(data, track);
+  bare(data.pcm);
+  busy.BareSecondsPerByte = (bench::PairedRatios::ThreadSeconds() - warm) / double(data.pcm.size());
   bench::PairedRatios ratios;
+  // Where the pipeline's processor time goes, in ms per job: the starting thread (opening the
+  // file and the disc, configuring the encoder), the output's thread, the rest (reading).
+  double startingMs = 0, encoderMs = 0, readingMs = 0;
   for (auto _ : state) {
-    double pipeline = 0;
-    ratios.Repeat([&] { pipeline = RunPipeline(output, cd, file); }, [&] { bare(data.pcm); });
+    // Both sides write new files, as a rip does: the old ones go before the timing, since
+    // truncating a file makes the file system write it out on closing.
+    state.PauseTiming();
+    std::filesystem::remove(file);
+    std::filesystem::remove(data.dir / (std::string("bare.") + extension));
+    state.ResumeTiming();
+    double pipeline = 0, starting = 0, encoderCpu = 0, encodeCpu = 0;
+    const auto [measured, baseline] = ratios.Repeat(
+        [&] {
+          const auto start = Clock::now();
+          const double cpu = bench::PairedRatios::ThreadSeconds();
+          encoderCpu = RunPipeline(output, cd, input, track, file);
+          starting = bench::PairedRatios::ThreadSeconds() - cpu;
+          pipeline = Seconds(start);
+        },
+        [&] {
+          ReadPcm(data, track);
+          const double cpu = bench::PairedRatios::ThreadSeconds();
+          bare(data.pcm);
+          encodeCpu = bench::PairedRatios::ThreadSeconds() - cpu;
+        });
+    busy.BareSecondsPerByte = baseline.cpu / double(data.pcm.size());
+    ratios.Record("memory_cpu_ratio", measured.cpu / encodeCpu);
+    ratios.Record("encoder_cpu_ratio", encoderCpu / encodeCpu);
+    startingMs += starting * 1e3;
+    encoderMs += encoderCpu * 1e3;
+    readingMs += (measured.cpu - starting - encoderCpu) * 1e3;
     state.SetIterationTime(pipeline);
   }
   ratios.Report(state);
+  const double n = double(state.iterations());
+  state.counters["starting_ms"] = startingMs / n;
+  state.counters["encoder_ms"] = encoderMs / n;
+  state.counters["reading_ms"] = readingMs / n;
 }
 
 void BM_MP3_PipelineVsBare(benchmark::State& state) {
-  Compare<TMP3Out>(state, BareLame, "mp3");
+  Compare<TMP3Out>(state, BareLame, 1, "mp3");
 }
 void BM_FLAC_PipelineVsBare(benchmark::State& state) {
-  Compare<TFLACOut>(state, BareFlac, "flac");
+  Compare<TFLACOut>(state, BareFlac, 2, "flac");
 }
 void BM_Vorbis_PipelineVsBare(benchmark::State& state) {
-  Compare<TVorbisOut>(state, BareVorbis, "ogg");
+  Compare<TVorbisOut>(state, BareVorbis, 1, "ogg");
 }
 
-// Reading the track alone, to tell the disc input's share of the pipeline.
+// Reading the thirty-second track alone, to tell the disc input's share of the pipeline:
+// "cpu_ms" is the processor time of every thread per reading.
 void BM_ReadTrack(benchmark::State& state) {
   Data();
   TCDIn cd;
   std::vector<uint8_t> buffer(65536);
+  double cpu = 0;
   for (auto _ : state) {
-    cd.SetStartTrack(1);
-    cd.SetEndTrack(1);
+    const double start = bench::PairedRatios::ProcessSeconds();
+    cd.SetStartTrack(2);
+    cd.SetEndTrack(2);
     cd.Init();
     int64_t total = 0;
     while (const int n = cd.GetData(buffer.data(), int(buffer.size()))) total += n;
     cd.Flush();
     benchmark::DoNotOptimize(total);
+    cpu += bench::PairedRatios::ProcessSeconds() - start;
   }
+  state.counters["cpu_ms"] = cpu * 1e3 / double(state.iterations());
 }
 
-BENCHMARK(BM_ReadTrack)->Unit(benchmark::kMillisecond)->Iterations(5);
-BENCHMARK(BM_MP3_PipelineVsBare)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(9);
-BENCHMARK(BM_FLAC_PipelineVsBare)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(21);
-BENCHMARK(BM_Vorbis_PipelineVsBare)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(9);
+constexpr int kMP3Pairs = 61, kFLACPairs = 101, kVorbisPairs = 61;
+
+BENCHMARK(BM_ReadTrack)->Unit(benchmark::kMillisecond)->Iterations(101);
+BENCHMARK(BM_MP3_PipelineVsBare)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(kMP3Pairs);
+BENCHMARK(BM_FLAC_PipelineVsBare)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(kFLACPairs);
+BENCHMARK(BM_Vorbis_PipelineVsBare)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(kVorbisPairs);
 
 }  // namespace
 }  // namespace qv
 
 int main(int argc, char** argv) {
-  const auto targets = [](const char* benchmark, const std::string& what) {
+  const int cpu = qv::bench::PinToOneCpu();
+  const bool raised = qv::bench::RaisePriority();
+  std::printf("processor %d, %s priority, load average %s\n", cpu, raised ? "raised" : "usual",
+              qv::bench::LoadAverage().c_str());
+  const auto targets = [](const std::string& name, int pairs, const std::string& what) {
+    const std::string benchmark = name + "/iterations:" + std::to_string(pairs) + "/manual_time";
     return std::vector<qv::bench::TargetReporter::Target>{
-        {benchmark, "ratio", what + " pipeline / bare encoder, time", 1.01},
-        {benchmark, "cpu_ratio", what + " pipeline / bare encoder, CPU", 0},
-        {benchmark, "fastest_ratio", what + " pipeline / bare encoder, fastest", 0}};
+        {benchmark, "cpu_ratio", what + " pipeline / read + bare encoder, CPU", 1.01},
+        {benchmark, "memory_cpu_ratio", what + " pipeline / bare encoder from memory, CPU", 0},
+        {benchmark, "encoder_cpu_ratio", what + " encoder thread / bare encoder, CPU", 0},
+        {benchmark, "ratio", what + " pipeline / read + bare encoder, time", 0}};
   };
   std::vector<qv::bench::TargetReporter::Target> all;
-  for (auto list : {targets("BM_MP3_PipelineVsBare/iterations:9/manual_time", "MP3"),
-                    targets("BM_FLAC_PipelineVsBare/iterations:21/manual_time", "FLAC"),
-                    targets("BM_Vorbis_PipelineVsBare/iterations:9/manual_time", "Ogg Vorbis")})
+  for (auto list : {targets("BM_MP3_PipelineVsBare", qv::kMP3Pairs, "MP3"),
+                    targets("BM_FLAC_PipelineVsBare", qv::kFLACPairs, "FLAC"),
+                    targets("BM_Vorbis_PipelineVsBare", qv::kVorbisPairs, "Ogg Vorbis")})
     all.insert(all.end(), list.begin(), list.end());
   qv::bench::TargetReporter reporter(all);
-  return qv::bench::RunBenchmarks(argc, argv, reporter);
+  const int result = qv::bench::RunBenchmarks(argc, argv, reporter);
+  std::printf("load average at the end %s\n", qv::bench::LoadAverage().c_str());
+  return result;
 }
