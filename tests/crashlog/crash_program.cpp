@@ -2,7 +2,10 @@
 // report goes to the folder of the second argument. Before it faults it prints
 // "LINE=<line>" of the faulting statement on standard error.
 //   throw | caught | gui | tthread | worker | two | filtered | null | div | recurse | off | restart
-//   <file>
+//   <file> | dialog | blocked
+// "dialog" and "blocked" show the exception dialog: "dialog" goes on after it and then waits
+// for standard input to end; in "blocked" a worker's exception comes while the main thread
+// computes.
 #include <pthread.h>
 
 #include <cstdio>
@@ -79,6 +82,25 @@ int main(int argc, char** argv) {
   qv::TOstrelModuleOptions& options = qv::CurrentOstrelLogOptions();
   options.SetOutputPath(argv[2]);
   if (mode == "throw") ThrowDiscError();
+  if (mode == "dialog") {
+    qv::SetOstrelConsoleProgram(false);
+    try {
+      ThrowDiscError();
+    } catch (...) {
+      qv::Application()->HandleException(std::current_exception());
+    }
+    std::printf("continued\n");
+    std::fflush(stdout);
+    while (std::fgetc(stdin) != EOF) {
+    }
+    return 0;
+  }
+  if (mode == "blocked") {
+    qv::SetOstrelConsoleProgram(false);
+    std::thread(WorkerRoutine).detach();
+    volatile unsigned long long sum = 0;
+    for (;;) sum = sum * 6364136223846793005ull + 1;
+  }
   if (mode == "caught") {
     try {
       ThrowDiscError();
