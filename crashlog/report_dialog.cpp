@@ -143,7 +143,7 @@ Bitmap MonitorPicture() {
 struct DialogFonts {
   Font message = ReportMessageFont();
   Font bold{"Verdana", -GetSystemMetrics(SM_CYSMCAPTION) * 2 / 3, fsBold};
-  Font fixed{"Lucida Console", PointsToHeight(8), 0};
+  Font fixed = ReportFixedFont();
 };
 
 void SetFont(HWND control, const Font& font) {
@@ -261,7 +261,7 @@ struct ReportDialog {
   DialogFonts fonts;
   ImageList images;
   Bitmap monitor = MonitorPicture();
-  TDialogMetrics metrics = CurrentDialogMetrics();
+  TDialogMetrics metrics;
   std::string iniFile = LayoutFileName();
   TSavedLayout layout;
   std::vector<TReportRow> stackRows, moduleRows;
@@ -284,6 +284,7 @@ struct ReportDialog {
 
   void Init(HWND h) {
     dialog = h;
+    metrics = CurrentDialogMetrics();  // the screen of this thread's display
     showSend = SendWay() && !in.duplicate;
     showShot = showSend && o.AttachScreenshot();
     boxes = CheckBoxAreaHeight(showSend, showShot);
@@ -610,6 +611,10 @@ std::string Trimmed(const std::string& text) {
 
 Font ReportMessageFont() {
   return Font{"MS Sans Serif", PointsToHeight(8), 0};
+}
+
+Font ReportFixedFont() {
+  return Font{"Lucida Console", PointsToHeight(8), 0};
 }
 
 TReportDialogResult ShowReportDialog(const TReportDialogInput& input,

@@ -85,7 +85,8 @@ constexpr std::size_t kMailSlotMessageSize = 2052;
 [[nodiscard]] std::string MailSlotAddress();
 bool SendMailSlotMessage(const std::string& unit, uint32_t line);
 
-// The font of the dialog's texts, buttons and tabs.
+// The font of the dialog's texts, buttons and tabs, and the fixed-pitch one of the pages.
 [[nodiscard]] Font ReportMessageFont();
+[[nodiscard]] Font ReportFixedFont();
 
 }  // namespace qv

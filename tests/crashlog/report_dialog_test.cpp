@@ -8,9 +8,12 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
+#include <sys/wait.h>
 
 #include "crashlog/report_dialog.h"
 #include "crashlog/report_layout.h"
@@ -242,6 +245,192 @@ TEST(ScreenshotTest, NoisyScreenAsAPalettePNG) {
   const int worst = std::atoi(pil.output.c_str() + at + 6);
   EXPECT_LE(worst, kScreenshotColourBound);
   EXPECT_GT(worst, 0);  // noise really went through the palette
+}
+
+// ---- the dialog of a crash program on an X server ----------------------------------------------
+
+constexpr DWORD kCompactStyle = WS_POPUP | WS_CAPTION | DS_MODALFRAME;
+constexpr DWORD kDetailedStyle = kCompactStyle | WS_THICKFRAME | WS_MAXIMIZEBOX;
+constexpr DWORD kExStyle = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;
+
+// A scripted user of the program's dialog on its own X server.
+class DialogSession {
+ public:
+  DialogSession(const std::string& mode, const TempDir& dir) : dir_(dir) {
+    const std::string d = dir.Path().string();
+    program_ = ::popen(("DISPLAY=" + server_.Display() + " XDG_CONFIG_HOME=" + ShellQuote(d) +
+                        " XDG_RUNTIME_DIR=" + ShellQuote(d) +
+                        " ASAN_OPTIONS=detect_leaks=0 timeout 120 " + ShellQuote(CRASH_PROGRAM) +
+                        " " + mode + " " + ShellQuote(d) + " >" + ShellQuote(d + "/out") + " 2>" +
+                        ShellQuote(d + "/err"))
+                           .c_str(),
+                       "w");
+  }
+  ~DialogSession() { Finish(); }
+  int Finish() {
+    if (program_ == nullptr) return status_;
+    const int raw = ::pclose(std::exchange(program_, nullptr));
+    return status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  }
+  const std::string& Display() const { return server_.Display(); }
+  // Waits for the dialog (at `width` when given) and takes its client area for `style`.
+  bool Find(DWORD style, int width = 0) {
+    const auto deadline = Clock::now() + 60s;
+    do {
+      top_ = WaitForViewableXWindow(Display(), "Error.", deadline);
+    } while (top_.window != 0 && width != 0 && top_.width != width && Clock::now() < deadline);
+    client_ = nonclient::ClientArea(style, kExStyle, Bounds(0, 0, top_.width, top_.height));
+    return top_.window != 0 && (width == 0 || top_.width == width);
+  }
+  bool Click(Point p) {  // client coordinates
+    const Point w{client_.Left + p.X, client_.Top + p.Y};
+    return SendXClick(Display(), top_.window, w.X, w.Y, w.X, w.Y);
+  }
+  bool Click(const Rect& r) { return Click(Point{(r.Left + r.Right) / 2, (r.Top + r.Bottom) / 2}); }
+  bool Key(unsigned long keysym) { return SendXKey(Display(), top_.window, keysym); }
+  Bitmap Grab() const { return GrabXWindow(Display(), top_.window, top_.width, top_.height); }
+  // The window's picture once `ready` holds for it and two grabs in a row agree (the program
+  // has painted it all).
+  Bitmap GrabWhen(const std::function<bool(const Bitmap&)>& ready) const {
+    const auto deadline = Clock::now() + 30s;
+    Bitmap last = Grab();
+    for (;;) {
+      Bitmap now = Grab();
+      if ((now == last && ready(now)) || Clock::now() > deadline) return now;
+      last = std::move(now);
+    }
+  }
+  // Painted down to the client area's bottom-right corner, where the desktop showed before.
+  Bitmap GrabPainted() const {
+    return GrabWhen([this](const Bitmap& b) {
+      return b.Pixel(client_.Right - 3, client_.Bottom - 3) != RGB(0, 0, 0);
+    });
+  }
+  const XTopLevel& Top() const { return top_; }
+  const Rect& Client() const { return client_; }
+
+ private:
+  XvfbServer server_{"640x480x24"};
+  const TempDir& dir_;
+  FILE* program_ = nullptr;
+  int status_ = -1;
+  XTopLevel top_;
+  Rect client_;
+};
+
+int LineHeightOf(const Font& font) {
+  Bitmap probe(1, 1);
+  DC dc(&probe);
+  dc.SelectFont(font);
+  return dc.GetTextMetrics().tmHeight;
+}
+
+TEST(ReportDialogSession, DetailsPagesRowMessageResizeEscapeAndClipboard) {
+  TempDir dir;
+  const int slot = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string slotPath = (dir.Path() / "OstrelLog").string();
+  std::strncpy(address.sun_path, slotPath.c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(slot, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  DialogSession session("dialog", dir);
+  ASSERT_FALSE(session.Display().empty());
+
+  // Compact: a short message gives the least width.
+  ASSERT_TRUE(session.Find(kCompactStyle));
+  {  // the least width unless the message or the check boxes' row needs more
+    Bitmap probe(1, 1);
+    DC dc(&probe);
+    dc.SelectFont(ReportMessageFont());
+    const TDialogMetrics m{GetSystemMetrics(SM_CXFRAME), GetSystemMetrics(SM_CYFRAME),
+                           GetSystemMetrics(SM_CYSMCAPTION), 640, 480};
+    const Size row = dc.GetTextExtentPoint32("&Send this error via Email    &Copy to Clipboard");
+    const Rect want = CompactLayout({dc.GetTextExtentPoint32("Disc tray jammed."), row}, m).window;
+    EXPECT_EQ(session.Top().width, std::max(250, row.cx + 16 + 2 * (m.cxFrame - 1) + 60));
+    EXPECT_EQ(session.Top().height, want.Height() + 20);
+  }
+  TDialogControlsLayout l = ControlsLayout(session.Client().Width(), session.Client().Height(), 20);
+  ASSERT_TRUE(session.Click(l.copy));
+  ASSERT_TRUE(session.Click(l.details));
+
+  // Detailed: the default saved layout, then each page through its tab.
+  ASSERT_TRUE(session.Find(kDetailedStyle, 640));
+  EXPECT_EQ(session.Top().height, 385 + 20);
+  const int tabRow = LineHeightOf(ReportMessageFont()) + 6;
+  Bitmap probe(1, 1);
+  DC dc(&probe);
+  dc.SelectFont(ReportMessageFont());
+  std::vector<Bitmap> pages{session.GrabPainted()};
+  int tabLeft = 2 + dc.TextWidth("General") + 12;
+  for (const char* tab : {"Call Stack", "Modules", "CPU"}) {
+    ASSERT_TRUE(session.Click(Point{4 + tabLeft + 6, 52 + tabRow / 2 + 1}));
+    tabLeft += dc.TextWidth(tab) + 12;
+    const Bitmap before = pages.back();
+    pages.push_back(session.GrabWhen([&](const Bitmap& b) { return b != before; }));
+    EXPECT_NE(pages.back(), before) << tab;
+    if (pages.size() != 2) continue;
+    // The first call-stack row: selected by a click, activated by Return.
+    const int fixed = LineHeightOf(ReportFixedFont());
+    ASSERT_TRUE(session.Click(
+        Point{8 + 40, 52 + tabRow + 3 + 20 + fixed + 6 + (std::max(fixed, 16) + 1) / 2}));
+    const Bitmap unselected = pages.back();
+    pages.back() = session.GrabWhen([&](const Bitmap& b) { return b != unselected; });
+    ASSERT_TRUE(session.Key(0xFF0D));  // Return
+    pollfd p{slot, POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 30000), 1);
+    uint8_t message[4096];
+    ASSERT_EQ(::recv(slot, message, sizeof message, 0), 2052);
+    EXPECT_STREQ(reinterpret_cast<char*>(message), "crash_program.cpp");
+    uint32_t line = 0;
+    std::memcpy(&line, message + 2048, 4);
+    std::ifstream err(dir.Path() / "err");
+    std::string said;
+    std::getline(err, said);
+    EXPECT_EQ("LINE=" + std::to_string(line), said);
+  }
+  if (const char* keep = std::getenv("QV_DIALOG_SHOTS")) {
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+      const std::vector<uint8_t> png = SavePng(pages[i]);
+      std::ofstream(std::string(keep) + "/page" + std::to_string(i) + ".png", std::ios::binary)
+          .write(reinterpret_cast<const char*>(png.data()), std::streamsize(png.size()));
+    }
+  }
+
+  // A resize by the frame's corner is what the next detailed view starts with.
+  ASSERT_TRUE(SendXDrag(session.Display(), session.Top().window, {0, 37},
+                        {session.Top().width - 2, session.Top().height - 2}, {-40, -30}));
+  ASSERT_TRUE(session.Find(kDetailedStyle, 600));
+  ASSERT_TRUE(session.Key(0xFF1B));  // Escape: the program goes on
+  std::optional<std::string> copied;
+  for (const auto deadline = Clock::now() + 30s; Clock::now() < deadline;) {
+    copied = ReadXClipboard(session.Display(), "UTF8_STRING", Clock::now() + 2s);
+    if (copied && copied->find("Disc tray jammed") != std::string::npos) break;
+  }
+  ASSERT_TRUE(copied.has_value());
+  EXPECT_EQ(copied->rfind("OstrelLog 4.5.4\r\n", 0), 0u);
+  EXPECT_NE(copied->find("Disc tray jammed"), std::string::npos);
+  TMemIniFile ini((dir.Path() / "OstrelLog.ini").string());
+  EXPECT_EQ(ini.ReadInteger("Coordinates", "Width", 0), 600);
+  EXPECT_EQ(ini.ReadInteger("Coordinates", "Height", 0), 385 - 30);
+  EXPECT_EQ(session.Finish(), 0);
+  std::ifstream out(dir.Path() / "out");
+  std::string said;
+  std::getline(out, said);
+  EXPECT_EQ(said, "continued");
+  ::close(slot);
+}
+
+TEST(ReportDialogSession, PaintsAndAnswersWhileTheMainThreadComputes) {
+  TempDir dir;
+  DialogSession session("blocked", dir);
+  ASSERT_TRUE(session.Find(kCompactStyle));
+  const Bitmap shown = session.GrabPainted();
+  std::set<COLORREF> colours;
+  for (int y = 0; y < shown.Height(); y += 2)
+    for (int x = 0; x < shown.Width(); x += 2) colours.insert(shown.Pixel(x, y));
+  EXPECT_GT(colours.size(), 8u);  // caption, frame, text and buttons, not a blank window
+  ASSERT_TRUE(session.Key(0xFF1B));
+  EXPECT_EQ(session.Finish(), 1);  // the worker's uncaught exception ends the program
 }
 
 }  // namespace
