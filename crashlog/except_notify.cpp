@@ -350,8 +350,8 @@ bool InternalExceptNotify(ExceptInfo& e) {
   const bool save = options.SaveLogFile();
   const bool send = send_way && !duplicate && choice.send;
   std::string steps;
-  if ((options.LogOptions() & loAskReproduceSteps) != 0 && !console_program.load() &&
-      !duplicate && (save || send)) {
+  if ((options.LogOptions() & loAskReproduceSteps) != 0 && !console_program.load() && !duplicate &&
+      (save || send)) {
     try {
       steps = ShowRequestDialog(options);
       if (!steps.empty()) report = AddRequestSection(report, steps, options);

@@ -14,6 +14,7 @@
 #include "crashlog/report_layout.h"
 #include "crashlog/trace_log.h"
 #include "platform/base/paths.h"
+#include "platform/classlib/dialogs.h"
 #include "platform/classlib/dlgtemplate.h"
 #include "platform/msg/message_queue.h"
 #include "platform/ui/nonclient.h"
@@ -174,14 +175,23 @@ std::string Upper(std::string s) {
   return s;
 }
 
+// How a dialog of the logger came out.
+enum class Shown { no, yes, unattended };
+
 // Runs `body` on a thread of its own that has a window system on the display `display`
-// makes; false when there is no display.
-bool OnWindowThread(const TDisplayFactory& display, const std::function<void()>& body) {
-  bool started = false;
+// makes. No display: `no`. With nobody to answer (message boxes unattended, or a display
+// that lives only in memory), dialogs take their default answer at once, as message boxes
+// do: `unattended`, and `body` does not run.
+Shown OnWindowThread(const TDisplayFactory& display, const std::function<void()>& body) {
+  Shown started = Shown::no;
   std::thread thread([&] {
     std::unique_ptr<DisplayBackend> backend = display ? display() : nullptr;
+    if (backend != nullptr && (MessageBoxesUnattended() || backend->Name() == "headless")) {
+      started = Shown::unattended;
+      return;
+    }
     if (backend == nullptr || !StartWindowSystem(std::move(backend))) return;
-    started = true;
+    started = Shown::yes;
     RegisterDialogControls();
     body();
     StopWindowSystem();
@@ -220,8 +230,8 @@ bool PaintDialogFrame(HWND window, UINT message, WPARAM activation, const std::s
     red = std::min(std::nearbyint(red * 0.96), 255.0);
     green = std::min(std::nearbyint(green * 0.96), 255.0);
     blue = std::min(std::nearbyint(blue * 0.96), 255.0);
-    dc->FillRect(band, Brush{BrushStyle::bsSolid, TColor(RGB(uint8_t(red), uint8_t(green),
-                                                             uint8_t(blue)))});
+    dc->FillRect(
+        band, Brush{BrushStyle::bsSolid, TColor(RGB(uint8_t(red), uint8_t(green), uint8_t(blue)))});
     band.Top += 2;
     band.Bottom -= 2;
   }
@@ -230,8 +240,9 @@ bool PaintDialogFrame(HWND window, UINT message, WPARAM activation, const std::s
     dc->FrameRect(captionFrame, frameBrush);
     dc->FrameRect(inner, frameBrush);
   } else {
-    dc->FrameRect({captionFrame.Left, captionFrame.Top, captionFrame.Right, captionFrame.Bottom - 1},
-                  frameBrush);
+    dc->FrameRect(
+        {captionFrame.Left, captionFrame.Top, captionFrame.Right, captionFrame.Bottom - 1},
+        frameBrush);
   }
   dc->FillRect({1, 1, inner.Left, height - 1}, fillBrush);
   dc->FillRect({1, 1, width - 1, inner.Top}, fillBrush);
@@ -273,7 +284,8 @@ struct ReportDialog {
   TReportDialogResult result;
 
   ReportDialog(const TReportDialogInput& input)
-      : in(input), o(*input.options),
+      : in(input),
+        o(*input.options),
         stackRows(CallStackRows(input.stack, input.program)),
         moduleRows(ModuleRows(input.modules)) {
     for (int i = 0; i < 4; ++i) images.images.push_back(ListImage(i));
@@ -306,7 +318,8 @@ struct ReportDialog {
     EnableWindow(Item(IDC_REPORT_SCREENSHOT), SendWay());
     const HWND tabs = Item(IDC_REPORT_TABS);
     for (int i = 0; i < 4; ++i)
-      SendMessage(tabs, TCM_INSERTITEM, WPARAM(i), reinterpret_cast<LPARAM>(o.Texts(4 + 2 * i).c_str()));
+      SendMessage(tabs, TCM_INSERTITEM, WPARAM(i),
+                  reinterpret_cast<LPARAM>(o.Texts(4 + 2 * i).c_str()));
     pageIndex = std::min<int>(o.DetailsPage(), 3);
     SendMessage(tabs, TCM_SETCURSEL, WPARAM(pageIndex), 0);
     SetFocus(Item(IDC_REPORT_OK));
@@ -390,7 +403,8 @@ struct ReportDialog {
           if (row >= 0 && std::size_t(row) < stackRows.size()) {
             const TReportRow& r = stackRows[std::size_t(row)];
             if (!r.cells[5].empty())
-              SendMailSlotMessage(r.cells[2], uint32_t(std::strtoul(r.cells[5].c_str(), nullptr, 10)));
+              SendMailSlotMessage(r.cells[2],
+                                  uint32_t(std::strtoul(r.cells[5].c_str(), nullptr, 10)));
           }
           return 1;
         }
@@ -443,7 +457,8 @@ struct ReportDialog {
       DC dc(&probe);
       dc.SelectFont(fonts.message);
       std::vector<Size> extents;
-      for (const std::string& line : Lines(in.message)) extents.push_back(dc.GetTextExtentPoint32(line));
+      for (const std::string& line : Lines(in.message))
+        extents.push_back(dc.GetTextExtentPoint32(line));
       extents.push_back(dc.GetTextExtentPoint32(o.Texts(16) + "    " + o.Texts(18)));
       const TCompactLayout compact = CompactLayout(extents, metrics);
       placement = compact.window;
@@ -522,7 +537,8 @@ struct ReportDialog {
       const int y0 = 8;
       for (int y = 0; y < monitor.Height(); ++y)
         for (int x = 0; x < monitor.Width(); ++x)
-          if (monitor.Pixel(x, y) != ground) dc->SetPixel(x0 + x, y0 + y, TColor(monitor.Pixel(x, y)));
+          if (monitor.Pixel(x, y) != ground)
+            dc->SetPixel(x0 + x, y0 + y, TColor(monitor.Pixel(x, y)));
     }
     EndPaint(h, ps);
   }
@@ -544,7 +560,8 @@ struct ReportDialog {
           case IDC_REPORT_DETAILS:
             SaveIfDetailed();
             ToggleDetails(!details);
-            RedrawWindow(h, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+            RedrawWindow(h, nullptr, nullptr,
+                         RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
             return 1;
           case IDC_REPORT_SEND:
             EnableWindow(Item(IDC_REPORT_SCREENSHOT),
@@ -623,14 +640,22 @@ TReportDialogResult ShowReportDialog(const TReportDialogInput& input,
   TReportDialogResult result;
   for (;;) {
     ReportDialog dialog(input);
-    OnWindowThread(display, [&] {
-      DialogBoxIndirectParam(
-          MainTemplate(*input.options), 0, [&](HWND h, UINT m, WPARAM w, LPARAM l) -> INT_PTR {
-            const INT_PTR answer = dialog.Proc(h, m, w, l);
-            if (m == WM_INITDIALOG && input.shown) input.shown(h);
-            return answer;
-          });
+    const Shown shown = OnWindowThread(display, [&] {
+      DialogBoxIndirectParam(MainTemplate(*input.options), 0,
+                             [&](HWND h, UINT m, WPARAM w, LPARAM l) -> INT_PTR {
+                               const INT_PTR answer = dialog.Proc(h, m, w, l);
+                               if (m == WM_INITDIALOG && input.shown) input.shown(h);
+                               return answer;
+                             });
     });
+    if (shown == Shown::unattended) {
+      // The boxes as the dialog would have shown them; the program goes on.
+      std::fprintf(stderr, "%s: %s\n", input.options->Texts(2).c_str(), input.message.c_str());
+      result.painted = true;
+      result.send = input.options->SendWay() != swNone;
+      result.screenshot = input.screenshot;
+      break;
+    }
     result = dialog.result;
     result.painted = dialog.painted;
     result.terminate = dialog.terminate;
@@ -673,8 +698,8 @@ std::string ShowRequestDialog(const TOstrelModuleOptions& options, const TDispla
               return 0;
             case WM_NCPAINT:
             case WM_NCACTIVATE:
-              return PaintDialogFrame(h, m, w, options.Texts(59), options.CustomDialogLook(),
-                                      false, active, fonts.bold);
+              return PaintDialogFrame(h, m, w, options.Texts(59), options.CustomDialogLook(), false,
+                                      active, fonts.bold);
             default:
               return 0;
           }
@@ -689,12 +714,9 @@ std::vector<TReportRow> CallStackRows(const TOstrelStackList& stack, uintptr_t p
     if (e.kind < skExport || e.kind > skLine) continue;
     if (e.kind == skQualified && e.module && e.module->handle == program) continue;
     TReportRow row;
-    row.cells = {Hex16(e.address),
-                 e.module ? ExtractFileName(e.module->path) : std::string(),
-                 e.unit_name,
-                 e.class_name,
-                 e.procedure_name,
-                 e.line == 0 ? std::string() : std::to_string(e.line)};
+    row.cells = {Hex16(e.address), e.module ? ExtractFileName(e.module->path) : std::string(),
+                 e.unit_name,      e.class_name,
+                 e.procedure_name, e.line == 0 ? std::string() : std::to_string(e.line)};
     if (e.kind == skLine) {
       row.image = 3;
     } else {
@@ -718,8 +740,12 @@ std::vector<TReportRow> ModuleRows(const std::vector<TOstrelModulePtr>& modules)
     std::string folder = ExtractFilePath(m->path);
     if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     TReportRow row;
-    row.cells = {Hex16(m->handle), ExtractFileName(m->path), m->description, version,
-                 std::to_string(static_cast<long long>(kb)) + " Kb", folder};
+    row.cells = {Hex16(m->handle),
+                 ExtractFileName(m->path),
+                 m->description,
+                 version,
+                 std::to_string(static_cast<long long>(kb)) + " Kb",
+                 folder};
     const std::string ext = Upper(ExtractFileExt(m->path));
     // Executables carry no extension here: the module's kind tells the program.
     row.image = ext == ".BPL" || ext == ".DPL" ? 1 : ext == ".EXE" || m->kind == mkProgram ? 2 : 0;
@@ -738,7 +764,8 @@ std::vector<uint8_t> MailSlotMessage(const std::string& unit, uint32_t line) {
 
 std::string MailSlotAddress() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime != nullptr && *runtime == '/') return IncludeTrailingPathDelimiter(runtime) + "OstrelLog";
+  if (runtime != nullptr && *runtime == '/')
+    return IncludeTrailingPathDelimiter(runtime) + "OstrelLog";
   return std::string(1, '\0') + "OstrelLog";
 }
 
@@ -751,8 +778,8 @@ bool SendMailSlotMessage(const std::string& unit, uint32_t line) {
   const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
   const std::vector<uint8_t> message = MailSlotMessage(unit, line);
-  const socklen_t length = socklen_t(offsetof(sockaddr_un, sun_path) + address.size() +
-                                     (address[0] == '\0' ? 0 : 1));
+  const socklen_t length =
+      socklen_t(offsetof(sockaddr_un, sun_path) + address.size() + (address[0] == '\0' ? 0 : 1));
   const ssize_t sent = ::sendto(fd, message.data(), message.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
                                 reinterpret_cast<const sockaddr*>(&to), length);
   ::close(fd);

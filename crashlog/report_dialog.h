@@ -41,10 +41,10 @@ struct TReportDialogInput {
   std::string cpu;      // the CPU block (CPU page)
   TOstrelStackList stack;
   std::vector<TOstrelModulePtr> modules;
-  uintptr_t program = 0;      // the program module's handle
-  bool duplicate = false;     // the report is already in the log
-  bool screenshot = false;    // the screenshot switch: the box starts ticked
-  int reportedErrors = 1;     // this run's count, this error included
+  uintptr_t program = 0;    // the program module's handle
+  bool duplicate = false;   // the report is already in the log
+  bool screenshot = false;  // the screenshot switch: the box starts ticked
+  int reportedErrors = 1;   // this run's count, this error included
   // Asked when the user chose terminate; false withdraws the choice and the dialog shows
   // again.
   std::function<bool()> confirmTerminate;

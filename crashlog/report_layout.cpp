@@ -46,8 +46,8 @@ TCompactLayout CompactLayout(const std::vector<Size>& lines, const TDialogMetric
     height += line.cy;
   }
   const int width = std::max(widest + margin, kMinWidth);
-  const int windowHeight = 2 * (metrics.cyFrame - 1) + (height > 39 ? height - 39 : 0) + 88 +
-                           metrics.cySmCaption;
+  const int windowHeight =
+      2 * (metrics.cyFrame - 1) + (height > 39 ? height - 39 : 0) + 88 + metrics.cySmCaption;
   const int left = (metrics.screenWidth - width) / 2;
   const int top = (metrics.screenHeight - windowHeight) / 2;
   return {Bounds(left, top, width, windowHeight), Bounds(48, 8, width - margin, height)};

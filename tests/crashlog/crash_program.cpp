@@ -82,8 +82,11 @@ int main(int argc, char** argv) {
   qv::TOstrelModuleOptions& options = qv::CurrentOstrelLogOptions();
   options.SetOutputPath(argv[2]);
   if (mode == "throw") ThrowDiscError();
-  if (mode == "dialog") {
+  if (mode == "dialog" || mode == "blocked") {
     qv::SetOstrelConsoleProgram(false);
+    qv::SetMessageBoxesUnattended(false);
+  }
+  if (mode == "dialog") {
     try {
       ThrowDiscError();
     } catch (...) {
@@ -96,7 +99,6 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (mode == "blocked") {
-    qv::SetOstrelConsoleProgram(false);
     std::thread(WorkerRoutine).detach();
     volatile unsigned long long sum = 0;
     for (;;) sum = sum * 6364136223846793005ull + 1;

@@ -2,18 +2,18 @@
 // crash program's dialog driven on a real X server as a user would, and the PNG checked by
 // pngcheck and Python's PIL.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <poll.h>
 #include <unistd.h>
 
+#include <sys/wait.h>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <set>
-#include <sys/wait.h>
 
 #include "crashlog/report_dialog.h"
 #include "crashlog/report_layout.h"
@@ -34,8 +34,8 @@ namespace qv::test {
 // the picture stays while the connection returned lives (the server resets after its last
 // client).
 std::shared_ptr<void> PaintXRoot(const std::string& display, int width, int height,
-                const std::function<COLORREF(int x, int y)>& colour);
-}
+                                 const std::function<COLORREF(int x, int y)>& colour);
+}  // namespace qv::test
 
 namespace qv::test {
 namespace {
@@ -68,18 +68,23 @@ TEST(ReportLayoutTest, ControlsFollowTheClientSize) {
     int w, h, boxes;
     TDialogControlsLayout want;
   } cases[] = {
-      {466, 252, 20,
+      {466,
+       252,
+       20,
        {Bounds(4, 52, 458, 142), Bounds(48, 8, 410, 42), Bounds(195, 200, 75, 25),
         Bounds(386, 200, 75, 25), Bounds(5, 200, 75, 25), Bounds(4, 234, 229, 13),
         Bounds(233, 234, 229, 13), Bounds(23, 250, 443, 13)}},
-      {700, 400, 34,
+      {700,
+       400,
+       34,
        {Bounds(4, 52, 692, 276), Bounds(48, 8, 644, 42), Bounds(312, 334, 75, 25),
         Bounds(620, 334, 75, 25), Bounds(5, 334, 75, 25), Bounds(4, 368, 346, 13),
         Bounds(350, 368, 346, 13), Bounds(23, 384, 677, 13)}},
   };
   for (const Case& c : cases) {
     const TDialogControlsLayout l = ControlsLayout(c.w, c.h, c.boxes);
-    const Rect got[] = {l.tab, l.message, l.ok, l.details, l.terminate, l.send, l.copy, l.screenshot};
+    const Rect got[] = {l.tab,       l.message, l.ok,   l.details,
+                        l.terminate, l.send,    l.copy, l.screenshot};
     const Rect want[] = {c.want.tab,       c.want.message, c.want.ok,   c.want.details,
                          c.want.terminate, c.want.send,    c.want.copy, c.want.screenshot};
     for (int i = 0; i < 8; ++i) EXPECT_EQ(got[i], want[i]) << c.w << " control " << i;
@@ -93,8 +98,11 @@ TEST(ReportLayoutTest, TerminateButtonFromTheErrorAfterTheLimit) {
     bool limit;
     int after, error;
     bool shown;
-  } cases[] = {{true, 3, 1, false}, {true, 3, 3, false}, {true, 3, 4, true},
-               {false, 3, 10, false}, {true, 0, 1, true}};
+  } cases[] = {{true, 3, 1, false},
+               {true, 3, 3, false},
+               {true, 3, 4, true},
+               {false, 3, 10, false},
+               {true, 0, 1, true}};
   for (const Case& c : cases) {
     TOstrelModuleOptions o;
     o.SetTerminateButtonLimit(c.limit);
@@ -145,8 +153,8 @@ TEST(ReportRowsTest, ListRowsAndTheMailSlotMessage) {
   const auto lib = module("/usr/lib/libstdc++.so.6.0.30", "6.0.30", 2560, mkLibrary);
   const auto rows = ModuleRows({program, lib, module("/libz.so.1", "1", 0, mkLibrary)});
   ASSERT_EQ(rows.size(), 3u);
-  EXPECT_EQ(rows[0].cells, (std::vector<std::string>{"00007F0000001000", "quorvel", "", "",
-                                                     "2 Kb", "/opt/q"}));
+  EXPECT_EQ(rows[0].cells,
+            (std::vector<std::string>{"00007F0000001000", "quorvel", "", "", "2 Kb", "/opt/q"}));
   EXPECT_EQ(rows[0].image, 2);
   EXPECT_EQ(rows[1].cells[3], "6.0.x");
   EXPECT_EQ(rows[1].cells[4], "2 Kb");  // 2.5 rounds to even
@@ -214,7 +222,8 @@ TEST(ScreenshotTest, NoisyScreenAsAPalettePNG) {
   EXPECT_EQ(check.status, 0) << check.output;
   EXPECT_NE(check.output.find("640 x 480 image, 8-bit palette"), std::string::npos) << check.output;
   EXPECT_NE(check.output.find("PLTE at offset 0x00025, length 768: 256 palette entries"),
-            std::string::npos) << check.output;
+            std::string::npos)
+      << check.output;
   std::size_t idats = 0;
   for (std::size_t at = check.output.find("chunk IDAT"); at != std::string::npos;
        at = check.output.find("chunk IDAT", at + 1))
@@ -233,12 +242,13 @@ TEST(ScreenshotTest, NoisyScreenAsAPalettePNG) {
       "import sys\nfrom PIL import Image\nim = Image.open(sys.argv[1])\n"
       "print(im.mode, im.size, len(im.getpalette()) // 3)\nrgb = im.convert('RGB')\nworst = 0\n"
       "for line in open(sys.argv[2]):\n  x, y, *want = map(int, line.split())\n"
-      "  got = rgb.getpixel((x, y))\n  worst = max([worst] + [abs(a - b) for a, b in zip(got, want)])\n"
+      "  got = rgb.getpixel((x, y))\n  worst = max([worst] + [abs(a - b) for a, b in zip(got, "
+      "want)])\n"
       "print('worst', worst)\n";
   std::ofstream(dir.Path() / "check.py") << script;
-  const ShellResult pil = RunShellCommand("/usr/bin/python3 " + ShellQuote((dir.Path() / "check.py").string()) +
-                                          " " + ShellQuote(file) + " " +
-                                          ShellQuote((dir.Path() / "samples").string()) + " 2>&1");
+  const ShellResult pil = RunShellCommand(
+      "/usr/bin/python3 " + ShellQuote((dir.Path() / "check.py").string()) + " " +
+      ShellQuote(file) + " " + ShellQuote((dir.Path() / "samples").string()) + " 2>&1");
   EXPECT_NE(pil.output.find("P (640, 480) 256"), std::string::npos) << pil.output;
   const std::size_t at = pil.output.find("worst ");
   ASSERT_NE(at, std::string::npos) << pil.output;
@@ -258,13 +268,13 @@ class DialogSession {
  public:
   DialogSession(const std::string& mode, const TempDir& dir) : dir_(dir) {
     const std::string d = dir.Path().string();
-    program_ = ::popen(("DISPLAY=" + server_.Display() + " XDG_CONFIG_HOME=" + ShellQuote(d) +
-                        " XDG_RUNTIME_DIR=" + ShellQuote(d) +
-                        " ASAN_OPTIONS=detect_leaks=0 timeout 120 " + ShellQuote(CRASH_PROGRAM) +
-                        " " + mode + " " + ShellQuote(d) + " >" + ShellQuote(d + "/out") + " 2>" +
-                        ShellQuote(d + "/err"))
-                           .c_str(),
-                       "w");
+    program_ =
+        ::popen(("DISPLAY=" + server_.Display() + " XDG_CONFIG_HOME=" + ShellQuote(d) +
+                 " XDG_RUNTIME_DIR=" + ShellQuote(d) + " ASAN_OPTIONS=detect_leaks=0 timeout 120 " +
+                 ShellQuote(CRASH_PROGRAM) + " " + mode + " " + ShellQuote(d) + " >" +
+                 ShellQuote(d + "/out") + " 2>" + ShellQuote(d + "/err"))
+                    .c_str(),
+                "w");
   }
   ~DialogSession() { Finish(); }
   int Finish() {
