@@ -3,9 +3,8 @@
 // "LINE=<line>" of the faulting statement on standard error.
 //   throw | caught | gui | tthread | worker | two | filtered | null | div | recurse | off | restart
 //   <file> | dialog | blocked
-// "dialog" and "blocked" show the exception dialog: "dialog" goes on after it and then waits
-// for standard input to end; in "blocked" a worker's exception comes while the main thread
-// computes.
+// With the dialog: "dialog" goes on after it until standard input ends; in "blocked" a worker
+// fails while the main thread computes.
 #include <pthread.h>
 
 #include <cstdio>
