@@ -25,6 +25,9 @@
 #include "crashlog/code_hook.h"
 #include "crashlog/debug_info.h"
 #include "crashlog/freeze_thread.h"
+#include "crashlog/report_dialog.h"
+#include "crashlog/screenshot.h"
+#include "crashlog/send_report.h"
 #include "crashlog/trace_log.h"
 #include "crashlog/web_page.h"
 #include "platform/base/paths.h"
@@ -311,8 +314,21 @@ bool InternalExceptNotify(ExceptInfo& e) {
     TraceText("InternalExceptNotify=True", -2);
     return true;
   }
-  ++reported_errors;
+  const int error_number = ++reported_errors;
   TraceText(report, 0);
+  const bool send_way = options.SendWay() != swNone;
+  std::string screenshot;
+  if (send_way && options.AttachScreenshot()) {
+    screenshot = NewScreenshotFileName();
+    if (!screenshot.empty() && !WriteScreenshotPNG(screenshot)) {
+      DeleteScreenshot(screenshot);
+      screenshot.clear();
+    }
+  }
+  // What the user left ticked; without a dialog the options decide.
+  TReportDialogResult choice;
+  choice.send = send_way;
+  choice.screenshot = !screenshot.empty();
   auto action = [&](int code) {
     bool execute = true;
     CallHook(action_notify, record, code, execute);
@@ -328,12 +344,43 @@ bool InternalExceptNotify(ExceptInfo& e) {
         std::fwrite(report.data(), 1, report.size(), stdout);
         std::fputs("\n", stdout);
         std::fflush(stdout);
+      } else {
+        try {
+          TReportDialogInput input;
+          input.options = &options;
+          input.message = ReportMessage(facts);
+          input.general = BuildReportHeader(facts, options);
+          input.cpu = BuildCpuBlock(facts, options);
+          input.stack = stack;
+          input.modules = modules;
+          input.program = ProgramEntry() != nullptr ? ProgramEntry()->handle : 0;
+          input.duplicate = duplicate;
+          input.screenshot = !screenshot.empty();
+          input.reportedErrors = error_number;
+          input.confirmTerminate = [&] { return action(6); };
+          choice = ShowReportDialog(input);
+          if (choice.terminate)
+            SetTerminateRequest(options.RestartAfterTerminate() ? otRestart : otTerminate);
+        } catch (...) {
+          InternalError("InternalExceptNotify.ShowDialog");
+        }
       }
-      // The exception dialog comes with its own unit; until then a GUI program shows none.
     }
     action(1);
   }
-  if (options.SaveLogFile() && action(2)) {
+  const bool save = options.SaveLogFile();
+  const bool send = send_way && !duplicate && choice.send;
+  std::string steps;
+  if ((options.LogOptions() & loAskReproduceSteps) != 0 && !console_program.load() && !duplicate &&
+      (save || send)) {
+    try {
+      steps = ShowRequestDialog(options);
+      if (!steps.empty()) report = AddRequestSection(report, steps, options);
+    } catch (...) {
+      InternalError("InternalExceptNotify.Request");
+    }
+  }
+  if (save && action(2)) {
     for (bool retry = true; retry;) {
       retry = false;
       try {
@@ -349,6 +396,33 @@ bool InternalExceptNotify(ExceptInfo& e) {
     }
     action(3);
   }
+  if (choice.copy) {
+    try {
+      std::unique_ptr<DisplayBackend> display = ProgressDisplay();
+      if (display == nullptr || !display->SetClipboardText(report))
+        throw Exception("Cannot copy the report to the clipboard.");
+    } catch (...) {
+      InternalError("InternalExceptNotify.Clipboard");
+    }
+  }
+  if (send) {
+    TReportToSend out;
+    out.Report = report;
+    out.LogFileName = log.FileName();
+    out.ReproduceSteps = steps;
+    out.ScreenshotFile = choice.screenshot ? screenshot : std::string();
+    out.OnActionNotify = [&](int code, bool& execute) {
+      CallHook(action_notify, record, code, execute);
+    };
+    out.OnActionError = [&](int code, bool& retry) { CallHook(action_error, record, code, retry); };
+    out.MayShowWindows = !console_program.load();
+    try {
+      SendReport(options, out);
+    } catch (...) {
+      InternalError("InternalExceptNotify.Send");
+    }
+  }
+  DeleteScreenshot(screenshot);
   SaveTrace();
   const int request = terminate_request.load();
   if (request != otNone) {
@@ -949,9 +1023,7 @@ bool ExceptionManager(std::exception_ptr error) {
   e.stack_pointer = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
   e.stack_top = CurrentStackTop();
   e.thread = ThreadId();
-  // Until the exception dialog exists, a program with windows tells the user through the
-  // handler's own message box; a console program has printed the report.
-  return GoNotify(e) || !console_program.load();
+  return GoNotify(e);
 }
 
 void InstallOstrelLog() {

@@ -75,7 +75,7 @@ bool IsAscii(std::string_view s) {
 std::string EncodedHeader(std::string_view s) {
   const std::string value = HeaderValue(s);
   if (IsAscii(value)) return value;
-  return "=?UTF-8?B?" + Base64Encode(ToUtf8Auto(value)) + "?=";
+  return "=?UTF-8?B?" + MailBase64Encode(ToUtf8Auto(value)) + "?=";
 }
 
 // Every line end becomes CR LF.
@@ -293,8 +293,8 @@ void SendToRecipient(bool direct, const std::string& from, const std::string& ho
     smtp.SendCommand("EHLO " + LocalHostName(), {250});
     smtp.SendCommand("RSET", {250});
     smtp.SendCommand("AUTH LOGIN", {334});
-    smtp.SendCommand(Base64Encode(user), {334});
-    smtp.SendCommand(Base64Encode(password), {235});
+    smtp.SendCommand(MailBase64Encode(user), {334});
+    smtp.SendCommand(MailBase64Encode(password), {235});
   }
   smtp.SendCommand("MAIL FROM:<" + HeaderValue(from) + ">", {250});
   smtp.SendCommand("RCPT TO:<" + HeaderValue(recipient) + ">", {250, 251});
@@ -350,7 +350,7 @@ std::string RFC822Date(std::time_t when) {
   return text;
 }
 
-std::string Base64Encode(std::string_view bytes) {
+std::string MailBase64Encode(std::string_view bytes) {
   static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
   out.reserve((bytes.size() + 2) / 3 * 4);
@@ -408,7 +408,7 @@ std::string BuildMailMessage(const std::string& from, const std::string& to,
     m += "Content-Disposition: attachment;\r\n";
     m += "        filename=\"" + name + "\"\r\n\r\n";
     for (size_t pos = 0; pos < data.size(); pos += kBase64LineBytes) {
-      m += Base64Encode(std::string_view(data).substr(pos, kBase64LineBytes)) + "\r\n";
+      m += MailBase64Encode(std::string_view(data).substr(pos, kBase64LineBytes)) + "\r\n";
     }
   }
   m += "\r\n" + boundary + "--\r\n";

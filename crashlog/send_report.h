@@ -83,7 +83,7 @@ void InstallInternalBugSender();
 // Pieces the tests check on their own.
 [[nodiscard]] std::vector<std::string> SplitRecipients(std::string_view recipients);
 [[nodiscard]] std::string RFC822Date(std::time_t when);
-[[nodiscard]] std::string Base64Encode(std::string_view bytes);
+[[nodiscard]] std::string MailBase64Encode(std::string_view bytes);
 // The message (CR LF line ends, without the SMTP end-of-data line); `to` as it stands in
 // the To header.
 [[nodiscard]] std::string BuildMailMessage(const std::string& from, const std::string& to,

@@ -42,6 +42,10 @@ void SetMessageBoxesUnattended(bool value) {
   unattended = value;
 }
 
+bool MessageBoxesUnattended() {
+  return unattended;
+}
+
 int MessageBox(std::string_view text, std::string_view caption, unsigned flags) {
   const std::vector<ButtonSpec> buttons = ButtonsOf(flags);
   const std::size_t def = std::min<std::size_t>((flags >> 8) & 0x0F, buttons.size() - 1);

@@ -31,5 +31,6 @@ int MessageBox(std::string_view text, std::string_view caption, unsigned flags);
 
 // Unattended: every box answers at once with its default button, display or not.
 void SetMessageBoxesUnattended(bool value);
+[[nodiscard]] bool MessageBoxesUnattended();
 
 }  // namespace qv

@@ -2,10 +2,12 @@
 // report goes to the folder of the second argument. Before it faults it prints
 // "LINE=<line>" of the faulting statement on standard error.
 //   throw | caught | gui | tthread | worker | two | filtered | null | div | recurse | off | restart
-//   <file>
+//   <file> | dialog | blocked
 // With a window of its own and the freeze watchdog on (FreezeTimeout 1), the main loop blocks:
 //   freeze (1.6 s once) | twitch (30 ms at a time) | unwatched (1.6 s, watchdog switched off)
 //   | hung (until the second report is saved)
+// With the dialog: "dialog" goes on after it until standard input ends; in "blocked" a worker
+// fails while the main thread computes.
 #include <poll.h>
 #include <pthread.h>
 
@@ -129,6 +131,27 @@ int main(int argc, char** argv) {
   if (mode == "freeze" || mode == "twitch" || mode == "unwatched" || mode == "hung")
     return Freeze(mode, options);
   if (mode == "throw") ThrowDiscError();
+  if (mode == "dialog" || mode == "blocked") {
+    qv::SetOstrelConsoleProgram(false);
+    qv::SetMessageBoxesUnattended(false);
+  }
+  if (mode == "dialog") {
+    try {
+      ThrowDiscError();
+    } catch (...) {
+      qv::Application()->HandleException(std::current_exception());
+    }
+    std::printf("continued\n");
+    std::fflush(stdout);
+    while (std::fgetc(stdin) != EOF) {
+    }
+    return 0;
+  }
+  if (mode == "blocked") {
+    std::thread(WorkerRoutine).detach();
+    volatile unsigned long long sum = 0;
+    for (;;) sum = sum * 6364136223846793005ull + 1;
+  }
   if (mode == "caught") {
     try {
       ThrowDiscError();

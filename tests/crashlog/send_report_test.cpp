@@ -290,8 +290,8 @@ TEST(MailMessageTest, HeadersDateAndTransparency) {
 
   EXPECT_EQ(SMTPData(".\r\n..a\nb\r.c"), "..\r\n...a\r\nb\r\n..c\r\n.\r\n");
   EXPECT_EQ(SplitRecipients(" a@x ,, ;b@y;"), (std::vector<std::string>{"a@x", "b@y"}));
-  EXPECT_EQ(Base64Encode("pw3"), "cHcz");
-  EXPECT_EQ(Base64Encode("ab"), "YWI=");
+  EXPECT_EQ(MailBase64Encode("pw3"), "cHcz");
+  EXPECT_EQ(MailBase64Encode("ab"), "YWI=");
 }
 
 }  // namespace
