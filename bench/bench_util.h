@@ -151,19 +151,25 @@ class PairedRatios {
   double fastestMeasured_ = 1e300, fastestBaseline_ = 1e300;
 };
 
-// Keeps the process, and every thread it starts from now on, on one processor: the one named
-// by QV_BENCH_CPU, else the one it runs on. A measurement and its baseline then share that
-// processor's caches and clock, and work handed between threads runs in turn as on a single
-// core, so that the processor time of both sides stays comparable on a busy machine. Returns
-// the processor, or -1 when the process could not be pinned.
-inline int PinToOneCpu() {
+// Keeps the process, and every thread it starts, on `count` processors: from $QV_BENCH_CPU,
+// else from the one it runs on, onwards among those it may use. Returns the first, or -1
+// when it could not.
+inline int PinToCpus(int count) {
+  cpu_set_t allowed;
+  if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return -1;
   const char* chosen = std::getenv("QV_BENCH_CPU");
-  const int cpu = chosen != nullptr && *chosen != '\0' ? std::atoi(chosen) : sched_getcpu();
-  if (cpu < 0 || cpu >= CPU_SETSIZE) return -1;
+  const int first = chosen != nullptr && *chosen != '\0' ? std::atoi(chosen) : sched_getcpu();
+  if (first < 0 || first >= CPU_SETSIZE || !CPU_ISSET(first, &allowed)) return -1;
   cpu_set_t set;
   CPU_ZERO(&set);
-  CPU_SET(cpu, &set);
-  return sched_setaffinity(0, sizeof set, &set) == 0 ? cpu : -1;
+  for (int cpu = first, taken = 0; taken < count && cpu < first + CPU_SETSIZE; ++cpu) {
+    const int c = cpu % CPU_SETSIZE;
+    if (CPU_ISSET(c, &allowed)) {
+      CPU_SET(c, &set);
+      ++taken;
+    }
+  }
+  return sched_setaffinity(0, sizeof set, &set) == 0 ? first : -1;
 }
 
 // Gives the process, and every thread it starts from now on, the highest scheduling priority
