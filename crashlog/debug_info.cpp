@@ -60,24 +60,49 @@ bool KnownVersion(int v) {
   return v >= 401 && v <= OstrelCurrentDataVersion;
 }
 
-// The body after the header: options, D, debug information.
-bool ReadBody(const uint8_t* body, std::size_t size, int version, TOstrelLoggerData& data,
-              TOstrelModuleOptions& options) {
-  TMemoryStream stream;
-  stream.WriteBuffer(body, int64_t(size));
-  stream.SetPosition(0);
+// A stream that reads bytes it does not own: the options are read in place, without a copy
+// of the whole body (the debug information behind them can be tens of megabytes).
+class TReadOnlyBytes final : public TStream {
+ public:
+  TReadOnlyBytes(const uint8_t* bytes, std::size_t size) : bytes_(bytes), size_(int64_t(size)) {}
+  int64_t Read(void* buffer, int64_t count) override {
+    const int64_t n = std::clamp<int64_t>(size_ - position_, 0, std::max<int64_t>(count, 0));
+    if (n > 0) std::memcpy(buffer, bytes_ + position_, std::size_t(n));
+    position_ += n;
+    return n;
+  }
+  int64_t Write(const void*, int64_t) override { throw EWriteError("Stream write error"); }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+    const int64_t base = origin == soFromBeginning ? 0 : origin == soFromEnd ? size_ : position_;
+    if (base + offset < 0) throw EStreamError("Stream seek error");
+    return position_ = base + offset;
+  }
+  int64_t Size() override { return size_; }
+  void SetSize(int64_t) override { throw EWriteError("Stream write error"); }
+
+ private:
+  const uint8_t* bytes_;
+  int64_t size_;
+  int64_t position_ = 0;
+};
+
+// The body after the header: options, D, debug information. Gives where the debug
+// information lies in the body.
+bool ReadBody(const uint8_t* body, std::size_t size, int version, TOstrelModuleOptions& options,
+              std::size_t& debug_at, std::size_t& debug_size) {
+  TReadOnlyBytes stream(body, size);
   try {
     SetOstrelDataVersion(version);
     TOstrelModuleOptions loaded;
     loaded.LoadFromStream(stream, version);
     uint32_t d = 0;
     if (stream.Read(&d, 4) != 4 || d > stream.Size() - stream.Position()) return false;
-    data.debug.assign(body + stream.Position(), body + stream.Position() + d);
+    debug_at = std::size_t(stream.Position());
+    debug_size = d;
     options.Assign(&loaded);
   } catch (const std::exception&) {
     return false;
   }
-  data.data_version = uint16_t(version);
   return true;
 }
 
@@ -141,6 +166,9 @@ bool InflateBuffer(const uint8_t* input, std::size_t size, std::vector<uint8_t>&
   output.clear();
   if (size == 0 || size > UINT32_MAX) return false;
   const std::size_t step = (size + 255) / 256 * 256;
+  // Room for a generous ratio up front, so that growing never holds an old and a new copy at
+  // once; address space that is never written takes no memory.
+  output.reserve(std::min(limit, size * 32));
   z_stream z{};
   if (inflateInit(&z) != Z_OK) return false;
   z.next_in = const_cast<uint8_t*>(input);
@@ -184,10 +212,22 @@ bool ParseLoggerData(const uint8_t* block, std::size_t size, TOstrelLoggerData& 
   std::memcpy(data.reserved, reserved, 8);
   const uint8_t* body = block + in.Position();
   const std::size_t body_size = in.Remaining();
-  if (version < FirstPackedVersion) return ReadBody(body, body_size, version, data, options);
-  std::vector<uint8_t> unpacked;
-  if (!InflateBuffer(body, body_size, unpacked)) return false;
-  return ReadBody(unpacked.data(), unpacked.size(), version, data, options);
+  std::size_t at = 0, length = 0;
+  if (version < FirstPackedVersion) {
+    if (!ReadBody(body, body_size, version, options, at, length)) return false;
+    data.debug.assign(body + at, body + at + length);
+  } else {
+    std::vector<uint8_t> unpacked;
+    if (!InflateBuffer(body, body_size, unpacked) ||
+        !ReadBody(unpacked.data(), unpacked.size(), version, options, at, length))
+      return false;
+    // The unpacked bytes become the debug information: moved and trimmed, not copied.
+    unpacked.resize(at + length);
+    unpacked.erase(unpacked.begin(), unpacked.begin() + std::ptrdiff_t(at));
+    data.debug = std::move(unpacked);
+  }
+  data.data_version = uint16_t(version);
+  return true;
 }
 
 bool ReadLoggerBlock(const std::string& path, std::vector<uint8_t>& block, bool& old_form) {
@@ -375,6 +415,9 @@ std::shared_ptr<const TOstrelLineIndex> BuildLineIndex(const std::vector<uint8_t
   Cursor in(debug.data(), debug.size());
   uint32_t units = 0;
   if (!SkipNameTable(in, version) || !in.Read(units)) return index;
+  // Sized once (a unit's header takes more than 8 bytes, so a count the stream cannot hold is
+  // not believed): grown step by step, the old and new lists would be resident together.
+  index->units.reserve(std::min<std::size_t>(units, in.Remaining() / 8));
   for (uint32_t u = 0; u < units; ++u) {
     const std::size_t header = in.Position();
     UnitHeader h;
@@ -386,6 +429,7 @@ std::shared_ptr<const TOstrelLineIndex> BuildLineIndex(const std::vector<uint8_t
   std::sort(list.begin(), list.end(),
             [](const auto& a, const auto& b) { return a.start < b.start; });
   uint64_t max_end = 0;
+  index->max_end.reserve(list.size());
   for (const auto& unit : list) index->max_end.push_back(max_end = std::max(max_end, unit.end));
   return index;
 }
