@@ -14,6 +14,7 @@
 #include "crashlog/report_layout.h"
 #include "crashlog/trace_log.h"
 #include "platform/base/paths.h"
+#include "platform/base/text.h"
 #include "platform/classlib/dialogs.h"
 #include "platform/classlib/dlgtemplate.h"
 #include "platform/msg/message_queue.h"
@@ -149,19 +150,6 @@ struct DialogFonts {
 
 void SetFont(HWND control, const Font& font) {
   SendMessage(control, WM_SETFONT, reinterpret_cast<WPARAM>(&font), 1);
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines(1);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    if (text[i] == '\n' || text[i] == '\r') {
-      lines.emplace_back();
-    } else {
-      lines.back().push_back(text[i]);
-    }
-  }
-  return lines;
 }
 
 std::string Hex16(uintptr_t value) {
@@ -457,7 +445,7 @@ struct ReportDialog {
       DC dc(&probe);
       dc.SelectFont(fonts.message);
       std::vector<Size> extents;
-      for (const std::string& line : Lines(in.message))
+      for (const std::string& line : SplitTextLines(in.message))
         extents.push_back(dc.GetTextExtentPoint32(line));
       extents.push_back(dc.GetTextExtentPoint32(o.Texts(16) + "    " + o.Texts(18)));
       const TCompactLayout compact = CompactLayout(extents, metrics);

@@ -42,18 +42,6 @@ void ForEachWord(std::string_view text, TCharSet delims, F&& f) {
 
 }  // namespace
 
-char Accelerator(std::string_view caption) {
-  for (std::size_t i = 0; i + 1 < caption.size(); ++i) {
-    if (caption[i] != '&') continue;
-    if (caption[i + 1] == '&') {
-      ++i;
-      continue;
-    }
-    return char(std::toupper(static_cast<unsigned char>(caption[i + 1])));
-  }
-  return 0;
-}
-
 int WordCount(std::string_view text, TCharSet delims) {
   int n = 0;
   ForEachWord(text, delims, [&](std::size_t, std::size_t) { return ++n, true; });

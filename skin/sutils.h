@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/base/text.h"
 #include "platform/gfx/color.h"
 #include "platform/gfx/geometry.h"
 #include "platform/msg/messages.h"
@@ -47,9 +48,6 @@ void MakeMessage(UINT msg, WPARAM wParam, LPARAM lParam, TMessage& message, LRES
 }
 
 // Words are runs of characters not in `delims`; positions are 1-based.
-// The accelerator of a caption, upper-cased: the character after a single "&" ("&&" is a
-// plain "&"); 0 when there is none.
-[[nodiscard]] char Accelerator(std::string_view caption);
 [[nodiscard]] int WordCount(std::string_view text, TCharSet delims);
 // Position of the n-th word, 0 when there are fewer.
 [[nodiscard]] int WordPosition(int n, std::string_view text, TCharSet delims);

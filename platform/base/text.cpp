@@ -1,5 +1,6 @@
 #include "platform/base/text.h"
 
+#include <cctype>
 #include <cmath>
 #include <limits>
 
@@ -369,6 +370,31 @@ std::string StringReplace(std::string_view s, std::string_view from, std::string
     }
   }
   return out;
+}
+
+std::vector<std::string> SplitTextLines(std::string_view text) {
+  std::vector<std::string> lines(1);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    if (text[i] == '\n' || text[i] == '\r') {
+      lines.emplace_back();
+    } else {
+      lines.back().push_back(text[i]);
+    }
+  }
+  return lines;
+}
+
+char Accelerator(std::string_view caption) {
+  for (std::size_t i = 0; i + 1 < caption.size(); ++i) {
+    if (caption[i] != '&') continue;
+    if (caption[i + 1] == '&') {
+      ++i;
+      continue;
+    }
+    return char(std::toupper(static_cast<unsigned char>(caption[i + 1])));
+  }
+  return 0;
 }
 
 }  // namespace qv

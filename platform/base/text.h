@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 namespace qv {
 
@@ -87,5 +88,11 @@ enum TReplaceFlag : unsigned { rfReplaceAll = 1, rfIgnoreCase = 2 };
 // rfIgnoreCase the match ignores ASCII case. An empty `from` changes nothing.
 [[nodiscard]] std::string StringReplace(std::string_view s, std::string_view from,
                                         std::string_view to, unsigned flags);
+
+// The lines of a text: CR, LF and CRLF each end one; a text without any is one line.
+[[nodiscard]] std::vector<std::string> SplitTextLines(std::string_view text);
+// The accelerator of a caption, upper-cased: the character after a single "&" ("&&" is a
+// plain "&"); 0 when there is none.
+[[nodiscard]] char Accelerator(std::string_view caption);
 
 }  // namespace qv

@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "platform/base/text.h"
 #include "platform/gfx/dc.h"
 #include "platform/msg/message_queue.h"
 #include "platform/msg/window.h"
@@ -61,19 +62,6 @@ void Notify(HWND h, UINT code) {
 bool IsReturn(LPARAM msg) {
   const auto* m = reinterpret_cast<const MSG*>(msg);
   return m && m->message == WM_KEYDOWN && m->wParam == VK_RETURN;
-}
-
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines(1);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    if (text[i] == '\n' || text[i] == '\r') {
-      lines.emplace_back();
-    } else {
-      lines.back().push_back(text[i]);
-    }
-  }
-  return lines;
 }
 
 Point MousePoint(LPARAM l) {
@@ -242,14 +230,14 @@ void UpdateEditScroll(HWND h) {
   if (!(StyleOf(h) & WS_VSCROLL)) return;
   SCROLLINFO si;
   si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
-  si.nMax = static_cast<int>(SplitLines(GetWindowText(h)).size()) - 1;
+  si.nMax = static_cast<int>(SplitTextLines(GetWindowText(h)).size()) - 1;
   si.nPage = static_cast<UINT>(VisibleLines(h));
   si.nPos = Of(h).top;
   SetScrollInfo(h, SB_VERT, si, true);
 }
 
 void ScrollEditTo(HWND h, int line) {
-  const int count = static_cast<int>(SplitLines(GetWindowText(h)).size());
+  const int count = static_cast<int>(SplitTextLines(GetWindowText(h)).size());
   line = std::clamp(line, 0, std::max(count - VisibleLines(h), 0));
   if (line == Of(h).top) return;
   Of(h).top = line;
@@ -270,7 +258,7 @@ LRESULT EditProc(HWND h, UINT m, WPARAM w, LPARAM l) {
       return DLGC_WANTARROWS | DLGC_WANTCHARS |
              ((style & ES_WANTRETURN) && IsReturn(l) ? DLGC_WANTALLKEYS : 0);
     case EM_GETLINECOUNT:
-      return static_cast<LRESULT>(SplitLines(GetWindowText(h)).size());
+      return static_cast<LRESULT>(SplitTextLines(GetWindowText(h)).size());
     case EM_GETFIRSTVISIBLELINE:
       return Of(h).top;
     case EM_LINESCROLL:
@@ -314,13 +302,13 @@ LRESULT EditProc(HWND h, UINT m, WPARAM w, LPARAM l) {
         text += static_cast<char>(w);
       }
       SetWindowText(h, text);
-      ScrollEditTo(h, static_cast<int>(SplitLines(text).size()));
+      ScrollEditTo(h, static_cast<int>(SplitTextLines(text).size()));
       return 0;
     }
     case WM_PAINT:
       PaintWith(h, (style & ES_READONLY) && !(style & ES_MULTILINE) ? clBtnFace : clWindow,
                 [&](DC& dc, Rect r, Control& c) {
-                  const auto lines = SplitLines(GetWindowText(h));
+                  const auto lines = SplitTextLines(GetWindowText(h));
                   const int height = LineHeight(c);
                   int y = 0;
                   for (std::size_t i = static_cast<std::size_t>(c.top);

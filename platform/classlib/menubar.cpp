@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/base/text.h"
 #include "platform/classlib/forms.h"
 #include "platform/msg/message_queue.h"
 #include "platform/ui/nonclient.h"
@@ -14,19 +15,6 @@ namespace {
 
 int Spacing() {
   return GetSystemMetrics(SM_CXMENUSIZE) - 6;
-}
-
-// The letter after the first single "&", upper-cased; 0 without one.
-char Accelerator(const std::string& caption) {
-  for (std::size_t i = 0; i + 1 < caption.size(); ++i) {
-    if (caption[i] != '&') continue;
-    if (caption[i + 1] == '&') {
-      ++i;
-      continue;
-    }
-    return char(std::toupper(static_cast<unsigned char>(caption[i + 1])));
-  }
-  return 0;
 }
 
 std::string WithoutPrefix(const std::string& caption) {
