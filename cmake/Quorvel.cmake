@@ -2,11 +2,21 @@
 
 # qv_library(<target> SOURCES ... [DEPS ...]): one folder's library. Sources of the
 # folder include each other by path from the repository root ("platform/base/text.h").
+# The standard headers most units include are precompiled once (platform/base/common_pch.h)
+# and shared by every library.
 function(qv_library target)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   add_library(${target} STATIC ${ARG_SOURCES})
   target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR})
   target_link_libraries(${target} PUBLIC ${ARG_DEPS})
+  if(NOT TARGET qv_common_pch)
+    add_library(qv_common_pch STATIC ${CMAKE_SOURCE_DIR}/platform/base/common_pch.cpp)
+    target_precompile_headers(qv_common_pch PRIVATE ${CMAKE_SOURCE_DIR}/platform/base/common_pch.h)
+  endif()
+  target_precompile_headers(${target} REUSE_FROM qv_common_pch)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-Winvalid-pch>)
+  endif()
 endfunction()
 
 # Test programs share their compile definitions, their precompiled headers (test_pch.h, made
