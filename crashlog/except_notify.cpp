@@ -33,6 +33,10 @@
 #include "platform/base/paths.h"
 #include "platform/base/text.h"
 #include "platform/classlib/dialogs.h"
+#include "platform/msg/message_queue.h"
+#include "platform/msg/pump.h"
+#include "platform/msg/window.h"
+#include "platform/ui/window_system.h"
 
 namespace qv {
 
@@ -61,6 +65,8 @@ TActionError action_error;
 std::mutex busy_lock;
 std::condition_variable busy_free;
 std::atomic<pid_t> busy_owner{0};
+// The thread that runs the report of an exception of the main thread, while that one paints.
+std::atomic<pid_t> report_thread{0};
 // Threads between the start of an exception's notification and its end (waiting included).
 int pending_notifications = 0;
 struct PendingNotification {
@@ -439,7 +445,7 @@ bool InternalExceptNotify(ExceptInfo& e) {
 bool EnterPipeline() {
   const pid_t self = ThreadId();
   std::unique_lock lock(busy_lock);
-  if (busy_owner.load() == self) return false;
+  if (busy_owner.load() == self || report_thread.load() == self) return false;
   busy_free.wait(lock, [] { return busy_owner.load() == 0; });
   busy_owner = self;
   return true;
@@ -453,6 +459,74 @@ void LeavePipeline() {
   busy_free.notify_all();
 }
 
+// Whether the calling thread is the main thread and has windows of its own to keep painted.
+bool MainThreadWithWindows() {
+  if (ThreadId() != main_thread) return false;
+  const std::thread::id self = std::this_thread::get_id();
+  bool found = false;
+  EnumWindows([&](HWND hwnd) {
+    found = GetWindowThreadId(hwnd) == self;
+    return !found;
+  });
+  return found;
+}
+
+bool IsPaintMessage(UINT message) {
+  switch (message) {
+    case WM_SETREDRAW:
+    case WM_PAINT:
+    case WM_ERASEBKGND:
+    case WM_PAINTICON:
+    case WM_ICONERASEBKGND:
+    case WM_DISPLAYCHANGE:
+    case WM_NCPAINT:
+    case WM_PRINT:
+    case WM_PRINTCLIENT:
+    case 0x8002:
+    case 0x8003:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The report of a main-thread exception runs on a thread of its own while the main thread
+// keeps its windows painted: it serves what other threads send it and dispatches only paint
+// messages; input and everything else posted meanwhile is dropped (a quit stays pending).
+bool ReportWhilePainting(ExceptInfo& e) {
+  MessageQueue& queue = MessageQueue::Current();
+  const std::shared_ptr<MessageQueue> waker = MessageQueue::ForThread(std::this_thread::get_id());
+  std::atomic<bool> done{false};
+  bool answer = true;
+  std::thread pipeline([&] {
+    report_thread = ThreadId();
+    try {
+      answer = InternalExceptNotify(e);
+    } catch (...) {
+      InternalError("ExceptNotify");
+    }
+    report_thread = 0;
+    done = true;
+    if (waker) waker->Wake();
+  });
+  std::optional<int> quit;
+  while (!done.load()) {
+    MSG msg;
+    int taken = 0;
+    for (; taken < 11 && !done.load() && PeekMessage(msg, PM_REMOVE); ++taken) {
+      if (msg.message == WM_QUIT) {
+        quit = int(msg.wParam);
+      } else if (IsPaintMessage(msg.message)) {
+        DispatchMessage(msg);
+      }
+    }
+    if (taken == 0 && !done.load()) queue.Wait(std::nullopt);
+  }
+  pipeline.join();
+  if (quit) PostQuitMessage(*quit);
+  return answer;
+}
+
 // True = default handling wanted.
 bool GoNotify(ExceptInfo& e) {
   const int saved_errno = errno;
@@ -462,7 +536,7 @@ bool GoNotify(ExceptInfo& e) {
       if (ProgramEntry() != nullptr && !RunningOptions().ActivateLog())
         answer = true;
       else
-        answer = InternalExceptNotify(e);
+        answer = MainThreadWithWindows() ? ReportWhilePainting(e) : InternalExceptNotify(e);
     } catch (...) {
       InternalError("GoNotify");
     }
@@ -751,7 +825,8 @@ void DefaultSignal(int signal, siginfo_t* info) {
 void SignalHandler(int signal, siginfo_t* info, void* context) {
   const int saved_errno = errno;
   const pid_t self = ThreadId();
-  if (!active.load() || self == pipeline_thread.load() || self == busy_owner.load()) {
+  if (!active.load() || self == pipeline_thread.load() || self == busy_owner.load() ||
+      self == report_thread.load()) {
     DefaultSignal(signal, info);
     errno = saved_errno;
     return;

@@ -2,12 +2,13 @@
 // report goes to the folder of the second argument. Before it faults it prints
 // "LINE=<line>" of the faulting statement on standard error.
 //   throw | caught | gui | tthread | worker | two | filtered | null | div | recurse | off | restart
-//   <file> | dialog | blocked
+//   <file> | dialog | blocked | painting
 // With a window of its own and the freeze watchdog on (FreezeTimeout 1), the main loop blocks:
 //   freeze (1.6 s once) | twitch (30 ms at a time) | unwatched (1.6 s, watchdog switched off)
-//   | hung (until the second report is saved)
+//   | hung (until the second report is saved) | hungdialog (as hung, its dialogs shown)
 // With the dialog: "dialog" goes on after it until standard input ends; in "blocked" a worker
-// fails while the main thread computes.
+// fails while the main thread computes; in "painting" the main thread, with a window of its own,
+// fails.
 #include <poll.h>
 #include <pthread.h>
 
@@ -94,17 +95,19 @@ int Freeze(const std::string& mode, qv::TOstrelModuleOptions& options) {
   options.SetFreezeTimeout(1);
   options.SetFreezeActivate(true);
   if (mode == "unwatched") options.SetFreezeActivate(false);
+  if (mode == "hungdialog") qv::SetMessageBoxesUnattended(false);
   if (mode == "twitch") {
     for (int i = 0; i < 45; ++i) {
       BlockMainLoop(30ms);
       qv::ProcessMessages();
     }
-  } else if (mode == "hung") {
+  } else if (mode == "hung" || mode == "hungdialog") {
     qv::SetActionNotify([](qv::TOstrelExceptionRecord&, int action, bool&) {
       static int saved = 0;
       if (action == 3 && ++saved == 2) ::_exit(0);
     });
     BlockMainLoop(1h);
+    std::printf("unblocked\n");
   } else {
     BlockMainLoop(1600ms);
   }
@@ -128,14 +131,24 @@ int main(int argc, char** argv) {
   const std::string mode = argv[1];
   qv::TOstrelModuleOptions& options = qv::CurrentOstrelLogOptions();
   options.SetOutputPath(argv[2]);
-  if (mode == "freeze" || mode == "twitch" || mode == "unwatched" || mode == "hung")
+  if (mode == "freeze" || mode == "twitch" || mode == "unwatched" || mode == "hung" ||
+      mode == "hungdialog")
     return Freeze(mode, options);
   if (mode == "throw") ThrowDiscError();
-  if (mode == "dialog" || mode == "blocked") {
+  if (mode == "dialog" || mode == "blocked" || mode == "painting") {
     qv::SetOstrelConsoleProgram(false);
     qv::SetMessageBoxesUnattended(false);
   }
-  if (mode == "dialog") {
+  if (mode == "painting") {
+    qv::WNDCLASS cls;
+    cls.lpszClassName = "Painted";
+    cls.hbrBackground = qv::TColor(qv::RGB(0, 128, 0));
+    qv::RegisterClass(cls);
+    qv::CreateWindowEx(0, "Painted", "painted", qv::WS_OVERLAPPEDWINDOW | qv::WS_VISIBLE, 0, 0, 200,
+                       100, 0);
+    qv::ProcessMessages();
+  }
+  if (mode == "dialog" || mode == "painting") {
     try {
       ThrowDiscError();
     } catch (...) {

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <random>
 
+#include "crashlog/log_report.h"
 #include "crashlog/report_dialog.h"
 #include "crashlog/report_layout.h"
 #include "crashlog/screenshot.h"
@@ -33,6 +34,9 @@ namespace qv::test {
 // client).
 std::shared_ptr<void> PaintXRoot(const std::string& display, int width, int height,
                                  const std::vector<uint32_t>& pixels);
+// Maps a window of another client over `window` and takes it away again: what it covered
+// is exposed.
+bool CoverXWindow(const std::string& display, unsigned long window);
 }  // namespace qv::test
 
 namespace qv::test {
@@ -280,14 +284,18 @@ class DialogSession {
   }
   bool Click(const Rect& r) { return Click(Point{(r.Left + r.Right) / 2, (r.Top + r.Bottom) / 2}); }
   bool Key(unsigned long keysym) { return SendXKey(Display(), top_.window, keysym); }
-  Bitmap Grab() const { return GrabXWindow(Display(), top_.window, top_.width, top_.height); }
+  Bitmap Grab(const XTopLevel* w = nullptr) const {
+    if (w == nullptr) w = &top_;
+    return GrabXWindow(Display(), w->window, w->width, w->height);
+  }
   // The window's picture once `ready` holds for it and two grabs in a row agree (the program
   // has painted it all).
-  Bitmap GrabWhen(const std::function<bool(const Bitmap&)>& ready) const {
+  Bitmap GrabWhen(const std::function<bool(const Bitmap&)>& ready,
+                  const XTopLevel* w = nullptr) const {
     const auto deadline = Clock::now() + 30s;
-    Bitmap last = Grab();
+    Bitmap last = Grab(w);
     for (;;) {
-      Bitmap now = Grab();
+      Bitmap now = Grab(w);
       if ((now == last && ready(now)) || Clock::now() > deadline) return now;
       last = std::move(now);
     }
@@ -408,6 +416,49 @@ TEST(ReportDialogSession, PaintsAndAnswersWhileTheMainThreadComputes) {
   EXPECT_EQ(session.Finish(), 1);  // the worker's uncaught exception ends the program
 }
 
+// The main thread's exception: while its dialog is up the program's window comes back after
+// another window covered it.
+TEST(ReportDialogSession, MainWindowRepaintsWhileItsExceptionIsShown) {
+  TempDir dir;
+  DialogSession session("painting", dir);
+  ASSERT_TRUE(session.Find(kCompactStyle));
+  const XTopLevel main = WaitForViewableXWindow(session.Display(), "painted", Clock::now() + 30s);
+  auto green = [&](const Bitmap& b) {
+    return b.Width() > 100 && b.Pixel(100, 58) == RGB(0, 128, 0);
+  };
+  ASSERT_TRUE(green(session.GrabWhen(green, &main)));
+  ASSERT_TRUE(CoverXWindow(session.Display(), main.window));
+  EXPECT_TRUE(green(session.GrabWhen(green, &main)));
+  ASSERT_TRUE(session.Key(0xFF1B));
+  EXPECT_EQ(session.Finish(), 0);
+}
+
+// Frozen for good with its dialogs attended: each time-out's report comes up painted while the
+// main thread stays blocked (it prints nothing), and Escape lets the watchdog go on.
+TEST(ReportDialogSession, FrozenProgramShowsEachReportWhileItsMainThreadBlocks) {
+  TempDir dir;
+  DialogSession session("hungdialog", dir);
+  auto saved = [&] {
+    TLogFile log((dir.Path() / "crashlog_crash_program.olf").string());
+    log.Load();
+    return log.Reports().size();
+  };
+  for (std::size_t report = 0; report < 2; ++report) {
+    ASSERT_TRUE(session.Find(kCompactStyle));
+    const Bitmap shown = session.GrabPainted();  // the ground and the red of the picture
+    const Point at{session.Client().Left, session.Client().Top};
+    EXPECT_EQ((std::array{shown.Pixel(at.X + 2, at.Y + 2), shown.Pixel(at.X + 22, at.Y + 18)}),
+              (std::array{RGB(212, 208, 200), RGB(255, 0, 0)}));
+    EXPECT_EQ(saved(), report);
+    EXPECT_EQ(std::filesystem::file_size(dir.Path() / "out"), 0u);
+    ASSERT_TRUE(session.Key(0xFF1B));
+    for (const auto deadline = Clock::now() + 30s; saved() == report && Clock::now() < deadline;)
+      ::poll(nullptr, 0, 20);  // written by another process: look again shortly
+  }
+  EXPECT_EQ(session.Finish(), 0);  // ended by the program's hook at the second save
+  EXPECT_EQ(saved(), 2u);
+}
+
 }  // namespace
 }  // namespace qv::test
 
@@ -429,5 +480,22 @@ std::shared_ptr<void> PaintXRoot(const std::string& display, int width, int heig
   XSync(dpy, False);
   XDestroyImage(image);
   return std::shared_ptr<void>(dpy, [](void* d) { XCloseDisplay(static_cast<Display*>(d)); });
+}
+
+bool CoverXWindow(const std::string& display, unsigned long window) {
+  Display* dpy = XOpenDisplay(display.c_str());
+  XWindowAttributes a{};
+  if (dpy == nullptr || XGetWindowAttributes(dpy, window, &a) == 0) return false;
+  XSetWindowAttributes cover{};
+  cover.override_redirect = True;
+  cover.background_pixel = 0xFF00FF;
+  const ::Window w = XCreateWindow(dpy, DefaultRootWindow(dpy), a.x, a.y, unsigned(a.width),
+                                   unsigned(a.height), 0, CopyFromParent, InputOutput,
+                                   CopyFromParent, CWOverrideRedirect | CWBackPixel, &cover);
+  XMapRaised(dpy, w);
+  XSync(dpy, False);
+  XDestroyWindow(dpy, w);
+  XCloseDisplay(dpy);  // waits until the server has done it
+  return true;
 }
 }  // namespace qv::test
