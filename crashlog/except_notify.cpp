@@ -65,8 +65,6 @@ TActionError action_error;
 std::mutex busy_lock;
 std::condition_variable busy_free;
 std::atomic<pid_t> busy_owner{0};
-// The thread that runs the report of an exception of the main thread, while that one paints.
-std::atomic<pid_t> report_thread{0};
 // Threads between the start of an exception's notification and its end (waiting included).
 int pending_notifications = 0;
 struct PendingNotification {
@@ -197,6 +195,46 @@ uintptr_t CallSite(uintptr_t return_address) {
   return return_address - 1;
 }
 
+// While the main thread waits for the report of its own exception, the notification hooks
+// run there, one call at a time: the report's thread hands the call over and waits for it.
+std::mutex main_call_lock;
+std::condition_variable main_call_done;
+std::function<void()> main_call;                // guarded by main_call_lock
+std::shared_ptr<MessageQueue> main_call_queue;  // guarded: set while the main thread serves
+std::atomic<pid_t> report_thread{0};
+
+void OnMainThread(const std::function<void()>& call) {
+  std::unique_lock lock(main_call_lock);
+  if (!main_call_queue || ThreadId() != report_thread.load()) {
+    lock.unlock();
+    call();
+    return;
+  }
+  main_call = call;
+  main_call_queue->Wake();
+  main_call_done.wait(lock, [] { return !main_call; });
+}
+
+// Main thread: runs the call handed over, if one waits.
+void RunMainCall() {
+  std::function<void()> call;
+  {
+    std::lock_guard lock(main_call_lock);
+    call = main_call;
+  }
+  if (!call) return;
+  try {
+    call();
+  } catch (...) {
+    InternalError("ExceptNotify.Hook");
+  }
+  {
+    std::lock_guard lock(main_call_lock);
+    main_call = nullptr;
+  }
+  main_call_done.notify_all();
+}
+
 template <typename Hook, typename... Args>
 void CallHook(Hook& hook, Args&&... args) {
   Hook copy;
@@ -204,7 +242,7 @@ void CallHook(Hook& hook, Args&&... args) {
     std::lock_guard guard(hooks_lock);
     copy = hook;
   }
-  if (copy) copy(std::forward<Args>(args)...);
+  if (copy) OnMainThread([&] { copy(args...); });
 }
 
 void Restart() {
@@ -498,6 +536,10 @@ bool ReportWhilePainting(ExceptInfo& e) {
   const std::shared_ptr<MessageQueue> waker = MessageQueue::ForThread(std::this_thread::get_id());
   std::atomic<bool> done{false};
   bool answer = true;
+  {
+    std::lock_guard lock(main_call_lock);
+    main_call_queue = waker;
+  }
   std::thread pipeline([&] {
     report_thread = ThreadId();
     try {
@@ -511,6 +553,7 @@ bool ReportWhilePainting(ExceptInfo& e) {
   });
   std::optional<int> quit;
   while (!done.load()) {
+    RunMainCall();
     MSG msg;
     int taken = 0;
     for (; taken < 11 && !done.load() && PeekMessage(msg, PM_REMOVE); ++taken) {
@@ -523,6 +566,10 @@ bool ReportWhilePainting(ExceptInfo& e) {
     if (taken == 0 && !done.load()) queue.Wait(std::nullopt);
   }
   pipeline.join();
+  {
+    std::lock_guard lock(main_call_lock);
+    main_call_queue = nullptr;
+  }
   if (quit) PostQuitMessage(*quit);
   return answer;
 }

@@ -147,6 +147,12 @@ int main(int argc, char** argv) {
     qv::CreateWindowEx(0, "Painted", "painted", qv::WS_OVERLAPPEDWINDOW | qv::WS_VISIBLE, 0, 0, 200,
                        100, 0);
     qv::ProcessMessages();
+    qv::SetActionNotify(
+        [main = std::this_thread::get_id()](qv::TOstrelExceptionRecord&, int action, bool&) {
+          if (action == 1)
+            std::printf("hook on the %s thread\n",
+                        main == std::this_thread::get_id() ? "main" : "other");
+        });
   }
   if (mode == "dialog" || mode == "painting") {
     try {

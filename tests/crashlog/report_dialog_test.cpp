@@ -417,7 +417,7 @@ TEST(ReportDialogSession, PaintsAndAnswersWhileTheMainThreadComputes) {
 }
 
 // The main thread's exception: while its dialog is up the program's window comes back after
-// another window covered it.
+// another window covered it, and the notification hooks run on the main thread.
 TEST(ReportDialogSession, MainWindowRepaintsWhileItsExceptionIsShown) {
   TempDir dir;
   DialogSession session("painting", dir);
@@ -431,6 +431,8 @@ TEST(ReportDialogSession, MainWindowRepaintsWhileItsExceptionIsShown) {
   EXPECT_TRUE(green(session.GrabWhen(green, &main)));
   ASSERT_TRUE(session.Key(0xFF1B));
   EXPECT_EQ(session.Finish(), 0);
+  EXPECT_EQ(RunShellCommand("cat " + ShellQuote((dir.Path() / "out").string())).output,
+            "hook on the main thread\ncontinued\n");
 }
 
 // Frozen for good with its dialogs attended: each time-out's report comes up painted while the
