@@ -7,8 +7,7 @@
 //   freeze (1.6 s once) | twitch (30 ms at a time) | unwatched (1.6 s, watchdog switched off)
 //   | hung (until the second report is saved) | hungdialog (as hung, its dialogs shown)
 // With the dialog: "dialog" goes on after it until standard input ends; in "blocked" a worker
-// fails while the main thread computes; in "painting" the main thread, with a window of its own,
-// fails.
+// fails while the main thread computes; in "painting" the main thread fails beside its window.
 #include <poll.h>
 #include <pthread.h>
 
@@ -83,15 +82,20 @@ class TFailingThread : public qv::TThread {
   }
 }
 
-int Freeze(const std::string& mode, qv::TOstrelModuleOptions& options) {
-  using namespace std::chrono_literals;
-  qv::SetOstrelConsoleProgram(false);
+void ShowMainWindow() {
   qv::WNDCLASS cls;
   cls.lpszClassName = "Frozen";
+  cls.hbrBackground = qv::TColor(qv::RGB(0, 128, 0));
   qv::RegisterClass(cls);
   qv::CreateWindowEx(0, "Frozen", "frozen", qv::WS_OVERLAPPEDWINDOW | qv::WS_VISIBLE, 0, 0, 200,
                      100, 0);
   qv::ProcessMessages();
+}
+
+int Freeze(const std::string& mode, qv::TOstrelModuleOptions& options) {
+  using namespace std::chrono_literals;
+  qv::SetOstrelConsoleProgram(false);
+  ShowMainWindow();
   options.SetFreezeTimeout(1);
   options.SetFreezeActivate(true);
   if (mode == "unwatched") options.SetFreezeActivate(false);
@@ -140,18 +144,11 @@ int main(int argc, char** argv) {
     qv::SetMessageBoxesUnattended(false);
   }
   if (mode == "painting") {
-    qv::WNDCLASS cls;
-    cls.lpszClassName = "Painted";
-    cls.hbrBackground = qv::TColor(qv::RGB(0, 128, 0));
-    qv::RegisterClass(cls);
-    qv::CreateWindowEx(0, "Painted", "painted", qv::WS_OVERLAPPEDWINDOW | qv::WS_VISIBLE, 0, 0, 200,
-                       100, 0);
-    qv::ProcessMessages();
+    ShowMainWindow();
     qv::SetActionNotify(
-        [main = std::this_thread::get_id()](qv::TOstrelExceptionRecord&, int action, bool&) {
-          if (action == 1)
-            std::printf("hook on the %s thread\n",
-                        main == std::this_thread::get_id() ? "main" : "other");
+        [main = std::this_thread::get_id()](qv::TOstrelExceptionRecord&, int a, bool&) {
+          if (a == 1 && main == std::this_thread::get_id())
+            std::printf("hook on the main thread\n");
         });
   }
   if (mode == "dialog" || mode == "painting") {
