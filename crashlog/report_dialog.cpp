@@ -29,6 +29,13 @@ constexpr std::uintptr_t kPaintTimer = 1;
 // asynchronously, so a single tick is not enough).
 constexpr UINT kPaintTimeout = 2000;
 constexpr COLORREF kBackground = RGB(212, 208, 200);
+// Posted from WM_INITDIALOG: a control of a dialog not yet shown cannot take the focus, so
+// the control in wParam takes it once the dialog is up.
+constexpr UINT WM_FOCUS_CONTROL = WM_APP + 1;
+
+void FocusWhenShown(HWND dialog, HWND control) {
+  PostMessage(dialog, WM_FOCUS_CONTROL, static_cast<WPARAM>(control), 0);
+}
 
 // ---- templates -------------------------------------------------------------------------------
 
@@ -322,7 +329,7 @@ struct ReportDialog {
                   reinterpret_cast<LPARAM>(o.Texts(4 + 2 * i).c_str()));
     pageIndex = std::min<int>(o.DetailsPage(), 3);
     SendMessage(tabs, TCM_SETCURSEL, WPARAM(pageIndex), 0);
-    SetFocus(Item(IDC_REPORT_OK));
+    FocusWhenShown(h, Item(IDC_REPORT_OK));
     CreatePage();
     ToggleDetails(false);
     SetTimer(h, kPaintTimer, kPaintTimeout);
@@ -580,6 +587,9 @@ struct ReportDialog {
         }
         return 0;
       }
+      case WM_FOCUS_CONTROL:
+        SetFocus(static_cast<HWND>(w));
+        return 1;
       case WM_SIZE:
         Resize();
         return 1;
@@ -687,8 +697,11 @@ std::string ShowRequestDialog(const TOstrelModuleOptions& options, const TDispla
               SetFont(GetDlgItem(h, 100), fonts.message);
               SetFont(GetDlgItem(h, IDC_REPORT_OK), fonts.message);
               SetFont(GetDlgItem(h, 101), fonts.fixed);
-              SetFocus(GetDlgItem(h, 101));
+              FocusWhenShown(h, GetDlgItem(h, 101));
               return 0;
+            case WM_FOCUS_CONTROL:
+              SetFocus(static_cast<HWND>(w));
+              return 1;
             case WM_COMMAND:
               if (LOWORD(w) == IDC_REPORT_OK) {
                 text = Trimmed(GetWindowText(GetDlgItem(h, 101)));

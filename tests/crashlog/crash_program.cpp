@@ -5,7 +5,7 @@
 //   <file> | dialog | blocked | painting
 // With a window of its own and the freeze watchdog on (FreezeTimeout 1), the main loop blocks:
 //   freeze (1.6 s once) | twitch (30 ms at a time) | unwatched (1.6 s, watchdog switched off)
-//   | hung (until the second report is saved) | hungdialog (as hung, its dialogs shown)
+//   | hung (until the second report is saved) | hungdialog (its dialogs shown, steps asked)
 // With the dialog: "dialog" goes on after it until standard input ends; in "blocked" a worker
 // fails while the main thread computes; in "painting" the main thread fails beside its window.
 #include <poll.h>
@@ -99,17 +99,24 @@ int Freeze(const std::string& mode, qv::TOstrelModuleOptions& options) {
   options.SetFreezeTimeout(1);
   options.SetFreezeActivate(true);
   if (mode == "unwatched") options.SetFreezeActivate(false);
-  if (mode == "hungdialog") qv::SetMessageBoxesUnattended(false);
+  if (mode == "hungdialog") {  // ended by the terminate button, shown from the second error
+    qv::SetMessageBoxesUnattended(false);
+    options.SetTerminateButtonErrors(1);
+    options.SetRestartAfterTerminate(false);
+    options.SetLogOptions(qv::loAskReproduceSteps);
+  }
   if (mode == "twitch") {
     for (int i = 0; i < 45; ++i) {
       BlockMainLoop(30ms);
       qv::ProcessMessages();
     }
   } else if (mode == "hung" || mode == "hungdialog") {
-    qv::SetActionNotify([](qv::TOstrelExceptionRecord&, int action, bool&) {
-      static int saved = 0;
-      if (action == 3 && ++saved == 2) ::_exit(0);
-    });
+    if (mode == "hung") {
+      qv::SetActionNotify([](qv::TOstrelExceptionRecord&, int action, bool&) {
+        static int saved = 0;
+        if (action == 3 && ++saved == 2) ::_exit(0);
+      });
+    }
     BlockMainLoop(1h);
     std::printf("unblocked\n");
   } else {

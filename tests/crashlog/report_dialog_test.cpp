@@ -435,29 +435,40 @@ TEST(ReportDialogSession, MainWindowRepaintsWhileItsExceptionIsShown) {
 }
 
 // Frozen for good with its dialogs attended: each time-out's report comes up painted while the
-// main thread stays blocked (it prints nothing), and Escape lets the watchdog go on.
+// main thread stays blocked (it prints nothing) and asks for the steps; Escape lets the watchdog
+// go on, and the terminate button, shown from the second error, ends the program.
 TEST(ReportDialogSession, FrozenProgramShowsEachReportWhileItsMainThreadBlocks) {
   TempDir dir;
   DialogSession session("hungdialog", dir);
-  auto saved = [&] {
-    TLogFile log((dir.Path() / "crashlog_crash_program.olf").string());
-    log.Load();
-    return log.Reports().size();
-  };
+  TLogFile log((dir.Path() / "crashlog_crash_program.olf").string());
   for (std::size_t report = 0; report < 2; ++report) {
     ASSERT_TRUE(session.Find(kCompactStyle));
-    const Bitmap shown = session.GrabPainted();  // the ground and the red of the picture
+    const Bitmap shown = session.GrabPainted();  // the ground, the picture's red, the button
     const Point at{session.Client().Left, session.Client().Top};
-    EXPECT_EQ((std::array{shown.Pixel(at.X + 2, at.Y + 2), shown.Pixel(at.X + 22, at.Y + 18)}),
-              (std::array{RGB(212, 208, 200), RGB(255, 0, 0)}));
-    EXPECT_EQ(saved(), report);
+    const Rect kill =
+        ControlsLayout(session.Client().Width(), session.Client().Height(), 20).terminate;
+    EXPECT_EQ((std::array{shown.Pixel(at.X + 2, at.Y + 2), shown.Pixel(at.X + 22, at.Y + 18),
+                          shown.Pixel(at.X + kill.Left, at.Y + kill.Top + 9)}),
+              (std::array{RGB(212, 208, 200), RGB(255, 0, 0),
+                          report == 0 ? RGB(212, 208, 200) : RGB(0, 0, 0)}));
+    log.Load();
+    EXPECT_EQ(log.Reports().size(), report);
     EXPECT_EQ(std::filesystem::file_size(dir.Path() / "out"), 0u);
-    ASSERT_TRUE(session.Key(0xFF1B));
-    for (const auto deadline = Clock::now() + 30s; saved() == report && Clock::now() < deadline;)
+    ASSERT_TRUE(report == 0 ? session.Key(0xFF1B) : session.Click(kill));
+    const XTopLevel request =
+        WaitForViewableXWindow(session.Display(), "Request", Clock::now() + 30s);
+    for (const unsigned long key : {0x73ul, 0x74ul, 0x65ul, 0x70ul, 0xFF1Bul})  // step, Escape
+      SendXKey(session.Display(), request.window, key);
+    for (const auto deadline = Clock::now() + 30s;
+         log.Load(), log.Reports().size() == report && Clock::now() < deadline;)
       ::poll(nullptr, 0, 20);  // written by another process: look again shortly
   }
-  EXPECT_EQ(session.Finish(), 0);  // ended by the program's hook at the second save
-  EXPECT_EQ(saved(), 2u);
+  EXPECT_EQ(session.Finish(), 1);  // terminated
+  ASSERT_EQ(log.Reports().size(), 2u);
+  for (const std::string& report : log.Reports())
+    EXPECT_NE(report.find("\r\nRequest:\r\n" + std::string(40, '-') + "\r\nstep"),
+              std::string::npos)
+        << report.substr(report.size() - 300);
 }
 
 }  // namespace
