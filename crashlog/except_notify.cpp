@@ -530,7 +530,8 @@ bool IsPaintMessage(UINT message) {
 
 // The report of a main-thread exception runs on a thread of its own while the main thread
 // keeps its windows painted: it serves what other threads send it and dispatches only paint
-// messages; input and everything else posted meanwhile is dropped (a quit stays pending).
+// messages; clicks and typed characters beep, and they and everything else posted meanwhile
+// are dropped (a quit stays pending).
 bool ReportWhilePainting(ExceptInfo& e) {
   MessageQueue& queue = MessageQueue::Current();
   const std::shared_ptr<MessageQueue> waker = MessageQueue::ForThread(std::this_thread::get_id());
@@ -561,6 +562,9 @@ bool ReportWhilePainting(ExceptInfo& e) {
         quit = int(msg.wParam);
       } else if (IsPaintMessage(msg.message)) {
         DispatchMessage(msg);
+      } else if (msg.message == WM_CHAR || msg.message == WM_LBUTTONDOWN ||
+                 msg.message == WM_RBUTTONDOWN || msg.message == WM_MBUTTONDOWN) {
+        MessageBeep();
       }
     }
     if (taken == 0 && !done.load()) queue.Wait(std::nullopt);

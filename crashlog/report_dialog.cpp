@@ -308,6 +308,7 @@ struct ReportDialog {
     showShot = showSend && o.AttachScreenshot();
     boxes = CheckBoxAreaHeight(showSend, showShot);
     SetForegroundWindow(h);
+    MessageBeep();
     SetWindowText(Item(IDC_REPORT_OK), o.Texts(12));
     SetWindowText(Item(IDC_REPORT_TERMINATE), o.Texts(o.RestartAfterTerminate() ? 14 : 13));
     SetWindowText(Item(IDC_REPORT_SEND), o.Texts(16));

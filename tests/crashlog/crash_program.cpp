@@ -2,12 +2,12 @@
 // report goes to the folder of the second argument. Before it faults it prints
 // "LINE=<line>" of the faulting statement on standard error.
 //   throw | caught | gui | tthread | worker | two | filtered | null | div | recurse | off | restart
-//   <file> | dialog | blocked | painting
+//   <file> | dialog
 // With a window of its own and the freeze watchdog on (FreezeTimeout 1), the main loop blocks:
 //   freeze (1.6 s once) | twitch (30 ms at a time) | unwatched (1.6 s, watchdog switched off)
 //   | hung (until the second report is saved) | hungdialog (its dialogs shown, steps asked)
-// With the dialog: "dialog" goes on after it until standard input ends; in "blocked" a worker
-// fails while the main thread computes; in "painting" the main thread fails beside its window.
+// With the dialog: in "dialog" the main thread fails beside its window and goes on after the
+// dialog until standard input ends.
 #include <poll.h>
 #include <pthread.h>
 
@@ -146,19 +146,15 @@ int main(int argc, char** argv) {
       mode == "hungdialog")
     return Freeze(mode, options);
   if (mode == "throw") ThrowDiscError();
-  if (mode == "dialog" || mode == "blocked" || mode == "painting") {
+  if (mode == "dialog") {
     qv::SetOstrelConsoleProgram(false);
     qv::SetMessageBoxesUnattended(false);
-  }
-  if (mode == "painting") {
     ShowMainWindow();
     qv::SetActionNotify(
         [main = std::this_thread::get_id()](qv::TOstrelExceptionRecord&, int a, bool&) {
           if (a == 1 && main == std::this_thread::get_id())
             std::printf("hook on the main thread\n");
         });
-  }
-  if (mode == "dialog" || mode == "painting") {
     try {
       ThrowDiscError();
     } catch (...) {
@@ -169,11 +165,6 @@ int main(int argc, char** argv) {
     while (std::fgetc(stdin) != EOF) {
     }
     return 0;
-  }
-  if (mode == "blocked") {
-    std::thread(WorkerRoutine).detach();
-    volatile unsigned long long sum = 0;
-    for (;;) sum = sum * 6364136223846793005ull + 1;
   }
   if (mode == "caught") {
     try {
