@@ -33,6 +33,10 @@
 #include "platform/base/paths.h"
 #include "platform/base/text.h"
 #include "platform/classlib/dialogs.h"
+#include "platform/msg/message_queue.h"
+#include "platform/msg/pump.h"
+#include "platform/msg/window.h"
+#include "platform/ui/window_system.h"
 
 namespace qv {
 
@@ -191,6 +195,46 @@ uintptr_t CallSite(uintptr_t return_address) {
   return return_address - 1;
 }
 
+// While the main thread waits for the report of its own exception, the notification hooks
+// run there, one call at a time: the report's thread hands the call over and waits for it.
+std::mutex main_call_lock;
+std::condition_variable main_call_done;
+std::function<void()> main_call;                // guarded by main_call_lock
+std::shared_ptr<MessageQueue> main_call_queue;  // guarded: set while the main thread serves
+std::atomic<pid_t> report_thread{0};
+
+void OnMainThread(const std::function<void()>& call) {
+  std::unique_lock lock(main_call_lock);
+  if (!main_call_queue || ThreadId() != report_thread.load()) {
+    lock.unlock();
+    call();
+    return;
+  }
+  main_call = call;
+  main_call_queue->Wake();
+  main_call_done.wait(lock, [] { return !main_call; });
+}
+
+// Main thread: runs the call handed over, if one waits.
+void RunMainCall() {
+  std::function<void()> call;
+  {
+    std::lock_guard lock(main_call_lock);
+    call = main_call;
+  }
+  if (!call) return;
+  try {
+    call();
+  } catch (...) {
+    InternalError("ExceptNotify.Hook");
+  }
+  {
+    std::lock_guard lock(main_call_lock);
+    main_call = nullptr;
+  }
+  main_call_done.notify_all();
+}
+
 template <typename Hook, typename... Args>
 void CallHook(Hook& hook, Args&&... args) {
   Hook copy;
@@ -198,7 +242,7 @@ void CallHook(Hook& hook, Args&&... args) {
     std::lock_guard guard(hooks_lock);
     copy = hook;
   }
-  if (copy) copy(std::forward<Args>(args)...);
+  if (copy) OnMainThread([&] { copy(args...); });
 }
 
 void Restart() {
@@ -439,7 +483,7 @@ bool InternalExceptNotify(ExceptInfo& e) {
 bool EnterPipeline() {
   const pid_t self = ThreadId();
   std::unique_lock lock(busy_lock);
-  if (busy_owner.load() == self) return false;
+  if (busy_owner.load() == self || report_thread.load() == self) return false;
   busy_free.wait(lock, [] { return busy_owner.load() == 0; });
   busy_owner = self;
   return true;
@@ -453,6 +497,87 @@ void LeavePipeline() {
   busy_free.notify_all();
 }
 
+// Whether the calling thread is the main thread and has windows of its own to keep painted.
+bool MainThreadWithWindows() {
+  if (ThreadId() != main_thread) return false;
+  const std::thread::id self = std::this_thread::get_id();
+  bool found = false;
+  EnumWindows([&](HWND hwnd) {
+    found = GetWindowThreadId(hwnd) == self;
+    return !found;
+  });
+  return found;
+}
+
+bool IsPaintMessage(UINT message) {
+  switch (message) {
+    case WM_SETREDRAW:
+    case WM_PAINT:
+    case WM_ERASEBKGND:
+    case WM_PAINTICON:
+    case WM_ICONERASEBKGND:
+    case WM_DISPLAYCHANGE:
+    case WM_NCPAINT:
+    case WM_PRINT:
+    case WM_PRINTCLIENT:
+    case 0x8002:
+    case 0x8003:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The report of a main-thread exception runs on a thread of its own while the main thread
+// keeps its windows painted: it serves what other threads send it and dispatches only paint
+// messages; clicks and typed characters beep, and they and everything else posted meanwhile
+// are dropped (a quit stays pending).
+bool ReportWhilePainting(ExceptInfo& e) {
+  MessageQueue& queue = MessageQueue::Current();
+  const std::shared_ptr<MessageQueue> waker = MessageQueue::ForThread(std::this_thread::get_id());
+  std::atomic<bool> done{false};
+  bool answer = true;
+  {
+    std::lock_guard lock(main_call_lock);
+    main_call_queue = waker;
+  }
+  std::thread pipeline([&] {
+    report_thread = ThreadId();
+    try {
+      answer = InternalExceptNotify(e);
+    } catch (...) {
+      InternalError("ExceptNotify");
+    }
+    report_thread = 0;
+    done = true;
+    if (waker) waker->Wake();
+  });
+  std::optional<int> quit;
+  while (!done.load()) {
+    RunMainCall();
+    MSG msg;
+    int taken = 0;
+    for (; taken < 11 && !done.load() && PeekMessage(msg, PM_REMOVE); ++taken) {
+      if (msg.message == WM_QUIT) {
+        quit = int(msg.wParam);
+      } else if (IsPaintMessage(msg.message)) {
+        DispatchMessage(msg);
+      } else if (msg.message == WM_CHAR || msg.message == WM_LBUTTONDOWN ||
+                 msg.message == WM_RBUTTONDOWN || msg.message == WM_MBUTTONDOWN) {
+        MessageBeep();
+      }
+    }
+    if (taken == 0 && !done.load()) queue.Wait(std::nullopt);
+  }
+  pipeline.join();
+  {
+    std::lock_guard lock(main_call_lock);
+    main_call_queue = nullptr;
+  }
+  if (quit) PostQuitMessage(*quit);
+  return answer;
+}
+
 // True = default handling wanted.
 bool GoNotify(ExceptInfo& e) {
   const int saved_errno = errno;
@@ -462,7 +587,7 @@ bool GoNotify(ExceptInfo& e) {
       if (ProgramEntry() != nullptr && !RunningOptions().ActivateLog())
         answer = true;
       else
-        answer = InternalExceptNotify(e);
+        answer = MainThreadWithWindows() ? ReportWhilePainting(e) : InternalExceptNotify(e);
     } catch (...) {
       InternalError("GoNotify");
     }
@@ -751,7 +876,8 @@ void DefaultSignal(int signal, siginfo_t* info) {
 void SignalHandler(int signal, siginfo_t* info, void* context) {
   const int saved_errno = errno;
   const pid_t self = ThreadId();
-  if (!active.load() || self == pipeline_thread.load() || self == busy_owner.load()) {
+  if (!active.load() || self == pipeline_thread.load() || self == busy_owner.load() ||
+      self == report_thread.load()) {
     DefaultSignal(signal, info);
     errno = saved_errno;
     return;

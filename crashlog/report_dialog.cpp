@@ -30,6 +30,13 @@ constexpr std::uintptr_t kPaintTimer = 1;
 // asynchronously, so a single tick is not enough).
 constexpr UINT kPaintTimeout = 2000;
 constexpr COLORREF kBackground = RGB(212, 208, 200);
+// Posted from WM_INITDIALOG: a control of a dialog not yet shown cannot take the focus, so
+// the control in wParam takes it once the dialog is up.
+constexpr UINT WM_FOCUS_CONTROL = WM_APP + 1;
+
+void FocusWhenShown(HWND dialog, HWND control) {
+  PostMessage(dialog, WM_FOCUS_CONTROL, static_cast<WPARAM>(control), 0);
+}
 
 // ---- templates -------------------------------------------------------------------------------
 
@@ -289,6 +296,7 @@ struct ReportDialog {
     showShot = showSend && o.AttachScreenshot();
     boxes = CheckBoxAreaHeight(showSend, showShot);
     SetForegroundWindow(h);
+    MessageBeep();
     SetWindowText(Item(IDC_REPORT_OK), o.Texts(12));
     SetWindowText(Item(IDC_REPORT_TERMINATE), o.Texts(o.RestartAfterTerminate() ? 14 : 13));
     SetWindowText(Item(IDC_REPORT_SEND), o.Texts(16));
@@ -310,7 +318,7 @@ struct ReportDialog {
                   reinterpret_cast<LPARAM>(o.Texts(4 + 2 * i).c_str()));
     pageIndex = std::min<int>(o.DetailsPage(), 3);
     SendMessage(tabs, TCM_SETCURSEL, WPARAM(pageIndex), 0);
-    SetFocus(Item(IDC_REPORT_OK));
+    FocusWhenShown(h, Item(IDC_REPORT_OK));
     CreatePage();
     ToggleDetails(false);
     SetTimer(h, kPaintTimer, kPaintTimeout);
@@ -568,6 +576,9 @@ struct ReportDialog {
         }
         return 0;
       }
+      case WM_FOCUS_CONTROL:
+        SetFocus(static_cast<HWND>(w));
+        return 1;
       case WM_SIZE:
         Resize();
         return 1;
@@ -675,8 +686,11 @@ std::string ShowRequestDialog(const TOstrelModuleOptions& options, const TDispla
               SetFont(GetDlgItem(h, 100), fonts.message);
               SetFont(GetDlgItem(h, IDC_REPORT_OK), fonts.message);
               SetFont(GetDlgItem(h, 101), fonts.fixed);
-              SetFocus(GetDlgItem(h, 101));
+              FocusWhenShown(h, GetDlgItem(h, 101));
               return 0;
+            case WM_FOCUS_CONTROL:
+              SetFocus(static_cast<HWND>(w));
+              return 1;
             case WM_COMMAND:
               if (LOWORD(w) == IDC_REPORT_OK) {
                 text = Trimmed(GetWindowText(GetDlgItem(h, 101)));

@@ -87,6 +87,8 @@ class DisplayBackend {
   // Finds a top-level window of any program with this exact title and brings it to the
   // front; false when there is none.
   virtual bool RaiseWindowByTitle(std::string_view title) = 0;
+  // Sounds the display's bell; where there is none, nothing happens.
+  virtual void Beep() {}
   // What the whole display shows now (the bounding box of the monitors, every program's
   // windows); empty when it cannot be read. Any thread may call it.
   [[nodiscard]] virtual Bitmap CaptureScreen() = 0;

@@ -437,6 +437,8 @@ void StopWindowSystem();
 // The whole display as the back end shows it (CaptureScreen), and the desktop's clipboard
 // (SetClipboardText, GetClipboardText): see DisplayBackend.
 [[nodiscard]] Bitmap CaptureScreen();
+// The error beep, on the display's bell.
+void MessageBeep();
 bool SetClipboardText(std::string_view text);
 [[nodiscard]] std::optional<std::string> GetClipboardText();
 

@@ -238,6 +238,10 @@ Bitmap CaptureScreen() {
   return M().backend->CaptureScreen();
 }
 
+void MessageBeep() {
+  M().backend->Beep();
+}
+
 bool SetClipboardText(std::string_view text) {
   return M().backend->SetClipboardText(text);
 }

@@ -817,6 +817,11 @@ Point X11Backend::CursorPos() {
   return {rx, ry};
 }
 
+void X11Backend::Beep() {
+  XBell(impl_->dpy, 0);
+  XFlush(impl_->dpy);
+}
+
 bool X11Backend::RaiseWindowByTitle(std::string_view title) {
   Impl& x = *impl_;
   const ::Window found = x.FindByTitle(x.root, title, 2);

@@ -36,6 +36,7 @@ class X11Backend final : public DisplayBackend {
   [[nodiscard]] std::vector<Monitor> Monitors() override;
   [[nodiscard]] Point CursorPos() override;
   bool RaiseWindowByTitle(std::string_view title) override;
+  void Beep() override;
   // XGetImage of the root window.
   [[nodiscard]] Bitmap CaptureScreen() override;
   // CLIPBOARD is owned and answered (TARGETS, UTF8_STRING, TEXT, STRING) by a connection and

@@ -2,12 +2,12 @@
 // report goes to the folder of the second argument. Before it faults it prints
 // "LINE=<line>" of the faulting statement on standard error.
 //   throw | caught | gui | tthread | worker | two | filtered | null | div | recurse | off | restart
-//   <file> | dialog | blocked
+//   <file> | dialog
 // With a window of its own and the freeze watchdog on (FreezeTimeout 1), the main loop blocks:
 //   freeze (1.6 s once) | twitch (30 ms at a time) | unwatched (1.6 s, watchdog switched off)
-//   | hung (until the second report is saved)
-// With the dialog: "dialog" goes on after it until standard input ends; in "blocked" a worker
-// fails while the main thread computes.
+//   | hung (until the second report is saved) | hungdialog (its dialogs shown, steps asked)
+// With the dialog: in "dialog" the main thread fails beside its window and goes on after the
+// dialog until standard input ends.
 #include <poll.h>
 #include <pthread.h>
 
@@ -82,29 +82,43 @@ class TFailingThread : public qv::TThread {
   }
 }
 
-int Freeze(const std::string& mode, qv::TOstrelModuleOptions& options) {
-  using namespace std::chrono_literals;
-  qv::SetOstrelConsoleProgram(false);
+void ShowMainWindow() {
   qv::WNDCLASS cls;
   cls.lpszClassName = "Frozen";
+  cls.hbrBackground = qv::TColor(qv::RGB(0, 128, 0));
   qv::RegisterClass(cls);
   qv::CreateWindowEx(0, "Frozen", "frozen", qv::WS_OVERLAPPEDWINDOW | qv::WS_VISIBLE, 0, 0, 200,
                      100, 0);
   qv::ProcessMessages();
+}
+
+int Freeze(const std::string& mode, qv::TOstrelModuleOptions& options) {
+  using namespace std::chrono_literals;
+  qv::SetOstrelConsoleProgram(false);
+  ShowMainWindow();
   options.SetFreezeTimeout(1);
   options.SetFreezeActivate(true);
   if (mode == "unwatched") options.SetFreezeActivate(false);
+  if (mode == "hungdialog") {  // ended by the terminate button, shown from the second error
+    qv::SetMessageBoxesUnattended(false);
+    options.SetTerminateButtonErrors(1);
+    options.SetRestartAfterTerminate(false);
+    options.SetLogOptions(qv::loAskReproduceSteps);
+  }
   if (mode == "twitch") {
     for (int i = 0; i < 45; ++i) {
       BlockMainLoop(30ms);
       qv::ProcessMessages();
     }
-  } else if (mode == "hung") {
-    qv::SetActionNotify([](qv::TOstrelExceptionRecord&, int action, bool&) {
-      static int saved = 0;
-      if (action == 3 && ++saved == 2) ::_exit(0);
-    });
+  } else if (mode == "hung" || mode == "hungdialog") {
+    if (mode == "hung") {
+      qv::SetActionNotify([](qv::TOstrelExceptionRecord&, int action, bool&) {
+        static int saved = 0;
+        if (action == 3 && ++saved == 2) ::_exit(0);
+      });
+    }
     BlockMainLoop(1h);
+    std::printf("unblocked\n");
   } else {
     BlockMainLoop(1600ms);
   }
@@ -128,14 +142,19 @@ int main(int argc, char** argv) {
   const std::string mode = argv[1];
   qv::TOstrelModuleOptions& options = qv::CurrentOstrelLogOptions();
   options.SetOutputPath(argv[2]);
-  if (mode == "freeze" || mode == "twitch" || mode == "unwatched" || mode == "hung")
+  if (mode == "freeze" || mode == "twitch" || mode == "unwatched" || mode == "hung" ||
+      mode == "hungdialog")
     return Freeze(mode, options);
   if (mode == "throw") ThrowDiscError();
-  if (mode == "dialog" || mode == "blocked") {
+  if (mode == "dialog") {
     qv::SetOstrelConsoleProgram(false);
     qv::SetMessageBoxesUnattended(false);
-  }
-  if (mode == "dialog") {
+    ShowMainWindow();
+    qv::SetActionNotify(
+        [main = std::this_thread::get_id()](qv::TOstrelExceptionRecord&, int a, bool&) {
+          if (a == 1 && main == std::this_thread::get_id())
+            std::printf("hook on the main thread\n");
+        });
     try {
       ThrowDiscError();
     } catch (...) {
@@ -146,11 +165,6 @@ int main(int argc, char** argv) {
     while (std::fgetc(stdin) != EOF) {
     }
     return 0;
-  }
-  if (mode == "blocked") {
-    std::thread(WorkerRoutine).detach();
-    volatile unsigned long long sum = 0;
-    for (;;) sum = sum * 6364136223846793005ull + 1;
   }
   if (mode == "caught") {
     try {

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <random>
 
+#include "crashlog/log_report.h"
 #include "crashlog/report_dialog.h"
 #include "crashlog/report_layout.h"
 #include "crashlog/screenshot.h"
@@ -33,6 +34,9 @@ namespace qv::test {
 // client).
 std::shared_ptr<void> PaintXRoot(const std::string& display, int width, int height,
                                  const std::vector<uint32_t>& pixels);
+// Maps a window of another client over `window` and takes it away again: what it covered
+// is exposed.
+bool CoverXWindow(const std::string& display, unsigned long window);
 }  // namespace qv::test
 
 namespace qv::test {
@@ -316,6 +320,7 @@ int LineHeightOf(const Font& font) {
   return dc.GetTextMetrics().tmHeight;
 }
 
+// A main-thread exception beside the program's window; the hooks run on the main thread.
 TEST(ReportDialogSession, DetailsPagesRowMessageResizeEscapeAndClipboard) {
   TempDir dir;
   const int slot = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -341,6 +346,17 @@ TEST(ReportDialogSession, DetailsPagesRowMessageResizeEscapeAndClipboard) {
   EXPECT_EQ((std::array{session.Top().width, session.Top().height}),
             (std::array{want.Width(), want.Height() + 20}));
   TDialogControlsLayout l = ControlsLayout(session.Client().Width(), session.Client().Height(), 20);
+  // Meanwhile the main thread repaints its window after another one covered it.
+  const XTopLevel main = WaitForViewableXWindow(session.Display(), "frozen", Clock::now() + 30s);
+  auto green = [&] {  // the window's ground, below its caption
+    for (const auto deadline = Clock::now() + 30s; Clock::now() < deadline;)
+      if (GrabXWindow(session.Display(), main.window, 200, 100).Pixel(100, 58) == RGB(0, 128, 0))
+        return true;
+    return false;
+  };
+  ASSERT_TRUE(green());
+  ASSERT_TRUE(CoverXWindow(session.Display(), main.window));
+  EXPECT_TRUE(green());
   const Bitmap unticked = session.GrabPainted();
   ASSERT_TRUE(session.Click(l.copy));
   EXPECT_NE(session.GrabWhen([&](const Bitmap& b) { return b != unticked; }), unticked);
@@ -394,18 +410,45 @@ TEST(ReportDialogSession, DetailsPagesRowMessageResizeEscapeAndClipboard) {
   EXPECT_EQ(ini.ReadInteger("Coordinates", "Height", 0), 385 - 30);
   EXPECT_EQ(session.Finish(), 0);
   EXPECT_EQ(RunShellCommand("cat " + ShellQuote((dir.Path() / "out").string())).output,
-            "continued\n");
+            "hook on the main thread\ncontinued\n");
   ::close(slot);
 }
 
-TEST(ReportDialogSession, PaintsAndAnswersWhileTheMainThreadComputes) {
+// Frozen for good with its dialogs attended: each time-out's report comes up painted while the
+// main thread stays blocked (it prints nothing) and asks for the steps; Escape lets the watchdog
+// go on, and the terminate button, shown from the second error, ends the program.
+TEST(ReportDialogSession, FrozenProgramShowsEachReportWhileItsMainThreadBlocks) {
   TempDir dir;
-  DialogSession session("blocked", dir);
-  ASSERT_TRUE(session.Find(kCompactStyle));
-  const Rect& c = session.Client();
-  EXPECT_NE(session.GrabPainted().Pixel(c.Right - 3, c.Bottom - 3), RGB(0, 0, 0));  // painted
-  ASSERT_TRUE(session.Key(0xFF1B));
-  EXPECT_EQ(session.Finish(), 1);  // the worker's uncaught exception ends the program
+  DialogSession session("hungdialog", dir);
+  TLogFile log((dir.Path() / "crashlog_crash_program.olf").string());
+  for (std::size_t report = 0; report < 2; ++report) {
+    ASSERT_TRUE(session.Find(kCompactStyle));
+    const Bitmap shown = session.GrabPainted();  // the ground, the picture's red, the button
+    const Point at{session.Client().Left, session.Client().Top};
+    const Rect kill =
+        ControlsLayout(session.Client().Width(), session.Client().Height(), 20).terminate;
+    EXPECT_EQ((std::array{shown.Pixel(at.X + 2, at.Y + 2), shown.Pixel(at.X + 22, at.Y + 18),
+                          shown.Pixel(at.X + kill.Left, at.Y + kill.Top + 9)}),
+              (std::array{RGB(212, 208, 200), RGB(255, 0, 0),
+                          report == 0 ? RGB(212, 208, 200) : RGB(0, 0, 0)}));
+    log.Load();
+    EXPECT_EQ(log.Reports().size(), report);
+    EXPECT_EQ(std::filesystem::file_size(dir.Path() / "out"), 0u);
+    ASSERT_TRUE(report == 0 ? session.Key(0xFF1B) : session.Click(kill));
+    const XTopLevel request =
+        WaitForViewableXWindow(session.Display(), "Request", Clock::now() + 30s);
+    for (const unsigned long key : {0x73ul, 0x74ul, 0x65ul, 0x70ul, 0xFF1Bul})  // step, Escape
+      SendXKey(session.Display(), request.window, key);
+    for (const auto deadline = Clock::now() + 30s;
+         log.Load(), log.Reports().size() == report && Clock::now() < deadline;)
+      ::poll(nullptr, 0, 20);  // written by another process: look again shortly
+  }
+  EXPECT_EQ(session.Finish(), 1);  // terminated
+  ASSERT_EQ(log.Reports().size(), 2u);
+  for (const std::string& report : log.Reports())
+    EXPECT_NE(report.find("\r\nRequest:\r\n" + std::string(40, '-') + "\r\nstep"),
+              std::string::npos)
+        << report.substr(report.size() - 300);
 }
 
 }  // namespace
@@ -429,5 +472,22 @@ std::shared_ptr<void> PaintXRoot(const std::string& display, int width, int heig
   XSync(dpy, False);
   XDestroyImage(image);
   return std::shared_ptr<void>(dpy, [](void* d) { XCloseDisplay(static_cast<Display*>(d)); });
+}
+
+bool CoverXWindow(const std::string& display, unsigned long window) {
+  Display* dpy = XOpenDisplay(display.c_str());
+  XWindowAttributes a{};
+  if (dpy == nullptr || XGetWindowAttributes(dpy, window, &a) == 0) return false;
+  XSetWindowAttributes cover{};
+  cover.override_redirect = True;
+  cover.background_pixel = 0xFF00FF;
+  const ::Window w = XCreateWindow(dpy, DefaultRootWindow(dpy), a.x, a.y, unsigned(a.width),
+                                   unsigned(a.height), 0, CopyFromParent, InputOutput,
+                                   CopyFromParent, CWOverrideRedirect | CWBackPixel, &cover);
+  XMapRaised(dpy, w);
+  XSync(dpy, False);
+  XDestroyWindow(dpy, w);
+  XCloseDisplay(dpy);  // waits until the server has done it
+  return true;
 }
 }  // namespace qv::test
