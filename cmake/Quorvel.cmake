@@ -33,14 +33,14 @@ function(qv_test_flags target)
   target_link_libraries(${target} PRIVATE GTest::gtest Threads::Threads)
 endfunction()
 
-# qv_test(<target> LABEL <folder> SOURCES ... [DEPS ...] [THREADED]): a GoogleTest
+# qv_test(<target> LABEL <folder> SOURCES ... [DEPS ...] [THREADED] [COST n]): a GoogleTest
 # program registered with CTest under the folder's label. THREADED tests also run
 # under ThreadSanitizer (`make tsan`), and a ThreadSanitizer build (QV_THREADED_ONLY) builds
 # and registers only those. Every test program runs with a runtime folder of its own
 # (tests/fixtures/private_runtime.cpp).
 option(QV_THREADED_ONLY "Build and register only the THREADED tests" OFF)
 function(qv_test target)
-  cmake_parse_arguments(ARG "THREADED" "LABEL" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "THREADED" "LABEL;COST" "SOURCES;DEPS" ${ARGN})
   if(NOT TARGET qv_test_common)
     add_library(qv_test_common OBJECT ${CMAKE_SOURCE_DIR}/tests/fixtures/private_runtime.cpp)
     qv_test_flags(qv_test_common)
@@ -65,8 +65,13 @@ function(qv_test target)
   # gtest_discover_tests splits lists in PROPERTIES; escape the separator so that the label
   # list reaches the generated test file whole.
   string(REPLACE ";" "\\\\\\\\\\\\\\\\;" labels "${labels}")
-  gtest_discover_tests(${target} PROPERTIES LABELS "${labels}" DISCOVERY_TIMEOUT 60
-                       WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+  # COST: a program whose tests take long (whole-program runs, time-outs) starts them first, so
+  # that a parallel run does not end waiting for them.
+  if(NOT ARG_COST)
+    set(ARG_COST 0)
+  endif()
+  gtest_discover_tests(${target} PROPERTIES LABELS "${labels}" COST ${ARG_COST}
+                       DISCOVERY_TIMEOUT 60 WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
 endfunction()
 
 # qv_add_subfolders(): adds each folder below the current one that has a CMakeLists.txt
