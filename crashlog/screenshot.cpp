@@ -20,19 +20,6 @@ namespace {
 constexpr std::size_t kOutputBuffer = 0x3FFFF;
 constexpr int kRedLevels = 6, kGreenLevels = 7, kBlueLevels = 6;
 
-const std::array<uint32_t, 256>& CrcTable() {
-  static const std::array<uint32_t, 256> table = [] {
-    std::array<uint32_t, 256> t{};
-    for (uint32_t n = 0; n < 256; ++n) {
-      uint32_t c = n;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[n] = c;
-    }
-    return t;
-  }();
-  return table;
-}
-
 int Level(uint8_t value, int levels) {
   return (value * (levels - 1) + 127) / 255;
 }
@@ -69,10 +56,11 @@ class TPngFile {
     uint8_t head[8];
     PutBigEndian(head, uint32_t(size));
     std::memcpy(head + 4, type, 4);
-    uint32_t crc = UpdateCrc32(0xFFFFFFFFu, head + 4, 4);
-    crc = UpdateCrc32(crc, data, size) ^ 0xFFFFFFFFu;
+    uLong crc = crc32(0, head + 4, 4);
+    // (zlib answers its initial value for a null buffer: an empty chunk keeps the type's CRC.)
+    if (size > 0) crc = crc32(crc, data, uInt(size));
     uint8_t tail[4];
-    PutBigEndian(tail, crc);
+    PutBigEndian(tail, uint32_t(crc));
     Write(head, 8);
     if (size > 0) Write(data, size);
     Write(tail, 4);
@@ -104,12 +92,6 @@ struct TDeflater {
 };
 
 }  // namespace
-
-uint32_t UpdateCrc32(uint32_t crc, const uint8_t* data, std::size_t size) {
-  const auto& table = CrcTable();
-  for (std::size_t i = 0; i < size; ++i) crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-  return crc;
-}
 
 const TScreenshotPalette& ScreenshotPalette() {
   static const TScreenshotPalette palette = [] {

@@ -12,10 +12,6 @@
 
 namespace qv {
 
-// The PNG CRC-32 (polynomial 0xEDB88320) of `size` bytes, continuing from `crc` (start with
-// 0xFFFFFFFF, invert at the end).
-[[nodiscard]] uint32_t UpdateCrc32(uint32_t crc, const uint8_t* data, std::size_t size);
-
 // The fixed palette: 6 levels of red, 7 of green and 6 of blue (indexes r * 42 + g * 6 + b),
 // the last four entries black. Every colour lies within this distance of its entry on each
 // channel.
