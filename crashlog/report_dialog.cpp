@@ -90,7 +90,8 @@ DLGTEMPLATE RequestTemplate(const TOstrelModuleOptions& o) {
   t.cx = 316;
   t.cy = 153;
   t.items = {
-      {"STATIC", o.Texts(60), 100, 0, 0, 8, 8, 159, 8},
+      // As wide as the edit below it: the text does not fit 159 units in the fonts drawn here.
+      {"STATIC", o.Texts(60), 100, 0, 0, 8, 8, 302, 8},
       {"EDIT", "", 101, ES_MULTILINE | ES_WANTRETURN | WS_BORDER | WS_VSCROLL | WS_TABSTOP, 0, 8,
        16, 302, 115},
       {"BUTTON", o.Texts(61), IDC_REPORT_OK, BS_DEFPUSHBUTTON | WS_TABSTOP, 0, 260, 135, 50, 14},
