@@ -146,11 +146,7 @@ TEST_F(MenusTest, PopupAndMenuLineMatchTheirGoldens) {
   Add(edit, "Copy");
   Add(menu->Items(), "&Help");
   bordered->SetMenu(menu);
-  auto* p = Create<TsSkinProvider>(bordered);
-  p->AfterConstruction();
-  bordered->AfterConstruction();
-  bordered->Show();
-  Pump();
+  auto* p = ShowWithProvider(bordered);
   ASSERT_TRUE(file->OnAdvancedDrawItem);
   const TMenuBarLayout layout = GetMenuBarLayout(*bordered);
   ASSERT_EQ(layout.Items.size(), 3u);

@@ -178,11 +178,7 @@ TEST_F(ProviderTest, BorderlessFormWithMenuGetsTheMenuLineOnly) {
     menu->Items()->Add(item);
   }
   bordered->SetMenu(menu);
-  auto* p = Create<TsSkinProvider>(bordered);
-  p->AfterConstruction();
-  bordered->AfterConstruction();
-  bordered->Show();
-  Pump();
+  auto* p = ShowWithProvider(bordered);
   // One line of SM_CYMENU - 1 rows and one more; items 30 + 12 wide from the left.
   EXPECT_EQ(p->ClientOrigin(), (Point{0, 19}));
   ASSERT_GE(drawn.size(), 2u);

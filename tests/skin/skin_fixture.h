@@ -11,6 +11,7 @@
 #include "platform/gfx/jpeg_codec.h"
 #include "skin/sskindata.h"
 #include "skin/sskinmanager.h"
+#include "skin/sskinprovider.h"
 #include "tests/platform/base/temp_dir.h"
 #include "tests/platform/classlib/classlib_test_util.h"
 
@@ -73,6 +74,15 @@ class SkinTest : public ClassLibTest {
       out.push_back(e.ClassName + "." + e.PropertyName + " " + std::to_string((e.*image)->Width()) +
                     "x" + std::to_string((e.*image)->Height()));
     return out;
+  }
+  // Gives `f` a skin provider and shows it, provider first as a form loads them.
+  TsSkinProvider* ShowWithProvider(TForm* f) {
+    auto* p = Create<TsSkinProvider>(f);
+    p->AfterConstruction();
+    f->AfterConstruction();
+    f->Show();
+    Pump();
+    return p;
   }
   static std::vector<std::string> Masks() { return List(SkinMasks, &TsMaskData::Bmp); }
   static std::vector<std::string> Patterns() { return List(SkinPatterns, &TsPatternData::Img); }
