@@ -282,6 +282,20 @@ void TCDIn::StopReading() {
 }
 
 int TCDIn::GetData(void* Buffer, int BufferSize) {
+  const uint8_t* data = nullptr;
+  const int count = NextBytes(data, BufferSize);
+  if (count > 0) std::memcpy(Buffer, data, size_t(count));
+  return count;
+}
+
+int TCDIn::GetDataInPlace(const void*& Data, int BufferSize, void*) {
+  const uint8_t* data = nullptr;
+  const int count = NextBytes(data, BufferSize);
+  Data = data;
+  return count;
+}
+
+int TCDIn::NextBytes(const uint8_t*& Data, int BufferSize) {
   if (!Busy) throw EAudioException("The Stream is not opened");
   if (BufStart > BufEnd) {
     BufStart = 1;
@@ -319,7 +333,7 @@ int TCDIn::GetData(void* Buffer, int BufferSize) {
   }
   const int count = std::min(BufEnd - BufStart + 1, BufferSize);
   if (count <= 0) return 0;
-  std::memcpy(Buffer, chunks_[head_].Data.data() + BufStart - 1, size_t(count));
+  Data = chunks_[head_].Data.data() + BufStart - 1;
   BufStart += count;
   Position += count;
   return count;

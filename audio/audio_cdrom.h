@@ -53,6 +53,8 @@ class TCDIn : public TAudioInput {
   int GetChannels() override { return 2; }
   int GetSampleRate() override { return 44100; }
   int GetData(void* Buffer, int BufferSize) override;
+  // Points into the chunk being handed out, which is kept until the next read.
+  int GetDataInPlace(const void*& Data, int BufferSize, void* Scratch) override;
   void Init() override;
   void Flush() override;
 
@@ -92,6 +94,9 @@ class TCDIn : public TAudioInput {
   // Whether the waiting reading thread goes on: the first chunk is wanted, or two are free.
   [[nodiscard]] bool ReaderResumes() const { return wanted_ && filled_ + 2 <= kChunks; }
   void CheckIdle() const;
+  // The next at most BufferSize bytes of the chunk being handed out, moving on to the next
+  // chunk once it is used up: where they are and how many (0 at the end of the range).
+  int NextBytes(const uint8_t*& Data, int BufferSize);
   // The sector range [Start, End) of the tracks set; false when the table has no such tracks.
   bool Range(int& Start, int& End);
   // The library's message for the call that just failed.

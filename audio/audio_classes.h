@@ -48,6 +48,13 @@ class TAudioInput : public TComponent {
   virtual int ReservedQuery() { return 0; }
   // Copies up to BufferSize bytes; 0 means the end of the data.
   virtual int GetData(void* Buffer, int BufferSize) = 0;
+  // Like GetData, but points Data at the bytes instead of copying them where the input holds
+  // them in a buffer of its own; they stay there until the input's next read or Flush. Others
+  // copy them into Scratch (BufferSize bytes) and point Data there.
+  virtual int GetDataInPlace(const void*& Data, int BufferSize, void* Scratch) {
+    Data = Scratch;
+    return GetData(Scratch, BufferSize);
+  }
   // Flush, swallowing its failure, and leave the input not busy.
   virtual void Reset();
   virtual void Init() = 0;
@@ -151,6 +158,8 @@ class TAudioOutput : public TComponent {
   std::optional<bool> BeginBlock(bool Abort);
   // Input.GetData under the input lock; 0 once the input is gone.
   int ReadInput(void* Buffer, int BufferSize);
+  // Input.GetDataInPlace under the input lock; 0 once the input is gone.
+  int ReadInputInPlace(const void*& Data, int BufferSize, void* Scratch);
   // Input.Init for a job, remembering that the job's end must flush the input.
   void InitInput(TAudioInput* In);
   // Flushes the input opened by InitInput, once per job. Without `Failure` a

@@ -1,5 +1,6 @@
 #include "audio/audio_flac.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -116,25 +117,11 @@ void TFLACOut::Prepare() {
   }
 }
 
-bool TFLACOut::DoOutput(bool Abort) {
-  if (auto r = BeginBlock(Abort || endOfInput_)) return *r;
-  size_t filled = 0;
-  while (filled < block_.size()) {
-    const int n = ReadInput(block_.data() + filled, int(block_.size() - filled));
-    if (n == 0) {
-      endOfInput_ = true;
-      break;
-    }
-    filled += size_t(n);
-  }
-  const size_t frameBytes = size_t(bytesPerSample_) * size_t(channels_);
-  const size_t frames = filled / frameBytes;
-  if (frames == 0) return false;
-  const size_t count = frames * size_t(channels_);
-  const uint8_t* p = block_.data();
-  int32_t* out = samples_.data();
-  switch (bytesPerSample_) {
-    case 1:  // 8-bit PCM is unsigned around 128
+namespace {
+// PCM bytes to the library's samples: 8-bit PCM is unsigned around 128, wider PCM signed.
+void ToSamples(const uint8_t* p, int32_t* out, size_t count, int bytesPerSample) {
+  switch (bytesPerSample) {
+    case 1:
       for (size_t i = 0; i < count; ++i) out[i] = int32_t(p[i]) - 128;
       break;
     case 2:
@@ -145,6 +132,45 @@ bool TFLACOut::DoOutput(bool Abort) {
         out[i] = int32_t(uint32_t(p[0] | (p[1] << 8) | (p[2] << 16)) << 8) >> 8;
       break;
   }
+}
+}  // namespace
+
+void TFLACOut::Convert(const uint8_t* Bytes, size_t At, size_t Count) {
+  const size_t width = size_t(bytesPerSample_);
+  const size_t end = At + Count;
+  if (At % width != 0) {
+    // The rest of a sample the last read began.
+    const size_t take = std::min(width - At % width, Count);
+    std::memmove(block_.data() + At, Bytes, take);
+    Bytes += take;
+    At += take;
+    if (At % width == 0)
+      ToSamples(block_.data() + At - width, samples_.data() + At / width - 1, 1, bytesPerSample_);
+  }
+  const size_t whole = (end - At) / width;
+  ToSamples(Bytes, samples_.data() + At / width, whole, bytesPerSample_);
+  Bytes += whole * width;
+  At += whole * width;
+  // The start of a sample the next read ends.
+  if (At < end) std::memmove(block_.data() + At, Bytes, end - At);
+}
+
+bool TFLACOut::DoOutput(bool Abort) {
+  if (auto r = BeginBlock(Abort || endOfInput_)) return *r;
+  // The samples are converted straight from where the input holds its bytes.
+  size_t filled = 0;
+  while (filled < block_.size()) {
+    const void* bytes = nullptr;
+    const int n = ReadInputInPlace(bytes, int(block_.size() - filled), block_.data() + filled);
+    if (n <= 0) {
+      endOfInput_ = true;
+      break;
+    }
+    Convert(static_cast<const uint8_t*>(bytes), filled, size_t(n));
+    filled += size_t(n);
+  }
+  const size_t frames = filled / (size_t(bytesPerSample_) * size_t(channels_));
+  if (frames == 0) return false;
   if (!flac_->process_interleaved(Enc(encoder_), samples_.data(), uint32_t(frames)))
     throw EAudioException("Failed to encode data.");
   return true;

@@ -42,6 +42,9 @@ class TFLACOut : public TAudioFileOut {
   friend struct TFLACCallbacks;
   // Frees the encoder and its buffers; the caller closes the input and the stream.
   void Release();
+  // Turns `Count` bytes of PCM that sit at byte `At` of the block into samples_, finishing a
+  // sample split between two reads through block_.
+  void Convert(const uint8_t* Bytes, size_t At, size_t Count);
 
   const TFLACApi* flac_;
   bool bestModelSearch_ = false;
@@ -51,7 +54,7 @@ class TFLACOut : public TAudioFileOut {
   int bytesPerSample_ = 2;
   int channels_ = 2;
   int64_t start_ = 0;
-  std::vector<uint8_t> block_;
+  std::vector<uint8_t> block_;  // a block's bytes where the input copies them, or split samples
   std::vector<int32_t> samples_;
 };
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <utility>
 
 namespace qv {
 namespace {
@@ -240,13 +241,23 @@ TFileStream::~TFileStream() {
 }
 
 int64_t TFileStream::Read(void* buffer, int64_t count) {
-  return FdRead(fd_, buffer, count);
+  const int64_t at = std::exchange(position_, -1);
+  const int64_t n = FdRead(fd_, buffer, count);
+  if (at >= 0) position_ = at + n;
+  return n;
 }
 int64_t TFileStream::Write(const void* buffer, int64_t count) {
-  return FdWrite(fd_, buffer, count);
+  const int64_t at = std::exchange(position_, -1);
+  const int64_t n = FdWrite(fd_, buffer, count);
+  if (at >= 0) position_ = at + n;
+  return n;
 }
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
-  return FdSeek(fd_, offset, origin);
+  // Encoders ask where they are after each frame they write: that costs no system call.
+  if (origin == soFromCurrent && offset == 0 && position_ >= 0) return position_;
+  position_ = -1;
+  position_ = FdSeek(fd_, offset, origin);
+  return position_;
 }
 
 int64_t TFileStream::Size() {

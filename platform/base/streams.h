@@ -101,6 +101,8 @@ class TFileStream final : public TStream {
   void SetSize(int64_t new_size) override;
 
   [[nodiscard]] const std::string& FileName() const { return file_name_; }
+  // Reading, writing or seeking through the descriptor itself leaves Position() behind:
+  // the stream keeps the position it moved to instead of asking the system each time.
   [[nodiscard]] int Handle() const { return fd_; }
   // Flushes the file's data to the device; throws EWriteError on failure.
   void Sync();
@@ -108,6 +110,7 @@ class TFileStream final : public TStream {
  private:
   std::string file_name_;
   int fd_ = -1;
+  int64_t position_ = -1;  // the descriptor's offset; -1 when not known (after a failure)
 };
 
 class TMemoryStream final : public TStream {

@@ -41,7 +41,7 @@ class TMemoryInput : public TAudioInput {
       : TAudioInput(nullptr), pcm_(std::move(Pcm)), channels_(Channels) {}
   ~TMemoryInput() override { Open(); }
 
-  int GetBitsPerSample() override { return 16; }
+  int GetBitsPerSample() override { return Bits; }
   int GetChannels() override { return channels_; }
   int GetSampleRate() override { return 44100; }
 
@@ -57,16 +57,15 @@ class TMemoryInput : public TAudioInput {
     ++Flushes;
   }
   int GetData(void* Buffer, int BufferSize) override {
-    {
-      std::unique_lock lock(gateLock_);
-      gateCv_.wait(lock, [this] { return !closed_; });
-    }
-    const auto pos = size_t(Position.load());
-    if (ReadErrorAt >= 0 && int64_t(pos) >= ReadErrorAt) throw EAudioException("Read error");
-    size_t n = std::min(pcm_.size() - pos, size_t(std::min(BufferSize, MaxChunk)));
-    std::memcpy(Buffer, pcm_.data() + pos, n);
-    Position += int64_t(n);
-    return int(n);
+    const void* data = nullptr;
+    const int n = Next(data, BufferSize);
+    std::memcpy(Buffer, data, size_t(n));
+    return n;
+  }
+  // With InPlace, hands out pointers into the PCM, as the CD input does into its chunks.
+  int GetDataInPlace(const void*& Data, int BufferSize, void* Scratch) override {
+    if (!InPlace) return TAudioInput::GetDataInPlace(Data, BufferSize, Scratch);
+    return Next(Data, BufferSize);
   }
 
   // Holds every read until Open().
@@ -82,6 +81,8 @@ class TMemoryInput : public TAudioInput {
     gateCv_.notify_all();
   }
 
+  int Bits = 16;
+  bool InPlace = false;
   bool FailInit = false;
   bool UnknownSize = false;
   int64_t ReadErrorAt = -1;
@@ -91,6 +92,19 @@ class TMemoryInput : public TAudioInput {
   const std::vector<uint8_t>& Pcm() const { return pcm_; }
 
  private:
+  int Next(const void*& Data, int BufferSize) {
+    {
+      std::unique_lock lock(gateLock_);
+      gateCv_.wait(lock, [this] { return !closed_; });
+    }
+    const auto pos = size_t(Position.load());
+    if (ReadErrorAt >= 0 && int64_t(pos) >= ReadErrorAt) throw EAudioException("Read error");
+    size_t n = std::min(pcm_.size() - pos, size_t(std::min(BufferSize, MaxChunk)));
+    Data = pcm_.data() + pos;
+    Position += int64_t(n);
+    return int(n);
+  }
+
   std::vector<uint8_t> pcm_;
   int channels_;
   std::mutex gateLock_;

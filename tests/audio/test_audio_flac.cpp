@@ -22,6 +22,8 @@ struct FlacCase {
   int frames;
   bool unknownSize;
   int maxChunk;
+  bool inPlace = false;
+  int bits = 16;
 };
 
 TEST(FLACOut, LosslessAndCompleteStreamInfo) {
@@ -29,12 +31,21 @@ TEST(FLACOut, LosslessAndCompleteStreamInfo) {
       {"whole blocks", 4608 * 20, false, 176400},
       {"partial last block", 44100 * 2 + 1001, false, 176400},
       {"unknown size, odd reads", 44100 + 17, true, 999},
+      // Read where the input holds the audio, samples split between reads.
+      {"odd reads in place", 44100 + 17, false, 999, true},
+      {"24-bit, odd reads in place", 44100 * 2, false, 1001, true, 24},
+      {"24-bit, copied", 44100 * 2 + 1, false, 4000, false, 24},
   };
   TempDir dir;
   TFLACOut output;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TMemoryInput input(MakePcm(c.frames));
+    // Any bytes are 24-bit samples: 16-bit audio's bytes regrouped.
+    std::vector<uint8_t> pcm = MakePcm(c.bits == 24 ? (c.frames * 3 + 1) / 2 : c.frames);
+    pcm.resize(size_t(c.frames) * 2 * size_t(c.bits / 8));
+    TMemoryInput input(std::move(pcm));
+    input.Bits = c.bits;
+    input.InPlace = c.inPlace;
     input.UnknownSize = c.unknownSize;
     input.MaxChunk = c.maxChunk;
     output.FileName = dir.File("t.flac");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <stdexcept>
@@ -31,12 +32,20 @@ TEST(TFileStreamTest, PositionsPastFourGiBInASparseFile) {
     EXPECT_EQ(f.Size(), kFar + 4);
   }
   TFileStream f(name, fmOpenRead);
+  // The position the stream keeps is the descriptor's after every step, short reads and
+  // failed seeks included.
+  auto agrees = [&f] { EXPECT_EQ(f.Position(), ::lseek(f.Handle(), 0, SEEK_CUR)); };
+  agrees();
   EXPECT_EQ(f.Size(), kFar + 4);
   EXPECT_EQ(f.Seek(-4, soFromEnd), kFar);
   char buf[8] = {};
   f.ReadBuffer(buf, 4);
   EXPECT_EQ(std::string(buf, 4), "tail");
   EXPECT_EQ(f.Read(buf, 8), 0);  // at the end
+  agrees();
+  f.Seek(-2, soFromEnd);
+  EXPECT_EQ(f.Read(buf, 8), 2);
+  agrees();
   // The gap reads as zeros, even just past 4 GiB.
   f.SetPosition((int64_t(1) << 32) + 1);
   f.ReadBuffer(buf, 2);
@@ -44,6 +53,7 @@ TEST(TFileStreamTest, PositionsPastFourGiBInASparseFile) {
   EXPECT_EQ(buf[1], 0);
   EXPECT_EQ(f.Seek(-2, soFromCurrent), (int64_t(1) << 32) + 1);
   EXPECT_THROW(f.Seek(-1, soFromBeginning), EStreamError);
+  agrees();
 }
 
 TEST(ReplaceFileSafelyTest, AWriterThatThrowsLeavesTheOldFileAndNoTemporary) {
