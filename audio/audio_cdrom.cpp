@@ -239,9 +239,10 @@ void TCDIn::Init() {
 void TCDIn::ReadAhead() {
   std::unique_lock lock(readLock_);
   for (;;) {
-    // Once the ring is full, reading waits until two chunks are free and then reads both, so
-    // that it is woken once per two chunks.
-    if (!wanted_ || filled_ == kChunks) {
+    // The first chunk is read at once, while the job is still being set up; the rest once data
+    // is wanted. Once the ring is full, reading waits until two chunks are free and then reads
+    // both, so that it is woken once per two chunks.
+    if ((!wanted_ && filled_ > 0) || filled_ == kChunks) {
       readerWaiting_ = true;
       readChanged_.wait(lock, [this] { return stopReading_ || ReaderResumes(); });
       readerWaiting_ = false;

@@ -117,8 +117,9 @@ class TCDIn : public TAudioInput {
 
   // The chunks ripped ahead, in a ring: `filled_` of them from `head_` on are ready, and
   // while `holding_` the one at `head_` is being handed out by GetData. The reading thread
-  // only touches the others, and starts with the first GetData (`wanted_`), as reading did
-  // before there was a thread.
+  // only touches the others. It reads the first chunk on Init, and goes on only from the first
+  // GetData (`wanted_`): what the disc holds past the first second is read when it is asked for,
+  // as reading did before there was a thread.
   struct TChunk {
     std::vector<uint8_t> Data;
     int Bytes = 0;

@@ -18,14 +18,23 @@ std::uint64_t Mix(std::uint64_t h, std::uint64_t v) {
 }
 
 // Changes when either file is replaced, rewritten or resized. Never 0 for an existing sheet.
+std::uint64_t StatIdentity(const struct stat* st, std::uint64_t h) {
+  if (st == nullptr) return Mix(h, 1);
+  h = Mix(h, st->st_dev);
+  h = Mix(h, st->st_ino);
+  h = Mix(h, static_cast<std::uint64_t>(st->st_size));
+  h = Mix(h, static_cast<std::uint64_t>(st->st_mtim.tv_sec));
+  return Mix(h, static_cast<std::uint64_t>(st->st_mtim.tv_nsec));
+}
+
 std::uint64_t FileIdentity(const std::string& path, std::uint64_t h) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return Mix(h, 1);
-  h = Mix(h, st.st_dev);
-  h = Mix(h, st.st_ino);
-  h = Mix(h, static_cast<std::uint64_t>(st.st_size));
-  h = Mix(h, static_cast<std::uint64_t>(st.st_mtim.tv_sec));
-  return Mix(h, static_cast<std::uint64_t>(st.st_mtim.tv_nsec));
+  return StatIdentity(::stat(path.c_str(), &st) == 0 ? &st : nullptr, h);
+}
+
+// The sheet's status when it is there as a regular file: a disc in the drive.
+bool SheetPresent(const std::string& path, struct stat& st) {
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 class ImageAudioReader final : public AudioReader {
@@ -61,18 +70,18 @@ ImageDrive::~ImageDrive() = default;
 
 MediaStatus ImageDrive::GetMediaStatus() {
   struct stat st {};
-  if (::stat(Info().Path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-    return MediaStatus{MediaState::Absent, 0};
-  const std::uint64_t identity = FileIdentity(Info().Path, 0);
+  if (!SheetPresent(Info().Path, st)) return MediaStatus{MediaState::Absent, 0};
+  const std::uint64_t identity = StatIdentity(&st, 0);
   return MediaStatus{MediaState::Present, identity == 0 ? 1 : identity};
 }
 
 std::shared_ptr<const DiscImage> ImageDrive::Current() {
-  if (GetMediaStatus().State != MediaState::Present)
+  struct stat st {};
+  if (!SheetPresent(Info().Path, st))
     throw ECdromError("There is no disc in drive " + std::string(1, Info().Letter) + ": (" +
                       Info().Path + " does not exist)");
   // The BIN file belongs to the disc as well: rewriting either means another disc.
-  std::uint64_t identity = FileIdentity(Info().Path, 0);
+  std::uint64_t identity = StatIdentity(&st, 0);
   if (image_) identity = FileIdentity(image_->BinPath(), identity);
   if (!image_ || identity != imageIdentity_) {
     image_.reset();
