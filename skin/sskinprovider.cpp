@@ -1128,7 +1128,8 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
         regionChanged_ = true;
         regionSet_ = false;
         form_->Invalidate();
-        if (form_->Visible()) SendMessage(hwnd, WM_NCPAINT, 0, 0);
+        // A form not on the screen yet (sized while it is created) is painted when it shows.
+        if (IsWindowVisible(hwnd)) SendMessage(hwnd, WM_NCPAINT, 0, 0);
         for (int i = 0; i < form_->ControlCount(); ++i)
           if (dynamic_cast<TWinControl*>(form_->Controls(i)) != nullptr)
             form_->Controls(i)->Perform(SKM_UPDATETRANSPARENT, 0, 0);

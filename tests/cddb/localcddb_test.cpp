@@ -1,6 +1,7 @@
 #include "cddb/localcddb.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "cddb/localcddb_xmcd.h"
 #include "cddb/tblockfile.h"
@@ -109,6 +110,17 @@ TEST_P(TLocalCDDBLayoutTest, SavedEntriesAreFoundAndReadBack) {
   EXPECT_EQ(ReadFile(dir_.Path() / "03.idx"), "L0256" + a.DiscID.substr(0, 2) + "b\n");
   EXPECT_EQ(ReadFile(dir_.Path() / "04.idx"), "L0428" + b.DiscID.substr(0, 2) + "a\n");
   EXPECT_EQ(ReadFile(dir_.Path() / "05.idx"), "");
+  // Rebuilt as they were, the indexes are not written again; one that differs is.
+  const auto inode = [this](const char* name) {
+    struct stat st {};
+    return ::stat((dir_.Path() / name).c_str(), &st) == 0 ? st.st_ino : 0;
+  };
+  const ino_t category = inode("cat.idx"), three = inode("03.idx");
+  WriteFile(dir_.Path() / "04.idx", "L0000ffa\n");
+  Rebuild();
+  EXPECT_EQ(inode("cat.idx"), category);
+  EXPECT_EQ(inode("03.idx"), three);
+  EXPECT_EQ(ReadFile(dir_.Path() / "04.idx"), "L0428" + b.DiscID.substr(0, 2) + "a\n");
 
   TLocalMatchArray matches;
   TCDInfo query;
