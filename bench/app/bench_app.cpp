@@ -242,7 +242,7 @@ void BM_AutoRip74MinutesMemory(benchmark::State& state) {
   }
 }
 
-BENCHMARK(BM_StartupVsEmptyProcess)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(15);
+BENCHMARK(BM_StartupVsEmptyProcess)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(41);
 BENCHMARK(BM_AutoRipVsBareEncoder)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_AutoRip74MinutesMemory)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 
@@ -275,7 +275,7 @@ int main(int argc, char** argv) {
   if (argc == 2 && std::string(argv[1]) == "--empty-child") return ::write(3, "1", 1) == 1 ? 0 : 1;
   if (argc == 2 && std::string(argv[1]) == "--startup-child") return qv::StartupChild();
   qv::bench::TargetReporter reporter({
-      {"BM_StartupVsEmptyProcess/iterations:15/manual_time", "ratio",
+      {"BM_StartupVsEmptyProcess/iterations:41/manual_time", "ratio",
        "start-up to painted window / empty process", 0},
       {"BM_AutoRipVsBareEncoder/iterations:5/manual_time", "ratio",
        "unattended 3-track rip / bare encoder", 0},

@@ -402,7 +402,7 @@ void BM_ReadTrack(benchmark::State& state) {
   state.counters["cpu_ms"] = cpu * 1e3 / double(state.iterations());
 }
 
-constexpr int kMP3Pairs = 61, kFLACPairs = 61, kVorbisPairs = 61;
+constexpr int kMP3Pairs = 61, kFLACPairs = 101, kVorbisPairs = 61;
 
 BENCHMARK(BM_ReadTrack)->Unit(benchmark::kMillisecond)->Iterations(101);
 BENCHMARK(BM_MP3_PipelineVsBare)
