@@ -1,5 +1,6 @@
 #include "audio/audio_vorbis.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <random>
@@ -131,11 +132,11 @@ void TVorbisOut::WritePages(bool Flush) {
   }
 }
 
-void TVorbisOut::Encode(int Frames) {
+void TVorbisOut::Encode(const uint8_t* Pcm, int Frames) {
   TState& s = *state_;
   if (Frames > 0) {
     float** out = vorbis_->vorbis_analysis_buffer(&s.vd, Frames);
-    const auto* pcm = buffer_.data();
+    const uint8_t* pcm = Pcm;
     const auto sample = [](const uint8_t* b) {
       return float(int16_t(uint16_t(b[0] | (b[1] << 8)))) * (1.0f / 32768.0f);
     };
@@ -164,18 +165,39 @@ bool TVorbisOut::DoOutput(bool Abort) {
   if (auto r = BeginBlock(Abort)) return *r;
   TState& s = *state_;
   if (s.eos) return false;
-  const int n = ReadInput(buffer_.data() + pending_, int(buffer_.size()) - pending_);
+  // The audio is converted straight from where the input holds it; only a frame split
+  // between two reads goes through buffer_.
+  const void* data = nullptr;
+  const int n = ReadInputInPlace(data, int(buffer_.size()) - pending_, buffer_.data() + pending_);
   if (n > 0) {
-    const int total = pending_ + n;
     const int frameBytes = 2 * channels_;
-    const int frames = total / frameBytes;
-    Encode(frames);
-    pending_ = total - frames * frameBytes;
-    std::memmove(buffer_.data(), buffer_.data() + frames * frameBytes, size_t(pending_));
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    if (bytes == buffer_.data() + pending_) {
+      // Copied in behind what the last read left.
+      const int total = pending_ + n;
+      const int frames = total / frameBytes;
+      Encode(buffer_.data(), frames);
+      pending_ = total - frames * frameBytes;
+      std::memmove(buffer_.data(), buffer_.data() + frames * frameBytes, size_t(pending_));
+      return true;
+    }
+    int used = 0;
+    if (pending_ > 0) {
+      used = std::min(frameBytes - pending_, n);
+      std::memcpy(buffer_.data() + pending_, bytes, size_t(used));
+      pending_ += used;
+      if (pending_ < frameBytes) return true;
+      Encode(buffer_.data(), 1);
+      pending_ = 0;
+    }
+    const int frames = (n - used) / frameBytes;
+    Encode(bytes + used, frames);
+    pending_ = n - used - frames * frameBytes;
+    std::memcpy(buffer_.data(), bytes + used + frames * frameBytes, size_t(pending_));
   } else {
     s.ended = true;
     vorbis_->vorbis_analysis_wrote(&s.vd, 0);
-    Encode(0);
+    Encode(nullptr, 0);
   }
   return true;
 }
@@ -202,7 +224,7 @@ void TVorbisOut::Done() {
         state_->ended = true;
         vorbis_->vorbis_analysis_wrote(&state_->vd, 0);
       }
-      Encode(0);
+      Encode(nullptr, 0);
       WritePages(true);
     });
   }

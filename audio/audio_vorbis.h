@@ -65,7 +65,8 @@ class TVorbisOut : public TAudioFileOut {
  private:
   struct TState;
   void WritePages(bool Flush);
-  void Encode(int Frames);
+  // Encodes `Frames` frames of 16-bit PCM at `Pcm` (none: only what the encoder holds).
+  void Encode(const uint8_t* Pcm, int Frames);
   // Frees the encoder and its buffers; the caller closes the input and the stream.
   void Release();
 

@@ -47,7 +47,8 @@ TEST(VorbisOut, QualityModeWithCommentsInStereoAndMono) {
     SCOPED_TRACE(channels);
     const int frames = channels == 2 ? 44100 * 2 + 555 : 30000;
     TMemoryInput input(MakePcm(frames, channels), channels);
-    input.MaxChunk = 30001;  // reads that split samples
+    input.MaxChunk = 30001;         // reads that split samples
+    input.InPlace = channels == 2;  // read where the input holds the audio, or copied
     TVorbisOut output;
     output.FileName = dir.File("q.ogg");
     output.Comments = {"ARTIST=First", "TITLE=Song = one", "ARTIST=Second", "noequals", "ALBUM="};
