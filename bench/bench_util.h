@@ -172,6 +172,23 @@ inline int PinToCpus(int count) {
   return sched_setaffinity(0, sizeof set, &set) == 0 ? first : -1;
 }
 
+// The processors the calling thread may run on, and a way to keep it on one of them.
+inline cpu_set_t ThreadCpus() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  sched_getaffinity(0, sizeof set, &set);
+  return set;
+}
+inline void SetThreadCpus(const cpu_set_t& set) {
+  sched_setaffinity(0, sizeof set, &set);
+}
+inline cpu_set_t OneCpu(int cpu) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  CPU_SET(cpu, &set);
+  return set;
+}
+
 // Gives the process, and every thread it starts from now on, the highest scheduling priority
 // of its class, so that other programs on its processor take little of it; false when it may
 // not.

@@ -6,8 +6,9 @@
 //
 // Each iteration runs both, in alternating order, with the whole process kept on two
 // processors (the pipeline's reading and encoding threads may overlap, as on any machine with
-// more than one) at the highest priority it may take (bench_util.h), after one pair that is
-// not counted. The figures are medians of per-pair ratios:
+// more than one) at the highest priority it may take (bench_util.h), both sides encoding on
+// the same one of the two, after one pair that is not counted. The figures are medians of per-pair
+// ratios:
 // - "memory_ratio", the target: the pipeline's elapsed time / the bare encoder's, encoding the
 //   same PCM from memory;
 // - "ratio": elapsed, pipeline / (reading the PCM + bare encoder);
@@ -159,6 +160,11 @@ class TBusyInput : public TAudioConverter {
   double owed_ = 0;
 };
 
+// The processor both sides encode on: the machine's processors are not equally fast at every
+// moment, and a side that encoded on another one than the other side would be measured with it.
+// The pipeline's reading thread may run on either of the two.
+int EncodeCpu = -1;
+
 // Rips the track through `input` and `output`, waiting for the end; returns the processor
 // time the output's thread spent on the job.
 double RunPipeline(TAudioFileOut& output, TCDIn& cd, TAudioInput& input, int track,
@@ -171,6 +177,9 @@ double RunPipeline(TAudioFileOut& output, TCDIn& cd, TAudioInput& input, int tra
     // The output's thread waits for jobs without spending processor time, so its total
     // when a job ends, less that at the last job's end, is the job's.
     static thread_local double last = 0;
+    static thread_local const bool pinned =
+        EncodeCpu >= 0 && (bench::SetThreadCpus(bench::OneCpu(EncodeCpu)), true);
+    (void)pinned;  // from the next job on, which is the first that counts
     const double now = bench::PairedRatios::ThreadSeconds();
     std::lock_guard lock(m);
     encoderCpu = now - last;
@@ -349,9 +358,12 @@ void Compare(benchmark::State& state, double (*bare)(const std::vector<uint8_t>&
         },
         [&] {
           ReadPcm(data, track);
+          const cpu_set_t all = bench::ThreadCpus();
+          if (EncodeCpu >= 0) bench::SetThreadCpus(bench::OneCpu(EncodeCpu));
           const double cpu = bench::PairedRatios::ThreadSeconds();
           encodeWall = bare(data.pcm);
           encodeCpu = bench::PairedRatios::ThreadSeconds() - cpu;
+          bench::SetThreadCpus(all);
         });
     busy.BareSecondsPerByte = baseline.cpu / double(data.pcm.size());
     ratios.Record("memory_ratio", pipeline / encodeWall);
@@ -421,6 +433,7 @@ BENCHMARK(BM_Vorbis_PipelineVsBare)
 
 int main(int argc, char** argv) {
   const int cpu = qv::bench::PinToCpus(2);
+  qv::EncodeCpu = cpu;
   const bool raised = qv::bench::RaisePriority();
   std::printf("processors from %d (two), %s priority, load average %s\n", cpu,
               raised ? "raised" : "usual", qv::bench::LoadAverage().c_str());
