@@ -210,12 +210,6 @@ int TAudioOutput::ReadInput(void* Buffer, int BufferSize) {
   return input == nullptr ? 0 : input->GetData(Buffer, BufferSize);
 }
 
-int TAudioOutput::ReadInputInPlace(const void*& Data, int BufferSize, void* Scratch) {
-  std::lock_guard guard(inputLock_);
-  TAudioInput* const input = input_.load();
-  return input == nullptr ? 0 : input->GetDataInPlace(Data, BufferSize, Scratch);
-}
-
 void TAudioOutput::InitInput(TAudioInput* In) {
   std::lock_guard guard(inputLock_);
   In->Init();

@@ -158,8 +158,19 @@ class TAudioOutput : public TComponent {
   std::optional<bool> BeginBlock(bool Abort);
   // Input.GetData under the input lock; 0 once the input is gone.
   int ReadInput(void* Buffer, int BufferSize);
-  // Input.GetDataInPlace under the input lock; 0 once the input is gone.
-  int ReadInputInPlace(const void*& Data, int BufferSize, void* Scratch);
+  // Input.GetDataInPlace under the input lock, and `Consume(bytes, count)` on what it gave before
+  // the lock is released (the bytes belong to the input, which a swap may flush or free);
+  // returns the count, 0 once the input is gone.
+  template <class Use>
+  int ReadInputInPlace(int BufferSize, void* Scratch, Use&& Consume) {
+    std::lock_guard guard(inputLock_);
+    TAudioInput* const input = input_.load();
+    if (input == nullptr) return 0;
+    const void* data = nullptr;
+    const int n = input->GetDataInPlace(data, BufferSize, Scratch);
+    if (n > 0) Consume(static_cast<const uint8_t*>(data), n);
+    return n;
+  }
   // Input.Init for a job, remembering that the job's end must flush the input.
   void InitInput(TAudioInput* In);
   // Flushes the input opened by InitInput, once per job. Without `Failure` a

@@ -160,13 +160,13 @@ bool TFLACOut::DoOutput(bool Abort) {
   // The samples are converted straight from where the input holds its bytes.
   size_t filled = 0;
   while (filled < block_.size()) {
-    const void* bytes = nullptr;
-    const int n = ReadInputInPlace(bytes, int(block_.size() - filled), block_.data() + filled);
+    const int n = ReadInputInPlace(
+        int(block_.size() - filled), block_.data() + filled,
+        [this, filled](const uint8_t* Bytes, int Count) { Convert(Bytes, filled, size_t(Count)); });
     if (n <= 0) {
       endOfInput_ = true;
       break;
     }
-    Convert(static_cast<const uint8_t*>(bytes), filled, size_t(n));
     filled += size_t(n);
   }
   const size_t frames = filled / (size_t(bytesPerSample_) * size_t(channels_));

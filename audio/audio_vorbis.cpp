@@ -132,26 +132,29 @@ void TVorbisOut::WritePages(bool Flush) {
   }
 }
 
-void TVorbisOut::Encode(const uint8_t* Pcm, int Frames) {
+void TVorbisOut::Put(const uint8_t* Pcm, int Frames) {
+  if (Frames <= 0) return;
   TState& s = *state_;
-  if (Frames > 0) {
-    float** out = vorbis_->vorbis_analysis_buffer(&s.vd, Frames);
-    const uint8_t* pcm = Pcm;
-    const auto sample = [](const uint8_t* b) {
-      return float(int16_t(uint16_t(b[0] | (b[1] << 8)))) * (1.0f / 32768.0f);
-    };
-    if (channels_ == 2) {
-      float* left = out[0];
-      float* right = out[1];
-      for (int i = 0; i < Frames; ++i, pcm += 4) {
-        left[i] = sample(pcm);
-        right[i] = sample(pcm + 2);
-      }
-    } else {
-      for (int i = 0; i < Frames; ++i, pcm += 2) out[0][i] = sample(pcm);
+  float** out = vorbis_->vorbis_analysis_buffer(&s.vd, Frames);
+  const uint8_t* pcm = Pcm;
+  const auto sample = [](const uint8_t* b) {
+    return float(int16_t(uint16_t(b[0] | (b[1] << 8)))) * (1.0f / 32768.0f);
+  };
+  if (channels_ == 2) {
+    float* left = out[0];
+    float* right = out[1];
+    for (int i = 0; i < Frames; ++i, pcm += 4) {
+      left[i] = sample(pcm);
+      right[i] = sample(pcm + 2);
     }
-    vorbis_->vorbis_analysis_wrote(&s.vd, Frames);
+  } else {
+    for (int i = 0; i < Frames; ++i, pcm += 2) out[0][i] = sample(pcm);
   }
+  vorbis_->vorbis_analysis_wrote(&s.vd, Frames);
+}
+
+void TVorbisOut::Encode() {
+  TState& s = *state_;
   while (vorbis_->vorbis_analysis_blockout(&s.vd, &s.vb) == 1) {
     vorbis_->vorbis_analysis(&s.vb, nullptr);
     vorbis_->vorbis_bitrate_addblock(&s.vb);
@@ -161,44 +164,45 @@ void TVorbisOut::Encode(const uint8_t* Pcm, int Frames) {
   }
 }
 
+void TVorbisOut::Take(const uint8_t* Bytes, int Count) {
+  const int frameBytes = 2 * channels_;
+  if (Bytes == buffer_.data() + pending_) {
+    // Copied in behind what the last read left.
+    const int total = pending_ + Count;
+    const int frames = total / frameBytes;
+    Put(buffer_.data(), frames);
+    pending_ = total - frames * frameBytes;
+    std::memmove(buffer_.data(), buffer_.data() + frames * frameBytes, size_t(pending_));
+    return;
+  }
+  int used = 0;
+  if (pending_ > 0) {
+    used = std::min(frameBytes - pending_, Count);
+    std::memcpy(buffer_.data() + pending_, Bytes, size_t(used));
+    pending_ += used;
+    if (pending_ < frameBytes) return;
+    Put(buffer_.data(), 1);
+    pending_ = 0;
+  }
+  const int frames = (Count - used) / frameBytes;
+  Put(Bytes + used, frames);
+  pending_ = Count - used - frames * frameBytes;
+  std::memcpy(buffer_.data(), Bytes + used + frames * frameBytes, size_t(pending_));
+}
+
 bool TVorbisOut::DoOutput(bool Abort) {
   if (auto r = BeginBlock(Abort)) return *r;
   TState& s = *state_;
   if (s.eos) return false;
-  // The audio is converted straight from where the input holds it; only a frame split
-  // between two reads goes through buffer_.
-  const void* data = nullptr;
-  const int n = ReadInputInPlace(data, int(buffer_.size()) - pending_, buffer_.data() + pending_);
-  if (n > 0) {
-    const int frameBytes = 2 * channels_;
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    if (bytes == buffer_.data() + pending_) {
-      // Copied in behind what the last read left.
-      const int total = pending_ + n;
-      const int frames = total / frameBytes;
-      Encode(buffer_.data(), frames);
-      pending_ = total - frames * frameBytes;
-      std::memmove(buffer_.data(), buffer_.data() + frames * frameBytes, size_t(pending_));
-      return true;
-    }
-    int used = 0;
-    if (pending_ > 0) {
-      used = std::min(frameBytes - pending_, n);
-      std::memcpy(buffer_.data() + pending_, bytes, size_t(used));
-      pending_ += used;
-      if (pending_ < frameBytes) return true;
-      Encode(buffer_.data(), 1);
-      pending_ = 0;
-    }
-    const int frames = (n - used) / frameBytes;
-    Encode(bytes + used, frames);
-    pending_ = n - used - frames * frameBytes;
-    std::memcpy(buffer_.data(), bytes + used + frames * frameBytes, size_t(pending_));
-  } else {
+  // The audio is converted straight from where the input holds it, while the input cannot
+  // be swapped; the encoding itself runs after.
+  const int n = ReadInputInPlace(int(buffer_.size()) - pending_, buffer_.data() + pending_,
+                                 [this](const uint8_t* Bytes, int Count) { Take(Bytes, Count); });
+  if (n <= 0) {
     s.ended = true;
     vorbis_->vorbis_analysis_wrote(&s.vd, 0);
-    Encode(nullptr, 0);
   }
+  Encode();
   return true;
 }
 
@@ -224,7 +228,7 @@ void TVorbisOut::Done() {
         state_->ended = true;
         vorbis_->vorbis_analysis_wrote(&state_->vd, 0);
       }
-      Encode(nullptr, 0);
+      Encode();
       WritePages(true);
     });
   }

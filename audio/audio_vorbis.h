@@ -65,8 +65,13 @@ class TVorbisOut : public TAudioFileOut {
  private:
   struct TState;
   void WritePages(bool Flush);
-  // Encodes `Frames` frames of 16-bit PCM at `Pcm` (none: only what the encoder holds).
-  void Encode(const uint8_t* Pcm, int Frames);
+  // Takes `Count` bytes of 16-bit PCM from a read: whole frames go to the encoder, the start
+  // of a frame the next read ends waits in buffer_.
+  void Take(const uint8_t* Bytes, int Count);
+  // Hands `Frames` frames of 16-bit PCM at `Pcm` to the encoder.
+  void Put(const uint8_t* Pcm, int Frames);
+  // Encodes what the encoder holds and writes the pages it completes.
+  void Encode();
   // Frees the encoder and its buffers; the caller closes the input and the stream.
   void Release();
 
