@@ -84,14 +84,7 @@ void PaintMenuBar(TCustomForm& form) {
   canvas.Font().Assign(Screen()->MenuFont());
   for (const auto& [item, r] : items) {
     const TOwnerDrawState state = StateOf(form, item);
-    if (menu->OwnerDraw() && item->OnAdvancedDrawItem) {
-      const int inner = dc->SaveDC();
-      dc->IntersectClipRect(r.Left, r.Top, r.Right, r.Bottom);
-      item->OnAdvancedDrawItem(item, canvas, r, state);
-      dc->RestoreDC(inner);
-      canvas.SetHandle(dc);
-      continue;
-    }
+    if (menu->OwnerDraw() && item->DrawByHandler(canvas, dc, r, state)) continue;
     const bool hot = (state & odSelected) != 0;
     dc->FillRect(r, Brush{BrushStyle::bsSolid, hot ? clHighlight : clMenu});
     dc->SetBkMode(TRANSPARENT);

@@ -254,15 +254,7 @@ class TPopupWindow final : public TCustomControl {
       if (!item->Enabled()) state |= odDisabled | odGrayed;
       if (item->Checked()) state |= odChecked;
       if (item->Default()) state |= odDefault;
-      if (item->OnAdvancedDrawItem) {
-        const int save = dc->SaveDC();
-        dc->IntersectClipRect(r.Left, r.Top, r.Right, r.Bottom);
-        item->OnAdvancedDrawItem(item, c, r, state);
-        dc->RestoreDC(save);
-        // The handler may have changed the canvas objects; the next row starts afresh.
-        c.SetHandle(dc);
-        continue;
-      }
+      if (item->DrawByHandler(c, dc, r, state)) continue;
       if (item->IsLine()) {
         const int y = (r.Top + r.Bottom) / 2 - 1;
         dc->FillRect({r.Left + 1, y, r.Right - 1, y + 1}, Solid(clBtnShadow));
@@ -417,6 +409,16 @@ void TMenuItem::Delete(int index) {
 
 void TMenuItem::Click() {
   if (enabled_ && OnClick) OnClick(this);
+}
+
+bool TMenuItem::DrawByHandler(TCanvas& canvas, DC* dc, const Rect& r, TOwnerDrawState state) {
+  if (!OnAdvancedDrawItem) return false;
+  const int saved = dc->SaveDC();
+  dc->IntersectClipRect(r.Left, r.Top, r.Right, r.Bottom);
+  OnAdvancedDrawItem(this, canvas, r, state);
+  dc->RestoreDC(saved);
+  canvas.SetHandle(dc);
+  return true;
 }
 
 TMenu::TMenu(TComponent* owner) : TComponent(owner), items_(Create<TMenuItem>(this)) {}

@@ -70,6 +70,9 @@ class TMenuItem : public TComponent {
   void Delete(int index);
 
   virtual void Click();
+  // Lets OnAdvancedDrawItem paint the item in `r` of `canvas` (clipped to it; the canvas is
+  // reset to `dc` after, as the handler may have changed its objects); false without one.
+  bool DrawByHandler(TCanvas& canvas, DC* dc, const Rect& r, TOwnerDrawState state);
 
   TNotifyEvent OnClick;
   TMenuMeasureItemEvent OnMeasureItem;
