@@ -325,6 +325,57 @@ TEST_F(ProviderTest, SystemMenuIsSkinnedLikeTheFormsMenus) {
   EXPECT_GT(skinned, shot.Width() * shot.Height() / 2);
 }
 
+// The client area under a skinned menu line is what the controls and the skinned bars are
+// laid out in: measured from the window system's client rectangle and the child windows'
+// places, not from the form's own idea of its frame.
+TEST_F(ProviderTest, ControlsAndBarsFitTheClientAreaUnderTheMenuLine) {
+  bordered = Create<TForm>(Application());
+  bordered->SetBorderStyle(TFormBorderStyle::bsSizeable);
+  bordered->SetBounds(100, 100, 520, 380);
+  bordered->SetCaption("Menu");
+  auto* menu = Create<TMainMenu>(bordered);
+  auto* file = Create<TMenuItem>(menu);
+  file->SetCaption("File");
+  menu->Items()->Add(file);
+  bordered->SetMenu(menu);
+  auto* bottom = Create<TPanel>(bordered);
+  bottom->SetParent(bordered);
+  bottom->SetHeight(30);
+  bottom->SetAlign(TAlign::alBottom);
+  auto* far = Create<TPanel>(bordered);
+  far->SetParent(bordered);
+  far->SetBounds(10, 10, 50, 20);
+  TsSkinProvider* p = ShowWithProvider(bordered);
+  SendMessage(bordered->Handle(), WM_ACTIVATE, WA_ACTIVE, 0);
+  Pump();
+  ASSERT_TRUE(p->HasMenu());
+  Rect real;
+  ASSERT_TRUE(GetClientRect(bordered->Handle(), real));
+  EXPECT_EQ(real.Height(), 380 - p->ClientOrigin().Y - p->SysBorderWidth());
+  EXPECT_EQ(bordered->ClientRect(), real);
+  // Where a child window lies, in the form's client coordinates.
+  auto placed = [&](TWinControl* c) {
+    Rect r;
+    EXPECT_TRUE(GetWindowRect(c->Handle(), r));
+    Point o{0, 0};
+    ClientToScreen(bordered->Handle(), o);
+    return r.Offset(-o.X, -o.Y);
+  };
+  EXPECT_EQ(placed(bottom).Bottom, real.Bottom);
+  // Both bars: each runs along its edge of the real client area, inside it.
+  far->SetBounds(700, 500, 50, 20);
+  p->UpdateFormScrollBars();
+  ASSERT_NE(p->VertBar(), nullptr);
+  ASSERT_NE(p->HorzBar(), nullptr);
+  EXPECT_EQ(placed(p->HorzBar()).Bottom, real.Bottom);
+  EXPECT_EQ(placed(p->VertBar()).Right, real.Right);
+  EXPECT_EQ(placed(p->VertBar()).Bottom, placed(p->HorzBar()).Top);
+  // And the pixels: the horizontal bar shows at the bottom of the window's client part.
+  const Bitmap shot = SnapshotWindow(bordered->Handle());
+  const Point o = p->ClientOrigin();
+  EXPECT_NE(shot.Pixel(o.X + 100, o.Y + real.Bottom - 8), kFormColor);
+}
+
 // The main menu's items are hooked when the window is made and when an item is measured,
 // and a change of the system colours draws the menu line again.
 TEST_F(ProviderTest, MenuMessagesHookItemsAndRefreshTheMenuLine) {
