@@ -264,8 +264,9 @@ TEST_F(StoredSkinTest, FocusedEditIsAWhiteFieldWithAnAccentFrame) {
     for (int y = 1; y < b.Height() - 1; ++y) {
       if (std::string(c.what) == "normal" && y == 1) continue;  // the unfocused field's shade
       ASSERT_EQ(b.Pixel(b.Width() / 2, y), 0xFFFFFFu) << y;
-      if (y > 1 && y < b.Height() - 2)
+      if (y > 1 && y < b.Height() - 2) {
         ASSERT_EQ(b.Pixel(1, y), 0xFFFFFFu) << y;  // past the corners
+      }
     }
   }
   // The contrast check below reads the focused field's colour from the section.
