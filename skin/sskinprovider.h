@@ -132,6 +132,8 @@ class TsSkinProvider : public TComponent {
   [[nodiscard]] int MenuHeight() const;
   [[nodiscard]] bool HasMenu() const;
   [[nodiscard]] bool HasBorder() const;
+  // The row below the menu line, in window coordinates (1 on a borderless form).
+  [[nodiscard]] int MenuBottom() const;
   // The client area's top-left in the cached image (also the SKM_GETBGINFO answer).
   [[nodiscard]] Point ClientOrigin() const;
 
@@ -183,6 +185,13 @@ class TsSkinProvider : public TComponent {
   void PaintButton(TsCaptionButton& button, bool alone);
   void RepaintButton(TsCaptionButton& button);
   void PaintMenuLine();
+  // The maximised MDI child's icon and buttons in the menu line of the MDI form.
+  void PaintMDIChildIcon(TCustomForm& child);
+  void PlaceAndPaintChildButtons();
+  [[nodiscard]] TCustomForm* MaximizedMDIChild() const;
+  // Hooks the main menu's top-level items and lets the menu bar measure them again.
+  void HookMenuItems();
+  void RefreshMenuBar();
   int TitleButtonCount() const;
   int TitleButtonWidth() const;
   int TitleButtonHeight() const;
@@ -203,14 +212,14 @@ class TsSkinProvider : public TComponent {
   TsFormSkinLink style_;
   std::string captionCopy1_;
   std::string captionCopy2_;
-  std::unique_ptr<TBitmap> titleStrip_;
-  TBitmap buttonsStrip_;
+  std::unique_ptr<TBitmap> TitleStrip;
+  TBitmap ButtonsStrip;
   TBitmap menuLineStrip_;
   TMenuBarLayout menuLineLayout_;
   int vOffset_ = 0;
   int hOffset_ = 0;
   std::vector<Rect> cutRects_;
-  bool regionSet_ = false;
+  bool RegionSet = false;
   bool regionChanged_ = true;
   TsScrollBar* vBar_ = nullptr;
   TsScrollBar* hBar_ = nullptr;
@@ -219,14 +228,17 @@ class TsSkinProvider : public TComponent {
   TsSkinManager* skinManager_ = nullptr;
   HWND hookedHandle_ = 0;
   SubclassId hookId_ = 0;
-  int menuLineCount_ = 1;
+  int MenuLineCount = 1;
   TsCaptionButton buttons_[7];
   std::unique_ptr<TsSystemMenu> systemMenu_;
   TsBorderIcons borderIcons_ = biSystemMenu | biMinimize | biMaximize;
   TsBorderIcons formBorderIcons_ = 0;
   TFormBorderStyle formBorderStyle_ = TFormBorderStyle::bsSizeable;
   bool formAutoScroll_ = false;
-  bool scrollBarsReady_ = false;
+  bool ScrollBarsReady = false;
+  bool MenuRefreshed = false;
+  // Held while the provider moves the client controls.
+  bool Scrolling = false;
   bool showAppIcon_ = true;
   TAlignment captionAlignment_ = TAlignment::taLeftJustify;
   bool painting_ = false;
