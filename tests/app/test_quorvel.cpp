@@ -412,10 +412,17 @@ TEST_F(QuorvelServerTest, ServerFailureAndTimeOutStillRip) {
 }
 
 // An answer that names nothing is not kept: the lookup says it found nothing usable, and the
-// next lookup asks the server again and gets the entry once the server is right.
+// next lookup asks the server again and gets the entry once the server is right. A local entry
+// without titles (as older versions saved from such answers) is passed over the same way.
 TEST_F(QuorvelServerTest, EntryWithoutTitlesIsNotSaved) {
   MakeDisc({100, 80});
   const std::string id = ServerEntry("misc", "Right Artist", "Right Album");
+  const auto empty =
+      RunCommand(Environment() + Quote(std::string(QV_BINARY_DIR) + "/bin/qv-demo-entry") + " " +
+                 Quote(dir_.File("db")) + " misc '' '' '' '' ''");
+  ASSERT_EQ(empty.status, 0) << empty.output;
+  const std::string stored = ReadText(dir_.File("db/misc/" + id));
+  ASSERT_NE(stored.find("TTITLE1=\n"), std::string::npos) << stored;
   ::mkdir(dir_.File("server/_control").c_str(), 0700);
   StartServer();
   WriteText(dir_.File("server/_control/read." + id),
@@ -425,8 +432,7 @@ TEST_F(QuorvelServerTest, EntryWithoutTitlesIsNotSaved) {
   EXPECT_NE(bad.output.find("unknown CD Audio"), std::string::npos) << bad.output;
   EXPECT_NE(ReadText(dir_.File("Quorvel.log")).find("The entry has no disc or track titles"),
             std::string::npos);
-  for (const std::string& file : FilesBelow(dir_.File("db")))
-    EXPECT_EQ(file.find(id), std::string::npos) << file;  // the index files only
+  EXPECT_EQ(ReadText(dir_.File("db/misc/" + id)), stored);  // nothing was saved over it
 
   ::remove(dir_.File("server/_control/read." + id).c_str());
   const auto good = Quorvel("-auto -format=flac -pathtoenc=" + Quote(dir_.File("good/")));
@@ -434,6 +440,8 @@ TEST_F(QuorvelServerTest, EntryWithoutTitlesIsNotSaved) {
   EXPECT_EQ(FilesBelow(dir_.File("good")),
             (std::vector<std::string>{"Right Artist/Right Album/01 - One.flac",
                                       "Right Artist/Right Album/02 - Two.flac"}));
+  EXPECT_NE(ReadText(dir_.File("db/misc/" + id)).find("DTITLE=Right Artist / Right Album"),
+            std::string::npos);
 }
 
 // An answer past its bound ends the lookup as a failed request at once, saying why in the log.
