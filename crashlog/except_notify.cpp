@@ -346,7 +346,7 @@ bool InternalExceptNotify(ExceptInfo& e) {
     log.Load();
     duplicate = (options.LogOptions() & loNoDuplicateErrors) != 0 &&
                 log.IsDuplicate(ReportAddress(facts.address), facts.module, ReportType(facts),
-                                ReportMessage(facts));
+                                ReportMessage(facts), module ? module->handle : 0);
   } catch (...) {
     InternalError("InternalExceptNotify.Report");
   }
@@ -424,13 +424,27 @@ bool InternalExceptNotify(ExceptInfo& e) {
       InternalError("InternalExceptNotify.Request");
     }
   }
+  bool saved = false;
   if (save && action(2)) {
     for (bool retry = true; retry;) {
       retry = false;
       try {
         if (!duplicate) {
+          // Other processes may report into the same file: read, add and write under its lock.
+          const TLogFile::Lock held(log.FileName());
+          try {
+            log.Load();
+          } catch (...) {
+            InternalError("InternalExceptNotify.LoadLog");
+          }
+          // A log that could not be read whole is kept beside the new one, never replaced.
+          if (!log.Intact()) {
+            const std::string aside = log.SetAside();
+            if (!aside.empty()) Warning(eeLogError, "The log file was kept as \"" + aside + "\".");
+          }
           log.Append(report, options.ErrorsNumberToSave());
           log.Save();
+          saved = true;
         }
       } catch (...) {
         ErrorWarning(eeLogError, "SaveLog");
@@ -452,6 +466,11 @@ bool InternalExceptNotify(ExceptInfo& e) {
   if (send) {
     TReportToSend out;
     out.Report = report;
+    if (options.SendWholeLog()) {
+      TLogFile whole = log;
+      if (!saved) whole.Append(report, options.ErrorsNumberToSave());
+      out.Report = whole.WholeText();
+    }
     out.LogFileName = log.FileName();
     out.ReproduceSteps = steps;
     out.ScreenshotFile = choice.screenshot ? screenshot : std::string();
@@ -961,15 +980,42 @@ void* PipelineThread(void*) {
 
 // ---- threads ---------------------------------------------------------------------------------
 
-void InstallAltStack() {
-  constexpr std::size_t Size = 256 << 10;
-  void* memory = ::mmap(nullptr, Size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (memory == MAP_FAILED) return;
+constexpr std::size_t AltStackSize = 256 << 10;
+
+void* MapAltStack() {
+  void* memory =
+      ::mmap(nullptr, AltStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (memory == MAP_FAILED) return nullptr;
   stack_t stack{};
   stack.ss_sp = memory;
-  stack.ss_size = Size;
-  if (::sigaltstack(&stack, nullptr) != 0) ::munmap(memory, Size);
+  stack.ss_size = AltStackSize;
+  if (::sigaltstack(&stack, nullptr) == 0) return memory;
+  ::munmap(memory, AltStackSize);
+  return nullptr;
 }
+
+// The main thread's stack serves until the process ends.
+void InstallAltStack() {
+  (void)MapAltStack();
+}
+
+// A thread's stack goes when the thread ends: short threads come and go by the thousand. The
+// stack the thread had before (a sanitizer runtime's, say) is put back, so that whoever made
+// it frees it.
+struct ThreadAltStack {
+  stack_t previous{};
+  void* memory = nullptr;
+  ThreadAltStack() {
+    if (::sigaltstack(nullptr, &previous) == 0) memory = MapAltStack();
+  }
+  ThreadAltStack(const ThreadAltStack&) = delete;
+  ThreadAltStack& operator=(const ThreadAltStack&) = delete;
+  ~ThreadAltStack() {
+    if (memory == nullptr) return;
+    if ((previous.ss_flags & SS_DISABLE) != 0) previous = stack_t{nullptr, SS_DISABLE, 0};
+    if (::sigaltstack(&previous, nullptr) == 0) ::munmap(memory, AltStackSize);
+  }
+};
 
 struct ThreadRegistration {
   pid_t id = ThreadId();
@@ -1000,7 +1046,7 @@ void* HookedThreadProc(void* argument) {
     std::lock_guard guard(threads_lock);
     threads[registration.id] = entry;
   }
-  InstallAltStack();
+  thread_local ThreadAltStack alt_stack;
   return start.start(start.parameter);
 }
 
