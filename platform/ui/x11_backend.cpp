@@ -8,6 +8,7 @@
 #include <poll.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -188,7 +189,12 @@ class ClipboardOwner {
           owned_ = false;
         }
       }
-      if (dead_ || poll(&p, 1, -1) < 0) break;
+      if (dead_) break;
+      // A signal (the freeze watchdog's, say) is no reason to stop serving.
+      if (poll(&p, 1, -1) < 0) {
+        if (errno == EINTR) continue;
+        break;
+      }
       // The server went: stop here, before Xlib trips over the closed connection.
       if (p.revents & (POLLHUP | POLLERR)) dead_ = true;
     }
@@ -290,10 +296,10 @@ std::optional<std::string> RequestClipboard(const std::string& displayName) {
       }
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
           deadline - std::chrono::steady_clock::now());
-      if (answered || dead || left.count() <= 0 ||
-          poll(&p, 1, static_cast<int>(left.count())) <= 0) {
-        break;
-      }
+      if (answered || dead || left.count() <= 0) break;
+      const int ready = poll(&p, 1, static_cast<int>(left.count()));
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) break;
     }
   }
   if (!dead) XDestroyWindow(dpy, w);
