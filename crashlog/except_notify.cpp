@@ -22,6 +22,7 @@
 #include <mutex>
 #include <typeinfo>
 
+#include "crashlog/clipboard_holder.h"
 #include "crashlog/code_hook.h"
 #include "crashlog/debug_info.h"
 #include "crashlog/freeze_thread.h"
@@ -456,9 +457,13 @@ bool InternalExceptNotify(ExceptInfo& e) {
   }
   if (choice.copy) {
     try {
-      std::unique_ptr<DisplayBackend> display = ProgressDisplay();
-      if (display == nullptr || !display->SetClipboardText(report))
-        throw Exception("Cannot copy the report to the clipboard.");
+      // The program may end after this report: a holder process keeps the text on the
+      // clipboard; without one the text stays only while this process lives.
+      if (!HandClipboardToHolder(report)) {
+        std::unique_ptr<DisplayBackend> display = ProgressDisplay();
+        if (display == nullptr || !display->SetClipboardText(report))
+          throw Exception("Cannot copy the report to the clipboard.");
+      }
     } catch (...) {
       InternalError("InternalExceptNotify.Clipboard");
     }
@@ -1266,6 +1271,9 @@ extern "C" {
 }
 namespace {
 struct OstrelLogStarter {
-  OstrelLogStarter() { qv::InstallOstrelLog(); }
+  OstrelLogStarter() {
+    qv::RunClipboardHolderIfAsked();
+    qv::InstallOstrelLog();
+  }
 } ostrel_log_starter;
 }  // namespace

@@ -2,8 +2,8 @@
 // report goes to the folder of the second argument. Before it faults it prints
 // "LINE=<line>" of the faulting statement on standard error.
 //   throw | caught | gui | tthread | worker | two | filtered | null | div | recurse | off | restart
-//   <file> | dialog | dialog1 (its call-stack page first) | threads (4000 short ones) | dupe
-//   (duplicates skipped) | whole <port> (the whole log mailed)
+//   <file> | dialog | dialog1 (its call-stack page first) | dialogend (ends after the dialog) |
+//   threads (4000 short ones) | dupe (duplicates skipped) | whole <port> (the whole log mailed)
 // With a window of its own and the freeze watchdog on (FreezeTimeout 1), the main loop blocks:
 //   freeze (1.6 s once) | twitch (30 ms at a time) | unwatched (1.6 s, watchdog switched off)
 //   | hung (until the second report is saved) | hungdialog (its dialogs shown, steps asked)
@@ -173,6 +173,12 @@ int main(int argc, char** argv) {
     options.SetEMailAddresses("support@quorvel.test");
     options.SetEMailSubject("whole log");
     options.SetSendWholeLog(true);
+    ThrowDiscError();
+  }
+  if (mode == "dialogend") {  // the main thread fails for good beside its window
+    qv::SetOstrelConsoleProgram(false);
+    qv::SetMessageBoxesUnattended(false);
+    ShowMainWindow();
     ThrowDiscError();
   }
   if (mode == "dialog" || mode == "dialog1") {

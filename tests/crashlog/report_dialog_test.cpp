@@ -449,6 +449,30 @@ TEST(ReportDialogSession, FirstListPageKeepsTheSavedColumns) {
   (void)session.Finish();
 }
 
+// The report copied by the user of a program that then ends is still on the clipboard: a
+// holder process keeps it.
+TEST(ReportDialogSession, CopiedReportOutlivesTheProgram) {
+  TempDir dir;
+  DialogSession session("dialogend", dir);
+  ASSERT_FALSE(session.Display().empty());
+  ASSERT_TRUE(session.Find(kCompactStyle));
+  const TDialogControlsLayout l =
+      ControlsLayout(session.Client().Width(), session.Client().Height(), 20);
+  const Bitmap unticked = session.GrabPainted();
+  ASSERT_TRUE(session.Click(l.copy));
+  EXPECT_NE(session.GrabWhen([&](const Bitmap& b) { return b != unticked; }), unticked);
+  ASSERT_TRUE(session.Click(l.ok));
+  EXPECT_EQ(session.Finish(), 1);
+  std::optional<std::string> copied;
+  for (const auto deadline = Clock::now() + 30s; Clock::now() < deadline;) {
+    copied = ReadXClipboard(session.Display(), "UTF8_STRING", Clock::now() + 2s);
+    if (copied) break;
+  }
+  ASSERT_TRUE(copied.has_value());
+  EXPECT_EQ(copied->rfind("OstrelLog 4.5.4\r\n", 0), 0u);
+  EXPECT_NE(copied->find("Disc tray jammed"), std::string::npos);
+}
+
 // Frozen for good with its dialogs attended: each time-out's report comes up painted while the
 // main thread stays blocked (it prints nothing) and asks for the steps; Escape lets the watchdog
 // go on, and the terminate button, shown from the second error, ends the program.
