@@ -12,6 +12,7 @@
 #include "platform/msg/timer.h"
 #include "skin/sfadeeffects.h"
 #include "skin/smessages.h"
+#include "skin/sstyles.h"
 
 namespace qv {
 
@@ -46,7 +47,30 @@ class TsScrollBar : public TCustomControl {
   bool Smooth = true;
   TsDisabledKind DisabledKind = dkBlended;
   TOnChangeEvent OnChange;
+  // Every scroll the bar does, before the position moves: the code says what moved it
+  // (a button: line, the track: page, the thumb: track while dragged and position when
+  // let go, Home and End: top and bottom, a release: end) and the handler may change the
+  // position it is given.
   TScrollEvent OnScroll;
+
+  // The class library's scroll logic for a scroll code (SB_LINEUP ...) from a scroll
+  // notification: the line and page steps go the other way for a horizontal bar in
+  // right-to-left mode, thumb positions come mirrored from its window.
+  void DoScroll(WPARAM code, int thumbPos);
+
+  // While set, the bar does not paint; EndUpdate clears it and repaints when something
+  // changed meanwhile.
+  bool UpdateLock = false;
+  void EndUpdate();
+  // Set by a moved position and by every part-state change; cleared by painting.
+  bool NeedRepaint = false;
+
+  // The bar's skin link (kind 142): section indexes, focus and hover, and the cached
+  // picture of its track, which it gives as the background of what lies on it.
+  [[nodiscard]] TsCommonData& CommonData() { return *commonData_; }
+  // On joining a parent and after loading the link looks its section up.
+  void SetParent(TWinControl* parent) override;
+  void Loaded() override;
 
   // A range with AMax not above AMin reports an error (once per call) and is stored anyway;
   // the position is clamped into the range. The window gets the range and the position
@@ -98,6 +122,10 @@ class TsScrollBar : public TCustomControl {
   [[nodiscard]] int PointerValue() const;
   [[nodiscard]] int PointerAlong() const;
   void Change(int oldValue);
+  // OnScroll with the code, then the position it leaves.
+  void Scroll(TScrollCode code, int pos);
+  // The button and thumb sections' indexes, looked up again after a skin change.
+  void UpdateSectionIndexes();
   void StartTimer(RepeatKind kind);
   void StopTimer();
   void OnRepeat(RepeatKind kind);
@@ -116,6 +144,10 @@ class TsScrollBar : public TCustomControl {
   int dragOffset_ = 0;
   bool dragging_ = false;
   int dragStartPos_ = 0;
+  std::unique_ptr<TsCommonData> commonData_;
+  int firstButtonIndex_ = -1;
+  int secondButtonIndex_ = -1;
+  int thumbIndex_ = -1;
 };
 
 }  // namespace qv
