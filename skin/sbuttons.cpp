@@ -77,6 +77,9 @@ TsCaptionPlacement ButtonCaptionRect(int w, int h, int gw, int gh, int cw, int c
     }
     out.Flag = DT_CENTER;
   }
+  // A pixel more room on the left and two on the right.
+  r.Left -= 1;
+  r.Right += 2;
   if (down) r = r.Offset(1, 1);
   return out;
 }
@@ -380,27 +383,27 @@ void TsButtonControl::PaintGlyph() {
   Bitmap glyph(list->Width(), list->Height(), PixelFormat::pf24bit);
   glyph.Fill(list->BkColor() == clNone ? COLORREF(kSkinTransparent) : ColorToRGB(list->BkColor()));
   list->Draw(glyph, 0, 0, imageIndex_);
-  const TColor transparent = TColor(glyph.Pixel(0, glyph.Height() - 1));
   Bitmap& cache = style_->BGBitmap.Image();
   const Point at = GlyphPlacement();
   const Rect whole{0, 0, glyph.Width() - 1, glyph.Height() - 1};
+  // The bottom-left pixel names the transparent colour when the glyph is copied, after any
+  // greying, so that the see-through pixels stay see-through.
+  const auto copy = [&](double blend) {
+    const TColor transparent = TColor(glyph.Pixel(0, glyph.Height() - 1));
+    if (blend > 0)
+      BlendBitmapRect(cache, at.X, at.Y, transparent, blend, whole, glyph);
+    else
+      SumBitmapsRect(cache, glyph, at.X, transparent, at.Y);
+  };
   if (Enabled() || list == disabledImages_) {
     if (!style_->IsActive()) {
       if (GlyphGrayed && list == images_) GrayScale(glyph);
-      if (GlyphBlend > 0) {
-        BlendBitmapRect(cache, at.X, at.Y, transparent, GlyphBlend / 100.0, whole, glyph);
-        return;
-      }
+      if (GlyphBlend > 0) return copy(GlyphBlend / 100.0);
     }
-    SumBitmapsRect(cache, glyph, at.X, transparent, at.Y);
-    return;
+    return copy(0);
   }
   if ((DisabledGlyphKind & dkGrayed) != 0) GrayScale(glyph);
-  if ((DisabledGlyphKind & dkBlended) != 0) {
-    BlendBitmapRect(cache, at.X, at.Y, transparent, 0.5, whole, glyph);
-    return;
-  }
-  SumBitmapsRect(cache, glyph, at.X, transparent, at.Y);
+  copy((DisabledGlyphKind & dkBlended) != 0 ? 0.5 : 0);
 }
 
 void TsButtonControl::PaintArrow() {

@@ -29,6 +29,8 @@ class TsScrollBar : public TCustomControl {
  public:
   explicit TsScrollBar(TComponent* owner);
   ~TsScrollBar() override;
+  // Also the skin link's default section.
+  [[nodiscard]] std::string ClassName() const override { return "TsScrollBar"; }
 
   [[nodiscard]] TScrollBarKind Kind() const { return kind_; }
   // Swaps width and height when the kind changes (outside loading).

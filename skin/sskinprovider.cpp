@@ -343,6 +343,7 @@ void TsSkinProvider::UnhookForm() {
 
 void TsSkinProvider::UpdateSkinIndexes() {
   style_.SkinIndex = GetSkinIndex(style_.SkinSection);
+  style_.BorderIndex = style_.GetMaskIndex(style_.SkinSection, "BORDERSMASK");
   static const char* const kGlyphs[7] = {"BICONMIN", "BICONMAX", "BICONCLOSE", "BICONHELP",
                                          "BICONMIN", "BICONMAX", "BICONCLOSE"};
   for (int i = 0; i < 7; ++i)

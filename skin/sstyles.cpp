@@ -717,6 +717,7 @@ int TsPassivePaintStyle::GetSkinIndex() const {
 
 int TsPassivePaintStyle::GetMaskIndex(const std::string& section,
                                       const std::string& property) const {
+  if (!SkinData.Active) return -1;  // as every look-up of the skin tables
   const auto find = [&](const std::string& s) {
     const std::string sec = UpperCase(s);
     const std::string prop = UpperCase(property);
@@ -807,8 +808,9 @@ void TsPassivePaintStyle::Repaint(Bitmap& bmp, Rect r) {
     if (imageDrawn) BlendBitmaps(bmp, temp, std::uint8_t(std::min(ip * 256 / 100, 255)));
   }
   const int s = ip + gp;
+  // Only the rectangle: the bitmap is the whole window's picture.
   if (s >= 1 && s <= 99)
-    FadeRect(bmp, {0, 0, bmp.Width() - 1, bmp.Height() - 1}, s, color);
+    FadeRect(bmp, r, s, color);
   else if (s != 100)
     FillLayer(bmp, r, color);
   if (!ContainerKinds.Contains(KindCode)) return;
