@@ -465,6 +465,13 @@ TEST_F(ScrollPartsTest, SkinChangesReachTheBarThroughItsLink) {
   EXPECT_TRUE(SkinData.Active);
   const Bitmap after = bar->RenderSkinned();
   EXPECT_NE(before.Pixel(mid.X, mid.Y), after.Pixel(mid.X, mid.Y));
+  // A bar made under the new skin looks its sections up afresh: the old bar must match it.
+  auto* fresh = Add<TsScrollBar>(form, {10, 40, 130, 56});
+  fresh->SetParams(50, 0, 100);
+  Pump();
+  const Bitmap reference = fresh->RenderSkinned();
+  for (const Point p : {mid, Point{5, 8}, Point{125, 8}})
+    EXPECT_EQ(after.Pixel(p.X, p.Y), reference.Pixel(p.X, p.Y)) << p.X;
   const TsGeneralData& slider = Section("SCROLLSLIDERH");
   EXPECT_EQ(slider.PaintingColor, TColor(RGB(20, 200, 20)));
   // The link answers for the bar's background with its cache.
@@ -530,6 +537,23 @@ TEST_F(PartsTest, FormStyleFollowsNewAndRemovedSkins) {
   EXPECT_EQ(provider->CaptionButtonAt(0).ImageIndex,
             GetMaskIndex(style.SkinIndex, "FORM", "BICONMIN"));
   EXPECT_EQ(bordered->BorderIcons(), 0u);  // the skin draws the buttons
+  // A procedure put over the provider's is moved below it again by a new skin.
+  const SubclassId over = SubclassWindow(
+      bordered->Handle(), [](HWND h, UINT m, WPARAM w, LPARAM l, const WndProc& inherited) {
+        return inherited(h, m, w, l);
+      });
+  EXPECT_FALSE(provider->HookedOnTop());
+  manager->UpdateSkin();
+  EXPECT_TRUE(provider->HookedOnTop());
+  // The form's main menu follows the skin, and lets go of it when the skin goes.
+  auto* menu = Create<TMainMenu>(bordered);
+  auto* top = Create<TMenuItem>(menu);
+  top->SetCaption("&File");
+  menu->Items()->Add(top);
+  bordered->SetMenu(menu);
+  manager->UpdateSkin();
+  Pump();
+  EXPECT_TRUE(bool(top->OnAdvancedDrawItem));
   TsPassivePaintStyle child(nullptr);
   child.SkinSection = "CHILD";
   child.SkinIndex = GetSkinIndex("CHILD");
@@ -550,16 +574,31 @@ TEST_F(PartsTest, FormStyleFollowsNewAndRemovedSkins) {
   loose.WndProc(removed);
   EXPECT_EQ(loose.SkinIndex, 3);
 
+  // A form that had no border icons of its own gets a new window when the skin goes, so
+  // that the window system's frame comes back.
+  auto* plain = Create<TForm>(Application());
+  plain->SetBounds(320, 100, 120, 80);
+  plain->SetBorderIcons(0);
+  Create<TsSkinProvider>(plain)->AfterConstruction();
+  plain->AfterConstruction();
+  plain->Show();
+  Pump();
+  const HWND plainWindow = plain->Handle();
+
   // The skin goes: indexes dropped, the form's own border icons back.
   provider->NeedRepaint = false;
   manager->SetActive(false);
+  EXPECT_NE(plain->Handle(), plainWindow);
   Pump();
   EXPECT_EQ(style.SkinIndex, -1);
   EXPECT_EQ(style.BorderIndex, -1);
   EXPECT_EQ(bordered->BorderIcons(), biSystemMenu | biMinimize);
+  EXPECT_FALSE(bool(top->OnAdvancedDrawItem));
   manager->SetActive(true);
   Pump();
   EXPECT_EQ(bordered->BorderIcons(), 0u);
+  RemoveWindowSubclass(bordered->Handle(), over);
+  Free(plain);
   Free(bordered);
 }
 
