@@ -583,12 +583,18 @@ TEST_F(PartsTest, FormStyleFollowsNewAndRemovedSkins) {
   plain->AfterConstruction();
   plain->Show();
   Pump();
-  const HWND plainWindow = plain->Handle();
+  int destroyed = 0;
+  const auto plainProc = plain->WindowProc;
+  plain->WindowProc = [&](TMessage& m) {
+    if (m.Msg == WM_DESTROY) ++destroyed;
+    plainProc(m);
+  };
 
   // The skin goes: indexes dropped, the form's own border icons back.
   provider->NeedRepaint = false;
   manager->SetActive(false);
-  EXPECT_NE(plain->Handle(), plainWindow);
+  EXPECT_EQ(destroyed, 1);
+  EXPECT_TRUE(plain->HandleAllocated());
   Pump();
   EXPECT_EQ(style.SkinIndex, -1);
   EXPECT_EQ(style.BorderIndex, -1);
@@ -598,6 +604,7 @@ TEST_F(PartsTest, FormStyleFollowsNewAndRemovedSkins) {
   Pump();
   EXPECT_EQ(bordered->BorderIcons(), 0u);
   RemoveWindowSubclass(bordered->Handle(), over);
+  plain->WindowProc = plainProc;
   Free(plain);
   Free(bordered);
 }
