@@ -128,6 +128,8 @@ class TsButtonControl : public TCustomControl {
   void FadeTick();
   // The alpha of the current fade step.
   [[nodiscard]] int FadeAlpha() const;
+  // The copy of the look a fade starts from.
+  [[nodiscard]] const TBitmap& NormalImage() const { return normalImage_; }
   // The alpha of the last blend shown (-1 before any).
   int LastFadeAlpha = -1;
 

@@ -44,8 +44,8 @@ class TsScrollBar : public TCustomControl {
   [[nodiscard]] int PageSize() const { return pageSize_; }
   // Negative values are ignored.
   void SetPageSize(int value);
-  int SmallChange = 1;
-  int LargeChange = 1;
+  TScrollBarInc SmallChange = 1;
+  TScrollBarInc LargeChange = 1;
   bool Smooth = true;
   TsDisabledKind DisabledKind = dkBlended;
   TOnChangeEvent OnChange;
@@ -97,6 +97,11 @@ class TsScrollBar : public TCustomControl {
   [[nodiscard]] int ThumbCentre() const;
   // The position a pointer coordinate along the bar stands for.
   [[nodiscard]] int PositionAt(int coordinate) const;
+  // The drag of the thumb: the pointer's distance from Position when it was pressed, and for
+  // bars that are not Smooth, where the drag began and whether it runs.
+  [[nodiscard]] int DragOffset() const { return dragOffset_; }
+  [[nodiscard]] int DragStartPos() const { return dragStartPos_; }
+  [[nodiscard]] bool Dragging() const { return dragging_; }
   // Whether a repeat timer runs.
   [[nodiscard]] bool Repeating() const { return timer_ != nullptr; }
 
