@@ -103,8 +103,8 @@ void RepaintMDIForm(TsSkinProvider* main) {
 }
 }  // namespace
 
-int TsFormSkinLink::GetMaskIndex(const std::string& section, const std::string& property) const {
-  return qv::GetMaskIndex(SkinIndex, section, property);
+bool TsSkinProvider::HookedOnTop() const {
+  return hookId_ != 0 && IsWindow(hookedHandle_) && IsSubclassOnTop(hookedHandle_, hookId_);
 }
 
 // ---- TsSystemMenu --------------------------------------------------------------------------
@@ -343,6 +343,7 @@ void TsSkinProvider::UnhookForm() {
 
 void TsSkinProvider::UpdateSkinIndexes() {
   style_.SkinIndex = GetSkinIndex(style_.SkinSection);
+  style_.BorderIndex = style_.GetMaskIndex(style_.SkinSection, "BORDERSMASK");
   static const char* const kGlyphs[7] = {"BICONMIN", "BICONMAX", "BICONCLOSE", "BICONHELP",
                                          "BICONMIN", "BICONMAX", "BICONCLOSE"};
   for (int i = 0; i < 7; ++i)
@@ -1076,6 +1077,11 @@ void TsSkinProvider::ShowSystemMenu(Point screen) {
 
 LRESULT TsSkinProvider::NewWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
                                    const WndProc& inherited) {
+  if (msg >= SKM_GETSTYLE && msg <= SKM_PAINT_LAST) {
+    // The form style answers for the form first (its group filter is its own).
+    TMessage m{msg, wParam, lParam, 0};
+    style_.WndProc(m);
+  }
   switch (msg) {
     case SKM_NEWSKIN:
       if (!PassesGroupFilter(TMessage{msg, wParam, lParam, 0}, 0)) break;

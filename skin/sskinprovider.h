@@ -24,6 +24,7 @@
 #include "platform/msg/window.h"
 #include "skin/smessages.h"
 #include "skin/sscrollbar.h"
+#include "skin/sstyles.h"
 
 namespace qv {
 
@@ -46,14 +47,8 @@ struct TsCaptionButton {
   int HitCode = 0;
 };
 
-// What the provider needs of the form's style object: the section, its index and the
-// cached image of the whole window. The form style of the style objects stands in here.
-struct TsFormSkinLink {
-  std::string SkinSection = "FORM";
-  int SkinIndex = -1;
-  TBitmap CacheBmp;
-  [[nodiscard]] int GetMaskIndex(const std::string& section, const std::string& property) const;
-};
+// The provider's style object is the form style of the style objects.
+using TsFormSkinLink = TsPassivePaintStyle;
 
 // The corner filler put between two skinned scroll bars of a form (the skinned grip). Set
 // by the unit that builds it; without one the corner shows the form's background.
@@ -124,6 +119,15 @@ class TsSkinProvider : public TComponent {
   [[nodiscard]] TsSkinManager* SkinManager() const { return skinManager_; }
   [[nodiscard]] TsSystemMenu& SystemMenu() { return *systemMenu_; }
   [[nodiscard]] TsFormSkinLink& Style() { return style_; }
+  // The caption buttons in their order (minimise, maximise, close, help, then the three of
+  // a maximised MDI child), for the form style to set their glyphs.
+  [[nodiscard]] TsCaptionButton& CaptionButtonAt(int index) { return buttons_[index]; }
+  void SetSkinManager(TsSkinManager* value) { skinManager_ = value; }
+  // The form's BorderIcons as they were when the provider was made.
+  [[nodiscard]] TsBorderIcons KeptBorderIcons() const { return formBorderIcons_; }
+  // Whether the provider's procedure is the form window's first; Rehook puts it there.
+  [[nodiscard]] bool HookedOnTop() const;
+  void Rehook() { HookForm(); }
 
   // Frame geometry by the form's border style.
   [[nodiscard]] int SysBorderWidth() const;
@@ -209,7 +213,7 @@ class TsSkinProvider : public TComponent {
   void MDIChildChanged(bool wasZoomed);
 
   TCustomForm* form_ = nullptr;
-  TsFormSkinLink style_;
+  TsFormSkinLink style_{this};
   std::string captionCopy1_;
   std::string captionCopy2_;
   std::unique_ptr<TBitmap> TitleStrip;
