@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "app/cd_rip.h"
 #include "app/cover/advpicture.h"
@@ -138,7 +139,7 @@ TEST_F(HeadlessFormTest, ThemeAndLanguageFromTheSuiteFolder) {
             "</DefaultTheme></Display></Zentha>");
   WriteText(dir_.File("Quorvel.ini"), std::string(kNoServer) +
                                           "[CONF]\nZentha=" + dir_.File("suite") +
-                                          "\n[LANGUAGE]\nRIP=\nEXIT=Quitter\n"
+                                          "\n[LANGUAGE]\nRIP=\nEXIT=Quitter\nAlbum=\n"
                                           "Not Connected=Hors ligne\nRip done !=Fini\n");
   Start({"-format=flac", "-pathtoenc=" + dir_.File("out/")});
   EXPECT_EQ(form_->FFrameColor, TColor(0x0000FF));  // pure red
@@ -153,10 +154,11 @@ TEST_F(HeadlessFormTest, ThemeAndLanguageFromTheSuiteFolder) {
   EXPECT_EQ(form_->FBackgroundFile, dir_.File("suite") + "/images/background.jpg");
   EXPECT_EQ(form_->ripbtn->Caption(), "RIP");
   EXPECT_EQ(form_->exitbtn->Caption(), "Quitter");
+  // A missing key gives the default caption; a key given empty keeps the stored one.
   EXPECT_EQ(form_->sLabel1->Caption(), "Artist");
+  EXPECT_EQ(form_->sLabel2->Caption(), "Album :");
   EXPECT_EQ(form_->slideBtn->Caption(), "Slide");
   EXPECT_EQ(form_->sLabel4->Caption(), "Hors ligne");
-  EXPECT_EQ(TForm1::MakeColor("0", "0", "999"), TColor(0x0000FF));
 
   // The face is drawn in the frame colour over its grey gradient, half see-through to the
   // skin's faintly blue window background: far redder than it is green or blue (the corner
@@ -178,14 +180,43 @@ TEST_F(HeadlessFormTest, ThemeAndLanguageFromTheSuiteFolder) {
   form_->ripBtnClick(form_);
   EXPECT_EQ(form_->sLabel4->Caption(), "Fini");
 
-  // A background file that is no picture is offered to the skin and changes nothing.
+  // A background file that is no picture is offered to the skin and changes nothing: the rest
+  // of the start-up still runs (the window takes the monitor, the boxes are filled, the disc
+  // is looked up).
   Close();
   const std::string background = dir_.File("suite") + "/images/background.jpg";
   std::filesystem::create_directories(dir_.File("suite/images"));
   WriteText(background, "picture");
-  Start({});
+  Start({"-format=ogg"});
   EXPECT_EQ(form_->FBackgroundFile, background);
   EXPECT_TRUE(form_->Showing());
+  EXPECT_EQ(form_->Width(), 1280);
+  EXPECT_EQ(form_->audioformatBox->ItemIndex(), 1);
+  EXPECT_GT(form_->bitrateBox->Items().Count(), 0);
+  EXPECT_EQ(form_->sLabel4->Caption(), "Hors ligne");
+}
+
+// The suite's colours go through "$00BBGGRR" text: a component above 255 takes more digits
+// and shifts the others; a text that no longer fits a colour is refused.
+TEST(MakeColorTest, ComponentsBecomeHexDigitsInBlueGreenRedOrder) {
+  struct Case {
+    const char *b, *g, *r;
+    TColor color;
+  } const cases[] = {
+      {"0", "0", "255", TColor(0x0000FF)},  {"255", "0", "0", TColor(0xFF0000)},
+      {"1", "2", "3", TColor(0x010203)},    {"0", "0", "999", TColor(0x0003E7)},
+      {"1", "300", "2", TColor(0x0112C02)}, {"0", "0", "-1", TColor(-1)},
+      {" 16 ", "0", "0", TColor(0x100000)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.b) + "," + c.g + "," + c.r);
+    EXPECT_EQ(TForm1::MakeColor(c.b, c.g, c.r), c.color);
+  }
+  for (const auto& [b, g, r] :
+       {std::tuple{"x", "0", "0"}, std::tuple{"-1", "0", "0"}, std::tuple{"0", "65536", "65536"}}) {
+    SCOPED_TRACE(std::string(b) + "," + g + "," + r);
+    EXPECT_THROW((void)TForm1::MakeColor(b, g, r), Exception);
+  }
 }
 
 // Several server matches with "-cddbchoice": the list shows the server's lines; Enter reads
