@@ -212,6 +212,8 @@ TEST_F(CoverFormTest, NoServiceNoRequest) {
     EXPECT_EQ(form_->CoverSearch().CoverCount(), 1);
     EXPECT_EQ(form_->sLabel4->Caption(),
               "Destination : " + dir_.File("out/") + "Two Words/Album Title/");
+    // Nor does the status line speak of covers, as if a search had found none.
+    EXPECT_EQ(StatusLines().find("cover"), std::string::npos) << StatusLines();
     Close();
     std::fclose(status_);
     status_ = nullptr;
