@@ -136,10 +136,12 @@ class CoverFormTest : public FormTest {
     EXPECT_TRUE(Near(shot.Pixel(d.Left + 1, d.Top + 1), Colour));
     EXPECT_TRUE(Near(shot.Pixel(d.Right - 2, d.Bottom - 2), Colour));
     const Rect control = PictureRect();
-    if (d.Left - 2 >= control.Left)
+    if (d.Left - 2 >= control.Left) {
       EXPECT_FALSE(Near(shot.Pixel(d.Left - 2, (d.Top + d.Bottom) / 2), Colour));
-    if (d.Top - 2 >= control.Top)
+    }
+    if (d.Top - 2 >= control.Top) {
       EXPECT_FALSE(Near(shot.Pixel((d.Left + d.Right) / 2, d.Top - 2), Colour));
+    }
   }
   // Rips the disc with the RIP button; the cover file in the album folder.
   std::vector<std::uint8_t> RipAndReadCover() {

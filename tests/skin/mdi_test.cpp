@@ -112,7 +112,9 @@ TEST_F(MdiTest, MaximiseRestoreMinimiseAndCtrlF4) {
     SCOPED_TRACE(s.what);
     EXPECT_EQ(FirstItem() == "sMDICII", s.firstItem == "sMDICII");
     EXPECT_EQ(mdi->HorzBar() != nullptr, s.horzBar);
-    if (mdi->ChildMaximized()) EXPECT_EQ(mdi->VertBar(), nullptr);
+    if (mdi->ChildMaximized()) {
+      EXPECT_EQ(mdi->VertBar(), nullptr);
+    }
     EXPECT_EQ(a->WindowState(), s.aState);
     EXPECT_EQ(manager->SkinableMenus().IsMDIChildMaximized(), s.firstItem == "sMDICII");
     // The skinned menu line still shows the application's item after the child's.

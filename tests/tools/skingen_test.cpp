@@ -172,7 +172,9 @@ TEST(SkinGen, PicturesHaveTheExpectedLayouts) {
       for (int x = 0; x < b.Width(); ++x) {
         const COLORREF m = b.Pixel(x, y + half);
         ASSERT_TRUE(GetRValue(m) == GetGValue(m) && GetGValue(m) == GetBValue(m));
-        if (b.Pixel(x, y) == 0xFF00FF) ASSERT_EQ(m, 0xFFFFFFu) << x << "," << y;
+        if (b.Pixel(x, y) == 0xFF00FF) {
+          ASSERT_EQ(m, 0xFFFFFFu) << x << "," << y;
+        }
       }
   }
   EXPECT_TRUE(LoadBuiltinBitmap("BORD7").Empty());
