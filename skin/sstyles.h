@@ -195,7 +195,7 @@ class TsActiveBGStyle : public TsPassiveBGStyle {
 // The form style of a skin provider: group-filtered property messages only.
 class TsPassivePaintStyle : public TPersistent {
  public:
-  explicit TsPassivePaintStyle(TControl* owner) : owner_(owner) {}
+  explicit TsPassivePaintStyle(TControl* owner) {}
   [[nodiscard]] std::string ClassName() const override { return "TsPassivePaintStyle"; }
   std::string SkinSection = "FORM";
   int GroupIndex = 0;
@@ -206,9 +206,6 @@ class TsPassivePaintStyle : public TPersistent {
   TsPassivePainting Painting;
   TsBackground Background{nullptr};
   void WndProc(TMessage& message);
-
- private:
-  TControl* owner_;
 };
 
 // The skin link of controls without a style object.

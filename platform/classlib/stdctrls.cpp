@@ -225,10 +225,10 @@ void TEdit::SetText(std::string_view text) {
   TControl::SetText(text);
   caret_ = anchor_ = 0;
   scroll_ = 0;
-  Changed();
+  TextChanged();
 }
 
-void TEdit::Changed() {
+void TEdit::TextChanged() {
   Invalidate();
   if (OnChange && !HasState(csLoading)) OnChange(this);
 }
@@ -288,7 +288,7 @@ void TEdit::Replace(std::string_view text) {
   s.replace(std::size_t(start), std::size_t(len), text);
   TControl::SetText(s);
   caret_ = anchor_ = start + int(text.size());
-  Changed();
+  TextChanged();
 }
 
 void TEdit::MoveCaret(int pos, bool extend) {
