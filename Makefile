@@ -38,7 +38,11 @@ release: deps
 bench: release
 	@set -e; for b in build/release/bin/bench_*; do [ -x "$$b" ] && "$$b"; done; true
 
-run: release
+# Only what the main job runs: the program (with its ripping library) and the two tools
+# that make its disc image and database entry; no test program or benchmark.
+run: deps
+	cmake -S . -B build/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DQV_BENCH=ON
+	cmake --build build/release -j $(JOBS) --target main_job
 	scripts/run-main-job build/release
 
 clean:

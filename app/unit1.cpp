@@ -409,8 +409,18 @@ void TForm1::ApplyConfig() {
   }
   if (!c.Background.empty()) FBackgroundFile = c.Background;
   if (!FBackgroundFile.empty() && FileExists(NormalizePath(FBackgroundFile))) {
-    sSkinManager1->ChangeImage("FORM", "IMAGEFILE", NormalizePath(FBackgroundFile));
-    sSkinManager1->ChangeImage("FORM", "HOTIMAGEFILE", NormalizePath(FBackgroundFile));
+    const std::string picture = NormalizePath(FBackgroundFile);
+    // A picture that cannot be decoded costs the window its background, not the rest of its
+    // start-up: an unattended run must still look the disc up, rip and end.
+    try {
+      sSkinManager1->ChangeImage("FORM", "IMAGEFILE", picture);
+      sSkinManager1->ChangeImage("FORM", "HOTIMAGEFILE", picture);
+    } catch (const Exception& e) {
+      const std::string note =
+          "the background picture " + picture + " cannot be used: " + std::string(e.what());
+      session_->Log.Report("LoadConfig : " + note);
+      std::fprintf(stderr, "quorvel: %s\n", note.c_str());
+    }
   }
   for (const std::string& genre : session_->Categories) category->Items().Add(genre);
   FEscKey = c.EscKey;
@@ -426,10 +436,12 @@ void TForm1::ApplyConfig() {
 }
 
 TColor TForm1::MakeColor(const std::string& B, const std::string& G, const std::string& R) {
-  const auto component = [](const std::string& Text) {
-    return std::clamp(StrToIntDef(Trim(Text), 0), 0, 255);
-  };
-  return TColor(component(R) | component(G) << 8 | component(B) << 16);
+  // The suite writes its colours as "$00BBGGRR" text and reads them back: a component above
+  // 255 takes more digits and shifts the ones before it, as the suite's own reader does.
+  std::string text = "$00";
+  for (const std::string* component : {&B, &G, &R}) text += IntToHex(StrToInt(Trim(*component)), 2);
+  // More than eight significant digits is no colour: StrToInt says so.
+  return TColor(StrToInt(text));
 }
 
 void TForm1::LoadTheme(const std::string& Folder) {
@@ -449,7 +461,12 @@ void TForm1::LoadTheme(const std::string& Folder) {
   const auto colour = [&](const XmlNode& Node, TColor& Value) {
     int r, g, b;
     if (!number(Node, "R", r) || !number(Node, "G", g) || !number(Node, "B", b)) return false;
-    Value = MakeColor(IntToStr(b), IntToStr(g), IntToStr(r));
+    try {
+      Value = MakeColor(IntToStr(b), IntToStr(g), IntToStr(r));
+    } catch (const Exception& e) {
+      log.Report("LoadTheme : colour ignored: " + std::string(e.what()));
+      return false;
+    }
     return true;
   };
   const auto first = [&xml](const char* Path) { return xml.SelectSingleNode(Path); };
@@ -493,18 +510,15 @@ void TForm1::LoadTheme(const std::string& Folder) {
 void TForm1::LoadLanguage(const std::string& IniFile) {
   if (!FileExists(IniFile)) return;
   TIniFile ini(IniFile);
-  const auto text = [&ini](const std::string& Key) { return ini.ReadString("LANGUAGE", Key, ""); };
+  // A missing key yields its default (the key itself); a key given empty keeps what is there.
+  const auto text = [&ini](const std::string& Key) { return ini.ReadString("LANGUAGE", Key, Key); };
   const std::pair<const char*, TControl*> captions[] = {
       {"CDDB", cddbbtn},   {"RIP", ripbtn},    {"EXIT", exitbtn}, {"SLIDE", slideBtn},
       {"Artist", sLabel1}, {"Album", sLabel2}, {"Genre", sLabel3}};
-  for (const auto& [key, control] : captions) {
-    const std::string value = text(key);
-    control->SetCaption(value.empty() ? key : value);
-  }
-  for (std::string& message : session_->LangMessages) {
-    const std::string value = text(message);
-    if (!value.empty()) message = value;
-  }
+  for (const auto& [key, control] : captions)
+    if (const std::string value = text(key); !value.empty()) control->SetCaption(value);
+  for (std::string& message : session_->LangMessages)
+    if (const std::string value = text(message); !value.empty()) message = value;
 }
 
 void TForm1::ShowSessionData() {

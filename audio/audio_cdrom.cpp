@@ -219,6 +219,7 @@ void TCDIn::Init() {
   for (TChunk& c : chunks_) c.Data.resize(size_t(chunk));
   head_ = filled_ = 0;
   wanted_ = holding_ = stopReading_ = readEnded_ = readFailed_ = false;
+  readError_.clear();
   readerWaiting_ = consumerWaiting_ = false;
   try {
     reader_ = std::thread([this] { ReadAhead(); });
@@ -252,9 +253,16 @@ void TCDIn::ReadAhead() {
     lock.unlock();
     int32_t bytes = 0, abort = 0;
     const bool ok = cdrip_->CR_RipChunk(chunk.Data.data(), &bytes, &abort) == CR_OK;
+    std::string reason;
+    if (!ok) {
+      char text[2048] = {};
+      cdrip_->CR_GetLastErrorText(text, int32_t(sizeof text));
+      reason.assign(text, strnlen(text, sizeof text));
+    }
     lock.lock();
     if (!ok) {
       readFailed_ = true;
+      readError_ = std::move(reason);
       break;
     }
     chunk.Bytes = std::clamp(int(bytes), 0, int(chunk.Data.size()));
@@ -326,8 +334,10 @@ int TCDIn::NextBytes(const uint8_t*& Data, int BufferSize) {
       // Nor may a range end early: a shortened track is a failed one.
       if (BufEnd == 0 && Position < rangeSize_) throw EAudioException("Read error on the disc");
     } else if (readFailed_) {
-      // A failed read ends the job: the buffer's old audio must never go out again.
-      throw EAudioException("Read error on the disc");
+      // A failed read ends the job: the buffer's old audio must never go out again. The
+      // library's reason names the drive or the disc image, as the disc check does.
+      throw EAudioException(readError_.empty() ? std::string("Read error on the disc")
+                                               : "Read error on the disc: " + readError_);
     } else if (Position < rangeSize_) {
       throw EAudioException("Read error on the disc");
     }

@@ -134,6 +134,7 @@ class TCDIn : public TAudioInput {
   bool stopReading_ = false;
   bool readEnded_ = false;   // the reading thread is done: the range ended or a read failed
   bool readFailed_ = false;  // after the chunks ready before it
+  std::string readError_;    // the library's reason for the failed read: names the drive or file
   // Who waits on readChanged_: each side wakes the other only then.
   bool readerWaiting_ = false;
   bool consumerWaiting_ = false;

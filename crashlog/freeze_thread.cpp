@@ -42,8 +42,8 @@ sem_t snapshot_done;
 int snapshot_signal = 0;
 
 // Word by word and unchecked: the live stack holds the sanitizers' poisoned red zones.
-[[gnu::no_sanitize_address, gnu::no_sanitize_thread, gnu::no_sanitize_undefined]] void CopyStack(
-    uint64_t* to, uintptr_t from, std::size_t words) {
+[[gnu::no_sanitize_address, gnu::no_sanitize_thread]] __attribute__((no_sanitize("undefined"))) void
+CopyStack(uint64_t* to, uintptr_t from, std::size_t words) {
   const volatile uint64_t* source = reinterpret_cast<const volatile uint64_t*>(from);
   for (std::size_t i = 0; i < words; ++i) to[i] = source[i];
 }

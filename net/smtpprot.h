@@ -266,7 +266,6 @@ class TCustomSmtpClient : public TComponent {
   Handler done_ = nullptr;
   bool ehloRunning_ = false;
   bool quitRunning_ = false;
-  TSmtpAuthType authRunning_ = smtpAuthNone;
   bool authAuto_ = false;
   // Sequencer.
   unsigned fctSet_ = 0;

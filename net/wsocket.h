@@ -257,7 +257,6 @@ class TCustomWSocket : public TComponent {
   TSocketSendFlags sendFlags_ = wsSendNormal;
   bool terminated_ = false;
   bool destroying_ = false;
-  bool loaded_ = false;  // this component started the library (counted once)
 };
 
 enum TSocksAuthentication { socksNoAuthentication, socksAuthenticateUsercode };

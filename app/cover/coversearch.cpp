@@ -211,7 +211,9 @@ void TCoverSearch::SearchCovers(const std::string& album, const std::string& art
   }
 
   const int found = CoverCount() - (placeholder_ ? 1 : 0);
-  if (found > 1) {
+  if (SearchURL.empty()) {
+    // No service, no search: a word about covers would read as if one had been made.
+  } else if (found > 1) {
     view_.ShowStatus(std::to_string(found) + " covers found !");
   } else if (found == 1) {
     view_.ShowStatus("1 cover found !");

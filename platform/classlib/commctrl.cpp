@@ -256,7 +256,7 @@ LRESULT EditProc(HWND h, UINT m, WPARAM w, LPARAM l) {
   switch (m) {
     case WM_GETDLGCODE:
       return DLGC_WANTARROWS | DLGC_WANTCHARS |
-             ((style & ES_WANTRETURN) && IsReturn(l) ? DLGC_WANTALLKEYS : 0);
+             ((style & ES_WANTRETURN) && IsReturn(l) ? LRESULT{DLGC_WANTALLKEYS} : 0);
     case EM_GETLINECOUNT:
       return static_cast<LRESULT>(SplitTextLines(GetWindowText(h)).size());
     case EM_GETFIRSTVISIBLELINE:
@@ -535,7 +535,7 @@ LRESULT ListViewProc(HWND h, UINT m, WPARAM w, LPARAM l) {
       SelectRow(h, static_cast<int>(w));
       return 1;
     case WM_GETDLGCODE:
-      return DLGC_WANTARROWS | (IsReturn(l) && c.current >= 0 ? DLGC_WANTALLKEYS : 0);
+      return DLGC_WANTARROWS | (IsReturn(l) && c.current >= 0 ? LRESULT{DLGC_WANTALLKEYS} : 0);
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK: {
       SetFocus(h);

@@ -8,7 +8,7 @@ TPanel::TPanel(TComponent* owner) : TCustomControl(owner) {
   SetControlStyle((ControlStyle() | csAcceptsControls | csOpaque) & ~csClickEvents);
 }
 
-void TPanel::Changed() {
+void TPanel::LookChanged() {
   Invalidate();
   Realign();
 }
@@ -16,31 +16,31 @@ void TPanel::Changed() {
 void TPanel::SetBevelOuter(TBevelCut value) {
   if (value == bevelOuter_) return;
   bevelOuter_ = value;
-  Changed();
+  LookChanged();
 }
 
 void TPanel::SetBevelInner(TBevelCut value) {
   if (value == bevelInner_) return;
   bevelInner_ = value;
-  Changed();
+  LookChanged();
 }
 
 void TPanel::SetBevelWidth(int value) {
   if (value == bevelWidth_ || value < 1) return;
   bevelWidth_ = value;
-  Changed();
+  LookChanged();
 }
 
 void TPanel::SetBorderWidth(int value) {
   if (value == borderWidth_ || value < 0) return;
   borderWidth_ = value;
-  Changed();
+  LookChanged();
 }
 
 void TPanel::SetBorderStyle(TBorderStyle value) {
   if (value == borderStyle_) return;
   borderStyle_ = value;
-  Changed();
+  LookChanged();
 }
 
 void TPanel::SetAlignment(TAlignment value) {

@@ -31,7 +31,7 @@ class TPanel : public TCustomControl {
   void AdjustClientRect(Rect& r) const override;
 
  private:
-  void Changed();
+  void LookChanged();
 
   TBevelCut bevelOuter_ = TBevelCut::bvRaised;
   TBevelCut bevelInner_ = TBevelCut::bvNone;

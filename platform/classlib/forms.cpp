@@ -643,12 +643,10 @@ void TCustomForm::WndProc(TMessage& m) {
       return;
     case WM_NCPAINT:
       TWinControl::WndProc(m);
-      if (borderWidth_ > 0 && HandleAllocated()) {
+      if (Rect window, client; borderWidth_ > 0 && HandleAllocated() &&
+                               GetWindowRect(Handle(), window) && GetClientRect(Handle(), client)) {
         // The band between the frame and the client area, in the form's colour.
         const HWND h = Handle();
-        Rect window, client;
-        (void)GetWindowRect(h, window);
-        (void)GetClientRect(h, client);
         Point origin{0, 0};
         ::qv::ClientToScreen(h, origin);
         const Rect inner = client.Offset(origin.X - window.Left, origin.Y - window.Top);

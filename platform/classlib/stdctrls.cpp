@@ -225,10 +225,10 @@ void TEdit::SetText(std::string_view text) {
   TControl::SetText(text);
   caret_ = anchor_ = 0;
   scroll_ = 0;
-  Changed();
+  TextChanged();
 }
 
-void TEdit::Changed() {
+void TEdit::TextChanged() {
   Invalidate();
   if (OnChange && !HasState(csLoading)) OnChange(this);
 }
@@ -288,7 +288,7 @@ void TEdit::Replace(std::string_view text) {
   s.replace(std::size_t(start), std::size_t(len), text);
   TControl::SetText(s);
   caret_ = anchor_ = start + int(text.size());
-  Changed();
+  TextChanged();
 }
 
 void TEdit::MoveCaret(int pos, bool extend) {
@@ -659,10 +659,13 @@ void TListBox::Paint() {
   for (int i = topIndex_, y = r.Top; i < items_.Count() && y < r.Bottom; ++i, y += h) {
     const Rect row{r.Left, y, r.Right, y + h};
     const bool selected = i == itemIndex_;
-    if (selected) dc->FillRect(row, Solid(clHighlight));
+    if (selected && Enabled()) dc->FillRect(row, Solid(clHighlight));
     dc->SetTextColor(!Enabled() ? clGrayText : selected ? clHighlightText : Font().Color());
     dc->TextOut(row.Left + 2, row.Top, items_[i]);
     if (selected && Focused()) dc->FrameRect(row, Solid(clHighlightText));
+    // Grey text cannot be read on the dark highlight: a disabled list keeps its own background
+    // under the selected row and frames the row in the highlight colour instead.
+    if (selected && !Enabled()) dc->FrameRect(row, Solid(clHighlight));
   }
   dc->RestoreDC(save);
 }

@@ -122,7 +122,7 @@ class TEdit : public TCustomControl {
   [[nodiscard]] int XFromPos(int pos);
   void MoveCaret(int pos, bool extend);
   void Replace(std::string_view text);
-  void Changed();
+  void TextChanged();
 
   bool readOnly_ = false;
   int maxLength_ = 0;

@@ -261,6 +261,42 @@ TEST_F(QuorvelTest, UnreadableImageSaysWhy) {
   }
 }
 
+// A background picture that cannot be decoded, from the INI file or from the suite's theme,
+// is noted with its name; the unattended run still rips and ends with its usual status.
+TEST_F(QuorvelTest, UndecodableBackgroundIsNotedAndTheRipEnds) {
+  MakeDisc({40});
+  std::filesystem::create_directories(dir_.File("suite/images"));
+  WriteText(dir_.File("suite/Zentha.cfg"), "<Zentha><Display><DefaultTheme/></Display></Zentha>");
+  WriteText(dir_.File("suite/images/background.jpg"), "no picture");
+  WriteText(dir_.File("text.jpg"), "no picture");
+  WriteText(dir_.File("empty.jpg"), "");
+  struct Case {
+    std::string conf;
+    std::string picture;
+  } const cases[] = {
+      {"Background=" + dir_.File("text.jpg"), dir_.File("text.jpg")},
+      {"Background=" + dir_.File("empty.jpg"), dir_.File("empty.jpg")},
+      {"Background=/dev/null", "/dev/null"},
+      {"Zentha=" + dir_.File("suite"), dir_.File("suite/images/background.jpg")},
+  };
+  int run = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.conf);
+    WriteText(dir_.File("Quorvel.ini"), std::string(kNoServer) + "[CONF]\n" + c.conf + "\n");
+    const std::string out = dir_.File("out" + std::to_string(++run) + "/");
+    // Before, such a run idled until killed: the time-out makes that a failure, not a hang.
+    const auto r = RunCommand("(" + Environment() + "timeout 120 " + Quote(kQuorvel) +
+                              " -auto -format=flac -pathtoenc=" + Quote(out) + " 2>" +
+                              Quote(dir_.File("err")) + ")");
+    EXPECT_EQ(r.status, 0) << r.output << ReadText(dir_.File("err"));
+    EXPECT_EQ(FilesBelow(out).size(), 1u);
+    const std::string note = "the background picture " + c.picture + " cannot be used: ";
+    EXPECT_NE(ReadText(dir_.File("err")).find("quorvel: " + note), std::string::npos)
+        << ReadText(dir_.File("err"));
+    EXPECT_NE(ReadText(dir_.File("Quorvel.log")).find("LoadConfig : " + note), std::string::npos);
+  }
+}
+
 // SIGTERM acts as ESC: the running track stops and leaves nothing behind.
 TEST_F(QuorvelTest, TerminationSignalAbortsTheRipCleanly) {
   MakeDisc({9000, 40});

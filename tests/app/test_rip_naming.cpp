@@ -50,7 +50,8 @@ TEST(FileNamingTest, HostileTextsStayInsideTheBaseFolder) {
     EXPECT_EQ(TrackFileName("/out/", dest, 1, c.title, TNameChars{"", ""}), c.expected);
   }
   // Cleaning with "-" keeps separators out as well, and a long title is cut to a file name.
-  const std::string dest = FillAlbumPlaceholders("%ARTIST%/%TRACKNAME%", {"a/b\\c"}, chars);
+  const std::string dest =
+      FillAlbumPlaceholders("%ARTIST%/%TRACKNAME%", {"a/b\\c", "", "", ""}, chars);
   const std::string name = TrackFileName("/out/", dest, 1, std::string(400, 'x'), chars);
   EXPECT_EQ(name, "/out/a-b-c/" + std::string(255, 'x'));
 }

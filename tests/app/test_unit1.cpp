@@ -2,7 +2,11 @@
 // it, and the choice list of several server matches.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
+#include <functional>
+#include <tuple>
 
 #include "app/cd_rip.h"
 #include "app/cover/advpicture.h"
@@ -17,6 +21,32 @@
 
 namespace qv::test {
 namespace {
+
+// Contrast ratio of two colours by their relative luminance (1:1 to 21:1).
+double Contrast(COLORREF a, COLORREF b) {
+  const auto luminance = [](COLORREF c) {
+    const auto linear = [](int v) {
+      const double s = v / 255.0;
+      return s <= 0.04045 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(GetRValue(c)) + 0.7152 * linear(GetGValue(c)) +
+           0.0722 * linear(GetBValue(c));
+  };
+  const double la = luminance(a), lb = luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The text's own contrast in `Area`: of each pixel that differs between the window drawn with
+// its texts and drawn without them, against what is there without; the strongest counts (the
+// glyphs' cores, not their smoothed edges). 0 when there is no text.
+double TextContrast(const Bitmap& With, const Bitmap& Without, const Rect& Area) {
+  double best = 0;
+  for (int y = Area.Top; y < Area.Bottom; ++y)
+    for (int x = Area.Left; x < Area.Right; ++x)
+      if (With.Pixel(x, y) != Without.Pixel(x, y))
+        best = std::max(best, Contrast(With.Pixel(x, y), Without.Pixel(x, y)));
+  return best;
+}
 
 class HeadlessFormTest : public FormTest {
  protected:
@@ -125,6 +155,77 @@ TEST_F(HeadlessFormTest, TheStoredSkinDrawsTheWindow) {
   EXPECT_EQ(GetWindowRgn(form_->Handle(), region), NULLREGION);
 }
 
+// With the stored skin and no theme, every text of an enabled control stands out from what is
+// behind it by at least 4.5:1, and the grey text of the idle (disabled) track list's selected
+// row by at least 3:1.
+TEST_F(HeadlessFormTest, TextsAreLegibleWithTheStoredSkin) {
+  Start({"-format=mp3"});
+  ASSERT_FALSE(form_->trackList->Enabled());
+  ASSERT_EQ(form_->trackList->ItemIndex(), 0);
+  form_->category->SetText("Rock");
+  form_->artist->SetText("Some Artist");
+  form_->album->SetText("Some Album");
+  ProcessMessages();
+  const Bitmap with = SnapshotWindow(form_->Handle());
+  struct Text {
+    TControl* control;
+    std::function<void()> clear;
+    double least;
+  };
+  const auto caption = [](TControl* c) { return [c] { c->SetCaption(""); }; };
+  const auto text = [](TControl* c) { return [c] { c->SetText(""); }; };
+  const auto combo = [](TComboBox* c) {
+    return [c] {
+      c->SetItemIndex(-1);
+      c->SetText("");
+    };
+  };
+  TListBox* list = form_->trackList;
+  const std::vector<Text> texts = {
+      {form_->cddbbtn, caption(form_->cddbbtn), 4.5},
+      {form_->ripbtn, caption(form_->ripbtn), 4.5},
+      {form_->exitbtn, caption(form_->exitbtn), 4.5},
+      {form_->slideBtn, caption(form_->slideBtn), 4.5},
+      {form_->sLabel1, caption(form_->sLabel1), 4.5},
+      {form_->sLabel2, caption(form_->sLabel2), 4.5},
+      {form_->sLabel3, caption(form_->sLabel3), 4.5},
+      {form_->sLabel4, caption(form_->sLabel4), 4.5},
+      {form_->artist, text(form_->artist), 4.5},
+      {form_->album, text(form_->album), 4.5},
+      {form_->category, combo(form_->category), 4.5},
+      {form_->audioformatBox, combo(form_->audioformatBox), 4.5},
+      {form_->bitrateBox, combo(form_->bitrateBox), 4.5},
+      // Only the selected row: the texts were kept, blanked, with the selection where it was.
+      {list,
+       [list] {
+         const int n = list->Items().Count();
+         list->Items().Clear();
+         for (int i = 0; i < n; ++i) list->Items().Add("");
+         list->SetItemIndex(0);
+       },
+       3.0},
+  };
+  for (const Text& t : texts) t.clear();
+  ProcessMessages();
+  const Bitmap without = SnapshotWindow(form_->Handle());
+  for (const Text& t : texts) {
+    SCOPED_TRACE(t.control->Name());
+    ASSERT_TRUE(t.control->Enabled() || t.control == list);
+    Rect area = Place(t.control);
+    if (t.control == list) area.Bottom = area.Top + list->ItemHeight();
+    EXPECT_GE(TextContrast(with, without, area), t.least);
+  }
+  // Nor does marking the selection cost its grey text anything against the rows beside it
+  // (grey on the dark highlight passes 3:1 by the formula, yet reads worse than on the list).
+  const Rect selected = Place(list);
+  const Rect next = selected.Offset(0, list->ItemHeight());
+  EXPECT_GE(TextContrast(
+                with, without,
+                {selected.Left, selected.Top, selected.Right, selected.Top + list->ItemHeight()}),
+            TextContrast(with, without,
+                         {next.Left, next.Top, next.Right, next.Top + list->ItemHeight()}));
+}
+
 // The suite's theme and the INI file's LANGUAGE section: red button faces, the selected
 // colour under the pointer, translated captions and the translated end of a rip.
 TEST_F(HeadlessFormTest, ThemeAndLanguageFromTheSuiteFolder) {
@@ -138,7 +239,7 @@ TEST_F(HeadlessFormTest, ThemeAndLanguageFromTheSuiteFolder) {
             "</DefaultTheme></Display></Zentha>");
   WriteText(dir_.File("Quorvel.ini"), std::string(kNoServer) +
                                           "[CONF]\nZentha=" + dir_.File("suite") +
-                                          "\n[LANGUAGE]\nRIP=\nEXIT=Quitter\n"
+                                          "\n[LANGUAGE]\nRIP=\nEXIT=Quitter\nAlbum=\n"
                                           "Not Connected=Hors ligne\nRip done !=Fini\n");
   Start({"-format=flac", "-pathtoenc=" + dir_.File("out/")});
   EXPECT_EQ(form_->FFrameColor, TColor(0x0000FF));  // pure red
@@ -153,10 +254,11 @@ TEST_F(HeadlessFormTest, ThemeAndLanguageFromTheSuiteFolder) {
   EXPECT_EQ(form_->FBackgroundFile, dir_.File("suite") + "/images/background.jpg");
   EXPECT_EQ(form_->ripbtn->Caption(), "RIP");
   EXPECT_EQ(form_->exitbtn->Caption(), "Quitter");
+  // A missing key gives the default caption; a key given empty keeps the stored one.
   EXPECT_EQ(form_->sLabel1->Caption(), "Artist");
+  EXPECT_EQ(form_->sLabel2->Caption(), "Album :");
   EXPECT_EQ(form_->slideBtn->Caption(), "Slide");
   EXPECT_EQ(form_->sLabel4->Caption(), "Hors ligne");
-  EXPECT_EQ(TForm1::MakeColor("0", "0", "999"), TColor(0x0000FF));
 
   // The face is drawn in the frame colour over its grey gradient, half see-through to the
   // skin's faintly blue window background: far redder than it is green or blue (the corner
@@ -178,14 +280,43 @@ TEST_F(HeadlessFormTest, ThemeAndLanguageFromTheSuiteFolder) {
   form_->ripBtnClick(form_);
   EXPECT_EQ(form_->sLabel4->Caption(), "Fini");
 
-  // A background file that is no picture is offered to the skin and changes nothing.
+  // A background file that is no picture is offered to the skin and changes nothing: the rest
+  // of the start-up still runs (the window takes the monitor, the boxes are filled, the disc
+  // is looked up).
   Close();
   const std::string background = dir_.File("suite") + "/images/background.jpg";
   std::filesystem::create_directories(dir_.File("suite/images"));
   WriteText(background, "picture");
-  Start({});
+  Start({"-format=ogg"});
   EXPECT_EQ(form_->FBackgroundFile, background);
   EXPECT_TRUE(form_->Showing());
+  EXPECT_EQ(form_->Width(), 1280);
+  EXPECT_EQ(form_->audioformatBox->ItemIndex(), 1);
+  EXPECT_GT(form_->bitrateBox->Items().Count(), 0);
+  EXPECT_EQ(form_->sLabel4->Caption(), "Hors ligne");
+}
+
+// The suite's colours go through "$00BBGGRR" text: a component above 255 takes more digits
+// and shifts the others; a text that no longer fits a colour is refused.
+TEST(MakeColorTest, ComponentsBecomeHexDigitsInBlueGreenRedOrder) {
+  struct Case {
+    const char *b, *g, *r;
+    TColor color;
+  } const cases[] = {
+      {"0", "0", "255", TColor(0x0000FF)},  {"255", "0", "0", TColor(0xFF0000)},
+      {"1", "2", "3", TColor(0x010203)},    {"0", "0", "999", TColor(0x0003E7)},
+      {"1", "300", "2", TColor(0x0112C02)}, {"0", "0", "-1", TColor(-1)},
+      {" 16 ", "0", "0", TColor(0x100000)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.b) + "," + c.g + "," + c.r);
+    EXPECT_EQ(TForm1::MakeColor(c.b, c.g, c.r), c.color);
+  }
+  for (const auto& [b, g, r] :
+       {std::tuple{"x", "0", "0"}, std::tuple{"-1", "0", "0"}, std::tuple{"0", "65536", "65536"}}) {
+    SCOPED_TRACE(std::string(b) + "," + g + "," + r);
+    EXPECT_THROW((void)TForm1::MakeColor(b, g, r), Exception);
+  }
 }
 
 // Several server matches with "-cddbchoice": the list shows the server's lines; Enter reads

@@ -136,10 +136,12 @@ class CoverFormTest : public FormTest {
     EXPECT_TRUE(Near(shot.Pixel(d.Left + 1, d.Top + 1), Colour));
     EXPECT_TRUE(Near(shot.Pixel(d.Right - 2, d.Bottom - 2), Colour));
     const Rect control = PictureRect();
-    if (d.Left - 2 >= control.Left)
+    if (d.Left - 2 >= control.Left) {
       EXPECT_FALSE(Near(shot.Pixel(d.Left - 2, (d.Top + d.Bottom) / 2), Colour));
-    if (d.Top - 2 >= control.Top)
+    }
+    if (d.Top - 2 >= control.Top) {
       EXPECT_FALSE(Near(shot.Pixel((d.Left + d.Right) / 2, d.Top - 2), Colour));
+    }
   }
   // Rips the disc with the RIP button; the cover file in the album folder.
   std::vector<std::uint8_t> RipAndReadCover() {
@@ -212,6 +214,8 @@ TEST_F(CoverFormTest, NoServiceNoRequest) {
     EXPECT_EQ(form_->CoverSearch().CoverCount(), 1);
     EXPECT_EQ(form_->sLabel4->Caption(),
               "Destination : " + dir_.File("out/") + "Two Words/Album Title/");
+    // Nor does the status line speak of covers, as if a search had found none.
+    EXPECT_EQ(StatusLines().find("cover"), std::string::npos) << StatusLines();
     Close();
     std::fclose(status_);
     status_ = nullptr;

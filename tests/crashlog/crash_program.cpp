@@ -53,14 +53,19 @@ namespace {
   *target = 42;
 }
 
-[[gnu::noinline, gnu::no_sanitize("undefined")]] int Divide(volatile int a, volatile int b) {
+[[gnu::noinline, gnu::no_sanitize("undefined")]] int Divide(int a, int b) {
+  // Through volatile copies, so that the division is done at run time.
+  volatile int dividend = a;
+  volatile int divisor = b;
   SAY_LINE();
-  return a / b;
+  return dividend / divisor;
 }
 
-[[gnu::noinline]] int Recurse(volatile int depth) {
+[[gnu::noinline]] int Recurse(int depth) {
   volatile char pad[64];
   pad[0] = char(depth);
+  // The stack runs out long before `depth` could wrap round to the end it names.
+  if (depth == -1) return 0;
   return Recurse(depth + 1) + pad[0];
 }
 

@@ -110,7 +110,9 @@ TEST(DebugInfoTest, LineEntriesOfEveryFormAndVersion) {
     TOstrelModuleOptions options;
     ASSERT_TRUE(ParseLoggerData(block.data(), block.size(), data, options));
     EXPECT_EQ(data.data_version, version);
-    if (version < 450) EXPECT_EQ(options.DetailsPage(), 2);
+    if (version < 450) {
+      EXPECT_EQ(options.DetailsPage(), 2);
+    }
     const bool long_entries = version >= 423;
     const Expected cases[] = {
         {0x0FF, "", "", 0},

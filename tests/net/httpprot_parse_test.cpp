@@ -46,7 +46,9 @@ Decoded Decode(const std::string& text, std::size_t step) {
     out.result = d.Feed(text.data() + pos, n, used,
                         [&](const char* p, std::size_t len) { out.body.append(p, len); });
     pos += used;
-    if (out.result == THttpChunkDecoder::Continue) EXPECT_EQ(used, n);
+    if (out.result == THttpChunkDecoder::Continue) {
+      EXPECT_EQ(used, n);
+    }
   }
   out.consumed = pos;
   return out;
@@ -79,7 +81,9 @@ TEST(HttpParseTest, ChunkedBodies) {
       const Decoded d = Decode(c.text, step);
       EXPECT_EQ(d.result, c.result);
       EXPECT_EQ(d.body, c.body);
-      if (c.result == THttpChunkDecoder::Complete) EXPECT_EQ(c.text.substr(d.consumed), c.rest);
+      if (c.result == THttpChunkDecoder::Complete) {
+        EXPECT_EQ(c.text.substr(d.consumed), c.rest);
+      }
     }
   }
 }

@@ -26,7 +26,9 @@ TEST(SocksReplyTest, MethodAndAuthReplies) {
     const auto r = ParseSocksMethodReply(c.in);
     EXPECT_EQ(r.Result, c.status);
     EXPECT_EQ(r.Error, c.error);
-    if (r.Result == TSocksReply::Done) EXPECT_EQ(r.Method, c.method);
+    if (r.Result == TSocksReply::Done) {
+      EXPECT_EQ(r.Method, c.method);
+    }
   }
   EXPECT_EQ(ParseSocksMethodReply(Bytes{5, 255}).Msg, "authentification method not acceptable");
   const Case auth[] = {{{1, 0}, TSocksReply::Done, 0, 0},

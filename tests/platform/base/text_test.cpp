@@ -93,7 +93,9 @@ TEST(TextTest, DecodeUtf8ReadsOneCharacterOrRefusesIt) {
     SCOPED_TRACE(c.text);
     char32_t cp = 0;
     EXPECT_EQ(DecodeUtf8(c.text, c.at, cp), c.length);
-    if (c.length != 0) EXPECT_EQ(cp, c.cp);
+    if (c.length != 0) {
+      EXPECT_EQ(cp, c.cp);
+    }
   }
   EXPECT_EQ(Cp1252ToCodePoint(0x80), char32_t{0x20AC});
   EXPECT_EQ(Cp1252ToCodePoint(0x81), char32_t{0x81});

@@ -214,11 +214,11 @@ TEST(ShortCutText, NamesModifiersAndKeys) {
     std::uint16_t shortCut;
     const char* text;
   } cases[] = {{std::uint16_t(scCtrl | 'S'), "Ctrl+S"},
-               {std::uint16_t(scShift | scCtrl | VK_F5), "Shift+Ctrl+F5"},
-               {std::uint16_t(scAlt | VK_DOWN), "Alt+Down"},
+               {std::uint16_t(scShift | scCtrl | unsigned(VK_F5)), "Shift+Ctrl+F5"},
+               {std::uint16_t(scAlt | unsigned(VK_DOWN)), "Alt+Down"},
                {VK_NEXT, "PgDn"},
                {VK_RETURN, "Enter"},
-               {std::uint16_t(scCtrl | VK_CAPITAL), ""}};
+               {std::uint16_t(scCtrl | unsigned(VK_CAPITAL)), ""}};
   for (const auto& c : cases) EXPECT_EQ(ShortCutToText(c.shortCut), c.text) << c.shortCut;
 }
 

@@ -57,7 +57,7 @@ class MenuBarTest : public test::ClassLibTest {
 
 TEST_F(MenuBarTest, BarTakesItsLinesFromTheClientAreaAndAnswersHtMenu) {
   const int line = GetSystemMetrics(SM_CYMENU);
-  for (const auto [width, lines] : {std::pair{400, 1}, {190, 2}, {110, 4}}) {
+  for (const auto& [width, lines] : {std::pair{400, 1}, {190, 2}, {110, 4}}) {
     MenuForm(width, 2);
     const int withBar = form->ClientHeight();
     const TMenuBarLayout layout = GetMenuBarLayout(*form);

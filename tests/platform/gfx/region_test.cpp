@@ -38,11 +38,15 @@ void ExpectCanonical(const Region& r) {
     ASSERT_FALSE(bands[i].Spans.empty());
     for (std::size_t k = 0; k < bands[i].Spans.size(); ++k) {
       ASSERT_LT(bands[i].Spans[k].X1, bands[i].Spans[k].X2);
-      if (k > 0) ASSERT_LT(bands[i].Spans[k - 1].X2, bands[i].Spans[k].X1);
+      if (k > 0) {
+        ASSERT_LT(bands[i].Spans[k - 1].X2, bands[i].Spans[k].X1);
+      }
     }
     if (i > 0) {
       ASSERT_LE(bands[i - 1].Bottom, bands[i].Top);
-      if (bands[i - 1].Bottom == bands[i].Top) ASSERT_NE(bands[i - 1].Spans, bands[i].Spans);
+      if (bands[i - 1].Bottom == bands[i].Top) {
+        ASSERT_NE(bands[i - 1].Spans, bands[i].Spans);
+      }
     }
   }
 }
