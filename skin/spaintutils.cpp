@@ -604,10 +604,6 @@ void StepInward(int side, Point& from, Point& to) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // The lines of a side that can touch the visible part of the device context: each line
 // lies one pixel further inward than the one before, so only those from `first` up to
 // `last` (excluded) cross the clip box, and a bevel wider than the box paints no more than
@@ -623,8 +619,9 @@ void VisibleLines(DC& dc, int side, Point& from, Point& to, int width, int& firs
   const bool forward = side == 0 || side == 1;
   std::int64_t begin = forward ? low - at : at - (high - 1),
                end = forward ? high - at : at - low + 1;
-  begin = std::clamp<std::int64_t>(begin, 0, width);
-  end = std::clamp<std::int64_t>(end, begin, width);
+  const std::int64_t lines = std::max(width, 0);
+  begin = std::clamp<std::int64_t>(begin, 0, lines);
+  end = std::clamp<std::int64_t>(end, begin, lines);
   first = int(begin);
   last = int(end);
   if (first == 0) return;

@@ -64,6 +64,8 @@ TEST(RectBevelTest, WidthsBeyondTheBitmapPaintNoMoreThanTheBitmapHolds) {
                          RGB(200, 100, 0));
           return bmp;
         };
+        // A width below one paints a single line graded, nothing flat, whatever it is.
+        EXPECT_TRUE(paint(INT_MIN) == paint(0)) << "kind " << kind << " gradient " << gradient;
         const Bitmap huge = paint(INT_MAX);
         // A graded line's colour depends on the width; at these widths it rounds the same.
         const Bitmap wide = paint(gradient ? 100'000'000 : 200);
