@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <limits>
 
 #include "platform/base/paths.h"
 #include "platform/base/text.h"
@@ -313,7 +315,7 @@ void PaintOpaque(Bitmap& target, const Rect& q, const SectionValues& v) {
         FillBitmapRect(layer, layer.BoundsRect(), v.color);
       else
         PaintGrad(layer, *v.gradient, layer.BoundsRect());
-      const int a = std::clamp(v.imagePercent * 256 / 100, 0, 255);
+      const int a = int(std::clamp<std::int64_t>(std::int64_t(v.imagePercent) * 256 / 100, 0, 255));
       BlendTransRectangle(target, layer, RGB(a, a, a), {q.Left, q.Top}, layer.BoundsRect());
     } else if (v.gradient->empty()) {
       FillBitmapRect(target, q, v.color);
@@ -321,9 +323,10 @@ void PaintOpaque(Bitmap& target, const Rect& q, const SectionValues& v) {
       PaintGrad(target, *v.gradient, q);
     }
   }
-  const int s = v.gradientPercent + v.imagePercent;
+  // Skin numbers may be anything an int holds: summed in a wider type.
+  const std::int64_t s = std::int64_t(v.gradientPercent) + v.imagePercent;
   if (s >= 1 && s <= 99)
-    FadeRect(target, Rect{q.Left, q.Top, q.Right - 1, q.Bottom - 1}, s, v.color);
+    FadeRect(target, Rect{q.Left, q.Top, q.Right - 1, q.Bottom - 1}, int(s), v.color);
   else if (s != 100)
     FillBitmapRect(target, q, v.color);
 }
@@ -601,10 +604,54 @@ void StepInward(int side, Point& from, Point& to) {
   }
 }
 
+// The lines of a side that can touch the visible part of the device context: each line
+// lies one pixel further inward than the one before, so only those from `first` up to
+// `last` (excluded) cross the clip box, and a bevel wider than the box paints no more than
+// the box is wide. `from` and `to` come back moved to the first of them.
+void VisibleLines(DC& dc, int side, Point& from, Point& to, int width, int& first, int& last) {
+  Rect box;
+  dc.GetClipBox(box);
+  // Where the first line lies across the side, the direction the lines move in, and the
+  // visible span across.
+  const bool vertical = side == 0 || side == 2;
+  const std::int64_t at = vertical ? from.X : from.Y;
+  const std::int64_t low = vertical ? box.Left : box.Top, high = vertical ? box.Right : box.Bottom;
+  const bool forward = side == 0 || side == 1;
+  std::int64_t begin = forward ? low - at : at - (high - 1),
+               end = forward ? high - at : at - low + 1;
+  const std::int64_t lines = std::max(width, 0);
+  begin = std::clamp<std::int64_t>(begin, 0, lines);
+  end = std::clamp<std::int64_t>(end, begin, lines);
+  first = int(begin);
+  last = int(end);
+  if (first == 0) return;
+  // Every step moves the line one pixel inward and shortens it by one at each end.
+  const auto move = [&](int& v, int sign) {
+    v = int(std::clamp<std::int64_t>(v + sign * begin, std::numeric_limits<int>::min() / 2,
+                                     std::numeric_limits<int>::max() / 2));
+  };
+  switch (side) {
+    case 0:
+      move(from.X, 1), move(to.X, 1), move(from.Y, -1), move(to.Y, 1);
+      break;
+    case 1:
+      move(from.Y, 1), move(to.Y, 1), move(from.X, 1), move(to.X, -1);
+      break;
+    case 2:
+      move(from.X, -1), move(to.X, -1), move(from.Y, 1), move(to.Y, -1);
+      break;
+    default:
+      move(from.Y, -1), move(to.Y, -1), move(from.X, -1), move(to.X, 1);
+      break;
+  }
+}
+
 }  // namespace
 
 void DrawSideLines(DC& dc, TColor color, Point from, Point to, int side, int width) {
-  for (int i = 0; i < width; ++i) {
+  int first, last;
+  VisibleLines(dc, side, from, to, width, first, last);
+  for (int i = first; i < last; ++i) {
     DrawLine(dc, from, to, color);
     StepInward(side, from, to);
   }
@@ -616,7 +663,9 @@ void DrawSideGradient(DC& dc, TColor color, TColor target, int side, int mode, i
     DrawLine(dc, from, to, color);
     return;
   }
-  for (int i = 0; i < width; ++i) {
+  int first, last;
+  VisibleLines(dc, side, from, to, width, first, last);
+  for (int i = first; i < last; ++i) {
     TColor c = color;
     if (mode == 0)
       c = i == 0 ? clWhite : MixColors(color, target, double(i) / width);
@@ -729,8 +778,9 @@ void PaintBevel(Bitmap& bmp, Rect r, int width, TsControlBevel bevel, bool gradi
     return;
   }
   r = ClipTo(bmp, r);
-  if (r.Height() < 2 * width) width = r.Height() / 2 - 1;
-  if (r.Width() < 2 * width) width = r.Width() / 2 - 1;
+  // The width is a skin number: doubled in a wider type.
+  if (r.Height() < 2 * std::int64_t(width)) width = r.Height() / 2 - 1;
+  if (r.Width() < 2 * std::int64_t(width)) width = r.Width() / 2 - 1;
   if (width < 2) return;
   PaintBevelStrip(bmp, Rect{r.Left, r.Top, r.Left + width, r.Bottom}, 0, bevel, gradient);
   PaintBevelStrip(bmp, Rect{r.Left, r.Top, r.Right, r.Top + width}, 1, bevel, gradient);

@@ -542,13 +542,16 @@ void TsPassiveBGStyle::PaintBGWith(Bitmap& target, Rect r, bool hot) {
       PaintGrad(into, grad, r);
     }
     if (imageDrawn) {
-      const int a = hot ? ip * 255 / 100 : std::min(ip * 256 / 100, 255);
+      // Skin numbers may be anything an int holds: worked out in a wider type, and a
+      // percentage beyond 100 blends as 100 does.
+      const std::int64_t a =
+          std::min<std::int64_t>(std::int64_t(ip) * (hot ? 255 : 256) / 100, 255);
       BlendBitmaps(target, temp, std::uint8_t(a));
     }
   }
-  const int s = ip + gp;
+  const std::int64_t s = std::int64_t(ip) + gp;
   if (s >= 1 && s <= 99) {
-    FadeRect(target, {0, 0, target.Width() - 1, target.Height() - 1}, s, color);
+    FadeRect(target, {0, 0, target.Width() - 1, target.Height() - 1}, int(s), color);
   } else if (s != 100) {
     FillLayer(target, r, color);
   }
@@ -556,7 +559,7 @@ void TsPassiveBGStyle::PaintBGWith(Bitmap& target, Rect r, bool hot) {
     if (hot) temp = target;
     copyParent(temp);
     // The layers keep (100 - T) percent; only the low byte of the factor counts.
-    BlendBitmaps(target, temp, std::uint8_t((100 - t) * 255 / 100));
+    BlendBitmaps(target, temp, std::uint8_t((100 - std::int64_t(t)) * 255 / 100));
   }
 }
 

@@ -202,6 +202,33 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
 
 // --- TFileStream ---------------------------------------------------------------
 
+int OpenRegularFile(const std::string& file_name) {
+  const auto refuse = [&](const std::string& reason) {
+    throw EFOpenError("Cannot open file \"" + file_name + "\". " + reason);
+  };
+  int fd;
+  do {
+    fd = ::open(file_name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) refuse(ErrnoText(errno));
+  struct stat st {};
+  const int err = ::fstat(fd, &st) != 0 ? errno : 0;
+  if (err != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    refuse(err != 0              ? ErrnoText(err)
+           : S_ISDIR(st.st_mode) ? ErrnoText(EISDIR)
+                                 : std::string("Not a regular file"));
+  }
+  // Reads wait for the disc as usual.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    const int e = errno;
+    ::close(fd);
+    refuse(ErrnoText(e));
+  }
+  return fd;
+}
+
 TFileStream::TFileStream(const std::string& file_name, uint16_t mode) : file_name_(file_name) {
   int flags = O_CLOEXEC;
   const bool create = (mode & 0xFF00) == fmCreate;
@@ -216,8 +243,8 @@ TFileStream::TFileStream(const std::string& file_name, uint16_t mode) : file_nam
         flags |= O_RDWR;
         break;
       default:
-        flags |= O_RDONLY;
-        break;
+        fd_ = OpenRegularFile(file_name);
+        return;
     }
   }
   do {
@@ -352,7 +379,7 @@ std::string ReadFileBytes(const std::string& file_name, int64_t max_bytes) {
   if (size > max_bytes)
     throw EFOpenError("Cannot open file \"" + file_name + "\". " + ErrnoText(EFBIG));
   std::string out;
-  // Files whose size is not known in advance (pipes, /proc) are read to their end.
+  // Files whose size is not known in advance (/proc) are read to their end.
   char chunk[65536];
   out.reserve(size_t(size));
   for (;;) {

@@ -86,9 +86,17 @@ enum : uint16_t {
   fmCreate = 0xFF00,
 };
 
+// Opens a file for reading only when it is a regular file, and never waits in the open: a
+// named pipe without a writer, a device or a socket is opened without blocking, seen for
+// what it is and closed. Every file a user names (configuration, skins, pictures) is opened
+// this way, so that no such file can stop the program from starting or ending. Returns the
+// descriptor (close-on-exec, its reads blocking as usual); throws EFOpenError
+// "Cannot open file \"<path>\". <reason>" otherwise.
+[[nodiscard]] int OpenRegularFile(const std::string& file_name);
+
 // A file opened by name. Share flags are accepted and ignored: Linux has no
 // mandatory sharing. New files get mode 0666 less the umask. Descriptors are
-// close-on-exec.
+// close-on-exec. Opened for reading only, it must be a regular file (OpenRegularFile).
 class TFileStream final : public TStream {
  public:
   TFileStream(const std::string& file_name, uint16_t mode);

@@ -495,5 +495,79 @@ TEST_F(QuorvelServerTest, OversizedAnswerEndsTheLookup) {
       << ReadText(dir_.File("Quorvel.log"));
 }
 
+// A named pipe where the configuration names a file: opening it would wait for a writer
+// for ever, before the window and the stop signals' watch exist. Start-up goes on as if the
+// file were missing (the window comes up: "Not Connected"), and SIGTERM still ends the
+// program. The language texts come from the
+// INI file itself, so its case covers them too.
+struct PipeCase {
+  const char* name;
+  const char* pipe;     // below the test's folder
+  const char* ini;      // the INI file's text ("%" stands for the test's folder)
+  const char* options;  // the user's skin beside the executable, when not null
+};
+
+class QuorvelPipeTest : public QuorvelTest, public ::testing::WithParamInterface<PipeCase> {};
+
+TEST_P(QuorvelPipeTest, NamedPipeNeitherBlocksStartUpNorStopsSigterm) {
+  const PipeCase& c = GetParam();
+  MakeDisc({40});
+  // The program in a folder of its own, with the ripping library beside it, so that a user's
+  // skin can lie beside it too.
+  const std::string bin = dir_.File("bin/");
+  std::filesystem::create_directories(bin + "Ferrane (internal)");
+  for (const char* file : {"quorvel", "libcdrip.so"}) {
+    const std::string from = std::string(QV_BINARY_DIR) + "/bin/" + file;
+    std::error_code linked;
+    std::filesystem::create_hard_link(from, bin + file, linked);
+    if (linked) std::filesystem::copy_file(from, bin + file);
+  }
+  std::string ini = std::string(kNoServer) + c.ini;
+  for (auto at = ini.find('%'); at != std::string::npos; at = ini.find('%'))
+    ini.replace(at, 1, dir_.Path());
+  WriteText(dir_.File("Quorvel.ini"), ini);
+  std::filesystem::create_directories(dir_.File("theme/images"));
+  WriteText(dir_.File("theme/Zentha.cfg"), "<Zentha><Display><DefaultTheme/></Display></Zentha>");
+  if (c.options != nullptr) WriteText(bin + "Ferrane (internal)/Options.dat", c.options);
+  std::filesystem::remove(dir_.File(c.pipe));
+  ASSERT_EQ(::mkfifo(dir_.File(c.pipe).c_str(), 0600), 0) << c.pipe;
+
+  const std::string out = dir_.File("out.txt");
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const std::string command =
+        Environment() + "exec " + Quote(bin + "quorvel") + " > " + Quote(out) + " 2>&1";
+    ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  const auto windowUp = [&] { return ReadText(out).find("Not Connected") != std::string::npos; };
+  const bool started = Eventually(windowUp);
+  EXPECT_TRUE(started) << c.name << " blocked start-up: " << ReadText(out);
+  ::kill(pid, started ? SIGTERM : SIGKILL);
+  int status = 0;
+  const bool ended = Eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; });
+  if (!ended) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+  }
+  EXPECT_TRUE(ended) << c.name << ": SIGTERM did not end the program";
+  if (started) {
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.name << ": " << ReadText(out);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryConfiguredFile, QuorvelPipeTest,
+    ::testing::Values(
+        PipeCase{"Ini", "Quorvel.ini", "", nullptr},
+        PipeCase{"ThemeSettings", "theme/Zentha.cfg", "[CONF]\nZentha=%/theme\n", nullptr},
+        PipeCase{"ThemeBackground", "back.jpg", "[CONF]\nBackground=%/back.jpg\n", nullptr},
+        PipeCase{"ThemeFolderBackground", "theme/images/background.jpg", "[CONF]\nZentha=%/theme\n",
+                 nullptr},
+        PipeCase{"SkinOptions", "bin/Ferrane (internal)/Options.dat", "", nullptr},
+        PipeCase{"SkinImage", "bin/Ferrane (internal)/mask.bmp", "",
+                 "[TsButton]\nBORDERSMASK=mask.bmp\n[FORM]\nIMAGEFILE=mask.bmp\n"}),
+    [](const ::testing::TestParamInfo<PipeCase>& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace qv

@@ -1,13 +1,17 @@
 #include "platform/base/streams.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <stdexcept>
 #include <string>
 
+#include "platform/base/inifile.h"
 #include "tests/platform/base/file_size_limit.h"
 #include "tests/platform/base/temp_dir.h"
 
@@ -90,6 +94,64 @@ TEST(ReadFileBytesTest, LimitsAndErrors) {
   EXPECT_THROW((void)ReadFileBytes(dir / "f", 4), EFOpenError);
   EXPECT_THROW((void)ReadFileBytes(dir / "missing"), EFOpenError);
   EXPECT_THROW((void)ReadFileBytes(dir.path()), EFOpenError);
+}
+
+// Only regular files are opened for reading, and the open never waits: a named pipe with no
+// writer (which a plain open would wait on for ever), one with a writer, a device, a socket
+// and a folder are refused with their reason, and so is a missing file.
+TEST(OpenRegularFileTest, RefusesAllButRegularFilesWithoutWaiting) {
+  TempDir dir;
+  WriteFile(dir / "plain.ini", "[A]\nb=1\n");
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo((dir / "fed").c_str(), 0600), 0);
+  const int writer = ::open((dir / "fed").c_str(), O_RDWR | O_CLOEXEC);  // never blocks
+  ASSERT_GE(writer, 0);
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socketName = dir / "sock";
+  ASSERT_LT(socketName.size(), sizeof address.sun_path);
+  std::strcpy(address.sun_path, socketName.c_str());
+  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const struct {
+    std::string path;
+    const char* reason;  // nullptr: opened
+  } cases[] = {
+      {dir / "plain.ini", nullptr},
+      {dir / "pipe", "Not a regular file"},
+      {dir / "fed", "Not a regular file"},
+      {"/dev/null", "Not a regular file"},
+      {socketName, "No such device or address"},
+      {dir.path(), "Is a directory"},
+      {dir / "missing", "No such file or directory"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    const std::string refused =
+        "Cannot open file \"" + c.path + "\". " + (c.reason ? c.reason : "");
+    try {
+      const int fd = OpenRegularFile(c.path);
+      EXPECT_EQ(c.reason, nullptr);
+      EXPECT_EQ(::fcntl(fd, F_GETFL) & O_NONBLOCK, 0);  // reads wait as usual
+      EXPECT_NE(::fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
+      ::close(fd);
+    } catch (const EFOpenError& e) {
+      EXPECT_EQ(e.what(), refused);
+    }
+    // Every way of reading a file by name goes through it.
+    if (c.reason == nullptr) {
+      EXPECT_EQ(ReadFileBytes(c.path), "[A]\nb=1\n");
+      continue;
+    }
+    EXPECT_THROW(TFileStream(c.path, fmOpenRead | fmShareDenyWrite), EFOpenError);
+    EXPECT_THROW((void)ReadFileBytes(c.path), EFOpenError);
+    TMemoryStream memory;
+    EXPECT_THROW(memory.LoadFromFile(c.path), EFOpenError);
+    TMemIniFile ini(c.path);  // reads as empty
+    EXPECT_EQ(ini.ReadString("A", "b", "none"), "none");
+  }
+  ::close(sock);
+  ::close(writer);
 }
 
 }  // namespace
