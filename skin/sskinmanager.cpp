@@ -1,13 +1,10 @@
 #include "skin/sskinmanager.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <exception>
 
 #include "platform/base/paths.h"
-#include "platform/base/streams.h"
 #include "platform/base/text.h"
 #include "platform/classlib/menus.h"
 #include "platform/msg/message_queue.h"
@@ -288,13 +285,6 @@ bool TsSkinManager::ChangeImage(const std::string& sectionName, const std::strin
                                 const std::string& fileName) {
   if (!SkinData.Active || sectionName.empty() || propertyName.empty() || !FileExists(fileName))
     return false;
-  // A file that cannot be opened as a regular file (a named pipe, a device) is as good as
-  // missing: nothing waits on it, and nothing changes.
-  try {
-    ::close(OpenRegularFile(fileName));
-  } catch (const EFOpenError&) {
-    return false;
-  }
   const std::string section = UpperCase(sectionName);
   const std::string property = UpperCase(propertyName);
   const bool isBitmap = UpperCase(fileName).find(".BMP") != std::string::npos;
