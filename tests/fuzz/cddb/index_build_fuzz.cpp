@@ -82,7 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string folder(slash == std::string_view::npos ? "" : path.substr(0, slash));
     const std::string name(slash == std::string_view::npos ? path : path.substr(slash + 1));
     const auto plain = [](const std::string& s) {
-      return s.size() <= 40 && s != "." && s != ".." && s.find('/') == std::string::npos;
+      return s.size() <= 40 && s != "." && s != ".." && s.find_first_of('/') == std::string::npos &&
+             s.find('\0') == std::string::npos;
     };
     if (name.empty() || !plain(name) || !plain(folder)) continue;
     // A folder in the place of an index file only stops the build, as it should.
