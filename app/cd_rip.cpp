@@ -216,7 +216,8 @@ TCDRipper::TTrackResult TCDRipper::RipTrack(const TRipJob& Job, int Index, TAudi
       return TTrackResult::Skipped;
     }
   } catch (const std::exception& e) {
-    log_.WriteLog("CDrip : track " + IntToStr(track) + " : " + e.what());
+    // A failed track, as below: logged whatever -debug says.
+    log_.Report("CDrip : track " + IntToStr(track) + " failed : " + e.what());
     window_.SetStatus(Job.RipTrackText + " " + IntToStr(track) + " - " + e.what());
     return TTrackResult::Failed;
   }

@@ -52,6 +52,9 @@ std::string IniFileName() {
 TRipConfig LoadConfig(const std::string& IniFile, const TProblemEvent& Problem) {
   TRipConfig c;
   TMemIniFile ini(IniFile);
+  // A file that is there but cannot be used must not pass for an empty one.
+  if (const std::string why = ini.ReadError(); !why.empty() && Problem)
+    Problem("LoadConfig : " + why + ", the defaults are used");
   c.Proxy.ProxyIP = ini.ReadString("PROXY", "ProxyIP", "");
   c.Proxy.ProxyPort = ini.ReadString("PROXY", "ProxyPort", "");
   c.Proxy.ProxyUser = ini.ReadString("PROXY", "ProxyUser", "");

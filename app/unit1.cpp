@@ -718,7 +718,10 @@ void TForm1::CDDBQuery() {
     Cddb1->QueryLocalCDDB(matches);
     log.WriteLog("CDDBQuery : DiscID " + matches[0].DiscID);
     log.WriteLog("Query local CDDB");
-    if (!matches[0].DiscID.empty() && Cddb1->ReadFromLocalCDDB() >= 0) {
+    // A stored entry without any title (kept by an older version from a broken answer) is
+    // passed over, so that the server can answer again.
+    if (!matches[0].DiscID.empty() && Cddb1->ReadFromLocalCDDB() >= 0 &&
+        HasTitles(*Cddb1->GetCDInfo())) {
       Cddb1StatusMessage(Cddb1, "LocalOK");
       log.WriteLog("CDDBQuery : Local CDDB OK");
       return;
@@ -806,8 +809,10 @@ void TForm1::WMCddbChoice(TMessage& Message) {
 void TForm1::Cddb1StatusMessage(TComponent*, const std::string& Msg) {
   const int state = Cddb1->State;
   if (Msg != "LocalOK" && state == cdsHttpError) {
-    SetStatus(session_->LangMessages[0]);
+    // After the watchdog's abort the lookup has ended and said so already.
     if (lookupRunning_) {
+      session_->Log.WriteLog("Cddb1StatusMessage : " + Msg);
+      SetStatus(session_->LangMessages[0]);
       session_->LookupFailed(TRipSession::TLookupFailure::NotConnected);
       LookupFinished();
     }
@@ -822,6 +827,13 @@ void TForm1::Cddb1StatusMessage(TComponent*, const std::string& Msg) {
     return;
   }
   if (Msg != "LocalOK" && state == cdsReadFailed) {
+    if (lookupRunning_ && Msg == TCddb::kNoTitlesText) {
+      // Nothing usable came: said as for no match, and nothing is saved.
+      session_->Log.Report("Cddb1StatusMessage : " + Msg + ", the entry is not used");
+      SetStatus(session_->LookupFailed(TRipSession::TLookupFailure::NoMatch));
+      LookupFinished();
+      return;
+    }
     if (lookupRunning_) {
       session_->LookupFailed();
       LookupFinished();

@@ -23,6 +23,9 @@ struct TFLACCallbacks {
     try {
       static_cast<TFLACOut*>(Client)->WriteStream(Buffer, Bytes);
       return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
+    } catch (const std::exception& e) {
+      static_cast<TFLACOut*>(Client)->StreamFailed(e);
+      return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
     } catch (...) {
       return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
     }
@@ -33,6 +36,9 @@ struct TFLACCallbacks {
       auto* out = static_cast<TFLACOut*>(Client);
       out->SeekStream(out->start_ + int64_t(Offset));
       return FLAC__STREAM_ENCODER_SEEK_STATUS_OK;
+    } catch (const std::exception& e) {
+      static_cast<TFLACOut*>(Client)->StreamFailed(e);
+      return FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
     } catch (...) {
       return FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
     }
@@ -43,6 +49,9 @@ struct TFLACCallbacks {
       auto* out = static_cast<TFLACOut*>(Client);
       *Offset = FLAC__uint64(out->TellStream() - out->start_);
       return FLAC__STREAM_ENCODER_TELL_STATUS_OK;
+    } catch (const std::exception& e) {
+      static_cast<TFLACOut*>(Client)->StreamFailed(e);
+      return FLAC__STREAM_ENCODER_TELL_STATUS_ERROR;
     } catch (...) {
       return FLAC__STREAM_ENCODER_TELL_STATUS_ERROR;
     }
@@ -70,9 +79,19 @@ void TFLACOut::SetEnableLooseMidSideStereo(bool Value) {
   looseMidSide_ = Value;
 }
 
+void TFLACOut::StreamFailed(const std::exception& E) {
+  if (streamError_.empty()) streamError_ = E.what();
+}
+
+EAudioException TFLACOut::EncodeFailure() const {
+  if (streamError_.empty()) return EAudioException("Failed to encode data.");
+  return EAudioException("Failed to encode data. " + streamError_);
+}
+
 void TFLACOut::Prepare() {
   OpenFile();
   try {
+    streamError_.clear();
     start_ = TellStream();
     endOfInput_ = false;
     encoder_ = flac_->new_();
@@ -172,7 +191,7 @@ bool TFLACOut::DoOutput(bool Abort) {
   const size_t frames = filled / (size_t(bytesPerSample_) * size_t(channels_));
   if (frames == 0) return false;
   if (!flac_->process_interleaved(Enc(encoder_), samples_.data(), uint32_t(frames)))
-    throw EAudioException("Failed to encode data.");
+    throw EncodeFailure();
   return true;
 }
 
@@ -190,7 +209,7 @@ void TFLACOut::Done() {
     const bool finished = flac_->get_state(Enc(encoder_)) == FLAC__STREAM_ENCODER_OK
                               ? bool(flac_->finish(Enc(encoder_)))
                               : (flac_->finish(Enc(encoder_)), false);
-    if (!finished) failure = std::make_exception_ptr(EAudioException("Failed to encode data."));
+    if (!finished) failure = std::make_exception_ptr(EncodeFailure());
   }
   Release();
   KeepFirstFailure(failure, [this] { CloseStream(); });

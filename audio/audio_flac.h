@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
+#include <string>
 #include <vector>
 
 #include "audio/audio_classes.h"
@@ -45,6 +47,10 @@ class TFLACOut : public TAudioFileOut {
   // Turns `Count` bytes of PCM that sit at byte `At` of the block into samples_, finishing a
   // sample split between two reads through block_.
   void Convert(const uint8_t* Bytes, size_t At, size_t Count);
+  // Keeps the first failure of a stream callback, whose exception cannot cross the library.
+  void StreamFailed(const std::exception& E);
+  // "Failed to encode data.", with the reason a stream callback gave, if any.
+  [[nodiscard]] EAudioException EncodeFailure() const;
 
   const TFLACApi* flac_;
   bool bestModelSearch_ = false;
@@ -54,6 +60,7 @@ class TFLACOut : public TAudioFileOut {
   int bytesPerSample_ = 2;
   int channels_ = 2;
   int64_t start_ = 0;
+  std::string streamError_;     // why the file could not be written, sought or told
   std::vector<uint8_t> block_;  // a block's bytes where the input copies them, or split samples
   std::vector<int32_t> samples_;
 };

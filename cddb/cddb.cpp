@@ -53,6 +53,7 @@ TCddb::TCddb(TComponent* AOwner)
   FHttpCli->OnCommand = [this](THttpCli*, std::string& line) { HttpCommand(line); };
   FHttpCli->RcvdStream = FRcvdStream.get();
   FHttpCli->SendStream = FSendStream.get();
+  FHttpCli->MaxAnswerBytes = kMaxAnswerBytes;
   FSmtpCli->OnRequestDone = [this](TCustomSmtpClient*, TSmtpRequest request,
                                    std::uint16_t ErrorCode) {
     TMailStep step;
@@ -151,9 +152,9 @@ int TCddb::RequestStatusCode() const {
 std::string TCddb::RequestReasonPhrase() const {
   return FHttpCli->ReasonPhrase();
 }
-std::string TCddb::ReceivedDocument() const {
+std::string_view TCddb::ReceivedDocument() const {
   const std::vector<std::uint8_t>& bytes = FRcvdStream->Bytes();
-  return std::string(bytes.begin(), bytes.end());
+  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
 std::string TCddb::ProxyAddress() const {

@@ -24,6 +24,8 @@ class TWSocket;
 class TCddb final : public TComponent, public TCddbProtocol {
  public:
   static constexpr const char* kDefaultServer = "gnudb.gnudb.org";
+  // The most a server's answer may bring; a real entry is a few kilobytes.
+  static constexpr std::int64_t kMaxAnswerBytes = std::int64_t(4) << 20;
 
   explicit TCddb(TComponent* AOwner);
   ~TCddb() override;
@@ -63,7 +65,7 @@ class TCddb final : public TComponent, public TCddbProtocol {
   void StartGet(const std::string& url) override;
   [[nodiscard]] int RequestStatusCode() const override;
   [[nodiscard]] std::string RequestReasonPhrase() const override;
-  [[nodiscard]] std::string ReceivedDocument() const override;
+  [[nodiscard]] std::string_view ReceivedDocument() const override;
   void StartMailStep(TMailStep step) override;
 
  private:

@@ -1,4 +1,6 @@
 #include "cddb/cddb_protocol.h"
+
+#include "cddb/localcddb_xmcd.h"
 #include "platform/base/text.h"
 
 #include <algorithm>
@@ -98,6 +100,7 @@ void TCddbProtocol::DataExchange(const std::string& text) const {
 int TCddbProtocol::Start(const std::string& url, int newState) {
   try {
     DataExchange(url + "\r\n");
+    ++FRequestSerial;
     StartGet(url);
   } catch (const std::exception&) {
     State = cdsHttpError;
@@ -157,8 +160,24 @@ void TCddbProtocol::HttpRequestDone(int error) {
     return;
   }
   if (!parsed) return;
-  const std::vector<std::string> lines = SplitLines(ToUtf8Auto(ReceivedDocument()));
-  for (const std::string& line : lines) {
+  // Line by line from the received bytes: the document is never copied whole. The
+  // character set is decided for the whole document, as for a stored entry.
+  const std::string_view document = ReceivedDocument();
+  const bool utf8 = IsValidUtf8(document);
+  const unsigned serial = FRequestSerial;
+  std::string line;
+  for (std::size_t start = 0; start < document.size();) {
+    std::size_t end = document.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) end = document.size();
+    const std::string_view raw = document.substr(start, end - start);
+    start = end + 1;
+    if (end < document.size() && document[end] == '\r' && start < document.size() &&
+        document[start] == '\n')
+      ++start;
+    if (utf8)
+      line.assign(raw);
+    else
+      line = Cp1252ToUtf8(raw);
     DataExchange(line);
     switch (entryState) {
       case cdsQuerying:
@@ -174,6 +193,9 @@ void TCddbProtocol::HttpRequestDone(int error) {
         HandleSubmitResponse(line);
         break;
     }
+    // A handler's event may have started another request (the received bytes are then
+    // gone): the rest of this document is no longer wanted.
+    if (FRequestSerial != serial) return;
   }
   // A document that ended without a final answer (an ignored code, a page that is no CDDB
   // reply, a cut-off list) must still end the request.
@@ -282,6 +304,15 @@ int TCddbProtocol::HandleReadResponse(const std::string& line) {
   }
   if (code == "402") return 0;
   if (!line.empty() && line[0] == '.') {
+    // An entry that names nothing (garbage after "210", keys out of range, empty titles)
+    // would be saved and from then on answer every look-up of the disc with nothing.
+    TCDInfo entry;
+    (void)XmcdParse(entry, EntryLines);  // a corrupt entry may still name the disc
+    if (!HasTitles(entry)) {
+      State = cdsReadFailed;
+      Status(kNoTitlesText);
+      return kTraitRefused + kTraitReady;
+    }
     State = cdsEntryRead;
     Status("Entry read");
     return kTraitOk + kTraitReady;

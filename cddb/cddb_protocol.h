@@ -18,6 +18,9 @@ namespace qv {
 class TCddbProtocol : public TCddbLocal {
  public:
   static constexpr const char* kDefaultCgiPath = "/~cddb/cddb.cgi";
+  // The status of a read whose entry has neither a disc title nor a track title; the read
+  // then ends as `cdsReadFailed`.
+  static constexpr const char* kNoTitlesText = "The entry has no disc or track titles";
 
   // Space -> "+", letters and digits kept, every other byte -> "%XX" (upper case).
   [[nodiscard]] static std::string UrlEncode(std::string_view text);
@@ -73,10 +76,10 @@ class TCddbProtocol : public TCddbLocal {
   // Starts an asynchronous GET of `url`; throws on failure.
   virtual void StartGet(const std::string& url) = 0;
   // Of the request that ended: the HTTP status (0 when none arrived), its reason phrase and
-  // the bytes received.
+  // the bytes received (valid until the next request starts).
   [[nodiscard]] virtual int RequestStatusCode() const = 0;
   [[nodiscard]] virtual std::string RequestReasonPhrase() const = 0;
-  [[nodiscard]] virtual std::string ReceivedDocument() const = 0;
+  [[nodiscard]] virtual std::string_view ReceivedDocument() const = 0;
   // Starts the SMTP client's request for `step`.
   virtual void StartMailStep(TMailStep /*step*/) {}
 
@@ -99,6 +102,7 @@ class TCddbProtocol : public TCddbLocal {
   bool TakeMatch(const std::string& line, bool idFromLine);
 
   bool FHandshaken = false;
+  unsigned FRequestSerial = 0;  // counts the requests started
   std::string FNoteToUser = "Quorvel CD database client";
 };
 

@@ -1,5 +1,6 @@
 #include "cddb/cddb_types.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace qv {
@@ -47,6 +48,14 @@ bool IsValidCategory(std::string_view category) {
     if (!ok) return false;
   }
   return true;
+}
+
+bool HasTitles(const TCDInfo& info) {
+  const auto named = [](const std::string& text) {
+    return text.find_first_not_of(" \t") != std::string::npos;
+  };
+  return named(info.Artist) || named(info.Title) ||
+         std::any_of(info.TrackTitles.begin(), info.TrackTitles.end(), named);
 }
 
 }  // namespace qv

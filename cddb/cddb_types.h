@@ -127,4 +127,8 @@ using TMatchEvent =
 [[nodiscard]] bool IsValidDiscId(std::string_view id);
 [[nodiscard]] bool IsValidCategory(std::string_view category);
 
+// Whether an entry names anything: a disc title (artist or album) or a track title that is
+// more than blanks. An entry without either is no answer worth keeping.
+[[nodiscard]] bool HasTitles(const TCDInfo& info);
+
 }  // namespace qv

@@ -19,6 +19,9 @@ namespace qv {
 namespace {
 
 constexpr size_t kSendPiece = 1024;
+// A server reply is a few short lines; these bound what a hostile or broken one costs.
+constexpr size_t kMaxReplyLine = 4096;
+constexpr size_t kMaxReply = 65536;
 
 std::string SystemText(int error) {
   char buffer[256];
@@ -187,10 +190,11 @@ int TOstrelClientSocket::ReceiveBuffer(void* buffer, int count) {
   }
 }
 
-std::string TOstrelClientSocket::ReceiveString() {
+std::string TOstrelClientSocket::ReceiveString(size_t limit) {
   std::string result;
   char buffer[4096];
-  for (;;) {
+  // A peer that keeps sending must not keep this loop going: at most `limit` bytes a call.
+  while (result.size() < limit) {
     pollfd p{fd_, POLLIN, 0};
     if (::poll(&p, 1, 0) <= 0) break;
     // A peer's last words and its hang-up often come together: the words are answered
@@ -200,7 +204,7 @@ std::string TOstrelClientSocket::ReceiveString() {
       const ssize_t n = ::recv(fd_, &probe, 1, MSG_PEEK);
       if (n == 0) break;
     }
-    const int n = ReceiveBuffer(buffer, sizeof buffer);
+    const int n = ReceiveBuffer(buffer, int(std::min(sizeof buffer, limit - result.size())));
     if (n <= 0) break;
     result.append(buffer, size_t(n));
   }
@@ -219,12 +223,24 @@ std::string TOstrelClientSocket::ReceiveWithTimeout() {
 
 bool TOstrelClientSocket::CheckReply(std::initializer_list<int> codes) {
   // A reply may come in pieces; its end is its final line, so a late piece never
-  // becomes the start of the next reply.
-  reply_ = ReceiveWithTimeout();
+  // becomes the start of the next reply. The whole reply shares one time-out, and its
+  // lines and its size are bounded: a server that never ends its reply cannot keep the
+  // reporting process reading.
+  reply_.clear();
   const auto deadline = Deadline();
+  size_t line_start = 0;
   while (!ReplyComplete(reply_)) {
     if (!WaitFor(POLLIN, deadline)) Error("Socket timeout.");
-    reply_ += ReceiveString();
+    const size_t scanned = reply_.size();
+    reply_ += ReceiveString(kMaxReply + 1 - reply_.size());
+    for (size_t at = scanned; at < reply_.size(); ++at) {
+      if (reply_[at] == '\n') line_start = at + 1;
+    }
+    if (reply_.size() > kMaxReply || reply_.size() - line_start > kMaxReplyLine) {
+      reply_.clear();
+      Disconnect();
+      Error("The server's reply is too long.");
+    }
   }
   size_t digits = 0;
   while (digits < reply_.size() && digits < 9 && reply_[digits] >= '0' && reply_[digits] <= '9') {

@@ -42,14 +42,14 @@ class TOstrelClientSocket {
   // With a count of -1 the number of bytes waiting, without reading; else one read of
   // what is waiting (0 when nothing is). A stream closed by the peer is an error.
   int ReceiveBuffer(void* buffer, int count);
-  // Everything waiting now (a datagram socket: the waiting datagrams), appended to
-  // `LastReply` as well; "" when nothing is waiting.
-  std::string ReceiveString();
+  // Everything waiting now, at most `limit` bytes (a datagram socket: the waiting
+  // datagrams), appended to `LastReply` as well; "" when nothing is waiting.
+  std::string ReceiveString(size_t limit = 65536);
   // Waits until something arrives; "Socket timeout." after `Timeout` ms.
   std::string ReceiveWithTimeout();
-  // Reads one complete reply (the final line of a multi-line reply included, within
-  // `Timeout`) and answers whether its leading code is one of `codes`. The reply is
-  // kept in Reply().
+  // Reads one complete reply (the final line of a multi-line reply included, all of it
+  // within `Timeout`; a reply over 64 KiB or with a line over 4 KiB is an error) and answers
+  // whether its leading code is one of `codes`. The reply is kept in Reply().
   bool CheckReply(std::initializer_list<int> codes);
   // Sends `command` + CR LF and checks the reply; an unaccepted reply is raised with its
   // text as the message.

@@ -22,6 +22,7 @@
 #include <mutex>
 #include <typeinfo>
 
+#include "crashlog/clipboard_holder.h"
 #include "crashlog/code_hook.h"
 #include "crashlog/debug_info.h"
 #include "crashlog/freeze_thread.h"
@@ -346,7 +347,7 @@ bool InternalExceptNotify(ExceptInfo& e) {
     log.Load();
     duplicate = (options.LogOptions() & loNoDuplicateErrors) != 0 &&
                 log.IsDuplicate(ReportAddress(facts.address), facts.module, ReportType(facts),
-                                ReportMessage(facts));
+                                ReportMessage(facts), module ? module->handle : 0);
   } catch (...) {
     InternalError("InternalExceptNotify.Report");
   }
@@ -424,13 +425,27 @@ bool InternalExceptNotify(ExceptInfo& e) {
       InternalError("InternalExceptNotify.Request");
     }
   }
+  bool saved = false;
   if (save && action(2)) {
     for (bool retry = true; retry;) {
       retry = false;
       try {
         if (!duplicate) {
+          // Other processes may report into the same file: read, add and write under its lock.
+          const TLogFile::Lock held(log.FileName());
+          try {
+            log.Load();
+          } catch (...) {
+            InternalError("InternalExceptNotify.LoadLog");
+          }
+          // A log that could not be read whole is kept beside the new one, never replaced.
+          if (!log.Intact()) {
+            const std::string aside = log.SetAside();
+            if (!aside.empty()) Warning(eeLogError, "The log file was kept as \"" + aside + "\".");
+          }
           log.Append(report, options.ErrorsNumberToSave());
           log.Save();
+          saved = true;
         }
       } catch (...) {
         ErrorWarning(eeLogError, "SaveLog");
@@ -442,9 +457,13 @@ bool InternalExceptNotify(ExceptInfo& e) {
   }
   if (choice.copy) {
     try {
-      std::unique_ptr<DisplayBackend> display = ProgressDisplay();
-      if (display == nullptr || !display->SetClipboardText(report))
-        throw Exception("Cannot copy the report to the clipboard.");
+      // The program may end after this report: a holder process keeps the text on the
+      // clipboard; without one the text stays only while this process lives.
+      if (!HandClipboardToHolder(report)) {
+        std::unique_ptr<DisplayBackend> display = ProgressDisplay();
+        if (display == nullptr || !display->SetClipboardText(report))
+          throw Exception("Cannot copy the report to the clipboard.");
+      }
     } catch (...) {
       InternalError("InternalExceptNotify.Clipboard");
     }
@@ -452,6 +471,11 @@ bool InternalExceptNotify(ExceptInfo& e) {
   if (send) {
     TReportToSend out;
     out.Report = report;
+    if (options.SendWholeLog()) {
+      TLogFile whole = log;
+      if (!saved) whole.Append(report, options.ErrorsNumberToSave());
+      out.Report = whole.WholeText();
+    }
     out.LogFileName = log.FileName();
     out.ReproduceSteps = steps;
     out.ScreenshotFile = choice.screenshot ? screenshot : std::string();
@@ -961,15 +985,42 @@ void* PipelineThread(void*) {
 
 // ---- threads ---------------------------------------------------------------------------------
 
-void InstallAltStack() {
-  constexpr std::size_t Size = 256 << 10;
-  void* memory = ::mmap(nullptr, Size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (memory == MAP_FAILED) return;
+constexpr std::size_t AltStackSize = 256 << 10;
+
+void* MapAltStack() {
+  void* memory =
+      ::mmap(nullptr, AltStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (memory == MAP_FAILED) return nullptr;
   stack_t stack{};
   stack.ss_sp = memory;
-  stack.ss_size = Size;
-  if (::sigaltstack(&stack, nullptr) != 0) ::munmap(memory, Size);
+  stack.ss_size = AltStackSize;
+  if (::sigaltstack(&stack, nullptr) == 0) return memory;
+  ::munmap(memory, AltStackSize);
+  return nullptr;
 }
+
+// The main thread's stack serves until the process ends.
+void InstallAltStack() {
+  (void)MapAltStack();
+}
+
+// A thread's stack goes when the thread ends: short threads come and go by the thousand. The
+// stack the thread had before (a sanitizer runtime's, say) is put back, so that whoever made
+// it frees it.
+struct ThreadAltStack {
+  stack_t previous{};
+  void* memory = nullptr;
+  ThreadAltStack() {
+    if (::sigaltstack(nullptr, &previous) == 0) memory = MapAltStack();
+  }
+  ThreadAltStack(const ThreadAltStack&) = delete;
+  ThreadAltStack& operator=(const ThreadAltStack&) = delete;
+  ~ThreadAltStack() {
+    if (memory == nullptr) return;
+    if ((previous.ss_flags & SS_DISABLE) != 0) previous = stack_t{nullptr, SS_DISABLE, 0};
+    if (::sigaltstack(&previous, nullptr) == 0) ::munmap(memory, AltStackSize);
+  }
+};
 
 struct ThreadRegistration {
   pid_t id = ThreadId();
@@ -1000,7 +1051,7 @@ void* HookedThreadProc(void* argument) {
     std::lock_guard guard(threads_lock);
     threads[registration.id] = entry;
   }
-  InstallAltStack();
+  thread_local ThreadAltStack alt_stack;
   return start.start(start.parameter);
 }
 
@@ -1220,6 +1271,9 @@ extern "C" {
 }
 namespace {
 struct OstrelLogStarter {
-  OstrelLogStarter() { qv::InstallOstrelLog(); }
+  OstrelLogStarter() {
+    qv::RunClipboardHolderIfAsked();
+    qv::InstallOstrelLog();
+  }
 } ostrel_log_starter;
 }  // namespace

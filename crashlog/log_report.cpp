@@ -1,14 +1,19 @@
 #include "crashlog/log_report.h"
 
+#include <fcntl.h>
 #include <langinfo.h>
 #include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 
 #include "platform/base/paths.h"
@@ -397,21 +402,79 @@ std::string AddRequestSection(const std::string& report, const std::string& requ
 
 void TLogFile::Load() {
   reports_.clear();
+  intact_ = true;
   if (!FileExists(file_name_)) return;
-  const std::string data = ReadFileBytes(file_name_);
+  std::string data;
+  try {
+    data = ReadFileBytes(file_name_);
+  } catch (...) {
+    intact_ = false;
+    throw;
+  }
+  // Whatever lies between the reports besides line ends is text this log cannot keep.
+  const auto only_line_ends = [&](std::size_t from, std::size_t to) {
+    return data.find_first_not_of("\r\n", from) >= to;
+  };
   std::size_t start = 0;
+  std::size_t kept_to = 0;
   for (;;) {
     start = data.find("OstrelLog ", start);
-    if (start == std::string::npos) return;
-    if (start != 0 && data.compare(start - 2, 2, Crlf) != 0) {
+    if (start == std::string::npos) break;
+    if (start != 0 && (start < 2 || data.compare(start - 2, 2, Crlf) != 0)) {
       start += 1;
       continue;
     }
     const std::size_t end = data.find(ReportEnd, start);
-    if (end == std::string::npos) return;
+    if (end == std::string::npos) break;
+    if (!only_line_ends(kept_to, start)) intact_ = false;
     reports_.push_back(data.substr(start, end + 6 - start));
     start = end + 6;
+    kept_to = start;
   }
+  if (!only_line_ends(kept_to, data.size())) intact_ = false;
+}
+
+std::string TLogFile::SetAside() const {
+  for (int n = 1; n < 1000; ++n) {
+    const std::string name = file_name_ + ".unread" + (n == 1 ? "" : "-" + std::to_string(n));
+    struct stat st {};
+    if (::lstat(name.c_str(), &st) == 0 || errno != ENOENT) continue;
+    // Without replacing: another process may have set its copy aside under this name.
+    if (::renameat2(AT_FDCWD, file_name_.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE) == 0)
+      return name;
+    if (errno == ENOENT && !FileExists(file_name_)) return {};
+    if (errno != EEXIST) break;
+  }
+  throw EFCreateError("Cannot set the log file \"" + file_name_ + "\" aside.");
+}
+
+TLogFile::Lock::Lock(const std::string& file_name) {
+  // The log is replaced by renaming a new file over it: the lock is on the file the name
+  // holds once it is granted.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    fd_ = ::open(file_name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+    if (fd_ < 0)
+      throw EFOpenError("Cannot open file \"" + file_name + "\". " + std::strerror(errno));
+    struct stat held {};
+    if (::fstat(fd_, &held) != 0 || !S_ISREG(held.st_mode)) break;
+    int rc;
+    while ((rc = ::flock(fd_, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    struct stat named {};
+    if (rc == 0 && ::stat(file_name.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
+        named.st_ino == held.st_ino)
+      return;
+    ::close(fd_);
+    fd_ = -1;
+    if (rc != 0) break;
+  }
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  throw EFOpenError("Cannot lock file \"" + file_name + "\".");
+}
+
+TLogFile::Lock::~Lock() {
+  if (fd_ >= 0) ::close(fd_);
 }
 
 void TLogFile::Append(const std::string& report, int max_reports) {
@@ -430,30 +493,76 @@ void TLogFile::Save() const {
   WriteFileAtomically(file_name_, WholeText());
 }
 
+namespace {
+
+// The value after the first ": " of the header line of field `key` ("\r\n  2.2 ").
+std::optional<std::string> FieldValue(const std::string& report, const char* key) {
+  const std::size_t line = report.find(key);
+  if (line == std::string::npos) return std::nullopt;
+  const std::size_t end = report.find(Crlf, line + 2);
+  const std::size_t colon = report.find(": ", line + 2);
+  if (colon == std::string::npos || (end != std::string::npos && colon > end)) return std::nullopt;
+  return report.substr(colon + 2, end == std::string::npos ? std::string::npos : end - colon - 2);
+}
+
+std::optional<uint64_t> ParseHex(std::string_view text) {
+  if (text.empty() || text.size() > 16) return std::nullopt;
+  uint64_t value = 0;
+  for (const char c : text) {
+    const int digit = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                             : -1;
+    if (digit < 0) return std::nullopt;
+    value = value << 4 | uint64_t(digit);
+  }
+  return value;
+}
+
+// The load address a report's module table gives `module` (its last row of that name: the
+// module table follows the call stack's).
+std::optional<uint64_t> StoredModuleHandle(const std::string& report, const std::string& module) {
+  std::optional<uint64_t> handle;
+  for (std::size_t start = 0; start < report.size();) {
+    std::size_t end = report.find(Crlf, start);
+    if (end == std::string::npos) end = report.size();
+    const std::string_view line(report.data() + start, end - start);
+    start = end + 2;
+    if (line.size() < 3 || line[0] != '|') continue;
+    const std::size_t first = line.find('|', 1);
+    if (first == std::string_view::npos) continue;
+    const std::size_t second = line.find('|', first + 1);
+    if (second == std::string_view::npos) continue;
+    if (Trim(line.substr(first + 1, second - first - 1)) != module) continue;
+    const std::optional<uint64_t> value = ParseHex(Trim(line.substr(1, first - 1)));
+    if (value) handle = value;
+  }
+  return handle;
+}
+
+}  // namespace
+
 bool TLogFile::IsDuplicate(const std::string& address, const std::string& module,
-                           const std::string& type, const std::string& message) const {
-  const std::pair<const char*, const std::string*> fields[] = {{"\r\n  2.2 ", &address},
-                                                               {"\r\n  2.3 ", &module},
-                                                               {"\r\n  2.4 ", &type},
-                                                               {"\r\n  2.5 ", &message}};
+                           const std::string& type, const std::string& message,
+                           uintptr_t module_handle) const {
+  // Load addresses change from run to run: within a module the offset is what repeats.
+  const std::optional<uint64_t> absolute = ParseHex(address);
+  const bool relative =
+      module_handle != 0 && !module.empty() && absolute.has_value() && *absolute >= module_handle;
   for (const std::string& report : reports_) {
-    bool same = true;
-    for (const auto& [key, value] : fields) {
-      const std::size_t line = report.find(key);
-      if (line == std::string::npos) {
-        same = false;
-        break;
-      }
-      const std::size_t end = report.find(Crlf, line + 2);
-      const std::size_t colon = report.find(": ", line + 2);
-      if (colon == std::string::npos || (end != std::string::npos && colon > end) ||
-          report.substr(colon + 2,
-                        end == std::string::npos ? std::string::npos : end - colon - 2) != *value) {
-        same = false;
-        break;
-      }
-    }
-    if (same) return true;
+    const std::optional<std::string> stored_module = FieldValue(report, "\r\n  2.3 ");
+    const std::optional<std::string> stored_type = FieldValue(report, "\r\n  2.4 ");
+    const std::optional<std::string> stored_message = FieldValue(report, "\r\n  2.5 ");
+    const std::optional<std::string> stored_address = FieldValue(report, "\r\n  2.2 ");
+    if (stored_module != module || stored_type != type || stored_message != message ||
+        !stored_address)
+      continue;
+    if (*stored_address == address) return true;
+    if (!relative) continue;
+    const std::optional<uint64_t> stored = ParseHex(*stored_address);
+    const std::optional<uint64_t> base = StoredModuleHandle(report, module);
+    if (stored && base && *stored >= *base && *stored - *base == *absolute - module_handle)
+      return true;
   }
   return false;
 }

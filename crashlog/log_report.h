@@ -83,13 +83,35 @@ class TLogFile {
   [[nodiscard]] const std::string& FileName() const { return file_name_; }
   // Reads the stored reports; a missing file is an empty log, an unreadable one throws.
   void Load();
+  // False when the last Load could not read the file or skipped text that is not a whole
+  // report: saving would then lose what it skipped.
+  [[nodiscard]] bool Intact() const { return intact_; }
+  // Renames the file to a free name beside it (".unread", ".unread-2", ...) and answers
+  // that name; "" when there is no file. Throws when it cannot.
+  std::string SetAside() const;
+
+  // Holds the log file for one read-modify-write against other processes that report into
+  // it (creates an empty file when there is none).
+  class Lock {
+   public:
+    explicit Lock(const std::string& file_name);
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+    ~Lock();
+
+   private:
+    int fd_ = -1;
+  };
   // Drops the oldest reports until fewer than `max_reports` (at least 1) remain, then adds.
   void Append(const std::string& report, int max_reports);
   // Writes every stored report through a temporary file; throws when it cannot.
   void Save() const;
-  // Whether a stored report has the same address, module, type and message fields.
+  // Whether a stored report has the same address, module, type and message fields. With the
+  // module's load address the address counts as the same when its offset into the module is
+  // (each run loads the module elsewhere).
   [[nodiscard]] bool IsDuplicate(const std::string& address, const std::string& module,
-                                 const std::string& type, const std::string& message) const;
+                                 const std::string& type, const std::string& message,
+                                 uintptr_t module_handle = 0) const;
   [[nodiscard]] const std::vector<std::string>& Reports() const { return reports_; }
   // The whole log as it is sent.
   [[nodiscard]] std::string WholeText() const;
@@ -97,6 +119,7 @@ class TLogFile {
  private:
   std::string file_name_;
   std::vector<std::string> reports_;
+  bool intact_ = true;
 };
 
 // The values the header shows for the address and message fields (also used by the

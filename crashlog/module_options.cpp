@@ -4,6 +4,7 @@
 #include <atomic>
 #include <string_view>
 
+#include "crashlog/trace_log.h"
 #include "platform/base/paths.h"
 #include "platform/base/streams.h"
 #include "platform/base/text.h"
@@ -447,7 +448,13 @@ void TOstrelModuleOptions::ReadFrom(TStream& stream, int version) {
   SaveLogFile_ = r.Bool();
   if (version < 403) return;
   DetailsPage_ = r.Byte();
-  if (DetailsPage_ > 3) throw EOptionStreamError("Logger options stream holds a bad details page");
+  // One option out of range costs only that option, not the whole block.
+  if (DetailsPage_ > 3) {
+    TraceText("Logger options: bad details page " + std::to_string(DetailsPage_) +
+                  ", the default is used",
+              0);
+    DetailsPage_ = 0;
+  }
   if (version < 420) return;
   CustomDialogLook_ = r.Bool();
   FreezeActivate_ = r.Bool();
@@ -470,7 +477,9 @@ void TOstrelModuleOptions::ReadFrom(TStream& stream, int version) {
     // Sending was one switch then; the server named the way.
     if (SendWay_ != 0) SendWay_ = SMTPHost_.empty() ? swEMailClient : swSMTPClient;
   } else if (SendWay_ > swSMTPServer) {
-    throw EOptionStreamError("Logger options stream holds a bad sending way");
+    TraceText(
+        "Logger options: bad sending way " + std::to_string(SendWay_) + ", the default is used", 0);
+    SendWay_ = swNone;
   }
   LogSections_ = r.Cardinal();
   if (version < 450) r.Byte();

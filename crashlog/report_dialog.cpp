@@ -320,6 +320,8 @@ struct ReportDialog {
     pageIndex = std::min<int>(o.DetailsPage(), 3);
     SendMessage(tabs, TCM_SETCURSEL, WPARAM(pageIndex), 0);
     FocusWhenShown(h, Item(IDC_REPORT_OK));
+    // The first page may be a list: its columns take the saved widths.
+    layout = LoadLayout(iniFile, metrics, boxes);
     CreatePage();
     ToggleDetails(false);
     SetTimer(h, kPaintTimer, kPaintTimeout);
@@ -443,7 +445,13 @@ struct ReportDialog {
       style |= sizing;
       SetWindowText(Item(IDC_REPORT_DETAILS), "<< " + o.Texts(15));
       SetWindowText(message, o.Texts(3));
-      layout = LoadLayout(iniFile, metrics, boxes);
+      // The placement as saved; the column widths are those of the lists shown so far.
+      const TSavedLayout saved = LoadLayout(iniFile, metrics, boxes);
+      layout.left = saved.left;
+      layout.top = saved.top;
+      layout.width = saved.width;
+      layout.height = saved.height;
+      layout.state = saved.state;
       placement = Bounds(layout.left, layout.top, layout.width, layout.height + boxes);
       show = layout.state == 3 ? SW_MAXIMIZE : layout.state == 6 ? SW_MINIMIZE : SW_SHOWNORMAL;
     } else {
@@ -528,10 +536,18 @@ struct ReportDialog {
     if (dc != nullptr && GetClientRect(h, client)) {
       dc->FillRect(client, Brush{BrushStyle::bsSolid,
                                  o.CustomDialogLook() ? TColor(kBackground) : clBtnFace});
-      // The picture at the frame's inner edge, its ground colour left out.
+      // The picture 8 pixels inside the frame's inner edge and below the caption frame, in
+      // window coordinates, its ground colour left out; the client area starts elsewhere
+      // in the compact and the detailed view.
       const COLORREF ground = monitor.Pixel(0, monitor.Height() - 1);
-      const int x0 = GetSystemMetrics(SM_CXFRAME) - 1 + 8 - GetSystemMetrics(SM_CXFRAME);
-      const int y0 = 8;
+      Rect window;
+      Point origin{0, 0};
+      if (GetWindowRect(h, window) && ClientToScreen(h, origin)) {
+        origin.X -= window.Left;
+        origin.Y -= window.Top;
+      }
+      const int x0 = GetSystemMetrics(SM_CXFRAME) - 1 + 8 - origin.X;
+      const int y0 = GetSystemMetrics(SM_CYFRAME) + GetSystemMetrics(SM_CYSMCAPTION) + 8 - origin.Y;
       for (int y = 0; y < monitor.Height(); ++y)
         for (int x = 0; x < monitor.Width(); ++x)
           if (monitor.Pixel(x, y) != ground)

@@ -45,10 +45,12 @@ struct TDialogControlsLayout {
 // The detailed view as stored: the outer rectangle's left, top, width and height (the
 // height without the check-box rows), the show state (1 normal, 3 maximised, 6 minimised)
 // and the column widths of the call-stack and module lists.
+constexpr int kAddressColumn = 150;
 struct TSavedLayout {
   int left = 0, top = 0, width = 640, height = 385, state = 1;
-  std::array<int, 6> stackColumns{80, 102, 105, 118, 137, 48};
-  std::array<int, 6> moduleColumns{80, 100, 130, 65, 65, 150};
+  // The address and handle columns hold 16 hexadecimal digits in the fixed font.
+  std::array<int, 6> stackColumns{kAddressColumn, 102, 105, 118, 137, 48};
+  std::array<int, 6> moduleColumns{kAddressColumn, 100, 130, 65, 65, 150};
 };
 // "$XDG_CONFIG_HOME/OstrelLog.ini", "~/.config/OstrelLog.ini" without it.
 [[nodiscard]] std::string LayoutFileName();

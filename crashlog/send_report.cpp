@@ -278,12 +278,9 @@ void SendToRecipient(bool direct, const std::string& from, const std::string& ho
     server = ResolveMXRecord(recipient);
   }
   status(kTextConnecting);
+  // The bar shows the message going out, not the commands before it.
+  if (progress != nullptr) progress->Position(0);
   TOstrelClientSMTP smtp(server, kSMTPTimeout, port);
-  if (progress != nullptr) {
-    smtp.OnProgress = [progress](size_t sent, size_t total) {
-      progress->Position(total == 0 ? 100 : int(sent * 100 / total));
-    };
-  }
   smtp.Connect();
   status(kTextConnected);
   if (user.empty() || password.empty()) {
@@ -300,7 +297,13 @@ void SendToRecipient(bool direct, const std::string& from, const std::string& ho
   smtp.SendCommand("RCPT TO:<" + HeaderValue(recipient) + ">", {250, 251});
   smtp.SendCommand("DATA", {354});
   status(kTextSending);
+  if (progress != nullptr) {
+    smtp.OnProgress = [progress](size_t sent, size_t total) {
+      progress->Position(total == 0 ? 100 : int(sent * 100 / total));
+    };
+  }
   smtp.SendString(SMTPData(message));
+  smtp.OnProgress = nullptr;
   if (!smtp.CheckReply({250})) throw EOstrelSocketError(smtp.Reply());
   // The message is delivered; a server that does not answer QUIT changes nothing.
   try {

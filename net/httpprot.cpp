@@ -315,6 +315,7 @@ void THttpCli::StartRequest(THttpRequest Rq) {
   }
   ResetRequest();
   relocations_ = 0;
+  answerBytes_ = 0;
   sendCookie_ = true;
   std::string proto, user, pass, host, port, path;
   ParseURL(URL, proto, user, pass, host, port, path);
@@ -545,6 +546,16 @@ void THttpCli::SocketDataAvailable(std::uint16_t Error) {
   const int n = socket_->Receive(rcvBuf_ + rcvLen_, int(room));
   if (n <= 0) return;
   if (requestType_ == httpABORT || state_ == httpReady || state_ == httpAborting) return;
+  answerBytes_ += n;
+  if (MaxAnswerBytes > 0 && answerBytes_ > MaxAnswerBytes) {
+    // An endless or oversized answer ends here instead of filling the memory.
+    requestDoneError_ = httperrAnswerTooLarge;
+    reasonPhrase_ = "Answer larger than " + std::to_string(MaxAnswerBytes) + " bytes";
+    relocationPending_ = false;
+    rcvLen_ = 0;
+    socket_->Abort();
+    return;
+  }
   rcvLen_ += std::size_t(n);
   rcvBuf_[rcvLen_] = '\0';
   while (rcvLen_ > 0) {

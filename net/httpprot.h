@@ -43,6 +43,7 @@ constexpr std::uint16_t httperrUnsupportedScheme = 12006;  // https and other sc
 constexpr std::uint16_t httperrConnectionEnded = 12030;    // the answer was cut short
 constexpr std::uint16_t httperrInvalidResponse = 12152;    // the answer could not be parsed
 constexpr std::uint16_t httperrRedirectLimit = 12156;      // too many relocations
+constexpr std::uint16_t httperrAnswerTooLarge = 12157;     // more than `MaxAnswerBytes` arrived
 constexpr int kHttpMaxRelocations = 20;
 
 class EHttpException : public Exception {
@@ -95,6 +96,10 @@ class THttpCli : public TComponent {
   std::string ContentRangeBegin, ContentRangeEnd;
   std::string Cookie;
   bool FollowRelocation = true;
+  // The most bytes (status lines, headers and bodies of every relocation together) one
+  // request may receive; past it the connection is dropped and the request ends with
+  // `httperrAnswerTooLarge`. 0: no limit.
+  std::int64_t MaxAnswerBytes = 0;
   TStream* RcvdStream = nullptr;  // not owned
   TStream* SendStream = nullptr;  // not owned
   [[nodiscard]] const std::string& RequestVer() const { return requestVer_; }
@@ -227,6 +232,7 @@ class THttpCli : public TComponent {
   std::size_t headerBytes_ = 0;
   std::int64_t rcvdCount_ = 0;
   std::int64_t sentCount_ = 0;
+  std::int64_t answerBytes_ = 0;  // everything received since the request started
   std::uint16_t requestDoneError_ = 0;
   bool allowedToSend_ = false;
   bool closeRequested_ = false;

@@ -77,8 +77,42 @@ TsCaptionPlacement ButtonCaptionRect(int w, int h, int gw, int gh, int cw, int c
     }
     out.Flag = DT_CENTER;
   }
+  // A pixel more room on the left and two on the right.
+  r.Left -= 1;
+  r.Right += 2;
   if (down) r = r.Offset(1, 1);
   return out;
+}
+
+Point ButtonGlyphPos(int w, int h, int gw, int gh, int cw, int ch, int m, int g, int layout,
+                     TAlignment alignment, bool down) {
+  const int x0 = (w - gw - g - cw) / 2 - m;
+  const int y0 = (h - gh - g - ch) / 2 - m;
+  Point p;
+  switch (layout) {
+    case 0:
+      p.Y = (h - gh) / 2;
+      p.X = alignment == TAlignment::taLeftJustify ? m
+            : alignment == TAlignment::taCenter    ? m + x0
+                                                   : m + 2 * x0;
+      break;
+    case 1:
+      p.Y = (h - gh) / 2;
+      p.X = alignment == TAlignment::taLeftJustify ? w - m - 2 * x0 - g - gw
+            : alignment == TAlignment::taCenter    ? (w - gw + g + cw) / 2
+                                                   : w - gw - m;
+      break;
+    case 2:
+      p.X = (w - gw) / 2;
+      p.Y = m + y0;
+      break;
+    default:
+      p.X = (w - gw) / 2;
+      p.Y = h - m - y0 - gh;
+      break;
+  }
+  if (down) p = {p.X + 1, p.Y + 1};
+  return p;
 }
 
 // ---- TsButtonControl ---------------------------------------------------------------------
@@ -87,18 +121,196 @@ TsButtonControl::TsButtonControl(TComponent* owner)
     : TCustomControl(owner),
       style_(std::make_unique<TsActiveBGStyle>(this)),
       fadeTimer_(std::make_unique<TFadeTimer>(this)) {
-  SetControlStyle(csCaptureMouse | csSetCaption | csOpaque | csDoubleClicks | csClickEvents);
+  // No csClickEvents: the release decides the click by the button's style (see MouseUp).
+  SetControlStyle(csCaptureMouse | csSetCaption | csOpaque | csDoubleClicks);
   SetBounds(0, 0, 84, 22);
   SetTabStop(false);
   style_->KindCode = kKindButtonControl;
   normalImage_.SetPixelFormat(PixelFormat::pf24bit);
+  imageChangeLink_.OnChange = [this](TComponent*) { ImagesChanged(); };
 }
 
 TsButtonControl::~TsButtonControl() {
   Destroying();
   fadeTimer_->SetFadeMode(0);
   fadeTimer_.reset();
+  actionLink_.reset();
+  if (images_ != nullptr) images_->UnRegisterChanges(&imageChangeLink_);
   style_.reset();
+}
+
+// ---- glyphs, drop-down menu and action ----------------------------------------------------
+
+void TsButtonControl::ImagesChanged() {
+  style_->Invalidate();
+  if (autoSize_) AdjustSize();
+}
+
+void TsButtonControl::SetImages(TCustomImageList* value) {
+  if (value == images_) return;
+  if (images_ != nullptr) {
+    images_->UnRegisterChanges(&imageChangeLink_);
+    RemoveFreeNotification(images_);
+  }
+  images_ = value;
+  if (value != nullptr) {
+    value->RegisterChanges(&imageChangeLink_);
+    FreeNotification(value);
+  }
+  ImagesChanged();
+}
+
+void TsButtonControl::SetNormalImages(TCustomImageList* value) {
+  if (value == normalImages_) return;
+  if (normalImages_ != nullptr) RemoveFreeNotification(normalImages_);
+  normalImages_ = value;
+  if (value != nullptr) FreeNotification(value);
+  style_->Invalidate();
+}
+
+void TsButtonControl::SetDisabledImages(TCustomImageList* value) {
+  if (value == disabledImages_) return;
+  if (disabledImages_ != nullptr) RemoveFreeNotification(disabledImages_);
+  disabledImages_ = value;
+  if (value != nullptr) FreeNotification(value);
+  style_->Invalidate();
+}
+
+void TsButtonControl::SetImageIndex(int value) {
+  if (value == imageIndex_) return;
+  imageIndex_ = value;
+  ImagesChanged();
+}
+
+void TsButtonControl::SetDropdownMenu(TPopupMenu* value) {
+  if (value == dropdownMenu_) return;
+  if (dropdownMenu_ != nullptr) RemoveFreeNotification(dropdownMenu_);
+  dropdownMenu_ = value;
+  if (value != nullptr) FreeNotification(value);
+}
+
+void TsButtonControl::Notification(TComponent* component, TOperation operation) {
+  TCustomControl::Notification(component, operation);
+  if (operation != opRemove) return;
+  if (component == images_) {
+    // The list unregistered its links as it went.
+    images_ = nullptr;
+    style_->Invalidate();
+  }
+  if (component == normalImages_) normalImages_ = nullptr;
+  if (component == disabledImages_) disabledImages_ = nullptr;
+  if (component == dropdownMenu_) dropdownMenu_ = nullptr;
+}
+
+TCustomImageList* TsButtonControl::CurrentImages() const {
+  if (Enabled()) {
+    if (normalImages_ != nullptr && !style_->IsActive()) return normalImages_;
+    return images_;
+  }
+  return disabledImages_ != nullptr ? disabledImages_ : images_;
+}
+
+int TsButtonControl::GlyphWidth() const {
+  const TCustomImageList* list = CurrentImages();
+  return list != nullptr && imageIndex_ >= 0 ? list->Width() : 0;
+}
+
+int TsButtonControl::GlyphHeight() const {
+  const TCustomImageList* list = CurrentImages();
+  return list != nullptr && imageIndex_ >= 0 ? list->Height() : 0;
+}
+
+void TsButtonControl::SetAutoSize(bool value) {
+  if (value == autoSize_) return;
+  autoSize_ = value;
+  if (value) AdjustSize();
+  style_->Invalidate();
+}
+
+void TsButtonControl::AdjustSize() {
+  if (!autoSize_ || down_ || HasState(csLoading)) return;
+  TCanvas& c = style_->BGBitmap.Canvas();
+  c.Font().Assign(Font());
+  const int gw = GlyphWidth();
+  const int gh = GlyphHeight();
+  int cw = 0, ch = 0;
+  if (ShowCaption && !Caption().empty()) {
+    Rect calc{0, 0, c.TextWidth(Caption()), 0};
+    c.Handle()->SelectFont(c.Font().Handle());
+    c.Handle()->DrawText(Caption(), calc, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+    cw = calc.Width();
+    ch = std::max(calc.Height(), c.TextHeight("W"));
+  }
+  const bool both = (gw > 0 || gh > 0) && cw > 0;
+  const int gap = both ? Spacing : 0;
+  const int frame = 2 * margin_ + 2 * bevelWidth_;
+  int w = 0, h = 0;
+  if (Layout <= 1) {
+    w = gw + gap + cw;
+    h = std::max(gh, ch);
+  } else {
+    w = std::max(gw, cw);
+    h = gh + gap + ch;
+  }
+  SetBounds(Left(), Top(), w + frame + ArrowWidth(), h + frame);
+}
+
+TBasicAction* TsButtonControl::Action() const {
+  return actionLink_ != nullptr ? actionLink_->Action() : nullptr;
+}
+
+void TsButtonControl::SetAction(TBasicAction* value) {
+  if (value == nullptr) {
+    actionLink_.reset();
+    return;
+  }
+  if (actionLink_ == nullptr) actionLink_ = std::make_unique<TsButtonActionLink>(this);
+  actionLink_->SetAction(value);
+}
+
+void TsButtonControl::ActionChange(TBasicAction* sender) {
+  auto* action = dynamic_cast<TCustomAction*>(sender);
+  if (action == nullptr) return;
+  if (images_ == nullptr && action->ActionList() != nullptr)
+    SetImages(action->ActionList()->Images());
+  SetImageIndex(action->ImageIndex());
+  if (Caption() != action->Caption()) {
+    SetCaption(action->Caption());
+    style_->Invalidate();
+  }
+  SetHint(action->Hint());
+}
+
+void TsButtonControl::Click() {
+  // The action runs in place of OnClick, unless the button has a handler of its own.
+  if (!OnClick && actionLink_ != nullptr && actionLink_->Execute()) return;
+  TCustomControl::Click();
+}
+
+bool TsButtonActionLink::IsCheckedLinked() const {
+  const TCustomAction* a = CustomAction();
+  return a != nullptr && a->Checked() == button_->Down();
+}
+
+bool TsButtonActionLink::IsImageIndexLinked() const {
+  const TCustomAction* a = CustomAction();
+  return a != nullptr && a->ImageIndex() == button_->ImageIndex();
+}
+
+void TsButtonActionLink::SetCaption(const std::string& value) {
+  if (IsCaptionLinked() && button_->Caption() != value) button_->SetCaption(value);
+}
+
+void TsButtonActionLink::SetChecked(bool value) {
+  if (IsCheckedLinked()) button_->SetDown(value);
+}
+
+void TsButtonActionLink::SetImageIndex(int value) {
+  if (IsImageIndexLinked()) button_->SetImageIndex(value);
+}
+
+void TsButtonActionLink::Change() {
+  if (Action() != nullptr) button_->ActionChange(Action());
 }
 
 void TsButtonControl::SetParent(TWinControl* parent) {
@@ -128,21 +340,90 @@ void TsButtonControl::SetDown(bool value) {
   style_->Invalidate();
 }
 
-TsCaptionPlacement TsButtonControl::CaptionPlacement() {
+Size TsButtonControl::MeasureCaption() {
+  if (!ShowCaption) return {};
   TCanvas& c = style_->BGBitmap.Canvas();
   c.Font().Assign(Font());
-  int cw = 0, ch = 0;
-  if (ShowCaption) {
-    const int textW = c.TextWidth(Caption());
-    const int a = std::min(Width() - 2 * margin_, textW);
-    Rect calc{0, 0, std::max(a, 0), 0};
-    c.Handle()->SelectFont(c.Font().Handle());
-    c.Handle()->DrawText(Caption(), calc, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
-    cw = calc.Width();
-    ch = calc.Height();
+  const int gw = GlyphWidth();
+  const int gh = GlyphHeight();
+  const int textW = c.TextWidth(Caption());
+  int a = 0;
+  if (Layout <= 1) {
+    const int g = gw > 0 && !Caption().empty() ? Spacing : 0;
+    a = std::min(Width() - gw - 2 * margin_ - g, g + textW);
+  } else {
+    a = std::min(textW, Width() - 2 * margin_);
   }
-  return ButtonCaptionRect(Width(), Height(), 0, 0, cw, ch, margin_, Spacing, Layout, Alignment,
-                           !Caption().empty(), down_);
+  (void)gh;
+  Rect calc{0, 0, std::max(a, 0), 0};
+  c.Handle()->SelectFont(c.Font().Handle());
+  c.Handle()->DrawText(Caption(), calc, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+  return {calc.Width(), calc.Height()};
+}
+
+TsCaptionPlacement TsButtonControl::CaptionPlacement() {
+  const Size cs = MeasureCaption();
+  return ButtonCaptionRect(Width(), Height(), GlyphWidth(), GlyphHeight(), cs.cx, cs.cy, margin_,
+                           Spacing, Layout, Alignment, !Caption().empty(), down_);
+}
+
+Point TsButtonControl::GlyphPlacement() {
+  const Size cs = MeasureCaption();
+  const int gw = GlyphWidth();
+  const int gh = GlyphHeight();
+  const bool glyph = Layout <= 1 ? gw > 0 : gh > 0;
+  const int g = ShowCaption && glyph && !Caption().empty() ? Spacing : 0;
+  return ButtonGlyphPos(Width(), Height(), gw, gh, cs.cx, cs.cy, margin_, g, Layout, Alignment,
+                        down_);
+}
+
+void TsButtonControl::PaintGlyph() {
+  TCustomImageList* list = CurrentImages();
+  if (list == nullptr || imageIndex_ < 0 || list->Image(imageIndex_) == nullptr) return;
+  Bitmap glyph(list->Width(), list->Height(), PixelFormat::pf24bit);
+  glyph.Fill(list->BkColor() == clNone ? COLORREF(kSkinTransparent) : ColorToRGB(list->BkColor()));
+  list->Draw(glyph, 0, 0, imageIndex_);
+  Bitmap& cache = style_->BGBitmap.Image();
+  const Point at = GlyphPlacement();
+  const Rect whole{0, 0, glyph.Width() - 1, glyph.Height() - 1};
+  // The bottom-left pixel names the transparent colour when the glyph is copied, after any
+  // greying, so that the see-through pixels stay see-through.
+  const auto copy = [&](double blend) {
+    const TColor transparent = TColor(glyph.Pixel(0, glyph.Height() - 1));
+    if (blend > 0)
+      BlendBitmapRect(cache, at.X, at.Y, transparent, blend, whole, glyph);
+    else
+      SumBitmapsRect(cache, glyph, at.X, transparent, at.Y);
+  };
+  if (Enabled() || list == disabledImages_) {
+    if (!style_->IsActive()) {
+      if (GlyphGrayed && list == images_) GrayScale(glyph);
+      if (GlyphBlend > 0) return copy(GlyphBlend / 100.0);
+    }
+    return copy(0);
+  }
+  if ((DisabledGlyphKind & dkGrayed) != 0) GrayScale(glyph);
+  copy((DisabledGlyphKind & dkBlended) != 0 ? 0.5 : 0);
+}
+
+void TsButtonControl::PaintArrow() {
+  const int aw = ArrowWidth();
+  if (ButtonStyle != 2 || aw <= 0) return;
+  const bool hot = style_->IsActive();
+  TColor color = Font().Color();
+  if (IsValidSkinIndex(style_->SkinIndex)) {
+    const TsGeneralData& d = SkinSections[std::size_t(style_->SkinIndex)];
+    color = hot ? d.HotFontColor : d.FontColor;
+  } else if (hot && style_->HotStyle.HotPainting.FontColor != 0) {
+    color = style_->HotStyle.HotPainting.FontColor;
+  }
+  const int shift = down_ ? 1 : 0;
+  const int x0 = Width() - aw + (aw - kDropArrowWidth) / 2 + shift;
+  const int y0 = (Height() - kDropArrowHeight) / 2 + shift;
+  // Rows of 6, 4 and 2 pixels: a triangle pointing down.
+  for (int i = 0; i < kDropArrowHeight; ++i)
+    FillBitmapRect(style_->BGBitmap.Image(), {x0 + i, y0 + i, x0 + kDropArrowWidth - i, y0 + i + 1},
+                   color);
 }
 
 void TsButtonControl::PaintCaption(Rect r, unsigned flags) {
@@ -191,8 +472,11 @@ void TsButtonControl::PaintFace() {
       if (HandleAllocated()) SetWindowRgn(Handle(), region, true);
     }
   } else {
-    s.PaintActiveBevel(ClientRect());
+    Rect face = ClientRect();
+    face.Right -= ArrowWidth();
+    s.PaintActiveBevel(face);
   }
+  PaintGlyph();
   // The caption.
   TCanvas& c = s.BGBitmap.Canvas();
   c.Brush().SetStyle(BrushStyle::bsClear);
@@ -225,6 +509,7 @@ void TsButtonControl::RenderCache() {
     s.PaintBG(s.BGBitmap);
   }
   PaintFace();
+  PaintArrow();
   if (!Enabled()) {
     const TColor color = Parent() != nullptr ? Parent()->Color() : Color();
     PaintDisabledEffect(s.BGBitmap.Image(), DisabledKind, color, {Left(), Top()}, parent);
@@ -332,9 +617,39 @@ void TsButtonControl::FadeStep(bool in) {
 
 // ---- mouse -------------------------------------------------------------------------------
 
+// A drop-down menu open anywhere: a second one waits for it to close.
+namespace {
+bool gDropDownOpen = false;
+}  // namespace
+
+void TsButtonControl::DropDown() {
+  droppedDown_ = true;
+  gDropDownOpen = true;
+  style_->BGChanged = true;
+  Repaint();
+  const Point at = ClientToScreen({0, Height() + 1});
+  dropdownMenu_->Popup(at.X, at.Y);
+  gDropDownOpen = false;
+  // The menu took the pointer's leave: the button forgets its hot state itself.
+  const Point pointer = ScreenToClient(GetCursorPos());
+  if (!ClientRect().Contains(pointer)) {
+    style_->MouseIn = false;
+    style_->Focused = false;
+  }
+  droppedDown_ = false;
+  style_->BGChanged = true;
+  Repaint();
+}
+
 void TsButtonControl::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
   if (button == TMouseButton::mbLeft && Enabled() && !down_) {
     StopFade();
+    if (ButtonStyle == 2 && x >= Width() - ArrowWidth() && ArrowWidth() > 0 &&
+        dropdownMenu_ != nullptr && !gDropDownOpen) {
+      TCustomControl::MouseDown(button, shift, x, y);
+      DropDown();
+      return;
+    }
     if (ButtonStyle == 0 || ButtonStyle == 2) {
       down_ = true;
       style_->BGChanged = true;
@@ -345,16 +660,28 @@ void TsButtonControl::MouseDown(TMouseButton button, TShiftState shift, int x, i
 }
 
 void TsButtonControl::MouseUp(TMouseButton button, TShiftState shift, int x, int y) {
-  if (button == TMouseButton::mbLeft) {
-    fadeStep_ = style_->FadingIterations() - 1;
-    fadeTimer_->SetFadeMode(0);
-    if (ButtonStyle == 0 || ButtonStyle == 2) {
-      down_ = false;
-      style_->BGChanged = true;
-      Repaint();
-    }
+  if (button != TMouseButton::mbLeft || ButtonStyle == 3 || ButtonStyle == 4) {
+    TCustomControl::MouseUp(button, shift, x, y);
+    return;
   }
+  fadeStep_ = style_->FadingIterations() - 1;
+  fadeTimer_->SetFadeMode(0);
+  const bool inside = ClientRect().Contains({x, y});
+  bool click = false;
+  if (ButtonStyle == 1) {
+    // A toggle goes down on a click and up again on the next one.
+    if (inside) {
+      down_ = !down_;
+      click = true;
+    }
+  } else if (down_) {
+    down_ = false;
+    click = inside;
+  }
+  style_->BGChanged = true;
+  Repaint();
   TCustomControl::MouseUp(button, shift, x, y);
+  if (click) Click();
 }
 
 void TsButtonControl::WndProc(TMessage& m) {
@@ -370,6 +697,7 @@ void TsButtonControl::WndProc(TMessage& m) {
       break;
     case CM_TEXTCHANGED:
       style_->BGChanged = true;
+      if (autoSize_) AdjustSize();
       Invalidate();
       break;
     case CM_EXIT:
@@ -454,14 +782,27 @@ void TsButton::WndProc(TMessage& m) {
     case CM_DIALOGCHAR: {
       const char acc = Accelerator(Caption());
       const char key = char(std::toupper(int(m.WParam & 0xFF)));
-      // The accelerator presses the button; a space only the focused one.
+      // The accelerator presses the button; a space only the focused one. The release of
+      // the key clicks it, so the button takes the focus to hear that release.
       if (((acc != 0 && key == acc) || (key == ' ' && Focused())) && CanFocus()) {
+        if (!Focused()) SetFocus();
         style_->BGChanged = true;
-        PressByKey();
+        SetDown(true);
+        Repaint();
         m.Result = 1;
       }
       return;
     }
+    case WM_KEYUP:
+    case WM_SYSKEYUP:
+      if (Down() && ButtonStyle != 1) {
+        SetDown(false);
+        Repaint();
+        Application()->ProcessMessages();
+        Click();
+        return;
+      }
+      break;
     case CN_COMMAND:
       if (HIWORD(m.WParam) == 0) {
         style_->BGChanged = true;

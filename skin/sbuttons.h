@@ -7,7 +7,10 @@
 #include <memory>
 #include <string>
 
+#include "platform/classlib/actnlist.h"
 #include "platform/classlib/controls.h"
+#include "platform/classlib/imglist.h"
+#include "platform/classlib/menus.h"
 #include "platform/msg/timer.h"
 #include "skin/sfadeeffects.h"
 #include "skin/sstyles.h"
@@ -41,6 +44,17 @@ struct TsCaptionPlacement {
                                                    int captionW, int captionH, int margin,
                                                    int spacing, int layout, TAlignment alignment,
                                                    bool hasCaption, bool down);
+// Where the glyph's top-left goes for the same terms; `gap` is the spacing when the caption
+// is shown and not empty and a glyph exists, else 0.
+[[nodiscard]] Point ButtonGlyphPos(int w, int h, int glyphW, int glyphH, int captionW, int captionH,
+                                   int margin, int gap, int layout, TAlignment alignment,
+                                   bool down);
+
+// Width and height of the drop-down arrow's triangle.
+inline constexpr int kDropArrowWidth = 6;
+inline constexpr int kDropArrowHeight = 3;
+
+class TsButtonActionLink;
 
 class TsButtonControl : public TCustomControl {
  public:
@@ -54,15 +68,53 @@ class TsButtonControl : public TCustomControl {
   [[nodiscard]] int Margin() const { return margin_; }
   void SetMargin(int value);
   TsDisabledKind DisabledKind = dkBlended;
+  // How the glyph of a disabled button is drawn when no DisabledImages list applies.
+  TsDisabledKind DisabledGlyphKind = dkBlended;
   TAlignment Alignment = TAlignment::taCenter;
   bool ShowCaption = true;
   int Spacing = 3;
   [[nodiscard]] int BevelWidth() const { return bevelWidth_; }
   void SetBevelWidth(int value);
+  // 0 push, 1 toggle (stays down), 2 drop-down (the arrow part opens DropdownMenu), 3 and
+  // 4 painted over the parent's picture (4 with a bevel strip).
   std::uint8_t ButtonStyle = 0;
   [[nodiscard]] bool Down() const { return down_; }
   void SetDown(bool value);
   std::uint8_t Layout = 0;
+
+  // Glyph sources. Images is watched for changes; all three are dropped when freed.
+  [[nodiscard]] TCustomImageList* Images() const { return images_; }
+  void SetImages(TCustomImageList* value);
+  [[nodiscard]] TCustomImageList* NormalImages() const { return normalImages_; }
+  void SetNormalImages(TCustomImageList* value);
+  [[nodiscard]] TCustomImageList* DisabledImages() const { return disabledImages_; }
+  void SetDisabledImages(TCustomImageList* value);
+  [[nodiscard]] int ImageIndex() const { return imageIndex_; }
+  void SetImageIndex(int value);
+  // The list the glyph comes from in the current state (null: none).
+  [[nodiscard]] TCustomImageList* CurrentImages() const;
+  // Grey glyph from Images while the button is not hot.
+  bool GlyphGrayed = false;
+  // Percent of the face that shows through the glyph while the button is not hot.
+  int GlyphBlend = 0;
+  [[nodiscard]] bool AutoSize() const { return autoSize_; }
+  void SetAutoSize(bool value);
+  // Sizes the button to its glyph, caption, spacing, margins and bevel (AutoSize).
+  void AdjustSize();
+  [[nodiscard]] TPopupMenu* DropdownMenu() const { return dropdownMenu_; }
+  void SetDropdownMenu(TPopupMenu* value);
+  // The drop-down menu is showing.
+  [[nodiscard]] bool DroppedDown() const { return droppedDown_; }
+  // Width of the arrow part at the right of a drop-down button (0: none).
+  [[nodiscard]] virtual int ArrowWidth() const { return 0; }
+
+  // The action the button follows (caption, Down, image index, hint) and runs on a click.
+  [[nodiscard]] TBasicAction* Action() const;
+  void SetAction(TBasicAction* value);
+  // The action changed: take its image list (when the button has none), image index,
+  // caption and hint.
+  virtual void ActionChange(TBasicAction* sender);
+  void Click() override;
 
   // The left button is held on the control.
   [[nodiscard]] bool MouseHeld() const { return (ControlState() & csLButtonDown) != 0; }
@@ -76,11 +128,17 @@ class TsButtonControl : public TCustomControl {
   void FadeTick();
   // The alpha of the current fade step.
   [[nodiscard]] int FadeAlpha() const;
+  // The copy of the look a fade starts from.
+  [[nodiscard]] const TBitmap& NormalImage() const { return normalImage_; }
   // The alpha of the last blend shown (-1 before any).
   int LastFadeAlpha = -1;
 
   // The caption rectangle for the current size, font and state.
   [[nodiscard]] TsCaptionPlacement CaptionPlacement();
+  // The glyph's top-left for the current size, font and state.
+  [[nodiscard]] Point GlyphPlacement();
+  [[nodiscard]] int GlyphWidth() const;
+  [[nodiscard]] int GlyphHeight() const;
 
   // On first joining a parent the style takes the class name as its section when it has none.
   void SetParent(TWinControl* parent) override;
@@ -92,6 +150,11 @@ class TsButtonControl : public TCustomControl {
   // Border by state, caption and focus frame into the cache.
   virtual void PaintFace();
   virtual void PaintCaption(Rect r, unsigned flags);
+  // The image-list glyph at its place in the cache.
+  virtual void PaintGlyph();
+  // Style 2: the drop-down triangle in the arrow part.
+  virtual void PaintArrow();
+  void Notification(TComponent* component, TOperation operation) override;
   // Renders the whole face into the cache (background and face).
   void RenderCache();
   void MouseDown(TMouseButton button, TShiftState shift, int x, int y) override;
@@ -103,7 +166,20 @@ class TsButtonControl : public TCustomControl {
  private:
   void FadeStep(bool in);
   [[nodiscard]] bool Fading() const { return fadeTimer_->FadeMode() != 0; }
+  // Caption size as measured for placement (glyph terms included).
+  [[nodiscard]] Size MeasureCaption();
+  void DropDown();
+  void ImagesChanged();
   int margin_ = 0;
+  TCustomImageList* images_ = nullptr;
+  TCustomImageList* normalImages_ = nullptr;
+  TCustomImageList* disabledImages_ = nullptr;
+  TChangeLink imageChangeLink_;
+  int imageIndex_ = -1;
+  bool autoSize_ = false;
+  TPopupMenu* dropdownMenu_ = nullptr;
+  bool droppedDown_ = false;
+  std::unique_ptr<TsButtonActionLink> actionLink_;
   int bevelWidth_ = 2;
   bool down_ = false;
   TBitmap normalImage_;
@@ -128,6 +204,9 @@ class TsButton : public TsButtonControl {
   [[nodiscard]] bool ActsAsDefault() const { return default_ && defaultActive_; }
 
   void Click() override;
+  // A drop-down button keeps a part at its right for the arrow.
+  [[nodiscard]] int ArrowWidth() const override { return ButtonStyle == 2 ? kArrowPart : 0; }
+  static constexpr int kArrowPart = 15;
 
  protected:
   void WndProc(TMessage& message) override;
@@ -142,19 +221,21 @@ class TsButton : public TsButtonControl {
 };
 
 // Links a button to an action's caption, checked state (Down) and image index.
-class TsButtonActionLink {
+class TsButtonActionLink : public TControlActionLink {
  public:
-  explicit TsButtonActionLink(TsButtonControl* button) : button_(button) {}
-  [[nodiscard]] bool IsCheckedLinked(bool actionChecked) const {
-    return actionChecked == button_->Down();
-  }
-  void SetCaption(const std::string& value) {
-    if (button_->Caption() != value) button_->SetCaption(value);
-  }
-  void SetChecked(bool value) { button_->SetDown(value); }
+  explicit TsButtonActionLink(TsButtonControl* button)
+      : TControlActionLink(button), button_(button) {}
+  // Checked follows the action only while the action's Checked equals Down.
+  [[nodiscard]] bool IsCheckedLinked() const override;
+  [[nodiscard]] bool IsImageIndexLinked() const override;
+  // The text changes only when it differs.
+  void SetCaption(const std::string& value) override;
+  void SetChecked(bool value) override;
+  void SetImageIndex(int value) override;
+  void Change() override;
 
  private:
-  TsButtonControl* button_;
+  TsButtonControl* button_;  // the owner of the link
 };
 
 }  // namespace qv

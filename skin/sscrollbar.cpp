@@ -31,7 +31,9 @@ int RoundHalfEven(double v) {
 
 }  // namespace
 
-TsScrollBar::TsScrollBar(TComponent* owner) : TCustomControl(owner) {
+TsScrollBar::TsScrollBar(TComponent* owner)
+    : TCustomControl(owner), commonData_(std::make_unique<TsCommonData>(this, true)) {
+  commonData_->KindCode = kKindScrollBar;
   SetBounds(0, 0, 121, GetSystemMetrics(SM_CYHSCROLL));
   SetTabStop(true);
   SetControlStyle(ControlStyle() | csOpaque | csDoubleClicks);
@@ -39,6 +41,79 @@ TsScrollBar::TsScrollBar(TComponent* owner) : TCustomControl(owner) {
 
 TsScrollBar::~TsScrollBar() {
   StopTimer();
+}
+
+void TsScrollBar::SetParent(TWinControl* parent) {
+  TCustomControl::SetParent(parent);
+  if (parent != nullptr && commonData_->SkinSection().empty()) commonData_->Loaded();
+}
+
+void TsScrollBar::Loaded() {
+  TCustomControl::Loaded();
+  commonData_->Loaded();
+}
+
+void TsScrollBar::EndUpdate() {
+  UpdateLock = false;
+  if (NeedRepaint) Invalidate();
+}
+
+void TsScrollBar::UpdateSectionIndexes() {
+  const bool v = Vertical();
+  firstButtonIndex_ = GetSkinIndex(v ? "SCROLLBTNTOP" : "SCROLLBTNLEFT");
+  secondButtonIndex_ = GetSkinIndex(v ? "SCROLLBTNBOTTOM" : "SCROLLBTNRIGHT");
+  thumbIndex_ = GetSkinIndex(v ? "SCROLLSLIDERV" : "SCROLLSLIDERH");
+}
+
+void TsScrollBar::Scroll(TScrollCode code, int pos) {
+  if (OnScroll) OnScroll(this, code, pos);
+  SetPosition(pos);
+}
+
+void TsScrollBar::DoScroll(WPARAM code, int thumbPos) {
+  // Right-to-left horizontal bars step the other way and keep mirrored positions.
+  const int factor = rightToLeft_ && !Vertical() ? -1 : 1;
+  const auto unmirror = [&](int p) { return factor < 0 ? max_ - p : p; };
+  int pos = position_;
+  TScrollCode sc = scEndScroll;
+  switch (code) {
+    case SB_LINEUP:
+      sc = scLineUp;
+      pos -= SmallChange * factor;
+      break;
+    case SB_LINEDOWN:
+      sc = scLineDown;
+      pos += SmallChange * factor;
+      break;
+    case SB_PAGEUP:
+      sc = scPageUp;
+      pos -= LargeChange * factor;
+      break;
+    case SB_PAGEDOWN:
+      sc = scPageDown;
+      pos += LargeChange * factor;
+      break;
+    case SB_THUMBPOSITION:
+      sc = scPosition;
+      pos = unmirror(thumbPos);
+      break;
+    case SB_THUMBTRACK:
+      sc = scTrack;
+      pos = unmirror(thumbPos);
+      break;
+    case SB_TOP:
+      sc = scTop;
+      pos = min_;
+      break;
+    case SB_BOTTOM:
+      sc = scBottom;
+      pos = max_;
+      break;
+    default:
+      break;
+  }
+  pos = std::clamp(pos, min_, max_);
+  Scroll(sc, pos);
 }
 
 void TsScrollBar::CreateWnd() {
@@ -84,6 +159,7 @@ void TsScrollBar::SetParams(int APosition, int AMin, int AMax) {
       const bool mirrored = rightToLeft_ && !Vertical();
       SetScrollPos(Handle(), SB_CTL, mirrored ? max_ - position_ : position_, false);
     }
+    NeedRepaint = true;
     Invalidate();
     Change(old);
   }
@@ -195,6 +271,7 @@ Rect TsScrollBar::PartRect(TsScrollBarPart part) const {
 void TsScrollBar::SetPartState(TsScrollBarPart part, int state) {
   if (states_[part] == state) return;
   states_[part] = state;
+  NeedRepaint = true;
   if (state != 0) {
     for (const TsScrollBarPart p : {sbpFirstButton, sbpSecondButton, sbpThumb})
       if (p != part) states_[p] = 0;
@@ -228,25 +305,25 @@ void TsScrollBar::OnRepeat(RepeatKind kind) {
   switch (kind) {
     case RepeatKind::Button:
       if (states_[sbpFirstButton] == 2)
-        SetPosition(position_ - SmallChange);
+        Scroll(scLineUp, std::max(position_ - SmallChange, min_));
       else if (states_[sbpSecondButton] == 2)
-        SetPosition(position_ + SmallChange);
+        Scroll(scLineDown, std::min(position_ + SmallChange, max_));
       else
         StopTimer();
       return;
     case RepeatKind::Track: {
       const int value = PointerValue();
       if (states_[sbpTrackBefore] == 2 && value < position_)
-        SetPosition(position_ - LargeChange);
+        Scroll(scPageUp, std::max(position_ - LargeChange, min_));
       else if (states_[sbpTrackAfter] == 2 && value > position_)
-        SetPosition(position_ + LargeChange);
+        Scroll(scPageDown, std::min(position_ + LargeChange, max_));
       else
         StopTimer();
       return;
     }
     case RepeatKind::Thumb:
       if (states_[sbpThumb] == 2) {
-        SetPosition(PointerValue() - dragOffset_);
+        Scroll(scTrack, std::clamp(PointerValue() - dragOffset_, min_, max_));
         if (HandleAllocated()) SetCapture(Handle());
       } else {
         StopTimer();
@@ -262,17 +339,19 @@ void TsScrollBar::MouseDown(TMouseButton button, TShiftState shift, int x, int y
   if (TabStop() && CanFocus()) SetFocus();
   const Point p{x, y};
   const int along = Vertical() ? y : x;
+  // One repaint for the state and the position together.
+  UpdateLock = true;
   if (PartRect(sbpFirstButton).Contains(p)) {
-    if (states_[sbpFirstButton] == 2) return;
+    if (states_[sbpFirstButton] == 2) return EndUpdate();
     SetPartState(sbpFirstButton, 2);
-    if (position_ == min_) return;  // nothing to repeat at the start
-    SetPosition(position_ - SmallChange);
+    if (position_ == min_) return EndUpdate();  // nothing to repeat at the start
+    Scroll(scLineUp, std::max(position_ - SmallChange, min_));
     StartTimer(RepeatKind::Button);
   } else if (PartRect(sbpSecondButton).Contains(p)) {
-    if (states_[sbpSecondButton] == 2) return;
+    if (states_[sbpSecondButton] == 2) return EndUpdate();
     SetPartState(sbpSecondButton, 2);
-    if (position_ == max_) return;
-    SetPosition(position_ + SmallChange);
+    if (position_ == max_) return EndUpdate();
+    Scroll(scLineDown, std::min(position_ + SmallChange, max_));
     StartTimer(RepeatKind::Button);
   } else if (PartRect(sbpThumb).Contains(p)) {
     dragOffset_ = PositionAt(along) - position_;
@@ -285,13 +364,14 @@ void TsScrollBar::MouseDown(TMouseButton button, TShiftState shift, int x, int y
     if (HandleAllocated()) SetCapture(Handle());
   } else if (along >= ThumbCentre()) {
     SetPartState(sbpTrackAfter, 2);
-    SetPosition(position_ + LargeChange);
+    Scroll(scPageDown, std::min(position_ + LargeChange, max_));
     StartTimer(RepeatKind::Track);
   } else {
     SetPartState(sbpTrackBefore, 2);
-    SetPosition(position_ - LargeChange);
+    Scroll(scPageUp, std::max(position_ - LargeChange, min_));
     StartTimer(RepeatKind::Track);
   }
+  EndUpdate();
 }
 
 void TsScrollBar::HoverStates(Point p) {
@@ -311,7 +391,9 @@ void TsScrollBar::HoverStates(Point p) {
 void TsScrollBar::MouseMove(TShiftState shift, int x, int y) {
   TCustomControl::MouseMove(shift, x, y);
   if (states_[sbpThumb] == 2) {
-    SetPosition(PositionAt(Vertical() ? y : x) - dragOffset_);
+    UpdateLock = true;
+    Scroll(scTrack, std::clamp(PositionAt(Vertical() ? y : x) - dragOffset_, min_, max_));
+    EndUpdate();
     return;
   }
   if (states_[sbpFirstButton] == 2 || states_[sbpSecondButton] == 2 ||
@@ -324,8 +406,12 @@ void TsScrollBar::MouseUp(TMouseButton button, TShiftState shift, int x, int y) 
   if (button == TMouseButton::mbLeft) {
     StopTimer();
     const Point p{x, y};
+    bool scrolled = false;
+    for (const TsScrollBarPart part :
+         {sbpFirstButton, sbpSecondButton, sbpTrackBefore, sbpTrackAfter, sbpThumb})
+      scrolled = scrolled || states_[part] == 2;
     if (states_[sbpThumb] == 2) {
-      SetPosition(PositionAt(Vertical() ? y : x) - dragOffset_);
+      Scroll(scPosition, std::clamp(PositionAt(Vertical() ? y : x) - dragOffset_, min_, max_));
       states_[sbpThumb] = 0;
       if (!Smooth && dragging_) {
         dragging_ = false;
@@ -337,8 +423,10 @@ void TsScrollBar::MouseUp(TMouseButton button, TShiftState shift, int x, int y) 
          {sbpFirstButton, sbpSecondButton, sbpTrackBefore, sbpTrackAfter})
       if (states_[part] == 2) states_[part] = 0;
     HoverStates(p);
+    NeedRepaint = true;
     Invalidate();
     if (GetCapture() == (HandleAllocated() ? Handle() : 0)) ReleaseCapture();
+    if (scrolled) Scroll(scEndScroll, position_);
   }
   TCustomControl::MouseUp(button, shift, x, y);
 }
@@ -346,24 +434,24 @@ void TsScrollBar::MouseUp(TMouseButton button, TShiftState shift, int x, int y) 
 void TsScrollBar::KeyDown(std::uint16_t& key, TShiftState shift) {
   switch (key) {
     case VK_PRIOR:
-      SetPosition(position_ - LargeChange);
+      Scroll(scPageUp, std::max(position_ - LargeChange, min_));
       break;
     case VK_NEXT:
-      SetPosition(position_ + LargeChange);
+      Scroll(scPageDown, std::min(position_ + LargeChange, max_));
       break;
     case VK_END:
-      SetPosition(max_);
+      Scroll(scBottom, max_);
       break;
     case VK_HOME:
-      SetPosition(min_);
+      Scroll(scTop, min_);
       break;
     case VK_LEFT:
     case VK_UP:
-      SetPosition(position_ - SmallChange);
+      Scroll(scLineUp, std::max(position_ - SmallChange, min_));
       break;
     case VK_RIGHT:
     case VK_DOWN:
-      SetPosition(position_ + SmallChange);
+      Scroll(scLineDown, std::min(position_ + SmallChange, max_));
       break;
     default:
       TCustomControl::KeyDown(key, shift);
@@ -373,7 +461,21 @@ void TsScrollBar::KeyDown(std::uint16_t& key, TShiftState shift) {
 }
 
 void TsScrollBar::WndProc(TMessage& m) {
+  // The skin link hears everything first; the engine's messages are its alone.
+  commonData_->WndProc(m);
+  if (m.Msg >= SKM_GETSTYLE && m.Msg <= SKM_PAINT_LAST) {
+    if (m.Msg == SKM_NEWSKIN || m.Msg == SKM_REMOVESKIN) {
+      firstButtonIndex_ = secondButtonIndex_ = thumbIndex_ = -1;
+      NeedRepaint = true;
+    }
+    if (m.Msg != SKM_CONTROLMOVED) return;
+  }
   switch (m.Msg) {
+    case CN_HSCROLL:
+    case CN_VSCROLL:
+      DoScroll(LOWORD(m.WParam), static_cast<std::int16_t>(HIWORD(m.WParam)));
+      m.Result = 0;
+      return;
     case CM_MOUSEENTER:
       SetPartState(sbpTrackBefore, 1);
       SetPartState(sbpTrackAfter, 1);
@@ -414,7 +516,15 @@ Bitmap TsScrollBar::RenderSkinned() {
     AskParentBGInfo(this, bg);
   }
 
-  TBitmap cache(w, h);
+  // The tracks go into the skin link's cache, which the bar's children see as their
+  // background.
+  TsCommonData& link = *commonData_;
+  link.UpdateCacheBmp();
+  if (link.SkinChanged || firstButtonIndex_ < 0 || thumbIndex_ < 0) {
+    UpdateSectionIndexes();
+    link.SkinChanged = false;
+  }
+  TBitmap& cache = *link.CacheBmp;
   cache.Image().Fill(ColorToRGB(Parent() ? Parent()->Color() : clBtnFace));
   const Point offset{Left(), Top()};
   const std::string track1 = v ? "SCROLLBAR1V" : "SCROLLBAR1H";
@@ -422,7 +532,7 @@ Bitmap TsScrollBar::RenderSkinned() {
   const int track1Index = GetSkinIndex(track1);
   auto trackState = [&](TsScrollBarPart part) {
     if (!Enabled()) return 0;
-    return states_[part] != 0 ? states_[part] : (Focused() ? 1 : 0);
+    return states_[part] != 0 ? states_[part] : (link.ControlIsActive() ? 1 : 0);
   };
   const Rect before = PartRect(sbpTrackBefore);
   if (!before.IsEmpty())
@@ -443,7 +553,7 @@ Bitmap TsScrollBar::RenderSkinned() {
   };
   auto button = [&](const std::string& section, TsScrollBarPart part) {
     const Rect r = PartRect(part);
-    const int si = GetSkinIndex(section);
+    const int si = part == sbpFirstButton ? firstButtonIndex_ : secondButtonIndex_;
     under.Image() = p.Image();
     PaintItem(si, section, self, p.Image(), {0, 0}, r, states_[part], true);
     const TsMaskData* g = glyphOf(si, section);
@@ -463,7 +573,7 @@ Bitmap TsScrollBar::RenderSkinned() {
   const bool hideThumb = LinkedForm != nullptr && !Enabled() && LinkedForm->Enabled();
   if (!hideThumb) {
     const std::string slider = v ? "SCROLLSLIDERV" : "SCROLLSLIDERH";
-    const int si = GetSkinIndex(slider);
+    const int si = thumbIndex_;
     const Rect r = PartRect(sbpThumb);
     under.Image() = p.Image();
     PaintItem(si, slider, self, p.Image(), {0, 0}, r, states_[sbpThumb], true);
@@ -511,6 +621,8 @@ void TsScrollBar::Paint() {
     PaintPlain(dc);
     return;
   }
+  if (UpdateLock || (ControlState() & csCreating)) return;
+  NeedRepaint = false;
   Bitmap image = RenderSkinned();
   if (image.Empty()) return;
   DC src(&image);

@@ -12,6 +12,7 @@
 #include "platform/msg/timer.h"
 #include "skin/sfadeeffects.h"
 #include "skin/smessages.h"
+#include "skin/sstyles.h"
 
 namespace qv {
 
@@ -28,6 +29,8 @@ class TsScrollBar : public TCustomControl {
  public:
   explicit TsScrollBar(TComponent* owner);
   ~TsScrollBar() override;
+  // Also the skin link's default section.
+  [[nodiscard]] std::string ClassName() const override { return "TsScrollBar"; }
 
   [[nodiscard]] TScrollBarKind Kind() const { return kind_; }
   // Swaps width and height when the kind changes (outside loading).
@@ -41,12 +44,35 @@ class TsScrollBar : public TCustomControl {
   [[nodiscard]] int PageSize() const { return pageSize_; }
   // Negative values are ignored.
   void SetPageSize(int value);
-  int SmallChange = 1;
-  int LargeChange = 1;
+  TScrollBarInc SmallChange = 1;
+  TScrollBarInc LargeChange = 1;
   bool Smooth = true;
   TsDisabledKind DisabledKind = dkBlended;
   TOnChangeEvent OnChange;
+  // Every scroll the bar does, before the position moves: the code says what moved it
+  // (a button: line, the track: page, the thumb: track while dragged and position when
+  // let go, Home and End: top and bottom, a release: end) and the handler may change the
+  // position it is given.
   TScrollEvent OnScroll;
+
+  // The class library's scroll logic for a scroll code (SB_LINEUP ...) from a scroll
+  // notification: the line and page steps go the other way for a horizontal bar in
+  // right-to-left mode, thumb positions come mirrored from its window.
+  void DoScroll(WPARAM code, int thumbPos);
+
+  // While set, the bar does not paint; EndUpdate clears it and repaints when something
+  // changed meanwhile.
+  bool UpdateLock = false;
+  void EndUpdate();
+  // Set by a moved position and by every part-state change; cleared by painting.
+  bool NeedRepaint = false;
+
+  // The bar's skin link (kind 142): section indexes, focus and hover, and the cached
+  // picture of its track, which it gives as the background of what lies on it.
+  [[nodiscard]] TsCommonData& CommonData() { return *commonData_; }
+  // On joining a parent and after loading the link looks its section up.
+  void SetParent(TWinControl* parent) override;
+  void Loaded() override;
 
   // A range with AMax not above AMin reports an error (once per call) and is stored anyway;
   // the position is clamped into the range. The window gets the range and the position
@@ -71,6 +97,11 @@ class TsScrollBar : public TCustomControl {
   [[nodiscard]] int ThumbCentre() const;
   // The position a pointer coordinate along the bar stands for.
   [[nodiscard]] int PositionAt(int coordinate) const;
+  // The drag of the thumb: the pointer's distance from Position when it was pressed, and for
+  // bars that are not Smooth, where the drag began and whether it runs.
+  [[nodiscard]] int DragOffset() const { return dragOffset_; }
+  [[nodiscard]] int DragStartPos() const { return dragStartPos_; }
+  [[nodiscard]] bool Dragging() const { return dragging_; }
   // Whether a repeat timer runs.
   [[nodiscard]] bool Repeating() const { return timer_ != nullptr; }
 
@@ -98,6 +129,10 @@ class TsScrollBar : public TCustomControl {
   [[nodiscard]] int PointerValue() const;
   [[nodiscard]] int PointerAlong() const;
   void Change(int oldValue);
+  // OnScroll with the code, then the position it leaves.
+  void Scroll(TScrollCode code, int pos);
+  // The button and thumb sections' indexes, looked up again after a skin change.
+  void UpdateSectionIndexes();
   void StartTimer(RepeatKind kind);
   void StopTimer();
   void OnRepeat(RepeatKind kind);
@@ -116,6 +151,10 @@ class TsScrollBar : public TCustomControl {
   int dragOffset_ = 0;
   bool dragging_ = false;
   int dragStartPos_ = 0;
+  std::unique_ptr<TsCommonData> commonData_;
+  int firstButtonIndex_ = -1;
+  int secondButtonIndex_ = -1;
+  int thumbIndex_ = -1;
 };
 
 }  // namespace qv

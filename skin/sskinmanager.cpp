@@ -1,10 +1,14 @@
 #include "skin/sskinmanager.h"
 
+#include <algorithm>
 #include <cctype>
 #include <exception>
 
 #include "platform/base/paths.h"
 #include "platform/base/text.h"
+#include "platform/classlib/menus.h"
+#include "platform/msg/message_queue.h"
+#include "platform/msg/window.h"
 #include "skin/sutils.h"
 
 namespace qv {
@@ -82,6 +86,7 @@ TsSkinManager::TsSkinManager(TComponent* owner)
 }
 
 TsSkinManager::~TsSkinManager() {
+  if (hookWindow_ != 0) DeallocateHWnd(hookWindow_);
   internalSkins_.Clear();
   if (Registered()) {
     SendRemoveSkin();
@@ -89,6 +94,58 @@ TsSkinManager::~TsSkinManager() {
     SkinData.SkinFile.reset();
     SkinData.SkinPath.clear();
   }
+}
+
+namespace {
+// Posted to the manager's hidden window: look at the components that joined meanwhile.
+constexpr UINT kHookPendingMessage = WM_USER + 0x51;
+}  // namespace
+
+void TsSkinManager::Notification(TComponent* component, TOperation operation) {
+  TComponent::Notification(component, operation);
+  if (component == nullptr || component == this || HasState(csDestroying)) return;
+  if (operation == opInsert) {
+    if (auto* menu = dynamic_cast<TMainMenu*>(component)) {
+      HookMenu(menu);
+      return;
+    }
+    // A component joins its owner from its base constructor, before it is a menu: look
+    // again once the constructor is through.
+    pending_.push_back(component);
+    if (hookWindow_ == 0) {
+      hookWindow_ = AllocateHWnd([this](HWND hwnd, UINT msg, WPARAM w, LPARAM l) -> LRESULT {
+        if (msg != kHookPendingMessage) return DefWindowProc(hwnd, msg, w, l);
+        HookPending();
+        return 0;
+      });
+    }
+    if (pending_.size() == 1) PostMessage(hookWindow_, kHookPendingMessage, 0, 0);
+    return;
+  }
+  pending_.erase(std::remove(pending_.begin(), pending_.end(), component), pending_.end());
+  const auto it = std::find(hookedMenus_.begin(), hookedMenus_.end(), component);
+  if (it == hookedMenus_.end()) return;
+  TMainMenu* menu = *it;
+  hookedMenus_.erase(it);
+  // A menu being destroyed takes its items and their handlers along; one that only
+  // leaves the form keeps its items, which lose the skin's handlers.
+  if (!component->HasState(csDestroying)) skinableMenus_->HookMainMenu(menu, false);
+  // Cached pictures of its popups must not outlive it.
+  skinableMenus_->ClearCache(true);
+}
+
+void TsSkinManager::HookMenu(TMainMenu* menu) {
+  if (menu == nullptr || !Registered() || !SkinData.Active || HasState(csDesigning)) return;
+  skinableMenus_->HookMainMenu(menu, true);
+  if (std::find(hookedMenus_.begin(), hookedMenus_.end(), menu) == hookedMenus_.end())
+    hookedMenus_.push_back(menu);
+}
+
+void TsSkinManager::HookPending() {
+  const std::vector<TComponent*> joined = std::move(pending_);
+  pending_.clear();
+  for (TComponent* c : joined)
+    if (auto* menu = dynamic_cast<TMainMenu*>(c)) HookMenu(menu);
 }
 
 void TsSkinManager::Loaded() {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/base/component.h"
 #include "platform/base/persistent.h"
@@ -196,8 +197,17 @@ class TsSkinManager : public TComponent {
   [[nodiscard]] int GroupIndex() const { return groupIndex_; }
   // Makes the application's menus follow the skin.
   [[nodiscard]] TsSkinableMenus& SkinableMenus() { return *skinableMenus_; }
+  // Main menus that joined the form after the skin and were hooked here.
+  [[nodiscard]] const std::vector<TMainMenu*>& HookedMenus() const { return hookedMenus_; }
+
+ protected:
+  // A main menu that joins the form is hooked to the skin, one that leaves is unhooked.
+  void Notification(TComponent* component, TOperation operation) override;
 
  private:
+  void HookMenu(TMainMenu* menu);
+  // Looks at the components that joined while still being built.
+  void HookPending();
   void Broadcast(UINT msg);
   [[nodiscard]] bool Registered() const { return SkinData.SkinManager == this; }
 
@@ -207,6 +217,11 @@ class TsSkinManager : public TComponent {
   std::string skinName_;
   int groupIndex_ = 0;
   std::unique_ptr<TsSkinableMenus> skinableMenus_;
+  // Components that joined before their constructors ran through (compared, never used
+  // until the posted look at them), and the menus hooked so far.
+  std::vector<TComponent*> pending_;
+  std::vector<TMainMenu*> hookedMenus_;
+  HWND hookWindow_ = 0;  // hidden window for the posted look, made on first need
 };
 
 }  // namespace qv

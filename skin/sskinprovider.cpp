@@ -28,12 +28,13 @@ TsGripFactory GripFactory;
 
 constexpr int kIconicWidth = 160;
 constexpr int kDefaultButtonSize = 21;
+constexpr int kDefaultChildButtonSize = 16;
 constexpr int kLargeChange = 80;
 
 // The title buttons in their record order, with their hit codes.
 constexpr int kHitCodes[7] = {HTMINBUTTON,   HTMAXBUTTON,  HTCLOSE,   HTHELP,
                               HTMDIMINIMIZE, HTMDIRESTORE, HTMDICLOSE};
-enum { kMin, kMax, kClose, kHelp };
+enum { kMin, kMax, kClose, kHelp, kChildMin, kChildRestore, kChildClose };
 
 Point LParamPoint(LPARAM l) {
   return {static_cast<std::int16_t>(LOWORD(static_cast<WPARAM>(l))),
@@ -47,6 +48,20 @@ TCustomForm* FirstForm(TComponent* c) {
 
 const Bitmap* MaskImage(int index) {
   return IsValidImgIndex(index) ? &SkinMasks[std::size_t(index)].Bmp->Image() : nullptr;
+}
+
+bool IsChildButton(int hitCode) {
+  return hitCode == HTMDICLOSE || hitCode == HTMDIRESTORE || hitCode == HTMDIMINIMIZE;
+}
+
+// The item of `parent`'s tree with that command number, null when none.
+TMenuItem* FindCommand(TMenuItem* parent, int command) {
+  for (int i = 0; parent != nullptr && i < parent->Count(); ++i) {
+    TMenuItem* item = parent->Items(i);
+    if (item->Command() == command) return item;
+    if (TMenuItem* found = FindCommand(item, command)) return found;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -88,14 +103,16 @@ void RepaintMDIForm(TsSkinProvider* main) {
 }
 }  // namespace
 
-int TsFormSkinLink::GetMaskIndex(const std::string& section, const std::string& property) const {
-  return qv::GetMaskIndex(SkinIndex, section, property);
+bool TsSkinProvider::HookedOnTop() const {
+  return hookId_ != 0 && IsWindow(hookedHandle_) && IsSubclassOnTop(hookedHandle_, hookId_);
 }
 
 // ---- TsSystemMenu --------------------------------------------------------------------------
 
+// Owned by the provider: the skin's menu hooking walks the components it owns and finds the
+// system menu there with the form's other menus.
 TsSystemMenu::TsSystemMenu(TsSkinProvider* provider, TCustomForm* form)
-    : TPopupMenu(nullptr), provider_(provider), form_(form) {
+    : TPopupMenu(provider), provider_(provider), form_(form) {
   ItemRestore = AddItem("Restore", "ItemRestore", [this] {
     SendMessage(form_->Handle(), WM_SYSCOMMAND, SC_RESTORE, 0);
     UpdateItems();
@@ -312,7 +329,7 @@ void TsSkinProvider::HookForm() {
       SubclassWindow(h, [this](HWND hwnd, UINT msg, WPARAM w, LPARAM l, const WndProc& inherited) {
         return NewWndProc(hwnd, msg, w, l, inherited);
       });
-  scrollBarsReady_ = true;
+  ScrollBarsReady = true;
   NeedRepaint = true;
   FrameChanged();
 }
@@ -326,6 +343,7 @@ void TsSkinProvider::UnhookForm() {
 
 void TsSkinProvider::UpdateSkinIndexes() {
   style_.SkinIndex = GetSkinIndex(style_.SkinSection);
+  style_.BorderIndex = style_.GetMaskIndex(style_.SkinSection, "BORDERSMASK");
   static const char* const kGlyphs[7] = {"BICONMIN", "BICONMAX", "BICONCLOSE", "BICONHELP",
                                          "BICONMIN", "BICONMAX", "BICONCLOSE"};
   for (int i = 0; i < 7; ++i)
@@ -351,9 +369,9 @@ void TsSkinProvider::SkinChanged(bool active) {
   Suspended = true;
   form_->SetBorderIcons(active && style_.SkinIndex >= 0 ? 0 : formBorderIcons_);
   Suspended = false;
-  titleStrip_.reset();
+  TitleStrip.reset();
   regionChanged_ = true;
-  regionSet_ = false;
+  RegionSet = false;
   if (!active && form_->HandleAllocated()) SetWindowRgn(form_->Handle(), std::nullopt, true);
   NeedRepaint = true;
   FrameChanged();
@@ -421,7 +439,7 @@ bool TsSkinProvider::HasBorder() const {
 
 bool TsSkinProvider::HasMenu() const {
   TMainMenu* menu = form_->Menu();
-  if (menu == nullptr || form_->BorderStyle() == BS::bsDialog) return false;
+  if (menu == nullptr || form_->BorderStyle() == BS::bsDialog || IsMDIChild(form_)) return false;
   for (int i = 0; i < menu->Items()->Count(); ++i)
     if (menu->Items()->Items(i)->Visible()) return true;
   return false;
@@ -431,6 +449,17 @@ int TsSkinProvider::MenuHeight() const {
   return form_->Menu() != nullptr ? GetSystemMetrics(SM_CYMENU) - 1 : 0;
 }
 
+int TsSkinProvider::MenuBottom() const {
+  if (!HasBorder()) return 1;
+  const int menu = HasMenu() ? MenuHeight() * MenuLineCount : 0;
+  return 1 + SysBorderWidth() + CaptionHeight() + menu + form_->BorderWidth();
+}
+
+TCustomForm* TsSkinProvider::MaximizedMDIChild() const {
+  if (mdiForm_ == nullptr || !mdiForm_->ChildMaximized()) return nullptr;
+  return form_->ActiveMDIChild();
+}
+
 Point TsSkinProvider::ClientOrigin() const {
   const int bw = form_->BorderWidth();
   const bool menu = HasMenu() && MenuHeight() > 0;
@@ -438,7 +467,7 @@ Point TsSkinProvider::ClientOrigin() const {
   // borderless form without a menu has its client area start at its top.
   const int extra = (HasBorder() || menu) ? 1 : 0;
   return {SysBorderHeight() + bw, SysBorderWidth() + CaptionHeight() +
-                                      (menu ? MenuHeight() * menuLineCount_ : 0) + bw + extra};
+                                      (menu ? MenuHeight() * MenuLineCount : 0) + bw + extra};
 }
 
 Point TsSkinProvider::WindowPoint(Point screen) const {
@@ -503,6 +532,16 @@ int TsSkinProvider::HitTest(Point p) {
       SetHotButton(result);
     else if (result == 0 && p.Y < top + bh)
       result = HTCAPTION;
+  } else if (MaximizedMDIChild() != nullptr) {
+    // The maximised child's buttons in the menu line.
+    for (const int code : {HTMDICLOSE, HTMDIRESTORE, HTMDIMINIMIZE}) {
+      const TsCaptionButton& b = Button(code);
+      if (!b.R.IsEmpty() && b.R.Contains(p)) {
+        result = code;
+        break;
+      }
+    }
+    SetHotButton(result);
   } else {
     SetHotButton(0);
   }
@@ -546,7 +585,8 @@ void TsSkinProvider::SetPressedButton(int code) {
 
 void TsSkinProvider::PaintButton(TsCaptionButton& b, bool alone) {
   const Bitmap* glyph = MaskImage(b.ImageIndex);
-  if (b.HitCode == HTMAXBUTTON && !systemMenu_->EnabledMax()) {
+  // A maximised window's maximize button, and the maximised child's, restore.
+  if ((b.HitCode == HTMAXBUTTON && !systemMenu_->EnabledMax()) || b.HitCode == HTMDIRESTORE) {
     const int norm = style_.GetMaskIndex(style_.SkinSection, "BICONNORM");
     if (IsValidImgIndex(norm)) glyph = MaskImage(norm);
   }
@@ -559,8 +599,12 @@ void TsSkinProvider::PaintButton(TsCaptionButton& b, bool alone) {
 void TsSkinProvider::RepaintButton(TsCaptionButton& b) {
   if (b.R.IsEmpty() || form_ == nullptr || !form_->HandleAllocated() || !Acting()) return;
   Bitmap& cache = style_.CacheBmp.Image();
-  const Bitmap& strip = buttonsStrip_.Image();
-  if (strip.Width() > 0) {
+  const Bitmap& strip = ButtonsStrip.Image();
+  if (IsChildButton(b.HitCode)) {
+    // The child's buttons lie on the menu line, kept before its items were drawn.
+    const int top = SysBorderWidth() + CaptionHeight();
+    CopyBitmapRect(cache, {b.R.Left, b.R.Top}, menuLineStrip_.Image(), b.R.Offset(0, -top));
+  } else if (strip.Width() > 0) {
     const int shift = cache.Width() - strip.Width();
     CopyBitmapRect(cache, {b.R.Left, b.R.Top}, strip, b.R.Offset(-shift, 0));
   }
@@ -600,6 +644,37 @@ void TsSkinProvider::PlaceAndPaintButtons() {
   for (int i = 0; i < 4; ++i) PaintButton(buttons_[i], false);
 }
 
+void TsSkinProvider::PlaceAndPaintChildButtons() {
+  for (int i = kChildMin; i <= kChildClose; ++i) buttons_[i].R = Rect{};
+  if (MaximizedMDIChild() == nullptr || !HasMenu() || MenuHeight() <= 0) return;
+  const Bitmap* close = MaskImage(buttons_[kChildClose].ImageIndex);
+  const int sw = close != nullptr ? close->Width() / 3 : kDefaultChildButtonSize;
+  const int sh = close != nullptr ? close->Height() / 2 : kDefaultChildButtonSize;
+  const int right = form_->Width() - SysBorderHeight();
+  const int top = MenuBottom() - (MenuHeight() - sh) / 2 - sh - 1;
+  auto at = [&](int slot) {
+    return Rect{right - slot * (sw + 1), top, right - slot * (sw + 1) + sw, top + sh};
+  };
+  const int norm = style_.GetMaskIndex(style_.SkinSection, "BICONNORM");
+  if (close != nullptr) buttons_[kChildClose].R = at(1);
+  if (IsValidImgIndex(norm) || IsValidImgIndex(buttons_[kChildRestore].ImageIndex))
+    buttons_[kChildRestore].R = at(2);
+  if (IsValidImgIndex(buttons_[kChildMin].ImageIndex)) buttons_[kChildMin].R = at(3);
+  for (int i = kChildMin; i <= kChildClose; ++i) PaintButton(buttons_[i], false);
+}
+
+void TsSkinProvider::PaintMDIChildIcon(TCustomForm& child) {
+  const int side = MenuHeight() - 2;
+  if (side <= 0) return;
+  DC& dc = *style_.CacheBmp.Canvas().Handle();
+  const int x = SysBorderHeight() + 1;
+  const int y = CaptionHeight() + SysBorderWidth() + 1;
+  HICON icon = !child.Icon().Empty()            ? child.Icon().Handle()
+               : !Application()->Icon().Empty() ? Application()->Icon().Handle()
+                                                : LoadIcon(0, IDI_APPLICATION);
+  DrawIconEx(&dc, x, y, icon, side, side, 0, nullptr, DI_NORMAL);
+}
+
 void TsSkinProvider::PaintIcon() {
   const BS bs = form_->BorderStyle();
   if (!showAppIcon_ || (bs != BS::bsSingle && bs != BS::bsSizeable)) return;
@@ -637,8 +712,8 @@ void TsSkinProvider::PaintCaption(const Rect& title) {
   // The background under the buttons, for repainting one of them alone.
   const int stripWidth = std::min(n * (bw + 1) + SysBorderHeight(), w);
   const int stripHeight = std::min(SysBorderWidth() + CaptionHeight() + 1, cache.Height());
-  buttonsStrip_.SetSize(stripWidth, stripHeight);
-  CopyBitmapRect(buttonsStrip_.Image(), {0, 0}, cache,
+  ButtonsStrip.SetSize(stripWidth, stripHeight);
+  CopyBitmapRect(ButtonsStrip.Image(), {0, 0}, cache,
                  Bounds(w - stripWidth, 0, stripWidth, stripHeight));
   PlaceAndPaintButtons();
   // The caption, cut to the room between the icon and the buttons.
@@ -667,7 +742,7 @@ void TsSkinProvider::PaintMenuLine() {
   const int room = form_->Width() - 2 * SysBorderHeight() - 6 - 2 * form_->BorderWidth();
   // Lines the items wrap into: counted up to the first item without a caption (the MDI child's
   // menu item has none), disabled or invisible.
-  menuLineCount_ = 1;
+  MenuLineCount = 1;
   int x = SysBorderHeight();
   for (int i = 0; i < menu->Items()->Count(); ++i) {
     TMenuItem* item = menu->Items()->Items(i);
@@ -676,22 +751,24 @@ void TsSkinProvider::PaintMenuLine() {
     int iw = 0, ih = 0;
     item->OnMeasureItem(item, style_.CacheBmp.Canvas(), iw, ih);
     if (room < x + iw + spacing) {
-      ++menuLineCount_;
+      ++MenuLineCount;
       x = SysBorderHeight();
     }
     x += iw + spacing;
   }
   const TsBGInfo self{&style_.CacheBmp, 0, 0, true};
-  const Rect line{0, top, cache.Width(), top + mh * menuLineCount_ + 1};
+  const Rect line{0, top, cache.Width(), top + mh * MenuLineCount + 1};
   PaintItem(GetSkinIndex("MENULINE"), "MENULINE", self, cache, {0, 0}, line, FormActive ? 1 : 0,
             true);
   menuLineStrip_.SetSize(std::max(0, form_->Width()), line.Height());
   CopyBitmapRect(menuLineStrip_.Image(), {0, 0}, cache, line);
+  if (MDIFormProvider == this)
+    if (TCustomForm* child = MaximizedMDIChild()) PaintMDIChildIcon(*child);
   // The items themselves, up to the first one that cannot draw itself.
   x = SysBorderHeight();
   int y = top;
   menuLineLayout_.Bar = {SysBorderHeight(), top, form_->Width() - SysBorderHeight(),
-                         top + mh * menuLineCount_};
+                         top + mh * MenuLineCount};
   menuLineLayout_.Items.clear();
   for (int i = 0; i < menu->Items()->Count(); ++i) {
     TMenuItem* item = menu->Items()->Items(i);
@@ -724,12 +801,12 @@ void TsSkinProvider::PaintAll() {
   painting_ = true;
   Bitmap& cache = style_.CacheBmp.Image();
   const bool fast = IsValidSkinIndex(style_.SkinIndex) &&
-                    SkinSections[std::size_t(style_.SkinIndex)].ReservedBoolean && titleStrip_ &&
-                    titleStrip_->Width() == w && cache.Height() == h && cache.Width() == w &&
+                    SkinSections[std::size_t(style_.SkinIndex)].ReservedBoolean && TitleStrip &&
+                    TitleStrip->Width() == w && cache.Height() == h && cache.Width() == w &&
                     !iconic && HasBorder();
   if (fast) {
-    CopyBitmapRect(cache, {0, 0}, titleStrip_->Image(), titleStrip_->Image().BoundsRect());
-    PaintCaption(Rect{0, 0, titleStrip_->Width(), titleStrip_->Height()});
+    CopyBitmapRect(cache, {0, 0}, TitleStrip->Image(), TitleStrip->Image().BoundsRect());
+    PaintCaption(Rect{0, 0, TitleStrip->Width(), TitleStrip->Height()});
     NeedRepaint = false;
     painting_ = false;
     return;
@@ -748,9 +825,9 @@ void TsSkinProvider::PaintAll() {
     PaintItemBG(style_.SkinIndex, style_.SkinSection, DefaultPaintInfo, cache, {0, 0}, r, state);
   if (IsValidSkinIndex(style_.SkinIndex) &&
       SkinSections[std::size_t(style_.SkinIndex)].ReservedBoolean && HasBorder() &&
-      (!titleStrip_ || titleStrip_->Width() != w)) {
-    titleStrip_ = std::make_unique<TBitmap>(w, std::min(ch + sbw, h));
-    CopyBitmapRect(titleStrip_->Image(), {0, 0}, cache, titleStrip_->Image().BoundsRect());
+      (!TitleStrip || TitleStrip->Width() != w)) {
+    TitleStrip = std::make_unique<TBitmap>(w, std::min(ch + sbw, h));
+    CopyBitmapRect(TitleStrip->Image(), {0, 0}, cache, TitleStrip->Image().BoundsRect());
   }
   if (HasBorder()) {
     if (iconic) {
@@ -762,6 +839,7 @@ void TsSkinProvider::PaintAll() {
   }
   menuLineLayout_ = {};
   if (!iconic && HasMenu() && MenuHeight() > 0) PaintMenuLine();
+  if (!iconic) PlaceAndPaintChildButtons();
   if (mdiForm_ != nullptr && !mdiForm_->ChildMaximized()) {
     // The MDI area under the client window.
     const int x = mdiForm_->MDIOffsetX();
@@ -810,7 +888,7 @@ void TsSkinProvider::RebuildCutRects() {
 }
 
 void TsSkinProvider::UpdateRegion() {
-  regionSet_ = true;
+  RegionSet = true;
   if (!form_->HandleAllocated()) return;
   if (cutRects_.empty() || (cutRects_.size() == 1 && cutRects_[0].IsEmpty())) {
     Region none;
@@ -846,6 +924,7 @@ int TsSkinProvider::ContentExtent(bool vertical) const {
 
 void TsSkinProvider::ScrollControls(bool vertical, int delta) {
   if (delta == 0) return;
+  Scrolling = true;
   for (int i = 0; i < form_->ControlCount(); ++i) {
     TControl* c = form_->Controls(i);
     if (c == vBar_ || c == hBar_ || c == grip_) continue;
@@ -859,6 +938,7 @@ void TsSkinProvider::ScrollControls(bool vertical, int delta) {
     if (dynamic_cast<TWinControl*>(c) != nullptr) c->Invalidate();
   }
   (vertical ? vOffset_ : hOffset_) += delta;
+  Scrolling = false;
   form_->Invalidate();
 }
 
@@ -867,7 +947,8 @@ void TsSkinProvider::UpdateFormScrollBars() {
     if (mdiForm_ != nullptr) mdiForm_->UpdateScrollBars();
     return;
   }
-  if (form_ == nullptr || HasState(csDesigning) || form_->HasState(csDestroying) ||
+  // Moving the controls realigns the form: the bars are settled once the move is done.
+  if (form_ == nullptr || Scrolling || HasState(csDesigning) || form_->HasState(csDestroying) ||
       form_->HasState(csLoading))
     return;
   const bool can = Acting() && form_->Visible() && IsValidSkinIndex(style_.SkinIndex);
@@ -970,6 +1051,25 @@ void TsSkinProvider::MDIChildChanged(bool wasZoomed) {
   mdiForm_->UpdateScrollBars();
 }
 
+void TsSkinProvider::HookMenuItems() {
+  TMainMenu* menu = form_->Menu();
+  if (menu == nullptr || skinManager_ == nullptr) return;
+  for (int i = 0; i < menu->Items()->Count(); ++i)
+    skinManager_->SkinableMenus().HookItem(menu->Items()->Items(i), SkinData.Active);
+}
+
+// Setting the first item's caption again makes the menu bar measure and draw its items anew.
+void TsSkinProvider::RefreshMenuBar() {
+  TMainMenu* menu = form_->Menu();
+  if (menu == nullptr || menu->Items()->Count() == 0) return;
+  TMenuItem* first = menu->Items()->Items(0);
+  const std::string caption = first->Caption();
+  first->SetCaption("");
+  first->SetCaption(caption);
+  NeedRepaint = true;
+  qv::RefreshMenuBar(*form_);
+}
+
 void TsSkinProvider::ShowSystemMenu(Point screen) {
   systemMenu_->UpdateItems();
   systemMenu_->Popup(screen.X, screen.Y);
@@ -977,6 +1077,11 @@ void TsSkinProvider::ShowSystemMenu(Point screen) {
 
 LRESULT TsSkinProvider::NewWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
                                    const WndProc& inherited) {
+  if (msg >= SKM_GETSTYLE && msg <= SKM_PAINT_LAST) {
+    // The form style answers for the form first (its group filter is its own).
+    TMessage m{msg, wParam, lParam, 0};
+    style_.WndProc(m);
+  }
   switch (msg) {
     case SKM_NEWSKIN:
       if (!PassesGroupFilter(TMessage{msg, wParam, lParam, 0}, 0)) break;
@@ -1007,6 +1112,24 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
     return 0;
   }
   switch (msg) {
+    case WM_CREATE: {
+      const LRESULT result = pass();
+      HookMenuItems();
+      return result;
+    }
+    case WM_MEASUREITEM: {
+      const auto* mis = reinterpret_cast<const MEASUREITEMSTRUCT*>(lParam);
+      if (mis != nullptr && mis->CtlType == ODT_MENU && !IsMDIChild(form_) &&
+          form_->Menu() != nullptr && skinManager_ != nullptr)
+        if (TMenuItem* item = FindCommand(form_->Menu()->Items(), int(mis->itemID)))
+          skinManager_->SkinableMenus().HookItem(item, true);
+      return pass();
+    }
+    case WM_SYSCOLORCHANGE: {
+      const LRESULT result = pass();
+      RefreshMenuBar();
+      return result;
+    }
     case WM_NCCALCSIZE: {
       if (wParam == 0 || lParam == 0) return pass();
       auto* params = reinterpret_cast<NCCALCSIZE_PARAMS*>(lParam);
@@ -1057,11 +1180,22 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
       // The form's own activation handling (its focus) stays.
       const LRESULT result = pass();
       if (creating) return result;
-      if (!scrollBarsReady_) {
+      if (!ScrollBarsReady) {
         UpdateFormScrollBars();
-        scrollBarsReady_ = true;
+        ScrollBarsReady = true;
       }
       NeedRepaint = true;
+      if (IsMDIChild(form_))
+        if (TsSkinProvider* main = LiveMDIFormProvider(); main != nullptr && main != this) {
+          // The other children draw their titles inactive, the MDI form its menu line anew.
+          for (int i = 0; i < main->Form()->MDIChildCount(); ++i) {
+            TCustomForm* other = main->Form()->MDIChildren(i);
+            if (other != form_ && other->Visible() && other->HandleAllocated())
+              SendMessage(other->Handle(), WM_NCPAINT, 0, 0);
+          }
+          main->NeedRepaint = true;
+          if (form_->Visible()) SendMessage(hwnd, WM_NCPAINT, 0, 0);
+        }
       if (HasBorder()) {
         // The menus are hooked before the frame is painted, so that the menu line shows
         // the items at once.
@@ -1126,7 +1260,7 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
       if (cache.Width() != form_->Width() || cache.Height() != form_->Height()) {
         if (!creating) NeedRepaint = true;
         regionChanged_ = true;
-        regionSet_ = false;
+        RegionSet = false;
         form_->Invalidate();
         // A form not on the screen yet (sized while it is created) is painted when it shows.
         if (IsWindowVisible(hwnd)) SendMessage(hwnd, WM_NCPAINT, 0, 0);
@@ -1158,9 +1292,9 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
         PaintAll();
         if (regionChanged_) {
           RebuildCutRects();
-          regionSet_ = false;
+          RegionSet = false;
         }
-        if (!regionSet_) UpdateRegion();
+        if (!RegionSet) UpdateRegion();
         if (DC* dc = GetWindowDC(hwnd)) {
           const int saved = dc->SaveDC();
           PaintNC(*dc);
@@ -1173,15 +1307,24 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
     case WM_NCACTIVATE: {
       const LRESULT result = pass();
       if (creating) return result;
-      if (!scrollBarsReady_) {
+      if (!ScrollBarsReady) {
         UpdateFormScrollBars();
-        scrollBarsReady_ = true;
+        ScrollBarsReady = true;
       }
       if (HasBorder() && FormActive != (wParam != 0)) {
         FormActive = wParam != 0;
         NeedRepaint = true;
       }
+      if (MaximizedMDIChild() != nullptr) {
+        // The child's buttons in the menu line follow the main form's activation.
+        FormActive = wParam != 0 || Screen()->ActiveForm() == form_->ActiveMDIChild();
+        NeedRepaint = true;
+      }
       RepaintFrame();
+      if (!MenuRefreshed) {
+        MenuRefreshed = true;
+        RefreshMenuBar();
+      }
       return result;
     }
     case WM_NCLBUTTONDOWN: {
@@ -1320,7 +1463,7 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
     case SKM_REPAINT:
       if (!form_->HasState(csLoading)) {
         NeedRepaint = true;
-        titleStrip_.reset();
+        TitleStrip.reset();
         form_->Invalidate();
         if (form_->Visible()) SendMessage(hwnd, WM_NCPAINT, 0, 0);
         if (const HWND client = form_->ClientHandle()) {

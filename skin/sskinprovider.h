@@ -24,6 +24,7 @@
 #include "platform/msg/window.h"
 #include "skin/smessages.h"
 #include "skin/sscrollbar.h"
+#include "skin/sstyles.h"
 
 namespace qv {
 
@@ -46,14 +47,8 @@ struct TsCaptionButton {
   int HitCode = 0;
 };
 
-// What the provider needs of the form's style object: the section, its index and the
-// cached image of the whole window. The form style of the style objects stands in here.
-struct TsFormSkinLink {
-  std::string SkinSection = "FORM";
-  int SkinIndex = -1;
-  TBitmap CacheBmp;
-  [[nodiscard]] int GetMaskIndex(const std::string& section, const std::string& property) const;
-};
+// The provider's style object is the form style of the style objects.
+using TsFormSkinLink = TsPassivePaintStyle;
 
 // The corner filler put between two skinned scroll bars of a form (the skinned grip). Set
 // by the unit that builds it; without one the corner shows the form's background.
@@ -124,6 +119,15 @@ class TsSkinProvider : public TComponent {
   [[nodiscard]] TsSkinManager* SkinManager() const { return skinManager_; }
   [[nodiscard]] TsSystemMenu& SystemMenu() { return *systemMenu_; }
   [[nodiscard]] TsFormSkinLink& Style() { return style_; }
+  // The caption buttons in their order (minimise, maximise, close, help, then the three of
+  // a maximised MDI child), for the form style to set their glyphs.
+  [[nodiscard]] TsCaptionButton& CaptionButtonAt(int index) { return buttons_[index]; }
+  void SetSkinManager(TsSkinManager* value) { skinManager_ = value; }
+  // The form's BorderIcons as they were when the provider was made.
+  [[nodiscard]] TsBorderIcons KeptBorderIcons() const { return formBorderIcons_; }
+  // Whether the provider's procedure is the form window's first; Rehook puts it there.
+  [[nodiscard]] bool HookedOnTop() const;
+  void Rehook() { HookForm(); }
 
   // Frame geometry by the form's border style.
   [[nodiscard]] int SysBorderWidth() const;
@@ -132,6 +136,8 @@ class TsSkinProvider : public TComponent {
   [[nodiscard]] int MenuHeight() const;
   [[nodiscard]] bool HasMenu() const;
   [[nodiscard]] bool HasBorder() const;
+  // The row below the menu line, in window coordinates (1 on a borderless form).
+  [[nodiscard]] int MenuBottom() const;
   // The client area's top-left in the cached image (also the SKM_GETBGINFO answer).
   [[nodiscard]] Point ClientOrigin() const;
 
@@ -183,6 +189,13 @@ class TsSkinProvider : public TComponent {
   void PaintButton(TsCaptionButton& button, bool alone);
   void RepaintButton(TsCaptionButton& button);
   void PaintMenuLine();
+  // The maximised MDI child's icon and buttons in the menu line of the MDI form.
+  void PaintMDIChildIcon(TCustomForm& child);
+  void PlaceAndPaintChildButtons();
+  [[nodiscard]] TCustomForm* MaximizedMDIChild() const;
+  // Hooks the main menu's top-level items and lets the menu bar measure them again.
+  void HookMenuItems();
+  void RefreshMenuBar();
   int TitleButtonCount() const;
   int TitleButtonWidth() const;
   int TitleButtonHeight() const;
@@ -200,17 +213,17 @@ class TsSkinProvider : public TComponent {
   void MDIChildChanged(bool wasZoomed);
 
   TCustomForm* form_ = nullptr;
-  TsFormSkinLink style_;
+  TsFormSkinLink style_{this};
   std::string captionCopy1_;
   std::string captionCopy2_;
-  std::unique_ptr<TBitmap> titleStrip_;
-  TBitmap buttonsStrip_;
+  std::unique_ptr<TBitmap> TitleStrip;
+  TBitmap ButtonsStrip;
   TBitmap menuLineStrip_;
   TMenuBarLayout menuLineLayout_;
   int vOffset_ = 0;
   int hOffset_ = 0;
   std::vector<Rect> cutRects_;
-  bool regionSet_ = false;
+  bool RegionSet = false;
   bool regionChanged_ = true;
   TsScrollBar* vBar_ = nullptr;
   TsScrollBar* hBar_ = nullptr;
@@ -219,14 +232,17 @@ class TsSkinProvider : public TComponent {
   TsSkinManager* skinManager_ = nullptr;
   HWND hookedHandle_ = 0;
   SubclassId hookId_ = 0;
-  int menuLineCount_ = 1;
+  int MenuLineCount = 1;
   TsCaptionButton buttons_[7];
   std::unique_ptr<TsSystemMenu> systemMenu_;
   TsBorderIcons borderIcons_ = biSystemMenu | biMinimize | biMaximize;
   TsBorderIcons formBorderIcons_ = 0;
   TFormBorderStyle formBorderStyle_ = TFormBorderStyle::bsSizeable;
   bool formAutoScroll_ = false;
-  bool scrollBarsReady_ = false;
+  bool ScrollBarsReady = false;
+  bool MenuRefreshed = false;
+  // Held while the provider moves the client controls.
+  bool Scrolling = false;
   bool showAppIcon_ = true;
   TAlignment captionAlignment_ = TAlignment::taLeftJustify;
   bool painting_ = false;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/classlib/forms.h"
+#include "platform/msg/message_queue.h"
 #include "platform/ui/window_system.h"
 #include "skin/sbuttons.h"
 #include "skin/sfadeeffects.h"
@@ -10,6 +11,8 @@
 #include "skin/spaintutils.h"
 #include "skin/spanels.h"
 #include "skin/sskindata.h"
+#include "skin/sskinmanager.h"
+#include "skin/sskinprovider.h"
 #include "skin/sutils.h"
 
 namespace qv {
@@ -677,14 +680,16 @@ void TsPassivePaintStyle::WndProc(TMessage& m) {
       m.LParam = StyleParam(this);
       return;
     case SKM_NEWSKIN:
-      SkinIndex = GetSkinIndex(SkinSection);
-      BorderIndex = GetMaskIndex(SkinIndex, SkinSection, "BORDERSMASK");
+      NewSkin(m);
+      return;
+    case SKM_REMOVESKIN:
+      RemoveSkin();
       return;
     case SKM_BEFORECHANGE:
       SkinIndex = BorderIndex = -1;
       return;
     case SKM_PAINT_COLOR:
-      Painting.Color = TColor(m.LParam);
+      if (Painting.Color != TColor(m.LParam)) Painting.Color = TColor(m.LParam);
       return;
     case SKM_PAINT_SHADOWENABLED:
       if (KindCode != 211) Shadow.Enabled = m.LParam != 0;
@@ -703,6 +708,121 @@ void TsPassivePaintStyle::WndProc(TMessage& m) {
       return;
     default:
       return;
+  }
+}
+
+int TsPassivePaintStyle::GetSkinIndex() const {
+  return qv::GetSkinIndex(SkinSection);
+}
+
+int TsPassivePaintStyle::GetMaskIndex(const std::string& section,
+                                      const std::string& property) const {
+  if (!SkinData.Active) return -1;  // as every look-up of the skin tables
+  const auto find = [&](const std::string& s) {
+    const std::string sec = UpperCase(s);
+    const std::string prop = UpperCase(property);
+    for (std::size_t i = 0; i < SkinMasks.size(); ++i)
+      if (SkinMasks[i].ClassName == sec && SkinMasks[i].PropertyName == prop) return int(i);
+    return -1;
+  };
+  const int own = find(section);
+  if (own >= 0 || !IsValidSkinIndex(SkinIndex)) return own;
+  const std::string& parent = SkinSections[std::size_t(SkinIndex)].ParentClassName;
+  if (parent.empty() || UpperCase(parent) == UpperCase(section)) return -1;
+  return find(parent);
+}
+
+void TsPassivePaintStyle::NewSkin(TMessage& m) {
+  auto* provider = dynamic_cast<TsSkinProvider*>(owner_);
+  TsSkinManager* manager = SkinData.SkinManager;
+  if (manager != nullptr) manager->SkinableMenus().ClearCache(true);
+  SkinIndex = GetSkinIndex();
+  BorderIndex = GetMaskIndex(SkinSection, "BORDERSMASK");
+  if (provider == nullptr || manager == nullptr) return;
+  static const char* const kGlyphs[7] = {"BICONMIN", "BICONMAX", "BICONCLOSE", "BICONHELP",
+                                         "BICONMIN", "BICONMAX", "BICONCLOSE"};
+  for (int i = 0; i < 7; ++i)
+    provider->CaptionButtonAt(i).ImageIndex = GetMaskIndex(SkinSection, kGlyphs[i]);
+  if (provider->SkinManager() == nullptr) provider->SetSkinManager(manager);
+  if (provider->HasState(csDesigning)) return;
+  manager->SkinableMenus().ClearCache(true);
+  TCustomForm* form = provider->Form();
+  if (form == nullptr) return;
+  if (form->BorderIcons() != 0) form->SetBorderIcons(0);
+  manager->SkinableMenus().ApplySkinState();
+  if (!provider->HookedOnTop()) {
+    provider->FormActive = Screen()->ActiveForm() == form;
+    provider->Rehook();
+  }
+  for (TsScrollBar* bar : {provider->VertBar(), provider->HorzBar()})
+    if (bar != nullptr && bar->HandleAllocated())
+      SendMessage(bar->Handle(), m.Msg, m.WParam, m.LParam);
+  provider->NeedRepaint = true;
+  if (form->HandleAllocated()) SendMessage(form->Handle(), WM_NCPAINT, m.WParam, m.LParam);
+}
+
+void TsPassivePaintStyle::RemoveSkin() {
+  auto* provider = dynamic_cast<TsSkinProvider*>(owner_);
+  if (provider == nullptr) return;
+  BorderIndex = SkinIndex = -1;
+  provider->NeedRepaint = true;
+  TsSkinManager* manager = provider->SkinManager();
+  if (provider->HasState(csDesigning) || manager == nullptr) return;
+  manager->SkinableMenus().ClearCache(true);
+  manager->SkinableMenus().UpdateMenus(false);
+  TCustomForm* form = provider->Form();
+  if (form == nullptr) return;
+  if (form->BorderIcons() != provider->KeptBorderIcons()) {
+    provider->Suspended = true;
+    form->SetBorderIcons(provider->KeptBorderIcons());
+    provider->Suspended = false;
+  } else {
+    // The frame the window system draws comes back with a new window.
+    form->Perform(CM_RECREATEWND);
+  }
+}
+
+void TsPassivePaintStyle::Repaint(Bitmap& bmp, Rect r) {
+  if (bmp.Empty()) return;
+  const int ip = Background.Image().Percent();
+  const int gp = Background.Gradient().Percent();
+  const TColor color = ColorToRGB(Painting.Color);
+  Bitmap temp(bmp.Width(), bmp.Height());
+  bool imageDrawn = false;
+  if (ip > 0) {
+    const Bitmap* image = PictureImage(Background.Image().Image());
+    if (image != nullptr && !image->Empty()) {
+      TileGraphic(bmp, r, *image);
+      imageDrawn = true;
+    } else {
+      FillLayer(bmp, r, color);
+    }
+  }
+  if (gp > 0) {
+    const TsGradArray& grad = Background.Gradient().GradArray();
+    Bitmap& into = imageDrawn ? temp : bmp;
+    if (grad.empty())
+      FillLayer(into, r, color);
+    else
+      PaintGrad(into, grad, r);
+    if (imageDrawn) BlendBitmaps(bmp, temp, std::uint8_t(std::min(ip * 256 / 100, 255)));
+  }
+  const int s = ip + gp;
+  // Only the rectangle: the bitmap is the whole window's picture.
+  if (s >= 1 && s <= 99)
+    FadeRect(bmp, r, s, color);
+  else if (s != 100)
+    FillLayer(bmp, r, color);
+  if (!ContainerKinds.Contains(KindCode)) return;
+  auto* container = dynamic_cast<TWinControl*>(owner_);
+  if (container == nullptr) return;
+  for (int i = 0; i < container->ControlCount(); ++i) {
+    TControl* child = container->Controls(i);
+    TsGenStyle* style = GenStyleOf(child);
+    if (style == nullptr || !child->Visible() || style->KindCode <= 0 ||
+        !style->Effects.Shadow.Enabled())
+      continue;
+    style->PaintShadow(bmp, {0, 0});
   }
 }
 

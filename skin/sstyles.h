@@ -192,10 +192,12 @@ class TsActiveBGStyle : public TsPassiveBGStyle {
   [[nodiscard]] bool IsActive() const { return ForcedActive ? *ForcedActive : ControlIsActive(); }
 };
 
-// The form style of a skin provider: group-filtered property messages only.
+// The form style of a skin provider (section "FORM", kind 224): it answers the engine's
+// messages for the provider's form within its group (or 21), keeps the section and border
+// indexes, and holds the cached image of the whole window. Owned by the provider.
 class TsPassivePaintStyle : public TPersistent {
  public:
-  explicit TsPassivePaintStyle(TControl* owner) : owner_(owner) {}
+  explicit TsPassivePaintStyle(TComponent* owner) : owner_(owner) {}
   [[nodiscard]] std::string ClassName() const override { return "TsPassivePaintStyle"; }
   std::string SkinSection = "FORM";
   int GroupIndex = 0;
@@ -205,10 +207,23 @@ class TsPassivePaintStyle : public TPersistent {
   TsPassiveShadow Shadow;
   TsPassivePainting Painting;
   TsBackground Background{nullptr};
+  // The image of the whole window (frame and client).
+  TBitmap CacheBmp;
+
   void WndProc(TMessage& message);
+  [[nodiscard]] int GetSkinIndex() const;
+  // The mask of the section and property (upper case), else that of the section's parent
+  // section, one level up only.
+  [[nodiscard]] int GetMaskIndex(const std::string& section, const std::string& property) const;
+  // The style's own layers (its background's image and gradient, its colour) over `r` of
+  // the bitmap; no transparency. Shadowed children of a container owner follow.
+  void Repaint(Bitmap& bmp, Rect r);
+  [[nodiscard]] TComponent* Owner() const { return owner_; }
 
  private:
-  TControl* owner_;
+  void NewSkin(TMessage& message);
+  void RemoveSkin();
+  TComponent* owner_;  // the provider (or another component) that owns the style
 };
 
 // The skin link of controls without a style object.

@@ -35,6 +35,10 @@ struct IniData {
   std::string line_break = "\n";
   // The file exists but could not be read: writing would lose its contents.
   bool unreadable = false;
+  std::string read_error;  // why, for the caller to report
+  // The file began with a byte-order mark; it is written back, or a second mark at the
+  // start of the text would be taken for one on the next read.
+  bool bom = false;
 
   IniSection* FindSection(std::string_view name) {
     for (IniSection& s : sections)
@@ -55,8 +59,10 @@ constexpr int64_t kMaxIniBytes = 16 << 20;
 
 IniData Parse(std::string_view bytes) {
   IniData data;
-  if (bytes.size() >= 3 && std::memcmp(bytes.data(), "\xEF\xBB\xBF", 3) == 0)
+  if (bytes.size() >= 3 && std::memcmp(bytes.data(), "\xEF\xBB\xBF", 3) == 0) {
     bytes.remove_prefix(3);
+    data.bom = true;
+  }
   const std::string text = ToUtf8Auto(bytes);
   const auto first_break = text.find_first_of("\r\n");
   if (first_break != std::string::npos && text[first_break] == '\r') data.line_break = "\r\n";
@@ -103,18 +109,19 @@ IniData Parse(std::string_view bytes) {
 IniData Load(const std::string& file_name) {
   try {
     return Parse(ReadFileBytes(file_name, kMaxIniBytes));
-  } catch (const Exception&) {
+  } catch (const Exception& e) {
     // Missing or unreadable configuration reads as empty, so every look-up gives
     // its default, as the platform's profile functions do.
     IniData empty;
     struct stat st {};
     empty.unreadable = ::stat(file_name.c_str(), &st) == 0 || errno != ENOENT;
+    if (empty.unreadable) empty.read_error = e.what();
     return empty;
   }
 }
 
 std::string Serialize(const IniData& data) {
-  std::string out;
+  std::string out = data.bom ? "\xEF\xBB\xBF" : "";
   for (const IniSection& s : data.sections) {
     if (s.has_header) out += s.raw_header + data.line_break;
     for (const IniEntry& e : s.entries) out += e.raw + data.line_break;
@@ -134,6 +141,10 @@ void CheckWritable(std::string_view text, bool is_name) {
 
 TCustomIniFile::TCustomIniFile(std::string file_name) : file_name_(std::move(file_name)) {}
 TCustomIniFile::~TCustomIniFile() = default;
+
+std::string TCustomIniFile::ReadError() {
+  return Data().read_error;
+}
 
 std::string TCustomIniFile::ReadString(const std::string& section, const std::string& ident,
                                        const std::string& default_value) {

@@ -7,9 +7,9 @@
 //   "key=value" are ignored, and so are keys after a malformed "[section" line
 //   until the next good header, and keys before the first section;
 // - the file is read as UTF-8 when it is valid UTF-8 (a byte-order mark is skipped),
-//   else as Windows-1252; a file that cannot be read reads as empty.
+//   else as Windows-1252; a file that cannot be read reads as empty (`ReadError` says why).
 // Writes go out as UTF-8 by way of a temporary file, keeping comments and unknown
-// lines. Objects are not thread-safe.
+// lines and the byte-order mark when the file had one. Objects are not thread-safe.
 #pragma once
 
 #include <cstdint>
@@ -37,6 +37,9 @@ class TCustomIniFile {
   virtual ~TCustomIniFile();
 
   [[nodiscard]] const std::string& FileName() const { return file_name_; }
+  // Why a file that exists read as empty (too large, a folder, no permission); "" when it
+  // was read or does not exist.
+  [[nodiscard]] std::string ReadError();
 
   [[nodiscard]] std::string ReadString(const std::string& section, const std::string& ident,
                                        const std::string& default_value);

@@ -264,8 +264,12 @@ std::string Serialize(const RegData& data) {
       }
       out += v.name.empty() ? std::string("@") : Quote(v.name);
       out += '=';
-      if (v.type == kRegSz) {
-        out += Quote(std::string(v.data.begin(), v.data.end()));
+      const std::string_view text(reinterpret_cast<const char*>(v.data.data()), v.data.size());
+      // Text that is not UTF-8 or holds a line break or NUL would not read back as the same
+      // bytes (nor leave the rest of the file as it was): such a string is kept as hex(1).
+      if (v.type == kRegSz && IsValidUtf8(text) &&
+          text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos) {
+        out += Quote(text);
       } else if (v.type == kRegDword && v.data.size() == 4) {
         const uint32_t u =
             v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) | (uint32_t(v.data[3]) << 24);

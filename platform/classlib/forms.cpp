@@ -167,6 +167,15 @@ void TCustomForm::CreateParamsFor(CreateParams& p) {
 }
 
 Rect TCustomForm::ClientRect() const {
+  // Whoever draws the frame (the window system, or a procedure that took the non-client area
+  // over) decides where the client area lies: its thickness is read off the window itself.
+  if (HandleAllocated()) {
+    const HWND h = const_cast<TCustomForm*>(this)->Handle();
+    Rect window, client;
+    if (!IsIconic(h) && GetWindowRect(h, window) && GetClientRect(h, client) && !client.IsEmpty())
+      return {0, 0, std::max(Width() - (window.Width() - client.Width()), 0),
+              std::max(Height() - (window.Height() - client.Height()), 0)};
+  }
   CreateParams p;
   auto* self = const_cast<TCustomForm*>(this);
   self->CreateParamsFor(p);
@@ -638,8 +647,8 @@ void TCustomForm::WndProc(TMessage& m) {
         // The band between the frame and the client area, in the form's colour.
         const HWND h = Handle();
         Rect window, client;
-        GetWindowRect(h, window);
-        GetClientRect(h, client);
+        (void)GetWindowRect(h, window);
+        (void)GetClientRect(h, client);
         Point origin{0, 0};
         ::qv::ClientToScreen(h, origin);
         const Rect inner = client.Offset(origin.X - window.Left, origin.Y - window.Top);

@@ -274,6 +274,8 @@ enum TScrollCode {
   scBottom,
   scEndScroll,
 };
+// A scroll bar's line or page step (1..32767).
+using TScrollBarInc = int;
 using TScrollEvent =
     std::function<void(TComponent* Sender, TScrollCode ScrollCode, int& ScrollPos)>;
 

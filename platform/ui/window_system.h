@@ -168,6 +168,16 @@ struct NCCALCSIZE_PARAMS {
   Rect rgrc[3];  // in: new window, old window, old client rectangle (parent coordinates)
   WINDOWPOS* lppos = nullptr;
 };
+// What WM_MEASUREITEM carries in lParam; the answer goes into itemWidth and itemHeight.
+constexpr UINT ODT_MENU = 1;
+struct MEASUREITEMSTRUCT {
+  UINT CtlType = 0;
+  UINT CtlID = 0;
+  UINT itemID = 0;
+  UINT itemWidth = 0;
+  UINT itemHeight = 0;
+  std::uintptr_t itemData = 0;
+};
 struct MINMAXINFO {
   Point ptReserved;
   Point ptMaxSize;

@@ -166,6 +166,7 @@ bool SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UIN
   else
     pos.flags |= SWP_NOSIZE;
   w->rect = newRect;
+  const Rect oldClient = w->client;
   if (!(pos.flags & SWP_NOZORDER)) Restack(*w, pos.hwndInsertAfter);
   if (sized || (pos.flags & SWP_FRAMECHANGED)) {
     CalcClient(*w, &pos, oldRect);
@@ -178,7 +179,17 @@ bool SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UIN
       w->buffer->SetSize(std::max(w->rect.Width(), 1), std::max(w->rect.Height(), 1));
       if (w->region) m.backend->SetShape(hwnd, &*w->region);
     }
-    if (sized || (pos.flags & SWP_FRAMECHANGED)) InvalidateWhole(*w);
+    if (sized || (pos.flags & SWP_FRAMECHANGED)) {
+      InvalidateWhole(*w);
+      // The back buffer holds nothing yet where the window grew, and nothing in the right
+      // place when its client area moved: every window showing there paints it, children
+      // that lay beyond the old edges included.
+      Region exposed =
+          Region(WindowSize(*w)).Subtract(Region(Rect{0, 0, oldRect.Width(), oldRect.Height()}));
+      if (w->client.Left != oldClient.Left || w->client.Top != oldClient.Top)
+        exposed = Region(WindowSize(*w));
+      InvalidateTreeArea(hwnd, exposed);
+    }
   } else if (!(pos.flags & SWP_NOREDRAW) &&
              (moved || sized || !(pos.flags & SWP_NOZORDER) || (pos.flags & SWP_FRAMECHANGED))) {
     InvalidateTreeArea(root, before.Union(WindowArea(*w)));

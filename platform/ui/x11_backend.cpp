@@ -8,10 +8,12 @@
 #include <poll.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -150,6 +152,24 @@ class ClipboardOwner {
     std::thread([owner] { owner->Serve(); }).detach();
     return owner;
   }
+  // Owns CLIPBOARD on the calling thread until another client takes it or the display goes.
+  static bool Hold(const std::string& displayName, std::string_view text,
+                   const std::function<void()>& taken) {
+    Display* dpy = XOpenDisplay(displayName.c_str());
+    if (!dpy) return false;
+    ClipboardOwner owner(dpy, displayName);
+    owner.untilLost_ = true;
+    if (!owner.Take(text)) {
+      XCloseDisplay(dpy);
+      ForgetQuiet(dpy);
+      return false;
+    }
+    if (taken) taken();
+    owner.Serve();
+    XCloseDisplay(dpy);
+    ForgetQuiet(dpy);
+    return true;
+  }
   [[nodiscard]] const std::string& DisplayName() const { return name_; }
   [[nodiscard]] bool Dead() const { return dead_; }
 
@@ -188,7 +208,16 @@ class ClipboardOwner {
           owned_ = false;
         }
       }
-      if (dead_ || poll(&p, 1, -1) < 0) break;
+      if (dead_) break;
+      if (untilLost_) {
+        const std::lock_guard lock(mutex_);
+        if (!owned_) break;
+      }
+      // A signal (the freeze watchdog's, say) is no reason to stop serving.
+      if (poll(&p, 1, -1) < 0) {
+        if (errno == EINTR) continue;
+        break;
+      }
       // The server went: stop here, before Xlib trips over the closed connection.
       if (p.revents & (POLLHUP | POLLERR)) dead_ = true;
     }
@@ -237,6 +266,7 @@ class ClipboardOwner {
   std::mutex mutex_;
   std::string text_;    // guarded by mutex_
   bool owned_ = false;  // guarded by mutex_
+  bool untilLost_ = false;
 };
 
 // The clipboard owner of the display last used; a new one when the display changed or died.
@@ -290,10 +320,10 @@ std::optional<std::string> RequestClipboard(const std::string& displayName) {
       }
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
           deadline - std::chrono::steady_clock::now());
-      if (answered || dead || left.count() <= 0 ||
-          poll(&p, 1, static_cast<int>(left.count())) <= 0) {
-        break;
-      }
+      if (answered || dead || left.count() <= 0) break;
+      const int ready = poll(&p, 1, static_cast<int>(left.count()));
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) break;
     }
   }
   if (!dead) XDestroyWindow(dpy, w);
@@ -752,6 +782,11 @@ Bitmap X11Backend::CaptureScreen() {
   }
   XDestroyImage(image);
   return screen;
+}
+
+bool HoldClipboardText(const std::string& displayName, std::string_view text,
+                       const std::function<void()>& taken) {
+  return ClipboardOwner::Hold(displayName, text, taken);
 }
 
 bool X11Backend::SetClipboardText(std::string_view text) {

@@ -4,6 +4,7 @@
 // descriptor the thread's message loop watches.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -57,5 +58,12 @@ class X11Backend final : public DisplayBackend {
   void HandlePending();
   std::unique_ptr<Impl> impl_;
 };
+
+// Owns CLIPBOARD with `text` on a connection of the calling thread and answers other clients
+// until one of them takes the clipboard or the display goes; `taken` is called once the text
+// is owned. For a process that keeps a text on the clipboard after its program ended. False
+// when the display does not open or the clipboard cannot be taken.
+bool HoldClipboardText(const std::string& displayName, std::string_view text,
+                       const std::function<void()>& taken);
 
 }  // namespace qv

@@ -299,6 +299,28 @@ TEST_F(CDripTest, FailedTracksAreCountedAndLeaveNothing) {
             std::string::npos);
 }
 
+// Failures that end a track are logged whatever -debug says, with their reason: a full disc
+// (here the file-size limit) during a FLAC rip, and a track the disc does not have.
+TEST_F(CDripTest, TrackFailuresAreLoggedWithTheirReason) {
+  MakeDisc({300});
+  TRipSession& s = Start({"-format=flac", "-pathtoenc=" + dir_.File("o/")});
+  s.LookupFailed();
+  s.TrackLines.push_back("Track 2");  // one more than the disc holds
+  TRipOutcome outcome;
+  {
+    qv::testing::FileSizeLimit limit(16384);
+    ASSERT_TRUE(limit.ok());
+    outcome = s.CDrip();
+  }
+  EXPECT_EQ(outcome.Failed, 2);
+  const std::string log = ReadText(dir_.File("Quorvel.log"));
+  EXPECT_NE(log.find("CDrip : track 1 failed : Failed to encode data. Cannot write file"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("File too large"), std::string::npos) << log;
+  EXPECT_NE(log.find("CDrip : track 2 failed : Track out of range."), std::string::npos) << log;
+}
+
 TEST_F(CDripTest, EncoderRefusingItsSettingsFailsEveryTrack) {
   MakeDisc({40, 40});
   TRipSession& s = Start({"-format=ogg", "-pathtoenc=" + dir_.File("o/")});

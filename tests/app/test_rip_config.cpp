@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "platform/base/paths.h"
 #include "tests/app/app_test_util.h"
@@ -33,6 +34,31 @@ TEST(RipConfigTest, MalformedValuesNeverStopTheReading) {
   ASSERT_EQ(problems.size(), 5u);
   EXPECT_NE(problems[0].find("ProxyPort"), std::string::npos);
   EXPECT_NE(problems[4].find("cover_name"), std::string::npos);
+}
+
+// A file that is there but cannot be used (a folder, one over 16 MiB) is reported, not taken
+// for an empty one; a missing file is no problem.
+TEST(RipConfigTest, AnUnusableFileIsReported) {
+  ScratchDir dir;
+  std::filesystem::create_directory(dir.File("folder.ini"));
+  WriteText(dir.File("huge.ini"), "[CONF]\nspace_char=_\n" + std::string(17 << 20, ';'));
+  const struct {
+    std::string file, reason;
+  } cases[] = {{"folder.ini", "Is a directory"}, {"huge.ini", "File too large"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    std::vector<std::string> problems;
+    const TRipConfig config =
+        LoadConfig(dir.File(c.file), [&](const std::string& t) { problems.push_back(t); });
+    EXPECT_EQ(config.SpaceChar, "");
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].rfind("LoadConfig : ", 0), 0u) << problems[0];
+    EXPECT_NE(problems[0].find(dir.File(c.file)), std::string::npos) << problems[0];
+    EXPECT_NE(problems[0].find(c.reason), std::string::npos) << problems[0];
+  }
+  std::vector<std::string> problems;
+  (void)LoadConfig(dir.File("missing.ini"), [&](const std::string& t) { problems.push_back(t); });
+  EXPECT_TRUE(problems.empty());
 }
 
 // The genre file gives one genre a line, whatever the line ends; a missing file or a folder

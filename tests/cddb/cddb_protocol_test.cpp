@@ -29,7 +29,7 @@ class ScriptedCddb final : public TCddbProtocol {
   }
   int RequestStatusCode() const override { return statusCode; }
   std::string RequestReasonPhrase() const override { return reason; }
-  std::string ReceivedDocument() const override { return document; }
+  std::string_view ReceivedDocument() const override { return document; }
   void StartMailStep(TMailStep step) override { mailSteps.push_back(step); }
 
  public:
@@ -172,7 +172,16 @@ TEST_F(TCddbProtocolTest, ReadRepliesFillTheRecordOrFailCleanly) {
       {"no such entry", "401 rock 1500e103 No such CD entry in database.\r\n", cdsReadFailed,
        "Specified CDDB entry not found"},
       {"corrupt", "403 Database entry is corrupt.\r\n", cdsReadFailed, "Database entry is corrupt"},
-      {"a lower-case line", "210 ok\r\n# xmcd\r\nerror\r\n.\r\n", cdsEntryRead, "Entry read"},
+      {"a lower-case line", "210 ok\r\n# xmcd\r\nerror\r\nDTITLE=A / B\r\n.\r\n", cdsEntryRead,
+       "Entry read"},
+      // Garbage, keys out of range and empty titles name nothing: such an entry fails the read
+      // rather than being taken (and saved) as the disc's.
+      {"garbage after 210", "210 ok\r\n# xmcd\r\nDgarbage\r\nerror\r\n.\r\n", cdsReadFailed,
+       TCddbProtocol::kNoTitlesText},
+      {"a key out of range", "210 ok\r\nTTITLE999999999999=x\r\n.\r\n", cdsReadFailed,
+       TCddbProtocol::kNoTitlesText},
+      {"empty titles", "210 ok\r\nDTITLE=\r\nTTITLE0=\r\nEXTD=notes\r\n.\r\n", cdsReadFailed,
+       TCddbProtocol::kNoTitlesText},
       {"a page that is no reply", "<html><body>Busy</body></html>", cdsReadFailed,
        "The entry is corrupt"},
       {"server timeout", "530 Server timeout\r\n", cdsReadFailed, "The entry is corrupt"},
@@ -181,7 +190,7 @@ TEST_F(TCddbProtocolTest, ReadRepliesFillTheRecordOrFailCleanly) {
   for (const auto& c : failures) {
     SCOPED_TRACE(c.what);
     ReadWith(c.document);
-    if (std::string(c.what) == "a lower-case line") {
+    if (std::string(c.what) == "a lower-case line" || std::string(c.what) == "garbage after 210") {
       // The stray line ends the read as failed; the terminator that follows still counts.
       EXPECT_NE(std::find(statuses_.begin(), statuses_.end(), "Invalid server reply"),
                 statuses_.end());

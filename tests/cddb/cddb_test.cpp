@@ -160,6 +160,52 @@ TEST_F(TCddbTest, ServerAnswersEndInTheirStatesAndTexts) {
             statuses_.end());
 }
 
+// An answer past the bound ends the request as a failure that says why; nothing of it is
+// parsed (here a match line and then 8 MiB more).
+TEST_F(TCddbTest, OversizedAnswerEndsAsAFailure) {
+  ASSERT_TRUE(cddb_->RefreshTOC());
+  testing::WriteFile(root_.Path() / "_control" / ("query." + discId_), "big 8");
+  int offered = 0;
+  cddb_->OnMatch = [&](TComponent*, const TMatchArray&, int&) { ++offered; };
+  ASSERT_EQ(cddb_->Query(), 0);
+  WaitForEnd();
+  EXPECT_EQ(cddb_->State, cdsHttpError);
+  EXPECT_EQ(offered, 0);
+  EXPECT_EQ(statuses_.back(),
+            "CDDB Component Internal Error: THttpCli.GetAsync failed because of error \"Answer "
+            "larger than " +
+                std::to_string(TCddb::kMaxAnswerBytes) + " bytes\"");
+}
+
+// A read answer that names neither the disc nor a track fails the read, whatever else it
+// holds; one with a title is read.
+TEST_F(TCddbTest, ReadAnswersWithoutTitlesFail) {
+  ASSERT_TRUE(cddb_->RefreshTOC());
+  const struct {
+    std::string answer;
+    int state;
+    std::string status;
+  } cases[] = {
+      {"210 rock x follows\nDgarbage\nTgarbage\n.", cdsReadFailed, TCddb::kNoTitlesText},
+      {"210 rock x follows\nTTITLE999999999999=x\n.", cdsReadFailed, TCddb::kNoTitlesText},
+      {"210 rock x follows\nDTITLE=\nTTITLE0= \n.", cdsReadFailed, TCddb::kNoTitlesText},
+      {"210 rock x follows\nDTITLE=\nTTITLE1=Two\n.", cdsEntryRead, "Entry read"},
+      {"210 rock x follows\nDTITLE=Band / Album\n.", cdsEntryRead, "Entry read"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.answer);
+    ASSERT_EQ(cddb_->Query(), 0);
+    WaitForEnd();
+    ASSERT_EQ(cddb_->State, cdsMatchFound);
+    testing::WriteFile(root_.Path() / "_control" / ("read." + discId_), "raw\n" + c.answer);
+    statuses_.clear();
+    ASSERT_EQ(cddb_->ReadEntry(), 0);
+    WaitForEnd();
+    EXPECT_EQ(cddb_->State, c.state);
+    EXPECT_NE(std::find(statuses_.begin(), statuses_.end(), c.status), statuses_.end());
+  }
+}
+
 TEST_F(TCddbTest, AbortEndsASlowLookUp) {
   ASSERT_TRUE(cddb_->RefreshTOC());
   testing::WriteFile(root_.Path() / "_control" / ("query." + discId_), "slow 60");

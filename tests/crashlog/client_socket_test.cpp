@@ -2,8 +2,16 @@
 // lookup against a dnslib server on the loopback; crafted answers for the parser.
 #include "crashlog/client_socket.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -86,6 +94,85 @@ TEST(TOstrelClientSocketTest, SilentPeerTimesOut) {
   quiet.Silent = true;
   quiet.Connect();
   EXPECT_THROW((void)quiet.ReceiveWithTimeout(), EAbort);
+}
+
+// A loopback server that greets with `head`, then repeats `body` until `limit` bytes went
+// out (or the client left), then holds the connection open without a word.
+class FloodServer {
+ public:
+  FloodServer(std::string head, std::string body, size_t limit) {
+    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (::bind(listen_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        ::listen(listen_, 1) != 0 ||
+        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+      return;
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this, head = std::move(head), body = std::move(body), limit] {
+      const int fd = ::accept(listen_, nullptr, nullptr);
+      if (fd < 0) return;
+      std::string chunk;
+      while (chunk.size() < 65536) chunk += body;
+      size_t sent = 0;
+      for (std::string_view left = head; !left.empty();) {
+        const ssize_t n = ::send(fd, left.data(), left.size(), MSG_NOSIGNAL);
+        if (n <= 0) break;
+        left.remove_prefix(size_t(n));
+        sent += size_t(n);
+      }
+      while (sent < limit) {
+        const ssize_t n = ::send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL);
+        if (n <= 0) break;
+        sent += size_t(n);
+        chunk = chunk.substr(size_t(n) % body.size()) + chunk.substr(0, size_t(n) % body.size());
+      }
+      // Held open until the client closes it (or the test ends).
+      char byte;
+      while (::recv(fd, &byte, 1, 0) > 0) {
+      }
+      ::close(fd);
+    });
+  }
+  ~FloodServer() {
+    ::shutdown(listen_, SHUT_RDWR);
+    ::close(listen_);
+    if (thread_.joinable()) thread_.join();
+  }
+  [[nodiscard]] uint16_t Port() const { return port_; }
+
+ private:
+  int listen_ = -1;
+  uint16_t port_ = 0;
+  std::thread thread_;
+};
+
+// Servers that never end a reply: the client gives up on the reply's size, not on memory,
+// and keeps little of what it was sent.
+TEST(TOstrelClientSocketTest, EndlessRepliesAreCutOff) {
+  const struct {
+    const char* name;
+    std::string head, body;
+  } cases[] = {
+      {"greeting without a line end", "220 ", "x"},
+      {"greeting with endless continuation lines", "", "220-more\r\n"},
+      {"one endless line after a whole greeting", "220 hi\r\n", "y"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FloodServer server(c.head, c.body, size_t(64) << 20);
+    ASSERT_NE(server.Port(), 0);
+    TOstrelClientSMTP smtp("127.0.0.1", 5000, server.Port());
+    std::string error = ErrorOf(smtp, [&] {
+      smtp.Connect();
+      smtp.SendCommand("HELO quorvel.test", {250});
+    });
+    EXPECT_EQ(error, "The server's reply is too long.");
+    EXPECT_LT(smtp.LastReply.size() + smtp.Reply().size(), size_t(1) << 20);
+    EXPECT_FALSE(smtp.Connected());
+  }
 }
 
 TEST(MXRecordTest, LowestPreferenceFromTheFixture) {

@@ -2,7 +2,8 @@
 // report goes to the folder of the second argument. Before it faults it prints
 // "LINE=<line>" of the faulting statement on standard error.
 //   throw | caught | gui | tthread | worker | two | filtered | null | div | recurse | off | restart
-//   <file> | dialog
+//   <file> | dialog | dialog1 (its call-stack page first) | dialogend (ends after the dialog) |
+//   threads (4000 short ones) | dupe (duplicates skipped) | whole <port> (the whole log mailed)
 // With a window of its own and the freeze watchdog on (FreezeTimeout 1), the main loop blocks:
 //   freeze (1.6 s once) | twitch (30 ms at a time) | unwatched (1.6 s, watchdog switched off)
 //   | hung (until the second report is saved) | hungdialog (its dialogs shown, steps asked)
@@ -13,6 +14,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
@@ -146,7 +148,41 @@ int main(int argc, char** argv) {
       mode == "hungdialog")
     return Freeze(mode, options);
   if (mode == "throw") ThrowDiscError();
-  if (mode == "dialog") {
+  if (mode == "threads") {  // many short threads; prints how much the address space grew
+    const auto size = [] {
+      std::ifstream in("/proc/self/status");
+      std::string line;
+      while (std::getline(in, line))
+        if (line.rfind("VmSize:", 0) == 0) return std::atol(line.c_str() + 7);
+      return 0L;
+    };
+    std::thread([] {}).join();
+    const long before = size();
+    for (int i = 0; i < 4000; ++i) std::thread([] {}).join();
+    std::printf("GROWTH=%ld\n", size() - before);
+    return 0;
+  }
+  if (mode == "dupe") {
+    options.SetLogOptions(qv::loNoDuplicateErrors);
+    ThrowDiscError();
+  }
+  if (mode == "whole" && argc > 3) {  // the whole log mailed to the SMTP server at port argv[3]
+    options.SetSendWay(qv::swSMTPClient);
+    options.SetSMTPHost("127.0.0.1");
+    options.SetSMTPPort(uint16_t(std::atoi(argv[3])));
+    options.SetEMailAddresses("support@quorvel.test");
+    options.SetEMailSubject("whole log");
+    options.SetSendWholeLog(true);
+    ThrowDiscError();
+  }
+  if (mode == "dialogend") {  // the main thread fails for good beside its window
+    qv::SetOstrelConsoleProgram(false);
+    qv::SetMessageBoxesUnattended(false);
+    ShowMainWindow();
+    ThrowDiscError();
+  }
+  if (mode == "dialog" || mode == "dialog1") {
+    if (mode == "dialog1") options.SetDetailsPage(1);  // the call stack's page first
     qv::SetOstrelConsoleProgram(false);
     qv::SetMessageBoxesUnattended(false);
     ShowMainWindow();

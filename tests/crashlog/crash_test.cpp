@@ -17,6 +17,7 @@
 
 #include "crashlog/log_report.h"
 #include "tests/fixtures/run_command.h"
+#include "tests/peers/smtp_peer.h"
 #include "tests/platform/ui/xvfb_server.h"
 
 namespace qv {
@@ -274,6 +275,76 @@ TEST_F(CrashTest, QuorvelWritesItsReportOnSegv) {
   const std::string modules = report.substr(report.find("Modules Information"));
   EXPECT_TRUE(std::regex_search(modules, std::regex("\\|quorvel +\\|")));
   EXPECT_NE(modules.find("|libc.so.6 "), std::string::npos);
+}
+
+// The same fault in two runs is one report, though each run loads the program elsewhere.
+TEST_F(CrashTest, DuplicateOfAnEarlierRunIsNotSavedAgain) {
+  ASSERT_EQ(Crash("dupe").reports.size(), 1u);
+  const CrashRun again = Crash("dupe");
+  EXPECT_EQ(again.status, 1);
+  EXPECT_EQ(again.reports.size(), 1u);
+  // Another fault is saved.
+  EXPECT_EQ(Crash("worker").reports.size(), 2u);
+}
+
+// Each thread's signal stack goes with the thread, and the one it had before is put back for
+// its maker to free: 4000 short threads leave the address space about where it was (the
+// stacks left behind were a gigabyte, under the address sanitizer a fifth of one).
+TEST_F(CrashTest, ShortThreadsLeaveNoSignalStacksBehind) {
+  const CrashRun run = Crash("threads");
+  EXPECT_EQ(run.status, 0);
+  const std::size_t at = run.stdout_text.find("GROWTH=");
+  ASSERT_NE(at, std::string::npos) << run.stdout_text;
+  EXPECT_LT(std::atol(run.stdout_text.c_str() + at + 7), 32L << 10) << "kB";
+}
+
+// Programs failing at the same time keep every report in their shared log.
+TEST_F(CrashTest, ParallelCrashesKeepEveryReport) {
+  std::string command;
+  for (int i = 0; i < 10; ++i) {
+    command += "ASAN_OPTIONS=detect_leaks=0 " + ShellQuote(CRASH_PROGRAM) + " throw " +
+               ShellQuote(dir_) + " >/dev/null 2>&1 & ";
+  }
+  command += "wait";
+  test::RunShellCommand(command);
+  TLogFile log(dir_ + "/crashlog_crash_program.olf");
+  log.Load();
+  EXPECT_TRUE(log.Intact());
+  EXPECT_EQ(log.Reports().size(), 10u);
+}
+
+// A log whose first report starts at byte 1 cannot be read whole: it is kept as it was
+// beside the new log.
+TEST_F(CrashTest, UnreadableLogIsKeptBesideTheNewOne) {
+  ASSERT_EQ(Crash("throw").reports.size(), 1u);
+  const std::string file = dir_ + "/crashlog_crash_program.olf";
+  ASSERT_EQ(Crash("worker").reports.size(), 2u);
+  const std::string old = "\n" + test::ReadFile(file);
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << old;
+  const CrashRun run = Crash("null");
+  EXPECT_EQ(run.status, 1);
+  // What could be read (the report after the first) stays in the log with the new one.
+  ASSERT_EQ(run.reports.size(), 2u);
+  EXPECT_EQ(Field(run.reports[0], "2.5"), "Worker failed.");
+  EXPECT_EQ(Field(run.reports[1], "2.4"), "EAccessViolation");
+  EXPECT_EQ(test::ReadFile(file + ".unread"), old);
+}
+
+// With the whole log switched on the mail carries every stored report.
+TEST_F(CrashTest, WholeLogIsMailed) {
+  test::Aiosmtpd server;
+  ASSERT_TRUE(server.Ok()) << server.Error();
+  ASSERT_EQ(Crash("throw").reports.size(), 1u);
+  const CrashRun run = Crash("whole", std::to_string(server.Port()));
+  ASSERT_EQ(run.reports.size(), 2u);
+  const std::vector<std::filesystem::path> mail = server.Messages();
+  ASSERT_EQ(mail.size(), 1u);
+  const test::ParsedMail parsed = test::ParseMail(mail[0], {"Subject"});
+  ASSERT_EQ(parsed.error, "");
+  std::string attached;
+  for (const test::MailPart& part : parsed.parts)
+    if (part.fileName == "crashlog_crash_program.olf") attached = part.payload;
+  EXPECT_EQ(attached, run.reports[0] + "\r\n" + run.reports[1] + "\r\n\r\n");
 }
 
 }  // namespace

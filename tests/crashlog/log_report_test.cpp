@@ -195,5 +195,79 @@ TEST_F(LogFileTest, KeepsTheNewestReportsSkipsDuplicatesAndDropsUnterminated) {
   EXPECT_EQ(third.Reports()[0].substr(third.Reports()[0].size() - 6), "\r\n\r\n\r\n");
 }
 
+// Text the log cannot take apart is never lost: such a file is read as far as it goes and
+// set aside whole before anything replaces it.
+TEST_F(LogFileTest, AnUnreadableLogIsSetAsideWhole) {
+  const std::string a = Report("a") + "\r\n\r\n\r\n\r\n\r\n";
+  const std::string b = Report("b") + "\r\n\r\n\r\n\r\n\r\n";
+  const struct {
+    const char* name;
+    std::string text;
+    std::size_t reports;
+    bool intact;
+  } cases[] = {
+      {"first report at byte 1", "\n" + a + b, 1, false},
+      {"first report at byte 1 after a space", " " + a, 0, false},
+      {"text between reports", a + "junk\r\n" + b, 2, false},
+      {"leading line ends", "\r\n" + a + b, 2, true},
+      {"written by the log", a + b, 2, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ofstream(file_, std::ios::binary | std::ios::trunc) << c.text;
+    TLogFile log(file_);
+    ASSERT_NO_THROW(log.Load());
+    EXPECT_EQ(log.Reports().size(), c.reports);
+    EXPECT_EQ(log.Intact(), c.intact);
+    if (c.intact) continue;
+    const std::string aside = log.SetAside();
+    EXPECT_EQ(aside, file_ + ".unread");
+    EXPECT_EQ(ReadFileBytes(aside), c.text);
+    EXPECT_FALSE(std::ifstream(file_).good());
+    // A second one does not replace the first.
+    std::ofstream(file_, std::ios::binary) << c.text;
+    EXPECT_EQ(log.SetAside(), file_ + ".unread-2");
+    std::remove(aside.c_str());
+    std::remove((file_ + ".unread-2").c_str());
+  }
+}
+
+// A module loads elsewhere in every run: the same fault has the same offset into its module,
+// which the stored report's module table gives.
+TEST_F(LogFileTest, DuplicatesAreFoundByTheirOffsetIntoTheModule) {
+  TOstrelModuleOptions options;
+  auto module = std::make_shared<TOstrelModuleEntry>();
+  module->handle = 0x7F1200000000;
+  module->path = "/opt/quorvel/libm.so";
+  auto other = std::make_shared<TOstrelModuleEntry>();
+  other->handle = 0x7F1300000000;
+  other->path = "/opt/quorvel/other.so";
+  TOstrelReportFacts facts;
+  facts.address = module->handle + 0x4321;
+  facts.module = "libm.so";
+  facts.type = "T";
+  facts.message = "c";
+  facts.has_message = true;
+  TLogFile log(file_);
+  log.Append(BuildReport(facts, {}, {other, module}, options), 32);
+  const uintptr_t base = 0x55AA00000000;
+  const struct {
+    uintptr_t address, handle;
+    const char* module;
+    bool duplicate;
+  } cases[] = {
+      {base + 0x4321, base, "libm.so", true},
+      {base + 0x4322, base, "libm.so", false},
+      {base + 0x4321, base, "other.so", false},
+      {0x7F1200004321, 0, "libm.so", true},  // without a load address: the same address only
+      {base + 0x4321, 0, "libm.so", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(ReportAddress(c.address));
+    EXPECT_EQ(log.IsDuplicate(ReportAddress(c.address), c.module, "T", "c.", c.handle),
+              c.duplicate);
+  }
+}
+
 }  // namespace
 }  // namespace qv

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "crashlog/trace_log.h"
 #include "platform/base/streams.h"
 
 namespace qv {
@@ -224,6 +226,47 @@ TEST(ModuleOptionsTest, TruncatedOrCorruptStreamsAreRefused) {
   std::vector<uint8_t> longer = good;
   longer.insert(longer.end(), {1, 2, 3});
   EXPECT_NO_THROW(Load(o, longer, 454));
+}
+
+// A data block written by another tool may hold one value out of range: that option takes
+// its default, the trace says so, and every other option is kept.
+TEST(ModuleOptionsTest, OneOptionOutOfRangeKeepsTheRest) {
+  TOstrelModuleOptions source;
+  source.SetSMTPHost("relay.example");
+  source.SetDetailsPage(2);
+  source.SetSendWay(swSMTPClient);
+  source.SetLogSections(0x12345678);
+  source.SetEMailSubject("kept subject");
+  const std::vector<uint8_t> good = Saved(source);
+  const std::vector<uint8_t> sections = {0x78, 0x56, 0x34, 0x12};
+  const auto at = std::search(good.begin(), good.end(), sections.begin(), sections.end());
+  ASSERT_NE(at, good.end());
+  const std::size_t way_at = std::size_t(at - good.begin()) - 1;
+  ASSERT_EQ(good[way_at], swSMTPClient);
+  const struct {
+    std::size_t offset;
+    uint8_t value;
+    int details, way;
+    const char* trace;
+  } cases[] = {{9, 4, 0, swSMTPClient, "bad details page 4"},
+               {9, 255, 0, swSMTPClient, "bad details page 255"},
+               {way_at, 4, 2, swNone, "bad sending way 4"},
+               {way_at, 200, 2, swNone, "bad sending way 200"}};
+  SetTraceSwitches("-debug");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.trace);
+    std::vector<uint8_t> bytes = good;
+    bytes[c.offset] = c.value;
+    TOstrelModuleOptions o;
+    ASSERT_NO_THROW(Load(o, bytes, 454));
+    EXPECT_EQ(o.DetailsPage(), c.details);
+    EXPECT_EQ(o.SendWay(), c.way);
+    EXPECT_EQ(o.SMTPHost(), "relay.example");
+    EXPECT_EQ(o.EMailSubject(), "kept subject");
+    EXPECT_EQ(o.LogSections(), 0x12345678u);
+    EXPECT_NE(TraceLines().find(c.trace), std::string::npos);
+  }
+  SetTraceSwitches("");
 }
 
 TEST(ModuleOptionsTest, OutputFileFollowsTheOutputPath) {

@@ -9,10 +9,12 @@
 
 #include <sys/wait.h>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <thread>
 
 #include "crashlog/log_report.h"
 #include "crashlog/report_dialog.h"
@@ -131,8 +133,8 @@ TEST(ReportLayoutTest, SavedLayoutDefaultsAndClamping) {
     EXPECT_EQ((std::array{l.left, l.top, l.width, l.height, l.state}),
               (std::array{c.left, c.top, c.width, c.height, c.state}))
         << c.ini;
-    EXPECT_EQ(l.stackColumns, (std::array{80, 102, 77, 118, 137, 48}));
-    EXPECT_EQ(l.moduleColumns, (std::array{80, 100, 130, 65, 65, 0}));
+    EXPECT_EQ(l.stackColumns, (std::array{kAddressColumn, 102, 77, 118, 137, 48}));
+    EXPECT_EQ(l.moduleColumns, (std::array{kAddressColumn, 100, 130, 65, 65, 0}));
   }
 }
 
@@ -412,6 +414,63 @@ TEST(ReportDialogSession, DetailsPagesRowMessageResizeEscapeAndClipboard) {
   EXPECT_EQ(RunShellCommand("cat " + ShellQuote((dir.Path() / "out").string())).output,
             "hook on the main thread\ncontinued\n");
   ::close(slot);
+}
+
+// With the call-stack page first, its list is made with the saved column widths, and the
+// widths saved on closing are the ones it showed.
+TEST(ReportDialogSession, FirstListPageKeepsTheSavedColumns) {
+  TempDir dir;
+  const std::string iniFile = (dir.Path() / "OstrelLog.ini").string();
+  std::ofstream(iniFile) << "[Coordinates]\nCol0=151\nCol4=99\nColMod0=152\n";
+  DialogSession session("dialog1", dir);
+  ASSERT_FALSE(session.Display().empty());
+  ASSERT_TRUE(session.Find(kCompactStyle));
+  const TDialogControlsLayout l =
+      ControlsLayout(session.Client().Width(), session.Client().Height(), 20);
+  // QV_KEEP_DIALOG_SHOTS=<folder> keeps both views as pictures to look at.
+  const char* keep = std::getenv("QV_KEEP_DIALOG_SHOTS");
+  const Bitmap compact = session.GrabPainted();
+  if (keep != nullptr) WritePalettePNG(std::string(keep) + "/compact.png", compact);
+  ASSERT_TRUE(session.Click(l.details));
+  ASSERT_TRUE(session.Find(kDetailedStyle, 640));
+  const Bitmap detailed = session.GrabPainted();
+  if (keep != nullptr) WritePalettePNG(std::string(keep) + "/detailed.png", detailed);
+  ASSERT_TRUE(session.Key(0xFF1B));  // Escape
+  const auto deadline = Clock::now() + 30s;
+  while (Clock::now() < deadline &&
+         TMemIniFile(iniFile).ReadInteger("Coordinates", "Width", 0) == 0) {
+    std::this_thread::yield();
+  }
+  TMemIniFile ini(iniFile);
+  EXPECT_EQ(ini.ReadInteger("Coordinates", "Col0", 0), 151);
+  EXPECT_EQ(ini.ReadInteger("Coordinates", "Col4", 0), 99);
+  EXPECT_EQ(ini.ReadInteger("Coordinates", "ColMod0", 0), 152);
+  EXPECT_EQ(ini.ReadInteger("Coordinates", "Col1", 0), 102);
+  (void)session.Finish();
+}
+
+// The report copied by the user of a program that then ends is still on the clipboard: a
+// holder process keeps it.
+TEST(ReportDialogSession, CopiedReportOutlivesTheProgram) {
+  TempDir dir;
+  DialogSession session("dialogend", dir);
+  ASSERT_FALSE(session.Display().empty());
+  ASSERT_TRUE(session.Find(kCompactStyle));
+  const TDialogControlsLayout l =
+      ControlsLayout(session.Client().Width(), session.Client().Height(), 20);
+  const Bitmap unticked = session.GrabPainted();
+  ASSERT_TRUE(session.Click(l.copy));
+  EXPECT_NE(session.GrabWhen([&](const Bitmap& b) { return b != unticked; }), unticked);
+  ASSERT_TRUE(session.Click(l.ok));
+  EXPECT_EQ(session.Finish(), 1);
+  std::optional<std::string> copied;
+  for (const auto deadline = Clock::now() + 30s; Clock::now() < deadline;) {
+    copied = ReadXClipboard(session.Display(), "UTF8_STRING", Clock::now() + 2s);
+    if (copied) break;
+  }
+  ASSERT_TRUE(copied.has_value());
+  EXPECT_EQ(copied->rfind("OstrelLog 4.5.4\r\n", 0), 0u);
+  EXPECT_NE(copied->find("Disc tray jammed"), std::string::npos);
 }
 
 // Frozen for good with its dialogs attended: each time-out's report comes up painted while the

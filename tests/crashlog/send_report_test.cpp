@@ -97,9 +97,14 @@ class SendReportTest : public testing::Test {
 class RecordingProgress : public TSendProgress {
  public:
   void Status(const std::string& text) override { statuses.push_back(text); }
-  void Position(int percent) override { last = percent; }
+  void Position(int percent) override {
+    last = percent;
+    positions.emplace_back(statuses.empty() ? "" : statuses.back(), percent);
+  }
   void Close() override { ++closed; }
   std::vector<std::string> statuses;
+  // Each position with the status shown at the time.
+  std::vector<std::pair<std::string, int>> positions;
   int last = -1;
   int closed = 0;
 };
@@ -143,6 +148,12 @@ TEST_F(SendReportTest, SMTPServesEachRecipientWithReportAndScreenshotAttached) {
   EXPECT_EQ(progress.statuses.back(), "b@y 2/2: Sending message...");
   EXPECT_EQ(progress.last, 100);
   EXPECT_EQ(progress.closed, 1);
+  // The bar moves only while the message goes out; the commands before it leave it empty.
+  for (const auto& [status, percent] : progress.positions) {
+    if (!status.ends_with("Sending message...")) {
+      EXPECT_EQ(percent, 0) << status;
+    }
+  }
 }
 
 TEST_F(SendReportTest, AuthLoginRetryAndReportInTheBody) {

@@ -189,11 +189,12 @@ TEST_F(ControlsTest, CaptionRectanglesFollowTheLayout) {
     unsigned flag;
   };
   const Case cases[] = {
-      {0, TAlignment::taCenter, false, {17, 6, 58, 19}, DT_LEFT},
-      {0, TAlignment::taCenter, true, {18, 7, 59, 20}, DT_LEFT},
-      {0, TAlignment::taLeftJustify, false, {0, 6, 41, 19}, DT_LEFT},
-      {1, TAlignment::taRightJustify, false, {34, 6, 74, 19}, DT_RIGHT},
-      {2, TAlignment::taCenter, false, {17, 6, 58, 19}, DT_CENTER},
+      // The worked example: 75 x 25, a caption 40 x 13, no glyph.
+      {0, TAlignment::taCenter, false, {16, 6, 60, 19}, DT_LEFT},
+      {0, TAlignment::taCenter, true, {17, 7, 61, 20}, DT_LEFT},
+      {0, TAlignment::taLeftJustify, false, {-1, 6, 43, 19}, DT_LEFT},
+      {1, TAlignment::taRightJustify, false, {33, 6, 76, 19}, DT_RIGHT},
+      {2, TAlignment::taCenter, false, {16, 6, 60, 19}, DT_CENTER},
   };
   for (const Case& c : cases) {
     const TsCaptionPlacement p =

@@ -10,6 +10,7 @@
 #include "platform/msg/message_queue.h"
 #include "platform/ui/mdi.h"
 #include "skin/smdiform.h"
+#include "skin/spaintutils.h"
 #include "skin/sskinmanager.h"
 #include "skin/sskinprovider.h"
 #include "tests/skin/paint_test_util.h"
@@ -112,7 +113,9 @@ TEST_F(MdiTest, MaximiseRestoreMinimiseAndCtrlF4) {
     SCOPED_TRACE(s.what);
     EXPECT_EQ(FirstItem() == "sMDICII", s.firstItem == "sMDICII");
     EXPECT_EQ(mdi->HorzBar() != nullptr, s.horzBar);
-    if (mdi->ChildMaximized()) EXPECT_EQ(mdi->VertBar(), nullptr);
+    if (mdi->ChildMaximized()) {
+      EXPECT_EQ(mdi->VertBar(), nullptr);
+    }
     EXPECT_EQ(a->WindowState(), s.aState);
     EXPECT_EQ(manager->SkinableMenus().IsMDIChildMaximized(), s.firstItem == "sMDICII");
     // The skinned menu line still shows the application's item after the child's.
@@ -186,6 +189,109 @@ TEST_F(MdiTest, GoldenOfAnMdiFormWithTwoChildren) {
   const Point o = provider->ClientOrigin();
   EXPECT_EQ(shot.Pixel(o.X + 60, o.Y + 150), kMdiArea);
   test::ExpectGolden(shot, "mdi_form");
+}
+
+// The maximised child's Minimize, Restore and Close buttons and its icon in the MDI form's
+// menu line: hot under the pointer, pressed while held, and each acting on a click.
+TEST_F(MdiTest, MaximisedChildButtonsInTheMenuLineActOnAClick) {
+  auto screen = [&](Point window) {
+    Rect r;
+    EXPECT_TRUE(GetWindowRect(main->Handle(), r));
+    return Point{r.Left + window.X, r.Top + window.Y};
+  };
+  auto hitAt = [&](Point window) {
+    const Point s = screen(window);
+    return SendMessage(main->Handle(), WM_NCHITTEST, 0,
+                       LPARAM(std::uint16_t(s.X) | (std::uint32_t(std::uint16_t(s.Y)) << 16)));
+  };
+  auto click = [&](Point window) {
+    const Point s = screen(window);
+    headless->InjectMouseMove(s);
+    headless->InjectButton(s, MouseButton::Left, true);
+    Pump();
+    headless->InjectButton(s, MouseButton::Left, false);
+    Pump();
+  };
+  auto centre = [](const Rect& r) { return Point{(r.Left + r.Right) / 2, (r.Top + r.Bottom) / 2}; };
+  const int lineTop = provider->SysBorderWidth() + provider->CaptionHeight();
+  auto menuLine = [&] {
+    const Bitmap shot = SnapshotWindow(main->Handle());
+    Bitmap line(shot.Width(), provider->MenuBottom() - lineTop);
+    CopyBitmapRect(line, {0, 0}, shot, Bounds(0, lineTop, line.Width(), line.Height()));
+    return line;
+  };
+  TForm* a = Child("A", Bounds(10, 10, 120, 80));
+  Child("B", Bounds(60, 40, 120, 80));
+  a->SetFocus();
+  Pump();
+  // Not maximised: nothing of a child in the menu line.
+  EXPECT_TRUE(provider->Button(HTMDICLOSE).R.IsEmpty());
+
+  auto maximise = [&] {
+    SendMessage(a->Handle(), WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+    Pump();
+    ASSERT_EQ(main->ActiveMDIChild(), a);
+    ASSERT_EQ(a->WindowState(), TWindowState::wsMaximized);
+  };
+  maximise();
+  const Rect close = provider->Button(HTMDICLOSE).R;
+  const Rect restore = provider->Button(HTMDIRESTORE).R;
+  const Rect minimize = provider->Button(HTMDIMINIMIZE).R;
+  // Right to left in the menu line, inside its rows.
+  ASSERT_FALSE(close.IsEmpty());
+  EXPECT_LT(restore.Right, close.Left);
+  EXPECT_LT(minimize.Right, restore.Left);
+  EXPECT_GE(close.Top, lineTop);
+  EXPECT_LE(close.Bottom, provider->MenuBottom());
+  EXPECT_EQ(close.Width(), 14);
+
+  std::vector<Bitmap> lines;
+  lines.push_back(menuLine());
+  const Bitmap& normal = lines.back();
+  // The child's glyphs in their normal frame, and its icon at the left end.
+  EXPECT_EQ(normal.Pixel(centre(close).X, centre(close).Y - lineTop), test::kCloseGlyph);
+  EXPECT_EQ(normal.Pixel(centre(restore).X, centre(restore).Y - lineTop), test::kNormGlyph);
+  EXPECT_EQ(normal.Pixel(centre(minimize).X, centre(minimize).Y - lineTop), test::kMinGlyph);
+  const int iconSide = provider->MenuHeight() - 2;
+  int iconPixels = 0;
+  for (int y = 1; y < 1 + iconSide; ++y)
+    for (int x = provider->SysBorderHeight() + 1; x < provider->SysBorderHeight() + 1 + iconSide;
+         ++x)
+      iconPixels += normal.Pixel(x, y) != test::kMenuLine ? 1 : 0;
+  EXPECT_GT(iconPixels, iconSide * iconSide / 4);
+
+  // Hot under the pointer; pressed while the button is held.
+  EXPECT_EQ(hitAt(centre(close)), HTMDICLOSE);
+  EXPECT_EQ(provider->Button(HTMDICLOSE).State, 1);
+  lines.push_back(menuLine());
+  EXPECT_EQ(lines.back().Pixel(centre(close).X, centre(close).Y - lineTop), RGB(255, 60, 60));
+  EXPECT_EQ(hitAt(centre(restore)), HTMDIRESTORE);
+  EXPECT_EQ(provider->Button(HTMDICLOSE).State, 0);
+  headless->InjectButton(screen(centre(restore)), MouseButton::Left, true);
+  Pump();
+  EXPECT_EQ(provider->Button(HTMDIRESTORE).State, 2);
+  lines.push_back(menuLine());
+  EXPECT_EQ(lines.back().Pixel(centre(restore).X, centre(restore).Y - lineTop), RGB(120, 70, 0));
+  headless->InjectButton(screen(centre(restore)), MouseButton::Left, false);
+  Pump();
+  EXPECT_EQ(a->WindowState(), TWindowState::wsNormal);  // the release restored it
+  EXPECT_EQ(provider->HotButton(), 0);
+  EXPECT_TRUE(provider->Button(HTMDICLOSE).R.IsEmpty());
+
+  Bitmap sheet(lines[0].Width(), 3 * lines[0].Height());
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    CopyBitmapRect(sheet, {0, int(i) * lines[0].Height()}, lines[i], lines[i].BoundsRect());
+  test::ExpectGolden(sheet, "mdi_child_menu_line");
+
+  maximise();
+  click(centre(provider->Button(HTMDIMINIMIZE).R));
+  EXPECT_EQ(a->WindowState(), TWindowState::wsMinimized);
+  a->SetWindowState(TWindowState::wsNormal);
+  a->SetFocus();
+  Pump();
+  maximise();
+  click(centre(provider->Button(HTMDICLOSE).R));
+  EXPECT_EQ(main->MDIChildCount(), 1);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "platform/classlib/extctrls.h"
+#include "platform/classlib/menus.h"
 #include "platform/gfx/bmp_codec.h"
 #include "platform/msg/message_queue.h"
 #include "platform/ui/window_system.h"
@@ -297,6 +298,142 @@ TEST_F(ProviderTest, SystemMenuItemsFollowTheBorderStyle) {
     EXPECT_FALSE(m.ItemRestore->Enabled());  // a normal form has nothing to restore
     delete bordered;
   }
+}
+
+// The system menu pops up in the skin's menu look, as the form's other menus do.
+TEST_F(ProviderTest, SystemMenuIsSkinnedLikeTheFormsMenus) {
+  TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSizeable, biSystemMenu | biMinimize);
+  SendMessage(bordered->Handle(), WM_ACTIVATE, WA_ACTIVE, 0);
+  Pump();
+  TsSystemMenu& m = p->SystemMenu();
+  EXPECT_TRUE(m.OwnerDraw());
+  EXPECT_TRUE(m.ItemClose->OnAdvancedDrawItem);
+  HWND shown = 0;
+  Bitmap shot;
+  TPopupTrackHooks hooks;
+  hooks.Side = [&](int) {
+    PaintPendingWindows();
+    shot = SnapshotWindow(shown);
+    return true;
+  };
+  headless->InjectKey(VK_LEFT, true);
+  EXPECT_EQ(TrackPopup(&m, m.Items(), {300, 300}, &hooks, &shown), nullptr);
+  ASSERT_GT(shot.Width(), 0);
+  int skinned = 0;
+  for (int y = 0; y < shot.Height(); ++y)
+    for (int x = 0; x < shot.Width(); ++x) skinned += shot.Pixel(x, y) == test::kMenuBack ? 1 : 0;
+  EXPECT_GT(skinned, shot.Width() * shot.Height() / 2);
+}
+
+// The client area under a skinned menu line is what the controls and the skinned bars are
+// laid out in: measured from the window system's client rectangle and the child windows'
+// places, not from the form's own idea of its frame.
+TEST_F(ProviderTest, ControlsAndBarsFitTheClientAreaUnderTheMenuLine) {
+  bordered = Create<TForm>(Application());
+  bordered->SetBorderStyle(TFormBorderStyle::bsSizeable);
+  bordered->SetBounds(100, 100, 520, 380);
+  bordered->SetCaption("Menu");
+  auto* menu = Create<TMainMenu>(bordered);
+  auto* file = Create<TMenuItem>(menu);
+  file->SetCaption("File");
+  menu->Items()->Add(file);
+  bordered->SetMenu(menu);
+  auto* bottom = Create<TPanel>(bordered);
+  bottom->SetParent(bordered);
+  bottom->SetHeight(30);
+  bottom->SetAlign(TAlign::alBottom);
+  auto* far = Create<TPanel>(bordered);
+  far->SetParent(bordered);
+  far->SetBounds(10, 10, 50, 20);
+  TsSkinProvider* p = ShowWithProvider(bordered);
+  SendMessage(bordered->Handle(), WM_ACTIVATE, WA_ACTIVE, 0);
+  Pump();
+  ASSERT_TRUE(p->HasMenu());
+  Rect real;
+  ASSERT_TRUE(GetClientRect(bordered->Handle(), real));
+  EXPECT_EQ(real.Height(), 380 - p->ClientOrigin().Y - p->SysBorderWidth());
+  EXPECT_EQ(bordered->ClientRect(), real);
+  // Where a child window lies, in the form's client coordinates.
+  auto placed = [&](TWinControl* c) {
+    Rect r;
+    EXPECT_TRUE(GetWindowRect(c->Handle(), r));
+    Point o{0, 0};
+    ClientToScreen(bordered->Handle(), o);
+    return r.Offset(-o.X, -o.Y);
+  };
+  EXPECT_EQ(placed(bottom).Bottom, real.Bottom);
+  // Both bars: each runs along its edge of the real client area, inside it.
+  far->SetBounds(700, 500, 50, 20);
+  p->UpdateFormScrollBars();
+  ASSERT_NE(p->VertBar(), nullptr);
+  ASSERT_NE(p->HorzBar(), nullptr);
+  EXPECT_EQ(placed(p->HorzBar()).Bottom, real.Bottom);
+  EXPECT_EQ(placed(p->VertBar()).Right, real.Right);
+  EXPECT_EQ(placed(p->VertBar()).Bottom, placed(p->HorzBar()).Top);
+  // And the pixels: the horizontal bar shows at the bottom of the window's client part.
+  const Bitmap shot = SnapshotWindow(bordered->Handle());
+  const Point o = p->ClientOrigin();
+  EXPECT_NE(shot.Pixel(o.X + 100, o.Y + real.Bottom - 8), kFormColor);
+}
+
+// The main menu's items are hooked when the window is made and when an item is measured,
+// and a change of the system colours draws the menu line again.
+TEST_F(ProviderTest, MenuMessagesHookItemsAndRefreshTheMenuLine) {
+  bordered = Create<TForm>(Application());
+  bordered->SetBorderStyle(TFormBorderStyle::bsSizeable);
+  bordered->SetBounds(100, 100, 240, 120);
+  bordered->SetCaption("Menu");
+  auto* menu = Create<TMainMenu>(bordered);
+  auto* file = Create<TMenuItem>(menu);
+  file->SetCaption("File");
+  menu->Items()->Add(file);
+  auto* open = Create<TMenuItem>(menu);
+  open->SetCaption("Open");
+  file->Add(open);
+  bordered->SetMenu(menu);
+  ShowWithProvider(bordered);
+  SendMessage(bordered->Handle(), WM_ACTIVATE, WA_ACTIVE, 0);
+  Pump();
+  ASSERT_TRUE(file->OnAdvancedDrawItem);
+  const HWND h = bordered->Handle();
+  struct Case {
+    const char* what;
+    TMenuItem* item;
+    std::function<void()> send;
+  };
+  MEASUREITEMSTRUCT mis;
+  mis.CtlType = ODT_MENU;
+  const Case cases[] = {
+      {"created", file, [&] { SendMessage(h, WM_CREATE, 0, 0); }},
+      {"bar item measured", file,
+       [&] {
+         mis.itemID = UINT(file->Command());
+         SendMessage(h, WM_MEASUREITEM, 0, reinterpret_cast<LPARAM>(&mis));
+       }},
+      {"popup item measured", open,
+       [&] {
+         mis.itemID = UINT(open->Command());
+         SendMessage(h, WM_MEASUREITEM, 0, reinterpret_cast<LPARAM>(&mis));
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.item->OnAdvancedDrawItem = nullptr;
+    c.item->OnMeasureItem = nullptr;
+    c.send();
+    EXPECT_TRUE(c.item->OnAdvancedDrawItem);
+    EXPECT_TRUE(c.item->OnMeasureItem);
+  }
+  // New colours for the menu line: painted once the system says its colours changed.
+  TsGeneralData& line = SkinSections[std::size_t(GetSkinIndex("MENULINE"))];
+  line.PaintingColor = line.HotPaintingColor = TColor(RGB(20, 140, 90));
+  Pump();
+  TsSkinProvider* p = GetSkinProvider(bordered);
+  const int lineY = p->SysBorderWidth() + p->CaptionHeight() + 4;
+  EXPECT_EQ(SnapshotWindow(h).Pixel(200, lineY), test::kMenuLine);
+  SendMessage(h, WM_SYSCOLORCHANGE, 0, 0);
+  Pump();
+  EXPECT_EQ(SnapshotWindow(h).Pixel(200, lineY), RGB(20, 140, 90));
 }
 
 TEST_F(ProviderTest, AvailableSkinsSubmenuSwitchesTheSkin) {

@@ -8,7 +8,9 @@
 #include <set>
 
 #include "platform/base/streams.h"
+#include "skin/sedit.h"
 #include "skin/sinternalskin.h"
+#include "skin/spaintutils.h"
 #include "tests/skin/skin_fixture.h"
 #include "tools/skingen/skin_art.h"
 
@@ -172,7 +174,9 @@ TEST(SkinGen, PicturesHaveTheExpectedLayouts) {
       for (int x = 0; x < b.Width(); ++x) {
         const COLORREF m = b.Pixel(x, y + half);
         ASSERT_TRUE(GetRValue(m) == GetGValue(m) && GetGValue(m) == GetBValue(m));
-        if (b.Pixel(x, y) == 0xFF00FF) ASSERT_EQ(m, 0xFFFFFFu) << x << "," << y;
+        if (b.Pixel(x, y) == 0xFF00FF) {
+          ASSERT_EQ(m, 0xFFFFFFu) << x << "," << y;
+        }
       }
   }
   EXPECT_TRUE(LoadBuiltinBitmap("BORD7").Empty());
@@ -214,6 +218,61 @@ std::vector<COLORREF> Backgrounds(const TsGeneralData& s, bool hot,
   return out;
 }
 
+// What a focused edit shows: its field in the selection colour (the edit's default selection
+// mode fills with it), framed by the border mask's hot frame.
+COLORREF FocusedField(const TsGeneralData& s) {
+  return COLORREF(s.SelectionColor);
+}
+
+// A focused edit of the stored skin is a white field with a one-pixel accent frame and no
+// other line inside it; unfocused, the frame is the field border's colour.
+TEST_F(StoredSkinTest, FocusedEditIsAWhiteFieldWithAnAccentFrame) {
+  AddInternalSkin(manager->InternalSkins());
+  manager->SetSkinName(kInternalSkinName);
+  auto edit = [&](Rect r) {
+    auto* e = Create<TsEdit>(form);
+    e->SetParent(form);
+    e->SetBounds(r.Left, r.Top, r.Width(), r.Height());
+    e->SetTabStop(true);
+    return e;
+  };
+  TsEdit* other = edit({10, 50, 110, 72});
+  TsEdit* e = edit({10, 10, 110, 32});
+  ShowForm(form);
+  auto shot = [&] {
+    Pump();
+    const Bitmap* screen = headless->Presented(form->Handle());
+    Bitmap out(e->Width(), e->Height());
+    if (screen != nullptr) CopyBitmapRect(out, {0, 0}, *screen, e->BoundsRect());
+    return out;
+  };
+  struct Case {
+    const char* what;
+    TsEdit* focus;
+    COLORREF frame;
+  };
+  const Case cases[] = {{"normal", other, 0xC3B7AE}, {"focused", e, 0x2D91E8}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.focus->SetFocus();
+    const Bitmap b = shot();
+    const int mid = b.Height() / 2;
+    EXPECT_EQ(b.Pixel(0, mid), c.frame);  // BGR of #AEB7C3 and of the accent #E8912D
+    EXPECT_EQ(b.Pixel(b.Width() - 1, mid), c.frame);
+    EXPECT_EQ(b.Pixel(b.Width() / 2, b.Height() - 1), c.frame);
+    // Inside the frame: white, from just under the top edge to the bottom.
+    for (int y = 1; y < b.Height() - 1; ++y) {
+      if (std::string(c.what) == "normal" && y == 1) continue;  // the unfocused field's shade
+      ASSERT_EQ(b.Pixel(b.Width() / 2, y), 0xFFFFFFu) << y;
+      if (y > 1 && y < b.Height() - 2) {
+        ASSERT_EQ(b.Pixel(1, y), 0xFFFFFFu) << y;  // past the corners
+      }
+    }
+  }
+  // The contrast check below reads the focused field's colour from the section.
+  EXPECT_EQ(FocusedField(Section("TsEdit")), 0xFFFFFFu);
+}
+
 TEST_F(StoredSkinTest, TextIsReadableOnEverySection) {
   AddInternalSkin(manager->InternalSkins());
   manager->SetSkinName(kInternalSkinName);
@@ -221,7 +280,10 @@ TEST_F(StoredSkinTest, TextIsReadableOnEverySection) {
   const std::vector<COLORREF> menu = Backgrounds(Section("MAINMENU"), false, {});
   for (const TsGeneralData& s : SkinSections)
     for (const bool hot : {false, true})
-      for (const COLORREF bg : Backgrounds(s, hot, s.ClassName == "MENUITEM" ? menu : window)) {
+      for (const COLORREF bg :
+           s.ClassName == "TsEdit" && hot
+               ? std::vector<COLORREF>{FocusedField(s)}
+               : Backgrounds(s, hot, s.ClassName == "MENUITEM" ? menu : window)) {
         const COLORREF text = COLORREF(hot ? s.HotFontColor : s.FontColor);
         EXPECT_GE(Contrast(text, bg), 4.5)
             << s.ClassName << (hot ? " hot" : "") << " text " << std::hex << text << " on " << bg;

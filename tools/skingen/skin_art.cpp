@@ -436,13 +436,14 @@ Bitmap Bevelled(int cell) {
   });
 }
 
-// A sunken field: outline with a faint shade under its top edge.
-Bitmap Sunken(int cell) {
+// A sunken field: outline with a faint shade under its top edge. `shadeOnlyAtRest`: the
+// hot and pressed frames have the outline alone (an edit's focused field stays clean).
+Bitmap Sunken(int cell, bool shadeOnlyAtRest = false) {
   const int w = 3 * cell;
-  return ThreeState(w, w, [w](Frame& f, int n) {
+  return ThreeState(w, w, [w, shadeOnlyAtRest](Frame& f, int n) {
     const float e = float(w);
     f.Body(RoundRect(0, 0, e, e, 2));
-    f.Fill(Box(1, 1, e - 1, 2), kFaceBottom);
+    if (n == 0 || !shadeOnlyAtRest) f.Fill(Box(1, 1, e - 1, 2), kFaceBottom);
     f.Fill(Ring(0, 0, e, e, 2, 1), n == 0 ? kFieldBorder : (n == 1 ? kAccent : kAccentPressed));
   });
 }
@@ -614,10 +615,12 @@ Art MakeArt() {
        swatch("TsButton", kFaceTop, kFaceBottom, kText, kAccentPale, kAccentLight, kText)});
   sections.push_back({"TsEdit",
                       join(join(colors(kField, 0, 0, kField, 0, 0), text(kText, kText)),
-                           {{"SelectionColor", Col(kAccent)},
+                           // Focused: the field stays white; the mask's hot frame is
+                           // the accent border.
+                           {{"SelectionColor", Col(kField)},
                             {"SelectionBorderBevel", "0"},
                             {"SelectionBorderWidth", "1"},
-                            {"BORDERSMASK", image("Edit.bmp", Sunken(4))}}),
+                            {"BORDERSMASK", image("Edit.bmp", Sunken(4, true))}}),
                       swatch("TsEdit", kField, kField, kText, kField, kField, kText)});
   // Scroll bars: the tracks share one section's values.
   sections.push_back({"SCROLLBAR1H",

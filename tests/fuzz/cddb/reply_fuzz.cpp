@@ -18,7 +18,7 @@ class FuzzCddb final : public qv::TCddbProtocol {
   void StartGet(const std::string&) override {}
   int RequestStatusCode() const override { return 200; }
   std::string RequestReasonPhrase() const override { return "OK"; }
-  std::string ReceivedDocument() const override { return document; }
+  std::string_view ReceivedDocument() const override { return document; }
 };
 
 }  // namespace

@@ -1,11 +1,11 @@
 // Any bytes as a module's stored exception log (the .olf file): loading must keep only whole
 // reports, in file order, each starting "OstrelLog " at the file's start or after a line end
-// and ending with the report end; the duplicate test may read any of them; a report added and
-// the log saved must load again as the old reports plus the new one.
+// and ending with the report end, and call the log intact exactly when nothing but line ends
+// lies around them; the duplicate test may read any of them; a report added and the log saved
+// must load again as the old reports plus the new one.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "crashlog/log_report.h"
@@ -24,9 +24,6 @@ void Fail(const char* what, std::size_t index) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  // Known fault, mended on the logger's own branch: a first "OstrelLog " at byte 1 throws
-  // out_of_range from Load. Left out here until that lands, so this target finds new ones.
-  if (size >= 11 && std::memcmp(data + 1, "OstrelLog ", 10) == 0) return 0;
   const std::string path = qv::fuzz::ScratchDir() + "Quorvel.olf";
   const std::string_view bytes = qv::fuzz::Text(data, size);
   qv::fuzz::WriteFile(path, bytes);
@@ -34,19 +31,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   qv::TLogFile log(path);
   log.Load();
   const auto reports = log.Reports();
+  const auto only_line_ends = [&bytes](std::size_t from, std::size_t to) {
+    return bytes.substr(from, to - from).find_first_not_of("\r\n") == std::string_view::npos;
+  };
+  bool intact = true;
   std::size_t from = 0;
   for (std::size_t i = 0; i < reports.size(); ++i) {
     const std::string& r = reports[i];
     if (r.compare(0, 10, "OstrelLog ") != 0) Fail("a report that does not start as one", i);
     if (r.size() < 10 + kEnd.size() || r.compare(r.size() - kEnd.size(), kEnd.size(), kEnd) != 0)
       Fail("a report without its end", i);
-    // The same text may stand earlier in the middle of a line, where no report starts.
+    // The same text may stand earlier where no report starts (in the middle of a line) or
+    // ends (no report end behind it).
+    const auto starts_here = [&](std::size_t at) {
+      return (at == 0 || (at >= 2 && bytes.substr(at - 2, 2) == "\r\n")) &&
+             bytes.substr(at + r.size(), 2) == "\r\n";
+    };
     std::size_t at = bytes.find(r, from);
-    while (at != std::string_view::npos && at != 0 && (at < 2 || bytes.substr(at - 2, 2) != "\r\n"))
-      at = bytes.find(r, at + 1);
+    while (at != std::string_view::npos && !starts_here(at)) at = bytes.find(r, at + 1);
     if (at == std::string_view::npos) Fail("a report that is not in the file at a line start", i);
+    intact = intact && only_line_ends(from, at);
     from = at + r.size();
   }
+  intact = intact && only_line_ends(from, bytes.size());
+  if (log.Intact() != intact)
+    Fail(intact ? "a whole log taken as damaged" : "text lost unnoticed", 0);
 
   // The duplicate test reads the fields of every stored report.
   (void)log.IsDuplicate("00401000", "Quorvel", "EAccessViolation", "x");

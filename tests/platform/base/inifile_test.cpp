@@ -173,6 +173,39 @@ TYPED_TEST(IniLookupTest, WritesKeepCommentsAndUnknownLines) {
   EXPECT_THROW(ini.WriteString("A", "k=v", "v"), EIniFileException);
 }
 
+// A rewrite reads back as what was written: a byte-order mark read is written again, so a
+// second one stays part of the first line instead of being taken for the mark next time.
+TEST(TIniFileTest, ARewriteKeepsTheByteOrderMark) {
+  TempDir dir;
+  const std::string name = dir / "bom.ini";
+  const std::string bom = "\xEF\xBB\xBF";
+  WriteFile(name, bom + bom + "[S]\nk=v\n[T]\nu=w\n");
+  for (int round = 0; round < 2; ++round) {
+    TMemIniFile ini(name);
+    EXPECT_FALSE(ini.SectionExists("S"));  // the first line is "<mark>[S]", no header
+    EXPECT_EQ(ini.ReadString("S", "k", "none"), "none");
+    EXPECT_EQ(ini.ReadString("T", "u", "none"), "w");
+    ini.WriteInteger("T", "round", round);
+    ini.UpdateFile();
+  }
+  EXPECT_EQ(ReadFile(name), bom + bom + "[S]\nk=v\n[T]\nu=w\nround=1\n");
+  // Without a mark, none is added.
+  WriteFile(name, "[T]\nu=w\n");
+  TIniFile plain(name);
+  plain.WriteString("T", "x", "y");
+  EXPECT_EQ(ReadFile(name), "[T]\nu=w\nx=y\n");
+}
+
+// Why a file that is there reads as empty; nothing for one that is missing or was read.
+TEST(TIniFileTest, ReadErrorSaysWhyAFileReadAsEmpty) {
+  TempDir dir;
+  ::mkdir((dir / "folder.ini").c_str(), 0755);
+  EXPECT_NE(TMemIniFile(dir / "folder.ini").ReadError(), "");
+  EXPECT_EQ(TMemIniFile(dir / "missing.ini").ReadError(), "");
+  WriteFile(dir / "ok.ini", "[a]\nb=c\n");
+  EXPECT_EQ(TIniFile(dir / "ok.ini").ReadError(), "");
+}
+
 TEST(TIniFileTest, AFileThatCannotBeReadIsNeverOverwritten) {
   TempDir dir;
   const std::string name = dir / "huge.ini";
@@ -185,6 +218,7 @@ TEST(TIniFileTest, AFileThatCannotBeReadIsNeverOverwritten) {
   }
   TIniFile ini(name);
   EXPECT_EQ(ini.ReadString("a", "b", "d"), "d");
+  EXPECT_NE(ini.ReadError().find("File too large"), std::string::npos) << ini.ReadError();
   EXPECT_THROW(ini.WriteString("a", "b", "c"), EIniFileException);
   TMemIniFile mem(name);
   mem.WriteString("a", "b", "c");

@@ -126,6 +126,39 @@ TEST_F(TRegistryTest, ReadsAHandWrittenFileAndKeepsWhatItCannotRead) {
   EXPECT_EQ(reg.ReadBinaryData("Long"), (std::vector<uint8_t>{1, 2, 3, 4}));
 }
 
+// The file is rewritten at every write: a string value whose bytes cannot stand as quoted
+// UTF-8 text keeps its bytes, and every other value reads as before.
+TEST_F(TRegistryTest, RewritesReadBackAsTheyWereWritten) {
+  ::mkdir((dir_ / "reg").c_str(), 0755);
+  WriteFile(file_,
+            "Windows Registry Editor Version 5.00\n\n"
+            "[HKEY_CURRENT_USER\\Software\\X]\n"
+            "\"Latin\"=hex(1):e9,74,e9,00\n"
+            "\"Lines\"=hex(1):61,0d,0a,62\n"
+            "\"Text\"=\"caf\xC3\xA9\"\n");
+  const auto read = [] {
+    TRegistry reg;
+    EXPECT_TRUE(reg.OpenKey("Software\\X", false));
+    return std::vector<std::string>{reg.ReadString("Latin"), reg.ReadString("Lines"),
+                                    reg.ReadString("Text")};
+  };
+  const std::vector<std::string> before = read();
+  EXPECT_EQ(before,
+            (std::vector<std::string>{std::string("\xE9t\xE9\0", 4), "a\r\nb", "caf\xC3\xA9"}));
+  for (int round = 0; round < 2; ++round) {
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKey("Software\\X", false));
+    reg.WriteInteger("Other", round);
+    EXPECT_EQ(read(), before) << ReadFile(file_);
+  }
+  WriteFile(file_, ReadFile(file_));
+  TRegistry reg;
+  ASSERT_TRUE(reg.OpenKey("Software\\X", false));
+  reg.WriteString("Written", "\xFF\xFEraw");
+  EXPECT_EQ(reg.ReadString("Written"), "\xFF\xFEraw");
+  EXPECT_EQ(read(), before) << ReadFile(file_);
+}
+
 TEST_F(TRegistryTest, TheFileSurvivesAFailedWrite) {
   TRegistry reg;
   ASSERT_TRUE(reg.OpenKey(kPolicies, true));

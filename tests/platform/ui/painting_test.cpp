@@ -1,6 +1,8 @@
 // Painting: order, composition into the top-level back buffer, clipping and presenting.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "platform/gfx/png_codec.h"
 #include "tests/platform/base/temp_dir.h"
 #include "tests/platform/ui/ui_test_util.h"
@@ -54,6 +56,36 @@ TEST_F(PaintingTest, DcsAreClippedBySiblingsChildrenAndRegions) {
   dc->FillRect({0, 0, 1, 1}, Brush{BrushStyle::bsSolid, static_cast<TColor>(kGreen)});
   ReleaseDC(framed, dc);
   EXPECT_EQ(At(top, 0, 70), kGreen);
+}
+
+// Children that lay beyond a top-level's edges are painted once growing the window shows
+// them, whether it is dragged larger or maximised; they do not wait for the pointer.
+TEST_F(PaintingTest, GrowingATopLevelPaintsTheChildrenItReveals) {
+  struct Case {
+    const char* what;
+    std::function<void(HWND)> grow;
+  };
+  const Case cases[] = {
+      {"resized",
+       [](HWND top) { SetWindowPos(top, 0, 0, 0, 220, 160, SWP_NOMOVE | SWP_NOZORDER); }},
+      {"maximised", [](HWND top) { ShowWindow(top, SW_MAXIMIZE); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const HWND top = Make(0, {0, 0, 100, 80}, kGrey, WS_VISIBLE);
+    Make(top, {60, 20, 180, 70}, kRed, WS_VISIBLE);       // beyond the right edge
+    Make(top, {10, 90, 50, 140}, kBlue, WS_VISIBLE);      // below the bottom edge
+    Make(top, {120, 100, 200, 150}, kGreen, WS_VISIBLE);  // beyond both
+    Pump();
+    EXPECT_EQ(At(top, 70, 30), kRed);
+    c.grow(top);
+    Pump();
+    EXPECT_EQ(At(top, 150, 30), kRed);
+    EXPECT_EQ(At(top, 20, 120), kBlue);
+    EXPECT_EQ(At(top, 150, 120), kGreen);
+    EXPECT_EQ(At(top, 100, 120), kGrey);
+    DestroyWindow(top);
+  }
 }
 
 }  // namespace

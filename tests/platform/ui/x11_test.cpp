@@ -4,7 +4,13 @@
 // the X window reaches the child under it.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -216,6 +222,28 @@ TEST_F(X11Test, TheScreenCaptureAndTheClipboardReachOtherClients) {
   EXPECT_EQ(ReadXClipboard(server->Display(), "TARGETS", deadline)->size(), 4 * sizeof(long));
   EXPECT_EQ(ReadXClipboard(server->Display(), "image/png", deadline), std::nullopt);
   EXPECT_EQ(GetClipboardText(), text);
+}
+
+// A signal handled by the program (the freeze watchdog's snapshot, say) reaching the
+// clipboard's serving thread does not end the serving.
+TEST_F(X11Test, TheClipboardOutlivesSignals) {
+  UseX11();
+  ASSERT_TRUE(SetClipboardText("still here"));
+  struct sigaction action {};
+  action.sa_handler = [](int) {};
+  action.sa_flags = SA_RESTART;
+  ::sigemptyset(&action.sa_mask);
+  struct sigaction previous {};
+  ASSERT_EQ(::sigaction(SIGUSR2, &action, &previous), 0);
+  for (int round = 0; round < 3; ++round) {
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+      const pid_t tid = pid_t(std::atoi(task.path().filename().c_str()));
+      if (tid != 0) ::syscall(SYS_tgkill, ::getpid(), tid, SIGUSR2);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    EXPECT_EQ(ReadXClipboard(server->Display(), "UTF8_STRING", deadline), "still here") << round;
+  }
+  ::sigaction(SIGUSR2, &previous, nullptr);
 }
 
 }  // namespace

@@ -105,6 +105,16 @@ Bitmap GrabXWindow(const std::string& display, unsigned long window, int width, 
   return out;
 }
 
+Bitmap GrabXScreen(const std::string& display, int width, int height) {
+  unsigned long root = 0;
+  {
+    const Peer peer(display);
+    if (peer.get() == nullptr) return {};
+    root = DefaultRootWindow(peer.get());
+  }
+  return GrabXWindow(display, root, width, height);
+}
+
 bool SendXKey(const std::string& display, unsigned long window, unsigned long keysym) {
   const Peer peer(display);
   if (peer.get() == nullptr) return false;

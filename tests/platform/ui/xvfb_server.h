@@ -37,6 +37,9 @@ class XvfbServer {
 // Empty when the display does not open or the window cannot be read.
 Bitmap GrabXWindow(const std::string& display, unsigned long window, int width, int height);
 
+// The whole screen's top-left `width` x `height`, every window on it as the server shows it.
+Bitmap GrabXScreen(const std::string& display, int width, int height);
+
 // Sends a key press (an X keysym) to a window, as the X server delivers a user's key.
 bool SendXKey(const std::string& display, unsigned long window, unsigned long keysym);
 
