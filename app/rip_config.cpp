@@ -8,6 +8,7 @@
 #include "app/rip_naming.h"
 #include "platform/base/inifile.h"
 #include "platform/base/paths.h"
+#include "platform/base/stringlist.h"
 #include "platform/base/text.h"
 
 namespace qv {
@@ -88,6 +89,20 @@ TRipConfig LoadConfig(const std::string& IniFile, const TProblemEvent& Problem) 
     c.CoverName = safe;
   }
   return c;
+}
+
+std::vector<std::string> LoadGenreFile(const std::string& FileName, const TProblemEvent& Problem) {
+  std::vector<std::string> genres;
+  if (!FileExists(FileName)) return genres;
+  TStringList lines;
+  try {
+    lines.LoadFromFile(FileName);
+  } catch (const std::exception& e) {
+    if (Problem) Problem("LoadConfig : genre_file " + FileName + " : " + e.what());
+    return genres;
+  }
+  for (int i = 0; i < lines.Count(); ++i) genres.push_back(lines[i]);
+  return genres;
 }
 
 int ClampMonitor(int M, int Count) {

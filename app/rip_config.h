@@ -52,6 +52,11 @@ struct TRipConfig {
 [[nodiscard]] TRipConfig LoadConfig(const std::string& IniFile,
                                     const TProblemEvent& Problem = nullptr);
 
+// The genres of CONF genre_file for the category box, one a line; none when the file does
+// not exist. One that cannot be read is reported through `Problem` and gives none.
+[[nodiscard]] std::vector<std::string> LoadGenreFile(const std::string& FileName,
+                                                     const TProblemEvent& Problem = nullptr);
+
 // The monitor the window fills: M clamped to 0 .. Count - 1 (0 without monitors).
 [[nodiscard]] int ClampMonitor(int M, int Count);
 

@@ -83,9 +83,15 @@ std::string TrackFileName(const std::string& BasePath, const std::string& Destin
   name = StringReplace(name, "%TRACKNAME%", title, rfReplaceAll | rfIgnoreCase);
   // A pattern that ends in a separator (or is empty) would name the folder itself: every
   // track would get the same name.
-  const bool folderOnly = name.empty() || IsPathDelimiter(name.back());
+  bool folderOnly = name.empty() || IsPathDelimiter(name.back());
   name = SafeRelative(name);
-  if (folderOnly) name += (name.empty() ? "" : "/") + number + " - " + title;
+  // So would one whose last component was dropped ("a/." or "."): its folder is kept, with
+  // no separator left at the end.
+  if (!name.empty() && name.back() == '/') {
+    name.pop_back();
+    folderOnly = true;
+  }
+  if (folderOnly || name.empty()) name += (name.empty() ? "" : "/") + number + " - " + title;
   return NormalizePath(BasePath) + name;
 }
 

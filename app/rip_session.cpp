@@ -87,14 +87,9 @@ void TRipSession::Start(const std::vector<std::string>& Params) {
   Config = LoadConfig(IniFileName(), problem);
   if (!Config.LocalCDDB.empty() && !ForceDirectories(Config.LocalCDDB))
     problem("LoadConfig : CONF localCDDB " + Config.LocalCDDB + " cannot be created");
-  if (!Config.GenreFile.empty() && FileExists(Config.GenreFile)) {
-    TStringList genres;
-    try {
-      genres.LoadFromFile(Config.GenreFile);
-      for (int i = 0; i < genres.Count(); ++i) Categories.push_back(genres[i]);
-    } catch (const std::exception& e) {
-      problem("LoadConfig : genre_file " + Config.GenreFile + " : " + e.what());
-    }
+  if (!Config.GenreFile.empty()) {
+    for (std::string& genre : LoadGenreFile(Config.GenreFile, problem))
+      Categories.push_back(std::move(genre));
   }
   Options = TRipOptions();
   window_.SelectCddbDrive(0);

@@ -61,6 +61,31 @@ TEST(RipConfigTest, AnUnusableFileIsReported) {
   EXPECT_TRUE(problems.empty());
 }
 
+// The genre file gives one genre a line, whatever the line ends; a missing file or a folder
+// gives none, and is no problem.
+TEST(RipConfigTest, GenreFileGivesOneGenreALine) {
+  ScratchDir dir;
+  struct Case {
+    std::string bytes;
+    std::vector<std::string> genres;
+  } const cases[] = {
+      {"Rock\r\nJazz\nHip-Hop", {"Rock", "Jazz", "Hip-Hop"}},
+      {"\xEF\xBB\xBFM\xC3\xBAsica\n\nPop\n", {"M\xC3\xBAsica", "", "Pop"}},
+      {"Caf\xE9\r\n", {"Caf\xC3\xA9"}},
+      {"", {}},
+  };
+  for (const Case& c : cases) {
+    WriteText(dir.File("genres.txt"), c.bytes);
+    std::vector<std::string> problems;
+    EXPECT_EQ(
+        LoadGenreFile(dir.File("genres.txt"), [&](const std::string& t) { problems.push_back(t); }),
+        c.genres);
+    EXPECT_TRUE(problems.empty());
+  }
+  EXPECT_TRUE(LoadGenreFile(dir.File("missing.txt")).empty());
+  EXPECT_TRUE(LoadGenreFile(dir.path()).empty());
+}
+
 struct ParseResult {
   TRipOptions options;
   std::vector<int> drives;

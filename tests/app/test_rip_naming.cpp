@@ -56,6 +56,23 @@ TEST(FileNamingTest, HostileTextsStayInsideTheBaseFolder) {
   EXPECT_EQ(name, "/out/a-b-c/" + std::string(255, 'x'));
 }
 
+// A pattern (from the command line or the INI file) whose last component is dropped still
+// names a file in its folder: no empty component, no name that is only an extension.
+TEST(FileNamingTest, PatternsEndingInADroppedComponentNameTheTrack) {
+  const TNameChars chars;
+  struct Case {
+    std::string pattern, expected;
+  } const cases[] = {
+      {"a/", "/out/a/01 - T"},        {"a\\", "/out/a/01 - T"}, {"a/.", "/out/a/01 - T"},
+      {"a/./", "/out/a/01 - T"},      {".", "/out/01 - T"},     {"./", "/out/01 - T"},
+      {"a/b/./.", "/out/a/b/01 - T"}, {"", "/out/01 - T"},      {"a/%TRACKNB%", "/out/a/01"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    EXPECT_EQ(TrackFileName("/out/", c.pattern, 1, "T", chars), c.expected);
+  }
+}
+
 // Whatever a database sends, the name stays below the base folder: no component is empty,
 // "." or "..", none holds a control character, none is longer than a file name may be.
 TEST(FileNamingTest, RandomTextsNeverLeaveTheBaseFolder) {

@@ -1,5 +1,8 @@
-// libFuzzer target over the ID3v2 reader: any bytes as a file must load to a result word, and
-// whatever loads must decode, save and load again without a crash, a hang or a sanitizer report.
+// libFuzzer target over the ID3v2 reader and writer: the first byte chooses how the tag is
+// written again (tag unsynchronisation, extended header, tag CRC, restrictions, each frame's
+// compression and unsynchronisation, padding), the rest is the file. Any bytes must load to
+// a result word, and whatever loads must decode, save with those options and load again
+// without a crash, a hang or a sanitizer report.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -36,9 +39,30 @@ void DecodeFrames(qv::Tid3v2tag& tag) {
   }
 }
 
+// The write options of the first byte; a frame marked changed is written through the
+// compression and unsynchronisation passes rather than copied as read.
+void ChooseWriteOptions(qv::Tid3v2tag& tag, uint8_t options) {
+  tag.SetUnsynchronisation(options & 1);
+  tag.SetExtendedHeader(options & 2);
+  tag.SetCRCPresent(options & 4);
+  if (options & 64) tag.SetTagRestrictions(true);
+  for (int i = 1; i <= tag.Frames.Count(); ++i) {
+    uint8_t format = tag.Frames.WriteFlags(i, 2);
+    if (options & 8) format |= 0x08;
+    if (options & 16) format |= 0x02;
+    if (options & 32) format &= ~0x08;
+    tag.Frames.SetWriteFlags(i, 2, format);
+  }
+  if (options & 128) tag.PaddingMode = 2;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  const uint8_t options = data[0];
+  ++data;
+  --size;
   qv::fuzz::WriteFile(InputPath(), qv::fuzz::Text(data, size));
   qv::Tid3v2tag tag;
   const uint16_t loaded = tag.LoadFromFile(InputPath());
@@ -52,6 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const uint8_t version : {uint8_t{4}, uint8_t{3}}) {
     qv::Tid3v2tag copy;
     if (copy.LoadFromFile(kSavePath) >= 0x100) std::abort();
+    ChooseWriteOptions(copy, options);
     const uint16_t saved = copy.SaveToFile("=", version, -1, 0);
     if (saved >= 0x100) continue;
     const int frames = copy.Frames.Count();

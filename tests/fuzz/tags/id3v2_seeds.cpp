@@ -1,10 +1,12 @@
 // Writes a seed set for the ID3v2 fuzz target into the folder given: tags written by the
-// library itself in both versions with every option it writes, ahead of a few MPEG frames.
+// library itself in both versions with every option it writes, ahead of a few MPEG frames,
+// each behind the byte of write options the target reads first.
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "platform/base/streams.h"
 #include "tags/id3v2.h"
 #include "tests/fuzz/fuzz_support.h"
 
@@ -46,6 +48,12 @@ int main(int argc, char** argv) {
       tag.PaddingMode = 0;
       tag.PaddingSize = (options & 1) ? 0 : 40;
       if (tag.SaveToFile("=", version, -1, 0) >= 0x100) return 1;
+      // Written again by the target with other options: compression on, then off, with the
+      // tag and frame unsynchronisation, CRC and padding swapped around.
+      const std::string file = qv::ReadFileBytes(path);
+      const auto write = static_cast<char>(options * 8 + (options & 1) * 2 + version * 33);
+      std::remove(path.c_str());
+      qv::fuzz::WriteFile(path, std::string(1, write) + file);
       ++n;
     }
   }
