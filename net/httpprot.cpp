@@ -566,7 +566,13 @@ void THttpCli::SocketDataAvailable(std::uint16_t Error) {
         const std::int64_t left = std::max<std::int64_t>(0, contentLength_ - rcvdCount_);
         len = std::size_t(std::min<std::int64_t>(std::int64_t(len), left));
       }
+      const std::uint32_t serial = serial_;
       const std::size_t used = GetBodyLineNext(rcvBuf_, len);
+      // Aborted (or replaced) from one of its events: the rest of this answer is not its own.
+      if (RequestEnded(serial)) {
+        if (serial_ == serial) rcvLen_ = 0;
+        return;
+      }
       std::memmove(rcvBuf_, rcvBuf_ + used, rcvLen_ - used);
       rcvLen_ -= used;
       if (nextLine_ == NextLine::None) {
@@ -585,6 +591,7 @@ void THttpCli::SocketDataAvailable(std::uint16_t Error) {
     lastResponse_.assign(rcvBuf_, lineLen);
     std::memmove(rcvBuf_, rcvBuf_ + consumed, rcvLen_ - consumed);
     rcvLen_ -= consumed;
+    const std::uint32_t serial = serial_;
     if (state_ == httpWaitingHeader || state_ == httpWaitingBody) {
       if (nextLine_ == NextLine::Header) {
         GetHeaderLineNext(lastResponse_);
@@ -596,7 +603,7 @@ void THttpCli::SocketDataAvailable(std::uint16_t Error) {
     } else if (OnDataPush) {
       OnDataPush(this, Error);
     }
-    if (state_ == httpReady || state_ == httpAborting) return;
+    if (RequestEnded(serial)) return;
   }
   // A failed answer whose header came without body bytes: nothing more is read.
   if (closeAfterBuffered_ && state_ == httpWaitingBody) {
@@ -781,14 +788,18 @@ std::size_t THttpCli::GetBodyLineNext(const char* Data, std::size_t Len) {
     if (OnDocBegin) OnDocBegin(this);
   }
   ++bodyLineCount_;
-  const auto deliver = [this](const char* p, std::size_t n) {
+  const std::uint32_t serial = serial_;
+  const auto deliver = [this, serial](const char* p, std::size_t n) {
+    if (RequestEnded(serial)) return;  // aborted by an earlier piece's event
     rcvdCount_ += std::int64_t(n);
     if (RcvdStream != nullptr) RcvdStream->WriteBuffer(p, std::int64_t(n));
     if (OnDocData) OnDocData(this, p, int(n));
   };
   if (LowerCase(TrimSpaces(transferEncoding_)) == "chunked") {
     std::size_t used = 0;
-    switch (chunks_.Feed(Data, Len, used, deliver)) {
+    const auto fed = chunks_.Feed(Data, Len, used, deliver);
+    if (RequestEnded(serial)) return Len;
+    switch (fed) {
       case THttpChunkDecoder::Complete:
         DocComplete();
         break;
@@ -802,8 +813,13 @@ std::size_t THttpCli::GetBodyLineNext(const char* Data, std::size_t Len) {
     return used;
   }
   if (Len > 0) deliver(Data, Len);
+  if (RequestEnded(serial)) return Len;
   if (contentLength_ >= 0 && rcvdCount_ >= contentLength_) DocComplete();
   return Len;
+}
+
+bool THttpCli::RequestEnded(std::uint32_t serial) const {
+  return serial_ != serial || state_ == httpReady || state_ == httpAborting;
 }
 
 void THttpCli::DocComplete() {

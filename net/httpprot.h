@@ -188,6 +188,9 @@ class THttpCli : public TComponent {
   void WireSocket();
   void EndHeader();
   void DocComplete();
+  // True once the request numbered `serial` was aborted, ended or replaced, e.g. from one of
+  // its own events.
+  [[nodiscard]] bool RequestEnded(std::uint32_t serial) const;
   void AfterDocument();
   // After a whole answer: follow a relocation, keep the connection for the next request,
   // or close it.

@@ -480,6 +480,42 @@ TEST(HttpCliScriptTest, RelocationAfterBodyEndedByCloseCountsAfresh) {
   EXPECT_EQ(Text(body), "old body, ended by the closenew!");
 }
 
+// A request aborted from its own data event, with the rest of the document in the same
+// read: it ends once, as aborted, and nothing more of it is delivered.
+TEST(HttpCliScriptTest, AbortFromTheDataEventEndsTheRequestOnce) {
+  ResolverScope dns;
+  const std::pair<const char*, std::string> answers[] = {
+      {"by length", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nabcde"},
+      {"chunked",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\n3\r\n"
+       "cde\r\n0\r\n\r\n"}};
+  for (const auto& [name, answer] : answers) {
+    SCOPED_TRACE(name);
+    ScriptedPeer peer({ScriptedPeer::ReadUntil("\r\n\r\n"), ScriptedPeer::SendBytes(answer),
+                       ScriptedPeer::ReadUntil("never")});
+    THttpCli h;
+    h.SetRequestVer("1.1");
+    h.URL = "http://peer.test:" + std::to_string(peer.Port()) + "/doc";
+    Result r;
+    Wire(h, r);
+    int pieces = 0;
+    h.OnDocData = [&](THttpCli* c, const void*, int) {
+      ++pieces;
+      c->Abort();
+    };
+    h.GetAsync();
+    ASSERT_EQ(PumpUntil([&] { return r.done > 0; }, std::chrono::steady_clock::now() + 20s),
+              PumpResult::Done);
+    // Anything else the request had posted arrives by now.
+    PumpUntil([] { return false; }, std::chrono::steady_clock::now() + 200ms);
+    EXPECT_EQ(r.done, 1);
+    EXPECT_EQ(r.error, httperrAborted);
+    EXPECT_EQ(pieces, 1);
+    EXPECT_EQ(h.State(), httpReady);
+    Unwire(h);
+  }
+}
+
 TEST(HttpCliLocalTest, LocalFailuresAndAbort) {
   ResolverScope dns;
   THttpCli h;
