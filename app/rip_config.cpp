@@ -91,12 +91,15 @@ TRipConfig LoadConfig(const std::string& IniFile, const TProblemEvent& Problem) 
   return c;
 }
 
+// A list of genres is a few kilobytes; a larger file is not one.
+constexpr int64_t kMaxGenreFileBytes = int64_t(1) << 20;
+
 std::vector<std::string> LoadGenreFile(const std::string& FileName, const TProblemEvent& Problem) {
   std::vector<std::string> genres;
   if (!FileExists(FileName)) return genres;
   TStringList lines;
   try {
-    lines.LoadFromFile(FileName);
+    lines.LoadFromFile(FileName, kMaxGenreFileBytes);
   } catch (const std::exception& e) {
     if (Problem) Problem("LoadConfig : genre_file " + FileName + " : " + e.what());
     return genres;

@@ -11,6 +11,7 @@
 
 #include "crashlog/client_socket.h"
 #include "crashlog/trace_log.h"
+#include "platform/base/streams.h"
 
 namespace qv {
 namespace {
@@ -165,7 +166,15 @@ TMXLookupSettings MXLookupSettings() {
 
 std::vector<std::string> DnsServersFromFile(const std::string& path) {
   std::vector<std::string> servers;
-  std::ifstream in(path);
+  // A resolver file is a few lines; anything that is not a regular file of sane size gives
+  // no servers (the fixed fallback is used then).
+  std::string text;
+  try {
+    text = ReadFileBytes(path, int64_t(1) << 20);
+  } catch (const std::exception&) {
+    return servers;
+  }
+  std::istringstream in(text);
   for (std::string line; std::getline(in, line);) {
     std::istringstream words(line);
     std::string key, value;

@@ -316,8 +316,8 @@ void TStringList::SetText(std::string_view text) {
   }
 }
 
-void TStringList::LoadFromFile(const std::string& file_name) {
-  std::string bytes = ReadFileBytes(file_name);
+void TStringList::LoadFromFile(const std::string& file_name, int64_t max_bytes) {
+  std::string bytes = ReadFileBytes(file_name, max_bytes);
   if (bytes.size() >= 3 && std::memcmp(bytes.data(), "\xEF\xBB\xBF", 3) == 0) bytes.erase(0, 3);
   SetText(ToUtf8Auto(bytes));
 }

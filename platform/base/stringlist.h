@@ -4,6 +4,7 @@
 // owns the objects. Not thread-safe.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -100,7 +101,8 @@ class TStringList {
 
   // Reads the file as UTF-8 when it is valid UTF-8 (a byte-order mark is skipped),
   // else as Windows-1252. Throws EFOpenError when it cannot be read.
-  void LoadFromFile(const std::string& file_name);
+  // Throws EFOpenError for a file larger than `max_bytes`.
+  void LoadFromFile(const std::string& file_name, int64_t max_bytes = int64_t(1) << 31);
   // Writes Text in `encoding` by way of a temporary file (nothing half-written).
   void SaveToFile(const std::string& file_name, TTextEncoding encoding = TTextEncoding::Utf8) const;
 

@@ -84,6 +84,14 @@ TEST(RipConfigTest, GenreFileGivesOneGenreALine) {
   }
   EXPECT_TRUE(LoadGenreFile(dir.File("missing.txt")).empty());
   EXPECT_TRUE(LoadGenreFile(dir.path()).empty());
+  // A file far larger than any list of genres is reported, not taken in.
+  WriteText(dir.File("huge.txt"), "Rock\n" + std::string(2 << 20, 'x'));
+  std::vector<std::string> problems;
+  EXPECT_TRUE(LoadGenreFile(dir.File("huge.txt"), [&](const std::string& t) {
+                problems.push_back(t);
+              }).empty());
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_NE(problems[0].find("huge.txt"), std::string::npos) << problems[0];
 }
 
 struct ParseResult {

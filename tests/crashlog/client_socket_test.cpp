@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -208,6 +209,14 @@ TEST(MXRecordTest, ResolverFileGivesIPv4ServersButNeverTheWildcard) {
                          "nameserver junk\noptions ndots:2\n";
   EXPECT_EQ(DnsServersFromFile(path), (std::vector<std::string>{"192.0.2.7", "198.51.100.1"}));
   EXPECT_TRUE(DnsServersFromFile(path + ".missing").empty());
+  // Neither a pipe without a writer nor an endless line holds up the send that asks.
+  const std::string pipe = path + ".fifo";
+  ::unlink(pipe.c_str());
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  EXPECT_TRUE(DnsServersFromFile(pipe).empty());
+  ::unlink(pipe.c_str());
+  std::ofstream(path) << "nameserver 192.0.2.7\n" << std::string(2 << 20, 'x');
+  EXPECT_TRUE(DnsServersFromFile(path).empty());
 }
 
 std::vector<uint8_t> Hex(std::string_view text) {
