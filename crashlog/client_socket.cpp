@@ -80,6 +80,7 @@ bool TOstrelClientSocket::WaitFor(short events, std::chrono::steady_clock::time_
 }
 
 void TOstrelClientSocket::Connect() {
+  TraceScope trace("TOstrelClientSocket.Connect", {Host, int(Port)});
   if (connected_) return;
   fd_ = ::socket(AF_INET, type_ | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd_ < 0) Error("Invalid socket: " + Quoted(SystemText(errno)) + ".");
@@ -127,6 +128,7 @@ void TOstrelClientSocket::Connect() {
 }
 
 void TOstrelClientSocket::Disconnect() {
+  TraceScope trace("TOstrelClientSocket.Disconnect", {});
   if (fd_ >= 0 && ::close(fd_) != 0 && errno != EINTR) {
     TraceText("Cannot close the socket: " + Quoted(SystemText(errno)), 0);
   }
@@ -157,6 +159,7 @@ int TOstrelClientSocket::SendBuffer(const void* buffer, int count) {
 }
 
 int TOstrelClientSocket::SendString(std::string_view text) {
+  TraceScope trace("TOstrelClientSocket.SendString", {int(text.size())});
   int total = 0;
   for (size_t pos = 0; pos < text.size();) {
     const size_t piece = std::min(kSendPiece, text.size() - pos);
@@ -188,6 +191,7 @@ int TOstrelClientSocket::ReceiveBuffer(void* buffer, int count) {
 }
 
 std::string TOstrelClientSocket::ReceiveString() {
+  TraceScope trace("TOstrelClientSocket.ReceiveString", {});
   std::string result;
   char buffer[4096];
   for (;;) {
@@ -218,6 +222,7 @@ std::string TOstrelClientSocket::ReceiveWithTimeout() {
 }
 
 bool TOstrelClientSocket::CheckReply(std::initializer_list<int> codes) {
+  TraceScope trace("TOstrelClientSocket.CheckReply", {});
   // A reply may come in pieces; its end is its final line, so a late piece never
   // becomes the start of the next reply.
   reply_ = ReceiveWithTimeout();
@@ -236,11 +241,13 @@ bool TOstrelClientSocket::CheckReply(std::initializer_list<int> codes) {
 }
 
 void TOstrelClientSocket::SendCommand(std::string_view command, std::initializer_list<int> codes) {
+  TraceScope trace("TOstrelClientSocket.SendCommand", {});
   SendString(std::string(command) + "\r\n");
   if (!CheckReply(codes)) Error(reply_);
 }
 
 void TOstrelClientSMTP::Connect() {
+  TraceScope trace("TOstrelClientSMTP.Connect", {Host, int(Port)});
   TOstrelClientSocket::Connect();
   if (!CheckReply({220})) Error(LastReply);
 }

@@ -302,6 +302,17 @@ void TraceLog(std::string_view name, std::initializer_list<TraceArg> args, int i
   TraceText(text, indent_change);
 }
 
+TraceScope::TraceScope(std::string_view name, std::initializer_list<TraceArg> args)
+    : on_(TraceActive()) {
+  if (!on_) return;
+  name_ = std::string(name);
+  TraceLog(name, args, 2);
+}
+
+TraceScope::~TraceScope() {
+  if (on_) TraceText(name_ + "=" + result_, -2);
+}
+
 void TraceText(std::string_view text, int indent_change) {
   TraceState& s = State();
   std::lock_guard guard(s.lock);

@@ -109,6 +109,30 @@ void SetTraceSwitches(std::string_view last_parameter);
 void TraceLog(std::string_view name, std::initializer_list<TraceArg> args, int indent_change);
 // A line without an argument list ("Name=result" on exit).
 void TraceText(std::string_view text, int indent_change);
+// A routine's entry and exit in the trace: "name(args)" when it is made (indentation +2),
+// "name=result" when it ends (-2); the result is what Result was last given, else empty.
+class TraceScope {
+ public:
+  TraceScope(std::string_view name, std::initializer_list<TraceArg> args);
+  ~TraceScope();
+  TraceScope(const TraceScope&) = delete;
+  TraceScope& operator=(const TraceScope&) = delete;
+  // Notes the routine's result and hands it back.
+  template <typename T>
+  T Result(T value) {
+    if (on_) result_ = TraceArg(value).Text();
+    return value;
+  }
+
+ private:
+  bool on_;
+  std::string name_, result_;
+};
+// An address as a trace argument ("$" and hexadecimal digits).
+[[nodiscard]] inline TraceArg TraceAddress(uintptr_t address) {
+  return TraceArg(reinterpret_cast<const void*>(address));
+}
+
 // Writes the trace to TraceFileName() when the trace file is on.
 void SaveTrace();
 [[nodiscard]] std::string TraceFileName();

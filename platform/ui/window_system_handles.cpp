@@ -204,6 +204,9 @@ bool StartWindowSystem(std::unique_ptr<DisplayBackend> backend) {
       msg = MSG{m->service, UM_PAINT, 0, 0};
       return true;
     }
+    // Typing changes a control's text without a message that says so: what others see of
+    // the focus is brought up to date whenever the thread has nothing else to do.
+    if (m && remove) PublishForeground();
     return m && m->outerIdle && m->outerIdle(msg, remove);
   });
   manager->backend->Start(manager);
@@ -223,6 +226,7 @@ bool StartWindowSystem(std::unique_ptr<DisplayBackend> backend) {
 
 void StopWindowSystem() {
   if (!g_manager) return;
+  PublishForeground(true);
   const std::vector<HWND> tops = g_manager->tops;
   for (HWND top : tops) DestroyWindow(top);
   DeallocateHWnd(g_manager->service);

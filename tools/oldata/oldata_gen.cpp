@@ -58,7 +58,7 @@ std::string Demangled(const char* name) {
   char* plain = abi::__cxa_demangle(name, nullptr, nullptr, &status);
   std::string result = status == 0 && plain != nullptr ? plain : name;
   std::free(plain);
-  return result;
+  return qv::oldata::WithoutCloneSuffix(std::move(result));
 }
 
 // The function's display name as a symbolizer shows it: the demangled name of the symbol at
