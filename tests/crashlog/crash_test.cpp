@@ -19,10 +19,16 @@
 #include "tests/fixtures/run_command.h"
 #include "tests/platform/ui/xvfb_server.h"
 
+using namespace std::chrono_literals;
+
 namespace qv {
 namespace {
 
+using test::SendXKey;
 using test::ShellQuote;
+using test::WaitForViewableXWindow;
+using test::XTopLevel;
+using test::XvfbServer;
 
 struct CrashRun {
   int status = -1;  // exit status, or 128 + signal
@@ -274,6 +280,59 @@ TEST_F(CrashTest, QuorvelWritesItsReportOnSegv) {
   const std::string modules = report.substr(report.find("Modules Information"));
   EXPECT_TRUE(std::regex_search(modules, std::regex("\\|quorvel +\\|")));
   EXPECT_NE(modules.find("|libc.so.6 "), std::string::npos);
+}
+
+// On an X display: the report names the main form as the foreground window, and the trace
+// that "-debug" asks for shows the logger's routines with their addresses in hexadecimal.
+TEST_F(CrashTest, QuorvelOnAnXDisplayNamesItsFormAndTracesItsRoutines) {
+  XvfbServer server("800x600x24");
+  ASSERT_FALSE(server.Display().empty());
+  const std::string folder = std::filesystem::path(QUORVEL_PROGRAM).parent_path();
+  ASSERT_EQ(std::system(("cp " + ShellQuote(QUORVEL_PROGRAM) + " " +
+                         ShellQuote(folder + "/libcdrip.so") + " " + ShellQuote(dir_))
+                            .c_str()),
+            0);
+  const std::string runtime = dir_ + "/run";
+  ::mkdir(runtime.c_str(), 0700);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const std::string command =
+        "cd " + ShellQuote(dir_) + " && HOME=" + ShellQuote(dir_) +
+        " XDG_RUNTIME_DIR=" + ShellQuote(runtime) + " XDG_CONFIG_HOME=" + ShellQuote(dir_) +
+        " QUORVEL_INI=" + ShellQuote(dir_ + "/Quorvel.ini") + " DISPLAY=" + server.Display() +
+        " ASAN_OPTIONS=detect_leaks=0 exec ./quorvel -debug > out 2>&1";
+    ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  using Clock = std::chrono::steady_clock;
+  const XTopLevel main = WaitForViewableXWindow(server.Display(), "Quorvel", Clock::now() + 120s);
+  ASSERT_NE(main.window, 0u);
+  // Shown comes a moment before activated.
+  std::this_thread::sleep_for(1s);
+  ::kill(pid, SIGSEGV);
+  const XTopLevel dialog = WaitForViewableXWindow(server.Display(), "Error.", Clock::now() + 60s);
+  ASSERT_NE(dialog.window, 0u);
+  EXPECT_TRUE(SendXKey(server.Display(), dialog.window, 0xFF0D /* Return */));
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  TLogFile log(dir_ + "/quorvel.olf");
+  log.Load();
+  ASSERT_EQ(log.Reports().size(), 1u);
+  const std::string& report = log.Reports()[0];
+  EXPECT_EQ(Field(report, "3.1"), "TForm") << report;
+  EXPECT_EQ(Field(report, "3.2"), "Quorvel");
+  EXPECT_EQ(Field(report, "1.3"), QV_VERSION);
+  std::ifstream in(dir_ + "/quorvel.log");
+  const std::string trace((std::istreambuf_iterator<char>(in)), {});
+  for (const char* routine :
+       {"  InstallOstrelLog(", "  GoNotify('EAccessViolation', $", "  InternalExceptNotify(",
+        "  GetModuleEntryOf($", "  BuildCallStack($", "  ResolveAddress($", "  GatherSystemFacts(",
+        "  BuildReport(", "  TLogFile.Save(", "  LoadDebugInformation(",
+        "  PublishExceptionFacts($", "  HookImport(", "TLogFile.Save="}) {
+    EXPECT_NE(trace.find(routine), std::string::npos) << routine;
+  }
+  EXPECT_TRUE(std::regex_search(trace, std::regex("\\(\\$[0-9A-F]{16}[,)]")));
 }
 
 }  // namespace
