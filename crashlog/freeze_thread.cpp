@@ -182,6 +182,8 @@ void TFreezeThread::Execute() {
 // Switching off, the watchdog ends first: a report under way reads these options.
 void TOstrelModuleOptionsEx::Changed() {
   RepublishModuleOptions();
+  // Internal bugs go, with the trace, to those who get the program's reports.
+  SetInternalBugRecipient(EMailAddresses());
 }
 
 void TOstrelModuleOptionsEx::SetActivateLog(bool v) {

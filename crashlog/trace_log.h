@@ -74,8 +74,12 @@ class TraceArg {
 [[nodiscard]] std::string DemangledClassName(const std::type_info& type);
 
 // Stores the last warning, traces "[WARNING] - Code: <name> - Message: "<message>"" and
-// writes it to the debug output (stderr while the trace is on).
+// writes it to the debug output (stderr while the trace is on); an SMTP warning also goes
+// to a message box while the progress window is open.
 void Warning(TOstrelLogErrorCode code, std::string_view message);
+// While the "SMTP" progress window is open, an SMTP warning is also shown in a message box
+// captioned "Error.". The window's code tells when it opens and closes.
+void SetSMTPProgressOpen(bool open);
 // Turns the exception being handled into a warning: "[<class>] <message>" for a
 // std::exception, else "General '<context>' error.".
 void ErrorWarning(TOstrelLogErrorCode code, std::string_view context);

@@ -1,7 +1,9 @@
 // The logger in real programs: each crash program ends by an exception or a fault, and its
 // exit status, its ".olf" file and its printed line are checked from outside.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ptrace.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -233,6 +235,68 @@ TEST_F(CrashTest, RestartRunsTheProgramAgain) {
     std::this_thread::yield();
   }
   EXPECT_EQ(count, 2);
+}
+
+// A thread left out of the log is not reported: its uncaught throw ends the program as it
+// would without the logger.
+TEST_F(CrashTest, ExcludedThreadIsNeverReported) {
+  const CrashRun run = Crash("excluded");
+  EXPECT_EQ(run.status, 128 + SIGABRT);
+  EXPECT_TRUE(run.reports.empty());
+}
+
+// An internal error with the trace on asks whether to mail the trace to those who get the
+// program's reports (unattended, the question is printed and answered No).
+TEST_F(CrashTest, InternalErrorWithTheTraceOnAsksToSendIt) {
+  const CrashRun run = Crash("bugprompt", "xDEBUGx");
+  EXPECT_EQ(run.status, 1);
+  std::ifstream in(dir_ + "/stderr");
+  const std::string err((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_NE(err.find("Probably internal bug: Error: '"), std::string::npos) << err;
+  EXPECT_NE(err.find("This is an internal OstrelLog bug."), std::string::npos);
+}
+
+// The program's static objects are all made before main runs, and the logger knows it is
+// finalising before they are destroyed.
+TEST_F(CrashTest, StartUpEndsBeforeMainAndShutDownBeginsBeforeDestruction) {
+  const CrashRun run = Crash("lifecycle");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.stdout_text.find("initializing in main: 0\n"), std::string::npos)
+      << run.stdout_text;
+  EXPECT_NE(run.stdout_text.find("finalizing at destruction: 1\n"), std::string::npos);
+}
+
+// A debugger is a tracer of the process; while one is attached the throws of a console
+// program stay announced to it, and above level 1 each throw stops it.
+TEST_F(CrashTest, ThrowsAreAnnouncedOnlyToAnAttachedDebugger) {
+  const CrashRun alone = Crash("debugger");
+  EXPECT_EQ(alone.status, 0);
+  EXPECT_EQ(alone.stdout_text,
+            "debugger present: 0\nlevel at start: 1\nlevel after a throw: 0\n"
+            "level after the second: 0\n");
+  const std::string out = dir_ + "/traced";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(fd, 1);
+    ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+    ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+    ::execl(CRASH_PROGRAM, CRASH_PROGRAM, "debugger", dir_.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int traps = 0, status = 0;
+  while (::waitpid(pid, &status, 0) == pid && WIFSTOPPED(status)) {
+    if (WSTOPSIG(status) == SIGTRAP) ++traps;
+    // Every stop is the debugger's own: the program goes on without the signal.
+    ::ptrace(PTRACE_CONT, pid, nullptr, nullptr);
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  std::ifstream in(out);
+  const std::string traced((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(traced,
+            "debugger present: 1\nlevel at start: 1\nlevel after a throw: 1\n"
+            "level after the second: 2\n");
+  EXPECT_EQ(traps, 2);  // the start of the program, then the second throw
 }
 
 // The program itself, unchanged: a copy in the test's folder (so that its log lands there)
