@@ -887,7 +887,7 @@ bool IsStdException(const std::type_info* type, void* object, std::string& messa
   reported_object = object;
 }
 
-[[noreturn]] void HookedCxaThrow(void* object, std::type_info* type, void (*destructor)(void*)) {
+[[noreturn]] void HookedRaise(void* object, std::type_info* type, void (*destructor)(void*)) {
   const auto frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
   ReportThrow(object, type, reinterpret_cast<uintptr_t>(__builtin_return_address(0)), frame + 16);
   if (debugger_notify_level.load() > 1 && DebuggerPresent()) ::raise(SIGTRAP);
@@ -906,7 +906,7 @@ void EndAfterReport() {
   ExitAfterReport();
 }
 
-void TerminateHandler() {
+void HookedExceptProc() {
   std::exception_ptr current = std::current_exception();
   void* object = nullptr;
   if (current) std::memcpy(&object, &current, sizeof object);
@@ -1094,8 +1094,8 @@ void* HookedThreadProc(void* argument) {
   return start.start(start.parameter);
 }
 
-int HookedPthreadCreate(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
-                        void* parameter) {
+int HookedCreateThread(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
+                       void* parameter) {
   if (!active.load()) return real_pthread_create(thread, attr, start, parameter);
   TraceLog("HookedCreateThread", {reinterpret_cast<const void*>(start), parameter}, 0);
   auto* boot = new ThreadStart{start, parameter};
@@ -1110,7 +1110,7 @@ int HookedPthreadCreate(pthread_t* thread, const pthread_attr_t* attr, void* (*s
 using HandleExceptionProc = void (*)(void* application, std::exception_ptr* error);
 HandleExceptionProc replaced_handle_exception = nullptr;
 
-void HookedHandleException(void* application, std::exception_ptr* error) {
+void Hooked_GUIHandleException(void* application, std::exception_ptr* error) {
   if (ExceptionManager(*error) && replaced_handle_exception != nullptr)
     replaced_handle_exception(application, error);
 }
@@ -1178,16 +1178,13 @@ bool SetSlot(InitRoutine* slot, InitRoutine value) {
   return true;
 }
 
-// Wraps the last entry of the own module's initialisation table; when the logger's own
-// starter is that entry (or the table cannot be changed), initialisation ends with it.
-void WrapModuleInitTable() {
-  TraceLog("WrapModuleInitTable", {}, 2);
-  const uintptr_t own = OwnHandle();
+// The module's static-initialisation table (its routines in the order they run).
+InitRoutine* ModuleInitTable(uintptr_t handle, std::size_t& count) {
   struct Search {
     uintptr_t own;
     InitRoutine* table = nullptr;
     std::size_t count = 0;
-  } search{own};
+  } search{handle};
   dl_iterate_phdr(
       [](dl_phdr_info* info, size_t, void* data) {
         auto& s = *static_cast<Search*>(data);
@@ -1209,9 +1206,19 @@ void WrapModuleInitTable() {
         return 1;
       },
       &search);
+  count = search.table != nullptr ? search.count : 0;
+  return search.table;
+}
+
+// Wraps the last entry of the own module's initialisation table; when the logger's own
+// starter is that entry (or the table cannot be changed), initialisation ends with it.
+void WrapModuleInitTable() {
+  TraceLog("WrapModuleInitTable", {}, 2);
+  std::size_t count = 0;
+  InitRoutine* table = ModuleInitTable(OwnHandle(), count);
   bool wrapped = false;
-  if (starter_return != 0 && search.table != nullptr && search.count > 0) {
-    InitRoutine* slot = &search.table[search.count - 1];
+  if (starter_return != 0 && table != nullptr && count > 0) {
+    InitRoutine* slot = &table[count - 1];
     // Still to come: not the routine that runs now (the one that made the logger's starter).
     const auto routine = reinterpret_cast<uintptr_t>(*slot);
     const bool pending = *slot != &WrappedLastInit &&
@@ -1409,11 +1416,11 @@ void InstallOstrelLog() {
     action.sa_flags = SA_SIGINFO | SA_ONSTACK;
     ::sigemptyset(&action.sa_mask);
     for (int i = 0; i < 5; ++i) ::sigaction(Signals[i], &action, &previous_actions[i]);
-    previous_terminate = std::set_terminate(&TerminateHandler);
+    previous_terminate = std::set_terminate(&HookedExceptProc);
     real_cxa_throw = reinterpret_cast<CxaThrow>(
-        HookEverywhere("__cxa_throw", reinterpret_cast<void*>(&HookedCxaThrow)));
+        HookEverywhere("__cxa_throw", reinterpret_cast<void*>(&HookedRaise)));
     real_pthread_create = reinterpret_cast<PthreadCreate>(
-        HookEverywhere("pthread_create", reinterpret_cast<void*>(&HookedPthreadCreate)));
+        HookEverywhere("pthread_create", reinterpret_cast<void*>(&HookedCreateThread)));
     active = real_cxa_throw != nullptr && real_pthread_create != nullptr;
     // The options of the program's data block; the watchdog starts here when they ask for it.
     if (const TOstrelModuleEntry* program = ProgramEntry(); active.load() && program != nullptr) {
@@ -1437,7 +1444,7 @@ void InstallOstrelLog() {
     try {
       replaced_handle_exception = reinterpret_cast<HandleExceptionProc>(
           HookDebugProcedure("forms.qv::TApplication.HandleException",
-                             reinterpret_cast<void*>(&HookedHandleException)));
+                             reinterpret_cast<void*>(&Hooked_GUIHandleException)));
     } catch (...) {
       InternalError("InstallOstrelLog.HandleException");
     }
