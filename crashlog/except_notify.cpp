@@ -1427,6 +1427,7 @@ void InstallOstrelLog() {
       RunningOptions().Assign(&program->options);
       // Other modules' loggers read them (and what the module changes later) from here.
       try {
+        ReleaseStaleSharedFacts();
         SetPublishedModuleOptions(program->handle, &RunningOptions());
       } catch (...) {
         InternalError("InstallOstrelLog.PublishModuleOptions");

@@ -1,6 +1,8 @@
 #include "crashlog/shared_facts.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -235,6 +237,24 @@ void ReleaseProcessSharedFacts() {
   }
   ::close(folder);
   module_name[0] = except_name[0] = 0;
+}
+
+void ReleaseStaleSharedFacts() {
+  TraceScope trace("ReleaseStaleSharedFacts", {});
+  DIR* folder = ::opendir("/dev/shm");
+  if (folder == nullptr) return;
+  int removed = 0;
+  while (const dirent* entry = ::readdir(folder)) {
+    const std::string_view name = entry->d_name;
+    if (name.size() < 14 || (!name.starts_with("MODULE") && !name.starts_with("EXCEPT"))) continue;
+    unsigned pid = 0;
+    if (std::sscanf(entry->d_name + 6, "%8X", &pid) != 1 || pid == 0) continue;
+    // Only a process that no longer exists leaves its objects to others.
+    if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH) continue;
+    if (::unlinkat(::dirfd(folder), entry->d_name, 0) == 0) ++removed;
+  }
+  ::closedir(folder);
+  trace.Result(removed);
 }
 
 void ReleaseSharedFacts() {

@@ -43,6 +43,9 @@ void PublishExceptionFacts(uintptr_t handle, bool has_object, const std::string&
 // when it has none.
 bool TakeExceptionFacts(uintptr_t handle, std::string& class_name, std::string& message);
 
+// Removes the objects that processes which no longer run left behind (a process killed
+// outright removes nothing).
+void ReleaseStaleSharedFacts();
 // Removes the objects this module published. Only async-signal-safe calls: it may run on
 // the way out of a fault.
 void ReleaseSharedFacts();

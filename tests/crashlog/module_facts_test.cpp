@@ -127,6 +127,24 @@ TEST(ModuleFacts, AnotherModulesLoggerReportsItsException) {
   std::system(("rm -rf " + test::ShellQuote(dir)).c_str());
 }
 
+// What a process that no longer runs left behind goes when the next logger starts.
+TEST(ModuleFacts, ObjectsOfEndedProcessesAreRemoved) {
+  // A process id that cannot run: above the kernel's largest.
+  const std::string stale = SharedMappingName("EXCEPT", 0x7FFFFFF0, 0x5EED0000);
+  const int fd = ::shm_open(stale.c_str(), O_RDWR | O_CREAT, 0600);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  char pattern[] = "/tmp/qv_facts_XXXXXX";
+  const std::string dir = ::mkdtemp(pattern);
+  test::RunShellCommand("ASAN_OPTIONS=detect_leaks=0 " + test::ShellQuote(FACTS_PROGRAM) + " " +
+                        test::ShellQuote(dir) + " >/dev/null 2>&1");
+  const int again = ::shm_open(stale.c_str(), O_RDONLY, 0);
+  EXPECT_LT(again, 0) << "still there";
+  if (again >= 0) ::close(again);
+  ::shm_unlink(stale.c_str());
+  std::system(("rm -rf " + test::ShellQuote(dir)).c_str());
+}
+
 // Nothing of an ended process stays behind.
 TEST(ModuleFacts, NoObjectOutlivesItsProcess) {
   char pattern[] = "/tmp/qv_facts_XXXXXX";
