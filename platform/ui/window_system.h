@@ -412,7 +412,7 @@ bool TrackMouseEvent(TRACKMOUSEEVENT& tme);
 // window system that activated one last) and of that window system's focused window:
 // class names, texts and the focused window's style, as they stood when that thread last
 // changed the activation or the focus, or last went idle. False when no thread has an
-// active window.
+// active window, or when the thread that updates the facts was stopped while doing so.
 struct FOREGROUNDINFO {
   std::string formClass, formText;
   std::string controlClass, controlText;  // empty without a focused window

@@ -1,6 +1,7 @@
 // Activation of top-level windows and the keyboard focus.
 
 #include <mutex>
+#include <thread>
 
 #include "platform/ui/window_system_internal.h"
 
@@ -113,8 +114,14 @@ HWND SetFocus(HWND hwnd) {
 
 bool GetForegroundInfo(FOREGROUNDINFO& info) {
   ForegroundFacts& f = Foreground();
-  const std::lock_guard guard(f.lock);
-  if (f.owner == nullptr) return false;
+  // A thread stopped while it updates the facts (by a fault, whose report asks for them)
+  // never lets go of them: the answer is then "none" rather than a wait without end.
+  std::unique_lock guard(f.lock, std::try_to_lock);
+  for (int tries = 0; !guard.owns_lock() && tries < 100000; ++tries) {
+    std::this_thread::yield();
+    (void)guard.try_lock();
+  }
+  if (!guard.owns_lock() || f.owner == nullptr) return false;
   info = f.info;
   return true;
 }
