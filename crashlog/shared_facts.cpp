@@ -236,7 +236,6 @@ void ReleaseProcessSharedFacts() {
     }
   }
   ::close(folder);
-  module_name[0] = except_name[0] = 0;
 }
 
 void ReleaseStaleSharedFacts() {

@@ -23,7 +23,7 @@ ForegroundFacts& Foreground() {
 
 }  // namespace
 
-void PublishForeground(bool stopping) {
+void PublishForeground(bool stopping, bool ask) {
   if (!OnGuiThread()) return;
   Manager& m = M();
   ForegroundFacts& f = Foreground();
@@ -39,7 +39,10 @@ void PublishForeground(bool stopping) {
   if (UiWindow* focus = Get(m.focus)) {
     info.controlClass = focus->className;
     info.controlStyle = focus->style;
-    info.controlText = GetWindowText(m.focus);  // controls may keep their text themselves
+    // Controls may keep their text themselves; they are asked only when the thread is idle
+    // (not while windows are being made, activated or destroyed).
+    info.controlText =
+        ask && !focus->destroying && !top->destroying ? GetWindowText(m.focus) : focus->text;
   }
   const std::lock_guard guard(f.lock);
   f.owner = &m;

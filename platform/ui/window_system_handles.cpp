@@ -206,7 +206,7 @@ bool StartWindowSystem(std::unique_ptr<DisplayBackend> backend) {
     }
     // Typing changes a control's text without a message that says so: what others see of
     // the focus is brought up to date whenever the thread has nothing else to do.
-    if (m && remove) PublishForeground();
+    if (m && remove) PublishForeground(false, true);
     return m && m->outerIdle && m->outerIdle(msg, remove);
   });
   manager->backend->Start(manager);

@@ -387,6 +387,13 @@ TEST_F(CrashTest, QuorvelOnAnXDisplayNamesItsFormAndTracesItsRoutines) {
   EXPECT_EQ(Field(report, "3.1"), "TForm") << report;
   EXPECT_EQ(Field(report, "3.2"), "Quorvel");
   EXPECT_EQ(Field(report, "1.3"), QV_VERSION);
+  // The module list gives the program's version too.
+  const std::string modules = report.substr(report.find("Modules Information"));
+  EXPECT_TRUE(std::regex_search(
+      modules,
+      std::regex("\\|quorvel +\\|[^|]*\\|" +
+                 std::regex_replace(std::string(QV_VERSION), std::regex("\\."), "\\.") + " *\\|")))
+      << modules;
   std::ifstream in(dir_ + "/quorvel.log");
   const std::string trace((std::istreambuf_iterator<char>(in)), {});
   for (const char* routine :
