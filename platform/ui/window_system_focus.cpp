@@ -23,7 +23,7 @@ ForegroundFacts& Foreground() {
 
 }  // namespace
 
-void PublishForeground(bool stopping, bool ask) {
+void PublishForeground(bool stopping) {
   if (!OnGuiThread()) return;
   Manager& m = M();
   ForegroundFacts& f = Foreground();
@@ -39,10 +39,9 @@ void PublishForeground(bool stopping, bool ask) {
   if (UiWindow* focus = Get(m.focus)) {
     info.controlClass = focus->className;
     info.controlStyle = focus->style;
-    // Controls may keep their text themselves; they are asked only when the thread is idle
-    // (not while windows are being made, activated or destroyed).
-    info.controlText =
-        ask && !focus->destroying && !top->destroying ? GetWindowText(m.focus) : focus->text;
+    // The text the window system keeps: no window is asked (sent a message) from here,
+    // which runs while windows are made, activated or destroyed.
+    info.controlText = focus->text;
   }
   const std::lock_guard guard(f.lock);
   f.owner = &m;

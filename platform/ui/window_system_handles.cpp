@@ -204,9 +204,8 @@ bool StartWindowSystem(std::unique_ptr<DisplayBackend> backend) {
       msg = MSG{m->service, UM_PAINT, 0, 0};
       return true;
     }
-    // Typing changes a control's text without a message that says so: what others see of
-    // the focus is brought up to date whenever the thread has nothing else to do.
-    if (m && remove) PublishForeground(false, true);
+    // A text set meanwhile shows to others once the thread has nothing else to do.
+    if (m && remove) PublishForeground();
     return m && m->outerIdle && m->outerIdle(msg, remove);
   });
   manager->backend->Start(manager);

@@ -198,9 +198,9 @@ void ForEachInTree(HWND hwnd, const std::function<void(UiWindow&)>& fn);
 void PublishTopLevel(const UiWindow& w, bool gone = false);
 
 // Updates what other threads see of the foreground window and the focus (GetForegroundInfo)
-// from the calling thread's window system; `stopping` withdraws this thread's facts, `ask`
-// asks the focused control for its text (WM_GETTEXT) instead of taking the window's own.
-void PublishForeground(bool stopping = false, bool ask = false);
+// from the calling thread's window system (the texts it keeps itself); `stopping` withdraws
+// this thread's facts.
+void PublishForeground(bool stopping = false);
 
 // ---- placement (window_system_placement.cpp)
 [[nodiscard]] Point OriginInTop(const UiWindow& w);
