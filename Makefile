@@ -5,11 +5,12 @@
 #               and runs every test.
 # `make tsan` : the threaded tests under ThreadSanitizer.
 # `make fuzz` : the libFuzzer targets (clang), each run briefly.
+# `make release-test`: every test once more in the optimised (Release) build.
 # `make bench`: the benchmarks, in a Release build.
 JOBS ?= $(shell nproc)
 CMAKE_GEN = -G Ninja
 
-.PHONY: deps test tsan fuzz bench run release clean
+.PHONY: deps test tsan fuzz bench run release release-test clean
 
 deps:
 	@scripts/install-deps
@@ -34,6 +35,9 @@ fuzz: deps
 release: deps
 	cmake -S . -B build/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DQV_BENCH=ON
 	cmake --build build/release -j $(JOBS)
+
+release-test: release
+	cd build/release && ctest --output-on-failure -j $(JOBS) --timeout 600
 
 bench: release
 	@set -e; for b in build/release/bin/bench_*; do [ -x "$$b" ] && "$$b"; done; true

@@ -87,7 +87,7 @@ endfunction()
 
 # qv_add_logger_data(<target>): a binary that carries the exception logger gets its data
 # block (default options and the debug information from its DWARF) in the ELF section
-# ".oldata", added after each link.
+# ".oldata", and the project's version in ".quorvel.version", added after each link.
 function(qv_add_logger_data target)
   find_program(QV_OBJCOPY NAMES objcopy REQUIRED)
   add_dependencies(${target} qv-oldata)
@@ -98,6 +98,8 @@ function(qv_add_logger_data target)
     COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0 $<TARGET_FILE:qv-oldata>
             $<TARGET_FILE:${target}> ${block}
     COMMAND ${QV_OBJCOPY} --add-section .oldata=${block} --set-section-flags .oldata=readonly
+            --add-section .quorvel.version=${CMAKE_BINARY_DIR}/quorvel.version
+            --set-section-flags .quorvel.version=readonly
             $<TARGET_FILE:${target}>
     COMMAND ${CMAKE_COMMAND} -E rm -f ${block}
     VERBATIM)

@@ -1,5 +1,7 @@
 #include "crashlog/call_stack.h"
 
+#include "crashlog/trace_log.h"
+
 #include <cxxabi.h>
 #include <elf.h>
 #include <link.h>
@@ -16,6 +18,7 @@
 
 #include "crashlog/code_hook.h"
 #include "crashlog/debug_info.h"
+#include "tools/oldata/name_split.h"
 
 namespace qv {
 namespace {
@@ -176,6 +179,7 @@ uint32_t GetModuleFileSize(const std::string& path) {
 }
 
 uint8_t GetModuleKind(uintptr_t handle) {
+  TraceScope trace("GetModuleKind", {TraceAddress(handle)});
   ElfW(Ehdr) header;
   if (!ReadValue(handle, header) || std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0)
     return mkUnknown;
@@ -189,6 +193,16 @@ uint8_t GetModuleKind(uintptr_t handle) {
 }
 
 std::string GetModuleVersion(const std::string& path) {
+  // The project's own binaries carry their version ("1.0.0.0") in a section of their own.
+  std::vector<uint8_t> stamp;
+  if (ReadElfSection(path, OstrelVersionSection, 64, stamp)) {
+    std::string version(stamp.begin(), stamp.end());
+    while (!version.empty() && (version.back() == '\0' || version.back() == '\n'))
+      version.pop_back();
+    if (!version.empty() && version.find_first_not_of("0123456789.") == std::string::npos &&
+        version.find_first_not_of("0.") != std::string::npos)
+      return version;
+  }
   char resolved[PATH_MAX];
   const std::string real = ::realpath(path.c_str(), resolved) != nullptr ? resolved : path;
   const auto so = real.rfind(".so.");
@@ -200,6 +214,7 @@ std::string GetModuleVersion(const std::string& path) {
 }
 
 bool LoadExportedFunctions(uintptr_t handle, TOstrelFunctionsList& list) {
+  TraceScope trace("LoadExportedFunctions", {TraceAddress(handle)});
   LoadedImage image;
   if (!FindImage(handle, image)) return false;
   const ElfW(Dyn)* dynamic = nullptr;
@@ -289,6 +304,7 @@ bool LoadExportedFunctions(uintptr_t handle, TOstrelFunctionsList& list) {
 }
 
 TOstrelModulePtr GetModuleEntry(uintptr_t handle) {
+  TraceScope trace("GetModuleEntry", {TraceAddress(handle)});
   ModulesState& state = Modules();
   {
     std::lock_guard guard(state.lock);
@@ -315,6 +331,7 @@ TOstrelModulePtr GetModuleEntry(uintptr_t handle) {
 }
 
 TOstrelModulePtr GetModuleEntryOf(uintptr_t address) {
+  TraceScope trace("GetModuleEntryOf", {TraceAddress(address)});
   for (const LoadedImage& image : LoadedImages()) {
     for (const auto& [start, end] : image.segments) {
       if (address >= start && address < end) return GetModuleEntry(image.handle);
@@ -324,6 +341,7 @@ TOstrelModulePtr GetModuleEntryOf(uintptr_t address) {
 }
 
 void RefreshModulesList() {
+  TraceScope trace("RefreshModulesList", {});
   const std::vector<LoadedImage> images = LoadedImages();
   ModulesState& state = Modules();
   std::lock_guard guard(state.lock);
@@ -456,12 +474,15 @@ TOstrelStackList ScanStack(uintptr_t start_address, uintptr_t stack_pointer, uin
 
 TOstrelStackList BuildCallStack(uintptr_t start_address, uintptr_t stack_pointer,
                                 uintptr_t stack_top) {
+  TraceScope trace("BuildCallStack", {TraceAddress(start_address), TraceAddress(stack_pointer),
+                                      TraceAddress(stack_top)});
   TOstrelStackList list = ScanStack(start_address, stack_pointer, stack_top);
   for (TOstrelStackEntry& entry : list) ResolveAddress(entry.address, entry);
   return list;
 }
 
 void ResolveAddress(uintptr_t address, TOstrelStackEntry& entry) {
+  TraceScope trace("ResolveAddress", {TraceAddress(address)});
   if (GetSourceLocation(address, entry)) return;
   entry = TOstrelStackEntry{};
   entry.address = address;
@@ -487,6 +508,7 @@ void ResolveAddress(uintptr_t address, TOstrelStackEntry& entry) {
     if (status == 0 && plain != nullptr) entry.procedure_name = plain;
     std::free(plain);
   }
+  entry.procedure_name = oldata::WithoutCloneSuffix(entry.procedure_name);
 }
 
 }  // namespace qv

@@ -37,7 +37,7 @@ struct TOstrelModuleEntry {
   uintptr_t handle = 0;
   std::string path;
   std::string description;  // empty: ELF files carry no description
-  std::string version;      // from the file name's numeric suffix ("libc.so.6" gives "6")
+  std::string version;      // stamped at build, or the file name's suffix ("libc.so.6": "6")
   uint32_t file_size = 0;   // low 32 bits of the file's size, 0 when it is not found
   TOstrelFunctionsList functions;
   uint8_t kind = mkUnknown;  // mkUnknown also marks an entry built while refreshing
@@ -80,7 +80,10 @@ using TOstrelStackList = std::vector<TOstrelStackEntry>;
 [[nodiscard]] bool ModuleExists(uintptr_t handle);
 [[nodiscard]] uint32_t GetModuleFileSize(const std::string& path);
 [[nodiscard]] uint8_t GetModuleKind(uintptr_t handle);
-// The version taken from a library file name's numeric suffix after ".so.", "" without one.
+// The section in which the project's binaries carry their version.
+constexpr const char* OstrelVersionSection = ".quorvel.version";
+// The version stamped into the file's version section, else the one taken from a library
+// file name's numeric suffix after ".so."; "" without either (and for "0.0.0.0").
 [[nodiscard]] std::string GetModuleVersion(const std::string& path);
 
 // The entry of a loaded module, built (with exports, kind, options and logger data) when it

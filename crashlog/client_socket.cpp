@@ -83,6 +83,7 @@ bool TOstrelClientSocket::WaitFor(short events, std::chrono::steady_clock::time_
 }
 
 void TOstrelClientSocket::Connect() {
+  TraceScope trace("TOstrelClientSocket.Connect", {Host, int(Port)});
   if (connected_) return;
   fd_ = ::socket(AF_INET, type_ | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd_ < 0) Error("Invalid socket: " + Quoted(SystemText(errno)) + ".");
@@ -130,6 +131,7 @@ void TOstrelClientSocket::Connect() {
 }
 
 void TOstrelClientSocket::Disconnect() {
+  TraceScope trace("TOstrelClientSocket.Disconnect", {});
   if (fd_ >= 0 && ::close(fd_) != 0 && errno != EINTR) {
     TraceText("Cannot close the socket: " + Quoted(SystemText(errno)), 0);
   }
@@ -160,6 +162,7 @@ int TOstrelClientSocket::SendBuffer(const void* buffer, int count) {
 }
 
 int TOstrelClientSocket::SendString(std::string_view text) {
+  TraceScope trace("TOstrelClientSocket.SendString", {int(text.size())});
   int total = 0;
   for (size_t pos = 0; pos < text.size();) {
     const size_t piece = std::min(kSendPiece, text.size() - pos);
@@ -191,6 +194,7 @@ int TOstrelClientSocket::ReceiveBuffer(void* buffer, int count) {
 }
 
 std::string TOstrelClientSocket::ReceiveString(size_t limit) {
+  TraceScope trace("TOstrelClientSocket.ReceiveString", {});
   std::string result;
   char buffer[4096];
   // A peer that keeps sending must not keep this loop going: at most `limit` bytes a call.
@@ -222,6 +226,7 @@ std::string TOstrelClientSocket::ReceiveWithTimeout() {
 }
 
 bool TOstrelClientSocket::CheckReply(std::initializer_list<int> codes) {
+  TraceScope trace("TOstrelClientSocket.CheckReply", {});
   // A reply may come in pieces; its end is its final line, so a late piece never
   // becomes the start of the next reply. The whole reply shares one time-out, and its
   // lines and its size are bounded: a server that never ends its reply cannot keep the
@@ -252,11 +257,13 @@ bool TOstrelClientSocket::CheckReply(std::initializer_list<int> codes) {
 }
 
 void TOstrelClientSocket::SendCommand(std::string_view command, std::initializer_list<int> codes) {
+  TraceScope trace("TOstrelClientSocket.SendCommand", {});
   SendString(std::string(command) + "\r\n");
   if (!CheckReply(codes)) Error(reply_);
 }
 
 void TOstrelClientSMTP::Connect() {
+  TraceScope trace("TOstrelClientSMTP.Connect", {Host, int(Port)});
   TOstrelClientSocket::Connect();
   if (!CheckReply({220})) Error(LastReply);
 }

@@ -1,5 +1,7 @@
 #include "crashlog/code_hook.h"
 
+#include "crashlog/trace_log.h"
+
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
@@ -317,6 +319,8 @@ bool IsNopPad(const uint8_t* entry) {
 }  // namespace
 
 void* HookProcedure(void* hooked, void* replacement, std::string_view name) {
+  TraceScope trace("HookProcedure",
+                   {static_cast<const void*>(hooked), static_cast<const void*>(replacement), name});
   hooked = ResolveImportStub(hooked);
   replacement = ResolveImportStub(replacement);
   if (hooked == nullptr || replacement == nullptr) throw EProcNull(name);
@@ -361,6 +365,7 @@ void* HookProcedure(void* hooked, void* replacement, std::string_view name) {
 }
 
 void UnhookProcedure(void* trampoline) {
+  TraceScope trace("UnhookProcedure", {static_cast<const void*>(trampoline)});
   if (trampoline == nullptr) return;
   HookList& list = Hooks();
   std::lock_guard guard(list.lock);
@@ -381,6 +386,7 @@ void UnhookProcedure(void* trampoline) {
 }
 
 void FinalizeHooks() {
+  TraceScope trace("FinalizeHooks", {});
   for (;;) {
     void* first = nullptr;
     {

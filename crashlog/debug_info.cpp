@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "crashlog/code_hook.h"
+#include "crashlog/shared_facts.h"
 #include "crashlog/trace_log.h"
 #include "platform/base/streams.h"
 
@@ -275,6 +276,41 @@ bool ReadLoggerBlock(const std::string& path, std::vector<uint8_t>& block, bool&
   return found;
 }
 
+bool ReadElfSection(const std::string& path, std::string_view section, std::size_t limit,
+                    std::vector<uint8_t>& bytes) {
+  bytes.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  const auto read_at = [&](void* to, std::size_t n, uint64_t at) {
+    return at <= uint64_t(st.st_size) && n <= uint64_t(st.st_size) - at &&
+           ::pread(fd, to, n, off_t(at)) == ssize_t(n);
+  };
+  bool found = false;
+  ElfW(Ehdr) eh;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && read_at(&eh, sizeof eh, 0) &&
+      std::memcmp(eh.e_ident, ELFMAG, SELFMAG) == 0 && eh.e_shentsize == sizeof(ElfW(Shdr)) &&
+      eh.e_shstrndx < eh.e_shnum) {
+    std::vector<ElfW(Shdr)> sections(eh.e_shnum);
+    if (read_at(sections.data(), sections.size() * sizeof(ElfW(Shdr)), eh.e_shoff)) {
+      const ElfW(Shdr) names = sections[eh.e_shstrndx];
+      std::string name(section.size() + 1, '\0');
+      for (const ElfW(Shdr) & s : sections) {
+        if (!read_at(name.data(), name.size(), names.sh_offset + s.sh_name) ||
+            name.compare(0, section.size(), section) != 0 || name.back() != '\0' ||
+            s.sh_type == SHT_NOBITS || s.sh_size > limit)
+          continue;
+        bytes.resize(s.sh_size);
+        found = read_at(bytes.data(), bytes.size(), s.sh_offset);
+        break;
+      }
+    }
+  }
+  ::close(fd);
+  if (!found) bytes.clear();
+  return found;
+}
+
 bool IsOstrelLogModule(uintptr_t handle) {
   TraceLog("IsOstrelLogModule", {reinterpret_cast<void*>(handle)}, 2);
   std::vector<uint8_t> block;
@@ -314,6 +350,9 @@ bool LoadDebugInformation(TOstrelModuleEntry& entry) {
   } else if (result) {
     result = ParseLoggerData(block.data(), block.size(), data, entry.options);
   }
+  // A module that carries a logger of its own publishes its options as they are now.
+  if (result && !entry.Contains(reinterpret_cast<uintptr_t>(&LoadDebugInformation)))
+    LoadSharedModuleOptions(entry.handle, entry.options);
   if (result) {
     entry.data_version = data.data_version;
     std::memcpy(entry.reserved, data.reserved, 8);

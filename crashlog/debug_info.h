@@ -44,6 +44,9 @@ bool ParseLoggerData(const uint8_t* block, std::size_t size, TOstrelLoggerData& 
 // The block of a module file: the ".oldata" section's bytes (`old_form` false), or the old
 // appended block rebuilt with its magic in front (`old_form` true). False without one.
 bool ReadLoggerBlock(const std::string& path, std::vector<uint8_t>& block, bool& old_form);
+// The bytes of the named section of an ELF file, when it has one of at most `limit` bytes.
+bool ReadElfSection(const std::string& path, std::string_view section, std::size_t limit,
+                    std::vector<uint8_t>& bytes);
 // `IsOstrelLogModule` / `IsOstrelLogModule_Old` for a loaded module.
 [[nodiscard]] bool IsOstrelLogModule(uintptr_t handle);
 [[nodiscard]] bool IsOstrelLogModule_Old(uintptr_t handle);

@@ -2,6 +2,7 @@
 
 #include <cxxabi.h>
 #include <dlfcn.h>
+#include <link.h>
 #include <pthread.h>
 #include <semaphore.h>
 #include <signal.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 #include <unwind.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -29,6 +31,7 @@
 #include "crashlog/report_dialog.h"
 #include "crashlog/screenshot.h"
 #include "crashlog/send_report.h"
+#include "crashlog/shared_facts.h"
 #include "crashlog/trace_log.h"
 #include "crashlog/web_page.h"
 #include "platform/base/paths.h"
@@ -56,6 +59,24 @@ std::atomic<int> terminate_request{otNone};
 pid_t main_thread = 0;
 uintptr_t main_stack_top = 0;
 std::string start_folder;
+
+// Set while the module's static objects are being made (cleared once the last one of the
+// module's initialisation table has run) and once they are being destroyed.
+std::atomic<bool> initializing{true};
+std::atomic<bool> finalizing{false};
+
+// Threads whose exceptions are never reported.
+std::mutex excluded_lock;
+std::vector<pid_t>& excluded_threads = *new std::vector<pid_t>;
+
+bool Excluded(pid_t thread) {
+  std::lock_guard guard(excluded_lock);
+  return std::find(excluded_threads.begin(), excluded_threads.end(), thread) !=
+         excluded_threads.end();
+}
+
+// Above 1, each throw is announced to an attached debugger (a SIGTRAP it stops on).
+std::atomic<int> debugger_notify_level{0};
 
 std::mutex hooks_lock;
 TExceptionNotify exception_notify;
@@ -116,6 +137,9 @@ struct ExceptInfo {
   uintptr_t stack_pointer = 0, stack_top = 0;
   std::optional<TOstrelRegisters> registers;
   pid_t thread = 0;
+  // The foreground window and the focused control when the exception was noted.
+  std::string form_class, form_text, control_class, control_text;
+  bool control_password = false;
   // A copy of the stack from the stack pointer up, taken while the thread ran on: the call
   // stack is looked for there instead.
   const void* stack_copy = nullptr;
@@ -170,9 +194,34 @@ uintptr_t CurrentStackTop() {
 
 // ---- the pipeline ----------------------------------------------------------------------------
 
+// The module that holds this logger's code: the program, or a library that carries a logger
+// of its own.
 const TOstrelModuleEntry* ProgramEntry() {
   static TOstrelModulePtr entry = GetModuleEntryOf(reinterpret_cast<uintptr_t>(&ThreadId));
   return entry.get();
+}
+
+uintptr_t OwnHandle() {
+  const TOstrelModuleEntry* own = ProgramEntry();
+  return own != nullptr ? own->handle : 0;
+}
+
+// What may change the message and class shown: the facts that the module holding the
+// exception address noted when it recorded the exception.
+void TakeOtherModuleFacts(ExceptInfo& e, const TOstrelModulePtr& module) {
+  if (module == nullptr || module->handle == OwnHandle()) return;
+  std::string class_name, message;
+  if (!TakeExceptionFacts(module->handle, class_name, message)) return;
+  e.class_name = class_name;
+  e.message = message;
+  e.has_message = true;
+}
+
+// Ends the process after a report: the shared objects go first.
+[[noreturn]] void ExitAfterReport() {
+  std::fflush(nullptr);
+  ReleaseProcessSharedFacts();
+  ::_exit(1);
 }
 
 TOstrelModuleOptions& CurrentOptions() {
@@ -285,12 +334,17 @@ std::string LogFileName(const TOstrelModuleOptions& options) {
 
 // True = default handling wanted.
 bool InternalExceptNotify(ExceptInfo& e) {
-  TraceLog("InternalExceptNotify", {e.class_name, e.address}, +2);
+  TraceLog("InternalExceptNotify", {e.class_name, reinterpret_cast<const void*>(e.address)}, +2);
   TOstrelReportFacts facts;
   facts.exception_time = std::time(nullptr);
   if (e.raised && e.address != 0) e.address = CallSite(e.address);
   // The options in force: those of the faulting module when it carries the logger.
   TOstrelModulePtr module = GetModuleEntryOf(e.address);
+  try {
+    TakeOtherModuleFacts(e, module);
+  } catch (...) {
+    InternalError("InternalExceptNotify.ModuleFacts");
+  }
   const TOstrelModuleEntry* owner = ProgramEntry();
   if (module && module->has_debug && (owner == nullptr || module->handle != owner->handle))
     owner = module.get();
@@ -334,6 +388,12 @@ bool InternalExceptNotify(ExceptInfo& e) {
   facts.registers = e.registers;
   facts.stack_pointer = e.stack_pointer;
   facts.console = console_program.load();
+  facts.web_host = IsWebHost(facts.console);
+  facts.form_class = e.form_class;
+  facts.form_text = e.form_text;
+  facts.control_class = e.control_class;
+  facts.control_text = e.control_text;
+  facts.control_password = e.control_password;
   if (owner != nullptr) {
     facts.app_name = owner->description;
     facts.app_version = owner->version;
@@ -496,7 +556,7 @@ bool InternalExceptNotify(ExceptInfo& e) {
   if (request != otNone) {
     std::fflush(nullptr);
     if (request == otRestart) Restart();
-    ::_exit(1);
+    ExitAfterReport();
   }
   TraceText("InternalExceptNotify=False", -2);
   return false;
@@ -557,6 +617,7 @@ bool IsPaintMessage(UINT message) {
 // messages; clicks and typed characters beep, and they and everything else posted meanwhile
 // are dropped (a quit stays pending).
 bool ReportWhilePainting(ExceptInfo& e) {
+  TraceLog("ExceptNotify", {e.class_name, reinterpret_cast<const void*>(e.address)}, 0);
   MessageQueue& queue = MessageQueue::Current();
   const std::shared_ptr<MessageQueue> waker = MessageQueue::ForThread(std::this_thread::get_id());
   std::atomic<bool> done{false};
@@ -602,22 +663,42 @@ bool ReportWhilePainting(ExceptInfo& e) {
   return answer;
 }
 
+// The foreground window and the focused control, before any dialog moves the focus.
+void NoteActiveControls(ExceptInfo& e) {
+  FOREGROUNDINFO info;
+  if (!GetForegroundInfo(info)) return;
+  e.form_class = info.formClass;
+  e.form_text = info.formText;
+  e.control_class = info.controlClass;
+  e.control_text = info.controlText;
+  e.control_password = (info.controlStyle & 0x20 /* ES_PASSWORD */) != 0;
+}
+
 // True = default handling wanted.
 bool GoNotify(ExceptInfo& e) {
   const int saved_errno = errno;
+  TraceLog("GoNotify", {e.class_name, reinterpret_cast<const void*>(e.address), e.raised}, 2);
   bool answer = true;
-  if (active.load() && e.class_name != DemangledClassName(typeid(EAbort)) && EnterPipeline()) {
+  if (active.load() && e.class_name != DemangledClassName(typeid(EAbort)) && !Excluded(e.thread) &&
+      EnterPipeline()) {
     try {
-      if (ProgramEntry() != nullptr && !RunningOptions().ActivateLog())
+      if (ProgramEntry() != nullptr && !RunningOptions().ActivateLog()) {
         answer = true;
-      else
-        answer = MainThreadWithWindows() ? ReportWhilePainting(e) : InternalExceptNotify(e);
+      } else {
+        NoteActiveControls(e);
+        // While the module's static objects are made or destroyed the main loop's windows
+        // cannot be served: the report runs here.
+        const bool lifecycle = initializing.load() || finalizing.load();
+        answer = !lifecycle && MainThreadWithWindows() ? ReportWhilePainting(e)
+                                                       : InternalExceptNotify(e);
+      }
     } catch (...) {
       InternalError("GoNotify");
     }
     LeavePipeline();
   }
   errno = saved_errno;
+  TraceText(std::string("GoNotify=") + (answer ? "True" : "False"), -2);
   return answer;
 }
 
@@ -812,10 +893,15 @@ bool IsStdException(const std::type_info* type, void* object, std::string& messa
   thrown_object = object;
   thrown_at = return_address;
   PendingNotification pending;
-  if (IsExceptionHandled(type, object)) return;
   ExceptInfo e;
   e.class_name = DemangledClassName(*type);
   e.has_message = IsStdException(type, object, e.message);
+  try {
+    PublishExceptionFacts(OwnHandle(), true, e.class_name, e.has_message, e.message);
+  } catch (...) {
+    InternalError("PublishExceptionFacts");
+  }
+  if (IsExceptionHandled(type, object)) return;
   e.raised = true;
   e.address = return_address;
   e.stack_pointer = stack_pointer;
@@ -825,9 +911,10 @@ bool IsStdException(const std::type_info* type, void* object, std::string& messa
   reported_object = object;
 }
 
-[[noreturn]] void HookedCxaThrow(void* object, std::type_info* type, void (*destructor)(void*)) {
+[[noreturn]] void HookedRaise(void* object, std::type_info* type, void (*destructor)(void*)) {
   const auto frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
   ReportThrow(object, type, reinterpret_cast<uintptr_t>(__builtin_return_address(0)), frame + 16);
+  if (debugger_notify_level.load() > 1 && DebuggerPresent()) ::raise(SIGTRAP);
   real_cxa_throw(object, type, destructor);
   __builtin_unreachable();
 }
@@ -840,11 +927,10 @@ void EndAfterReport() {
     std::unique_lock lock(busy_lock);
     busy_free.wait(lock, [] { return pending_notifications == 0; });
   }
-  std::fflush(nullptr);
-  ::_exit(1);
+  ExitAfterReport();
 }
 
-void TerminateHandler() {
+void HookedExceptProc() {
   std::exception_ptr current = std::current_exception();
   void* object = nullptr;
   if (current) std::memcpy(&object, &current, sizeof object);
@@ -865,6 +951,7 @@ void TerminateHandler() {
     default_wanted = GoNotify(e);
   }
   if (default_wanted) {
+    ReleaseProcessSharedFacts();
     if (previous_terminate) previous_terminate();
     std::abort();
   }
@@ -890,6 +977,7 @@ void SemWait(sem_t* s) {
 }
 
 void DefaultSignal(int signal, siginfo_t* info) {
+  ReleaseProcessSharedFacts();
   struct sigaction action {};
   action.sa_handler = SIG_DFL;
   ::sigaction(signal, &action, nullptr);
@@ -901,7 +989,7 @@ void SignalHandler(int signal, siginfo_t* info, void* context) {
   const int saved_errno = errno;
   const pid_t self = ThreadId();
   if (!active.load() || self == pipeline_thread.load() || self == busy_owner.load() ||
-      self == report_thread.load()) {
+      self == report_thread.load() || Excluded(self)) {
     DefaultSignal(signal, info);
     errno = saved_errno;
     return;
@@ -972,12 +1060,14 @@ void* PipelineThread(void*) {
     e.registers = r;
     e.thread = slot.thread;
     e.stack_top = StackTopOf(r.rsp, slot.thread);
+    try {
+      PublishExceptionFacts(OwnHandle(), true, e.class_name, true, e.message);
+    } catch (...) {
+      InternalError("PublishExceptionFacts");
+    }
     slot.default_wanted = GoNotify(e);
     // A fault cannot be resumed: the program ends unless the default handling is wanted.
-    if (!slot.default_wanted) {
-      std::fflush(nullptr);
-      ::_exit(1);
-    }
+    if (!slot.default_wanted) ExitAfterReport();
     ::sem_post(&slot_done);
   }
   return nullptr;
@@ -1055,9 +1145,10 @@ void* HookedThreadProc(void* argument) {
   return start.start(start.parameter);
 }
 
-int HookedPthreadCreate(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
-                        void* parameter) {
+int HookedCreateThread(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
+                       void* parameter) {
   if (!active.load()) return real_pthread_create(thread, attr, start, parameter);
+  TraceLog("HookedCreateThread", {reinterpret_cast<const void*>(start), parameter}, 0);
   auto* boot = new ThreadStart{start, parameter};
   const int result = real_pthread_create(thread, attr, &HookedThreadProc, boot);
   if (result != 0) delete boot;
@@ -1070,27 +1161,125 @@ int HookedPthreadCreate(pthread_t* thread, const pthread_attr_t* attr, void* (*s
 using HandleExceptionProc = void (*)(void* application, std::exception_ptr* error);
 HandleExceptionProc replaced_handle_exception = nullptr;
 
-void HookedHandleException(void* application, std::exception_ptr* error) {
+void Hooked_GUIHandleException(void* application, std::exception_ptr* error) {
   if (ExceptionManager(*error) && replaced_handle_exception != nullptr)
     replaced_handle_exception(application, error);
 }
 
-// Every loaded module's import slots of `routine` lead to `replacement`; the address they
-// led to is returned.
+// The import slots of `routine` lead to `replacement`: a logger of the program takes those
+// of every loaded module that has no logger of its own, a logger of a library those of its
+// library. The address they led to is returned.
 void* HookEverywhere(const char* routine, void* replacement) {
+  TraceLog("HookEverywhere", {routine, static_cast<const void*>(replacement)}, 2);
   void* current = ::dlsym(RTLD_DEFAULT, routine);
   Dl_info info{};
-  if (current == nullptr || ::dladdr(current, &info) == 0 || info.dli_fname == nullptr)
+  if (current == nullptr || ::dladdr(current, &info) == 0 || info.dli_fname == nullptr) {
+    TraceText("HookEverywhere=nil", -2);
     return nullptr;
+  }
   RefreshModulesList();
   std::vector<std::string> names;
-  for (const TOstrelModulePtr& m : ModulesList()) names.push_back(m->path);
+  const TOstrelModuleEntry* own = ProgramEntry();
+  const bool library = own != nullptr && own->kind == mkLibrary;
+  for (const TOstrelModulePtr& m : ModulesList()) {
+    if (own != nullptr && m->handle == own->handle) {
+      names.push_back(m->path);
+    } else if (!library && !ModuleHasSharedOptions(m->handle)) {
+      names.push_back(m->path);
+    }
+  }
   try {
     HookImport(names, info.dli_fname, routine, replacement, true);
   } catch (...) {
     InternalError("InstallOstrelLog.HookImport");
   }
+  TraceLog("HookEverywhere=", {static_cast<const void*>(current)}, -2);
   return current;
+}
+
+// Where the logger's starter was called from while the module's static objects are made;
+// 0 when the logger was installed later.
+uintptr_t starter_return = 0;
+
+// The last entry of the module's static-initialisation table runs the routine it held,
+// then ends the initialisation: the module's static objects are all made. From then on the
+// logger's exit handler comes first at exit, so finalising is noted before any of them is
+// destroyed.
+using InitRoutine = void (*)(int, char**, char**);
+InitRoutine saved_last_init = nullptr;
+InitRoutine* last_init_slot = nullptr;
+
+void EndInitialization() {
+  if (!initializing.exchange(false)) return;
+  std::atexit([] { finalizing = true; });
+}
+
+void WrappedLastInit(int argc, char** argv, char** env) {
+  if (saved_last_init != nullptr) saved_last_init(argc, argv, env);
+  EndInitialization();
+}
+
+bool SetSlot(InitRoutine* slot, InitRoutine value) {
+  const long page = ::sysconf(_SC_PAGESIZE);
+  const auto start = reinterpret_cast<uintptr_t>(slot) & ~uintptr_t(page - 1);
+  if (::mprotect(reinterpret_cast<void*>(start), std::size_t(page) * 2, PROT_READ | PROT_WRITE) !=
+      0)
+    return false;
+  *slot = value;
+  return true;
+}
+
+// The module's static-initialisation table (its routines in the order they run).
+InitRoutine* ModuleInitTable(uintptr_t handle, std::size_t& count) {
+  struct Search {
+    uintptr_t own;
+    InitRoutine* table = nullptr;
+    std::size_t count = 0;
+  } search{handle};
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* data) {
+        auto& s = *static_cast<Search*>(data);
+        uintptr_t lowest = UINTPTR_MAX;
+        const ElfW(Dyn)* dynamic = nullptr;
+        for (int i = 0; i < info->dlpi_phnum; ++i) {
+          const ElfW(Phdr)& p = info->dlpi_phdr[i];
+          if (p.p_type == PT_LOAD)
+            lowest = std::min<uintptr_t>(lowest, (info->dlpi_addr + p.p_vaddr) & ~uintptr_t(0xFFF));
+          if (p.p_type == PT_DYNAMIC)
+            dynamic = reinterpret_cast<const ElfW(Dyn)*>(info->dlpi_addr + p.p_vaddr);
+        }
+        if (lowest != s.own || dynamic == nullptr) return 0;
+        for (const ElfW(Dyn)* d = dynamic; d->d_tag != DT_NULL; ++d) {
+          if (d->d_tag == DT_INIT_ARRAY)
+            s.table = reinterpret_cast<InitRoutine*>(info->dlpi_addr + d->d_un.d_ptr);
+          if (d->d_tag == DT_INIT_ARRAYSZ) s.count = d->d_un.d_val / sizeof(InitRoutine);
+        }
+        return 1;
+      },
+      &search);
+  count = search.table != nullptr ? search.count : 0;
+  return search.table;
+}
+
+// Wraps the last entry of the own module's initialisation table; when the logger's own
+// starter is that entry (or the table cannot be changed), initialisation ends with it.
+void WrapModuleInitTable() {
+  TraceLog("WrapModuleInitTable", {}, 2);
+  std::size_t count = 0;
+  InitRoutine* table = ModuleInitTable(OwnHandle(), count);
+  bool wrapped = false;
+  if (starter_return != 0 && table != nullptr && count > 0) {
+    InitRoutine* slot = &table[count - 1];
+    // Still to come: not the routine that runs now (the one that made the logger's starter).
+    const auto routine = reinterpret_cast<uintptr_t>(*slot);
+    const bool pending = *slot != &WrappedLastInit &&
+                         !(starter_return >= routine && starter_return - routine < 0x4000);
+    saved_last_init = *slot;
+    last_init_slot = slot;
+    wrapped = pending && SetSlot(slot, &WrappedLastInit);
+  }
+  if (!wrapped) EndInitialization();
+  TraceText(std::string("WrapModuleInitTable=") + (wrapped ? "True" : "False"), -2);
 }
 
 }  // namespace
@@ -1098,9 +1287,26 @@ void* HookEverywhere(const char* routine, void* replacement) {
 // ---- public ----------------------------------------------------------------------------------
 
 bool IsExceptionHandled(const std::type_info* type, void* object) {
+  TraceLog("IsExceptionHandled",
+           {type != nullptr ? DemangledClassName(*type) : std::string(),
+            static_cast<const void*>(object)},
+           2);
   HandlerSearch search{type, object};
   _Unwind_Backtrace(&SearchFrame, &search);
-  return search.state == HandlerSearch::handled;
+  // Without a debugger a console program's throws are not announced to one.
+  const bool console = console_program.load();
+  if (console && !IsWebHost(console) && !DebuggerPresent()) debugger_notify_level = 0;
+  const bool handled = search.state == HandlerSearch::handled;
+  TraceText(std::string("IsExceptionHandled=") + (handled ? "True" : "False"), -2);
+  return handled;
+}
+
+void SetDebuggerNotifyLevel(int level) {
+  debugger_notify_level = level;
+}
+
+int DebuggerNotifyLevel() {
+  return debugger_notify_level.load();
 }
 
 void SetExceptionNotify(TExceptionNotify hook) {
@@ -1120,6 +1326,8 @@ void SetTerminateRequest(TOstrelTerminate request) {
 }
 void SetOstrelConsoleProgram(bool console) {
   console_program = console;
+  // A console program's throws are announced to a debugger until one is found absent.
+  if (console && !IsWebHost(console)) debugger_notify_level = 1;
 }
 int OstrelReportedErrors() {
   return reported_errors.load();
@@ -1178,6 +1386,7 @@ bool NotifyThreadSnapshot(const std::string& class_name, const std::string& mess
 
 bool ExceptionManager(std::exception_ptr error) {
   if (!error) return true;
+  TraceLog("ExceptionManager", {}, 0);
   ExceptInfo e;
   try {
     std::rethrow_exception(error);
@@ -1203,9 +1412,38 @@ bool ExceptionManager(std::exception_ptr error) {
   return GoNotify(e);
 }
 
+void NoteOstrelLogStarter(uintptr_t return_address) {
+  starter_return = return_address;
+}
+
+void ExcludeThreadFromOstrelLog(pid_t thread, bool excluded) {
+  std::lock_guard guard(excluded_lock);
+  std::erase(excluded_threads, thread);
+  if (excluded) excluded_threads.push_back(thread);
+}
+
+bool OstrelLogInitializing() {
+  return initializing.load();
+}
+
+bool OstrelLogFinalizing() {
+  return finalizing.load();
+}
+
+bool DebuggerPresent() {
+  // The kernel names the process that traces this one; 0 when none does.
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  for (int lines = 0; lines < 256 && std::getline(status, line); ++lines) {
+    if (line.rfind("TracerPid:", 0) == 0) return std::atoi(line.c_str() + 10) != 0;
+  }
+  return false;
+}
+
 void InstallOstrelLog() {
   static std::once_flag once;
   std::call_once(once, [] {
+    TraceLog("InstallOstrelLog", {}, 0);
     main_thread = ThreadId();
     main_stack_top = CurrentStackTop();
     char folder[4096];
@@ -1229,15 +1467,27 @@ void InstallOstrelLog() {
     action.sa_flags = SA_SIGINFO | SA_ONSTACK;
     ::sigemptyset(&action.sa_mask);
     for (int i = 0; i < 5; ++i) ::sigaction(Signals[i], &action, &previous_actions[i]);
-    previous_terminate = std::set_terminate(&TerminateHandler);
+    previous_terminate = std::set_terminate(&HookedExceptProc);
     real_cxa_throw = reinterpret_cast<CxaThrow>(
-        HookEverywhere("__cxa_throw", reinterpret_cast<void*>(&HookedCxaThrow)));
+        HookEverywhere("__cxa_throw", reinterpret_cast<void*>(&HookedRaise)));
     real_pthread_create = reinterpret_cast<PthreadCreate>(
-        HookEverywhere("pthread_create", reinterpret_cast<void*>(&HookedPthreadCreate)));
+        HookEverywhere("pthread_create", reinterpret_cast<void*>(&HookedCreateThread)));
     active = real_cxa_throw != nullptr && real_pthread_create != nullptr;
     // The options of the program's data block; the watchdog starts here when they ask for it.
-    if (const TOstrelModuleEntry* program = ProgramEntry(); active.load() && program != nullptr)
+    if (const TOstrelModuleEntry* program = ProgramEntry(); active.load() && program != nullptr) {
       RunningOptions().Assign(&program->options);
+      // Other modules' loggers read them (and what the module changes later) from here.
+      try {
+        ReleaseStaleSharedFacts();
+        SetPublishedModuleOptions(program->handle, &RunningOptions());
+      } catch (...) {
+        InternalError("InstallOstrelLog.PublishModuleOptions");
+      }
+    }
+    // An internal error may be mailed, with the trace, to those who get the reports.
+    InstallInternalBugSender();
+    SetInternalBugRecipient(RunningOptions().EMailAddresses());
+    WrapModuleInitTable();
     // At exit the logger steps back before the program's objects are destroyed.
     std::atexit([] { FinalizeOstrelLog(); });
     thread_wrapper = GetDebugProcAddress("thread.qv::TThread.Run");
@@ -1246,7 +1496,7 @@ void InstallOstrelLog() {
     try {
       replaced_handle_exception = reinterpret_cast<HandleExceptionProc>(
           HookDebugProcedure("forms.qv::TApplication.HandleException",
-                             reinterpret_cast<void*>(&HookedHandleException)));
+                             reinterpret_cast<void*>(&Hooked_GUIHandleException)));
     } catch (...) {
       InternalError("InstallOstrelLog.HandleException");
     }
@@ -1259,6 +1509,9 @@ void FinalizeOstrelLog() {
   if (!active.exchange(false)) return;
   for (int i = 0; i < 5; ++i) ::sigaction(Signals[i], &previous_actions[i], nullptr);
   std::set_terminate(previous_terminate);
+  SetPublishedModuleOptions(0, nullptr);
+  ReleaseSharedFacts();
+  TraceLog("FinalizeOstrelLog", {}, 0);
   SaveTrace();
 }
 
@@ -1271,8 +1524,9 @@ extern "C" {
 }
 namespace {
 struct OstrelLogStarter {
-  OstrelLogStarter() {
+  [[gnu::noinline]] OstrelLogStarter() {
     qv::RunClipboardHolderIfAsked();
+    qv::NoteOstrelLogStarter(reinterpret_cast<uintptr_t>(__builtin_return_address(0)));
     qv::InstallOstrelLog();
   }
 } ostrel_log_starter;

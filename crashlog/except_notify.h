@@ -83,6 +83,21 @@ bool NotifyThreadSnapshot(const std::string& class_name, const std::string& mess
                           const TOstrelRegisters& registers, uintptr_t stack_top,
                           const void* stack_copy, std::size_t stack_bytes);
 
+// Exceptions of an excluded thread (kernel thread id) are never reported.
+void ExcludeThreadFromOstrelLog(pid_t thread, bool excluded = true);
+// Set from the installation until the last static object of the logger's module is made;
+// set once the module's static objects are being destroyed (the process ends).
+[[nodiscard]] bool OstrelLogInitializing();
+[[nodiscard]] bool OstrelLogFinalizing();
+// Called by the logger's starter while the module's static objects are made.
+void NoteOstrelLogStarter(uintptr_t return_address);
+// Whether a debugger (any tracer) is attached to the process.
+[[nodiscard]] bool DebuggerPresent();
+// Above 1, each throw stops an attached debugger (SIGTRAP). A console program starts at 1;
+// without a debugger the handler search sets it to 0.
+void SetDebuggerNotifyLevel(int level);
+[[nodiscard]] int DebuggerNotifyLevel();
+
 // Whether a frame of the current thread's stack, above the caller, catches an exception of
 // `type` (the object at `object`): catch(...) or a matching class.
 [[nodiscard]] bool IsExceptionHandled(const std::type_info* type, void* object);

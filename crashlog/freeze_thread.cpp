@@ -1,5 +1,7 @@
 #include "crashlog/freeze_thread.h"
 
+#include "crashlog/trace_log.h"
+
 #include <semaphore.h>
 #include <signal.h>
 #include <sys/syscall.h>
@@ -15,6 +17,7 @@
 #include <mutex>
 
 #include "crashlog/except_notify.h"
+#include "crashlog/shared_facts.h"
 #include "platform/msg/message_queue.h"
 #include "platform/ui/window_system.h"
 
@@ -88,6 +91,7 @@ bool InstallSnapshotHandler() {
 // Asks the main thread for its snapshot; false when it did not come in time (a thread
 // that blocks the signal, or one stopped by a debugger). The caller releases it.
 bool TakeMainThreadSnapshot() {
+  TraceScope trace("TakeMainThreadSnapshot", {});
   snapshot.state = requested;
   if (::syscall(SYS_tgkill, ::getpid(), OstrelMainThread(), snapshot_signal) != 0) {
     snapshot.state = idle;
@@ -141,6 +145,7 @@ TFreezeThread::~TFreezeThread() {
 }
 
 void TFreezeThread::Execute() {
+  TraceScope trace("TFreezeThread.Execute", {});
   if (timeout_ms_ <= 0 || !InstallSnapshotHandler()) return;
   while (!Terminated()) {
     const HWND window = FindMainWindow();
@@ -175,6 +180,12 @@ void TFreezeThread::Execute() {
 }
 
 // Switching off, the watchdog ends first: a report under way reads these options.
+void TOstrelModuleOptionsEx::Changed() {
+  RepublishModuleOptions();
+  // Internal bugs go, with the trace, to those who get the program's reports.
+  SetInternalBugRecipient(EMailAddresses());
+}
+
 void TOstrelModuleOptionsEx::SetActivateLog(bool v) {
   if (v == ActivateLog()) return;
   if (!v) StopFreezeWatchdog();
@@ -197,6 +208,7 @@ void TOstrelModuleOptionsEx::Restart() {
 }
 
 void StartFreezeWatchdog() {
+  TraceScope trace("StartFreezeWatchdog", {});
   std::unique_ptr<TFreezeThread> ended;
   {
     const std::lock_guard lock(watchdog_lock);
@@ -213,6 +225,7 @@ void StartFreezeWatchdog() {
 }
 
 void StopFreezeWatchdog() {
+  TraceScope trace("StopFreezeWatchdog", {});
   std::unique_ptr<TFreezeThread> running;
   {
     const std::lock_guard lock(watchdog_lock);

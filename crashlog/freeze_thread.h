@@ -37,6 +37,8 @@ class TOstrelModuleOptionsEx : public TOstrelModuleOptions {
  public:
   void SetActivateLog(bool v) override;
   void SetFreezeActivate(bool v) override;
+  // Other modules' loggers see the change.
+  void Changed() override;
 
  private:
   void Restart();

@@ -1,6 +1,8 @@
 #include <dlfcn.h>
+
 #include <elf.h>
 #include <link.h>
+#include "crashlog/trace_log.h"
 
 #include <algorithm>
 #include <cstring>
@@ -159,6 +161,7 @@ bool RewriteSlots(const LoadedModule& module, const std::string& routine, void* 
 
 bool HookImport(const std::vector<std::string>& modules, std::string_view library,
                 std::string_view routine, void* replacement, bool quiet, void** former) {
+  TraceScope trace("HookImport", {library, routine, static_cast<const void*>(replacement), quiet});
   const std::string name = std::string(library) + "." + std::string(routine);
   void* current = nullptr;
   if (void* handle = ::dlopen(std::string(library).c_str(), RTLD_LAZY | RTLD_NOLOAD)) {
@@ -186,6 +189,7 @@ bool HookImport(const std::vector<std::string>& modules, std::string_view librar
 namespace hook_detail {
 
 void ReverseImportPatches() {
+  TraceScope trace("ReverseImportPatches", {});
   std::vector<ImportPatch> patches;
   {
     ImportPatchList& list = ImportPatches();

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "crashlog/trace_log.h"
 #include "platform/base/paths.h"
 #include "platform/base/streams.h"
 #include "platform/base/text.h"
@@ -135,6 +136,7 @@ std::string ReportDate(std::time_t time) {
 }
 
 void GatherSystemFacts(TOstrelReportFacts& facts) {
+  TraceScope trace("GatherSystemFacts", {});
   char host[256] = {};
   if (::gethostname(host, sizeof host - 1) == 0) facts.computer = host;
   if (const passwd* pw = ::getpwuid(::geteuid())) facts.user = pw->pw_name;
@@ -268,6 +270,7 @@ std::string ReportMessage(const TOstrelReportFacts& facts) {
 
 std::string BuildReportHeader(const TOstrelReportFacts& facts,
                               const TOstrelModuleOptions& options) {
+  TraceScope trace("BuildReportHeader", {facts.type});
   auto text = [&](int index) { return options.Texts(index); };
   TLogItem item;
   item.AddSection(text(19));
@@ -286,7 +289,9 @@ std::string BuildReportHeader(const TOstrelReportFacts& facts,
   item.AddField(text(29), ReportMessage(facts));
   item.AddSection(text(30));
   const uint32_t sections = options.LogSections() >> 8;
-  auto shown = [&](int bit) { return !facts.console && (sections & (1u << bit)) != 0; };
+  auto shown = [&](int bit) {
+    return !facts.console && !facts.web_host && (sections & (1u << bit)) != 0;
+  };
   std::string control_text = facts.control_text;
   if (facts.control_password && UpperCase(facts.control_class).find("EDIT") != std::string::npos)
     control_text.assign(control_text.size(), '*');
@@ -312,6 +317,7 @@ std::string BuildReportHeader(const TOstrelReportFacts& facts,
 std::string BuildReportTables(const TOstrelStackList& stack,
                               const std::vector<TOstrelModulePtr>& modules,
                               const TOstrelModuleOptions& options) {
+  TraceScope trace("BuildReportTables", {int(stack.size()), int(modules.size())});
   auto text = [&](int index) { return CleanValue(options.Texts(index)); };
   std::vector<std::vector<std::string>> rows = {
       {text(47), text(48), text(49), text(50), text(51), text(52)}};
@@ -335,6 +341,7 @@ std::string BuildReportTables(const TOstrelStackList& stack,
 }
 
 std::string BuildCpuBlock(const TOstrelReportFacts& facts, const TOstrelModuleOptions& options) {
+  TraceScope trace("BuildCpuBlock", {TraceAddress(facts.stack_pointer)});
   const std::optional<TOstrelRegisters>& r = facts.registers;
   auto reg = [&](uint64_t TOstrelRegisters::*field) {
     return r ? Hex((*r).*field) : std::string("????");
@@ -381,12 +388,14 @@ std::string BuildCpuBlock(const TOstrelReportFacts& facts, const TOstrelModuleOp
 std::string BuildReport(const TOstrelReportFacts& facts, const TOstrelStackList& stack,
                         const std::vector<TOstrelModulePtr>& modules,
                         const TOstrelModuleOptions& options) {
+  TraceScope trace("BuildReport", {facts.type, TraceAddress(facts.address)});
   return BuildReportHeader(facts, options) + Crlf + BuildReportTables(stack, modules, options) +
          Crlf + Crlf + BuildCpuBlock(facts, options);
 }
 
 std::string AddRequestSection(const std::string& report, const std::string& request,
                               const TOstrelModuleOptions& options) {
+  TraceScope trace("AddRequestSection", {int(request.size())});
   // Empty lines would end the report in the log file.
   std::string steps =
       StringReplace(StringReplace(request, "\r\n", "\n", rfReplaceAll), "\r", "\n", rfReplaceAll);
@@ -401,6 +410,7 @@ std::string AddRequestSection(const std::string& report, const std::string& requ
 // ---- TLogFile --------------------------------------------------------------------------------
 
 void TLogFile::Load() {
+  TraceScope trace("TLogFile.Load", {file_name_});
   reports_.clear();
   intact_ = true;
   if (!FileExists(file_name_)) return;
@@ -478,6 +488,7 @@ TLogFile::Lock::~Lock() {
 }
 
 void TLogFile::Append(const std::string& report, int max_reports) {
+  TraceScope trace("TLogFile.Append", {int(report.size()), max_reports});
   const std::size_t keep = std::size_t(std::max(max_reports, 1));
   while (!reports_.empty() && reports_.size() >= keep) reports_.erase(reports_.begin());
   reports_.push_back(report + ReportEnd);
@@ -490,6 +501,7 @@ std::string TLogFile::WholeText() const {
 }
 
 void TLogFile::Save() const {
+  TraceScope trace("TLogFile.Save", {file_name_});
   WriteFileAtomically(file_name_, WholeText());
 }
 
@@ -549,6 +561,7 @@ bool TLogFile::IsDuplicate(const std::string& address, const std::string& module
   const std::optional<uint64_t> absolute = ParseHex(address);
   const bool relative =
       module_handle != 0 && !module.empty() && absolute.has_value() && *absolute >= module_handle;
+  TraceScope trace("TLogFile.IsDuplicate", {address, module, type});
   for (const std::string& report : reports_) {
     const std::optional<std::string> stored_module = FieldValue(report, "\r\n  2.3 ");
     const std::optional<std::string> stored_type = FieldValue(report, "\r\n  2.4 ");

@@ -36,7 +36,8 @@ struct TOstrelReportFacts {
   bool control_password = false;
   std::string computer, user, total_memory, free_memory, total_disk, free_disk;
   std::string os_type, os_build, os_update, os_language;
-  bool console = false;  // console programs leave the Active Controls out
+  bool console = false;   // console programs leave the Active Controls out
+  bool web_host = false;  // as do web-server extensions and CGI programs
   std::optional<TOstrelRegisters> registers;
   uintptr_t stack_pointer = 0;
 };

@@ -1,5 +1,7 @@
 #include "crashlog/module_options.h"
 
+#include "crashlog/trace_log.h"
+
 #include <algorithm>
 #include <atomic>
 #include <string_view>
@@ -279,6 +281,7 @@ TOstrelModuleOptions::TOstrelModuleOptions() {
 }
 
 void TOstrelModuleOptions::SetDefaults() {
+  TraceScope trace("TOstrelModuleOptions.SetDefaults", {});
   EMailFrom_ = DefaultEMailFrom;
   SMTPHost_.clear();
   SMTPUserID_.clear();
@@ -315,6 +318,7 @@ void TOstrelModuleOptions::SetDefaults() {
 }
 
 void TOstrelModuleOptions::Assign(const TOstrelModuleOptions* source) {
+  TraceScope trace("TOstrelModuleOptions.Assign", {source});
   if (source == nullptr) throw Exception("Impossible to assign nil as TOstrelModuleOptions.");
   if (source == this) return;
   const TOstrelModuleOptions& s = *source;
@@ -382,6 +386,7 @@ std::string TOstrelModuleOptions::OutputFile(const std::string& file_name) const
 }
 
 void TOstrelModuleOptions::SaveToStream(TStream& stream) const {
+  TraceScope trace("TOstrelModuleOptions.SaveToStream", {});
   Writer w(stream);
   w.Bool(Reserved_);
   w.Bool(FiltersActive_);
@@ -426,6 +431,7 @@ void TOstrelModuleOptions::LoadFromStream(TStream& stream) {
 }
 
 void TOstrelModuleOptions::LoadFromStream(TStream& stream, int data_version) {
+  TraceScope trace("TOstrelModuleOptions.LoadFromStream", {data_version});
   // Read into a fresh set first, so that a stream that fails half-way changes nothing.
   TOstrelModuleOptions loaded;
   loaded.ReadFrom(stream, data_version);

@@ -188,6 +188,7 @@ std::vector<std::string> DnsServersFromFile(const std::string& path) {
 }
 
 std::string BuildMXQuery(std::string_view domain, uint16_t id) {
+  TraceScope trace("BuildMXQuery", {domain, int(id)});
   std::string q;
   const auto u16 = [&q](uint16_t v) {
     q += char(v >> 8);
@@ -224,6 +225,7 @@ std::string ParseMXAnswer(std::span<const uint8_t> answer, uint16_t id) {
 }
 
 std::string ResolveMXRecord(std::string_view address) {
+  TraceScope trace("ResolveMXRecord", {address});
   const size_t at = address.find('@');
   const std::string domain(at == std::string_view::npos ? address : address.substr(at + 1));
   const TMXLookupSettings settings = MXLookupSettings();

@@ -692,6 +692,7 @@ TReportDialogResult ShowReportDialog(const TReportDialogInput& input,
 }
 
 std::string ShowRequestDialog(const TOstrelModuleOptions& options, const TDisplayFactory& display) {
+  TraceScope trace("ShowRequestDialog", {});
   std::string text;
   DialogFonts fonts;
   bool active = true;
@@ -789,6 +790,7 @@ std::string MailSlotAddress() {
 }
 
 bool SendMailSlotMessage(const std::string& unit, uint32_t line) {
+  TraceScope trace("SendMailSlotMessage", {unit, line});
   const std::string address = MailSlotAddress();
   sockaddr_un to{};
   to.sun_family = AF_UNIX;

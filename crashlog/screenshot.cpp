@@ -56,11 +56,10 @@ class TPngFile {
     uint8_t head[8];
     PutBigEndian(head, uint32_t(size));
     std::memcpy(head + 4, type, 4);
-    uLong crc = crc32(0, head + 4, 4);
-    // (zlib answers its initial value for a null buffer: an empty chunk keeps the type's CRC.)
-    if (size > 0) crc = crc32(crc, data, uInt(size));
+    uint32_t crc = PngCrc32(0xFFFFFFFFu, head + 4, 4);
+    crc = PngCrc32(crc, data, size) ^ 0xFFFFFFFFu;
     uint8_t tail[4];
-    PutBigEndian(tail, uint32_t(crc));
+    PutBigEndian(tail, crc);
     Write(head, 8);
     if (size > 0) Write(data, size);
     Write(tail, 4);
@@ -93,6 +92,21 @@ struct TDeflater {
 
 }  // namespace
 
+uint32_t PngCrc32(uint32_t crc, const uint8_t* data, std::size_t size) {
+  // The table of the reflected polynomial, made on first use.
+  static const std::array<uint32_t, 256> table = [] {
+    std::array<uint32_t, 256> t{};
+    for (uint32_t n = 0; n < 256; ++n) {
+      uint32_t c = n;
+      for (int k = 0; k < 8; ++k) c = (c & 1) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      t[n] = c;
+    }
+    return t;
+  }();
+  for (std::size_t i = 0; i < size; ++i) crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+  return crc;
+}
+
 const TScreenshotPalette& ScreenshotPalette() {
   static const TScreenshotPalette palette = [] {
     TScreenshotPalette p{};
@@ -115,6 +129,7 @@ uint8_t PaletteIndex(uint8_t red, uint8_t green, uint8_t blue) {
 }
 
 bool WritePalettePNG(const std::string& file_name, const Bitmap& image) {
+  TraceScope trace("WritePalettePNG", {file_name, image.Width(), image.Height()});
   if (image.Empty()) throw Exception("The screen image is empty.");
   TPngFile file(file_name);
   static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -183,6 +198,7 @@ bool WriteScreenshotPNG(const std::string& file_name, const TDisplayFactory& dis
 }
 
 std::string NewScreenshotFileName() {
+  TraceScope trace("NewScreenshotFileName", {});
   const char* tmp = std::getenv("TMPDIR");
   std::string folder =
       std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/ostrellog-XXXXXX";
@@ -191,6 +207,7 @@ std::string NewScreenshotFileName() {
 }
 
 void DeleteScreenshot(const std::string& file_name) {
+  TraceScope trace("DeleteScreenshot", {file_name});
   if (file_name.empty()) return;
   ::unlink(file_name.c_str());
   const std::string folder = ExcludeTrailingPathDelimiter(ExtractFilePath(file_name));

@@ -21,6 +21,10 @@ using TScreenshotPalette = std::array<uint8_t, 256 * 3>;
 // The nearest palette entry of a colour.
 [[nodiscard]] uint8_t PaletteIndex(uint8_t red, uint8_t green, uint8_t blue);
 
+// CRC-32 of the PNG chunks (polynomial 0xEDB88320) over `size` bytes, going on from `crc`:
+// a chunk's CRC starts from all ones and is inverted at its end.
+[[nodiscard]] uint32_t PngCrc32(uint32_t crc, const uint8_t* data, std::size_t size);
+
 // Writes the bitmap as an 8-bit palette PNG (filter 0 on every row, deflate level 9, an IDAT
 // chunk for each full output buffer of 0x3FFFF bytes). The file must not exist yet (it is
 // never followed through a link); a file left half-written is removed. False on failure.

@@ -1,5 +1,7 @@
 #include "crashlog/send_progress.h"
 
+#include "crashlog/trace_log.h"
+
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
@@ -165,6 +167,10 @@ std::unique_ptr<TSMTPThread> TSMTPThread::Start(const std::string& caption,
   }
   std::unique_ptr<TSMTPThread> progress(new TSMTPThread(state, shown));
   if (!shown) progress->Close();  // a window that comes late ends at once
+  if (shown) {
+    progress->open_ = true;
+    SetSMTPProgressOpen(true);
+  }
   return progress;
 }
 
@@ -181,6 +187,7 @@ void TSMTPThread::Position(int percent) {
 }
 
 void TSMTPThread::Close() {
+  if (std::exchange(open_, false)) SetSMTPProgressOpen(false);
   const std::lock_guard guard(state_->lock);
   if (state_->closed) return;
   state_->closed = true;

@@ -57,6 +57,7 @@ class TSMTPThread final : public TSendProgress {
   explicit TSMTPThread(std::shared_ptr<State> state, bool shown);
   std::shared_ptr<State> state_;
   bool shown_ = false;
+  bool open_ = false;  // counted as open for the SMTP warnings' message boxes
 };
 
 }  // namespace qv

@@ -269,6 +269,7 @@ void SendToRecipient(bool direct, const std::string& from, const std::string& ho
                      const std::string& user, const std::string& password, uint16_t port,
                      const std::string& prefix, const TOstrelModuleOptions* texts,
                      TSendProgress* progress) {
+  TraceScope trace("SendToRecipient", {direct, host, recipient, int(port)});
   const auto status = [&](int text) {
     if (progress != nullptr) progress->Status(prefix + Text(texts, text));
   };
@@ -453,6 +454,7 @@ bool SendBySMTP(bool direct, const std::string& from, const std::string& host,
                 const std::string& subject, const std::string& recipients, const std::string& user,
                 const std::string& password, uint16_t port, const TOstrelModuleOptions* texts,
                 TSendProgress* progress) {
+  TraceScope trace("SendBySMTP", {direct, host, recipients, int(port)});
   const std::vector<std::string> list = SplitRecipients(recipients);
   const std::time_t now = std::time(nullptr);
   int served = 0;
@@ -475,6 +477,7 @@ bool SendBySMTP(bool direct, const std::string& from, const std::string& host,
 
 bool SendByMAPI(const std::string& recipients, const std::string& subject, const std::string& body,
                 const std::vector<std::string>& attachments, const std::string& from) {
+  TraceScope trace("SendByMAPI", {recipients, subject});
   std::string to;
   for (const std::string& r : SplitRecipients(recipients))
     to += (to.empty() ? "<" : ", <") + r + ">";
@@ -498,6 +501,7 @@ bool SendByMAPI(const std::string& recipients, const std::string& subject, const
 
 bool SendByShell(const std::string& recipients, const std::string& subject,
                  const std::string& body) {
+  TraceScope trace("SendByShell", {recipients, subject});
   const std::string link = MailToLink(recipients, subject, body);
   const TMailPrograms programs = MailPrograms();
   RunResult run = RunProgram({programs.XdgEmail, link}, nullptr, kShellWait);
@@ -515,6 +519,7 @@ bool SendByShell(const std::string& recipients, const std::string& subject,
 }
 
 void InstallInternalBugSender() {
+  TraceScope trace("InstallInternalBugSender", {});
   SetInternalBugSender(
       [](const std::string& recipient, const std::string& subject, const std::string& body,
          const std::string& file) { return SendByMAPI(recipient, subject, body, {file}); });

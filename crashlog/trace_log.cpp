@@ -2,6 +2,7 @@
 
 #include <cxxabi.h>
 
+#include <atomic>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -171,6 +172,13 @@ std::string TraceArg::ClassName(const std::type_info& type) {
   return DemangledClassName(type);
 }
 
+// Progress windows open now (a count: each send opens its own).
+std::atomic<int> smtp_progress_open{0};
+
+void SetSMTPProgressOpen(bool open) {
+  smtp_progress_open += open ? 1 : -1;
+}
+
 void Warning(TOstrelLogErrorCode code, std::string_view message) {
   {
     TraceState& s = State();
@@ -180,6 +188,8 @@ void Warning(TOstrelLogErrorCode code, std::string_view message) {
   }
   AddLine("[WARNING] - Code: " + std::string(ErrorCodeName(code)) + " - Message: \"" +
           std::string(message) + "\"");
+  if (code == eeEmailSMTPError && smtp_progress_open.load() > 0)
+    MessageBox(message, "Error.", MB_OK | MB_ICONERROR);
 }
 
 void ErrorWarning(TOstrelLogErrorCode code, std::string_view context) {
@@ -300,6 +310,17 @@ void TraceLog(std::string_view name, std::initializer_list<TraceArg> args, int i
   }
   text += ')';
   TraceText(text, indent_change);
+}
+
+TraceScope::TraceScope(std::string_view name, std::initializer_list<TraceArg> args)
+    : on_(TraceActive()) {
+  if (!on_) return;
+  name_ = std::string(name);
+  TraceLog(name, args, 2);
+}
+
+TraceScope::~TraceScope() {
+  if (on_) TraceText(name_ + "=" + result_, -2);
 }
 
 void TraceText(std::string_view text, int indent_change) {

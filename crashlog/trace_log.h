@@ -74,8 +74,12 @@ class TraceArg {
 [[nodiscard]] std::string DemangledClassName(const std::type_info& type);
 
 // Stores the last warning, traces "[WARNING] - Code: <name> - Message: "<message>"" and
-// writes it to the debug output (stderr while the trace is on).
+// writes it to the debug output (stderr while the trace is on); an SMTP warning also goes
+// to a message box while the progress window is open.
 void Warning(TOstrelLogErrorCode code, std::string_view message);
+// While the "SMTP" progress window is open, an SMTP warning is also shown in a message box
+// captioned "Error.". The window's code tells when it opens and closes.
+void SetSMTPProgressOpen(bool open);
 // Turns the exception being handled into a warning: "[<class>] <message>" for a
 // std::exception, else "General '<context>' error.".
 void ErrorWarning(TOstrelLogErrorCode code, std::string_view context);
@@ -109,6 +113,30 @@ void SetTraceSwitches(std::string_view last_parameter);
 void TraceLog(std::string_view name, std::initializer_list<TraceArg> args, int indent_change);
 // A line without an argument list ("Name=result" on exit).
 void TraceText(std::string_view text, int indent_change);
+// A routine's entry and exit in the trace: "name(args)" when it is made (indentation +2),
+// "name=result" when it ends (-2); the result is what Result was last given, else empty.
+class TraceScope {
+ public:
+  TraceScope(std::string_view name, std::initializer_list<TraceArg> args);
+  ~TraceScope();
+  TraceScope(const TraceScope&) = delete;
+  TraceScope& operator=(const TraceScope&) = delete;
+  // Notes the routine's result and hands it back.
+  template <typename T>
+  T Result(T value) {
+    if (on_) result_ = TraceArg(value).Text();
+    return value;
+  }
+
+ private:
+  bool on_;
+  std::string name_, result_;
+};
+// An address as a trace argument ("$" and hexadecimal digits).
+[[nodiscard]] inline TraceArg TraceAddress(uintptr_t address) {
+  return TraceArg(reinterpret_cast<const void*>(address));
+}
+
 // Writes the trace to TraceFileName() when the trace file is on.
 void SaveTrace();
 [[nodiscard]] std::string TraceFileName();

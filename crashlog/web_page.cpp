@@ -112,6 +112,7 @@ TWebHost DetectWebHost(bool console_program) {
 }
 
 bool IsWebHost(bool console_program) {
+  TraceScope trace("IsWebHost", {console_program});
   return DetectWebHost(console_program).Kind != TWebHostKind::None;
 }
 
@@ -188,6 +189,7 @@ bool WriteErrorPage(const TWebHost& host, std::string_view page) {
 }
 
 bool ReportToWebHost(bool console_program, std::string_view caption, std::string_view report) {
+  TraceScope trace("ReportToWebHost", {console_program});
   const TWebHost host = DetectWebHost(console_program);
   if (host.Kind == TWebHostKind::None) return false;
   return WriteErrorPage(host, ErrorPage(caption, report));

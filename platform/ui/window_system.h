@@ -418,6 +418,19 @@ struct TRACKMOUSEEVENT {
 bool TrackMouseEvent(TRACKMOUSEEVENT& tme);
 [[nodiscard]] Point GetCursorPos();
 
+// What any thread may read of the foreground window (the active top-level window of the
+// window system that activated one last) and of that window system's focused window:
+// class names, the texts the window system keeps (WM_SETTEXT's, not a text that a control
+// keeps itself) and the focused window's style, as they stood when that thread last
+// changed the activation or the focus, or last went idle. False when no thread has an
+// active window, or when the thread that updates the facts was stopped while doing so.
+struct FOREGROUNDINFO {
+  std::string formClass, formText;
+  std::string controlClass, controlText;  // empty without a focused window
+  DWORD controlStyle = 0;
+};
+bool GetForegroundInfo(FOREGROUNDINFO& info);
+
 // Keyboard.
 HWND SetFocus(HWND hwnd);  // returns the previous focus; 0 and no change when refused
 [[nodiscard]] HWND GetFocus();

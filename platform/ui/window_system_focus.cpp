@@ -1,8 +1,52 @@
 // Activation of top-level windows and the keyboard focus.
 
+#include <mutex>
+#include <thread>
+
 #include "platform/ui/window_system_internal.h"
 
 namespace qv::ui_internal {
+
+namespace {
+
+// The facts of the thread whose window system activated a window last.
+struct ForegroundFacts {
+  std::mutex lock;
+  const Manager* owner = nullptr;
+  FOREGROUNDINFO info;
+};
+
+ForegroundFacts& Foreground() {
+  static auto* facts = new ForegroundFacts;  // other threads may still look at exit
+  return *facts;
+}
+
+}  // namespace
+
+void PublishForeground(bool stopping) {
+  if (!OnGuiThread()) return;
+  Manager& m = M();
+  ForegroundFacts& f = Foreground();
+  UiWindow* top = stopping ? nullptr : Get(m.active);
+  if (top == nullptr) {
+    const std::lock_guard guard(f.lock);
+    if (f.owner == &m) f.owner = nullptr;
+    return;
+  }
+  FOREGROUNDINFO info;
+  info.formClass = top->className;
+  info.formText = top->text;
+  if (UiWindow* focus = Get(m.focus)) {
+    info.controlClass = focus->className;
+    info.controlStyle = focus->style;
+    // The text the window system keeps: no window is asked (sent a message) from here,
+    // which runs while windows are made, activated or destroyed.
+    info.controlText = focus->text;
+  }
+  const std::lock_guard guard(f.lock);
+  f.owner = &m;
+  f.info = std::move(info);
+}
 
 void ActivateTop(HWND top, WPARAM how) {
   Manager& m = M();
@@ -17,6 +61,7 @@ void ActivateTop(HWND top, WPARAM how) {
     Send(top, WM_NCACTIVATE, 1, 0);
     Send(top, WM_ACTIVATE, how, static_cast<LPARAM>(old));
   }
+  PublishForeground();
 }
 
 // When the active window goes away the front-most remaining one takes over, so that the
@@ -65,7 +110,22 @@ HWND SetFocus(HWND hwnd) {
   m.focus = hwnd;
   if (current) Send(current, WM_KILLFOCUS, static_cast<WPARAM>(hwnd), 0);
   if (m.focus == hwnd && Get(hwnd)) Send(hwnd, WM_SETFOCUS, static_cast<WPARAM>(current), 0);
+  PublishForeground();
   return old;
+}
+
+bool GetForegroundInfo(FOREGROUNDINFO& info) {
+  ForegroundFacts& f = Foreground();
+  // A thread stopped while it updates the facts (by a fault, whose report asks for them)
+  // never lets go of them: the answer is then "none" rather than a wait without end.
+  std::unique_lock guard(f.lock, std::try_to_lock);
+  for (int tries = 0; !guard.owns_lock() && tries < 100000; ++tries) {
+    std::this_thread::yield();
+    (void)guard.try_lock();
+  }
+  if (!guard.owns_lock() || f.owner == nullptr) return false;
+  info = f.info;
+  return true;
 }
 
 HWND GetFocus() {

@@ -204,6 +204,8 @@ bool StartWindowSystem(std::unique_ptr<DisplayBackend> backend) {
       msg = MSG{m->service, UM_PAINT, 0, 0};
       return true;
     }
+    // A text set meanwhile shows to others once the thread has nothing else to do.
+    if (m && remove) PublishForeground();
     return m && m->outerIdle && m->outerIdle(msg, remove);
   });
   manager->backend->Start(manager);
@@ -223,6 +225,7 @@ bool StartWindowSystem(std::unique_ptr<DisplayBackend> backend) {
 
 void StopWindowSystem() {
   if (!g_manager) return;
+  PublishForeground(true);
   const std::vector<HWND> tops = g_manager->tops;
   for (HWND top : tops) DestroyWindow(top);
   DeallocateHWnd(g_manager->service);

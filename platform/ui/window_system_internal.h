@@ -197,6 +197,11 @@ void ForEachInTree(HWND hwnd, const std::function<void(UiWindow&)>& fn);
 // `gone` removes it.
 void PublishTopLevel(const UiWindow& w, bool gone = false);
 
+// Updates what other threads see of the foreground window and the focus (GetForegroundInfo)
+// from the calling thread's window system (the texts it keeps itself); `stopping` withdraws
+// this thread's facts.
+void PublishForeground(bool stopping = false);
+
 // ---- placement (window_system_placement.cpp)
 [[nodiscard]] Point OriginInTop(const UiWindow& w);
 [[nodiscard]] Point OriginOnScreen(const UiWindow& w);

@@ -2,6 +2,7 @@
 // report goes to the folder of the second argument. Before it faults it prints
 // "LINE=<line>" of the faulting statement on standard error.
 //   throw | caught | gui | tthread | worker | two | filtered | null | div | recurse | off | restart
+//   | excluded | bugprompt | lifecycle | debugger
 //   <file> | dialog | dialog1 (its call-stack page first) | dialogend (ends after the dialog) |
 //   threads (4000 short ones) | dupe (duplicates skipped) | whole <port> (the whole log mailed)
 // With a window of its own and the freeze watchdog on (FreezeTimeout 1), the main loop blocks:
@@ -11,6 +12,9 @@
 // dialog until standard input ends.
 #include <poll.h>
 #include <pthread.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -133,6 +137,15 @@ int Freeze(const std::string& mode, qv::TOstrelModuleOptions& options) {
   return 0;
 }
 
+// Made before the logger's starter (this file comes first in the link); destroyed once the
+// program ends, when the logger has noted that it is finalising.
+struct TLifecycleWitness {
+  bool report = false;
+  ~TLifecycleWitness() {
+    if (report) std::printf("finalizing at destruction: %d\n", int(qv::OstrelLogFinalizing()));
+  }
+} lifecycle_witness;
+
 pthread_barrier_t barrier;
 
 void ThrowAtOnce(int which) {
@@ -251,6 +264,46 @@ int main(int argc, char** argv) {
     options.SetExceptionFilterClasses(classes);
     options.SetExceptionFilterMessages(messages);
     throw TFilteredError();
+  }
+  if (mode == "excluded") {
+    // A thread left out of the log ends the way it would without the logger.
+    std::thread worker([] {
+      qv::ExcludeThreadFromOstrelLog(pid_t(::syscall(SYS_gettid)));
+      WorkerRoutine();
+    });
+    worker.join();
+    return 0;
+  }
+  if (mode == "bugprompt") {
+    // The log file cannot be written (its name is a folder's): an internal error, with the
+    // trace on (the last parameter) and those who get reports named.
+    const std::string blocked = std::string(argv[2]) + "/blocked.olf";
+    ::mkdir(blocked.c_str(), 0700);
+    options.SetEMailAddresses("bugs@example.org");
+    options.SetOutputPath(blocked);
+    ThrowDiscError();
+  }
+  if (mode == "debugger") {
+    std::printf("debugger present: %d\n", int(qv::DebuggerPresent()));
+    std::printf("level at start: %d\n", qv::DebuggerNotifyLevel());
+    try {
+      throw std::runtime_error("first");
+    } catch (const std::exception&) {
+    }
+    std::printf("level after a throw: %d\n", qv::DebuggerNotifyLevel());
+    qv::SetDebuggerNotifyLevel(2);
+    try {
+      throw std::runtime_error("second");
+    } catch (const std::exception&) {
+    }
+    std::printf("level after the second: %d\n", qv::DebuggerNotifyLevel());
+    return 0;
+  }
+  if (mode == "lifecycle") {
+    lifecycle_witness.report = true;
+    std::printf("initializing in main: %d\n", int(qv::OstrelLogInitializing()));
+    std::fflush(stdout);
+    return 0;
   }
   if (mode == "null") WriteNull(argc > 100 ? &argc : nullptr);
   if (mode == "div") return Divide(argc, 0);

@@ -1,7 +1,9 @@
 // The logger in real programs: each crash program ends by an exception or a fault, and its
 // exit status, its ".olf" file and its printed line are checked from outside.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ptrace.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,10 +22,16 @@
 #include "tests/peers/smtp_peer.h"
 #include "tests/platform/ui/xvfb_server.h"
 
+using namespace std::chrono_literals;
+
 namespace qv {
 namespace {
 
+using test::SendXKey;
 using test::ShellQuote;
+using test::WaitForViewableXWindow;
+using test::XTopLevel;
+using test::XvfbServer;
 
 struct CrashRun {
   int status = -1;  // exit status, or 128 + signal
@@ -230,6 +238,68 @@ TEST_F(CrashTest, RestartRunsTheProgramAgain) {
   EXPECT_EQ(count, 2);
 }
 
+// A thread left out of the log is not reported: its uncaught throw ends the program as it
+// would without the logger.
+TEST_F(CrashTest, ExcludedThreadIsNeverReported) {
+  const CrashRun run = Crash("excluded");
+  EXPECT_EQ(run.status, 128 + SIGABRT);
+  EXPECT_TRUE(run.reports.empty());
+}
+
+// An internal error with the trace on asks whether to mail the trace to those who get the
+// program's reports (unattended, the question is printed and answered No).
+TEST_F(CrashTest, InternalErrorWithTheTraceOnAsksToSendIt) {
+  const CrashRun run = Crash("bugprompt", "xDEBUGx");
+  EXPECT_EQ(run.status, 1);
+  std::ifstream in(dir_ + "/stderr");
+  const std::string err((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_NE(err.find("Probably internal bug: Error: '"), std::string::npos) << err;
+  EXPECT_NE(err.find("This is an internal OstrelLog bug."), std::string::npos);
+}
+
+// The program's static objects are all made before main runs, and the logger knows it is
+// finalising before they are destroyed.
+TEST_F(CrashTest, StartUpEndsBeforeMainAndShutDownBeginsBeforeDestruction) {
+  const CrashRun run = Crash("lifecycle");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.stdout_text.find("initializing in main: 0\n"), std::string::npos)
+      << run.stdout_text;
+  EXPECT_NE(run.stdout_text.find("finalizing at destruction: 1\n"), std::string::npos);
+}
+
+// A debugger is a tracer of the process; while one is attached the throws of a console
+// program stay announced to it, and above level 1 each throw stops it.
+TEST_F(CrashTest, ThrowsAreAnnouncedOnlyToAnAttachedDebugger) {
+  const CrashRun alone = Crash("debugger");
+  EXPECT_EQ(alone.status, 0);
+  EXPECT_EQ(alone.stdout_text,
+            "debugger present: 0\nlevel at start: 1\nlevel after a throw: 0\n"
+            "level after the second: 0\n");
+  const std::string out = dir_ + "/traced";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(fd, 1);
+    ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+    ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+    ::execl(CRASH_PROGRAM, CRASH_PROGRAM, "debugger", dir_.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int traps = 0, status = 0;
+  while (::waitpid(pid, &status, 0) == pid && WIFSTOPPED(status)) {
+    if (WSTOPSIG(status) == SIGTRAP) ++traps;
+    // Every stop is the debugger's own: the program goes on without the signal.
+    ::ptrace(PTRACE_CONT, pid, nullptr, nullptr);
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  std::ifstream in(out);
+  const std::string traced((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(traced,
+            "debugger present: 1\nlevel at start: 1\nlevel after a throw: 1\n"
+            "level after the second: 2\n");
+  EXPECT_EQ(traps, 2);  // the start of the program, then the second throw
+}
+
 // The program itself, unchanged: a copy in the test's folder (so that its log lands there)
 // gets SIGSEGV while it idles headless.
 TEST_F(CrashTest, QuorvelWritesItsReportOnSegv) {
@@ -345,6 +415,66 @@ TEST_F(CrashTest, WholeLogIsMailed) {
   for (const test::MailPart& part : parsed.parts)
     if (part.fileName == "crashlog_crash_program.olf") attached = part.payload;
   EXPECT_EQ(attached, run.reports[0] + "\r\n" + run.reports[1] + "\r\n\r\n");
+}
+
+// On an X display: the report names the main form as the foreground window, and the trace
+// that "-debug" asks for shows the logger's routines with their addresses in hexadecimal.
+TEST_F(CrashTest, QuorvelOnAnXDisplayNamesItsFormAndTracesItsRoutines) {
+  XvfbServer server("800x600x24");
+  ASSERT_FALSE(server.Display().empty());
+  const std::string folder = std::filesystem::path(QUORVEL_PROGRAM).parent_path();
+  ASSERT_EQ(std::system(("cp " + ShellQuote(QUORVEL_PROGRAM) + " " +
+                         ShellQuote(folder + "/libcdrip.so") + " " + ShellQuote(dir_))
+                            .c_str()),
+            0);
+  const std::string runtime = dir_ + "/run";
+  ::mkdir(runtime.c_str(), 0700);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const std::string command =
+        "cd " + ShellQuote(dir_) + " && HOME=" + ShellQuote(dir_) +
+        " XDG_RUNTIME_DIR=" + ShellQuote(runtime) + " XDG_CONFIG_HOME=" + ShellQuote(dir_) +
+        " QUORVEL_INI=" + ShellQuote(dir_ + "/Quorvel.ini") + " DISPLAY=" + server.Display() +
+        " ASAN_OPTIONS=detect_leaks=0 exec ./quorvel -debug > out 2>&1";
+    ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  using Clock = std::chrono::steady_clock;
+  const XTopLevel main = WaitForViewableXWindow(server.Display(), "Quorvel", Clock::now() + 120s);
+  ASSERT_NE(main.window, 0u);
+  // Shown comes a moment before activated.
+  std::this_thread::sleep_for(1s);
+  ::kill(pid, SIGSEGV);
+  const XTopLevel dialog = WaitForViewableXWindow(server.Display(), "Error.", Clock::now() + 60s);
+  ASSERT_NE(dialog.window, 0u);
+  EXPECT_TRUE(SendXKey(server.Display(), dialog.window, 0xFF0D /* Return */));
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  TLogFile log(dir_ + "/quorvel.olf");
+  log.Load();
+  ASSERT_EQ(log.Reports().size(), 1u);
+  const std::string& report = log.Reports()[0];
+  EXPECT_EQ(Field(report, "3.1"), "TForm") << report;
+  EXPECT_EQ(Field(report, "3.2"), "Quorvel");
+  EXPECT_EQ(Field(report, "1.3"), QV_VERSION);
+  // The module list gives the program's version too.
+  const std::string modules = report.substr(report.find("Modules Information"));
+  EXPECT_TRUE(std::regex_search(
+      modules,
+      std::regex("\\|quorvel +\\|[^|]*\\|" +
+                 std::regex_replace(std::string(QV_VERSION), std::regex("\\."), "\\.") + " *\\|")))
+      << modules;
+  std::ifstream in(dir_ + "/quorvel.log");
+  const std::string trace((std::istreambuf_iterator<char>(in)), {});
+  for (const char* routine :
+       {"  InstallOstrelLog(", "  GoNotify('EAccessViolation', $", "  InternalExceptNotify(",
+        "  GetModuleEntryOf($", "  BuildCallStack($", "  ResolveAddress($", "  GatherSystemFacts(",
+        "  BuildReport(", "  TLogFile.Save(", "  LoadDebugInformation(",
+        "  PublishExceptionFacts($", "  HookImport(", "TLogFile.Save="}) {
+    EXPECT_NE(trace.find(routine), std::string::npos) << routine;
+  }
+  EXPECT_TRUE(std::regex_search(trace, std::regex("\\(\\$[0-9A-F]{16}[,)]")));
 }
 
 }  // namespace

@@ -385,10 +385,24 @@ TEST(DebugInfoTest, GeneratedLineTableAgreesWithAddr2line) {
     const bool found = FindSourceLocation(debug, version, 0, address, entry, index.get());
     SCOPED_TRACE(place + " " + function);
     ASSERT_TRUE(found) << std::hex << address;
+    const std::string line_number = line_text.substr(0, line_text.find(' '));
+    // addr2line may also name the including unit for a header's line that the line table
+    // gives to the header.
+    if (entry.unit_name != file && entry.unit_name.ends_with(".h") &&
+        std::to_string(entry.line) == line_number) {
+      ++unknown;
+      continue;
+    }
     // A unit name without "." is shown with ".pas", as the format has it.
     EXPECT_EQ(entry.unit_name, file.find('.') == std::string::npos ? file + ".pas" : file);
-    EXPECT_EQ(std::to_string(entry.line), line_text.substr(0, line_text.find(' ')));
-    EXPECT_EQ(entry.FunctionName(), function);
+    EXPECT_EQ(std::to_string(entry.line), line_number);
+    // Where the debug information of an optimised build has only a function's plain name
+    // (the cold part of a split function), addr2line shows that name alone.
+    const bool plain =
+        function.find("::") == std::string::npos && function.find('(') == std::string::npos;
+    EXPECT_EQ(plain ? entry.procedure_name.substr(0, entry.procedure_name.find('('))
+                    : entry.FunctionName(),
+              function);
     ++compared;
   }
   std::printf(

@@ -64,6 +64,9 @@ TEST(LogReport, ConsoleHeaderLeavesActiveControlsOutAndEndsMessageWithDot) {
   const std::string gui = BuildReportHeader(facts, options);
   EXPECT_NE(gui.find("\r\n  2.5 Message: Unknown error message.\r\n"), std::string::npos);
   EXPECT_NE(gui.find("  3.4 Control Text : ******\r\n"), std::string::npos);
+  // A web-server extension or CGI program has no windows to name either.
+  facts.web_host = true;
+  EXPECT_EQ(BuildReportHeader(facts, options).find("Active Controls"), std::string::npos);
 }
 
 TEST(LogReport, TablesGolden) {

@@ -550,3 +550,31 @@ bool CoverXWindow(const std::string& display, unsigned long window) {
   return true;
 }
 }  // namespace qv::test
+
+namespace qv {
+namespace {
+
+// The chunk CRC of the PNG writer against the check values of the polynomial.
+TEST(ScreenshotTest, ChunkCrcMatchesTheStandardCheckValues) {
+  const struct {
+    std::string bytes;
+    uint32_t crc;
+  } cases[] = {
+      {"", 0x00000000u},
+      {"123456789", 0xCBF43926u},
+      {"IEND", 0xAE426082u},
+      {"The quick brown fox jumps over the lazy dog", 0x414FA339u},
+  };
+  for (const auto& c : cases) {
+    const auto* data = reinterpret_cast<const uint8_t*>(c.bytes.data());
+    EXPECT_EQ(PngCrc32(0xFFFFFFFFu, data, c.bytes.size()) ^ 0xFFFFFFFFu, c.crc) << c.bytes;
+    // Going on from a part gives the same as the whole.
+    const std::size_t half = c.bytes.size() / 2;
+    EXPECT_EQ(PngCrc32(PngCrc32(0xFFFFFFFFu, data, half), data + half, c.bytes.size() - half) ^
+                  0xFFFFFFFFu,
+              c.crc);
+  }
+}
+
+}  // namespace
+}  // namespace qv

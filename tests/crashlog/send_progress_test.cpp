@@ -9,7 +9,9 @@
 #include <future>
 #include <thread>
 
+#include "crashlog/trace_log.h"
 #include "platform/classlib/commctrl.h"
+#include "platform/classlib/dialogs.h"
 #include "platform/msg/message_queue.h"
 #include "platform/ui/headless_backend.h"
 #include "platform/ui/window_system.h"
@@ -76,6 +78,24 @@ void CheckWindow(TSMTPThread& progress) {
 TEST(SendProgressTest, HeadlessWindowShowsTheStepsInOrderAndEndsOnClose) {
   auto progress = TSMTPThread::Start("SMTP.", [] { return std::make_unique<HeadlessBackend>(); });
   CheckWindow(*progress);
+}
+
+// An SMTP warning also goes to a message box while the window is open, and only then.
+TEST(SendProgressTest, SMTPWarningsShowInABoxWhileTheWindowIsOpen) {
+  SetMessageBoxesUnattended(true);  // the box prints "caption: text" and answers at once
+  auto progress = TSMTPThread::Start("SMTP.", [] { return std::make_unique<HeadlessBackend>(); });
+  ASSERT_TRUE(progress->Shown());
+  ::testing::internal::CaptureStderr();
+  Warning(eeEmailSMTPError, "Relay access denied.");
+  Warning(eeEmailMAPIError, "Not an SMTP warning.");
+  progress->Close();
+  EXPECT_TRUE(progress->WaitEnded(30s));
+  Warning(eeEmailSMTPError, "After the window.");
+  const std::string shown = ::testing::internal::GetCapturedStderr();
+  SetMessageBoxesUnattended(false);
+  EXPECT_NE(shown.find("Error.: Relay access denied."), std::string::npos) << shown;
+  EXPECT_EQ(shown.find("Not an SMTP warning."), std::string::npos);
+  EXPECT_EQ(shown.find("After the window."), std::string::npos);
 }
 
 TEST(SendProgressTest, X11WindowOnItsOwnConnection) {

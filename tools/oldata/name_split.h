@@ -2,11 +2,32 @@
 // table can store "Class.procedure" and the name table "unit.Class.method".
 #pragma once
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <string>
 
 namespace qv::oldata {
+
+// The name without the compiler's clone suffixes: " [clone .isra.0]" of a demangled name,
+// ".part.0", ".cold" and the like of a plain one. An optimised build gives the copies it
+// makes of a function such names; a report shows the function's own.
+inline std::string WithoutCloneSuffix(std::string name) {
+  for (std::size_t at; (at = name.find(" [clone ")) != std::string::npos;) {
+    const std::size_t end = name.find(']', at);
+    name.erase(at, end == std::string::npos ? std::string::npos : end + 1 - at);
+  }
+  // A plain (C or unmangled) name: the part before the first '.' that starts a suffix.
+  static constexpr const char* Suffixes[] = {".isra.",     ".part.",      ".constprop.",  ".cold",
+                                             ".lto_priv.", ".localalias", ".specialized."};
+  std::size_t cut = std::string::npos;
+  for (const char* suffix : Suffixes) {
+    const std::size_t at = name.find(suffix);
+    if (at != std::string::npos && at > 0 && name.find('(') > at) cut = std::min(cut, at);
+  }
+  if (cut != std::string::npos) name.erase(cut);
+  return name;
+}
 
 struct SplitName {
   std::string scope;      // "qv::TApplication"; empty for a name without one

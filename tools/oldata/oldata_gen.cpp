@@ -33,6 +33,7 @@ struct Function {
 struct Symbol {
   std::string name;
   int binding = 0;
+  uint64_t size = 0;
 };
 
 struct Row {
@@ -58,7 +59,7 @@ std::string Demangled(const char* name) {
   char* plain = abi::__cxa_demangle(name, nullptr, nullptr, &status);
   std::string result = status == 0 && plain != nullptr ? plain : name;
   std::free(plain);
-  return result;
+  return qv::oldata::WithoutCloneSuffix(std::move(result));
 }
 
 // The function's display name as a symbolizer shows it: the demangled name of the symbol at
@@ -108,9 +109,9 @@ class Generator {
           return (n.find('.') == std::string::npos ? 2 : 0) + (binding != STB_LOCAL ? 1 : 0);
         };
         const int binding = GELF_ST_BIND(sym.st_info);
-        auto [it, added] = symbols.emplace(sym.st_value, Symbol{name, binding});
+        auto [it, added] = symbols.emplace(sym.st_value, Symbol{name, binding, sym.st_size});
         if (!added && rank(name, binding) > rank(it->second.name, it->second.binding))
-          it->second = Symbol{name, binding};
+          it->second = Symbol{name, binding, std::max<uint64_t>(sym.st_size, it->second.size)};
       }
     }
   }
@@ -201,6 +202,27 @@ class Generator {
     }
   }
 
+  // The function symbol whose code holds the address: the symbol table knows where each
+  // function's parts lie, also where an optimised build's debug information leaves a part
+  // out (the cold part of a split function has a symbol of its own, up to the next one).
+  std::map<uint64_t, Function> symbol_functions;
+  const Function* SymbolAt(uint64_t address) {
+    auto it = symbols.upper_bound(address);
+    if (it == symbols.begin()) return nullptr;
+    const auto next = it;
+    --it;
+    uint64_t size = it->second.size;
+    if (size == 0 && next != symbols.end())
+      size = std::min<uint64_t>(next->first - it->first, 0x10000);
+    if (address - it->first >= size) return nullptr;
+    auto [found, added] = symbol_functions.try_emplace(it->first);
+    if (added) {
+      names.push_back(Demangled(it->second.name.c_str()));
+      found->second = Function{it->first, it->first + size, int(names.size() - 1)};
+    }
+    return &found->second;
+  }
+
   const Function* FunctionAt(uint64_t address) const {
     auto it = std::upper_bound(functions.begin(), functions.end(), address,
                                [](uint64_t a, const Function& f) { return a < f.low; });
@@ -213,8 +235,11 @@ class Generator {
   }
 
   std::vector<qv::oldata::UnitBlock> Units() {
-    std::sort(functions.begin(), functions.end(),
-              [](const Function& a, const Function& b) { return a.low < b.low; });
+    const auto by_low = [](const Function& a, const Function& b) { return a.low < b.low; };
+    std::sort(functions.begin(), functions.end(), by_low);
+    // A function whose debug information gives no code range (an optimised build may leave
+    // it out) is still named by its symbol.
+    std::sort(functions.begin(), functions.end(), by_low);
     std::vector<qv::oldata::UnitBlock> units;
     for (const std::vector<Row>& seq : sequences) {
       std::size_t i = 0;
@@ -240,10 +265,11 @@ class Generator {
     unit.size = end - start;
     const Function* current = nullptr;
     std::string remembered;
-    for (std::size_t k = from; k < to; ++k) {
-      const Function* f = FunctionAt(seq[k].address);
+    // The name rides on an entry that covers no address, so it names what follows.
+    const auto name_from = [&](uint64_t address) {
+      const Function* f = SymbolAt(address);
+      if (f == nullptr) f = FunctionAt(address);
       if (f != nullptr && f != current && (current == nullptr || f->name != current->name)) {
-        // The name rides on an entry that covers no address, so it names what follows.
         const auto split = SplitFunctionName(names[f->name]);
         std::string text;
         if (split.scope.empty()) {
@@ -257,9 +283,20 @@ class Generator {
         qv::oldata::AppendLineEntry(unit.entries, 0, 0, &text);
       }
       current = f;
+    };
+    for (std::size_t k = from; k < to; ++k) {
+      uint64_t at = seq[k].address;
+      name_from(at);
+      // A function that begins between two rows (the cold parts of split functions lie side
+      // by side) gets its name where it begins.
+      for (auto next = symbols.upper_bound(at);
+           next != symbols.end() && next->first < seq[k + 1].address; ++next) {
+        qv::oldata::AppendLineEntry(unit.entries, next->first - at, 0, nullptr);
+        at = next->first;
+        name_from(at);
+      }
       const int64_t line_step = k + 1 < to ? int64_t(seq[k + 1].line) - seq[k].line : 0;
-      qv::oldata::AppendLineEntry(unit.entries, seq[k + 1].address - seq[k].address, line_step,
-                                  nullptr);
+      qv::oldata::AppendLineEntry(unit.entries, seq[k + 1].address - at, line_step, nullptr);
     }
     return unit;
   }

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -189,6 +190,41 @@ TEST_F(ThreadTest, AnotherThreadListsTopLevelsAndSendsWithATimeOut) {
   EXPECT_TRUE(GetTopLevelInfo(shown, shownInfo));
   EXPECT_FALSE(shownInfo.visible);
   EXPECT_FALSE(GetTopLevelInfo(tool, toolInfo));
+}
+
+// Another thread reads the foreground window and the focused control as this thread last
+// left them, as the exception logger does for a report.
+TEST_F(ThreadTest, AnotherThreadSeesTheForegroundWindowAndTheFocus) {
+  const auto read = [] {
+    std::optional<FOREGROUNDINFO> seen;
+    std::thread([&] {
+      FOREGROUNDINFO info;
+      if (GetForegroundInfo(info)) seen = info;
+    }).join();
+    return seen;
+  };
+  const HWND top = Make(0, {0, 0, 80, 40}, 0xC0C0C0, WS_VISIBLE | WS_CAPTION);
+  SetWindowText(top, "Rip settings");
+  const HWND edit = Make(top, {0, 0, 40, 20}, 0xC0C0C0, WS_VISIBLE | 0x20 /* password */);
+  SetWindowText(edit, "hunter2");
+  SetActiveWindow(top);
+  SetFocus(edit);
+  std::optional<FOREGROUNDINFO> seen = read();
+  ASSERT_TRUE(seen.has_value());
+  EXPECT_EQ(seen->formClass, kClass);
+  EXPECT_EQ(seen->formText, "Rip settings");
+  EXPECT_EQ(seen->controlClass, kClass);
+  EXPECT_EQ(seen->controlText, "hunter2");
+  EXPECT_EQ(seen->controlStyle & 0x20, 0x20u);
+  // A text changed without a change of focus shows once the thread has gone idle.
+  SetWindowText(edit, "swordfish");
+  Pump();
+  seen = read();
+  ASSERT_TRUE(seen.has_value());
+  EXPECT_EQ(seen->controlText, "swordfish");
+  DestroyWindow(top);
+  Pump();
+  EXPECT_FALSE(read().has_value());
 }
 
 // On a real X server: the worker's own connection maps its window and the server shows its
