@@ -8,6 +8,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "crashlog/code_hook.h"
@@ -232,8 +233,12 @@ bool ParseLoggerData(const uint8_t* block, std::size_t size, TOstrelLoggerData& 
 }
 
 bool ReadLoggerBlock(const std::string& path, std::vector<uint8_t>& block, bool& old_form) {
-  block.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (ReadElfSection(path, OstrelDataSection, SIZE_MAX, block)) {
+    old_form = false;
+    return true;
+  }
+  // The older form: [block without magic][L][magic] at the file's end.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat st {};
   const auto read_at = [&](void* to, std::size_t n, uint64_t at) {
@@ -241,31 +246,10 @@ bool ReadLoggerBlock(const std::string& path, std::vector<uint8_t>& block, bool&
            ::pread(fd, to, n, off_t(at)) == ssize_t(n);
   };
   bool found = false;
-  ElfW(Ehdr) eh;
-  if (::fstat(fd, &st) == 0 && read_at(&eh, sizeof eh, 0) &&
-      std::memcmp(eh.e_ident, ELFMAG, SELFMAG) == 0 && eh.e_shentsize == sizeof(ElfW(Shdr)) &&
-      eh.e_shstrndx < eh.e_shnum) {
-    std::vector<ElfW(Shdr)> sections(eh.e_shnum);
-    ElfW(Shdr) names;
-    if (read_at(sections.data(), sections.size() * sizeof(ElfW(Shdr)), eh.e_shoff)) {
-      names = sections[eh.e_shstrndx];
-      for (const ElfW(Shdr) & s : sections) {
-        char name[16] = {};
-        if (!read_at(name, 8, names.sh_offset + s.sh_name)) continue;
-        if (std::strcmp(name, OstrelDataSection) != 0 || s.sh_type == SHT_NOBITS ||
-            s.sh_size > uint64_t(st.st_size))
-          continue;
-        block.resize(s.sh_size);
-        found = read_at(block.data(), block.size(), s.sh_offset);
-        old_form = false;
-        break;
-      }
-    }
-  }
-  // The older form: [block without magic][L][magic] at the file's end.
   uint32_t tail[2];
-  if (!found && st.st_size >= 8 && read_at(tail, 8, uint64_t(st.st_size) - 8) &&
-      tail[1] == OstrelDataMagic && uint64_t(tail[0]) + 8 <= uint64_t(st.st_size)) {
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 8 &&
+      read_at(tail, 8, uint64_t(st.st_size) - 8) && tail[1] == OstrelDataMagic &&
+      uint64_t(tail[0]) + 8 <= uint64_t(st.st_size)) {
     block.resize(4 + std::size_t(tail[0]));
     std::memcpy(block.data(), &tail[1], 4);
     found = read_at(block.data() + 4, tail[0], uint64_t(st.st_size) - 8 - tail[0]);
@@ -279,7 +263,7 @@ bool ReadLoggerBlock(const std::string& path, std::vector<uint8_t>& block, bool&
 bool ReadElfSection(const std::string& path, std::string_view section, std::size_t limit,
                     std::vector<uint8_t>& bytes) {
   bytes.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat st {};
   const auto read_at = [&](void* to, std::size_t n, uint64_t at) {

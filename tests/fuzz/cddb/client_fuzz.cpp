@@ -14,8 +14,8 @@
 
 #include "cddb/cddb.h"
 #include "net/httpprot.h"
-#include "platform/sock/async_dns.h"
 #include "tests/fuzz/fuzz_support.h"
+#include "tests/fuzz/net/http_fuzz_setup.h"
 
 namespace {
 
@@ -32,18 +32,7 @@ std::size_t Allocated() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static qv::fuzz::LoopbackPeer peer;
   static const bool once = [] {
-    qv::SetHostResolver([](const std::string&, std::vector<in_addr>& out) {
-      out.push_back(in_addr{htonl(INADDR_LOOPBACK)});
-      return 0;
-    });
-    // A line too long or a malformed answer is thrown from the socket's handler; the
-    // socket then aborts the connection. Anything else is a finding.
-    qv::SetApplicationExceptionHandler([](std::exception_ptr e) {
-      try {
-        std::rethrow_exception(e);
-      } catch (const qv::EHttpException&) {
-      }
-    });
+    qv::fuzz::UseLoopbackHttp();
     return true;
   }();
   (void)once;
