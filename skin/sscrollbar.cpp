@@ -73,46 +73,11 @@ void TsScrollBar::Scroll(TScrollCode code, int pos) {
 void TsScrollBar::DoScroll(WPARAM code, int thumbPos) {
   // Right-to-left horizontal bars step the other way and keep mirrored positions.
   const int factor = rightToLeft_ && !Vertical() ? -1 : 1;
-  const auto unmirror = [&](int p) { return factor < 0 ? max_ - p : p; };
+  const bool thumb = code == SB_THUMBPOSITION || code == SB_THUMBTRACK;
   int pos = position_;
-  TScrollCode sc = scEndScroll;
-  switch (code) {
-    case SB_LINEUP:
-      sc = scLineUp;
-      pos -= SmallChange * factor;
-      break;
-    case SB_LINEDOWN:
-      sc = scLineDown;
-      pos += SmallChange * factor;
-      break;
-    case SB_PAGEUP:
-      sc = scPageUp;
-      pos -= LargeChange * factor;
-      break;
-    case SB_PAGEDOWN:
-      sc = scPageDown;
-      pos += LargeChange * factor;
-      break;
-    case SB_THUMBPOSITION:
-      sc = scPosition;
-      pos = unmirror(thumbPos);
-      break;
-    case SB_THUMBTRACK:
-      sc = scTrack;
-      pos = unmirror(thumbPos);
-      break;
-    case SB_TOP:
-      sc = scTop;
-      pos = min_;
-      break;
-    case SB_BOTTOM:
-      sc = scBottom;
-      pos = max_;
-      break;
-    default:
-      break;
-  }
-  pos = std::clamp(pos, min_, max_);
+  const TScrollCode sc =
+      ScrollRequest(code, position_, thumb && factor < 0 ? max_ - thumbPos : thumbPos, SmallChange,
+                    LargeChange, min_, max_, factor, pos);
   Scroll(sc, pos);
 }
 

@@ -1,6 +1,7 @@
 #include "platform/classlib/stdctrls.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "platform/classlib/stdctrls_draw.h"
 #include "platform/msg/message_queue.h"
@@ -45,25 +46,27 @@ void TScrollBar::SetPageSize(int v) {
   Invalidate();
 }
 
-void TScrollBar::DoScroll(WPARAM code, int thumbPos) {
-  int pos = position_;
+TScrollCode ScrollRequest(WPARAM code, int position, int thumbPos, int smallChange, int largeChange,
+                          int min, int max, int direction, int& newPos) {
+  // Worked out wide: a step from a position near the end of int's range cannot overflow.
+  int64_t pos = position;
   TScrollCode sc = scEndScroll;
   switch (code) {
     case SB_LINEUP:
       sc = scLineUp;
-      pos -= smallChange_;
+      pos -= int64_t(smallChange) * direction;
       break;
     case SB_LINEDOWN:
       sc = scLineDown;
-      pos += smallChange_;
+      pos += int64_t(smallChange) * direction;
       break;
     case SB_PAGEUP:
       sc = scPageUp;
-      pos -= largeChange_;
+      pos -= int64_t(largeChange) * direction;
       break;
     case SB_PAGEDOWN:
       sc = scPageDown;
-      pos += largeChange_;
+      pos += int64_t(largeChange) * direction;
       break;
     case SB_THUMBPOSITION:
       sc = scPosition;
@@ -75,16 +78,23 @@ void TScrollBar::DoScroll(WPARAM code, int thumbPos) {
       break;
     case SB_TOP:
       sc = scTop;
-      pos = min_;
+      pos = min;
       break;
     case SB_BOTTOM:
       sc = scBottom;
-      pos = max_;
+      pos = max;
       break;
     default:
       break;
   }
-  pos = std::clamp(pos, min_, max_);
+  newPos = int(std::clamp<int64_t>(pos, min, max));
+  return sc;
+}
+
+void TScrollBar::DoScroll(WPARAM code, int thumbPos) {
+  int pos = position_;
+  const TScrollCode sc =
+      ScrollRequest(code, position_, thumbPos, smallChange_, largeChange_, min_, max_, 1, pos);
   if (OnScroll) OnScroll(this, sc, pos);
   SetPosition(pos);
 }

@@ -279,6 +279,12 @@ using TScrollBarInc = int;
 using TScrollEvent =
     std::function<void(TComponent* Sender, TScrollCode ScrollCode, int& ScrollPos)>;
 
+// The scroll code of a scroll request (SB_LINEUP ...) and the position it asks for from
+// `position`, held to [min, max]. `direction` -1 steps lines and pages the other way (a
+// right-to-left bar); `thumbPos` is the thumb's position for SB_THUMBPOSITION/SB_THUMBTRACK.
+TScrollCode ScrollRequest(WPARAM code, int position, int thumbPos, int smallChange, int largeChange,
+                          int min, int max, int direction, int& newPos);
+
 class TScrollBar : public TCustomControl {
  public:
   explicit TScrollBar(TComponent* owner);
