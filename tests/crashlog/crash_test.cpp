@@ -68,6 +68,29 @@ class CrashTest : public ::testing::Test {
     return run;
   }
 
+  // Starts a copy of the program (with its ripping library) in the test's folder, so that its
+  // log lands there, with `runtime` as its runtime folder and `env` added to its environment.
+  pid_t StartQuorvelCopy(const std::string& runtime, const std::string& env,
+                         const std::string& args) {
+    const std::string folder = std::filesystem::path(QUORVEL_PROGRAM).parent_path();
+    if (std::system(("cp " + ShellQuote(QUORVEL_PROGRAM) + " " +
+                     ShellQuote(folder + "/libcdrip.so") + " " + ShellQuote(dir_))
+                        .c_str()) != 0)
+      return -1;
+    ::mkdir(runtime.c_str(), 0700);
+    const std::string command = "cd " + ShellQuote(dir_) + " && HOME=" + ShellQuote(dir_) +
+                                " XDG_RUNTIME_DIR=" + ShellQuote(runtime) +
+                                " QUORVEL_INI=" + ShellQuote(dir_ + "/Quorvel.ini") + " " + env +
+                                " ASAN_OPTIONS=detect_leaks=0 exec ./quorvel " + args +
+                                " > out 2>&1";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    return pid;
+  }
+
   static std::string Field(const std::string& report, const std::string& number) {
     std::smatch m;
     if (!std::regex_search(report, m, std::regex("\r\n  " + number + " [^:]*: ([^\r]*)\r\n")))
@@ -303,23 +326,9 @@ TEST_F(CrashTest, ThrowsAreAnnouncedOnlyToAnAttachedDebugger) {
 // The program itself, unchanged: a copy in the test's folder (so that its log lands there)
 // gets SIGSEGV while it idles headless.
 TEST_F(CrashTest, QuorvelWritesItsReportOnSegv) {
-  const std::string folder = std::filesystem::path(QUORVEL_PROGRAM).parent_path();
-  ASSERT_EQ(std::system(("cp " + ShellQuote(QUORVEL_PROGRAM) + " " +
-                         ShellQuote(folder + "/libcdrip.so") + " " + ShellQuote(dir_))
-                            .c_str()),
-            0);
   const std::string runtime = dir_ + "/run";
-  ::mkdir(runtime.c_str(), 0700);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const std::string command =
-        "cd " + ShellQuote(dir_) + " && HOME=" + ShellQuote(dir_) +
-        " XDG_RUNTIME_DIR=" + ShellQuote(runtime) +
-        " QUORVEL_INI=" + ShellQuote(dir_ + "/Quorvel.ini") +
-        " QUORVEL_DISPLAY=headless ASAN_OPTIONS=detect_leaks=0 exec ./quorvel > out 2>&1";
-    ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
+  const pid_t pid = StartQuorvelCopy(runtime, "QUORVEL_DISPLAY=headless", "");
+  ASSERT_GT(pid, 0);
   // Running: it holds its single-instance lock.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
   bool started = false;
@@ -422,23 +431,10 @@ TEST_F(CrashTest, WholeLogIsMailed) {
 TEST_F(CrashTest, QuorvelOnAnXDisplayNamesItsFormAndTracesItsRoutines) {
   XvfbServer server("800x600x24");
   ASSERT_FALSE(server.Display().empty());
-  const std::string folder = std::filesystem::path(QUORVEL_PROGRAM).parent_path();
-  ASSERT_EQ(std::system(("cp " + ShellQuote(QUORVEL_PROGRAM) + " " +
-                         ShellQuote(folder + "/libcdrip.so") + " " + ShellQuote(dir_))
-                            .c_str()),
-            0);
-  const std::string runtime = dir_ + "/run";
-  ::mkdir(runtime.c_str(), 0700);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const std::string command =
-        "cd " + ShellQuote(dir_) + " && HOME=" + ShellQuote(dir_) +
-        " XDG_RUNTIME_DIR=" + ShellQuote(runtime) + " XDG_CONFIG_HOME=" + ShellQuote(dir_) +
-        " QUORVEL_INI=" + ShellQuote(dir_ + "/Quorvel.ini") + " DISPLAY=" + server.Display() +
-        " ASAN_OPTIONS=detect_leaks=0 exec ./quorvel -debug > out 2>&1";
-    ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
+  const pid_t pid = StartQuorvelCopy(
+      dir_ + "/run", "XDG_CONFIG_HOME=" + ShellQuote(dir_) + " DISPLAY=" + server.Display(),
+      "-debug");
+  ASSERT_GT(pid, 0);
   using Clock = std::chrono::steady_clock;
   const XTopLevel main = WaitForViewableXWindow(server.Display(), "Quorvel", Clock::now() + 120s);
   ASSERT_NE(main.window, 0u);
