@@ -71,6 +71,21 @@ inline void WriteFile(const std::string& path, std::string_view bytes) {
   std::fclose(f);
 }
 
+// A listening socket on 127.0.0.1 at a free port (`port`); a fuzz run cannot go on without one.
+inline int ListenOnLoopback(int flags, int backlog, int& port) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len) != 0 ||
+      ::listen(listener, backlog) != 0)
+    std::abort();
+  port = ntohs(a.sin_port);
+  return listener;
+}
+
 // A server on 127.0.0.1 played by the input: it accepts the client's connections in turn and
 // sends each its part of the script (the parts are cut at NUL bytes), one piece each time this
 // thread's queue runs idle (that is, once the client has handled what came before and waits),
@@ -79,18 +94,7 @@ inline void WriteFile(const std::string& path, std::string_view bytes) {
 // or beside one still open, is closed at once.
 class LoopbackPeer {
  public:
-  LoopbackPeer() {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) != 0 ||
-        ::listen(listener_, 16) != 0)
-      std::abort();
-    port_ = ntohs(a.sin_port);
-  }
+  LoopbackPeer() { listener_ = ListenOnLoopback(SOCK_NONBLOCK, 16, port_); }
   LoopbackPeer(const LoopbackPeer&) = delete;
   LoopbackPeer& operator=(const LoopbackPeer&) = delete;
 

@@ -25,6 +25,7 @@
 
 #include "crashlog/send_report.h"
 #include "crashlog/trace_log.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
 
@@ -33,16 +34,9 @@ constexpr std::size_t kRepeatStep = 16384;
 class ScriptServer {
  public:
   ScriptServer() {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) != 0 ||
-        ::listen(listener_, 4) != 0)
-      std::abort();
-    port_ = ntohs(a.sin_port);
+    int port = 0;
+    listener_ = qv::fuzz::ListenOnLoopback(0, 4, port);
+    port_ = uint16_t(port);
     std::thread([this] { Run(); }).detach();
   }
 
