@@ -17,13 +17,6 @@ namespace {
 
 class ControlsTest : public test::SkinTest {
  protected:
-  template <class T>
-  T* Add(TWinControl* parent, Rect r) {
-    T* c = Create<T>(form);
-    c->SetParent(parent);
-    c->SetBounds(r.Left, r.Top, r.Width(), r.Height());
-    return c;
-  }
   // What the screen shows of a control (the form is borderless).
   Bitmap Shot(TControl* c) {
     Pump();

@@ -45,13 +45,6 @@ COLORREF Mix(COLORREF src, COLORREF dst, double share) {
 
 class PartsTest : public test::SkinTest {
  protected:
-  template <class T>
-  T* Add(TWinControl* parent, Rect r) {
-    T* c = Create<T>(form);
-    c->SetParent(parent);
-    c->SetBounds(r.Left, r.Top, r.Width(), r.Height());
-    return c;
-  }
   // A plain face: the button's own colour, no gradient, no bevel, no fading.
   TsButton* FlatButton(Rect r) {
     auto* b = Add<TsButton>(form, r);

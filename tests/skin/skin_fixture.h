@@ -27,6 +27,15 @@ class SkinTest : public ClassLibTest {
     manager->SetSkinDirectory(skins.path());
   }
 
+  // A control of the test's form, placed on `parent`.
+  template <class T>
+  T* Add(TWinControl* parent, Rect r) {
+    T* c = Create<T>(form);
+    c->SetParent(parent);
+    c->SetBounds(r.Left, r.Top, r.Width(), r.Height());
+    return c;
+  }
+
   // The folder of a skin, made on first use.
   std::string Folder(const std::string& skin) {
     const std::string folder = skins / skin;
