@@ -1,7 +1,5 @@
 #include "crashlog/call_stack.h"
 
-#include "crashlog/trace_log.h"
-
 #include <cxxabi.h>
 #include <elf.h>
 #include <link.h>
@@ -18,6 +16,7 @@
 
 #include "crashlog/code_hook.h"
 #include "crashlog/debug_info.h"
+#include "crashlog/trace_log.h"
 #include "tools/oldata/name_split.h"
 
 namespace qv {

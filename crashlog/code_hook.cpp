@@ -1,7 +1,5 @@
 #include "crashlog/code_hook.h"
 
-#include "crashlog/trace_log.h"
-
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
@@ -18,6 +16,7 @@
 #include <vector>
 
 #include "crashlog/hook_internal.h"
+#include "crashlog/trace_log.h"
 
 namespace qv {
 

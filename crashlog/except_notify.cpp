@@ -1182,11 +1182,9 @@ void* HookEverywhere(const char* routine, void* replacement) {
   const TOstrelModuleEntry* own = ProgramEntry();
   const bool library = own != nullptr && own->kind == mkLibrary;
   for (const TOstrelModulePtr& m : ModulesList()) {
-    if (own != nullptr && m->handle == own->handle) {
+    if ((own != nullptr && m->handle == own->handle) ||
+        (!library && !ModuleHasSharedOptions(m->handle)))
       names.push_back(m->path);
-    } else if (!library && !ModuleHasSharedOptions(m->handle)) {
-      names.push_back(m->path);
-    }
   }
   try {
     HookImport(names, info.dli_fname, routine, replacement, true);
@@ -1207,7 +1205,6 @@ uintptr_t starter_return = 0;
 // destroyed.
 using InitRoutine = void (*)(int, char**, char**);
 InitRoutine saved_last_init = nullptr;
-InitRoutine* last_init_slot = nullptr;
 
 void EndInitialization() {
   if (!initializing.exchange(false)) return;
@@ -1275,7 +1272,6 @@ void WrapModuleInitTable() {
     const bool pending = *slot != &WrappedLastInit &&
                          !(starter_return >= routine && starter_return - routine < 0x4000);
     saved_last_init = *slot;
-    last_init_slot = slot;
     wrapped = pending && SetSlot(slot, &WrappedLastInit);
   }
   if (!wrapped) EndInitialization();
@@ -1295,7 +1291,8 @@ bool IsExceptionHandled(const std::type_info* type, void* object) {
   _Unwind_Backtrace(&SearchFrame, &search);
   // Without a debugger a console program's throws are not announced to one.
   const bool console = console_program.load();
-  if (console && !IsWebHost(console) && !DebuggerPresent()) debugger_notify_level = 0;
+  if (debugger_notify_level.load() != 0 && console && !IsWebHost(console) && !DebuggerPresent())
+    debugger_notify_level = 0;
   const bool handled = search.state == HandlerSearch::handled;
   TraceText(std::string("IsExceptionHandled=") + (handled ? "True" : "False"), -2);
   return handled;

@@ -1,7 +1,5 @@
 #include "crashlog/freeze_thread.h"
 
-#include "crashlog/trace_log.h"
-
 #include <semaphore.h>
 #include <signal.h>
 #include <sys/syscall.h>
@@ -18,6 +16,7 @@
 
 #include "crashlog/except_notify.h"
 #include "crashlog/shared_facts.h"
+#include "crashlog/trace_log.h"
 #include "platform/msg/message_queue.h"
 #include "platform/ui/window_system.h"
 
@@ -179,13 +178,13 @@ void TFreezeThread::Execute() {
   }
 }
 
-// Switching off, the watchdog ends first: a report under way reads these options.
 void TOstrelModuleOptionsEx::Changed() {
   RepublishModuleOptions();
   // Internal bugs go, with the trace, to those who get the program's reports.
   SetInternalBugRecipient(EMailAddresses());
 }
 
+// Switching off, the watchdog ends first: a report under way reads these options.
 void TOstrelModuleOptionsEx::SetActivateLog(bool v) {
   if (v == ActivateLog()) return;
   if (!v) StopFreezeWatchdog();

@@ -1,8 +1,6 @@
 #include <dlfcn.h>
-
 #include <elf.h>
 #include <link.h>
-#include "crashlog/trace_log.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,6 +10,7 @@
 
 #include "crashlog/code_hook.h"
 #include "crashlog/hook_internal.h"
+#include "crashlog/trace_log.h"
 #include "platform/base/paths.h"
 
 namespace qv {

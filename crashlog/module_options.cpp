@@ -1,7 +1,5 @@
 #include "crashlog/module_options.h"
 
-#include "crashlog/trace_log.h"
-
 #include <algorithm>
 #include <atomic>
 #include <string_view>

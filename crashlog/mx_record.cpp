@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <sys/random.h>
 
-#include <fstream>
 #include <mutex>
 #include <optional>
 #include <sstream>

@@ -1,7 +1,5 @@
 #include "crashlog/send_progress.h"
 
-#include "crashlog/trace_log.h"
-
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
@@ -9,6 +7,7 @@
 #include <string_view>
 #include <thread>
 
+#include "crashlog/trace_log.h"
 #include "platform/classlib/dlgtemplate.h"
 #include "platform/msg/message_queue.h"
 #include "platform/ui/headless_backend.h"
@@ -166,8 +165,9 @@ std::unique_ptr<TSMTPThread> TSMTPThread::Start(const std::string& caption,
     shown = state->focused && !state->ended;
   }
   std::unique_ptr<TSMTPThread> progress(new TSMTPThread(state, shown));
-  if (!shown) progress->Close();  // a window that comes late ends at once
-  if (shown) {
+  if (!shown) {
+    progress->Close();  // a window that comes late ends at once
+  } else {
     progress->open_ = true;
     SetSMTPProgressOpen(true);
   }

@@ -237,9 +237,6 @@ class Generator {
   std::vector<qv::oldata::UnitBlock> Units() {
     const auto by_low = [](const Function& a, const Function& b) { return a.low < b.low; };
     std::sort(functions.begin(), functions.end(), by_low);
-    // A function whose debug information gives no code range (an optimised build may leave
-    // it out) is still named by its symbol.
-    std::sort(functions.begin(), functions.end(), by_low);
     std::vector<qv::oldata::UnitBlock> units;
     for (const std::vector<Row>& seq : sequences) {
       std::size_t i = 0;
