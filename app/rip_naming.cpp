@@ -81,17 +81,11 @@ std::string TrackFileName(const std::string& BasePath, const std::string& Destin
   const std::string title = SafeComponent(TrackTitle, Chars, "Track " + IntToStr(Track));
   std::string name = StringReplace(Destination, "%TRACKNB%", number, rfReplaceAll | rfIgnoreCase);
   name = StringReplace(name, "%TRACKNAME%", title, rfReplaceAll | rfIgnoreCase);
-  // A pattern that ends in a separator (or is empty) would name the folder itself: every
-  // track would get the same name.
-  bool folderOnly = name.empty() || IsPathDelimiter(name.back());
   name = SafeRelative(name);
-  // So would one whose last component was dropped ("a/." or "."): its folder is kept, with
-  // no separator left at the end.
-  if (!name.empty() && name.back() == '/') {
-    name.pop_back();
-    folderOnly = true;
-  }
-  if (folderOnly || name.empty()) name += (name.empty() ? "" : "/") + number + " - " + title;
+  // A pattern that names only a folder (empty, ending in a separator, or with its last
+  // component dropped: "a/." or ".") would give every track the same name: the track is
+  // named in that folder.
+  if (name.empty() || name.back() == '/') name += number + " - " + title;
   return NormalizePath(BasePath) + name;
 }
 

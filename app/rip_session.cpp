@@ -9,7 +9,6 @@
 #include "cddb/cddb_types.h"
 #include "platform/base/paths.h"
 #include "platform/base/streams.h"
-#include "platform/base/stringlist.h"
 #include "platform/base/text.h"
 #include "tags/id3v2.h"
 

@@ -121,10 +121,14 @@ std::string TCDIn::DiscError() {
   return discError_;
 }
 
-std::string TCDIn::LibraryError() const {
+std::string TCDIn::LastErrorText() const {
   char text[2048] = {};
   cdrip_->CR_GetLastErrorText(text, int32_t(sizeof text));
-  const std::string message(text, strnlen(text, sizeof text));
+  return std::string(text, strnlen(text, sizeof text));
+}
+
+std::string TCDIn::LibraryError() const {
+  const std::string message = LastErrorText();
   return message.empty() ? "The table of contents cannot be read" : message;
 }
 
@@ -254,11 +258,7 @@ void TCDIn::ReadAhead() {
     int32_t bytes = 0, abort = 0;
     const bool ok = cdrip_->CR_RipChunk(chunk.Data.data(), &bytes, &abort) == CR_OK;
     std::string reason;
-    if (!ok) {
-      char text[2048] = {};
-      cdrip_->CR_GetLastErrorText(text, int32_t(sizeof text));
-      reason.assign(text, strnlen(text, sizeof text));
-    }
+    if (!ok) reason = LastErrorText();
     lock.lock();
     if (!ok) {
       readFailed_ = true;

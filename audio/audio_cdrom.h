@@ -101,6 +101,8 @@ class TCDIn : public TAudioInput {
   bool Range(int& Start, int& End);
   // The library's message for the call that just failed.
   [[nodiscard]] std::string LibraryError() const;
+  // The ripping library's text for its last failure, as it gives it (empty: none).
+  [[nodiscard]] std::string LastErrorText() const;
 
   const TCDRipApi* cdrip_;
   std::mutex openLock_;

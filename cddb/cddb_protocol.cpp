@@ -62,18 +62,21 @@ std::string TCddbProtocol::BuildQueryCommand(const TCDTOC& toc) {
   return command;
 }
 
+std::string_view TCddbProtocol::NextLine(std::string_view document, std::size_t& start) {
+  std::size_t end = document.find_first_of("\r\n", start);
+  if (end == std::string_view::npos) end = document.size();
+  const std::string_view line = document.substr(start, end - start);
+  start = end + 1;
+  if (end < document.size() && document[end] == '\r' && start < document.size() &&
+      document[start] == '\n')
+    ++start;
+  return line;
+}
+
 std::vector<std::string> TCddbProtocol::SplitLines(std::string_view document) {
   std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < document.size()) {
-    std::size_t end = document.find_first_of("\r\n", start);
-    if (end == std::string_view::npos) end = document.size();
-    lines.emplace_back(document.substr(start, end - start));
-    start = end + 1;
-    if (end < document.size() && document[end] == '\r' && start < document.size() &&
-        document[start] == '\n')
-      ++start;
-  }
+  for (std::size_t start = 0; start < document.size();)
+    lines.emplace_back(NextLine(document, start));
   return lines;
 }
 
@@ -167,13 +170,7 @@ void TCddbProtocol::HttpRequestDone(int error) {
   const unsigned serial = FRequestSerial;
   std::string line;
   for (std::size_t start = 0; start < document.size();) {
-    std::size_t end = document.find_first_of("\r\n", start);
-    if (end == std::string_view::npos) end = document.size();
-    const std::string_view raw = document.substr(start, end - start);
-    start = end + 1;
-    if (end < document.size() && document[end] == '\r' && start < document.size() &&
-        document[start] == '\n')
-      ++start;
+    const std::string_view raw = NextLine(document, start);
     if (utf8)
       line.assign(raw);
     else

@@ -30,6 +30,8 @@ class TCddbProtocol : public TCddbLocal {
   [[nodiscard]] static std::string BuildQueryCommand(const TCDTOC& toc);
   // A document cut at CR, LF or CR LF; the last line runs to the end of the document.
   [[nodiscard]] static std::vector<std::string> SplitLines(std::string_view document);
+  // The line of `document` at `start` (ended by CR, LF or CRLF); `start` moves past its end.
+  [[nodiscard]] static std::string_view NextLine(std::string_view document, std::size_t& start);
 
   [[nodiscard]] std::string QueryURL() const;
   [[nodiscard]] std::string ReadURL() const;
