@@ -345,7 +345,6 @@ Size TsButtonControl::MeasureCaption() {
   TCanvas& c = style_->BGBitmap.Canvas();
   c.Font().Assign(Font());
   const int gw = GlyphWidth();
-  const int gh = GlyphHeight();
   const int textW = c.TextWidth(Caption());
   int a = 0;
   if (Layout <= 1) {
@@ -354,7 +353,6 @@ Size TsButtonControl::MeasureCaption() {
   } else {
     a = std::min(textW, Width() - 2 * margin_);
   }
-  (void)gh;
   Rect calc{0, 0, std::max(a, 0), 0};
   c.Handle()->SelectFont(c.Font().Handle());
   c.Handle()->DrawText(Caption(), calc, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);

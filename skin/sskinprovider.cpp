@@ -1058,14 +1058,10 @@ void TsSkinProvider::HookMenuItems() {
     skinManager_->SkinableMenus().HookItem(menu->Items()->Items(i), SkinData.Active);
 }
 
-// Setting the first item's caption again makes the menu bar measure and draw its items anew.
+// The menu bar measures and draws its items anew.
 void TsSkinProvider::RefreshMenuBar() {
   TMainMenu* menu = form_->Menu();
   if (menu == nullptr || menu->Items()->Count() == 0) return;
-  TMenuItem* first = menu->Items()->Items(0);
-  const std::string caption = first->Caption();
-  first->SetCaption("");
-  first->SetCaption(caption);
   NeedRepaint = true;
   qv::RefreshMenuBar(*form_);
 }

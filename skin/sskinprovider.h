@@ -122,6 +122,9 @@ class TsSkinProvider : public TComponent {
   // The caption buttons in their order (minimise, maximise, close, help, then the three of
   // a maximised MDI child), for the form style to set their glyphs.
   [[nodiscard]] TsCaptionButton& CaptionButtonAt(int index) { return buttons_[index]; }
+  // The form style's section and border indexes and the caption buttons' glyphs, from the
+  // active skin.
+  void UpdateSkinIndexes();
   void SetSkinManager(TsSkinManager* value) { skinManager_ = value; }
   // The form's BorderIcons as they were when the provider was made.
   [[nodiscard]] TsBorderIcons KeptBorderIcons() const { return formBorderIcons_; }
@@ -179,7 +182,6 @@ class TsSkinProvider : public TComponent {
   void UnhookForm();
   LRESULT NewWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, const WndProc& inherited);
   LRESULT Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, const WndProc& inherited);
-  void UpdateSkinIndexes();
   void SkinChanged(bool active);
   void FrameChanged();
   void PaintNC(DC& dc);

@@ -742,13 +742,9 @@ void TsPassivePaintStyle::NewSkin(TMessage& m) {
   SkinIndex = GetSkinIndex();
   BorderIndex = GetMaskIndex(SkinSection, "BORDERSMASK");
   if (provider == nullptr || manager == nullptr) return;
-  static const char* const kGlyphs[7] = {"BICONMIN", "BICONMAX", "BICONCLOSE", "BICONHELP",
-                                         "BICONMIN", "BICONMAX", "BICONCLOSE"};
-  for (int i = 0; i < 7; ++i)
-    provider->CaptionButtonAt(i).ImageIndex = GetMaskIndex(SkinSection, kGlyphs[i]);
+  provider->UpdateSkinIndexes();
   if (provider->SkinManager() == nullptr) provider->SetSkinManager(manager);
   if (provider->HasState(csDesigning)) return;
-  manager->SkinableMenus().ClearCache(true);
   TCustomForm* form = provider->Form();
   if (form == nullptr) return;
   if (form->BorderIcons() != 0) form->SetBorderIcons(0);

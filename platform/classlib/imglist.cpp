@@ -98,22 +98,6 @@ void TCustomImageList::Draw(Bitmap& target, int x, int y, int index) const {
   }
 }
 
-void TCustomImageList::Draw(TCanvas& canvas, int x, int y, int index) const {
-  const Bitmap* image = Image(index);
-  if (image == nullptr) return;
-  DC& dc = *canvas.Handle();
-  const COLORREF key = image->Pixel(0, image->Height() - 1);
-  for (int yy = 0; yy < image->Height(); ++yy) {
-    for (int xx = 0; xx < image->Width(); ++xx) {
-      const COLORREF p = image->Pixel(xx, yy);
-      if (p != key)
-        dc.SetPixel(x + xx, y + yy, static_cast<TColor>(p));
-      else if (bkColor_ != clNone)
-        dc.SetPixel(x + xx, y + yy, bkColor_);
-    }
-  }
-}
-
 void TCustomImageList::RegisterChanges(TChangeLink* link) {
   if (link == nullptr) return;
   if (link->Sender != nullptr && link->Sender != this) link->Sender->UnRegisterChanges(link);

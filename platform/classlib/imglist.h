@@ -53,7 +53,6 @@ class TCustomImageList : public TComponent {
   // Draws image `index` with its top-left at (x, y) of the target, skipping its transparent
   // pixels (over the BkColor when the list has one). Nothing for a bad index.
   void Draw(Bitmap& target, int x, int y, int index) const;
-  void Draw(TCanvas& canvas, int x, int y, int index) const;
 
   void RegisterChanges(TChangeLink* link);
   void UnRegisterChanges(TChangeLink* link);
