@@ -6,6 +6,7 @@
 #include "platform/classlib/forms.h"
 #include "platform/ui/window_system.h"
 #include "skin/sbordermasks.h"
+#include "skin/scheckglyphs.h"
 #include "skin/spaintutils.h"
 #include "skin/sskindata.h"
 #include "skin/sskinmanager.h"
@@ -39,10 +40,20 @@ void TsPainting::Changed() {
   if (style_ != nullptr && style_->Owner() != nullptr) style_->Owner()->Invalidate();
 }
 
+bool TsPainting::CheckKind() const {
+  return style_ != nullptr && style_->KindCode >= 31 && style_->KindCode <= 33;
+}
+
 void TsPainting::SetParentColor(bool value) {
-  if (value == parentColor_) return;
-  parentColor_ = value;
+  // Check controls always show their parent's colour.
+  if (CheckKind()) value = true;
   TControl* c = style_ != nullptr ? style_->Owner() : nullptr;
+  if (value == parentColor_) {
+    if (value && c != nullptr) colors_[2] = c->Color();
+    return;
+  }
+  // Stored first: the control's own change comes back here as a colour message.
+  parentColor_ = value;
   if (c == nullptr) return;
   c->SetParentColor(value);
   if (value) {
@@ -51,10 +62,20 @@ void TsPainting::SetParentColor(bool value) {
   }
 }
 
+void TsPainting::FollowParentColor(TColor value) {
+  colors_[2] = value;
+}
+
 void TsPainting::SetColor(int index, TColor value) {
   if (index == 3) {
+    TControl* c = style_ != nullptr ? style_->Owner() : nullptr;
+    if (CheckKind()) {
+      parentColor_ = true;
+      if (c != nullptr) value = c->Color();
+    } else {
+      parentColor_ = false;
+    }
     colors_[2] = value;
-    parentColor_ = false;
   } else if (index == 0 || index == 1) {
     colors_[index] = value;
   }
@@ -111,6 +132,10 @@ void TsEditorStyle::PaintBorder() {
   }
   Rect r{0, 0, w, h};
   PaintFrame3D(*dc, r, color, 3, color);
+  if (Painting.Bevel() == ebNone) {
+    ReleaseDC(hwnd, dc);
+    return;
+  }
   const TsGeneralData* s = Section(SkinIndex);
   const TColor top = s != nullptr ? s->PaintingColorBorderTop : Painting.ColorBorderTop();
   const TColor bottom = s != nullptr ? s->PaintingColorBorderBottom : Painting.ColorBorderBottom();
@@ -126,6 +151,7 @@ void TsEditorStyle::PaintBorder() {
                          : Painting.Bevel();
     width = s != nullptr ? s->PaintingBevelWidth : Painting.BevelWidth;
   }
+  // A skin's width may be anything; none is drawn below 1.
   if (bevel != ebNone && width > 0) {
     PaintRectBevel(*dc, ColorToRGB(top), ColorToRGB(bottom), SoftControl(), int(bevel) - 1, width,
                    outer, color);
@@ -175,11 +201,51 @@ void TsEditorStyle::WndProc(TMessage& m) {
   }
   if ((m.Msg == CM_COLORCHANGED || m.Msg == CM_PARENTCOLORCHANGED) && Painting.ParentColor() &&
       owner_ != nullptr && owner_->Parent() != nullptr) {
-    Painting.SetColor(3, owner_->Parent()->Color());
-    Painting.SetParentColor(true);
+    // Only the stored colour: the setters would change the control again, whose change
+    // comes back here.
+    Painting.FollowParentColor(owner_->Parent()->Color());
     if (!SkinChanging) BGChanged = true;
   }
   TsGenStyle::WndProc(m);
+}
+
+void TsEditorStyle::PaintShadow(Bitmap& target, Point offset) {
+  if (owner_ == nullptr) return;
+  const TsGeneralData* s = Section(SkinIndex);
+  if (s != nullptr && !s->ShadowEnabled) return;
+  const TsShadow& own = Effects.Shadow;
+  const int shift = s != nullptr ? s->ShadowOffset : own.Offset();
+  Rect bounds = owner_->BoundsRect();
+  if (KindCode >= 31 && KindCode <= 33) {
+    TsCheckedControlState check;
+    check.Width = owner_->Width();
+    check.Height = owner_->Height();
+    check.SkinIndex = SkinIndex;
+    check.SkinSection = SkinSection();
+    check.KindCode = KindCode;
+    Rect glyph;
+    GetCheckGlyphRect(check, glyph);
+    bounds = glyph.Offset(owner_->Left(), owner_->Top());
+  }
+  const std::optional<Rect> place =
+      ShadowPlace(target, bounds, std::int64_t(shift) + offset.X, std::int64_t(shift) + offset.Y);
+  if (!place) return;
+  const Bitmap copy = target;
+  DrawShadow(copy, *place, target, {place->Left, place->Top},
+             s != nullptr ? s->ShadowTransparency : own.Transparency(),
+             s != nullptr ? s->ShadowColor : own.Color(), s != nullptr ? s->ShadowBlur : own.Blur(),
+             0, SoftControl() ? 3 : 0);
+}
+
+void TsEditorStyle::UpdateRegion() {
+  if (KindCode == 7 || KindCode == 8 || IsValidImgIndex(BorderIndex)) return;
+  if (owner_ == nullptr || IsValidImgIndex(GetMaskIndex(SkinIndex, SkinSection(), "BORDERSMASK")))
+    return;
+  const int w = owner_->Width(), h = owner_->Height();
+  if (SoftControl() && RoundedKinds.Contains(KindCode))
+    WindowRegion = Region({1, 0, w - 1, h}).Union(Region({0, 1, w, h - 1}));
+  if (!SkinChanging) BGChanged = true;
+  SetRegion(WindowRegion);
 }
 
 // Caption label -----------------------------------------------------------------------------

@@ -51,9 +51,12 @@ class TsPainting : public TPersistent {
   void SetBevel(TsEditorBevel value);
   // Used when no skin is set.
   int BevelWidth = 2;
+  // The parent's colour taken while ParentColor is on (which it stays).
+  void FollowParentColor(TColor value);
 
  private:
   void Changed();
+  [[nodiscard]] bool CheckKind() const;
   TsEditorStyle* style_;
   bool parentColor_ = false;
   TColor colors_[3] = {clBtnHighlight, 0x7E756B, 0xECFFFF};
@@ -75,10 +78,15 @@ class TsEditorStyle : public TsGenStyle {
   void PaintBorder();
   void WndProc(TMessage& message) override;
   [[nodiscard]] TControl* Owner() const { return owner_; }
+  // The owner's shadow (a check control's: its glyph's) into its parent's picture.
+  void PaintShadow(Bitmap& target, Point offset) override;
+  // Without a border mask: the rectangle less its corner pixels for a soft control.
+  void UpdateRegion() override;
 
  protected:
   // Class code answered to SKM_GETSTYLE.
   [[nodiscard]] virtual WPARAM StyleCode() const { return 1; }
+  bool AcceptsEditFamily() const override { return true; }
 };
 
 enum TsCaptionLayout { sclLeft, sclTopLeft, sclTopCenter, sclTopRight };

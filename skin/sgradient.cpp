@@ -74,8 +74,9 @@ void PaintGrad(Bitmap& bitmap, const TsGradArray& gradient, Rect r) {
   const bool vertical = mode == 0;
   const int extent = vertical ? r.Height() : r.Width();
   const int bitmapLast = (vertical ? height : width) - 1;
-  // Bands stop at the end of the rectangle; across the whole bitmap that is its end.
-  const int last = vertical ? r.Bottom - 1 : r.Right - 1;
+  // Vertical bands stop at the rectangle's last row; horizontal ones at the bitmap's last
+  // column, even where the rectangle ends earlier.
+  const int last = vertical ? r.Bottom - 1 : bitmapLast;
   const int bpp = bitmap.BytesPerPixel();
 
   int p = vertical ? r.Top : r.Left;
@@ -88,7 +89,9 @@ void PaintGrad(Bitmap& bitmap, const TsGradArray& gradient, Rect r) {
       p = e;
       continue;
     }
-    if (isLast || e > last) {
+    if (!vertical) {
+      e = std::min(e, last);
+    } else if (isLast || e > last) {
       e = last;
       if (e == s) return;
       if (e < s) {

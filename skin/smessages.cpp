@@ -72,7 +72,8 @@ TPersistent* GetStyleOf(TComponent* component) {
 }
 
 bool IsStyledControl(TComponent* component) {
-  return AskStyle(component).WParam == 1;
+  // Editor styles answer with their class code (1, 14 or 15).
+  return AskStyle(component).WParam != 0;
 }
 
 void AskParentBGInfo(TControl* control, TsBGInfo& info) {

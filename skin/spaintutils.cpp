@@ -414,13 +414,16 @@ void BlendTransRectangle(Bitmap& dst, const Bitmap& src, COLORREF blend, Point a
 }
 
 void BlendBitmaps(Bitmap& dst, const Bitmap& src, std::uint8_t alpha) {
+  BlendBitmaps(dst, src, alpha, dst.BoundsRect());
+}
+
+void BlendBitmaps(Bitmap& dst, const Bitmap& src, std::uint8_t alpha, Rect r) {
   if (!Is24(dst) || !Is24(src) || dst.Width() != src.Width() || dst.Height() != src.Height())
     return;
-  for (int y = 0; y < dst.Height(); ++y) {
-    const std::uint8_t* s = src.ScanLine(y);
-    std::uint8_t* d = dst.ScanLine(y);
-    BlendRow(d, s, 3 * dst.Width(), alpha);
-  }
+  r = ClipTo(dst, r);
+  if (r.IsEmpty()) return;
+  for (int y = r.Top; y < r.Bottom; ++y)
+    BlendRow(Px(dst, r.Left, y), Px(src, r.Left, y), 3 * r.Width(), alpha);
 }
 
 void BlendBitmapRect(Bitmap& dst, int x, int y, TColor transparent, double factor, Rect srcRect,

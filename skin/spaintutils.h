@@ -72,6 +72,8 @@ void MaskToRegion(std::vector<Rect>& rects, const Bitmap& mask, int formWidth);
 void BlendTransRectangle(Bitmap& dst, const Bitmap& src, COLORREF blend, Point at, Rect srcRect);
 // Bitmaps of the same size: dst := Round((dst - src) * alpha / 256 + src); nothing otherwise.
 void BlendBitmaps(Bitmap& dst, const Bitmap& src, std::uint8_t alpha);
+// The same inside `r` only.
+void BlendBitmaps(Bitmap& dst, const Bitmap& src, std::uint8_t alpha, Rect r);
 // The source rectangle (right and bottom edges included) copied to (x, y) with
 // dst := Round(src - (src - dst) * factor); source pixels equal to `transparent` are skipped
 // unless its high byte is 0xFF.

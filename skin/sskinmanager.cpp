@@ -124,14 +124,15 @@ void TsSkinManager::Notification(TComponent* component, TOperation operation) {
   }
   pending_.erase(std::remove(pending_.begin(), pending_.end(), component), pending_.end());
   const auto it = std::find(hookedMenus_.begin(), hookedMenus_.end(), component);
-  if (it == hookedMenus_.end()) return;
-  TMainMenu* menu = *it;
-  hookedMenus_.erase(it);
-  // A menu being destroyed takes its items and their handlers along; one that only
-  // leaves the form keeps its items, which lose the skin's handlers.
-  if (!component->HasState(csDestroying)) skinableMenus_->HookMainMenu(menu, false);
+  const bool hookedHere = it != hookedMenus_.end();
+  if (hookedHere) hookedMenus_.erase(it);
+  // Also a menu the skin's broadcast hooked: whoever hooked it, a menu that only leaves the
+  // form keeps its items, which must not keep handlers of this manager. One being destroyed
+  // takes its items and their handlers along.
+  auto* menu = component->HasState(csDestroying) ? nullptr : dynamic_cast<TMainMenu*>(component);
+  if (menu != nullptr) skinableMenus_->HookMainMenu(menu, false);
   // Cached pictures of its popups must not outlive it.
-  skinableMenus_->ClearCache(true);
+  if (hookedHere || menu != nullptr) skinableMenus_->ClearCache(true);
 }
 
 void TsSkinManager::HookMenu(TMainMenu* menu) {

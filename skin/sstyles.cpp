@@ -58,6 +58,15 @@ TsGenStyle* GenStyleOf(TControl* control) {
   return dynamic_cast<TsGenStyle*>(GetStyleOf(control));
 }
 
+std::optional<Rect> ShadowPlace(const Bitmap& picture, Rect bounds, std::int64_t dx,
+                                std::int64_t dy) {
+  if (bounds.Right + dx <= 0 || bounds.Left + dx >= picture.Width() || bounds.Bottom + dy <= 0 ||
+      bounds.Top + dy >= picture.Height())
+    return std::nullopt;
+  // Overlapping the picture, both edges lie within a control's size of it.
+  return bounds.Offset(int(dx), int(dy));
+}
+
 // ---- TsShadow ---------------------------------------------------------------------------
 
 void TsShadow::RefreshParent() {
@@ -295,13 +304,15 @@ void TsGenStyle::WndProc(TMessage& m) {
   }
   if (m.Msg >= SKM_REFRESH && m.Msg <= 0xA414) {
     HandleSkinMessage(m);
+  } else if (m.Msg >= SKM_EDIT_FIRST && m.Msg <= SKM_EDIT_LAST && AcceptsEditFamily()) {
+    HandleSkinMessage(m);
   } else if (m.Msg >= SKM_PAINT_FIRST && m.Msg <= SKM_PAINT_LAST && AcceptsPaintFamily()) {
     HandleSkinMessage(m);
   }
 }
 
 void TsGenStyle::HandleSkinMessage(TMessage& m) {
-  if (m.WParam != 0) return;  // the inherited group number stays 0
+  if (m.WParam != WPARAM(GroupIndex)) return;
   switch (m.Msg) {
     case SKM_REFRESH:
       if (!SkinChanging) BGChanged = m.LParam != 0;
@@ -347,8 +358,14 @@ void TsGenStyle::HandleSkinMessage(TMessage& m) {
     default:
       break;
   }
-  if (m.Msg < SKM_PAINT_FIRST || m.Msg > SKM_PAINT_LAST) return;
-  const UINT offset = m.Msg - SKM_PAINT_FIRST;
+  // The two property families carry the same meaning at the same offsets.
+  UINT offset;
+  if (m.Msg >= SKM_PAINT_FIRST && m.Msg <= SKM_PAINT_LAST)
+    offset = m.Msg - SKM_PAINT_FIRST;
+  else if (m.Msg >= SKM_EDIT_FIRST && m.Msg <= SKM_EDIT_LAST)
+    offset = m.Msg - SKM_EDIT_FIRST;
+  else
+    return;
   auto& shadow = Effects.Shadow;
   switch (offset) {
     case SKM_OFFSET_SOFTCONTROL:
@@ -403,7 +420,7 @@ void TsPaintStyle::WndProc(TMessage& m) {
     Invalidate();
   }
   if (m.Msg == SKM_PAINT_COLOR) {
-    if (m.WParam == WPARAM(PaintGroupIndex)) Painting.SetColor(TColor(m.LParam));
+    if (m.WParam == WPARAM(GroupIndex)) Painting.SetColor(TColor(m.LParam));
     if (!SkinChanging) BGChanged = true;
     return;
   }
@@ -412,7 +429,6 @@ void TsPaintStyle::WndProc(TMessage& m) {
 
 void TsPaintStyle::PaintShadow(Bitmap& target, Point offset) {
   if (owner_ == nullptr) return;
-  Rect r = owner_->BoundsRect();
   int shadowOffset, blur, transparency;
   TColor color;
   if (const TsGeneralData* s = SectionOf(SkinIndex)) {
@@ -434,10 +450,19 @@ void TsPaintStyle::PaintShadow(Bitmap& target, Point offset) {
                       : 0;
     transparency = MixPercent(p, sh.Transparency());
   }
-  r = r.Offset(shadowOffset + offset.X, shadowOffset + offset.Y);
+  const std::optional<Rect> place =
+      ShadowPlace(target, owner_->BoundsRect(), std::int64_t(shadowOffset) + offset.X,
+                  std::int64_t(shadowOffset) + offset.Y);
+  if (!place) return;
   const Bitmap copy = target;
-  DrawShadow(copy, r, target, {r.Left, r.Top}, std::clamp(transparency, 0, 100), color, blur, 0,
-             SoftControl() ? 6 : 0);
+  DrawShadow(copy, *place, target, {place->Left, place->Top}, std::clamp(transparency, 0, 100),
+             color, blur, 0, SoftControl() ? 6 : 0);
+}
+
+void TsPaintStyle::PaintingBevelChanged(TsControlBevel bevel) {
+  if (auto* panel = dynamic_cast<TsCustomPanel*>(owner_);
+      panel != nullptr && panel->BevelOuter() != bevel)
+    panel->SetBevelOuter(bevel);
 }
 
 void TsPaintStyle::PaintBevel(Bitmap& bmp, Rect r, int width, TsControlBevel bevel) const {
@@ -621,8 +646,10 @@ int TsActiveBGStyle::FadingIntervalOut() const {
   return BtnEffects.Fading.IntervalOut;
 }
 int TsActiveBGStyle::FadingIterations() const {
-  if (const TsGeneralData* s = SectionOf(SkinIndex)) return s->FadingIterations;
-  return BtnEffects.Fading.Iterations;
+  // A percentage as the own property is; a skin's 32-bit number is held to the same range,
+  // which keeps the fade's step arithmetic in range.
+  if (const TsGeneralData* s = SectionOf(SkinIndex)) return ClampPercent(s->FadingIterations);
+  return ClampPercent(BtnEffects.Fading.Iterations);
 }
 
 void TsActiveBGStyle::PaintBG(TBitmap& target) {
@@ -649,7 +676,8 @@ void TsActiveBGStyle::PaintActiveBevel(Rect r) {
   } else if (down) {
     const int width = GetBevelWidth() / 4 + 1;
     PaintBevel(bmp, r, width, cbLoweredSoft);
-    PaintBevel(bmp, r.Inflate(-width, -width), width, cbLoweredSoft);
+    // A glyph stands where the inner bevel would go.
+    if (button->GlyphWidth() <= 0) PaintBevel(bmp, r.Inflate(-width, -width), width, cbLoweredSoft);
   } else {
     PaintBevel(bmp, r, GetBevelWidth(), GetBevel());
   }
@@ -799,12 +827,22 @@ void TsPassivePaintStyle::Repaint(Bitmap& bmp, Rect r) {
   }
   if (gp > 0) {
     const TsGradArray& grad = Background.Gradient().GradArray();
-    Bitmap& into = imageDrawn ? temp : bmp;
-    if (grad.empty())
-      FillLayer(into, r, color);
-    else
-      PaintGrad(into, grad, r);
-    if (imageDrawn) BlendBitmaps(bmp, temp, std::uint8_t(std::min(ip * 256 / 100, 255)));
+    if (grad.empty() && !imageDrawn) {
+      FillLayer(bmp, r, color);
+    } else {
+      // Through the temporary bitmap, and only R of it: the target is the whole window's
+      // picture, and a horizontal gradient runs on to the bitmap's last column. Without an
+      // image, what the gradient leaves unpainted keeps its pixels.
+      if (!imageDrawn) temp = bmp;
+      if (grad.empty())
+        FillLayer(temp, r, color);
+      else
+        PaintGrad(temp, grad, r);
+      if (imageDrawn)
+        BlendBitmaps(bmp, temp, std::uint8_t(std::min(ip * 256 / 100, 255)), r);
+      else
+        CopyBitmapRect(bmp, {r.Left, r.Top}, temp, r);
+    }
   }
   const int s = ip + gp;
   // Only the rectangle: the bitmap is the whole window's picture.

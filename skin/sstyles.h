@@ -5,6 +5,7 @@
 // a style object, and the routines that walk a container's skinned children.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -85,6 +86,7 @@ class TsGenStyle : public TPersistent, public TsStyleHost {
   void Invalidate() override;
   [[nodiscard]] TControl* OwnerControl() const override { return owner_; }
   void UpdateRegion() override;
+  void MarkRegionChanged() override { RegionChanged = true; }
   [[nodiscard]] int GetGradientPercent() const override { return 0; }
   [[nodiscard]] bool RepaintsOnBackgroundChange() const override { return false; }
 
@@ -107,6 +109,8 @@ class TsGenStyle : public TPersistent, public TsStyleHost {
   virtual void HandleSkinMessage(TMessage& message);
   // Paint-family property messages (paint styles).
   virtual bool AcceptsPaintFamily() const { return false; }
+  // Editor-family property messages (editor styles).
+  virtual bool AcceptsEditFamily() const { return false; }
   void LookUpIndexes();
   void SetRegion(std::optional<Region> region);
   // SKM_REFRESH with true to the parent, and the parent repainted.
@@ -124,10 +128,13 @@ class TsPaintStyle : public TsGenStyle {
   explicit TsPaintStyle(TControl* owner) : TsGenStyle(owner) {}
   [[nodiscard]] std::string ClassName() const override { return "TsPaintStyle"; }
   TsPainting Painting{this};
-  // The group SKM_PAINT_COLOR is compared against.
-  int PaintGroupIndex = 0;
+  // The published group, compared against by SKM_PAINT_COLOR only: it hides the inherited
+  // one, which every other engine message is compared against and which so stays 0.
+  int GroupIndex = 0;
   void WndProc(TMessage& message) override;
   void PaintShadow(Bitmap& target, Point offset) override;
+  // A panel's outer bevel follows the painting's.
+  void PaintingBevelChanged(TsControlBevel bevel) override;
   // The bevel painter over `r` of the bitmap.
   void PaintBevel(Bitmap& bmp, Rect r, int width, TsControlBevel bevel) const;
 
@@ -266,5 +273,9 @@ void PaintChildShadows(TWinControl* container, Bitmap& image);
 void RepaintChildLabels(TWinControl* container);
 // The style object of a control as a TsGenStyle (null when none).
 [[nodiscard]] TsGenStyle* GenStyleOf(TControl* control);
+// `bounds` moved by (dx, dy), when it then overlaps the picture; a skin's shadow offset may
+// be any int, and a shadow wholly off the picture is not drawn.
+[[nodiscard]] std::optional<Rect> ShadowPlace(const Bitmap& picture, Rect bounds, std::int64_t dx,
+                                              std::int64_t dy);
 
 }  // namespace qv

@@ -141,6 +141,8 @@ void TsMaskedBorders::Reshape() {
   if (host_ == nullptr) return;
   host_->UpdateRegion();
   host_->Invalidate();
+  // The border's shape is made from the mask when the control paints next.
+  host_->MarkRegionChanged();
 }
 
 void TsMaskedBorders::SetMask(const TBitmap& value) {
@@ -148,7 +150,6 @@ void TsMaskedBorders::SetMask(const TBitmap& value) {
   Reshape();
   mask_.SetPixelFormat(PixelFormat::pf24bit);
   predefined_ = pdCustom;
-  if (host_ != nullptr) host_->UpdateRegion();
 }
 
 void TsMaskedBorders::SetPredefined(TsPredefinedBorders value) {

@@ -23,7 +23,7 @@ class TsStyleHost {
   virtual void Invalidate() = 0;
   // The control the style serves (null when none).
   [[nodiscard]] virtual TControl* OwnerControl() const = 0;
-  // Rebuilds the window region and leaves the region flag set.
+  // Rebuilds the window region (when its flag is set).
   virtual void UpdateRegion() = 0;
   // The gradient percentage the style paints with (the section's or its own).
   [[nodiscard]] virtual int GetGradientPercent() const = 0;
@@ -31,6 +31,8 @@ class TsStyleHost {
   [[nodiscard]] virtual bool RepaintsOnBackgroundChange() const = 0;
   // The painting bevel changed: a panel's outer bevel follows it.
   virtual void PaintingBevelChanged(TsControlBevel bevel) {}
+  // The region is to be made again when the control is next painted.
+  virtual void MarkRegionChanged() = 0;
 
  protected:
   ~TsStyleHost() = default;

@@ -66,7 +66,7 @@ TEST_F(ControlsTest, StyleMessagesFollowKindGroupAndLimits) {
   paint.Effects.Shadow.SetTransparency(-5);
   EXPECT_EQ(paint.Effects.Shadow.Transparency(), 0);
 
-  paint.PaintGroupIndex = 3;
+  paint.GroupIndex = 3;
   paint.SkinIndex = 7;
   TMessage color{SKM_PAINT_COLOR, 3, 0x123456, 0};
   paint.WndProc(color);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "skin/sbuttons.h"
 #include "skin/sedit.h"
 #include "skin/spaintutils.h"
 #include "skin/spanels.h"
@@ -153,6 +154,56 @@ TEST_F(ExtremesTest, PercentagesAtTheExtremesPaintAsLargeOnes) {
       EXPECT_TRUE(pictures[1][i] == pictures[0][i])
           << c.values << " at " << c.extreme << ", #" << i << Diff(pictures[1][i], pictures[0][i]);
   }
+}
+
+// A faded button whose section counts its fade steps at the ends of an int (or beyond what
+// the step arithmetic holds): entered, clicked, left and stepped through, it fades as one
+// of 0 or 100 steps does (the sanitizers stop the test at an overflow).
+TEST_F(ExtremesTest, FadeIterationsAtTheExtremesFadeAsTheirBound) {
+  auto* b = Add<TsButton>({10, 10, 85, 35});
+  ShowForm(form);
+  for (const long long v :
+       {static_cast<long long>(INT_MIN), -2LL, 9'000'000LL, static_cast<long long>(INT_MAX)}) {
+    Options("S", With("[TsButton]\nFadingEnabled=TRUE\nFadingIterations={}\n", v));
+    manager->SetSkinName("S");
+    ASSERT_GE(b->sStyle()->SkinIndex, 0);
+    EXPECT_EQ(b->sStyle()->FadingIterations(), v < 0 ? 0 : 100) << v;
+    b->Perform(CM_MOUSEENTER, 0, 0);
+    for (int i = 0; i < 3; ++i) b->FadeTick();
+    Press(b, {5, 5});
+    Release(b, {5, 5});
+    b->Perform(CM_MOUSELEAVE, 0, 0);
+    for (int i = 0; i < 3; ++i) b->FadeTick();
+    EXPECT_GE(b->FadeAlpha(), 0) << v;
+    EXPECT_LE(b->FadeAlpha(), 255) << v;
+    Pump();
+  }
+}
+
+// A button's section shadow at the largest offset, inside a panel without a section that
+// paints its children's shadows: placed off the panel's picture, which stays as it was.
+TEST_F(ExtremesTest, ShadowOffsetAsLargeAsAnIntLandsOffThePicture) {
+  auto* panel = Add<TsPanel>({0, 0, 120, 60});
+  panel->sStyle()->SetSkinSection("NOSUCHSECTION");
+  auto* b = Create<TsButton>(form);
+  b->SetParent(panel);
+  b->SetBounds(10, 10, 75, 25);
+  ShowForm(form);
+  Bitmap pictures[2];
+  for (const long long v : {static_cast<long long>(INT_MAX), 0LL}) {
+    Options("S", With("[TsButton]\nShadowEnabled=TRUE\nShadowOffset={}\nShadowBlur=0\n", v));
+    manager->SetSkinName("S");
+    ASSERT_GE(b->sStyle()->SkinIndex, 0);
+    ASSERT_EQ(panel->sStyle()->SkinIndex, -1);
+    panel->sStyle()->BGChanged = true;
+    panel->Repaint();
+    Pump();
+    pictures[v == 0] = panel->sStyle()->BGBitmap.Image();
+  }
+  // Offset 0 shadows the button's own place; INT_MAX nothing at all.
+  Bitmap plain = pictures[0];
+  EXPECT_FALSE(pictures[1] == plain);
+  EXPECT_EQ(plain.Pixel(100, 50), pictures[1].Pixel(100, 50));
 }
 
 }  // namespace

@@ -135,14 +135,26 @@ TEST(GradientTest, PaintsOnlyInsideTheRectangle) {
     Bitmap b = Canvas(10, 8);
     const Rect r{2, 1, 7, 6};
     PaintGrad(b, {Point(0x000000, 0x0000FF, 40, mode), Point(0x00FF00, 0xFF0000, 60)}, r);
+    // Horizontal bands may run on to the bitmap's last column, never out of R's rows.
+    const Rect painted = mode == 0 ? r : Rect{2, 1, 10, 6};
     for (int y = 0; y < 8; ++y)
       for (int x = 0; x < 10; ++x)
-        if (!r.Contains({x, y})) {
+        if (!painted.Contains({x, y})) {
           EXPECT_EQ(At(b, x, y), kUntouched) << mode << " " << x << "," << y;
         }
-    // The last band ends on the rectangle's last row or column.
-    EXPECT_EQ(At(b, 6, 5), 0xFF0000u) << mode;
     EXPECT_EQ(At(b, 2, 1), 0x000000u) << mode;
+    if (mode == 0) {
+      // The last band ends on the rectangle's last row.
+      EXPECT_EQ(At(b, 6, 5), 0xFF0000u);
+      continue;
+    }
+    // The last band, from column 4 (2 + 5 * 40 div 100), ends on the bitmap's last column,
+    // past R's end: columns 4 to 9 ramp over 5 steps.
+    for (int y = 1; y < 6; ++y) {
+      EXPECT_EQ(At(b, 4, y), 0x00FF00u) << y;
+      EXPECT_EQ(At(b, 6, y), 0x669900u) << y;  // 255 * 3 / 5 = 153 green, 102 blue
+      EXPECT_EQ(At(b, 9, y), 0xFF0000u) << y;
+    }
   }
   // A rectangle reaching past the bitmap is cut to it.
   Bitmap b = Canvas(3, 3);

@@ -556,10 +556,13 @@ TEST_F(PartsTest, FormStyleFollowsNewAndRemovedSkins) {
   EXPECT_EQ(child.GetMaskIndex("GRANDCHILD", "BORDERSMASK"), -1);
 
   // Another group is not heard; a style without a provider keeps its indexes on removal.
+  const int heldIndex = style.SkinIndex, heldBorder = style.BorderIndex;
+  ASSERT_GE(heldIndex, 0);
   style.GroupIndex = 5;
   TMessage other{SKM_BEFORECHANGE, 0, 0, 0};
   style.WndProc(other);
-  EXPECT_EQ(style.SkinIndex, child.SkinIndex >= 0 ? style.SkinIndex : -1);
+  EXPECT_EQ(style.SkinIndex, heldIndex);
+  EXPECT_EQ(style.BorderIndex, heldBorder);
   style.GroupIndex = 0;
   TsPassivePaintStyle loose(nullptr);
   loose.SkinIndex = 3;

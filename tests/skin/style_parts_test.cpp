@@ -13,10 +13,11 @@ struct THost : TsStyleHost {
   void Invalidate() override { ++invalidated; }
   [[nodiscard]] TControl* OwnerControl() const override { return control; }
   void UpdateRegion() override { ++regions; }
+  void MarkRegionChanged() override { ++marked; }
   [[nodiscard]] int GetGradientPercent() const override { return gradientPercent; }
   [[nodiscard]] bool RepaintsOnBackgroundChange() const override { return passive; }
   TControl* control = nullptr;
-  int invalidated = 0, regions = 0, gradientPercent = 0;
+  int invalidated = 0, regions = 0, marked = 0, gradientPercent = 0;
   bool passive = true;
 };
 
