@@ -204,6 +204,14 @@ TEST_F(ExtremesTest, ShadowOffsetAsLargeAsAnIntLandsOffThePicture) {
   Bitmap plain = pictures[0];
   EXPECT_FALSE(pictures[1] == plain);
   EXPECT_EQ(plain.Pixel(100, 50), pictures[1].Pixel(100, 50));
+  // Added to a placement offset as large, it still lands off the picture.
+  Options("S", "[TsButton]\nShadowEnabled=TRUE\nShadowOffset=2147483647\nShadowBlur=0\n");
+  manager->SetSkinName("S");
+  Bitmap image(120, 60);
+  image.Fill(clWhite);
+  const Bitmap before = image;
+  b->sStyle()->PaintShadow(image, {INT_MAX, INT_MAX});
+  EXPECT_TRUE(image == before);
 }
 
 }  // namespace
