@@ -420,7 +420,8 @@ void TsPaintStyle::WndProc(TMessage& m) {
     Invalidate();
   }
   if (m.Msg == SKM_PAINT_COLOR) {
-    if (m.WParam == WPARAM(GroupIndex)) Painting.SetColor(TColor(m.LParam));
+    if (m.WParam != WPARAM(GroupIndex)) return;
+    Painting.SetColor(TColor(m.LParam));
     if (!SkinChanging) BGChanged = true;
     return;
   }

@@ -94,6 +94,14 @@ TEST_F(StyleRulesTest, EditorStylesTakeTheirFamilyWithinTheirGroup) {
   EXPECT_EQ(p.SkinIndex, 5);
   Send(p, SKM_NEWSKIN, 0, 0);
   EXPECT_EQ(p.SkinIndex, -1);
+  const TColor color = p.Painting.Color();
+  p.BGChanged = false;
+  Send(p, SKM_PAINT_COLOR, 0, 0x0000FF);  // another group: nothing changes
+  EXPECT_EQ(p.Painting.Color(), color);
+  EXPECT_FALSE(p.BGChanged);
+  Send(p, SKM_PAINT_COLOR, 1, 0x0000FF);
+  EXPECT_EQ(p.Painting.Color(), TColor(0x0000FF));
+  EXPECT_TRUE(p.BGChanged);
 }
 
 TEST_F(StyleRulesTest, EditFollowsItsParentsColourAndCheckKindsAlways) {
@@ -113,6 +121,13 @@ TEST_F(StyleRulesTest, EditFollowsItsParentsColourAndCheckKindsAlways) {
   s.Painting.SetColor(3, TColor(0x0000FF));
   EXPECT_FALSE(s.Painting.ParentColor());
   EXPECT_EQ(s.Painting.Color(), TColor(0x0000FF));
+
+  // A paint style's painting takes the parent's colour the same way, and ends.
+  auto* panel = Add<TsPanel>(form, {0, 70, 20, 90});
+  panel->sStyle()->Painting.SetColor(TColor(0x0000FF));
+  panel->sStyle()->Painting.SetParentColor(true);
+  EXPECT_TRUE(panel->sStyle()->Painting.ParentColor());
+  EXPECT_EQ(panel->sStyle()->Painting.Color(), TColor(0x112233));
 
   // Check-box kinds keep ParentColor on and show the control's colour.
   auto* box = Add<TsPanel>(form, {0, 40, 20, 60});

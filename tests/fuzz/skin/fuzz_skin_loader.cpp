@@ -1,10 +1,12 @@
 // libFuzzer target over a skin folder: the input is an "Options.dat" text, the bytes of two
-// images and a row of knobs. The knobs give the sections the skinned controls use numbers at
-// the extremes of their type (or leave them out), a well-formed mask of a size they choose,
-// and which images each section names. The loader reads the folder as it would a user's
-// skin, then everything it loaded is painted: gradients, backgrounds and borders masks in
-// states -1..4 over a parent and without one, bevels of both kinds, glyphs, check boxes, and
-// real controls on a headless form (an edit focused and not, a button, a panel). A crash, a
+// images and a row of knobs. The knobs choose which sections the skinned controls find,
+// give them every number the loader reads at the extremes of their type (or leave it out)
+// and their Boolean keys, a well-formed mask of a size they choose, which images each
+// section names, and what the mouse does to the button (enter, press, release inside or
+// outside, leave, fade steps). The loader reads the folder as it would a user's skin, then
+// everything it loaded is painted: gradients, backgrounds and borders masks in states -1..4
+// over a parent and without one, bevels of both kinds, glyphs, check boxes, and real
+// controls on a headless form (an edit focused and not, a button on a panel). A crash, a
 // hang, undefined behaviour or an escaping exception is a finding.
 #include <sys/stat.h>
 
@@ -38,36 +40,51 @@ namespace {
 constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
 constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
 // Knob 0 leaves a key out; knob k > 0 picks kExtremes[(k - 1) % size].
-constexpr std::int64_t kExtremes[] = {kMin, kMin + 1, -65536, -257,       -101,     -1,  0,
-                                      1,    2,        3,      50,         99,       100, 101,
-                                      255,  256,      65536,  kMax / 255, kMax - 1, kMax};
-// The numbers of a section; each takes one knob.
-constexpr const char* kNumberKeys[] = {"PaintingBevel",
+constexpr std::int64_t kExtremes[] = {
+    kMin, kMin + 1, -65536, -257,       -101,           -2,       0,   1, 2, 3, 50, 99, 100, 101,
+    255,  256,      65536,  kMax / 255, kMax / 255 + 1, kMax - 1, kMax};
+// Every number the loader reads of a section; each takes one knob.
+constexpr const char* kNumberKeys[] = {"PaintingColor",
+                                       "PaintingBevel",
                                        "PaintingBevelWidth",
-                                       "HotPaintingBevel",
-                                       "HotPaintingBevelWidth",
-                                       "SelectionBorderBevel",
-                                       "SelectionBorderWidth",
-                                       "GradientPercent",
-                                       "HotGradientPercent",
-                                       "ImagePercent",
-                                       "HotImagePercent",
-                                       "PaintingTransparency",
-                                       "HotPaintingTransparency",
                                        "ShadowBlur",
                                        "ShadowOffset",
+                                       "ShadowColor",
                                        "ShadowTransparency",
-                                       "PaintingColor",
-                                       "HotPaintingColor",
-                                       "SelectionColor",
                                        "FONTCOLOR",
                                        "TCLEFT",
+                                       "TCTOP",
+                                       "TCRIGHT",
+                                       "TCBOTTOM",
+                                       "HOTFONTCOLOR",
+                                       "HOTTCLEFT",
                                        "HOTTCTOP",
+                                       "HOTTCRIGHT",
+                                       "HOTTCBOTTOM",
+                                       "PaintingTransparency",
+                                       "GradientPercent",
+                                       "ImagePercent",
+                                       "FadingIntervalIn",
+                                       "FadingIntervalOut",
+                                       "FadingIterations",
+                                       "HotPaintingColor",
+                                       "HotPaintingTransparency",
+                                       "HotPaintingBevel",
+                                       "HotPaintingBevelWidth",
+                                       "HotGradientPercent",
+                                       "HotImagePercent",
                                        "PaintingColorBorderTop",
-                                       "PaintingColorBorderBottom"};
+                                       "PaintingColorBorderBottom",
+                                       "SelectionColor",
+                                       "SelectionBorderBevel",
+                                       "SelectionBorderWidth"};
+// Its Boolean keys, one bit of a knob each.
+constexpr const char* kBooleanKeys[] = {"ShadowEnabled", "ShowFocus", "FadingEnabled",
+                                        "RESERVEDBOOLEAN"};
 // The sections the painted controls and the form use.
 constexpr const char* kSections[] = {"TsEdit", "TsButton", "TsPanel", "FORM"};
-constexpr std::size_t kKeyKnobs = std::size(kNumberKeys) + 2;  // + image choice + booleans
+// + whether the section is there, the image choice and the Booleans.
+constexpr std::size_t kKeyKnobs = std::size(kNumberKeys) + 3;
 constexpr std::size_t kKnobs = 4 + std::size(kSections) * kKeyKnobs;
 
 struct Knobs {
@@ -89,27 +106,30 @@ std::string MaskBytes(int cellWidth, int halfHeight) {
   return std::string(bytes.begin(), bytes.end());
 }
 
-// The sections of the controls, numbers and image names chosen by the knobs.
+// The sections of the controls, numbers and image names chosen by the knobs. A section
+// whose first knob has its high bit set is left out (its knobs are used all the same).
 std::string Sections(Knobs& k) {
   std::string out;
   for (const char* section : kSections) {
-    out += std::string("\n[") + section + "]\n";
+    std::string text = std::string("\n[") + section + "]\n";
+    const bool present = (k.Take() & 0x80) == 0;
     for (const char* key : kNumberKeys) {
       const unsigned knob = k.Take();
       if (knob == 0) continue;
-      out += std::string(key) + "=" + std::to_string(kExtremes[(knob - 1) % std::size(kExtremes)]) +
-             "\n";
+      text += std::string(key) + "=" +
+              std::to_string(kExtremes[(knob - 1) % std::size(kExtremes)]) + "\n";
     }
     const unsigned images = k.Take();
-    if (images & 1) out += "BORDERSMASK=m.bmp\n";
-    if (images & 2) out += "IMAGEFILE=Sub\\B.JPG\n";
-    if (images & 4) out += "HOTIMAGEFILE=a.bmp\n";
-    if (images & 8) out += "IMAGEFILE=m.bmp\n";
-    if (images & 16) out += "GradientData=255;65280;40;0;0;16711680;0;60;0;0\n";
-    if (images & 32) out += "HotGradientData=65280;255;100;1;1\n";
+    if (images & 1) text += "BORDERSMASK=m.bmp\n";
+    if (images & 2) text += "IMAGEFILE=Sub\\B.JPG\n";
+    if (images & 4) text += "HOTIMAGEFILE=a.bmp\n";
+    if (images & 8) text += "IMAGEFILE=m.bmp\n";
+    if (images & 16) text += "GradientData=255;65280;40;0;0;16711680;0;60;0;0\n";
+    if (images & 32) text += "HotGradientData=65280;255;100;1;1\n";
     const unsigned flags = k.Take();
-    out += std::string("ShadowEnabled=") + ((flags & 1) ? "TRUE" : "FALSE") + "\n";
-    out += std::string("ShowFocus=") + ((flags & 2) ? "TRUE" : "FALSE") + "\n";
+    for (std::size_t i = 0; i < std::size(kBooleanKeys); ++i)
+      text += std::string(kBooleanKeys[i]) + "=" + ((flags >> i) & 1 ? "TRUE" : "FALSE") + "\n";
+    if (present) out += text;
   }
   return out;
 }
@@ -176,11 +196,14 @@ struct Scene {
   qv::TsButton* button = nullptr;
   qv::TsPanel* panel = nullptr;
 
+  qv::HeadlessBackend* headless = nullptr;
+
   Scene() {
     qv::UseBuiltinFontEverywhere(true);
-    if (!qv::StartWindowSystem(std::make_unique<qv::HeadlessBackend>(
-            std::vector<qv::Monitor>{}, std::make_shared<qv::FakeClock>())))
-      std::abort();
+    auto backend = std::make_unique<qv::HeadlessBackend>(std::vector<qv::Monitor>{},
+                                                         std::make_shared<qv::FakeClock>());
+    headless = backend.get();
+    if (!qv::StartWindowSystem(std::move(backend))) std::abort();
     form = qv::Create<qv::TForm>(qv::Application());
     form->SetBorderStyle(qv::TFormBorderStyle::bsNone);
     form->SetBounds(10, 10, 160, 90);
@@ -203,6 +226,36 @@ struct Scene {
     return c;
   }
   static void Pump() { qv::Application()->ProcessMessages(); }
+  // What the mouse does to the button, by the knob's bits: 1 moves in, 2 presses, 4 then
+  // releases inside (else outside), 8 moves out, 16 steps the fade after each of them.
+  void Mouse(unsigned actions) {
+    const qv::Point inside = button->ClientToScreen({5, 5});
+    const qv::Point outside = form->ClientToScreen({2, 80});
+    const auto steps = [&] {
+      if ((actions & 16) == 0) return;
+      for (int i = 0; i < 3; ++i) button->FadeTick();
+    };
+    if (actions & 1) {
+      headless->InjectMouseMove(inside);
+      Pump();
+      steps();
+    }
+    if (actions & 2) {
+      headless->InjectMouseMove(inside);
+      headless->InjectButton(inside, qv::MouseButton::Left, true);
+      Pump();
+      const qv::Point at = (actions & 4) ? inside : outside;
+      headless->InjectMouseMove(at);
+      headless->InjectButton(at, qv::MouseButton::Left, false);
+      Pump();
+      steps();
+    }
+    if (actions & 8) {
+      headless->InjectMouseMove(outside);
+      Pump();
+      steps();
+    }
+  }
 };
 
 // The window goes before this thread's screen and message queue at exit: a thread-local
@@ -235,7 +288,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ::mkdir(folder.c_str(), 0700);
   const int cellWidth = int(knobs.Take() % 13), halfHeight = int(knobs.Take() % 9);
   const unsigned focus = knobs.Take();
-  knobs.Take();  // reserved
+  const unsigned mouse = knobs.Take();
   // The fixed section names both images, so that they are read whatever the text says.
   WriteFile(folder + "Options.dat", std::string(text) + "\n[FUZZ]\nBORDERSMASK=a.bmp\n" +
                                         "IMAGEFILE=Sub\\B.JPG\n" + Sections(knobs));
@@ -260,6 +313,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     scene.edit->Invalidate();
     Scene::Pump();
   }
+  scene.Mouse(mouse);
 
   qv::TBitmap parent;
   parent.SetSize(40, 30);
