@@ -161,9 +161,10 @@ TEST_F(ExtremesTest, PercentagesAtTheExtremesPaintAsLargeOnes) {
 // of 0 or 100 steps does (the sanitizers stop the test at an overflow).
 TEST_F(ExtremesTest, FadeIterationsAtTheExtremesFadeAsTheirBound) {
   auto* b = Add<TsButton>({10, 10, 85, 35});
+  auto* other = Add<TsButton>({10, 40, 85, 65});
   ShowForm(form);
   for (const long long v :
-       {static_cast<long long>(INT_MIN), -2LL, 9'000'000LL, static_cast<long long>(INT_MAX)}) {
+       {static_cast<long long>(INT_MAX), 9'000'000LL, static_cast<long long>(INT_MIN), -2LL}) {
     Options("S", With("[TsButton]\nFadingEnabled=TRUE\nFadingIterations={}\n", v));
     manager->SetSkinName("S");
     ASSERT_GE(b->sStyle()->SkinIndex, 0);
@@ -172,6 +173,8 @@ TEST_F(ExtremesTest, FadeIterationsAtTheExtremesFadeAsTheirBound) {
     for (int i = 0; i < 3; ++i) b->FadeTick();
     Press(b, {5, 5});
     Release(b, {5, 5});
+    other->SetFocus();  // the click's focus goes: leaving fades out from the last step
+    Pump();
     b->Perform(CM_MOUSELEAVE, 0, 0);
     for (int i = 0; i < 3; ++i) b->FadeTick();
     EXPECT_GE(b->FadeAlpha(), 0) << v;

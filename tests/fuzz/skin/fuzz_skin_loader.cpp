@@ -227,7 +227,8 @@ struct Scene {
   }
   static void Pump() { qv::Application()->ProcessMessages(); }
   // What the mouse does to the button, by the knob's bits: 1 moves in, 2 presses, 4 then
-  // releases inside (else outside), 8 moves out, 16 steps the fade after each of them.
+  // releases inside (else outside), 32 gives the edit the focus after that, 8 moves out,
+  // 16 steps the fade after each of them.
   void Mouse(unsigned actions) {
     const qv::Point inside = button->ClientToScreen({5, 5});
     const qv::Point outside = form->ClientToScreen({2, 80});
@@ -249,6 +250,10 @@ struct Scene {
       headless->InjectButton(at, qv::MouseButton::Left, false);
       Pump();
       steps();
+    }
+    if (actions & 32) {
+      edit->SetFocus();
+      Pump();
     }
     if (actions & 8) {
       headless->InjectMouseMove(outside);
