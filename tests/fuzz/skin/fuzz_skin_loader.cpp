@@ -6,8 +6,9 @@
 // outside, leave, fade steps). The loader reads the folder as it would a user's skin, then
 // everything it loaded is painted: gradients, backgrounds and borders masks in states -1..4
 // over a parent and without one, bevels of both kinds, glyphs, check boxes, and real
-// controls on a headless form (an edit focused and not, a button on a panel). A crash, a
-// hang, undefined behaviour or an escaping exception is a finding.
+// controls on a headless form (an edit, focused and not, and a button, both on a panel
+// that paints their shadows). A crash, a hang, undefined behaviour or an escaping exception
+// is a finding.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -210,7 +211,7 @@ struct Scene {
     manager = qv::Create<qv::TsSkinManager>(form);
     manager->SetSkinDirectory(qv::fuzz::ScratchDir());
     panel = Add<qv::TsPanel>(form, {0, 0, 160, 40});
-    edit = Add<qv::TsEdit>(form, {4, 50, 90, 71});
+    edit = Add<qv::TsEdit>(panel, {4, 10, 90, 31});  // its shadow falls on the panel
     edit->SetTabStop(true);
     button = Add<qv::TsButton>(panel, {100, 4, 150, 30});
     button->SetCaption("Go");
