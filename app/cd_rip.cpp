@@ -21,16 +21,6 @@ bool IsAudioDisc(TCDDiscInfo Info) {
   return Info == TCDDiscInfo::cdiDiscAudio || Info == TCDDiscInfo::cdiDiscMixed;
 }
 
-// Writes `Bytes` to `Path` by way of a temporary file in the same folder.
-bool WriteFileReplacing(const std::string& Path, const std::vector<uint8_t>& Bytes) {
-  try {
-    WriteFileAtomically(Path, std::span<const uint8_t>(Bytes));
-    return true;
-  } catch (const std::exception&) {
-    return false;
-  }
-}
-
 // A final name not yet used in this rip: titles may repeat, and a pattern may leave out the
 // track number.
 std::string DistinctName(const std::string& Path, const std::string& Ext,
@@ -194,7 +184,10 @@ TRipOutcome TCDRipper::CDrip(const TRipJob& Job) {
   controlsBack.armed = false;
   ripping_ = false;
   if (outcome.Aborted) {
-    // The window is closing: the controls stay as they are.
+    // The window is closing: the controls stay as they are. An unattended run ends here, and
+    // its caller must learn why it wrote fewer tracks than the disc has.
+    Warn("CDrip : the rip was aborted, " + IntToStr(outcome.Written) + " of " + IntToStr(count) +
+         " tracks written");
     return outcome;
   }
   window_.SetRipping(false);
@@ -319,8 +312,22 @@ void TCDRipper::SaveCover(const TRipJob& Job, const std::string& Folder) {
   // An empty picture would only leave an empty file.
   if (Job.Cover.empty()) return;
   const std::string path = Folder + Job.CoverName;
-  if (!WriteFileReplacing(path, Job.Cover)) return;
+  try {
+    // By way of a temporary file in the same folder: a failure leaves the old file whole.
+    WriteFileAtomically(path, std::span<const uint8_t>(Job.Cover));
+  } catch (const std::exception& e) {
+    // The tracks do not depend on it and still count; the missing cover must not pass unseen.
+    Warn("CDrip : the cover " + path + " cannot be written : " + e.what());
+    return;
+  }
   log_.WriteLog("CDrip : Save Picture : " + path);
+}
+
+void TCDRipper::Warn(const std::string& Text) {
+  if (OnWarning)
+    OnWarning(Text);
+  else
+    log_.Report(Text);
 }
 
 }  // namespace qv

@@ -98,6 +98,10 @@ class TCDRipper {
   TRipOutcome CDrip(const TRipJob& Job);
   [[nodiscard]] bool Ripping() const { return ripping_; }
 
+  // Told what the rip could not do although the tracks went on (a cover that cannot be
+  // written) and that a rip was aborted; unset, these go to the log only.
+  std::function<void(const std::string& Text)> OnWarning;
+
   // The folder the cover goes to: the folder part of the name before any per-track
   // placeholder.
   [[nodiscard]] static std::string AlbumFolder(const std::string& BasePath,
@@ -108,6 +112,7 @@ class TCDRipper {
   TTrackResult RipTrack(const TRipJob& Job, int Index, TAudioFileOut& Output,
                         const std::string& FileName);
   void SaveCover(const TRipJob& Job, const std::string& Folder);
+  void Warn(const std::string& Text);
   // Empty when the tags were written, else why not.
   [[nodiscard]] std::string WriteId3Frames(const TRipJob& Job, int Index,
                                            const std::string& FileName);

@@ -190,8 +190,11 @@ TEST_F(CDripTest, WithoutAnEntryTracksGetDistinctSafeNames) {
   s.RefreshTrackList();
   s.BeginLookup();
   EXPECT_EQ(s.LookupFailed(TRipSession::TLookupFailure::NoMatch), "unknown CD Audio");
-  EXPECT_TRUE(s.Ready);  // ... this disc's lookup found nothing, and it is still ripped
+  // ... this disc's lookup found nothing: not ready, but ended, so an unattended run rips it.
+  EXPECT_FALSE(s.Ready);
+  EXPECT_TRUE(s.LookupDone);
   EXPECT_EQ(s.LookupFailed(TRipSession::TLookupFailure::NotConnected), "Not Connected");
+  EXPECT_TRUE(s.Ready);  // a failed request makes the disc ready
   const TRipOutcome outcome = s.CDrip();
   EXPECT_EQ(outcome.ExitStatus(), 0);
   EXPECT_EQ(FilesBelow(dir_.File("o")),
@@ -395,9 +398,11 @@ TEST_F(CDripTest, MediaEventsWaitForTheRip) {
   EXPECT_TRUE(s.TrackLines.empty());
   EXPECT_EQ(s.Texts.Artist, "");
   EXPECT_EQ(s.Destination, "");
-  EXPECT_FALSE(s.Ready);
+  EXPECT_TRUE(s.Ready);  // a removal leaves the readiness; the next lookup clears it
   EXPECT_EQ(s.Cover, s.Placeholder);
   EXPECT_EQ(s.MediaArrived(), "CD Inserted !");
+  EXPECT_FALSE(s.Ready);
+  EXPECT_FALSE(s.LookupDone);
   EXPECT_EQ(s.TrackLines, (std::vector<std::string>{"Track 1", "Track 2"}));
 }
 

@@ -123,6 +123,39 @@ TEST_F(HeadlessFormTest, RipTakesTheCategoryBoxText) {
   EXPECT_EQ(form_->sLabel4->Caption(), "Rip done !");
 }
 
+// The published handlers no control calls: EXIT's hot colour follows the theme's colours,
+// the others run a lookup, a rip and a fresh track list.
+TEST_F(HeadlessFormTest, UnwiredHandlersDoTheirWork) {
+  Start({"-format=flac", "-pathtoenc=" + dir_.File("out/")});
+  EXPECT_EQ(form_->exitbtn->OnMouseEnter, nullptr);
+  EXPECT_EQ(form_->exitbtn->OnMouseLeave, nullptr);
+  EXPECT_EQ(form_->cddbbtn->OnMouseEnter, nullptr);
+  form_->FSelectedFrameColor = TColor(0x0000FF);
+  form_->FFrameColor = TColor(0x00FF00);
+  form_->exitBtnEnter(form_);
+  EXPECT_EQ(form_->exitbtn->sStyle()->HotStyle.HotPainting.Color, TColor(0x0000FF));
+  form_->exitBtnExit(form_);
+  EXPECT_EQ(form_->exitbtn->sStyle()->HotStyle.HotPainting.Color, TColor(0x00FF00));
+  form_->cddbBtnEnter(form_);
+  form_->cddbBtnExit(form_);
+
+  form_->trackList->Items().Clear();
+  form_->refreshBtnClick(form_);
+  ASSERT_EQ(form_->trackList->Items().Count(), 2);
+  EXPECT_EQ(form_->trackList->Items()[1], "Track 2");
+
+  form_->sLabel4->SetCaption("");
+  form_->Button1Click(form_);
+  ASSERT_TRUE(Pump([this] { return !form_->LookupRunning(); }));
+  EXPECT_EQ(form_->sLabel4->Caption(), "Not Connected");
+
+  form_->riptBtnClick(form_);
+  EXPECT_EQ(FilesBelow(dir_.File("out")),
+            (std::vector<std::string>{"Unknown Artist/Unknown Album/01 - Track 1.flac",
+                                      "Unknown Artist/Unknown Album/02 - Track 2.flac"}));
+  EXPECT_EQ(form_->sLabel4->Caption(), "Rip done !");
+}
+
 // The program's stored skin draws the borderless window: the background between the
 // controls is the skin's, the built-in masks are there, and the window keeps its rectangle.
 TEST_F(HeadlessFormTest, TheStoredSkinDrawsTheWindow) {
@@ -319,8 +352,8 @@ TEST(MakeColorTest, ComponentsBecomeHexDigitsInBlueGreenRedOrder) {
   }
 }
 
-// Several server matches with "-cddbchoice": the list shows the server's lines; Enter reads
-// the highlighted one, Backspace reads none.
+// Several server matches with "-cddbchoice": the list shows the server's lines; Enter and
+// Backspace both close it, and either way the highlighted line is read.
 TEST_F(HeadlessFormTest, ChoiceListPicksAmongSeveralMatches) {
   const std::string entry = std::string(QV_BINARY_DIR) + "/bin/qv-demo-entry";
   for (const char* args : {"misc 'First Artist' 'First Album'", "rock 'Second Artist' 'Second'"})
@@ -381,15 +414,22 @@ TEST_F(HeadlessFormTest, ChoiceListPicksAmongSeveralMatches) {
   EXPECT_EQ(form_->artist->Text(), "Second Artist");
   EXPECT_EQ(form_->trackList->Items()[0], "One");
 
-  // Backspace: nothing is read. (The entry is local now: remove it to ask the server.)
+  // Backspace reads the highlighted line as well. (The entry is local now: remove it to ask
+  // the server; the first lookup's entry is read again first, to tell the two apart.)
   std::filesystem::remove_all(dir_.File("db"));
+  form_->ChoiceUnattended = true;
+  form_->cddbbtnClick(form_);
+  ASSERT_TRUE(Pump([this] { return !form_->LookupRunning(); }));
+  ASSERT_EQ(form_->artist->Text(), "First Artist");
+  std::filesystem::remove_all(dir_.File("db"));
+  form_->ChoiceUnattended = false;
   Hook::Install(form_, shown, choices, headless_, true);
   form_->cddbbtnClick(form_);
   ASSERT_TRUE(Pump([this] { return !form_->LookupRunning(); }));
   EXPECT_EQ(choices, 2);
-  EXPECT_EQ(form_->artist->Text(), "");
-  EXPECT_EQ(form_->trackList->Items()[0], "Track 1");
-  EXPECT_EQ(form_->sLabel4->Caption(), "unknown CD Audio");
+  EXPECT_EQ(form_->artist->Text(), "Second Artist");
+  EXPECT_EQ(form_->trackList->Items()[0], "One");
+  EXPECT_TRUE(form_->Ready());
 }
 
 }  // namespace
