@@ -425,6 +425,10 @@ class QuorvelServerTest : public QuorvelTest {
                   std::to_string(server_->port()) + "/covers?q=#SEARCH#\n");
   }
   std::vector<std::string> Requests() { return Lines(ReadText(dir_.File("requests.log"))); }
+  // The files of a disc named by the entry "Band Name" / "Live" with the titles One and Two.
+  static std::vector<std::string> LiveFiles() {
+    return {"Band Name/Live/01 - One.flac", "Band Name/Live/02 - Two.flac"};
+  }
 
   std::unique_ptr<testing::CddbFixtureServer> server_;
 };
@@ -435,9 +439,7 @@ TEST_F(QuorvelServerTest, ServerEntryNamesTheFilesAndIsSavedForTheNextRun) {
   StartServer();
   const auto r = Quorvel("-auto -format=flac -pathtoenc=" + Quote(dir_.File("out/")));
   ASSERT_EQ(r.status, 0) << r.output;
-  EXPECT_EQ(
-      FilesBelow(dir_.File("out")),
-      (std::vector<std::string>{"Band Name/Live/01 - One.flac", "Band Name/Live/02 - Two.flac"}));
+  EXPECT_EQ(FilesBelow(dir_.File("out")), LiveFiles());
   // Query, then read, through the proxy.
   const auto requests = Requests();
   ASSERT_EQ(requests.size(), 3u) << ReadText(dir_.File("requests.log"));
@@ -520,9 +522,7 @@ TEST_F(QuorvelServerTest, LateEndOfAnAbortedLookupDoesNotEndTheNextOne) {
   EXPECT_EQ(Wait(pid), 0) << ReadText(dir_.File("run.txt"));
   EXPECT_EQ(ReadText(dir_.File("run.txt")).find("Not Connected"), std::string::npos)
       << ReadText(dir_.File("run.txt"));
-  EXPECT_EQ(
-      FilesBelow(dir_.File("out")),
-      (std::vector<std::string>{"Band Name/Live/01 - One.flac", "Band Name/Live/02 - Two.flac"}));
+  EXPECT_EQ(FilesBelow(dir_.File("out")), LiveFiles());
   // Two queries (the first one dropped), then the read.
   const auto requests = Requests();
   ASSERT_GE(requests.size(), 3u) << ReadText(dir_.File("requests.log"));

@@ -352,6 +352,42 @@ TEST(MakeColorTest, ComponentsBecomeHexDigitsInBlueGreenRedOrder) {
   }
 }
 
+// The CDDB button pressed while the server is still asked drops that request and asks again;
+// the dropped request's late end does not end the new lookup, which gets the server's entry.
+TEST_F(HeadlessFormTest, CddbButtonDuringALookupGetsItsOwnAnswer) {
+  const auto made = RunCommand(Quote(std::string(QV_BINARY_DIR) + "/bin/qv-demo-entry") + " " +
+                               Quote(dir_.File("server")) + " rock 'Band Name' Live 1999 One Two");
+  ASSERT_EQ(made.status, 0) << made.output;
+  const std::string id = Lines(made.output).back().substr(Lines(made.output).back().find('/') + 1);
+  std::filesystem::create_directories(dir_.File("server/_control"));
+  WriteText(dir_.File("server/_control/query." + id), "slow 2\n");
+  testing::CddbFixtureServer server(
+      std::string(QV_SOURCE_DIR) + "/tests/fixtures/cddb/cddb_server.py", dir_.File("server"),
+      dir_.File("requests.log"));
+  WriteText(dir_.File("Quorvel.ini"),
+            "[PROXY]\nProxyIP=127.0.0.1\nProxyPort=" + std::to_string(server.port()) +
+                "\n[CONF]\nlocalCDDB=db\n");
+  auto backend = std::make_unique<HeadlessBackend>();
+  headless_ = backend.get();
+  ASSERT_TRUE(StartWindowSystem(std::move(backend)));
+  TForm1::CommandLine = {};
+  TForm1::StatusEcho = nullptr;
+  Application()->SetTitle("Quorvel");
+  Application()->CreateForm(form_);
+  // The creation handler's query is on its way: the button asks again.
+  ASSERT_TRUE(Pump([this] { return !Lines(ReadText(dir_.File("requests.log"))).empty(); }));
+  ASSERT_TRUE(form_->LookupRunning());
+  form_->cddbbtn->Click();
+  ASSERT_TRUE(Pump([this] { return !form_->LookupRunning(); }));
+  EXPECT_EQ(form_->sLabel4->Caption().find("Not Connected"), std::string::npos);
+  EXPECT_EQ(form_->artist->Text(), "Band Name");
+  EXPECT_EQ(form_->trackList->Items()[0], "One");
+  EXPECT_TRUE(form_->Ready());
+  const auto requests = Lines(ReadText(dir_.File("requests.log")));
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_NE(requests[2].find("cmd=cddb+read+rock+" + id), std::string::npos) << requests[2];
+}
+
 // Several server matches with "-cddbchoice": the list shows the server's lines; Enter and
 // Backspace both close it, and either way the highlighted line is read.
 TEST_F(HeadlessFormTest, ChoiceListPicksAmongSeveralMatches) {
