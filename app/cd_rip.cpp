@@ -52,32 +52,53 @@ TCDRipper::TCDRipper(TCDIn& CDIn, TMP3Out& MP3Out, TVorbisOut& VorbisOut, TFLACO
       id3Tag_(Id3Tag),
       log_(Log),
       window_(Window) {
-  Install(flacOut_, "FLAC");
-  Install(mp3Out_, "MP3");
-  Install(vorbisOut_, "Ogg Vorbis");
+  for (TAudioOutput* output :
+       {static_cast<TAudioOutput*>(&flacOut_), static_cast<TAudioOutput*>(&mp3Out_),
+        static_cast<TAudioOutput*>(&vorbisOut_)}) {
+    output->OnProgress = [this](TAudioOutput* Sender) { OutputProgress(Sender); };
+    output->OnDone = [this](TAudioOutput*) {
+      window_.PostToMain([job = job_] { job->Ended = true; });
+    };
+  }
+  flacOut_.OnThreadException = [this](TAudioOutput* Sender, const std::exception& E) {
+    FLACOut1ThreadException(Sender, E);
+  };
+  mp3Out_.OnThreadException = [this](TAudioOutput* Sender, const std::exception& E) {
+    MP3Out1ThreadException(Sender, E);
+  };
+  vorbisOut_.OnThreadException = [this](TAudioOutput* Sender, const std::exception& E) {
+    VorbisOut1ThreadException(Sender, E);
+  };
 }
 
 TCDRipper::~TCDRipper() = default;
 
-void TCDRipper::Install(TAudioOutput& Output, const std::string& Name) {
-  // These run on the output's worker thread: they touch no control, they post.
+// The outputs' events run on their worker threads: they touch no control, they post.
+void TCDRipper::OutputProgress(TAudioOutput* Sender) {
+  const int progress = Sender->Progress();
   TRipWindow* const window = &window_;
-  TRipLog* const log = &log_;
-  Output.OnProgress = [window](TAudioOutput* Sender) {
-    const int progress = Sender->Progress();
-    window->PostToMain([window, progress] { window->SetProgress(progress); });
-  };
-  Output.OnDone = [this, window](TAudioOutput*) {
-    window->PostToMain([job = job_] { job->Ended = true; });
-  };
-  Output.OnThreadException = [this, window, log, Name](TAudioOutput*, const std::exception& E) {
-    const std::string error = E.what();
-    log->WriteLog(Name + " : Thread Exception : " + error);
-    window->PostToMain([job = job_, error] {
-      job->Error = error;
-      job->Ended = true;
-    });
-  };
+  window->PostToMain([window, progress] { window->SetProgress(progress); });
+}
+
+void TCDRipper::MP3Out1ThreadException(TAudioOutput*, const std::exception& E) {
+  ThreadException("MP3", E);
+}
+
+void TCDRipper::VorbisOut1ThreadException(TAudioOutput*, const std::exception& E) {
+  ThreadException("Ogg Vorbis", E);
+}
+
+void TCDRipper::FLACOut1ThreadException(TAudioOutput*, const std::exception& E) {
+  ThreadException("FLAC", E);
+}
+
+void TCDRipper::ThreadException(const char* Name, const std::exception& E) {
+  const std::string error = E.what();
+  log_.WriteLog(std::string(Name) + " : Thread Exception : " + error);
+  window_.PostToMain([job = job_, error] {
+    job->Error = error;
+    job->Ended = true;
+  });
 }
 
 std::string TCDRipper::AlbumFolder(const std::string& BasePath, const std::string& Destination) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -116,7 +117,13 @@ class TCDRipper {
   // Empty when the tags were written, else why not.
   [[nodiscard]] std::string WriteId3Frames(const TRipJob& Job, int Index,
                                            const std::string& FileName);
-  void Install(TAudioOutput& Output, const std::string& Name);
+  // The outputs' events, on their worker threads: the progress goes to the window's bar,
+  // a failure to the log and to the running track.
+  void OutputProgress(TAudioOutput* Sender);
+  void MP3Out1ThreadException(TAudioOutput* Sender, const std::exception& E);
+  void VorbisOut1ThreadException(TAudioOutput* Sender, const std::exception& E);
+  void FLACOut1ThreadException(TAudioOutput* Sender, const std::exception& E);
+  void ThreadException(const char* Name, const std::exception& E);
 
   TCDIn& cdIn_;
   TMP3Out& mp3Out_;

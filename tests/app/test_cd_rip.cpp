@@ -309,6 +309,7 @@ TEST_F(CDripTest, TrackFailuresAreLoggedWithTheirReason) {
   TRipSession& s = Start({"-format=flac", "-pathtoenc=" + dir_.File("o/")});
   s.LookupFailed();
   s.TrackLines.push_back("Track 2");  // one more than the disc holds
+  s.Log.Debug = true;                 // for the worker thread's own line
   TRipOutcome outcome;
   {
     qv::testing::FileSizeLimit limit(16384);
@@ -321,6 +322,9 @@ TEST_F(CDripTest, TrackFailuresAreLoggedWithTheirReason) {
             std::string::npos)
       << log;
   EXPECT_NE(log.find("File too large"), std::string::npos) << log;
+  EXPECT_NE(log.find("FLAC : Thread Exception : Failed to encode data. Cannot write file"),
+            std::string::npos)
+      << log;
   EXPECT_NE(log.find("CDrip : track 2 failed : Track out of range."), std::string::npos) << log;
 }
 
