@@ -797,6 +797,9 @@ void TForm1::CDDBQuery() {
 void TForm1::TimerCDDBTimer(TComponent*) {
   TimerCDDB->SetEnabled(false);
   session_->Log.WriteLog("TimerCDDB : no answer, request aborted");
+  if (reading_ && lookupRunning_)
+    session_->Log.Report("TimerCDDB : the entry could not be read : no answer within " +
+                         std::to_string(CddbTimeout) + " ms");
   Cddb1->Abort();
   // An abort that reports nothing still ends the lookup.
   if (lookupRunning_) {
@@ -882,7 +885,6 @@ void TForm1::Cddb1StatusMessage(TComponent*, const std::string& Msg) {
   if (Msg != "LocalOK" && state == cdsReadFailed) {
     if (lookupRunning_ && Msg == TCddb::kNoTitlesText) {
       // Nothing usable came: said as for no match, and nothing is saved.
-      reading_ = false;
       session_->Log.Report("Cddb1StatusMessage : " + Msg + ", the entry is not used");
       SetStatus(session_->LookupFailed(TRipSession::TLookupFailure::NoMatch));
       LookupFinished();
