@@ -21,16 +21,6 @@ bool IsAudioDisc(TCDDiscInfo Info) {
   return Info == TCDDiscInfo::cdiDiscAudio || Info == TCDDiscInfo::cdiDiscMixed;
 }
 
-// Writes `Bytes` to `Path` by way of a temporary file in the same folder.
-bool WriteFileReplacing(const std::string& Path, const std::vector<uint8_t>& Bytes) {
-  try {
-    WriteFileAtomically(Path, std::span<const uint8_t>(Bytes));
-    return true;
-  } catch (const std::exception&) {
-    return false;
-  }
-}
-
 // A final name not yet used in this rip: titles may repeat, and a pattern may leave out the
 // track number.
 std::string DistinctName(const std::string& Path, const std::string& Ext,
@@ -62,32 +52,53 @@ TCDRipper::TCDRipper(TCDIn& CDIn, TMP3Out& MP3Out, TVorbisOut& VorbisOut, TFLACO
       id3Tag_(Id3Tag),
       log_(Log),
       window_(Window) {
-  Install(flacOut_, "FLAC");
-  Install(mp3Out_, "MP3");
-  Install(vorbisOut_, "Ogg Vorbis");
+  for (TAudioOutput* output :
+       {static_cast<TAudioOutput*>(&flacOut_), static_cast<TAudioOutput*>(&mp3Out_),
+        static_cast<TAudioOutput*>(&vorbisOut_)}) {
+    output->OnProgress = [this](TAudioOutput* Sender) { OutputProgress(Sender); };
+    output->OnDone = [this](TAudioOutput*) {
+      window_.PostToMain([job = job_] { job->Ended = true; });
+    };
+  }
+  flacOut_.OnThreadException = [this](TAudioOutput* Sender, const std::exception& E) {
+    FLACOut1ThreadException(Sender, E);
+  };
+  mp3Out_.OnThreadException = [this](TAudioOutput* Sender, const std::exception& E) {
+    MP3Out1ThreadException(Sender, E);
+  };
+  vorbisOut_.OnThreadException = [this](TAudioOutput* Sender, const std::exception& E) {
+    VorbisOut1ThreadException(Sender, E);
+  };
 }
 
 TCDRipper::~TCDRipper() = default;
 
-void TCDRipper::Install(TAudioOutput& Output, const std::string& Name) {
-  // These run on the output's worker thread: they touch no control, they post.
+// The outputs' events run on their worker threads: they touch no control, they post.
+void TCDRipper::OutputProgress(TAudioOutput* Sender) {
+  const int progress = Sender->Progress();
   TRipWindow* const window = &window_;
-  TRipLog* const log = &log_;
-  Output.OnProgress = [window](TAudioOutput* Sender) {
-    const int progress = Sender->Progress();
-    window->PostToMain([window, progress] { window->SetProgress(progress); });
-  };
-  Output.OnDone = [this, window](TAudioOutput*) {
-    window->PostToMain([job = job_] { job->Ended = true; });
-  };
-  Output.OnThreadException = [this, window, log, Name](TAudioOutput*, const std::exception& E) {
-    const std::string error = E.what();
-    log->WriteLog(Name + " : Thread Exception : " + error);
-    window->PostToMain([job = job_, error] {
-      job->Error = error;
-      job->Ended = true;
-    });
-  };
+  window->PostToMain([window, progress] { window->SetProgress(progress); });
+}
+
+void TCDRipper::MP3Out1ThreadException(TAudioOutput*, const std::exception& E) {
+  ThreadException("MP3", E);
+}
+
+void TCDRipper::VorbisOut1ThreadException(TAudioOutput*, const std::exception& E) {
+  ThreadException("Ogg Vorbis", E);
+}
+
+void TCDRipper::FLACOut1ThreadException(TAudioOutput*, const std::exception& E) {
+  ThreadException("FLAC", E);
+}
+
+void TCDRipper::ThreadException(const char* Name, const std::exception& E) {
+  const std::string error = E.what();
+  log_.WriteLog(std::string(Name) + " : Thread Exception : " + error);
+  window_.PostToMain([job = job_, error] {
+    job->Error = error;
+    job->Ended = true;
+  });
 }
 
 std::string TCDRipper::AlbumFolder(const std::string& BasePath, const std::string& Destination) {
@@ -194,7 +205,10 @@ TRipOutcome TCDRipper::CDrip(const TRipJob& Job) {
   controlsBack.armed = false;
   ripping_ = false;
   if (outcome.Aborted) {
-    // The window is closing: the controls stay as they are.
+    // The window is closing: the controls stay as they are. An unattended run ends here, and
+    // its caller must learn why it wrote fewer tracks than the disc has.
+    Warn("CDrip : the rip was aborted, " + IntToStr(outcome.Written) + " of " + IntToStr(count) +
+         " tracks written");
     return outcome;
   }
   window_.SetRipping(false);
@@ -319,8 +333,22 @@ void TCDRipper::SaveCover(const TRipJob& Job, const std::string& Folder) {
   // An empty picture would only leave an empty file.
   if (Job.Cover.empty()) return;
   const std::string path = Folder + Job.CoverName;
-  if (!WriteFileReplacing(path, Job.Cover)) return;
+  try {
+    // By way of a temporary file in the same folder: a failure leaves the old file whole.
+    WriteFileAtomically(path, std::span<const uint8_t>(Job.Cover));
+  } catch (const std::exception& e) {
+    // The tracks do not depend on it and still count; the missing cover must not pass unseen.
+    Warn("CDrip : the cover " + path + " cannot be written : " + e.what());
+    return;
+  }
   log_.WriteLog("CDrip : Save Picture : " + path);
+}
+
+void TCDRipper::Warn(const std::string& Text) {
+  if (OnWarning)
+    OnWarning(Text);
+  else
+    log_.Report(Text);
 }
 
 }  // namespace qv

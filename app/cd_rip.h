@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -98,6 +99,10 @@ class TCDRipper {
   TRipOutcome CDrip(const TRipJob& Job);
   [[nodiscard]] bool Ripping() const { return ripping_; }
 
+  // Told what the rip could not do although the tracks went on (a cover that cannot be
+  // written) and that a rip was aborted; unset, these go to the log only.
+  std::function<void(const std::string& Text)> OnWarning;
+
   // The folder the cover goes to: the folder part of the name before any per-track
   // placeholder.
   [[nodiscard]] static std::string AlbumFolder(const std::string& BasePath,
@@ -108,10 +113,17 @@ class TCDRipper {
   TTrackResult RipTrack(const TRipJob& Job, int Index, TAudioFileOut& Output,
                         const std::string& FileName);
   void SaveCover(const TRipJob& Job, const std::string& Folder);
+  void Warn(const std::string& Text);
   // Empty when the tags were written, else why not.
   [[nodiscard]] std::string WriteId3Frames(const TRipJob& Job, int Index,
                                            const std::string& FileName);
-  void Install(TAudioOutput& Output, const std::string& Name);
+  // The outputs' events, on their worker threads: the progress goes to the window's bar,
+  // a failure to the log and to the running track.
+  void OutputProgress(TAudioOutput* Sender);
+  void MP3Out1ThreadException(TAudioOutput* Sender, const std::exception& E);
+  void VorbisOut1ThreadException(TAudioOutput* Sender, const std::exception& E);
+  void FLACOut1ThreadException(TAudioOutput* Sender, const std::exception& E);
+  void ThreadException(const char* Name, const std::exception& E);
 
   TCDIn& cdIn_;
   TMP3Out& mp3Out_;

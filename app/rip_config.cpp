@@ -119,6 +119,50 @@ void GetParamValue(const std::string& Param, std::string& Value) {
   if (eq != std::string::npos) Value = Param.substr(eq + 1);
 }
 
+void SetBitrate(TRipOptions& Options, const std::string& Value) {
+  Options.MP3BitRateValue = -1;
+  for (int i = 0; i <= int(TMP3BitRate::br320); ++i) {
+    if (SameText("br" + Value, "br" + IntToStr(MP3BitRateKbps(TMP3BitRate(i))))) {
+      Options.MP3BitRateValue = i;
+      Options.BitRate = TMP3BitRate(i);
+    }
+  }
+}
+
+void SetCompression(TRipOptions& Options, const std::string& Value, const TProblemEvent& Problem) {
+  double number;
+  if (!TryStrToFloat(Value, number)) {
+    if (Problem) Problem("ParseCommandLine : -compression '" + Value + "' is not a number");
+    return;
+  }
+  if (number > 10.0) {
+    Options.Compression = 0.2f;
+  } else if (number < kMinCompression || number > kMaxCompression) {
+    // The encoder refuses a quality outside its range: every track would fail.
+    const double used = std::clamp(number, double(kMinCompression), double(kMaxCompression));
+    if (Problem)
+      Problem("ParseCommandLine : -compression " + Value + " is outside " +
+              CompressionText(kMinCompression) + " .. " + CompressionText(kMaxCompression) +
+              ", using " + CompressionText(float(used)));
+    Options.Compression = float(used);
+  } else {
+    Options.Compression = float(number);
+  }
+}
+
+void SetPathToEnc(TRipOptions& Options, const std::string& Value) {
+  Options.BasePath = Value;
+}
+
+void SetFileName(TRipOptions& Options, const std::string& Value) {
+  Options.Pattern = Value;
+}
+
+void SetFormat(TRipOptions& Options, const std::string& Value) {
+  const std::string upper = UpperCase(Value);
+  Options.FormatIndex = upper == "MP3" ? 0 : upper == "OGG" ? 1 : upper == "FLAC" ? 2 : -1;
+}
+
 void ParseCommandLine(const std::vector<std::string>& Params, TRipOptions& Options,
                       const std::function<void(int)>& SetCDrive,
                       const std::function<void()>& DebugOn, const TProblemEvent& Problem) {
@@ -129,39 +173,15 @@ void ParseCommandLine(const std::vector<std::string>& Params, TRipOptions& Optio
     if (SameText(name, "-cddbchoice")) {
       Options.ChooseAlbum = true;
     } else if (SameText(name, "-bitrate")) {
-      Options.MP3BitRateValue = -1;
-      for (int i = 0; i <= int(TMP3BitRate::br320); ++i) {
-        if (SameText("br" + value, "br" + IntToStr(MP3BitRateKbps(TMP3BitRate(i))))) {
-          Options.MP3BitRateValue = i;
-          Options.BitRate = TMP3BitRate(i);
-        }
-      }
+      SetBitrate(Options, value);
     } else if (SameText(name, "-compression")) {
-      double number;
-      if (!TryStrToFloat(value, number)) {
-        if (Problem) Problem("ParseCommandLine : -compression '" + value + "' is not a number");
-        continue;
-      }
-      if (number > 10.0) {
-        Options.Compression = 0.2f;
-      } else if (number < kMinCompression || number > kMaxCompression) {
-        // The encoder refuses a quality outside its range: every track would fail.
-        const double used = std::clamp(number, double(kMinCompression), double(kMaxCompression));
-        if (Problem)
-          Problem("ParseCommandLine : -compression " + value + " is outside " +
-                  CompressionText(kMinCompression) + " .. " + CompressionText(kMaxCompression) +
-                  ", using " + CompressionText(float(used)));
-        Options.Compression = float(used);
-      } else {
-        Options.Compression = float(number);
-      }
+      SetCompression(Options, value, Problem);
     } else if (SameText(name, "-pathtoenc")) {
-      Options.BasePath = value;
+      SetPathToEnc(Options, value);
     } else if (SameText(name, "-filename")) {
-      Options.Pattern = value;
+      SetFileName(Options, value);
     } else if (SameText(name, "-format")) {
-      const std::string upper = UpperCase(value);
-      Options.FormatIndex = upper == "MP3" ? 0 : upper == "OGG" ? 1 : upper == "FLAC" ? 2 : -1;
+      SetFormat(Options, value);
     } else if (SameText(name, "-cddrive")) {
       int32_t drive;
       if (!TryStrToInt(value, drive) || drive < 0) {

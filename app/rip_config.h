@@ -87,6 +87,15 @@ void ParseCommandLine(const std::vector<std::string>& Params, TRipOptions& Optio
                       const std::function<void()>& DebugOn = nullptr,
                       const TProblemEvent& Problem = nullptr);
 
+// One option each, as "-bitrate", "-compression", "-pathtoenc", "-filename" and "-format" set
+// it from its value.
+void SetBitrate(TRipOptions& Options, const std::string& Value);
+void SetCompression(TRipOptions& Options, const std::string& Value,
+                    const TProblemEvent& Problem = nullptr);
+void SetPathToEnc(TRipOptions& Options, const std::string& Value);
+void SetFileName(TRipOptions& Options, const std::string& Value);
+void SetFormat(TRipOptions& Options, const std::string& Value);
+
 // Value := the text after the first "=" of Param; unchanged when there is none.
 void GetParamValue(const std::string& Param, std::string& Value);
 

@@ -64,6 +64,7 @@ TRipSession::TRipSession(TRipWindow& Window)
   FLACOut1->EnableMidSideStereo = true;
   ripper_ =
       std::make_unique<TCDRipper>(*CDIn1, *MP3Out1, *VorbisOut1, *FLACOut1, *Id3Tag, Log, window_);
+  ripper_->OnWarning = [this](const std::string& Text) { Warn(Text); };
 }
 
 TRipSession::~TRipSession() {
@@ -79,6 +80,7 @@ void TRipSession::Start(const std::vector<std::string>& Params) {
   Log.Debug = true;
   Log.WriteLog("FormCreate started");
   Ready = false;
+  LookupDone = false;
   Placeholder = FileBytes("NOCOVER.jpg");
   Cover = Placeholder;
 
@@ -145,16 +147,18 @@ void TRipSession::RefreshTrackList() {
 
 void TRipSession::BeginLookup() {
   Ready = false;
+  LookupDone = false;
   Destination.clear();
 }
 
 std::string TRipSession::LookupFailed(TLookupFailure Reason) {
   Destination.clear();
-  // Every end of a lookup makes the disc ready, not only a failed request: an unattended
-  // run must rip what it can and end.
-  Ready = true;
+  // Every end of a lookup lets an unattended run rip what it can and end, not only the
+  // failed request that makes the disc ready.
+  LookupDone = true;
   switch (Reason) {
     case TLookupFailure::NotConnected:
+      Ready = true;
       return LangMessages[0];
     case TLookupFailure::NoMatch:
       return LangMessages[1];
@@ -181,6 +185,7 @@ std::string TRipSession::ApplyEntry(const TCDInfo& Info) {
   Destination =
       FillAlbumPlaceholders(Options.Pattern, Texts, TNameChars{Config.CDDBChar, Config.SpaceChar});
   Ready = true;
+  LookupDone = true;
   // The folder the files and the cover really go to, not the pattern as written.
   return LangMessages[9] + " " + TCDRipper::AlbumFolder(Options.BasePath, Destination);
 }
@@ -207,7 +212,8 @@ std::string TRipSession::MediaRemoved() {
   }
   TrackLines.clear();
   Texts = TAlbumTexts();
-  BeginLookup();
+  // The readiness stays as it was (a new disc's lookup clears it); the names do not.
+  Destination.clear();
   Cover = Placeholder;
   return LangMessages[10];
 }
@@ -248,7 +254,8 @@ void TRipSession::LookupEnded() {
 }
 
 void TRipSession::MaybeAutoRip() {
-  if (!Options.AutoRip || !timerFired_ || !Ready || autoRip_ || ripper_->Ripping()) return;
+  if (!Options.AutoRip || !timerFired_ || !(Ready || LookupDone) || autoRip_ || ripper_->Ripping())
+    return;
   autoRip_ = CDrip();
   window_.Close();
 }

@@ -53,9 +53,10 @@ class TRipSession {
   void BeginLookup();
   // How a lookup ended without an entry.
   enum class TLookupFailure { NotConnected, NoMatch, Other };
-  // A lookup ended without an entry (failed request, no match, failed read, time-out): ready
-  // to rip with the names the fields give. Answers the status text to show: "Not Connected",
-  // "unknown CD Audio", or empty.
+  // A lookup ended without an entry (failed request, no match, failed read, time-out). Only
+  // a failed request (also one the watchdog aborted) makes the disc `Ready`; an unattended
+  // run rips after any end, with the names the fields give. Answers the status text to show:
+  // "Not Connected", "unknown CD Audio", or empty.
   std::string LookupFailed(TLookupFailure Reason = TLookupFailure::Other);
   // A lookup read `Info`: fills the texts, the category, the year and the track titles, fixes
   // the album-wide part of the names and answers the status text
@@ -103,7 +104,11 @@ class TRipSession {
   TAlbumTexts Texts;
   std::vector<std::string> Categories;  // the category box's list
   std::string Destination;              // empty until a lookup read an entry
+  // The disc data is ready: an entry was read, or the request failed. False at start and
+  // from each new lookup on.
   bool Ready = false;
+  // The lookup has ended, however it ended; an unattended run rips then.
+  bool LookupDone = false;
   std::vector<uint8_t> Cover;        // the shown picture's bytes
   std::vector<uint8_t> Placeholder;  // "NOCOVER.jpg", read at start
 

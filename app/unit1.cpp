@@ -617,6 +617,31 @@ void TForm1::exitbtnClick(TComponent*) {
   Close();
 }
 
+// Published but wired to nothing: the stored form data assigns none of these.
+void TForm1::exitBtnEnter(TComponent*) {
+  SetHotColor(*exitbtn, FSelectedFrameColor);
+}
+
+void TForm1::exitBtnExit(TComponent*) {
+  SetHotColor(*exitbtn, FFrameColor);
+}
+
+void TForm1::cddbBtnEnter(TComponent*) {}
+
+void TForm1::cddbBtnExit(TComponent*) {}
+
+void TForm1::Button1Click(TComponent*) {
+  CDDBQuery();
+}
+
+void TForm1::riptBtnClick(TComponent* Sender) {
+  ripBtnClick(Sender);
+}
+
+void TForm1::refreshBtnClick(TComponent*) {
+  RefreshTrackList();
+}
+
 void TForm1::slideBtnClick(TComponent*) {
   coverSearch_->SlideClick();
 }
@@ -713,6 +738,7 @@ void TForm1::CDDBQuery() {
   TRipSession& s = *session_;
   TRipLog& log = s.Log;
   lookupRunning_ = true;
+  reading_ = false;
   serverLookup_ = false;
   entryFromServer_ = false;
   try {
@@ -771,6 +797,9 @@ void TForm1::CDDBQuery() {
 void TForm1::TimerCDDBTimer(TComponent*) {
   TimerCDDB->SetEnabled(false);
   session_->Log.WriteLog("TimerCDDB : no answer, request aborted");
+  if (reading_ && lookupRunning_)
+    session_->Log.Report("TimerCDDB : the entry could not be read : no answer within " +
+                         std::to_string(CddbTimeout) + " ms");
   Cddb1->Abort();
   // An abort that reports nothing still ends the lookup.
   if (lookupRunning_) {
@@ -793,10 +822,10 @@ void TForm1::Cddb1Match(TComponent* Sender, const TMatchArray& Matches, int& Rig
     choice->ListBox1->SetItemIndex(0);
     choice->SetModalResult(mrNone);
     if (OnChoiceShown) OnChoiceShown(*choice);
-    const TModalResult result = choice->ShowModal();
+    (void)choice->ShowModal();
     choice->Hide();
-    // Backspace cancels: nothing is read, the lookup ends without an entry.
-    RightOne = result == mrOk ? choice->ListBox1->ItemIndex() : -1;
+    // Enter and Backspace both close the list; either way the highlighted line is read.
+    RightOne = choice->ListBox1->ItemIndex();
   }
   PostMessage(Handle(), WM_CDDBCHOICE, WPARAM(Sender), 0);
 }
@@ -805,7 +834,9 @@ void TForm1::WMCddbChoice(TMessage& Message) {
   auto* cddb = reinterpret_cast<TCddb*>(Message.WParam);
   if (cddb != Cddb1 || !lookupRunning_) return;
   if (cddb->State == cdsMatchFound || cddb->State == cdsMatchesReceived) {
-    if (cddb->ReadEntry() == 0 && lookupRunning_) {
+    const int started = cddb->ReadEntry();
+    reading_ = started == 0;
+    if (started == 0 && lookupRunning_) {
       // The read has its own watchdog.
       TimerCDDB->SetInterval(CddbTimeout);
       TimerCDDB->SetEnabled(true);
@@ -815,9 +846,19 @@ void TForm1::WMCddbChoice(TMessage& Message) {
     }
     return;
   }
+  // A message of a lookup that was replaced while it waited: the running one is asking.
+  if (cddb->State == cdsQuerying || cddb->State == cdsReading) return;
   // No entry was chosen.
   SetStatus(session_->LookupFailed(TRipSession::TLookupFailure::NoMatch));
   LookupFinished();
+}
+
+void TForm1::NoteReadFailure(const std::string& Msg) {
+  if (!reading_) return;
+  reading_ = false;
+  // The status line stays as it is; the log says what went wrong, whatever -debug says.
+  session_->Log.Report("Cddb1StatusMessage : the entry could not be read : " + Msg +
+                       " (the server answered \"" + Cddb1->ServerAnswer() + "\")");
 }
 
 void TForm1::Cddb1StatusMessage(TComponent*, const std::string& Msg) {
@@ -826,6 +867,7 @@ void TForm1::Cddb1StatusMessage(TComponent*, const std::string& Msg) {
     // After the watchdog's abort the lookup has ended and said so already.
     if (lookupRunning_) {
       session_->Log.WriteLog("Cddb1StatusMessage : " + Msg);
+      NoteReadFailure(Msg);
       SetStatus(session_->LangMessages[0]);
       session_->LookupFailed(TRipSession::TLookupFailure::NotConnected);
       LookupFinished();
@@ -849,6 +891,7 @@ void TForm1::Cddb1StatusMessage(TComponent*, const std::string& Msg) {
       return;
     }
     if (lookupRunning_) {
+      NoteReadFailure(Msg);
       session_->LookupFailed();
       LookupFinished();
     }
@@ -882,6 +925,7 @@ void TForm1::Cddb1StatusMessage(TComponent*, const std::string& Msg) {
 
 void TForm1::LookupFinished() {
   lookupRunning_ = false;
+  reading_ = false;
   TimerCDDB->SetEnabled(false);
   // After the handler that ended the lookup has returned: an unattended rip must not run
   // inside the CD database component's own event.

@@ -109,6 +109,15 @@ class TForm1 : public TForm, public TRipWindow, public ICoverSearchView {
   void bitrateBoxChange(TComponent* Sender);
   void ripbtnMouseEnter(TComponent* Sender);
   void ripbtnMouseLeave(TComponent* Sender);
+  // Published, wired to no control: EXIT's hot colour, nothing, a lookup, a rip, a fresh
+  // track list.
+  void exitBtnEnter(TComponent* Sender);
+  void exitBtnExit(TComponent* Sender);
+  void cddbBtnEnter(TComponent* Sender);
+  void cddbBtnExit(TComponent* Sender);
+  void Button1Click(TComponent* Sender);
+  void riptBtnClick(TComponent* Sender);
+  void refreshBtnClick(TComponent* Sender);
   void CDEvents1AfterArrival(TComponent* Sender, char Drive);
   void CDEvents1AfterRemove(TComponent* Sender, char Drive);
   void TimerCDDBTimer(TComponent* Sender);
@@ -181,6 +190,8 @@ class TForm1 : public TForm, public TRipWindow, public ICoverSearchView {
   void ApplyConfig();
   void ShowSessionData();
   void LookupFinished();
+  // The entry read that was running failed with the status `Msg`: noted in the log.
+  void NoteReadFailure(const std::string& Msg);
   // What the rip takes from the controls when it starts: the shown cover, the category.
   void TakeRipState();
   void RaiseSuite();
@@ -196,6 +207,7 @@ class TForm1 : public TForm, public TRipWindow, public ICoverSearchView {
   bool lookupRunning_ = false;
   bool serverLookup_ = false;  // the running lookup asked the server
   bool entryFromServer_ = false;
+  bool reading_ = false;  // the running lookup is reading its entry
   int raiseWatch_ = 0;
   HWND handle_ = 0;  // the window's handle, for the workers' posts
 

@@ -48,6 +48,10 @@ TCddb::TCddb(TComponent* AOwner)
     }
   }
   FHttpCli->OnRequestDone = [this](THttpCli*, THttpRequest, std::uint16_t ErrCode) {
+    ++FDonesSeen;
+    // A late completion of an aborted request must not end (or answer for) the new one.
+    if (FDonesSeen < FGetsStarted) return;
+    FDonesSeen = FGetsStarted;
     HttpRequestDone(ErrCode);
   };
   FHttpCli->OnCommand = [this](THttpCli*, std::string& line) { HttpCommand(line); };
@@ -126,7 +130,14 @@ void TCddb::StartGet(const std::string& url) {
   FHttpCli->OnCommand = [this](THttpCli*, std::string& line) { HttpCommand(line); };
   FHttpCli->RcvdStream = FRcvdStream.get();
   FHttpCli->URL = url;
-  FHttpCli->GetAsync();
+  try {
+    FHttpCli->GetAsync();
+  } catch (...) {
+    // A request that got under way before it failed still ends with a completion.
+    if (FHttpCli->State() != httpReady) ++FGetsStarted;
+    throw;
+  }
+  ++FGetsStarted;
 }
 
 void TCddb::StartMailStep(TMailStep step) {

@@ -74,6 +74,11 @@ class TCddb final : public TComponent, public TCddbProtocol {
   std::unique_ptr<TMemoryStream> FSendStream;
   std::unique_ptr<THttpCli> FHttpCli;
   std::unique_ptr<TSmtpCli> FSmtpCli;
+  // The client posts one completion per request, in order, also for a request that was
+  // aborted and replaced before its completion arrived: only the completion of the request
+  // started last is this component's answer.
+  std::uint64_t FGetsStarted = 0;
+  std::uint64_t FDonesSeen = 0;
 };
 
 }  // namespace qv

@@ -80,6 +80,24 @@ std::vector<std::string> TCddbProtocol::SplitLines(std::string_view document) {
   return lines;
 }
 
+std::string TCddbProtocol::ServerAnswer() const {
+  const auto printable = [](std::string_view raw) {
+    std::string text = IsValidUtf8(raw) ? std::string(raw) : Cp1252ToUtf8(raw);
+    text = Utf8Truncate(text, 200);
+    for (char& c : text)
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return text;
+  };
+  const int status = RequestStatusCode();
+  if (status != 0 && (status < 200 || status > 299))
+    return "HTTP " + std::to_string(status) + " " + printable(RequestReasonPhrase());
+  const std::string_view document = ReceivedDocument();
+  std::size_t start = 0;
+  const std::string_view first = NextLine(document, start);
+  if (!first.empty()) return printable(first);
+  return printable(RequestReasonPhrase());
+}
+
 std::string TCddbProtocol::QueryURL() const {
   return "http://" + ServerAddr + ":" + ServerPort + ServerAdditionalAddr +
          "?cmd=" + UrlEncode(BuildQueryCommand(CDInfo.TOC)) +

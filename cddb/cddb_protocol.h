@@ -33,6 +33,11 @@ class TCddbProtocol : public TCddbLocal {
   // The line of `document` at `start` (ended by CR, LF or CRLF); `start` moves past its end.
   [[nodiscard]] static std::string_view NextLine(std::string_view document, std::size_t& start);
 
+  // What the server answered to the request that ended last, for a log line: "HTTP"
+  // with the status and reason when it refused the request, else the first line of its
+  // document (at most 200 bytes, control characters as "?"), else the client's reason.
+  [[nodiscard]] std::string ServerAnswer() const;
+
   [[nodiscard]] std::string QueryURL() const;
   [[nodiscard]] std::string ReadURL() const;
 

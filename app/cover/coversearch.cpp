@@ -152,7 +152,10 @@ void TCoverSearch::ValidateCover(const std::string& url, unsigned generation) {
   try {
     if (!Fetch(url, deadline_, nullptr, &buffer)) return;
   } catch (const EHTTPClientError& e) {
-    if (!Cancelled(generation)) Report(url + ": " + e.Message());
+    if (Cancelled(generation)) return;
+    ++downloadsFailed_;
+    failure_ = e.Message();
+    Report(url + ": " + e.Message());
     return;
   }
   if (Cancelled(generation) || http_.ResponseContentType() != "image/jpeg") return;
@@ -180,12 +183,15 @@ void TCoverSearch::SearchCovers(const std::string& album, const std::string& art
 
   std::string answer;
   int status = 0;
+  failure_.clear();
+  downloadsFailed_ = 0;
   if (!SearchURL.empty()) {
     const std::string url = BuildSearchURL(SearchURL, album + " " + artist);
     try {
       if (Fetch(url, deadline_, &answer, nullptr)) status = http_.ResponseCode();
     } catch (const EHTTPClientError& e) {
       if (Cancelled(generation)) return;
+      failure_ = e.Message();
       Report("Cover search failed: " + e.Message());
     }
   }
@@ -213,6 +219,13 @@ void TCoverSearch::SearchCovers(const std::string& album, const std::string& art
   const int found = CoverCount() - (placeholder_ ? 1 : 0);
   if (SearchURL.empty()) {
     // No service, no search: a word about covers would read as if one had been made.
+  } else if (status == 0 && !failure_.empty()) {
+    // The service could not be asked: that is no answer that lists no cover.
+    view_.ShowStatus("Cover search failed: " + failure_);
+  } else if (found == 0 && downloadsFailed_ > 0) {
+    view_.ShowStatus(Message(kNoCover) + " (" + std::to_string(downloadsFailed_) +
+                     (downloadsFailed_ == 1 ? " picture" : " pictures") +
+                     " could not be downloaded: " + failure_ + ")");
   } else if (found > 1) {
     view_.ShowStatus(std::to_string(found) + " covers found !");
   } else if (found == 1) {

@@ -90,6 +90,10 @@ class TCoverSearch {
   bool searching_ = false;
   unsigned generation_ = 0;  // grows at every ClearCovers, ending a running search
   Deadline deadline_{};      // of the running search
+  // Of the running search: why its request or its last failed download failed, and how many
+  // downloads failed; the final status line says so.
+  std::string failure_;
+  int downloadsFailed_ = 0;
 };
 
 }  // namespace qv

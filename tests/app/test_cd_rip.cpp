@@ -190,8 +190,11 @@ TEST_F(CDripTest, WithoutAnEntryTracksGetDistinctSafeNames) {
   s.RefreshTrackList();
   s.BeginLookup();
   EXPECT_EQ(s.LookupFailed(TRipSession::TLookupFailure::NoMatch), "unknown CD Audio");
-  EXPECT_TRUE(s.Ready);  // ... this disc's lookup found nothing, and it is still ripped
+  // ... this disc's lookup found nothing: not ready, but ended, so an unattended run rips it.
+  EXPECT_FALSE(s.Ready);
+  EXPECT_TRUE(s.LookupDone);
   EXPECT_EQ(s.LookupFailed(TRipSession::TLookupFailure::NotConnected), "Not Connected");
+  EXPECT_TRUE(s.Ready);  // a failed request makes the disc ready
   const TRipOutcome outcome = s.CDrip();
   EXPECT_EQ(outcome.ExitStatus(), 0);
   EXPECT_EQ(FilesBelow(dir_.File("o")),
@@ -306,6 +309,7 @@ TEST_F(CDripTest, TrackFailuresAreLoggedWithTheirReason) {
   TRipSession& s = Start({"-format=flac", "-pathtoenc=" + dir_.File("o/")});
   s.LookupFailed();
   s.TrackLines.push_back("Track 2");  // one more than the disc holds
+  s.Log.Debug = true;                 // for the worker thread's own line
   TRipOutcome outcome;
   {
     qv::testing::FileSizeLimit limit(16384);
@@ -318,6 +322,9 @@ TEST_F(CDripTest, TrackFailuresAreLoggedWithTheirReason) {
             std::string::npos)
       << log;
   EXPECT_NE(log.find("File too large"), std::string::npos) << log;
+  EXPECT_NE(log.find("FLAC : Thread Exception : Failed to encode data. Cannot write file"),
+            std::string::npos)
+      << log;
   EXPECT_NE(log.find("CDrip : track 2 failed : Track out of range."), std::string::npos) << log;
 }
 
@@ -395,9 +402,11 @@ TEST_F(CDripTest, MediaEventsWaitForTheRip) {
   EXPECT_TRUE(s.TrackLines.empty());
   EXPECT_EQ(s.Texts.Artist, "");
   EXPECT_EQ(s.Destination, "");
-  EXPECT_FALSE(s.Ready);
+  EXPECT_TRUE(s.Ready);  // a removal leaves the readiness; the next lookup clears it
   EXPECT_EQ(s.Cover, s.Placeholder);
   EXPECT_EQ(s.MediaArrived(), "CD Inserted !");
+  EXPECT_FALSE(s.Ready);
+  EXPECT_FALSE(s.LookupDone);
   EXPECT_EQ(s.TrackLines, (std::vector<std::string>{"Track 1", "Track 2"}));
 }
 

@@ -1,4 +1,5 @@
 // The `quorvel` program as a front end runs it: headless, against generated disc images.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -41,7 +42,7 @@ class QuorvelTest : public ::testing::Test {
   std::string Environment() const {
     return "cd " + Quote(dir_.Path()) + " && QUORVEL_CDROM=" + Quote(dir_.File("disc.cue")) +
            " QUORVEL_INI=" + Quote(dir_.File("Quorvel.ini")) +
-           " XDG_RUNTIME_DIR=" + Quote(dir_.Path()) + " QUORVEL_DISPLAY=headless ";
+           " XDG_RUNTIME_DIR=" + Quote(dir_.Path()) + " QUORVEL_DISPLAY=headless " + extraEnv_;
   }
 
   CommandResult Quorvel(const std::string& Args) {
@@ -84,6 +85,7 @@ class QuorvelTest : public ::testing::Test {
   }
 
   ScratchDir dir_;
+  std::string extraEnv_;  // more variables for the program ("NAME=value ")
 };
 
 TEST_F(QuorvelTest, AutoRipWritesEveryTrackAndSaysWhere) {
@@ -311,6 +313,54 @@ TEST_F(QuorvelTest, TerminationSignalAbortsTheRipCleanly) {
   EXPECT_NE(ReadText(dir_.File("Quorvel.log")).find("CDrip : Abort ripping"), std::string::npos);
 }
 
+// An aborted unattended rip says so beside its status, on standard error and in the log (also
+// without -debug), for SIGINT as for SIGTERM.
+TEST_F(QuorvelTest, AbortedRipSaysSo) {
+  MakeDisc({9000, 40});
+  for (const int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    ::remove(dir_.File("err.txt").c_str());
+    const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const pid_t pid = Spawn("-auto -format=flac -pathtoenc=" + Quote(dir_.File("out/")),
+                            dir_.File("err.txt"), devNull);
+    ::close(devNull);
+    ASSERT_TRUE(Eventually([&] {
+      for (const std::string& file : FilesBelow(dir_.File("out")))
+        if (file.find(".part") != std::string::npos) return true;
+      return false;
+    }));
+    ::kill(pid, signal);
+    EXPECT_EQ(Wait(pid), 2);
+    const std::string said = "CDrip : the rip was aborted, 0 of 2 tracks written\n";
+    EXPECT_NE(ReadText(dir_.File("err.txt")).find("quorvel: " + said), std::string::npos)
+        << ReadText(dir_.File("err.txt"));
+    EXPECT_NE(ReadText(dir_.File("Quorvel.log")).find(said), std::string::npos)
+        << ReadText(dir_.File("Quorvel.log"));
+  }
+}
+
+// A cover that cannot be written (a folder in its place) is said on standard error and in the
+// log; the tracks are written all the same and the run ends as a good one.
+TEST_F(QuorvelTest, UnwritableCoverIsReportedAndTheTracksCount) {
+  MakeDisc({40});
+  // A real picture as the placeholder, so that there is a cover to save.
+  std::filesystem::copy_file(std::string(QV_SOURCE_DIR) + "/skins/Ferrane/FormBack.jpg",
+                             dir_.File("NOCOVER.jpg"));
+  const std::string album = dir_.File("out/Unknown_Artist/Unknown_Album/");
+  std::filesystem::create_directories(album + "cover.jpg");
+  const auto r = RunCommand("(" + Environment() + "timeout 300 " + Quote(kQuorvel) +
+                            " -auto -format=flac -pathtoenc=" + Quote(dir_.File("out/")) + " 2>" +
+                            Quote(dir_.File("err")) + ")");
+  EXPECT_EQ(r.status, 0) << r.output << ReadText(dir_.File("err"));
+  EXPECT_NE(r.output.find("Rip done !"), std::string::npos) << r.output;
+  EXPECT_TRUE(std::filesystem::exists(album + "01 - Track_1.flac"));
+  const std::string said = "CDrip : the cover " + album + "cover.jpg cannot be written : ";
+  EXPECT_NE(ReadText(dir_.File("err")).find("quorvel: " + said), std::string::npos)
+      << ReadText(dir_.File("err"));
+  EXPECT_NE(ReadText(dir_.File("Quorvel.log")).find(said), std::string::npos)
+      << ReadText(dir_.File("Quorvel.log"));
+}
+
 // Status lines into a pipe nobody reads any more ("quorvel -auto | head -1") do not stop the
 // rip.
 TEST_F(QuorvelTest, ClosedOutputPipeDoesNotStopTheRip) {
@@ -375,6 +425,10 @@ class QuorvelServerTest : public QuorvelTest {
                   std::to_string(server_->port()) + "/covers?q=#SEARCH#\n");
   }
   std::vector<std::string> Requests() { return Lines(ReadText(dir_.File("requests.log"))); }
+  // The files of a disc named by the entry "Band Name" / "Live" with the titles One and Two.
+  static std::vector<std::string> LiveFiles() {
+    return {"Band Name/Live/01 - One.flac", "Band Name/Live/02 - Two.flac"};
+  }
 
   std::unique_ptr<testing::CddbFixtureServer> server_;
 };
@@ -385,9 +439,7 @@ TEST_F(QuorvelServerTest, ServerEntryNamesTheFilesAndIsSavedForTheNextRun) {
   StartServer();
   const auto r = Quorvel("-auto -format=flac -pathtoenc=" + Quote(dir_.File("out/")));
   ASSERT_EQ(r.status, 0) << r.output;
-  EXPECT_EQ(
-      FilesBelow(dir_.File("out")),
-      (std::vector<std::string>{"Band Name/Live/01 - One.flac", "Band Name/Live/02 - Two.flac"}));
+  EXPECT_EQ(FilesBelow(dir_.File("out")), LiveFiles());
   // Query, then read, through the proxy.
   const auto requests = Requests();
   ASSERT_EQ(requests.size(), 3u) << ReadText(dir_.File("requests.log"));
@@ -444,6 +496,80 @@ TEST_F(QuorvelServerTest, ServerFailureAndTimeOutStillRip) {
     EXPECT_EQ(FilesBelow(out), expected);
     for (const std::string& file : FilesBelow(dir_.File("db")))
       EXPECT_EQ(file.find(id), std::string::npos) << file;  // nothing was read, nothing saved
+  }
+}
+
+// A lookup replaced while its request runs (here by a disc appearing in a second drive, as
+// the CDDB button would) gets the answer of its own request: the aborted request's late end
+// does not end it as a failed one.
+TEST_F(QuorvelServerTest, LateEndOfAnAbortedLookupDoesNotEndTheNextOne) {
+  MakeDisc({100, 80});
+  const std::string id = ServerEntry("rock", "Band Name", "Live");
+  ::mkdir(dir_.File("server/_control").c_str(), 0700);
+  StartServer();
+  WriteText(dir_.File("server/_control/query." + id), "slow 6\n");
+  // The second drive's image is made aside and appears at once, as a folder renamed.
+  DiscSpec spec;
+  spec.AudioTracks = {{60}};
+  std::filesystem::create_directories(dir_.File("aside"));
+  WriteDiscImage(spec, dir_.File("aside/other.cue"));
+  extraEnv_ = "QUORVEL_MEDIA_POLL_MS=50 QUORVEL_CDROM=" +
+              Quote(dir_.File("disc.cue") + ";" + dir_.File("later/other.cue")) + " ";
+  const pid_t pid = Spawn("-auto -debug -format=flac -pathtoenc=" + Quote(dir_.File("out/")),
+                          dir_.File("run.txt"));
+  ASSERT_TRUE(Eventually([&] { return !Requests().empty(); }));
+  std::filesystem::rename(dir_.File("aside"), dir_.File("later"));
+  EXPECT_EQ(Wait(pid), 0) << ReadText(dir_.File("run.txt"));
+  EXPECT_EQ(ReadText(dir_.File("run.txt")).find("Not Connected"), std::string::npos)
+      << ReadText(dir_.File("run.txt"));
+  EXPECT_EQ(FilesBelow(dir_.File("out")), LiveFiles());
+  // Two queries (the first one dropped), then the read.
+  const auto requests = Requests();
+  ASSERT_GE(requests.size(), 3u) << ReadText(dir_.File("requests.log"));
+  EXPECT_NE(requests[1].find("cmd=cddb+query+" + id), std::string::npos) << requests[1];
+  EXPECT_NE(requests[2].find("cmd=cddb+read+rock+" + id), std::string::npos) << requests[2];
+}
+
+// A read that the server refuses, by its CDDB code or by its HTTP status, is noted in the log
+// with the server's answer (also without -debug); the status line is the one of each case
+// ("Not Connected" for the failed request, else nothing new) and the tracks keep their names.
+TEST_F(QuorvelServerTest, FailedEntryReadIsNotedWithTheServerAnswer) {
+  MakeDisc({100, 80});
+  const std::string id = ServerEntry("misc", "A", "B");
+  ::mkdir(dir_.File("server/_control").c_str(), 0700);
+  StartServer();
+  struct Case {
+    const char* control;
+    std::string noted;
+    bool notConnected;
+  } const cases[] = {
+      {"401",
+       "Specified CDDB entry not found (the server answered \"401 Refused by the test "
+       "server.\")",
+       false},
+      {"500", "(the server answered \"500 Refused by the test server.\")", false},
+      {"http 500",
+       "CDDB Component Internal Error: THttpCli.GetAsync failed because of error \"Internal "
+       "Server Error\" (the server answered \"HTTP 500 Internal Server Error\")",
+       true},
+      // No answer: the watchdog ends the read.
+      {"slow 25", "TimerCDDB : the entry could not be read : no answer within 15000 ms", true},
+  };
+  int run = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.control);
+    WriteText(dir_.File("server/_control/read." + id), std::string(c.control) + "\n");
+    const std::string out = dir_.File("out" + std::to_string(++run) + "/");
+    const auto r = Quorvel("-auto -format=flac -pathtoenc=" + Quote(out));
+    EXPECT_EQ(r.status, 0) << r.output;
+    const std::string log = ReadText(dir_.File("Quorvel.log"));
+    const auto noted = log.find(" : the entry could not be read : ");
+    ASSERT_NE(noted, std::string::npos) << log;
+    EXPECT_NE(log.find(c.noted, log.rfind('\n', noted) + 1), std::string::npos) << log;
+    EXPECT_EQ(r.output.find("Not Connected") != std::string::npos, c.notConnected) << r.output;
+    EXPECT_EQ(FilesBelow(out),
+              (std::vector<std::string>{"Unknown Artist/Unknown Album/01 - Track 1.flac",
+                                        "Unknown Artist/Unknown Album/02 - Track 2.flac"}));
   }
 }
 

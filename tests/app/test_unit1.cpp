@@ -123,6 +123,39 @@ TEST_F(HeadlessFormTest, RipTakesTheCategoryBoxText) {
   EXPECT_EQ(form_->sLabel4->Caption(), "Rip done !");
 }
 
+// The published handlers no control calls: EXIT's hot colour follows the theme's colours,
+// the others run a lookup, a rip and a fresh track list.
+TEST_F(HeadlessFormTest, UnwiredHandlersDoTheirWork) {
+  Start({"-format=flac", "-pathtoenc=" + dir_.File("out/")});
+  EXPECT_EQ(form_->exitbtn->OnMouseEnter, nullptr);
+  EXPECT_EQ(form_->exitbtn->OnMouseLeave, nullptr);
+  EXPECT_EQ(form_->cddbbtn->OnMouseEnter, nullptr);
+  form_->FSelectedFrameColor = TColor(0x0000FF);
+  form_->FFrameColor = TColor(0x00FF00);
+  form_->exitBtnEnter(form_);
+  EXPECT_EQ(form_->exitbtn->sStyle()->HotStyle.HotPainting.Color, TColor(0x0000FF));
+  form_->exitBtnExit(form_);
+  EXPECT_EQ(form_->exitbtn->sStyle()->HotStyle.HotPainting.Color, TColor(0x00FF00));
+  form_->cddbBtnEnter(form_);
+  form_->cddbBtnExit(form_);
+
+  form_->trackList->Items().Clear();
+  form_->refreshBtnClick(form_);
+  ASSERT_EQ(form_->trackList->Items().Count(), 2);
+  EXPECT_EQ(form_->trackList->Items()[1], "Track 2");
+
+  form_->sLabel4->SetCaption("");
+  form_->Button1Click(form_);
+  ASSERT_TRUE(Pump([this] { return !form_->LookupRunning(); }));
+  EXPECT_EQ(form_->sLabel4->Caption(), "Not Connected");
+
+  form_->riptBtnClick(form_);
+  EXPECT_EQ(FilesBelow(dir_.File("out")),
+            (std::vector<std::string>{"Unknown Artist/Unknown Album/01 - Track 1.flac",
+                                      "Unknown Artist/Unknown Album/02 - Track 2.flac"}));
+  EXPECT_EQ(form_->sLabel4->Caption(), "Rip done !");
+}
+
 // The program's stored skin draws the borderless window: the background between the
 // controls is the skin's, the built-in masks are there, and the window keeps its rectangle.
 TEST_F(HeadlessFormTest, TheStoredSkinDrawsTheWindow) {
@@ -319,8 +352,44 @@ TEST(MakeColorTest, ComponentsBecomeHexDigitsInBlueGreenRedOrder) {
   }
 }
 
-// Several server matches with "-cddbchoice": the list shows the server's lines; Enter reads
-// the highlighted one, Backspace reads none.
+// The CDDB button pressed while the server is still asked drops that request and asks again;
+// the dropped request's late end does not end the new lookup, which gets the server's entry.
+TEST_F(HeadlessFormTest, CddbButtonDuringALookupGetsItsOwnAnswer) {
+  const auto made = RunCommand(Quote(std::string(QV_BINARY_DIR) + "/bin/qv-demo-entry") + " " +
+                               Quote(dir_.File("server")) + " rock 'Band Name' Live 1999 One Two");
+  ASSERT_EQ(made.status, 0) << made.output;
+  const std::string id = Lines(made.output).back().substr(Lines(made.output).back().find('/') + 1);
+  std::filesystem::create_directories(dir_.File("server/_control"));
+  WriteText(dir_.File("server/_control/query." + id), "slow 2\n");
+  testing::CddbFixtureServer server(
+      std::string(QV_SOURCE_DIR) + "/tests/fixtures/cddb/cddb_server.py", dir_.File("server"),
+      dir_.File("requests.log"));
+  WriteText(dir_.File("Quorvel.ini"),
+            "[PROXY]\nProxyIP=127.0.0.1\nProxyPort=" + std::to_string(server.port()) +
+                "\n[CONF]\nlocalCDDB=db\n");
+  auto backend = std::make_unique<HeadlessBackend>();
+  headless_ = backend.get();
+  ASSERT_TRUE(StartWindowSystem(std::move(backend)));
+  TForm1::CommandLine = {};
+  TForm1::StatusEcho = nullptr;
+  Application()->SetTitle("Quorvel");
+  Application()->CreateForm(form_);
+  // The creation handler's query is on its way: the button asks again.
+  ASSERT_TRUE(Pump([this] { return !Lines(ReadText(dir_.File("requests.log"))).empty(); }));
+  ASSERT_TRUE(form_->LookupRunning());
+  form_->cddbbtn->Click();
+  ASSERT_TRUE(Pump([this] { return !form_->LookupRunning(); }));
+  EXPECT_EQ(form_->sLabel4->Caption().find("Not Connected"), std::string::npos);
+  EXPECT_EQ(form_->artist->Text(), "Band Name");
+  EXPECT_EQ(form_->trackList->Items()[0], "One");
+  EXPECT_TRUE(form_->Ready());
+  const auto requests = Lines(ReadText(dir_.File("requests.log")));
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_NE(requests[2].find("cmd=cddb+read+rock+" + id), std::string::npos) << requests[2];
+}
+
+// Several server matches with "-cddbchoice": the list shows the server's lines; Enter and
+// Backspace both close it, and either way the highlighted line is read.
 TEST_F(HeadlessFormTest, ChoiceListPicksAmongSeveralMatches) {
   const std::string entry = std::string(QV_BINARY_DIR) + "/bin/qv-demo-entry";
   for (const char* args : {"misc 'First Artist' 'First Album'", "rock 'Second Artist' 'Second'"})
@@ -381,15 +450,22 @@ TEST_F(HeadlessFormTest, ChoiceListPicksAmongSeveralMatches) {
   EXPECT_EQ(form_->artist->Text(), "Second Artist");
   EXPECT_EQ(form_->trackList->Items()[0], "One");
 
-  // Backspace: nothing is read. (The entry is local now: remove it to ask the server.)
+  // Backspace reads the highlighted line as well. (The entry is local now: remove it to ask
+  // the server; the first lookup's entry is read again first, to tell the two apart.)
   std::filesystem::remove_all(dir_.File("db"));
+  form_->ChoiceUnattended = true;
+  form_->cddbbtnClick(form_);
+  ASSERT_TRUE(Pump([this] { return !form_->LookupRunning(); }));
+  ASSERT_EQ(form_->artist->Text(), "First Artist");
+  std::filesystem::remove_all(dir_.File("db"));
+  form_->ChoiceUnattended = false;
   Hook::Install(form_, shown, choices, headless_, true);
   form_->cddbbtnClick(form_);
   ASSERT_TRUE(Pump([this] { return !form_->LookupRunning(); }));
   EXPECT_EQ(choices, 2);
-  EXPECT_EQ(form_->artist->Text(), "");
-  EXPECT_EQ(form_->trackList->Items()[0], "Track 1");
-  EXPECT_EQ(form_->sLabel4->Caption(), "unknown CD Audio");
+  EXPECT_EQ(form_->artist->Text(), "Second Artist");
+  EXPECT_EQ(form_->trackList->Items()[0], "One");
+  EXPECT_TRUE(form_->Ready());
 }
 
 }  // namespace

@@ -78,10 +78,11 @@ class CoverSearchTest : public ::testing::Test {
                      "/b.png 200 image/png b.png\n/typed.jpg 200 image/jpeg;%20q=1 a.jpg\n"
                      "/junk.jpg 200 image/jpeg junk.jpg\n/stall.jpg 200 image/jpeg b.jpg stall\n");
   }
-  // The placeholder and the final status after a search that found nothing.
+  // The placeholder and the final status after a search that found nothing (followed by why,
+  // when pictures could not be downloaded).
   void ExpectOnlyPlaceholder() {
     EXPECT_EQ(search.CoverCount(), 1);
-    EXPECT_EQ(view.statuses.back(), "No cover was found !");
+    EXPECT_EQ(view.statuses.back().rfind("No cover was found !", 0), 0u) << view.statuses.back();
     EXPECT_EQ(view.caption, "Slide 1 of 1");
     EXPECT_EQ(search.ShownCover(), placeholder);
   }
@@ -109,6 +110,34 @@ TEST_F(CoverSearchTest, ManyStalledPicturesAreBoundedByTheSearchTimeLimit) {
   EXPECT_LT(fetched, 6);
   // The client's own bound is left as it was.
   EXPECT_EQ(search.HTTPClient().TotalTimeout, std::chrono::milliseconds(20000));
+}
+
+// A search or a download that fails on the network says why on the status line, not that the
+// service had no cover; an answer that lists none still says so plainly.
+TEST_F(CoverSearchTest, NetworkFailuresSayTheirReason) {
+  // Nothing listens on port 1 of the loopback.
+  search.SearchURL = "http://127.0.0.1:1/onca/xml3?KeywordSearch=#SEARCH#";
+  search.SearchCovers("Album", "Artist");
+  ASSERT_FALSE(view.statuses.empty());
+  const std::string failed = view.statuses.back();
+  EXPECT_EQ(failed.rfind("Cover search failed: ", 0), 0u) << failed;
+  EXPECT_GT(failed.size(), std::string("Cover search failed: ").size()) << failed;
+  EXPECT_EQ(failed.find("No cover was found !"), std::string::npos) << failed;
+  EXPECT_EQ(search.CoverCount(), 1);
+  EXPECT_EQ(search.ShownCover(), placeholder);
+
+  search.SearchURL = server.Url("/onca/xml3?KeywordSearch=#SEARCH#");
+  Answer("200 text/xml answer.xml", {"http://127.0.0.1:1/a.jpg", server.Url("/junk.jpg")});
+  search.SearchCovers("Album", "Artist");
+  const std::string missing = view.statuses.back();
+  EXPECT_EQ(missing.rfind("No cover was found ! (1 picture could not be downloaded: ", 0), 0u)
+      << missing;
+  EXPECT_EQ(missing.back(), ')') << missing;
+
+  Answer("200 text/xml answer.xml", {server.Url("/junk.jpg")});
+  search.SearchCovers("Album", "Artist");
+  ExpectOnlyPlaceholder();
+  EXPECT_EQ(view.statuses.back(), "No cover was found !");
 }
 
 TEST_F(CoverSearchTest, SearchWordsAreEscaped) {
