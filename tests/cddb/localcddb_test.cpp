@@ -268,6 +268,59 @@ TEST_P(TLocalCDDBLayoutTest, MissingCategoryIndexAndOverlongDiscs) {
             std::string::npos);
 }
 
+// An entry past the bound a server's answer has is skipped and named in the category's log,
+// however large the file claims to be (a sparse file of a terabyte costs no disc space).
+TEST_P(TLocalCDDBLayoutTest, OversizedEntriesAreSkippedAndLogged) {
+  const TCDInfo a = Disc(tocA_, "rock", "Alpha");
+  ASSERT_GT(Save(a), 0);
+  Rebuild();
+  const fs::path file =
+      GetParam() == lctUNIX ? dir_.Path() / "rock" / a.DiscID : dir_.Path() / "rock" / "00toFF";
+  if (GetParam() == lctUNIX) {
+    ASSERT_EQ(::truncate(file.c_str(), std::int64_t(1) << 40), 0);
+  } else {
+    // Group files may hold any number of entries; one entry of them may not be that large.
+    WriteFile(file, ReadFile(file) + "EXTD=" + std::string(TLocalCDDB::kMaxEntryBytes, 'x'));
+  }
+  TCDInfo disc;
+  disc.TOC = tocA_;
+  disc.DiscID = a.DiscID;
+  TLocalMatchArray matches;
+  EXPECT_EQ(Query(disc, matches), -1);
+  TCDInfo read;
+  read.Category = "rock";
+  read.DiscID = a.DiscID;
+  TLocalCDDB db = Open();
+  EXPECT_EQ(db.ReadEntry(read), -3);
+  EXPECT_NE(ReadFile(dir_.Path() / "rock" / "index.log")
+                .find(" is larger than 4194304 bytes; it is skipped"),
+            std::string::npos);
+}
+
+// A named pipe where a database file should be is passed over at once: opening it would
+// wait for a writer for ever.
+TEST_P(TLocalCDDBLayoutTest, NamedPipesInTheDatabaseAreNotWaitedFor) {
+  const TCDInfo a = Disc(tocA_, "rock", "Alpha");
+  ASSERT_GT(Save(a), 0);
+  Rebuild();
+  const fs::path entry =
+      GetParam() == lctUNIX ? dir_.Path() / "rock" / a.DiscID : dir_.Path() / "rock" / "00toFF";
+  for (const fs::path& pipe : {entry, dir_.Path() / "03.idx", dir_.Path() / "cat.idx"}) {
+    SCOPED_TRACE(pipe.string());
+    fs::remove(pipe);
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    TCDInfo disc;
+    disc.TOC = tocA_;
+    disc.DiscID = a.DiscID;
+    TLocalMatchArray matches;
+    EXPECT_LT(Query(disc, matches), 0);
+    Rebuild();  // the indexes replace the pipe; the entry stays one
+    fs::remove(pipe);
+    ASSERT_GT(Save(a), 0);
+    Rebuild();
+  }
+}
+
 // Entries as other programs store them, read through the file: blank lines inside, CR LF or
 // CR line ends, continuation lines cut inside a UTF-8 character or an escape, a value in
 // another character set beside UTF-8 ones.
