@@ -94,6 +94,19 @@ class TLocalCDDBLayoutTest : public ::testing::TestWithParam<TLocalCDDBType> {
     TLocalCDDB db = Open();
     db.BuildIndex();
   }
+  // The file that holds the entry of `info` in this layout.
+  fs::path StoredIn(const TCDInfo& info) const {
+    return GetParam() == lctUNIX ? dir_.Path() / info.Category / info.DiscID
+                                 : dir_.Path() / info.Category / "00toFF";
+  }
+  // The local query for the disc `info` describes.
+  int QueryDisc(const TCDInfo& info) {
+    TCDInfo disc;
+    disc.TOC = info.TOC;
+    disc.DiscID = info.DiscID;
+    TLocalMatchArray matches;
+    return Query(disc, matches);
+  }
 
   ScratchDir dir_;
   const TCDTOC tocA_ = MakeToc({150, 15000, 30000}, 45000);
@@ -274,22 +287,15 @@ TEST_P(TLocalCDDBLayoutTest, OversizedEntriesAreSkippedAndLogged) {
   const TCDInfo a = Disc(tocA_, "rock", "Alpha");
   ASSERT_GT(Save(a), 0);
   Rebuild();
-  const fs::path file =
-      GetParam() == lctUNIX ? dir_.Path() / "rock" / a.DiscID : dir_.Path() / "rock" / "00toFF";
+  const fs::path file = StoredIn(a);
   if (GetParam() == lctUNIX) {
     ASSERT_EQ(::truncate(file.c_str(), std::int64_t(1) << 40), 0);
   } else {
     // Group files may hold any number of entries; one entry of them may not be that large.
     WriteFile(file, ReadFile(file) + "EXTD=" + std::string(TLocalCDDB::kMaxEntryBytes, 'x'));
   }
-  TCDInfo disc;
-  disc.TOC = tocA_;
-  disc.DiscID = a.DiscID;
-  TLocalMatchArray matches;
-  EXPECT_EQ(Query(disc, matches), -1);
-  TCDInfo read;
-  read.Category = "rock";
-  read.DiscID = a.DiscID;
+  EXPECT_EQ(QueryDisc(a), -1);
+  TCDInfo read = a;
   TLocalCDDB db = Open();
   EXPECT_EQ(db.ReadEntry(read), -3);
   EXPECT_NE(ReadFile(dir_.Path() / "rock" / "index.log")
@@ -303,17 +309,11 @@ TEST_P(TLocalCDDBLayoutTest, NamedPipesInTheDatabaseAreNotWaitedFor) {
   const TCDInfo a = Disc(tocA_, "rock", "Alpha");
   ASSERT_GT(Save(a), 0);
   Rebuild();
-  const fs::path entry =
-      GetParam() == lctUNIX ? dir_.Path() / "rock" / a.DiscID : dir_.Path() / "rock" / "00toFF";
-  for (const fs::path& pipe : {entry, dir_.Path() / "03.idx", dir_.Path() / "cat.idx"}) {
+  for (const fs::path& pipe : {StoredIn(a), dir_.Path() / "03.idx", dir_.Path() / "cat.idx"}) {
     SCOPED_TRACE(pipe.string());
     fs::remove(pipe);
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-    TCDInfo disc;
-    disc.TOC = tocA_;
-    disc.DiscID = a.DiscID;
-    TLocalMatchArray matches;
-    EXPECT_LT(Query(disc, matches), 0);
+    EXPECT_LT(QueryDisc(a), 0);
     Rebuild();  // the indexes replace the pipe; the entry stays one
     fs::remove(pipe);
     ASSERT_GT(Save(a), 0);
