@@ -828,7 +828,13 @@ void TLocalCDDB::BuildIndex() {
 void TLocalCDDB::WriteLog(const std::string& file, const std::string& text) {
   std::string line = text;
   if (line.empty() || line.back() != '\n') line += '\n';
-  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  // Not waiting in the open either: a named pipe without a reader would block it for ever.
+  int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_CLOEXEC, 0666);
+  struct stat st {};
+  if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    ::close(fd);
+    fd = -1;
+  }
   if (fd < 0) {
     std::cerr << "Couldn't create log file!\nError message was: '" << text << "'\n";
     return;

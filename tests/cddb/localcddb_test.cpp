@@ -319,6 +319,11 @@ TEST_P(TLocalCDDBLayoutTest, NamedPipesInTheDatabaseAreNotWaitedFor) {
     ASSERT_GT(Save(a), 0);
     Rebuild();
   }
+  // The log as a pipe: its lines go to standard error instead.
+  fs::remove(dir_.Path() / "cat.idx");
+  fs::remove(dir_.Path() / "index.log");
+  ASSERT_EQ(::mkfifo((dir_.Path() / "index.log").c_str(), 0600), 0);
+  EXPECT_FALSE(Open().Initialized());
 }
 
 // Entries as other programs store them, read through the file: blank lines inside, CR LF or
