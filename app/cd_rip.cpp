@@ -1,5 +1,7 @@
 #include "app/cd_rip.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <set>
 
@@ -25,8 +27,8 @@ bool IsAudioDisc(TCDDiscInfo Info) {
 // track number.
 std::string DistinctName(const std::string& Path, const std::string& Ext,
                          std::set<std::string>& Used) {
-  // The file name with extension, a " (NN)" and the temporary ".part" must still fit in
-  // the file system's 255 bytes.
+  // The file name with extension and a " (NN)" must still fit in the file system's 255 bytes,
+  // with room to spare.
   const std::string folder = ExtractFilePath(Path);
   const size_t room = 255 - Ext.size() - 5 - 10;
   const std::string base = folder + Utf8Truncate(ExtractFileName(Path), room);
@@ -36,11 +38,29 @@ std::string DistinctName(const std::string& Path, const std::string& Ext,
   return name;
 }
 
+constexpr const char* kDiscChanged =
+    "The disc in the drive is not the one looked up any more: the rip is stopped";
+
 }  // namespace
 
 int TRipOutcome::ExitStatus() const {
   if (Written == 0) return 2;
-  return Failed == 0 && !Aborted ? 0 : 1;
+  return Failed == 0 && !Aborted && !DiscChanged ? 0 : 1;
+}
+
+std::vector<int> TCDRipper::ReadDiscLayout(TCDIn& CDIn) {
+  std::vector<int> layout;
+  try {
+    for (const TCDTrackInfo& info : CDIn.TracksInfo())
+      layout.push_back(MSFToFrames(info.Length) * 2 + (info.DataTrack ? 1 : 0));
+  } catch (const std::exception&) {
+    layout.clear();  // no table of contents: no disc that could be the one looked up
+  }
+  return layout;
+}
+
+bool TCDRipper::SameDisc(const std::vector<int>& Disc) {
+  return Disc.empty() || ReadDiscLayout(cdIn_) == Disc;
 }
 
 TCDRipper::TCDRipper(TCDIn& CDIn, TMP3Out& MP3Out, TVorbisOut& VorbisOut, TFLACOut& FLACOut,
@@ -179,6 +199,8 @@ TRipOutcome TCDRipper::CDrip(const TRipJob& Job) {
 
   const int count = int(Job.TrackLines.size());
   log_.WriteLog("CDrip : Process " + IntToStr(count) + " tracks");
+  // Another disc put in between two tracks must not be ripped under this one's names.
+  const std::vector<int> disc = Job.DiscLayout.empty() ? ReadDiscLayout(cdIn_) : Job.DiscLayout;
   std::set<std::string> used;
   for (int i = 0; i < count; ++i) {
     log_.WriteLog("CDrip : Process track number " + IntToStr(i));
@@ -191,7 +213,8 @@ TRipOutcome TCDRipper::CDrip(const TRipJob& Job) {
     const std::string file = DistinctName(
         TrackFileName(Job.BasePath, destination, track, Job.TrackLines[size_t(i)], Job.Chars), ext,
         used);
-    const TTrackResult result = RipTrack(Job, i, *output, file);
+    const TTrackResult result =
+        SameDisc(disc) ? RipTrack(Job, i, *output, file, disc) : TTrackResult::DiscChanged;
     if (result == TTrackResult::Written) {
       ++outcome.Written;
       outcome.Files.push_back(file);
@@ -199,6 +222,10 @@ TRipOutcome TCDRipper::CDrip(const TRipJob& Job) {
       ++outcome.Failed;
     } else if (result == TTrackResult::Aborted) {
       outcome.Aborted = true;
+      break;
+    } else if (result == TTrackResult::DiscChanged) {
+      outcome.DiscChanged = true;
+      log_.Report("CDrip : track " + IntToStr(track) + " : " + kDiscChanged);
       break;
     }
   }
@@ -213,7 +240,7 @@ TRipOutcome TCDRipper::CDrip(const TRipJob& Job) {
   }
   window_.SetRipping(false);
   log_.WriteLog("CDrip : ripping done");
-  std::string status = Job.RipDoneText;
+  std::string status = outcome.DiscChanged ? std::string(kDiscChanged) : Job.RipDoneText;
   if (outcome.Failed > 0) status += " (" + IntToStr(outcome.Failed) + " failed)";
   window_.SetStatus(status);
   if (Job.AutoRip) window_.Close();
@@ -221,7 +248,8 @@ TRipOutcome TCDRipper::CDrip(const TRipJob& Job) {
 }
 
 TCDRipper::TTrackResult TCDRipper::RipTrack(const TRipJob& Job, int Index, TAudioFileOut& Output,
-                                            const std::string& FileName) {
+                                            const std::string& FileName,
+                                            const std::vector<int>& Disc) {
   const int track = Index + 1;
   const std::string number = TrackNumberText(track);
   try {
@@ -236,8 +264,10 @@ TCDRipper::TTrackResult TCDRipper::RipTrack(const TRipJob& Job, int Index, TAudi
     return TTrackResult::Failed;
   }
   // The track is encoded under a temporary name and gets its final name only when it is
-  // complete, so an abort or a failure never leaves half a file under the final name.
-  const std::string temp = FileName + ".part";
+  // complete, so an abort or a failure never leaves half a file under the final name. The
+  // temporary file is a new one of this rip's own: another copy ripping into the same folder
+  // has its own, and each renames only what it wrote.
+  std::string temp;
   const std::shared_ptr<TJobState> job = std::make_shared<TJobState>();
   job_ = job;
   try {
@@ -261,6 +291,7 @@ TCDRipper::TTrackResult TCDRipper::RipTrack(const TRipJob& Job, int Index, TAudi
     const std::string folder = FolderPart(FileName);
     if (!folder.empty() && !ForceDirectories(folder))
       throw Exception("Cannot create the folder " + folder);
+    ::close(CreateTempNextTo(FileName, temp));
     Output.FileName = temp;
     log_.WriteLog("CDrip : CDRip drive " + cdIn_.DriveName());
     log_.WriteLog("CDrip : CDDB drive " + window_.CddbDriveName());
@@ -286,11 +317,20 @@ TCDRipper::TTrackResult TCDRipper::RipTrack(const TRipJob& Job, int Index, TAudi
     window_.PumpUntil(ended);
   }
   std::string error = job->Error;
+  const auto removeTemp = [&temp] {
+    if (!temp.empty()) DeleteFile(temp);
+  };
   if (window_.AbortRequested()) {
-    DeleteFile(temp);
+    removeTemp();
     return TTrackResult::Aborted;
   }
-  if (error.empty() && !FileExists(temp)) error = "no file was written";
+  // A disc changed while the track was read may have given it another disc's audio.
+  cdIn_.Reset();
+  if (!SameDisc(Disc)) {
+    removeTemp();
+    return TTrackResult::DiscChanged;
+  }
+  if (error.empty() && (temp.empty() || !FileExists(temp))) error = "no file was written";
   // The tags are written while the file still has its temporary name: a file whose tags
   // could not be written (a full disc) is a failed track and never gets the final name.
   if (error.empty() && &Output == &mp3Out_) error = WriteId3Frames(Job, Index, temp);
@@ -298,7 +338,7 @@ TCDRipper::TTrackResult TCDRipper::RipTrack(const TRipJob& Job, int Index, TAudi
     error = "cannot rename " + temp;
   if (error.empty()) return TTrackResult::Written;
 
-  DeleteFile(temp);
+  removeTemp();
   // Shown and logged whatever -debug says: a failed track must not pass for a ripped one.
   const std::string text = "CDrip : track " + IntToStr(track) + " failed : " + error;
   log_.Report(text);

@@ -59,6 +59,9 @@ struct TRipJob {
   std::string BitrateText;
   TAlbumTexts Texts;
   std::vector<std::string> TrackLines;  // as displayed: "Track N" or the titles
+  // The disc these names belong to (`TCDRipper::ReadDiscLayout` when the track list was
+  // made); empty: the disc in the drive when the rip starts.
+  std::vector<int> DiscLayout;
   // The pattern with the album-wide placeholders filled by a finished lookup; empty when
   // there was none, and then it is filled from `Pattern` and the texts above.
   std::string Destination;
@@ -77,10 +80,13 @@ struct TRipOutcome {
   // Why a disc could not be read at all (the drive layer's message); empty otherwise.
   std::string DiscError;
   bool Aborted = false;
+  // The disc in the drive was no longer the one the names belong to: the rip stopped there.
+  bool DiscChanged = false;
   int Written = 0;
   int Failed = 0;  // tracks that were tried and have no file
   std::vector<std::string> Files;
-  // 0 every track written, 1 some failed or were skipped by an abort, 2 nothing ripped.
+  // 0 every track written, 1 some failed or were skipped by an abort or a disc change,
+  // 2 nothing ripped.
   [[nodiscard]] int ExitStatus() const;
 };
 
@@ -107,11 +113,17 @@ class TCDRipper {
   // placeholder.
   [[nodiscard]] static std::string AlbumFolder(const std::string& BasePath,
                                                const std::string& Destination);
+  // What tells one disc from another here: each track's length in frames, times two, plus
+  // one for a data track, as the CD input reads the table of contents now. Empty when there
+  // is none to read.
+  [[nodiscard]] static std::vector<int> ReadDiscLayout(TCDIn& CDIn);
 
  private:
-  enum class TTrackResult { Written, Failed, Aborted, Skipped };
+  enum class TTrackResult { Written, Failed, Aborted, Skipped, DiscChanged };
   TTrackResult RipTrack(const TRipJob& Job, int Index, TAudioFileOut& Output,
-                        const std::string& FileName);
+                        const std::string& FileName, const std::vector<int>& Disc);
+  // Whether the disc in the drive is still `Disc` (always, when that is unknown).
+  [[nodiscard]] bool SameDisc(const std::vector<int>& Disc);
   void SaveCover(const TRipJob& Job, const std::string& Folder);
   void Warn(const std::string& Text);
   // Empty when the tags were written, else why not.

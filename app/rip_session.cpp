@@ -132,6 +132,7 @@ void TRipSession::Warn(const std::string& Text) {
 
 void TRipSession::RefreshTrackList() {
   TrackLines.clear();
+  DiscLayout.clear();
   Texts = TAlbumTexts();
   CDIn1->Reset();
   const TCDDiscInfo info = CDIn1->DiscInfo();
@@ -142,6 +143,7 @@ void TRipSession::RefreshTrackList() {
   }
   const int count = CDIn1->TracksCount();
   for (int n = 1; n <= count; ++n) TrackLines.push_back("Track " + IntToStr(n));
+  DiscLayout = TCDRipper::ReadDiscLayout(*CDIn1);
   window_.SelectTrackLine(TrackLines.empty() ? -1 : 0);
 }
 
@@ -211,6 +213,7 @@ std::string TRipSession::MediaRemoved() {
     return "";
   }
   TrackLines.clear();
+  DiscLayout.clear();
   Texts = TAlbumTexts();
   // The readiness stays as it was (a new disc's lookup clears it); the names do not.
   Destination.clear();
@@ -228,6 +231,7 @@ TRipJob TRipSession::MakeJob() const {
   job.BitrateText = item >= 0 && item < int(items.size()) ? items[size_t(item)] : "";
   job.Texts = Texts;
   job.TrackLines = TrackLines;
+  job.DiscLayout = DiscLayout;
   job.Destination = Destination;
   job.Pattern = Options.Pattern;
   job.BasePath = Options.BasePath;

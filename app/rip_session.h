@@ -101,6 +101,7 @@ class TRipSession {
   TRipOptions Options;
   std::vector<std::string> LangMessages;
   std::vector<std::string> TrackLines;
+  std::vector<int> DiscLayout;  // the disc the track list was made from
   TAlbumTexts Texts;
   std::vector<std::string> Categories;  // the category box's list
   std::string Destination;              // empty until a lookup read an entry

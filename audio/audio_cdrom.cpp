@@ -17,6 +17,11 @@ bool IsData(const CR_TOCENTRY& Entry) {
   return (Entry.Flag & CR_TOC_FLAG_DATA) != 0;
 }
 
+// The track that starts at `Entry`, ending where `Next` starts.
+TCDTrackInfo TrackOf(const CR_TOCENTRY& Entry, const CR_TOCENTRY& Next) {
+  return {FramesToMSF(int(Next.StartSector) - int(Entry.StartSector)), IsData(Entry)};
+}
+
 // Between the audio session of an enhanced CD and its data session lie the
 // first session's lead-out and the second's lead-in and pregap: no audio there.
 constexpr int kSessionGapSectors = CR_SESSION_GAP_SECTORS;
@@ -160,7 +165,20 @@ TCDTrackInfo TCDIn::TrackInfo(int Track) {
   const CR_TOCENTRY entry = cdrip_->CR_GetTocEntry(Track - 1);
   const CR_TOCENTRY next = cdrip_->CR_GetTocEntry(Track);
   CloseCD();
-  return {FramesToMSF(int(next.StartSector) - int(entry.StartSector)), IsData(entry)};
+  return TrackOf(entry, next);
+}
+
+std::vector<TCDTrackInfo> TCDIn::TracksInfo() {
+  CheckIdle();
+  std::vector<TCDTrackInfo> tracks;
+  OpenCD();
+  if (cdrip_->CR_ReadToc() == CR_OK) {
+    const int count = cdrip_->CR_GetNumTocEntries();
+    for (int track = 1; track <= count; ++track)
+      tracks.push_back(TrackOf(cdrip_->CR_GetTocEntry(track - 1), cdrip_->CR_GetTocEntry(track)));
+  }
+  CloseCD();
+  return tracks;
 }
 
 bool TCDIn::Range(int& Start, int& End) {

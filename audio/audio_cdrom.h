@@ -78,6 +78,9 @@ class TCDIn : public TAudioInput {
   // 0 no medium, 2 playing audio, 1 otherwise.
   [[nodiscard]] int Status();
   [[nodiscard]] TCDTrackInfo TrackInfo(int Track);
+  // Every track's `TrackInfo` from one reading of the table of contents; empty when it
+  // cannot be read.
+  [[nodiscard]] std::vector<TCDTrackInfo> TracksInfo();
   [[nodiscard]] int64_t GetSize();
   void Eject();
 

@@ -32,7 +32,7 @@ std::unique_ptr<CdDrive> OpenDrive(const TCDDriveList& list, int index) {
   if (index < 0 || index >= list.DriveCount) return nullptr;
   const TCDDrive& d = list.Drives[index];
   DriveInfo info;
-  info.Kind = d.DevicePath.rfind("/dev/", 0) == 0 ? DriveKind::Device : DriveKind::Image;
+  info.Kind = d.Kind;
   info.Path = d.DevicePath;
   info.Letter = d.DriveLetter;
   try {
@@ -45,7 +45,7 @@ std::unique_ptr<CdDrive> OpenDrive(const TCDDriveList& list, int index) {
 // Host, target and LUN of /dev/srN from its sysfs device link ("../../../1:0:0:0").
 void FillScsiAddress(TCDDrive& drive) {
   drive.HaId = drive.Target = drive.Lun = 0;
-  if (drive.DevicePath.rfind("/dev/", 0) != 0) return;
+  if (drive.Kind != DriveKind::Device) return;
   const std::string name = std::filesystem::path(drive.DevicePath).filename();
   std::error_code ec;
   const auto link = std::filesystem::read_symlink("/sys/class/block/" + name + "/device", ec);
@@ -86,6 +86,7 @@ int SptiGetDriveLetters(TCDDriveList& list) {
     d = TCDDrive{};
     d.DriveLetter = info.Letter;
     d.DevicePath = info.Path;
+    d.Kind = info.Kind;
   }
   return list.DriveCount;
 }

@@ -12,6 +12,7 @@
 
 #include "cddb/cddb_types.h"
 #include "platform/base/exception.h"
+#include "platform/cdrom/drive_list.h"
 
 namespace qv {
 
@@ -30,6 +31,8 @@ struct TCDDrive {
   std::string Description;  // vendor + product + revision, or the device path
   char DriveLetter = 0;
   std::string DevicePath;  // the .cue sheet or /dev/srN
+  // As the drive list says: an image may lie anywhere, /dev/shm included.
+  DriveKind Kind = DriveKind::Image;
 };
 
 struct TCDDriveList {

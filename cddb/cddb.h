@@ -24,8 +24,8 @@ class TWSocket;
 class TCddb final : public TComponent, public TCddbProtocol {
  public:
   static constexpr const char* kDefaultServer = "gnudb.gnudb.org";
-  // The most a server's answer may bring; a real entry is a few kilobytes.
-  static constexpr std::int64_t kMaxAnswerBytes = std::int64_t(4) << 20;
+  // The most a server's answer may bring: as much as a local entry may hold.
+  static constexpr std::int64_t kMaxAnswerBytes = TLocalCDDB::kMaxEntryBytes;
 
   explicit TCddb(TComponent* AOwner);
   ~TCddb() override;

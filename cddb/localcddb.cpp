@@ -15,6 +15,7 @@
 #include <cstring>
 #include <exception>
 #include <iostream>
+#include <limits>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -22,6 +23,7 @@
 #include "cddb/localcddb_xmcd.h"
 #include "cddb/tblockfile.h"
 #include "platform/base/paths.h"
+#include "platform/base/streams.h"
 #include "platform/base/text.h"
 
 namespace qv {
@@ -118,45 +120,78 @@ std::string ResolveName(const std::string& dir, const std::string& name) {
   return best;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& data) {
+enum class ReadResult { Read, Unreadable, TooLarge };
+
+// The whole of a regular file of at most `limit` bytes. A named pipe or a device where a
+// database file should be is refused without waiting in the open.
+ReadResult ReadWholeFile(const std::string& path, std::string& data, std::int64_t limit) {
   data.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  int fd;
+  try {
+    fd = OpenRegularFile(path);
+  } catch (const Exception&) {
+    return ReadResult::Unreadable;
+  }
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd, &st) != 0) {
     ::close(fd);
-    return false;
+    return ReadResult::Unreadable;
+  }
+  if (st.st_size > limit) {
+    ::close(fd);
+    return ReadResult::TooLarge;
   }
   data.resize(static_cast<std::size_t>(st.st_size));
   std::size_t got = 0;
-  bool ok = true;
+  ReadResult result = ReadResult::Read;
   for (;;) {
-    if (got == data.size()) data.resize(data.size() + 4096);  // the file may have grown
+    if (got == data.size()) {  // the file may have grown
+      if (static_cast<std::int64_t>(got) >= limit) {
+        // One byte more tells whether it really is too large.
+        char extra;
+        ssize_t n;
+        while ((n = ::read(fd, &extra, 1)) < 0 && errno == EINTR) {
+        }
+        if (n != 0) result = n > 0 ? ReadResult::TooLarge : ReadResult::Unreadable;
+        break;
+      }
+      data.resize(static_cast<std::size_t>(
+          std::min<std::int64_t>(static_cast<std::int64_t>(data.size()) + 4096, limit)));
+    }
     const ssize_t n = ::read(fd, data.data() + got, data.size() - got);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ok = false;
+    if (n < 0) result = ReadResult::Unreadable;
     if (n <= 0) break;
     got += static_cast<std::size_t>(n);
   }
   ::close(fd);
   data.resize(got);
-  return ok && got >= static_cast<std::size_t>(st.st_size);
+  if (result == ReadResult::Read && got < static_cast<std::size_t>(st.st_size))
+    result = ReadResult::Unreadable;
+  if (result != ReadResult::Read) data.clear();
+  return result;
+}
+
+// Group files hold any number of entries: they are read whatever their size.
+bool ReadWholeFile(const std::string& path, std::string& data) {
+  return ReadWholeFile(path, data, std::numeric_limits<std::int64_t>::max()) == ReadResult::Read;
 }
 
 // Writes `data` to a new file beside `path` and renames it over `path`, so that readers and a
 // crash see either the old or the new file. 0, -3 (cannot create), -4 (cannot write it all).
-int WriteFileAtomically(const std::string& path, std::string_view data) {
+int ReplaceDatabaseFile(const std::string& path, std::string_view data) {
   // An index rebuilt as it was is left alone: no new file, no rename, for each of the hundred.
-  if (std::string old; ReadWholeFile(path, old) && old == data) return 0;
-  static std::atomic<unsigned> counter{0};
+  if (std::string old;
+      ReadWholeFile(path, old, static_cast<std::int64_t>(data.size())) == ReadResult::Read &&
+      old == data)
+    return 0;
   std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = path + "xXx" + std::to_string(::getpid()) + "." + std::to_string(counter++);
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return -3;
+  int fd;
+  try {
+    fd = CreateTempNextTo(path, temp);
+  } catch (const Exception&) {
+    return -3;
   }
-  if (fd < 0) return -3;
   std::size_t done = 0;
   while (done < data.size()) {
     const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
@@ -232,6 +267,14 @@ std::string TooLongText(const std::string& id, int length) {
                 "message: '%s'. Disc length = %d seconds\n",
                 id.c_str(), "Disc too long to fit any CD specifications", length);
   return text;
+}
+
+// An entry past the bound is skipped, as a server's answer past it would be, and the category
+// folder's log says which.
+void LogTooLarge(const std::string& categoryDir, const std::string& entry) {
+  TLocalCDDB::WriteLog(categoryDir + "index.log", "Entry " + entry + " is larger than " +
+                                                      std::to_string(TLocalCDDB::kMaxEntryBytes) +
+                                                      " bytes; it is skipped");
 }
 
 // An entry of a track index as one number that sorts in the index's order: the track count,
@@ -356,7 +399,8 @@ bool TLocalCDDB::ReadCategories() {
   FCategories = {};
   const std::string name = ResolveName(FRoot, kCategoryIndex);
   std::string text;
-  if (name.empty() || !ReadWholeFile(FRoot + name, text)) return false;
+  if (name.empty() || ReadWholeFile(FRoot + name, text, kMaxEntryBytes) != ReadResult::Read)
+    return false;
   std::size_t letter = 0;
   for (const std::string_view line : SplitLines(text)) {
     if (letter >= FCategories.size()) break;
@@ -429,6 +473,10 @@ int TLocalCDDB::ReadEntryText(const std::string& category, const std::string& id
           const std::int64_t start = file.FilePos();
           file.Find("#FILENAME=");  // the next entry, or the end of the file
           const std::int64_t end = file.FilePos();
+          if (end - start > kMaxEntryBytes) {
+            LogTooLarge(dir, dir + group + " (" + id + ")");
+            return -3;
+          }
           file.Seek(start);
           file.Read(end - start, text);
           return 0;
@@ -440,8 +488,10 @@ int TLocalCDDB::ReadEntryText(const std::string& category, const std::string& id
     return -3;
   }
   const std::string name = ResolveName(dir, id);
-  if (name.empty() || !ReadWholeFile(dir + name, text)) return -3;
-  return 0;
+  if (name.empty()) return -3;
+  const ReadResult read = ReadWholeFile(dir + name, text, kMaxEntryBytes);
+  if (read == ReadResult::TooLarge) LogTooLarge(dir, dir + name);
+  return read == ReadResult::Read ? 0 : -3;
 }
 
 int TLocalCDDB::ReadEntry(TCDInfo& info) {
@@ -578,7 +628,7 @@ void TLocalCDDB::AddToIndex(const std::string& categoryDir, const std::string& i
   const std::string newLine = "L" + Hex(length, 4) + entry + "\n";
   if (existing.empty()) {
     // The index is rebuilt before each lookup anyway; starting one here loses nothing.
-    if (WriteFileAtomically(path, newLine) != 0)
+    if (ReplaceDatabaseFile(path, newLine) != 0)
       WriteLog(FRoot + "index.log", "Error creating track index file " + path);
     return;
   }
@@ -651,7 +701,7 @@ int TLocalCDDB::WriteWindowsEntry(const std::string& categoryDir, const std::str
   if (insertAt == content.size() && !content.empty() && content.back() != '\n')
     block.insert(0, "\n");
   content.insert(insertAt, block);
-  const int result = WriteFileAtomically(categoryDir + group, content);
+  const int result = ReplaceDatabaseFile(categoryDir + group, content);
   return result < 0 ? result : static_cast<int>(text.size()) + 19;
 }
 
@@ -679,7 +729,7 @@ int TLocalCDDB::WriteEntry(const TCDInfo& info) {
   } else {
     const std::string name = ResolveName(categoryDir, id);
     existed = !name.empty();
-    result = WriteFileAtomically(categoryDir + id, text);
+    result = ReplaceDatabaseFile(categoryDir + id, text);
     if (result == 0) result = static_cast<int>(text.size());
   }
   if (result < 0 || !FInitialized) return result;
@@ -687,10 +737,10 @@ int TLocalCDDB::WriteEntry(const TCDInfo& info) {
   if (created) {
     const std::string indexPath = FRoot + CategoryIndexName();
     std::string names;
-    ReadWholeFile(indexPath, names);
+    ReadWholeFile(indexPath, names, kMaxEntryBytes);
     if (!names.empty() && names.back() != '\n') names += '\n';
     names += categoryName + "\n";
-    if (WriteFileAtomically(indexPath, names) != 0)
+    if (ReplaceDatabaseFile(indexPath, names) != 0)
       WriteLog(FRoot + "index.log", "Error creating category index file");
     FInitialized = ReadCategories();
   }
@@ -731,7 +781,7 @@ void TLocalCDDB::BuildIndex() {
   }
   std::string catText;
   for (const std::string& name : names) catText += name + "\n";
-  if (WriteFileAtomically(FRoot + CategoryIndexName(), catText) != 0)
+  if (ReplaceDatabaseFile(FRoot + CategoryIndexName(), catText) != 0)
     WriteLog(rootLog, "Error creating category index file");
   FCategories = {};
   std::copy(names.begin(), names.end(), FCategories.begin());
@@ -768,7 +818,7 @@ void TLocalCDDB::BuildIndex() {
     }
     if (lastLength != ~0u) text += '\n';
     const std::string name = FRoot + TrackIndexName(static_cast<int>(tracks));
-    if (WriteFileAtomically(name, text) != 0) {
+    if (ReplaceDatabaseFile(name, text) != 0) {
       WriteLog(rootLog, "Error creating track index file " + name);
       return;
     }
@@ -778,7 +828,13 @@ void TLocalCDDB::BuildIndex() {
 void TLocalCDDB::WriteLog(const std::string& file, const std::string& text) {
   std::string line = text;
   if (line.empty() || line.back() != '\n') line += '\n';
-  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  // Not waiting in the open either: a named pipe without a reader would block it for ever.
+  int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_CLOEXEC, 0666);
+  struct stat st {};
+  if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    ::close(fd);
+    fd = -1;
+  }
   if (fd < 0) {
     std::cerr << "Couldn't create log file!\nError message was: '" << text << "'\n";
     return;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,9 @@ class TLocalCDDB final {
   static constexpr double kTotalTolerance = 0.85;          // percent of the compared lengths
   static constexpr double kNeighbourhoodTolerance = 0.65;  // percent of the disc length
   static constexpr int kMaxIndexedLength = 5400;           // seconds
+  // The most an entry may hold, as much as a server's answer may bring; a real entry is a
+  // few kilobytes.
+  static constexpr std::int64_t kMaxEntryBytes = std::int64_t(4) << 20;
 
   TLocalCDDB();  // root: the current folder
 

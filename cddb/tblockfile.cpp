@@ -1,12 +1,13 @@
 #include "cddb/tblockfile.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+#include "platform/base/streams.h"
 
 namespace qv {
 
@@ -59,11 +60,13 @@ void TSearchFile::SetFileName(const std::string& name) {
 bool TSearchFile::Open() {
   if (FFileName.empty()) return false;
   if (IsOpen()) return true;
+  // A named pipe or a device in the database's place would wait in the open for ever.
   int fd;
-  do {
-    fd = ::open(FFileName.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return false;
+  try {
+    fd = OpenRegularFile(FFileName);
+  } catch (const Exception&) {
+    return false;
+  }
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
@@ -204,11 +207,16 @@ void TSearchFile::Insert(std::int64_t position, std::string_view text, std::int6
 // New file = old [0, keepEnd) + middle + old [resumeFrom, end), written beside the old one
 // and renamed over it.
 void TSearchFile::Rewrite(std::int64_t keepEnd, std::string_view middle, std::int64_t resumeFrom) {
-  const std::string temp = FFileName + "xXx";
+  // A fixed temporary name could be a link planted there, or another program's file.
+  std::string temp;
+  int out;
+  try {
+    out = CreateTempNextTo(FFileName, temp);
+  } catch (const Exception& e) {
+    throw Exception("Couldn't create a temporary file for \"" + FFileName + "\": " + e.what());
+  }
   struct stat st {};
   const mode_t mode = ::fstat(FFd, &st) == 0 ? (st.st_mode & 07777) : 0666;
-  const int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (out < 0) throw Exception(ErrorText("Couldn't create", temp));
   const auto fail = [&](const char* what) {
     const std::string message = ErrorText(what, temp);
     ::close(out);

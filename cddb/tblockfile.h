@@ -46,8 +46,9 @@ class TSearchFile final {
   void ReadLn(std::string& text);
 
   // Removes [from, to) / inserts `count` bytes of `text` before `position`. The file is
-  // rewritten to `FileName` + "xXx" and renamed over the old one, so a crash leaves either
-  // the old or the new file; a failure throws `Exception` and leaves the old file as it was.
+  // rewritten to a new temporary file of its own beside it and renamed over the old one, so
+  // a crash leaves either the old or the new file; a failure throws `Exception` and leaves
+  // the old file as it was.
   void Delete(std::int64_t from, std::int64_t to);
   void Insert(std::int64_t position, std::string_view text, std::int64_t count);
 

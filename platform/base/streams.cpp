@@ -50,32 +50,6 @@ class TempFileGuard {
   std::string path_;
 };
 
-// Opens a fresh temporary file next to `file_name`, mode 0666 less the umask.
-int CreateTempNextTo(const std::string& file_name, std::string& temp_name) {
-  static std::atomic<unsigned> counter{0};
-  std::random_device rd;
-  const std::string folder = FolderOf(file_name);
-  // The temporary's name must fit where the target's name does.
-  std::string base = BaseNameOf(file_name);
-  if (base.size() > 180) base.resize(180);
-  const std::string prefix = (folder == "/" ? "" : folder) + "/." + base + ".";
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    char suffix[48];
-    std::snprintf(suffix, sizeof suffix, "%d.%u.%08x.tmp", int(::getpid()), counter++, rd());
-    temp_name = prefix + suffix;
-    int fd;
-    do {
-      fd = ::open(temp_name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd >= 0) return fd;
-    if (errno != EEXIST) {
-      const int err = errno;
-      throw EFCreateError("Cannot create file \"" + file_name + "\". " + ErrnoText(err));
-    }
-  }
-  throw EFCreateError("Cannot create file \"" + file_name + "\". " + ErrnoText(EEXIST));
-}
-
 // A stream over a descriptor it does not own, for the safe-replace writer.
 class TFdStream final : public TStream {
  public:
@@ -163,6 +137,31 @@ void SyncFolder(const std::string& folder) {
 }
 
 }  // namespace
+
+int CreateTempNextTo(const std::string& file_name, std::string& temp_name) {
+  static std::atomic<unsigned> counter{0};
+  std::random_device rd;
+  const std::string folder = FolderOf(file_name);
+  // The temporary's name must fit where the target's name does.
+  std::string base = BaseNameOf(file_name);
+  if (base.size() > 180) base.resize(180);
+  const std::string prefix = (folder == "/" ? "" : folder) + "/." + base + ".";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char suffix[48];
+    std::snprintf(suffix, sizeof suffix, "%d.%u.%08x.tmp", int(::getpid()), counter++, rd());
+    temp_name = prefix + suffix;
+    int fd;
+    do {
+      fd = ::open(temp_name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd >= 0) return fd;
+    if (errno != EEXIST) {
+      const int err = errno;
+      throw EFCreateError("Cannot create file \"" + file_name + "\". " + ErrnoText(err));
+    }
+  }
+  throw EFCreateError("Cannot create file \"" + file_name + "\". " + ErrnoText(EEXIST));
+}
 
 // --- TStream -------------------------------------------------------------------
 

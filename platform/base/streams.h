@@ -152,6 +152,12 @@ class TMemoryStream final : public TStream {
 [[nodiscard]] std::string ReadFileBytes(const std::string& file_name, int64_t max_bytes = int64_t(1)
                                                                                           << 31);
 
+// Creates a new file of its own next to `file_name` (the same folder, a hidden name no other
+// writer uses), exclusively: never through a link, never over another file. Mode 0666 less
+// the umask; returns the descriptor (read and write, close-on-exec) and the name in
+// `temp_name`; throws EFCreateError.
+[[nodiscard]] int CreateTempNextTo(const std::string& file_name, std::string& temp_name);
+
 // Writes a file by way of a temporary name in the same folder: `writer` fills the
 // stream, the data are flushed to the device, and the temporary is renamed over
 // `file_name`. Whatever fails (the writer throws, the disc is full, the folder is

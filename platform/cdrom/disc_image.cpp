@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/base/streams.h"
 #include "platform/cdrom/cdio_support.h"
 #include "platform/cdrom/cdrom_error.h"
 
@@ -20,6 +22,9 @@ namespace qv {
 struct DiscImage::Handle {
   std::filesystem::path Folder;
   CdioHandle Cdio;
+  // The BIN file as it was opened, for the audio reads: libcdio reports a read cut short by
+  // a file that shrank as a success, so the sectors are read here, where the count is seen.
+  int BinFd = -1;
 
   Handle(const std::string& cuePath, const std::string& binPath) {
     std::string pattern = (std::filesystem::temp_directory_path() / "qv-image-XXXXXX").string();
@@ -37,6 +42,7 @@ struct DiscImage::Handle {
     }
   }
   ~Handle() {
+    if (BinFd >= 0) ::close(BinFd);
     Cdio.reset();
     Remove();
   }
@@ -129,6 +135,11 @@ std::unique_ptr<DiscImage> DiscImage::Open(const std::string& cuePath) {
   if (image->toc_ != expected)
     throw ECdromError("The disc image " + cuePath + " is read inconsistently: the sheet says " +
                       Describe(expected) + ", libcdio reads " + Describe(image->toc_));
+  try {
+    handle->BinFd = OpenRegularFile(bin);
+  } catch (const Exception& e) {
+    throw ECdromError("The BIN file " + bin + " cannot be opened: " + e.what());
+  }
   image->handle_ = std::move(handle);
   const std::vector<CueTrack>& tracks = image->sheet_.Tracks;
   for (std::size_t i = 1; i < tracks.size(); ++i) {
@@ -155,11 +166,21 @@ void DiscImage::ReadSectors(std::uint32_t lsn, std::uint32_t count,
       static_cast<std::uint64_t>(st.st_size) < std::uint64_t{lsn + count} * kCdSectorBytes)
     throw ECdromError("Read error at sector " + std::to_string(lsn) + ": the BIN file " + binPath_ +
                       " is missing or shorter than the disc");
-  const driver_return_code_t rc =
-      cdio_read_audio_sectors(handle_->Cdio.get(), out.data(), static_cast<lsn_t>(lsn), count);
-  if (rc != DRIVER_OP_SUCCESS)
-    throw ECdromError("Read error at sector " + std::to_string(lsn) + " of " + cuePath_ + ": " +
-                      cdio_driver_errmsg(rc));
+  // The file may still shrink while the read is under way: only a whole read is audio.
+  const std::size_t want = std::size_t{count} * kCdSectorBytes;
+  const off_t at = static_cast<off_t>(lsn) * static_cast<off_t>(kCdSectorBytes);
+  std::size_t got = 0;
+  while (got < want) {
+    const ssize_t n = ::pread(handle_->BinFd, out.data() + got, want - got, at + off_t(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0)
+      throw ECdromError("Read error at sector " + std::to_string(lsn) + " of " + cuePath_ + ": " +
+                        std::strerror(errno));
+    if (n == 0)
+      throw ECdromError("Read error at sector " + std::to_string(lsn + got / kCdSectorBytes) +
+                        ": the BIN file " + binPath_ + " ended before the disc's end");
+    got += static_cast<std::size_t>(n);
+  }
 }
 
 }  // namespace qv

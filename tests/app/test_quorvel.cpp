@@ -51,15 +51,16 @@ class QuorvelTest : public ::testing::Test {
 
   // Starts quorvel in the background; its output goes to `Output`, or only its standard
   // error when its standard output is `Stdout`.
-  pid_t Spawn(const std::string& Args, const std::string& Output, int Stdout = -1) {
+  pid_t Spawn(const std::string& Args, const std::string& Output, int Stdout = -1,
+              const std::string& Variables = "") {
     const pid_t pid = ::fork();
     if (pid == 0) {
       if (Stdout >= 0) {
         ::dup2(Stdout, 1);
         ::signal(SIGPIPE, SIG_DFL);  // as a shell would start it
       }
-      const std::string command = Environment() + "exec " + Quote(kQuorvel) + " " + Args +
-                                  (Stdout >= 0 ? " 2> " : " > ") + Quote(Output) +
+      const std::string command = Environment() + Variables + "exec " + Quote(kQuorvel) + " " +
+                                  Args + (Stdout >= 0 ? " 2> " : " > ") + Quote(Output) +
                                   (Stdout >= 0 ? "" : " 2>&1");
       ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
       ::_exit(127);
@@ -401,6 +402,140 @@ TEST_F(QuorvelTest, SecondCopyExitsAndRaisesTheFirst) {
   EXPECT_EQ(Wait(first), 0);  // closed as by ESC
 }
 
+// Two copies with runtime folders of their own (a desktop session and a cron job) rip the
+// same disc into the same folder at the same time: each writes a temporary file of its own,
+// and every file reported written is whole, the same as a rip alone gives. A file another
+// copy is writing under the name a fixed temporary name would have is left alone.
+TEST_F(QuorvelTest, TwoCopiesRippingIntoOneFolderWriteWholeFiles) {
+  MakeDisc({3000, 3000});
+  const std::string out = dir_.File("out/");
+  const std::string track = out + "Unknown_Artist/Unknown_Album/01 - Track_1.flac";
+  const auto alone = Quorvel("-auto -format=flac -pathtoenc=" + Quote(dir_.File("alone/")));
+  ASSERT_EQ(alone.status, 0) << alone.output;
+  std::filesystem::create_directories(std::filesystem::path(track).parent_path());
+  WriteText(track + ".part", "another copy's track in the making");
+
+  for (const char* runtime : {"desktop", "cron"}) ::mkdir(dir_.File(runtime).c_str(), 0700);
+  const std::string args = "-auto -format=flac -pathtoenc=" + Quote(out);
+  const pid_t desktop = Spawn(args, dir_.File("desktop.txt"), -1,
+                              "XDG_RUNTIME_DIR=" + Quote(dir_.File("desktop")) + " ");
+  const pid_t cron =
+      Spawn(args, dir_.File("cron.txt"), -1, "XDG_RUNTIME_DIR=" + Quote(dir_.File("cron")) + " ");
+  const int statuses[] = {Wait(desktop), Wait(cron)};
+  EXPECT_EQ(ReadText(track + ".part"), "another copy's track in the making");
+  int reported = 0;
+  for (const char* copy : {"desktop", "cron"}) {
+    SCOPED_TRACE(copy);
+    const std::string said = ReadText(dir_.File(std::string(copy) + ".txt"));
+    for (const std::string& line : Lines(said)) {
+      if (line.rfind("Written: ", 0) != 0) continue;
+      ++reported;
+      const std::string file = line.substr(9);
+      const std::string name = file.substr(file.find("/Unknown_Artist/") + 1);
+      EXPECT_EQ(ReadText(file), ReadText(dir_.File("alone/" + name))) << name;
+      const auto test = RunCommand("flac -t -s " + Quote(file));
+      EXPECT_EQ(test.status, 0) << name << ": " << test.output;
+    }
+  }
+  EXPECT_EQ(statuses[0], 0) << ReadText(dir_.File("desktop.txt"));
+  EXPECT_EQ(statuses[1], 0) << ReadText(dir_.File("cron.txt"));
+  EXPECT_EQ(reported, 4);
+  // Nothing left behind but the two tracks and the other copy's file.
+  EXPECT_EQ(FilesBelow(out), (std::vector<std::string>{
+                                 "Unknown_Artist/Unknown_Album/01 - Track_1.flac",
+                                 "Unknown_Artist/Unknown_Album/01 - Track_1.flac.part",
+                                 "Unknown_Artist/Unknown_Album/02 - Track_2.flac",
+                             }));
+}
+
+// Another disc put in while the first track is ripped: the rip notices that the disc is no
+// longer the one whose names it has, says so, ends with a failure status and writes nothing of
+// the new disc under the old one's names.
+TEST_F(QuorvelTest, DiscChangedDuringTheRipStopsIt) {
+  MakeDisc({9000, 40});
+  DiscSpec other;
+  other.AudioTracks = {{9100}, {3000}};
+  other.Seed = 7;
+  std::filesystem::create_directories(dir_.File("other"));
+  WriteDiscImage(other, dir_.File("other/disc.cue"));
+  const std::string out = dir_.File("out/");
+  const pid_t pid =
+      Spawn("-auto -debug -format=flac -pathtoenc=" + Quote(out), dir_.File("run.txt"));
+  ASSERT_TRUE(Eventually([&] {
+    return ReadText(dir_.File("Quorvel.log")).find("CDrip : start ripping") != std::string::npos;
+  }));
+  // The new disc's BIN file first, then its sheet: the drive sees the change at once.
+  std::filesystem::rename(dir_.File("other/disc.bin"), dir_.File("disc.bin"));
+  std::filesystem::rename(dir_.File("other/disc.cue"), dir_.File("disc.cue"));
+  const bool stillFirst =
+      ReadText(dir_.File("Quorvel.log")).find("Process track number 1") == std::string::npos;
+  const int status = Wait(pid);
+  const std::string said = ReadText(dir_.File("run.txt"));
+  EXPECT_NE(status, 0) << said;
+  EXPECT_NE(said.find("The disc in the drive is not the one looked up any more: the rip is "
+                      "stopped"),
+            std::string::npos)
+      << said;
+  EXPECT_EQ(said.find("Rip done !"), std::string::npos) << said;
+  EXPECT_FALSE(std::filesystem::exists(out + "Unknown_Artist/Unknown_Album/02 - Track_2.flac"));
+  if (stillFirst) {
+    // Changed while it was read: the first track is not trusted either.
+    EXPECT_TRUE(FilesBelow(out).empty()) << said;
+    EXPECT_EQ(status, 2);
+  }
+}
+
+// A named pipe in the local CD database, as the disc's entry or as an index: the lookup
+// passes over it at once (an index is rebuilt in its place), the run ends by itself, and
+// SIGTERM would still end it.
+TEST_F(QuorvelTest, NamedPipeInTheLocalDatabaseIsPassedOver) {
+  MakeDisc({120, 90});
+  const auto entry =
+      RunCommand(Environment() + Quote(std::string(QV_BINARY_DIR) + "/bin/qv-demo-entry") +
+                 " db misc 'Jane Doe' 'Songs' 2001 'First' 'Second'");
+  ASSERT_EQ(entry.status, 0) << entry.output;
+  const std::string stored = dir_.File("db/" + Lines(entry.output).back());
+  const std::string text = ReadText(stored);
+  WriteText(dir_.File("Quorvel.ini"), std::string(kNoServer) + "[CONF]\nlocalCDDB=db\n");
+  const struct {
+    std::string pipe;
+    const char* first;  // the first file's name after the run
+  } cases[] = {
+      {stored, "Unknown Artist/Unknown Album/01 - Track 1.flac"},
+      {dir_.File("db/Cat.idx"), "Jane Doe/Songs/01 - First.flac"},
+      {dir_.File("db/02.idx"), "Jane Doe/Songs/01 - First.flac"},
+  };
+  // The database's indexes as a lookup leaves them.
+  ASSERT_EQ(Quorvel("-auto -format=flac -pathtoenc=" + Quote(dir_.File("first/"))).status, 0);
+  int run = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pipe);
+    std::filesystem::remove(c.pipe);
+    if (c.pipe.ends_with("Cat.idx")) std::filesystem::remove(dir_.File("db/cat.idx"));
+    ASSERT_EQ(::mkfifo(c.pipe.c_str(), 0600), 0);
+    const std::string out = dir_.File("out" + std::to_string(++run) + "/");
+    const pid_t pid = Spawn("-auto -format=flac -pathtoenc=" + Quote(out), dir_.File("run.txt"));
+    int status = 0;
+    bool ended = Eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; });
+    if (!ended) {
+      ::kill(pid, SIGTERM);
+      ::sleep(5);
+      ended = ::waitpid(pid, &status, WNOHANG) == pid;
+      if (!ended) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+      }
+      ADD_FAILURE() << "the run hung" << (ended ? "" : ", and SIGTERM did not end it");
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadText(dir_.File("run.txt"));
+    const std::vector<std::string> files = FilesBelow(out);
+    ASSERT_EQ(files.size(), 2u) << ReadText(dir_.File("run.txt"));
+    EXPECT_EQ(files[0], c.first);
+    std::filesystem::remove(c.pipe);
+    WriteText(stored, text);
+  }
+}
+
 // The lookup through the CD database server, reached as the INI file's proxy.
 class QuorvelServerTest : public QuorvelTest {
  protected:
@@ -455,6 +590,24 @@ TEST_F(QuorvelServerTest, ServerEntryNamesTheFilesAndIsSavedForTheNextRun) {
   EXPECT_EQ(FilesBelow(dir_.File("again")), FilesBelow(dir_.File("out")));
   for (const std::string& line : Requests())
     EXPECT_EQ(line.find("cddb"), std::string::npos) << line;
+}
+
+// Saving the server's entry updates the length index through a temporary file of its own: a
+// link planted where a fixed temporary name would be is not written through.
+TEST_F(QuorvelServerTest, SavedEntryNeverWritesThroughAPlantedLink) {
+  MakeDisc({100, 80});
+  const std::string id = ServerEntry("rock", "Band Name", "Live");
+  StartServer();
+  std::filesystem::create_directories(dir_.File("db"));
+  WriteText(dir_.File("victim.txt"), "the user's own text\n");
+  std::filesystem::create_symlink(dir_.File("victim.txt"), dir_.File("db/02.idxxXx"));
+  const auto r = Quorvel("-auto -format=flac -pathtoenc=" + Quote(dir_.File("out/")));
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(ReadText(dir_.File("victim.txt")), "the user's own text\n");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_.File("db/02.idxxXx")));
+  EXPECT_FALSE(std::filesystem::is_symlink(dir_.File("db/02.idx")));
+  EXPECT_EQ(ReadText(dir_.File("db/02.idx")), "L" + id.substr(2, 4) + id.substr(0, 2) + "a\n");
+  EXPECT_FALSE(ReadText(dir_.File("db/rock/" + id)).empty());
 }
 
 TEST_F(QuorvelServerTest, SeveralMatchesWithoutChoiceReadTheFirst) {

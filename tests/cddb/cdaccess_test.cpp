@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 
 #include "platform/cdrom/scsi.h"
@@ -90,6 +91,28 @@ TEST(CDAccessTest, ImagesAreListedIdentifiedAndTheirTocsRead) {
     EXPECT_EQ(CddbDiscId(read), expected);
     EXPECT_EQ(CddbDiscId(read), LibdiscidId(toc));
   }
+}
+
+// An image kept under /dev (a memory file system) is an image all the same: the drive list
+// decides, not the path.
+TEST(CDAccessTest, ImageUnderDevIsReadAsAnImage) {
+  std::string pattern = "/dev/shm/qv-cdaccess-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) GTEST_SKIP() << "no /dev/shm here";
+  const std::filesystem::path folder = pattern;
+  const CdToc toc = WriteDiscImage(Spec({900, 1700}, 0, 3), folder / "disc.cue");
+  DriveListScope scope((folder / "disc.cue").string());
+  TCDDriveList list;
+  GetCDDrives(list, cdiAutoDetect);
+  TCDTOC read;
+  const bool none = list.DriveCount < 1 || ReadCDTOC(list, 0, read, cdiAutoDetect);
+  std::filesystem::remove_all(folder);
+  ASSERT_GE(list.DriveCount, 1);
+  EXPECT_EQ(list.Drives[0].Kind, DriveKind::Image);
+  EXPECT_EQ(list.Drives[0].ProductId, "DISC IMAGE");
+  ASSERT_FALSE(none);
+  EXPECT_EQ(read.TrackCount, 2);
+  EXPECT_EQ(static_cast<std::uint32_t>(FrameOffset(read.LeadOut)),
+            toc.LeadOutLsn + kCdLeadInFrames);
 }
 
 // A SCSI target that answers every command the same way.

@@ -94,6 +94,19 @@ class TLocalCDDBLayoutTest : public ::testing::TestWithParam<TLocalCDDBType> {
     TLocalCDDB db = Open();
     db.BuildIndex();
   }
+  // The file that holds the entry of `info` in this layout.
+  fs::path StoredIn(const TCDInfo& info) const {
+    return GetParam() == lctUNIX ? dir_.Path() / info.Category / info.DiscID
+                                 : dir_.Path() / info.Category / "00toFF";
+  }
+  // The local query for the disc `info` describes.
+  int QueryDisc(const TCDInfo& info) {
+    TCDInfo disc;
+    disc.TOC = info.TOC;
+    disc.DiscID = info.DiscID;
+    TLocalMatchArray matches;
+    return Query(disc, matches);
+  }
 
   ScratchDir dir_;
   const TCDTOC tocA_ = MakeToc({150, 15000, 30000}, 45000);
@@ -266,6 +279,51 @@ TEST_P(TLocalCDDBLayoutTest, MissingCategoryIndexAndOverlongDiscs) {
                      " into the index. Error message: 'Disc too long to fit any CD "
                      "specifications'. Disc length = 5401 seconds"),
             std::string::npos);
+}
+
+// An entry past the bound a server's answer has is skipped and named in the category's log,
+// however large the file claims to be (a sparse file of a terabyte costs no disc space).
+TEST_P(TLocalCDDBLayoutTest, OversizedEntriesAreSkippedAndLogged) {
+  const TCDInfo a = Disc(tocA_, "rock", "Alpha");
+  ASSERT_GT(Save(a), 0);
+  Rebuild();
+  const fs::path file = StoredIn(a);
+  if (GetParam() == lctUNIX) {
+    ASSERT_EQ(::truncate(file.c_str(), std::int64_t(1) << 40), 0);
+  } else {
+    // Group files may hold any number of entries; one entry of them may not be that large.
+    WriteFile(file, ReadFile(file) + "EXTD=" + std::string(TLocalCDDB::kMaxEntryBytes, 'x'));
+  }
+  EXPECT_EQ(QueryDisc(a), -1);
+  TCDInfo read = a;
+  TLocalCDDB db = Open();
+  EXPECT_EQ(db.ReadEntry(read), -3);
+  EXPECT_NE(ReadFile(dir_.Path() / "rock" / "index.log")
+                .find(" is larger than 4194304 bytes; it is skipped"),
+            std::string::npos);
+}
+
+// A named pipe where a database file should be is passed over at once: opening it would
+// wait for a writer for ever.
+TEST_P(TLocalCDDBLayoutTest, NamedPipesInTheDatabaseAreNotWaitedFor) {
+  const TCDInfo a = Disc(tocA_, "rock", "Alpha");
+  ASSERT_GT(Save(a), 0);
+  Rebuild();
+  for (const fs::path& pipe : {StoredIn(a), dir_.Path() / "03.idx", dir_.Path() / "cat.idx"}) {
+    SCOPED_TRACE(pipe.string());
+    fs::remove(pipe);
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_LT(QueryDisc(a), 0);
+    Rebuild();  // the indexes replace the pipe; the entry stays one
+    fs::remove(pipe);
+    ASSERT_GT(Save(a), 0);
+    Rebuild();
+  }
+  // The log as a pipe: its lines go to standard error instead.
+  fs::remove(dir_.Path() / "cat.idx");
+  fs::remove(dir_.Path() / "index.log");
+  ASSERT_EQ(::mkfifo((dir_.Path() / "index.log").c_str(), 0600), 0);
+  EXPECT_FALSE(Open().Initialized());
 }
 
 // Entries as other programs store them, read through the file: blank lines inside, CR LF or

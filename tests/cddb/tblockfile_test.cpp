@@ -1,6 +1,7 @@
 #include "cddb/tblockfile.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <random>
 
@@ -97,6 +98,42 @@ void CheckAgainstModel(std::uint32_t seed, std::size_t initialSize) {
   f.Close();
   EXPECT_EQ(ReadFile(path), m.data);
   EXPECT_FALSE(std::filesystem::exists(path.string() + "xXx"));
+}
+
+// The rewrite's temporary file is a new one of its own: a link planted at a name it might
+// use is never written through, and a file of that name is never taken over.
+TEST(TSearchFileTest, RewriteNeverWritesThroughAPlantedFile) {
+  ScratchDir dir;
+  const auto path = dir.Path() / "02.idx";
+  const auto victim = dir.Path() / "victim.txt";
+  WriteFile(path, "L0001aba\n");
+  WriteFile(victim, "keep me\n");
+  std::filesystem::create_symlink(victim, path.string() + "xXx");
+  WriteFile(path.string() + ".tmp", "someone else's\n");
+  TSearchFile f;
+  f.SetFileName(path.string());
+  ASSERT_TRUE(f.Open());
+  f.Insert(8, "cdb", 3);
+  f.Delete(0, 1);
+  f.Close();
+  EXPECT_EQ(ReadFile(path), "0001abacdb\n");
+  EXPECT_EQ(ReadFile(victim), "keep me\n");
+  EXPECT_EQ(ReadFile(path.string() + ".tmp"), "someone else's\n");
+  EXPECT_TRUE(std::filesystem::is_symlink(path.string() + "xXx"));
+  EXPECT_FALSE(std::filesystem::is_symlink(path));
+}
+
+// Not a regular file: refused at once, never waited for.
+TEST(TSearchFileTest, OpenRefusesNamedPipesAndFolders) {
+  ScratchDir dir;
+  const auto pipe = dir.Path() / "01.idx";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  TSearchFile f;
+  f.SetFileName(pipe.string());
+  EXPECT_FALSE(f.Open());
+  f.SetFileName(dir.Path().string());
+  EXPECT_FALSE(f.Open());
+  EXPECT_FALSE(f.IsOpen());
 }
 
 TEST(TSearchFileTest, AgreesWithAnInMemoryModel) {

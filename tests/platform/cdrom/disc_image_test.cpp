@@ -2,8 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "platform/cdrom/cdrom_error.h"
 #include "tests/platform/cdrom/cdrom_test_support.h"
@@ -118,6 +124,58 @@ TEST(DiscImageTest, ReportsABinFileThatShrankAfterOpening) {
   EXPECT_THROW(image->ReadSectors(toc.LeadOutLsn - 1, 1, buffer), ECdromError);
   std::filesystem::remove(dir / "disc.bin");
   EXPECT_THROW(image->ReadSectors(0, 1, buffer), ECdromError);
+}
+
+// A BIN file that shrinks while reads are under way (another program rewriting it): every
+// read either fails or delivers the whole of what was asked, never half a buffer passed off
+// as audio.
+TEST(DiscImageTest, ReadCutShortByAShrinkingFileIsAnError) {
+  TempDir dir;
+  const std::string cue = dir / "disc.cue";
+  DiscSpec spec;
+  spec.AudioTracks = {{1500}};
+  const CdToc toc = WriteDiscImage(spec, cue);
+  const auto image = DiscImage::Open(cue);
+  const std::string bin = dir / "disc.bin";
+  const std::uint32_t half = toc.LeadOutLsn / 2, count = 75;
+  const std::size_t bytes = std::size_t{count} * kCdSectorBytes;
+  std::vector<std::uint8_t> expected(bytes);
+  image->ReadSectors(toc.LeadOutLsn - count, count, expected);
+  std::vector<std::uint8_t> tail((toc.LeadOutLsn - half) * std::size_t{kCdSectorBytes});
+  {
+    std::ifstream in(bin, std::ios::binary);
+    in.seekg(std::streamoff(half) * kCdSectorBytes);
+    in.read(reinterpret_cast<char*>(tail.data()), std::streamsize(tail.size()));
+    ASSERT_TRUE(in);
+  }
+
+  // The other program cuts the file in half and writes the rest back, again and again.
+  std::atomic<bool> stop{false};
+  std::thread other([&] {
+    const int fd = ::open(bin.c_str(), O_WRONLY | O_CLOEXEC);
+    while (!stop) {
+      (void)::ftruncate(fd, off_t(half) * kCdSectorBytes);
+      (void)::pwrite(fd, tail.data(), tail.size(), off_t(half) * kCdSectorBytes);
+    }
+    ::close(fd);
+  });
+  int whole = 0, refused = 0, cut = 0;
+  std::vector<std::uint8_t> buffer(bytes);
+  for (int round = 0; round < 20000 && cut == 0; ++round) {
+    std::fill(buffer.begin(), buffer.end(), 0x5A);
+    try {
+      image->ReadSectors(toc.LeadOutLsn - count, count, buffer);
+      if (buffer == expected)
+        ++whole;
+      else
+        ++cut;
+    } catch (const ECdromError&) {
+      ++refused;
+    }
+  }
+  stop = true;
+  other.join();
+  EXPECT_EQ(cut, 0) << whole << " whole reads, " << refused << " refused";
 }
 
 TEST(DiscImageTest, RejectsBrokenImagesWithAClearMessage) {
