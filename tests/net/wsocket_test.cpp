@@ -140,16 +140,15 @@ TEST(WSocketTest, LargeTransferDrainsTheSendQueue) {
   s.Close();
 }
 
-TEST(WSocketTest, RefusedConnectionReportsOnlyThroughSessionConnected) {
+TEST(WSocketTest, RefusedConnectionReportsTheFailureThenTheClose) {
   const test::ClosedPort closed;
   TWSocket s;
   Log log;
   log.Wire(s);
   Dial(s, closed.Port());
-  ASSERT_TRUE(WaitFor([&] { return log.connected != -1; }));
-  EXPECT_EQ(log.connected, 10061);
+  ASSERT_TRUE(WaitFor([&] { return log.closedCount > 0; }));
   ProcessMessages();
-  EXPECT_EQ(log.closedCount, 0);
+  EXPECT_EQ(log.events, (std::vector<std::string>{"connected 10061", "closed 0"}));
   EXPECT_EQ(s.State(), wsClosed);
 }
 
@@ -252,6 +251,89 @@ TEST(WSocketTest, UdpEcho) {
   }));
   EXPECT_EQ(got.substr(0, 5), "dgram");
   s.Close();
+}
+
+TEST(WSocketTest, DnsLookupOfADottedAddressAnswersBeforeReturning) {
+  TWSocket s;
+  int done = -1;
+  s.OnDnsLookupDone = [&](TCustomWSocket*, std::uint16_t e) { done = e; };
+  s.DnsLookup("10.0.0.1");
+  EXPECT_EQ(done, 0) << "no resolver is asked, so nothing is left to wait for";
+  EXPECT_EQ(s.DnsResult(), "10.0.0.1");
+  EXPECT_EQ(s.DnsResultList(), (std::vector<std::string>{"10.0.0.1"}));
+}
+
+TEST(WSocketTest, ConnectSetsTheDefaultLinger) {
+  test::SocatEcho echo;
+  ASSERT_TRUE(echo.Ok()) << echo.Error();
+  TWSocket s;
+  EXPECT_EQ(s.LingerOnOff, wsLingerOn);
+  EXPECT_EQ(s.LingerTimeout, 0);
+  Log log;
+  log.Wire(s);
+  Dial(s, echo.Port());
+  ASSERT_TRUE(WaitFor([&] { return log.connected == 0; }));
+  linger l{-1, -1};
+  socklen_t len = sizeof l;
+  ASSERT_EQ(getsockopt(SocketFd(s.HSocket()), SOL_SOCKET, SO_LINGER, &l, &len), 0);
+  EXPECT_NE(l.l_onoff, 0);
+  EXPECT_EQ(l.l_linger, 0);
+  s.Close();
+}
+
+// Exposes the protected formatter.
+class FmtSocket : public TWSocket {
+ public:
+  using TWSocket::RaiseExceptionFmt;
+};
+
+TEST(WSocketTest, RaiseExceptionFmtFormatsThenRaises) {
+  FmtSocket s;
+  try {
+    s.RaiseExceptionFmt("%s: can't start DNS lookup, error #%d (100%%)", {"h.test", 11002});
+    ADD_FAILURE() << "raises without an OnError handler";
+  } catch (const ESocketException& e) {
+    EXPECT_STREQ(e.what(), "h.test: can't start DNS lookup, error #11002 (100%)");
+  }
+  std::string seen;
+  s.OnError = [&](TCustomWSocket*) { seen = "error"; };
+  EXPECT_NO_THROW(s.RaiseExceptionFmt("%d", {1}));
+  EXPECT_EQ(seen, "error");
+
+  // A local port that is taken: the bind failure comes formatted.
+  test::SocatEcho echo;
+  ASSERT_TRUE(echo.Ok()) << echo.Error();
+  TWSocket b;
+  b.SetLocalAddr("127.0.0.1");
+  b.SetLocalPort(std::to_string(echo.Port()));
+  try {
+    Dial(b, echo.Port());
+    ADD_FAILURE() << "the port is in use";
+  } catch (const ESocketException& e) {
+    EXPECT_STREQ(e.what(), "winsock.bind failed, error #10048");
+  }
+}
+
+TEST(WSocketTest, TwoWordValues) {
+  TWSocket s;
+  struct Case {
+    TWSocketValue a, b;
+    bool nonZeroA, same;
+  };
+  const Case cases[] = {{{0, 0}, {0, 0}, false, true},
+                        {{1, 0}, {1, 0}, true, true},
+                        {{0, 1}, {0, 0}, true, false},
+                        {{5, 7}, {5, 8}, true, false},
+                        {{5, 7}, {6, 7}, true, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.a.Lo) + "," + std::to_string(c.a.Hi));
+    EXPECT_EQ(s.IsNonZero(c.a), c.nonZeroA);
+    EXPECT_EQ(s.SameValue(c.a, c.b, true), c.same);
+    EXPECT_EQ(s.SameValue(c.a, c.b, false), !c.same);
+    TWSocketValue v = c.a;
+    s.ClearValue(v);
+    EXPECT_FALSE(s.IsNonZero(v));
+  }
 }
 
 }  // namespace
