@@ -766,9 +766,8 @@ void TCustomSmtpClient::DoHighLevelAsync(std::uint16_t Error) {
     highLevelResult_ = 426;
     lastResponse_ = errorMessage_ = "426 Operation aborted.";
   } else if (fctPrv_ != 0 && Error != 0) {
-    if (fctPrv_ == stepEhlo && AuthType == smtpAuthAutoSelect) {
+    if (fctPrv_ == stepEhlo) {
       // A server without ESMTP still takes mail after HELO, without authentication.
-      // An explicitly asked mechanism is not silently dropped: that fails instead.
       fctSet_ = stepHelo;
     } else {
       highLevelResult_ = Error;
