@@ -182,6 +182,28 @@ TEST(SmtpClientTest, HeloWhenEhloIsRefused) {
   EXPECT_TRUE(server.AuthLog().empty());
 }
 
+TEST(SmtpClientTest, RefusedConnectionCompletesOnceAndReportsTheClose) {
+  const test::ClosedPort closed;
+  for (const auto type : {smtpAuthNone, smtpAuthLogin}) {
+    SCOPED_TRACE(int(type));
+    TSmtpCli cli;
+    Driver d(cli);
+    cli.Port = std::to_string(closed.Port());
+    cli.AuthType = type;
+    std::vector<std::string> sessions;
+    cli.OnSessionConnected = [&](TCustomSmtpClient*, std::uint16_t e) {
+      sessions.push_back("connected " + std::to_string(e));
+    };
+    cli.OnSessionClosed = [&](TCustomSmtpClient*, std::uint16_t e) {
+      sessions.push_back("closed " + std::to_string(e));
+    };
+    EXPECT_EQ(d.Open(), 10061);
+    EXPECT_EQ(cli.ErrorMessage(), "500 Connection refused (Winsock error #10061)");
+    EXPECT_EQ(sessions, (std::vector<std::string>{"connected 10061", "closed 0"}));
+    EXPECT_FALSE(cli.Connected());
+  }
+}
+
 std::string RandomBytes(std::size_t n, unsigned seed) {
   std::mt19937 gen(seed);
   std::string s(n, '\0');
