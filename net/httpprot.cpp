@@ -548,9 +548,7 @@ void THttpCli::SocketSessionConnected(std::uint16_t Error) {
     pendingRequest_.clear();
     SendCommand("CONNECT " + targetHost_ + ":" + targetPort_ + " HTTP/" + requestVer_);
     SendCommand("");
-    const std::string request = std::move(pendingRequest_);
-    pendingRequest_.clear();
-    socket_->SendStr(request);
+    SendComposed();
     return;
   }
   SetState(httpWaitingHeader);
@@ -621,6 +619,10 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
   for (int i = 0; i < lines.Count(); ++i) SendCommand(lines[i]);
   TriggerRequestHeaderEnd();
   SendCommand("");
+  SendComposed();
+}
+
+void THttpCli::SendComposed() {
   const std::string request = std::move(pendingRequest_);
   pendingRequest_.clear();
   socket_->SendStr(request);

@@ -224,6 +224,8 @@ class THttpCli : public TComponent {
   // The end of the proxy's answer to CONNECT: with no secure transport the https
   // request stops here.
   void EndProxyConnect();
+  // Queues what SendCommand composed on the socket, in one piece.
+  void SendComposed();
   [[nodiscard]] bool KeepAlive() const;
   [[nodiscard]] std::string RequestPath() const;
   [[nodiscard]] std::string HostHeader() const;
