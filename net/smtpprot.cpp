@@ -324,8 +324,10 @@ void TCustomSmtpClient::HandleReply() {
   TriggerDisplay("< " + lastResponse_);
   const auto r = smtp::ParseReplyCode(lastResponse_);
   statusCode_ = r.Code;
-  if (ehloRunning_ && lastResponse_.size() > 4) {
-    std::string ext = UpperCase(Trim(lastResponse_)).substr(4);
+  const std::string line = ehloRunning_ ? UpperCase(Trim(lastResponse_)) : std::string();
+  // A bare code line ("250  ") names no extension.
+  if (line.size() > 4) {
+    std::string ext = line.substr(4);
     if (ext.rfind("AUTH ", 0) == 0 || ext.rfind("AUTH=", 0) == 0) {
       ext = ext.substr(5);
       std::replace(ext.begin(), ext.end(), '=', ' ');

@@ -499,5 +499,20 @@ TEST(SmtpClientTest, OverlongReplyLineEndsTheRequest) {
   EXPECT_FALSE(cli.Connected());
 }
 
+TEST(SmtpClientTest, BareCodeLineInTheEhloReplyIsNoExtension) {
+  ScriptedPeer peer({ScriptedPeer::SendBytes("220 hi\r\n"), ScriptedPeer::ReadUntil("EHLO"),
+                     ScriptedPeer::SendBytes("250-hi\r\n250-AUTH PLAIN\r\n250  \r\n"),
+                     ScriptedPeer::ReadUntil("QUIT"), ScriptedPeer::SendBytes("221 bye\r\n")});
+  TSmtpCli cli;
+  Driver d(cli);
+  cli.Port = std::to_string(peer.Port());
+  ASSERT_EQ(d.Run([&] { cli.Connect(); }, smtpConnect), 0) << cli.ErrorMessage();
+  EXPECT_EQ(d.Run([&] { cli.Ehlo(); }, smtpEhlo), 0) << cli.ErrorMessage();
+  EXPECT_TRUE(cli.ESmtp());
+  EXPECT_EQ(cli.AuthTypesSupported().IndexOf("PLAIN"), 0);
+  EXPECT_TRUE(cli.Connected());
+  EXPECT_EQ(d.Quit(), 0);
+}
+
 }  // namespace
 }  // namespace qv
