@@ -21,6 +21,7 @@ constexpr UINT WM_HTTP_SET_READY = WM_USER + 2;
 constexpr UINT WM_HTTP_LOGIN = WM_USER + 3;
 constexpr std::size_t kMaxHeaderBytes = 256 * 1024;
 constexpr int kMaxHeaderLines = 1000;
+constexpr const char* kHeaderCut = "Connection closed before the header was complete";
 
 bool HasControl(const std::string& s) {
   return std::any_of(s.begin(), s.end(),
@@ -545,6 +546,8 @@ void THttpCli::SocketSessionConnected(std::uint16_t Error) {
   if (proto_ == "https" && !Proxy.empty() && !tunnelDone_) {
     // The proxy's answer goes to OnDataPush line by line.
     SetState(httpWaitingProxyConnect);
+    proxyLines_ = 0;
+    proxyStatus_ = 0;
     pendingRequest_.clear();
     SendCommand("CONNECT " + targetHost_ + ":" + targetPort_ + " HTTP/" + requestVer_);
     SendCommand("");
@@ -710,6 +713,15 @@ void THttpCli::SocketDataAvailable(std::uint16_t Error) {
         SetReady();
       }
     } else {
+      if (state_ == httpWaitingProxyConnect && proxyLines_++ == 0) {
+        std::string version, reason;
+        int status = 0;
+        if (ParseStatusLine(lastResponse_, version, status, reason) == TStatusLine::Ok) {
+          proxyStatus_ = status;
+          statusCode_ = status;
+          reasonPhrase_ = reason;
+        }
+      }
       if (OnDataPush) OnDataPush(this, Error);
       if (state_ == httpWaitingProxyConnect && lastResponse_.empty() && !RequestEnded(serial)) {
         EndProxyConnect();
@@ -728,10 +740,19 @@ void THttpCli::SocketDataAvailable(std::uint16_t Error) {
 void THttpCli::EndProxyConnect() {
   tunnelDone_ = true;
   rcvLen_ = 0;
-  statusCode_ = 501;
-  Fail(httperrUnsupportedScheme, proto_ + " not supported");
+  ProxyConnectFailed();
   // Its close ends the request through SocketSessionClosed.
   if (!Logout()) SetReady();
+}
+
+void THttpCli::ProxyConnectFailed() {
+  if (proxyStatus_ >= 200 && proxyStatus_ <= 299) {
+    statusCode_ = 501;
+    Fail(httperrUnsupportedScheme, proto_ + " not supported");
+  } else if (proxyStatus_ == 0) {
+    Fail(httperrInvalidResponse, "Invalid answer from the proxy");
+  }
+  // A refusal is the proxy's answer: its status and reason stand, as for any answer.
 }
 
 void THttpCli::GetHeaderLineNext(const std::string& Line) {
@@ -1012,6 +1033,7 @@ void THttpCli::LocationSessionClosed(std::uint16_t Error) {
 }
 
 void THttpCli::SocketSessionClosed(std::uint16_t Error) {
+  const bool proxyAnswered = tunnelDone_;
   connected_ = false;
   tunnelDone_ = false;
   if (state_ == httpReady || abortingIdle_) return;
@@ -1024,7 +1046,7 @@ void THttpCli::SocketSessionClosed(std::uint16_t Error) {
     if (inHeader_) TriggerHeaderEnd();
     // The connection ended before a complete header: nothing usable arrived.
     if (state_ == httpWaitingHeader) {
-      Fail(httperrConnectionEnded, "Connection closed before the header was complete");
+      Fail(httperrConnectionEnded, kHeaderCut);
     }
     if (relocationPending_ && requestDoneError_ == 0) {
       LocationSessionClosed(Error);
@@ -1046,9 +1068,11 @@ void THttpCli::SocketSessionClosed(std::uint16_t Error) {
     SetState(httpBodyReceived);
     if (begun) TriggerDocEnd();
   }
-  if (state_ == httpWaitingProxyConnect && !tunnelDone_) {
-    statusCode_ = 501;
-    Fail(httperrUnsupportedScheme, proto_ + " not supported");
+  if (state_ == httpWaitingProxyConnect && !proxyAnswered) {
+    if (proxyStatus_ == 0) {
+      Fail(httperrConnectionEnded, kHeaderCut);
+    }
+    ProxyConnectFailed();
   }
   TriggerSessionClosed();
   if (relocationPending_ && requestDoneError_ == 0 && state_ == httpBodyReceived) {

@@ -224,6 +224,9 @@ class THttpCli : public TComponent {
   // The end of the proxy's answer to CONNECT: with no secure transport the https
   // request stops here.
   void EndProxyConnect();
+  // Why the request ends in the CONNECT exchange: the proxy's refusal, or, after a
+  // granted tunnel, the missing secure transport.
+  void ProxyConnectFailed();
   // Queues what SendCommand composed on the socket, in one piece.
   void SendComposed();
   [[nodiscard]] bool KeepAlive() const;
@@ -250,6 +253,8 @@ class THttpCli : public TComponent {
   std::string curHost_, curPort_, curProto_;
   bool connected_ = false;
   bool tunnelDone_ = false;  // the proxy's answer to CONNECT is complete
+  int proxyLines_ = 0;       // lines of the proxy's answer to CONNECT so far
+  int proxyStatus_ = 0;      // its status; 0 while no status line was read
   int relocations_ = 0;
   std::string socksServer_, socksPort_, socksLevel_ = "5";
 

@@ -391,8 +391,42 @@ TEST_F(HttpCliTest, HttpsThroughProxyRunsTheConnectExchange) {
   const Result refused = Fetch(h, httpGET);
   ASSERT_FALSE(pushed.empty());
   EXPECT_EQ(pushed.front().substr(0, 13), "HTTP/1.0 403 ") << pushed.front();
-  EXPECT_EQ(refused.error, httperrUnsupportedScheme);
-  EXPECT_EQ(h.ReasonPhrase(), "https not supported");
+  // The refusal is the proxy's answer, not a missing secure transport.
+  EXPECT_EQ(refused.error, 0);
+  EXPECT_EQ(h.StatusCode(), 403);
+  EXPECT_EQ(h.ReasonPhrase(), pushed.front().substr(13));
+}
+
+// A proxy's answer to CONNECT that ends with the connection rather than its empty line.
+TEST(HttpCliScriptTest, ProxyAnswerToConnectCutShort) {
+  const struct {
+    const char* name;
+    std::string answer;
+    std::uint16_t error;
+    int status;
+    std::string reason;
+  } cases[] = {
+      {"refused", "HTTP/1.0 407 Proxy Authentication Required\r\n", 0, 407,
+       "Proxy Authentication Required"},
+      {"granted", "HTTP/1.0 200 Connection established\r\n", httperrUnsupportedScheme, 501,
+       "https not supported"},
+      {"nothing", "", httperrConnectionEnded, 0,
+       "Connection closed before the header was complete"},
+      {"no status line", "\r\n", httperrInvalidResponse, 0, "Invalid answer from the proxy"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedPeer proxy({ScriptedPeer::ReadUntil("\r\n\r\n"), ScriptedPeer::SendBytes(c.answer),
+                        ScriptedPeer::CloseNow()});
+    THttpCli h;
+    h.URL = "https://127.0.0.1:1/x";
+    h.Proxy = "127.0.0.1";
+    h.ProxyPort = std::to_string(proxy.Port());
+    const Result r = Fetch(h, httpGET);
+    EXPECT_EQ(r.done, 1);
+    EXPECT_EQ(r.error, c.error);
+    EXPECT_EQ(h.StatusCode(), c.status);
+    EXPECT_EQ(h.ReasonPhrase(), c.reason);
+  }
 }
 
 TEST(HttpCliWireTest, CrossHostRelocationDropsCredentialsAndCookie) {
