@@ -85,7 +85,7 @@ void TCustomSocksWSocket::Connect() {
   destPort_ = WSocketResolvePort(portStr_, protoStr_);
   destAddr_ = addrStr_;
   sin_.sin_family = AF_INET;
-  sin_.sin_port = htons(WSocketResolvePort(socksPort_.empty() ? "1080" : socksPort_, "tcp"));
+  sin_.sin_port = htons(WSocketResolvePort(socksPort_, "tcp"));
   sin_.sin_addr = WSocketResolveHost(socksServer_);
   portResolved_ = addrResolved_ = true;
   socksState_ = 1;

@@ -689,6 +689,17 @@ TEST(HttpCliLocalTest, SocksServerClosingMidHandshakeFailsTheRequest) {
   }
 }
 
+TEST(HttpCliLocalTest, SocksServerWithoutPortFailsTheRequest) {
+  ResolverScope dns;
+  THttpCli h;
+  h.SetSocksServer("127.0.0.1");
+  h.URL = "http://peer.test/x";
+  const Result r = Fetch(h, httpGET);
+  EXPECT_EQ(r.error, WSAEINVAL);
+  EXPECT_EQ(h.StatusCode(), 404);
+  EXPECT_EQ(h.ReasonPhrase(), "WSocketResolvePort: Invalid Port.");
+}
+
 TEST(HttpUrlTest, Grammar) {
   struct Case {
     std::string url, base, proto, user, pass, host, port, path;

@@ -210,6 +210,25 @@ TEST(SocksTest, ServerClosingMidHandshakeIsAnError) {
   }
 }
 
+// The SOCKS port has no default: without one the connect fails before anything is sent.
+TEST(SocksTest, EmptyServerPortIsRefused) {
+  TWSocket s;
+  SocksRun r;
+  Wire(s, r);
+  s.SetSocksServer("127.0.0.1");
+  s.SetAddr("127.0.0.1");
+  s.SetPort("80");
+  try {
+    s.Connect();
+    ADD_FAILURE() << "connected without a SOCKS port";
+  } catch (const ESocketException& e) {
+    EXPECT_STREQ(e.what(), "WSocketResolvePort: Invalid Port.");
+  }
+  ProcessMessages();
+  EXPECT_EQ(r.connected, -1);
+  EXPECT_EQ(r.socksError, 0);
+}
+
 // Through SOCKS, the connection ends the SOCKS settings with it; the credentials stay.
 TEST(SocksTest, ServerPortAndLevelResetAtClose) {
   test::Lighttpd web;
