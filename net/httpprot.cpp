@@ -1118,9 +1118,10 @@ void THttpCli::RunRequest(THttpRequest Rq) {
   StartRequest(Rq);
   const std::uint32_t serial = serial_;
   const auto result = PumpUntil([this, serial] { return doneDelivered_ == serial; });
-  if (result != PumpResult::Done) {
+  // The loop stopped early; a request that already ended keeps its own outcome.
+  if (result != PumpResult::Done && state_ != httpReady) {
     Abort();
-    throw EHttpException("Request aborted", httperrAborted);
+    throw EHttpException(reasonPhrase_, std::uint16_t(statusCode_));
   }
   if (requestDoneError_ != 0) {
     throw EHttpException(

@@ -6,8 +6,10 @@
 #include <chrono>
 #include <fstream>
 #include <random>
+#include <thread>
 
 #include "platform/base/streams.h"
+#include "platform/msg/message_queue.h"
 #include "platform/msg/pump.h"
 #include "tests/net/scripted_peer.h"
 #include "tests/peers/peers.h"
@@ -750,6 +752,34 @@ TEST(HttpCliRunTest, BlockingRequestServesTheQueue) {
   } catch (const EHttpException& e) {
     EXPECT_EQ(e.ErrorCode, 11001);
   }
+}
+
+// The application quitting while a blocking request waits: the request is aborted and
+// the call raises the abort's reason and status.
+TEST(HttpCliRunTest, QuitWhileWaitingAbortsTheRequest) {
+  ResolverScope dns;
+  ScriptedPeer peer({ScriptedPeer::ReadUntil("\r\n\r\n"), ScriptedPeer::ReadUntil("never")});
+  // On a thread of its own, so the quit ends nothing but this test.
+  std::thread([&] {
+    THttpCli h;
+    int done = 0;
+    h.OnRequestDone = [&](THttpCli*, THttpRequest, std::uint16_t) { ++done; };
+    h.OnStateChange = [](THttpCli* c) {
+      if (c->State() == httpWaitingHeader) PostQuitMessage(0);
+    };
+    h.URL = "http://peer.test:" + std::to_string(peer.Port()) + "/r";
+    try {
+      h.RunRequest(httpGET);
+      ADD_FAILURE() << "an aborted request is not a normal return";
+    } catch (const EHttpException& e) {
+      EXPECT_STREQ(e.what(), "Connection aborted on request");
+      EXPECT_EQ(e.ErrorCode, 404);
+    }
+    EXPECT_EQ(h.State(), httpReady);
+    EXPECT_TRUE(Terminated()) << "the quit is left for the loop outside";
+    MSG msg;
+    while (GetMessage(msg)) DispatchMessage(msg);
+  }).join();
 }
 
 // Every failure names itself: neither an earlier status line's text nor an empty text.
