@@ -1039,6 +1039,7 @@ void THttpCli::SocketSessionClosed(std::uint16_t Error) {
   if (state_ == httpReady || abortingIdle_) return;
   if (Error != 0 && Error != requestDoneError_) {
     requestDoneError_ = Error;
+    // The status line's text ("OK") would be stale: the close says what went wrong.
     reasonPhrase_ = WSocketErrorDesc(Error) + " (Error #" + std::to_string(Error) + ")";
   }
   if (state_ == httpWaitingHeader || state_ == httpDnsLookup || state_ == httpDnsLookupDone ||

@@ -790,6 +790,7 @@ TEST(HttpCliScriptTest, FailuresCarryTheirOwnReason) {
     std::string answer;
     std::uint16_t error;
     std::string reason;
+    bool reset = false;
   };
   const Case cases[] = {
       {"closed before any header", "", httperrConnectionEnded,
@@ -802,17 +803,21 @@ TEST(HttpCliScriptTest, FailuresCarryTheirOwnReason) {
        "HTTP/1.0 302 Found\r\nLocation: https://peer.test/x\r\nContent-Length: 0\r\n\r\n",
        httperrUnsupportedScheme, "Relocation to https not supported"},
       {"bad relocation", "HTTP/1.0 302 Found\r\nLocation: http://bad host/\r\n\r\n",
-       httperrInvalidResponse, "Invalid relocation target"}};
+       httperrInvalidResponse, "Invalid relocation target"},
+      // The status line's "OK" would be a stale reason for a reset connection.
+      {"reset inside the body", "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nonly this",
+       WSAECONNRESET, "Connection reset by peer (Error #10054)", true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ScriptedPeer peer({ScriptedPeer::ReadUntil("\r\n\r\n"), ScriptedPeer::SendBytes(c.answer),
-                       ScriptedPeer::CloseNow()});
+                       c.reset ? ScriptedPeer::ResetNow() : ScriptedPeer::CloseNow()});
     THttpCli h;
     h.SetRequestVer("1.1");
     h.URL = "http://peer.test:" + std::to_string(peer.Port()) + "/doc";
     const Result r = Fetch(h, httpGET);
     EXPECT_EQ(r.error, c.error);
     EXPECT_EQ(h.ReasonPhrase(), c.reason);
+    if (c.reset) EXPECT_EQ(h.StatusCode(), 200) << "the answer's status stays";
   }
 }
 
