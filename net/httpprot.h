@@ -115,8 +115,13 @@ class THttpCli : public TComponent {
   void SetSocksPort(const std::string& V);
   [[nodiscard]] const std::string& SocksLevel() const { return socksLevel_; }
   void SetSocksLevel(const std::string& V);
+  [[nodiscard]] const std::string& SocksUsercode() const { return socket_->SocksUsercode; }
   void SetSocksUsercode(const std::string& V) { socket_->SocksUsercode = V; }
+  [[nodiscard]] const std::string& SocksPassword() const { return socket_->SocksPassword; }
   void SetSocksPassword(const std::string& V) { socket_->SocksPassword = V; }
+  [[nodiscard]] TSocksAuthentication SocksAuthentication() const {
+    return socket_->SocksAuthentication;
+  }
   void SetSocksAuthentication(TSocksAuthentication V) { socket_->SocksAuthentication = V; }
 
   // Results.

@@ -59,6 +59,7 @@ TCustomWSocket::TCustomWSocket(TComponent* AOwner) : TComponent(AOwner) {
 void TCustomWSocket::AllocateSocketHWnd() {
   handle_ = AllocateHWnd([this](HWND, UINT m, WPARAM w, LPARAM l) { return WndProc(m, w, l); });
   if (handle_ == 0) throw ESocketException("Cannot create a hidden window for TWSocket");
+  threadId_ = std::uint32_t(::gettid());
 }
 
 void TCustomWSocket::DeallocateSocketHWnd() {

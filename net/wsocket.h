@@ -107,13 +107,15 @@ class TCustomWSocket : public TComponent {
   [[nodiscard]] const std::string& Port() const { return portStr_; }
   void SetPort(const std::string& Value) { SetRemotePort(Value); }
   [[nodiscard]] const std::string& Proto() const { return protoStr_; }
-  void SetProto(const std::string& Value);
+  virtual void SetProto(const std::string& Value);
   [[nodiscard]] const std::string& LocalAddr() const { return localAddr_; }
   void SetLocalAddr(const std::string& Value);
   [[nodiscard]] const std::string& LocalPort() const { return localPortStr_; }
   void SetLocalPort(const std::string& Value);
   [[nodiscard]] SOCKET HSocket() const { return hSocket_; }
   [[nodiscard]] HWND Handle() const { return handle_; }
+  // The thread that created the socket and owns its window and events.
+  [[nodiscard]] std::uint32_t ThreadId() const { return threadId_; }
   [[nodiscard]] TSocketState State() const { return state_; }
   [[nodiscard]] int LastError() const { return lastError_; }
   [[nodiscard]] std::int64_t ReadCount() const { return readCount_; }
@@ -254,6 +256,7 @@ class TCustomWSocket : public TComponent {
 
   SOCKET hSocket_ = INVALID_SOCKET;
   HWND handle_ = 0;
+  std::uint32_t threadId_ = 0;
   TSocketState state_ = wsClosed;
   std::string addrStr_, portStr_, protoStr_ = "tcp", localAddr_ = "0.0.0.0", localPortStr_ = "0";
   bool addrAssigned_ = false, portAssigned_ = false, protoAssigned_ = true;

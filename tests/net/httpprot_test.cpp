@@ -695,11 +695,18 @@ TEST(HttpCliLocalTest, SocksServerWithoutPortFailsTheRequest) {
   ResolverScope dns;
   THttpCli h;
   h.SetSocksServer("127.0.0.1");
+  h.SetSocksUsercode("u");
+  h.SetSocksPassword("p");
+  h.SetSocksAuthentication(socksAuthenticateUsercode);
   h.URL = "http://peer.test/x";
   const Result r = Fetch(h, httpGET);
   EXPECT_EQ(r.error, WSAEINVAL);
   EXPECT_EQ(h.StatusCode(), 404);
   EXPECT_EQ(h.ReasonPhrase(), "WSocketResolvePort: Invalid Port.");
+  // The credentials outlive the attempt, unlike the socket's server and port.
+  EXPECT_EQ(h.SocksUsercode(), "u");
+  EXPECT_EQ(h.SocksPassword(), "p");
+  EXPECT_EQ(h.SocksAuthentication(), socksAuthenticateUsercode);
 }
 
 TEST(HttpUrlTest, Grammar) {
@@ -817,7 +824,9 @@ TEST(HttpCliScriptTest, FailuresCarryTheirOwnReason) {
     const Result r = Fetch(h, httpGET);
     EXPECT_EQ(r.error, c.error);
     EXPECT_EQ(h.ReasonPhrase(), c.reason);
-    if (c.reset) EXPECT_EQ(h.StatusCode(), 200) << "the answer's status stays";
+    if (c.reset) {
+      EXPECT_EQ(h.StatusCode(), 200) << "the answer's status stays";
+    }
   }
 }
 

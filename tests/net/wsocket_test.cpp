@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <random>
@@ -205,10 +206,13 @@ TEST(WSocketTest, SocketOnAWorkerThread) {
   ASSERT_TRUE(echo.Ok()) << echo.Error();
   std::string got;
   int waitConnect = -1, waitEcho = -1;
+  std::uint32_t socketThread = 0, workerThread = 0;
   std::thread worker([&] {
     // The worker's own queue carries the socket's notifications; the synchronous waits
     // serve that queue.
     TWSocket s;
+    socketThread = s.ThreadId();
+    workerThread = std::uint32_t(::gettid());
     s.MultiThreaded = true;
     s.Timeout = 20000;
     bool connected = false, echoed = false;
@@ -227,6 +231,27 @@ TEST(WSocketTest, SocketOnAWorkerThread) {
   EXPECT_EQ(waitConnect, 0);
   EXPECT_EQ(waitEcho, 0);
   EXPECT_EQ(got, "from a thread");
+  EXPECT_EQ(socketThread, workerThread) << "the creating thread owns the socket";
+  const TWSocket here;
+  EXPECT_EQ(here.ThreadId(), std::uint32_t(::gettid()));
+  EXPECT_NE(here.ThreadId(), socketThread);
+}
+
+// A derived socket sees every protocol change, also one made through the base class.
+TEST(WSocketTest, DerivedSocketOverridesSetProto) {
+  class UdpOnly : public TWSocket {
+   public:
+    void SetProto(const std::string& Value) override {
+      seen.push_back(Value);
+      TWSocket::SetProto("udp");
+    }
+    std::vector<std::string> seen;
+  };
+  UdpOnly s;
+  TCustomWSocket& base = s;
+  base.SetProto("tcp");
+  EXPECT_EQ(s.seen, std::vector<std::string>{"tcp"});
+  EXPECT_EQ(s.Proto(), "udp");
 }
 
 TEST(WSocketTest, UdpEcho) {
