@@ -189,7 +189,16 @@ std::unique_ptr<TWSocket> THttpCli::CreateSocket() {
 
 THttpCli::~THttpCli() {
   DeallocateHWnd(handle_);
+  handle_ = 0;
   socket_.reset();
+}
+
+HWND THttpCli::AllocateHWnd(qv::WndProc Procedure) {
+  return qv::AllocateHWnd(std::move(Procedure));
+}
+
+void THttpCli::DeallocateHWnd(HWND Wnd) {
+  qv::DeallocateHWnd(Wnd);
 }
 
 void THttpCli::WireSocket() {

@@ -16,6 +16,7 @@
 #include "platform/base/component.h"
 #include "platform/base/exception.h"
 #include "platform/base/stringlist.h"
+#include "platform/msg/window.h"
 
 namespace qv {
 
@@ -105,7 +106,7 @@ class THttpCli : public TComponent {
   [[nodiscard]] const std::string& RequestVer() const { return requestVer_; }
   void SetRequestVer(const std::string& Value);
   [[nodiscard]] bool MultiThreaded() const { return multiThreaded_; }
-  void SetMultiThreaded(bool Value);
+  virtual void SetMultiThreaded(bool Value);
 
   // SOCKS settings of the control socket. The socket forgets server, port and level at
   // every close; the client keeps them and gives them to the socket for each connection.
@@ -208,6 +209,9 @@ class THttpCli : public TComponent {
   virtual void TriggerSendBegin();
   virtual void TriggerSendData(const void* Data, int Len);
   virtual void TriggerSendEnd();
+  // The client's hidden window; the constructor and destructor use this pair.
+  virtual HWND AllocateHWnd(qv::WndProc Procedure);
+  virtual void DeallocateHWnd(HWND Wnd);
 
  private:
   enum class NextLine { None, Header, Body };

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <mutex>
 
 #include "net/wsockbuf.h"
@@ -107,7 +108,10 @@ void TCustomWSocket::SetReqVer(std::uint8_t& field, std::uint8_t Value, const ch
       return;
     }
   }
-  RaiseException(std::string(name) + ": WinSock version can't be changed now");
+  // No winsock call failed here: a stale code left by an earlier call must not be
+  // reported (a reset one would even close the socket).
+  WSASetLastError(WSAEINVAL);
+  SocketError(std::string(name) + ": WinSock version can't be changed now");
 }
 
 void TCustomWSocket::SetReqVerLow(std::uint8_t Value) {
@@ -880,7 +884,13 @@ void TCustomWSocket::Abort() {
 }
 
 void TCustomWSocket::InternalAbort(std::uint16_t ErrCode) {
-  CancelDnsLookup();
+  // The connection goes even when the look-up's cancel reports a failure.
+  std::exception_ptr cancelFailure;
+  try {
+    CancelDnsLookup();
+  } catch (const std::exception&) {
+    cancelFailure = std::current_exception();
+  }
   DeleteBufferedData();
   if (hSocket_ != INVALID_SOCKET && sockType_ == SOCK_STREAM &&
       (state_ == wsConnected || state_ == wsSocksConnected)) {
@@ -889,6 +899,7 @@ void TCustomWSocket::InternalAbort(std::uint16_t ErrCode) {
     setsockopt(hSocket_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
   }
   InternalClose(false, ErrCode);
+  if (cancelFailure) std::rethrow_exception(cancelFailure);
 }
 
 void TCustomWSocket::InternalClose(bool bShut, std::uint16_t Error) {
@@ -1018,8 +1029,12 @@ void TCustomWSocket::DropDnsLookup() {
 
 void TCustomWSocket::CancelDnsLookup() {
   if (dnsHandle_ == 0) return;
-  DropDnsLookup();
+  const bool cancelled = WSACancelAsyncRequest(dnsHandle_) == 0;
+  // Forgotten before the report, which may raise: an answer already on its way is
+  // dropped, and a second cancel has nothing left to report.
+  dnsHandle_ = 0;
   dnsEntry_.reset();
+  if (!cancelled) SocketError("WSACancelAsyncRequest");
   if (!destroying_) TriggerDNSLookupDone(WSAEINTR);
 }
 

@@ -305,9 +305,9 @@ class TCustomSocksWSocket : public TCustomWSocket {
   explicit TCustomSocksWSocket(TComponent* AOwner = nullptr);
 
   [[nodiscard]] const std::string& SocksServer() const { return socksServer_; }
-  void SetSocksServer(const std::string& Value);
+  virtual void SetSocksServer(const std::string& Value);
   [[nodiscard]] const std::string& SocksPort() const { return socksPort_; }
-  void SetSocksPort(const std::string& Value);
+  virtual void SetSocksPort(const std::string& Value);
   [[nodiscard]] const std::string& SocksLevel() const { return socksLevel_; }
   void SetSocksLevel(const std::string& Value);
   std::string SocksUsercode;

@@ -691,6 +691,48 @@ TEST(HttpCliLocalTest, SocksServerClosingMidHandshakeFailsTheRequest) {
   }
 }
 
+// A derived client sees the threading switch made through the base class, and its
+// hidden windows come from the client's own pair.
+TEST(HttpCliLocalTest, DerivedClientOverridesThreadingAndWindows) {
+  class Derived : public THttpCli {
+   public:
+    void SetMultiThreaded(bool Value) override {
+      seen.push_back(Value);
+      THttpCli::SetMultiThreaded(Value);
+    }
+    HWND AllocateHWnd(qv::WndProc Procedure) override {
+      ++allocated;
+      return THttpCli::AllocateHWnd(std::move(Procedure));
+    }
+    void DeallocateHWnd(HWND Wnd) override {
+      ++released;
+      THttpCli::DeallocateHWnd(Wnd);
+    }
+    HWND Open(qv::WndProc Procedure) { return AllocateHWnd(std::move(Procedure)); }
+    void Close(HWND Wnd) { DeallocateHWnd(Wnd); }
+    std::vector<bool> seen;
+    int allocated = 0, released = 0;
+  };
+  Derived h;
+  THttpCli& base = h;
+  base.SetMultiThreaded(true);
+  EXPECT_EQ(h.seen, std::vector<bool>{true});
+  EXPECT_TRUE(h.MultiThreaded());
+  int got = 0;
+  const HWND w = h.Open([&](HWND, UINT m, WPARAM, LPARAM) -> LRESULT {
+    if (m == WM_USER + 7) ++got;
+    return 0;
+  });
+  ASSERT_TRUE(IsWindow(w));
+  PostMessage(w, WM_USER + 7, 0, 0);
+  ProcessMessages();
+  EXPECT_EQ(got, 1);
+  h.Close(w);
+  EXPECT_FALSE(IsWindow(w));
+  EXPECT_EQ(h.allocated, 1);
+  EXPECT_EQ(h.released, 1);
+}
+
 TEST(HttpCliLocalTest, SocksServerWithoutPortFailsTheRequest) {
   ResolverScope dns;
   THttpCli h;

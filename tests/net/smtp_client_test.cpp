@@ -11,7 +11,9 @@
 
 #include "net/smtpprot.h"
 #include "platform/msg/pump.h"
+#include "platform/sock/async_dns.h"
 #include "tests/net/scripted_peer.h"
+#include "tests/net/wait_for.h"
 #include "tests/peers/smtp_peer.h"
 
 namespace qv {
@@ -20,6 +22,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::Aiosmtpd;
 using test::ScriptedPeer;
+using test::WaitFor;
 
 // Drives one client and records its completions. Every request is started through
 // `Run`, which also checks that the completion never comes from inside the call.
@@ -512,6 +515,46 @@ TEST(SmtpClientTest, BareCodeLineInTheEhloReplyIsNoExtension) {
   EXPECT_EQ(cli.AuthTypesSupported().IndexOf("PLAIN"), 0);
   EXPECT_TRUE(cli.Connected());
   EXPECT_EQ(d.Quit(), 0);
+}
+
+// A line after the 221 that nobody waits for: the connection is dropped and the QUIT
+// fails, without the error leaving the client.
+TEST(SmtpClientTest, ReplyNobodyWaitsForFailsTheRequest) {
+  ScriptedPeer peer({ScriptedPeer::SendBytes("220 hi\r\n"), ScriptedPeer::ReadUntil("QUIT"),
+                     ScriptedPeer::SendBytes("221 bye\r\n250 stray\r\n"),
+                     ScriptedPeer::ReadUntil("z")});
+  TSmtpCli cli;
+  Driver d(cli);
+  cli.Port = std::to_string(peer.Port());
+  ASSERT_EQ(d.Run([&] { cli.Connect(); }, smtpConnect), 0) << cli.ErrorMessage();
+  EXPECT_EQ(d.Quit(), 500);
+  EXPECT_EQ(cli.ErrorMessage(), "500 Program error: FNext is nil");
+  EXPECT_FALSE(cli.Connected());
+  EXPECT_EQ(cli.State(), smtpReady);
+}
+
+// An abort while the host's answer is already queued still ends the connect, once, and
+// leaves the client ready.
+TEST(SmtpClientTest, AbortAfterTheLookupWasAnswered) {
+  SetHostResolver([](const std::string&, std::vector<in_addr>& out) {
+    out.push_back(in_addr{htonl(INADDR_LOOPBACK)});
+    return 0;
+  });
+  TSmtpCli cli;
+  Driver d(cli);
+  cli.Host = "peer.test";
+  cli.Port = "25";
+  cli.Connect();
+  const bool queued = test::WaitUntilQueued(WM_USER + 2);
+  SetHostResolver({});
+  ASSERT_TRUE(queued);
+  EXPECT_NO_THROW(cli.Abort());
+  EXPECT_EQ(cli.State(), smtpReady);
+  ASSERT_TRUE(WaitFor([&] { return !d.done.empty(); }));
+  ProcessMessages();
+  ASSERT_EQ(d.done.size(), 1u);
+  EXPECT_EQ(d.done.back(), std::make_pair(smtpConnect, std::uint16_t(426)));
+  EXPECT_FALSE(cli.Connected());
 }
 
 }  // namespace

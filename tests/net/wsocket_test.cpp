@@ -237,6 +237,29 @@ TEST(WSocketTest, SocketOnAWorkerThread) {
   EXPECT_NE(here.ThreadId(), socketThread);
 }
 
+// SOCKS server and port changes reach a derived socket through the SOCKS layer too.
+TEST(WSocketTest, DerivedSocketOverridesTheSocksSetters) {
+  class Recording : public TWSocket {
+   public:
+    void SetSocksServer(const std::string& Value) override {
+      seen.push_back("server " + Value);
+      TWSocket::SetSocksServer(Value);
+    }
+    void SetSocksPort(const std::string& Value) override {
+      seen.push_back("port " + Value);
+      TWSocket::SetSocksPort(Value);
+    }
+    std::vector<std::string> seen;
+  };
+  Recording s;
+  TCustomSocksWSocket& base = s;
+  base.SetSocksServer("127.0.0.1");
+  base.SetSocksPort("1080");
+  EXPECT_EQ(s.seen, (std::vector<std::string>{"server 127.0.0.1", "port 1080"}));
+  EXPECT_EQ(s.SocksServer(), "127.0.0.1");
+  EXPECT_EQ(s.SocksPort(), "1080");
+}
+
 // A derived socket sees every protocol change, also one made through the base class.
 TEST(WSocketTest, DerivedSocketOverridesSetProto) {
   class UdpOnly : public TWSocket {
@@ -286,6 +309,91 @@ TEST(WSocketTest, DnsLookupOfADottedAddressAnswersBeforeReturning) {
   EXPECT_EQ(done, 0) << "no resolver is asked, so nothing is left to wait for";
   EXPECT_EQ(s.DnsResult(), "10.0.0.1");
   EXPECT_EQ(s.DnsResultList(), (std::vector<std::string>{"10.0.0.1"}));
+}
+
+// Once the library is started its version is fixed; the refusal is a socket error with
+// its own code, not whatever an earlier call left behind.
+TEST(WSocketTest, RequestedVersionIsFixedOnceLoaded) {
+  TWSocket s;
+  s.DnsLookup("10.0.0.1");  // starts the library
+  const std::uint8_t low = s.ReqVerLow(), high = s.ReqVerHigh();
+  for (const bool setLow : {true, false}) {
+    SCOPED_TRACE(setLow ? "low" : "high");
+    WSASetLastError(WSAECONNRESET);
+    const std::string name = setLow ? "SetReqVerLow" : "SetReqVerHigh";
+    try {
+      if (setLow) {
+        s.SetReqVerLow(std::uint8_t(low + 1));
+      } else {
+        s.SetReqVerHigh(std::uint8_t(high + 1));
+      }
+      ADD_FAILURE() << "no error";
+    } catch (const ESocketException& e) {
+      EXPECT_EQ(std::string(e.what()), "Error 10022 in function " + name +
+                                           ": WinSock version can't be changed now\r\n"
+                                           "Invalid argument");
+    }
+    EXPECT_EQ(s.LastError(), WSAEINVAL);
+  }
+  EXPECT_EQ(s.ReqVerLow(), low);
+  EXPECT_EQ(s.ReqVerHigh(), high);
+}
+
+// The message that carries a look-up's answer.
+constexpr UINT kDnsAnswer = WM_USER + 2;
+
+// A look-up whose answer is already queued cannot be cancelled any more: the failed
+// cancel is reported, once, and the late answer is dropped.
+TEST(WSocketTest, CancelOfAnAnsweredLookupIsReported) {
+  ResolverScope dns;
+  for (const bool withHandler : {true, false}) {
+    SCOPED_TRACE(withHandler ? "OnError" : "exception");
+    TWSocket s;
+    std::vector<int> done;
+    int errors = 0;
+    s.OnDnsLookupDone = [&](TCustomWSocket*, std::uint16_t e) { done.push_back(e); };
+    if (withHandler) s.OnError = [&](TCustomWSocket*) { ++errors; };
+    s.DnsLookup("peer.test");
+    ASSERT_TRUE(test::WaitUntilQueued(kDnsAnswer));
+    if (withHandler) {
+      s.CancelDnsLookup();
+      EXPECT_EQ(errors, 1);
+      EXPECT_EQ(done, std::vector<int>{WSAEINTR});
+    } else {
+      try {
+        s.CancelDnsLookup();
+        ADD_FAILURE() << "no error";
+      } catch (const ESocketException& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Error 10022 in function WSACancelAsyncRequest\r\nInvalid argument");
+      }
+      EXPECT_TRUE(done.empty());
+    }
+    EXPECT_EQ(s.LastError(), WSAEINVAL);
+    s.CancelDnsLookup();  // nothing left to cancel
+    ProcessMessages();
+    EXPECT_EQ(errors, withHandler ? 1 : 0);
+    EXPECT_LE(done.size(), 1u) << "the queued answer is dropped";
+    EXPECT_EQ(s.DnsResult(), "");
+  }
+}
+
+// An abort closes the connection even when the look-up it cancels has already been
+// answered; the failed cancel is raised after the close.
+TEST(WSocketTest, AbortClosesDespiteAFailedLookupCancel) {
+  ResolverScope dns;
+  test::SocatEcho echo;
+  ASSERT_TRUE(echo.Ok()) << echo.Error();
+  TWSocket s;
+  Log log;
+  log.Wire(s);
+  Dial(s, echo.Port());
+  ASSERT_TRUE(WaitFor([&] { return log.connected == 0; }));
+  s.DnsLookup("peer.test");
+  ASSERT_TRUE(test::WaitUntilQueued(kDnsAnswer));
+  EXPECT_THROW(s.Abort(), ESocketException);
+  EXPECT_EQ(s.State(), wsClosed);
+  EXPECT_EQ(log.closedCount, 1);
 }
 
 TEST(WSocketTest, ConnectSetsTheDefaultLinger) {
