@@ -21,6 +21,7 @@ constexpr UINT WM_HTTP_SET_READY = WM_USER + 2;
 constexpr UINT WM_HTTP_LOGIN = WM_USER + 3;
 constexpr std::size_t kMaxHeaderBytes = 256 * 1024;
 constexpr int kMaxHeaderLines = 1000;
+constexpr const char* kHeaderCut = "Connection closed before the header was complete";
 
 bool HasControl(const std::string& s) {
   return std::any_of(s.begin(), s.end(),
@@ -176,14 +177,28 @@ void ParseURL(const std::string& URL, std::string& Proto, std::string& User, std
   Pass = colon == std::string::npos ? std::string() : userPart.substr(colon + 1);
 }
 
-THttpCli::THttpCli(TComponent* AOwner) : TComponent(AOwner), socket_(std::make_unique<TWSocket>()) {
+THttpCli::THttpCli(TComponent* AOwner) : TComponent(AOwner) {
+  socket_ = CreateSocket();
   handle_ = AllocateHWnd([this](HWND, UINT m, WPARAM w, LPARAM l) { return WndProc(m, w, l); });
   WireSocket();
 }
 
+std::unique_ptr<TWSocket> THttpCli::CreateSocket() {
+  return std::make_unique<TWSocket>();
+}
+
 THttpCli::~THttpCli() {
   DeallocateHWnd(handle_);
+  handle_ = 0;
   socket_.reset();
+}
+
+HWND THttpCli::AllocateHWnd(qv::WndProc Procedure) {
+  return qv::AllocateHWnd(std::move(Procedure));
+}
+
+void THttpCli::DeallocateHWnd(HWND Wnd) {
+  qv::DeallocateHWnd(Wnd);
 }
 
 void THttpCli::WireSocket() {
@@ -211,6 +226,21 @@ void THttpCli::WireSocket() {
 void THttpCli::SetRequestVer(const std::string& Value) {
   if (Value != "1.0" && Value != "1.1") throw EHttpException("Insupported HTTP version", 5);
   requestVer_ = Value;
+}
+
+void THttpCli::SetSocksServer(const std::string& V) {
+  socket_->SetSocksServer(V);
+  if (socket_->SocksServer() == TrimSpaces(V)) socksServer_ = socket_->SocksServer();
+}
+
+void THttpCli::SetSocksPort(const std::string& V) {
+  socket_->SetSocksPort(V);
+  if (socket_->SocksPort() == TrimSpaces(V)) socksPort_ = socket_->SocksPort();
+}
+
+void THttpCli::SetSocksLevel(const std::string& V) {
+  socket_->SetSocksLevel(V);
+  if (socket_->SocksLevel() == V) socksLevel_ = V;
 }
 
 void THttpCli::SetMultiThreaded(bool Value) {
@@ -243,8 +273,70 @@ LRESULT THttpCli::WndProc(UINT Msg, WPARAM WParam, LPARAM LParam) {
 void THttpCli::SetState(THttpState NewState) {
   if (NewState == state_) return;
   state_ = NewState;
-  if (OnStateChange) OnStateChange(this);
+  TriggerStateChange();
   if (NewState == httpReady) TriggerRequestDone();
+}
+
+void THttpCli::TriggerStateChange() {
+  if (OnStateChange) OnStateChange(this);
+}
+
+void THttpCli::TriggerCookie(const std::string& Data, bool& Accept) {
+  if (OnCookie) OnCookie(this, Data, Accept);
+}
+
+void THttpCli::TriggerSessionConnected() {
+  if (OnSessionConnected) OnSessionConnected(this);
+}
+
+void THttpCli::TriggerSessionClosed() {
+  if (OnSessionClosed) OnSessionClosed(this);
+}
+
+void THttpCli::TriggerBeforeHeaderSend(const std::string& Method, TStringList& Headers) {
+  if (OnBeforeHeaderSend) OnBeforeHeaderSend(this, Method, Headers);
+}
+
+void THttpCli::TriggerRequestHeaderBegin() {
+  if (OnRequestHeaderBegin) OnRequestHeaderBegin(this);
+}
+
+void THttpCli::TriggerRequestHeaderEnd() {
+  if (OnRequestHeaderEnd) OnRequestHeaderEnd(this);
+}
+
+void THttpCli::TriggerHeaderBegin() {
+  inHeader_ = true;
+  if (OnHeaderBegin) OnHeaderBegin(this);
+}
+
+void THttpCli::TriggerHeaderEnd() {
+  inHeader_ = false;
+  if (OnHeaderEnd) OnHeaderEnd(this);
+}
+
+void THttpCli::TriggerDocBegin() {
+  if (OnDocBegin) OnDocBegin(this);
+}
+
+void THttpCli::TriggerDocData(const void* Data, int Len) {
+  if (OnDocData) OnDocData(this, Data, Len);
+}
+
+void THttpCli::TriggerDocEnd() {
+  if (OnDocEnd) OnDocEnd(this);
+}
+
+void THttpCli::TriggerSendBegin() {
+  if (OnSendBegin) OnSendBegin(this);
+}
+
+void THttpCli::TriggerSendData(const void* Data, int Len) {
+  if (OnSendData) OnSendData(this, Data, Len);
+}
+
+void THttpCli::TriggerSendEnd() {
+  if (OnSendEnd) OnSendEnd(this);
 }
 
 void THttpCli::TriggerRequestDone() {
@@ -280,6 +372,12 @@ void THttpCli::ResetRequest() {
   nextLine_ = NextLine::None;
 }
 
+void THttpCli::Fail(std::uint16_t Error, const std::string& Reason) {
+  if (requestDoneError_ != 0) return;
+  requestDoneError_ = Error;
+  reasonPhrase_ = Reason;
+}
+
 void THttpCli::EndRequestLocally(std::uint16_t Error, int Status, const std::string& Reason) {
   requestDoneError_ = Error;
   statusCode_ = Status;
@@ -306,11 +404,8 @@ void THttpCli::StartRequest(THttpRequest Rq) {
     reasonPhrase_ = "OK";
     requestDoneError_ = 0;
     SetState(httpClosing);
-    if (socket_->State() != wsClosed) {
-      socket_->CloseDelayed();
-    } else {
-      SetReady();
-    }
+    // Its close ends the request through SocketSessionClosed.
+    if (!Logout()) SetReady();
     return;
   }
   ResetRequest();
@@ -325,7 +420,8 @@ void THttpCli::StartRequest(THttpRequest Rq) {
   requestPass_ = user.empty() ? Password : pass;
   proto_ = proto;
   targetHost_ = host;
-  targetPort_ = port.empty() ? "80" : port;
+  const bool tunnel = !Proxy.empty() && proto_ == "https";
+  targetPort_ = !port.empty() ? port : tunnel ? "443" : "80";
   urlPath_ = path.empty() ? "/" : (path[0] == '?' ? "/" + path : path);
   if (!ValidHost(targetHost_) || !ValidPort(targetPort_)) throw EHttpException("Invalid URL", 6);
   if (!Proxy.empty()) {
@@ -340,8 +436,8 @@ void THttpCli::StartRequest(THttpRequest Rq) {
   ComputeDocName();
   SetState(httpNotConnected);
   // There is no secure transport: an https request (or any other scheme) is refused
-  // rather than sent in clear.
-  if (proto_ != "http") {
+  // rather than sent in clear; through a proxy only after the CONNECT exchange.
+  if (proto_ != "http" && !tunnel) {
     EndRequestLocally(httperrUnsupportedScheme, 501, proto_ + " not supported");
     return;
   }
@@ -351,6 +447,7 @@ void THttpCli::StartRequest(THttpRequest Rq) {
     socket_->Abort();
     connected_ = false;
   }
+  tunnelDone_ = false;
   Login();
 }
 
@@ -384,7 +481,10 @@ void THttpCli::Login() {
   SetState(httpDnsLookup);
   try {
     socket_->SetLocalAddr(LocalAddr);
-    if (!socket_->SocksServer().empty()) {
+    socket_->SetSocksServer(socksServer_);
+    socket_->SetSocksPort(socksPort_);
+    socket_->SetSocksLevel(socksLevel_);
+    if (!socksServer_.empty()) {
       // Through SOCKS the name goes to the SOCKS server unresolved.
       SetState(httpDnsLookupDone);
       DoBeforeConnect();
@@ -397,6 +497,12 @@ void THttpCli::Login() {
   } catch (const std::exception& e) {
     EndRequestLocally(WSAEINVAL, 404, e.what());
   }
+}
+
+bool THttpCli::Logout() {
+  if (socket_->State() == wsClosed) return false;
+  socket_->CloseDelayed();
+  return true;
 }
 
 void THttpCli::DoBeforeConnect() {
@@ -436,17 +542,27 @@ void THttpCli::SocketSessionConnected(std::uint16_t Error) {
     const std::string what = socksErrorMsg_.empty() ? WSocketErrorDesc(Error) : socksErrorMsg_;
     socksErrorMsg_.clear();
     reasonPhrase_ = what + " (Error #" + std::to_string(Error) + ")";
-    if (OnSessionConnected) OnSessionConnected(this);
-    // A failed connection never opened a session, so no close will end the request.
-    SocketSessionClosed(Error);
+    // The socket closes now, and its close ends the request.
+    TriggerSessionConnected();
     return;
   }
   relocationPending_ = false;
   connected_ = true;
   SetState(httpConnected);
-  if (OnSessionConnected) OnSessionConnected(this);
+  TriggerSessionConnected();
   nextLine_ = NextLine::Header;
   rcvLen_ = 0;
+  if (proto_ == "https" && !Proxy.empty() && !tunnelDone_) {
+    // The proxy's answer goes to OnDataPush line by line.
+    SetState(httpWaitingProxyConnect);
+    proxyLines_ = 0;
+    proxyStatus_ = 0;
+    pendingRequest_.clear();
+    SendCommand("CONNECT " + targetHost_ + ":" + targetPort_ + " HTTP/" + requestVer_);
+    SendCommand("");
+    SendComposed();
+    return;
+  }
   SetState(httpWaitingHeader);
   switch (requestType_) {
     case httpGET:
@@ -458,7 +574,7 @@ void THttpCli::SocketSessionConnected(std::uint16_t Error) {
     case httpPOST:
     case httpPUT:
       SendRequest(requestType_ == httpPOST ? "POST" : "PUT", requestVer_);
-      if (OnSendBegin) OnSendBegin(this);
+      TriggerSendBegin();
       allowedToSend_ = true;
       SocketDataSent(0);
       break;
@@ -476,7 +592,7 @@ void THttpCli::SendCommand(const std::string& Cmd) {
 
 void THttpCli::SendRequest(const std::string& Method, const std::string& Version) {
   pendingRequest_.clear();
-  if (OnRequestHeaderBegin) OnRequestHeaderBegin(this);
+  TriggerRequestHeaderBegin();
   const bool upload = Method == "POST" || Method == "PUT";
   TStringList lines;
   lines.Add(Method + " " + RequestPath() + " HTTP/" + Version);
@@ -511,10 +627,14 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
   if (!ContentRangeBegin.empty() || !ContentRangeEnd.empty()) {
     lines.Add("Range: bytes=" + ContentRangeBegin + "-" + ContentRangeEnd);
   }
-  if (OnBeforeHeaderSend) OnBeforeHeaderSend(this, Method, lines);
+  TriggerBeforeHeaderSend(Method, lines);
   for (int i = 0; i < lines.Count(); ++i) SendCommand(lines[i]);
-  if (OnRequestHeaderEnd) OnRequestHeaderEnd(this);
+  TriggerRequestHeaderEnd();
   SendCommand("");
+  SendComposed();
+}
+
+void THttpCli::SendComposed() {
   const std::string request = std::move(pendingRequest_);
   pendingRequest_.clear();
   socket_->SendStr(request);
@@ -526,11 +646,11 @@ void THttpCli::SocketDataSent(std::uint16_t Error) {
   const std::int64_t n = SendStream->Read(block, sizeof block);
   if (n <= 0) {
     allowedToSend_ = false;
-    if (OnSendEnd) OnSendEnd(this);
+    TriggerSendEnd();
     return;
   }
   sentCount_ += n;
-  if (OnSendData) OnSendData(this, block, int(n));
+  TriggerSendData(block, int(n));
   socket_->Send(block, int(n));
 }
 
@@ -540,17 +660,18 @@ void THttpCli::SocketDataAvailable(std::uint16_t Error) {
   if (room == 0) {
     // The socket's background handling aborts the connection; the request then ends
     // with this error rather than as a success.
-    if (requestDoneError_ == 0) requestDoneError_ = httperrInvalidResponse;
+    Fail(httperrInvalidResponse, "HTTP line too long");
     throw EHttpException("HTTP line too long", 4);
   }
   const int n = socket_->Receive(rcvBuf_ + rcvLen_, int(room));
   if (n <= 0) return;
   if (requestType_ == httpABORT || state_ == httpReady || state_ == httpAborting) return;
+  // Whatever follows the proxy's answer to CONNECT would need the secure transport.
+  if (state_ == httpWaitingProxyConnect && tunnelDone_) return;
   answerBytes_ += n;
   if (MaxAnswerBytes > 0 && answerBytes_ > MaxAnswerBytes) {
     // An endless or oversized answer ends here instead of filling the memory.
-    requestDoneError_ = httperrAnswerTooLarge;
-    reasonPhrase_ = "Answer larger than " + std::to_string(MaxAnswerBytes) + " bytes";
+    Fail(httperrAnswerTooLarge, "Answer larger than " + std::to_string(MaxAnswerBytes) + " bytes");
     relocationPending_ = false;
     rcvLen_ = 0;
     socket_->Abort();
@@ -600,8 +721,21 @@ void THttpCli::SocketDataAvailable(std::uint16_t Error) {
       } else {
         SetReady();
       }
-    } else if (OnDataPush) {
-      OnDataPush(this, Error);
+    } else {
+      if (state_ == httpWaitingProxyConnect && proxyLines_++ == 0) {
+        std::string version, reason;
+        int status = 0;
+        if (ParseStatusLine(lastResponse_, version, status, reason) == TStatusLine::Ok) {
+          proxyStatus_ = status;
+          statusCode_ = status;
+          reasonPhrase_ = reason;
+        }
+      }
+      if (OnDataPush) OnDataPush(this, Error);
+      if (state_ == httpWaitingProxyConnect && lastResponse_.empty() && !RequestEnded(serial)) {
+        EndProxyConnect();
+        return;
+      }
     }
     if (RequestEnded(serial)) return;
   }
@@ -612,17 +746,34 @@ void THttpCli::SocketDataAvailable(std::uint16_t Error) {
   }
 }
 
+void THttpCli::EndProxyConnect() {
+  tunnelDone_ = true;
+  rcvLen_ = 0;
+  ProxyConnectFailed();
+  // Its close ends the request through SocketSessionClosed.
+  if (!Logout()) SetReady();
+}
+
+void THttpCli::ProxyConnectFailed() {
+  if (proxyStatus_ >= 200 && proxyStatus_ <= 299) {
+    statusCode_ = 501;
+    Fail(httperrUnsupportedScheme, proto_ + " not supported");
+  } else if (proxyStatus_ == 0) {
+    Fail(httperrInvalidResponse, "Invalid answer from the proxy");
+  }
+  // A refusal is the proxy's answer: its status and reason stand, as for any answer.
+}
+
 void THttpCli::GetHeaderLineNext(const std::string& Line) {
   if (headerLineCount_ == 0) {
-    inHeader_ = true;
-    if (OnHeaderBegin) OnHeaderBegin(this);
+    TriggerHeaderBegin();
   } else if (headerLineCount_ < 0) {
     headerLineCount_ = 0;
   }
   ++headerLineCount_;
   headerBytes_ += Line.size();
   if (headerBytes_ > kMaxHeaderBytes || headerLineCount_ > kMaxHeaderLines) {
-    if (requestDoneError_ == 0) requestDoneError_ = httperrInvalidResponse;
+    Fail(httperrInvalidResponse, "HTTP header too large");
     throw EHttpException("HTTP header too large", 4);
   }
   if (headerLineCount_ == 1 && LowerCase(Line.substr(0, 6)) == "<html>") {
@@ -630,8 +781,7 @@ void THttpCli::GetHeaderLineNext(const std::string& Line) {
     if (contentType_.empty()) contentType_ = "text/html";
     SetState(httpWaitingBody);
     nextLine_ = NextLine::Body;
-    inHeader_ = false;
-    if (OnHeaderEnd) OnHeaderEnd(this);
+    TriggerHeaderEnd();
     const std::string first = Line + "\n";
     GetBodyLineNext(first.data(), first.size());
     return;
@@ -642,11 +792,12 @@ void THttpCli::GetHeaderLineNext(const std::string& Line) {
       case TStatusLine::NotHttp:
         if (OnDataPush2) OnDataPush2(this);
         break;
-      case TStatusLine::Malformed:
-        if (requestDoneError_ == 0) requestDoneError_ = httperrInvalidResponse;
-        throw EHttpException("'" + (Line.size() > 9 ? Line.substr(9, 3) : std::string()) +
-                                 "' is not a valid integer value",
-                             4);
+      case TStatusLine::Malformed: {
+        const std::string what = "'" + (Line.size() > 9 ? Line.substr(9, 3) : std::string()) +
+                                 "' is not a valid integer value";
+        Fail(httperrInvalidResponse, what);
+        throw EHttpException(what, 4);
+      }
       case TStatusLine::Ok:
         break;
     }
@@ -673,7 +824,7 @@ void THttpCli::GetHeaderLineNext(const std::string& Line) {
         authenticate_.Add(value);
       } else if (name == "set-cookie") {
         bool accept = true;
-        if (OnCookie) OnCookie(this, value, accept);
+        TriggerCookie(value, accept);
       } else if (name == "connection") {
         if (LowerCase(TrimSpaces(value)) == "close") closeRequested_ = true;
       }
@@ -690,7 +841,8 @@ void THttpCli::SetLocationTarget(const std::string& Value) {
   const std::string v(TrimSpaces(Value));
   if (v.empty()) return;
   if (relocations_ >= kHttpMaxRelocations) {
-    requestDoneError_ = httperrRedirectLimit;
+    Fail(httperrRedirectLimit,
+         "Relocated more than " + std::to_string(kHttpMaxRelocations) + " times");
     relocationPending_ = false;
     return;
   }
@@ -700,7 +852,7 @@ void THttpCli::SetLocationTarget(const std::string& Value) {
   if (SplitScheme(v, scheme) || v.rfind("//", 0) == 0) {
     if (!scheme.empty() && scheme != "http") {
       // Followed in clear it would go to the wrong place; refused instead.
-      requestDoneError_ = httperrUnsupportedScheme;
+      Fail(httperrUnsupportedScheme, "Relocation to " + scheme + " not supported");
       relocationPending_ = false;
       return;
     }
@@ -718,7 +870,7 @@ void THttpCli::SetLocationTarget(const std::string& Value) {
     path = base.substr(0, base.rfind('/') + 1) + v;
   }
   if (!ValidHost(host) || !ValidPort(port)) {
-    requestDoneError_ = httperrInvalidResponse;
+    Fail(httperrInvalidResponse, "Invalid relocation target");
     relocationPending_ = false;
     return;
   }
@@ -759,8 +911,7 @@ void THttpCli::EndHeader() {
     contentLength_ = -1;
     return;
   }
-  inHeader_ = false;
-  if (OnHeaderEnd) OnHeaderEnd(this);
+  TriggerHeaderEnd();
   const bool noBody = (contentLength_ == -1 && statusCode_ < 200) || statusCode_ == 204 ||
                       statusCode_ == 304 || contentLength_ == 0 || requestType_ == httpHEAD;
   if (noBody) {
@@ -778,14 +929,14 @@ void THttpCli::EndHeader() {
   }
   SetState(httpWaitingBody);
   nextLine_ = NextLine::Body;
-  if (OnHeaderEnd) OnHeaderEnd(this);
+  TriggerHeaderEnd();
   if (statusCode_ >= 400) closeAfterBuffered_ = true;
 }
 
 std::size_t THttpCli::GetBodyLineNext(const char* Data, std::size_t Len) {
   if (bodyLineCount_ == 0) {
     chunks_.Reset();
-    if (OnDocBegin) OnDocBegin(this);
+    TriggerDocBegin();
   }
   ++bodyLineCount_;
   const std::uint32_t serial = serial_;
@@ -793,7 +944,7 @@ std::size_t THttpCli::GetBodyLineNext(const char* Data, std::size_t Len) {
     if (RequestEnded(serial)) return;  // aborted by an earlier piece's event
     rcvdCount_ += std::int64_t(n);
     if (RcvdStream != nullptr) RcvdStream->WriteBuffer(p, std::int64_t(n));
-    if (OnDocData) OnDocData(this, p, int(n));
+    TriggerDocData(p, int(n));
   };
   if (LowerCase(TrimSpaces(transferEncoding_)) == "chunked") {
     std::size_t used = 0;
@@ -804,7 +955,7 @@ std::size_t THttpCli::GetBodyLineNext(const char* Data, std::size_t Len) {
         DocComplete();
         break;
       case THttpChunkDecoder::Error:
-        if (requestDoneError_ == 0) requestDoneError_ = httperrInvalidResponse;
+        Fail(httperrInvalidResponse, "Invalid chunked transfer coding");
         socket_->Abort();
         return Len;
       case THttpChunkDecoder::Continue:
@@ -826,7 +977,7 @@ void THttpCli::DocComplete() {
   bodyLineCount_ = 0;
   nextLine_ = NextLine::None;
   SetState(httpBodyReceived);
-  if (OnDocEnd) OnDocEnd(this);
+  TriggerDocEnd();
 }
 
 void THttpCli::AfterDocument() {
@@ -837,10 +988,8 @@ void THttpCli::AfterDocument() {
 void THttpCli::FinishResponse() {
   if (relocationPending_) {
     StartRelocation();
-  } else if (KeepAlive()) {
+  } else if (KeepAlive() || !Logout()) {
     SetReady();
-  } else {
-    socket_->CloseDelayed();
   }
 }
 
@@ -863,12 +1012,13 @@ void THttpCli::StartRelocation() {
     return;
   }
   socket_->OnSessionClosed = [this](TCustomWSocket*, std::uint16_t e) { LocationSessionClosed(e); };
-  socket_->CloseDelayed();
+  if (!Logout()) LocationSessionClosed(0);
 }
 
 void THttpCli::LocationSessionClosed(std::uint16_t Error) {
   ComputeDocName();
   connected_ = false;
+  tunnelDone_ = false;
   relocationPending_ = false;
   if (requestType_ == httpPOST) requestType_ = httpGET;
   socket_->OnSessionClosed = [this](TCustomWSocket*, std::uint16_t e) { SocketSessionClosed(e); };
@@ -892,18 +1042,21 @@ void THttpCli::LocationSessionClosed(std::uint16_t Error) {
 }
 
 void THttpCli::SocketSessionClosed(std::uint16_t Error) {
+  const bool proxyAnswered = tunnelDone_;
   connected_ = false;
+  tunnelDone_ = false;
   if (state_ == httpReady || abortingIdle_) return;
-  if (Error != 0) requestDoneError_ = Error;
+  if (Error != 0 && Error != requestDoneError_) {
+    requestDoneError_ = Error;
+    // The status line's text ("OK") would be stale: the close says what went wrong.
+    reasonPhrase_ = WSocketErrorDesc(Error) + " (Error #" + std::to_string(Error) + ")";
+  }
   if (state_ == httpWaitingHeader || state_ == httpDnsLookup || state_ == httpDnsLookupDone ||
       state_ == httpConnected || state_ == httpNotConnected) {
-    if (inHeader_) {
-      inHeader_ = false;
-      if (OnHeaderEnd) OnHeaderEnd(this);
-    }
+    if (inHeader_) TriggerHeaderEnd();
     // The connection ended before a complete header: nothing usable arrived.
-    if (requestDoneError_ == 0 && state_ == httpWaitingHeader) {
-      requestDoneError_ = httperrConnectionEnded;
+    if (state_ == httpWaitingHeader) {
+      Fail(httperrConnectionEnded, kHeaderCut);
     }
     if (relocationPending_ && requestDoneError_ == 0) {
       LocationSessionClosed(Error);
@@ -915,17 +1068,23 @@ void THttpCli::SocketSessionClosed(std::uint16_t Error) {
   if (state_ == httpWaitingBody) {
     const bool chunked = LowerCase(TrimSpaces(transferEncoding_)) == "chunked";
     // Without a length, the close is the end of the document; otherwise it came early.
-    if ((chunked || contentLength_ >= 0) && requestDoneError_ == 0 && statusCode_ < 400) {
-      requestDoneError_ = httperrConnectionEnded;
+    if ((chunked || contentLength_ >= 0) && statusCode_ < 400) {
+      Fail(httperrConnectionEnded, "Connection closed before the document was complete");
     }
     // OnDocEnd closes an OnDocBegin: none when no body byte arrived.
     const bool begun = bodyLineCount_ > 0;
     bodyLineCount_ = 0;
     nextLine_ = NextLine::None;
     SetState(httpBodyReceived);
-    if (begun && OnDocEnd) OnDocEnd(this);
+    if (begun) TriggerDocEnd();
   }
-  if (OnSessionClosed) OnSessionClosed(this);
+  if (state_ == httpWaitingProxyConnect && !proxyAnswered) {
+    if (proxyStatus_ == 0) {
+      Fail(httperrConnectionEnded, kHeaderCut);
+    }
+    ProxyConnectFailed();
+  }
+  TriggerSessionClosed();
   if (relocationPending_ && requestDoneError_ == 0 && state_ == httpBodyReceived) {
     LocationSessionClosed(Error);
     return;
@@ -961,7 +1120,7 @@ void THttpCli::Abort() {
   requestType_ = httpABORT;
   state_ = httpReady;
   abortingIdle_ = false;
-  if (OnStateChange) OnStateChange(this);
+  TriggerStateChange();
   if (OnRequestDone) OnRequestDone(this, httpABORT, 0);
 }
 
@@ -969,16 +1128,17 @@ void THttpCli::RunRequest(THttpRequest Rq) {
   StartRequest(Rq);
   const std::uint32_t serial = serial_;
   const auto result = PumpUntil([this, serial] { return doneDelivered_ == serial; });
-  if (result != PumpResult::Done) {
+  // The loop stopped early; a request that already ended keeps its own outcome.
+  if (result != PumpResult::Done && state_ != httpReady) {
     Abort();
-    throw EHttpException("Request aborted", httperrAborted);
+    throw EHttpException(reasonPhrase_, std::uint16_t(statusCode_));
   }
   if (requestDoneError_ != 0) {
     throw EHttpException(
         reasonPhrase_.empty() ? WSocketErrorDesc(requestDoneError_) : reasonPhrase_,
         requestDoneError_);
   }
-  if (statusCode_ >= 400) throw EHttpException(reasonPhrase_, std::uint16_t(statusCode_));
+  if (statusCode_ > 401) throw EHttpException(reasonPhrase_, std::uint16_t(statusCode_));
 }
 
 }  // namespace qv

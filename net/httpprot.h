@@ -16,6 +16,7 @@
 #include "platform/base/component.h"
 #include "platform/base/exception.h"
 #include "platform/base/stringlist.h"
+#include "platform/msg/window.h"
 
 namespace qv {
 
@@ -105,17 +106,23 @@ class THttpCli : public TComponent {
   [[nodiscard]] const std::string& RequestVer() const { return requestVer_; }
   void SetRequestVer(const std::string& Value);
   [[nodiscard]] bool MultiThreaded() const { return multiThreaded_; }
-  void SetMultiThreaded(bool Value);
+  virtual void SetMultiThreaded(bool Value);
 
-  // SOCKS settings of the control socket.
-  [[nodiscard]] const std::string& SocksServer() const { return socket_->SocksServer(); }
-  void SetSocksServer(const std::string& V) { socket_->SetSocksServer(V); }
-  [[nodiscard]] const std::string& SocksPort() const { return socket_->SocksPort(); }
-  void SetSocksPort(const std::string& V) { socket_->SetSocksPort(V); }
-  [[nodiscard]] const std::string& SocksLevel() const { return socket_->SocksLevel(); }
-  void SetSocksLevel(const std::string& V) { socket_->SetSocksLevel(V); }
+  // SOCKS settings of the control socket. The socket forgets server, port and level at
+  // every close; the client keeps them and gives them to the socket for each connection.
+  [[nodiscard]] const std::string& SocksServer() const { return socksServer_; }
+  void SetSocksServer(const std::string& V);
+  [[nodiscard]] const std::string& SocksPort() const { return socksPort_; }
+  void SetSocksPort(const std::string& V);
+  [[nodiscard]] const std::string& SocksLevel() const { return socksLevel_; }
+  void SetSocksLevel(const std::string& V);
+  [[nodiscard]] const std::string& SocksUsercode() const { return socket_->SocksUsercode; }
   void SetSocksUsercode(const std::string& V) { socket_->SocksUsercode = V; }
+  [[nodiscard]] const std::string& SocksPassword() const { return socket_->SocksPassword; }
   void SetSocksPassword(const std::string& V) { socket_->SocksPassword = V; }
+  [[nodiscard]] TSocksAuthentication SocksAuthentication() const {
+    return socket_->SocksAuthentication;
+  }
   void SetSocksAuthentication(TSocksAuthentication V) { socket_->SocksAuthentication = V; }
 
   // Results.
@@ -157,13 +164,17 @@ class THttpCli : public TComponent {
   void GetAsync() { StartRequest(httpGET); }
   virtual void StartRequest(THttpRequest Rq);
   // Waits for the end by serving the message queue; raises EHttpException for a failed
-  // request (ErrCode) and for a status of 400 or more.
+  // request (ErrCode) and for a status above 401.
   virtual void RunRequest(THttpRequest Rq);
   virtual void Abort();
 
  protected:
   virtual LRESULT WndProc(UINT Msg, WPARAM WParam, LPARAM LParam);
+  // Called once by the constructor.
+  virtual std::unique_ptr<TWSocket> CreateSocket();
   virtual void Login();
+  // Ends the connection to the server from the message loop; false when none is open.
+  virtual bool Logout();
   virtual void DoBeforeConnect();
   virtual void SocketDNSLookupDone(std::uint16_t Error);
   virtual void SocketSessionConnected(std::uint16_t Error);
@@ -182,6 +193,25 @@ class THttpCli : public TComponent {
   virtual void SetState(THttpState NewState);
   virtual void SetReady();
   virtual void TriggerRequestDone();
+  virtual void TriggerStateChange();
+  virtual void TriggerCookie(const std::string& Data, bool& Accept);
+  virtual void TriggerSessionConnected();
+  virtual void TriggerSessionClosed();
+  virtual void TriggerBeforeHeaderSend(const std::string& Method, TStringList& Headers);
+  virtual void TriggerRequestHeaderBegin();
+  virtual void TriggerRequestHeaderEnd();
+  // Begin sets and end clears the in-header flag.
+  virtual void TriggerHeaderBegin();
+  virtual void TriggerHeaderEnd();
+  virtual void TriggerDocBegin();
+  virtual void TriggerDocData(const void* Data, int Len);
+  virtual void TriggerDocEnd();
+  virtual void TriggerSendBegin();
+  virtual void TriggerSendData(const void* Data, int Len);
+  virtual void TriggerSendEnd();
+  // The client's hidden window; the constructor and destructor use this pair.
+  virtual HWND AllocateHWnd(qv::WndProc Procedure);
+  virtual void DeallocateHWnd(HWND Wnd);
 
  private:
   enum class NextLine { None, Header, Body };
@@ -198,6 +228,16 @@ class THttpCli : public TComponent {
   void ComputeTarget();
   void SetLocationTarget(const std::string& Value);
   void EndRequestLocally(std::uint16_t Error, int Status, const std::string& Reason);
+  // Records a failure and its own reason, unless an earlier one is recorded.
+  void Fail(std::uint16_t Error, const std::string& Reason);
+  // The end of the proxy's answer to CONNECT: with no secure transport the https
+  // request stops here.
+  void EndProxyConnect();
+  // Why the request ends in the CONNECT exchange: the proxy's refusal, or, after a
+  // granted tunnel, the missing secure transport.
+  void ProxyConnectFailed();
+  // Queues what SendCommand composed on the socket, in one piece.
+  void SendComposed();
   [[nodiscard]] bool KeepAlive() const;
   [[nodiscard]] std::string RequestPath() const;
   [[nodiscard]] std::string HostHeader() const;
@@ -221,7 +261,11 @@ class THttpCli : public TComponent {
   bool sendCookie_ = true;                 // false once relocated to another host
   std::string curHost_, curPort_, curProto_;
   bool connected_ = false;
+  bool tunnelDone_ = false;  // the proxy's answer to CONNECT is complete
+  int proxyLines_ = 0;       // lines of the proxy's answer to CONNECT so far
+  int proxyStatus_ = 0;      // its status; 0 while no status line was read
   int relocations_ = 0;
+  std::string socksServer_, socksPort_, socksLevel_ = "5";
 
   // The answer.
   int statusCode_ = 0;

@@ -286,7 +286,15 @@ void TCustomSmtpClient::ProcessLine() {
   TriggerResponse(lastResponse_);
   if (state_ == smtpWaitingBanner) {
     HandleBanner();
-  } else if (state_ == smtpWaitingResponse && waitingReply_) {
+  } else if (state_ == smtpWaitingResponse) {
+    if (!waitingReply_) {
+      // Only a server sends a line nobody waits for (say, after its 221). The raise
+      // reaches the socket's background handler, which drops the connection; the
+      // close then ends the request with this error.
+      errorCode_ = 500;
+      errorMessage_ = "500 Program error: FNext is nil";
+      throw SmtpException("Program error: FNext is nil");
+    }
     HandleReply();
   } else {
     TriggerDisplay("< " + lastResponse_);
@@ -324,8 +332,10 @@ void TCustomSmtpClient::HandleReply() {
   TriggerDisplay("< " + lastResponse_);
   const auto r = smtp::ParseReplyCode(lastResponse_);
   statusCode_ = r.Code;
-  if (ehloRunning_ && lastResponse_.size() > 4) {
-    std::string ext = UpperCase(Trim(lastResponse_)).substr(4);
+  const std::string line = ehloRunning_ ? UpperCase(Trim(lastResponse_)) : std::string();
+  // A bare code line ("250  ") names no extension.
+  if (line.size() > 4) {
+    std::string ext = line.substr(4);
     if (ext.rfind("AUTH ", 0) == 0 || ext.rfind("AUTH=", 0) == 0) {
       ext = ext.substr(5);
       std::replace(ext.begin(), ext.end(), '=', ' ');
@@ -374,10 +384,10 @@ void TCustomSmtpClient::SocketSessionClosed(std::uint16_t Error) {
   if (requestDone_) return;
   if (state_ == smtpAbort) {
     LocalFailure("426 Operation aborted.", 426);
-  } else if (quitRunning_) {
-    errorCode_ = 0;
-    CompleteRequest();
   } else if (errorCode_ != 0) {
+    // Also a QUIT: its 221 may have been followed by a reply line nobody asked for.
+    CompleteRequest();
+  } else if (quitRunning_) {
     CompleteRequest();
   } else if (Error != 0) {
     WinsockFailure(Error);
@@ -602,8 +612,15 @@ void TCustomSmtpClient::Rset() {
 
 void TCustomSmtpClient::Abort() {
   SetState(smtpAbort);
-  socket_->CancelDnsLookup();
-  socket_->Abort();
+  // An abort always ends: a look-up whose cancel failed is forgotten all the same.
+  try {
+    socket_->CancelDnsLookup();
+  } catch (const std::exception&) {
+  }
+  try {
+    socket_->Abort();
+  } catch (const std::exception&) {
+  }
   // A request the socket did not end (no lookup or connection was running).
   if (!requestDone_) LocalFailure("426 Operation aborted.", 426);
   sendingData_ = false;
@@ -766,9 +783,8 @@ void TCustomSmtpClient::DoHighLevelAsync(std::uint16_t Error) {
     highLevelResult_ = 426;
     lastResponse_ = errorMessage_ = "426 Operation aborted.";
   } else if (fctPrv_ != 0 && Error != 0) {
-    if (fctPrv_ == stepEhlo && AuthType == smtpAuthAutoSelect) {
+    if (fctPrv_ == stepEhlo) {
       // A server without ESMTP still takes mail after HELO, without authentication.
-      // An explicitly asked mechanism is not silently dropped: that fails instead.
       fctSet_ = stepHelo;
     } else {
       highLevelResult_ = Error;

@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
+#include <exception>
 #include <mutex>
 
 #include "net/wsockbuf.h"
@@ -27,20 +27,15 @@ int gUseCount = 0;                             // guarded
 bool gLoaded = false;                          // guarded
 std::uint8_t gReqVerLow = 1, gReqVerHigh = 1;  // guarded
 
-// The handle of a look-up that needed no resolver (a dotted address); its answer is
-// posted like any other so the caller never sees it inside DnsLookup.
-constexpr WSAHANDLE kDottedLookup = ~WSAHANDLE(0);
-
 std::string Dotted(const in_addr& a) {
   char text[INET_ADDRSTRLEN] = {};
   inet_ntop(AF_INET, &a, text, sizeof text);
   return text;
 }
 
-std::string Format(const char* fmt, const std::string& s, int n) {
-  char buf[512];
-  std::snprintf(buf, sizeof buf, fmt, s.c_str(), n);
-  return buf;
+std::string ArgText(const TFmtArg& a) {
+  if (const auto* text = std::get_if<std::string>(&a)) return *text;
+  return std::to_string(std::get<long long>(a));
 }
 
 }  // namespace
@@ -58,9 +53,19 @@ TCustomWSocket::TCustomWSocket(TComponent* AOwner) : TComponent(AOwner) {
     std::lock_guard lock(gLibraryMutex);
     ++gUseCount;
   }
+  AllocateSocketHWnd();
+  AssignDefaultValue();
+}
+
+void TCustomWSocket::AllocateSocketHWnd() {
   handle_ = AllocateHWnd([this](HWND, UINT m, WPARAM w, LPARAM l) { return WndProc(m, w, l); });
   if (handle_ == 0) throw ESocketException("Cannot create a hidden window for TWSocket");
-  AssignDefaultValue();
+  threadId_ = std::uint32_t(::gettid());
+}
+
+void TCustomWSocket::DeallocateSocketHWnd() {
+  DeallocateHWnd(handle_);
+  handle_ = 0;
 }
 
 TCustomWSocket::~TCustomWSocket() {
@@ -68,7 +73,7 @@ TCustomWSocket::~TCustomWSocket() {
   DropDnsLookup();
   if (hSocket_ != INVALID_SOCKET) closesocket(hSocket_);
   hSocket_ = INVALID_SOCKET;
-  DeallocateHWnd(handle_);
+  DeallocateSocketHWnd();
   std::lock_guard lock(gLibraryMutex);
   if (--gUseCount < 1 && gLoaded) {
     WSACleanup();
@@ -103,7 +108,10 @@ void TCustomWSocket::SetReqVer(std::uint8_t& field, std::uint8_t Value, const ch
       return;
     }
   }
-  RaiseException(std::string(name) + ": WinSock version can't be changed now");
+  // No winsock call failed here: a stale code left by an earlier call must not be
+  // reported (a reset one would even close the socket).
+  WSASetLastError(WSAEINVAL);
+  SocketError(std::string(name) + ": WinSock version can't be changed now");
 }
 
 void TCustomWSocket::SetReqVerLow(std::uint8_t Value) {
@@ -164,7 +172,7 @@ void TCustomWSocket::SetAddr(const std::string& Value) {
   SetWhileClosed(addrStr_, addrAssigned_, addrResolved_, Value, "Addr");
 }
 
-void TCustomWSocket::SetPort(const std::string& Value) {
+void TCustomWSocket::SetRemotePort(const std::string& Value) {
   SetWhileClosed(portStr_, portAssigned_, portResolved_, Value, "Port");
 }
 
@@ -192,6 +200,26 @@ void TCustomWSocket::SetLocalPort(const std::string& Value) {
   }
   localPortStr_ = v;
   localPortResolved_ = false;
+}
+
+void TCustomWSocket::RaiseExceptionFmt(const std::string& Fmt, const std::vector<TFmtArg>& Args) {
+  std::string msg;
+  std::size_t next = 0;
+  for (std::size_t i = 0; i < Fmt.size(); ++i) {
+    const char c = Fmt[i];
+    const char spec = i + 1 < Fmt.size() ? Fmt[i + 1] : '\0';
+    if (c != '%' || (spec != 's' && spec != 'd' && spec != '%')) {
+      msg += c;
+      continue;
+    }
+    ++i;
+    if (spec == '%') {
+      msg += '%';
+    } else if (next < Args.size()) {
+      msg += ArgText(Args[next++]);
+    }
+  }
+  RaiseException(msg);
 }
 
 void TCustomWSocket::RaiseException(const std::string& Msg) {
@@ -308,11 +336,7 @@ void TCustomWSocket::Do_FD_CONNECT(std::uint16_t Error) {
   if (state_ == wsConnected) return;
   ChangeState(wsConnected);
   TriggerSessionConnected(Error);
-  if (Error != 0 && state_ != wsClosed) {
-    // No session was ever open: the failure is reported by OnSessionConnected alone.
-    closeInvoked_ = true;
-    Close();
-  }
+  if (Error != 0 && state_ != wsClosed) Close();
 }
 
 void TCustomWSocket::Do_FD_READ(std::uint16_t Error) {
@@ -382,6 +406,10 @@ void TCustomWSocket::TriggerSessionAvailable(std::uint16_t Error) {
 }
 
 void TCustomWSocket::TriggerSessionConnected(std::uint16_t Error) {
+  TriggerSessionConnectedSpecial(Error);
+}
+
+void TCustomWSocket::TriggerSessionConnectedSpecial(std::uint16_t Error) {
   if (OnSessionConnected) OnSessionConnected(this, Error);
 }
 
@@ -478,12 +506,12 @@ void TCustomWSocket::BindSocket() {
   local.sin_port = htons(WSocketResolvePort(localPortStr_, protoStr_));
   local.sin_addr = WSocketResolveHost(localAddr_);
   if (bind(hSocket_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-    RaiseException("winsock.bind failed, error #" + std::to_string(WSAGetLastError()));
+    RaiseExceptionFmt("winsock.bind failed, error #%d", {WSAGetLastError()});
     return;
   }
   socklen_t len = sizeof local;
   if (getsockname(hSocket_, reinterpret_cast<sockaddr*>(&local), &len) != 0) {
-    RaiseException("winsock.getsockname failed, error #" + std::to_string(WSAGetLastError()));
+    RaiseExceptionFmt("winsock.getsockname failed, error #%d", {WSAGetLastError()});
     return;
   }
   localPortStr_ = std::to_string(ntohs(local.sin_port));
@@ -856,7 +884,13 @@ void TCustomWSocket::Abort() {
 }
 
 void TCustomWSocket::InternalAbort(std::uint16_t ErrCode) {
-  CancelDnsLookup();
+  // The connection goes even when the look-up's cancel reports a failure.
+  std::exception_ptr cancelFailure;
+  try {
+    CancelDnsLookup();
+  } catch (const std::exception&) {
+    cancelFailure = std::current_exception();
+  }
   DeleteBufferedData();
   if (hSocket_ != INVALID_SOCKET && sockType_ == SOCK_STREAM &&
       (state_ == wsConnected || state_ == wsSocksConnected)) {
@@ -865,6 +899,7 @@ void TCustomWSocket::InternalAbort(std::uint16_t ErrCode) {
     setsockopt(hSocket_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
   }
   InternalClose(false, ErrCode);
+  if (cancelFailure) std::rethrow_exception(cancelFailure);
 }
 
 void TCustomWSocket::InternalClose(bool bShut, std::uint16_t Error) {
@@ -946,10 +981,10 @@ void TCustomWSocket::DnsLookup(const std::string& HostName) {
   dnsReverse_ = false;
   in_addr a{};
   if (WSocketParseDotted(HostName, a)) {
-    dnsEntry_ = std::make_shared<HostEntry>();
-    dnsEntry_->Addresses.push_back(a);
-    dnsHandle_ = kDottedLookup;
-    PostMessage(handle_, WM_ASYNCGETHOSTBYNAME, WPARAM(kDottedLookup), 0);
+    // Nothing to ask: the answer is there before the call returns.
+    dnsResult_ = Dotted(a);
+    dnsResultList_ = {dnsResult_};
+    TriggerDNSLookupDone(0);
     return;
   }
   if (handle_ == 0) {
@@ -959,7 +994,7 @@ void TCustomWSocket::DnsLookup(const std::string& HostName) {
   dnsEntry_ = std::make_shared<HostEntry>();
   dnsHandle_ = WSAAsyncGetHostByName(handle_, WM_ASYNCGETHOSTBYNAME, HostName, dnsEntry_);
   if (dnsHandle_ == 0) {
-    RaiseException(Format("%s: can't start DNS lookup, error #%d", HostName, WSAGetLastError()));
+    RaiseExceptionFmt("%s: can't start DNS lookup, error #%d", {HostName, WSAGetLastError()});
   }
 }
 
@@ -982,20 +1017,24 @@ void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr) {
   dnsEntry_ = std::make_shared<HostEntry>();
   dnsHandle_ = WSAAsyncGetHostByAddr(handle_, WM_ASYNCGETHOSTBYADDR, a, dnsEntry_);
   if (dnsHandle_ == 0) {
-    RaiseException(Format("%s: can't start DNS lookup, error #%d", HostAddr, WSAGetLastError()));
+    RaiseExceptionFmt("%s: can't start DNS lookup, error #%d", {HostAddr, WSAGetLastError()});
   }
 }
 
 void TCustomWSocket::DropDnsLookup() {
   // An answer already on its way is dropped when it arrives: the handle no longer matches.
-  if (dnsHandle_ != 0 && dnsHandle_ != kDottedLookup) WSACancelAsyncRequest(dnsHandle_);
+  if (dnsHandle_ != 0) WSACancelAsyncRequest(dnsHandle_);
   dnsHandle_ = 0;
 }
 
 void TCustomWSocket::CancelDnsLookup() {
   if (dnsHandle_ == 0) return;
-  DropDnsLookup();
+  const bool cancelled = WSACancelAsyncRequest(dnsHandle_) == 0;
+  // Forgotten before the report, which may raise: an answer already on its way is
+  // dropped, and a second cancel has nothing left to report.
+  dnsHandle_ = 0;
   dnsEntry_.reset();
+  if (!cancelled) SocketError("WSACancelAsyncRequest");
   if (!destroying_) TriggerDNSLookupDone(WSAEINTR);
 }
 
@@ -1010,7 +1049,7 @@ int TCustomWSocket::GetSockName(sockaddr_in& Name) {
   return getsockname(hSocket_, reinterpret_cast<sockaddr*>(&Name), &len);
 }
 
-std::string TCustomWSocket::PeerAddr() {
+std::string TCustomWSocket::GetPeerAddr() {
   if (state_ != wsConnected) return "error";
   sockaddr_in a{};
   if (GetPeerName(a) != 0) {
@@ -1020,7 +1059,7 @@ std::string TCustomWSocket::PeerAddr() {
   return Dotted(a.sin_addr);
 }
 
-std::string TCustomWSocket::PeerPort() {
+std::string TCustomWSocket::GetPeerPort() {
   if (state_ != wsConnected) return "error";
   sockaddr_in a{};
   if (GetPeerName(a) != 0) {
@@ -1048,6 +1087,20 @@ std::string TCustomWSocket::GetXPort() {
     return "error";
   }
   return std::to_string(ntohs(a.sin_port));
+}
+
+bool TCustomWSocket::IsNonZero(const TWSocketValue& V) const {
+  return V.Lo != 0 || V.Hi != 0;
+}
+
+void TCustomWSocket::ClearValue(TWSocketValue& V) const {
+  V.Lo = 0;
+  V.Hi = 0;
+}
+
+bool TCustomWSocket::SameValue(const TWSocketValue& A, const TWSocketValue& B, bool Equal) const {
+  const bool same = A.Lo == B.Lo && A.Hi == B.Hi;
+  return Equal ? same : !same;
 }
 
 }  // namespace qv

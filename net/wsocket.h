@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "platform/base/component.h"
@@ -71,6 +72,15 @@ using TNotifyEvent = std::function<void(TCustomWSocket* Sender)>;
 using TBgExceptionEvent =
     std::function<void(TCustomWSocket* Sender, const std::exception& E, bool& CanClose)>;
 
+// An argument of `RaiseExceptionFmt`: "%s" takes a text, "%d" a number.
+using TFmtArg = std::variant<std::string, long long>;
+
+// An 8-byte value kept as two 32-bit words, low word first.
+struct TWSocketValue {
+  std::uint32_t Lo = 0;
+  std::uint32_t Hi = 0;
+};
+
 // Unit-level resolvers; raise ESocketException on failure. Names go through the
 // replaceable resolver of platform/sock.
 in_addr WSocketResolveHost(const std::string& Host);
@@ -95,23 +105,28 @@ class TCustomWSocket : public TComponent {
   [[nodiscard]] const std::string& Addr() const { return addrStr_; }
   void SetAddr(const std::string& Value);
   [[nodiscard]] const std::string& Port() const { return portStr_; }
-  void SetPort(const std::string& Value);
+  void SetPort(const std::string& Value) { SetRemotePort(Value); }
   [[nodiscard]] const std::string& Proto() const { return protoStr_; }
-  void SetProto(const std::string& Value);
+  virtual void SetProto(const std::string& Value);
   [[nodiscard]] const std::string& LocalAddr() const { return localAddr_; }
   void SetLocalAddr(const std::string& Value);
   [[nodiscard]] const std::string& LocalPort() const { return localPortStr_; }
   void SetLocalPort(const std::string& Value);
   [[nodiscard]] SOCKET HSocket() const { return hSocket_; }
   [[nodiscard]] HWND Handle() const { return handle_; }
+  // The thread that created the socket and owns its window and events.
+  [[nodiscard]] std::uint32_t ThreadId() const { return threadId_; }
   [[nodiscard]] TSocketState State() const { return state_; }
   [[nodiscard]] int LastError() const { return lastError_; }
   [[nodiscard]] std::int64_t ReadCount() const { return readCount_; }
   [[nodiscard]] const std::string& DnsResult() const { return dnsResult_; }
   [[nodiscard]] const std::vector<std::string>& DnsResultList() const { return dnsResultList_; }
   [[nodiscard]] int RcvdCount() { return GetRcvdCount(); }
-  [[nodiscard]] std::string PeerAddr();
-  [[nodiscard]] std::string PeerPort();
+  [[nodiscard]] std::string PeerAddr() { return GetPeerAddr(); }
+  [[nodiscard]] std::string PeerPort() { return GetPeerPort(); }
+  // The peer's dotted address and its port in decimal; "error" unless connected.
+  [[nodiscard]] virtual std::string GetPeerAddr();
+  [[nodiscard]] virtual std::string GetPeerPort();
   [[nodiscard]] std::string GetXAddr();
   [[nodiscard]] std::string GetXPort();
   [[nodiscard]] bool AllSent() const { return allSent_; }
@@ -124,8 +139,9 @@ class TCustomWSocket : public TComponent {
   void SetSendFlags(int Value);
 
   int BufSize = 1460;
-  // Graceful close by default; `Abort` alone resets the connection.
-  TSocketLingerOnOff LingerOnOff = wsLingerOff;
+  // Set on every connect unless `wsLingerNoSet`; on with 0 seconds resets the connection
+  // at close, as `Abort` always does.
+  TSocketLingerOnOff LingerOnOff = wsLingerOn;
   int LingerTimeout = 0;
   int ListenBacklog = 5;
   int FlushTimeout = 60;
@@ -179,21 +195,37 @@ class TCustomWSocket : public TComponent {
   [[nodiscard]] bool Terminated() const { return terminated_; }
   [[nodiscard]] bool Paused() const { return paused_; }
 
+  // Operations on a two-word value: either word non-zero; both words to 0; both words
+  // equal (or, with `Equal` false, not both equal).
+  [[nodiscard]] virtual bool IsNonZero(const TWSocketValue& V) const;
+  virtual void ClearValue(TWSocketValue& V) const;
+  [[nodiscard]] virtual bool SameValue(const TWSocketValue& A, const TWSocketValue& B,
+                                       bool Equal) const;
+
  protected:
   virtual LRESULT WndProc(UINT Msg, WPARAM WParam, LPARAM LParam);
+  virtual void AllocateSocketHWnd();
+  virtual void DeallocateSocketHWnd();
   virtual void TryToSend();
   virtual void AssignDefaultValue();
   virtual void InternalClose(bool bShut, std::uint16_t Error);
   virtual void InternalAbort(std::uint16_t ErrCode);
+  virtual void SetRemotePort(const std::string& Value);
   virtual int GetRcvdCount();
   virtual void BindSocket();
   virtual int RealSend(const void* Data, int Len);
+  // `Fmt` with each "%s" and "%d" replaced by the next of `Args` ("%%" is a percent
+  // sign), then as RaiseException.
+  virtual void RaiseExceptionFmt(const std::string& Fmt, const std::vector<TFmtArg>& Args);
   virtual void RaiseException(const std::string& Msg);
   virtual void HandleBackGroundException(const std::exception& E);
   // False when no OnDataAvailable handler exists.
   virtual bool TriggerDataAvailable(std::uint16_t Error);
   virtual void TriggerSessionAvailable(std::uint16_t Error);
   virtual void TriggerSessionConnected(std::uint16_t Error);
+  // Fires OnSessionConnected itself; the SOCKS layer reports the end of its handshake
+  // through it, past its own TriggerSessionConnected.
+  virtual void TriggerSessionConnectedSpecial(std::uint16_t Error);
   virtual void TriggerSessionClosed(std::uint16_t Error);
   virtual void TriggerDataSent(std::uint16_t Error);
   virtual void TriggerChangeState(TSocketState OldState, TSocketState NewState);
@@ -224,6 +256,7 @@ class TCustomWSocket : public TComponent {
 
   SOCKET hSocket_ = INVALID_SOCKET;
   HWND handle_ = 0;
+  std::uint32_t threadId_ = 0;
   TSocketState state_ = wsClosed;
   std::string addrStr_, portStr_, protoStr_ = "tcp", localAddr_ = "0.0.0.0", localPortStr_ = "0";
   bool addrAssigned_ = false, portAssigned_ = false, protoAssigned_ = true;
@@ -265,16 +298,16 @@ using TSocksErrorEvent =
     std::function<void(TCustomWSocket* Sender, int Error, const std::string& Msg)>;
 using TSocksAuthStateEvent = std::function<void(TCustomWSocket* Sender, TSocksAuthState AuthState)>;
 
-// Socket that connects through a SOCKS server when `SocksServer` is set. The server,
-// port and level stay set across connections, like the credentials.
+// Socket that connects through a SOCKS server when `SocksServer` is set. Every close
+// returns the server, port and level to empty, empty and "5"; the credentials stay.
 class TCustomSocksWSocket : public TCustomWSocket {
  public:
   explicit TCustomSocksWSocket(TComponent* AOwner = nullptr);
 
   [[nodiscard]] const std::string& SocksServer() const { return socksServer_; }
-  void SetSocksServer(const std::string& Value);
+  virtual void SetSocksServer(const std::string& Value);
   [[nodiscard]] const std::string& SocksPort() const { return socksPort_; }
-  void SetSocksPort(const std::string& Value);
+  virtual void SetSocksPort(const std::string& Value);
   [[nodiscard]] const std::string& SocksLevel() const { return socksLevel_; }
   void SetSocksLevel(const std::string& Value);
   std::string SocksUsercode;

@@ -15,8 +15,12 @@ TCustomSocksWSocket::TCustomSocksWSocket(TComponent* AOwner) : TCustomWSocket(AO
 
 void TCustomSocksWSocket::AssignDefaultValue() {
   TCustomWSocket::AssignDefaultValue();
-  // Server, port and level stay: a client that configured a SOCKS server once must not
-  // go direct on its next connection.
+  // Like Addr and Port, the SOCKS server is named again for every connection; the
+  // credentials stay.
+  socksServer_.clear();
+  socksPort_.clear();
+  socksLevel_ = "5";
+  socksServerAssigned_ = socksPortAssigned_ = false;
   socksState_ = 0;
   reply_.clear();
   leftover_.clear();
@@ -81,7 +85,7 @@ void TCustomSocksWSocket::Connect() {
   destPort_ = WSocketResolvePort(portStr_, protoStr_);
   destAddr_ = addrStr_;
   sin_.sin_family = AF_INET;
-  sin_.sin_port = htons(WSocketResolvePort(socksPort_.empty() ? "1080" : socksPort_, "tcp"));
+  sin_.sin_port = htons(WSocketResolvePort(socksPort_, "tcp"));
   sin_.sin_addr = WSocketResolveHost(socksServer_);
   portResolved_ = addrResolved_ = true;
   socksState_ = 1;
@@ -107,13 +111,13 @@ bool TCustomSocksWSocket::SendSocksBytes(const std::vector<std::uint8_t>& Bytes)
 
 void TCustomSocksWSocket::TriggerSessionConnected(std::uint16_t Error) {
   if (socksState_ != 1 || !reply_.empty()) {
-    TCustomWSocket::TriggerSessionConnected(Error);
+    TriggerSessionConnectedSpecial(Error);
     return;
   }
   TriggerSocksConnected(Error);
   if (Error != 0) {
     socksState_ = 0;
-    TCustomWSocket::TriggerSessionConnected(Error);
+    TriggerSessionConnectedSpecial(Error);
     return;
   }
   if (socksLevel_ == "5") {
@@ -171,15 +175,14 @@ void TCustomSocksWSocket::SocksSendRequest() {
 void TCustomSocksWSocket::SocksError(int Error, const std::string& Msg) {
   TriggerSocksError(Error, Msg);
   socksState_ = 0;
-  TCustomWSocket::TriggerSessionConnected(std::uint16_t(Error));
-  // The session never opened: OnSessionConnected alone reports the failure.
-  closeInvoked_ = true;
+  TriggerSessionConnectedSpecial(std::uint16_t(Error));
+  // The close reports the end through OnSessionClosed, as for any failed connect.
   InternalClose(true, std::uint16_t(Error));
 }
 
 void TCustomSocksWSocket::SocksDone() {
   socksState_ = 0;
-  TCustomWSocket::TriggerSessionConnected(0);
+  TriggerSessionConnectedSpecial(0);
   // Bytes that came behind the reply reach the user now, before anything newer.
   while (leftoverPos_ < leftover_.size() && hSocket_ != INVALID_SOCKET) {
     const std::size_t before = leftoverPos_;
@@ -262,7 +265,10 @@ void TCustomSocksWSocket::TriggerSessionClosed(std::uint16_t Error) {
   // The SOCKS server ended the connection (a local Close has already dropped the socket and
   // reports no error): the handshake failed and the session never opened.
   if (socksState_ != 0 && (Error != 0 || hSocket_ != INVALID_SOCKET)) {
-    SocksError(Error != 0 ? Error : WSAECONNRESET, "connection closed by the socks server");
+    const std::uint16_t error = Error != 0 ? Error : std::uint16_t(WSAECONNRESET);
+    SocksError(error, "connection closed by the socks server");
+    // The close in progress was already marked as reported, so it is reported here.
+    TCustomWSocket::TriggerSessionClosed(error);
     return;
   }
   TCustomWSocket::TriggerSessionClosed(Error);

@@ -6,8 +6,10 @@
 #include <chrono>
 #include <fstream>
 #include <random>
+#include <thread>
 
 #include "platform/base/streams.h"
+#include "platform/msg/message_queue.h"
 #include "platform/msg/pump.h"
 #include "tests/net/scripted_peer.h"
 #include "tests/peers/peers.h"
@@ -253,6 +255,7 @@ TEST_F(HttpCliTest, Relocations) {
   const Result r = Fetch(h, httpGET);
   EXPECT_EQ(r.error, httperrRedirectLimit) << "a self-relocation ends with an error";
   EXPECT_EQ(h.StatusCode(), 301);
+  EXPECT_EQ(h.ReasonPhrase(), "Relocated more than 20 times") << "not the last status line's";
   EXPECT_EQ(std::count(r.events.begin(), r.events.end(), "LocationChange"), kHttpMaxRelocations);
 }
 
@@ -275,7 +278,15 @@ TEST_F(HttpCliTest, BasicAuthorization) {
   h.URL = Url(*web_, "/secret/s.txt");
   r = Fetch(h, httpGET);
   EXPECT_EQ(h.StatusCode(), 401);
-  EXPECT_THROW(h.RunRequest(httpGET), EHttpException) << "401 is a failure for the blocking call";
+  EXPECT_NO_THROW(h.RunRequest(httpGET)) << "the blocking call raises above 401 only";
+  EXPECT_EQ(h.StatusCode(), 401);
+  h.URL = Url(*web_, "/missing.txt");
+  try {
+    h.RunRequest(httpGET);
+    ADD_FAILURE() << "404 raises";
+  } catch (const EHttpException& e) {
+    EXPECT_EQ(e.ErrorCode, 404);
+  }
 }
 
 TEST_F(HttpCliTest, NotModifiedAndRange) {
@@ -327,8 +338,11 @@ TEST_F(HttpCliTest, ThroughSocks) {
   test::Danted dante;
   ASSERT_TRUE(dante.Ok()) << dante.Error();
   THttpCli h;
+  int socksConnects = 0;
+  h.OnSocksConnected = [&](TCustomWSocket*, std::uint16_t e) { socksConnects += e == 0; };
   h.SetSocksServer("127.0.0.1");
   h.SetSocksPort(std::to_string(dante.Port()));
+  h.SetSocksLevel("4");
   for (int i = 0; i < 2; ++i) {
     SCOPED_TRACE(i);
     TMemoryStream body;
@@ -336,6 +350,84 @@ TEST_F(HttpCliTest, ThroughSocks) {
     const Result r = Fetch(h, httpGET, &body);
     EXPECT_EQ(r.error, 0);
     EXPECT_EQ(Text(body), "abcde");
+    // The socket forgets its SOCKS server at every close; the client does not.
+    EXPECT_EQ(socksConnects, i + 1) << "every request goes through the SOCKS server";
+    EXPECT_EQ(h.SocksServer(), "127.0.0.1");
+    EXPECT_EQ(h.SocksLevel(), "4");
+  }
+}
+
+// The proxy's answer to CONNECT reaches OnDataPush line by line; with no secure
+// transport the request then ends as an unsupported https request.
+TEST_F(HttpCliTest, HttpsThroughProxyRunsTheConnectExchange) {
+  test::SocatEcho target;
+  ASSERT_TRUE(target.Ok()) << target.Error();
+  test::Tinyproxy proxy(false, target.Port());
+  ASSERT_TRUE(proxy.Ok()) << proxy.Error();
+  THttpCli h;
+  std::vector<std::string> commands, pushed;
+  h.OnCommand = [&](THttpCli*, std::string& s) { commands.push_back(s); };
+  h.OnDataPush = [&](THttpCli* sender, std::uint16_t) {
+    pushed.push_back(sender->LastResponse());
+    EXPECT_EQ(sender->State(), httpWaitingProxyConnect);
+  };
+  h.URL = "https://127.0.0.1:" + std::to_string(target.Port()) + "/x";
+  h.Proxy = "127.0.0.1";
+  h.ProxyPort = std::to_string(proxy.Port());
+  const Result r = Fetch(h, httpGET);
+  EXPECT_EQ(commands, (std::vector<std::string>{
+                          "CONNECT 127.0.0.1:" + std::to_string(target.Port()) + " HTTP/1.0", ""}));
+  ASSERT_FALSE(pushed.empty());
+  EXPECT_EQ(pushed.front().substr(0, 13), "HTTP/1.0 200 ") << pushed.front();
+  EXPECT_EQ(pushed.back(), "") << "the answer ends with its empty line";
+  EXPECT_EQ(r.error, httperrUnsupportedScheme);
+  EXPECT_EQ(h.StatusCode(), 501);
+  EXPECT_EQ(h.ReasonPhrase(), "https not supported");
+  EXPECT_EQ(r.socketConnects, 1);
+
+  // A proxy that refuses the tunnel: its answer is passed on the same way.
+  test::Tinyproxy strict(false, 1);
+  ASSERT_TRUE(strict.Ok()) << strict.Error();
+  pushed.clear();
+  h.ProxyPort = std::to_string(strict.Port());
+  const Result refused = Fetch(h, httpGET);
+  ASSERT_FALSE(pushed.empty());
+  EXPECT_EQ(pushed.front().substr(0, 13), "HTTP/1.0 403 ") << pushed.front();
+  // The refusal is the proxy's answer, not a missing secure transport.
+  EXPECT_EQ(refused.error, 0);
+  EXPECT_EQ(h.StatusCode(), 403);
+  EXPECT_EQ(h.ReasonPhrase(), pushed.front().substr(13));
+}
+
+// A proxy's answer to CONNECT that ends with the connection rather than its empty line.
+TEST(HttpCliScriptTest, ProxyAnswerToConnectCutShort) {
+  const struct {
+    const char* name;
+    std::string answer;
+    std::uint16_t error;
+    int status;
+    std::string reason;
+  } cases[] = {
+      {"refused", "HTTP/1.0 407 Proxy Authentication Required\r\n", 0, 407,
+       "Proxy Authentication Required"},
+      {"granted", "HTTP/1.0 200 Connection established\r\n", httperrUnsupportedScheme, 501,
+       "https not supported"},
+      {"nothing", "", httperrConnectionEnded, 0,
+       "Connection closed before the header was complete"},
+      {"no status line", "\r\n", httperrInvalidResponse, 0, "Invalid answer from the proxy"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedPeer proxy({ScriptedPeer::ReadUntil("\r\n\r\n"), ScriptedPeer::SendBytes(c.answer),
+                        ScriptedPeer::CloseNow()});
+    THttpCli h;
+    h.URL = "https://127.0.0.1:1/x";
+    h.Proxy = "127.0.0.1";
+    h.ProxyPort = std::to_string(proxy.Port());
+    const Result r = Fetch(h, httpGET);
+    EXPECT_EQ(r.done, 1);
+    EXPECT_EQ(r.error, c.error);
+    EXPECT_EQ(h.StatusCode(), c.status);
+    EXPECT_EQ(h.ReasonPhrase(), c.reason);
   }
 }
 
@@ -599,6 +691,66 @@ TEST(HttpCliLocalTest, SocksServerClosingMidHandshakeFailsTheRequest) {
   }
 }
 
+// A derived client sees the threading switch made through the base class, and its
+// hidden windows come from the client's own pair.
+TEST(HttpCliLocalTest, DerivedClientOverridesThreadingAndWindows) {
+  class Derived : public THttpCli {
+   public:
+    void SetMultiThreaded(bool Value) override {
+      seen.push_back(Value);
+      THttpCli::SetMultiThreaded(Value);
+    }
+    HWND AllocateHWnd(qv::WndProc Procedure) override {
+      ++allocated;
+      return THttpCli::AllocateHWnd(std::move(Procedure));
+    }
+    void DeallocateHWnd(HWND Wnd) override {
+      ++released;
+      THttpCli::DeallocateHWnd(Wnd);
+    }
+    HWND Open(qv::WndProc Procedure) { return AllocateHWnd(std::move(Procedure)); }
+    void Close(HWND Wnd) { DeallocateHWnd(Wnd); }
+    std::vector<bool> seen;
+    int allocated = 0, released = 0;
+  };
+  Derived h;
+  THttpCli& base = h;
+  base.SetMultiThreaded(true);
+  EXPECT_EQ(h.seen, std::vector<bool>{true});
+  EXPECT_TRUE(h.MultiThreaded());
+  int got = 0;
+  const HWND w = h.Open([&](HWND, UINT m, WPARAM, LPARAM) -> LRESULT {
+    if (m == WM_USER + 7) ++got;
+    return 0;
+  });
+  ASSERT_TRUE(IsWindow(w));
+  PostMessage(w, WM_USER + 7, 0, 0);
+  ProcessMessages();
+  EXPECT_EQ(got, 1);
+  h.Close(w);
+  EXPECT_FALSE(IsWindow(w));
+  EXPECT_EQ(h.allocated, 1);
+  EXPECT_EQ(h.released, 1);
+}
+
+TEST(HttpCliLocalTest, SocksServerWithoutPortFailsTheRequest) {
+  ResolverScope dns;
+  THttpCli h;
+  h.SetSocksServer("127.0.0.1");
+  h.SetSocksUsercode("u");
+  h.SetSocksPassword("p");
+  h.SetSocksAuthentication(socksAuthenticateUsercode);
+  h.URL = "http://peer.test/x";
+  const Result r = Fetch(h, httpGET);
+  EXPECT_EQ(r.error, WSAEINVAL);
+  EXPECT_EQ(h.StatusCode(), 404);
+  EXPECT_EQ(h.ReasonPhrase(), "WSocketResolvePort: Invalid Port.");
+  // The credentials outlive the attempt, unlike the socket's server and port.
+  EXPECT_EQ(h.SocksUsercode(), "u");
+  EXPECT_EQ(h.SocksPassword(), "p");
+  EXPECT_EQ(h.SocksAuthentication(), socksAuthenticateUsercode);
+}
+
 TEST(HttpUrlTest, Grammar) {
   struct Case {
     std::string url, base, proto, user, pass, host, port, path;
@@ -649,6 +801,142 @@ TEST(HttpCliRunTest, BlockingRequestServesTheQueue) {
   } catch (const EHttpException& e) {
     EXPECT_EQ(e.ErrorCode, 11001);
   }
+}
+
+// The application quitting while a blocking request waits: the request is aborted and
+// the call raises the abort's reason and status.
+TEST(HttpCliRunTest, QuitWhileWaitingAbortsTheRequest) {
+  ResolverScope dns;
+  ScriptedPeer peer({ScriptedPeer::ReadUntil("\r\n\r\n"), ScriptedPeer::ReadUntil("never")});
+  // On a thread of its own, so the quit ends nothing but this test.
+  std::thread([&] {
+    THttpCli h;
+    int done = 0;
+    h.OnRequestDone = [&](THttpCli*, THttpRequest, std::uint16_t) { ++done; };
+    h.OnStateChange = [](THttpCli* c) {
+      if (c->State() == httpWaitingHeader) PostQuitMessage(0);
+    };
+    h.URL = "http://peer.test:" + std::to_string(peer.Port()) + "/r";
+    try {
+      h.RunRequest(httpGET);
+      ADD_FAILURE() << "an aborted request is not a normal return";
+    } catch (const EHttpException& e) {
+      EXPECT_STREQ(e.what(), "Connection aborted on request");
+      EXPECT_EQ(e.ErrorCode, 404);
+    }
+    EXPECT_EQ(h.State(), httpReady);
+    EXPECT_TRUE(Terminated()) << "the quit is left for the loop outside";
+    MSG msg;
+    while (GetMessage(msg)) DispatchMessage(msg);
+  }).join();
+}
+
+// Every failure names itself: neither an earlier status line's text nor an empty text.
+TEST(HttpCliScriptTest, FailuresCarryTheirOwnReason) {
+  ResolverScope dns;
+  struct Case {
+    const char* name;
+    std::string answer;
+    std::uint16_t error;
+    std::string reason;
+    bool reset = false;
+  };
+  const Case cases[] = {
+      {"closed before any header", "", httperrConnectionEnded,
+       "Connection closed before the header was complete"},
+      {"closed inside the body", "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nonly this",
+       httperrConnectionEnded, "Connection closed before the document was complete"},
+      {"bad chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFFFFFFFFFF\r\n",
+       httperrInvalidResponse, "Invalid chunked transfer coding"},
+      {"https relocation",
+       "HTTP/1.0 302 Found\r\nLocation: https://peer.test/x\r\nContent-Length: 0\r\n\r\n",
+       httperrUnsupportedScheme, "Relocation to https not supported"},
+      {"bad relocation", "HTTP/1.0 302 Found\r\nLocation: http://bad host/\r\n\r\n",
+       httperrInvalidResponse, "Invalid relocation target"},
+      // The status line's "OK" would be a stale reason for a reset connection.
+      {"reset inside the body", "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nonly this",
+       WSAECONNRESET, "Connection reset by peer (Error #10054)", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedPeer peer({ScriptedPeer::ReadUntil("\r\n\r\n"), ScriptedPeer::SendBytes(c.answer),
+                       c.reset ? ScriptedPeer::ResetNow() : ScriptedPeer::CloseNow()});
+    THttpCli h;
+    h.SetRequestVer("1.1");
+    h.URL = "http://peer.test:" + std::to_string(peer.Port()) + "/doc";
+    const Result r = Fetch(h, httpGET);
+    EXPECT_EQ(r.error, c.error);
+    EXPECT_EQ(h.ReasonPhrase(), c.reason);
+    if (c.reset) {
+      EXPECT_EQ(h.StatusCode(), 200) << "the answer's status stays";
+    }
+  }
+}
+
+// The hooks behind the events: a derived client sees every step through them.
+class HookedHttpCli : public THttpCli {
+ public:
+  std::vector<std::string> hooks;
+  int logouts = 0;
+
+ protected:
+  void Note(const std::string& name) {
+    if (hooks.empty() || hooks.back() != name) hooks.push_back(name);
+  }
+  void TriggerSessionConnected() override { Note("SessionConnected"); }
+  void TriggerSessionClosed() override { Note("SessionClosed"); }
+  void TriggerRequestHeaderBegin() override { Note("RequestHeaderBegin"); }
+  void TriggerBeforeHeaderSend(const std::string& Method, TStringList& Headers) override {
+    Note("BeforeHeaderSend " + Method);
+    THttpCli::TriggerBeforeHeaderSend(Method, Headers);
+  }
+  void TriggerRequestHeaderEnd() override { Note("RequestHeaderEnd"); }
+  void TriggerSendBegin() override { Note("SendBegin"); }
+  void TriggerSendData(const void*, int) override { Note("SendData"); }
+  void TriggerSendEnd() override { Note("SendEnd"); }
+  void TriggerHeaderBegin() override {
+    THttpCli::TriggerHeaderBegin();
+    Note("HeaderBegin");
+  }
+  void TriggerHeaderEnd() override {
+    THttpCli::TriggerHeaderEnd();
+    Note("HeaderEnd");
+  }
+  void TriggerCookie(const std::string& Data, bool&) override { Note("Cookie " + Data); }
+  void TriggerDocBegin() override { Note("DocBegin"); }
+  void TriggerDocData(const void* Data, int Len) override {
+    Note("DocData " + std::string(static_cast<const char*>(Data), std::size_t(Len)));
+  }
+  void TriggerDocEnd() override { Note("DocEnd"); }
+  bool Logout() override {
+    ++logouts;
+    return THttpCli::Logout();
+  }
+};
+
+TEST(HttpCliScriptTest, DerivedClientSeesEveryStepThroughItsHooks) {
+  ResolverScope dns;
+  ScriptedPeer peer({ScriptedPeer::ReadUntil("\r\n\r\nup"),
+                     ScriptedPeer::SendBytes("HTTP/1.0 200 OK\r\nSet-Cookie: k=v\r\n"
+                                             "Content-Length: 4\r\n\r\ndone"),
+                     ScriptedPeer::ReadUntil("never")});
+  HookedHttpCli h;
+  TMemoryStream up;
+  up.WriteBuffer("up", 2);
+  up.SetPosition(0);
+  h.SendStream = &up;
+  h.URL = "http://peer.test:" + std::to_string(peer.Port()) + "/post";
+  const Result r = Fetch(h, httpPOST);
+  EXPECT_EQ(r.error, 0);
+  EXPECT_EQ(h.hooks,
+            (std::vector<std::string>{
+                "SessionConnected", "RequestHeaderBegin", "BeforeHeaderSend POST",
+                "RequestHeaderEnd", "SendBegin", "SendData", "SendEnd", "HeaderBegin", "Cookie k=v",
+                "HeaderEnd", "DocBegin", "DocData done", "DocEnd", "SessionClosed"}));
+  EXPECT_EQ(h.logouts, 1) << "an HTTP/1.0 answer ends the connection";
+  h.hooks.clear();
+  Result closed = Fetch(h, httpCLOSE);
+  EXPECT_EQ(closed.error, 0);
+  EXPECT_EQ(h.logouts, 2);
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ namespace qv::test {
 class ScriptedPeer {
  public:
   struct Step {
-    enum Kind { Send, Read, ReadUntil, Close } kind;
+    enum Kind { Send, Read, ReadUntil, Close, Reset } kind;
     std::string data;       // bytes to send, or the text to read up to (ReadUntil)
     std::size_t count = 0;  // bytes to read (Read)
   };
@@ -27,6 +27,8 @@ class ScriptedPeer {
   static Step ReadBytes(std::size_t n) { return {Step::Read, {}, n}; }
   static Step ReadUntil(std::string s) { return {Step::ReadUntil, std::move(s), 0}; }
   static Step CloseNow() { return {Step::Close, {}, 0}; }
+  // Ends the connection with a reset instead of an orderly close.
+  static Step ResetNow() { return {Step::Reset, {}, 0}; }
 
   // Serves `connections` connections in turn, each with the same script.
   explicit ScriptedPeer(std::vector<Step> script, int connections = 1)
@@ -70,6 +72,11 @@ class ScriptedPeer {
         ::send(c, step.data.data(), step.data.size(), MSG_NOSIGNAL);
       } else if (step.kind == Step::Close) {
         break;
+      } else if (step.kind == Step::Reset) {
+        const linger l{1, 0};
+        ::setsockopt(c, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+        ::close(c);
+        return;
       } else {
         // Reads with a generous limit so a broken client fails the test instead of hanging.
         for (;;) {

@@ -11,7 +11,9 @@
 
 #include "net/smtpprot.h"
 #include "platform/msg/pump.h"
+#include "platform/sock/async_dns.h"
 #include "tests/net/scripted_peer.h"
+#include "tests/net/wait_for.h"
 #include "tests/peers/smtp_peer.h"
 
 namespace qv {
@@ -20,6 +22,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::Aiosmtpd;
 using test::ScriptedPeer;
+using test::WaitFor;
 
 // Drives one client and records its completions. Every request is started through
 // `Run`, which also checks that the completion never comes from inside the call.
@@ -169,16 +172,39 @@ TEST(SmtpClientTest, HeloWhenEhloIsRefused) {
     EXPECT_EQ(d.Quit(), 0);
   }
   {
-    // An explicitly asked mechanism is not silently dropped.
+    // Whatever mechanism was asked for: without ESMTP there is no AUTH to run.
     TSmtpCli cli;
     Driver d(cli);
     Use(cli, server);
     cli.AuthType = smtpAuthLogin;
-    EXPECT_EQ(d.Open(), 502);
-    EXPECT_FALSE(d.Sent("HELO"));
+    EXPECT_EQ(d.Open(), 0) << cli.ErrorMessage();
+    EXPECT_TRUE(d.Sent("HELO"));
+    EXPECT_FALSE(d.Sent("AUTH"));
     EXPECT_EQ(d.Quit(), 0);
   }
   EXPECT_TRUE(server.AuthLog().empty());
+}
+
+TEST(SmtpClientTest, RefusedConnectionCompletesOnceAndReportsTheClose) {
+  const test::ClosedPort closed;
+  for (const auto type : {smtpAuthNone, smtpAuthLogin}) {
+    SCOPED_TRACE(int(type));
+    TSmtpCli cli;
+    Driver d(cli);
+    cli.Port = std::to_string(closed.Port());
+    cli.AuthType = type;
+    std::vector<std::string> sessions;
+    cli.OnSessionConnected = [&](TCustomSmtpClient*, std::uint16_t e) {
+      sessions.push_back("connected " + std::to_string(e));
+    };
+    cli.OnSessionClosed = [&](TCustomSmtpClient*, std::uint16_t e) {
+      sessions.push_back("closed " + std::to_string(e));
+    };
+    EXPECT_EQ(d.Open(), 10061);
+    EXPECT_EQ(cli.ErrorMessage(), "500 Connection refused (Winsock error #10061)");
+    EXPECT_EQ(sessions, (std::vector<std::string>{"connected 10061", "closed 0"}));
+    EXPECT_FALSE(cli.Connected());
+  }
 }
 
 std::string RandomBytes(std::size_t n, unsigned seed) {
@@ -473,6 +499,61 @@ TEST(SmtpClientTest, OverlongReplyLineEndsTheRequest) {
   cli.Port = std::to_string(peer.Port());
   EXPECT_EQ(d.Run([&] { cli.Connect(); }, smtpConnect), 500);
   EXPECT_EQ(cli.ErrorMessage(), "500 Reply line too long.");
+  EXPECT_FALSE(cli.Connected());
+}
+
+TEST(SmtpClientTest, BareCodeLineInTheEhloReplyIsNoExtension) {
+  ScriptedPeer peer({ScriptedPeer::SendBytes("220 hi\r\n"), ScriptedPeer::ReadUntil("EHLO"),
+                     ScriptedPeer::SendBytes("250-hi\r\n250-AUTH PLAIN\r\n250  \r\n"),
+                     ScriptedPeer::ReadUntil("QUIT"), ScriptedPeer::SendBytes("221 bye\r\n")});
+  TSmtpCli cli;
+  Driver d(cli);
+  cli.Port = std::to_string(peer.Port());
+  ASSERT_EQ(d.Run([&] { cli.Connect(); }, smtpConnect), 0) << cli.ErrorMessage();
+  EXPECT_EQ(d.Run([&] { cli.Ehlo(); }, smtpEhlo), 0) << cli.ErrorMessage();
+  EXPECT_TRUE(cli.ESmtp());
+  EXPECT_EQ(cli.AuthTypesSupported().IndexOf("PLAIN"), 0);
+  EXPECT_TRUE(cli.Connected());
+  EXPECT_EQ(d.Quit(), 0);
+}
+
+// A line after the 221 that nobody waits for: the connection is dropped and the QUIT
+// fails, without the error leaving the client.
+TEST(SmtpClientTest, ReplyNobodyWaitsForFailsTheRequest) {
+  ScriptedPeer peer({ScriptedPeer::SendBytes("220 hi\r\n"), ScriptedPeer::ReadUntil("QUIT"),
+                     ScriptedPeer::SendBytes("221 bye\r\n250 stray\r\n"),
+                     ScriptedPeer::ReadUntil("z")});
+  TSmtpCli cli;
+  Driver d(cli);
+  cli.Port = std::to_string(peer.Port());
+  ASSERT_EQ(d.Run([&] { cli.Connect(); }, smtpConnect), 0) << cli.ErrorMessage();
+  EXPECT_EQ(d.Quit(), 500);
+  EXPECT_EQ(cli.ErrorMessage(), "500 Program error: FNext is nil");
+  EXPECT_FALSE(cli.Connected());
+  EXPECT_EQ(cli.State(), smtpReady);
+}
+
+// An abort while the host's answer is already queued still ends the connect, once, and
+// leaves the client ready.
+TEST(SmtpClientTest, AbortAfterTheLookupWasAnswered) {
+  SetHostResolver([](const std::string&, std::vector<in_addr>& out) {
+    out.push_back(in_addr{htonl(INADDR_LOOPBACK)});
+    return 0;
+  });
+  TSmtpCli cli;
+  Driver d(cli);
+  cli.Host = "peer.test";
+  cli.Port = "25";
+  cli.Connect();
+  const bool queued = test::WaitUntilQueued(WM_USER + 2);
+  SetHostResolver({});
+  ASSERT_TRUE(queued);
+  EXPECT_NO_THROW(cli.Abort());
+  EXPECT_EQ(cli.State(), smtpReady);
+  ASSERT_TRUE(WaitFor([&] { return !d.done.empty(); }));
+  ProcessMessages();
+  ASSERT_EQ(d.done.size(), 1u);
+  EXPECT_EQ(d.done.back(), std::make_pair(smtpConnect, std::uint16_t(426)));
   EXPECT_FALSE(cli.Connected());
 }
 

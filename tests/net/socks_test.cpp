@@ -146,8 +146,8 @@ TEST(SocksTest, RealServersRefuse) {
     const SocksRun r = GetThroughSocks(c.port, c.level, "127.0.0.1", closed.Port(), c.user, c.pass);
     EXPECT_EQ(r.socksError, c.error);
     EXPECT_EQ(r.socksMsg, c.msg);
-    EXPECT_EQ(r.connected, c.error) << "the failure ends in OnSessionConnected";
-    EXPECT_EQ(r.closedCount, 0);
+    EXPECT_EQ(r.connected, c.error) << "the failure is reported by OnSessionConnected";
+    EXPECT_EQ(r.closedCount, 1) << "and the close that follows by OnSessionClosed";
     if (c.error == 20015) {
       EXPECT_EQ(r.auth, (std::vector<TSocksAuthState>{socksAuthStart, socksAuthFailure}));
     }
@@ -202,12 +202,56 @@ TEST(SocksTest, ServerClosingMidHandshakeIsAnError) {
     EXPECT_EQ(r.socksError, 10054);
     EXPECT_EQ(r.socksMsg, "connection closed by the socks server");
     ProcessMessages();
-    EXPECT_EQ(r.closedCount, 0);
+    EXPECT_EQ(r.closedCount, 1);
     EXPECT_EQ(s.State(), wsClosed);
     if (c.auth) {
       EXPECT_EQ(r.auth, (std::vector<TSocksAuthState>{socksAuthStart, socksAuthFailure}));
     }
   }
+}
+
+// The SOCKS port has no default: without one the connect fails before anything is sent.
+TEST(SocksTest, EmptyServerPortIsRefused) {
+  TWSocket s;
+  SocksRun r;
+  Wire(s, r);
+  s.SetSocksServer("127.0.0.1");
+  s.SetAddr("127.0.0.1");
+  s.SetPort("80");
+  try {
+    s.Connect();
+    ADD_FAILURE() << "connected without a SOCKS port";
+  } catch (const ESocketException& e) {
+    EXPECT_STREQ(e.what(), "WSocketResolvePort: Invalid Port.");
+  }
+  ProcessMessages();
+  EXPECT_EQ(r.connected, -1);
+  EXPECT_EQ(r.socksError, 0);
+}
+
+// Through SOCKS, the connection ends the SOCKS settings with it; the credentials stay.
+TEST(SocksTest, ServerPortAndLevelResetAtClose) {
+  test::Lighttpd web;
+  test::Danted dante;
+  ASSERT_TRUE(web.Ok() && dante.Ok()) << web.Error() << dante.Error();
+  TWSocket s;
+  SocksRun r;
+  Wire(s, r);
+  s.SetSocksServer("127.0.0.1");
+  s.SetSocksPort(std::to_string(dante.Port()));
+  s.SetSocksLevel("4");
+  s.SocksUsercode = "u";
+  s.SetAddr("127.0.0.1");
+  s.SetPort(std::to_string(web.Port()));
+  s.Connect();
+  ASSERT_TRUE(WaitFor([&] { return r.connected != -1; }));
+  ASSERT_EQ(r.connected, 0);
+  EXPECT_EQ(s.SocksServer(), "127.0.0.1") << "kept while the connection lasts";
+  s.Close();
+  EXPECT_EQ(s.SocksServer(), "");
+  EXPECT_EQ(s.SocksPort(), "");
+  EXPECT_EQ(s.SocksLevel(), "5");
+  EXPECT_EQ(s.SocksUsercode, "u");
 }
 
 }  // namespace

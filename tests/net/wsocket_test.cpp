@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <random>
@@ -140,16 +141,15 @@ TEST(WSocketTest, LargeTransferDrainsTheSendQueue) {
   s.Close();
 }
 
-TEST(WSocketTest, RefusedConnectionReportsOnlyThroughSessionConnected) {
+TEST(WSocketTest, RefusedConnectionReportsTheFailureThenTheClose) {
   const test::ClosedPort closed;
   TWSocket s;
   Log log;
   log.Wire(s);
   Dial(s, closed.Port());
-  ASSERT_TRUE(WaitFor([&] { return log.connected != -1; }));
-  EXPECT_EQ(log.connected, 10061);
+  ASSERT_TRUE(WaitFor([&] { return log.closedCount > 0; }));
   ProcessMessages();
-  EXPECT_EQ(log.closedCount, 0);
+  EXPECT_EQ(log.events, (std::vector<std::string>{"connected 10061", "closed 0"}));
   EXPECT_EQ(s.State(), wsClosed);
 }
 
@@ -206,10 +206,13 @@ TEST(WSocketTest, SocketOnAWorkerThread) {
   ASSERT_TRUE(echo.Ok()) << echo.Error();
   std::string got;
   int waitConnect = -1, waitEcho = -1;
+  std::uint32_t socketThread = 0, workerThread = 0;
   std::thread worker([&] {
     // The worker's own queue carries the socket's notifications; the synchronous waits
     // serve that queue.
     TWSocket s;
+    socketThread = s.ThreadId();
+    workerThread = std::uint32_t(::gettid());
     s.MultiThreaded = true;
     s.Timeout = 20000;
     bool connected = false, echoed = false;
@@ -228,6 +231,50 @@ TEST(WSocketTest, SocketOnAWorkerThread) {
   EXPECT_EQ(waitConnect, 0);
   EXPECT_EQ(waitEcho, 0);
   EXPECT_EQ(got, "from a thread");
+  EXPECT_EQ(socketThread, workerThread) << "the creating thread owns the socket";
+  const TWSocket here;
+  EXPECT_EQ(here.ThreadId(), std::uint32_t(::gettid()));
+  EXPECT_NE(here.ThreadId(), socketThread);
+}
+
+// SOCKS server and port changes reach a derived socket through the SOCKS layer too.
+TEST(WSocketTest, DerivedSocketOverridesTheSocksSetters) {
+  class Recording : public TWSocket {
+   public:
+    void SetSocksServer(const std::string& Value) override {
+      seen.push_back("server " + Value);
+      TWSocket::SetSocksServer(Value);
+    }
+    void SetSocksPort(const std::string& Value) override {
+      seen.push_back("port " + Value);
+      TWSocket::SetSocksPort(Value);
+    }
+    std::vector<std::string> seen;
+  };
+  Recording s;
+  TCustomSocksWSocket& base = s;
+  base.SetSocksServer("127.0.0.1");
+  base.SetSocksPort("1080");
+  EXPECT_EQ(s.seen, (std::vector<std::string>{"server 127.0.0.1", "port 1080"}));
+  EXPECT_EQ(s.SocksServer(), "127.0.0.1");
+  EXPECT_EQ(s.SocksPort(), "1080");
+}
+
+// A derived socket sees every protocol change, also one made through the base class.
+TEST(WSocketTest, DerivedSocketOverridesSetProto) {
+  class UdpOnly : public TWSocket {
+   public:
+    void SetProto(const std::string& Value) override {
+      seen.push_back(Value);
+      TWSocket::SetProto("udp");
+    }
+    std::vector<std::string> seen;
+  };
+  UdpOnly s;
+  TCustomWSocket& base = s;
+  base.SetProto("tcp");
+  EXPECT_EQ(s.seen, std::vector<std::string>{"tcp"});
+  EXPECT_EQ(s.Proto(), "udp");
 }
 
 TEST(WSocketTest, UdpEcho) {
@@ -252,6 +299,174 @@ TEST(WSocketTest, UdpEcho) {
   }));
   EXPECT_EQ(got.substr(0, 5), "dgram");
   s.Close();
+}
+
+TEST(WSocketTest, DnsLookupOfADottedAddressAnswersBeforeReturning) {
+  TWSocket s;
+  int done = -1;
+  s.OnDnsLookupDone = [&](TCustomWSocket*, std::uint16_t e) { done = e; };
+  s.DnsLookup("10.0.0.1");
+  EXPECT_EQ(done, 0) << "no resolver is asked, so nothing is left to wait for";
+  EXPECT_EQ(s.DnsResult(), "10.0.0.1");
+  EXPECT_EQ(s.DnsResultList(), (std::vector<std::string>{"10.0.0.1"}));
+}
+
+// Once the library is started its version is fixed; the refusal is a socket error with
+// its own code, not whatever an earlier call left behind.
+TEST(WSocketTest, RequestedVersionIsFixedOnceLoaded) {
+  TWSocket s;
+  s.DnsLookup("10.0.0.1");  // starts the library
+  const std::uint8_t low = s.ReqVerLow(), high = s.ReqVerHigh();
+  for (const bool setLow : {true, false}) {
+    SCOPED_TRACE(setLow ? "low" : "high");
+    WSASetLastError(WSAECONNRESET);
+    const std::string name = setLow ? "SetReqVerLow" : "SetReqVerHigh";
+    try {
+      if (setLow) {
+        s.SetReqVerLow(std::uint8_t(low + 1));
+      } else {
+        s.SetReqVerHigh(std::uint8_t(high + 1));
+      }
+      ADD_FAILURE() << "no error";
+    } catch (const ESocketException& e) {
+      EXPECT_EQ(std::string(e.what()), "Error 10022 in function " + name +
+                                           ": WinSock version can't be changed now\r\n"
+                                           "Invalid argument");
+    }
+    EXPECT_EQ(s.LastError(), WSAEINVAL);
+  }
+  EXPECT_EQ(s.ReqVerLow(), low);
+  EXPECT_EQ(s.ReqVerHigh(), high);
+}
+
+// The message that carries a look-up's answer.
+constexpr UINT kDnsAnswer = WM_USER + 2;
+
+// A look-up whose answer is already queued cannot be cancelled any more: the failed
+// cancel is reported, once, and the late answer is dropped.
+TEST(WSocketTest, CancelOfAnAnsweredLookupIsReported) {
+  ResolverScope dns;
+  for (const bool withHandler : {true, false}) {
+    SCOPED_TRACE(withHandler ? "OnError" : "exception");
+    TWSocket s;
+    std::vector<int> done;
+    int errors = 0;
+    s.OnDnsLookupDone = [&](TCustomWSocket*, std::uint16_t e) { done.push_back(e); };
+    if (withHandler) s.OnError = [&](TCustomWSocket*) { ++errors; };
+    s.DnsLookup("peer.test");
+    ASSERT_TRUE(test::WaitUntilQueued(kDnsAnswer));
+    if (withHandler) {
+      s.CancelDnsLookup();
+      EXPECT_EQ(errors, 1);
+      EXPECT_EQ(done, std::vector<int>{WSAEINTR});
+    } else {
+      try {
+        s.CancelDnsLookup();
+        ADD_FAILURE() << "no error";
+      } catch (const ESocketException& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Error 10022 in function WSACancelAsyncRequest\r\nInvalid argument");
+      }
+      EXPECT_TRUE(done.empty());
+    }
+    EXPECT_EQ(s.LastError(), WSAEINVAL);
+    s.CancelDnsLookup();  // nothing left to cancel
+    ProcessMessages();
+    EXPECT_EQ(errors, withHandler ? 1 : 0);
+    EXPECT_LE(done.size(), 1u) << "the queued answer is dropped";
+    EXPECT_EQ(s.DnsResult(), "");
+  }
+}
+
+// An abort closes the connection even when the look-up it cancels has already been
+// answered; the failed cancel is raised after the close.
+TEST(WSocketTest, AbortClosesDespiteAFailedLookupCancel) {
+  ResolverScope dns;
+  test::SocatEcho echo;
+  ASSERT_TRUE(echo.Ok()) << echo.Error();
+  TWSocket s;
+  Log log;
+  log.Wire(s);
+  Dial(s, echo.Port());
+  ASSERT_TRUE(WaitFor([&] { return log.connected == 0; }));
+  s.DnsLookup("peer.test");
+  ASSERT_TRUE(test::WaitUntilQueued(kDnsAnswer));
+  EXPECT_THROW(s.Abort(), ESocketException);
+  EXPECT_EQ(s.State(), wsClosed);
+  EXPECT_EQ(log.closedCount, 1);
+}
+
+TEST(WSocketTest, ConnectSetsTheDefaultLinger) {
+  test::SocatEcho echo;
+  ASSERT_TRUE(echo.Ok()) << echo.Error();
+  TWSocket s;
+  EXPECT_EQ(s.LingerOnOff, wsLingerOn);
+  EXPECT_EQ(s.LingerTimeout, 0);
+  Log log;
+  log.Wire(s);
+  Dial(s, echo.Port());
+  ASSERT_TRUE(WaitFor([&] { return log.connected == 0; }));
+  linger l{-1, -1};
+  socklen_t len = sizeof l;
+  ASSERT_EQ(getsockopt(SocketFd(s.HSocket()), SOL_SOCKET, SO_LINGER, &l, &len), 0);
+  EXPECT_NE(l.l_onoff, 0);
+  EXPECT_EQ(l.l_linger, 0);
+  s.Close();
+}
+
+// Exposes the protected formatter.
+class FmtSocket : public TWSocket {
+ public:
+  using TWSocket::RaiseExceptionFmt;
+};
+
+TEST(WSocketTest, RaiseExceptionFmtFormatsThenRaises) {
+  FmtSocket s;
+  try {
+    s.RaiseExceptionFmt("%s: can't start DNS lookup, error #%d (100%%)", {"h.test", 11002});
+    ADD_FAILURE() << "raises without an OnError handler";
+  } catch (const ESocketException& e) {
+    EXPECT_STREQ(e.what(), "h.test: can't start DNS lookup, error #11002 (100%)");
+  }
+  std::string seen;
+  s.OnError = [&](TCustomWSocket*) { seen = "error"; };
+  EXPECT_NO_THROW(s.RaiseExceptionFmt("%d", {1}));
+  EXPECT_EQ(seen, "error");
+
+  // A local port that is taken: the bind failure comes formatted.
+  test::SocatEcho echo;
+  ASSERT_TRUE(echo.Ok()) << echo.Error();
+  TWSocket b;
+  b.SetLocalAddr("127.0.0.1");
+  b.SetLocalPort(std::to_string(echo.Port()));
+  try {
+    Dial(b, echo.Port());
+    ADD_FAILURE() << "the port is in use";
+  } catch (const ESocketException& e) {
+    EXPECT_STREQ(e.what(), "winsock.bind failed, error #10048");
+  }
+}
+
+TEST(WSocketTest, TwoWordValues) {
+  TWSocket s;
+  struct Case {
+    TWSocketValue a, b;
+    bool nonZeroA, same;
+  };
+  const Case cases[] = {{{0, 0}, {0, 0}, false, true},
+                        {{1, 0}, {1, 0}, true, true},
+                        {{0, 1}, {0, 0}, true, false},
+                        {{5, 7}, {5, 8}, true, false},
+                        {{5, 7}, {6, 7}, true, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.a.Lo) + "," + std::to_string(c.a.Hi));
+    EXPECT_EQ(s.IsNonZero(c.a), c.nonZeroA);
+    EXPECT_EQ(s.SameValue(c.a, c.b, true), c.same);
+    EXPECT_EQ(s.SameValue(c.a, c.b, false), !c.same);
+    TWSocketValue v = c.a;
+    s.ClearValue(v);
+    EXPECT_FALSE(s.IsNonZero(v));
+  }
 }
 
 }  // namespace
