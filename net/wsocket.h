@@ -127,8 +127,8 @@ class TCustomWSocket : public TComponent {
   // The peer's dotted address and its port in decimal; "error" unless connected.
   [[nodiscard]] virtual std::string GetPeerAddr();
   [[nodiscard]] virtual std::string GetPeerPort();
-  [[nodiscard]] std::string GetXAddr();
-  [[nodiscard]] std::string GetXPort();
+  [[nodiscard]] virtual std::string GetXAddr();
+  [[nodiscard]] virtual std::string GetXPort();
   [[nodiscard]] bool AllSent() const { return allSent_; }
   [[nodiscard]] std::size_t BufferCount() const { return bufList_.size(); }
   [[nodiscard]] std::uint8_t ReqVerLow() const;
@@ -181,17 +181,17 @@ class TCustomWSocket : public TComponent {
   virtual void Pause();
   virtual void Resume();
   virtual void MessagePump();
-  int Send(const void* Data, int Len);
-  int SendStr(const std::string& Str);
-  int SendTo(const sockaddr_in& Dest, const void* Data, int Len);
-  int Receive(void* Buffer, int Size);
-  std::string ReceiveStr();
-  int ReceiveFrom(void* Buffer, int Size, sockaddr_in& From);
+  virtual int Send(const void* Data, int Len);
+  virtual int SendStr(const std::string& Str);
+  virtual int SendTo(const sockaddr_in& Dest, const void* Data, int Len);
+  virtual int Receive(void* Buffer, int Size);
+  virtual std::string ReceiveStr();
+  virtual int ReceiveFrom(void* Buffer, int Size, sockaddr_in& From);
   virtual void DnsLookup(const std::string& HostName);
   virtual void ReverseDnsLookup(const std::string& HostAddr);
   virtual void CancelDnsLookup();
-  int GetPeerName(sockaddr_in& Name);
-  int GetSockName(sockaddr_in& Name);
+  virtual int GetPeerName(sockaddr_in& Name);
+  virtual int GetSockName(sockaddr_in& Name);
   [[nodiscard]] bool Terminated() const { return terminated_; }
   [[nodiscard]] bool Paused() const { return paused_; }
 
@@ -366,7 +366,7 @@ class TCustomLineWSocket : public TCustomSocksWSocket {
 
   std::string LineEnd = "\r\n";
   [[nodiscard]] bool LineMode() const { return lineMode_; }
-  void SetLineMode(bool Value);
+  virtual void SetLineMode(bool Value);
   int LineLimit = 65536;
   bool LineEcho = false;
   bool LineEdit = false;

@@ -57,6 +57,38 @@ TEST(LineModeTest, LineEndSplitAcrossReceives) {
   ASSERT_TRUE(WaitFor([&] { return got.closed; }));
 }
 
+// A derived socket that counts its sends and receives sees the ones the line layer makes
+// on its behalf, and what it changes reaches the wire.
+TEST(LineModeTest, DerivedSendAndReceiveAreReachedThroughTheLineLayer) {
+  class Counting : public TWSocket {
+   public:
+    int Send(const void* Data, int Len) override {
+      ++sends;
+      return TWSocket::Send(Data, Len);
+    }
+    int SendStr(const std::string& Str) override {
+      ++sends;
+      return TWSocket::SendStr(Str == "\r\n" ? std::string("!\r\n") : Str);
+    }
+    int Receive(void* Buffer, int Size) override {
+      ++receives;
+      return TWSocket::Receive(Buffer, Size);
+    }
+    int sends = 0;
+    int receives = 0;
+  };
+  ScriptedPeer peer({ScriptedPeer::SendBytes("abc\r\n"), ScriptedPeer::ReadUntil("end!\r\n")});
+  Counting s;
+  Lines got;
+  Connect(s, got, peer.Port());
+  ASSERT_TRUE(WaitFor([&] { return got.lines.size() == 1; }));
+  EXPECT_EQ(got.lines[0], "abc\r\n");
+  EXPECT_GE(s.receives, 1) << "ReceiveStr reads through the derived Receive";
+  s.SendLine("end");
+  EXPECT_GE(s.sends, 2) << "SendLine sends the text and the line end through the derived calls";
+  ASSERT_TRUE(WaitFor([&] { return got.closed; })) << "the peer saw the changed line end";
+}
+
 TEST(LineModeTest, LineLimitBoundsTheBuffer) {
   ScriptedPeer peer({ScriptedPeer::SendBytes(std::string(70000, 'x') + "\r\nok\r\n"),
                      ScriptedPeer::ReadUntil("end")});
