@@ -588,6 +588,45 @@ TEST(ReportDialogSession, ForegroundWindowComesBackAfterTheDialog) {
   EXPECT_EQ(XFocusWindow(display), front);
 }
 
+// With the trace on and nobody named to send internal bugs to, the question still comes, and
+// Yes brings the box that asks the user to send the trace file by hand.
+TEST(ReportDialogSession, InternalBugWithoutARecipientAsksToSendTheTraceByHand) {
+  TempDir dir;
+  DialogSession session("bugask", dir);
+  ASSERT_FALSE(session.Display().empty());
+  // QV_KEEP_DIALOG_SHOTS=<folder> keeps both boxes as pictures to look at, once painted (the
+  // bottom-left of the client area no longer black).
+  const char* keep = std::getenv("QV_KEEP_DIALOG_SHOTS");
+  const auto shoot = [&](const XTopLevel& box, const Rect& client, const std::string& name) {
+    Bitmap shot;
+    for (const auto deadline = Clock::now() + 30s; Clock::now() < deadline;) {
+      shot = GrabXWindow(session.Display(), box.window, box.width, box.height);
+      if (shot.Pixel(client.Left + 4, client.Bottom - 4) != RGB(0, 0, 0)) break;
+    }
+    WritePalettePNG(std::string(keep) + "/" + name, shot);
+  };
+  const auto clientOf = [](const XTopLevel& box) {
+    return nonclient::ClientArea(WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN,
+                                 WS_EX_DLGMODALFRAME, Bounds(0, 0, box.width, box.height));
+  };
+  const XTopLevel question =
+      WaitForViewableXWindow(session.Display(), "Probably internal bug", Clock::now() + 60s);
+  ASSERT_NE(question.window, 0u);
+  const Rect client = clientOf(question);
+  if (keep != nullptr) shoot(question, client, "bug_question.png");
+  // A click on Yes, the first of the box's buttons: 75 x 25, 38 above the client area's
+  // bottom, the row of two 8 apart centred.
+  const Point yes{client.Left + (client.Width() - 158) / 2 + 37, client.Bottom - 38 + 12};
+  ASSERT_TRUE(SendXClick(session.Display(), question.window, yes.X, yes.Y, yes.X, yes.Y));
+  const XTopLevel info =
+      WaitForViewableXWindow(session.Display(), "Information.", Clock::now() + 60s);
+  ASSERT_NE(info.window, 0u);
+  if (keep != nullptr) shoot(info, clientOf(info), "bug_by_hand.png");
+  ASSERT_TRUE(SendXKey(session.Display(), info.window, 0xFF0D));  // Return: OK
+  EXPECT_EQ(session.Finish(), 0);
+  EXPECT_EQ(RunShellCommand("cat " + ShellQuote((dir.Path() / "out").string())).output, "asked\n");
+}
+
 }  // namespace
 }  // namespace qv::test
 
