@@ -379,7 +379,6 @@ bool UnitHolds(const UnitHeader& h, uint64_t target) {
 // entries are damaged.
 bool SearchUnit(const std::vector<uint8_t>& debug, UnitHeader h, int version, uint64_t target,
                 uintptr_t address, TOstrelStackEntry& entry) {
-  if (h.name.find('.') == std::string::npos) h.name += ".pas";
   int64_t line = h.first_line;
   uint64_t offset = h.start;
   std::string class_name, remembered, procedure;

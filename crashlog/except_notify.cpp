@@ -912,6 +912,7 @@ bool IsStdException(const std::type_info* type, void* object, std::string& messa
 }
 
 [[noreturn]] void HookedRaise(void* object, std::type_info* type, void (*destructor)(void*)) {
+  NoteThrowSite(object, __builtin_return_address(0));
   const auto frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
   ReportThrow(object, type, reinterpret_cast<uintptr_t>(__builtin_return_address(0)), frame + 16);
   if (debugger_notify_level.load() > 1 && DebuggerPresent()) ::raise(SIGTRAP);

@@ -9,13 +9,15 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <locale.h>
 #include <algorithm>
 #include <cerrno>
-#include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 
+#include "crashlog/send_report.h"
 #include "crashlog/trace_log.h"
 #include "platform/base/paths.h"
 #include "platform/base/streams.h"
@@ -112,27 +114,33 @@ std::string Table(const std::string& label, std::vector<std::vector<std::string>
   return text + Crlf + rule;
 }
 
+// The language of the locale the user's environment selects for messages. The program never
+// sets its own locale (it would stay "C"), so the environment is read as setlocale would.
+std::string UserLanguage() {
+  std::string name;
+  for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(variable);
+    if (value != nullptr && *value != '\0') {
+      name.assign(value, strnlen(value, 256));
+      break;
+    }
+  }
+  if (name.empty()) name = "C";
+  std::string language;
+  if (locale_t locale = ::newlocale(LC_IDENTIFICATION_MASK, name.c_str(), nullptr)) {
+    language = ::nl_langinfo_l(_NL_IDENTIFICATION_LANGUAGE, locale);
+    ::freelocale(locale);
+  }
+  // A locale that is not installed, or one without a language ("C"), is named as selected.
+  return language.empty() ? name : language;
+}
+
 }  // namespace
 
 std::string CleanValue(std::string value) {
   for (char& c : value)
     if (static_cast<unsigned char>(c) < 32) c = ' ';
   return value;
-}
-
-std::string ReportDate(std::time_t time) {
-  std::tm tm{};
-  localtime_r(&time, &tm);
-  static const char* const Days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  static const char* const Months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  const long offset = tm.tm_gmtoff / 60;
-  const long magnitude = offset < 0 ? -offset : offset;
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld",
-                Days[tm.tm_wday], tm.tm_mday, Months[tm.tm_mon], tm.tm_year + 1900, tm.tm_hour,
-                tm.tm_min, tm.tm_sec, offset < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
-  return buffer;
 }
 
 void GatherSystemFacts(TOstrelReportFacts& facts) {
@@ -160,9 +168,7 @@ void GatherSystemFacts(TOstrelReportFacts& facts) {
     facts.os_build = names.release;
     facts.os_update = Trim(names.version);
   }
-  const char* locale = std::setlocale(LC_MESSAGES, nullptr);
-  const char* language = nl_langinfo(_NL_IDENTIFICATION_LANGUAGE);
-  facts.os_language = language != nullptr && *language != 0 ? language : (locale ? locale : "");
+  facts.os_language = UserLanguage();
   if (facts.app_name.empty()) facts.app_name = ExtractFileName(exe);
   if (facts.parameters.empty()) {
     std::ifstream in("/proc/self/cmdline", std::ios::binary);
@@ -274,7 +280,7 @@ std::string BuildReportHeader(const TOstrelReportFacts& facts,
   auto text = [&](int index) { return options.Texts(index); };
   TLogItem item;
   item.AddSection(text(19));
-  item.AddField(text(20), facts.start_time == 0 ? "" : ReportDate(facts.start_time));
+  item.AddField(text(20), facts.start_time == 0 ? "" : RFC822Date(facts.start_time));
   item.AddField(text(21), facts.app_name);
   item.AddField(text(22), facts.app_version);
   std::string parameters;
@@ -282,7 +288,7 @@ std::string BuildReportHeader(const TOstrelReportFacts& facts,
     parameters += (parameters.empty() ? "\"" : " \"") + p + "\"";
   item.AddField(text(23), parameters);
   item.AddSection(text(24));
-  item.AddField(text(25), facts.exception_time == 0 ? "" : ReportDate(facts.exception_time));
+  item.AddField(text(25), facts.exception_time == 0 ? "" : RFC822Date(facts.exception_time));
   item.AddField(text(26), ReportAddress(facts.address));
   item.AddField(text(27), facts.module);
   item.AddField(text(28), ReportType(facts));

@@ -42,11 +42,10 @@ struct TOstrelReportFacts {
   uintptr_t stack_pointer = 0;
 };
 
-// Computer, memory, disk (of the program file's folder), system and language facts, the
-// program's name, version, parameters and start time.
+// Computer, memory, disk (of the program file's folder), system and language facts (the
+// language of the locale that LC_ALL, LC_MESSAGES or LANG selects), the program's name,
+// version, parameters and start time. Dates are shown as RFC822Date (send_report.h) has them.
 void GatherSystemFacts(TOstrelReportFacts& facts);
-// "Sun, 06 Dec 2026 22:08:00 +0100": the local time with its real UTC offset.
-[[nodiscard]] std::string ReportDate(std::time_t time);
 
 // Builds the header block: sections and numbered fields, then the layout pass.
 class TLogItem {

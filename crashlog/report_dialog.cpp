@@ -1,5 +1,7 @@
 #include "crashlog/report_dialog.h"
 
+#include <langinfo.h>
+#include <locale.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -9,7 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <thread>
+#include <utility>
 
 #include "crashlog/report_layout.h"
 #include "crashlog/trace_log.h"
@@ -18,6 +22,7 @@
 #include "platform/classlib/dialogs.h"
 #include "platform/classlib/dlgtemplate.h"
 #include "platform/msg/message_queue.h"
+#include "platform/ui/display_backend.h"
 #include "platform/ui/nonclient.h"
 #include "platform/ui/window_system.h"
 
@@ -150,12 +155,6 @@ Bitmap MonitorPicture() {
 
 // ---- fonts and texts -------------------------------------------------------------------------
 
-struct DialogFonts {
-  Font message = ReportMessageFont();
-  Font bold{"Verdana", -GetSystemMetrics(SM_CYSMCAPTION) * 2 / 3, fsBold};
-  Font fixed = ReportFixedFont();
-};
-
 void SetFont(HWND control, const Font& font) {
   SendMessage(control, WM_SETFONT, reinterpret_cast<WPARAM>(&font), 1);
 }
@@ -196,76 +195,12 @@ Shown OnWindowThread(const TDisplayFactory& display, const std::function<void()>
   return started;
 }
 
-// ---- caption and frame -----------------------------------------------------------------------
-
-// Paints the caption bar and frame of a logger dialog in the fixed colour scheme; false
-// (nothing painted) when the dialogs use the system's look.
-bool PaintDialogFrame(HWND window, UINT message, WPARAM activation, const std::string& caption,
-                      bool custom, bool details, bool& active, const Font& bold) {
-  if (!custom) return false;
-  if (message == WM_NCACTIVATE) active = activation != 0;
-  Rect r;
-  if (!GetWindowRect(window, r)) return false;
-  const int width = r.Width(), height = r.Height();
-  const int cx = GetSystemMetrics(SM_CXFRAME), cy = GetSystemMetrics(SM_CYFRAME);
-  const int cap = GetSystemMetrics(SM_CYSMCAPTION);
-  const Rect inner{cx - 1, cy - 1, width - (cx - 1), height - (cy - 1)};
-  Rect bar{cx, cy, width - cx, cy + cap - 1};
-  const Rect captionFrame{inner.Left, inner.Top, inner.Right, bar.Bottom + 1};
-  const COLORREF base = active ? RGB(130, 155, 194) : RGB(151, 151, 151);
-  const TColor frame = TColor(active ? RGB(64, 64, 64) : RGB(48, 48, 48));
-  const TColor fill = TColor(active ? RGB(128, 128, 128) : RGB(96, 96, 96));
-  HDC dc = GetWindowDC(window);
-  if (dc == nullptr) return false;
-  const Brush frameBrush{BrushStyle::bsSolid, frame};
-  const Brush fillBrush{BrushStyle::bsSolid, fill};
-  dc->FillRect(bar, Brush{BrushStyle::bsSolid, TColor(base)});
-  double red = GetRValue(base), green = GetGValue(base), blue = GetBValue(base);
-  Rect band = bar;
-  for (int i = bar.Height() / 5; i > 0; --i) {
-    red = std::min(std::nearbyint(red * 0.96), 255.0);
-    green = std::min(std::nearbyint(green * 0.96), 255.0);
-    blue = std::min(std::nearbyint(blue * 0.96), 255.0);
-    dc->FillRect(
-        band, Brush{BrushStyle::bsSolid, TColor(RGB(uint8_t(red), uint8_t(green), uint8_t(blue)))});
-    band.Top += 2;
-    band.Bottom -= 2;
-  }
-  dc->FrameRect({0, 0, width, height}, frameBrush);
-  if (details) {
-    dc->FrameRect(captionFrame, frameBrush);
-    dc->FrameRect(inner, frameBrush);
-  } else {
-    dc->FrameRect(
-        {captionFrame.Left, captionFrame.Top, captionFrame.Right, captionFrame.Bottom - 1},
-        frameBrush);
-  }
-  dc->FillRect({1, 1, inner.Left, height - 1}, fillBrush);
-  dc->FillRect({1, 1, width - 1, inner.Top}, fillBrush);
-  dc->FillRect({1, inner.Bottom, width - 1, height - 1}, fillBrush);
-  dc->FillRect({inner.Right, 1, width - 1, height - 1}, fillBrush);
-  dc->SelectFont(bold);
-  dc->SetBkMode(TRANSPARENT);
-  bar.Top -= 1;
-  const int y = bar.Top + (bar.Height() - dc->GetTextExtentPoint32(caption).cy) / 2;
-  if (active) {
-    dc->SetTextColor(TColor(RGB(34, 34, 34)));
-    dc->TextOut(bar.Left + 5, y, caption);
-    dc->SetTextColor(clWhite);
-  } else {
-    dc->SetTextColor(TColor(RGB(224, 224, 224)));
-  }
-  dc->TextOut(bar.Left + 4, y, caption);
-  ReleaseDC(window, dc);
-  return true;
-}
-
 // ---- the main dialog -------------------------------------------------------------------------
 
 struct ReportDialog {
   const TReportDialogInput& in;
   const TOstrelModuleOptions& o;
-  DialogFonts fonts;
+  TDialogFonts fonts;
   ImageList images;
   Bitmap monitor = MonitorPicture();
   TDialogMetrics metrics;
@@ -335,7 +270,7 @@ struct ReportDialog {
     page = CreateDialogIndirectParam(
         PageTemplate(list), Item(IDC_REPORT_TABS),
         [this](HWND h, UINT m, WPARAM w, LPARAM l) -> INT_PTR { return PageProc(h, m, w, l); });
-    PlacePage();
+    PlaceDetailsPage();
   }
 
   void DestroyPage() {
@@ -414,7 +349,7 @@ struct ReportDialog {
     }
   }
 
-  void PlacePage() {
+  void PlaceDetailsPage() {
     const HWND tabs = Item(IDC_REPORT_TABS);
     Rect r;
     if (page == 0 || !GetClientRect(tabs, r)) return;
@@ -508,7 +443,7 @@ struct ReportDialog {
       layout.width = window.Width();
       layout.height = window.Height() - boxes;
     }
-    PlacePage();
+    PlaceDetailsPage();
   }
 
   void Moved() {
@@ -642,27 +577,145 @@ std::string Trimmed(const std::string& text) {
 
 }  // namespace
 
+int CharsetOfCodePage(unsigned codePage) {
+  static constexpr std::pair<unsigned, int> Charsets[] = {
+      {1252, ANSI_CHARSET},   {1250, EASTEUROPE_CHARSET}, {1251, RUSSIAN_CHARSET},
+      {1253, GREEK_CHARSET},  {1254, TURKISH_CHARSET},    {1255, HEBREW_CHARSET},
+      {1256, ARABIC_CHARSET}, {1257, BALTIC_CHARSET},     {1258, VIETNAMESE_CHARSET},
+      {874, THAI_CHARSET},    {932, SHIFTJIS_CHARSET},    {936, GB2312_CHARSET},
+      {949, HANGEUL_CHARSET}, {950, CHINESEBIG5_CHARSET}, {1361, JOHAB_CHARSET}};
+  for (const auto& [page, charset] : Charsets)
+    if (page == codePage) return charset;
+  return DEFAULT_CHARSET;
+}
+
+int GetDefaultCharset() {
+  std::string name = "C";
+  for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* value = std::getenv(variable);
+    if (value != nullptr && *value != '\0') {
+      name.assign(value, strnlen(value, 256));
+      break;
+    }
+  }
+  std::string encoding;
+  if (locale_t locale = ::newlocale(LC_CTYPE_MASK, name.c_str(), nullptr)) {
+    encoding = Upper(::nl_langinfo_l(CODESET, locale));
+    ::freelocale(locale);
+  }
+  for (const char* prefix : {"CP", "WINDOWS-"}) {
+    if (encoding.starts_with(prefix)) {
+      encoding.erase(0, std::strlen(prefix));
+      break;
+    }
+  }
+  unsigned codePage = 1252;
+  if (!encoding.empty() && encoding.size() <= 6 &&
+      std::all_of(encoding.begin(), encoding.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    codePage = unsigned(std::stoul(encoding));
+  return CharsetOfCodePage(codePage);
+}
+
+TDialogFonts::TDialogFonts(int charset) : message(ReportMessageFont()) {
+  // The caption font's height: that of the small caption bar's text.
+  const int caption = -GetSystemMetrics(SM_CYSMCAPTION) * 2 / 3;
+  if (charset == ANSI_CHARSET) {
+    bold = Font{"Verdana", caption, fsBold};
+    fixed = Font{"Lucida Console", PointsToHeight(8), 0};
+  } else {
+    bold = Font{"MS Sans Serif", caption, fsBold};
+    fixed = Font{"Courier New", PointsToHeight(10), 0};
+  }
+}
+
 Font ReportMessageFont() {
   return Font{"MS Sans Serif", PointsToHeight(8), 0};
 }
 
 Font ReportFixedFont() {
-  return Font{"Lucida Console", PointsToHeight(8), 0};
+  return TDialogFonts().fixed;
+}
+
+// ---- caption and frame -----------------------------------------------------------------------
+
+bool PaintDialogFrame(HWND window, UINT message, WPARAM activation, const std::string& caption,
+                      bool custom, bool details, bool& active, const Font& bold) {
+  if (!custom) return false;
+  if (message == WM_NCACTIVATE) active = activation != 0;
+  Rect r;
+  if (!GetWindowRect(window, r)) return false;
+  const int width = r.Width(), height = r.Height();
+  const int cx = GetSystemMetrics(SM_CXFRAME), cy = GetSystemMetrics(SM_CYFRAME);
+  const int cap = GetSystemMetrics(SM_CYSMCAPTION);
+  const Rect inner{cx - 1, cy - 1, width - (cx - 1), height - (cy - 1)};
+  Rect bar{cx, cy, width - cx, cy + cap - 1};
+  const Rect captionFrame{inner.Left, inner.Top, inner.Right, bar.Bottom + 1};
+  const COLORREF base = active ? RGB(130, 155, 194) : RGB(151, 151, 151);
+  const TColor frame = TColor(active ? RGB(64, 64, 64) : RGB(48, 48, 48));
+  const TColor fill = TColor(active ? RGB(128, 128, 128) : RGB(96, 96, 96));
+  HDC dc = GetWindowDC(window);
+  if (dc == nullptr) return false;
+  const Brush frameBrush{BrushStyle::bsSolid, frame};
+  const Brush fillBrush{BrushStyle::bsSolid, fill};
+  dc->FillRect(bar, Brush{BrushStyle::bsSolid, TColor(base)});
+  double red = GetRValue(base), green = GetGValue(base), blue = GetBValue(base);
+  Rect band = bar;
+  for (int i = bar.Height() / 5; i > 0; --i) {
+    red = std::min(std::nearbyint(red * 0.96), 255.0);
+    green = std::min(std::nearbyint(green * 0.96), 255.0);
+    blue = std::min(std::nearbyint(blue * 0.96), 255.0);
+    dc->FillRect(
+        band, Brush{BrushStyle::bsSolid, TColor(RGB(uint8_t(red), uint8_t(green), uint8_t(blue)))});
+    band.Top += 2;
+    band.Bottom -= 2;
+  }
+  dc->FrameRect({0, 0, width, height}, frameBrush);
+  if (details) {
+    dc->FrameRect(captionFrame, frameBrush);
+    dc->FrameRect(inner, frameBrush);
+  } else {
+    dc->FrameRect(
+        {captionFrame.Left, captionFrame.Top, captionFrame.Right, captionFrame.Bottom - 1},
+        frameBrush);
+  }
+  dc->FillRect({1, 1, inner.Left, height - 1}, fillBrush);
+  dc->FillRect({1, 1, width - 1, inner.Top}, fillBrush);
+  dc->FillRect({1, inner.Bottom, width - 1, height - 1}, fillBrush);
+  dc->FillRect({inner.Right, 1, width - 1, height - 1}, fillBrush);
+  dc->SelectFont(bold);
+  dc->SetBkMode(TRANSPARENT);
+  bar.Top -= 1;
+  const int y = bar.Top + (bar.Height() - dc->GetTextExtentPoint32(caption).cy) / 2;
+  if (active) {
+    dc->SetTextColor(TColor(RGB(34, 34, 34)));
+    dc->TextOut(bar.Left + 5, y, caption);
+    dc->SetTextColor(clWhite);
+  } else {
+    dc->SetTextColor(TColor(RGB(224, 224, 224)));
+  }
+  dc->TextOut(bar.Left + 4, y, caption);
+  ReleaseDC(window, dc);
+  return true;
 }
 
 TReportDialogResult ShowReportDialog(const TReportDialogInput& input,
                                      const TDisplayFactory& display) {
   TraceLog("ShowDialog", {input.message}, +2);
   TReportDialogResult result;
+  // The window in front before the dialog (of whichever program) is brought back after it.
+  std::optional<std::uint64_t> previous;
   for (;;) {
     ReportDialog dialog(input);
     const Shown shown = OnWindowThread(display, [&] {
+      DisplayBackend& screen = CurrentDisplayBackend();
+      if (!previous) previous = screen.ForegroundWindow();
       DialogBoxIndirectParam(MainTemplate(*input.options), 0,
                              [&](HWND h, UINT m, WPARAM w, LPARAM l) -> INT_PTR {
                                const INT_PTR answer = dialog.Proc(h, m, w, l);
                                if (m == WM_INITDIALOG && input.shown) input.shown(h);
                                return answer;
                              });
+      if (*previous != 0) screen.ActivateForegroundWindow(*previous);
     });
     if (shown == Shown::unattended) {
       // The boxes as the dialog would have shown them; the program goes on.
@@ -694,7 +747,7 @@ TReportDialogResult ShowReportDialog(const TReportDialogInput& input,
 std::string ShowRequestDialog(const TOstrelModuleOptions& options, const TDisplayFactory& display) {
   TraceScope trace("ShowRequestDialog", {});
   std::string text;
-  DialogFonts fonts;
+  TDialogFonts fonts;
   bool active = true;
   OnWindowThread(display, [&] {
     DialogBoxIndirectParam(

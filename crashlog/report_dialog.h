@@ -85,8 +85,49 @@ constexpr std::size_t kMailSlotMessageSize = 2052;
 [[nodiscard]] std::string MailSlotAddress();
 bool SendMailSlotMessage(const std::string& unit, uint32_t line);
 
-// The font of the dialog's texts, buttons and tabs, and the fixed-pitch one of the pages.
+// The character sets of fonts, by the numbers fonts know them by.
+enum : int {
+  ANSI_CHARSET = 0,  // Western
+  DEFAULT_CHARSET = 1,
+  SHIFTJIS_CHARSET = 128,
+  HANGEUL_CHARSET = 129,
+  JOHAB_CHARSET = 130,
+  GB2312_CHARSET = 134,
+  CHINESEBIG5_CHARSET = 136,
+  GREEK_CHARSET = 161,
+  TURKISH_CHARSET = 162,
+  VIETNAMESE_CHARSET = 163,
+  HEBREW_CHARSET = 177,
+  ARABIC_CHARSET = 178,
+  BALTIC_CHARSET = 186,
+  RUSSIAN_CHARSET = 204,
+  THAI_CHARSET = 222,
+  EASTEUROPE_CHARSET = 238,
+};
+// The character set of the user's default 8-bit code page. The code page is that of the
+// locale the environment selects for characters (LC_ALL, LC_CTYPE, LANG) when its character
+// encoding names one ("CP1251", "WINDOWS-1250"), else Windows-1252, the 8-bit code page the
+// program reads and writes text in (a UTF-8 locale has none of its own); the character set is
+// CharsetOfCodePage's.
+[[nodiscard]] int GetDefaultCharset();
+// The character set of a Windows code page; DEFAULT_CHARSET for one without its own.
+[[nodiscard]] int CharsetOfCodePage(unsigned codePage);
+
+// The three fonts of each logger dialog, made when it opens: the bold one of the caption, the
+// message font of texts, buttons and tabs, and the fixed-pitch one of the pages and the
+// request's edit. Verdana and Lucida Console of 8 points for the Western character set,
+// MS Sans Serif and Courier New of 10 points for any other.
+struct TDialogFonts {
+  explicit TDialogFonts(int charset = GetDefaultCharset());
+  Font message, bold, fixed;
+};
 [[nodiscard]] Font ReportMessageFont();
-[[nodiscard]] Font ReportFixedFont();
+[[nodiscard]] Font ReportFixedFont();  // of the user's default character set
+
+// Paints the caption bar and frame of a logger dialog (`window`) in the fixed colour scheme
+// on WM_NCPAINT and WM_NCACTIVATE (`activation` its wParam; `active` keeps the last one);
+// false, painting nothing, when the dialogs use the system's look (`custom` off).
+bool PaintDialogFrame(HWND window, UINT message, WPARAM activation, const std::string& caption,
+                      bool custom, bool details, bool& active, const Font& bold);
 
 }  // namespace qv

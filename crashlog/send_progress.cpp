@@ -4,9 +4,11 @@
 #include <cstdlib>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <thread>
 
+#include "crashlog/report_dialog.h"
 #include "crashlog/trace_log.h"
 #include "platform/classlib/dlgtemplate.h"
 #include "platform/msg/message_queue.h"
@@ -65,20 +67,22 @@ struct TSMTPThread::State {
 
 namespace {
 
+// The same window as the request dialog's: a topmost tool window, whose small caption bar the
+// logger's own look paints.
 DLGTEMPLATE SMTPTemplate(const std::string& caption) {
   DLGTEMPLATE t;
   t.style = WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_CENTER;
-  t.exStyle = WS_EX_TOPMOST;
+  t.exStyle = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;
   t.caption = caption;
   t.cx = 240;
   t.cy = 42;
   t.items = {{"STATIC", "", IDC_SMTP_STATUS, 0, 0, 7, 7, 226, 10},
-             {"msctls_progress32", "", IDC_SMTP_PROGRESS, 0, 0, 7, 23, 226, 11}};
+             {"msctls_progress32", "", IDC_SMTP_PROGRESS, WS_BORDER, 0, 7, 23, 226, 11}};
   return t;
 }
 
 void RunWindow(const std::shared_ptr<TSMTPThread::State>& state, const TDisplayFactory& display,
-               const std::string& caption) {
+               const std::string& caption, bool customLook) {
   std::unique_ptr<DisplayBackend> backend = display ? display() : nullptr;
   if (backend != nullptr && StartWindowSystem(std::move(backend))) {
     bool run = false;
@@ -88,47 +92,56 @@ void RunWindow(const std::shared_ptr<TSMTPThread::State>& state, const TDisplayF
     }
     if (run) {
       RegisterDialogControls();
-      DialogBoxIndirectParam(SMTPTemplate(caption), 0,
-                             [&state](HWND dialog, UINT message, WPARAM w, LPARAM) -> INT_PTR {
-                               switch (message) {
-                                 case WM_INITDIALOG: {
-                                   SendMessage(GetDlgItem(dialog, IDC_SMTP_PROGRESS), PBM_SETRANGE,
-                                               0, 100 << 16);
-                                   bool closed = false;
-                                   {
-                                     const std::lock_guard guard(state->lock);
-                                     closed = state->closed;
-                                     if (!closed) {
-                                       state->window = dialog;
-                                       state->status = GetDlgItem(dialog, IDC_SMTP_STATUS);
-                                       state->bar = GetDlgItem(dialog, IDC_SMTP_PROGRESS);
-                                     }
-                                   }
-                                   if (closed) {
-                                     EndDialog(dialog, 0);
-                                   } else {
-                                     state->Apply(dialog);
-                                   }
-                                   return 1;
-                                 }
-                                 case WM_ACTIVATE:
-                                 case WM_SETFOCUS:
-                                   if (message == WM_SETFOCUS || LOWORD(w) != WA_INACTIVE) {
-                                     const std::lock_guard guard(state->lock);
-                                     state->focused = true;
-                                     state->changed.notify_all();
-                                   }
-                                   return 0;
-                                 case WM_SMTP_UPDATE:
-                                   state->Apply(dialog);
-                                   return 1;
-                                 case WM_SMTP_CLOSE:
-                                   EndDialog(dialog, 0);
-                                   return 1;
-                                 default:
-                                   return 0;
-                               }
-                             });
+      // Made as the window opens and deleted as it closes, as the other dialogs do.
+      std::optional<TDialogFonts> fonts;
+      bool active = true;
+      DialogBoxIndirectParam(
+          SMTPTemplate(caption), 0, [&](HWND dialog, UINT message, WPARAM w, LPARAM) -> INT_PTR {
+            switch (message) {
+              case WM_INITDIALOG: {
+                fonts.emplace();
+                SendMessage(GetDlgItem(dialog, IDC_SMTP_STATUS), WM_SETFONT,
+                            reinterpret_cast<WPARAM>(&fonts->message), 1);
+                SendMessage(GetDlgItem(dialog, IDC_SMTP_PROGRESS), PBM_SETRANGE, 0, 100 << 16);
+                bool closed = false;
+                {
+                  const std::lock_guard guard(state->lock);
+                  closed = state->closed;
+                  if (!closed) {
+                    state->window = dialog;
+                    state->status = GetDlgItem(dialog, IDC_SMTP_STATUS);
+                    state->bar = GetDlgItem(dialog, IDC_SMTP_PROGRESS);
+                  }
+                }
+                if (closed) {
+                  EndDialog(dialog, 0);
+                } else {
+                  state->Apply(dialog);
+                }
+                return 1;
+              }
+              case WM_ACTIVATE:
+              case WM_SETFOCUS:
+                if (message == WM_SETFOCUS || LOWORD(w) != WA_INACTIVE) {
+                  const std::lock_guard guard(state->lock);
+                  state->focused = true;
+                  state->changed.notify_all();
+                }
+                return 0;
+              case WM_SMTP_UPDATE:
+                state->Apply(dialog);
+                return 1;
+              case WM_SMTP_CLOSE:
+                EndDialog(dialog, 0);
+                return 1;
+              case WM_NCPAINT:
+              case WM_NCACTIVATE:
+                return fonts && PaintDialogFrame(dialog, message, w, caption, customLook, false,
+                                                 active, fonts->bold);
+              default:
+                return 0;
+            }
+          });
     }
     StopWindowSystem();
   }
@@ -153,11 +166,12 @@ TSMTPThread::TSMTPThread(std::shared_ptr<State> state, bool shown)
 
 std::unique_ptr<TSMTPThread> TSMTPThread::Start(const std::string& caption,
                                                 const TDisplayFactory& display,
-                                                std::chrono::milliseconds focusWait) {
+                                                std::chrono::milliseconds focusWait,
+                                                bool customLook) {
   auto state = std::make_shared<State>();
   // The thread keeps the state alive as long as it runs; nobody joins it, so a window that
   // hangs never holds up the sender.
-  std::thread(RunWindow, state, display, caption).detach();
+  std::thread(RunWindow, state, display, caption, customLook).detach();
   bool shown = false;
   {
     std::unique_lock guard(state->lock);

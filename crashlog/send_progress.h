@@ -31,10 +31,11 @@ class TSMTPThread final : public TSendProgress {
  public:
   // Starts the window with `caption` and waits until it has taken the focus, at most
   // `focusWait`. When it did not in time or there is no display, the send goes on without
-  // a window (a late one ends at once) and the calls below do nothing.
+  // a window (a late one ends at once) and the calls below do nothing. The window has the
+  // dialog fonts of the report dialog, and with `customLook` its caption bar and frame.
   static std::unique_ptr<TSMTPThread> Start(
       const std::string& caption, const TDisplayFactory& display = ProgressDisplay,
-      std::chrono::milliseconds focusWait = std::chrono::seconds(2));
+      std::chrono::milliseconds focusWait = std::chrono::seconds(2), bool customLook = true);
   // Closes the window when that was not done; does not wait for its thread.
   ~TSMTPThread() override;
 

@@ -548,7 +548,8 @@ bool SendReport(const TOstrelModuleOptions& options, const TReportToSend& report
     std::unique_ptr<TSMTPThread> window;
     if (progress == nullptr && options.ShowSendProgress() && report.MayShowWindows &&
         (way == swSMTPClient || way == swSMTPServer)) {
-      window = TSMTPThread::Start(options.Texts(kTextCaption));
+      window = TSMTPThread::Start(options.Texts(kTextCaption), ProgressDisplay,
+                                  std::chrono::seconds(2), options.CustomDialogLook());
       progress = window.get();
     }
     bool retry = false;

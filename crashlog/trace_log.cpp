@@ -221,6 +221,30 @@ void ClearLastWarning() {
   State().warning_message.clear();
 }
 
+namespace {
+
+// Where this thread threw last, noted by the throw hook: the address of an exception that
+// reaches the internal-error channel.
+thread_local const void* thrown_object = nullptr;
+thread_local const void* thrown_at = nullptr;
+
+// The object of the exception being handled (what the exception pointer holds).
+const void* CurrentExceptionObject() {
+  std::exception_ptr current = std::current_exception();
+  if (!current) return nullptr;
+  const void* object = nullptr;
+  static_assert(sizeof current == sizeof object);
+  std::memcpy(&object, &current, sizeof object);
+  return object;
+}
+
+}  // namespace
+
+void NoteThrowSite(const void* object, const void* address) {
+  thrown_object = object;
+  thrown_at = address;
+}
+
 void InternalError(std::string_view section, const void* address) {
   std::string message = "General internal error.";
   if (const std::exception_ptr current = std::current_exception()) {
@@ -234,6 +258,8 @@ void InternalError(std::string_view section, const void* address) {
     }
   }
   AddLine("[ERROR] - Section: " + std::string(section) + " - Message: \"" + message + "\"");
+  if (address == nullptr && thrown_object != nullptr && thrown_object == CurrentExceptionObject())
+    address = thrown_at;
   constexpr std::size_t DumpSize = 32;
   const auto at = reinterpret_cast<uintptr_t>(address);
   if (address != nullptr && at <= UINTPTR_MAX - DumpSize &&
@@ -259,7 +285,7 @@ void InternalError(std::string_view section, const void* address) {
     recipient = s.bug_recipient;
     sender = s.bug_sender;
   }
-  if (!trace_on || recipient.empty()) return;
+  if (!trace_on) return;
   const std::string question = "Error: '" + message +
                                "'\r\n\r\nThis is an internal OstrelLog bug.\r\nDo you want to "
                                "send the bug information to OstrelLog author?";
@@ -269,9 +295,11 @@ void InternalError(std::string_view section, const void* address) {
   }
   SaveTrace();
   const std::string subject = "OstrelLog 4.5.4 critical bug.";
-  if (sender && sender(recipient, subject, subject, TraceFileName())) return;
+  if (!recipient.empty() && sender && sender(recipient, subject, subject, TraceFileName())) return;
+  // Not sent (no address to send it to, or the mail failed): the user can still send it.
   MessageBox("The bug information could not be sent.\r\nPlease send the file \"" + TraceFileName() +
-                 "\" to " + recipient + ".",
+                 "\" by hand to " +
+                 (recipient.empty() ? std::string("the program's author") : recipient) + ".",
              "Information.", MB_OK | MB_ICONINFORMATION);
 }
 

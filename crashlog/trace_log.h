@@ -89,13 +89,18 @@ void ClearLastWarning();
 
 // For the exception being handled (call it inside a catch): traces
 // "[ERROR] - Section: <section> - Message: "<message>"", a memory dump of the 32 bytes at
-// `address` when they are readable, and saves the trace. With the trace on and a
-// recipient set (SetInternalBugRecipient), the user is asked whether to mail the trace.
+// the exception's address when they are readable (`address`, else where the exception was
+// thrown as the throw hook noted it), and saves the trace. With the trace on, the user is
+// asked whether to mail the trace; on Yes, when it cannot be sent (no recipient set with
+// SetInternalBugRecipient, or the mail failed), a box asks to send the file by hand.
 void InternalError(std::string_view section, const void* address = nullptr);
+// Noted by the throw hook for each throw of the thread: the thrown object and the address
+// the throw was made from.
+void NoteThrowSite(const void* object, const void* address);
 
-// Where internal bug reports go, as the logger's options name it; no address is built in,
-// and while none is set the question is not asked. The sender is installed by the
-// report-sending code: (recipient, subject, body, attachment) -> sent.
+// Where internal bug reports go, as the logger's options name it; no address is built in.
+// The sender is installed by the report-sending code: (recipient, subject, body,
+// attachment) -> sent.
 void SetInternalBugRecipient(std::string address);
 using InternalBugSender =
     std::function<bool(const std::string& recipient, const std::string& subject,

@@ -1,6 +1,7 @@
 #include "platform/classlib/controls.h"
 
 #include <algorithm>
+#include <cstring>
 #include <unordered_map>
 
 #include "platform/classlib/forms.h"
@@ -851,6 +852,24 @@ void TWinControl::WndProc(TMessage& m) {
       return;
     case WM_GETDLGCODE:
       m.Result = DialogCode();
+      return;
+    case WM_GETTEXT: {
+      // The control keeps its text itself; the window answers with it, as a system
+      // control does with the text it keeps.
+      auto* buffer = reinterpret_cast<char*>(m.LParam);
+      if (buffer == nullptr || m.WParam == 0) {
+        m.Result = 0;
+        return;
+      }
+      const std::string text = Text();
+      const std::size_t n = std::min<std::size_t>(text.size(), std::size_t(m.WParam) - 1);
+      std::memcpy(buffer, text.data(), n);
+      buffer[n] = '\0';
+      m.Result = LRESULT(n);
+      return;
+    }
+    case WM_GETTEXTLENGTH:
+      m.Result = LRESULT(Text().size());
       return;
     case WM_SETFOCUS:
       if (TCustomForm* form = GetParentForm(); form != nullptr && form != this)

@@ -1,11 +1,13 @@
 #include "platform/classlib/dialogs.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "platform/classlib/forms.h"
 #include "platform/classlib/stdctrls.h"
+#include "platform/gfx/dc.h"
 #include "platform/ui/window_system.h"
 
 namespace qv {
@@ -61,12 +63,22 @@ int MessageBox(std::string_view text, std::string_view caption, unsigned flags) 
   const int buttonW = 75;
   const int gap = 8;
   const int rowW = int(buttons.size()) * buttonW + (int(buttons.size()) - 1) * gap;
-  const int width = std::max(rowW + 2 * 16, 300);
-  form->SetClientSize(width, 110);
+  // The box grows with its text, which it shows whole: wider up to 640 pixels (a long word, such
+  // as a path, keeps its line), then taller.
+  Bitmap probe(1, 1);
+  DC measure(&probe);
+  measure.SelectFont(form->Font().Handle());
+  Rect wrapped{0, 0, 300 - 32, 0};
+  measure.DrawText(std::string(text), wrapped, DT_EXPANDTABS | DT_WORDBREAK | DT_CALCRECT);
+  const int width = std::clamp(wrapped.Width() + 32, std::max(rowW + 2 * 16, 300), 640);
+  Rect lines{0, 0, width - 32, 0};
+  measure.DrawText(std::string(text), lines, DT_EXPANDTABS | DT_WORDBREAK | DT_CALCRECT);
+  const int textHeight = std::max(lines.Height(), 50);
+  form->SetClientSize(width, textHeight + 60);
   auto* label = Create<TLabel>(form);
   label->SetParent(form);
   label->SetWordWrap(true);
-  label->SetBounds(16, 16, width - 32, 50);
+  label->SetBounds(16, 16, width - 32, textHeight);
   label->SetCaption(text);
   int x = (width - rowW) / 2;
   int cancelId = 0;
@@ -75,7 +87,7 @@ int MessageBox(std::string_view text, std::string_view caption, unsigned flags) 
   for (std::size_t i = 0; i < buttons.size(); ++i) {
     auto* button = Create<TButton>(form);
     button->SetParent(form);
-    button->SetBounds(x, 72, buttonW, 25);
+    button->SetBounds(x, 16 + textHeight + 6, buttonW, 25);
     std::string c = buttons[i].caption;
     c.erase(std::remove(c.begin(), c.end(), '&'), c.end());
     button->SetCaption(c);

@@ -89,6 +89,14 @@ class DisplayBackend {
   virtual bool RaiseWindowByTitle(std::string_view title) = 0;
   // Sounds the display's bell; where there is none, nothing happens.
   virtual void Beep() {}
+  // The window of any program that has the display's keyboard focus now, as the display
+  // names it (0: none, or a display without such windows), and bringing such a window back
+  // to the front with the focus (false when it cannot be asked for).
+  [[nodiscard]] virtual std::uint64_t ForegroundWindow() { return 0; }
+  virtual bool ActivateForegroundWindow(std::uint64_t window) {
+    (void)window;
+    return false;
+  }
   // What the whole display shows now (the bounding box of the monitors, every program's
   // windows); empty when it cannot be read. Any thread may call it.
   [[nodiscard]] virtual Bitmap CaptureScreen() = 0;

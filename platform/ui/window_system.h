@@ -420,10 +420,12 @@ bool TrackMouseEvent(TRACKMOUSEEVENT& tme);
 
 // What any thread may read of the foreground window (the active top-level window of the
 // window system that activated one last) and of that window system's focused window:
-// class names, the texts the window system keeps (WM_SETTEXT's, not a text that a control
-// keeps itself) and the focused window's style, as they stood when that thread last
-// changed the activation or the focus, or last went idle. False when no thread has an
-// active window, or when the thread that updates the facts was stopped while doing so.
+// class names, texts and the focused window's style, as they stood when that thread last
+// changed the activation or the focus, or last went idle. The focused window's text is the
+// one it answers WM_GETTEXT with (a control that keeps its text itself included) as of the
+// thread's last idle; a change of focus since then shows the text the window system keeps. False
+// when no thread has an active window, or when the thread that updates the facts was stopped while
+// doing so.
 struct FOREGROUNDINFO {
   std::string formClass, formText;
   std::string controlClass, controlText;  // empty without a focused window

@@ -23,7 +23,7 @@ ForegroundFacts& Foreground() {
 
 }  // namespace
 
-void PublishForeground(bool stopping) {
+void PublishForeground(bool stopping, bool askText) {
   if (!OnGuiThread()) return;
   Manager& m = M();
   ForegroundFacts& f = Foreground();
@@ -39,9 +39,10 @@ void PublishForeground(bool stopping) {
   if (UiWindow* focus = Get(m.focus)) {
     info.controlClass = focus->className;
     info.controlStyle = focus->style;
-    // The text the window system keeps: no window is asked (sent a message) from here,
-    // which runs while windows are made, activated or destroyed.
-    info.controlText = focus->text;
+    // A control may keep its text itself (the class library's edits do): it is asked only
+    // when the thread is idle. Otherwise this runs while windows are made, activated or
+    // destroyed, and the text the window system keeps is taken.
+    info.controlText = askText && !focus->destroying ? GetWindowText(m.focus) : focus->text;
   }
   const std::lock_guard guard(f.lock);
   f.owner = &m;

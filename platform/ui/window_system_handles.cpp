@@ -205,7 +205,7 @@ bool StartWindowSystem(std::unique_ptr<DisplayBackend> backend) {
       return true;
     }
     // A text set meanwhile shows to others once the thread has nothing else to do.
-    if (m && remove) PublishForeground();
+    if (m && remove) PublishForeground(false, true);
     return m && m->outerIdle && m->outerIdle(msg, remove);
   });
   manager->backend->Start(manager);

@@ -198,9 +198,10 @@ void ForEachInTree(HWND hwnd, const std::function<void(UiWindow&)>& fn);
 void PublishTopLevel(const UiWindow& w, bool gone = false);
 
 // Updates what other threads see of the foreground window and the focus (GetForegroundInfo)
-// from the calling thread's window system (the texts it keeps itself); `stopping` withdraws
-// this thread's facts.
-void PublishForeground(bool stopping = false);
+// from the calling thread's window system; `stopping` withdraws this thread's facts.
+// `askText` (the thread is idle) asks the focused window for its text, which a control may
+// keep itself; else the text the window system keeps is taken.
+void PublishForeground(bool stopping = false, bool askText = false);
 
 // ---- placement (window_system_placement.cpp)
 [[nodiscard]] Point OriginInTop(const UiWindow& w);

@@ -857,6 +857,47 @@ void X11Backend::Beep() {
   XFlush(impl_->dpy);
 }
 
+std::uint64_t X11Backend::ForegroundWindow() {
+  Impl& x = *impl_;
+  ::Window focus = 0;
+  int revert = 0;
+  XGetInputFocus(x.dpy, &focus, &revert);
+  if (focus != None && focus != PointerRoot && focus != x.root) return focus;
+  // A window manager may keep the focus on a frame of its own: it names the active window.
+  Atom type = 0;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  ::Window active = 0;
+  if (XGetWindowProperty(x.dpy, x.root, x.netActive, 0, 1, False, XA_WINDOW, &type, &format, &count,
+                         &after, &data) == Success &&
+      data != nullptr && format == 32 && count == 1)
+    active = *reinterpret_cast<::Window*>(data);
+  if (data) XFree(data);
+  return active;
+}
+
+bool X11Backend::ActivateForegroundWindow(std::uint64_t window) {
+  Impl& x = *impl_;
+  XWindowAttributes a{};
+  // Gone meanwhile, or not shown: nothing to bring back (errors are ignored).
+  if (window == 0 || !XGetWindowAttributes(x.dpy, ::Window(window), &a) ||
+      a.map_state != IsViewable)
+    return false;
+  XRaiseWindow(x.dpy, ::Window(window));
+  XEvent ev{};
+  ev.xclient.type = ClientMessage;
+  ev.xclient.window = ::Window(window);
+  ev.xclient.message_type = x.netActive;
+  ev.xclient.format = 32;
+  ev.xclient.data.l[0] = 1;  // from an application
+  ev.xclient.data.l[1] = CurrentTime;
+  XSendEvent(x.dpy, x.root, False, SubstructureRedirectMask | SubstructureNotifyMask, &ev);
+  XSetInputFocus(x.dpy, ::Window(window), RevertToParent, CurrentTime);
+  XSync(x.dpy, False);
+  return true;
+}
+
 bool X11Backend::RaiseWindowByTitle(std::string_view title) {
   Impl& x = *impl_;
   const ::Window found = x.FindByTitle(x.root, title, 2);

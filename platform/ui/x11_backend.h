@@ -38,6 +38,10 @@ class X11Backend final : public DisplayBackend {
   [[nodiscard]] Point CursorPos() override;
   bool RaiseWindowByTitle(std::string_view title) override;
   void Beep() override;
+  // The focus window (else the window manager's active one); activating raises it, asks the
+  // window manager for it and sets the focus on it.
+  [[nodiscard]] std::uint64_t ForegroundWindow() override;
+  bool ActivateForegroundWindow(std::uint64_t window) override;
   // XGetImage of the root window.
   [[nodiscard]] Bitmap CaptureScreen() override;
   // CLIPBOARD is owned and answered (TARGETS, UTF8_STRING, TEXT, STRING) by a connection and

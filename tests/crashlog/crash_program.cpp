@@ -2,7 +2,8 @@
 // report goes to the folder of the second argument. Before it faults it prints
 // "LINE=<line>" of the faulting statement on standard error.
 //   throw | caught | gui | tthread | worker | two | filtered | null | div | recurse | off | restart
-//   | excluded | bugprompt | lifecycle | debugger
+//   | excluded | bugprompt | bugask (an internal error asked about on the display, nobody
+//   named to send it to) | lifecycle | debugger
 //   <file> | dialog | dialog1 (its call-stack page first) | dialogend (ends after the dialog) |
 //   threads (4000 short ones) | dupe (duplicates skipped) | whole <port> (the whole log mailed)
 // With a window of its own and the freeze watchdog on (FreezeTimeout 1), the main loop blocks:
@@ -26,6 +27,7 @@
 #include <thread>
 
 #include "crashlog/except_notify.h"
+#include "crashlog/trace_log.h"
 #include "platform/base/thread.h"
 #include "platform/classlib/dialogs.h"
 #include "platform/classlib/forms.h"
@@ -282,6 +284,17 @@ int main(int argc, char** argv) {
     options.SetEMailAddresses("bugs@example.org");
     options.SetOutputPath(blocked);
     ThrowDiscError();
+  }
+  if (mode == "bugask") {
+    qv::SetMessageBoxesUnattended(false);
+    qv::SetTraceSwitches("DEBUG");
+    try {
+      throw std::runtime_error("Stack list is empty");
+    } catch (...) {
+      qv::InternalError("ExceptNotify");
+    }
+    std::printf("asked\n");
+    return 0;
   }
   if (mode == "debugger") {
     std::printf("debugger present: %d\n", int(qv::DebuggerPresent()));

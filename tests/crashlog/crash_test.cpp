@@ -278,6 +278,8 @@ TEST_F(CrashTest, InternalErrorWithTheTraceOnAsksToSendIt) {
   const std::string err((std::istreambuf_iterator<char>(in)), {});
   EXPECT_NE(err.find("Probably internal bug: Error: '"), std::string::npos) << err;
   EXPECT_NE(err.find("This is an internal OstrelLog bug."), std::string::npos);
+  // The log file's error was thrown inside the logger: its code at the throw is dumped.
+  EXPECT_TRUE(std::regex_search(err, std::regex("\\nMemory Dump:( \\$[0-9A-F]{2}){32}\\n"))) << err;
 }
 
 // The program's static objects are all made before main runs, and the logger knows it is

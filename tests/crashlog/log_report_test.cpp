@@ -8,7 +8,10 @@
 #include <regex>
 
 #include "crashlog/log_report.h"
+#include "crashlog/send_report.h"
 #include "platform/base/streams.h"
+#include "tests/fixtures/locale_env.h"
+#include "tests/fixtures/temp_dir.h"
 
 namespace qv {
 namespace {
@@ -144,6 +147,54 @@ TEST(LogReport, SystemFactsAreFormatted) {
   EXPECT_FALSE(facts.computer.empty());
   EXPECT_FALSE(facts.os_build.empty());
   EXPECT_GT(facts.start_time, 0);
+}
+
+// The program never sets its locale: the language is that of the locale the user's
+// environment selects for messages, in setlocale's order of the variables.
+TEST(LogReport, LanguageOfTheLocaleTheEnvironmentSelects) {
+  test::TempDir dir;
+  ASSERT_EQ(test::CompileLocale(dir.Path(), "de_DE", "UTF-8", "de_DE.UTF-8"), "");
+  test::ScopedEnv env;
+  env.Set("LOCPATH", dir.Path().string());
+  const struct {
+    const char *all, *messages, *lang, *language;
+  } cases[] = {
+      {"", "", "de_DE.UTF-8", "German"},
+      {"", "de_DE.UTF-8", "C", "German"},
+      {"de_DE.UTF-8", "C", "C", "German"},
+      {"C", "de_DE.UTF-8", "de_DE.UTF-8", "C"},
+      {"", "", "", "C"},
+      {"", "", "xx_YY.UTF-8", "xx_YY.UTF-8"},  // not installed: named as selected
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.all) + "|" + c.messages + "|" + c.lang);
+    env.Set("LC_ALL", c.all);
+    env.Set("LC_MESSAGES", c.messages);
+    env.Set("LANG", c.lang);
+    TOstrelReportFacts facts;
+    {
+      const test::LocalePathLeaksIgnored ignored;
+      GatherSystemFacts(facts);
+    }
+    EXPECT_EQ(facts.os_language, c.language);
+  }
+}
+
+// Both dates of the header read as the report's mail Date header does.
+TEST(LogReport, HeaderDatesInTheMailForm) {
+  TOstrelModuleOptions options;
+  TOstrelReportFacts facts;
+  facts.start_time = 1780000000 - 86400 * 27;  // a day of the month below 10
+  facts.exception_time = 1780000000;
+  const std::string header = BuildReportHeader(facts, options);
+  const std::string start = RFC822Date(facts.start_time);
+  EXPECT_TRUE(std::regex_match(start, std::regex("[A-Z][a-z]{2}, [1-9] [A-Z][a-z]{2} 2026 "
+                                                 "[0-9]{2}:[0-9]{2}:[0-9]{2} [-+][0-9]{4}")))
+      << start;
+  EXPECT_NE(header.find("  1.1 Start Date      : " + start + "\r\n"), std::string::npos) << header;
+  EXPECT_NE(header.find("  2.1 Date   : " + RFC822Date(facts.exception_time) + "\r\n"),
+            std::string::npos)
+      << header;
 }
 
 TEST(LogReport, RequestSectionCannotEndTheReport) {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <sys/wait.h>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +27,7 @@
 #include "platform/gfx/dc.h"
 #include "platform/ui/nonclient.h"
 #include "platform/ui/x11_backend.h"
+#include "tests/fixtures/locale_env.h"
 #include "tests/fixtures/run_command.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/platform/ui/xvfb_server.h"
@@ -39,6 +41,11 @@ std::shared_ptr<void> PaintXRoot(const std::string& display, int width, int heig
 // Maps a window of another client over `window` and takes it away again: what it covered
 // is exposed.
 bool CoverXWindow(const std::string& display, unsigned long window);
+// A window of another client, mapped and given the keyboard focus; it lives as long as the
+// connection returned. `window` receives its id.
+std::shared_ptr<void> FocusedXWindow(const std::string& display, unsigned long& window);
+// The window that has the display's keyboard focus (0: none or the root).
+unsigned long XFocusWindow(const std::string& display);
 }  // namespace qv::test
 
 namespace qv::test {
@@ -136,6 +143,50 @@ TEST(ReportLayoutTest, SavedLayoutDefaultsAndClamping) {
     EXPECT_EQ(l.stackColumns, (std::array{kAddressColumn, 102, 77, 118, 137, 48}));
     EXPECT_EQ(l.moduleColumns, (std::array{kAddressColumn, 100, 130, 65, 65, 0}));
   }
+}
+
+// The dialogs' fonts follow the character set of the user's default 8-bit code page: that of
+// the locale the environment selects for characters when it names a Windows code page.
+TEST(ReportDialogFontsTest, FontsFollowTheDefaultCharacterSet) {
+  TempDir dir;
+  ASSERT_EQ(CompileLocale(dir.Path(), "ru_RU", "CP1251", "ru_RU.CP1251"), "");
+  ScopedEnv env;
+  env.Set("LOCPATH", dir.Path().string());
+  const struct {
+    const char *all, *ctype, *lang;
+    int charset;
+  } cases[] = {
+      {"", "", "C.UTF-8", ANSI_CHARSET},  // no code page of its own: Windows-1252
+      {"", "", "ru_RU.CP1251", RUSSIAN_CHARSET},
+      {"", "ru_RU.CP1251", "C", RUSSIAN_CHARSET},
+      {"C", "ru_RU.CP1251", "ru_RU.CP1251", ANSI_CHARSET},
+      {"", "", "xx_YY.CP1250", ANSI_CHARSET},  // not installed
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.all) + "|" + c.ctype + "|" + c.lang);
+    env.Set("LC_ALL", c.all);
+    env.Set("LC_CTYPE", c.ctype);
+    env.Set("LANG", c.lang);
+    int charset = -1;
+    {
+      const LocalePathLeaksIgnored ignored;
+      charset = GetDefaultCharset();
+    }
+    EXPECT_EQ(charset, c.charset);
+  }
+  EXPECT_EQ(CharsetOfCodePage(1250), EASTEUROPE_CHARSET);
+  EXPECT_EQ(CharsetOfCodePage(932), SHIFTJIS_CHARSET);
+  EXPECT_EQ(CharsetOfCodePage(65001), DEFAULT_CHARSET);
+  const TDialogFonts western(ANSI_CHARSET), russian(RUSSIAN_CHARSET);
+  EXPECT_EQ((std::array{western.bold.Name, western.fixed.Name}),
+            (std::array<std::string, 2>{"Verdana", "Lucida Console"}));
+  EXPECT_EQ((std::array{russian.bold.Name, russian.fixed.Name}),
+            (std::array<std::string, 2>{"MS Sans Serif", "Courier New"}));
+  EXPECT_EQ((std::array{western.fixed.Height, russian.fixed.Height}),
+            (std::array{PointsToHeight(8), PointsToHeight(10)}));
+  EXPECT_EQ(western.bold.Style, russian.bold.Style);
+  EXPECT_EQ(western.bold.Height, russian.bold.Height);
+  EXPECT_EQ(western.message, ReportMessageFont());
 }
 
 TEST(ReportRowsTest, ListRowsAndTheMailSlotMessage) {
@@ -510,6 +561,72 @@ TEST(ReportDialogSession, FrozenProgramShowsEachReportWhileItsMainThreadBlocks) 
         << report.substr(report.size() - 300);
 }
 
+// The window that had the focus before the dialog (another client's here) has it again
+// once the dialog has ended.
+TEST(ReportDialogSession, ForegroundWindowComesBackAfterTheDialog) {
+  XvfbServer server;
+  const std::string display = server.Display();
+  ASSERT_FALSE(display.empty());
+  unsigned long front = 0;
+  const auto keep = FocusedXWindow(display, front);
+  ASSERT_NE(keep, nullptr);
+  ASSERT_EQ(XFocusWindow(display), front);
+  TOstrelModuleOptions options;
+  TReportDialogInput input;
+  input.options = &options;
+  input.message = "Disc tray jammed.";
+  std::thread shown([&] {
+    (void)ShowReportDialog(input, [display] { return X11Backend::Open(display.c_str()); });
+  });
+  const XTopLevel dialog = WaitForViewableXWindow(display, "Error.", Clock::now() + 60s);
+  bool focused = false;
+  for (const auto deadline = Clock::now() + 30s; !focused && Clock::now() < deadline;)
+    focused = XFocusWindow(display) == dialog.window;
+  EXPECT_TRUE(focused);
+  EXPECT_TRUE(SendXKey(display, dialog.window, 0xFF1B));  // Escape
+  shown.join();
+  EXPECT_EQ(XFocusWindow(display), front);
+}
+
+// With the trace on and nobody named to send internal bugs to, the question still comes, and
+// Yes brings the box that asks the user to send the trace file by hand.
+TEST(ReportDialogSession, InternalBugWithoutARecipientAsksToSendTheTraceByHand) {
+  TempDir dir;
+  DialogSession session("bugask", dir);
+  ASSERT_FALSE(session.Display().empty());
+  // QV_KEEP_DIALOG_SHOTS=<folder> keeps both boxes as pictures to look at, once painted (the
+  // bottom-left of the client area no longer black).
+  const char* keep = std::getenv("QV_KEEP_DIALOG_SHOTS");
+  const auto shoot = [&](const XTopLevel& box, const Rect& client, const std::string& name) {
+    Bitmap shot;
+    for (const auto deadline = Clock::now() + 30s; Clock::now() < deadline;) {
+      shot = GrabXWindow(session.Display(), box.window, box.width, box.height);
+      if (shot.Pixel(client.Left + 4, client.Bottom - 4) != RGB(0, 0, 0)) break;
+    }
+    WritePalettePNG(std::string(keep) + "/" + name, shot);
+  };
+  const auto clientOf = [](const XTopLevel& box) {
+    return nonclient::ClientArea(WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN,
+                                 WS_EX_DLGMODALFRAME, Bounds(0, 0, box.width, box.height));
+  };
+  const XTopLevel question =
+      WaitForViewableXWindow(session.Display(), "Probably internal bug", Clock::now() + 60s);
+  ASSERT_NE(question.window, 0u);
+  const Rect client = clientOf(question);
+  if (keep != nullptr) shoot(question, client, "bug_question.png");
+  // A click on Yes, the first of the box's buttons: 75 x 25, 38 above the client area's
+  // bottom, the row of two 8 apart centred.
+  const Point yes{client.Left + (client.Width() - 158) / 2 + 37, client.Bottom - 38 + 12};
+  ASSERT_TRUE(SendXClick(session.Display(), question.window, yes.X, yes.Y, yes.X, yes.Y));
+  const XTopLevel info =
+      WaitForViewableXWindow(session.Display(), "Information.", Clock::now() + 60s);
+  ASSERT_NE(info.window, 0u);
+  if (keep != nullptr) shoot(info, clientOf(info), "bug_by_hand.png");
+  ASSERT_TRUE(SendXKey(session.Display(), info.window, 0xFF0D));  // Return: OK
+  EXPECT_EQ(session.Finish(), 0);
+  EXPECT_EQ(RunShellCommand("cat " + ShellQuote((dir.Path() / "out").string())).output, "asked\n");
+}
+
 }  // namespace
 }  // namespace qv::test
 
@@ -548,6 +665,32 @@ bool CoverXWindow(const std::string& display, unsigned long window) {
   XDestroyWindow(dpy, w);
   XCloseDisplay(dpy);  // waits until the server has done it
   return true;
+}
+
+std::shared_ptr<void> FocusedXWindow(const std::string& display, unsigned long& window) {
+  Display* dpy = XOpenDisplay(display.c_str());
+  if (dpy == nullptr) return nullptr;
+  const ::Window w =
+      XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 10, 10, 120, 80, 0, 0, 0x808080);
+  XSelectInput(dpy, w, StructureNotifyMask);
+  XMapWindow(dpy, w);
+  for (XEvent e; XNextEvent(dpy, &e) == 0 && e.type != MapNotify;) {
+  }
+  XSetInputFocus(dpy, w, RevertToParent, CurrentTime);
+  XSync(dpy, False);
+  window = w;
+  return std::shared_ptr<void>(dpy, [](void* d) { XCloseDisplay(static_cast<Display*>(d)); });
+}
+
+unsigned long XFocusWindow(const std::string& display) {
+  Display* dpy = XOpenDisplay(display.c_str());
+  if (dpy == nullptr) return 0;
+  ::Window focus = 0;
+  int revert = 0;
+  XGetInputFocus(dpy, &focus, &revert);
+  const bool none = focus == None || focus == PointerRoot || focus == DefaultRootWindow(dpy);
+  XCloseDisplay(dpy);
+  return none ? 0 : focus;
 }
 }  // namespace qv::test
 

@@ -6,14 +6,17 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <future>
 #include <thread>
 
+#include "crashlog/screenshot.h"
 #include "crashlog/trace_log.h"
 #include "platform/classlib/commctrl.h"
 #include "platform/classlib/dialogs.h"
 #include "platform/msg/message_queue.h"
 #include "platform/ui/headless_backend.h"
+#include "platform/ui/system_metrics.h"
 #include "platform/ui/window_system.h"
 #include "platform/ui/x11_backend.h"
 #include "tests/platform/ui/xvfb_server.h"
@@ -107,6 +110,40 @@ TEST(SendProgressTest, X11WindowOnItsOwnConnection) {
   ASSERT_TRUE(progress->Shown());
   EXPECT_NE(WaitForViewableXWindow(display, "SMTP.", Clock::now() + 30s).window, 0u);
   CheckWindow(*progress);
+}
+
+// The window wears the logger's look: its small caption bar painted in the fixed colours (the
+// active gradient's outer band at the bar's top), or the system's with that look off.
+TEST(SendProgressTest, X11WindowPaintsTheLoggersCaptionBar) {
+  XvfbServer server;
+  ASSERT_FALSE(server.Display().empty());
+  const std::string display = server.Display();
+  const COLORREF outerBand = RGB(125, 149, 186);  // RGB(130, 155, 194) x 0.96
+  for (const bool custom : {true, false}) {
+    SCOPED_TRACE(custom);
+    auto progress = TSMTPThread::Start(
+        "SMTP.", [display] { return X11Backend::Open(display.c_str()); }, 2s, custom);
+    ASSERT_TRUE(progress->Shown());
+    progress->Status("a@x 1/1: Sending message...");
+    progress->Position(40);
+    const XTopLevel top = WaitForViewableXWindow(display, "SMTP.", Clock::now() + 30s);
+    ASSERT_NE(top.window, 0u);
+    const Point bar{GetSystemMetrics(SM_CXFRAME) + 2, GetSystemMetrics(SM_CYFRAME)};
+    Bitmap shot;
+    // Painted: neither the bar nor the middle shows the unpainted window's black.
+    EXPECT_TRUE(Until([&] {
+      shot = GrabXWindow(display, top.window, top.width, top.height);
+      const COLORREF at = shot.Pixel(bar.X, bar.Y);
+      return (custom ? at == outerBand : at != RGB(0, 0, 0)) &&
+             shot.Pixel(top.width / 2, top.height - 8) != RGB(0, 0, 0);
+    }));
+    EXPECT_EQ(shot.Pixel(bar.X, bar.Y) == outerBand, custom);
+    // QV_KEEP_DIALOG_SHOTS=<folder> keeps the pictures to look at.
+    if (const char* keep = std::getenv("QV_KEEP_DIALOG_SHOTS"))
+      WritePalettePNG(std::string(keep) + (custom ? "/smtp.png" : "/smtp_system.png"), shot);
+    progress->Close();
+    ASSERT_TRUE(progress->WaitEnded(30s));
+  }
 }
 
 TEST(SendProgressTest, AHungWindowThreadOrNoDisplayLeavesTheSendWithoutAWindow) {

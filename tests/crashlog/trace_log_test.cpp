@@ -79,15 +79,16 @@ TEST(TraceLogTest, LastParameterSwitchesTheTraceFileOn) {
   }
 }
 
-// The internal-bug question needs the trace and a recipient; unattended it answers No.
-TEST(TraceLogTest, InternalBugQuestionNeedsTraceAndRecipient) {
+// The internal-bug question needs the trace, with or without a recipient; unattended it
+// answers No.
+TEST(TraceLogTest, InternalBugQuestionNeedsTheTrace) {
   const TraceProgram program;
   const struct {
     std::string environment, arguments;
     bool asked;
   } cases[] = {
       {"CRASHLOG_BUG_RECIPIENT=bugs@example.org", "xDEBUGx", true},
-      {"", "xDEBUGx", false},
+      {"", "xDEBUGx", true},
       {"CRASHLOG_BUG_RECIPIENT=bugs@example.org", "", false},
   };
   for (const auto& c : cases) {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/classlib/dialogs.h"
@@ -10,6 +11,7 @@
 #include "platform/classlib/menus.h"
 #include "platform/classlib/stdctrls.h"
 #include "platform/msg/message_queue.h"
+#include "platform/msg/pump.h"
 #include "platform/msg/window.h"
 #include "platform/ui/window_system.h"
 #include "tests/platform/classlib/classlib_test_util.h"
@@ -207,6 +209,27 @@ TEST_F(ControlsTest, ClientRectIsWhatNcCalcSizeLeft) {
   auto* plain = Place<TEdit>(form, {10, 40, 110, 61});
   plain->HandleNeeded();
   EXPECT_EQ(plain->ClientRect(), (Rect{0, 0, 100, 21}));
+}
+
+// An edit keeps its text itself; its window answers with it, and another thread that reads
+// the focus (as the exception logger does for a report) sees it once this thread is idle.
+TEST_F(ControlsTest, FocusedEditsOwnTextReachesOtherThreads) {
+  TForm* form = MakeForm();
+  form->SetCaption("Rip settings");
+  auto* edit = Place<TEdit>(form, {10, 10, 110, 31});
+  ShowForm(form);
+  edit->SetFocus();
+  Type("blue");
+  EXPECT_EQ(edit->Text(), "blue");
+  EXPECT_EQ(GetWindowText(edit->Handle()), "blue");
+  qv::ProcessMessages();  // the thread goes idle, as in its message loop
+  FOREGROUNDINFO info;
+  bool seen = false;
+  std::thread([&] { seen = GetForegroundInfo(info); }).join();
+  ASSERT_TRUE(seen);
+  EXPECT_EQ(info.formText, "Rip settings");
+  EXPECT_EQ(info.controlClass, GetClassName(edit->Handle()));
+  EXPECT_EQ(info.controlText, "blue");
 }
 
 TEST(ShortCutText, NamesModifiersAndKeys) {

@@ -3,6 +3,7 @@
 // written as PNG files into the build folder for a person to look at.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -160,12 +161,14 @@ TEST(MessageBoxTest, IsAModalWindowOnAnXServer) {
   // The user answers with one key once the box is up.
   unsigned long keysym = 0;
   bool mainEnabledMeanwhile = true;
+  Rect boxClient;
   const HWND helper = AllocateHWnd([&](HWND, UINT m, WPARAM, LPARAM) -> LRESULT {
     if (m == WM_USER) {
       TCustomForm* box = Screen()->Forms(Screen()->FormCount() - 1);
       mainEnabledMeanwhile = IsWindowEnabled(main->Handle());
       EXPECT_NE(box, main);
       EXPECT_EQ(GetWindowText(box->Handle()), "Quorvel");
+      EXPECT_TRUE(GetClientRect(box->Handle(), boxClient));
       test::SendXKey(server.Display(), backend->XWindow(box->Handle()), keysym);
     }
     return 0;
@@ -188,6 +191,17 @@ TEST(MessageBoxTest, IsAModalWindowOnAnXServer) {
     EXPECT_TRUE(IsWindowEnabled(main->Handle()));
     EXPECT_EQ(Screen()->FormCount(), 1);
   }
+  EXPECT_EQ((std::array{boxClient.Width(), boxClient.Height()}), (std::array{300, 110}));
+  // A longer text is shown whole: the box grows wider for a long word, then taller.
+  keysym = 0xFF0D;
+  PostMessage(helper, WM_USER, 0, 0);
+  const std::string path = "/home/user/.local/state/quorvel/" + std::string(40, 'q') + ".log";
+  EXPECT_EQ(MessageBox("Please send the file\r\n\"" + path + "\"\r\nby hand.\r\nOne\r\nTwo",
+                       "Quorvel", MB_OK),
+            IDOK);
+  EXPECT_GT(boxClient.Width(), 300);
+  EXPECT_LT(boxClient.Width(), 640);
+  EXPECT_GT(boxClient.Height(), 110);
   // Unattended runs never wait for a user, display or not.
   SetMessageBoxesUnattended(true);
   testing::internal::CaptureStderr();
