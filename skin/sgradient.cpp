@@ -74,9 +74,6 @@ void PaintGrad(Bitmap& bitmap, const TsGradArray& gradient, Rect r) {
   const bool vertical = mode == 0;
   const int extent = vertical ? r.Height() : r.Width();
   const int bitmapLast = (vertical ? height : width) - 1;
-  // Vertical bands stop at the rectangle's last row; horizontal ones at the bitmap's last
-  // column, even where the rectangle ends earlier.
-  const int last = vertical ? r.Bottom - 1 : bitmapLast;
   const int bpp = bitmap.BytesPerPixel();
 
   int p = vertical ? r.Top : r.Left;
@@ -90,9 +87,12 @@ void PaintGrad(Bitmap& bitmap, const TsGradArray& gradient, Rect r) {
       continue;
     }
     if (!vertical) {
-      e = std::min(e, last);
-    } else if (isLast || e > last) {
-      e = last;
+      // Horizontal bands stop at the bitmap's last column, even where R ends earlier.
+      e = std::min(e, bitmapLast);
+    } else if (isLast || e > bitmapLast) {
+      // The last band, and one running past the bitmap, stop at R's last row; an earlier
+      // band may end below R while it stays in the bitmap.
+      e = r.Bottom - 1;
       if (e == s) return;
       if (e < s) {
         p = e;

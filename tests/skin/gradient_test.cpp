@@ -156,6 +156,12 @@ TEST(GradientTest, PaintsOnlyInsideTheRectangle) {
       EXPECT_EQ(At(b, 9, y), 0xFF0000u) << y;
     }
   }
+  // A band before the last is cut at the bitmap's last row, not at R's: over R's nine rows
+  // a first point of 100 % ramps over rows 0 to 9, and the last point finds no row left.
+  Bitmap tall = Canvas(1, 10);
+  PaintGrad(tall, {Point(0x000000, 0x0000FF, 100), Point(0x00FF00, 0x00FF00, 0)}, {0, 0, 1, 9});
+  EXPECT_EQ(RedDown(tall, 0), (std::vector<int>{0, 28, 57, 85, 113, 142, 170, 198, 227, 255}));
+  EXPECT_EQ(At(tall, 0, 9), 0x0000FFu);
   // A rectangle reaching past the bitmap is cut to it.
   Bitmap b = Canvas(3, 3);
   PaintGrad(b, {Point(0x000000, 0x0000FF, 100)}, {-5, -5, 9, 9});
