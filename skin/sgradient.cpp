@@ -25,10 +25,9 @@ void PrepareGradArray(std::string_view text, TsGradArray& gradient) {
     std::int32_t v[4];
     for (int k = 0; k < 4; ++k)
       if (!TryStrToInt(words[5 * i + std::size_t(k)], v[k])) return;
-    if (v[2] < 0 || v[2] > 255) return;
     result[i].Color1 = v[0];
     result[i].Color2 = v[1];
-    result[i].Percent = std::uint8_t(v[2]);
+    result[i].Percent = std::uint8_t(std::uint32_t(v[2]) & 0xFF);  // stored in one byte
     result[i].Mode = v[3];
   }
   gradient = std::move(result);

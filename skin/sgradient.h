@@ -11,9 +11,9 @@
 namespace qv {
 
 // Parses ";"-separated integers, five per point (Color1, Color2, Percent, Mode, unused); a
-// trailing incomplete point is dropped. Text from a skin is not trusted: when one of the
-// words read is not an integer, or a Percent does not fit its byte, the whole gradient is
-// taken as absent and the array comes back empty.
+// trailing incomplete point is dropped; a Percent keeps its low byte. Text from a skin is
+// not trusted: when one of the words read is not an integer the whole gradient is taken as
+// absent and the array comes back empty (raising would abort the skin change).
 void PrepareGradArray(std::string_view text, TsGradArray& gradient);
 
 // Paints the gradient into `r` of the bitmap, band after band as the points' percentages

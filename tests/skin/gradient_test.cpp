@@ -51,7 +51,7 @@ TEST(GradientTest, ParsingKeepsWholePointsAndRefusesMalformedText) {
       {" ", 0},                      // the "no gradient" text of a skin
       {"1;2;3;4", 0},                // not one whole point
       {"1;2;x;0;0", 0},              // a word that is not a number: the gradient is absent
-      {"1;2;3;0;0;9;9;256;0;0", 0},  // a Percent beyond its byte
+      {"1;2;3;0;0;9;9;256;0;0", 2},  // a Percent beyond its byte keeps its low byte
       {"1;2;3;0;junk", 1},           // the fifth word is never read
       {"$FF;0;50;1;0", 1},           // the class library's integers
   };
@@ -59,6 +59,11 @@ TEST(GradientTest, ParsingKeepsWholePointsAndRefusesMalformedText) {
     PrepareGradArray(c.text, g);
     EXPECT_EQ(g.size(), c.points) << c.text;
   }
+  PrepareGradArray("1;2;300;0;0;1;2;-1;0;0;1;2;256;0;0", g);
+  ASSERT_EQ(g.size(), 3u);
+  EXPECT_EQ(g[0].Percent, 44);  // 300 = 256 + 44
+  EXPECT_EQ(g[1].Percent, 255);
+  EXPECT_EQ(g[2].Percent, 0);
 }
 
 TEST(GradientTest, RampsRoundHalvesToEven) {
