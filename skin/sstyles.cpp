@@ -823,20 +823,20 @@ void TsPassivePaintStyle::Repaint(Bitmap& bmp, Rect r) {
       TileGraphic(bmp, r, *image);
       imageDrawn = true;
     } else {
-      FillLayer(bmp, r, color);
+      FillBitmapRect(bmp, r, color);
     }
   }
   if (gp > 0) {
     const TsGradArray& grad = Background.Gradient().GradArray();
     if (grad.empty() && !imageDrawn) {
-      FillLayer(bmp, r, color);
+      FillBitmapRect(bmp, r, color);
     } else {
       // Through the temporary bitmap, and only R of it: the target is the whole window's
       // picture, and a horizontal gradient runs on to the bitmap's last column. Without an
       // image, what the gradient leaves unpainted keeps its pixels.
       if (!imageDrawn) temp = bmp;
       if (grad.empty())
-        FillLayer(temp, r, color);
+        FillBitmapRect(temp, r, color);
       else
         PaintGrad(temp, grad, r);
       if (imageDrawn)
@@ -846,11 +846,12 @@ void TsPassivePaintStyle::Repaint(Bitmap& bmp, Rect r) {
     }
   }
   const int s = ip + gp;
-  // Only the rectangle: the bitmap is the whole window's picture.
+  // Only the rectangle, [Left, Right) x [Top, Bottom): the bitmap is the whole window's
+  // picture (the fade takes its last row and column inclusive).
   if (s >= 1 && s <= 99)
-    FadeRect(bmp, r, s, color);
+    FadeRect(bmp, {r.Left, r.Top, r.Right - 1, r.Bottom - 1}, s, color);
   else if (s != 100)
-    FillLayer(bmp, r, color);
+    FillBitmapRect(bmp, r, color);
   if (!ContainerKinds.Contains(KindCode)) return;
   auto* container = dynamic_cast<TWinControl*>(owner_);
   if (container == nullptr) return;

@@ -331,10 +331,30 @@ TEST_F(StyleRulesTest, FormStyleRepaintKeepsToItsRectangle) {
       EXPECT_EQ(bmp.Pixel(4, 4), image ? RGB(100, 50, 150) : g) << mode << image;
       for (int y = 0; y < 12; ++y)
         for (int x = 0; x < 12; ++x)
-          if (x < 2 || y < 2 || x > 8 || y > 8) {
+          if (x < 2 || y < 2 || x >= 8 || y >= 8) {
             EXPECT_EQ(bmp.Pixel(x, y), kWhite) << mode << image << " " << x << "," << y;
           }
     }
+  }
+  // The colour fills and the fade keep to the rectangle too: no layer (S = 0), a gradient
+  // faded toward the colour (S = 40), an image missing in its place (S = 50).
+  const COLORREF c = RGB(10, 20, 30);
+  for (const auto& [ip, gp] : {std::pair{0, 0}, std::pair{0, 40}, std::pair{50, 0}}) {
+    TsPassivePaintStyle style(nullptr);
+    style.Painting.Color = TColor(c);
+    style.Background.Gradient().SetData(gs + ";" + gs + ";100;0;0");
+    style.Background.Gradient().SetPercent(gp);
+    style.Background.Image().SetPercent(ip);
+    Bitmap bmp(12, 12);
+    bmp.Fill(kWhite);
+    style.Repaint(bmp, {2, 2, 8, 8});
+    // 40 % of the gradient, 60 % of the colour.
+    const COLORREF inside = gp == 40 ? RGB(86, 52, 38) : c;
+    for (int y = 0; y < 12; ++y)
+      for (int x = 0; x < 12; ++x) {
+        const bool in = x >= 2 && y >= 2 && x < 8 && y < 8;
+        EXPECT_EQ(bmp.Pixel(x, y), in ? inside : kWhite) << ip << "/" << gp << " " << x << "," << y;
+      }
   }
 }
 
