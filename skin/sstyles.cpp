@@ -371,6 +371,11 @@ void TsGenStyle::HandleSkinMessage(TMessage& m) {
     case SKM_OFFSET_SOFTCONTROL:
       SetSoftControl(m.LParam != 0);
       break;
+    case SKM_OFFSET_COLOR:
+      // The paint style sets the colour itself, against its own group; here it only marks
+      // the background. The editor family has no colour.
+      if (m.Msg != SKM_PAINT_COLOR) return;
+      break;
     case SKM_OFFSET_SHADOWENABLED:
       shadow.SetEnabled(m.LParam != 0 && !NoShadowKinds.Contains(KindCode) && owner_ != nullptr &&
                         owner_->Visible() && !shadow.DontUse());
@@ -419,12 +424,11 @@ void TsPaintStyle::WndProc(TMessage& m) {
     }
     Invalidate();
   }
-  if (m.Msg == SKM_PAINT_COLOR) {
-    if (m.WParam != WPARAM(GroupIndex)) return;
+  if (m.Msg == SKM_PAINT_COLOR && m.WParam == WPARAM(GroupIndex)) {
     Painting.SetColor(TColor(m.LParam));
     if (!SkinChanging) BGChanged = true;
-    return;
   }
+  // Then as every paint-family message, against the inherited group.
   TsGenStyle::WndProc(m);
 }
 

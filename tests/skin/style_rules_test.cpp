@@ -96,9 +96,19 @@ TEST_F(StyleRulesTest, EditorStylesTakeTheirFamilyWithinTheirGroup) {
   EXPECT_EQ(p.SkinIndex, -1);
   const TColor color = p.Painting.Color();
   p.BGChanged = false;
-  Send(p, SKM_PAINT_COLOR, 0, 0x0000FF);  // another group: nothing changes
+  Send(p, SKM_PAINT_COLOR, 2, 0x0000FF);  // neither group: nothing changes
   EXPECT_EQ(p.Painting.Color(), color);
   EXPECT_FALSE(p.BGChanged);
+  // The inherited group keeps the colour but marks the background, unless a skin change
+  // is under way.
+  SkinChanging = true;
+  Send(p, SKM_PAINT_COLOR, 0, 0x0000FF);
+  EXPECT_FALSE(p.BGChanged);
+  SkinChanging = false;
+  Send(p, SKM_PAINT_COLOR, 0, 0x0000FF);
+  EXPECT_EQ(p.Painting.Color(), color);
+  EXPECT_TRUE(p.BGChanged);
+  p.BGChanged = false;
   Send(p, SKM_PAINT_COLOR, 1, 0x0000FF);
   EXPECT_EQ(p.Painting.Color(), TColor(0x0000FF));
   EXPECT_TRUE(p.BGChanged);
