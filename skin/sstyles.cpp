@@ -31,14 +31,12 @@ LPARAM StyleParam(TPersistent* style) {
   return reinterpret_cast<LPARAM>(style);
 }
 
-// A section's picture: its bitmap, else its JPEG picture.
+// A section's bitmap for the key. Its JPEG picture is the section painter's alone: the
+// style's layers tile bitmaps only.
 const Bitmap* MaskImage(int skinIndex, const std::string& section, const std::string& key) {
   const int i = GetMaskIndex(skinIndex, section, key);
   if (IsValidImgIndex(i) && SkinMasks[std::size_t(i)].Bmp != nullptr)
     return &SkinMasks[std::size_t(i)].Bmp->Image();
-  const int p = GetPatternIndex(skinIndex, section, key);
-  if (p >= 0 && std::size_t(p) < SkinPatterns.size() && SkinPatterns[std::size_t(p)].Img != nullptr)
-    return &SkinPatterns[std::size_t(p)].Img->Image();
   return nullptr;
 }
 

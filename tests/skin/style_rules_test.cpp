@@ -390,5 +390,25 @@ TEST_F(StyleRulesTest, MenusHookedByTheSkinLetGoWhenTheyLeaveTheForm) {
   delete menu;
 }
 
+TEST_F(StyleRulesTest, StyleLayersTakeTheSectionsBitmapNotItsPicture) {
+  Bmp("I", "hot.bmp", 3, 3);
+  Jpeg("I", "back.jpg", 4, 4);
+  Options("I",
+          "[TsButton]\nImagePercent=100\nHotImagePercent=100\nIMAGEFILE=back.jpg\n"
+          "HOTIMAGEFILE=hot.bmp\n");
+  manager->SetSkinName("I");
+  ASSERT_EQ(Patterns().size(), 1u);
+  auto* b = Add<TsButton>(form, {10, 10, 60, 35});
+  TsActiveBGStyle& s = *b->sStyle();
+  s.UpdateIndexes();
+  ASSERT_GE(s.SkinIndex, 0);
+  ASSERT_FALSE(s.ControlIsActive());
+  EXPECT_EQ(s.GetImage(), nullptr);  // the JPEG picture is the section painter's
+  s.MouseIn = true;
+  ASSERT_TRUE(s.ControlIsActive());
+  ASSERT_NE(s.GetImage(), nullptr);
+  EXPECT_EQ(s.GetImage()->Width(), 3);
+}
+
 }  // namespace
 }  // namespace qv
