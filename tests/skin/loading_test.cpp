@@ -131,7 +131,7 @@ TEST_F(SkinTest, StoredSkinsFirstOfANameWins) {
     TsSkinGeneral* g = skin->GeneralData().Add();
     g->SectionName = section;
     g->FontColor = "255 1 2 3 4";
-    g->HotFontColor = "12 x";
+    g->HotFontColor = "12 -1 -1 -1 -1";
     g->GradientData = "0;255;100;0;0";
     g->PaintingBevel = static_cast<TsControlBevel>(7);
     TsSkinImage* image = skin->Images().Add();
@@ -160,6 +160,16 @@ TEST_F(SkinTest, StoredSkinsFirstOfANameWins) {
   EXPECT_EQ(d.PaintingBevel, cbLoweredHard);
   EXPECT_EQ(Masks(), (Strings{"FIRST.BORDERSMASK 5x2"}));
   EXPECT_EQ(SkinPatterns.size(), 1u);
+
+  // Stored skins are generated: a colour word that is not a number, or is missing, raises.
+  for (const char* bad : {"12 x -1 -1 -1", "12 -1 -1 -1"}) {
+    manager->InternalSkins()[0]->GeneralData()[0]->HotFontColor = bad;
+    EXPECT_THROW(manager->SetSkinName("Stored"), Exception) << bad;
+  }
+  manager->InternalSkins()[0]->GeneralData()[0]->HotFontColor = "";
+  manager->SetSkinName("Stored");
+  EXPECT_EQ(Section("FIRST").HotFontColor, 0);
+  EXPECT_EQ(Section("FIRST").HotTCLeft, -1);
 
   // An unknown name keeps the sections but not the images; the skin is still announced.
   manager->SetSkinName("Nothing");
