@@ -16,6 +16,10 @@ namespace qv {
 
 TsSkinData SkinData;
 
+void (*ConvertMaskTo24)(TBitmap& bitmap) = [](TBitmap& bitmap) {
+  bitmap.SetPixelFormat(PixelFormat::pf24bit);
+};
+
 namespace {
 
 bool IsDrivePath(std::string_view value) {
@@ -163,8 +167,13 @@ void LoadAllMasks() {
         return;  // an image that cannot be read counts as missing
       }
       if (bmp->Width() < 1) return;
-      bmp->SetPixelFormat(PixelFormat::pf24bit);
+      TBitmap& entry = *bmp;
       SkinMasks.push_back({std::move(bmp), std::move(section), std::move(key), 0xFF00FF});
+      try {
+        ConvertMaskTo24(entry);
+      } catch (const std::exception&) {
+        ShowError("Error of PixelFormat changing");
+      }
     });
     return;
   }

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -122,6 +123,33 @@ TEST_F(SkinTest, ImagesAreFoundInAnyCaseAndBadOnesSkipped) {
   manager->SetActive(true);
   EXPECT_EQ(Masks().size(), 3u);
   EXPECT_EQ(GetSkinIndex("FORM"), 0);
+}
+
+TEST_F(SkinTest, MasksAreMade24BitAndKeptWhenThatFails) {
+  Options("C", "[FORM]\nBORDERSMASK=deep.bmp\nTITLEBAR=flat.bmp\n");
+  BmpWriteOptions deep;
+  deep.BitsPerPixel = 32;
+  qv::testing::WriteFile(Folder("C") + "/deep.bmp", Bytes(SaveBmp(Filled(5, 4, 0x336699), deep)));
+  Bmp("C", "flat.bmp", 3, 2);
+  manager->SetSkinName("C");
+  ASSERT_EQ(Masks(), (Strings{"FORM.BORDERSMASK 5x4", "FORM.TITLEBAR 3x2"}));
+  EXPECT_EQ(SkinMasks[0].Bmp->GetPixelFormat(), PixelFormat::pf24bit);
+  EXPECT_EQ(SkinMasks[0].Bmp->Canvas().Pixel(4, 3), 0x336699);
+
+  // A conversion that fails is reported once per image, and the images stay.
+  const auto convert = ConvertMaskTo24;
+  ConvertMaskTo24 = [](TBitmap&) { throw std::bad_alloc(); };
+  ::testing::internal::CaptureStderr();
+  manager->SetSkinName("C");
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  ConvertMaskTo24 = convert;
+  EXPECT_EQ(Masks(), (Strings{"FORM.BORDERSMASK 5x4", "FORM.TITLEBAR 3x2"}));
+  std::size_t shown = 0;
+  for (std::size_t at = err.find("Error of PixelFormat changing"); at != std::string::npos;
+       at = err.find("Error of PixelFormat changing", at + 1))
+    ++shown;
+  EXPECT_EQ(shown, 2u) << err;
+  EXPECT_TRUE(SkinData.Active);
 }
 
 TEST_F(SkinTest, StoredSkinsFirstOfANameWins) {
