@@ -410,5 +410,15 @@ TEST_F(StyleRulesTest, StyleLayersTakeTheSectionsBitmapNotItsPicture) {
   EXPECT_EQ(s.GetImage()->Width(), 3);
 }
 
+TEST_F(StyleRulesTest, ManagerKnowsTheFormOwningIt) {
+  EXPECT_EQ(manager->OwnerForm(), form);
+  // Owned through a component that is not a form: the walk goes on up.
+  auto* holder = Create<TComponent>(form);
+  auto* second = Create<TsSkinManager>(holder);  // warns, stays unregistered
+  EXPECT_EQ(second->OwnerForm(), form);
+  TsSkinManager loose(nullptr);
+  EXPECT_EQ(loose.OwnerForm(), nullptr);
+}
+
 }  // namespace
 }  // namespace qv
