@@ -422,10 +422,9 @@ void TsPaintStyle::WndProc(TMessage& m) {
     }
     Invalidate();
   }
-  if (m.Msg == SKM_PAINT_COLOR && m.WParam == WPARAM(GroupIndex)) {
+  // SetColor invalidates when the colour changes; the same colour again repaints nothing.
+  if (m.Msg == SKM_PAINT_COLOR && m.WParam == WPARAM(GroupIndex))
     Painting.SetColor(TColor(m.LParam));
-    if (!SkinChanging) BGChanged = true;
-  }
   // Then as every paint-family message, against the inherited group.
   TsGenStyle::WndProc(m);
 }
@@ -476,7 +475,7 @@ void TsPaintStyle::PaintBevel(Bitmap& bmp, Rect r, int width, TsControlBevel bev
 
 void TsPassiveBGStyle::WndProc(TMessage& m) {
   if (m.Msg == SKM_UPDATETRANSPARENT &&
-      (m.WParam == WPARAM(GroupIndex) || m.WParam == WPARAM(kFormStyleGroup))) {
+      (m.WParam == WPARAM(TsGenStyle::GroupIndex) || m.WParam == WPARAM(kFormStyleGroup))) {
     const TsGeneralData* s = SectionOf(SkinIndex);
     if (s != nullptr && s->PaintingTransparency >= 1) {
       BGChanged = true;

@@ -112,6 +112,28 @@ TEST_F(StyleRulesTest, EditorStylesTakeTheirFamilyWithinTheirGroup) {
   Send(p, SKM_PAINT_COLOR, 1, 0x0000FF);
   EXPECT_EQ(p.Painting.Color(), TColor(0x0000FF));
   EXPECT_TRUE(p.BGChanged);
+  p.BGChanged = false;
+  Send(p, SKM_PAINT_COLOR, 1, 0x0000FF);  // the same colour again repaints nothing
+  EXPECT_FALSE(p.BGChanged);
+}
+
+// A transparent background is asked to repaint through the inherited group (the provider sends
+// group 0) or the form style's, never through the published group of SKM_PAINT_COLOR.
+TEST_F(StyleRulesTest, TransparentBackgroundsFollowTheInheritedGroup) {
+  Options("Fixture", "[TsPanel]\nPaintingTransparency=30\n");
+  manager->SetSkinName("Fixture");
+  auto* panel = Add<TsPanel>(form, {0, 40, 50, 70});
+  TsPassiveBGStyle& p = *panel->sStyle();
+  ASSERT_GE(p.SkinIndex, 0);
+  p.GroupIndex = 3;
+  for (const WPARAM group : {WPARAM(0), WPARAM(kFormStyleGroup)}) {
+    p.BGChanged = false;
+    Send(p, SKM_UPDATETRANSPARENT, group, 0);
+    EXPECT_TRUE(p.BGChanged) << "group " << group;
+  }
+  p.BGChanged = false;
+  Send(p, SKM_UPDATETRANSPARENT, 3, 0);
+  EXPECT_FALSE(p.BGChanged);
 }
 
 TEST_F(StyleRulesTest, EditFollowsItsParentsColourAndCheckKindsAlways) {
