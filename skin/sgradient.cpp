@@ -25,10 +25,9 @@ void PrepareGradArray(std::string_view text, TsGradArray& gradient) {
     std::int32_t v[4];
     for (int k = 0; k < 4; ++k)
       if (!TryStrToInt(words[5 * i + std::size_t(k)], v[k])) return;
-    if (v[2] < 0 || v[2] > 255) return;
     result[i].Color1 = v[0];
     result[i].Color2 = v[1];
-    result[i].Percent = std::uint8_t(v[2]);
+    result[i].Percent = std::uint8_t(std::uint32_t(v[2]) & 0xFF);  // stored in one byte
     result[i].Mode = v[3];
   }
   gradient = std::move(result);
@@ -74,9 +73,6 @@ void PaintGrad(Bitmap& bitmap, const TsGradArray& gradient, Rect r) {
   const bool vertical = mode == 0;
   const int extent = vertical ? r.Height() : r.Width();
   const int bitmapLast = (vertical ? height : width) - 1;
-  // Vertical bands stop at the rectangle's last row; horizontal ones at the bitmap's last
-  // column, even where the rectangle ends earlier.
-  const int last = vertical ? r.Bottom - 1 : bitmapLast;
   const int bpp = bitmap.BytesPerPixel();
 
   int p = vertical ? r.Top : r.Left;
@@ -90,9 +86,12 @@ void PaintGrad(Bitmap& bitmap, const TsGradArray& gradient, Rect r) {
       continue;
     }
     if (!vertical) {
-      e = std::min(e, last);
-    } else if (isLast || e > last) {
-      e = last;
+      // Horizontal bands stop at the bitmap's last column, even where R ends earlier.
+      e = std::min(e, bitmapLast);
+    } else if (isLast || e > bitmapLast) {
+      // The last band, and one running past the bitmap, stop at R's last row; an earlier
+      // band may end below R while it stays in the bitmap.
+      e = r.Bottom - 1;
       if (e == s) return;
       if (e < s) {
         p = e;

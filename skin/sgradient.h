@@ -11,15 +11,18 @@
 namespace qv {
 
 // Parses ";"-separated integers, five per point (Color1, Color2, Percent, Mode, unused); a
-// trailing incomplete point is dropped. Text from a skin is not trusted: when one of the
-// words read is not an integer, or a Percent does not fit its byte, the whole gradient is
-// taken as absent and the array comes back empty.
+// trailing incomplete point is dropped; a Percent keeps its low byte. Text from a skin is
+// not trusted: when one of the words read is not an integer the whole gradient is taken as
+// absent and the array comes back empty (raising would abort the skin change).
 void PrepareGradArray(std::string_view text, TsGradArray& gradient);
 
 // Paints the gradient into `r` of the bitmap, band after band as the points' percentages
 // say, vertically (Mode 0 of the first point) or horizontally (Mode 1); any other mode, an
-// empty array or an empty rectangle paints nothing. The last band runs to the end of `r`,
-// and nothing outside `r` or the bitmap is written.
+// empty array or an empty rectangle paints nothing. A vertical band ends on `r`'s last row
+// when it is the last or would pass the bitmap, so an earlier one may run on below `r`;
+// horizontal bands end on the bitmap's last column at the latest, the last one always
+// there. Vertical bands keep to `r`'s columns, horizontal ones to its rows, and nothing
+// outside the bitmap is written.
 void PaintGrad(Bitmap& bitmap, const TsGradArray& gradient, Rect r);
 void PaintGrad(TBitmap& bitmap, const TsGradArray& gradient, const Rect& r);
 

@@ -16,6 +16,10 @@ namespace qv {
 
 TsSkinData SkinData;
 
+void (*ConvertMaskTo24)(TBitmap& bitmap) = [](TBitmap& bitmap) {
+  bitmap.SetPixelFormat(PixelFormat::pf24bit);
+};
+
 namespace {
 
 bool IsDrivePath(std::string_view value) {
@@ -71,15 +75,14 @@ T ClampedBevel(int value, int high) {
   return static_cast<T>(std::clamp(value, 0, high));
 }
 
-// "colour left top right bottom": a word that is missing or not a number keeps its default.
+// "colour left top right bottom"; empty gives 0 and no contour. Stored skins are our own
+// generated data, so a word that is missing or not a number raises the conversion error.
 void SplitFontColors(const std::string& text, TColor& color, std::int32_t* tc[4]) {
   color = 0;
   for (int k = 0; k < 4; ++k) *tc[k] = -1;
   if (text.empty()) return;
-  std::int32_t v = 0;
-  if (TryStrToInt(ExtractWord(1, text, " "), v)) color = v;
-  for (int k = 0; k < 4; ++k)
-    if (TryStrToInt(ExtractWord(k + 2, text, " "), v)) *tc[k] = v;
+  color = StrToInt(ExtractWord(1, text, " "));
+  for (int k = 0; k < 4; ++k) *tc[k] = StrToInt(ExtractWord(k + 2, text, " "));
 }
 
 // The image values of "Options.dat" (upper-cased copy containing one of `marks`), each
@@ -164,8 +167,13 @@ void LoadAllMasks() {
         return;  // an image that cannot be read counts as missing
       }
       if (bmp->Width() < 1) return;
-      bmp->SetPixelFormat(PixelFormat::pf24bit);
+      TBitmap& entry = *bmp;
       SkinMasks.push_back({std::move(bmp), std::move(section), std::move(key), 0xFF00FF});
+      try {
+        ConvertMaskTo24(entry);
+      } catch (const std::exception&) {
+        ShowError("Error of PixelFormat changing");
+      }
     });
     return;
   }

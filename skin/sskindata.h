@@ -40,6 +40,11 @@ constexpr int kMaxParentDepth = 16;
 // A value starting with "/" is absolute, and so is a drive path ("C:\...").
 [[nodiscard]] std::string ResolveSkinFile(const std::string& skinFolder, const std::string& value);
 
+// A loaded mask made 24-bit. The conversion copies the pixels into a second bitmap, so it
+// can fail (memory); LoadAllMasks then shows "Error of PixelFormat changing" and keeps the
+// entry. Replaceable so that the failure can be brought about.
+extern void (*ConvertMaskTo24)(TBitmap& bitmap);
+
 void LoadAllMasks();
 void LoadAllPatterns();
 void LoadAllGeneralData();

@@ -6,6 +6,7 @@
 
 #include "platform/base/paths.h"
 #include "platform/base/text.h"
+#include "platform/classlib/forms.h"
 #include "platform/classlib/menus.h"
 #include "platform/msg/message_queue.h"
 #include "platform/msg/window.h"
@@ -76,6 +77,8 @@ void TsStoredSkin::Assign(const TPersistent& source) {
 
 TsSkinManager::TsSkinManager(TComponent* owner)
     : TComponent(owner), skinableMenus_(std::make_unique<TsSkinableMenus>(this)) {
+  for (TComponent* c = owner; c != nullptr && ownerForm_ == nullptr; c = c->Owner())
+    ownerForm_ = dynamic_cast<TCustomForm*>(c);
   if (SkinData.SkinManager != nullptr) {
     ShowWarning(
         "Please, be sure that only one exemplar of TsSkinManager component is present in "

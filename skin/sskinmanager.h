@@ -193,6 +193,8 @@ class TsSkinManager : public TComponent {
   bool ChangeImage(const std::string& sectionName, const std::string& propertyName,
                    const std::string& fileName);
 
+  // The form that owns the manager: the first form up its chain of owners, nil if none.
+  [[nodiscard]] TCustomForm* OwnerForm() const { return ownerForm_; }
   // The group number sent with every broadcast (never set, so 0).
   [[nodiscard]] int GroupIndex() const { return groupIndex_; }
   // Makes the application's menus follow the skin.
@@ -216,6 +218,7 @@ class TsSkinManager : public TComponent {
   std::string skinDirectory_;
   std::string skinName_;
   int groupIndex_ = 0;
+  TCustomForm* ownerForm_ = nullptr;
   std::unique_ptr<TsSkinableMenus> skinableMenus_;
   // Components that joined before their constructors ran through (compared, never used
   // until the posted look at them), and the menus hooked so far.

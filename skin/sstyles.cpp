@@ -31,14 +31,12 @@ LPARAM StyleParam(TPersistent* style) {
   return reinterpret_cast<LPARAM>(style);
 }
 
-// A section's picture: its bitmap, else its JPEG picture.
+// A section's bitmap for the key. Its JPEG picture is the section painter's alone: the
+// style's layers tile bitmaps only.
 const Bitmap* MaskImage(int skinIndex, const std::string& section, const std::string& key) {
   const int i = GetMaskIndex(skinIndex, section, key);
   if (IsValidImgIndex(i) && SkinMasks[std::size_t(i)].Bmp != nullptr)
     return &SkinMasks[std::size_t(i)].Bmp->Image();
-  const int p = GetPatternIndex(skinIndex, section, key);
-  if (p >= 0 && std::size_t(p) < SkinPatterns.size() && SkinPatterns[std::size_t(p)].Img != nullptr)
-    return &SkinPatterns[std::size_t(p)].Img->Image();
   return nullptr;
 }
 
@@ -371,6 +369,11 @@ void TsGenStyle::HandleSkinMessage(TMessage& m) {
     case SKM_OFFSET_SOFTCONTROL:
       SetSoftControl(m.LParam != 0);
       break;
+    case SKM_OFFSET_COLOR:
+      // The paint style sets the colour itself, against its own group; here it only marks
+      // the background. The editor family has no colour.
+      if (m.Msg != SKM_PAINT_COLOR) return;
+      break;
     case SKM_OFFSET_SHADOWENABLED:
       shadow.SetEnabled(m.LParam != 0 && !NoShadowKinds.Contains(KindCode) && owner_ != nullptr &&
                         owner_->Visible() && !shadow.DontUse());
@@ -419,12 +422,10 @@ void TsPaintStyle::WndProc(TMessage& m) {
     }
     Invalidate();
   }
-  if (m.Msg == SKM_PAINT_COLOR) {
-    if (m.WParam != WPARAM(GroupIndex)) return;
+  // SetColor invalidates when the colour changes; the same colour again repaints nothing.
+  if (m.Msg == SKM_PAINT_COLOR && m.WParam == WPARAM(GroupIndex))
     Painting.SetColor(TColor(m.LParam));
-    if (!SkinChanging) BGChanged = true;
-    return;
-  }
+  // Then as every paint-family message, against the inherited group.
   TsGenStyle::WndProc(m);
 }
 
@@ -474,7 +475,7 @@ void TsPaintStyle::PaintBevel(Bitmap& bmp, Rect r, int width, TsControlBevel bev
 
 void TsPassiveBGStyle::WndProc(TMessage& m) {
   if (m.Msg == SKM_UPDATETRANSPARENT &&
-      (m.WParam == WPARAM(GroupIndex) || m.WParam == WPARAM(kFormStyleGroup))) {
+      (m.WParam == WPARAM(TsGenStyle::GroupIndex) || m.WParam == WPARAM(kFormStyleGroup))) {
     const TsGeneralData* s = SectionOf(SkinIndex);
     if (s != nullptr && s->PaintingTransparency >= 1) {
       BGChanged = true;
@@ -823,20 +824,20 @@ void TsPassivePaintStyle::Repaint(Bitmap& bmp, Rect r) {
       TileGraphic(bmp, r, *image);
       imageDrawn = true;
     } else {
-      FillLayer(bmp, r, color);
+      FillBitmapRect(bmp, r, color);
     }
   }
   if (gp > 0) {
     const TsGradArray& grad = Background.Gradient().GradArray();
     if (grad.empty() && !imageDrawn) {
-      FillLayer(bmp, r, color);
+      FillBitmapRect(bmp, r, color);
     } else {
       // Through the temporary bitmap, and only R of it: the target is the whole window's
       // picture, and a horizontal gradient runs on to the bitmap's last column. Without an
       // image, what the gradient leaves unpainted keeps its pixels.
       if (!imageDrawn) temp = bmp;
       if (grad.empty())
-        FillLayer(temp, r, color);
+        FillBitmapRect(temp, r, color);
       else
         PaintGrad(temp, grad, r);
       if (imageDrawn)
@@ -846,11 +847,12 @@ void TsPassivePaintStyle::Repaint(Bitmap& bmp, Rect r) {
     }
   }
   const int s = ip + gp;
-  // Only the rectangle: the bitmap is the whole window's picture.
+  // Only the rectangle, [Left, Right) x [Top, Bottom): the bitmap is the whole window's
+  // picture (the fade takes its last row and column inclusive).
   if (s >= 1 && s <= 99)
-    FadeRect(bmp, r, s, color);
+    FadeRect(bmp, {r.Left, r.Top, r.Right - 1, r.Bottom - 1}, s, color);
   else if (s != 100)
-    FillLayer(bmp, r, color);
+    FillBitmapRect(bmp, r, color);
   if (!ContainerKinds.Contains(KindCode)) return;
   auto* container = dynamic_cast<TWinControl*>(owner_);
   if (container == nullptr) return;

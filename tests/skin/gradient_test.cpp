@@ -51,7 +51,7 @@ TEST(GradientTest, ParsingKeepsWholePointsAndRefusesMalformedText) {
       {" ", 0},                      // the "no gradient" text of a skin
       {"1;2;3;4", 0},                // not one whole point
       {"1;2;x;0;0", 0},              // a word that is not a number: the gradient is absent
-      {"1;2;3;0;0;9;9;256;0;0", 0},  // a Percent beyond its byte
+      {"1;2;3;0;0;9;9;256;0;0", 2},  // a Percent beyond its byte keeps its low byte
       {"1;2;3;0;junk", 1},           // the fifth word is never read
       {"$FF;0;50;1;0", 1},           // the class library's integers
   };
@@ -59,6 +59,11 @@ TEST(GradientTest, ParsingKeepsWholePointsAndRefusesMalformedText) {
     PrepareGradArray(c.text, g);
     EXPECT_EQ(g.size(), c.points) << c.text;
   }
+  PrepareGradArray("1;2;300;0;0;1;2;-1;0;0;1;2;256;0;0", g);
+  ASSERT_EQ(g.size(), 3u);
+  EXPECT_EQ(g[0].Percent, 44);  // 300 = 256 + 44
+  EXPECT_EQ(g[1].Percent, 255);
+  EXPECT_EQ(g[2].Percent, 0);
 }
 
 TEST(GradientTest, RampsRoundHalvesToEven) {
@@ -156,6 +161,12 @@ TEST(GradientTest, PaintsOnlyInsideTheRectangle) {
       EXPECT_EQ(At(b, 9, y), 0xFF0000u) << y;
     }
   }
+  // A band before the last is cut at the bitmap's last row, not at R's: over R's nine rows
+  // a first point of 100 % ramps over rows 0 to 9, and the last point finds no row left.
+  Bitmap tall = Canvas(1, 10);
+  PaintGrad(tall, {Point(0x000000, 0x0000FF, 100), Point(0x00FF00, 0x00FF00, 0)}, {0, 0, 1, 9});
+  EXPECT_EQ(RedDown(tall, 0), (std::vector<int>{0, 28, 57, 85, 113, 142, 170, 198, 227, 255}));
+  EXPECT_EQ(At(tall, 0, 9), 0x0000FFu);
   // A rectangle reaching past the bitmap is cut to it.
   Bitmap b = Canvas(3, 3);
   PaintGrad(b, {Point(0x000000, 0x0000FF, 100)}, {-5, -5, 9, 9});

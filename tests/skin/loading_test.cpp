@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -124,6 +125,33 @@ TEST_F(SkinTest, ImagesAreFoundInAnyCaseAndBadOnesSkipped) {
   EXPECT_EQ(GetSkinIndex("FORM"), 0);
 }
 
+TEST_F(SkinTest, MasksAreMade24BitAndKeptWhenThatFails) {
+  Options("C", "[FORM]\nBORDERSMASK=deep.bmp\nTITLEBAR=flat.bmp\n");
+  BmpWriteOptions deep;
+  deep.BitsPerPixel = 32;
+  qv::testing::WriteFile(Folder("C") + "/deep.bmp", Bytes(SaveBmp(Filled(5, 4, 0x336699), deep)));
+  Bmp("C", "flat.bmp", 3, 2);
+  manager->SetSkinName("C");
+  ASSERT_EQ(Masks(), (Strings{"FORM.BORDERSMASK 5x4", "FORM.TITLEBAR 3x2"}));
+  EXPECT_EQ(SkinMasks[0].Bmp->GetPixelFormat(), PixelFormat::pf24bit);
+  EXPECT_EQ(SkinMasks[0].Bmp->Canvas().Pixel(4, 3), 0x336699);
+
+  // A conversion that fails is reported once per image, and the images stay.
+  const auto convert = ConvertMaskTo24;
+  ConvertMaskTo24 = [](TBitmap&) { throw std::bad_alloc(); };
+  ::testing::internal::CaptureStderr();
+  manager->SetSkinName("C");
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  ConvertMaskTo24 = convert;
+  EXPECT_EQ(Masks(), (Strings{"FORM.BORDERSMASK 5x4", "FORM.TITLEBAR 3x2"}));
+  std::size_t shown = 0;
+  for (std::size_t at = err.find("Error of PixelFormat changing"); at != std::string::npos;
+       at = err.find("Error of PixelFormat changing", at + 1))
+    ++shown;
+  EXPECT_EQ(shown, 2u) << err;
+  EXPECT_TRUE(SkinData.Active);
+}
+
 TEST_F(SkinTest, StoredSkinsFirstOfANameWins) {
   for (const char* section : {"FIRST", "SECOND"}) {
     TsStoredSkin* skin = manager->InternalSkins().Add();
@@ -131,7 +159,7 @@ TEST_F(SkinTest, StoredSkinsFirstOfANameWins) {
     TsSkinGeneral* g = skin->GeneralData().Add();
     g->SectionName = section;
     g->FontColor = "255 1 2 3 4";
-    g->HotFontColor = "12 x";
+    g->HotFontColor = "12 -1 -1 -1 -1";
     g->GradientData = "0;255;100;0;0";
     g->PaintingBevel = static_cast<TsControlBevel>(7);
     TsSkinImage* image = skin->Images().Add();
@@ -160,6 +188,16 @@ TEST_F(SkinTest, StoredSkinsFirstOfANameWins) {
   EXPECT_EQ(d.PaintingBevel, cbLoweredHard);
   EXPECT_EQ(Masks(), (Strings{"FIRST.BORDERSMASK 5x2"}));
   EXPECT_EQ(SkinPatterns.size(), 1u);
+
+  // Stored skins are generated: a colour word that is not a number, or is missing, raises.
+  for (const char* bad : {"12 x -1 -1 -1", "12 -1 -1 -1"}) {
+    manager->InternalSkins()[0]->GeneralData()[0]->HotFontColor = bad;
+    EXPECT_THROW(manager->SetSkinName("Stored"), Exception) << bad;
+  }
+  manager->InternalSkins()[0]->GeneralData()[0]->HotFontColor = "";
+  manager->SetSkinName("Stored");
+  EXPECT_EQ(Section("FIRST").HotFontColor, 0);
+  EXPECT_EQ(Section("FIRST").HotTCLeft, -1);
 
   // An unknown name keeps the sections but not the images; the skin is still announced.
   manager->SetSkinName("Nothing");

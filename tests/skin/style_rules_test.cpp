@@ -96,12 +96,44 @@ TEST_F(StyleRulesTest, EditorStylesTakeTheirFamilyWithinTheirGroup) {
   EXPECT_EQ(p.SkinIndex, -1);
   const TColor color = p.Painting.Color();
   p.BGChanged = false;
-  Send(p, SKM_PAINT_COLOR, 0, 0x0000FF);  // another group: nothing changes
+  Send(p, SKM_PAINT_COLOR, 2, 0x0000FF);  // neither group: nothing changes
   EXPECT_EQ(p.Painting.Color(), color);
   EXPECT_FALSE(p.BGChanged);
+  // The inherited group keeps the colour but marks the background, unless a skin change
+  // is under way.
+  SkinChanging = true;
+  Send(p, SKM_PAINT_COLOR, 0, 0x0000FF);
+  EXPECT_FALSE(p.BGChanged);
+  SkinChanging = false;
+  Send(p, SKM_PAINT_COLOR, 0, 0x0000FF);
+  EXPECT_EQ(p.Painting.Color(), color);
+  EXPECT_TRUE(p.BGChanged);
+  p.BGChanged = false;
   Send(p, SKM_PAINT_COLOR, 1, 0x0000FF);
   EXPECT_EQ(p.Painting.Color(), TColor(0x0000FF));
   EXPECT_TRUE(p.BGChanged);
+  p.BGChanged = false;
+  Send(p, SKM_PAINT_COLOR, 1, 0x0000FF);  // the same colour again repaints nothing
+  EXPECT_FALSE(p.BGChanged);
+}
+
+// A transparent background is asked to repaint through the inherited group (the provider sends
+// group 0) or the form style's, never through the published group of SKM_PAINT_COLOR.
+TEST_F(StyleRulesTest, TransparentBackgroundsFollowTheInheritedGroup) {
+  Options("Fixture", "[TsPanel]\nPaintingTransparency=30\n");
+  manager->SetSkinName("Fixture");
+  auto* panel = Add<TsPanel>(form, {0, 40, 50, 70});
+  TsPassiveBGStyle& p = *panel->sStyle();
+  ASSERT_GE(p.SkinIndex, 0);
+  p.GroupIndex = 3;
+  for (const WPARAM group : {WPARAM(0), WPARAM(kFormStyleGroup)}) {
+    p.BGChanged = false;
+    Send(p, SKM_UPDATETRANSPARENT, group, 0);
+    EXPECT_TRUE(p.BGChanged) << "group " << group;
+  }
+  p.BGChanged = false;
+  Send(p, SKM_UPDATETRANSPARENT, 3, 0);
+  EXPECT_FALSE(p.BGChanged);
 }
 
 TEST_F(StyleRulesTest, EditFollowsItsParentsColourAndCheckKindsAlways) {
@@ -331,10 +363,30 @@ TEST_F(StyleRulesTest, FormStyleRepaintKeepsToItsRectangle) {
       EXPECT_EQ(bmp.Pixel(4, 4), image ? RGB(100, 50, 150) : g) << mode << image;
       for (int y = 0; y < 12; ++y)
         for (int x = 0; x < 12; ++x)
-          if (x < 2 || y < 2 || x > 8 || y > 8) {
+          if (x < 2 || y < 2 || x >= 8 || y >= 8) {
             EXPECT_EQ(bmp.Pixel(x, y), kWhite) << mode << image << " " << x << "," << y;
           }
     }
+  }
+  // The colour fills and the fade keep to the rectangle too: no layer (S = 0), a gradient
+  // faded toward the colour (S = 40), an image missing in its place (S = 50).
+  const COLORREF c = RGB(10, 20, 30);
+  for (const auto& [ip, gp] : {std::pair{0, 0}, std::pair{0, 40}, std::pair{50, 0}}) {
+    TsPassivePaintStyle style(nullptr);
+    style.Painting.Color = TColor(c);
+    style.Background.Gradient().SetData(gs + ";" + gs + ";100;0;0");
+    style.Background.Gradient().SetPercent(gp);
+    style.Background.Image().SetPercent(ip);
+    Bitmap bmp(12, 12);
+    bmp.Fill(kWhite);
+    style.Repaint(bmp, {2, 2, 8, 8});
+    // 40 % of the gradient, 60 % of the colour.
+    const COLORREF inside = gp == 40 ? RGB(86, 52, 38) : c;
+    for (int y = 0; y < 12; ++y)
+      for (int x = 0; x < 12; ++x) {
+        const bool in = x >= 2 && y >= 2 && x < 8 && y < 8;
+        EXPECT_EQ(bmp.Pixel(x, y), in ? inside : kWhite) << ip << "/" << gp << " " << x << "," << y;
+      }
   }
 }
 
@@ -358,6 +410,36 @@ TEST_F(StyleRulesTest, MenusHookedByTheSkinLetGoWhenTheyLeaveTheForm) {
   EXPECT_FALSE(bool(sub->OnAdvancedDrawItem) || bool(sub->OnMeasureItem));
   EXPECT_FALSE(menu->OwnerDraw());
   delete menu;
+}
+
+TEST_F(StyleRulesTest, StyleLayersTakeTheSectionsBitmapNotItsPicture) {
+  Bmp("I", "hot.bmp", 3, 3);
+  Jpeg("I", "back.jpg", 4, 4);
+  Options("I",
+          "[TsButton]\nImagePercent=100\nHotImagePercent=100\nIMAGEFILE=back.jpg\n"
+          "HOTIMAGEFILE=hot.bmp\n");
+  manager->SetSkinName("I");
+  ASSERT_EQ(Patterns().size(), 1u);
+  auto* b = Add<TsButton>(form, {10, 10, 60, 35});
+  TsActiveBGStyle& s = *b->sStyle();
+  s.UpdateIndexes();
+  ASSERT_GE(s.SkinIndex, 0);
+  ASSERT_FALSE(s.ControlIsActive());
+  EXPECT_EQ(s.GetImage(), nullptr);  // the JPEG picture is the section painter's
+  s.MouseIn = true;
+  ASSERT_TRUE(s.ControlIsActive());
+  ASSERT_NE(s.GetImage(), nullptr);
+  EXPECT_EQ(s.GetImage()->Width(), 3);
+}
+
+TEST_F(StyleRulesTest, ManagerKnowsTheFormOwningIt) {
+  EXPECT_EQ(manager->OwnerForm(), form);
+  // Owned through a component that is not a form: the walk goes on up.
+  auto* holder = Create<TComponent>(form);
+  auto* second = Create<TsSkinManager>(holder);  // warns, stays unregistered
+  EXPECT_EQ(second->OwnerForm(), form);
+  TsSkinManager loose(nullptr);
+  EXPECT_EQ(loose.OwnerForm(), nullptr);
 }
 
 }  // namespace
