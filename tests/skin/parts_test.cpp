@@ -402,14 +402,14 @@ TEST_F(ScrollPartsTest, OnScrollReportsCodesAndPositions) {
     EXPECT_EQ(bar->Position(), c.position) << c.what;
   }
   // Right to left: line steps go the other way and thumb positions come mirrored.
-  bar->SetRightToLeft(true);
+  bar->SetBiDiMode(TBiDiMode::bdRightToLeft);
   events.clear();
   bar->Perform(CN_HSCROLL, SB_LINEDOWN, 0);
   bar->Perform(CN_HSCROLL, WPARAM(MAKELONG(SB_THUMBPOSITION, 30)), 0);
   EXPECT_EQ(events, (std::vector<E>{E{scLineDown, 48}, E{scPosition, 70}}));
   // The handler may change where the bar goes.
   bar->OnScroll = [](TComponent*, TScrollCode, int& pos) { pos = std::min(pos, 60); };
-  bar->SetRightToLeft(false);
+  bar->SetBiDiMode(TBiDiMode::bdLeftToRight);
   bar->Perform(CN_HSCROLL, SB_BOTTOM, 0);
   EXPECT_EQ(bar->Position(), 60);
 }

@@ -672,19 +672,70 @@ TEST_F(ScrollBarTest, EqualLimitsShowOneErrorAndAreStored) {
   ::testing::internal::CaptureStderr();
   bar->SetMax(0);
   const std::string err = ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(err, "Error: Scroll bar property out of range\nMax = 0\n");
+  // The limit follows a line feed and then a carriage return.
+  EXPECT_EQ(err, "Error: Scroll bar property out of range\n\rMax = 0\n");
   EXPECT_EQ(bar->Max(), 0);
   EXPECT_EQ(bar->Position(), 0);
 }
 
 TEST_F(ScrollBarTest, RightToLeftBarReportsMirroredPositions) {
   TsScrollBar* bar = MakeBar();
-  bar->SetRightToLeft(true);
+  // The bar follows its form's reading order.
+  holder->SetBiDiMode(TBiDiMode::bdRightToLeft);
+  EXPECT_EQ(bar->DirectionFactor(), -1);
   bar->SetParams(30, 0, 100);
   EXPECT_EQ(GetScrollPos(bar->Handle(), SB_CTL), 70);
   bar->SetKind(TScrollBarKind::sbVertical);
+  EXPECT_EQ(bar->DirectionFactor(), 1);
   bar->SetPosition(40);
   EXPECT_EQ(GetScrollPos(bar->Handle(), SB_CTL), 40);
+  // A bar made on a right-to-left form takes the factor when its window is made; reading
+  // order alone (no right-to-left scroll bars) keeps it at 1.
+  auto* made = Create<TsScrollBar>(holder);
+  made->SetParent(holder);
+  made->HandleNeeded();
+  EXPECT_EQ(made->DirectionFactor(), -1);
+  holder->SetBiDiMode(TBiDiMode::bdRightToLeftReadingOnly);
+  EXPECT_EQ(made->DirectionFactor(), 1);
+}
+
+TEST_F(ScrollBarTest, HeldPartsLetGoWhenThePointerLeavesThem) {
+  TsScrollBar* bar = MakeBar();
+  bar->SetParams(50, 0, 100);
+  bar->LargeChange = 10;
+  // The second button held: it repeats while the pointer stays on it...
+  Press(bar, {115, 8});
+  EXPECT_EQ(bar->Position(), 51);
+  MoveTo(bar, {113, 8});
+  EXPECT_EQ(bar->PartState(sbpSecondButton), 2);
+  headless->Clock()->Advance(100ms);
+  Pump();
+  EXPECT_EQ(bar->Position(), 52);
+  // ...and off it, onto the track, it turns normal, the track hot, and the repeat ends.
+  MoveTo(bar, {90, 8});
+  EXPECT_EQ(bar->PartState(sbpSecondButton), 0);
+  EXPECT_EQ(bar->PartState(sbpTrackAfter), 1);
+  for (int i = 0; i < 3; ++i) {
+    headless->Clock()->Advance(100ms);
+    Pump();
+  }
+  EXPECT_EQ(bar->Position(), 52);
+  EXPECT_FALSE(bar->Repeating());
+  // Back on the button it is only hot: the press does not come back.
+  MoveTo(bar, {115, 8});
+  EXPECT_EQ(bar->PartState(sbpSecondButton), 1);
+  Release(bar, {115, 8});
+  EXPECT_EQ(bar->Position(), 52);
+  // The track after the thumb held, the pointer then leaving the bar: all normal, no repeat.
+  Press(bar, {100, 8});
+  EXPECT_EQ(bar->Position(), 62);
+  EXPECT_EQ(bar->PartState(sbpTrackAfter), 2);
+  MoveTo(bar, {100, 60});
+  EXPECT_EQ(bar->PartState(sbpTrackAfter), 0);
+  headless->Clock()->Advance(300ms);
+  Pump();
+  EXPECT_EQ(bar->Position(), 62);
+  Release(bar, {100, 60});
 }
 
 TEST_F(ScrollBarTest, KeysMoveThePosition) {
