@@ -1071,6 +1071,32 @@ void TsSkinProvider::ShowSystemMenu(Point screen) {
   systemMenu_->Popup(screen.X, screen.Y);
 }
 
+// What an activation change sets off: the other MDI children and the MDI form repaint, a
+// bordered form repaints its frame and refreshes its controls and menus, and the scroll
+// bars are settled again.
+void TsSkinProvider::ActivationSteps(HWND hwnd) {
+  if (IsMDIChild(form_))
+    if (TsSkinProvider* main = LiveMDIFormProvider(); main != nullptr && main != this) {
+      // The other children draw their titles inactive, the MDI form its menu line anew.
+      for (int i = 0; i < main->Form()->MDIChildCount(); ++i) {
+        TCustomForm* other = main->Form()->MDIChildren(i);
+        if (other != form_ && other->Visible() && other->HandleAllocated())
+          SendMessage(other->Handle(), WM_NCPAINT, 0, 0);
+      }
+      main->NeedRepaint = true;
+      if (form_->Visible()) SendMessage(hwnd, WM_NCPAINT, 0, 0);
+    }
+  if (HasBorder()) {
+    // The menus are hooked before the frame is painted, so that the menu line shows the
+    // items at once.
+    if (skinManager_ != nullptr) skinManager_->SkinableMenus().UpdateMenus(SkinData.Active);
+    RepaintFrame();
+    TMessage refresh{SKM_REFRESH, 0, 1, 0};
+    BroadcastToControl(form_, refresh);
+  }
+  UpdateFormScrollBars();
+}
+
 LRESULT TsSkinProvider::NewWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
                                    const WndProc& inherited) {
   if (msg >= SKM_GETSTYLE && msg <= SKM_PAINT_LAST) {
@@ -1181,26 +1207,7 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
         ScrollBarsReady = true;
       }
       NeedRepaint = true;
-      if (IsMDIChild(form_))
-        if (TsSkinProvider* main = LiveMDIFormProvider(); main != nullptr && main != this) {
-          // The other children draw their titles inactive, the MDI form its menu line anew.
-          for (int i = 0; i < main->Form()->MDIChildCount(); ++i) {
-            TCustomForm* other = main->Form()->MDIChildren(i);
-            if (other != form_ && other->Visible() && other->HandleAllocated())
-              SendMessage(other->Handle(), WM_NCPAINT, 0, 0);
-          }
-          main->NeedRepaint = true;
-          if (form_->Visible()) SendMessage(hwnd, WM_NCPAINT, 0, 0);
-        }
-      if (HasBorder()) {
-        // The menus are hooked before the frame is painted, so that the menu line shows
-        // the items at once.
-        if (skinManager_ != nullptr) skinManager_->SkinableMenus().UpdateMenus(SkinData.Active);
-        RepaintFrame();
-        TMessage refresh{SKM_REFRESH, 0, 1, 0};
-        BroadcastToControl(form_, refresh);
-      }
-      UpdateFormScrollBars();
+      ActivationSteps(hwnd);
       return result;
     }
     case WM_SETTEXT: {
@@ -1269,8 +1276,10 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
     case WM_SIZING: {
       const LRESULT result = pass();
       const Bitmap& cache = style_.CacheBmp.Image();
-      if (!creating && (cache.Width() != form_->Width() || cache.Height() != form_->Height()))
-        NeedRepaint = true;
+      if (cache.Width() != form_->Width() || cache.Height() != form_->Height()) {
+        if (!creating) NeedRepaint = true;
+        if (mdiForm_ != nullptr) mdiForm_->UpdateScrollBars();
+      }
       return result;
     }
     case WM_NCHITTEST: {
@@ -1316,6 +1325,9 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
         FormActive = wParam != 0 || Screen()->ActiveForm() == form_->ActiveMDIChild();
         NeedRepaint = true;
       }
+      // MDI children are told of their activation here and by WM_MDIACTIVATE, never by
+      // WM_ACTIVATE: the steps that follow an activation run here as well.
+      ActivationSteps(hwnd);
       RepaintFrame();
       if (!MenuRefreshed) {
         MenuRefreshed = true;
@@ -1412,8 +1424,7 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
       }
     }
     case WM_NCLBUTTONDBLCLK:
-      if (wParam == HTCAPTION && (systemMenu_->EnabledMax() || systemMenu_->EnabledRestore()) &&
-          systemMenu_->VisibleMax()) {
+      if (wParam == HTCAPTION && (systemMenu_->EnabledMax() || systemMenu_->EnabledRestore())) {
         if (form_->WindowState() != TWindowState::wsMaximized)
           SendMessage(hwnd, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
         else

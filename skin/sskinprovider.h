@@ -183,6 +183,7 @@ class TsSkinProvider : public TComponent {
   LRESULT NewWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, const WndProc& inherited);
   LRESULT Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, const WndProc& inherited);
   void SkinChanged(bool active);
+  void ActivationSteps(HWND hwnd);
   void FrameChanged();
   void PaintNC(DC& dc);
   void PaintCaption(const Rect& title);

@@ -4,10 +4,12 @@
 
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "platform/classlib/menubar.h"
 #include "platform/classlib/menus.h"
 #include "platform/msg/message_queue.h"
+#include "platform/ui/icons.h"
 #include "platform/ui/mdi.h"
 #include "skin/smdiform.h"
 #include "skin/spaintutils.h"
@@ -141,6 +143,56 @@ TEST_F(MdiTest, MaximiseRestoreMinimiseAndCtrlF4) {
   EXPECT_EQ(main->MDIChildCount(), 0);
   EXPECT_EQ(main->ActiveMDIChild(), nullptr);
   EXPECT_EQ(FirstItem(), "FileItem");
+}
+
+// A child's icon of one colour.
+HICON SolidIcon(COLORREF color) {
+  ICONINFO info;
+  info.hbmMask = Bitmap(16, 16);  // black: all image
+  info.hbmColor = Bitmap(16, 16);
+  info.hbmColor.Fill(color);
+  return CreateIconIndirect(info);
+}
+
+// Children hear of their activation through WM_NCACTIVATE and WM_MDIACTIVATE only: the
+// next child, maximised in its turn, shows its own icon in the MDI form's menu line.
+TEST_F(MdiTest, NextChildShowsItsIconInTheMenuLine) {
+  const COLORREF red = RGB(220, 0, 0), blue = RGB(0, 0, 220);
+  TForm* a = Child("A", Bounds(10, 10, 120, 80));
+  a->Icon().SetHandle(SolidIcon(red));
+  TForm* b = Child("B", Bounds(60, 40, 120, 80));
+  b->Icon().SetHandle(SolidIcon(blue));
+  a->SetFocus();
+  SendMessage(a->Handle(), WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+  Pump();
+  ASSERT_EQ(main->ActiveMDIChild(), a);
+  const Point icon{provider->SysBorderHeight() + 4,
+                   provider->SysBorderWidth() + provider->CaptionHeight() + 4};
+  auto iconPixel = [&] { return SnapshotWindow(main->Handle()).Pixel(icon.X, icon.Y); };
+  EXPECT_EQ(iconPixel(), red);
+  for (const auto& [next, color] : {std::pair{b, blue}, std::pair{a, red}}) {
+    SendMessage(main->ClientHandle(), WM_MDINEXT, 0, 0);
+    Pump();
+    ASSERT_EQ(main->ActiveMDIChild(), next);
+    EXPECT_EQ(next->WindowState(), TWindowState::wsMaximized);
+    EXPECT_EQ(iconPixel(), color) << next->Caption();
+  }
+}
+
+// Sizing the MDI form by its frame puts the skinned bars back over the client's own.
+TEST_F(MdiTest, SizingTheFormPlacesTheBarsAgain) {
+  Child("Far", Bounds(400, 20, 120, 80));
+  TsScrollBar* bar = provider->MDIForm()->HorzBar();
+  ASSERT_NE(bar, nullptr);
+  const Rect placed = bar->BoundsRect();
+  bar->SetBounds(0, 0, 5, 5);
+  Rect sizing;
+  ASSERT_TRUE(GetWindowRect(main->Handle(), sizing));
+  SendMessage(main->Handle(), WM_SIZING, 2 /* right edge */, reinterpret_cast<LPARAM>(&sizing));
+  EXPECT_EQ(bar->BoundsRect(), Bounds(0, 0, 5, 5));  // the cached image still fits the form
+  provider->Style().CacheBmp.SetSize(10, 10);        // as while the frame is being dragged
+  SendMessage(main->Handle(), WM_SIZING, 2, reinterpret_cast<LPARAM>(&sizing));
+  EXPECT_EQ(bar->BoundsRect(), placed);
 }
 
 TEST_F(MdiTest, RangeStartingBelowZeroMapsToZeroAndScrollsByTheShift) {

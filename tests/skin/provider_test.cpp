@@ -569,6 +569,23 @@ TEST_F(ProviderTest, SkinOffOrFreedProviderGivesTheFormItsFrameBack) {
   EXPECT_EQ(clientHeight(), 120 - 4 - 19 - 4);
 }
 
+// The title's double-click maximises whenever Maximize or Restore is enabled, also on a
+// form whose frame shows no maximize button; without biMaximize it does nothing.
+TEST_F(ProviderTest, TitleDoubleClickFollowsTheMaximizeAndRestoreItems) {
+  for (const TBorderIcons icons :
+       {TBorderIcons(biSystemMenu | biMaximize), TBorderIcons(biSystemMenu)}) {
+    MakeProvided(TFormBorderStyle::bsSingle, icons);
+    const bool can = (icons & biMaximize) != 0;
+    SendMessage(bordered->Handle(), WM_NCLBUTTONDBLCLK, HTCAPTION, 0);
+    Pump();
+    EXPECT_EQ(bordered->WindowState(), can ? TWindowState::wsMaximized : TWindowState::wsNormal);
+    SendMessage(bordered->Handle(), WM_NCLBUTTONDBLCLK, HTCAPTION, 0);
+    Pump();
+    EXPECT_EQ(bordered->WindowState(), TWindowState::wsNormal);
+    delete bordered;
+  }
+}
+
 // ---- The scroll bar ------------------------------------------------------------------------
 
 class ScrollBarTest : public ProviderTest {
