@@ -566,6 +566,14 @@ void TsSkinProvider::SetHotButton(int code) {
     TsCaptionButton& b = const_cast<TsCaptionButton&>(Button(code));
     b.State = 1;
     RepaintButton(b);
+    // The pointer may leave the window straight from the button: the non-client leave
+    // turns it normal again.
+    if (form_ != nullptr && form_->HandleAllocated()) {
+      TRACKMOUSEEVENT tme;
+      tme.dwFlags = TME_LEAVE | TME_NONCLIENT;
+      tme.hwndTrack = form_->Handle();
+      TrackMouseEvent(tme);
+    }
   }
 }
 

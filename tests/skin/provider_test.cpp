@@ -569,6 +569,32 @@ TEST_F(ProviderTest, SkinOffOrFreedProviderGivesTheFormItsFrameBack) {
   EXPECT_EQ(clientHeight(), 120 - 4 - 19 - 4);
 }
 
+// A caption button lit by the pointer goes back to normal when the pointer leaves the
+// window from it, and the window's own client-area tracking goes on beside it.
+TEST_F(ProviderTest, HotButtonTurnsNormalWhenThePointerLeavesTheWindow) {
+  TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSingle, biSystemMenu | biMinimize);
+  const Point close = Centre(p->Button(HTCLOSE).R);
+  int clientLeaves = 0;
+  bordered->OnMouseLeave = [&](TComponent*) { ++clientLeaves; };
+  headless->InjectMouseMove(Screen({100, 60}));  // the client area first
+  Pump();
+  // Leaving the client area lets every button go (its leave comes after the hit test of
+  // the move): the next move onto the button lights it.
+  headless->InjectMouseMove(Screen({close.X - 1, close.Y}));
+  Pump();
+  headless->InjectMouseMove(Screen(close));
+  Pump();
+  EXPECT_EQ(p->HotButton(), HTCLOSE);
+  EXPECT_EQ(p->Button(HTCLOSE).State, 1);
+  EXPECT_EQ(SnapshotWindow(bordered->Handle()).Pixel(close.X, close.Y), RGB(255, 60, 60));
+  headless->InjectMouseMove(Screen({close.X, -40}));  // off the window, above it
+  Pump();
+  EXPECT_EQ(p->HotButton(), 0);
+  EXPECT_EQ(p->Button(HTCLOSE).State, 0);
+  EXPECT_EQ(SnapshotWindow(bordered->Handle()).Pixel(close.X, close.Y), kCloseGlyph);
+  EXPECT_EQ(clientLeaves, 1);
+}
+
 // The title's double-click maximises whenever Maximize or Restore is enabled, also on a
 // form whose frame shows no maximize button; without biMaximize it does nothing.
 TEST_F(ProviderTest, TitleDoubleClickFollowsTheMaximizeAndRestoreItems) {
