@@ -1365,7 +1365,9 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
           return 1;
         default:
           if (form_->WindowState() == TWindowState::wsMinimized) {
+            // The drag's loop takes the button's release: it is told here once it ends.
             SendMessage(hwnd, WM_SYSCOMMAND, SC_MOVE + 2, lParam);
+            if (IsWindow(hwnd)) SendMessage(hwnd, WM_NCLBUTTONUP, wParam, lParam);
             return 1;
           }
           SetHotButton(0);
@@ -1428,6 +1430,10 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
           return 1;
         default:
           if (form_->WindowState() != TWindowState::wsMinimized) return pass();
+          if (MDIFormProvider != nullptr) {
+            SetHotButton(0);
+            ShowSystemMenu(GetCursorPos());
+          }
           return 1;
       }
     }

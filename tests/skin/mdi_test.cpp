@@ -179,6 +179,42 @@ TEST_F(MdiTest, NextChildShowsItsIconInTheMenuLine) {
   }
 }
 
+// A minimised child's caption strip: a press drags it, and the release shows the child's
+// system menu at the pointer.
+TEST_F(MdiTest, MinimisedChildDragsAndShowsItsSystemMenuOnRelease) {
+  TForm* a = Child("A", Bounds(10, 10, 120, 80));
+  Child("B", Bounds(60, 40, 120, 80));
+  a->SetWindowState(TWindowState::wsMinimized);
+  Pump();
+  ASSERT_TRUE(IsIconic(a->Handle()));
+  auto* childProvider = static_cast<TsSkinProvider*>(
+      reinterpret_cast<void*>(SendMessage(a->Handle(), SKM_GETPROVIDER, 0, 0)));
+  ASSERT_NE(childProvider, nullptr);
+  int popups = 0;
+  Point shownAt;
+  childProvider->SystemMenu().OnPopup = [&](TComponent*) {
+    ++popups;
+    shownAt = GetCursorPos();
+    headless->InjectKey(VK_ESCAPE, true);
+    headless->InjectKey(VK_ESCAPE, false);
+  };
+  Rect before;
+  ASSERT_TRUE(GetWindowRect(a->Handle(), before));
+  const Point grab{before.Left + 60, before.Top + 8};
+  const Point drop{grab.X + 25, grab.Y - 30};
+  headless->InjectMouseMove(grab);
+  headless->InjectButton(grab, MouseButton::Left, true);
+  headless->InjectMouseMove(drop);
+  headless->InjectButton(drop, MouseButton::Left, false);
+  Pump();
+  Rect after;
+  ASSERT_TRUE(GetWindowRect(a->Handle(), after));
+  EXPECT_EQ(after, before.Offset(25, -30));
+  EXPECT_TRUE(IsIconic(a->Handle()));
+  EXPECT_EQ(popups, 1);
+  EXPECT_EQ(shownAt, drop);
+}
+
 // Sizing the MDI form by its frame puts the skinned bars back over the client's own.
 TEST_F(MdiTest, SizingTheFormPlacesTheBarsAgain) {
   Child("Far", Bounds(400, 20, 120, 80));
