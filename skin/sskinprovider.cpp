@@ -10,6 +10,7 @@
 #include "skin/scontrolutils.h"
 #include "skin/smdiform.h"
 #include "skin/spaintutils.h"
+#include "skin/spanels.h"
 #include "skin/sskindata.h"
 #include "skin/sskinmanager.h"
 #include "skin/sutils.h"
@@ -1248,6 +1249,11 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
           dc->BitBlt(0, 0, client.Width(), client.Height(), src, o.X, o.Y);
           // The form's graphic controls on top of the background.
           inherited(hwnd, WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
+          // Labels show a copy of this background, which may just have changed.
+          for (int i = 0; i < form_->ControlCount(); ++i)
+            if (auto* label = dynamic_cast<TsLabel*>(form_->Controls(i));
+                label != nullptr && ControlIsReady(label))
+              label->Repaint();
         }
         EndPaint(hwnd, ps);
       }

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
+#include <sstream>
 
 #include "platform/classlib/extctrls.h"
 #include "platform/classlib/menus.h"
@@ -12,6 +14,7 @@
 #include "platform/ui/window_system.h"
 #include "skin/sbordermasks.h"
 #include "skin/spaintutils.h"
+#include "skin/spanels.h"
 #include "skin/sscrollbar.h"
 #include "skin/sskinprovider.h"
 #include "tests/skin/paint_test_util.h"
@@ -593,6 +596,45 @@ TEST_F(ProviderTest, HotButtonTurnsNormalWhenThePointerLeavesTheWindow) {
   EXPECT_EQ(p->Button(HTCLOSE).State, 0);
   EXPECT_EQ(SnapshotWindow(bordered->Handle()).Pixel(close.X, close.Y), kCloseGlyph);
   EXPECT_EQ(clientLeaves, 1);
+}
+
+// A transparent label placed straight on the form shows the form's new background after a
+// skin change and after a resize.
+TEST_F(ProviderTest, LabelOnTheFormFollowsTheNewBackground) {
+  const COLORREF other = RGB(120, 200, 140);
+  WriteSkin("Q", true);
+  {
+    std::ifstream in(Folder("Q") + "/Options.dat");
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string options = text.str();
+    const std::string from = "PaintingColor=" + std::to_string(kFormColor);
+    for (std::size_t at; (at = options.find(from)) != std::string::npos;)
+      options.replace(at, from.size(), "PaintingColor=" + std::to_string(other));
+    Options("Q", options);
+  }
+  MakeProvided(TFormBorderStyle::bsSingle, biSystemMenu, 200, 120);
+  auto* label = Create<TsLabel>(bordered);
+  label->SetParent(bordered);
+  label->SetAutoSize(false);
+  label->SetBounds(10, 10, 60, 20);
+  label->SetCaption("");
+  Pump();
+  auto labelPixel = [&] {
+    Point at{5, 5};
+    EXPECT_TRUE(ClientToScreen(label->Handle(), at));
+    const Point w = {at.X - Screen({0, 0}).X, at.Y - Screen({0, 0}).Y};
+    return SnapshotWindow(bordered->Handle()).Pixel(w.X, w.Y);
+  };
+  EXPECT_EQ(labelPixel(), kFormColor);
+  manager->SetSkinName("Q");
+  Pump();
+  EXPECT_EQ(labelPixel(), other);
+  manager->SetSkinName("P");
+  Pump();
+  bordered->SetBounds(100, 100, 260, 160);
+  Pump();
+  EXPECT_EQ(labelPixel(), kFormColor);
 }
 
 // The title's double-click maximises whenever Maximize or Restore is enabled, also on a
