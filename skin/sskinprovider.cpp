@@ -975,6 +975,7 @@ void TsSkinProvider::UpdateFormScrollBars() {
     showV = can && form_->VertScrollBar().Visible() && rangeV > pageV + 4;
     showH = can && form_->HorzScrollBar().Visible() && rangeH > pageH + 4;
   }
+  const bool rightToLeft = form_->BiDiMode() == TBiDiMode::bdRightToLeft;
   auto apply = [&](TsScrollBar*& bar, bool show, bool vertical, int range) {
     int& offset = vertical ? vOffset_ : hOffset_;
     if (!show) {
@@ -1003,10 +1004,19 @@ void TsSkinProvider::UpdateFormScrollBars() {
     bar->LargeChange = kLargeChange;
     bar->SetPageSize(std::max(page, 0));
     bar->SetParams(std::min(offset, span), 0, span);
-    if (vertical)
-      bar->SetBounds(client.Width() - thickV, 0, thickV, client.Height() - (showH ? thickH : 0));
+    const int shortV = showH ? thickH : 0;
+    const int shortH = showV ? thickV : 0;
+    // Right to left the vertical bar runs down the left edge, from (1, 1) to one pixel
+    // above the bottom, and the horizontal one starts right of it.
+    if (vertical && rightToLeft)
+      bar->SetBounds(1, 1, thickV, client.Height() - shortV - 2);
+    else if (vertical)
+      bar->SetBounds(client.Width() - thickV, 0, thickV, client.Height() - shortV);
+    else if (rightToLeft)
+      bar->SetBounds(showV ? 1 + thickV : 0, client.Height() - thickH, client.Width() - shortH - 1,
+                     thickH);
     else
-      bar->SetBounds(0, client.Height() - thickH, client.Width() - (showV ? thickV : 0), thickH);
+      bar->SetBounds(0, client.Height() - thickH, client.Width() - shortH, thickH);
     bar->BringToFront();
   };
   apply(vBar_, showV, true, rangeV);
@@ -1014,7 +1024,8 @@ void TsSkinProvider::UpdateFormScrollBars() {
   if (showV && showH) {
     if (grip_ == nullptr && GripFactory) grip_ = GripFactory(*this, *form_);
     if (grip_ != nullptr)
-      grip_->SetBounds(client.Width() - thickV, client.Height() - thickH, thickV, thickH);
+      grip_->SetBounds(rightToLeft ? 1 : client.Width() - thickV, client.Height() - thickH, thickV,
+                       thickH);
   } else if (grip_ != nullptr) {
     delete grip_;
     grip_ = nullptr;

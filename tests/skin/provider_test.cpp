@@ -379,6 +379,45 @@ TEST_F(ProviderTest, ControlsAndBarsFitTheClientAreaUnderTheMenuLine) {
   EXPECT_NE(shot.Pixel(o.X + 100, o.Y + real.Bottom - 8), kFormColor);
 }
 
+// Right to left the vertical bar runs down the left edge from (1, 1), the horizontal one
+// starts right of it, and the caption is written from the right.
+TEST_F(ProviderTest, RightToLeftFormPutsItsBarLeftAndItsCaptionRight) {
+  bordered = Create<TForm>(Application());
+  bordered->SetBorderStyle(TFormBorderStyle::bsSizeable);
+  bordered->SetBounds(100, 100, 240, 160);
+  bordered->SetCaption("Caption");
+  bordered->SetBiDiMode(TBiDiMode::bdRightToLeft);
+  auto* far = Create<TPanel>(bordered);
+  far->SetParent(bordered);
+  far->SetBounds(10, 10, 50, 20);
+  TsSkinProvider* p = ShowWithProvider(bordered);
+  far->SetBounds(700, 500, 50, 20);
+  p->UpdateFormScrollBars();
+  ASSERT_NE(p->VertBar(), nullptr);
+  ASSERT_NE(p->HorzBar(), nullptr);
+  const Rect client = bordered->ClientRect();
+  const int thickV = GetSystemMetrics(SM_CXVSCROLL);
+  const int thickH = GetSystemMetrics(SM_CYHSCROLL);
+  EXPECT_EQ(p->VertBar()->BoundsRect(), Rect(1, 1, 1 + thickV, client.Height() - thickH - 1));
+  EXPECT_EQ(p->HorzBar()->BoundsRect(),
+            Rect(1 + thickV, client.Height() - thickH, client.Width(), client.Height()));
+  EXPECT_EQ(p->HorzBar()->DirectionFactor(), -1);
+  EXPECT_EQ(p->VertBar()->DirectionFactor(), 1);
+  // The caption's text sits at the right end of its room, before the buttons.
+  const Bitmap shot = SnapshotWindow(bordered->Handle());
+  const int top = p->SysBorderWidth();
+  auto textIn = [&](int from, int to) {
+    int n = 0;
+    for (int x = from; x < to; ++x)
+      for (int y = top + 2; y < top + p->CaptionHeight() - 2; ++y)
+        n += shot.Pixel(x, y) == RGB(255, 255, 255) ? 1 : 0;
+    return n;
+  };
+  const int right = 240 - 3 * p->Button(HTCLOSE).R.Width() - 16;
+  EXPECT_GT(textIn(right - 60, right), 0);
+  EXPECT_EQ(textIn(p->SysBorderHeight() + 20, right - 80), 0);
+}
+
 // The main menu's items are hooked when the window is made and when an item is measured,
 // and a change of the system colours draws the menu line again.
 TEST_F(ProviderTest, MenuMessagesHookItemsAndRefreshTheMenuLine) {
