@@ -315,6 +315,17 @@ void TsSkinProvider::Notification(TComponent* component, TOperation operation) {
     skinManager_ = nullptr;
     return;
   }
+  // A menu item the form takes in, or lets go of without destroying it (one being destroyed
+  // is no item by now): the skin's handlers go on or come off. Without a skin in use
+  // nothing is hooked, so the form's plain menu keeps drawing itself.
+  if (auto* item = dynamic_cast<TMenuItem*>(component);
+      item != nullptr && skinManager_ != nullptr && !HasState(csDesigning)) {
+    if (operation == opInsert && SkinData.Active)
+      skinManager_->SkinableMenus().HookItem(item, true);
+    else if (operation == opRemove)
+      skinManager_->SkinableMenus().HookItem(item, false);
+    return;
+  }
   auto* manager = dynamic_cast<TsSkinManager*>(component);
   if (manager == nullptr) return;
   if (operation == opInsert && skinManager_ == nullptr) skinManager_ = manager;
@@ -742,7 +753,6 @@ void TsSkinProvider::PaintCaption(const Rect& title) {
 }
 
 void TsSkinProvider::PaintMenuLine() {
-  TMainMenu* menu = form_->Menu();
   Bitmap& cache = style_.CacheBmp.Image();
   const int top = SysBorderWidth() + CaptionHeight();
   const int mh = MenuHeight();
@@ -753,10 +763,9 @@ void TsSkinProvider::PaintMenuLine() {
   // menu item has none), disabled or invisible.
   MenuLineCount = 1;
   int x = SysBorderHeight();
-  for (int i = 0; i < menu->Items()->Count(); ++i) {
-    TMenuItem* item = menu->Items()->Items(i);
+  WalkMenuLine([&](TMenuItem* item) {
     if (!item->Visible() || item->Caption().empty() || !item->Enabled() || !item->OnMeasureItem)
-      break;
+      return false;
     int iw = 0, ih = 0;
     item->OnMeasureItem(item, style_.CacheBmp.Canvas(), iw, ih);
     if (room < x + iw + spacing) {
@@ -764,7 +773,8 @@ void TsSkinProvider::PaintMenuLine() {
       x = SysBorderHeight();
     }
     x += iw + spacing;
-  }
+    return true;
+  });
   const TsBGInfo self{&style_.CacheBmp, 0, 0, true};
   const Rect line{0, top, cache.Width(), top + mh * MenuLineCount + 1};
   PaintItem(GetSkinIndex("MENULINE"), "MENULINE", self, cache, {0, 0}, line, FormActive ? 1 : 0,
@@ -779,9 +789,8 @@ void TsSkinProvider::PaintMenuLine() {
   menuLineLayout_.Bar = {SysBorderHeight(), top, form_->Width() - SysBorderHeight(),
                          top + mh * MenuLineCount};
   menuLineLayout_.Items.clear();
-  for (int i = 0; i < menu->Items()->Count(); ++i) {
-    TMenuItem* item = menu->Items()->Items(i);
-    if (!item->Visible() || !item->OnMeasureItem || !item->OnAdvancedDrawItem) break;
+  WalkMenuLine([&](TMenuItem* item) {
+    if (!item->Visible() || !item->OnMeasureItem || !item->OnAdvancedDrawItem) return false;
     int iw = 0, ih = 0;
     item->OnMeasureItem(item, style_.CacheBmp.Canvas(), iw, ih);
     if (room < x + iw + spacing) {
@@ -795,7 +804,44 @@ void TsSkinProvider::PaintMenuLine() {
     if (item->Default()) state |= odDefault;
     item->OnAdvancedDrawItem(item, style_.CacheBmp.Canvas(), r, state);
     x += iw + spacing;
+    return true;
+  });
+}
+
+// The menu line's top-level items in their order. A maximised MDI child's merged items
+// stand in for the form's items of their group, drawn once where the group first comes;
+// the merged items of groups the form lacks follow the form's own.
+void TsSkinProvider::WalkMenuLine(const std::function<bool(TMenuItem*)>& visit) const {
+  TMainMenu* menu = form_->Menu();
+  if (menu == nullptr) return;
+  TCustomForm* child = MaximizedMDIChild();
+  TMainMenu* merged =
+      child != nullptr && menu->Merged() == child->Menu() ? menu->Merged() : nullptr;
+  std::vector<TMenuItem*> pending;
+  if (merged != nullptr)
+    for (int i = 0; i < merged->Items()->Count(); ++i) pending.push_back(merged->Items()->Items(i));
+  std::vector<int> placed;  // groups the merged items already stand in for
+  for (int i = 0; i < menu->Items()->Count(); ++i) {
+    TMenuItem* item = menu->Items()->Items(i);
+    const int group = item->GroupIndex();
+    if (std::find(placed.begin(), placed.end(), group) != placed.end()) continue;
+    if (merged != nullptr && menu->MergedHasGroup(group)) {
+      placed.push_back(group);
+      for (auto it = pending.begin(); it != pending.end();) {
+        if ((*it)->GroupIndex() != group) {
+          ++it;
+          continue;
+        }
+        TMenuItem* m = *it;
+        it = pending.erase(it);
+        if (!visit(m)) return;
+      }
+      continue;
+    }
+    if (!visit(item)) return;
   }
+  for (TMenuItem* m : pending)
+    if (!visit(m)) return;
 }
 
 void TsSkinProvider::PaintAll() {

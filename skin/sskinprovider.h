@@ -192,6 +192,7 @@ class TsSkinProvider : public TComponent {
   void PaintButton(TsCaptionButton& button, bool alone);
   void RepaintButton(TsCaptionButton& button);
   void PaintMenuLine();
+  void WalkMenuLine(const std::function<bool(TMenuItem*)>& visit) const;
   // The maximised MDI child's icon and buttons in the menu line of the MDI form.
   void PaintMDIChildIcon(TCustomForm& child);
   void PlaceAndPaintChildButtons();

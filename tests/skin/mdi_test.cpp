@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 #include <utility>
+#include <vector>
 
 #include "platform/classlib/menubar.h"
 #include "platform/classlib/menus.h"
@@ -59,8 +60,28 @@ class MdiTest : public test::SkinTest {
     ASSERT_NE(provider->MDIForm(), nullptr);
   }
 
-  TForm* Child(const std::string& caption, Rect bounds) {
+  // A menu of top-level items (name, group).
+  TMainMenu* MenuOf(TComponent* owner, std::vector<std::pair<std::string, int>> items) {
+    auto* m = Create<TMainMenu>(owner);
+    for (const auto& [name, group] : items) {
+      auto* item = Create<TMenuItem>(m);
+      item->SetCaption(name);
+      item->SetName(name);
+      item->SetGroupIndex(group);
+      m->Items()->Add(item);
+    }
+    return m;
+  }
+  std::vector<std::string> MenuLine() {
+    std::vector<std::string> names;
+    for (const auto& [item, r] : GetMenuBarLayout(*main).Items) names.push_back(item->Name());
+    return names;
+  }
+
+  TForm* Child(const std::string& caption, Rect bounds,
+               std::vector<std::pair<std::string, int>> menuItems = {}) {
     auto* child = Create<TForm>(Application());
+    if (!menuItems.empty()) child->SetMenu(MenuOf(child, std::move(menuItems)));
     child->SetFormStyle(TFormStyle::fsMDIChild);
     child->SetBounds(bounds.Left, bounds.Top, bounds.Width(), bounds.Height());
     child->SetCaption(caption);
@@ -213,6 +234,45 @@ TEST_F(MdiTest, MinimisedChildDragsAndShowsItsSystemMenuOnRelease) {
   EXPECT_TRUE(IsIconic(a->Handle()));
   EXPECT_EQ(popups, 1);
   EXPECT_EQ(shownAt, drop);
+}
+
+// An active child's menu is merged into the MDI form's by group; the skinned menu line
+// shows a maximised child's items in place of the form's items of their group and the
+// rest after the form's own, and the merge goes with the child.
+TEST_F(MdiTest, MaximisedChildsMergedMenuInTheMenuLine) {
+  auto* window = Create<TMenuItem>(menu);
+  window->SetCaption("Window");
+  window->SetName("WindowItem");
+  window->SetGroupIndex(5);
+  menu->Items()->Add(window);
+  auto* help = Create<TMenuItem>(menu);
+  help->SetCaption("Help");
+  help->SetName("HelpItem");
+  help->SetGroupIndex(10);
+  menu->Items()->Add(help);
+  TForm* a = Child("A", Bounds(10, 10, 120, 80), {{"EditA", 1}, {"HelpA", 10}});
+  TForm* b = Child("B", Bounds(60, 40, 120, 80), {{"EditB", 1}});
+  ASSERT_EQ(main->ActiveMDIChild(), b);
+  EXPECT_EQ(menu->Merged(), b->Menu());
+  // Not maximised: the form's own items only.
+  EXPECT_EQ(MenuLine(), (std::vector<std::string>{"FileItem", "WindowItem", "HelpItem"}));
+  a->SetFocus();
+  SendMessage(a->Handle(), WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+  Pump();
+  ASSERT_EQ(main->ActiveMDIChild(), a);
+  EXPECT_EQ(menu->Merged(), a->Menu());
+  EXPECT_EQ(MenuLine(),
+            (std::vector<std::string>{"sMDICII", "FileItem", "WindowItem", "HelpA", "EditA"}));
+  Key(VK_F6, {}, kModControl);
+  ASSERT_EQ(main->ActiveMDIChild(), b);
+  EXPECT_EQ(MenuLine(),
+            (std::vector<std::string>{"sMDICII", "FileItem", "WindowItem", "HelpItem", "EditB"}));
+  Key(VK_F4, {}, kModControl);  // closes b
+  ASSERT_EQ(main->ActiveMDIChild(), a);
+  EXPECT_EQ(menu->Merged(), a->Menu());
+  Key(VK_F4, {}, kModControl);
+  EXPECT_EQ(menu->Merged(), nullptr);
+  EXPECT_EQ(MenuLine(), (std::vector<std::string>{"FileItem", "WindowItem", "HelpItem"}));
 }
 
 // Sizing the MDI form by its frame puts the skinned bars back over the client's own.

@@ -476,6 +476,17 @@ TEST_F(ProviderTest, MenuMessagesHookItemsAndRefreshTheMenuLine) {
   SendMessage(h, WM_SYSCOLORCHANGE, 0, 0);
   Pump();
   EXPECT_EQ(SnapshotWindow(h).Pixel(200, lineY), RGB(20, 140, 90));
+  // A menu item the form takes in gets the skin's handlers; let go of, it loses them.
+  auto* help = new TMenuItem(nullptr);
+  help->SetCaption("Help");
+  menu->Items()->Add(help);
+  bordered->InsertComponent(help);
+  EXPECT_TRUE(help->OnAdvancedDrawItem);
+  EXPECT_TRUE(help->OnMeasureItem);
+  bordered->RemoveComponent(help);
+  EXPECT_FALSE(help->OnAdvancedDrawItem);
+  EXPECT_FALSE(help->OnMeasureItem);
+  delete help;
 }
 
 TEST_F(ProviderTest, AvailableSkinsSubmenuSwitchesTheSkin) {
