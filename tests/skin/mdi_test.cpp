@@ -25,15 +25,7 @@ namespace {
 
 constexpr COLORREF kMdiArea = RGB(90, 120, 110);
 
-class TMdiMain : public TForm {
- public:
-  explicit TMdiMain(TComponent* owner) : TForm(owner) {
-    SetFormStyle(TFormStyle::fsMDIForm);
-    SetBorderStyle(TFormBorderStyle::bsSizeable);
-    SetBounds(50, 50, 320, 220);
-    SetCaption("Main");
-  }
-};
+using test::TMdiMain;
 
 class MdiTest : public test::SkinTest {
  protected:
@@ -60,18 +52,6 @@ class MdiTest : public test::SkinTest {
     ASSERT_NE(provider->MDIForm(), nullptr);
   }
 
-  // A menu of top-level items (name, group).
-  TMainMenu* MenuOf(TComponent* owner, std::vector<std::pair<std::string, int>> items) {
-    auto* m = Create<TMainMenu>(owner);
-    for (const auto& [name, group] : items) {
-      auto* item = Create<TMenuItem>(m);
-      item->SetCaption(name);
-      item->SetName(name);
-      item->SetGroupIndex(group);
-      m->Items()->Add(item);
-    }
-    return m;
-  }
   std::vector<std::string> MenuLine() {
     std::vector<std::string> names;
     for (const auto& [item, r] : GetMenuBarLayout(*main).Items) names.push_back(item->Name());
@@ -81,7 +61,7 @@ class MdiTest : public test::SkinTest {
   TForm* Child(const std::string& caption, Rect bounds,
                std::vector<std::pair<std::string, int>> menuItems = {}) {
     auto* child = Create<TForm>(Application());
-    if (!menuItems.empty()) child->SetMenu(MenuOf(child, std::move(menuItems)));
+    if (!menuItems.empty()) child->SetMenu(test::MenuOf(child, menuItems));
     child->SetFormStyle(TFormStyle::fsMDIChild);
     child->SetBounds(bounds.Left, bounds.Top, bounds.Width(), bounds.Height());
     child->SetCaption(caption);
@@ -166,23 +146,14 @@ TEST_F(MdiTest, MaximiseRestoreMinimiseAndCtrlF4) {
   EXPECT_EQ(FirstItem(), "FileItem");
 }
 
-// A child's icon of one colour.
-HICON SolidIcon(COLORREF color) {
-  ICONINFO info;
-  info.hbmMask = Bitmap(16, 16);  // black: all image
-  info.hbmColor = Bitmap(16, 16);
-  info.hbmColor.Fill(color);
-  return CreateIconIndirect(info);
-}
-
 // Children hear of their activation through WM_NCACTIVATE and WM_MDIACTIVATE only: the
 // next child, maximised in its turn, shows its own icon in the MDI form's menu line.
 TEST_F(MdiTest, NextChildShowsItsIconInTheMenuLine) {
   const COLORREF red = RGB(220, 0, 0), blue = RGB(0, 0, 220);
   TForm* a = Child("A", Bounds(10, 10, 120, 80));
-  a->Icon().SetHandle(SolidIcon(red));
+  a->Icon().SetHandle(test::SolidIcon(red));
   TForm* b = Child("B", Bounds(60, 40, 120, 80));
-  b->Icon().SetHandle(SolidIcon(blue));
+  b->Icon().SetHandle(test::SolidIcon(blue));
   a->SetFocus();
   SendMessage(a->Handle(), WM_SYSCOMMAND, SC_MAXIMIZE, 0);
   Pump();

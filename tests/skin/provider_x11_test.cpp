@@ -247,48 +247,20 @@ TEST_F(ProviderX11Test, MenuBarAndSkinnedEditWorkWithServerEvents) {
   EXPECT_TRUE(shown == SnapshotWindow(form->Handle())) << "see " << shot;
 }
 
-class TMdiMainForm : public TForm {
- public:
-  explicit TMdiMainForm(TComponent* owner) : TForm(owner) {
-    SetFormStyle(TFormStyle::fsMDIForm);
-    SetBorderStyle(TFormBorderStyle::bsSizeable);
-    SetBounds(20, 20, 420, 300);
-    SetCaption("MDI form");
-  }
-};
-
 // An MDI form on the X server: two children with icons of their own and merged menus, one
 // maximised, switched with Ctrl+F6, and a click on a minimised child's strip, which shows
 // its system menu. Each step's picture is written beside the tests.
 TEST_F(ProviderX11Test, MdiFormSwitchesChildrenAndClicksAMinimisedOne) {
   Start(true);
-  TMdiMainForm* mdiForm = nullptr;
+  test::TMdiMain* mdiForm = nullptr;
   auto until = [&](const std::function<bool()>& done) {
     EXPECT_EQ(PumpUntil(done, std::chrono::steady_clock::now() + 20s), PumpResult::Done);
   };
-  auto menuOf = [](TComponent* owner, std::vector<std::pair<std::string, int>> items) {
-    auto* m = Create<TMainMenu>(owner);
-    for (const auto& [caption, group] : items) {
-      auto* item = Create<TMenuItem>(m);
-      item->SetCaption(caption);
-      item->SetGroupIndex(group);
-      auto* sub = Create<TMenuItem>(m);
-      sub->SetCaption(caption + " item");
-      item->Add(sub);
-      m->Items()->Add(item);
-    }
-    return m;
-  };
-  auto icon = [](COLORREF color) {
-    ICONINFO info;
-    info.hbmMask = Bitmap(16, 16);
-    info.hbmColor = Bitmap(16, 16);
-    info.hbmColor.Fill(color);
-    return CreateIconIndirect(info);
-  };
   Application()->CreateForm(mdiForm);  // the application's main form, as an MDI form must be
   form = mdiForm;
-  form->SetMenu(menuOf(form, {{"&File", 0}, {"&Window", 5}, {"&Help", 10}}));
+  form->SetBounds(20, 20, 420, 300);
+  form->SetCaption("MDI form");
+  form->SetMenu(test::MenuOf(form, {{"&File", 0}, {"&Window", 5}, {"&Help", 10}}));
   auto* main = Create<TsSkinProvider>(form);
   main->AfterConstruction();
   form->Show();
@@ -296,11 +268,11 @@ TEST_F(ProviderX11Test, MdiFormSwitchesChildrenAndClicksAMinimisedOne) {
   auto child = [&](const std::string& caption, Rect r, COLORREF color,
                    std::vector<std::pair<std::string, int>> items) {
     auto* c = Create<TForm>(Application());
-    c->SetMenu(menuOf(c, std::move(items)));
+    c->SetMenu(test::MenuOf(c, items));
     c->SetFormStyle(TFormStyle::fsMDIChild);
     c->SetBounds(r.Left, r.Top, r.Width(), r.Height());
     c->SetCaption(caption);
-    c->Icon().SetHandle(icon(color));
+    c->Icon().SetHandle(test::SolidIcon(color));
     Create<TsSkinProvider>(c)->AfterConstruction();
     c->AfterConstruction();
     c->Show();
