@@ -756,16 +756,16 @@ void TsSkinProvider::PaintMenuLine() {
   Bitmap& cache = style_.CacheBmp.Image();
   const int top = SysBorderWidth() + CaptionHeight();
   const int mh = MenuHeight();
-  // Lines the items wrap into, measured by their owner-draw handlers.
   const int spacing = GetSystemMetrics(SM_CXMENUSIZE) - 6;
   const int room = form_->Width() - 2 * SysBorderHeight() - 6 - 2 * form_->BorderWidth();
-  // Lines the items wrap into: counted up to the first item without a caption (the MDI child's
-  // menu item has none), disabled or invisible.
+  // Lines the items wrap into, measured by their owner-draw handlers. Counted over every item
+  // that is drawn below: ending the count at an item without a caption (the maximised MDI
+  // child's item, which comes first) or a disabled one would draw the items that wrap below
+  // the menu line, out of sight and out of reach.
   MenuLineCount = 1;
   int x = SysBorderHeight();
   WalkMenuLine([&](TMenuItem* item) {
-    if (!item->Visible() || item->Caption().empty() || !item->Enabled() || !item->OnMeasureItem)
-      return false;
+    if (!item->Visible() || !item->OnMeasureItem || !item->OnAdvancedDrawItem) return false;
     int iw = 0, ih = 0;
     item->OnMeasureItem(item, style_.CacheBmp.Canvas(), iw, ih);
     if (room < x + iw + spacing) {

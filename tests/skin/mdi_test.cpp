@@ -238,6 +238,11 @@ TEST_F(MdiTest, MaximisedChildsMergedMenuInTheMenuLine) {
   ASSERT_EQ(main->ActiveMDIChild(), b);
   EXPECT_EQ(MenuLine(),
             (std::vector<std::string>{"sMDICII", "FileItem", "WindowItem", "HelpItem", "EditB"}));
+  // The last item wraps to a second line, which the menu line makes room for.
+  EXPECT_EQ(provider->MenuBottom() - provider->MenuHeight() * 2 - 1,
+            provider->SysBorderWidth() + provider->CaptionHeight());
+  for (const auto& [item, r] : GetMenuBarLayout(*main).Items)
+    EXPECT_LE(r.Bottom, provider->MenuBottom()) << item->Name();
   Key(VK_F4, {}, kModControl);  // closes b
   ASSERT_EQ(main->ActiveMDIChild(), a);
   EXPECT_EQ(menu->Merged(), a->Menu());
