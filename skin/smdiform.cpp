@@ -141,7 +141,7 @@ void TsMDIForm::UpdateMDIMenu() {
 // Copies the cached window image under `area` onto the DC, whose origin lies `inset`
 // pixels inside the client window's top-left.
 void TsMDIForm::CopyFromCache(DC& dc, Rect area, int inset) {
-  Bitmap& cache = provider_->Style().CacheBmp.Image();
+  Bitmap& cache = provider_->sStyle().CacheBmp.Image();
   DC src(&cache);
   dc.BitBlt(area.Left, area.Top, area.Width(), area.Height(), src, MDIOffsetX() + inset + area.Left,
             MDIOffsetY() + inset + area.Top);

@@ -529,16 +529,16 @@ int TsSkinProvider::HitTest(Point p) {
     const TsCaptionButton& min = buttons_[kMin];
     const TsCaptionButton& help = buttons_[kHelp];
     const int iconRight = SysBorderHeight() + GetSystemMetrics(SM_CXSMICON);
-    if (!close.R.IsEmpty() && close.R.Contains(p))
+    if (!close.Rect.IsEmpty() && close.Rect.Contains(p))
       result = HTCLOSE;
-    else if (!max.R.IsEmpty() && (systemMenu_->EnabledMax() || systemMenu_->EnabledRestore()) &&
-             max.R.Contains(p))
+    else if (!max.Rect.IsEmpty() && (systemMenu_->EnabledMax() || systemMenu_->EnabledRestore()) &&
+             max.Rect.Contains(p))
       result = HTMAXBUTTON;
-    else if (!min.R.IsEmpty() && systemMenu_->EnabledMin() && min.R.Contains(p))
+    else if (!min.Rect.IsEmpty() && systemMenu_->EnabledMin() && min.Rect.Contains(p))
       result = HTMINBUTTON;
     else if (p.X >= SysBorderHeight() && p.X <= iconRight)
       result = HTSYSMENU;
-    else if ((borderIcons_ & biHelp) && !help.R.IsEmpty() && help.R.Contains(p))
+    else if ((borderIcons_ & biHelp) && !help.Rect.IsEmpty() && help.Rect.Contains(p))
       result = HTHELP;
     if (result == HTCLOSE || result == HTMAXBUTTON || result == HTMINBUTTON || result == HTHELP)
       SetHotButton(result);
@@ -548,7 +548,7 @@ int TsSkinProvider::HitTest(Point p) {
     // The maximised child's buttons in the menu line.
     for (const int code : {HTMDICLOSE, HTMDIRESTORE, HTMDIMINIMIZE}) {
       const TsCaptionButton& b = Button(code);
-      if (!b.R.IsEmpty() && b.R.Contains(p)) {
+      if (!b.Rect.IsEmpty() && b.Rect.Contains(p)) {
         result = code;
         break;
       }
@@ -610,34 +610,36 @@ void TsSkinProvider::PaintButton(TsCaptionButton& b, bool alone) {
     const int norm = style_.GetMaskIndex(style_.SkinSection, "BICONNORM");
     if (IsValidImgIndex(norm)) glyph = MaskImage(norm);
   }
-  if (glyph == nullptr || b.R.IsEmpty()) return;
+  if (glyph == nullptr || b.Rect.IsEmpty()) return;
   const int mode = FormActive || (alone && b.State != 0) ? 1 : 2;
-  PaintBlendGlyph(style_.CacheBmp.Image(), glyph, {b.R.Left, b.R.Top}, mode, kSkinTransparent,
+  PaintBlendGlyph(style_.CacheBmp.Image(), glyph, {b.Rect.Left, b.Rect.Top}, mode, kSkinTransparent,
                   b.State);
 }
 
 void TsSkinProvider::RepaintButton(TsCaptionButton& b) {
-  if (b.R.IsEmpty() || form_ == nullptr || !form_->HandleAllocated() || !Acting()) return;
+  if (b.Rect.IsEmpty() || form_ == nullptr || !form_->HandleAllocated() || !Acting()) return;
   Bitmap& cache = style_.CacheBmp.Image();
   const Bitmap& strip = ButtonsStrip.Image();
   if (IsChildButton(b.HitCode)) {
     // The child's buttons lie on the menu line, kept before its items were drawn.
     const int top = SysBorderWidth() + CaptionHeight();
-    CopyBitmapRect(cache, {b.R.Left, b.R.Top}, menuLineStrip_.Image(), b.R.Offset(0, -top));
+    CopyBitmapRect(cache, {b.Rect.Left, b.Rect.Top}, menuLineStrip_.Image(),
+                   b.Rect.Offset(0, -top));
   } else if (strip.Width() > 0) {
     const int shift = cache.Width() - strip.Width();
-    CopyBitmapRect(cache, {b.R.Left, b.R.Top}, strip, b.R.Offset(-shift, 0));
+    CopyBitmapRect(cache, {b.Rect.Left, b.Rect.Top}, strip, b.Rect.Offset(-shift, 0));
   }
   PaintButton(b, true);
   if (DC* dc = GetWindowDC(form_->Handle())) {
     DC src(&cache);
-    dc->BitBlt(b.R.Left, b.R.Top, b.R.Width(), b.R.Height(), src, b.R.Left, b.R.Top);
+    dc->BitBlt(b.Rect.Left, b.Rect.Top, b.Rect.Width(), b.Rect.Height(), src, b.Rect.Left,
+               b.Rect.Top);
     ReleaseDC(form_->Handle(), dc);
   }
 }
 
 void TsSkinProvider::PlaceAndPaintButtons() {
-  for (int i = 0; i < 4; ++i) buttons_[i].R = Rect{};
+  for (int i = 0; i < 4; ++i) buttons_[i].Rect = Rect{};
   const int bw = TitleButtonWidth();
   const int bh = TitleButtonHeight();
   const int right = form_->Width() - SysBorderHeight();
@@ -647,25 +649,25 @@ void TsSkinProvider::PlaceAndPaintButtons() {
   };
   int slot = 1;
   if ((borderIcons_ & biSystemMenu) && IsValidImgIndex(buttons_[kClose].ImageIndex)) {
-    buttons_[kClose].R = at(1);
+    buttons_[kClose].Rect = at(1);
     slot = 2;
   }
   if (systemMenu_->VisibleMax()) {
     const int glyph = systemMenu_->EnabledMax()
                           ? buttons_[kMax].ImageIndex
                           : style_.GetMaskIndex(style_.SkinSection, "BICONNORM");
-    if (IsValidImgIndex(glyph)) buttons_[kMax].R = at(2);
+    if (IsValidImgIndex(glyph)) buttons_[kMax].Rect = at(2);
     slot = 3;
   }
   if (systemMenu_->VisibleRestore() && IsValidImgIndex(buttons_[kMin].ImageIndex))
-    buttons_[kMin].R = at(slot++);
+    buttons_[kMin].Rect = at(slot++);
   if ((borderIcons_ & biHelp) && IsValidImgIndex(buttons_[kHelp].ImageIndex))
-    buttons_[kHelp].R = at(slot);
+    buttons_[kHelp].Rect = at(slot);
   for (int i = 0; i < 4; ++i) PaintButton(buttons_[i], false);
 }
 
 void TsSkinProvider::PlaceAndPaintChildButtons() {
-  for (int i = kChildMin; i <= kChildClose; ++i) buttons_[i].R = Rect{};
+  for (int i = kChildMin; i <= kChildClose; ++i) buttons_[i].Rect = Rect{};
   if (MaximizedMDIChild() == nullptr || !HasMenu() || MenuHeight() <= 0) return;
   const Bitmap* close = MaskImage(buttons_[kChildClose].ImageIndex);
   const int sw = close != nullptr ? close->Width() / 3 : kDefaultChildButtonSize;
@@ -676,10 +678,10 @@ void TsSkinProvider::PlaceAndPaintChildButtons() {
     return Rect{right - slot * (sw + 1), top, right - slot * (sw + 1) + sw, top + sh};
   };
   const int norm = style_.GetMaskIndex(style_.SkinSection, "BICONNORM");
-  if (close != nullptr) buttons_[kChildClose].R = at(1);
+  if (close != nullptr) buttons_[kChildClose].Rect = at(1);
   if (IsValidImgIndex(norm) || IsValidImgIndex(buttons_[kChildRestore].ImageIndex))
-    buttons_[kChildRestore].R = at(2);
-  if (IsValidImgIndex(buttons_[kChildMin].ImageIndex)) buttons_[kChildMin].R = at(3);
+    buttons_[kChildRestore].Rect = at(2);
+  if (IsValidImgIndex(buttons_[kChildMin].ImageIndex)) buttons_[kChildMin].Rect = at(3);
   for (int i = kChildMin; i <= kChildClose; ++i) PaintButton(buttons_[i], false);
 }
 

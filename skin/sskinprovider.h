@@ -43,7 +43,7 @@ enum : int { HTMDICLOSE = 101, HTMDIRESTORE = 102, HTMDIMINIMIZE = 103 };
 struct TsCaptionButton {
   int State = 0;        // 0 normal, 1 hot, 2 pressed
   int ImageIndex = -1;  // in SkinMasks; -1 when the skin has no glyph
-  Rect R;               // window coordinates; empty while the button is not shown
+  qv::Rect Rect;        // window coordinates; empty while the button is not shown
   int HitCode = 0;
 };
 
@@ -118,7 +118,7 @@ class TsSkinProvider : public TComponent {
   [[nodiscard]] TCustomForm* Form() const { return form_; }
   [[nodiscard]] TsSkinManager* SkinManager() const { return skinManager_; }
   [[nodiscard]] TsSystemMenu& SystemMenu() { return *systemMenu_; }
-  [[nodiscard]] TsFormSkinLink& Style() { return style_; }
+  [[nodiscard]] TsFormSkinLink& sStyle() { return style_; }
   // The caption buttons in their order (minimise, maximise, close, help, then the three of
   // a maximised MDI child), for the form style to set their glyphs.
   [[nodiscard]] TsCaptionButton& CaptionButtonAt(int index) { return buttons_[index]; }

@@ -142,7 +142,7 @@ TEST_F(HeadlessFormTest, TheStoredSkinDrawsTheWindow) {
   ASSERT_NE(BuiltinImage("RCC"), nullptr);
   ProcessMessages();
   const Bitmap shot = SnapshotWindow(form_->Handle());
-  const Bitmap& cache = provider.Style().CacheBmp.Image();
+  const Bitmap& cache = provider.sStyle().CacheBmp.Image();
   ASSERT_EQ(cache.Width(), shot.Width());
   // Points clear of every control: the gap under the texts, and the left and right edges.
   const int below = Place(form_->sPanel2).Bottom + 4;

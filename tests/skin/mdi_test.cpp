@@ -262,7 +262,7 @@ TEST_F(MdiTest, SizingTheFormPlacesTheBarsAgain) {
   ASSERT_TRUE(GetWindowRect(main->Handle(), sizing));
   SendMessage(main->Handle(), WM_SIZING, 2 /* right edge */, reinterpret_cast<LPARAM>(&sizing));
   EXPECT_EQ(bar->BoundsRect(), Bounds(0, 0, 5, 5));  // the cached image still fits the form
-  provider->Style().CacheBmp.SetSize(10, 10);        // as while the frame is being dragged
+  provider->sStyle().CacheBmp.SetSize(10, 10);       // as while the frame is being dragged
   SendMessage(main->Handle(), WM_SIZING, 2, reinterpret_cast<LPARAM>(&sizing));
   EXPECT_EQ(bar->BoundsRect(), placed);
 }
@@ -349,7 +349,7 @@ TEST_F(MdiTest, MaximisedChildButtonsInTheMenuLineActOnAClick) {
   a->SetFocus();
   Pump();
   // Not maximised: nothing of a child in the menu line.
-  EXPECT_TRUE(provider->Button(HTMDICLOSE).R.IsEmpty());
+  EXPECT_TRUE(provider->Button(HTMDICLOSE).Rect.IsEmpty());
 
   auto maximise = [&] {
     SendMessage(a->Handle(), WM_SYSCOMMAND, SC_MAXIMIZE, 0);
@@ -358,9 +358,9 @@ TEST_F(MdiTest, MaximisedChildButtonsInTheMenuLineActOnAClick) {
     ASSERT_EQ(a->WindowState(), TWindowState::wsMaximized);
   };
   maximise();
-  const Rect close = provider->Button(HTMDICLOSE).R;
-  const Rect restore = provider->Button(HTMDIRESTORE).R;
-  const Rect minimize = provider->Button(HTMDIMINIMIZE).R;
+  const Rect close = provider->Button(HTMDICLOSE).Rect;
+  const Rect restore = provider->Button(HTMDIRESTORE).Rect;
+  const Rect minimize = provider->Button(HTMDIMINIMIZE).Rect;
   // Right to left in the menu line, inside its rows.
   ASSERT_FALSE(close.IsEmpty());
   EXPECT_LT(restore.Right, close.Left);
@@ -400,7 +400,7 @@ TEST_F(MdiTest, MaximisedChildButtonsInTheMenuLineActOnAClick) {
   Pump();
   EXPECT_EQ(a->WindowState(), TWindowState::wsNormal);  // the release restored it
   EXPECT_EQ(provider->HotButton(), 0);
-  EXPECT_TRUE(provider->Button(HTMDICLOSE).R.IsEmpty());
+  EXPECT_TRUE(provider->Button(HTMDICLOSE).Rect.IsEmpty());
 
   Bitmap sheet(lines[0].Width(), 3 * lines[0].Height());
   for (std::size_t i = 0; i < lines.size(); ++i)
@@ -408,13 +408,13 @@ TEST_F(MdiTest, MaximisedChildButtonsInTheMenuLineActOnAClick) {
   test::ExpectGolden(sheet, "mdi_child_menu_line");
 
   maximise();
-  click(centre(provider->Button(HTMDIMINIMIZE).R));
+  click(centre(provider->Button(HTMDIMINIMIZE).Rect));
   EXPECT_EQ(a->WindowState(), TWindowState::wsMinimized);
   a->SetWindowState(TWindowState::wsNormal);
   a->SetFocus();
   Pump();
   maximise();
-  click(centre(provider->Button(HTMDICLOSE).R));
+  click(centre(provider->Button(HTMDICLOSE).Rect));
   EXPECT_EQ(main->MDIChildCount(), 1);
 }
 

@@ -621,7 +621,7 @@ TEST_F(PartsTest, FormStyleFollowsNewAndRemovedSkins) {
   bordered->AfterConstruction();
   bordered->Show();
   Pump();
-  TsPassivePaintStyle& style = provider->Style();
+  TsPassivePaintStyle& style = provider->sStyle();
   ASSERT_GE(style.SkinIndex, 0);
   const int formMask = GetMaskIndex(style.SkinIndex, "FORM", "BORDERSMASK");
   EXPECT_EQ(style.BorderIndex, formMask);

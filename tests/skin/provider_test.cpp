@@ -197,9 +197,9 @@ TEST_F(ProviderTest, BorderlessFormWithMenuGetsTheMenuLineOnly) {
 TEST_F(ProviderTest, SingleFormWithMinimizeButtonLaysOutAndMinimises) {
   TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSingle, biSystemMenu | biMinimize);
   // R = 200 - 3; 14 x 14 buttons, top (3 + 19 - 14) / 2 = 4.
-  EXPECT_EQ(p->Button(HTCLOSE).R, Rect(182, 4, 196, 18));
-  EXPECT_EQ(p->Button(HTMINBUTTON).R, Rect(167, 4, 181, 18));
-  EXPECT_TRUE(p->Button(HTMAXBUTTON).R.IsEmpty());
+  EXPECT_EQ(p->Button(HTCLOSE).Rect, Rect(182, 4, 196, 18));
+  EXPECT_EQ(p->Button(HTMINBUTTON).Rect, Rect(167, 4, 181, 18));
+  EXPECT_TRUE(p->Button(HTMAXBUTTON).Rect.IsEmpty());
   const Bitmap shot = SnapshotWindow(bordered->Handle());
   EXPECT_EQ(shot.Pixel(188, 10), kCloseGlyph);
   EXPECT_EQ(shot.Pixel(173, 10), kMinGlyph);
@@ -221,15 +221,15 @@ TEST_F(ProviderTest, SingleFormWithMinimizeButtonLaysOutAndMinimises) {
 TEST_F(ProviderTest, MaximisedFormShowsRestoreGlyphAndIsTransparentAtTheEdge) {
   TsSkinProvider* p =
       MakeProvided(TFormBorderStyle::bsSizeable, biSystemMenu | biMinimize | biMaximize);
-  EXPECT_FALSE(p->Button(HTMAXBUTTON).R.IsEmpty());
+  EXPECT_FALSE(p->Button(HTMAXBUTTON).Rect.IsEmpty());
   // The frame's edges size the window as the window system has them.
   EXPECT_EQ(HitAt({1, 60}), HTLEFT);
   EXPECT_EQ(HitAt({199, 119}), HTBOTTOMRIGHT);
   EXPECT_EQ(HitAt({100, 60}), HTCLIENT);
-  ClickAt(Centre(p->Button(HTMAXBUTTON).R));
+  ClickAt(Centre(p->Button(HTMAXBUTTON).Rect));
   ASSERT_EQ(bordered->WindowState(), TWindowState::wsMaximized);
   Pump();
-  const Rect max = p->Button(HTMAXBUTTON).R;
+  const Rect max = p->Button(HTMAXBUTTON).Rect;
   const Bitmap shot = SnapshotWindow(bordered->Handle());
   EXPECT_EQ(shot.Pixel(max.Left + 7, max.Top + 7), kNormGlyph);
   const int w = bordered->Width();
@@ -242,7 +242,7 @@ TEST_F(ProviderTest, MaximisedFormShowsRestoreGlyphAndIsTransparentAtTheEdge) {
                         LPARAM(std::uint16_t(s.X) | (std::uint32_t(std::uint16_t(s.Y)) << 16))),
             1);
   // The restore glyph's button restores.
-  ClickAt(Centre(p->Button(HTMAXBUTTON).R));
+  ClickAt(Centre(p->Button(HTMAXBUTTON).Rect));
   EXPECT_EQ(bordered->WindowState(), TWindowState::wsNormal);
 }
 
@@ -265,7 +265,7 @@ TEST_F(ProviderTest, IconicRegionIsCutFor160PixelsAndCloseButtonCloses) {
     closed = true;
     action = TCloseAction::caHide;
   };
-  ClickAt(Centre(p->Button(HTCLOSE).R));
+  ClickAt(Centre(p->Button(HTCLOSE).Rect));
   Pump();
   EXPECT_TRUE(closed);
 }
@@ -276,7 +276,7 @@ TEST_F(ProviderTest, SkinWithoutGlyphsShowsNoButtons) {
   TsSkinProvider* p =
       MakeProvided(TFormBorderStyle::bsSizeable, biSystemMenu | biMinimize | biMaximize);
   for (int code : {HTCLOSE, HTMAXBUTTON, HTMINBUTTON, HTHELP})
-    EXPECT_TRUE(p->Button(code).R.IsEmpty()) << code;
+    EXPECT_TRUE(p->Button(code).Rect.IsEmpty()) << code;
   EXPECT_EQ(HitAt({190, 12}), HTCAPTION);
   EXPECT_EQ(SnapshotWindow(bordered->Handle()).Pixel(150, 12), Through(kTitleActive));
 }
@@ -413,7 +413,7 @@ TEST_F(ProviderTest, RightToLeftFormPutsItsBarLeftAndItsCaptionRight) {
         n += shot.Pixel(x, y) == RGB(255, 255, 255) ? 1 : 0;
     return n;
   };
-  const int right = 240 - 3 * p->Button(HTCLOSE).R.Width() - 16;
+  const int right = 240 - 3 * p->Button(HTCLOSE).Rect.Width() - 16;
   EXPECT_GT(textIn(right - 60, right), 0);
   EXPECT_EQ(textIn(p->SysBorderHeight() + 20, right - 80), 0);
 }
@@ -586,7 +586,7 @@ TEST_F(ProviderTest, GoldenTitleBarActiveInactiveHotPressed) {
 TEST_F(ProviderTest, ActivationRepaintsOnlyTheTitleWhenTheSkinAsksForIt) {
   SkinSections[std::size_t(GetSkinIndex("FORM"))].ReservedBoolean = true;
   TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSizeable, biSystemMenu);
-  Bitmap& cache = p->Style().CacheBmp.Image();
+  Bitmap& cache = p->sStyle().CacheBmp.Image();
   ASSERT_EQ(cache.Width(), 200);
   cache.SetPixel(50, 60, 0x00FFFF);  // a mark in the client part of the image
   SendMessage(bordered->Handle(), WM_NCACTIVATE, 0, 0);
@@ -594,7 +594,7 @@ TEST_F(ProviderTest, ActivationRepaintsOnlyTheTitleWhenTheSkinAsksForIt) {
   EXPECT_EQ(cache.Pixel(120, 10), Through(kTitleInactive));
   bordered->SetBounds(100, 100, 220, 120);  // a new size paints everything
   Pump();
-  EXPECT_EQ(p->Style().CacheBmp.Image().Pixel(50, 60), kFormColor);
+  EXPECT_EQ(p->sStyle().CacheBmp.Image().Pixel(50, 60), kFormColor);
 }
 
 TEST_F(ProviderTest, SkinOffOrFreedProviderGivesTheFormItsFrameBack) {
@@ -626,7 +626,7 @@ TEST_F(ProviderTest, SkinOffOrFreedProviderGivesTheFormItsFrameBack) {
 // window from it, and the window's own client-area tracking goes on beside it.
 TEST_F(ProviderTest, HotButtonTurnsNormalWhenThePointerLeavesTheWindow) {
   TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSingle, biSystemMenu | biMinimize);
-  const Point close = Centre(p->Button(HTCLOSE).R);
+  const Point close = Centre(p->Button(HTCLOSE).Rect);
   int clientLeaves = 0;
   bordered->OnMouseLeave = [&](TComponent*) { ++clientLeaves; };
   headless->InjectMouseMove(Screen({100, 60}));  // the client area first

@@ -176,11 +176,11 @@ TEST_F(ProviderX11Test, CaptionButtonsAndDragWorkWithServerEvents) {
   WriteFileBytes(std::filesystem::path(QV_BINARY_DIR) / "provider_x11_dragged.png", SavePng(moved));
   EXPECT_TRUE(moved == SnapshotWindow(form->Handle()));
 
-  ClickAt(Centre(p->Button(HTMAXBUTTON).R), [&] { return IsZoomed(form->Handle()); });
+  ClickAt(Centre(p->Button(HTMAXBUTTON).Rect), [&] { return IsZoomed(form->Handle()); });
   x11->Sync();
   Application()->ProcessMessages();
-  ClickAt(Centre(p->Button(HTMAXBUTTON).R), [&] { return !IsZoomed(form->Handle()); });
-  ClickAt(Centre(p->Button(HTMINBUTTON).R), [&] { return IsIconic(form->Handle()); });
+  ClickAt(Centre(p->Button(HTMAXBUTTON).Rect), [&] { return !IsZoomed(form->Handle()); });
+  ClickAt(Centre(p->Button(HTMINBUTTON).Rect), [&] { return IsIconic(form->Handle()); });
   form->SetWindowState(TWindowState::wsNormal);
   Application()->ProcessMessages();
   bool closed = false;
@@ -188,14 +188,14 @@ TEST_F(ProviderX11Test, CaptionButtonsAndDragWorkWithServerEvents) {
     closed = true;
     action = TCloseAction::caHide;
   };
-  ClickAt(Centre(p->Button(HTCLOSE).R), [&] { return closed; });
+  ClickAt(Centre(p->Button(HTCLOSE).Rect), [&] { return closed; });
 }
 
 TEST_F(ProviderX11Test, SingleFormMinimisesFromItsButton) {
   Start(true);
   TsSkinProvider* p = MakeForm(TFormBorderStyle::bsSingle, biSystemMenu | biMinimize);
-  EXPECT_TRUE(p->Button(HTMAXBUTTON).R.IsEmpty());
-  ClickAt(Centre(p->Button(HTMINBUTTON).R), [&] { return IsIconic(form->Handle()); });
+  EXPECT_TRUE(p->Button(HTMAXBUTTON).Rect.IsEmpty());
+  ClickAt(Centre(p->Button(HTMINBUTTON).Rect), [&] { return IsIconic(form->Handle()); });
 }
 
 TEST_F(ProviderX11Test, MenuBarAndSkinnedEditWorkWithServerEvents) {
