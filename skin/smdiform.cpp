@@ -6,6 +6,7 @@
 #include "platform/msg/message_queue.h"
 #include "platform/ui/mdi.h"
 #include "platform/ui/window_system.h"
+#include "skin/spanels.h"
 #include "skin/sskindata.h"
 #include "skin/sskinmanager.h"
 #include "skin/sskinprovider.h"
@@ -305,8 +306,7 @@ void TsMDIForm::UpdateScrollBars() {
   }
   if (vBar_ != nullptr && hBar_ != nullptr) {
     if (grip_ == nullptr) grip_ = MakeSkinGrip(*provider_, *form_);
-    if (grip_ != nullptr)
-      grip_->SetBounds(vBar_->Left(), hBar_->Top(), vBar_->Width(), hBar_->Height());
+    grip_->SetBounds(vBar_->Left(), hBar_->Top(), vBar_->Width(), hBar_->Height());
   } else {
     delete grip_;
     grip_ = nullptr;

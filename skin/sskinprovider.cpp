@@ -25,7 +25,6 @@ UINT TaskbarCreatedMessage = 0;
 // Posted by an MDI child's provider to the MDI form once its system command is done;
 // wParam: the child was maximised before and is not now.
 UINT MDIChildChangedMessage = 0;
-TsGripFactory GripFactory;
 
 constexpr int kIconicWidth = 160;
 constexpr int kDefaultButtonSize = 21;
@@ -78,12 +77,11 @@ static bool FormAlive(const TCustomForm* form) {
 
 TsSkinProvider* MDIFormProvider = nullptr;
 
-void SetGripFactory(TsGripFactory factory) {
-  GripFactory = std::move(factory);
-}
-
-TControl* MakeSkinGrip(TsSkinProvider& provider, TCustomForm& form) {
-  return GripFactory ? GripFactory(provider, form) : nullptr;
+TsGrip* MakeSkinGrip(TsSkinProvider& provider, TCustomForm& form) {
+  auto* grip = Create<TsGrip>(&provider);
+  grip->Form = &form;
+  grip->SetParent(&form);
+  return grip;
 }
 
 namespace {
@@ -1070,10 +1068,9 @@ void TsSkinProvider::UpdateFormScrollBars() {
   apply(vBar_, showV, true, rangeV);
   apply(hBar_, showH, false, rangeH);
   if (showV && showH) {
-    if (grip_ == nullptr && GripFactory) grip_ = GripFactory(*this, *form_);
-    if (grip_ != nullptr)
-      grip_->SetBounds(rightToLeft ? 1 : client.Width() - thickV, client.Height() - thickH, thickV,
-                       thickH);
+    if (grip_ == nullptr) grip_ = MakeSkinGrip(*this, *form_);
+    grip_->SetBounds(rightToLeft ? 1 : client.Width() - thickV, client.Height() - thickH, thickV,
+                     thickH);
   } else if (grip_ != nullptr) {
     delete grip_;
     grip_ = nullptr;

@@ -50,12 +50,10 @@ struct TsCaptionButton {
 // The provider's style object is the form style of the style objects.
 using TsFormSkinLink = TsPassivePaintStyle;
 
-// The corner filler put between two skinned scroll bars of a form (the skinned grip). Set
-// by the unit that builds it; without one the corner shows the form's background.
-using TsGripFactory = std::function<TControl*(TsSkinProvider& provider, TCustomForm& form)>;
-void SetGripFactory(TsGripFactory factory);
-// A grip from the factory, null without one.
-[[nodiscard]] TControl* MakeSkinGrip(TsSkinProvider& provider, TCustomForm& form);
+class TsGrip;
+// The skinned grip that fills the corner between two skinned scroll bars of `form`, owned
+// by the provider and sizing that form.
+[[nodiscard]] TsGrip* MakeSkinGrip(TsSkinProvider& provider, TCustomForm& form);
 
 class TsSystemMenu : public TPopupMenu {
  public:

@@ -539,12 +539,7 @@ TEST_F(ProviderTest, FormScrollBarsFollowTheControls) {
   const Rect thumb = v->PartRect(sbpThumb);
   EXPECT_NE(on.Pixel(8, thumb.Top), on.Pixel(8, thumb.Top - 10));
   EXPECT_NE(on.Pixel(3, 3), off.Pixel(3, 3));  // the button, faded when disabled
-  // Both directions: the bars leave the corner to the grip.
-  SetGripFactory([](TsSkinProvider& provider, TCustomForm& f) -> TControl* {
-    auto* grip = Create<TPanel>(&provider);
-    grip->SetParent(&f);
-    return grip;
-  });
+  // Both directions: the bars leave the corner to the skinned grip, which sizes the form.
   far->SetBounds(400, 200, 50, 20);
   p->UpdateFormScrollBars();
   ASSERT_NE(p->HorzBar(), nullptr);
