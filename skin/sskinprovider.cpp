@@ -473,11 +473,10 @@ TCustomForm* TsSkinProvider::MaximizedMDIChild() const {
 Point TsSkinProvider::ClientOrigin() const {
   const int bw = form_->BorderWidth();
   const bool menu = HasMenu() && MenuHeight() > 0;
-  // Below the title a bordered form keeps one row of frame; so does the menu line. A
-  // borderless form without a menu has its client area start at its top.
-  const int extra = (HasBorder() || menu) ? 1 : 0;
-  return {SysBorderHeight() + bw, SysBorderWidth() + CaptionHeight() +
-                                      (menu ? MenuHeight() * MenuLineCount : 0) + bw + extra};
+  // One row of frame stays above the client area on every form, a borderless one without
+  // a menu included (its top row shows the form's background).
+  return {SysBorderHeight() + bw,
+          SysBorderWidth() + CaptionHeight() + (menu ? MenuHeight() * MenuLineCount : 0) + bw + 1};
 }
 
 Point TsSkinProvider::WindowPoint(Point screen) const {

@@ -89,7 +89,7 @@ TEST_F(ProviderTest, FrameBandsFollowTheBorderStyle) {
     TFormBorderStyle style;
     Rect client;  // in window coordinates
   };
-  for (const Case& c : {Case{TFormBorderStyle::bsNone, {0, 0, 200, 120}},
+  for (const Case& c : {Case{TFormBorderStyle::bsNone, {0, 1, 200, 120}},
                         Case{TFormBorderStyle::bsSingle, {3, 23, 197, 117}},
                         Case{TFormBorderStyle::bsSizeable, {4, 24, 196, 116}},
                         Case{TFormBorderStyle::bsDialog, {3, 23, 197, 117}},
