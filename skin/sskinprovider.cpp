@@ -124,10 +124,17 @@ TsSystemMenu::TsSystemMenu(TsSkinProvider* provider, TCustomForm* form)
   Itemsize = AddItem("Size", "Itemsize",
                      [this] { SendMessage(form_->Handle(), WM_SYSCOMMAND, SC_SIZE, 0); });
   ItemMinimize = AddItem("Minimize", "ItemMinimize", [this] {
-    if (Application()->MainForm() == form_)
+    if (Application()->MainForm() == form_) {
       Application()->Minimize();
-    else
+    } else {
       form_->SetWindowState(TWindowState::wsMinimized);
+      if (form_->FormStyle() == TFormStyle::fsMDIChild) {
+        // The child's strip in the MDI client is drawn from a new image at once.
+        provider_->NeedRepaint = true;
+        SendMessage(form_->Handle(), WM_PAINT, 0, 0);
+        SendMessage(form_->Handle(), WM_NCPAINT, 0, 0);
+      }
+    }
     UpdateItems();
   });
   ItemMaximize = AddItem("Maximize", "ItemMaximize", [this] {
@@ -539,6 +546,8 @@ int TsSkinProvider::HitTest(Point p) {
       result = HTHELP;
     if (result == HTCLOSE || result == HTMAXBUTTON || result == HTMINBUTTON || result == HTHELP)
       SetHotButton(result);
+    else if (result == HTSYSMENU)
+      SetHotButton(0);
     else if (result == 0 && p.Y < top + bh)
       result = HTCAPTION;
   } else if (MaximizedMDIChild() != nullptr) {
@@ -562,8 +571,13 @@ int TsSkinProvider::HitTest(Point p) {
 }
 
 void TsSkinProvider::SetHotButton(int code) {
+  // A menu-line item lit from outside a menu (no popup holds the pointer) is drawn normal
+  // and forgotten. While a popup of the line is open its item stays lit: this window
+  // system hit-tests the form under the pointer even then.
+  if (form_ != nullptr && form_->MenuBarHotItem() != nullptr && GetCapture() == 0)
+    form_->SetMenuBarHotItem(nullptr);  // the line is painted anew without it
   // The same button again keeps its state: a pressed button stays pressed while the
-  // pointer is held on it.
+  // pointer is held on it, so that the press still shows until the release decides.
   if (code == hotButton_) return;
   if (hotButton_ != 0) {
     TsCaptionButton& old = const_cast<TsCaptionButton&>(Button(hotButton_));
@@ -596,6 +610,10 @@ void TsSkinProvider::SetPressedButton(int code) {
   TsCaptionButton& b = const_cast<TsCaptionButton&>(Button(code));
   b.State = 2;
   RepaintButton(b);
+  // The pressed look shows before anything else runs. A release already queued is handled
+  // in here and finds the state set above; nothing of the provider is touched after this
+  // (the release may close and free the form).
+  Application()->ProcessMessages();
 }
 
 // ---- Painting ------------------------------------------------------------------------------
@@ -728,7 +746,11 @@ void TsSkinProvider::PaintCaption(const Rect& title) {
     DrawSkinRect(cache, *mask, state, DefaultPaintInfo, true,
                  Rect{title.Right - l, 0, title.Right, title.Bottom});
   }
-  // The background under the buttons, for repainting one of them alone.
+  // The background under the buttons, for repainting one of them alone. It is taken from
+  // the cache's very right end (no pixel short of it) because a button is restored from it
+  // with the two right ends aligned, and only the title band's rows, the only rows the
+  // title buttons lie in: the menu line below is not painted yet here and has its own
+  // strip.
   const int stripWidth = std::min(n * (bw + 1) + SysBorderHeight(), w);
   const int stripHeight = std::min(SysBorderWidth() + CaptionHeight() + 1, cache.Height());
   ButtonsStrip.SetSize(stripWidth, stripHeight);
@@ -742,7 +764,8 @@ void TsSkinProvider::PaintCaption(const Rect& title) {
   const bool icon = showAppIcon_ && (form_->BorderStyle() == BS::bsSingle ||
                                      form_->BorderStyle() == BS::bsSizeable);
   const int iconWidth = GetSystemMetrics(SM_CXSMICON);
-  const int iconRight = SysBorderHeight() + (icon ? iconWidth : 0);
+  // The icon's place is kept out of the caption's room whether or not the icon shows.
+  const int iconRight = SysBorderHeight() + iconWidth;
   const std::string text = CutText(canvas, form_->Caption(), w - iconRight - n * bw - 16);
   Rect r{SysBorderHeight() + 4 + (icon ? iconWidth : 0), title.Top + SysBorderWidth(),
          w - n * bw - 16, title.Top + CaptionHeight()};
@@ -798,6 +821,8 @@ void TsSkinProvider::PaintMenuLine() {
     }
     const Rect r{x, y, x + iw + spacing, y + mh};
     menuLineLayout_.Items.emplace_back(item, r);
+    // Drawn in its states, as the class library's own menu bar draws them, so that an
+    // item opened from the line, a disabled one and the default one look alike skinned.
     TOwnerDrawState state = item == form_->MenuBarHotItem() ? TOwnerDrawState(odSelected) : 0;
     if (!item->Enabled()) state |= odDisabled | odGrayed;
     if (item->Default()) state |= odDefault;
@@ -1263,7 +1288,10 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
       return result;
     }
     case WM_ACTIVATE: {
-      // The form's own activation handling (its focus) stays.
+      // Passed on all the same: the window system moves the keyboard focus into a top-level
+      // window only in its default handling of WM_ACTIVATE (when the focus lies outside
+      // it). Swallowed, a skinned form shown, clicked or activated after a dialog closes
+      // would leave the keys going to the window that had them before.
       const LRESULT result = pass();
       if (creating) return result;
       if (!ScrollBarsReady) {
@@ -1291,6 +1319,7 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
       return result;
     }
     case WM_PAINT: {
+      form_->SetControlState(form_->ControlState() | csCustomPaint);
       if (form_->Visible()) {
         PAINTSTRUCT ps;
         DC* dc = BeginPaint(hwnd, ps);
@@ -1312,6 +1341,7 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
         }
         EndPaint(hwnd, ps);
       }
+      form_->SetControlState(form_->ControlState() & ~unsigned(csCustomPaint));
       NeedRepaint = false;
       return 1;
     }
@@ -1445,6 +1475,8 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
     }
     case WM_NCLBUTTONUP: {
       const int code = static_cast<int>(wParam);
+      // Only the button that was pressed acts: a press elsewhere (or on another button)
+      // released over a button must not close or minimise the form.
       const bool wasPressed = hotButton_ == code && Button(code).State == 2;
       switch (code) {
         case HTHELP:

@@ -134,6 +134,8 @@ class TControl : public TComponent {
   [[nodiscard]] unsigned ControlStyle() const { return controlStyle_; }
   void SetControlStyle(unsigned style) { controlStyle_ = style; }
   [[nodiscard]] unsigned ControlState() const { return controlState_; }
+  // Written by whoever takes over a step of the control's life (a skin painting a form).
+  void SetControlState(unsigned state) { controlState_ = state; }
   [[nodiscard]] int Tag() const { return tag_; }
   void SetTag(int tag) { tag_ = tag; }
   [[nodiscard]] const std::string& Hint() const { return hint_; }
@@ -205,7 +207,6 @@ class TControl : public TComponent {
   // The reading order changed (its own or, while it follows, its parent's).
   virtual void BiDiModeChanged() {}
 
-  void SetControlState(unsigned state) { controlState_ = state; }
   // The flag alone, without telling anyone (forms start hidden).
   void SetVisibleFlag(bool value) { visible_ = value; }
   // Lets a control change its bounds without the window system hearing (on WM_SIZE).

@@ -418,5 +418,25 @@ TEST_F(MdiTest, MaximisedChildButtonsInTheMenuLineActOnAClick) {
   EXPECT_EQ(main->MDIChildCount(), 1);
 }
 
+// The system menu's Minimize on a child paints the child's strip from a new image at once.
+TEST_F(MdiTest, SystemMenuMinimizeRepaintsTheChildAtOnce) {
+  TForm* a = Child("A", Bounds(10, 10, 120, 80));
+  auto* p = reinterpret_cast<TsSkinProvider*>(SendMessage(a->Handle(), SKM_GETPROVIDER, 0, 0));
+  ASSERT_NE(p, nullptr);
+  int paints = 0, ncPaints = 0;
+  const SubclassId spy = SubclassWindow(
+      a->Handle(), [&](HWND h, UINT msg, WPARAM w, LPARAM l, const WndProc& inherited) {
+        paints += msg == WM_PAINT ? 1 : 0;
+        ncPaints += msg == WM_NCPAINT ? 1 : 0;
+        return inherited(h, msg, w, l);
+      });
+  p->SystemMenu().ItemMinimize->Click();
+  EXPECT_EQ(a->WindowState(), TWindowState::wsMinimized);
+  EXPECT_GE(paints, 1);  // sent, before any message is pumped
+  EXPECT_GE(ncPaints, 1);
+  EXPECT_FALSE(p->NeedRepaint);  // the new image was made for them
+  RemoveWindowSubclass(a->Handle(), spy);
+}
+
 }  // namespace
 }  // namespace qv

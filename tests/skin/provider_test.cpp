@@ -546,8 +546,10 @@ TEST_F(ProviderTest, FormScrollBarsFollowTheControls) {
   const int cw = bordered->ClientWidth(), ch = bordered->ClientHeight();
   EXPECT_EQ(p->VertBar()->BoundsRect(), Rect(cw - 16, 0, cw, ch - 16));
   EXPECT_EQ(p->HorzBar()->BoundsRect(), Rect(0, ch - 16, cw - 16, ch));
-  EXPECT_NE(bordered->ControlAtPos({cw - 8, ch - 8}, true), nullptr);
-  SetGripFactory(nullptr);
+  auto* grip = dynamic_cast<TsGrip*>(bordered->ControlAtPos({cw - 8, ch - 8}, true));
+  ASSERT_NE(grip, nullptr);
+  EXPECT_EQ(grip->Form, bordered);
+  EXPECT_EQ(grip->BoundsRect(), Rect(cw - 16, ch - 16, cw, ch));
   far->SetBounds(10, -80, 50, 20);  // fits again: the bar goes and the offset is undone
   p->UpdateFormScrollBars();
   EXPECT_EQ(p->VertBar(), nullptr);
@@ -566,6 +568,9 @@ TEST_F(ProviderTest, GoldenTitleBarActiveInactiveHotPressed) {
   SendMessage(bordered->Handle(), WM_NCACTIVATE, 1, 0);
   p->SetHotButton(HTCLOSE);
   shots.push_back(SnapshotWindow(bordered->Handle()));
+  // The pointer is not really there: the window's leave, queued by the lit button, comes
+  // before the press, which would handle it.
+  Pump();
   p->SetPressedButton(HTMINBUTTON);
   shots.push_back(SnapshotWindow(bordered->Handle()));
   Bitmap sheet(180, 4 * 50);
@@ -697,6 +702,133 @@ TEST_F(ProviderTest, TitleDoubleClickFollowsTheMaximizeAndRestoreItems) {
     EXPECT_EQ(bordered->WindowState(), TWindowState::wsNormal);
     delete bordered;
   }
+}
+
+// Activating a skinned form brings the keyboard focus into it, as for any other form.
+TEST_F(ProviderTest, ActivationMovesTheKeyboardFocusIntoTheSkinnedForm) {
+  MakeProvided(TFormBorderStyle::bsSizeable, biSystemMenu);
+  ShowForm(form);
+  SetActiveWindow(form->Handle());
+  Pump();
+  ASSERT_EQ(GetFocus(), form->Handle());
+  SetActiveWindow(bordered->Handle());
+  Pump();
+  EXPECT_EQ(GetActiveWindow(), bordered->Handle());
+  EXPECT_EQ(GetFocus(), bordered->Handle());
+}
+
+// A graphic control that notes whether its parent is in its custom paint while it paints.
+class TPaintStateSpy : public TGraphicControl {
+ public:
+  using TGraphicControl::TGraphicControl;
+  std::vector<bool> custom;
+
+ protected:
+  void WndProc(TMessage& message) override {
+    if (message.Msg == WM_PAINT && Parent() != nullptr)
+      custom.push_back((Parent()->ControlState() & csCustomPaint) != 0);
+    TGraphicControl::WndProc(message);
+  }
+};
+
+TEST_F(ProviderTest, FormIsInItsCustomPaintOnlyWhileTheProviderPaintsIt) {
+  MakeProvided(TFormBorderStyle::bsSizeable, biSystemMenu);
+  auto* spy = Create<TPaintStateSpy>(bordered);
+  spy->SetParent(bordered);
+  spy->SetBounds(10, 10, 20, 20);
+  SendMessage(bordered->Handle(), WM_PAINT, 0, 0);
+  ASSERT_FALSE(spy->custom.empty());
+  EXPECT_TRUE(spy->custom.back());
+  EXPECT_EQ(bordered->ControlState() & csCustomPaint, 0u);
+}
+
+// A menu-line item lit outside an open menu is drawn normal and forgotten when a caption
+// button lights; while a menu holds the pointer it stays lit.
+TEST_F(ProviderTest, LitCaptionButtonPutsOutTheLitMenuLineItem) {
+  bordered = Create<TForm>(Application());
+  bordered->SetBorderStyle(TFormBorderStyle::bsNone);  // the menu line keeps these handlers
+  bordered->SetBounds(100, 100, 200, 120);
+  auto* menu = Create<TMainMenu>(bordered);
+  auto* file = Create<TMenuItem>(bordered);
+  file->SetCaption("File");
+  std::vector<TOwnerDrawState> states;
+  file->OnMeasureItem = [](TComponent*, TCanvas&, int& w, int& h) {
+    w = 30;
+    h = 18;
+  };
+  file->OnAdvancedDrawItem = [&](TComponent*, TCanvas&, const Rect&, TOwnerDrawState state) {
+    states.push_back(state);
+  };
+  menu->Items()->Add(file);
+  bordered->SetMenu(menu);
+  auto* p = ShowWithProvider(bordered);
+  bordered->SetMenuBarHotItem(file);
+  ASSERT_FALSE(states.empty());
+  EXPECT_NE(states.back() & odSelected, 0u);
+  SetCapture(bordered->Handle());  // as an open menu holds it
+  p->SetHotButton(0);
+  EXPECT_EQ(bordered->MenuBarHotItem(), file);
+  ReleaseCapture();
+  p->SetHotButton(0);
+  EXPECT_EQ(bordered->MenuBarHotItem(), nullptr);
+  EXPECT_EQ(states.back() & odSelected, 0u);
+  EXPECT_EQ(p->HotButton(), 0);
+}
+
+// The press shows before its release, already queued, is handled within it: the form is
+// closed and freed in there and nothing touches it afterwards.
+TEST_F(ProviderTest, PressedButtonLetsQueuedMessagesRun) {
+  TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSingle, biSystemMenu | biMinimize);
+  bool closed = false;
+  bordered->OnClose = [&](TComponent*, TCloseAction& action) {
+    closed = true;
+    action = TCloseAction::caFree;
+  };
+  const Point s = Screen(Centre(p->Button(HTCLOSE).Rect));
+  const LPARAM at = LPARAM(std::uint16_t(s.X) | (std::uint32_t(std::uint16_t(s.Y)) << 16));
+  const HWND h = bordered->Handle();
+  PostMessage(h, WM_NCLBUTTONUP, HTCLOSE, at);
+  EXPECT_EQ(SendMessage(h, WM_NCLBUTTONDOWN, HTCLOSE, at), 1);
+  EXPECT_TRUE(closed);
+  EXPECT_FALSE(IsWindow(h));
+  bordered = nullptr;
+}
+
+// The pointer moving from a lit button onto the icon puts the button out.
+TEST_F(ProviderTest, IconZoneTurnsALitButtonNormal) {
+  TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSingle, biSystemMenu | biMinimize);
+  const Point close = Centre(p->Button(HTCLOSE).Rect);
+  EXPECT_EQ(HitAt(close), HTCLOSE);
+  EXPECT_EQ(p->Button(HTCLOSE).State, 1);
+  EXPECT_EQ(HitAt({5, close.Y}), HTSYSMENU);
+  EXPECT_EQ(p->HotButton(), 0);
+  EXPECT_EQ(p->Button(HTCLOSE).State, 0);
+  EXPECT_EQ(SnapshotWindow(bordered->Handle()).Pixel(close.X, close.Y), kCloseGlyph);
+}
+
+// The caption's room leaves out the icon's place also when the icon is not shown.
+TEST_F(ProviderTest, CaptionRoomLeavesOutTheIconPlaceWithoutTheIcon) {
+  TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSingle, biSystemMenu, 160, 80);
+  p->SetShowAppIcon(false);
+  const std::string caption(40, 'W');
+  bordered->SetCaption(caption);
+  Pump();
+  const Bitmap cut = SnapshotWindow(bordered->Handle());
+  // The caption as it should be cut: to 160 - (3 + 16) - 2 x 14 - 16 pixels (Close and
+  // Minimize buttons; the Minimize item shows on a single-border form).
+  TCanvas& canvas = p->sStyle().CacheBmp.Canvas();
+  canvas.Font().Assign(bordered->Font());
+  canvas.Font().SetStyle(canvas.Font().Style() | fsBold);
+  const int room = 160 - (3 + GetSystemMetrics(SM_CXSMICON)) - 2 * 14 - 16;
+  const std::string expected = CutText(canvas, caption, room);
+  ASSERT_NE(expected, caption);
+  bordered->SetCaption(expected);
+  Pump();
+  const Bitmap want = SnapshotWindow(bordered->Handle());
+  int differ = 0;
+  for (int y = 0; y < 22; ++y)
+    for (int x = 0; x < 160; ++x) differ += cut.Pixel(x, y) != want.Pixel(x, y) ? 1 : 0;
+  EXPECT_EQ(differ, 0);
 }
 
 // ---- The scroll bar ------------------------------------------------------------------------
