@@ -1003,7 +1003,10 @@ int TsSkinProvider::ContentExtent(bool vertical) const {
 
 void TsSkinProvider::ScrollControls(bool vertical, int delta) {
   if (delta == 0) return;
-  Scrolling = true;
+  // Held until the pending messages are done as well: a bar set off by them (the moves
+  // resize nothing, but a queued size message may come) must not free the bar whose change
+  // is being handled here.
+  const bool wasScrolling = std::exchange(Scrolling, true);
   for (int i = 0; i < form_->ControlCount(); ++i) {
     TControl* c = form_->Controls(i);
     if (c == vBar_ || c == hBar_ || c == grip_) continue;
@@ -1014,11 +1017,12 @@ void TsSkinProvider::ScrollControls(bool vertical, int delta) {
     else
       c->SetBounds(c->Left() - delta, c->Top(), c->Width(), c->Height());
     SendRefreshMessage(c, true);
-    if (dynamic_cast<TWinControl*>(c) != nullptr) c->Invalidate();
+    if (dynamic_cast<TWinControl*>(c) != nullptr) c->Repaint();
   }
   (vertical ? vOffset_ : hOffset_) += delta;
-  Scrolling = false;
   form_->Invalidate();
+  Application()->ProcessMessages();
+  Scrolling = wasScrolling;
 }
 
 void TsSkinProvider::UpdateFormScrollBars() {

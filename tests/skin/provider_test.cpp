@@ -831,6 +831,38 @@ TEST_F(ProviderTest, CaptionRoomLeavesOutTheIconPlaceWithoutTheIcon) {
   EXPECT_EQ(differ, 0);
 }
 
+// Scrolling repaints the moved windowed controls at once and lets pending messages run.
+class TPaintCounter : public TCustomControl {
+ public:
+  using TCustomControl::TCustomControl;
+  int paints = 0;
+  int posted = 0;
+
+ protected:
+  void Paint() override { ++paints; }
+  void WndProc(TMessage& message) override {
+    if (message.Msg == WM_APP + 7) ++posted;
+    TCustomControl::WndProc(message);
+  }
+};
+
+TEST_F(ProviderTest, ScrollingRepaintsTheControlsAndRunsPendingMessages) {
+  TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSizeable, biSystemMenu, 200, 150);
+  auto* counter = Create<TPaintCounter>(bordered);
+  counter->SetParent(bordered);
+  counter->SetBounds(10, 300, 50, 20);
+  p->UpdateFormScrollBars();
+  ASSERT_NE(p->VertBar(), nullptr);
+  counter->SetBounds(10, 100, 50, 20);  // into sight, painted once
+  Pump();
+  const int before = counter->paints;
+  PostMessage(counter->Handle(), WM_APP + 7, 0, 0);
+  p->VertBar()->SetPosition(10);
+  EXPECT_EQ(counter->Top(), 90);
+  EXPECT_GT(counter->paints, before);
+  EXPECT_EQ(counter->posted, 1);
+}
+
 // ---- The scroll bar ------------------------------------------------------------------------
 
 class ScrollBarTest : public ProviderTest {
