@@ -36,18 +36,11 @@ std::FILE* TForm1::StatusEcho = nullptr;
 bool TForm1::ChoiceUnattendedDefault = false;
 
 // The program's own resources, once per run before the first window: the built-in border
-// masks and check glyphs the skinned controls fall back on, and the skinned corner grip the
-// window providers put between two scroll bars.
+// masks and check glyphs the skinned controls fall back on.
 static void LoadProgramResources() {
   static const bool loaded = [] {
     for (const std::string& name : BuiltinBitmapNames())
       RegisterBuiltinImage(name, LoadBuiltinBitmap(name));
-    SetGripFactory([](TsSkinProvider& provider, TCustomForm& form) -> TControl* {
-      auto* grip = Create<TsGrip>(&provider);
-      grip->Form = &form;
-      grip->SetParent(&form);
-      return grip;
-    });
     return true;
   }();
   (void)loaded;

@@ -282,6 +282,11 @@ void TsButtonControl::ActionChange(TBasicAction* sender) {
 }
 
 void TsButtonControl::Click() {
+  // A toggle changes with a click alone, whether the mouse or a key made it.
+  if (ButtonStyle == 1) {
+    toggleDown_ = !toggleDown_;
+    ShowDown(toggleDown_);
+  }
   // The action runs in place of OnClick, unless the button has a handler of its own.
   if (!OnClick && actionLink_ != nullptr && actionLink_->Execute()) return;
   TCustomControl::Click();
@@ -335,9 +340,24 @@ void TsButtonControl::SetBevelWidth(int value) {
 }
 
 void TsButtonControl::SetDown(bool value) {
+  if (ButtonStyle == 1) toggleDown_ = value;
+  ShowDown(value);
+}
+
+void TsButtonControl::ShowDown(bool value) {
   if (value == down_) return;
   down_ = value;
   style_->Invalidate();
+}
+
+void TsButtonControl::PressByKey() {
+  keyPress_ = true;
+  ShowDown(true);
+}
+
+void TsButtonControl::EndKeyPress() {
+  keyPress_ = false;
+  ShowDown(ButtonStyle == 1 && toggleDown_);
 }
 
 Size TsButtonControl::MeasureCaption() {
@@ -461,18 +481,20 @@ void TsButtonControl::PaintFace() {
     mask = GetBorderMaskBmp(s.BtnEffects.MaskedBorders.Predefined(), &custom);
     transparent = s.BtnEffects.MaskedBorders.TransparentColor();
   }
+  // A new region whenever one is asked for: a look without a mask (another skin, or none)
+  // takes the whole rectangle back.
   Region region(Rect{0, 0, w, h});
   if (mask != nullptr) {
     PaintMaskedBorder(bmp, mask, region, true, transparent, state);
-    if (s.RegionChanged) {
-      s.RegionChanged = false;
-      s.WindowRegion = region;
-      if (HandleAllocated()) SetWindowRgn(Handle(), region, true);
-    }
   } else {
     Rect face = ClientRect();
     face.Right -= ArrowWidth();
     s.PaintActiveBevel(face);
+  }
+  if (s.RegionChanged) {
+    s.RegionChanged = false;
+    s.WindowRegion = region;
+    if (HandleAllocated()) SetWindowRgn(Handle(), region, true);
   }
   PaintGlyph();
   // The caption.
@@ -488,7 +510,7 @@ void TsButtonControl::PaintFace() {
   }
 }
 
-void TsButtonControl::RenderCache() {
+void TsButtonControl::RenderCache(bool fading) {
   TsActiveBGStyle& s = *style_;
   s.UpdateBGBitmap();
   if (s.BGBitmap.Empty()) return;
@@ -503,11 +525,13 @@ void TsButtonControl::RenderCache() {
       FillBitmapRect(s.BGBitmap.Image(), {0, 0, Width(), Height()},
                      s.BGBitmap.Canvas().Brush().Color());
     }
-  } else {
+  } else if (!fading) {
     s.PaintBG(s.BGBitmap);
   }
-  PaintFace();
-  PaintArrow();
+  if (!fading) {
+    PaintFace();
+    PaintArrow();
+  }
   if (!Enabled()) {
     const TColor color = Parent() != nullptr ? Parent()->Color() : Color();
     PaintDisabledEffect(s.BGBitmap.Image(), DisabledKind, color, {Left(), Top()}, parent);
@@ -517,7 +541,7 @@ void TsButtonControl::RenderCache() {
 
 void TsButtonControl::Paint() {
   if (HasState(csDestroying) || Parent() == nullptr) return;
-  if (style_->BGChanged && !Fading()) RenderCache();
+  if (style_->BGChanged) RenderCache(Fading());
   Canvas().Handle()->BitBlt(0, 0, Width(), Height(), *style_->BGBitmap.Canvas().Handle(), 0, 0);
 }
 
@@ -667,11 +691,8 @@ void TsButtonControl::MouseUp(TMouseButton button, TShiftState shift, int x, int
   const bool inside = ClientRect().Contains({x, y});
   bool click = false;
   if (ButtonStyle == 1) {
-    // A toggle goes down on a click and up again on the next one.
-    if (inside) {
-      down_ = !down_;
-      click = true;
-    }
+    // The click turns the toggle over.
+    click = inside;
   } else if (down_) {
     down_ = false;
     click = inside;
@@ -700,6 +721,8 @@ void TsButtonControl::WndProc(TMessage& m) {
       break;
     case CM_EXIT:
     case WM_KILLFOCUS:
+      // A key press that never came up ends without a click.
+      if (keyPress_) EndKeyPress();
       if (down_ && ButtonStyle != 1 && !MouseHeld()) SetDown(false);
       break;
     case WM_SIZE:
@@ -755,12 +778,14 @@ void TsButton::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
   if (button == TMouseButton::mbLeft && CanFocus() && !Focused()) SetFocus();
 }
 
-void TsButton::PressByKey() {
-  SetDown(true);
+void TsButton::PressAndClick() {
+  // Only pressed for the look: the key's own release, met while messages are processed
+  // here, must not click a second time.
+  ShowDown(true);
   Repaint();
   Application()->ProcessMessages();
   Click();
-  SetDown(false);
+  ShowDown(ButtonStyle == 1 && ToggleDown());
   Repaint();
   Application()->ProcessMessages();
 }
@@ -772,7 +797,7 @@ void TsButton::WndProc(TMessage& m) {
       const bool plain = (KeyboardShiftState() & (ssShift | ssAlt | ssCtrl)) == 0;
       if (plain && ((key == VK_RETURN && defaultActive_) || (key == VK_ESCAPE && Cancel)) &&
           CanFocus()) {
-        PressByKey();
+        PressAndClick();
         m.Result = 1;
       }
       return;
@@ -785,7 +810,7 @@ void TsButton::WndProc(TMessage& m) {
       if (((acc != 0 && key == acc) || (key == ' ' && Focused())) && CanFocus()) {
         if (!Focused()) SetFocus();
         style_->BGChanged = true;
-        SetDown(true);
+        PressByKey();
         Repaint();
         m.Result = 1;
       }
@@ -793,8 +818,10 @@ void TsButton::WndProc(TMessage& m) {
     }
     case WM_KEYUP:
     case WM_SYSKEYUP:
-      if (Down() && ButtonStyle != 1) {
-        SetDown(false);
+      // Only the release of a key that pressed the button clicks it: not a toggle held down
+      // by an earlier click, nor a button that Enter or the mouse holds down.
+      if (Down() && KeyPressed()) {
+        EndKeyPress();
         Repaint();
         Application()->ProcessMessages();
         Click();

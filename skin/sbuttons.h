@@ -79,6 +79,7 @@ class TsButtonControl : public TCustomControl {
   // 4 painted over the parent's picture (4 with a bevel strip).
   std::uint8_t ButtonStyle = 0;
   [[nodiscard]] bool Down() const { return down_; }
+  // Also the state a toggle (style 1) keeps.
   void SetDown(bool value);
   std::uint8_t Layout = 0;
 
@@ -155,11 +156,21 @@ class TsButtonControl : public TCustomControl {
   // Style 2: the drop-down triangle in the arrow part.
   virtual void PaintArrow();
   void Notification(TComponent* component, TOperation operation) override;
-  // Renders the whole face into the cache (background and face).
-  void RenderCache();
+  // Renders the whole face into the cache (background and face). While a fade runs the
+  // blend owns the face: only the parent's picture under styles 3 and 4 and the disabled
+  // look are painted.
+  void RenderCache(bool fading = false);
   void MouseDown(TMouseButton button, TShiftState shift, int x, int y) override;
   void MouseUp(TMouseButton button, TShiftState shift, int x, int y) override;
   [[nodiscard]] virtual bool ShowsFocusFrame() { return false; }
+  // A key holds the button pressed until it comes up (or the focus goes); the press's end
+  // shows the state the button rests in: up, or a toggle's own.
+  void PressByKey();
+  void EndKeyPress();
+  [[nodiscard]] bool KeyPressed() const { return keyPress_; }
+  // The pressed look alone; a toggle's own state stays.
+  void ShowDown(bool value);
+  [[nodiscard]] bool ToggleDown() const { return toggleDown_; }
   [[nodiscard]] virtual int FocusMarginValue() const { return 0; }
   std::unique_ptr<TsActiveBGStyle> style_;
 
@@ -182,6 +193,10 @@ class TsButtonControl : public TCustomControl {
   std::unique_ptr<TsButtonActionLink> actionLink_;
   int bevelWidth_ = 2;
   bool down_ = false;
+  // The toggle's state (down after an odd number of clicks) and whether a key holds the
+  // button pressed.
+  bool toggleDown_ = false;
+  bool keyPress_ = false;
   TBitmap normalImage_;
   int fadeStep_ = 0;
   std::unique_ptr<TFadeTimer> fadeTimer_;
@@ -215,7 +230,8 @@ class TsButton : public TsButtonControl {
   int FocusMarginValue() const override { return FocusMargin; }
 
  private:
-  void PressByKey();
+  // Enter or Escape: pressed, clicked and let go at once.
+  void PressAndClick();
   bool default_ = false;
   bool defaultActive_ = false;
 };

@@ -6,6 +6,7 @@
 #include "platform/msg/message_queue.h"
 #include "platform/ui/mdi.h"
 #include "platform/ui/window_system.h"
+#include "skin/spanels.h"
 #include "skin/sskindata.h"
 #include "skin/sskinmanager.h"
 #include "skin/sskinprovider.h"
@@ -141,7 +142,7 @@ void TsMDIForm::UpdateMDIMenu() {
 // Copies the cached window image under `area` onto the DC, whose origin lies `inset`
 // pixels inside the client window's top-left.
 void TsMDIForm::CopyFromCache(DC& dc, Rect area, int inset) {
-  Bitmap& cache = provider_->Style().CacheBmp.Image();
+  Bitmap& cache = provider_->sStyle().CacheBmp.Image();
   DC src(&cache);
   dc.BitBlt(area.Left, area.Top, area.Width(), area.Height(), src, MDIOffsetX() + inset + area.Left,
             MDIOffsetY() + inset + area.Top);
@@ -305,8 +306,7 @@ void TsMDIForm::UpdateScrollBars() {
   }
   if (vBar_ != nullptr && hBar_ != nullptr) {
     if (grip_ == nullptr) grip_ = MakeSkinGrip(*provider_, *form_);
-    if (grip_ != nullptr)
-      grip_->SetBounds(vBar_->Left(), hBar_->Top(), vBar_->Width(), hBar_->Height());
+    grip_->SetBounds(vBar_->Left(), hBar_->Top(), vBar_->Width(), hBar_->Height());
   } else {
     delete grip_;
     grip_ = nullptr;

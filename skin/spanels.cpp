@@ -84,12 +84,18 @@ void TsCustomLabel::DoDrawText(DC& dc, Rect& r, unsigned flags) {
 }
 
 void TsCustomLabel::AdjustBounds() {
-  if (!autoSize_ || Parent() == nullptr || HasState(csLoading) || Align() != TAlign::alNone) return;
+  if (!autoSize_ || Parent() == nullptr || HasState(csLoading)) return;
   Bitmap screen(1, 1);
   DC dc(&screen);
   Rect r = ClientRect();
   DoDrawText(dc, r, DT_CALCRECT | DT_EXPANDTABS | (wordWrap_ ? DT_WORDBREAK : 0u));
-  const int x = alignment_ == TAlignment::taRightJustify ? Left() + Width() - r.Width() : Left();
+  // Right to left a left-aligned label grows from its right edge and a right-aligned one
+  // from its left edge. An aligned label is put back in its place by its parent.
+  TAlignment alignment = alignment_;
+  if (UseRightToLeftAlignment() && alignment != TAlignment::taCenter)
+    alignment = alignment == TAlignment::taLeftJustify ? TAlignment::taRightJustify
+                                                       : TAlignment::taLeftJustify;
+  const int x = alignment == TAlignment::taRightJustify ? Left() + Width() - r.Width() : Left();
   SetBounds(x, Top(), r.Width(), r.Height());
 }
 
@@ -216,7 +222,8 @@ void TsCustomPanel::PaintCaption(TBitmap& bmp, Rect r) {
   const int h = c.TextHeight("W");
   Rect text{r.Left, (r.Top + r.Bottom - h) / 2, r.Right, (r.Top + r.Bottom - h) / 2 + h};
   WriteTextEx(c, Caption(), Enabled(), text,
-              AlignmentFlag(Alignment()) | DT_VCENTER | DT_SINGLELINE | DT_EXPANDTABS);
+              DrawTextBiDiModeFlags(AlignmentFlag(Alignment()) | DT_VCENTER | DT_SINGLELINE |
+                                    DT_EXPANDTABS));
 }
 
 void TsCustomPanel::RenderCache() {

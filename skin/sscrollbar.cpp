@@ -72,7 +72,7 @@ void TsScrollBar::Scroll(TScrollCode code, int pos) {
 
 void TsScrollBar::DoScroll(WPARAM code, int thumbPos) {
   // Right-to-left horizontal bars step the other way and keep mirrored positions.
-  const int factor = rightToLeft_ && !Vertical() ? -1 : 1;
+  const int factor = factor_;
   const bool thumb = code == SB_THUMBPOSITION || code == SB_THUMBTRACK;
   int pos = position_;
   const TScrollCode sc =
@@ -81,8 +81,18 @@ void TsScrollBar::DoScroll(WPARAM code, int thumbPos) {
   Scroll(sc, pos);
 }
 
+void TsScrollBar::TakeDirectionFactor() {
+  factor_ = !Vertical() && UseRightToLeftScrollBar() ? -1 : 1;
+}
+
 void TsScrollBar::CreateWnd() {
+  TakeDirectionFactor();
   TCustomControl::CreateWnd();
+  SendRangeToWindow();
+}
+
+void TsScrollBar::BiDiModeChanged() {
+  TakeDirectionFactor();
   SendRangeToWindow();
 }
 
@@ -94,24 +104,21 @@ void TsScrollBar::SendRangeToWindow() {
   info.fMask = SIF_PAGE;
   info.nPage = static_cast<UINT>(pageSize_);
   SetScrollInfo(h, SB_CTL, info, false);
-  const bool mirrored = rightToLeft_ && !Vertical();
-  SetScrollPos(h, SB_CTL, mirrored ? max_ - position_ : position_, false);
+  SetScrollPos(h, SB_CTL, factor_ < 0 ? max_ - position_ : position_, false);
 }
 
 void TsScrollBar::SetKind(TScrollBarKind kind) {
   if (kind == kind_) return;
   kind_ = kind;
+  TakeDirectionFactor();
   if (!HasState(csLoading)) SetBounds(Left(), Top(), Height(), Width());
   Invalidate();
 }
 
-void TsScrollBar::SetRightToLeft(bool value) {
-  rightToLeft_ = value;
-  SendRangeToWindow();
-}
-
 void TsScrollBar::SetParams(int APosition, int AMin, int AMax) {
-  if (AMax <= AMin) ShowError(std::string(kScrollBarRangeText) + "\nMax = " + std::to_string(AMax));
+  if (AMax <= AMin)
+    ShowError(std::string(kScrollBarRangeText) + kScrollBarRangeBreak +
+              "Max = " + std::to_string(AMax));
   APosition = std::max(AMin, std::min(APosition, AMax));
   const bool rangeChanged = AMin != min_ || AMax != max_;
   min_ = AMin;
@@ -120,10 +127,8 @@ void TsScrollBar::SetParams(int APosition, int AMin, int AMax) {
   if (APosition != position_) {
     const int old = position_;
     position_ = APosition;
-    if (HandleAllocated()) {
-      const bool mirrored = rightToLeft_ && !Vertical();
-      SetScrollPos(Handle(), SB_CTL, mirrored ? max_ - position_ : position_, false);
-    }
+    if (HandleAllocated())
+      SetScrollPos(Handle(), SB_CTL, factor_ < 0 ? max_ - position_ : position_, false);
     NeedRepaint = true;
     Invalidate();
     Change(old);
@@ -361,10 +366,19 @@ void TsScrollBar::MouseMove(TShiftState shift, int x, int y) {
     EndUpdate();
     return;
   }
-  if (states_[sbpFirstButton] == 2 || states_[sbpSecondButton] == 2 ||
-      states_[sbpTrackBefore] == 2 || states_[sbpTrackAfter] == 2)
-    return;
+  // A held button or track stays pressed while the pointer is on it; anywhere else the part
+  // under the pointer turns hot and the held one normal, which ends its repeat.
+  for (const TsScrollBarPart held :
+       {sbpFirstButton, sbpSecondButton, sbpTrackBefore, sbpTrackAfter})
+    if (states_[held] == 2 && PartAt({x, y}) == held) return;
   HoverStates({x, y});
+}
+
+int TsScrollBar::PartAt(Point p) const {
+  if (!ClientRect().Contains(p)) return -1;
+  for (const TsScrollBarPart part : {sbpFirstButton, sbpSecondButton, sbpThumb})
+    if (PartRect(part).Contains(p)) return part;
+  return (Vertical() ? p.Y : p.X) >= ThumbCentre() ? sbpTrackAfter : sbpTrackBefore;
 }
 
 void TsScrollBar::MouseUp(TMouseButton button, TShiftState shift, int x, int y) {

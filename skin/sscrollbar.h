@@ -24,6 +24,8 @@ enum TsScrollBarPart { sbpFirstButton, sbpSecondButton, sbpTrackBefore, sbpTrack
 
 // The text of the range check (the class library's message for a bad scroll-bar range).
 inline constexpr const char* kScrollBarRangeText = "Scroll bar property out of range";
+// What follows the text: a line feed, then a carriage return, then the limit.
+inline constexpr const char* kScrollBarRangeBreak = "\n\r";
 
 class TsScrollBar : public TCustomControl {
  public:
@@ -79,9 +81,10 @@ class TsScrollBar : public TCustomControl {
   // (mirrored for a horizontal bar in right-to-left mode); a moved position is reported.
   void SetParams(int APosition, int AMin, int AMax);
 
-  // Right-to-left mode: a horizontal bar reports Max - Position to its window.
-  [[nodiscard]] bool RightToLeft() const { return rightToLeft_; }
-  void SetRightToLeft(bool value);
+  // -1 for a horizontal bar in right-to-left mode (BiDiMode), 1 otherwise: taken when the
+  // window is made and again when the reading order changes. Such a bar reports
+  // Max - Position to its window.
+  [[nodiscard]] int DirectionFactor() const { return factor_; }
 
   // Set by the form provider: the component that owns the bar and the form it scrolls.
   TComponent* LinkedOwner = nullptr;
@@ -120,6 +123,7 @@ class TsScrollBar : public TCustomControl {
   void MouseUp(TMouseButton button, TShiftState shift, int x, int y) override;
   void Click() override {}
   void CreateWnd() override;
+  void BiDiModeChanged() override;
 
  private:
   enum class RepeatKind { Button, Track, Thumb };
@@ -137,15 +141,18 @@ class TsScrollBar : public TCustomControl {
   void StopTimer();
   void OnRepeat(RepeatKind kind);
   void HoverStates(Point p);
+  // The part under a client point (buttons and thumb before the track), -1 outside the bar.
+  [[nodiscard]] int PartAt(Point p) const;
   void PaintPlain(DC& dc);
   void SendRangeToWindow();
+  void TakeDirectionFactor();
 
   TScrollBarKind kind_ = TScrollBarKind::sbHorizontal;
   int position_ = 0;
   int min_ = 0;
   int max_ = 100;
   int pageSize_ = 0;
-  bool rightToLeft_ = false;
+  int factor_ = 1;
   int states_[5] = {};
   std::unique_ptr<TTimer> timer_;
   int dragOffset_ = 0;

@@ -10,6 +10,7 @@
 #include "skin/scontrolutils.h"
 #include "skin/smdiform.h"
 #include "skin/spaintutils.h"
+#include "skin/spanels.h"
 #include "skin/sskindata.h"
 #include "skin/sskinmanager.h"
 #include "skin/sutils.h"
@@ -24,7 +25,6 @@ UINT TaskbarCreatedMessage = 0;
 // Posted by an MDI child's provider to the MDI form once its system command is done;
 // wParam: the child was maximised before and is not now.
 UINT MDIChildChangedMessage = 0;
-TsGripFactory GripFactory;
 
 constexpr int kIconicWidth = 160;
 constexpr int kDefaultButtonSize = 21;
@@ -77,12 +77,11 @@ static bool FormAlive(const TCustomForm* form) {
 
 TsSkinProvider* MDIFormProvider = nullptr;
 
-void SetGripFactory(TsGripFactory factory) {
-  GripFactory = std::move(factory);
-}
-
-TControl* MakeSkinGrip(TsSkinProvider& provider, TCustomForm& form) {
-  return GripFactory ? GripFactory(provider, form) : nullptr;
+TsGrip* MakeSkinGrip(TsSkinProvider& provider, TCustomForm& form) {
+  auto* grip = Create<TsGrip>(&provider);
+  grip->Form = &form;
+  grip->SetParent(&form);
+  return grip;
 }
 
 namespace {
@@ -125,10 +124,17 @@ TsSystemMenu::TsSystemMenu(TsSkinProvider* provider, TCustomForm* form)
   Itemsize = AddItem("Size", "Itemsize",
                      [this] { SendMessage(form_->Handle(), WM_SYSCOMMAND, SC_SIZE, 0); });
   ItemMinimize = AddItem("Minimize", "ItemMinimize", [this] {
-    if (Application()->MainForm() == form_)
+    if (Application()->MainForm() == form_) {
       Application()->Minimize();
-    else
+    } else {
       form_->SetWindowState(TWindowState::wsMinimized);
+      if (form_->FormStyle() == TFormStyle::fsMDIChild) {
+        // The child's strip in the MDI client is drawn from a new image at once.
+        provider_->NeedRepaint = true;
+        SendMessage(form_->Handle(), WM_PAINT, 0, 0);
+        SendMessage(form_->Handle(), WM_NCPAINT, 0, 0);
+      }
+    }
     UpdateItems();
   });
   ItemMaximize = AddItem("Maximize", "ItemMaximize", [this] {
@@ -314,6 +320,17 @@ void TsSkinProvider::Notification(TComponent* component, TOperation operation) {
     skinManager_ = nullptr;
     return;
   }
+  // A menu item the form takes in, or lets go of without destroying it (one being destroyed
+  // is no item by now): the skin's handlers go on or come off. Without a skin in use
+  // nothing is hooked, so the form's plain menu keeps drawing itself.
+  if (auto* item = dynamic_cast<TMenuItem*>(component);
+      item != nullptr && skinManager_ != nullptr && !HasState(csDesigning)) {
+    if (operation == opInsert && SkinData.Active)
+      skinManager_->SkinableMenus().HookItem(item, true);
+    else if (operation == opRemove)
+      skinManager_->SkinableMenus().HookItem(item, false);
+    return;
+  }
   auto* manager = dynamic_cast<TsSkinManager*>(component);
   if (manager == nullptr) return;
   if (operation == opInsert && skinManager_ == nullptr) skinManager_ = manager;
@@ -463,11 +480,10 @@ TCustomForm* TsSkinProvider::MaximizedMDIChild() const {
 Point TsSkinProvider::ClientOrigin() const {
   const int bw = form_->BorderWidth();
   const bool menu = HasMenu() && MenuHeight() > 0;
-  // Below the title a bordered form keeps one row of frame; so does the menu line. A
-  // borderless form without a menu has its client area start at its top.
-  const int extra = (HasBorder() || menu) ? 1 : 0;
-  return {SysBorderHeight() + bw, SysBorderWidth() + CaptionHeight() +
-                                      (menu ? MenuHeight() * MenuLineCount : 0) + bw + extra};
+  // One row of frame stays above the client area on every form, a borderless one without
+  // a menu included (its top row shows the form's background).
+  return {SysBorderHeight() + bw,
+          SysBorderWidth() + CaptionHeight() + (menu ? MenuHeight() * MenuLineCount : 0) + bw + 1};
 }
 
 Point TsSkinProvider::WindowPoint(Point screen) const {
@@ -517,26 +533,28 @@ int TsSkinProvider::HitTest(Point p) {
     const TsCaptionButton& min = buttons_[kMin];
     const TsCaptionButton& help = buttons_[kHelp];
     const int iconRight = SysBorderHeight() + GetSystemMetrics(SM_CXSMICON);
-    if (!close.R.IsEmpty() && close.R.Contains(p))
+    if (!close.Rect.IsEmpty() && close.Rect.Contains(p))
       result = HTCLOSE;
-    else if (!max.R.IsEmpty() && (systemMenu_->EnabledMax() || systemMenu_->EnabledRestore()) &&
-             max.R.Contains(p))
+    else if (!max.Rect.IsEmpty() && (systemMenu_->EnabledMax() || systemMenu_->EnabledRestore()) &&
+             max.Rect.Contains(p))
       result = HTMAXBUTTON;
-    else if (!min.R.IsEmpty() && systemMenu_->EnabledMin() && min.R.Contains(p))
+    else if (!min.Rect.IsEmpty() && systemMenu_->EnabledMin() && min.Rect.Contains(p))
       result = HTMINBUTTON;
     else if (p.X >= SysBorderHeight() && p.X <= iconRight)
       result = HTSYSMENU;
-    else if ((borderIcons_ & biHelp) && !help.R.IsEmpty() && help.R.Contains(p))
+    else if ((borderIcons_ & biHelp) && !help.Rect.IsEmpty() && help.Rect.Contains(p))
       result = HTHELP;
     if (result == HTCLOSE || result == HTMAXBUTTON || result == HTMINBUTTON || result == HTHELP)
       SetHotButton(result);
+    else if (result == HTSYSMENU)
+      SetHotButton(0);
     else if (result == 0 && p.Y < top + bh)
       result = HTCAPTION;
   } else if (MaximizedMDIChild() != nullptr) {
     // The maximised child's buttons in the menu line.
     for (const int code : {HTMDICLOSE, HTMDIRESTORE, HTMDIMINIMIZE}) {
       const TsCaptionButton& b = Button(code);
-      if (!b.R.IsEmpty() && b.R.Contains(p)) {
+      if (!b.Rect.IsEmpty() && b.Rect.Contains(p)) {
         result = code;
         break;
       }
@@ -553,8 +571,13 @@ int TsSkinProvider::HitTest(Point p) {
 }
 
 void TsSkinProvider::SetHotButton(int code) {
+  // A menu-line item lit from outside a menu (no popup holds the pointer) is drawn normal
+  // and forgotten. While a popup of the line is open its item stays lit: this window
+  // system hit-tests the form under the pointer even then.
+  if (form_ != nullptr && form_->MenuBarHotItem() != nullptr && GetCapture() == 0)
+    form_->SetMenuBarHotItem(nullptr);  // the line is painted anew without it
   // The same button again keeps its state: a pressed button stays pressed while the
-  // pointer is held on it.
+  // pointer is held on it, so that the press still shows until the release decides.
   if (code == hotButton_) return;
   if (hotButton_ != 0) {
     TsCaptionButton& old = const_cast<TsCaptionButton&>(Button(hotButton_));
@@ -566,6 +589,14 @@ void TsSkinProvider::SetHotButton(int code) {
     TsCaptionButton& b = const_cast<TsCaptionButton&>(Button(code));
     b.State = 1;
     RepaintButton(b);
+    // The pointer may leave the window straight from the button: the non-client leave
+    // turns it normal again.
+    if (form_ != nullptr && form_->HandleAllocated()) {
+      TRACKMOUSEEVENT tme;
+      tme.dwFlags = TME_LEAVE | TME_NONCLIENT;
+      tme.hwndTrack = form_->Handle();
+      TrackMouseEvent(tme);
+    }
   }
 }
 
@@ -579,6 +610,10 @@ void TsSkinProvider::SetPressedButton(int code) {
   TsCaptionButton& b = const_cast<TsCaptionButton&>(Button(code));
   b.State = 2;
   RepaintButton(b);
+  // The pressed look shows before anything else runs. A release already queued is handled
+  // in here and finds the state set above; nothing of the provider is touched after this
+  // (the release may close and free the form).
+  Application()->ProcessMessages();
 }
 
 // ---- Painting ------------------------------------------------------------------------------
@@ -590,34 +625,36 @@ void TsSkinProvider::PaintButton(TsCaptionButton& b, bool alone) {
     const int norm = style_.GetMaskIndex(style_.SkinSection, "BICONNORM");
     if (IsValidImgIndex(norm)) glyph = MaskImage(norm);
   }
-  if (glyph == nullptr || b.R.IsEmpty()) return;
+  if (glyph == nullptr || b.Rect.IsEmpty()) return;
   const int mode = FormActive || (alone && b.State != 0) ? 1 : 2;
-  PaintBlendGlyph(style_.CacheBmp.Image(), glyph, {b.R.Left, b.R.Top}, mode, kSkinTransparent,
+  PaintBlendGlyph(style_.CacheBmp.Image(), glyph, {b.Rect.Left, b.Rect.Top}, mode, kSkinTransparent,
                   b.State);
 }
 
 void TsSkinProvider::RepaintButton(TsCaptionButton& b) {
-  if (b.R.IsEmpty() || form_ == nullptr || !form_->HandleAllocated() || !Acting()) return;
+  if (b.Rect.IsEmpty() || form_ == nullptr || !form_->HandleAllocated() || !Acting()) return;
   Bitmap& cache = style_.CacheBmp.Image();
   const Bitmap& strip = ButtonsStrip.Image();
   if (IsChildButton(b.HitCode)) {
     // The child's buttons lie on the menu line, kept before its items were drawn.
     const int top = SysBorderWidth() + CaptionHeight();
-    CopyBitmapRect(cache, {b.R.Left, b.R.Top}, menuLineStrip_.Image(), b.R.Offset(0, -top));
+    CopyBitmapRect(cache, {b.Rect.Left, b.Rect.Top}, menuLineStrip_.Image(),
+                   b.Rect.Offset(0, -top));
   } else if (strip.Width() > 0) {
     const int shift = cache.Width() - strip.Width();
-    CopyBitmapRect(cache, {b.R.Left, b.R.Top}, strip, b.R.Offset(-shift, 0));
+    CopyBitmapRect(cache, {b.Rect.Left, b.Rect.Top}, strip, b.Rect.Offset(-shift, 0));
   }
   PaintButton(b, true);
   if (DC* dc = GetWindowDC(form_->Handle())) {
     DC src(&cache);
-    dc->BitBlt(b.R.Left, b.R.Top, b.R.Width(), b.R.Height(), src, b.R.Left, b.R.Top);
+    dc->BitBlt(b.Rect.Left, b.Rect.Top, b.Rect.Width(), b.Rect.Height(), src, b.Rect.Left,
+               b.Rect.Top);
     ReleaseDC(form_->Handle(), dc);
   }
 }
 
 void TsSkinProvider::PlaceAndPaintButtons() {
-  for (int i = 0; i < 4; ++i) buttons_[i].R = Rect{};
+  for (int i = 0; i < 4; ++i) buttons_[i].Rect = Rect{};
   const int bw = TitleButtonWidth();
   const int bh = TitleButtonHeight();
   const int right = form_->Width() - SysBorderHeight();
@@ -627,25 +664,25 @@ void TsSkinProvider::PlaceAndPaintButtons() {
   };
   int slot = 1;
   if ((borderIcons_ & biSystemMenu) && IsValidImgIndex(buttons_[kClose].ImageIndex)) {
-    buttons_[kClose].R = at(1);
+    buttons_[kClose].Rect = at(1);
     slot = 2;
   }
   if (systemMenu_->VisibleMax()) {
     const int glyph = systemMenu_->EnabledMax()
                           ? buttons_[kMax].ImageIndex
                           : style_.GetMaskIndex(style_.SkinSection, "BICONNORM");
-    if (IsValidImgIndex(glyph)) buttons_[kMax].R = at(2);
+    if (IsValidImgIndex(glyph)) buttons_[kMax].Rect = at(2);
     slot = 3;
   }
   if (systemMenu_->VisibleRestore() && IsValidImgIndex(buttons_[kMin].ImageIndex))
-    buttons_[kMin].R = at(slot++);
+    buttons_[kMin].Rect = at(slot++);
   if ((borderIcons_ & biHelp) && IsValidImgIndex(buttons_[kHelp].ImageIndex))
-    buttons_[kHelp].R = at(slot);
+    buttons_[kHelp].Rect = at(slot);
   for (int i = 0; i < 4; ++i) PaintButton(buttons_[i], false);
 }
 
 void TsSkinProvider::PlaceAndPaintChildButtons() {
-  for (int i = kChildMin; i <= kChildClose; ++i) buttons_[i].R = Rect{};
+  for (int i = kChildMin; i <= kChildClose; ++i) buttons_[i].Rect = Rect{};
   if (MaximizedMDIChild() == nullptr || !HasMenu() || MenuHeight() <= 0) return;
   const Bitmap* close = MaskImage(buttons_[kChildClose].ImageIndex);
   const int sw = close != nullptr ? close->Width() / 3 : kDefaultChildButtonSize;
@@ -656,10 +693,10 @@ void TsSkinProvider::PlaceAndPaintChildButtons() {
     return Rect{right - slot * (sw + 1), top, right - slot * (sw + 1) + sw, top + sh};
   };
   const int norm = style_.GetMaskIndex(style_.SkinSection, "BICONNORM");
-  if (close != nullptr) buttons_[kChildClose].R = at(1);
+  if (close != nullptr) buttons_[kChildClose].Rect = at(1);
   if (IsValidImgIndex(norm) || IsValidImgIndex(buttons_[kChildRestore].ImageIndex))
-    buttons_[kChildRestore].R = at(2);
-  if (IsValidImgIndex(buttons_[kChildMin].ImageIndex)) buttons_[kChildMin].R = at(3);
+    buttons_[kChildRestore].Rect = at(2);
+  if (IsValidImgIndex(buttons_[kChildMin].ImageIndex)) buttons_[kChildMin].Rect = at(3);
   for (int i = kChildMin; i <= kChildClose; ++i) PaintButton(buttons_[i], false);
 }
 
@@ -709,7 +746,11 @@ void TsSkinProvider::PaintCaption(const Rect& title) {
     DrawSkinRect(cache, *mask, state, DefaultPaintInfo, true,
                  Rect{title.Right - l, 0, title.Right, title.Bottom});
   }
-  // The background under the buttons, for repainting one of them alone.
+  // The background under the buttons, for repainting one of them alone. It is taken from
+  // the cache's very right end (no pixel short of it) because a button is restored from it
+  // with the two right ends aligned, and only the title band's rows, the only rows the
+  // title buttons lie in: the menu line below is not painted yet here and has its own
+  // strip.
   const int stripWidth = std::min(n * (bw + 1) + SysBorderHeight(), w);
   const int stripHeight = std::min(SysBorderWidth() + CaptionHeight() + 1, cache.Height());
   ButtonsStrip.SetSize(stripWidth, stripHeight);
@@ -723,7 +764,8 @@ void TsSkinProvider::PaintCaption(const Rect& title) {
   const bool icon = showAppIcon_ && (form_->BorderStyle() == BS::bsSingle ||
                                      form_->BorderStyle() == BS::bsSizeable);
   const int iconWidth = GetSystemMetrics(SM_CXSMICON);
-  const int iconRight = SysBorderHeight() + (icon ? iconWidth : 0);
+  // The icon's place is kept out of the caption's room whether or not the icon shows.
+  const int iconRight = SysBorderHeight() + iconWidth;
   const std::string text = CutText(canvas, form_->Caption(), w - iconRight - n * bw - 16);
   Rect r{SysBorderHeight() + 4 + (icon ? iconWidth : 0), title.Top + SysBorderWidth(),
          w - n * bw - 16, title.Top + CaptionHeight()};
@@ -733,21 +775,19 @@ void TsSkinProvider::PaintCaption(const Rect& title) {
 }
 
 void TsSkinProvider::PaintMenuLine() {
-  TMainMenu* menu = form_->Menu();
   Bitmap& cache = style_.CacheBmp.Image();
   const int top = SysBorderWidth() + CaptionHeight();
   const int mh = MenuHeight();
-  // Lines the items wrap into, measured by their owner-draw handlers.
   const int spacing = GetSystemMetrics(SM_CXMENUSIZE) - 6;
   const int room = form_->Width() - 2 * SysBorderHeight() - 6 - 2 * form_->BorderWidth();
-  // Lines the items wrap into: counted up to the first item without a caption (the MDI child's
-  // menu item has none), disabled or invisible.
+  // Lines the items wrap into, measured by their owner-draw handlers. Counted over every item
+  // that is drawn below: ending the count at an item without a caption (the maximised MDI
+  // child's item, which comes first) or a disabled one would draw the items that wrap below
+  // the menu line, out of sight and out of reach.
   MenuLineCount = 1;
   int x = SysBorderHeight();
-  for (int i = 0; i < menu->Items()->Count(); ++i) {
-    TMenuItem* item = menu->Items()->Items(i);
-    if (!item->Visible() || item->Caption().empty() || !item->Enabled() || !item->OnMeasureItem)
-      break;
+  WalkMenuLine([&](TMenuItem* item) {
+    if (!item->Visible() || !item->OnMeasureItem || !item->OnAdvancedDrawItem) return false;
     int iw = 0, ih = 0;
     item->OnMeasureItem(item, style_.CacheBmp.Canvas(), iw, ih);
     if (room < x + iw + spacing) {
@@ -755,7 +795,8 @@ void TsSkinProvider::PaintMenuLine() {
       x = SysBorderHeight();
     }
     x += iw + spacing;
-  }
+    return true;
+  });
   const TsBGInfo self{&style_.CacheBmp, 0, 0, true};
   const Rect line{0, top, cache.Width(), top + mh * MenuLineCount + 1};
   PaintItem(GetSkinIndex("MENULINE"), "MENULINE", self, cache, {0, 0}, line, FormActive ? 1 : 0,
@@ -770,9 +811,8 @@ void TsSkinProvider::PaintMenuLine() {
   menuLineLayout_.Bar = {SysBorderHeight(), top, form_->Width() - SysBorderHeight(),
                          top + mh * MenuLineCount};
   menuLineLayout_.Items.clear();
-  for (int i = 0; i < menu->Items()->Count(); ++i) {
-    TMenuItem* item = menu->Items()->Items(i);
-    if (!item->Visible() || !item->OnMeasureItem || !item->OnAdvancedDrawItem) break;
+  WalkMenuLine([&](TMenuItem* item) {
+    if (!item->Visible() || !item->OnMeasureItem || !item->OnAdvancedDrawItem) return false;
     int iw = 0, ih = 0;
     item->OnMeasureItem(item, style_.CacheBmp.Canvas(), iw, ih);
     if (room < x + iw + spacing) {
@@ -781,12 +821,51 @@ void TsSkinProvider::PaintMenuLine() {
     }
     const Rect r{x, y, x + iw + spacing, y + mh};
     menuLineLayout_.Items.emplace_back(item, r);
+    // Drawn in its states, as the class library's own menu bar draws them, so that an
+    // item opened from the line, a disabled one and the default one look alike skinned.
     TOwnerDrawState state = item == form_->MenuBarHotItem() ? TOwnerDrawState(odSelected) : 0;
     if (!item->Enabled()) state |= odDisabled | odGrayed;
     if (item->Default()) state |= odDefault;
     item->OnAdvancedDrawItem(item, style_.CacheBmp.Canvas(), r, state);
     x += iw + spacing;
+    return true;
+  });
+}
+
+// The menu line's top-level items in their order. A maximised MDI child's merged items
+// stand in for the form's items of their group, drawn once where the group first comes;
+// the merged items of groups the form lacks follow the form's own.
+void TsSkinProvider::WalkMenuLine(const std::function<bool(TMenuItem*)>& visit) const {
+  TMainMenu* menu = form_->Menu();
+  if (menu == nullptr) return;
+  TCustomForm* child = MaximizedMDIChild();
+  TMainMenu* merged =
+      child != nullptr && menu->Merged() == child->Menu() ? menu->Merged() : nullptr;
+  std::vector<TMenuItem*> pending;
+  if (merged != nullptr)
+    for (int i = 0; i < merged->Items()->Count(); ++i) pending.push_back(merged->Items()->Items(i));
+  std::vector<int> placed;  // groups the merged items already stand in for
+  for (int i = 0; i < menu->Items()->Count(); ++i) {
+    TMenuItem* item = menu->Items()->Items(i);
+    const int group = item->GroupIndex();
+    if (std::find(placed.begin(), placed.end(), group) != placed.end()) continue;
+    if (merged != nullptr && menu->MergedHasGroup(group)) {
+      placed.push_back(group);
+      for (auto it = pending.begin(); it != pending.end();) {
+        if ((*it)->GroupIndex() != group) {
+          ++it;
+          continue;
+        }
+        TMenuItem* m = *it;
+        it = pending.erase(it);
+        if (!visit(m)) return;
+      }
+      continue;
+    }
+    if (!visit(item)) return;
   }
+  for (TMenuItem* m : pending)
+    if (!visit(m)) return;
 }
 
 void TsSkinProvider::PaintAll() {
@@ -924,7 +1003,10 @@ int TsSkinProvider::ContentExtent(bool vertical) const {
 
 void TsSkinProvider::ScrollControls(bool vertical, int delta) {
   if (delta == 0) return;
-  Scrolling = true;
+  // Held until the pending messages are done as well: a bar set off by them (the moves
+  // resize nothing, but a queued size message may come) must not free the bar whose change
+  // is being handled here.
+  const bool wasScrolling = std::exchange(Scrolling, true);
   for (int i = 0; i < form_->ControlCount(); ++i) {
     TControl* c = form_->Controls(i);
     if (c == vBar_ || c == hBar_ || c == grip_) continue;
@@ -935,11 +1017,12 @@ void TsSkinProvider::ScrollControls(bool vertical, int delta) {
     else
       c->SetBounds(c->Left() - delta, c->Top(), c->Width(), c->Height());
     SendRefreshMessage(c, true);
-    if (dynamic_cast<TWinControl*>(c) != nullptr) c->Invalidate();
+    if (dynamic_cast<TWinControl*>(c) != nullptr) c->Repaint();
   }
   (vertical ? vOffset_ : hOffset_) += delta;
-  Scrolling = false;
   form_->Invalidate();
+  Application()->ProcessMessages();
+  Scrolling = wasScrolling;
 }
 
 void TsSkinProvider::UpdateFormScrollBars() {
@@ -966,6 +1049,7 @@ void TsSkinProvider::UpdateFormScrollBars() {
     showV = can && form_->VertScrollBar().Visible() && rangeV > pageV + 4;
     showH = can && form_->HorzScrollBar().Visible() && rangeH > pageH + 4;
   }
+  const bool rightToLeft = form_->BiDiMode() == TBiDiMode::bdRightToLeft;
   auto apply = [&](TsScrollBar*& bar, bool show, bool vertical, int range) {
     int& offset = vertical ? vOffset_ : hOffset_;
     if (!show) {
@@ -994,18 +1078,27 @@ void TsSkinProvider::UpdateFormScrollBars() {
     bar->LargeChange = kLargeChange;
     bar->SetPageSize(std::max(page, 0));
     bar->SetParams(std::min(offset, span), 0, span);
-    if (vertical)
-      bar->SetBounds(client.Width() - thickV, 0, thickV, client.Height() - (showH ? thickH : 0));
+    const int shortV = showH ? thickH : 0;
+    const int shortH = showV ? thickV : 0;
+    // Right to left the vertical bar runs down the left edge, from (1, 1) to one pixel
+    // above the bottom, and the horizontal one starts right of it.
+    if (vertical && rightToLeft)
+      bar->SetBounds(1, 1, thickV, client.Height() - shortV - 2);
+    else if (vertical)
+      bar->SetBounds(client.Width() - thickV, 0, thickV, client.Height() - shortV);
+    else if (rightToLeft)
+      bar->SetBounds(showV ? 1 + thickV : 0, client.Height() - thickH, client.Width() - shortH - 1,
+                     thickH);
     else
-      bar->SetBounds(0, client.Height() - thickH, client.Width() - (showV ? thickV : 0), thickH);
+      bar->SetBounds(0, client.Height() - thickH, client.Width() - shortH, thickH);
     bar->BringToFront();
   };
   apply(vBar_, showV, true, rangeV);
   apply(hBar_, showH, false, rangeH);
   if (showV && showH) {
-    if (grip_ == nullptr && GripFactory) grip_ = GripFactory(*this, *form_);
-    if (grip_ != nullptr)
-      grip_->SetBounds(client.Width() - thickV, client.Height() - thickH, thickV, thickH);
+    if (grip_ == nullptr) grip_ = MakeSkinGrip(*this, *form_);
+    grip_->SetBounds(rightToLeft ? 1 : client.Width() - thickV, client.Height() - thickH, thickV,
+                     thickH);
   } else if (grip_ != nullptr) {
     delete grip_;
     grip_ = nullptr;
@@ -1069,6 +1162,32 @@ void TsSkinProvider::RefreshMenuBar() {
 void TsSkinProvider::ShowSystemMenu(Point screen) {
   systemMenu_->UpdateItems();
   systemMenu_->Popup(screen.X, screen.Y);
+}
+
+// What an activation change sets off: the other MDI children and the MDI form repaint, a
+// bordered form repaints its frame and refreshes its controls and menus, and the scroll
+// bars are settled again.
+void TsSkinProvider::ActivationSteps(HWND hwnd) {
+  if (IsMDIChild(form_))
+    if (TsSkinProvider* main = LiveMDIFormProvider(); main != nullptr && main != this) {
+      // The other children draw their titles inactive, the MDI form its menu line anew.
+      for (int i = 0; i < main->Form()->MDIChildCount(); ++i) {
+        TCustomForm* other = main->Form()->MDIChildren(i);
+        if (other != form_ && other->Visible() && other->HandleAllocated())
+          SendMessage(other->Handle(), WM_NCPAINT, 0, 0);
+      }
+      main->NeedRepaint = true;
+      if (form_->Visible()) SendMessage(hwnd, WM_NCPAINT, 0, 0);
+    }
+  if (HasBorder()) {
+    // The menus are hooked before the frame is painted, so that the menu line shows the
+    // items at once.
+    if (skinManager_ != nullptr) skinManager_->SkinableMenus().UpdateMenus(SkinData.Active);
+    RepaintFrame();
+    TMessage refresh{SKM_REFRESH, 0, 1, 0};
+    BroadcastToControl(form_, refresh);
+  }
+  UpdateFormScrollBars();
 }
 
 LRESULT TsSkinProvider::NewWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
@@ -1173,7 +1292,10 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
       return result;
     }
     case WM_ACTIVATE: {
-      // The form's own activation handling (its focus) stays.
+      // Passed on all the same: the window system moves the keyboard focus into a top-level
+      // window only in its default handling of WM_ACTIVATE (when the focus lies outside
+      // it). Swallowed, a skinned form shown, clicked or activated after a dialog closes
+      // would leave the keys going to the window that had them before.
       const LRESULT result = pass();
       if (creating) return result;
       if (!ScrollBarsReady) {
@@ -1181,26 +1303,7 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
         ScrollBarsReady = true;
       }
       NeedRepaint = true;
-      if (IsMDIChild(form_))
-        if (TsSkinProvider* main = LiveMDIFormProvider(); main != nullptr && main != this) {
-          // The other children draw their titles inactive, the MDI form its menu line anew.
-          for (int i = 0; i < main->Form()->MDIChildCount(); ++i) {
-            TCustomForm* other = main->Form()->MDIChildren(i);
-            if (other != form_ && other->Visible() && other->HandleAllocated())
-              SendMessage(other->Handle(), WM_NCPAINT, 0, 0);
-          }
-          main->NeedRepaint = true;
-          if (form_->Visible()) SendMessage(hwnd, WM_NCPAINT, 0, 0);
-        }
-      if (HasBorder()) {
-        // The menus are hooked before the frame is painted, so that the menu line shows
-        // the items at once.
-        if (skinManager_ != nullptr) skinManager_->SkinableMenus().UpdateMenus(SkinData.Active);
-        RepaintFrame();
-        TMessage refresh{SKM_REFRESH, 0, 1, 0};
-        BroadcastToControl(form_, refresh);
-      }
-      UpdateFormScrollBars();
+      ActivationSteps(hwnd);
       return result;
     }
     case WM_SETTEXT: {
@@ -1220,6 +1323,7 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
       return result;
     }
     case WM_PAINT: {
+      form_->SetControlState(form_->ControlState() | csCustomPaint);
       if (form_->Visible()) {
         PAINTSTRUCT ps;
         DC* dc = BeginPaint(hwnd, ps);
@@ -1233,9 +1337,15 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
           dc->BitBlt(0, 0, client.Width(), client.Height(), src, o.X, o.Y);
           // The form's graphic controls on top of the background.
           inherited(hwnd, WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
+          // Labels show a copy of this background, which may just have changed.
+          for (int i = 0; i < form_->ControlCount(); ++i)
+            if (auto* label = dynamic_cast<TsLabel*>(form_->Controls(i));
+                label != nullptr && ControlIsReady(label))
+              label->Repaint();
         }
         EndPaint(hwnd, ps);
       }
+      form_->SetControlState(form_->ControlState() & ~unsigned(csCustomPaint));
       NeedRepaint = false;
       return 1;
     }
@@ -1269,8 +1379,10 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
     case WM_SIZING: {
       const LRESULT result = pass();
       const Bitmap& cache = style_.CacheBmp.Image();
-      if (!creating && (cache.Width() != form_->Width() || cache.Height() != form_->Height()))
-        NeedRepaint = true;
+      if (cache.Width() != form_->Width() || cache.Height() != form_->Height()) {
+        if (!creating) NeedRepaint = true;
+        if (mdiForm_ != nullptr) mdiForm_->UpdateScrollBars();
+      }
       return result;
     }
     case WM_NCHITTEST: {
@@ -1316,6 +1428,9 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
         FormActive = wParam != 0 || Screen()->ActiveForm() == form_->ActiveMDIChild();
         NeedRepaint = true;
       }
+      // MDI children are told of their activation here and by WM_MDIACTIVATE, never by
+      // WM_ACTIVATE: the steps that follow an activation run here as well.
+      ActivationSteps(hwnd);
       RepaintFrame();
       if (!MenuRefreshed) {
         MenuRefreshed = true;
@@ -1345,7 +1460,9 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
           return 1;
         default:
           if (form_->WindowState() == TWindowState::wsMinimized) {
+            // The drag's loop takes the button's release: it is told here once it ends.
             SendMessage(hwnd, WM_SYSCOMMAND, SC_MOVE + 2, lParam);
+            if (IsWindow(hwnd)) SendMessage(hwnd, WM_NCLBUTTONUP, wParam, lParam);
             return 1;
           }
           SetHotButton(0);
@@ -1362,6 +1479,8 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
     }
     case WM_NCLBUTTONUP: {
       const int code = static_cast<int>(wParam);
+      // Only the button that was pressed acts: a press elsewhere (or on another button)
+      // released over a button must not close or minimise the form.
       const bool wasPressed = hotButton_ == code && Button(code).State == 2;
       switch (code) {
         case HTHELP:
@@ -1408,12 +1527,15 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
           return 1;
         default:
           if (form_->WindowState() != TWindowState::wsMinimized) return pass();
+          if (MDIFormProvider != nullptr) {
+            SetHotButton(0);
+            ShowSystemMenu(GetCursorPos());
+          }
           return 1;
       }
     }
     case WM_NCLBUTTONDBLCLK:
-      if (wParam == HTCAPTION && (systemMenu_->EnabledMax() || systemMenu_->EnabledRestore()) &&
-          systemMenu_->VisibleMax()) {
+      if (wParam == HTCAPTION && (systemMenu_->EnabledMax() || systemMenu_->EnabledRestore())) {
         if (form_->WindowState() != TWindowState::wsMaximized)
           SendMessage(hwnd, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
         else

@@ -43,19 +43,17 @@ enum : int { HTMDICLOSE = 101, HTMDIRESTORE = 102, HTMDIMINIMIZE = 103 };
 struct TsCaptionButton {
   int State = 0;        // 0 normal, 1 hot, 2 pressed
   int ImageIndex = -1;  // in SkinMasks; -1 when the skin has no glyph
-  Rect R;               // window coordinates; empty while the button is not shown
+  qv::Rect Rect;        // window coordinates; empty while the button is not shown
   int HitCode = 0;
 };
 
 // The provider's style object is the form style of the style objects.
 using TsFormSkinLink = TsPassivePaintStyle;
 
-// The corner filler put between two skinned scroll bars of a form (the skinned grip). Set
-// by the unit that builds it; without one the corner shows the form's background.
-using TsGripFactory = std::function<TControl*(TsSkinProvider& provider, TCustomForm& form)>;
-void SetGripFactory(TsGripFactory factory);
-// A grip from the factory, null without one.
-[[nodiscard]] TControl* MakeSkinGrip(TsSkinProvider& provider, TCustomForm& form);
+class TsGrip;
+// The skinned grip that fills the corner between two skinned scroll bars of `form`, owned
+// by the provider and sizing that form.
+[[nodiscard]] TsGrip* MakeSkinGrip(TsSkinProvider& provider, TCustomForm& form);
 
 class TsSystemMenu : public TPopupMenu {
  public:
@@ -118,7 +116,7 @@ class TsSkinProvider : public TComponent {
   [[nodiscard]] TCustomForm* Form() const { return form_; }
   [[nodiscard]] TsSkinManager* SkinManager() const { return skinManager_; }
   [[nodiscard]] TsSystemMenu& SystemMenu() { return *systemMenu_; }
-  [[nodiscard]] TsFormSkinLink& Style() { return style_; }
+  [[nodiscard]] TsFormSkinLink& sStyle() { return style_; }
   // The caption buttons in their order (minimise, maximise, close, help, then the three of
   // a maximised MDI child), for the form style to set their glyphs.
   [[nodiscard]] TsCaptionButton& CaptionButtonAt(int index) { return buttons_[index]; }
@@ -183,6 +181,7 @@ class TsSkinProvider : public TComponent {
   LRESULT NewWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, const WndProc& inherited);
   LRESULT Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, const WndProc& inherited);
   void SkinChanged(bool active);
+  void ActivationSteps(HWND hwnd);
   void FrameChanged();
   void PaintNC(DC& dc);
   void PaintCaption(const Rect& title);
@@ -191,6 +190,7 @@ class TsSkinProvider : public TComponent {
   void PaintButton(TsCaptionButton& button, bool alone);
   void RepaintButton(TsCaptionButton& button);
   void PaintMenuLine();
+  void WalkMenuLine(const std::function<bool(TMenuItem*)>& visit) const;
   // The maximised MDI child's icon and buttons in the menu line of the MDI form.
   void PaintMDIChildIcon(TCustomForm& child);
   void PlaceAndPaintChildButtons();

@@ -117,6 +117,8 @@ void TControl::Loaded() {
   if (parent_ && align_ != TAlign::alNone) parent_->Realign();
 }
 
+static void TellBiDiModeChanged(TControl* control);
+
 void TControl::SetParent(TWinControl* parent) {
   if (parent == parent_) return;
   if (parent == this) throw Exception("A control cannot have itself as its parent");
@@ -126,7 +128,54 @@ void TControl::SetParent(TWinControl* parent) {
     parent_->InsertControl(this);
     if (parentColor_) ParentColorChanged();
     if (parentFont_) ParentFontChanged();
+    if (parentBiDiMode_) TellBiDiModeChanged(this);
   }
+}
+
+// The control and every descendant that follows its parent's reading order.
+static void TellBiDiModeChanged(TControl* control) {
+  control->Perform(CM_BIDIMODECHANGED);
+  if (auto* win = dynamic_cast<TWinControl*>(control))
+    for (int i = 0; i < win->ControlCount(); ++i)
+      if (win->Controls(i)->ParentBiDiMode()) TellBiDiModeChanged(win->Controls(i));
+}
+
+TBiDiMode TControl::BiDiMode() const {
+  return parentBiDiMode_ && parent_ != nullptr ? parent_->BiDiMode() : biDiMode_;
+}
+
+void TControl::SetBiDiMode(TBiDiMode value) {
+  if (value == biDiMode_ && !parentBiDiMode_) return;
+  biDiMode_ = value;
+  parentBiDiMode_ = false;
+  TellBiDiModeChanged(this);
+}
+
+void TControl::SetParentBiDiMode(bool value) {
+  if (value == parentBiDiMode_) return;
+  parentBiDiMode_ = value;
+  if (parent_ != nullptr) TellBiDiModeChanged(this);
+}
+
+bool TControl::UseRightToLeftAlignment() const {
+  return BiDiMode() == TBiDiMode::bdRightToLeft;
+}
+
+bool TControl::UseRightToLeftReading() const {
+  return BiDiMode() != TBiDiMode::bdLeftToRight;
+}
+
+bool TControl::UseRightToLeftScrollBar() const {
+  const TBiDiMode mode = BiDiMode();
+  return mode == TBiDiMode::bdRightToLeft || mode == TBiDiMode::bdRightToLeftNoAlign;
+}
+
+unsigned TControl::DrawTextBiDiModeFlags(unsigned flags) const {
+  if (UseRightToLeftAlignment()) {
+    if ((flags & DT_CENTER) == 0) flags ^= DT_RIGHT;  // DT_LEFT is no bit: left and right swap
+  }
+  if (UseRightToLeftReading()) flags |= DT_RTLREADING;
+  return flags;
 }
 
 void TControl::SetBounds(int left, int top, int width, int height) {
@@ -316,6 +365,9 @@ void TControl::WndProc(TMessage& m) {
     return;
   }
   switch (m.Msg) {
+    case CM_BIDIMODECHANGED:
+      BiDiModeChanged();
+      return;
     case CM_MOUSEENTER:
       if (m.LParam == reinterpret_cast<LPARAM>(this) && OnMouseEnter) OnMouseEnter(this);
       if (parent_ != nullptr) parent_->Perform(CM_MOUSEENTER, 0, m.LParam);

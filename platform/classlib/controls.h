@@ -46,6 +46,14 @@ using TKeyPressEvent = std::function<void(TComponent* Sender, char& Key)>;
 
 enum class TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
 enum class TAlignment { taLeftJustify, taRightJustify, taCenter };
+// Which way a control reads. Only where things go follows it: right-to-left text is laid
+// out as it comes, without shaping or reordering.
+enum class TBiDiMode {
+  bdLeftToRight,
+  bdRightToLeft,
+  bdRightToLeftNoAlign,
+  bdRightToLeftReadingOnly
+};
 
 // Control styles.
 enum : unsigned {
@@ -126,6 +134,8 @@ class TControl : public TComponent {
   [[nodiscard]] unsigned ControlStyle() const { return controlStyle_; }
   void SetControlStyle(unsigned style) { controlStyle_ = style; }
   [[nodiscard]] unsigned ControlState() const { return controlState_; }
+  // Written by whoever takes over a step of the control's life (a skin painting a form).
+  void SetControlState(unsigned state) { controlState_ = state; }
   [[nodiscard]] int Tag() const { return tag_; }
   void SetTag(int tag) { tag_ = tag; }
   [[nodiscard]] const std::string& Hint() const { return hint_; }
@@ -149,8 +159,20 @@ class TControl : public TComponent {
   [[nodiscard]] TCustomForm* GetParentForm() const;
 
   void BringToFront();
-  // Text is laid out left to right only: the DrawText flags come back as given.
-  [[nodiscard]] unsigned DrawTextBiDiModeFlags(unsigned flags) const { return flags; }
+
+  // The reading order: the parent's while ParentBiDiMode is set (setting a mode clears it).
+  [[nodiscard]] TBiDiMode BiDiMode() const;
+  void SetBiDiMode(TBiDiMode value);
+  [[nodiscard]] bool ParentBiDiMode() const { return parentBiDiMode_; }
+  void SetParentBiDiMode(bool value);
+  // Right-to-left placement (bdRightToLeft), reading (any right-to-left mode) and scroll
+  // bars (those of bdRightToLeft and bdRightToLeftNoAlign).
+  [[nodiscard]] bool UseRightToLeftAlignment() const;
+  [[nodiscard]] bool UseRightToLeftReading() const;
+  [[nodiscard]] bool UseRightToLeftScrollBar() const;
+  // DrawText flags as the reading order wants them: left and right swapped under
+  // right-to-left alignment, DT_RTLREADING for right-to-left reading.
+  [[nodiscard]] unsigned DrawTextBiDiModeFlags(unsigned flags) const;
 
   TNotifyEvent OnClick;
   TNotifyEvent OnDblClick;
@@ -182,8 +204,9 @@ class TControl : public TComponent {
   virtual void Changed(UINT cm) { Perform(cm); }
   // The control's bounds changed (after the window moved).
   virtual void Resized() {}
+  // The reading order changed (its own or, while it follows, its parent's).
+  virtual void BiDiModeChanged() {}
 
-  void SetControlState(unsigned state) { controlState_ = state; }
   // The flag alone, without telling anyone (forms start hidden).
   void SetVisibleFlag(bool value) { visible_ = value; }
   // Lets a control change its bounds without the window system hearing (on WM_SIZE).
@@ -203,6 +226,8 @@ class TControl : public TComponent {
   bool parentColor_ = false;
   TFont font_;
   bool parentFont_ = true;
+  TBiDiMode biDiMode_ = TBiDiMode::bdLeftToRight;
+  bool parentBiDiMode_ = true;
   std::string text_;
   std::string hint_;
   unsigned controlStyle_ = csCaptureMouse | csClickEvents | csSetCaption | csDoubleClicks;

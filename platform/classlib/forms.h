@@ -219,6 +219,7 @@ class TCustomForm : public TWinControl {
   void LayoutMDIClient();
   bool MDIShortCut(std::uint16_t key);
   [[nodiscard]] HWND MDIClientOfChild() const;
+  void MergeMDIMenu(bool active);
 
   TFormBorderStyle borderStyle_ = TFormBorderStyle::bsSizeable;
   TFormStyle formStyle_ = TFormStyle::fsNormal;

@@ -2,6 +2,7 @@
 // inside it (see TFormStyle).
 
 #include "platform/classlib/forms.h"
+#include "platform/classlib/menubar.h"
 #include "platform/msg/message_queue.h"
 #include "platform/ui/mdi.h"
 
@@ -105,9 +106,24 @@ bool TCustomForm::MDIShortCut(std::uint16_t key) {
   return client != 0 && TranslateMDISysAccel(client, MSG{client, WM_KEYDOWN, key, 0});
 }
 
+// An active child's menu is merged into the MDI form's, and taken out again when another
+// child becomes active or the child goes.
+void TCustomForm::MergeMDIMenu(bool active) {
+  TCustomForm* main = MDIMainForm(this);
+  if (main == nullptr || main->Menu() == nullptr || menu_ == nullptr) return;
+  TMainMenu* before = main->Menu()->Merged();
+  if (active)
+    main->Menu()->Merge(menu_);
+  else
+    main->Menu()->Unmerge(menu_);
+  if (main->Menu()->Merged() != before) RefreshMenuBar(*main);
+}
+
 void TCustomForm::DefaultHandler(TMessage& m) {
   if (m.Msg == WM_DESTROY) clientHandle_ = 0;  // it goes with the form's window
   if (formStyle_ == TFormStyle::fsMDIChild && HandleAllocated()) {
+    if (m.Msg == WM_MDIACTIVATE) MergeMDIMenu(HWND(m.LParam) == Handle());
+    if (m.Msg == WM_DESTROY) MergeMDIMenu(false);
     m.Result = DefMDIChildProcA(Handle(), m.Msg, m.WParam, m.LParam);
     return;
   }

@@ -39,8 +39,8 @@ struct MeasureCanvas {
 
 bool HasVisibleItem(TMainMenu* menu) {
   if (menu == nullptr) return false;
-  for (int i = 0; i < menu->Items()->Count(); ++i)
-    if (menu->Items()->Items(i)->Visible()) return true;
+  for (TMenuItem* item : menu->BarItems())
+    if (item->Visible()) return true;
   return false;
 }
 
@@ -288,8 +288,7 @@ int LayOutMenuBar(TCustomForm& form, const Rect& bar, int lineHeight,
   int lines = 0;
   int x = bar.Left;
   int y = bar.Top;
-  for (int i = 0; i < menu->Items()->Count(); ++i) {
-    TMenuItem* item = menu->Items()->Items(i);
+  for (TMenuItem* item : menu->BarItems()) {
     if (!item->Visible()) continue;
     const int w = MeasureMenuBarItem(*menu, *item, m.canvas) + Spacing();
     if (lines == 0) {

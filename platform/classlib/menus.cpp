@@ -1,6 +1,7 @@
 #include "platform/classlib/menus.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "platform/classlib/commctrl.h"
 #include "platform/classlib/forms.h"
@@ -434,6 +435,65 @@ TMenuItem* FindShortCut(TMenuItem* item, std::uint16_t shortCut) {
   return nullptr;
 }
 }  // namespace
+
+TMainMenu::~TMainMenu() {
+  if (merged_ != nullptr) RemoveFreeNotification(merged_);
+}
+
+void TMainMenu::Merge(TMainMenu* menu) {
+  if (menu == merged_ || menu == this) return;
+  if (merged_ != nullptr) RemoveFreeNotification(merged_);
+  merged_ = menu;
+  if (menu != nullptr) FreeNotification(menu);
+}
+
+void TMainMenu::Unmerge(TMainMenu* menu) {
+  if (menu == nullptr || menu != merged_) return;
+  RemoveFreeNotification(merged_);
+  merged_ = nullptr;
+}
+
+void TMainMenu::Notification(TComponent* component, TOperation operation) {
+  TMenu::Notification(component, operation);
+  if (operation == opRemove && component != nullptr && component == merged_) merged_ = nullptr;
+}
+
+bool TMainMenu::MergedHasGroup(int group) const {
+  if (merged_ == nullptr) return false;
+  for (int i = 0; i < merged_->Items()->Count(); ++i)
+    if (merged_->Items()->Items(i)->GroupIndex() == group) return true;
+  return false;
+}
+
+std::vector<TMenuItem*> TMainMenu::BarItems() const {
+  std::vector<TMenuItem*> result;
+  std::vector<TMenuItem*> pending;  // the merged items not placed yet, in their order
+  if (merged_ != nullptr)
+    for (int i = 0; i < merged_->Items()->Count(); ++i)
+      pending.push_back(merged_->Items()->Items(i));
+  // Merged items of groups below `group` go first; with `take`, those of `group` too.
+  auto place = [&](int group, bool take) {
+    std::vector<TMenuItem*> rest;
+    for (TMenuItem* m : pending)
+      if (m->GroupIndex() < group || (take && m->GroupIndex() == group))
+        result.push_back(m);
+      else
+        rest.push_back(m);
+    pending = std::move(rest);
+  };
+  for (int i = 0; i < Items()->Count(); ++i) {
+    TMenuItem* own = Items()->Items(i);
+    const int group = own->GroupIndex();
+    if (MergedHasGroup(group)) {
+      place(group, true);  // the merged group stands in for every own item of it
+      continue;
+    }
+    place(group, false);
+    result.push_back(own);
+  }
+  place(std::numeric_limits<int>::max(), true);
+  return result;
+}
 
 bool TMenu::IsShortCut(std::uint16_t shortCut) {
   if (shortCut == 0) return false;

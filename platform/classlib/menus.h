@@ -113,10 +113,30 @@ class TMenu : public TComponent {
 };
 
 // The form's menu: its visible top-level items make the form's menu bar (menubar.h), and
-// its items' shortcuts work on the form.
+// its items' shortcuts work on the form. Another menu (an active MDI child's) can be merged
+// into it by GroupIndex: the merged menu's top-level items take the place of this one's
+// items of the same group, and those of a group this menu lacks come in group order. The
+// items stay where they are; only the bar shows them together.
 class TMainMenu : public TMenu {
  public:
   explicit TMainMenu(TComponent* owner) : TMenu(owner) {}
+  ~TMainMenu() override;
+
+  // One merged menu at a time: merging another replaces it. Unmerge takes out only the
+  // menu that is merged.
+  void Merge(TMainMenu* menu);
+  void Unmerge(TMainMenu* menu);
+  [[nodiscard]] TMainMenu* Merged() const { return merged_; }
+  // Whether the merged menu has a top-level item of that group.
+  [[nodiscard]] bool MergedHasGroup(int group) const;
+  // The top-level items the bar shows, in order (invisible ones included).
+  [[nodiscard]] std::vector<TMenuItem*> BarItems() const;
+
+ protected:
+  void Notification(TComponent* component, TOperation operation) override;
+
+ private:
+  TMainMenu* merged_ = nullptr;
 };
 
 class TPopupMenu : public TMenu {

@@ -59,6 +59,7 @@ enum : unsigned {
   DT_EXTERNALLEADING = 0x200,
   DT_CALCRECT = 0x400,
   DT_NOPREFIX = 0x800,
+  DT_RTLREADING = 0x20000,  // accepted; the text is drawn in the order it comes
 };
 
 class DC {

@@ -173,6 +173,7 @@ constexpr UINT CM_DIALOGCHAR = 0xB104;
 constexpr UINT CM_FOCUSCHANGED = 0xB105;
 constexpr UINT CM_MENUBARLAYOUT = 0xB106;   // lParam: TMenuBarLayout* to fill (menubar.h)
 constexpr UINT CM_MENUBARCHANGED = 0xB107;  // the menu bar's look changed: repaint it
+constexpr UINT CM_BIDIMODECHANGED = 0xB108;
 constexpr UINT CM_OWN_LAST = 0xB1FF;
 
 // Notifications a parent reflects back to the control that sent them: the base plus

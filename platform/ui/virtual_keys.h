@@ -53,6 +53,7 @@ enum : unsigned {
   VK_F3 = 0x72,
   VK_F4 = 0x73,
   VK_F5 = 0x74,
+  VK_F6 = 0x75,
   VK_F10 = 0x79,
   VK_F12 = 0x7B,
   VK_F24 = 0x87,

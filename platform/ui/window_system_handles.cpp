@@ -22,7 +22,8 @@ void ForgetWindow(Manager& m, HWND hwnd) {
   }
   if (m.focus == hwnd) m.focus = 0;
   if (m.active == hwnd) m.active = 0;
-  m.tracking.erase(hwnd);
+  m.tracking.erase({hwnd, false});
+  m.tracking.erase({hwnd, true});
   if (m.lastClick.hwnd == hwnd) m.lastClick.valid = false;
   if (m.moveSize.hwnd == hwnd) m.moveSize.active = false;
 }

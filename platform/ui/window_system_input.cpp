@@ -54,20 +54,16 @@ HWND MouseTarget(Point screen, int& hit, HWND preferred = 0) {
   return 0;
 }
 
-void SendMouseLeave(HWND hwnd, DWORD flags) {
-  Send(hwnd, (flags & TME_NONCLIENT) ? WM_NCMOUSELEAVE : WM_MOUSELEAVE);
-}
-
 // The window under the pointer for mouse-leave tracking, ignoring capture.
 void UpdateTracking(Manager& m, HWND under, int hit) {
   const auto tracked = m.tracking;
-  for (const auto& [hwnd, flags] : tracked) {
+  for (const auto& entry : tracked) {
+    const auto& [hwnd, nonClient] = entry;
     const bool inside =
-        hwnd == under &&
-        ((flags & TME_NONCLIENT) ? hit != HTCLIENT && hit != HTNOWHERE : hit == HTCLIENT);
+        hwnd == under && (nonClient ? hit != HTCLIENT && hit != HTNOWHERE : hit == HTCLIENT);
     if (inside) continue;
-    m.tracking.erase(hwnd);
-    if (Get(hwnd)) SendMouseLeave(hwnd, flags);
+    m.tracking.erase(entry);
+    if (Get(hwnd)) Send(hwnd, nonClient ? WM_NCMOUSELEAVE : WM_MOUSELEAVE);
   }
 }
 
@@ -436,8 +432,9 @@ HWND GetCapture() {
 bool TrackMouseEvent(TRACKMOUSEEVENT& tme) {
   Manager& m = M();
   if (!Get(tme.hwndTrack)) return false;
+  const bool nonClient = (tme.dwFlags & TME_NONCLIENT) != 0;
   if (tme.dwFlags & TME_CANCEL) {
-    m.tracking.erase(tme.hwndTrack);
+    m.tracking.erase({tme.hwndTrack, nonClient});
     return true;
   }
   if (!(tme.dwFlags & TME_LEAVE)) return true;
@@ -453,7 +450,7 @@ bool TrackMouseEvent(TRACKMOUSEEVENT& tme) {
     }
   }
   if (inside) {
-    m.tracking[tme.hwndTrack] = tme.dwFlags & (TME_LEAVE | TME_NONCLIENT);
+    m.tracking.insert({tme.hwndTrack, nonClient});
   } else {
     PostMessage(tme.hwndTrack, (tme.dwFlags & TME_NONCLIENT) ? WM_NCMOUSELEAVE : WM_MOUSELEAVE, 0,
                 0);

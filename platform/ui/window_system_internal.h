@@ -12,10 +12,12 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "platform/msg/pump.h"
@@ -144,7 +146,9 @@ class Manager final : public DisplayEvents {
   HWND capture = 0;
   HWND focus = 0;
   HWND active = 0;
-  std::map<HWND, DWORD> tracking;
+  // Mouse-leave tracking: the client area and the non-client area of a window are
+  // tracked apart (true: non-client).
+  std::set<std::pair<HWND, bool>> tracking;
   Point cursor;
   bool pointerInside = false;  // over one of our top-level windows
   unsigned buttons = 0;        // MK_*BUTTON

@@ -21,7 +21,7 @@ thread_local std::map<HWND, MdiClientState> clients;
 
 constexpr int kIconicWidth = 160;
 constexpr int kLineStep = 8;
-constexpr WPARAM kVkF6 = 0x75;
+constexpr WPARAM kVkF6 = VK_F6;
 
 MdiClientState* StateOf(HWND client) {
   const auto it = clients.find(client);

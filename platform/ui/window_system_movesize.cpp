@@ -55,8 +55,11 @@ MINMAXINFO MinMaxInfo(HWND hwnd) {
 void MoveSizeLoop(HWND hwnd, WPARAM command) {
   Manager& m = M();
   UiWindow* w = Get(hwnd);
-  if (!w || m.moveSize.active || (w->style & (WS_MINIMIZE | WS_MAXIMIZE))) return;
   const WPARAM kind = command & 0xFFF0;
+  // A maximised window stays where it is; a minimised one can be moved, not sized.
+  if (!w || m.moveSize.active || (w->style & WS_MAXIMIZE) ||
+      ((w->style & WS_MINIMIZE) && kind != SC_MOVE))
+    return;
   const WPARAM low = command & 0x000F;
   m.moveSize = MoveSizeState{};
   m.moveSize.active = true;

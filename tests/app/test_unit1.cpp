@@ -168,14 +168,15 @@ TEST_F(HeadlessFormTest, TheStoredSkinDrawsTheWindow) {
   // The strips keep to the bottom by alignment: no skinned scroll bars on the window.
   EXPECT_EQ(provider.VertBar(), nullptr);
   EXPECT_EQ(provider.HorzBar(), nullptr);
-  EXPECT_EQ(provider.ClientOrigin(), Point(0, 0));
+  // One row of the window's background above the client area, as on every skinned form.
+  EXPECT_EQ(provider.ClientOrigin(), Point(0, 1));
   const Bitmap* bord6 = BuiltinImage("BORD6");
   ASSERT_NE(bord6, nullptr);
   EXPECT_EQ(Rect(0, 0, bord6->Width(), bord6->Height()), Rect(0, 0, 450, 96));
   ASSERT_NE(BuiltinImage("RCC"), nullptr);
   ProcessMessages();
   const Bitmap shot = SnapshotWindow(form_->Handle());
-  const Bitmap& cache = provider.Style().CacheBmp.Image();
+  const Bitmap& cache = provider.sStyle().CacheBmp.Image();
   ASSERT_EQ(cache.Width(), shot.Width());
   // Points clear of every control: the gap under the texts, and the left and right edges.
   const int below = Place(form_->sPanel2).Bottom + 4;

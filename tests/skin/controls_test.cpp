@@ -3,6 +3,7 @@
 // and clicks, and goldens of their looks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "skin/sbuttons.h"
@@ -290,6 +291,52 @@ TEST_F(ControlsTest, TransparentLabelShowsThePanelGradient) {
   label->SetColor(RGB(0, 160, 0));
   shot = Shot(label);
   EXPECT_EQ(shot.Pixel(70, 20), RGB(0, 160, 0));
+}
+
+// Right to left a left-aligned label keeps its right edge when its text changes, and a
+// right-aligned one its left edge; an aligned label is sized by its parent all the same.
+TEST_F(ControlsTest, AutoSizedLabelKeepsTheEdgeItsReadingOrderAsks) {
+  auto* left = Add<TsLabel>(form, {10, 10, 110, 30});
+  auto* right = Add<TsLabel>(form, {10, 40, 110, 60});
+  right->SetAlignment(TAlignment::taRightJustify);
+  for (TsLabel* l : {left, right}) {
+    l->SetBiDiMode(TBiDiMode::bdRightToLeft);
+    l->SetCaption("A long caption of a label");
+    l->SetBounds(10, l->Top(), 100, 20);
+    l->SetCaption("Ab");
+  }
+  EXPECT_EQ(left->Left() + left->Width(), 110);
+  EXPECT_LT(left->Width(), 100);
+  EXPECT_EQ(right->Left(), 10);
+  EXPECT_LT(right->Width(), 100);
+  auto* filled = Add<TsLabel>(form, {0, 0, 10, 10});
+  filled->SetAlign(TAlign::alClient);
+  filled->SetCaption("Ab");
+  EXPECT_EQ(filled->Width(), form->ClientWidth());
+}
+
+// A right-to-left panel writes a left-aligned caption from its right edge.
+TEST_F(ControlsTest, RightToLeftPanelCaptionStartsAtTheRight) {
+  auto* panel = Add<TsPanel>(form, {0, 0, 160, 30});
+  panel->SetBevelOuter(cbNone);
+  panel->SetAlignment(TAlignment::taLeftJustify);
+  panel->Font().SetColor(RGB(0, 0, 0));
+  panel->SetCaption("");
+  panel->SetBiDiMode(TBiDiMode::bdRightToLeft);
+  ShowForm(form);
+  const Bitmap empty = Shot(panel);
+  panel->SetCaption("Ab");
+  const Bitmap shot = Shot(panel);
+  int leftmost = 160, rightmost = -1;
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 160; ++x)
+      if (shot.Pixel(x, y) != empty.Pixel(x, y)) {
+        leftmost = std::min(leftmost, x);
+        rightmost = std::max(rightmost, x);
+      }
+  ASSERT_GE(rightmost, 0);
+  EXPECT_GT(leftmost, 80);
+  EXPECT_GT(rightmost, 140);
 }
 
 TEST_F(ControlsTest, ButtonLooksMatchTheirGoldens) {

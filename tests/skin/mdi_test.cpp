@@ -4,10 +4,13 @@
 
 #include <fstream>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "platform/classlib/menubar.h"
 #include "platform/classlib/menus.h"
 #include "platform/msg/message_queue.h"
+#include "platform/ui/icons.h"
 #include "platform/ui/mdi.h"
 #include "skin/smdiform.h"
 #include "skin/spaintutils.h"
@@ -22,15 +25,7 @@ namespace {
 
 constexpr COLORREF kMdiArea = RGB(90, 120, 110);
 
-class TMdiMain : public TForm {
- public:
-  explicit TMdiMain(TComponent* owner) : TForm(owner) {
-    SetFormStyle(TFormStyle::fsMDIForm);
-    SetBorderStyle(TFormBorderStyle::bsSizeable);
-    SetBounds(50, 50, 320, 220);
-    SetCaption("Main");
-  }
-};
+using test::TMdiMain;
 
 class MdiTest : public test::SkinTest {
  protected:
@@ -57,8 +52,16 @@ class MdiTest : public test::SkinTest {
     ASSERT_NE(provider->MDIForm(), nullptr);
   }
 
-  TForm* Child(const std::string& caption, Rect bounds) {
+  std::vector<std::string> MenuLine() {
+    std::vector<std::string> names;
+    for (const auto& [item, r] : GetMenuBarLayout(*main).Items) names.push_back(item->Name());
+    return names;
+  }
+
+  TForm* Child(const std::string& caption, Rect bounds,
+               std::vector<std::pair<std::string, int>> menuItems = {}) {
     auto* child = Create<TForm>(Application());
+    if (!menuItems.empty()) child->SetMenu(test::MenuOf(child, menuItems));
     child->SetFormStyle(TFormStyle::fsMDIChild);
     child->SetBounds(bounds.Left, bounds.Top, bounds.Width(), bounds.Height());
     child->SetCaption(caption);
@@ -143,6 +146,127 @@ TEST_F(MdiTest, MaximiseRestoreMinimiseAndCtrlF4) {
   EXPECT_EQ(FirstItem(), "FileItem");
 }
 
+// Children hear of their activation through WM_NCACTIVATE and WM_MDIACTIVATE only: the
+// next child, maximised in its turn, shows its own icon in the MDI form's menu line.
+TEST_F(MdiTest, NextChildShowsItsIconInTheMenuLine) {
+  const COLORREF red = RGB(220, 0, 0), blue = RGB(0, 0, 220);
+  TForm* a = Child("A", Bounds(10, 10, 120, 80));
+  a->Icon().SetHandle(test::SolidIcon(red));
+  TForm* b = Child("B", Bounds(60, 40, 120, 80));
+  b->Icon().SetHandle(test::SolidIcon(blue));
+  a->SetFocus();
+  SendMessage(a->Handle(), WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+  Pump();
+  ASSERT_EQ(main->ActiveMDIChild(), a);
+  const Point icon{provider->SysBorderHeight() + 4,
+                   provider->SysBorderWidth() + provider->CaptionHeight() + 4};
+  auto iconPixel = [&] { return SnapshotWindow(main->Handle()).Pixel(icon.X, icon.Y); };
+  EXPECT_EQ(iconPixel(), red);
+  for (const auto& [next, color] : {std::pair{b, blue}, std::pair{a, red}}) {
+    SendMessage(main->ClientHandle(), WM_MDINEXT, 0, 0);
+    Pump();
+    ASSERT_EQ(main->ActiveMDIChild(), next);
+    EXPECT_EQ(next->WindowState(), TWindowState::wsMaximized);
+    EXPECT_EQ(iconPixel(), color) << next->Caption();
+  }
+}
+
+// A minimised child's caption strip: a press drags it, and the release shows the child's
+// system menu at the pointer.
+TEST_F(MdiTest, MinimisedChildDragsAndShowsItsSystemMenuOnRelease) {
+  TForm* a = Child("A", Bounds(10, 10, 120, 80));
+  Child("B", Bounds(60, 40, 120, 80));
+  a->SetWindowState(TWindowState::wsMinimized);
+  Pump();
+  ASSERT_TRUE(IsIconic(a->Handle()));
+  auto* childProvider = static_cast<TsSkinProvider*>(
+      reinterpret_cast<void*>(SendMessage(a->Handle(), SKM_GETPROVIDER, 0, 0)));
+  ASSERT_NE(childProvider, nullptr);
+  int popups = 0;
+  Point shownAt;
+  childProvider->SystemMenu().OnPopup = [&](TComponent*) {
+    ++popups;
+    shownAt = GetCursorPos();
+    headless->InjectKey(VK_ESCAPE, true);
+    headless->InjectKey(VK_ESCAPE, false);
+  };
+  Rect before;
+  ASSERT_TRUE(GetWindowRect(a->Handle(), before));
+  const Point grab{before.Left + 60, before.Top + 8};
+  const Point drop{grab.X + 25, grab.Y - 30};
+  headless->InjectMouseMove(grab);
+  headless->InjectButton(grab, MouseButton::Left, true);
+  headless->InjectMouseMove(drop);
+  headless->InjectButton(drop, MouseButton::Left, false);
+  Pump();
+  Rect after;
+  ASSERT_TRUE(GetWindowRect(a->Handle(), after));
+  EXPECT_EQ(after, before.Offset(25, -30));
+  EXPECT_TRUE(IsIconic(a->Handle()));
+  EXPECT_EQ(popups, 1);
+  EXPECT_EQ(shownAt, drop);
+}
+
+// An active child's menu is merged into the MDI form's by group; the skinned menu line
+// shows a maximised child's items in place of the form's items of their group and the
+// rest after the form's own, and the merge goes with the child.
+TEST_F(MdiTest, MaximisedChildsMergedMenuInTheMenuLine) {
+  auto* window = Create<TMenuItem>(menu);
+  window->SetCaption("Window");
+  window->SetName("WindowItem");
+  window->SetGroupIndex(5);
+  menu->Items()->Add(window);
+  auto* help = Create<TMenuItem>(menu);
+  help->SetCaption("Help");
+  help->SetName("HelpItem");
+  help->SetGroupIndex(10);
+  menu->Items()->Add(help);
+  TForm* a = Child("A", Bounds(10, 10, 120, 80), {{"EditA", 1}, {"HelpA", 10}});
+  TForm* b = Child("B", Bounds(60, 40, 120, 80), {{"EditB", 1}});
+  ASSERT_EQ(main->ActiveMDIChild(), b);
+  EXPECT_EQ(menu->Merged(), b->Menu());
+  // Not maximised: the form's own items only.
+  EXPECT_EQ(MenuLine(), (std::vector<std::string>{"FileItem", "WindowItem", "HelpItem"}));
+  a->SetFocus();
+  SendMessage(a->Handle(), WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+  Pump();
+  ASSERT_EQ(main->ActiveMDIChild(), a);
+  EXPECT_EQ(menu->Merged(), a->Menu());
+  EXPECT_EQ(MenuLine(),
+            (std::vector<std::string>{"sMDICII", "FileItem", "WindowItem", "HelpA", "EditA"}));
+  Key(VK_F6, {}, kModControl);
+  ASSERT_EQ(main->ActiveMDIChild(), b);
+  EXPECT_EQ(MenuLine(),
+            (std::vector<std::string>{"sMDICII", "FileItem", "WindowItem", "HelpItem", "EditB"}));
+  // The last item wraps to a second line, which the menu line makes room for.
+  EXPECT_EQ(provider->MenuBottom() - provider->MenuHeight() * 2 - 1,
+            provider->SysBorderWidth() + provider->CaptionHeight());
+  for (const auto& [item, r] : GetMenuBarLayout(*main).Items)
+    EXPECT_LE(r.Bottom, provider->MenuBottom()) << item->Name();
+  Key(VK_F4, {}, kModControl);  // closes b
+  ASSERT_EQ(main->ActiveMDIChild(), a);
+  EXPECT_EQ(menu->Merged(), a->Menu());
+  Key(VK_F4, {}, kModControl);
+  EXPECT_EQ(menu->Merged(), nullptr);
+  EXPECT_EQ(MenuLine(), (std::vector<std::string>{"FileItem", "WindowItem", "HelpItem"}));
+}
+
+// Sizing the MDI form by its frame puts the skinned bars back over the client's own.
+TEST_F(MdiTest, SizingTheFormPlacesTheBarsAgain) {
+  Child("Far", Bounds(400, 20, 120, 80));
+  TsScrollBar* bar = provider->MDIForm()->HorzBar();
+  ASSERT_NE(bar, nullptr);
+  const Rect placed = bar->BoundsRect();
+  bar->SetBounds(0, 0, 5, 5);
+  Rect sizing;
+  ASSERT_TRUE(GetWindowRect(main->Handle(), sizing));
+  SendMessage(main->Handle(), WM_SIZING, 2 /* right edge */, reinterpret_cast<LPARAM>(&sizing));
+  EXPECT_EQ(bar->BoundsRect(), Bounds(0, 0, 5, 5));  // the cached image still fits the form
+  provider->sStyle().CacheBmp.SetSize(10, 10);       // as while the frame is being dragged
+  SendMessage(main->Handle(), WM_SIZING, 2, reinterpret_cast<LPARAM>(&sizing));
+  EXPECT_EQ(bar->BoundsRect(), placed);
+}
+
 TEST_F(MdiTest, RangeStartingBelowZeroMapsToZeroAndScrollsByTheShift) {
   struct Case {
     bool vertical;
@@ -225,7 +349,7 @@ TEST_F(MdiTest, MaximisedChildButtonsInTheMenuLineActOnAClick) {
   a->SetFocus();
   Pump();
   // Not maximised: nothing of a child in the menu line.
-  EXPECT_TRUE(provider->Button(HTMDICLOSE).R.IsEmpty());
+  EXPECT_TRUE(provider->Button(HTMDICLOSE).Rect.IsEmpty());
 
   auto maximise = [&] {
     SendMessage(a->Handle(), WM_SYSCOMMAND, SC_MAXIMIZE, 0);
@@ -234,9 +358,9 @@ TEST_F(MdiTest, MaximisedChildButtonsInTheMenuLineActOnAClick) {
     ASSERT_EQ(a->WindowState(), TWindowState::wsMaximized);
   };
   maximise();
-  const Rect close = provider->Button(HTMDICLOSE).R;
-  const Rect restore = provider->Button(HTMDIRESTORE).R;
-  const Rect minimize = provider->Button(HTMDIMINIMIZE).R;
+  const Rect close = provider->Button(HTMDICLOSE).Rect;
+  const Rect restore = provider->Button(HTMDIRESTORE).Rect;
+  const Rect minimize = provider->Button(HTMDIMINIMIZE).Rect;
   // Right to left in the menu line, inside its rows.
   ASSERT_FALSE(close.IsEmpty());
   EXPECT_LT(restore.Right, close.Left);
@@ -276,7 +400,7 @@ TEST_F(MdiTest, MaximisedChildButtonsInTheMenuLineActOnAClick) {
   Pump();
   EXPECT_EQ(a->WindowState(), TWindowState::wsNormal);  // the release restored it
   EXPECT_EQ(provider->HotButton(), 0);
-  EXPECT_TRUE(provider->Button(HTMDICLOSE).R.IsEmpty());
+  EXPECT_TRUE(provider->Button(HTMDICLOSE).Rect.IsEmpty());
 
   Bitmap sheet(lines[0].Width(), 3 * lines[0].Height());
   for (std::size_t i = 0; i < lines.size(); ++i)
@@ -284,14 +408,34 @@ TEST_F(MdiTest, MaximisedChildButtonsInTheMenuLineActOnAClick) {
   test::ExpectGolden(sheet, "mdi_child_menu_line");
 
   maximise();
-  click(centre(provider->Button(HTMDIMINIMIZE).R));
+  click(centre(provider->Button(HTMDIMINIMIZE).Rect));
   EXPECT_EQ(a->WindowState(), TWindowState::wsMinimized);
   a->SetWindowState(TWindowState::wsNormal);
   a->SetFocus();
   Pump();
   maximise();
-  click(centre(provider->Button(HTMDICLOSE).R));
+  click(centre(provider->Button(HTMDICLOSE).Rect));
   EXPECT_EQ(main->MDIChildCount(), 1);
+}
+
+// The system menu's Minimize on a child paints the child's strip from a new image at once.
+TEST_F(MdiTest, SystemMenuMinimizeRepaintsTheChildAtOnce) {
+  TForm* a = Child("A", Bounds(10, 10, 120, 80));
+  auto* p = reinterpret_cast<TsSkinProvider*>(SendMessage(a->Handle(), SKM_GETPROVIDER, 0, 0));
+  ASSERT_NE(p, nullptr);
+  int paints = 0, ncPaints = 0;
+  const SubclassId spy = SubclassWindow(
+      a->Handle(), [&](HWND h, UINT msg, WPARAM w, LPARAM l, const WndProc& inherited) {
+        paints += msg == WM_PAINT ? 1 : 0;
+        ncPaints += msg == WM_NCPAINT ? 1 : 0;
+        return inherited(h, msg, w, l);
+      });
+  p->SystemMenu().ItemMinimize->Click();
+  EXPECT_EQ(a->WindowState(), TWindowState::wsMinimized);
+  EXPECT_GE(paints, 1);  // sent, before any message is pumped
+  EXPECT_GE(ncPaints, 1);
+  EXPECT_FALSE(p->NeedRepaint);  // the new image was made for them
+  RemoveWindowSubclass(a->Handle(), spy);
 }
 
 }  // namespace

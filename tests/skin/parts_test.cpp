@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <functional>
 
 #include "platform/classlib/actnlist.h"
 #include "platform/classlib/imglist.h"
@@ -292,6 +293,103 @@ TEST_F(PartsTest, KeyPressHoldsTheButtonUntilTheKeyComesUp) {
   EXPECT_EQ(clicks, 1);
 }
 
+// A toggle changes only with a click: the key holds it pressed, its release clicks and
+// turns it over; other keys coming up and a focus lost mid-press leave it as it was.
+TEST_F(PartsTest, ToggleTurnsOverOnlyWithAClickFromTheKey) {
+  TsButton* b = FlatButton({0, 0, 75, 25});
+  TsButton* other = FlatButton({0, 40, 75, 25});
+  b->ButtonStyle = 1;
+  b->SetDefault(true);
+  int clicks = 0;
+  b->OnClick = [&](TComponent*) { ++clicks; };
+  ShowForm(form);
+  b->SetFocus();
+  Pump();
+  struct Step {
+    const char* what;
+    std::function<void()> act;
+    bool down;
+    int clicks;
+  };
+  const Step steps[] = {
+      {"space held", [&] { headless->InjectKey(VK_SPACE, true, " "); }, true, 0},
+      {"space up clicks: down", [&] { headless->InjectKey(VK_SPACE, false); }, true, 1},
+      {"another key up keeps it down", [&] { headless->InjectKey('A', false); }, true, 1},
+      {"space held again", [&] { headless->InjectKey(VK_SPACE, true, " "); }, true, 1},
+      {"space up clicks: up", [&] { headless->InjectKey(VK_SPACE, false); }, false, 2},
+      {"space held", [&] { headless->InjectKey(VK_SPACE, true, " "); }, true, 2},
+      {"focus gone mid-press: up, no click", [&] { other->SetFocus(); }, false, 2},
+      {"the key comes up elsewhere", [&] { headless->InjectKey(VK_SPACE, false); }, false, 2},
+      {"enter on the focused toggle",
+       [&] {
+         b->SetFocus();
+         Pump();
+         Key(VK_RETURN);
+       },
+       true, 3},
+      {"a mouse click turns it back",
+       [&] {
+         Click(b, {5, 5});
+       },
+       false, 4},
+  };
+  for (const Step& st : steps) {
+    st.act();
+    Pump();
+    EXPECT_EQ(b->Down(), st.down) << st.what;
+    EXPECT_EQ(clicks, st.clicks) << st.what;
+  }
+}
+
+// A skin whose button section has no borders mask, and no skin at all, give the button its
+// whole rectangle back; a mask with cut corners cuts them from the window.
+TEST_F(PartsTest, WindowRegionFollowsEverySkinChange) {
+  const auto ring = test::Ring(RGB(100, 100, 100), RGB(0, 120, 200), RGB(0, 60, 120), true);
+  qv::testing::WriteFile(Folder("CUT") + "/btn.bmp", Bytes(SaveBmp(ring)));
+  Options("CUT", "[BUTTON]\nPaintingColor=" + std::to_string(kFace) + "\nBORDERSMASK=btn.bmp\n");
+  Options("PLAIN", "[BUTTON]\nPaintingColor=" + std::to_string(kFace) + "\n");
+  manager->SetSkinName("CUT");
+  ASSERT_TRUE(SkinData.Active);
+  auto* b = Add<TsButton>(form, {10, 10, 75, 25});
+  b->sStyle()->SetSkinSection("BUTTON");
+  ShowForm(form);
+  auto cornerIn = [&] {
+    b->Repaint();
+    Pump();
+    Region r;
+    if (GetWindowRgn(b->Handle(), r) == NULLREGION) return true;
+    EXPECT_TRUE(r.Contains({30, 12}));
+    return r.Contains({0, 0});
+  };
+  EXPECT_FALSE(cornerIn());
+  manager->SetSkinName("PLAIN");
+  Pump();
+  EXPECT_TRUE(cornerIn());
+  manager->SetSkinName("CUT");
+  Pump();
+  EXPECT_FALSE(cornerIn());
+  manager->SetActive(false);
+  Pump();
+  EXPECT_TRUE(cornerIn());
+}
+
+// A repaint asked for while a fade runs still paints the disabled look over the face.
+TEST_F(PartsTest, DisabledLookPaintsWhileAFadeRuns) {
+  TsButton* b = FlatButton({0, 0, 75, 25});
+  b->sStyle()->BtnEffects.Fading.Enabled = true;
+  b->DisabledKind = dkBlended;
+  form->SetColor(TColor(RGB(0, 0, 0)));
+  ShowForm(form);
+  EXPECT_EQ(b->sStyle()->BGBitmap.Image().Pixel(30, 12), kFace);
+  b->StartFadeIn();
+  ASSERT_EQ(b->FadeTimer().FadeMode(), 1);
+  b->SetEnabled(false);
+  b->sStyle()->BGChanged = true;
+  b->Repaint();
+  EXPECT_EQ(b->FadeTimer().FadeMode(), 1);
+  EXPECT_NE(b->sStyle()->BGBitmap.Image().Pixel(30, 12), kFace);
+}
+
 TEST_F(PartsTest, ActionGivesCaptionCheckedImageAndHint) {
   auto* images = Create<TImageList>(form);
   images->Add(Block(kGlyph));
@@ -402,14 +500,14 @@ TEST_F(ScrollPartsTest, OnScrollReportsCodesAndPositions) {
     EXPECT_EQ(bar->Position(), c.position) << c.what;
   }
   // Right to left: line steps go the other way and thumb positions come mirrored.
-  bar->SetRightToLeft(true);
+  bar->SetBiDiMode(TBiDiMode::bdRightToLeft);
   events.clear();
   bar->Perform(CN_HSCROLL, SB_LINEDOWN, 0);
   bar->Perform(CN_HSCROLL, WPARAM(MAKELONG(SB_THUMBPOSITION, 30)), 0);
   EXPECT_EQ(events, (std::vector<E>{E{scLineDown, 48}, E{scPosition, 70}}));
   // The handler may change where the bar goes.
   bar->OnScroll = [](TComponent*, TScrollCode, int& pos) { pos = std::min(pos, 60); };
-  bar->SetRightToLeft(false);
+  bar->SetBiDiMode(TBiDiMode::bdLeftToRight);
   bar->Perform(CN_HSCROLL, SB_BOTTOM, 0);
   EXPECT_EQ(bar->Position(), 60);
 }
@@ -523,7 +621,7 @@ TEST_F(PartsTest, FormStyleFollowsNewAndRemovedSkins) {
   bordered->AfterConstruction();
   bordered->Show();
   Pump();
-  TsPassivePaintStyle& style = provider->Style();
+  TsPassivePaintStyle& style = provider->sStyle();
   ASSERT_GE(style.SkinIndex, 0);
   const int formMask = GetMaskIndex(style.SkinIndex, "FORM", "BORDERSMASK");
   EXPECT_EQ(style.BorderIndex, formMask);

@@ -5,8 +5,13 @@
 #include <string>
 #include <vector>
 
+#include <utility>
+
+#include "platform/classlib/forms.h"
+#include "platform/classlib/menus.h"
 #include "platform/gfx/bitmap.h"
 #include "platform/gfx/bmp_codec.h"
+#include "platform/ui/icons.h"
 #include "skin/spaintutils.h"
 #include "tests/platform/base/temp_dir.h"
 
@@ -58,6 +63,43 @@ constexpr COLORREF kMenuHot = RGB(60, 110, 190);
 inline COLORREF Through(COLORREF c) {
   return RGB(MaskBlend(255, GetRValue(c), 255), MaskBlend(255, GetGValue(c), 255),
              MaskBlend(0, GetBValue(c), 255));
+}
+
+// The MDI form of the tests: sizeable, 320 x 220 at (50, 50), "Main".
+class TMdiMain : public TForm {
+ public:
+  explicit TMdiMain(TComponent* owner) : TForm(owner) {
+    SetFormStyle(TFormStyle::fsMDIForm);
+    SetBorderStyle(TFormBorderStyle::bsSizeable);
+    SetBounds(50, 50, 320, 220);
+    SetCaption("Main");
+  }
+};
+
+// An icon of one colour, 16 x 16.
+inline HICON SolidIcon(COLORREF color) {
+  ICONINFO info;
+  info.hbmMask = Bitmap(16, 16);  // black: all image
+  info.hbmColor = Bitmap(16, 16);
+  info.hbmColor.Fill(color);
+  return CreateIconIndirect(info);
+}
+
+// A main menu of top-level items (caption, also the name, and group), each with one child
+// item so that it opens a popup.
+inline TMainMenu* MenuOf(TComponent* owner, const std::vector<std::pair<std::string, int>>& items) {
+  auto* m = Create<TMainMenu>(owner);
+  for (const auto& [caption, group] : items) {
+    auto* item = Create<TMenuItem>(m);
+    item->SetCaption(caption);
+    item->SetName(caption);
+    item->SetGroupIndex(group);
+    auto* sub = Create<TMenuItem>(m);
+    sub->SetCaption(caption + " item");
+    item->Add(sub);
+    m->Items()->Add(item);
+  }
+  return m;
 }
 
 inline void WriteProviderSkin(const std::string& folder, bool glyphs) {

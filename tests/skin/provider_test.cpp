@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
+#include <sstream>
 
 #include "platform/classlib/extctrls.h"
 #include "platform/classlib/menus.h"
@@ -12,6 +14,7 @@
 #include "platform/ui/window_system.h"
 #include "skin/sbordermasks.h"
 #include "skin/spaintutils.h"
+#include "skin/spanels.h"
 #include "skin/sscrollbar.h"
 #include "skin/sskinprovider.h"
 #include "tests/skin/paint_test_util.h"
@@ -86,7 +89,7 @@ TEST_F(ProviderTest, FrameBandsFollowTheBorderStyle) {
     TFormBorderStyle style;
     Rect client;  // in window coordinates
   };
-  for (const Case& c : {Case{TFormBorderStyle::bsNone, {0, 0, 200, 120}},
+  for (const Case& c : {Case{TFormBorderStyle::bsNone, {0, 1, 200, 120}},
                         Case{TFormBorderStyle::bsSingle, {3, 23, 197, 117}},
                         Case{TFormBorderStyle::bsSizeable, {4, 24, 196, 116}},
                         Case{TFormBorderStyle::bsDialog, {3, 23, 197, 117}},
@@ -194,9 +197,9 @@ TEST_F(ProviderTest, BorderlessFormWithMenuGetsTheMenuLineOnly) {
 TEST_F(ProviderTest, SingleFormWithMinimizeButtonLaysOutAndMinimises) {
   TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSingle, biSystemMenu | biMinimize);
   // R = 200 - 3; 14 x 14 buttons, top (3 + 19 - 14) / 2 = 4.
-  EXPECT_EQ(p->Button(HTCLOSE).R, Rect(182, 4, 196, 18));
-  EXPECT_EQ(p->Button(HTMINBUTTON).R, Rect(167, 4, 181, 18));
-  EXPECT_TRUE(p->Button(HTMAXBUTTON).R.IsEmpty());
+  EXPECT_EQ(p->Button(HTCLOSE).Rect, Rect(182, 4, 196, 18));
+  EXPECT_EQ(p->Button(HTMINBUTTON).Rect, Rect(167, 4, 181, 18));
+  EXPECT_TRUE(p->Button(HTMAXBUTTON).Rect.IsEmpty());
   const Bitmap shot = SnapshotWindow(bordered->Handle());
   EXPECT_EQ(shot.Pixel(188, 10), kCloseGlyph);
   EXPECT_EQ(shot.Pixel(173, 10), kMinGlyph);
@@ -218,15 +221,15 @@ TEST_F(ProviderTest, SingleFormWithMinimizeButtonLaysOutAndMinimises) {
 TEST_F(ProviderTest, MaximisedFormShowsRestoreGlyphAndIsTransparentAtTheEdge) {
   TsSkinProvider* p =
       MakeProvided(TFormBorderStyle::bsSizeable, biSystemMenu | biMinimize | biMaximize);
-  EXPECT_FALSE(p->Button(HTMAXBUTTON).R.IsEmpty());
+  EXPECT_FALSE(p->Button(HTMAXBUTTON).Rect.IsEmpty());
   // The frame's edges size the window as the window system has them.
   EXPECT_EQ(HitAt({1, 60}), HTLEFT);
   EXPECT_EQ(HitAt({199, 119}), HTBOTTOMRIGHT);
   EXPECT_EQ(HitAt({100, 60}), HTCLIENT);
-  ClickAt(Centre(p->Button(HTMAXBUTTON).R));
+  ClickAt(Centre(p->Button(HTMAXBUTTON).Rect));
   ASSERT_EQ(bordered->WindowState(), TWindowState::wsMaximized);
   Pump();
-  const Rect max = p->Button(HTMAXBUTTON).R;
+  const Rect max = p->Button(HTMAXBUTTON).Rect;
   const Bitmap shot = SnapshotWindow(bordered->Handle());
   EXPECT_EQ(shot.Pixel(max.Left + 7, max.Top + 7), kNormGlyph);
   const int w = bordered->Width();
@@ -239,7 +242,7 @@ TEST_F(ProviderTest, MaximisedFormShowsRestoreGlyphAndIsTransparentAtTheEdge) {
                         LPARAM(std::uint16_t(s.X) | (std::uint32_t(std::uint16_t(s.Y)) << 16))),
             1);
   // The restore glyph's button restores.
-  ClickAt(Centre(p->Button(HTMAXBUTTON).R));
+  ClickAt(Centre(p->Button(HTMAXBUTTON).Rect));
   EXPECT_EQ(bordered->WindowState(), TWindowState::wsNormal);
 }
 
@@ -262,7 +265,7 @@ TEST_F(ProviderTest, IconicRegionIsCutFor160PixelsAndCloseButtonCloses) {
     closed = true;
     action = TCloseAction::caHide;
   };
-  ClickAt(Centre(p->Button(HTCLOSE).R));
+  ClickAt(Centre(p->Button(HTCLOSE).Rect));
   Pump();
   EXPECT_TRUE(closed);
 }
@@ -273,7 +276,7 @@ TEST_F(ProviderTest, SkinWithoutGlyphsShowsNoButtons) {
   TsSkinProvider* p =
       MakeProvided(TFormBorderStyle::bsSizeable, biSystemMenu | biMinimize | biMaximize);
   for (int code : {HTCLOSE, HTMAXBUTTON, HTMINBUTTON, HTHELP})
-    EXPECT_TRUE(p->Button(code).R.IsEmpty()) << code;
+    EXPECT_TRUE(p->Button(code).Rect.IsEmpty()) << code;
   EXPECT_EQ(HitAt({190, 12}), HTCAPTION);
   EXPECT_EQ(SnapshotWindow(bordered->Handle()).Pixel(150, 12), Through(kTitleActive));
 }
@@ -376,6 +379,45 @@ TEST_F(ProviderTest, ControlsAndBarsFitTheClientAreaUnderTheMenuLine) {
   EXPECT_NE(shot.Pixel(o.X + 100, o.Y + real.Bottom - 8), kFormColor);
 }
 
+// Right to left the vertical bar runs down the left edge from (1, 1), the horizontal one
+// starts right of it, and the caption is written from the right.
+TEST_F(ProviderTest, RightToLeftFormPutsItsBarLeftAndItsCaptionRight) {
+  bordered = Create<TForm>(Application());
+  bordered->SetBorderStyle(TFormBorderStyle::bsSizeable);
+  bordered->SetBounds(100, 100, 240, 160);
+  bordered->SetCaption("Caption");
+  bordered->SetBiDiMode(TBiDiMode::bdRightToLeft);
+  auto* far = Create<TPanel>(bordered);
+  far->SetParent(bordered);
+  far->SetBounds(10, 10, 50, 20);
+  TsSkinProvider* p = ShowWithProvider(bordered);
+  far->SetBounds(700, 500, 50, 20);
+  p->UpdateFormScrollBars();
+  ASSERT_NE(p->VertBar(), nullptr);
+  ASSERT_NE(p->HorzBar(), nullptr);
+  const Rect client = bordered->ClientRect();
+  const int thickV = GetSystemMetrics(SM_CXVSCROLL);
+  const int thickH = GetSystemMetrics(SM_CYHSCROLL);
+  EXPECT_EQ(p->VertBar()->BoundsRect(), Rect(1, 1, 1 + thickV, client.Height() - thickH - 1));
+  EXPECT_EQ(p->HorzBar()->BoundsRect(),
+            Rect(1 + thickV, client.Height() - thickH, client.Width(), client.Height()));
+  EXPECT_EQ(p->HorzBar()->DirectionFactor(), -1);
+  EXPECT_EQ(p->VertBar()->DirectionFactor(), 1);
+  // The caption's text sits at the right end of its room, before the buttons.
+  const Bitmap shot = SnapshotWindow(bordered->Handle());
+  const int top = p->SysBorderWidth();
+  auto textIn = [&](int from, int to) {
+    int n = 0;
+    for (int x = from; x < to; ++x)
+      for (int y = top + 2; y < top + p->CaptionHeight() - 2; ++y)
+        n += shot.Pixel(x, y) == RGB(255, 255, 255) ? 1 : 0;
+    return n;
+  };
+  const int right = 240 - 3 * p->Button(HTCLOSE).Rect.Width() - 16;
+  EXPECT_GT(textIn(right - 60, right), 0);
+  EXPECT_EQ(textIn(p->SysBorderHeight() + 20, right - 80), 0);
+}
+
 // The main menu's items are hooked when the window is made and when an item is measured,
 // and a change of the system colours draws the menu line again.
 TEST_F(ProviderTest, MenuMessagesHookItemsAndRefreshTheMenuLine) {
@@ -434,6 +476,17 @@ TEST_F(ProviderTest, MenuMessagesHookItemsAndRefreshTheMenuLine) {
   SendMessage(h, WM_SYSCOLORCHANGE, 0, 0);
   Pump();
   EXPECT_EQ(SnapshotWindow(h).Pixel(200, lineY), RGB(20, 140, 90));
+  // A menu item the form takes in gets the skin's handlers; let go of, it loses them.
+  auto* help = new TMenuItem(nullptr);
+  help->SetCaption("Help");
+  menu->Items()->Add(help);
+  bordered->InsertComponent(help);
+  EXPECT_TRUE(help->OnAdvancedDrawItem);
+  EXPECT_TRUE(help->OnMeasureItem);
+  bordered->RemoveComponent(help);
+  EXPECT_FALSE(help->OnAdvancedDrawItem);
+  EXPECT_FALSE(help->OnMeasureItem);
+  delete help;
 }
 
 TEST_F(ProviderTest, AvailableSkinsSubmenuSwitchesTheSkin) {
@@ -486,20 +539,17 @@ TEST_F(ProviderTest, FormScrollBarsFollowTheControls) {
   const Rect thumb = v->PartRect(sbpThumb);
   EXPECT_NE(on.Pixel(8, thumb.Top), on.Pixel(8, thumb.Top - 10));
   EXPECT_NE(on.Pixel(3, 3), off.Pixel(3, 3));  // the button, faded when disabled
-  // Both directions: the bars leave the corner to the grip.
-  SetGripFactory([](TsSkinProvider& provider, TCustomForm& f) -> TControl* {
-    auto* grip = Create<TPanel>(&provider);
-    grip->SetParent(&f);
-    return grip;
-  });
+  // Both directions: the bars leave the corner to the skinned grip, which sizes the form.
   far->SetBounds(400, 200, 50, 20);
   p->UpdateFormScrollBars();
   ASSERT_NE(p->HorzBar(), nullptr);
   const int cw = bordered->ClientWidth(), ch = bordered->ClientHeight();
   EXPECT_EQ(p->VertBar()->BoundsRect(), Rect(cw - 16, 0, cw, ch - 16));
   EXPECT_EQ(p->HorzBar()->BoundsRect(), Rect(0, ch - 16, cw - 16, ch));
-  EXPECT_NE(bordered->ControlAtPos({cw - 8, ch - 8}, true), nullptr);
-  SetGripFactory(nullptr);
+  auto* grip = dynamic_cast<TsGrip*>(bordered->ControlAtPos({cw - 8, ch - 8}, true));
+  ASSERT_NE(grip, nullptr);
+  EXPECT_EQ(grip->Form, bordered);
+  EXPECT_EQ(grip->BoundsRect(), Rect(cw - 16, ch - 16, cw, ch));
   far->SetBounds(10, -80, 50, 20);  // fits again: the bar goes and the offset is undone
   p->UpdateFormScrollBars();
   EXPECT_EQ(p->VertBar(), nullptr);
@@ -518,6 +568,9 @@ TEST_F(ProviderTest, GoldenTitleBarActiveInactiveHotPressed) {
   SendMessage(bordered->Handle(), WM_NCACTIVATE, 1, 0);
   p->SetHotButton(HTCLOSE);
   shots.push_back(SnapshotWindow(bordered->Handle()));
+  // The pointer is not really there: the window's leave, queued by the lit button, comes
+  // before the press, which would handle it.
+  Pump();
   p->SetPressedButton(HTMINBUTTON);
   shots.push_back(SnapshotWindow(bordered->Handle()));
   Bitmap sheet(180, 4 * 50);
@@ -533,7 +586,7 @@ TEST_F(ProviderTest, GoldenTitleBarActiveInactiveHotPressed) {
 TEST_F(ProviderTest, ActivationRepaintsOnlyTheTitleWhenTheSkinAsksForIt) {
   SkinSections[std::size_t(GetSkinIndex("FORM"))].ReservedBoolean = true;
   TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSizeable, biSystemMenu);
-  Bitmap& cache = p->Style().CacheBmp.Image();
+  Bitmap& cache = p->sStyle().CacheBmp.Image();
   ASSERT_EQ(cache.Width(), 200);
   cache.SetPixel(50, 60, 0x00FFFF);  // a mark in the client part of the image
   SendMessage(bordered->Handle(), WM_NCACTIVATE, 0, 0);
@@ -541,7 +594,7 @@ TEST_F(ProviderTest, ActivationRepaintsOnlyTheTitleWhenTheSkinAsksForIt) {
   EXPECT_EQ(cache.Pixel(120, 10), Through(kTitleInactive));
   bordered->SetBounds(100, 100, 220, 120);  // a new size paints everything
   Pump();
-  EXPECT_EQ(p->Style().CacheBmp.Image().Pixel(50, 60), kFormColor);
+  EXPECT_EQ(p->sStyle().CacheBmp.Image().Pixel(50, 60), kFormColor);
 }
 
 TEST_F(ProviderTest, SkinOffOrFreedProviderGivesTheFormItsFrameBack) {
@@ -567,6 +620,247 @@ TEST_F(ProviderTest, SkinOffOrFreedProviderGivesTheFormItsFrameBack) {
   Region region;
   EXPECT_EQ(GetWindowRgn(bordered->Handle(), region), NULLREGION);
   EXPECT_EQ(clientHeight(), 120 - 4 - 19 - 4);
+}
+
+// A caption button lit by the pointer goes back to normal when the pointer leaves the
+// window from it, and the window's own client-area tracking goes on beside it.
+TEST_F(ProviderTest, HotButtonTurnsNormalWhenThePointerLeavesTheWindow) {
+  TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSingle, biSystemMenu | biMinimize);
+  const Point close = Centre(p->Button(HTCLOSE).Rect);
+  int clientLeaves = 0;
+  bordered->OnMouseLeave = [&](TComponent*) { ++clientLeaves; };
+  headless->InjectMouseMove(Screen({100, 60}));  // the client area first
+  Pump();
+  // Leaving the client area lets every button go (its leave comes after the hit test of
+  // the move): the next move onto the button lights it.
+  headless->InjectMouseMove(Screen({close.X - 1, close.Y}));
+  Pump();
+  headless->InjectMouseMove(Screen(close));
+  Pump();
+  EXPECT_EQ(p->HotButton(), HTCLOSE);
+  EXPECT_EQ(p->Button(HTCLOSE).State, 1);
+  EXPECT_EQ(SnapshotWindow(bordered->Handle()).Pixel(close.X, close.Y), RGB(255, 60, 60));
+  headless->InjectMouseMove(Screen({close.X, -40}));  // off the window, above it
+  Pump();
+  EXPECT_EQ(p->HotButton(), 0);
+  EXPECT_EQ(p->Button(HTCLOSE).State, 0);
+  EXPECT_EQ(SnapshotWindow(bordered->Handle()).Pixel(close.X, close.Y), kCloseGlyph);
+  EXPECT_EQ(clientLeaves, 1);
+}
+
+// A transparent label placed straight on the form shows the form's new background after a
+// skin change and after a resize.
+TEST_F(ProviderTest, LabelOnTheFormFollowsTheNewBackground) {
+  const COLORREF other = RGB(120, 200, 140);
+  WriteSkin("Q", true);
+  {
+    std::ifstream in(Folder("Q") + "/Options.dat");
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string options = text.str();
+    const std::string from = "PaintingColor=" + std::to_string(kFormColor);
+    for (std::size_t at; (at = options.find(from)) != std::string::npos;)
+      options.replace(at, from.size(), "PaintingColor=" + std::to_string(other));
+    Options("Q", options);
+  }
+  MakeProvided(TFormBorderStyle::bsSingle, biSystemMenu, 200, 120);
+  auto* label = Create<TsLabel>(bordered);
+  label->SetParent(bordered);
+  label->SetAutoSize(false);
+  label->SetBounds(10, 10, 60, 20);
+  label->SetCaption("");
+  Pump();
+  auto labelPixel = [&] {
+    Point at{5, 5};
+    EXPECT_TRUE(ClientToScreen(label->Handle(), at));
+    const Point w = {at.X - Screen({0, 0}).X, at.Y - Screen({0, 0}).Y};
+    return SnapshotWindow(bordered->Handle()).Pixel(w.X, w.Y);
+  };
+  EXPECT_EQ(labelPixel(), kFormColor);
+  manager->SetSkinName("Q");
+  Pump();
+  EXPECT_EQ(labelPixel(), other);
+  manager->SetSkinName("P");
+  Pump();
+  bordered->SetBounds(100, 100, 260, 160);
+  Pump();
+  EXPECT_EQ(labelPixel(), kFormColor);
+}
+
+// The title's double-click maximises whenever Maximize or Restore is enabled, also on a
+// form whose frame shows no maximize button; without biMaximize it does nothing.
+TEST_F(ProviderTest, TitleDoubleClickFollowsTheMaximizeAndRestoreItems) {
+  for (const TBorderIcons icons :
+       {TBorderIcons(biSystemMenu | biMaximize), TBorderIcons(biSystemMenu)}) {
+    MakeProvided(TFormBorderStyle::bsSingle, icons);
+    const bool can = (icons & biMaximize) != 0;
+    SendMessage(bordered->Handle(), WM_NCLBUTTONDBLCLK, HTCAPTION, 0);
+    Pump();
+    EXPECT_EQ(bordered->WindowState(), can ? TWindowState::wsMaximized : TWindowState::wsNormal);
+    SendMessage(bordered->Handle(), WM_NCLBUTTONDBLCLK, HTCAPTION, 0);
+    Pump();
+    EXPECT_EQ(bordered->WindowState(), TWindowState::wsNormal);
+    delete bordered;
+  }
+}
+
+// Activating a skinned form brings the keyboard focus into it, as for any other form.
+TEST_F(ProviderTest, ActivationMovesTheKeyboardFocusIntoTheSkinnedForm) {
+  MakeProvided(TFormBorderStyle::bsSizeable, biSystemMenu);
+  ShowForm(form);
+  SetActiveWindow(form->Handle());
+  Pump();
+  ASSERT_EQ(GetFocus(), form->Handle());
+  SetActiveWindow(bordered->Handle());
+  Pump();
+  EXPECT_EQ(GetActiveWindow(), bordered->Handle());
+  EXPECT_EQ(GetFocus(), bordered->Handle());
+}
+
+// A graphic control that notes whether its parent is in its custom paint while it paints.
+class TPaintStateSpy : public TGraphicControl {
+ public:
+  using TGraphicControl::TGraphicControl;
+  std::vector<bool> custom;
+
+ protected:
+  void WndProc(TMessage& message) override {
+    if (message.Msg == WM_PAINT && Parent() != nullptr)
+      custom.push_back((Parent()->ControlState() & csCustomPaint) != 0);
+    TGraphicControl::WndProc(message);
+  }
+};
+
+TEST_F(ProviderTest, FormIsInItsCustomPaintOnlyWhileTheProviderPaintsIt) {
+  MakeProvided(TFormBorderStyle::bsSizeable, biSystemMenu);
+  auto* spy = Create<TPaintStateSpy>(bordered);
+  spy->SetParent(bordered);
+  spy->SetBounds(10, 10, 20, 20);
+  SendMessage(bordered->Handle(), WM_PAINT, 0, 0);
+  ASSERT_FALSE(spy->custom.empty());
+  EXPECT_TRUE(spy->custom.back());
+  EXPECT_EQ(bordered->ControlState() & csCustomPaint, 0u);
+}
+
+// A menu-line item lit outside an open menu is drawn normal and forgotten when a caption
+// button lights; while a menu holds the pointer it stays lit.
+TEST_F(ProviderTest, LitCaptionButtonPutsOutTheLitMenuLineItem) {
+  bordered = Create<TForm>(Application());
+  bordered->SetBorderStyle(TFormBorderStyle::bsNone);  // the menu line keeps these handlers
+  bordered->SetBounds(100, 100, 200, 120);
+  auto* menu = Create<TMainMenu>(bordered);
+  auto* file = Create<TMenuItem>(bordered);
+  file->SetCaption("File");
+  std::vector<TOwnerDrawState> states;
+  file->OnMeasureItem = [](TComponent*, TCanvas&, int& w, int& h) {
+    w = 30;
+    h = 18;
+  };
+  file->OnAdvancedDrawItem = [&](TComponent*, TCanvas&, const Rect&, TOwnerDrawState state) {
+    states.push_back(state);
+  };
+  menu->Items()->Add(file);
+  bordered->SetMenu(menu);
+  auto* p = ShowWithProvider(bordered);
+  bordered->SetMenuBarHotItem(file);
+  ASSERT_FALSE(states.empty());
+  EXPECT_NE(states.back() & odSelected, 0u);
+  SetCapture(bordered->Handle());  // as an open menu holds it
+  p->SetHotButton(0);
+  EXPECT_EQ(bordered->MenuBarHotItem(), file);
+  ReleaseCapture();
+  p->SetHotButton(0);
+  EXPECT_EQ(bordered->MenuBarHotItem(), nullptr);
+  EXPECT_EQ(states.back() & odSelected, 0u);
+  EXPECT_EQ(p->HotButton(), 0);
+}
+
+// The press shows before its release, already queued, is handled within it: the form is
+// closed and freed in there and nothing touches it afterwards.
+TEST_F(ProviderTest, PressedButtonLetsQueuedMessagesRun) {
+  TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSingle, biSystemMenu | biMinimize);
+  bool closed = false;
+  bordered->OnClose = [&](TComponent*, TCloseAction& action) {
+    closed = true;
+    action = TCloseAction::caFree;
+  };
+  const Point s = Screen(Centre(p->Button(HTCLOSE).Rect));
+  const LPARAM at = LPARAM(std::uint16_t(s.X) | (std::uint32_t(std::uint16_t(s.Y)) << 16));
+  const HWND h = bordered->Handle();
+  PostMessage(h, WM_NCLBUTTONUP, HTCLOSE, at);
+  EXPECT_EQ(SendMessage(h, WM_NCLBUTTONDOWN, HTCLOSE, at), 1);
+  EXPECT_TRUE(closed);
+  EXPECT_FALSE(IsWindow(h));
+  bordered = nullptr;
+}
+
+// The pointer moving from a lit button onto the icon puts the button out.
+TEST_F(ProviderTest, IconZoneTurnsALitButtonNormal) {
+  TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSingle, biSystemMenu | biMinimize);
+  const Point close = Centre(p->Button(HTCLOSE).Rect);
+  EXPECT_EQ(HitAt(close), HTCLOSE);
+  EXPECT_EQ(p->Button(HTCLOSE).State, 1);
+  EXPECT_EQ(HitAt({5, close.Y}), HTSYSMENU);
+  EXPECT_EQ(p->HotButton(), 0);
+  EXPECT_EQ(p->Button(HTCLOSE).State, 0);
+  EXPECT_EQ(SnapshotWindow(bordered->Handle()).Pixel(close.X, close.Y), kCloseGlyph);
+}
+
+// The caption's room leaves out the icon's place also when the icon is not shown.
+TEST_F(ProviderTest, CaptionRoomLeavesOutTheIconPlaceWithoutTheIcon) {
+  TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSingle, biSystemMenu, 160, 80);
+  p->SetShowAppIcon(false);
+  const std::string caption(40, 'W');
+  bordered->SetCaption(caption);
+  Pump();
+  const Bitmap cut = SnapshotWindow(bordered->Handle());
+  // The caption as it should be cut: to 160 - (3 + 16) - 2 x 14 - 16 pixels (Close and
+  // Minimize buttons; the Minimize item shows on a single-border form).
+  TCanvas& canvas = p->sStyle().CacheBmp.Canvas();
+  canvas.Font().Assign(bordered->Font());
+  canvas.Font().SetStyle(canvas.Font().Style() | fsBold);
+  const int room = 160 - (3 + GetSystemMetrics(SM_CXSMICON)) - 2 * 14 - 16;
+  const std::string expected = CutText(canvas, caption, room);
+  ASSERT_NE(expected, caption);
+  bordered->SetCaption(expected);
+  Pump();
+  const Bitmap want = SnapshotWindow(bordered->Handle());
+  int differ = 0;
+  for (int y = 0; y < 22; ++y)
+    for (int x = 0; x < 160; ++x) differ += cut.Pixel(x, y) != want.Pixel(x, y) ? 1 : 0;
+  EXPECT_EQ(differ, 0);
+}
+
+// Scrolling repaints the moved windowed controls at once and lets pending messages run.
+class TPaintCounter : public TCustomControl {
+ public:
+  using TCustomControl::TCustomControl;
+  int paints = 0;
+  int posted = 0;
+
+ protected:
+  void Paint() override { ++paints; }
+  void WndProc(TMessage& message) override {
+    if (message.Msg == WM_APP + 7) ++posted;
+    TCustomControl::WndProc(message);
+  }
+};
+
+TEST_F(ProviderTest, ScrollingRepaintsTheControlsAndRunsPendingMessages) {
+  TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSizeable, biSystemMenu, 200, 150);
+  auto* counter = Create<TPaintCounter>(bordered);
+  counter->SetParent(bordered);
+  counter->SetBounds(10, 300, 50, 20);
+  p->UpdateFormScrollBars();
+  ASSERT_NE(p->VertBar(), nullptr);
+  counter->SetBounds(10, 100, 50, 20);  // into sight, painted once
+  Pump();
+  const int before = counter->paints;
+  PostMessage(counter->Handle(), WM_APP + 7, 0, 0);
+  p->VertBar()->SetPosition(10);
+  EXPECT_EQ(counter->Top(), 90);
+  EXPECT_GT(counter->paints, before);
+  EXPECT_EQ(counter->posted, 1);
 }
 
 // ---- The scroll bar ------------------------------------------------------------------------
@@ -672,19 +966,70 @@ TEST_F(ScrollBarTest, EqualLimitsShowOneErrorAndAreStored) {
   ::testing::internal::CaptureStderr();
   bar->SetMax(0);
   const std::string err = ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(err, "Error: Scroll bar property out of range\nMax = 0\n");
+  // The limit follows a line feed and then a carriage return.
+  EXPECT_EQ(err, "Error: Scroll bar property out of range\n\rMax = 0\n");
   EXPECT_EQ(bar->Max(), 0);
   EXPECT_EQ(bar->Position(), 0);
 }
 
 TEST_F(ScrollBarTest, RightToLeftBarReportsMirroredPositions) {
   TsScrollBar* bar = MakeBar();
-  bar->SetRightToLeft(true);
+  // The bar follows its form's reading order.
+  holder->SetBiDiMode(TBiDiMode::bdRightToLeft);
+  EXPECT_EQ(bar->DirectionFactor(), -1);
   bar->SetParams(30, 0, 100);
   EXPECT_EQ(GetScrollPos(bar->Handle(), SB_CTL), 70);
   bar->SetKind(TScrollBarKind::sbVertical);
+  EXPECT_EQ(bar->DirectionFactor(), 1);
   bar->SetPosition(40);
   EXPECT_EQ(GetScrollPos(bar->Handle(), SB_CTL), 40);
+  // A bar made on a right-to-left form takes the factor when its window is made; reading
+  // order alone (no right-to-left scroll bars) keeps it at 1.
+  auto* made = Create<TsScrollBar>(holder);
+  made->SetParent(holder);
+  made->HandleNeeded();
+  EXPECT_EQ(made->DirectionFactor(), -1);
+  holder->SetBiDiMode(TBiDiMode::bdRightToLeftReadingOnly);
+  EXPECT_EQ(made->DirectionFactor(), 1);
+}
+
+TEST_F(ScrollBarTest, HeldPartsLetGoWhenThePointerLeavesThem) {
+  TsScrollBar* bar = MakeBar();
+  bar->SetParams(50, 0, 100);
+  bar->LargeChange = 10;
+  // The second button held: it repeats while the pointer stays on it...
+  Press(bar, {115, 8});
+  EXPECT_EQ(bar->Position(), 51);
+  MoveTo(bar, {113, 8});
+  EXPECT_EQ(bar->PartState(sbpSecondButton), 2);
+  headless->Clock()->Advance(100ms);
+  Pump();
+  EXPECT_EQ(bar->Position(), 52);
+  // ...and off it, onto the track, it turns normal, the track hot, and the repeat ends.
+  MoveTo(bar, {90, 8});
+  EXPECT_EQ(bar->PartState(sbpSecondButton), 0);
+  EXPECT_EQ(bar->PartState(sbpTrackAfter), 1);
+  for (int i = 0; i < 3; ++i) {
+    headless->Clock()->Advance(100ms);
+    Pump();
+  }
+  EXPECT_EQ(bar->Position(), 52);
+  EXPECT_FALSE(bar->Repeating());
+  // Back on the button it is only hot: the press does not come back.
+  MoveTo(bar, {115, 8});
+  EXPECT_EQ(bar->PartState(sbpSecondButton), 1);
+  Release(bar, {115, 8});
+  EXPECT_EQ(bar->Position(), 52);
+  // The track after the thumb held, the pointer then leaving the bar: all normal, no repeat.
+  Press(bar, {100, 8});
+  EXPECT_EQ(bar->Position(), 62);
+  EXPECT_EQ(bar->PartState(sbpTrackAfter), 2);
+  MoveTo(bar, {100, 60});
+  EXPECT_EQ(bar->PartState(sbpTrackAfter), 0);
+  headless->Clock()->Advance(300ms);
+  Pump();
+  EXPECT_EQ(bar->Position(), 62);
+  Release(bar, {100, 60});
 }
 
 TEST_F(ScrollBarTest, KeysMoveThePosition) {

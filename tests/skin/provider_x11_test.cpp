@@ -7,14 +7,19 @@
 
 #include <chrono>
 #include <filesystem>
+#include <utility>
+#include <vector>
 
 #include "platform/classlib/forms.h"
 #include "platform/classlib/menubar.h"
 #include "platform/gfx/font.h"
 #include "platform/gfx/picture.h"
 #include "platform/gfx/png_codec.h"
+#include "platform/msg/message_queue.h"
 #include "platform/msg/pump.h"
+#include "platform/msg/timer.h"
 #include "platform/ui/headless_backend.h"
+#include "platform/ui/icons.h"
 #include "platform/ui/window_system.h"
 #include "platform/ui/x11_backend.h"
 #include "skin/sedit.h"
@@ -28,6 +33,8 @@ namespace qv {
 namespace {
 
 using namespace std::chrono_literals;
+
+constexpr unsigned kXControlMask = 1u << 2;  // the X server's ControlMask
 
 class ProviderX11Test : public ::testing::Test {
  protected:
@@ -169,11 +176,11 @@ TEST_F(ProviderX11Test, CaptionButtonsAndDragWorkWithServerEvents) {
   WriteFileBytes(std::filesystem::path(QV_BINARY_DIR) / "provider_x11_dragged.png", SavePng(moved));
   EXPECT_TRUE(moved == SnapshotWindow(form->Handle()));
 
-  ClickAt(Centre(p->Button(HTMAXBUTTON).R), [&] { return IsZoomed(form->Handle()); });
+  ClickAt(Centre(p->Button(HTMAXBUTTON).Rect), [&] { return IsZoomed(form->Handle()); });
   x11->Sync();
   Application()->ProcessMessages();
-  ClickAt(Centre(p->Button(HTMAXBUTTON).R), [&] { return !IsZoomed(form->Handle()); });
-  ClickAt(Centre(p->Button(HTMINBUTTON).R), [&] { return IsIconic(form->Handle()); });
+  ClickAt(Centre(p->Button(HTMAXBUTTON).Rect), [&] { return !IsZoomed(form->Handle()); });
+  ClickAt(Centre(p->Button(HTMINBUTTON).Rect), [&] { return IsIconic(form->Handle()); });
   form->SetWindowState(TWindowState::wsNormal);
   Application()->ProcessMessages();
   bool closed = false;
@@ -181,14 +188,14 @@ TEST_F(ProviderX11Test, CaptionButtonsAndDragWorkWithServerEvents) {
     closed = true;
     action = TCloseAction::caHide;
   };
-  ClickAt(Centre(p->Button(HTCLOSE).R), [&] { return closed; });
+  ClickAt(Centre(p->Button(HTCLOSE).Rect), [&] { return closed; });
 }
 
 TEST_F(ProviderX11Test, SingleFormMinimisesFromItsButton) {
   Start(true);
   TsSkinProvider* p = MakeForm(TFormBorderStyle::bsSingle, biSystemMenu | biMinimize);
-  EXPECT_TRUE(p->Button(HTMAXBUTTON).R.IsEmpty());
-  ClickAt(Centre(p->Button(HTMINBUTTON).R), [&] { return IsIconic(form->Handle()); });
+  EXPECT_TRUE(p->Button(HTMAXBUTTON).Rect.IsEmpty());
+  ClickAt(Centre(p->Button(HTMINBUTTON).Rect), [&] { return IsIconic(form->Handle()); });
 }
 
 TEST_F(ProviderX11Test, MenuBarAndSkinnedEditWorkWithServerEvents) {
@@ -238,6 +245,99 @@ TEST_F(ProviderX11Test, MenuBarAndSkinnedEditWorkWithServerEvents) {
   const std::string shot = std::filesystem::path(QV_BINARY_DIR) / "menus_x11.png";
   WriteFileBytes(shot, SavePng(shown));
   EXPECT_TRUE(shown == SnapshotWindow(form->Handle())) << "see " << shot;
+}
+
+// An MDI form on the X server: two children with icons of their own and merged menus, one
+// maximised, switched with Ctrl+F6, and a click on a minimised child's strip, which shows
+// its system menu. Each step's picture is written beside the tests.
+TEST_F(ProviderX11Test, MdiFormSwitchesChildrenAndClicksAMinimisedOne) {
+  Start(true);
+  test::TMdiMain* mdiForm = nullptr;
+  auto until = [&](const std::function<bool()>& done) {
+    EXPECT_EQ(PumpUntil(done, std::chrono::steady_clock::now() + 20s), PumpResult::Done);
+  };
+  Application()->CreateForm(mdiForm);  // the application's main form, as an MDI form must be
+  form = mdiForm;
+  form->SetBounds(20, 20, 420, 300);
+  form->SetCaption("MDI form");
+  form->SetMenu(test::MenuOf(form, {{"&File", 0}, {"&Window", 5}, {"&Help", 10}}));
+  auto* main = Create<TsSkinProvider>(form);
+  main->AfterConstruction();
+  form->Show();
+  until([&] { return x11->Mapped(form->Handle()); });
+  auto child = [&](const std::string& caption, Rect r, COLORREF color,
+                   std::vector<std::pair<std::string, int>> items) {
+    auto* c = Create<TForm>(Application());
+    c->SetMenu(test::MenuOf(c, items));
+    c->SetFormStyle(TFormStyle::fsMDIChild);
+    c->SetBounds(r.Left, r.Top, r.Width(), r.Height());
+    c->SetCaption(caption);
+    c->Icon().SetHandle(test::SolidIcon(color));
+    Create<TsSkinProvider>(c)->AfterConstruction();
+    c->AfterConstruction();
+    c->Show();
+    Application()->ProcessMessages();
+    return c;
+  };
+  TForm* a = child("Red child", Bounds(10, 10, 180, 120), RGB(220, 0, 0),
+                   {{"&Edit", 1}, {"&About red", 10}});
+  TForm* b = child("Blue child", Bounds(60, 50, 180, 120), RGB(0, 0, 220), {{"&View", 1}});
+  auto shoot = [&](const std::string& name) {
+    x11->Sync();
+    Application()->ProcessMessages();
+    x11->Sync();
+    const Bitmap shown = test::GrabXWindow(server->Display(), Xid(), 420, 300);
+    EXPECT_FALSE(shown.Empty());
+    WriteFileBytes(std::filesystem::path(QV_BINARY_DIR) / (name + ".png"), SavePng(shown));
+    return shown;
+  };
+  const Point iconAt{main->SysBorderHeight() + 4,
+                     main->SysBorderWidth() + main->CaptionHeight() + 4};
+  // The blue child is active; the red one maximised in its turn.
+  SendMessage(a->Handle(), WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+  until([&] { return form->ActiveMDIChild() == a && IsZoomed(a->Handle()); });
+  Bitmap shot = shoot("mdi_x11_red_maximised");
+  EXPECT_EQ(shot.Pixel(iconAt.X, iconAt.Y), RGB(220, 0, 0));
+  EXPECT_EQ(form->Menu()->Merged(), a->Menu());
+  // Ctrl+F6 from the server: the blue child comes up maximised, with its icon.
+  ASSERT_TRUE(test::SendXKey(server->Display(), Xid(), 0xFFC3 /* F6 */, kXControlMask));
+  until([&] { return form->ActiveMDIChild() == b; });
+  EXPECT_TRUE(IsZoomed(b->Handle()));
+  shot = shoot("mdi_x11_blue_after_ctrl_f6");
+  EXPECT_EQ(shot.Pixel(iconAt.X, iconAt.Y), RGB(0, 0, 220));
+  EXPECT_EQ(form->Menu()->Merged(), b->Menu());
+  // Restored, the red child minimised to its strip; a click on the strip shows its menu.
+  SendMessage(b->Handle(), WM_SYSCOMMAND, SC_RESTORE, 0);
+  SendMessage(a->Handle(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  until([&] { return IsIconic(a->Handle()) && !IsZoomed(b->Handle()); });
+  shoot("mdi_x11_red_minimised");
+  auto* redProvider =
+      reinterpret_cast<TsSkinProvider*>(SendMessage(a->Handle(), SKM_GETPROVIDER, 0, 0));
+  ASSERT_NE(redProvider, nullptr);
+  int popups = 0;
+  TTimer grab(nullptr);
+  grab.SetEnabled(false);
+  grab.SetInterval(300);
+  grab.OnTimer = [&](TComponent*) {
+    grab.SetEnabled(false);
+    const Bitmap screen = test::GrabXScreen(server->Display(), 560, 440);
+    WriteFileBytes(std::filesystem::path(QV_BINARY_DIR) / "mdi_x11_minimised_click_menu.png",
+                   SavePng(screen));
+    const HWND shown = redProvider->SystemMenu().WindowHandle();
+    if (shown != 0) test::SendXKey(server->Display(), x11->XWindow(shown), 0xFF1B /* Escape */);
+  };
+  redProvider->SystemMenu().OnPopup = [&](TComponent*) {
+    ++popups;
+    grab.SetEnabled(true);
+  };
+  Rect strip, wr;
+  ASSERT_TRUE(GetWindowRect(a->Handle(), strip));
+  ASSERT_TRUE(GetWindowRect(form->Handle(), wr));
+  const Point at{strip.Left + 60, strip.Top + 8};
+  ASSERT_TRUE(
+      test::SendXClick(server->Display(), Xid(), at.X - wr.Left, at.Y - wr.Top, at.X, at.Y));
+  until([&] { return popups == 1 && redProvider->SystemMenu().WindowHandle() == 0; });
+  EXPECT_TRUE(IsIconic(a->Handle()));
 }
 
 }  // namespace

@@ -122,5 +122,41 @@ TEST_F(MenuBarTest, MouseAndKeysTrackTheBar) {
   }
 }
 
+// A merged menu's items take the place of the form's items of their group and come in group
+// order otherwise; the bar shows them until the menu is taken out again or goes away.
+TEST_F(MenuBarTest, MergedMenuJoinsTheBarByGroup) {
+  MenuForm(600);
+  menu->Items()->Items(1)->SetGroupIndex(10);  // "&Help"
+  auto* child = Create<TMainMenu>(form);
+  auto add = [&](const std::string& caption, int group) {
+    auto* item = Create<TMenuItem>(child);
+    item->SetCaption(caption);
+    item->SetGroupIndex(group);
+    item->OnMeasureItem = [](TComponent*, TCanvas&, int& w, int&) { w = 60; };
+    child->Items()->Add(item);
+  };
+  add("&Edit", 1);
+  add("&Tools", 20);
+  add("&Guide", 10);
+  auto captions = [&] {
+    std::vector<std::string> names;
+    for (const auto& [item, r] : GetMenuBarLayout(*form).Items) names.push_back(item->Caption());
+    return names;
+  };
+  EXPECT_EQ(captions(), (std::vector<std::string>{"&File", "&Help"}));
+  menu->Merge(child);
+  RefreshMenuBar(*form);
+  EXPECT_EQ(captions(), (std::vector<std::string>{"&File", "&Edit", "&Guide", "&Tools"}));
+  menu->Unmerge(menu);  // not the merged one: nothing changes
+  EXPECT_EQ(menu->Merged(), child);
+  menu->Unmerge(child);
+  RefreshMenuBar(*form);
+  EXPECT_EQ(captions(), (std::vector<std::string>{"&File", "&Help"}));
+  menu->Merge(child);
+  delete child;
+  EXPECT_EQ(menu->Merged(), nullptr);
+  EXPECT_EQ(captions(), (std::vector<std::string>{"&File", "&Help"}));
+}
+
 }  // namespace
 }  // namespace qv

@@ -115,7 +115,8 @@ Bitmap GrabXScreen(const std::string& display, int width, int height) {
   return GrabXWindow(display, root, width, height);
 }
 
-bool SendXKey(const std::string& display, unsigned long window, unsigned long keysym) {
+bool SendXKey(const std::string& display, unsigned long window, unsigned long keysym,
+              unsigned state) {
   const Peer peer(display);
   if (peer.get() == nullptr) return false;
   XKeyEvent key{};
@@ -124,6 +125,7 @@ bool SendXKey(const std::string& display, unsigned long window, unsigned long ke
   key.window = window;
   key.root = DefaultRootWindow(peer.get());
   key.keycode = XKeysymToKeycode(peer.get(), keysym);
+  key.state = state;
   key.same_screen = True;
   const bool sent =
       XSendEvent(peer.get(), window, False, KeyPressMask, reinterpret_cast<XEvent*>(&key)) != 0;

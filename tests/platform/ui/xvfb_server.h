@@ -40,8 +40,10 @@ Bitmap GrabXWindow(const std::string& display, unsigned long window, int width, 
 // The whole screen's top-left `width` x `height`, every window on it as the server shows it.
 Bitmap GrabXScreen(const std::string& display, int width, int height);
 
-// Sends a key press (an X keysym) to a window, as the X server delivers a user's key.
-bool SendXKey(const std::string& display, unsigned long window, unsigned long keysym);
+// Sends a key press (an X keysym) to a window, as the X server delivers a user's key;
+// `state` holds the modifier masks held with it (ControlMask ...).
+bool SendXKey(const std::string& display, unsigned long window, unsigned long keysym,
+              unsigned state = 0);
 
 // Sends a press and a release of the first button at (x, y) in the window, (xRoot, yRoot)
 // on the screen.
