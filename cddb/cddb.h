@@ -73,6 +73,7 @@ class TCddb final : public TComponent, public TCddbProtocol {
   std::unique_ptr<TMemoryStream> FRcvdStream;
   std::unique_ptr<TMemoryStream> FSendStream;
   std::unique_ptr<THttpCli> FHttpCli;
+  int FRequestError = 0;  // the ending request's error code, while its end is handled
   std::unique_ptr<TSmtpCli> FSmtpCli;
 };
 
