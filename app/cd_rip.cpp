@@ -363,7 +363,15 @@ std::string TCDRipper::WriteId3Frames(const TRipJob& Job, int Index, const std::
     return "ID3v2 tag not written : " + std::string(e.what());
   }
   // The high byte is an error class; the low byte only collects warnings.
-  if (result >= 0x100) return "ID3v2 tag not written : result $" + IntToHex(result, 4);
+  if (result >= 0x100) {
+    std::string text = "ID3v2 tag not written : result $" + IntToHex(result, 4);
+    // A failed read or write: the tag's last status names the system's reason.
+    const uint16_t errorClass = result & 0xFF00;
+    if (errorClass == id3::kReadError || errorClass == id3::kWriteError ||
+        errorClass == id3::kIoError)
+      text += " (" + id3Tag_.Status + ")";
+    return text;
+  }
   if (result != id3::kOk)
     log_.WriteLog("CDrip : ID3v2 tag of " + FileName + " : result $" + IntToHex(result, 4));
   return "";

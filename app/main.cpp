@@ -28,15 +28,32 @@
 
 namespace {
 
+sigset_t StopSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  return set;
+}
+
+// Blocked before anything else of the process runs (the libraries' and the program's static
+// initialisation, where threads may start), so that every thread inherits the mask and a
+// signal that comes early waits for the message loop instead of ending the program.
+void BlockStopSignals(int, char**, char**) {
+  const sigset_t set = StopSet();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+[[gnu::section(".preinit_array"),
+  gnu::used]] void (*const blockStopSignals)(int, char**, char**) = &BlockStopSignals;
+
+// Set when a stop signal came before the window existed: the window acts on it once it does.
+bool stopPending = false;
+
 // SIGINT and SIGTERM arrive through a descriptor the message loop watches.
 class StopSignals {
  public:
   StopSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    // Blocked before any other thread exists, so every thread inherits the mask.
+    const sigset_t set = StopSet();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     fd_ = ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
   }
@@ -51,8 +68,14 @@ class StopSignals {
     if (fd_ < 0) return;
     watch_ = qv::WatchFd(fd_, POLLIN, [this](int, short) {
       signalfd_siginfo info;
-      while (::read(fd_, &info, sizeof info) == ssize_t(sizeof info))
-        if (qv::Form1 != nullptr) qv::Form1->Abort();
+      while (::read(fd_, &info, sizeof info) == ssize_t(sizeof info)) {
+        // Before its window exists the form cannot close: it hears the signal once it can.
+        if (qv::Form1 != nullptr && qv::Form1->HandleAllocated()) {
+          qv::Form1->Abort();
+        } else {
+          stopPending = true;
+        }
+      }
     });
   }
 
@@ -82,6 +105,11 @@ int Run(const std::vector<std::string>& Params) {
   qv::TForm1* form = nullptr;
   qv::TForm1::ChoiceUnattendedDefault = headless;
   qv::Application()->CreateForm(form);
+  if (stopPending && qv::Form1 != nullptr) {
+    // The window it closes must exist for the close to be heard.
+    (void)qv::Form1->Handle();
+    qv::Form1->Abort();
+  }
   if (form->SecondInstance()) {
     std::fprintf(stderr, "quorvel: another copy is running (lock %s)\n",
                  form->OneInstance1->LockFile().c_str());

@@ -52,7 +52,9 @@ TCddb::TCddb(TComponent* AOwner)
     // A late completion of an aborted request must not end (or answer for) the new one.
     if (FDonesSeen < FGetsStarted) return;
     FDonesSeen = FGetsStarted;
+    FRequestError = ErrCode;
     HttpRequestDone(ErrCode);
+    FRequestError = 0;
   };
   FHttpCli->OnCommand = [this](THttpCli*, std::string& line) { HttpCommand(line); };
   FHttpCli->RcvdStream = FRcvdStream.get();
@@ -161,7 +163,29 @@ int TCddb::RequestStatusCode() const {
   return FHttpCli->StatusCode();
 }
 std::string TCddb::RequestReasonPhrase() const {
-  return FHttpCli->ReasonPhrase();
+  std::string reason = FHttpCli->ReasonPhrase();
+  // A request that failed without a reply (a reset, an answer that is no HTTP) may leave
+  // the phrase empty: its error code still says what went wrong.
+  if (reason.empty() && FRequestError != 0) {
+    switch (FRequestError) {
+      case httperrConnectionEnded:
+        reason = "The connection ended before the answer did";
+        break;
+      case httperrInvalidResponse:
+        reason = "The answer is not an HTTP response";
+        break;
+      case httperrAnswerTooLarge:
+        reason = "The answer is too large";
+        break;
+      default:
+        reason = WSocketErrorDesc(FRequestError);
+        break;
+    }
+    reason += " (Error #" + std::to_string(FRequestError) + ")";
+  } else if (reason.empty() && FHttpCli->StatusCode() != 0) {
+    reason = "HTTP status " + std::to_string(FHttpCli->StatusCode());
+  }
+  return reason;
 }
 std::string_view TCddb::ReceivedDocument() const {
   const std::vector<std::uint8_t>& bytes = FRcvdStream->Bytes();

@@ -73,6 +73,7 @@ class TCddb final : public TComponent, public TCddbProtocol {
   std::unique_ptr<TMemoryStream> FRcvdStream;
   std::unique_ptr<TMemoryStream> FSendStream;
   std::unique_ptr<THttpCli> FHttpCli;
+  int FRequestError = 0;  // the ending request's error code, while its end is handled
   std::unique_ptr<TSmtpCli> FSmtpCli;
   // The client posts one completion per request, in order, also for a request that was
   // aborted and replaced before its completion arrived: only the completion of the request

@@ -123,10 +123,13 @@ int TCddbProtocol::Start(const std::string& url, int newState) {
     DataExchange(url + "\r\n");
     ++FRequestSerial;
     StartGet(url);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     State = cdsHttpError;
-    Status("CDDB Component Internal Error: THttpCli.GetAsync failed because of error \"" +
-           RequestReasonPhrase() + "\"");
+    // The client's phrase when it has one, else what it raised.
+    std::string reason = RequestReasonPhrase();
+    if (reason.empty()) reason = e.what();
+    Status("CDDB Component Internal Error: THttpCli.GetAsync failed because of error \"" + reason +
+           "\"");
     return -1;
   }
   State = newState;

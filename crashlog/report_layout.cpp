@@ -1,6 +1,7 @@
 #include "crashlog/report_layout.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 
 #include "platform/base/inifile.h"
@@ -97,8 +98,9 @@ TSavedLayout LoadLayout(const std::string& file, const TDialogMetrics& m, int bo
   l.height = std::min(l.height, std::max(m.screenHeight - boxes, 1));
   l.left = ini.ReadInteger(kSection, "Left", (m.screenWidth - l.width) / 2);
   l.top = ini.ReadInteger(kSection, "Top", (m.screenHeight - (l.height + boxes)) / 2);
-  if (l.top + l.height > m.screenHeight) l.top = m.screenHeight - (l.height + boxes);
-  if (l.left + l.width > m.screenWidth) l.left = m.screenWidth - l.width;
+  // The stored numbers may be anything: the sums are taken where they cannot overflow.
+  if (int64_t{l.top} + l.height > m.screenHeight) l.top = m.screenHeight - (l.height + boxes);
+  if (int64_t{l.left} + l.width > m.screenWidth) l.left = m.screenWidth - l.width;
   l.left = std::max(l.left, 0);
   l.top = std::max(l.top, 0);
   l.state = ini.ReadInteger(kSection, "WindowsState", 1);

@@ -34,6 +34,14 @@ void Remember(char (&slot)[64], const std::string& name) {
   std::snprintf(slot, sizeof slot, "%s", name.c_str());
 }
 
+// Whether the object is one this process can have made: a file of its own user, no larger
+// than any data of ours. Anyone may create a name under /dev/shm first, with data of their
+// choosing, and open it to everyone.
+bool OwnObject(const struct stat& st) {
+  return S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0 &&
+         st.st_size <= off_t(4 + MaxSharedData);
+}
+
 bool WriteAll(int fd, const uint8_t* data, std::size_t size, off_t at) {
   while (size > 0) {
     const ssize_t n = ::pwrite(fd, data, size, at);
@@ -53,7 +61,7 @@ bool WriteObject(const std::string& name, const std::vector<uint8_t>& data) {
   const int fd = ::shm_open(name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return false;
   struct stat st {};
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  bool ok = ::fstat(fd, &st) == 0 && OwnObject(st);
   const off_t needed = off_t(4 + data.size());
   if (ok && st.st_size < needed) ok = ::ftruncate(fd, needed) == 0;
   std::vector<uint8_t> all(4 + data.size());
@@ -72,7 +80,7 @@ bool ReadObject(const std::string& name, std::vector<uint8_t>& data, int* keep_f
   if (fd < 0) return false;
   struct stat st {};
   uint32_t size = 0;
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 4 &&
+  bool ok = ::fstat(fd, &st) == 0 && OwnObject(st) && st.st_size >= 4 &&
             ::pread(fd, &size, 4, 0) == 4 && size <= MaxSharedData && size <= st.st_size - 4;
   if (ok) {
     data.resize(size);

@@ -525,11 +525,15 @@ uint16_t WriteTag(Tid3v2tag& Tag, const std::string& Path, uint8_t Version, int6
     return writer.Run();
   } catch (const StopWith& stop) {
     return fail(stop.errorClass);
-  } catch (const EReadError&) {
+  } catch (const EReadError& e) {
+    // The result word only has the class: the last status says what the system answered.
+    Tag.Status = e.what();
     return fail(kReadError);
-  } catch (const EWriteError&) {
+  } catch (const EWriteError& e) {
+    Tag.Status = e.what();
     return fail(kWriteError);
-  } catch (const EStreamError&) {
+  } catch (const EStreamError& e) {
+    Tag.Status = e.what();
     return fail(kIoError);
   } catch (const EZLibError&) {
     // A frame whose compressed content cannot be decoded: nothing was written.

@@ -1,5 +1,6 @@
 #include "platform/cdrom/disc_image.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -68,7 +69,7 @@ std::string ReadCueFile(const std::string& path) {
   if (static_cast<std::uint64_t>(st.st_size) > kMaxCueSheetBytes)
     throw ECdromError("The cue sheet " + path + " is too large");
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw ECdromError("The cue sheet " + path + " cannot be opened");
+  if (!in) throw ECdromError("The cue sheet " + path + " cannot be read: " + std::strerror(errno));
   std::ostringstream text;
   text << in.rdbuf();
   if (in.bad()) throw ECdromError("The cue sheet " + path + " cannot be read");
@@ -109,6 +110,13 @@ std::unique_ptr<DiscImage> DiscImage::Open(const std::string& cuePath) {
   if (::stat(bin.c_str(), &st) != 0)
     throw ECdromError("The BIN file " + bin + " cannot be opened: " + std::strerror(errno));
   if (!S_ISREG(st.st_mode)) throw ECdromError("The BIN file " + bin + " is not a file");
+  // The reading library opens it on its own and takes a file it cannot open for an empty
+  // one: the reason would be lost.
+  if (const int fd = ::open(bin.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+    ::close(fd);
+  } else {
+    throw ECdromError("The BIN file " + bin + " cannot be read: " + std::strerror(errno));
+  }
   const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
   if (size % kCdSectorBytes != 0)
     throw ECdromError("The BIN file " + bin + " is truncated: " + std::to_string(size) +

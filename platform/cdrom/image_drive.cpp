@@ -32,9 +32,11 @@ std::uint64_t FileIdentity(const std::string& path, std::uint64_t h) {
   return StatIdentity(::stat(path.c_str(), &st) == 0 ? &st : nullptr, h);
 }
 
-// The sheet's status when it is there as a regular file: a disc in the drive.
+// The sheet's status when it is there: a disc in the drive. Something that is there but is
+// no file (a pipe, a folder, a device) is a disc as well, one that cannot be read: reading it
+// says why, where "no disc" would hide it.
 bool SheetPresent(const std::string& path, struct stat& st) {
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  return ::stat(path.c_str(), &st) == 0;
 }
 
 class ImageAudioReader final : public AudioReader {

@@ -24,6 +24,19 @@ struct Monitor {
   bool Primary = false;
 };
 
+// The largest screen the program takes: each side of a monitor, and of the desktop all the
+// monitors make together, and the distance of any edge from the origin.
+inline constexpr int kMaxScreenExtent = 16384;
+// A screen rectangle from numbers that come from outside (the environment, the X server):
+// nullopt when no screen can be so (a side below 1 or beyond kMaxScreenExtent, an edge
+// beyond it either way). Nothing here overflows, whatever the numbers.
+[[nodiscard]] std::optional<Rect> ScreenRect(long long x, long long y, long long w, long long h);
+// Monitors from a list such as "1920x1080+0+0,1280x1024+1920+0" (the first is the primary):
+// an entry that is no geometry, that no screen can be, or that would make the desktop larger
+// than kMaxScreenExtent on a side is left out, and `refused` gets a line saying why.
+[[nodiscard]] std::vector<Monitor> ParseMonitorList(std::string_view list,
+                                                    std::vector<std::string>& refused);
+
 enum class MouseButton { Left, Right, Middle };
 
 // Modifier keys and mouse buttons held while an input event happened.

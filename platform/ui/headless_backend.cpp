@@ -13,16 +13,6 @@ namespace qv {
 
 namespace {
 
-// "1920x1080+0+0": false when the text is not such a geometry.
-bool ParseGeometry(const std::string& text, Rect& r) {
-  int w = 0, h = 0, x = 0, y = 0;
-  char tail = 0;
-  if (std::sscanf(text.c_str(), "%dx%d%d%d%c", &w, &h, &x, &y, &tail) != 4) return false;
-  if (w <= 0 || h <= 0) return false;
-  r = Bounds(x, y, w, h);
-  return true;
-}
-
 // Every headless back end of the process, for screen captures, and the one clipboard.
 struct HeadlessDesktop {
   std::mutex mutex;
@@ -45,19 +35,9 @@ HeadlessBackend::HeadlessBackend(std::vector<Monitor> monitors, std::shared_ptr<
 std::unique_ptr<HeadlessBackend> HeadlessBackend::FromEnvironment() {
   std::vector<Monitor> monitors;
   if (const char* env = std::getenv("QUORVEL_MONITORS")) {
-    std::string list(env);
-    std::size_t start = 0;
-    while (start <= list.size()) {
-      const std::size_t comma = std::min(list.find(',', start), list.size());
-      Rect r;
-      if (ParseGeometry(list.substr(start, comma - start), r)) {
-        monitors.push_back({r, r, monitors.empty()});
-      } else {
-        std::fprintf(stderr, "quorvel: QUORVEL_MONITORS entry \"%s\" ignored\n",
-                     list.substr(start, comma - start).c_str());
-      }
-      start = comma + 1;
-    }
+    std::vector<std::string> refused;
+    monitors = ParseMonitorList(env, refused);
+    for (const std::string& line : refused) std::fprintf(stderr, "quorvel: %s\n", line.c_str());
   }
   return std::make_unique<HeadlessBackend>(std::move(monitors), nullptr);
 }

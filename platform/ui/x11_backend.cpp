@@ -810,14 +810,21 @@ std::vector<Monitor> X11Backend::Monitors() {
   if (XRRQueryExtension(x.dpy, &eventBase, &errorBase)) {
     if (XRRMonitorInfo* info = XRRGetMonitors(x.dpy, x.root, True, &n)) {
       for (int i = 0; i < n; ++i) {
-        const Rect r = Bounds(info[i].x, info[i].y, info[i].width, info[i].height);
-        monitors.push_back({r, r, info[i].primary != 0});
+        if (const auto r = ScreenRect(info[i].x, info[i].y, info[i].width, info[i].height)) {
+          monitors.push_back({*r, *r, info[i].primary != 0});
+        } else {
+          std::fprintf(stderr,
+                       "quorvel: the X server's monitor %dx%d%+d%+d ignored: no screen is "
+                       "that large or that far out\n",
+                       info[i].width, info[i].height, info[i].x, info[i].y);
+        }
       }
       XRRFreeMonitors(info);
     }
   }
   if (monitors.empty()) {
-    const Rect r{0, 0, DisplayWidth(x.dpy, x.screen), DisplayHeight(x.dpy, x.screen)};
+    const Rect r = ScreenRect(0, 0, DisplayWidth(x.dpy, x.screen), DisplayHeight(x.dpy, x.screen))
+                       .value_or(Rect{0, 0, 1024, 768});
     monitors.push_back({r, r, true});
   }
   if (std::none_of(monitors.begin(), monitors.end(), [](const Monitor& m) { return m.Primary; })) {
@@ -831,12 +838,18 @@ std::vector<Monitor> X11Backend::Monitors() {
   if (XGetWindowProperty(x.dpy, x.root, x.netWorkArea, 0, 4, False, XA_CARDINAL, &type, &format,
                          &count, &after, &data) == Success &&
       data && format == 32 && count >= 4) {
+    // The numbers are whatever a client put there: one that no screen has is left out.
     const long* v = reinterpret_cast<const long*>(data);
-    const Rect work = Bounds(static_cast<int>(v[0]), static_cast<int>(v[1]), static_cast<int>(v[2]),
-                             static_cast<int>(v[3]));
-    for (auto& m : monitors) {
-      const Rect cut = Intersect(m.Bounds, work);
-      if (!cut.IsEmpty()) m.WorkArea = cut;
+    if (const auto work = ScreenRect(v[0], v[1], v[2], v[3])) {
+      for (auto& m : monitors) {
+        const Rect cut = Intersect(m.Bounds, *work);
+        if (!cut.IsEmpty()) m.WorkArea = cut;
+      }
+    } else {
+      std::fprintf(stderr,
+                   "quorvel: the desktop's work area %ldx%ld%+ld%+ld ignored: no screen "
+                   "is that large or that far out\n",
+                   v[2], v[3], v[0], v[1]);
     }
   }
   if (data) XFree(data);

@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <thread>
@@ -248,9 +250,29 @@ TEST_F(QuorvelTest, UnreadableImageSaysWhy) {
        "The BIN file " + bin + " cannot be opened: No such file or directory"},
       {"cue unreadable", [&] { WriteText(dir_.File("disc.cue"), std::string(1, '\0') + "x"); },
        "The cue sheet " + dir_.File("disc.cue") + " is malformed: The cue sheet is not text"},
+      // Something that is there but is no file is no missing disc.
+      {"cue a folder",
+       [&] {
+         ::remove(dir_.File("disc.cue").c_str());
+         ::mkdir(dir_.File("disc.cue").c_str(), 0700);
+       },
+       "The cue sheet " + dir_.File("disc.cue") + " is not a file"},
+      {"cue a pipe",
+       [&] {
+         std::filesystem::remove_all(dir_.File("disc.cue"));
+         ::mkfifo(dir_.File("disc.cue").c_str(), 0600);
+       },
+       "The cue sheet " + dir_.File("disc.cue") + " is not a file"},
+      {"cue a device",
+       [&] {
+         std::filesystem::remove_all(dir_.File("disc.cue"));
+         std::filesystem::create_symlink("/dev/null", dir_.File("disc.cue"));
+       },
+       "The cue sheet " + dir_.File("disc.cue") + " is not a file"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(dir_.File("disc.cue"));
     MakeDisc({40, 40});
     c.spoil();
     const auto r =
@@ -262,6 +284,75 @@ TEST_F(QuorvelTest, UnreadableImageSaysWhy) {
               std::string::npos)
         << ReadText(dir_.File("Quorvel.log"));
   }
+}
+
+// Monitors that no screen can be are refused with the reason, and the program runs on the
+// others.
+TEST_F(QuorvelTest, MonitorsNoScreenCanBeAreRefused) {
+  MakeDisc({40});
+  const auto r = RunCommand(
+      "(" + Environment() +
+      "QUORVEL_MONITORS=1x1+2147483647+0,100000x100000+0+0,800x600+0+0 timeout 300 " +
+      Quote(kQuorvel) + " -auto -format=flac -pathtoenc=o/ 2>" + Quote(dir_.File("err")) + ")");
+  EXPECT_EQ(r.status, 0) << r.output << ReadText(dir_.File("err"));
+  const std::string err = ReadText(dir_.File("err"));
+  for (const char* entry : {"1x1+2147483647+0", "100000x100000+0+0"})
+    EXPECT_NE(err.find("quorvel: QUORVEL_MONITORS entry \"" + std::string(entry) +
+                       "\" ignored: no screen is that large or that far out"),
+              std::string::npos)
+        << err;
+  EXPECT_EQ(FilesBelow(dir_.File("o")).size(), 1u);
+}
+
+// A BIN file the program may not read says so, with the system's reason, where the reading
+// library would take it for an empty file.
+TEST_F(QuorvelTest, BinThatCannotBeReadSaysWhy) {
+  MakeDisc({40, 40});
+  const std::string bin = dir_.File("disc.bin");
+  ASSERT_EQ(::chmod(bin.c_str(), 0), 0);
+  // Root reads every file: the program then runs as nobody, in a folder it owns.
+  std::string as = "";
+  if (::geteuid() == 0) {
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir_.Path()))
+      ASSERT_EQ(::lchown(e.path().c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chown(dir_.Path().c_str(), 65534, 65534), 0);
+    as = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+  }
+  const auto r = RunCommand("(" + Environment() + "timeout 300 " + as + Quote(kQuorvel) +
+                            " -auto -format=flac -pathtoenc=o/ 2>" + Quote(dir_.File("err")) + ")");
+  EXPECT_EQ(r.status, 2) << r.output;
+  const std::string reason = "The BIN file " + bin + " cannot be read: Permission denied";
+  EXPECT_EQ(ReadText(dir_.File("err")), "quorvel: nothing to rip: " + reason + "\n");
+  EXPECT_NE(ReadText(dir_.File("Quorvel.log")).find("CDrip : " + reason + "\n"), std::string::npos)
+      << ReadText(dir_.File("Quorvel.log"));
+}
+
+// A tag that cannot be written (a full disc; here the file-size limit lets the encoder write
+// its file but not the tagged one) fails the track with the system's reason.
+TEST_F(QuorvelTest, TagThatCannotBeWrittenSaysWhy) {
+#if defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the thread sanitizer's own start-up faults under a file-size limit";
+#endif
+  MakeDisc({400});
+  const auto whole = Quorvel("-auto -format=mp3 -pathtoenc=" + Quote(dir_.File("whole/")));
+  ASSERT_EQ(whole.status, 0) << whole.output;
+  const std::vector<std::string> files = FilesBelow(dir_.File("whole"));
+  const auto mp3 = std::find_if(files.begin(), files.end(),
+                                [](const std::string& f) { return f.ends_with(".mp3"); });
+  ASSERT_NE(mp3, files.end());
+  const auto tagged = std::filesystem::file_size(dir_.File("whole/" + *mp3));
+  // Past the limit a write fails with EFBIG instead of ending the program.
+  const auto previous = ::signal(SIGXFSZ, SIG_IGN);
+  const auto full =
+      RunCommand(Environment() + "prlimit --fsize=" + std::to_string(tagged - 1) + " timeout 300 " +
+                 Quote(kQuorvel) + " -auto -format=mp3 -pathtoenc=full/");
+  ::signal(SIGXFSZ, previous);
+  EXPECT_EQ(full.status, 2) << full.output;
+  const std::string log = ReadText(dir_.File("Quorvel.log"));
+  EXPECT_NE(log.find("CDrip : track 1 failed : ID3v2 tag not written : result $0400 (Stream "
+                     "write error. File too large)"),
+            std::string::npos)
+      << log;
 }
 
 // A background picture that cannot be decoded, from the INI file or from the suite's theme,
@@ -360,6 +451,44 @@ TEST_F(QuorvelTest, UnwritableCoverIsReportedAndTheTracksCount) {
       << ReadText(dir_.File("err"));
   EXPECT_NE(ReadText(dir_.File("Quorvel.log")).find(said), std::string::npos)
       << ReadText(dir_.File("Quorvel.log"));
+}
+
+// SIGTERM acts as ESC from the first moment: one that comes while the program is still
+// starting (held by a preloaded library before its own initialisation) waits for the window,
+// which then closes as ESC closes it.
+TEST_F(QuorvelTest, TerminationSignalWhileStartingActsAsEsc) {
+  MakeDisc({40});
+  const std::string fifo = dir_.File("hold");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  // The preloaded library comes before the sanitizer's runtime, which must not mind.
+  const std::string held =
+      "LD_PRELOAD=" + Quote(QV_HOLD_START) + " QV_TEST_HOLD=" + Quote(fifo) +
+      " ASAN_OPTIONS=" + Quote(std::string(asan ? asan : "") + ":verify_asan_link_order=0") + " ";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const std::string command = Environment() + held + "exec " + Quote(kQuorvel) +
+                                " -format=flac -pathtoenc=o/ > " + Quote(dir_.File("run.txt")) +
+                                " 2>&1";
+    ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ASSERT_GT(pid, 0);
+  // Opened once the program stands in the hold, before any of its own code has run.
+  const int hold = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(hold, 0);
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(::write(hold, "x", 1), 1);
+  ::close(hold);
+  int status = 0;
+  const bool ended = Eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; });
+  if (!ended) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+  }
+  EXPECT_TRUE(ended) << "SIGTERM was lost: " << ReadText(dir_.File("run.txt"));
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << ReadText(dir_.File("run.txt"));
 }
 
 // Status lines into a pipe nobody reads any more ("quorvel -auto | head -1") do not stop the
@@ -757,6 +886,30 @@ TEST_F(QuorvelServerTest, EntryWithoutTitlesIsNotSaved) {
                                       "Right Artist/Right Album/02 - Two.flac"}));
   EXPECT_NE(ReadText(dir_.File("db/misc/" + id)).find("DTITLE=Right Artist / Right Album"),
             std::string::npos);
+}
+
+// An answer that is no HTTP at all, or a connection reset, ends the lookup; the log says
+// what went wrong, never an empty reason.
+TEST_F(QuorvelServerTest, BrokenAnswerSaysWhatWasWrong) {
+  MakeDisc({100, 80});
+  const std::string id = ServerEntry("misc", "A", "B");
+  ::mkdir(dir_.File("server/_control").c_str(), 0700);
+  StartServer();
+  for (const std::string control : {"garbage", "reset"}) {
+    SCOPED_TRACE(control);
+    WriteText(dir_.File("server/_control/query." + id), control + "\n");
+    ::remove(dir_.File("Quorvel.log").c_str());
+    const std::string out = dir_.File(control + "/");
+    const auto r = Quorvel("-auto -format=flac -debug -pathtoenc=" + Quote(out));
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("Not Connected"), std::string::npos) << r.output;
+    const std::string log = ReadText(dir_.File("Quorvel.log"));
+    const std::string failed =
+        "CDDB Component Internal Error: THttpCli.GetAsync failed because of error \"";
+    const auto at = log.find(failed);
+    ASSERT_NE(at, std::string::npos) << log;
+    EXPECT_NE(log[at + failed.size()], '"') << log;
+  }
 }
 
 // An answer past its bound ends the lookup as a failed request at once, saying why in the log.

@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <regex>
 
 #include "crashlog/log_report.h"
@@ -77,6 +79,48 @@ TEST(ModuleFacts, DamagedObjectsAreNotRead) {
     ::close(fd);
     std::string class_name, message;
     EXPECT_FALSE(TakeExceptionFacts(Handle, class_name, message));
+  }
+}
+
+// An object under the module's name that the process did not make (another user's, one
+// others may write, one larger than any data of ours) is neither read nor written.
+TEST(ModuleFacts, ObjectsNotTheProcessesOwnAreLeftAlone) {
+  const Unlink unlink;
+  const std::string name = SharedMappingName("MODULE", ::getpid(), Handle);
+  TOstrelModuleOptions published;
+  published.SetOutputPath("/srv/reports");
+  const std::function<bool(int)> spoil[] = {
+      [](int fd) { return ::fchmod(fd, 0666) == 0; },
+      [](int fd) { return ::ftruncate(fd, (1 << 20) + 5) == 0; },
+      // Only root can give an object away; as anyone else the case shows nothing.
+      [](int fd) { return ::geteuid() != 0 || ::fchown(fd, 65534, 65534) == 0; },
+  };
+  int spoilt = 0;
+  for (const auto& how : spoil) {
+    SCOPED_TRACE(++spoilt);
+    ::shm_unlink(name.c_str());
+    PublishModuleOptions(Handle, published);
+    const int fd = ::shm_open(name.c_str(), O_RDWR, 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(how(fd));
+    ::close(fd);
+    if (spoilt == 3 && ::geteuid() != 0) continue;
+    TOstrelModuleOptions read;
+    EXPECT_FALSE(ModuleHasSharedOptions(Handle));
+    EXPECT_FALSE(LoadSharedModuleOptions(Handle, read));
+    EXPECT_EQ(read.OutputPath(), "");
+    // Nor is it written: what the process publishes does not go where others read it.
+    TOstrelModuleOptions changed;
+    changed.SetOutputPath("/srv/elsewhere/and/longer");
+    PublishModuleOptions(Handle, changed);
+    const int again = ::shm_open(name.c_str(), O_RDONLY, 0);
+    ASSERT_GE(again, 0);
+    struct stat st {};
+    ASSERT_EQ(::fstat(again, &st), 0);
+    std::string bytes(std::size_t(st.st_size), '\0');
+    ASSERT_EQ(::pread(again, bytes.data(), bytes.size(), 0), ssize_t(bytes.size()));
+    ::close(again);
+    EXPECT_EQ(bytes.find("elsewhere"), std::string::npos);
   }
 }
 

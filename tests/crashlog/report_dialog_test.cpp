@@ -133,6 +133,10 @@ TEST(ReportLayoutTest, SavedLayoutDefaultsAndClamping) {
       {"Left=-50\nTop=-20\nWidth=300\nHeight=200\nWindowsState=4", 0, 0, 300, 200, 1},
       {"Width=-3\nHeight=0\nWindowsState=6", 192, 174, 640, 385, 6},
       {"Width=5000\nHeight=5000\nLeft=10", 0, 0, 1024, 734, 1},
+      // Placements no screen has still put the window on this one.
+      {"Left=2147483647\nTop=2147483647", 384, 349, 640, 385, 1},
+      {"Left=-2147483648\nTop=-2147483648\nWidth=2147483647\nHeight=2147483647", 0, 0, 1024, 734,
+       1},
   };
   for (const Case& c : cases) {
     std::ofstream(file) << "[Coordinates]\n" << c.ini << "\nCol2=77\nColMod5=-4\n";

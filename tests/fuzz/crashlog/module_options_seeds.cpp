@@ -4,16 +4,13 @@
 
 #include "crashlog/module_options.h"
 #include "platform/base/streams.h"
+#include "tests/fuzz/crashlog/seed_options.h"
 #include "tests/fuzz/fuzz_support.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
   qv::TOstrelModuleOptions sets[2];
-  qv::TStringList classes;
-  classes.SetCommaText("EAbort,EFoo");
-  sets[1].SetExceptionFilterClasses(classes);
-  sets[1].SetEMailMessage("Body\r\n");
-  sets[1].SetTexts(3, "Text");
+  qv::fuzz::SeedOptionSets(sets);
   for (int s = 0; s < 2; ++s) {
     qv::TMemoryStream stream;
     sets[s].SaveToStream(stream);

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/ui/x11_backend.h"
 #include "tests/platform/ui/ui_test_util.h"
@@ -139,6 +140,23 @@ TEST_F(X11Test, TheServerShowsExactlyTheHeadlessPixels) {
   const auto monitors = x11->Monitors();
   ASSERT_FALSE(monitors.empty());
   EXPECT_EQ(monitors.front().Bounds, Rect(0, 0, 640, 480));
+}
+
+// A work area that no screen has (its sums would overflow) is left out, not taken in part.
+TEST_F(X11Test, AWorkAreaNoScreenHasIsIgnored) {
+  UseX11();
+  ASSERT_TRUE(SetRootCardinals(server->Display(), "_NET_WORKAREA", {0, 20, 640, 440}));
+  auto monitors = x11->Monitors();
+  ASSERT_EQ(monitors.size(), 1u);
+  EXPECT_EQ(monitors.front().WorkArea, Rect(0, 20, 640, 460));
+  for (const std::vector<long>& area : std::vector<std::vector<long>>{
+           {2147483647, 0, 10, 10}, {0, 0, 2147483647, 2147483647}, {-100, -100, 0, 50}}) {
+    ASSERT_TRUE(SetRootCardinals(server->Display(), "_NET_WORKAREA", area));
+    monitors = x11->Monitors();
+    ASSERT_EQ(monitors.size(), 1u);
+    EXPECT_EQ(monitors.front().WorkArea, Rect(0, 0, 640, 480)) << area[0] << " " << area[2];
+  }
+  ASSERT_TRUE(SetRootCardinals(server->Display(), "_NET_WORKAREA", {0, 0, 640, 480}));
 }
 
 TEST_F(X11Test, AWindowRegionCutsTheShape) {

@@ -9,6 +9,7 @@
 
 #include "platform/gfx/color.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/shape.h>
@@ -202,6 +203,18 @@ bool SendXDrag(const std::string& display, unsigned long window, Point origin, P
   send(ButtonRelease, at, end);
   XSync(peer.get(), False);
   return sent;
+}
+
+bool SetRootCardinals(const std::string& display, const char* property,
+                      const std::vector<long>& values) {
+  const Peer peer(display);
+  if (peer.get() == nullptr) return false;
+  ::Display* dpy = peer.get();
+  XChangeProperty(dpy, DefaultRootWindow(dpy), XInternAtom(dpy, property, False), XA_CARDINAL, 32,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(values.data()),
+                  int(values.size()));
+  XSync(dpy, False);
+  return true;
 }
 
 std::optional<std::vector<Rect>> XShapeRectangles(const std::string& display,

@@ -59,6 +59,11 @@ bool SendXDrag(const std::string& display, unsigned long window, Point origin, P
 // The rectangles of the window's bounding shape; nothing when they cannot be read.
 std::optional<std::vector<Rect>> XShapeRectangles(const std::string& display, unsigned long window);
 
+// Sets a property of 32-bit numbers on the root window, as a desktop publishes its
+// _NET_WORKAREA.
+bool SetRootCardinals(const std::string& display, const char* property,
+                      const std::vector<long>& values);
+
 // A viewable top-level window titled `title`, with its size.
 struct XTopLevel {
   unsigned long window = 0;
