@@ -84,6 +84,16 @@ TEST_F(HeadlessFormTest, EscapeClosesWhicheverBoxHasTheFocus) {
   EXPECT_TRUE(Quits());
 }
 
+// The application's message hook is the window's: it goes with the window, so that messages
+// after it never reach a freed window.
+TEST_F(HeadlessFormTest, MessageHookGoesWithTheWindow) {
+  Start({});
+  EXPECT_TRUE(Application()->OnMessage);
+  Free(form_);
+  form_ = nullptr;
+  EXPECT_FALSE(Application()->OnMessage);
+}
+
 // ESC during a long track of an unattended rip: the rip stops, the window closes, no later
 // track is written and nothing is left under a final name or half-written.
 TEST_F(HeadlessFormTest, EscapeDuringARipStopsIt) {
