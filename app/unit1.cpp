@@ -788,8 +788,9 @@ void TForm1::CDDBQuery() {
       TimerCDDB->SetEnabled(true);
     }
   } catch (const std::exception& e) {
-    log.Report("CDDBQuery : unknown CD / CDDB Error");
-    log.Report("CDDBQuery : " + std::string(e.what()));
+    // The message box reports it; the log names it for -debug runs.
+    log.WriteLog("CDDBQuery : unknown CD / CDDB Error");
+    log.WriteLog("CDDBQuery : " + std::string(e.what()));
     if (lookupRunning_) {
       s.LookupFailed();
       LookupFinished();

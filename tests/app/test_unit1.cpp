@@ -6,6 +6,7 @@
 #include <cmath>
 #include <filesystem>
 #include <functional>
+#include <stdexcept>
 #include <tuple>
 
 #include "app/cd_rip.h"
@@ -13,6 +14,7 @@
 #include "app/rip_session.h"
 #include "app/select_album.h"
 #include "cddb/cddb.h"
+#include "platform/classlib/dialogs.h"
 #include "platform/ui/headless_backend.h"
 #include "skin/sbordermasks.h"
 #include "skin/sinternalskin.h"
@@ -92,6 +94,28 @@ TEST_F(HeadlessFormTest, MessageHookGoesWithTheWindow) {
   Free(form_);
   form_ = nullptr;
   EXPECT_FALSE(Application()->OnMessage);
+}
+
+// A failure while a lookup starts is reported in a message box; the log names it only with
+// "-debug", and the lookup ends either way.
+TEST_F(HeadlessFormTest, LookupStartFailureIsLoggedOnlyWithDebug) {
+  for (const bool debug : {false, true}) {
+    SCOPED_TRACE(debug ? "-debug" : "without -debug");
+    Start(debug ? std::vector<std::string>{"-debug"} : std::vector<std::string>{});
+    SetMessageBoxesUnattended(true);
+    const auto status = form_->Cddb1->OnStatusMessage;
+    form_->Cddb1->OnStatusMessage = [status](TComponent* Sender, const std::string& Msg) {
+      if (Msg == "Querying CD") throw std::runtime_error("no request today");
+      status(Sender, Msg);
+    };
+    form_->cddbbtnClick(form_);
+    SetMessageBoxesUnattended(false);
+    EXPECT_FALSE(form_->LookupRunning());
+    const std::string log = ReadText(dir_.File("Quorvel.log"));
+    EXPECT_EQ(log.find("CDDBQuery : unknown CD / CDDB Error") != std::string::npos, debug) << log;
+    EXPECT_EQ(log.find("no request today") != std::string::npos, debug) << log;
+    Close();
+  }
 }
 
 // ESC during a long track of an unattended rip: the rip stops, the window closes, no later
