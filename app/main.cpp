@@ -118,7 +118,7 @@ int Run(const std::vector<std::string>& Params) {
   qv::Application()->Run();
 
   int status = 0;
-  if (qv::Form1 != nullptr && qv::Form1->Session().Options.AutoRip) {
+  if (qv::Form1 != nullptr && qv::Form1->Session().Options.FAutoRip) {
     qv::TRipSession& session = qv::Form1->Session();
     const qv::TRipOutcome outcome =
         session.AutoRipDone() ? session.AutoRipOutcome() : qv::TRipOutcome();

@@ -71,22 +71,22 @@ TRipConfig LoadConfig(const std::string& IniFile, const TProblemEvent& Problem) 
   c.Zentha = ini.ReadString("CONF", "Zentha", "");
   c.LocalCDDB = ini.ReadString("CONF", "localCDDB", "");
   c.Background = ini.ReadString("CONF", "Background", "");
-  c.SearchURL = ini.ReadString("CONF", "search", "");
-  c.CDDBChar = ini.ReadString("CONF", "CDDB_Char", "-");
-  c.SpaceChar = ini.ReadString("CONF", "space_char", "");
-  c.CoverName = ini.ReadString("CONF", "cover_name", "cover.jpg");
-  c.EmptyEject = ReadIntKey(ini, "CONF", "empty_eject", 0, Problem);
+  c.FSearchURL = ini.ReadString("CONF", "search", "");
+  c.FCDDBChar = ini.ReadString("CONF", "CDDB_Char", "-");
+  c.FSpaceChar = ini.ReadString("CONF", "space_char", "");
+  c.FCoverName = ini.ReadString("CONF", "cover_name", "cover.jpg");
+  c.FEmptyEject = ReadIntKey(ini, "CONF", "empty_eject", 0, Problem);
   c.GenreFile = ini.ReadString("CONF", "genre_file", "");
   c.Monitor = ReadIntKey(ini, "CONF", "Monitor", 0, Problem);
   c.EscKey = ReadIntKey(ini, "KEYS", "ESC", 27, Problem);
   c.BackKey = ReadIntKey(ini, "KEYS", "BACK", 8, Problem);
   // The cover file is written into the album folder: it must stay a plain name there.
-  if (c.CoverName.empty() || SafePathComponent(c.CoverName) != c.CoverName) {
-    const std::string safe = c.CoverName.empty() ? "cover.jpg" : SafePathComponent(c.CoverName);
+  if (c.FCoverName.empty() || SafePathComponent(c.FCoverName) != c.FCoverName) {
+    const std::string safe = c.FCoverName.empty() ? "cover.jpg" : SafePathComponent(c.FCoverName);
     if (Problem)
-      Problem("LoadConfig : CONF cover_name '" + c.CoverName + "' is not a file name, using '" +
+      Problem("LoadConfig : CONF cover_name '" + c.FCoverName + "' is not a file name, using '" +
               safe + "'");
-    c.CoverName = safe;
+    c.FCoverName = safe;
   }
   return c;
 }
@@ -120,10 +120,10 @@ void GetParamValue(const std::string& Param, std::string& Value) {
 }
 
 void SetBitrate(TRipOptions& Options, const std::string& Value) {
-  Options.MP3BitRateValue = -1;
+  Options.FMP3BitRate = -1;
   for (int i = 0; i <= int(TMP3BitRate::br320); ++i) {
     if (SameText("br" + Value, "br" + IntToStr(MP3BitRateKbps(TMP3BitRate(i))))) {
-      Options.MP3BitRateValue = i;
+      Options.FMP3BitRate = i;
       Options.BitRate = TMP3BitRate(i);
     }
   }
@@ -151,11 +151,11 @@ void SetCompression(TRipOptions& Options, const std::string& Value, const TProbl
 }
 
 void SetPathToEnc(TRipOptions& Options, const std::string& Value) {
-  Options.BasePath = Value;
+  Options.FBasePath = Value;
 }
 
 void SetFileName(TRipOptions& Options, const std::string& Value) {
-  Options.Pattern = Value;
+  Options.FPattern = Value;
 }
 
 void SetFormat(TRipOptions& Options, const std::string& Value) {
@@ -171,7 +171,7 @@ void ParseCommandLine(const std::vector<std::string>& Params, TRipOptions& Optio
     std::string value;
     GetParamValue(param, value);
     if (SameText(name, "-cddbchoice")) {
-      Options.ChooseAlbum = true;
+      Options.FChooseAlbum = true;
     } else if (SameText(name, "-bitrate")) {
       SetBitrate(Options, value);
     } else if (SameText(name, "-compression")) {
@@ -190,7 +190,7 @@ void ParseCommandLine(const std::vector<std::string>& Params, TRipOptions& Optio
       }
       if (SetCDrive) SetCDrive(drive);
     } else if (SameText(name, "-auto")) {
-      Options.AutoRip = true;
+      Options.FAutoRip = true;
     } else if (SameText(name, "-debug")) {
       Options.Debug = true;
       if (DebugOn) DebugOn();

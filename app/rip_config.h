@@ -33,11 +33,11 @@ struct TRipConfig {
   std::string Zentha;      // the suite's folder (theme and language)
   std::string LocalCDDB;   // empty: the stored ".\CDDB\" stays
   std::string Background;  // empty: the theme's picture
-  std::string SearchURL;   // cover search; empty leaves the search off
-  std::string CDDBChar = "-";
-  std::string SpaceChar;
-  std::string CoverName = "cover.jpg";
-  int EmptyEject = 0;
+  std::string FSearchURL;  // cover search; empty leaves the search off
+  std::string FCDDBChar = "-";
+  std::string FSpaceChar;
+  std::string FCoverName = "cover.jpg";
+  int FEmptyEject = 0;
   std::string GenreFile;
   int Monitor = 0;
   int EscKey = 27;
@@ -62,14 +62,14 @@ struct TRipConfig {
 
 // What the command line sets, with the values the window starts with.
 struct TRipOptions {
-  bool ChooseAlbum = false;  // -cddbchoice
-  bool AutoRip = false;      // -auto
-  bool Debug = false;        // -debug
-  int MP3BitRateValue = -1;  // ordinal named by the last -bitrate, -1 for no such name
+  bool FChooseAlbum = false;  // -cddbchoice
+  bool FAutoRip = false;      // -auto
+  bool Debug = false;         // -debug
+  int FMP3BitRate = -1;       // ordinal named by the last -bitrate, -1 for no such name
   TMP3BitRate BitRate = TMP3BitRate::br192;
   float Compression = 0.2f;
-  std::string BasePath = kDefaultBasePath;
-  std::string Pattern = kDefaultPattern;
+  std::string FBasePath = kDefaultBasePath;
+  std::string FPattern = kDefaultPattern;
   int FormatIndex = 0;  // 0 MP3, 1 OGG, 2 FLAC, -1 none
 };
 

@@ -23,24 +23,24 @@ bool TRipLog::OpenLog(const std::string& FileName) {
     return false;
   }
   std::lock_guard guard(lock_);
-  fd_ = fd;
+  FLogHandle = fd;
   return true;
 }
 
 void TRipLog::CloseLog() {
   std::lock_guard guard(lock_);
-  if (fd_ < 0) return;
-  ::close(fd_);
-  fd_ = -1;
+  if (FLogHandle < 0) return;
+  ::close(FLogHandle);
+  FLogHandle = -1;
 }
 
 bool TRipLog::IsOpen() const {
   std::lock_guard guard(lock_);
-  return fd_ >= 0;
+  return FLogHandle >= 0;
 }
 
 void TRipLog::WriteLog(const std::string& Msg) {
-  if (Debug) Append(Msg);
+  if (FDebug) Append(Msg);
 }
 
 void TRipLog::Report(const std::string& Msg) {
@@ -49,11 +49,11 @@ void TRipLog::Report(const std::string& Msg) {
 
 void TRipLog::Append(const std::string& Msg) {
   std::lock_guard guard(lock_);
-  if (fd_ < 0) return;
+  if (FLogHandle < 0) return;
   const std::string line = Msg + "\n";
   size_t done = 0;
   while (done < line.size()) {
-    const ssize_t n = ::write(fd_, line.data() + done, line.size() - done);
+    const ssize_t n = ::write(FLogHandle, line.data() + done, line.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;
     done += size_t(n);

@@ -1,5 +1,5 @@
 // The ripper's debug log: "Quorvel.log" in the current folder, one line per step, each
-// starting with the routine's name and " : ". Lines are written only while `Debug` is on.
+// starting with the routine's name and " : ". Lines are written only while `FDebug` is on.
 // The file is truncated at start, but only by the process that holds its lock: a second
 // copy of the program never empties the first one's log (it logs nothing instead).
 // Thread-safe: the outputs' worker threads log their failures through the same object.
@@ -26,19 +26,19 @@ class TRipLog {
   void CloseLog();
   [[nodiscard]] bool IsOpen() const;
 
-  // Appends `Msg` and a line break when `Debug` is on and the log is open; write errors are
+  // Appends `Msg` and a line break when `FDebug` is on and the log is open; write errors are
   // ignored.
   void WriteLog(const std::string& Msg);
-  // As WriteLog, but also without `Debug`: for failures, which must never pass unseen.
+  // As WriteLog, but also without `FDebug`: for failures, which must never pass unseen.
   void Report(const std::string& Msg);
 
-  std::atomic<bool> Debug{false};
+  std::atomic<bool> FDebug{false};
 
  private:
   void Append(const std::string& Msg);
 
   mutable std::mutex lock_;
-  int fd_ = -1;
+  int FLogHandle = -1;
 };
 
 }  // namespace qv

@@ -77,9 +77,9 @@ TRipSession::~TRipSession() {
 
 void TRipSession::Start(const std::vector<std::string>& Params) {
   Log.OpenLog();
-  Log.Debug = true;
+  Log.FDebug = true;
   Log.WriteLog("FormCreate started");
-  Ready = false;
+  FReady = false;
   LookupDone = false;
   Placeholder = FileBytes("NOCOVER.jpg");
   Cover = Placeholder;
@@ -96,10 +96,10 @@ void TRipSession::Start(const std::vector<std::string>& Params) {
   window_.SelectCddbDrive(0);
   Log.WriteLog("FormCreate : CDRip drive " + CDIn1->DriveName());
   Log.WriteLog("FormCreate : CDDB drive " + window_.CddbDriveName());
-  Log.Debug = false;
+  Log.FDebug = false;
 
   ParseCommandLine(
-      Params, Options, [this](int N) { SetCDrive(N); }, [this] { Log.Debug = true; }, problem);
+      Params, Options, [this](int N) { SetCDrive(N); }, [this] { Log.FDebug = true; }, problem);
   MP3Out1->BitRate = Options.BitRate;
   VorbisOut1->Compression = Options.Compression;
   RefreshTrackList();
@@ -137,7 +137,7 @@ void TRipSession::RefreshTrackList() {
   CDIn1->Reset();
   const TCDDiscInfo info = CDIn1->DiscInfo();
   if (info != TCDDiscInfo::cdiDiscAudio && info != TCDDiscInfo::cdiDiscMixed &&
-      Config.EmptyEject == 1) {
+      Config.FEmptyEject == 1) {
     CDIn1->Eject();
     return;
   }
@@ -148,19 +148,19 @@ void TRipSession::RefreshTrackList() {
 }
 
 void TRipSession::BeginLookup() {
-  Ready = false;
+  FReady = false;
   LookupDone = false;
-  Destination.clear();
+  FDestination.clear();
 }
 
 std::string TRipSession::LookupFailed(TLookupFailure Reason) {
-  Destination.clear();
+  FDestination.clear();
   // Every end of a lookup lets an unattended run rip what it can and end, not only the
   // failed request that makes the disc ready.
   LookupDone = true;
   switch (Reason) {
     case TLookupFailure::NotConnected:
-      Ready = true;
+      FReady = true;
       return LangMessages[0];
     case TLookupFailure::NoMatch:
       return LangMessages[1];
@@ -180,16 +180,16 @@ std::string TRipSession::ApplyEntry(const TCDInfo& Info) {
     found = int(Categories.size()) - 1;
   }
   Texts.Genre = Categories[size_t(found)];
-  Texts.Year = Info.Year;
+  FYear = Info.Year;
   // The list may be shorter than the entry (a disc changed under the lookup).
   for (size_t n = 0; n < TrackLines.size() && n < Info.TrackTitles.size(); ++n)
     TrackLines[n] = Info.TrackTitles[n];
-  Destination =
-      FillAlbumPlaceholders(Options.Pattern, Texts, TNameChars{Config.CDDBChar, Config.SpaceChar});
-  Ready = true;
+  FDestination = FillAlbumPlaceholders(Options.FPattern, Texts,
+                                       TNameChars{Config.FCDDBChar, Config.FSpaceChar});
+  FReady = true;
   LookupDone = true;
   // The folder the files and the cover really go to, not the pattern as written.
-  return LangMessages[9] + " " + TCDRipper::AlbumFolder(Options.BasePath, Destination);
+  return LangMessages[9] + " " + TCDRipper::AlbumFolder(Options.FBasePath, FDestination);
 }
 
 void TRipSession::NewLookup() {
@@ -216,7 +216,7 @@ std::string TRipSession::MediaRemoved() {
   DiscLayout.clear();
   Texts = TAlbumTexts();
   // The readiness stays as it was (a new disc's lookup clears it); the names do not.
-  Destination.clear();
+  FDestination.clear();
   Cover = Placeholder;
   return LangMessages[10];
 }
@@ -232,13 +232,13 @@ TRipJob TRipSession::MakeJob() const {
   job.Texts = Texts;
   job.TrackLines = TrackLines;
   job.DiscLayout = DiscLayout;
-  job.Destination = Destination;
-  job.Pattern = Options.Pattern;
-  job.BasePath = Options.BasePath;
-  job.Chars = TNameChars{Config.CDDBChar, Config.SpaceChar};
-  job.CoverName = Config.CoverName;
+  job.Destination = FDestination;
+  job.Pattern = Options.FPattern;
+  job.BasePath = Options.FBasePath;
+  job.Chars = TNameChars{Config.FCDDBChar, Config.FSpaceChar};
+  job.CoverName = Config.FCoverName;
   job.Cover = Cover;
-  job.AutoRip = Options.AutoRip;
+  job.AutoRip = Options.FAutoRip;
   job.RipTrackText = LangMessages[7];
   job.RipDoneText = LangMessages[8];
   return job;
@@ -258,7 +258,8 @@ void TRipSession::LookupEnded() {
 }
 
 void TRipSession::MaybeAutoRip() {
-  if (!Options.AutoRip || !timerFired_ || !(Ready || LookupDone) || autoRip_ || ripper_->Ripping())
+  if (!Options.FAutoRip || !timerFired_ || !(FReady || LookupDone) || autoRip_ ||
+      ripper_->Ripping())
     return;
   autoRip_ = CDrip();
   window_.Close();

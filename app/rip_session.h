@@ -54,7 +54,7 @@ class TRipSession {
   // How a lookup ended without an entry.
   enum class TLookupFailure { NotConnected, NoMatch, Other };
   // A lookup ended without an entry (failed request, no match, failed read, time-out). Only
-  // a failed request (also one the watchdog aborted) makes the disc `Ready`; an unattended
+  // a failed request (also one the watchdog aborted) makes the disc `FReady`; an unattended
   // run rips after any end, with the names the fields give. Answers the status text to show:
   // "Not Connected", "unknown CD Audio", or empty.
   std::string LookupFailed(TLookupFailure Reason = TLookupFailure::Other);
@@ -103,11 +103,13 @@ class TRipSession {
   std::vector<std::string> TrackLines;
   std::vector<int> DiscLayout;  // the disc the track list was made from
   TAlbumTexts Texts;
+  // The disc's year from the lookup: the album texts hold it, for the names and the tags.
+  std::string& FYear = Texts.Year;
   std::vector<std::string> Categories;  // the category box's list
-  std::string Destination;              // empty until a lookup read an entry
+  std::string FDestination;             // empty until a lookup read an entry
   // The disc data is ready: an entry was read, or the request failed. False at start and
   // from each new lookup on.
-  bool Ready = false;
+  bool FReady = false;
   // The lookup has ended, however it ended; an unattended run rips then.
   bool LookupDone = false;
   std::vector<uint8_t> Cover;        // the shown picture's bytes

@@ -327,11 +327,11 @@ void TForm1::ArrangeControls() {
 }
 
 bool TForm1::Ready() const {
-  return session_->Ready;
+  return session_->FReady;
 }
 
 bool TForm1::ChooseAlbum() const {
-  return session_->Options.ChooseAlbum;
+  return session_->Options.FChooseAlbum;
 }
 
 void TForm1::FormCreate(TComponent*) {
@@ -365,7 +365,7 @@ void TForm1::FormCreate(TComponent*) {
     throw;
   }
   ApplyConfig();
-  if (s.Options.AutoRip) SetMessageBoxesUnattended(true);
+  if (s.Options.FAutoRip) SetMessageBoxesUnattended(true);
   audioformatBox->SetItemIndex(s.Options.FormatIndex);
   bitrateBox->Items().Clear();
   for (const std::string& item : BitrateItems(s.Options.FormatIndex)) bitrateBox->Items().Add(item);
@@ -378,8 +378,10 @@ void TForm1::FormCreate(TComponent*) {
   s.Log.WriteLog("FormCreate finished");
   // Disc arrivals and removals in any drive.
   CDEvents1->WatchMedia();
-  Application()->OnMessage = [](MSG&, bool&) {};  // AppMessage: nothing to do
+  Application()->OnMessage = [this](MSG& Msg, bool& Handled) { AppMessage(Msg, Handled); };
 }
+
+void TForm1::AppMessage(MSG&, bool&) {}
 
 void TForm1::ApplyConfig() {
   const TRipConfig& c = session_->Config;
@@ -392,7 +394,7 @@ void TForm1::ApplyConfig() {
   HTTPClient1->Proxy.Username = c.Proxy.ProxyUser;
   HTTPClient1->Proxy.Password = c.Proxy.ProxyPass;
   if (!c.LocalCDDB.empty()) Cddb1->LocalCDDBPath = c.LocalCDDB;
-  coverSearch_->SearchURL = c.SearchURL;  // none or empty: the search stays off
+  coverSearch_->FSearchURL = c.FSearchURL;  // none or empty: the search stays off
   coverSearch_->OnError = [this](const std::string& Message) {
     session_->Log.WriteLog("SearchCovers : " + Message);
   };
@@ -536,6 +538,8 @@ void TForm1::ShowSessionData() {
 }
 
 void TForm1::FormDestroy(TComponent*) {
+  // The message hook calls this window: it must not outlive it.
+  if (TApplication* app = ExistingApplication()) app->OnMessage = nullptr;
   ClearCovers(false);
   session_->Log.WriteLog("Quorvel closing");
   session_->Log.CloseLog();
@@ -777,8 +781,9 @@ void TForm1::CDDBQuery() {
       TimerCDDB->SetEnabled(true);
     }
   } catch (const std::exception& e) {
-    log.Report("CDDBQuery : unknown CD / CDDB Error");
-    log.Report("CDDBQuery : " + std::string(e.what()));
+    // The message box reports it; the log names it for -debug runs.
+    log.WriteLog("CDDBQuery : unknown CD / CDDB Error");
+    log.WriteLog("CDDBQuery : " + std::string(e.what()));
     if (lookupRunning_) {
       s.LookupFailed();
       LookupFinished();
@@ -807,18 +812,18 @@ void TForm1::Cddb1Match(TComponent* Sender, const TMatchArray& Matches, int& Rig
   int count = 0;
   while (count < int(Matches.size()) && !Matches[size_t(count)].empty()) ++count;
   if (count > 1 && ChooseAlbum() && !ChoiceUnattended) {
-    auto* choice = static_cast<TselectAlbumFrm*>(FindComponent("selectAlbumFrm"));
-    if (choice == nullptr) choice = Create<TselectAlbumFrm>(this);
-    choice->Font().Assign(Font());
-    choice->ListBox1->Items().Clear();
-    for (int i = 0; i < count; ++i) choice->ListBox1->Items().Add(Matches[size_t(i)]);
-    choice->ListBox1->SetItemIndex(0);
-    choice->SetModalResult(mrNone);
-    if (OnChoiceShown) OnChoiceShown(*choice);
-    (void)choice->ShowModal();
-    choice->Hide();
+    auto* selectAlbumFrm = static_cast<TselectAlbumFrm*>(FindComponent("selectAlbumFrm"));
+    if (selectAlbumFrm == nullptr) selectAlbumFrm = Create<TselectAlbumFrm>(this);
+    selectAlbumFrm->Font().Assign(Font());
+    selectAlbumFrm->ListBox1->Items().Clear();
+    for (int i = 0; i < count; ++i) selectAlbumFrm->ListBox1->Items().Add(Matches[size_t(i)]);
+    selectAlbumFrm->ListBox1->SetItemIndex(0);
+    selectAlbumFrm->SetModalResult(mrNone);
+    if (OnChoiceShown) OnChoiceShown(*selectAlbumFrm);
+    (void)selectAlbumFrm->ShowModal();
+    selectAlbumFrm->Hide();
     // Enter and Backspace both close the list; either way the highlighted line is read.
-    RightOne = choice->ListBox1->ItemIndex();
+    RightOne = selectAlbumFrm->ListBox1->ItemIndex();
   }
   PostMessage(Handle(), WM_CDDBCHOICE, WPARAM(Sender), 0);
 }

@@ -124,6 +124,8 @@ class TForm1 : public TForm, public TRipWindow, public ICoverSearchView {
   void Cddb1Match(TComponent* Sender, const TMatchArray& Matches, int& RightOne);
   void Cddb1StatusMessage(TComponent* Sender, const std::string& Msg);
   void WMCddbChoice(TMessage& Message);
+  // The application's message hook: every message passes it; nothing to do.
+  void AppMessage(MSG& Msg, bool& Handled);
 
   // The suite's theme ("Zentha.cfg" in `Folder`) and the INI file's translated texts.
   void LoadTheme(const std::string& Folder);

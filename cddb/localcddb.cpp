@@ -15,7 +15,6 @@
 #include <cstring>
 #include <exception>
 #include <iostream>
-#include <limits>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -172,11 +171,6 @@ ReadResult ReadWholeFile(const std::string& path, std::string& data, std::int64_
   return result;
 }
 
-// Group files hold any number of entries: they are read whatever their size.
-bool ReadWholeFile(const std::string& path, std::string& data) {
-  return ReadWholeFile(path, data, std::numeric_limits<std::int64_t>::max()) == ReadResult::Read;
-}
-
 // Writes `data` to a new file beside `path` and renames it over `path`, so that readers and a
 // crash see either the old or the new file. 0, -3 (cannot create), -4 (cannot write it all).
 int ReplaceDatabaseFile(const std::string& path, std::string_view data) {
@@ -269,12 +263,15 @@ std::string TooLongText(const std::string& id, int length) {
   return text;
 }
 
-// An entry past the bound is skipped, as a server's answer past it would be, and the category
-// folder's log says which.
+// A file past its bound is not read, and the category folder's log says which and what became
+// of it: an entry is skipped, as a server's answer past the bound would be.
+void LogTooLarge(const std::string& categoryDir, const std::string& what, std::int64_t limit,
+                 const std::string& outcome = "it is skipped") {
+  TLocalCDDB::WriteLog(categoryDir + "index.log",
+                       what + " is larger than " + std::to_string(limit) + " bytes; " + outcome);
+}
 void LogTooLarge(const std::string& categoryDir, const std::string& entry) {
-  TLocalCDDB::WriteLog(categoryDir + "index.log", "Entry " + entry + " is larger than " +
-                                                      std::to_string(TLocalCDDB::kMaxEntryBytes) +
-                                                      " bytes; it is skipped");
+  LogTooLarge(categoryDir, "Entry " + entry, TLocalCDDB::kMaxEntryBytes);
 }
 
 // An entry of a track index as one number that sorts in the index's order: the track count,
@@ -307,7 +304,13 @@ void ScanCategory(const std::string& categoryDir, int letter, bool windowsLayout
       add(name);
     } else if (windowsLayout && GroupRange(name, lo, hi)) {
       std::string content;
-      if (!ReadWholeFile(categoryDir + std::string(name), content)) {
+      const std::string path = categoryDir + std::string(name);
+      const ReadResult read = ReadWholeFile(path, content, TLocalCDDB::kMaxGroupFileBytes);
+      if (read == ReadResult::TooLarge) {
+        LogTooLarge(categoryDir, "Group file " + path, TLocalCDDB::kMaxGroupFileBytes);
+        return;
+      }
+      if (read != ReadResult::Read) {
         TLocalCDDB::WriteLog(categoryDir + "index.log",
                              "ERROR: couldn't open file " + std::string(name) + ".\n");
         return;
@@ -675,7 +678,13 @@ int TLocalCDDB::WriteWindowsEntry(const std::string& categoryDir, const std::str
   std::string content;
   if (group.empty()) {
     group = "00toFF";
-  } else if (!ReadWholeFile(categoryDir + group, content)) {
+  } else if (const ReadResult read =
+                 ReadWholeFile(categoryDir + group, content, kMaxGroupFileBytes);
+             read != ReadResult::Read) {
+    // Rewriting a group file that cannot be read whole would lose its other entries.
+    if (read == ReadResult::TooLarge)
+      LogTooLarge(categoryDir, "Group file " + categoryDir + group, kMaxGroupFileBytes,
+                  "the entry " + id + " is not saved into it");
     return -3;
   }
   // The old entry is replaced and the new one placed in identifier order in one rewrite, so

@@ -42,6 +42,9 @@ class TLocalCDDB final {
   // The most an entry may hold, as much as a server's answer may bring; a real entry is a
   // few kilobytes.
   static constexpr std::int64_t kMaxEntryBytes = std::int64_t(4) << 20;
+  // The most a group file is read whole (to index or to save into it): many entries, yet
+  // bounded, so that a huge file is skipped rather than exhausting the memory.
+  static constexpr std::int64_t kMaxGroupFileBytes = 16 * kMaxEntryBytes;
 
   TLocalCDDB();  // root: the current folder
 

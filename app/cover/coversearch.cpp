@@ -76,7 +76,7 @@ void TCoverSearch::ClearCovers(bool addPlaceholder) {
   ++generation_;
   http_.Abort();
   view_.SetSlideCaption(Message(kSlide));
-  covers_.clear();
+  FCovers.clear();
   placeholder_ = false;
   if (!addPlaceholder) return;
   // The placeholder's name may differ in case on a case-sensitive file system.
@@ -84,7 +84,7 @@ void TCoverSearch::ClearCovers(bool addPlaceholder) {
   if (path.empty()) return;
   try {
     const std::string bytes = ReadFileBytes(path, int64_t(64) << 20);
-    covers_.emplace_back(bytes.begin(), bytes.end());
+    FCovers.emplace_back(bytes.begin(), bytes.end());
     placeholder_ = true;
   } catch (const Exception& e) {
     Report(e.Message());
@@ -101,7 +101,7 @@ void TCoverSearch::ShowCover(int n) {
   view_.SetSlideCaption(Message(kSlide) + " " + std::to_string(n + 1) + " " + Message(kOf) + " " +
                         std::to_string(CoverCount()));
   try {
-    picture_.Picture().LoadFromBytes(covers_[std::size_t(n)]);
+    picture_.Picture().LoadFromBytes(FCovers[std::size_t(n)]);
   } catch (const Exception& e) {
     // Only a broken placeholder file can get here: found covers were decoded when kept.
     Report(e.Message());
@@ -109,10 +109,10 @@ void TCoverSearch::ShowCover(int n) {
 }
 
 void TCoverSearch::SlideClick() {
-  if (covers_.empty()) return;
-  ++coverIndex_;
-  if (coverIndex_ < 0 || coverIndex_ >= CoverCount()) coverIndex_ = 0;
-  ShowCover(coverIndex_);
+  if (FCovers.empty()) return;
+  ++FCoverIndex;
+  if (FCoverIndex < 0 || FCoverIndex >= CoverCount()) FCoverIndex = 0;
+  ShowCover(FCoverIndex);
 }
 
 const std::vector<std::uint8_t>& TCoverSearch::ShownCover() const {
@@ -167,7 +167,7 @@ void TCoverSearch::ValidateCover(const std::string& url, unsigned generation) {
   } catch (const Exception&) {
     return;
   }
-  covers_.push_back(buffer.Bytes());
+  FCovers.push_back(buffer.Bytes());
 }
 
 void TCoverSearch::SearchCovers(const std::string& album, const std::string& artist) {
@@ -185,8 +185,8 @@ void TCoverSearch::SearchCovers(const std::string& album, const std::string& art
   int status = 0;
   failure_.clear();
   downloadsFailed_ = 0;
-  if (!SearchURL.empty()) {
-    const std::string url = BuildSearchURL(SearchURL, album + " " + artist);
+  if (!FSearchURL.empty()) {
+    const std::string url = BuildSearchURL(FSearchURL, album + " " + artist);
     try {
       if (Fetch(url, deadline_, &answer, nullptr)) status = http_.ResponseCode();
     } catch (const EHTTPClientError& e) {
@@ -217,7 +217,7 @@ void TCoverSearch::SearchCovers(const std::string& album, const std::string& art
   }
 
   const int found = CoverCount() - (placeholder_ ? 1 : 0);
-  if (SearchURL.empty()) {
+  if (FSearchURL.empty()) {
     // No service, no search: a word about covers would read as if one had been made.
   } else if (status == 0 && !failure_.empty()) {
     // The service could not be asked: that is no answer that lists no cover.

@@ -40,7 +40,7 @@ class TCoverSearch {
 
   // Each "#SEARCH#" takes the search words. Empty (until the INI file names a service): the
   // search is off and sends nothing.
-  std::string SearchURL;
+  std::string FSearchURL;
   std::string PlaceholderFile = "NOCOVER.jpg";
   int MaxCovers = 32;  // listed pictures looked at per search
   // Bounds a whole search, however many pictures stall: later ones are not fetched.
@@ -57,9 +57,9 @@ class TCoverSearch {
   // The slide button: the next entry, after the last the first.
   void SlideClick();
 
-  [[nodiscard]] int CoverCount() const { return static_cast<int>(covers_.size()); }
-  [[nodiscard]] const std::vector<std::vector<std::uint8_t>>& Covers() const { return covers_; }
-  [[nodiscard]] int CoverIndex() const { return coverIndex_; }
+  [[nodiscard]] int CoverCount() const { return static_cast<int>(FCovers.size()); }
+  [[nodiscard]] const std::vector<std::vector<std::uint8_t>>& Covers() const { return FCovers; }
+  [[nodiscard]] int CoverIndex() const { return FCoverIndex; }
   [[nodiscard]] bool HasPlaceholder() const { return placeholder_; }
   [[nodiscard]] bool Searching() const { return searching_; }
   // The bytes of the picture on show, as loaded: what the rip saves as the cover file.
@@ -84,8 +84,8 @@ class TCoverSearch {
   ICoverSearchView& view_;
   TAdvPicture& picture_;
   THTTPClient http_;
-  std::vector<std::vector<std::uint8_t>> covers_;
-  int coverIndex_ = 0;
+  std::vector<std::vector<std::uint8_t>> FCovers;
+  int FCoverIndex = 0;
   bool placeholder_ = false;
   bool searching_ = false;
   unsigned generation_ = 0;  // grows at every ClearCovers, ending a running search

@@ -56,6 +56,15 @@ class FormTest : public ::testing::Test {
     DestroyApplication();
     StopWindowSystem();
     form_ = nullptr;
+    DiscardMessages();
+  }
+  // A window that closed itself leaves its quit pending on this thread; the next test's
+  // loops would end at once. What is left in the queue belongs to no window any more.
+  static void DiscardMessages() {
+    MSG msg;
+    while (PeekMessage(msg, PM_REMOVE)) {
+    }
+    (void)Terminated();
   }
   // Serves the queue until `Done`; false when the deadline passed or the loop was told to
   // quit first.

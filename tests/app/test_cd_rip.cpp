@@ -191,10 +191,10 @@ TEST_F(CDripTest, WithoutAnEntryTracksGetDistinctSafeNames) {
   s.BeginLookup();
   EXPECT_EQ(s.LookupFailed(TRipSession::TLookupFailure::NoMatch), "unknown CD Audio");
   // ... this disc's lookup found nothing: not ready, but ended, so an unattended run rips it.
-  EXPECT_FALSE(s.Ready);
+  EXPECT_FALSE(s.FReady);
   EXPECT_TRUE(s.LookupDone);
   EXPECT_EQ(s.LookupFailed(TRipSession::TLookupFailure::NotConnected), "Not Connected");
-  EXPECT_TRUE(s.Ready);  // a failed request makes the disc ready
+  EXPECT_TRUE(s.FReady);  // a failed request makes the disc ready
   const TRipOutcome outcome = s.CDrip();
   EXPECT_EQ(outcome.ExitStatus(), 0);
   EXPECT_EQ(FilesBelow(dir_.File("o")),
@@ -309,7 +309,7 @@ TEST_F(CDripTest, TrackFailuresAreLoggedWithTheirReason) {
   TRipSession& s = Start({"-format=flac", "-pathtoenc=" + dir_.File("o/")});
   s.LookupFailed();
   s.TrackLines.push_back("Track 2");  // one more than the disc holds
-  s.Log.Debug = true;                 // for the worker thread's own line
+  s.Log.FDebug = true;                // for the worker thread's own line
   TRipOutcome outcome;
   {
     qv::testing::FileSizeLimit limit(16384);
@@ -350,7 +350,7 @@ TEST_F(CDripTest, Mp3WhoseTagsCannotBeWrittenIsAFailedTrack) {
   const TRipOutcome whole = s.CDrip();
   ASSERT_EQ(whole.Files.size(), 1u);
   const auto tagged = std::filesystem::file_size(whole.Files[0]);
-  s.Options.BasePath = dir_.File("full/");
+  s.Options.FBasePath = dir_.File("full/");
   TRipOutcome full;
   {
     qv::testing::FileSizeLimit limit(tagged - 1);
@@ -401,11 +401,11 @@ TEST_F(CDripTest, MediaEventsWaitForTheRip) {
   EXPECT_EQ(s.MediaRemoved(), "CD Ejected !");
   EXPECT_TRUE(s.TrackLines.empty());
   EXPECT_EQ(s.Texts.Artist, "");
-  EXPECT_EQ(s.Destination, "");
-  EXPECT_TRUE(s.Ready);  // a removal leaves the readiness; the next lookup clears it
+  EXPECT_EQ(s.FDestination, "");
+  EXPECT_TRUE(s.FReady);  // a removal leaves the readiness; the next lookup clears it
   EXPECT_EQ(s.Cover, s.Placeholder);
   EXPECT_EQ(s.MediaArrived(), "CD Inserted !");
-  EXPECT_FALSE(s.Ready);
+  EXPECT_FALSE(s.FReady);
   EXPECT_FALSE(s.LookupDone);
   EXPECT_EQ(s.TrackLines, (std::vector<std::string>{"Track 1", "Track 2"}));
 }

@@ -416,9 +416,10 @@ TEST_F(QuorvelTest, AbortedRipSaysSo) {
     const pid_t pid = Spawn("-auto -format=flac -pathtoenc=" + Quote(dir_.File("out/")),
                             dir_.File("err.txt"), devNull);
     ::close(devNull);
+    // The first track is under way once its temporary file (a name of the rip's own) exists.
     ASSERT_TRUE(Eventually([&] {
       for (const std::string& file : FilesBelow(dir_.File("out")))
-        if (file.find(".part") != std::string::npos) return true;
+        if (file.ends_with(".tmp")) return true;
       return false;
     }));
     ::kill(pid, signal);

@@ -26,11 +26,11 @@ TEST(RipConfigTest, MalformedValuesNeverStopTheReading) {
       LoadConfig(dir.File("q.ini"), [&](const std::string& t) { problems.push_back(t); });
   EXPECT_EQ(c.Proxy.ProxyPort, "eighty");  // the CD database takes the text as it is
   EXPECT_EQ(c.Proxy.HttpPort, 0);
-  EXPECT_EQ(c.EmptyEject, 0);
+  EXPECT_EQ(c.FEmptyEject, 0);
   EXPECT_EQ(c.Monitor, 0);
   EXPECT_EQ(c.EscKey, 27);
   EXPECT_EQ(c.BackKey, 9);
-  EXPECT_EQ(c.CoverName, ".._.._evil.jpg");
+  EXPECT_EQ(c.FCoverName, ".._.._evil.jpg");
   ASSERT_EQ(problems.size(), 5u);
   EXPECT_NE(problems[0].find("ProxyPort"), std::string::npos);
   EXPECT_NE(problems[4].find("cover_name"), std::string::npos);
@@ -50,7 +50,7 @@ TEST(RipConfigTest, AnUnusableFileIsReported) {
     std::vector<std::string> problems;
     const TRipConfig config =
         LoadConfig(dir.File(c.file), [&](const std::string& t) { problems.push_back(t); });
-    EXPECT_EQ(config.SpaceChar, "");
+    EXPECT_EQ(config.FSpaceChar, "");
     ASSERT_EQ(problems.size(), 1u);
     EXPECT_EQ(problems[0].rfind("LoadConfig : ", 0), 0u) << problems[0];
     EXPECT_NE(problems[0].find(dir.File(c.file)), std::string::npos) << problems[0];
@@ -147,7 +147,7 @@ TEST(CommandLineTest, ValuesAndTheirEdges) {
     SCOPED_TRACE(c.params.front() + (c.params.size() > 1 ? " " + c.params[1] : ""));
     const ParseResult r = Parse(c.params);
     EXPECT_EQ(r.options.BitRate, c.bitrate);
-    EXPECT_EQ(r.options.MP3BitRateValue, c.bitrateValue);
+    EXPECT_EQ(r.options.FMP3BitRate, c.bitrateValue);
     EXPECT_FLOAT_EQ(r.options.Compression, c.compression);
     EXPECT_EQ(r.options.FormatIndex, c.format);
     EXPECT_EQ(r.problems.size(), c.problems);

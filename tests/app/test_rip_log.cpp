@@ -14,7 +14,7 @@ using namespace qv::test;
 TEST(RipLogTest, UnwritableFolderLeavesTheLogOff) {
   TRipLog log;
   EXPECT_FALSE(log.OpenLog("/nonexistent-folder/Quorvel.log"));
-  log.Debug = true;
+  log.FDebug = true;
   log.WriteLog("nothing");  // must not fail
 }
 
@@ -24,7 +24,7 @@ TEST(RipLogTest, LinesFromSeveralThreadsStayWhole) {
   const std::string path = dir.File("Quorvel.log");
   TRipLog log;
   ASSERT_TRUE(log.OpenLog(path));
-  log.Debug = true;
+  log.FDebug = true;
   const std::string a(300, 'a'), b(300, 'b');
   std::thread worker([&] {
     for (int i = 0; i < 200; ++i) log.WriteLog(a);

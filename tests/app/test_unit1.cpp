@@ -6,6 +6,7 @@
 #include <cmath>
 #include <filesystem>
 #include <functional>
+#include <stdexcept>
 #include <tuple>
 
 #include "app/cd_rip.h"
@@ -13,6 +14,7 @@
 #include "app/rip_session.h"
 #include "app/select_album.h"
 #include "cddb/cddb.h"
+#include "platform/classlib/dialogs.h"
 #include "platform/ui/headless_backend.h"
 #include "skin/sbordermasks.h"
 #include "skin/sinternalskin.h"
@@ -69,6 +71,21 @@ class HeadlessFormTest : public FormTest {
     headless_->InjectKey(Vk, true, Text);
     headless_->InjectKey(Vk, false);
   }
+  // Starts the window over the suite's window, which covers the screen; answers the latter.
+  TForm* StartOverTheSuite(const std::vector<std::string>& Params) {
+    auto backend = std::make_unique<HeadlessBackend>();
+    headless_ = backend.get();
+    EXPECT_TRUE(StartWindowSystem(std::move(backend)));
+    auto* suite = Create<TForm>(Application());
+    suite->SetCaption("Zentha");
+    suite->SetBounds(0, 0, 1024, 768);
+    suite->AfterConstruction();
+    suite->Show();
+    ProcessMessages();
+    Open(Params);
+    EXPECT_EQ(headless_->TopAt(Centre(form_)), form_->Handle());
+    return suite;
+  }
   bool Quits() {
     return PumpUntil([] { return false; }, std::chrono::steady_clock::now() +
                                                std::chrono::seconds(30)) == PumpResult::Quit;
@@ -82,6 +99,75 @@ TEST_F(HeadlessFormTest, EscapeClosesWhicheverBoxHasTheFocus) {
   form_->audioformatBox->SetFocus();
   Key(VK_ESCAPE, "\x1b");
   EXPECT_TRUE(Quits());
+}
+
+// ESC=13 in the INI file's KEYS section: Enter closes the window as ESC does (and aborts);
+// Escape no longer does. (In a combo box Enter opens the list instead.)
+TEST_F(HeadlessFormTest, KeysSectionMakesEnterTheClosingKey) {
+  WriteText(dir_.File("Quorvel.ini"), std::string(kNoServer) + "[KEYS]\nESC=13\n");
+  Start({});
+  form_->trackList->SetFocus();
+  Key(VK_ESCAPE, "\x1b");
+  ProcessMessages();
+  EXPECT_FALSE(Terminated());
+  EXPECT_FALSE(form_->FAbort);
+  Key(VK_RETURN, "\r");
+  EXPECT_TRUE(Quits());
+  EXPECT_TRUE(form_->FAbort);
+}
+
+// The BACK key raises the suite's window ("Zentha") and leaves the window open: Backspace
+// without a KEYS section, the key the section names with it (Escape, once ESC is another).
+TEST_F(HeadlessFormTest, BackKeyRaisesTheSuiteWindow) {
+  const struct {
+    const char* keys;
+    unsigned vk;
+    const char* text;
+  } cases[] = {{"", VK_BACK, "\b"}, {"[KEYS]\nESC=13\nBACK=27\n", VK_ESCAPE, "\x1b"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.keys);
+    WriteText(dir_.File("Quorvel.ini"), std::string(kNoServer) + c.keys);
+    TForm* suite = StartOverTheSuite({});
+    form_->audioformatBox->SetFocus();
+    Key(c.vk, c.text);
+    ProcessMessages();
+    EXPECT_FALSE(Terminated());
+    EXPECT_FALSE(form_->FAbort);
+    EXPECT_EQ(headless_->TopAt(Centre(form_)), suite->Handle());
+    Close();
+  }
+}
+
+// The application's message hook is the window's: it goes with the window, so that messages
+// after it never reach a freed window.
+TEST_F(HeadlessFormTest, MessageHookGoesWithTheWindow) {
+  Start({});
+  EXPECT_TRUE(Application()->OnMessage);
+  Free(form_);
+  form_ = nullptr;
+  EXPECT_FALSE(Application()->OnMessage);
+}
+
+// A failure while a lookup starts is reported in a message box; the log names it only with
+// "-debug", and the lookup ends either way.
+TEST_F(HeadlessFormTest, LookupStartFailureIsLoggedOnlyWithDebug) {
+  for (const bool debug : {false, true}) {
+    SCOPED_TRACE(debug ? "-debug" : "without -debug");
+    Start(debug ? std::vector<std::string>{"-debug"} : std::vector<std::string>{});
+    SetMessageBoxesUnattended(true);
+    const auto status = form_->Cddb1->OnStatusMessage;
+    form_->Cddb1->OnStatusMessage = [status](TComponent* Sender, const std::string& Msg) {
+      if (Msg == "Querying CD") throw std::runtime_error("no request today");
+      status(Sender, Msg);
+    };
+    form_->cddbbtnClick(form_);
+    SetMessageBoxesUnattended(false);
+    EXPECT_FALSE(form_->LookupRunning());
+    const std::string log = ReadText(dir_.File("Quorvel.log"));
+    EXPECT_EQ(log.find("CDDBQuery : unknown CD / CDDB Error") != std::string::npos, debug) << log;
+    EXPECT_EQ(log.find("no request today") != std::string::npos, debug) << log;
+    Close();
+  }
 }
 
 // ESC during a long track of an unattended rip: the rip stops, the window closes, no later

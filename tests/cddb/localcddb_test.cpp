@@ -303,6 +303,41 @@ TEST_P(TLocalCDDBLayoutTest, OversizedEntriesAreSkippedAndLogged) {
             std::string::npos);
 }
 
+// A stored file far past any real size (sparse: a terabyte costs no disc space) never ends a
+// lookup or a save for want of memory. A group file that large is not indexed, which the
+// category's log says; saving into it is refused and logged, and the file is left as it was.
+// An entry file that large is read as no entry, and a save replaces it.
+TEST_P(TLocalCDDBLayoutTest, HugeStoredFilesAreSkippedNotRead) {
+  const TCDInfo a = Disc(tocA_, "rock", "Alpha");
+  const TCDInfo b = Disc(tocB_, "rock", "Beta");
+  ASSERT_GT(Save(a), 0);
+  const fs::path file = StoredIn(a);
+  const auto huge = std::uintmax_t(1) << 40;
+  ASSERT_EQ(::truncate(file.c_str(), off_t(huge)), 0);
+  Rebuild();
+  EXPECT_EQ(QueryDisc(a), -1);
+  const fs::path log = dir_.Path() / "rock" / "index.log";
+  if (GetParam() == lctWIN) {
+    EXPECT_EQ(ReadFile(dir_.Path() / "03.idx"), "");  // nothing of the group file indexed
+    EXPECT_NE(ReadFile(log).find("Group file " + file.string() +
+                                 " is larger than 67108864 bytes; it is skipped"),
+              std::string::npos)
+        << ReadFile(log);
+    EXPECT_LT(Save(b), 0);
+    EXPECT_EQ(fs::file_size(file), huge);
+    EXPECT_NE(ReadFile(log).find("Group file " + file.string() +
+                                 " is larger than 67108864 bytes; the entry " + b.DiscID +
+                                 " is not saved into it"),
+              std::string::npos)
+        << ReadFile(log);
+  } else {
+    ASSERT_GT(Save(a), 0);
+    Rebuild();
+    EXPECT_EQ(QueryDisc(a), 0);
+    ASSERT_GT(Save(b), 0);
+  }
+}
+
 // A named pipe where a database file should be is passed over at once: opening it would
 // wait for a writer for ever.
 TEST_P(TLocalCDDBLayoutTest, NamedPipesInTheDatabaseAreNotWaitedFor) {

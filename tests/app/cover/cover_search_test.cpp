@@ -63,7 +63,7 @@ class CoverSearchTest : public ::testing::Test {
     server.WriteFile("b.jpg", AsString(coverB));
     server.WriteFile("b.png", "\x89PNG\r\n\x1a\n not really");
     server.WriteFile("junk.jpg", "this is not a picture at all");
-    search.SearchURL = server.Url("/onca/xml3?KeywordSearch=#SEARCH#&mode=music");
+    search.FSearchURL = server.Url("/onca/xml3?KeywordSearch=#SEARCH#&mode=music");
     search.HTTPClient().ReadTimeout = std::chrono::milliseconds(1000);
     search.HTTPClient().TotalTimeout = std::chrono::milliseconds(20000);
     search.OnError = [this](const std::string& m) { errors.push_back(m); };
@@ -116,7 +116,7 @@ TEST_F(CoverSearchTest, ManyStalledPicturesAreBoundedByTheSearchTimeLimit) {
 // service had no cover; an answer that lists none still says so plainly.
 TEST_F(CoverSearchTest, NetworkFailuresSayTheirReason) {
   // Nothing listens on port 1 of the loopback.
-  search.SearchURL = "http://127.0.0.1:1/onca/xml3?KeywordSearch=#SEARCH#";
+  search.FSearchURL = "http://127.0.0.1:1/onca/xml3?KeywordSearch=#SEARCH#";
   search.SearchCovers("Album", "Artist");
   ASSERT_FALSE(view.statuses.empty());
   const std::string failed = view.statuses.back();
@@ -126,7 +126,7 @@ TEST_F(CoverSearchTest, NetworkFailuresSayTheirReason) {
   EXPECT_EQ(search.CoverCount(), 1);
   EXPECT_EQ(search.ShownCover(), placeholder);
 
-  search.SearchURL = server.Url("/onca/xml3?KeywordSearch=#SEARCH#");
+  search.FSearchURL = server.Url("/onca/xml3?KeywordSearch=#SEARCH#");
   Answer("200 text/xml answer.xml", {"http://127.0.0.1:1/a.jpg", server.Url("/junk.jpg")});
   search.SearchCovers("Album", "Artist");
   const std::string missing = view.statuses.back();
@@ -168,7 +168,7 @@ TEST_F(CoverSearchTest, ClearingTheListDuringASearchEndsItQuietly) {
   PostingView postingView;
   TAdvPicture otherPicture(nullptr);
   TCoverSearch other(postingView, otherPicture);
-  other.SearchURL = search.SearchURL;
+  other.FSearchURL = search.FSearchURL;
   other.HTTPClient().ReadTimeout = std::chrono::milliseconds(0);
   // A disc removal handled while the stalled download waits.
   constexpr UINT kRemoved = WM_USER + 7;

@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (options.FormatIndex < -1 || options.FormatIndex > 2) Fail("format out of the box");
   if (int(options.BitRate) < 0 || options.BitRate > qv::TMP3BitRate::br320)
     Fail("an unknown bit rate");
-  if (options.MP3BitRateValue != -1 && options.MP3BitRateValue != int(options.BitRate))
+  if (options.FMP3BitRate != -1 && options.FMP3BitRate != int(options.BitRate))
     Fail("the bit rate's ordinal and the bit rate disagree");
   if (!std::isfinite(options.Compression) || options.Compression < qv::kMinCompression ||
       options.Compression > qv::kMaxCompression)
@@ -61,9 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   texts.Genre = "rock";
   texts.Year = "1999";
   const qv::TNameChars chars;
-  const std::string destination = qv::FillAlbumPlaceholders(options.Pattern, texts, chars);
-  const std::string name = qv::TrackFileName(options.BasePath, destination, 1, "Title", chars);
-  const std::string base = qv::NormalizePath(options.BasePath);
+  const std::string destination = qv::FillAlbumPlaceholders(options.FPattern, texts, chars);
+  const std::string name = qv::TrackFileName(options.FBasePath, destination, 1, "Title", chars);
+  const std::string base = qv::NormalizePath(options.FBasePath);
   if (name.compare(0, base.size(), base) != 0) Fail("a file name outside the base path");
   // The pattern's part: relative, and no empty, "." or ".." component.
   const std::string rest = name.substr(base.size());

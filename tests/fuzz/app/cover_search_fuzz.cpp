@@ -108,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   View view;
   qv::TAdvPicture picture(nullptr);
   qv::TCoverSearch search(view, picture);
-  search.SearchURL = "http://covers.test/search?k=#SEARCH#";
+  search.FSearchURL = "http://covers.test/search?k=#SEARCH#";
   search.MaxCovers = 4;
   search.HTTPClient().Proxy.Server = "127.0.0.1";
   search.HTTPClient().Proxy.Port = peer.Port();
