@@ -222,8 +222,7 @@ void TsCustomPanel::PaintCaption(TBitmap& bmp, Rect r) {
   const int h = c.TextHeight("W");
   Rect text{r.Left, (r.Top + r.Bottom - h) / 2, r.Right, (r.Top + r.Bottom - h) / 2 + h};
   WriteTextEx(c, Caption(), Enabled(), text,
-              DrawTextBiDiModeFlags(AlignmentFlag(Alignment()) | DT_VCENTER | DT_SINGLELINE |
-                                    DT_EXPANDTABS));
+              DrawTextBiDiModeFlags(AlignmentFlag(Alignment()) | DT_VCENTER | DT_SINGLELINE));
 }
 
 void TsCustomPanel::RenderCache() {

@@ -131,6 +131,7 @@ void TsScrollBar::SetParams(int APosition, int AMin, int AMax) {
       SetScrollPos(Handle(), SB_CTL, factor_ < 0 ? max_ - position_ : position_, false);
     NeedRepaint = true;
     Invalidate();
+    // Also without a skin: an unskinned bar would otherwise never report position changes.
     Change(old);
   }
 }

@@ -116,7 +116,7 @@ TsSystemMenu::TsSystemMenu(TsSkinProvider* provider, TCustomForm* form)
     SendMessage(form_->Handle(), WM_SYSCOMMAND, SC_RESTORE, 0);
     UpdateItems();
     provider_->NeedRepaint = true;
-    form_->Invalidate();
+    SendMessage(form_->Handle(), WM_PAINT, 0, 0);
     SendMessage(form_->Handle(), WM_NCPAINT, 0, 0);
   });
   ItemMove = AddItem("Move", "ItemMove",
@@ -486,6 +486,13 @@ Point TsSkinProvider::ClientOrigin() const {
           SysBorderWidth() + CaptionHeight() + (menu ? MenuHeight() * MenuLineCount : 0) + bw + 1};
 }
 
+// The cache as the parent background of the sections painted over the form's own, placed as
+// the client area's controls see it.
+TsBGInfo TsSkinProvider::CacheAsParent() {
+  const Point o = ClientOrigin();
+  return TsBGInfo{&style_.CacheBmp, o.X, o.Y, true};
+}
+
 Point TsSkinProvider::WindowPoint(Point screen) const {
   Rect r;
   if (form_->HandleAllocated() && GetWindowRect(form_->Handle(), r))
@@ -733,7 +740,7 @@ void TsSkinProvider::PaintIcon() {
 void TsSkinProvider::PaintCaption(const Rect& title) {
   Bitmap& cache = style_.CacheBmp.Image();
   const int state = FormActive ? 1 : 0;
-  const TsBGInfo self{&style_.CacheBmp, 0, 0, true};
+  const TsBGInfo self = CacheAsParent();
   const int w = form_->Width();
   const int titleIndex = GetSkinIndex("FORMTITLE");
   PaintItem(titleIndex, "FORMTITLE", self, cache, {0, 0}, title, state, true);
@@ -797,10 +804,9 @@ void TsSkinProvider::PaintMenuLine() {
     x += iw + spacing;
     return true;
   });
-  const TsBGInfo self{&style_.CacheBmp, 0, 0, true};
   const Rect line{0, top, cache.Width(), top + mh * MenuLineCount + 1};
-  PaintItem(GetSkinIndex("MENULINE"), "MENULINE", self, cache, {0, 0}, line, FormActive ? 1 : 0,
-            true);
+  PaintItem(GetSkinIndex("MENULINE"), "MENULINE", CacheAsParent(), cache, {0, top}, line,
+            FormActive ? 1 : 0, true);
   menuLineStrip_.SetSize(std::max(0, form_->Width()), line.Height());
   CopyBitmapRect(menuLineStrip_.Image(), {0, 0}, cache, line);
   if (MDIFormProvider == this)
@@ -910,8 +916,8 @@ void TsSkinProvider::PaintAll() {
   }
   if (HasBorder()) {
     if (iconic) {
-      PaintItem(GetSkinIndex("FORMTITLE"), "FORMTITLE", TsBGInfo{&style_.CacheBmp, 0, 0, true},
-                cache, {0, 0}, r, state, true);
+      PaintItem(GetSkinIndex("FORMTITLE"), "FORMTITLE", CacheAsParent(), cache, {0, 0}, r, state,
+                true);
     } else {
       PaintCaption(Rect{0, 0, w, std::min(ch + sbw, h)});
     }
@@ -1367,9 +1373,12 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
         if (!creating) NeedRepaint = true;
         regionChanged_ = true;
         RegionSet = false;
-        form_->Invalidate();
-        // A form not on the screen yet (sized while it is created) is painted when it shows.
-        if (IsWindowVisible(hwnd)) SendMessage(hwnd, WM_NCPAINT, 0, 0);
+        // A form not on the screen yet (sized while it is created) is painted when it shows:
+        // a paint now would clear NeedRepaint and leave the cache at its old size.
+        if (IsWindowVisible(hwnd)) {
+          SendMessage(hwnd, WM_PAINT, 0, 0);
+          SendMessage(hwnd, WM_NCPAINT, 0, 0);
+        }
         for (int i = 0; i < form_->ControlCount(); ++i)
           if (dynamic_cast<TWinControl*>(form_->Controls(i)) != nullptr)
             form_->Controls(i)->Perform(SKM_UPDATETRANSPARENT, 0, 0);
@@ -1398,6 +1407,8 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
     case WM_NCPAINT: {
       if (form_->Visible() && !form_->HasState(csLoading)) {
         PaintAll();
+        // The region is set again only when it changed: setting it redraws the frame, so
+        // setting it on every WM_NCPAINT would never end.
         if (regionChanged_) {
           RebuildCutRects();
           RegionSet = false;
@@ -1494,8 +1505,11 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
             MinimizeForm();
             systemMenu_->UpdateItems();
             NeedRepaint = true;
-            form_->Invalidate();
-            if (form_->Visible()) SendMessage(hwnd, WM_NCPAINT, 0, 0);
+            // A hidden form's paint would only clear NeedRepaint.
+            if (form_->Visible()) {
+              SendMessage(hwnd, WM_PAINT, 0, 0);
+              SendMessage(hwnd, WM_NCPAINT, 0, 0);
+            }
           }
           return 1;
         case HTMAXBUTTON:
@@ -1582,7 +1596,7 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
       if (!form_->HasState(csLoading)) {
         NeedRepaint = true;
         TitleStrip.reset();
-        form_->Invalidate();
+        form_->Repaint();
         if (form_->Visible()) SendMessage(hwnd, WM_NCPAINT, 0, 0);
         if (const HWND client = form_->ClientHandle()) {
           SendMessage(client, WM_SIZE, 0, 0);
@@ -1593,8 +1607,7 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
     case SKM_GETBGINFO:
       if (!form_->HasState(csLoading)) {
         PaintAll();
-        const Point o = ClientOrigin();
-        ParentBGInfo = TsBGInfo{&style_.CacheBmp, o.X, o.Y, true};
+        ParentBGInfo = CacheAsParent();
       }
       return 0;
     default:

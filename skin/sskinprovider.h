@@ -185,6 +185,7 @@ class TsSkinProvider : public TComponent {
   void FrameChanged();
   void PaintNC(DC& dc);
   void PaintCaption(const Rect& title);
+  [[nodiscard]] TsBGInfo CacheAsParent();
   void PaintIcon();
   void PlaceAndPaintButtons();
   void PaintButton(TsCaptionButton& button, bool alone);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 #include "skin/sbuttons.h"
 #include "skin/spaintutils.h"
@@ -30,6 +31,15 @@ class ControlsTest : public test::SkinTest {
     CopyBitmapRect(out, {0, 0}, *screen,
                    Rect{0, 0, c->Width(), c->Height()}.Offset(at.X - origin.X, at.Y - origin.Y));
     return out;
+  }
+  // A flat, left-aligned panel with black caption text and no caption yet.
+  TsPanel* CaptionPanel() {
+    auto* panel = Add<TsPanel>(form, {0, 0, 160, 30});
+    panel->SetBevelOuter(cbNone);
+    panel->SetAlignment(TAlignment::taLeftJustify);
+    panel->Font().SetColor(RGB(0, 0, 0));
+    panel->SetCaption("");
+    return panel;
   }
   // Fake time until the fade timer of `b` stops (at most `ticks` intervals).
   std::vector<int> Ticks(TsButtonControl* b, int ticks) {
@@ -316,27 +326,41 @@ TEST_F(ControlsTest, AutoSizedLabelKeepsTheEdgeItsReadingOrderAsks) {
 }
 
 // A right-to-left panel writes a left-aligned caption from its right edge.
+// The leftmost and rightmost columns where two shots of the same size differ (-1 for none).
+std::pair<int, int> ChangedColumns(const Bitmap& a, const Bitmap& b) {
+  int leftmost = -1, rightmost = -1;
+  for (int y = 0; y < a.Height(); ++y)
+    for (int x = 0; x < a.Width(); ++x)
+      if (a.Pixel(x, y) != b.Pixel(x, y)) {
+        if (leftmost < 0 || x < leftmost) leftmost = x;
+        rightmost = std::max(rightmost, x);
+      }
+  return {leftmost, rightmost};
+}
+
 TEST_F(ControlsTest, RightToLeftPanelCaptionStartsAtTheRight) {
-  auto* panel = Add<TsPanel>(form, {0, 0, 160, 30});
-  panel->SetBevelOuter(cbNone);
-  panel->SetAlignment(TAlignment::taLeftJustify);
-  panel->Font().SetColor(RGB(0, 0, 0));
-  panel->SetCaption("");
+  TsPanel* panel = CaptionPanel();
   panel->SetBiDiMode(TBiDiMode::bdRightToLeft);
   ShowForm(form);
   const Bitmap empty = Shot(panel);
   panel->SetCaption("Ab");
-  const Bitmap shot = Shot(panel);
-  int leftmost = 160, rightmost = -1;
-  for (int y = 0; y < 30; ++y)
-    for (int x = 0; x < 160; ++x)
-      if (shot.Pixel(x, y) != empty.Pixel(x, y)) {
-        leftmost = std::min(leftmost, x);
-        rightmost = std::max(rightmost, x);
-      }
+  const auto [leftmost, rightmost] = ChangedColumns(Shot(panel), empty);
   ASSERT_GE(rightmost, 0);
   EXPECT_GT(leftmost, 80);
   EXPECT_GT(rightmost, 140);
+}
+
+// A panel's caption is one line written as it is: a tab in it opens no room.
+TEST_F(ControlsTest, PanelCaptionDoesNotExpandTabs) {
+  TsPanel* panel = CaptionPanel();
+  ShowForm(form);
+  const Bitmap empty = Shot(panel);
+  panel->SetCaption("Ab");
+  const auto plain = ChangedColumns(Shot(panel), empty);
+  panel->SetCaption("\tAb");
+  const auto tabbed = ChangedColumns(Shot(panel), empty);
+  ASSERT_GE(plain.first, 0);
+  EXPECT_EQ(tabbed, plain);
 }
 
 TEST_F(ControlsTest, ButtonLooksMatchTheirGoldens) {

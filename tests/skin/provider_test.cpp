@@ -194,6 +194,46 @@ TEST_F(ProviderTest, BorderlessFormWithMenuGetsTheMenuLineOnly) {
   EXPECT_EQ(shot.Pixel(150, 19), kFormColor);
 }
 
+// The title and the menu line take what their masks leave see-through from the form's image
+// as the client area's controls do, at the client origin (the menu line also at its own row).
+TEST_F(ProviderTest, TitleAndMenuLineSeeTheFormImageAtTheClientOrigin) {
+  WriteSkin("Q", true);
+  std::string options = qv::testing::ReadFile(Folder("Q") + "/Options.dat");
+  const std::string line = "[MENULINE]\n";
+  options.insert(options.find(line) + line.size(), "BORDERSMASK=title.bmp\n");
+  Options("Q", options);
+  manager->SetSkinName("Q");
+  ASSERT_TRUE(SkinData.Active);
+  bordered = Create<TForm>(Application());
+  bordered->SetBorderStyle(TFormBorderStyle::bsSingle);
+  bordered->SetBounds(100, 100, 200, 200);
+  auto* menu = Create<TMainMenu>(bordered);
+  auto* item = Create<TMenuItem>(bordered);
+  item->SetCaption("File");
+  item->OnMeasureItem = [](TComponent*, TCanvas&, int& w, int& h) {
+    w = 30;
+    h = 18;
+  };
+  item->OnAdvancedDrawItem = [](TComponent*, TCanvas&, const Rect&, TOwnerDrawState) {};
+  menu->Items()->Add(item);
+  bordered->SetMenu(menu);
+  TsSkinProvider* p = ShowWithProvider(bordered);
+  const Bitmap& cache = p->sStyle().CacheBmp.Image();
+  const int top = p->SysBorderWidth() + p->CaptionHeight();
+  // The masks' see-through top corners; the form's own colour lies under the client origin
+  // (and under the menu line's shifted place) when the title and the menu line are painted.
+  EXPECT_EQ(cache.Pixel(0, 0), kFormColor);
+  EXPECT_EQ(cache.Pixel(0, top), kFormColor);
+  // The menu line's see-through pixel lies its own row further down: on a form that ends
+  // right below the client origin's row that place is outside the image and its own colour
+  // stays.
+  const int originRow = p->ClientOrigin().Y + top;
+  bordered->SetBounds(100, 100, 200, originRow + 1);
+  Pump();
+  ASSERT_EQ(cache.Height(), originRow + 1);
+  EXPECT_EQ(cache.Pixel(0, top), test::kMenuLine);
+}
+
 TEST_F(ProviderTest, SingleFormWithMinimizeButtonLaysOutAndMinimises) {
   TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSingle, biSystemMenu | biMinimize);
   // R = 200 - 3; 14 x 14 buttons, top (3 + 19 - 14) / 2 = 4.
@@ -861,6 +901,58 @@ TEST_F(ProviderTest, ScrollingRepaintsTheControlsAndRunsPendingMessages) {
   EXPECT_EQ(counter->Top(), 90);
   EXPECT_GT(counter->paints, before);
   EXPECT_EQ(counter->posted, 1);
+}
+
+// Restoring, minimising, resizing and a skin repaint paint the client area at once, before
+// any queued message runs: the form's graphic controls are painted over it.
+class TGraphicPaintCounter : public TGraphicControl {
+ public:
+  using TGraphicControl::TGraphicControl;
+  int paints = 0;
+
+ protected:
+  void WndProc(TMessage& message) override {
+    if (message.Msg == WM_PAINT) ++paints;
+    TGraphicControl::WndProc(message);
+  }
+};
+
+TEST_F(ProviderTest, RestoreMinimiseResizeAndSkinRepaintPaintTheClientAtOnce) {
+  TsSkinProvider* p =
+      MakeProvided(TFormBorderStyle::bsSizeable, biSystemMenu | biMinimize | biMaximize);
+  const HWND h = bordered->Handle();
+  auto* counter = Create<TGraphicPaintCounter>(bordered);
+  counter->SetParent(bordered);
+  counter->SetBounds(10, 10, 20, 20);
+  Pump();
+  int before = counter->paints;
+  auto paintedNow = [&] {
+    const bool painted = counter->paints > before;
+    Pump();
+    before = counter->paints;
+    return painted;
+  };
+
+  bordered->SetBounds(100, 100, 260, 170);
+  EXPECT_TRUE(paintedNow()) << "resize";
+
+  SendMessage(h, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+  Pump();
+  before = counter->paints;
+  p->SystemMenu().UpdateItems();
+  p->SystemMenu().ItemRestore->Click();
+  EXPECT_EQ(bordered->WindowState(), TWindowState::wsNormal);
+  EXPECT_FALSE(GetUpdateRect(h, nullptr, false)) << "restore";
+  EXPECT_TRUE(paintedNow()) << "restore";
+
+  SendMessage(h, SKM_REPAINT, 0, 0);
+  EXPECT_FALSE(GetUpdateRect(h, nullptr, false)) << "skin repaint";
+  EXPECT_TRUE(paintedNow()) << "skin repaint";
+
+  p->SetPressedButton(HTMINBUTTON);
+  SendMessage(h, WM_NCLBUTTONUP, HTMINBUTTON, 0);
+  EXPECT_TRUE(IsIconic(h));
+  EXPECT_FALSE(GetUpdateRect(h, nullptr, false)) << "minimise";
 }
 
 // ---- The scroll bar ------------------------------------------------------------------------
