@@ -131,7 +131,8 @@ class TForm1 : public TForm, public TRipWindow, public ICoverSearchView {
   static void SetNormalColor(TsButton& Button, TColor Color);
   static void SetHotColor(TsButton& Button, TColor Color);
   void LoadLanguage(const std::string& IniFile);
-  // A colour from decimal red, green and blue texts; each component is held to 0..255.
+  // A colour from decimal blue, green and red texts, written as two-digit hex each: a component
+  // above 255 is not held to 255 but takes more digits and shifts the ones before it.
   [[nodiscard]] static TColor MakeColor(const std::string& B, const std::string& G,
                                         const std::string& R);
   std::string FBackgroundFile;
