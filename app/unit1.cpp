@@ -400,8 +400,9 @@ void TForm1::ApplyConfig() {
   HTTPClient1->Proxy.Password = c.Proxy.ProxyPass;
   if (!c.LocalCDDB.empty()) Cddb1->LocalCDDBPath = c.LocalCDDB;
   coverSearch_->SearchURL = c.SearchURL;  // none or empty: the search stays off
+  // Why a search or a download failed is logged whatever -debug says, as other failures are.
   coverSearch_->OnError = [this](const std::string& Message) {
-    session_->Log.WriteLog("SearchCovers : " + Message);
+    session_->Log.Report("SearchCovers : " + Message);
   };
   if (!c.Zentha.empty() && DirectoryExists(c.Zentha)) {
     LoadTheme(c.Zentha);
@@ -914,12 +915,17 @@ void TForm1::Cddb1StatusMessage(TComponent*, const std::string& Msg) {
     if (saved < 0) session_->Log.Report("Cddb1StatusMessage : entry not saved locally");
   }
   lookupRunning_ = false;
+  // A lookup made while the search waits ends its own handler first: its line is the one
+  // that stays when this search returns.
+  lookupStatus_ = status;
   try {
     coverSearch_->SearchCovers(album->Text(), artist->Text());
   } catch (const std::exception& e) {
     session_->Log.Report("SearchCovers : " + std::string(e.what()));
   }
-  SetStatus(status);
+  // The destination replaces the search's last line: a failed search's reason stays on it.
+  const std::string& failure = coverSearch_->LastFailure();
+  SetStatus(failure.empty() ? lookupStatus_ : lookupStatus_ + " - " + failure);
   LookupFinished();
 }
 

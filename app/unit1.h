@@ -209,6 +209,8 @@ class TForm1 : public TForm, public TRipWindow, public ICoverSearchView {
   bool serverLookup_ = false;  // the running lookup asked the server
   bool entryFromServer_ = false;
   bool reading_ = false;  // the running lookup is reading its entry
+  // The newest lookup's final status line.
+  std::string lookupStatus_;
   int raiseWatch_ = 0;
   HWND handle_ = 0;  // the window's handle, for the workers' posts
 
