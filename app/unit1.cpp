@@ -222,6 +222,9 @@ void TForm1::CreateComponents() {
     secondInstance_ = true;
     Application()->Terminate();
   };
+  OneInstance1->ShowWarning = [](const std::string& Text) {
+    (void)MessageBox(Text, "Warning", MB_OK | MB_ICONWARNING);
+  };
 
   // The CD input and the three outputs, with the logic that drives them.
   session_ = std::make_unique<TRipSession>(*this);
@@ -354,11 +357,7 @@ void TForm1::FormCreate(TComponent*) {
                               [this](int, short) { OneInstance1->ServeRaiseRequests(); }));
     OneInstance1->OnRaiseRequest = [this] {
       session_->Log.WriteLog("OneInstance : another copy asked to raise the window");
-      if (HandleAllocated()) {
-        ShowWindow(Handle(), SW_RESTORE);
-        BringWindowToTop(Handle());
-        SetForegroundWindow(Handle());
-      }
+      if (HandleAllocated()) TOneInstance::BringToFront(Handle(), LastActivePopup());
     };
   }
   TRipSession& s = *session_;
@@ -548,6 +547,16 @@ void TForm1::FormDestroy(TComponent*) {
   session_->Log.WriteLog("Quorvel closing");
   session_->Log.CloseLog();
   RaiseSuite();
+}
+
+HWND TForm1::LastActivePopup() {
+  // The newest modal form shown over this one (the choice list), else the window itself.
+  for (int i = Screen()->FormCount() - 1; i >= 0; --i) {
+    TCustomForm* f = Screen()->Forms(i);
+    if (f != this && f->Modal() && f->HandleAllocated() && IsWindowVisible(f->Handle()))
+      return f->Handle();
+  }
+  return Handle();
 }
 
 void TForm1::RaiseSuite() {

@@ -196,6 +196,7 @@ class TForm1 : public TForm, public TRipWindow, public ICoverSearchView {
   // What the rip takes from the controls when it starts: the shown cover, the category.
   void TakeRipState();
   void RaiseSuite();
+  [[nodiscard]] HWND LastActivePopup();
   // ICoverSearchView.
   [[nodiscard]] std::string LangMessage(int index) const override;
   void ShowStatus(const std::string& text) override;
