@@ -142,5 +142,43 @@ TEST_F(AnimatedGifTest, AnimationCyclesWithEachFramesOwnDelay) {
   }
 }
 
+// The ticks come from the picture's helper control: its window's timer starts with the
+// window (also one made again) and ends with it; with Animate off there is none.
+TEST_F(AnimatedGifTest, TheHelperControlsWindowDrivesTheTicks) {
+  const auto gif = testing::PilAnimatedGif(dir.Path(), 8, 8, {"(255,0,0)", "(0,255,0)"}, {1, 1}, 0);
+  ASSERT_FALSE(gif.empty());
+  std::thread([&] {
+    auto clock = std::make_shared<FakeClock>();
+    MessageQueue::Current().SetClock(clock);
+    TAdvPicture control(nullptr);
+    control.Picture().LoadFromBytes(gif);
+    control.Loaded();
+    int changes = 0;
+    control.OnFrameChange = [&](TAdvPicture*) { ++changes; };
+    const auto run = [&](int ticks) {
+      changes = 0;
+      for (int i = 0; i < ticks; ++i) {
+        clock->Advance(std::chrono::milliseconds(10));
+        ProcessMessages();
+      }
+      return changes;
+    };
+    EXPECT_EQ(control.HelperWindow(), HWND(0));
+    control.SetAnimate(true);
+    const HWND first = control.HelperWindow();
+    auto* helper = dynamic_cast<THelperWnd*>(TWinControl::FromHandle(first));
+    ASSERT_NE(helper, nullptr);
+    EXPECT_EQ(run(4), 4);  // one frame per tick
+    helper->RecreateWnd();
+    EXPECT_NE(control.HelperWindow(), HWND(0));
+    EXPECT_EQ(TWinControl::FromHandle(control.HelperWindow()), helper);
+    EXPECT_EQ(run(4), 4);
+    control.SetAnimate(false);
+    EXPECT_EQ(control.HelperWindow(), HWND(0));
+    EXPECT_EQ(TWinControl::FromHandle(first), nullptr);
+    EXPECT_EQ(run(4), 0);
+  }).join();
+}
+
 }  // namespace
 }  // namespace qv
