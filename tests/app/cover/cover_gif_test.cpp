@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -102,14 +103,22 @@ struct Change {
   int tick;
   bool erase;
 };
-std::vector<Change> Animate(const std::vector<std::uint8_t>& gif, int ticks) {
-  std::vector<Change> changes;
+// Runs `Body` with a control showing `gif` on a thread of its own under a fake clock.
+void OnAnimationThread(const std::vector<std::uint8_t>& gif,
+                       const std::function<void(TAdvPicture& control, FakeClock& clock)>& Body) {
   std::thread([&] {
     auto clock = std::make_shared<FakeClock>();
     MessageQueue::Current().SetClock(clock);
     TAdvPicture control(nullptr);
     control.Picture().LoadFromBytes(gif);
     control.Loaded();
+    Body(control, *clock);
+  }).join();
+}
+
+std::vector<Change> Animate(const std::vector<std::uint8_t>& gif, int ticks) {
+  std::vector<Change> changes;
+  OnAnimationThread(gif, [&](TAdvPicture& control, FakeClock& clock) {
     int tick = 0;
     bool erase = false;
     control.OnInvalidate = [&](const Rect&, bool e) { erase = e; };
@@ -118,11 +127,11 @@ std::vector<Change> Animate(const std::vector<std::uint8_t>& gif, int ticks) {
     };
     control.SetAnimate(true);
     for (tick = 0; tick < ticks; ++tick) {
-      clock->Advance(std::chrono::milliseconds(10));
+      clock.Advance(std::chrono::milliseconds(10));
       ProcessMessages();
     }
     control.SetAnimate(false);
-  }).join();
+  });
   return changes;
 }
 
@@ -147,18 +156,13 @@ TEST_F(AnimatedGifTest, AnimationCyclesWithEachFramesOwnDelay) {
 TEST_F(AnimatedGifTest, TheHelperControlsWindowDrivesTheTicks) {
   const auto gif = testing::PilAnimatedGif(dir.Path(), 8, 8, {"(255,0,0)", "(0,255,0)"}, {1, 1}, 0);
   ASSERT_FALSE(gif.empty());
-  std::thread([&] {
-    auto clock = std::make_shared<FakeClock>();
-    MessageQueue::Current().SetClock(clock);
-    TAdvPicture control(nullptr);
-    control.Picture().LoadFromBytes(gif);
-    control.Loaded();
+  OnAnimationThread(gif, [](TAdvPicture& control, FakeClock& clock) {
     int changes = 0;
     control.OnFrameChange = [&](TAdvPicture*) { ++changes; };
     const auto run = [&](int ticks) {
       changes = 0;
       for (int i = 0; i < ticks; ++i) {
-        clock->Advance(std::chrono::milliseconds(10));
+        clock.Advance(std::chrono::milliseconds(10));
         ProcessMessages();
       }
       return changes;
@@ -177,7 +181,7 @@ TEST_F(AnimatedGifTest, TheHelperControlsWindowDrivesTheTicks) {
     EXPECT_EQ(control.HelperWindow(), HWND(0));
     EXPECT_EQ(TWinControl::FromHandle(first), nullptr);
     EXPECT_EQ(run(4), 0);
-  }).join();
+  });
 }
 
 }  // namespace
