@@ -53,9 +53,14 @@ TCDOptions::~TCDOptions() {
   }
 }
 
-void TCDOptions::Assign(const TCDOptions& Source) {
-  Reset = Source.Reset;
-  SetAutoRun(Source.AutoRun());
+void TCDOptions::Assign(const TPersistent& Source) {
+  const auto* options = dynamic_cast<const TCDOptions*>(&Source);
+  if (options == nullptr) {
+    TPersistent::Assign(Source);
+    return;
+  }
+  Reset = options->Reset;
+  SetAutoRun(options->AutoRun());
 }
 
 bool TCDOptions::AutoRun() const {

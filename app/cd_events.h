@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/base/component.h"
+#include "platform/base/persistent.h"
 #include "platform/msg/messages.h"
 
 namespace qv {
@@ -36,16 +37,16 @@ struct DEV_BROADCAST_VOLUME {
   uint16_t dbcv_flags = 0;
 };
 
-class TCDOptions {
+class TCDOptions : public TPersistent {
  public:
   // Remembers the current AutoRun state.
   TCDOptions();
   // Writes the remembered state back when `Reset` is set.
-  ~TCDOptions();
-  TCDOptions(const TCDOptions&) = delete;
-  TCDOptions& operator=(const TCDOptions&) = delete;
-  // Copies the fields (the property assignment).
-  void Assign(const TCDOptions& Source);
+  ~TCDOptions() override;
+  // From another TCDOptions: copies the fields (the property assignment); anything else is
+  // refused with EConvertError.
+  void Assign(const TPersistent& Source) override;
+  [[nodiscard]] std::string ClassName() const override { return "TCDOptions"; }
 
   // True unless the policy value has the CD-ROM bit (0x20); a missing key or value is True.
   [[nodiscard]] bool AutoRun() const;

@@ -9,10 +9,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/base/paths.h"
+#include "platform/ui/window_system.h"
 
 namespace qv {
 
@@ -51,12 +53,17 @@ TOneInstance::TOneInstance(TComponent* AOwner) : TComponent(AOwner) {
 }
 
 TOneInstance::~TOneInstance() {
-  if (first_) {
+  if (FFirstInstance) {
     if (listenFd_ >= 0) {
       ::close(listenFd_);
       ::unlink(socketPath_.c_str());
     }
-    if (lockFd_ >= 0) ::close(lockFd_);
+    // A destructor cannot raise: a lock that will not close is said on stderr (the kernel
+    // lets go of it when the process ends).
+    if (lockFd_ >= 0 && ::close(lockFd_) != 0) {
+      const EOneInstance e = Failure("Unable to close Mutex!", SystemError(lockFile_));
+      std::fprintf(stderr, "%s\n", e.what());
+    }
   } else if (loaded_) {
     RaisePrior();
   }
@@ -98,12 +105,12 @@ void TOneInstance::Loaded() {
     throw Failure("Unable to verify that Mutex already exists!", SystemError(name + ".lock"));
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
-    ::close(fd);
+    if (::close(fd) != 0) throw Failure("Unable to close Mutex!", SystemError(name + ".lock"));
     if (error != EWOULDBLOCK) {
       errno = error;
       throw Failure("Unable to create Mutex!", SystemError(name + ".lock"));
     }
-    first_ = false;
+    FFirstInstance = false;
     if (ApplicationExists) ApplicationExists(this);
     if (Terminate) {
       if (InformUser)
@@ -117,7 +124,7 @@ void TOneInstance::Loaded() {
     return;
   }
   lockFd_ = fd;
-  first_ = true;
+  FFirstInstance = true;
 
   // The request socket; a stale one of a copy that died is ours to replace.
   socketPath_ = folder + name + ".sock";
@@ -167,6 +174,18 @@ void TOneInstance::ServeRaiseRequests() {
     const std::string own = ApplicationTitle ? ApplicationTitle() : std::string();
     if (title == own && OnRaiseRequest) OnRaiseRequest();
   }
+}
+
+void TOneInstance::BringToFront(HWND Window, HWND Popup) {
+  if (Window != 0) {
+    // Restored only from the task bar: a maximised window stays maximised.
+    if (IsIconic(Window)) ShowWindow(Window, SW_RESTORE);
+    BringWindowToTop(Window);
+  }
+  if (Popup == 0) return;
+  if (IsIconic(Popup)) ShowWindow(Popup, SW_RESTORE);
+  BringWindowToTop(Popup);
+  SetForegroundWindow(Popup);
 }
 
 void TOneInstance::RaisePrior() {

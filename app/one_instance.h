@@ -11,6 +11,7 @@
 
 #include "platform/base/component.h"
 #include "platform/base/exception.h"
+#include "platform/msg/messages.h"
 
 namespace qv {
 
@@ -39,7 +40,7 @@ class TOneInstance : public TComponent {
   std::function<void()> TerminateApplication;
   std::function<void(const std::string& Text)> ShowWarning;
   // First copy: a later copy asks for the window titled as this application to come to the
-  // front (restored when minimised).
+  // front (see BringToFront).
   std::function<void()> OnRaiseRequest;
 
   // The lock's name: the executable's file name with its extension, case included. Set it
@@ -49,13 +50,18 @@ class TOneInstance : public TComponent {
   // Takes the lock or finds a prior copy, as the form data's loading ends.
   void Loaded() override;
 
-  [[nodiscard]] bool FirstInstance() const { return first_; }
+  [[nodiscard]] bool FirstInstance() const { return FFirstInstance; }
   // The lock file `Loaded` took or found taken; empty before.
   [[nodiscard]] const std::string& LockFile() const { return lockFile_; }
   // The socket a second copy's request arrives on; -1 unless this is the first copy.
   [[nodiscard]] int ListenFd() const { return listenFd_; }
   // Answers the requests waiting on `ListenFd` without blocking on a silent peer for long.
   void ServeRaiseRequests();
+  // What a raise request does to the first copy: `Window` restored when minimised (and only
+  // then) and put on top; then its last active pop-up (the window itself when it has none),
+  // restored when minimised, put above it and made the foreground window, so a modal box
+  // stays in front of the window it blocks and keeps the keyboard.
+  static void BringToFront(HWND Window, HWND Popup);
 
   // The user's private folder of the locks: $XDG_RUNTIME_DIR/quorvel when that folder
   // exists, else /tmp/quorvel-<uid>; created with mode 0700 and refused when someone else owns it
@@ -65,7 +71,7 @@ class TOneInstance : public TComponent {
  private:
   void RaisePrior();
 
-  bool first_ = false;
+  bool FFirstInstance = false;
   bool loaded_ = false;
   std::string savedTitle_;
   std::string lockFile_;

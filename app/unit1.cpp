@@ -215,6 +215,9 @@ void TForm1::CreateComponents() {
     secondInstance_ = true;
     Application()->Terminate();
   };
+  OneInstance1->ShowWarning = [](const std::string& Text) {
+    (void)MessageBox(Text, "Warning", MB_OK | MB_ICONWARNING);
+  };
 
   // The CD input and the three outputs, with the logic that drives them.
   session_ = std::make_unique<TRipSession>(*this);
@@ -347,11 +350,7 @@ void TForm1::FormCreate(TComponent*) {
                               [this](int, short) { OneInstance1->ServeRaiseRequests(); }));
     OneInstance1->OnRaiseRequest = [this] {
       session_->Log.WriteLog("OneInstance : another copy asked to raise the window");
-      if (HandleAllocated()) {
-        ShowWindow(Handle(), SW_RESTORE);
-        BringWindowToTop(Handle());
-        SetForegroundWindow(Handle());
-      }
+      if (HandleAllocated()) TOneInstance::BringToFront(Handle(), LastActivePopup());
     };
   }
   TRipSession& s = *session_;
@@ -395,8 +394,9 @@ void TForm1::ApplyConfig() {
   HTTPClient1->Proxy.Password = c.Proxy.ProxyPass;
   if (!c.LocalCDDB.empty()) Cddb1->LocalCDDBPath = c.LocalCDDB;
   coverSearch_->FSearchURL = c.FSearchURL;  // none or empty: the search stays off
+  // Why a search or a download failed is logged whatever -debug says, as other failures are.
   coverSearch_->OnError = [this](const std::string& Message) {
-    session_->Log.WriteLog("SearchCovers : " + Message);
+    session_->Log.Report("SearchCovers : " + Message);
   };
   if (!c.Zentha.empty() && DirectoryExists(c.Zentha)) {
     LoadTheme(c.Zentha);
@@ -544,6 +544,16 @@ void TForm1::FormDestroy(TComponent*) {
   session_->Log.WriteLog("Quorvel closing");
   session_->Log.CloseLog();
   RaiseSuite();
+}
+
+HWND TForm1::LastActivePopup() {
+  // The newest modal form shown over this one (the choice list), else the window itself.
+  for (int i = Screen()->FormCount() - 1; i >= 0; --i) {
+    TCustomForm* f = Screen()->Forms(i);
+    if (f != this && f->Modal() && f->HandleAllocated() && IsWindowVisible(f->Handle()))
+      return f->Handle();
+  }
+  return Handle();
 }
 
 void TForm1::RaiseSuite() {
@@ -912,12 +922,17 @@ void TForm1::Cddb1StatusMessage(TComponent*, const std::string& Msg) {
     if (saved < 0) session_->Log.Report("Cddb1StatusMessage : entry not saved locally");
   }
   lookupRunning_ = false;
+  // A lookup made while the search waits ends its own handler first: its line is the one
+  // that stays when this search returns.
+  lookupStatus_ = status;
   try {
     coverSearch_->SearchCovers(album->Text(), artist->Text());
   } catch (const std::exception& e) {
     session_->Log.Report("SearchCovers : " + std::string(e.what()));
   }
-  SetStatus(status);
+  // The destination replaces the search's last line: a failed search's reason stays on it.
+  const std::string& failure = coverSearch_->LastFailure();
+  SetStatus(failure.empty() ? lookupStatus_ : lookupStatus_ + " - " + failure);
   LookupFinished();
 }
 

@@ -133,7 +133,8 @@ class TForm1 : public TForm, public TRipWindow, public ICoverSearchView {
   static void SetNormalColor(TsButton& Button, TColor Color);
   static void SetHotColor(TsButton& Button, TColor Color);
   void LoadLanguage(const std::string& IniFile);
-  // A colour from decimal red, green and blue texts; each component is held to 0..255.
+  // A colour from decimal blue, green and red texts, written as two-digit hex each: a component
+  // above 255 is not held to 255 but takes more digits and shifts the ones before it.
   [[nodiscard]] static TColor MakeColor(const std::string& B, const std::string& G,
                                         const std::string& R);
   std::string FBackgroundFile;
@@ -197,6 +198,7 @@ class TForm1 : public TForm, public TRipWindow, public ICoverSearchView {
   // What the rip takes from the controls when it starts: the shown cover, the category.
   void TakeRipState();
   void RaiseSuite();
+  [[nodiscard]] HWND LastActivePopup();
   // ICoverSearchView.
   [[nodiscard]] std::string LangMessage(int index) const override;
   void ShowStatus(const std::string& text) override;
@@ -210,6 +212,8 @@ class TForm1 : public TForm, public TRipWindow, public ICoverSearchView {
   bool serverLookup_ = false;  // the running lookup asked the server
   bool entryFromServer_ = false;
   bool reading_ = false;  // the running lookup is reading its entry
+  // The newest lookup's final status line.
+  std::string lookupStatus_;
   int raiseWatch_ = 0;
   HWND handle_ = 0;  // the window's handle, for the workers' posts
 

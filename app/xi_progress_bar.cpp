@@ -1,5 +1,6 @@
 #include "app/xi_progress_bar.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/base/text.h"
@@ -130,17 +131,23 @@ Bitmap TXiProgressBar::Render() const {
   if (!Visible() || w <= 0 || h <= 0) return {};
   Bitmap picture(w, h);
   DC canvas(&picture);
-  // With Min = Max there is no range to show: the bar stays empty.
-  const double range = double(max_) - double(min_);
-  const double fraction = range == 0 ? 0.0 : (double(position_) - double(min_)) / range;
+  // With Min = Max there is no range to show: the bar stays empty. A Min raised above the
+  // position gives a negative share, which leaves the bar empty in either direction.
+  const double range = std::abs(double(max_) - double(min_));
+  const double share = range == 0 ? 0.0 : (double(position_) - double(min_)) / range;
+  // A position far outside the range puts the bar's end off the picture; kept just off it,
+  // the drawing is the same and the coordinate fits an int.
+  const auto pixel = [](double Value, int Extent) {
+    return int(Round(std::clamp(Value, -1.0, double(Extent) + 1)));
+  };
   if (orientation_ == TProgressBarOrientation::pbHorizontal) {
-    const int x = int(Round(double(w - 2) * fraction));
+    const int x = pixel(double(w - 2) * share, w);
     GradientFill(canvas, Rect{1, 1, w - 1, h - 1}, backFace_, backGrad_, TAlong::Height);
     GradientFill(canvas, Rect{0, 0, x, h}, foreFace_, foreGrad_, TAlong::Height);
     Line(canvas, 1, 1, 1, h, canvas.GetPixel(1, 1));
     Line(canvas, x, 1, x, h, canvas.GetPixel(2, h - 2));
   } else {
-    const int y = h - int(Round(double(h - 2) * std::abs(fraction) + 1));
+    const int y = h - pixel(double(h - 2) * share + 1, h);
     GradientFill(canvas, Rect{1, 1, w - 1, h}, backFace_, backGrad_, TAlong::Width);
     GradientFill(canvas, Rect{0, y, w, h}, foreFace_, foreGrad_, TAlong::Width);
     Line(canvas, 0, h - 2, w, h - 2, canvas.GetPixel(2, h - 2));

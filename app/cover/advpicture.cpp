@@ -303,22 +303,52 @@ void TAdvPicture::SetAnimate(bool value) {
 }
 
 void TAdvPicture::StartHelper() {
-  if (helper_ != 0) return;
-  helper_ = AllocateHWnd([this](HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_TIMER && wParam == kAnimationTimerId) {
-      Tick();
-      return LRESULT(0);
-    }
-    return DefWindowProc(hwnd, message, wParam, lParam);
-  });
-  SetTimer(helper_, kAnimationTimerId, kAnimationIntervalMs);
+  if (helper_) return;
+  helper_ = std::make_unique<THelperWnd>(*this);
+  helper_->HandleNeeded();  // starts the timer
 }
 
 void TAdvPicture::StopHelper() {
-  if (helper_ == 0) return;
-  KillTimer(helper_, kAnimationTimerId);
-  DeallocateHWnd(helper_);
-  helper_ = 0;
+  helper_.reset();
+}
+
+HWND TAdvPicture::HelperWindow() const {
+  return helper_ && helper_->HandleAllocated() ? helper_->Handle() : 0;
+}
+
+// --- THelperWnd --------------------------------------------------------------------------
+
+THelperWnd::THelperWnd(TAdvPicture& owner) : TWinControl(nullptr), owner_(owner) {
+  SetVisibleFlag(false);  // nothing to show
+}
+
+THelperWnd::~THelperWnd() {
+  // The base destructor would take the window but not stop the timer first.
+  DestroyWnd();
+}
+
+void THelperWnd::CreateParamsFor(CreateParams& params) {
+  TWinControl::CreateParamsFor(params);
+  params.MessageOnly = true;
+}
+
+void THelperWnd::CreateWnd() {
+  TWinControl::CreateWnd();
+  SetTimer(Handle(), kAnimationTimerId, kAnimationIntervalMs);
+}
+
+void THelperWnd::DestroyWnd() {
+  if (HandleAllocated()) KillTimer(Handle(), kAnimationTimerId);
+  TWinControl::DestroyWnd();
+}
+
+void THelperWnd::WndProc(TMessage& message) {
+  if (message.Msg == WM_TIMER && message.WParam == kAnimationTimerId) {
+    owner_.Tick();
+    message.Result = 0;
+    return;
+  }
+  TWinControl::WndProc(message);
 }
 
 void TAdvPicture::Loaded() {

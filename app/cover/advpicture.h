@@ -2,8 +2,8 @@
 // (so saving writes the same file back) and decodes JPEG, GIF and BMP for display; for a
 // GIF with several frames it shows one frame at a time. `TAdvPicture` places the picture
 // in its client area (eight positions, optional shrink-to-fit) and animates GIF frames from
-// the 10 ms timer of a hidden helper window. Both live on the thread that created them
-// (the main thread); the animation ticks arrive through that thread's message queue.
+// the 10 ms timer of its hidden helper window, `THelperWnd`. Both live on the thread that created
+// them (the main thread); the animation ticks arrive through that thread's message queue.
 #pragma once
 
 #include <cstdint>
@@ -115,6 +115,27 @@ enum TStretchMode { smNever, smShrink };
 [[nodiscard]] std::vector<Rect> PicturePlacement(TPicturePosition position, TStretchMode mode,
                                                  int W, int H, int pw, int ph);
 
+class TAdvPicture;
+
+// The animation's clock: a hidden window (of the message layer only, so it needs no display)
+// whose timer, 500 every 10 ms, runs from the creation of its handle to its destruction and
+// hands each tick to the picture control that made it.
+class THelperWnd final : public TWinControl {
+ public:
+  explicit THelperWnd(TAdvPicture& owner);
+  ~THelperWnd() override;
+  [[nodiscard]] std::string ClassName() const override { return "THelperWnd"; }
+
+ protected:
+  void CreateParamsFor(CreateParams& params) override;
+  void CreateWnd() override;
+  void DestroyWnd() override;
+  void WndProc(TMessage& message) override;
+
+ private:
+  TAdvPicture& owner_;  // outlives this window: it owns it
+};
+
 class TAdvPicture : public TGraphicControl {
  public:
   // 100 x 100.
@@ -152,7 +173,8 @@ class TAdvPicture : public TGraphicControl {
   void Invalidate() override;
   // One tick of the animation timer.
   void Tick();
-  [[nodiscard]] HWND HelperWindow() const { return helper_; }
+  // The animation's helper window; 0 while `Animate` is off.
+  [[nodiscard]] HWND HelperWindow() const;
 
  protected:
   void Paint() override;
@@ -170,7 +192,7 @@ class TAdvPicture : public TGraphicControl {
   bool animatedGif_ = false;
   long long tick_ = 0;
   long long nextFrameTick_ = 0;
-  HWND helper_ = 0;  // the helper window; its timer drives Tick
+  std::unique_ptr<THelperWnd> helper_;  // while animating; its timer drives Tick
 };
 
 }  // namespace qv

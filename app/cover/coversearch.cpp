@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 #include "app/cover/advpicture.h"
 #include "platform/base/paths.h"
@@ -75,6 +76,9 @@ void TCoverSearch::Report(const std::string& message) {
 void TCoverSearch::ClearCovers(bool addPlaceholder) {
   ++generation_;
   http_.Abort();
+  // A search asked for before the list was emptied belongs to what was cleared away.
+  pending_.reset();
+  lastFailure_.clear();
   view_.SetSlideCaption(Message(kSlide));
   FCovers.clear();
   placeholder_ = false;
@@ -171,19 +175,33 @@ void TCoverSearch::ValidateCover(const std::string& url, unsigned generation) {
 }
 
 void TCoverSearch::SearchCovers(const std::string& album, const std::string& artist) {
-  // A handler that runs while a search waits may not start a second one.
-  if (searching_) return;
+  // A handler that runs while a search waits (a new lookup) does not nest a second search:
+  // the newest words asked for are searched once the running search has returned.
+  if (searching_) {
+    pending_ = Words{album, artist};
+    return;
+  }
   searching_ = true;
   struct Done {
     bool& flag;
     ~Done() { flag = false; }
   } done{searching_};
+  std::optional<Words> next = Words{album, artist};
+  while (next) {
+    pending_.reset();
+    Search(next->album, next->artist);
+    next = std::exchange(pending_, std::nullopt);
+  }
+}
+
+void TCoverSearch::Search(const std::string& album, const std::string& artist) {
   const unsigned generation = generation_;
   deadline_ = std::chrono::steady_clock::now() + SearchTimeLimit;
 
   std::string answer;
   int status = 0;
   failure_.clear();
+  lastFailure_.clear();
   downloadsFailed_ = 0;
   if (!FSearchURL.empty()) {
     const std::string url = BuildSearchURL(FSearchURL, album + " " + artist);
@@ -221,11 +239,13 @@ void TCoverSearch::SearchCovers(const std::string& album, const std::string& art
     // No service, no search: a word about covers would read as if one had been made.
   } else if (status == 0 && !failure_.empty()) {
     // The service could not be asked: that is no answer that lists no cover.
-    view_.ShowStatus("Cover search failed: " + failure_);
+    lastFailure_ = "Cover search failed: " + failure_;
+    view_.ShowStatus(lastFailure_);
   } else if (found == 0 && downloadsFailed_ > 0) {
-    view_.ShowStatus(Message(kNoCover) + " (" + std::to_string(downloadsFailed_) +
-                     (downloadsFailed_ == 1 ? " picture" : " pictures") +
-                     " could not be downloaded: " + failure_ + ")");
+    lastFailure_ = Message(kNoCover) + " (" + std::to_string(downloadsFailed_) +
+                   (downloadsFailed_ == 1 ? " picture" : " pictures") +
+                   " could not be downloaded: " + failure_ + ")";
+    view_.ShowStatus(lastFailure_);
   } else if (found > 1) {
     view_.ShowStatus(std::to_string(found) + " covers found !");
   } else if (found == 1) {

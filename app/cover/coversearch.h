@@ -4,12 +4,13 @@
 // them. The list starts with the placeholder picture "NOCOVER.jpg" when that file exists.
 // Lives on the main thread; the downloads block the search but the thread's message queue
 // is served meanwhile, so the window's other handlers can run (and may clear the list,
-// which ends a running search quietly).
+// which ends a running search quietly, or ask for a new search, made when it has ended).
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,10 @@ class TCoverSearch {
   [[nodiscard]] bool Searching() const { return searching_; }
   // The bytes of the picture on show, as loaded: what the rip saves as the cover file.
   [[nodiscard]] const std::vector<std::uint8_t>& ShownCover() const;
+  // Why the last search that ran to its end found nothing, as its final status line said it
+  // ("Cover search failed: ..." or "No cover was found ! (... could not be downloaded: ...)");
+  // empty when it did not fail, and after ClearCovers.
+  [[nodiscard]] const std::string& LastFailure() const { return lastFailure_; }
 
   // The template with every "#SEARCH#" (any case) replaced by the percent-encoded words,
   // and any space left in it sent as "%20".
@@ -77,6 +82,8 @@ class TCoverSearch {
   void Report(const std::string& message);
   [[nodiscard]] std::string Message(int index) const { return view_.LangMessage(index); }
   void ValidateCover(const std::string& url, unsigned generation);
+  // One search, ended early when the list is cleared meanwhile.
+  void Search(const std::string& album, const std::string& artist);
   // GET within what is left of the search's time; false (reported) when time is up.
   using Deadline = std::chrono::steady_clock::time_point;
   bool Fetch(const std::string& url, Deadline deadline, std::string* text, TStream* stream);
@@ -94,6 +101,12 @@ class TCoverSearch {
   // downloads failed; the final status line says so.
   std::string failure_;
   int downloadsFailed_ = 0;
+  std::string lastFailure_;
+  // The newest search asked for while one ran; made when that one has returned.
+  struct Words {
+    std::string album, artist;
+  };
+  std::optional<Words> pending_;
 };
 
 }  // namespace qv

@@ -6,6 +6,7 @@
 
 #include "platform/classlib/forms.h"
 #include "platform/msg/message_queue.h"
+#include "platform/msg/window.h"
 #include "platform/ui/window_system.h"
 
 namespace qv {
@@ -459,7 +460,7 @@ void TWinControl::CreateHandle() {
   CreateParams p;
   CreateParamsFor(p);
   HWND parentHandle = 0;
-  if (!p.TopLevel) {
+  if (!p.TopLevel && !p.MessageOnly) {
     if (Parent() == nullptr) throw Exception("Control '" + Name() + "' has no parent window");
     parentHandle = Parent()->Handle();  // may have made ours along with its own
     if (handle_ != 0) return;
@@ -474,6 +475,16 @@ void TWinControl::CreateHandle() {
 void TWinControl::CreateWnd() {
   CreateParams p;
   CreateParamsFor(p);
+  if (p.MessageOnly) {
+    const HWND h = AllocateHWnd([this](HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+      return ProcedureFor(hwnd, message, wParam, lParam);
+    });
+    if (h == 0) throw Exception("Error creating window for '" + Name() + "'");
+    handle_ = h;
+    messageOnly_ = true;
+    Registry().windows[h] = this;
+    return;
+  }
   const std::string windowClass = ClassName();
   EnsureClass(windowClass);
   HWND parentHandle = p.WndParent != 0 ? p.WndParent : p.TopLevel ? 0 : Parent()->handle_;
@@ -490,7 +501,12 @@ void TWinControl::DestroyWnd() {
   if (handle_ == 0) return;
   const HWND h = handle_;
   destroyingHandle_ = true;
-  DestroyWindow(h);
+  if (messageOnly_) {
+    messageOnly_ = false;
+    DeallocateHWnd(h);
+  } else {
+    DestroyWindow(h);
+  }
   Registry().windows.erase(h);
   handle_ = 0;
   destroyingHandle_ = false;
@@ -510,6 +526,10 @@ LRESULT TWinControl::ProcedureFor(HWND hwnd, UINT message, WPARAM wParam, LPARAM
 }
 
 void TWinControl::DefaultHandler(TMessage& m) {
+  if (handle_ != 0 && messageOnly_) {
+    m.Result = DefWindowProc(handle_, m.Msg, m.WParam, m.LParam);
+    return;
+  }
   if (handle_ != 0) m.Result = DefWindowProcA(handle_, m.Msg, m.WParam, m.LParam);
 }
 

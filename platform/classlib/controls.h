@@ -303,6 +303,9 @@ class TWinControl : public TControl {
     std::string Caption;
     bool TopLevel = false;
     HWND WndParent = 0;  // set: the window is made inside it, whatever TopLevel says
+    // A hidden window of the message layer only (no window of the display, no parent):
+    // for timers and posted messages, also on a thread without the window system.
+    bool MessageOnly = false;
   };
   virtual void CreateParamsFor(CreateParams& params);
   virtual void CreateWnd();
@@ -350,6 +353,7 @@ class TWinControl : public TControl {
   std::vector<TWinControl*> tabList_;  // windowed children, in tab order
   bool tabStop_ = false;
   bool destroyingHandle_ = false;
+  bool messageOnly_ = false;  // the window is a hidden one of the message layer
   bool aligning_ = false;
 };
 

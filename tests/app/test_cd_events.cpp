@@ -64,5 +64,38 @@ TEST_F(CDEventsTest, BroadcastsAreDecodedToTheDriveLetter) {
   EXPECT_EQ(seen.size(), 2u);
 }
 
+// The options are a persistent object: another options object is copied field by field, and
+// anything else is refused.
+TEST_F(CDEventsTest, OptionsAssignLikeOtherPersistentObjects) {
+  WriteRegistry("\"NoDriveTypeAutoRun\"=dword:00000091");
+  {
+    TCDOptions options;
+    TCDOptions source;
+    source.Reset = false;
+    options.Reset = true;
+    ASSERT_TRUE(options.AutoRun());
+    // The source has AutoRun off: the copy writes that into the registry.
+    source.SetAutoRun(false);
+    TPersistent& target = options;
+    target.Assign(source);
+    EXPECT_FALSE(options.Reset);
+    EXPECT_FALSE(options.AutoRun());
+    EXPECT_NE(Registry().find("dword:000000b1"), std::string::npos) << Registry();
+
+    class TOther : public TPersistent {
+     public:
+      [[nodiscard]] std::string ClassName() const override { return "TOther"; }
+    } other;
+    try {
+      target.Assign(other);
+      ADD_FAILURE() << "no exception";
+    } catch (const EConvertError& e) {
+      EXPECT_STREQ(e.what(), "Cannot assign a TOther to a TCDOptions");
+    }
+  }
+  // Neither puts the earlier state back now: Reset came over as False.
+  EXPECT_NE(Registry().find("dword:000000b1"), std::string::npos) << Registry();
+}
+
 }  // namespace
 }  // namespace qv

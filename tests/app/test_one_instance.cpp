@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 
 #include "tests/app/app_test_util.h"
 
@@ -67,6 +69,29 @@ TEST_F(OneInstanceTest, ALockFolderOthersCanWriteIsRefused) {
               0u);
   }
   EXPECT_FALSE(w.guard->FirstInstance());
+}
+
+// The first copy's lock that will not close at the end (here: its descriptor was closed
+// behind its back) is said on stderr; a destructor cannot raise.
+TEST_F(OneInstanceTest, ALockThatWillNotCloseIsSaid) {
+  auto w = std::make_unique<Window>("Form1");
+  w->guard->Loaded();
+  ASSERT_TRUE(w->guard->FirstInstance());
+  int lockFd = -1;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    const auto target = std::filesystem::read_symlink(entry.path(), error);
+    if (!error && target == w->guard->LockFile())
+      lockFd = std::stoi(entry.path().filename().string());
+  }
+  ASSERT_GE(lockFd, 0);
+  // Capturing opens a file: before the close, so it cannot be given the lock's number.
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(::close(lockFd), 0);
+  w.reset();
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(said.rfind("Unable to close Mutex! An Exception was raised with the message : ", 0), 0u)
+      << said;
 }
 
 // A test program's locks are never the user's: it has a runtime folder of its own in the

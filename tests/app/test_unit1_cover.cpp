@@ -230,16 +230,22 @@ TEST_F(CoverFormTest, FailedSearchesEndWithThePlaceholder) {
   ASSERT_EQ(form_->CoverSearch().CoverCount(), 2);
   // A stalled picture must end by the client's read time-out.
   form_->HTTPClient1->ReadTimeout = std::chrono::milliseconds(1000);
+  // A failed download is said after the lookup's line; a service that answers without a
+  // picture is no failure.
   struct Case {
     const char* name;
     std::string route;
     std::vector<std::string> pictures;
+    const char* after;
   } const cases[] = {
-      {"not found", "404 text/html notxml.txt", {"/blue.jpg"}},
-      {"server error", "500 text/xml answer.xml", {"/blue.jpg"}},
-      {"not XML", "200 text/xml notxml.txt", {}},
-      {"not a picture", "200 text/xml answer.xml", {"/junk.jpg"}},
-      {"stalled picture", "200 text/xml answer.xml", {"/stall.jpg"}},
+      {"not found", "404 text/html notxml.txt", {"/blue.jpg"}, ""},
+      {"server error", "500 text/xml answer.xml", {"/blue.jpg"}, ""},
+      {"not XML", "200 text/xml notxml.txt", {}, ""},
+      {"not a picture", "200 text/xml answer.xml", {"/junk.jpg"}, ""},
+      {"stalled picture",
+       "200 text/xml answer.xml",
+       {"/stall.jpg"},
+       " - No cover was found ! (1 picture could not be downloaded: "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -255,12 +261,80 @@ TEST_F(CoverFormTest, FailedSearchesEndWithThePlaceholder) {
     EXPECT_EQ(form_->slideBtn->Caption(), "Slide 1 of 1");
     ExpectShown(kGreen, 64, 64);
     // The lookup still ends as usual.
-    EXPECT_EQ(form_->sLabel4->Caption(),
-              "Destination : " + dir_.File("out/") + "Two Words/Album Title/");
+    const std::string destination = "Destination : " + dir_.File("out/") + "Two Words/Album Title/";
+    if (*c.after == 0) {
+      EXPECT_EQ(form_->sLabel4->Caption(), destination);
+    } else {
+      EXPECT_EQ(form_->sLabel4->Caption().rfind(destination + c.after, 0), 0u)
+          << form_->sLabel4->Caption();
+    }
     form_->slideBtn->Click();  // wraps onto itself
     EXPECT_EQ(form_->slideBtn->Caption(), "Slide 1 of 1");
     EXPECT_EQ(RipAndReadCover(), placeholder_);
   }
+}
+
+// A search the service refuses: the lookup's line keeps the reason after the destination,
+// and the log has it without -debug; the window goes on with the placeholder.
+TEST_F(CoverFormTest, ARefusedSearchSaysWhyAfterTheDestination) {
+  // Nothing listens on port 1 of the loopback, and no proxy stands between.
+  WriteText(dir_.File("Quorvel.ini"),
+            "[CONF]\nlocalCDDB=db\nsearch=http://127.0.0.1:1/onca/xml3?KeywordSearch=#SEARCH#\n");
+  OpenWindow();
+  const std::string caption = form_->sLabel4->Caption();
+  const std::string line =
+      "Destination : " + dir_.File("out/") + "Two Words/Album Title/ - Cover search failed: ";
+  EXPECT_EQ(caption.rfind(line, 0), 0u) << caption;
+  EXPECT_GT(caption.size(), line.size()) << caption;
+  ASSERT_NE(caption.find("Cover search failed: "), std::string::npos);
+  const std::string reason = caption.substr(caption.find("Cover search failed: "));
+  EXPECT_NE(StatusLines().find(reason), std::string::npos) << StatusLines();
+  EXPECT_EQ(form_->CoverSearch().CoverCount(), 1);
+  ExpectShown(kGreen, 64, 64);
+  Close();
+  EXPECT_NE(ReadText(dir_.File("Quorvel.log")).find("SearchCovers : " + reason), std::string::npos)
+      << ReadText(dir_.File("Quorvel.log"));
+}
+
+// A new lookup while the search still downloads (the disc's entry changed meanwhile): the old
+// search ends, the new album's search is made, and the window ends on the new album's line.
+TEST_F(CoverFormTest, ALookupDuringTheSearchEndsOnTheNewAlbum) {
+  Answer("200 text/xml answer.xml", {"/blue.jpg"});
+  OpenWindow();
+  form_->HTTPClient1->ReadTimeout = std::chrono::seconds(60);  // bounds the stall, if need be
+  Answer("200 text/xml answer.xml", {"/stall.jpg"});
+  bool relooked = false;
+  const HWND hidden = AllocateHWnd([&](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+    if (m != WM_USER) return DefWindowProc(h, m, w, l);
+    if (!form_->CoverSearch().Searching()) {
+      PostMessage(h, WM_USER, 0, 0);  // not yet in the search's wait
+      return 0;
+    }
+    const auto r =
+        RunCommand(Quote(std::string(QV_BINARY_DIR) + "/bin/qv-demo-entry") + " " +
+                   Quote(dir_.File("db")) + " rock 'Two Words' 'Other Album' 2001 One Two");
+    EXPECT_EQ(r.status, 0) << r.output;
+    Answer("200 text/xml answer.xml", {"/red.jpg"});
+    relooked = true;
+    form_->cddbbtn->Click();
+    return 0;
+  });
+  PostMessage(hidden, WM_USER, 0, 0);
+  form_->cddbbtn->Click();
+  ASSERT_TRUE(Settled());
+  DeallocateHWnd(hidden);
+  ASSERT_TRUE(relooked);
+  const std::vector<std::string> requests = server_.Requests();
+  std::vector<std::string> searched;
+  for (const std::string& r : requests)
+    if (r.find("/onca/xml3?") != std::string::npos) searched.push_back(r.substr(0, r.find('\t')));
+  ASSERT_GE(searched.size(), 3u);
+  EXPECT_NE(searched.back().find("KeywordSearch=Other%20Album%20Two%20Words&"), std::string::npos)
+      << searched.back();
+  EXPECT_EQ(form_->sLabel4->Caption(),
+            "Destination : " + dir_.File("out/") + "Two Words/Other Album/");
+  ASSERT_EQ(form_->CoverSearch().CoverCount(), 2);
+  ExpectShown(kRed, 600, 300);
 }
 
 // An unattended rip whose start timer ticks while the cover search still downloads waits for

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "platform/gfx/dc.h"
 #include "platform/ui/window_system.h"
 #include "tests/platform/classlib/classlib_test_util.h"
@@ -29,6 +31,50 @@ TEST(XiProgressBarTest, EqualMinAndMaxDrawAnEmptyBar) {
     bar.SetPosition(7);
     const Bitmap p = bar.Render();
     EXPECT_EQ(p.Pixel(100, 8), kBackMiddle);
+  }
+}
+
+// A bar in one flat background colour and one flat bar colour, so a pixel tells which it is.
+void MakeFlat(TXiProgressBar& bar, TProgressBarOrientation Orientation) {
+  bar.SetOrientation(Orientation);
+  bar.SetBounds(0, 0, 40, 40);
+  bar.SetBackColorFace(TColor(RGB(0, 0, 255)));
+  bar.SetBackColorGrad(TColor(RGB(0, 0, 255)));
+  bar.SetForeColorFace(TColor(RGB(0, 255, 0)));
+  bar.SetForeColorGrad(TColor(RGB(0, 255, 0)));
+}
+
+// Min raised above the position: the share is negative, and the bar stays empty; only the
+// range's size is taken without its sign.
+TEST(XiProgressBarTest, MinAbovePositionLeavesTheBarEmpty) {
+  for (auto orientation :
+       {TProgressBarOrientation::pbHorizontal, TProgressBarOrientation::pbVertical}) {
+    TXiProgressBar bar;
+    MakeFlat(bar, orientation);
+    bar.SetPosition(20);
+    bar.SetMin(60);
+    ASSERT_EQ(bar.Min(), 60);
+    ASSERT_EQ(bar.Position(), 20);
+    const Bitmap p = bar.Render();
+    EXPECT_EQ(p.Pixel(20, 20), RGB(0, 0, 255)) << int(orientation);
+    EXPECT_EQ(p.Pixel(5, 35), RGB(0, 0, 255)) << int(orientation);
+  }
+}
+
+// A position far above Max fills the whole bar, as one just above it does, however large
+// its pixel count would be.
+TEST(XiProgressBarTest, PositionFarAboveMaxFillsTheBar) {
+  for (auto orientation :
+       {TProgressBarOrientation::pbHorizontal, TProgressBarOrientation::pbVertical}) {
+    // 298 x 1006711409 / 100 is about 3e9, beyond an int.
+    for (int position : {101, 1006711409, std::numeric_limits<int>::max()}) {
+      TXiProgressBar bar;
+      MakeFlat(bar, orientation);
+      bar.SetBounds(0, 0, 300, 300);
+      bar.SetPosition(position);
+      const Bitmap p = bar.Render();
+      EXPECT_EQ(p.Pixel(20, 20), RGB(0, 255, 0)) << int(orientation) << " " << position;
+    }
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -102,14 +103,22 @@ struct Change {
   int tick;
   bool erase;
 };
-std::vector<Change> Animate(const std::vector<std::uint8_t>& gif, int ticks) {
-  std::vector<Change> changes;
+// Runs `Body` with a control showing `gif` on a thread of its own under a fake clock.
+void OnAnimationThread(const std::vector<std::uint8_t>& gif,
+                       const std::function<void(TAdvPicture& control, FakeClock& clock)>& Body) {
   std::thread([&] {
     auto clock = std::make_shared<FakeClock>();
     MessageQueue::Current().SetClock(clock);
     TAdvPicture control(nullptr);
     control.Picture().LoadFromBytes(gif);
     control.Loaded();
+    Body(control, *clock);
+  }).join();
+}
+
+std::vector<Change> Animate(const std::vector<std::uint8_t>& gif, int ticks) {
+  std::vector<Change> changes;
+  OnAnimationThread(gif, [&](TAdvPicture& control, FakeClock& clock) {
     int tick = 0;
     bool erase = false;
     control.OnInvalidate = [&](const Rect&, bool e) { erase = e; };
@@ -118,11 +127,11 @@ std::vector<Change> Animate(const std::vector<std::uint8_t>& gif, int ticks) {
     };
     control.SetAnimate(true);
     for (tick = 0; tick < ticks; ++tick) {
-      clock->Advance(std::chrono::milliseconds(10));
+      clock.Advance(std::chrono::milliseconds(10));
       ProcessMessages();
     }
     control.SetAnimate(false);
-  }).join();
+  });
   return changes;
 }
 
@@ -140,6 +149,39 @@ TEST_F(AnimatedGifTest, AnimationCyclesWithEachFramesOwnDelay) {
     EXPECT_EQ(changes[i].tick, at[i]);
     EXPECT_FALSE(changes[i].erase);
   }
+}
+
+// The ticks come from the picture's helper control: its window's timer starts with the
+// window (also one made again) and ends with it; with Animate off there is none.
+TEST_F(AnimatedGifTest, TheHelperControlsWindowDrivesTheTicks) {
+  const auto gif = testing::PilAnimatedGif(dir.Path(), 8, 8, {"(255,0,0)", "(0,255,0)"}, {1, 1}, 0);
+  ASSERT_FALSE(gif.empty());
+  OnAnimationThread(gif, [](TAdvPicture& control, FakeClock& clock) {
+    int changes = 0;
+    control.OnFrameChange = [&](TAdvPicture*) { ++changes; };
+    const auto run = [&](int ticks) {
+      changes = 0;
+      for (int i = 0; i < ticks; ++i) {
+        clock.Advance(std::chrono::milliseconds(10));
+        ProcessMessages();
+      }
+      return changes;
+    };
+    EXPECT_EQ(control.HelperWindow(), HWND(0));
+    control.SetAnimate(true);
+    const HWND first = control.HelperWindow();
+    auto* helper = dynamic_cast<THelperWnd*>(TWinControl::FromHandle(first));
+    ASSERT_NE(helper, nullptr);
+    EXPECT_EQ(run(4), 4);  // one frame per tick
+    helper->RecreateWnd();
+    EXPECT_NE(control.HelperWindow(), HWND(0));
+    EXPECT_EQ(TWinControl::FromHandle(control.HelperWindow()), helper);
+    EXPECT_EQ(run(4), 4);
+    control.SetAnimate(false);
+    EXPECT_EQ(control.HelperWindow(), HWND(0));
+    EXPECT_EQ(TWinControl::FromHandle(first), nullptr);
+    EXPECT_EQ(run(4), 0);
+  });
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 
 #include "app/cover/advpicture.h"
 #include "platform/msg/message_queue.h"
@@ -123,6 +125,8 @@ TEST_F(CoverSearchTest, NetworkFailuresSayTheirReason) {
   EXPECT_EQ(failed.rfind("Cover search failed: ", 0), 0u) << failed;
   EXPECT_GT(failed.size(), std::string("Cover search failed: ").size()) << failed;
   EXPECT_EQ(failed.find("No cover was found !"), std::string::npos) << failed;
+  // The reason outlives the status line: the window says it again after the lookup's line.
+  EXPECT_EQ(search.LastFailure(), failed);
   EXPECT_EQ(search.CoverCount(), 1);
   EXPECT_EQ(search.ShownCover(), placeholder);
 
@@ -133,11 +137,13 @@ TEST_F(CoverSearchTest, NetworkFailuresSayTheirReason) {
   EXPECT_EQ(missing.rfind("No cover was found ! (1 picture could not be downloaded: ", 0), 0u)
       << missing;
   EXPECT_EQ(missing.back(), ')') << missing;
+  EXPECT_EQ(search.LastFailure(), missing);
 
   Answer("200 text/xml answer.xml", {server.Url("/junk.jpg")});
   search.SearchCovers("Album", "Artist");
   ExpectOnlyPlaceholder();
   EXPECT_EQ(view.statuses.back(), "No cover was found !");
+  EXPECT_EQ(search.LastFailure(), "");  // an answer without a picture is no failure
 }
 
 TEST_F(CoverSearchTest, SearchWordsAreEscaped) {
@@ -163,41 +169,94 @@ class PostingView : public RecordingView {
   UINT message = 0;
 };
 
-TEST_F(CoverSearchTest, ClearingTheListDuringASearchEndsItQuietly) {
-  Answer("200 text/xml answer.xml", {server.Url("/stall.jpg"), server.Url("/a.jpg")});
-  PostingView postingView;
-  TAdvPicture otherPicture(nullptr);
-  TCoverSearch other(postingView, otherPicture);
-  other.FSearchURL = search.FSearchURL;
-  other.HTTPClient().ReadTimeout = std::chrono::milliseconds(0);
-  // A disc removal handled while the stalled download waits.
-  constexpr UINT kRemoved = WM_USER + 7;
-  const HWND wnd = AllocateHWnd([&](HWND, UINT message, WPARAM, LPARAM) -> LRESULT {
-    if (message == kRemoved) {
-      EXPECT_TRUE(other.Searching());
-      // A second search from a handler is refused while one runs.
-      other.SearchCovers("Other", "Disc");
-      other.ClearCovers(true);
-      postingView.statuses.push_back("CD Ejected !");
+// Runs a search whose first picture stalls, and `During` while that download waits (a handler
+// of the window, run from the search's wait).
+class InterruptedSearchTest : public CoverSearchTest {
+ protected:
+  void Run(const std::function<void(TCoverSearch& Search)>& During) {
+    Answer("200 text/xml answer.xml", {server.Url("/stall.jpg"), server.Url("/a.jpg")});
+    other.FSearchURL = search.FSearchURL;
+    other.HTTPClient().ReadTimeout = std::chrono::milliseconds(0);
+    constexpr UINT kDuring = WM_USER + 7;
+    bool ran = false;
+    const HWND wnd = AllocateHWnd([&](HWND, UINT message, WPARAM, LPARAM) -> LRESULT {
+      if (message == kDuring && !ran) {
+        ran = true;
+        EXPECT_TRUE(other.Searching());
+        During(other);
+      }
+      return 0;
+    });
+    postingView.target = wnd;
+    postingView.message = kDuring;
+    other.ClearCovers(true);
+    other.SearchCovers("Album", "Artist");
+    EXPECT_TRUE(ran);
+    EXPECT_FALSE(other.Searching());
+    DeallocateHWnd(wnd);
+  }
+  // The search requests that went out, and how often each picture was fetched.
+  std::vector<std::string> Searches(int* stalls, int* as) {
+    std::vector<std::string> searches;
+    for (const auto& r : server.Requests()) {
+      if (r.rfind("/onca/xml3", 0) == 0) searches.push_back(r.substr(0, r.find('\t')));
+      *stalls += r.rfind("/stall.jpg", 0) == 0 ? 1 : 0;
+      *as += r.rfind("/a.jpg", 0) == 0 ? 1 : 0;
     }
-    return 0;
+    return searches;
+  }
+
+  PostingView postingView;
+  TAdvPicture otherPicture{nullptr};
+  TCoverSearch other{postingView, otherPicture};
+};
+
+// A disc removal while a search waits ends it quietly, and a search asked for just before the
+// removal (by the lookup of the disc removed) is not made.
+TEST_F(InterruptedSearchTest, ClearingTheListDuringASearchEndsItQuietly) {
+  Run([this](TCoverSearch& s) {
+    s.SearchCovers("Other", "Disc");
+    s.ClearCovers(true);
+    postingView.statuses.push_back("CD Ejected !");
   });
-  postingView.target = wnd;
-  postingView.message = kRemoved;
-  other.ClearCovers(true);
-  other.SearchCovers("Album", "Artist");
-  EXPECT_FALSE(other.Searching());
   EXPECT_EQ(postingView.statuses.back(), "CD Ejected !");
   EXPECT_EQ(other.CoverCount(), 1);  // the placeholder only
   EXPECT_EQ(postingView.caption, "Slide");
+  EXPECT_EQ(other.LastFailure(), "");
   // Only one search went out, and the second picture was never fetched.
-  int searches = 0;
-  for (const auto& r : server.Requests()) {
-    if (r.rfind("/onca/xml3", 0) == 0) ++searches;
-    EXPECT_NE(r.rfind("/a.jpg", 0), 0u) << r;
-  }
-  EXPECT_EQ(searches, 1);
-  DeallocateHWnd(wnd);
+  int stalls = 0, as = 0;
+  EXPECT_EQ(Searches(&stalls, &as).size(), 1u);
+  EXPECT_LE(stalls, 1);  // the abort may come before the request reached the server
+  EXPECT_EQ(as, 0);
+}
+
+// A new lookup while a search waits (the list cleared, then a search for the new disc): the
+// old search ends quietly, and the new one is made once it has returned; of several asked for
+// meanwhile, the newest.
+TEST_F(InterruptedSearchTest, ANewLookupDuringASearchIsSearchedWhenTheOldOneEnds) {
+  Run([this](TCoverSearch& s) {
+    Answer("200 text/xml answer.xml", {server.Url("/a.jpg")});
+    s.ClearCovers(true);
+    s.SearchCovers("Older", "Disc");
+    EXPECT_TRUE(s.Searching());
+    s.SearchCovers("Other", "Disc");
+    postingView.statuses.push_back("asked");
+  });
+  int stalls = 0, as = 0;
+  EXPECT_EQ(Searches(&stalls, &as),
+            (std::vector<std::string>{"/onca/xml3?KeywordSearch=Album%20Artist&mode=music",
+                                      "/onca/xml3?KeywordSearch=Other%20Disc&mode=music"}));
+  EXPECT_LE(stalls, 1);  // the abort may come before the request reached the server
+  EXPECT_EQ(as, 1);
+  // The new disc's cover after the placeholder, shown; the old search said nothing more.
+  ASSERT_EQ(other.CoverCount(), 2);
+  EXPECT_EQ(other.ShownCover(), coverA);
+  EXPECT_EQ(postingView.caption, "Slide 2 of 2");
+  const auto asked = std::find(postingView.statuses.begin(), postingView.statuses.end(), "asked");
+  ASSERT_NE(asked, postingView.statuses.end());
+  EXPECT_EQ(
+      std::vector<std::string>(asked + 1, postingView.statuses.end()),
+      (std::vector<std::string>{"Check cover list", "Validate cover 1 of 1", "1 cover found !"}));
 }
 
 }  // namespace
