@@ -1565,8 +1565,9 @@ void InstallOstrelLog() {
     action.sa_flags = SA_SIGINFO | SA_ONSTACK;
     // A thread in the handler takes no second fault signal: it would wait for itself.
     action.sa_mask = FaultSignals();
-    for (int i = 0; i < 5; ++i) ::sigaction(Signals[i], &action, &previous_actions[i]);
+    // Set first: a fault may come as soon as its handler is in place.
     catching_faults = started;
+    for (int i = 0; i < 5; ++i) ::sigaction(Signals[i], &action, &previous_actions[i]);
     TraceLog("InstallOstrelLog", {}, 0);
     if (started) SemWait(&data_ready);
     previous_terminate = std::set_terminate(&HookedExceptProc);
