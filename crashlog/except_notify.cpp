@@ -267,8 +267,12 @@ void FlushBeforeExit(bool all) {
 
 // Ends the process after a report: the shared objects go first.
 [[noreturn]] void ExitAfterReport() {
-  FlushBeforeExit(ThreadId() != pipeline_thread.load());
+  const bool fault = ThreadId() == pipeline_thread.load();
+  FlushBeforeExit(!fault);
   ReleaseProcessSharedFacts();
+  // After a fault, straight to the kernel: a runtime's own exit steps (a sanitizer's flush
+  // of the standard streams) would wait for locks that the faulted threads hold.
+  if (fault) ::syscall(SYS_exit_group, 1);
   ::_exit(1);
 }
 
