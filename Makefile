@@ -5,7 +5,8 @@
 #               and runs every test.
 # `make tsan` : the threaded tests under ThreadSanitizer.
 # `make fuzz` : the libFuzzer targets (clang), each run briefly.
-# `make release-test`: every test once more in the optimised (Release) build.
+# `make release-test`: every test once more in an optimised build with the debug information
+#               the exception logger reads (RelWithDebInfo), as a distribution builds it.
 # `make bench`: the benchmarks, in a Release build.
 JOBS ?= $(shell nproc)
 CMAKE_GEN = -G Ninja
@@ -36,8 +37,10 @@ release: deps
 	cmake -S . -B build/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DQV_BENCH=ON
 	cmake --build build/release -j $(JOBS)
 
-release-test: release
-	cd build/release && ctest --output-on-failure -j $(JOBS) --timeout 600
+release-test: deps
+	cmake -S . -B build/relwithdebinfo $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build/relwithdebinfo -j $(JOBS)
+	cd build/relwithdebinfo && ctest --output-on-failure -j $(JOBS) --timeout 600
 
 bench: release
 	@set -e; for b in build/release/bin/bench_*; do [ -x "$$b" ] && "$$b"; done; true

@@ -16,8 +16,8 @@
 
 #include "crashlog/code_hook.h"
 #include "crashlog/debug_info.h"
+#include "crashlog/name_split.h"
 #include "crashlog/trace_log.h"
-#include "tools/oldata/name_split.h"
 
 namespace qv {
 namespace {
@@ -507,7 +507,7 @@ void ResolveAddress(uintptr_t address, TOstrelStackEntry& entry) {
     if (status == 0 && plain != nullptr) entry.procedure_name = plain;
     std::free(plain);
   }
-  entry.procedure_name = oldata::WithoutCloneSuffix(entry.procedure_name);
+  entry.procedure_name = WithoutCloneSuffix(entry.procedure_name);
 }
 
 }  // namespace qv

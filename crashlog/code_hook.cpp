@@ -15,6 +15,8 @@
 #include <sstream>
 #include <vector>
 
+#include <Zydis/Zydis.h>
+
 #include "crashlog/hook_internal.h"
 #include "crashlog/trace_log.h"
 
@@ -32,14 +34,19 @@ EHookingError::EHookingError(std::string_view name)
 
 namespace hook_detail {
 
-bool Readable(const void* address, std::size_t count) {
-  // Reading through the kernel tells an unmapped address without a fault. The process id
-  // comes from the kernel itself: the library's getpid may be hooked.
-  std::vector<char> buffer(count);
-  const iovec local{buffer.data(), count};
+bool ReadBytes(void* destination, const void* address, std::size_t count) {
+  // Reading through the kernel tells an unmapped address without a fault, and reads what a
+  // sanitizer keeps out of bounds (any address may be asked about). The process id comes
+  // from the kernel itself: the library's getpid may be hooked.
+  const iovec local{destination, count};
   const iovec remote{const_cast<void*>(address), count};
   const auto self = pid_t(::syscall(SYS_getpid));
   return ::process_vm_readv(self, &local, 1, &remote, 1, 0) == ssize_t(count);
+}
+
+bool Readable(const void* address, std::size_t count) {
+  std::vector<char> buffer(count);
+  return ReadBytes(buffer.data(), address, count);
 }
 
 }  // namespace hook_detail
@@ -139,8 +146,8 @@ bool WriteCode(void* address, const void* bytes, std::size_t count) {
 }
 
 void* ResolveImportStub(void* address) {
-  auto* p = static_cast<const uint8_t*>(address);
-  if (p == nullptr || !Readable(p, 16)) return address;
+  uint8_t p[16];
+  if (address == nullptr || !hook_detail::ReadBytes(p, address, sizeof p)) return address;
   std::size_t at = 0;
   if (p[0] == 0xF3 && p[1] == 0x0F && p[2] == 0x1E && p[3] == 0xFA) at = 4;  // endbr64
   if (p[at] == 0xF2) ++at;                                                   // bnd prefix
@@ -152,10 +159,9 @@ void* ResolveImportStub(void* address) {
   if (!filler) return address;
   int32_t displacement = 0;
   std::memcpy(&displacement, p + at + 2, 4);
-  const uint8_t* slot = p + end + displacement;
-  if (!Readable(slot, sizeof(void*))) return address;
+  const uint8_t* slot = static_cast<const uint8_t*>(address) + end + displacement;
   void* target = nullptr;
-  std::memcpy(&target, slot, sizeof target);
+  if (!hook_detail::ReadBytes(&target, slot, sizeof target)) return address;
   // A slot not yet bound points back into its own stub.
   const auto t = reinterpret_cast<uintptr_t>(target);
   const auto a = reinterpret_cast<uintptr_t>(address);
@@ -167,8 +173,6 @@ namespace {
 
 constexpr std::size_t PatchSize = 5;
 
-enum class TrampolineForm { JumpPastPad, LiftHook };
-
 // What the logger keeps per hooked routine; the code lives in its own executable page.
 struct HookBlock {
   uint8_t* hooked = nullptr;
@@ -176,12 +180,7 @@ struct HookBlock {
   uint8_t* page = nullptr;
   void* trampoline = nullptr;
   uint8_t saved[PatchSize] = {};
-  uint8_t patch[PatchSize] = {};
-  TrampolineForm form = TrampolineForm::JumpPastPad;
-  std::mutex lock;
   std::vector<int> protections;  // of the entry's pages, read once when hooking
-  int users = 0;                 // threads inside a lifting trampoline
-  bool hooked_now = true;        // cleared by UnhookProcedure
 };
 
 struct HookList {
@@ -195,36 +194,6 @@ HookList& Hooks() {
   return *list;
 }
 
-// Return addresses of the trampoline calls this thread is in. A fixed array: the hooked
-// routine may be the allocator itself.
-constexpr int ReturnStackDepth = 1024;
-thread_local void* return_stack[ReturnStackDepth];
-thread_local int return_depth = 0;
-
-extern "C" void QvTrampolineEnter(HookBlock* block, void* return_address) {
-  if (return_depth == ReturnStackDepth) {
-    // Nowhere to keep the way back: continuing would return to a wrong caller.
-    static const char message[] = "Hook trampolines nested too deeply\n";
-    ::write(STDERR_FILENO, message, sizeof message - 1);
-    std::abort();
-  }
-  return_stack[return_depth++] = return_address;
-  std::lock_guard guard(block->lock);
-  if (block->users++ == 0 && block->hooked_now) {
-    WriteCodeWith(block->hooked, block->saved, PatchSize, block->protections);
-  }
-}
-
-extern "C" void* QvTrampolineLeave(HookBlock* block) {
-  {
-    std::lock_guard guard(block->lock);
-    if (--block->users == 0 && block->hooked_now) {
-      WriteCodeWith(block->hooked, block->patch, PatchSize, block->protections);
-    }
-  }
-  return return_stack[--return_depth];
-}
-
 class CodeBuffer {
  public:
   explicit CodeBuffer(uint8_t* at) : at_(at) {}
@@ -232,13 +201,18 @@ class CodeBuffer {
     for (const uint8_t b : bytes) *at_++ = b;
     return *this;
   }
-  CodeBuffer& Abs64(const void* value) {
+  CodeBuffer& Bytes(const uint8_t* bytes, std::size_t count) {
+    std::memcpy(at_, bytes, count);
+    at_ += count;
+    return *this;
+  }
+  CodeBuffer& Abs64(uintptr_t value) {
     std::memcpy(at_, &value, 8);
     at_ += 8;
     return *this;
   }
   // jmp [rip+0] followed by the target.
-  CodeBuffer& JumpTo(const void* target) {
+  CodeBuffer& JumpTo(uintptr_t target) {
     return (*this << std::initializer_list<uint8_t>{0xFF, 0x25, 0, 0, 0, 0}).Abs64(target);
   }
   [[nodiscard]] uint8_t* At() const { return at_; }
@@ -247,45 +221,75 @@ class CodeBuffer {
   uint8_t* at_;
 };
 
-// Saves the argument registers, runs `helper(block, r11)` and restores them.
-void EmitLiftingTrampoline(CodeBuffer& code, HookBlock* block) {
-  using B = std::initializer_list<uint8_t>;
-  code << B{0x41, 0x5B};                                                        // pop r11 (return)
-  code << B{0x57, 0x56, 0x52, 0x51, 0x41, 0x50, 0x41, 0x51, 0x50, 0x41, 0x52};  // push args
-  code << B{0x48, 0x81, 0xEC, 0x80, 0x00, 0x00, 0x00};                          // sub rsp,128
-  for (uint8_t i = 0; i < 8; ++i) {  // movdqu [rsp+16i],xmmi
-    if (i == 0)
-      code << B{0xF3, 0x0F, 0x7F, 0x04, 0x24};
-    else
-      code << B{0xF3, 0x0F, 0x7F, uint8_t(0x44 | i << 3), 0x24, uint8_t(16 * i)};
+// The routine's first instructions, as many as the patch covers, moved to `out` and followed
+// by a jump to the instruction after them: the trampoline runs them in their place, so the
+// patch stays in the entry while other threads call the routine. Relative operands are made
+// to reach what they reached before. False when they cannot be moved: a routine that ends
+// (or jumps away) within the patch's bytes, a branch among them, a relative form with no
+// equivalent here, or data out of reach of the trampoline.
+bool MoveEntryInstructions(const uint8_t* entry, CodeBuffer& out) {
+  ZydisDecoder decoder;
+  if (ZYAN_FAILED(ZydisDecoderInit(&decoder, ZYDIS_MACHINE_MODE_LONG_64, ZYDIS_STACK_WIDTH_64)))
+    return false;
+  constexpr std::size_t MaxInstruction = 15;
+  std::vector<uintptr_t> branch_targets;
+  std::size_t covered = 0;
+  while (covered < PatchSize) {
+    const uint8_t* at = entry + covered;
+    uint8_t bytes[MaxInstruction];
+    if (!hook_detail::ReadBytes(bytes, at, sizeof bytes)) return false;
+    ZydisDecodedInstruction in;
+    if (ZYAN_FAILED(ZydisDecoderDecodeInstruction(&decoder, nullptr, bytes, sizeof bytes, &in)))
+      return false;
+    const auto ip = reinterpret_cast<uintptr_t>(at);
+    const uintptr_t next = ip + in.length;
+    covered += in.length;
+    const bool ends = in.mnemonic == ZYDIS_MNEMONIC_RET || in.mnemonic == ZYDIS_MNEMONIC_JMP ||
+                      in.mnemonic == ZYDIS_MNEMONIC_INT3 || in.mnemonic == ZYDIS_MNEMONIC_UD2 ||
+                      in.mnemonic == ZYDIS_MNEMONIC_HLT;
+    // What follows a routine's end may be another routine, or a branch target.
+    if (ends && covered < PatchSize) return false;
+    if ((in.attributes & ZYDIS_ATTRIB_IS_RELATIVE) != 0 && in.raw.imm[0].is_relative) {
+      const uintptr_t target = next + uintptr_t(in.raw.imm[0].value.s);
+      branch_targets.push_back(target);
+      const bool short_jcc =
+          in.opcode_map == ZYDIS_OPCODE_MAP_DEFAULT && (in.opcode & 0xF0) == 0x70;
+      const bool near_jcc = in.opcode_map == ZYDIS_OPCODE_MAP_0F && (in.opcode & 0xF0) == 0x80;
+      if (in.mnemonic == ZYDIS_MNEMONIC_JMP) {
+        out.JumpTo(target);
+      } else if (in.mnemonic == ZYDIS_MNEMONIC_CALL) {
+        // call [rip+2]; jmp over the address; the address.
+        out << std::initializer_list<uint8_t>{0xFF, 0x15, 0x02, 0, 0, 0, 0xEB, 0x08};
+        out.Abs64(target);
+      } else if (short_jcc || near_jcc) {
+        // The opposite condition jumps over an absolute jump to the target.
+        out << std::initializer_list<uint8_t>{uint8_t(0x70 | ((in.opcode & 0x0F) ^ 1)), 14};
+        out.JumpTo(target);
+      } else {
+        return false;  // loop, jrcxz, xbegin: no equivalent within reach
+      }
+      continue;
+    }
+    const uint8_t* moved = out.At();
+    out.Bytes(bytes, in.length);
+    const bool rip_relative = (in.attributes & ZYDIS_ATTRIB_HAS_MODRM) != 0 &&
+                              in.raw.modrm.mod == 0 && in.raw.modrm.rm == 5 &&
+                              in.raw.disp.size == 32;
+    if (rip_relative) {
+      const uintptr_t data = next + uintptr_t(in.raw.disp.value);
+      const auto moved_next = reinterpret_cast<uintptr_t>(moved) + in.length;
+      const auto displacement = intptr_t(data - moved_next);
+      if (displacement != intptr_t(int32_t(displacement))) return false;
+      const auto value = int32_t(displacement);
+      std::memcpy(const_cast<uint8_t*>(moved) + in.raw.disp.offset, &value, 4);
+    }
   }
-  code << B{0x48, 0xBF};
-  code.Abs64(block);            // mov rdi, block
-  code << B{0x4C, 0x89, 0xDE};  // mov rsi, r11
-  code << B{0x48, 0xB8};
-  code.Abs64(reinterpret_cast<void*>(&QvTrampolineEnter));  // mov rax, enter
-  code << B{0xFF, 0xD0};                                    // call rax
-  for (uint8_t i = 0; i < 8; ++i) {                         // movdqu xmmi,[rsp+16i]
-    if (i == 0)
-      code << B{0xF3, 0x0F, 0x6F, 0x04, 0x24};
-    else
-      code << B{0xF3, 0x0F, 0x6F, uint8_t(0x44 | i << 3), 0x24, uint8_t(16 * i)};
+  const auto start = reinterpret_cast<uintptr_t>(entry);
+  for (const uintptr_t target : branch_targets) {
+    if (target >= start && target < start + covered) return false;
   }
-  code << B{0x48, 0x81, 0xC4, 0x80, 0x00, 0x00, 0x00};                          // add rsp,128
-  code << B{0x41, 0x5A, 0x58, 0x41, 0x59, 0x41, 0x58, 0x59, 0x5A, 0x5E, 0x5F};  // pop args
-  code << B{0x49, 0xBB};
-  code.Abs64(block->hooked);                      // mov r11, hooked
-  code << B{0x41, 0xFF, 0xD3};                    // call r11
-  code << B{0x50, 0x52, 0x48, 0x83, 0xEC, 0x20};  // push rax,rdx; sub rsp,32
-  code << B{0xF3, 0x0F, 0x7F, 0x04, 0x24, 0xF3, 0x0F, 0x7F, 0x4C, 0x24, 0x10};  // keep xmm0,xmm1
-  code << B{0x48, 0xBF};
-  code.Abs64(block);  // mov rdi, block
-  code << B{0x48, 0xB8};
-  code.Abs64(reinterpret_cast<void*>(&QvTrampolineLeave));  // mov rax, leave
-  code << B{0xFF, 0xD0, 0x49, 0x89, 0xC3};                  // call rax; mov r11,rax
-  code << B{0xF3, 0x0F, 0x6F, 0x04, 0x24, 0xF3, 0x0F, 0x6F, 0x4C, 0x24, 0x10};  // xmm0,xmm1 back
-  code << B{0x48, 0x83, 0xC4, 0x20, 0x5A, 0x58};  // add rsp,32; pop rdx,rax
-  code << B{0x41, 0xFF, 0xE3};                    // jmp r11
+  out.JumpTo(start + covered);
+  return true;
 }
 
 // A page within reach of a rel32 jump from `near`.
@@ -309,12 +313,6 @@ uint8_t* AllocateNear(uintptr_t near) {
   return nullptr;
 }
 
-bool IsNopPad(const uint8_t* entry) {
-  static const uint8_t single[PatchSize] = {0x90, 0x90, 0x90, 0x90, 0x90};
-  static const uint8_t wide[PatchSize] = {0x0F, 0x1F, 0x44, 0x00, 0x00};
-  return std::memcmp(entry, single, PatchSize) == 0 || std::memcmp(entry, wide, PatchSize) == 0;
-}
-
 }  // namespace
 
 void* HookProcedure(void* hooked, void* replacement, std::string_view name) {
@@ -330,31 +328,29 @@ void* HookProcedure(void* hooked, void* replacement, std::string_view name) {
   block->hooked = target;
   block->replacement = replacement;
   std::memcpy(block->saved, target, PatchSize);
-  block->form = IsNopPad(block->saved) ? TrampolineForm::JumpPastPad : TrampolineForm::LiftHook;
   block->page = AllocateNear(reinterpret_cast<uintptr_t>(target));
   if (block->page == nullptr) throw EHookingError(name);
 
   // The stub at the page's start leads to the replacement; the trampoline follows.
   CodeBuffer code(block->page);
-  code.JumpTo(replacement);
+  code.JumpTo(reinterpret_cast<uintptr_t>(replacement));
   block->trampoline = block->page + 16;
   CodeBuffer tramp(block->page + 16);
-  if (block->form == TrampolineForm::JumpPastPad) {
-    tramp.JumpTo(target + PatchSize);
-  } else {
-    EmitLiftingTrampoline(tramp, block.get());
+  if (!MoveEntryInstructions(target, tramp)) {
+    ::munmap(block->page, PageSize());
+    throw EHookingError(name);
   }
   ::mprotect(block->page, PageSize(), PROT_READ | PROT_EXEC);
 
   const int32_t displacement =
       int32_t(reinterpret_cast<intptr_t>(block->page) - reinterpret_cast<intptr_t>(target + 5));
-  block->patch[0] = 0xE9;
-  std::memcpy(block->patch + 1, &displacement, 4);
+  uint8_t patch[PatchSize] = {0xE9};
+  std::memcpy(patch + 1, &displacement, 4);
 
   HookList& list = Hooks();
   std::lock_guard guard(list.lock);
   block->protections = ProtectionsAt(target, PatchSize);
-  if (!WriteCodeWith(target, block->patch, PatchSize, block->protections)) {
+  if (!WriteCodeWith(target, patch, PatchSize, block->protections)) {
     ::munmap(block->page, PageSize());
     throw EHookingError(name);
   }
@@ -372,13 +368,7 @@ void UnhookProcedure(void* trampoline) {
                                [&](const HookBlock* b) { return b->trampoline == trampoline; });
   if (it == list.blocks.end()) return;
   HookBlock* block = *it;
-  {
-    std::lock_guard block_guard(block->lock);
-    block->hooked_now = false;
-    // With a thread inside a lifting trampoline the entry holds its own bytes already.
-    if (block->users == 0)
-      WriteCodeWith(block->hooked, block->saved, PatchSize, block->protections);
-  }
+  WriteCodeWith(block->hooked, block->saved, PatchSize, block->protections);
   list.blocks.erase(it);
   // The block and its page stay: a thread may still be on its way through them.
   list.retired.push_back(block);

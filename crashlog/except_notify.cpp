@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +23,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <typeinfo>
 
 #include "crashlog/clipboard_holder.h"
@@ -53,6 +55,9 @@ pid_t ThreadId() {
 // ---- state -----------------------------------------------------------------------------------
 
 std::atomic<bool> active{false};
+// Set from the installation of the signal handlers, before the hooks that make the logger
+// active, so that a fault during the start is reported; cleared with `active`.
+std::atomic<bool> catching_faults{false};
 std::atomic<bool> console_program{false};
 std::atomic<int> reported_errors{0};
 std::atomic<int> terminate_request{otNone};
@@ -89,6 +94,10 @@ std::condition_variable busy_free;
 std::atomic<pid_t> busy_owner{0};
 // Threads between the start of an exception's notification and its end (waiting included).
 int pending_notifications = 0;
+// Faults whose threads have entered the signal handler and whose reports have not yet begun.
+std::atomic<int> waiting_faults{0};
+// The thread that reports faults.
+std::atomic<pid_t> pipeline_thread{0};
 struct PendingNotification {
   PendingNotification() {
     std::lock_guard lock(busy_lock);
@@ -122,6 +131,16 @@ std::terminate_handler previous_terminate = nullptr;
 
 constexpr int Signals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 struct sigaction previous_actions[5];
+
+sigset_t FaultSignals() {
+  sigset_t faults;
+  ::sigemptyset(&faults);
+  for (const int signal : Signals) ::sigaddset(&faults, signal);
+  return faults;
+}
+
+// The signal mask the program started with; a restarted program starts with it too.
+sigset_t start_mask;
 
 // Only this much of a stack is scanned: an endless recursion fills megabytes with the same
 // return addresses.
@@ -217,10 +236,43 @@ void TakeOtherModuleFacts(ExceptInfo& e, const TOstrelModulePtr& module) {
   e.has_message = true;
 }
 
+// A thread that faulted, or that a signal interrupted, may hold a stream's lock: the logger
+// waits for none. Unlocked, the stream's buffer goes first; locked, `text` goes out unbuffered.
+void WriteToStream(FILE* stream, std::string_view text) {
+  if (::ftrylockfile(stream) == 0) {
+    ::fwrite_unlocked(text.data(), 1, text.size(), stream);
+    ::fflush_unlocked(stream);
+    ::funlockfile(stream);
+    return;
+  }
+  const int fd = ::fileno(stream);
+  for (std::size_t at = 0; at < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + at, text.size() - at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    at += std::size_t(n);
+  }
+}
+
+// What the program has written to its standard streams goes out before it ends; its other
+// streams are flushed only when no thread can be stopped inside one (no fault is on its way).
+void FlushBeforeExit(bool all) {
+  if (all) {
+    std::fflush(nullptr);
+    return;
+  }
+  WriteToStream(stdout, {});
+  WriteToStream(stderr, {});
+}
+
 // Ends the process after a report: the shared objects go first.
 [[noreturn]] void ExitAfterReport() {
-  std::fflush(nullptr);
+  const bool fault = ThreadId() == pipeline_thread.load();
+  FlushBeforeExit(!fault);
   ReleaseProcessSharedFacts();
+  // After a fault, straight to the kernel: a runtime's own exit steps (a sanitizer's flush
+  // of the standard streams) would wait for locks that the faulted threads hold.
+  if (fault) ::syscall(SYS_exit_group, 1);
   ::_exit(1);
 }
 
@@ -305,6 +357,8 @@ void Restart() {
   argv.push_back(nullptr);
   const pid_t child = ::fork();
   if (child == 0) {
+    // The thread that forks may block signals of its own (the pipeline's blocks all).
+    ::sigprocmask(SIG_SETMASK, &start_mask, nullptr);
     if (!start_folder.empty() && ::chdir(start_folder.c_str()) != 0) ::_exit(127);
     ::execv("/proc/self/exe", argv.data());
     ::_exit(127);
@@ -446,9 +500,7 @@ bool InternalExceptNotify(ExceptInfo& e) {
       if (IsWebHost(console)) {
         ReportToWebHost(console, options.Texts(2), report);
       } else if (console) {
-        std::fwrite(report.data(), 1, report.size(), stdout);
-        std::fputs("\n", stdout);
-        std::fflush(stdout);
+        WriteToStream(stdout, report + "\n");
       } else {
         try {
           TReportDialogInput input;
@@ -554,7 +606,7 @@ bool InternalExceptNotify(ExceptInfo& e) {
   SaveTrace();
   const int request = terminate_request.load();
   if (request != otNone) {
-    std::fflush(nullptr);
+    FlushBeforeExit(ThreadId() != pipeline_thread.load());
     if (request == otRestart) Restart();
     ExitAfterReport();
   }
@@ -564,12 +616,19 @@ bool InternalExceptNotify(ExceptInfo& e) {
 
 // Serialises the pipeline; false when this thread is already inside it (an exception of
 // the logger's own) or the logger is off.
+// While a thread is inside the pipeline, a fault signal sent to the process goes to another
+// thread, whose handler waits its turn: this one could neither wait for itself nor end the
+// report it is making. (A fault of its own still ends the program.)
+thread_local sigset_t mask_outside_pipeline;
+
 bool EnterPipeline() {
   const pid_t self = ThreadId();
   std::unique_lock lock(busy_lock);
   if (busy_owner.load() == self || report_thread.load() == self) return false;
   busy_free.wait(lock, [] { return busy_owner.load() == 0; });
   busy_owner = self;
+  const sigset_t faults = FaultSignals();
+  ::pthread_sigmask(SIG_BLOCK, &faults, &mask_outside_pipeline);
   return true;
 }
 
@@ -579,6 +638,7 @@ void LeavePipeline() {
     busy_owner = 0;
   }
   busy_free.notify_all();
+  ::pthread_sigmask(SIG_SETMASK, &mask_outside_pipeline, nullptr);
 }
 
 // Whether the calling thread is the main thread and has windows of its own to keep painted.
@@ -627,6 +687,8 @@ bool ReportWhilePainting(ExceptInfo& e) {
     main_call_queue = waker;
   }
   std::thread pipeline([&] {
+    const sigset_t faults = FaultSignals();
+    ::pthread_sigmask(SIG_BLOCK, &faults, nullptr);
     report_thread = ThreadId();
     try {
       answer = InternalExceptNotify(e);
@@ -679,8 +741,8 @@ bool GoNotify(ExceptInfo& e) {
   const int saved_errno = errno;
   TraceLog("GoNotify", {e.class_name, reinterpret_cast<const void*>(e.address), e.raised}, 2);
   bool answer = true;
-  if (active.load() && e.class_name != DemangledClassName(typeid(EAbort)) && !Excluded(e.thread) &&
-      EnterPipeline()) {
+  if (catching_faults.load() && e.class_name != DemangledClassName(typeid(EAbort)) &&
+      !Excluded(e.thread) && EnterPipeline()) {
     try {
       if (ProgramEntry() != nullptr && !RunningOptions().ActivateLog()) {
         answer = true;
@@ -808,6 +870,8 @@ uint8_t TypeEncodingSize(uint8_t encoding) {
 // Where the class library's thread wrapper (the routine around a thread's Execute) begins.
 uintptr_t thread_wrapper = 0;
 
+void* HookedThreadProc(void* argument);
+
 struct HandlerSearch {
   const std::type_info* type;
   void* object;
@@ -861,8 +925,11 @@ _Unwind_Reason_Code SearchFrame(_Unwind_Context* context, void* argument) {
         void* adjusted = search.object;
         if (catch_type == nullptr || catch_type->__do_catch(search.type, &adjusted, 1)) {
           // The class library's thread wrapper only keeps what its thread failed with.
-          search.state = region != 0 && region == thread_wrapper ? HandlerSearch::unhandled
-                                                                 : HandlerSearch::handled;
+          // So does the logger's own, around a thread's start routine.
+          const bool thread_end =
+              region != 0 && (region == thread_wrapper ||
+                              region == reinterpret_cast<uintptr_t>(&HookedThreadProc));
+          search.state = thread_end ? HandlerSearch::unhandled : HandlerSearch::handled;
           return _URC_END_OF_STACK;
         }
       }
@@ -920,38 +987,45 @@ bool IsStdException(const std::type_info* type, void* object, std::string& messa
   __builtin_unreachable();
 }
 
-// Ends the program once no other thread's exception is still on its way to the log. (Ending
-// only the thread, with pthread_exit from the terminate handler, unwinds the frames of a
-// throw that found no handler; that fails inside the unwinder, so the program ends.)
+// Ends the program once no other thread's exception is still on its way to the log. A
+// thread's exception that leaves its start routine ends only the thread (HookedThreadProc);
+// the terminate handler sees the main thread's, and those stopped by a noexcept boundary,
+// which cannot be unwound to the thread's start.
 void EndAfterReport() {
   {
     std::unique_lock lock(busy_lock);
     busy_free.wait(lock, [] { return pending_notifications == 0; });
   }
+  // A fault waiting to be reported is reported first; the pipeline thread then ends the
+  // program itself.
+  while (waiting_faults.load() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ExitAfterReport();
+}
+
+// Reports the current exception, which nothing of the program catches, unless its throw
+// was reported already. True = default handling wanted.
+bool ReportUncaught(const std::exception_ptr& current) {
+  void* object = nullptr;
+  std::memcpy(&object, &current, sizeof object);
+  if (object == reported_object) return reported_default;
+  PendingNotification pending;
+  ExceptInfo e;
+  const std::type_info* type = abi::__cxa_current_exception_type();
+  e.class_name = type ? DemangledClassName(*type) : "";
+  if (type != nullptr) e.has_message = IsStdException(type, object, e.message);
+  e.stack_pointer = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  e.stack_top = CurrentStackTop();
+  e.thread = ThreadId();
+  return GoNotify(e);
 }
 
 void HookedExceptProc() {
   std::exception_ptr current = std::current_exception();
-  void* object = nullptr;
-  if (current) std::memcpy(&object, &current, sizeof object);
   if (!active.load() || !current) {
     if (previous_terminate) previous_terminate();
     std::abort();
   }
-  bool default_wanted = reported_default;
-  if (object != reported_object) {
-    PendingNotification pending;
-    ExceptInfo e;
-    const std::type_info* type = abi::__cxa_current_exception_type();
-    e.class_name = type ? DemangledClassName(*type) : "";
-    if (type != nullptr) e.has_message = IsStdException(type, object, e.message);
-    e.stack_pointer = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-    e.stack_top = CurrentStackTop();
-    e.thread = ThreadId();
-    default_wanted = GoNotify(e);
-  }
-  if (default_wanted) {
+  if (ReportUncaught(current)) {
     ReleaseProcessSharedFacts();
     if (previous_terminate) previous_terminate();
     std::abort();
@@ -970,7 +1044,8 @@ struct SignalSlot {
 };
 SignalSlot slot;
 sem_t slot_free, slot_request, slot_done;
-std::atomic<pid_t> pipeline_thread{0};
+// Posted by the pipeline thread once it has read the program's logger data.
+sem_t data_ready;
 
 void SemWait(sem_t* s) {
   while (::sem_wait(s) != 0 && errno == EINTR) {
@@ -989,18 +1064,20 @@ void DefaultSignal(int signal, siginfo_t* info) {
 void SignalHandler(int signal, siginfo_t* info, void* context) {
   const int saved_errno = errno;
   const pid_t self = ThreadId();
-  if (!active.load() || self == pipeline_thread.load() || self == busy_owner.load() ||
+  if (!catching_faults.load() || self == pipeline_thread.load() || self == busy_owner.load() ||
       self == report_thread.load() || Excluded(self)) {
     DefaultSignal(signal, info);
     errno = saved_errno;
     return;
   }
+  waiting_faults.fetch_add(1);
   SemWait(&slot_free);
   slot.signal = signal;
   slot.info = *info;
   std::memcpy(&slot.context, context, sizeof slot.context);
   slot.thread = self;
   ::sem_post(&slot_request);
+  // Not posted when the program ends after the report: a fault cannot be resumed.
   SemWait(&slot_done);
   const bool default_wanted = slot.default_wanted;
   ::sem_post(&slot_free);
@@ -1042,14 +1119,26 @@ std::string SignalMessage(int signal, const siginfo_t& info, uintptr_t address) 
   return text;
 }
 
+// The program's logger data (its options and debug information), read on the pipeline
+// thread while the main thread waits: a fault of the main thread meanwhile is reported.
+void LoadProgramData() {
+  if (const TOstrelModuleEntry* program = ProgramEntry(); program != nullptr)
+    RunningOptions().Assign(&program->options);
+}
+
+// Blocks every signal (its mask comes from its creator): a signal sent to the process goes
+// to a thread whose fault can be reported, and one of its own ends the program.
 void* PipelineThread(void*) {
   pipeline_thread = ThreadId();
-  sigset_t faults;
-  ::sigemptyset(&faults);
-  for (const int signal : Signals) ::sigaddset(&faults, signal);
-  ::pthread_sigmask(SIG_UNBLOCK, &faults, nullptr);
+  try {
+    LoadProgramData();
+  } catch (...) {
+    InternalError("InstallOstrelLog.LoadProgramData");
+  }
+  ::sem_post(&data_ready);
   for (;;) {
     SemWait(&slot_request);
+    waiting_faults.fetch_sub(1);
     const TOstrelRegisters r = RegistersOf(slot.context);
     ExceptInfo e;
     e.class_name = SignalClass(slot.signal, slot.info);
@@ -1067,9 +1156,14 @@ void* PipelineThread(void*) {
       InternalError("PublishExceptionFacts");
     }
     slot.default_wanted = GoNotify(e);
-    // A fault cannot be resumed: the program ends unless the default handling is wanted.
-    if (!slot.default_wanted) ExitAfterReport();
-    ::sem_post(&slot_done);
+    if (slot.default_wanted) {
+      ::sem_post(&slot_done);
+      continue;
+    }
+    // A fault cannot be resumed: its thread stays in the handler, and the program ends once
+    // the faults that other threads are waiting to hand over are reported too.
+    if (waiting_faults.load() == 0) ExitAfterReport();
+    ::sem_post(&slot_free);
   }
   return nullptr;
 }
@@ -1143,7 +1237,18 @@ void* HookedThreadProc(void* argument) {
     threads[registration.id] = entry;
   }
   thread_local ThreadAltStack alt_stack;
-  return start.start(start.parameter);
+  try {
+    return start.start(start.parameter);
+  } catch (const abi::__forced_unwind&) {
+    throw;  // pthread_exit or a cancellation on its way out
+  } catch (...) {
+    // As without the logger, for a thread left out of the log.
+    if (!active.load() || Excluded(registration.id)) std::terminate();
+    // Reported (at its throw, as a rule); the thread ends with exit code 1 and the program
+    // goes on.
+    (void)ReportUncaught(std::current_exception());
+    return reinterpret_cast<void*>(1);
+  }
 }
 
 int HookedCreateThread(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
@@ -1441,7 +1546,7 @@ bool DebuggerPresent() {
 void InstallOstrelLog() {
   static std::once_flag once;
   std::call_once(once, [] {
-    TraceLog("InstallOstrelLog", {}, 0);
+    ::pthread_sigmask(SIG_SETMASK, nullptr, &start_mask);
     main_thread = ThreadId();
     main_stack_top = CurrentStackTop();
     char folder[4096];
@@ -1449,38 +1554,44 @@ void InstallOstrelLog() {
     ::sem_init(&slot_free, 0, 1);
     ::sem_init(&slot_request, 0, 0);
     ::sem_init(&slot_done, 0, 0);
-    (void)ProgramEntry();
-    // The pipeline thread takes no signal meant for the program (it starts before the program
-    // can block any): it inherits a full mask and unblocks only the faults.
-    sigset_t all, previous;
+    ::sem_init(&data_ready, 0, 0);
+    // Faults are caught first: the pipeline thread reads the logger data while this thread
+    // waits for it, and reports a fault that comes meanwhile.
+    sigset_t all;
     ::sigfillset(&all);
-    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+    ::pthread_sigmask(SIG_SETMASK, &all, nullptr);
     pthread_t pipeline;
-    if (::pthread_create(&pipeline, nullptr, &PipelineThread, nullptr) == 0)
-      ::pthread_detach(pipeline);
-    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    const bool started = ::pthread_create(&pipeline, nullptr, &PipelineThread, nullptr) == 0;
+    if (started) ::pthread_detach(pipeline);
+    ::pthread_sigmask(SIG_SETMASK, &start_mask, nullptr);
     InstallAltStack();
     struct sigaction action {};
     action.sa_sigaction = &SignalHandler;
     action.sa_flags = SA_SIGINFO | SA_ONSTACK;
-    ::sigemptyset(&action.sa_mask);
+    // A thread in the handler takes no second fault signal: it would wait for itself.
+    action.sa_mask = FaultSignals();
+    // Set first: a fault may come as soon as its handler is in place.
+    catching_faults = started;
     for (int i = 0; i < 5; ++i) ::sigaction(Signals[i], &action, &previous_actions[i]);
+    TraceLog("InstallOstrelLog", {}, 0);
+    if (started) SemWait(&data_ready);
     previous_terminate = std::set_terminate(&HookedExceptProc);
     real_cxa_throw = reinterpret_cast<CxaThrow>(
         HookEverywhere("__cxa_throw", reinterpret_cast<void*>(&HookedRaise)));
     real_pthread_create = reinterpret_cast<PthreadCreate>(
         HookEverywhere("pthread_create", reinterpret_cast<void*>(&HookedCreateThread)));
-    active = real_cxa_throw != nullptr && real_pthread_create != nullptr;
-    // The options of the program's data block; the watchdog starts here when they ask for it.
+    active = started && real_cxa_throw != nullptr && real_pthread_create != nullptr;
+    catching_faults = active.load();
+    // Other modules' loggers read the program's options (and what the module changes later)
+    // from here; the watchdog starts here when they ask for it.
     if (const TOstrelModuleEntry* program = ProgramEntry(); active.load() && program != nullptr) {
-      RunningOptions().Assign(&program->options);
-      // Other modules' loggers read them (and what the module changes later) from here.
       try {
         ReleaseStaleSharedFacts();
         SetPublishedModuleOptions(program->handle, &RunningOptions());
       } catch (...) {
         InternalError("InstallOstrelLog.PublishModuleOptions");
       }
+      StartFreezeWatchdog();
     }
     // An internal error may be mailed, with the trace, to those who get the reports.
     InstallInternalBugSender();
@@ -1505,6 +1616,7 @@ void FinalizeOstrelLog() {
   if (!active.load()) return;
   StopFreezeWatchdog();
   if (!active.exchange(false)) return;
+  catching_faults = false;
   for (int i = 0; i < 5; ++i) ::sigaction(Signals[i], &previous_actions[i], nullptr);
   std::set_terminate(previous_terminate);
   SetPublishedModuleOptions(0, nullptr);

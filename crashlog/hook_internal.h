@@ -7,6 +7,8 @@ namespace qv::hook_detail {
 
 // True when `count` bytes at `address` can be read, without touching them.
 [[nodiscard]] bool Readable(const void* address, std::size_t count);
+// Copies `count` bytes from `address` when all of them can be read.
+[[nodiscard]] bool ReadBytes(void* destination, const void* address, std::size_t count);
 // Puts every import slot patched by HookImport back to its former address.
 void ReverseImportPatches();
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -62,6 +63,84 @@ TEST(CodeHookTest, ReplacementRunsAndReachesTheOriginalThroughTheTrampoline) {
     EXPECT_EQ(replacement_calls, 3);
     UnhookProcedure(trampoline);  // unknown now: nothing happens
     UnhookProcedure(nullptr);
+  }
+}
+
+// Hand-made routines in a page of their own: what their first instructions reach (data by
+// RIP-relative address, a called routine, a conditional branch's target) is what the
+// trampoline's moved copy reaches.
+class HandMadeCode {
+ public:
+  HandMadeCode() {
+    page_ = static_cast<uint8_t*>(::mmap(nullptr, 4096, PROT_READ | PROT_WRITE | PROT_EXEC,
+                                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    std::memset(page_, 0xCC, 4096);
+  }
+  ~HandMadeCode() { ::munmap(page_, 4096); }
+  HandMadeCode(const HandMadeCode&) = delete;
+  HandMadeCode& operator=(const HandMadeCode&) = delete;
+  void* Put(std::size_t offset, std::initializer_list<uint8_t> bytes) {
+    std::copy(bytes.begin(), bytes.end(), page_ + offset);
+    return page_ + offset;
+  }
+  uint8_t* At(std::size_t offset) { return page_ + offset; }
+
+ private:
+  uint8_t* page_;
+};
+
+using IntFn = long (*)(long);
+std::atomic<IntFn> int_original{nullptr};
+long TimesTen(long x) {
+  return int_original.load()(x) * 10;
+}
+
+TEST(CodeHookTest, MovedEntryInstructionsReachWhatTheyReachedBefore) {
+  HandMadeCode code;
+  const uint64_t stored = 0x112233445566;
+  std::memcpy(code.At(0x800), &stored, 8);
+  // mov rax,[rip+0x7F9] (the stored value); ret
+  auto* load = reinterpret_cast<IntFn>(code.Put(0x0, {0x48, 0x8B, 0x05, 0xF9, 0x07, 0, 0, 0xC3}));
+  // test edi,edi; je +6; mov eax,7; ret; mov eax,9; ret
+  auto* branch = reinterpret_cast<IntFn>(
+      code.Put(0x100, {0x85, 0xFF, 0x74, 0x06, 0xB8, 7, 0, 0, 0, 0xC3, 0xB8, 9, 0, 0, 0, 0xC3}));
+  // call +0x3B (mov eax,5; ret); add eax,edi; ret
+  auto* call = reinterpret_cast<IntFn>(code.Put(0x200, {0xE8, 0x3B, 0, 0, 0, 0x01, 0xF8, 0xC3}));
+  code.Put(0x240, {0xB8, 5, 0, 0, 0, 0xC3});
+  ASSERT_EQ(uint64_t(load(0)), stored);
+  ASSERT_EQ(branch(0), 9);
+  ASSERT_EQ(branch(1), 7);
+  ASSERT_EQ(call(2), 7);
+  const struct {
+    IntFn routine;
+    long argument, expected;
+  } cases[] = {{load, 0, long(stored * 10)}, {branch, 0, 90}, {branch, 1, 70}, {call, 2, 70}};
+  for (const auto& c : cases) {
+    int_original = reinterpret_cast<IntFn>(HookProcedure(
+        reinterpret_cast<void*>(c.routine), reinterpret_cast<void*>(&TimesTen), "HandMade"));
+    volatile IntFn routine = c.routine;
+    EXPECT_EQ(routine(c.argument), c.expected);
+    UnhookProcedure(reinterpret_cast<void*>(int_original.load()));
+    EXPECT_EQ(routine(c.argument), c.expected / 10);
+  }
+}
+
+// A routine shorter than the patch, or one whose first instructions branch back among
+// themselves, cannot be patched without breaking what follows.
+TEST(CodeHookTest, EntryThatCannotBeMovedIsRefused) {
+  HandMadeCode code;
+  void* tiny = code.Put(0, {0xC3, 0x90, 0x90, 0x90, 0x90, 0xC3});  // ret; what follows
+  // xor eax,eax; jne to itself (within the patch's bytes); nop; ret
+  void* back = code.Put(0x100, {0x31, 0xC0, 0x75, 0xFE, 0x90, 0xC3});
+  for (void* routine : {tiny, back}) {
+    const std::vector<uint8_t> before = Entry(routine);
+    try {
+      HookProcedure(routine, reinterpret_cast<void*>(&TimesTen), "Tiny");
+      ADD_FAILURE() << "hooked";
+    } catch (const EHookingError& e) {
+      EXPECT_STREQ(e.what(), "Cannot hook the procedure \"Tiny\".");
+    }
+    EXPECT_EQ(Entry(routine), before);
   }
 }
 

@@ -2,8 +2,12 @@
 // report goes to the folder of the second argument. Before it faults it prints
 // "LINE=<line>" of the faulting statement on standard error.
 //   throw | caught | gui | tthread | worker | two | filtered | null | div | recurse | off | restart
-//   | excluded | bugprompt | bugask (an internal error asked about on the display, nobody
-//   named to send it to) | lifecycle | debugger
+//   | restartfault | excluded | bugprompt | bugask (an internal error asked about on the
+//   display, nobody named to send it to) | lifecycle | debugger
+//   idle (prints "READY <main thread> <worker thread>" and waits with a second thread for
+//   signals sent from outside)
+// With QV_CRASH_AT_START=1 in its environment, its main thread is sent SIGSEGV as soon as the
+// logger's handler is in place, before main runs (the report goes beside the program).
 //   <file> | dialog | dialog1 (its call-stack page first) | dialogend (ends after the dialog) |
 //   threads (4000 short ones) | dupe (duplicates skipped) | whole <port> (the whole log mailed)
 // With a window of its own and the freeze watchdog on (FreezeTimeout 1), the main loop blocks:
@@ -13,10 +17,12 @@
 // dialog until standard input ends.
 #include <poll.h>
 #include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -150,10 +156,56 @@ struct TLifecycleWitness {
 
 pthread_barrier_t barrier;
 
-void ThrowAtOnce(int which) {
+void* ThrowAtOnce(void* which) {
   pthread_barrier_wait(&barrier);
-  throw TDiscError(which == 0 ? "First thread" : "Second thread");
+  throw TDiscError(which == nullptr ? "First thread" : "Second thread");
 }
+
+void* RunWorkerRoutine(void*) {
+  WorkerRoutine();
+  return nullptr;
+}
+
+// Prints the exit code the thread ended with.
+void JoinAndSay(pthread_t thread) {
+  void* code = nullptr;
+  pthread_join(thread, &code);
+  std::printf("thread exit code %ld\n", long(reinterpret_cast<intptr_t>(code)));
+}
+
+pid_t ThreadId() {
+  return pid_t(::syscall(SYS_gettid));
+}
+
+// The signals this thread blocks, as the kernel lists them.
+std::string BlockedSignals() {
+  std::ifstream in("/proc/thread-self/status");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind("SigBlk:", 0) == 0) return line.substr(7);
+  return "?";
+}
+
+// The program's own code faults before main: a thread (started before the logger's hooks)
+// sends the main thread SIGSEGV as soon as a handler for it is in place.
+struct TEarlyFault {
+  TEarlyFault() {
+    const char* asked = std::getenv("QV_CRASH_AT_START");
+    if (asked == nullptr || std::strcmp(asked, "1") != 0) return;
+    const pid_t main_thread = ThreadId();
+    // A sanitizer runtime may have a handler of its own in place already.
+    struct sigaction before {};
+    ::sigaction(SIGSEGV, nullptr, &before);
+    std::thread([main_thread, before] {
+      for (;;) {
+        struct sigaction current {};
+        ::sigaction(SIGSEGV, nullptr, &current);
+        if (current.sa_sigaction != before.sa_sigaction) break;
+      }
+      ::syscall(SYS_tgkill, ::getpid(), main_thread, SIGSEGV);
+    }).detach();
+  }
+} early_fault;
 
 }  // namespace
 
@@ -241,7 +293,22 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (mode == "worker") {
-    std::thread worker(WorkerRoutine);
+    pthread_t worker;
+    pthread_create(&worker, nullptr, RunWorkerRoutine, nullptr);
+    JoinAndSay(worker);
+    std::printf("continued\n");
+    return 0;
+  }
+  if (mode == "idle") {
+    std::atomic<pid_t> worker_id{0};
+    std::thread worker([&] {
+      worker_id = ThreadId();
+      ::poll(nullptr, 0, 60000);
+    });
+    while (worker_id.load() == 0) std::this_thread::yield();
+    std::printf("READY %d %d\n", int(ThreadId()), int(worker_id.load()));
+    std::fflush(stdout);
+    ::poll(nullptr, 0, 60000);
     worker.join();
     return 0;
   }
@@ -254,9 +321,12 @@ int main(int argc, char** argv) {
   }
   if (mode == "two") {
     pthread_barrier_init(&barrier, nullptr, 2);
-    std::thread first(ThrowAtOnce, 0), second(ThrowAtOnce, 1);
-    first.join();
-    second.join();
+    pthread_t first, second;
+    pthread_create(&first, nullptr, ThrowAtOnce, nullptr);
+    pthread_create(&second, nullptr, ThrowAtOnce, &second);
+    JoinAndSay(first);
+    JoinAndSay(second);
+    std::printf("continued\n");
     return 0;
   }
   if (mode == "filtered") {
@@ -328,16 +398,17 @@ int main(int argc, char** argv) {
     options.SetActivateLog(false);
     ThrowDiscError();
   }
-  if (mode == "restart" && argc > 3) {
-    // The second run notes itself and ends.
+  if ((mode == "restart" || mode == "restartfault") && argc > 3) {
+    // Each run notes the signals it blocks; the second one then ends.
     std::ifstream in(argv[3]);
     std::string line;
     const bool again = bool(std::getline(in, line));
     in.close();
-    std::ofstream(argv[3], std::ios::app) << "run\n";
+    std::ofstream(argv[3], std::ios::app) << "run blocking" << BlockedSignals() << "\n";
     if (again) return 0;
     qv::SetExceptionNotify(
         [](qv::TOstrelExceptionRecord&, bool&) { qv::SetTerminateRequest(qv::otRestart); });
+    if (mode == "restartfault") WriteNull(argc > 100 ? &argc : nullptr);
     ThrowDiscError();
   }
   return 3;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/ptrace.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -157,6 +159,7 @@ TEST_F(CrashTest, ClassLibraryHandlersReportAndContinue) {
   }
 }
 
+// The thread ends with exit code 1; the program goes on.
 TEST_F(CrashTest, WorkerThrowIsReportedWithTheWorkersFrames) {
   const CrashRun run = Crash("worker");
   ASSERT_EQ(run.reports.size(), 1u);
@@ -165,12 +168,20 @@ TEST_F(CrashTest, WorkerThrowIsReportedWithTheWorkersFrames) {
   ASSERT_FALSE(rows.empty());
   EXPECT_NE(rows[0].find("WorkerRoutine"), std::string::npos);
   EXPECT_EQ(LineOf(rows[0]), run.line);
-  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.stdout_text.ends_with("thread exit code 1\ncontinued\n")) << run.stdout_text;
+  EXPECT_EQ(run.status, 0);
 }
 
 TEST_F(CrashTest, TwoThreadsThrowingAtOnceGiveTwoWholeReports) {
   const CrashRun run = Crash("two");
-  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.status, 0);
+  // Each thread ends with exit code 1 (a report printed between them at times).
+  const std::string& out = run.stdout_text;
+  std::size_t ended = 0;
+  for (std::size_t at = 0; (at = out.find("thread exit code 1\n", at)) != std::string::npos; ++at)
+    ++ended;
+  EXPECT_EQ(ended, 2u) << out;
+  EXPECT_TRUE(out.ends_with("continued\n"));
   ASSERT_EQ(run.reports.size(), 2u);
   std::vector<std::string> messages = {Field(run.reports[0], "2.5"), Field(run.reports[1], "2.5")};
   std::sort(messages.begin(), messages.end());
@@ -243,6 +254,25 @@ TEST_F(CrashTest, SwitchedOffTheDefaultBehaviourReturns) {
   const CrashRun run = Crash("off");
   EXPECT_EQ(run.status, 128 + SIGABRT);
   EXPECT_TRUE(run.reports.empty());
+}
+
+// The program started again after a fault starts as a fresh one would, though the thread that
+// starts it blocks every signal.
+TEST_F(CrashTest, RestartAfterAFaultStartsWithTheFreshSignalMask) {
+  const std::string runs = dir_ + "/runs";
+  const CrashRun run = Crash("restartfault", ShellQuote(runs));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.reports.size(), 1u);
+  std::vector<std::string> lines;
+  for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+       lines.size() < 2 && std::chrono::steady_clock::now() < deadline;) {
+    std::ifstream in(runs);
+    lines.clear();
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    if (lines.size() < 2) std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1], lines[0]);
 }
 
 TEST_F(CrashTest, RestartRunsTheProgramAgain) {
@@ -356,6 +386,97 @@ TEST_F(CrashTest, QuorvelWritesItsReportOnSegv) {
   const std::string modules = report.substr(report.find("Modules Information"));
   EXPECT_TRUE(std::regex_search(modules, std::regex("\\|quorvel +\\|")));
   EXPECT_NE(modules.find("|libc.so.6 "), std::string::npos);
+}
+
+// Sent faults as a user's machine sends them, to the program waiting with a second thread:
+// returns the exit status (128 + signal when a signal ended it) and the reports.
+CrashRun SignalIdleProgram(const std::string& dir,
+                           const std::function<void(pid_t, pid_t, pid_t)>& send) {
+  CrashRun run;
+  std::remove((dir + "/crashlog_crash_program.olf").c_str());
+  int out[2];
+  if (::pipe(out) != 0) return run;
+  const std::string command = "ASAN_OPTIONS=detect_leaks=0 exec " + ShellQuote(CRASH_PROGRAM) +
+                              " idle " + ShellQuote(dir) + " 2>" + ShellQuote(dir + "/stderr");
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(out[1], STDOUT_FILENO);
+    ::close(out[0]);
+    ::close(out[1]);
+    ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  std::string text;
+  char buffer[256];
+  for (ssize_t n;
+       text.find('\n') == std::string::npos && (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
+    text.append(buffer, std::size_t(n));
+  int main_thread = 0, worker = 0;
+  if (std::sscanf(text.c_str(), "READY %d %d", &main_thread, &worker) == 2)
+    send(pid, main_thread, worker);
+  else
+    ::kill(pid, SIGKILL);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
+    text.append(buffer, std::size_t(n));
+  ::close(out[0]);
+  run.stdout_text = text;
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  TLogFile log(dir + "/crashlog_crash_program.olf");
+  log.Load();
+  run.reports = log.Reports();
+  return run;
+}
+
+// A second SIGSEGV sent while the first one's report is made lands on another thread; it
+// never ends the program before the report is written.
+TEST_F(CrashTest, FaultSignalsInQuickSuccessionEndWithAReport) {
+  for (int i = 0; i < 12; ++i) {
+    SCOPED_TRACE(i);
+    const CrashRun run = SignalIdleProgram(dir_, [](pid_t pid, pid_t, pid_t) {
+      ::kill(pid, SIGSEGV);
+      ::kill(pid, SIGSEGV);
+    });
+    EXPECT_EQ(run.status, 1);
+    ASSERT_GE(run.reports.size(), 1u);
+    EXPECT_LE(run.reports.size(), 2u);
+    for (const std::string& report : run.reports)
+      EXPECT_NE(Field(report, "2.5").find("Signal SIGSEGV sent by process"), std::string::npos);
+  }
+}
+
+// One fault on the main thread and one on another thread at the same time: both reported,
+// then the program ends.
+TEST_F(CrashTest, FaultsOfTwoThreadsAtOnceAreBothReported) {
+  for (int i = 0; i < 6; ++i) {
+    SCOPED_TRACE(i);
+    const CrashRun run = SignalIdleProgram(dir_, [](pid_t pid, pid_t main_thread, pid_t worker) {
+      ::syscall(SYS_tgkill, pid, main_thread, SIGSEGV);
+      ::syscall(SYS_tgkill, pid, worker, SIGBUS);
+    });
+    EXPECT_EQ(run.status, 1);
+    ASSERT_EQ(run.reports.size(), 2u);
+    std::vector<std::string> types = {Field(run.reports[0], "2.4"), Field(run.reports[1], "2.4")};
+    std::sort(types.begin(), types.end());
+    EXPECT_EQ(types, (std::vector<std::string>{"EAccessViolation", "EBusError"}));
+  }
+}
+
+// The program's own code faults before main, while the logger still reads its data.
+TEST_F(CrashTest, FaultWhileTheLoggerStartsIsReported) {
+  const std::string copy = dir_ + "/early";
+  ASSERT_EQ(std::system(("cp " + ShellQuote(CRASH_PROGRAM) + " " + ShellQuote(copy)).c_str()), 0);
+  const test::ShellResult result = test::RunShellCommand(
+      "cd " + ShellQuote(dir_) +
+      " && QV_CRASH_AT_START=1 QUORVEL_DISPLAY=headless ASAN_OPTIONS=detect_leaks=0 ./early "
+      "idle . 2>/dev/null; echo \"STATUS=$?\"");
+  EXPECT_NE(result.output.find("STATUS=1\n"), std::string::npos) << result.output;
+  TLogFile log(dir_ + "/early.olf");
+  log.Load();
+  ASSERT_EQ(log.Reports().size(), 1u);
+  EXPECT_EQ(Field(log.Reports()[0], "2.4"), "EAccessViolation");
 }
 
 // The same fault in two runs is one report, though each run loads the program elsewhere.

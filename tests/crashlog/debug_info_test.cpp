@@ -4,12 +4,14 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
 #include <sstream>
 
 #include "crashlog/code_hook.h"
+#include "crashlog/name_split.h"
 #include "platform/base/paths.h"
 #include "tests/fixtures/run_command.h"
 #include "tools/oldata/oldata_writer.h"
@@ -327,6 +329,20 @@ TEST(DebugInfoTest, GeneratedLineTableAgreesWithAddr2line) {
     std::snprintf(hex, sizeof hex, "%lx\n", addresses.back());
     list += hex;
   }
+  // And the lambdas' call operators, whose names an optimised build's debug information
+  // may give without their scope.
+  std::istringstream lambdas(
+      test::RunShellCommand("nm -S -C --defined-only " + self + " | grep -i ' t .*{lambda('")
+          .output);
+  for (std::string line; std::getline(lambdas, line) && addresses.size() < 2300;) {
+    uintptr_t start = 0, size = 0;
+    char type = 0;
+    if (std::sscanf(line.c_str(), "%lx %lx %c", &start, &size, &type) != 3 || size == 0) continue;
+    addresses.push_back(start + size / 2);
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "%lx\n", addresses.back());
+    list += hex;
+  }
   const std::string input = "/tmp/qv-oldata-addresses-" + std::to_string(::getpid());
   std::ofstream(input) << list;
   std::istringstream out(
@@ -397,11 +413,12 @@ TEST(DebugInfoTest, GeneratedLineTableAgreesWithAddr2line) {
     EXPECT_EQ(entry.unit_name, file);
     EXPECT_EQ(std::to_string(entry.line), line_number);
     // Where the debug information of an optimised build has only a function's plain name
-    // (the cold part of a split function), addr2line shows that name alone.
+    // (the cold part of a split function, a lambda's call operator), addr2line shows that
+    // name alone; the report keeps the whole name, which tells whose lambda it is.
     const bool plain =
         function.find("::") == std::string::npos && function.find('(') == std::string::npos;
-    EXPECT_EQ(plain ? entry.procedure_name.substr(0, entry.procedure_name.find('('))
-                    : entry.FunctionName(),
+    const SplitName procedure = SplitFunctionName(entry.procedure_name);
+    EXPECT_EQ(plain ? procedure.procedure.substr(0, procedure.parameters) : entry.FunctionName(),
               function);
     ++compared;
   }
@@ -410,6 +427,24 @@ TEST(DebugInfoTest, GeneratedLineTableAgreesWithAddr2line) {
       "generated %d\n",
       compared, inlined, unknown, long_names, generated);
   EXPECT_GE(compared, 500);
+}
+
+// The libraries stand below the build's tools: what a tool shares with a library lives in
+// the library, and no library source includes a tool's header.
+TEST(NameSplitTest, NoLibraryIncludesAToolsHeader) {
+  int sources = 0;
+  for (const char* folder :
+       {"audio", "tags", "app", "net", "cddb", "skin", "crashlog", "platform"}) {
+    for (const auto& file :
+         std::filesystem::recursive_directory_iterator(std::string(QV_SOURCE_DIR) + "/" + folder)) {
+      if (!file.is_regular_file()) continue;
+      std::ifstream in(file.path());
+      ++sources;
+      for (std::string line; std::getline(in, line);)
+        EXPECT_FALSE(line.starts_with("#include \"tools/")) << file.path() << ": " << line;
+    }
+  }
+  EXPECT_GT(sources, 100);
 }
 
 }  // namespace

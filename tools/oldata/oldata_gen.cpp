@@ -18,12 +18,12 @@
 #include <string>
 #include <vector>
 
-#include "tools/oldata/name_split.h"
+#include "crashlog/name_split.h"
 #include "tools/oldata/oldata_writer.h"
 
 namespace {
 
-using qv::oldata::SplitFunctionName;
+using qv::SplitFunctionName;
 
 struct Function {
   uint64_t low = 0, high = 0;
@@ -59,7 +59,7 @@ std::string Demangled(const char* name) {
   char* plain = abi::__cxa_demangle(name, nullptr, nullptr, &status);
   std::string result = status == 0 && plain != nullptr ? plain : name;
   std::free(plain);
-  return qv::oldata::WithoutCloneSuffix(std::move(result));
+  return qv::WithoutCloneSuffix(std::move(result));
 }
 
 // The function's display name as a symbolizer shows it: the demangled name of the symbol at

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-namespace qv::oldata {
+namespace qv {
 
 // The name without the compiler's clone suffixes: " [clone .isra.0]" of a demangled name,
 // ".part.0", ".cold" and the like of a plain one. An optimised build gives the copies it
@@ -81,4 +81,4 @@ inline SplitName SplitFunctionName(const std::string& name) {
   return split;
 }
 
-}  // namespace qv::oldata
+}  // namespace qv
