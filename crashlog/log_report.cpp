@@ -239,7 +239,8 @@ std::string TLogItem::Text() const {
     std::size_t column = 0;
     for (std::size_t j = i + 2; j < end; ++j)
       column = std::max(column, lines[j].find(": ") == std::string::npos ? 0 : lines[j].find(": "));
-    std::size_t longest = lines[i].size();
+    // The rule is as long as the longest field line; the label does not count.
+    std::size_t longest = 0;
     std::vector<std::string> fields;
     for (std::size_t j = i + 2; j < end; ++j) {
       std::string line = lines[j];

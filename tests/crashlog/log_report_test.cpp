@@ -44,6 +44,13 @@ TEST(LogReport, HeaderAlignsFieldsAndDropsEmptySections) {
                              "  3.2 Total Memory: 7 Mb");
 }
 
+TEST(LogReport, RuleIsAsLongAsTheLongestFieldLineNotTheLabel) {
+  TLogItem item;
+  item.AddSection("Operating System");
+  item.AddField("Type", "x");
+  EXPECT_EQ(item.Text(), "Operating System:\r\n" + Dashes(13) + "\r\n  1.1 Type: x");
+}
+
 TEST(LogReport, ConsoleHeaderLeavesActiveControlsOutAndEndsMessageWithDot) {
   TOstrelModuleOptions options;
   TOstrelReportFacts facts;
