@@ -33,6 +33,7 @@ using namespace std::chrono_literals;
 
 constexpr const char* kBoundary = "=_xcjvnxkbhvfkxzhfdbvzldjhfv";
 constexpr uint32_t kSMTPTimeout = 30000;
+constexpr uint32_t kQuitTimeout = 2000;
 constexpr size_t kBase64LineBytes = 57;  // 76 characters, MIME's limit
 constexpr auto kSendmailWait = 60s;
 // How long the mail handler may take to hand the link on; a handler that stays in the
@@ -306,7 +307,9 @@ void SendToRecipient(bool direct, const std::string& from, const std::string& ho
   smtp.SendString(SMTPData(message));
   smtp.OnProgress = nullptr;
   if (!smtp.CheckReply({250})) throw EOstrelSocketError(smtp.Reply());
-  // The message is delivered; a server that does not answer QUIT changes nothing.
+  // The message is delivered; a server that does not answer QUIT changes nothing and
+  // must not hold the crashed program for long.
+  smtp.Timeout = kQuitTimeout;
   try {
     smtp.SendCommand("QUIT", {221});
   } catch (const Exception&) {
