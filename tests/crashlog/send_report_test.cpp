@@ -69,6 +69,8 @@ class SendReportTest : public testing::Test {
   void TearDown() override {
     ::unsetenv("TMPDIR");
     ::unsetenv("QUORVEL_DISPLAY");
+    ::unsetenv("QUORVEL_REGISTRY");
+    ::unsetenv("QV_MAIL_DIR");
     SetMailPrograms({});
     SetMXLookupSettings({});
     fs::remove_all(dir_);
@@ -285,6 +287,34 @@ TEST_F(SendReportTest, MailClientWayThenMailToLink) {
   SetMailPrograms({"/nonexistent/sendmail", "/nonexistent/xdg-email", "/nonexistent/xdg-open"});
   EXPECT_FALSE(SendReport(options_, report));
   EXPECT_EQ(LastWarningCode(), eeEmailShellError);
+}
+
+TEST_F(SendReportTest, RegisteredMailToCommandTakesTheLinkAsOneArgument) {
+  ::setenv("QUORVEL_REGISTRY", (dir_ / "registry.reg").c_str(), 1);
+  ::setenv("QV_MAIL_DIR", dir_.c_str(), 1);
+  EXPECT_EQ(ReadRegString(HKEY_CLASSES_ROOT, "\\mailto\\shell\\open\\command", ""), "");
+  const std::string handler = Recorder("mail handler", 0);
+  {
+    TRegistry registry;
+    registry.SetRootKey(HKEY_CLASSES_ROOT);
+    ASSERT_TRUE(registry.OpenKey("\\mailto\\shell\\open\\command", true));
+    registry.WriteString("", "\"%QV_MAIL_DIR%/mail handler\" -compose \"%1\" %UNSET_QV_NAME%");
+    registry.WriteInteger("Flags", 0x00434241);
+  }
+  EXPECT_EQ(ReadRegString(HKEY_CLASSES_ROOT, "mailto\\shell\\open\\command", "Flags"), "ABC");
+  EXPECT_EQ(ReadRegString(HKEY_CLASSES_ROOT, "\\mailto\\shell\\open\\command", "None"), "");
+  EXPECT_EQ(ReadRegString(HKEY_CURRENT_USER, "\\mailto\\shell\\open\\command", ""), "");
+
+  const std::string xdg = Recorder("xdg-email", 0);
+  SetMailPrograms({"/nonexistent/sendmail", xdg, "/nonexistent/xdg-open"});
+  EXPECT_TRUE(SendByShell("a@x", "Crash; $(touch pwned) report", "Line 1\r\n`x` & y"));
+  EXPECT_EQ(ReadFile(handler + ".args"),
+            "-compose\n"
+            "mailto:a@x?Subject=Crash%3B%20%24%28touch%20pwned%29%20report&Body=Line%201%0D%0A%60x%"
+            "60%20%26%20y\n"
+            "%UNSET_QV_NAME%\n");
+  EXPECT_FALSE(fs::exists(xdg + ".args")) << "the registered command comes first";
+  EXPECT_FALSE(fs::exists(dir_ / "pwned"));
 }
 
 // A mail server on 127.0.0.1 that takes one message and never answers QUIT; it notes
