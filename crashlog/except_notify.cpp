@@ -515,7 +515,7 @@ bool InternalExceptNotify(ExceptInfo& e) {
           input.screenshot = !screenshot.empty();
           input.reportedErrors = error_number;
           input.confirmTerminate = [&] { return action(6); };
-          choice = ShowReportDialog(input);
+          choice = ShowDialog(input);
           if (choice.terminate)
             SetTerminateRequest(options.RestartAfterTerminate() ? otRestart : otTerminate);
         } catch (...) {

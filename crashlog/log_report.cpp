@@ -239,7 +239,8 @@ std::string TLogItem::Text() const {
     std::size_t column = 0;
     for (std::size_t j = i + 2; j < end; ++j)
       column = std::max(column, lines[j].find(": ") == std::string::npos ? 0 : lines[j].find(": "));
-    std::size_t longest = lines[i].size();
+    // The rule is as long as the longest field line; the label does not count.
+    std::size_t longest = 0;
     std::vector<std::string> fields;
     for (std::size_t j = i + 2; j < end; ++j) {
       std::string line = lines[j];
@@ -274,6 +275,13 @@ std::string ReportMessage(const TOstrelReportFacts& facts) {
   return message;
 }
 
+int LogFieldBit(std::string_view key) {
+  for (std::size_t i = 0; i < kLogFieldKeys.size(); ++i) {
+    if (key == kLogFieldKeys[i]) return int(i);
+  }
+  return -1;
+}
+
 std::string BuildReportHeader(const TOstrelReportFacts& facts,
                               const TOstrelModuleOptions& options) {
   TraceScope trace("BuildReportHeader", {facts.type});
@@ -294,17 +302,19 @@ std::string BuildReportHeader(const TOstrelReportFacts& facts,
   item.AddField(text(28), ReportType(facts));
   item.AddField(text(29), ReportMessage(facts));
   item.AddSection(text(30));
-  const uint32_t sections = options.LogSections() >> 8;
-  auto shown = [&](int bit) {
-    return !facts.console && !facts.web_host && (sections & (1u << bit)) != 0;
+  // Only the window facts can be switched off; programs without windows have none.
+  auto shown = [&](std::string_view key) {
+    const int bit = LogFieldBit(key);
+    return !facts.console && !facts.web_host && bit >= 0 &&
+           (options.LogSections() & (1u << bit)) != 0;
   };
   std::string control_text = facts.control_text;
   if (facts.control_password && UpperCase(facts.control_class).find("EDIT") != std::string::npos)
     control_text.assign(control_text.size(), '*');
-  item.AddField(text(31), facts.form_class, shown(0));
-  item.AddField(text(32), facts.form_text, shown(1));
-  item.AddField(text(33), facts.control_class, shown(2));
-  item.AddField(text(34), control_text, shown(3));
+  item.AddField(text(31), facts.form_class, shown("Active Controls|Form Class"));
+  item.AddField(text(32), facts.form_text, shown("Active Controls|Form Text"));
+  item.AddField(text(33), facts.control_class, shown("Active Controls|Control Class"));
+  item.AddField(text(34), control_text, shown("Active Controls|Control Text"));
   item.AddSection(text(35));
   item.AddField(text(36), facts.computer);
   item.AddField(text(37), facts.user);

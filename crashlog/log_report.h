@@ -6,10 +6,12 @@
 // in the log file, so every value is cleaned of control characters.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <ctime>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "crashlog/call_stack.h"
@@ -41,6 +43,35 @@ struct TOstrelReportFacts {
   std::optional<TOstrelRegisters> registers;
   uintptr_t stack_pointer = 0;
 };
+
+// The header's fields, "section|field", in the order the log-sections option gives them
+// their bits: bit n of `LogSections` belongs to kLogFieldKeys[n].
+inline constexpr std::array<const char*, 23> kLogFieldKeys = {"Application|Start Date",
+                                                              "Application|Name",
+                                                              "Application|Version Number",
+                                                              "Application|Parameters",
+                                                              "Exception|Date",
+                                                              "Exception|Address",
+                                                              "Exception|Module",
+                                                              "Exception|Type",
+                                                              "Exception|Message",
+                                                              "Active Controls|Form Class",
+                                                              "Active Controls|Form Text",
+                                                              "Active Controls|Control Class",
+                                                              "Active Controls|Control Text",
+                                                              "Computer|Name",
+                                                              "Computer|User",
+                                                              "Computer|Total Memory",
+                                                              "Computer|Free Memory",
+                                                              "Computer|Total Disk",
+                                                              "Computer|Free Disk",
+                                                              "Operating System|Type",
+                                                              "Operating System|Build #",
+                                                              "Operating System|Update",
+                                                              "Operating System|Language"};
+
+// The bit of `LogSections` that enables the field named by `key`; -1 for no such key.
+[[nodiscard]] int LogFieldBit(std::string_view key);
 
 // Computer, memory, disk (of the program file's folder), system and language facts (the
 // language of the locale that LC_ALL, LC_MESSAGES or LANG selects), the program's name,

@@ -698,8 +698,16 @@ bool PaintDialogFrame(HWND window, UINT message, WPARAM activation, const std::s
   return true;
 }
 
-TReportDialogResult ShowReportDialog(const TReportDialogInput& input,
-                                     const TDisplayFactory& display) {
+namespace {
+// The dialog's caption and the message as one line on standard error, for a run with no
+// dialog to show.
+void PrintErrorLine(const TReportDialogInput& input) {
+  std::fprintf(stderr, "%s: %s\n", input.options->Texts(2).c_str(), input.message.c_str());
+  std::fflush(stderr);
+}
+}  // namespace
+
+TReportDialogResult ShowDialog(const TReportDialogInput& input, const TDisplayFactory& display) {
   TraceLog("ShowDialog", {input.message}, +2);
   TReportDialogResult result;
   // The window in front before the dialog (of whichever program) is brought back after it.
@@ -719,7 +727,7 @@ TReportDialogResult ShowReportDialog(const TReportDialogInput& input,
     });
     if (shown == Shown::unattended) {
       // The boxes as the dialog would have shown them; the program goes on.
-      std::fprintf(stderr, "%s: %s\n", input.options->Texts(2).c_str(), input.message.c_str());
+      PrintErrorLine(input);
       result.painted = true;
       result.send = input.options->SendWay() != swNone;
       result.screenshot = input.screenshot;
@@ -730,8 +738,7 @@ TReportDialogResult ShowReportDialog(const TReportDialogInput& input,
     result.terminate = dialog.terminate;
     if (!result.painted) {
       // No window came up: the user still learns of the error.
-      std::fprintf(stderr, "%s\n%s\n", input.options->Texts(2).c_str(), input.message.c_str());
-      std::fflush(stderr);
+      PrintErrorLine(input);
     }
     if (result.terminate && input.confirmTerminate) {
       ClearLastWarning();

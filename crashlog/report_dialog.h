@@ -60,8 +60,8 @@ struct TReportDialogResult {
 
 // Shows the dialog and waits until it ends. A dialog that never painted (no display) shows
 // the message on standard error and leaves the warning "Cannot show the DialogBox window.".
-TReportDialogResult ShowReportDialog(const TReportDialogInput& input,
-                                     const TDisplayFactory& display = ProgressDisplay);
+TReportDialogResult ShowDialog(const TReportDialogInput& input,
+                               const TDisplayFactory& display = ProgressDisplay);
 // The steps-to-reproduce request; its text trimmed of blanks and control characters, "" when
 // it could not be shown.
 std::string ShowRequestDialog(const TOstrelModuleOptions& options,

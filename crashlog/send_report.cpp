@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -33,6 +34,7 @@ using namespace std::chrono_literals;
 
 constexpr const char* kBoundary = "=_xcjvnxkbhvfkxzhfdbvzldjhfv";
 constexpr uint32_t kSMTPTimeout = 30000;
+constexpr uint32_t kQuitTimeout = 2000;
 constexpr size_t kBase64LineBytes = 57;  // 76 characters, MIME's limit
 constexpr auto kSendmailWait = 60s;
 // How long the mail handler may take to hand the link on; a handler that stays in the
@@ -306,11 +308,53 @@ void SendToRecipient(bool direct, const std::string& from, const std::string& ho
   smtp.SendString(SMTPData(message));
   smtp.OnProgress = nullptr;
   if (!smtp.CheckReply({250})) throw EOstrelSocketError(smtp.Reply());
-  // The message is delivered; a server that does not answer QUIT changes nothing.
+  // The message is delivered; a server that does not answer QUIT changes nothing and
+  // must not hold the crashed program for long.
+  smtp.Timeout = kQuitTimeout;
   try {
     smtp.SendCommand("QUIT", {221});
   } catch (const Exception&) {
   }
+}
+
+// "%NAME%" replaced by the variable's value; an unset name stays as it is.
+std::string ExpandEnvironmentVariables(const std::string& text) {
+  std::string out;
+  size_t i = 0;
+  while (i < text.size()) {
+    const size_t end = text[i] == '%' ? text.find('%', i + 1) : std::string::npos;
+    const char* value =
+        end == std::string::npos ? nullptr : std::getenv(text.substr(i + 1, end - i - 1).c_str());
+    if (end == std::string::npos || end == i + 1 || value == nullptr) {
+      out += text[i++];
+      continue;
+    }
+    out += value;
+    i = end + 1;
+  }
+  return out;
+}
+
+// A command line split at blanks outside double quotes; the quotes go.
+std::vector<std::string> SplitCommandLine(const std::string& command) {
+  std::vector<std::string> out;
+  std::string current;
+  bool quoted = false, any = false;
+  for (const char c : command) {
+    if (c == '"') {
+      quoted = !quoted;
+      any = true;
+    } else if ((c == ' ' || c == '\t') && !quoted) {
+      if (any) out.push_back(std::move(current));
+      current.clear();
+      any = false;
+    } else {
+      current += c;
+      any = true;
+    }
+  }
+  if (any) out.push_back(std::move(current));
+  return out;
 }
 
 }  // namespace
@@ -499,13 +543,41 @@ bool SendByMAPI(const std::string& recipients, const std::string& subject, const
   return true;
 }
 
+std::string ReadRegString(HKEY root, const std::string& path, const std::string& name) {
+  try {
+    TRegistry registry(KEY_READ);
+    registry.SetRootKey(root);
+    if (!registry.OpenKeyReadOnly(path.starts_with('\\') ? path.substr(1) : path) ||
+        !registry.ValueExists(name))
+      return {};
+    const TRegDataType type = registry.GetDataType(name);
+    if (type == rdString || type == rdExpandString) return registry.ReadString(name);
+    std::vector<uint8_t> data = registry.ReadBinaryData(name);
+    if (!data.empty()) data.pop_back();
+    return std::string(data.begin(), data.end());
+  } catch (const Exception&) {
+    return {};  // an unreadable registry file holds no command
+  }
+}
+
 bool SendByShell(const std::string& recipients, const std::string& subject,
                  const std::string& body) {
   TraceScope trace("SendByShell", {recipients, subject});
   const std::string link = MailToLink(recipients, subject, body);
-  const TMailPrograms programs = MailPrograms();
-  RunResult run = RunProgram({programs.XdgEmail, link}, nullptr, kShellWait);
-  if (run.spawn_error != 0) run = RunProgram({programs.XdgOpen, link}, nullptr, kShellWait);
+  const std::string command = ExpandEnvironmentVariables(
+      ReadRegString(HKEY_CLASSES_ROOT, "\\mailto\\shell\\open\\command", ""));
+  std::vector<std::string> handler = SplitCommandLine(command);
+  RunResult run;
+  if (!handler.empty()) {
+    // No shell sees the link: it stays one argument whatever it holds.
+    for (std::string& argument : handler)
+      argument = StringReplace(argument, "%1", link, rfReplaceAll);
+    run = RunProgram(handler, nullptr, kShellWait);
+  } else {
+    const TMailPrograms programs = MailPrograms();
+    run = RunProgram({programs.XdgEmail, link}, nullptr, kShellWait);
+    if (run.spawn_error != 0) run = RunProgram({programs.XdgOpen, link}, nullptr, kShellWait);
+  }
   if (run.spawn_error != 0) {
     Warning(eeEmailShellError, std::strerror(run.spawn_error));
     return false;

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/base/registry.h"
+
 namespace qv {
 
 class TOstrelModuleOptions;
@@ -72,10 +74,17 @@ bool SendBySMTP(bool direct, const std::string& from, const std::string& host,
 // The mail client's way: the same message through `sendmail -t -i`.
 bool SendByMAPI(const std::string& recipients, const std::string& subject, const std::string& body,
                 const std::vector<std::string>& attachments, const std::string& from = {});
-// The mail-to link, percent-encoded, handed to xdg-email (else xdg-open) as one
-// argument.
+// The mail-to link, percent-encoded, handed as one argument to the registered mail-to
+// command (the classes root's "mailto\shell\open\command", environment variables
+// expanded, "%1" taking the link), else to xdg-email, else to xdg-open.
 bool SendByShell(const std::string& recipients, const std::string& subject,
                  const std::string& body);
+
+// The string value `name` ("" for the default value) of key `path` under `root` of the
+// registry (a leading "\" of the path is dropped), opened read-only; "" when the key or
+// the value is missing. A value that is not a string is read as text less its last byte.
+[[nodiscard]] std::string ReadRegString(HKEY root, const std::string& path,
+                                        const std::string& name);
 
 // Makes the internal-error channel mail the trace as the mail client's way does.
 void InstallInternalBugSender();

@@ -44,6 +44,13 @@ TEST(LogReport, HeaderAlignsFieldsAndDropsEmptySections) {
                              "  3.2 Total Memory: 7 Mb");
 }
 
+TEST(LogReport, RuleIsAsLongAsTheLongestFieldLineNotTheLabel) {
+  TLogItem item;
+  item.AddSection("Operating System");
+  item.AddField("Type", "x");
+  EXPECT_EQ(item.Text(), "Operating System:\r\n" + Dashes(13) + "\r\n  1.1 Type: x");
+}
+
 TEST(LogReport, ConsoleHeaderLeavesActiveControlsOutAndEndsMessageWithDot) {
   TOstrelModuleOptions options;
   TOstrelReportFacts facts;
@@ -70,6 +77,37 @@ TEST(LogReport, ConsoleHeaderLeavesActiveControlsOutAndEndsMessageWithDot) {
   // A web-server extension or CGI program has no windows to name either.
   facts.web_host = true;
   EXPECT_EQ(BuildReportHeader(facts, options).find("Active Controls"), std::string::npos);
+}
+
+TEST(LogReport, LogSectionBitsNineToTwelveSwitchTheWindowFields) {
+  TOstrelReportFacts facts;
+  facts.form_class = "TMainForm";
+  facts.form_text = "Quorvel";
+  facts.control_class = "TButton";
+  facts.control_text = "Rip";
+  const char* lines[] = {"  3.1 Form Class", "  3.2 Form Text", "  3.3 Control Class",
+                         "  3.4 Control Text"};
+  for (int bit = 9; bit <= 12; ++bit) {
+    TOstrelModuleOptions options;
+    options.SetLogSections(~(1u << bit));
+    const std::string header = BuildReportHeader(facts, options);
+    for (int field = 0; field < 4; ++field) {
+      EXPECT_EQ(header.find(lines[field]) == std::string::npos, field == bit - 9)
+          << "bit " << bit << ", field " << lines[field];
+    }
+  }
+  // The bits beside them, and those of the other sections, switch nothing.
+  TOstrelModuleOptions options;
+  options.SetLogSections(0xFu << 9);
+  const std::string kept = BuildReportHeader(facts, options);
+  for (const char* line : lines) EXPECT_NE(kept.find(line), std::string::npos) << line;
+  EXPECT_NE(kept.find("  4.1 Name"), std::string::npos);
+  EXPECT_NE(kept.find("  1.1 Start Date"), std::string::npos);
+  options.SetLogSections(~(0xFu << 9));
+  EXPECT_EQ(BuildReportHeader(facts, options).find("Active Controls"), std::string::npos);
+  EXPECT_EQ(std::string(kLogFieldKeys[LogFieldBit("Exception|Message")]), "Exception|Message");
+  EXPECT_EQ(LogFieldBit("Operating System|Language"), 22);
+  EXPECT_EQ(LogFieldBit("Application|Name/Description"), -1);
 }
 
 TEST(LogReport, TablesGolden) {

@@ -236,7 +236,10 @@ TEST(ReportDialogTest, WithoutADisplayNoDialogNoFileAndOneErrorLine) {
   input.options = &options;
   input.message = "Disc tray jammed.";
   ClearLastWarning();
-  const TReportDialogResult r = ShowReportDialog(input, [] { return nullptr; });
+  testing::internal::CaptureStderr();
+  const TReportDialogResult r = ShowDialog(input, [] { return nullptr; });
+  const std::string printed = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(printed.rfind("Error.: Disc tray jammed.\n", 0), 0u) << printed;
   EXPECT_FALSE(r.painted);
   EXPECT_EQ(LastWarningCode(), eeShowError);
   EXPECT_EQ(LastWarningMessage(), "Cannot show the DialogBox window.");
@@ -579,9 +582,8 @@ TEST(ReportDialogSession, ForegroundWindowComesBackAfterTheDialog) {
   TReportDialogInput input;
   input.options = &options;
   input.message = "Disc tray jammed.";
-  std::thread shown([&] {
-    (void)ShowReportDialog(input, [display] { return X11Backend::Open(display.c_str()); });
-  });
+  std::thread shown(
+      [&] { (void)ShowDialog(input, [display] { return X11Backend::Open(display.c_str()); }); });
   const XTopLevel dialog = WaitForViewableXWindow(display, "Error.", Clock::now() + 60s);
   bool focused = false;
   for (const auto deadline = Clock::now() + 30s; !focused && Clock::now() < deadline;)

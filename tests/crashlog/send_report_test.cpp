@@ -3,11 +3,18 @@
 // sendmail and xdg-email.
 #include "crashlog/send_report.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -62,6 +69,8 @@ class SendReportTest : public testing::Test {
   void TearDown() override {
     ::unsetenv("TMPDIR");
     ::unsetenv("QUORVEL_DISPLAY");
+    ::unsetenv("QUORVEL_REGISTRY");
+    ::unsetenv("QV_MAIL_DIR");
     SetMailPrograms({});
     SetMXLookupSettings({});
     fs::remove_all(dir_);
@@ -278,6 +287,125 @@ TEST_F(SendReportTest, MailClientWayThenMailToLink) {
   SetMailPrograms({"/nonexistent/sendmail", "/nonexistent/xdg-email", "/nonexistent/xdg-open"});
   EXPECT_FALSE(SendReport(options_, report));
   EXPECT_EQ(LastWarningCode(), eeEmailShellError);
+}
+
+TEST_F(SendReportTest, RegisteredMailToCommandTakesTheLinkAsOneArgument) {
+  ::setenv("QUORVEL_REGISTRY", (dir_ / "registry.reg").c_str(), 1);
+  ::setenv("QV_MAIL_DIR", dir_.c_str(), 1);
+  EXPECT_EQ(ReadRegString(HKEY_CLASSES_ROOT, "\\mailto\\shell\\open\\command", ""), "");
+  const std::string handler = Recorder("mail handler", 0);
+  {
+    TRegistry registry;
+    registry.SetRootKey(HKEY_CLASSES_ROOT);
+    ASSERT_TRUE(registry.OpenKey("\\mailto\\shell\\open\\command", true));
+    registry.WriteString("", "\"%QV_MAIL_DIR%/mail handler\" -compose \"%1\" %UNSET_QV_NAME%");
+    registry.WriteInteger("Flags", 0x00434241);
+  }
+  EXPECT_EQ(ReadRegString(HKEY_CLASSES_ROOT, "mailto\\shell\\open\\command", "Flags"), "ABC");
+  EXPECT_EQ(ReadRegString(HKEY_CLASSES_ROOT, "\\mailto\\shell\\open\\command", "None"), "");
+  EXPECT_EQ(ReadRegString(HKEY_CURRENT_USER, "\\mailto\\shell\\open\\command", ""), "");
+
+  const std::string xdg = Recorder("xdg-email", 0);
+  SetMailPrograms({"/nonexistent/sendmail", xdg, "/nonexistent/xdg-open"});
+  EXPECT_TRUE(SendByShell("a@x", "Crash; $(touch pwned) report", "Line 1\r\n`x` & y"));
+  EXPECT_EQ(ReadFile(handler + ".args"),
+            "-compose\n"
+            "mailto:a@x?Subject=Crash%3B%20%24%28touch%20pwned%29%20report&Body=Line%201%0D%0A%60x%"
+            "60%20%26%20y\n"
+            "%UNSET_QV_NAME%\n");
+  EXPECT_FALSE(fs::exists(xdg + ".args")) << "the registered command comes first";
+  EXPECT_FALSE(fs::exists(dir_ / "pwned"));
+}
+
+// A mail server on 127.0.0.1 that takes one message and never answers QUIT; it notes
+// whether the client closed the connection within `wait_for_close` after it.
+class SilentQuitServer {
+ public:
+  explicit SilentQuitServer(std::chrono::seconds wait_for_close) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof a;
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::listen(listener_, 1) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &size) != 0)
+      return;
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this, wait_for_close] { Serve(wait_for_close); });
+  }
+  ~SilentQuitServer() {
+    if (thread_.joinable()) thread_.join();
+    ::close(listener_);
+  }
+  [[nodiscard]] uint16_t Port() const { return port_; }
+  // Waits for the conversation to end; then what the server saw.
+  void Join() {
+    if (thread_.joinable()) thread_.join();
+  }
+  bool got_message = false, got_quit = false, closed_after_quit = false;
+
+ private:
+  void Serve(std::chrono::seconds wait_for_close) {
+    pollfd p{listener_, POLLIN, 0};
+    if (::poll(&p, 1, 30000) != 1) return;
+    const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) return;
+    auto say = [fd](const std::string& line) {
+      return ::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == ssize_t(line.size());
+    };
+    std::string in;
+    bool data = false;
+    say("220 silent\r\n");
+    for (;;) {
+      pollfd q{fd, POLLIN, 0};
+      const int wait = got_quit ? int(wait_for_close.count() * 1000) : 30000;
+      if (::poll(&q, 1, wait) != 1) break;
+      char buffer[4096];
+      const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+      if (n <= 0) {
+        closed_after_quit = got_quit && n == 0;
+        break;
+      }
+      in.append(buffer, size_t(n));
+      for (size_t end; !data && (end = in.find("\r\n")) != std::string::npos;) {
+        const std::string line = in.substr(0, end);
+        in.erase(0, end + 2);
+        if (line == "QUIT") {
+          got_quit = true;  // and no answer
+        } else if (line == "DATA") {
+          data = true;
+          say("354 go on\r\n");
+        } else {
+          say("250 ok\r\n");
+        }
+      }
+      if (data && in.find("\r\n.\r\n") != std::string::npos) {
+        got_message = true;
+        data = false;
+        in.erase(0, in.find("\r\n.\r\n") + 5);
+        say("250 queued\r\n");
+      }
+    }
+    ::close(fd);
+  }
+
+  int listener_ = -1;
+  uint16_t port_ = 0;
+  std::thread thread_;
+};
+
+TEST_F(SendReportTest, AServerThatNeverAnswersQuitDoesNotHoldTheSender) {
+  // Far below the conversation's own time-out, far above the wait for the QUIT answer.
+  SilentQuitServer server(std::chrono::seconds(15));
+  ASSERT_NE(server.Port(), 0);
+  EXPECT_TRUE(SendBySMTP(false, "logger@quorvel.test", "127.0.0.1", {}, "body", "Crash report",
+                         "a@x", "", "", server.Port()));
+  server.Join();
+  EXPECT_TRUE(server.got_message);
+  EXPECT_TRUE(server.got_quit);
+  EXPECT_TRUE(server.closed_after_quit) << "the sender still waited for the QUIT answer";
+  EXPECT_EQ(LastWarningCode(), 0);
 }
 
 TEST(MailMessageTest, HeadersDateAndTransparency) {
