@@ -1573,8 +1573,10 @@ void InstallOstrelLog() {
     // Set first: a fault may come as soon as its handler is in place.
     catching_faults = started;
     for (int i = 0; i < 5; ++i) ::sigaction(Signals[i], &action, &previous_actions[i]);
-    TraceLog("InstallOstrelLog", {}, 0);
+    // Nothing but the wait until the data is read: a fault in the middle of a first-use
+    // initialisation (the trace's state) would hold its guard against the pipeline thread.
     if (started) SemWait(&data_ready);
+    TraceLog("InstallOstrelLog", {}, 0);
     previous_terminate = std::set_terminate(&HookedExceptProc);
     real_cxa_throw = reinterpret_cast<CxaThrow>(
         HookEverywhere("__cxa_throw", reinterpret_cast<void*>(&HookedRaise)));
