@@ -4,12 +4,15 @@
 // here. Owned by its form; main thread only.
 #pragma once
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/base/component.h"
+#include "platform/base/streams.h"
+#include "platform/base/stringlist.h"
 #include "platform/services/url_cracker.h"
 
 namespace qv {
@@ -60,6 +63,11 @@ class TIEHTTP : public TComponent {
   void AddMultipartStream(const std::string& Name, std::unique_ptr<TStream> Stream);
   [[nodiscard]] const std::vector<TMultipartVar>& MultipartVars() const { return multipartVars_; }
 
+  // The request side's state, kept for a request that is never sent: the agent name it would
+  // give and the size of the buffer an answer would be received in.
+  [[nodiscard]] const std::string& AgentName() const { return agentName_; }
+  [[nodiscard]] std::size_t ReceiveBufferSize() const { return receiveBuffer_.size(); }
+
  private:
   void CrackURL();
 
@@ -72,6 +80,13 @@ class TIEHTTP : public TComponent {
   std::string userName_;
   std::string password_;
   std::vector<TMultipartVar> multipartVars_;
+  // Unused while no request is sent.
+  std::string agentName_ = "tiehttp";
+  std::array<char, 4096> receiveBuffer_{};
+  TMemoryStream stream_;
+  TStringList list1_;
+  TStringList list2_;
+  TStringList list3_;
 };
 
 }  // namespace qv

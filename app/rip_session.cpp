@@ -203,7 +203,6 @@ std::string TRipSession::MediaArrived() {
     Log.WriteLog("CDEvents : disc arrival ignored during a rip");
     return "";
   }
-  NewLookup();
   return LangMessages[11];
 }
 

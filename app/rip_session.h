@@ -63,12 +63,13 @@ class TRipSession {
   // "Destination : <base><folder>".
   std::string ApplyEntry(const TCDInfo& Info);
 
-  // The CDDB button and a disc arrival: a new lookup begins with a fresh track list and the
-  // placeholder picture (the database query itself is the CD database component's).
+  // The CDDB button, which a disc arrival presses: a new lookup begins with a fresh track list
+  // and the placeholder picture (the database query itself is the CD database component's).
   void NewLookup();
   // Disc events of any drive. While a rip runs they are ignored (logged), so that nothing
-  // changes under it; otherwise they act and answer the status text to show ("CD Inserted !"
-  // / "CD Ejected !"), empty when ignored.
+  // changes under it; otherwise they answer the status text to show ("CD Inserted !" /
+  // "CD Ejected !"), empty when ignored. An arrival changes nothing itself: the new lookup
+  // that follows it reads the disc once.
   std::string MediaArrived();
   std::string MediaRemoved();
 

@@ -731,8 +731,18 @@ void TForm1::CDEvents1AfterRemove(TComponent*, char) {
 
 void TForm1::ClearCovers(bool AddPlaceholder) {
   coverSearch_->ClearCovers(AddPlaceholder);
-  if (AddPlaceholder && coverSearch_->CoverCount() > 0) coverSearch_->ShowCover(0);
-  if (!AddPlaceholder || coverSearch_->CoverCount() == 0) AdvPicture1->Picture().Clear();
+  // The placeholder goes on show at once, so that a rip after a lookup that found nothing
+  // does not save the previous disc's cover; the slide caption stays the plain "Slide".
+  bool shown = false;
+  if (AddPlaceholder && coverSearch_->CoverCount() > 0) {
+    try {
+      AdvPicture1->Picture().LoadFromBytes(coverSearch_->Covers()[0]);
+      shown = true;
+    } catch (const Exception& e) {
+      session_->Log.Report("ClearCovers : " + e.Message());
+    }
+  }
+  if (!shown) AdvPicture1->Picture().Clear();
   AdvPicture1->Invalidate();
 }
 

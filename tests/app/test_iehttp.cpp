@@ -61,6 +61,9 @@ TEST_F(IEHTTPTest, RequestMethodAndMultipartSetTheContentType) {
       "multipart/form-data; boundary=-----------------------------7cf87224d2020a";
   const std::string form = "application/x-www-form-urlencoded";
   EXPECT_EQ(ie->RequestMethod() + "|" + ie->ContentType(), "GET|");
+  // The request side a sent request would use: its agent name and receive buffer.
+  EXPECT_EQ(ie->AgentName(), "tiehttp");
+  EXPECT_EQ(ie->ReceiveBufferSize(), 4096u);
   // A step sets the method, or switches MultipartPOST on ("+") or off ("-").
   const std::pair<std::string, std::string> steps[] = {{"post", "POST|" + form},
                                                        {"+", "POST|" + multipart},

@@ -274,6 +274,33 @@ TEST_F(CoverFormTest, FailedSearchesEndWithThePlaceholder) {
   }
 }
 
+// Lookups that search nothing (no server, no local entry): the placeholder is on show, so
+// that a rip saves no earlier cover, but the slide caption stays the plain "Slide" after the
+// start, a removed disc, a new lookup and an arrived disc; only the slide button counts.
+TEST_F(CoverFormTest, WithoutASearchThePlaceholderShowsUnderAPlainCaption) {
+  WriteText(dir_.File("Quorvel.ini"), kNoServer);
+  OpenWindow();
+  const auto expectPlain = [&](const char* when) {
+    SCOPED_TRACE(when);
+    EXPECT_EQ(form_->slideBtn->Caption(), "Slide");
+    EXPECT_EQ(form_->CoverSearch().CoverCount(), 1);
+    EXPECT_EQ(form_->CoverSearch().ShownCover(), placeholder_);
+    ExpectShown(kGreen, 64, 64);
+  };
+  expectPlain("start");
+  form_->CDEvents1AfterRemove(form_, 'E');
+  expectPlain("removal");
+  form_->cddbbtn->Click();
+  ASSERT_TRUE(Settled());
+  expectPlain("lookup");
+  form_->CDEvents1AfterArrival(form_, 'E');
+  ASSERT_TRUE(Settled());
+  expectPlain("arrival");
+  EXPECT_NE(StatusLines().find("CD Inserted !\nNot Connected"), std::string::npos) << StatusLines();
+  form_->slideBtn->Click();
+  EXPECT_EQ(form_->slideBtn->Caption(), "Slide 1 of 1");
+}
+
 // A search the service refuses: the lookup's line keeps the reason after the destination,
 // and the log has it without -debug; the window goes on with the placeholder.
 TEST_F(CoverFormTest, ARefusedSearchSaysWhyAfterTheDestination) {
