@@ -1435,16 +1435,6 @@ bool OstrelLogFinalizing() {
   return finalizing.load();
 }
 
-bool DebuggerPresent() {
-  // The kernel names the process that traces this one; 0 when none does.
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  for (int lines = 0; lines < 256 && std::getline(status, line); ++lines) {
-    if (line.rfind("TracerPid:", 0) == 0) return std::atoi(line.c_str() + 10) != 0;
-  }
-  return false;
-}
-
 void InstallOstrelLog() {
   static std::once_flag once;
   std::call_once(once, [] {
