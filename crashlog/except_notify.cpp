@@ -163,6 +163,7 @@ struct ExceptInfo {
   // stack is looked for there instead.
   const void* stack_copy = nullptr;
   std::size_t stack_copy_bytes = 0;
+  const std::exception* object = nullptr;
 };
 
 // Per thread: the exception already reported at its throw, so that terminate does not
@@ -467,6 +468,7 @@ bool InternalExceptNotify(ExceptInfo& e) {
   }
   TOstrelExceptionRecord record{e.class_name, e.message, e.has_message, e.external, e.address,
                                 e.thread,     &modules,  &stack,        &options,   &report};
+  record.exception = e.object;
   bool go_on = true;
   CallHook(exception_notify, record, go_on);
   if (!go_on) {
@@ -496,6 +498,7 @@ bool InternalExceptNotify(ExceptInfo& e) {
   if (options.ShowExceptionDialog()) {
     const bool console = console_program.load();
     if (action(0)) {
+      ClearLastWarning();
       // Under a web server the report is the answer to the request: an error page.
       if (IsWebHost(console)) {
         ReportToWebHost(console, options.Texts(2), report);
@@ -539,6 +542,7 @@ bool InternalExceptNotify(ExceptInfo& e) {
   }
   bool saved = false;
   if (save && action(2)) {
+    ClearLastWarning();
     for (bool retry = true; retry;) {
       retry = false;
       try {
@@ -597,6 +601,7 @@ bool InternalExceptNotify(ExceptInfo& e) {
     out.OnActionError = [&](int code, bool& retry) { CallHook(action_error, record, code, retry); };
     out.MayShowWindows = !console_program.load();
     try {
+      ClearLastWarning();
       SendReport(options, out);
     } catch (...) {
       InternalError("InternalExceptNotify.Send");
@@ -1470,7 +1475,8 @@ TOstrelRegisters RegistersOf(const ucontext_t& context) {
 
 bool NotifyThreadSnapshot(const std::string& class_name, const std::string& message, pid_t thread,
                           const TOstrelRegisters& registers, uintptr_t stack_top,
-                          const void* stack_copy, std::size_t stack_bytes) {
+                          const void* stack_copy, std::size_t stack_bytes,
+                          const std::exception* error) {
   if (!active.load()) return true;
   PendingNotification pending;
   ExceptInfo e;
@@ -1484,6 +1490,7 @@ bool NotifyThreadSnapshot(const std::string& class_name, const std::string& mess
   e.thread = thread;
   e.stack_copy = stack_copy;
   e.stack_copy_bytes = stack_bytes;
+  e.object = error;
   return GoNotify(e);
 }
 
@@ -1531,16 +1538,6 @@ bool OstrelLogInitializing() {
 
 bool OstrelLogFinalizing() {
   return finalizing.load();
-}
-
-bool DebuggerPresent() {
-  // The kernel names the process that traces this one; 0 when none does.
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  for (int lines = 0; lines < 256 && std::getline(status, line); ++lines) {
-    if (line.rfind("TracerPid:", 0) == 0) return std::atoi(line.c_str() + 10) != 0;
-  }
-  return false;
 }
 
 void InstallOstrelLog() {
@@ -1616,7 +1613,7 @@ void InstallOstrelLog() {
 
 void FinalizeOstrelLog() {
   if (!active.load()) return;
-  StopFreezeWatchdog();
+  StopFreezeWatchdog(FreezeStopWaitLimit);
   if (!active.exchange(false)) return;
   catching_faults = false;
   for (int i = 0; i < 5; ++i) ::sigaction(Signals[i], &previous_actions[i], nullptr);

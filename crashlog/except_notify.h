@@ -40,6 +40,8 @@ struct TOstrelExceptionRecord {
   const TOstrelStackList* stack = nullptr;
   const TOstrelModuleOptions* options = nullptr;
   const std::string* report = nullptr;
+  // The exception object when the logger made it itself (EFrozenApplication), else null.
+  const std::exception* exception = nullptr;
 };
 
 // Clearing `continue_pipeline` gives the exception to the default handler.
@@ -74,14 +76,16 @@ bool ExceptionManager(std::exception_ptr error);
 // whether an exception is travelling through the pipeline now; the registers of a signal's
 // context; and the report of a thread from a snapshot of its registers and of its stack
 // from the stack pointer up (`stack_copy`, `stack_bytes`), where its call stack is looked
-// for. The report waits until the pipeline is free; true = default handling wanted.
+// for; `error`, when given, is the exception object the hooks get. The report waits until
+// the pipeline is free; true = default handling wanted.
 [[nodiscard]] pid_t OstrelMainThread();
 [[nodiscard]] uintptr_t OstrelMainStackTop();
 [[nodiscard]] bool OstrelPipelineBusy();
 [[nodiscard]] TOstrelRegisters RegistersOf(const ucontext_t& context);
 bool NotifyThreadSnapshot(const std::string& class_name, const std::string& message, pid_t thread,
                           const TOstrelRegisters& registers, uintptr_t stack_top,
-                          const void* stack_copy, std::size_t stack_bytes);
+                          const void* stack_copy, std::size_t stack_bytes,
+                          const std::exception* error = nullptr);
 
 // Exceptions of an excluded thread (kernel thread id) are never reported.
 void ExcludeThreadFromOstrelLog(pid_t thread, bool excluded = true);

@@ -131,13 +131,49 @@ HWND FindMainWindow() {
 // ---- the running watchdog --------------------------------------------------------------------
 
 std::mutex watchdog_lock;
-std::unique_ptr<TFreezeThread> watchdog;
+// Never destroyed: at exit the logger stops the watchdog itself, with a limit on the wait.
+std::unique_ptr<TFreezeThread>& Watchdog() {
+  static auto* watchdog = new std::unique_ptr<TFreezeThread>;
+  return *watchdog;
+}
+// The last watchdog that did not end within its stop's limit.
+TFreezeThread* abandoned = nullptr;
+
+// FreezeTimeout and FreezeMessage of the running options, copied whenever they change: the
+// watchdog reads them here, as the options themselves belong to the thread that sets them.
+struct Tuning {
+  std::mutex lock;
+  int timeout_ms = 0;
+  std::string message;
+};
+// Never destroyed: a watchdog left running at exit still reads it.
+Tuning& Tuned() {
+  static auto* tuning = new Tuning;
+  return *tuning;
+}
+
+void Tune(const TOstrelModuleOptions& options) {
+  const int timeout_ms =
+      int(std::clamp<int64_t>(int64_t(options.FreezeTimeout()) * 1000, 0, INT32_MAX));
+  Tuning& tuning = Tuned();
+  const std::lock_guard lock(tuning.lock);
+  tuning.timeout_ms = timeout_ms;
+  tuning.message = options.FreezeMessage();
+}
+
+int TunedTimeout() {
+  Tuning& tuning = Tuned();
+  const std::lock_guard lock(tuning.lock);
+  return tuning.timeout_ms;
+}
+
+std::string TunedMessage() {
+  Tuning& tuning = Tuned();
+  const std::lock_guard lock(tuning.lock);
+  return tuning.message;
+}
 
 }  // namespace
-
-TFreezeThread::TFreezeThread(const TOstrelModuleOptions& options)
-    : timeout_ms_(int(std::clamp<int64_t>(int64_t(options.FreezeTimeout()) * 1000, 0, INT32_MAX))),
-      message_(options.FreezeMessage()) {}
 
 TFreezeThread::~TFreezeThread() {
   Stop();
@@ -145,15 +181,16 @@ TFreezeThread::~TFreezeThread() {
 
 void TFreezeThread::Execute() {
   TraceScope trace("TFreezeThread.Execute", {});
-  if (timeout_ms_ <= 0 || !InstallSnapshotHandler()) return;
+  if (!InstallSnapshotHandler()) return;
   while (!Terminated()) {
-    const HWND window = FindMainWindow();
+    const HWND window = TunedTimeout() > 0 ? FindMainWindow() : 0;
     if (window == 0) {
       WaitForTerminate(PingInterval);
       continue;
     }
     int waited = 0;
-    while (!Terminated() && waited < timeout_ms_) {
+    int timeout_ms = TunedTimeout();
+    while (!Terminated() && timeout_ms > 0 && waited < timeout_ms) {
       if (SendMessageTimeout(window, WM_NULL, 0, 0, SMTO_BLOCK, PingInterval, nullptr)) {
         waited = 0;
         for (int i = 0; i < 5; ++i)
@@ -166,19 +203,23 @@ void TFreezeThread::Execute() {
       } else {
         waited += int(PingInterval.count());
       }
+      timeout_ms = TunedTimeout();
     }
-    if (Terminated() || waited < timeout_ms_) continue;  // a window gone is looked for again
+    // A window gone is looked for again.
+    if (Terminated() || timeout_ms <= 0 || waited < timeout_ms) continue;
     if (!TakeMainThreadSnapshot()) continue;
     const TOstrelRegisters registers = RegistersOf(snapshot.context);
     if (registers.rip != 0 && registers.rsp != 0) {
-      NotifyThreadSnapshot(FrozenApplicationClass, message_, OstrelMainThread(), registers,
-                           OstrelMainStackTop(), snapshot.stack, snapshot.bytes);
+      const EFrozenApplication error(TunedMessage());
+      NotifyThreadSnapshot(FrozenApplicationClass, error.what(), OstrelMainThread(), registers,
+                           OstrelMainStackTop(), snapshot.stack, snapshot.bytes, &error);
     }
     snapshot.state = idle;
   }
 }
 
 void TOstrelModuleOptionsEx::Changed() {
+  Tune(*this);
   RepublishModuleOptions();
   // Internal bugs go, with the trace, to those who get the program's reports.
   SetInternalBugRecipient(EMailAddresses());
@@ -211,23 +252,26 @@ void StartFreezeWatchdog() {
   std::unique_ptr<TFreezeThread> ended;
   {
     const std::lock_guard lock(watchdog_lock);
+    std::unique_ptr<TFreezeThread>& watchdog = Watchdog();
     if (watchdog && !watchdog->Terminated()) return;
     // Asked to end from its own report's hook, it cannot start itself again.
     if (watchdog && watchdog->ThreadID() == std::this_thread::get_id()) return;
     if (!OstrelLogActive()) return;
     const TOstrelModuleOptions& options = CurrentOstrelLogOptions();
     if (!options.ActivateLog() || !options.FreezeActivate()) return;
+    Tune(options);
     ended = std::move(watchdog);
-    watchdog = std::make_unique<TFreezeThread>(options);
+    watchdog = std::make_unique<TFreezeThread>();
     watchdog->Start();
   }
 }
 
-void StopFreezeWatchdog() {
+void StopFreezeWatchdog(std::chrono::milliseconds limit) {
   TraceScope trace("StopFreezeWatchdog", {});
   std::unique_ptr<TFreezeThread> running;
   {
     const std::lock_guard lock(watchdog_lock);
+    std::unique_ptr<TFreezeThread>& watchdog = Watchdog();
     if (!watchdog) return;
     // A notification hook on the watchdog's own report: it ends after this report.
     if (watchdog->ThreadID() == std::this_thread::get_id()) {
@@ -236,7 +280,13 @@ void StopFreezeWatchdog() {
     }
     running = std::move(watchdog);
   }
-  running->Stop();
+  running->Terminate();
+  // Still busy past the limit: left running rather than waited for or killed, as it may
+  // hold locks; its object is never freed, so it can end on its own.
+  if (!running->WaitFor(limit)) {
+    const std::lock_guard lock(watchdog_lock);
+    abandoned = running.release();
+  }
 }
 
 }  // namespace qv

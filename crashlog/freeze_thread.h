@@ -9,6 +9,7 @@
 #pragma once
 
 #include "crashlog/module_options.h"
+#include "platform/base/exception.h"
 #include "platform/base/thread.h"
 
 namespace qv {
@@ -16,19 +17,21 @@ namespace qv {
 // The class name the hang is reported under.
 inline constexpr const char* FrozenApplicationClass = "EFrozenApplication";
 
+// The exception a hang is reported as: a notification hook finds it in the record's
+// `exception` and can tell a hang from a crash by its type.
+class EFrozenApplication : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 class TFreezeThread : public TThread {
  public:
-  // FreezeTimeout and FreezeMessage are taken from the options now; a time-out of 0 or
-  // less watches nothing.
-  explicit TFreezeThread(const TOstrelModuleOptions& options);
   ~TFreezeThread() override;
 
  protected:
+  // FreezeTimeout and FreezeMessage are read from the running options each time round, so
+  // a change while it runs counts; a time-out of 0 or less watches nothing meanwhile.
   void Execute() override;
-
- private:
-  int timeout_ms_;
-  std::string message_;
 };
 
 // The running program's options: switching ActivateLog or FreezeActivate stops the
@@ -45,8 +48,11 @@ class TOstrelModuleOptionsEx : public TOstrelModuleOptions {
 };
 
 // Starts the watchdog with the running program's options unless one runs; stops it and
-// waits for its end (from the watchdog's own thread it is only asked to end).
+// waits for its end, at most `limit` (FreezeStopWaitLimit as the logger is unloaded): a watchdog
+// still busy after that (its report held by a hook or a dialog) is left to end by itself, so
+// unloading the logger never hangs. From the watchdog's own thread it is only asked to end.
+inline constexpr std::chrono::milliseconds FreezeStopWaitLimit{5000};
 void StartFreezeWatchdog();
-void StopFreezeWatchdog();
+void StopFreezeWatchdog(std::chrono::milliseconds limit = kInfiniteWait);
 
 }  // namespace qv

@@ -49,6 +49,9 @@ class TOstrelModuleOptions {
 
   // Called by every setter.
   virtual void Changed() {}
+  // The two switches the running module's options act on (the freeze watchdog).
+  virtual void SetActivateLog(bool v) { Set(ActivateLog_, v); }
+  virtual void SetFreezeActivate(bool v) { Set(FreezeActivate_, v); }
   // Copies every stored field, both filter lists and the texts; nullptr throws
   // "Impossible to assign nil as TOstrelModuleOptions.".
   virtual void Assign(const TOstrelModuleOptions* source);
@@ -64,9 +67,7 @@ class TOstrelModuleOptions {
   [[nodiscard]] std::string OutputLogFile() const { return OutputFile(ModuleName_); }
 
   bool ActivateLog() const { return ActivateLog_; }
-  virtual void SetActivateLog(bool v) { Set(ActivateLog_, v); }
   bool FreezeActivate() const { return FreezeActivate_; }
-  virtual void SetFreezeActivate(bool v) { Set(FreezeActivate_, v); }
 
   const std::string& EMailFrom() const { return EMailFrom_; }
   void SetEMailFrom(std::string v) { Set(EMailFrom_, std::move(v)); }

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 
+#include "crashlog/except_notify.h"
 #include "crashlog/hook_internal.h"
 #include "platform/base/paths.h"
 #include "platform/base/stringlist.h"
@@ -69,8 +70,8 @@ void ReadSwitchesLocked(TraceState& s) {
   if (!s.switches_read) ApplySwitches(s, LastCommandLineParameter());
 }
 
-void DebugOutput(const TraceState& s, const std::string& text) {
-  if (s.trace_on) std::fprintf(stderr, "%s\n", text.c_str());
+void DebugOutput(const std::string& text) {
+  std::fprintf(stderr, "%s\n", text.c_str());
 }
 
 std::string Now() {
@@ -114,17 +115,33 @@ void AddLineLocked(TraceState& s, const std::string& text, int indent_change) {
 }
 
 // A warning or error line: kept only while the trace is on, so a long run without it
-// gathers nothing.
+// gathers nothing; the debug output (stderr) has it also while a debugger is attached.
 void AddLine(const std::string& text) {
   TraceState& s = State();
-  std::lock_guard guard(s.lock);
+  std::unique_lock guard(s.lock);
   ReadSwitchesLocked(s);
-  if (!s.trace_on) return;
-  DebugOutput(s, text);
-  AddLineLocked(s, text, 0);
+  if (s.trace_on) {
+    DebugOutput(text);
+    AddLineLocked(s, text, 0);
+    return;
+  }
+  guard.unlock();
+  if (DebuggerPresent()) DebugOutput(text);
 }
 
 }  // namespace
+
+// Here rather than with the hooks: the debug output asks it, and programs that only trace
+// must not pull the hooks in.
+bool DebuggerPresent() {
+  // The kernel names the process that traces this one; 0 when none does.
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  for (int lines = 0; lines < 256 && std::getline(status, line); ++lines) {
+    if (line.rfind("TracerPid:", 0) == 0) return std::atoi(line.c_str() + 10) != 0;
+  }
+  return false;
+}
 
 std::string_view ErrorCodeName(TOstrelLogErrorCode code) {
   switch (code) {
@@ -189,7 +206,8 @@ void Warning(TOstrelLogErrorCode code, std::string_view message) {
   AddLine("[WARNING] - Code: " + std::string(ErrorCodeName(code)) + " - Message: \"" +
           std::string(message) + "\"");
   if (code == eeEmailSMTPError && smtp_progress_open.load() > 0)
-    MessageBox(message, "Error.", MB_OK | MB_ICONERROR);
+    MessageBox(message, "Error.",
+               MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND | MB_TOPMOST);
 }
 
 void ErrorWarning(TOstrelLogErrorCode code, std::string_view context) {

@@ -74,7 +74,8 @@ class TraceArg {
 [[nodiscard]] std::string DemangledClassName(const std::type_info& type);
 
 // Stores the last warning, traces "[WARNING] - Code: <name> - Message: "<message>"" and
-// writes it to the debug output (stderr while the trace is on); an SMTP warning also goes
+// writes it to the debug output (stderr while the trace is on or a debugger is attached); an
+// SMTP warning also goes
 // to a message box while the progress window is open.
 void Warning(TOstrelLogErrorCode code, std::string_view message);
 // While the "SMTP" progress window is open, an SMTP warning is also shown in a message box

@@ -50,12 +50,9 @@ std::string WinCgiOutputFile(const std::vector<std::string>& parameters) {
                            ? parameters[2]
                            : ini.ReadString("System", "Output File", "");
   output = NormalizePath(output);
-  if (output.empty()) return {};
-  // The page creates the file when the server has not, so a missing file in an existing
-  // folder is as good as an existing one.
-  if (FileExists(output)) return output;
-  const std::string folder = ExtractFilePath(output);
-  if (ExtractFileName(output).empty() || !(folder.empty() || DirectoryExists(folder))) return {};
+  // The server makes the output file before it starts the program: without one this is no
+  // WinCGI start, only a program given a file that happens to look like a data file.
+  if (output.empty() || !FileExists(output)) return {};
   return output;
 }
 

@@ -23,8 +23,7 @@ struct TWebHost {
 // - CGI: a console program whose environment holds REQUEST_METHOD;
 // - WinCGI: not a console program; the first parameter names an existing file of at most
 //   102400 bytes whose section "CGI" has a non-empty "Request Method", and the output file
-//   (the third parameter, else "Output File" of section "System") exists or can be created
-//   in an existing folder.
+//   (the third parameter, else "Output File" of section "System") exists.
 [[nodiscard]] TWebHost DetectWebHost(bool console_program,
                                      const std::vector<std::string>& parameters);
 // The same for this process, its parameters read from /proc/self/cmdline.

@@ -38,6 +38,21 @@ std::vector<ButtonSpec> ButtonsOf(unsigned flags) {
   }
 }
 
+// A box's form, made topmost with MB_TOPMOST.
+class TMessageForm : public TForm {
+ public:
+  TMessageForm(TComponent* owner, bool topmost) : TForm(owner), topmost_(topmost) {}
+
+ protected:
+  void CreateParamsFor(CreateParams& params) override {
+    TForm::CreateParamsFor(params);
+    if (topmost_) params.ExStyle |= WS_EX_TOPMOST;
+  }
+
+ private:
+  bool topmost_;
+};
+
 }  // namespace
 
 void SetMessageBoxesUnattended(bool value) {
@@ -56,7 +71,13 @@ int MessageBox(std::string_view text, std::string_view caption, unsigned flags) 
                  text.data());
     return buttons[def].id;
   }
-  auto* form = new TForm(Application());
+  auto* form = new TMessageForm(Application(), (flags & MB_TOPMOST) != 0);
+  form->OnShow = [flags](TComponent* sender) {
+    const HWND h = static_cast<TForm*>(sender)->Handle();
+    if ((flags & MB_TOPMOST) != 0)
+      SetWindowPos(h, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    if ((flags & MB_SETFOREGROUND) != 0) SetForegroundWindow(h);
+  };
   form->SetBorderStyle(TFormBorderStyle::bsDialog);
   form->SetPosition(TPosition::poScreenCenter);
   form->SetCaption(caption);

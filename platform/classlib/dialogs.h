@@ -23,6 +23,13 @@ enum : unsigned {
   MB_DEFBUTTON1 = 0x000,
   MB_DEFBUTTON2 = 0x100,
   MB_DEFBUTTON3 = 0x200,
+  // The program's other windows wait (every box is modal to the program already).
+  MB_TASKMODAL = 0x2000,
+  // The box takes the foreground when shown.
+  MB_SETFOREGROUND = 0x10000,
+  // The box stays above windows that are not topmost and comes above topmost ones shown
+  // before it.
+  MB_TOPMOST = 0x40000,
 };
 enum : int { IDOK = 1, IDCANCEL = 2, IDABORT = 3, IDRETRY = 4, IDIGNORE = 5, IDYES = 6, IDNO = 7 };
 

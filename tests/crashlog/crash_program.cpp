@@ -9,10 +9,13 @@
 // With QV_CRASH_AT_START=1 in its environment, its main thread is sent SIGSEGV as soon as the
 // logger's handler is in place, before main runs (the report goes beside the program).
 //   <file> | dialog | dialog1 (its call-stack page first) | dialogend (ends after the dialog) |
+//   warnings (the action hooks leave a warning before each action and print what is left) |
 //   threads (4000 short ones) | dupe (duplicates skipped) | whole <port> (the whole log mailed)
 // With a window of its own and the freeze watchdog on (FreezeTimeout 1), the main loop blocks:
 //   freeze (1.6 s once) | twitch (30 ms at a time) | unwatched (1.6 s, watchdog switched off)
 //   | hung (until the second report is saved) | hungdialog (its dialogs shown, steps asked)
+//   | retuned (watched with a time-out of an hour, then 1 s and another message)
+//   | stuckhook (a hook holds the hang's report for good; the program then exits)
 // With the dialog: in "dialog" the main thread fails beside its window and goes on after the
 // dialog until standard input ends.
 #include <poll.h>
@@ -33,6 +36,7 @@
 #include <thread>
 
 #include "crashlog/except_notify.h"
+#include "crashlog/freeze_thread.h"
 #include "crashlog/trace_log.h"
 #include "platform/base/thread.h"
 #include "platform/classlib/dialogs.h"
@@ -115,9 +119,24 @@ int Freeze(const std::string& mode, qv::TOstrelModuleOptions& options) {
   using namespace std::chrono_literals;
   qv::SetOstrelConsoleProgram(false);
   ShowMainWindow();
-  options.SetFreezeTimeout(1);
+  options.SetFreezeTimeout(mode == "retuned" ? 3600 : 1);
   options.SetFreezeActivate(true);
   if (mode == "unwatched") options.SetFreezeActivate(false);
+  if (mode == "retuned") {
+    std::this_thread::sleep_for(200ms);  // the watchdog is under way with the first values
+    options.SetFreezeTimeout(1);
+    options.SetFreezeMessage("Hung while reading the disc.");
+  }
+  if (mode == "stuckhook") {
+    qv::SetExceptionNotify([](qv::TOstrelExceptionRecord& record, bool&) {
+      if (dynamic_cast<const qv::EFrozenApplication*>(record.exception) == nullptr) return;
+      std::printf("hook: frozen\n");
+      std::fflush(stdout);
+      for (;;) std::this_thread::sleep_for(1h);
+    });
+    BlockMainLoop(1600ms);
+    std::exit(0);  // the unloading logger must not wait for the hook for ever
+  }
   if (mode == "hungdialog") {  // ended by the terminate button, shown from the second error
     qv::SetMessageBoxesUnattended(false);
     options.SetTerminateButtonErrors(1);
@@ -217,7 +236,7 @@ int main(int argc, char** argv) {
   qv::TOstrelModuleOptions& options = qv::CurrentOstrelLogOptions();
   options.SetOutputPath(argv[2]);
   if (mode == "freeze" || mode == "twitch" || mode == "unwatched" || mode == "hung" ||
-      mode == "hungdialog")
+      mode == "hungdialog" || mode == "retuned" || mode == "stuckhook")
     return Freeze(mode, options);
   if (mode == "throw") ThrowDiscError();
   if (mode == "threads") {  // many short threads; prints how much the address space grew
@@ -233,6 +252,20 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 4000; ++i) std::thread([] {}).join();
     std::printf("GROWTH=%ld\n", size() - before);
     return 0;
+  }
+  if (mode == "warnings") {  // sent to a port where nobody listens
+    options.SetSendWay(qv::swSMTPClient);
+    options.SetSMTPHost("127.0.0.1");
+    options.SetSMTPPort(1);
+    options.SetEMailAddresses("support@quorvel.test");
+    options.SetShowSendProgress(false);
+    qv::SetActionNotify([](qv::TOstrelExceptionRecord&, int action, bool&) {
+      if (action == 1 || action == 3 || action == 4)
+        std::printf("before %d: %s\n", action,
+                    std::string(qv::ErrorCodeName(qv::LastWarningCode())).c_str());
+      qv::Warning(qv::eeEmailShellError, "left by the hook");
+    });
+    ThrowDiscError();
   }
   if (mode == "dupe") {
     options.SetLogOptions(qv::loNoDuplicateErrors);
@@ -380,6 +413,7 @@ int main(int argc, char** argv) {
     } catch (const std::exception&) {
     }
     std::printf("level after the second: %d\n", qv::DebuggerNotifyLevel());
+    qv::Warning(qv::eeLogError, "The log file is locked.");
     return 0;
   }
   if (mode == "lifecycle") {

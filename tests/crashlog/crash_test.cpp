@@ -250,6 +250,40 @@ TEST_F(CrashTest, FrozenMainLoopIsReportedOncePerTimeOut) {
   }
 }
 
+// The time-out and the message are those of the options as they stand, not as they stood
+// when the watchdog started.
+TEST_F(CrashTest, FreezeTimeOutAndMessageChangedWhileWatchingCount) {
+  test::XvfbServer server;
+  ASSERT_FALSE(server.Display().empty()) << "Xvfb did not start";
+  const CrashRun run =
+      Crash("retuned", "", "DISPLAY=" + server.Display() + " QUORVEL_DISPLAY=x11 ");
+  EXPECT_EQ(run.status, 0);
+  ASSERT_EQ(run.reports.size(), 1u);
+  EXPECT_EQ(Field(run.reports[0], "2.4"), "EFrozenApplication");
+  EXPECT_EQ(Field(run.reports[0], "2.5"), "Hung while reading the disc.");
+}
+
+// A hook knows the hang by the type of the record's exception; when it never returns, the
+// program still ends: the logger waits for its watchdog only so long as it is unloaded.
+TEST_F(CrashTest, HookSeesFrozenApplicationAndAStuckReportDoesNotHoldTheExit) {
+  test::XvfbServer server;
+  ASSERT_FALSE(server.Display().empty()) << "Xvfb did not start";
+  const CrashRun run = Crash(
+      "stuckhook", "", "DISPLAY=" + server.Display() + " QUORVEL_DISPLAY=x11 timeout 120 env ");
+  EXPECT_EQ(run.status, 0);  // 124: the exit waited for the watchdog
+  EXPECT_EQ(run.stdout_text, "hook: frozen\n");
+  EXPECT_TRUE(run.reports.empty());
+}
+
+// The last warning is cleared before each action, so one left over is never taken for a
+// failure of the output, the saving or the sending.
+TEST_F(CrashTest, TheLastWarningIsClearedBeforeEachAction) {
+  const CrashRun run = Crash("warnings");
+  EXPECT_EQ(run.status, 1);
+  for (const char* line : {"before 1: eeNone\n", "before 3: eeNone\n", "before 4: eeNone\n"})
+    EXPECT_NE(run.stdout_text.find(line), std::string::npos) << line << run.stdout_text;
+}
+
 TEST_F(CrashTest, SwitchedOffTheDefaultBehaviourReturns) {
   const CrashRun run = Crash("off");
   EXPECT_EQ(run.status, 128 + SIGABRT);
@@ -330,11 +364,21 @@ TEST_F(CrashTest, ThrowsAreAnnouncedOnlyToAnAttachedDebugger) {
   EXPECT_EQ(alone.stdout_text,
             "debugger present: 0\nlevel at start: 1\nlevel after a throw: 0\n"
             "level after the second: 0\n");
+  // Warnings reach the debug output only while a debugger (or the trace) is there.
+  const std::string warning =
+      "[WARNING] - Code: eeLogError - Message: \"The log file is locked.\"\n";
+  const auto read = [](const std::string& file) {
+    std::ifstream in(file);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+  };
+  EXPECT_EQ(read(dir_ + "/stderr").find(warning), std::string::npos);
   const std::string out = dir_ + "/traced";
+  const std::string err = dir_ + "/traced_stderr";
   const pid_t pid = ::fork();
   if (pid == 0) {
     const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     ::dup2(fd, 1);
+    ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
     ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
     ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
     ::execl(CRASH_PROGRAM, CRASH_PROGRAM, "debugger", dir_.c_str(), static_cast<char*>(nullptr));
@@ -353,6 +397,7 @@ TEST_F(CrashTest, ThrowsAreAnnouncedOnlyToAnAttachedDebugger) {
             "debugger present: 1\nlevel at start: 1\nlevel after a throw: 1\n"
             "level after the second: 2\n");
   EXPECT_EQ(traps, 2);  // the start of the program, then the second throw
+  EXPECT_NE(read(err).find(warning), std::string::npos) << read(err);
 }
 
 // The program itself, unchanged: a copy in the test's folder (so that its log lands there)

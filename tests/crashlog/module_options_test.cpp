@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -53,6 +55,29 @@ Bytes DefaultHead() {
   b.S("The application seems to be frozen.").S("crashlog@localhost").S("").W(25).S("").S("");
   b.B(1).B(1).I(32).I(3).S("").S("").B(0).I(0xFFFFFFFF).S("").I(0).S("");
   return b;
+}
+
+// The slot of a virtual member in the class's table: a pointer to a virtual member holds
+// one more than the slot's byte offset.
+template <typename Member>
+std::ptrdiff_t Slot(Member member) {
+  std::ptrdiff_t raw = 0;
+  std::memcpy(&raw, &member, sizeof raw);
+  return (raw - 1) / std::ptrdiff_t(sizeof(void*));
+}
+
+// Derived option sets and other modules' loggers rely on the order of the virtual members.
+TEST(ModuleOptionsTest, VirtualMembersKeepTheirSlotOrder) {
+  using O = TOstrelModuleOptions;
+  const std::vector<std::ptrdiff_t> slots = {
+      Slot(&O::Changed),
+      Slot(&O::SetActivateLog),
+      Slot(&O::SetFreezeActivate),
+      Slot(&O::Assign),
+      Slot(&O::SetDefaults),
+      Slot(&O::SaveToStream),
+      Slot(static_cast<void (O::*)(TStream&)>(&O::LoadFromStream))};
+  for (std::size_t i = 1; i < slots.size(); ++i) EXPECT_EQ(slots[i], slots[0] + std::ptrdiff_t(i));
 }
 
 TEST(ModuleOptionsTest, DefaultStreamIsTheDocumentedLayout) {

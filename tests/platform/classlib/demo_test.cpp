@@ -162,10 +162,12 @@ TEST(MessageBoxTest, IsAModalWindowOnAnXServer) {
   unsigned long keysym = 0;
   bool mainEnabledMeanwhile = true;
   Rect boxClient;
+  bool boxTopmost = false;
   const HWND helper = AllocateHWnd([&](HWND, UINT m, WPARAM, LPARAM) -> LRESULT {
     if (m == WM_USER) {
       TCustomForm* box = Screen()->Forms(Screen()->FormCount() - 1);
       mainEnabledMeanwhile = IsWindowEnabled(main->Handle());
+      boxTopmost = (GetWindowLong(box->Handle(), GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
       EXPECT_NE(box, main);
       EXPECT_EQ(GetWindowText(box->Handle()), "Quorvel");
       EXPECT_TRUE(GetClientRect(box->Handle(), boxClient));
@@ -180,7 +182,8 @@ TEST(MessageBoxTest, IsAModalWindowOnAnXServer) {
   };
   for (const Case c :
        {Case{MB_YESNO | MB_DEFBUTTON2, 0xFF0D /* Return */, IDNO}, Case{MB_YESNO, 0xFF0D, IDYES},
-        Case{MB_OKCANCEL, 0xFF1B /* Escape */, IDCANCEL}, Case{MB_OK, 0xFF1B, IDOK}}) {
+        Case{MB_OKCANCEL, 0xFF1B /* Escape */, IDCANCEL}, Case{MB_OK, 0xFF1B, IDOK},
+        Case{MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND | MB_TOPMOST, 0xFF0D, IDOK}}) {
     SCOPED_TRACE(c.flags);
     keysym = c.keysym;
     PostMessage(helper, WM_USER, 0, 0);
@@ -188,6 +191,7 @@ TEST(MessageBoxTest, IsAModalWindowOnAnXServer) {
     EXPECT_EQ(MessageBox("Overwrite the file?", "Quorvel", c.flags), c.answer);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");  // shown, not printed
     EXPECT_FALSE(mainEnabledMeanwhile);
+    EXPECT_EQ(boxTopmost, (c.flags & MB_TOPMOST) != 0);
     EXPECT_TRUE(IsWindowEnabled(main->Handle()));
     EXPECT_EQ(Screen()->FormCount(), 1);
   }
