@@ -229,17 +229,26 @@ TEST(ReportRowsTest, ListRowsAndTheMailSlotMessage) {
             (std::array<uint8_t, 4>{'u', 0, 4, 1}));
 }
 
+TEST(ReportDialogTest, DialogMessageKeepsItsLines) {
+  TOstrelReportFacts facts;
+  EXPECT_EQ(DialogMessage(facts), "Unknown error message.");
+  facts.has_message = true;
+  facts.message = "Disc tray jammed\r\nOpen\tthe tray\nby hand";
+  EXPECT_EQ(DialogMessage(facts), "Disc tray jammed\r\nOpen the tray\nby hand");
+  EXPECT_EQ(ReportMessage(facts), "Disc tray jammed  Open the tray by hand.");
+}
+
 TEST(ReportDialogTest, WithoutADisplayNoDialogNoFileAndOneErrorLine) {
   SetTraceSwitches("DEBUG");
   TOstrelModuleOptions options;
   TReportDialogInput input;
   input.options = &options;
-  input.message = "Disc tray jammed.";
+  input.message = "Disc tray\r\njammed.";
   ClearLastWarning();
   testing::internal::CaptureStderr();
   const TReportDialogResult r = ShowDialog(input, [] { return nullptr; });
   const std::string printed = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(printed.rfind("Error.: Disc tray jammed.\n", 0), 0u) << printed;
+  EXPECT_EQ(printed.rfind("Error.: Disc tray  jammed.\n", 0), 0u) << printed;
   EXPECT_FALSE(r.painted);
   EXPECT_EQ(LastWarningCode(), eeShowError);
   EXPECT_EQ(LastWarningMessage(), "Cannot show the DialogBox window.");
@@ -398,7 +407,7 @@ TEST(ReportDialogSession, DetailsPagesRowMessageResizeEscapeAndClipboard) {
   DC dc(&probe);
   dc.SelectFont(ReportMessageFont());
   const Rect want =
-      CompactLayout({dc.GetTextExtentPoint32("Disc tray jammed."),
+      CompactLayout({dc.GetTextExtentPoint32("Disc tray jammed"),
                      dc.GetTextExtentPoint32("&Send this error via Email    &Copy to Clipboard")},
                     {GetSystemMetrics(SM_CXFRAME), GetSystemMetrics(SM_CYFRAME),
                      GetSystemMetrics(SM_CYSMCAPTION), 640, 480})
@@ -483,6 +492,19 @@ TEST(ReportDialogSession, FirstListPageKeepsTheSavedColumns) {
   DialogSession session("dialog1", dir);
   ASSERT_FALSE(session.Display().empty());
   ASSERT_TRUE(session.Find(kCompactStyle));
+  // The message's own three lines are measured each, and the row of the check boxes.
+  Bitmap probe(1, 1);
+  DC dc(&probe);
+  dc.SelectFont(ReportMessageFont());
+  const Rect want =
+      CompactLayout({dc.GetTextExtentPoint32("Disc tray jammed"),
+                     dc.GetTextExtentPoint32("Open the tray"), dc.GetTextExtentPoint32("by hand"),
+                     dc.GetTextExtentPoint32("&Send this error via Email    &Copy to Clipboard")},
+                    {GetSystemMetrics(SM_CXFRAME), GetSystemMetrics(SM_CYFRAME),
+                     GetSystemMetrics(SM_CYSMCAPTION), 640, 480})
+          .window;
+  EXPECT_EQ((std::array{session.Top().width, session.Top().height}),
+            (std::array{want.Width(), want.Height() + 20}));
   const TDialogControlsLayout l =
       ControlsLayout(session.Client().Width(), session.Client().Height(), 20);
   // QV_KEEP_DIALOG_SHOTS=<folder> keeps both views as pictures to look at.
