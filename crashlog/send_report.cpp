@@ -272,8 +272,10 @@ void SendToRecipient(bool direct, const std::string& from, const std::string& ho
                      const std::string& prefix, const TOstrelModuleOptions* texts,
                      TSendProgress* progress) {
   TraceScope trace("SendToRecipient", {direct, host, recipient, int(port)});
+  // Only the connecting step names the recipient and its number; the others read plain.
   const auto status = [&](int text) {
-    if (progress != nullptr) progress->Status(prefix + Text(texts, text));
+    if (progress != nullptr)
+      progress->Status((text == kTextConnecting ? prefix : "") + Text(texts, text));
   };
   std::string server = host;
   if (direct) {
