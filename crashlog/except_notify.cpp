@@ -508,7 +508,7 @@ bool InternalExceptNotify(ExceptInfo& e) {
         try {
           TReportDialogInput input;
           input.options = &options;
-          input.message = ReportMessage(facts);
+          input.message = DialogMessage(facts);
           input.general = BuildReportHeader(facts, options);
           input.cpu = BuildCpuBlock(facts, options);
           input.stack = stack;

@@ -275,6 +275,14 @@ std::string ReportMessage(const TOstrelReportFacts& facts) {
   return message;
 }
 
+std::string DialogMessage(const TOstrelReportFacts& facts) {
+  std::string message =
+      facts.has_message && !facts.message.empty() ? facts.message : "Unknown error message.";
+  for (char& c : message)
+    if (static_cast<unsigned char>(c) < 32 && c != '\r' && c != '\n') c = ' ';
+  return message;
+}
+
 int LogFieldBit(std::string_view key) {
   for (std::size_t i = 0; i < kLogFieldKeys.size(); ++i) {
     if (key == kLogFieldKeys[i]) return int(i);

@@ -158,6 +158,8 @@ class TLogFile {
 [[nodiscard]] std::string ReportAddress(uintptr_t address);
 [[nodiscard]] std::string ReportMessage(const TOstrelReportFacts& facts);
 [[nodiscard]] std::string ReportType(const TOstrelReportFacts& facts);
+// The message as the dialog shows it: its own lines kept, other control characters as spaces.
+[[nodiscard]] std::string DialogMessage(const TOstrelReportFacts& facts);
 // Control characters become spaces.
 [[nodiscard]] std::string CleanValue(std::string value);
 

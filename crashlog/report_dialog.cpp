@@ -700,9 +700,12 @@ bool PaintDialogFrame(HWND window, UINT message, WPARAM activation, const std::s
 
 namespace {
 // The dialog's caption and the message as one line on standard error, for a run with no
-// dialog to show.
+// dialog to show; the message's own lines are joined by spaces.
 void PrintErrorLine(const TReportDialogInput& input) {
-  std::fprintf(stderr, "%s: %s\n", input.options->Texts(2).c_str(), input.message.c_str());
+  std::string line = input.message;
+  for (char& c : line)
+    if (c == '\r' || c == '\n') c = ' ';
+  std::fprintf(stderr, "%s: %s\n", input.options->Texts(2).c_str(), line.c_str());
   std::fflush(stderr);
 }
 }  // namespace

@@ -11,11 +11,14 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "crashlog/client_socket.h"
 #include "crashlog/module_options.h"
@@ -40,6 +43,8 @@ constexpr auto kSendmailWait = 60s;
 // How long the mail handler may take to hand the link on; a handler that stays in the
 // foreground (the mail client itself) counts as started.
 constexpr auto kShellWait = 12s;
+// How long the handler's window may take to show after that.
+constexpr auto kHandlerWindowWait = 2s;
 
 // Texts of the progress display.
 constexpr int kTextCaption = 53;
@@ -158,6 +163,7 @@ std::string PercentEncode(std::string_view s, std::string_view keep) {
 struct RunResult {
   int spawn_error = 0;
   int status = -1;
+  pid_t pid = -1;
 };
 RunResult RunProgram(const std::vector<std::string>& argv, const std::string* input,
                      std::chrono::milliseconds wait) {
@@ -187,6 +193,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string* in
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (input != nullptr) ::close(pair[1]);
+  if (result.spawn_error == 0) result.pid = pid;
   if (result.spawn_error != 0) {
     if (input != nullptr) ::close(pair[0]);
     return result;
@@ -272,8 +279,10 @@ void SendToRecipient(bool direct, const std::string& from, const std::string& ho
                      const std::string& prefix, const TOstrelModuleOptions* texts,
                      TSendProgress* progress) {
   TraceScope trace("SendToRecipient", {direct, host, recipient, int(port)});
+  // Only the connecting step names the recipient and its number; the others read plain.
   const auto status = [&](int text) {
-    if (progress != nullptr) progress->Status(prefix + Text(texts, text));
+    if (progress != nullptr)
+      progress->Status((text == kTextConnecting ? prefix : "") + Text(texts, text));
   };
   std::string server = host;
   if (direct) {
@@ -560,6 +569,43 @@ std::string ReadRegString(HKEY root, const std::string& path, const std::string&
   }
 }
 
+namespace {
+
+// Whether process `pid` is `started` or was started by it (a bounded walk up the parents).
+bool StartedBy(pid_t pid, pid_t started) {
+  for (int depth = 0; depth < 32 && pid > 1; ++depth) {
+    if (pid == started) return true;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return false;
+    // "pid (name) state ppid ...": the name may hold anything, so read after its last ")".
+    const size_t close = line.rfind(')');
+    if (close == std::string::npos) return false;
+    char state = 0;
+    long parent = 0;
+    if (std::sscanf(line.c_str() + close + 1, " %c %ld", &state, &parent) != 2) return false;
+    pid = pid_t(parent);
+  }
+  return false;
+}
+
+// The mail handler's window in front, above the others and maximised: best effort, nothing
+// happens without a display or a window of the handler within the wait.
+void BringHandlerWindowToTop(pid_t started) {
+  const char* display = std::getenv("DISPLAY");
+  if (started <= 0 || display == nullptr || *display == '\0') return;
+  const std::unique_ptr<DisplayBackend> screen = ProgressDisplay();
+  if (!screen) return;
+  const auto owned = [started](std::uint32_t pid) { return StartedBy(pid_t(pid), started); };
+  const auto deadline = std::chrono::steady_clock::now() + kHandlerWindowWait;
+  while (!screen->RaiseProcessWindow(owned)) {
+    if (std::chrono::steady_clock::now() > deadline) return;
+    std::this_thread::sleep_for(50ms);
+  }
+}
+
+}  // namespace
+
 bool SendByShell(const std::string& recipients, const std::string& subject,
                  const std::string& body) {
   TraceScope trace("SendByShell", {recipients, subject});
@@ -587,6 +633,7 @@ bool SendByShell(const std::string& recipients, const std::string& subject,
             "The mail handler failed with exit status " + std::to_string(run.status) + ".");
     return false;
   }
+  BringHandlerWindowToTop(run.pid);
   return true;
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -100,6 +101,13 @@ class DisplayBackend {
   // Finds a top-level window of any program with this exact title and brings it to the
   // front; false when there is none.
   virtual bool RaiseWindowByTitle(std::string_view title) = 0;
+  // Finds a shown top-level window of another program whose process `owned` accepts and
+  // asks for it in front, kept above the others and maximised; false when there is none or
+  // the display has no such windows.
+  virtual bool RaiseProcessWindow(const std::function<bool(std::uint32_t pid)>& owned) {
+    (void)owned;
+    return false;
+  }
   // Sounds the display's bell; where there is none, nothing happens.
   virtual void Beep() {}
   // The window of any program that has the display's keyboard focus now, as the display

@@ -387,21 +387,45 @@ struct X11Backend::Impl {
     }
     return title;
   }
-  ::Window FindByTitle(::Window w, std::string_view title, int depthLeft) const {
+  // The front-most window `match` accepts among `w`'s children, else among theirs down to
+  // `depthLeft` more levels (XQueryTree lists children bottom to top).
+  ::Window FindWindow(::Window w, const std::function<bool(::Window)>& match, int depthLeft) const {
     ::Window rootReturn = 0, parent = 0;
     ::Window* children = nullptr;
     unsigned n = 0;
     if (!XQueryTree(dpy, w, &rootReturn, &parent, &children, &n)) return 0;
     ::Window found = 0;
-    // Front-most first: XQueryTree lists children bottom to top.
     for (unsigned i = n; i-- > 0 && !found;) {
-      if (TitleOf(children[i]) == title) found = children[i];
+      if (match(children[i])) found = children[i];
     }
     for (unsigned i = n; i-- > 0 && !found && depthLeft > 0;) {
-      found = FindByTitle(children[i], title, depthLeft - 1);
+      found = FindWindow(children[i], match, depthLeft - 1);
     }
     if (children) XFree(children);
     return found;
+  }
+  ::Window FindByTitle(::Window w, std::string_view title, int depthLeft) const {
+    return FindWindow(
+        w, [&](::Window c) { return TitleOf(c) == title; }, depthLeft);
+  }
+  // A shown window whose _NET_WM_PID `owned` accepts.
+  ::Window FindByProcess(const std::function<bool(std::uint32_t)>& owned) const {
+    const Atom pidAtom = XInternAtom(dpy, "_NET_WM_PID", False);
+    const auto match = [&](::Window c) {
+      Atom type = 0;
+      int format = 0;
+      unsigned long count = 0, after = 0;
+      unsigned char* data = nullptr;
+      XWindowAttributes a{};
+      const bool ok = XGetWindowProperty(dpy, c, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format,
+                                         &count, &after, &data) == Success &&
+                      data != nullptr && format == 32 && count == 1 &&
+                      owned(std::uint32_t(*reinterpret_cast<unsigned long*>(data))) &&
+                      XGetWindowAttributes(dpy, c, &a) && a.map_state == IsViewable;
+      if (data) XFree(data);
+      return ok;
+    };
+    return FindWindow(root, match, 2);
   }
 };
 
@@ -924,6 +948,33 @@ bool X11Backend::RaiseWindowByTitle(std::string_view title) {
   ev.xclient.data.l[0] = 1;  // from an application
   ev.xclient.data.l[1] = CurrentTime;
   XSendEvent(x.dpy, x.root, False, SubstructureRedirectMask | SubstructureNotifyMask, &ev);
+  XFlush(x.dpy);
+  return true;
+}
+
+bool X11Backend::RaiseProcessWindow(const std::function<bool(std::uint32_t pid)>& owned) {
+  Impl& x = *impl_;
+  const ::Window found = x.FindByProcess(owned);
+  if (!found) return false;
+  XRaiseWindow(x.dpy, found);
+  const auto ask = [&](Atom type, long a, long b, long c) {
+    XEvent ev{};
+    ev.xclient.type = ClientMessage;
+    ev.xclient.window = found;
+    ev.xclient.message_type = type;
+    ev.xclient.format = 32;
+    ev.xclient.data.l[0] = a;
+    ev.xclient.data.l[1] = b;
+    ev.xclient.data.l[2] = c;
+    ev.xclient.data.l[3] = 1;  // from an application
+    XSendEvent(x.dpy, x.root, False, SubstructureRedirectMask | SubstructureNotifyMask, &ev);
+  };
+  const Atom state = XInternAtom(x.dpy, "_NET_WM_STATE", False);
+  const long add = 1;
+  ask(state, add, long(XInternAtom(x.dpy, "_NET_WM_STATE_ABOVE", False)), 0);
+  ask(state, add, long(XInternAtom(x.dpy, "_NET_WM_STATE_MAXIMIZED_VERT", False)),
+      long(XInternAtom(x.dpy, "_NET_WM_STATE_MAXIMIZED_HORZ", False)));
+  ask(x.netActive, 1, CurrentTime, 0);
   XFlush(x.dpy);
   return true;
 }

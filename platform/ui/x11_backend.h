@@ -37,6 +37,8 @@ class X11Backend final : public DisplayBackend {
   [[nodiscard]] std::vector<Monitor> Monitors() override;
   [[nodiscard]] Point CursorPos() override;
   bool RaiseWindowByTitle(std::string_view title) override;
+  // By _NET_WM_PID; the window manager is asked with _NET_WM_STATE and _NET_ACTIVE_WINDOW.
+  bool RaiseProcessWindow(const std::function<bool(std::uint32_t pid)>& owned) override;
   void Beep() override;
   // The focus window (else the window manager's active one); activating raises it, asks the
   // window manager for it and sets the focus on it.

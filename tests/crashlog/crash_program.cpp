@@ -8,7 +8,8 @@
 //   signals sent from outside)
 // With QV_CRASH_AT_START=1 in its environment, its main thread is sent SIGSEGV as soon as the
 // logger's handler is in place, before main runs (the report goes beside the program).
-//   <file> | dialog | dialog1 (its call-stack page first) | dialogend (ends after the dialog) |
+//   <file> | dialog | dialog1 (its call-stack page first, a three-line message) |
+//   dialogend (ends after the dialog) |
 //   warnings (the action hooks leave a warning before each action and print what is left) |
 //   threads (4000 short ones) | dupe (duplicates skipped) | whole <port> (the whole log mailed)
 // With a window of its own and the freeze watchdog on (FreezeTimeout 1), the main loop blocks:
@@ -297,6 +298,7 @@ int main(int argc, char** argv) {
             std::printf("hook on the main thread\n");
         });
     try {
+      if (mode == "dialog1") throw TDiscError("Disc tray jammed\r\nOpen the tray\nby hand");
       ThrowDiscError();
     } catch (...) {
       qv::Application()->HandleException(std::current_exception());

@@ -21,6 +21,7 @@
 #include "crashlog/report_dialog.h"
 #include "crashlog/report_layout.h"
 #include "crashlog/screenshot.h"
+#include "crashlog/send_report.h"
 #include "crashlog/trace_log.h"
 #include "platform/base/inifile.h"
 #include "platform/classlib/dlgtemplate.h"
@@ -229,17 +230,26 @@ TEST(ReportRowsTest, ListRowsAndTheMailSlotMessage) {
             (std::array<uint8_t, 4>{'u', 0, 4, 1}));
 }
 
+TEST(ReportDialogTest, DialogMessageKeepsItsLines) {
+  TOstrelReportFacts facts;
+  EXPECT_EQ(DialogMessage(facts), "Unknown error message.");
+  facts.has_message = true;
+  facts.message = "Disc tray jammed\r\nOpen\tthe tray\nby hand";
+  EXPECT_EQ(DialogMessage(facts), "Disc tray jammed\r\nOpen the tray\nby hand");
+  EXPECT_EQ(ReportMessage(facts), "Disc tray jammed  Open the tray by hand.");
+}
+
 TEST(ReportDialogTest, WithoutADisplayNoDialogNoFileAndOneErrorLine) {
   SetTraceSwitches("DEBUG");
   TOstrelModuleOptions options;
   TReportDialogInput input;
   input.options = &options;
-  input.message = "Disc tray jammed.";
+  input.message = "Disc tray\r\njammed.";
   ClearLastWarning();
   testing::internal::CaptureStderr();
   const TReportDialogResult r = ShowDialog(input, [] { return nullptr; });
   const std::string printed = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(printed.rfind("Error.: Disc tray jammed.\n", 0), 0u) << printed;
+  EXPECT_EQ(printed.rfind("Error.: Disc tray  jammed.\n", 0), 0u) << printed;
   EXPECT_FALSE(r.painted);
   EXPECT_EQ(LastWarningCode(), eeShowError);
   EXPECT_EQ(LastWarningMessage(), "Cannot show the DialogBox window.");
@@ -373,6 +383,22 @@ class DialogSession {
   Rect client_;
 };
 
+// The compact dialog's outer size for these message lines on the 640 x 480 screen, with
+// the check boxes' row and its 20 pixels.
+std::array<int, 2> CompactWindowSize(const std::vector<std::string>& lines) {
+  Bitmap probe(1, 1);
+  DC dc(&probe);
+  dc.SelectFont(ReportMessageFont());
+  std::vector<Size> extents;
+  for (const std::string& line : lines) extents.push_back(dc.GetTextExtentPoint32(line));
+  extents.push_back(dc.GetTextExtentPoint32("&Send this error via Email    &Copy to Clipboard"));
+  const Rect want =
+      CompactLayout(extents, {GetSystemMetrics(SM_CXFRAME), GetSystemMetrics(SM_CYFRAME),
+                              GetSystemMetrics(SM_CYSMCAPTION), 640, 480})
+          .window;
+  return {want.Width(), want.Height() + 20};
+}
+
 int LineHeightOf(const Font& font) {
   Bitmap probe(1, 1);
   DC dc(&probe);
@@ -394,17 +420,8 @@ TEST(ReportDialogSession, DetailsPagesRowMessageResizeEscapeAndClipboard) {
 
   // Compact: sized by the message and the check boxes' row.
   ASSERT_TRUE(session.Find(kCompactStyle));
-  Bitmap probe(1, 1);
-  DC dc(&probe);
-  dc.SelectFont(ReportMessageFont());
-  const Rect want =
-      CompactLayout({dc.GetTextExtentPoint32("Disc tray jammed."),
-                     dc.GetTextExtentPoint32("&Send this error via Email    &Copy to Clipboard")},
-                    {GetSystemMetrics(SM_CXFRAME), GetSystemMetrics(SM_CYFRAME),
-                     GetSystemMetrics(SM_CYSMCAPTION), 640, 480})
-          .window;
   EXPECT_EQ((std::array{session.Top().width, session.Top().height}),
-            (std::array{want.Width(), want.Height() + 20}));
+            CompactWindowSize({"Disc tray jammed"}));
   TDialogControlsLayout l = ControlsLayout(session.Client().Width(), session.Client().Height(), 20);
   // Meanwhile the main thread repaints its window after another one covered it.
   const XTopLevel main = WaitForViewableXWindow(session.Display(), "frozen", Clock::now() + 30s);
@@ -427,6 +444,9 @@ TEST(ReportDialogSession, DetailsPagesRowMessageResizeEscapeAndClipboard) {
   EXPECT_EQ(session.Top().height, 385 + 20);
   const int tabRow = LineHeightOf(ReportMessageFont()) + 6;
   std::vector<Bitmap> pages{session.GrabPainted()};
+  Bitmap probe(1, 1);
+  DC dc(&probe);
+  dc.SelectFont(ReportMessageFont());
   int tabLeft = 2 + dc.TextWidth("General") + 12;
   for (const char* tab : {"Call Stack", "Modules", "CPU"}) {
     ASSERT_TRUE(session.Click(Point{4 + tabLeft + 6, 52 + tabRow / 2 + 1}));
@@ -483,6 +503,9 @@ TEST(ReportDialogSession, FirstListPageKeepsTheSavedColumns) {
   DialogSession session("dialog1", dir);
   ASSERT_FALSE(session.Display().empty());
   ASSERT_TRUE(session.Find(kCompactStyle));
+  // The message's own three lines are measured each, and the row of the check boxes.
+  EXPECT_EQ((std::array{session.Top().width, session.Top().height}),
+            CompactWindowSize({"Disc tray jammed", "Open the tray", "by hand"}));
   const TDialogControlsLayout l =
       ControlsLayout(session.Client().Width(), session.Client().Height(), 20);
   // QV_KEEP_DIALOG_SHOTS=<folder> keeps both views as pictures to look at.
@@ -727,3 +750,63 @@ TEST(ScreenshotTest, ChunkCrcMatchesTheStandardCheckValues) {
 
 }  // namespace
 }  // namespace qv
+
+namespace qv::test {
+namespace {
+
+// The mail program started for a mail-to link is asked in front, above the others and
+// maximised: with no window manager on the server, the requests reach the root's listeners.
+TEST(SendByShellTest, HandlersWindowIsAskedOnTopAndMaximised) {
+  XvfbServer server;
+  ASSERT_FALSE(server.Display().empty());
+  TempDir dir;
+  ::setenv("QUORVEL_REGISTRY", (dir.Path() / "registry.reg").c_str(), 1);
+  ::setenv("DISPLAY", server.Display().c_str(), 1);
+  Display* dpy = XOpenDisplay(server.Display().c_str());
+  ASSERT_NE(dpy, nullptr);
+  const Window root = DefaultRootWindow(dpy);
+  XSelectInput(dpy, root, SubstructureNotifyMask);
+  XSync(dpy, False);
+  const TMailPrograms before = MailPrograms();
+  SetMailPrograms({"/nonexistent/sendmail", MAIL_HANDLER_WINDOW, "/nonexistent/xdg-open"});
+  EXPECT_TRUE(SendByShell("a@x", "Crash report", "The program failed."));
+  SetMailPrograms(before);
+  ::unsetenv("DISPLAY");
+  ::unsetenv("QUORVEL_REGISTRY");
+
+  auto name = [&](Atom a) {
+    char* text = XGetAtomName(dpy, a);
+    std::string out = text != nullptr ? text : "";
+    if (text != nullptr) XFree(text);
+    return out;
+  };
+  std::vector<std::string> asked;
+  Window handler = 0;
+  for (const auto deadline = Clock::now() + 30s; asked.size() < 3 && Clock::now() < deadline;) {
+    if (XPending(dpy) == 0) {
+      std::this_thread::sleep_for(10ms);
+      continue;
+    }
+    XEvent ev{};
+    XNextEvent(dpy, &ev);
+    if (ev.type == MapNotify) handler = ev.xmap.window;
+    if (ev.type != ClientMessage) continue;
+    EXPECT_EQ(ev.xclient.window, handler);
+    std::string request = name(ev.xclient.message_type);
+    if (request == "_NET_WM_STATE") {
+      request += " " + std::to_string(ev.xclient.data.l[0]);
+      for (int i = 1; i < 3 && ev.xclient.data.l[i] != 0; ++i)
+        request += " " + name(Atom(ev.xclient.data.l[i]));
+    }
+    asked.push_back(request);
+  }
+  EXPECT_NE(handler, 0u);
+  EXPECT_EQ(asked, (std::vector<std::string>{
+                       "_NET_WM_STATE 1 _NET_WM_STATE_ABOVE",
+                       "_NET_WM_STATE 1 _NET_WM_STATE_MAXIMIZED_VERT _NET_WM_STATE_MAXIMIZED_HORZ",
+                       "_NET_ACTIVE_WINDOW"}));
+  XCloseDisplay(dpy);
+}
+
+}  // namespace
+}  // namespace qv::test

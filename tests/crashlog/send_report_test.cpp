@@ -154,7 +154,10 @@ TEST_F(SendReportTest, SMTPServesEachRecipientWithReportAndScreenshotAttached) {
   }
   ASSERT_GE(progress.statuses.size(), 6u);
   EXPECT_EQ(progress.statuses[0], "a@x 1/2: Connecting with SMTP server...");
-  EXPECT_EQ(progress.statuses.back(), "b@y 2/2: Sending message...");
+  EXPECT_EQ(progress.statuses[1], "Connected with SMTP server.");
+  EXPECT_EQ(progress.statuses[2], "Sending message...");
+  EXPECT_EQ(progress.statuses[3], "b@y 2/2: Connecting with SMTP server...");
+  EXPECT_EQ(progress.statuses.back(), "Sending message...");
   EXPECT_EQ(progress.last, 100);
   EXPECT_EQ(progress.closed, 1);
   // The bar moves only while the message goes out; the commands before it leave it empty.

@@ -1,0 +1,22 @@
+// Stands in for a mail program started for a mail-to link: it shows a window titled
+// "mail handler" that names its process in _NET_WM_PID, and ends at once. The window is
+// kept by the X server after the program's end, so the sender finds it whenever it looks.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <unistd.h>
+
+int main() {
+  Display* dpy = XOpenDisplay(nullptr);
+  if (dpy == nullptr) return 2;
+  const Window root = DefaultRootWindow(dpy);
+  const Window w = XCreateSimpleWindow(dpy, root, 10, 10, 120, 80, 0, 0, 0xFFFFFF);
+  XStoreName(dpy, w, "mail handler");
+  const unsigned long pid = static_cast<unsigned long>(::getpid());
+  XChangeProperty(dpy, w, XInternAtom(dpy, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(&pid), 1);
+  XMapWindow(dpy, w);
+  XSetCloseDownMode(dpy, RetainPermanent);
+  XSync(dpy, False);
+  XCloseDisplay(dpy);
+  return 0;
+}
