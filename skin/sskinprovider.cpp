@@ -1192,11 +1192,6 @@ void TsSkinProvider::ActivationSteps(HWND hwnd) {
 
 LRESULT TsSkinProvider::NewWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
                                    const WndProc& inherited) {
-  if (msg >= SKM_GETSTYLE && msg <= SKM_PAINT_LAST) {
-    // The form style answers for the form first (its group filter is its own).
-    TMessage m{msg, wParam, lParam, 0};
-    style_.WndProc(m);
-  }
   switch (msg) {
     case SKM_NEWSKIN:
       if (!PassesGroupFilter(TMessage{msg, wParam, lParam, 0}, 0)) break;

@@ -622,6 +622,34 @@ TEST_F(ProviderTest, SkinOffOrFreedProviderGivesTheFormItsFrameBack) {
   EXPECT_EQ(clientHeight(), 120 - 4 - 19 - 4);
 }
 
+// A form whose BorderIcons are the kept ones gets a new window when the skin goes off; the
+// next skin still reaches the provider's form style, which hooks the new window.
+TEST_F(ProviderTest, SkinComesBackAfterTheFormsWindowWasMadeAgain) {
+  bordered = Create<TForm>(Application());
+  bordered->SetBorderStyle(TFormBorderStyle::bsSizeable);
+  bordered->SetBounds(100, 100, 200, 120);
+  bordered->SetBorderIcons(0);
+  auto* p = Create<TsSkinProvider>(bordered);
+  p->AfterConstruction();
+  bordered->AfterConstruction();
+  bordered->Show();
+  Pump();
+  ASSERT_EQ(p->KeptBorderIcons(), 0u);
+  ASSERT_TRUE(p->HookedOnTop());
+  const HWND first = bordered->Handle();
+  manager->SetActive(false);
+  Pump();
+  EXPECT_FALSE(p->HookedOnTop());
+  EXPECT_NE(bordered->Handle(), first);  // made again for the system's own frame
+  manager->SetActive(true);
+  Pump();
+  EXPECT_TRUE(p->HookedOnTop());
+  EXPECT_GE(p->sStyle().SkinIndex, 0);
+  Rect client;
+  ASSERT_TRUE(GetClientRect(bordered->Handle(), client));
+  EXPECT_EQ(client.Height(), 120 - 24 - 4);  // the skinned frame's bands
+}
+
 // A caption button lit by the pointer goes back to normal when the pointer leaves the
 // window from it, and the window's own client-area tracking goes on beside it.
 TEST_F(ProviderTest, HotButtonTurnsNormalWhenThePointerLeavesTheWindow) {
