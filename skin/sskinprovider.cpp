@@ -811,6 +811,7 @@ void TsSkinProvider::PaintMenuLine() {
   menuLineLayout_.Bar = {SysBorderHeight(), top, form_->Width() - SysBorderHeight(),
                          top + mh * MenuLineCount};
   menuLineLayout_.Items.clear();
+  const Point pointer = WindowPoint(GetCursorPos());
   WalkMenuLine([&](TMenuItem* item) {
     if (!item->Visible() || !item->OnMeasureItem || !item->OnAdvancedDrawItem) return false;
     int iw = 0, ih = 0;
@@ -824,6 +825,7 @@ void TsSkinProvider::PaintMenuLine() {
     // Drawn in its states, as the class library's own menu bar draws them, so that an
     // item opened from the line, a disabled one and the default one look alike skinned.
     TOwnerDrawState state = item == form_->MenuBarHotItem() ? TOwnerDrawState(odSelected) : 0;
+    if (r.Contains(pointer)) state |= odHotLight;
     if (!item->Enabled()) state |= odDisabled | odGrayed;
     if (item->Default()) state |= odDefault;
     item->OnAdvancedDrawItem(item, style_.CacheBmp.Canvas(), r, state);
