@@ -151,8 +151,9 @@ void TsEditorStyle::PaintBorder() {
                          : Painting.Bevel();
     width = s != nullptr ? s->PaintingBevelWidth : Painting.BevelWidth;
   }
-  // A skin's width may be anything; none is drawn below 1.
-  if (bevel != ebNone && width > 0) {
+  // A soft control's bevel keeps one line per side whatever the width; a hard one has as
+  // many lines as the width says (none below 1).
+  if (bevel != ebNone) {
     PaintRectBevel(*dc, ColorToRGB(top), ColorToRGB(bottom), SoftControl(), int(bevel) - 1, width,
                    outer, color);
     if (hot && width >= 2 && bevel == ebLowered) {
@@ -171,28 +172,30 @@ void TsEditorStyle::WndProc(TMessage& m) {
     m.Result = 1;
     return;
   }
-  if (m.Msg >= 0xA41F && m.Msg <= 0xA426 && m.Msg != 0xA420) {
+  // The number between SKM_EDIT_COLOR and SKM_EDIT_COLORBORDERTOP names no property.
+  if (m.Msg >= SKM_EDIT_COLOR && m.Msg <= SKM_EDIT_SELECTIONBORDERBEVEL &&
+      m.Msg != SKM_EDIT_COLORBORDERTOP - 1) {
     if (int(m.WParam) != GroupIndex) return;
     switch (m.Msg) {
-      case 0xA41F:
+      case SKM_EDIT_COLOR:
         Painting.SetColor(3, TColor(m.LParam));
         break;
-      case 0xA421:
+      case SKM_EDIT_COLORBORDERTOP:
         Painting.SetColor(0, TColor(m.LParam));
         break;
-      case 0xA422:
+      case SKM_EDIT_COLORBORDERBOTTOM:
         Painting.SetColor(1, TColor(m.LParam));
         break;
-      case 0xA423:
+      case SKM_EDIT_BEVEL:
         Painting.SetBevel(ClampBevel(m.LParam));
         break;
-      case 0xA424:
+      case SKM_EDIT_SELECTIONCOLOR:
         Selection.Color = TColor(m.LParam);
         return;
-      case 0xA425:
+      case SKM_EDIT_SELECTIONBORDERWIDTH:
         Selection.Border.Width = int(m.LParam);
         return;
-      case 0xA426:
+      case SKM_EDIT_SELECTIONBORDERBEVEL:
         Selection.Border.Bevel = ClampBevel(m.LParam);
         return;
     }
@@ -201,8 +204,8 @@ void TsEditorStyle::WndProc(TMessage& m) {
   }
   if ((m.Msg == CM_COLORCHANGED || m.Msg == CM_PARENTCOLORCHANGED) && Painting.ParentColor() &&
       owner_ != nullptr && owner_->Parent() != nullptr) {
-    // Only the stored colour: the setters would change the control again, whose change
-    // comes back here.
+    // Only the stored colour: the Color setter also clears ParentColor, so going through it
+    // would leave the edit no longer following its parent after the first change.
     Painting.FollowParentColor(owner_->Parent()->Color());
     if (!SkinChanging) BGChanged = true;
   }
