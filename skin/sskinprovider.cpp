@@ -744,6 +744,7 @@ void TsSkinProvider::PaintCaption(const Rect& title) {
   if (const Bitmap* mask = MaskImage(titleMask)) {
     const int l = (mask->Width() / 9) * 2 + n * bw;
     DrawSkinRect(cache, *mask, state, DefaultPaintInfo, true,
+                 SkinMasks[std::size_t(titleMask)].TransparentColor,
                  Rect{title.Right - l, 0, title.Right, title.Bottom});
   }
   // The background under the buttons, for repainting one of them alone. It is taken from

@@ -999,7 +999,8 @@ void RefreshChildren(TWinControl* container, bool repaint) {
     TsGenStyle* style = GenStyleOf(child);
     const int k = style != nullptr ? style->KindCode : 0;
     if (k >= 31 && k <= 33) {
-      // Check controls repaint through their own painting.
+      // No check control of this system carries the state PaintCheckedControl draws from
+      // (check, caption, glyphs): such a child repaints through its own painting.
       if (repaint) {
         SendRefreshMessage(child, true);
         child->Repaint();
