@@ -7,6 +7,7 @@
 #include <chrono>
 
 #include "skin/sbuttons.h"
+#include "skin/scontrolutils.h"
 #include "skin/spaintutils.h"
 #include "skin/spanels.h"
 #include "skin/sstyles.h"

@@ -8,7 +8,7 @@
 #include "platform/classlib/menubar.h"
 #include "platform/msg/message_queue.h"
 #include "platform/ui/virtual_keys.h"
-#include "skin/smenus.h"
+#include "skin/sskinmenus.h"
 #include "skin/sskinprovider.h"
 #include "tests/skin/paint_test_util.h"
 #include "tests/skin/provider_fixture.h"

@@ -1,4 +1,4 @@
-#include "skin/smenus.h"
+#include "skin/sskinmenus.h"
 
 #include <algorithm>
 #include <cmath>
