@@ -311,6 +311,13 @@ void TsSkinProvider::Loaded() {
   if (MakeSkinMenu && systemMenu_) systemMenu_->MakeSkinItems();
 }
 
+void TsSkinProvider::SetSkinManager(TsSkinManager* value) {
+  if (value == skinManager_) return;
+  if (skinManager_ != nullptr) RemoveFreeNotification(skinManager_);
+  skinManager_ = value;
+  if (skinManager_ != nullptr) FreeNotification(skinManager_);
+}
+
 void TsSkinProvider::Notification(TComponent* component, TOperation operation) {
   TComponent::Notification(component, operation);
   // A component going away is told from its base destructor, where it is no manager any

@@ -127,7 +127,8 @@ class TsSkinProvider : public TComponent, public ISkinMessageTarget {
   // The form style's section and border indexes and the caption buttons' glyphs, from the
   // active skin.
   void UpdateSkinIndexes();
-  void SetSkinManager(TsSkinManager* value) { skinManager_ = value; }
+  // Told when the manager goes, so that the pointer never outlives it.
+  void SetSkinManager(TsSkinManager* value);
   // The form's BorderIcons as they were when the provider was made.
   [[nodiscard]] TsBorderIcons KeptBorderIcons() const { return formBorderIcons_; }
   // Whether the provider's procedure is the form window's first; Rehook puts it there.

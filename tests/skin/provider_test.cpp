@@ -163,6 +163,22 @@ TEST_F(ProviderTest, ManagerMadeAfterTheProviderIsTakenAndForgotten) {
   EXPECT_FALSE(p->Acting());
 }
 
+// A provider that hears of its manager from a new skin forgets it when it goes.
+TEST_F(ProviderTest, ManagerTakenFromANewSkinIsForgottenWhenItGoes) {
+  const std::string folder = manager->SkinDirectory();
+  Free(manager);
+  manager = nullptr;
+  TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSingle, biSystemMenu);
+  ASSERT_EQ(p->SkinManager(), nullptr);
+  auto* later = Create<TsSkinManager>(form);
+  later->SetSkinDirectory(folder);
+  later->SetSkinName("P");
+  Pump();
+  ASSERT_EQ(p->SkinManager(), later);  // told by the form style
+  Free(later);
+  EXPECT_EQ(p->SkinManager(), nullptr);
+}
+
 TEST_F(ProviderTest, BorderlessFormWithMenuGetsTheMenuLineOnly) {
   bordered = Create<TForm>(Application());
   bordered->SetBorderStyle(TFormBorderStyle::bsNone);
