@@ -6,6 +6,7 @@
 #include "platform/msg/message_queue.h"
 #include "platform/ui/mdi.h"
 #include "platform/ui/window_system.h"
+#include "skin/scontrolutils.h"
 #include "skin/spanels.h"
 #include "skin/sskindata.h"
 #include "skin/sskinmanager.h"

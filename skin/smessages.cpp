@@ -2,6 +2,7 @@
 
 #include "platform/classlib/forms.h"
 #include "platform/msg/message_queue.h"
+#include "skin/scontrolutils.h"
 #include "skin/sutils.h"
 
 namespace qv {

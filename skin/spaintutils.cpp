@@ -238,7 +238,7 @@ void FillCentreCell(const MaskGrid& g, const Rect& r, Bitmap& target, const Bitm
 }  // namespace
 
 void DrawSkinRect(Bitmap& target, const Bitmap& mask, int state, const TsBGInfo& parent,
-                  bool fillCentre, Rect r) {
+                  bool fillCentre, TColor /*transparent*/, Rect r) {
   if (r.Width() < 2 || r.Height() < 2) return;
   const MaskGrid g(mask, state, r);
   if (!g.Usable()) return;
@@ -375,7 +375,8 @@ void PaintItem(int skinIndex, const std::string& section, const TsBGInfo& parent
   shifted.OffsetY += offset.Y;
   const int i = GetMaskIndex(skinIndex, section, "BORDERSMASK");
   if (IsValidImgIndex(i))
-    DrawSkinRect(target, SkinMasks[std::size_t(i)].Bmp->Image(), state, shifted, fillCentre, r);
+    DrawSkinRect(target, SkinMasks[std::size_t(i)].Bmp->Image(), state, shifted, fillCentre,
+                 SkinMasks[std::size_t(i)].TransparentColor, r);
 }
 
 void PaintItemBGFast(int skinIndex, const std::string& section, const TsBGInfo& parent, DC& dc,
@@ -429,11 +430,16 @@ void BlendBitmaps(Bitmap& dst, const Bitmap& src, std::uint8_t alpha, Rect r) {
 void BlendBitmapRect(Bitmap& dst, int x, int y, TColor transparent, double factor, Rect srcRect,
                      const Bitmap& src) {
   if (!Is24(dst) || !Is24(src)) return;
-  // The source rectangle includes its right and bottom edges.
-  int sx = srcRect.Left, dx = x, w = srcRect.Width() + 1;
-  int sy = srcRect.Top, dy = y, h = srcRect.Height() + 1;
-  if (!ClipAxis(sx, dx, w, src.Width(), dst.Width())) return;
-  if (!ClipAxis(sy, dy, h, src.Height(), dst.Height())) return;
+  // The source rectangle includes its right and bottom edges and is cut to the source; the
+  // destination is not moved with it. A row that starts outside the destination ends the
+  // copy, a column outside it ends its row: nothing lands left of or above the bitmap.
+  const int sx = std::max(srcRect.Left, 0), sy = std::max(srcRect.Top, 0);
+  const int sr = std::min(srcRect.Right, src.Width() - 1);
+  const int sb = std::min(srcRect.Bottom, src.Height() - 1);
+  if (x < 0 || y < 0 || sr < sx || sb < sy) return;
+  const int w = std::min(sr - sx + 1, std::max(dst.Width() - x, 0));
+  const int h = std::min(sb - sy + 1, std::max(dst.Height() - y, 0));
+  const int dx = x, dy = y;
   const bool skip = (static_cast<std::uint32_t>(transparent) >> 24) != 0xFF;
   const Bgr t(transparent & 0xFFFFFF);
   for (int j = 0; j < h; ++j) {
@@ -651,7 +657,7 @@ void VisibleLines(DC& dc, int side, Point& from, Point& to, int width, int& firs
 
 }  // namespace
 
-void DrawSideLines(DC& dc, TColor color, Point from, Point to, int side, int width) {
+void DrawSideLines(DC& dc, TColor color, Point from, Point to, int side, int /*mode*/, int width) {
   int first, last;
   VisibleLines(dc, side, from, to, width, first, last);
   for (int i = first; i < last; ++i) {
@@ -698,7 +704,7 @@ void PaintRectBevel(DC& dc, TColor topLeft, TColor bottomRight, bool gradient, i
     if (gradient)
       DrawSideGradient(dc, s.color, target, side, s.mode, width, ends[side][0], ends[side][1]);
     else
-      DrawSideLines(dc, s.color, ends[side][0], ends[side][1], side, width);
+      DrawSideLines(dc, s.color, ends[side][0], ends[side][1], side, s.mode, width);
   }
 }
 

@@ -55,8 +55,9 @@ void PaintItemBGFast(int skinIndex, const std::string& section, const TsBGInfo& 
 // corners copied with the parent showing through their fuchsia, edges and (with
 // `fillCentre`) the centre tiled from the middle cells. Nothing for a rectangle narrower or
 // lower than 2 pixels, or a mask with cells of no size (narrower than 9 or lower than 6).
+// `transparent` is the mask's transparent colour; the pieces find it as pure fuchsia.
 void DrawSkinRect(Bitmap& target, const Bitmap& mask, int state, const TsBGInfo& parent,
-                  bool fillCentre, Rect r);
+                  bool fillCentre, TColor transparent, Rect r);
 // Copies the piece `src` of a mask's image half to `dst` of the target through the mask half:
 // channel := (s * 256 + (d - s) * m) div 256. With a ready parent, fuchsia image pixels take
 // the parent's pixel under them instead (left alone where the parent has none).
@@ -115,8 +116,8 @@ void FillDC(DC& dc, Rect r, TColor color);
 // Per channel Round(c1 - (c1 - c2) * k), at most 255.
 [[nodiscard]] TColor MixColors(TColor c1, TColor c2, double k);
 // Sides: 0 left, 1 top, 2 right, 3 bottom; `from` and `to` are the side's end points, and
-// each further line steps one pixel inward.
-void DrawSideLines(DC& dc, TColor color, Point from, Point to, int side, int width);
+// each further line steps one pixel inward. Every mode draws the lines in the colour.
+void DrawSideLines(DC& dc, TColor color, Point from, Point to, int side, int mode, int width);
 // Modes: 0 starts white and runs toward `target`; 1 starts black and runs from half the
 // colour toward `target`; 2 and 3 draw every line in the colour.
 void DrawSideGradient(DC& dc, TColor color, TColor target, int side, int mode, int width,

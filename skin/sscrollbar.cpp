@@ -8,6 +8,7 @@
 #include "platform/msg/message_queue.h"
 #include "platform/ui/window_system.h"
 #include "skin/sbordermasks.h"
+#include "skin/scontrolutils.h"
 #include "skin/spaintutils.h"
 #include "skin/sskindata.h"
 #include "skin/sskinmanager.h"

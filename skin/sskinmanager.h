@@ -14,9 +14,9 @@
 #include "platform/classlib/controls.h"
 #include "platform/classlib/graphics.h"
 #include "platform/classlib/jpeg.h"
-#include "skin/smenus.h"
 #include "skin/smessages.h"
 #include "skin/sskindata.h"
+#include "skin/sskinmenus.h"
 
 namespace qv {
 

@@ -311,6 +311,13 @@ void TsSkinProvider::Loaded() {
   if (MakeSkinMenu && systemMenu_) systemMenu_->MakeSkinItems();
 }
 
+void TsSkinProvider::SetSkinManager(TsSkinManager* value) {
+  if (value == skinManager_) return;
+  if (skinManager_ != nullptr) RemoveFreeNotification(skinManager_);
+  skinManager_ = value;
+  if (skinManager_ != nullptr) FreeNotification(skinManager_);
+}
+
 void TsSkinProvider::Notification(TComponent* component, TOperation operation) {
   TComponent::Notification(component, operation);
   // A component going away is told from its base destructor, where it is no manager any
@@ -751,6 +758,7 @@ void TsSkinProvider::PaintCaption(const Rect& title) {
   if (const Bitmap* mask = MaskImage(titleMask)) {
     const int l = (mask->Width() / 9) * 2 + n * bw;
     DrawSkinRect(cache, *mask, state, DefaultPaintInfo, true,
+                 SkinMasks[std::size_t(titleMask)].TransparentColor,
                  Rect{title.Right - l, 0, title.Right, title.Bottom});
   }
   // The background under the buttons, for repainting one of them alone. It is taken from
@@ -817,6 +825,7 @@ void TsSkinProvider::PaintMenuLine() {
   menuLineLayout_.Bar = {SysBorderHeight(), top, form_->Width() - SysBorderHeight(),
                          top + mh * MenuLineCount};
   menuLineLayout_.Items.clear();
+  const Point pointer = WindowPoint(GetCursorPos());
   WalkMenuLine([&](TMenuItem* item) {
     if (!item->Visible() || !item->OnMeasureItem || !item->OnAdvancedDrawItem) return false;
     int iw = 0, ih = 0;
@@ -830,6 +839,7 @@ void TsSkinProvider::PaintMenuLine() {
     // Drawn in its states, as the class library's own menu bar draws them, so that an
     // item opened from the line, a disabled one and the default one look alike skinned.
     TOwnerDrawState state = item == form_->MenuBarHotItem() ? TOwnerDrawState(odSelected) : 0;
+    if (r.Contains(pointer)) state |= odHotLight;
     if (!item->Enabled()) state |= odDisabled | odGrayed;
     if (item->Default()) state |= odDefault;
     item->OnAdvancedDrawItem(item, style_.CacheBmp.Canvas(), r, state);
@@ -1198,11 +1208,6 @@ void TsSkinProvider::ActivationSteps(HWND hwnd) {
 
 LRESULT TsSkinProvider::NewWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
                                    const WndProc& inherited) {
-  if (msg >= SKM_GETSTYLE && msg <= SKM_PAINT_LAST) {
-    // The form style answers for the form first (its group filter is its own).
-    TMessage m{msg, wParam, lParam, 0};
-    style_.WndProc(m);
-  }
   switch (msg) {
     case SKM_NEWSKIN:
       if (!PassesGroupFilter(TMessage{msg, wParam, lParam, 0}, 0)) break;

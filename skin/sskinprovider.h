@@ -92,8 +92,10 @@ class TsSystemMenu : public TPopupMenu {
 };
 
 // The engine's messages (a new skin, its removal, repaints, background questions) reach the
-// provider through the form's window, whose procedure it has taken over.
-class TsSkinProvider : public TComponent {
+// provider through the form's window, whose procedure it has taken over; the form style
+// hears the broadcasts as one of the form's components, so that it hears them even while
+// the form's window is new and not yet hooked.
+class TsSkinProvider : public TComponent, public ISkinMessageTarget {
  public:
   explicit TsSkinProvider(TComponent* owner);
   ~TsSkinProvider() override;
@@ -104,6 +106,8 @@ class TsSkinProvider : public TComponent {
   // Hooks the form when that has not been done yet, then builds the "Available skins"
   // submenu (MakeSkinMenu).
   void Loaded() override;
+  // A broadcast engine message goes to the form style.
+  void SkinWndProc(TMessage& message) override { style_.WndProc(message); }
 
   [[nodiscard]] TsBorderIcons BorderIcons() const { return borderIcons_; }
   void SetBorderIcons(TsBorderIcons value) { borderIcons_ = value; }
@@ -123,7 +127,8 @@ class TsSkinProvider : public TComponent {
   // The form style's section and border indexes and the caption buttons' glyphs, from the
   // active skin.
   void UpdateSkinIndexes();
-  void SetSkinManager(TsSkinManager* value) { skinManager_ = value; }
+  // Told when the manager goes, so that the pointer never outlives it.
+  void SetSkinManager(TsSkinManager* value);
   // The form's BorderIcons as they were when the provider was made.
   [[nodiscard]] TsBorderIcons KeptBorderIcons() const { return formBorderIcons_; }
   // Whether the provider's procedure is the form window's first; Rehook puts it there.

@@ -6,6 +6,7 @@
 #include "platform/msg/message_queue.h"
 #include "platform/ui/window_system.h"
 #include "skin/sbuttons.h"
+#include "skin/scontrolutils.h"
 #include "skin/sfadeeffects.h"
 #include "skin/sgradient.h"
 #include "skin/spaintutils.h"
@@ -986,53 +987,6 @@ void TsCommonData::WndProc(TMessage& m) {
     }
     default:
       return;
-  }
-}
-
-// ---- children ----------------------------------------------------------------------------
-
-void RefreshChildren(TWinControl* container, bool repaint) {
-  if (container == nullptr) return;
-  for (int i = 0; i < container->ControlCount(); ++i) {
-    TControl* child = container->Controls(i);
-    if (!ControlIsReady(child) || !IsStyledControl(child)) continue;
-    TsGenStyle* style = GenStyleOf(child);
-    const int k = style != nullptr ? style->KindCode : 0;
-    if (k >= 31 && k <= 33) {
-      // Check controls repaint through their own painting.
-      if (repaint) {
-        SendRefreshMessage(child, true);
-        child->Repaint();
-      }
-    } else if ((k >= 51 && k <= 57) || k == 68) {
-      SendRefreshMessage(child, repaint);
-      child->Repaint();
-    } else if (k >= 91 && k <= 95) {
-      if (repaint) SendRefreshMessage(child, true);
-      child->Repaint();
-    } else if ((k == 161 || k == 165) && repaint) {
-      SendRefreshMessage(child, repaint);
-      child->Invalidate();
-    }
-  }
-}
-
-void PaintChildShadows(TWinControl* container, Bitmap& image) {
-  if (container == nullptr) return;
-  for (int i = 0; i < container->ControlCount(); ++i) {
-    TControl* child = container->Controls(i);
-    if (child->HasState(csDestroying)) break;
-    TsGenStyle* style = GenStyleOf(child);
-    if (style == nullptr || !child->Visible() || !style->ShadowOn()) continue;
-    style->PaintShadow(image, {0, 0});
-  }
-}
-
-void RepaintChildLabels(TWinControl* container) {
-  if (container == nullptr) return;
-  for (int i = 0; i < container->ControlCount(); ++i) {
-    TControl* child = container->Controls(i);
-    if (dynamic_cast<TsLabel*>(child) != nullptr && ControlIsReady(child)) child->Repaint();
   }
 }
 

@@ -265,12 +265,6 @@ class TsCommonData : public TPersistent {
   std::string skinSection_;
 };
 
-// Tells skinned children their picture must be redrawn, by their kind.
-void RefreshChildren(TWinControl* container, bool repaint);
-// The shadows of the container's visible shadowed children into its picture.
-void PaintChildShadows(TWinControl* container, Bitmap& image);
-// Repaints every ready TsLabel child.
-void RepaintChildLabels(TWinControl* container);
 // The style object of a control as a TsGenStyle (null when none).
 [[nodiscard]] TsGenStyle* GenStyleOf(TControl* control);
 // `bounds` moved by (dx, dy), when it then overlaps the picture; a skin's shadow offset may

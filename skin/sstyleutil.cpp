@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/base/paths.h"
+#include "skin/scontrolutils.h"
 #include "skin/sgradient.h"
 #include "skin/sutils.h"
 

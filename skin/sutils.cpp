@@ -127,13 +127,4 @@ std::string NormalDir(std::string_view path) {
   return out;
 }
 
-bool ControlIsReady(const TControl* control) {
-  return control != nullptr && control->Parent() != nullptr && !control->HasState(csLoading) &&
-         !control->HasState(csDestroying) && (control->ControlState() & csCreating) == 0;
-}
-
-void SendRefreshMessage(TControl* control, bool value) {
-  if (control != nullptr) control->Perform(SKM_REFRESH, 0, value ? -1 : 0);
-}
-
 }  // namespace qv

@@ -72,10 +72,4 @@ void ShowError(const std::string& text);
 // letter is a drive and gets ":/"; anything else gets "/" appended.
 [[nodiscard]] std::string NormalDir(std::string_view path);
 
-// The control exists, has a parent, and is neither loading, nor being destroyed, nor
-// being created.
-[[nodiscard]] bool ControlIsReady(const TControl* control);
-// SKM_REFRESH performed on the control: WParam 0, LParam -1 for true and 0 for false.
-void SendRefreshMessage(TControl* control, bool value);
-
 }  // namespace qv

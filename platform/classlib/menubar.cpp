@@ -82,8 +82,14 @@ void PaintMenuBar(TCustomForm& form) {
   TCanvas canvas;
   canvas.SetHandle(dc);
   canvas.Font().Assign(Screen()->MenuFont());
+  Rect window;
+  const Point cursor = GetCursorPos();
+  const Point pointer = GetWindowRect(h, window)
+                            ? Point{cursor.X - window.Left, cursor.Y - window.Top}
+                            : Point{-1, -1};
   for (const auto& [item, r] : items) {
-    const TOwnerDrawState state = StateOf(form, item);
+    TOwnerDrawState state = StateOf(form, item);
+    if (r.Contains(pointer)) state |= odHotLight;
     if (menu->OwnerDraw() && item->DrawByHandler(canvas, dc, r, state)) continue;
     const bool hot = (state & odSelected) != 0;
     dc->FillRect(r, Brush{BrushStyle::bsSolid, hot ? clHighlight : clMenu});

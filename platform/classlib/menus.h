@@ -20,6 +20,7 @@ enum TOwnerDrawStateFlag : unsigned {
   odChecked = 0x08,
   odFocused = 0x10,
   odDefault = 0x20,
+  odHotLight = 0x40,  // a menu-bar item under the pointer
 };
 using TOwnerDrawState = unsigned;
 

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "skin/sbuttons.h"
+#include "skin/scontrolutils.h"
 #include "skin/spaintutils.h"
 #include "skin/spanels.h"
 #include "skin/sstyles.h"

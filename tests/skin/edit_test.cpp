@@ -118,6 +118,27 @@ TEST_F(EditTest, SkinnedEditLooksMatchTheirGoldens) {
   test::ExpectGolden(Shot(e), "edit_focused_selection");
 }
 
+// A skin's bevel of no width still gives a soft edit one line per side; a hard edit none.
+TEST_F(EditTest, SoftEditKeepsOneBevelLineAtWidthZero) {
+  Options("Thin",
+          "[TsEdit]\nPaintingColor=15790320\nPaintingColorBorderTop=255\n"
+          "PaintingBevel=3\nPaintingBevelWidth=0\n");
+  manager->SetSkinName("Thin");
+  TsEdit* soft = AddEdit({10, 10, 110, 31});
+  TsEdit* hard = AddEdit({10, 40, 110, 61});
+  soft->sStyle()->SetSoftControl(true);
+  hard->sStyle()->SetSoftControl(false);
+  // The focused one is hot: no selection border, so that both show the painting bevel.
+  soft->sStyle()->Selection.Mode = msColor;
+  hard->sStyle()->Selection.Mode = msColor;
+  ShowForm(form);
+  Pump();
+  const Bitmap s = Shot(soft), h = Shot(hard);
+  for (const Point p : {Point{0, 10}, Point{50, 0}, Point{99, 10}, Point{50, 20}})
+    EXPECT_EQ(s.Pixel(p.X, p.Y), RGB(255, 0, 0)) << p.X << "," << p.Y;
+  EXPECT_EQ(h.Pixel(0, 10), RGB(240, 240, 240));
+}
+
 // A 27 x 18 borders mask: 3 x 3 cells per state, a ring in the state's colour with fuchsia
 // outer corners; the mask half is black on the ring and white inside.
 Bitmap EditMask() {

@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -249,6 +250,34 @@ TEST_F(MdiTest, MaximisedChildsMergedMenuInTheMenuLine) {
   Key(VK_F4, {}, kModControl);
   EXPECT_EQ(menu->Merged(), nullptr);
   EXPECT_EQ(MenuLine(), (std::vector<std::string>{"FileItem", "WindowItem", "HelpItem"}));
+}
+
+// A child's item merged into the MDI form's line is drawn over that line, not over the
+// child's (which has none); the line counts as an MDI child's only while one is maximised.
+TEST_F(MdiTest, MergedItemIsDrawnOverTheMdiFormsMenuLine) {
+  std::ifstream in(Folder("M") + "/Options.dat");
+  std::stringstream text;
+  text << in.rdbuf();
+  std::string options = text.str();
+  options.replace(options.find("[MENUITEM]\n"), 11, "[MENUITEM]\nPaintingTransparency=100\n");
+  Options("MT", options);
+  manager->SetSkinName("MT");
+  Pump();
+  TForm* a = Child("A", Bounds(10, 10, 120, 80), {{"EditA", 1}});
+  EXPECT_FALSE(manager->SkinableMenus().IsMDIChildMaximized());
+  SendMessage(a->Handle(), WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+  Pump();
+  EXPECT_TRUE(manager->SkinableMenus().IsMDIChildMaximized());
+  TMenuItem* edit = nullptr;
+  Rect r;
+  for (const auto& [item, at] : GetMenuBarLayout(*main).Items)
+    if (item->Name() == "EditA") std::tie(edit, r) = std::pair{item, at};
+  ASSERT_NE(edit, nullptr);
+  TBitmap drawn(r.Right, r.Bottom);
+  drawn.Image().Fill(RGB(1, 2, 3));
+  manager->SkinableMenus().DrawMenuBarItem(edit, drawn.Canvas(), r, 0);
+  EXPECT_EQ(drawn.Image().Pixel(r.Left + 1, r.Top + 1), test::kMenuLine);
+  EXPECT_EQ(drawn.Image().Pixel(r.Left + 1, r.Bottom - 2), test::kMenuLine);
 }
 
 // Sizing the MDI form by its frame puts the skinned bars back over the client's own.

@@ -8,7 +8,7 @@
 #include "platform/classlib/menubar.h"
 #include "platform/msg/message_queue.h"
 #include "platform/ui/virtual_keys.h"
-#include "skin/smenus.h"
+#include "skin/sskinmenus.h"
 #include "skin/sskinprovider.h"
 #include "tests/skin/paint_test_util.h"
 #include "tests/skin/provider_fixture.h"
@@ -105,6 +105,79 @@ TEST_F(MenusTest, UnhookingLeavesTheApplicationsHandlers) {
   EXPECT_FALSE(popup->OwnerDraw() || own->OnMeasureItem || plain->OnAdvancedDrawItem);
   own->OnAdvancedDrawItem(own, b_.Canvas(), {0, 0, 4, 4}, 0);
   EXPECT_EQ(ownDrawn, 1);
+}
+
+// A hot-lit item draws its texts hot; on the menu line its background too, and the line
+// lights the item under the pointer.
+TEST_F(MenusTest, HotLitItemsDrawHot) {
+  constexpr COLORREF kWhite = RGB(255, 255, 255);
+  TMenuItem* open = Add(popup->Items(), "Open");
+  open->SetShortCut(scCtrl | 'O');
+  Menus().HookPopupMenu(popup, true);
+  const Bitmap lit = Drawn(open, 120, 24, odHotLight);
+  EXPECT_EQ(lit.Pixel(2, 2), test::kMenuBack);  // the background follows the selection only
+  EXPECT_GT(Count(lit, kWhite), 10);            // caption and shortcut in the hot font colour
+  EXPECT_EQ(Count(Drawn(open, 120, 24, 0), kWhite), 0);
+  Bitmap right(40, 24);
+  CopyBitmapRect(right, {0, 0}, lit, {80, 0, 120, 24});
+  EXPECT_GT(Count(right, kWhite), 3);  // the shortcut's text
+
+  auto* bordered = Create<TForm>(Application());
+  bordered->SetBounds(100, 100, 240, 120);
+  TMainMenu* menu = Create<TMainMenu>(bordered);
+  TMenuItem* file = Add(menu->Items(), "&File");
+  Add(file, "Open");
+  TMenuItem* edit = Add(menu->Items(), "&Edit");
+  Add(edit, "Copy");
+  bordered->SetMenu(menu);
+  TsSkinProvider* p = ShowWithProvider(bordered);
+  const Rect editRect = GetMenuBarLayout(*bordered).Items.at(1).second;
+  const Point corner{editRect.Left + 1, editRect.Top + 1};
+  TBitmap bar(editRect.Right, editRect.Bottom);
+  Menus().DrawMenuBarItem(edit, bar.Canvas(), editRect, odHotLight);
+  EXPECT_EQ(bar.Image().Pixel(corner.X, corner.Y), test::kMenuHot);
+  EXPECT_EQ(SnapshotWindow(bordered->Handle()).Pixel(corner.X, corner.Y), test::kMenuBack);
+  // The pointer over the item: the line drawn again shows it lit.
+  Rect wr;
+  ASSERT_TRUE(GetWindowRect(bordered->Handle(), wr));
+  headless->InjectMouseMove({wr.Left + corner.X + 4, wr.Top + corner.Y + 4});
+  Pump();
+  p->NeedRepaint = true;
+  SendMessage(bordered->Handle(), WM_NCPAINT, 0, 0);
+  EXPECT_EQ(SnapshotWindow(bordered->Handle()).Pixel(corner.X, corner.Y), test::kMenuHot);
+}
+
+// A see-through item shows the popup's background over all of its row, whatever place the
+// popup window gives its rows.
+TEST_F(MenusTest, TransparentItemsShowTheBackgroundToTheirEdges) {
+  constexpr COLORREF kPopupBack = RGB(200, 90, 40);
+  Options("T", "[MAINMENU]\nPaintingColor=" + std::to_string(kPopupBack) +
+                   "\n[MENUITEM]\nPaintingColor=0\nPaintingTransparency=100\n");
+  manager->SetSkinName("T");
+  ASSERT_GE(GetSkinIndex("MENUITEM"), 0);
+  for (const char* caption : {"One", "Two", "Three"}) Add(popup->Items(), caption);
+  Menus().HookPopupMenu(popup, true);
+  HWND shown = 0;
+  Bitmap shot;
+  TPopupTrackHooks hooks;
+  hooks.Side = [&](int) {
+    PaintPendingWindows();
+    shot = SnapshotWindow(shown);
+    return true;
+  };
+  headless->InjectKey(VK_LEFT, true);
+  EXPECT_EQ(TrackPopup(popup, popup->Items(), {300, 300}, &hooks, &shown), nullptr);
+  ASSERT_GT(shot.Width(), 8);
+  ASSERT_GT(shot.Height(), 8);
+  // The rows lie two pixels inside the window's edges.
+  const int right = shot.Width() - 3, bottom = shot.Height() - 3;
+  int edgeColumns = 0, bottomRows = 0;
+  for (int y = 2; y <= bottom; ++y)
+    for (int x : {2, right - 1, right}) edgeColumns += shot.Pixel(x, y) != kPopupBack ? 1 : 0;
+  for (int x = 2; x <= right; ++x)
+    for (int y : {bottom - 1, bottom}) bottomRows += shot.Pixel(x, y) != kPopupBack ? 1 : 0;
+  EXPECT_EQ(edgeColumns, 0);
+  EXPECT_EQ(bottomRows, 0);
 }
 
 TEST_F(MenusTest, PopupAndMenuLineMatchTheirGoldens) {

@@ -59,13 +59,14 @@ TEST(PaintVectors, DrawSkinRectPlacesCornersEdgesAndCentre) {
   };
   for (const Case& c : cases) {
     Bitmap target = CanaryTarget(11, 6, 0xFFFFFF);
-    DrawSkinRect(target, mask, c.state, DefaultPaintInfo, c.centre, c.r);
+    DrawSkinRect(target, mask, c.state, DefaultPaintInfo, c.centre, clFuchsia, c.r);
     EXPECT_EQ(ToArt(target), Art(c.expected)) << c.r.Left << "," << c.r.Right;
     EXPECT_TRUE(CanaryIntact(target));
   }
   // Cells of no size (a mask narrower than 9 pixels) paint nothing and do not hang.
   Bitmap target = CanaryTarget(11, 6, 0xFFFFFF);
-  DrawSkinRect(target, FromArt({"AaBbCcJj", "########"}), 0, DefaultPaintInfo, true, {0, 0, 11, 6});
+  DrawSkinRect(target, FromArt({"AaBbCcJj", "########"}), 0, DefaultPaintInfo, true, clFuchsia,
+               {0, 0, 11, 6});
   EXPECT_EQ(target.Pixel(0, 0), 0xFFFFFFu);
 }
 
@@ -220,6 +221,23 @@ TEST(PaintVectors, BlendsFadesAndTints) {
 
   EXPECT_EQ(MixColors(clWhite, clBlack, 0.5), RGB(128, 128, 128));
   EXPECT_EQ(MixColors(RGB(10, 20, 30), RGB(20, 40, 60), 0.25), RGB(12, 25, 38));
+}
+
+// A blended copy placed left of or above the destination lands nowhere; a source rectangle
+// reaching outside its bitmap is cut without moving the destination.
+TEST(PaintVectors, BlendedCopyStartingOutsideTheDestinationPaintsNothing) {
+  const Bitmap src = FromArt({"ABC", "DEF"});
+  const TColor none = TColor(0xFF000000u);
+  for (const Point at : {Point{-1, 0}, Point{0, -1}, Point{-2, -2}}) {
+    Bitmap dst = CanaryTarget(3, 2, 0xFFFFFF);
+    BlendBitmapRect(dst, at.X, at.Y, none, 0.0, {0, 0, 2, 1}, src);
+    EXPECT_EQ(ToArt(dst), Art({"...", "..."})) << at.X << "," << at.Y;
+    EXPECT_TRUE(CanaryIntact(dst));
+  }
+  Bitmap dst = CanaryTarget(3, 2, 0xFFFFFF);
+  BlendBitmapRect(dst, 1, 0, none, 0.0, {-5, -5, 1, 0}, src);
+  EXPECT_EQ(ToArt(dst), Art({".AB", "..."}));
+  EXPECT_TRUE(CanaryIntact(dst));
 }
 
 TEST(PaintVectors, ClippedCopiesNeverLeaveEitherBitmap) {

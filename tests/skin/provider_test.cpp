@@ -163,6 +163,22 @@ TEST_F(ProviderTest, ManagerMadeAfterTheProviderIsTakenAndForgotten) {
   EXPECT_FALSE(p->Acting());
 }
 
+// A provider that hears of its manager from a new skin forgets it when it goes.
+TEST_F(ProviderTest, ManagerTakenFromANewSkinIsForgottenWhenItGoes) {
+  const std::string folder = manager->SkinDirectory();
+  Free(manager);
+  manager = nullptr;
+  TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSingle, biSystemMenu);
+  ASSERT_EQ(p->SkinManager(), nullptr);
+  auto* later = Create<TsSkinManager>(form);
+  later->SetSkinDirectory(folder);
+  later->SetSkinName("P");
+  Pump();
+  ASSERT_EQ(p->SkinManager(), later);  // told by the form style
+  Free(later);
+  EXPECT_EQ(p->SkinManager(), nullptr);
+}
+
 TEST_F(ProviderTest, BorderlessFormWithMenuGetsTheMenuLineOnly) {
   bordered = Create<TForm>(Application());
   bordered->SetBorderStyle(TFormBorderStyle::bsNone);
@@ -660,6 +676,34 @@ TEST_F(ProviderTest, SkinOffOrFreedProviderGivesTheFormItsFrameBack) {
   Region region;
   EXPECT_EQ(GetWindowRgn(bordered->Handle(), region), NULLREGION);
   EXPECT_EQ(clientHeight(), 120 - 4 - 19 - 4);
+}
+
+// A form whose BorderIcons are the kept ones gets a new window when the skin goes off; the
+// next skin still reaches the provider's form style, which hooks the new window.
+TEST_F(ProviderTest, SkinComesBackAfterTheFormsWindowWasMadeAgain) {
+  bordered = Create<TForm>(Application());
+  bordered->SetBorderStyle(TFormBorderStyle::bsSizeable);
+  bordered->SetBounds(100, 100, 200, 120);
+  bordered->SetBorderIcons(0);
+  auto* p = Create<TsSkinProvider>(bordered);
+  p->AfterConstruction();
+  bordered->AfterConstruction();
+  bordered->Show();
+  Pump();
+  ASSERT_EQ(p->KeptBorderIcons(), 0u);
+  ASSERT_TRUE(p->HookedOnTop());
+  const HWND first = bordered->Handle();
+  manager->SetActive(false);
+  Pump();
+  EXPECT_FALSE(p->HookedOnTop());
+  EXPECT_NE(bordered->Handle(), first);  // made again for the system's own frame
+  manager->SetActive(true);
+  Pump();
+  EXPECT_TRUE(p->HookedOnTop());
+  EXPECT_GE(p->sStyle().SkinIndex, 0);
+  Rect client;
+  ASSERT_TRUE(GetClientRect(bordered->Handle(), client));
+  EXPECT_EQ(client.Height(), 120 - 24 - 4);  // the skinned frame's bands
 }
 
 // A caption button lit by the pointer goes back to normal when the pointer leaves the

@@ -10,9 +10,9 @@
 #include "platform/classlib/menus.h"
 #include "skin/sbuttons.h"
 #include "skin/sedit.h"
-#include "skin/smenus.h"
 #include "skin/spaintutils.h"
 #include "skin/spanels.h"
+#include "skin/sskinmenus.h"
 #include "tests/skin/provider_fixture.h"
 #include "tests/skin/skin_fixture.h"
 

@@ -1,4 +1,4 @@
-#include "skin/smenus.h"
+#include "skin/sskinmenus.h"
 
 #include <algorithm>
 #include <cmath>
@@ -177,7 +177,11 @@ bool TsSkinableMenus::IsMDIChildMaximized() const {
   if (MDIFormProvider == nullptr || MDIFormProvider->Form() == nullptr) return false;
   if (MDIFormProvider->Form()->FormStyle() != TFormStyle::fsMDIForm) return false;
   const TsMDIForm* mdi = MDIFormProvider->MDIForm();
-  return mdi != nullptr && mdi->ChildMaximized();
+  if (mdi == nullptr || !mdi->ChildMaximized()) return false;
+  // Every form carries an icon object (empty: the application's icon is shown), so the
+  // active maximised child always has one.
+  TCustomForm* child = MDIFormProvider->Form()->ActiveMDIChild();
+  return child != nullptr && child->WindowState() == TWindowState::wsMaximized;
 }
 
 Size TsSkinableMenus::GlyphSize(const TMenuItem& item) const {
@@ -207,13 +211,17 @@ void TsSkinableMenus::MeasureItem(TComponent* sender, TCanvas& canvas, int& widt
   height = MeasureItemHeight(canvas, item);
 }
 
-TBitmap* TsSkinableMenus::BackgroundFor(TMenuItem* popup, int width) {
+TBitmap* TsSkinableMenus::BackgroundFor(TMenuItem* popup, int width, const TMenuItem* item,
+                                        int& top) {
+  top = 0;
   if (popup == nullptr) return nullptr;
   TBitmap measure(1, 1);
   UseMenuFont(measure.Canvas());
   int height = 0;
-  for (int i = 0; i < popup->Count(); ++i)
+  for (int i = 0; i < popup->Count(); ++i) {
+    if (popup->Items(i) == item) top = height;
     if (popup->Items(i)->Visible()) height += MeasureItemHeight(measure.Canvas(), popup->Items(i));
+  }
   // Kept per popup and painted again when the popup's size changed (items came or went).
   auto it = std::find_if(cache_.begin(), cache_.end(),
                          [&](const Background& b) { return b.popup == popup; });
@@ -245,14 +253,17 @@ void TsSkinableMenus::DrawItem(TComponent* sender, TCanvas& canvas, const Rect& 
   const int w = r.Width();
   const int h = r.Height();
   const bool selected = (state & odSelected) != 0;
+  const bool hot = (state & (odSelected | odHotLight)) != 0;
   TBitmap b(w, h);
   DC* dc = b.Canvas().Handle();
-  TBitmap* bg = BackgroundFor(item->Parent(), w);
-  if (bg != nullptr)
-    CopyBitmapRect(b.Image(), {0, 0}, bg->Image(), {r.Left, r.Top, r.Left + w, r.Top + h});
+  // The item's slice of the background: by its place among the popup's items, not by where
+  // the popup window puts its rows.
+  int top = 0;
+  TBitmap* bg = BackgroundFor(item->Parent(), w, item, top);
+  if (bg != nullptr) CopyBitmapRect(b.Image(), {0, 0}, bg->Image(), {0, top, w, top + h});
   const int itemIndex = GetSkinIndex("MENUITEM");
   if (itemIndex >= 0)
-    PaintItemBGFast(itemIndex, "MENUITEM", TsBGInfo{bg, 0, 0, bg != nullptr}, *dc, {r.Left, r.Top},
+    PaintItemBGFast(itemIndex, "MENUITEM", TsBGInfo{bg, 0, 0, bg != nullptr}, *dc, {0, top},
                     {0, 0, w, h}, selected ? 1 : 0, true);
   const Size glyph = GlyphSize(*item);
   if (item->Checked()) {
@@ -273,11 +284,11 @@ void TsSkinableMenus::DrawItem(TComponent* sender, TCanvas& canvas, const Rect& 
   bc.Font().SetStyle((state & odDefault) ? TFontStyles(fsBold) : TFontStyles(0));
   Rect text{glyph.cx + 2 * Margin, 0, w, h};
   WriteTextExt(bc, item->Caption(), item->Enabled(), text, AlignmentFlag(Alignment) | DT_VCENTER,
-               itemIndex, selected);
+               itemIndex, hot);
   const std::string keys = ShortCutToText(item->ShortCut());
   if (!keys.empty()) {
     Rect keyRect{w - (glyph.cx + 2 * Margin), 0, w - 8, h};
-    WriteTextExt(bc, keys, item->Enabled(), keyRect, DT_RIGHT | DT_VCENTER, itemIndex, selected);
+    WriteTextExt(bc, keys, item->Enabled(), keyRect, DT_RIGHT | DT_VCENTER, itemIndex, hot);
   }
   if (OnDrawItem) OnDrawItem(item, bc, {0, 0, w, h}, state, type);
   target->BitBlt(r.Left, r.Top, w, h, *b.Canvas().Handle(), 0, 0);
@@ -311,12 +322,15 @@ void TsSkinableMenus::DrawMenuBarItem(TComponent* sender, TCanvas& canvas, const
   if (IsMDIChildMaximized() && item->Parent() != nullptr &&
       item->MenuIndex() == item->Parent()->Count() - 1)
     R.Right -= 40;
-  const bool hot = (state & odSelected) != 0;
-  // The form that shows the menu: its menu's owner (the item may belong to another).
-  TMenu* menu = MenuOf(item);
-  TCustomForm* form = FormOf(menu != nullptr ? static_cast<TComponent*>(menu) : item);
-  TsSkinProvider* provider =
-      form != nullptr && form->HandleAllocated() ? GetSkinProvider(form) : nullptr;
+  const bool hot = (state & (odSelected | odHotLight)) != 0;
+  // The MDI form's line shows the merged items of its children too; else the line is that
+  // of the form of the item's menu.
+  TsSkinProvider* provider = MDIFormProvider;
+  if (provider == nullptr) {
+    TMenu* menu = MenuOf(item);
+    TCustomForm* form = FormOf(menu != nullptr ? static_cast<TComponent*>(menu) : item);
+    provider = form != nullptr && form->HandleAllocated() ? GetSkinProvider(form) : nullptr;
+  }
   if (provider != nullptr)
     PaintItemBGFast(GetSkinIndex("MENUITEM"), "MENUITEM",
                     TsBGInfo{&provider->MenuLineStrip(), 0, 0, true}, *canvas.Handle(),

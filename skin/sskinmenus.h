@@ -70,7 +70,9 @@ class TsSkinableMenus : public TPersistent {
     TMenuItem* popup = nullptr;  // whose items it lies under
     std::unique_ptr<TBitmap> bmp;
   };
-  TBitmap* BackgroundFor(TMenuItem* popup, int width);
+  // The popup's background, `width` wide and as high as its items together; `top` is where
+  // `item` starts in it (the popup window's rows need not start at its origin).
+  TBitmap* BackgroundFor(TMenuItem* popup, int width, const TMenuItem* item, int& top);
   void Walk(TComponent* owner, bool active);
   [[nodiscard]] Size GlyphSize(const TMenuItem& item) const;
 
