@@ -157,16 +157,7 @@ TEST_F(MenusTest, TransparentItemsShowTheBackgroundToTheirEdges) {
   ASSERT_GE(GetSkinIndex("MENUITEM"), 0);
   for (const char* caption : {"One", "Two", "Three"}) Add(popup->Items(), caption);
   Menus().HookPopupMenu(popup, true);
-  HWND shown = 0;
-  Bitmap shot;
-  TPopupTrackHooks hooks;
-  hooks.Side = [&](int) {
-    PaintPendingWindows();
-    shot = SnapshotWindow(shown);
-    return true;
-  };
-  headless->InjectKey(VK_LEFT, true);
-  EXPECT_EQ(TrackPopup(popup, popup->Items(), {300, 300}, &hooks, &shown), nullptr);
+  const Bitmap shot = PopupShot(popup, popup->Items());
   ASSERT_GT(shot.Width(), 8);
   ASSERT_GT(shot.Height(), 8);
   // The rows lie two pixels inside the window's edges.
@@ -193,17 +184,7 @@ TEST_F(MenusTest, PopupAndMenuLineMatchTheirGoldens) {
   Menus().HookPopupMenu(popup, true);
   // The popup window itself, its first item selected, painted and taken when Left (which
   // no level takes) ends it.
-  HWND shown = 0;
-  Bitmap shot;
-  TPopupTrackHooks hooks;
-  hooks.SelectFirst = true;
-  hooks.Side = [&](int) {
-    PaintPendingWindows();
-    shot = SnapshotWindow(shown);
-    return true;
-  };
-  headless->InjectKey(VK_LEFT, true);
-  EXPECT_EQ(TrackPopup(popup, popup->Items(), {300, 300}, &hooks, &shown), nullptr);
+  const Bitmap shot = PopupShot(popup, popup->Items(), true);
   EXPECT_EQ(Menus().CachedBackgrounds(), 1u);
   test::ExpectGolden(shot, "menu_popup");
 

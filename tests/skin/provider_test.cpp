@@ -367,16 +367,7 @@ TEST_F(ProviderTest, SystemMenuIsSkinnedLikeTheFormsMenus) {
   TsSystemMenu& m = p->SystemMenu();
   EXPECT_TRUE(m.OwnerDraw());
   EXPECT_TRUE(m.ItemClose->OnAdvancedDrawItem);
-  HWND shown = 0;
-  Bitmap shot;
-  TPopupTrackHooks hooks;
-  hooks.Side = [&](int) {
-    PaintPendingWindows();
-    shot = SnapshotWindow(shown);
-    return true;
-  };
-  headless->InjectKey(VK_LEFT, true);
-  EXPECT_EQ(TrackPopup(&m, m.Items(), {300, 300}, &hooks, &shown), nullptr);
+  const Bitmap shot = PopupShot(&m, m.Items());
   ASSERT_GT(shot.Width(), 0);
   int skinned = 0;
   for (int y = 0; y < shot.Height(); ++y)

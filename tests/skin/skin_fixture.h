@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/base/paths.h"
+#include "platform/classlib/menus.h"
 #include "platform/gfx/bmp_codec.h"
 #include "platform/gfx/jpeg_codec.h"
 #include "skin/sskindata.h"
@@ -34,6 +35,23 @@ class SkinTest : public ClassLibTest {
     c->SetParent(parent);
     c->SetBounds(r.Left, r.Top, r.Width(), r.Height());
     return c;
+  }
+
+  // A picture of `items` shown as a popup of `menu` once painted; the left-arrow key closes it
+  // again. With `selectFirst` its first item is highlighted.
+  Bitmap PopupShot(TMenu* menu, TMenuItem* items, bool selectFirst = false) {
+    HWND shown = 0;
+    Bitmap shot;
+    TPopupTrackHooks hooks;
+    hooks.SelectFirst = selectFirst;
+    hooks.Side = [&](int) {
+      PaintPendingWindows();
+      shot = SnapshotWindow(shown);
+      return true;
+    };
+    headless->InjectKey(VK_LEFT, true);
+    EXPECT_EQ(TrackPopup(menu, items, {300, 300}, &hooks, &shown), nullptr);
+    return shot;
   }
 
   // The folder of a skin, made on first use.
