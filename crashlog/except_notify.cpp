@@ -1002,7 +1002,8 @@ void EndAfterReport() {
     busy_free.wait(lock, [] { return pending_notifications == 0; });
   }
   // A fault waiting to be reported is reported first; the pipeline thread then ends the
-  // program itself.
+  // program itself. The count changes in signal handlers, which cannot signal a condition
+  // variable, so it is looked at again and again.
   while (waiting_faults.load() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ExitAfterReport();
 }

@@ -590,7 +590,8 @@ bool StartedBy(pid_t pid, pid_t started) {
 }
 
 // The mail handler's window in front, above the others and maximised: best effort, nothing
-// happens without a display or a window of the handler within the wait.
+// happens without a display or a window of the handler within the wait. Another program's
+// window gives no event of ours to wait on, so the display is asked again until the deadline.
 void BringHandlerWindowToTop(pid_t started) {
   const char* display = std::getenv("DISPLAY");
   if (started <= 0 || display == nullptr || *display == '\0') return;
