@@ -277,9 +277,10 @@ void FlushBeforeExit(bool all) {
   ::_exit(1);
 }
 
+// Never destroyed either: a watchdog left running at exit (its report stuck in a hook) reads them.
 TOstrelModuleOptions& CurrentOptions() {
-  static TOstrelModuleOptions options;
-  return options;
+  static auto* options = new TOstrelModuleOptions;
+  return *options;
 }
 
 // The running program's options (those of its data block once the logger is installed).
