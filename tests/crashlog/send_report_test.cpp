@@ -23,6 +23,7 @@
 #include "crashlog/trace_log.h"
 #include "platform/base/text.h"
 #include "tests/crashlog/dns_fixture.h"
+#include "tests/fixtures/loopback.h"
 #include "tests/peers/smtp_peer.h"
 
 namespace qv {
@@ -325,16 +326,9 @@ TEST_F(SendReportTest, RegisteredMailToCommandTakesTheLinkAsOneArgument) {
 class SilentQuitServer {
  public:
   explicit SilentQuitServer(std::chrono::seconds wait_for_close) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof a;
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::listen(listener_, 1) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &size) != 0)
-      return;
-    port_ = ntohs(a.sin_port);
+    int port = 0;
+    listener_ = test::ListenOnLoopback(0, 1, port);
+    port_ = uint16_t(port);
     thread_ = std::thread([this, wait_for_close] { Serve(wait_for_close); });
   }
   ~SilentQuitServer() {

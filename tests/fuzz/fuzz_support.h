@@ -24,6 +24,7 @@
 
 #include "platform/msg/fd_watch.h"
 #include "platform/msg/pump.h"
+#include "tests/fixtures/loopback.h"
 
 namespace qv::fuzz {
 
@@ -71,20 +72,7 @@ inline void WriteFile(const std::string& path, std::string_view bytes) {
   std::fclose(f);
 }
 
-// A listening socket on 127.0.0.1 at a free port (`port`); a fuzz run cannot go on without one.
-inline int ListenOnLoopback(int flags, int backlog, int& port) {
-  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-      ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len) != 0 ||
-      ::listen(listener, backlog) != 0)
-    std::abort();
-  port = ntohs(a.sin_port);
-  return listener;
-}
+using test::ListenOnLoopback;
 
 // A server on 127.0.0.1 played by the input: it accepts the client's connections in turn and
 // sends each its part of the script (the parts are cut at NUL bytes), one piece each time this
