@@ -1,6 +1,7 @@
 #include "skin/sedit.h"
 
 #include "platform/ui/window_system.h"
+#include "skin/sskindata.h"
 
 namespace qv {
 
@@ -52,6 +53,13 @@ void TsEdit::WndProc(TMessage& m) {
       }
       return;
     }
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+    case WM_LBUTTONUP:
+      // A masked border has a pressed frame, shown while the button is held.
+      TCustomEdit::WndProc(m);
+      if (HandleAllocated() && IsValidImgIndex(style_->BorderIndex)) style_->PaintBorder();
+      return;
     case WM_NCPAINT:
       if (HasState(csLoading) || HasState(csDestroying)) break;
       SetColor(style_->GetColor());

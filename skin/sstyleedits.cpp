@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <sstream>
+#include <utility>
 
 #include "platform/classlib/forms.h"
 #include "platform/ui/window_system.h"
@@ -56,10 +57,8 @@ void TsPainting::SetParentColor(bool value) {
   parentColor_ = value;
   if (c == nullptr) return;
   c->SetParentColor(value);
-  if (value) {
-    colors_[2] = c->Color();
-    c->Invalidate();
-  }
+  if (value) colors_[2] = c->Color();
+  c->Invalidate();
 }
 
 void TsPainting::FollowParentColor(TColor value) {
@@ -114,7 +113,8 @@ void TsEditorStyle::PaintBorder() {
     BGBitmap.SetSize(w, h);
     Bitmap& bmp = BGBitmap.Image();
     FillBitmapRect(bmp, {0, 0, w, h}, color);
-    const int state = ControlIsActive() ? 1 : 0;
+    // The left button held down on the control is its pressed state.
+    const int state = (owner_->ControlState() & csLButtonDown) ? 2 : ControlIsActive() ? 1 : 0;
     Region region(Rect{0, 0, w, h});
     PaintMaskedBorder(bmp, &mask->Image(), region, false,
                       SkinMasks[std::size_t(BorderIndex)].TransparentColor, state);
@@ -151,8 +151,9 @@ void TsEditorStyle::PaintBorder() {
                          : Painting.Bevel();
     width = s != nullptr ? s->PaintingBevelWidth : Painting.BevelWidth;
   }
-  // A soft control's bevel keeps one line per side whatever the width; a hard one has as
-  // many lines as the width says (none below 1).
+  // A soft control's bevel is graded: `width` lines per side from a width of 2, one line
+  // below that (so a width of 0 still shows one); a hard one has as many plain lines as the
+  // width says (none below 1).
   if (bevel != ebNone) {
     PaintRectBevel(*dc, ColorToRGB(top), ColorToRGB(bottom), SoftControl(), int(bevel) - 1, width,
                    outer, color);
@@ -253,6 +254,20 @@ void TsEditorStyle::UpdateRegion() {
 
 // Caption label -----------------------------------------------------------------------------
 
+// The label is a child of the control's parent, which frees its children last first and
+// so may free the label before the control: the label then tells its caption, which from
+// then on neither reads nor frees it.
+class TsStyleCaption::CaptionLabel : public TsLabel {
+ public:
+  CaptionLabel(TComponent* owner, TsStyleCaption* caption) : TsLabel(owner), caption_(caption) {}
+  ~CaptionLabel() override {
+    if (caption_->label_ == this) caption_->label_ = nullptr;
+  }
+
+ private:
+  TsStyleCaption* caption_;
+};
+
 TsStyleCaption::~TsStyleCaption() {
   SetActive(false);
 }
@@ -261,11 +276,10 @@ void TsStyleCaption::SetActive(bool value) {
   TControl* c = style_->Owner();
   if (value == Active() || c == nullptr) return;
   if (!value) {
-    delete label_;
-    label_ = nullptr;
+    delete std::exchange(label_, nullptr);
     return;
   }
-  label_ = new TsLabel(c);
+  label_ = new CaptionLabel(c, this);
   label_->SetParent(c->Parent());
   label_->SetControlStyle(csOpaque | csReplicatable);
   label_->SetLayout(TTextLayout::tlTop);

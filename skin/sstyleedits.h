@@ -110,6 +110,7 @@ class TsStyleCaption : public TPersistent {
   void UpdatePosition();
 
  private:
+  class CaptionLabel;
   void Update();
   TsCustomStyle* style_;
   TsLabel* label_ = nullptr;

@@ -1,12 +1,15 @@
 // The skinned edit on the headless back end: key navigation, the caption label, the border.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <tuple>
+#include <utility>
 
 #include "platform/ui/display_backend.h"
 #include "platform/ui/virtual_keys.h"
 #include "skin/sedit.h"
 #include "skin/spaintutils.h"
+#include "skin/spanels.h"
 #include "tests/skin/paint_test_util.h"
 #include "tests/skin/skin_fixture.h"
 
@@ -90,6 +93,75 @@ TEST_F(EditTest, TopRightCaptionEndsAtTheRightEdgeThenTakesMaxWidth) {
   EXPECT_FALSE(label->AutoSize());
   cap.SetActive(false);
   EXPECT_EQ(cap.Label(), nullptr);
+}
+
+// The caption label is a child of the edit's parent, which frees its children last first:
+// the label goes before the edit. Run under the address checker, a second free or a read of
+// the freed label fails these.
+TEST_F(EditTest, CaptionLabelSurvivesEveryTeardownOrder) {
+  {
+    auto* panel = Add<TsPanel>(form, {0, 0, 250, 150});
+    TsEdit* e = Add<TsEdit>(panel, {100, 50, 200, 71});
+    e->sStyle()->Caption.SetActive(true);
+    ASSERT_NE(e->sStyle()->Caption.Label(), nullptr);
+    ASSERT_EQ(e->sStyle()->Caption.Label()->Parent(), panel);
+    ShowForm(form);
+    delete panel;
+    Pump();
+  }
+  {
+    TForm* other = MakeForm();
+    auto* panel = Add<TsPanel>(other, {0, 0, 250, 150});
+    TsEdit* e = Add<TsEdit>(panel, {100, 50, 200, 71});
+    TsEdit* direct = Add<TsEdit>(other, {100, 100, 200, 121});
+    e->sStyle()->Caption.SetActive(true);
+    direct->sStyle()->Caption.SetActive(true);
+    ShowForm(other);
+    delete other;
+    Pump();
+  }
+  {
+    // The label freed on its own: the caption is inactive and its setters leave it alone.
+    TsEdit* e = AddEdit({100, 50, 200, 71});
+    TsStyleCaption& cap = e->sStyle()->Caption;
+    cap.SetActive(true);
+    delete cap.Label();
+    EXPECT_FALSE(cap.Active());
+    cap.SetText("Album");
+    e->SetVisible(false);
+    e->SetBounds(90, 40, 100, 21);
+    cap.SetActive(true);  // a new label
+    ASSERT_NE(cap.Label(), nullptr);
+    EXPECT_EQ(cap.Label()->Caption(), "Album");
+    delete e;
+  }
+}
+
+// Every painting setter repaints the edit; turning ParentColor off as well as on.
+TEST_F(EditTest, PaintingSettersRepaintTheEdit) {
+  struct CountingEdit : TsEdit {
+    using TsEdit::TsEdit;
+    int repaints = 0;
+    void Invalidate() override {
+      ++repaints;
+      TsEdit::Invalidate();
+    }
+  };
+  auto* e = Add<CountingEdit>(form, {10, 10, 110, 31});
+  auto& painting = e->sStyle()->Painting;
+  const std::pair<const char*, std::function<void()>> setters[] = {
+      {"ParentColor on", [&] { painting.SetParentColor(true); }},
+      {"ParentColor off", [&] { painting.SetParentColor(false); }},
+      {"Color", [&] { painting.SetColor(3, 0x112233); }},
+      {"ColorBorderTop", [&] { painting.SetColor(0, 0x445566); }},
+      {"Bevel", [&] { painting.SetBevel(ebLowered); }}};
+  for (const auto& [name, set] : setters) {
+    e->repaints = 0;
+    set();
+    EXPECT_GT(e->repaints, 0) << name;
+  }
+  EXPECT_FALSE(painting.ParentColor());
+  EXPECT_FALSE(e->ParentColor());
 }
 
 TEST_F(EditTest, SkinnedEditLooksMatchTheirGoldens) {
@@ -177,6 +249,11 @@ TEST_F(EditTest, HotEditWithOnlyABorderMaskShowsTheHotFrame) {
   ASSERT_NE(GetWindowRgn(e->Handle(), region), 0);
   EXPECT_FALSE(region.Contains({0, 0}));  // the fuchsia corner is cut away
   EXPECT_TRUE(region.Contains({1, 0}));
+  // The button held down on it shows the pressed frame, and letting go the hot one again.
+  Press(e, {5, 5});
+  EXPECT_EQ(Shot(e).Pixel(1, 10), RGB(30, 140, 60));
+  Release(e, {5, 5});
+  EXPECT_EQ(Shot(e).Pixel(1, 10), RGB(30, 60, 200));
 }
 
 }  // namespace
