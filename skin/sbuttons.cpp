@@ -489,7 +489,7 @@ void TsButtonControl::PaintFace() {
   } else {
     Rect face = ClientRect();
     face.Right -= ArrowWidth();
-    s.PaintActiveBevel(face);
+    s.PaintBevel(face);
   }
   if (s.RegionChanged) {
     s.RegionChanged = false;

@@ -250,6 +250,8 @@ void DrawSkinRect(Bitmap& target, const Bitmap& mask, int state, const TsBGInfo&
 
 void MaskToRegion(std::vector<Rect>& rects, const Bitmap& mask, int formWidth) {
   if (!Is24(mask)) return;
+  // Left corner: columns 0 to w - 1. Right corner: from 2 * w to the end of the normal frame
+  // (width div 3), so a width that is no multiple of 9 gives it a column or two more.
   const int w = mask.Width() / 9, third = mask.Width() / 3;
   const int parts[2][3] = {{0, w, 0}, {2 * w, third, formWidth - third}};
   for (int y = 0; y < mask.Height() / 2; ++y) {
@@ -310,6 +312,8 @@ void PaintOpaque(Bitmap& target, const Rect& q, const SectionValues& v) {
   }
   if (v.gradientPercent > 0) {
     if (imagePainted) {
+      // The layer is painted over the whole of (0, 0, w, h): a row or column the gradient
+      // left unpainted would be blended in as black.
       Bitmap layer(q.Width(), q.Height());
       if (v.gradient->empty())
         FillBitmapRect(layer, layer.BoundsRect(), v.color);

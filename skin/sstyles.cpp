@@ -275,22 +275,23 @@ void TsGenStyle::WndProc(TMessage& m) {
     case CM_MOUSELEAVE: {
       // Only the control's own enter and leave; those of its children pass by.
       if (m.LParam != 0 && m.LParam != reinterpret_cast<LPARAM>(owner_)) return;
+      m.Result = 1;
       if (NoHotKinds.Contains(KindCode)) return;
       const bool enter = m.Msg == CM_MOUSEENTER;
       MouseIn = enter;
+      // Only a button the user is not working with fades; anything else is repainted at once.
       const auto* win = dynamic_cast<const TWinControl*>(owner_);
-      if (!Focused && !(win != nullptr && win->Focused())) {
-        auto* button = dynamic_cast<TsButtonControl*>(owner_);
-        auto* active = dynamic_cast<TsActiveBGStyle*>(this);
-        if (button != nullptr && button->ButtonStyle != 3 && button->ButtonStyle != 4 &&
-            active != nullptr && active->FadingEnabled()) {
-          enter ? button->StartFadeIn() : button->StartFadeOut();
-        } else {
-          Invalidate();
-        }
+      const bool focused = Focused || (win != nullptr && win->Focused());
+      auto* button = dynamic_cast<TsButtonControl*>(owner_);
+      auto* active = dynamic_cast<TsActiveBGStyle*>(this);
+      if (!focused && button != nullptr && !button->HasState(csDesigning) &&
+          button->ButtonStyle != 3 && button->ButtonStyle != 4 && active != nullptr &&
+          active->FadingEnabled()) {
+        enter ? button->StartFadeIn() : button->StartFadeOut();
+      } else {
+        Invalidate();
       }
       if (enter && OnMouseEnter) OnMouseEnter(owner_);
-      m.Result = 1;
       return;
     }
     case SKM_GETSTYLE:
@@ -666,7 +667,7 @@ void TsActiveBGStyle::PaintBG(TBitmap& target) {
   PaintBGWith(BGBitmap.Image(), r, true);
 }
 
-void TsActiveBGStyle::PaintActiveBevel(Rect r) {
+void TsActiveBGStyle::PaintBevel(Rect r) {
   auto* button = dynamic_cast<TsButtonControl*>(owner_);
   const bool down = button != nullptr && button->Down();
   Bitmap& bmp = BGBitmap.Image();

@@ -192,7 +192,8 @@ class TsActiveBGStyle : public TsPassiveBGStyle {
 
   void PaintBG(TBitmap& target) override;
   // The bevel by state into BGBitmap.
-  void PaintActiveBevel(Rect r);
+  void PaintBevel(Rect r);
+  using TsPaintStyle::PaintBevel;
   void UpdateRegion() override;
   // The hot look is being painted (a fade renders both looks on demand).
   std::optional<bool> ForcedActive;

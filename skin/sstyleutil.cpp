@@ -9,10 +9,6 @@
 
 namespace qv {
 
-int ClampPercent(int value) {
-  return std::clamp(value, 0, 100);
-}
-
 void RefreshParent(const TControl* control) {
   if (control == nullptr || control->Parent() == nullptr) return;
   SendRefreshMessage(control->Parent(), true);
@@ -75,11 +71,12 @@ void TsBGImage::SetImageName(const std::string& value) {
 }
 
 void TsBGImage::SetPercent(int value) {
-  percent_ = ClampPercent(value);
+  percent_ = value;
   if (Owner() != nullptr) {
     TsBGGradient& gradient = Owner()->Gradient();
     TsStyleHost* host = Owner()->Host();
-    const int gradientPercent = host != nullptr ? host->GetGradientPercent() : gradient.percent_;
+    const int gradientPercent =
+        host != nullptr ? host->GetGradientPercent() : int(gradient.percent_);
     if (percent_ + gradientPercent > 100) gradient.percent_ = 100 - percent_;
   }
   Changed();
@@ -104,7 +101,7 @@ void TsBGGradient::SetData(const TsGradientData& value) {
 }
 
 void TsBGGradient::SetPercent(int value) {
-  percent_ = ClampPercent(value);
+  percent_ = value;
   if (Owner() != nullptr) {
     TsBGImage& image = Owner()->Image();
     if (percent_ + image.percent_ > 100) image.percent_ = 100 - percent_;

@@ -39,7 +39,20 @@ class TsStyleHost {
 };
 
 // Percentages of the style parts hold 0..100.
-[[nodiscard]] int ClampPercent(int value);
+[[nodiscard]] constexpr int ClampPercent(int value) {
+  return value < 0 ? 0 : value > 100 ? 100 : value;
+}
+
+// A percentage of a style part: a value outside 0..100 is clamped as it is assigned.
+class TPercent {
+ public:
+  // Implicit both ways: the parts' fields are plain values to their readers and writers.
+  constexpr TPercent(int value = 0) : value_(std::uint8_t(ClampPercent(value))) {}  // NOLINT
+  constexpr operator int() const { return value_; }                                 // NOLINT
+
+ private:
+  std::uint8_t value_;
+};
 
 // SKM_REFRESH with true to the control's parent, and the parent repainted.
 void RefreshParent(const TControl* control);
@@ -86,7 +99,7 @@ struct TsPassiveShadow {
   bool Enabled = true;
   int Offset = 10;
   TColor Color = 0;
-  int Transparency = 50;
+  TPercent Transparency = 50;
   int Blur = 6;
 };
 
@@ -94,7 +107,7 @@ struct TsHotPainting {
   TColor Color = 0xCFB78F;
   TColor FontColor = 0;
   TFontStyles FontStyle = 0;
-  int Transparency = 0;
+  TPercent Transparency = 0;
   TsControlBevel Bevel = cbRaisedSoft;
   int BevelWidth = 5;
 };
@@ -132,7 +145,7 @@ class TsBGImage : public TsBGAddon {
   friend class TsBGGradient;
   TPicture image_;
   std::string imageName_;
-  int percent_ = 0;
+  TPercent percent_ = 0;
 };
 
 class TsBGGradient : public TsBGAddon {
@@ -152,7 +165,7 @@ class TsBGGradient : public TsBGAddon {
   friend class TsBGImage;
   TsGradientData data_;
   TsGradArray gradArray_;
-  int percent_ = 70;
+  TPercent percent_ = 70;
 };
 
 class TsHotBackground : public TPersistent {
@@ -187,9 +200,9 @@ struct TsHotStyle {
 
 struct TsFading {
   bool Enabled = true;
-  int Iterations = 5;
-  int IntervalIn = 5;
-  int IntervalOut = 5;
+  TPercent Iterations = 5;
+  TPercent IntervalIn = 5;
+  TPercent IntervalOut = 5;
 };
 
 class TsMaskedBorders : public TPersistent {

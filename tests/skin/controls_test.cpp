@@ -231,6 +231,34 @@ TEST_F(ControlsTest, FadeInStepsItsAlphaOverFiveTicks) {
   EXPECT_EQ(button->FadeTimer().FadeMode(), 0);
 }
 
+// Enter and leave on a focused button repaint it without a fade; a kind that is never hot
+// still takes the message; a child's enter and leave are left to the child.
+TEST_F(ControlsTest, MouseEnterAndLeaveRepaintWhatDoesNotFade) {
+  auto* button = Add<TsButton>(form, {0, 0, 75, 25});
+  ShowForm(form);
+  button->SetFocus();
+  Pump();
+  TsGenStyle& style = *button->sStyle();
+  for (const UINT msg : {UINT(CM_MOUSEENTER), UINT(CM_MOUSELEAVE)}) {
+    style.BGChanged = false;
+    EXPECT_EQ(button->Perform(msg, 0, 0), 1);
+    EXPECT_TRUE(style.BGChanged) << msg;
+    EXPECT_EQ(button->FadeTimer().FadeMode(), 0) << msg;
+    EXPECT_EQ(style.MouseIn, msg == CM_MOUSEENTER);
+  }
+  const int kind = style.KindCode;
+  style.KindCode = 51;  // never hot
+  style.BGChanged = false;
+  EXPECT_EQ(button->Perform(CM_MOUSEENTER, 0, 0), 1);
+  EXPECT_FALSE(style.MouseIn);
+  EXPECT_FALSE(style.BGChanged);
+  style.KindCode = kind;
+  TMessage child{CM_MOUSEENTER, 0, reinterpret_cast<LPARAM>(form), 0};
+  style.WndProc(child);
+  EXPECT_EQ(child.Result, 0);
+  EXPECT_FALSE(style.MouseIn);
+}
+
 TEST_F(ControlsTest, DialogKeysAndClicksPressTheRightButton) {
   auto* edit = Add<TEdit>(form, {0, 40, 100, 60});
   auto* ok = Add<TsButton>(form, {0, 0, 75, 25});

@@ -57,5 +57,29 @@ TEST_F(StylePartsTest, ImageAndGradientNeverExceedAHundredPercent) {
   EXPECT_THROW(copy.Assign(copy.Image()), EConvertError);
 }
 
+// The percent fields of the parts hold 0..100 whatever they are given.
+TEST_F(StylePartsTest, PercentFieldsClampOnAssignment) {
+  static_assert(sizeof(TPercent) == 1);
+  TsFading fading;
+  TsHotPainting hot;
+  TsPassiveShadow shadow;
+  EXPECT_EQ(fading.Iterations + fading.IntervalIn + fading.IntervalOut, 15);
+  EXPECT_EQ(shadow.Transparency, 50);
+  fading.Iterations = 250;
+  fading.IntervalIn = -3;
+  fading.IntervalOut = 100;
+  hot.Transparency = 0xFF;
+  shadow.Transparency = 101;
+  EXPECT_EQ(fading.Iterations, 100);
+  EXPECT_EQ(fading.IntervalIn, 0);
+  EXPECT_EQ(fading.IntervalOut, 100);
+  EXPECT_EQ(hot.Transparency, 100);
+  EXPECT_EQ(shadow.Transparency, 100);
+  TsBackground background(nullptr);
+  background.Image().SetPercent(-20);
+  EXPECT_EQ(background.Image().Percent(), 0);
+  EXPECT_EQ(background.Gradient().Percent(), 70);
+}
+
 }  // namespace
 }  // namespace qv
