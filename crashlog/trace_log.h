@@ -143,9 +143,12 @@ class TraceScope {
   return TraceArg(reinterpret_cast<const void*>(address));
 }
 
-// Writes the trace to TraceFileName() when the trace file is on.
+// Writes the trace to TraceFileName() when the trace file is on; when that cannot be
+// written, to the same name in the program's state folder.
 void SaveTrace();
 [[nodiscard]] std::string TraceFileName();
+// The file the trace was last written to; "" when it could be written nowhere.
+[[nodiscard]] std::string SavedTraceFileName();
 // The trace lines so far (for inspection).
 [[nodiscard]] std::string TraceLines();
 
