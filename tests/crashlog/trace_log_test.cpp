@@ -128,7 +128,9 @@ TEST(TraceLogTest, TraceFallsBackToTheStateFolder) {
                                 " -debug 2>/dev/null";
     const std::string output = test::RunShellCommand(command).output;
     EXPECT_NE(output.find("saved to '" + saved + "'"), std::string::npos) << output;
-    if (!saved.empty()) EXPECT_EQ(FileLines(saved).size(), 6u);
+    if (!saved.empty()) {
+      EXPECT_EQ(FileLines(saved).size(), 6u);
+    }
   }
   EXPECT_NE(::access((program.folder + "/relative").c_str(), F_OK), 0);
   EXPECT_NE(::access("/tmp/.local/state/crashlog_trace_program", F_OK), 0);
