@@ -92,7 +92,8 @@ function(qv_add_logger_data target)
   find_program(QV_OBJCOPY NAMES objcopy REQUIRED)
   add_dependencies(${target} qv-oldata)
   # A new writer relinks the binary, so its block is written again.
-  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS $<TARGET_FILE:qv-oldata>)
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS $<TARGET_FILE:qv-oldata>
+                                                             ${CMAKE_BINARY_DIR}/quorvel.version)
   set(block $<TARGET_FILE:${target}>.oldata)
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0 $<TARGET_FILE:qv-oldata>

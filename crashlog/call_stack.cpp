@@ -101,6 +101,7 @@ TOstrelModulePtr BuildEntry(const LoadedImage& image, bool full) {
   auto entry = std::make_shared<TOstrelModuleEntry>();
   entry->handle = image.handle;
   entry->path = path;
+  entry->description = GetModuleDescription(path);
   entry->version = GetModuleVersion(path);
   entry->file_size = GetModuleFileSize(path);
   entry->segments = image.segments;
@@ -191,13 +192,38 @@ uint8_t GetModuleKind(uintptr_t handle) {
   return image.program ? mkProgram : mkLibrary;
 }
 
+namespace {
+
+// The lines of the file's version section: the version, then the description (older
+// binaries carry the version alone).
+std::vector<std::string> VersionStamp(const std::string& path) {
+  std::vector<uint8_t> stamp;
+  std::vector<std::string> lines;
+  if (!ReadElfSection(path, OstrelVersionSection, 1024, stamp)) return lines;
+  std::string line;
+  for (const uint8_t c : stamp) {
+    if (c == '\n' || c == '\0') {
+      lines.push_back(std::move(line));
+      line.clear();
+    } else {
+      line += char(c);
+    }
+  }
+  if (!line.empty()) lines.push_back(std::move(line));
+  return lines;
+}
+
+}  // namespace
+
+std::string GetModuleDescription(const std::string& path) {
+  const std::vector<std::string> stamp = VersionStamp(path);
+  return stamp.size() >= 2 ? stamp[1] : std::string();
+}
+
 std::string GetModuleVersion(const std::string& path) {
   // The project's own binaries carry their version ("1.0.0.0") in a section of their own.
-  std::vector<uint8_t> stamp;
-  if (ReadElfSection(path, OstrelVersionSection, 64, stamp)) {
-    std::string version(stamp.begin(), stamp.end());
-    while (!version.empty() && (version.back() == '\0' || version.back() == '\n'))
-      version.pop_back();
+  if (const std::vector<std::string> stamp = VersionStamp(path); !stamp.empty()) {
+    const std::string& version = stamp[0];
     if (!version.empty() && version.find_first_not_of("0123456789.") == std::string::npos &&
         version.find_first_not_of("0.") != std::string::npos)
       return version;
@@ -293,7 +319,9 @@ bool LoadExportedFunctions(uintptr_t handle, TOstrelFunctionsList& list) {
     TOstrelFunction f;
     f.name = std::string(name, strnlen(name, got));
     f.address = image.bias + sym.st_value;
-    f.size = sym.st_size != 0 ? sym.st_size : EstimateRoutineSize(f.address, code_end);
+    // The size reaches the routine's last byte: the symbol table counts bytes, the estimate
+    // ends at the return byte.
+    f.size = sym.st_size != 0 ? sym.st_size - 1 : EstimateRoutineSize(f.address, code_end);
     list.push_back(std::move(f));
   }
   std::sort(list.begin(), list.end(), [](const TOstrelFunction& a, const TOstrelFunction& b) {
@@ -396,7 +424,10 @@ int CallLength(const uint8_t* c, uintptr_t ret) {
   // call *d8(%reg), *(%rsp), *d8(%rsp)
   if (at(4) == 0x41 && at(3) == 0xFF && IndirectBase(at(2), 0x40)) return 4;
   if (at(3) == 0xFF && IndirectBase(at(2), 0x40)) return 3;
+  // (%rsp) and (%r12) need a SIB byte; the REX prefix comes first, so the longer form first.
+  if (at(4) == 0x41 && at(3) == 0xFF && at(2) == 0x14 && at(1) == 0x24) return 4;
   if (at(3) == 0xFF && at(2) == 0x14 && at(1) == 0x24) return 3;
+  if (at(5) == 0x41 && at(4) == 0xFF && at(3) == 0x54 && at(2) == 0x24) return 5;
   if (at(4) == 0xFF && at(3) == 0x54 && at(2) == 0x24) return 4;
   // call *d32(%reg), *d32(%rsp)
   if (at(7) == 0x41 && at(6) == 0xFF && IndirectBase(at(5), 0x80)) return 7;
@@ -408,6 +439,7 @@ int CallLength(const uint8_t* c, uintptr_t ret) {
     uintptr_t slot;
     return ReadValue(ret + intptr_t(rel), slot) ? 6 : 0;
   }
+  if (at(8) == 0x41 && at(7) == 0xFF && at(6) == 0x94 && at(5) == 0x24) return 8;
   if (at(7) == 0xFF && at(6) == 0x94 && at(5) == 0x24) return 7;
   return 0;
 }
@@ -496,7 +528,7 @@ void ResolveAddress(uintptr_t address, TOstrelStackEntry& entry) {
   const TOstrelFunction* found = nullptr;
   for (int steps = 0; it != f.begin() && steps < 64; ++steps) {
     --it;
-    if (address - it->address < std::max<uint64_t>(it->size, 1)) found = &*it;
+    if (address - it->address <= it->size) found = &*it;
   }
   if (found == nullptr) return;
   ParseExportName(found->name, entry);

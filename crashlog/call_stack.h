@@ -27,7 +27,7 @@ struct TOstrelLineIndex;
 struct TOstrelFunction {
   std::string name;  // as exported (mangled)
   uintptr_t address = 0;
-  uint64_t size = 0;  // the routine covers [address, address + size)
+  uint64_t size = 0;  // the routine covers [address, address + size], its last byte included
 };
 using TOstrelFunctionsList = std::vector<TOstrelFunction>;  // sorted by address
 
@@ -36,7 +36,7 @@ enum : uint8_t { mkUnknown = 0, mkProgram = 1, mkPackage = 2, mkLibrary = 3 };
 struct TOstrelModuleEntry {
   uintptr_t handle = 0;
   std::string path;
-  std::string description;  // empty: ELF files carry no description
+  std::string description;  // from the version section; empty for other files
   std::string version;      // stamped at build, or the file name's suffix ("libc.so.6": "6")
   uint32_t file_size = 0;   // low 32 bits of the file's size, 0 when it is not found
   TOstrelFunctionsList functions;
@@ -85,6 +85,8 @@ constexpr const char* OstrelVersionSection = ".quorvel.version";
 // The version stamped into the file's version section, else the one taken from a library
 // file name's numeric suffix after ".so."; "" without either (and for "0.0.0.0").
 [[nodiscard]] std::string GetModuleVersion(const std::string& path);
+// The description in the file's version section (its second line); "" without one.
+[[nodiscard]] std::string GetModuleDescription(const std::string& path);
 
 // The entry of a loaded module, built (with exports, kind, options and logger data) when it
 // is not listed yet or was left incomplete by a refresh; nullptr for no module.

@@ -203,7 +203,7 @@ bool InflateBuffer(const uint8_t* input, std::size_t size, std::vector<uint8_t>&
 }
 
 bool ParseLoggerData(const uint8_t* block, std::size_t size, TOstrelLoggerData& data,
-                     TOstrelModuleOptions& options) {
+                     TOstrelModuleOptions& options, bool never_packed) {
   Cursor in(block, size);
   uint32_t magic = 0;
   uint16_t version = 0;
@@ -215,7 +215,7 @@ bool ParseLoggerData(const uint8_t* block, std::size_t size, TOstrelLoggerData& 
   const uint8_t* body = block + in.Position();
   const std::size_t body_size = in.Remaining();
   std::size_t at = 0, length = 0;
-  if (version < FirstPackedVersion) {
+  if (version < FirstPackedVersion || never_packed) {
     if (!ReadBody(body, body_size, version, options, at, length)) return false;
     data.debug.assign(body + at, body + at + length);
   } else {
@@ -261,7 +261,7 @@ bool ReadLoggerBlock(const std::string& path, std::vector<uint8_t>& block, bool&
 }
 
 bool ReadElfSection(const std::string& path, std::string_view section, std::size_t limit,
-                    std::vector<uint8_t>& bytes) {
+                    std::vector<uint8_t>& bytes, std::size_t take) {
   bytes.clear();
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
@@ -284,7 +284,11 @@ bool ReadElfSection(const std::string& path, std::string_view section, std::size
             name.compare(0, section.size(), section) != 0 || name.back() != '\0' ||
             s.sh_type == SHT_NOBITS || s.sh_size > limit)
           continue;
-        bytes.resize(s.sh_size);
+        // The header's numbers are the file's word only: the section must lie inside the
+        // file before anything is allocated for it.
+        if (s.sh_offset > uint64_t(st.st_size) || s.sh_size > uint64_t(st.st_size) - s.sh_offset)
+          break;
+        bytes.resize(std::size_t(std::min<uint64_t>(s.sh_size, take)));
         found = read_at(bytes.data(), bytes.size(), s.sh_offset);
         break;
       }
@@ -296,23 +300,31 @@ bool ReadElfSection(const std::string& path, std::string_view section, std::size
 }
 
 bool IsOstrelLogModule(uintptr_t handle) {
-  TraceLog("IsOstrelLogModule", {reinterpret_cast<void*>(handle)}, 2);
-  std::vector<uint8_t> block;
-  bool old_form = false;
-  const bool result = ReadLoggerBlock(ModuleFileName(handle), block, old_form) && !old_form &&
-                      block.size() >= 4 && std::memcmp(block.data(), &OstrelDataMagic, 4) == 0;
+  return IsOstrelLogModule(ModuleFileName(handle), reinterpret_cast<void*>(handle));
+}
+
+bool IsOstrelLogModule(const std::string& path, const void* handle) {
+  TraceLog("IsOstrelLogModule", {handle}, 2);
+  // Only the magic is wanted, not the whole section.
+  std::vector<uint8_t> head;
+  const bool result = ReadElfSection(path, OstrelDataSection, SIZE_MAX, head, 4) &&
+                      head.size() == 4 && std::memcmp(head.data(), &OstrelDataMagic, 4) == 0;
   TraceText(std::string("IsOstrelLogModule=") + (result ? "True" : "False"), -2);
   return result;
 }
 
 bool IsOstrelLogModule_Old(uintptr_t handle) {
-  TraceLog("IsOstrelLogModule_Old", {reinterpret_cast<void*>(handle)}, 2);
-  const std::string path = ModuleFileName(handle);
+  return IsOstrelLogModule_Old(ModuleFileName(handle), reinterpret_cast<void*>(handle));
+}
+
+bool IsOstrelLogModule_Old(const std::string& path, const void* handle) {
+  TraceLog("IsOstrelLogModule_Old", {handle}, 2);
   bool result = false;
-  if (const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
+  if (const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); fd >= 0) {
+    struct stat st {};
     uint32_t magic = 0;
-    const off_t end = ::lseek(fd, 0, SEEK_END);
-    result = end >= 4 && ::pread(fd, &magic, 4, end - 4) == 4 && magic == OstrelDataMagic;
+    result = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 4 &&
+             ::pread(fd, &magic, 4, st.st_size - 4) == 4 && magic == OstrelDataMagic;
     ::close(fd);
   }
   TraceText(std::string("IsOstrelLogModule_Old=") + (result ? "True" : "False"), -2);
@@ -324,15 +336,12 @@ bool LoadDebugInformation(TOstrelModuleEntry& entry) {
   std::vector<uint8_t> block;
   bool old_form = false;
   TOstrelLoggerData data;
-  bool result = ReadLoggerBlock(entry.path, block, old_form);
-  if (result && old_form && block.size() >= 6) {
-    // The old form is never packed, whatever its version says.
-    uint16_t version = 0;
-    std::memcpy(&version, block.data() + 4, 2);
-    result = KnownVersion(version) && version < FirstPackedVersion &&
-             ParseLoggerData(block.data(), block.size(), data, entry.options);
-  } else if (result) {
-    result = ParseLoggerData(block.data(), block.size(), data, entry.options);
+  const void* handle = reinterpret_cast<void*>(entry.handle);
+  bool result = false;
+  if (IsOstrelLogModule(entry.path, handle) || IsOstrelLogModule_Old(entry.path, handle)) {
+    // The block at the file's end is never packed, whatever its version says.
+    result = ReadLoggerBlock(entry.path, block, old_form) &&
+             ParseLoggerData(block.data(), block.size(), data, entry.options, old_form);
   }
   // A module that carries a logger of its own publishes its options as they are now.
   if (result && !entry.Contains(reinterpret_cast<uintptr_t>(&LoadDebugInformation)))

@@ -38,18 +38,23 @@ struct TOstrelLoggerData {
 bool InflateBuffer(const uint8_t* input, std::size_t size, std::vector<uint8_t>& output,
                    std::size_t limit = OstrelMaxUnpacked);
 
-// Reads a current-form block (with magic) into `data` and `options`; false for a bad block.
+// Reads a block (with magic) into `data` and `options`; false for a bad block. The body is
+// packed from version 450 on unless `never_packed` (the block at a file's end).
 bool ParseLoggerData(const uint8_t* block, std::size_t size, TOstrelLoggerData& data,
-                     TOstrelModuleOptions& options);
+                     TOstrelModuleOptions& options, bool never_packed = false);
 // The block of a module file: the ".oldata" section's bytes (`old_form` false), or the old
 // appended block rebuilt with its magic in front (`old_form` true). False without one.
 bool ReadLoggerBlock(const std::string& path, std::vector<uint8_t>& block, bool& old_form);
-// The bytes of the named section of an ELF file, when it has one of at most `limit` bytes.
+// The bytes of the named section of an ELF file, when it has one of at most `limit` bytes
+// that lies inside the file; only its first `take` bytes when it is longer.
 bool ReadElfSection(const std::string& path, std::string_view section, std::size_t limit,
-                    std::vector<uint8_t>& bytes);
-// `IsOstrelLogModule` / `IsOstrelLogModule_Old` for a loaded module.
+                    std::vector<uint8_t>& bytes, std::size_t take = SIZE_MAX);
+// `IsOstrelLogModule` / `IsOstrelLogModule_Old` for a loaded module, or for a module file
+// (`handle` only traced).
 [[nodiscard]] bool IsOstrelLogModule(uintptr_t handle);
 [[nodiscard]] bool IsOstrelLogModule_Old(uintptr_t handle);
+[[nodiscard]] bool IsOstrelLogModule(const std::string& path, const void* handle);
+[[nodiscard]] bool IsOstrelLogModule_Old(const std::string& path, const void* handle);
 // Fills the entry's data version, reserved bytes, options and debug stream; false when the
 // module carries no (sound) data, the entry then keeping the defaults.
 bool LoadDebugInformation(TOstrelModuleEntry& entry);

@@ -961,7 +961,7 @@ bool IsStdException(const std::type_info* type, void* object, std::string& messa
 }
 
 [[gnu::noinline]] void ReportThrow(void* object, std::type_info* type, uintptr_t return_address,
-                                   uintptr_t stack_pointer) {
+                                   uintptr_t stack_pointer, const TOstrelRegisters& registers) {
   if (!active.load()) return;
   thrown_object = object;
   thrown_at = return_address;
@@ -978,6 +978,7 @@ bool IsStdException(const std::type_info* type, void* object, std::string& messa
   e.raised = true;
   e.address = return_address;
   e.stack_pointer = stack_pointer;
+  e.registers = registers;
   e.stack_top = CurrentStackTop();
   e.thread = ThreadId();
   reported_default = GoNotify(e);
@@ -987,7 +988,16 @@ bool IsStdException(const std::type_info* type, void* object, std::string& messa
 [[noreturn]] void HookedRaise(void* object, std::type_info* type, void (*destructor)(void*)) {
   NoteThrowSite(object, __builtin_return_address(0));
   const auto frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-  ReportThrow(object, type, reinterpret_cast<uintptr_t>(__builtin_return_address(0)), frame + 16);
+  const auto return_address = reinterpret_cast<uintptr_t>(__builtin_return_address(0));
+  // The registers as the hook finds them, with the thrower's own instruction (the call that
+  // threw), stack and frame pointers.
+  ucontext_t context{};
+  ::getcontext(&context);
+  TOstrelRegisters registers = RegistersOf(context);
+  registers.rip = CallSite(return_address);
+  registers.rsp = frame + 16;
+  registers.rbp = *reinterpret_cast<const uintptr_t*>(frame);
+  ReportThrow(object, type, return_address, frame + 16, registers);
   if (debugger_notify_level.load() > 1 && DebuggerPresent()) ::raise(SIGTRAP);
   real_cxa_throw(object, type, destructor);
   __builtin_unreachable();
@@ -1021,6 +1031,9 @@ bool ReportUncaught(const std::exception_ptr& current) {
   e.class_name = type ? DemangledClassName(*type) : "";
   if (type != nullptr) e.has_message = IsStdException(type, object, e.message);
   e.stack_pointer = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  ucontext_t context{};
+  ::getcontext(&context);
+  e.registers = RegistersOf(context);
   e.stack_top = CurrentStackTop();
   e.thread = ThreadId();
   return GoNotify(e);

@@ -94,7 +94,7 @@ bool TakeMainThreadSnapshot() {
   snapshot.state = requested;
   if (::syscall(SYS_tgkill, ::getpid(), OstrelMainThread(), snapshot_signal) != 0) {
     snapshot.state = idle;
-    return false;
+    return trace.Result(false);
   }
   timespec deadline{};
   ::clock_gettime(CLOCK_MONOTONIC, &deadline);
@@ -103,12 +103,12 @@ bool TakeMainThreadSnapshot() {
     if (errno == EINTR) continue;
     // Too late: unless the handler is writing already, it must now leave the slot alone.
     int expected = requested;
-    if (snapshot.state.compare_exchange_strong(expected, idle)) return false;
+    if (snapshot.state.compare_exchange_strong(expected, idle)) return trace.Result(false);
     while (::sem_wait(&snapshot_done) != 0 && errno == EINTR) {
     }
     break;
   }
-  return snapshot.state.load() == written;
+  return trace.Result(snapshot.state.load() == written);
 }
 
 // ---- the main window -------------------------------------------------------------------------
@@ -182,14 +182,17 @@ TFreezeThread::~TFreezeThread() {
 void TFreezeThread::Execute() {
   TraceScope trace("TFreezeThread.Execute", {});
   if (!InstallSnapshotHandler()) return;
-  while (!Terminated()) {
+  // One round: find the main window, ping it until it answers no more for the timeout, then
+  // report it frozen.
+  const auto round = [this] {
     const HWND window = TunedTimeout() > 0 ? FindMainWindow() : 0;
     if (window == 0) {
       WaitForTerminate(PingInterval);
-      continue;
+      return;
     }
-    int waited = 0;
-    int timeout_ms = TunedTimeout();
+    // 64 bits: the timeout reaches INT32_MAX ms, and a step past it must not wrap.
+    int64_t waited = 0;
+    int64_t timeout_ms = TunedTimeout();
     while (!Terminated() && timeout_ms > 0 && waited < timeout_ms) {
       if (SendMessageTimeout(window, WM_NULL, 0, 0, SMTO_BLOCK, PingInterval, nullptr)) {
         waited = 0;
@@ -201,13 +204,13 @@ void TFreezeThread::Execute() {
         // An exception's report (its dialog, say) may hold the main thread: not a hang.
         waited = 0;
       } else {
-        waited += int(PingInterval.count());
+        waited += PingInterval.count();
       }
       timeout_ms = TunedTimeout();
     }
     // A window gone is looked for again.
-    if (Terminated() || timeout_ms <= 0 || waited < timeout_ms) continue;
-    if (!TakeMainThreadSnapshot()) continue;
+    if (Terminated() || timeout_ms <= 0 || waited < timeout_ms) return;
+    if (!TakeMainThreadSnapshot()) return;
     const TOstrelRegisters registers = RegistersOf(snapshot.context);
     if (registers.rip != 0 && registers.rsp != 0) {
       const EFrozenApplication error(TunedMessage());
@@ -215,6 +218,17 @@ void TFreezeThread::Execute() {
                            OstrelMainStackTop(), snapshot.stack, snapshot.bytes, &error);
     }
     snapshot.state = idle;
+  };
+  while (!Terminated()) {
+    // A failed round is noted and the watch goes on: the watchdog must outlive its own bugs.
+    try {
+      round();
+    } catch (...) {
+      int written_state = written;
+      snapshot.state.compare_exchange_strong(written_state, idle);
+      InternalError("TFreezeThread.Execute");
+      WaitForTerminate(PingInterval);
+    }
   }
 }
 

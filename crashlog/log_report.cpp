@@ -12,6 +12,7 @@
 #include <locale.h>
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -193,10 +194,24 @@ void GatherSystemFacts(TOstrelReportFacts& facts) {
         if (std::fscanf(f, "%lf", &uptime) != 1) uptime = 0;
         std::fclose(f);
       }
-      const double age = uptime - double(ticks) / double(::sysconf(_SC_CLK_TCK));
-      facts.start_time = std::time(nullptr) - std::time_t(age < 0 ? 0 : age);
+      timespec now{};
+      ::clock_gettime(CLOCK_REALTIME, &now);
+      facts.start_time = ProcessStartTime(now, uptime, ticks, ::sysconf(_SC_CLK_TCK));
     }
   }
+  // The start cannot follow the exception, whatever the clocks' resolution.
+  if (facts.exception_time != 0 && facts.start_time > facts.exception_time)
+    facts.start_time = facts.exception_time;
+}
+
+std::time_t ProcessStartTime(const timespec& now, double uptime, long long start_ticks,
+                             long ticks_per_second) {
+  if (ticks_per_second <= 0) return 0;
+  double age = uptime - double(start_ticks) / double(ticks_per_second);
+  if (!(age >= 0)) age = 0;
+  // Rounded down at full precision: truncating the age instead would put the start up to a
+  // second late, after an exception of the same moment.
+  return std::time_t(std::floor(double(now.tv_sec) + double(now.tv_nsec) / 1e9 - age));
 }
 
 // ---- TLogItem ----------------------------------------------------------------------------

@@ -77,6 +77,10 @@ inline constexpr std::array<const char*, 23> kLogFieldKeys = {"Application|Start
 // language of the locale that LC_ALL, LC_MESSAGES or LANG selects), the program's name,
 // version, parameters and start time. Dates are shown as RFC822Date (send_report.h) has them.
 void GatherSystemFacts(TOstrelReportFacts& facts);
+// The second in which the process started, from the current time, the system's uptime and
+// the process's start in clock ticks after boot; rounded down.
+[[nodiscard]] std::time_t ProcessStartTime(const timespec& now, double uptime,
+                                           long long start_ticks, long ticks_per_second);
 
 // Builds the header block: sections and numbered fields, then the layout pass.
 class TLogItem {

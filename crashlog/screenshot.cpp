@@ -177,7 +177,7 @@ bool WritePalettePNG(const std::string& file_name, const Bitmap& image) {
   if (left > 0) file.Chunk("IDAT", out.data(), left);
   file.Chunk("IEND", nullptr, 0);
   file.Close();
-  return true;
+  return trace.Result(true);
 }
 
 bool WriteScreenshotPNG(const std::string& file_name, const TDisplayFactory& display) {
@@ -202,8 +202,8 @@ std::string NewScreenshotFileName() {
   const char* tmp = std::getenv("TMPDIR");
   std::string folder =
       std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/ostrellog-XXXXXX";
-  if (::mkdtemp(folder.data()) == nullptr) return {};
-  return folder + "/Screenshot.png";
+  if (::mkdtemp(folder.data()) == nullptr) return trace.Result(std::string());
+  return trace.Result(folder + "/Screenshot.png");
 }
 
 void DeleteScreenshot(const std::string& file_name) {

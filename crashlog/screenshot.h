@@ -27,7 +27,8 @@ using TScreenshotPalette = std::array<uint8_t, 256 * 3>;
 
 // Writes the bitmap as an 8-bit palette PNG (filter 0 on every row, deflate level 9, an IDAT
 // chunk for each full output buffer of 0x3FFFF bytes). The file must not exist yet (it is
-// never followed through a link); a file left half-written is removed. False on failure.
+// never followed through a link); a file left half-written is removed. True when written;
+// every failure throws.
 bool WritePalettePNG(const std::string& file_name, const Bitmap& image);
 
 // Captures the whole screen through a display connection of its own and writes it;

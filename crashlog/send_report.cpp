@@ -439,6 +439,8 @@ std::string BuildMailMessage(const std::string& from, const std::string& to,
   const std::string text = ToUtf8Auto(body);
   std::string m;
   m += "Date: " + RFC822Date(when) + "\r\n";
+  // Without a sender the header is left out: "From: <>" names no mailbox, and servers that
+  // check the header refuse such a message.
   if (!from.empty()) m += "From: <" + HeaderValue(from) + ">\r\n";
   m += "Subject: " + EncodedHeader(subject) + "\r\n";
   m += "To: " + HeaderValue(to) + "\r\n";

@@ -36,6 +36,7 @@ struct TraceState {
   std::string warning_message;
   std::string bug_recipient;
   InternalBugSender bug_sender;
+  std::string saved_to;  // where the trace was last written, "" while nowhere
 };
 
 TraceState& State() {
@@ -83,21 +84,36 @@ std::string Now() {
   return stamp;
 }
 
+// The program's state folder, as the report file uses it: "$XDG_STATE_HOME/<program>/" when
+// that is an absolute path, else "$HOME/.local/state/<program>/"; "" without either.
+std::string StateFolder() {
+  std::string state;
+  if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && *xdg == '/') {
+    state = xdg;
+  } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+    state = std::string(home) + "/.local/state";
+  } else {
+    return {};
+  }
+  return state + "/" + ChangeFileExt(ExtractFileName(ExeName()), "") + "/";
+}
+
 // The state lock is held.
 void SaveTraceLocked(TraceState& s) {
   if (!s.trace_on || !s.trace_file_on) return;
+  const std::string file = TraceFileName();
   try {
-    s.lines.SaveToFile(TraceFileName());
+    s.lines.SaveToFile(file);
+    s.saved_to = file;
   } catch (const std::exception&) {
     // The program's folder may be read-only (an installed program): use the state folder.
-    const char* xdg = std::getenv("XDG_STATE_HOME");
-    const char* home = std::getenv("HOME");
-    std::string folder =
-        xdg != nullptr && *xdg != '\0' ? xdg : std::string(home ? home : "/tmp") + "/.local/state";
-    folder = IncludeTrailingPathDelimiter(folder);
+    s.saved_to.clear();
+    const std::string folder = StateFolder();
+    if (folder.empty()) return;
     try {
       ForceDirectories(folder);
-      s.lines.SaveToFile(folder + ExtractFileName(TraceFileName()));
+      s.lines.SaveToFile(folder + ExtractFileName(file));
+      s.saved_to = folder + ExtractFileName(file);
     } catch (const std::exception&) {
       // Nowhere to write: the trace stays in memory.
     }
@@ -312,11 +328,17 @@ void InternalError(std::string_view section, const void* address) {
     return;
   }
   SaveTrace();
+  // The attachment is the file as written, which may be in the state folder; without one
+  // nothing is sent.
+  const std::string attachment = SavedTraceFileName();
   const std::string subject = "OstrelLog 4.5.4 critical bug.";
-  if (!recipient.empty() && sender && sender(recipient, subject, subject, TraceFileName())) return;
-  // Not sent (no address to send it to, or the mail failed): the user can still send it.
-  MessageBox("The bug information could not be sent.\r\nPlease send the file \"" + TraceFileName() +
-                 "\" by hand to " +
+  if (!recipient.empty() && sender && !attachment.empty() && FileExists(attachment) &&
+      sender(recipient, subject, subject, attachment))
+    return;
+  // Not sent (no address to send it to, no file, or the mail failed): the user can still
+  // send it.
+  MessageBox("The bug information could not be sent.\r\nPlease send the file \"" +
+                 (attachment.empty() ? TraceFileName() : attachment) + "\" by hand to " +
                  (recipient.empty() ? std::string("the program's author") : recipient) + ".",
              "Information.", MB_OK | MB_ICONINFORMATION);
 }
@@ -386,6 +408,12 @@ void SaveTrace() {
 
 std::string TraceFileName() {
   return ChangeFileExt(ExeName(), ".log");
+}
+
+std::string SavedTraceFileName() {
+  TraceState& s = State();
+  std::lock_guard guard(s.lock);
+  return s.saved_to;
 }
 
 std::string TraceLines() {

@@ -92,8 +92,9 @@ void ClearLastWarning();
 // "[ERROR] - Section: <section> - Message: "<message>"", a memory dump of the 32 bytes at
 // the exception's address when they are readable (`address`, else where the exception was
 // thrown as the throw hook noted it), and saves the trace. With the trace on, the user is
-// asked whether to mail the trace; on Yes, when it cannot be sent (no recipient set with
-// SetInternalBugRecipient, or the mail failed), a box asks to send the file by hand.
+// asked whether to mail the trace file as written; on Yes, when it cannot be sent (no
+// recipient set with SetInternalBugRecipient, no file written, or the mail failed), a box
+// asks to send the file by hand.
 void InternalError(std::string_view section, const void* address = nullptr);
 // Noted by the throw hook for each throw of the thread: the thrown object and the address
 // the throw was made from.
@@ -143,9 +144,12 @@ class TraceScope {
   return TraceArg(reinterpret_cast<const void*>(address));
 }
 
-// Writes the trace to TraceFileName() when the trace file is on.
+// Writes the trace to TraceFileName() when the trace file is on; when that cannot be
+// written, to the same name in the program's state folder.
 void SaveTrace();
 [[nodiscard]] std::string TraceFileName();
+// The file the trace was last written to; "" when it could be written nowhere.
+[[nodiscard]] std::string SavedTraceFileName();
 // The trace lines so far (for inspection).
 [[nodiscard]] std::string TraceLines();
 

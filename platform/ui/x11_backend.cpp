@@ -793,11 +793,28 @@ Bitmap X11Backend::CaptureScreen() {
     shifts[i] = ShiftOf(masks[i]);
     bits[i] = std::max(BitsOf(masks[i]), 1);
   }
+  // A palette visual has no colour masks: its pixels are colormap indexes, read through the
+  // root window's colormap (indexes outside it stay black).
+  std::vector<XColor> palette;
+  const bool indexed = masks[0] == 0 && masks[1] == 0 && masks[2] == 0 && root.visual != nullptr &&
+                       root.colormap != None && root.visual->map_entries > 0;
+  if (indexed) {
+    palette.resize(std::size_t(std::min(root.visual->map_entries, 1 << 16)));
+    for (std::size_t i = 0; i < palette.size(); ++i) palette[i].pixel = i;
+    XQueryColors(x.dpy, root.colormap, palette.data(), int(palette.size()));
+  }
   Bitmap screen(root.width, root.height);
   for (int y = 0; y < root.height; ++y) {
     std::uint8_t* row = screen.ScanLine(y);
     for (int px = 0; px < root.width; ++px) {
       const unsigned long pixel = XGetPixel(image, px, y);
+      if (indexed) {
+        const XColor* c = pixel < palette.size() ? &palette[pixel] : nullptr;
+        row[3 * px] = c ? std::uint8_t(c->blue >> 8) : 0;
+        row[3 * px + 1] = c ? std::uint8_t(c->green >> 8) : 0;
+        row[3 * px + 2] = c ? std::uint8_t(c->red >> 8) : 0;
+        continue;
+      }
       for (int i = 0; i < 3; ++i) {  // red, green, blue to the row's blue, green, red
         const unsigned long v = (pixel & masks[i]) >> shifts[i];
         row[3 * px + 2 - i] = static_cast<std::uint8_t>(v * 255 / ((1ul << bits[i]) - 1));

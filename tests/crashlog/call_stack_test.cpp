@@ -72,6 +72,9 @@ TEST(CallStackTest, EveryCallFormGivesItsEntries) {
       {"call d32(rax)", {0xFF, 0x90, 0x00, 0x01, 0x00, 0x00}, -1, nullptr, 6},
       {"call d32(r14)", {0x41, 0xFF, 0x96, 0x00, 0x01, 0x00, 0x00}, -1, nullptr, 7},
       {"call d32(rsp)", {0xFF, 0x94, 0x24, 0x00, 0x01, 0x00, 0x00}, -1, nullptr, 7},
+      {"call (r12)", {0x41, 0xFF, 0x14, 0x24}, -1, nullptr, 4},
+      {"call d8(r12)", {0x41, 0xFF, 0x54, 0x24, 0x10}, -1, nullptr, 5},
+      {"call d32(r12)", {0x41, 0xFF, 0x94, 0x24, 0x00, 0x01, 0x00, 0x00}, -1, nullptr, 8},
       {"call through a readable slot", {0xFF, 0x15, 0, 0, 0, 0}, 2, slot, 6},
       {"call through an unreadable slot", {0xFF, 0x15, 0, 0, 0, 0}, 2, code.Unreadable(), 0},
       {"no call", {0x48, 0x89, 0xC7}, -1, nullptr, 0},
@@ -159,6 +162,9 @@ TEST(CallStackTest, ModuleListHoldsProgramAndLibraries) {
       program = true;
       EXPECT_EQ(m->kind, mkProgram);
       EXPECT_TRUE(m->has_debug);
+      // The project's binaries carry version and description in their version section.
+      EXPECT_EQ(m->version, "1.0.0.0");
+      EXPECT_EQ(m->description, "Quorvel audio-CD ripper");
     }
     if (ExtractFileName(m->path) == "libc.so.6") {
       libc = true;
@@ -167,6 +173,7 @@ TEST(CallStackTest, ModuleListHoldsProgramAndLibraries) {
       EXPECT_EQ(m->kind, mkLibrary);
       EXPECT_EQ(m->file_size, uint32_t(st.st_size));
       EXPECT_EQ(m->version, "6");
+      EXPECT_EQ(m->description, "");
       EXPECT_FALSE(m->functions.empty());
     }
   }
@@ -193,8 +200,16 @@ TEST(CallStackTest, RefreshFollowsLoadedModules) {
   const TOstrelModulePtr built = GetModuleEntry(listed->handle);
   ASSERT_NE(built, nullptr);
   EXPECT_EQ(built->kind, mkLibrary);
-  EXPECT_EQ(built->functions.size(), 3u);  // f1, f2, f3
+  EXPECT_EQ(built->functions.size(), 4u);  // f1, f2, f3, f_unsized
   EXPECT_EQ(find(), built);
+  // An estimated size reaches the return byte, which is the routine's own.
+  const auto unsized = reinterpret_cast<uintptr_t>(::dlsym(library, "f_unsized"));
+  ASSERT_NE(unsized, 0u);
+  for (const uintptr_t at : {unsized, unsized + 6}) {
+    TOstrelStackEntry entry;
+    ResolveAddress(at, entry);
+    EXPECT_EQ(entry.procedure_name, "f_unsized") << at - unsized;
+  }
   ::dlclose(library);
   RefreshModulesList();
   EXPECT_EQ(find(), nullptr);

@@ -128,6 +128,12 @@ TEST_F(CrashTest, UncaughtThrowIsReportedAndEndsWithOne) {
   EXPECT_EQ(LineOf(rows[0]), run.line) << rows[0];
   EXPECT_NE(rows[0].find("ThrowDiscError"), std::string::npos);
   EXPECT_NE(report.find("|libc.so.6"), std::string::npos);
+  // The CPU block has the registers of the throw, its instruction pointer at the throw's
+  // call.
+  EXPECT_EQ(report.find("????"), std::string::npos) << report;
+  std::smatch rip;
+  ASSERT_TRUE(std::regex_search(report, rip, std::regex("RIP: ([0-9A-F]{16})"))) << report;
+  EXPECT_EQ(Field(report, "2.2"), rip[1]);
   // A console program also prints its report.
   EXPECT_NE(run.stdout_text.find("2.4 Type   : TDiscError"), std::string::npos);
 }

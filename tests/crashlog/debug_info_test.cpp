@@ -1,6 +1,7 @@
 #include "crashlog/debug_info.h"
 
 #include <gtest/gtest.h>
+#include <link.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -201,6 +202,97 @@ TEST(DebugInfoTest, OldFormAtTheFileEnd) {
   EXPECT_FALSE(entry.has_debug);
   EXPECT_EQ(entry.data_version, OstrelCurrentDataVersion);
   ::unlink(path);
+}
+
+// The old form is never packed, whatever its version: from 450 on it is read as it stands.
+TEST(DebugInfoTest, OldFormFromVersion450IsReadUnpacked) {
+  const auto debug = HandDebugInfo(454);
+  std::vector<uint8_t> file = {'E', 'L', 'G'};
+  const std::size_t start = file.size();
+  file.insert(file.end(), {0xC6, 0x01});  // version 454
+  file.insert(file.end(), 8, 7);          // reserved
+  const auto options = OptionStream(454);
+  file.insert(file.end(), options.begin(), options.end());
+  AppendU32(file, uint32_t(debug.size()));
+  file.insert(file.end(), debug.begin(), debug.end());
+  AppendU32(file, uint32_t(file.size() - start));
+  AppendU32(file, OstrelDataMagic);
+  char path[] = "/tmp/qv-oldata-XXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_EQ(::write(fd, file.data(), file.size()), ssize_t(file.size()));
+  ::close(fd);
+  EXPECT_FALSE(IsOstrelLogModule(path, nullptr));
+  EXPECT_TRUE(IsOstrelLogModule_Old(path, nullptr));
+  TOstrelModuleEntry entry;
+  entry.path = path;
+  EXPECT_TRUE(LoadDebugInformation(entry));
+  EXPECT_EQ(entry.data_version, 454);
+  EXPECT_EQ(entry.reserved[7], 7);
+  TOstrelStackEntry found;
+  EXPECT_TRUE(FindSourceLocation(entry.debug, entry.data_version, 0, 0x1170, found));
+  EXPECT_EQ(found.procedure_name, "Click");
+  ::unlink(path);
+}
+
+// An ELF file of a header, a section name table and a ".oldata" section header whose
+// offset and size the caller chooses.
+std::string ElfWithDataSection(uint64_t offset, uint64_t size) {
+  const std::string names = std::string("\0.shstrtab\0", 11) + std::string(".oldata\0", 8);
+  ElfW(Ehdr) eh{};
+  std::memcpy(eh.e_ident, ELFMAG, SELFMAG);
+  eh.e_ident[EI_CLASS] = ELFCLASS64;
+  eh.e_ident[EI_DATA] = ELFDATA2LSB;
+  eh.e_ident[EI_VERSION] = EV_CURRENT;
+  eh.e_type = ET_DYN;
+  eh.e_machine = EM_X86_64;
+  eh.e_version = EV_CURRENT;
+  eh.e_ehsize = sizeof eh;
+  eh.e_shentsize = sizeof(ElfW(Shdr));
+  eh.e_shnum = 3;
+  eh.e_shstrndx = 1;
+  eh.e_shoff = sizeof eh + 64;
+  std::string file(reinterpret_cast<const char*>(&eh), sizeof eh);
+  file += names;
+  file.resize(sizeof eh + 64, '\0');
+  std::memcpy(file.data() + sizeof eh + 32, &OstrelDataMagic, 4);
+  ElfW(Shdr) sh[3]{};
+  sh[1].sh_name = 1;
+  sh[1].sh_type = SHT_STRTAB;
+  sh[1].sh_offset = sizeof eh;
+  sh[1].sh_size = names.size();
+  sh[2].sh_name = 11;
+  sh[2].sh_type = SHT_PROGBITS;
+  sh[2].sh_offset = offset;
+  sh[2].sh_size = size;
+  file.append(reinterpret_cast<const char*>(sh), sizeof sh);
+  char path[] = "/tmp/qv-elf-XXXXXX";
+  const int fd = ::mkstemp(path);
+  EXPECT_EQ(::write(fd, file.data(), file.size()), ssize_t(file.size()));
+  ::close(fd);
+  return path;
+}
+
+// A section header that claims more than the file holds is no section: nothing is
+// allocated for it, and looking for the magic reads four bytes only.
+TEST(DebugInfoTest, SectionSizesAreCheckedAgainstTheFile) {
+  const uint64_t at = sizeof(ElfW(Ehdr)) + 32;
+  const struct {
+    uint64_t offset, size;
+    bool found;
+  } cases[] = {{at, 4, true},           {at, 40, true},         {at, 2ull << 40, false},
+               {at, 1ull << 30, false}, {1ull << 40, 4, false}, {at, UINT64_MAX, false},
+               {UINT64_MAX, 4, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.offset) + " " + std::to_string(c.size));
+    const std::string path = ElfWithDataSection(c.offset, c.size);
+    std::vector<uint8_t> bytes;
+    EXPECT_EQ(ReadElfSection(path, OstrelDataSection, SIZE_MAX, bytes), c.found);
+    EXPECT_EQ(bytes.size(), c.found ? c.size : 0);
+    EXPECT_EQ(IsOstrelLogModule(path, nullptr), c.found);
+    EXPECT_EQ(ReadElfSection(path, OstrelDataSection, SIZE_MAX, bytes, 4), c.found);
+    EXPECT_EQ(bytes.size(), c.found ? 4u : 0u);
+    ::unlink(path.c_str());
+  }
 }
 
 TEST(DebugInfoTest, TruncatedAndCorruptBlocksAreNoData) {

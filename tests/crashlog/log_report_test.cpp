@@ -187,6 +187,22 @@ TEST(LogReport, SystemFactsAreFormatted) {
   EXPECT_GT(facts.start_time, 0);
 }
 
+// The start is rounded down at full precision, so it never follows an exception taken in
+// the same moment; a start that the clocks put later anyway is the exception's second.
+TEST(LogReport, StartDateNeverFollowsTheException) {
+  // At 1000.2 s, a process 0.6 s old began at 999.6 s; its exception at 999.9 s is in
+  // second 999.
+  EXPECT_EQ(ProcessStartTime({1000, 200000000}, 50.6, 5000, 100), 999);
+  EXPECT_EQ(ProcessStartTime({1000, 0}, 50.0, 5000, 100), 1000);
+  // A start after the uptime (clocks that disagree) is now.
+  EXPECT_EQ(ProcessStartTime({1000, 900000000}, 40.0, 5000, 100), 1000);
+  EXPECT_EQ(ProcessStartTime({1000, 0}, 52.5, 5000, 0), 0);
+  TOstrelReportFacts facts;
+  facts.exception_time = std::time(nullptr) - 3600;
+  GatherSystemFacts(facts);
+  EXPECT_EQ(facts.start_time, facts.exception_time);
+}
+
 // The program never sets its locale: the language is that of the locale the user's
 // environment selects for messages, in setlocale's order of the variables.
 TEST(LogReport, LanguageOfTheLocaleTheEnvironmentSelects) {

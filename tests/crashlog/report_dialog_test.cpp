@@ -262,6 +262,16 @@ TEST(ReportDialogTest, WithoutADisplayNoDialogNoFileAndOneErrorLine) {
   const std::string added = TraceLines().substr(before.size());
   EXPECT_EQ(Count(added, "[ERROR]"), 1u) << added;
   EXPECT_NE(added.find("Section: WriteScreenshotPNG"), std::string::npos);
+
+  // The exit lines carry the results.
+  const std::string name = NewScreenshotFileName();
+  ASSERT_FALSE(name.empty());
+  EXPECT_TRUE(WritePalettePNG(name, Bitmap(2, 2)));
+  const std::string exits = TraceLines().substr(before.size() + added.size());
+  EXPECT_NE(exits.find("NewScreenshotFileName='" + name + "'\n"), std::string::npos) << exits;
+  EXPECT_NE(exits.find("WritePalettePNG=True\n"), std::string::npos) << exits;
+  DeleteScreenshot(name);
+  SetTraceSwitches("");
 }
 
 TEST(ScreenshotTest, NoisyScreenAsAPalettePNG) {

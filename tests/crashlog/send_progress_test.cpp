@@ -124,7 +124,7 @@ TEST(SendProgressTest, X11WindowPaintsTheLoggersCaptionBar) {
     auto progress = TSMTPThread::Start(
         "SMTP.", [display] { return X11Backend::Open(display.c_str()); }, 2s, custom);
     ASSERT_TRUE(progress->Shown());
-    progress->Status("a@x 1/1: Sending message...");
+    progress->Status("bugs@quorvel.example 1/1: Connecting with SMTP server...");
     progress->Position(40);
     const XTopLevel top = WaitForViewableXWindow(display, "SMTP.", Clock::now() + 30s);
     ASSERT_NE(top.window, 0u);

@@ -423,6 +423,8 @@ TEST(MailMessageTest, HeadersDateAndTransparency) {
       BuildMailMessage("f@x", "<t@y>\r\nBcc: evil@z", "Grüße\r\nX: y", "body", {}, when);
   EXPECT_NE(m.find("\r\nTo: <t@y>Bcc: evil@z\r\n"), std::string::npos) << "no header injection";
   EXPECT_NE(m.find("\r\nSubject: =?UTF-8?B?R3LDvMOfZVg6IHk=?=\r\n"), std::string::npos) << m;
+  EXPECT_NE(m.find("\r\nFrom: <f@x>\r\n"), std::string::npos) << m;
+  EXPECT_EQ(BuildMailMessage("", "<t@y>", "s", "body", {}, when).find("From:"), std::string::npos);
 
   EXPECT_EQ(SMTPData(".\r\n..a\nb\r.c"), "..\r\n...a\r\nb\r\n..c\r\n.\r\n");
   EXPECT_EQ(SplitRecipients(" a@x ,, ;b@y;"), (std::vector<std::string>{"a@x", "b@y"}));

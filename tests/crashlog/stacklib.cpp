@@ -19,3 +19,16 @@ using StackCallback = void (*)(void*);
   return r + 1;
 }
 }
+
+// A routine the symbol table gives no size, so the logger estimates it: up to the return
+// after its frame teardown (55 48 89 E5 90 5D C3).
+asm(".text\n"
+    ".globl f_unsized\n"
+    ".type f_unsized, @function\n"
+    "f_unsized:\n"
+    "  push %rbp\n"
+    "  mov %rsp, %rbp\n"
+    "  nop\n"
+    "  pop %rbp\n"
+    "  ret\n"
+    "  int3\n");

@@ -1,6 +1,7 @@
 #include "crashlog/trace_log.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <stdlib.h>
@@ -101,6 +102,38 @@ TEST(TraceLogTest, InternalBugQuestionNeedsTheTrace) {
               c.asked)
         << output;
   }
+}
+
+// When the program's folder cannot take the trace, it goes to the program's state folder
+// (an absolute $XDG_STATE_HOME, else ~/.local/state), and the file named to the user is the
+// one written.
+TEST(TraceLogTest, TraceFallsBackToTheStateFolder) {
+  const TraceProgram program;
+  // A folder in the trace file's place makes it unwritable, also for root.
+  ASSERT_EQ(::mkdir(program.trace_file.c_str(), 0700), 0);
+  const std::string state = program.folder + "/state", home = program.folder + "/home";
+  const struct {
+    std::string environment, saved;
+  } cases[] = {
+      {"XDG_STATE_HOME=" + state + " HOME=" + home, state + "/crashlog_trace_program/"},
+      {"XDG_STATE_HOME=relative HOME=" + home, home + "/.local/state/crashlog_trace_program/"},
+      {"XDG_STATE_HOME= HOME=" + home, home + "/.local/state/crashlog_trace_program/"},
+      {"-u HOME XDG_STATE_HOME=relative", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.environment);
+    const std::string saved = c.saved.empty() ? "" : c.saved + "crashlog_trace_program.log";
+    const std::string command = "cd " + test::ShellQuote(program.folder) + " && env " +
+                                c.environment + " " + test::ShellQuote(program.path) +
+                                " -debug 2>/dev/null";
+    const std::string output = test::RunShellCommand(command).output;
+    EXPECT_NE(output.find("saved to '" + saved + "'"), std::string::npos) << output;
+    if (!saved.empty()) {
+      EXPECT_EQ(FileLines(saved).size(), 6u);
+    }
+  }
+  EXPECT_NE(::access((program.folder + "/relative").c_str(), F_OK), 0);
+  EXPECT_NE(::access("/tmp/.local/state/crashlog_trace_program", F_OK), 0);
 }
 
 TEST(TraceLogTest, WarningsAndErrorsAreWorded) {

@@ -2,6 +2,7 @@
 // saving, so only the switches decide what reaches "<program>.log".
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -35,5 +36,7 @@ int main() {
     qv::InternalError("ExceptNotify", dump_bytes);
   }
   qv::TraceText("ExceptNotify=False", -2);
+  std::printf("saved to '%s'\n", qv::SavedTraceFileName().c_str());
+  std::fflush(stdout);
   ::_exit(0);
 }

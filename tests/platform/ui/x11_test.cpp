@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include <X11/Xlib.h>
+
 #include "platform/ui/x11_backend.h"
 #include "tests/platform/ui/ui_test_util.h"
 #include "tests/platform/ui/xvfb_server.h"
@@ -262,6 +264,36 @@ TEST_F(X11Test, TheClipboardOutlivesSignals) {
     EXPECT_EQ(ReadXClipboard(server->Display(), "UTF8_STRING", deadline), "still here") << round;
   }
   ::sigaction(SIGUSR2, &previous, nullptr);
+}
+
+// On a palette visual the pixels are colormap indexes: the capture reads their colours.
+TEST(X11PaletteTest, TheScreenCaptureOfAPaletteVisualHasItsColours) {
+  XvfbServer palette("320x200x8");
+  ASSERT_FALSE(palette.Display().empty()) << "Xvfb did not start at depth 8";
+  Display* dpy = XOpenDisplay(palette.Display().c_str());
+  ASSERT_NE(dpy, nullptr);
+  const int screen = DefaultScreen(dpy);
+  ASSERT_EQ(DefaultVisual(dpy, screen)->c_class, PseudoColor);
+  // Colours allocated and painted by another client, which stays connected meanwhile.
+  XColor red{}, teal{};
+  red.red = 0xFFFF;
+  teal.green = teal.blue = 0x8080;
+  ASSERT_TRUE(XAllocColor(dpy, DefaultColormap(dpy, screen), &red));
+  ASSERT_TRUE(XAllocColor(dpy, DefaultColormap(dpy, screen), &teal));
+  const GC gc = DefaultGC(dpy, screen);
+  XSetForeground(dpy, gc, red.pixel);
+  XFillRectangle(dpy, RootWindow(dpy, screen), gc, 0, 0, 160, 200);
+  XSetForeground(dpy, gc, teal.pixel);
+  XFillRectangle(dpy, RootWindow(dpy, screen), gc, 160, 0, 160, 200);
+  XSync(dpy, False);
+  const std::unique_ptr<DisplayBackend> backend = X11Backend::Open(palette.Display().c_str());
+  ASSERT_NE(backend, nullptr);
+  const Bitmap shot = backend->CaptureScreen();
+  ASSERT_EQ(shot.Width(), 320);
+  EXPECT_EQ(shot.Pixel(10, 10), RGB(255, 0, 0));
+  EXPECT_EQ(shot.Pixel(300, 190), RGB(std::uint8_t(teal.red >> 8), std::uint8_t(teal.green >> 8),
+                                      std::uint8_t(teal.blue >> 8)));
+  XCloseDisplay(dpy);
 }
 
 }  // namespace
