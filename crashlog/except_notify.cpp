@@ -23,6 +23,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <string_view>
 #include <thread>
 #include <typeinfo>
 
@@ -1003,6 +1004,8 @@ bool IsStdException(const std::type_info* type, void* object, std::string& messa
   __builtin_unreachable();
 }
 
+int PendingDeferredSignals();
+
 // Ends the program once no other thread's exception is still on its way to the log. A
 // thread's exception that leaves its start routine ends only the thread (HookedThreadProc);
 // the terminate handler sees the main thread's, and those stopped by a noexcept boundary,
@@ -1015,7 +1018,8 @@ void EndAfterReport() {
   // A fault waiting to be reported is reported first; the pipeline thread then ends the
   // program itself. The count changes in signal handlers, which cannot signal a condition
   // variable, so it is looked at again and again.
-  while (waiting_faults.load() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  while (waiting_faults.load() > 0 || PendingDeferredSignals() > 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ExitAfterReport();
 }
 
@@ -1081,11 +1085,186 @@ void DefaultSignal(int signal, siginfo_t* info) {
   if (info->si_code <= 0 || signal == SIGABRT) ::raise(signal);
 }
 
+// ---- signals sent from outside ---------------------------------------------------------------
+//
+// A signal another process sends (kill -SEGV) interrupts the thread wherever it is. Running the
+// system's libraries it may hold a lock the report needs (the allocator's, the loader's), and
+// a thread held in the handler would keep it for good. Such a thread is let go and the signal
+// sent to it again a moment later, until it arrives elsewhere (after many tries it is taken
+// where it is). A signal sent to the whole process is reported on the main thread: the
+// kernel gives it to any thread.
+
+struct DeferredSignal {
+  // 0 free, 1 being filled, 2 to be sent, 3 sent.
+  std::atomic<int> state{0};
+  pid_t thread = 0;
+  int signal = 0;
+  int attempts = 0;
+  bool wait_first = false;
+  std::chrono::steady_clock::time_point sent_at{};
+  siginfo_t info{};
+};
+constexpr int MaxDeferred = 8;
+constexpr int MaxDeferAttempts = 100;
+// A signal sent again but still not taken (its thread blocks it, held in the handler itself)
+// no longer keeps the program from ending after this long.
+constexpr auto DeferredSignalLife = std::chrono::milliseconds(500);
+DeferredSignal deferred[MaxDeferred];
+// Set by a fault handed to the pipeline thread, which also wakes for signals to send again.
+std::atomic<bool> fault_posted{false};
+
+struct CodeRange {
+  uintptr_t from = 0, to = 0;
+};
+CodeRange system_code[32];
+int system_code_count = 0;
+
+// The code of the C and C++ runtime libraries and the loader, noted once before any handler is
+// in place (a handler cannot ask the loader).
+void NoteSystemCode() {
+  ::dl_iterate_phdr(
+      [](dl_phdr_info* module, size_t, void*) {
+        const char* path = module->dlpi_name != nullptr ? module->dlpi_name : "";
+        const char* slash = std::strrchr(path, '/');
+        const std::string_view name = slash != nullptr ? slash + 1 : path;
+        static constexpr std::string_view Runtime[] = {"libc.so",     "ld-linux", "libstdc++.so",
+                                                       "libgcc_s.so", "libm.so",  "libpthread.so"};
+        if (std::none_of(std::begin(Runtime), std::end(Runtime),
+                         [&](std::string_view r) { return name.substr(0, r.size()) == r; }))
+          return 0;
+        for (int i = 0; i < module->dlpi_phnum && system_code_count < 32; ++i) {
+          const ElfW(Phdr)& segment = module->dlpi_phdr[i];
+          if (segment.p_type != PT_LOAD || (segment.p_flags & PF_X) == 0) continue;
+          const uintptr_t from = module->dlpi_addr + segment.p_vaddr;
+          system_code[system_code_count++] = {from, from + segment.p_memsz};
+        }
+        return 0;
+      },
+      nullptr);
+}
+
+// True when the thread runs the runtime's own code, not waiting in a system call there: only
+// then may it hold a lock for a moment. A thread waiting in a system call is taken at once, so
+// that the call is not cut short by a signal that comes back.
+bool RunsSystemCode(uintptr_t address) {
+  for (int i = 0; i < system_code_count; ++i) {
+    const CodeRange& r = system_code[i];
+    if (address < r.from || address >= r.to) continue;
+    // The kernel leaves a thread it interrupts in a call just after its `syscall`
+    // instruction, or on it when the call is to be made again.
+    constexpr unsigned char Syscall[2] = {0x0F, 0x05};
+    if (address - r.from >= 2 &&
+        std::memcmp(reinterpret_cast<const void*>(address - 2), Syscall, 2) == 0)
+      return false;
+    if (r.to - address >= 2 && std::memcmp(reinterpret_cast<const void*>(address), Syscall, 2) == 0)
+      return false;
+    return true;
+  }
+  return false;
+}
+
+// Sent by another process (by the kernel for a fault, by this process for itself: both are
+// taken where they are).
+bool SentFromOutside(const siginfo_t& info) {
+  return info.si_code <= 0 && info.si_pid != ::getpid();
+}
+
+// Takes back a signal sent again: its original facts and how often it was put off.
+bool TakeResent(const siginfo_t& info, siginfo_t& original, int& attempts) {
+  if (info.si_code != SI_QUEUE || info.si_pid != ::getpid()) return false;
+  const auto* entry = static_cast<DeferredSignal*>(info.si_value.sival_ptr);
+  if (entry < std::begin(deferred) || entry >= std::end(deferred)) return false;
+  auto& d = deferred[entry - std::begin(deferred)];
+  if (d.state.load() != 3) return false;
+  original = d.info;
+  attempts = d.attempts;
+  d.state = 0;
+  return true;
+}
+
+bool ThreadMayReport(pid_t thread) {
+  return thread != 0 && thread != pipeline_thread.load() && thread != busy_owner.load() &&
+         thread != report_thread.load() && !Excluded(thread);
+}
+
+// Puts the signal off when it should be taken elsewhere or later; false = take it now.
+bool DeferSignal(int signal, const siginfo_t& original, int attempts, pid_t self,
+                 uintptr_t address) {
+  if (!catching_faults.load() || signal == SIGABRT) return false;
+  const bool to_process = original.si_code == SI_USER || original.si_code == SI_QUEUE;
+  pid_t target = 0;
+  bool wait_first = false;
+  if (to_process && attempts == 0 && self != main_thread && ThreadMayReport(main_thread)) {
+    target = main_thread;
+  } else if (attempts < MaxDeferAttempts && RunsSystemCode(address)) {
+    target = self;
+    wait_first = true;
+  } else {
+    return false;
+  }
+  for (DeferredSignal& d : deferred) {
+    int free = 0;
+    if (!d.state.compare_exchange_strong(free, 1)) continue;
+    d.thread = target;
+    d.signal = signal;
+    d.attempts = attempts + 1;
+    d.wait_first = wait_first;
+    d.info = original;
+    d.state = 2;
+    ::sem_post(&slot_request);
+    return true;
+  }
+  return false;
+}
+
+// Signals put off and not yet taken back (recently sent ones count: they are on their way).
+int PendingDeferredSignals() {
+  const auto now = std::chrono::steady_clock::now();
+  int pending = 0;
+  for (DeferredSignal& d : deferred) {
+    const int state = d.state.load();
+    if (state == 1 || state == 2 || (state == 3 && now - d.sent_at < DeferredSignalLife)) ++pending;
+  }
+  return pending;
+}
+
+// On the pipeline thread: sends the signals put off to their threads again.
+void SendDeferredSignals() {
+  bool waited = false;
+  for (DeferredSignal& d : deferred) {
+    if (d.state.load() != 2) continue;
+    if (d.wait_first && !waited) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      waited = true;
+    }
+    siginfo_t info{};
+    info.si_signo = d.signal;
+    info.si_code = SI_QUEUE;
+    info.si_pid = ::getpid();
+    info.si_uid = ::getuid();
+    info.si_value.sival_ptr = &d;
+    d.sent_at = std::chrono::steady_clock::now();
+    d.state = 3;
+    if (::syscall(SYS_rt_tgsigqueueinfo, ::getpid(), d.thread, d.signal, &info) != 0)
+      d.state = 0;  // the thread is gone
+  }
+}
+
 void SignalHandler(int signal, siginfo_t* info, void* context) {
   const int saved_errno = errno;
   const pid_t self = ThreadId();
-  if (!catching_faults.load() || self == pipeline_thread.load() || self == busy_owner.load() ||
-      self == report_thread.load() || Excluded(self)) {
+  siginfo_t original = *info;
+  int attempts = 0;
+  if (TakeResent(*info, original, attempts) || SentFromOutside(*info)) {
+    const auto* interrupted = static_cast<const ucontext_t*>(context);
+    if (DeferSignal(signal, original, attempts, self,
+                    uintptr_t(interrupted->uc_mcontext.gregs[REG_RIP]))) {
+      errno = saved_errno;
+      return;
+    }
+  }
+  info = &original;
+  if (!catching_faults.load() || !ThreadMayReport(self)) {
     DefaultSignal(signal, info);
     errno = saved_errno;
     return;
@@ -1096,6 +1275,7 @@ void SignalHandler(int signal, siginfo_t* info, void* context) {
   slot.info = *info;
   std::memcpy(&slot.context, context, sizeof slot.context);
   slot.thread = self;
+  fault_posted = true;
   ::sem_post(&slot_request);
   // Not posted when the program ends after the report: a fault cannot be resumed.
   SemWait(&slot_done);
@@ -1156,8 +1336,29 @@ void* PipelineThread(void*) {
     InternalError("InstallOstrelLog.LoadProgramData");
   }
   ::sem_post(&data_ready);
+  bool must_end = false;
   for (;;) {
-    SemWait(&slot_request);
+    if (!must_end) {
+      SemWait(&slot_request);
+    } else {
+      // Ending once the faults on their way are reported: signals sent again are looked at
+      // until they are taken or too old.
+      timespec until{};
+      ::clock_gettime(CLOCK_REALTIME, &until);
+      until.tv_nsec += 50'000'000;
+      if (until.tv_nsec >= 1'000'000'000) {
+        until.tv_nsec -= 1'000'000'000;
+        ++until.tv_sec;
+      }
+      while (::sem_timedwait(&slot_request, &until) != 0 && errno == EINTR) {
+      }
+    }
+    SendDeferredSignals();
+    if (!fault_posted.exchange(false)) {
+      if (must_end && waiting_faults.load() == 0 && PendingDeferredSignals() == 0)
+        ExitAfterReport();
+      continue;
+    }
     waiting_faults.fetch_sub(1);
     const TOstrelRegisters r = RegistersOf(slot.context);
     ExceptInfo e;
@@ -1182,7 +1383,8 @@ void* PipelineThread(void*) {
     }
     // A fault cannot be resumed: its thread stays in the handler, and the program ends once
     // the faults that other threads are waiting to hand over are reported too.
-    if (waiting_faults.load() == 0) ExitAfterReport();
+    must_end = true;
+    if (waiting_faults.load() == 0 && PendingDeferredSignals() == 0) ExitAfterReport();
     ::sem_post(&slot_free);
   }
   return nullptr;
@@ -1567,6 +1769,7 @@ void InstallOstrelLog() {
     ::sem_init(&slot_request, 0, 0);
     ::sem_init(&slot_done, 0, 0);
     ::sem_init(&data_ready, 0, 0);
+    NoteSystemCode();
     // Faults are caught first: the pipeline thread reads the logger data while this thread
     // waits for it, and reports a fault that comes meanwhile.
     sigset_t all;

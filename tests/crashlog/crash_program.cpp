@@ -229,6 +229,17 @@ struct TEarlyFault {
 
 }  // namespace
 
+// Named waits, told apart in a report's call stack.
+[[gnu::noinline]] void WaitInWorker() {
+  ::poll(nullptr, 0, 60000);
+  asm volatile("");
+}
+[[gnu::noinline]] void UnblockAndWaitInMain(const sigset_t& faults) {
+  pthread_sigmask(SIG_UNBLOCK, &faults, nullptr);
+  ::poll(nullptr, 0, 60000);
+  asm volatile("");
+}
+
 int main(int argc, char** argv) {
   qv::SetMessageBoxesUnattended(true);
   qv::SetOstrelConsoleProgram(true);
@@ -344,6 +355,41 @@ int main(int argc, char** argv) {
     std::printf("READY %d %d\n", int(ThreadId()), int(worker_id.load()));
     std::fflush(stdout);
     ::poll(nullptr, 0, 60000);
+    worker.join();
+    return 0;
+  }
+  if (mode == "allocating") {  // the main thread spends its time inside the allocator
+    std::atomic<pid_t> worker_id{0};
+    std::thread worker([&] {
+      worker_id = ThreadId();
+      ::poll(nullptr, 0, 60000);
+    });
+    while (worker_id.load() == 0) std::this_thread::yield();
+    std::printf("READY %d %d\n", int(ThreadId()), int(worker_id.load()));
+    std::fflush(stdout);
+    // Blocks too large for the per-thread caches: each call takes the allocator's lock.
+    void* volatile blocks[16] = {};
+    for (unsigned i = 0;; ++i) {
+      std::free(blocks[i % 16]);
+      blocks[i % 16] = std::malloc(4096 + (i % 7) * 8192);
+    }
+  }
+  if (mode == "blockfirst") {  // the main thread holds fault signals off for a moment
+    sigset_t faults;
+    sigemptyset(&faults);
+    sigaddset(&faults, SIGSEGV);
+    pthread_sigmask(SIG_BLOCK, &faults, nullptr);
+    std::atomic<pid_t> worker_id{0};
+    std::thread worker([&] {
+      pthread_sigmask(SIG_UNBLOCK, &faults, nullptr);  // the mask came from the main thread
+      worker_id = ThreadId();
+      WaitInWorker();
+    });
+    while (worker_id.load() == 0) std::this_thread::yield();
+    std::printf("READY %d %d\n", int(ThreadId()), int(worker_id.load()));
+    std::fflush(stdout);
+    ::poll(nullptr, 0, 300);
+    UnblockAndWaitInMain(faults);
     worker.join();
     return 0;
   }

@@ -442,13 +442,15 @@ TEST_F(CrashTest, QuorvelWritesItsReportOnSegv) {
 // Sent faults as a user's machine sends them, to the program waiting with a second thread:
 // returns the exit status (128 + signal when a signal ended it) and the reports.
 CrashRun SignalIdleProgram(const std::string& dir,
-                           const std::function<void(pid_t, pid_t, pid_t)>& send) {
+                           const std::function<void(pid_t, pid_t, pid_t)>& send,
+                           const std::string& mode = "idle") {
   CrashRun run;
   std::remove((dir + "/crashlog_crash_program.olf").c_str());
   int out[2];
   if (::pipe(out) != 0) return run;
   const std::string command = "ASAN_OPTIONS=detect_leaks=0 exec " + ShellQuote(CRASH_PROGRAM) +
-                              " idle " + ShellQuote(dir) + " 2>" + ShellQuote(dir + "/stderr");
+                              " " + mode + " " + ShellQuote(dir) + " 2>" +
+                              ShellQuote(dir + "/stderr");
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::dup2(out[1], STDOUT_FILENO);
@@ -468,8 +470,17 @@ CrashRun SignalIdleProgram(const std::string& dir,
     send(pid, main_thread, worker);
   else
     ::kill(pid, SIGKILL);
+  // A program that never ends after its signal fails the test rather than hanging it.
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > give_up) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
   for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
     text.append(buffer, std::size_t(n));
   ::close(out[0]);
@@ -496,6 +507,41 @@ TEST_F(CrashTest, FaultSignalsInQuickSuccessionEndWithAReport) {
     for (const std::string& report : run.reports)
       EXPECT_NE(Field(report, "2.5").find("Signal SIGSEGV sent by process"), std::string::npos);
   }
+}
+
+// A signal sent while the main thread is inside the allocator (holding its lock, which the
+// report needs) is reported all the same, on the main thread, and the program ends.
+TEST_F(CrashTest, SignalSentWhileTheMainThreadAllocatesIsReported) {
+  for (int i = 0; i < 20; ++i) {
+    SCOPED_TRACE(i);
+    const CrashRun run = SignalIdleProgram(
+        dir_,
+        [i](pid_t pid, pid_t main_thread, pid_t) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(i % 5));
+          if (i % 2 == 0)
+            ::kill(pid, SIGSEGV);
+          else
+            ::syscall(SYS_tgkill, pid, main_thread, SIGSEGV);
+        },
+        "allocating");
+    ASSERT_EQ(run.status, 1);
+    ASSERT_EQ(run.reports.size(), 1u);
+    EXPECT_NE(Field(run.reports[0], "2.5").find("Signal SIGSEGV sent by process"),
+              std::string::npos);
+    // The main thread's own routine is in its call stack: the report is about it.
+    EXPECT_NE(run.reports[0].find("|crash_program.cpp|"), std::string::npos) << run.reports[0];
+  }
+}
+
+// A signal sent to the process that the kernel gives to another thread (the main thread holds
+// it off for a moment) is reported on the main thread once it takes it.
+TEST_F(CrashTest, SignalSentToTheProcessIsReportedOnTheMainThread) {
+  const CrashRun run = SignalIdleProgram(
+      dir_, [](pid_t pid, pid_t, pid_t) { ::kill(pid, SIGSEGV); }, "blockfirst");
+  ASSERT_EQ(run.status, 1);
+  ASSERT_EQ(run.reports.size(), 1u);
+  EXPECT_NE(run.reports[0].find("UnblockAndWaitInMain"), std::string::npos) << run.reports[0];
+  EXPECT_EQ(run.reports[0].find("WaitInWorker"), std::string::npos);
 }
 
 // One fault on the main thread and one on another thread at the same time: both reported,
