@@ -106,7 +106,7 @@ TEST(SendProgressTest, X11WindowOnItsOwnConnection) {
   ASSERT_FALSE(server.Display().empty());
   const std::string display = server.Display();
   auto progress =
-      TSMTPThread::Start("SMTP.", [display] { return X11Backend::Open(display.c_str()); });
+      TSMTPThread::Start("SMTP.", [display] { return X11Backend::Open(display.c_str()); }, 30s);
   ASSERT_TRUE(progress->Shown());
   EXPECT_NE(WaitForViewableXWindow(display, "SMTP.", Clock::now() + 30s).window, 0u);
   CheckWindow(*progress);
@@ -122,7 +122,7 @@ TEST(SendProgressTest, X11WindowPaintsTheLoggersCaptionBar) {
   for (const bool custom : {true, false}) {
     SCOPED_TRACE(custom);
     auto progress = TSMTPThread::Start(
-        "SMTP.", [display] { return X11Backend::Open(display.c_str()); }, 2s, custom);
+        "SMTP.", [display] { return X11Backend::Open(display.c_str()); }, 30s, custom);
     ASSERT_TRUE(progress->Shown());
     progress->Status("bugs@quorvel.example 1/1: Connecting with SMTP server...");
     progress->Position(40);
