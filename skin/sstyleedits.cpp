@@ -151,8 +151,9 @@ void TsEditorStyle::PaintBorder() {
                          : Painting.Bevel();
     width = s != nullptr ? s->PaintingBevelWidth : Painting.BevelWidth;
   }
-  // A soft control's bevel is graded: `width` lines per side from a width of 2, one line
-  // below that (so a width of 0 still shows one); a hard one has as many plain lines as the
+  // A soft control's bevel has `width` lines per side from a width of 2, one line below that
+  // (so a width of 0 still shows one); raised and lowered bevels grade them, the top and
+  // bottom border kinds draw them in one colour. A hard one has as many plain lines as the
   // width says (none below 1).
   if (bevel != ebNone) {
     PaintRectBevel(*dc, ColorToRGB(top), ColorToRGB(bottom), SoftControl(), int(bevel) - 1, width,

@@ -236,6 +236,7 @@ void TsGenStyle::Moved(bool sized) {
     BGChanged = true;
     UpdateRegion();
   }
+  // Moved alone, a see-through control has another part of its parent's picture under it.
   BGChanged = true;
   const TsGeneralData* s = SectionOf(SkinIndex);
   if ((s != nullptr && s->ShadowEnabled) || Effects.Shadow.Enabled()) RefreshOwnerParent();
