@@ -1105,7 +1105,7 @@ struct DeferredSignal {
   siginfo_t info{};
 };
 constexpr int MaxDeferred = 8;
-constexpr int MaxDeferAttempts = 100;
+constexpr int MaxDeferAttempts = 250;
 // A signal sent again but still not taken (its thread blocks it, held in the handler itself)
 // no longer keeps the program from ending after this long.
 constexpr auto DeferredSignalLife = std::chrono::milliseconds(500);
@@ -1127,8 +1127,12 @@ void NoteSystemCode() {
         const char* path = module->dlpi_name != nullptr ? module->dlpi_name : "";
         const char* slash = std::strrchr(path, '/');
         const std::string_view name = slash != nullptr ? slash + 1 : path;
-        static constexpr std::string_view Runtime[] = {"libc.so",     "ld-linux", "libstdc++.so",
-                                                       "libgcc_s.so", "libm.so",  "libpthread.so"};
+        // The sanitizers' runtimes hold the allocator in their builds; the kernel's own
+        // page serves the clock under its lock.
+        static constexpr std::string_view Runtime[] = {
+            "libc.so",     "ld-linux",      "libstdc++.so", "libgcc_s.so",
+            "libm.so",     "libpthread.so", "libasan.so",   "libtsan.so",
+            "libubsan.so", "liblsan.so",    "linux-vdso.so"};
         if (std::none_of(std::begin(Runtime), std::end(Runtime),
                          [&](std::string_view r) { return name.substr(0, r.size()) == r; }))
           return 0;
@@ -1143,22 +1147,19 @@ void NoteSystemCode() {
       nullptr);
 }
 
-// True when the thread runs the runtime's own code, not waiting in a system call there: only
-// then may it hold a lock for a moment. A thread waiting in a system call is taken at once, so
-// that the call is not cut short by a signal that comes back.
-bool RunsSystemCode(uintptr_t address) {
+// True when the thread runs the runtime's own code rather than waits in it: only then may it
+// hold a lock for a moment (a call such as mmap made under the allocator's lock counts as
+// running). A thread that waited in a system call is taken at once, so that its wait is not
+// cut short by a signal that comes back.
+bool RunsSystemCode(uintptr_t address, long long result) {
   for (int i = 0; i < system_code_count; ++i) {
     const CodeRange& r = system_code[i];
     if (address < r.from || address >= r.to) continue;
-    // The kernel leaves a thread it interrupts in a call just after its `syscall`
-    // instruction, or on it when the call is to be made again.
+    // The kernel leaves a thread whose wait a signal ended just after its `syscall`
+    // instruction, the call's result being -EINTR.
     constexpr unsigned char Syscall[2] = {0x0F, 0x05};
-    if (address - r.from >= 2 &&
-        std::memcmp(reinterpret_cast<const void*>(address - 2), Syscall, 2) == 0)
-      return false;
-    if (r.to - address >= 2 && std::memcmp(reinterpret_cast<const void*>(address), Syscall, 2) == 0)
-      return false;
-    return true;
+    return !(result == -EINTR && address - r.from >= 2 &&
+             std::memcmp(reinterpret_cast<const void*>(address - 2), Syscall, 2) == 0);
   }
   return false;
 }
@@ -1189,14 +1190,16 @@ bool ThreadMayReport(pid_t thread) {
 
 // Puts the signal off when it should be taken elsewhere or later; false = take it now.
 bool DeferSignal(int signal, const siginfo_t& original, int attempts, pid_t self,
-                 uintptr_t address) {
+                 const ucontext_t& interrupted) {
+  const greg_t* registers = interrupted.uc_mcontext.gregs;
   if (!catching_faults.load() || signal == SIGABRT) return false;
   const bool to_process = original.si_code == SI_USER || original.si_code == SI_QUEUE;
   pid_t target = 0;
   bool wait_first = false;
   if (to_process && attempts == 0 && self != main_thread && ThreadMayReport(main_thread)) {
     target = main_thread;
-  } else if (attempts < MaxDeferAttempts && RunsSystemCode(address)) {
+  } else if (attempts < MaxDeferAttempts &&
+             RunsSystemCode(uintptr_t(registers[REG_RIP]), registers[REG_RAX])) {
     target = self;
     wait_first = true;
   } else {
@@ -1256,9 +1259,7 @@ void SignalHandler(int signal, siginfo_t* info, void* context) {
   siginfo_t original = *info;
   int attempts = 0;
   if (TakeResent(*info, original, attempts) || SentFromOutside(*info)) {
-    const auto* interrupted = static_cast<const ucontext_t*>(context);
-    if (DeferSignal(signal, original, attempts, self,
-                    uintptr_t(interrupted->uc_mcontext.gregs[REG_RIP]))) {
+    if (DeferSignal(signal, original, attempts, self, *static_cast<const ucontext_t*>(context))) {
       errno = saved_errno;
       return;
     }

@@ -367,11 +367,15 @@ int main(int argc, char** argv) {
     while (worker_id.load() == 0) std::this_thread::yield();
     std::printf("READY %d %d\n", int(ThreadId()), int(worker_id.load()));
     std::fflush(stdout);
-    // Blocks too large for the per-thread caches: each call takes the allocator's lock.
-    void* volatile blocks[16] = {};
+    // Blocks too large for the per-thread caches: each call takes the allocator's lock. The
+    // blocks are used a little, as a program would.
+    char* volatile blocks[16] = {};
     for (unsigned i = 0;; ++i) {
       std::free(blocks[i % 16]);
-      blocks[i % 16] = std::malloc(4096 + (i % 7) * 8192);
+      const std::size_t size = 4096 + (i % 7) * 8192;
+      char* block = static_cast<char*>(std::malloc(size));
+      for (std::size_t at = 0; at < size; at += 16) block[at] = char(at);
+      blocks[i % 16] = block;
     }
   }
   if (mode == "blockfirst") {  // the main thread holds fault signals off for a moment
