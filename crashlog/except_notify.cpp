@@ -94,6 +94,12 @@ HookPair<TExceptionNotify> exception_notify;
 HookPair<TActionNotify> action_notify;
 HookPair<TActionError> action_error;
 
+template <typename Hook>
+void SetHook(Hook& slot, Hook hook) {
+  std::lock_guard guard(hooks_lock);
+  slot = std::move(hook);
+}
+
 // One exception at a time travels through the pipeline; the owner's thread id, 0 = free.
 std::mutex busy_lock;
 std::condition_variable busy_free;
@@ -1504,28 +1510,22 @@ int DebuggerNotifyLevel() {
 }
 
 void SetExceptionNotify(TExceptionNotify hook) {
-  std::lock_guard guard(hooks_lock);
-  exception_notify.routine = std::move(hook);
+  SetHook(exception_notify.routine, std::move(hook));
 }
 void SetActionNotify(TActionNotify hook) {
-  std::lock_guard guard(hooks_lock);
-  action_notify.routine = std::move(hook);
+  SetHook(action_notify.routine, std::move(hook));
 }
 void SetActionError(TActionError hook) {
-  std::lock_guard guard(hooks_lock);
-  action_error.routine = std::move(hook);
+  SetHook(action_error.routine, std::move(hook));
 }
 void SetOnExceptionNotify(TExceptionNotify event) {
-  std::lock_guard guard(hooks_lock);
-  exception_notify.event = std::move(event);
+  SetHook(exception_notify.event, std::move(event));
 }
 void SetOnActionNotify(TActionNotify event) {
-  std::lock_guard guard(hooks_lock);
-  action_notify.event = std::move(event);
+  SetHook(action_notify.event, std::move(event));
 }
 void SetOnActionError(TActionError event) {
-  std::lock_guard guard(hooks_lock);
-  action_error.event = std::move(event);
+  SetHook(action_error.event, std::move(event));
 }
 void SetTerminateRequest(TOstrelTerminate request) {
   terminate_request = request;
