@@ -508,6 +508,11 @@ TOstrelStackList BuildCallStack(uintptr_t start_address, uintptr_t stack_pointer
   TraceScope trace("BuildCallStack", {TraceAddress(start_address), TraceAddress(stack_pointer),
                                       TraceAddress(stack_top)});
   TOstrelStackList list = ScanStack(start_address, stack_pointer, stack_top);
+  // An endless recursion leaves the same return addresses by the hundred thousand: the
+  // innermost ones and the outermost ones (main and the thread's start) are kept.
+  constexpr std::size_t Innermost = 1500, Outermost = 500;
+  if (list.size() > Innermost + Outermost)
+    list.erase(list.begin() + std::ptrdiff_t(Innermost), list.end() - std::ptrdiff_t(Outermost));
   for (TOstrelStackEntry& entry : list) ResolveAddress(entry.address, entry);
   return list;
 }

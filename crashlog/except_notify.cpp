@@ -22,6 +22,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string_view>
 #include <thread>
@@ -84,10 +85,21 @@ bool Excluded(pid_t thread) {
 // Above 1, each throw is announced to an attached debugger (a SIGTRAP it stops on).
 std::atomic<int> debugger_notify_level{0};
 
+// Each kind of hook: a plain routine and a component event, called in that order.
+template <typename Hook>
+struct HookPair {
+  Hook routine, event;
+};
 std::mutex hooks_lock;
-TExceptionNotify exception_notify;
-TActionNotify action_notify;
-TActionError action_error;
+HookPair<TExceptionNotify> exception_notify;
+HookPair<TActionNotify> action_notify;
+HookPair<TActionError> action_error;
+
+template <typename Hook>
+void SetHook(Hook& slot, Hook hook) {
+  std::lock_guard guard(hooks_lock);
+  slot = std::move(hook);
+}
 
 // One exception at a time travels through the pipeline; the owner's thread id, 0 = free.
 std::mutex busy_lock;
@@ -143,9 +155,10 @@ sigset_t FaultSignals() {
 // The signal mask the program started with; a restarted program starts with it too.
 sigset_t start_mask;
 
-// Only this much of a stack is scanned: an endless recursion fills megabytes with the same
-// return addresses.
-constexpr uintptr_t MaxScannedStack = uintptr_t(256) << 10;
+// A stack is scanned up to its top (known from the thread's own stack), so that main and the
+// outer callers are found however deep the fault; this bounds a damaged top. The call stack
+// keeps the innermost and outermost of an endless recursion's return addresses.
+constexpr uintptr_t MaxScannedStack = uintptr_t(64) << 20;
 
 // The exception as it enters the pipeline.
 struct ExceptInfo {
@@ -312,7 +325,12 @@ void OnMainThread(const std::function<void()>& call) {
   std::unique_lock lock(main_call_lock);
   if (!main_call_queue || ThreadId() != report_thread.load()) {
     lock.unlock();
-    call();
+    // A hook that fails ends neither the report nor the steps after it.
+    try {
+      call();
+    } catch (...) {
+      InternalError("ExceptNotify.Hook");
+    }
     return;
   }
   main_call = call;
@@ -341,13 +359,14 @@ void RunMainCall() {
 }
 
 template <typename Hook, typename... Args>
-void CallHook(Hook& hook, Args&&... args) {
-  Hook copy;
+void CallHook(HookPair<Hook>& hook, Args&&... args) {
+  HookPair<Hook> copy;
   {
     std::lock_guard guard(hooks_lock);
     copy = hook;
   }
-  if (copy) OnMainThread([&] { copy(args...); });
+  for (Hook* call : {&copy.routine, &copy.event})
+    if (*call) OnMainThread([&] { (*call)(args...); });
 }
 
 void Restart() {
@@ -417,7 +436,9 @@ bool InternalExceptNotify(ExceptInfo& e) {
       std::string message;
       if (index < options.ExceptionFilterMessages().Count())
         message = options.ExceptionFilterMessages()[index];
-      if (!message.empty()) MessageBox(message, options.Texts(2), MB_OK | MB_ICONINFORMATION);
+      if (!message.empty())
+        MessageBox(message, options.Texts(2),
+                   MB_OK | MB_ICONINFORMATION | MB_TASKMODAL | MB_SETFOREGROUND | MB_TOPMOST);
       TraceText("InternalExceptNotify=False", -2);
       return false;
     }
@@ -743,24 +764,31 @@ void NoteActiveControls(ExceptInfo& e) {
   e.control_password = (info.controlStyle & 0x20 /* ES_PASSWORD */) != 0;
 }
 
+// The report of one exception, the pipeline serialised already. True = default handling wanted.
+bool ExceptNotify(ExceptInfo& e) {
+  if (ProgramEntry() != nullptr && !RunningOptions().ActivateLog()) return true;
+  NoteActiveControls(e);
+  // While the module's static objects are made or destroyed the main loop's windows
+  // cannot be served: the report runs here.
+  const bool lifecycle = initializing.load() || finalizing.load();
+  return !lifecycle && MainThreadWithWindows() ? ReportWhilePainting(e) : InternalExceptNotify(e);
+}
+
+// The silent abort, or an exception of a class derived from it. An exception whose object the
+// logger has not (one of another module's) is known by its class name.
+bool IsSilentAbort(const ExceptInfo& e) {
+  if (e.object != nullptr) return dynamic_cast<const EAbort*>(e.object) != nullptr;
+  return e.class_name == DemangledClassName(typeid(EAbort));
+}
+
 // True = default handling wanted.
 bool GoNotify(ExceptInfo& e) {
   const int saved_errno = errno;
   TraceLog("GoNotify", {e.class_name, reinterpret_cast<const void*>(e.address), e.raised}, 2);
   bool answer = true;
-  if (catching_faults.load() && e.class_name != DemangledClassName(typeid(EAbort)) &&
-      !Excluded(e.thread) && EnterPipeline()) {
+  if (catching_faults.load() && !IsSilentAbort(e) && !Excluded(e.thread) && EnterPipeline()) {
     try {
-      if (ProgramEntry() != nullptr && !RunningOptions().ActivateLog()) {
-        answer = true;
-      } else {
-        NoteActiveControls(e);
-        // While the module's static objects are made or destroyed the main loop's windows
-        // cannot be served: the report runs here.
-        const bool lifecycle = initializing.load() || finalizing.load();
-        answer = !lifecycle && MainThreadWithWindows() ? ReportWhilePainting(e)
-                                                       : InternalExceptNotify(e);
-      }
+      answer = ExceptNotify(e);
     } catch (...) {
       InternalError("GoNotify");
     }
@@ -951,11 +979,18 @@ _Unwind_Reason_Code SearchFrame(_Unwind_Context* context, void* argument) {
   return _URC_END_OF_STACK;
 }
 
-bool IsStdException(const std::type_info* type, void* object, std::string& message) {
+// The thrown object as a std::exception, when its class derives from one.
+const std::exception* StdException(const std::type_info* type, void* object) {
   void* adjusted = object;
-  if (!typeid(std::exception).__do_catch(type, &adjusted, 1)) return false;
+  if (type == nullptr || !typeid(std::exception).__do_catch(type, &adjusted, 1)) return nullptr;
+  return static_cast<std::exception*>(adjusted);
+}
+
+bool IsStdException(const std::type_info* type, void* object, std::string& message) {
+  const std::exception* error = StdException(type, object);
+  if (error == nullptr) return false;
   try {
-    message = static_cast<std::exception*>(adjusted)->what();
+    message = error->what();
   } catch (...) {
   }
   return true;
@@ -970,6 +1005,7 @@ bool IsStdException(const std::type_info* type, void* object, std::string& messa
   ExceptInfo e;
   e.class_name = DemangledClassName(*type);
   e.has_message = IsStdException(type, object, e.message);
+  e.object = StdException(type, object);
   try {
     PublishExceptionFacts(OwnHandle(), true, e.class_name, e.has_message, e.message);
   } catch (...) {
@@ -1034,6 +1070,7 @@ bool ReportUncaught(const std::exception_ptr& current) {
   const std::type_info* type = abi::__cxa_current_exception_type();
   e.class_name = type ? DemangledClassName(*type) : "";
   if (type != nullptr) e.has_message = IsStdException(type, object, e.message);
+  e.object = StdException(type, object);
   e.stack_pointer = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
   ucontext_t context{};
   ::getcontext(&context);
@@ -1304,6 +1341,18 @@ std::string SignalClass(int signal, const siginfo_t& info) {
   return "EExternal";
 }
 
+// The object the hooks get for a fault of the class SignalClass names.
+std::unique_ptr<EExternal> FaultObject(const std::string& class_name, const std::string& message) {
+  if (class_name == "EAccessViolation") return std::make_unique<EAccessViolation>(message);
+  if (class_name == "EBusError") return std::make_unique<EBusError>(message);
+  if (class_name == "EIllegalInstruction") return std::make_unique<EIllegalInstruction>(message);
+  if (class_name == "EAbortSignal") return std::make_unique<EAbortSignal>(message);
+  if (class_name == "EIntDivByZero") return std::make_unique<EIntDivByZero>(message);
+  if (class_name == "EIntOverflow") return std::make_unique<EIntOverflow>(message);
+  if (class_name == "EMathError") return std::make_unique<EMathError>(message);
+  return std::make_unique<EExternal>(message);
+}
+
 std::string SignalMessage(int signal, const siginfo_t& info, uintptr_t address) {
   char text[160];
   if (info.si_code <= 0) {
@@ -1367,6 +1416,8 @@ void* PipelineThread(void*) {
     e.message = SignalMessage(slot.signal, slot.info, r.rip);
     e.has_message = true;
     e.external = true;
+    const std::unique_ptr<EExternal> fault = FaultObject(e.class_name, e.message);
+    e.object = fault.get();
     e.address = r.rip;
     e.stack_pointer = r.rsp;
     e.registers = r;
@@ -1524,6 +1575,45 @@ void* HookEverywhere(const char* routine, void* replacement) {
   return current;
 }
 
+// A module loaded later (dlopen) has import slots of its own: they are led to the logger's
+// routines as soon as it is loaded, so that its throws and threads are seen too.
+using DlOpen = void* (*)(const char*, int);
+DlOpen real_dlopen = nullptr;
+
+// How many modules the process has loaded since it started.
+unsigned long long LoadedModuleCount() {
+  unsigned long long adds = 0;
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* data) {
+        *static_cast<unsigned long long*>(data) = info->dlpi_adds;
+        return 1;
+      },
+      &adds);
+  return adds;
+}
+
+void* HookedDlopen(const char* file, int mode) {
+  // The hooking itself opens modules (without loading them): those calls go straight through.
+  thread_local bool hooking = false;
+  if (hooking) return real_dlopen(file, mode);
+  const unsigned long long before = LoadedModuleCount();
+  void* handle = real_dlopen(file, mode);
+  if (handle != nullptr && active.load() && LoadedModuleCount() != before) {
+    static std::mutex lock;
+    std::lock_guard guard(lock);
+    hooking = true;
+    try {
+      HookEverywhere("__cxa_throw", reinterpret_cast<void*>(&HookedRaise));
+      HookEverywhere("pthread_create", reinterpret_cast<void*>(&HookedCreateThread));
+      HookEverywhere("dlopen", reinterpret_cast<void*>(&HookedDlopen));
+    } catch (...) {
+      InternalError("HookedDlopen");
+    }
+    hooking = false;
+  }
+  return handle;
+}
+
 // Where the logger's starter was called from while the module's static objects are made;
 // 0 when the logger was installed later.
 uintptr_t starter_return = 0;
@@ -1636,16 +1726,22 @@ int DebuggerNotifyLevel() {
 }
 
 void SetExceptionNotify(TExceptionNotify hook) {
-  std::lock_guard guard(hooks_lock);
-  exception_notify = std::move(hook);
+  SetHook(exception_notify.routine, std::move(hook));
 }
 void SetActionNotify(TActionNotify hook) {
-  std::lock_guard guard(hooks_lock);
-  action_notify = std::move(hook);
+  SetHook(action_notify.routine, std::move(hook));
 }
 void SetActionError(TActionError hook) {
-  std::lock_guard guard(hooks_lock);
-  action_error = std::move(hook);
+  SetHook(action_error.routine, std::move(hook));
+}
+void SetOnExceptionNotify(TExceptionNotify event) {
+  SetHook(exception_notify.event, std::move(event));
+}
+void SetOnActionNotify(TActionNotify event) {
+  SetHook(action_notify.event, std::move(event));
+}
+void SetOnActionError(TActionError event) {
+  SetHook(action_error.event, std::move(event));
 }
 void SetTerminateRequest(TOstrelTerminate request) {
   terminate_request = request;
@@ -1724,16 +1820,19 @@ bool ExceptionManager(std::exception_ptr error) {
     e.class_name = DemangledClassName(typeid(x));
     e.message = x.what();
     e.has_message = true;
+    // The object lives on in `error` while the report is made.
+    e.object = &x;
   } catch (...) {
     const std::type_info* type = abi::__cxa_current_exception_type();
     e.class_name = type ? DemangledClassName(*type) : "";
   }
   void* object = nullptr;
   std::memcpy(&object, &error, sizeof object);
-  if (object != nullptr && object == thrown_object) {
-    e.address = thrown_at;
-    e.raised = true;
-  }
+  // Not noted at its throw (thrown on another thread, say): the address is the one now.
+  e.address = object != nullptr && object == thrown_object
+                  ? thrown_at
+                  : reinterpret_cast<uintptr_t>(__builtin_return_address(0));
+  e.raised = true;
   e.stack_pointer = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
   e.stack_top = CurrentStackTop();
   e.thread = ThreadId();
@@ -1798,6 +1897,8 @@ void InstallOstrelLog() {
         HookEverywhere("__cxa_throw", reinterpret_cast<void*>(&HookedRaise)));
     real_pthread_create = reinterpret_cast<PthreadCreate>(
         HookEverywhere("pthread_create", reinterpret_cast<void*>(&HookedCreateThread)));
+    real_dlopen =
+        reinterpret_cast<DlOpen>(HookEverywhere("dlopen", reinterpret_cast<void*>(&HookedDlopen)));
     active = started && real_cxa_throw != nullptr && real_pthread_create != nullptr;
     catching_faults = active.load();
     // Other modules' loggers read the program's options (and what the module changes later)

@@ -26,6 +26,7 @@
 #include "crashlog/call_stack.h"
 #include "crashlog/log_report.h"
 #include "crashlog/module_options.h"
+#include "platform/base/exception.h"
 
 namespace qv {
 
@@ -40,8 +41,43 @@ struct TOstrelExceptionRecord {
   const TOstrelStackList* stack = nullptr;
   const TOstrelModuleOptions* options = nullptr;
   const std::string* report = nullptr;
-  // The exception object when the logger made it itself (EFrozenApplication), else null.
+  // The exception object: the one thrown or caught when it is a std::exception, the
+  // logger's own for a fault (an EExternal) or a hang (EFrozenApplication); else null.
   const std::exception* exception = nullptr;
+};
+
+// Processor and system faults become objects of these classes for the hooks.
+class EExternal : public Exception {
+ public:
+  using Exception::Exception;
+};
+class EAccessViolation : public EExternal {
+ public:
+  using EExternal::EExternal;
+};
+class EBusError : public EExternal {
+ public:
+  using EExternal::EExternal;
+};
+class EIllegalInstruction : public EExternal {
+ public:
+  using EExternal::EExternal;
+};
+class EAbortSignal : public EExternal {
+ public:
+  using EExternal::EExternal;
+};
+class EIntDivByZero : public EExternal {
+ public:
+  using EExternal::EExternal;
+};
+class EIntOverflow : public EExternal {
+ public:
+  using EExternal::EExternal;
+};
+class EMathError : public EExternal {
+ public:
+  using EExternal::EExternal;
 };
 
 // Clearing `continue_pipeline` gives the exception to the default handler.
@@ -50,9 +86,14 @@ using TExceptionNotify = std::function<void(TOstrelExceptionRecord&, bool& conti
 using TActionNotify = std::function<void(TOstrelExceptionRecord&, int action, bool& execute)>;
 // Codes 3 (saving) and 5 (sending) failed; setting `retry` repeats the action.
 using TActionError = std::function<void(TOstrelExceptionRecord&, int action, bool& retry)>;
+// Each hook is a plain routine and a component event: both are called when set, the routine
+// first.
 void SetExceptionNotify(TExceptionNotify hook);
 void SetActionNotify(TActionNotify hook);
 void SetActionError(TActionError hook);
+void SetOnExceptionNotify(TExceptionNotify event);
+void SetOnActionNotify(TActionNotify event);
+void SetOnActionError(TActionError event);
 
 enum TOstrelTerminate { otNone, otTerminate, otRestart };
 // What the pipeline does at its end (the dialog's Terminate and Restart buttons).

@@ -4,6 +4,12 @@
 //   throw | caught | gui | tthread | worker | two | filtered | null | div | recurse | off | restart
 //   | restartfault | excluded | bugprompt | bugask (an internal error asked about on the
 //   display, nobody named to send it to) | lifecycle | debugger
+//   | hookthrow (the action hook throws before saving a worker's report) | deep (a throw under
+//   1000 frames of 512 bytes) | bigbuffer (SIGSEGV raised under a 512 KiB buffer) | quietabort
+//   (a subclass of the silent abort) | foreign (another thread's exception handed to the
+//   application) | objects (the hook prints the objects of a caught, a worker's and a fault's
+//   exception) | bothhooks (a routine and an event) | dlopen <library> (its throw)
+//   | filterbox (a filtered class's message shown on the display: prints whether it is topmost)
 //   idle (prints "READY <main thread> <worker thread>" and waits with a second thread for
 //   signals sent from outside)
 // With QV_CRASH_AT_START=1 in its environment, its main thread is sent SIGSEGV as soon as the
@@ -19,6 +25,7 @@
 //   | stuckhook (a hook holds the hang's report for good; the program then exits)
 // With the dialog: in "dialog" the main thread fails beside its window and goes on after the
 // dialog until standard input ends.
+#include <dlfcn.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -42,7 +49,9 @@
 #include "platform/base/thread.h"
 #include "platform/classlib/dialogs.h"
 #include "platform/classlib/forms.h"
+#include "platform/msg/message_queue.h"
 #include "platform/msg/pump.h"
+#include "platform/msg/window.h"
 #include "platform/ui/window_system.h"
 
 class TDiscError : public std::runtime_error {
@@ -50,6 +59,7 @@ class TDiscError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 class TFilteredError : public std::exception {};
+class TQuietAbort : public qv::EAbort {};
 
 namespace {
 
@@ -76,6 +86,24 @@ namespace {
   volatile int divisor = b;
   SAY_LINE();
   return dividend / divisor;
+}
+
+// Each of `depth` frames holds 512 bytes; the innermost throws.
+[[gnu::noinline]] int Nested(int depth) {
+  volatile char pad[512];
+  pad[0] = char(depth);
+  if (depth == 0) {
+    if (pad[0] == 0) ThrowDiscError();
+    return 0;
+  }
+  return Nested(depth - 1) + pad[0];
+}
+
+[[gnu::noinline]] void RaiseUnderBuffer() {
+  volatile char buffer[512 << 10];
+  buffer[0] = 1;
+  ::raise(SIGSEGV);
+  buffer[1] = buffer[0];
 }
 
 [[gnu::noinline]] int Recurse(int depth) {
@@ -345,6 +373,71 @@ int main(int argc, char** argv) {
     std::printf("continued\n");
     return 0;
   }
+  if (mode == "hookthrow") {
+    qv::SetActionNotify([](qv::TOstrelExceptionRecord&, int action, bool&) {
+      std::printf("action %d\n", action);
+      if (action == 2) throw std::runtime_error("hook failed");
+    });
+    pthread_t worker;
+    pthread_create(&worker, nullptr, RunWorkerRoutine, nullptr);
+    JoinAndSay(worker);
+    std::printf("continued\n");
+    return 0;
+  }
+  if (mode == "deep") return Nested(1000);
+  if (mode == "bigbuffer") RaiseUnderBuffer();
+  if (mode == "quietabort") throw TQuietAbort();
+  if (mode == "foreign") {
+    std::exception_ptr error;
+    std::thread([&] {
+      try {
+        throw TDiscError("Failed elsewhere");
+      } catch (...) {
+        error = std::current_exception();
+      }
+    }).join();
+    qv::Application()->HandleException(error);
+    std::printf("continued\n");
+    return 0;
+  }
+  if (mode == "objects") {
+    qv::SetExceptionNotify([](qv::TOstrelExceptionRecord& record, bool&) {
+      const std::exception* e = record.exception;
+      std::printf("object %s %s %s\n",
+                  e == nullptr                                              ? "none"
+                  : dynamic_cast<const TDiscError*>(e) != nullptr           ? "TDiscError"
+                  : dynamic_cast<const qv::EAccessViolation*>(e) != nullptr ? "EAccessViolation"
+                                                                            : "other",
+                  dynamic_cast<const qv::EExternal*>(e) != nullptr ? "external" : "raised",
+                  e != nullptr ? e->what() : "");
+      std::fflush(stdout);
+    });
+    try {
+      ThrowDiscError();
+    } catch (...) {
+      qv::Application()->HandleException(std::current_exception());
+    }
+    pthread_t worker;
+    pthread_create(&worker, nullptr, RunWorkerRoutine, nullptr);
+    pthread_join(worker, nullptr);
+    WriteNull(argc > 100 ? &argc : nullptr);
+  }
+  if (mode == "bothhooks") {
+    qv::SetActionNotify([](qv::TOstrelExceptionRecord&, int action, bool&) {
+      if (action == 2) std::printf("routine %d\n", action);
+    });
+    qv::SetOnActionNotify([](qv::TOstrelExceptionRecord&, int action, bool&) {
+      if (action == 2) std::printf("event %d\n", action);
+    });
+    ThrowDiscError();
+  }
+  if (mode == "dlopen" && argc > 3) {
+    void* library = ::dlopen(argv[3], RTLD_NOW);
+    if (library == nullptr) return 4;
+    auto* fail = reinterpret_cast<void (*)()>(::dlsym(library, "CrashlogThrowFromLibrary"));
+    if (fail == nullptr) return 5;
+    fail();
+  }
   if (mode == "idle") {
     std::atomic<pid_t> worker_id{0};
     std::thread worker([&] {
@@ -420,6 +513,27 @@ int main(int argc, char** argv) {
     messages.Add("");
     options.SetExceptionFilterClasses(classes);
     options.SetExceptionFilterMessages(messages);
+    throw TFilteredError();
+  }
+  if (mode == "filterbox") {
+    qv::SetMessageBoxesUnattended(false);
+    qv::TStringList classes, messages;
+    classes.Add("TFilteredError");
+    messages.Add("Insert a disc.");
+    options.SetExceptionFilterClasses(classes);
+    options.SetExceptionFilterMessages(messages);
+    // Served by the box's own loop: notes how the box stands, then closes it.
+    const qv::HWND helper =
+        qv::AllocateHWnd([](qv::HWND, qv::UINT m, qv::WPARAM, qv::LPARAM) -> qv::LRESULT {
+          if (m != qv::WM_USER || qv::Screen()->FormCount() == 0) return 0;
+          qv::TCustomForm* box = qv::Screen()->Forms(qv::Screen()->FormCount() - 1);
+          std::printf("box topmost %d\n", int((qv::GetWindowLong(box->Handle(), qv::GWL_EXSTYLE) &
+                                               qv::WS_EX_TOPMOST) != 0));
+          std::fflush(stdout);
+          box->SetModalResult(qv::mrOk);
+          return 0;
+        });
+    qv::PostMessage(helper, qv::WM_USER, 0, 0);
     throw TFilteredError();
   }
   if (mode == "excluded") {

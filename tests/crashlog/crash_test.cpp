@@ -99,13 +99,14 @@ class CrashTest : public ::testing::Test {
       return "<none>";
     return m[1];
   }
-  // The call-stack rows of the program's own source.
+  // The call-stack rows of the program's own source (its column as wide as the longest name).
   static std::vector<std::string> Rows(const std::string& report) {
     std::vector<std::string> rows;
     std::istringstream in(report.substr(0, report.find("Modules Information")));
     std::string line;
+    const std::regex unit("\\|crash_program\\.cpp *\\|");
     while (std::getline(in, line))
-      if (line.find("|crash_program.cpp|") != std::string::npos) rows.push_back(line);
+      if (std::regex_search(line, unit)) rows.push_back(line);
     return rows;
   }
   static std::string LineOf(const std::string& row) {
@@ -437,6 +438,88 @@ TEST_F(CrashTest, QuorvelWritesItsReportOnSegv) {
   const std::string modules = report.substr(report.find("Modules Information"));
   EXPECT_TRUE(std::regex_search(modules, std::regex("\\|quorvel +\\|")));
   EXPECT_NE(modules.find("|libc.so.6 "), std::string::npos);
+}
+
+// A filtered class's message box comes to the front and stays above other windows.
+TEST_F(CrashTest, FilterMessageBoxIsTopmost) {
+  test::XvfbServer server;
+  ASSERT_FALSE(server.Display().empty()) << "Xvfb did not start";
+  const CrashRun run =
+      Crash("filterbox", "", "DISPLAY=" + server.Display() + " QUORVEL_DISPLAY=x11 ");
+  EXPECT_EQ(run.stdout_text, "box topmost 1\n");
+  EXPECT_TRUE(run.reports.empty());
+}
+
+// A notification hook that throws ends neither the report nor the actions after it.
+TEST_F(CrashTest, ThrowingHookLeavesTheReportAndTheLaterActions) {
+  const CrashRun run = Crash("hookthrow");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.reports.size(), 1u);
+  EXPECT_NE(run.stdout_text.find("action 2\naction 3\n"), std::string::npos) << run.stdout_text;
+  EXPECT_TRUE(run.stdout_text.ends_with("thread exit code 1\ncontinued\n"));
+}
+
+// However deep the failing call, or large the buffer of the routine a signal interrupts, the
+// call stack reaches main's call.
+TEST_F(CrashTest, CallStackReachesMainFromDeepFrames) {
+  for (const char* mode : {"deep", "bigbuffer"}) {
+    SCOPED_TRACE(mode);
+    const CrashRun run = Crash(mode);
+    EXPECT_EQ(run.status, 1);
+    ASSERT_EQ(run.reports.size(), 1u);
+    const std::string& report = run.reports[0];
+    const std::string stack = report.substr(0, report.find("Modules Information"));
+    EXPECT_TRUE(
+        std::regex_search(stack, std::regex("\\|crash_program\\.cpp +\\|[^|]*\\|main +\\|")))
+        << stack.substr(0, 3000);
+    std::remove((dir_ + "/crashlog_crash_program.olf").c_str());
+  }
+}
+
+// A class derived from the silent abort is silent too.
+TEST_F(CrashTest, SubclassOfTheSilentAbortIsNotReported) {
+  const CrashRun run = Crash("quietabort");
+  for (const std::string& report : run.reports) EXPECT_NE(Field(report, "2.4"), "TQuietAbort");
+}
+
+// An exception the application's handler gets without having seen its throw is reported at
+// the address where it is handled, not at 0.
+TEST_F(CrashTest, ExceptionFromAnotherThreadIsReportedWhereItIsHandled) {
+  const CrashRun run = Crash("foreign");
+  EXPECT_EQ(run.status, 0);
+  ASSERT_EQ(run.reports.size(), 1u);
+  EXPECT_NE(Field(run.reports[0], "2.2"), "0000000000000000");
+  EXPECT_EQ(Field(run.reports[0], "2.3"), "crashlog_crash_program");
+}
+
+// The hooks get the exception object: the one caught, the one thrown, and a fault's.
+TEST_F(CrashTest, HooksGetTheExceptionObject) {
+  const CrashRun run = Crash("objects");
+  EXPECT_EQ(run.status, 1);
+  std::string objects;
+  std::istringstream in(run.stdout_text);
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("object ", 0) == 0) objects += line + "\n";
+  EXPECT_EQ(objects.substr(0, objects.find("Access violation")),
+            "object TDiscError raised Disc tray jammed\nobject TDiscError raised Worker failed\n"
+            "object EAccessViolation external ");
+}
+
+// A hook's plain routine and its component event are both called, the routine first.
+TEST_F(CrashTest, RoutineAndEventHooksAreBothCalled) {
+  const CrashRun run = Crash("bothhooks");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.stdout_text.find("routine 2\nevent 2\n"), std::string::npos) << run.stdout_text;
+}
+
+// A library loaded after start-up throws through its own import slot: the throw is still
+// reported where it happened.
+TEST_F(CrashTest, ThrowOfALibraryLoadedLaterIsReportedAtItsThrow) {
+  const CrashRun run = Crash("dlopen", ShellQuote(THROW_LIBRARY));
+  EXPECT_EQ(run.status, 1);
+  ASSERT_EQ(run.reports.size(), 1u);
+  EXPECT_EQ(Field(run.reports[0], "2.3"), "libcrashlog_throwlib.so");
+  EXPECT_EQ(Field(run.reports[0], "2.5"), "Library failed.");
 }
 
 // Sent faults as a user's machine sends them, to the program waiting with a second thread:
