@@ -188,6 +188,7 @@ thread_local bool reported_default = false;
 // application's handler.
 thread_local void* thrown_object = nullptr;
 thread_local uintptr_t thrown_at = 0;
+thread_local TOstrelRegisters thrown_registers{};
 
 uintptr_t StackTopOf(uintptr_t stack_pointer, pid_t thread) {
   {
@@ -1001,6 +1002,7 @@ bool IsStdException(const std::type_info* type, void* object, std::string& messa
   if (!active.load()) return;
   thrown_object = object;
   thrown_at = return_address;
+  thrown_registers = registers;
   PendingNotification pending;
   ExceptInfo e;
   e.class_name = DemangledClassName(*type);
@@ -1135,6 +1137,8 @@ struct DeferredSignal {
   // 0 free, 1 being filled, 2 to be sent, 3 sent.
   std::atomic<int> state{0};
   pid_t thread = 0;
+  // The thread the signal came to first: it takes it back when the main thread does not.
+  pid_t origin = 0;
   int signal = 0;
   int attempts = 0;
   bool wait_first = false;
@@ -1208,15 +1212,23 @@ bool SentFromOutside(const siginfo_t& info) {
 }
 
 // Takes back a signal sent again: its original facts and how often it was put off.
-bool TakeResent(const siginfo_t& info, siginfo_t& original, int& attempts) {
+bool TakeResent(const siginfo_t& info, siginfo_t& original, int& attempts, bool& stale) {
   if (info.si_code != SI_QUEUE || info.si_pid != ::getpid()) return false;
   const auto* entry = static_cast<DeferredSignal*>(info.si_value.sival_ptr);
   if (entry < std::begin(deferred) || entry >= std::end(deferred)) return false;
   auto& d = deferred[entry - std::begin(deferred)];
-  if (d.state.load() != 3) return false;
+  // One its first thread took back since (the main thread held it off too long) is passed over.
+  int sent = 3;
+  if (d.thread != ThreadId()) {
+    stale = true;
+    return false;
+  }
   original = d.info;
   attempts = d.attempts;
-  d.state = 0;
+  if (!d.state.compare_exchange_strong(sent, 0)) {
+    stale = true;
+    return false;
+  }
   return true;
 }
 
@@ -1227,7 +1239,7 @@ bool ThreadMayReport(pid_t thread) {
 
 // Puts the signal off when it should be taken elsewhere or later; false = take it now.
 bool DeferSignal(int signal, const siginfo_t& original, int attempts, pid_t self,
-                 const ucontext_t& interrupted) {
+                 const ucontext_t& interrupted, DeferredSignal*& entry) {
   const greg_t* registers = interrupted.uc_mcontext.gregs;
   if (!catching_faults.load() || signal == SIGABRT) return false;
   const bool to_process = original.si_code == SI_USER || original.si_code == SI_QUEUE;
@@ -1246,15 +1258,38 @@ bool DeferSignal(int signal, const siginfo_t& original, int attempts, pid_t self
     int free = 0;
     if (!d.state.compare_exchange_strong(free, 1)) continue;
     d.thread = target;
+    d.origin = self;
     d.signal = signal;
     d.attempts = attempts + 1;
     d.wait_first = wait_first;
     d.info = original;
     d.state = 2;
+    entry = &d;
     ::sem_post(&slot_request);
     return true;
   }
   return false;
+}
+
+// The thread a signal for the whole process came to waits, without returning (which would cut a
+// call it waits in short), until the main thread takes it; true = taken. When the main thread
+// holds it off too long, the thread takes it back itself.
+bool AwaitMainThread(DeferredSignal& d) {
+  timespec start{};
+  ::clock_gettime(CLOCK_MONOTONIC, &start);
+  for (;;) {
+    int state = d.state.load();
+    if (state == 0 || d.origin != ThreadId()) return true;
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    const long long waited_ms =
+        (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1'000'000;
+    if (waited_ms >= std::chrono::milliseconds(DeferredSignalLife).count() && state >= 2 &&
+        d.state.compare_exchange_strong(state, 0))
+      return false;
+    const timespec pause{0, 5'000'000};
+    ::nanosleep(&pause, nullptr);
+  }
 }
 
 // Signals put off and not yet taken back (recently sent ones count: they are on their way).
@@ -1284,9 +1319,13 @@ void SendDeferredSignals() {
     info.si_uid = ::getuid();
     info.si_value.sival_ptr = &d;
     d.sent_at = std::chrono::steady_clock::now();
-    d.state = 3;
-    if (::syscall(SYS_rt_tgsigqueueinfo, ::getpid(), d.thread, d.signal, &info) != 0)
-      d.state = 0;  // the thread is gone
+    int to_send = 2;
+    // Taken back meanwhile by the thread it came to.
+    if (!d.state.compare_exchange_strong(to_send, 3)) continue;
+    if (::syscall(SYS_rt_tgsigqueueinfo, ::getpid(), d.thread, d.signal, &info) != 0) {
+      int sent = 3;
+      d.state.compare_exchange_strong(sent, 0);  // the thread is gone
+    }
   }
 }
 
@@ -1295,10 +1334,23 @@ void SignalHandler(int signal, siginfo_t* info, void* context) {
   const pid_t self = ThreadId();
   siginfo_t original = *info;
   int attempts = 0;
-  if (TakeResent(*info, original, attempts) || SentFromOutside(*info)) {
-    if (DeferSignal(signal, original, attempts, self, *static_cast<const ucontext_t*>(context))) {
-      errno = saved_errno;
-      return;
+  bool stale = false;
+  const bool resent = TakeResent(*info, original, attempts, stale);
+  if (stale) {
+    errno = saved_errno;
+    return;
+  }
+  if (resent || SentFromOutside(*info)) {
+    DeferredSignal* entry = nullptr;
+    if (DeferSignal(signal, original, attempts, self, *static_cast<const ucontext_t*>(context),
+                    entry)) {
+      if (entry->thread == self) {
+        errno = saved_errno;
+        return;
+      }
+      // The main thread reports it and the program ends meanwhile.
+      if (AwaitMainThread(*entry))
+        for (;;) ::pause();
     }
   }
   info = &original;
@@ -1388,11 +1440,11 @@ void* PipelineThread(void*) {
   ::sem_post(&data_ready);
   bool must_end = false;
   for (;;) {
-    if (!must_end) {
+    if (!must_end && PendingDeferredSignals() == 0) {
       SemWait(&slot_request);
     } else {
-      // Ending once the faults on their way are reported: signals sent again are looked at
-      // until they are taken or too old.
+      // Signals sent again are looked at until they are taken or too old; ending, the faults
+      // on their way are reported first.
       timespec until{};
       ::clock_gettime(CLOCK_REALTIME, &until);
       until.tv_nsec += 50'000'000;
@@ -1828,10 +1880,19 @@ bool ExceptionManager(std::exception_ptr error) {
   }
   void* object = nullptr;
   std::memcpy(&object, &error, sizeof object);
-  // Not noted at its throw (thrown on another thread, say): the address is the one now.
-  e.address = object != nullptr && object == thrown_object
-                  ? thrown_at
-                  : reinterpret_cast<uintptr_t>(__builtin_return_address(0));
+  // Not noted at its throw (thrown on another thread, say): the address and registers are
+  // those of now.
+  if (object != nullptr && object == thrown_object) {
+    e.address = thrown_at;
+    e.registers = thrown_registers;
+  } else {
+    e.address = reinterpret_cast<uintptr_t>(__builtin_return_address(0));
+    ucontext_t context{};
+    ::getcontext(&context);
+    TOstrelRegisters now = RegistersOf(context);
+    now.rip = e.address;
+    e.registers = now;
+  }
   e.raised = true;
   e.stack_pointer = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
   e.stack_top = CurrentStackTop();

@@ -471,7 +471,8 @@ int main(int argc, char** argv) {
       blocks[i % 16] = block;
     }
   }
-  if (mode == "blockfirst") {  // the main thread holds fault signals off for a moment
+  // The main thread holds fault signals off for a moment, or for good.
+  if (mode == "blockfirst" || mode == "blockalways") {
     sigset_t faults;
     sigemptyset(&faults);
     sigaddset(&faults, SIGSEGV);
@@ -485,7 +486,7 @@ int main(int argc, char** argv) {
     while (worker_id.load() == 0) std::this_thread::yield();
     std::printf("READY %d %d\n", int(ThreadId()), int(worker_id.load()));
     std::fflush(stdout);
-    ::poll(nullptr, 0, 300);
+    ::poll(nullptr, 0, mode == "blockalways" ? 60000 : 300);
     UnblockAndWaitInMain(faults);
     worker.join();
     return 0;

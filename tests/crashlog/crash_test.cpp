@@ -162,6 +162,8 @@ TEST_F(CrashTest, ClassLibraryHandlersReportAndContinue) {
     const std::vector<std::string> rows = Rows(run.reports[0]);
     ASSERT_FALSE(rows.empty());
     EXPECT_EQ(LineOf(rows[0]), run.line);
+    // The registers are those of the throw.
+    EXPECT_EQ(run.reports[0].find("????"), std::string::npos) << run.reports[0];
     std::remove((dir_ + "/crashlog_crash_program.olf").c_str());
   }
 }
@@ -625,6 +627,12 @@ TEST_F(CrashTest, SignalSentToTheProcessIsReportedOnTheMainThread) {
   ASSERT_EQ(run.reports.size(), 1u);
   EXPECT_NE(run.reports[0].find("UnblockAndWaitInMain"), std::string::npos) << run.reports[0];
   EXPECT_EQ(run.reports[0].find("WaitInWorker"), std::string::npos);
+  // A main thread that holds it off for good leaves it to the thread it came to.
+  const CrashRun held = SignalIdleProgram(
+      dir_, [](pid_t pid, pid_t, pid_t) { ::kill(pid, SIGSEGV); }, "blockalways");
+  ASSERT_EQ(held.status, 1);
+  ASSERT_EQ(held.reports.size(), 1u);
+  EXPECT_NE(held.reports[0].find("WaitInWorker"), std::string::npos) << held.reports[0];
 }
 
 // One fault on the main thread and one on another thread at the same time: both reported,
