@@ -40,10 +40,10 @@ constexpr uint32_t kSMTPTimeout = 30000;
 constexpr uint32_t kQuitTimeout = 2000;
 constexpr size_t kBase64LineBytes = 57;  // 76 characters, MIME's limit
 constexpr auto kSendmailWait = 60s;
-// How long the mail handler may take to hand the link on; a handler that stays in the
-// foreground (the mail client itself) counts as started.
+// How long the mail handler may take to hand the link on or show its window; a handler that
+// stays (the mail program itself) counts as started.
 constexpr auto kShellWait = 12s;
-// How long the handler's window may take to show after that.
+// How long the window of what the handler started may take to show after the handler ended.
 constexpr auto kHandlerWindowWait = 2s;
 
 // Texts of the progress display.
@@ -591,18 +591,34 @@ bool StartedBy(pid_t pid, pid_t started) {
   return false;
 }
 
-// The mail handler's window in front, above the others and maximised: best effort, nothing
-// happens without a display or a window of the handler within the wait. Another program's
-// window gives no event of ours to wait on, so the display is asked again until the deadline.
-void BringHandlerWindowToTop(pid_t started) {
+// Waits for the mail handler started for a link: one that hands the link on and ends (its
+// status tells whether it failed), or the mail program itself, which stays. The window of the
+// handler or of what it started is put in front, above the others and maximised, as soon as it
+// shows: while the handler runs, or for a while after it ended. Another program's window gives
+// no event of ours to wait on, so the display is asked again until the deadline. False when
+// the handler failed.
+bool AwaitMailHandler(RunResult& run) {
   const char* display = std::getenv("DISPLAY");
-  if (started <= 0 || display == nullptr || *display == '\0') return;
-  const std::unique_ptr<DisplayBackend> screen = ProgressDisplay();
-  if (!screen) return;
+  const std::unique_ptr<DisplayBackend> screen =
+      display != nullptr && *display != '\0' ? ProgressDisplay() : nullptr;
+  const pid_t started = run.pid;
   const auto owned = [started](std::uint32_t pid) { return StartedBy(pid_t(pid), started); };
-  const auto deadline = std::chrono::steady_clock::now() + kHandlerWindowWait;
-  while (!screen->RaiseProcessWindow(owned)) {
-    if (std::chrono::steady_clock::now() > deadline) return;
+  auto deadline = std::chrono::steady_clock::now() + kShellWait;
+  for (;;) {
+    if (run.status < 0) {
+      int status = 0;
+      pid_t ended;
+      while ((ended = ::waitpid(started, &status, WNOHANG)) < 0 && errno == EINTR) {
+      }
+      if (ended == started) {
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        if (run.status > 0) return false;
+        if (!screen) return true;
+        deadline = std::min(deadline, std::chrono::steady_clock::now() + kHandlerWindowWait);
+      }
+    }
+    if (screen && screen->RaiseProcessWindow(owned)) return true;
+    if (std::chrono::steady_clock::now() > deadline) return true;
     std::this_thread::sleep_for(50ms);
   }
 }
@@ -621,22 +637,21 @@ bool SendByShell(const std::string& recipients, const std::string& subject,
     // No shell sees the link: it stays one argument whatever it holds.
     for (std::string& argument : handler)
       argument = StringReplace(argument, "%1", link, rfReplaceAll);
-    run = RunProgram(handler, nullptr, kShellWait);
+    run = RunProgram(handler, nullptr, 0ms);
   } else {
     const TMailPrograms programs = MailPrograms();
-    run = RunProgram({programs.XdgEmail, link}, nullptr, kShellWait);
-    if (run.spawn_error != 0) run = RunProgram({programs.XdgOpen, link}, nullptr, kShellWait);
+    run = RunProgram({programs.XdgEmail, link}, nullptr, 0ms);
+    if (run.spawn_error != 0) run = RunProgram({programs.XdgOpen, link}, nullptr, 0ms);
   }
   if (run.spawn_error != 0) {
     Warning(eeEmailShellError, std::strerror(run.spawn_error));
     return false;
   }
-  if (run.status > 0) {
+  if (run.status > 0 || !AwaitMailHandler(run)) {
     Warning(eeEmailShellError,
             "The mail handler failed with exit status " + std::to_string(run.status) + ".");
     return false;
   }
-  BringHandlerWindowToTop(run.pid);
   return true;
 }
 

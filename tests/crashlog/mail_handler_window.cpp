@@ -1,9 +1,14 @@
 // Stands in for a mail program started for a mail-to link: it shows a window titled
 // "mail handler" that names its process in _NET_WM_PID, and ends at once. The window is
 // kept by the X server after the program's end, so the sender finds it whenever it looks.
+// With QV_HANDLER_STAYS=<file> it writes its process id there and stays, as a mail program
+// does.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 int main() {
   Display* dpy = XOpenDisplay(nullptr);
@@ -17,6 +22,13 @@ int main() {
   XMapWindow(dpy, w);
   XSetCloseDownMode(dpy, RetainPermanent);
   XSync(dpy, False);
+  if (const char* stays = std::getenv("QV_HANDLER_STAYS")) {
+    if (FILE* f = std::fopen(stays, "w")) {
+      std::fprintf(f, "%lu\n", pid);
+      std::fclose(f);
+    }
+    ::sleep(120);
+  }
   XCloseDisplay(dpy);
   return 0;
 }

@@ -766,56 +766,72 @@ namespace {
 
 // The mail program started for a mail-to link is asked in front, above the others and
 // maximised: with no window manager on the server, the requests reach the root's listeners.
+// One that stays (the mail program itself) is asked while it runs, not once it ends.
 TEST(SendByShellTest, HandlersWindowIsAskedOnTopAndMaximised) {
-  XvfbServer server;
-  ASSERT_FALSE(server.Display().empty());
-  TempDir dir;
-  ::setenv("QUORVEL_REGISTRY", (dir.Path() / "registry.reg").c_str(), 1);
-  ::setenv("DISPLAY", server.Display().c_str(), 1);
-  Display* dpy = XOpenDisplay(server.Display().c_str());
-  ASSERT_NE(dpy, nullptr);
-  const Window root = DefaultRootWindow(dpy);
-  XSelectInput(dpy, root, SubstructureNotifyMask);
-  XSync(dpy, False);
-  const TMailPrograms before = MailPrograms();
-  SetMailPrograms({"/nonexistent/sendmail", MAIL_HANDLER_WINDOW, "/nonexistent/xdg-open"});
-  EXPECT_TRUE(SendByShell("a@x", "Crash report", "The program failed."));
-  SetMailPrograms(before);
-  ::unsetenv("DISPLAY");
-  ::unsetenv("QUORVEL_REGISTRY");
+  for (const bool stays : {false, true}) {
+    SCOPED_TRACE(stays);
+    XvfbServer server;
+    ASSERT_FALSE(server.Display().empty());
+    TempDir dir;
+    const std::string pid_file = (dir.Path() / "handler.pid").string();
+    ::setenv("QUORVEL_REGISTRY", (dir.Path() / "registry.reg").c_str(), 1);
+    ::setenv("DISPLAY", server.Display().c_str(), 1);
+    if (stays) ::setenv("QV_HANDLER_STAYS", pid_file.c_str(), 1);
+    Display* dpy = XOpenDisplay(server.Display().c_str());
+    ASSERT_NE(dpy, nullptr);
+    const Window root = DefaultRootWindow(dpy);
+    XSelectInput(dpy, root, SubstructureNotifyMask);
+    XSync(dpy, False);
+    const TMailPrograms before = MailPrograms();
+    SetMailPrograms({"/nonexistent/sendmail", MAIL_HANDLER_WINDOW, "/nonexistent/xdg-open"});
+    EXPECT_TRUE(SendByShell("a@x", "Crash report", "The program failed."));
+    SetMailPrograms(before);
+    ::unsetenv("QV_HANDLER_STAYS");
+    ::unsetenv("DISPLAY");
+    ::unsetenv("QUORVEL_REGISTRY");
+    if (stays) {
+      std::ifstream in(pid_file);
+      pid_t handler_pid = 0;
+      in >> handler_pid;
+      ASSERT_GT(handler_pid, 0);
+      EXPECT_EQ(::kill(handler_pid, 0), 0) << "the handler's window was raised only after it ended";
+      ::kill(handler_pid, SIGKILL);
+    }
 
-  auto name = [&](Atom a) {
-    char* text = XGetAtomName(dpy, a);
-    std::string out = text != nullptr ? text : "";
-    if (text != nullptr) XFree(text);
-    return out;
-  };
-  std::vector<std::string> asked;
-  Window handler = 0;
-  for (const auto deadline = Clock::now() + 30s; asked.size() < 3 && Clock::now() < deadline;) {
-    if (XPending(dpy) == 0) {
-      std::this_thread::sleep_for(10ms);
-      continue;
+    auto name = [&](Atom a) {
+      char* text = XGetAtomName(dpy, a);
+      std::string out = text != nullptr ? text : "";
+      if (text != nullptr) XFree(text);
+      return out;
+    };
+    std::vector<std::string> asked;
+    Window handler = 0;
+    for (const auto deadline = Clock::now() + 30s; asked.size() < 3 && Clock::now() < deadline;) {
+      if (XPending(dpy) == 0) {
+        std::this_thread::sleep_for(10ms);
+        continue;
+      }
+      XEvent ev{};
+      XNextEvent(dpy, &ev);
+      if (ev.type == MapNotify) handler = ev.xmap.window;
+      if (ev.type != ClientMessage) continue;
+      EXPECT_EQ(ev.xclient.window, handler);
+      std::string request = name(ev.xclient.message_type);
+      if (request == "_NET_WM_STATE") {
+        request += " " + std::to_string(ev.xclient.data.l[0]);
+        for (int i = 1; i < 3 && ev.xclient.data.l[i] != 0; ++i)
+          request += " " + name(Atom(ev.xclient.data.l[i]));
+      }
+      asked.push_back(request);
     }
-    XEvent ev{};
-    XNextEvent(dpy, &ev);
-    if (ev.type == MapNotify) handler = ev.xmap.window;
-    if (ev.type != ClientMessage) continue;
-    EXPECT_EQ(ev.xclient.window, handler);
-    std::string request = name(ev.xclient.message_type);
-    if (request == "_NET_WM_STATE") {
-      request += " " + std::to_string(ev.xclient.data.l[0]);
-      for (int i = 1; i < 3 && ev.xclient.data.l[i] != 0; ++i)
-        request += " " + name(Atom(ev.xclient.data.l[i]));
-    }
-    asked.push_back(request);
+    EXPECT_NE(handler, 0u);
+    EXPECT_EQ(asked,
+              (std::vector<std::string>{
+                  "_NET_WM_STATE 1 _NET_WM_STATE_ABOVE",
+                  "_NET_WM_STATE 1 _NET_WM_STATE_MAXIMIZED_VERT _NET_WM_STATE_MAXIMIZED_HORZ",
+                  "_NET_ACTIVE_WINDOW"}));
+    XCloseDisplay(dpy);
   }
-  EXPECT_NE(handler, 0u);
-  EXPECT_EQ(asked, (std::vector<std::string>{
-                       "_NET_WM_STATE 1 _NET_WM_STATE_ABOVE",
-                       "_NET_WM_STATE 1 _NET_WM_STATE_MAXIMIZED_VERT _NET_WM_STATE_MAXIMIZED_HORZ",
-                       "_NET_ACTIVE_WINDOW"}));
-  XCloseDisplay(dpy);
 }
 
 }  // namespace
