@@ -1,8 +1,8 @@
 // Stands in for a mail program started for a mail-to link: it shows a window titled
 // "mail handler" that names its process in _NET_WM_PID, and ends at once. The window is
 // kept by the X server after the program's end, so the sender finds it whenever it looks.
-// With QV_HANDLER_STAYS=<file> it writes its process id there and stays, as a mail program
-// does.
+// With QV_HANDLER_STAYS=<file> it writes its process id there and stays a while, as a mail
+// program does: less than the sender would wait for a handler to end.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <unistd.h>
@@ -27,7 +27,7 @@ int main() {
       std::fprintf(f, "%lu\n", pid);
       std::fclose(f);
     }
-    ::sleep(120);
+    ::sleep(9);
   }
   XCloseDisplay(dpy);
   return 0;
