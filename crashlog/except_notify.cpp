@@ -2,6 +2,7 @@
 
 #include <cxxabi.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <link.h>
 #include <pthread.h>
 #include <semaphore.h>
@@ -126,6 +127,10 @@ std::map<pid_t, ThreadEntry>& threads = *new std::map<pid_t, ThreadEntry>;
 using CxaThrow = void (*)(void*, std::type_info*, void (*)(void*));
 using PthreadCreate = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
 CxaThrow real_cxa_throw = nullptr;
+using CxaRethrow = void (*)();
+CxaRethrow real_cxa_rethrow = nullptr;
+using RethrowException = void (*)(std::exception_ptr);
+RethrowException real_rethrow_exception = nullptr;
 PthreadCreate real_pthread_create = nullptr;
 std::terminate_handler previous_terminate = nullptr;
 
@@ -357,14 +362,28 @@ void Restart() {
   std::vector<char*> argv;
   for (std::string& a : arguments) argv.push_back(a.data());
   argv.push_back(nullptr);
+  // The new run starts once this one has ended (its end closes the pipe's last writer): a
+  // program that allows one instance would otherwise find this one still running.
+  int parent_alive[2];
+  if (::pipe2(parent_alive, O_CLOEXEC) != 0) return;
   const pid_t child = ::fork();
   if (child == 0) {
+    ::close(parent_alive[1]);
+    char byte;
+    ssize_t got = 0;
+    do {
+      got = ::read(parent_alive[0], &byte, 1);
+    } while (got > 0 || (got < 0 && errno == EINTR));
+    ::close(parent_alive[0]);
     // The thread that forks may block signals of its own (the pipeline's blocks all).
     ::sigprocmask(SIG_SETMASK, &start_mask, nullptr);
     if (!start_folder.empty() && ::chdir(start_folder.c_str()) != 0) ::_exit(127);
     ::execv("/proc/self/exe", argv.data());
     ::_exit(127);
   }
+  ::close(parent_alive[0]);
+  // The write end stays open until this process ends.
+  if (child < 0) ::close(parent_alive[1]);
 }
 
 // The log file as the options name it; when its folder cannot be written (a program
@@ -993,6 +1012,35 @@ bool IsStdException(const std::type_info* type, void* object, std::string& messa
   __builtin_unreachable();
 }
 
+// A rethrow is reported as a throw from where it rethrows, the exception being handled
+// (`throw;`) or the one the pointer holds.
+void ReportRethrow(const std::exception_ptr& current, uintptr_t return_address,
+                   uintptr_t stack_pointer) {
+  if (!current) return;
+  void* object = nullptr;
+  static_assert(sizeof current == sizeof object);
+  std::memcpy(&object, &current, sizeof object);
+  std::type_info* type = const_cast<std::type_info*>(current.__cxa_exception_type());
+  if (type == nullptr) return;
+  NoteThrowSite(object, reinterpret_cast<void*>(return_address));
+  ReportThrow(object, type, return_address, stack_pointer);
+}
+
+[[noreturn]] void HookedRethrow() {
+  const auto frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  ReportRethrow(std::current_exception(), reinterpret_cast<uintptr_t>(__builtin_return_address(0)),
+                frame + 16);
+  real_cxa_rethrow();
+  __builtin_unreachable();
+}
+
+[[noreturn]] void HookedRethrowException(std::exception_ptr pointer) {
+  const auto frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  ReportRethrow(pointer, reinterpret_cast<uintptr_t>(__builtin_return_address(0)), frame + 16);
+  real_rethrow_exception(std::move(pointer));
+  __builtin_unreachable();
+}
+
 // Ends the program once no other thread's exception is still on its way to the log. A
 // thread's exception that leaves its start routine ends only the thread (HookedThreadProc);
 // the terminate handler sees the main thread's, and those stopped by a noexcept boundary,
@@ -1034,6 +1082,9 @@ void HookedExceptProc() {
   }
   if (ReportUncaught(current)) {
     ReleaseProcessSharedFacts();
+    // The default handling ends by abort(): no new failure, so it takes SIGABRT's own way.
+    for (int i = 0; i < 5; ++i)
+      if (Signals[i] == SIGABRT) ::sigaction(SIGABRT, &previous_actions[i], nullptr);
     if (previous_terminate) previous_terminate();
     std::abort();
   }
@@ -1318,6 +1369,13 @@ uintptr_t starter_return = 0;
 // destroyed.
 using InitRoutine = void (*)(int, char**, char**);
 InitRoutine saved_last_init = nullptr;
+InitRoutine* wrapped_slot = nullptr;
+
+// Writes a slot of the table, whose pages are read-only once relocated: their protection is
+// restored after the write.
+bool SetSlot(InitRoutine* slot, InitRoutine value) {
+  return WriteCode(slot, &value, sizeof value);
+}
 
 void EndInitialization() {
   if (!initializing.exchange(false)) return;
@@ -1327,16 +1385,8 @@ void EndInitialization() {
 void WrappedLastInit(int argc, char** argv, char** env) {
   if (saved_last_init != nullptr) saved_last_init(argc, argv, env);
   EndInitialization();
-}
-
-bool SetSlot(InitRoutine* slot, InitRoutine value) {
-  const long page = ::sysconf(_SC_PAGESIZE);
-  const auto start = reinterpret_cast<uintptr_t>(slot) & ~uintptr_t(page - 1);
-  if (::mprotect(reinterpret_cast<void*>(start), std::size_t(page) * 2, PROT_READ | PROT_WRITE) !=
-      0)
-    return false;
-  *slot = value;
-  return true;
+  // The table is as the module made it again.
+  if (wrapped_slot != nullptr) SetSlot(wrapped_slot, saved_last_init);
 }
 
 // The module's static-initialisation table (its routines in the order they run).
@@ -1386,6 +1436,7 @@ void WrapModuleInitTable() {
                          !(starter_return >= routine && starter_return - routine < 0x4000);
     saved_last_init = *slot;
     wrapped = pending && SetSlot(slot, &WrappedLastInit);
+    if (wrapped) wrapped_slot = slot;
   }
   if (!wrapped) EndInitialization();
   TraceText(std::string("WrapModuleInitTable=") + (wrapped ? "True" : "False"), -2);
@@ -1572,6 +1623,12 @@ void InstallOstrelLog() {
     // Set first: a fault may come as soon as its handler is in place.
     catching_faults = started;
     for (int i = 0; i < 5; ++i) ::sigaction(Signals[i], &action, &previous_actions[i]);
+    // A forked child has no pipeline thread: its faults end it as they would unlogged.
+    ::pthread_atfork(nullptr, nullptr, [] {
+      catching_faults = false;
+      active = false;
+      for (int i = 0; i < 5; ++i) ::sigaction(Signals[i], &previous_actions[i], nullptr);
+    });
     // Nothing but the wait until the data is read: a fault in the middle of a first-use
     // initialisation (the trace's state) would hold its guard against the pipeline thread.
     if (started) SemWait(&data_ready);
@@ -1579,6 +1636,13 @@ void InstallOstrelLog() {
     previous_terminate = std::set_terminate(&HookedExceptProc);
     real_cxa_throw = reinterpret_cast<CxaThrow>(
         HookEverywhere("__cxa_throw", reinterpret_cast<void*>(&HookedRaise)));
+    // Rethrows pass by neither: without these a rethrow would be reported from the
+    // terminate handler, with no address and the logger's own frames first.
+    real_cxa_rethrow = reinterpret_cast<CxaRethrow>(
+        HookEverywhere("__cxa_rethrow", reinterpret_cast<void*>(&HookedRethrow)));
+    real_rethrow_exception = reinterpret_cast<RethrowException>(
+        HookEverywhere("_ZSt17rethrow_exceptionNSt15__exception_ptr13exception_ptrE",
+                       reinterpret_cast<void*>(&HookedRethrowException)));
     real_pthread_create = reinterpret_cast<PthreadCreate>(
         HookEverywhere("pthread_create", reinterpret_cast<void*>(&HookedCreateThread)));
     active = started && real_cxa_throw != nullptr && real_pthread_create != nullptr;
