@@ -1021,7 +1021,9 @@ void ReportRethrow(const std::exception_ptr& current, uintptr_t return_address,
   static_assert(sizeof current == sizeof object);
   std::memcpy(&object, &current, sizeof object);
   std::type_info* type = const_cast<std::type_info*>(current.__cxa_exception_type());
-  if (type == nullptr) return;
+  // A handled rethrow (the logger's own look at an exception among them) keeps the site
+  // of the throw.
+  if (type == nullptr || IsExceptionHandled(type, object)) return;
   NoteThrowSite(object, reinterpret_cast<void*>(return_address));
   ReportThrow(object, type, return_address, stack_pointer);
 }
