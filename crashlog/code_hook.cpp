@@ -223,10 +223,9 @@ class CodeBuffer {
 
 // Adds the targets of the relative branches in the rest of the routine, from `from` on, to
 // `targets`: a branch back into the moved bytes would land inside the patch. The routine
-// ends at a ret or unconditional jump that no branch seen so far passes; the scan is bounded,
-// and false when it cannot reach the routine's end (undecodable or unreadable code, or
-// longer than the bound).
-bool ScanRoutineBranches(const ZydisDecoder& decoder, uintptr_t from,
+// ends at a ret or unconditional jump that no branch seen so far passes; the scan stops
+// early at code it cannot read or decode, and at its bound.
+void ScanRoutineBranches(const ZydisDecoder& decoder, uintptr_t from,
                          std::vector<uintptr_t>& targets) {
   constexpr std::size_t MaxInstruction = 15;
   constexpr uintptr_t MaxExtent = 64 * 1024;
@@ -240,7 +239,7 @@ bool ScanRoutineBranches(const ZydisDecoder& decoder, uintptr_t from,
     ZydisDecodedInstruction in;
     if (count == 0 ||
         ZYAN_FAILED(ZydisDecoderDecodeInstruction(&decoder, nullptr, bytes, count, &in)))
-      return false;
+      return;
     const uintptr_t next = ip + in.length;
     if ((in.attributes & ZYDIS_ATTRIB_IS_RELATIVE) != 0 && in.raw.imm[0].is_relative) {
       const uintptr_t target = next + uintptr_t(in.raw.imm[0].value.s);
@@ -249,10 +248,9 @@ bool ScanRoutineBranches(const ZydisDecoder& decoder, uintptr_t from,
     }
     const bool ends = in.mnemonic == ZYDIS_MNEMONIC_RET || (in.mnemonic == ZYDIS_MNEMONIC_JMP) ||
                       in.mnemonic == ZYDIS_MNEMONIC_UD2 || in.mnemonic == ZYDIS_MNEMONIC_HLT;
-    if (ends && next > furthest) return true;
+    if (ends && next > furthest) return;
     ip = next;
   }
-  return false;
 }
 
 // The routine's first instructions, as many as the patch covers, moved to `out` and followed
@@ -319,7 +317,7 @@ bool MoveEntryInstructions(const uint8_t* entry, CodeBuffer& out) {
     }
   }
   const auto start = reinterpret_cast<uintptr_t>(entry);
-  if (!ScanRoutineBranches(decoder, start + covered, branch_targets)) return false;
+  ScanRoutineBranches(decoder, start + covered, branch_targets);
   for (const uintptr_t target : branch_targets) {
     if (target > start && target < start + covered) return false;
   }
