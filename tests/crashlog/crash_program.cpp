@@ -87,6 +87,26 @@ namespace {
   std::rethrow_exception(kept);
 }
 
+// "single <dir> <runs>": a program that allows one instance. Each run notes in <runs>
+// whether it got the lock that the run before held, before anything else of it runs (the
+// logger starts later); a run after the first ends there.
+bool single_first_run = false;
+[[gnu::constructor(101)]] void SingleInstanceCheck(int argc, char** argv, char**) {
+  if (argc < 4 || std::strcmp(argv[1], "single") != 0) return;
+  // Kept open, and so locked, until the run ends.
+  const int lock =
+      ::open((std::string(argv[2]) + "/instance.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  const bool alone = lock >= 0 && ::flock(lock, LOCK_EX | LOCK_NB) == 0;
+  const int runs = ::open(argv[3], O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (runs < 0) ::_exit(2);
+  const bool again = ::lseek(runs, 0, SEEK_END) > 0;
+  const char* line = alone ? "alone\n" : "not alone\n";
+  if (::write(runs, line, std::strlen(line)) < 0) ::_exit(2);
+  ::close(runs);
+  if (again) ::_exit(0);
+  single_first_run = true;
+}
+
 [[gnu::noinline]] void WorkerRoutine() {
   SAY_LINE();
   throw TDiscError("Worker failed");
@@ -507,19 +527,9 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
-  if (mode == "single" && argc > 3) {
-    // A program that allows one instance: each run notes whether it got the lock the run
-    // before held. The first run's end is made slow by the memory it leaves to free.
-    const int lock = ::open((std::string(argv[2]) + "/instance.lock").c_str(),
-                            O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    const bool alone = lock >= 0 && ::flock(lock, LOCK_EX | LOCK_NB) == 0;
-    std::ifstream in(argv[3]);
-    std::string line;
-    const bool again = bool(std::getline(in, line));
-    in.close();
-    std::ofstream(argv[3], std::ios::app) << (alone ? "alone" : "not alone") << "\n";
-    if (again) return 0;
-    static std::vector<char> ballast(std::size_t(512) << 20);
+  if (mode == "single" && single_first_run) {
+    // The first run's end is made slow by the memory it leaves to free.
+    static std::vector<char> ballast(std::size_t(1) << 30);
     for (std::size_t at = 0; at < ballast.size(); at += 4096) ballast[at] = char(at);
     qv::SetExceptionNotify(
         [](qv::TOstrelExceptionRecord&, bool&) { qv::SetTerminateRequest(qv::otRestart); });
