@@ -62,37 +62,13 @@ bool KnownVersion(int v) {
   return v >= 401 && v <= OstrelCurrentDataVersion;
 }
 
-// A stream that reads bytes it does not own: the options are read in place, without a copy
-// of the whole body (the debug information behind them can be tens of megabytes).
-class TReadOnlyBytes final : public TStream {
- public:
-  TReadOnlyBytes(const uint8_t* bytes, std::size_t size) : bytes_(bytes), size_(int64_t(size)) {}
-  int64_t Read(void* buffer, int64_t count) override {
-    const int64_t n = std::clamp<int64_t>(size_ - position_, 0, std::max<int64_t>(count, 0));
-    if (n > 0) std::memcpy(buffer, bytes_ + position_, std::size_t(n));
-    position_ += n;
-    return n;
-  }
-  int64_t Write(const void*, int64_t) override { throw EWriteError("Stream write error"); }
-  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
-    const int64_t base = origin == soFromBeginning ? 0 : origin == soFromEnd ? size_ : position_;
-    if (base + offset < 0) throw EStreamError("Stream seek error");
-    return position_ = base + offset;
-  }
-  int64_t Size() override { return size_; }
-  void SetSize(int64_t) override { throw EWriteError("Stream write error"); }
-
- private:
-  const uint8_t* bytes_;
-  int64_t size_;
-  int64_t position_ = 0;
-};
-
 // The body after the header: options, D, debug information. Gives where the debug
 // information lies in the body.
 bool ReadBody(const uint8_t* body, std::size_t size, int version, TOstrelModuleOptions& options,
               std::size_t& debug_at, std::size_t& debug_size) {
-  TReadOnlyBytes stream(body, size);
+  // The options are read in place, without a copy of the whole body (the debug information
+  // behind them can be tens of megabytes).
+  THModuleStream stream(body, size);
   try {
     SetOstrelDataVersion(version);
     TOstrelModuleOptions loaded;
@@ -106,11 +82,6 @@ bool ReadBody(const uint8_t* body, std::size_t size, int version, TOstrelModuleO
     return false;
   }
   return true;
-}
-
-// The address of a code offset.
-uintptr_t CodeAddress(uintptr_t handle, uint32_t offset) {
-  return handle + 0x1000 + offset;
 }
 
 // One line entry: its steps and whether a name follows.
@@ -162,6 +133,36 @@ bool SkipNameTable(Cursor& in, int version) {
 }
 
 }  // namespace
+
+THModuleStream::THModuleStream(const void* start, std::size_t size)
+    : start_(reinterpret_cast<uintptr_t>(start)),
+      size_(int64_t(std::min<std::size_t>(size, INT64_MAX))) {}
+
+int64_t THModuleStream::Read(void* buffer, int64_t count) {
+  const int64_t n = std::clamp<int64_t>(size_ - position_, 0, std::max<int64_t>(count, 0));
+  if (n == 0 || !SafeRead(buffer, start_ + uintptr_t(position_), std::size_t(n))) return 0;
+  position_ += n;
+  return n;
+}
+
+int64_t THModuleStream::Write(const void*, int64_t) {
+  throw EWriteError("Stream write error");
+}
+
+int64_t THModuleStream::Seek(int64_t offset, TSeekOrigin origin) {
+  const int64_t base = origin == soFromBeginning ? 0 : origin == soFromEnd ? size_ : position_;
+  if (offset < -base || (offset > 0 && base > INT64_MAX - offset))
+    throw EStreamError("Stream seek error");
+  return position_ = base + offset;
+}
+
+void THModuleStream::SetSize(int64_t) {
+  throw EWriteError("Stream write error");
+}
+
+uintptr_t CodeOffsetToAddress(uintptr_t handle, uint32_t offset) {
+  return handle + 0x1000 + offset;
+}
 
 bool InflateBuffer(const uint8_t* input, std::size_t size, std::vector<uint8_t>& output,
                    std::size_t limit) {
@@ -232,8 +233,50 @@ bool ParseLoggerData(const uint8_t* block, std::size_t size, TOstrelLoggerData& 
   return true;
 }
 
+namespace {
+
+// The named section of an ELF file, of `type` unless that is SHT_NULL (any type with bytes).
+bool ReadSection(const std::string& path, std::string_view section, uint32_t type,
+                 std::size_t limit, std::vector<uint8_t>& bytes) {
+  bytes.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st {};
+  const auto read_at = [&](void* to, std::size_t n, uint64_t at) {
+    return at <= uint64_t(st.st_size) && n <= uint64_t(st.st_size) - at &&
+           ::pread(fd, to, n, off_t(at)) == ssize_t(n);
+  };
+  bool found = false;
+  ElfW(Ehdr) eh;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && read_at(&eh, sizeof eh, 0) &&
+      std::memcmp(eh.e_ident, ELFMAG, SELFMAG) == 0 && eh.e_shentsize == sizeof(ElfW(Shdr)) &&
+      eh.e_shstrndx < eh.e_shnum) {
+    std::vector<ElfW(Shdr)> sections(eh.e_shnum);
+    if (read_at(sections.data(), sections.size() * sizeof(ElfW(Shdr)), eh.e_shoff)) {
+      const ElfW(Shdr) names = sections[eh.e_shstrndx];
+      std::string name(section.size() + 1, '\0');
+      for (const ElfW(Shdr) & s : sections) {
+        if (!read_at(name.data(), name.size(), names.sh_offset + s.sh_name) ||
+            name.compare(0, section.size(), section) != 0 || name.back() != '\0' ||
+            s.sh_type == SHT_NOBITS || (type != SHT_NULL && s.sh_type != type) ||
+            s.sh_size > limit || s.sh_offset > uint64_t(st.st_size) ||
+            s.sh_size > uint64_t(st.st_size) - s.sh_offset)
+          continue;
+        bytes.resize(s.sh_size);
+        found = read_at(bytes.data(), bytes.size(), s.sh_offset);
+        break;
+      }
+    }
+  }
+  ::close(fd);
+  if (!found) bytes.clear();
+  return found;
+}
+
+}  // namespace
+
 bool ReadLoggerBlock(const std::string& path, std::vector<uint8_t>& block, bool& old_form) {
-  if (ReadElfSection(path, OstrelDataSection, SIZE_MAX, block)) {
+  if (ReadSection(path, OstrelDataSection, SHT_PROGBITS, SIZE_MAX, block)) {
     old_form = false;
     return true;
   }
@@ -262,44 +305,19 @@ bool ReadLoggerBlock(const std::string& path, std::vector<uint8_t>& block, bool&
 
 bool ReadElfSection(const std::string& path, std::string_view section, std::size_t limit,
                     std::vector<uint8_t>& bytes) {
-  bytes.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  struct stat st {};
-  const auto read_at = [&](void* to, std::size_t n, uint64_t at) {
-    return at <= uint64_t(st.st_size) && n <= uint64_t(st.st_size) - at &&
-           ::pread(fd, to, n, off_t(at)) == ssize_t(n);
-  };
-  bool found = false;
-  ElfW(Ehdr) eh;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && read_at(&eh, sizeof eh, 0) &&
-      std::memcmp(eh.e_ident, ELFMAG, SELFMAG) == 0 && eh.e_shentsize == sizeof(ElfW(Shdr)) &&
-      eh.e_shstrndx < eh.e_shnum) {
-    std::vector<ElfW(Shdr)> sections(eh.e_shnum);
-    if (read_at(sections.data(), sections.size() * sizeof(ElfW(Shdr)), eh.e_shoff)) {
-      const ElfW(Shdr) names = sections[eh.e_shstrndx];
-      std::string name(section.size() + 1, '\0');
-      for (const ElfW(Shdr) & s : sections) {
-        if (!read_at(name.data(), name.size(), names.sh_offset + s.sh_name) ||
-            name.compare(0, section.size(), section) != 0 || name.back() != '\0' ||
-            s.sh_type == SHT_NOBITS || s.sh_size > limit)
-          continue;
-        bytes.resize(s.sh_size);
-        found = read_at(bytes.data(), bytes.size(), s.sh_offset);
-        break;
-      }
-    }
-  }
-  ::close(fd);
-  if (!found) bytes.clear();
-  return found;
+  return ReadSection(path, section, SHT_NULL, limit, bytes);
+}
+
+bool GetResourceData(uintptr_t handle, std::string_view name, uint32_t type,
+                     std::vector<uint8_t>& data) {
+  const std::string path = ModuleFileName(handle);
+  return !path.empty() && ReadSection(path, name, type, SIZE_MAX, data);
 }
 
 bool IsOstrelLogModule(uintptr_t handle) {
   TraceLog("IsOstrelLogModule", {reinterpret_cast<void*>(handle)}, 2);
   std::vector<uint8_t> block;
-  bool old_form = false;
-  const bool result = ReadLoggerBlock(ModuleFileName(handle), block, old_form) && !old_form &&
+  const bool result = GetResourceData(handle, OstrelDataSection, SHT_PROGBITS, block) &&
                       block.size() >= 4 && std::memcmp(block.data(), &OstrelDataMagic, 4) == 0;
   TraceText(std::string("IsOstrelLogModule=") + (result ? "True" : "False"), -2);
   return result;
@@ -514,7 +532,7 @@ uintptr_t FindDebugProcAddress(const std::vector<uint8_t>& debug, int version, u
     std::string record;
     uint32_t offset = 0, unused = 0;
     if (!table.ReadShortString(record) || !table.Read(offset) || !table.Read(unused)) return 0;
-    if (record == name) return CodeAddress(handle, offset);
+    if (record == name) return CodeOffsetToAddress(handle, offset);
   }
   return 0;
 }

@@ -113,17 +113,6 @@ struct PendingNotification {
   }
 };
 
-// The threads started through pthread_create.
-struct ThreadEntry {
-  pthread_t handle{};
-  void* (*start)(void*) = nullptr;
-  void* parameter = nullptr;
-  uintptr_t stack_top = 0;
-};
-std::mutex threads_lock;
-// Never destroyed: threads still running at exit unregister themselves.
-std::map<pid_t, ThreadEntry>& threads = *new std::map<pid_t, ThreadEntry>;
-
 using CxaThrow = void (*)(void*, std::type_info*, void (*)(void*));
 using PthreadCreate = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
 CxaThrow real_cxa_throw = nullptr;
@@ -151,19 +140,26 @@ sigset_t start_mask;
 // return addresses.
 constexpr uintptr_t MaxScannedStack = uintptr_t(256) << 10;
 
-// The exception as it enters the pipeline.
+// What the pipeline takes from where the exception happened: the faulting thread's registers
+// (a fault's context; none for a throw), its stack pointer and stack top, and the foreground
+// window and focused control, noted before any dialog moves the focus.
+struct TExceptNotifyParams {
+  std::optional<TOstrelRegisters> context;
+  uintptr_t stack_pointer = 0, stack_top = 0;
+  std::string form_class, form_text, control_class, control_text;
+  bool control_password = false;
+};
+
+// The exception as it enters the pipeline: its object (class and message here), address,
+// raised flag, faulting thread and the parameters taken where it happened.
 struct ExceptInfo {
   std::string class_name, message;
   bool has_message = false;
   bool external = false;
   bool raised = false;
   uintptr_t address = 0;
-  uintptr_t stack_pointer = 0, stack_top = 0;
-  std::optional<TOstrelRegisters> registers;
   pid_t thread = 0;
-  // The foreground window and the focused control when the exception was noted.
-  std::string form_class, form_text, control_class, control_text;
-  bool control_password = false;
+  TExceptNotifyParams params;
   // A copy of the stack from the stack pointer up, taken while the thread ran on: the call
   // stack is looked for there instead.
   const void* stack_copy = nullptr;
@@ -182,9 +178,8 @@ thread_local uintptr_t thrown_at = 0;
 
 uintptr_t StackTopOf(uintptr_t stack_pointer, pid_t thread) {
   {
-    std::lock_guard guard(threads_lock);
-    auto it = threads.find(thread);
-    if (it != threads.end() && it->second.stack_top != 0) return it->second.stack_top;
+    TOstrelThreadsList::Entry entry;
+    if (OstrelThreadsList().FindById(thread, entry) && entry.stack_top != 0) return entry.stack_top;
   }
   if (thread == main_thread && main_stack_top != 0) return main_stack_top;
   std::ifstream maps("/proc/self/maps");
@@ -201,9 +196,8 @@ uintptr_t StackTopOf(uintptr_t stack_pointer, pid_t thread) {
 uintptr_t CurrentStackTop() {
   const pid_t self = ThreadId();
   {
-    std::lock_guard guard(threads_lock);
-    auto it = threads.find(self);
-    if (it != threads.end()) return it->second.stack_top;
+    TOstrelThreadsList::Entry entry;
+    if (OstrelThreadsList().FindById(self, entry)) return entry.stack_top;
   }
   if (self == main_thread && main_stack_top != 0) return main_stack_top;
   pthread_attr_t attr;
@@ -443,7 +437,7 @@ bool InternalExceptNotify(ExceptInfo& e) {
   TOstrelStackList stack;
   std::vector<TOstrelModulePtr> modules;
   try {
-    uintptr_t from = e.stack_pointer, top = e.stack_top;
+    uintptr_t from = e.params.stack_pointer, top = e.params.stack_top;
     if (e.stack_copy != nullptr) {
       from = reinterpret_cast<uintptr_t>(e.stack_copy);
       top = from + e.stack_copy_bytes;
@@ -460,15 +454,15 @@ bool InternalExceptNotify(ExceptInfo& e) {
   facts.type = e.class_name;
   facts.message = e.message;
   facts.has_message = e.has_message;
-  facts.registers = e.registers;
-  facts.stack_pointer = e.stack_pointer;
+  facts.registers = e.params.context;
+  facts.stack_pointer = e.params.stack_pointer;
   facts.console = console_program.load();
   facts.web_host = IsWebHost(facts.console);
-  facts.form_class = e.form_class;
-  facts.form_text = e.form_text;
-  facts.control_class = e.control_class;
-  facts.control_text = e.control_text;
-  facts.control_password = e.control_password;
+  facts.form_class = e.params.form_class;
+  facts.form_text = e.params.form_text;
+  facts.control_class = e.params.control_class;
+  facts.control_text = e.params.control_text;
+  facts.control_password = e.params.control_password;
   if (owner != nullptr) {
     facts.app_name = owner->description;
     facts.app_version = owner->version;
@@ -697,6 +691,47 @@ bool IsPaintMessage(UINT message) {
   }
 }
 
+// The thread that runs the pipeline for an exception of the main thread: it holds the
+// exception (object, address, raised flag, parameters and faulting thread), is running until
+// the pipeline's result is in, and takes no fault signal of the process's.
+class TExceptionThread {
+ public:
+  TExceptionThread(ExceptInfo& exception, std::shared_ptr<MessageQueue> waker)
+      : exception_(exception), waker_(std::move(waker)), thread_([this] { Execute(); }) {}
+  TExceptionThread(const TExceptionThread&) = delete;
+  TExceptionThread& operator=(const TExceptionThread&) = delete;
+  ~TExceptionThread() {
+    if (thread_.joinable()) thread_.join();
+  }
+  [[nodiscard]] bool Running() const { return running_.load(); }
+  // Waits for the end of the thread; the pipeline's result (true = default handling).
+  bool WaitFor() {
+    if (thread_.joinable()) thread_.join();
+    return result_;
+  }
+
+ private:
+  void Execute() {
+    const sigset_t faults = FaultSignals();
+    ::pthread_sigmask(SIG_BLOCK, &faults, nullptr);
+    report_thread = ThreadId();
+    try {
+      result_ = InternalExceptNotify(exception_);
+    } catch (...) {
+      InternalError("ExceptNotify");
+    }
+    report_thread = 0;
+    running_ = false;
+    if (waker_) waker_->Wake();
+  }
+
+  ExceptInfo& exception_;
+  std::shared_ptr<MessageQueue> waker_;
+  std::atomic<bool> running_{true};
+  bool result_ = true;
+  std::thread thread_;  // last: it starts once the rest is made
+};
+
 // The report of a main-thread exception runs on a thread of its own while the main thread
 // keeps its windows painted: it serves what other threads send it and dispatches only paint
 // messages; clicks and typed characters beep, and they and everything else posted meanwhile
@@ -705,31 +740,17 @@ bool ReportWhilePainting(ExceptInfo& e) {
   TraceLog("ExceptNotify", {e.class_name, reinterpret_cast<const void*>(e.address)}, 0);
   MessageQueue& queue = MessageQueue::Current();
   const std::shared_ptr<MessageQueue> waker = MessageQueue::ForThread(std::this_thread::get_id());
-  std::atomic<bool> done{false};
-  bool answer = true;
   {
     std::lock_guard lock(main_call_lock);
     main_call_queue = waker;
   }
-  std::thread pipeline([&] {
-    const sigset_t faults = FaultSignals();
-    ::pthread_sigmask(SIG_BLOCK, &faults, nullptr);
-    report_thread = ThreadId();
-    try {
-      answer = InternalExceptNotify(e);
-    } catch (...) {
-      InternalError("ExceptNotify");
-    }
-    report_thread = 0;
-    done = true;
-    if (waker) waker->Wake();
-  });
+  TExceptionThread pipeline(e, waker);
   std::optional<int> quit;
-  while (!done.load()) {
+  while (pipeline.Running()) {
     RunMainCall();
     MSG msg;
     int taken = 0;
-    for (; taken < 11 && !done.load() && PeekMessage(msg, PM_REMOVE); ++taken) {
+    for (; taken < 11 && pipeline.Running() && PeekMessage(msg, PM_REMOVE); ++taken) {
       if (msg.message == WM_QUIT) {
         quit = int(msg.wParam);
       } else if (IsPaintMessage(msg.message)) {
@@ -739,9 +760,9 @@ bool ReportWhilePainting(ExceptInfo& e) {
         MessageBeep();
       }
     }
-    if (taken == 0 && !done.load()) queue.Wait(std::nullopt);
+    if (taken == 0 && pipeline.Running()) queue.Wait(std::nullopt);
   }
-  pipeline.join();
+  const bool answer = pipeline.WaitFor();
   {
     std::lock_guard lock(main_call_lock);
     main_call_queue = nullptr;
@@ -754,11 +775,11 @@ bool ReportWhilePainting(ExceptInfo& e) {
 void NoteActiveControls(ExceptInfo& e) {
   FOREGROUNDINFO info;
   if (!GetForegroundInfo(info)) return;
-  e.form_class = info.formClass;
-  e.form_text = info.formText;
-  e.control_class = info.controlClass;
-  e.control_text = info.controlText;
-  e.control_password = (info.controlStyle & 0x20 /* ES_PASSWORD */) != 0;
+  e.params.form_class = info.formClass;
+  e.params.form_text = info.formText;
+  e.params.control_class = info.controlClass;
+  e.params.control_text = info.controlText;
+  e.params.control_password = (info.controlStyle & 0x20 /* ES_PASSWORD */) != 0;
 }
 
 // True = default handling wanted.
@@ -996,8 +1017,8 @@ bool IsStdException(const std::type_info* type, void* object, std::string& messa
   if (IsExceptionHandled(type, object)) return;
   e.raised = true;
   e.address = return_address;
-  e.stack_pointer = stack_pointer;
-  e.stack_top = CurrentStackTop();
+  e.params.stack_pointer = stack_pointer;
+  e.params.stack_top = CurrentStackTop();
   e.thread = ThreadId();
   reported_default = GoNotify(e);
   reported_object = object;
@@ -1070,8 +1091,8 @@ bool ReportUncaught(const std::exception_ptr& current) {
   const std::type_info* type = abi::__cxa_current_exception_type();
   e.class_name = type ? DemangledClassName(*type) : "";
   if (type != nullptr) e.has_message = IsStdException(type, object, e.message);
-  e.stack_pointer = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-  e.stack_top = CurrentStackTop();
+  e.params.stack_pointer = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  e.params.stack_top = CurrentStackTop();
   e.thread = ThreadId();
   return GoNotify(e);
 }
@@ -1179,6 +1200,28 @@ std::string SignalMessage(int signal, const siginfo_t& info, uintptr_t address) 
   return text;
 }
 
+// A fault handed over by its thread becomes an exception object (class and message from the
+// signal, the registers of its context), which is then notified. True = default handling.
+bool HookedExceptionObject(const SignalSlot& fault) {
+  const TOstrelRegisters r = RegistersOf(fault.context);
+  ExceptInfo e;
+  e.class_name = SignalClass(fault.signal, fault.info);
+  e.message = SignalMessage(fault.signal, fault.info, r.rip);
+  e.has_message = true;
+  e.external = true;
+  e.address = r.rip;
+  e.params.stack_pointer = r.rsp;
+  e.params.context = r;
+  e.thread = fault.thread;
+  e.params.stack_top = StackTopOf(r.rsp, fault.thread);
+  try {
+    PublishExceptionFacts(OwnHandle(), true, e.class_name, true, e.message);
+  } catch (...) {
+    InternalError("PublishExceptionFacts");
+  }
+  return GoNotify(e);
+}
+
 // The program's logger data (its options and debug information), read on the pipeline
 // thread while the main thread waits: a fault of the main thread meanwhile is reported.
 void LoadProgramData() {
@@ -1199,23 +1242,7 @@ void* PipelineThread(void*) {
   for (;;) {
     SemWait(&slot_request);
     waiting_faults.fetch_sub(1);
-    const TOstrelRegisters r = RegistersOf(slot.context);
-    ExceptInfo e;
-    e.class_name = SignalClass(slot.signal, slot.info);
-    e.message = SignalMessage(slot.signal, slot.info, r.rip);
-    e.has_message = true;
-    e.external = true;
-    e.address = r.rip;
-    e.stack_pointer = r.rsp;
-    e.registers = r;
-    e.thread = slot.thread;
-    e.stack_top = StackTopOf(r.rsp, slot.thread);
-    try {
-      PublishExceptionFacts(OwnHandle(), true, e.class_name, true, e.message);
-    } catch (...) {
-      InternalError("PublishExceptionFacts");
-    }
-    slot.default_wanted = GoNotify(e);
+    slot.default_wanted = HookedExceptionObject(slot);
     if (slot.default_wanted) {
       ::sem_post(&slot_done);
       continue;
@@ -1269,10 +1296,7 @@ struct ThreadAltStack {
 
 struct ThreadRegistration {
   pid_t id = ThreadId();
-  ~ThreadRegistration() {
-    std::lock_guard guard(threads_lock);
-    threads.erase(id);
-  }
+  ~ThreadRegistration() { OstrelThreadsList().Remove(id); }
 };
 
 struct ThreadStart {
@@ -1284,7 +1308,7 @@ void* HookedThreadProc(void* argument) {
   const ThreadStart start = *static_cast<ThreadStart*>(argument);
   delete static_cast<ThreadStart*>(argument);
   thread_local ThreadRegistration registration;
-  ThreadEntry entry{pthread_self(), start.start, start.parameter, 0};
+  TOstrelThreadsList::Entry entry{registration.id, pthread_self(), start.start, start.parameter, 0};
   pthread_attr_t attr;
   if (pthread_getattr_np(pthread_self(), &attr) == 0) {
     void* base = nullptr;
@@ -1292,10 +1316,7 @@ void* HookedThreadProc(void* argument) {
     if (pthread_attr_getstack(&attr, &base, &size) == 0) entry.stack_top = uintptr_t(base) + size;
     pthread_attr_destroy(&attr);
   }
-  {
-    std::lock_guard guard(threads_lock);
-    threads[registration.id] = entry;
-  }
+  OstrelThreadsList().Add(entry);
   thread_local ThreadAltStack alt_stack;
   try {
     return start.start(start.parameter);
@@ -1448,6 +1469,39 @@ void WrapModuleInitTable() {
 
 // ---- public ----------------------------------------------------------------------------------
 
+void TOstrelThreadsList::Add(const Entry& entry) {
+  std::lock_guard guard(lock_);
+  entries_[entry.id] = entry;
+}
+
+void TOstrelThreadsList::Remove(pid_t id) {
+  std::lock_guard guard(lock_);
+  entries_.erase(id);
+}
+
+bool TOstrelThreadsList::FindById(pid_t id, Entry& found) const {
+  std::lock_guard guard(lock_);
+  const auto it = entries_.find(id);
+  if (it == entries_.end()) return false;
+  found = it->second;
+  return true;
+}
+
+bool TOstrelThreadsList::FindByHandle(pthread_t handle, Entry& found) const {
+  std::lock_guard guard(lock_);
+  for (const auto& [id, entry] : entries_) {
+    if (::pthread_equal(entry.handle, handle) == 0) continue;
+    found = entry;
+    return true;
+  }
+  return false;
+}
+
+TOstrelThreadsList& OstrelThreadsList() {
+  static auto* list = new TOstrelThreadsList;
+  return *list;
+}
+
 bool IsExceptionHandled(const std::type_info* type, void* object) {
   TraceLog("IsExceptionHandled",
            {type != nullptr ? DemangledClassName(*type) : std::string(),
@@ -1539,9 +1593,9 @@ bool NotifyThreadSnapshot(const std::string& class_name, const std::string& mess
   e.message = message;
   e.has_message = true;
   e.address = registers.rip;
-  e.stack_pointer = registers.rsp;
-  e.stack_top = stack_top;
-  e.registers = registers;
+  e.params.stack_pointer = registers.rsp;
+  e.params.stack_top = stack_top;
+  e.params.context = registers;
   e.thread = thread;
   e.stack_copy = stack_copy;
   e.stack_copy_bytes = stack_bytes;
@@ -1571,8 +1625,8 @@ bool ExceptionManager(std::exception_ptr error) {
     e.address = thrown_at;
     e.raised = true;
   }
-  e.stack_pointer = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-  e.stack_top = CurrentStackTop();
+  e.params.stack_pointer = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  e.params.stack_top = CurrentStackTop();
   e.thread = ThreadId();
   return GoNotify(e);
 }

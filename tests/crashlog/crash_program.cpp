@@ -477,6 +477,32 @@ int main(int argc, char** argv) {
     SAY_LINE();
     return Recurse(0);
   }
+  if (mode == "threadslist") {  // a started thread is listed by id and by handle until its end
+    struct Seen {
+      pid_t id = 0;
+      bool by_id = false, by_handle = false;
+    } seen;
+    pthread_t worker;
+    const int started = ::pthread_create(
+        &worker, nullptr,
+        [](void* out) -> void* {
+          auto& s = *static_cast<Seen*>(out);
+          s.id = pid_t(::syscall(SYS_gettid));
+          qv::TOstrelThreadsList::Entry a, b;
+          s.by_id = qv::OstrelThreadsList().FindById(s.id, a) &&
+                    ::pthread_equal(a.handle, ::pthread_self()) != 0 && a.parameter == out &&
+                    a.stack_top > reinterpret_cast<uintptr_t>(&a);
+          s.by_handle = qv::OstrelThreadsList().FindByHandle(::pthread_self(), b) && b.id == s.id;
+          return nullptr;
+        },
+        &seen);
+    if (started != 0) return 2;
+    ::pthread_join(worker, nullptr);
+    qv::TOstrelThreadsList::Entry after;
+    std::printf("by id %d, by handle %d, after its end %d\n", int(seen.by_id), int(seen.by_handle),
+                int(qv::OstrelThreadsList().FindById(seen.id, after)));
+    return 0;
+  }
   if (mode == "rethrow") RethrowDiscError();
   if (mode == "rethrowkept") RethrowKeptDiscError();
   if (mode == "forkfault") {  // a forked child faults; prints how it ended

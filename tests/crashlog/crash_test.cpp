@@ -402,6 +402,14 @@ TEST_F(CrashTest, RestartWaitsForTheEndOfTheRunBefore) {
   EXPECT_EQ(lines, (std::vector<std::string>{"alone", "alone"}));
 }
 
+// A thread the program starts is found by its id and by its handle while it runs, with its
+// start parameter and stack, and leaves the list when it ends.
+TEST_F(CrashTest, StartedThreadIsListedUntilItsEnd) {
+  const CrashRun run = Crash("threadslist");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.stdout_text, "by id 1, by handle 1, after its end 0\n");
+}
+
 // A thread left out of the log is not reported: its uncaught throw ends the program as it
 // would without the logger.
 TEST_F(CrashTest, ExcludedThreadIsNeverReported) {
