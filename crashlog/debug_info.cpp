@@ -235,42 +235,56 @@ bool ParseLoggerData(const uint8_t* block, std::size_t size, TOstrelLoggerData& 
 
 namespace {
 
+// A regular file opened for reading at given positions, every read within its size.
+class TFileReader {
+ public:
+  explicit TFileReader(const std::string& path)
+      : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
+    struct stat st {};
+    if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) size_ = uint64_t(st.st_size);
+  }
+  TFileReader(const TFileReader&) = delete;
+  TFileReader& operator=(const TFileReader&) = delete;
+  ~TFileReader() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  // 0 as well for what is not a regular file.
+  [[nodiscard]] uint64_t Size() const { return size_; }
+  [[nodiscard]] bool Holds(uint64_t at, uint64_t n) const { return at <= size_ && n <= size_ - at; }
+  bool ReadAt(void* to, std::size_t n, uint64_t at) const {
+    return Holds(at, n) && ::pread(fd_, to, n, off_t(at)) == ssize_t(n);
+  }
+
+ private:
+  int fd_;
+  uint64_t size_ = 0;
+};
+
 // The named section of an ELF file, of `type` unless that is SHT_NULL (any type with bytes).
 bool ReadSection(const std::string& path, std::string_view section, uint32_t type,
                  std::size_t limit, std::vector<uint8_t>& bytes) {
   bytes.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  struct stat st {};
-  const auto read_at = [&](void* to, std::size_t n, uint64_t at) {
-    return at <= uint64_t(st.st_size) && n <= uint64_t(st.st_size) - at &&
-           ::pread(fd, to, n, off_t(at)) == ssize_t(n);
-  };
-  bool found = false;
+  const TFileReader file(path);
   ElfW(Ehdr) eh;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && read_at(&eh, sizeof eh, 0) &&
-      std::memcmp(eh.e_ident, ELFMAG, SELFMAG) == 0 && eh.e_shentsize == sizeof(ElfW(Shdr)) &&
-      eh.e_shstrndx < eh.e_shnum) {
-    std::vector<ElfW(Shdr)> sections(eh.e_shnum);
-    if (read_at(sections.data(), sections.size() * sizeof(ElfW(Shdr)), eh.e_shoff)) {
-      const ElfW(Shdr) names = sections[eh.e_shstrndx];
-      std::string name(section.size() + 1, '\0');
-      for (const ElfW(Shdr) & s : sections) {
-        if (!read_at(name.data(), name.size(), names.sh_offset + s.sh_name) ||
-            name.compare(0, section.size(), section) != 0 || name.back() != '\0' ||
-            s.sh_type == SHT_NOBITS || (type != SHT_NULL && s.sh_type != type) ||
-            s.sh_size > limit || s.sh_offset > uint64_t(st.st_size) ||
-            s.sh_size > uint64_t(st.st_size) - s.sh_offset)
-          continue;
-        bytes.resize(s.sh_size);
-        found = read_at(bytes.data(), bytes.size(), s.sh_offset);
-        break;
-      }
-    }
+  if (!file.ReadAt(&eh, sizeof eh, 0) || std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0 ||
+      eh.e_shentsize != sizeof(ElfW(Shdr)) || eh.e_shstrndx >= eh.e_shnum)
+    return false;
+  std::vector<ElfW(Shdr)> sections(eh.e_shnum);
+  if (!file.ReadAt(sections.data(), sections.size() * sizeof(ElfW(Shdr)), eh.e_shoff)) return false;
+  const ElfW(Shdr) names = sections[eh.e_shstrndx];
+  std::string name(section.size() + 1, '\0');
+  for (const ElfW(Shdr) & s : sections) {
+    if (!file.ReadAt(name.data(), name.size(), names.sh_offset + s.sh_name) ||
+        name.compare(0, section.size(), section) != 0 || name.back() != '\0' ||
+        s.sh_type == SHT_NOBITS || (type != SHT_NULL && s.sh_type != type) || s.sh_size > limit ||
+        !file.Holds(s.sh_offset, s.sh_size))
+      continue;
+    bytes.resize(s.sh_size);
+    if (file.ReadAt(bytes.data(), bytes.size(), s.sh_offset)) return true;
+    break;
   }
-  ::close(fd);
-  if (!found) bytes.clear();
-  return found;
+  bytes.clear();
+  return false;
 }
 
 }  // namespace
@@ -281,26 +295,18 @@ bool ReadLoggerBlock(const std::string& path, std::vector<uint8_t>& block, bool&
     return true;
   }
   // The older form: [block without magic][L][magic] at the file's end.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  struct stat st {};
-  const auto read_at = [&](void* to, std::size_t n, uint64_t at) {
-    return at <= uint64_t(st.st_size) && n <= uint64_t(st.st_size) - at &&
-           ::pread(fd, to, n, off_t(at)) == ssize_t(n);
-  };
-  bool found = false;
+  const TFileReader file(path);
+  const uint64_t size = file.Size();
   uint32_t tail[2];
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 8 &&
-      read_at(tail, 8, uint64_t(st.st_size) - 8) && tail[1] == OstrelDataMagic &&
-      uint64_t(tail[0]) + 8 <= uint64_t(st.st_size)) {
-    block.resize(4 + std::size_t(tail[0]));
-    std::memcpy(block.data(), &tail[1], 4);
-    found = read_at(block.data() + 4, tail[0], uint64_t(st.st_size) - 8 - tail[0]);
-    old_form = true;
-  }
-  ::close(fd);
-  if (!found) block.clear();
-  return found;
+  if (size < 8 || !file.ReadAt(tail, 8, size - 8) || tail[1] != OstrelDataMagic ||
+      uint64_t(tail[0]) + 8 > size)
+    return false;
+  block.resize(4 + std::size_t(tail[0]));
+  std::memcpy(block.data(), &tail[1], 4);
+  old_form = true;
+  if (file.ReadAt(block.data() + 4, tail[0], size - 8 - tail[0])) return true;
+  block.clear();
+  return false;
 }
 
 bool ReadElfSection(const std::string& path, std::string_view section, std::size_t limit,
@@ -325,14 +331,10 @@ bool IsOstrelLogModule(uintptr_t handle) {
 
 bool IsOstrelLogModule_Old(uintptr_t handle) {
   TraceLog("IsOstrelLogModule_Old", {reinterpret_cast<void*>(handle)}, 2);
-  const std::string path = ModuleFileName(handle);
-  bool result = false;
-  if (const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
-    uint32_t magic = 0;
-    const off_t end = ::lseek(fd, 0, SEEK_END);
-    result = end >= 4 && ::pread(fd, &magic, 4, end - 4) == 4 && magic == OstrelDataMagic;
-    ::close(fd);
-  }
+  const TFileReader file(ModuleFileName(handle));
+  uint32_t magic = 0;
+  const bool result =
+      file.Size() >= 4 && file.ReadAt(&magic, 4, file.Size() - 4) && magic == OstrelDataMagic;
   TraceText(std::string("IsOstrelLogModule_Old=") + (result ? "True" : "False"), -2);
   return result;
 }
