@@ -468,7 +468,7 @@ TEST(DebugInfoTest, GeneratedLineTableAgreesWithAddr2line) {
     }
     TOstrelStackEntry entry;
     const bool found = FindSourceLocation(debug, version, 0, address, entry, index.get());
-    SCOPED_TRACE(place + " " + function);
+    SCOPED_TRACE(place + " " + function + " at " + std::to_string(address));
     ASSERT_TRUE(found) << std::hex << address;
     const std::string line_number = line_text.substr(0, line_text.find(' '));
     // addr2line may also name the including unit for a header's line that the line table
