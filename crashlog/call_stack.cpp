@@ -84,13 +84,15 @@ std::string ImagePath(const LoadedImage& image) {
   return image.name;
 }
 
-struct ModulesState {
+// The process's module list: it owns its entries (shared with the call stacks that name
+// them), sorted by handle, under one lock.
+struct TOstrelModulesList {
   std::mutex lock;
   std::vector<TOstrelModulePtr> modules;
 };
 
-ModulesState& Modules() {
-  static auto* state = new ModulesState;
+TOstrelModulesList& Modules() {
+  static auto* state = new TOstrelModulesList;
   return *state;
 }
 
@@ -180,8 +182,10 @@ uint32_t GetModuleFileSize(const std::string& path) {
 
 uint8_t GetModuleKind(uintptr_t handle) {
   TraceScope trace("GetModuleKind", {TraceAddress(handle)});
+  THModuleStream headers(reinterpret_cast<const void*>(handle), sizeof(ElfW(Ehdr)));
   ElfW(Ehdr) header;
-  if (!ReadValue(handle, header) || std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0)
+  if (headers.Read(&header, sizeof header) != sizeof header ||
+      std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0)
     return mkUnknown;
   if (header.e_type == ET_EXEC) return mkProgram;
   if (header.e_type != ET_DYN) return mkUnknown;
@@ -238,18 +242,40 @@ std::string GetModuleVersion(const std::string& path) {
   return suffix;
 }
 
+uintptr_t GetCodeEnd(uintptr_t handle) {
+  LoadedImage image;
+  ElfW(Ehdr) header;
+  if (!FindImage(handle, image) || !ReadValue(handle, header) ||
+      std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0)
+    return 0;
+  uintptr_t end = 0;
+  for (int i = 0; i < image.phnum; ++i) {
+    const ElfW(Phdr)& p = image.phdr[i];
+    if (p.p_type != PT_LOAD || (p.p_flags & PF_X) == 0 || p.p_memsz == 0) continue;
+    // The whole range must be mapped: its first and its last byte can be read.
+    const uintptr_t start = image.bias + p.p_vaddr;
+    uint8_t byte = 0;
+    if (!ReadValue(start, byte) || !ReadValue(start + p.p_memsz - 1, byte)) return 0;
+    end = std::max<uintptr_t>(end, start + p.p_memsz);
+  }
+  return end;
+}
+
+uintptr_t SkipExportThunk(uintptr_t address) {
+  return reinterpret_cast<uintptr_t>(ResolveImportStub(reinterpret_cast<void*>(address)));
+}
+
 bool LoadExportedFunctions(uintptr_t handle, TOstrelFunctionsList& list) {
   TraceScope trace("LoadExportedFunctions", {TraceAddress(handle)});
   LoadedImage image;
   if (!FindImage(handle, image)) return false;
+  const uintptr_t code_end = GetCodeEnd(handle);
+  if (code_end == 0) return false;
   const ElfW(Dyn)* dynamic = nullptr;
-  uintptr_t code_end = 0;
   for (int i = 0; i < image.phnum; ++i) {
     const ElfW(Phdr)& p = image.phdr[i];
     if (p.p_type == PT_DYNAMIC)
       dynamic = reinterpret_cast<const ElfW(Dyn)*>(image.bias + p.p_vaddr);
-    if (p.p_type == PT_LOAD && (p.p_flags & PF_X) != 0)
-      code_end = std::max<uintptr_t>(code_end, image.bias + p.p_vaddr + p.p_memsz);
   }
   if (dynamic == nullptr) return false;
   uintptr_t symtab = 0, strtab = 0, hash = 0, gnu_hash = 0;
@@ -318,7 +344,7 @@ bool LoadExportedFunctions(uintptr_t handle, TOstrelFunctionsList& list) {
     name[std::min(got, std::size_t(256))] = 0;
     TOstrelFunction f;
     f.name = std::string(name, strnlen(name, got));
-    f.address = image.bias + sym.st_value;
+    f.address = SkipExportThunk(image.bias + sym.st_value);
     // The size reaches the routine's last byte: the symbol table counts bytes, the estimate
     // ends at the return byte.
     f.size = sym.st_size != 0 ? sym.st_size - 1 : EstimateRoutineSize(f.address, code_end);
@@ -332,7 +358,7 @@ bool LoadExportedFunctions(uintptr_t handle, TOstrelFunctionsList& list) {
 
 TOstrelModulePtr GetModuleEntry(uintptr_t handle) {
   TraceScope trace("GetModuleEntry", {TraceAddress(handle)});
-  ModulesState& state = Modules();
+  TOstrelModulesList& state = Modules();
   {
     std::lock_guard guard(state.lock);
     for (const TOstrelModulePtr& m : state.modules) {
@@ -370,7 +396,7 @@ TOstrelModulePtr GetModuleEntryOf(uintptr_t address) {
 void RefreshModulesList() {
   TraceScope trace("RefreshModulesList", {});
   const std::vector<LoadedImage> images = LoadedImages();
-  ModulesState& state = Modules();
+  TOstrelModulesList& state = Modules();
   std::lock_guard guard(state.lock);
   auto& list = state.modules;
   std::erase_if(list, [&](const TOstrelModulePtr& m) {
@@ -389,7 +415,7 @@ void RefreshModulesList() {
 }
 
 std::vector<TOstrelModulePtr> ModulesList() {
-  ModulesState& state = Modules();
+  TOstrelModulesList& state = Modules();
   std::lock_guard guard(state.lock);
   return state.modules;
 }

@@ -98,6 +98,12 @@ void RefreshModulesList();
 // A copy of the list as it stands.
 [[nodiscard]] std::vector<TOstrelModulePtr> ModulesList();
 
+// The end of the loaded module's code (the first address past its executable segments),
+// or 0 when its headers or any of its code cannot be read.
+[[nodiscard]] uintptr_t GetCodeEnd(uintptr_t handle);
+// The routine an exported address leads to: the target of the import stub (a jump through
+// a slot) found there, or the address itself.
+[[nodiscard]] uintptr_t SkipExportThunk(uintptr_t address);
 // Fills `list` from the module's dynamic symbol table: defined functions with their real
 // sizes (a size of 0 is estimated from the code). True when a record was added.
 bool LoadExportedFunctions(uintptr_t handle, TOstrelFunctionsList& list);

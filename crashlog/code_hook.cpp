@@ -221,6 +221,38 @@ class CodeBuffer {
   uint8_t* at_;
 };
 
+// Adds the targets of the relative branches in the rest of the routine, from `from` on, to
+// `targets`: a branch back into the moved bytes would land inside the patch. The routine
+// ends at a ret or unconditional jump that no branch seen so far passes; the scan stops
+// early at code it cannot read or decode, and at its bound.
+void ScanRoutineBranches(const ZydisDecoder& decoder, uintptr_t from,
+                         std::vector<uintptr_t>& targets) {
+  constexpr std::size_t MaxInstruction = 15;
+  constexpr uintptr_t MaxExtent = 64 * 1024;
+  uintptr_t furthest = from;  // the furthest forward branch target seen
+  for (uintptr_t ip = from; ip - from < MaxExtent;) {
+    uint8_t bytes[MaxInstruction];
+    // The last instruction may sit at the end of a mapping: read less when needed.
+    std::size_t count = sizeof bytes;
+    while (count > 0 && !hook_detail::ReadBytes(bytes, reinterpret_cast<const void*>(ip), count))
+      --count;
+    ZydisDecodedInstruction in;
+    if (count == 0 ||
+        ZYAN_FAILED(ZydisDecoderDecodeInstruction(&decoder, nullptr, bytes, count, &in)))
+      return;
+    const uintptr_t next = ip + in.length;
+    if ((in.attributes & ZYDIS_ATTRIB_IS_RELATIVE) != 0 && in.raw.imm[0].is_relative) {
+      const uintptr_t target = next + uintptr_t(in.raw.imm[0].value.s);
+      targets.push_back(target);
+      if (target > furthest && target - from < MaxExtent) furthest = target;
+    }
+    const bool ends = in.mnemonic == ZYDIS_MNEMONIC_RET || (in.mnemonic == ZYDIS_MNEMONIC_JMP) ||
+                      in.mnemonic == ZYDIS_MNEMONIC_UD2 || in.mnemonic == ZYDIS_MNEMONIC_HLT;
+    if (ends && next > furthest) return;
+    ip = next;
+  }
+}
+
 // The routine's first instructions, as many as the patch covers, moved to `out` and followed
 // by a jump to the instruction after them: the trampoline runs them in their place, so the
 // patch stays in the entry while other threads call the routine. Relative operands are made
@@ -285,8 +317,9 @@ bool MoveEntryInstructions(const uint8_t* entry, CodeBuffer& out) {
     }
   }
   const auto start = reinterpret_cast<uintptr_t>(entry);
+  ScanRoutineBranches(decoder, start + covered, branch_targets);
   for (const uintptr_t target : branch_targets) {
-    if (target >= start && target < start + covered) return false;
+    if (target > start && target < start + covered) return false;
   }
   out.JumpTo(start + covered);
   return true;

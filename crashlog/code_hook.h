@@ -2,15 +2,14 @@
 //
 // HookProcedure writes a 5-byte relative jump over a routine's entry; the jump reaches a
 // stub in a hook block allocated within 2 GiB of the routine, which jumps on to the
-// replacement. The replacement reaches the hooked routine through the block's trampoline:
-// - for a routine whose entry is a 5-byte NOP pad (our own code, compiled with
-//   `__attribute__((noinline, patchable_function_entry(5, 0)))`), the trampoline jumps past the pad
-//   and the hook stays in place throughout;
-// - for any other routine, the trampoline puts the entry bytes back for the call and the
-//   jump again afterwards. Callers' return addresses are kept on a per-thread stack, and
-//   the entry stays unpatched while any thread is inside, so another thread calling the
-//   routine in that window reaches it directly. No C++ exception may pass through this
-//   form of trampoline, and results in x87 registers (long double) are not kept.
+// replacement. The instructions the jump covers are moved into the block's trampoline,
+// their relative operands adjusted to reach what they reached before, followed by a jump
+// to the first instruction after them: the replacement calls the hooked routine through
+// the trampoline, and the patch stays in place throughout, so other threads may call the
+// routine at any time. A routine cannot be hooked when those instructions cannot be moved:
+// it ends within the patch's bytes, or a branch anywhere in it (found by decoding it up to
+// its end, within a bound) lands inside them. Our own hookable code begins with a 5-byte
+// NOP pad (`__attribute__((noinline, patchable_function_entry(5, 0)))`), which moves trivially.
 //
 // HookImport rewrites the import slots (GOT entries named by the dynamic relocations) of
 // the listed modules. All functions are thread-safe; hooks are meant to be set while no

@@ -62,37 +62,13 @@ bool KnownVersion(int v) {
   return v >= 401 && v <= OstrelCurrentDataVersion;
 }
 
-// A stream that reads bytes it does not own: the options are read in place, without a copy
-// of the whole body (the debug information behind them can be tens of megabytes).
-class TReadOnlyBytes final : public TStream {
- public:
-  TReadOnlyBytes(const uint8_t* bytes, std::size_t size) : bytes_(bytes), size_(int64_t(size)) {}
-  int64_t Read(void* buffer, int64_t count) override {
-    const int64_t n = std::clamp<int64_t>(size_ - position_, 0, std::max<int64_t>(count, 0));
-    if (n > 0) std::memcpy(buffer, bytes_ + position_, std::size_t(n));
-    position_ += n;
-    return n;
-  }
-  int64_t Write(const void*, int64_t) override { throw EWriteError("Stream write error"); }
-  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
-    const int64_t base = origin == soFromBeginning ? 0 : origin == soFromEnd ? size_ : position_;
-    if (base + offset < 0) throw EStreamError("Stream seek error");
-    return position_ = base + offset;
-  }
-  int64_t Size() override { return size_; }
-  void SetSize(int64_t) override { throw EWriteError("Stream write error"); }
-
- private:
-  const uint8_t* bytes_;
-  int64_t size_;
-  int64_t position_ = 0;
-};
-
 // The body after the header: options, D, debug information. Gives where the debug
 // information lies in the body.
 bool ReadBody(const uint8_t* body, std::size_t size, int version, TOstrelModuleOptions& options,
               std::size_t& debug_at, std::size_t& debug_size) {
-  TReadOnlyBytes stream(body, size);
+  // The options are read in place, without a copy of the whole body (the debug information
+  // behind them can be tens of megabytes).
+  THModuleStream stream(body, size);
   try {
     SetOstrelDataVersion(version);
     TOstrelModuleOptions loaded;
@@ -106,11 +82,6 @@ bool ReadBody(const uint8_t* body, std::size_t size, int version, TOstrelModuleO
     return false;
   }
   return true;
-}
-
-// The address of a code offset.
-uintptr_t CodeAddress(uintptr_t handle, uint32_t offset) {
-  return handle + 0x1000 + offset;
 }
 
 // One line entry: its steps and whether a name follows.
@@ -162,6 +133,36 @@ bool SkipNameTable(Cursor& in, int version) {
 }
 
 }  // namespace
+
+THModuleStream::THModuleStream(const void* start, std::size_t size)
+    : start_(reinterpret_cast<uintptr_t>(start)),
+      size_(int64_t(std::min<std::size_t>(size, INT64_MAX))) {}
+
+int64_t THModuleStream::Read(void* buffer, int64_t count) {
+  const int64_t n = std::clamp<int64_t>(size_ - position_, 0, std::max<int64_t>(count, 0));
+  if (n == 0 || !SafeRead(buffer, start_ + uintptr_t(position_), std::size_t(n))) return 0;
+  position_ += n;
+  return n;
+}
+
+int64_t THModuleStream::Write(const void*, int64_t) {
+  throw EWriteError("Stream write error");
+}
+
+int64_t THModuleStream::Seek(int64_t offset, TSeekOrigin origin) {
+  const int64_t base = origin == soFromBeginning ? 0 : origin == soFromEnd ? size_ : position_;
+  if (offset < -base || (offset > 0 && base > INT64_MAX - offset))
+    throw EStreamError("Stream seek error");
+  return position_ = base + offset;
+}
+
+void THModuleStream::SetSize(int64_t) {
+  throw EWriteError("Stream write error");
+}
+
+uintptr_t CodeOffsetToAddress(uintptr_t handle, uint32_t offset) {
+  return handle + 0x1000 + offset;
+}
 
 bool InflateBuffer(const uint8_t* input, std::size_t size, std::vector<uint8_t>& output,
                    std::size_t limit) {
@@ -232,71 +233,92 @@ bool ParseLoggerData(const uint8_t* block, std::size_t size, TOstrelLoggerData& 
   return true;
 }
 
-bool ReadLoggerBlock(const std::string& path, std::vector<uint8_t>& block, bool& old_form) {
-  if (ReadElfSection(path, OstrelDataSection, SIZE_MAX, block)) {
+namespace {
+
+// A regular file opened for reading at given positions, every read within its size.
+class TFileReader {
+ public:
+  explicit TFileReader(const std::string& path)
+      : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
+    struct stat st {};
+    if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) size_ = uint64_t(st.st_size);
+  }
+  TFileReader(const TFileReader&) = delete;
+  TFileReader& operator=(const TFileReader&) = delete;
+  ~TFileReader() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  // 0 as well for what is not a regular file.
+  [[nodiscard]] uint64_t Size() const { return size_; }
+  [[nodiscard]] bool Holds(uint64_t at, uint64_t n) const { return at <= size_ && n <= size_ - at; }
+  bool ReadAt(void* to, std::size_t n, uint64_t at) const {
+    return Holds(at, n) && ::pread(fd_, to, n, off_t(at)) == ssize_t(n);
+  }
+
+ private:
+  int fd_;
+  uint64_t size_ = 0;
+};
+
+// The named section of an ELF file, of `type` unless that is SHT_NULL (any type with bytes).
+bool ReadSection(const std::string& path, std::string_view section, uint32_t type,
+                 std::size_t limit, std::vector<uint8_t>& bytes, std::size_t take = SIZE_MAX) {
+  bytes.clear();
+  const TFileReader file(path);
+  ElfW(Ehdr) eh;
+  if (!file.ReadAt(&eh, sizeof eh, 0) || std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0 ||
+      eh.e_shentsize != sizeof(ElfW(Shdr)) || eh.e_shstrndx >= eh.e_shnum)
+    return false;
+  std::vector<ElfW(Shdr)> sections(eh.e_shnum);
+  if (!file.ReadAt(sections.data(), sections.size() * sizeof(ElfW(Shdr)), eh.e_shoff)) return false;
+  const ElfW(Shdr) names = sections[eh.e_shstrndx];
+  std::string name(section.size() + 1, '\0');
+  for (const ElfW(Shdr) & s : sections) {
+    if (!file.ReadAt(name.data(), name.size(), names.sh_offset + s.sh_name) ||
+        name.compare(0, section.size(), section) != 0 || name.back() != '\0' ||
+        s.sh_type == SHT_NOBITS || (type != SHT_NULL && s.sh_type != type) || s.sh_size > limit ||
+        !file.Holds(s.sh_offset, s.sh_size))
+      continue;
+    bytes.resize(std::size_t(std::min<uint64_t>(s.sh_size, take)));
+    if (file.ReadAt(bytes.data(), bytes.size(), s.sh_offset)) return true;
+    break;
+  }
+  bytes.clear();
+  return false;
+}
+
+}  // namespace
+
+bool ReadLoggerBlock(const std::string& path, std::vector<uint8_t>& block, bool& old_form,
+                     bool old_form_only) {
+  if (!old_form_only && ReadSection(path, OstrelDataSection, SHT_PROGBITS, SIZE_MAX, block)) {
     old_form = false;
     return true;
   }
   // The older form: [block without magic][L][magic] at the file's end.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  struct stat st {};
-  const auto read_at = [&](void* to, std::size_t n, uint64_t at) {
-    return at <= uint64_t(st.st_size) && n <= uint64_t(st.st_size) - at &&
-           ::pread(fd, to, n, off_t(at)) == ssize_t(n);
-  };
-  bool found = false;
+  const TFileReader file(path);
+  const uint64_t size = file.Size();
   uint32_t tail[2];
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 8 &&
-      read_at(tail, 8, uint64_t(st.st_size) - 8) && tail[1] == OstrelDataMagic &&
-      uint64_t(tail[0]) + 8 <= uint64_t(st.st_size)) {
-    block.resize(4 + std::size_t(tail[0]));
-    std::memcpy(block.data(), &tail[1], 4);
-    found = read_at(block.data() + 4, tail[0], uint64_t(st.st_size) - 8 - tail[0]);
-    old_form = true;
-  }
-  ::close(fd);
-  if (!found) block.clear();
-  return found;
+  if (size < 8 || !file.ReadAt(tail, 8, size - 8) || tail[1] != OstrelDataMagic ||
+      uint64_t(tail[0]) + 8 > size)
+    return false;
+  block.resize(4 + std::size_t(tail[0]));
+  std::memcpy(block.data(), &tail[1], 4);
+  old_form = true;
+  if (file.ReadAt(block.data() + 4, tail[0], size - 8 - tail[0])) return true;
+  block.clear();
+  return false;
 }
 
 bool ReadElfSection(const std::string& path, std::string_view section, std::size_t limit,
                     std::vector<uint8_t>& bytes, std::size_t take) {
-  bytes.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  struct stat st {};
-  const auto read_at = [&](void* to, std::size_t n, uint64_t at) {
-    return at <= uint64_t(st.st_size) && n <= uint64_t(st.st_size) - at &&
-           ::pread(fd, to, n, off_t(at)) == ssize_t(n);
-  };
-  bool found = false;
-  ElfW(Ehdr) eh;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && read_at(&eh, sizeof eh, 0) &&
-      std::memcmp(eh.e_ident, ELFMAG, SELFMAG) == 0 && eh.e_shentsize == sizeof(ElfW(Shdr)) &&
-      eh.e_shstrndx < eh.e_shnum) {
-    std::vector<ElfW(Shdr)> sections(eh.e_shnum);
-    if (read_at(sections.data(), sections.size() * sizeof(ElfW(Shdr)), eh.e_shoff)) {
-      const ElfW(Shdr) names = sections[eh.e_shstrndx];
-      std::string name(section.size() + 1, '\0');
-      for (const ElfW(Shdr) & s : sections) {
-        if (!read_at(name.data(), name.size(), names.sh_offset + s.sh_name) ||
-            name.compare(0, section.size(), section) != 0 || name.back() != '\0' ||
-            s.sh_type == SHT_NOBITS || s.sh_size > limit)
-          continue;
-        // The header's numbers are the file's word only: the section must lie inside the
-        // file before anything is allocated for it.
-        if (s.sh_offset > uint64_t(st.st_size) || s.sh_size > uint64_t(st.st_size) - s.sh_offset)
-          break;
-        bytes.resize(std::size_t(std::min<uint64_t>(s.sh_size, take)));
-        found = read_at(bytes.data(), bytes.size(), s.sh_offset);
-        break;
-      }
-    }
-  }
-  ::close(fd);
-  if (!found) bytes.clear();
-  return found;
+  return ReadSection(path, section, SHT_NULL, limit, bytes, take);
+}
+
+bool GetResourceData(uintptr_t handle, std::string_view name, uint32_t type,
+                     std::vector<uint8_t>& data) {
+  const std::string path = ModuleFileName(handle);
+  return !path.empty() && ReadSection(path, name, type, SIZE_MAX, data);
 }
 
 bool IsOstrelLogModule(uintptr_t handle) {
@@ -307,7 +329,7 @@ bool IsOstrelLogModule(const std::string& path, const void* handle) {
   TraceLog("IsOstrelLogModule", {handle}, 2);
   // Only the magic is wanted, not the whole section.
   std::vector<uint8_t> head;
-  const bool result = ReadElfSection(path, OstrelDataSection, SIZE_MAX, head, 4) &&
+  const bool result = ReadSection(path, OstrelDataSection, SHT_PROGBITS, SIZE_MAX, head, 4) &&
                       head.size() == 4 && std::memcmp(head.data(), &OstrelDataMagic, 4) == 0;
   TraceText(std::string("IsOstrelLogModule=") + (result ? "True" : "False"), -2);
   return result;
@@ -319,14 +341,10 @@ bool IsOstrelLogModule_Old(uintptr_t handle) {
 
 bool IsOstrelLogModule_Old(const std::string& path, const void* handle) {
   TraceLog("IsOstrelLogModule_Old", {handle}, 2);
-  bool result = false;
-  if (const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); fd >= 0) {
-    struct stat st {};
-    uint32_t magic = 0;
-    result = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 4 &&
-             ::pread(fd, &magic, 4, st.st_size - 4) == 4 && magic == OstrelDataMagic;
-    ::close(fd);
-  }
+  const TFileReader file(path);
+  uint32_t magic = 0;
+  const bool result =
+      file.Size() >= 4 && file.ReadAt(&magic, 4, file.Size() - 4) && magic == OstrelDataMagic;
   TraceText(std::string("IsOstrelLogModule_Old=") + (result ? "True" : "False"), -2);
   return result;
 }
@@ -338,9 +356,11 @@ bool LoadDebugInformation(TOstrelModuleEntry& entry) {
   TOstrelLoggerData data;
   const void* handle = reinterpret_cast<void*>(entry.handle);
   bool result = false;
-  if (IsOstrelLogModule(entry.path, handle) || IsOstrelLogModule_Old(entry.path, handle)) {
-    // The block at the file's end is never packed, whatever its version says.
-    result = ReadLoggerBlock(entry.path, block, old_form) &&
+  // The form is the one the two checks find: a section without the magic leaves the block at
+  // the file's end to be read. That block is never packed, whatever its version says.
+  const bool current = IsOstrelLogModule(entry.path, handle);
+  if (current || IsOstrelLogModule_Old(entry.path, handle)) {
+    result = ReadLoggerBlock(entry.path, block, old_form, !current) &&
              ParseLoggerData(block.data(), block.size(), data, entry.options, old_form);
   }
   // A module that carries a logger of its own publishes its options as they are now.
@@ -523,7 +543,7 @@ uintptr_t FindDebugProcAddress(const std::vector<uint8_t>& debug, int version, u
     std::string record;
     uint32_t offset = 0, unused = 0;
     if (!table.ReadShortString(record) || !table.Read(offset) || !table.Read(unused)) return 0;
-    if (record == name) return CodeAddress(handle, offset);
+    if (record == name) return CodeOffsetToAddress(handle, offset);
   }
   return 0;
 }

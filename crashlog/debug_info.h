@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "crashlog/call_stack.h"
+#include "platform/base/streams.h"
 
 namespace qv {
 
@@ -25,6 +26,27 @@ constexpr uint8_t OstrelNameKey = 0xA7;
 constexpr const char* OstrelDataSection = ".oldata";
 // The largest unpacked body accepted.
 constexpr std::size_t OstrelMaxUnpacked = std::size_t(64) << 20;
+
+// A read-only stream over a block of memory someone else owns (a loaded image, resource
+// data, an unpacked buffer), bounded by the block's real size. Its bytes are read through
+// the kernel: an unreadable part of the block reads as the stream's end, never as a fault.
+class THModuleStream final : public TStream {
+ public:
+  THModuleStream(const void* start, std::size_t size);
+  int64_t Read(void* buffer, int64_t count) override;
+  int64_t Write(const void* buffer, int64_t count) override;  // throws EWriteError
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  int64_t Size() override { return size_; }
+  void SetSize(int64_t size) override;  // throws EWriteError
+
+ private:
+  uintptr_t start_;
+  int64_t size_;
+  int64_t position_ = 0;
+};
+
+// The address of a code offset of the debug information: module handle + 0x1000 + offset.
+[[nodiscard]] uintptr_t CodeOffsetToAddress(uintptr_t handle, uint32_t offset);
 
 // What a block holds.
 struct TOstrelLoggerData {
@@ -44,11 +66,17 @@ bool ParseLoggerData(const uint8_t* block, std::size_t size, TOstrelLoggerData& 
                      TOstrelModuleOptions& options, bool never_packed = false);
 // The block of a module file: the ".oldata" section's bytes (`old_form` false), or the old
 // appended block rebuilt with its magic in front (`old_form` true). False without one.
-bool ReadLoggerBlock(const std::string& path, std::vector<uint8_t>& block, bool& old_form);
+bool ReadLoggerBlock(const std::string& path, std::vector<uint8_t>& block, bool& old_form,
+                     bool old_form_only = false);
 // The bytes of the named section of an ELF file, when it has one of at most `limit` bytes
 // that lies inside the file; only its first `take` bytes when it is longer.
 bool ReadElfSection(const std::string& path, std::string_view section, std::size_t limit,
                     std::vector<uint8_t>& bytes, std::size_t take = SIZE_MAX);
+// A resource of a loaded module: the bytes of its ELF section `name` of section type `type`
+// (SHT_PROGBITS for raw data), read from the module's file. False when the module has no
+// such section or its file cannot be read.
+bool GetResourceData(uintptr_t handle, std::string_view name, uint32_t type,
+                     std::vector<uint8_t>& data);
 // `IsOstrelLogModule` / `IsOstrelLogModule_Old` for a loaded module, or for a module file
 // (`handle` only traced).
 [[nodiscard]] bool IsOstrelLogModule(uintptr_t handle);

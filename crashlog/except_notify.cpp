@@ -2,6 +2,7 @@
 
 #include <cxxabi.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <link.h>
 #include <pthread.h>
 #include <semaphore.h>
@@ -125,20 +126,13 @@ struct PendingNotification {
   }
 };
 
-// The threads started through pthread_create.
-struct ThreadEntry {
-  pthread_t handle{};
-  void* (*start)(void*) = nullptr;
-  void* parameter = nullptr;
-  uintptr_t stack_top = 0;
-};
-std::mutex threads_lock;
-// Never destroyed: threads still running at exit unregister themselves.
-std::map<pid_t, ThreadEntry>& threads = *new std::map<pid_t, ThreadEntry>;
-
 using CxaThrow = void (*)(void*, std::type_info*, void (*)(void*));
 using PthreadCreate = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
 CxaThrow real_cxa_throw = nullptr;
+using CxaRethrow = void (*)();
+CxaRethrow real_cxa_rethrow = nullptr;
+using RethrowException = void (*)(std::exception_ptr);
+RethrowException real_rethrow_exception = nullptr;
 PthreadCreate real_pthread_create = nullptr;
 std::terminate_handler previous_terminate = nullptr;
 
@@ -160,19 +154,26 @@ sigset_t start_mask;
 // keeps the innermost and outermost of an endless recursion's return addresses.
 constexpr uintptr_t MaxScannedStack = uintptr_t(64) << 20;
 
-// The exception as it enters the pipeline.
+// What the pipeline takes from where the exception happened: the faulting thread's registers
+// (a fault's context; none for a throw), its stack pointer and stack top, and the foreground
+// window and focused control, noted before any dialog moves the focus.
+struct TExceptNotifyParams {
+  std::optional<TOstrelRegisters> context;
+  uintptr_t stack_pointer = 0, stack_top = 0;
+  std::string form_class, form_text, control_class, control_text;
+  bool control_password = false;
+};
+
+// The exception as it enters the pipeline: its object (class and message here), address,
+// raised flag, faulting thread and the parameters taken where it happened.
 struct ExceptInfo {
   std::string class_name, message;
   bool has_message = false;
   bool external = false;
   bool raised = false;
   uintptr_t address = 0;
-  uintptr_t stack_pointer = 0, stack_top = 0;
-  std::optional<TOstrelRegisters> registers;
   pid_t thread = 0;
-  // The foreground window and the focused control when the exception was noted.
-  std::string form_class, form_text, control_class, control_text;
-  bool control_password = false;
+  TExceptNotifyParams params;
   // A copy of the stack from the stack pointer up, taken while the thread ran on: the call
   // stack is looked for there instead.
   const void* stack_copy = nullptr;
@@ -192,9 +193,8 @@ thread_local TOstrelRegisters thrown_registers{};
 
 uintptr_t StackTopOf(uintptr_t stack_pointer, pid_t thread) {
   {
-    std::lock_guard guard(threads_lock);
-    auto it = threads.find(thread);
-    if (it != threads.end() && it->second.stack_top != 0) return it->second.stack_top;
+    TOstrelThreadsList::Entry entry;
+    if (OstrelThreadsList().FindById(thread, entry) && entry.stack_top != 0) return entry.stack_top;
   }
   if (thread == main_thread && main_stack_top != 0) return main_stack_top;
   std::ifstream maps("/proc/self/maps");
@@ -211,9 +211,8 @@ uintptr_t StackTopOf(uintptr_t stack_pointer, pid_t thread) {
 uintptr_t CurrentStackTop() {
   const pid_t self = ThreadId();
   {
-    std::lock_guard guard(threads_lock);
-    auto it = threads.find(self);
-    if (it != threads.end()) return it->second.stack_top;
+    TOstrelThreadsList::Entry entry;
+    if (OstrelThreadsList().FindById(self, entry)) return entry.stack_top;
   }
   if (self == main_thread && main_stack_top != 0) return main_stack_top;
   pthread_attr_t attr;
@@ -378,14 +377,28 @@ void Restart() {
   std::vector<char*> argv;
   for (std::string& a : arguments) argv.push_back(a.data());
   argv.push_back(nullptr);
+  // The new run starts once this one has ended (its end closes the pipe's last writer): a
+  // program that allows one instance would otherwise find this one still running.
+  int parent_alive[2];
+  if (::pipe2(parent_alive, O_CLOEXEC) != 0) return;
   const pid_t child = ::fork();
   if (child == 0) {
+    ::close(parent_alive[1]);
+    char byte;
+    ssize_t got = 0;
+    do {
+      got = ::read(parent_alive[0], &byte, 1);
+    } while (got > 0 || (got < 0 && errno == EINTR));
+    ::close(parent_alive[0]);
     // The thread that forks may block signals of its own (the pipeline's blocks all).
     ::sigprocmask(SIG_SETMASK, &start_mask, nullptr);
     if (!start_folder.empty() && ::chdir(start_folder.c_str()) != 0) ::_exit(127);
     ::execv("/proc/self/exe", argv.data());
     ::_exit(127);
   }
+  ::close(parent_alive[0]);
+  // The write end stays open until this process ends.
+  if (child < 0) ::close(parent_alive[1]);
 }
 
 // The log file as the options name it; when its folder cannot be written (a program
@@ -447,7 +460,7 @@ bool InternalExceptNotify(ExceptInfo& e) {
   TOstrelStackList stack;
   std::vector<TOstrelModulePtr> modules;
   try {
-    uintptr_t from = e.stack_pointer, top = e.stack_top;
+    uintptr_t from = e.params.stack_pointer, top = e.params.stack_top;
     if (e.stack_copy != nullptr) {
       from = reinterpret_cast<uintptr_t>(e.stack_copy);
       top = from + e.stack_copy_bytes;
@@ -464,15 +477,15 @@ bool InternalExceptNotify(ExceptInfo& e) {
   facts.type = e.class_name;
   facts.message = e.message;
   facts.has_message = e.has_message;
-  facts.registers = e.registers;
-  facts.stack_pointer = e.stack_pointer;
+  facts.registers = e.params.context;
+  facts.stack_pointer = e.params.stack_pointer;
   facts.console = console_program.load();
   facts.web_host = IsWebHost(facts.console);
-  facts.form_class = e.form_class;
-  facts.form_text = e.form_text;
-  facts.control_class = e.control_class;
-  facts.control_text = e.control_text;
-  facts.control_password = e.control_password;
+  facts.form_class = e.params.form_class;
+  facts.form_text = e.params.form_text;
+  facts.control_class = e.params.control_class;
+  facts.control_text = e.params.control_text;
+  facts.control_password = e.params.control_password;
   if (owner != nullptr) {
     facts.app_name = owner->description;
     facts.app_version = owner->version;
@@ -701,6 +714,47 @@ bool IsPaintMessage(UINT message) {
   }
 }
 
+// The thread that runs the pipeline for an exception of the main thread: it holds the
+// exception (object, address, raised flag, parameters and faulting thread), is running until
+// the pipeline's result is in, and takes no fault signal of the process's.
+class TExceptionThread {
+ public:
+  TExceptionThread(ExceptInfo& exception, std::shared_ptr<MessageQueue> waker)
+      : exception_(exception), waker_(std::move(waker)), thread_([this] { Execute(); }) {}
+  TExceptionThread(const TExceptionThread&) = delete;
+  TExceptionThread& operator=(const TExceptionThread&) = delete;
+  ~TExceptionThread() {
+    if (thread_.joinable()) thread_.join();
+  }
+  [[nodiscard]] bool Running() const { return running_.load(); }
+  // Waits for the end of the thread; the pipeline's result (true = default handling).
+  bool WaitFor() {
+    if (thread_.joinable()) thread_.join();
+    return result_;
+  }
+
+ private:
+  void Execute() {
+    const sigset_t faults = FaultSignals();
+    ::pthread_sigmask(SIG_BLOCK, &faults, nullptr);
+    report_thread = ThreadId();
+    try {
+      result_ = InternalExceptNotify(exception_);
+    } catch (...) {
+      InternalError("ExceptNotify");
+    }
+    report_thread = 0;
+    running_ = false;
+    if (waker_) waker_->Wake();
+  }
+
+  ExceptInfo& exception_;
+  std::shared_ptr<MessageQueue> waker_;
+  std::atomic<bool> running_{true};
+  bool result_ = true;
+  std::thread thread_;  // last: it starts once the rest is made
+};
+
 // The report of a main-thread exception runs on a thread of its own while the main thread
 // keeps its windows painted: it serves what other threads send it and dispatches only paint
 // messages; clicks and typed characters beep, and they and everything else posted meanwhile
@@ -709,31 +763,17 @@ bool ReportWhilePainting(ExceptInfo& e) {
   TraceLog("ExceptNotify", {e.class_name, reinterpret_cast<const void*>(e.address)}, 0);
   MessageQueue& queue = MessageQueue::Current();
   const std::shared_ptr<MessageQueue> waker = MessageQueue::ForThread(std::this_thread::get_id());
-  std::atomic<bool> done{false};
-  bool answer = true;
   {
     std::lock_guard lock(main_call_lock);
     main_call_queue = waker;
   }
-  std::thread pipeline([&] {
-    const sigset_t faults = FaultSignals();
-    ::pthread_sigmask(SIG_BLOCK, &faults, nullptr);
-    report_thread = ThreadId();
-    try {
-      answer = InternalExceptNotify(e);
-    } catch (...) {
-      InternalError("ExceptNotify");
-    }
-    report_thread = 0;
-    done = true;
-    if (waker) waker->Wake();
-  });
+  TExceptionThread pipeline(e, waker);
   std::optional<int> quit;
-  while (!done.load()) {
+  while (pipeline.Running()) {
     RunMainCall();
     MSG msg;
     int taken = 0;
-    for (; taken < 11 && !done.load() && PeekMessage(msg, PM_REMOVE); ++taken) {
+    for (; taken < 11 && pipeline.Running() && PeekMessage(msg, PM_REMOVE); ++taken) {
       if (msg.message == WM_QUIT) {
         quit = int(msg.wParam);
       } else if (IsPaintMessage(msg.message)) {
@@ -743,9 +783,9 @@ bool ReportWhilePainting(ExceptInfo& e) {
         MessageBeep();
       }
     }
-    if (taken == 0 && !done.load()) queue.Wait(std::nullopt);
+    if (taken == 0 && pipeline.Running()) queue.Wait(std::nullopt);
   }
-  pipeline.join();
+  const bool answer = pipeline.WaitFor();
   {
     std::lock_guard lock(main_call_lock);
     main_call_queue = nullptr;
@@ -758,11 +798,11 @@ bool ReportWhilePainting(ExceptInfo& e) {
 void NoteActiveControls(ExceptInfo& e) {
   FOREGROUNDINFO info;
   if (!GetForegroundInfo(info)) return;
-  e.form_class = info.formClass;
-  e.form_text = info.formText;
-  e.control_class = info.controlClass;
-  e.control_text = info.controlText;
-  e.control_password = (info.controlStyle & 0x20 /* ES_PASSWORD */) != 0;
+  e.params.form_class = info.formClass;
+  e.params.form_text = info.formText;
+  e.params.control_class = info.controlClass;
+  e.params.control_text = info.controlText;
+  e.params.control_password = (info.controlStyle & 0x20 /* ES_PASSWORD */) != 0;
 }
 
 // The report of one exception, the pipeline serialised already. True = default handling wanted.
@@ -1016,9 +1056,9 @@ bool IsStdException(const std::type_info* type, void* object, std::string& messa
   if (IsExceptionHandled(type, object)) return;
   e.raised = true;
   e.address = return_address;
-  e.stack_pointer = stack_pointer;
-  e.registers = registers;
-  e.stack_top = CurrentStackTop();
+  e.params.stack_pointer = stack_pointer;
+  e.params.context = registers;
+  e.params.stack_top = CurrentStackTop();
   e.thread = ThreadId();
   reported_default = GoNotify(e);
   reported_object = object;
@@ -1043,6 +1083,43 @@ bool IsStdException(const std::type_info* type, void* object, std::string& messa
 }
 
 int PendingDeferredSignals();
+
+// A rethrow is reported as a throw from where it rethrows, the exception being handled
+// (`throw;`) or the one the pointer holds.
+void ReportRethrow(const std::exception_ptr& current, uintptr_t return_address,
+                   uintptr_t stack_pointer) {
+  if (!current) return;
+  void* object = nullptr;
+  static_assert(sizeof current == sizeof object);
+  std::memcpy(&object, &current, sizeof object);
+  std::type_info* type = const_cast<std::type_info*>(current.__cxa_exception_type());
+  // A handled rethrow (the logger's own look at an exception among them) keeps the site
+  // of the throw.
+  if (type == nullptr || IsExceptionHandled(type, object)) return;
+  NoteThrowSite(object, reinterpret_cast<void*>(return_address));
+  // The registers as found here, with the rethrowing call's own instruction and stack.
+  ucontext_t context{};
+  ::getcontext(&context);
+  TOstrelRegisters registers = RegistersOf(context);
+  registers.rip = CallSite(return_address);
+  registers.rsp = stack_pointer;
+  ReportThrow(object, type, return_address, stack_pointer, registers);
+}
+
+[[noreturn]] void HookedRethrow() {
+  const auto frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  ReportRethrow(std::current_exception(), reinterpret_cast<uintptr_t>(__builtin_return_address(0)),
+                frame + 16);
+  real_cxa_rethrow();
+  __builtin_unreachable();
+}
+
+[[noreturn]] void HookedRethrowException(std::exception_ptr pointer) {
+  const auto frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  ReportRethrow(pointer, reinterpret_cast<uintptr_t>(__builtin_return_address(0)), frame + 16);
+  real_rethrow_exception(std::move(pointer));
+  __builtin_unreachable();
+}
 
 // Ends the program once no other thread's exception is still on its way to the log. A
 // thread's exception that leaves its start routine ends only the thread (HookedThreadProc);
@@ -1073,11 +1150,11 @@ bool ReportUncaught(const std::exception_ptr& current) {
   e.class_name = type ? DemangledClassName(*type) : "";
   if (type != nullptr) e.has_message = IsStdException(type, object, e.message);
   e.object = StdException(type, object);
-  e.stack_pointer = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  e.params.stack_pointer = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
   ucontext_t context{};
   ::getcontext(&context);
-  e.registers = RegistersOf(context);
-  e.stack_top = CurrentStackTop();
+  e.params.context = RegistersOf(context);
+  e.params.stack_top = CurrentStackTop();
   e.thread = ThreadId();
   return GoNotify(e);
 }
@@ -1090,6 +1167,9 @@ void HookedExceptProc() {
   }
   if (ReportUncaught(current)) {
     ReleaseProcessSharedFacts();
+    // The default handling ends by abort(): no new failure, so it takes SIGABRT's own way.
+    for (int i = 0; i < 5; ++i)
+      if (Signals[i] == SIGABRT) ::sigaction(SIGABRT, &previous_actions[i], nullptr);
     if (previous_terminate) previous_terminate();
     std::abort();
   }
@@ -1421,6 +1501,30 @@ std::string SignalMessage(int signal, const siginfo_t& info, uintptr_t address) 
   return text;
 }
 
+// A fault handed over by its thread becomes an exception object (class and message from the
+// signal, the registers of its context), which is then notified. True = default handling.
+bool HookedExceptionObject(const SignalSlot& fault) {
+  const TOstrelRegisters r = RegistersOf(fault.context);
+  ExceptInfo e;
+  e.class_name = SignalClass(fault.signal, fault.info);
+  e.message = SignalMessage(fault.signal, fault.info, r.rip);
+  e.has_message = true;
+  e.external = true;
+  const std::unique_ptr<EExternal> object = FaultObject(e.class_name, e.message);
+  e.object = object.get();
+  e.address = r.rip;
+  e.params.stack_pointer = r.rsp;
+  e.params.context = r;
+  e.thread = fault.thread;
+  e.params.stack_top = StackTopOf(r.rsp, fault.thread);
+  try {
+    PublishExceptionFacts(OwnHandle(), true, e.class_name, true, e.message);
+  } catch (...) {
+    InternalError("PublishExceptionFacts");
+  }
+  return GoNotify(e);
+}
+
 // The program's logger data (its options and debug information), read on the pipeline
 // thread while the main thread waits: a fault of the main thread meanwhile is reported.
 void LoadProgramData() {
@@ -1462,25 +1566,7 @@ void* PipelineThread(void*) {
       continue;
     }
     waiting_faults.fetch_sub(1);
-    const TOstrelRegisters r = RegistersOf(slot.context);
-    ExceptInfo e;
-    e.class_name = SignalClass(slot.signal, slot.info);
-    e.message = SignalMessage(slot.signal, slot.info, r.rip);
-    e.has_message = true;
-    e.external = true;
-    const std::unique_ptr<EExternal> fault = FaultObject(e.class_name, e.message);
-    e.object = fault.get();
-    e.address = r.rip;
-    e.stack_pointer = r.rsp;
-    e.registers = r;
-    e.thread = slot.thread;
-    e.stack_top = StackTopOf(r.rsp, slot.thread);
-    try {
-      PublishExceptionFacts(OwnHandle(), true, e.class_name, true, e.message);
-    } catch (...) {
-      InternalError("PublishExceptionFacts");
-    }
-    slot.default_wanted = GoNotify(e);
+    slot.default_wanted = HookedExceptionObject(slot);
     if (slot.default_wanted) {
       ::sem_post(&slot_done);
       continue;
@@ -1535,10 +1621,7 @@ struct ThreadAltStack {
 
 struct ThreadRegistration {
   pid_t id = ThreadId();
-  ~ThreadRegistration() {
-    std::lock_guard guard(threads_lock);
-    threads.erase(id);
-  }
+  ~ThreadRegistration() { OstrelThreadsList().Remove(id); }
 };
 
 struct ThreadStart {
@@ -1550,7 +1633,7 @@ void* HookedThreadProc(void* argument) {
   const ThreadStart start = *static_cast<ThreadStart*>(argument);
   delete static_cast<ThreadStart*>(argument);
   thread_local ThreadRegistration registration;
-  ThreadEntry entry{pthread_self(), start.start, start.parameter, 0};
+  TOstrelThreadsList::Entry entry{registration.id, pthread_self(), start.start, start.parameter, 0};
   pthread_attr_t attr;
   if (pthread_getattr_np(pthread_self(), &attr) == 0) {
     void* base = nullptr;
@@ -1558,10 +1641,7 @@ void* HookedThreadProc(void* argument) {
     if (pthread_attr_getstack(&attr, &base, &size) == 0) entry.stack_top = uintptr_t(base) + size;
     pthread_attr_destroy(&attr);
   }
-  {
-    std::lock_guard guard(threads_lock);
-    threads[registration.id] = entry;
-  }
+  OstrelThreadsList().Add(entry);
   thread_local ThreadAltStack alt_stack;
   try {
     return start.start(start.parameter);
@@ -1676,6 +1756,13 @@ uintptr_t starter_return = 0;
 // destroyed.
 using InitRoutine = void (*)(int, char**, char**);
 InitRoutine saved_last_init = nullptr;
+InitRoutine* wrapped_slot = nullptr;
+
+// Writes a slot of the table, whose pages are read-only once relocated: their protection is
+// restored after the write.
+bool SetSlot(InitRoutine* slot, InitRoutine value) {
+  return WriteCode(slot, &value, sizeof value);
+}
 
 void EndInitialization() {
   if (!initializing.exchange(false)) return;
@@ -1685,16 +1772,8 @@ void EndInitialization() {
 void WrappedLastInit(int argc, char** argv, char** env) {
   if (saved_last_init != nullptr) saved_last_init(argc, argv, env);
   EndInitialization();
-}
-
-bool SetSlot(InitRoutine* slot, InitRoutine value) {
-  const long page = ::sysconf(_SC_PAGESIZE);
-  const auto start = reinterpret_cast<uintptr_t>(slot) & ~uintptr_t(page - 1);
-  if (::mprotect(reinterpret_cast<void*>(start), std::size_t(page) * 2, PROT_READ | PROT_WRITE) !=
-      0)
-    return false;
-  *slot = value;
-  return true;
+  // The table is as the module made it again.
+  if (wrapped_slot != nullptr) SetSlot(wrapped_slot, saved_last_init);
 }
 
 // The module's static-initialisation table (its routines in the order they run).
@@ -1744,6 +1823,7 @@ void WrapModuleInitTable() {
                          !(starter_return >= routine && starter_return - routine < 0x4000);
     saved_last_init = *slot;
     wrapped = pending && SetSlot(slot, &WrappedLastInit);
+    if (wrapped) wrapped_slot = slot;
   }
   if (!wrapped) EndInitialization();
   TraceText(std::string("WrapModuleInitTable=") + (wrapped ? "True" : "False"), -2);
@@ -1752,6 +1832,39 @@ void WrapModuleInitTable() {
 }  // namespace
 
 // ---- public ----------------------------------------------------------------------------------
+
+void TOstrelThreadsList::Add(const Entry& entry) {
+  std::lock_guard guard(lock_);
+  entries_[entry.id] = entry;
+}
+
+void TOstrelThreadsList::Remove(pid_t id) {
+  std::lock_guard guard(lock_);
+  entries_.erase(id);
+}
+
+bool TOstrelThreadsList::FindById(pid_t id, Entry& found) const {
+  std::lock_guard guard(lock_);
+  const auto it = entries_.find(id);
+  if (it == entries_.end()) return false;
+  found = it->second;
+  return true;
+}
+
+bool TOstrelThreadsList::FindByHandle(pthread_t handle, Entry& found) const {
+  std::lock_guard guard(lock_);
+  for (const auto& [id, entry] : entries_) {
+    if (::pthread_equal(entry.handle, handle) == 0) continue;
+    found = entry;
+    return true;
+  }
+  return false;
+}
+
+TOstrelThreadsList& OstrelThreadsList() {
+  static auto* list = new TOstrelThreadsList;
+  return *list;
+}
 
 bool IsExceptionHandled(const std::type_info* type, void* object) {
   TraceLog("IsExceptionHandled",
@@ -1850,9 +1963,9 @@ bool NotifyThreadSnapshot(const std::string& class_name, const std::string& mess
   e.message = message;
   e.has_message = true;
   e.address = registers.rip;
-  e.stack_pointer = registers.rsp;
-  e.stack_top = stack_top;
-  e.registers = registers;
+  e.params.stack_pointer = registers.rsp;
+  e.params.stack_top = stack_top;
+  e.params.context = registers;
   e.thread = thread;
   e.stack_copy = stack_copy;
   e.stack_copy_bytes = stack_bytes;
@@ -1884,18 +1997,18 @@ bool ExceptionManager(std::exception_ptr error) {
   // those of now.
   if (object != nullptr && object == thrown_object) {
     e.address = thrown_at;
-    e.registers = thrown_registers;
+    e.params.context = thrown_registers;
   } else {
     e.address = reinterpret_cast<uintptr_t>(__builtin_return_address(0));
     ucontext_t context{};
     ::getcontext(&context);
     TOstrelRegisters now = RegistersOf(context);
     now.rip = e.address;
-    e.registers = now;
+    e.params.context = now;
   }
   e.raised = true;
-  e.stack_pointer = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-  e.stack_top = CurrentStackTop();
+  e.params.stack_pointer = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  e.params.stack_top = CurrentStackTop();
   e.thread = ThreadId();
   return GoNotify(e);
 }
@@ -1949,6 +2062,12 @@ void InstallOstrelLog() {
     // Set first: a fault may come as soon as its handler is in place.
     catching_faults = started;
     for (int i = 0; i < 5; ++i) ::sigaction(Signals[i], &action, &previous_actions[i]);
+    // A forked child has no pipeline thread: its faults end it as they would unlogged.
+    ::pthread_atfork(nullptr, nullptr, [] {
+      catching_faults = false;
+      active = false;
+      for (int i = 0; i < 5; ++i) ::sigaction(Signals[i], &previous_actions[i], nullptr);
+    });
     // Nothing but the wait until the data is read: a fault in the middle of a first-use
     // initialisation (the trace's state) would hold its guard against the pipeline thread.
     if (started) SemWait(&data_ready);
@@ -1956,6 +2075,13 @@ void InstallOstrelLog() {
     previous_terminate = std::set_terminate(&HookedExceptProc);
     real_cxa_throw = reinterpret_cast<CxaThrow>(
         HookEverywhere("__cxa_throw", reinterpret_cast<void*>(&HookedRaise)));
+    // Rethrows pass by neither: without these a rethrow would be reported from the
+    // terminate handler, with no address and the logger's own frames first.
+    real_cxa_rethrow = reinterpret_cast<CxaRethrow>(
+        HookEverywhere("__cxa_rethrow", reinterpret_cast<void*>(&HookedRethrow)));
+    real_rethrow_exception = reinterpret_cast<RethrowException>(
+        HookEverywhere("_ZSt17rethrow_exceptionNSt15__exception_ptr13exception_ptrE",
+                       reinterpret_cast<void*>(&HookedRethrowException)));
     real_pthread_create = reinterpret_cast<PthreadCreate>(
         HookEverywhere("pthread_create", reinterpret_cast<void*>(&HookedCreateThread)));
     real_dlopen =

@@ -14,12 +14,15 @@
 // that thread only). With the log switched off, every exception takes the default path.
 #pragma once
 
+#include <pthread.h>
 #include <sys/types.h>
 #include <ucontext.h>
 
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -127,6 +130,30 @@ bool NotifyThreadSnapshot(const std::string& class_name, const std::string& mess
                           const TOstrelRegisters& registers, uintptr_t stack_top,
                           const void* stack_copy, std::size_t stack_bytes,
                           const std::exception* error = nullptr);
+
+// The threads started through pthread_create while the logger is active, each listed from
+// its start until its end: found by kernel id or by handle, under a lock of the list's own
+// that is never held while calling out. Entries are handed out as copies.
+class TOstrelThreadsList {
+ public:
+  struct Entry {
+    pid_t id = 0;
+    pthread_t handle{};
+    void* (*start)(void*) = nullptr;
+    void* parameter = nullptr;
+    uintptr_t stack_top = 0;
+  };
+  void Add(const Entry& entry);
+  void Remove(pid_t id);
+  [[nodiscard]] bool FindById(pid_t id, Entry& found) const;
+  [[nodiscard]] bool FindByHandle(pthread_t handle, Entry& found) const;
+
+ private:
+  mutable std::mutex lock_;
+  std::map<pid_t, Entry> entries_;
+};
+// The process's list; never destroyed, since threads still running at exit leave it then.
+TOstrelThreadsList& OstrelThreadsList();
 
 // Exceptions of an excluded thread (kernel thread id) are never reported.
 void ExcludeThreadFromOstrelLog(pid_t thread, bool excluded = true);

@@ -96,7 +96,7 @@ bool ReadObject(const std::string& name, std::vector<uint8_t>& data, int* keep_f
 
 void PutText(std::vector<uint8_t>& out, std::string text) {
   // A text that ends in its only line end is stored without it.
-  if (text.size() > 2 && text.find("\r\n") == text.size() - 2) text.resize(text.size() - 2);
+  if (text.size() > 1 && text.find("\r\n") == text.size() - 2) text.resize(text.size() - 2);
   const auto length = uint32_t(text.size());
   const auto* bytes = reinterpret_cast<const uint8_t*>(&length);
   out.insert(out.end(), bytes, bytes + 4);

@@ -215,5 +215,31 @@ TEST(CallStackTest, RefreshFollowsLoadedModules) {
   EXPECT_EQ(find(), nullptr);
 }
 
+// A module's code ends past its executable segments, and every exported routine lies
+// before that end; an exported address that only jumps on through a slot counts as the
+// routine it jumps to.
+TEST(CallStackTest, CodeEndAndExportThunks) {
+  void* libc = ::dlopen("libc.so.6", RTLD_NOW | RTLD_NOLOAD);
+  ASSERT_NE(libc, nullptr);
+  const auto getpid_at = reinterpret_cast<uintptr_t>(::dlsym(libc, "getpid"));
+  ::dlclose(libc);
+  const TOstrelModulePtr m = GetModuleEntryOf(getpid_at);
+  ASSERT_NE(m, nullptr);
+  const uintptr_t end = GetCodeEnd(m->handle);
+  EXPECT_GT(end, getpid_at);
+  uint8_t byte = 0;
+  EXPECT_TRUE(SafeRead(&byte, end - 1, 1));
+  ASSERT_FALSE(m->functions.empty());
+  for (const TOstrelFunction& f : m->functions) EXPECT_LT(f.address, end) << f.name;
+  EXPECT_EQ(GetCodeEnd(0), 0u);
+
+  CodePages code;
+  const uint8_t stub[] = {0xFF, 0x25, 0xFA, 0x07, 0, 0, 0x66, 0x90};  // jmp [rip + 0x7FA]
+  std::memcpy(code.base, stub, sizeof stub);
+  std::memcpy(code.base + 0x800, &getpid_at, 8);
+  EXPECT_EQ(SkipExportThunk(uintptr_t(code.base)), getpid_at);
+  EXPECT_EQ(SkipExportThunk(getpid_at), getpid_at);
+}
+
 }  // namespace
 }  // namespace qv

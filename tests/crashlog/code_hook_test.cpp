@@ -132,7 +132,14 @@ TEST(CodeHookTest, EntryThatCannotBeMovedIsRefused) {
   void* tiny = code.Put(0, {0xC3, 0x90, 0x90, 0x90, 0x90, 0xC3});  // ret; what follows
   // xor eax,eax; jne to itself (within the patch's bytes); nop; ret
   void* back = code.Put(0x100, {0x31, 0xC0, 0x75, 0xFE, 0x90, 0xC3});
-  for (void* routine : {tiny, back}) {
+  // xor eax,eax; 1: inc eax; cmp eax,10; jl 1b; ret: the loop's branch lies past the moved
+  // instructions but lands among them.
+  void* loop = code.Put(0x200, {0x31, 0xC0, 0xFF, 0xC0, 0x83, 0xF8, 0x0A, 0x7C, 0xF9, 0xC3});
+  // A branch back among the moved instructions that follows an early ret, reached by a
+  // forward branch over it.
+  void* late = code.Put(
+      0x300, {0x31, 0xC0, 0xFF, 0xC0, 0x83, 0xF8, 0x0A, 0x7D, 0x01, 0xC3, 0xEB, 0xF6, 0xCC});
+  for (void* routine : {tiny, back, loop, late}) {
     const std::vector<uint8_t> before = Entry(routine);
     try {
       HookProcedure(routine, reinterpret_cast<void*>(&TimesTen), "Tiny");
@@ -142,6 +149,7 @@ TEST(CodeHookTest, EntryThatCannotBeMovedIsRefused) {
     }
     EXPECT_EQ(Entry(routine), before);
   }
+  EXPECT_EQ(reinterpret_cast<IntFn>(loop)(0), 10);
 }
 
 // A page holding a stub of each PLT form, jumping through a slot that holds `target`.

@@ -26,11 +26,15 @@
 // With the dialog: in "dialog" the main thread fails beside its window and goes on after the
 // dialog until standard input ends.
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <link.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -42,6 +46,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "crashlog/except_notify.h"
 #include "crashlog/freeze_thread.h"
@@ -68,6 +73,48 @@ namespace {
 [[gnu::noinline]] void ThrowDiscError() {
   SAY_LINE();
   throw TDiscError("Disc tray jammed");
+}
+
+// Rethrows the caught exception from the handler.
+[[gnu::noinline]] void RethrowDiscError() {
+  try {
+    ThrowDiscError();
+  } catch (...) {
+    SAY_LINE();
+    throw;
+  }
+}
+
+// Rethrows the exception a pointer keeps, after its handler has ended.
+[[gnu::noinline]] void RethrowKeptDiscError() {
+  std::exception_ptr kept;
+  try {
+    ThrowDiscError();
+  } catch (...) {
+    kept = std::current_exception();
+  }
+  SAY_LINE();
+  std::rethrow_exception(kept);
+}
+
+// "single <dir> <runs>": a program that allows one instance. Each run notes in <runs>
+// whether it got the lock that the run before held, before anything else of it runs (the
+// logger starts later); a run after the first ends there.
+bool single_first_run = false;
+[[gnu::constructor(101)]] void SingleInstanceCheck(int argc, char** argv, char**) {
+  if (argc < 4 || std::strcmp(argv[1], "single") != 0) return;
+  // Kept open, and so locked, until the run ends.
+  const int lock =
+      ::open((std::string(argv[2]) + "/instance.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  const bool alone = lock >= 0 && ::flock(lock, LOCK_EX | LOCK_NB) == 0;
+  const int runs = ::open(argv[3], O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (runs < 0) ::_exit(2);
+  const bool again = ::lseek(runs, 0, SEEK_END) > 0;
+  const char* line = alone ? "alone\n" : "not alone\n";
+  if (::write(runs, line, std::strlen(line)) < 0) ::_exit(2);
+  ::close(runs);
+  if (again) ::_exit(0);
+  single_first_run = true;
 }
 
 [[gnu::noinline]] void WorkerRoutine() {
@@ -594,6 +641,102 @@ int main(int argc, char** argv) {
   if (mode == "recurse") {
     SAY_LINE();
     return Recurse(0);
+  }
+  if (mode == "threadslist") {  // a started thread is listed by id and by handle until its end
+    struct Seen {
+      pid_t id = 0;
+      bool by_id = false, by_handle = false;
+    } seen;
+    pthread_t worker;
+    const int started = ::pthread_create(
+        &worker, nullptr,
+        [](void* out) -> void* {
+          auto& s = *static_cast<Seen*>(out);
+          s.id = pid_t(::syscall(SYS_gettid));
+          qv::TOstrelThreadsList::Entry a, b;
+          s.by_id = qv::OstrelThreadsList().FindById(s.id, a) &&
+                    ::pthread_equal(a.handle, ::pthread_self()) != 0 && a.parameter == out &&
+                    a.stack_top > reinterpret_cast<uintptr_t>(&a);
+          s.by_handle = qv::OstrelThreadsList().FindByHandle(::pthread_self(), b) && b.id == s.id;
+          return nullptr;
+        },
+        &seen);
+    if (started != 0) return 2;
+    ::pthread_join(worker, nullptr);
+    qv::TOstrelThreadsList::Entry after;
+    std::printf("by id %d, by handle %d, after its end %d\n", int(seen.by_id), int(seen.by_handle),
+                int(qv::OstrelThreadsList().FindById(seen.id, after)));
+    return 0;
+  }
+  if (mode == "rethrow") RethrowDiscError();
+  if (mode == "rethrowkept") RethrowKeptDiscError();
+  if (mode == "forkfault") {  // a forked child faults; prints how it ended
+    const pid_t child = ::fork();
+    if (child == 0) {
+      WriteNull(argc > 100 ? &argc : nullptr);
+      ::_exit(0);
+    }
+    int status = 0;
+    for (int i = 0; i < 6000 && ::waitpid(child, &status, WNOHANG) == 0; ++i) ::usleep(10000);
+    if (::waitpid(child, &status, WNOHANG) == 0) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &status, 0);
+      std::printf("child hung\n");
+    } else if (WIFSIGNALED(status)) {
+      std::printf("child signal %d\n", WTERMSIG(status));
+    } else {
+      std::printf("child status %d\n", WEXITSTATUS(status));
+    }
+    return 0;
+  }
+  if (mode == "inittable") {  // prints whether the last initialisation slot can be written
+    uintptr_t last = 0;
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) {
+          for (int i = 0; i < info->dlpi_phnum; ++i) {
+            if (info->dlpi_phdr[i].p_type != PT_DYNAMIC) continue;
+            uintptr_t table = 0, size = 0;
+            for (auto* d = reinterpret_cast<const ElfW(Dyn)*>(info->dlpi_addr +
+                                                              info->dlpi_phdr[i].p_vaddr);
+                 d->d_tag != DT_NULL; ++d) {
+              if (d->d_tag == DT_INIT_ARRAY) table = info->dlpi_addr + d->d_un.d_ptr;
+              if (d->d_tag == DT_INIT_ARRAYSZ) size = d->d_un.d_val;
+            }
+            if (table != 0 && size >= sizeof(void*))
+              *static_cast<uintptr_t*>(data) = table + size - sizeof(void*);
+          }
+          return 1;  // the program comes first
+        },
+        &last);
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);) {
+      unsigned long from = 0, to = 0;
+      char protection[5] = {};
+      if (std::sscanf(line.c_str(), "%lx-%lx %4s", &from, &to, protection) == 3 && last >= from &&
+          last < to)
+        std::printf("slot %s\n", protection);
+    }
+    return 0;
+  }
+  if (mode == "single" && single_first_run) {
+    // The first run's end is made slow by the memory it leaves to free.
+    static std::vector<char> ballast(std::size_t(1) << 30);
+    for (std::size_t at = 0; at < ballast.size(); at += 4096) ballast[at] = char(at);
+    qv::SetExceptionNotify(
+        [](qv::TOstrelExceptionRecord&, bool&) { qv::SetTerminateRequest(qv::otRestart); });
+    ThrowDiscError();
+  }
+  if (mode == "default") {  // the notify hook gives the exception to the default handler
+    // Any later failure goes on to the report, which prints its class.
+    qv::SetExceptionNotify([](qv::TOstrelExceptionRecord& record, bool& go_on) {
+      if (record.class_name == "TDiscError") {
+        go_on = false;
+      } else {
+        std::printf("reported %s\n", record.class_name.c_str());
+        std::fflush(stdout);
+      }
+    });
+    ThrowDiscError();
   }
   if (mode == "off") {
     options.SetActivateLog(false);

@@ -139,6 +139,32 @@ TEST_F(CrashTest, UncaughtThrowIsReportedAndEndsWithOne) {
   EXPECT_NE(run.stdout_text.find("2.4 Type   : TDiscError"), std::string::npos);
 }
 
+// A rethrow is reported from the rethrow site, in the program's module, with the program's
+// frames first.
+TEST_F(CrashTest, RethrowsAreReportedWhereTheyRethrow) {
+  for (const std::string mode : {"rethrow", "rethrowkept"}) {
+    SCOPED_TRACE(mode);
+    std::filesystem::remove(dir_ + "/crashlog_crash_program.olf");
+    const CrashRun run = Crash(mode);
+    EXPECT_EQ(run.status, 1);
+    ASSERT_EQ(run.reports.size(), 1u);
+    const std::string& report = run.reports[0];
+    EXPECT_EQ(Field(report, "2.4"), "TDiscError");
+    EXPECT_TRUE(std::regex_match(Field(report, "2.2"), std::regex("[0-9A-F]{16}"))) << report;
+    EXPECT_EQ(Field(report, "2.3"), "crashlog_crash_program") << report;
+    const std::vector<std::string> rows = Rows(report);
+    ASSERT_FALSE(rows.empty()) << report;
+    EXPECT_EQ(LineOf(rows[0]), run.line) << rows[0];
+    EXPECT_NE(rows[0].find("Rethrow"), std::string::npos) << rows[0];
+    // The first row of the call stack is the rethrow's.
+    const std::size_t table = report.find("|Address");
+    ASSERT_NE(table, std::string::npos);
+    const std::size_t first = report.find("\n|", table);
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_EQ(report.substr(first + 1, rows[0].size()), rows[0]);
+  }
+}
+
 TEST_F(CrashTest, CaughtAndFilteredExceptionsWriteNothing) {
   CrashRun run = Crash("caught");
   EXPECT_EQ(run.status, 0);
@@ -155,6 +181,7 @@ TEST_F(CrashTest, CaughtAndFilteredExceptionsWriteNothing) {
 TEST_F(CrashTest, ClassLibraryHandlersReportAndContinue) {
   for (const char* mode : {"gui", "tthread"}) {
     SCOPED_TRACE(mode);
+    std::filesystem::remove(dir_ + "/crashlog_crash_program.olf");
     const CrashRun run = Crash(mode);
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.stdout_text.find("continued"), std::string::npos);
@@ -299,6 +326,39 @@ TEST_F(CrashTest, SwitchedOffTheDefaultBehaviourReturns) {
   EXPECT_TRUE(run.reports.empty());
 }
 
+// The initialisation table the logger wrapped is read-only again once the program runs.
+TEST_F(CrashTest, InitialisationTableStaysReadOnly) {
+  const CrashRun run = Crash("inittable");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.stdout_text, "slot r--p\n");
+}
+
+// A forked child has no pipeline thread to report its fault: it ends as it would unlogged,
+// instead of waiting for a report that never comes.
+TEST_F(CrashTest, ForkedChildDiesByItsFault) {
+  const CrashRun run = Crash("forkfault");
+  EXPECT_EQ(run.status, 0);
+  // Under a sanitizer, its own fault handler (the one before the logger's) ends the child
+  // with the sanitizer's exit code.
+#if defined(__SANITIZE_THREAD__)
+  EXPECT_EQ(run.stdout_text, "child status 66\n");
+#elif defined(__SANITIZE_ADDRESS__)
+  EXPECT_EQ(run.stdout_text, "child status 1\n");
+#else
+  EXPECT_EQ(run.stdout_text, "child signal " + std::to_string(SIGSEGV) + "\n");
+#endif
+}
+
+// The default handler's abort() is no second failure: the program dies by SIGABRT with the
+// one report the hook saw.
+TEST_F(CrashTest, DefaultHandlingAskedByTheHookEndsBySigabrt) {
+  const CrashRun run = Crash("default");
+  EXPECT_EQ(run.status, 128 + SIGABRT);
+  EXPECT_EQ(run.stdout_text.find("reported"), std::string::npos) << run.stdout_text;
+  for (const std::string& report : run.reports)
+    EXPECT_EQ(report.find("EAbortSignal"), std::string::npos) << report;
+}
+
 // The program started again after a fault starts as a fresh one would, though the thread that
 // starts it blocks every signal.
 TEST_F(CrashTest, RestartAfterAFaultStartsWithTheFreshSignalMask) {
@@ -332,6 +392,31 @@ TEST_F(CrashTest, RestartRunsTheProgramAgain) {
     std::this_thread::yield();
   }
   EXPECT_EQ(count, 2);
+}
+
+// The new run starts once the old one has ended: a program that allows one instance finds
+// none running.
+TEST_F(CrashTest, RestartWaitsForTheEndOfTheRunBefore) {
+  const std::string runs = dir_ + "/runs";
+  const CrashRun run = Crash("single", ShellQuote(runs));
+  EXPECT_EQ(run.status, 1);
+  std::vector<std::string> lines;
+  for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+       lines.size() < 2 && std::chrono::steady_clock::now() < deadline;) {
+    std::ifstream in(runs);
+    lines.clear();
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    if (lines.size() < 2) std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_EQ(lines, (std::vector<std::string>{"alone", "alone"}));
+}
+
+// A thread the program starts is found by its id and by its handle while it runs, with its
+// start parameter and stack, and leaves the list when it ends.
+TEST_F(CrashTest, StartedThreadIsListedUntilItsEnd) {
+  const CrashRun run = Crash("threadslist");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.stdout_text, "by id 1, by handle 1, after its end 0\n");
 }
 
 // A thread left out of the log is not reported: its uncaught throw ends the program as it

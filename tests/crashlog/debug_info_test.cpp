@@ -1,7 +1,9 @@
 #include "crashlog/debug_info.h"
 
+#include <elf.h>
 #include <gtest/gtest.h>
 #include <link.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -15,6 +17,7 @@
 #include "crashlog/name_split.h"
 #include "platform/base/paths.h"
 #include "tests/fixtures/run_command.h"
+#include "tests/fixtures/temp_dir.h"
 #include "tools/oldata/oldata_writer.h"
 
 namespace qv {
@@ -361,6 +364,71 @@ TEST(DebugInfoTest, OwnNameTableFindsAndHooksRoutines) {
   EXPECT_EQ(call(2), 6);
 }
 
+// A stream over memory it does not own reads within the block it was given, and an
+// unreadable part of the block reads as nothing instead of a fault.
+TEST(DebugInfoTest, ModuleStreamIsBoundedAndNeverFaults) {
+  const std::size_t page = std::size_t(::sysconf(_SC_PAGESIZE));
+  auto* p = static_cast<uint8_t*>(
+      ::mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(p, MAP_FAILED);
+  std::memset(p, 0x5A, page);
+  ::mprotect(p + page, page, PROT_NONE);
+  uint8_t bytes[8] = {};
+  THModuleStream across(p + page - 4, 8);
+  EXPECT_EQ(across.Read(bytes, 8), 0);
+  EXPECT_EQ(across.Read(bytes, 4), 4);
+  EXPECT_EQ(bytes[3], 0x5A);
+  EXPECT_EQ(across.Read(bytes, 4), 0);
+  THModuleStream small(p, 3);
+  EXPECT_EQ(small.Size(), 3);
+  EXPECT_EQ(small.Read(bytes, 8), 3);
+  EXPECT_EQ(small.Read(bytes, 8), 0);
+  EXPECT_THROW(small.Seek(-4, soFromCurrent), EStreamError);
+  EXPECT_THROW(small.Seek(INT64_MAX, soFromEnd), EStreamError);
+  EXPECT_THROW(small.Write(bytes, 1), EWriteError);
+  ::munmap(p, 2 * page);
+}
+
+// A module's resource is the section of that name and type in its file; a section that
+// claims more bytes than its file holds is none.
+TEST(DebugInfoTest, ResourcesAreTheModuleFilesSections) {
+  const TOstrelModulePtr own = GetModuleEntryOf(reinterpret_cast<uintptr_t>(&Replacement));
+  ASSERT_NE(own, nullptr);
+  std::vector<uint8_t> data;
+  ASSERT_TRUE(GetResourceData(own->handle, OstrelDataSection, SHT_PROGBITS, data));
+  ASSERT_GE(data.size(), 4u);
+  EXPECT_EQ(std::memcmp(data.data(), &OstrelDataMagic, 4), 0);
+  EXPECT_FALSE(GetResourceData(own->handle, OstrelDataSection, SHT_NOTE, data));
+  EXPECT_TRUE(data.empty());
+  EXPECT_FALSE(GetResourceData(own->handle, ".no-such-section", SHT_PROGBITS, data));
+  EXPECT_FALSE(GetResourceData(0, OstrelDataSection, SHT_PROGBITS, data));
+
+  const std::string library = std::string(QV_BINARY_DIR) + "/bin/libcrashlog_looselib.so";
+  ASSERT_TRUE(ReadElfSection(library, ".text", SIZE_MAX, data));
+  std::string file;
+  {
+    std::ifstream in(library, std::ios::binary);
+    file.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  ElfW(Ehdr) eh;
+  std::memcpy(&eh, file.data(), sizeof eh);
+  ElfW(Shdr) names;
+  std::memcpy(&names, file.data() + eh.e_shoff + eh.e_shstrndx * sizeof names, sizeof names);
+  for (int i = 0; i < eh.e_shnum; ++i) {
+    ElfW(Shdr) s;
+    char* at = file.data() + eh.e_shoff + i * sizeof s;
+    std::memcpy(&s, at, sizeof s);
+    if (std::strcmp(file.data() + names.sh_offset + s.sh_name, ".text") != 0) continue;
+    s.sh_size = uint64_t(1) << 60;
+    std::memcpy(at, &s, sizeof s);
+  }
+  test::TempDir dir;
+  const std::string hostile = (dir.Path() / "hostile.so").string();
+  std::ofstream(hostile, std::ios::binary) << file;
+  EXPECT_FALSE(ReadElfSection(hostile, ".text", SIZE_MAX, data));
+  EXPECT_TRUE(data.empty());
+}
+
 std::vector<uint8_t> FileBlockDebug(const std::string& path, int& version) {
   std::vector<uint8_t> block;
   bool old_form = true;
@@ -491,7 +559,7 @@ TEST(DebugInfoTest, GeneratedLineTableAgreesWithAddr2line) {
     }
     TOstrelStackEntry entry;
     const bool found = FindSourceLocation(debug, version, 0, address, entry, index.get());
-    SCOPED_TRACE(place + " " + function);
+    SCOPED_TRACE(place + " " + function + " at " + std::to_string(address));
     ASSERT_TRUE(found) << std::hex << address;
     const std::string line_number = line_text.substr(0, line_text.find(' '));
     // addr2line may also name the including unit for a header's line that the line table

@@ -48,6 +48,8 @@ TEST(ModuleFacts, ExceptionFactsAreReadOnce) {
       // Only a line end that ends the text and is its first one goes.
       {true, "E", true, "Two\r\nlines\r\n", "E", "Two\r\nlines\r\n"},
       {true, "E", true, "One line\r\n", "E", "One line"},
+      {true, "E", true, "\r\n", "E", ""},
+      {true, "E", true, "\n", "E", "\n"},
   };
   for (const Case& c : cases) {
     PublishExceptionFacts(Handle, c.has_object, c.name, c.has_message, c.message);
