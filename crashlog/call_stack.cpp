@@ -268,16 +268,16 @@ uintptr_t SkipExportThunk(uintptr_t address) {
 bool LoadExportedFunctions(uintptr_t handle, TOstrelFunctionsList& list) {
   TraceScope trace("LoadExportedFunctions", {TraceAddress(handle)});
   LoadedImage image;
-  if (!FindImage(handle, image)) return false;
+  if (!FindImage(handle, image)) return trace.Result(false);
   const uintptr_t code_end = GetCodeEnd(handle);
-  if (code_end == 0) return false;
+  if (code_end == 0) return trace.Result(false);
   const ElfW(Dyn)* dynamic = nullptr;
   for (int i = 0; i < image.phnum; ++i) {
     const ElfW(Phdr)& p = image.phdr[i];
     if (p.p_type == PT_DYNAMIC)
       dynamic = reinterpret_cast<const ElfW(Dyn)*>(image.bias + p.p_vaddr);
   }
-  if (dynamic == nullptr) return false;
+  if (dynamic == nullptr) return trace.Result(false);
   uintptr_t symtab = 0, strtab = 0, hash = 0, gnu_hash = 0;
   std::size_t strsz = 0;
   const auto address = [&](uintptr_t v) { return v < image.bias ? image.bias + v : v; };
@@ -304,7 +304,7 @@ bool LoadExportedFunctions(uintptr_t handle, TOstrelFunctionsList& list) {
         break;
     }
   }
-  if (symtab == 0 || strtab == 0) return false;
+  if (symtab == 0 || strtab == 0) return trace.Result(false);
   // The symbol count: DT_HASH's chain count, or one past the last symbol of the GNU hash.
   std::size_t count = 0;
   if (uint32_t h[2]; hash != 0 && ReadValue(hash, h)) {
@@ -353,7 +353,7 @@ bool LoadExportedFunctions(uintptr_t handle, TOstrelFunctionsList& list) {
   std::sort(list.begin(), list.end(), [](const TOstrelFunction& a, const TOstrelFunction& b) {
     return a.address < b.address;
   });
-  return list.size() > before;
+  return trace.Result(list.size() > before);
 }
 
 TOstrelModulePtr GetModuleEntry(uintptr_t handle) {

@@ -202,7 +202,16 @@ std::string NewScreenshotFileName() {
   const char* tmp = std::getenv("TMPDIR");
   std::string folder =
       std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/ostrellog-XXXXXX";
-  if (::mkdtemp(folder.data()) == nullptr) return trace.Result(std::string());
+  if (::mkdtemp(folder.data()) == nullptr) {
+    // No screenshot then: said through the internal error channel like a failed capture.
+    try {
+      throw Exception("Cannot make a folder for the screenshot in " + ExtractFilePath(folder) +
+                      ": " + std::strerror(errno));
+    } catch (...) {
+      InternalError("WriteScreenshotPNG");
+    }
+    return trace.Result(std::string());
+  }
   return trace.Result(folder + "/Screenshot.png");
 }
 

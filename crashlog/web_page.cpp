@@ -110,7 +110,7 @@ TWebHost DetectWebHost(bool console_program) {
 
 bool IsWebHost(bool console_program) {
   TraceScope trace("IsWebHost", {console_program});
-  return DetectWebHost(console_program).Kind != TWebHostKind::None;
+  return trace.Result(DetectWebHost(console_program).Kind != TWebHostKind::None);
 }
 
 std::string ChoiceString(bool flag, std::string_view first, std::string_view second) {

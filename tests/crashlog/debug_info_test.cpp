@@ -298,6 +298,24 @@ TEST(DebugInfoTest, SectionSizesAreCheckedAgainstTheFile) {
   }
 }
 
+// A data section without the magic is not the logger's: the old form at the file's end is.
+TEST(DebugInfoTest, SectionWithoutTheMagicLeavesTheOldForm) {
+  const std::string path = ElfWithDataSection(sizeof(ElfW(Ehdr)) + 36, 4);  // four zero bytes
+  const auto current = HandBlock(404);
+  std::vector<uint8_t> tail(current.begin() + 4, current.end());
+  AppendU32(tail, uint32_t(current.size() - 4));
+  AppendU32(tail, OstrelDataMagic);
+  std::ofstream(path, std::ios::binary | std::ios::app)
+      .write(reinterpret_cast<const char*>(tail.data()), std::streamsize(tail.size()));
+  EXPECT_FALSE(IsOstrelLogModule(path, nullptr));
+  EXPECT_TRUE(IsOstrelLogModule_Old(path, nullptr));
+  TOstrelModuleEntry entry;
+  entry.path = path;
+  EXPECT_TRUE(LoadDebugInformation(entry));
+  EXPECT_EQ(entry.data_version, 404);
+  ::unlink(path.c_str());
+}
+
 TEST(DebugInfoTest, TruncatedAndCorruptBlocksAreNoData) {
   for (const int version : {449, 454}) {
     const auto block = HandBlock(version);
