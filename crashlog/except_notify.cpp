@@ -1214,7 +1214,8 @@ void DefaultSignal(int signal, siginfo_t* info) {
 // kernel gives it to any thread.
 
 struct DeferredSignal {
-  // 0 free, 1 being filled, 2 to be sent, 3 sent.
+  // 0 free, 1 being filled, 2 to be sent, 3 sent, 4 taken by the main thread (the thread it
+  // came to frees it).
   std::atomic<int> state{0};
   pid_t thread = 0;
   // The thread the signal came to first: it takes it back when the main thread does not.
@@ -1299,13 +1300,13 @@ bool TakeResent(const siginfo_t& info, siginfo_t& original, int& attempts, bool&
   auto& d = deferred[entry - std::begin(deferred)];
   // One its first thread took back since (the main thread held it off too long) is passed over.
   int sent = 3;
-  if (d.thread != ThreadId()) {
+  if (d.state.load() != sent || d.thread != ThreadId()) {
     stale = true;
     return false;
   }
   original = d.info;
   attempts = d.attempts;
-  if (!d.state.compare_exchange_strong(sent, 0)) {
+  if (!d.state.compare_exchange_strong(sent, d.thread != d.origin ? 4 : 0)) {
     stale = true;
     return false;
   }
@@ -1319,7 +1320,7 @@ bool ThreadMayReport(pid_t thread) {
 
 // Puts the signal off when it should be taken elsewhere or later; false = take it now.
 bool DeferSignal(int signal, const siginfo_t& original, int attempts, pid_t self,
-                 const ucontext_t& interrupted, DeferredSignal*& entry) {
+                 const ucontext_t& interrupted, DeferredSignal*& entry, bool& to_main) {
   const greg_t* registers = interrupted.uc_mcontext.gregs;
   if (!catching_faults.load() || signal == SIGABRT) return false;
   const bool to_process = original.si_code == SI_USER || original.si_code == SI_QUEUE;
@@ -1343,6 +1344,7 @@ bool DeferSignal(int signal, const siginfo_t& original, int attempts, pid_t self
     d.attempts = attempts + 1;
     d.wait_first = wait_first;
     d.info = original;
+    to_main = target != self;
     d.state = 2;
     entry = &d;
     ::sem_post(&slot_request);
@@ -1359,13 +1361,18 @@ bool AwaitMainThread(DeferredSignal& d) {
   ::clock_gettime(CLOCK_MONOTONIC, &start);
   for (;;) {
     int state = d.state.load();
-    if (state == 0 || d.origin != ThreadId()) return true;
+    if (state == 4) {
+      d.state = 0;
+      return true;
+    }
+    // Given up by the pipeline thread (the main thread is gone): taken here.
+    if (state == 0) return false;
     timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
     const long long waited_ms =
         (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1'000'000;
-    if (waited_ms >= std::chrono::milliseconds(DeferredSignalLife).count() && state >= 2 &&
-        d.state.compare_exchange_strong(state, 0))
+    if (waited_ms >= std::chrono::milliseconds(DeferredSignalLife).count() &&
+        (state == 2 || state == 3) && d.state.compare_exchange_strong(state, 0))
       return false;
     const timespec pause{0, 5'000'000};
     ::nanosleep(&pause, nullptr);
@@ -1378,7 +1385,9 @@ int PendingDeferredSignals() {
   int pending = 0;
   for (DeferredSignal& d : deferred) {
     const int state = d.state.load();
-    if (state == 1 || state == 2 || (state == 3 && now - d.sent_at < DeferredSignalLife)) ++pending;
+    if (state == 1 || state == 2 || state == 4 ||
+        (state == 3 && now - d.sent_at < DeferredSignalLife))
+      ++pending;
   }
   return pending;
 }
@@ -1392,8 +1401,11 @@ void SendDeferredSignals() {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
       waited = true;
     }
+    // Read before it is marked sent: once sent, it may be taken and the entry used again.
+    const pid_t thread = d.thread;
+    const int signal = d.signal;
     siginfo_t info{};
-    info.si_signo = d.signal;
+    info.si_signo = signal;
     info.si_code = SI_QUEUE;
     info.si_pid = ::getpid();
     info.si_uid = ::getuid();
@@ -1402,7 +1414,7 @@ void SendDeferredSignals() {
     int to_send = 2;
     // Taken back meanwhile by the thread it came to.
     if (!d.state.compare_exchange_strong(to_send, 3)) continue;
-    if (::syscall(SYS_rt_tgsigqueueinfo, ::getpid(), d.thread, d.signal, &info) != 0) {
+    if (::syscall(SYS_rt_tgsigqueueinfo, ::getpid(), thread, signal, &info) != 0) {
       int sent = 3;
       d.state.compare_exchange_strong(sent, 0);  // the thread is gone
     }
@@ -1422,9 +1434,10 @@ void SignalHandler(int signal, siginfo_t* info, void* context) {
   }
   if (resent || SentFromOutside(*info)) {
     DeferredSignal* entry = nullptr;
+    bool to_main = false;
     if (DeferSignal(signal, original, attempts, self, *static_cast<const ucontext_t*>(context),
-                    entry)) {
-      if (entry->thread == self) {
+                    entry, to_main)) {
+      if (!to_main) {
         errno = saved_errno;
         return;
       }
