@@ -223,7 +223,8 @@ class CodeBuffer {
 
 // Adds the targets of the relative branches in the rest of the routine, from `from` on, to
 // `targets`: a branch back into the moved bytes would land inside the patch. The routine
-// ends at a ret or unconditional jump that no branch seen so far passes; the scan stops
+// ends at a ret or unconditional jump (not one through a register) that no branch seen so far
+// passes; the scan stops
 // early at code it cannot read or decode, and at its bound.
 void ScanRoutineBranches(const ZydisDecoder& decoder, uintptr_t from,
                          std::vector<uintptr_t>& targets) {
@@ -246,7 +247,13 @@ void ScanRoutineBranches(const ZydisDecoder& decoder, uintptr_t from,
       targets.push_back(target);
       if (target > furthest && target - from < MaxExtent) furthest = target;
     }
-    const bool ends = in.mnemonic == ZYDIS_MNEMONIC_RET || (in.mnemonic == ZYDIS_MNEMONIC_JMP) ||
+    // A jump through a register is a jump table's as often as not: the cases reached through it
+    // follow, so the routine goes on. A jump through memory is a tail call.
+    const bool table_jump = in.mnemonic == ZYDIS_MNEMONIC_JMP &&
+                            (in.attributes & ZYDIS_ATTRIB_IS_RELATIVE) == 0 &&
+                            in.raw.modrm.mod == 3;
+    const bool ends = in.mnemonic == ZYDIS_MNEMONIC_RET ||
+                      (in.mnemonic == ZYDIS_MNEMONIC_JMP && !table_jump) ||
                       in.mnemonic == ZYDIS_MNEMONIC_UD2 || in.mnemonic == ZYDIS_MNEMONIC_HLT;
     if (ends && next > furthest) return;
     ip = next;

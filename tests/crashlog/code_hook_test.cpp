@@ -139,7 +139,11 @@ TEST(CodeHookTest, EntryThatCannotBeMovedIsRefused) {
   // forward branch over it.
   void* late = code.Put(
       0x300, {0x31, 0xC0, 0xFF, 0xC0, 0x83, 0xF8, 0x0A, 0x7D, 0x01, 0xC3, 0xEB, 0xF6, 0xCC});
-  for (void* routine : {tiny, back, loop, late}) {
+  // A jump table's jump through a register, then a case that branches back among the moved
+  // instructions: xor eax,eax; 1: inc eax; cmp eax,10; jmp *%rcx; jmp 1b; ret
+  void* table =
+      code.Put(0x400, {0x31, 0xC0, 0xFF, 0xC0, 0x83, 0xF8, 0x0A, 0xFF, 0xE1, 0xEB, 0xF7, 0xC3});
+  for (void* routine : {tiny, back, loop, late, table}) {
     const std::vector<uint8_t> before = Entry(routine);
     try {
       HookProcedure(routine, reinterpret_cast<void*>(&TimesTen), "Tiny");
