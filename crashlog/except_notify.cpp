@@ -1306,7 +1306,10 @@ bool TakeResent(const siginfo_t& info, siginfo_t& original, int& attempts, bool&
   }
   original = d.info;
   attempts = d.attempts;
+  // Counted as waiting before it leaves the entry, so that no moment shows it nowhere.
+  waiting_faults.fetch_add(1);
   if (!d.state.compare_exchange_strong(sent, d.thread != d.origin ? 4 : 0)) {
+    waiting_faults.fetch_sub(1);
     stale = true;
     return false;
   }
@@ -1366,14 +1369,20 @@ bool AwaitMainThread(DeferredSignal& d) {
       return true;
     }
     // Given up by the pipeline thread (the main thread is gone): taken here.
-    if (state == 0) return false;
+    if (state == 0) {
+      waiting_faults.fetch_add(1);
+      return false;
+    }
     timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
     const long long waited_ms =
         (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1'000'000;
     if (waited_ms >= std::chrono::milliseconds(DeferredSignalLife).count() &&
-        (state == 2 || state == 3) && d.state.compare_exchange_strong(state, 0))
-      return false;
+        (state == 2 || state == 3)) {
+      waiting_faults.fetch_add(1);  // taken back: counted before it leaves the entry
+      if (d.state.compare_exchange_strong(state, 0)) return false;
+      waiting_faults.fetch_sub(1);
+    }
     const timespec pause{0, 5'000'000};
     ::nanosleep(&pause, nullptr);
   }
@@ -1392,8 +1401,36 @@ int PendingDeferredSignals() {
   return pending;
 }
 
-// On the pipeline thread: sends the signals put off to their threads again.
+// Whether an entry is in use: the pipeline thread then looks at them now and then.
+bool AnyDeferredSignal() {
+  return std::any_of(std::begin(deferred), std::end(deferred),
+                     [](const DeferredSignal& d) { return d.state.load() != 0; });
+}
+
+// Hands a signal whose thread ended before taking it to the main thread, to be taken there at
+// once. The entry is held (state 3, taken from `from`).
+void HandToMainThread(DeferredSignal& d, int from) {
+  if (!d.state.compare_exchange_strong(from, 1)) return;
+  if (d.thread == main_thread || !ThreadMayReport(main_thread)) {
+    d.state = 0;
+    return;
+  }
+  d.thread = main_thread;
+  d.origin = main_thread;
+  d.attempts = MaxDeferAttempts;
+  d.wait_first = false;
+  d.state = 2;
+}
+
+// On the pipeline thread: sends the signals put off to their threads again. One whose thread
+// ended before it came back goes to the main thread: the thread's fault is not lost.
 void SendDeferredSignals() {
+  const auto now = std::chrono::steady_clock::now();
+  for (DeferredSignal& d : deferred) {
+    if (d.state.load() != 3 || now - d.sent_at < DeferredSignalLife) continue;
+    if (::syscall(SYS_tgkill, ::getpid(), d.thread, 0) != 0 && errno == ESRCH)
+      HandToMainThread(d, 3);
+  }
   bool waited = false;
   for (DeferredSignal& d : deferred) {
     if (d.state.load() != 2) continue;
@@ -1414,10 +1451,8 @@ void SendDeferredSignals() {
     int to_send = 2;
     // Taken back meanwhile by the thread it came to.
     if (!d.state.compare_exchange_strong(to_send, 3)) continue;
-    if (::syscall(SYS_rt_tgsigqueueinfo, ::getpid(), thread, signal, &info) != 0) {
-      int sent = 3;
-      d.state.compare_exchange_strong(sent, 0);  // the thread is gone
-    }
+    if (::syscall(SYS_rt_tgsigqueueinfo, ::getpid(), thread, signal, &info) != 0)
+      HandToMainThread(d, 3);  // the thread is gone
   }
 }
 
@@ -1432,11 +1467,14 @@ void SignalHandler(int signal, siginfo_t* info, void* context) {
     errno = saved_errno;
     return;
   }
+  // A signal taken from its entry is counted as waiting already.
+  bool counted = resent;
   if (resent || SentFromOutside(*info)) {
     DeferredSignal* entry = nullptr;
     bool to_main = false;
     if (DeferSignal(signal, original, attempts, self, *static_cast<const ucontext_t*>(context),
                     entry, to_main)) {
+      if (counted) waiting_faults.fetch_sub(1);
       if (!to_main) {
         errno = saved_errno;
         return;
@@ -1444,15 +1482,17 @@ void SignalHandler(int signal, siginfo_t* info, void* context) {
       // The main thread reports it and the program ends meanwhile.
       if (AwaitMainThread(*entry))
         for (;;) ::pause();
+      counted = true;
     }
   }
   info = &original;
   if (!catching_faults.load() || !ThreadMayReport(self)) {
+    if (counted) waiting_faults.fetch_sub(1);
     DefaultSignal(signal, info);
     errno = saved_errno;
     return;
   }
-  waiting_faults.fetch_add(1);
+  if (!counted) waiting_faults.fetch_add(1);
   SemWait(&slot_free);
   slot.signal = signal;
   slot.info = *info;
@@ -1557,7 +1597,7 @@ void* PipelineThread(void*) {
   ::sem_post(&data_ready);
   bool must_end = false;
   for (;;) {
-    if (!must_end && PendingDeferredSignals() == 0) {
+    if (!must_end && !AnyDeferredSignal()) {
       SemWait(&slot_request);
     } else {
       // Signals sent again are looked at until they are taken or too old; ending, the faults

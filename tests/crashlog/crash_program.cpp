@@ -518,6 +518,20 @@ int main(int argc, char** argv) {
       blocks[i % 16] = block;
     }
   }
+  if (mode == "endingworker") {  // a worker that spends its short life in the C library
+    std::atomic<pid_t> worker_id{0};
+    std::thread worker([&] {
+      std::vector<char> block(64 << 20);
+      worker_id = ThreadId();
+      for (int i = 0; i < 12; ++i) std::memset(block.data(), i, block.size());
+    });
+    while (worker_id.load() == 0) std::this_thread::yield();
+    std::printf("READY %d %d\n", int(ThreadId()), int(worker_id.load()));
+    std::fflush(stdout);
+    worker.join();
+    ::poll(nullptr, 0, 60000);
+    return 0;
+  }
   // The main thread holds fault signals off for a moment, or for good.
   if (mode == "blockfirst" || mode == "blockalways") {
     sigset_t faults;

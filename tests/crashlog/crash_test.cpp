@@ -703,6 +703,15 @@ TEST_F(CrashTest, SignalSentWhileTheMainThreadAllocatesIsReported) {
   }
 }
 
+// A signal sent to a thread that ends before it can take it is reported on the main thread.
+TEST_F(CrashTest, SignalForAThreadThatEndsIsReported) {
+  const CrashRun run = SignalIdleProgram(
+      dir_, [](pid_t pid, pid_t, pid_t worker) { ::syscall(SYS_tgkill, pid, worker, SIGSEGV); },
+      "endingworker");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.reports.size(), 1u);
+}
+
 // A signal sent to the process that the kernel gives to another thread (the main thread holds
 // it off for a moment) is reported on the main thread once it takes it.
 TEST_F(CrashTest, SignalSentToTheProcessIsReportedOnTheMainThread) {
