@@ -409,17 +409,10 @@ std::string LogFileName(const TOstrelModuleOptions& options) {
   std::string folder = ExtractFilePath(file);
   if (folder.empty()) folder = ".";
   if (::access(folder.c_str(), W_OK) == 0) return file;
-  std::string state;
-  if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && *xdg == '/') {
-    state = xdg;
-  } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != 0) {
-    state = std::string(home) + "/.local/state";
-  } else {
-    return file;
-  }
-  state += "/" + ChangeFileExt(ExtractFileName(options.ModuleName()), "");
-  ForceDirectories(state);
-  return state + "/" + ExtractFileName(file);
+  const std::string state = StateFolder(options.ModuleName());
+  if (state.empty()) return file;
+  ForceDirectories(ExcludeTrailingPathDelimiter(state));
+  return state + ExtractFileName(file);
 }
 
 // True = default handling wanted.

@@ -84,9 +84,9 @@ std::string Now() {
   return stamp;
 }
 
-// The program's state folder, as the report file uses it: "$XDG_STATE_HOME/<program>/" when
-// that is an absolute path, else "$HOME/.local/state/<program>/"; "" without either.
-std::string StateFolder() {
+}  // namespace
+
+std::string StateFolder(const std::string& program) {
   std::string state;
   if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && *xdg == '/') {
     state = xdg;
@@ -95,8 +95,10 @@ std::string StateFolder() {
   } else {
     return {};
   }
-  return state + "/" + ChangeFileExt(ExtractFileName(ExeName()), "") + "/";
+  return state + "/" + ChangeFileExt(ExtractFileName(program), "") + "/";
 }
+
+namespace {
 
 // The state lock is held.
 void SaveTraceLocked(TraceState& s) {
@@ -108,7 +110,7 @@ void SaveTraceLocked(TraceState& s) {
   } catch (const std::exception&) {
     // The program's folder may be read-only (an installed program): use the state folder.
     s.saved_to.clear();
-    const std::string folder = StateFolder();
+    const std::string folder = StateFolder(ExeName());
     if (folder.empty()) return;
     try {
       ForceDirectories(folder);

@@ -96,6 +96,10 @@ void ClearLastWarning();
 // recipient set with SetInternalBugRecipient, no file written, or the mail failed), a box
 // asks to send the file by hand.
 void InternalError(std::string_view section, const void* address = nullptr);
+// The state folder of the program at `program`, where the trace and the report file go when
+// their own folder is not writable: "$XDG_STATE_HOME/<name>/" when that is an absolute path,
+// else "$HOME/.local/state/<name>/"; "" without either.
+[[nodiscard]] std::string StateFolder(const std::string& program);
 // Noted by the throw hook for each throw of the thread: the thrown object and the address
 // the throw was made from.
 void NoteThrowSite(const void* object, const void* address);

@@ -304,6 +304,19 @@ struct TEarlyFault {
 
 }  // namespace
 
+// A worker that waits a minute; says "READY <main> <worker>" once it runs.
+std::thread StartWaitingWorker() {
+  std::atomic<pid_t> worker_id{0};
+  std::thread worker([&worker_id] {
+    worker_id = ThreadId();
+    ::poll(nullptr, 0, 60000);
+  });
+  while (worker_id.load() == 0) std::this_thread::yield();
+  std::printf("READY %d %d\n", int(ThreadId()), int(worker_id.load()));
+  std::fflush(stdout);
+  return worker;
+}
+
 // Named waits, told apart in a report's call stack.
 [[gnu::noinline]] void WaitInWorker() {
   ::poll(nullptr, 0, 60000);
@@ -486,27 +499,13 @@ int main(int argc, char** argv) {
     fail();
   }
   if (mode == "idle") {
-    std::atomic<pid_t> worker_id{0};
-    std::thread worker([&] {
-      worker_id = ThreadId();
-      ::poll(nullptr, 0, 60000);
-    });
-    while (worker_id.load() == 0) std::this_thread::yield();
-    std::printf("READY %d %d\n", int(ThreadId()), int(worker_id.load()));
-    std::fflush(stdout);
+    std::thread worker = StartWaitingWorker();
     ::poll(nullptr, 0, 60000);
     worker.join();
     return 0;
   }
   if (mode == "allocating") {  // the main thread spends its time inside the allocator
-    std::atomic<pid_t> worker_id{0};
-    std::thread worker([&] {
-      worker_id = ThreadId();
-      ::poll(nullptr, 0, 60000);
-    });
-    while (worker_id.load() == 0) std::this_thread::yield();
-    std::printf("READY %d %d\n", int(ThreadId()), int(worker_id.load()));
-    std::fflush(stdout);
+    std::thread worker = StartWaitingWorker();
     // Blocks too large for the per-thread caches: each call takes the allocator's lock. The
     // blocks are used a little, as a program would.
     char* volatile blocks[16] = {};
