@@ -477,6 +477,20 @@ TEST(DebugInfoTest, ProgramCarriesTheBlock) {
             expected);
 }
 
+// Start and size of each function in the symbol table of the program.
+std::vector<std::pair<uintptr_t, uintptr_t>> FunctionSymbols(const std::string& path) {
+  std::istringstream symbols(
+      test::RunShellCommand("nm -S --defined-only " + path + " | grep -i ' t '").output);
+  std::vector<std::pair<uintptr_t, uintptr_t>> functions;
+  for (std::string line; std::getline(symbols, line);) {
+    uintptr_t start = 0, size = 0;
+    char type = 0;
+    if (std::sscanf(line.c_str(), "%lx %lx %c", &start, &size, &type) == 3 && size > 0)
+      functions.emplace_back(start, size);
+  }
+  return functions;
+}
+
 // For sampled addresses of this test program, file, line and function agree with
 // addr2line. Left out: addresses inside inlined code (addr2line names the inlined routine
 // there, the line table the routine it was inlined into), code without line information,
@@ -487,15 +501,7 @@ TEST(DebugInfoTest, GeneratedLineTableAgreesWithAddr2line) {
   const auto debug = FileBlockDebug(self, version);
   const auto index = BuildLineIndex(debug, version);
   // Addresses spread over the functions of the symbol table.
-  std::istringstream symbols(
-      test::RunShellCommand("nm -S --defined-only " + self + " | grep -i ' t '").output);
-  std::vector<std::pair<uintptr_t, uintptr_t>> functions;
-  for (std::string line; std::getline(symbols, line);) {
-    uintptr_t start = 0, size = 0;
-    char type = 0;
-    if (std::sscanf(line.c_str(), "%lx %lx %c", &start, &size, &type) == 3 && size > 0)
-      functions.emplace_back(start, size);
-  }
+  const auto functions = FunctionSymbols(self);
   ASSERT_GT(functions.size(), 1000u);
   std::mt19937_64 random(31);
   std::vector<uintptr_t> addresses;
@@ -605,6 +611,93 @@ TEST(DebugInfoTest, GeneratedLineTableAgreesWithAddr2line) {
       "generated %d\n",
       compared, inlined, unknown, long_names, generated);
   EXPECT_GE(compared, 500);
+}
+
+// Every line row of this test program, not a sample: where a row's code begins and where it
+// ends (inside a function), the line table names the row's file and line (or, where the linker laid
+// copies of one routine from several units over the same code, the row of one of those copies).
+// Catches a row that stretches past its sequence's end over other units' code.
+TEST(DebugInfoTest, GeneratedLineTableHoldsEveryLineRow) {
+  const std::string self = ExeName();
+  int version = 0;
+  const auto debug = FileBlockDebug(self, version);
+  const auto index = BuildLineIndex(debug, version);
+  const std::string rows_file = "/tmp/qv-oldata-rows-" + std::to_string(::getpid());
+  ASSERT_EQ(test::RunShellCommand("readelf -W --debug-dump=decodedline " + self + " > " + rows_file)
+                .status,
+            0);
+  // The rows in their sequences' order; a sequence ends with a row without a line ("-").
+  struct Span {
+    uint64_t start = 0, end = 0;
+    std::string file;
+    uint32_t line = 0;
+  };
+  std::vector<Span> spans;
+  {
+    std::ifstream in(rows_file);
+    std::vector<Span> sequence;
+    for (std::string text; std::getline(in, text);) {
+      std::istringstream fields(text);
+      std::string file, line, address;
+      if (!(fields >> file >> line >> address) || (!address.starts_with("0x") && address != "0") ||
+          (line != "-" && line.find_first_not_of("0123456789") != std::string::npos))
+        continue;
+      const uint64_t at = std::stoull(address, nullptr, 16);
+      if (!sequence.empty()) sequence.back().end = at;
+      if (line != "-") {
+        sequence.push_back({at, at, file, uint32_t(std::stoul(line))});
+        continue;
+      }
+      // A sequence at address 0 belongs to code the linker dropped.
+      if (!sequence.empty() && sequence.front().start != 0) {
+        for (const Span& span : sequence)
+          if (span.end > span.start) spans.push_back(span);
+      }
+      sequence.clear();
+    }
+  }
+  ::unlink(rows_file.c_str());
+  ASSERT_GT(spans.size(), 10000u);
+  std::sort(spans.begin(), spans.end(),
+            [](const Span& a, const Span& b) { return a.start < b.start; });
+  std::vector<uint64_t> max_end;
+  for (const Span& span : spans)
+    max_end.push_back(std::max(max_end.empty() ? 0 : max_end.back(), span.end));
+  // Only code counts: the padding between functions may carry a row, but no call stack
+  // leads there.
+  auto functions = FunctionSymbols(self);
+  std::sort(functions.begin(), functions.end());
+  const auto in_function = [&](uint64_t at) {
+    auto it = std::upper_bound(functions.begin(), functions.end(), std::pair(at, UINTPTR_MAX));
+    for (int n = 0; it != functions.begin() && n < 16; ++n) {
+      --it;
+      if (at - it->first < it->second) return true;
+    }
+    return false;
+  };
+  int wrong = 0;
+  for (const Span& span : spans) {
+    for (const uint64_t at : {span.start, span.end - 1}) {
+      if (!in_function(at)) continue;
+      TOstrelStackEntry entry;
+      const bool found = FindSourceLocation(debug, version, 0, at, entry, index.get());
+      // The rows that hold this address.
+      bool matches = false;
+      auto i = std::size_t(std::upper_bound(spans.begin(), spans.end(), at,
+                                            [](uint64_t a, const Span& s) { return a < s.start; }) -
+                           spans.begin());
+      for (; found && !matches && i > 0 && max_end[i - 1] > at; --i) {
+        const Span& other = spans[i - 1];
+        matches = at < other.end && other.file == entry.unit_name && other.line == entry.line;
+      }
+      if (!matches && ++wrong <= 10) {
+        ADD_FAILURE() << std::hex << "0x" << at << ": row " << span.file << ":" << std::dec
+                      << span.line << ", line table "
+                      << (found ? entry.unit_name + ":" + std::to_string(entry.line) : "nothing");
+      }
+    }
+  }
+  EXPECT_EQ(wrong, 0) << "of " << spans.size() << " rows";
 }
 
 // The libraries stand below the build's tools: what a tool shares with a library lives in

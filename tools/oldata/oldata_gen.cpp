@@ -174,7 +174,44 @@ class Generator {
     Dwarf_Lines* lines = nullptr;
     size_t count = 0;
     if (dwarf_getsrclines(cu, &lines, &count) != 0) return;
+    // The rows come sorted by address over all of the unit's sequences, an end row before
+    // other rows at its address, so the order alone does not tell where a sequence's code
+    // ends: a sequence's last row may lie at its end address (it covers no code) and then
+    // follows the end row, and the rows of sequences the linker dropped interleave near
+    // address 0. A row's line would stretch over the gap up to the next row, over other
+    // units' code. The unit's code ranges bound it: a row outside them is left out, and a
+    // sequence ends where its range does.
+    std::vector<std::pair<uint64_t, uint64_t>> code;
+    {
+      Dwarf_Addr low = 0, high = 0, base_address = 0;
+      ptrdiff_t at = 0;
+      while ((at = dwarf_ranges(cu, at, &base_address, &low, &high)) > 0) {
+        if (high > low) code.emplace_back(low, high);
+      }
+    }
+    std::sort(code.begin(), code.end());
+    std::vector<std::pair<uint64_t, uint64_t>> merged;
+    for (const auto& range : code) {
+      if (!merged.empty() && range.first <= merged.back().second)
+        merged.back().second = std::max(merged.back().second, range.second);
+      else
+        merged.push_back(range);
+    }
+    // The merged range that holds the address, or -1; without ranges all is one range.
+    const auto range_of = [&](uint64_t address) -> long {
+      if (merged.empty()) return 0;
+      auto it = std::upper_bound(merged.begin(), merged.end(), address,
+                                 [](uint64_t a, const auto& r) { return a < r.first; });
+      if (it == merged.begin() || address >= std::prev(it)->second) return -1;
+      return long(std::prev(it) - merged.begin());
+    };
     std::vector<Row> sequence;
+    const auto finish = [&](Row end_row) {
+      sequence.push_back(std::move(end_row));
+      // A sequence at address 0 belongs to code the linker dropped.
+      if (sequence.size() > 1 && sequence.front().address != 0) sequences.push_back(sequence);
+      sequence.clear();
+    };
     for (size_t i = 0; i < count; ++i) {
       Dwarf_Line* line = dwarf_onesrcline(lines, i);
       Row row;
@@ -188,17 +225,24 @@ class Generator {
       row.line = uint32_t(std::max(number, 0));
       row.file = BaseName(dwarf_linesrc(line, nullptr, nullptr));
       row.end = end;
+      if (end) {
+        finish(row);
+        continue;
+      }
+      const long range = range_of(row.address);
+      if (!sequence.empty() && range_of(sequence.back().address) != range) {
+        Row end_row = sequence.back();
+        end_row.address =
+            std::min(merged[std::size_t(range_of(end_row.address))].second, row.address);
+        end_row.end = true;
+        finish(end_row);
+      }
+      if (range < 0) continue;
       // Of several rows at one address the last one counts.
-      if (!sequence.empty() && sequence.back().address == row.address && !sequence.back().end &&
-          !row.end)
+      if (!sequence.empty() && sequence.back().address == row.address)
         sequence.back() = row;
       else
         sequence.push_back(row);
-      if (end) {
-        // A sequence at address 0 belongs to code the linker dropped.
-        if (sequence.size() > 1 && sequence.front().address != 0) sequences.push_back(sequence);
-        sequence.clear();
-      }
     }
   }
 
