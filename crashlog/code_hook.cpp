@@ -223,14 +223,15 @@ class CodeBuffer {
 
 // Adds the targets of the relative branches in the rest of the routine, from `from` on, to
 // `targets`: a branch back into the moved bytes would land inside the patch. The routine
-// ends at a ret or unconditional jump (not one through a register) that no branch seen so far
-// passes; the scan stops
+// ends at a ret or unconditional jump that no branch seen so far passes (after a jump table's
+// jump, at padding); the scan stops
 // early at code it cannot read or decode, and at its bound.
 void ScanRoutineBranches(const ZydisDecoder& decoder, uintptr_t from,
                          std::vector<uintptr_t>& targets) {
   constexpr std::size_t MaxInstruction = 15;
   constexpr uintptr_t MaxExtent = 64 * 1024;
   uintptr_t furthest = from;  // the furthest forward branch target seen
+  bool table = false;         // a jump table's jump was seen
   for (uintptr_t ip = from; ip - from < MaxExtent;) {
     uint8_t bytes[MaxInstruction];
     // The last instruction may sit at the end of a mapping: read less when needed.
@@ -247,15 +248,17 @@ void ScanRoutineBranches(const ZydisDecoder& decoder, uintptr_t from,
       targets.push_back(target);
       if (target > furthest && target - from < MaxExtent) furthest = target;
     }
-    // A jump through a register is a jump table's as often as not: the cases reached through it
-    // follow, so the routine goes on. A jump through memory is a tail call.
-    const bool table_jump = in.mnemonic == ZYDIS_MNEMONIC_JMP &&
-                            (in.attributes & ZYDIS_ATTRIB_IS_RELATIVE) == 0 &&
-                            in.raw.modrm.mod == 3;
-    const bool ends = in.mnemonic == ZYDIS_MNEMONIC_RET ||
-                      (in.mnemonic == ZYDIS_MNEMONIC_JMP && !table_jump) ||
+    // A jump through a register, or through a table indexed by one, is a jump table's: the
+    // cases reached through it follow, in no order the scan can know, so from there on only
+    // padding, code it cannot decode or the bound end it. A jump through one memory word is
+    // a tail call.
+    if (in.mnemonic == ZYDIS_MNEMONIC_JMP && (in.attributes & ZYDIS_ATTRIB_IS_RELATIVE) == 0 &&
+        (in.raw.modrm.mod == 3 || (in.raw.modrm.rm == 4 && in.raw.sib.index != 4)))
+      table = true;
+    if (in.mnemonic == ZYDIS_MNEMONIC_INT3 && table) return;
+    const bool ends = in.mnemonic == ZYDIS_MNEMONIC_RET || in.mnemonic == ZYDIS_MNEMONIC_JMP ||
                       in.mnemonic == ZYDIS_MNEMONIC_UD2 || in.mnemonic == ZYDIS_MNEMONIC_HLT;
-    if (ends && next > furthest) return;
+    if (ends && !table && next > furthest) return;
     ip = next;
   }
 }

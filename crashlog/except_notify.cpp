@@ -1077,6 +1077,13 @@ bool IsStdException(const std::type_info* type, void* object, std::string& messa
 
 int PendingDeferredSignals();
 
+// Whether a fault is still on its way to a report. A signal moves between an entry and the
+// waiting count (counted before it leaves the one, uncounted after it entered the other), so
+// the count is read on both sides of the entries.
+bool FaultsOnTheirWay() {
+  return waiting_faults.load() > 0 || PendingDeferredSignals() > 0 || waiting_faults.load() > 0;
+}
+
 // A rethrow is reported as a throw from where it rethrows, the exception being handled
 // (`throw;`) or the one the pointer holds.
 void ReportRethrow(const std::exception_ptr& current, uintptr_t return_address,
@@ -1126,8 +1133,7 @@ void EndAfterReport() {
   // A fault waiting to be reported is reported first; the pipeline thread then ends the
   // program itself. The count changes in signal handlers, which cannot signal a condition
   // variable, so it is looked at again and again.
-  while (waiting_faults.load() > 0 || PendingDeferredSignals() > 0)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  while (FaultsOnTheirWay()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ExitAfterReport();
 }
 
@@ -1207,16 +1213,19 @@ void DefaultSignal(int signal, siginfo_t* info) {
 // kernel gives it to any thread.
 
 struct DeferredSignal {
-  // 0 free, 1 being filled, 2 to be sent, 3 sent, 4 taken by the main thread (the thread it
-  // came to frees it).
+  // 0 free, 1 being filled, 2 to be sent, 3 sent, 4 taken by the main thread, 5 given back
+  // (the main thread is gone or cannot take it); the thread it came to frees 4 and 5.
   std::atomic<int> state{0};
   pid_t thread = 0;
+  // Set once the pipeline thread has looked whether an old sent signal's thread still exists.
+  std::atomic<bool> checked{false};
   // The thread the signal came to first: it takes it back when the main thread does not.
   pid_t origin = 0;
   int signal = 0;
   int attempts = 0;
   bool wait_first = false;
-  std::chrono::steady_clock::time_point sent_at{};
+  // When it was last sent (steady clock, ns): read by threads that wait for the end.
+  std::atomic<int64_t> sent_at{0};
   siginfo_t info{};
 };
 constexpr int MaxDeferred = 8;
@@ -1225,6 +1234,13 @@ constexpr int MaxDeferAttempts = 250;
 // no longer keeps the program from ending after this long.
 constexpr auto DeferredSignalLife = std::chrono::milliseconds(500);
 DeferredSignal deferred[MaxDeferred];
+constexpr int64_t LifeNs = std::chrono::nanoseconds(DeferredSignalLife).count();
+
+int64_t SteadyNs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
 // Set by a fault handed to the pipeline thread, which also wakes for signals to send again.
 std::atomic<bool> fault_posted{false};
 
@@ -1361,10 +1377,12 @@ bool AwaitMainThread(DeferredSignal& d) {
       d.state = 0;
       return true;
     }
-    // Given up by the pipeline thread (the main thread is gone): taken here.
-    if (state == 0) {
+    // Given back by the pipeline thread (the main thread is gone): taken here.
+    if (state == 5) {
       waiting_faults.fetch_add(1);
-      return false;
+      if (d.state.compare_exchange_strong(state, 0)) return false;
+      waiting_faults.fetch_sub(1);
+      continue;
     }
     timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
@@ -1383,12 +1401,12 @@ bool AwaitMainThread(DeferredSignal& d) {
 
 // Signals put off and not yet taken back (recently sent ones count: they are on their way).
 int PendingDeferredSignals() {
-  const auto now = std::chrono::steady_clock::now();
+  const int64_t now = SteadyNs();
   int pending = 0;
   for (DeferredSignal& d : deferred) {
     const int state = d.state.load();
-    if (state == 1 || state == 2 || state == 4 ||
-        (state == 3 && now - d.sent_at < DeferredSignalLife))
+    if (state == 1 || state == 2 || state == 4 || state == 5 ||
+        (state == 3 && (!d.checked.load() || now - d.sent_at.load() < LifeNs)))
       ++pending;
   }
   return pending;
@@ -1400,17 +1418,26 @@ bool AnyDeferredSignal() {
                      [](const DeferredSignal& d) { return d.state.load() != 0; });
 }
 
-// Hands a signal whose thread ended before taking it to the main thread, to be taken there at
-// once. The entry is held (state 3, taken from `from`).
+// Hands a signal whose thread ended before taking it to the main thread (it comes back to
+// `from`, 3, while the main thread cannot take it now: the next pass tries again). One meant
+// for the main thread that the main thread can no longer take goes back to the thread it came
+// to, which waits for it; one of the main thread's own is gone with it.
 void HandToMainThread(DeferredSignal& d, int from) {
   if (!d.state.compare_exchange_strong(from, 1)) return;
-  if (d.thread == main_thread || !ThreadMayReport(main_thread)) {
-    d.state = 0;
+  if (d.thread == main_thread) {
+    d.state = d.origin != main_thread ? 5 : 0;
+    return;
+  }
+  if (!ThreadMayReport(main_thread)) {
+    d.sent_at = SteadyNs();
+    d.checked = false;
+    d.state = 3;
     return;
   }
   d.thread = main_thread;
   d.origin = main_thread;
-  d.attempts = MaxDeferAttempts;
+  // Still put off while the main thread runs the runtime, never sent on again.
+  d.attempts = 1;
   d.wait_first = false;
   d.state = 2;
 }
@@ -1418,9 +1445,10 @@ void HandToMainThread(DeferredSignal& d, int from) {
 // On the pipeline thread: sends the signals put off to their threads again. One whose thread
 // ended before it came back goes to the main thread: the thread's fault is not lost.
 void SendDeferredSignals() {
-  const auto now = std::chrono::steady_clock::now();
+  const int64_t now = SteadyNs();
   for (DeferredSignal& d : deferred) {
-    if (d.state.load() != 3 || now - d.sent_at < DeferredSignalLife) continue;
+    if (d.state.load() != 3 || now - d.sent_at.load() < LifeNs) continue;
+    d.checked = true;
     if (::syscall(SYS_tgkill, ::getpid(), d.thread, 0) != 0 && errno == ESRCH)
       HandToMainThread(d, 3);
   }
@@ -1440,7 +1468,8 @@ void SendDeferredSignals() {
     info.si_pid = ::getpid();
     info.si_uid = ::getuid();
     info.si_value.sival_ptr = &d;
-    d.sent_at = std::chrono::steady_clock::now();
+    d.sent_at = SteadyNs();
+    d.checked = false;
     int to_send = 2;
     // Taken back meanwhile by the thread it came to.
     if (!d.state.compare_exchange_strong(to_send, 3)) continue;
@@ -1607,8 +1636,7 @@ void* PipelineThread(void*) {
     }
     SendDeferredSignals();
     if (!fault_posted.exchange(false)) {
-      if (must_end && waiting_faults.load() == 0 && PendingDeferredSignals() == 0)
-        ExitAfterReport();
+      if (must_end && !FaultsOnTheirWay()) ExitAfterReport();
       continue;
     }
     waiting_faults.fetch_sub(1);
@@ -1620,7 +1648,7 @@ void* PipelineThread(void*) {
     // A fault cannot be resumed: its thread stays in the handler, and the program ends once
     // the faults that other threads are waiting to hand over are reported too.
     must_end = true;
-    if (waiting_faults.load() == 0 && PendingDeferredSignals() == 0) ExitAfterReport();
+    if (!FaultsOnTheirWay()) ExitAfterReport();
     ::sem_post(&slot_free);
   }
   return nullptr;

@@ -143,7 +143,13 @@ TEST(CodeHookTest, EntryThatCannotBeMovedIsRefused) {
   // instructions: xor eax,eax; 1: inc eax; cmp eax,10; jmp *%rcx; jmp 1b; ret
   void* table =
       code.Put(0x400, {0x31, 0xC0, 0xFF, 0xC0, 0x83, 0xF8, 0x0A, 0xFF, 0xE1, 0xEB, 0xF7, 0xC3});
-  for (void* routine : {tiny, back, loop, late, table}) {
+  // The same with a case that returns first: ...; jmp *%rcx; ret; jmp 1b
+  void* later_case = code.Put(
+      0x500, {0x31, 0xC0, 0xFF, 0xC0, 0x83, 0xF8, 0x0A, 0xFF, 0xE1, 0xC3, 0xEB, 0xF6, 0xCC});
+  // A table in memory indexed by a register: ...; jmp *0x10(,%rcx,8); jmp 1b
+  void* indexed = code.Put(0x600, {0x31, 0xC0, 0xFF, 0xC0, 0x83, 0xF8, 0x0A, 0xFF, 0x24, 0xCD, 0x10,
+                                   0x00, 0x00, 0x00, 0xEB, 0xF2, 0xCC});
+  for (void* routine : {tiny, back, loop, late, table, later_case, indexed}) {
     const std::vector<uint8_t> before = Entry(routine);
     try {
       HookProcedure(routine, reinterpret_cast<void*>(&TimesTen), "Tiny");
