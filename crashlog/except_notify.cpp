@@ -1214,8 +1214,16 @@ void DefaultSignal(int signal, siginfo_t* info) {
 
 struct DeferredSignal {
   // 0 free, 1 being filled, 2 to be sent, 3 sent, 4 taken by the main thread, 5 given back
-  // (the main thread is gone or cannot take it); the thread it came to frees 4 and 5.
-  std::atomic<int> state{0};
+  // (the main thread is gone or cannot take it); the thread it came to frees 4 and 5. The
+  // state is in the word's low three bits, the number of the entry's filling above them: an
+  // entry taken back and filled again is never taken for the one it held.
+  std::atomic<uint64_t> word{0};
+  [[nodiscard]] static int StateOf(uint64_t w) { return int(w & 7); }
+  [[nodiscard]] int State() const { return StateOf(word.load()); }
+  // Moves the entry from what was seen (state and filling) to the state `to`.
+  bool Move(uint64_t seen, int to) {
+    return word.compare_exchange_strong(seen, (seen & ~uint64_t(7)) | uint64_t(to));
+  }
   pid_t thread = 0;
   // Set once the pipeline thread has looked whether an old sent signal's thread still exists.
   std::atomic<bool> checked{false};
@@ -1304,12 +1312,13 @@ bool SentFromOutside(const siginfo_t& info) {
 // Takes back a signal sent again: its original facts and how often it was put off.
 bool TakeResent(const siginfo_t& info, siginfo_t& original, int& attempts, bool& stale) {
   if (info.si_code != SI_QUEUE || info.si_pid != ::getpid()) return false;
-  const auto* entry = static_cast<DeferredSignal*>(info.si_value.sival_ptr);
-  if (entry < std::begin(deferred) || entry >= std::end(deferred)) return false;
-  auto& d = deferred[entry - std::begin(deferred)];
+  // The mark: the filling's number and the entry's index.
+  const auto mark = reinterpret_cast<uintptr_t>(info.si_value.sival_ptr);
+  if ((mark & 7) >= uintptr_t(MaxDeferred)) return false;
+  auto& d = deferred[mark & 7];
   // One its first thread took back since (the main thread held it off too long) is passed over.
-  int sent = 3;
-  if (d.state.load() != sent || d.thread != ThreadId()) {
+  const uint64_t sent = (uint64_t(mark) & ~uint64_t(7)) | 3;
+  if (d.word.load() != sent || d.thread != ThreadId()) {
     stale = true;
     return false;
   }
@@ -1317,7 +1326,7 @@ bool TakeResent(const siginfo_t& info, siginfo_t& original, int& attempts, bool&
   attempts = d.attempts;
   // Counted as waiting before it leaves the entry, so that no moment shows it nowhere.
   waiting_faults.fetch_add(1);
-  if (!d.state.compare_exchange_strong(sent, d.thread != d.origin ? 4 : 0)) {
+  if (!d.Move(sent, d.thread != d.origin ? 4 : 0)) {
     waiting_faults.fetch_sub(1);
     stale = true;
     return false;
@@ -1332,7 +1341,8 @@ bool ThreadMayReport(pid_t thread) {
 
 // Puts the signal off when it should be taken elsewhere or later; false = take it now.
 bool DeferSignal(int signal, const siginfo_t& original, int attempts, pid_t self,
-                 const ucontext_t& interrupted, DeferredSignal*& entry, bool& to_main) {
+                 const ucontext_t& interrupted, DeferredSignal*& entry, uint64_t& filling,
+                 bool& to_main) {
   const greg_t* registers = interrupted.uc_mcontext.gregs;
   if (!catching_faults.load() || signal == SIGABRT) return false;
   const bool to_process = original.si_code == SI_USER || original.si_code == SI_QUEUE;
@@ -1348,8 +1358,10 @@ bool DeferSignal(int signal, const siginfo_t& original, int attempts, pid_t self
     return false;
   }
   for (DeferredSignal& d : deferred) {
-    int free = 0;
-    if (!d.state.compare_exchange_strong(free, 1)) continue;
+    uint64_t free = d.word.load();
+    if (DeferredSignal::StateOf(free) != 0) continue;
+    filling = ((free >> 3) + 1) << 3;
+    if (!d.word.compare_exchange_strong(free, filling | 1)) continue;
     d.thread = target;
     d.origin = self;
     d.signal = signal;
@@ -1357,7 +1369,7 @@ bool DeferSignal(int signal, const siginfo_t& original, int attempts, pid_t self
     d.wait_first = wait_first;
     d.info = original;
     to_main = target != self;
-    d.state = 2;
+    d.word = filling | 2;
     entry = &d;
     ::sem_post(&slot_request);
     return true;
@@ -1368,19 +1380,21 @@ bool DeferSignal(int signal, const siginfo_t& original, int attempts, pid_t self
 // The thread a signal for the whole process came to waits, without returning (which would cut a
 // call it waits in short), until the main thread takes it; true = taken. When the main thread
 // holds it off too long, the thread takes it back itself.
-bool AwaitMainThread(DeferredSignal& d) {
+bool AwaitMainThread(DeferredSignal& d, uint64_t filling) {
   timespec start{};
   ::clock_gettime(CLOCK_MONOTONIC, &start);
   for (;;) {
-    int state = d.state.load();
+    const uint64_t seen = d.word.load();
+    const int state = DeferredSignal::StateOf(seen);
+    // Taken by the main thread: the entry is freed here, by the one thread that waits on it.
     if (state == 4) {
-      d.state = 0;
+      d.word = filling;
       return true;
     }
     // Given back by the pipeline thread (the main thread is gone): taken here.
     if (state == 5) {
       waiting_faults.fetch_add(1);
-      if (d.state.compare_exchange_strong(state, 0)) return false;
+      if (d.Move(seen, 0)) return false;
       waiting_faults.fetch_sub(1);
       continue;
     }
@@ -1391,7 +1405,7 @@ bool AwaitMainThread(DeferredSignal& d) {
     if (waited_ms >= std::chrono::milliseconds(DeferredSignalLife).count() &&
         (state == 2 || state == 3)) {
       waiting_faults.fetch_add(1);  // taken back: counted before it leaves the entry
-      if (d.state.compare_exchange_strong(state, 0)) return false;
+      if (d.Move(seen, 0)) return false;
       waiting_faults.fetch_sub(1);
     }
     const timespec pause{0, 5'000'000};
@@ -1404,7 +1418,7 @@ int PendingDeferredSignals() {
   const int64_t now = SteadyNs();
   int pending = 0;
   for (DeferredSignal& d : deferred) {
-    const int state = d.state.load();
+    const int state = d.State();
     if (state == 1 || state == 2 || state == 4 || state == 5 ||
         (state == 3 && (!d.checked.load() || now - d.sent_at.load() < LifeNs)))
       ++pending;
@@ -1415,23 +1429,24 @@ int PendingDeferredSignals() {
 // Whether an entry is in use: the pipeline thread then looks at them now and then.
 bool AnyDeferredSignal() {
   return std::any_of(std::begin(deferred), std::end(deferred),
-                     [](const DeferredSignal& d) { return d.state.load() != 0; });
+                     [](const DeferredSignal& d) { return d.State() != 0; });
 }
 
 // Hands a signal whose thread ended before taking it to the main thread (it comes back to
 // `from`, 3, while the main thread cannot take it now: the next pass tries again). One meant
 // for the main thread that the main thread can no longer take goes back to the thread it came
 // to, which waits for it; one of the main thread's own is gone with it.
-void HandToMainThread(DeferredSignal& d, int from) {
-  if (!d.state.compare_exchange_strong(from, 1)) return;
+void HandToMainThread(DeferredSignal& d, uint64_t seen) {
+  if (DeferredSignal::StateOf(seen) != 3 || !d.Move(seen, 1)) return;
+  const uint64_t filling = seen & ~uint64_t(7);
   if (d.thread == main_thread) {
-    d.state = d.origin != main_thread ? 5 : 0;
+    d.word = filling | (d.origin != main_thread ? 5 : 0);
     return;
   }
   if (!ThreadMayReport(main_thread)) {
     d.sent_at = SteadyNs();
     d.checked = false;
-    d.state = 3;
+    d.word = filling | 3;
     return;
   }
   d.thread = main_thread;
@@ -1439,7 +1454,7 @@ void HandToMainThread(DeferredSignal& d, int from) {
   // Still put off while the main thread runs the runtime, never sent on again.
   d.attempts = 1;
   d.wait_first = false;
-  d.state = 2;
+  d.word = filling | 2;
 }
 
 // On the pipeline thread: sends the signals put off to their threads again. One whose thread
@@ -1447,14 +1462,16 @@ void HandToMainThread(DeferredSignal& d, int from) {
 void SendDeferredSignals() {
   const int64_t now = SteadyNs();
   for (DeferredSignal& d : deferred) {
-    if (d.state.load() != 3 || now - d.sent_at.load() < LifeNs) continue;
+    const uint64_t seen = d.word.load();
+    if (DeferredSignal::StateOf(seen) != 3 || now - d.sent_at.load() < LifeNs) continue;
     d.checked = true;
     if (::syscall(SYS_tgkill, ::getpid(), d.thread, 0) != 0 && errno == ESRCH)
-      HandToMainThread(d, 3);
+      HandToMainThread(d, seen);
   }
   bool waited = false;
   for (DeferredSignal& d : deferred) {
-    if (d.state.load() != 2) continue;
+    const uint64_t seen = d.word.load();
+    if (DeferredSignal::StateOf(seen) != 2) continue;
     if (d.wait_first && !waited) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
       waited = true;
@@ -1467,14 +1484,15 @@ void SendDeferredSignals() {
     info.si_code = SI_QUEUE;
     info.si_pid = ::getpid();
     info.si_uid = ::getuid();
-    info.si_value.sival_ptr = &d;
+    // The mark the handler knows it by: the filling's number and the entry's index.
+    info.si_value.sival_ptr =
+        reinterpret_cast<void*>(uintptr_t((seen & ~uint64_t(7)) | uint64_t(&d - deferred)));
     d.sent_at = SteadyNs();
     d.checked = false;
-    int to_send = 2;
-    // Taken back meanwhile by the thread it came to.
-    if (!d.state.compare_exchange_strong(to_send, 3)) continue;
+    // Taken back meanwhile by the thread it came to, and perhaps filled again.
+    if (!d.Move(seen, 3)) continue;
     if (::syscall(SYS_rt_tgsigqueueinfo, ::getpid(), thread, signal, &info) != 0)
-      HandToMainThread(d, 3);  // the thread is gone
+      HandToMainThread(d, (seen & ~uint64_t(7)) | 3);  // the thread is gone
   }
 }
 
@@ -1493,16 +1511,17 @@ void SignalHandler(int signal, siginfo_t* info, void* context) {
   bool counted = resent;
   if (resent || SentFromOutside(*info)) {
     DeferredSignal* entry = nullptr;
+    uint64_t filling = 0;
     bool to_main = false;
     if (DeferSignal(signal, original, attempts, self, *static_cast<const ucontext_t*>(context),
-                    entry, to_main)) {
+                    entry, filling, to_main)) {
       if (counted) waiting_faults.fetch_sub(1);
       if (!to_main) {
         errno = saved_errno;
         return;
       }
       // The main thread reports it and the program ends meanwhile.
-      if (AwaitMainThread(*entry))
+      if (AwaitMainThread(*entry, filling))
         for (;;) ::pause();
       counted = true;
     }
