@@ -253,7 +253,8 @@ void ScanRoutineBranches(const ZydisDecoder& decoder, uintptr_t from,
     // padding, code it cannot decode or the bound end it. A jump through one memory word is
     // a tail call.
     if (in.mnemonic == ZYDIS_MNEMONIC_JMP && (in.attributes & ZYDIS_ATTRIB_IS_RELATIVE) == 0 &&
-        (in.raw.modrm.mod == 3 || (in.raw.modrm.rm == 4 && in.raw.sib.index != 4)))
+        (in.raw.modrm.mod == 3 ||
+         (in.raw.modrm.rm == 4 && (in.raw.sib.index | (in.raw.rex.X << 3)) != 4)))
       table = true;
     if (in.mnemonic == ZYDIS_MNEMONIC_INT3 && table) return;
     const bool ends = in.mnemonic == ZYDIS_MNEMONIC_RET || in.mnemonic == ZYDIS_MNEMONIC_JMP ||

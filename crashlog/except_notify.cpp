@@ -73,14 +73,15 @@ std::string start_folder;
 std::atomic<bool> initializing{true};
 std::atomic<bool> finalizing{false};
 
-// Threads whose exceptions are never reported.
+// Threads whose exceptions are never reported. Read without a lock, in signal handlers too (a
+// thread interrupted while it changes the list must not wait for itself); changed under one.
+constexpr std::size_t MaxExcluded = 256;
 std::mutex excluded_lock;
-std::vector<pid_t>& excluded_threads = *new std::vector<pid_t>;
+std::atomic<pid_t> excluded_threads[MaxExcluded];
 
 bool Excluded(pid_t thread) {
-  std::lock_guard guard(excluded_lock);
-  return std::find(excluded_threads.begin(), excluded_threads.end(), thread) !=
-         excluded_threads.end();
+  return std::any_of(std::begin(excluded_threads), std::end(excluded_threads),
+                     [thread](const std::atomic<pid_t>& t) { return t.load() == thread; });
 }
 
 // Above 1, each throw is announced to an attached debugger (a SIGTRAP it stops on).
@@ -1237,6 +1238,10 @@ struct DeferredSignal {
   siginfo_t info{};
 };
 constexpr int MaxDeferred = 8;
+// The top bits of the mark a signal sent again carries: a signal the program queues to itself
+// (sigqueue) is never taken for one.
+constexpr uint64_t MarkMagic = uint64_t(0x5157) << 48;
+constexpr uint64_t MarkFilling = ((uint64_t(1) << 48) - 1) & ~uint64_t(7);
 constexpr int MaxDeferAttempts = 250;
 // A signal sent again but still not taken (its thread blocks it, held in the handler itself)
 // no longer keeps the program from ending after this long.
@@ -1313,11 +1318,11 @@ bool SentFromOutside(const siginfo_t& info) {
 bool TakeResent(const siginfo_t& info, siginfo_t& original, int& attempts, bool& stale) {
   if (info.si_code != SI_QUEUE || info.si_pid != ::getpid()) return false;
   // The mark: the filling's number and the entry's index.
-  const auto mark = reinterpret_cast<uintptr_t>(info.si_value.sival_ptr);
-  if ((mark & 7) >= uintptr_t(MaxDeferred)) return false;
+  const auto mark = uint64_t(reinterpret_cast<uintptr_t>(info.si_value.sival_ptr));
+  if ((mark & ~(MarkFilling | 7)) != MarkMagic) return false;
   auto& d = deferred[mark & 7];
   // One its first thread took back since (the main thread held it off too long) is passed over.
-  const uint64_t sent = (uint64_t(mark) & ~uint64_t(7)) | 3;
+  const uint64_t sent = (mark & MarkFilling) | 3;
   if (d.word.load() != sent || d.thread != ThreadId()) {
     stale = true;
     return false;
@@ -1346,14 +1351,15 @@ bool DeferSignal(int signal, const siginfo_t& original, int attempts, pid_t self
   const greg_t* registers = interrupted.uc_mcontext.gregs;
   if (!catching_faults.load() || signal == SIGABRT) return false;
   const bool to_process = original.si_code == SI_USER || original.si_code == SI_QUEUE;
+  // A thread that runs the runtime is let go first, whatever comes next: it may hold a lock.
+  const bool in_runtime = RunsSystemCode(uintptr_t(registers[REG_RIP]), registers[REG_RAX]);
   pid_t target = 0;
   bool wait_first = false;
-  if (to_process && attempts == 0 && self != main_thread && ThreadMayReport(main_thread)) {
-    target = main_thread;
-  } else if (attempts < MaxDeferAttempts &&
-             RunsSystemCode(uintptr_t(registers[REG_RIP]), registers[REG_RAX])) {
+  if (in_runtime && attempts < MaxDeferAttempts) {
     target = self;
     wait_first = true;
+  } else if (to_process && self != main_thread && ThreadMayReport(main_thread)) {
+    target = main_thread;
   } else {
     return false;
   }
@@ -1443,6 +1449,11 @@ void HandToMainThread(DeferredSignal& d, uint64_t seen) {
     d.word = filling | (d.origin != main_thread ? 5 : 0);
     return;
   }
+  // Excluded from the log (or not known) for good: nobody can take it.
+  if (main_thread == 0 || Excluded(main_thread)) {
+    d.word = filling;
+    return;
+  }
   if (!ThreadMayReport(main_thread)) {
     d.sent_at = SteadyNs();
     d.checked = false;
@@ -1485,8 +1496,8 @@ void SendDeferredSignals() {
     info.si_pid = ::getpid();
     info.si_uid = ::getuid();
     // The mark the handler knows it by: the filling's number and the entry's index.
-    info.si_value.sival_ptr =
-        reinterpret_cast<void*>(uintptr_t((seen & ~uint64_t(7)) | uint64_t(&d - deferred)));
+    info.si_value.sival_ptr = reinterpret_cast<void*>(
+        uintptr_t(MarkMagic | (seen & MarkFilling) | uint64_t(&d - deferred)));
     d.sent_at = SteadyNs();
     d.checked = false;
     // Taken back meanwhile by the thread it came to, and perhaps filled again.
@@ -1658,8 +1669,9 @@ void* PipelineThread(void*) {
       if (must_end && !FaultsOnTheirWay()) ExitAfterReport();
       continue;
     }
-    waiting_faults.fetch_sub(1);
+    // Still counted while it is reported: a thread that ends the program meanwhile waits.
     slot.default_wanted = HookedExceptionObject(slot);
+    waiting_faults.fetch_sub(1);
     if (slot.default_wanted) {
       ::sem_post(&slot_done);
       continue;
@@ -2111,9 +2123,20 @@ void NoteOstrelLogStarter(uintptr_t return_address) {
 }
 
 void ExcludeThreadFromOstrelLog(pid_t thread, bool excluded) {
+  if (thread == 0) return;
   std::lock_guard guard(excluded_lock);
-  std::erase(excluded_threads, thread);
-  if (excluded) excluded_threads.push_back(thread);
+  for (std::atomic<pid_t>& t : excluded_threads)
+    if (t.load() == thread) t = 0;
+  if (!excluded) return;
+  for (std::atomic<pid_t>& t : excluded_threads) {
+    if (t.load() != 0) continue;
+    t = thread;
+    return;
+  }
+  // A list this long is a program's error: the thread stays reported.
+  TraceText("ExcludeThreadFromOstrelLog: more than " + std::to_string(MaxExcluded) +
+                " threads excluded; thread " + std::to_string(thread) + " is not",
+            0);
 }
 
 bool OstrelLogInitializing() {

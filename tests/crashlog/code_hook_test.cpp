@@ -149,7 +149,10 @@ TEST(CodeHookTest, EntryThatCannotBeMovedIsRefused) {
   // A table in memory indexed by a register: ...; jmp *0x10(,%rcx,8); jmp 1b
   void* indexed = code.Put(0x600, {0x31, 0xC0, 0xFF, 0xC0, 0x83, 0xF8, 0x0A, 0xFF, 0x24, 0xCD, 0x10,
                                    0x00, 0x00, 0x00, 0xEB, 0xF2, 0xCC});
-  for (void* routine : {tiny, back, loop, late, table, later_case, indexed}) {
+  // Indexed by r12: ...; jmp *0x10(,%r12,8); jmp 1b
+  void* indexed_r12 = code.Put(0x700, {0x31, 0xC0, 0xFF, 0xC0, 0x83, 0xF8, 0x0A, 0x42, 0xFF, 0x24,
+                                       0xE5, 0x10, 0x00, 0x00, 0x00, 0xEB, 0xF1, 0xCC});
+  for (void* routine : {tiny, back, loop, late, table, later_case, indexed, indexed_r12}) {
     const std::vector<uint8_t> before = Entry(routine);
     try {
       HookProcedure(routine, reinterpret_cast<void*>(&TimesTen), "Tiny");

@@ -498,6 +498,12 @@ int main(int argc, char** argv) {
     if (fail == nullptr) return 5;
     fail();
   }
+  if (mode == "selfqueue") {  // a fault signal the program queues to itself
+    sigval value{};
+    ::sigqueue(::getpid(), SIGSEGV, value);
+    std::printf("still alive\n");
+    return 42;
+  }
   if (mode == "idle") {
     std::thread worker = StartWaitingWorker();
     ::poll(nullptr, 0, 60000);

@@ -703,6 +703,14 @@ TEST_F(CrashTest, SignalSentWhileTheMainThreadAllocatesIsReported) {
   }
 }
 
+// A fault signal the program queues to itself is reported like one it raises.
+TEST_F(CrashTest, SignalQueuedToItselfIsReported) {
+  const CrashRun run = Crash("selfqueue");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.reports.size(), 1u);
+  EXPECT_EQ(run.stdout_text.find("still alive"), std::string::npos);
+}
+
 // A signal sent to a thread that ends before it can take it is reported on the main thread.
 TEST_F(CrashTest, SignalForAThreadThatEndsIsReported) {
   const CrashRun run = SignalIdleProgram(
