@@ -1238,6 +1238,9 @@ struct DeferredSignal {
   siginfo_t info{};
 };
 constexpr int MaxDeferred = 8;
+// The code a signal sent again carries: no system call a program makes gives it (sigqueue gives
+// SI_QUEUE), and the kernel lets a process send it to itself.
+constexpr int ResendCode = -42;
 // The top bits of the mark a signal sent again carries: a signal the program queues to itself
 // (sigqueue) is never taken for one.
 constexpr uint64_t MarkMagic = uint64_t(0x5157) << 48;
@@ -1316,7 +1319,7 @@ bool SentFromOutside(const siginfo_t& info) {
 
 // Takes back a signal sent again: its original facts and how often it was put off.
 bool TakeResent(const siginfo_t& info, siginfo_t& original, int& attempts, bool& stale) {
-  if (info.si_code != SI_QUEUE || info.si_pid != ::getpid()) return false;
+  if (info.si_code != ResendCode || info.si_pid != ::getpid()) return false;
   // The mark: the filling's number and the entry's index.
   const auto mark = uint64_t(reinterpret_cast<uintptr_t>(info.si_value.sival_ptr));
   if ((mark & ~(MarkFilling | 7)) != MarkMagic) return false;
@@ -1492,7 +1495,7 @@ void SendDeferredSignals() {
     const int signal = d.signal;
     siginfo_t info{};
     info.si_signo = signal;
-    info.si_code = SI_QUEUE;
+    info.si_code = ResendCode;
     info.si_pid = ::getpid();
     info.si_uid = ::getuid();
     // The mark the handler knows it by: the filling's number and the entry's index.
@@ -1726,7 +1729,11 @@ struct ThreadAltStack {
 
 struct ThreadRegistration {
   pid_t id = ThreadId();
-  ~ThreadRegistration() { OstrelThreadsList().Remove(id); }
+  ~ThreadRegistration() {
+    OstrelThreadsList().Remove(id);
+    // Its number may be given to another thread: that one is not excluded.
+    ExcludeThreadFromOstrelLog(id, false);
+  }
 };
 
 struct ThreadStart {
@@ -2125,6 +2132,8 @@ void NoteOstrelLogStarter(uintptr_t return_address) {
 void ExcludeThreadFromOstrelLog(pid_t thread, bool excluded) {
   if (thread == 0) return;
   std::lock_guard guard(excluded_lock);
+  // Never unlisted for a moment while it stays excluded.
+  if (excluded && Excluded(thread)) return;
   for (std::atomic<pid_t>& t : excluded_threads)
     if (t.load() == thread) t = 0;
   if (!excluded) return;

@@ -500,6 +500,8 @@ int main(int argc, char** argv) {
   }
   if (mode == "selfqueue") {  // a fault signal the program queues to itself
     sigval value{};
+    // A value that looks like the logger's own marks.
+    value.sival_ptr = reinterpret_cast<void*>(uintptr_t(0x5157000000000008ull));
     ::sigqueue(::getpid(), SIGSEGV, value);
     std::printf("still alive\n");
     return 42;
