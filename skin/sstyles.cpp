@@ -654,7 +654,7 @@ int TsActiveBGStyle::FadingIterations() const {
   // A percentage as the own property is; a skin's 32-bit number is held to the same range,
   // which keeps the fade's step arithmetic in range.
   if (const TsGeneralData* s = SectionOf(SkinIndex)) return ClampPercent(s->FadingIterations);
-  return ClampPercent(BtnEffects.Fading.Iterations);
+  return BtnEffects.Fading.Iterations;  // held to 0..100 already
 }
 
 void TsActiveBGStyle::PaintBG(TBitmap& target) {

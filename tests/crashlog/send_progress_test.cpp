@@ -105,8 +105,8 @@ TEST(SendProgressTest, X11WindowOnItsOwnConnection) {
   XvfbServer server;
   ASSERT_FALSE(server.Display().empty());
   const std::string display = server.Display();
-  auto progress =
-      TSMTPThread::Start("SMTP.", [display] { return X11Backend::Open(display.c_str()); }, 30s);
+  auto progress = TSMTPThread::Start(
+      "SMTP.", [display] { return X11Backend::Open(display.c_str()); }, 30s);
   ASSERT_TRUE(progress->Shown());
   EXPECT_NE(WaitForViewableXWindow(display, "SMTP.", Clock::now() + 30s).window, 0u);
   CheckWindow(*progress);
