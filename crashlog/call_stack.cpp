@@ -3,6 +3,7 @@
 #include <cxxabi.h>
 #include <elf.h>
 #include <link.h>
+#include <sys/auxv.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
@@ -22,40 +23,133 @@
 namespace qv {
 namespace {
 
+template <typename T>
+bool ReadValue(uintptr_t address, T& value) {
+  return SafeRead(&value, address, sizeof value);
+}
+
 // One loaded module as the dynamic loader lists it.
 struct LoadedImage {
   uintptr_t handle = 0;
   uintptr_t bias = 0;
   std::string name;  // empty for the program
   bool program = false;
-  const ElfW(Phdr) * phdr = nullptr;
-  int phnum = 0;
+  std::vector<ElfW(Phdr)> headers;  // the module's program headers, copied
   std::vector<std::pair<uintptr_t, uintptr_t>> segments;
 };
 
+// Adds a module with its headers; one without a loaded segment does not count.
+void AddImage(std::vector<LoadedImage>& list, uintptr_t bias, std::string name,
+              std::vector<ElfW(Phdr)> headers) {
+  LoadedImage image;
+  image.bias = bias;
+  image.name = std::move(name);
+  image.program = list.empty() && image.name.empty();
+  uintptr_t lowest = UINTPTR_MAX;
+  for (const ElfW(Phdr) & p : headers) {
+    if (p.p_type != PT_LOAD) continue;
+    const uintptr_t start = bias + p.p_vaddr;
+    image.segments.emplace_back(start, start + p.p_memsz);
+    lowest = std::min(lowest, start & ~uintptr_t(0xFFF));
+  }
+  if (lowest == UINTPTR_MAX) return;
+  image.handle = lowest;
+  image.headers = std::move(headers);
+  list.push_back(std::move(image));
+}
+
+// The program headers of a listed module: those the kernel gave the program, the others read
+// from the ELF header at the module's base. They must place the module's dynamic section
+// where the loader has it.
+bool ReadModuleHeaders(const link_map& module, bool first, std::vector<ElfW(Phdr)>& headers) {
+  uintptr_t at = 0;
+  std::size_t count = 0;
+  char first_letter = 1;
+  if (first && ReadValue(uintptr_t(module.l_name), first_letter) && first_letter == 0) {
+    at = ::getauxval(AT_PHDR);
+    count = ::getauxval(AT_PHNUM);
+  } else {
+    ElfW(Ehdr) header;
+    if (!ReadValue(module.l_addr, header) || std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 ||
+        header.e_phentsize != sizeof(ElfW(Phdr)) || header.e_phoff > 0x10000)
+      return false;
+    at = module.l_addr + header.e_phoff;
+    count = header.e_phnum;
+  }
+  if (at == 0 || count == 0 || count > 1024) return false;
+  headers.resize(count);
+  if (!SafeRead(headers.data(), at, count * sizeof(ElfW(Phdr)))) return false;
+  return std::any_of(headers.begin(), headers.end(), [&](const ElfW(Phdr) & p) {
+    return p.p_type == PT_DYNAMIC && module.l_addr + p.p_vaddr == uintptr_t(module.l_ld);
+  });
+}
+
+// The loader's list of modules as it keeps it for debuggers, read without its lock: a report
+// is made while a thread may hold that lock for good (one that faulted in a routine the
+// loader called back, or waits in its signal handler there). Every word is read through the
+// kernel, so a list changed meanwhile can yield no fault. False while the loader changes the
+// list, or when a module's headers are not where they are expected.
+bool ReadLoaderList(std::vector<LoadedImage>& images) {
+  const auto consistent = [] {
+    r_debug debug;
+    return ReadValue(uintptr_t(&_r_debug), debug) && debug.r_version >= 1 &&
+           debug.r_state == r_debug::RT_CONSISTENT;
+  };
+  r_debug debug;
+  if (!consistent() || !ReadValue(uintptr_t(&_r_debug), debug)) return false;
+  // The modules listed the last time on this thread, whose names and headers are taken again
+  // while their entries are unchanged (no lock: a thread may be held while it lists).
+  struct Listed {
+    uintptr_t at;
+    link_map module;
+    LoadedImage image;
+  };
+  thread_local std::vector<Listed> last;
+  std::vector<Listed> now;
+  uintptr_t at = uintptr_t(debug.r_map);
+  for (int listed = 0; at != 0; ++listed) {
+    link_map module;
+    if (listed == 4096 || !ReadValue(at, module)) return false;
+    const auto same = std::find_if(last.begin(), last.end(), [&](const Listed& l) {
+      return l.at == at && std::memcmp(&l.module, &module, sizeof module) == 0;
+    });
+    if (same != last.end()) {
+      images.push_back(same->image);
+      now.push_back(*same);
+    } else {
+      std::vector<ElfW(Phdr)> headers;
+      if (!ReadModuleHeaders(module, listed == 0, headers)) return false;
+      // The name is read a page at most at a time: it may end just before an unmapped one.
+      std::string name;
+      for (uintptr_t from = uintptr_t(module.l_name); name.size() < PATH_MAX;) {
+        char part[256];
+        const std::size_t piece = std::min<uintptr_t>(sizeof part, 0x1000 - (from & 0xFFF));
+        if (!SafeRead(part, from, piece)) return false;
+        const std::size_t length = strnlen(part, piece);
+        name.append(part, length);
+        if (length < piece) break;
+        from += piece;
+      }
+      const std::size_t count = images.size();
+      AddImage(images, module.l_addr, std::move(name), std::move(headers));
+      if (images.size() > count) now.push_back({at, module, images.back()});
+    }
+    at = uintptr_t(module.l_next);
+  }
+  if (!consistent()) return false;
+  last = std::move(now);
+  return true;
+}
+
 std::vector<LoadedImage> LoadedImages() {
   std::vector<LoadedImage> images;
+  if (ReadLoaderList(images)) return images;
+  images.clear();
   dl_iterate_phdr(
       [](dl_phdr_info* info, size_t, void* data) {
-        auto& list = *static_cast<std::vector<LoadedImage>*>(data);
-        LoadedImage image;
-        image.bias = info->dlpi_addr;
-        image.name = info->dlpi_name != nullptr ? info->dlpi_name : "";
-        image.program = list.empty() && image.name.empty();
-        image.phdr = info->dlpi_phdr;
-        image.phnum = info->dlpi_phnum;
-        uintptr_t lowest = UINTPTR_MAX;
-        for (int i = 0; i < info->dlpi_phnum; ++i) {
-          const ElfW(Phdr)& p = info->dlpi_phdr[i];
-          if (p.p_type != PT_LOAD) continue;
-          const uintptr_t start = info->dlpi_addr + p.p_vaddr;
-          image.segments.emplace_back(start, start + p.p_memsz);
-          lowest = std::min(lowest, start & ~uintptr_t(0xFFF));
-        }
-        if (lowest != UINTPTR_MAX) {
-          image.handle = lowest;
-          list.push_back(std::move(image));
-        }
+        AddImage(*static_cast<std::vector<LoadedImage>*>(data), info->dlpi_addr,
+                 info->dlpi_name != nullptr ? info->dlpi_name : "",
+                 {info->dlpi_phdr, info->dlpi_phdr + info->dlpi_phnum});
         return 0;
       },
       &images);
@@ -120,11 +214,6 @@ void SortByHandle(std::vector<TOstrelModulePtr>& modules) {
   std::sort(
       modules.begin(), modules.end(),
       [](const TOstrelModulePtr& a, const TOstrelModulePtr& b) { return a->handle < b->handle; });
-}
-
-template <typename T>
-bool ReadValue(uintptr_t address, T& value) {
-  return SafeRead(&value, address, sizeof value);
 }
 
 // The size of a routine exported without one: up to its first return (after a frame
@@ -249,8 +338,7 @@ uintptr_t GetCodeEnd(uintptr_t handle) {
       std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0)
     return 0;
   uintptr_t end = 0;
-  for (int i = 0; i < image.phnum; ++i) {
-    const ElfW(Phdr)& p = image.phdr[i];
+  for (const ElfW(Phdr) & p : image.headers) {
     if (p.p_type != PT_LOAD || (p.p_flags & PF_X) == 0 || p.p_memsz == 0) continue;
     // The whole range must be mapped: its first and its last byte can be read.
     const uintptr_t start = image.bias + p.p_vaddr;
@@ -272,8 +360,7 @@ bool LoadExportedFunctions(uintptr_t handle, TOstrelFunctionsList& list) {
   const uintptr_t code_end = GetCodeEnd(handle);
   if (code_end == 0) return trace.Result(false);
   const ElfW(Dyn)* dynamic = nullptr;
-  for (int i = 0; i < image.phnum; ++i) {
-    const ElfW(Phdr)& p = image.phdr[i];
+  for (const ElfW(Phdr) & p : image.headers) {
     if (p.p_type == PT_DYNAMIC)
       dynamic = reinterpret_cast<const ElfW(Dyn)*>(image.bias + p.p_vaddr);
   }

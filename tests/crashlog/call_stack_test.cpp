@@ -1,6 +1,7 @@
 #include "crashlog/call_stack.h"
 
 #include <dlfcn.h>
+#include <link.h>
 #include <pthread.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -179,6 +180,28 @@ TEST(CallStackTest, ModuleListHoldsProgramAndLibraries) {
   }
   EXPECT_TRUE(program);
   EXPECT_TRUE(libc);
+  // The list is read without the loader's lock, and holds every module with a file that the
+  // loader gives.
+  std::vector<std::pair<uintptr_t, std::string>> loaded;
+  ::dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* data) {
+        uintptr_t lowest = UINTPTR_MAX;
+        for (int i = 0; i < info->dlpi_phnum; ++i)
+          if (info->dlpi_phdr[i].p_type == PT_LOAD)
+            lowest = std::min<uintptr_t>(
+                lowest, (info->dlpi_addr + info->dlpi_phdr[i].p_vaddr) & ~uintptr_t(0xFFF));
+        static_cast<std::vector<std::pair<uintptr_t, std::string>>*>(data)->emplace_back(
+            lowest, info->dlpi_name);
+        return 0;
+      },
+      &loaded);
+  for (const auto& [handle, name] : loaded) {
+    struct stat st {};
+    if (&name != &loaded.front().second && ::stat(name.c_str(), &st) != 0) continue;
+    EXPECT_TRUE(std::any_of(list.begin(), list.end(), [&](const TOstrelModulePtr& m) {
+      return m->handle == handle && (name.empty() || m->path == name);
+    })) << name;
+  }
 }
 
 // A refresh lists a new module without reading it; asking for it then builds it whole.

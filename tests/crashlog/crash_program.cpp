@@ -506,6 +506,30 @@ int main(int argc, char** argv) {
     std::printf("still alive\n");
     return 42;
   }
+  // The program's code runs inside the loader while it holds the lock of its module list.
+  if (mode == "loadercallback") {
+    ::dl_iterate_phdr(
+        [](dl_phdr_info*, size_t, void*) -> int {
+          WriteNull(nullptr);
+          return 1;
+        },
+        nullptr);
+    return 0;
+  }
+  if (mode == "loaderworker") {  // a worker that waits inside the loader's callback
+    std::thread worker([] {
+      ::dl_iterate_phdr(
+          [](dl_phdr_info*, size_t, void*) -> int {
+            std::printf("READY %d %d\n", int(::getpid()), int(ThreadId()));
+            std::fflush(stdout);
+            WaitInWorker();
+            return 1;
+          },
+          nullptr);
+    });
+    worker.join();
+    return 0;
+  }
   if (mode == "idle") {
     std::thread worker = StartWaitingWorker();
     ::poll(nullptr, 0, 60000);

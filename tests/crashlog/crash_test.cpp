@@ -53,9 +53,10 @@ class CrashTest : public ::testing::Test {
                  const std::string& env = "") {
     CrashRun run;
     const std::string err = dir_ + "/stderr";
-    const std::string command = env + "ASAN_OPTIONS=detect_leaks=0 " + ShellQuote(CRASH_PROGRAM) +
-                                " " + mode + " " + ShellQuote(dir_) + " " + extra + " 2>" +
-                                ShellQuote(err) + "; echo \"STATUS=$?\"";
+    // A program that never ends fails the test rather than hanging it.
+    const std::string command = env + "ASAN_OPTIONS=detect_leaks=0 timeout -s KILL 120 " +
+                                ShellQuote(CRASH_PROGRAM) + " " + mode + " " + ShellQuote(dir_) +
+                                " " + extra + " 2>" + ShellQuote(err) + "; echo \"STATUS=$?\"";
     const test::ShellResult result = test::RunShellCommand(command);
     const std::size_t at = result.output.rfind("STATUS=");
     run.stdout_text = result.output.substr(0, at);
@@ -735,6 +736,22 @@ TEST_F(CrashTest, SignalSentToTheProcessIsReportedOnTheMainThread) {
   ASSERT_EQ(held.status, 1);
   ASSERT_EQ(held.reports.size(), 1u);
   EXPECT_NE(held.reports[0].find("WaitInWorker"), std::string::npos) << held.reports[0];
+}
+
+// Faults while the program's code runs inside the loader, which holds the lock of its module
+// list: a fault there, and a signal sent to a thread that waits there, are reported.
+TEST_F(CrashTest, FaultInsideALoaderCallbackIsReported) {
+  const CrashRun fault = Crash("loadercallback");
+  EXPECT_EQ(fault.status, 1);
+  ASSERT_EQ(fault.reports.size(), 1u);
+  EXPECT_NE(fault.reports[0].find("WriteNull"), std::string::npos) << fault.reports[0];
+  EXPECT_NE(fault.reports[0].find("libc.so"), std::string::npos) << fault.reports[0];
+  const CrashRun sent = SignalIdleProgram(
+      dir_, [](pid_t pid, pid_t, pid_t worker) { ::syscall(SYS_tgkill, pid, worker, SIGSEGV); },
+      "loaderworker");
+  EXPECT_EQ(sent.status, 1);
+  ASSERT_EQ(sent.reports.size(), 1u);
+  EXPECT_NE(sent.reports[0].find("WaitInWorker"), std::string::npos) << sent.reports[0];
 }
 
 // One fault on the main thread and one on another thread at the same time: both reported,
