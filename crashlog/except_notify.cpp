@@ -14,6 +14,7 @@
 #include <unwind.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -1225,17 +1226,34 @@ struct DeferredSignal {
   bool Move(uint64_t seen, int to) {
     return word.compare_exchange_strong(seen, (seen & ~uint64_t(7)) | uint64_t(to));
   }
-  pid_t thread = 0;
+  // The facts below are written while the entry is being filled (1) or handed on by the
+  // pipeline thread, and may be read by a thread that then finds the word changed: each is
+  // atomic, and what is read counts only when the word's change that follows succeeds.
+  std::atomic<pid_t> thread{0};
   // Set once the pipeline thread has looked whether an old sent signal's thread still exists.
   std::atomic<bool> checked{false};
   // The thread the signal came to first: it takes it back when the main thread does not.
-  pid_t origin = 0;
-  int signal = 0;
-  int attempts = 0;
-  bool wait_first = false;
+  std::atomic<pid_t> origin{0};
+  std::atomic<int> signal{0};
+  std::atomic<int> attempts{0};
+  std::atomic<bool> wait_first{false};
   // When it was last sent (steady clock, ns): read by threads that wait for the end.
   std::atomic<int64_t> sent_at{0};
-  siginfo_t info{};
+  // The signal's own facts, word by word.
+  static_assert(sizeof(siginfo_t) % sizeof(uint64_t) == 0);
+  std::array<std::atomic<uint64_t>, sizeof(siginfo_t) / sizeof(uint64_t)> info_words{};
+  void SetInfo(const siginfo_t& info) {
+    uint64_t words[info_words.size()];
+    std::memcpy(words, &info, sizeof info);
+    for (std::size_t i = 0; i < info_words.size(); ++i) info_words[i] = words[i];
+  }
+  [[nodiscard]] siginfo_t Info() const {
+    uint64_t words[info_words.size()];
+    for (std::size_t i = 0; i < info_words.size(); ++i) words[i] = info_words[i];
+    siginfo_t info;
+    std::memcpy(&info, words, sizeof info);
+    return info;
+  }
 };
 constexpr int MaxDeferred = 8;
 // The code a signal sent again carries: no system call a program makes gives it (sigqueue gives
@@ -1330,7 +1348,7 @@ bool TakeResent(const siginfo_t& info, siginfo_t& original, int& attempts, bool&
     stale = true;
     return false;
   }
-  original = d.info;
+  original = d.Info();
   attempts = d.attempts;
   // Counted as waiting before it leaves the entry, so that no moment shows it nowhere.
   waiting_faults.fetch_add(1);
@@ -1376,7 +1394,7 @@ bool DeferSignal(int signal, const siginfo_t& original, int attempts, pid_t self
     d.signal = signal;
     d.attempts = attempts + 1;
     d.wait_first = wait_first;
-    d.info = original;
+    d.SetInfo(original);
     to_main = target != self;
     d.word = filling | 2;
     entry = &d;
@@ -1479,7 +1497,7 @@ void SendDeferredSignals() {
     const uint64_t seen = d.word.load();
     if (DeferredSignal::StateOf(seen) != 3 || now - d.sent_at.load() < LifeNs) continue;
     d.checked = true;
-    if (::syscall(SYS_tgkill, ::getpid(), d.thread, 0) != 0 && errno == ESRCH)
+    if (::syscall(SYS_tgkill, ::getpid(), d.thread.load(), 0) != 0 && errno == ESRCH)
       HandToMainThread(d, seen);
   }
   bool waited = false;
