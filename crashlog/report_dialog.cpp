@@ -739,6 +739,11 @@ TReportDialogResult ShowDialog(const TReportDialogInput& input, const TDisplayFa
     result = dialog.result;
     result.painted = dialog.painted;
     result.terminate = dialog.terminate;
+    if (shown == Shown::no) {
+      // No display to show it on: the send box's default answer; there is no screen to take.
+      result.send = input.options->SendWay() != swNone;
+      result.screenshot = false;
+    }
     if (!result.painted) {
       // No window came up: the user still learns of the error.
       PrintErrorLine(input);

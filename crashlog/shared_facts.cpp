@@ -170,7 +170,8 @@ bool LoadSharedModuleOptions(uintptr_t handle, TOstrelModuleOptions& options) {
       TMemoryStream stream;
       stream.WriteBuffer(data.data() + 1, int64_t(data.size() - 1));
       stream.Seek(0, soBeginning);
-      options.LoadFromStream(stream);
+      // Published in the current form, whatever the form of the last logger data read.
+      options.LoadFromStream(stream, OstrelCurrentDataVersion);
     } catch (const std::exception&) {
       ok = false;  // a damaged stream leaves the options as they were
     }

@@ -137,6 +137,14 @@ TEST(ModuleFacts, OptionsComeBackFromTheModulesObject) {
   ASSERT_TRUE(LoadSharedModuleOptions(Handle, read));
   EXPECT_EQ(read.OutputPath(), "/srv/reports");
   EXPECT_EQ(read.ErrorsNumberToSave(), 5);
+  // Published in the current form, read in it whatever form the last data block read had.
+  SetOstrelDataVersion(420);
+  TOstrelModuleOptions read_after_old;
+  const bool loaded = LoadSharedModuleOptions(Handle, read_after_old);
+  SetOstrelDataVersion(OstrelCurrentDataVersion);
+  ASSERT_TRUE(loaded);
+  EXPECT_EQ(read_after_old.OutputPath(), "/srv/reports");
+  EXPECT_EQ(read_after_old.ErrorsNumberToSave(), 5);
   // A first byte of 0: nothing to load.
   const int fd = ::shm_open(SharedMappingName("MODULE", ::getpid(), Handle).c_str(), O_RDWR, 0);
   ASSERT_GE(fd, 0);

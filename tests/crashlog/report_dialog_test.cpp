@@ -243,8 +243,10 @@ TEST(ReportDialogTest, WithoutADisplayNoDialogNoFileAndOneErrorLine) {
   SetTraceSwitches("DEBUG");
   TOstrelModuleOptions options;
   TReportDialogInput input;
+  options.SetSendWay(swSMTPClient);
   input.options = &options;
   input.message = "Disc tray\r\njammed.";
+  input.screenshot = true;
   ClearLastWarning();
   testing::internal::CaptureStderr();
   const TReportDialogResult r = ShowDialog(input, [] { return nullptr; });
@@ -253,6 +255,15 @@ TEST(ReportDialogTest, WithoutADisplayNoDialogNoFileAndOneErrorLine) {
   EXPECT_FALSE(r.painted);
   EXPECT_EQ(LastWarningCode(), eeShowError);
   EXPECT_EQ(LastWarningMessage(), "Cannot show the DialogBox window.");
+  // The report is still sent the way the options say, without a screenshot.
+  EXPECT_TRUE(r.send);
+  EXPECT_FALSE(r.screenshot);
+  options.SetSendWay(swNone);
+  testing::internal::CaptureStderr();
+  const TReportDialogResult unsent = ShowDialog(input, [] { return nullptr; });
+  testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(unsent.send);
+  EXPECT_FALSE(unsent.screenshot);
 
   TempDir dir;
   const std::string file = (dir.Path() / "Screenshot.png").string();
