@@ -36,6 +36,7 @@ struct LoadedImage {
   bool program = false;
   std::vector<ElfW(Phdr)> headers;  // the module's program headers, copied
   std::vector<std::pair<uintptr_t, uintptr_t>> segments;
+  uintptr_t dynamic = 0;  // its dynamic section
 };
 
 // Adds a module with its headers; one without a loaded segment does not count.
@@ -47,6 +48,7 @@ void AddImage(std::vector<LoadedImage>& list, uintptr_t bias, std::string name,
   image.program = list.empty() && image.name.empty();
   uintptr_t lowest = UINTPTR_MAX;
   for (const ElfW(Phdr) & p : headers) {
+    if (p.p_type == PT_DYNAMIC) image.dynamic = bias + p.p_vaddr;
     if (p.p_type != PT_LOAD) continue;
     const uintptr_t start = bias + p.p_vaddr;
     image.segments.emplace_back(start, start + p.p_memsz);
@@ -58,24 +60,10 @@ void AddImage(std::vector<LoadedImage>& list, uintptr_t bias, std::string name,
   list.push_back(std::move(image));
 }
 
-// The program headers of a listed module: those the kernel gave the program, the others read
-// from the ELF header at the module's base. They must place the module's dynamic section
+// Whether the program headers at `at` are those of `module`: they place its dynamic section
 // where the loader has it.
-bool ReadModuleHeaders(const link_map& module, bool first, std::vector<ElfW(Phdr)>& headers) {
-  uintptr_t at = 0;
-  std::size_t count = 0;
-  char first_letter = 1;
-  if (first && ReadValue(uintptr_t(module.l_name), first_letter) && first_letter == 0) {
-    at = ::getauxval(AT_PHDR);
-    count = ::getauxval(AT_PHNUM);
-  } else {
-    ElfW(Ehdr) header;
-    if (!ReadValue(module.l_addr, header) || std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 ||
-        header.e_phentsize != sizeof(ElfW(Phdr)) || header.e_phoff > 0x10000)
-      return false;
-    at = module.l_addr + header.e_phoff;
-    count = header.e_phnum;
-  }
+bool HeadersAt(const link_map& module, uintptr_t at, std::size_t count,
+               std::vector<ElfW(Phdr)>& headers) {
   if (at == 0 || count == 0 || count > 1024) return false;
   headers.resize(count);
   if (!SafeRead(headers.data(), at, count * sizeof(ElfW(Phdr)))) return false;
@@ -84,75 +72,177 @@ bool ReadModuleHeaders(const link_map& module, bool first, std::vector<ElfW(Phdr
   });
 }
 
+// The program headers behind an ELF header at `at`, when they are the module's.
+bool HeadersBehind(const link_map& module, uintptr_t at, std::vector<ElfW(Phdr)>& headers) {
+  ElfW(Ehdr) header;
+  return ReadValue(at, header) && std::memcmp(header.e_ident, ELFMAG, SELFMAG) == 0 &&
+         header.e_phentsize == sizeof(ElfW(Phdr)) && header.e_phoff <= 0x10000 &&
+         HeadersAt(module, at + header.e_phoff, header.e_phnum, headers);
+}
+
+// The program headers of a listed module: those the kernel gave the program; for the others,
+// those behind the ELF header at the module's base, or, for a module linked to load above
+// address 0, at the start of the pages below its dynamic section (the nearest ELF header
+// whose headers place that section right is the module's).
+bool ReadModuleHeaders(const link_map& module, bool first, std::vector<ElfW(Phdr)>& headers) {
+  char first_letter = 1;
+  if (first && ReadValue(uintptr_t(module.l_name), first_letter) && first_letter == 0)
+    return HeadersAt(module, ::getauxval(AT_PHDR), ::getauxval(AT_PHNUM), headers);
+  if (HeadersBehind(module, module.l_addr, headers)) return true;
+  uintptr_t page = uintptr_t(module.l_ld) & ~uintptr_t(0xFFF);
+  for (int pages = 0; pages < 0x10000 && page >= 0x1000; ++pages, page -= 0x1000) {
+    uint32_t magic = 0;
+    if (page != module.l_addr && ReadValue(page, magic) &&
+        std::memcmp(&magic, ELFMAG, SELFMAG) == 0 && HeadersBehind(module, page, headers))
+      return true;
+  }
+  return false;
+}
+
+// Where the loader keeps its module list for debuggers: the program's dynamic section names
+// it. The loader's symbol is the fallback only: a program linked with a copy of it holds a
+// copy the loader never writes to.
+uintptr_t LoaderDebugArea() {
+  static std::atomic<uintptr_t> found{0};
+  if (const uintptr_t known = found.load()) return known;
+  const uintptr_t headers = ::getauxval(AT_PHDR);
+  const std::size_t count = std::min<std::size_t>(::getauxval(AT_PHNUM), 1024);
+  uintptr_t bias = 0, dynamic = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    ElfW(Phdr) p;
+    if (!ReadValue(headers + i * sizeof p, p)) break;
+    if (p.p_type == PT_PHDR) bias = headers - p.p_vaddr;
+    if (p.p_type == PT_DYNAMIC) dynamic = p.p_vaddr;
+  }
+  uintptr_t area = 0;
+  for (int i = 0; dynamic != 0 && i < 4096; ++i) {
+    ElfW(Dyn) d;
+    if (!ReadValue(bias + dynamic + i * sizeof d, d) || d.d_tag == DT_NULL) break;
+    if (d.d_tag == DT_DEBUG) area = d.d_un.d_ptr;
+  }
+  if (area == 0) area = uintptr_t(&_r_debug);
+  found.store(area);
+  return area;
+}
+
+// A module as it was listed: the loader's entry (read again each time, so that a module
+// unloaded and another loaded in its place are told apart) and what was read from it.
+struct Listed {
+  uintptr_t at;
+  link_map module;
+  std::string name;
+  LoadedImage image;
+};
+// The modules listed last, taken again while their entries are unchanged, and the last list
+// read whole. A thread that finds another one listing reads without them: nothing here waits,
+// as a thread held in its signal handler may be the one listing.
+struct LoaderListCache {
+  std::atomic_flag busy;
+  std::vector<Listed> listed;
+  std::vector<LoadedImage> last_good;
+  bool has_good = false;
+};
+LoaderListCache& ListCache() {
+  static auto* cache = new LoaderListCache;
+  return *cache;
+}
+
+// The module's name, read a page at most at a time: it may end just before an unmapped one.
+bool ReadModuleName(uintptr_t from, std::string& name) {
+  name.clear();
+  while (name.size() < PATH_MAX) {
+    char part[256];
+    const std::size_t piece = std::min<uintptr_t>(sizeof part, 0x1000 - (from & 0xFFF));
+    if (!SafeRead(part, from, piece)) return false;
+    const std::size_t length = strnlen(part, piece);
+    name.append(part, length);
+    if (length < piece) return true;
+    from += piece;
+  }
+  return true;
+}
+
 // The loader's list of modules as it keeps it for debuggers, read without its lock: a report
 // is made while a thread may hold that lock for good (one that faulted in a routine the
 // loader called back, or waits in its signal handler there). Every word is read through the
 // kernel, so a list changed meanwhile can yield no fault. False while the loader changes the
-// list, or when a module's headers are not where they are expected.
-bool ReadLoaderList(std::vector<LoadedImage>& images) {
-  const auto consistent = [] {
-    r_debug debug;
-    return ReadValue(uintptr_t(&_r_debug), debug) && debug.r_version >= 1 &&
+// list; a module whose headers cannot be placed is left out.
+bool ReadLoaderList(std::vector<Listed>* known, std::vector<Listed>& now,
+                    std::vector<LoadedImage>& images) {
+  const uintptr_t area = LoaderDebugArea();
+  const auto consistent = [area](r_debug& debug) {
+    return ReadValue(area, debug) && debug.r_version >= 1 &&
            debug.r_state == r_debug::RT_CONSISTENT;
   };
   r_debug debug;
-  if (!consistent() || !ReadValue(uintptr_t(&_r_debug), debug)) return false;
-  // The modules listed the last time on this thread, whose names and headers are taken again
-  // while their entries are unchanged (no lock: a thread may be held while it lists).
-  struct Listed {
-    uintptr_t at;
-    link_map module;
-    LoadedImage image;
-  };
-  thread_local std::vector<Listed> last;
-  std::vector<Listed> now;
+  if (!consistent(debug)) return false;
   uintptr_t at = uintptr_t(debug.r_map);
   for (int listed = 0; at != 0; ++listed) {
-    link_map module;
-    if (listed == 4096 || !ReadValue(at, module)) return false;
-    const auto same = std::find_if(last.begin(), last.end(), [&](const Listed& l) {
-      return l.at == at && std::memcmp(&l.module, &module, sizeof module) == 0;
-    });
-    if (same != last.end()) {
+    Listed entry{at, {}, {}, {}};
+    if (listed == 4096 || !ReadValue(at, entry.module) ||
+        !ReadModuleName(uintptr_t(entry.module.l_name), entry.name))
+      return false;
+    at = uintptr_t(entry.module.l_next);
+    const Listed* same = nullptr;
+    for (std::size_t i = 0; known != nullptr && same == nullptr && i < known->size(); ++i) {
+      const Listed& l = (*known)[i];
+      if (l.at == entry.at && l.name == entry.name &&
+          std::memcmp(&l.module, &entry.module, sizeof entry.module) == 0)
+        same = &l;
+    }
+    if (same != nullptr) {
       images.push_back(same->image);
       now.push_back(*same);
-    } else {
-      std::vector<ElfW(Phdr)> headers;
-      if (!ReadModuleHeaders(module, listed == 0, headers)) return false;
-      // The name is read a page at most at a time: it may end just before an unmapped one.
-      std::string name;
-      for (uintptr_t from = uintptr_t(module.l_name); name.size() < PATH_MAX;) {
-        char part[256];
-        const std::size_t piece = std::min<uintptr_t>(sizeof part, 0x1000 - (from & 0xFFF));
-        if (!SafeRead(part, from, piece)) return false;
-        const std::size_t length = strnlen(part, piece);
-        name.append(part, length);
-        if (length < piece) break;
-        from += piece;
-      }
-      const std::size_t count = images.size();
-      AddImage(images, module.l_addr, std::move(name), std::move(headers));
-      if (images.size() > count) now.push_back({at, module, images.back()});
+      continue;
     }
-    at = uintptr_t(module.l_next);
+    std::vector<ElfW(Phdr)> headers;
+    if (!ReadModuleHeaders(entry.module, listed == 0, headers)) continue;
+    const std::size_t count = images.size();
+    AddImage(images, entry.module.l_addr, entry.name, std::move(headers));
+    if (images.size() == count) continue;
+    entry.image = images.back();
+    now.push_back(std::move(entry));
   }
-  if (!consistent()) return false;
-  last = std::move(now);
-  return true;
+  r_debug after;
+  return consistent(after) && after.r_map == debug.r_map;
 }
 
+// The loaded modules. While the loader changes its list the reading is tried again for a
+// while; then the last list read whole stands in (the loader may never finish: its thread
+// may be the one that faulted). The loader itself is asked only before any list was read.
 std::vector<LoadedImage> LoadedImages() {
+  LoaderListCache& cache = ListCache();
+  const bool owner = !cache.busy.test_and_set(std::memory_order_acquire);
   std::vector<LoadedImage> images;
-  if (ReadLoaderList(images)) return images;
+  for (int tries = 0; tries < 500; ++tries) {
+    std::vector<Listed> now;
+    images.clear();
+    if (ReadLoaderList(owner ? &cache.listed : nullptr, now, images)) {
+      if (owner) {
+        cache.listed = std::move(now);
+        cache.last_good = images;
+        cache.has_good = true;
+        cache.busy.clear(std::memory_order_release);
+      }
+      return images;
+    }
+    const timespec pause{0, 2'000'000};
+    ::nanosleep(&pause, nullptr);
+  }
   images.clear();
-  dl_iterate_phdr(
-      [](dl_phdr_info* info, size_t, void* data) {
-        AddImage(*static_cast<std::vector<LoadedImage>*>(data), info->dlpi_addr,
-                 info->dlpi_name != nullptr ? info->dlpi_name : "",
-                 {info->dlpi_phdr, info->dlpi_phdr + info->dlpi_phnum});
-        return 0;
-      },
-      &images);
+  if (owner && cache.has_good) {
+    images = cache.last_good;
+  } else if (owner) {
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) {
+          AddImage(*static_cast<std::vector<LoadedImage>*>(data), info->dlpi_addr,
+                   info->dlpi_name != nullptr ? info->dlpi_name : "",
+                   {info->dlpi_phdr, info->dlpi_phdr + info->dlpi_phnum});
+          return 0;
+        },
+        &images);
+  }
+  if (owner) cache.busy.clear(std::memory_order_release);
   return images;
 }
 
@@ -201,12 +291,20 @@ TOstrelModulePtr BuildEntry(const LoadedImage& image, bool full) {
   entry->version = GetModuleVersion(path);
   entry->file_size = GetModuleFileSize(path);
   entry->segments = image.segments;
+  entry->image_name = image.name;
+  entry->image_dynamic = image.dynamic;
   if (full) {
     LoadExportedFunctions(image.handle, entry->functions);
     entry->kind = GetModuleKind(image.handle);
     LoadDebugInformation(*entry);
   }
+  entry->options.SetModuleName(path);
   return entry;
+}
+
+bool SameImage(const TOstrelModuleEntry& entry, const LoadedImage& image) {
+  return entry.handle == image.handle && entry.image_name == image.name &&
+         entry.image_dynamic == image.dynamic;
 }
 
 // Addresses compare unsigned: a signed difference overflows between modules far apart.
@@ -220,15 +318,24 @@ void SortByHandle(std::vector<TOstrelModulePtr>& modules) {
 // teardown when it begins by saving the frame pointer), within the module's code.
 uint64_t EstimateRoutineSize(uintptr_t start, uintptr_t code_end) {
   if (code_end <= start) return 0;
-  std::vector<uint8_t> code(std::min<uintptr_t>(code_end - start, 0x10000));
-  if (!SafeRead(code.data(), start, code.size())) return 0;
+  // Read a page at a time: the routine may end before a page that cannot be read.
+  std::vector<uint8_t> code;
+  const uintptr_t end = start + std::min<uintptr_t>(code_end - start, 0x10000);
   const auto is_return = [](uint8_t b) { return b == 0xC2 || b == 0xC3 || b == 0xCA || b == 0xCB; };
-  const bool framed = code[0] == 0x55;
-  for (std::size_t i = 0; i < code.size(); ++i) {
-    if (!framed && is_return(code[i])) return i;
-    if (framed && (code[i] == 0x5D || code[i] == 0xC9) && i + 1 < code.size() &&
-        is_return(code[i + 1]))
-      return i + 1;
+  for (uintptr_t at = start; at < end;) {
+    const uintptr_t piece = std::min<uintptr_t>(end - at, 0x1000 - (at & 0xFFF));
+    const std::size_t from = code.size();
+    code.resize(from + piece);
+    if (!SafeRead(code.data() + from, at, piece)) return 0;
+    at += piece;
+    const bool framed = code[0] == 0x55;
+    // A frame teardown's last byte may be the last one read: it is looked at with the next.
+    for (std::size_t i = from == 0 ? 0 : from - 1; i < code.size(); ++i) {
+      if (!framed && is_return(code[i])) return i;
+      if (framed && (code[i] == 0x5D || code[i] == 0xC9) && i + 1 < code.size() &&
+          is_return(code[i + 1]))
+        return i + 1;
+    }
   }
   return 1;
 }
@@ -443,25 +550,26 @@ bool LoadExportedFunctions(uintptr_t handle, TOstrelFunctionsList& list) {
   return trace.Result(list.size() > before);
 }
 
-TOstrelModulePtr GetModuleEntry(uintptr_t handle) {
-  TraceScope trace("GetModuleEntry", {TraceAddress(handle)});
+namespace {
+
+// The complete entry of a loaded image: the listed one while it is of that image, else built
+// now (an entry of a module unloaded since, or built while refreshing, is replaced).
+TOstrelModulePtr EntryOfImage(const LoadedImage& image) {
   TOstrelModulesList& state = Modules();
   {
     std::lock_guard guard(state.lock);
     for (const TOstrelModulePtr& m : state.modules) {
-      if (m->handle == handle && m->kind != mkUnknown) return m;
+      if (SameImage(*m, image) && m->kind != mkUnknown) return m;
     }
   }
-  LoadedImage image;
-  if (!FindImage(handle, image)) return nullptr;
   TOstrelModulePtr entry = BuildEntry(image, true);
   if (entry == nullptr) return nullptr;
   std::lock_guard guard(state.lock);
   auto& list = state.modules;
-  // Another thread may have built it meanwhile; an incomplete entry is replaced.
+  // Another thread may have built it meanwhile.
   for (TOstrelModulePtr& m : list) {
-    if (m->handle != handle) continue;
-    if (m->kind != mkUnknown) return m;
+    if (m->handle != image.handle) continue;
+    if (SameImage(*m, image) && m->kind != mkUnknown) return m;
     m = entry;
     return entry;
   }
@@ -470,11 +578,19 @@ TOstrelModulePtr GetModuleEntry(uintptr_t handle) {
   return entry;
 }
 
+}  // namespace
+
+TOstrelModulePtr GetModuleEntry(uintptr_t handle) {
+  TraceScope trace("GetModuleEntry", {TraceAddress(handle)});
+  LoadedImage image;
+  return FindImage(handle, image) ? EntryOfImage(image) : nullptr;
+}
+
 TOstrelModulePtr GetModuleEntryOf(uintptr_t address) {
   TraceScope trace("GetModuleEntryOf", {TraceAddress(address)});
   for (const LoadedImage& image : LoadedImages()) {
     for (const auto& [start, end] : image.segments) {
-      if (address >= start && address < end) return GetModuleEntry(image.handle);
+      if (address >= start && address < end) return EntryOfImage(image);
     }
   }
   return nullptr;
@@ -488,13 +604,12 @@ void RefreshModulesList() {
   auto& list = state.modules;
   std::erase_if(list, [&](const TOstrelModulePtr& m) {
     return std::none_of(images.begin(), images.end(),
-                        [&](const LoadedImage& i) { return i.handle == m->handle; }) ||
+                        [&](const LoadedImage& i) { return SameImage(*m, i); }) ||
            !ModuleExists(m->handle);
   });
   for (const LoadedImage& image : images) {
-    const bool listed = std::any_of(list.begin(), list.end(), [&](const TOstrelModulePtr& m) {
-      return m->handle == image.handle;
-    });
+    const bool listed = std::any_of(
+        list.begin(), list.end(), [&](const TOstrelModulePtr& m) { return SameImage(*m, image); });
     if (listed) continue;
     if (TOstrelModulePtr entry = BuildEntry(image, false)) list.push_back(std::move(entry));
   }

@@ -49,6 +49,10 @@ struct TOstrelModuleEntry {
   std::shared_ptr<const TOstrelLineIndex> line_index;  // over `debug`
   // The loadable segments, [start, end) each.
   std::vector<std::pair<uintptr_t, uintptr_t>> segments;
+  // The loaded image it was built from (the loader's name for it and its dynamic section):
+  // a module loaded later at the same handle is another entry.
+  std::string image_name;
+  uintptr_t image_dynamic = 0;
 
   [[nodiscard]] bool Contains(uintptr_t address) const;
 };

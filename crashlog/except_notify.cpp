@@ -1759,11 +1759,35 @@ struct ThreadStart {
   void* parameter;
 };
 
+// What a thread started through the logger holds until it ends: its entry in the list and its
+// signal stack. A thread-specific key's destructor lets them go, after the thread's own
+// thread_local objects are gone; unlike a thread_local object's, it needs no loader lock to be
+// set up (a thread a library's constructor starts and waits for, while its loading thread
+// holds that lock, would wait for ever).
+struct ThreadHold {
+  ThreadRegistration registration;
+  ThreadAltStack alt_stack;
+};
+pthread_key_t thread_hold_key;
+pthread_once_t thread_hold_once = PTHREAD_ONCE_INIT;
+
+// Null once the key holds it; a thread the key cannot serve keeps it to its start routine's
+// end.
+std::unique_ptr<ThreadHold> HoldThread() {
+  ::pthread_once(&thread_hold_once, [] {
+    (void)::pthread_key_create(&thread_hold_key,
+                               [](void* hold) { delete static_cast<ThreadHold*>(hold); });
+  });
+  auto hold = std::make_unique<ThreadHold>();
+  if (::pthread_setspecific(thread_hold_key, hold.get()) == 0) (void)hold.release();
+  return hold;
+}
+
 void* HookedThreadProc(void* argument) {
   const ThreadStart start = *static_cast<ThreadStart*>(argument);
   delete static_cast<ThreadStart*>(argument);
-  thread_local ThreadRegistration registration;
-  TOstrelThreadsList::Entry entry{registration.id, pthread_self(), start.start, start.parameter, 0};
+  const std::unique_ptr<ThreadHold> unheld = HoldThread();
+  TOstrelThreadsList::Entry entry{ThreadId(), pthread_self(), start.start, start.parameter, 0};
   pthread_attr_t attr;
   if (pthread_getattr_np(pthread_self(), &attr) == 0) {
     void* base = nullptr;
@@ -1772,14 +1796,13 @@ void* HookedThreadProc(void* argument) {
     pthread_attr_destroy(&attr);
   }
   OstrelThreadsList().Add(entry);
-  thread_local ThreadAltStack alt_stack;
   try {
     return start.start(start.parameter);
   } catch (const abi::__forced_unwind&) {
     throw;  // pthread_exit or a cancellation on its way out
   } catch (...) {
     // As without the logger, for a thread left out of the log.
-    if (!active.load() || Excluded(registration.id)) std::terminate();
+    if (!active.load() || Excluded(ThreadId())) std::terminate();
     // Reported (at its throw, as a rule); the thread ends with exit code 1 and the program
     // goes on.
     (void)ReportUncaught(std::current_exception());

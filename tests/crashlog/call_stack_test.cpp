@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <future>
+#include <thread>
 
 #include "platform/base/paths.h"
 
@@ -236,6 +238,75 @@ TEST(CallStackTest, RefreshFollowsLoadedModules) {
   ::dlclose(library);
   RefreshModulesList();
   EXPECT_EQ(find(), nullptr);
+}
+
+// A module unloaded and another one loaded at its place: the new one is named, in the list
+// and for its routines, not the one that was there.
+TEST(CallStackTest, ModuleLoadedWhereAnotherWasIsItself) {
+  const std::string first = std::string(QV_BINARY_DIR) + "/bin/libcrashlog_looselib.so";
+  const std::string second = std::string(QV_BINARY_DIR) + "/bin/libcrashlog_looselib2.so";
+  void* library = ::dlopen(first.c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(library, nullptr);
+  const auto before = reinterpret_cast<uintptr_t>(::dlsym(library, "f2"));
+  const TOstrelModulePtr old_entry = GetModuleEntryOf(before);
+  ASSERT_NE(old_entry, nullptr);
+  EXPECT_EQ(old_entry->path, first);
+  ::dlclose(library);
+  library = ::dlopen(second.c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(library, nullptr);
+  const auto after = reinterpret_cast<uintptr_t>(::dlsym(library, "f2"));
+  const TOstrelModulePtr entry = GetModuleEntryOf(after);
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(entry->path, second);
+  TOstrelStackEntry resolved;
+  ResolveAddress(after, resolved);
+  ASSERT_NE(resolved.module, nullptr);
+  EXPECT_EQ(resolved.module->path, second);
+  EXPECT_EQ(resolved.procedure_name, "f2");
+  RefreshModulesList();
+  for (const TOstrelModulePtr& m : ModulesList()) EXPECT_NE(m->path, first);
+  if (after != before) std::printf("(loaded elsewhere this time)\n");
+  ::dlclose(library);
+}
+
+// Modules are listed while another thread holds the loader's lock for good (it waits inside
+// a routine the loader calls back), one linked to load above address 0 included.
+TEST(CallStackTest, ModulesAreListedWhileTheLoaderIsHeld) {
+  const std::string based = std::string(QV_BINARY_DIR) + "/bin/libcrashlog_basedlib.so";
+  void* library = ::dlopen(based.c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(library, nullptr);
+  std::promise<void> inside, leave;
+  std::shared_future<void> may_leave = leave.get_future().share();
+  std::thread holder([&] {
+    using Signals = std::pair<std::promise<void>*, std::shared_future<void>*>;
+    Signals signals(&inside, &may_leave);
+    ::dl_iterate_phdr(
+        [](dl_phdr_info*, size_t, void* data) -> int {
+          auto& [in, out] = *static_cast<Signals*>(data);
+          in->set_value();
+          out->wait();
+          return 1;
+        },
+        &signals);
+  });
+  inside.get_future().wait();
+  // Listed on a thread that never listed before; the test fails, not hangs, when it waits.
+  auto listed = std::async(std::launch::async, [] {
+    RefreshModulesList();
+    return ModulesList();
+  });
+  const bool answered = listed.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+  leave.set_value();
+  holder.join();
+  ASSERT_TRUE(answered);
+  const auto list = listed.get();
+  EXPECT_TRUE(std::any_of(list.begin(), list.end(),
+                          [&](const TOstrelModulePtr& m) { return m->path == based; }));
+  const auto f2 = reinterpret_cast<uintptr_t>(::dlsym(library, "f2"));
+  TOstrelStackEntry resolved;
+  ResolveAddress(f2, resolved);
+  EXPECT_EQ(resolved.procedure_name, "f2");
+  ::dlclose(library);
 }
 
 // A module's code ends past its executable segments, and every exported routine lies

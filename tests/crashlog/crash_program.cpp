@@ -498,6 +498,11 @@ int main(int argc, char** argv) {
     if (fail == nullptr) return 5;
     fail();
   }
+  if (mode == "dlopenonly" && argc > 3) {
+    if (::dlopen(argv[3], RTLD_NOW) == nullptr) return 4;
+    std::printf("loaded\n");
+    return 0;
+  }
   if (mode == "selfqueue") {  // a fault signal the program queues to itself
     sigval value{};
     // A value that looks like the logger's own marks.

@@ -610,6 +610,15 @@ TEST_F(CrashTest, ThrowOfALibraryLoadedLaterIsReportedAtItsThrow) {
   EXPECT_EQ(Field(run.reports[0], "2.5"), "Library failed.");
 }
 
+// A library whose constructor starts a thread and waits for it loads as it does without the
+// logger: the thread's start needs nothing the loading thread holds.
+TEST_F(CrashTest, LibraryConstructorThatWaitsForItsThreadLoads) {
+  const CrashRun run = Crash("dlopenonly", ShellQuote(CTOR_JOIN_LIBRARY));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.stdout_text, "library thread ran\nloaded\n");
+  EXPECT_TRUE(run.reports.empty());
+}
+
 // Sent faults as a user's machine sends them, to the program waiting with a second thread:
 // returns the exit status (128 + signal when a signal ended it) and the reports.
 CrashRun SignalIdleProgram(const std::string& dir,
