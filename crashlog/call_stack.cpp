@@ -271,7 +271,7 @@ std::string ImagePath(const LoadedImage& image) {
 // The process's module list: it owns its entries (shared with the call stacks that name
 // them), sorted by handle, under one lock.
 struct TOstrelModulesList {
-  std::mutex lock;
+  TLoggerLock lock;
   std::vector<TOstrelModulePtr> modules;
 };
 

@@ -77,7 +77,7 @@ std::atomic<bool> finalizing{false};
 // Threads whose exceptions are never reported. Read without a lock, in signal handlers too (a
 // thread interrupted while it changes the list must not wait for itself); changed under one.
 constexpr std::size_t MaxExcluded = 256;
-std::mutex excluded_lock;
+TLoggerLock excluded_lock;
 std::atomic<pid_t> excluded_threads[MaxExcluded];
 
 bool Excluded(pid_t thread) {
@@ -93,7 +93,7 @@ template <typename Hook>
 struct HookPair {
   Hook routine, event;
 };
-std::mutex hooks_lock;
+TLoggerLock hooks_lock;
 HookPair<TExceptionNotify> exception_notify;
 HookPair<TActionNotify> action_notify;
 HookPair<TActionError> action_error;
@@ -105,8 +105,8 @@ void SetHook(Hook& slot, Hook hook) {
 }
 
 // One exception at a time travels through the pipeline; the owner's thread id, 0 = free.
-std::mutex busy_lock;
-std::condition_variable busy_free;
+TLoggerLock busy_lock;
+std::condition_variable_any busy_free;
 std::atomic<pid_t> busy_owner{0};
 // Threads between the start of an exception's notification and its end (waiting included).
 int pending_notifications = 0;
@@ -114,19 +114,34 @@ int pending_notifications = 0;
 std::atomic<int> waiting_faults{0};
 // The thread that reports faults.
 std::atomic<pid_t> pipeline_thread{0};
+// How deep the calling thread is in notifications of its own.
+thread_local int notifying = 0;
+// Threads counted in pending_notifications that a fault of theirs holds in its signal handler
+// for good: they are not waited for.
+std::atomic<int> held_notifications{0};
 struct PendingNotification {
   PendingNotification() {
     std::lock_guard lock(busy_lock);
     ++pending_notifications;
+    ++notifying;
   }
   ~PendingNotification() {
     {
       std::lock_guard lock(busy_lock);
       --pending_notifications;
+      --notifying;
     }
     busy_free.notify_all();
   }
 };
+// The notifications still to be waited for (busy_lock held).
+bool NotificationsPending() {
+  return pending_notifications > held_notifications.load();
+}
+// Called by a fault's thread that stays in its handler: its notification, if any, never ends.
+void HoldNotification() {
+  if (notifying > 0) held_notifications.fetch_add(1);
+}
 
 using CxaThrow = void (*)(void*, std::type_info*, void (*)(void*));
 using PthreadCreate = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
@@ -317,8 +332,8 @@ uintptr_t CallSite(uintptr_t return_address) {
 
 // While the main thread waits for the report of its own exception, the notification hooks
 // run there, one call at a time: the report's thread hands the call over and waits for it.
-std::mutex main_call_lock;
-std::condition_variable main_call_done;
+TLoggerLock main_call_lock;
+std::condition_variable_any main_call_done;
 std::function<void()> main_call;                // guarded by main_call_lock
 std::shared_ptr<MessageQueue> main_call_queue;  // guarded: set while the main thread serves
 std::atomic<pid_t> report_thread{0};
@@ -663,9 +678,11 @@ bool EnterPipeline() {
   std::unique_lock lock(busy_lock);
   if (busy_owner.load() == self || report_thread.load() == self) return false;
   busy_free.wait(lock, [] { return busy_owner.load() == 0; });
-  busy_owner = self;
+  // Blocked first: a signal sent to it once it owns the pipeline would find no thread that may
+  // report it.
   const sigset_t faults = FaultSignals();
   ::pthread_sigmask(SIG_BLOCK, &faults, &mask_outside_pipeline);
+  busy_owner = self;
   return true;
 }
 
@@ -1130,7 +1147,11 @@ void ReportRethrow(const std::exception_ptr& current, uintptr_t return_address,
 void EndAfterReport() {
   {
     std::unique_lock lock(busy_lock);
-    busy_free.wait(lock, [] { return pending_notifications == 0; });
+    // A thread held by its fault is counted in a signal handler, which wakes nobody: the
+    // count is looked at again now and then.
+    while (!busy_free.wait_for(lock, std::chrono::milliseconds(50),
+                               [] { return !NotificationsPending(); })) {
+    }
   }
   // A fault waiting to be reported is reported first; the pipeline thread then ends the
   // program itself. The count changes in signal handlers, which cannot signal a condition
@@ -1370,10 +1391,12 @@ bool DeferSignal(int signal, const siginfo_t& original, int attempts, pid_t self
                  const ucontext_t& interrupted, DeferredSignal*& entry, uint64_t& filling,
                  bool& to_main) {
   const greg_t* registers = interrupted.uc_mcontext.gregs;
-  if (!catching_faults.load() || signal == SIGABRT) return false;
+  if (!catching_faults.load()) return false;
   const bool to_process = original.si_code == SI_USER || original.si_code == SI_QUEUE;
-  // A thread that runs the runtime is let go first, whatever comes next: it may hold a lock.
-  const bool in_runtime = RunsSystemCode(uintptr_t(registers[REG_RIP]), registers[REG_RAX]);
+  // A thread that runs the runtime, or holds a lock of the logger's, is let go first, whatever
+  // comes next: the report may need what it holds.
+  const bool in_runtime =
+      LoggerLocksHeld() > 0 || RunsSystemCode(uintptr_t(registers[REG_RIP]), registers[REG_RAX]);
   pid_t target = 0;
   bool wait_first = false;
   if (in_runtime && attempts < MaxDeferAttempts) {
@@ -1392,7 +1415,8 @@ bool DeferSignal(int signal, const siginfo_t& original, int attempts, pid_t self
     d.thread = target;
     d.origin = self;
     d.signal = signal;
-    d.attempts = attempts + 1;
+    // The main thread gets tries of its own while it runs the runtime.
+    d.attempts = target == self ? attempts + 1 : 1;
     d.wait_first = wait_first;
     d.SetInfo(original);
     to_main = target != self;
@@ -1446,8 +1470,11 @@ int PendingDeferredSignals() {
   int pending = 0;
   for (DeferredSignal& d : deferred) {
     const int state = d.State();
+    // One sent for the main thread is still waited for by the thread it came to, which takes
+    // it back if the main thread does not.
     if (state == 1 || state == 2 || state == 4 || state == 5 ||
-        (state == 3 && (!d.checked.load() || now - d.sent_at.load() < LifeNs)))
+        (state == 3 && (!d.checked.load() || now - d.sent_at.load() < LifeNs ||
+                        d.origin.load() != d.thread.load())))
       ++pending;
   }
   return pending;
@@ -1496,9 +1523,11 @@ void SendDeferredSignals() {
   for (DeferredSignal& d : deferred) {
     const uint64_t seen = d.word.load();
     if (DeferredSignal::StateOf(seen) != 3 || now - d.sent_at.load() < LifeNs) continue;
-    d.checked = true;
+    // Looked at once its thread is known to exist still; one that ended goes on.
     if (::syscall(SYS_tgkill, ::getpid(), d.thread.load(), 0) != 0 && errno == ESRCH)
       HandToMainThread(d, seen);
+    else
+      d.checked = true;
   }
   bool waited = false;
   for (DeferredSignal& d : deferred) {
@@ -1553,8 +1582,10 @@ void SignalHandler(int signal, siginfo_t* info, void* context) {
         return;
       }
       // The main thread reports it and the program ends meanwhile.
-      if (AwaitMainThread(*entry, filling))
+      if (AwaitMainThread(*entry, filling)) {
+        HoldNotification();
         for (;;) ::pause();
+      }
       counted = true;
     }
   }
@@ -1566,6 +1597,7 @@ void SignalHandler(int signal, siginfo_t* info, void* context) {
     return;
   }
   if (!counted) waiting_faults.fetch_add(1);
+  HoldNotification();
   SemWait(&slot_free);
   slot.signal = signal;
   slot.info = *info;
@@ -1658,6 +1690,8 @@ void LoadProgramData() {
     RunningOptions().Assign(&program->options);
 }
 
+constexpr auto EndWaitForOtherReports = std::chrono::seconds(60);
+
 // Blocks every signal (its mask comes from its creator): a signal sent to the process goes
 // to a thread whose fault can be reported, and one of its own ends the program.
 void* PipelineThread(void*) {
@@ -1669,6 +1703,14 @@ void* PipelineThread(void*) {
   }
   ::sem_post(&data_ready);
   bool must_end = false;
+  // Ending, an exception of another thread that waits its turn or is being reported is
+  // reported first, for a while: a hook that never returns cannot hold the end for good.
+  std::chrono::steady_clock::time_point end_by{};
+  const auto may_end = [&end_by] {
+    if (FaultsOnTheirWay()) return false;
+    std::lock_guard lock(busy_lock);
+    return !NotificationsPending() || std::chrono::steady_clock::now() >= end_by;
+  };
   for (;;) {
     if (!must_end && !AnyDeferredSignal()) {
       SemWait(&slot_request);
@@ -1687,7 +1729,7 @@ void* PipelineThread(void*) {
     }
     SendDeferredSignals();
     if (!fault_posted.exchange(false)) {
-      if (must_end && !FaultsOnTheirWay()) ExitAfterReport();
+      if (must_end && may_end()) ExitAfterReport();
       continue;
     }
     // Still counted while it is reported: a thread that ends the program meanwhile waits.
@@ -1699,8 +1741,9 @@ void* PipelineThread(void*) {
     }
     // A fault cannot be resumed: its thread stays in the handler, and the program ends once
     // the faults that other threads are waiting to hand over are reported too.
+    if (!must_end) end_by = std::chrono::steady_clock::now() + EndWaitForOtherReports;
     must_end = true;
-    if (!FaultsOnTheirWay()) ExitAfterReport();
+    if (may_end()) ExitAfterReport();
     ::sem_post(&slot_free);
   }
   return nullptr;

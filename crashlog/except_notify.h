@@ -29,6 +29,7 @@
 #include "crashlog/call_stack.h"
 #include "crashlog/log_report.h"
 #include "crashlog/module_options.h"
+#include "crashlog/trace_log.h"
 #include "platform/base/exception.h"
 
 namespace qv {
@@ -149,7 +150,7 @@ class TOstrelThreadsList {
   [[nodiscard]] bool FindByHandle(pthread_t handle, Entry& found) const;
 
  private:
-  mutable std::mutex lock_;
+  mutable TLoggerLock lock_;
   std::map<pid_t, Entry> entries_;
 };
 // The process's list; never destroyed, since threads still running at exit leave it then.

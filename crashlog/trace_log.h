@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -26,6 +27,22 @@ enum TOstrelLogErrorCode {
   eeEmailSMTPError
 };
 [[nodiscard]] std::string_view ErrorCodeName(TOstrelLogErrorCode code);
+
+// A lock of the logger's that a report may need. While a thread holds one (or waits for it), a
+// fault signal sent to it from outside is put off as while it runs the runtime: its handler
+// would wait for the report, and the report for the lock.
+class TLoggerLock {
+ public:
+  void lock();
+  bool try_lock();
+  void unlock();
+
+ private:
+  std::mutex mutex_;
+};
+// How many logger locks the calling thread holds or waits for; may be asked in a signal
+// handler.
+[[nodiscard]] int LoggerLocksHeld();
 
 // The silent abort: never reported, never an internal error.
 class EAbort : public Exception {

@@ -10,8 +10,11 @@
 //   application) | objects (the hook prints the objects of a caught, a worker's and a fault's
 //   exception) | bothhooks (a routine and an event) | dlopen <library> (its throw)
 //   | filterbox (a filtered class's message shown on the display: prints whether it is topmost)
+//   | dlopenonly <library> (loads it and ends) | loadercallback (a fault inside a routine the
+//   loader calls back) | throwfault (a worker throws while the main thread's fault is reported)
 //   idle (prints "READY <main thread> <worker thread>" and waits with a second thread for
-//   signals sent from outside)
+//   signals sent from outside; so do allocating, endingworker, blockfirst, blockalways,
+//   loaderworker and throwloop, each with its main thread or worker busy its own way)
 // With QV_CRASH_AT_START=1 in its environment, its main thread is sent SIGSEGV as soon as the
 // logger's handler is in place, before main runs (the report goes beside the program).
 //   <file> | dialog | dialog1 (its call-stack page first, a three-line message) |
@@ -503,6 +506,32 @@ int main(int argc, char** argv) {
     std::printf("loaded\n");
     return 0;
   }
+  if (mode == "throwloop") {  // a worker that throws and catches all the time
+    std::atomic<pid_t> worker_id{0};
+    std::thread worker([&] {
+      worker_id = ThreadId();
+      for (unsigned i = 0;; ++i) {
+        try {
+          throw std::runtime_error("round " + std::to_string(i));
+        } catch (const std::runtime_error&) {
+        }
+      }
+    });
+    while (worker_id.load() == 0) std::this_thread::yield();
+    std::printf("READY %d %d\n", int(ThreadId()), int(worker_id.load()));
+    std::fflush(stdout);
+    worker.join();
+    return 0;
+  }
+  if (mode == "throwfault") {  // a worker throws while the main thread's fault is reported
+    std::thread worker([] {
+      ::poll(nullptr, 0, 10);
+      WorkerRoutine();
+    });
+    WriteNull(nullptr);
+    worker.join();
+    return 0;
+  }
   if (mode == "selfqueue") {  // a fault signal the program queues to itself
     sigval value{};
     // A value that looks like the logger's own marks.
@@ -636,7 +665,9 @@ int main(int argc, char** argv) {
   }
   if (mode == "excluded") {
     // A thread left out of the log ends the way it would without the logger.
+    // Excluded twice (the second time while it is listed already), it stays excluded.
     std::thread worker([] {
+      qv::ExcludeThreadFromOstrelLog(pid_t(::syscall(SYS_gettid)));
       qv::ExcludeThreadFromOstrelLog(pid_t(::syscall(SYS_gettid)));
       WorkerRoutine();
     });

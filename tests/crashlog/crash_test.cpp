@@ -619,6 +619,17 @@ TEST_F(CrashTest, LibraryConstructorThatWaitsForItsThreadLoads) {
   EXPECT_TRUE(run.reports.empty());
 }
 
+// An exception a thread throws while the main thread's fault is reported is reported too,
+// before the fault ends the program.
+TEST_F(CrashTest, ThrowDuringAFaultsReportIsReportedToo) {
+  const CrashRun run = Crash("throwfault");
+  EXPECT_EQ(run.status, 1);
+  ASSERT_EQ(run.reports.size(), 2u);
+  std::vector<std::string> classes{Field(run.reports[0], "2.4"), Field(run.reports[1], "2.4")};
+  std::sort(classes.begin(), classes.end());
+  EXPECT_EQ(classes, (std::vector<std::string>{"EAccessViolation", "TDiscError"}));
+}
+
 // Sent faults as a user's machine sends them, to the program waiting with a second thread:
 // returns the exit status (128 + signal when a signal ended it) and the reports.
 CrashRun SignalIdleProgram(const std::string& dir,
@@ -650,7 +661,9 @@ CrashRun SignalIdleProgram(const std::string& dir,
     send(pid, main_thread, worker);
   else
     ::kill(pid, SIGKILL);
-  // A program that never ends after its signal fails the test rather than hanging it.
+  // A program that never ends after its signal fails the test rather than hanging it. Its
+  // reports on standard output are read meanwhile: a full pipe would hold it.
+  ::fcntl(out[0], F_SETFL, ::fcntl(out[0], F_GETFL) | O_NONBLOCK);
   int status = 0;
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (::waitpid(pid, &status, WNOHANG) == 0) {
@@ -659,8 +672,11 @@ CrashRun SignalIdleProgram(const std::string& dir,
       ::waitpid(pid, &status, 0);
       break;
     }
+    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
+      text.append(buffer, std::size_t(n));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+  ::fcntl(out[0], F_SETFL, ::fcntl(out[0], F_GETFL) & ~O_NONBLOCK);
   for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
     text.append(buffer, std::size_t(n));
   ::close(out[0]);
@@ -689,24 +705,45 @@ TEST_F(CrashTest, FaultSignalsInQuickSuccessionEndWithAReport) {
   }
 }
 
+// A signal sent to a thread while it holds a lock of the logger's (it throws and catches all
+// the time) is reported, and the program ends.
+TEST_F(CrashTest, SignalSentWhileAThreadThrowsIsReported) {
+  for (int i = 0; i < 25; ++i) {
+    SCOPED_TRACE(i);
+    const CrashRun run = SignalIdleProgram(
+        dir_,
+        [i](pid_t pid, pid_t, pid_t worker) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(i % 7));
+          ::syscall(SYS_tgkill, pid, worker, SIGSEGV);
+        },
+        "throwloop");
+    ASSERT_EQ(run.status, 1);
+    ASSERT_EQ(run.reports.size(), 1u);
+  }
+}
+
 // A signal sent while the main thread is inside the allocator (holding its lock, which the
 // report needs) is reported all the same, on the main thread, and the program ends.
 TEST_F(CrashTest, SignalSentWhileTheMainThreadAllocatesIsReported) {
   for (int i = 0; i < 20; ++i) {
     SCOPED_TRACE(i);
+    // SIGABRT as well: sent from outside, it is a fault like the others.
+    const int signal = i % 4 < 2 ? SIGSEGV : SIGABRT;
     const CrashRun run = SignalIdleProgram(
         dir_,
-        [i](pid_t pid, pid_t main_thread, pid_t) {
+        [i, signal](pid_t pid, pid_t main_thread, pid_t) {
           std::this_thread::sleep_for(std::chrono::milliseconds(i % 5));
           if (i % 2 == 0)
-            ::kill(pid, SIGSEGV);
+            ::kill(pid, signal);
           else
-            ::syscall(SYS_tgkill, pid, main_thread, SIGSEGV);
+            ::syscall(SYS_tgkill, pid, main_thread, signal);
         },
         "allocating");
     ASSERT_EQ(run.status, 1);
     ASSERT_EQ(run.reports.size(), 1u);
-    EXPECT_NE(Field(run.reports[0], "2.5").find("Signal SIGSEGV sent by process"),
+    EXPECT_NE(Field(run.reports[0], "2.5")
+                  .find(std::string("Signal ") + (signal == SIGSEGV ? "SIGSEGV" : "SIGABRT") +
+                        " sent by process"),
               std::string::npos);
     // The main thread's own routine is in its call stack: the report is about it.
     EXPECT_NE(run.reports[0].find("|crash_program.cpp|"), std::string::npos) << run.reports[0];
