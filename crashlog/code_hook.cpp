@@ -96,21 +96,22 @@ std::vector<int> PageProtections(uintptr_t first, uintptr_t last) {
 
 }  // namespace
 
-namespace {
-
-// `previous` holds the protection of each page the bytes touch.
-bool WriteCodeWith(void* address, const void* bytes, std::size_t count,
-                   const std::vector<int>& previous) {
+bool WriteCode(void* address, const void* bytes, std::size_t count) {
   if (count == 0) return true;
-  if (previous.empty() || std::find(previous.begin(), previous.end(), -1) != previous.end()) {
-    return false;
-  }
+  // The protections are read under the lock: read outside it, they could be another
+  // write's temporary ones, which this write would then leave in place.
   std::lock_guard guard(CodeWriteLock());
   const auto at = reinterpret_cast<uintptr_t>(address);
   const uintptr_t first = at & ~(PageSize() - 1);
-  if (::mprotect(reinterpret_cast<void*>(first), previous.size() * PageSize(),
-                 PROT_READ | PROT_WRITE | PROT_EXEC) != 0) {
-    return false;
+  const std::vector<int> previous = PageProtections(first, (at + count - 1) & ~(PageSize() - 1));
+  if (std::find(previous.begin(), previous.end(), -1) != previous.end()) return false;
+  const auto page = [&](std::size_t i) { return reinterpret_cast<void*>(first + i * PageSize()); };
+  // Writable for the write; executable only when it was (other threads may be running it).
+  for (std::size_t i = 0; i < previous.size(); ++i) {
+    if (::mprotect(page(i), PageSize(), previous[i] | PROT_READ | PROT_WRITE) != 0) {
+      while (i-- > 0) ::mprotect(page(i), PageSize(), previous[i]);
+      return false;
+    }
   }
   if ((at & 7) + count <= 8) {
     // Within one aligned word, the bytes change in one store: another thread running this
@@ -127,22 +128,9 @@ bool WriteCodeWith(void* address, const void* bytes, std::size_t count,
     std::size_t n = count;
     asm volatile("rep movsb" : "+D"(to), "+S"(from), "+c"(n) : : "memory");
   }
-  for (std::size_t i = 0; i < previous.size(); ++i) {
-    ::mprotect(reinterpret_cast<void*>(first + i * PageSize()), PageSize(), previous[i]);
-  }
+  for (std::size_t i = 0; i < previous.size(); ++i) ::mprotect(page(i), PageSize(), previous[i]);
   __builtin___clear_cache(static_cast<char*>(address), static_cast<char*>(address) + count);
   return true;
-}
-
-std::vector<int> ProtectionsAt(const void* address, std::size_t count) {
-  const auto at = reinterpret_cast<uintptr_t>(address);
-  return PageProtections(at & ~(PageSize() - 1), (at + count - 1) & ~(PageSize() - 1));
-}
-
-}  // namespace
-
-bool WriteCode(void* address, const void* bytes, std::size_t count) {
-  return count == 0 || WriteCodeWith(address, bytes, count, ProtectionsAt(address, count));
 }
 
 void* ResolveImportStub(void* address) {
@@ -180,7 +168,7 @@ struct HookBlock {
   uint8_t* page = nullptr;
   void* trampoline = nullptr;
   uint8_t saved[PatchSize] = {};
-  std::vector<int> protections;  // of the entry's pages, read once when hooking
+  std::string name;  // for the refusal to unhook it out of turn
 };
 
 struct HookList {
@@ -371,6 +359,7 @@ void* HookProcedure(void* hooked, void* replacement, std::string_view name) {
   auto block = std::make_unique<HookBlock>();
   block->hooked = target;
   block->replacement = replacement;
+  block->name = name;
   std::memcpy(block->saved, target, PatchSize);
   block->page = AllocateNear(reinterpret_cast<uintptr_t>(target));
   if (block->page == nullptr) throw EHookingError(name);
@@ -393,8 +382,7 @@ void* HookProcedure(void* hooked, void* replacement, std::string_view name) {
 
   HookList& list = Hooks();
   std::lock_guard guard(list.lock);
-  block->protections = ProtectionsAt(target, PatchSize);
-  if (!WriteCodeWith(target, patch, PatchSize, block->protections)) {
+  if (!WriteCode(target, patch, PatchSize)) {
     ::munmap(block->page, PageSize());
     throw EHookingError(name);
   }
@@ -412,7 +400,14 @@ void UnhookProcedure(void* trampoline) {
                                [&](const HookBlock* b) { return b->trampoline == trampoline; });
   if (it == list.blocks.end()) return;
   HookBlock* block = *it;
-  WriteCodeWith(block->hooked, block->saved, PatchSize, block->protections);
+  // A later hook on the same routine saved this one's patch and leads through this block:
+  // writing these saved bytes would cut it off, and its own would later restore the patch
+  // of a dropped block. Hooks of one routine go last first.
+  if (std::any_of(it + 1, list.blocks.end(),
+                  [&](const HookBlock* b) { return b->hooked == block->hooked; })) {
+    throw EHookingError(block->name);
+  }
+  WriteCode(block->hooked, block->saved, PatchSize);
   list.blocks.erase(it);
   // The block and its page stay: a thread may still be on its way through them.
   list.retired.push_back(block);
@@ -420,15 +415,16 @@ void UnhookProcedure(void* trampoline) {
 
 void FinalizeHooks() {
   TraceScope trace("FinalizeHooks", {});
+  // The latest first: a routine hooked twice gets its own entry back, not the first hook's.
   for (;;) {
-    void* first = nullptr;
+    void* latest = nullptr;
     {
       HookList& list = Hooks();
       std::lock_guard guard(list.lock);
       if (list.blocks.empty()) break;
-      first = list.blocks.front()->trampoline;
+      latest = list.blocks.back()->trampoline;
     }
-    UnhookProcedure(first);
+    UnhookProcedure(latest);
   }
   hook_detail::ReverseImportPatches();
 }

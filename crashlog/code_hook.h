@@ -55,6 +55,8 @@ class EHookingError : public EHookError {
 void* HookProcedure(void* hooked, void* replacement, std::string_view name);
 // Restores the saved entry bytes and drops the block; nothing happens for an unknown or
 // null trampoline. The block's memory stays mapped, since a thread may still be inside it.
+// Hooks of one routine are undone latest first: while a later hook on the same routine is
+// in place, EHookingError is thrown and nothing changes.
 void UnhookProcedure(void* trampoline);
 
 // For each module in `modules` that is loaded (matched by file name; the program itself by
@@ -64,11 +66,13 @@ void UnhookProcedure(void* trampoline);
 bool HookImport(const std::vector<std::string>& modules, std::string_view library,
                 std::string_view routine, void* replacement, bool quiet, void** former = nullptr);
 
-// Undoes every hook and import patch still in place (run at exit as well).
+// Undoes every hook, latest first, and every import patch still in place (run at exit as
+// well).
 void FinalizeHooks();
 
-// Writes code or read-only data: the bytes are made writable (and kept executable) for
-// the write, the previous protection is restored and the instruction cache flushed.
+// Writes code or read-only data: the bytes are made writable for the write (and stay
+// executable only when they were), the previous protection is restored and the
+// instruction cache flushed.
 // Returns false when the pages could not be made writable.
 bool WriteCode(void* address, const void* bytes, std::size_t count);
 

@@ -9,7 +9,7 @@ namespace qv::hook_detail {
 [[nodiscard]] bool Readable(const void* address, std::size_t count);
 // Copies `count` bytes from `address` when all of them can be read.
 [[nodiscard]] bool ReadBytes(void* destination, const void* address, std::size_t count);
-// Puts every import slot patched by HookImport back to its former address.
+// Puts every import slot that HookImport changed back to the value it held.
 void ReverseImportPatches();
 
 }  // namespace qv::hook_detail

@@ -3,6 +3,7 @@
 #include <link.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -25,11 +26,18 @@ struct LoadedModule {
   int phnum = 0;
 };
 
+// A slot HookImport changed, with the value it held before.
+struct ChangedSlot {
+  void** slot = nullptr;
+  void* held = nullptr;
+};
+
 // One successful HookImport on one module.
 struct ImportPatch {
   uintptr_t module = 0;
   void* former = nullptr;
   void* replacement = nullptr;
+  std::vector<ChangedSlot> slots;
 };
 
 struct ImportPatchList {
@@ -63,6 +71,7 @@ std::vector<LoadedModule> LoadedModules() {
 struct ImportSlot {
   void** slot = nullptr;
   const char* symbol = nullptr;
+  long lazy_index = -1;  // a PLT slot's relocation index, which its lazy-binding stub pushes
 };
 
 std::vector<ImportSlot> ImportSlots(const LoadedModule& module) {
@@ -112,7 +121,7 @@ std::vector<ImportSlot> ImportSlots(const LoadedModule& module) {
     }
   }
   if (symtab == 0 || strtab == 0) return slots;
-  const auto scan = [&](uintptr_t table, std::size_t size) {
+  const auto scan = [&](uintptr_t table, std::size_t size, bool plt) {
     if (table == 0 || !Readable(reinterpret_cast<void*>(table), size)) return;
     const auto* r = reinterpret_cast<const ElfW(Rela)*>(table);
     for (std::size_t i = 0; i < size / sizeof(ElfW(Rela)); ++i) {
@@ -121,11 +130,12 @@ std::vector<ImportSlot> ImportSlots(const LoadedModule& module) {
       const auto* sym = reinterpret_cast<const ElfW(Sym)*>(symtab) + ELF64_R_SYM(r[i].r_info);
       if (!Readable(sym, sizeof *sym) || sym->st_name >= strsz) continue;
       slots.push_back({reinterpret_cast<void**>(module.base + r[i].r_offset),
-                       reinterpret_cast<const char*>(strtab + sym->st_name)});
+                       reinterpret_cast<const char*>(strtab + sym->st_name),
+                       plt && type == R_X86_64_JUMP_SLOT ? long(i) : -1});
     }
   };
-  if (pltrel == DT_RELA) scan(jmprel, pltrelsz);
-  scan(rela, relasz);
+  if (pltrel == DT_RELA) scan(jmprel, pltrelsz, true);
+  scan(rela, relasz, false);
   return slots;
 }
 
@@ -139,19 +149,32 @@ bool InModule(const LoadedModule& module, uintptr_t address) {
   return false;
 }
 
-// Points every import slot of the module that holds `look_for` at `new_address`; with a
-// routine name, also the slots of that routine that the loader has not bound yet (they
-// still lead into the module's own PLT). Returns whether a slot was changed.
-bool RewriteSlots(const LoadedModule& module, const std::string& routine, void* look_for,
-                  void* new_address) {
-  bool changed = false;
+// True when the slot is not bound yet: it still leads to its own lazy-binding stub in the
+// module's PLT, which pushes the slot's relocation index ("push imm32", after an endbr64
+// in the stubs built for indirect-branch tracking). A slot bound to anything else, the
+// module's own copy of a routine of that name included, is bound.
+bool LeadsToOwnStub(const LoadedModule& module, const ImportSlot& slot, void* value) {
+  const auto at = reinterpret_cast<uintptr_t>(value);
+  uint8_t p[9];
+  if (slot.lazy_index < 0 || !InModule(module, at) || !hook_detail::ReadBytes(p, value, sizeof p))
+    return false;
+  const std::size_t push = p[0] == 0xF3 && p[1] == 0x0F && p[2] == 0x1E && p[3] == 0xFA ? 4 : 0;
+  uint32_t index = 0;
+  std::memcpy(&index, p + push + 1, sizeof index);
+  return p[push] == 0x68 && index == uint32_t(slot.lazy_index);
+}
+
+// Points every import slot of the module that holds `look_for` at `new_address`, and the
+// slots of `routine` that the loader has not bound yet. Returns the slots changed.
+std::vector<ChangedSlot> RewriteSlots(const LoadedModule& module, const std::string& routine,
+                                      void* look_for, void* new_address) {
+  std::vector<ChangedSlot> changed;
   for (const ImportSlot& s : ImportSlots(module)) {
     if (!Readable(s.slot, sizeof(void*))) continue;
     void* current = __atomic_load_n(s.slot, __ATOMIC_ACQUIRE);
-    const bool unbound = !routine.empty() && routine == s.symbol && current != new_address &&
-                         InModule(module, reinterpret_cast<uintptr_t>(current));
+    const bool unbound = routine == s.symbol && LeadsToOwnStub(module, s, current);
     if (current != look_for && !unbound) continue;
-    if (WriteCode(s.slot, &new_address, sizeof new_address)) changed = true;
+    if (WriteCode(s.slot, &new_address, sizeof new_address)) changed.push_back({s.slot, current});
   }
   return changed;
 }
@@ -175,11 +198,14 @@ bool HookImport(const std::vector<std::string>& modules, std::string_view librar
     const bool listed = std::any_of(modules.begin(), modules.end(), [&](const std::string& m) {
       return m == module.path || m == ExtractFileName(module.path);
     });
-    if (!listed || !RewriteSlots(module, std::string(routine), current, replacement)) continue;
+    if (!listed) continue;
+    std::vector<ChangedSlot> changed =
+        RewriteSlots(module, std::string(routine), current, replacement);
+    if (changed.empty()) continue;
     any = true;
     ImportPatchList& list = ImportPatches();
     std::lock_guard guard(list.lock);
-    list.patches.push_back({module.base, current, replacement});
+    list.patches.push_back({module.base, current, replacement, std::move(changed)});
   }
   if (!any && !quiet) throw EHookingError(name);
   return any;
@@ -198,8 +224,15 @@ void ReverseImportPatches() {
   const std::vector<LoadedModule> loaded = LoadedModules();
   for (const ImportPatch& patch : patches) {
     // A module unloaded since has no slots left to mend.
-    for (const LoadedModule& module : loaded) {
-      if (module.base == patch.module) RewriteSlots(module, "", patch.replacement, patch.former);
+    if (std::none_of(loaded.begin(), loaded.end(),
+                     [&](const LoadedModule& m) { return m.base == patch.module; }))
+      continue;
+    // Each changed slot gets back exactly what it held (a slot not bound then leads to its
+    // stub again), unless something else has been written there since.
+    for (const ChangedSlot& changed : patch.slots) {
+      if (Readable(changed.slot, sizeof(void*)) &&
+          __atomic_load_n(changed.slot, __ATOMIC_ACQUIRE) == patch.replacement)
+        WriteCode(changed.slot, &changed.held, sizeof changed.held);
     }
   }
 }

@@ -1,6 +1,7 @@
 #include "crashlog/code_hook.h"
 
 #include <dlfcn.h>
+#include <link.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -125,6 +126,46 @@ TEST(CodeHookTest, MovedEntryInstructionsReachWhatTheyReachedBefore) {
   }
 }
 
+std::atomic<IntFn> plus_original{nullptr};
+long PlusOne(long x) {
+  return plus_original.load()(x) + 1;
+}
+
+// A second hook on a routine leads through the first: the first may only go after it, or
+// the routine would be left jumping into a dropped block.
+TEST(CodeHookTest, RoutineHookedTwiceIsUndoneLatestFirst) {
+  HandMadeCode code;
+  // mov rax,rdi; nop; nop; ret
+  void* identity = code.Put(0, {0x48, 0x89, 0xF8, 0x90, 0x90, 0xC3});
+  volatile IntFn call = reinterpret_cast<IntFn>(identity);
+  const std::vector<uint8_t> saved = Entry(identity);
+  const auto hook_twice = [&] {
+    int_original = reinterpret_cast<IntFn>(
+        HookProcedure(identity, reinterpret_cast<void*>(&TimesTen), "Identity"));
+    plus_original = reinterpret_cast<IntFn>(
+        HookProcedure(identity, reinterpret_cast<void*>(&PlusOne), "Identity"));
+    EXPECT_EQ(call(3), 31);
+  };
+  hook_twice();
+  FinalizeHooks();
+  EXPECT_EQ(Entry(identity), saved);
+  EXPECT_EQ(call(3), 3);
+
+  hook_twice();
+  try {
+    UnhookProcedure(reinterpret_cast<void*>(int_original.load()));
+    ADD_FAILURE() << "the earlier hook went first";
+  } catch (const EHookingError& e) {
+    EXPECT_STREQ(e.what(), "Cannot hook the procedure \"Identity\".");
+  }
+  EXPECT_EQ(call(3), 31);
+  UnhookProcedure(reinterpret_cast<void*>(plus_original.load()));
+  EXPECT_EQ(call(3), 30);
+  UnhookProcedure(reinterpret_cast<void*>(int_original.load()));
+  EXPECT_EQ(Entry(identity), saved);
+  EXPECT_EQ(call(3), 3);
+}
+
 // A routine shorter than the patch, or one whose first instructions branch back among
 // themselves, cannot be patched without breaking what follows.
 TEST(CodeHookTest, EntryThatCannotBeMovedIsRefused) {
@@ -218,6 +259,64 @@ TEST(CodeHookTest, HookImportRedirectsGetpidUntilFinalisation) {
   FinalizeHooks();
   EXPECT_EQ(::getpid(), real);
   EXPECT_EQ(CrashlogHookLibPid(), real);
+}
+
+// The writable segments of a loaded library, where its import slots lie.
+std::vector<uint8_t> WritableSegments(void* handle) {
+  link_map* map = nullptr;
+  if (::dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0) return {};
+  std::pair<uintptr_t, std::vector<uint8_t>> found{map->l_addr, {}};
+  ::dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* data) {
+        auto& [base, bytes] = *static_cast<std::pair<uintptr_t, std::vector<uint8_t>>*>(data);
+        if (info->dlpi_addr != base) return 0;
+        for (int i = 0; i < info->dlpi_phnum; ++i) {
+          const ElfW(Phdr)& p = info->dlpi_phdr[i];
+          if (p.p_type != PT_LOAD || (p.p_flags & PF_W) == 0) continue;
+          const auto* at = reinterpret_cast<const uint8_t*>(base + p.p_vaddr);
+          bytes.insert(bytes.end(), at, at + p.p_memsz);
+        }
+        return 1;
+      },
+      &found);
+  return found.second;
+}
+
+int FakeValue() {
+  return 99;
+}
+
+// A slot that a library binds to its own copy of the routine is not the named library's
+// routine and stays as it is; a slot not bound yet leads to its own lazy-binding stub and
+// is patched; the reversal puts back exactly what the slots held.
+TEST(CodeHookTest, HookImportLeavesSlotsBoundToTheModulesOwnRoutine) {
+  const std::string bin = std::string(QV_BINARY_DIR) + "/bin/";
+  const std::string base_path = bin + "libcrashlog_ownbase.so";
+  void* base = ::dlopen(base_path.c_str(), RTLD_LAZY | RTLD_LOCAL);
+  void* own = ::dlopen((bin + "libcrashlog_ownlib.so").c_str(), RTLD_LAZY | RTLD_LOCAL);
+  ASSERT_NE(base, nullptr);
+  ASSERT_NE(own, nullptr);
+  const auto own_call = reinterpret_cast<int (*)()>(::dlsym(own, "CrashlogOwnCall"));
+  const auto own_pid = reinterpret_cast<int (*)()>(::dlsym(own, "CrashlogOwnPid"));
+  ASSERT_NE(own_call, nullptr);
+  ASSERT_NE(own_pid, nullptr);
+  ASSERT_EQ(own_call(), 2);  // binds the library's slot to its own copy
+  const std::vector<uint8_t> before = WritableSegments(own);
+  ASSERT_FALSE(before.empty());
+
+  const std::vector<std::string> modules = {"libcrashlog_ownlib.so"};
+  EXPECT_FALSE(HookImport(modules, base_path, "CrashlogOwnValue",
+                          reinterpret_cast<void*>(&FakeValue), true));
+  EXPECT_EQ(own_call(), 2);
+  EXPECT_TRUE(
+      HookImport(modules, "libc.so.6", "getpid", reinterpret_cast<void*>(&FakeGetpid), false));
+  EXPECT_EQ(own_pid(), 4242);
+  FinalizeHooks();
+  EXPECT_EQ(WritableSegments(own), before);
+  EXPECT_EQ(own_call(), 2);
+  EXPECT_EQ(own_pid(), pid_t(::syscall(SYS_getpid)));
+  ::dlclose(own);
+  ::dlclose(base);
 }
 
 TEST(CodeHookTest, FailuresCarryTheirTexts) {

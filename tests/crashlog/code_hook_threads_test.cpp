@@ -1,6 +1,12 @@
+#include <sys/mman.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -50,6 +56,57 @@ TEST(CodeHookThreadsTest, EightThreadsCallThroughOneTrampoline) {
     // through the replacement.
     EXPECT_EQ(replacement_calls, long(Threads) * Calls);
     UnhookProcedure(reinterpret_cast<void*>(original.load()));
+  }
+}
+
+// The protection of the page at `address` as the process's map shows it, e.g. "r--p".
+std::string MapsProtection(const void* address) {
+  std::ifstream maps("/proc/self/maps");
+  const auto at = reinterpret_cast<uintptr_t>(address);
+  for (std::string line; std::getline(maps, line);) {
+    std::istringstream in(line);
+    uintptr_t from = 0, to = 0;
+    char dash = 0;
+    std::string perms;
+    in >> std::hex >> from >> dash >> to >> perms;
+    if (at >= from && at < to) return perms;
+  }
+  return "";
+}
+
+// Two threads writing into one page: each write restores the protection the page had
+// before any of them, never the other's temporary one, and a page that was not executable
+// is never made executable, not even for the write.
+TEST(CodeHookThreadsTest, ConcurrentWritesRestoreThePageProtection) {
+  for (const int prot : {PROT_READ, PROT_READ | PROT_EXEC}) {
+    const bool code = (prot & PROT_EXEC) != 0;
+    SCOPED_TRACE(code ? "code page" : "data page");
+    auto* page = static_cast<uint8_t*>(
+        ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(page, MAP_FAILED);
+    ASSERT_EQ(::mprotect(page, 4096, prot), 0);
+    std::atomic<bool> done{false}, executable{false};
+    std::thread observer([&] {
+      while (!done) {
+        if (MapsProtection(page).substr(2, 1) == "x") executable = true;
+      }
+    });
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 2; ++t) {
+      writers.emplace_back([page, t] {
+        for (uint64_t i = 1; i <= 200; ++i) EXPECT_TRUE(WriteCode(page + 64 * t, &i, sizeof i));
+      });
+    }
+    for (std::thread& t : writers) t.join();
+    done = true;
+    observer.join();
+    EXPECT_EQ(MapsProtection(page), code ? "r-xp" : "r--p");
+    if (!code) {
+      EXPECT_FALSE(executable);
+    }
+    EXPECT_EQ(page[0], 200);
+    EXPECT_EQ(page[64], 200);
+    ::munmap(page, 4096);
   }
 }
 
