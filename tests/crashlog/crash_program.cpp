@@ -524,8 +524,13 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (mode == "throwfault") {  // a worker throws while the main thread's fault is reported
+    static std::atomic<bool> reporting{false};
+    qv::SetActionNotify([](qv::TOstrelExceptionRecord& record, int action, bool&) {
+      // The fault's report has begun: the worker throws, and waits its turn meanwhile.
+      if (record.external && !reporting.exchange(true)) ::poll(nullptr, 0, 300);
+    });
     std::thread worker([] {
-      ::poll(nullptr, 0, 10);
+      while (!reporting.load()) ::poll(nullptr, 0, 1);
       WorkerRoutine();
     });
     WriteNull(nullptr);
