@@ -134,13 +134,17 @@ struct Listed {
   LoadedImage image;
 };
 // The modules listed last, taken again while their entries are unchanged, and the last list
-// read whole. A thread that finds another one listing reads without them: nothing here waits,
-// as a thread held in its signal handler may be the one listing.
+// read whole. A thread that finds another one listing reads without them: nothing here waits.
+// Held like a logger lock, so that a signal sent from outside never holds a thread in its
+// handler while it owns the cache.
 struct LoaderListCache {
-  std::atomic_flag busy;
+  TLoggerLock busy;
   std::vector<Listed> listed;
   std::vector<LoadedImage> last_good;
   bool has_good = false;
+  // Set once the loader's list stayed half-changed past the retries: from then on it is read
+  // once a time, the last whole list standing in, until it reads whole again.
+  std::atomic<bool> stalled{false};
 };
 LoaderListCache& ListCache() {
   static auto* cache = new LoaderListCache;
@@ -212,9 +216,14 @@ bool ReadLoaderList(std::vector<Listed>* known, std::vector<Listed>& now,
 // may be the one that faulted). The loader itself is asked only before any list was read.
 std::vector<LoadedImage> LoadedImages() {
   LoaderListCache& cache = ListCache();
-  const bool owner = !cache.busy.test_and_set(std::memory_order_acquire);
+  const bool owner = cache.busy.try_lock();
   std::vector<LoadedImage> images;
-  for (int tries = 0; tries < 500; ++tries) {
+  const int tries = cache.stalled.load() ? 1 : 500;
+  for (int attempt = 0; attempt < tries; ++attempt) {
+    if (attempt > 0) {
+      const timespec pause{0, 2'000'000};
+      ::nanosleep(&pause, nullptr);
+    }
     std::vector<Listed> now;
     images.clear();
     if (ReadLoaderList(owner ? &cache.listed : nullptr, now, images)) {
@@ -222,16 +231,16 @@ std::vector<LoadedImage> LoadedImages() {
         cache.listed = std::move(now);
         cache.last_good = images;
         cache.has_good = true;
-        cache.busy.clear(std::memory_order_release);
+        cache.stalled = false;
+        cache.busy.unlock();
       }
       return images;
     }
-    const timespec pause{0, 2'000'000};
-    ::nanosleep(&pause, nullptr);
   }
   images.clear();
   if (owner && cache.has_good) {
     images = cache.last_good;
+    cache.stalled = true;
   } else if (owner) {
     dl_iterate_phdr(
         [](dl_phdr_info* info, size_t, void* data) {
@@ -242,7 +251,7 @@ std::vector<LoadedImage> LoadedImages() {
         },
         &images);
   }
-  if (owner) cache.busy.clear(std::memory_order_release);
+  if (owner) cache.busy.unlock();
   return images;
 }
 
@@ -602,10 +611,11 @@ void RefreshModulesList() {
   TOstrelModulesList& state = Modules();
   std::lock_guard guard(state.lock);
   auto& list = state.modules;
+  // An entry goes when its image is gone, or its file (the entry is of a file).
   std::erase_if(list, [&](const TOstrelModulePtr& m) {
-    return std::none_of(images.begin(), images.end(),
-                        [&](const LoadedImage& i) { return SameImage(*m, i); }) ||
-           !ModuleExists(m->handle);
+    return std::none_of(images.begin(), images.end(), [&](const LoadedImage& i) {
+      return SameImage(*m, i) && !ImagePath(i).empty();
+    });
   });
   for (const LoadedImage& image : images) {
     const bool listed = std::any_of(

@@ -356,6 +356,10 @@ void* HookProcedure(void* hooked, void* replacement, std::string_view name) {
   auto* target = static_cast<uint8_t*>(hooked);
   if (!Readable(target, PatchSize)) throw EHookingError(name);
 
+  // Held from the entry's first read to the patch: a second hook of the routine made at the
+  // same time saves this one's patch, not the bytes this one saved.
+  HookList& list = Hooks();
+  std::lock_guard guard(list.lock);
   auto block = std::make_unique<HookBlock>();
   block->hooked = target;
   block->replacement = replacement;
@@ -380,8 +384,6 @@ void* HookProcedure(void* hooked, void* replacement, std::string_view name) {
   uint8_t patch[PatchSize] = {0xE9};
   std::memcpy(patch + 1, &displacement, 4);
 
-  HookList& list = Hooks();
-  std::lock_guard guard(list.lock);
   if (!WriteCode(target, patch, PatchSize)) {
     ::munmap(block->page, PageSize());
     throw EHookingError(name);
@@ -407,7 +409,8 @@ void UnhookProcedure(void* trampoline) {
                   [&](const HookBlock* b) { return b->hooked == block->hooked; })) {
     throw EHookingError(block->name);
   }
-  WriteCode(block->hooked, block->saved, PatchSize);
+  // Not written back: the patch still leads through the block, which stays listed.
+  if (!WriteCode(block->hooked, block->saved, PatchSize)) throw EHookingError(block->name);
   list.blocks.erase(it);
   // The block and its page stay: a thread may still be on its way through them.
   list.retired.push_back(block);
@@ -424,7 +427,11 @@ void FinalizeHooks() {
       if (list.blocks.empty()) break;
       latest = list.blocks.back()->trampoline;
     }
-    UnhookProcedure(latest);
+    try {
+      UnhookProcedure(latest);
+    } catch (const EHookError&) {
+      break;  // its patch could not be taken out: it stays, and the hooks before it
+    }
   }
   hook_detail::ReverseImportPatches();
 }

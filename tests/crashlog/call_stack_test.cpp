@@ -309,6 +309,30 @@ TEST(CallStackTest, ModulesAreListedWhileTheLoaderIsHeld) {
   ::dlclose(library);
 }
 
+// While the loader's list stays half-changed (its thread may be the one that faulted), the
+// last whole list stands in: modules and routines are still named.
+TEST(CallStackTest, ListLeftHalfChangedGivesTheLastWholeOne) {
+  r_debug* debug = nullptr;
+  for (const ElfW(Dyn)* d = _DYNAMIC; d->d_tag != DT_NULL; ++d)
+    if (d->d_tag == DT_DEBUG) debug = reinterpret_cast<r_debug*>(d->d_un.d_ptr);
+  ASSERT_NE(debug, nullptr);
+  const auto routine = reinterpret_cast<uintptr_t>(&f1);
+  RefreshModulesList();
+  debug->r_state = r_debug::RT_ADD;
+  RefreshModulesList();
+  const TOstrelModulePtr entry = GetModuleEntryOf(routine);
+  TOstrelStackEntry resolved;
+  ResolveAddress(routine, resolved);
+  const auto list = ModulesList();
+  debug->r_state = r_debug::RT_CONSISTENT;
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(ExtractFileName(entry->path), "libcrashlog_stacklib.so");
+  EXPECT_EQ(resolved.procedure_name, "f1");
+  EXPECT_TRUE(std::any_of(list.begin(), list.end(), [](const TOstrelModulePtr& m) {
+    return ExtractFileName(m->path) == "libcrashlog_stacklib.so";
+  }));
+}
+
 // A module's code ends past its executable segments, and every exported routine lies
 // before that end; an exported address that only jumps on through a slot counts as the
 // routine it jumps to.

@@ -1,9 +1,11 @@
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -25,6 +27,52 @@ double Replacement(long i1, double d1, long i2, double d2, long i3, double d3, l
                    long i5, long i6, long i7, long i8) {
   replacement_calls.fetch_add(1, std::memory_order_relaxed);
   return original.load()(i1, d1, i2, d2, i3, d3, i4, d4, i5, i6, i7, i8);
+}
+
+using IntFn = long (*)(long);
+std::atomic<IntFn> times_original{nullptr}, plus_original{nullptr};
+long TimesTen(long x) {
+  return times_original.load()(x) * 10;
+}
+long PlusOne(long x) {
+  return plus_original.load()(x) + 1;
+}
+
+// Two threads hook one routine at the same moment: both hooks hold, one leading through the
+// other, and both go at the end.
+TEST(CodeHookThreadsTest, TwoThreadsHookingOneRoutineKeepBothHooks) {
+  const auto page = std::size_t(::sysconf(_SC_PAGESIZE));
+  auto* code = static_cast<uint8_t*>(
+      ::mmap(nullptr, page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(code, MAP_FAILED);
+  const uint8_t identity[] = {0x48, 0x89, 0xF8, 0x90, 0x90, 0xC3};  // mov rax,rdi; nop; nop; ret
+  std::memcpy(code, identity, sizeof identity);
+  ASSERT_EQ(::mprotect(code, page, PROT_READ | PROT_EXEC), 0);
+  volatile IntFn call = reinterpret_cast<IntFn>(code);
+  for (int round = 0; round < 50; ++round) {
+    SCOPED_TRACE(round);
+    std::atomic<bool> go{false};
+    std::thread times([&] {
+      while (!go.load()) {
+      }
+      times_original = reinterpret_cast<IntFn>(
+          HookProcedure(code, reinterpret_cast<void*>(&TimesTen), "Identity"));
+    });
+    std::thread plus([&] {
+      while (!go.load()) {
+      }
+      plus_original = reinterpret_cast<IntFn>(
+          HookProcedure(code, reinterpret_cast<void*>(&PlusOne), "Identity"));
+    });
+    go = true;
+    times.join();
+    plus.join();
+    const long both = call(3);
+    EXPECT_TRUE(both == 31 || both == 40) << both;
+    FinalizeHooks();
+    EXPECT_EQ(std::memcmp(code, identity, sizeof identity), 0);
+    EXPECT_EQ(call(3), 3);
+  }
 }
 
 // Every thread's call must come back to its own caller with its own result: a return
