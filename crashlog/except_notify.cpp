@@ -106,7 +106,6 @@ void SetHook(Hook& slot, Hook hook) {
 
 // One exception at a time travels through the pipeline; the owner's thread id, 0 = free.
 TLoggerLock busy_lock;
-std::condition_variable_any busy_free;
 std::atomic<pid_t> busy_owner{0};
 // Threads between the start of an exception's notification and its end (waiting included).
 int pending_notifications = 0;
@@ -114,6 +113,8 @@ int pending_notifications = 0;
 std::atomic<int> waiting_faults{0};
 // The thread that reports faults.
 std::atomic<pid_t> pipeline_thread{0};
+// How long the end waits for other threads' exceptions on their way to the log.
+constexpr auto EndWaitForOtherReports = std::chrono::seconds(60);
 // How deep the calling thread is in notifications of its own.
 thread_local int notifying = 0;
 // Threads counted in pending_notifications that a fault of theirs holds in its signal handler
@@ -126,12 +127,9 @@ struct PendingNotification {
     ++notifying;
   }
   ~PendingNotification() {
-    {
-      std::lock_guard lock(busy_lock);
-      --pending_notifications;
-      --notifying;
-    }
-    busy_free.notify_all();
+    std::lock_guard lock(busy_lock);
+    --pending_notifications;
+    --notifying;
   }
 };
 // The notifications still to be waited for (busy_lock held).
@@ -140,7 +138,7 @@ bool NotificationsPending() {
 }
 // Called by a fault's thread that stays in its handler: its notification, if any, never ends.
 void HoldNotification() {
-  if (notifying > 0) held_notifications.fetch_add(1);
+  if (notifying > 0) held_notifications.fetch_add(notifying);
 }
 
 using CxaThrow = void (*)(void*, std::type_info*, void (*)(void*));
@@ -673,17 +671,25 @@ bool InternalExceptNotify(ExceptInfo& e) {
 // report it is making. (A fault of its own still ends the program.)
 thread_local sigset_t mask_outside_pipeline;
 
+// The busy flag is looked at again and again, the lock let go in between: a thread held in its
+// signal handler while it waits its turn holds nothing another one needs.
 bool EnterPipeline() {
   const pid_t self = ThreadId();
-  std::unique_lock lock(busy_lock);
-  if (busy_owner.load() == self || report_thread.load() == self) return false;
-  busy_free.wait(lock, [] { return busy_owner.load() == 0; });
-  // Blocked first: a signal sent to it once it owns the pipeline would find no thread that may
-  // report it.
-  const sigset_t faults = FaultSignals();
-  ::pthread_sigmask(SIG_BLOCK, &faults, &mask_outside_pipeline);
-  busy_owner = self;
-  return true;
+  for (;;) {
+    {
+      std::lock_guard lock(busy_lock);
+      if (busy_owner.load() == self || report_thread.load() == self) return false;
+      if (busy_owner.load() == 0) {
+        // Blocked first: a signal sent to it once it owns the pipeline would find no thread
+        // that may report it.
+        const sigset_t faults = FaultSignals();
+        ::pthread_sigmask(SIG_BLOCK, &faults, &mask_outside_pipeline);
+        busy_owner = self;
+        return true;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 }
 
 void LeavePipeline() {
@@ -691,7 +697,6 @@ void LeavePipeline() {
     std::lock_guard lock(busy_lock);
     busy_owner = 0;
   }
-  busy_free.notify_all();
   ::pthread_sigmask(SIG_SETMASK, &mask_outside_pipeline, nullptr);
 }
 
@@ -1145,17 +1150,17 @@ void ReportRethrow(const std::exception_ptr& current, uintptr_t return_address,
 // the terminate handler sees the main thread's, and those stopped by a noexcept boundary,
 // which cannot be unwound to the thread's start.
 void EndAfterReport() {
-  {
-    std::unique_lock lock(busy_lock);
-    // A thread held by its fault is counted in a signal handler, which wakes nobody: the
-    // count is looked at again now and then.
-    while (!busy_free.wait_for(lock, std::chrono::milliseconds(50),
-                               [] { return !NotificationsPending(); })) {
+  // For a while only: a hook that never returns cannot hold the end for good.
+  const auto end_by = std::chrono::steady_clock::now() + EndWaitForOtherReports;
+  for (;;) {
+    {
+      std::lock_guard lock(busy_lock);
+      if (!NotificationsPending() || std::chrono::steady_clock::now() >= end_by) break;
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   // A fault waiting to be reported is reported first; the pipeline thread then ends the
-  // program itself. The count changes in signal handlers, which cannot signal a condition
-  // variable, so it is looked at again and again.
+  // program itself. The count changes in signal handlers, so it is looked at again and again.
   while (FaultsOnTheirWay()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ExitAfterReport();
 }
@@ -1395,11 +1400,13 @@ bool DeferSignal(int signal, const siginfo_t& original, int attempts, pid_t self
   const bool to_process = original.si_code == SI_USER || original.si_code == SI_QUEUE;
   // A thread that runs the runtime, or holds a lock of the logger's, is let go first, whatever
   // comes next: the report may need what it holds.
-  const bool in_runtime =
-      LoggerLocksHeld() > 0 || RunsSystemCode(uintptr_t(registers[REG_RIP]), registers[REG_RAX]);
+  // A logger lock is always let go in the end, and taking the signal while it is held would hold
+  // the report for good: those tries are not counted.
+  const bool holds_lock = LoggerLocksHeld() > 0;
+  const bool in_runtime = RunsSystemCode(uintptr_t(registers[REG_RIP]), registers[REG_RAX]);
   pid_t target = 0;
   bool wait_first = false;
-  if (in_runtime && attempts < MaxDeferAttempts) {
+  if (holds_lock || (in_runtime && attempts < MaxDeferAttempts)) {
     target = self;
     wait_first = true;
   } else if (to_process && self != main_thread && ThreadMayReport(main_thread)) {
@@ -1690,8 +1697,6 @@ void LoadProgramData() {
     RunningOptions().Assign(&program->options);
 }
 
-constexpr auto EndWaitForOtherReports = std::chrono::seconds(60);
-
 // Blocks every signal (its mask comes from its creator): a signal sent to the process goes
 // to a thread whose fault can be reported, and one of its own ends the program.
 void* PipelineThread(void*) {
@@ -1812,17 +1817,20 @@ struct ThreadHold {
   ThreadAltStack alt_stack;
 };
 pthread_key_t thread_hold_key;
+bool thread_hold_key_made = false;
 pthread_once_t thread_hold_once = PTHREAD_ONCE_INIT;
 
 // Null once the key holds it; a thread the key cannot serve keeps it to its start routine's
 // end.
 std::unique_ptr<ThreadHold> HoldThread() {
   ::pthread_once(&thread_hold_once, [] {
-    (void)::pthread_key_create(&thread_hold_key,
-                               [](void* hold) { delete static_cast<ThreadHold*>(hold); });
+    thread_hold_key_made = ::pthread_key_create(&thread_hold_key, [](void* hold) {
+                             delete static_cast<ThreadHold*>(hold);
+                           }) == 0;
   });
   auto hold = std::make_unique<ThreadHold>();
-  if (::pthread_setspecific(thread_hold_key, hold.get()) == 0) (void)hold.release();
+  if (thread_hold_key_made && ::pthread_setspecific(thread_hold_key, hold.get()) == 0)
+    (void)hold.release();
   return hold;
 }
 
@@ -2177,6 +2185,12 @@ bool ExceptionManager(std::exception_ptr error) {
     std::rethrow_exception(error);
   } catch (const EAbort&) {
     return true;
+  } catch (...) {
+  }
+  // On its way to the log: a fault that ends the program meanwhile waits for it.
+  PendingNotification pending;
+  try {
+    std::rethrow_exception(error);
   } catch (const std::exception& x) {
     e.class_name = DemangledClassName(typeid(x));
     e.message = x.what();
@@ -2194,6 +2208,8 @@ bool ExceptionManager(std::exception_ptr error) {
   if (object != nullptr && object == thrown_object) {
     e.address = thrown_at;
     e.params.context = thrown_registers;
+    // Used: another object made later at the same address is not taken for this one.
+    thrown_object = nullptr;
   } else {
     e.address = reinterpret_cast<uintptr_t>(__builtin_return_address(0));
     ucontext_t context{};

@@ -12,6 +12,8 @@
 //   | filterbox (a filtered class's message shown on the display: prints whether it is topmost)
 //   | dlopenonly <library> (loads it and ends) | loadercallback (a fault inside a routine the
 //   loader calls back) | throwfault (a worker throws while the main thread's fault is reported)
+//   | managerfault (the application's handler gets an exception while a worker's fault is
+//   reported)
 //   idle (prints "READY <main thread> <worker thread>" and waits with a second thread for
 //   signals sent from outside; so do allocating, endingworker, blockfirst, blockalways,
 //   loaderworker and throwloop, each with its main thread or worker busy its own way)
@@ -523,18 +525,30 @@ int main(int argc, char** argv) {
     worker.join();
     return 0;
   }
-  if (mode == "throwfault") {  // a worker throws while the main thread's fault is reported
+  // Another exception while a fault's report is made: a worker's throw (throwfault), or one
+  // the main thread hands to the application's handler (managerfault).
+  if (mode == "throwfault" || mode == "managerfault") {
     static std::atomic<bool> reporting{false};
-    qv::SetActionNotify([](qv::TOstrelExceptionRecord& record, int action, bool&) {
-      // The fault's report has begun: the worker throws, and waits its turn meanwhile.
+    qv::SetActionNotify([](qv::TOstrelExceptionRecord& record, int, bool&) {
+      // The fault's report has begun: the other exception comes, and waits its turn.
       if (record.external && !reporting.exchange(true)) ::poll(nullptr, 0, 300);
     });
-    std::thread worker([] {
+    const auto when_reporting = [] {
       while (!reporting.load()) ::poll(nullptr, 0, 1);
-      WorkerRoutine();
-    });
-    WriteNull(nullptr);
-    worker.join();
+    };
+    if (mode == "throwfault") {
+      std::thread worker([&] {
+        when_reporting();
+        WorkerRoutine();
+      });
+      WriteNull(nullptr);
+      worker.join();
+    } else {
+      std::thread worker([] { WriteNull(nullptr); });
+      when_reporting();
+      qv::ExceptionManager(std::make_exception_ptr(TDiscError("Handed to the application")));
+      worker.join();
+    }
     return 0;
   }
   if (mode == "selfqueue") {  // a fault signal the program queues to itself

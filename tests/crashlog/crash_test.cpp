@@ -552,6 +552,7 @@ TEST_F(CrashTest, ThrowingHookLeavesTheReportAndTheLaterActions) {
 TEST_F(CrashTest, CallStackReachesMainFromDeepFrames) {
   for (const char* mode : {"deep", "bigbuffer"}) {
     SCOPED_TRACE(mode);
+    std::remove((dir_ + "/crashlog_crash_program.olf").c_str());
     const CrashRun run = Crash(mode);
     EXPECT_EQ(run.status, 1);
     ASSERT_EQ(run.reports.size(), 1u);
@@ -621,13 +622,18 @@ TEST_F(CrashTest, LibraryConstructorThatWaitsForItsThreadLoads) {
 
 // An exception a thread throws while the main thread's fault is reported is reported too,
 // before the fault ends the program.
+// So is one handed to the application's handler meanwhile.
 TEST_F(CrashTest, ThrowDuringAFaultsReportIsReportedToo) {
-  const CrashRun run = Crash("throwfault");
-  EXPECT_EQ(run.status, 1);
-  ASSERT_EQ(run.reports.size(), 2u);
-  std::vector<std::string> classes{Field(run.reports[0], "2.4"), Field(run.reports[1], "2.4")};
-  std::sort(classes.begin(), classes.end());
-  EXPECT_EQ(classes, (std::vector<std::string>{"EAccessViolation", "TDiscError"}));
+  for (const char* mode : {"throwfault", "managerfault"}) {
+    SCOPED_TRACE(mode);
+    std::remove((dir_ + "/crashlog_crash_program.olf").c_str());
+    const CrashRun run = Crash(mode);
+    EXPECT_EQ(run.status, 1);
+    ASSERT_EQ(run.reports.size(), 2u);
+    std::vector<std::string> classes{Field(run.reports[0], "2.4"), Field(run.reports[1], "2.4")};
+    std::sort(classes.begin(), classes.end());
+    EXPECT_EQ(classes, (std::vector<std::string>{"EAccessViolation", "TDiscError"}));
+  }
 }
 
 // Sent faults as a user's machine sends them, to the program waiting with a second thread:
