@@ -216,7 +216,14 @@ bool ReadLoaderList(std::vector<Listed>* known, std::vector<Listed>& now,
 // may be the one that faulted). The loader itself is asked only before any list was read.
 std::vector<LoadedImage> LoadedImages() {
   LoaderListCache& cache = ListCache();
-  const bool owner = cache.busy.try_lock();
+  // Another thread listing holds the cache a second at most: waited for a little longer, then
+  // the list is read without the cache.
+  bool owner = cache.busy.try_lock();
+  for (int waited = 0; !owner && waited < 750; ++waited) {
+    const timespec pause{0, 2'000'000};
+    ::nanosleep(&pause, nullptr);
+    owner = cache.busy.try_lock();
+  }
   std::vector<LoadedImage> images;
   const int tries = cache.stalled.load() ? 1 : 500;
   for (int attempt = 0; attempt < tries; ++attempt) {
@@ -608,6 +615,8 @@ TOstrelModulePtr GetModuleEntryOf(uintptr_t address) {
 void RefreshModulesList() {
   TraceScope trace("RefreshModulesList", {});
   const std::vector<LoadedImage> images = LoadedImages();
+  // Nothing read (the program itself is always loaded): the list stays as it is.
+  if (images.empty()) return;
   TOstrelModulesList& state = Modules();
   std::lock_guard guard(state.lock);
   auto& list = state.modules;

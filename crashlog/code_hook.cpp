@@ -409,8 +409,19 @@ void UnhookProcedure(void* trampoline) {
                   [&](const HookBlock* b) { return b->hooked == block->hooked; })) {
     throw EHookingError(block->name);
   }
-  // Not written back: the patch still leads through the block, which stays listed.
-  if (!WriteCode(block->hooked, block->saved, PatchSize)) throw EHookingError(block->name);
+  // The saved bytes go back only over this block's own patch: a routine unloaded since (its
+  // page gone, or something else there now) is left alone.
+  uint8_t patch[PatchSize] = {0xE9};
+  const int32_t displacement = int32_t(reinterpret_cast<intptr_t>(block->page) -
+                                       reinterpret_cast<intptr_t>(block->hooked + 5));
+  std::memcpy(patch + 1, &displacement, 4);
+  uint8_t now[PatchSize];
+  if (hook_detail::ReadBytes(now, block->hooked, PatchSize) &&
+      std::memcmp(now, patch, PatchSize) == 0 &&
+      !WriteCode(block->hooked, block->saved, PatchSize)) {
+    // Not written back: the patch still leads through the block, which stays listed.
+    throw EHookingError(block->name);
+  }
   list.blocks.erase(it);
   // The block and its page stay: a thread may still be on its way through them.
   list.retired.push_back(block);
@@ -418,19 +429,22 @@ void UnhookProcedure(void* trampoline) {
 
 void FinalizeHooks() {
   TraceScope trace("FinalizeHooks", {});
-  // The latest first: a routine hooked twice gets its own entry back, not the first hook's.
-  for (;;) {
-    void* latest = nullptr;
-    {
-      HookList& list = Hooks();
-      std::lock_guard guard(list.lock);
-      if (list.blocks.empty()) break;
-      latest = list.blocks.back()->trampoline;
-    }
+  // The latest first: a routine hooked twice gets its own entry back, not the first hook's. One
+  // whose patch cannot be taken out stays, with the hooks of its routine before it.
+  std::vector<std::pair<void*, uint8_t*>> latest_first;
+  {
+    HookList& list = Hooks();
+    std::lock_guard guard(list.lock);
+    for (auto b = list.blocks.rbegin(); b != list.blocks.rend(); ++b)
+      latest_first.emplace_back((*b)->trampoline, (*b)->hooked);
+  }
+  std::vector<uint8_t*> kept;
+  for (const auto& [trampoline, routine] : latest_first) {
+    if (std::find(kept.begin(), kept.end(), routine) != kept.end()) continue;
     try {
-      UnhookProcedure(latest);
+      UnhookProcedure(trampoline);
     } catch (const EHookError&) {
-      break;  // its patch could not be taken out: it stays, and the hooks before it
+      kept.push_back(routine);
     }
   }
   hook_detail::ReverseImportPatches();

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <future>
 #include <thread>
@@ -320,11 +321,29 @@ TEST(CallStackTest, ListLeftHalfChangedGivesTheLastWholeOne) {
   RefreshModulesList();
   debug->r_state = r_debug::RT_ADD;
   RefreshModulesList();
+  // Looked up on another thread at the same time: it is never left with no list.
+  std::atomic<bool> stop{false};
+  std::atomic<int> lookups{0}, missed{0};
+  std::thread other([&] {
+    while (!stop.load()) {
+      lookups.fetch_add(1);
+      if (GetModuleEntryOf(routine) == nullptr) missed.fetch_add(1);
+    }
+  });
+  int empty_lists = 0;
+  for (int i = 0; i < 200; ++i) {
+    RefreshModulesList();
+    if (ModulesList().empty()) ++empty_lists;
+  }
+  stop = true;
+  other.join();
   const TOstrelModulePtr entry = GetModuleEntryOf(routine);
   TOstrelStackEntry resolved;
   ResolveAddress(routine, resolved);
   const auto list = ModulesList();
   debug->r_state = r_debug::RT_CONSISTENT;
+  EXPECT_EQ(empty_lists, 0);
+  EXPECT_EQ(missed.load(), 0) << "of " << lookups.load();
   ASSERT_NE(entry, nullptr);
   EXPECT_EQ(ExtractFileName(entry->path), "libcrashlog_stacklib.so");
   EXPECT_EQ(resolved.procedure_name, "f1");

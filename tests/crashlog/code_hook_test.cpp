@@ -166,6 +166,31 @@ TEST(CodeHookTest, RoutineHookedTwiceIsUndoneLatestFirst) {
   EXPECT_EQ(call(3), 3);
 }
 
+// A routine unloaded while hooked, with other bytes mapped where it was: its hook goes without
+// writing anything there.
+TEST(CodeHookTest, HookOfARoutineUnloadedSinceWritesNothingBack) {
+  const auto page = std::size_t(::sysconf(_SC_PAGESIZE));
+  auto* code = static_cast<uint8_t*>(
+      ::mmap(nullptr, page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(code, MAP_FAILED);
+  const uint8_t identity[] = {0x48, 0x89, 0xF8, 0x90, 0x90, 0xC3};  // mov rax,rdi; nop; nop; ret
+  std::memcpy(code, identity, sizeof identity);
+  ASSERT_EQ(::mprotect(code, page, PROT_READ | PROT_EXEC), 0);
+  void* trampoline = HookProcedure(code, reinterpret_cast<void*>(&TimesTen), "Unloaded");
+  ASSERT_EQ(::munmap(code, page), 0);
+  auto* other =
+      static_cast<uint8_t*>(::mmap(code, page, PROT_READ | PROT_WRITE,
+                                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0));
+  ASSERT_EQ(other, code);
+  std::memset(other, 0x5A, 16);
+  UnhookProcedure(trampoline);
+  EXPECT_EQ(std::vector<uint8_t>(other, other + 16), std::vector<uint8_t>(16, 0x5A));
+  // Gone from the list: finalisation writes nothing there either.
+  FinalizeHooks();
+  EXPECT_EQ(std::vector<uint8_t>(other, other + 16), std::vector<uint8_t>(16, 0x5A));
+  ::munmap(other, page);
+}
+
 // A routine shorter than the patch, or one whose first instructions branch back among
 // themselves, cannot be patched without breaking what follows.
 TEST(CodeHookTest, EntryThatCannotBeMovedIsRefused) {
