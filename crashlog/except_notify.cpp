@@ -113,8 +113,22 @@ int pending_notifications = 0;
 std::atomic<int> waiting_faults{0};
 // The thread that reports faults.
 std::atomic<pid_t> pipeline_thread{0};
-// How long the end waits for other threads' exceptions on their way to the log.
+// How long the end waits for other threads' exceptions on their way to the log; a report
+// waiting for its user (a dialog open) is waited for as long as it is open.
 constexpr auto EndWaitForOtherReports = std::chrono::seconds(60);
+std::atomic<int> dialogs_open{0};
+struct OpenDialog {
+  OpenDialog() { dialogs_open.fetch_add(1); }
+  ~OpenDialog() { dialogs_open.fetch_sub(1); }
+  OpenDialog(const OpenDialog&) = delete;
+  OpenDialog& operator=(const OpenDialog&) = delete;
+};
+// The end's deadline, moved on while a dialog is open.
+bool PastEndWait(std::chrono::steady_clock::time_point& end_by) {
+  const auto now = std::chrono::steady_clock::now();
+  if (dialogs_open.load() > 0) end_by = now + EndWaitForOtherReports;
+  return now >= end_by;
+}
 // How deep the calling thread is in notifications of its own.
 thread_local int notifying = 0;
 // Threads counted in pending_notifications that a fault of theirs holds in its signal handler
@@ -296,8 +310,9 @@ void FlushBeforeExit(bool all) {
 }
 
 // Ends the process after a report: the shared objects go first.
-[[noreturn]] void ExitAfterReport() {
-  const bool fault = ThreadId() == pipeline_thread.load();
+// `abandoning`: another thread's report was given up on, and may hold a stream's lock.
+[[noreturn]] void ExitAfterReport(bool abandoning = false) {
+  const bool fault = abandoning || ThreadId() == pipeline_thread.load();
   FlushBeforeExit(!fault);
   ReleaseProcessSharedFacts();
   // After a fault, straight to the kernel: a runtime's own exit steps (a sanitizer's flush
@@ -563,6 +578,7 @@ bool InternalExceptNotify(ExceptInfo& e) {
           input.screenshot = !screenshot.empty();
           input.reportedErrors = error_number;
           input.confirmTerminate = [&] { return action(6); };
+          const OpenDialog open;
           choice = ShowDialog(input);
           if (choice.terminate)
             SetTerminateRequest(options.RestartAfterTerminate() ? otRestart : otTerminate);
@@ -579,6 +595,7 @@ bool InternalExceptNotify(ExceptInfo& e) {
   if ((options.LogOptions() & loAskReproduceSteps) != 0 && !console_program.load() && !duplicate &&
       (save || send)) {
     try {
+      const OpenDialog open;
       steps = ShowRequestDialog(options);
       if (!steps.empty()) report = AddRequestSection(report, steps, options);
     } catch (...) {
@@ -1151,17 +1168,21 @@ void ReportRethrow(const std::exception_ptr& current, uintptr_t return_address,
 // which cannot be unwound to the thread's start.
 void EndAfterReport() {
   // For a while only: a hook that never returns cannot hold the end for good.
-  const auto end_by = std::chrono::steady_clock::now() + EndWaitForOtherReports;
+  auto end_by = std::chrono::steady_clock::now() + EndWaitForOtherReports;
   for (;;) {
     {
       std::lock_guard lock(busy_lock);
-      if (!NotificationsPending() || std::chrono::steady_clock::now() >= end_by) break;
+      if (!NotificationsPending()) break;
     }
+    if (PastEndWait(end_by)) ExitAfterReport(true);
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   // A fault waiting to be reported is reported first; the pipeline thread then ends the
   // program itself. The count changes in signal handlers, so it is looked at again and again.
-  while (FaultsOnTheirWay()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  while (FaultsOnTheirWay()) {
+    if (PastEndWait(end_by)) ExitAfterReport(true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   ExitAfterReport();
 }
 
@@ -1422,8 +1443,9 @@ bool DeferSignal(int signal, const siginfo_t& original, int attempts, pid_t self
     d.thread = target;
     d.origin = self;
     d.signal = signal;
-    // The main thread gets tries of its own while it runs the runtime.
-    d.attempts = target == self ? attempts + 1 : 1;
+    // The main thread gets tries of its own while it runs the runtime; tries while a logger
+    // lock is held do not count.
+    d.attempts = target != self ? 1 : holds_lock ? attempts : attempts + 1;
     d.wait_first = wait_first;
     d.SetInfo(original);
     to_main = target != self;
@@ -1714,7 +1736,7 @@ void* PipelineThread(void*) {
   const auto may_end = [&end_by] {
     if (FaultsOnTheirWay()) return false;
     std::lock_guard lock(busy_lock);
-    return !NotificationsPending() || std::chrono::steady_clock::now() >= end_by;
+    return !NotificationsPending() || PastEndWait(end_by);
   };
   for (;;) {
     if (!must_end && !AnyDeferredSignal()) {
