@@ -145,6 +145,9 @@ struct LoaderListCache {
   // Set once the loader's list stayed half-changed past the retries: from then on it is read
   // once a time, the last whole list standing in, until it reads whole again.
   std::atomic<bool> stalled{false};
+  // Set when a thread waited for the cache in vain: its owner is held, and nobody waits again
+  // until the cache is free.
+  std::atomic<bool> owner_stuck{false};
 };
 LoaderListCache& ListCache() {
   static auto* cache = new LoaderListCache;
@@ -217,13 +220,15 @@ bool ReadLoaderList(std::vector<Listed>* known, std::vector<Listed>& now,
 std::vector<LoadedImage> LoadedImages() {
   LoaderListCache& cache = ListCache();
   // Another thread listing holds the cache a second at most: waited for a little longer, then
-  // the list is read without the cache.
-  bool owner = cache.busy.try_lock();
-  for (int waited = 0; !owner && waited < 750; ++waited) {
+  // the list is read without the cache. A wait that ran out is not made again until the cache
+  // is free once more. Let go however the listing ends (a thread cancelled while it waits).
+  std::unique_lock<TLoggerLock> owner(cache.busy, std::try_to_lock);
+  for (int waited = 0; !owner && !cache.owner_stuck.load() && waited < 750; ++waited) {
     const timespec pause{0, 2'000'000};
     ::nanosleep(&pause, nullptr);
-    owner = cache.busy.try_lock();
+    (void)owner.try_lock();
   }
+  cache.owner_stuck = !owner;
   std::vector<LoadedImage> images;
   const int tries = cache.stalled.load() ? 1 : 500;
   for (int attempt = 0; attempt < tries; ++attempt) {
@@ -239,7 +244,6 @@ std::vector<LoadedImage> LoadedImages() {
         cache.last_good = images;
         cache.has_good = true;
         cache.stalled = false;
-        cache.busy.unlock();
       }
       return images;
     }
@@ -258,7 +262,6 @@ std::vector<LoadedImage> LoadedImages() {
         },
         &images);
   }
-  if (owner) cache.busy.unlock();
   return images;
 }
 

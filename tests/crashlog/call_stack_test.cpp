@@ -312,10 +312,14 @@ TEST(CallStackTest, ModulesAreListedWhileTheLoaderIsHeld) {
 
 // While the loader's list stays half-changed (its thread may be the one that faulted), the
 // last whole list stands in: modules and routines are still named.
-TEST(CallStackTest, ListLeftHalfChangedGivesTheLastWholeOne) {
-  r_debug* debug = nullptr;
+r_debug* LoaderDebugArea() {
   for (const ElfW(Dyn)* d = _DYNAMIC; d->d_tag != DT_NULL; ++d)
-    if (d->d_tag == DT_DEBUG) debug = reinterpret_cast<r_debug*>(d->d_un.d_ptr);
+    if (d->d_tag == DT_DEBUG) return reinterpret_cast<r_debug*>(d->d_un.d_ptr);
+  return nullptr;
+}
+
+TEST(CallStackTest, ListLeftHalfChangedGivesTheLastWholeOne) {
+  r_debug* debug = LoaderDebugArea();
   ASSERT_NE(debug, nullptr);
   const auto routine = reinterpret_cast<uintptr_t>(&f1);
   RefreshModulesList();
