@@ -123,6 +123,13 @@ struct OpenDialog {
   OpenDialog(const OpenDialog&) = delete;
   OpenDialog& operator=(const OpenDialog&) = delete;
 };
+// A hook called while a dialog is counted open runs uncounted: it may never return.
+struct HookOutsideDialog {
+  HookOutsideDialog() { dialogs_open.fetch_sub(1); }
+  ~HookOutsideDialog() { dialogs_open.fetch_add(1); }
+  HookOutsideDialog(const HookOutsideDialog&) = delete;
+  HookOutsideDialog& operator=(const HookOutsideDialog&) = delete;
+};
 // The end's deadline, moved on while a dialog is open.
 bool PastEndWait(std::chrono::steady_clock::time_point& end_by) {
   const auto now = std::chrono::steady_clock::now();
@@ -473,9 +480,11 @@ bool InternalExceptNotify(ExceptInfo& e) {
       std::string message;
       if (index < options.ExceptionFilterMessages().Count())
         message = options.ExceptionFilterMessages()[index];
-      if (!message.empty())
+      if (!message.empty()) {
+        const OpenDialog open;
         MessageBox(message, options.Texts(2),
                    MB_OK | MB_ICONINFORMATION | MB_TASKMODAL | MB_SETFOREGROUND | MB_TOPMOST);
+      }
       TraceText("InternalExceptNotify=False", -2);
       return false;
     }
@@ -577,7 +586,10 @@ bool InternalExceptNotify(ExceptInfo& e) {
           input.duplicate = duplicate;
           input.screenshot = !screenshot.empty();
           input.reportedErrors = error_number;
-          input.confirmTerminate = [&] { return action(6); };
+          input.confirmTerminate = [&] {
+            const HookOutsideDialog hook;
+            return action(6);
+          };
           const OpenDialog open;
           choice = ShowDialog(input);
           if (choice.terminate)

@@ -1,6 +1,7 @@
 #include "crashlog/code_hook.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <link.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
@@ -11,9 +12,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <fstream>
 
 #include "platform/base/paths.h"
 #include "tests/crashlog/hook_targets.h"
+#include "tests/fixtures/temp_dir.h"
 
 extern "C" int CrashlogHookLibPid();
 
@@ -189,6 +192,43 @@ TEST(CodeHookTest, HookOfARoutineUnloadedSinceWritesNothingBack) {
   FinalizeHooks();
   EXPECT_EQ(std::vector<uint8_t>(other, other + 16), std::vector<uint8_t>(16, 0x5A));
   ::munmap(other, page);
+}
+
+std::atomic<IntFn> minus_original{nullptr};
+long MinusOne(long x) {
+  return minus_original.load()(x) - 1;
+}
+
+// A hook whose patch can no longer be written over (its page now maps a read-only file) stays;
+// finalisation still undoes the hooks of the other routines.
+TEST(CodeHookTest, FinalisationGoesPastAHookItCannotUndo) {
+  HandMadeCode a_code, b_code, c_code;
+  const std::initializer_list<uint8_t> identity = {0x48, 0x89, 0xF8, 0x90, 0x90, 0xC3};
+  volatile IntFn a = reinterpret_cast<IntFn>(a_code.Put(0, identity));
+  volatile IntFn b = reinterpret_cast<IntFn>(b_code.Put(0, identity));
+  volatile IntFn c = reinterpret_cast<IntFn>(c_code.Put(0, identity));
+  plus_original = reinterpret_cast<IntFn>(
+      HookProcedure(reinterpret_cast<void*>(a), reinterpret_cast<void*>(&PlusOne), "A"));
+  int_original = reinterpret_cast<IntFn>(
+      HookProcedure(reinterpret_cast<void*>(b), reinterpret_cast<void*>(&TimesTen), "B"));
+  minus_original = reinterpret_cast<IntFn>(
+      HookProcedure(reinterpret_cast<void*>(c), reinterpret_cast<void*>(&MinusOne), "C"));
+  test::TempDir dir;
+  const std::string file = (dir.Path() / "page").string();
+  {
+    std::ofstream out(file, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(b_code.At(0)), 4096);
+  }
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::mmap(b_code.At(0), 4096, PROT_READ | PROT_EXEC, MAP_SHARED | MAP_FIXED, fd, 0),
+            b_code.At(0));
+  ::close(fd);
+  EXPECT_THROW(UnhookProcedure(reinterpret_cast<void*>(int_original.load())), EHookingError);
+  FinalizeHooks();
+  EXPECT_EQ(a(3), 3);
+  EXPECT_EQ(c(3), 3);
+  EXPECT_EQ(b(3), 30);
 }
 
 // A routine shorter than the patch, or one whose first instructions branch back among
