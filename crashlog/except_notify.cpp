@@ -116,24 +116,10 @@ std::atomic<pid_t> pipeline_thread{0};
 // How long the end waits for other threads' exceptions on their way to the log; a report
 // waiting for its user (a dialog open) is waited for as long as it is open.
 constexpr auto EndWaitForOtherReports = std::chrono::seconds(60);
-std::atomic<int> dialogs_open{0};
-struct OpenDialog {
-  OpenDialog() { dialogs_open.fetch_add(1); }
-  ~OpenDialog() { dialogs_open.fetch_sub(1); }
-  OpenDialog(const OpenDialog&) = delete;
-  OpenDialog& operator=(const OpenDialog&) = delete;
-};
-// A hook called while a dialog is counted open runs uncounted: it may never return.
-struct HookOutsideDialog {
-  HookOutsideDialog() { dialogs_open.fetch_sub(1); }
-  ~HookOutsideDialog() { dialogs_open.fetch_add(1); }
-  HookOutsideDialog(const HookOutsideDialog&) = delete;
-  HookOutsideDialog& operator=(const HookOutsideDialog&) = delete;
-};
 // The end's deadline, moved on while a dialog is open.
 bool PastEndWait(std::chrono::steady_clock::time_point& end_by) {
   const auto now = std::chrono::steady_clock::now();
-  if (dialogs_open.load() > 0) end_by = now + EndWaitForOtherReports;
+  if (DialogsOpen()) end_by = now + EndWaitForOtherReports;
   return now >= end_by;
 }
 // How deep the calling thread is in notifications of its own.

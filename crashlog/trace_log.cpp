@@ -52,6 +52,26 @@ int LoggerLocksHeld() {
 }
 
 namespace {
+std::atomic<int> dialogs_open{0};
+}  // namespace
+
+OpenDialog::OpenDialog() {
+  dialogs_open.fetch_add(1);
+}
+OpenDialog::~OpenDialog() {
+  dialogs_open.fetch_sub(1);
+}
+HookOutsideDialog::HookOutsideDialog() {
+  dialogs_open.fetch_sub(1);
+}
+HookOutsideDialog::~HookOutsideDialog() {
+  dialogs_open.fetch_add(1);
+}
+bool DialogsOpen() {
+  return dialogs_open.load() > 0;
+}
+
+namespace {
 
 // Everything the trace and the warnings share, behind one lock.
 struct TraceState {
@@ -253,9 +273,11 @@ void Warning(TOstrelLogErrorCode code, std::string_view message) {
   }
   AddLine("[WARNING] - Code: " + std::string(ErrorCodeName(code)) + " - Message: \"" +
           std::string(message) + "\"");
-  if (code == eeEmailSMTPError && smtp_progress_open.load() > 0)
+  if (code == eeEmailSMTPError && smtp_progress_open.load() > 0) {
+    const OpenDialog open;
     MessageBox(message, "Error.",
                MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND | MB_TOPMOST);
+  }
 }
 
 void ErrorWarning(TOstrelLogErrorCode code, std::string_view context) {
@@ -355,9 +377,11 @@ void InternalError(std::string_view section, const void* address) {
   const std::string question = "Error: '" + message +
                                "'\r\n\r\nThis is an internal OstrelLog bug.\r\nDo you want to "
                                "send the bug information to OstrelLog author?";
-  if (MessageBox(question, "Probably internal bug", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) !=
-      IDYES) {
-    return;
+  {
+    const OpenDialog open;
+    if (MessageBox(question, "Probably internal bug", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) !=
+        IDYES)
+      return;
   }
   SaveTrace();
   // The attachment is the file as written, which may be in the state folder; without one
@@ -369,6 +393,7 @@ void InternalError(std::string_view section, const void* address) {
     return;
   // Not sent (no address to send it to, no file, or the mail failed): the user can still
   // send it.
+  const OpenDialog open;
   MessageBox("The bug information could not be sent.\r\nPlease send the file \"" +
                  (attachment.empty() ? TraceFileName() : attachment) + "\" by hand to " +
                  (recipient.empty() ? std::string("the program's author") : recipient) + ".",

@@ -44,6 +44,23 @@ class TLoggerLock {
 // handler.
 [[nodiscard]] int LoggerLocksHeld();
 
+// A window of the logger's that waits for its user (a dialog, a message box): while one is
+// open, the end after a report waits for it. A hook called meanwhile, which may never return,
+// does not count (HookOutsideDialog).
+struct OpenDialog {
+  OpenDialog();
+  ~OpenDialog();
+  OpenDialog(const OpenDialog&) = delete;
+  OpenDialog& operator=(const OpenDialog&) = delete;
+};
+struct HookOutsideDialog {
+  HookOutsideDialog();
+  ~HookOutsideDialog();
+  HookOutsideDialog(const HookOutsideDialog&) = delete;
+  HookOutsideDialog& operator=(const HookOutsideDialog&) = delete;
+};
+[[nodiscard]] bool DialogsOpen();
+
 // The silent abort: never reported, never an internal error.
 class EAbort : public Exception {
  public:
