@@ -13,6 +13,15 @@
 
 namespace qv {
 
+namespace {
+// The gradients a button placed at design time starts with: grey into white, and for the
+// hot look four bands from grey to white and back to light grey.
+constexpr const char* kDesignGradient = "8421504;16777215;99;0;0;16777215;16777215;0;0;0";
+constexpr const char* kDesignHotGradient =
+    "8421504;8421504;10;0;0;8421504;16777215;43;0;0;16777215;10658466;28;0;0;10658466;"
+    "13816530;18;0;0;13816530;13816530;0;0;0";
+}  // namespace
+
 // ---- TFadeTimer --------------------------------------------------------------------------
 
 TFadeTimer::TFadeTimer(TsButtonControl* button) : TTimer(nullptr), button_(button) {
@@ -748,6 +757,14 @@ TsButton::TsButton(TComponent* owner) : TsButtonControl(owner) {
   style_->KindCode = kKindButton;
   SetTabStop(true);
   SetBounds(0, 0, 75, 25);
+  // A button dropped on a form in the designer starts with the house gradients, normal
+  // and hot, where its style has none yet.
+  if (HasState(csDesigning)) {
+    TsBGGradient& normal = style_->Background.Gradient();
+    if (normal.Data().empty()) normal.SetData(kDesignGradient);
+    TsBGGradient& hot = style_->HotStyle.HotBackground.Gradient();
+    if (hot.Data().empty()) hot.SetData(kDesignHotGradient);
+  }
 }
 
 void TsButton::SetDefault(bool value) {

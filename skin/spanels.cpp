@@ -280,8 +280,11 @@ void TsCustomPanel::Paint() {
   }
   if (style_->BGChanged) RenderCache();
   TBitmap& bmp = style_->BGBitmap;
+  if (!bmp.Empty()) PaintContent(bmp.Canvas());
   Canvas().Handle()->BitBlt(0, 0, ClientWidth(), ClientHeight(), *bmp.Canvas().Handle(), 0, 0);
 }
+
+void TsCustomPanel::PaintContent(TCanvas&) {}
 
 void TsCustomPanel::WndProc(TMessage& m) {
   switch (m.Msg) {

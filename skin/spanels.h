@@ -84,7 +84,7 @@ class TsCustomPanel : public TsTransparentPanel {
 
   // Renders the cache when its redraw flag is set.
   void RenderCache();
-  // A hook with the cache's canvas after the background.
+  // Called with the cache's canvas when the cache is rendered anew, before the background.
   std::function<void(TCanvas& canvas)> OnPaint;
 
   // On first joining a parent the style takes the class name as its section when it has none.
@@ -95,6 +95,9 @@ class TsCustomPanel : public TsTransparentPanel {
   void WndProc(TMessage& message) override;
   void Paint() override;
   void PaintCaption(TBitmap& bmp, Rect r);
+  // The panel's content over its rendered cache, at every paint before the cache reaches
+  // the screen; nothing here.
+  virtual void PaintContent(TCanvas& canvas);
 
  private:
   std::unique_ptr<TsPassiveBGStyle> style_;

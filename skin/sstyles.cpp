@@ -1,6 +1,7 @@
 #include "skin/sstyles.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "platform/classlib/forms.h"
 #include "platform/msg/message_queue.h"
@@ -26,6 +27,13 @@ const TsGeneralData* SectionOf(int skinIndex) {
 
 bool IsDestroying(const TControl* c) {
   return c == nullptr || c->HasState(csDestroying);
+}
+
+// The form style keeps twice the value a shadow message carries; a value too large for
+// that to fit stops at the largest that does.
+int DoubledShadowValue(LPARAM value) {
+  constexpr LPARAM kLimit = std::numeric_limits<int>::max() / 2;
+  return int(2 * std::clamp<LPARAM>(value, -kLimit, kLimit));
 }
 
 LPARAM StyleParam(TPersistent* style) {
@@ -737,10 +745,10 @@ void TsPassivePaintStyle::WndProc(TMessage& m) {
       Shadow.Transparency = int(m.LParam & 0xFF);
       return;
     case SKM_PAINT_SHADOWOFFSET:
-      Shadow.Offset = int(2 * m.LParam);
+      Shadow.Offset = DoubledShadowValue(m.LParam);
       return;
     case SKM_PAINT_SHADOWBLUR:
-      Shadow.Blur = int(2 * m.LParam);
+      Shadow.Blur = DoubledShadowValue(m.LParam);
       return;
     default:
       return;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <utility>
 
 #include "skin/sbuttons.h"
@@ -106,6 +107,14 @@ TEST_F(ControlsTest, StyleMessagesFollowKindGroupAndLimits) {
   formStyle.WndProc(blur);
   EXPECT_EQ(formStyle.Shadow.Offset, 10);
   EXPECT_EQ(formStyle.Shadow.Blur, 6);
+  // Values too large to double stop at the largest that doubles.
+  constexpr LPARAM kHuge = std::numeric_limits<LPARAM>::max();
+  constexpr int kLargest = std::numeric_limits<int>::max() / 2 * 2;
+  TMessage far{SKM_PAINT_SHADOWOFFSET, 5, kHuge, 0}, below{SKM_PAINT_SHADOWBLUR, 5, -kHuge, 0};
+  formStyle.WndProc(far);
+  formStyle.WndProc(below);
+  EXPECT_EQ(formStyle.Shadow.Offset, kLargest);
+  EXPECT_EQ(formStyle.Shadow.Blur, -kLargest);
 
   // Rounded kinds lose their four corner pixels; other kinds and hard controls keep all.
   for (const auto& [kind, soft, cut] :
@@ -390,6 +399,47 @@ TEST_F(ControlsTest, PanelCaptionDoesNotExpandTabs) {
   const auto tabbed = ChangedColumns(Shot(panel), empty);
   ASSERT_GE(plain.first, 0);
   EXPECT_EQ(tabbed, plain);
+}
+
+// A button dropped in the designer starts with the house gradients; one made by the
+// running program keeps its style's empty ones.
+TEST_F(ControlsTest, DesignedButtonStartsWithTheHouseGradients) {
+  TComponent designer(nullptr);
+  designer.SetDesigning(true);
+  TsActiveBGStyle& designed = *Create<TsButton>(&designer)->sStyle();
+  EXPECT_EQ(designed.Background.Gradient().Data(),
+            "8421504;16777215;99;0;0;16777215;16777215;0;0;0");
+  EXPECT_EQ(designed.HotStyle.HotBackground.Gradient().Data(),
+            "8421504;8421504;10;0;0;8421504;16777215;43;0;0;16777215;10658466;28;0;0;10658466;"
+            "13816530;18;0;0;13816530;13816530;0;0;0");
+  EXPECT_EQ(designed.HotStyle.HotBackground.Gradient().GradArray().size(), 5u);
+  TsActiveBGStyle& running = *Create<TsButton>(form)->sStyle();
+  EXPECT_TRUE(running.Background.Gradient().Data().empty());
+  EXPECT_TRUE(running.HotStyle.HotBackground.Gradient().Data().empty());
+}
+
+// A panel's content is painted over its background at every paint, before the picture
+// reaches the screen.
+TEST_F(ControlsTest, PanelContentPaintsOverTheBackgroundAtEveryPaint) {
+  struct Marked : TsPanel {
+    using TsPanel::TsPanel;
+    int paints = 0;
+    void PaintContent(TCanvas& canvas) override {
+      ++paints;
+      canvas.Handle()->FillRect({4, 4, 12, 12}, Brush{BrushStyle::bsSolid, RGB(200, 0, 0)});
+    }
+  };
+  auto* panel = Add<Marked>(form, {0, 0, 60, 30});
+  ShowForm(form);
+  Bitmap shot = Shot(panel);
+  EXPECT_EQ(shot.Pixel(8, 8), RGB(200, 0, 0));
+  EXPECT_NE(shot.Pixel(30, 20), RGB(200, 0, 0));
+  const int paints = panel->paints;
+  ASSERT_FALSE(panel->sStyle()->BGChanged);
+  panel->Invalidate();
+  shot = Shot(panel);
+  EXPECT_GT(panel->paints, paints);
+  EXPECT_EQ(shot.Pixel(8, 8), RGB(200, 0, 0));
 }
 
 TEST_F(ControlsTest, ButtonLooksMatchTheirGoldens) {
