@@ -230,7 +230,7 @@ bool TsMDIForm::ReadSystemBar(bool vertical, SystemBar& bar) {
       wanted = true;
     }
   }
-  if (!SkinData.Active) FreeBars();
+  if (!SkinData.Active) HideBars();
   return wanted;
 }
 
@@ -238,6 +238,13 @@ void TsMDIForm::Forget(const TComponent* component) {
   if (component == vBar_) vBar_ = nullptr;
   if (component == hBar_) hBar_ = nullptr;
   if (component == grip_) grip_ = nullptr;
+}
+
+// Hidden, not freed: the bar may be the very control whose message (its button's release)
+// led here, and it must outlive that message. Shown again when wanted again.
+void TsMDIForm::HideBars() {
+  for (TControl* c : {static_cast<TControl*>(vBar_), static_cast<TControl*>(hBar_), grip_})
+    if (c != nullptr) c->SetVisible(false);
 }
 
 void TsMDIForm::FreeBars() {
@@ -261,16 +268,15 @@ void TsMDIForm::ScrollClient(bool vertical, TsScrollBar* bar) {
 void TsMDIForm::UpdateScrollBars() {
   if (Reentering || FormBusy() || !SkinData.Active || Client() == 0) return;
   if (ChildMaximized()) {
-    FreeBars();
+    HideBars();
     return;
   }
   for (const bool vertical : {true, false}) {
     TsScrollBar*& bar = vertical ? vBar_ : hBar_;
     SystemBar sys;
     if (!ReadSystemBar(vertical, sys)) {
-      if (bar != nullptr) {
-        delete bar;
-        bar = nullptr;
+      if (bar != nullptr && bar->Visible()) {
+        bar->SetVisible(false);
         form_->Invalidate();
       }
       continue;
@@ -305,12 +311,12 @@ void TsMDIForm::UpdateScrollBars() {
     bar->SetVisible(true);
     bar->BringToFront();
   }
-  if (vBar_ != nullptr && hBar_ != nullptr) {
+  if (VertBar() != nullptr && HorzBar() != nullptr) {
     if (grip_ == nullptr) grip_ = MakeSkinGrip(*provider_, *form_);
     grip_->SetBounds(vBar_->Left(), hBar_->Top(), vBar_->Width(), hBar_->Height());
-  } else {
-    delete grip_;
-    grip_ = nullptr;
+    grip_->SetVisible(true);
+  } else if (grip_ != nullptr) {
+    grip_->SetVisible(false);
   }
 }
 

@@ -40,9 +40,10 @@ class TsMDIForm {
 
   // "sMDICII": Restore, Minimize, a line and Close (Ctrl+F4) for the active child.
   [[nodiscard]] TMenuItem* ChildMenuItem() const { return childItem_.get(); }
-  [[nodiscard]] TsScrollBar* VertBar() const { return vBar_; }
-  [[nodiscard]] TsScrollBar* HorzBar() const { return hBar_; }
-  [[nodiscard]] TControl* Grip() const { return grip_; }
+  // The skinned bars and the grip while they are shown, else null.
+  [[nodiscard]] TsScrollBar* VertBar() const { return Shown(vBar_); }
+  [[nodiscard]] TsScrollBar* HorzBar() const { return Shown(hBar_); }
+  [[nodiscard]] TControl* Grip() const { return Shown(grip_); }
   // How far the client's scroll range of a direction starts below 0.
   [[nodiscard]] static int RangeShift(bool vertical);
   // A bar or the grip going away with the form (the provider hears of it as their owner).
@@ -56,7 +57,12 @@ class TsMDIForm {
   void HookClient();
   LRESULT ClientProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, const WndProc& inherited);
   bool ReadSystemBar(bool vertical, SystemBar& bar);
+  void HideBars();
   void FreeBars();
+  template <class T>
+  static T* Shown(T* control) {
+    return control != nullptr && control->Visible() ? control : nullptr;
+  }
   void ScrollClient(bool vertical, TsScrollBar* bar);
   void CopyFromCache(DC& dc, Rect area, int inset);
   [[nodiscard]] Rect FormClient() const;

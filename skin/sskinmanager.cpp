@@ -106,6 +106,9 @@ constexpr UINT kHookPendingMessage = WM_USER + 0x51;
 
 void TsSkinManager::Notification(TComponent* component, TOperation operation) {
   TComponent::Notification(component, operation);
+  // A menu item of ours going away takes its handlers along.
+  if (operation == opRemove && component != nullptr && component->HasState(csDestroying))
+    skinableMenus_->Forget(component);
   if (component == nullptr || component == this || HasState(csDestroying)) return;
   if (operation == opInsert) {
     if (auto* menu = dynamic_cast<TMainMenu*>(component)) {
@@ -221,9 +224,12 @@ void TsSkinManager::SendNewSkin() {
     throw;
   }
   SkinChanging = false;
-  // Menus hooked anew, their popup backgrounds painted again from the new skin.
-  skinableMenus_->ClearCache(true);
-  skinableMenus_->UpdateMenus(true);
+  // Menus hooked anew, their popup backgrounds painted again from the new skin; by the
+  // manager whose skin it is, so that a second one freed later leaves no handlers behind.
+  if (TsSkinManager* owner = SkinData.SkinManager) {
+    owner->SkinableMenus().ClearCache(true);
+    owner->SkinableMenus().UpdateMenus(true);
+  }
   if (!HasState(csLoading) && !HasState(csReading)) Broadcast(SKM_REPAINT);
 }
 

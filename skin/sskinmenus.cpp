@@ -94,8 +94,41 @@ TsMenuItemType MenuItemType(const TMenuItem& item) {
 TsSkinableMenus::TsSkinableMenus(TsSkinManager* manager) : manager_(manager) {}
 
 TsSkinableMenus::~TsSkinableMenus() {
+  // Items that outlive this object (menus of forms the application does not own, menus
+  // hooked while another manager was in use) must not keep handlers into it.
+  while (!hooked_.empty()) Unhook(hooked_.back());
   manager_ = nullptr;
   ClearCache(true);
+}
+
+void TsSkinableMenus::Track(TMenuItem* item) {
+  const bool ours = IsOurs<BarDraw>(item->OnAdvancedDrawItem, this) ||
+                    IsOurs<PopupDraw>(item->OnAdvancedDrawItem, this) ||
+                    IsOurs<BarMeasure>(item->OnMeasureItem, this) ||
+                    IsOurs<PopupMeasure>(item->OnMeasureItem, this);
+  const auto it = std::find(hooked_.begin(), hooked_.end(), item);
+  if (ours && it == hooked_.end()) {
+    hooked_.push_back(item);
+    if (manager_ != nullptr) manager_->FreeNotification(item);
+  } else if (!ours && it != hooked_.end()) {
+    hooked_.erase(it);
+    if (manager_ != nullptr) manager_->RemoveFreeNotification(item);
+  }
+}
+
+void TsSkinableMenus::Unhook(TMenuItem* item) {
+  if (IsOurs<BarDraw>(item->OnAdvancedDrawItem, this) ||
+      IsOurs<PopupDraw>(item->OnAdvancedDrawItem, this))
+    item->OnAdvancedDrawItem = nullptr;
+  if (IsOurs<BarMeasure>(item->OnMeasureItem, this) ||
+      IsOurs<PopupMeasure>(item->OnMeasureItem, this))
+    item->OnMeasureItem = nullptr;
+  Track(item);
+}
+
+void TsSkinableMenus::Forget(const TComponent* component) {
+  const auto it = std::find(hooked_.begin(), hooked_.end(), component);
+  if (it != hooked_.end()) hooked_.erase(it);
 }
 
 void TsSkinableMenus::Walk(TComponent* owner, bool active) {
@@ -114,7 +147,11 @@ void TsSkinableMenus::Walk(TComponent* owner, bool active) {
 
 void TsSkinableMenus::UpdateMenus(bool active) {
   if (manager_ != nullptr && manager_->HasState(csDesigning)) return;
-  Walk(Application(), active);
+  // Only the application there is: while the program ends it may be on its way out, and a
+  // new one made here would outlive the window system.
+  TApplication* app = ExistingApplication();
+  if (app == nullptr || app->HasState(csDestroying)) return;
+  Walk(app, active);
 }
 
 void TsSkinableMenus::ApplySkinState() {
@@ -130,9 +167,9 @@ void TsSkinableMenus::HookMainMenu(TMainMenu* menu, bool active) {
     if (active && SkinData.Active) {
       item->OnAdvancedDrawItem = BarDraw{this};
       item->OnMeasureItem = BarMeasure{this};
+      Track(item);
     } else if (!active) {
-      if (IsOurs<BarDraw>(item->OnAdvancedDrawItem, this)) item->OnAdvancedDrawItem = nullptr;
-      if (IsOurs<BarMeasure>(item->OnMeasureItem, this)) item->OnMeasureItem = nullptr;
+      Unhook(item);
     }
     // The items of the bar's popups are hooked here: no message asks for them when they
     // are shown.
@@ -158,13 +195,9 @@ void TsSkinableMenus::HookItem(TMenuItem* item, bool active) {
       if (!item->OnAdvancedDrawItem) item->OnAdvancedDrawItem = PopupDraw{this};
       if (!item->OnMeasureItem) item->OnMeasureItem = PopupMeasure{this};
     }
+    Track(item);
   } else {
-    if (IsOurs<BarDraw>(item->OnAdvancedDrawItem, this) ||
-        IsOurs<PopupDraw>(item->OnAdvancedDrawItem, this))
-      item->OnAdvancedDrawItem = nullptr;
-    if (IsOurs<BarMeasure>(item->OnMeasureItem, this) ||
-        IsOurs<PopupMeasure>(item->OnMeasureItem, this))
-      item->OnMeasureItem = nullptr;
+    Unhook(item);
   }
   for (int i = 0; i < item->Count(); ++i) HookItem(item->Items(i), active);
 }
@@ -304,10 +337,12 @@ void TsSkinableMenus::MeasureMenuBarItem(TComponent* sender, TCanvas& canvas, in
     UseMenuFont(canvas);
     w = canvas.TextWidth(item->Caption() + ShortCutToText(item->ShortCut())) + Margin + 5;
     if (item->Caption().find('&') != std::string::npos) w -= canvas.TextWidth("&");
+    // The line's ends make room for the child's icon and, at the right, for its buttons:
+    // the ends of the line as drawn, which shows the child's merged items among the form's.
     if (IsMDIChildMaximized()) {
-      const TMenuItem* root = item->Parent();
-      if (item->MenuIndex() == 0) w += GetSystemMetrics(SM_CYMENU) - 2;
-      if (root != nullptr && item->MenuIndex() == root->Count() - 1) w += 40;
+      const auto [first, last] = MDIFormProvider->MenuLineEnds();
+      if (item == first) w += GetSystemMetrics(SM_CYMENU) - 2;
+      if (item == last) w += 40;
     }
   }
   width = std::max(width, w);
@@ -319,9 +354,7 @@ void TsSkinableMenus::DrawMenuBarItem(TComponent* sender, TCanvas& canvas, const
   if (item == nullptr || canvas.Handle() == nullptr) return;
   if (item->Name() == "sMDICII" || item->Caption() == "-") return;
   Rect R = r;
-  if (IsMDIChildMaximized() && item->Parent() != nullptr &&
-      item->MenuIndex() == item->Parent()->Count() - 1)
-    R.Right -= 40;
+  if (IsMDIChildMaximized() && item == MDIFormProvider->MenuLineEnds().second) R.Right -= 40;
   const bool hot = (state & (odSelected | odHotLight)) != 0;
   // The MDI form's line shows the merged items of its children too; else the line is that
   // of the form of the item's menu.

@@ -64,6 +64,11 @@ class TsSkinableMenus : public TPersistent {
 
   // How many popup backgrounds are cached (for tests).
   [[nodiscard]] std::size_t CachedBackgrounds() const { return cache_.size(); }
+  // How many items carry handlers of this object.
+  [[nodiscard]] std::size_t HookedItems() const { return hooked_.size(); }
+  // The manager heard that `component` is being destroyed: an item of ours needs no
+  // unhooking any more.
+  void Forget(const TComponent* component);
 
  private:
   struct Background {
@@ -74,11 +79,17 @@ class TsSkinableMenus : public TPersistent {
   // `item` starts in it (the popup window's rows need not start at its origin).
   TBitmap* BackgroundFor(TMenuItem* popup, int width, const TMenuItem* item, int& top);
   void Walk(TComponent* owner, bool active);
+  // Notes or drops `item` as one carrying our handlers.
+  void Track(TMenuItem* item);
+  void Unhook(TMenuItem* item);
   [[nodiscard]] Size GlyphSize(const TMenuItem& item) const;
 
   TsSkinManager* manager_;
   TFont captionFont_;
   std::vector<Background> cache_;
+  // Every item that carries a handler of ours, wherever it lives, so that all of them are
+  // unhooked when this object goes; the manager is told of their end.
+  std::vector<TMenuItem*> hooked_;
 };
 
 }  // namespace qv

@@ -884,6 +884,18 @@ void TsSkinProvider::WalkMenuLine(const std::function<bool(TMenuItem*)>& visit) 
     if (!visit(m)) return;
 }
 
+std::pair<TMenuItem*, TMenuItem*> TsSkinProvider::MenuLineEnds() const {
+  std::pair<TMenuItem*, TMenuItem*> ends{nullptr, nullptr};
+  if (form_ == nullptr) return ends;
+  WalkMenuLine([&](TMenuItem* item) {
+    if (!item->Visible() || !item->OnMeasureItem || !item->OnAdvancedDrawItem) return false;
+    if (ends.first == nullptr) ends.first = item;
+    ends.second = item;
+    return true;
+  });
+  return ends;
+}
+
 void TsSkinProvider::PaintAll() {
   if (form_ == nullptr || painting_) return;
   const int w = form_->Width();

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/classlib/forms.h"
@@ -160,6 +161,9 @@ class TsSkinProvider : public TComponent, public ISkinMessageTarget {
   [[nodiscard]] TBitmap& MenuLineStrip() { return menuLineStrip_; }
   // Where the menu line and its items were drawn, in window coordinates.
   [[nodiscard]] const TMenuBarLayout& MenuLineLayout() const { return menuLineLayout_; }
+  // The first and the last item the menu line draws (a maximised MDI child's merged items
+  // in their places), null when it draws none.
+  [[nodiscard]] std::pair<TMenuItem*, TMenuItem*> MenuLineEnds() const;
   // The rectangles cut from the window region.
   [[nodiscard]] const std::vector<Rect>& CutRects() const { return cutRects_; }
 

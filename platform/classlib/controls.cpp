@@ -818,6 +818,9 @@ void TWinControl::UpdateMouseControl(Point client) {
 void TWinControl::WndProc(TMessage& m) {
   auto& reg = Registry();
   if (IsMouseMessage(m.Msg)) {
+    // The window's default handling sees its mouse messages first, as the platform's does:
+    // a press anywhere in an inactive MDI child activates it before the child acts on it.
+    if (handle_ != 0 && Enabled()) DefaultHandler(m);
     const Point p = MousePos(m.LParam);
     if (m.Msg == WM_MOUSEMOVE) UpdateMouseControl(p);
     // A graphic child under the pointer, or holding the mouse, takes the message.

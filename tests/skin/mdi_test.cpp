@@ -223,7 +223,7 @@ TEST_F(MdiTest, MaximisedChildsMergedMenuInTheMenuLine) {
   help->SetGroupIndex(10);
   menu->Items()->Add(help);
   TForm* a = Child("A", Bounds(10, 10, 120, 80), {{"EditA", 1}, {"HelpA", 10}});
-  TForm* b = Child("B", Bounds(60, 40, 120, 80), {{"EditB", 1}});
+  TForm* b = Child("B", Bounds(60, 40, 120, 80), {{"EditB", 1}, {"ToolsB", 20}});
   ASSERT_EQ(main->ActiveMDIChild(), b);
   EXPECT_EQ(menu->Merged(), b->Menu());
   // Not maximised: the form's own items only.
@@ -237,8 +237,8 @@ TEST_F(MdiTest, MaximisedChildsMergedMenuInTheMenuLine) {
             (std::vector<std::string>{"sMDICII", "FileItem", "WindowItem", "HelpA", "EditA"}));
   Key(VK_F6, {}, kModControl);
   ASSERT_EQ(main->ActiveMDIChild(), b);
-  EXPECT_EQ(MenuLine(),
-            (std::vector<std::string>{"sMDICII", "FileItem", "WindowItem", "HelpItem", "EditB"}));
+  EXPECT_EQ(MenuLine(), (std::vector<std::string>{"sMDICII", "FileItem", "WindowItem", "HelpItem",
+                                                  "EditB", "ToolsB"}));
   // The last item wraps to a second line, which the menu line makes room for.
   EXPECT_EQ(provider->MenuBottom() - provider->MenuHeight() * 2 - 1,
             provider->SysBorderWidth() + provider->CaptionHeight());
@@ -250,6 +250,80 @@ TEST_F(MdiTest, MaximisedChildsMergedMenuInTheMenuLine) {
   Key(VK_F4, {}, kModControl);
   EXPECT_EQ(menu->Merged(), nullptr);
   EXPECT_EQ(MenuLine(), (std::vector<std::string>{"FileItem", "WindowItem", "HelpItem"}));
+}
+
+// In a maximised child's merged line only the line's ends make room: the first for the
+// child's icon, the last for its buttons; items that end their own menus mid-line do not.
+TEST_F(MdiTest, MergedLineMakesRoomAtItsEndsOnly) {
+  auto* help = Create<TMenuItem>(menu);
+  help->SetCaption("Help");
+  help->SetName("HelpItem");
+  help->SetGroupIndex(10);
+  menu->Items()->Add(help);
+  TForm* a = Child("A", Bounds(10, 10, 120, 80), {{"EditA", 1}, {"HelpA", 10}, {"ToolsA", 20}});
+  SendMessage(a->Handle(), WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+  Pump();
+  ASSERT_EQ(MenuLine(),
+            (std::vector<std::string>{"sMDICII", "FileItem", "HelpA", "EditA", "ToolsA"}));
+  TBitmap b(1, 1);
+  auto width = [&](TMenuItem* item) {
+    int w = 0, h = 0;
+    manager->SkinableMenus().MeasureMenuBarItem(item, b.Canvas(), w, h);
+    return w;
+  };
+  std::vector<std::pair<TMenuItem*, int>> zoomed;
+  for (const auto& [item, r] : GetMenuBarLayout(*main).Items)
+    zoomed.emplace_back(item, width(item));
+  SendMessage(a->Handle(), WM_SYSCOMMAND, SC_RESTORE, 0);
+  Pump();
+  ASSERT_FALSE(manager->SkinableMenus().IsMDIChildMaximized());
+  for (std::size_t i = 0; i < zoomed.size(); ++i) {
+    const int room = zoomed[i].second - width(zoomed[i].first);
+    if (i == 0)
+      EXPECT_GT(room, 0);
+    else
+      EXPECT_EQ(room, i + 1 == zoomed.size() ? 40 : 0) << zoomed[i].first->Name();
+  }
+}
+
+// A press in the bare client area of an inactive child activates it before the child acts
+// on the press, as one on its frame does.
+TEST_F(MdiTest, PressInAnInactiveChildsClientAreaActivatesIt) {
+  TForm* a = Child("A", Bounds(10, 10, 120, 80));
+  Child("B", Bounds(160, 10, 120, 80));
+  ASSERT_NE(main->ActiveMDIChild(), a);
+  int presses = 0;
+  a->OnMouseDown = [&](TComponent*, TMouseButton, TShiftState, int, int) {
+    ++presses;
+    EXPECT_EQ(main->ActiveMDIChild(), a);
+  };
+  Click(a, {20, 20});
+  Pump();
+  EXPECT_EQ(presses, 1);
+  EXPECT_EQ(main->ActiveMDIChild(), a);
+}
+
+// Clicked until the far child is in view, the client's skinned bar hides while its own
+// release is being handled; it sees that release through, and shows again when needed.
+TEST_F(MdiTest, BarClickedUntilItHidesOutlivesItsRelease) {
+  TForm* far = Child("Far", Bounds(400, 20, 120, 80));
+  TsMDIForm* mdi = provider->MDIForm();
+  TsScrollBar* bar = mdi->HorzBar();
+  ASSERT_NE(bar, nullptr);
+  const Point arrow{bar->Width() - 4, bar->Height() / 2};
+  int clicks = 0;
+  for (; clicks < 100 && mdi->HorzBar() != nullptr; ++clicks) {
+    Press(bar, arrow);
+    Pump();
+    Release(bar, arrow);
+    Pump();
+  }
+  EXPECT_EQ(mdi->HorzBar(), nullptr);
+  EXPECT_GT(clicks, 1);
+  far->SetBounds(far->Left() + 300, far->Top(), far->Width(), far->Height());
+  Pump();
+  mdi->UpdateScrollBars();  // as the form's next sizing does
+  EXPECT_EQ(mdi->HorzBar(), bar);
 }
 
 // A child's item merged into the MDI form's line is drawn over that line, not over the

@@ -107,6 +107,46 @@ TEST_F(MenusTest, UnhookingLeavesTheApplicationsHandlers) {
   EXPECT_EQ(ownDrawn, 1);
 }
 
+// Whoever hooked a menu takes its handlers along when it goes: a second manager that
+// announced the skin again, and the manager of a form that no one owns, whose main menu it
+// hooked as the menu joined the form and which the application's walk never reaches.
+TEST_F(MenusTest, MenusKeepNoHandlersOfAManagerThatWent) {
+  TMenuItem* later = Add(popup->Items(), "Later");  // came after the skin
+  ::testing::internal::CaptureStderr();
+  auto* second = Create<TsSkinManager>(form);
+  (void)::testing::internal::GetCapturedStderr();
+  second->UpdateSkin();
+  Free(second);
+  ASSERT_TRUE(bool(later->OnAdvancedDrawItem));
+  EXPECT_GT(PopupShot(popup, popup->Items()).Width(), 0);
+
+  Free(manager);
+  manager = nullptr;
+  auto loose = std::make_unique<TForm>(nullptr);
+  auto* own = Create<TsSkinManager>(loose.get());
+  own->SetSkinDirectory(skins.path());
+  own->SetSkinName("P");
+  auto* menu = Create<TMainMenu>(loose.get());
+  auto* file = Create<TMenuItem>(menu);
+  file->SetCaption("File");
+  menu->Items()->Add(file);
+  Pump();
+  ASSERT_TRUE(bool(file->OnMeasureItem));
+  Free(own);
+  EXPECT_FALSE(bool(file->OnMeasureItem) || bool(file->OnAdvancedDrawItem));
+  loose->SetMenu(menu);
+  ShowForm(loose.get());
+  EXPECT_FALSE(GetMenuBarLayout(*loose).Items.empty());
+  loose.reset();
+}
+
+// Ending the program frees the manager with the forms; that makes no new application.
+TEST_F(MenusTest, DestroyingTheApplicationLeavesNone) {
+  Add(popup->Items(), "Open");
+  DestroyApplication();
+  EXPECT_EQ(ExistingApplication(), nullptr);
+}
+
 // A hot-lit item draws its texts hot; on the menu line its background too, and the line
 // lights the item under the pointer.
 TEST_F(MenusTest, HotLitItemsDrawHot) {

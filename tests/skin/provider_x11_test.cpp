@@ -20,9 +20,11 @@
 #include "platform/msg/timer.h"
 #include "platform/ui/headless_backend.h"
 #include "platform/ui/icons.h"
+#include "platform/ui/mdi.h"
 #include "platform/ui/window_system.h"
 #include "platform/ui/x11_backend.h"
 #include "skin/sedit.h"
+#include "skin/smdiform.h"
 #include "skin/sskinmanager.h"
 #include "skin/sskinprovider.h"
 #include "tests/platform/base/temp_dir.h"
@@ -338,6 +340,96 @@ TEST_F(ProviderX11Test, MdiFormSwitchesChildrenAndClicksAMinimisedOne) {
       test::SendXClick(server->Display(), Xid(), at.X - wr.Left, at.Y - wr.Top, at.X, at.Y));
   until([&] { return popups == 1 && redProvider->SystemMenu().WindowHandle() == 0; });
   EXPECT_TRUE(IsIconic(a->Handle()));
+}
+
+// An MDI form on the X server with a maximised child's merged menus, the client's skinned
+// bar clicked until the far child is in view, and a click in an inactive child's bare
+// client area, which activates it. Each step's picture is written beside the tests.
+TEST_F(ProviderX11Test, MdiBarClickedUntilItHidesAndAClickActivatesAChild) {
+  Start(true);
+  test::TMdiMain* mdiForm = nullptr;
+  auto until = [&](const std::function<bool()>& done) {
+    EXPECT_EQ(PumpUntil(done, std::chrono::steady_clock::now() + 20s), PumpResult::Done);
+  };
+  Application()->CreateForm(mdiForm);
+  form = mdiForm;
+  form->SetBounds(20, 20, 420, 300);
+  form->SetCaption("MDI form");
+  form->SetMenu(test::MenuOf(form, {{"&File", 0}, {"&Window", 5}, {"&Help", 10}}));
+  auto* main = Create<TsSkinProvider>(form);
+  main->AfterConstruction();
+  form->Show();
+  until([&] { return x11->Mapped(form->Handle()); });
+  Rect area;
+  ASSERT_TRUE(GetClientRect(form->ClientHandle(), area));
+  auto child = [&](const std::string& caption, Rect r, COLORREF color,
+                   std::vector<std::pair<std::string, int>> items) {
+    auto* c = Create<TForm>(Application());
+    c->SetMenu(test::MenuOf(c, items));
+    c->SetFormStyle(TFormStyle::fsMDIChild);
+    c->SetBounds(r.Left, r.Top, r.Width(), r.Height());
+    c->SetCaption(caption);
+    c->SetColor(color);
+    Create<TsSkinProvider>(c)->AfterConstruction();
+    c->AfterConstruction();
+    c->Show();
+    Application()->ProcessMessages();
+    return c;
+  };
+  // The blue child reaches 30 pixels past the client's right edge; both fit side by side.
+  TForm* red = child("Red child", Bounds(40, 10, 160, 110), RGB(240, 200, 200),
+                     {{"&Edit", 1}, {"&About red", 10}});
+  TForm* blue = child("Blue child", Bounds(area.Right + 30 - 170, 60, 170, 110), RGB(200, 200, 240),
+                      {{"&View", 1}});
+  auto shoot = [&](const std::string& name) {
+    x11->Sync();
+    Application()->ProcessMessages();
+    x11->Sync();
+    const Bitmap shown = test::GrabXWindow(server->Display(), Xid(), 420, 300);
+    EXPECT_FALSE(shown.Empty());
+    WriteFileBytes(std::filesystem::path(QV_BINARY_DIR) / (name + ".png"), SavePng(shown));
+    return shown;
+  };
+  auto clickScreen = [&](Point at) {
+    const Rect wr = WindowRect();
+    return test::SendXClick(server->Display(), Xid(), at.X - wr.Left, at.Y - wr.Top, at.X, at.Y);
+  };
+  // Maximised, the red child's items stand among the form's with no room made mid-line.
+  SendMessage(red->Handle(), WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+  until([&] { return form->ActiveMDIChild() == red && IsZoomed(red->Handle()); });
+  shoot("mdi57_merged_menu_line");
+  const auto line = GetMenuBarLayout(*form).Items;
+  ASSERT_GE(line.size(), 3u);
+  for (std::size_t i = 1; i + 1 < line.size(); ++i)
+    EXPECT_EQ(line[i].second.Left, line[i - 1].second.Right) << line[i].first->Caption();
+  SendMessage(red->Handle(), WM_SYSCOMMAND, SC_RESTORE, 0);
+  SendMessage(form->ClientHandle(), WM_MDIACTIVATE, WPARAM(blue->Handle()), 0);
+  until([&] { return form->ActiveMDIChild() == blue && !IsZoomed(red->Handle()); });
+
+  // The bar's right arrow, clicked until the blue child is in view: the bar hides.
+  TsMDIForm* mdi = main->MDIForm();
+  TsScrollBar* bar = mdi->HorzBar();
+  ASSERT_NE(bar, nullptr);
+  shoot("mdi57_bar_shown");
+  for (int clicks = 0; clicks < 20 && mdi->HorzBar() != nullptr; ++clicks) {
+    const int before = bar->Position();
+    ASSERT_TRUE(clickScreen(bar->ClientToScreen({bar->Width() - 5, bar->Height() / 2})));
+    until([&] { return mdi->HorzBar() == nullptr || bar->Position() != before; });
+    until([&] { return !(GetKeyState(VK_LBUTTON) < 0); });
+  }
+  EXPECT_EQ(mdi->HorzBar(), nullptr);
+  Rect blueAt;
+  ASSERT_TRUE(GetWindowRect(blue->Handle(), blueAt));
+  Rect clientAt;
+  ASSERT_TRUE(GetWindowRect(form->ClientHandle(), clientAt));
+  EXPECT_LE(blueAt.Right, clientAt.Right);
+  shoot("mdi57_bar_hidden");
+
+  // A click in the red child's bare client area makes it the active child.
+  ASSERT_EQ(form->ActiveMDIChild(), blue);
+  ASSERT_TRUE(clickScreen(red->ClientToScreen({20, 30})));
+  until([&] { return form->ActiveMDIChild() == red; });
+  shoot("mdi57_red_activated");
 }
 
 }  // namespace
