@@ -659,8 +659,10 @@ void TsButtonControl::DropDown() {
   style_->BGChanged = true;
   Repaint();
   const Point at = ClientToScreen({0, Height() + 1});
+  const TComponentWatch self(this);
   dropdownMenu_->Popup(at.X, at.Y);
   gDropDownOpen = false;
+  if (!self.Alive()) return;  // the form (and the button) went while the menu was up
   // The menu took the pointer's leave: the button forgets its hot state itself.
   const Point pointer = ScreenToClient(GetCursorPos());
   if (!ClientRect().Contains(pointer)) {
@@ -791,17 +793,23 @@ void TsButton::Click() {
 
 void TsButton::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
   style_->BGChanged = true;
+  const TComponentWatch self(this);  // a drop-down menu may outlast the form
   TsButtonControl::MouseDown(button, shift, x, y);
-  if (button == TMouseButton::mbLeft && CanFocus() && !Focused()) SetFocus();
+  if (self.Alive() && button == TMouseButton::mbLeft && CanFocus() && !Focused()) SetFocus();
 }
 
 void TsButton::PressAndClick() {
   // Only pressed for the look: the key's own release, met while messages are processed
   // here, must not click a second time.
+  // The messages let run here may free the form (a release of it was pending), and the
+  // button with it: then nothing more is done.
+  const TComponentWatch self(this);
   ShowDown(true);
   Repaint();
   Application()->ProcessMessages();
+  if (!self.Alive()) return;
   Click();
+  if (!self.Alive()) return;
   ShowDown(ButtonStyle == 1 && ToggleDown());
   Repaint();
   Application()->ProcessMessages();
@@ -838,10 +846,11 @@ void TsButton::WndProc(TMessage& m) {
       // Only the release of a key that pressed the button clicks it: not a toggle held down
       // by an earlier click, nor a button that Enter or the mouse holds down.
       if (Down() && KeyPressed()) {
+        const TComponentWatch self(this);
         EndKeyPress();
         Repaint();
         Application()->ProcessMessages();
-        Click();
+        if (self.Alive()) Click();  // not when the form went meanwhile
         return;
       }
       break;

@@ -295,9 +295,12 @@ void TsMDIForm::UpdateScrollBars() {
         ScrollClient(vertical, static_cast<TsScrollBar*>(sender));
       };
       bar->OnMouseUp = [this](TComponent*, TMouseButton, TShiftState, int, int) {
+        // The messages let run may free the form (a release of it was pending), and its
+        // provider and this object with it.
+        const TComponentWatch provider(provider_);
         SendMessage(Client(), WM_SIZE, 0, 0);
         Application()->ProcessMessages();
-        UpdateScrollBars();
+        if (provider.Alive()) UpdateScrollBars();
       };
     }
     Reentering = true;

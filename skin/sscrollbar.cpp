@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <string>
 
 #include "platform/classlib/forms.h"
@@ -27,7 +28,8 @@ bool SkinActive() {
 
 int RoundHalfEven(double v) {
   if (!std::isfinite(v)) return 0;
-  return static_cast<int>(std::nearbyint(v));
+  return static_cast<int>(std::clamp(std::nearbyint(v), double(std::numeric_limits<int>::min()),
+                                     double(std::numeric_limits<int>::max())));
 }
 
 }  // namespace
@@ -172,6 +174,15 @@ void TsScrollBar::Change(int oldValue) {
 
 // Geometry -----------------------------------------------------------------------------
 
+// Ranges may span all of int: positions are reckoned wider and brought back into the range.
+int TsScrollBar::Clamped(std::int64_t value) const {
+  return int(std::clamp<std::int64_t>(value, min_, std::max(min_, max_)));
+}
+
+int TsScrollBar::Stepped(std::int64_t delta) const {
+  return Clamped(std::int64_t(position_) + delta);
+}
+
 int TsScrollBar::ButtonSize() const {
   int b = GetSystemMetrics(Vertical() ? SM_CYVSCROLL : SM_CXHSCROLL);
   // A button section whose borders mask asks for it may be longer than the system's.
@@ -202,7 +213,8 @@ int TsScrollBar::ThumbCentre() const {
   const int len = ThumbLength();
   const int track = Length() - 2 * b;
   // From the position's distance to Min, so that ranges not starting at 0 place it right.
-  return b + len / 2 + RoundHalfEven(double(track - len) / (max_ - min_) * (position_ - min_));
+  return b + len / 2 +
+         RoundHalfEven(double(track - len) / (double(max_) - min_) * (double(position_) - min_));
 }
 
 int TsScrollBar::PositionAt(int c) const {
@@ -211,7 +223,8 @@ int TsScrollBar::PositionAt(int c) const {
   const int len = ThumbLength();
   const int room = Length() - 2 * b - len;
   if (room <= 0) return min_;  // the thumb fills the track
-  return min_ + RoundHalfEven(double(c - b - len / 2) * (max_ - min_) / room);
+  return RoundHalfEven(min_ +
+                       std::nearbyint(double(c - b - len / 2) * (double(max_) - min_) / room));
 }
 
 Rect TsScrollBar::PartRect(TsScrollBarPart part) const {
@@ -277,26 +290,27 @@ void TsScrollBar::OnRepeat(RepeatKind kind) {
   switch (kind) {
     case RepeatKind::Button:
       if (states_[sbpFirstButton] == 2)
-        Scroll(scLineUp, std::max(position_ - SmallChange, min_));
+        Scroll(scLineUp, Stepped(-std::int64_t(SmallChange)));
       else if (states_[sbpSecondButton] == 2)
-        Scroll(scLineDown, std::min(position_ + SmallChange, max_));
+        Scroll(scLineDown, Stepped(SmallChange));
       else
         StopTimer();
       return;
     case RepeatKind::Track: {
       const int value = PointerValue();
       if (states_[sbpTrackBefore] == 2 && value < position_)
-        Scroll(scPageUp, std::max(position_ - LargeChange, min_));
+        Scroll(scPageUp, Stepped(-std::int64_t(LargeChange)));
       else if (states_[sbpTrackAfter] == 2 && value > position_)
-        Scroll(scPageDown, std::min(position_ + LargeChange, max_));
+        Scroll(scPageDown, Stepped(LargeChange));
       else
         StopTimer();
       return;
     }
     case RepeatKind::Thumb:
       if (states_[sbpThumb] == 2) {
-        Scroll(scTrack, std::clamp(PointerValue() - dragOffset_, min_, max_));
-        if (HandleAllocated()) SetCapture(Handle());
+        const TComponentWatch self(this);
+        Scroll(scTrack, Clamped(std::int64_t(PointerValue()) - dragOffset_));
+        if (self.Alive() && HandleAllocated()) SetCapture(Handle());
       } else {
         StopTimer();
       }
@@ -313,20 +327,25 @@ void TsScrollBar::MouseDown(TMouseButton button, TShiftState shift, int x, int y
   const int along = Vertical() ? y : x;
   // One repaint for the state and the position together.
   UpdateLock = true;
+  // A scroll runs the owner's handlers, which may let pending messages run and free the
+  // form, and this bar with it: then no timer is started.
+  const TComponentWatch self(this);
   if (PartRect(sbpFirstButton).Contains(p)) {
     if (states_[sbpFirstButton] == 2) return EndUpdate();
     SetPartState(sbpFirstButton, 2);
     if (position_ == min_) return EndUpdate();  // nothing to repeat at the start
-    Scroll(scLineUp, std::max(position_ - SmallChange, min_));
+    Scroll(scLineUp, Stepped(-std::int64_t(SmallChange)));
+    if (!self.Alive()) return;
     StartTimer(RepeatKind::Button);
   } else if (PartRect(sbpSecondButton).Contains(p)) {
     if (states_[sbpSecondButton] == 2) return EndUpdate();
     SetPartState(sbpSecondButton, 2);
     if (position_ == max_) return EndUpdate();
-    Scroll(scLineDown, std::min(position_ + SmallChange, max_));
+    Scroll(scLineDown, Stepped(SmallChange));
+    if (!self.Alive()) return;
     StartTimer(RepeatKind::Button);
   } else if (PartRect(sbpThumb).Contains(p)) {
-    dragOffset_ = PositionAt(along) - position_;
+    dragOffset_ = std::int64_t(PositionAt(along)) - position_;
     SetPartState(sbpThumb, 2);
     if (!Smooth) {
       dragging_ = true;
@@ -336,11 +355,13 @@ void TsScrollBar::MouseDown(TMouseButton button, TShiftState shift, int x, int y
     if (HandleAllocated()) SetCapture(Handle());
   } else if (along >= ThumbCentre()) {
     SetPartState(sbpTrackAfter, 2);
-    Scroll(scPageDown, std::min(position_ + LargeChange, max_));
+    Scroll(scPageDown, Stepped(LargeChange));
+    if (!self.Alive()) return;
     StartTimer(RepeatKind::Track);
   } else {
     SetPartState(sbpTrackBefore, 2);
-    Scroll(scPageUp, std::max(position_ - LargeChange, min_));
+    Scroll(scPageUp, Stepped(-std::int64_t(LargeChange)));
+    if (!self.Alive()) return;
     StartTimer(RepeatKind::Track);
   }
   EndUpdate();
@@ -364,7 +385,7 @@ void TsScrollBar::MouseMove(TShiftState shift, int x, int y) {
   TCustomControl::MouseMove(shift, x, y);
   if (states_[sbpThumb] == 2) {
     UpdateLock = true;
-    Scroll(scTrack, std::clamp(PositionAt(Vertical() ? y : x) - dragOffset_, min_, max_));
+    Scroll(scTrack, Clamped(std::int64_t(PositionAt(Vertical() ? y : x)) - dragOffset_));
     EndUpdate();
     return;
   }
@@ -392,7 +413,7 @@ void TsScrollBar::MouseUp(TMouseButton button, TShiftState shift, int x, int y) 
          {sbpFirstButton, sbpSecondButton, sbpTrackBefore, sbpTrackAfter, sbpThumb})
       scrolled = scrolled || states_[part] == 2;
     if (states_[sbpThumb] == 2) {
-      Scroll(scPosition, std::clamp(PositionAt(Vertical() ? y : x) - dragOffset_, min_, max_));
+      Scroll(scPosition, Clamped(std::int64_t(PositionAt(Vertical() ? y : x)) - dragOffset_));
       states_[sbpThumb] = 0;
       if (!Smooth && dragging_) {
         dragging_ = false;
@@ -415,10 +436,10 @@ void TsScrollBar::MouseUp(TMouseButton button, TShiftState shift, int x, int y) 
 void TsScrollBar::KeyDown(std::uint16_t& key, TShiftState shift) {
   switch (key) {
     case VK_PRIOR:
-      Scroll(scPageUp, std::max(position_ - LargeChange, min_));
+      Scroll(scPageUp, Stepped(-std::int64_t(LargeChange)));
       break;
     case VK_NEXT:
-      Scroll(scPageDown, std::min(position_ + LargeChange, max_));
+      Scroll(scPageDown, Stepped(LargeChange));
       break;
     case VK_END:
       Scroll(scBottom, max_);
@@ -428,11 +449,11 @@ void TsScrollBar::KeyDown(std::uint16_t& key, TShiftState shift) {
       break;
     case VK_LEFT:
     case VK_UP:
-      Scroll(scLineUp, std::max(position_ - SmallChange, min_));
+      Scroll(scLineUp, Stepped(-std::int64_t(SmallChange)));
       break;
     case VK_RIGHT:
     case VK_DOWN:
-      Scroll(scLineDown, std::min(position_ + SmallChange, max_));
+      Scroll(scLineDown, Stepped(SmallChange));
       break;
     default:
       TCustomControl::KeyDown(key, shift);

@@ -3,6 +3,7 @@
 // auto-repeat. The form provider puts these in place of a form's own scroll bars.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -102,7 +103,7 @@ class TsScrollBar : public TCustomControl {
   [[nodiscard]] int PositionAt(int coordinate) const;
   // The drag of the thumb: the pointer's distance from Position when it was pressed, and for
   // bars that are not Smooth, where the drag began and whether it runs.
-  [[nodiscard]] int DragOffset() const { return dragOffset_; }
+  [[nodiscard]] std::int64_t DragOffset() const { return dragOffset_; }
   [[nodiscard]] int DragStartPos() const { return dragStartPos_; }
   [[nodiscard]] bool Dragging() const { return dragging_; }
   // Whether a repeat timer runs.
@@ -131,6 +132,9 @@ class TsScrollBar : public TCustomControl {
   [[nodiscard]] int Length() const { return Vertical() ? Height() : Width(); }
   [[nodiscard]] int ButtonSize() const;
   [[nodiscard]] int PointerValue() const;
+  // `value` or a step from the position, kept within Min..Max.
+  [[nodiscard]] int Clamped(std::int64_t value) const;
+  [[nodiscard]] int Stepped(std::int64_t delta) const;
   [[nodiscard]] int PointerAlong() const;
   void Change(int oldValue);
   // OnScroll with the code, then the position it leaves.
@@ -155,7 +159,7 @@ class TsScrollBar : public TCustomControl {
   int factor_ = 1;
   int states_[5] = {};
   std::unique_ptr<TTimer> timer_;
-  int dragOffset_ = 0;
+  std::int64_t dragOffset_ = 0;
   bool dragging_ = false;
   int dragStartPos_ = 0;
   std::unique_ptr<TsCommonData> commonData_;

@@ -271,8 +271,10 @@ TsSkinProvider::~TsSkinProvider() {
   const bool restore = FormAlive(form_) && form_->HandleAllocated() && hookId_ != 0;
   UnhookForm();
   if (restore) {
-    // The form gets its own frame back: the system's caption buttons, no cut region.
+    // The form gets its own frame back: the system's caption buttons, no cut region, and
+    // its own scrolling.
     form_->SetBorderIcons(formBorderIcons_);
+    form_->SetAutoScroll(formAutoScroll_);
     SetWindowRgn(form_->Handle(), std::nullopt, true);
     FrameChanged();
     form_->Invalidate();
@@ -392,6 +394,8 @@ void TsSkinProvider::SkinChanged(bool active) {
   if (form_ == nullptr || HasState(csDesigning)) return;
   Suspended = true;
   form_->SetBorderIcons(active && style_.SkinIndex >= 0 ? 0 : formBorderIcons_);
+  // Skinned, the provider's bars scroll the form; without a skin its own scrolling again.
+  form_->SetAutoScroll(active ? false : formAutoScroll_);
   Suspended = false;
   TitleStrip.reset();
   regionChanged_ = true;
@@ -789,29 +793,38 @@ void TsSkinProvider::PaintCaption(const Rect& title) {
                  titleIndex, FormActive);
 }
 
+// Lines the items wrap into on a form `formWidth` wide, measured by their owner-draw
+// handlers. Counted over every item that is drawn: ending the count at an item without a
+// caption (the maximised MDI child's item, which comes first) or a disabled one would draw
+// the items that wrap below the menu line, out of sight and out of reach.
+int TsSkinProvider::CountMenuLines(int formWidth) {
+  const int spacing = GetSystemMetrics(SM_CXMENUSIZE) - 6;
+  const int room = formWidth - 2 * SysBorderHeight() - 6 - 2 * form_->BorderWidth();
+  int lines = 1;
+  int x = SysBorderHeight();
+  WalkMenuLine([&](TMenuItem* item) {
+    if (!item->Visible()) return true;  // a hidden item hides none after it
+    if (!item->OnMeasureItem || !item->OnAdvancedDrawItem) return false;
+    int iw = 0, ih = 0;
+    item->OnMeasureItem(item, style_.CacheBmp.Canvas(), iw, ih);
+    if (room < x + iw + spacing) {
+      ++lines;
+      x = SysBorderHeight();
+    }
+    x += iw + spacing;
+    return true;
+  });
+  return lines;
+}
+
 void TsSkinProvider::PaintMenuLine() {
   Bitmap& cache = style_.CacheBmp.Image();
   const int top = SysBorderWidth() + CaptionHeight();
   const int mh = MenuHeight();
   const int spacing = GetSystemMetrics(SM_CXMENUSIZE) - 6;
   const int room = form_->Width() - 2 * SysBorderHeight() - 6 - 2 * form_->BorderWidth();
-  // Lines the items wrap into, measured by their owner-draw handlers. Counted over every item
-  // that is drawn below: ending the count at an item without a caption (the maximised MDI
-  // child's item, which comes first) or a disabled one would draw the items that wrap below
-  // the menu line, out of sight and out of reach.
-  MenuLineCount = 1;
+  MenuLineCount = CountMenuLines(form_->Width());
   int x = SysBorderHeight();
-  WalkMenuLine([&](TMenuItem* item) {
-    if (!item->Visible() || !item->OnMeasureItem || !item->OnAdvancedDrawItem) return false;
-    int iw = 0, ih = 0;
-    item->OnMeasureItem(item, style_.CacheBmp.Canvas(), iw, ih);
-    if (room < x + iw + spacing) {
-      ++MenuLineCount;
-      x = SysBorderHeight();
-    }
-    x += iw + spacing;
-    return true;
-  });
   const Rect line{0, top, cache.Width(), top + mh * MenuLineCount + 1};
   PaintItem(GetSkinIndex("MENULINE"), "MENULINE", CacheAsParent(), cache, {0, top}, line,
             FormActive ? 1 : 0, true);
@@ -827,7 +840,8 @@ void TsSkinProvider::PaintMenuLine() {
   menuLineLayout_.Items.clear();
   const Point pointer = WindowPoint(GetCursorPos());
   WalkMenuLine([&](TMenuItem* item) {
-    if (!item->Visible() || !item->OnMeasureItem || !item->OnAdvancedDrawItem) return false;
+    if (!item->Visible()) return true;  // a hidden item hides none after it
+    if (!item->OnMeasureItem || !item->OnAdvancedDrawItem) return false;
     int iw = 0, ih = 0;
     item->OnMeasureItem(item, style_.CacheBmp.Canvas(), iw, ih);
     if (room < x + iw + spacing) {
@@ -888,7 +902,8 @@ std::pair<TMenuItem*, TMenuItem*> TsSkinProvider::MenuLineEnds() const {
   std::pair<TMenuItem*, TMenuItem*> ends{nullptr, nullptr};
   if (form_ == nullptr) return ends;
   WalkMenuLine([&](TMenuItem* item) {
-    if (!item->Visible() || !item->OnMeasureItem || !item->OnAdvancedDrawItem) return false;
+    if (!item->Visible()) return true;  // a hidden item hides none after it
+    if (!item->OnMeasureItem || !item->OnAdvancedDrawItem) return false;
     if (ends.first == nullptr) ends.first = item;
     ends.second = item;
     return true;
@@ -1049,8 +1064,11 @@ void TsSkinProvider::ScrollControls(bool vertical, int delta) {
   }
   (vertical ? vOffset_ : hOffset_) += delta;
   form_->Invalidate();
+  // The form may go while the messages run (a release of it was pending), this provider
+  // with it.
+  const TComponentWatch self(this);
   Application()->ProcessMessages();
-  Scrolling = wasScrolling;
+  if (self.Alive()) Scrolling = wasScrolling;
 }
 
 void TsSkinProvider::UpdateFormScrollBars() {
@@ -1068,10 +1086,11 @@ void TsSkinProvider::UpdateFormScrollBars() {
   const int thickH = GetSystemMetrics(SM_CYHSCROLL);
   bool showV = false, showH = false;
   int rangeV = 0, rangeH = 0;
-  // Each bar's presence takes room from the other direction: settle in two passes.
+  // Each bar's presence takes room from the other direction: settle in two passes. The
+  // room a bar takes counts once, in the other direction's range; the page is the client's.
+  const int pageV = client.Height() - 4;
+  const int pageH = client.Width() - 4;
   for (int pass = 0; pass < 2; ++pass) {
-    const int pageV = client.Height() - (showH ? thickH : 0) - 4;
-    const int pageH = client.Width() - (showV ? thickV : 0) - 4;
     rangeV = std::max(form_->VertScrollBar().Range(), ContentExtent(true) + (showH ? thickH : 0));
     rangeH = std::max(form_->HorzScrollBar().Range(), ContentExtent(false) + (showV ? thickV : 0));
     showV = can && form_->VertScrollBar().Visible() && rangeV > pageV + 4;
@@ -1098,9 +1117,7 @@ void TsSkinProvider::UpdateFormScrollBars() {
         ScrollControls(vertical, b->Position() - (vertical ? vOffset_ : hOffset_));
       };
     }
-    const int page = (vertical ? client.Height() - (showH ? thickH : 0)
-                               : client.Width() - (showV ? thickV : 0)) -
-                     4;
+    const int page = vertical ? pageV : pageH;
     const int span = std::max(range - page, 1);
     bar->SmallChange = (vertical ? form_->VertScrollBar() : form_->HorzScrollBar()).Increment();
     bar->LargeChange = kLargeChange;
@@ -1272,6 +1289,8 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
       if (wParam == 0 || lParam == 0) return pass();
       auto* params = reinterpret_cast<NCCALCSIZE_PARAMS*>(lParam);
       SetMenuBarHeight(hwnd, 0);  // the menu line is drawn here, not by the window system
+      // The client starts below as many menu lines as the items take at the new width.
+      if (HasMenu() && MenuHeight() > 0) MenuLineCount = CountMenuLines(params->rgrc[0].Width());
       const Point o = ClientOrigin();
       const int side = SysBorderHeight() + form_->BorderWidth();
       const int bottom = SysBorderWidth() + form_->BorderWidth();

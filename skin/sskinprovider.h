@@ -132,6 +132,8 @@ class TsSkinProvider : public TComponent, public ISkinMessageTarget {
   void SetSkinManager(TsSkinManager* value);
   // The form's BorderIcons as they were when the provider was made.
   [[nodiscard]] TsBorderIcons KeptBorderIcons() const { return formBorderIcons_; }
+  // The form's AutoScroll as it was when the provider was made; given back without a skin.
+  [[nodiscard]] bool KeptAutoScroll() const { return formAutoScroll_; }
   // Whether the provider's procedure is the form window's first; Rehook puts it there.
   [[nodiscard]] bool HookedOnTop() const;
   void Rehook() { HookForm(); }
@@ -200,6 +202,7 @@ class TsSkinProvider : public TComponent, public ISkinMessageTarget {
   void PaintButton(TsCaptionButton& button, bool alone);
   void RepaintButton(TsCaptionButton& button);
   void PaintMenuLine();
+  int CountMenuLines(int formWidth);
   void WalkMenuLine(const std::function<bool(TMenuItem*)>& visit) const;
   // The maximised MDI child's icon and buttons in the menu line of the MDI form.
   void PaintMDIChildIcon(TCustomForm& child);

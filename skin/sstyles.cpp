@@ -789,6 +789,7 @@ void TsPassivePaintStyle::NewSkin(TMessage& m) {
   TCustomForm* form = provider->Form();
   if (form == nullptr) return;
   if (form->BorderIcons() != 0) form->SetBorderIcons(0);
+  form->SetAutoScroll(false);  // the provider's bars scroll the skinned form
   manager->SkinableMenus().ApplySkinState();
   if (!provider->HookedOnTop()) {
     provider->FormActive = Screen()->ActiveForm() == form;
@@ -812,12 +813,15 @@ void TsPassivePaintStyle::RemoveSkin() {
   manager->SkinableMenus().UpdateMenus(false);
   TCustomForm* form = provider->Form();
   if (form == nullptr) return;
+  form->SetAutoScroll(provider->KeptAutoScroll());
   if (form->BorderIcons() != provider->KeptBorderIcons()) {
     provider->Suspended = true;
     form->SetBorderIcons(provider->KeptBorderIcons());
     provider->Suspended = false;
-  } else {
-    // The frame the window system draws comes back with a new window.
+  } else if (form->FormStyle() != TFormStyle::fsMDIForm) {
+    // The frame the window system draws comes back with a new window. Not on an MDI form:
+    // a new window would take its client and every child with it; its frame came back
+    // with the provider's frame change.
     form->Perform(CM_RECREATEWND);
   }
 }

@@ -103,6 +103,19 @@ void TComponent::Notification(TComponent* component, TOperation operation) {
   }
 }
 
+TComponentWatch::TComponentWatch(TComponent* watched) : TComponent(nullptr), watched_(watched) {
+  FreeNotification(watched_);
+}
+
+TComponentWatch::~TComponentWatch() {
+  if (watched_ != nullptr) RemoveFreeNotification(watched_);
+}
+
+void TComponentWatch::Notification(TComponent* component, TOperation operation) {
+  TComponent::Notification(component, operation);
+  if (operation == opRemove && component == watched_) watched_ = nullptr;
+}
+
 void TComponent::Insert(TComponent* component) {
   components_.push_back(component);
   component->owner_ = this;

@@ -114,6 +114,21 @@ T* Create(TComponent* owner, Args&&... args) {
   return new T(owner, std::forward<Args>(args)...);
 }
 
+// Watches a component across code that may destroy it (a handler that lets pending
+// messages run, where a released form goes): Alive() is false once it was destroyed.
+class TComponentWatch final : private TComponent {
+ public:
+  explicit TComponentWatch(TComponent* watched);
+  ~TComponentWatch() override;
+  [[nodiscard]] bool Alive() const { return watched_ != nullptr; }
+
+ protected:
+  void Notification(TComponent* component, TOperation operation) override;
+
+ private:
+  TComponent* watched_;
+};
+
 // Destroys a component early (it leaves its owner's list); null is allowed.
 inline void Free(TComponent* component) {
   if (component == nullptr) return;

@@ -854,8 +854,14 @@ void TWinControl::WndProc(TMessage& m) {
       if (FocusOnClick() && CanFocus() && !Focused()) SetFocus();
       if (ControlStyle() & csCaptureMouse) SetCapture(handle_);
     }
+    if (m.Msg != WM_LBUTTONUP) {
+      TControl::WndProc(m);
+      return;
+    }
+    // A release handler may let pending messages run and free the form with this control.
+    const TComponentWatch self(this);
     TControl::WndProc(m);
-    if (m.Msg == WM_LBUTTONUP && GetCapture() == handle_ && handle_ != 0) ReleaseCapture();
+    if (self.Alive() && GetCapture() == handle_ && handle_ != 0) ReleaseCapture();
     return;
   }
   switch (m.Msg) {

@@ -513,9 +513,13 @@ TMenuItem* TrackPopup(TMenu* menu, TMenuItem* source, Point at, TPopupTrackHooks
   if (hooks != nullptr && hooks->SelectFirst) popup->MoveHot(1);
   SetCapture(window);
   ::qv::SetFocus(window);
-  while (!popup->done) {
+  const TComponentWatch alive(popup);
+  while (alive.Alive() && !popup->done) {
     if (!Application()->HandleMessage()) break;
   }
+  // The menu went while it was up (its form was released meanwhile) and the popup with it:
+  // nothing of theirs is touched any more.
+  if (!alive.Alive()) return nullptr;
   TMenuItem* chosen = popup->chosen;
   if (GetCapture() == window) ReleaseCapture();
   if (shown != nullptr) *shown = 0;

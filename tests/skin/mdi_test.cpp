@@ -252,6 +252,22 @@ TEST_F(MdiTest, MaximisedChildsMergedMenuInTheMenuLine) {
   EXPECT_EQ(MenuLine(), (std::vector<std::string>{"FileItem", "WindowItem", "HelpItem"}));
 }
 
+// Switching the skin off and on keeps the MDI form's window, its client and its children.
+TEST_F(MdiTest, SkinOffAndOnKeepsTheChildren) {
+  TForm* a = Child("A", Bounds(10, 10, 120, 80));
+  Child("B", Bounds(60, 40, 120, 80));
+  const HWND client = main->ClientHandle();
+  manager->SetActive(false);
+  Pump();
+  EXPECT_EQ(main->MDIChildCount(), 2);
+  EXPECT_EQ(main->ClientHandle(), client);
+  EXPECT_TRUE(a->HandleAllocated() && IsWindow(a->Handle()));
+  manager->SetActive(true);
+  Pump();
+  EXPECT_EQ(main->MDIChildCount(), 2);
+  EXPECT_EQ(main->ClientHandle(), client);
+}
+
 // In a maximised child's merged line only the line's ends make room: the first for the
 // child's icon, the last for its buttons; items that end their own menus mid-line do not.
 TEST_F(MdiTest, MergedLineMakesRoomAtItsEndsOnly) {

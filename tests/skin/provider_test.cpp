@@ -5,14 +5,17 @@
 
 #include <chrono>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 #include "platform/classlib/extctrls.h"
+#include "platform/classlib/menubar.h"
 #include "platform/classlib/menus.h"
 #include "platform/gfx/bmp_codec.h"
 #include "platform/msg/message_queue.h"
 #include "platform/ui/window_system.h"
 #include "skin/sbordermasks.h"
+#include "skin/sbuttons.h"
 #include "skin/spaintutils.h"
 #include "skin/spanels.h"
 #include "skin/sscrollbar.h"
@@ -990,6 +993,160 @@ TEST_F(ProviderTest, RestoreMinimiseResizeAndSkinRepaintPaintTheClientAtOnce) {
   EXPECT_FALSE(GetUpdateRect(h, nullptr, false)) << "minimise";
 }
 
+// Handlers that let pending messages run meet a form whose release was pending: the form
+// goes, and nothing of it or of its controls is touched afterwards.
+TEST_F(ProviderTest, HandlersLetGoOfAFormReleasedMeanwhile) {
+  // `act` releases the form and then does what meets the release.
+  auto released = [&](const std::function<void(TForm*)>& fill,
+                      const std::function<void(TForm*)>& act) {
+    auto* f = Create<TForm>(Application());
+    f->SetBorderStyle(TFormBorderStyle::bsSizeable);
+    f->SetBounds(100, 100, 200, 160);
+    fill(f);
+    ShowWithProvider(f);
+    const int forms = ::qv::Screen()->FormCount();
+    act(f);
+    Pump();
+    EXPECT_EQ(::qv::Screen()->FormCount(), forms - 1);
+  };
+  TsButton* b = nullptr;
+  auto button = [&](TForm* f) {
+    b = Create<TsButton>(f);
+    b->SetParent(f);
+    b->SetBounds(10, 10, 90, 25);
+    b->SetCaption("&Go");
+  };
+  // The release of an accelerator's key, and Enter on the default button.
+  released(button, [&](TForm* f) {
+    b->SetFocus();
+    Pump();
+    b->Perform(CM_DIALOGCHAR, 'G', 0);
+    ASSERT_TRUE(b->Down());
+    f->Release();
+    b->Perform(WM_KEYUP, 'G', 0);
+  });
+  released(button, [&](TForm* f) {
+    b->SetDefault(true);
+    b->SetFocus();
+    Pump();
+    f->Release();
+    b->Perform(CM_DIALOGKEY, VK_RETURN, 0);
+  });
+  // A drop-down menu open while the form goes.
+  released(
+      [&](TForm* f) {
+        button(f);
+        auto* menu = Create<TPopupMenu>(f);
+        auto* item = Create<TMenuItem>(menu);
+        item->SetCaption("x");
+        menu->Items()->Add(item);
+        b->ButtonStyle = 2;
+        b->SetDropdownMenu(menu);
+      },
+      [&](TForm* f) {
+        f->Release();
+        headless->InjectKey(VK_ESCAPE, true);
+        b->Perform(WM_LBUTTONDOWN, MK_LBUTTON, MAKELONG(85, 12));
+      });
+  // A press on the form's skinned bar, whose scroll lets the messages run.
+  released(
+      [&](TForm* f) {
+        auto* far = Create<TPanel>(f);
+        far->SetParent(f);
+        far->SetBounds(10, 400, 50, 20);
+      },
+      [&](TForm* f) {
+        auto* p =
+            reinterpret_cast<TsSkinProvider*>(SendMessage(f->Handle(), SKM_GETPROVIDER, 0, 0));
+        ASSERT_NE(p, nullptr);
+        p->UpdateFormScrollBars();
+        ASSERT_NE(p->VertBar(), nullptr);
+        TsScrollBar* bar = p->VertBar();
+        const Rect r = bar->PartRect(sbpSecondButton);
+        f->Release();
+        bar->Perform(WM_LBUTTONDOWN, MK_LBUTTON, MAKELONG(r.Left + 2, r.Top + 2));
+      });
+}
+
+// A form's bars take the room of the other bar once, in the range: scrolled to the end, the
+// last control stops the Part's margins (2 and 4 pixels) short of the other bar.
+TEST_F(ProviderTest, FormBarsScrollTheLastControlToTheOtherBar) {
+  TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSizeable, biSystemMenu, 200, 160);
+  auto* tall = Create<TPanel>(bordered);
+  tall->SetParent(bordered);
+  tall->SetBounds(10, 300, 50, 20);
+  auto* wide = Create<TPanel>(bordered);
+  wide->SetParent(bordered);
+  wide->SetBounds(300, 10, 50, 20);
+  p->UpdateFormScrollBars();
+  ASSERT_NE(p->VertBar(), nullptr);
+  ASSERT_NE(p->HorzBar(), nullptr);
+  p->VertBar()->SetPosition(p->VertBar()->Max());
+  p->HorzBar()->SetPosition(p->HorzBar()->Max());
+  EXPECT_EQ(p->HorzBar()->Top() - (tall->Top() + tall->Height()), 6);
+  EXPECT_EQ(p->VertBar()->Left() - (wide->Left() + wide->Width()), 6);
+}
+
+// Without a skin the form scrolls itself again, as it did before its provider came.
+TEST_F(ProviderTest, FormGetsItsOwnScrollingBackWithoutTheSkin) {
+  bordered = Create<TForm>(Application());
+  bordered->SetBorderStyle(TFormBorderStyle::bsSizeable);
+  bordered->SetBounds(100, 100, 200, 120);
+  bordered->SetAutoScroll(true);
+  TsSkinProvider* p = ShowWithProvider(bordered);
+  EXPECT_FALSE(bordered->AutoScroll());
+  manager->SetActive(false);
+  Pump();
+  EXPECT_TRUE(bordered->AutoScroll());
+  manager->SetActive(true);
+  Pump();
+  EXPECT_FALSE(bordered->AutoScroll());
+  Free(p);
+  EXPECT_TRUE(bordered->AutoScroll());
+}
+
+// The skinned menu line shows every visible item, past a hidden one, and the client area
+// starts below its lines however many the form's width makes of them.
+TEST_F(ProviderTest, MenuLineShowsItsVisibleItemsAndTheClientFollowsItsLines) {
+  bordered = Create<TForm>(Application());
+  bordered->SetBorderStyle(TFormBorderStyle::bsSizeable);
+  bordered->SetBounds(100, 100, 400, 160);
+  auto* menu = Create<TMainMenu>(bordered);
+  for (const char* caption : {"File", "Edit", "View", "Tools", "Window", "Help"}) {
+    auto* item = Create<TMenuItem>(menu);
+    item->SetCaption(caption);
+    menu->Items()->Add(item);
+  }
+  menu->Items()->Items(0)->SetVisible(false);
+  bordered->SetMenu(menu);
+  TsSkinProvider* p = ShowWithProvider(bordered);
+  auto clientTop = [&] {
+    Rect w;
+    EXPECT_TRUE(GetWindowRect(bordered->Handle(), w));
+    return bordered->ClientToScreen({0, 0}).Y - w.Top;
+  };
+  auto lineOf = [&] {
+    std::vector<std::string> captions;
+    for (const auto& [item, r] : GetMenuBarLayout(*bordered).Items)
+      captions.push_back(item->Caption());
+    return captions;
+  };
+  EXPECT_EQ(lineOf(), (std::vector<std::string>{"Edit", "View", "Tools", "Window", "Help"}));
+  auto lines = [&] {
+    return (p->MenuBottom() - 1 - p->SysBorderWidth() - p->CaptionHeight()) / p->MenuHeight();
+  };
+  EXPECT_EQ(lines(), 1);
+  EXPECT_EQ(clientTop(), p->ClientOrigin().Y);
+  for (const int width : {150, 400}) {
+    bordered->SetBounds(100, 100, width, 160);
+    Pump();
+    SCOPED_TRACE(width);
+    EXPECT_EQ(lines() > 1, width == 150);
+    EXPECT_EQ(clientTop(), p->ClientOrigin().Y);
+    EXPECT_EQ(lineOf().size(), 5u);
+  }
+}
+
 // ---- The scroll bar ------------------------------------------------------------------------
 
 class ScrollBarTest : public ProviderTest {
@@ -1174,6 +1331,29 @@ TEST_F(ScrollBarTest, KeysMoveThePosition) {
     Key(c.vk);
     EXPECT_EQ(bar->Position(), c.expected) << c.vk;
   }
+}
+
+// A range as wide as an int places the thumb, steps, pages and follows a drag within it.
+TEST_F(ScrollBarTest, RangesAsWideAsAnIntStayWithinThem) {
+  constexpr int kMax = std::numeric_limits<int>::max();
+  TsScrollBar* bar = MakeBar();
+  bar->SetParams(0, -2000000000, 2000000000);
+  bar->SmallChange = 30000;
+  EXPECT_EQ(bar->ThumbCentre(), 120 / 2);
+  EXPECT_EQ(bar->PositionAt(16 + 7), -2000000000);
+  EXPECT_EQ(bar->PositionAt(120 - 16 - 7), 2000000000);
+  bar->SetParams(kMax - 5, kMax - 100, kMax);
+  bar->SetFocus();
+  Key(VK_RIGHT);
+  EXPECT_EQ(bar->Position(), kMax);
+  bar->SetParams(-kMax, -kMax, kMax);
+  Key(VK_LEFT);
+  EXPECT_EQ(bar->Position(), -kMax);
+  const Point thumb{bar->ThumbCentre(), 8};
+  Press(bar, thumb);
+  MoveTo(bar, {119, 8});
+  Release(bar, {119, 8});
+  EXPECT_EQ(bar->Position(), kMax);
 }
 
 TEST_F(ScrollBarTest, ThumbGlyphShowsOnlyOnAThumbWiderThanHalfItsMask) {
