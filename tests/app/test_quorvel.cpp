@@ -563,7 +563,8 @@ TEST_F(QuorvelTest, SecondCopyOfAStoppedFirstStillEnds) {
   int unanswered = 0;
   for (int i = 0; i < 11; ++i) {
     SCOPED_TRACE(i);
-    const auto second = RunCommand(Environment() + "timeout 60 " + Quote(kQuorvel) + " -auto");
+    const auto second =
+        RunCommand(Environment() + "timeout -s KILL 60 " + Quote(kQuorvel) + " -auto");
     EXPECT_EQ(second.status, 2) << second.output;
     EXPECT_EQ(second.output.rfind(said, 0), 0u) << second.output;
     if (second.output == said + " but does not answer\n") ++unanswered;

@@ -251,17 +251,15 @@ TEST(DiscImageTest, FilesSwappedForPipesNeverStopAnOpen) {
         swap("disc.bin", "audio");
       }
     });
-    int opened = 0;
     for (int i = 0; i < 400; ++i) {
       try {
         (void)DiscImage::Open(dir / "disc.cue");
-        ++opened;
       } catch (const ECdromError&) {
       }
     }
     stop = true;
     swapper.join();
-    ::_exit(opened >= 0 ? 0 : 1);
+    ::_exit(0);
   }
   int status = 0;
   bool ended = false;
