@@ -380,7 +380,7 @@ TCDRipper::TTrackResult TCDRipper::RipTrack(const TRipJob& Job, int Index, TAudi
   }
   stream.reset();
   if (error.empty() && std::rename(temp.c_str(), FileName.c_str()) != 0)
-    error = "cannot rename " + temp + " : " + std::strerror(errno);
+    error = "cannot give the file its name " + FileName + " : " + std::strerror(errno);
   if (error.empty()) {
     SyncFolder(FolderPart(FileName));
     return TTrackResult::Written;

@@ -17,11 +17,13 @@ bool TRipLog::OpenLog(const std::string& FileName, std::string* Reason) {
     return false;
   };
   int fd;
-  // Never waits in the open: a named pipe in the log's place is refused below.
+  // Never waits in the open: a named pipe in the log's place is refused below. Never through
+  // a link either: emptying the log must not empty whatever file a link leads to.
   do {
-    fd = ::open(FileName.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    fd = ::open(FileName.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC,
+                0666);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return fail(std::strerror(errno));
+  if (fd < 0) return fail(errno == ELOOP ? "it is a symbolic link" : std::strerror(errno));
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     const int error = errno;

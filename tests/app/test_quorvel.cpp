@@ -636,12 +636,15 @@ TEST_F(QuorvelTest, TrackDataAreSyncedBeforeTheRenameAndTheFolderAfter) {
   EXPECT_NE(text.find("<" + album + ">", rename), std::string::npos) << text;
 }
 
-// A log that cannot be opened (a named pipe, a link to a full device) and an unusable media
-// poll interval are said on stderr, and the run goes on; a folder that cannot be made fails
-// its tracks with the reason.
+// A log that cannot be opened (a named pipe, a link to a full device or to another file, which
+// stays as it was) and an unusable media poll interval are said on stderr, and the run goes on;
+// a folder that cannot be made, or a final name that cannot be given, fails the track with the
+// reason.
 TEST_F(QuorvelTest, UnusableLogPollIntervalAndFolderAreSaid) {
   MakeDisc({40});
   const std::string log = dir_.File("Quorvel.log");
+  const std::string victim = dir_.File("victim");
+  WriteText(victim, "keep");
   const struct {
     const char* name;
     std::function<void()> spoil;
@@ -650,8 +653,10 @@ TEST_F(QuorvelTest, UnusableLogPollIntervalAndFolderAreSaid) {
   } cases[] = {
       {"log a pipe", [&] { ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0); }, "",
        "quorvel: OpenLog : the log Quorvel.log cannot be opened: it is not a regular file\n"},
-      {"log a full device", [&] { std::filesystem::create_symlink("/dev/full", log); }, "",
-       "quorvel: OpenLog : the log Quorvel.log cannot be opened: it is not a regular file\n"},
+      {"log a link to a full device", [&] { std::filesystem::create_symlink("/dev/full", log); },
+       "", "quorvel: OpenLog : the log Quorvel.log cannot be opened: it is a symbolic link\n"},
+      {"log a link to a file", [&] { std::filesystem::create_symlink(victim, log); }, "",
+       "quorvel: OpenLog : the log Quorvel.log cannot be opened: it is a symbolic link\n"},
       {"poll interval", [] {}, "QUORVEL_MEDIA_POLL_MS=10ms ",
        "quorvel: QUORVEL_MEDIA_POLL_MS \"10ms\" ignored: not a whole number of milliseconds from "
        "1 to 86400000; polling every 1000 ms\n"},
@@ -676,6 +681,7 @@ TEST_F(QuorvelTest, UnusableLogPollIntervalAndFolderAreSaid) {
         << ReadText(dir_.File("run.txt"));
     EXPECT_EQ(FilesBelow(out).size(), 1u);
   }
+  EXPECT_EQ(ReadText(victim), "keep");
   extraEnv_.clear();
   std::filesystem::remove(log);
   std::filesystem::create_directories(dir_.File("blocked"));
@@ -686,6 +692,15 @@ TEST_F(QuorvelTest, UnusableLogPollIntervalAndFolderAreSaid) {
                           "directory"),
             std::string::npos)
       << r.output;
+  // A folder in the place of the track's file: the track fails with the name and the reason.
+  const std::string track = "taken/Unknown_Artist/Unknown_Album/01 - Track_1.flac";
+  std::filesystem::create_directories(dir_.File(track));
+  const auto taken = Quorvel("-auto -format=flac -pathtoenc=taken/");
+  EXPECT_EQ(taken.status, 2) << taken.output;
+  EXPECT_NE(taken.output.find("cannot give the file its name " + track + " : Is a directory"),
+            std::string::npos)
+      << taken.output;
+  EXPECT_EQ(FilesBelow(dir_.File("taken")), std::vector<std::string>{});
 }
 
 // Two copies with runtime folders of their own (a desktop session and a cron job) rip the
