@@ -1,5 +1,6 @@
 #include "app/cd_events.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -107,15 +108,27 @@ TCDEvents::~TCDEvents() {
 }
 
 void TCDEvents::WatchMedia(std::unique_ptr<MediaWatcher> Watcher,
-                           std::chrono::milliseconds Interval) {
+                           std::chrono::milliseconds Interval,
+                           const std::function<void(const std::string&)>& Problem) {
   watcher_ = Watcher ? std::move(Watcher) : std::make_unique<MediaWatcher>();
   // The first poll only learns what is there.
   watcher_->Poll();
   long ms = long(Interval.count());
   if (ms <= 0) {
+    constexpr long kDefault = 1000, kLongest = 86400000;
     const char* env = std::getenv("QUORVEL_MEDIA_POLL_MS");
-    ms = env != nullptr ? std::strtol(env, nullptr, 10) : 0;
-    if (ms <= 0) ms = 1000;
+    ms = kDefault;
+    if (env != nullptr) {
+      char* end = nullptr;
+      errno = 0;
+      const long value = std::strtol(env, &end, 10);
+      if (end != env && *end == '\0' && errno == 0 && value >= 1 && value <= kLongest)
+        ms = value;
+      else if (Problem)
+        Problem("QUORVEL_MEDIA_POLL_MS \"" + std::string(env) +
+                "\" ignored: not a whole number of milliseconds from 1 to " +
+                std::to_string(kLongest) + "; polling every " + std::to_string(kDefault) + " ms");
+    }
   }
   SetTimer(handle_, kPollTimer, UINT(ms));
 }

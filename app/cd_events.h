@@ -81,9 +81,11 @@ class TCDEvents : public TComponent {
   // DEV_BROADCAST_VOLUME in LParam); anything else gets the default answer.
   [[nodiscard]] HWND Handle() const { return handle_; }
   // Polls `Watcher` (null: the program's drive list) every `Interval` (0: 1000 ms, or
-  // QUORVEL_MEDIA_POLL_MS) from a timer of the hidden window.
+  // QUORVEL_MEDIA_POLL_MS) from a timer of the hidden window. A variable that is no whole
+  // number of milliseconds from 1 to a day is told to `Problem` and 1000 ms used.
   void WatchMedia(std::unique_ptr<MediaWatcher> Watcher = nullptr,
-                  std::chrono::milliseconds Interval = {});
+                  std::chrono::milliseconds Interval = {},
+                  const std::function<void(const std::string&)>& Problem = {});
   // Sends the watcher's changes since its last poll to the hidden window as broadcasts.
   void PollMedia(MediaWatcher& Watcher);
 

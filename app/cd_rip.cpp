@@ -1,8 +1,11 @@
 #include "app/cd_rip.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <set>
 
 #include "app/rip_log.h"
@@ -36,6 +39,18 @@ std::string DistinctName(const std::string& Path, const std::string& Ext,
   for (int n = 2; Used.count(name) != 0; ++n) name = base + " (" + IntToStr(n) + ")" + Ext;
   Used.insert(name);
   return name;
+}
+
+// Makes `Folder` with its missing parents; throws with the system's reason.
+void MakeFolder(const std::string& Folder) {
+  if (Folder.empty()) return;
+  errno = 0;
+  if (ForceDirectories(Folder)) return;
+  const int error = errno;
+  std::string reason = error != 0 ? std::strerror(error) : "unknown reason";
+  // Something that is no folder stands in the way: mkdir says "File exists".
+  if (error == EEXIST) reason = std::strerror(ENOTDIR);
+  throw Exception("Cannot create the folder " + Folder + " : " + reason);
 }
 
 constexpr const char* kDiscChanged =
@@ -194,6 +209,8 @@ TRipOutcome TCDRipper::CDrip(const TRipJob& Job) {
                                       : Job.Destination;
   const std::string folder = AlbumFolder(Job.BasePath, destination);
   log_.WriteLog("CDrip : Final Path : " + folder);
+  cleaned_.clear();
+  // One that cannot be made fails each track with the reason.
   if (!folder.empty()) ForceDirectories(folder);
   SaveCover(Job, folder);
 
@@ -268,6 +285,7 @@ TCDRipper::TTrackResult TCDRipper::RipTrack(const TRipJob& Job, int Index, TAudi
   // temporary file is a new one of this rip's own: another copy ripping into the same folder
   // has its own, and each renames only what it wrote.
   std::string temp;
+  std::unique_ptr<TFileStream> stream;
   const std::shared_ptr<TJobState> job = std::make_shared<TJobState>();
   job_ = job;
   try {
@@ -289,10 +307,15 @@ TCDRipper::TTrackResult TCDRipper::RipTrack(const TRipJob& Job, int Index, TAudi
       vorbisOut_.Comments.push_back("TITLE=" + title);
     }
     const std::string folder = FolderPart(FileName);
-    if (!folder.empty() && !ForceDirectories(folder))
-      throw Exception("Cannot create the folder " + folder);
-    ::close(CreateTempNextTo(FileName, temp));
+    MakeFolder(folder);
+    // What a rip that was killed outright left here is no one's any more.
+    if (cleaned_.insert(folder).second) RemoveDeadTemps(folder);
+    // The encoder writes through the descriptor that reserved the name: a link put in its
+    // place meanwhile is never written through.
+    stream = std::make_unique<TFileStream>(CreateTempNextTo(FileName, temp), temp);
     Output.FileName = temp;
+    Output.Stream = stream.get();
+    Output.StreamAssigned = true;
     log_.WriteLog("CDrip : CDRip drive " + cdIn_.DriveName());
     log_.WriteLog("CDrip : CDDB drive " + window_.CddbDriveName());
     log_.WriteLog("CDrip : Start resetting CD drive");
@@ -316,6 +339,10 @@ TCDRipper::TTrackResult TCDRipper::RipTrack(const TRipJob& Job, int Index, TAudi
     // The partial file may only go once the worker has let go of it.
     window_.PumpUntil(ended);
   }
+  if (Output.StreamAssigned) {
+    Output.Stream = nullptr;
+    Output.StreamAssigned = false;
+  }
   std::string error = job->Error;
   const auto removeTemp = [&temp] {
     if (!temp.empty()) DeleteFile(temp);
@@ -331,12 +358,33 @@ TCDRipper::TTrackResult TCDRipper::RipTrack(const TRipJob& Job, int Index, TAudi
     return TTrackResult::DiscChanged;
   }
   if (error.empty() && (temp.empty() || !FileExists(temp))) error = "no file was written";
+  // Whatever was put in the name's place meanwhile is not this track's file.
+  if (error.empty()) {
+    struct stat written {};
+    struct stat named {};
+    if (::fstat(stream->Handle(), &written) != 0 || ::lstat(temp.c_str(), &named) != 0 ||
+        written.st_dev != named.st_dev || written.st_ino != named.st_ino)
+      error = "the temporary file " + temp + " was replaced while the track was written";
+  }
   // The tags are written while the file still has its temporary name: a file whose tags
   // could not be written (a full disc) is a failed track and never gets the final name.
   if (error.empty() && &Output == &mp3Out_) error = WriteId3Frames(Job, Index, temp);
+  // On the device before it takes the final name, and the name on the device after: a power
+  // loss never leaves an empty file where a good one was.
+  if (error.empty()) {
+    try {
+      stream->Sync();
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
+  }
+  stream.reset();
   if (error.empty() && std::rename(temp.c_str(), FileName.c_str()) != 0)
-    error = "cannot rename " + temp;
-  if (error.empty()) return TTrackResult::Written;
+    error = "cannot give the file its name " + FileName + " : " + std::strerror(errno);
+  if (error.empty()) {
+    SyncFolder(FolderPart(FileName));
+    return TTrackResult::Written;
+  }
 
   removeTemp();
   // Shown and logged whatever -debug says: a failed track must not pass for a ripped one.

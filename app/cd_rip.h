@@ -9,6 +9,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -145,6 +146,8 @@ class TCDRipper {
   TRipLog& log_;
   TRipWindow& window_;
   bool ripping_ = false;
+  // The folders of this rip already rid of dead runs' temporary files.
+  std::set<std::string> cleaned_;
 
   // How the running track's job ended. Its events post the outcome to the main thread, after
   // the progress they posted before, so the bar is up to date when the track is over.

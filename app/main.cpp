@@ -3,8 +3,8 @@
 // QUORVEL_DISPLAY=headless) the window lives in memory and runs the same, which is how a
 // front end drives unattended "-auto" rips: the program then prints where the files went and
 // ends with 0 (every track written), 1 (some failed) or 2 (nothing ripped). Otherwise it ends
-// with 0 when the window is closed. SIGINT and SIGTERM act as the window's ESC key. A second
-// copy says so on stderr and ends at once.
+// with 0 when the window is closed. SIGINT, SIGTERM and SIGHUP act as the window's ESC key. A
+// second copy says so on stderr and ends at once.
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -33,6 +33,8 @@ sigset_t StopSet() {
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  // A closed terminal or session ends the run as an interrupt does, cleanly.
+  sigaddset(&set, SIGHUP);
   return set;
 }
 
@@ -49,7 +51,7 @@ void BlockStopSignals(int, char**, char**) {
 // Set when a stop signal came before the window existed: the window acts on it once it does.
 bool stopPending = false;
 
-// SIGINT and SIGTERM arrive through a descriptor the message loop watches.
+// SIGINT, SIGTERM and SIGHUP arrive through a descriptor the message loop watches.
 class StopSignals {
  public:
   StopSignals() {
@@ -111,8 +113,10 @@ int Run(const std::vector<std::string>& Params) {
     qv::Form1->Abort();
   }
   if (form->SecondInstance()) {
-    std::fprintf(stderr, "quorvel: another copy is running (lock %s)\n",
-                 form->OneInstance1->LockFile().c_str());
+    // Asked now rather than as the window goes, so that the line can say how it went.
+    const bool answered = form->OneInstance1->RaisePrior();
+    std::fprintf(stderr, "quorvel: another copy is running (lock %s)%s\n",
+                 form->OneInstance1->LockFile().c_str(), answered ? "" : " but does not answer");
     return autoRip ? 2 : 0;
   }
   qv::Application()->Run();
@@ -141,6 +145,9 @@ int main(int argc, char** argv) {
   // Status lines into a pipe whose reader has gone ("quorvel -auto | head -1") fail quietly;
   // the rip goes on. Set before any thread exists.
   ::signal(SIGPIPE, SIG_IGN);
+  // A write past the file-size limit fails with EFBIG, and the track fails with its reason,
+  // as on a full disc, instead of the program being killed with its temporary file left.
+  ::signal(SIGXFSZ, SIG_IGN);
   std::vector<std::string> params(argv + 1, argv + argc);
   int status = 2;
   try {

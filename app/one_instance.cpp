@@ -65,7 +65,7 @@ TOneInstance::~TOneInstance() {
       std::fprintf(stderr, "%s\n", e.what());
     }
   } else if (loaded_) {
-    RaisePrior();
+    (void)RaisePrior();
   }
 }
 
@@ -188,23 +188,28 @@ void TOneInstance::BringToFront(HWND Window, HWND Popup) {
   SetForegroundWindow(Popup);
 }
 
-void TOneInstance::RaisePrior() {
-  if (!RaisePriorInstance || savedTitle_.empty()) return;
+bool TOneInstance::RaisePrior() {
+  if (FFirstInstance || !loaded_ || !RaisePriorInstance || savedTitle_.empty()) return true;
+  if (raised_) return priorAnswered_;
+  raised_ = true;
   sockaddr_un address;
   std::string folder;
   try {
     folder = LockFolder();
   } catch (const std::exception&) {
-    return;
+    return false;
   }
-  if (!MakeAddress(folder + SafePathComponent(MutexName) + ".sock", address)) return;
-  const int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (s < 0) return;
+  if (!MakeAddress(folder + SafePathComponent(MutexName) + ".sock", address)) return false;
+  // Never waits for the first copy: one that does not take connections (stopped, or its
+  // queue full) refuses at once, and a request that is queued is read when it runs again.
+  const int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (s < 0) return false;
   if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
     const std::string request = kRaiseCommand + savedTitle_ + "\n";
-    (void)::send(s, request.data(), request.size(), MSG_NOSIGNAL);
+    priorAnswered_ = ::send(s, request.data(), request.size(), MSG_NOSIGNAL | MSG_DONTWAIT) ==
+                     ssize_t(request.size());
   }
   ::close(s);
+  return priorAnswered_;
 }
-
 }  // namespace qv

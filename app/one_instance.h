@@ -68,8 +68,14 @@ class TOneInstance : public TComponent {
   // or it is open to others.
   [[nodiscard]] static std::string LockFolder();
 
+  // A second copy asks the first one to come to the front (its destructor does it when this
+  // has not been called); once only. False when the first copy could not be asked: it takes
+  // no connections (stopped with its queue full, or gone) or no request could be made.
+  bool RaisePrior();
+
  private:
-  void RaisePrior();
+  bool raised_ = false;
+  bool priorAnswered_ = false;
 
   bool FFirstInstance = false;
   bool loaded_ = false;

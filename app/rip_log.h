@@ -20,9 +20,10 @@ class TRipLog {
   TRipLog& operator=(const TRipLog&) = delete;
   ~TRipLog() { CloseLog(); }
 
-  // Creates or truncates `FileName`; false (and the log stays off) when it cannot be
-  // created or another process holds it.
-  bool OpenLog(const std::string& FileName = kLogFileName);
+  // Creates or truncates `FileName`; false (and the log stays off, with the reason in
+  // `Reason`) when it cannot be created, is no regular file (a link included) or another
+  // process holds it.
+  bool OpenLog(const std::string& FileName = kLogFileName, std::string* Reason = nullptr);
   void CloseLog();
   [[nodiscard]] bool IsOpen() const;
 

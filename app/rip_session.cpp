@@ -76,7 +76,9 @@ TRipSession::~TRipSession() {
 }
 
 void TRipSession::Start(const std::vector<std::string>& Params) {
-  Log.OpenLog();
+  // The run goes on without its log; the user learns why there is none.
+  if (std::string why; !Log.OpenLog(kLogFileName, &why))
+    Warn("OpenLog : the log " + std::string(kLogFileName) + " cannot be opened: " + why);
   Log.FDebug = true;
   Log.WriteLog("FormCreate started");
   FReady = false;

@@ -376,7 +376,7 @@ void TForm1::FormCreate(TComponent*) {
   CDDBQuery();
   s.Log.WriteLog("FormCreate finished");
   // Disc arrivals and removals in any drive.
-  CDEvents1->WatchMedia();
+  CDEvents1->WatchMedia(nullptr, {}, [this](const std::string& Text) { session_->Warn(Text); });
   Application()->OnMessage = [this](MSG& Msg, bool& Handled) { AppMessage(Msg, Handled); };
 }
 

@@ -263,8 +263,8 @@ void TAudioOutput::HandleThreadException(const std::exception& E) {
 TAudioStreamedOutput::~TAudioStreamedOutput() = default;
 
 void TAudioStreamedOutput::OpenStream(const std::string& FileName, bool Append) {
+  name_ = FileName;  // a supplied stream's failures name the file too
   if (StreamAssigned) return;
-  name_ = FileName;
   std::error_code ec;
   const bool exists = std::filesystem::exists(FileName, ec);
   try {

@@ -1,6 +1,9 @@
 #include "platform/base/streams.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -129,14 +132,14 @@ void TFdStream::SetSize(int64_t new_size) {
   FdSetSize(fd_, new_size);
 }
 
+}  // namespace
+
 void SyncFolder(const std::string& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;  // the rename is done; a folder we cannot open cannot be synced
   ::fsync(fd);
   ::close(fd);
 }
-
-}  // namespace
 
 int CreateTempNextTo(const std::string& file_name, std::string& temp_name) {
   static std::atomic<unsigned> counter{0};
@@ -154,13 +157,63 @@ int CreateTempNextTo(const std::string& file_name, std::string& temp_name) {
     do {
       fd = ::open(temp_name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     } while (fd < 0 && errno == EINTR);
-    if (fd >= 0) return fd;
+    if (fd >= 0) {
+      // Held while the file is open: its name may outlive its process (see RemoveDeadTemps).
+      (void)::flock(fd, LOCK_EX | LOCK_NB);
+      return fd;
+    }
     if (errno != EEXIST) {
       const int err = errno;
       throw EFCreateError("Cannot create file \"" + file_name + "\". " + ErrnoText(err));
     }
   }
   throw EFCreateError("Cannot create file \"" + file_name + "\". " + ErrnoText(EEXIST));
+}
+
+namespace {
+
+// The writer's process id in a name CreateTempNextTo made (".<name>.<pid>.<n>.<8 hex>.tmp"),
+// or 0 for any other name.
+pid_t TempOwner(std::string_view name) {
+  if (name.size() < 2 || name[0] != '.' || !name.ends_with(".tmp")) return 0;
+  name.remove_suffix(4);
+  const auto field = [&name](bool hex) -> std::string_view {
+    const size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0) return {};
+    const std::string_view f = name.substr(dot + 1);
+    for (const char c : f)
+      if (!(c >= '0' && c <= '9') && !(hex && ((c >= 'a' && c <= 'f')))) return {};
+    name = name.substr(0, dot);
+    return f;
+  };
+  if (field(true).size() != 8 || field(false).empty()) return 0;
+  const std::string_view pid = field(false);
+  if (pid.empty() || pid.size() > 9) return 0;
+  pid_t value = 0;
+  for (const char c : pid) value = value * 10 + (c - '0');
+  return value;
+}
+
+}  // namespace
+
+void RemoveDeadTemps(const std::string& folder) {
+  DIR* d = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (d == nullptr) return;
+  const int dir = ::dirfd(d);
+  while (const dirent* e = ::readdir(d)) {
+    const pid_t owner = TempOwner(e->d_name);
+    // A process that still runs (or that we may not signal) may still be writing it.
+    if (owner <= 0 || ::kill(owner, 0) == 0 || errno != ESRCH) continue;
+    const int fd =
+        ::openat(dir, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st {};
+    // Its lock is free only once no writer has it open (one of another process namespace).
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+      (void)::unlinkat(dir, e->d_name, 0);
+    ::close(fd);
+  }
+  ::closedir(d);
 }
 
 // --- TStream -------------------------------------------------------------------
@@ -201,30 +254,37 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
 
 // --- TFileStream ---------------------------------------------------------------
 
-int OpenRegularFile(const std::string& file_name) {
-  const auto refuse = [&](const std::string& reason) {
-    throw EFOpenError("Cannot open file \"" + file_name + "\". " + reason);
-  };
+int TryOpenRegularFile(const std::string& file_name, int& error) {
   int fd;
   do {
     fd = ::open(file_name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) refuse(ErrnoText(errno));
+  if (fd < 0) {
+    error = errno;
+    return -1;
+  }
   struct stat st {};
-  const int err = ::fstat(fd, &st) != 0 ? errno : 0;
-  if (err != 0 || !S_ISREG(st.st_mode)) {
+  error = ::fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
+  if (error == 0 && !S_ISREG(st.st_mode)) {
     ::close(fd);
-    refuse(err != 0              ? ErrnoText(err)
-           : S_ISDIR(st.st_mode) ? ErrnoText(EISDIR)
-                                 : std::string("Not a regular file"));
+    return -1;
   }
   // Reads wait for the disc as usual.
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    const int e = errno;
+  const int flags = error != 0 ? -1 : ::fcntl(fd, F_GETFL);
+  if (error == 0 && (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)) error = errno;
+  if (error != 0) {
     ::close(fd);
-    refuse(ErrnoText(e));
+    return -1;
   }
+  return fd;
+}
+
+int OpenRegularFile(const std::string& file_name) {
+  int error = 0;
+  const int fd = TryOpenRegularFile(file_name, error);
+  if (fd < 0)
+    throw EFOpenError("Cannot open file \"" + file_name + "\". " +
+                      (error != 0 ? ErrnoText(error) : std::string("Not a regular file")));
   return fd;
 }
 
@@ -261,6 +321,9 @@ TFileStream::TFileStream(const std::string& file_name, uint16_t mode) : file_nam
     throw EFOpenError("Cannot open file \"" + file_name + "\". " + ErrnoText(EISDIR));
   }
 }
+
+TFileStream::TFileStream(int fd, std::string file_name)
+    : file_name_(std::move(file_name)), fd_(fd) {}
 
 TFileStream::~TFileStream() {
   if (fd_ >= 0) ::close(fd_);

@@ -93,6 +93,9 @@ enum : uint16_t {
 // descriptor (close-on-exec, its reads blocking as usual); throws EFOpenError
 // "Cannot open file \"<path>\". <reason>" otherwise.
 [[nodiscard]] int OpenRegularFile(const std::string& file_name);
+// The same without an exception: -1 with the system's error in `error`, or with `error` 0
+// when the file is there but is no regular file (a folder gives EISDIR).
+[[nodiscard]] int TryOpenRegularFile(const std::string& file_name, int& error);
 
 // A file opened by name. Share flags are accepted and ignored: Linux has no
 // mandatory sharing. New files get mode 0666 less the umask. Descriptors are
@@ -100,6 +103,9 @@ enum : uint16_t {
 class TFileStream final : public TStream {
  public:
   TFileStream(const std::string& file_name, uint16_t mode);
+  // Takes over a descriptor already open on `file_name` (one CreateTempNextTo reserved), so
+  // that what is written goes to that file and never to whatever the name leads to now.
+  TFileStream(int fd, std::string file_name);
   ~TFileStream() override;
 
   int64_t Read(void* buffer, int64_t count) override;
@@ -157,6 +163,15 @@ class TMemoryStream final : public TStream {
 // the umask; returns the descriptor (read and write, close-on-exec) and the name in
 // `temp_name`; throws EFCreateError.
 [[nodiscard]] int CreateTempNextTo(const std::string& file_name, std::string& temp_name);
+
+// Puts the folder's entries (a rename into it) on the device; errors are ignored, the
+// rename being done. "" is the current folder.
+void SyncFolder(const std::string& folder);
+
+// Removes from `folder` the temporary files CreateTempNextTo made for processes that have
+// ended without removing them (killed, or the power went). A file whose process still runs,
+// or that is still open to its writer, is left alone; errors are ignored.
+void RemoveDeadTemps(const std::string& folder);
 
 // Writes a file by way of a temporary name in the same folder: `writer` fills the
 // stream, the data are flushed to the device, and the temporary is renamed over

@@ -8,8 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <utility>
 
 #include "platform/base/streams.h"
 #include "platform/cdrom/cdio_support.h"
@@ -17,9 +16,56 @@
 
 namespace qv {
 
+namespace {
+
+// Opens a file the user named for reading, once, as a regular file and without waiting: a
+// named pipe or a device put in its place is refused, never waited on.
+int OpenImageFile(const std::string& path, const std::string& what) {
+  int error = 0;
+  const int fd = TryOpenRegularFile(path, error);
+  if (fd >= 0) return fd;
+  if (error == 0 || error == EISDIR) throw ECdromError(what + " " + path + " is not a file");
+  throw ECdromError(
+      what + " " + path +
+      (error == EACCES || error == EPERM ? " cannot be read: " : " cannot be opened: ") +
+      std::strerror(error));
+}
+
+// The whole sheet, read from what was opened and no further than its size when opened.
+std::string ReadCueFile(int fd, const std::string& path) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0)
+    throw ECdromError("The cue sheet " + path + " cannot be read: " + std::strerror(errno));
+  if (static_cast<std::uint64_t>(st.st_size) > kMaxCueSheetBytes)
+    throw ECdromError("The cue sheet " + path + " is too large");
+  std::string text(static_cast<std::size_t>(st.st_size), '\0');
+  std::size_t got = 0;
+  while (got < text.size()) {
+    const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0)
+      throw ECdromError("The cue sheet " + path + " cannot be read: " + std::strerror(errno));
+    if (n == 0) break;  // shrunk since: what is there is the sheet
+    got += static_cast<std::size_t>(n);
+  }
+  text.resize(got);
+  return text;
+}
+
+struct FdCloser {
+  int fd;
+  ~FdCloser() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+}  // namespace
+
 // libcdio reads a cue image's sectors and takes its lead-out from "<sheet name>.bin", whatever
-// file the sheet names. So it is shown a private folder where "image.cue" links to the sheet and
-// "image.bin" to the file the sheet names; the folder lives as long as the handle.
+// file the sheet names. So it is shown a private folder holding "image.cue", a copy of the
+// sheet as it was read and checked, and "image.bin", a link to the BIN file as it was opened
+// (through this process's descriptor, not by its name again); the folder lives as long as the
+// handle.
 struct DiscImage::Handle {
   std::filesystem::path Folder;
   CdioHandle Cdio;
@@ -27,54 +73,49 @@ struct DiscImage::Handle {
   // a file that shrank as a success, so the sectors are read here, where the count is seen.
   int BinFd = -1;
 
-  Handle(const std::string& cuePath, const std::string& binPath) {
+  Handle(const std::string& cuePath, const std::string& cueText, int binFd) : BinFd(binFd) {
     std::string pattern = (std::filesystem::temp_directory_path() / "qv-image-XXXXXX").string();
-    if (!::mkdtemp(pattern.data()))
+    if (!::mkdtemp(pattern.data())) {
+      const int error = errno;
+      ::close(BinFd);
       throw ECdromError("Cannot create a folder for the disc image " + cuePath + ": " +
-                        std::strerror(errno));
+                        std::strerror(error));
+    }
     Folder = pattern;
+    std::string failure;
+    const int fd = ::open((Folder / "image.cue").c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 || ::write(fd, cueText.data(), cueText.size()) != ssize_t(cueText.size()))
+      failure = std::strerror(errno);
+    if (fd >= 0 && ::close(fd) != 0 && failure.empty()) failure = std::strerror(errno);
     std::error_code ec;
-    std::filesystem::create_symlink(std::filesystem::absolute(cuePath), Folder / "image.cue", ec);
-    if (!ec)
-      std::filesystem::create_symlink(std::filesystem::absolute(binPath), Folder / "image.bin", ec);
-    if (ec) {
-      Remove();
-      throw ECdromError("Cannot prepare the disc image " + cuePath + ": " + ec.message());
+    if (failure.empty())
+      std::filesystem::create_symlink("/proc/self/fd/" + std::to_string(BinFd),
+                                      Folder / "image.bin", ec);
+    if (ec) failure = ec.message();
+    if (!failure.empty()) {
+      Release();
+      throw ECdromError("Cannot prepare the disc image " + cuePath + ": " + failure);
     }
   }
-  ~Handle() {
-    if (BinFd >= 0) ::close(BinFd);
-    Cdio.reset();
-    Remove();
-  }
+  ~Handle() { Release(); }
   Handle(const Handle&) = delete;
   Handle& operator=(const Handle&) = delete;
 
   [[nodiscard]] std::string CuePath() const { return (Folder / "image.cue").string(); }
 
  private:
-  void Remove() {
+  void Release() {
+    Cdio.reset();
+    if (BinFd >= 0) ::close(BinFd);
+    BinFd = -1;
     std::error_code ec;
-    std::filesystem::remove_all(Folder, ec);
+    if (!Folder.empty()) std::filesystem::remove_all(Folder, ec);
+    Folder.clear();
   }
 };
 
 namespace {
-
-std::string ReadCueFile(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0)
-    throw ECdromError("The cue sheet " + path + " cannot be opened: " + std::strerror(errno));
-  if (!S_ISREG(st.st_mode)) throw ECdromError("The cue sheet " + path + " is not a file");
-  if (static_cast<std::uint64_t>(st.st_size) > kMaxCueSheetBytes)
-    throw ECdromError("The cue sheet " + path + " is too large");
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw ECdromError("The cue sheet " + path + " cannot be read: " + std::strerror(errno));
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) throw ECdromError("The cue sheet " + path + " cannot be read");
-  return text.str();
-}
 
 std::string Describe(const CdToc& toc) {
   std::string s;
@@ -96,27 +137,24 @@ DiscImage::~DiscImage() = default;
 std::unique_ptr<DiscImage> DiscImage::Open(const std::string& cuePath) {
   std::unique_ptr<DiscImage> image(new DiscImage());
   image->cuePath_ = cuePath;
+  std::string cueText;
+  {
+    const FdCloser cue{OpenImageFile(cuePath, "The cue sheet")};
+    cueText = ReadCueFile(cue.fd, cuePath);
+  }
   try {
-    image->sheet_ = ParseCueSheet(ReadCueFile(cuePath));
+    image->sheet_ = ParseCueSheet(cueText);
   } catch (const ECdromError& e) {
-    const std::string what = e.what();
-    if (what.rfind("The cue sheet " + cuePath, 0) == 0) throw;
-    throw ECdromError("The cue sheet " + cuePath + " is malformed: " + what);
+    throw ECdromError("The cue sheet " + cuePath + " is malformed: " + e.what());
   }
   image->binPath_ = ResolveBinPath(cuePath, image->sheet_.FileName);
   const std::string& bin = image->binPath_;
 
+  // Opened once: the checks below and every read, libcdio's included, are of this file.
+  FdCloser binFd{OpenImageFile(bin, "The BIN file")};
   struct stat st {};
-  if (::stat(bin.c_str(), &st) != 0)
-    throw ECdromError("The BIN file " + bin + " cannot be opened: " + std::strerror(errno));
-  if (!S_ISREG(st.st_mode)) throw ECdromError("The BIN file " + bin + " is not a file");
-  // The reading library opens it on its own and takes a file it cannot open for an empty
-  // one: the reason would be lost.
-  if (const int fd = ::open(bin.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
-    ::close(fd);
-  } else {
+  if (::fstat(binFd.fd, &st) != 0)
     throw ECdromError("The BIN file " + bin + " cannot be read: " + std::strerror(errno));
-  }
   const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
   if (size % kCdSectorBytes != 0)
     throw ECdromError("The BIN file " + bin + " is truncated: " + std::to_string(size) +
@@ -136,18 +174,13 @@ std::unique_ptr<DiscImage> DiscImage::Open(const std::string& cuePath) {
   expected.LeadOutLsn = static_cast<std::uint32_t>(sectors);
 
   QuietCdioLog();
-  auto handle = std::make_unique<Handle>(cuePath, bin);
+  auto handle = std::make_unique<Handle>(cuePath, cueText, std::exchange(binFd.fd, -1));
   handle->Cdio.reset(cdio_open_cue(handle->CuePath().c_str()));
   if (!handle->Cdio) throw ECdromError("The disc image " + cuePath + " cannot be opened");
   image->toc_ = TocFromCdio(handle->Cdio.get(), cuePath);
   if (image->toc_ != expected)
     throw ECdromError("The disc image " + cuePath + " is read inconsistently: the sheet says " +
                       Describe(expected) + ", libcdio reads " + Describe(image->toc_));
-  try {
-    handle->BinFd = OpenRegularFile(bin);
-  } catch (const Exception& e) {
-    throw ECdromError("The BIN file " + bin + " cannot be opened: " + e.what());
-  }
   image->handle_ = std::move(handle);
   const std::vector<CueTrack>& tracks = image->sheet_.Tracks;
   for (std::size_t i = 1; i < tracks.size(); ++i) {

@@ -36,7 +36,13 @@ class THeadlessWindow final : public TRipWindow {
   void PostToMain(std::function<void()> Task) override;
   // The drive's identity from the CD database's drive access (its INQUIRY answer).
   void SelectCddbDrive(int Index) override;
-  [[nodiscard]] std::string CddbDriveName() override { return cddbDrive_; }
+  [[nodiscard]] std::string CddbDriveName() override {
+    if (OnCddbDriveName) OnCddbDriveName();
+    return cddbDrive_;
+  }
+  // Called as the rip asks for the drive's name (the rip logs it just before each track
+  // starts), to act at that moment.
+  std::function<void()> OnCddbDriveName;
   void Close() override { closed_ = true; }
 
   // From any thread: the ESC key of a window that does not exist (a signal, a test).

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "app/rip_session.h"
 #include "audio/audio_cdrom.h"
@@ -300,6 +301,40 @@ TEST_F(CDripTest, FailedTracksAreCountedAndLeaveNothing) {
   // Failures are logged even without -debug.
   EXPECT_NE(ReadText(dir_.File("Quorvel.log")).find("CDrip : track 2 failed : "),
             std::string::npos);
+}
+
+// A link put in the place of the rip's temporary file once its name is reserved, before the
+// encoder starts, is never written through: the file it leads to stays as it was, and the
+// track fails.
+TEST_F(CDripTest, LinkPlantedAsTheTemporaryFileIsNeverWrittenThrough) {
+  MakeDisc({40});
+  const std::string victim = dir_.File("victim");
+  WriteText(victim, "keep");
+  for (const char* format : {"flac", "mp3"}) {
+    SCOPED_TRACE(format);
+    const std::string out = dir_.File(std::string(format) + "/");
+    session_.reset();
+    TRipSession& s = Start({std::string("-format=") + format, "-pathtoenc=" + out});
+    s.LookupFailed();
+    int planted = 0;
+    window_.OnCddbDriveName = [&] {
+      std::error_code ec;
+      for (const auto& e :
+           std::filesystem::directory_iterator(out + "Unknown Artist/Unknown Album", ec)) {
+        if (!e.path().filename().string().ends_with(".tmp")) continue;
+        std::filesystem::remove(e.path());
+        std::filesystem::create_symlink(victim, e.path());
+        ++planted;
+      }
+    };
+    const TRipOutcome outcome = s.CDrip();
+    window_.OnCddbDriveName = nullptr;
+    EXPECT_EQ(planted, 1);
+    EXPECT_TRUE(ReadText(victim) == "keep") << "written through the link";
+    EXPECT_EQ(outcome.Written, 0);
+    EXPECT_EQ(outcome.Failed, 1);
+    EXPECT_EQ(FilesBelow(out), std::vector<std::string>{"Unknown Artist/Unknown Album/cover.jpg"});
+  }
 }
 
 // Failures that end a track are logged whatever -debug says, with their reason: a full disc

@@ -406,10 +406,10 @@ TEST_F(QuorvelTest, TerminationSignalAbortsTheRipCleanly) {
 }
 
 // An aborted unattended rip says so beside its status, on standard error and in the log (also
-// without -debug), for SIGINT as for SIGTERM.
+// without -debug), for SIGINT and SIGHUP as for SIGTERM, and leaves no temporary file.
 TEST_F(QuorvelTest, AbortedRipSaysSo) {
   MakeDisc({9000, 40});
-  for (const int signal : {SIGTERM, SIGINT}) {
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(signal);
     ::remove(dir_.File("err.txt").c_str());
     const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
@@ -429,6 +429,7 @@ TEST_F(QuorvelTest, AbortedRipSaysSo) {
         << ReadText(dir_.File("err.txt"));
     EXPECT_NE(ReadText(dir_.File("Quorvel.log")).find(said), std::string::npos)
         << ReadText(dir_.File("Quorvel.log"));
+    EXPECT_EQ(FilesBelow(dir_.File("out")), std::vector<std::string>{});
   }
 }
 
@@ -530,6 +531,176 @@ TEST_F(QuorvelTest, SecondCopyExitsAndRaisesTheFirst) {
   EXPECT_EQ(ReadText(dir_.File("Quorvel.log")).find("FormCreate started\n"), 0u);
   ::kill(first, SIGTERM);
   EXPECT_EQ(Wait(first), 0);  // closed as by ESC
+}
+
+// A file-size limit fails the track with the system's reason, as a full disc does: no death
+// by signal, no temporary file left.
+TEST_F(QuorvelTest, FileSizeLimitFailsTheTrackWithItsReason) {
+#if defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the thread sanitizer's own start-up faults under a file-size limit";
+#endif
+  MakeDisc({2000});
+  const auto r =
+      RunCommand(Environment() + "prlimit --fsize=200000 timeout 300 " + Quote(kQuorvel) +
+                 " -auto -format=flac -pathtoenc=" + Quote(dir_.File("out/")));
+  EXPECT_EQ(r.status, 2) << r.output;
+  EXPECT_NE(r.output.find("File too large"), std::string::npos) << r.output;
+  EXPECT_NE(ReadText(dir_.File("Quorvel.log")).find("CDrip : track 1 failed : "), std::string::npos)
+      << ReadText(dir_.File("Quorvel.log"));
+  EXPECT_EQ(FilesBelow(dir_.File("out")), std::vector<std::string>{});
+}
+
+// A second copy ends with its line, also when the first one takes no connections (stopped,
+// its queue filled by the copies before): it then says that it got no answer.
+TEST_F(QuorvelTest, SecondCopyOfAStoppedFirstStillEnds) {
+  MakeDisc({40});
+  const pid_t first = Spawn("-debug", dir_.File("run.txt"));
+  ASSERT_TRUE(Eventually(
+      [&] { return ReadText(dir_.File("Quorvel.log")).find("FormCreate") != std::string::npos; }));
+  ASSERT_EQ(::kill(first, SIGSTOP), 0);
+  const std::string said =
+      "quorvel: another copy is running (lock " + dir_.File("quorvel/quorvel.lock") + ")";
+  int unanswered = 0;
+  for (int i = 0; i < 11; ++i) {
+    SCOPED_TRACE(i);
+    const auto second =
+        RunCommand(Environment() + "timeout -s KILL 60 " + Quote(kQuorvel) + " -auto");
+    EXPECT_EQ(second.status, 2) << second.output;
+    EXPECT_EQ(second.output.rfind(said, 0), 0u) << second.output;
+    if (second.output == said + " but does not answer\n") ++unanswered;
+  }
+  EXPECT_GT(unanswered, 0);
+  ::kill(first, SIGCONT);
+  ::kill(first, SIGTERM);
+  EXPECT_EQ(Wait(first), 0);
+}
+
+// What a rip killed outright left (its hidden temporary file) goes with the next rip into
+// that folder; the file of a rip that still runs stays, and neither is taken for a track.
+TEST_F(QuorvelTest, LeftoversOfAKilledRipGoWithTheNextRip) {
+  MakeDisc({9000, 40});
+  const std::string out = dir_.File("out/");
+  const std::string album = out + "Unknown_Artist/Unknown_Album/";
+  const pid_t killed = Spawn("-auto -format=flac -pathtoenc=" + Quote(out), dir_.File("run.txt"));
+  ASSERT_TRUE(Eventually([&] {
+    for (const std::string& file : FilesBelow(out))
+      if (file.ends_with(".tmp")) return true;
+    return false;
+  }));
+  ::kill(killed, SIGKILL);
+  Wait(killed);
+  const std::vector<std::string> left = FilesBelow(out);
+  ASSERT_EQ(left.size(), 1u);
+  // A temporary file as a rip running now (this test's process) has it.
+  const std::string live = ".02 - Track_2.flac." + std::to_string(::getpid()) + ".0.0123abcd.tmp";
+  WriteText(album + live, "being written");
+  const auto r = Quorvel("-auto -format=flac -pathtoenc=" + Quote(out));
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(FilesBelow(out),
+            (std::vector<std::string>{"Unknown_Artist/Unknown_Album/" + live,
+                                      "Unknown_Artist/Unknown_Album/01 - Track_1.flac",
+                                      "Unknown_Artist/Unknown_Album/02 - Track_2.flac"}));
+  EXPECT_EQ(r.output.find(".tmp"), std::string::npos) << r.output;
+}
+
+// A track's data reach the device before the file takes its final name, and the name the
+// device after (as the system-call trace shows): a power loss never leaves an empty file
+// where a good one was.
+TEST_F(QuorvelTest, TrackDataAreSyncedBeforeTheRenameAndTheFolderAfter) {
+  MakeDisc({40});
+  const std::string trace = dir_.File("trace.txt");
+  // The leak checker cannot run under the tracer.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  const auto r = RunCommand(
+      Environment() + "ASAN_OPTIONS=" + Quote(std::string(asan ? asan : "") + ":detect_leaks=0") +
+      " strace -f -qq -y -o " + Quote(trace) +
+      " -e trace=fsync,fdatasync,rename,renameat,renameat2 " + Quote(kQuorvel) +
+      " -auto -format=flac -pathtoenc=out/");
+  ASSERT_EQ(r.status, 0) << r.output;
+  const std::string album = dir_.File("out/Unknown_Artist/Unknown_Album");
+  const std::string text = ReadText(trace);
+  size_t rename = std::string::npos, dataSync = std::string::npos;
+  for (size_t at = 0, end; at < text.size(); at = end + 1) {
+    end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(at, end - at);
+    if (line.find("01 - Track_1.flac.") == std::string::npos) continue;
+    if (line.find("sync(") != std::string::npos && dataSync == std::string::npos) dataSync = at;
+    if (line.find("rename") != std::string::npos &&
+        line.find("/01 - Track_1.flac\"") != std::string::npos)
+      rename = at;
+  }
+  ASSERT_NE(rename, std::string::npos) << text;
+  EXPECT_LT(dataSync, rename) << text;
+  EXPECT_NE(text.find("sync(", rename), std::string::npos) << text;
+  EXPECT_NE(text.find("<" + album + ">", rename), std::string::npos) << text;
+}
+
+// A log that cannot be opened (a named pipe, a link to a full device or to another file, which
+// stays as it was) and an unusable media poll interval are said on stderr, and the run goes on;
+// a folder that cannot be made, or a final name that cannot be given, fails the track with the
+// reason.
+TEST_F(QuorvelTest, UnusableLogPollIntervalAndFolderAreSaid) {
+  MakeDisc({40});
+  const std::string log = dir_.File("Quorvel.log");
+  const std::string victim = dir_.File("victim");
+  WriteText(victim, "keep");
+  const struct {
+    const char* name;
+    std::function<void()> spoil;
+    std::string env;
+    std::string said;
+  } cases[] = {
+      {"log a pipe", [&] { ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0); }, "",
+       "quorvel: OpenLog : the log Quorvel.log cannot be opened: it is not a regular file\n"},
+      {"log a link to a full device", [&] { std::filesystem::create_symlink("/dev/full", log); },
+       "", "quorvel: OpenLog : the log Quorvel.log cannot be opened: it is a symbolic link\n"},
+      {"log a link to a file", [&] { std::filesystem::create_symlink(victim, log); }, "",
+       "quorvel: OpenLog : the log Quorvel.log cannot be opened: it is a symbolic link\n"},
+      {"poll interval", [] {}, "QUORVEL_MEDIA_POLL_MS=10ms ",
+       "quorvel: QUORVEL_MEDIA_POLL_MS \"10ms\" ignored: not a whole number of milliseconds from "
+       "1 to 86400000; polling every 1000 ms\n"},
+  };
+  int run = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(log);
+    c.spoil();
+    extraEnv_ = c.env;
+    const std::string out = dir_.File("out" + std::to_string(++run) + "/");
+    const pid_t pid = Spawn("-auto -format=flac -pathtoenc=" + Quote(out), dir_.File("run.txt"));
+    int status = 0;
+    const bool ended = Eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; });
+    if (!ended) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+    }
+    EXPECT_TRUE(ended) << "the run hung";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadText(dir_.File("run.txt"));
+    EXPECT_NE(ReadText(dir_.File("run.txt")).find(c.said), std::string::npos)
+        << ReadText(dir_.File("run.txt"));
+    EXPECT_EQ(FilesBelow(out).size(), 1u);
+  }
+  EXPECT_EQ(ReadText(victim), "keep");
+  extraEnv_.clear();
+  std::filesystem::remove(log);
+  std::filesystem::create_directories(dir_.File("blocked"));
+  WriteText(dir_.File("blocked/Unknown_Artist"), "a file where the artist's folder would go");
+  const auto r = Quorvel("-auto -format=flac -pathtoenc=blocked/");
+  EXPECT_EQ(r.status, 2) << r.output;
+  EXPECT_NE(r.output.find("Cannot create the folder blocked/Unknown_Artist/Unknown_Album/ : Not a "
+                          "directory"),
+            std::string::npos)
+      << r.output;
+  // A folder in the place of the track's file: the track fails with the name and the reason.
+  const std::string track = "taken/Unknown_Artist/Unknown_Album/01 - Track_1.flac";
+  std::filesystem::create_directories(dir_.File(track));
+  const auto taken = Quorvel("-auto -format=flac -pathtoenc=taken/");
+  EXPECT_EQ(taken.status, 2) << taken.output;
+  EXPECT_NE(taken.output.find("cannot give the file its name " + track + " : Is a directory"),
+            std::string::npos)
+      << taken.output;
+  EXPECT_EQ(FilesBelow(dir_.File("taken")), std::vector<std::string>{});
 }
 
 // Two copies with runtime folders of their own (a desktop session and a cron job) rip the

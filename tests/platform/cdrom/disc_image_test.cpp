@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -220,6 +224,55 @@ TEST(DiscImageTest, RejectsBrokenImagesWithAClearMessage) {
       EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
     }
   }
+}
+
+// The sheet and the BIN file swapped back and forth for named pipes while images are opened
+// (the checks and the opens racing the swaps): every open ends, with the image or an error,
+// and none waits on a pipe. Run in a child process that is killed should it hang.
+TEST(DiscImageTest, FilesSwappedForPipesNeverStopAnOpen) {
+  TempDir dir;
+  (void)WriteDiscImage(qv::testing::AudioDisc(), dir / "disc.cue");
+  std::filesystem::copy_file(dir / "disc.cue", dir / "sheet");
+  ASSERT_EQ(::link((dir / "disc.bin").c_str(), (dir / "audio").c_str()), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::atomic<bool> stop{false};
+    std::thread swapper([&] {
+      const auto swap = [&](const char* name, const char* real) {
+        const std::string to = dir / name, tmp = dir / (std::string(name) + ".new");
+        (void)::link((dir / real).c_str(), tmp.c_str());
+        (void)::rename(tmp.c_str(), to.c_str());
+        (void)::mkfifo(tmp.c_str(), 0600);
+        (void)::rename(tmp.c_str(), to.c_str());
+      };
+      while (!stop) {
+        swap("disc.cue", "sheet");
+        swap("disc.bin", "audio");
+      }
+    });
+    for (int i = 0; i < 400; ++i) {
+      try {
+        (void)DiscImage::Open(dir / "disc.cue");
+      } catch (const ECdromError&) {
+      }
+    }
+    stop = true;
+    swapper.join();
+    ::_exit(0);
+  }
+  int status = 0;
+  bool ended = false;
+  for (int i = 0; i < 1200 && !ended; ++i) {
+    ended = ::waitpid(child, &status, WNOHANG) == child;
+    if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  if (!ended) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+  }
+  EXPECT_TRUE(ended) << "an open waited on a named pipe";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST(DiscImageTest, ReadsTheFileTheSheetNamesWhateverTheSheetIsCalled) {
