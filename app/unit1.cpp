@@ -373,10 +373,11 @@ void TForm1::FormCreate(TComponent*) {
   created_ = true;
   ShowSessionData();
   ClearCovers(true);
+  // Disc arrivals and removals in any drive, watched from before the first lookup reads the
+  // disc: one taken out while that lookup waits for its server is seen.
+  CDEvents1->WatchMedia();
   CDDBQuery();
   s.Log.WriteLog("FormCreate finished");
-  // Disc arrivals and removals in any drive.
-  CDEvents1->WatchMedia();
   Application()->OnMessage = [this](MSG& Msg, bool& Handled) { AppMessage(Msg, Handled); };
 }
 
@@ -754,6 +755,15 @@ void TForm1::RefreshTrackList() {
 void TForm1::CDDBQuery() {
   TRipSession& s = *session_;
   TRipLog& log = s.Log;
+  // A lookup starts clean: a request of an earlier one still under way is dropped, and the end
+  // an earlier request left in the component's state is no end of this lookup (the local
+  // database's messages arrive before this lookup asks the server anything).
+  if (lookupRunning_) {
+    TimerCDDB->SetEnabled(false);
+    lookupRunning_ = false;
+    Cddb1->Abort();
+  }
+  Cddb1->State = cdsIdle;
   lookupRunning_ = true;
   reading_ = false;
   serverLookup_ = false;
@@ -925,8 +935,10 @@ void TForm1::Cddb1StatusMessage(TComponent*, const std::string& Msg) {
   artist->Repaint();
   album->Repaint();
   category->Repaint();
-  // Only an entry from the server is new here; writing a local one again would only raise
-  // its revision.
+  // Only an entry from the server is new here. A local one is stored already, and writing it
+  // again would harm it: the file would be made anew from what this window reads of it (its
+  // play order and comments lost), its revision raised at every lookup, and an entry found
+  // as a near match (another pressing's identifier) would get this disc's track offsets.
   if (Msg != "LocalOK") {
     const int saved = Cddb1->SaveToLocalCDDB();
     if (saved < 0) session_->Log.Report("Cddb1StatusMessage : entry not saved locally");
