@@ -727,6 +727,7 @@ void TForm1::CDEvents1AfterRemove(TComponent*, char) {
   }
   ShowSessionData();
   ClearCovers(true);
+  lookupStatus_ = status;  // also when a cover search is waiting: it stays after it
   SetStatus(status);
 }
 
@@ -944,14 +945,17 @@ void TForm1::Cddb1StatusMessage(TComponent*, const std::string& Msg) {
     if (saved < 0) session_->Log.Report("Cddb1StatusMessage : entry not saved locally");
   }
   lookupRunning_ = false;
-  // A lookup made while the search waits ends its own handler first: its line is the one
-  // that stays when this search returns.
+  // A lookup ended while the search waits (a local hit) ends its own handler first, and a
+  // removed disc says so: their line is the one that stays when this search returns.
   lookupStatus_ = status;
   try {
     coverSearch_->SearchCovers(album->Text(), artist->Text());
   } catch (const std::exception& e) {
     session_->Log.Report("SearchCovers : " + std::string(e.what()));
   }
+  // A lookup begun while the search waited and still running has replaced this one: its
+  // status line and its end are its own.
+  if (lookupRunning_) return;
   // The destination replaces the search's last line: a failed search's reason stays on it.
   const std::string& failure = coverSearch_->LastFailure();
   SetStatus(failure.empty() ? lookupStatus_ : lookupStatus_ + " - " + failure);
@@ -965,6 +969,8 @@ void TForm1::LookupFinished() {
   // After the handler that ended the lookup has returned: an unattended rip must not run
   // inside the CD database component's own event.
   PostToMain([this] {
+    // A lookup begun since this one ended ends itself; the rip waits for it.
+    if (lookupRunning_) return;
     TakeRipState();
     session_->LookupEnded();
   });
