@@ -373,10 +373,11 @@ void TForm1::FormCreate(TComponent*) {
   created_ = true;
   ShowSessionData();
   ClearCovers(true);
+  // Disc arrivals and removals in any drive, watched from before the first lookup reads the
+  // disc: one taken out while that lookup waits for its server is seen.
+  CDEvents1->WatchMedia(nullptr, {}, [this](const std::string& Text) { session_->Warn(Text); });
   CDDBQuery();
   s.Log.WriteLog("FormCreate finished");
-  // Disc arrivals and removals in any drive.
-  CDEvents1->WatchMedia(nullptr, {}, [this](const std::string& Text) { session_->Warn(Text); });
   Application()->OnMessage = [this](MSG& Msg, bool& Handled) { AppMessage(Msg, Handled); };
 }
 
@@ -726,6 +727,7 @@ void TForm1::CDEvents1AfterRemove(TComponent*, char) {
   }
   ShowSessionData();
   ClearCovers(true);
+  lookupStatus_ = status;  // also when a cover search is waiting: it stays after it
   SetStatus(status);
 }
 
@@ -754,6 +756,15 @@ void TForm1::RefreshTrackList() {
 void TForm1::CDDBQuery() {
   TRipSession& s = *session_;
   TRipLog& log = s.Log;
+  // A lookup starts clean: a request of an earlier one still under way is dropped, and the end
+  // an earlier request left in the component's state is no end of this lookup (the local
+  // database's messages arrive before this lookup asks the server anything).
+  if (lookupRunning_) {
+    TimerCDDB->SetEnabled(false);
+    lookupRunning_ = false;
+    Cddb1->Abort();
+  }
+  Cddb1->State = cdsIdle;
   lookupRunning_ = true;
   reading_ = false;
   serverLookup_ = false;
@@ -925,21 +936,26 @@ void TForm1::Cddb1StatusMessage(TComponent*, const std::string& Msg) {
   artist->Repaint();
   album->Repaint();
   category->Repaint();
-  // Only an entry from the server is new here; writing a local one again would only raise
-  // its revision.
+  // Only an entry from the server is new here. A local one is stored already, and writing it
+  // again would harm it: the file would be made anew from what this window reads of it (its
+  // play order and comments lost), its revision raised at every lookup, and an entry found
+  // as a near match (another pressing's identifier) would get this disc's track offsets.
   if (Msg != "LocalOK") {
     const int saved = Cddb1->SaveToLocalCDDB();
     if (saved < 0) session_->Log.Report("Cddb1StatusMessage : entry not saved locally");
   }
   lookupRunning_ = false;
-  // A lookup made while the search waits ends its own handler first: its line is the one
-  // that stays when this search returns.
+  // A lookup ended while the search waits (a local hit) ends its own handler first, and a
+  // removed disc says so: their line is the one that stays when this search returns.
   lookupStatus_ = status;
   try {
     coverSearch_->SearchCovers(album->Text(), artist->Text());
   } catch (const std::exception& e) {
     session_->Log.Report("SearchCovers : " + std::string(e.what()));
   }
+  // A lookup begun while the search waited and still running has replaced this one: its
+  // status line and its end are its own.
+  if (lookupRunning_) return;
   // The destination replaces the search's last line: a failed search's reason stays on it.
   const std::string& failure = coverSearch_->LastFailure();
   SetStatus(failure.empty() ? lookupStatus_ : lookupStatus_ + " - " + failure);
@@ -953,6 +969,8 @@ void TForm1::LookupFinished() {
   // After the handler that ended the lookup has returned: an unattended rip must not run
   // inside the CD database component's own event.
   PostToMain([this] {
+    // A lookup begun since this one ended ends itself; the rip waits for it.
+    if (lookupRunning_) return;
     TakeRipState();
     session_->LookupEnded();
   });

@@ -212,7 +212,8 @@ class TForm1 : public TForm, public TRipWindow, public ICoverSearchView {
   bool serverLookup_ = false;  // the running lookup asked the server
   bool entryFromServer_ = false;
   bool reading_ = false;  // the running lookup is reading its entry
-  // The newest lookup's final status line.
+  // The line that stays once a cover search that was waiting returns: the newest lookup's
+  // destination, or the word of a removed disc.
   std::string lookupStatus_;
   int raiseWatch_ = 0;
   HWND handle_ = 0;  // the window's handle, for the workers' posts

@@ -943,7 +943,8 @@ std::size_t THttpCli::GetBodyLineNext(const char* Data, std::size_t Len) {
   const auto deliver = [this, serial](const char* p, std::size_t n) {
     if (RequestEnded(serial)) return;  // aborted by an earlier piece's event
     rcvdCount_ += std::int64_t(n);
-    if (RcvdStream != nullptr) RcvdStream->WriteBuffer(p, std::int64_t(n));
+    // A relocation's own page is no part of the document the caller asked for.
+    if (RcvdStream != nullptr && !relocationPending_) RcvdStream->WriteBuffer(p, std::int64_t(n));
     TriggerDocData(p, int(n));
   };
   if (LowerCase(TrimSpaces(transferEncoding_)) == "chunked") {

@@ -151,6 +151,7 @@ void TCustomLineWSocket::DeliverLines(std::size_t start) {
     const std::size_t end = std::size_t(found - base) + LineEnd.size();
     lineLength_ = int(end);
     lineFound_ = lineReceived_ = true;
+    lineClearData_ = false;  // a cleared over-long line ends here; what follows is new
     while (lineMode_ && lineLength_ > 0) {
       const int before = lineLength_;
       if (!TCustomSocksWSocket::TriggerDataAvailable(0)) lineLength_ = 0;
@@ -228,6 +229,7 @@ void TCustomLineWSocket::TriggerSessionClosed(std::uint16_t Error) {
     lineLength_ = 0;
     lineDataKept_ = false;
   }
+  lineClearData_ = false;  // the next session starts clean
   TCustomSocksWSocket::TriggerSessionClosed(Error);
 }
 

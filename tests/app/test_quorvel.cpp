@@ -984,6 +984,53 @@ TEST_F(QuorvelServerTest, LateEndOfAnAbortedLookupDoesNotEndTheNextOne) {
   EXPECT_NE(requests[2].find("cmd=cddb+read+rock+" + id), std::string::npos) << requests[2];
 }
 
+// A lookup started after a failed or a dropped one gets its own answer: the end the earlier
+// request left behind does not end it. The server fails, then works again, while the window
+// waits and the disc goes out and back in; then an unattended run's slow first query is
+// dropped when the disc goes out, and the (as slow) lookup made when it comes back names the
+// files.
+TEST_F(QuorvelServerTest, LookupAfterAFailedOrDroppedOneGetsItsOwnAnswer) {
+  MakeDisc({100, 80});
+  const std::string id = ServerEntry("rock", "Band Name", "Live");
+  ::mkdir(dir_.File("server/_control").c_str(), 0700);
+  StartServer();
+  const std::string control = dir_.File("server/_control/query." + id);
+  const std::string run = dir_.File("run.txt");
+  const auto said = [&](const std::string& Text) {
+    const std::string all = ReadText(run);
+    int n = 0;
+    for (auto at = all.find(Text); at != std::string::npos; at = all.find(Text, at + 1)) ++n;
+    return n;
+  };
+  const auto outAndIn = [&] {
+    std::filesystem::rename(dir_.File("disc.cue"), dir_.File("aside.cue"));
+    ASSERT_TRUE(Eventually([&] { return said("CD Ejected !") > 0; })) << ReadText(run);
+    std::filesystem::rename(dir_.File("aside.cue"), dir_.File("disc.cue"));
+  };
+  extraEnv_ = "QUORVEL_MEDIA_POLL_MS=50 ";
+
+  WriteText(control, "http 500\n");
+  pid_t pid = Spawn("-format=flac -pathtoenc=" + Quote(dir_.File("window/")), run);
+  ASSERT_TRUE(Eventually([&] { return said("Not Connected") > 0; })) << ReadText(run);
+  std::filesystem::remove(control);
+  outAndIn();
+  EXPECT_TRUE(Eventually([&] { return said("Destination :") > 0 || said("Not Connected") > 1; }));
+  EXPECT_EQ(said("Not Connected"), 1) << ReadText(run);
+  EXPECT_EQ(said("Destination :"), 1) << ReadText(run);
+  ::kill(pid, SIGTERM);
+  Wait(pid);
+
+  WriteText(control, "slow 6\n");
+  ::remove(dir_.File("requests.log").c_str());
+  pid = Spawn("-auto -format=flac -pathtoenc=" + Quote(dir_.File("out/")), run);
+  // Both queries are slow (the server logs a request before it reads its control file).
+  ASSERT_TRUE(Eventually([&] { return !Requests().empty(); }));
+  outAndIn();
+  EXPECT_EQ(Wait(pid), 0) << ReadText(run);
+  EXPECT_EQ(said("Not Connected"), 0) << ReadText(run);
+  EXPECT_EQ(FilesBelow(dir_.File("out")), LiveFiles());
+}
+
 // A read that the server refuses, by its CDDB code or by its HTTP status, is noted in the log
 // with the server's answer (also without -debug); the status line is the one of each case
 // ("Not Connected" for the failed request, else nothing new) and the tracks keep their names.

@@ -364,6 +364,73 @@ TEST_F(CoverFormTest, ALookupDuringTheSearchEndsOnTheNewAlbum) {
   ExpectShown(kRed, 600, 300);
 }
 
+// A lookup that asks the server, begun while the previous lookup's cover search waits, is not
+// ended by that lookup's end: its answer is read and fills the window.
+TEST_F(CoverFormTest, AServerLookupDuringTheSearchGetsItsAnswer) {
+  Answer("200 text/xml answer.xml", {"/blue.jpg"});
+  OpenWindow();
+  form_->HTTPClient1->ReadTimeout = std::chrono::seconds(60);  // bounds the stall, if need be
+  // The server's entry for the disc, made as a local one is, then taken out of the database.
+  const auto made =
+      RunCommand(Quote(std::string(QV_BINARY_DIR) + "/bin/qv-demo-entry") + " " +
+                 Quote(dir_.File("made")) + " rock 'Two Words' 'Other Album' 2001 One Two");
+  ASSERT_EQ(made.status, 0) << made.output;
+  const std::string entry = Lines(made.output).back();  // "rock/<disc id>"
+  const std::string id = entry.substr(entry.find('/') + 1);
+  server_.WriteFile("query.txt", "200 rock " + id + " Two Words / Other Album\r\n");
+  server_.WriteFile("read.txt", "210 rock " + id + " CD database entry follows\r\n" +
+                                    ReadText(dir_.File("made/" + entry)) + ".\r\n");
+  const std::string cddb =
+      "/~cddb/cddb.cgi?cmd=cddb+query 200 text/plain query.txt\n"
+      "/~cddb/cddb.cgi?cmd=cddb+read 200 text/plain read.txt\n";
+  Answer("200 text/xml answer.xml", {"/stall.jpg"});
+  bool relooked = false;
+  const HWND hidden = AllocateHWnd([&](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+    if (m != WM_USER) return DefWindowProc(h, m, w, l);
+    if (!form_->CoverSearch().Searching()) {
+      PostMessage(h, WM_USER, 0, 0);  // not yet in the search's wait
+      return 0;
+    }
+    std::filesystem::remove(dir_.File("db/" + entry));
+    Answer("200 text/xml answer.xml", {"/red.jpg"});
+    server_.SetRoutes(ReadText((server_.Root() / "routes.txt").string()) + cddb);
+    relooked = true;
+    form_->cddbbtn->Click();
+    return 0;
+  });
+  PostMessage(hidden, WM_USER, 0, 0);
+  form_->cddbbtn->Click();
+  ASSERT_TRUE(Settled());
+  DeallocateHWnd(hidden);
+  ASSERT_TRUE(relooked);
+  EXPECT_EQ(form_->album->Text(), "Other Album");
+  EXPECT_EQ(form_->sLabel4->Caption(),
+            "Destination : " + dir_.File("out/") + "Two Words/Other Album/");
+  ExpectShown(kRed, 600, 300);
+}
+
+// A disc taken out while the cover search waits: the window says so, and the search's end does
+// not put the old disc's destination back.
+TEST_F(CoverFormTest, ADiscTakenOutDuringTheSearchStaysSaid) {
+  Answer("200 text/xml answer.xml", {"/stall.jpg"});
+  bool removed = false;
+  const HWND hidden = AllocateHWnd([&](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+    if (m != WM_USER) return DefWindowProc(h, m, w, l);
+    if (form_ == nullptr || !form_->CoverSearch().Searching()) {
+      PostMessage(h, WM_USER, 0, 0);
+      return 0;
+    }
+    form_->CDEvents1AfterRemove(form_, 'D');
+    removed = true;
+    return 0;
+  });
+  PostMessage(hidden, WM_USER, 0, 0);
+  OpenWindow();
+  DeallocateHWnd(hidden);
+  ASSERT_TRUE(removed);
+  EXPECT_EQ(form_->sLabel4->Caption(), "CD Ejected !");
+}
+
 // An unattended rip whose start timer ticks while the cover search still downloads waits for
 // the search: it saves the cover found, not the placeholder on show meanwhile.
 TEST_F(CoverFormTest, UnattendedRipWaitsForTheCoverSearch) {

@@ -114,6 +114,34 @@ TEST(LineModeTest, LineLimitBoundsTheBuffer) {
   s.Close();
 }
 
+// A cleared over-long line drops only its own tail: a line end ends it, and a later session
+// on the same socket starts clean; each delivers its last unterminated line at close.
+TEST(LineModeTest, ClearedOverlongLineDropsOnlyItsOwnTail) {
+  TWSocket s;
+  s.LineLimit = 1000;
+  int exceeded = 0;
+  s.OnLineLimitExceeded = [&](TCustomWSocket*, int, bool&) { ++exceeded; };
+  const struct {
+    std::string sent;
+    std::vector<std::string> lines;
+  } sessions[] = {
+      {std::string(1500, 'x'), {}},  // cut, and its tail goes with it
+      {"hello\r\nlast-no-end", {"hello\r\n", "last-no-end"}},
+      {std::string(1500, 'x') + "\r\nnext\r\nlast",
+       {std::string(499, 'x') + "\r\n", "next\r\n", "last"}},
+  };
+  for (const auto& session : sessions) {
+    SCOPED_TRACE(session.sent.substr(0, 20));
+    ScriptedPeer peer({ScriptedPeer::SendBytes(session.sent), ScriptedPeer::CloseNow()});
+    Lines got;
+    s.OnDataAvailable = nullptr;  // Connect's handler, for this session's lines
+    Connect(s, got, peer.Port());
+    ASSERT_TRUE(WaitFor([&] { return got.closed; }));
+    EXPECT_EQ(got.lines, session.lines);
+  }
+  EXPECT_EQ(exceeded, 2);
+}
+
 TEST(LineModeTest, KeptOverlongDataStopsReading) {
   ScriptedPeer peer(
       {ScriptedPeer::SendBytes(std::string(200000, 'y')), ScriptedPeer::ReadUntil("end")});

@@ -13,8 +13,12 @@
 
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <set>
+#include <sstream>
 #include <stdexcept>
+#include <string>
 
 extern char** environ;
 
@@ -34,6 +38,57 @@ sockaddr_in Loopback(int port) {
   a.sin_port = htons(static_cast<uint16_t>(port));
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   return a;
+}
+
+// Whether a socket listening on TCP port `port` is held by a process of the process group
+// `group` (a daemon's workers included). A foreign listener means another test's peer took
+// the port between FreePort and our daemon's bind. Processes whose descriptors cannot be
+// read (a daemon that dropped its privileges, for a caller that is not root) cannot be told
+// apart, and are taken for ours.
+bool ListenerInGroup(int port, pid_t group) {
+  std::set<std::string> sockets;
+  std::ifstream tcp("/proc/net/tcp");
+  std::string line;
+  std::getline(tcp, line);  // the header
+  while (std::getline(tcp, line)) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+    fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
+        timeout >> inode;
+    const auto colon = local.find(':');
+    if (state != "0A" || colon == std::string::npos) continue;  // 0A: listening
+    if (std::stoi(local.substr(colon + 1), nullptr, 16) == port)
+      sockets.insert("socket:[" + inode + "]");
+  }
+  if (sockets.empty()) return false;
+  bool unreadable = false;
+  std::error_code ec;
+  for (const auto& proc : std::filesystem::directory_iterator("/proc", ec)) {
+    const std::string name = proc.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream statFile(proc.path() / "stat");
+    std::string stat;
+    std::getline(statFile, stat);
+    const auto close = stat.rfind(')');  // the command name may hold spaces and brackets
+    if (close == std::string::npos) continue;
+    std::istringstream rest(stat.substr(close + 1));
+    std::string runState;
+    long parent = 0, processGroup = 0;
+    rest >> runState >> parent >> processGroup;
+    if (processGroup != group) continue;
+    std::error_code fdError;
+    std::filesystem::directory_iterator fds(proc.path() / "fd", fdError);
+    if (fdError) {
+      unreadable = unreadable || fdError == std::errc::permission_denied;
+      continue;
+    }
+    for (const auto& fd : fds) {
+      std::error_code linkError;
+      if (sockets.count(std::filesystem::read_symlink(fd.path(), linkError).string()) != 0)
+        return true;
+    }
+  }
+  return unreadable;
 }
 
 }  // namespace
@@ -151,8 +206,10 @@ Peer::Attempt Peer::TryStart(const std::vector<std::string>& argv) {
     error_ = "cannot start " + argv[0];
     return Attempt::kFatal;
   }
-  // Accepting, and still our process: not someone else who took the port meanwhile.
-  if (WaitForPort(port_) && waitpid(process_.Pid(), nullptr, WNOHANG) == 0) {
+  // Accepting, and by our daemon: not someone else who took the port meanwhile (our daemon,
+  // still starting, would then fail to listen, and the test would talk to the other peer).
+  if (WaitForPort(port_) && waitpid(process_.Pid(), nullptr, WNOHANG) == 0 &&
+      ListenerInGroup(port_, process_.Pid())) {
     return Attempt::kStarted;
   }
   process_.Stop();
