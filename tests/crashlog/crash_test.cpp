@@ -460,6 +460,10 @@ TEST_F(CrashTest, InternalErrorWithTheTraceOnAsksToSendIt) {
   EXPECT_NE(err.find("This is an internal OstrelLog bug."), std::string::npos);
   // The log file's error was thrown inside the logger: its code at the throw is dumped.
   EXPECT_TRUE(std::regex_search(err, std::regex("\\nMemory Dump:( \\$[0-9A-F]{2}){32}\\n"))) << err;
+  // What is traced after the report's own save, up to the end the report brings, is kept too.
+  std::ifstream trace(std::string(CRASH_PROGRAM) + ".log");
+  const std::string traced((std::istreambuf_iterator<char>(trace)), {});
+  EXPECT_NE(traced.find("GoNotify=False"), std::string::npos) << traced;
 }
 
 // The program's static objects are all made before main runs, and the logger knows it is
