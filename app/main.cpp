@@ -8,10 +8,12 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <strings.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <vector>
@@ -47,6 +49,20 @@ void BlockStopSignals(int, char**, char**) {
 }
 [[gnu::section(".preinit_array"),
   gnu::used]] void (*const blockStopSignals)(int, char**, char**) = &BlockStopSignals;
+
+// An unattended run is one from its first moment: a failure while the program starts (before
+// the window has parsed the command line) must not leave a report dialog waiting for a person
+// nobody will send. Read here, before any initialisation, without the runtime's help.
+void NoteUnattendedRun(int argc, char** argv, char**) {
+  for (int i = 1; i < argc && argv != nullptr; ++i) {
+    const char* p = argv[i];
+    if (p == nullptr) continue;
+    const std::size_t name = std::strcspn(p, "=");
+    if (name == 5 && ::strncasecmp(p, "-auto", 5) == 0) qv::SetMessageBoxesUnattended(true);
+  }
+}
+[[gnu::section(".preinit_array"),
+  gnu::used]] void (*const noteUnattendedRun)(int, char**, char**) = &NoteUnattendedRun;
 
 // Set when a stop signal came before the window existed: the window acts on it once it does.
 bool stopPending = false;

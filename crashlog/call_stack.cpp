@@ -17,6 +17,7 @@
 
 #include "crashlog/code_hook.h"
 #include "crashlog/debug_info.h"
+#include "crashlog/hook_internal.h"
 #include "crashlog/name_split.h"
 #include "crashlog/trace_log.h"
 
@@ -299,6 +300,11 @@ TOstrelModulesList& Modules() {
   return *state;
 }
 
+// What the entry of a loaded image is built from, taken from the listing that found it.
+uintptr_t CodeEndOf(const LoadedImage& image);
+bool ExportedFunctionsOf(const LoadedImage& image, TOstrelFunctionsList& list);
+uint8_t ModuleKindOf(const LoadedImage& image);
+
 // Builds the entry of a loaded image; `full` adds exports, kind and logger data.
 TOstrelModulePtr BuildEntry(const LoadedImage& image, bool full) {
   const std::string path = ImagePath(image);
@@ -313,8 +319,8 @@ TOstrelModulePtr BuildEntry(const LoadedImage& image, bool full) {
   entry->image_name = image.name;
   entry->image_dynamic = image.dynamic;
   if (full) {
-    LoadExportedFunctions(image.handle, entry->functions);
-    entry->kind = GetModuleKind(image.handle);
+    ExportedFunctionsOf(image, entry->functions);
+    entry->kind = ModuleKindOf(image);
     LoadDebugInformation(*entry);
   }
   entry->options.SetModuleName(path);
@@ -362,13 +368,7 @@ uint64_t EstimateRoutineSize(uintptr_t start, uintptr_t code_end) {
 }  // namespace
 
 bool SafeRead(void* destination, uintptr_t address, std::size_t count) {
-  if (count == 0) return true;
-  if (address + count < address) return false;
-  const iovec local{destination, count};
-  const iovec remote{reinterpret_cast<void*>(address), count};
-  // Asked each time: a forked child must not read its parent.
-  const auto self = pid_t(::syscall(SYS_getpid));
-  return ::process_vm_readv(self, &local, 1, &remote, 1, 0) == ssize_t(count);
+  return hook_detail::ReadBytes(destination, reinterpret_cast<const void*>(address), count);
 }
 
 bool TOstrelModuleEntry::Contains(uintptr_t address) const {
@@ -381,35 +381,48 @@ std::string TOstrelStackEntry::FunctionName() const {
 }
 
 std::string ModuleFileName(uintptr_t handle) {
+  TraceScope trace("ModuleFileName", {TraceAddress(handle)});
   LoadedImage image;
-  return FindImage(handle, image) ? ImagePath(image) : std::string();
+  return trace.Result(FindImage(handle, image) ? ImagePath(image) : std::string());
 }
 
 bool ModuleExists(uintptr_t handle) {
-  return !ModuleFileName(handle).empty();
+  TraceScope trace("ModuleExists", {TraceAddress(handle)});
+  return trace.Result(!ModuleFileName(handle).empty());
 }
 
 uint32_t GetModuleFileSize(const std::string& path) {
+  TraceScope trace("GetModuleFileSize", {path});
   struct stat st {};
-  if (path.empty() || ::stat(path.c_str(), &st) != 0) return 0;
-  return uint32_t(uint64_t(st.st_size) & 0xFFFFFFFFu);
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return trace.Result(uint32_t(0));
+  return trace.Result(uint32_t(uint64_t(st.st_size) & 0xFFFFFFFFu));
 }
 
 uint8_t GetModuleKind(uintptr_t handle) {
+  LoadedImage image;
+  if (FindImage(handle, image)) return ModuleKindOf(image);
+  TraceScope trace("GetModuleKind", {TraceAddress(handle)});
+  return trace.Result(uint8_t(mkUnknown));
+}
+
+namespace {
+
+uint8_t ModuleKindOf(const LoadedImage& image) {
+  const uintptr_t handle = image.handle;
   TraceScope trace("GetModuleKind", {TraceAddress(handle)});
   THModuleStream headers(reinterpret_cast<const void*>(handle), sizeof(ElfW(Ehdr)));
   ElfW(Ehdr) header;
   if (headers.Read(&header, sizeof header) != sizeof header ||
       std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0)
-    return mkUnknown;
-  if (header.e_type == ET_EXEC) return mkProgram;
-  if (header.e_type != ET_DYN) return mkUnknown;
+    return trace.Result(uint8_t(mkUnknown));
+  if (header.e_type == ET_EXEC) return trace.Result(uint8_t(mkProgram));
+  if (header.e_type != ET_DYN) return trace.Result(uint8_t(mkUnknown));
   // A position-independent file is the program when the loader started it, else a library
   // (libc, for one, could run as a program too).
-  LoadedImage image;
-  if (!FindImage(handle, image)) return mkUnknown;
-  return image.program ? mkProgram : mkLibrary;
+  return trace.Result(uint8_t(image.program ? mkProgram : mkLibrary));
 }
+
+}  // namespace
 
 namespace {
 
@@ -435,33 +448,42 @@ std::vector<std::string> VersionStamp(const std::string& path) {
 }  // namespace
 
 std::string GetModuleDescription(const std::string& path) {
+  TraceScope trace("GetModuleDescription", {path});
   const std::vector<std::string> stamp = VersionStamp(path);
-  return stamp.size() >= 2 ? stamp[1] : std::string();
+  return trace.Result(stamp.size() >= 2 ? stamp[1] : std::string());
 }
 
 std::string GetModuleVersion(const std::string& path) {
+  TraceScope trace("GetModuleVersion", {path});
   // The project's own binaries carry their version ("1.0.0.0") in a section of their own.
   if (const std::vector<std::string> stamp = VersionStamp(path); !stamp.empty()) {
     const std::string& version = stamp[0];
     if (!version.empty() && version.find_first_not_of("0123456789.") == std::string::npos &&
         version.find_first_not_of("0.") != std::string::npos)
-      return version;
+      return trace.Result(version);
   }
   char resolved[PATH_MAX];
   const std::string real = ::realpath(path.c_str(), resolved) != nullptr ? resolved : path;
   const auto so = real.rfind(".so.");
-  if (so == std::string::npos) return {};
+  if (so == std::string::npos) return trace.Result(std::string());
   const std::string suffix = real.substr(so + 4);
-  if (suffix.empty() || suffix.find_first_not_of("0123456789.") != std::string::npos) return {};
-  if (suffix.find_first_not_of("0.") == std::string::npos) return {};  // 0.0.0.0 is none
-  return suffix;
+  if (suffix.empty() || suffix.find_first_not_of("0123456789.") != std::string::npos)
+    return trace.Result(std::string());
+  if (suffix.find_first_not_of("0.") == std::string::npos)
+    return trace.Result(std::string());  // 0.0.0.0 is none
+  return trace.Result(suffix);
 }
 
 uintptr_t GetCodeEnd(uintptr_t handle) {
   LoadedImage image;
+  return FindImage(handle, image) ? CodeEndOf(image) : 0;
+}
+
+namespace {
+
+uintptr_t CodeEndOf(const LoadedImage& image) {
   ElfW(Ehdr) header;
-  if (!FindImage(handle, image) || !ReadValue(handle, header) ||
-      std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0)
+  if (!ReadValue(image.handle, header) || std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0)
     return 0;
   uintptr_t end = 0;
   for (const ElfW(Phdr) & p : image.headers) {
@@ -475,15 +497,24 @@ uintptr_t GetCodeEnd(uintptr_t handle) {
   return end;
 }
 
+}  // namespace
+
 uintptr_t SkipExportThunk(uintptr_t address) {
   return reinterpret_cast<uintptr_t>(ResolveImportStub(reinterpret_cast<void*>(address)));
 }
 
 bool LoadExportedFunctions(uintptr_t handle, TOstrelFunctionsList& list) {
-  TraceScope trace("LoadExportedFunctions", {TraceAddress(handle)});
   LoadedImage image;
-  if (!FindImage(handle, image)) return trace.Result(false);
-  const uintptr_t code_end = GetCodeEnd(handle);
+  if (FindImage(handle, image)) return ExportedFunctionsOf(image, list);
+  TraceScope trace("LoadExportedFunctions", {TraceAddress(handle)});
+  return trace.Result(false);
+}
+
+namespace {
+
+bool ExportedFunctionsOf(const LoadedImage& image, TOstrelFunctionsList& list) {
+  TraceScope trace("LoadExportedFunctions", {TraceAddress(image.handle)});
+  const uintptr_t code_end = CodeEndOf(image);
   if (code_end == 0) return trace.Result(false);
   const ElfW(Dyn)* dynamic = nullptr;
   for (const ElfW(Phdr) & p : image.headers) {
@@ -569,8 +600,6 @@ bool LoadExportedFunctions(uintptr_t handle, TOstrelFunctionsList& list) {
   return trace.Result(list.size() > before);
 }
 
-namespace {
-
 // The complete entry of a loaded image: the listed one while it is of that image, else built
 // now (an entry of a module unloaded since, or built while refreshing, is replaced).
 TOstrelModulePtr EntryOfImage(const LoadedImage& image) {
@@ -602,17 +631,23 @@ TOstrelModulePtr EntryOfImage(const LoadedImage& image) {
 TOstrelModulePtr GetModuleEntry(uintptr_t handle) {
   TraceScope trace("GetModuleEntry", {TraceAddress(handle)});
   LoadedImage image;
-  return FindImage(handle, image) ? EntryOfImage(image) : nullptr;
+  TOstrelModulePtr entry = FindImage(handle, image) ? EntryOfImage(image) : nullptr;
+  trace.Result(entry.get());
+  return entry;
 }
 
 TOstrelModulePtr GetModuleEntryOf(uintptr_t address) {
   TraceScope trace("GetModuleEntryOf", {TraceAddress(address)});
   for (const LoadedImage& image : LoadedImages()) {
     for (const auto& [start, end] : image.segments) {
-      if (address >= start && address < end) return EntryOfImage(image);
+      if (address >= start && address < end) {
+        TOstrelModulePtr entry = EntryOfImage(image);
+        trace.Result(entry.get());
+        return entry;
+      }
     }
   }
-  return nullptr;
+  return trace.Result(nullptr);
 }
 
 void RefreshModulesList() {
@@ -764,6 +799,7 @@ TOstrelStackList BuildCallStack(uintptr_t start_address, uintptr_t stack_pointer
   if (list.size() > Innermost + Outermost)
     list.erase(list.begin() + std::ptrdiff_t(Innermost), list.end() - std::ptrdiff_t(Outermost));
   for (TOstrelStackEntry& entry : list) ResolveAddress(entry.address, entry);
+  trace.Result(TraceArg::Object("TOstrelStackList"));
   return list;
 }
 

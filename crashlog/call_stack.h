@@ -46,6 +46,9 @@ struct TOstrelModuleEntry {
   TOstrelModuleOptions options;
   std::vector<uint8_t> debug;  // the debug-information stream; empty without logger data
   bool has_debug = false;
+  // While set, `debug` holds the name table alone: the logger data block the rest is unpacked
+  // from when a report first needs it (UnpackedDebugStream).
+  std::shared_ptr<const std::vector<uint8_t>> packed;
   std::shared_ptr<const TOstrelLineIndex> line_index;  // over `debug`
   // The loadable segments, [start, end) each.
   std::vector<std::pair<uintptr_t, uintptr_t>> segments;

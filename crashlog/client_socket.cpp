@@ -170,7 +170,7 @@ int TOstrelClientSocket::SendString(std::string_view text) {
     pos += piece;
     if (OnProgress) OnProgress(pos, text.size());
   }
-  return total;
+  return trace.Result(total);
 }
 
 int TOstrelClientSocket::ReceiveBuffer(void* buffer, int count) {
@@ -213,7 +213,7 @@ std::string TOstrelClientSocket::ReceiveString(size_t limit) {
     result.append(buffer, size_t(n));
   }
   LastReply += result;
-  return result;
+  return trace.Result(result);
 }
 
 std::string TOstrelClientSocket::ReceiveWithTimeout() {
@@ -251,9 +251,9 @@ bool TOstrelClientSocket::CheckReply(std::initializer_list<int> codes) {
   while (digits < reply_.size() && digits < 9 && reply_[digits] >= '0' && reply_[digits] <= '9') {
     ++digits;
   }
-  if (digits == 0) return false;
+  if (digits == 0) return trace.Result(false);
   const int code = std::stoi(reply_.substr(0, digits));
-  return std::find(codes.begin(), codes.end(), code) != codes.end();
+  return trace.Result(std::find(codes.begin(), codes.end(), code) != codes.end());
 }
 
 void TOstrelClientSocket::SendCommand(std::string_view command, std::initializer_list<int> codes) {

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 
 #include "crashlog/code_hook.h"
 #include "crashlog/shared_facts.h"
@@ -203,6 +204,92 @@ bool InflateBuffer(const uint8_t* input, std::size_t size, std::vector<uint8_t>&
   return ok;
 }
 
+namespace {
+
+// The first `want` bytes of a zlib stream (fewer when it ends before), in `output`; `ended`
+// tells whether the stream ended whole. False for a corrupt stream, or one cut short before
+// `want` bytes.
+bool InflatePrefix(const uint8_t* input, std::size_t size, std::size_t want,
+                   std::vector<uint8_t>& output, bool& ended) {
+  output.assign(want, 0);
+  ended = false;
+  if (size == 0 || size > UINT32_MAX) return false;
+  z_stream z{};
+  if (inflateInit(&z) != Z_OK) return false;
+  z.next_in = const_cast<uint8_t*>(input);
+  z.avail_in = uInt(size);
+  z.next_out = output.data();
+  z.avail_out = uInt(want);
+  int rc = Z_OK;
+  while (rc == Z_OK && z.avail_out > 0 && z.avail_in > 0) rc = inflate(&z, Z_NO_FLUSH);
+  ended = rc == Z_STREAM_END;
+  const bool ok = ended || (rc == Z_OK && z.avail_out == 0);
+  output.resize(ok ? z.total_out : 0);
+  inflateEnd(&z);
+  return ok;
+}
+
+// The options, D and, from the version with a name table, the name table of a body of which
+// only the first bytes may be at hand: false when they are not all there (or are damaged).
+bool ReadHead(const uint8_t* body, std::size_t size, int version, TOstrelModuleOptions& options,
+              std::size_t& debug_at, uint32_t& debug_size, std::size_t& names_size) {
+  THModuleStream stream(body, size);
+  try {
+    SetOstrelDataVersion(version);
+    options.LoadFromStream(stream, version);
+    if (stream.Read(&debug_size, 4) != 4) return false;
+  } catch (const std::exception&) {
+    return false;
+  }
+  debug_at = std::size_t(stream.Position());
+  names_size = 0;
+  if (version < FirstNameTableVersion) return true;
+  uint32_t n = 0;
+  if (size - debug_at < 4) return false;
+  std::memcpy(&n, body + debug_at, 4);
+  if (uint64_t(n) + 4 > debug_size || uint64_t(n) + 4 > size - debug_at) return false;
+  names_size = 4 + std::size_t(n);
+  return true;
+}
+
+}  // namespace
+
+bool ParseLoggerHead(const uint8_t* block, std::size_t size, TOstrelLoggerData& data,
+                     TOstrelModuleOptions& options, bool never_packed) {
+  if (never_packed || size < 14) return ParseLoggerData(block, size, data, options, never_packed);
+  uint32_t magic = 0;
+  uint16_t version = 0;
+  std::memcpy(&magic, block, 4);
+  std::memcpy(&version, block + 4, 2);
+  if (magic != OstrelDataMagic || !KnownVersion(version)) return false;
+  if (version < FirstPackedVersion) return ParseLoggerData(block, size, data, options);
+  const uint8_t* body = block + 14;
+  const std::size_t body_size = size - 14;
+  // Unpacked a piece at a time until the name table is whole: the line tables behind it wait
+  // until a report needs them.
+  for (std::size_t want = std::size_t(64) << 10;; want = std::min(want * 4, OstrelMaxUnpacked)) {
+    std::vector<uint8_t> head;
+    bool ended = false;
+    if (!InflatePrefix(body, body_size, want, head, ended)) return false;
+    TOstrelModuleOptions loaded;
+    std::size_t at = 0, names = 0;
+    uint32_t d = 0;
+    if (ReadHead(head.data(), head.size(), version, loaded, at, d, names)) {
+      if (ended && uint64_t(d) > head.size() - at) return false;
+      std::memcpy(data.reserved, block + 6, 8);
+      data.data_version = version;
+      const std::size_t kept = ended ? std::size_t(d) : names;
+      data.debug.assign(head.begin() + std::ptrdiff_t(at),
+                        head.begin() + std::ptrdiff_t(at + kept));
+      data.packed =
+          ended ? nullptr : std::make_shared<const std::vector<uint8_t>>(block, block + size);
+      options.Assign(&loaded);
+      return true;
+    }
+    if (ended || want >= OstrelMaxUnpacked) return false;
+  }
+}
+
 bool ParseLoggerData(const uint8_t* block, std::size_t size, TOstrelLoggerData& data,
                      TOstrelModuleOptions& options, bool never_packed) {
   Cursor in(block, size);
@@ -361,7 +448,7 @@ bool LoadDebugInformation(TOstrelModuleEntry& entry) {
   const bool current = IsOstrelLogModule(entry.path, handle);
   if (current || IsOstrelLogModule_Old(entry.path, handle)) {
     result = ReadLoggerBlock(entry.path, block, old_form, !current) &&
-             ParseLoggerData(block.data(), block.size(), data, entry.options, old_form);
+             ParseLoggerHead(block.data(), block.size(), data, entry.options, old_form);
   }
   // A module that carries a logger of its own publishes its options as they are now.
   if (result && !entry.Contains(reinterpret_cast<uintptr_t>(&LoadDebugInformation)))
@@ -371,12 +458,14 @@ bool LoadDebugInformation(TOstrelModuleEntry& entry) {
     std::memcpy(entry.reserved, data.reserved, 8);
     entry.debug = std::move(data.debug);
     entry.has_debug = true;
-    entry.line_index = BuildLineIndex(entry.debug, entry.data_version);
+    entry.packed = std::move(data.packed);
+    entry.line_index = entry.packed ? nullptr : BuildLineIndex(entry.debug, entry.data_version);
   } else {
     entry.data_version = OstrelCurrentDataVersion;
     std::memset(entry.reserved, 0, 8);
     entry.debug.clear();
     entry.has_debug = false;
+    entry.packed = nullptr;
     entry.line_index = nullptr;
   }
   TraceText(std::string("LoadDebugInformation=") + (result ? "True" : "False"), -2);
@@ -522,12 +611,44 @@ bool FindSourceLocation(const std::vector<uint8_t>& debug, int version, uintptr_
   return false;
 }
 
+namespace {
+
+// Guards the debug streams of the module entries, which a first report unpacks whole.
+TLoggerLock& DebugStreamLock() {
+  static auto* lock = new TLoggerLock;
+  return *lock;
+}
+
+// The lock is held.
+void UnpackLocked(TOstrelModuleEntry& module) {
+  if (!module.packed) return;
+  TOstrelLoggerData data;
+  TOstrelModuleOptions unused;
+  if (ParseLoggerData(module.packed->data(), module.packed->size(), data, unused)) {
+    module.debug = std::move(data.debug);
+    module.line_index = BuildLineIndex(module.debug, module.data_version);
+  }
+  module.packed = nullptr;
+}
+
+}  // namespace
+
+const std::vector<uint8_t>& UnpackedDebugStream(TOstrelModuleEntry& module) {
+  std::lock_guard guard(DebugStreamLock());
+  UnpackLocked(module);
+  return module.debug;
+}
+
 bool GetSourceLocation(uintptr_t address, TOstrelStackEntry& entry) {
   TOstrelModulePtr module = GetModuleEntryOf(address);
   if (module == nullptr || !module->has_debug) return false;
-  if (!FindSourceLocation(module->debug, module->data_version, module->handle, address, entry,
-                          module->line_index.get()))
-    return false;
+  {
+    std::lock_guard guard(DebugStreamLock());
+    UnpackLocked(*module);
+    if (!FindSourceLocation(module->debug, module->data_version, module->handle, address, entry,
+                            module->line_index.get()))
+      return false;
+  }
   entry.module = module;
   return true;
 }
@@ -551,6 +672,8 @@ uintptr_t FindDebugProcAddress(const std::vector<uint8_t>& debug, int version, u
 uintptr_t GetDebugProcAddress(std::string_view name) {
   TOstrelModulePtr own = GetModuleEntryOf(reinterpret_cast<uintptr_t>(&GetDebugProcAddress));
   if (own == nullptr || !own->has_debug) return 0;
+  // The name table comes first: it is there whether or not the rest is unpacked.
+  std::lock_guard guard(DebugStreamLock());
   return FindDebugProcAddress(own->debug, own->data_version, own->handle, name);
 }
 

@@ -53,6 +53,8 @@ struct TOstrelLoggerData {
   uint16_t data_version = OstrelCurrentDataVersion;
   uint8_t reserved[8] = {};
   std::vector<uint8_t> debug;
+  // Set by ParseLoggerHead while only the name table is unpacked (in `debug`): the block.
+  std::shared_ptr<const std::vector<uint8_t>> packed;
 };
 
 // Unpacks one whole zlib stream; false for corrupt or truncated data or an output larger
@@ -64,6 +66,14 @@ bool InflateBuffer(const uint8_t* input, std::size_t size, std::vector<uint8_t>&
 // packed from version 450 on unless `never_packed` (the block at a file's end).
 bool ParseLoggerData(const uint8_t* block, std::size_t size, TOstrelLoggerData& data,
                      TOstrelModuleOptions& options, bool never_packed = false);
+// As ParseLoggerData, but a packed body is unpacked only as far as its name table: `debug`
+// then holds that table alone (a stream whose line tables read as missing) and `packed` the
+// block, for UnpackedDebugStream. Most of a module's debug information is its line tables,
+// which only a report reads.
+bool ParseLoggerHead(const uint8_t* block, std::size_t size, TOstrelLoggerData& data,
+                     TOstrelModuleOptions& options, bool never_packed = false);
+// The module's whole debug stream, unpacked now when its line tables were left packed.
+const std::vector<uint8_t>& UnpackedDebugStream(TOstrelModuleEntry& module);
 // The block of a module file: the ".oldata" section's bytes (`old_form` false), or the old
 // appended block rebuilt with its magic in front (`old_form` true). False without one.
 bool ReadLoggerBlock(const std::string& path, std::vector<uint8_t>& block, bool& old_form,

@@ -306,6 +306,7 @@ void FlushBeforeExit(bool all) {
 // `abandoning`: another thread's report was given up on, and may hold a stream's lock.
 [[noreturn]] void ExitAfterReport(bool abandoning = false) {
   const bool fault = abandoning || ThreadId() == pipeline_thread.load();
+  SaveTraceBeforeExit();
   FlushBeforeExit(!fault);
   ReleaseProcessSharedFacts();
   // After a fault, straight to the kernel: a runtime's own exit steps (a sanitizer's flush
@@ -424,20 +425,6 @@ void Restart() {
   if (child < 0) ::close(parent_alive[1]);
 }
 
-// The log file as the options name it; when its folder cannot be written (a program
-// installed in a system folder), the same name in "$XDG_STATE_HOME/<program>/" (by default
-// "~/.local/state/<program>/").
-std::string LogFileName(const TOstrelModuleOptions& options) {
-  const std::string file = options.OutputLogFile();
-  std::string folder = ExtractFilePath(file);
-  if (folder.empty()) folder = ".";
-  if (::access(folder.c_str(), W_OK) == 0) return file;
-  const std::string state = StateFolder(options.ModuleName());
-  if (state.empty()) return file;
-  ForceDirectories(ExcludeTrailingPathDelimiter(state));
-  return state + ExtractFileName(file);
-}
-
 // True = default handling wanted.
 bool InternalExceptNotify(ExceptInfo& e) {
   TraceLog("InternalExceptNotify", {e.class_name, reinterpret_cast<const void*>(e.address)}, +2);
@@ -509,7 +496,7 @@ bool InternalExceptNotify(ExceptInfo& e) {
     facts.app_version = owner->version;
   }
   std::string report;
-  TLogFile log(LogFileName(options));
+  TLogFile log = TLogFile::Of(options);
   bool duplicate = false;
   try {
     GatherSystemFacts(facts);
@@ -1927,7 +1914,7 @@ void* HookEverywhere(const char* routine, void* replacement) {
   } catch (...) {
     InternalError("InstallOstrelLog.HookImport");
   }
-  TraceLog("HookEverywhere=", {static_cast<const void*>(current)}, -2);
+  TraceText("HookEverywhere=" + TraceArg(static_cast<const void*>(current)).Text(), -2);
   return current;
 }
 
@@ -2199,12 +2186,12 @@ bool NotifyThreadSnapshot(const std::string& class_name, const std::string& mess
 
 bool ExceptionManager(std::exception_ptr error) {
   if (!error) return true;
-  TraceLog("ExceptionManager", {}, 0);
+  TraceScope trace("ExceptionManager", {});
   ExceptInfo e;
   try {
     std::rethrow_exception(error);
   } catch (const EAbort&) {
-    return true;
+    return trace.Result(true);
   } catch (...) {
   }
   // On its way to the log: a fault that ends the program meanwhile waits for it.
@@ -2242,7 +2229,7 @@ bool ExceptionManager(std::exception_ptr error) {
   e.params.stack_pointer = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
   e.params.stack_top = CurrentStackTop();
   e.thread = ThreadId();
-  return GoNotify(e);
+  return trace.Result(GoNotify(e));
 }
 
 void NoteOstrelLogStarter(uintptr_t return_address) {
@@ -2316,7 +2303,7 @@ void InstallOstrelLog() {
     // Nothing but the wait until the data is read: a fault in the middle of a first-use
     // initialisation (the trace's state) would hold its guard against the pipeline thread.
     if (started) SemWait(&data_ready);
-    TraceLog("InstallOstrelLog", {}, 0);
+    TraceScope trace("InstallOstrelLog", {});
     previous_terminate = std::set_terminate(&HookedExceptProc);
     real_cxa_throw = reinterpret_cast<CxaThrow>(
         HookEverywhere("__cxa_throw", reinterpret_cast<void*>(&HookedRaise)));

@@ -66,6 +66,26 @@ std::vector<LoadedModule> LoadedModules() {
   return modules;
 }
 
+// Readability asked once per page: a module's tables and slots lie on few pages, and each
+// question is a system call.
+class ReadablePages {
+ public:
+  bool Check(const void* address, std::size_t size) {
+    const auto start = reinterpret_cast<uintptr_t>(address);
+    if (size == 0) return true;
+    if (start + size < start) return false;
+    for (uintptr_t page = start & ~uintptr_t(0xFFF); page < start + size; page += 0x1000) {
+      if (std::find(pages_.begin(), pages_.end(), page) != pages_.end()) continue;
+      if (!Readable(reinterpret_cast<const void*>(page), 0x1000)) return false;
+      pages_.push_back(page);
+    }
+    return true;
+  }
+
+ private:
+  std::vector<uintptr_t> pages_;
+};
+
 // The import slots named by a module's dynamic relocations (calls through the PLT and
 // addresses taken of imported routines), with the name of the symbol each one binds.
 struct ImportSlot {
@@ -74,7 +94,7 @@ struct ImportSlot {
   long lazy_index = -1;  // a PLT slot's relocation index, which its lazy-binding stub pushes
 };
 
-std::vector<ImportSlot> ImportSlots(const LoadedModule& module) {
+std::vector<ImportSlot> ImportSlots(const LoadedModule& module, ReadablePages& readable) {
   std::vector<ImportSlot> slots;
   const ElfW(Dyn)* dynamic = nullptr;
   for (int i = 0; i < module.phnum; ++i) {
@@ -122,13 +142,13 @@ std::vector<ImportSlot> ImportSlots(const LoadedModule& module) {
   }
   if (symtab == 0 || strtab == 0) return slots;
   const auto scan = [&](uintptr_t table, std::size_t size, bool plt) {
-    if (table == 0 || !Readable(reinterpret_cast<void*>(table), size)) return;
+    if (table == 0 || !readable.Check(reinterpret_cast<void*>(table), size)) return;
     const auto* r = reinterpret_cast<const ElfW(Rela)*>(table);
     for (std::size_t i = 0; i < size / sizeof(ElfW(Rela)); ++i) {
       const auto type = ELF64_R_TYPE(r[i].r_info);
       if (type != R_X86_64_JUMP_SLOT && type != R_X86_64_GLOB_DAT) continue;
       const auto* sym = reinterpret_cast<const ElfW(Sym)*>(symtab) + ELF64_R_SYM(r[i].r_info);
-      if (!Readable(sym, sizeof *sym) || sym->st_name >= strsz) continue;
+      if (!readable.Check(sym, sizeof *sym) || sym->st_name >= strsz) continue;
       slots.push_back({reinterpret_cast<void**>(module.base + r[i].r_offset),
                        reinterpret_cast<const char*>(strtab + sym->st_name),
                        plt && type == R_X86_64_JUMP_SLOT ? long(i) : -1});
@@ -169,8 +189,9 @@ bool LeadsToOwnStub(const LoadedModule& module, const ImportSlot& slot, void* va
 std::vector<ChangedSlot> RewriteSlots(const LoadedModule& module, const std::string& routine,
                                       void* look_for, void* new_address) {
   std::vector<ChangedSlot> changed;
-  for (const ImportSlot& s : ImportSlots(module)) {
-    if (!Readable(s.slot, sizeof(void*))) continue;
+  ReadablePages readable;
+  for (const ImportSlot& s : ImportSlots(module, readable)) {
+    if (!readable.Check(s.slot, sizeof(void*))) continue;
     void* current = __atomic_load_n(s.slot, __ATOMIC_ACQUIRE);
     const bool unbound = routine == s.symbol && LeadsToOwnStub(module, s, current);
     if (current != look_for && !unbound) continue;
@@ -208,7 +229,7 @@ bool HookImport(const std::vector<std::string>& modules, std::string_view librar
     list.patches.push_back({module.base, current, replacement, std::move(changed)});
   }
   if (!any && !quiet) throw EHookingError(name);
-  return any;
+  return trace.Result(any);
 }
 
 namespace hook_detail {

@@ -350,7 +350,7 @@ std::string BuildReportHeader(const TOstrelReportFacts& facts,
   item.AddField(text(44), facts.os_build);
   item.AddField(text(45), facts.os_update);
   item.AddField(text(46), facts.os_language);
-  return "OstrelLog 4.5.4\r\n\r\n" + item.Text();
+  return trace.Result("OstrelLog 4.5.4\r\n\r\n" + item.Text());
 }
 
 std::string BuildReportTables(const TOstrelStackList& stack,
@@ -376,7 +376,7 @@ std::string BuildReportTables(const TOstrelStackList& stack,
                     CleanValue(module->description), CleanValue(module->version),
                     std::to_string(module->file_size), CleanValue(folder)});
   }
-  return result + Crlf + Crlf + Table(text(9), std::move(rows), {16, 0, 0, 0, 0, 0});
+  return trace.Result(result + Crlf + Crlf + Table(text(9), std::move(rows), {16, 0, 0, 0, 0, 0}));
 }
 
 std::string BuildCpuBlock(const TOstrelReportFacts& facts, const TOstrelModuleOptions& options) {
@@ -409,7 +409,7 @@ std::string BuildCpuBlock(const TOstrelReportFacts& facts, const TOstrelModuleOp
   if (facts.stack_pointer == 0 || facts.address == 0 ||
       !SafeRead(words, facts.stack_pointer, sizeof words) ||
       !SafeRead(code, facts.address, sizeof code))
-    return text;
+    return trace.Result(text);
   for (int i = 0; i < 16; ++i) {
     std::string line = Hex(facts.stack_pointer + i * 8) + ": " + Hex(words[i]) + "   " +
                        Hex(facts.address + i * 16) + ": ";
@@ -421,15 +421,16 @@ std::string BuildCpuBlock(const TOstrelReportFacts& facts, const TOstrelModuleOp
     }
     text += (i == 0 ? "" : Crlf) + line + " " + chars;
   }
-  return text;
+  return trace.Result(text);
 }
 
 std::string BuildReport(const TOstrelReportFacts& facts, const TOstrelStackList& stack,
                         const std::vector<TOstrelModulePtr>& modules,
                         const TOstrelModuleOptions& options) {
   TraceScope trace("BuildReport", {facts.type, TraceAddress(facts.address)});
-  return BuildReportHeader(facts, options) + Crlf + BuildReportTables(stack, modules, options) +
-         Crlf + Crlf + BuildCpuBlock(facts, options);
+  return trace.Result(BuildReportHeader(facts, options) + Crlf +
+                      BuildReportTables(stack, modules, options) + Crlf + Crlf +
+                      BuildCpuBlock(facts, options));
 }
 
 std::string AddRequestSection(const std::string& report, const std::string& request,
@@ -442,11 +443,26 @@ std::string AddRequestSection(const std::string& report, const std::string& requ
     steps = StringReplace(steps, "\n\n", "\n", rfReplaceAll);
   for (char& c : steps)
     if (static_cast<unsigned char>(c) < 32 && c != '\n') c = ' ';
-  return report + Crlf + CleanValue(options.Texts(59)) + ":" + Crlf + std::string(40, '-') + Crlf +
-         StringReplace(steps, "\n", Crlf, rfReplaceAll);
+  return trace.Result(report + Crlf + CleanValue(options.Texts(59)) + ":" + Crlf +
+                      std::string(40, '-') + Crlf + StringReplace(steps, "\n", Crlf, rfReplaceAll));
 }
 
 // ---- TLogFile --------------------------------------------------------------------------------
+
+TLogFile TLogFile::Of(const TOstrelModuleOptions& options) {
+  const std::string file = options.OutputLogFile();
+  std::string folder = ExtractFilePath(file);
+  if (folder.empty()) folder = ".";
+  struct stat st {};
+  const bool taken = ::lstat(file.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+  if (!taken && ::access(folder.c_str(), W_OK) == 0) return TLogFile(file);
+  const std::string state = StateFolder(options.ModuleName());
+  if (state.empty() || !ForceDirectories(ExcludeTrailingPathDelimiter(state)))
+    return TLogFile(file);
+  TLogFile log(state + ExtractFileName(file));
+  log.named_ = file;
+  return log;
+}
 
 void TLogFile::Load() {
   TraceScope trace("TLogFile.Load", {file_name_});
@@ -542,6 +558,18 @@ std::string TLogFile::WholeText() const {
 void TLogFile::Save() const {
   TraceScope trace("TLogFile.Save", {file_name_});
   WriteFileAtomically(file_name_, WholeText());
+  // Whoever looks for the report beside the program learns where it is. Written past the
+  // stream: a thread that faulted may hold its lock.
+  if (named_.empty()) return;
+  const std::string note = ChangeFileExt(ExtractFileName(ExeName()), "") +
+                           ": the exception report was saved in \"" + file_name_ + "\" (\"" +
+                           named_ + "\" cannot take it).\n";
+  for (std::size_t at = 0; at < note.size();) {
+    const ssize_t n = ::write(STDERR_FILENO, note.data() + at, note.size() - at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    at += std::size_t(n);
+  }
 }
 
 namespace {
@@ -609,14 +637,14 @@ bool TLogFile::IsDuplicate(const std::string& address, const std::string& module
     if (stored_module != module || stored_type != type || stored_message != message ||
         !stored_address)
       continue;
-    if (*stored_address == address) return true;
+    if (*stored_address == address) return trace.Result(true);
     if (!relative) continue;
     const std::optional<uint64_t> stored = ParseHex(*stored_address);
     const std::optional<uint64_t> base = StoredModuleHandle(report, module);
     if (stored && base && *stored >= *base && *stored - *base == *absolute - module_handle)
-      return true;
+      return trace.Result(true);
   }
-  return false;
+  return trace.Result(false);
 }
 
 }  // namespace qv

@@ -115,6 +115,10 @@ class TLogItem {
 class TLogFile {
  public:
   explicit TLogFile(std::string file_name) : file_name_(std::move(file_name)) {}
+  // The log the options name; when that name holds something other than a regular file (a
+  // link, a folder, a pipe) or its folder cannot be written, the same name in the program's
+  // state folder, and Save says so on stderr.
+  [[nodiscard]] static TLogFile Of(const TOstrelModuleOptions& options);
   [[nodiscard]] const std::string& FileName() const { return file_name_; }
   // Reads the stored reports; a missing file is an empty log, an unreadable one throws.
   void Load();
@@ -153,6 +157,7 @@ class TLogFile {
 
  private:
   std::string file_name_;
+  std::string named_;  // the name the options gave, when the log is kept elsewhere
   std::vector<std::string> reports_;
   bool intact_ = true;
 };

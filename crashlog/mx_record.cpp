@@ -207,15 +207,23 @@ std::string BuildMXQuery(std::string_view domain, uint16_t id) {
     const std::string_view label = domain.substr(start, dot - start);
     start = dot + 1;
     if (label.empty()) continue;  // "a..b" and a trailing dot
-    if (label.size() > 63) return {};
+    if (label.size() > 63) {
+      trace.Result(0);
+      return {};
+    }
     name_length += label.size() + 1;
     q += char(label.size());
     q += label;
   }
-  if (name_length == 1 || name_length > kMaxName) return {};
+  if (name_length == 1 || name_length > kMaxName) {
+    trace.Result(0);
+    return {};
+  }
   q += '\0';
   u16(kTypeMX);
   u16(kClassIN);
+  // A packet, not text: its size.
+  trace.Result(int(q.size()));
   return q;
 }
 
@@ -234,7 +242,7 @@ std::string ResolveMXRecord(std::string_view address) {
     TraceLog("ResolveMXRecord", {domain, server}, 0);
     TDnsSocket socket(server, settings.Timeout, settings.DnsPort);
     std::string exchange = socket.Ask(domain);
-    if (!exchange.empty()) return exchange;
+    if (!exchange.empty()) return trace.Result(exchange);
   }
   throw EOstrelSocketError("Cannot resolve the \"" + domain + "\" MX record.");
 }

@@ -363,6 +363,7 @@ struct ReportDialog {
   // ---- layouts ----
 
   void ToggleDetails(bool on) {
+    TraceScope trace("ToggleDetails", {on});
     details = on;
     if (!o.CustomDialogLook()) {
       for (int id : {IDC_REPORT_OK, IDC_REPORT_TERMINATE, IDC_REPORT_DETAILS, IDC_REPORT_SEND,
@@ -590,6 +591,7 @@ int CharsetOfCodePage(unsigned codePage) {
 }
 
 int GetDefaultCharset() {
+  TraceScope trace("GetDefaultCharset", {});
   std::string name = "C";
   for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
     const char* value = std::getenv(variable);
@@ -613,7 +615,7 @@ int GetDefaultCharset() {
   if (!encoding.empty() && encoding.size() <= 6 &&
       std::all_of(encoding.begin(), encoding.end(), [](char c) { return c >= '0' && c <= '9'; }))
     codePage = unsigned(std::stoul(encoding));
-  return CharsetOfCodePage(codePage);
+  return trace.Result(CharsetOfCodePage(codePage));
 }
 
 TDialogFonts::TDialogFonts(int charset) : message(ReportMessageFont()) {
@@ -793,7 +795,7 @@ std::string ShowRequestDialog(const TOstrelModuleOptions& options, const TDispla
           }
         });
   });
-  return text;
+  return trace.Result(text);
 }
 
 std::vector<TReportRow> CallStackRows(const TOstrelStackList& stack, uintptr_t program) {
@@ -862,17 +864,17 @@ bool SendMailSlotMessage(const std::string& unit, uint32_t line) {
   const std::string address = MailSlotAddress();
   sockaddr_un to{};
   to.sun_family = AF_UNIX;
-  if (address.size() >= sizeof to.sun_path) return false;
+  if (address.size() >= sizeof to.sun_path) return trace.Result(false);
   std::memcpy(to.sun_path, address.data(), address.size());
   const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
+  if (fd < 0) return trace.Result(false);
   const std::vector<uint8_t> message = MailSlotMessage(unit, line);
   const socklen_t length =
       socklen_t(offsetof(sockaddr_un, sun_path) + address.size() + (address[0] == '\0' ? 0 : 1));
   const ssize_t sent = ::sendto(fd, message.data(), message.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
                                 reinterpret_cast<const sockaddr*>(&to), length);
   ::close(fd);
-  return sent == ssize_t(message.size());
+  return trace.Result(sent == ssize_t(message.size()));
 }
 
 }  // namespace qv

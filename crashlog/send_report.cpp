@@ -527,7 +527,7 @@ bool SendBySMTP(bool direct, const std::string& from, const std::string& host,
       Warning(eeEmailSMTPError, e.what());
     }
   }
-  return served > 0;
+  return trace.Result(served > 0);
 }
 
 bool SendByMAPI(const std::string& recipients, const std::string& subject, const std::string& body,
@@ -538,20 +538,20 @@ bool SendByMAPI(const std::string& recipients, const std::string& subject, const
     to += (to.empty() ? "<" : ", <") + r + ">";
   if (to.empty()) {
     Warning(eeEmailMAPIError, "Cannot send the MAPI message.");
-    return false;
+    return trace.Result(false);
   }
   const std::string message =
       Lf(BuildMailMessage(from, to, subject, body, attachments, std::time(nullptr)));
   const RunResult run = RunProgram({MailPrograms().Sendmail, "-t", "-i"}, &message, kSendmailWait);
   if (run.spawn_error != 0) {
     Warning(eeEmailMAPIError, "Cannot open the MAPI dll.");
-    return false;
+    return trace.Result(false);
   }
   if (run.status != 0) {
     Warning(eeEmailMAPIError, "Cannot send the MAPI message.");
-    return false;
+    return trace.Result(false);
   }
-  return true;
+  return trace.Result(true);
 }
 
 std::string ReadRegString(HKEY root, const std::string& path, const std::string& name) {
@@ -645,14 +645,14 @@ bool SendByShell(const std::string& recipients, const std::string& subject,
   }
   if (run.spawn_error != 0) {
     Warning(eeEmailShellError, std::strerror(run.spawn_error));
-    return false;
+    return trace.Result(false);
   }
   if (run.status > 0 || !AwaitMailHandler(run)) {
     Warning(eeEmailShellError,
             "The mail handler failed with exit status " + std::to_string(run.status) + ".");
-    return false;
+    return trace.Result(false);
   }
-  return true;
+  return trace.Result(true);
 }
 
 void InstallInternalBugSender() {

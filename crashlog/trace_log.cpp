@@ -463,6 +463,15 @@ void SaveTrace() {
   SaveTraceLocked(s);
 }
 
+void SaveTraceBeforeExit() {
+  TraceState& s = State();
+  // A thread stopped while it traced holds the lock for good: then the trace stays as saved.
+  std::unique_lock guard(s.lock, std::try_to_lock);
+  if (!guard) return;
+  ReadSwitchesLocked(s);
+  SaveTraceLocked(s);
+}
+
 std::string TraceFileName() {
   return ChangeFileExt(ExeName(), ".log");
 }

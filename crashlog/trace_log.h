@@ -90,6 +90,8 @@ class TraceArg {
   requires std::is_class_v<T> TraceArg(T* object) : TraceArg(static_cast<const T*>(object)) {}
   // Any other type.
   static TraceArg Unknown() { return TraceArg(Raw{}, "Unknown"); }
+  // An object traced by the class name it has in reports (a list kept as a container).
+  static TraceArg Object(std::string class_name) { return TraceArg(Raw{}, std::move(class_name)); }
 
   [[nodiscard]] const std::string& Text() const { return text_; }
 
@@ -185,6 +187,9 @@ class TraceScope {
 // Writes the trace to TraceFileName() when the trace file is on; when that cannot be
 // written, to the same name in the program's state folder.
 void SaveTrace();
+// The same at the end of a report that ends the process, unless another thread holds the
+// trace (it may be one that faulted).
+void SaveTraceBeforeExit();
 [[nodiscard]] std::string TraceFileName();
 // The file the trace was last written to; "" when it could be written nowhere.
 [[nodiscard]] std::string SavedTraceFileName();

@@ -188,8 +188,8 @@ bool WriteErrorPage(const TWebHost& host, std::string_view page) {
 bool ReportToWebHost(bool console_program, std::string_view caption, std::string_view report) {
   TraceScope trace("ReportToWebHost", {console_program});
   const TWebHost host = DetectWebHost(console_program);
-  if (host.Kind == TWebHostKind::None) return false;
-  return WriteErrorPage(host, ErrorPage(caption, report));
+  if (host.Kind == TWebHostKind::None) return trace.Result(false);
+  return trace.Result(WriteErrorPage(host, ErrorPage(caption, report)));
 }
 
 }  // namespace qv

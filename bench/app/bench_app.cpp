@@ -6,11 +6,15 @@
 //   through a pipe, and the time to that is measured.
 // - an unattended rip ("quorvel -auto", MP3) of a generated three-track image end to end,
 //   against the bare encoder library encoding the same PCM from memory;
+// - a start and end of the program itself, headless (stopped by SIGTERM before it runs, which
+//   closes its window as soon as it exists), against an empty process start and end: elapsed
+//   time and the processor time of every thread of the child;
 // - the peak resident memory of an unattended rip (FLAC) of a generated 74-minute image, from
 //   the finished child's resource usage, against 64 MB.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <lame/lame.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -69,8 +73,9 @@ struct Disc {
 };
 
 struct Child {
-  double seconds = 0;   // until it ended, or said it was ready
-  double maxRssMb = 0;  // peak resident memory
+  double seconds = 0;     // until it ended, or said it was ready
+  double cpuSeconds = 0;  // user and system time of all its threads
+  double maxRssMb = 0;    // peak resident memory
   int status = -1;
 };
 
@@ -79,13 +84,19 @@ struct Child {
 // With `OwnMemory` the peak resident memory is the program's own: it runs below
 // /usr/bin/time, since a child forked from this process starts with this process's pages
 // resident, and its peak would count them.
+// With `Stop` the child gets SIGTERM before it runs: held blocked until the program watches
+// for it.
 Child Run(const fs::path& Dir, std::vector<std::string> Argv, bool ReadyPipe,
-          bool OwnMemory = false) {
+          bool OwnMemory = false, bool Stop = false) {
   const fs::path rssFile = Dir / "max_rss_kb";
   if (OwnMemory) Argv.insert(Argv.begin(), {"/usr/bin/time", "-f", "%M", "-o", rssFile.string()});
   int fds[2] = {-1, -1};
   if (ReadyPipe && ::pipe2(fds, O_CLOEXEC) != 0) std::abort();
   const auto start = Clock::now();
+  sigset_t term, before;
+  sigemptyset(&term);
+  sigaddset(&term, SIGTERM);
+  if (Stop) ::sigprocmask(SIG_BLOCK, &term, &before);
   const pid_t pid = ::fork();
   if (pid == 0) {
     if (::chdir(Dir.c_str()) != 0) ::_exit(127);
@@ -102,6 +113,10 @@ Child Run(const fs::path& Dir, std::vector<std::string> Argv, bool ReadyPipe,
     ::execv(args[0], args.data());
     ::_exit(127);
   }
+  if (Stop) {
+    ::sigprocmask(SIG_SETMASK, &before, nullptr);
+    ::kill(pid, SIGTERM);
+  }
   Child child;
   if (ReadyPipe) {
     ::close(fds[1]);
@@ -115,6 +130,8 @@ Child Run(const fs::path& Dir, std::vector<std::string> Argv, bool ReadyPipe,
   ::wait4(pid, &status, 0, &usage);
   if (!ReadyPipe) child.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   child.maxRssMb = double(usage.ru_maxrss) / 1024.0;
+  const auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) * 1e-6; };
+  child.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
   if (OwnMemory) {
     double kb = -1024;  // unreadable: reported as -1 MB
     std::ifstream(rssFile) >> kb;
@@ -201,6 +218,30 @@ void BM_StartupVsEmptyProcess(benchmark::State& state) {
   ratios.Report(state);
 }
 
+void BM_StartAndEndVsEmptyProcess(benchmark::State& state) {
+  const fs::path& dir = Data().small.dir;
+  const std::string quorvel = (ExeDir() / "quorvel").string();
+  const std::string self = fs::read_symlink("/proc/self/exe").string();
+  bench::PairedRatios ratios(false);
+  double cpu = 0;
+  for (auto _ : state) {
+    Child program, empty;
+    ratios.Repeat([&] { program = Run(dir, {quorvel}, false, false, true); },
+                  [&] {
+                    empty = Run(dir, {self, "--empty-process"}, false, false, true);
+                  });
+    if (program.status != 0) {
+      state.SkipWithError("the program did not end by its window");
+      return;
+    }
+    ratios.Record("cpu_ratio", program.cpuSeconds / std::max(empty.cpuSeconds, 1e-4));
+    cpu += program.cpuSeconds;
+    state.SetIterationTime(program.seconds);
+  }
+  ratios.Report(state);
+  state.counters["program_cpu_ms"] = 1000 * cpu / double(state.iterations());
+}
+
 void BM_AutoRipVsBareEncoder(benchmark::State& state) {
   Disc& disc = Data().small;
   const std::string quorvel = (ExeDir() / "quorvel").string();
@@ -243,6 +284,10 @@ void BM_AutoRip74MinutesMemory(benchmark::State& state) {
 }
 
 BENCHMARK(BM_StartupVsEmptyProcess)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(41);
+BENCHMARK(BM_StartAndEndVsEmptyProcess)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(21);
 BENCHMARK(BM_AutoRipVsBareEncoder)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_AutoRip74MinutesMemory)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 
@@ -274,9 +319,16 @@ int StartupChild() {
 int main(int argc, char** argv) {
   if (argc == 2 && std::string(argv[1]) == "--empty-child") return ::write(3, "1", 1) == 1 ? 0 : 1;
   if (argc == 2 && std::string(argv[1]) == "--startup-child") return qv::StartupChild();
+  if (argc == 2 && std::string(argv[1]) == "--empty-process") return 0;
   qv::bench::TargetReporter reporter({
       {"BM_StartupVsEmptyProcess/iterations:41/manual_time", "ratio",
        "start-up to painted window / empty process", 0},
+      {"BM_StartAndEndVsEmptyProcess/iterations:21/manual_time", "ratio",
+       "start and end of the program / empty process", 0},
+      {"BM_StartAndEndVsEmptyProcess/iterations:21/manual_time", "cpu_ratio",
+       "same, processor time", 0},
+      {"BM_StartAndEndVsEmptyProcess/iterations:21/manual_time", "program_cpu_ms",
+       "same, the program's processor time", 0, " ms"},
       {"BM_AutoRipVsBareEncoder/iterations:5/manual_time", "ratio",
        "unattended 3-track rip / bare encoder", 0},
       {"BM_AutoRip74MinutesMemory/iterations:1/manual_time", "max_rss_mb",

@@ -384,3 +384,43 @@ TEST(CallStackTest, CodeEndAndExportThunks) {
 
 }  // namespace
 }  // namespace qv
+
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+
+#include <cstddef>
+
+namespace qv {
+namespace {
+
+// Where a sandbox denies reading memory through the kernel, readable memory is still read and
+// unreadable memory still refused (a stack scan would otherwise find nothing at all).
+TEST(CallStackTest, MemoryIsReadWhereReadingThroughTheKernelIsDenied) {
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    sock_filter filter[] = {BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+                            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_process_vm_readv, 0, 1),
+                            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+                            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
+    sock_fprog program{sizeof filter / sizeof filter[0], filter};
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+        ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+      ::_exit(3);
+    std::vector<uint8_t> value(10000), copy(10000);
+    for (std::size_t i = 0; i < value.size(); ++i) value[i] = uint8_t(i * 7);
+    const bool read = SafeRead(copy.data(), uintptr_t(value.data()), value.size()) && copy == value;
+    const bool refused = !SafeRead(copy.data(), 16, 8);
+    ::_exit(read ? (refused ? 0 : 2) : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: readable memory refused, 2: unreadable memory read";
+}
+
+}  // namespace
+}  // namespace qv

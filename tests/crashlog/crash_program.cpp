@@ -694,8 +694,9 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (mode == "bugprompt") {
-    // The log file cannot be written (its name is a folder's): an internal error, with the
-    // trace on (the last parameter) and those who get reports named.
+    // The log file cannot be written (its name is a folder's, and the state folder cannot be
+    // made): an internal error, with the trace on (the last parameter) and those who get
+    // reports named.
     const std::string blocked = std::string(argv[2]) + "/blocked.olf";
     ::mkdir(blocked.c_str(), 0700);
     options.SetEMailAddresses("bugs@example.org");

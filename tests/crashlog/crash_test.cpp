@@ -81,17 +81,38 @@ class CrashTest : public ::testing::Test {
                         .c_str()) != 0)
       return -1;
     ::mkdir(runtime.c_str(), 0700);
-    const std::string command = "cd " + ShellQuote(dir_) + " && HOME=" + ShellQuote(dir_) +
-                                " XDG_RUNTIME_DIR=" + ShellQuote(runtime) +
-                                " QUORVEL_INI=" + ShellQuote(dir_ + "/Quorvel.ini") + " " + env +
-                                " ASAN_OPTIONS=detect_leaks=0 exec ./quorvel " + args +
-                                " > out 2>&1";
+    const std::string command =
+        "cd " + ShellQuote(dir_) + " && HOME=" + ShellQuote(dir_) +
+        " XDG_RUNTIME_DIR=" + ShellQuote(runtime) +
+        " QUORVEL_INI=" + ShellQuote(dir_ + "/Quorvel.ini") + " " + env +
+        " ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0 exec ./quorvel " + args +
+        " > out 2>&1";
     const pid_t pid = ::fork();
     if (pid == 0) {
       ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
       ::_exit(127);
     }
     return pid;
+  }
+
+  // The exit status of `pid` once it ended, -1 when it had not within two minutes (then it
+  // is killed).
+  static int EndedWith(pid_t pid) {
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (::waitpid(pid, &status, WNOHANG) != pid) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        return -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  std::string Output() const {
+    std::ifstream in(dir_ + "/out");
+    return std::string((std::istreambuf_iterator<char>(in)), {});
   }
 
   static std::string Field(const std::string& report, const std::string& number) {
@@ -431,7 +452,7 @@ TEST_F(CrashTest, ExcludedThreadIsNeverReported) {
 // An internal error with the trace on asks whether to mail the trace to those who get the
 // program's reports (unattended, the question is printed and answered No).
 TEST_F(CrashTest, InternalErrorWithTheTraceOnAsksToSendIt) {
-  const CrashRun run = Crash("bugprompt", "xDEBUGx");
+  const CrashRun run = Crash("bugprompt", "xDEBUGx", "XDG_STATE_HOME=/dev/null/state ");
   EXPECT_EQ(run.status, 1);
   std::ifstream in(dir_ + "/stderr");
   const std::string err((std::istreambuf_iterator<char>(in)), {});
@@ -439,6 +460,10 @@ TEST_F(CrashTest, InternalErrorWithTheTraceOnAsksToSendIt) {
   EXPECT_NE(err.find("This is an internal OstrelLog bug."), std::string::npos);
   // The log file's error was thrown inside the logger: its code at the throw is dumped.
   EXPECT_TRUE(std::regex_search(err, std::regex("\\nMemory Dump:( \\$[0-9A-F]{2}){32}\\n"))) << err;
+  // What is traced after the report's own save, up to the end the report brings, is kept too.
+  std::ifstream trace(std::string(CRASH_PROGRAM) + ".log");
+  const std::string traced((std::istreambuf_iterator<char>(trace)), {});
+  EXPECT_NE(traced.find("GoNotify=False"), std::string::npos) << traced;
 }
 
 // The program's static objects are all made before main runs, and the logger knows it is
@@ -954,6 +979,69 @@ TEST_F(CrashTest, QuorvelOnAnXDisplayNamesItsFormAndTracesItsRoutines) {
     EXPECT_NE(trace.find(routine), std::string::npos) << routine;
   }
   EXPECT_TRUE(std::regex_search(trace, std::regex("\\(\\$[0-9A-F]{16}[,)]")));
+}
+
+// An unattended run ("-auto") that faults while it starts, before it has read its command
+// line, on an X display: the report takes the dialog's default answer at once (a line on
+// stderr) and the program ends, with nobody to close a dialog.
+TEST_F(CrashTest, UnattendedRunFaultingAtStartWaitsForNobody) {
+  XvfbServer server("800x600x24");
+  ASSERT_FALSE(server.Display().empty());
+  const pid_t pid = StartQuorvelCopy(
+      dir_ + "/run",
+      "DISPLAY=" + server.Display() + " QUORVEL_DISPLAY=x11 XDG_CONFIG_HOME=" + ShellQuote(dir_) +
+          " LD_PRELOAD=" + ShellQuote(FAULT_AT_START),
+      "-format=flac -AUTO");
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(EndedWith(pid), 1) << Output();
+  EXPECT_NE(Output().find("Error.: "), std::string::npos) << Output();
+  TLogFile log(dir_ + "/quorvel.olf");
+  log.Load();
+  ASSERT_EQ(log.Reports().size(), 1u) << Output();
+  EXPECT_EQ(Field(log.Reports()[0], "2.4"), "EAccessViolation");
+}
+
+// "quorvel.olf" beside the program taken by a link, a folder or a pipe: the report goes to the
+// state folder, what the name holds stays as it was, and stderr says where the report went.
+TEST_F(CrashTest, ReportBesideTheProgramTakenByANonFileGoesToTheStateFolder) {
+  const std::string name = dir_ + "/quorvel.olf", target = dir_ + "/target",
+                    state = dir_ + "/state/quorvel/quorvel.olf";
+  for (const std::string kind : {"link", "folder", "pipe"}) {
+    SCOPED_TRACE(kind);
+    std::filesystem::remove_all(name);
+    std::filesystem::remove_all(dir_ + "/state");
+    std::ofstream(target) << "not a log";
+    if (kind == "link") std::filesystem::create_symlink(target, name);
+    if (kind == "folder") std::filesystem::create_directory(name);
+    if (kind == "pipe") {
+      ASSERT_EQ(::mkfifo(name.c_str(), 0600), 0);
+    }
+    const std::string runtime = dir_ + "/run-" + kind;
+    const pid_t pid = StartQuorvelCopy(
+        runtime, "QUORVEL_DISPLAY=headless XDG_STATE_HOME=" + ShellQuote(dir_ + "/state"), "");
+    ASSERT_GT(pid, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    bool started = false;
+    while (!started && std::chrono::steady_clock::now() < deadline) {
+      std::error_code error;
+      started = !std::filesystem::is_empty(runtime + "/quorvel", error) && !error;
+      if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(started);
+    ::kill(pid, SIGSEGV);
+    EXPECT_EQ(EndedWith(pid), 1) << Output();
+    TLogFile log(state);
+    log.Load();
+    ASSERT_EQ(log.Reports().size(), 1u) << Output();
+    EXPECT_EQ(Field(log.Reports()[0], "2.4"), "EAccessViolation");
+    EXPECT_NE(Output().find("\"" + state + "\""), std::string::npos) << Output();
+    std::ifstream in(target);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "not a log");
+    EXPECT_EQ(std::filesystem::symlink_status(name).type(),
+              kind == "link"     ? std::filesystem::file_type::symlink
+              : kind == "folder" ? std::filesystem::file_type::directory
+                                 : std::filesystem::file_type::fifo);
+  }
 }
 
 }  // namespace

@@ -720,3 +720,39 @@ TEST(NameSplitTest, NoLibraryIncludesAToolsHeader) {
 
 }  // namespace
 }  // namespace qv
+
+namespace qv {
+namespace {
+
+// A packed block is unpacked at first only as far as its name table; the line tables follow
+// when a lookup needs them, and read as the whole block reads.
+TEST(DebugInfoTest, PackedLineTablesWaitUntilALookupNeedsThem) {
+  std::vector<uint8_t> entries;
+  const std::string go = "TForm1.Go";
+  oldata::AppendLineEntry(entries, 4, 2, &go);
+  std::vector<oldata::UnitBlock> units;
+  for (uint32_t u = 0; u < 20000; ++u)
+    units.push_back({"Unit" + std::to_string(u) + ".cpp", 10, u * 0x10, 8, entries});
+  const std::vector<uint8_t> block = oldata::BuildBlock(
+      oldata::DefaultOptionStream(), oldata::BuildDebugInfo({{"Main.Go", 0x100}}, units), 454);
+  TOstrelLoggerData whole, head;
+  TOstrelModuleOptions options;
+  ASSERT_TRUE(ParseLoggerData(block.data(), block.size(), whole, options));
+  ASSERT_TRUE(ParseLoggerHead(block.data(), block.size(), head, options));
+  ASSERT_NE(head.packed, nullptr);
+  EXPECT_LT(head.debug.size() * 100, whole.debug.size());
+  EXPECT_EQ(FindDebugProcAddress(head.debug, 454, 0x10000, "Main.Go"), 0x11100u);
+  TOstrelStackEntry found;
+  EXPECT_FALSE(FindSourceLocation(head.debug, 454, 0, 0x1000 + 0x9C40, found));
+  TOstrelModuleEntry module;
+  module.data_version = 454;
+  module.debug = head.debug;
+  module.packed = head.packed;
+  EXPECT_EQ(UnpackedDebugStream(module), whole.debug);
+  EXPECT_EQ(module.packed, nullptr);
+  ASSERT_TRUE(FindSourceLocation(module.debug, 454, 0, 0x1000 + 0x9C40, found));
+  EXPECT_EQ(found.unit_name, "Unit2500.cpp");
+}
+
+}  // namespace
+}  // namespace qv
