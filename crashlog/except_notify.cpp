@@ -4,9 +4,11 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <link.h>
+#include <poll.h>
 #include <pthread.h>
 #include <semaphore.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <ucontext.h>
@@ -38,6 +40,7 @@
 #include "crashlog/screenshot.h"
 #include "crashlog/send_report.h"
 #include "crashlog/shared_facts.h"
+#include "crashlog/thread_snapshot.h"
 #include "crashlog/trace_log.h"
 #include "crashlog/web_page.h"
 #include "platform/base/paths.h"
@@ -113,6 +116,17 @@ int pending_notifications = 0;
 std::atomic<int> waiting_faults{0};
 // The thread that reports faults.
 std::atomic<pid_t> pipeline_thread{0};
+// Wakes the pipeline thread: a fault handed over, a signal noted, a notification ended while
+// the pipeline waits to end the program.
+int wake_fd = -1;
+std::atomic<bool> ending{false};
+
+void WakePipeline() {
+  const uint64_t one = 1;
+  // An event counter: the write never blocks, and wakes once however many came meanwhile.
+  [[maybe_unused]] const ssize_t written = ::write(wake_fd, &one, sizeof one);
+}
+
 // How long the end waits for other threads' exceptions on their way to the log; a report
 // waiting for its user (a dialog open) is waited for as long as it is open.
 constexpr auto EndWaitForOtherReports = std::chrono::seconds(60);
@@ -134,9 +148,13 @@ struct PendingNotification {
     ++notifying;
   }
   ~PendingNotification() {
-    std::lock_guard lock(busy_lock);
-    --pending_notifications;
-    --notifying;
+    {
+      std::lock_guard lock(busy_lock);
+      --pending_notifications;
+      --notifying;
+    }
+    // The pipeline thread may wait for it to end the program.
+    if (ending.load()) WakePipeline();
   }
 };
 // The notifications still to be waited for (busy_lock held).
@@ -213,12 +231,15 @@ thread_local void* thrown_object = nullptr;
 thread_local uintptr_t thrown_at = 0;
 thread_local TOstrelRegisters thrown_registers{};
 
+// The stack top of a listed thread or of the main thread; 0 when it is not known.
+uintptr_t KnownStackTop(pid_t thread) {
+  TOstrelThreadsList::Entry entry;
+  if (OstrelThreadsList().FindById(thread, entry) && entry.stack_top != 0) return entry.stack_top;
+  return thread == main_thread ? main_stack_top : 0;
+}
+
 uintptr_t StackTopOf(uintptr_t stack_pointer, pid_t thread) {
-  {
-    TOstrelThreadsList::Entry entry;
-    if (OstrelThreadsList().FindById(thread, entry) && entry.stack_top != 0) return entry.stack_top;
-  }
-  if (thread == main_thread && main_stack_top != 0) return main_stack_top;
+  if (const uintptr_t top = KnownStackTop(thread); top != 0) return top;
   std::ifstream maps("/proc/self/maps");
   std::string line;
   while (std::getline(maps, line)) {
@@ -1114,14 +1135,7 @@ bool IsStdException(const std::type_info* type, void* object, std::string& messa
   __builtin_unreachable();
 }
 
-int PendingDeferredSignals();
-
-// Whether a fault is still on its way to a report. A signal moves between an entry and the
-// waiting count (counted before it leaves the one, uncounted after it entered the other), so
-// the count is read on both sides of the entries.
-bool FaultsOnTheirWay() {
-  return waiting_faults.load() > 0 || PendingDeferredSignals() > 0 || waiting_faults.load() > 0;
-}
+bool FaultsOnTheirWay();
 
 // A rethrow is reported as a throw from where it rethrows, the exception being handled
 // (`throw;`) or the one the pointer holds.
@@ -1223,6 +1237,26 @@ void HookedExceptProc() {
 }
 
 // ---- signals ---------------------------------------------------------------------------------
+//
+// A fault a thread raises itself (at an address, or by abort() or raise(); whatever this process
+// sends itself counts so) cannot be resumed: its handler hands it to the pipeline thread and
+// waits there. A signal another process sends may find its thread anywhere, holding any lock:
+// its handler only notes it and returns. The pipeline thread then takes a snapshot of the thread
+// the signal names and reports it from that copy, so no thread is held for it.
+
+// Waits for a wake, until `until` when one is given.
+void AwaitWake(const std::chrono::steady_clock::time_point* until) {
+  int timeout = -1;
+  if (until != nullptr) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(*until - std::chrono::steady_clock::now());
+    timeout = int(std::clamp<int64_t>(left.count(), 0, INT32_MAX));
+  }
+  pollfd wake{wake_fd, POLLIN, 0};
+  if (::poll(&wake, 1, timeout) <= 0) return;
+  uint64_t count = 0;
+  [[maybe_unused]] const ssize_t read = ::read(wake_fd, &count, sizeof count);
+}
 
 struct SignalSlot {
   int signal = 0;
@@ -1231,8 +1265,10 @@ struct SignalSlot {
   pid_t thread = 0;
   bool default_wanted = false;
 };
+// A fault's slot: taken (slot_free), filled and posted (fault_posted), answered (slot_done).
 SignalSlot slot;
-sem_t slot_free, slot_request, slot_done;
+sem_t slot_free, slot_done;
+std::atomic<bool> fault_posted{false};
 // Posted by the pipeline thread once it has read the program's logger data.
 sem_t data_ready;
 
@@ -1250,159 +1286,55 @@ void DefaultSignal(int signal, siginfo_t* info) {
   if (info->si_code <= 0 || signal == SIGABRT) ::raise(signal);
 }
 
-// ---- signals sent from outside ---------------------------------------------------------------
-//
-// A signal another process sends (kill -SEGV) interrupts the thread wherever it is. Running the
-// system's libraries it may hold a lock the report needs (the allocator's, the loader's), and
-// a thread held in the handler would keep it for good. Such a thread is let go and the signal
-// sent to it again a moment later, until it arrives elsewhere (after many tries it is taken
-// where it is). A signal sent to the whole process is reported on the main thread: the
-// kernel gives it to any thread.
-
-struct DeferredSignal {
-  // 0 free, 1 being filled, 2 to be sent, 3 sent, 4 taken by the main thread, 5 given back
-  // (the main thread is gone or cannot take it); the thread it came to frees 4 and 5. The
-  // state is in the word's low three bits, the number of the entry's filling above them: an
-  // entry taken back and filled again is never taken for the one it held.
-  std::atomic<uint64_t> word{0};
-  [[nodiscard]] static int StateOf(uint64_t w) { return int(w & 7); }
-  [[nodiscard]] int State() const { return StateOf(word.load()); }
-  // Moves the entry from what was seen (state and filling) to the state `to`.
-  bool Move(uint64_t seen, int to) {
-    return word.compare_exchange_strong(seen, (seen & ~uint64_t(7)) | uint64_t(to));
-  }
-  // The facts below are written while the entry is being filled (1) or handed on by the
-  // pipeline thread, and may be read by a thread that then finds the word changed: each is
-  // atomic, and what is read counts only when the word's change that follows succeeds.
-  std::atomic<pid_t> thread{0};
-  // Set once the pipeline thread has looked whether an old sent signal's thread still exists.
-  std::atomic<bool> checked{false};
-  // The thread the signal came to first: it takes it back when the main thread does not.
-  std::atomic<pid_t> origin{0};
-  std::atomic<int> signal{0};
-  std::atomic<int> attempts{0};
-  std::atomic<bool> wait_first{false};
-  // When it was last sent (steady clock, ns): read by threads that wait for the end.
-  std::atomic<int64_t> sent_at{0};
-  // The signal's own facts, word by word.
-  static_assert(sizeof(siginfo_t) % sizeof(uint64_t) == 0);
-  std::array<std::atomic<uint64_t>, sizeof(siginfo_t) / sizeof(uint64_t)> info_words{};
-  void SetInfo(const siginfo_t& info) {
-    uint64_t words[info_words.size()];
-    std::memcpy(words, &info, sizeof info);
-    for (std::size_t i = 0; i < info_words.size(); ++i) info_words[i] = words[i];
-  }
-  [[nodiscard]] siginfo_t Info() const {
-    uint64_t words[info_words.size()];
-    for (std::size_t i = 0; i < info_words.size(); ++i) words[i] = info_words[i];
-    siginfo_t info;
-    std::memcpy(&info, words, sizeof info);
-    return info;
-  }
+// Signals sent from outside, in the order they came. An entry is written once, by the handler
+// that claims it, and read by the pipeline thread once it is noted; none is used again, since
+// the program ends once they are reported. Signals past the last entry are only counted.
+struct SentSignal {
+  int signal = 0;
+  siginfo_t info{};
+  pid_t landed = 0;            // the thread the kernel gave it to
+  TOstrelRegisters registers;  // that thread's, where the signal found it
+  std::atomic<bool> noted{false};
 };
-constexpr int MaxDeferred = 8;
-// The code a signal sent again carries: no system call a program makes gives it (sigqueue gives
-// SI_QUEUE), and the kernel lets a process send it to itself.
-constexpr int ResendCode = -42;
-// The top bits of the mark a signal sent again carries: a signal the program queues to itself
-// (sigqueue) is never taken for one.
-constexpr uint64_t MarkMagic = uint64_t(0x5157) << 48;
-constexpr uint64_t MarkFilling = ((uint64_t(1) << 48) - 1) & ~uint64_t(7);
-constexpr int MaxDeferAttempts = 250;
-// A signal sent again but still not taken (its thread blocks it, held in the handler itself)
-// no longer keeps the program from ending after this long.
-constexpr auto DeferredSignalLife = std::chrono::milliseconds(500);
-DeferredSignal deferred[MaxDeferred];
-constexpr int64_t LifeNs = std::chrono::nanoseconds(DeferredSignalLife).count();
+constexpr int MaxSentSignals = 64;
+SentSignal sent_signals[MaxSentSignals];
+std::atomic<int> sent_claimed{0};
+// Reported so far; changed by the pipeline thread alone.
+std::atomic<int> sent_reported{0};
 
-int64_t SteadyNs() {
-  timespec now{};
-  ::clock_gettime(CLOCK_MONOTONIC, &now);
-  return int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
-// Set by a fault handed to the pipeline thread, which also wakes for signals to send again.
-std::atomic<bool> fault_posted{false};
-
-struct CodeRange {
-  uintptr_t from = 0, to = 0;
-};
-CodeRange system_code[32];
-int system_code_count = 0;
-
-// The code of the C and C++ runtime libraries and the loader, noted once before any handler is
-// in place (a handler cannot ask the loader).
-void NoteSystemCode() {
-  ::dl_iterate_phdr(
-      [](dl_phdr_info* module, size_t, void*) {
-        const char* path = module->dlpi_name != nullptr ? module->dlpi_name : "";
-        const char* slash = std::strrchr(path, '/');
-        const std::string_view name = slash != nullptr ? slash + 1 : path;
-        // The sanitizers' runtimes hold the allocator in their builds; the kernel's own
-        // page serves the clock under its lock.
-        static constexpr std::string_view Runtime[] = {
-            "libc.so",     "ld-linux",      "libstdc++.so", "libgcc_s.so",
-            "libm.so",     "libpthread.so", "libasan.so",   "libtsan.so",
-            "libubsan.so", "liblsan.so",    "linux-vdso.so"};
-        if (std::none_of(std::begin(Runtime), std::end(Runtime),
-                         [&](std::string_view r) { return name.substr(0, r.size()) == r; }))
-          return 0;
-        for (int i = 0; i < module->dlpi_phnum && system_code_count < 32; ++i) {
-          const ElfW(Phdr)& segment = module->dlpi_phdr[i];
-          if (segment.p_type != PT_LOAD || (segment.p_flags & PF_X) == 0) continue;
-          const uintptr_t from = module->dlpi_addr + segment.p_vaddr;
-          system_code[system_code_count++] = {from, from + segment.p_memsz};
-        }
-        return 0;
-      },
-      nullptr);
-}
-
-// True when the thread runs the runtime's own code rather than waits in it: only then may it
-// hold a lock for a moment (a call such as mmap made under the allocator's lock counts as
-// running). A thread that waited in a system call is taken at once, so that its wait is not
-// cut short by a signal that comes back.
-bool RunsSystemCode(uintptr_t address, long long result) {
-  for (int i = 0; i < system_code_count; ++i) {
-    const CodeRange& r = system_code[i];
-    if (address < r.from || address >= r.to) continue;
-    // The kernel leaves a thread whose wait a signal ended just after its `syscall`
-    // instruction, the call's result being -EINTR.
-    constexpr unsigned char Syscall[2] = {0x0F, 0x05};
-    return !(result == -EINTR && address - r.from >= 2 &&
-             std::memcmp(reinterpret_cast<const void*>(address - 2), Syscall, 2) == 0);
-  }
-  return false;
-}
-
-// Sent by another process (by the kernel for a fault, by this process for itself: both are
-// taken where they are).
+// Sent by another process (the kernel's faults, and what this process sends itself, are taken
+// where they are).
 bool SentFromOutside(const siginfo_t& info) {
   return info.si_code <= 0 && info.si_pid != ::getpid();
 }
 
-// Takes back a signal sent again: its original facts and how often it was put off.
-bool TakeResent(const siginfo_t& info, siginfo_t& original, int& attempts, bool& stale) {
-  if (info.si_code != ResendCode || info.si_pid != ::getpid()) return false;
-  // The mark: the filling's number and the entry's index.
-  const auto mark = uint64_t(reinterpret_cast<uintptr_t>(info.si_value.sival_ptr));
-  if ((mark & ~(MarkFilling | 7)) != MarkMagic) return false;
-  auto& d = deferred[mark & 7];
-  // One its first thread took back since (the main thread held it off too long) is passed over.
-  const uint64_t sent = (mark & MarkFilling) | 3;
-  if (d.word.load() != sent || d.thread != ThreadId()) {
-    stale = true;
-    return false;
+void NoteSentSignal(int signal, const siginfo_t& info, const ucontext_t& context) {
+  const int at = sent_claimed.fetch_add(1);
+  if (at < MaxSentSignals) {
+    SentSignal& s = sent_signals[at];
+    s.signal = signal;
+    s.info = info;
+    s.landed = ThreadId();
+    s.registers = RegistersOf(context);
+    s.noted = true;
   }
-  original = d.Info();
-  attempts = d.attempts;
-  // Counted as waiting before it leaves the entry, so that no moment shows it nowhere.
-  waiting_faults.fetch_add(1);
-  if (!d.Move(sent, d.thread != d.origin ? 4 : 0)) {
-    waiting_faults.fetch_sub(1);
-    stale = true;
-    return false;
-  }
-  return true;
+  WakePipeline();
+}
+
+int SentSignalsOnTheirWay() {
+  return std::min(sent_claimed.load(), MaxSentSignals) - sent_reported.load();
+}
+
+// Whether a fault is still on its way to a report.
+bool FaultsOnTheirWay() {
+  return waiting_faults.load() > 0 || SentSignalsOnTheirWay() > 0;
+}
+
+// A thread that ends the program while a signal sent from outside is on its way to the log
+// leaves the end to the pipeline thread, which ends the program once it is reported.
+void AwaitSentSignals() {
+  if (sent_claimed.load() == 0 || ThreadId() == pipeline_thread.load()) return;
+  for (;;) ::pause();
 }
 
 bool ThreadMayReport(pid_t thread) {
@@ -1410,220 +1342,20 @@ bool ThreadMayReport(pid_t thread) {
          thread != report_thread.load() && !Excluded(thread);
 }
 
-// Puts the signal off when it should be taken elsewhere or later; false = take it now.
-bool DeferSignal(int signal, const siginfo_t& original, int attempts, pid_t self,
-                 const ucontext_t& interrupted, DeferredSignal*& entry, uint64_t& filling,
-                 bool& to_main) {
-  const greg_t* registers = interrupted.uc_mcontext.gregs;
-  if (!catching_faults.load()) return false;
-  const bool to_process = original.si_code == SI_USER || original.si_code == SI_QUEUE;
-  // A thread that runs the runtime, or holds a lock of the logger's, is let go first, whatever
-  // comes next: the report may need what it holds.
-  // A logger lock is always let go in the end, and taking the signal while it is held would hold
-  // the report for good: those tries are not counted.
-  const bool holds_lock = LoggerLocksHeld() > 0;
-  const bool in_runtime = RunsSystemCode(uintptr_t(registers[REG_RIP]), registers[REG_RAX]);
-  pid_t target = 0;
-  bool wait_first = false;
-  if (holds_lock || (in_runtime && attempts < MaxDeferAttempts)) {
-    target = self;
-    wait_first = true;
-  } else if (to_process && self != main_thread && ThreadMayReport(main_thread)) {
-    target = main_thread;
-  } else {
-    return false;
-  }
-  for (DeferredSignal& d : deferred) {
-    uint64_t free = d.word.load();
-    if (DeferredSignal::StateOf(free) != 0) continue;
-    filling = ((free >> 3) + 1) << 3;
-    if (!d.word.compare_exchange_strong(free, filling | 1)) continue;
-    d.thread = target;
-    d.origin = self;
-    d.signal = signal;
-    // The main thread gets tries of its own while it runs the runtime; tries while a logger
-    // lock is held do not count.
-    d.attempts = target != self ? 1 : holds_lock ? attempts : attempts + 1;
-    d.wait_first = wait_first;
-    d.SetInfo(original);
-    to_main = target != self;
-    d.word = filling | 2;
-    entry = &d;
-    ::sem_post(&slot_request);
-    return true;
-  }
-  return false;
-}
-
-// The thread a signal for the whole process came to waits, without returning (which would cut a
-// call it waits in short), until the main thread takes it; true = taken. When the main thread
-// holds it off too long, the thread takes it back itself.
-bool AwaitMainThread(DeferredSignal& d, uint64_t filling) {
-  timespec start{};
-  ::clock_gettime(CLOCK_MONOTONIC, &start);
-  for (;;) {
-    const uint64_t seen = d.word.load();
-    const int state = DeferredSignal::StateOf(seen);
-    // Taken by the main thread: the entry is freed here, by the one thread that waits on it.
-    if (state == 4) {
-      d.word = filling;
-      return true;
-    }
-    // Given back by the pipeline thread (the main thread is gone): taken here.
-    if (state == 5) {
-      waiting_faults.fetch_add(1);
-      if (d.Move(seen, 0)) return false;
-      waiting_faults.fetch_sub(1);
-      continue;
-    }
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    const long long waited_ms =
-        (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1'000'000;
-    if (waited_ms >= std::chrono::milliseconds(DeferredSignalLife).count() &&
-        (state == 2 || state == 3)) {
-      waiting_faults.fetch_add(1);  // taken back: counted before it leaves the entry
-      if (d.Move(seen, 0)) return false;
-      waiting_faults.fetch_sub(1);
-    }
-    const timespec pause{0, 5'000'000};
-    ::nanosleep(&pause, nullptr);
-  }
-}
-
-// Signals put off and not yet taken back (recently sent ones count: they are on their way).
-int PendingDeferredSignals() {
-  const int64_t now = SteadyNs();
-  int pending = 0;
-  for (DeferredSignal& d : deferred) {
-    const int state = d.State();
-    // One sent for the main thread is still waited for by the thread it came to, which takes
-    // it back if the main thread does not.
-    if (state == 1 || state == 2 || state == 4 || state == 5 ||
-        (state == 3 && (!d.checked.load() || now - d.sent_at.load() < LifeNs ||
-                        d.origin.load() != d.thread.load())))
-      ++pending;
-  }
-  return pending;
-}
-
-// Whether an entry is in use: the pipeline thread then looks at them now and then.
-bool AnyDeferredSignal() {
-  return std::any_of(std::begin(deferred), std::end(deferred),
-                     [](const DeferredSignal& d) { return d.State() != 0; });
-}
-
-// Hands a signal whose thread ended before taking it to the main thread (it comes back to
-// `from`, 3, while the main thread cannot take it now: the next pass tries again). One meant
-// for the main thread that the main thread can no longer take goes back to the thread it came
-// to, which waits for it; one of the main thread's own is gone with it.
-void HandToMainThread(DeferredSignal& d, uint64_t seen) {
-  if (DeferredSignal::StateOf(seen) != 3 || !d.Move(seen, 1)) return;
-  const uint64_t filling = seen & ~uint64_t(7);
-  if (d.thread == main_thread) {
-    d.word = filling | (d.origin != main_thread ? 5 : 0);
-    return;
-  }
-  // Excluded from the log (or not known) for good: nobody can take it.
-  if (main_thread == 0 || Excluded(main_thread)) {
-    d.word = filling;
-    return;
-  }
-  if (!ThreadMayReport(main_thread)) {
-    d.sent_at = SteadyNs();
-    d.checked = false;
-    d.word = filling | 3;
-    return;
-  }
-  d.thread = main_thread;
-  d.origin = main_thread;
-  // Still put off while the main thread runs the runtime, never sent on again.
-  d.attempts = 1;
-  d.wait_first = false;
-  d.word = filling | 2;
-}
-
-// On the pipeline thread: sends the signals put off to their threads again. One whose thread
-// ended before it came back goes to the main thread: the thread's fault is not lost.
-void SendDeferredSignals() {
-  const int64_t now = SteadyNs();
-  for (DeferredSignal& d : deferred) {
-    const uint64_t seen = d.word.load();
-    if (DeferredSignal::StateOf(seen) != 3 || now - d.sent_at.load() < LifeNs) continue;
-    // Looked at once its thread is known to exist still; one that ended goes on.
-    if (::syscall(SYS_tgkill, ::getpid(), d.thread.load(), 0) != 0 && errno == ESRCH)
-      HandToMainThread(d, seen);
-    else
-      d.checked = true;
-  }
-  bool waited = false;
-  for (DeferredSignal& d : deferred) {
-    const uint64_t seen = d.word.load();
-    if (DeferredSignal::StateOf(seen) != 2) continue;
-    if (d.wait_first && !waited) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      waited = true;
-    }
-    // Read before it is marked sent: once sent, it may be taken and the entry used again.
-    const pid_t thread = d.thread;
-    const int signal = d.signal;
-    siginfo_t info{};
-    info.si_signo = signal;
-    info.si_code = ResendCode;
-    info.si_pid = ::getpid();
-    info.si_uid = ::getuid();
-    // The mark the handler knows it by: the filling's number and the entry's index.
-    info.si_value.sival_ptr = reinterpret_cast<void*>(
-        uintptr_t(MarkMagic | (seen & MarkFilling) | uint64_t(&d - deferred)));
-    d.sent_at = SteadyNs();
-    d.checked = false;
-    // Taken back meanwhile by the thread it came to, and perhaps filled again.
-    if (!d.Move(seen, 3)) continue;
-    if (::syscall(SYS_rt_tgsigqueueinfo, ::getpid(), thread, signal, &info) != 0)
-      HandToMainThread(d, (seen & ~uint64_t(7)) | 3);  // the thread is gone
-  }
-}
-
 void SignalHandler(int signal, siginfo_t* info, void* context) {
   const int saved_errno = errno;
-  const pid_t self = ThreadId();
-  siginfo_t original = *info;
-  int attempts = 0;
-  bool stale = false;
-  const bool resent = TakeResent(*info, original, attempts, stale);
-  if (stale) {
+  if (catching_faults.load() && SentFromOutside(*info)) {
+    NoteSentSignal(signal, *info, *static_cast<const ucontext_t*>(context));
     errno = saved_errno;
     return;
   }
-  // A signal taken from its entry is counted as waiting already.
-  bool counted = resent;
-  if (resent || SentFromOutside(*info)) {
-    DeferredSignal* entry = nullptr;
-    uint64_t filling = 0;
-    bool to_main = false;
-    if (DeferSignal(signal, original, attempts, self, *static_cast<const ucontext_t*>(context),
-                    entry, filling, to_main)) {
-      if (counted) waiting_faults.fetch_sub(1);
-      if (!to_main) {
-        errno = saved_errno;
-        return;
-      }
-      // The main thread reports it and the program ends meanwhile.
-      if (AwaitMainThread(*entry, filling)) {
-        HoldNotification();
-        for (;;) ::pause();
-      }
-      counted = true;
-    }
-  }
-  info = &original;
+  const pid_t self = ThreadId();
   if (!catching_faults.load() || !ThreadMayReport(self)) {
-    if (counted) waiting_faults.fetch_sub(1);
     DefaultSignal(signal, info);
     errno = saved_errno;
     return;
   }
-  if (!counted) waiting_faults.fetch_add(1);
+  waiting_faults.fetch_add(1);
   HoldNotification();
   SemWait(&slot_free);
   slot.signal = signal;
@@ -1631,7 +1363,7 @@ void SignalHandler(int signal, siginfo_t* info, void* context) {
   std::memcpy(&slot.context, context, sizeof slot.context);
   slot.thread = self;
   fault_posted = true;
-  ::sem_post(&slot_request);
+  WakePipeline();
   // Not posted when the program ends after the report: a fault cannot be resumed.
   SemWait(&slot_done);
   const bool default_wanted = slot.default_wanted;
@@ -1686,13 +1418,15 @@ std::string SignalMessage(int signal, const siginfo_t& info, uintptr_t address) 
   return text;
 }
 
-// A fault handed over by its thread becomes an exception object (class and message from the
-// signal, the registers of its context), which is then notified. True = default handling.
-bool HookedExceptionObject(const SignalSlot& fault) {
-  const TOstrelRegisters r = RegistersOf(fault.context);
+// A fault becomes an exception object (class and message from the signal, the registers where
+// it found its thread), which is then notified; `stack_copy`, when given, is where its call
+// stack is looked for. True = default handling.
+bool NotifySignal(int signal, const siginfo_t& info, pid_t thread, const TOstrelRegisters& r,
+                  uintptr_t stack_top, const void* stack_copy = nullptr,
+                  std::size_t stack_bytes = 0) {
   ExceptInfo e;
-  e.class_name = SignalClass(fault.signal, fault.info);
-  e.message = SignalMessage(fault.signal, fault.info, r.rip);
+  e.class_name = SignalClass(signal, info);
+  e.message = SignalMessage(signal, info, r.rip);
   e.has_message = true;
   e.external = true;
   const std::unique_ptr<EExternal> object = FaultObject(e.class_name, e.message);
@@ -1700,14 +1434,57 @@ bool HookedExceptionObject(const SignalSlot& fault) {
   e.address = r.rip;
   e.params.stack_pointer = r.rsp;
   e.params.context = r;
-  e.thread = fault.thread;
-  e.params.stack_top = StackTopOf(r.rsp, fault.thread);
+  e.thread = thread;
+  e.params.stack_top = stack_top;
+  e.stack_copy = stack_copy;
+  e.stack_copy_bytes = stack_bytes;
   try {
     PublishExceptionFacts(OwnHandle(), true, e.class_name, true, e.message);
   } catch (...) {
     InternalError("PublishExceptionFacts");
   }
   return GoNotify(e);
+}
+
+// A fault handed over by its thread. True = default handling.
+bool HookedExceptionObject(const SignalSlot& fault) {
+  const TOstrelRegisters r = RegistersOf(fault.context);
+  return NotifySignal(fault.signal, fault.info, fault.thread, r, StackTopOf(r.rsp, fault.thread));
+}
+
+// The pipeline thread's copy of the thread a sent signal names.
+TThreadSnapshot sent_snapshot;
+
+// A signal sent from outside, reported from a snapshot of the thread it names: the one it was
+// sent to, or the main thread for one sent to the process (the kernel gives that to any
+// thread). A thread that does not answer (it ended, or blocks every signal) is reported where
+// the signal found the thread it came to. True = default handling.
+bool ReportSentSignal(const SentSignal& s) {
+  TraceLog("ReportSentSignal", {int(s.signal), int(s.landed)}, 0);
+  const pid_t named = s.info.si_code == SI_TKILL || main_thread == 0 ? s.landed : main_thread;
+  const uintptr_t top = KnownStackTop(named);
+  if (TakeThreadSnapshot(named, top, sent_snapshot)) {
+    const TOstrelRegisters& r = sent_snapshot.registers;
+    return NotifySignal(s.signal, s.info, named, r, r.rsp + sent_snapshot.bytes,
+                        sent_snapshot.stack, sent_snapshot.bytes);
+  }
+  return NotifySignal(s.signal, s.info, s.landed, s.registers,
+                      StackTopOf(s.registers.rsp, s.landed));
+}
+
+// Default handling of a sent signal: the program ends by it, from this thread.
+[[noreturn]] void DieBySentSignal(int signal) {
+  ReleaseProcessSharedFacts();
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  ::sigaction(signal, &action, nullptr);
+  sigset_t only;
+  ::sigemptyset(&only);
+  ::sigaddset(&only, signal);
+  ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+  ::raise(signal);
+  ::syscall(SYS_exit_group, 128 + signal);
+  __builtin_unreachable();
 }
 
 // The program's logger data (its options and debug information), read on the pipeline
@@ -1718,7 +1495,7 @@ void LoadProgramData() {
 }
 
 // Blocks every signal (its mask comes from its creator): a signal sent to the process goes
-// to a thread whose fault can be reported, and one of its own ends the program.
+// to another thread, and one of its own ends the program.
 void* PipelineThread(void*) {
   pipeline_thread = ThreadId();
   try {
@@ -1727,49 +1504,48 @@ void* PipelineThread(void*) {
     InternalError("InstallOstrelLog.LoadProgramData");
   }
   ::sem_post(&data_ready);
-  bool must_end = false;
-  // Ending, an exception of another thread that waits its turn or is being reported is
-  // reported first, for a while: a hook that never returns cannot hold the end for good.
+  // After a report the program ends, once the faults and signals on their way and other
+  // threads' exceptions are reported too; those for a while only: a hook that never returns
+  // cannot hold the end for good.
   std::chrono::steady_clock::time_point end_by{};
+  bool lost_told = false;
+  const auto must_end = [&end_by] {
+    if (!ending.exchange(true)) end_by = std::chrono::steady_clock::now() + EndWaitForOtherReports;
+  };
   const auto may_end = [&end_by] {
     if (FaultsOnTheirWay()) return false;
     std::lock_guard lock(busy_lock);
     return !NotificationsPending() || PastEndWait(end_by);
   };
   for (;;) {
-    if (!must_end && !AnyDeferredSignal()) {
-      SemWait(&slot_request);
-    } else {
-      // Signals sent again are looked at until they are taken or too old; ending, the faults
-      // on their way are reported first.
-      timespec until{};
-      ::clock_gettime(CLOCK_REALTIME, &until);
-      until.tv_nsec += 50'000'000;
-      if (until.tv_nsec >= 1'000'000'000) {
-        until.tv_nsec -= 1'000'000'000;
-        ++until.tv_sec;
+    AwaitWake(ending.load() ? &end_by : nullptr);
+    if (fault_posted.exchange(false)) {
+      // Still counted while it is reported: a thread that ends the program meanwhile waits.
+      slot.default_wanted = HookedExceptionObject(slot);
+      waiting_faults.fetch_sub(1);
+      if (slot.default_wanted) {
+        ::sem_post(&slot_done);
+      } else {
+        // A fault cannot be resumed: its thread stays in the handler.
+        must_end();
+        if (may_end()) ExitAfterReport();
+        ::sem_post(&slot_free);
       }
-      while (::sem_timedwait(&slot_request, &until) != 0 && errno == EINTR) {
-      }
     }
-    SendDeferredSignals();
-    if (!fault_posted.exchange(false)) {
-      if (must_end && may_end()) ExitAfterReport();
-      continue;
+    for (int at = sent_reported.load();
+         at < std::min(sent_claimed.load(), MaxSentSignals) && sent_signals[at].noted.load();
+         at = sent_reported.load()) {
+      if (ReportSentSignal(sent_signals[at])) DieBySentSignal(sent_signals[at].signal);
+      sent_reported.fetch_add(1);
+      must_end();
     }
-    // Still counted while it is reported: a thread that ends the program meanwhile waits.
-    slot.default_wanted = HookedExceptionObject(slot);
-    waiting_faults.fetch_sub(1);
-    if (slot.default_wanted) {
-      ::sem_post(&slot_done);
-      continue;
+    if (const int lost = sent_claimed.load() - MaxSentSignals; lost > 0 && !lost_told) {
+      lost_told = true;
+      TraceText("PipelineThread: more signals were sent than are noted; " + std::to_string(lost) +
+                    " or more go unreported",
+                0);
     }
-    // A fault cannot be resumed: its thread stays in the handler, and the program ends once
-    // the faults that other threads are waiting to hand over are reported too.
-    if (!must_end) end_by = std::chrono::steady_clock::now() + EndWaitForOtherReports;
-    must_end = true;
-    if (may_end()) ExitAfterReport();
-    ::sem_post(&slot_free);
+    if (ending.load() && may_end()) ExitAfterReport();
   }
   return nullptr;
 }
@@ -1990,7 +1766,10 @@ bool SetSlot(InitRoutine* slot, InitRoutine value) {
 
 void EndInitialization() {
   if (!initializing.exchange(false)) return;
-  std::atexit([] { finalizing = true; });
+  std::atexit([] {
+    AwaitSentSignals();
+    finalizing = true;
+  });
 }
 
 void WrappedLastInit(int argc, char** argv, char** env) {
@@ -2165,17 +1944,6 @@ bool OstrelPipelineBusy() {
   return busy_owner.load() != 0;
 }
 
-TOstrelRegisters RegistersOf(const ucontext_t& context) {
-  const greg_t* g = context.uc_mcontext.gregs;
-  TOstrelRegisters r;
-  r.rax = g[REG_RAX], r.rbx = g[REG_RBX], r.rcx = g[REG_RCX], r.rdx = g[REG_RDX];
-  r.rsi = g[REG_RSI], r.rdi = g[REG_RDI], r.rbp = g[REG_RBP], r.rsp = g[REG_RSP];
-  r.rip = g[REG_RIP], r.r8 = g[REG_R8], r.r9 = g[REG_R9], r.r10 = g[REG_R10];
-  r.r11 = g[REG_R11], r.r12 = g[REG_R12], r.r13 = g[REG_R13], r.r14 = g[REG_R14];
-  r.r15 = g[REG_R15];
-  return r;
-}
-
 bool NotifyThreadSnapshot(const std::string& class_name, const std::string& message, pid_t thread,
                           const TOstrelRegisters& registers, uintptr_t stack_top,
                           const void* stack_copy, std::size_t stack_bytes,
@@ -2285,31 +2053,37 @@ void InstallOstrelLog() {
     char folder[4096];
     if (::getcwd(folder, sizeof folder) != nullptr) start_folder = folder;
     ::sem_init(&slot_free, 0, 1);
-    ::sem_init(&slot_request, 0, 0);
     ::sem_init(&slot_done, 0, 0);
     ::sem_init(&data_ready, 0, 0);
-    NoteSystemCode();
+    wake_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    InstallThreadSnapshots();
     // Faults are caught first: the pipeline thread reads the logger data while this thread
     // waits for it, and reports a fault that comes meanwhile.
     sigset_t all;
     ::sigfillset(&all);
     ::pthread_sigmask(SIG_SETMASK, &all, nullptr);
     pthread_t pipeline;
-    const bool started = ::pthread_create(&pipeline, nullptr, &PipelineThread, nullptr) == 0;
+    const bool started =
+        wake_fd >= 0 && ::pthread_create(&pipeline, nullptr, &PipelineThread, nullptr) == 0;
     if (started) ::pthread_detach(pipeline);
     ::pthread_sigmask(SIG_SETMASK, &start_mask, nullptr);
     InstallAltStack();
     struct sigaction action {};
     action.sa_sigaction = &SignalHandler;
-    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
-    // A thread in the handler takes no second fault signal: it would wait for itself.
+    // A handler that returns (for a signal sent from outside) lets the call it cut short go on.
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESTART;
+    // A thread in the handler takes no second fault signal: it would wait for itself. Nor is
+    // it looked into there: the snapshot of a thread a sent signal names is taken where the
+    // signal found it, once its handler has returned.
     action.sa_mask = FaultSignals();
+    if (ThreadSnapshotSignal() != 0) ::sigaddset(&action.sa_mask, ThreadSnapshotSignal());
     // Set first: a fault may come as soon as its handler is in place.
     catching_faults = started;
     for (int i = 0; i < 5; ++i) ::sigaction(Signals[i], &action, &previous_actions[i]);
     // A forked child has no pipeline thread: its faults end it as they would unlogged.
     ::pthread_atfork(nullptr, nullptr, [] {
       catching_faults = false;
+      sent_claimed = 0;
       active = false;
       for (int i = 0; i < 5; ++i) ::sigaction(Signals[i], &previous_actions[i], nullptr);
     });
@@ -2365,6 +2139,7 @@ void InstallOstrelLog() {
 
 void FinalizeOstrelLog() {
   if (!active.load()) return;
+  AwaitSentSignals();
   StopFreezeWatchdog(FreezeStopWaitLimit);
   if (!active.exchange(false)) return;
   catching_faults = false;
