@@ -35,6 +35,7 @@
 #include "crashlog/clipboard_holder.h"
 #include "crashlog/code_hook.h"
 #include "crashlog/debug_info.h"
+#include "crashlog/except_internal.h"
 #include "crashlog/freeze_thread.h"
 #include "crashlog/report_dialog.h"
 #include "crashlog/screenshot.h"
@@ -52,8 +53,7 @@
 #include "platform/ui/window_system.h"
 
 namespace qv {
-
-namespace {
+namespace ostrel {
 
 pid_t ThreadId() {
   return pid_t(::syscall(SYS_gettid));
@@ -80,7 +80,7 @@ std::atomic<bool> finalizing{false};
 // Threads whose exceptions are never reported. Read without a lock, in signal handlers too (a
 // thread interrupted while it changes the list must not wait for itself); changed under one.
 constexpr std::size_t MaxExcluded = 256;
-TLoggerLock excluded_lock;
+std::mutex excluded_lock;
 std::atomic<pid_t> excluded_threads[MaxExcluded];
 
 bool Excluded(pid_t thread) {
@@ -96,7 +96,7 @@ template <typename Hook>
 struct HookPair {
   Hook routine, event;
 };
-TLoggerLock hooks_lock;
+std::mutex hooks_lock;
 HookPair<TExceptionNotify> exception_notify;
 HookPair<TActionNotify> action_notify;
 HookPair<TActionError> action_error;
@@ -108,7 +108,7 @@ void SetHook(Hook& slot, Hook hook) {
 }
 
 // One exception at a time travels through the pipeline; the owner's thread id, 0 = free.
-TLoggerLock busy_lock;
+std::mutex busy_lock;
 std::atomic<pid_t> busy_owner{0};
 // Threads between the start of an exception's notification and its end (waiting included).
 int pending_notifications = 0;
@@ -116,20 +116,7 @@ int pending_notifications = 0;
 std::atomic<int> waiting_faults{0};
 // The thread that reports faults.
 std::atomic<pid_t> pipeline_thread{0};
-// Wakes the pipeline thread: a fault handed over, a signal noted, a notification ended while
-// the pipeline waits to end the program.
-int wake_fd = -1;
-std::atomic<bool> ending{false};
 
-void WakePipeline() {
-  const uint64_t one = 1;
-  // An event counter: the write never blocks, and wakes once however many came meanwhile.
-  [[maybe_unused]] const ssize_t written = ::write(wake_fd, &one, sizeof one);
-}
-
-// How long the end waits for other threads' exceptions on their way to the log; a report
-// waiting for its user (a dialog open) is waited for as long as it is open.
-constexpr auto EndWaitForOtherReports = std::chrono::seconds(60);
 // The end's deadline, moved on while a dialog is open.
 bool PastEndWait(std::chrono::steady_clock::time_point& end_by) {
   const auto now = std::chrono::steady_clock::now();
@@ -154,7 +141,7 @@ struct PendingNotification {
       --notifying;
     }
     // The pipeline thread may wait for it to end the program.
-    if (ending.load()) WakePipeline();
+    WakePipelineIfEnding();
   }
 };
 // The notifications still to be waited for (busy_lock held).
@@ -167,24 +154,12 @@ void HoldNotification() {
 }
 
 using CxaThrow = void (*)(void*, std::type_info*, void (*)(void*));
-using PthreadCreate = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
 CxaThrow real_cxa_throw = nullptr;
 using CxaRethrow = void (*)();
 CxaRethrow real_cxa_rethrow = nullptr;
 using RethrowException = void (*)(std::exception_ptr);
 RethrowException real_rethrow_exception = nullptr;
-PthreadCreate real_pthread_create = nullptr;
 std::terminate_handler previous_terminate = nullptr;
-
-constexpr int Signals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
-struct sigaction previous_actions[5];
-
-sigset_t FaultSignals() {
-  sigset_t faults;
-  ::sigemptyset(&faults);
-  for (const int signal : Signals) ::sigaddset(&faults, signal);
-  return faults;
-}
 
 // The signal mask the program started with; a restarted program starts with it too.
 sigset_t start_mask;
@@ -193,33 +168,6 @@ sigset_t start_mask;
 // outer callers are found however deep the fault; this bounds a damaged top. The call stack
 // keeps the innermost and outermost of an endless recursion's return addresses.
 constexpr uintptr_t MaxScannedStack = uintptr_t(64) << 20;
-
-// What the pipeline takes from where the exception happened: the faulting thread's registers
-// (a fault's context; none for a throw), its stack pointer and stack top, and the foreground
-// window and focused control, noted before any dialog moves the focus.
-struct TExceptNotifyParams {
-  std::optional<TOstrelRegisters> context;
-  uintptr_t stack_pointer = 0, stack_top = 0;
-  std::string form_class, form_text, control_class, control_text;
-  bool control_password = false;
-};
-
-// The exception as it enters the pipeline: its object (class and message here), address,
-// raised flag, faulting thread and the parameters taken where it happened.
-struct ExceptInfo {
-  std::string class_name, message;
-  bool has_message = false;
-  bool external = false;
-  bool raised = false;
-  uintptr_t address = 0;
-  pid_t thread = 0;
-  TExceptNotifyParams params;
-  // A copy of the stack from the stack pointer up, taken while the thread ran on: the call
-  // stack is looked for there instead.
-  const void* stack_copy = nullptr;
-  std::size_t stack_copy_bytes = 0;
-  const std::exception* object = nullptr;
-};
 
 // Per thread: the exception already reported at its throw, so that terminate does not
 // report it again.
@@ -325,7 +273,7 @@ void FlushBeforeExit(bool all) {
 
 // Ends the process after a report: the shared objects go first.
 // `abandoning`: another thread's report was given up on, and may hold a stream's lock.
-[[noreturn]] void ExitAfterReport(bool abandoning = false) {
+[[noreturn]] void ExitAfterReport(bool abandoning) {
   const bool fault = abandoning || ThreadId() == pipeline_thread.load();
   FlushBeforeExit(!fault);
   ReleaseProcessSharedFacts();
@@ -359,7 +307,7 @@ uintptr_t CallSite(uintptr_t return_address) {
 
 // While the main thread waits for the report of its own exception, the notification hooks
 // run there, one call at a time: the report's thread hands the call over and waits for it.
-TLoggerLock main_call_lock;
+std::mutex main_call_lock;
 std::condition_variable_any main_call_done;
 std::function<void()> main_call;                // guarded by main_call_lock
 std::shared_ptr<MessageQueue> main_call_queue;  // guarded: set while the main thread serves
@@ -999,8 +947,6 @@ uint8_t TypeEncodingSize(uint8_t encoding) {
 // Where the class library's thread wrapper (the routine around a thread's Execute) begins.
 uintptr_t thread_wrapper = 0;
 
-void* HookedThreadProc(void* argument);
-
 struct HandlerSearch {
   const std::type_info* type;
   void* object;
@@ -1135,8 +1081,6 @@ bool IsStdException(const std::type_info* type, void* object, std::string& messa
   __builtin_unreachable();
 }
 
-bool FaultsOnTheirWay();
-
 // A rethrow is reported as a throw from where it rethrows, the exception being handled
 // (`throw;`) or the one the pointer holds.
 void ReportRethrow(const std::exception_ptr& current, uintptr_t return_address,
@@ -1228,443 +1172,11 @@ void HookedExceptProc() {
   if (ReportUncaught(current)) {
     ReleaseProcessSharedFacts();
     // The default handling ends by abort(): no new failure, so it takes SIGABRT's own way.
-    for (int i = 0; i < 5; ++i)
-      if (Signals[i] == SIGABRT) ::sigaction(SIGABRT, &previous_actions[i], nullptr);
+    RestoreFaultHandlers(SIGABRT);
     if (previous_terminate) previous_terminate();
     std::abort();
   }
   EndAfterReport();
-}
-
-// ---- signals ---------------------------------------------------------------------------------
-//
-// A fault a thread raises itself (at an address, or by abort() or raise(); whatever this process
-// sends itself counts so) cannot be resumed: its handler hands it to the pipeline thread and
-// waits there. A signal another process sends may find its thread anywhere, holding any lock:
-// its handler only notes it and returns. The pipeline thread then takes a snapshot of the thread
-// the signal names and reports it from that copy, so no thread is held for it.
-
-// Waits for a wake, until `until` when one is given.
-void AwaitWake(const std::chrono::steady_clock::time_point* until) {
-  int timeout = -1;
-  if (until != nullptr) {
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(*until - std::chrono::steady_clock::now());
-    timeout = int(std::clamp<int64_t>(left.count(), 0, INT32_MAX));
-  }
-  pollfd wake{wake_fd, POLLIN, 0};
-  if (::poll(&wake, 1, timeout) <= 0) return;
-  uint64_t count = 0;
-  [[maybe_unused]] const ssize_t read = ::read(wake_fd, &count, sizeof count);
-}
-
-struct SignalSlot {
-  int signal = 0;
-  siginfo_t info{};
-  ucontext_t context{};
-  pid_t thread = 0;
-  bool default_wanted = false;
-};
-// A fault's slot: taken (slot_free), filled and posted (fault_posted), answered (slot_done).
-SignalSlot slot;
-sem_t slot_free, slot_done;
-std::atomic<bool> fault_posted{false};
-// Posted by the pipeline thread once it has read the program's logger data.
-sem_t data_ready;
-
-void SemWait(sem_t* s) {
-  while (::sem_wait(s) != 0 && errno == EINTR) {
-  }
-}
-
-void DefaultSignal(int signal, siginfo_t* info) {
-  ReleaseProcessSharedFacts();
-  struct sigaction action {};
-  action.sa_handler = SIG_DFL;
-  ::sigaction(signal, &action, nullptr);
-  // A sent signal does not come back by itself when the handler returns.
-  if (info->si_code <= 0 || signal == SIGABRT) ::raise(signal);
-}
-
-// Signals sent from outside, in the order they came. An entry is written once, by the handler
-// that claims it, and read by the pipeline thread once it is noted; none is used again, since
-// the program ends once they are reported. Signals past the last entry are only counted.
-struct SentSignal {
-  int signal = 0;
-  siginfo_t info{};
-  pid_t landed = 0;            // the thread the kernel gave it to
-  TOstrelRegisters registers;  // that thread's, where the signal found it
-  std::atomic<bool> noted{false};
-};
-constexpr int MaxSentSignals = 64;
-SentSignal sent_signals[MaxSentSignals];
-std::atomic<int> sent_claimed{0};
-// Reported so far; changed by the pipeline thread alone.
-std::atomic<int> sent_reported{0};
-
-// Sent by another process (the kernel's faults, and what this process sends itself, are taken
-// where they are).
-bool SentFromOutside(const siginfo_t& info) {
-  return info.si_code <= 0 && info.si_pid != ::getpid();
-}
-
-void NoteSentSignal(int signal, const siginfo_t& info, const ucontext_t& context) {
-  const int at = sent_claimed.fetch_add(1);
-  if (at < MaxSentSignals) {
-    SentSignal& s = sent_signals[at];
-    s.signal = signal;
-    s.info = info;
-    s.landed = ThreadId();
-    s.registers = RegistersOf(context);
-    s.noted = true;
-  }
-  WakePipeline();
-}
-
-int SentSignalsOnTheirWay() {
-  return std::min(sent_claimed.load(), MaxSentSignals) - sent_reported.load();
-}
-
-// Whether a fault is still on its way to a report.
-bool FaultsOnTheirWay() {
-  return waiting_faults.load() > 0 || SentSignalsOnTheirWay() > 0;
-}
-
-// A thread that ends the program while a signal sent from outside is on its way to the log
-// leaves the end to the pipeline thread, which ends the program once it is reported.
-void AwaitSentSignals() {
-  if (sent_claimed.load() == 0 || ThreadId() == pipeline_thread.load()) return;
-  for (;;) ::pause();
-}
-
-bool ThreadMayReport(pid_t thread) {
-  return thread != 0 && thread != pipeline_thread.load() && thread != busy_owner.load() &&
-         thread != report_thread.load() && !Excluded(thread);
-}
-
-void SignalHandler(int signal, siginfo_t* info, void* context) {
-  const int saved_errno = errno;
-  if (catching_faults.load() && SentFromOutside(*info)) {
-    NoteSentSignal(signal, *info, *static_cast<const ucontext_t*>(context));
-    errno = saved_errno;
-    return;
-  }
-  const pid_t self = ThreadId();
-  if (!catching_faults.load() || !ThreadMayReport(self)) {
-    DefaultSignal(signal, info);
-    errno = saved_errno;
-    return;
-  }
-  waiting_faults.fetch_add(1);
-  HoldNotification();
-  SemWait(&slot_free);
-  slot.signal = signal;
-  slot.info = *info;
-  std::memcpy(&slot.context, context, sizeof slot.context);
-  slot.thread = self;
-  fault_posted = true;
-  WakePipeline();
-  // Not posted when the program ends after the report: a fault cannot be resumed.
-  SemWait(&slot_done);
-  const bool default_wanted = slot.default_wanted;
-  ::sem_post(&slot_free);
-  if (default_wanted) DefaultSignal(signal, info);
-  errno = saved_errno;
-}
-
-std::string SignalClass(int signal, const siginfo_t& info) {
-  switch (signal) {
-    case SIGSEGV:
-      return "EAccessViolation";
-    case SIGBUS:
-      return "EBusError";
-    case SIGILL:
-      return "EIllegalInstruction";
-    case SIGABRT:
-      return "EAbortSignal";
-    case SIGFPE:
-      return info.si_code == FPE_INTDIV   ? "EIntDivByZero"
-             : info.si_code == FPE_INTOVF ? "EIntOverflow"
-                                          : "EMathError";
-  }
-  return "EExternal";
-}
-
-// The object the hooks get for a fault of the class SignalClass names.
-std::unique_ptr<EExternal> FaultObject(const std::string& class_name, const std::string& message) {
-  if (class_name == "EAccessViolation") return std::make_unique<EAccessViolation>(message);
-  if (class_name == "EBusError") return std::make_unique<EBusError>(message);
-  if (class_name == "EIllegalInstruction") return std::make_unique<EIllegalInstruction>(message);
-  if (class_name == "EAbortSignal") return std::make_unique<EAbortSignal>(message);
-  if (class_name == "EIntDivByZero") return std::make_unique<EIntDivByZero>(message);
-  if (class_name == "EIntOverflow") return std::make_unique<EIntOverflow>(message);
-  if (class_name == "EMathError") return std::make_unique<EMathError>(message);
-  return std::make_unique<EExternal>(message);
-}
-
-std::string SignalMessage(int signal, const siginfo_t& info, uintptr_t address) {
-  char text[160];
-  if (info.si_code <= 0) {
-    std::snprintf(text, sizeof text, "Signal SIG%s sent by process %d at address %016llX",
-                  sigabbrev_np(signal), int(info.si_pid), (unsigned long long)address);
-  } else if (signal == SIGSEGV || signal == SIGBUS) {
-    std::snprintf(text, sizeof text,
-                  "Access violation at address %016llX accessing address %016llX",
-                  (unsigned long long)address, (unsigned long long)uintptr_t(info.si_addr));
-  } else {
-    std::snprintf(text, sizeof text, "%s at address %016llX", sigdescr_np(signal),
-                  (unsigned long long)address);
-  }
-  return text;
-}
-
-// A fault becomes an exception object (class and message from the signal, the registers where
-// it found its thread), which is then notified; `stack_copy`, when given, is where its call
-// stack is looked for. True = default handling.
-bool NotifySignal(int signal, const siginfo_t& info, pid_t thread, const TOstrelRegisters& r,
-                  uintptr_t stack_top, const void* stack_copy = nullptr,
-                  std::size_t stack_bytes = 0) {
-  ExceptInfo e;
-  e.class_name = SignalClass(signal, info);
-  e.message = SignalMessage(signal, info, r.rip);
-  e.has_message = true;
-  e.external = true;
-  const std::unique_ptr<EExternal> object = FaultObject(e.class_name, e.message);
-  e.object = object.get();
-  e.address = r.rip;
-  e.params.stack_pointer = r.rsp;
-  e.params.context = r;
-  e.thread = thread;
-  e.params.stack_top = stack_top;
-  e.stack_copy = stack_copy;
-  e.stack_copy_bytes = stack_bytes;
-  try {
-    PublishExceptionFacts(OwnHandle(), true, e.class_name, true, e.message);
-  } catch (...) {
-    InternalError("PublishExceptionFacts");
-  }
-  return GoNotify(e);
-}
-
-// A fault handed over by its thread. True = default handling.
-bool HookedExceptionObject(const SignalSlot& fault) {
-  const TOstrelRegisters r = RegistersOf(fault.context);
-  return NotifySignal(fault.signal, fault.info, fault.thread, r, StackTopOf(r.rsp, fault.thread));
-}
-
-// The pipeline thread's copy of the thread a sent signal names.
-TThreadSnapshot sent_snapshot;
-
-// A signal sent from outside, reported from a snapshot of the thread it names: the one it was
-// sent to, or the main thread for one sent to the process (the kernel gives that to any
-// thread). A thread that does not answer (it ended, or blocks every signal) is reported where
-// the signal found the thread it came to. True = default handling.
-bool ReportSentSignal(const SentSignal& s) {
-  TraceLog("ReportSentSignal", {int(s.signal), int(s.landed)}, 0);
-  const pid_t named = s.info.si_code == SI_TKILL || main_thread == 0 ? s.landed : main_thread;
-  const uintptr_t top = KnownStackTop(named);
-  if (TakeThreadSnapshot(named, top, sent_snapshot)) {
-    const TOstrelRegisters& r = sent_snapshot.registers;
-    return NotifySignal(s.signal, s.info, named, r, r.rsp + sent_snapshot.bytes,
-                        sent_snapshot.stack, sent_snapshot.bytes);
-  }
-  return NotifySignal(s.signal, s.info, s.landed, s.registers,
-                      StackTopOf(s.registers.rsp, s.landed));
-}
-
-// Default handling of a sent signal: the program ends by it, from this thread.
-[[noreturn]] void DieBySentSignal(int signal) {
-  ReleaseProcessSharedFacts();
-  struct sigaction action {};
-  action.sa_handler = SIG_DFL;
-  ::sigaction(signal, &action, nullptr);
-  sigset_t only;
-  ::sigemptyset(&only);
-  ::sigaddset(&only, signal);
-  ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
-  ::raise(signal);
-  ::syscall(SYS_exit_group, 128 + signal);
-  __builtin_unreachable();
-}
-
-// The program's logger data (its options and debug information), read on the pipeline
-// thread while the main thread waits: a fault of the main thread meanwhile is reported.
-void LoadProgramData() {
-  if (const TOstrelModuleEntry* program = ProgramEntry(); program != nullptr)
-    RunningOptions().Assign(&program->options);
-}
-
-// Blocks every signal (its mask comes from its creator): a signal sent to the process goes
-// to another thread, and one of its own ends the program.
-void* PipelineThread(void*) {
-  pipeline_thread = ThreadId();
-  try {
-    LoadProgramData();
-  } catch (...) {
-    InternalError("InstallOstrelLog.LoadProgramData");
-  }
-  ::sem_post(&data_ready);
-  // After a report the program ends, once the faults and signals on their way and other
-  // threads' exceptions are reported too; those for a while only: a hook that never returns
-  // cannot hold the end for good.
-  std::chrono::steady_clock::time_point end_by{};
-  bool lost_told = false;
-  const auto must_end = [&end_by] {
-    if (!ending.exchange(true)) end_by = std::chrono::steady_clock::now() + EndWaitForOtherReports;
-  };
-  const auto may_end = [&end_by] {
-    if (FaultsOnTheirWay()) return false;
-    std::lock_guard lock(busy_lock);
-    return !NotificationsPending() || PastEndWait(end_by);
-  };
-  for (;;) {
-    AwaitWake(ending.load() ? &end_by : nullptr);
-    if (fault_posted.exchange(false)) {
-      // Still counted while it is reported: a thread that ends the program meanwhile waits.
-      slot.default_wanted = HookedExceptionObject(slot);
-      waiting_faults.fetch_sub(1);
-      if (slot.default_wanted) {
-        ::sem_post(&slot_done);
-      } else {
-        // A fault cannot be resumed: its thread stays in the handler.
-        must_end();
-        if (may_end()) ExitAfterReport();
-        ::sem_post(&slot_free);
-      }
-    }
-    for (int at = sent_reported.load();
-         at < std::min(sent_claimed.load(), MaxSentSignals) && sent_signals[at].noted.load();
-         at = sent_reported.load()) {
-      if (ReportSentSignal(sent_signals[at])) DieBySentSignal(sent_signals[at].signal);
-      sent_reported.fetch_add(1);
-      must_end();
-    }
-    if (const int lost = sent_claimed.load() - MaxSentSignals; lost > 0 && !lost_told) {
-      lost_told = true;
-      TraceText("PipelineThread: more signals were sent than are noted; " + std::to_string(lost) +
-                    " or more go unreported",
-                0);
-    }
-    if (ending.load() && may_end()) ExitAfterReport();
-  }
-  return nullptr;
-}
-
-// ---- threads ---------------------------------------------------------------------------------
-
-constexpr std::size_t AltStackSize = 256 << 10;
-
-void* MapAltStack() {
-  void* memory =
-      ::mmap(nullptr, AltStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (memory == MAP_FAILED) return nullptr;
-  stack_t stack{};
-  stack.ss_sp = memory;
-  stack.ss_size = AltStackSize;
-  if (::sigaltstack(&stack, nullptr) == 0) return memory;
-  ::munmap(memory, AltStackSize);
-  return nullptr;
-}
-
-// The main thread's stack serves until the process ends.
-void InstallAltStack() {
-  (void)MapAltStack();
-}
-
-// A thread's stack goes when the thread ends: short threads come and go by the thousand. The
-// stack the thread had before (a sanitizer runtime's, say) is put back, so that whoever made
-// it frees it.
-struct ThreadAltStack {
-  stack_t previous{};
-  void* memory = nullptr;
-  ThreadAltStack() {
-    if (::sigaltstack(nullptr, &previous) == 0) memory = MapAltStack();
-  }
-  ThreadAltStack(const ThreadAltStack&) = delete;
-  ThreadAltStack& operator=(const ThreadAltStack&) = delete;
-  ~ThreadAltStack() {
-    if (memory == nullptr) return;
-    if ((previous.ss_flags & SS_DISABLE) != 0) previous = stack_t{nullptr, SS_DISABLE, 0};
-    if (::sigaltstack(&previous, nullptr) == 0) ::munmap(memory, AltStackSize);
-  }
-};
-
-struct ThreadRegistration {
-  pid_t id = ThreadId();
-  ~ThreadRegistration() {
-    OstrelThreadsList().Remove(id);
-    // Its number may be given to another thread: that one is not excluded.
-    ExcludeThreadFromOstrelLog(id, false);
-  }
-};
-
-struct ThreadStart {
-  void* (*start)(void*);
-  void* parameter;
-};
-
-// What a thread started through the logger holds until it ends: its entry in the list and its
-// signal stack. A thread-specific key's destructor lets them go, after the thread's own
-// thread_local objects are gone; unlike a thread_local object's, it needs no loader lock to be
-// set up (a thread a library's constructor starts and waits for, while its loading thread
-// holds that lock, would wait for ever).
-struct ThreadHold {
-  ThreadRegistration registration;
-  ThreadAltStack alt_stack;
-};
-pthread_key_t thread_hold_key;
-bool thread_hold_key_made = false;
-pthread_once_t thread_hold_once = PTHREAD_ONCE_INIT;
-
-// Null once the key holds it; a thread the key cannot serve keeps it to its start routine's
-// end.
-std::unique_ptr<ThreadHold> HoldThread() {
-  ::pthread_once(&thread_hold_once, [] {
-    thread_hold_key_made = ::pthread_key_create(&thread_hold_key, [](void* hold) {
-                             delete static_cast<ThreadHold*>(hold);
-                           }) == 0;
-  });
-  auto hold = std::make_unique<ThreadHold>();
-  if (thread_hold_key_made && ::pthread_setspecific(thread_hold_key, hold.get()) == 0)
-    (void)hold.release();
-  return hold;
-}
-
-void* HookedThreadProc(void* argument) {
-  const ThreadStart start = *static_cast<ThreadStart*>(argument);
-  delete static_cast<ThreadStart*>(argument);
-  const std::unique_ptr<ThreadHold> unheld = HoldThread();
-  TOstrelThreadsList::Entry entry{ThreadId(), pthread_self(), start.start, start.parameter, 0};
-  pthread_attr_t attr;
-  if (pthread_getattr_np(pthread_self(), &attr) == 0) {
-    void* base = nullptr;
-    std::size_t size = 0;
-    if (pthread_attr_getstack(&attr, &base, &size) == 0) entry.stack_top = uintptr_t(base) + size;
-    pthread_attr_destroy(&attr);
-  }
-  OstrelThreadsList().Add(entry);
-  try {
-    return start.start(start.parameter);
-  } catch (const abi::__forced_unwind&) {
-    throw;  // pthread_exit or a cancellation on its way out
-  } catch (...) {
-    // As without the logger, for a thread left out of the log.
-    if (!active.load() || Excluded(ThreadId())) std::terminate();
-    // Reported (at its throw, as a rule); the thread ends with exit code 1 and the program
-    // goes on.
-    (void)ReportUncaught(std::current_exception());
-    return reinterpret_cast<void*>(1);
-  }
-}
-
-int HookedCreateThread(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
-                       void* parameter) {
-  if (!active.load()) return real_pthread_create(thread, attr, start, parameter);
-  TraceLog("HookedCreateThread", {reinterpret_cast<const void*>(start), parameter}, 0);
-  auto* boot = new ThreadStart{start, parameter};
-  const int result = real_pthread_create(thread, attr, &HookedThreadProc, boot);
-  if (result != 0) delete boot;
-  return result;
 }
 
 // The application's handler of exceptions that escaped an event handler: the logger reports
@@ -1832,42 +1344,11 @@ void WrapModuleInitTable() {
   TraceText(std::string("WrapModuleInitTable=") + (wrapped ? "True" : "False"), -2);
 }
 
-}  // namespace
+}  // namespace ostrel
+
+using namespace ostrel;
 
 // ---- public ----------------------------------------------------------------------------------
-
-void TOstrelThreadsList::Add(const Entry& entry) {
-  std::lock_guard guard(lock_);
-  entries_[entry.id] = entry;
-}
-
-void TOstrelThreadsList::Remove(pid_t id) {
-  std::lock_guard guard(lock_);
-  entries_.erase(id);
-}
-
-bool TOstrelThreadsList::FindById(pid_t id, Entry& found) const {
-  std::lock_guard guard(lock_);
-  const auto it = entries_.find(id);
-  if (it == entries_.end()) return false;
-  found = it->second;
-  return true;
-}
-
-bool TOstrelThreadsList::FindByHandle(pthread_t handle, Entry& found) const {
-  std::lock_guard guard(lock_);
-  for (const auto& [id, entry] : entries_) {
-    if (::pthread_equal(entry.handle, handle) == 0) continue;
-    found = entry;
-    return true;
-  }
-  return false;
-}
-
-TOstrelThreadsList& OstrelThreadsList() {
-  static auto* list = new TOstrelThreadsList;
-  return *list;
-}
 
 bool IsExceptionHandled(const std::type_info* type, void* object) {
   TraceLog("IsExceptionHandled",
@@ -2052,44 +1533,7 @@ void InstallOstrelLog() {
     main_stack_top = CurrentStackTop();
     char folder[4096];
     if (::getcwd(folder, sizeof folder) != nullptr) start_folder = folder;
-    ::sem_init(&slot_free, 0, 1);
-    ::sem_init(&slot_done, 0, 0);
-    ::sem_init(&data_ready, 0, 0);
-    wake_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    InstallThreadSnapshots();
-    // Faults are caught first: the pipeline thread reads the logger data while this thread
-    // waits for it, and reports a fault that comes meanwhile.
-    sigset_t all;
-    ::sigfillset(&all);
-    ::pthread_sigmask(SIG_SETMASK, &all, nullptr);
-    pthread_t pipeline;
-    const bool started =
-        wake_fd >= 0 && ::pthread_create(&pipeline, nullptr, &PipelineThread, nullptr) == 0;
-    if (started) ::pthread_detach(pipeline);
-    ::pthread_sigmask(SIG_SETMASK, &start_mask, nullptr);
-    InstallAltStack();
-    struct sigaction action {};
-    action.sa_sigaction = &SignalHandler;
-    // A handler that returns (for a signal sent from outside) lets the call it cut short go on.
-    action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESTART;
-    // A thread in the handler takes no second fault signal: it would wait for itself. Nor is
-    // it looked into there: the snapshot of a thread a sent signal names is taken where the
-    // signal found it, once its handler has returned.
-    action.sa_mask = FaultSignals();
-    if (ThreadSnapshotSignal() != 0) ::sigaddset(&action.sa_mask, ThreadSnapshotSignal());
-    // Set first: a fault may come as soon as its handler is in place.
-    catching_faults = started;
-    for (int i = 0; i < 5; ++i) ::sigaction(Signals[i], &action, &previous_actions[i]);
-    // A forked child has no pipeline thread: its faults end it as they would unlogged.
-    ::pthread_atfork(nullptr, nullptr, [] {
-      catching_faults = false;
-      sent_claimed = 0;
-      active = false;
-      for (int i = 0; i < 5; ++i) ::sigaction(Signals[i], &previous_actions[i], nullptr);
-    });
-    // Nothing but the wait until the data is read: a fault in the middle of a first-use
-    // initialisation (the trace's state) would hold its guard against the pipeline thread.
-    if (started) SemWait(&data_ready);
+    const bool started = InstallFaultSignals(start_mask);
     TraceLog("InstallOstrelLog", {}, 0);
     previous_terminate = std::set_terminate(&HookedExceptProc);
     real_cxa_throw = reinterpret_cast<CxaThrow>(
@@ -2143,7 +1587,7 @@ void FinalizeOstrelLog() {
   StopFreezeWatchdog(FreezeStopWaitLimit);
   if (!active.exchange(false)) return;
   catching_faults = false;
-  for (int i = 0; i < 5; ++i) ::sigaction(Signals[i], &previous_actions[i], nullptr);
+  RestoreFaultHandlers();
   std::set_terminate(previous_terminate);
   SetPublishedModuleOptions(0, nullptr);
   ReleaseSharedFacts();

@@ -150,7 +150,7 @@ class TOstrelThreadsList {
   [[nodiscard]] bool FindByHandle(pthread_t handle, Entry& found) const;
 
  private:
-  mutable TLoggerLock lock_;
+  mutable std::mutex lock_;
   std::map<pid_t, Entry> entries_;
 };
 // The process's list; never destroyed, since threads still running at exit leave it then.
