@@ -136,10 +136,8 @@ struct Listed {
 };
 // The modules listed last, taken again while their entries are unchanged, and the last list
 // read whole. A thread that finds another one listing reads without them: nothing here waits.
-// Held like a logger lock, so that a signal sent from outside never holds a thread in its
-// handler while it owns the cache.
 struct LoaderListCache {
-  TLoggerLock busy;
+  std::mutex busy;
   std::vector<Listed> listed;
   std::vector<LoadedImage> last_good;
   bool has_good = false;
@@ -223,7 +221,7 @@ std::vector<LoadedImage> LoadedImages() {
   // Another thread listing holds the cache a second at most: waited for a little longer, then
   // the list is read without the cache. A wait that ran out is not made again until the cache
   // is free once more. Let go however the listing ends (a thread cancelled while it waits).
-  std::unique_lock<TLoggerLock> owner(cache.busy, std::try_to_lock);
+  std::unique_lock<std::mutex> owner(cache.busy, std::try_to_lock);
   for (int waited = 0; !owner && !cache.owner_stuck.load() && waited < 750; ++waited) {
     const timespec pause{0, 2'000'000};
     ::nanosleep(&pause, nullptr);
@@ -291,7 +289,7 @@ std::string ImagePath(const LoadedImage& image) {
 // The process's module list: it owns its entries (shared with the call stacks that name
 // them), sorted by handle, under one lock.
 struct TOstrelModulesList {
-  TLoggerLock lock;
+  std::mutex lock;
   std::vector<TOstrelModulePtr> modules;
 };
 

@@ -4,9 +4,11 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <link.h>
+#include <poll.h>
 #include <pthread.h>
 #include <semaphore.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <ucontext.h>
@@ -33,11 +35,13 @@
 #include "crashlog/clipboard_holder.h"
 #include "crashlog/code_hook.h"
 #include "crashlog/debug_info.h"
+#include "crashlog/except_internal.h"
 #include "crashlog/freeze_thread.h"
 #include "crashlog/report_dialog.h"
 #include "crashlog/screenshot.h"
 #include "crashlog/send_report.h"
 #include "crashlog/shared_facts.h"
+#include "crashlog/thread_snapshot.h"
 #include "crashlog/trace_log.h"
 #include "crashlog/web_page.h"
 #include "platform/base/paths.h"
@@ -49,8 +53,7 @@
 #include "platform/ui/window_system.h"
 
 namespace qv {
-
-namespace {
+namespace ostrel {
 
 pid_t ThreadId() {
   return pid_t(::syscall(SYS_gettid));
@@ -77,7 +80,7 @@ std::atomic<bool> finalizing{false};
 // Threads whose exceptions are never reported. Read without a lock, in signal handlers too (a
 // thread interrupted while it changes the list must not wait for itself); changed under one.
 constexpr std::size_t MaxExcluded = 256;
-TLoggerLock excluded_lock;
+std::mutex excluded_lock;
 std::atomic<pid_t> excluded_threads[MaxExcluded];
 
 bool Excluded(pid_t thread) {
@@ -93,7 +96,7 @@ template <typename Hook>
 struct HookPair {
   Hook routine, event;
 };
-TLoggerLock hooks_lock;
+std::mutex hooks_lock;
 HookPair<TExceptionNotify> exception_notify;
 HookPair<TActionNotify> action_notify;
 HookPair<TActionError> action_error;
@@ -105,7 +108,7 @@ void SetHook(Hook& slot, Hook hook) {
 }
 
 // One exception at a time travels through the pipeline; the owner's thread id, 0 = free.
-TLoggerLock busy_lock;
+std::mutex busy_lock;
 std::atomic<pid_t> busy_owner{0};
 // Threads between the start of an exception's notification and its end (waiting included).
 int pending_notifications = 0;
@@ -113,9 +116,7 @@ int pending_notifications = 0;
 std::atomic<int> waiting_faults{0};
 // The thread that reports faults.
 std::atomic<pid_t> pipeline_thread{0};
-// How long the end waits for other threads' exceptions on their way to the log; a report
-// waiting for its user (a dialog open) is waited for as long as it is open.
-constexpr auto EndWaitForOtherReports = std::chrono::seconds(60);
+
 // The end's deadline, moved on while a dialog is open.
 bool PastEndWait(std::chrono::steady_clock::time_point& end_by) {
   const auto now = std::chrono::steady_clock::now();
@@ -134,9 +135,13 @@ struct PendingNotification {
     ++notifying;
   }
   ~PendingNotification() {
-    std::lock_guard lock(busy_lock);
-    --pending_notifications;
-    --notifying;
+    {
+      std::lock_guard lock(busy_lock);
+      --pending_notifications;
+      --notifying;
+    }
+    // The pipeline thread may wait for it to end the program.
+    WakePipelineIfEnding();
   }
 };
 // The notifications still to be waited for (busy_lock held).
@@ -149,24 +154,12 @@ void HoldNotification() {
 }
 
 using CxaThrow = void (*)(void*, std::type_info*, void (*)(void*));
-using PthreadCreate = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
 CxaThrow real_cxa_throw = nullptr;
 using CxaRethrow = void (*)();
 CxaRethrow real_cxa_rethrow = nullptr;
 using RethrowException = void (*)(std::exception_ptr);
 RethrowException real_rethrow_exception = nullptr;
-PthreadCreate real_pthread_create = nullptr;
 std::terminate_handler previous_terminate = nullptr;
-
-constexpr int Signals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
-struct sigaction previous_actions[5];
-
-sigset_t FaultSignals() {
-  sigset_t faults;
-  ::sigemptyset(&faults);
-  for (const int signal : Signals) ::sigaddset(&faults, signal);
-  return faults;
-}
 
 // The signal mask the program started with; a restarted program starts with it too.
 sigset_t start_mask;
@@ -175,33 +168,6 @@ sigset_t start_mask;
 // outer callers are found however deep the fault; this bounds a damaged top. The call stack
 // keeps the innermost and outermost of an endless recursion's return addresses.
 constexpr uintptr_t MaxScannedStack = uintptr_t(64) << 20;
-
-// What the pipeline takes from where the exception happened: the faulting thread's registers
-// (a fault's context; none for a throw), its stack pointer and stack top, and the foreground
-// window and focused control, noted before any dialog moves the focus.
-struct TExceptNotifyParams {
-  std::optional<TOstrelRegisters> context;
-  uintptr_t stack_pointer = 0, stack_top = 0;
-  std::string form_class, form_text, control_class, control_text;
-  bool control_password = false;
-};
-
-// The exception as it enters the pipeline: its object (class and message here), address,
-// raised flag, faulting thread and the parameters taken where it happened.
-struct ExceptInfo {
-  std::string class_name, message;
-  bool has_message = false;
-  bool external = false;
-  bool raised = false;
-  uintptr_t address = 0;
-  pid_t thread = 0;
-  TExceptNotifyParams params;
-  // A copy of the stack from the stack pointer up, taken while the thread ran on: the call
-  // stack is looked for there instead.
-  const void* stack_copy = nullptr;
-  std::size_t stack_copy_bytes = 0;
-  const std::exception* object = nullptr;
-};
 
 // Per thread: the exception already reported at its throw, so that terminate does not
 // report it again.
@@ -213,12 +179,15 @@ thread_local void* thrown_object = nullptr;
 thread_local uintptr_t thrown_at = 0;
 thread_local TOstrelRegisters thrown_registers{};
 
+// The stack top of a listed thread or of the main thread; 0 when it is not known.
+uintptr_t KnownStackTop(pid_t thread) {
+  TOstrelThreadsList::Entry entry;
+  if (OstrelThreadsList().FindById(thread, entry) && entry.stack_top != 0) return entry.stack_top;
+  return thread == main_thread ? main_stack_top : 0;
+}
+
 uintptr_t StackTopOf(uintptr_t stack_pointer, pid_t thread) {
-  {
-    TOstrelThreadsList::Entry entry;
-    if (OstrelThreadsList().FindById(thread, entry) && entry.stack_top != 0) return entry.stack_top;
-  }
-  if (thread == main_thread && main_stack_top != 0) return main_stack_top;
+  if (const uintptr_t top = KnownStackTop(thread); top != 0) return top;
   std::ifstream maps("/proc/self/maps");
   std::string line;
   while (std::getline(maps, line)) {
@@ -304,7 +273,7 @@ void FlushBeforeExit(bool all) {
 
 // Ends the process after a report: the shared objects go first.
 // `abandoning`: another thread's report was given up on, and may hold a stream's lock.
-[[noreturn]] void ExitAfterReport(bool abandoning = false) {
+[[noreturn]] void ExitAfterReport(bool abandoning) {
   const bool fault = abandoning || ThreadId() == pipeline_thread.load();
   SaveTraceBeforeExit();
   FlushBeforeExit(!fault);
@@ -339,7 +308,7 @@ uintptr_t CallSite(uintptr_t return_address) {
 
 // While the main thread waits for the report of its own exception, the notification hooks
 // run there, one call at a time: the report's thread hands the call over and waits for it.
-TLoggerLock main_call_lock;
+std::mutex main_call_lock;
 std::condition_variable_any main_call_done;
 std::function<void()> main_call;                // guarded by main_call_lock
 std::shared_ptr<MessageQueue> main_call_queue;  // guarded: set while the main thread serves
@@ -965,8 +934,6 @@ uint8_t TypeEncodingSize(uint8_t encoding) {
 // Where the class library's thread wrapper (the routine around a thread's Execute) begins.
 uintptr_t thread_wrapper = 0;
 
-void* HookedThreadProc(void* argument);
-
 struct HandlerSearch {
   const std::type_info* type;
   void* object;
@@ -1101,15 +1068,6 @@ bool IsStdException(const std::type_info* type, void* object, std::string& messa
   __builtin_unreachable();
 }
 
-int PendingDeferredSignals();
-
-// Whether a fault is still on its way to a report. A signal moves between an entry and the
-// waiting count (counted before it leaves the one, uncounted after it entered the other), so
-// the count is read on both sides of the entries.
-bool FaultsOnTheirWay() {
-  return waiting_faults.load() > 0 || PendingDeferredSignals() > 0 || waiting_faults.load() > 0;
-}
-
 // A rethrow is reported as a throw from where it rethrows, the exception being handled
 // (`throw;`) or the one the pointer holds.
 void ReportRethrow(const std::exception_ptr& current, uintptr_t return_address,
@@ -1201,681 +1159,11 @@ void HookedExceptProc() {
   if (ReportUncaught(current)) {
     ReleaseProcessSharedFacts();
     // The default handling ends by abort(): no new failure, so it takes SIGABRT's own way.
-    for (int i = 0; i < 5; ++i)
-      if (Signals[i] == SIGABRT) ::sigaction(SIGABRT, &previous_actions[i], nullptr);
+    RestoreFaultHandlers(SIGABRT);
     if (previous_terminate) previous_terminate();
     std::abort();
   }
   EndAfterReport();
-}
-
-// ---- signals ---------------------------------------------------------------------------------
-
-struct SignalSlot {
-  int signal = 0;
-  siginfo_t info{};
-  ucontext_t context{};
-  pid_t thread = 0;
-  bool default_wanted = false;
-};
-SignalSlot slot;
-sem_t slot_free, slot_request, slot_done;
-// Posted by the pipeline thread once it has read the program's logger data.
-sem_t data_ready;
-
-void SemWait(sem_t* s) {
-  while (::sem_wait(s) != 0 && errno == EINTR) {
-  }
-}
-
-void DefaultSignal(int signal, siginfo_t* info) {
-  ReleaseProcessSharedFacts();
-  struct sigaction action {};
-  action.sa_handler = SIG_DFL;
-  ::sigaction(signal, &action, nullptr);
-  // A sent signal does not come back by itself when the handler returns.
-  if (info->si_code <= 0 || signal == SIGABRT) ::raise(signal);
-}
-
-// ---- signals sent from outside ---------------------------------------------------------------
-//
-// A signal another process sends (kill -SEGV) interrupts the thread wherever it is. Running the
-// system's libraries it may hold a lock the report needs (the allocator's, the loader's), and
-// a thread held in the handler would keep it for good. Such a thread is let go and the signal
-// sent to it again a moment later, until it arrives elsewhere (after many tries it is taken
-// where it is). A signal sent to the whole process is reported on the main thread: the
-// kernel gives it to any thread.
-
-struct DeferredSignal {
-  // 0 free, 1 being filled, 2 to be sent, 3 sent, 4 taken by the main thread, 5 given back
-  // (the main thread is gone or cannot take it); the thread it came to frees 4 and 5. The
-  // state is in the word's low three bits, the number of the entry's filling above them: an
-  // entry taken back and filled again is never taken for the one it held.
-  std::atomic<uint64_t> word{0};
-  [[nodiscard]] static int StateOf(uint64_t w) { return int(w & 7); }
-  [[nodiscard]] int State() const { return StateOf(word.load()); }
-  // Moves the entry from what was seen (state and filling) to the state `to`.
-  bool Move(uint64_t seen, int to) {
-    return word.compare_exchange_strong(seen, (seen & ~uint64_t(7)) | uint64_t(to));
-  }
-  // The facts below are written while the entry is being filled (1) or handed on by the
-  // pipeline thread, and may be read by a thread that then finds the word changed: each is
-  // atomic, and what is read counts only when the word's change that follows succeeds.
-  std::atomic<pid_t> thread{0};
-  // Set once the pipeline thread has looked whether an old sent signal's thread still exists.
-  std::atomic<bool> checked{false};
-  // The thread the signal came to first: it takes it back when the main thread does not.
-  std::atomic<pid_t> origin{0};
-  std::atomic<int> signal{0};
-  std::atomic<int> attempts{0};
-  std::atomic<bool> wait_first{false};
-  // When it was last sent (steady clock, ns): read by threads that wait for the end.
-  std::atomic<int64_t> sent_at{0};
-  // The signal's own facts, word by word.
-  static_assert(sizeof(siginfo_t) % sizeof(uint64_t) == 0);
-  std::array<std::atomic<uint64_t>, sizeof(siginfo_t) / sizeof(uint64_t)> info_words{};
-  void SetInfo(const siginfo_t& info) {
-    uint64_t words[info_words.size()];
-    std::memcpy(words, &info, sizeof info);
-    for (std::size_t i = 0; i < info_words.size(); ++i) info_words[i] = words[i];
-  }
-  [[nodiscard]] siginfo_t Info() const {
-    uint64_t words[info_words.size()];
-    for (std::size_t i = 0; i < info_words.size(); ++i) words[i] = info_words[i];
-    siginfo_t info;
-    std::memcpy(&info, words, sizeof info);
-    return info;
-  }
-};
-constexpr int MaxDeferred = 8;
-// The code a signal sent again carries: no system call a program makes gives it (sigqueue gives
-// SI_QUEUE), and the kernel lets a process send it to itself.
-constexpr int ResendCode = -42;
-// The top bits of the mark a signal sent again carries: a signal the program queues to itself
-// (sigqueue) is never taken for one.
-constexpr uint64_t MarkMagic = uint64_t(0x5157) << 48;
-constexpr uint64_t MarkFilling = ((uint64_t(1) << 48) - 1) & ~uint64_t(7);
-constexpr int MaxDeferAttempts = 250;
-// A signal sent again but still not taken (its thread blocks it, held in the handler itself)
-// no longer keeps the program from ending after this long.
-constexpr auto DeferredSignalLife = std::chrono::milliseconds(500);
-DeferredSignal deferred[MaxDeferred];
-constexpr int64_t LifeNs = std::chrono::nanoseconds(DeferredSignalLife).count();
-
-int64_t SteadyNs() {
-  timespec now{};
-  ::clock_gettime(CLOCK_MONOTONIC, &now);
-  return int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
-// Set by a fault handed to the pipeline thread, which also wakes for signals to send again.
-std::atomic<bool> fault_posted{false};
-
-struct CodeRange {
-  uintptr_t from = 0, to = 0;
-};
-CodeRange system_code[32];
-int system_code_count = 0;
-
-// The code of the C and C++ runtime libraries and the loader, noted once before any handler is
-// in place (a handler cannot ask the loader).
-void NoteSystemCode() {
-  ::dl_iterate_phdr(
-      [](dl_phdr_info* module, size_t, void*) {
-        const char* path = module->dlpi_name != nullptr ? module->dlpi_name : "";
-        const char* slash = std::strrchr(path, '/');
-        const std::string_view name = slash != nullptr ? slash + 1 : path;
-        // The sanitizers' runtimes hold the allocator in their builds; the kernel's own
-        // page serves the clock under its lock.
-        static constexpr std::string_view Runtime[] = {
-            "libc.so",     "ld-linux",      "libstdc++.so", "libgcc_s.so",
-            "libm.so",     "libpthread.so", "libasan.so",   "libtsan.so",
-            "libubsan.so", "liblsan.so",    "linux-vdso.so"};
-        if (std::none_of(std::begin(Runtime), std::end(Runtime),
-                         [&](std::string_view r) { return name.substr(0, r.size()) == r; }))
-          return 0;
-        for (int i = 0; i < module->dlpi_phnum && system_code_count < 32; ++i) {
-          const ElfW(Phdr)& segment = module->dlpi_phdr[i];
-          if (segment.p_type != PT_LOAD || (segment.p_flags & PF_X) == 0) continue;
-          const uintptr_t from = module->dlpi_addr + segment.p_vaddr;
-          system_code[system_code_count++] = {from, from + segment.p_memsz};
-        }
-        return 0;
-      },
-      nullptr);
-}
-
-// True when the thread runs the runtime's own code rather than waits in it: only then may it
-// hold a lock for a moment (a call such as mmap made under the allocator's lock counts as
-// running). A thread that waited in a system call is taken at once, so that its wait is not
-// cut short by a signal that comes back.
-bool RunsSystemCode(uintptr_t address, long long result) {
-  for (int i = 0; i < system_code_count; ++i) {
-    const CodeRange& r = system_code[i];
-    if (address < r.from || address >= r.to) continue;
-    // The kernel leaves a thread whose wait a signal ended just after its `syscall`
-    // instruction, the call's result being -EINTR.
-    constexpr unsigned char Syscall[2] = {0x0F, 0x05};
-    return !(result == -EINTR && address - r.from >= 2 &&
-             std::memcmp(reinterpret_cast<const void*>(address - 2), Syscall, 2) == 0);
-  }
-  return false;
-}
-
-// Sent by another process (by the kernel for a fault, by this process for itself: both are
-// taken where they are).
-bool SentFromOutside(const siginfo_t& info) {
-  return info.si_code <= 0 && info.si_pid != ::getpid();
-}
-
-// Takes back a signal sent again: its original facts and how often it was put off.
-bool TakeResent(const siginfo_t& info, siginfo_t& original, int& attempts, bool& stale) {
-  if (info.si_code != ResendCode || info.si_pid != ::getpid()) return false;
-  // The mark: the filling's number and the entry's index.
-  const auto mark = uint64_t(reinterpret_cast<uintptr_t>(info.si_value.sival_ptr));
-  if ((mark & ~(MarkFilling | 7)) != MarkMagic) return false;
-  auto& d = deferred[mark & 7];
-  // One its first thread took back since (the main thread held it off too long) is passed over.
-  const uint64_t sent = (mark & MarkFilling) | 3;
-  if (d.word.load() != sent || d.thread != ThreadId()) {
-    stale = true;
-    return false;
-  }
-  original = d.Info();
-  attempts = d.attempts;
-  // Counted as waiting before it leaves the entry, so that no moment shows it nowhere.
-  waiting_faults.fetch_add(1);
-  if (!d.Move(sent, d.thread != d.origin ? 4 : 0)) {
-    waiting_faults.fetch_sub(1);
-    stale = true;
-    return false;
-  }
-  return true;
-}
-
-bool ThreadMayReport(pid_t thread) {
-  return thread != 0 && thread != pipeline_thread.load() && thread != busy_owner.load() &&
-         thread != report_thread.load() && !Excluded(thread);
-}
-
-// Puts the signal off when it should be taken elsewhere or later; false = take it now.
-bool DeferSignal(int signal, const siginfo_t& original, int attempts, pid_t self,
-                 const ucontext_t& interrupted, DeferredSignal*& entry, uint64_t& filling,
-                 bool& to_main) {
-  const greg_t* registers = interrupted.uc_mcontext.gregs;
-  if (!catching_faults.load()) return false;
-  const bool to_process = original.si_code == SI_USER || original.si_code == SI_QUEUE;
-  // A thread that runs the runtime, or holds a lock of the logger's, is let go first, whatever
-  // comes next: the report may need what it holds.
-  // A logger lock is always let go in the end, and taking the signal while it is held would hold
-  // the report for good: those tries are not counted.
-  const bool holds_lock = LoggerLocksHeld() > 0;
-  const bool in_runtime = RunsSystemCode(uintptr_t(registers[REG_RIP]), registers[REG_RAX]);
-  pid_t target = 0;
-  bool wait_first = false;
-  if (holds_lock || (in_runtime && attempts < MaxDeferAttempts)) {
-    target = self;
-    wait_first = true;
-  } else if (to_process && self != main_thread && ThreadMayReport(main_thread)) {
-    target = main_thread;
-  } else {
-    return false;
-  }
-  for (DeferredSignal& d : deferred) {
-    uint64_t free = d.word.load();
-    if (DeferredSignal::StateOf(free) != 0) continue;
-    filling = ((free >> 3) + 1) << 3;
-    if (!d.word.compare_exchange_strong(free, filling | 1)) continue;
-    d.thread = target;
-    d.origin = self;
-    d.signal = signal;
-    // The main thread gets tries of its own while it runs the runtime; tries while a logger
-    // lock is held do not count.
-    d.attempts = target != self ? 1 : holds_lock ? attempts : attempts + 1;
-    d.wait_first = wait_first;
-    d.SetInfo(original);
-    to_main = target != self;
-    d.word = filling | 2;
-    entry = &d;
-    ::sem_post(&slot_request);
-    return true;
-  }
-  return false;
-}
-
-// The thread a signal for the whole process came to waits, without returning (which would cut a
-// call it waits in short), until the main thread takes it; true = taken. When the main thread
-// holds it off too long, the thread takes it back itself.
-bool AwaitMainThread(DeferredSignal& d, uint64_t filling) {
-  timespec start{};
-  ::clock_gettime(CLOCK_MONOTONIC, &start);
-  for (;;) {
-    const uint64_t seen = d.word.load();
-    const int state = DeferredSignal::StateOf(seen);
-    // Taken by the main thread: the entry is freed here, by the one thread that waits on it.
-    if (state == 4) {
-      d.word = filling;
-      return true;
-    }
-    // Given back by the pipeline thread (the main thread is gone): taken here.
-    if (state == 5) {
-      waiting_faults.fetch_add(1);
-      if (d.Move(seen, 0)) return false;
-      waiting_faults.fetch_sub(1);
-      continue;
-    }
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    const long long waited_ms =
-        (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1'000'000;
-    if (waited_ms >= std::chrono::milliseconds(DeferredSignalLife).count() &&
-        (state == 2 || state == 3)) {
-      waiting_faults.fetch_add(1);  // taken back: counted before it leaves the entry
-      if (d.Move(seen, 0)) return false;
-      waiting_faults.fetch_sub(1);
-    }
-    const timespec pause{0, 5'000'000};
-    ::nanosleep(&pause, nullptr);
-  }
-}
-
-// Signals put off and not yet taken back (recently sent ones count: they are on their way).
-int PendingDeferredSignals() {
-  const int64_t now = SteadyNs();
-  int pending = 0;
-  for (DeferredSignal& d : deferred) {
-    const int state = d.State();
-    // One sent for the main thread is still waited for by the thread it came to, which takes
-    // it back if the main thread does not.
-    if (state == 1 || state == 2 || state == 4 || state == 5 ||
-        (state == 3 && (!d.checked.load() || now - d.sent_at.load() < LifeNs ||
-                        d.origin.load() != d.thread.load())))
-      ++pending;
-  }
-  return pending;
-}
-
-// Whether an entry is in use: the pipeline thread then looks at them now and then.
-bool AnyDeferredSignal() {
-  return std::any_of(std::begin(deferred), std::end(deferred),
-                     [](const DeferredSignal& d) { return d.State() != 0; });
-}
-
-// Hands a signal whose thread ended before taking it to the main thread (it comes back to
-// `from`, 3, while the main thread cannot take it now: the next pass tries again). One meant
-// for the main thread that the main thread can no longer take goes back to the thread it came
-// to, which waits for it; one of the main thread's own is gone with it.
-void HandToMainThread(DeferredSignal& d, uint64_t seen) {
-  if (DeferredSignal::StateOf(seen) != 3 || !d.Move(seen, 1)) return;
-  const uint64_t filling = seen & ~uint64_t(7);
-  if (d.thread == main_thread) {
-    d.word = filling | (d.origin != main_thread ? 5 : 0);
-    return;
-  }
-  // Excluded from the log (or not known) for good: nobody can take it.
-  if (main_thread == 0 || Excluded(main_thread)) {
-    d.word = filling;
-    return;
-  }
-  if (!ThreadMayReport(main_thread)) {
-    d.sent_at = SteadyNs();
-    d.checked = false;
-    d.word = filling | 3;
-    return;
-  }
-  d.thread = main_thread;
-  d.origin = main_thread;
-  // Still put off while the main thread runs the runtime, never sent on again.
-  d.attempts = 1;
-  d.wait_first = false;
-  d.word = filling | 2;
-}
-
-// On the pipeline thread: sends the signals put off to their threads again. One whose thread
-// ended before it came back goes to the main thread: the thread's fault is not lost.
-void SendDeferredSignals() {
-  const int64_t now = SteadyNs();
-  for (DeferredSignal& d : deferred) {
-    const uint64_t seen = d.word.load();
-    if (DeferredSignal::StateOf(seen) != 3 || now - d.sent_at.load() < LifeNs) continue;
-    // Looked at once its thread is known to exist still; one that ended goes on.
-    if (::syscall(SYS_tgkill, ::getpid(), d.thread.load(), 0) != 0 && errno == ESRCH)
-      HandToMainThread(d, seen);
-    else
-      d.checked = true;
-  }
-  bool waited = false;
-  for (DeferredSignal& d : deferred) {
-    const uint64_t seen = d.word.load();
-    if (DeferredSignal::StateOf(seen) != 2) continue;
-    if (d.wait_first && !waited) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      waited = true;
-    }
-    // Read before it is marked sent: once sent, it may be taken and the entry used again.
-    const pid_t thread = d.thread;
-    const int signal = d.signal;
-    siginfo_t info{};
-    info.si_signo = signal;
-    info.si_code = ResendCode;
-    info.si_pid = ::getpid();
-    info.si_uid = ::getuid();
-    // The mark the handler knows it by: the filling's number and the entry's index.
-    info.si_value.sival_ptr = reinterpret_cast<void*>(
-        uintptr_t(MarkMagic | (seen & MarkFilling) | uint64_t(&d - deferred)));
-    d.sent_at = SteadyNs();
-    d.checked = false;
-    // Taken back meanwhile by the thread it came to, and perhaps filled again.
-    if (!d.Move(seen, 3)) continue;
-    if (::syscall(SYS_rt_tgsigqueueinfo, ::getpid(), thread, signal, &info) != 0)
-      HandToMainThread(d, (seen & ~uint64_t(7)) | 3);  // the thread is gone
-  }
-}
-
-void SignalHandler(int signal, siginfo_t* info, void* context) {
-  const int saved_errno = errno;
-  const pid_t self = ThreadId();
-  siginfo_t original = *info;
-  int attempts = 0;
-  bool stale = false;
-  const bool resent = TakeResent(*info, original, attempts, stale);
-  if (stale) {
-    errno = saved_errno;
-    return;
-  }
-  // A signal taken from its entry is counted as waiting already.
-  bool counted = resent;
-  if (resent || SentFromOutside(*info)) {
-    DeferredSignal* entry = nullptr;
-    uint64_t filling = 0;
-    bool to_main = false;
-    if (DeferSignal(signal, original, attempts, self, *static_cast<const ucontext_t*>(context),
-                    entry, filling, to_main)) {
-      if (counted) waiting_faults.fetch_sub(1);
-      if (!to_main) {
-        errno = saved_errno;
-        return;
-      }
-      // The main thread reports it and the program ends meanwhile.
-      if (AwaitMainThread(*entry, filling)) {
-        HoldNotification();
-        for (;;) ::pause();
-      }
-      counted = true;
-    }
-  }
-  info = &original;
-  if (!catching_faults.load() || !ThreadMayReport(self)) {
-    if (counted) waiting_faults.fetch_sub(1);
-    DefaultSignal(signal, info);
-    errno = saved_errno;
-    return;
-  }
-  if (!counted) waiting_faults.fetch_add(1);
-  HoldNotification();
-  SemWait(&slot_free);
-  slot.signal = signal;
-  slot.info = *info;
-  std::memcpy(&slot.context, context, sizeof slot.context);
-  slot.thread = self;
-  fault_posted = true;
-  ::sem_post(&slot_request);
-  // Not posted when the program ends after the report: a fault cannot be resumed.
-  SemWait(&slot_done);
-  const bool default_wanted = slot.default_wanted;
-  ::sem_post(&slot_free);
-  if (default_wanted) DefaultSignal(signal, info);
-  errno = saved_errno;
-}
-
-std::string SignalClass(int signal, const siginfo_t& info) {
-  switch (signal) {
-    case SIGSEGV:
-      return "EAccessViolation";
-    case SIGBUS:
-      return "EBusError";
-    case SIGILL:
-      return "EIllegalInstruction";
-    case SIGABRT:
-      return "EAbortSignal";
-    case SIGFPE:
-      return info.si_code == FPE_INTDIV   ? "EIntDivByZero"
-             : info.si_code == FPE_INTOVF ? "EIntOverflow"
-                                          : "EMathError";
-  }
-  return "EExternal";
-}
-
-// The object the hooks get for a fault of the class SignalClass names.
-std::unique_ptr<EExternal> FaultObject(const std::string& class_name, const std::string& message) {
-  if (class_name == "EAccessViolation") return std::make_unique<EAccessViolation>(message);
-  if (class_name == "EBusError") return std::make_unique<EBusError>(message);
-  if (class_name == "EIllegalInstruction") return std::make_unique<EIllegalInstruction>(message);
-  if (class_name == "EAbortSignal") return std::make_unique<EAbortSignal>(message);
-  if (class_name == "EIntDivByZero") return std::make_unique<EIntDivByZero>(message);
-  if (class_name == "EIntOverflow") return std::make_unique<EIntOverflow>(message);
-  if (class_name == "EMathError") return std::make_unique<EMathError>(message);
-  return std::make_unique<EExternal>(message);
-}
-
-std::string SignalMessage(int signal, const siginfo_t& info, uintptr_t address) {
-  char text[160];
-  if (info.si_code <= 0) {
-    std::snprintf(text, sizeof text, "Signal SIG%s sent by process %d at address %016llX",
-                  sigabbrev_np(signal), int(info.si_pid), (unsigned long long)address);
-  } else if (signal == SIGSEGV || signal == SIGBUS) {
-    std::snprintf(text, sizeof text,
-                  "Access violation at address %016llX accessing address %016llX",
-                  (unsigned long long)address, (unsigned long long)uintptr_t(info.si_addr));
-  } else {
-    std::snprintf(text, sizeof text, "%s at address %016llX", sigdescr_np(signal),
-                  (unsigned long long)address);
-  }
-  return text;
-}
-
-// A fault handed over by its thread becomes an exception object (class and message from the
-// signal, the registers of its context), which is then notified. True = default handling.
-bool HookedExceptionObject(const SignalSlot& fault) {
-  const TOstrelRegisters r = RegistersOf(fault.context);
-  ExceptInfo e;
-  e.class_name = SignalClass(fault.signal, fault.info);
-  e.message = SignalMessage(fault.signal, fault.info, r.rip);
-  e.has_message = true;
-  e.external = true;
-  const std::unique_ptr<EExternal> object = FaultObject(e.class_name, e.message);
-  e.object = object.get();
-  e.address = r.rip;
-  e.params.stack_pointer = r.rsp;
-  e.params.context = r;
-  e.thread = fault.thread;
-  e.params.stack_top = StackTopOf(r.rsp, fault.thread);
-  try {
-    PublishExceptionFacts(OwnHandle(), true, e.class_name, true, e.message);
-  } catch (...) {
-    InternalError("PublishExceptionFacts");
-  }
-  return GoNotify(e);
-}
-
-// The program's logger data (its options and debug information), read on the pipeline
-// thread while the main thread waits: a fault of the main thread meanwhile is reported.
-void LoadProgramData() {
-  if (const TOstrelModuleEntry* program = ProgramEntry(); program != nullptr)
-    RunningOptions().Assign(&program->options);
-}
-
-// Blocks every signal (its mask comes from its creator): a signal sent to the process goes
-// to a thread whose fault can be reported, and one of its own ends the program.
-void* PipelineThread(void*) {
-  pipeline_thread = ThreadId();
-  try {
-    LoadProgramData();
-  } catch (...) {
-    InternalError("InstallOstrelLog.LoadProgramData");
-  }
-  ::sem_post(&data_ready);
-  bool must_end = false;
-  // Ending, an exception of another thread that waits its turn or is being reported is
-  // reported first, for a while: a hook that never returns cannot hold the end for good.
-  std::chrono::steady_clock::time_point end_by{};
-  const auto may_end = [&end_by] {
-    if (FaultsOnTheirWay()) return false;
-    std::lock_guard lock(busy_lock);
-    return !NotificationsPending() || PastEndWait(end_by);
-  };
-  for (;;) {
-    if (!must_end && !AnyDeferredSignal()) {
-      SemWait(&slot_request);
-    } else {
-      // Signals sent again are looked at until they are taken or too old; ending, the faults
-      // on their way are reported first.
-      timespec until{};
-      ::clock_gettime(CLOCK_REALTIME, &until);
-      until.tv_nsec += 50'000'000;
-      if (until.tv_nsec >= 1'000'000'000) {
-        until.tv_nsec -= 1'000'000'000;
-        ++until.tv_sec;
-      }
-      while (::sem_timedwait(&slot_request, &until) != 0 && errno == EINTR) {
-      }
-    }
-    SendDeferredSignals();
-    if (!fault_posted.exchange(false)) {
-      if (must_end && may_end()) ExitAfterReport();
-      continue;
-    }
-    // Still counted while it is reported: a thread that ends the program meanwhile waits.
-    slot.default_wanted = HookedExceptionObject(slot);
-    waiting_faults.fetch_sub(1);
-    if (slot.default_wanted) {
-      ::sem_post(&slot_done);
-      continue;
-    }
-    // A fault cannot be resumed: its thread stays in the handler, and the program ends once
-    // the faults that other threads are waiting to hand over are reported too.
-    if (!must_end) end_by = std::chrono::steady_clock::now() + EndWaitForOtherReports;
-    must_end = true;
-    if (may_end()) ExitAfterReport();
-    ::sem_post(&slot_free);
-  }
-  return nullptr;
-}
-
-// ---- threads ---------------------------------------------------------------------------------
-
-constexpr std::size_t AltStackSize = 256 << 10;
-
-void* MapAltStack() {
-  void* memory =
-      ::mmap(nullptr, AltStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (memory == MAP_FAILED) return nullptr;
-  stack_t stack{};
-  stack.ss_sp = memory;
-  stack.ss_size = AltStackSize;
-  if (::sigaltstack(&stack, nullptr) == 0) return memory;
-  ::munmap(memory, AltStackSize);
-  return nullptr;
-}
-
-// The main thread's stack serves until the process ends.
-void InstallAltStack() {
-  (void)MapAltStack();
-}
-
-// A thread's stack goes when the thread ends: short threads come and go by the thousand. The
-// stack the thread had before (a sanitizer runtime's, say) is put back, so that whoever made
-// it frees it.
-struct ThreadAltStack {
-  stack_t previous{};
-  void* memory = nullptr;
-  ThreadAltStack() {
-    if (::sigaltstack(nullptr, &previous) == 0) memory = MapAltStack();
-  }
-  ThreadAltStack(const ThreadAltStack&) = delete;
-  ThreadAltStack& operator=(const ThreadAltStack&) = delete;
-  ~ThreadAltStack() {
-    if (memory == nullptr) return;
-    if ((previous.ss_flags & SS_DISABLE) != 0) previous = stack_t{nullptr, SS_DISABLE, 0};
-    if (::sigaltstack(&previous, nullptr) == 0) ::munmap(memory, AltStackSize);
-  }
-};
-
-struct ThreadRegistration {
-  pid_t id = ThreadId();
-  ~ThreadRegistration() {
-    OstrelThreadsList().Remove(id);
-    // Its number may be given to another thread: that one is not excluded.
-    ExcludeThreadFromOstrelLog(id, false);
-  }
-};
-
-struct ThreadStart {
-  void* (*start)(void*);
-  void* parameter;
-};
-
-// What a thread started through the logger holds until it ends: its entry in the list and its
-// signal stack. A thread-specific key's destructor lets them go, after the thread's own
-// thread_local objects are gone; unlike a thread_local object's, it needs no loader lock to be
-// set up (a thread a library's constructor starts and waits for, while its loading thread
-// holds that lock, would wait for ever).
-struct ThreadHold {
-  ThreadRegistration registration;
-  ThreadAltStack alt_stack;
-};
-pthread_key_t thread_hold_key;
-bool thread_hold_key_made = false;
-pthread_once_t thread_hold_once = PTHREAD_ONCE_INIT;
-
-// Null once the key holds it; a thread the key cannot serve keeps it to its start routine's
-// end.
-std::unique_ptr<ThreadHold> HoldThread() {
-  ::pthread_once(&thread_hold_once, [] {
-    thread_hold_key_made = ::pthread_key_create(&thread_hold_key, [](void* hold) {
-                             delete static_cast<ThreadHold*>(hold);
-                           }) == 0;
-  });
-  auto hold = std::make_unique<ThreadHold>();
-  if (thread_hold_key_made && ::pthread_setspecific(thread_hold_key, hold.get()) == 0)
-    (void)hold.release();
-  return hold;
-}
-
-void* HookedThreadProc(void* argument) {
-  const ThreadStart start = *static_cast<ThreadStart*>(argument);
-  delete static_cast<ThreadStart*>(argument);
-  const std::unique_ptr<ThreadHold> unheld = HoldThread();
-  TOstrelThreadsList::Entry entry{ThreadId(), pthread_self(), start.start, start.parameter, 0};
-  pthread_attr_t attr;
-  if (pthread_getattr_np(pthread_self(), &attr) == 0) {
-    void* base = nullptr;
-    std::size_t size = 0;
-    if (pthread_attr_getstack(&attr, &base, &size) == 0) entry.stack_top = uintptr_t(base) + size;
-    pthread_attr_destroy(&attr);
-  }
-  OstrelThreadsList().Add(entry);
-  try {
-    return start.start(start.parameter);
-  } catch (const abi::__forced_unwind&) {
-    throw;  // pthread_exit or a cancellation on its way out
-  } catch (...) {
-    // As without the logger, for a thread left out of the log.
-    if (!active.load() || Excluded(ThreadId())) std::terminate();
-    // Reported (at its throw, as a rule); the thread ends with exit code 1 and the program
-    // goes on.
-    (void)ReportUncaught(std::current_exception());
-    return reinterpret_cast<void*>(1);
-  }
-}
-
-int HookedCreateThread(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
-                       void* parameter) {
-  if (!active.load()) return real_pthread_create(thread, attr, start, parameter);
-  TraceLog("HookedCreateThread", {reinterpret_cast<const void*>(start), parameter}, 0);
-  auto* boot = new ThreadStart{start, parameter};
-  const int result = real_pthread_create(thread, attr, &HookedThreadProc, boot);
-  if (result != 0) delete boot;
-  return result;
 }
 
 // The application's handler of exceptions that escaped an event handler: the logger reports
@@ -1977,7 +1265,10 @@ bool SetSlot(InitRoutine* slot, InitRoutine value) {
 
 void EndInitialization() {
   if (!initializing.exchange(false)) return;
-  std::atexit([] { finalizing = true; });
+  std::atexit([] {
+    AwaitSentSignals();
+    finalizing = true;
+  });
 }
 
 void WrappedLastInit(int argc, char** argv, char** env) {
@@ -2040,42 +1331,11 @@ void WrapModuleInitTable() {
   TraceText(std::string("WrapModuleInitTable=") + (wrapped ? "True" : "False"), -2);
 }
 
-}  // namespace
+}  // namespace ostrel
+
+using namespace ostrel;
 
 // ---- public ----------------------------------------------------------------------------------
-
-void TOstrelThreadsList::Add(const Entry& entry) {
-  std::lock_guard guard(lock_);
-  entries_[entry.id] = entry;
-}
-
-void TOstrelThreadsList::Remove(pid_t id) {
-  std::lock_guard guard(lock_);
-  entries_.erase(id);
-}
-
-bool TOstrelThreadsList::FindById(pid_t id, Entry& found) const {
-  std::lock_guard guard(lock_);
-  const auto it = entries_.find(id);
-  if (it == entries_.end()) return false;
-  found = it->second;
-  return true;
-}
-
-bool TOstrelThreadsList::FindByHandle(pthread_t handle, Entry& found) const {
-  std::lock_guard guard(lock_);
-  for (const auto& [id, entry] : entries_) {
-    if (::pthread_equal(entry.handle, handle) == 0) continue;
-    found = entry;
-    return true;
-  }
-  return false;
-}
-
-TOstrelThreadsList& OstrelThreadsList() {
-  static auto* list = new TOstrelThreadsList;
-  return *list;
-}
 
 bool IsExceptionHandled(const std::type_info* type, void* object) {
   TraceLog("IsExceptionHandled",
@@ -2150,17 +1410,6 @@ uintptr_t OstrelMainStackTop() {
 
 bool OstrelPipelineBusy() {
   return busy_owner.load() != 0;
-}
-
-TOstrelRegisters RegistersOf(const ucontext_t& context) {
-  const greg_t* g = context.uc_mcontext.gregs;
-  TOstrelRegisters r;
-  r.rax = g[REG_RAX], r.rbx = g[REG_RBX], r.rcx = g[REG_RCX], r.rdx = g[REG_RDX];
-  r.rsi = g[REG_RSI], r.rdi = g[REG_RDI], r.rbp = g[REG_RBP], r.rsp = g[REG_RSP];
-  r.rip = g[REG_RIP], r.r8 = g[REG_R8], r.r9 = g[REG_R9], r.r10 = g[REG_R10];
-  r.r11 = g[REG_R11], r.r12 = g[REG_R12], r.r13 = g[REG_R13], r.r14 = g[REG_R14];
-  r.r15 = g[REG_R15];
-  return r;
 }
 
 bool NotifyThreadSnapshot(const std::string& class_name, const std::string& message, pid_t thread,
@@ -2271,38 +1520,7 @@ void InstallOstrelLog() {
     main_stack_top = CurrentStackTop();
     char folder[4096];
     if (::getcwd(folder, sizeof folder) != nullptr) start_folder = folder;
-    ::sem_init(&slot_free, 0, 1);
-    ::sem_init(&slot_request, 0, 0);
-    ::sem_init(&slot_done, 0, 0);
-    ::sem_init(&data_ready, 0, 0);
-    NoteSystemCode();
-    // Faults are caught first: the pipeline thread reads the logger data while this thread
-    // waits for it, and reports a fault that comes meanwhile.
-    sigset_t all;
-    ::sigfillset(&all);
-    ::pthread_sigmask(SIG_SETMASK, &all, nullptr);
-    pthread_t pipeline;
-    const bool started = ::pthread_create(&pipeline, nullptr, &PipelineThread, nullptr) == 0;
-    if (started) ::pthread_detach(pipeline);
-    ::pthread_sigmask(SIG_SETMASK, &start_mask, nullptr);
-    InstallAltStack();
-    struct sigaction action {};
-    action.sa_sigaction = &SignalHandler;
-    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
-    // A thread in the handler takes no second fault signal: it would wait for itself.
-    action.sa_mask = FaultSignals();
-    // Set first: a fault may come as soon as its handler is in place.
-    catching_faults = started;
-    for (int i = 0; i < 5; ++i) ::sigaction(Signals[i], &action, &previous_actions[i]);
-    // A forked child has no pipeline thread: its faults end it as they would unlogged.
-    ::pthread_atfork(nullptr, nullptr, [] {
-      catching_faults = false;
-      active = false;
-      for (int i = 0; i < 5; ++i) ::sigaction(Signals[i], &previous_actions[i], nullptr);
-    });
-    // Nothing but the wait until the data is read: a fault in the middle of a first-use
-    // initialisation (the trace's state) would hold its guard against the pipeline thread.
-    if (started) SemWait(&data_ready);
+    const bool started = InstallFaultSignals(start_mask);
     TraceScope trace("InstallOstrelLog", {});
     previous_terminate = std::set_terminate(&HookedExceptProc);
     real_cxa_throw = reinterpret_cast<CxaThrow>(
@@ -2352,10 +1570,11 @@ void InstallOstrelLog() {
 
 void FinalizeOstrelLog() {
   if (!active.load()) return;
+  AwaitSentSignals();
   StopFreezeWatchdog(FreezeStopWaitLimit);
   if (!active.exchange(false)) return;
   catching_faults = false;
-  for (int i = 0; i < 5; ++i) ::sigaction(Signals[i], &previous_actions[i], nullptr);
+  RestoreFaultHandlers();
   std::set_terminate(previous_terminate);
   SetPublishedModuleOptions(0, nullptr);
   ReleaseSharedFacts();

@@ -29,6 +29,7 @@
 #include "crashlog/call_stack.h"
 #include "crashlog/log_report.h"
 #include "crashlog/module_options.h"
+#include "crashlog/thread_snapshot.h"
 #include "crashlog/trace_log.h"
 #include "platform/base/exception.h"
 
@@ -126,7 +127,6 @@ bool ExceptionManager(std::exception_ptr error);
 [[nodiscard]] pid_t OstrelMainThread();
 [[nodiscard]] uintptr_t OstrelMainStackTop();
 [[nodiscard]] bool OstrelPipelineBusy();
-[[nodiscard]] TOstrelRegisters RegistersOf(const ucontext_t& context);
 bool NotifyThreadSnapshot(const std::string& class_name, const std::string& message, pid_t thread,
                           const TOstrelRegisters& registers, uintptr_t stack_top,
                           const void* stack_copy, std::size_t stack_bytes,
@@ -150,7 +150,7 @@ class TOstrelThreadsList {
   [[nodiscard]] bool FindByHandle(pthread_t handle, Entry& found) const;
 
  private:
-  mutable TLoggerLock lock_;
+  mutable std::mutex lock_;
   std::map<pid_t, Entry> entries_;
 };
 // The process's list; never destroyed, since threads still running at exit leave it then.

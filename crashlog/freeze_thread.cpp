@@ -1,21 +1,14 @@
 #include "crashlog/freeze_thread.h"
 
-#include <semaphore.h>
-#include <signal.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <climits>
-#include <cstring>
-#include <ctime>
 #include <memory>
 #include <mutex>
 
 #include "crashlog/except_notify.h"
 #include "crashlog/shared_facts.h"
+#include "crashlog/thread_snapshot.h"
 #include "crashlog/trace_log.h"
 #include "platform/msg/message_queue.h"
 #include "platform/ui/window_system.h"
@@ -26,90 +19,9 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto PingInterval = 50ms;
-constexpr std::size_t MaxStackCopy = std::size_t(256) << 10;
 
-// ---- the main thread's snapshot --------------------------------------------------------------
-
-// Taken by the signal handler on the main thread; the watchdog owns it from `written` until
-// it sets `idle` again.
-enum SnapshotState : int { idle, requested, writing, written };
-struct Snapshot {
-  std::atomic<int> state{idle};
-  ucontext_t context;
-  std::size_t bytes = 0;
-  uint64_t stack[MaxStackCopy / 8];
-};
-Snapshot snapshot;
-sem_t snapshot_done;
-int snapshot_signal = 0;
-
-// Word by word and unchecked: the live stack holds the sanitizers' poisoned red zones.
-[[gnu::no_sanitize_address, gnu::no_sanitize_thread]] __attribute__((no_sanitize("undefined"))) void
-CopyStack(uint64_t* to, uintptr_t from, std::size_t words) {
-  const volatile uint64_t* source = reinterpret_cast<const volatile uint64_t*>(from);
-  for (std::size_t i = 0; i < words; ++i) to[i] = source[i];
-}
-
-void SnapshotHandler(int, siginfo_t* info, void* context) {
-  if (info->si_code != SI_TKILL || info->si_pid != ::getpid()) return;
-  int expected = requested;
-  if (!snapshot.state.compare_exchange_strong(expected, writing)) return;
-  const int saved_errno = errno;
-  std::memcpy(&snapshot.context, context, sizeof snapshot.context);
-  const uintptr_t sp = uintptr_t(snapshot.context.uc_mcontext.gregs[REG_RSP]);
-  const uintptr_t top = OstrelMainStackTop();
-  std::size_t bytes = top > sp ? top - sp : 0;
-  if (bytes > MaxStackCopy) bytes = MaxStackCopy;
-  CopyStack(snapshot.stack, sp, bytes / 8);
-  snapshot.bytes = bytes / 8 * 8;
-  snapshot.state = written;
-  ::sem_post(&snapshot_done);
-  errno = saved_errno;
-}
-
-// The first real-time signal nobody handles carries the request; false when none is free.
-bool InstallSnapshotHandler() {
-  static const bool installed = [] {
-    ::sem_init(&snapshot_done, 0, 0);
-    for (int signal = SIGRTMIN + 1; signal <= SIGRTMAX; ++signal) {
-      struct sigaction current {};
-      if (::sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
-      struct sigaction action {};
-      action.sa_sigaction = &SnapshotHandler;
-      action.sa_flags = SA_SIGINFO | SA_RESTART | SA_ONSTACK;
-      ::sigemptyset(&action.sa_mask);
-      if (::sigaction(signal, &action, nullptr) != 0) continue;
-      snapshot_signal = signal;
-      return true;
-    }
-    return false;
-  }();
-  return installed;
-}
-
-// Asks the main thread for its snapshot; false when it did not come in time (a thread
-// that blocks the signal, or one stopped by a debugger). The caller releases it.
-bool TakeMainThreadSnapshot() {
-  TraceScope trace("TakeMainThreadSnapshot", {});
-  snapshot.state = requested;
-  if (::syscall(SYS_tgkill, ::getpid(), OstrelMainThread(), snapshot_signal) != 0) {
-    snapshot.state = idle;
-    return trace.Result(false);
-  }
-  timespec deadline{};
-  ::clock_gettime(CLOCK_MONOTONIC, &deadline);
-  deadline.tv_sec += 2;
-  while (::sem_clockwait(&snapshot_done, CLOCK_MONOTONIC, &deadline) != 0) {
-    if (errno == EINTR) continue;
-    // Too late: unless the handler is writing already, it must now leave the slot alone.
-    int expected = requested;
-    if (snapshot.state.compare_exchange_strong(expected, idle)) return trace.Result(false);
-    while (::sem_wait(&snapshot_done) != 0 && errno == EINTR) {
-    }
-    break;
-  }
-  return trace.Result(snapshot.state.load() == written);
-}
+// The main thread's snapshot; the watchdog's own, as a report is made from it.
+TThreadSnapshot snapshot;
 
 // ---- the main window -------------------------------------------------------------------------
 
@@ -181,7 +93,6 @@ TFreezeThread::~TFreezeThread() {
 
 void TFreezeThread::Execute() {
   TraceScope trace("TFreezeThread.Execute", {});
-  if (!InstallSnapshotHandler()) return;
   // One round: find the main window, ping it until it answers no more for the timeout, then
   // report it frozen.
   const auto round = [this] {
@@ -210,22 +121,19 @@ void TFreezeThread::Execute() {
     }
     // A window gone is looked for again.
     if (Terminated() || timeout_ms <= 0 || waited < timeout_ms) return;
-    if (!TakeMainThreadSnapshot()) return;
-    const TOstrelRegisters registers = RegistersOf(snapshot.context);
+    if (!TakeThreadSnapshot(OstrelMainThread(), OstrelMainStackTop(), snapshot)) return;
+    const TOstrelRegisters& registers = snapshot.registers;
     if (registers.rip != 0 && registers.rsp != 0) {
       const EFrozenApplication error(TunedMessage());
       NotifyThreadSnapshot(FrozenApplicationClass, error.what(), OstrelMainThread(), registers,
                            OstrelMainStackTop(), snapshot.stack, snapshot.bytes, &error);
     }
-    snapshot.state = idle;
   };
   while (!Terminated()) {
     // A failed round is noted and the watch goes on: the watchdog must outlive its own bugs.
     try {
       round();
     } catch (...) {
-      int written_state = written;
-      snapshot.state.compare_exchange_strong(written_state, idle);
       InternalError("TFreezeThread.Execute");
       WaitForTerminate(PingInterval);
     }

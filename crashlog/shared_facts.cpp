@@ -23,7 +23,7 @@ namespace {
 // Larger data is not another logger's: options and two texts stay far below.
 constexpr uint32_t MaxSharedData = 1u << 20;
 
-TLoggerLock publish_lock;
+std::mutex publish_lock;
 // The names of the objects this module made, for ReleaseSharedFacts (fixed buffers: it
 // may run in a signal handler).
 char module_name[64];
@@ -114,7 +114,7 @@ bool GetText(const std::vector<uint8_t>& in, std::size_t& at, std::string& text)
   return true;
 }
 
-TLoggerLock published_lock;
+std::mutex published_lock;
 uintptr_t published_handle = 0;
 const TOstrelModuleOptions* published_options = nullptr;
 

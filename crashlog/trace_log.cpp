@@ -23,35 +23,6 @@
 namespace qv {
 
 namespace {
-// Counted before a lock is taken and after it is let go: a signal in between finds it counted.
-thread_local std::atomic<int> logger_locks{0};
-}  // namespace
-
-void TLoggerLock::lock() {
-  logger_locks.fetch_add(1, std::memory_order_relaxed);
-  std::atomic_signal_fence(std::memory_order_seq_cst);
-  mutex_.lock();
-}
-
-bool TLoggerLock::try_lock() {
-  logger_locks.fetch_add(1, std::memory_order_relaxed);
-  std::atomic_signal_fence(std::memory_order_seq_cst);
-  if (mutex_.try_lock()) return true;
-  logger_locks.fetch_sub(1, std::memory_order_relaxed);
-  return false;
-}
-
-void TLoggerLock::unlock() {
-  mutex_.unlock();
-  std::atomic_signal_fence(std::memory_order_seq_cst);
-  logger_locks.fetch_sub(1, std::memory_order_relaxed);
-}
-
-int LoggerLocksHeld() {
-  return logger_locks.load(std::memory_order_relaxed);
-}
-
-namespace {
 std::atomic<int> dialogs_open{0};
 }  // namespace
 
@@ -75,7 +46,7 @@ namespace {
 
 // Everything the trace and the warnings share, behind one lock.
 struct TraceState {
-  TLoggerLock lock;
+  std::mutex lock;
   bool switches_read = false;
   bool trace_on = false;
   bool trace_file_on = false;

@@ -28,22 +28,6 @@ enum TOstrelLogErrorCode {
 };
 [[nodiscard]] std::string_view ErrorCodeName(TOstrelLogErrorCode code);
 
-// A lock of the logger's that a report may need. While a thread holds one (or waits for it), a
-// fault signal sent to it from outside is put off as while it runs the runtime: its handler
-// would wait for the report, and the report for the lock.
-class TLoggerLock {
- public:
-  void lock();
-  bool try_lock();
-  void unlock();
-
- private:
-  std::mutex mutex_;
-};
-// How many logger locks the calling thread holds or waits for; may be asked in a signal
-// handler.
-[[nodiscard]] int LoggerLocksHeld();
-
 // A window of the logger's that waits for its user (a dialog, a message box): while one is
 // open, the end after a report waits for it. A hook called meanwhile, which may never return,
 // does not count (HookOutsideDialog).

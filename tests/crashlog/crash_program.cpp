@@ -309,12 +309,21 @@ struct TEarlyFault {
 
 }  // namespace
 
+// Waits a minute, however often a signal's handler cuts the wait short (as the logger's does
+// for a signal sent from outside, and for the snapshot of a thread it reports).
+void WaitAMinute() {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  for (auto now = std::chrono::steady_clock::now(); now < end;
+       now = std::chrono::steady_clock::now())
+    ::poll(nullptr, 0, int(std::chrono::ceil<std::chrono::milliseconds>(end - now).count()));
+}
+
 // A worker that waits a minute; says "READY <main> <worker>" once it runs.
 std::thread StartWaitingWorker() {
   std::atomic<pid_t> worker_id{0};
   std::thread worker([&worker_id] {
     worker_id = ThreadId();
-    ::poll(nullptr, 0, 60000);
+    WaitAMinute();
   });
   while (worker_id.load() == 0) std::this_thread::yield();
   std::printf("READY %d %d\n", int(ThreadId()), int(worker_id.load()));
@@ -324,12 +333,12 @@ std::thread StartWaitingWorker() {
 
 // Named waits, told apart in a report's call stack.
 [[gnu::noinline]] void WaitInWorker() {
-  ::poll(nullptr, 0, 60000);
+  WaitAMinute();
   asm volatile("");
 }
 [[gnu::noinline]] void UnblockAndWaitInMain(const sigset_t& faults) {
   pthread_sigmask(SIG_UNBLOCK, &faults, nullptr);
-  ::poll(nullptr, 0, 60000);
+  WaitAMinute();
   asm volatile("");
 }
 
@@ -585,7 +594,7 @@ int main(int argc, char** argv) {
   }
   if (mode == "idle") {
     std::thread worker = StartWaitingWorker();
-    ::poll(nullptr, 0, 60000);
+    WaitAMinute();
     worker.join();
     return 0;
   }
@@ -613,7 +622,7 @@ int main(int argc, char** argv) {
     std::printf("READY %d %d\n", int(ThreadId()), int(worker_id.load()));
     std::fflush(stdout);
     worker.join();
-    ::poll(nullptr, 0, 60000);
+    WaitAMinute();
     return 0;
   }
   // The main thread holds fault signals off for a moment, or for good.

@@ -799,21 +799,23 @@ TEST_F(CrashTest, SignalForAThreadThatEndsIsReported) {
   EXPECT_EQ(run.reports.size(), 1u);
 }
 
-// A signal sent to the process that the kernel gives to another thread (the main thread holds
-// it off for a moment) is reported on the main thread once it takes it.
+// A signal sent to the process is reported with the main thread's registers and stack,
+// whichever thread the kernel gives it to: here the main thread holds it off for a moment, or
+// for good, so it comes to the worker, which is not held for it.
 TEST_F(CrashTest, SignalSentToTheProcessIsReportedOnTheMainThread) {
-  const CrashRun run = SignalIdleProgram(
-      dir_, [](pid_t pid, pid_t, pid_t) { ::kill(pid, SIGSEGV); }, "blockfirst");
-  ASSERT_EQ(run.status, 1);
-  ASSERT_EQ(run.reports.size(), 1u);
-  EXPECT_NE(run.reports[0].find("UnblockAndWaitInMain"), std::string::npos) << run.reports[0];
-  EXPECT_EQ(run.reports[0].find("WaitInWorker"), std::string::npos);
-  // A main thread that holds it off for good leaves it to the thread it came to.
-  const CrashRun held = SignalIdleProgram(
-      dir_, [](pid_t pid, pid_t, pid_t) { ::kill(pid, SIGSEGV); }, "blockalways");
-  ASSERT_EQ(held.status, 1);
-  ASSERT_EQ(held.reports.size(), 1u);
-  EXPECT_NE(held.reports[0].find("WaitInWorker"), std::string::npos) << held.reports[0];
+  for (const char* mode : {"blockfirst", "blockalways"}) {
+    SCOPED_TRACE(mode);
+    const CrashRun run = SignalIdleProgram(
+        dir_, [](pid_t pid, pid_t, pid_t) { ::kill(pid, SIGSEGV); }, mode);
+    ASSERT_EQ(run.status, 1);
+    ASSERT_EQ(run.reports.size(), 1u);
+    const std::string& report = run.reports[0];
+    const std::string stack = report.substr(0, report.find("Modules Information"));
+    EXPECT_TRUE(
+        std::regex_search(stack, std::regex("\\|crash_program\\.cpp *\\|[^|]*\\|main +\\|")))
+        << stack;
+    EXPECT_EQ(stack.find("WaitInWorker"), std::string::npos) << stack;
+  }
 }
 
 // Faults while the program's code runs inside the loader, which holds the lock of its module
@@ -846,6 +848,23 @@ TEST_F(CrashTest, FaultsOfTwoThreadsAtOnceAreBothReported) {
     std::vector<std::string> types = {Field(run.reports[0], "2.4"), Field(run.reports[1], "2.4")};
     std::sort(types.begin(), types.end());
     EXPECT_EQ(types, (std::vector<std::string>{"EAccessViolation", "EBusError"}));
+  }
+}
+
+// Four different fault signals sent to the process at once, as soon as it runs: each one is
+// its own report, and the program ends after the last.
+TEST_F(CrashTest, FourFaultSignalsSentAtOnceGiveFourReports) {
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    const CrashRun run = SignalIdleProgram(dir_, [](pid_t pid, pid_t, pid_t) {
+      for (const int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGABRT}) ::kill(pid, signal);
+    });
+    EXPECT_EQ(run.status, 1);
+    std::vector<std::string> types;
+    for (const std::string& report : run.reports) types.push_back(Field(report, "2.4"));
+    std::sort(types.begin(), types.end());
+    EXPECT_EQ(types, (std::vector<std::string>{"EAbortSignal", "EAccessViolation", "EBusError",
+                                               "EMathError"}));
   }
 }
 
