@@ -614,8 +614,8 @@ bool FindSourceLocation(const std::vector<uint8_t>& debug, int version, uintptr_
 namespace {
 
 // Guards the debug streams of the module entries, which a first report unpacks whole.
-TLoggerLock& DebugStreamLock() {
-  static auto* lock = new TLoggerLock;
+std::mutex& DebugStreamLock() {
+  static auto* lock = new std::mutex;
   return *lock;
 }
 
