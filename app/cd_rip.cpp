@@ -112,7 +112,12 @@ TCDRipper::~TCDRipper() = default;
 void TCDRipper::OutputProgress(TAudioOutput* Sender) {
   const int progress = Sender->Progress();
   TRipWindow* const window = &window_;
-  window->PostToMain([window, progress] { window->SetProgress(progress); });
+  window->PostToMain([window, progress, job = job_] {
+    window->SetProgress(progress);
+    // The track's file goes to the device while it is encoded, from this thread, which only
+    // waits meanwhile: the sync before its rename then has little left to wait for.
+    if (job->File != nullptr) job->File->StartWriteBack();
+  });
 }
 
 void TCDRipper::MP3Out1ThreadException(TAudioOutput*, const std::exception& E) {
@@ -316,6 +321,7 @@ TCDRipper::TTrackResult TCDRipper::RipTrack(const TRipJob& Job, int Index, TAudi
     Output.FileName = temp;
     Output.Stream = stream.get();
     Output.StreamAssigned = true;
+    job->File = stream.get();
     log_.WriteLog("CDrip : CDRip drive " + cdIn_.DriveName());
     log_.WriteLog("CDrip : CDDB drive " + window_.CddbDriveName());
     log_.WriteLog("CDrip : Start resetting CD drive");
@@ -343,6 +349,7 @@ TCDRipper::TTrackResult TCDRipper::RipTrack(const TRipJob& Job, int Index, TAudi
     Output.Stream = nullptr;
     Output.StreamAssigned = false;
   }
+  job->File = nullptr;
   std::string error = job->Error;
   const auto removeTemp = [&temp] {
     if (!temp.empty()) DeleteFile(temp);

@@ -17,6 +17,8 @@
 
 namespace qv {
 
+class TFileStream;
+
 class TAudioFileOut;
 class TAudioOutput;
 class TCDIn;
@@ -154,6 +156,8 @@ class TCDRipper {
   struct TJobState {
     bool Ended = false;
     std::string Error;
+    // The track's file while its job runs; main thread only.
+    TFileStream* File = nullptr;
   };
   // Set by the main thread before each job starts; a worker reads it only while its job
   // runs.

@@ -363,6 +363,10 @@ void TFileStream::Sync() {
   if (::fsync(fd_) != 0) throw EWriteError("Stream write error. " + ErrnoText(errno));
 }
 
+void TFileStream::StartWriteBack() {
+  (void)::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 // --- TMemoryStream -------------------------------------------------------------
 
 int64_t TMemoryStream::Read(void* buffer, int64_t count) {

@@ -120,6 +120,9 @@ class TFileStream final : public TStream {
   [[nodiscard]] int Handle() const { return fd_; }
   // Flushes the file's data to the device; throws EWriteError on failure.
   void Sync();
+  // Has the system start writing what was written so far to the device, without waiting
+  // for it, so that a later Sync has little left to wait for. Errors are left to Sync.
+  void StartWriteBack();
 
  private:
   std::string file_name_;
