@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 namespace qv {
 
@@ -35,6 +36,29 @@ struct SplitName {
   std::size_t parameters = std::string::npos;  // where the parameter list starts in `procedure`
 };
 
+// Where the "::" after the parameter list that opens at `open` stands, when that list belongs
+// to a function whose local entity the name continues with; else npos.
+inline std::size_t LocalScopeEnd(const std::string& name, std::size_t open) {
+  int depth = 0;
+  std::size_t i = open;
+  for (; i < name.size(); ++i) {
+    if (name[i] == '(') ++depth;
+    if (name[i] == ')' && --depth == 0) break;
+  }
+  if (i >= name.size()) return std::string::npos;
+  ++i;
+  for (bool more = true; more;) {
+    more = false;
+    for (std::string_view qualifier : {" const", " volatile", " &&", " &"}) {
+      if (name.compare(i, qualifier.size(), qualifier) == 0) {
+        i += qualifier.size();
+        more = true;
+      }
+    }
+  }
+  return name.compare(i, 2, "::") == 0 ? i : std::string::npos;
+}
+
 // scope + "::" + procedure (or procedure alone) gives the name back.
 inline SplitName SplitFunctionName(const std::string& name) {
   static constexpr std::string_view Anonymous = "(anonymous namespace)";
@@ -57,8 +81,16 @@ inline SplitName SplitFunctionName(const std::string& name) {
     }
     const char c = name[i];
     if (c == '(' && depth == 0) {
-      parameters = i;
-      break;
+      // "f(int) const::{lambda()#1}::operator()() const": a parameter list followed by "::"
+      // is a function's local scope, not this function's parameters.
+      const std::size_t after = LocalScopeEnd(name, i);
+      if (after == std::string::npos) {
+        parameters = i;
+        break;
+      }
+      separator = after;
+      i = after + 1;
+      continue;
     }
     if (c == '<' || c == '(' || c == '{' || c == '[') {
       ++depth;

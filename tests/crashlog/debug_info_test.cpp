@@ -700,6 +700,28 @@ TEST(DebugInfoTest, GeneratedLineTableHoldsEveryLineRow) {
   EXPECT_EQ(wrong, 0) << "of " << spans.size() << " rows";
 }
 
+// A lambda's call operator, or a class local to a function, is named through the function
+// that holds it: that function's parameter list belongs to the scope.
+TEST(NameSplitTest, LocalEntitiesKeepTheirFunctionInTheScope) {
+  struct Case {
+    const char *name, *scope, *procedure;
+  } cases[] = {
+      {"qv::A::f(int) const", "qv::A", "f"},
+      {"qv::(anonymous namespace)::T_Body_Test::TestBody()::{lambda()#1}::operator()() const",
+       "qv::(anonymous namespace)::T_Body_Test::TestBody()::{lambda()#1}", "operator()"},
+      {"qv::A::g(int) const &::Local::run(std::vector<int, std::allocator<int> >)",
+       "qv::A::g(int) const &::Local", "run"},
+      {"main", "", "main"},
+      {"qv::B::h(int (*)(char))", "qv::B", "h"},
+  };
+  for (const Case& c : cases) {
+    const SplitName split = SplitFunctionName(c.name);
+    EXPECT_EQ(split.scope, c.scope) << c.name;
+    EXPECT_EQ(split.procedure.substr(0, split.parameters), c.procedure) << c.name;
+    EXPECT_EQ(split.scope.empty() ? split.procedure : split.scope + "::" + split.procedure, c.name);
+  }
+}
+
 // The libraries stand below the build's tools: what a tool shares with a library lives in
 // the library, and no library source includes a tool's header.
 TEST(NameSplitTest, NoLibraryIncludesAToolsHeader) {
