@@ -66,24 +66,32 @@ std::vector<LoadedModule> LoadedModules() {
   return modules;
 }
 
-// Readability asked once per page: a module's tables and slots lie on few pages, and each
-// question is a system call.
+// Readability asked of the kernel only for what no earlier answer covers, a page-aligned
+// span at a time: a module's tables and slots lie together, and each question is a system
+// call. A span larger than a table can be is asked page by page.
 class ReadablePages {
  public:
   bool Check(const void* address, std::size_t size) {
     const auto start = reinterpret_cast<uintptr_t>(address);
     if (size == 0) return true;
-    if (start + size < start) return false;
-    for (uintptr_t page = start & ~uintptr_t(0xFFF); page < start + size; page += 0x1000) {
-      if (std::find(pages_.begin(), pages_.end(), page) != pages_.end()) continue;
-      if (!Readable(reinterpret_cast<const void*>(page), 0x1000)) return false;
-      pages_.push_back(page);
+    if (start + size < start || start + size > UINTPTR_MAX - 0xFFF) return false;
+    for (const auto& [from, to] : known_)
+      if (start >= from && start + size <= to) return true;
+    const uintptr_t from = start & ~uintptr_t(0xFFF);
+    const uintptr_t to = (start + size + 0xFFF) & ~uintptr_t(0xFFF);
+    if (to - from <= MaxSpan) {
+      if (!Readable(reinterpret_cast<const void*>(from), to - from)) return false;
+      known_.emplace_back(from, to);
+      return true;
     }
+    for (uintptr_t page = from; page < to; page += 0x1000)
+      if (!Check(reinterpret_cast<const void*>(page), 0x1000)) return false;
     return true;
   }
 
  private:
-  std::vector<uintptr_t> pages_;
+  static constexpr uintptr_t MaxSpan = uintptr_t(16) << 20;
+  std::vector<std::pair<uintptr_t, uintptr_t>> known_;
 };
 
 // The import slots named by a module's dynamic relocations (calls through the PLT and
@@ -144,6 +152,12 @@ std::vector<ImportSlot> ImportSlots(const LoadedModule& module, ReadablePages& r
   const auto scan = [&](uintptr_t table, std::size_t size, bool plt) {
     if (table == 0 || !readable.Check(reinterpret_cast<void*>(table), size)) return;
     const auto* r = reinterpret_cast<const ElfW(Rela)*>(table);
+    // The symbols the table names, asked about at once.
+    std::size_t last = 0;
+    for (std::size_t i = 0; i < size / sizeof(ElfW(Rela)); ++i)
+      last = std::max<std::size_t>(last, ELF64_R_SYM(r[i].r_info));
+    if (size >= sizeof(ElfW(Rela)))
+      (void)readable.Check(reinterpret_cast<const void*>(symtab), (last + 1) * sizeof(ElfW(Sym)));
     for (std::size_t i = 0; i < size / sizeof(ElfW(Rela)); ++i) {
       const auto type = ELF64_R_TYPE(r[i].r_info);
       if (type != R_X86_64_JUMP_SLOT && type != R_X86_64_GLOB_DAT) continue;
@@ -190,7 +204,17 @@ std::vector<ChangedSlot> RewriteSlots(const LoadedModule& module, const std::str
                                       void* look_for, void* new_address) {
   std::vector<ChangedSlot> changed;
   ReadablePages readable;
-  for (const ImportSlot& s : ImportSlots(module, readable)) {
+  const std::vector<ImportSlot> slots = ImportSlots(module, readable);
+  // The slots lie together (the module's GOT): asked about at once.
+  if (!slots.empty()) {
+    const auto [low, high] = std::minmax_element(
+        slots.begin(), slots.end(),
+        [](const ImportSlot& a, const ImportSlot& b) { return a.slot < b.slot; });
+    (void)readable.Check(low->slot, std::size_t(reinterpret_cast<uintptr_t>(high->slot) -
+                                                reinterpret_cast<uintptr_t>(low->slot)) +
+                                        sizeof(void*));
+  }
+  for (const ImportSlot& s : slots) {
     if (!readable.Check(s.slot, sizeof(void*))) continue;
     void* current = __atomic_load_n(s.slot, __ATOMIC_ACQUIRE);
     const bool unbound = routine == s.symbol && LeadsToOwnStub(module, s, current);
