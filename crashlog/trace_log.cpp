@@ -434,6 +434,14 @@ void SaveTrace() {
   SaveTraceLocked(s);
 }
 
+void SaveTraceIfFree() {
+  TraceState& s = State();
+  std::unique_lock guard(s.lock, std::try_to_lock);
+  if (!guard.owns_lock()) return;
+  ReadSwitchesLocked(s);
+  SaveTraceLocked(s);
+}
+
 std::string TraceFileName() {
   return ChangeFileExt(ExeName(), ".log");
 }
