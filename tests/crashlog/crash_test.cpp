@@ -820,8 +820,21 @@ TEST_F(CrashTest, FaultInsideALoaderCallbackIsReported) {
   ASSERT_EQ(fault.reports.size(), 1u);
   EXPECT_NE(fault.reports[0].find("WriteNull"), std::string::npos) << fault.reports[0];
   EXPECT_NE(fault.reports[0].find("libc.so"), std::string::npos) << fault.reports[0];
+  // Sent once the worker waits in its poll (system call 7): a sent signal is reported where the
+  // snapshot of its thread finds it, and the worker says READY just before it waits.
   const CrashRun sent = SignalIdleProgram(
-      dir_, [](pid_t pid, pid_t, pid_t worker) { ::syscall(SYS_tgkill, pid, worker, SIGSEGV); },
+      dir_,
+      [](pid_t pid, pid_t, pid_t worker) {
+        const std::string calls =
+            "/proc/" + std::to_string(pid) + "/task/" + std::to_string(worker) + "/syscall";
+        for (int i = 0; i < 10000; ++i) {
+          std::string number;
+          std::ifstream(calls) >> number;
+          if (number == "7") break;
+          std::this_thread::sleep_for(1ms);
+        }
+        ::syscall(SYS_tgkill, pid, worker, SIGSEGV);
+      },
       "loaderworker");
   EXPECT_EQ(sent.status, 1);
   ASSERT_EQ(sent.reports.size(), 1u);
