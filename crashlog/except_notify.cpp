@@ -275,7 +275,8 @@ void FlushBeforeExit(bool all) {
 // `abandoning`: another thread's report was given up on, and may hold a stream's lock.
 [[noreturn]] void ExitAfterReport(bool abandoning) {
   const bool fault = abandoning || ThreadId() == pipeline_thread.load();
-  SaveTraceBeforeExit();
+  // The lines after the report's own save (its routines' ends) are kept too.
+  SaveTraceIfFree();
   FlushBeforeExit(!fault);
   ReleaseProcessSharedFacts();
   // After a fault, straight to the kernel: a runtime's own exit steps (a sanitizer's flush
@@ -797,10 +798,17 @@ void NoteActiveControls(ExceptInfo& e) {
 bool ExceptNotify(ExceptInfo& e) {
   if (ProgramEntry() != nullptr && !RunningOptions().ActivateLog()) return true;
   NoteActiveControls(e);
-  // While the module's static objects are made or destroyed the main loop's windows
-  // cannot be served: the report runs here.
+  // The main thread's report runs on a thread of its own, so that a main thread with little
+  // stack left is reported too (a library's logger only while its module is neither being made
+  // nor destroyed); a main thread with windows keeps them painted meanwhile, unless its
+  // module's static objects are being made or destroyed (its main loop cannot be served then).
   const bool lifecycle = initializing.load() || finalizing.load();
-  return !lifecycle && MainThreadWithWindows() ? ReportWhilePainting(e) : InternalExceptNotify(e);
+  const bool library = ProgramEntry() != nullptr && ProgramEntry()->kind == mkLibrary;
+  if (ThreadId() != main_thread || (library && lifecycle)) return InternalExceptNotify(e);
+  if (!lifecycle && MainThreadWithWindows()) return ReportWhilePainting(e);
+  TraceLog("ExceptNotify", {e.class_name, reinterpret_cast<const void*>(e.address)}, 0);
+  TExceptionThread pipeline(e, nullptr);
+  return pipeline.WaitFor();
 }
 
 // The silent abort, or an exception of a class derived from it. An exception whose object the
@@ -985,6 +993,9 @@ _Unwind_Reason_Code SearchFrame(_Unwind_Context* context, void* argument) {
         const auto* catch_type =
             reinterpret_cast<const std::type_info*>(ReadEncoded(entry, type_encoding));
         void* adjusted = search.object;
+        // A thrown pointer is matched by its value, as the runtime's own search does.
+        if (search.type != nullptr && search.type->__is_pointer_p())
+          adjusted = *static_cast<void**>(search.object);
         if (catch_type == nullptr || catch_type->__do_catch(search.type, &adjusted, 1)) {
           // The class library's thread wrapper only keeps what its thread failed with.
           // So does the logger's own, around a thread's start routine.

@@ -6,8 +6,10 @@
 //   the thread catches (found from the unwinder's language-specific data) is reported on
 //   the throwing thread before the runtime ends the program;
 // - an exception that ends in the terminate handler without having been reported;
-// - SIGSEGV, SIGBUS, SIGFPE, SIGILL and SIGABRT, taken on per-thread alternate stacks and
-//   handed to a pipeline thread started in advance (the faulting thread waits);
+// - SIGSEGV, SIGBUS, SIGFPE, SIGILL and SIGABRT, taken on per-thread alternate stacks: a
+//   thread's own fault is handed to a pipeline thread started in advance (the faulting thread
+//   waits); one another process sends is only noted, and the pipeline thread reports it from a
+//   snapshot of the thread it names (fault_signals.cpp);
 // - thread starts, through the import slots of `pthread_create`: each thread is listed
 //   with its stack and gets an alternate signal stack.
 // A reported exception ends the program with exit code 1 (a worker thread's throw ends

@@ -434,11 +434,10 @@ void SaveTrace() {
   SaveTraceLocked(s);
 }
 
-void SaveTraceBeforeExit() {
+void SaveTraceIfFree() {
   TraceState& s = State();
-  // A thread stopped while it traced holds the lock for good: then the trace stays as saved.
   std::unique_lock guard(s.lock, std::try_to_lock);
-  if (!guard) return;
+  if (!guard.owns_lock()) return;
   ReadSwitchesLocked(s);
   SaveTraceLocked(s);
 }

@@ -171,9 +171,9 @@ class TraceScope {
 // Writes the trace to TraceFileName() when the trace file is on; when that cannot be
 // written, to the same name in the program's state folder.
 void SaveTrace();
-// The same at the end of a report that ends the process, unless another thread holds the
-// trace (it may be one that faulted).
-void SaveTraceBeforeExit();
+// The same, unless another thread holds the trace (a thread a fault stopped may): the end
+// of the program saves what it can and never waits.
+void SaveTraceIfFree();
 [[nodiscard]] std::string TraceFileName();
 // The file the trace was last written to; "" when it could be written nowhere.
 [[nodiscard]] std::string SavedTraceFileName();

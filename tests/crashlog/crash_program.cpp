@@ -151,6 +151,20 @@ bool single_first_run = false;
   return Nested(depth - 1) + pad[0];
 }
 
+// Recurses until the stack pointer is near `limit`, then throws.
+[[gnu::noinline]] int ThrowNear(uintptr_t limit) {
+  volatile char pad[4096];
+  pad[0] = 1;
+  if (reinterpret_cast<uintptr_t>(&pad[0]) > limit + 8192) return ThrowNear(limit) + pad[0];
+  if (limit != 0) ThrowDiscError();
+  return pad[0];
+}
+
+struct TVirtualBase {
+  virtual ~TVirtualBase() = default;
+};
+struct TVirtualChild : virtual TVirtualBase {};
+
 [[gnu::noinline]] void RaiseUnderBuffer() {
   volatile char buffer[512 << 10];
   buffer[0] = 1;
@@ -459,6 +473,23 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (mode == "deep") return Nested(1000);
+  if (mode == "lowstack") {  // the main thread throws with 48 KiB of its stack left
+    pthread_attr_t attr;
+    void* base = nullptr;
+    std::size_t size = 0;
+    if (pthread_getattr_np(pthread_self(), &attr) != 0) return 2;
+    pthread_attr_getstack(&attr, &base, &size);
+    pthread_attr_destroy(&attr);
+    return ThrowNear(reinterpret_cast<uintptr_t>(base) + (48 << 10));
+  }
+  if (mode == "caughtpointer") {  // a pointer caught as a pointer to its virtual base
+    try {
+      throw static_cast<TVirtualChild*>(nullptr);
+    } catch (TVirtualBase* base) {
+      std::printf("caught %d\n", int(base == nullptr));
+    }
+    return 0;
+  }
   if (mode == "bigbuffer") RaiseUnderBuffer();
   if (mode == "quietabort") throw TQuietAbort();
   if (mode == "foreign") {
@@ -677,19 +708,29 @@ int main(int argc, char** argv) {
     messages.Add("Insert a disc.");
     options.SetExceptionFilterClasses(classes);
     options.SetExceptionFilterMessages(messages);
-    // Served by the box's own loop: notes how the box stands, then closes it.
-    const qv::HWND helper =
-        qv::AllocateHWnd([](qv::HWND, qv::UINT m, qv::WPARAM, qv::LPARAM) -> qv::LRESULT {
-          if (m != qv::WM_USER || qv::Screen()->FormCount() == 0) return 0;
-          qv::TCustomForm* box = qv::Screen()->Forms(qv::Screen()->FormCount() - 1);
-          std::printf("box topmost %d\n", int((qv::GetWindowLong(box->Handle(), qv::GWL_EXSTYLE) &
-                                               qv::WS_EX_TOPMOST) != 0));
-          std::fflush(stdout);
-          box->SetModalResult(qv::mrOk);
-          return 0;
-        });
-    qv::PostMessage(helper, qv::WM_USER, 0, 0);
-    throw TFilteredError();
+    // On a worker, whose report (and so the box) runs on the worker itself: the box's own loop
+    // serves the helper, which notes how the box stands, then closes it. (The main thread's
+    // report runs on a thread of its own.)
+    pthread_t worker;
+    pthread_create(
+        &worker, nullptr,
+        [](void*) -> void* {
+          const qv::HWND helper = qv::AllocateHWnd([](qv::HWND, qv::UINT m, qv::WPARAM,
+                                                      qv::LPARAM) -> qv::LRESULT {
+            if (m != qv::WM_USER || qv::Screen()->FormCount() == 0) return 0;
+            qv::TCustomForm* box = qv::Screen()->Forms(qv::Screen()->FormCount() - 1);
+            std::printf("box topmost %d\n", int((qv::GetWindowLong(box->Handle(), qv::GWL_EXSTYLE) &
+                                                 qv::WS_EX_TOPMOST) != 0));
+            std::fflush(stdout);
+            box->SetModalResult(qv::mrOk);
+            return 0;
+          });
+          qv::PostMessage(helper, qv::WM_USER, 0, 0);
+          throw TFilteredError();
+        },
+        nullptr);
+    pthread_join(worker, nullptr);
+    return 0;
   }
   if (mode == "excluded") {
     // A thread left out of the log ends the way it would without the logger.

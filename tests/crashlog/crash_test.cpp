@@ -194,6 +194,11 @@ TEST_F(CrashTest, CaughtAndFilteredExceptionsWriteNothing) {
   EXPECT_EQ(run.status, 0);
   EXPECT_NE(run.stdout_text.find("caught Disc tray jammed"), std::string::npos);
   EXPECT_TRUE(run.reports.empty());
+  // A thrown pointer is matched by its value: a null one fits a pointer to a virtual base.
+  run = Crash("caughtpointer");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.stdout_text, "caught 1\n");
+  EXPECT_TRUE(run.reports.empty());
   run = Crash("filtered");
   EXPECT_EQ(run.status, 1);
   EXPECT_TRUE(run.reports.empty());
@@ -474,6 +479,20 @@ TEST_F(CrashTest, InternalErrorWithTheTraceOnAsksToSendIt) {
     EXPECT_TRUE(std::regex_search(traced, std::regex(exit))) << exit;
 }
 
+// The trace holds the report's routines up to their ends, though the program ends right after.
+TEST_F(CrashTest, TraceIsSavedUpToTheEndOfTheReport) {
+  const std::string copy = dir_ + "/traced";
+  ASSERT_EQ(std::system(("cp " + ShellQuote(CRASH_PROGRAM) + " " + ShellQuote(copy)).c_str()), 0);
+  const test::ShellResult result =
+      test::RunShellCommand("cd " + ShellQuote(dir_) +
+                            " && ASAN_OPTIONS=detect_leaks=0 ./traced throw . xDEBUGx "
+                            ">/dev/null 2>&1; echo \"STATUS=$?\"");
+  EXPECT_NE(result.output.find("STATUS=1\n"), std::string::npos) << result.output;
+  const std::string trace = test::ReadFile(dir_ + "/traced.log");
+  EXPECT_NE(trace.find("InternalExceptNotify=False"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("GoNotify=False"), std::string::npos) << trace;
+}
+
 // The program's static objects are all made before main runs, and the logger knows it is
 // finalising before they are destroyed.
 TEST_F(CrashTest, StartUpEndsBeforeMainAndShutDownBeginsBeforeDestruction) {
@@ -581,9 +600,9 @@ TEST_F(CrashTest, ThrowingHookLeavesTheReportAndTheLaterActions) {
 }
 
 // However deep the failing call, or large the buffer of the routine a signal interrupts, the
-// call stack reaches main's call.
+// call stack reaches main's call; a main thread with little stack left is reported all the same.
 TEST_F(CrashTest, CallStackReachesMainFromDeepFrames) {
-  for (const char* mode : {"deep", "bigbuffer"}) {
+  for (const char* mode : {"deep", "bigbuffer", "lowstack"}) {
     SCOPED_TRACE(mode);
     std::remove((dir_ + "/crashlog_crash_program.olf").c_str());
     const CrashRun run = Crash(mode);
@@ -834,8 +853,21 @@ TEST_F(CrashTest, FaultInsideALoaderCallbackIsReported) {
   ASSERT_EQ(fault.reports.size(), 1u);
   EXPECT_NE(fault.reports[0].find("WriteNull"), std::string::npos) << fault.reports[0];
   EXPECT_NE(fault.reports[0].find("libc.so"), std::string::npos) << fault.reports[0];
+  // Sent once the worker waits in its poll (system call 7): a sent signal is reported where the
+  // snapshot of its thread finds it, and the worker says READY just before it waits.
   const CrashRun sent = SignalIdleProgram(
-      dir_, [](pid_t pid, pid_t, pid_t worker) { ::syscall(SYS_tgkill, pid, worker, SIGSEGV); },
+      dir_,
+      [](pid_t pid, pid_t, pid_t worker) {
+        const std::string calls =
+            "/proc/" + std::to_string(pid) + "/task/" + std::to_string(worker) + "/syscall";
+        for (int i = 0; i < 10000; ++i) {
+          std::string number;
+          std::ifstream(calls) >> number;
+          if (number == "7") break;
+          std::this_thread::sleep_for(1ms);
+        }
+        ::syscall(SYS_tgkill, pid, worker, SIGSEGV);
+      },
       "loaderworker");
   EXPECT_EQ(sent.status, 1);
   ASSERT_EQ(sent.reports.size(), 1u);
