@@ -68,7 +68,8 @@ std::vector<LoadedModule> LoadedModules() {
 
 // Readability asked of the kernel only for what no earlier answer covers, a page-aligned
 // span at a time: a module's tables and slots lie together, and each question is a system
-// call. A span larger than a table can be is asked page by page.
+// call. A span larger than one question may copy is asked in pieces of that size, and
+// answers that meet are kept as one span, so that a large table is one entry to look through.
 class ReadablePages {
  public:
   bool Check(const void* address, std::size_t size) {
@@ -79,13 +80,14 @@ class ReadablePages {
       if (start >= from && start + size <= to) return true;
     const uintptr_t from = start & ~uintptr_t(0xFFF);
     const uintptr_t to = (start + size + 0xFFF) & ~uintptr_t(0xFFF);
-    if (to - from <= MaxSpan) {
-      if (!Readable(reinterpret_cast<const void*>(from), to - from)) return false;
-      known_.emplace_back(from, to);
-      return true;
+    for (uintptr_t piece = from; piece < to; piece += std::min(MaxSpan, to - piece)) {
+      const uintptr_t end = piece + std::min(MaxSpan, to - piece);
+      if (!Readable(reinterpret_cast<const void*>(piece), end - piece)) return false;
+      if (!known_.empty() && known_.back().second == piece)
+        known_.back().second = end;
+      else
+        known_.emplace_back(piece, end);
     }
-    for (uintptr_t page = from; page < to; page += 0x1000)
-      if (!Check(reinterpret_cast<const void*>(page), 0x1000)) return false;
     return true;
   }
 
