@@ -906,7 +906,13 @@ TEST_F(CrashTest, FourFaultSignalsSentAtOnceGiveFourReports) {
     EXPECT_EQ(types, (std::vector<std::string>{"EAbortSignal", "EAccessViolation", "EBusError",
                                                "EMathError"}));
   }
-  // One to each of the program's threads, the logger's own included.
+  // One to each of the program's threads, the logger's own (which takes them while it waits)
+  // included; the thread sanitizer's own thread blocks every signal for good.
+#if defined(__SANITIZE_THREAD__)
+  constexpr std::size_t unreachable = 1;
+#else
+  constexpr std::size_t unreachable = 0;
+#endif
   for (int i = 0; i < 3; ++i) {
     SCOPED_TRACE(i);
     std::size_t sent = 0;
@@ -917,8 +923,8 @@ TEST_F(CrashTest, FourFaultSignalsSentAtOnceGiveFourReports) {
           ++sent;
     });
     EXPECT_EQ(run.status, 1);
-    EXPECT_GE(sent, 3u);
-    EXPECT_EQ(run.reports.size(), sent);
+    EXPECT_GE(sent, 3 + unreachable);
+    EXPECT_EQ(run.reports.size(), sent - unreachable);
   }
 }
 
