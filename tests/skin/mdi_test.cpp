@@ -557,5 +557,48 @@ TEST_F(MdiTest, SystemMenuMinimizeRepaintsTheChildAtOnce) {
   RemoveWindowSubclass(a->Handle(), spy);
 }
 
+// The skin switched off while a child is maximised: the children keep their windows and
+// their places, and the child-menu item stays in the menu only while a child is maximised
+// under the skin.
+TEST_F(MdiTest, SkinSwitchWhileAChildIsMaximisedKeepsPlacesAndMenu) {
+  TForm* a = Child("A", Bounds(10, 10, 120, 80));
+  TForm* b = Child("B", Bounds(150, 20, 120, 80));
+  const Rect placeA = a->BoundsRect();
+  const Rect placeB = b->BoundsRect();
+  const HWND handleA = a->Handle();
+  const HWND handleB = b->Handle();
+  a->SetWindowState(TWindowState::wsMaximized);
+  Pump();
+  ASSERT_EQ(FirstItem(), "sMDICII");
+  manager->SetActive(false);
+  Pump();
+  EXPECT_NE(FirstItem(), "sMDICII");
+  EXPECT_EQ(a->Handle(), handleA);
+  EXPECT_EQ(b->Handle(), handleB);
+  EXPECT_EQ(b->BoundsRect(), placeB);
+  a->SetWindowState(TWindowState::wsNormal);
+  Pump();
+  EXPECT_EQ(a->BoundsRect(), placeA);
+  EXPECT_EQ(b->BoundsRect(), placeB);
+  EXPECT_NE(FirstItem(), "sMDICII");
+  manager->SetActive(true);
+  Pump();
+  EXPECT_NE(FirstItem(), "sMDICII");  // nothing maximised
+  // Off and on again with the child maximised throughout: the item comes back with the skin.
+  a->SetWindowState(TWindowState::wsMaximized);
+  Pump();
+  manager->SetActive(false);
+  Pump();
+  EXPECT_NE(FirstItem(), "sMDICII");
+  manager->SetActive(true);
+  Pump();
+  EXPECT_EQ(FirstItem(), "sMDICII");
+  a->SetWindowState(TWindowState::wsNormal);
+  Pump();
+  EXPECT_NE(FirstItem(), "sMDICII");
+  EXPECT_EQ(a->BoundsRect(), placeA);
+  EXPECT_EQ(b->BoundsRect(), placeB);
+}
+
 }  // namespace
 }  // namespace qv

@@ -1400,5 +1400,54 @@ TEST_F(ScrollBarTest, GoldenFivePartsInThreeStates) {
   test::ExpectGolden(sheet, "scrollbar_parts");
 }
 
+// The thumb dragged or let go, and a form bar no longer needed, scroll the form's controls,
+// which lets pending messages run: a release of the form pending meanwhile frees the form,
+// its provider and its bars, and nothing of them is touched afterwards.
+TEST_F(ProviderTest, ThumbAndHiddenBarLetGoOfAFormReleasedMeanwhile) {
+  // `act` gets the form's vertical bar (scrolled to `position`) and its thumb.
+  auto released = [&](bool smooth, int position,
+                      const std::function<void(TForm*, TsScrollBar*, Rect)>& act) {
+    auto* f = Create<TForm>(Application());
+    f->SetBorderStyle(TFormBorderStyle::bsSizeable);
+    f->SetBounds(100, 100, 200, 160);
+    auto* far = Create<TPanel>(f);
+    far->SetParent(f);
+    far->SetBounds(10, 400, 50, 20);
+    TsSkinProvider* p = ShowWithProvider(f);
+    p->UpdateFormScrollBars();
+    TsScrollBar* bar = p->VertBar();
+    ASSERT_NE(bar, nullptr);
+    bar->Smooth = smooth;
+    bar->SetPosition(position);
+    Pump();
+    const int forms = ::qv::Screen()->FormCount();
+    act(f, bar, bar->PartRect(sbpThumb));
+    Pump();
+    EXPECT_EQ(::qv::Screen()->FormCount(), forms - 1);
+  };
+  auto press = [](TsScrollBar* bar, Rect thumb) {
+    bar->Perform(WM_LBUTTONDOWN, MK_LBUTTON, MAKELONG(thumb.Left + 2, thumb.Top + 2));
+  };
+  // The thumb followed by the pointer.
+  released(true, 0, [&](TForm* f, TsScrollBar* bar, Rect thumb) {
+    press(bar, thumb);
+    f->Release();
+    bar->Perform(WM_MOUSEMOVE, MK_LBUTTON, MAKELONG(thumb.Left + 2, thumb.Top + 40));
+  });
+  // The thumb let go away from where it was, smooth and not.
+  for (const bool smooth : {true, false}) {
+    released(smooth, 0, [&](TForm* f, TsScrollBar* bar, Rect thumb) {
+      press(bar, thumb);
+      f->Release();
+      bar->Perform(WM_LBUTTONUP, 0, MAKELONG(thumb.Left + 2, thumb.Top + 40));
+    });
+  }
+  // The form made tall enough while scrolled: the bar goes and the controls scroll back.
+  released(true, 100, [&](TForm* f, TsScrollBar*, Rect) {
+    f->Release();
+    SetWindowPos(f->Handle(), 0, 0, 0, 200, 600, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  });
+}
+
 }  // namespace
 }  // namespace qv
