@@ -583,14 +583,11 @@ TEST_F(QuorvelTest, LeftoversOfAKilledRipGoWithTheNextRip) {
   const std::string album = out + "Unknown_Artist/Unknown_Album/";
   const pid_t killed = Spawn("-auto -format=flac -pathtoenc=" + Quote(out), dir_.File("run.txt"));
   ASSERT_TRUE(Eventually([&] {
-    for (const std::string& file : FilesBelow(out))
-      if (file.ends_with(".tmp")) return true;
-    return false;
+    return std::ranges::any_of(FilesBelow(out), [](const auto& f) { return f.ends_with(".tmp"); });
   }));
   ::kill(killed, SIGKILL);
   Wait(killed);
-  const std::vector<std::string> left = FilesBelow(out);
-  ASSERT_EQ(left.size(), 1u);
+  ASSERT_EQ(FilesBelow(out).size(), 1u);
   // A temporary file as a rip running now (this test's process) has it.
   const std::string live = ".02 - Track_2.flac." + std::to_string(::getpid()) + ".0.0123abcd.tmp";
   WriteText(album + live, "being written");

@@ -385,7 +385,6 @@ TEST_F(ProviderX11Test, MdiBarClickedUntilItHidesAndAClickActivatesAChild) {
     const Bitmap shown = test::GrabXWindow(server->Display(), Xid(), 420, 300);
     EXPECT_FALSE(shown.Empty());
     WriteFileBytes(std::filesystem::path(QV_BINARY_DIR) / (name + ".png"), SavePng(shown));
-    return shown;
   };
   auto clickScreen = [&](Point at) {
     const Rect wr = WindowRect();
