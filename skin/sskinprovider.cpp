@@ -1126,7 +1126,12 @@ bool TsSkinProvider::UpdateFormScrollBars() {
     bar->SmallChange = (vertical ? form_->VertScrollBar() : form_->HorzScrollBar()).Increment();
     bar->LargeChange = kLargeChange;
     bar->SetPageSize(std::max(page, 0));
-    bar->SetParams(std::min(offset, span), 0, span);
+    {
+      // A position held to the new range scrolls the controls, which lets messages run.
+      const TComponentWatch self(this);
+      bar->SetParams(std::min(offset, span), 0, span);
+      if (!self.Alive()) return false;
+    }
     const int shortV = showH ? thickH : 0;
     const int shortH = showV ? thickV : 0;
     // Right to left the vertical bar runs down the left edge, from (1, 1) to one pixel

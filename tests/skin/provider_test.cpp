@@ -1415,6 +1415,12 @@ TEST_F(ProviderTest, ThumbAndHiddenBarLetGoOfAFormReleasedMeanwhile) {
     f->Release();
     SetWindowPos(f->Handle(), 0, 0, 0, 200, 600, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   });
+  // Made taller while scrolled to the end but still short: the bar's position is held to
+  // its smaller range, and the controls scroll with it.
+  released(true, 10000, [&](TForm* f, TsScrollBar*, Rect) {
+    f->Release();
+    SetWindowPos(f->Handle(), 0, 0, 0, 200, 300, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  });
 }
 
 }  // namespace
