@@ -1231,6 +1231,15 @@ void* HookEverywhere(const char* routine, void* replacement) {
   return current;
 }
 
+// The same, with `real` set to the routine the slots lead to before any of them is changed: a
+// call through a slot as soon as it leads to the logger (a throw while the trace is saved, a
+// thread another thread starts) finds where to go on.
+template <typename Routine>
+void HookEverywhere(const char* routine, void* replacement, Routine& real) {
+  real = reinterpret_cast<Routine>(::dlsym(RTLD_DEFAULT, routine));
+  real = reinterpret_cast<Routine>(HookEverywhere(routine, replacement));
+}
+
 // A module loaded later (dlopen) has import slots of its own: they are led to the logger's
 // routines as soon as it is loaded, so that its throws and threads are seen too.
 using DlOpen = void* (*)(const char*, int);
@@ -1552,19 +1561,15 @@ void InstallOstrelLog() {
     const bool started = InstallFaultSignals(start_mask);
     TraceScope trace("InstallOstrelLog", {});
     previous_terminate = std::set_terminate(&HookedExceptProc);
-    real_cxa_throw = reinterpret_cast<CxaThrow>(
-        HookEverywhere("__cxa_throw", reinterpret_cast<void*>(&HookedRaise)));
+    HookEverywhere("__cxa_throw", reinterpret_cast<void*>(&HookedRaise), real_cxa_throw);
     // Rethrows pass by neither: without these a rethrow would be reported from the
     // terminate handler, with no address and the logger's own frames first.
-    real_cxa_rethrow = reinterpret_cast<CxaRethrow>(
-        HookEverywhere("__cxa_rethrow", reinterpret_cast<void*>(&HookedRethrow)));
-    real_rethrow_exception = reinterpret_cast<RethrowException>(
-        HookEverywhere("_ZSt17rethrow_exceptionNSt15__exception_ptr13exception_ptrE",
-                       reinterpret_cast<void*>(&HookedRethrowException)));
-    real_pthread_create = reinterpret_cast<PthreadCreate>(
-        HookEverywhere("pthread_create", reinterpret_cast<void*>(&HookedCreateThread)));
-    real_dlopen =
-        reinterpret_cast<DlOpen>(HookEverywhere("dlopen", reinterpret_cast<void*>(&HookedDlopen)));
+    HookEverywhere("__cxa_rethrow", reinterpret_cast<void*>(&HookedRethrow), real_cxa_rethrow);
+    HookEverywhere("_ZSt17rethrow_exceptionNSt15__exception_ptr13exception_ptrE",
+                   reinterpret_cast<void*>(&HookedRethrowException), real_rethrow_exception);
+    HookEverywhere("pthread_create", reinterpret_cast<void*>(&HookedCreateThread),
+                   real_pthread_create);
+    HookEverywhere("dlopen", reinterpret_cast<void*>(&HookedDlopen), real_dlopen);
     active = started && real_cxa_throw != nullptr && real_pthread_create != nullptr;
     catching_faults = active.load();
     // Other modules' loggers read the program's options (and what the module changes later)
