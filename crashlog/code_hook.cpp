@@ -39,19 +39,21 @@ namespace hook_detail {
 namespace {
 
 // The bytes passed through a pipe: writing from memory that cannot be read fails with
-// EFAULT, as reading it through the kernel does, without a fault.
+// EFAULT, as reading it through the kernel does, without a fault. Straight to the kernel: a
+// sanitizer's checked write would read the bytes itself, and a signal handler may call this.
 bool ReadThroughPipe(void* destination, const void* address, std::size_t count) {
   int fds[2];
-  if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+  if (::syscall(SYS_pipe2, fds, O_CLOEXEC | O_NONBLOCK) != 0) return false;
   bool ok = true;
   for (std::size_t at = 0; ok && at < count;) {
     const std::size_t piece = std::min<std::size_t>(count - at, 4096);
-    ok = ::write(fds[1], static_cast<const char*>(address) + at, piece) == ssize_t(piece) &&
-         ::read(fds[0], static_cast<char*>(destination) + at, piece) == ssize_t(piece);
+    ok = ::syscall(SYS_write, fds[1], static_cast<const char*>(address) + at, piece) ==
+             long(piece) &&
+         ::syscall(SYS_read, fds[0], static_cast<char*>(destination) + at, piece) == long(piece);
     at += piece;
   }
-  ::close(fds[0]);
-  ::close(fds[1]);
+  ::syscall(SYS_close, fds[0]);
+  ::syscall(SYS_close, fds[1]);
   return ok;
 }
 

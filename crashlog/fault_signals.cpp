@@ -46,16 +46,21 @@ void WakePipeline() {
   [[maybe_unused]] const ssize_t written = ::write(wake_fd, &one, sizeof one);
 }
 
-// Waits for a wake, until `until` when one is given.
+// Waits for a wake, until `until` when one is given. The pipeline thread blocks the fault
+// signals except here, where it holds nothing: one sent to it is noted like any other.
 void AwaitWake(const std::chrono::steady_clock::time_point* until) {
-  int timeout = -1;
+  timespec timeout{};
   if (until != nullptr) {
     const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(*until - std::chrono::steady_clock::now());
-    timeout = int(std::clamp<int64_t>(left.count(), 0, INT32_MAX));
+        std::chrono::ceil<std::chrono::nanoseconds>(*until - std::chrono::steady_clock::now());
+    const int64_t ns = std::max<int64_t>(left.count(), 0);
+    timeout = {time_t(ns / 1000000000), long(ns % 1000000000)};
   }
+  sigset_t open;
+  ::pthread_sigmask(SIG_SETMASK, nullptr, &open);
+  for (const int signal : Signals) ::sigdelset(&open, signal);
   pollfd wake{wake_fd, POLLIN, 0};
-  if (::poll(&wake, 1, timeout) <= 0) return;
+  if (::ppoll(&wake, 1, until != nullptr ? &timeout : nullptr, &open) <= 0) return;
   uint64_t count = 0;
   [[maybe_unused]] const ssize_t read = ::read(wake_fd, &count, sizeof count);
 }
@@ -132,9 +137,14 @@ bool ThreadMayReport(pid_t thread) {
          thread != report_thread.load() && !Excluded(thread);
 }
 
+// A fault signal sent to the pipeline thread (it takes them only while it waits).
+bool SentToThePipeline(const siginfo_t& info) {
+  return info.si_code <= 0 && ThreadId() == pipeline_thread.load();
+}
+
 void SignalHandler(int signal, siginfo_t* info, void* context) {
   const int saved_errno = errno;
-  if (catching_faults.load() && SentFromOutside(*info)) {
+  if (catching_faults.load() && (SentFromOutside(*info) || SentToThePipeline(*info))) {
     NoteSentSignal(signal, *info, *static_cast<const ucontext_t*>(context));
     errno = saved_errno;
     return;
@@ -259,7 +269,7 @@ bool ReportSentSignal(const SentSignal& s) {
   TraceScope trace("ReportSentSignal", {int(s.signal), int(s.landed)});
   const pid_t named = s.info.si_code == SI_TKILL || main_thread == 0 ? s.landed : main_thread;
   const uintptr_t top = KnownStackTop(named);
-  if (TakeThreadSnapshot(named, top, sent_snapshot)) {
+  if (named != ThreadId() && TakeThreadSnapshot(named, top, sent_snapshot)) {
     const TOstrelRegisters& r = sent_snapshot.registers;
     return trace.Result(NotifySignal(s.signal, s.info, named, r, r.rsp + sent_snapshot.bytes,
                                      sent_snapshot.stack, sent_snapshot.bytes));
@@ -290,8 +300,17 @@ void LoadProgramData() {
     RunningOptions().Assign(&program->options);
 }
 
-// Blocks every signal (its mask comes from its creator): a signal sent to the process goes
-// to another thread, and one of its own ends the program.
+// A fault signal sent to this thread that waits until the thread waits for a wake.
+bool OwnFaultSignalsPending() {
+  sigset_t pending;
+  if (::sigpending(&pending) != 0) return false;
+  for (const int signal : Signals)
+    if (::sigismember(&pending, signal) == 1) return true;
+  return false;
+}
+
+// Blocks every signal (its mask comes from its creator) but while it waits for a wake: a fault
+// of its own ends the program, and a fault signal sent to it waits until it can be noted.
 void* PipelineThread(void*) {
   pipeline_thread = ThreadId();
   try {
@@ -309,7 +328,7 @@ void* PipelineThread(void*) {
     if (!ending.exchange(true)) end_by = std::chrono::steady_clock::now() + EndWaitForOtherReports;
   };
   const auto may_end = [&end_by] {
-    if (FaultsOnTheirWay()) return false;
+    if (FaultsOnTheirWay() || OwnFaultSignalsPending()) return false;
     std::lock_guard lock(busy_lock);
     return !NotificationsPending() || PastEndWait(end_by);
   };

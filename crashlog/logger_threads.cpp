@@ -3,6 +3,7 @@
 // stack on which its faults are taken; an exception that leaves its start routine is reported
 // and ends only that thread.
 #include <cxxabi.h>
+#include <dlfcn.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -135,10 +136,16 @@ void* HookedThreadProc(void* argument) {
 
 int HookedCreateThread(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
                        void* parameter) {
-  if (!active.load()) return real_pthread_create(thread, attr, start, parameter);
+  // The slots lead here a moment before the routine they led to is noted: a thread started
+  // meanwhile (a report's own, for a signal sent while the logger installs) finds it itself.
+  PthreadCreate real = real_pthread_create;
+  if (real == nullptr)
+    real = reinterpret_cast<PthreadCreate>(::dlsym(RTLD_DEFAULT, "pthread_create"));
+  if (real == nullptr) return EAGAIN;
+  if (!active.load()) return real(thread, attr, start, parameter);
   TraceScope trace("HookedCreateThread", {reinterpret_cast<const void*>(start), parameter});
   auto* boot = new ThreadStart{start, parameter};
-  const int result = real_pthread_create(thread, attr, &HookedThreadProc, boot);
+  const int result = real(thread, attr, &HookedThreadProc, boot);
   if (result != 0) delete boot;
   return trace.Result(result);
 }

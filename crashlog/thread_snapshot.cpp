@@ -11,6 +11,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "crashlog/hook_internal.h"
 #include "crashlog/trace_log.h"
 
 namespace qv {
@@ -36,9 +37,9 @@ std::size_t CopyStack(uint64_t* to, uintptr_t from, std::size_t bytes) {
     const uintptr_t at = from + copied;
     std::size_t chunk = Page - (at & (Page - 1));
     if (chunk > bytes - copied) chunk = bytes - copied;
-    iovec local{reinterpret_cast<char*>(to) + copied, chunk};
-    iovec remote{reinterpret_cast<void*>(at), chunk};
-    if (::syscall(SYS_process_vm_readv, ::getpid(), &local, 1, &remote, 1, 0) != long(chunk)) break;
+    if (!hook_detail::ReadBytes(reinterpret_cast<char*>(to) + copied,
+                                reinterpret_cast<const void*>(at), chunk))
+      break;
     copied += chunk;
   }
   return copied;

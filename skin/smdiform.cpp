@@ -124,7 +124,8 @@ void TsMDIForm::UpdateMDIMenu() {
   if (menu != nullptr) {
     TMenuItem* items = menu->Items();
     const bool first = items->Count() > 0 && items->Items(0) == childItem_.get();
-    const bool zoomed = ChildMaximized();
+    // The item stands for the maximised child's frame buttons, which only the skin hides.
+    const bool zoomed = provider_->Acting() && ChildMaximized();
     if (zoomed && !first) {
       if (childItem_->Parent() != nullptr) childItem_->Parent()->Remove(childItem_.get());
       items->Insert(0, childItem_.get());

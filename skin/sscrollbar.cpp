@@ -385,8 +385,10 @@ void TsScrollBar::MouseMove(TShiftState shift, int x, int y) {
   TCustomControl::MouseMove(shift, x, y);
   if (states_[sbpThumb] == 2) {
     UpdateLock = true;
+    // The owner's handlers may let pending messages run and free the form with this bar.
+    const TComponentWatch self(this);
     Scroll(scTrack, Clamped(std::int64_t(PositionAt(Vertical() ? y : x)) - dragOffset_));
-    EndUpdate();
+    if (self.Alive()) EndUpdate();
     return;
   }
   // A held button or track stays pressed while the pointer is on it; anywhere else the part
@@ -407,6 +409,8 @@ int TsScrollBar::PartAt(Point p) const {
 void TsScrollBar::MouseUp(TMouseButton button, TShiftState shift, int x, int y) {
   if (button == TMouseButton::mbLeft) {
     StopTimer();
+    // Each scroll or change may let pending messages run and free the form with this bar.
+    const TComponentWatch self(this);
     const Point p{x, y};
     bool scrolled = false;
     for (const TsScrollBarPart part :
@@ -414,10 +418,12 @@ void TsScrollBar::MouseUp(TMouseButton button, TShiftState shift, int x, int y) 
       scrolled = scrolled || states_[part] == 2;
     if (states_[sbpThumb] == 2) {
       Scroll(scPosition, Clamped(std::int64_t(PositionAt(Vertical() ? y : x)) - dragOffset_));
+      if (!self.Alive()) return;
       states_[sbpThumb] = 0;
       if (!Smooth && dragging_) {
         dragging_ = false;
         Change(dragStartPos_);
+        if (!self.Alive()) return;
         dragStartPos_ = 0;
       }
     }
@@ -429,6 +435,7 @@ void TsScrollBar::MouseUp(TMouseButton button, TShiftState shift, int x, int y) 
     Invalidate();
     if (GetCapture() == (HandleAllocated() ? Handle() : 0)) ReleaseCapture();
     if (scrolled) Scroll(scEndScroll, position_);
+    if (!self.Alive()) return;
   }
   TCustomControl::MouseUp(button, shift, x, y);
 }

@@ -403,6 +403,7 @@ void TsSkinProvider::SkinChanged(bool active) {
   if (!active && form_->HandleAllocated()) SetWindowRgn(form_->Handle(), std::nullopt, true);
   NeedRepaint = true;
   FrameChanged();
+  if (mdiForm_ != nullptr) mdiForm_->UpdateMDIMenu();
 }
 
 void TsSkinProvider::SetCaptionAlignment(TAlignment value) {
@@ -1044,8 +1045,8 @@ int TsSkinProvider::ContentExtent(bool vertical) const {
   return extent + 2;
 }
 
-void TsSkinProvider::ScrollControls(bool vertical, int delta) {
-  if (delta == 0) return;
+bool TsSkinProvider::ScrollControls(bool vertical, int delta) {
+  if (delta == 0) return true;
   // Held until the pending messages are done as well: a bar set off by them (the moves
   // resize nothing, but a queued size message may come) must not free the bar whose change
   // is being handled here.
@@ -1068,18 +1069,20 @@ void TsSkinProvider::ScrollControls(bool vertical, int delta) {
   // with it.
   const TComponentWatch self(this);
   Application()->ProcessMessages();
-  if (self.Alive()) Scrolling = wasScrolling;
+  if (!self.Alive()) return false;
+  Scrolling = wasScrolling;
+  return true;
 }
 
-void TsSkinProvider::UpdateFormScrollBars() {
+bool TsSkinProvider::UpdateFormScrollBars() {
   if (form_ != nullptr && form_->FormStyle() == TFormStyle::fsMDIForm) {
     if (mdiForm_ != nullptr) mdiForm_->UpdateScrollBars();
-    return;
+    return true;
   }
   // Moving the controls realigns the form: the bars are settled once the move is done.
   if (form_ == nullptr || Scrolling || HasState(csDesigning) || form_->HasState(csDestroying) ||
       form_->HasState(csLoading))
-    return;
+    return true;
   const bool can = Acting() && form_->Visible() && IsValidSkinIndex(style_.SkinIndex);
   const Rect client = form_->ClientRect();
   const int thickV = GetSystemMetrics(SM_CXVSCROLL);
@@ -1097,13 +1100,14 @@ void TsSkinProvider::UpdateFormScrollBars() {
     showH = can && form_->HorzScrollBar().Visible() && rangeH > pageH + 4;
   }
   const bool rightToLeft = form_->BiDiMode() == TBiDiMode::bdRightToLeft;
+  // False when the provider went while the controls were scrolled back.
   auto apply = [&](TsScrollBar*& bar, bool show, bool vertical, int range) {
     int& offset = vertical ? vOffset_ : hOffset_;
     if (!show) {
-      ScrollControls(vertical, -offset);
+      if (!ScrollControls(vertical, -offset)) return false;
       delete bar;
       bar = nullptr;
-      return;
+      return true;
     }
     if (bar == nullptr) {
       bar = new TsScrollBar(this);
@@ -1137,9 +1141,9 @@ void TsSkinProvider::UpdateFormScrollBars() {
     else
       bar->SetBounds(0, client.Height() - thickH, client.Width() - shortH, thickH);
     bar->BringToFront();
+    return true;
   };
-  apply(vBar_, showV, true, rangeV);
-  apply(hBar_, showH, false, rangeH);
+  if (!apply(vBar_, showV, true, rangeV) || !apply(hBar_, showH, false, rangeH)) return false;
   if (showV && showH) {
     if (grip_ == nullptr) grip_ = MakeSkinGrip(*this, *form_);
     grip_->SetBounds(rightToLeft ? 1 : client.Width() - thickV, client.Height() - thickH, thickV,
@@ -1148,6 +1152,7 @@ void TsSkinProvider::UpdateFormScrollBars() {
     delete grip_;
     grip_ = nullptr;
   }
+  return true;
 }
 
 // ---- Messages ------------------------------------------------------------------------------
@@ -1307,7 +1312,7 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
         if (active->WindowState() == TWindowState::wsMaximized)
           SendMessage(active->Handle(), WM_SIZE, 0, 0);
       } else {
-        UpdateFormScrollBars();
+        if (!UpdateFormScrollBars()) return result;
         if (IsMDIChild(form_) && form_->WindowState() == TWindowState::wsMaximized)
           if (TsSkinProvider* main = LiveMDIFormProvider())
             SendMessage(main->Form()->Handle(), WM_NCPAINT, 0, 0);
@@ -1341,7 +1346,7 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
       const LRESULT result = pass();
       if (creating) return result;
       if (!ScrollBarsReady) {
-        UpdateFormScrollBars();
+        if (!UpdateFormScrollBars()) return result;
         ScrollBarsReady = true;
       }
       NeedRepaint = true;
@@ -1403,7 +1408,11 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
     }
     case WM_WINDOWPOSCHANGED:
     case WM_EXITSIZEMOVE: {
+      // The size message sent meanwhile settles the bars, which may let a pending release
+      // of the form run: the form goes, this provider with it.
+      const TComponentWatch self(this);
       const LRESULT result = pass();
+      if (!self.Alive()) return result;
       const Bitmap& cache = style_.CacheBmp.Image();
       if (cache.Width() != form_->Width() || cache.Height() != form_->Height()) {
         if (!creating) NeedRepaint = true;
@@ -1463,7 +1472,7 @@ LRESULT TsSkinProvider::Acted(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
       const LRESULT result = pass();
       if (creating) return result;
       if (!ScrollBarsReady) {
-        UpdateFormScrollBars();
+        if (!UpdateFormScrollBars()) return result;
         ScrollBarsReady = true;
       }
       if (HasBorder() && FormActive != (wParam != 0)) {

@@ -171,8 +171,9 @@ class TsSkinProvider : public TComponent, public ISkinMessageTarget {
 
   [[nodiscard]] TsScrollBar* VertBar() const { return vBar_; }
   [[nodiscard]] TsScrollBar* HorzBar() const { return hBar_; }
-  // An MDI form's bars are its client's (see TsMDIForm).
-  void UpdateFormScrollBars();
+  // An MDI form's bars are its client's (see TsMDIForm). False when the form, and this
+  // provider with it, went while the controls were scrolled back (a release was pending).
+  bool UpdateFormScrollBars();
   // The skinned MDI client of an MDI form, null on any other form.
   [[nodiscard]] TsMDIForm* MDIForm() const { return mdiForm_.get(); }
 
@@ -220,7 +221,8 @@ class TsSkinProvider : public TComponent, public ISkinMessageTarget {
   void ShowSystemMenu(Point screen);
   void CaptionMaybeChanged(std::string& copy);
   void RepaintFrame();
-  void ScrollControls(bool vertical, int delta);
+  // False when this provider went while pending messages ran.
+  bool ScrollControls(bool vertical, int delta);
   int ContentExtent(bool vertical) const;
   void MinimizeForm();
   // An MDI child told the MDI form's provider what its system command changed.

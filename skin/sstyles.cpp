@@ -818,10 +818,12 @@ void TsPassivePaintStyle::RemoveSkin() {
     provider->Suspended = true;
     form->SetBorderIcons(provider->KeptBorderIcons());
     provider->Suspended = false;
-  } else if (form->FormStyle() != TFormStyle::fsMDIForm) {
+  } else if (form->FormStyle() != TFormStyle::fsMDIForm &&
+             form->FormStyle() != TFormStyle::fsMDIChild) {
     // The frame the window system draws comes back with a new window. Not on an MDI form:
-    // a new window would take its client and every child with it; its frame came back
-    // with the provider's frame change.
+    // a new window would take its client and every child with it; nor on an MDI child: a
+    // new one next to a maximised sibling comes back with the maximised bounds. Their
+    // frames came back with the provider's frame change.
     form->Perform(CM_RECREATEWND);
   }
 }

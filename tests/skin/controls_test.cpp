@@ -412,7 +412,6 @@ TEST_F(ControlsTest, DesignedButtonStartsWithTheHouseGradients) {
   EXPECT_EQ(designed.HotStyle.HotBackground.Gradient().Data(),
             "8421504;8421504;10;0;0;8421504;16777215;43;0;0;16777215;10658466;28;0;0;10658466;"
             "13816530;18;0;0;13816530;13816530;0;0;0");
-  EXPECT_EQ(designed.HotStyle.HotBackground.Gradient().GradArray().size(), 5u);
   TsActiveBGStyle& running = *Create<TsButton>(form)->sStyle();
   EXPECT_TRUE(running.Background.Gradient().Data().empty());
   EXPECT_TRUE(running.HotStyle.HotBackground.Gradient().Data().empty());

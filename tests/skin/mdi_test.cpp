@@ -257,15 +257,13 @@ TEST_F(MdiTest, SkinOffAndOnKeepsTheChildren) {
   TForm* a = Child("A", Bounds(10, 10, 120, 80));
   Child("B", Bounds(60, 40, 120, 80));
   const HWND client = main->ClientHandle();
-  manager->SetActive(false);
-  Pump();
-  EXPECT_EQ(main->MDIChildCount(), 2);
-  EXPECT_EQ(main->ClientHandle(), client);
-  EXPECT_TRUE(a->HandleAllocated() && IsWindow(a->Handle()));
-  manager->SetActive(true);
-  Pump();
-  EXPECT_EQ(main->MDIChildCount(), 2);
-  EXPECT_EQ(main->ClientHandle(), client);
+  for (const bool active : {false, true}) {
+    manager->SetActive(active);
+    Pump();
+    EXPECT_EQ(main->MDIChildCount(), 2);
+    EXPECT_EQ(main->ClientHandle(), client);
+    EXPECT_TRUE(a->HandleAllocated() && IsWindow(a->Handle()));
+  }
 }
 
 // In a maximised child's merged line only the line's ends make room: the first for the
@@ -293,13 +291,10 @@ TEST_F(MdiTest, MergedLineMakesRoomAtItsEndsOnly) {
   SendMessage(a->Handle(), WM_SYSCOMMAND, SC_RESTORE, 0);
   Pump();
   ASSERT_FALSE(manager->SkinableMenus().IsMDIChildMaximized());
-  for (std::size_t i = 0; i < zoomed.size(); ++i) {
-    const int room = zoomed[i].second - width(zoomed[i].first);
-    if (i == 0)
-      EXPECT_GT(room, 0);
-    else
-      EXPECT_EQ(room, i + 1 == zoomed.size() ? 40 : 0) << zoomed[i].first->Name();
-  }
+  EXPECT_GT(zoomed[0].second - width(zoomed[0].first), 0);
+  for (std::size_t i = 1; i < zoomed.size(); ++i)
+    EXPECT_EQ(zoomed[i].second - width(zoomed[i].first), i + 1 == zoomed.size() ? 40 : 0)
+        << zoomed[i].first->Name();
 }
 
 // A press in the bare client area of an inactive child activates it before the child acts
@@ -555,6 +550,49 @@ TEST_F(MdiTest, SystemMenuMinimizeRepaintsTheChildAtOnce) {
   EXPECT_GE(ncPaints, 1);
   EXPECT_FALSE(p->NeedRepaint);  // the new image was made for them
   RemoveWindowSubclass(a->Handle(), spy);
+}
+
+// The skin switched off while a child is maximised: the children keep their windows and
+// their places, and the child-menu item stays in the menu only while a child is maximised
+// under the skin.
+TEST_F(MdiTest, SkinSwitchWhileAChildIsMaximisedKeepsPlacesAndMenu) {
+  TForm* a = Child("A", Bounds(10, 10, 120, 80));
+  TForm* b = Child("B", Bounds(150, 20, 120, 80));
+  const Rect placeA = a->BoundsRect();
+  const Rect placeB = b->BoundsRect();
+  const HWND handleA = a->Handle();
+  const HWND handleB = b->Handle();
+  a->SetWindowState(TWindowState::wsMaximized);
+  Pump();
+  ASSERT_EQ(FirstItem(), "sMDICII");
+  manager->SetActive(false);
+  Pump();
+  EXPECT_NE(FirstItem(), "sMDICII");
+  EXPECT_EQ(a->Handle(), handleA);
+  EXPECT_EQ(b->Handle(), handleB);
+  EXPECT_EQ(b->BoundsRect(), placeB);
+  a->SetWindowState(TWindowState::wsNormal);
+  Pump();
+  EXPECT_EQ(a->BoundsRect(), placeA);
+  EXPECT_EQ(b->BoundsRect(), placeB);
+  EXPECT_NE(FirstItem(), "sMDICII");
+  manager->SetActive(true);
+  Pump();
+  EXPECT_NE(FirstItem(), "sMDICII");  // nothing maximised
+  // Off and on again with the child maximised throughout: the item comes back with the skin.
+  a->SetWindowState(TWindowState::wsMaximized);
+  Pump();
+  manager->SetActive(false);
+  Pump();
+  EXPECT_NE(FirstItem(), "sMDICII");
+  manager->SetActive(true);
+  Pump();
+  EXPECT_EQ(FirstItem(), "sMDICII");
+  a->SetWindowState(TWindowState::wsNormal);
+  Pump();
+  EXPECT_NE(FirstItem(), "sMDICII");
+  EXPECT_EQ(a->BoundsRect(), placeA);
+  EXPECT_EQ(b->BoundsRect(), placeB);
 }
 
 }  // namespace

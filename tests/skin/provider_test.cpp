@@ -996,88 +996,75 @@ TEST_F(ProviderTest, RestoreMinimiseResizeAndSkinRepaintPaintTheClientAtOnce) {
 // Handlers that let pending messages run meet a form whose release was pending: the form
 // goes, and nothing of it or of its controls is touched afterwards.
 TEST_F(ProviderTest, HandlersLetGoOfAFormReleasedMeanwhile) {
-  // `act` releases the form and then does what meets the release.
-  auto released = [&](const std::function<void(TForm*)>& fill,
-                      const std::function<void(TForm*)>& act) {
-    auto* f = Create<TForm>(Application());
-    f->SetBorderStyle(TFormBorderStyle::bsSizeable);
-    f->SetBounds(100, 100, 200, 160);
-    fill(f);
-    ShowWithProvider(f);
-    const int forms = ::qv::Screen()->FormCount();
-    act(f);
-    Pump();
-    EXPECT_EQ(::qv::Screen()->FormCount(), forms - 1);
-  };
   TsButton* b = nullptr;
-  auto button = [&](TForm* f) {
-    b = Create<TsButton>(f);
-    b->SetParent(f);
-    b->SetBounds(10, 10, 90, 25);
-    b->SetCaption("&Go");
-  };
-  // The release of an accelerator's key, and Enter on the default button.
-  released(button, [&](TForm* f) {
-    b->SetFocus();
-    Pump();
-    b->Perform(CM_DIALOGCHAR, 'G', 0);
-    ASSERT_TRUE(b->Down());
-    f->Release();
-    b->Perform(WM_KEYUP, 'G', 0);
-  });
-  released(button, [&](TForm* f) {
-    b->SetDefault(true);
-    b->SetFocus();
-    Pump();
-    f->Release();
-    b->Perform(CM_DIALOGKEY, VK_RETURN, 0);
-  });
-  // A drop-down menu open while the form goes.
-  released(
-      [&](TForm* f) {
-        button(f);
+  // Each releases the form and then does what meets the release.
+  const std::function<void(TForm*)> acts[] = {
+      [&](TForm* f) {  // the release of an accelerator's key
+        b->SetFocus();
+        Pump();
+        b->Perform(CM_DIALOGCHAR, 'G', 0);
+        ASSERT_TRUE(b->Down());
+        f->Release();
+        b->Perform(WM_KEYUP, 'G', 0);
+      },
+      [&](TForm* f) {  // Enter on the default button
+        b->SetDefault(true);
+        b->SetFocus();
+        Pump();
+        f->Release();
+        b->Perform(CM_DIALOGKEY, VK_RETURN, 0);
+      },
+      [&](TForm* f) {  // a drop-down menu open while the form goes
         auto* menu = Create<TPopupMenu>(f);
         auto* item = Create<TMenuItem>(menu);
         item->SetCaption("x");
         menu->Items()->Add(item);
         b->ButtonStyle = 2;
         b->SetDropdownMenu(menu);
-      },
-      [&](TForm* f) {
         f->Release();
         headless->InjectKey(VK_ESCAPE, true);
         b->Perform(WM_LBUTTONDOWN, MK_LBUTTON, MAKELONG(85, 12));
-      });
-  // A press on the form's skinned bar, whose scroll lets the messages run.
-  released(
-      [&](TForm* f) {
-        auto* far = Create<TPanel>(f);
-        far->SetParent(f);
-        far->SetBounds(10, 400, 50, 20);
       },
-      [&](TForm* f) {
+      [&](TForm* f) {  // a press on the form's skinned bar, whose scroll lets the messages run
+        b->SetTop(400);
         auto* p =
             reinterpret_cast<TsSkinProvider*>(SendMessage(f->Handle(), SKM_GETPROVIDER, 0, 0));
         ASSERT_NE(p, nullptr);
         p->UpdateFormScrollBars();
-        ASSERT_NE(p->VertBar(), nullptr);
         TsScrollBar* bar = p->VertBar();
+        ASSERT_NE(bar, nullptr);
         const Rect r = bar->PartRect(sbpSecondButton);
         f->Release();
         bar->Perform(WM_LBUTTONDOWN, MK_LBUTTON, MAKELONG(r.Left + 2, r.Top + 2));
-      });
+      },
+  };
+  for (const auto& act : acts) {
+    auto* f = Create<TForm>(Application());
+    f->SetBounds(100, 100, 200, 160);
+    b = Create<TsButton>(f);
+    b->SetParent(f);
+    b->SetBounds(10, 10, 90, 25);
+    b->SetCaption("&Go");
+    ShowWithProvider(f);
+    const int forms = ::qv::Screen()->FormCount();
+    act(f);
+    Pump();
+    EXPECT_EQ(::qv::Screen()->FormCount(), forms - 1);
+  }
 }
 
 // A form's bars take the room of the other bar once, in the range: scrolled to the end, the
-// last control stops the Part's margins (2 and 4 pixels) short of the other bar.
+// last control stops the margins (2 and 4 pixels) short of the other bar.
 TEST_F(ProviderTest, FormBarsScrollTheLastControlToTheOtherBar) {
   TsSkinProvider* p = MakeProvided(TFormBorderStyle::bsSizeable, biSystemMenu, 200, 160);
-  auto* tall = Create<TPanel>(bordered);
-  tall->SetParent(bordered);
-  tall->SetBounds(10, 300, 50, 20);
-  auto* wide = Create<TPanel>(bordered);
-  wide->SetParent(bordered);
-  wide->SetBounds(300, 10, 50, 20);
+  auto panel = [&](int x, int y) {
+    auto* c = Create<TPanel>(bordered);
+    c->SetParent(bordered);
+    c->SetBounds(x, y, 50, 20);
+    return c;
+  };
+  TPanel* tall = panel(10, 300);
+  TPanel* wide = panel(300, 10);
   p->UpdateFormScrollBars();
   ASSERT_NE(p->VertBar(), nullptr);
   ASSERT_NE(p->HorzBar(), nullptr);
@@ -1090,17 +1077,14 @@ TEST_F(ProviderTest, FormBarsScrollTheLastControlToTheOtherBar) {
 // Without a skin the form scrolls itself again, as it did before its provider came.
 TEST_F(ProviderTest, FormGetsItsOwnScrollingBackWithoutTheSkin) {
   bordered = Create<TForm>(Application());
-  bordered->SetBorderStyle(TFormBorderStyle::bsSizeable);
   bordered->SetBounds(100, 100, 200, 120);
   bordered->SetAutoScroll(true);
   TsSkinProvider* p = ShowWithProvider(bordered);
-  EXPECT_FALSE(bordered->AutoScroll());
-  manager->SetActive(false);
-  Pump();
-  EXPECT_TRUE(bordered->AutoScroll());
-  manager->SetActive(true);
-  Pump();
-  EXPECT_FALSE(bordered->AutoScroll());
+  for (const bool active : {true, false, true}) {
+    manager->SetActive(active);
+    Pump();
+    EXPECT_EQ(bordered->AutoScroll(), !active);
+  }
   Free(p);
   EXPECT_TRUE(bordered->AutoScroll());
 }
@@ -1109,41 +1093,25 @@ TEST_F(ProviderTest, FormGetsItsOwnScrollingBackWithoutTheSkin) {
 // starts below its lines however many the form's width makes of them.
 TEST_F(ProviderTest, MenuLineShowsItsVisibleItemsAndTheClientFollowsItsLines) {
   bordered = Create<TForm>(Application());
-  bordered->SetBorderStyle(TFormBorderStyle::bsSizeable);
-  bordered->SetBounds(100, 100, 400, 160);
-  auto* menu = Create<TMainMenu>(bordered);
-  for (const char* caption : {"File", "Edit", "View", "Tools", "Window", "Help"}) {
-    auto* item = Create<TMenuItem>(menu);
-    item->SetCaption(caption);
-    menu->Items()->Add(item);
-  }
+  TMainMenu* menu = test::MenuOf(
+      bordered, {{"File", 0}, {"Edit", 0}, {"View", 0}, {"Tools", 0}, {"Window", 0}, {"Help", 0}});
   menu->Items()->Items(0)->SetVisible(false);
   bordered->SetMenu(menu);
   TsSkinProvider* p = ShowWithProvider(bordered);
-  auto clientTop = [&] {
+  for (const int width : {400, 150, 400}) {
+    SCOPED_TRACE(width);
+    bordered->SetBounds(100, 100, width, 160);
+    Pump();
     Rect w;
-    EXPECT_TRUE(GetWindowRect(bordered->Handle(), w));
-    return bordered->ClientToScreen({0, 0}).Y - w.Top;
-  };
-  auto lineOf = [&] {
+    ASSERT_TRUE(GetWindowRect(bordered->Handle(), w));
+    EXPECT_EQ(bordered->ClientToScreen({0, 0}).Y - w.Top, p->ClientOrigin().Y);
+    const int lines =
+        (p->MenuBottom() - 1 - p->SysBorderWidth() - p->CaptionHeight()) / p->MenuHeight();
+    EXPECT_TRUE(width == 150 ? lines > 1 : lines == 1) << lines;
     std::vector<std::string> captions;
     for (const auto& [item, r] : GetMenuBarLayout(*bordered).Items)
       captions.push_back(item->Caption());
-    return captions;
-  };
-  EXPECT_EQ(lineOf(), (std::vector<std::string>{"Edit", "View", "Tools", "Window", "Help"}));
-  auto lines = [&] {
-    return (p->MenuBottom() - 1 - p->SysBorderWidth() - p->CaptionHeight()) / p->MenuHeight();
-  };
-  EXPECT_EQ(lines(), 1);
-  EXPECT_EQ(clientTop(), p->ClientOrigin().Y);
-  for (const int width : {150, 400}) {
-    bordered->SetBounds(100, 100, width, 160);
-    Pump();
-    SCOPED_TRACE(width);
-    EXPECT_EQ(lines() > 1, width == 150);
-    EXPECT_EQ(clientTop(), p->ClientOrigin().Y);
-    EXPECT_EQ(lineOf().size(), 5u);
+    EXPECT_EQ(captions, (std::vector<std::string>{"Edit", "View", "Tools", "Window", "Help"}));
   }
 }
 
@@ -1398,6 +1366,55 @@ TEST_F(ScrollBarTest, GoldenFivePartsInThreeStates) {
       dst.BitBlt(0, 16 * row++, 100, 16, src, 0, 0);
     }
   test::ExpectGolden(sheet, "scrollbar_parts");
+}
+
+// The thumb dragged or let go, and a form bar no longer needed, scroll the form's controls,
+// which lets pending messages run: a release of the form pending meanwhile frees the form,
+// its provider and its bars, and nothing of them is touched afterwards.
+TEST_F(ProviderTest, ThumbAndHiddenBarLetGoOfAFormReleasedMeanwhile) {
+  // `act` gets the form's vertical bar (scrolled to `position`) and its thumb.
+  auto released = [&](bool smooth, int position,
+                      const std::function<void(TForm*, TsScrollBar*, Rect)>& act) {
+    auto* f = Create<TForm>(Application());
+    f->SetBorderStyle(TFormBorderStyle::bsSizeable);
+    f->SetBounds(100, 100, 200, 160);
+    auto* far = Create<TPanel>(f);
+    far->SetParent(f);
+    far->SetBounds(10, 400, 50, 20);
+    TsSkinProvider* p = ShowWithProvider(f);
+    p->UpdateFormScrollBars();
+    TsScrollBar* bar = p->VertBar();
+    ASSERT_NE(bar, nullptr);
+    bar->Smooth = smooth;
+    bar->SetPosition(position);
+    Pump();
+    const int forms = ::qv::Screen()->FormCount();
+    act(f, bar, bar->PartRect(sbpThumb));
+    Pump();
+    EXPECT_EQ(::qv::Screen()->FormCount(), forms - 1);
+  };
+  auto press = [](TsScrollBar* bar, Rect thumb) {
+    bar->Perform(WM_LBUTTONDOWN, MK_LBUTTON, MAKELONG(thumb.Left + 2, thumb.Top + 2));
+  };
+  // The thumb followed by the pointer.
+  released(true, 0, [&](TForm* f, TsScrollBar* bar, Rect thumb) {
+    press(bar, thumb);
+    f->Release();
+    bar->Perform(WM_MOUSEMOVE, MK_LBUTTON, MAKELONG(thumb.Left + 2, thumb.Top + 40));
+  });
+  // The thumb let go away from where it was, smooth and not.
+  for (const bool smooth : {true, false}) {
+    released(smooth, 0, [&](TForm* f, TsScrollBar* bar, Rect thumb) {
+      press(bar, thumb);
+      f->Release();
+      bar->Perform(WM_LBUTTONUP, 0, MAKELONG(thumb.Left + 2, thumb.Top + 40));
+    });
+  }
+  // The form made tall enough while scrolled: the bar goes and the controls scroll back.
+  released(true, 100, [&](TForm* f, TsScrollBar*, Rect) {
+    f->Release();
+    SetWindowPos(f->Handle(), 0, 0, 0, 200, 600, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  });
 }
 
 }  // namespace
