@@ -141,6 +141,7 @@ void TOstrelClientSocket::Disconnect() {
 }
 
 int TOstrelClientSocket::SendBuffer(const void* buffer, int count) {
+  TraceScope trace("TOstrelClientSocket.SendBuffer", {count});
   const auto* bytes = static_cast<const char*>(buffer);
   int sent = 0;
   const auto deadline = Deadline();
@@ -158,7 +159,7 @@ int TOstrelClientSocket::SendBuffer(const void* buffer, int count) {
       Error("Socket timeout.");
     }
   }
-  return sent;
+  return trace.Result(sent);
 }
 
 int TOstrelClientSocket::SendString(std::string_view text) {
@@ -174,21 +175,22 @@ int TOstrelClientSocket::SendString(std::string_view text) {
 }
 
 int TOstrelClientSocket::ReceiveBuffer(void* buffer, int count) {
+  TraceScope trace("TOstrelClientSocket.ReceiveBuffer", {count});
   if (count == -1) {
     int waiting = 0;
     if (::ioctl(fd_, FIONREAD, &waiting) != 0) SystemError("recv", errno);
-    return waiting;
+    return trace.Result(waiting);
   }
   for (;;) {
     const ssize_t n = ::recv(fd_, buffer, size_t(count), 0);
-    if (n > 0) return int(n);
+    if (n > 0) return trace.Result(int(n));
     if (n == 0) {
       // An empty datagram is data; an ended stream is the end of the conversation.
-      if (type_ == SOCK_DGRAM || count == 0) return 0;
+      if (type_ == SOCK_DGRAM || count == 0) return trace.Result(0);
       SystemError("recv", ECONNRESET);
     }
     if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return trace.Result(0);
     SystemError("recv", errno);
   }
 }
@@ -217,11 +219,12 @@ std::string TOstrelClientSocket::ReceiveString(size_t limit) {
 }
 
 std::string TOstrelClientSocket::ReceiveWithTimeout() {
+  TraceScope trace("TOstrelClientSocket.ReceiveWithTimeout", {});
   const auto deadline = Deadline();
   for (;;) {
     if (!WaitFor(POLLIN, deadline)) Error("Socket timeout.");
     std::string got = ReceiveString();
-    if (!got.empty()) return got;
+    if (!got.empty()) return trace.Result(got);
   }
 }
 

@@ -640,17 +640,18 @@ const std::vector<uint8_t>& UnpackedDebugStream(TOstrelModuleEntry& module) {
 }
 
 bool GetSourceLocation(uintptr_t address, TOstrelStackEntry& entry) {
+  TraceScope trace("GetSourceLocation", {TraceAddress(address)});
   TOstrelModulePtr module = GetModuleEntryOf(address);
-  if (module == nullptr || !module->has_debug) return false;
+  if (module == nullptr || !module->has_debug) return trace.Result(false);
   {
     std::lock_guard guard(DebugStreamLock());
     UnpackLocked(*module);
     if (!FindSourceLocation(module->debug, module->data_version, module->handle, address, entry,
                             module->line_index.get()))
-      return false;
+      return trace.Result(false);
   }
   entry.module = module;
-  return true;
+  return trace.Result(true);
 }
 
 uintptr_t FindDebugProcAddress(const std::vector<uint8_t>& debug, int version, uintptr_t handle,
@@ -684,6 +685,7 @@ void* HookDebugProcedure(std::string_view name, void* replacement) {
 }
 
 void ParseExportName(const std::string& name, TOstrelStackEntry& entry) {
+  TraceScope trace("ParseExportName", {name});
   if (name.empty()) return;
   std::string n = name;
   if (n[0] != '@') {

@@ -628,6 +628,7 @@ bool InternalExceptNotify(ExceptInfo& e) {
   SaveTrace();
   const int request = terminate_request.load();
   if (request != otNone) {
+    TraceText("InternalExceptNotify=False", -2);
     FlushBeforeExit(ThreadId() != pipeline_thread.load());
     if (request == otRestart) Restart();
     ExitAfterReport();
@@ -749,7 +750,6 @@ class TExceptionThread {
 // messages; clicks and typed characters beep, and they and everything else posted meanwhile
 // are dropped (a quit stays pending).
 bool ReportWhilePainting(ExceptInfo& e) {
-  TraceLog("ExceptNotify", {e.class_name, reinterpret_cast<const void*>(e.address)}, 0);
   MessageQueue& queue = MessageQueue::Current();
   const std::shared_ptr<MessageQueue> waker = MessageQueue::ForThread(std::this_thread::get_id());
   {
@@ -796,7 +796,8 @@ void NoteActiveControls(ExceptInfo& e) {
 
 // The report of one exception, the pipeline serialised already. True = default handling wanted.
 bool ExceptNotify(ExceptInfo& e) {
-  if (ProgramEntry() != nullptr && !RunningOptions().ActivateLog()) return true;
+  TraceScope trace("ExceptNotify", {e.class_name, reinterpret_cast<const void*>(e.address)});
+  if (ProgramEntry() != nullptr && !RunningOptions().ActivateLog()) return trace.Result(true);
   NoteActiveControls(e);
   // The main thread's report runs on a thread of its own, so that a main thread with little
   // stack left is reported too (a library's logger only while its module is neither being made
@@ -804,11 +805,11 @@ bool ExceptNotify(ExceptInfo& e) {
   // module's static objects are being made or destroyed (its main loop cannot be served then).
   const bool lifecycle = initializing.load() || finalizing.load();
   const bool library = ProgramEntry() != nullptr && ProgramEntry()->kind == mkLibrary;
-  if (ThreadId() != main_thread || (library && lifecycle)) return InternalExceptNotify(e);
-  if (!lifecycle && MainThreadWithWindows()) return ReportWhilePainting(e);
-  TraceLog("ExceptNotify", {e.class_name, reinterpret_cast<const void*>(e.address)}, 0);
+  if (ThreadId() != main_thread || (library && lifecycle))
+    return trace.Result(InternalExceptNotify(e));
+  if (!lifecycle && MainThreadWithWindows()) return trace.Result(ReportWhilePainting(e));
   TExceptionThread pipeline(e, nullptr);
-  return pipeline.WaitFor();
+  return trace.Result(pipeline.WaitFor());
 }
 
 // The silent abort, or an exception of a class derived from it. An exception whose object the
@@ -1073,7 +1074,12 @@ bool IsStdException(const std::type_info* type, void* object, std::string& messa
   registers.rip = CallSite(return_address);
   registers.rsp = frame + 16;
   registers.rbp = *reinterpret_cast<const uintptr_t*>(frame);
-  ReportThrow(object, type, return_address, frame + 16, registers);
+  {
+    // Left before the throw goes on: it does not come back here.
+    TraceScope trace("HookedRaise", {TraceActive() ? DemangledClassName(*type) : std::string(),
+                                     TraceAddress(return_address)});
+    ReportThrow(object, type, return_address, frame + 16, registers);
+  }
   if (debugger_notify_level.load() > 1 && DebuggerPresent()) ::raise(SIGTRAP);
   real_cxa_throw(object, type, destructor);
   __builtin_unreachable();
@@ -1098,6 +1104,7 @@ void ReportRethrow(const std::exception_ptr& current, uintptr_t return_address,
   TOstrelRegisters registers = RegistersOf(context);
   registers.rip = CallSite(return_address);
   registers.rsp = stack_pointer;
+  TraceScope trace("HookedRethrow", {DemangledClassName(*type), TraceAddress(return_address)});
   ReportThrow(object, type, return_address, stack_pointer, registers);
 }
 
@@ -1167,7 +1174,13 @@ void HookedExceptProc() {
     if (previous_terminate) previous_terminate();
     std::abort();
   }
-  if (ReportUncaught(current)) {
+  bool default_wanted = true;
+  {
+    // Left before the end: the program or the thread ends here.
+    TraceScope trace("HookedExceptProc", {});
+    default_wanted = trace.Result(ReportUncaught(current));
+  }
+  if (default_wanted) {
     ReleaseProcessSharedFacts();
     // The default handling ends by abort(): no new failure, so it takes SIGABRT's own way.
     RestoreFaultHandlers(SIGABRT);
@@ -1184,6 +1197,7 @@ using HandleExceptionProc = void (*)(void* application, std::exception_ptr* erro
 HandleExceptionProc replaced_handle_exception = nullptr;
 
 void Hooked_GUIHandleException(void* application, std::exception_ptr* error) {
+  TraceScope trace("Hooked_GUIHandleException", {application});
   if (ExceptionManager(*error) && replaced_handle_exception != nullptr)
     replaced_handle_exception(application, error);
 }
@@ -1215,6 +1229,15 @@ void* HookEverywhere(const char* routine, void* replacement) {
   }
   TraceText("HookEverywhere=" + TraceArg(static_cast<const void*>(current)).Text(), -2);
   return current;
+}
+
+// The same, with `real` set to the routine the slots lead to before any of them is changed: a
+// call through a slot as soon as it leads to the logger (a throw while the trace is saved, a
+// thread another thread starts) finds where to go on.
+template <typename Routine>
+void HookEverywhere(const char* routine, void* replacement, Routine& real) {
+  real = reinterpret_cast<Routine>(::dlsym(RTLD_DEFAULT, routine));
+  real = reinterpret_cast<Routine>(HookEverywhere(routine, replacement));
 }
 
 // A module loaded later (dlopen) has import slots of its own: they are led to the logger's
@@ -1291,6 +1314,7 @@ void WrappedLastInit(int argc, char** argv, char** env) {
 
 // The module's static-initialisation table (its routines in the order they run).
 InitRoutine* ModuleInitTable(uintptr_t handle, std::size_t& count) {
+  TraceScope trace("ModuleInitTable", {TraceAddress(handle)});
   struct Search {
     uintptr_t own;
     InitRoutine* table = nullptr;
@@ -1318,6 +1342,7 @@ InitRoutine* ModuleInitTable(uintptr_t handle, std::size_t& count) {
       },
       &search);
   count = search.table != nullptr ? search.count : 0;
+  trace.Result(static_cast<const void*>(search.table));
   return search.table;
 }
 
@@ -1406,8 +1431,10 @@ bool OstrelLogActive() {
 }
 
 TOstrelModuleOptions& CurrentOstrelLogOptions() {
+  TraceScope trace("CurrentOstrelLogOptions", {});
   if (!active.load() || ProgramEntry() == nullptr)
     throw Exception("Cannot use 'CurrentOstrelLogOptions' function without OstrelLog activate.");
+  trace.Result(TraceArg::Object("TOstrelModuleOptionsEx"));
   return RunningOptions();
 }
 
@@ -1534,19 +1561,15 @@ void InstallOstrelLog() {
     const bool started = InstallFaultSignals(start_mask);
     TraceScope trace("InstallOstrelLog", {});
     previous_terminate = std::set_terminate(&HookedExceptProc);
-    real_cxa_throw = reinterpret_cast<CxaThrow>(
-        HookEverywhere("__cxa_throw", reinterpret_cast<void*>(&HookedRaise)));
+    HookEverywhere("__cxa_throw", reinterpret_cast<void*>(&HookedRaise), real_cxa_throw);
     // Rethrows pass by neither: without these a rethrow would be reported from the
     // terminate handler, with no address and the logger's own frames first.
-    real_cxa_rethrow = reinterpret_cast<CxaRethrow>(
-        HookEverywhere("__cxa_rethrow", reinterpret_cast<void*>(&HookedRethrow)));
-    real_rethrow_exception = reinterpret_cast<RethrowException>(
-        HookEverywhere("_ZSt17rethrow_exceptionNSt15__exception_ptr13exception_ptrE",
-                       reinterpret_cast<void*>(&HookedRethrowException)));
-    real_pthread_create = reinterpret_cast<PthreadCreate>(
-        HookEverywhere("pthread_create", reinterpret_cast<void*>(&HookedCreateThread)));
-    real_dlopen =
-        reinterpret_cast<DlOpen>(HookEverywhere("dlopen", reinterpret_cast<void*>(&HookedDlopen)));
+    HookEverywhere("__cxa_rethrow", reinterpret_cast<void*>(&HookedRethrow), real_cxa_rethrow);
+    HookEverywhere("_ZSt17rethrow_exceptionNSt15__exception_ptr13exception_ptrE",
+                   reinterpret_cast<void*>(&HookedRethrowException), real_rethrow_exception);
+    HookEverywhere("pthread_create", reinterpret_cast<void*>(&HookedCreateThread),
+                   real_pthread_create);
+    HookEverywhere("dlopen", reinterpret_cast<void*>(&HookedDlopen), real_dlopen);
     active = started && real_cxa_throw != nullptr && real_pthread_create != nullptr;
     catching_faults = active.load();
     // Other modules' loggers read the program's options (and what the module changes later)
@@ -1581,15 +1604,18 @@ void InstallOstrelLog() {
 
 void FinalizeOstrelLog() {
   if (!active.load()) return;
-  AwaitSentSignals();
-  StopFreezeWatchdog(FreezeStopWaitLimit);
-  if (!active.exchange(false)) return;
-  catching_faults = false;
-  RestoreFaultHandlers();
-  std::set_terminate(previous_terminate);
-  SetPublishedModuleOptions(0, nullptr);
-  ReleaseSharedFacts();
-  TraceLog("FinalizeOstrelLog", {}, 0);
+  {
+    TraceScope trace("FinalizeOstrelLog", {});
+    AwaitSentSignals();
+    StopFreezeWatchdog(FreezeStopWaitLimit);
+    if (!active.exchange(false)) return;
+    catching_faults = false;
+    RestoreFaultHandlers();
+    std::set_terminate(previous_terminate);
+    SetPublishedModuleOptions(0, nullptr);
+    ReleaseSharedFacts();
+  }
+  // With its own end in it.
   SaveTrace();
 }
 

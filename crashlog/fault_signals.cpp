@@ -157,6 +157,7 @@ void SignalHandler(int signal, siginfo_t* info, void* context) {
   }
   waiting_faults.fetch_add(1);
   HoldNotification();
+  AbandonTraceIfHeld();
   SemWait(&slot_free);
   slot.signal = signal;
   slot.info = *info;
@@ -246,10 +247,15 @@ bool NotifySignal(int signal, const siginfo_t& info, pid_t thread, const TOstrel
   return GoNotify(e);
 }
 
-// A fault handed over by its thread. True = default handling.
+// A fault handed over by its thread. True = default handling. Its thread waits in the handler
+// meanwhile: when it held the trace, that thread's handler has left the trace alone and so
+// do these lines.
 bool HookedExceptionObject(const SignalSlot& fault) {
   const TOstrelRegisters r = RegistersOf(fault.context);
-  return NotifySignal(fault.signal, fault.info, fault.thread, r, StackTopOf(r.rsp, fault.thread));
+  TraceScope trace("HookedExceptionObject",
+                   {int(fault.signal), int(fault.thread), TraceAddress(r.rip)});
+  return trace.Result(
+      NotifySignal(fault.signal, fault.info, fault.thread, r, StackTopOf(r.rsp, fault.thread)));
 }
 
 // The pipeline thread's copy of the thread a sent signal names.
@@ -260,16 +266,16 @@ TThreadSnapshot sent_snapshot;
 // thread). A thread that does not answer (it ended, or blocks every signal) is reported where
 // the signal found the thread it came to. True = default handling.
 bool ReportSentSignal(const SentSignal& s) {
-  TraceLog("ReportSentSignal", {int(s.signal), int(s.landed)}, 0);
+  TraceScope trace("ReportSentSignal", {int(s.signal), int(s.landed)});
   const pid_t named = s.info.si_code == SI_TKILL || main_thread == 0 ? s.landed : main_thread;
   const uintptr_t top = KnownStackTop(named);
   if (named != ThreadId() && TakeThreadSnapshot(named, top, sent_snapshot)) {
     const TOstrelRegisters& r = sent_snapshot.registers;
-    return NotifySignal(s.signal, s.info, named, r, r.rsp + sent_snapshot.bytes,
-                        sent_snapshot.stack, sent_snapshot.bytes);
+    return trace.Result(NotifySignal(s.signal, s.info, named, r, r.rsp + sent_snapshot.bytes,
+                                     sent_snapshot.stack, sent_snapshot.bytes));
   }
-  return NotifySignal(s.signal, s.info, s.landed, s.registers,
-                      StackTopOf(s.registers.rsp, s.landed));
+  return trace.Result(
+      NotifySignal(s.signal, s.info, s.landed, s.registers, StackTopOf(s.registers.rsp, s.landed)));
 }
 
 // Default handling of a sent signal: the program ends by it, from this thread.

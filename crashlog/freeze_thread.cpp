@@ -141,6 +141,7 @@ void TFreezeThread::Execute() {
 }
 
 void TOstrelModuleOptionsEx::Changed() {
+  TraceScope trace("TOstrelModuleOptionsEx.Changed", {});
   Tune(*this);
   RepublishModuleOptions();
   // Internal bugs go, with the trace, to those who get the program's reports.

@@ -106,6 +106,10 @@ void InstallAltStack() {
 void* HookedThreadProc(void* argument) {
   const ThreadStart start = *static_cast<ThreadStart*>(argument);
   delete static_cast<ThreadStart*>(argument);
+  // Entered when the thread starts, left when its start routine ends (a thread that is
+  // cancelled or calls pthread_exit leaves it with no result).
+  TraceScope trace("HookedThreadProc",
+                   {reinterpret_cast<const void*>(start.start), start.parameter});
   const std::unique_ptr<ThreadHold> unheld = HoldThread();
   TOstrelThreadsList::Entry entry{ThreadId(), pthread_self(), start.start, start.parameter, 0};
   pthread_attr_t attr;
@@ -117,7 +121,7 @@ void* HookedThreadProc(void* argument) {
   }
   OstrelThreadsList().Add(entry);
   try {
-    return start.start(start.parameter);
+    return trace.Result(start.start(start.parameter));
   } catch (const abi::__forced_unwind&) {
     throw;  // pthread_exit or a cancellation on its way out
   } catch (...) {
@@ -126,7 +130,7 @@ void* HookedThreadProc(void* argument) {
     // Reported (at its throw, as a rule); the thread ends with exit code 1 and the program
     // goes on.
     (void)ReportUncaught(std::current_exception());
-    return reinterpret_cast<void*>(1);
+    return trace.Result(reinterpret_cast<void*>(1));
   }
 }
 
@@ -139,11 +143,11 @@ int HookedCreateThread(pthread_t* thread, const pthread_attr_t* attr, void* (*st
     real = reinterpret_cast<PthreadCreate>(::dlsym(RTLD_DEFAULT, "pthread_create"));
   if (real == nullptr) return EAGAIN;
   if (!active.load()) return real(thread, attr, start, parameter);
-  TraceLog("HookedCreateThread", {reinterpret_cast<const void*>(start), parameter}, 0);
+  TraceScope trace("HookedCreateThread", {reinterpret_cast<const void*>(start), parameter});
   auto* boot = new ThreadStart{start, parameter};
   const int result = real(thread, attr, &HookedThreadProc, boot);
   if (result != 0) delete boot;
-  return result;
+  return trace.Result(result);
 }
 
 }  // namespace ostrel

@@ -642,10 +642,11 @@ Font ReportFixedFont() {
 
 bool PaintDialogFrame(HWND window, UINT message, WPARAM activation, const std::string& caption,
                       bool custom, bool details, bool& active, const Font& bold) {
-  if (!custom) return false;
+  TraceScope trace("PaintDialogFrame", {int(message), custom, details});
+  if (!custom) return trace.Result(false);
   if (message == WM_NCACTIVATE) active = activation != 0;
   Rect r;
-  if (!GetWindowRect(window, r)) return false;
+  if (!GetWindowRect(window, r)) return trace.Result(false);
   const int width = r.Width(), height = r.Height();
   const int cx = GetSystemMetrics(SM_CXFRAME), cy = GetSystemMetrics(SM_CYFRAME);
   const int cap = GetSystemMetrics(SM_CYSMCAPTION);
@@ -656,7 +657,7 @@ bool PaintDialogFrame(HWND window, UINT message, WPARAM activation, const std::s
   const TColor frame = TColor(active ? RGB(64, 64, 64) : RGB(48, 48, 48));
   const TColor fill = TColor(active ? RGB(128, 128, 128) : RGB(96, 96, 96));
   HDC dc = GetWindowDC(window);
-  if (dc == nullptr) return false;
+  if (dc == nullptr) return trace.Result(false);
   const Brush frameBrush{BrushStyle::bsSolid, frame};
   const Brush fillBrush{BrushStyle::bsSolid, fill};
   dc->FillRect(bar, Brush{BrushStyle::bsSolid, TColor(base)});
@@ -697,7 +698,7 @@ bool PaintDialogFrame(HWND window, UINT message, WPARAM activation, const std::s
   }
   dc->TextOut(bar.Left + 4, y, caption);
   ReleaseDC(window, dc);
-  return true;
+  return trace.Result(true);
 }
 
 namespace {

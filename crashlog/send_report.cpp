@@ -555,6 +555,7 @@ bool SendByMAPI(const std::string& recipients, const std::string& subject, const
 }
 
 std::string ReadRegString(HKEY root, const std::string& path, const std::string& name) {
+  TraceScope trace("ReadRegString", {path, name});
   try {
     TRegistry registry(KEY_READ);
     registry.SetRootKey(root);
@@ -562,10 +563,10 @@ std::string ReadRegString(HKEY root, const std::string& path, const std::string&
         !registry.ValueExists(name))
       return {};
     const TRegDataType type = registry.GetDataType(name);
-    if (type == rdString || type == rdExpandString) return registry.ReadString(name);
+    if (type == rdString || type == rdExpandString) return trace.Result(registry.ReadString(name));
     std::vector<uint8_t> data = registry.ReadBinaryData(name);
     if (!data.empty()) data.pop_back();
-    return std::string(data.begin(), data.end());
+    return trace.Result(std::string(data.begin(), data.end()));
   } catch (const Exception&) {
     return {};  // an unreadable registry file holds no command
   }

@@ -65,6 +65,36 @@ TraceState& State() {
   return *state;
 }
 
+// Whether this thread holds the trace: a throw in the trace's own code (its file cannot be
+// written) passes through the traced throw hook, which must not wait for its own thread.
+thread_local bool holding_trace = false;
+// A fault stopped a thread for good while it held the trace: it is never given back, so the
+// report of that fault and everything after it leave the trace alone.
+std::atomic<bool> trace_abandoned{false};
+
+// The trace's lock, unless this thread holds it already or a stopped thread holds it for good;
+// whoever does not get it leaves the trace as it is.
+class TraceHold {
+ public:
+  explicit TraceHold(TraceState& s, bool wait = true) {
+    if (holding_trace || trace_abandoned.load()) return;
+    lock_ = wait ? std::unique_lock(s.lock) : std::unique_lock(s.lock, std::try_to_lock);
+    holding_trace = lock_.owns_lock();
+  }
+  ~TraceHold() { unlock(); }
+  TraceHold(const TraceHold&) = delete;
+  TraceHold& operator=(const TraceHold&) = delete;
+  explicit operator bool() const { return lock_.owns_lock(); }
+  void unlock() {
+    if (!lock_.owns_lock()) return;
+    holding_trace = false;
+    lock_.unlock();
+  }
+
+ private:
+  std::unique_lock<std::mutex> lock_;
+};
+
 std::string LastCommandLineParameter() {
   std::ifstream in("/proc/self/cmdline", std::ios::binary);
   std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -157,9 +187,9 @@ void AddLineLocked(TraceState& s, const std::string& text, int indent_change) {
 // gathers nothing; the debug output (stderr) has it also while a debugger is attached.
 void AddLine(const std::string& text) {
   TraceState& s = State();
-  std::unique_lock guard(s.lock);
-  ReadSwitchesLocked(s);
-  if (s.trace_on) {
+  TraceHold guard(s);
+  if (guard) ReadSwitchesLocked(s);
+  if (guard && s.trace_on) {
     DebugOutput(text);
     AddLineLocked(s, text, 0);
     return;
@@ -173,13 +203,14 @@ void AddLine(const std::string& text) {
 // Here rather than with the hooks: the debug output asks it, and programs that only trace
 // must not pull the hooks in.
 bool DebuggerPresent() {
+  TraceScope trace("DebuggerPresent", {});
   // The kernel names the process that traces this one; 0 when none does.
   std::ifstream status("/proc/self/status");
   std::string line;
   for (int lines = 0; lines < 256 && std::getline(status, line); ++lines) {
-    if (line.rfind("TracerPid:", 0) == 0) return std::atoi(line.c_str() + 10) != 0;
+    if (line.rfind("TracerPid:", 0) == 0) return trace.Result(std::atoi(line.c_str() + 10) != 0);
   }
-  return false;
+  return trace.Result(false);
 }
 
 std::string_view ErrorCodeName(TOstrelLogErrorCode code) {
@@ -238,9 +269,11 @@ void SetSMTPProgressOpen(bool open) {
 void Warning(TOstrelLogErrorCode code, std::string_view message) {
   {
     TraceState& s = State();
-    std::lock_guard guard(s.lock);
-    s.warning_code = code;
-    s.warning_message = std::string(message);
+    TraceHold guard(s);
+    if (guard) {
+      s.warning_code = code;
+      s.warning_message = std::string(message);
+    }
   }
   AddLine("[WARNING] - Code: " + std::string(ErrorCodeName(code)) + " - Message: \"" +
           std::string(message) + "\"");
@@ -265,17 +298,18 @@ void ErrorWarning(TOstrelLogErrorCode code, std::string_view context) {
 }
 
 TOstrelLogErrorCode LastWarningCode() {
-  std::lock_guard guard(State().lock);
-  return State().warning_code;
+  const TraceHold guard(State());
+  return guard ? State().warning_code : eeNone;
 }
 
 std::string LastWarningMessage() {
-  std::lock_guard guard(State().lock);
-  return State().warning_message;
+  const TraceHold guard(State());
+  return guard ? State().warning_message : std::string();
 }
 
 void ClearLastWarning() {
-  std::lock_guard guard(State().lock);
+  const TraceHold guard(State());
+  if (!guard) return;
   State().warning_code = eeNone;
   State().warning_message.clear();
 }
@@ -338,7 +372,8 @@ void InternalError(std::string_view section, const void* address) {
   bool trace_on = false;
   {
     TraceState& s = State();
-    std::lock_guard guard(s.lock);
+    const TraceHold guard(s);
+    if (!guard) return;
     SaveTraceLocked(s);
     trace_on = s.trace_on;
     recipient = s.bug_recipient;
@@ -372,26 +407,27 @@ void InternalError(std::string_view section, const void* address) {
 }
 
 void SetInternalBugRecipient(std::string address) {
-  std::lock_guard guard(State().lock);
-  State().bug_recipient = std::move(address);
+  const TraceHold guard(State());
+  if (guard) State().bug_recipient = std::move(address);
 }
 
 void SetInternalBugSender(InternalBugSender sender) {
-  std::lock_guard guard(State().lock);
-  State().bug_sender = std::move(sender);
+  const TraceHold guard(State());
+  if (guard) State().bug_sender = std::move(sender);
 }
 
 bool TraceActive() {
   TraceState& s = State();
-  std::lock_guard guard(s.lock);
+  const TraceHold guard(s);
+  if (!guard) return false;
   ReadSwitchesLocked(s);
   return s.trace_on;
 }
 
 void SetTraceSwitches(std::string_view last_parameter) {
   TraceState& s = State();
-  std::lock_guard guard(s.lock);
-  ApplySwitches(s, last_parameter);
+  const TraceHold guard(s);
+  if (guard) ApplySwitches(s, last_parameter);
 }
 
 void TraceLog(std::string_view name, std::initializer_list<TraceArg> args, int indent_change) {
@@ -421,23 +457,29 @@ TraceScope::~TraceScope() {
 
 void TraceText(std::string_view text, int indent_change) {
   TraceState& s = State();
-  std::lock_guard guard(s.lock);
+  const TraceHold guard(s);
+  if (!guard) return;
   ReadSwitchesLocked(s);
   if (!s.trace_on) return;
   AddLineLocked(s, std::string(text), indent_change);
 }
 
+void AbandonTraceIfHeld() {
+  if (holding_trace) trace_abandoned.store(true);
+}
+
 void SaveTrace() {
   TraceState& s = State();
-  std::lock_guard guard(s.lock);
+  const TraceHold guard(s);
+  if (!guard) return;
   ReadSwitchesLocked(s);
   SaveTraceLocked(s);
 }
 
 void SaveTraceIfFree() {
   TraceState& s = State();
-  std::unique_lock guard(s.lock, std::try_to_lock);
-  if (!guard.owns_lock()) return;
+  const TraceHold guard(s, false);
+  if (!guard) return;
   ReadSwitchesLocked(s);
   SaveTraceLocked(s);
 }
@@ -448,14 +490,15 @@ std::string TraceFileName() {
 
 std::string SavedTraceFileName() {
   TraceState& s = State();
-  std::lock_guard guard(s.lock);
-  return s.saved_to;
+  const TraceHold guard(s);
+  return guard ? s.saved_to : std::string();
 }
 
 std::string TraceLines() {
   TraceState& s = State();
-  std::lock_guard guard(s.lock);
+  const TraceHold guard(s);
   std::string all;
+  if (!guard) return all;
   for (int i = 0; i < s.lines.Count(); ++i) all += s.lines[i] + "\n";
   return all;
 }

@@ -168,6 +168,10 @@ class TraceScope {
   return TraceArg(reinterpret_cast<const void*>(address));
 }
 
+// Called in the signal handler of a thread that a fault stops for good: when the thread holds
+// the trace, the trace is left as it is from then on (a report never waits for it).
+void AbandonTraceIfHeld();
+
 // Writes the trace to TraceFileName() when the trace file is on; when that cannot be
 // written, to the same name in the program's state folder.
 void SaveTrace();

@@ -491,6 +491,26 @@ TEST_F(CrashTest, TraceIsSavedUpToTheEndOfTheReport) {
   const std::string trace = test::ReadFile(dir_ + "/traced.log");
   EXPECT_NE(trace.find("InternalExceptNotify=False"), std::string::npos) << trace;
   EXPECT_NE(trace.find("GoNotify=False"), std::string::npos) << trace;
+  // The hooks' routines have their exits too: the end comes back to the first level.
+  for (const char* line : {"  HookedRaise\\('TDiscError', \\$", "  HookedCreateThread=0\r?\n",
+                           "  HookedThreadProc=nil\r?\n", "  ExceptNotify=False\r?\n",
+                           ":[0-9]{2}  HookedExceptProc=False\r?\n"})
+    EXPECT_TRUE(std::regex_search(trace, std::regex(line))) << line;
+  // A fault, with a trace file that cannot be written (its save throws inside the trace, and
+  // the trace goes to the state folder); and, saved after every line, a run that ends well.
+  std::filesystem::remove(dir_ + "/traced.log");
+  std::filesystem::create_directory(dir_ + "/traced.log");
+  const auto run = [&](const std::string& mode, const std::string& status) {
+    const test::ShellResult ended = test::RunShellCommand(
+        "cd " + ShellQuote(dir_) + " && XDG_STATE_HOME=" + ShellQuote(dir_ + "/state") +
+        " ASAN_OPTIONS=detect_leaks=0 timeout -s KILL 120 ./traced " + mode +
+        " >/dev/null 2>&1; echo \"STATUS=$?\"");
+    EXPECT_NE(ended.output.find("STATUS=" + status + "\n"), std::string::npos) << mode;
+    return test::ReadFile(dir_ + "/state/traced/traced.log");
+  };
+  EXPECT_TRUE(std::regex_search(run("null . xDEBUGx", "1"),
+                                std::regex(":[0-9]{2}  HookedExceptionObject=False\r?\n")));
+  EXPECT_NE(run("lifecycle . xDEBUGxSAVE", "0").find("  FinalizeOstrelLog="), std::string::npos);
 }
 
 // The program's static objects are all made before main runs, and the logger knows it is
