@@ -94,6 +94,8 @@ bool ReportUncaught(const std::exception_ptr& current);
 [[nodiscard]] uintptr_t KnownStackTop(pid_t thread);
 // The same, else the top of the mapping that holds `stack_pointer`.
 [[nodiscard]] uintptr_t StackTopOf(uintptr_t stack_pointer, pid_t thread);
+// The calling thread's stack top.
+[[nodiscard]] uintptr_t CurrentStackTop();
 // The module that holds this logger's code, and its handle.
 [[nodiscard]] const TOstrelModuleEntry* ProgramEntry();
 [[nodiscard]] uintptr_t OwnHandle();

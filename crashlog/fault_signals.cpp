@@ -25,6 +25,7 @@
 
 #include "crashlog/except_internal.h"
 #include "crashlog/except_notify.h"
+#include "crashlog/hook_internal.h"
 #include "crashlog/shared_facts.h"
 #include "crashlog/thread_snapshot.h"
 #include "crashlog/trace_log.h"
@@ -115,6 +116,13 @@ bool SentFromOutside(const siginfo_t& info) {
   return info.si_code <= 0 && info.si_pid != ::getpid();
 }
 
+// The pipeline thread's stack as a signal sent to it found it (waiting for a wake): by the time
+// it reports the signal, its own calls have written over that part of its stack. It takes
+// such signals only while it waits, so one copy serves each in turn.
+uintptr_t pipeline_stack_top = 0;
+uint64_t pipeline_stack[8192];
+std::size_t pipeline_stack_bytes = 0;
+
 void NoteSentSignal(int signal, const siginfo_t& info, const ucontext_t& context) {
   const int at = sent_claimed.fetch_add(1);
   if (at < MaxSentSignals) {
@@ -123,6 +131,15 @@ void NoteSentSignal(int signal, const siginfo_t& info, const ucontext_t& context
     s.info = info;
     s.landed = ThreadId();
     s.registers = RegistersOf(context);
+    if (s.landed == pipeline_thread.load() && pipeline_stack_top > s.registers.rsp) {
+      const std::size_t bytes =
+          std::min<std::size_t>(pipeline_stack_top - s.registers.rsp, sizeof pipeline_stack);
+      pipeline_stack_bytes =
+          hook_detail::ReadBytes(pipeline_stack, reinterpret_cast<const void*>(s.registers.rsp),
+                                 bytes)
+              ? bytes
+              : 0;
+    }
     s.noted = true;
   }
   WakePipeline();
@@ -274,6 +291,10 @@ bool ReportSentSignal(const SentSignal& s) {
     return trace.Result(NotifySignal(s.signal, s.info, named, r, r.rsp + sent_snapshot.bytes,
                                      sent_snapshot.stack, sent_snapshot.bytes));
   }
+  if (named == ThreadId() && pipeline_stack_bytes != 0)
+    return trace.Result(NotifySignal(s.signal, s.info, named, s.registers,
+                                     s.registers.rsp + pipeline_stack_bytes, pipeline_stack,
+                                     pipeline_stack_bytes));
   return trace.Result(
       NotifySignal(s.signal, s.info, s.landed, s.registers, StackTopOf(s.registers.rsp, s.landed)));
 }
@@ -313,6 +334,7 @@ bool OwnFaultSignalsPending() {
 // of its own ends the program, and a fault signal sent to it waits until it can be noted.
 void* PipelineThread(void*) {
   pipeline_thread = ThreadId();
+  pipeline_stack_top = CurrentStackTop();
   try {
     LoadProgramData();
   } catch (...) {
