@@ -597,6 +597,17 @@ void TForm1::Timer1Timer(TComponent*) {
 }
 
 void TForm1::cddbbtnClick(TComponent*) {
+  auto* choice = static_cast<TselectAlbumFrm*>(FindComponent("selectAlbumFrm"));
+  if (choice != nullptr && choice->Visible()) {
+    // The choice list is shown from inside Cddb1's own reply handling: the list is closed as
+    // cancelled, its lookup is dropped, and the new lookup starts once that handler has
+    // returned (Cddb1 is not to be asked again from inside its own event).
+    TimerCDDB->SetEnabled(false);
+    lookupRunning_ = false;
+    choice->SetModalResult(mrCancel);
+    PostToMain([this] { cddbbtnClick(this); });
+    return;
+  }
   if (lookupRunning_) {
     // The previous request is dropped; its late events must not end the new lookup.
     TimerCDDB->SetEnabled(false);
@@ -728,6 +739,7 @@ void TForm1::CDEvents1AfterRemove(TComponent*, char) {
   ShowSessionData();
   ClearCovers(true);
   lookupStatus_ = status;  // also when a cover search is waiting: it stays after it
+  lookupStatusSerial_ = lookupSerial_;
   SetStatus(status);
 }
 
@@ -765,6 +777,7 @@ void TForm1::CDDBQuery() {
     Cddb1->Abort();
   }
   Cddb1->State = cdsIdle;
+  ++lookupSerial_;
   lookupRunning_ = true;
   reading_ = false;
   serverLookup_ = false;
@@ -853,6 +866,8 @@ void TForm1::Cddb1Match(TComponent* Sender, const TMatchArray& Matches, int& Rig
     if (OnChoiceShown) OnChoiceShown(*selectAlbumFrm);
     (void)selectAlbumFrm->ShowModal();
     selectAlbumFrm->Hide();
+    // A new lookup closed the list: nothing is read for this one.
+    if (!lookupRunning_) return;
     // Enter and Backspace both close the list; either way the highlighted line is read.
     RightOne = selectAlbumFrm->ListBox1->ItemIndex();
   }
@@ -948,14 +963,15 @@ void TForm1::Cddb1StatusMessage(TComponent*, const std::string& Msg) {
   // A lookup ended while the search waits (a local hit) ends its own handler first, and a
   // removed disc says so: their line is the one that stays when this search returns.
   lookupStatus_ = status;
+  lookupStatusSerial_ = lookupSerial_;
   try {
     coverSearch_->SearchCovers(album->Text(), artist->Text());
   } catch (const std::exception& e) {
     session_->Log.Report("SearchCovers : " + std::string(e.what()));
   }
-  // A lookup begun while the search waited and still running has replaced this one: its
-  // status line and its end are its own.
-  if (lookupRunning_) return;
+  // A lookup begun while the search waited and still running, or one that ended without an
+  // entry of its own, has replaced this one: its status line and its end are its own.
+  if (lookupRunning_ || lookupStatusSerial_ != lookupSerial_) return;
   // The destination replaces the search's last line: a failed search's reason stays on it.
   const std::string& failure = coverSearch_->LastFailure();
   SetStatus(failure.empty() ? lookupStatus_ : lookupStatus_ + " - " + failure);

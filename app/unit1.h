@@ -215,6 +215,8 @@ class TForm1 : public TForm, public TRipWindow, public ICoverSearchView {
   // The line that stays once a cover search that was waiting returns: the newest lookup's
   // destination, or the word of a removed disc.
   std::string lookupStatus_;
+  unsigned lookupSerial_ = 0;        // counts the lookups begun
+  unsigned lookupStatusSerial_ = 0;  // the lookup whose line `lookupStatus_` is
   int raiseWatch_ = 0;
   HWND handle_ = 0;  // the window's handle, for the workers' posts
 

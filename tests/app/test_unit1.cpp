@@ -555,5 +555,68 @@ TEST_F(HeadlessFormTest, ChoiceListPicksAmongSeveralMatches) {
   EXPECT_TRUE(form_->Ready());
 }
 
+// A disc put in while the "-cddbchoice" list is shown: the list closes as cancelled, nothing is
+// read for its lookup, and the new disc's lookup shows its own list and reads the line chosen.
+TEST_F(HeadlessFormTest, ADiscArrivingDuringTheChoiceListStartsItsOwnLookup) {
+  const std::string entry = std::string(QV_BINARY_DIR) + "/bin/qv-demo-entry";
+  for (const char* args : {"misc 'First Artist' 'First Album'", "rock 'Second Artist' 'Second'"})
+    ASSERT_EQ(
+        RunCommand(Quote(entry) + " " + Quote(dir_.File("server")) + " " + args + " 1999 One Two")
+            .status,
+        0);
+  testing::CddbFixtureServer server(
+      std::string(QV_SOURCE_DIR) + "/tests/fixtures/cddb/cddb_server.py", dir_.File("server"),
+      dir_.File("requests.log"));
+  WriteText(dir_.File("Quorvel.ini"),
+            "[PROXY]\nProxyIP=127.0.0.1\nProxyPort=" + std::to_string(server.port()) +
+                "\n[CONF]\nlocalCDDB=db\n");
+  auto backend = std::make_unique<HeadlessBackend>();
+  headless_ = backend.get();
+  ASSERT_TRUE(StartWindowSystem(std::move(backend)));
+  TForm1::CommandLine = {"-cddbchoice"};
+  TForm1::StatusEcho = nullptr;
+  Application()->SetTitle("Quorvel");
+  TForm1::ChoiceUnattendedDefault = true;
+  Application()->CreateForm(form_);
+  TForm1::ChoiceUnattendedDefault = false;
+  ASSERT_TRUE(Pump([this] { return !form_->LookupRunning(); }));
+  std::filesystem::remove_all(dir_.File("db"));
+  form_->ChoiceUnattended = false;
+  int choices = 0;
+  form_->OnChoiceShown = [this, &choices](TselectAlbumFrm&) {
+    if (++choices == 1) {
+      // The first list is up: a disc arrives.
+      form_->PostToMain([this] { form_->CDEvents1AfterArrival(form_, 'D'); });
+      return;
+    }
+    form_->PostToMain([this] {
+      headless_->InjectKey(VK_DOWN, true);
+      headless_->InjectKey(VK_DOWN, false);
+      headless_->InjectKey(VK_RETURN, true, "\r");
+      headless_->InjectKey(VK_RETURN, false);
+    });
+  };
+  std::vector<std::string> raised;
+  Application()->OnException = [&raised](TComponent*, const std::exception& E) {
+    raised.push_back(E.what());
+  };
+  const std::size_t before = Lines(ReadText(dir_.File("requests.log"))).size();
+  EXPECT_NO_THROW(form_->cddbbtnClick(form_));
+  ASSERT_TRUE(Pump([this, &choices] { return choices >= 2 && !form_->LookupRunning(); }));
+  ProcessMessages();
+  EXPECT_EQ(raised, std::vector<std::string>{});
+  EXPECT_EQ(choices, 2);
+  EXPECT_EQ(form_->artist->Text(), "Second Artist");
+  EXPECT_EQ(form_->trackList->Items()[0], "One");
+  EXPECT_TRUE(form_->Ready());
+  // Two queries and one read: nothing was read for the first list.
+  auto requests = Lines(ReadText(dir_.File("requests.log")));
+  requests.erase(requests.begin(), requests.begin() + std::ptrdiff_t(before));
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_NE(requests[0].find("cmd=cddb+query"), std::string::npos) << requests[0];
+  EXPECT_NE(requests[1].find("cmd=cddb+query"), std::string::npos) << requests[1];
+  EXPECT_NE(requests[2].find("cmd=cddb+read+rock"), std::string::npos) << requests[2];
+}
+
 }  // namespace
 }  // namespace qv::test

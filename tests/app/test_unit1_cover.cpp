@@ -410,10 +410,16 @@ TEST_F(CoverFormTest, AServerLookupDuringTheSearchGetsItsAnswer) {
 }
 
 // A disc taken out while the cover search waits: the window says so, and the search's end does
-// not put the old disc's destination back.
+// not put the old disc's destination back. A data disc put in then ends its lookup at once: its
+// line is not replaced by the removal's either.
 TEST_F(CoverFormTest, ADiscTakenOutDuringTheSearchStaysSaid) {
   Answer("200 text/xml answer.xml", {"/stall.jpg"});
   bool removed = false;
+  const auto dataDisc = [this] {
+    WriteText(dir_.File("data.bin"), std::string(2352 * 300, '\0'));
+    WriteText(dir_.File("disc.cue"),
+              "FILE \"data.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
+  };
   const HWND hidden = AllocateHWnd([&](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
     if (m != WM_USER) return DefWindowProc(h, m, w, l);
     if (form_ == nullptr || !form_->CoverSearch().Searching()) {
@@ -426,9 +432,30 @@ TEST_F(CoverFormTest, ADiscTakenOutDuringTheSearchStaysSaid) {
   });
   PostMessage(hidden, WM_USER, 0, 0);
   OpenWindow();
-  DeallocateHWnd(hidden);
   ASSERT_TRUE(removed);
   EXPECT_EQ(form_->sLabel4->Caption(), "CD Ejected !");
+
+  removed = false;
+  const HWND inserted = AllocateHWnd([&](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+    if (m != WM_USER) return DefWindowProc(h, m, w, l);
+    if (!form_->CoverSearch().Searching()) {
+      PostMessage(h, WM_USER, 0, 0);
+      return 0;
+    }
+    form_->CDEvents1AfterRemove(form_, 'D');
+    dataDisc();
+    form_->CDEvents1AfterArrival(form_, 'D');
+    EXPECT_FALSE(form_->LookupRunning());
+    removed = true;
+    return 0;
+  });
+  PostMessage(inserted, WM_USER, 0, 0);
+  form_->cddbbtn->Click();
+  ASSERT_TRUE(Settled());
+  DeallocateHWnd(inserted);
+  DeallocateHWnd(hidden);
+  ASSERT_TRUE(removed);
+  EXPECT_EQ(form_->sLabel4->Caption(), "CD Inserted !");
 }
 
 // An unattended rip whose start timer ticks while the cover search still downloads waits for
